@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds everything with AddressSanitizer and UBSan, and runs every
+# test under a virtual X display (GUI tests look at that screen).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -DVIGILO_SANITIZE=ON
+cmake --build build -j"$(nproc)"
+xvfb-run -a -s "-screen 0 1600x1200x24" \
+  ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 900
