@@ -1,0 +1,48 @@
+// The client's user events (24 to 42) as they travel through SDL 1.2's queue.
+//
+// SDL 1.2 accepts event types only below SDL_NUMEVENTS (32), so numbers 32-42 cannot be
+// event types of their own. Every user event is therefore pushed as SDL_USEREVENT with its
+// number in `user.code`; handlers ask `user_event_number` instead of looking at `type`.
+// Any thread may push; SDL_PushEvent is thread-safe once SDL's video or events are up.
+#pragma once
+
+#include <SDL/SDL.h>
+
+enum USER_EVENT_NUMBER : int {
+  UE_LINK_COMMAND = 24,    // data1: COMM_MESSAGE
+  UE_RECEIVER_NOTICE = 25, // data1: the shared receiver notice
+  UE_RECORD_STATE = 26,
+  UE_SEARCH_DATA = 27,     // data1: search record
+  UE_LOGGED_IN = 28,
+  UE_DVR_EVENT = 29,       // data1: EVENT_NOTICE
+  UE_PRESET_LIST = 30,     // data1: preset record
+  UE_SHOW_CAM_INFO = 32,
+  UE_SHOW_RECEIVE_STATS = 33,
+  UE_CPU_METER = 34,
+  UE_NETWORK_METER = 35,
+  UE_DISK_METER = 36,
+  UE_WATCHDOG = 37,
+  UE_SHOW_TOOLTIP = 38,
+  UE_HIDE_TOOLTIP = 39,
+  UE_SHOW_MESSAGE = 40,    // data1: text
+  UE_HIDE_MESSAGE = 41,
+  UE_DECODER_NOTICE = 42,  // data1: frame size record
+};
+
+// Pushes user event `number` (24-42) carrying data1/data2. Returns 0, or -1 when the
+// number is out of range or SDL's queue refused the event (full, or SDL not started).
+inline int push_user_event(int number, void* data1 = nullptr, void* data2 = nullptr) {
+  if (number < 24 || number > 42) return -1;
+  SDL_Event ev{};
+  ev.type = SDL_USEREVENT;
+  ev.user.code = number;
+  ev.user.data1 = data1;
+  ev.user.data2 = data2;
+  return SDL_PushEvent(&ev) == 0 ? 0 : -1;
+}
+
+// The user event number (24-42) of `ev`, or -1 when it is not one of the client's.
+inline int user_event_number(const SDL_Event& ev) {
+  if (ev.type != SDL_USEREVENT) return -1;
+  return (ev.user.code >= 24 && ev.user.code <= 42) ? ev.user.code : -1;
+}

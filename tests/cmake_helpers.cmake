@@ -1,0 +1,18 @@
+# vigilo_add_test_dir(<libs...>): one test program per *_test.cpp in the calling folder,
+# linked with GoogleTest/GoogleMock and the given libraries; every test case is registered
+# with CTest. Folders shared by several areas need no edits when a test file is added.
+function(vigilo_add_test_dir)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "_" prefix "${rel}")
+  foreach(src ${sources})
+    get_filename_component(name ${src} NAME_WE)
+    set(target ${prefix}_${name})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+      PROPERTIES ENVIRONMENT "${VIGILO_TEST_ENV}")
+  endforeach()
+endfunction()
