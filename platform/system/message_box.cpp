@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -221,6 +223,9 @@ class BoxWindow {
     cls.res_name = name;
     cls.res_class = klass;
     XSetClassHint(dpy_, win_, &cls);
+    unsigned long pid = static_cast<unsigned long>(getpid());
+    XChangeProperty(dpy_, win_, XInternAtom(dpy_, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
   }
 
   void set_dialog_hints(int x, int y) {

@@ -1,0 +1,101 @@
+#include "platform/system/process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::mutex g_mutex;
+std::vector<pid_t> g_children;  // started here and not yet waited for
+
+int exit_code_of(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+// Collects `pid` when it has ended. Caller holds g_mutex. Returns 1 ended, 0 running.
+int try_reap_locked(pid_t pid, int* status) {
+  int st = 0;
+  pid_t r = waitpid(pid, &st, WNOHANG);
+  if (r == 0) return 0;
+  // r == -1 (ECHILD: someone else reaped it) counts as ended.
+  std::erase(g_children, pid);
+  if (status) *status = r == pid ? st : 0;
+  return 1;
+}
+
+int reap_locked() {
+  std::vector<pid_t> copy = g_children;
+  for (pid_t p : copy) try_reap_locked(p, nullptr);
+  return static_cast<int>(g_children.size());
+}
+
+// posix_spawn file actions with RAII.
+struct FileActions {
+  posix_spawn_file_actions_t fa;
+  FileActions() { posix_spawn_file_actions_init(&fa); }
+  ~FileActions() { posix_spawn_file_actions_destroy(&fa); }
+};
+
+}  // namespace
+
+int start_process(const char* const* argv, const char* stdout_path) {
+  if (!argv || !argv[0]) return -1;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  reap_locked();
+  FileActions actions;
+  if (stdout_path &&
+      posix_spawn_file_actions_addopen(&actions.fa, 1, stdout_path,
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644) != 0)
+    return -1;
+  // Sockets and files of the client must not live on in the child.
+  if (posix_spawn_file_actions_addclosefrom_np(&actions.fa, 3) != 0) return -1;
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], &actions.fa, nullptr, const_cast<char* const*>(argv),
+                   environ) != 0)
+    return -1;
+  g_children.push_back(pid);
+  return static_cast<int>(pid);
+}
+
+int wait_process(int pid, int timeout_ms, int* exit_code) {
+  using clock = std::chrono::steady_clock;
+  auto deadline = clock::now() + std::chrono::milliseconds(std::max(0, timeout_ms));
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (std::find(g_children.begin(), g_children.end(), pid) == g_children.end()) return -1;
+      int status = 0;
+      if (try_reap_locked(pid, &status)) {
+        if (exit_code) *exit_code = exit_code_of(status);
+        return 0;
+      }
+    }
+    if (clock::now() >= deadline) return 1;
+    std::this_thread::sleep_for(std::min<clock::duration>(pause, deadline - clock::now()));
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+  }
+}
+
+int process_running(int pid) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (std::find(g_children.begin(), g_children.end(), pid) == g_children.end()) return 0;
+  return try_reap_locked(pid, nullptr) ? 0 : 1;
+}
+
+int reap_children() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return reap_locked();
+}

@@ -1,0 +1,22 @@
+// Starting outside programs with an argument vector (never through a shell), and reaping them.
+//
+// Every child started here is remembered until it has been waited for; any call of this
+// module first collects the children that have ended, so none stays a zombie for long.
+// Callable from any thread.
+#pragma once
+
+// Starts argv[0] (searched in PATH) with the null-terminated `argv`. With `stdout_path` the
+// child's standard output goes to that file (created or truncated). The child inherits no
+// descriptor beyond 0-2. Returns the process id (> 0), or -1 when it could not be started.
+int start_process(const char* const* argv, const char* stdout_path = nullptr);
+
+// Waits at most `timeout_ms` (monotonic) for child `pid` to end. Returns 0 with its exit
+// code in *exit_code (128 + signal when killed; may be null), 1 when it still runs at the
+// time-out (it is reaped later), or -1 when `pid` is not a running child of ours.
+int wait_process(int pid, int timeout_ms, int* exit_code);
+
+// 1 when child `pid` started here still runs, else 0.
+int process_running(int pid);
+
+// Collects every child of ours that has ended. Returns the number still running.
+int reap_children();

@@ -1,0 +1,23 @@
+// Look-ups of top-level windows by title on the X display: find, raise, close.
+//
+// Each call opens its own X connection, so any thread may call, before or after SDL starts.
+// Window ids are X window ids (0 = none). No display counts as "no such window".
+#pragma once
+
+// The first window titled exactly `title` (WM_NAME or _NET_WM_NAME); with pid > 0 only a
+// window whose _NET_WM_PID is pid. Returns its id, or 0 when there is none or no display.
+unsigned long x11_find_window(const char* title, int pid = 0);
+
+// The _NET_WM_PID of window `id`, or 0 when it has none or no longer exists.
+int x11_window_pid(unsigned long id);
+
+// Maps, raises and activates window `id`. Returns 0, or -1 when it is gone or no display.
+int x11_raise_window(unsigned long id);
+
+// Asks window `id` to close as its title-bar button would (WM_DELETE_WINDOW); a window that
+// does not take that request is left alone. Returns 0, or -1 when it is gone or no display.
+int x11_close_window(unsigned long id);
+
+// Records our process id on window `id` (_NET_WM_PID), so that look-ups by process find it.
+// Returns 0, or -1 when the window is gone or there is no display.
+int x11_set_window_pid(unsigned long id, int pid);
