@@ -117,6 +117,17 @@ Rect digits_rect(int width, int height, int channel) {
     return r;
 }
 
+Rect square_rect(int width, int height, int frame_index) {
+    Rect r;
+    r.w = r.h = std::max(8, (height / 6) & ~1);
+    int span = std::max(1, width - r.w);
+    int x = (frame_index * 4) % (2 * span);
+    if (x >= span) x = 2 * span - x;
+    r.x = x & ~1;
+    r.y = (height * 5 / 8) & ~1;
+    return r;
+}
+
 Yuv420 synth_picture(int width, int height, int channel, int frame_index) {
     Yuv420 p;
     p.width = width;
@@ -154,14 +165,9 @@ Yuv420 synth_picture(int width, int height, int channel, int frame_index) {
     }
 
     // Moving square on the lower part of the picture, reddish so chroma moves too.
-    int side = std::max(8, (height / 6) & ~1);
-    int span = std::max(1, width - side);
-    int x = ((frame_index * 4) % (2 * span));
-    if (x >= span) x = 2 * span - x;
-    x &= ~1;
-    int y = (height * 5 / 8) & ~1;
-    fill_y(p, x, y, side, side, 200);
-    fill_uv(p, x, y, side, side, 90, 200);
+    Rect s = square_rect(width, height, frame_index);
+    fill_y(p, s.x, s.y, s.w, s.h, 200);
+    fill_uv(p, s.x, s.y, s.w, s.h, 90, 200);
     return p;
 }
 

@@ -25,6 +25,9 @@ Yuv420 synth_picture(int width, int height, int channel, int frame_index);
 // Where synth_picture draws the digits of `channel` (for region checks on decoded output).
 Rect digits_rect(int width, int height, int channel);
 
+// Where synth_picture draws the moving square of `frame_index` (reddish: V high, U low).
+Rect square_rect(int width, int height, int frame_index);
+
 // libx264 through libavcodec: Annex-B access units, no B-frames, an IDR (with SPS/PPS) every
 // `gop` frames. encode() returns 0 with the unit and its key flag, or -1 on failure.
 class H264Encoder {
