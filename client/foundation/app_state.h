@@ -1,0 +1,220 @@
+// The application context: locks, view state, receivers with their channels, decoder
+// slots, statistics and the 28 screen layouts of this process.
+//
+// One global record, `app_context`, set up by start-up on the first thread and torn down by
+// shutdown after every thread that reads it has been joined. Receive, decoder and timer
+// threads share it under the mutexes named below; the words they change while others read
+// are atomics. Creating an SDL mutex can fail: the init functions then return a negative
+// step number and leave what they made for the matching free function.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include <SDL/SDL.h>
+
+#include "client/foundation/config/app_options.h"
+
+constexpr int MAX_RECEIVERS = 144;
+constexpr int MAX_CHANNELS = 32;       // per receiver
+constexpr int MAX_DISPLAY_SLOTS = 144;
+constexpr int NUM_LAYOUTS = 28;
+constexpr int MAX_LAYOUT_CELLS = 144;
+constexpr int NUM_CONTEXT_SURFACES = 6;
+constexpr uint32_t DEFAULT_RING_SIZE = 0x400000;    // main window
+constexpr uint32_t SECONDARY_RING_SIZE = 0x80000;   // every other window mode
+constexpr size_t PAIR_BLOCK_SIZE = 24;
+
+// Decoder states of APP_CONTEXT::decoder_state.
+enum : uint32_t { DECODER_RUNNING = 6, DECODER_STOPPED = 9 };
+
+// Receiver status words (RECEIVER_INFO::status).
+enum : int32_t {
+  RX_STOP = 0,
+  RX_ENDED = 2,
+  RX_CONNECTING = 4,
+  RX_RECEIVING = 5,
+  RX_FAILED = -1,
+};
+
+// Counter ids of STATS_COUNTERS (the statistics functions live in stats.h).
+enum : int {
+  STAT_RECEIVED = 0,
+  STAT_DECODED = 1,
+  STAT_DISPLAYED = 2,
+  STAT_REFRESHED = 3,
+  STAT_BYTES = 4,
+  STAT_MISSING = 5,
+  STAT_IGNORED = 6,
+  NUM_STATS = 7,
+};
+
+struct STATS_COUNTERS {
+  uint32_t count[NUM_STATS];
+};
+
+// The rolling sets kept in the context, in each receiver and in each channel.
+struct STATS_SETS {
+  STATS_COUNTERS last_minute;
+  STATS_COUNTERS minute;
+  STATS_COUNTERS last_second;
+  STATS_COUNTERS second;
+};
+
+struct RECT16 {
+  int16_t x, y;
+  uint16_t w, h;
+};
+
+struct DISPLAY_LAYOUT {
+  uint32_t num_cells;
+  uint32_t id;             // its index in the table
+  uint32_t registered;     // user layout defined
+  uint32_t grid;           // g of a g x g grid
+  RECT16 cells[MAX_LAYOUT_CELLS];
+};
+
+struct CHANNEL_INFO {
+  RECT16 rect;             // cell rectangle on the video surface
+  int16_t word1, word2;
+  uint8_t area8[8];
+  uint8_t area256[256];
+  int32_t id;              // display index over all receivers, -1 = not numbered
+  int32_t slot;            // display slot, -1 = none
+  float position;          // its index 0..31
+  uint16_t width, height;  // picture size
+  double frame_time;       // latest frame, seconds since 1970
+  double frame_time2;
+  uint8_t shown;
+  uint8_t hidden;
+  uint8_t flag;
+  uint8_t selected;
+  uint8_t recording;
+  std::atomic<uint8_t> video_state;  // 3 after a video-loss notice
+  std::atomic<uint8_t> event_marks;  // 0x02 motion, 0x20 sensor
+  char camera_name[131];
+  SDL_Surface* surface;    // decode surface, guarded by `mutex`
+  SDL_mutex* mutex;
+  FILE* record_file;       // local recording
+  void* record_index;      // owned; released by free_receiver with free()
+  STATS_SETS stats;
+};
+
+struct RECEIVER_INFO {
+  uint8_t protocol;        // 'I', 'Q', 'S', 'W' or 0
+  int32_t index;
+  char name[131];          // "[FILE]" for a file source
+  FILE* file;              // file source
+  SDL_mutex* mutex;        // guards the file position during seeks
+  std::atomic<int32_t> status;   // RX_*; written by the socket I/O and the receive thread
+  std::atomic<int32_t> run;      // run state of the receive thread
+  APP_CONTEXT* context;
+  char address[129];
+  char host_type[11];      // "IP", "NAME" or "DDNS"
+  uint16_t live_port;
+  uint16_t pb_port;
+  uint16_t ctrl_port;
+  uint32_t sock_timeout;   // seconds
+  uint32_t channel_mask;   // bit k = channel k+1 used
+  uint32_t shown_mask;     // bit k = channel k+1 on the current page
+  uint32_t num_video;
+  uint32_t num_video1;
+  uint32_t num_video2;
+  uint32_t count_flag;
+  char username[8];        // at most 7 characters
+  char password[8];
+  uint8_t flag1;
+  uint8_t flag2;
+  CHANNEL_INFO channels[MAX_CHANNELS];
+  STATS_SETS stats;
+};
+
+// One decoder slot: its receive ring and the ring's positions (guarded by `mutex`).
+struct DISPLAY_SLOT {
+  uint8_t* ring;           // owned; freed with free()
+  SDL_mutex* mutex;
+  uint32_t write_pos;
+  uint32_t read_pos;
+  double level;
+  uint32_t word;
+};
+
+// Two 24-byte blocks that start-up allocates for the audio output.
+struct PAIR_BUFFERS {
+  void* first;
+  void* second;
+};
+
+struct APP_CONTEXT {
+  // Lock order: display, then enlarged picture, then a channel's mutex.
+  SDL_mutex* display_mutex;
+  SDL_mutex* popup_mutex;      // guards popup_channel
+  SDL_mutex* enlarged_mutex;
+  SDL_mutex* selection_mutex;
+  SDL_mutex* text_mutex;       // every SDL_ttf call
+  SDL_mutex* record_mutex;     // appends to recording files
+  // screen, video, display frame, enlarged picture, work, selection frame.
+  SDL_Surface* surfaces[NUM_CONTEXT_SURFACES];
+  SDL_Cursor* cursor;
+  SDL_PixelFormat pixel_format;  // copy of the screen's, palette not kept
+  // View state (display mutex).
+  int32_t layout;
+  int32_t page;
+  int32_t single_view;
+  int32_t single_channel;
+  RECT16 enlarged_rect;
+  int16_t gap_w, gap_h;
+  double zoom;
+  uint32_t timeout;
+  std::atomic<uint32_t> decoder_state;  // DECODER_*
+  uint32_t flags;
+  // Window state copied from the options at start.
+  int32_t skin_window;         // 2 main, 3 search, 4 playback, 5 event
+  int32_t win_left, win_top;
+  int32_t skin;
+  int32_t frame;
+  int32_t auto_resize;
+  RECT16 video_rect;
+  std::atomic<int32_t> watchdog;
+  int32_t mute;
+  std::atomic<int32_t> main_loop_running;  // read by the decoder threads
+  std::atomic<int32_t> tour;               // the tour thread runs while set
+  int32_t popup_channel;       // pending pop-up channel, -1 = none (popup_mutex)
+  // Receivers in connection order.
+  int32_t num_receivers;
+  RECEIVER_INFO receivers[MAX_RECEIVERS];
+  // Decoder slots.
+  uint32_t num_slots;
+  uint32_t ring_size;
+  DISPLAY_SLOT slots[MAX_DISPLAY_SLOTS];
+  STATS_SETS stats;
+  DISPLAY_LAYOUT layouts[NUM_LAYOUTS];
+};
+
+extern APP_CONTEXT app_context;
+
+// Creates the six mutexes and sets the defaults. Returns 0, or -1 when a mutex could not
+// be made (free_app_context releases the others). First thread, before threads start.
+int init_app_context(APP_CONTEXT* ctx);
+// free_receiver for each receiver, frees the slots' rings and mutexes, the six mutexes,
+// the surfaces and the cursor. Only after every thread using `ctx` has been joined.
+void free_app_context(APP_CONTEXT* ctx);
+
+// Clears the 28 layouts (cell count 0, id = index, cells 0). Caller holds the display
+// mutex once other threads draw.
+void clear_layout_table(DISPLAY_LAYOUT* layouts);
+void free_layout_table(DISPLAY_LAYOUT* layouts);
+
+// Receiver defaults; creates the receiver mutex and one mutex per channel. Returns 0, or -1
+// when a mutex could not be made (free_receiver releases the rest). The caller owns `rx`
+// and no thread uses it yet.
+int init_receiver(RECEIVER_INFO* rx);
+// Closes the file source, destroys the mutexes, and per channel: hidden 1, shown 0, closes
+// its recording, releases its index and frees its surface. Safe on a cleared receiver.
+void free_receiver(RECEIVER_INFO* rx);
+
+// Allocates the two 24-byte blocks. Returns 0, or -1 when memory ran out (none kept).
+int alloc_pair_buffers(PAIR_BUFFERS* pair);
+// Frees each block that is present. Safe to call twice.
+void free_pair_buffers(PAIR_BUFFERS* pair);
