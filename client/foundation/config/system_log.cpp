@@ -1,0 +1,98 @@
+// The daily system log and its index.
+#include "client/foundation/config/system_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "client/foundation/config/utils.h"
+
+namespace {
+// Two threads adding the same day file at once would both miss it and list it twice.
+std::mutex index_lock;
+}  // namespace
+
+int add_to_log_index(const char* index_file, const char* day_file) {
+  if (!index_file || !day_file) return -1;
+  std::lock_guard guard(index_lock);
+  FILE* fp = fopen(index_file, "a+");
+  if (!fp) return -1;
+  size_t len = strlen(day_file);
+  char line[1024];
+  rewind(fp);
+  while (fgets(line, sizeof line, fp)) {
+    if (strncmp(line, day_file, len) == 0) {
+      fclose(fp);
+      return 0;
+    }
+  }
+  fprintf(fp, "%s\n", day_file);
+  fclose(fp);
+  return 0;
+}
+
+int write_system_log(int code, const char* user, const char* text) {
+  time_t now = time(nullptr);
+  struct tm t {};
+  if (!localtime_r(&now, &t)) return -1;
+  char stamp[32];
+  char day_file[64];
+  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
+  strftime(day_file, sizeof day_file, "./logs/sys%Y%m%d.txt", &t);
+  const char* u = user ? user : "";
+  const char* x = text ? text : "";
+
+  char line[1024];
+  int n;
+  switch (code) {
+    case 0: n = snprintf(line, sizeof line, "%s|%s|START|%s - Program start.\n", stamp, u, u); break;
+    case 1: n = snprintf(line, sizeof line, "%s|%s|EXIT|%s - Program exit.\n", stamp, u, u); break;
+    case 2:
+      n = snprintf(line, sizeof line, "%s|%s|CHECK|%s - Program check for auto update.\n", stamp,
+                   u, u);
+      break;
+    case 3: n = snprintf(line, sizeof line, "%s|%s|UPDATE|%s - Program update.\n", stamp, u, u); break;
+    case 4: n = snprintf(line, sizeof line, "%s|%s|LOGIN|[%s] is login. \n", stamp, u, x); break;
+    case 5:
+      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|Try to connect to <DVR : %s>\n", stamp, u, x);
+      break;
+    case 6:
+      n = snprintf(line, sizeof line, "%s|%s|DISCONNECT|Disconnect from <DVR : %s>\n", stamp, u, x);
+      break;
+    case 7:
+      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|Try to connect to <GROUP : %s>\n", stamp, u,
+                   x);
+      break;
+    case 8:
+      n = snprintf(line, sizeof line, "%s|%s|DISCONNECT|Disconnect from <GROUP : %s>\n", stamp, u,
+                   x);
+      break;
+    case 9:
+      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|The connection to <%s> is success.\n", stamp,
+                   u, x);
+      break;
+    default: n = snprintf(line, sizeof line, "%s|UNKNOW\n", stamp); break;
+  }
+  if (n < 0) return -1;
+  size_t len = static_cast<size_t>(n);
+  if (len >= sizeof line) {  // a cut line still ends its line
+    len = sizeof line - 1;
+    line[len - 1] = '\n';
+  }
+
+  // A fresh install has no ./logs/ yet; without it every line would be lost.
+  mkdir("./logs", 0755);
+  int fd = open(day_file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  ssize_t w = write(fd, line, len);
+  close(fd);
+  if (w != static_cast<ssize_t>(len)) return -1;
+  add_to_log_index("./logs/sysindex.txt", day_file);
+  return 0;
+}
