@@ -1,0 +1,99 @@
+#include "client/foundation/sock_io.h"
+
+#include <cstdio>
+
+#include "client/foundation/config/utils.h"
+#include "platform/net/net.h"
+
+std::atomic<int> receivers_stop{0};
+
+namespace {
+std::atomic<int> g_winsock_started{0};
+
+inline void set_status(std::atomic<int>* status, int v) {
+  if (status) status->store(v);
+}
+}  // namespace
+
+int send_timeout(int sock, const void* buf, int len, int timeout_s, std::atomic<int>* status) {
+  if (timeout_s <= 0 || sock < 0 || !buf || len < 0) return -1;
+  const auto* p = static_cast<const uint8_t*>(buf);
+  const uint64_t start = net_now_ms();
+  int sent = 0;
+  int last = 0;
+  for (;;) {
+    long n = net_send(sock, p + sent, size_t(len - sent));
+    bool moved = n > 0;
+    if (moved) {
+      if (receivers_stop.load()) return -1;
+      sent += int(n);
+      last = int(n);
+      set_status(status, 5);
+    } else {
+      if (receivers_stop.load()) return -1;
+      if (net_now_ms() - start > 1000) set_status(status, 4);
+      int err = n < 0 ? net_last_error() : 0;
+      if (err != 0 && err != NET_WOULDBLOCK) {
+        std::printf("socket_error %d\n", err);
+        return -1;
+      }
+    }
+    if (sent >= len) return len == 0 ? 0 : last;
+    if (app_quit.load()) return -1;
+    if (!moved) net_poll(sock, false, true, 100, nullptr, nullptr);
+    if ((net_now_ms() - start) / 1000 >= uint64_t(timeout_s)) return -1;
+  }
+}
+
+int recv_timeout_hold(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status,
+                      int pause_ms, const std::function<bool()>& hold) {
+  if (sock < 0 || !buf || len < 0) return -1;
+  if (len == 0) return 0;
+  auto* p = static_cast<uint8_t*>(buf);
+  const uint64_t start = net_now_ms();
+  int got = 0;
+  for (;;) {
+    long n = net_recv(sock, p + got, size_t(len - got));
+    if (n > 0) {
+      if (receivers_stop.load()) return -1;
+      got += int(n);
+      set_status(status, 5);
+    } else {
+      if (receivers_stop.load()) return -1;
+      if (net_now_ms() - start > 1000) set_status(status, 4);
+      int err = n < 0 ? net_last_error() : 0;
+      if (err != 0 && err != NET_WOULDBLOCK) {
+        std::printf("socket error: %d\n", err);
+        return -1;
+      }
+    }
+    if (got >= len) return len;
+    if (app_quit.load()) return -1;
+    if (n == 0) return -1;  // peer closed
+    if (hold && hold()) return 0;
+    if (n < 0) net_poll(sock, true, false, pause_ms, nullptr, nullptr);
+    if ((net_now_ms() - start) / 1000 >= uint64_t(timeout_s)) return -1;
+  }
+}
+
+int recv_timeout(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status) {
+  return recv_timeout_hold(sock, buf, len, timeout_s, status, 60, {});
+}
+
+int winsock_start() {
+  int expected = 0;
+  return g_winsock_started.compare_exchange_strong(expected, 1) ? 0 : 1;
+}
+
+int winsock_stop() {
+  g_winsock_started.store(0);
+  return 0;
+}
+
+int ring_fill_above(uint32_t size, uint32_t write_index, uint32_t read_index, int percent) {
+  uint64_t fill = write_index > read_index ? uint64_t(write_index) - read_index
+                                           : uint64_t(size) - read_index + write_index;
+  return fill * 100u > uint64_t(size) * uint64_t(percent < 0 ? 0 : percent) ? 1 : 0;
+}
+
+int count_bits(uint32_t mask) { return __builtin_popcount(mask); }

@@ -1,0 +1,39 @@
+// Socket transfers with time-outs for every TCP link of the client (DVR protocols, DDNS,
+// master/slave link), the receive-thread stop flag, and two small counting helpers.
+//
+// The transfers run on the caller's thread over a non-blocking socket. Instead of the fixed
+// pauses between attempts they wait on the socket with poll() for at most that pause, so
+// data is taken as soon as it arrives while stop flags and time-outs are seen as before.
+// The status word (5 progressed, 4 stalled for more than a second) is shared with the
+// window thread, hence atomic.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+// Set to 1 by stop_receivers, cleared when a network receive thread starts; every transfer
+// gives up (-1) when it sees it set.
+extern std::atomic<int> receivers_stop;
+
+// Sends all `len` bytes within `timeout_s` seconds: the count of the last send() call, or
+// -1 on time-out, socket error ("socket_error %d\n"), stop, quit, or a time-out <= 0.
+int send_timeout(int sock, const void* buf, int len, int timeout_s, std::atomic<int>* status);
+// Receives exactly `len` bytes within `timeout_s` seconds: len, or -1 on time-out, socket
+// error ("socket error: %d\n"), stop, quit or a peer that closed.
+int recv_timeout(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status);
+// recv_timeout with pause `pause_ms` and an extra exit: returns 0 at once when `hold`
+// answers true (the caller's "stop reading for now" condition). `hold` may be empty.
+int recv_timeout_hold(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status,
+                      int pause_ms, const std::function<bool()>& hold);
+
+// 1 when already started; 0 after starting. Sockets need no start-up here, so it never
+// fails; the flag is kept so start/stop pair up as callers expect.
+int winsock_start();
+// Clears the started flag; 0.
+int winsock_stop();
+
+// 1 when the ring's fill exceeds percent% of size (equal indexes count as full), else 0.
+int ring_fill_above(uint32_t size, uint32_t write_index, uint32_t read_index, int percent);
+// Number of set bits of `mask`.
+int count_bits(uint32_t mask);

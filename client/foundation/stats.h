@@ -1,0 +1,57 @@
+// Run-time statistics: the global set printed once a second (`stats_add`) and the rolling
+// per-second/per-minute sets of the context, each receiver and each channel (`stats_add_rx`).
+// One mutex guards them all; any thread may count. Readers in the display code read the
+// last-second words under the display mutex as they stand.
+#pragma once
+
+#include <cstdint>
+
+enum STATS_ID : int {
+  STATS_RECEIVED = 0,
+  STATS_DECODED = 1,
+  STATS_DISPLAYED = 2,
+  STATS_REFRESHED = 3,
+  STATS_BYTES = 4,
+  STATS_MISSING = 5,
+  STATS_IGNORED = 6,
+  STATS_NUM_COUNTERS = 7,
+};
+
+struct STATS_COUNTERS {
+  uint32_t value[STATS_NUM_COUNTERS] = {};
+};
+
+// The four rolling sets kept in APP_CONTEXT, RECEIVER_INFO and CHANNEL_INFO.
+struct STATS_SET {
+  STATS_COUNTERS last_minute;
+  STATS_COUNTERS minute;       // running minute
+  STATS_COUNTERS last_second;
+  STATS_COUNTERS second;       // running second
+};
+
+struct APP_CONTEXT;
+struct RECEIVER_INFO;
+struct CHANNEL_INFO;
+
+// Set up / tear down the statistics (the clock and counters start fresh).
+void stats_init();
+void stats_free();
+
+// Adds `value` to global counter `id` (ids outside 0..6 add nothing); prints and clears the
+// global set when more than 1000 ms passed since the last print:
+// "%d recvd, %d decd, %d disp, %d refr, %d KBps, %d missing, %d ignored." after 2x59 BS.
+void stats_add(int id, uint32_t value);
+
+// Rolls the due second/minute sets, then adds `value` to the running sets of id in each of
+// ctx, rx and ch that is given (null pointers are skipped).
+void stats_add_rx(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch, int id, uint32_t value);
+
+// The same on plain sets, for callers without the application records. `rx_channels` are the
+// receiver's channel sets rolled along with it (may be null with n 0).
+void stats_add_sets(STATS_SET* ctx, STATS_SET* rx, STATS_SET* const* rx_channels, int n,
+                    STATS_SET* ch, int id, uint32_t value);
+
+// Test seam: the millisecond clock (SDL ticks by default). Pass null to restore it.
+void stats_set_clock(uint32_t (*now_ms)());
+// A copy of the global print set (for tests and the window's status line).
+STATS_COUNTERS stats_snapshot();

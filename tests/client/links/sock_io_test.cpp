@@ -1,0 +1,148 @@
+// Socket transfers with time-outs against loopback peers, and the ring fill rule.
+#include "client/foundation/sock_io.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "client/foundation/config/utils.h"
+#include "platform/net/net.h"
+
+namespace {
+
+// A connected loopback pair: `client` non-blocking as the receive threads use it.
+struct Pair {
+  int listen_fd = -1, client = -1, server = -1;
+  Pair() {
+    uint16_t port = 0;
+    listen_fd = net_listen_loopback(0, &port);
+    client = net_tcp_socket();
+    uint32_t a = 0;
+    net_parse_ipv4("127.0.0.1", &a);
+    EXPECT_EQ(0, net_connect(client, a, port, 2000, {}));
+    server = net_accept(listen_fd, 2000);
+    EXPECT_GE(server, 0);
+  }
+  ~Pair() {
+    net_close(client);
+    net_close(server);
+    net_close(listen_fd);
+  }
+};
+
+TEST(SockIo, recv_collects_bytes_that_arrive_in_pieces) {
+  Pair p;
+  std::thread writer([&] {
+    for (int i = 0; i < 4; ++i) {
+      uint8_t b[3] = {uint8_t(i), uint8_t(i), uint8_t(i)};
+      ::send(p.server, b, 3, 0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  std::atomic<int> status{0};
+  uint8_t buf[12] = {};
+  EXPECT_EQ(12, recv_timeout(p.client, buf, 12, 3, &status));
+  writer.join();
+  EXPECT_EQ(5, status.load());
+  EXPECT_EQ(3, buf[11]);
+}
+
+TEST(SockIo, silent_peer_times_out_and_marks_status_stalled) {
+  Pair p;
+  std::atomic<int> status{5};
+  uint8_t buf[4];
+  uint64_t t0 = net_now_ms();
+  EXPECT_EQ(-1, recv_timeout(p.client, buf, 4, 2, &status));
+  uint64_t took = net_now_ms() - t0;
+  EXPECT_GE(took, 2000u);
+  EXPECT_LT(took, 3000u);
+  EXPECT_EQ(4, status.load());
+}
+
+TEST(SockIo, closed_peer_and_stop_flags_end_waits_at_once) {
+  {
+    Pair p;
+    net_close(p.server);
+    uint8_t buf[4];
+    uint64_t t0 = net_now_ms();
+    EXPECT_EQ(-1, recv_timeout(p.client, buf, 4, 10, nullptr));
+    EXPECT_LT(net_now_ms() - t0, 500u);
+  }
+  {
+    Pair p;
+    std::thread stopper([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      app_quit.store(1);
+    });
+    uint8_t buf[4];
+    uint64_t t0 = net_now_ms();
+    EXPECT_EQ(-1, recv_timeout(p.client, buf, 4, 10, nullptr));
+    stopper.join();
+    app_quit.store(0);
+    EXPECT_LT(net_now_ms() - t0, 400u);
+  }
+  {
+    Pair p;
+    receivers_stop.store(1);
+    uint8_t b = 1;
+    EXPECT_EQ(-1, send_timeout(p.client, &b, 1, 5, nullptr));
+    receivers_stop.store(0);
+  }
+}
+
+TEST(SockIo, hold_condition_returns_no_data_without_error) {
+  Pair p;
+  uint8_t buf[4];
+  int calls = 0;
+  EXPECT_EQ(0, recv_timeout_hold(p.client, buf, 4, 10, nullptr, 100, [&] { return ++calls > 1; }));
+}
+
+TEST(SockIo, send_refuses_zero_timeout_and_survives_a_closed_peer) {
+  Pair p;
+  uint8_t b[8] = {};
+  EXPECT_EQ(-1, send_timeout(p.client, b, 8, 0, nullptr));
+  uint8_t got[8];
+  ASSERT_EQ(8, send_timeout(p.client, b, 8, 5, nullptr));
+  ASSERT_EQ(8, ::recv(p.server, got, 8, MSG_WAITALL));
+  net_close(p.server);
+  // Writing into a closed connection must fail with -1, never raise SIGPIPE.
+  std::vector<uint8_t> big(1 << 20);
+  int r = 0;
+  for (int i = 0; i < 20 && r >= 0; ++i) r = send_timeout(p.client, big.data(), int(big.size()), 2, nullptr);
+  EXPECT_EQ(-1, r);
+}
+
+TEST(SockIo, large_send_completes_through_a_slow_reader) {
+  Pair p;
+  std::vector<uint8_t> data(4 << 20);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 31);
+  std::vector<uint8_t> got(data.size());
+  std::thread reader([&] {
+    size_t have = 0;
+    while (have < got.size()) {
+      ssize_t n = ::recv(p.server, got.data() + have, got.size() - have, 0);
+      if (n <= 0) break;
+      have += size_t(n);
+    }
+  });
+  EXPECT_GT(send_timeout(p.client, data.data(), int(data.size()), 10, nullptr), 0);
+  reader.join();
+  EXPECT_EQ(data, got);
+}
+
+TEST(SockIo, ring_fill_counts_equal_indexes_as_full) {
+  struct Case { uint32_t size, w, r; int pct, want; } cases[] = {
+      {1000, 500, 500, 80, 1}, {1000, 900, 0, 80, 1}, {1000, 700, 0, 80, 0},
+      {1000, 100, 900, 80, 0}, {1000, 0, 100, 80, 1}, {1000, 801, 0, 80, 1},
+      {1000, 800, 0, 80, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.want, ring_fill_above(c.size, c.w, c.r, c.pct)) << c.w << " " << c.r;
+  EXPECT_EQ(32, count_bits(0xFFFFFFFFu));
+  EXPECT_EQ(0, count_bits(0));
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// Statistics: the once-a-second line and the rolling per-second sets.
+#include "client/foundation/stats.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+uint32_t g_now = 0;
+uint32_t fake_clock() { return g_now; }
+
+class Stats : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_now = 100000;
+    stats_set_clock(fake_clock);
+    stats_init();
+  }
+  void TearDown() override { stats_set_clock(nullptr); }
+};
+
+TEST_F(Stats, line_prints_once_a_second_with_kbytes_rounded_down) {
+  testing::internal::CaptureStdout();
+  stats_add(STATS_BYTES, 2047);
+  stats_add(STATS_RECEIVED, 3);
+  g_now += 1000;
+  stats_add(STATS_DECODED, 1);  // exactly 1000 ms: not yet
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+  testing::internal::CaptureStdout();
+  g_now += 1;
+  stats_add(7, 99);  // unknown id adds nothing but still prints
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(std::string(118, '\b') + "3 recvd, 1 decd, 0 disp, 0 refr, 1 KBps, 0 missing, 0 ignored.",
+            out);
+  EXPECT_EQ(0u, stats_snapshot().value[STATS_BYTES]);
+}
+
+TEST_F(Stats, rolling_sets_move_running_second_to_last_second) {
+  STATS_SET ctx, rx, ch0, ch1;
+  STATS_SET* chans[] = {&ch0, &ch1};
+  stats_add_sets(&ctx, &rx, chans, 2, &ch0, STATS_RECEIVED, 5);
+  EXPECT_EQ(5u, rx.second.value[STATS_RECEIVED]);
+  EXPECT_EQ(5u, ch0.minute.value[STATS_RECEIVED]);
+  g_now += 1001;
+  stats_add_sets(nullptr, &rx, chans, 2, &ch1, STATS_RECEIVED, 2);
+  EXPECT_EQ(5u, rx.last_second.value[STATS_RECEIVED]);
+  EXPECT_EQ(2u, rx.second.value[STATS_RECEIVED]);
+  EXPECT_EQ(5u, ch0.last_second.value[STATS_RECEIVED]);
+  EXPECT_EQ(0u, ch0.second.value[STATS_RECEIVED]);
+  // The context was not given, so it keeps its running second until its own next call.
+  EXPECT_EQ(5u, ctx.second.value[STATS_RECEIVED]);
+  EXPECT_EQ(7u, rx.minute.value[STATS_RECEIVED]);
+  g_now += 60000;
+  stats_add_sets(nullptr, &rx, chans, 2, nullptr, STATS_BYTES, 1);
+  EXPECT_EQ(7u, rx.last_minute.value[STATS_RECEIVED]);
+  EXPECT_EQ(0u, rx.minute.value[STATS_RECEIVED]);
+}
+
+}  // namespace
