@@ -17,20 +17,20 @@ uint32_t (*g_clock)() = nullptr;
 
 uint32_t now_ms() { return g_clock ? g_clock() : SDL_GetTicks(); }
 
-void roll_second(STATS_SET* s) {
+void roll_second(STATS_SETS* s) {
   if (!s) return;
   s->last_second = s->second;
   s->second = STATS_COUNTERS{};
 }
-void roll_minute(STATS_SET* s) {
+void roll_minute(STATS_SETS* s) {
   if (!s) return;
   s->last_minute = s->minute;
   s->minute = STATS_COUNTERS{};
 }
-void add(STATS_SET* s, int id, uint32_t v) {
+void add(STATS_SETS* s, int id, uint32_t v) {
   if (!s) return;
-  s->second.value[id] += v;
-  s->minute.value[id] += v;
+  s->second.count[id] += v;
+  s->minute.count[id] += v;
 }
 
 }  // namespace
@@ -55,13 +55,13 @@ STATS_COUNTERS stats_snapshot() {
 
 void stats_add(int id, uint32_t value) {
   std::lock_guard<std::mutex> lock(g_stats_mutex);
-  if (id >= 0 && id < STATS_NUM_COUNTERS) g_print.value[id] += value;
+  if (id >= 0 && id < NUM_STATS) g_print.count[id] += value;
   uint32_t now = now_ms();
   if (uint32_t(now - g_last_print) <= 1000) return;
   char back[60];
   std::memset(back, 0x08, 59);
   back[59] = 0;
-  const uint32_t* v = g_print.value;
+  const uint32_t* v = g_print.count;
   std::printf("%s%s%d recvd, %d decd, %d disp, %d refr, %d KBps, %d missing, %d ignored.", back,
               back, int(v[0]), int(v[1]), int(v[2]), int(v[3]), int(v[4] / 1024), int(v[5]),
               int(v[6]));
@@ -70,8 +70,8 @@ void stats_add(int id, uint32_t value) {
   g_last_print = now;
 }
 
-void stats_add_sets(STATS_SET* ctx, STATS_SET* rx, STATS_SET* const* rx_channels, int n,
-                    STATS_SET* ch, int id, uint32_t value) {
+void stats_add_sets(STATS_SETS* ctx, STATS_SETS* rx, STATS_SETS* const* rx_channels, int n,
+                    STATS_SETS* ch, int id, uint32_t value) {
   std::lock_guard<std::mutex> lock(g_stats_mutex);
   uint32_t now = now_ms();
   if (uint32_t(now - g_last_second_roll) > 1000) {
@@ -86,8 +86,19 @@ void stats_add_sets(STATS_SET* ctx, STATS_SET* rx, STATS_SET* const* rx_channels
     for (int i = 0; rx && rx_channels && i < n; ++i) roll_minute(rx_channels[i]);
     g_last_minute_roll = now;
   }
-  if (id < 0 || id >= STATS_NUM_COUNTERS) return;
+  if (id < 0 || id >= NUM_STATS) return;
   add(ctx, id, value);
   add(rx, id, value);
   add(ch, id, value);
+}
+
+void stats_add_rx(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch, int id, uint32_t value) {
+  STATS_SETS* chans[MAX_CHANNELS];
+  int n = 0;
+  if (rx) {
+    n = int(rx->num_video < uint32_t(MAX_CHANNELS) ? rx->num_video : MAX_CHANNELS);
+    for (int i = 0; i < n; ++i) chans[i] = &rx->channels[i].stats;
+  }
+  stats_add_sets(ctx ? &ctx->stats : nullptr, rx ? &rx->stats : nullptr, chans, n,
+                 ch ? &ch->stats : nullptr, id, value);
 }

@@ -6,33 +6,9 @@
 
 #include <cstdint>
 
-enum STATS_ID : int {
-  STATS_RECEIVED = 0,
-  STATS_DECODED = 1,
-  STATS_DISPLAYED = 2,
-  STATS_REFRESHED = 3,
-  STATS_BYTES = 4,
-  STATS_MISSING = 5,
-  STATS_IGNORED = 6,
-  STATS_NUM_COUNTERS = 7,
-};
+#include "client/foundation/app_state.h"
 
-struct STATS_COUNTERS {
-  uint32_t value[STATS_NUM_COUNTERS] = {};
-};
-
-// The four rolling sets kept in APP_CONTEXT, RECEIVER_INFO and CHANNEL_INFO.
-struct STATS_SET {
-  STATS_COUNTERS last_minute;
-  STATS_COUNTERS minute;       // running minute
-  STATS_COUNTERS last_second;
-  STATS_COUNTERS second;       // running second
-};
-
-struct APP_CONTEXT;
-struct RECEIVER_INFO;
-struct CHANNEL_INFO;
-
+// STATS_COUNTERS, STATS_SETS and the counter ids STAT_* are the application state's.
 // Set up / tear down the statistics (the clock and counters start fresh).
 void stats_init();
 void stats_free();
@@ -48,8 +24,8 @@ void stats_add_rx(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch, int id,
 
 // The same on plain sets, for callers without the application records. `rx_channels` are the
 // receiver's channel sets rolled along with it (may be null with n 0).
-void stats_add_sets(STATS_SET* ctx, STATS_SET* rx, STATS_SET* const* rx_channels, int n,
-                    STATS_SET* ch, int id, uint32_t value);
+void stats_add_sets(STATS_SETS* ctx, STATS_SETS* rx, STATS_SETS* const* rx_channels, int n,
+                    STATS_SETS* ch, int id, uint32_t value);
 
 // Test seam: the millisecond clock (SDL ticks by default). Pass null to restore it.
 void stats_set_clock(uint32_t (*now_ms)());

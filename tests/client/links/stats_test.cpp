@@ -22,10 +22,10 @@ class Stats : public ::testing::Test {
 
 TEST_F(Stats, line_prints_once_a_second_with_kbytes_rounded_down) {
   testing::internal::CaptureStdout();
-  stats_add(STATS_BYTES, 2047);
-  stats_add(STATS_RECEIVED, 3);
+  stats_add(STAT_BYTES, 2047);
+  stats_add(STAT_RECEIVED, 3);
   g_now += 1000;
-  stats_add(STATS_DECODED, 1);  // exactly 1000 ms: not yet
+  stats_add(STAT_DECODED, 1);  // exactly 1000 ms: not yet
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   testing::internal::CaptureStdout();
   g_now += 1;
@@ -33,28 +33,28 @@ TEST_F(Stats, line_prints_once_a_second_with_kbytes_rounded_down) {
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(std::string(118, '\b') + "3 recvd, 1 decd, 0 disp, 0 refr, 1 KBps, 0 missing, 0 ignored.",
             out);
-  EXPECT_EQ(0u, stats_snapshot().value[STATS_BYTES]);
+  EXPECT_EQ(0u, stats_snapshot().count[STAT_BYTES]);
 }
 
 TEST_F(Stats, rolling_sets_move_running_second_to_last_second) {
-  STATS_SET ctx, rx, ch0, ch1;
-  STATS_SET* chans[] = {&ch0, &ch1};
-  stats_add_sets(&ctx, &rx, chans, 2, &ch0, STATS_RECEIVED, 5);
-  EXPECT_EQ(5u, rx.second.value[STATS_RECEIVED]);
-  EXPECT_EQ(5u, ch0.minute.value[STATS_RECEIVED]);
+  STATS_SETS ctx{}, rx{}, ch0{}, ch1{};
+  STATS_SETS* chans[] = {&ch0, &ch1};
+  stats_add_sets(&ctx, &rx, chans, 2, &ch0, STAT_RECEIVED, 5);
+  EXPECT_EQ(5u, rx.second.count[STAT_RECEIVED]);
+  EXPECT_EQ(5u, ch0.minute.count[STAT_RECEIVED]);
   g_now += 1001;
-  stats_add_sets(nullptr, &rx, chans, 2, &ch1, STATS_RECEIVED, 2);
-  EXPECT_EQ(5u, rx.last_second.value[STATS_RECEIVED]);
-  EXPECT_EQ(2u, rx.second.value[STATS_RECEIVED]);
-  EXPECT_EQ(5u, ch0.last_second.value[STATS_RECEIVED]);
-  EXPECT_EQ(0u, ch0.second.value[STATS_RECEIVED]);
+  stats_add_sets(nullptr, &rx, chans, 2, &ch1, STAT_RECEIVED, 2);
+  EXPECT_EQ(5u, rx.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(2u, rx.second.count[STAT_RECEIVED]);
+  EXPECT_EQ(5u, ch0.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(0u, ch0.second.count[STAT_RECEIVED]);
   // The context was not given, so it keeps its running second until its own next call.
-  EXPECT_EQ(5u, ctx.second.value[STATS_RECEIVED]);
-  EXPECT_EQ(7u, rx.minute.value[STATS_RECEIVED]);
+  EXPECT_EQ(5u, ctx.second.count[STAT_RECEIVED]);
+  EXPECT_EQ(7u, rx.minute.count[STAT_RECEIVED]);
   g_now += 60000;
-  stats_add_sets(nullptr, &rx, chans, 2, nullptr, STATS_BYTES, 1);
-  EXPECT_EQ(7u, rx.last_minute.value[STATS_RECEIVED]);
-  EXPECT_EQ(0u, rx.minute.value[STATS_RECEIVED]);
+  stats_add_sets(nullptr, &rx, chans, 2, nullptr, STAT_BYTES, 1);
+  EXPECT_EQ(7u, rx.last_minute.count[STAT_RECEIVED]);
+  EXPECT_EQ(0u, rx.minute.count[STAT_RECEIVED]);
 }
 
 }  // namespace
