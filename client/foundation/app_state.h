@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 #include <SDL/SDL.h>
 
@@ -128,6 +130,20 @@ struct RECEIVER_INFO {
   uint8_t flag2;
   CHANNEL_INFO channels[MAX_CHANNELS];
   STATS_SETS stats;
+  // Connection fields of the receive threads (client/links).
+  int32_t op_mode;                        // 1 live, 2 remote playback, 3 local file,
+                                          // 4 device source, 5 playback at a chosen time
+  uint8_t rx_flags;                       // 1 single DVR, 3 group/added; |4 playback, |8, |0x2C file
+  double position;                        // --seek position, seconds
+  std::atomic<uint32_t> sel_vid_ch;       // selected video channels
+  std::atomic<uint32_t> audio_mask;       // selected audio channels
+  std::atomic<int32_t> pending_frames;    // records in the rings not yet taken by a decoder
+  std::atomic<uint32_t> pending_bytes;    // their bytes (12 + header + data each)
+  std::atomic<int32_t> sock{-1};          // link socket, -1 none; closed under send_lock
+  std::mutex send_lock;                   // one sender at a time on `sock`
+  std::atomic<uint8_t> logged_in;         // 1 after an accepted login
+  std::thread thread;                     // receive thread, joined by stop_receivers
+  struct NC_LOGIN_STATE* nc_state;        // protocol 'Q' login state of the receive thread
 };
 
 // One decoder slot: its receive ring and the ring's positions (guarded by `mutex`).
@@ -190,6 +206,12 @@ struct APP_CONTEXT {
   DISPLAY_SLOT slots[MAX_DISPLAY_SLOTS];
   STATS_SETS stats;
   DISPLAY_LAYOUT layouts[NUM_LAYOUTS];
+  // Links and playback words (client/links, decoders, search window).
+  std::atomic<uint32_t> playback_flags;   // bit 1 paused, bit 2 hold
+  std::atomic<int32_t> search_state;      // 2: the search window asks readers to hold
+  double buf_level;                       // [SYSTEM] buf_level, copied when decoders start
+  int32_t num_channels;                   // connected channels (channel-id counter)
+  double playback_speed = 1.0;            // 1.0 real time
 };
 
 extern APP_CONTEXT app_context;
