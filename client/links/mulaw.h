@@ -1,0 +1,35 @@
+// Mu-law expansion and the live audio queue. Decoder threads append PCM (queue_audio_data);
+// the audio output drains it (audio_ring_read, SDL's audio thread). One mutex guards the ring,
+// so any number of decoder threads may append beside the reader.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t AUDIO_RING_SAMPLES = 0x20000;  // ring of signed 16-bit samples
+constexpr size_t AUDIO_RING_BYTES = 0x40800;      // allocation behind the ring
+
+// ITU-T G.711 mu-law expansion: 0xFF -> 0, 0x00 -> -32124, 0x80 -> 32124.
+int16_t ulaw_to_linear(uint8_t code);
+
+// Expands `count` mu-law bytes into `pcm` (count samples).
+void ulaw_expand(const uint8_t* ulaw, size_t count, int16_t* pcm);
+
+// Appends len/2 samples, wrapping at the ring's end, then starts the output (the hook set by
+// the audio output, if any). When more is queued than the ring holds, the oldest samples are
+// dropped: the available count never exceeds the ring. Returns 0.
+int queue_audio_data(const int16_t* pcm, int len);
+
+// Reader side (audio callback): when at least n samples are available, copies them (only up
+// to the ring's end when the read wraps, then the read index restarts at 0) and returns the
+// number copied; returns 0 and takes nothing when fewer than n are available.
+int audio_ring_read(int16_t* out, int n);
+
+// Samples available, and the indexes, for the audio output's bookkeeping and for tests.
+uint32_t audio_ring_available();
+uint32_t audio_ring_write_index();
+uint32_t audio_ring_read_index();
+// Empties the ring and sets both indexes (tests; the audio output at start).
+void audio_ring_reset(uint32_t read_index = 0, uint32_t write_index = 0);
+// Called by queue_audio_data after each append (unpause the device); null for none.
+void set_audio_start_hook(void (*hook)());
