@@ -101,6 +101,20 @@ struct CHANNEL_INFO {
   FILE* record_file;       // local recording
   void* record_index;      // owned; released by free_receiver with free()
   STATS_SETS stats;
+  // Tiles and decoder (display mutex unless noted).
+  RECT16 pic_rect;         // part of the picture shown; smaller while digitally zoomed
+  double zoom_factor;      // picture area / shown area
+  double scale_factor;     // cell area / shown area
+  int32_t brightness;      // -255..255, read by the decoder
+  int32_t contrast;        // -100..100
+  float hue;               // degrees 0..360
+  int32_t saturation;      // -128..128
+  std::atomic<uint8_t> audio_on;
+  uint8_t stopped;         // the channel was taken off (blank tile)
+  uint8_t saved_selected;  // copies kept around a temporary single view
+  uint8_t saved_audio;
+  int32_t num_osd_lines;   // on-screen text lines (osd.h), 0 without a table
+  struct OSD_LINE* osd_lines;  // owned by the on-screen text code
 };
 
 struct RECEIVER_INFO {
@@ -144,6 +158,7 @@ struct RECEIVER_INFO {
   std::atomic<uint8_t> logged_in;         // 1 after an accepted login
   std::thread thread;                     // receive thread, joined by stop_receivers
   struct NC_LOGIN_STATE* nc_state;        // protocol 'Q' login state of the receive thread
+  uint8_t osd_mask;                       // bit k: on-screen text line k on this DVR's tiles
 };
 
 // One decoder slot: its receive ring and the ring's positions (guarded by `mutex`).
@@ -212,6 +227,23 @@ struct APP_CONTEXT {
   double buf_level;                       // [SYSTEM] buf_level, copied when decoders start
   int32_t num_channels;                   // connected channels (channel-id counter)
   double playback_speed = 1.0;            // 1.0 real time
+  // Tiles, refresh timer and window loop. `single_view` above is the view mode (0 tiles,
+  // 1 picture-in-picture, 2 single view) and `single_channel` the enlarged channel id;
+  // `num_channels` is the total of enabled channels the tiles page through.
+  std::atomic<int32_t> dirty;             // video surface drawn since the last copy
+  std::atomic<int32_t> selection_state;   // 1 hidden, 2 shown, 4 show, 8 hide requested
+  std::atomic<int32_t> popup_state;
+  std::atomic<int32_t> message_state;
+  int32_t win_w, win_h;                   // window size
+  int32_t fullscreen;
+  int32_t aspect43;                       // draw pictures 4:3 inside their cells
+  RECT16 merge_rect;                      // pending merge, video-area coordinates
+  int32_t desktop_w, desktop_h;
+  int32_t saved_w, saved_h;               // window size when full screen was entered
+  int32_t wait_variant;                   // which wait indicator the search window shows
+  int32_t layout_target;                  // 1 this window, 2 the slaves
+  int32_t max_select;                     // most channels selectable at once
+  std::atomic<uint32_t> last_mouse_ticks; // SDL_GetTicks of the last mouse activity
 };
 
 extern APP_CONTEXT app_context;
