@@ -115,6 +115,10 @@ struct CHANNEL_INFO {
   uint8_t saved_audio;
   int32_t num_osd_lines;   // on-screen text lines (osd.h), 0 without a table
   struct OSD_LINE* osd_lines;  // owned by the on-screen text code
+  // Decoder thread. `slot` above is the channel's decoder index; `frame_time` the time
+  // stamp of its latest frame and `frame_time2` of its first (decoder thread writes both).
+  std::atomic<uint8_t> key_request;  // 1: the decoder waits for the next key frame
+  std::atomic<uint8_t> waiting;      // cleared by the decoder after each decoded picture
 };
 
 struct RECEIVER_INFO {
@@ -159,6 +163,7 @@ struct RECEIVER_INFO {
   std::thread thread;                     // receive thread, joined by stop_receivers
   struct NC_LOGIN_STATE* nc_state;        // protocol 'Q' login state of the receive thread
   uint8_t osd_mask;                       // bit k: on-screen text line k on this DVR's tiles
+  std::atomic<double> last_frame_time;    // time stamp of the last frame a decoder took
 };
 
 // One decoder slot: its receive ring and the ring's positions (guarded by `mutex`).
@@ -244,6 +249,13 @@ struct APP_CONTEXT {
   int32_t layout_target;                  // 1 this window, 2 the slaves
   int32_t max_select;                     // most channels selectable at once
   std::atomic<uint32_t> last_mouse_ticks; // SDL_GetTicks of the last mouse activity
+  // Decoder threads (playback controls set the requests; the decoders clear them).
+  std::atomic<int32_t> single_step;       // 1: show one more frame, then pause
+  std::atomic<int32_t> catch_up;          // 1: halve the pacing waits of a ring that is behind
+  std::atomic<int32_t> resize_request;    // 1: the next picture resizes the window (event 42)
+  std::atomic<int32_t> hold_state;        // 4: redraw the held receiver's channels, then 1
+  std::atomic<double> paced_time[MAX_DISPLAY_SLOTS];    // per slot: time stamp of the last paced frame
+  std::atomic<uint32_t> paced_tick[MAX_DISPLAY_SLOTS];  // per slot: its tick (ms), 0 none
 };
 
 extern APP_CONTEXT app_context;
