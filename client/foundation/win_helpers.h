@@ -1,0 +1,27 @@
+// Window helpers of the client: windows of this and the companion processes looked up by
+// title, and text conversion between UTF-8 and the system code page.
+//
+// The look-ups open their own X connection (platform/system/x11_windows.h), so any thread
+// may call them, before or after SDL starts; without a display no window exists.
+#pragma once
+
+// 1 when a top-level window titled exactly `title` exists (it is raised and shown), else 0.
+int raise_window(const char* title);
+// 1 when a top-level window titled exactly `title` exists, else 0. Nothing is changed.
+int window_exists(const char* title);
+// 0 when the window titled `title` belongs to process `pid` and was raised, else -1 (a
+// window of another process is left alone).
+int raise_own_window(const char* title, int pid);
+// Asks the window titled `title` of process `pid` to close (as its close button would).
+// Returns 0 whether or not such a window exists.
+int close_own_window(const char* title, int pid);
+// Records this process on an SDL window of ours, so that the look-ups by process find it.
+// `x_window` is the X id of the window (SDL_GetWMInfo). 0, or -1 when it is gone.
+int mark_own_window(unsigned long x_window);
+
+// Conversions between UTF-8 and the system code page (the locale's character set; the C
+// locale and UTF-8 locales copy the text). Return a new text that the caller releases
+// with free(), or nullptr for a null text or when memory ran out. A byte that cannot be
+// converted becomes '?'.
+char* utf8_to_ansi(const char* text);
+char* ansi_to_utf8(const char* text);

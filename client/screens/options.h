@@ -1,0 +1,15 @@
+// Command-line options of vigilo: the parser into APP_OPTIONS and the usage text.
+//
+// Runs once on the first thread during start-up (it uses getopt's process-wide state).
+#pragma once
+
+struct APP_OPTIONS;
+
+// Scans argv[1..] in order (words are never reordered) into `opts`, which init_app_options
+// has filled. Bad letters and missing arguments print "getopt_long() returned %d\n" and are
+// skipped; a bad -m shows a message box and selects mode 0. Returns 0 when exactly one word
+// is left after the options (the caller prints the usage and ends), else -1.
+int parse_options(int argc, char** argv, APP_OPTIONS* opts);
+
+// Prints the usage text to standard output.
+void print_usage();
