@@ -1,0 +1,541 @@
+#include "client/links/decoder_thread.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "client/foundation/channel_table.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/sock_io.h"
+#include "client/foundation/stats.h"
+#include "client/foundation/user_events.h"
+#include "client/links/mulaw.h"
+#include "client/links/video_adjust.h"
+#include "client/links/video_decoders.h"
+#include "codecs/tir_dec/tir_dec.h"
+
+namespace {
+
+std::atomic<uint32_t> slot_counter{0};
+DECODER_HOOKS hooks{};
+// Which channel each decoder index serves; a second channel on the same index is refused so
+// that one decoder never mixes two streams or runs on two threads.
+std::atomic<CHANNEL_INFO*> decoder_owner[DECODER_POOL_SIZE];
+
+uint32_t steady_ms() {
+    static const auto start = std::chrono::steady_clock::now();
+    auto d = std::chrono::steady_clock::now() - start;
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()) + 1;
+}
+void real_sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::atomic<uint32_t (*)()> clock_fn{steady_ms};
+std::atomic<void (*)(uint32_t)> sleep_fn{real_sleep};
+
+uint32_t now_ms() { return clock_fn.load()(); }
+void sleep_ms(uint32_t ms) { sleep_fn.load()(ms); }
+
+// Long waits are cut into short sleeps so that stop_decoders is never held up by a pacing
+// or buffering wait.
+void sleep_while_running(APP_CONTEXT* ctx, uint32_t ms) {
+    while (ms > 0 && ctx->decoder_state.load() == DECODER_RUNNING) {
+        uint32_t step = std::min<uint32_t>(ms, 20);
+        sleep_ms(step);
+        ms -= step;
+    }
+}
+
+thread_local std::vector<uint8_t> split_scratch;
+
+void split_fields(uint8_t* picture, int width, int height) {
+    size_t row = size_t(width) * 4;
+    split_scratch.assign(picture, picture + row * size_t(height));
+    int half = height / 2;
+    for (int r = 0; r < half; ++r) {
+        std::memcpy(picture + size_t(r) * row, &split_scratch[size_t(2 * r) * row], row);
+        std::memcpy(picture + size_t(half + r) * row, &split_scratch[size_t(2 * r + 1) * row], row);
+    }
+}
+
+void blend_fields(const uint8_t* picture, uint8_t* pixels, int pitch, int width, int height) {
+    size_t row = size_t(width) * 4;
+    int half = height / 2;
+    for (int r = 0; r < half; ++r) {
+        const uint8_t* top = picture + size_t(r) * row;
+        const uint8_t* bottom = picture + size_t(half + r) * row;
+        uint8_t* dst = pixels + size_t(r) * size_t(pitch);
+        for (size_t i = 0; i < row; ++i) dst[i] = uint8_t((top[i] + bottom[i]) >> 1);
+    }
+}
+
+void clear_rows(uint8_t* pixels, int pitch, int width, int rows) {
+    for (int r = 0; r < rows; ++r) std::memset(pixels + size_t(r) * size_t(pitch), 0, size_t(width) * 4);
+}
+
+// Pending counts are unsigned and guard the writers' flow control: never let them wrap.
+void take_pending(RECEIVER_INFO* rx, uint32_t bytes) {
+    int32_t f = rx->pending_frames.load();
+    while (f > 0 && !rx->pending_frames.compare_exchange_weak(f, f - 1)) {}
+    uint32_t b = rx->pending_bytes.load();
+    while (!rx->pending_bytes.compare_exchange_weak(b, b > bytes ? b - bytes : 0)) {}
+}
+
+double read_double(double& d) { return std::atomic_ref<double>(d).load(std::memory_order_relaxed); }
+void write_double(double& d, double v) { std::atomic_ref<double>(d).store(v, std::memory_order_relaxed); }
+
+}  // namespace
+
+void set_decoder_hooks(const DECODER_HOOKS& h) { hooks = h; }
+
+void set_decoder_clock(uint32_t (*now)(), void (*sleep)(uint32_t)) {
+    clock_fn = now ? now : steady_ms;
+    sleep_fn = sleep ? sleep : real_sleep;
+}
+
+void reset_decoder_slots() { slot_counter = 0; }
+
+// ---- headers ----------------------------------------------------------------------------------
+
+PICTURE_HEADER make_picture_header(const uint8_t* wire) {
+    PICTURE_HEADER ph;
+    ph.start_key = FRAME_START_KEY;
+    ph.video_type = wire[36];
+    ph.interval = wire[40];
+    ph.size = get_le32(wire + 0) & 0xFFFFFu;
+    ph.page = 0;
+    ph.field = 0;
+    ph.vop_type = get_le32(wire + 4) & 3u;
+    ph.channel = get_le32(wire + 20) & 0xFu;
+    ph.scale = int32_t(get_le32(wire + 32)) > 0 ? 9 : 2;
+    ph.hsize = uint16_t(get_le32(wire + 24));
+    ph.vsize = uint16_t(get_le32(wire + 28));
+    ph.sec = get_le32(wire + 56);
+    ph.usec = get_le32(wire + 60);
+    ph.word20 = get_le32(wire + 52);
+    ph.word24 = get_le32(wire + 48);
+    ph.seq_cnt = get_le16(wire + 8);
+    ph.receiver = 0;
+    return ph;
+}
+
+FRAME_HEADER picture_to_frame_header(const PICTURE_HEADER& ph) {
+    FRAME_HEADER fh;
+    fh.start_key = ph.start_key;
+    fh.receiver = uint8_t(ph.receiver);
+    fh.size = ph.size;
+    fh.frame_type = ph.vop_type;
+    fh.channel = ph.channel;
+    fh.kind = ph.scale;
+    fh.width = ph.hsize & 0x3FFF;
+    fh.height = ph.vsize & 0x3FFF;
+    fh.sec = ph.sec;
+    fh.msec = uint16_t(ph.usec / 1000);
+    fh.word24 = ph.word20;
+    fh.word28 = ph.word24;
+    fh.seq_cnt = ph.seq_cnt;
+    return fh;
+}
+
+int get_video_frame(const uint8_t* record, uint32_t record_size, const FRAME_RECORD_HEADER& rh, FRAME_HEADER* fh,
+                    uint8_t* frame) {
+    if (rh.protocol == 'Q' || rh.protocol == 'S') {
+        if (record_size < FRAME_HEADER_SIZE) return -1;
+        uint64_t total = FRAME_HEADER_SIZE + (get_le32(record + 4) >> 8);
+        if (total > record_size || total > DECODER_FRAME_BUFFER_SIZE) return -1;
+        std::memcpy(frame, record, size_t(total));
+        *fh = decode_frame_header(frame);
+        return 0;
+    }
+    if (record_size < PICTURE_HEADER_SIZE) return -1;
+    PICTURE_HEADER ph = decode_picture_header(record);
+    uint64_t total = PICTURE_HEADER_SIZE + uint64_t(ph.size);
+    if (total > record_size || total > DECODER_FRAME_BUFFER_SIZE) return -1;
+    std::memcpy(frame, record, size_t(total));
+    *fh = picture_to_frame_header(ph);
+    return 0;
+}
+
+int get_audio_frame(const uint8_t* record, uint32_t record_size, AUDIO_FRAME_HEADER* ah, uint8_t* frame) {
+    if (record_size < AUDIO_FRAME_HEADER_SIZE) return -1;
+    *ah = decode_audio_frame_header(record);
+    uint32_t total = uint32_t(AUDIO_FRAME_HEADER_SIZE) + ah->samples;
+    if (ah->samples > AUDIO_PAYLOAD_SLOT || total > record_size) return -1;
+    std::memcpy(frame, record, total);
+    return 0;
+}
+
+// ---- decoding ---------------------------------------------------------------------------------
+
+int is_key_frame(int frame_type, uint8_t protocol) {
+    if (protocol == 'Q') return is_h264_key_frame(frame_type);
+    if (protocol == 'S') return 1;
+    return is_xvid_key_frame(frame_type);
+}
+
+void reset_channel_decoder(int decoder_index, uint8_t protocol) {
+    if (protocol == 'Q')
+        reset_pixtree(decoder_index);
+    else if (protocol != 'S')
+        reset_xvid(decoder_index);
+}
+
+void reset_all_decoders() {
+    for (int i = 0; i < DECODER_POOL_SIZE; ++i) {
+        reset_pixtree(i);
+        reset_xvid(i);
+        decoder_owner[i] = nullptr;
+    }
+}
+
+int init_video_decoders() {
+    if (init_xvid(DECODER_POOL_SIZE) != 0) {
+        std::printf("init_xvid() failed.\n");
+        return -1;
+    }
+    if (init_pixtree(DECODER_POOL_SIZE) != 0) {
+        std::printf("init_pixtree() failed.\n");
+        return -1;
+    }
+    return 0;
+}
+
+void free_video_decoders() {
+    free_xvid();
+    free_pixtree();
+    for (auto& o : decoder_owner) o = nullptr;
+}
+
+int decode_video_frame(int decoder_index, const FRAME_RECORD_HEADER& rh, const uint8_t* frame, uint8_t* picture,
+                       size_t capacity, int* w, int* h) {
+    if (rh.protocol == 'Q') {
+        if (decode_pixtree(decoder_index, frame, frame + FRAME_HEADER_SIZE, picture, capacity, w, h) != 0) {
+            std::printf("decode_pixtree() failed.\n");
+            return -1;
+        }
+    } else if (rh.protocol == 'S') {
+        const uint8_t* data = frame + FRAME_HEADER_SIZE;
+        unsigned size = get_le32(frame + 4) >> 8;
+        TIR_FRAME_INFO info{};
+        int rc = tir_get_info(data, size, &info);
+        if (rc == 0 && uint64_t(info.width) * info.height * 4 > capacity) rc = -3;
+        if (rc == 0) rc = tir_decode(data, size, picture, TIR_OUT_BGRX32);
+        if (rc < 0) {
+            std::printf("tir_decode() failed. [%d]\n", rc);
+            return -1;
+        }
+        *w = info.width;
+        *h = info.height;
+    } else {
+        PICTURE_HEADER ph = decode_picture_header(frame);
+        int rc = decode_xvid(decoder_index, ph, frame + PICTURE_HEADER_SIZE, picture, capacity);
+        if (rc < 0) {
+            std::printf("decode_xvid() failed.\n");
+            return -1;
+        }
+        if (rc == 1) {
+            stats_add(STAT_IGNORED, 1);
+            return 1;
+        }
+        if (rc == 2) {
+            stats_add(STAT_MISSING, 1);
+            return 1;
+        }
+        *w = ph.hsize;
+        *h = ph.vsize;
+    }
+    stats_add(STAT_DECODED, 1);
+    return 0;
+}
+
+int decode_audio_data(const FRAME_RECORD_HEADER& rh, const uint8_t* frame, int16_t* pcm) {
+    if (rh.protocol != 'Q') return -1;
+    uint16_t samples = get_le16(frame + 4);
+    if (samples > AUDIO_PAYLOAD_SLOT) return -1;
+    ulaw_expand(frame + AUDIO_FRAME_HEADER_SIZE, samples, pcm);
+    return int(samples) * 2;
+}
+
+// ---- surfaces -----------------------------------------------------------------------------------
+
+int create_decode_surface(CHANNEL_INFO* ch, int width, int height) {
+    if (ch->surface && (ch->surface->w != width || ch->surface->h != height)) {
+        SDL_FreeSurface(ch->surface);
+        ch->surface = nullptr;
+        ch->pic_rect = RECT16{0, 0, 0, 0};
+    }
+    if (!ch->surface) {
+        // Always 32 bits: the decoders write 4-byte pixels whatever the screen's depth.
+        ch->surface = SDL_CreateRGBSurface(SDL_SWSURFACE, width, height, 32, DECODE_RMASK, DECODE_GMASK,
+                                           DECODE_BMASK, 0);
+        if (!ch->surface) {
+            std::printf("SDL_CreateRGBSurface() failed.\n");
+            return -1;
+        }
+        ch->pic_rect = RECT16{0, 0, uint16_t(width), uint16_t(height)};
+    }
+    ch->width = uint16_t(width);
+    ch->height = uint16_t(height);
+    return 0;
+}
+
+int weave_fields(const RECEIVER_INFO* rx, uint8_t protocol, uint8_t* picture, uint8_t* pixels, int pitch, int width,
+                 int height) {
+    size_t row = size_t(width) * 4;
+    if (protocol != 'Q' || height <= 288) {
+        for (int r = 0; r < height; ++r) std::memcpy(pixels + size_t(r) * size_t(pitch), picture + size_t(r) * row, row);
+        if (protocol == 'Q') clear_rows(pixels, pitch, width, std::min(height, 8));
+        return 0;
+    }
+    if (rx && rx->num_video == 8) split_fields(picture, width, height);
+    blend_fields(picture, pixels, pitch, width, height);
+    clear_rows(pixels, pitch, width, std::min(height / 2, 16));
+    return 0;
+}
+
+int measure_min_delay() {
+    uint32_t start = now_ms();
+    for (int i = 0; i < 32; ++i) sleep_ms(1);
+    int mean = int((now_ms() - start) / 32);
+    std::printf("min_delay is %d milliseconds!\n", mean);
+    return mean;
+}
+
+// ---- the thread ---------------------------------------------------------------------------------
+
+int decoder_begin(APP_CONTEXT* ctx, DECODER_STATE* st) {
+    st->ctx = ctx;
+    st->slot = slot_counter.fetch_add(1);
+    std::printf("Allocating memory ...\n");
+    // Left uninitialised: only the pages a picture touches become resident.
+    st->frame = new (std::nothrow) uint8_t[DECODER_FRAME_BUFFER_SIZE];
+    st->picture = new (std::nothrow) uint8_t[DECODER_PICTURE_BUFFER_SIZE];
+    if (!st->frame || !st->picture) {
+        decoder_end(st);
+        fatal_box("Not enough memory.");
+        return -1;
+    }
+    std::fill(std::begin(st->last_id), std::end(st->last_id), -1);
+    st->min_delay = measure_min_delay();
+    return 0;
+}
+
+void decoder_end(DECODER_STATE* st) {
+    delete[] st->frame;
+    delete[] st->picture;
+    st->frame = st->picture = nullptr;
+}
+
+int decoder_pass(DECODER_STATE* st) {
+    APP_CONTEXT* ctx = st->ctx;
+    if (ctx->playback_flags.load() & 2u) {
+        sleep_ms(100);
+        return PASS_PAUSED;
+    }
+    if (st->slot >= ctx->num_slots || st->slot >= uint32_t(MAX_DISPLAY_SLOTS)) {
+        sleep_ms(1);
+        return PASS_EMPTY;
+    }
+    DISPLAY_SLOT& slot = ctx->slots[st->slot];
+    const uint32_t ring_size = ctx->ring_size;
+
+    FRAME_RECORD_HEADER rh;
+    FRAME_HEADER fh;
+    AUDIO_FRAME_HEADER ah;
+    RECEIVER_INFO* rx = nullptr;
+    CHANNEL_INFO* ch = nullptr;
+    bool usable = false;
+
+    SDL_mutexP(slot.mutex);
+    if (!slot.ring || slot.read_pos == slot.write_pos || ring_size < FRAME_RECORD_HEADER_SIZE) {
+        SDL_mutexV(slot.mutex);
+        sleep_ms(1);
+        return PASS_EMPTY;
+    }
+    if (ring_fill_above(ring_size, slot.write_pos, slot.read_pos, 80)) {
+        if (!st->warned) std::printf("WARNING: Video buffer is reaching critical levels!\n");
+        st->warned = true;
+    } else {
+        st->warned = false;
+    }
+    uint32_t pos = slot.read_pos;
+    if (pos > ring_size - FRAME_RECORD_HEADER_SIZE) pos = 0;
+    rh = decode_frame_record_header(slot.ring + pos);
+    if (rh.start_key != FRAME_START_KEY && pos != 0) {
+        pos = 0;
+        rh = decode_frame_record_header(slot.ring);
+    }
+    const bool in_place = pos == slot.read_pos;
+    pos += FRAME_RECORD_HEADER_SIZE;
+    const uint32_t size = rh.size;
+    // A record must be whole inside the ring and, while the reader is behind the writer, end
+    // at or before it; anything else is a broken ring: drop what is queued and start over.
+    bool broken = rh.start_key != FRAME_START_KEY || size > ring_size - pos ||
+                  (in_place && slot.read_pos < slot.write_pos && uint64_t(pos) + size > slot.write_pos);
+    if (broken) {
+        slot.read_pos = slot.write_pos;
+        SDL_mutexV(slot.mutex);
+        return PASS_SKIPPED;
+    }
+    const uint8_t* record = slot.ring + pos;
+    int receiver = -1, channel = -1;
+    int got = -1;
+    if (rh.media == 'A') {
+        got = get_audio_frame(record, size, &ah, st->frame);
+        if (got == 0) receiver = ah.receiver, channel = ah.channel;
+    } else if (rh.media == 'Y') {
+        got = get_video_frame(record, size, rh, &fh, st->frame);
+        if (got == 0) receiver = fh.receiver, channel = fh.channel;
+    }
+    slot.read_pos = pos + size;  // whole record, whatever its headers said
+    st->behind = ctx->catch_up.load() == 1 && slot.read_pos != slot.write_pos;
+    if (got == 0 && receiver >= 0 && receiver < ctx->num_receivers) {
+        rx = &ctx->receivers[receiver];
+        if (channel >= 0 && channel < int(std::min<uint32_t>(rx->num_video, MAX_CHANNELS))) {
+            ch = &rx->channels[channel];
+            usable = true;
+        }
+        take_pending(rx, uint32_t(FRAME_RECORD_HEADER_SIZE) + size);
+        if (usable && ch->key_request.exchange(0) == 1) st->waiting_key = true;
+    }
+    SDL_mutexV(slot.mutex);
+    if (!usable) return PASS_SKIPPED;
+
+    const uint32_t flags = ctx->playback_flags.load();
+    if (rh.media == 'A') {
+        if (!ch->audio_on.load() || std::atomic_ref<int32_t>(ctx->mute).load(std::memory_order_relaxed) ||
+            (flags & 4u))
+            return PASS_AUDIO_SKIPPED;
+        int n = decode_audio_data(rh, st->frame, st->pcm);
+        if (n <= 0) {
+            std::printf("decode_audio_data() failed.\n");
+            return PASS_SKIPPED;
+        }
+        queue_audio_data(st->pcm, n);
+        return PASS_AUDIO;
+    }
+
+    // a. time stamps
+    const double t = double(fh.sec) + fh.msec / 1000.0;
+    write_double(ch->frame_time, t);
+    rx->last_frame_time = t;
+    if (read_double(ch->frame_time2) == 0) write_double(ch->frame_time2, t);
+
+    // b. decoder index, claimed by one channel
+    const int di = ch->slot;
+    if (di < 0 || di >= DECODER_POOL_SIZE) return PASS_SKIPPED;
+    CHANNEL_INFO* owner = nullptr;
+    if (!decoder_owner[di].compare_exchange_strong(owner, ch) && owner != ch) {
+        stats_add(STAT_IGNORED, 1);
+        return PASS_SKIPPED;
+    }
+    if (st->last_id[di] != ch->id) st->waiting_key = true;
+    st->last_id[di] = ch->id;
+
+    // c. buffering delay before the slot's first paced frame
+    if (ctx->paced_time[st->slot].load() == 0 && ctx->buf_level > 0)
+        sleep_while_running(ctx, uint32_t(1000 * ctx->buf_level));
+
+    // d. hidden channels keep their decoder reset
+    if (!is_channel_shown(ctx, ch->id)) {
+        st->waiting_key = true;
+        reset_channel_decoder(di, rh.protocol);
+        return PASS_HIDDEN;
+    }
+    // e. key-frame wait
+    if (st->waiting_key) {
+        if (!is_key_frame(fh.frame_type, rh.protocol)) return PASS_WAIT_KEY;
+        st->waiting_key = false;
+    }
+
+    // f. decode and draw
+    int result = PASS_NO_PICTURE;
+    if (!(flags & 6u)) {
+        int w = 0, h = 0;
+        int rc = decode_video_frame(di, rh, st->frame, st->picture, DECODER_PICTURE_BUFFER_SIZE, &w, &h);
+        if (rc < 0) return PASS_FAILED;
+        if (rc == 0) {
+            SDL_mutexP(ch->mutex);
+            if (create_decode_surface(ch, w, h) != 0) {
+                SDL_mutexV(ch->mutex);
+                return PASS_FAILED;
+            }
+            SDL_Surface* surface = ch->surface;
+            SDL_LockSurface(surface);
+            stats_add_rx(nullptr, rx, ch, STAT_DECODED, 1);
+            adjust_brightness(st->picture, w, h, ch->brightness, 4);
+            equalize_histogram(st->picture, w, h, ch->saturation, 4);
+            adjust_hue(st->picture, w, h, ch->hue, 4);
+            adjust_contrast(st->picture, w, h, ch->contrast, 4);
+            weave_fields(rx, rh.protocol, st->picture, static_cast<uint8_t*>(surface->pixels), surface->pitch, w, h);
+            SDL_UnlockSurface(surface);
+            SDL_mutexV(ch->mutex);
+            ch->waiting = 0;
+            if (ctx->resize_request.exchange(0) != 0) push_user_event(UE_DECODER_NOTICE, surface);
+            if (hooks.draw_channel) {
+                SDL_mutexP(ctx->display_mutex);
+                int drawn = hooks.draw_channel(ctx, rx, ch);
+                SDL_mutexV(ctx->display_mutex);
+                if (drawn == 0) {
+                    stats_add(STAT_DISPLAYED, 1);
+                    stats_add_rx(nullptr, rx, nullptr, STAT_DISPLAYED, 1);
+                }
+            }
+            result = PASS_SHOWN;
+        }
+    }
+
+    // g. held receiver: redraw once on request
+    if ((flags & 4u) && ctx->hold_state.load() == 4) {
+        if (hooks.redraw_receiver) {
+            SDL_mutexP(ctx->display_mutex);
+            hooks.redraw_receiver(ctx, rx);
+            SDL_mutexV(ctx->display_mutex);
+        }
+        ctx->hold_state = 1;
+    }
+
+    // h, i. pacing against the time stamps and the speed
+    const uint32_t now = now_ms();
+    st->paced = false;
+    const uint32_t last_tick = ctx->paced_tick[st->slot].load();
+    const double last_t = ctx->paced_time[st->slot].load();
+    if (last_tick != 0 && last_t > 0) {
+        double speed = read_double(ctx->playback_speed);
+        if (!(speed > 0)) speed = 1.0;
+        int64_t wait = int64_t((t - last_t) * 1000 / speed);
+        int64_t elapsed = int64_t(now) - int64_t(last_tick);
+        if (elapsed < wait) {
+            int64_t rest = wait - elapsed;
+            double tested = speed < 1.0 ? double(rest) * speed : double(rest);
+            if (tested >= st->min_delay && tested <= DECODER_PACE_MAX_MS) {
+                st->paced = true;
+                if (st->behind) rest /= 2;
+                ctx->paced_tick[st->slot] = uint32_t(int64_t(now) + rest);
+                sleep_while_running(ctx, uint32_t(rest));
+            }
+        }
+    }
+    ctx->paced_time[st->slot] = t;
+    if (!st->paced) {
+        ctx->paced_tick[st->slot] = now;
+        sleep_ms(1);
+    }
+
+    // j. single step: show this frame, then pause
+    if (ctx->single_step.exchange(0) != 0) ctx->playback_flags = 2;
+    return result;
+}
+
+int decoder_thread(APP_CONTEXT* ctx) {
+    DECODER_STATE st;
+    if (decoder_begin(ctx, &st) != 0) return -1;
+    while (ctx->decoder_state.load() == DECODER_RUNNING) decoder_pass(&st);
+    std::printf("Exiting decoder thread...\n");
+    decoder_end(&st);
+    return 0;
+}
