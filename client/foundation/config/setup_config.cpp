@@ -272,13 +272,24 @@ int read_group_details(SetupTables& t, const char* text, int n) {
     if (!line || strchr(line, '[')) break;
     Scratch s(1, line);
     unsigned filter = 0;
-    if (sscanf(line, "%[^\t =]%*[\t =]%x", s[0], &filter) < 2) {
+    // DVR names may hold blanks, and the setup tool writes "name=filter": with a '=' the
+    // name runs up to it, otherwise a blank also ends it.
+    int got = strchr(line, '=') ? sscanf(line, "%[^\t=]%*[\t =]%x", s[0], &filter)
+                                : sscanf(line, "%[^\t =]%*[\t =]%x", s[0], &filter);
+    if (got >= 1) {
+      size_t len = strlen(s[0]);
+      while (len > 0 && s[0][len - 1] == ' ') s[0][--len] = '\0';
+    }
+    if (got < 2) {
       fatal_box("Invalid setup.cfg:sscanf(dvr_name, channel_filter) failed.\n");
       return -6;
     }
+    // Cut like the DVR names were, so an overlong name still finds its DVR.
+    char name[sizeof(RC_DVR_INFO::name)];
+    copy_field(name, s[0]);
     const RC_DVR_INFO* found = nullptr;
     for (const auto& d : t.dvr)
-      if (strcmp(d.name, s[0]) == 0) {
+      if (strcmp(d.name, name) == 0) {
         found = &d;
         break;
       }

@@ -1,0 +1,429 @@
+// setup.cfg readers: fields, line ends, scanf-pattern quirks, failures and reload safety.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "client/foundation/config/setup_lookup.h"
+#include "tests/client/foundation/config_test_support.h"
+
+using namespace cfgtest;
+
+namespace {
+
+std::vector<std::string> texts_of_boxes() {
+  std::vector<std::string> out;
+  for (const auto& b : boxes()) out.push_back(b.substr(b.find(": ") + 2));
+  return out;
+}
+
+}  // namespace
+
+TEST_F(ConfigTest, full_file_fills_every_section) {
+  ASSERT_EQ(load_text(base_text()), 0);
+  EXPECT_TRUE(boxes().empty());
+  EXPECT_EQ(app_quit.load(), 0);
+
+  ASSERT_EQ(get_num_dvr(), 2);
+  const RC_DVR_INFO& d = get_dvr_table()[0];
+  EXPECT_STREQ(d.name, "Front Door");
+  EXPECT_STREQ(d.model, "MW-2606QTR14");
+  EXPECT_EQ(d.protocol, 'Q');
+  EXPECT_STREQ(d.ipaddress, "10.0.0.5");
+  const uint16_t ports[7] = {9101, 9102, 9103, 9104, 9105, 80, 9106};
+  for (int p = 0; p < 7; ++p) EXPECT_EQ(d.port[p], ports[p]) << p;
+  EXPECT_STREQ(d.host_type, "IP");
+  EXPECT_EQ(d.num_video, 4);
+  EXPECT_EQ(d.num_video1, 4);
+  EXPECT_EQ(d.num_video2, 4);
+  EXPECT_EQ(d.flag, 1);
+  EXPECT_EQ(d.reserved, 0);
+  EXPECT_STREQ(d.location, "Lobby");
+  EXPECT_STREQ(d.manager, "Kim");
+  EXPECT_STREQ(d.tel_no, "111");
+  EXPECT_STREQ(d.police_no, "112");
+  EXPECT_STREQ(d.fire_dept_no, "119");
+  EXPECT_STREQ(d.camera_name[0], "C1");
+  EXPECT_STREQ(d.camera_name[15], "C16");
+  EXPECT_STREQ(d.username, "viewer");
+  EXPECT_STREQ(d.password, "secret");
+  EXPECT_EQ(get_dvr_table()[1].protocol, 'S');
+  EXPECT_STREQ(get_dvr_table()[1].host_type, "NAME");
+  EXPECT_STREQ(get_dvr_table()[1].password, "op");
+
+  ASSERT_EQ(get_num_group(), 1);
+  const RC_GROUP_INFO& g = get_group_table()[0];
+  EXPECT_STREQ(g.name, "All Cams");
+  ASSERT_EQ(g.num_dvr, 2);
+  EXPECT_STREQ(g.dvr_info[0].name, "Front Door");
+  EXPECT_STREQ(g.dvr_info[1].password, "op");
+  EXPECT_EQ(g.channel_filter[0], 0x5u);
+  EXPECT_EQ(g.channel_filter[1], 0xFFu);
+
+  ASSERT_EQ(get_num_user(), 2);
+  const RC_USER_INFO& u = get_user_table()[0];
+  EXPECT_STREQ(u.user, "alice");
+  EXPECT_STREQ(u.fullname, "Alice Park");
+  EXPECT_STREQ(u.password, "pw1");
+  EXPECT_EQ(u.level, 3);
+  EXPECT_EQ(u.rights_mask1, 0x1Fu);
+  EXPECT_EQ(u.rights_mask2, 0xFFFFFFFFu);
+  EXPECT_STREQ(u.note, "desk");
+  EXPECT_EQ(get_user_table()[1].rights_mask1, 0u);
+
+  RC_SYSTEM_INFO s;
+  copy_system_info(&s);
+  EXPECT_EQ(s.num_decoder, 4);
+  EXPECT_EQ(get_cycle_time(), 7u);
+  EXPECT_STREQ(get_rec_path(), "./rec/");
+  EXPECT_DOUBLE_EQ(get_buf_level(), 2.5);
+  EXPECT_EQ(get_max_select(), -3);
+  EXPECT_EQ(get_enable_alarm(), 1);
+  EXPECT_EQ(get_enable_mail(), 1);
+  EXPECT_EQ(get_watchdog(), 1);
+  EXPECT_STREQ(s.language, "English");
+  EXPECT_STREQ(s.resolution, "1024x768");
+  EXPECT_EQ(s.event_popup_type, 2);
+  EXPECT_EQ(s.event_popup_time, 9u);
+  EXPECT_EQ(s.relay_duration, 300u);
+  EXPECT_STREQ(get_event_wav("motion"), "motion.wav");
+  EXPECT_STREQ(get_event_wav("sensor"), "sensor.wav");
+  EXPECT_EQ(get_event_wav("Motion"), nullptr);
+
+  RC_EMAIL_INFO m;
+  copy_email_info(&m);
+  EXPECT_STREQ(m.receipient, "ops@example.com");
+  EXPECT_STREQ(m.subject, "Alarm here");
+  EXPECT_EQ(m.attachment, 1);
+  EXPECT_STREQ(m.cc, "");
+  EXPECT_STREQ(m.password, "plain pw");
+  EXPECT_EQ(m.delay, 30u);
+
+  ASSERT_EQ(get_num_language(), 2);
+  EXPECT_STREQ(get_language_table()[1].name, "Korean");
+  ASSERT_EQ(get_num_resolution(), 2);
+  EXPECT_STREQ(get_resolution_table()[1].path, "skin_small.cfg");
+}
+
+TEST_F(ConfigTest, crlf_file_loads_the_same_tables_as_lf) {
+  ASSERT_EQ(load_text(base_text()), 0);
+  std::vector<RC_DVR_INFO> dvr(get_dvr_table(), get_dvr_table() + get_num_dvr());
+  std::vector<RC_USER_INFO> user(get_user_table(), get_user_table() + get_num_user());
+  std::vector<RC_DVR_INFO> members(get_group_table()[0].dvr_info,
+                                   get_group_table()[0].dvr_info + get_group_table()[0].num_dvr);
+  RC_SYSTEM_INFO s1, s2;
+  RC_EMAIL_INFO m1, m2;
+  copy_system_info(&s1);
+  copy_email_info(&m1);
+  std::string res_path = get_resolution_table()[1].path;
+
+  ASSERT_EQ(load_text(to_crlf(base_text())), 0);
+  EXPECT_TRUE(boxes().empty());
+  ASSERT_EQ(get_num_dvr(), 2);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(memcmp(&dvr[i], &get_dvr_table()[i], sizeof dvr[i]), 0) << i;
+  ASSERT_EQ(get_num_user(), 2);
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(memcmp(&user[i], &get_user_table()[i], sizeof user[i]), 0) << i;
+  ASSERT_EQ(get_group_table()[0].num_dvr, 2);
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(memcmp(&members[i], &get_group_table()[0].dvr_info[i], sizeof members[i]), 0);
+  copy_system_info(&s2);
+  copy_email_info(&m2);
+  EXPECT_EQ(memcmp(&s1, &s2, sizeof s1), 0);
+  EXPECT_EQ(memcmp(&m1, &m2, sizeof m1), 0);
+  EXPECT_EQ(res_path, get_resolution_table()[1].path);
+  EXPECT_STREQ(get_dvr_table()[0].password, "secret");
+}
+
+TEST_F(ConfigTest, empty_quoted_field_moves_later_fields_up) {
+  std::string text = replace(base_text(), "\"Lobby\",\"Kim\"", "\"Lobby\",\"\",\"Kim\"");
+  // The quoted fields now hold one value more than they have room for: "119" spills into
+  // the first camera name and every camera name moves one place.
+  text = replace(text, "\"119\",C1,", "\"119\",");
+  ASSERT_EQ(load_text(text), 0);
+  const RC_DVR_INFO& d = get_dvr_table()[0];
+  EXPECT_STREQ(d.location, "Lobby");
+  EXPECT_STREQ(d.manager, "Kim");
+  EXPECT_STREQ(d.tel_no, "111");
+  EXPECT_STREQ(d.police_no, "112");
+  EXPECT_STREQ(d.fire_dept_no, "119");
+  EXPECT_STREQ(d.camera_name[0], "C2");
+}
+
+TEST_F(ConfigTest, empty_quoted_field_lets_the_last_quoted_field_take_the_line) {
+  // With one quoted field short, the fifth quoted conversion has no closing quote left and
+  // takes the rest of the line; the camera names and the account stay empty.
+  std::string text = replace(base_text(), "\"Lobby\",\"Kim\"", "\"\",\"Kim\"");
+  ASSERT_EQ(load_text(text), 0);
+  const RC_DVR_INFO& d = get_dvr_table()[0];
+  EXPECT_STREQ(d.location, "Kim");
+  EXPECT_STREQ(d.manager, "111");
+  EXPECT_STREQ(d.police_no, "119");
+  EXPECT_EQ(std::string(d.fire_dept_no).rfind("C1,C2,", 0), 0u);
+  EXPECT_EQ(strlen(d.fire_dept_no), sizeof d.fire_dept_no - 1);
+  EXPECT_STREQ(d.camera_name[0], "");
+  EXPECT_STREQ(d.username, "");
+  EXPECT_STREQ(d.password, "");
+  EXPECT_STREQ(get_dvr_table()[1].name, "Yard");  // the next line is unaffected
+}
+
+struct LoadFailure {
+  const char* name;
+  const char* from;
+  const char* to;
+  int code;
+  std::vector<std::string> messages;
+};
+
+TEST_F(ConfigTest, load_failures_show_their_messages_and_codes) {
+  const LoadFailure cases[] = {
+      {"no_dvr_header", "[DVR]\n", "[DVRS]\n", -5,
+       {"Invalid setup.cfg:strstr(cfg, [DVR]) failed.\n", "load_dvr_info() failed.\n"}},
+      {"dvr_count_key", "num_dvr=2", "num_dvrs=2", -5,
+       {"Invalid setup.cfg:strcmp(item, num_dvr) failed.\n", "load_dvr_info() failed.\n"}},
+      {"dvr_count_unparsable", "num_dvr=2", "num_dvr=x", -5,
+       {"Invalid setup.cfg:sscanf() failed.\n", "load_dvr_info() failed.\n"}},
+      {"dvr_count_negative", "num_dvr=2", "num_dvr=-1", -5,
+       {"Invalid setup.cfg:num_dvr is negative.\n", "load_dvr_info() failed.\n"}},
+      {"group_count_key", "num_group=1", "groups=1", -6,
+       {"Invalid setup.cfg:strcmp(item, num_group) failed.\n", "load_group_info() failed.\n"}},
+      {"group_member_unknown", "Yard=FF", "Shed=FF", -6,
+       {"Invalid setup.cfg:group member not found in dvr list.\n", "load_group_details() failed.\n",
+        "load_group_info() failed.\n"}},
+      {"group_member_count_zero", "All Cams\nnum_dvr=2", "All Cams\nnum_dvr=0", -6,
+       {"load_group_details() failed.\n", "load_group_info() failed.\n"}},
+      {"group_header_missing", "[GROUP_1]", "[GROUP_2]", -6,
+       {"Invalid setup.cfg:strstr(cfg, item) failed.\n", "load_group_details() failed.\n",
+        "load_group_info() failed.\n"}},
+      {"group_member_unparsable", "Yard=FF", "Yard", -6,
+       {"Invalid setup.cfg:sscanf(dvr_name, channel_filter) failed.\n",
+        "load_group_details() failed.\n", "load_group_info() failed.\n"}},
+      {"user_without_password", "bob=Bob Ray, #<'<R ,1, !,``` , !,``` ,none", "bob=Bob Ray", -7,
+       {"Invalid setup.cfg:sscanf(user, fullname, password) failed.\n",
+        "load_user_info() failed.\n"}},
+      {"user_count_key", "num_user=2", "users=2", -7,
+       {"Invalid setup.cfg:strcmp(item, num_user) failed.\n", "load_user_info() failed.\n"}},
+      {"no_system_header", "[SYSTEM]", "[SYS]", -8,
+       {"Invalid setup.cfg:strstr(cfg, [SYSTEM]) failed.\n", "load_system_info() failed.\n"}},
+      {"no_email_header", "[EMAIL]", "[MAIL]", -9,
+       {"Invalid setup.cfg:strstr(cfg, [EMAIL]) failed.\n", "load_email_info() failed.\n"}},
+      {"no_language_header", "[LANGUAGE]", "[LANG]", -9,
+       {"Invalid setup.cfg:strstr(cfg, [LANGUAGE]) failed.\n", "load_email_info() failed.\n"}},
+      {"language_count_unparsable", "num_language=2", "num_language", -9,
+       {"Invalid setup.cfg:sscanf(item, value) failed.\n", "load_email_info() failed.\n"}},
+      {"resolution_count_key", "num_resolution=2", "num_res=2", -9,
+       {"Invalid setup.cfg:strcmp(item, num_resolution) failed.\n",
+        "load_resolution_info() failed.\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes().clear();
+    app_quit.store(0);
+    EXPECT_EQ(load_text(replace(base_text(), c.from, c.to)), c.code);
+    EXPECT_EQ(texts_of_boxes(), c.messages);
+    EXPECT_EQ(app_quit.load(), 1);
+    for (const auto& b : boxes()) EXPECT_EQ(b.rfind("ZOL Main: ", 0), 0u) << b;
+  }
+}
+
+TEST_F(ConfigTest, unreadable_file_fails_at_stat) {
+  EXPECT_EQ(load_setup_info((dir_.path() + "/missing.cfg").c_str()), -1);
+  EXPECT_EQ(texts_of_boxes(),
+            std::vector<std::string>{"Unable to get setup.cfg file information.stat() failed.\n"});
+  EXPECT_EQ(app_quit.load(), 1);
+}
+
+TEST_F(ConfigTest, short_system_section_ends_client_but_load_succeeds) {
+  // Unknown keys are skipped without counting, so the next header is read as a key line.
+  std::string text = replace(base_text(), "relay_duration=300\n", "colour=blue\n");
+  ASSERT_EQ(load_text(text), 0);
+  EXPECT_EQ(texts_of_boxes(), std::vector<std::string>{"Invalid setup.cfg:sscanf(item, value) failed.\n"});
+  EXPECT_EQ(app_quit.load(), 1);
+  EXPECT_EQ(get_cycle_time(), 7u);  // keys before the failure were stored
+}
+
+TEST_F(ConfigTest, empty_value_fails_in_system_but_clears_in_email) {
+  ASSERT_EQ(load_text(replace(base_text(), "rec_path=./rec/", "rec_path=")), 0);
+  EXPECT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(app_quit.load(), 1);
+
+  boxes().clear();
+  app_quit.store(0);
+  ASSERT_EQ(load_text(replace(base_text(), "bcc=b@example.com", "bcc=")), 0);
+  EXPECT_TRUE(boxes().empty());
+  RC_EMAIL_INFO m;
+  copy_email_info(&m);
+  EXPECT_STREQ(m.bcc, "");
+  EXPECT_STREQ(m.username, "mailer");
+}
+
+TEST_F(ConfigTest, overlong_values_are_cut_at_their_field_width) {
+  std::string long_name(300, 'N');
+  std::string long_loc(400, 'L');
+  std::string text = replace(base_text(), "Front Door=", long_name + "=");
+  text = replace(text, "Front Door=5", long_name + "=5");
+  text = replace(text, "\"Lobby\"", "\"" + long_loc + "\"");
+  text = replace(text, "rec_path=./rec/", "rec_path=" + std::string(600, 'r'));
+  ASSERT_EQ(load_text(text), 0);
+  const RC_DVR_INFO& d = get_dvr_table()[0];
+  EXPECT_EQ(strlen(d.name), sizeof d.name - 1);
+  EXPECT_EQ(strlen(d.location), sizeof d.location - 1);
+  EXPECT_STREQ(d.model, "MW-2606QTR14");  // the neighbouring field is untouched
+  EXPECT_STREQ(d.manager, "Kim");
+  EXPECT_EQ(strlen(get_rec_path()), 255u);
+  // The member name is cut the same way, so the group still finds its DVR.
+  EXPECT_EQ(get_group_table()[0].num_dvr, 2);
+}
+
+TEST_F(ConfigTest, num_video_is_clamped_to_the_camera_slots) {
+  ASSERT_EQ(load_text(replace(base_text(), "IP,4,", "IP,40,")), 0);
+  EXPECT_EQ(get_dvr_table()[0].num_video, DVR_MAX_CAMERAS);
+  EXPECT_EQ(get_dvr_table()[0].num_video2, DVR_MAX_CAMERAS);
+  ASSERT_EQ(load_text(replace(base_text(), "IP,4,", "IP,-2,")), 0);
+  EXPECT_EQ(get_dvr_table()[0].num_video, 0);
+}
+
+TEST_F(ConfigTest, counts_beyond_the_lines_stop_at_the_next_section) {
+  std::string text = replace(base_text(), "num_dvr=2", "num_dvr=5");
+  text = replace(text, "num_user=2", "num_user=9");
+  text = replace(text, "num_language=2", "num_language=1000000");
+  ASSERT_EQ(load_text(text), 0);
+  EXPECT_EQ(get_num_dvr(), 2);
+  EXPECT_EQ(get_num_user(), 2);
+  EXPECT_EQ(get_num_language(), 2);
+  EXPECT_EQ(get_num_group(), 1);
+}
+
+TEST_F(ConfigTest, group_listing_fewer_members_than_counted_keeps_only_real_ones) {
+  ASSERT_EQ(load_text(replace(base_text(), "Yard=FF\n", "")), 0);
+  ASSERT_EQ(get_num_group(), 1);
+  EXPECT_EQ(get_group_table()[0].num_dvr, 1);
+  EXPECT_EQ(get_target_size("All Cams"), 1);
+}
+
+TEST_F(ConfigTest, failed_load_replaces_earlier_sections_and_keeps_later_ones) {
+  ASSERT_EQ(load_text(base_text()), 0);
+  std::string text = replace(base_text(), "Yard=talve8", "Barn=talve8");
+  text = replace(text, "Yard=FF", "Barn=FF");
+  text = replace(text, "num_user=2", "users=2");
+  text = replace(text, "cycle_time=7", "cycle_time=9");
+  EXPECT_EQ(load_text(text), -7);
+  EXPECT_STREQ(get_dvr_table()[1].name, "Barn");  // replaced before the failure
+  EXPECT_EQ(get_num_user(), 0);                   // the failing table is released
+  EXPECT_EQ(get_cycle_time(), 7u);                // later sections as they were
+  EXPECT_EQ(get_num_resolution(), 2);
+}
+
+TEST_F(ConfigTest, sections_in_any_order_load_the_same) {
+  std::string text = base_text();
+  size_t lang = text.find("[LANGUAGE]");
+  std::string tail = text.substr(lang);
+  text = tail + text.substr(0, lang);  // [GROUP_1] is now followed by [USER]
+  ASSERT_EQ(load_text(text), 0);
+  EXPECT_TRUE(boxes().empty());
+  EXPECT_EQ(get_num_dvr(), 2);
+  EXPECT_EQ(get_group_table()[0].num_dvr, 2);
+  EXPECT_EQ(get_num_user(), 2);
+  EXPECT_EQ(get_num_resolution(), 2);
+}
+
+TEST_F(ConfigTest, user_rights_default_when_missing_or_not_hexadecimal) {
+  std::string text = replace(base_text(), "alice=Alice Park, #<'<Q ,3, \",48` , (1D9&1D9&1D8` ,desk",
+                             "alice=Alice Park, #<'<Q ,3");
+  text = replace(text, "bob=Bob Ray, #<'<R ,1, !,``` , !,``` ,none",
+                 "bob=Bob Ray, #<'<R ,1, #>'EZ , !,``` ,none");  // "xyz" is not hex
+  ASSERT_EQ(load_text(text), 0);
+  EXPECT_EQ(get_user_table()[0].rights_mask1, 0x0000FFFFu);
+  EXPECT_EQ(get_user_table()[0].rights_mask2, 0xFFFFFFFFu);
+  EXPECT_STREQ(get_user_table()[0].password, "pw1");
+  EXPECT_EQ(get_user_table()[1].rights_mask1, 0x0000FFFFu);
+  EXPECT_EQ(get_user_table()[1].rights_mask2, 0u);
+}
+
+TEST_F(ConfigTest, setup_changed_follows_modification_time_not_size) {
+  std::string path = dir_.write("setup.cfg", base_text());
+  ASSERT_EQ(load_setup_info(path.c_str()), 0);
+  EXPECT_EQ(setup_changed(path.c_str()), 0);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+
+  dir_.write("setup.cfg", base_text() + "\n\n# longer\n");
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(setup_changed(path.c_str()), 0);
+
+  times[1].tv_sec += 5;
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(setup_changed(path.c_str()), 1);
+  EXPECT_EQ(setup_changed((dir_.path() + "/gone.cfg").c_str()), -1);
+}
+
+TEST_F(ConfigTest, reload_never_frees_tables_another_thread_reads) {
+  ASSERT_EQ(load_text(base_text()), 0);
+  RC_DVR_INFO* before = find_dvr_info("Front Door");
+  ASSERT_NE(before, nullptr);
+
+  std::string renamed = replace(base_text(), "Yard=talve8", "Barn=talve8");
+  renamed = replace(renamed, "Yard=FF", "Barn=FF");
+  std::string a = dir_.write("a.cfg", base_text()), b = dir_.write("b.cfg", renamed);
+
+  std::atomic<bool> stop{false};
+  std::atomic<long> reads{0};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      RC_DVR_INFO* d = find_dvr_info("Front Door");
+      if (d && strcmp(d->name, "Front Door") != 0) ADD_FAILURE() << "torn record";
+      auto lock = setup_read_lock();
+      const RC_DVR_INFO* t = get_dvr_table();
+      int sum = 0;
+      for (int i = 0, n = get_num_dvr(); i < n; ++i) sum += t[i].num_video;
+      (void)sum;
+      reads.fetch_add(1);
+    }
+  });
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(load_setup_info((i % 2 ? b : a).c_str()), 0);
+  while (reads.load() < 10) std::this_thread::yield();
+  stop.store(true);
+  reader.join();
+  // A record handed out before the reloads is still the one it was.
+  EXPECT_STREQ(before->name, "Front Door");
+  EXPECT_STREQ(before->password, "secret");
+}
+
+TEST(ConfigProtocol, model_texts_map_to_protocol_letters) {
+  const struct {
+    const char* model;
+    uint8_t code;
+  } cases[] = {{"vantrel", 'I'},      {"VANTREL", 'I'},      {"Vantrel", 'I'}, {"VanTrel", 0},
+               {"MW-2606QTR14", 'Q'}, {"MW-2608QTR28", 'Q'}, {"MW-2606QA14", 'W'},
+               {"kpt4100", 'Q'},      {"KPT4100", 'Q'},      {"talve8", 'S'},  {"TALVE8", 'S'},
+               {"talve8 ", 0},        {"", 0}};
+  for (const auto& c : cases) EXPECT_EQ(get_protocol_code(c.model), c.code) << c.model;
+  EXPECT_EQ(get_protocol_code(nullptr), 0);
+}
+
+TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_group_and_admin) {
+  const char* run = getenv("VIGILO_RUN_DIR");
+  if (!run) GTEST_SKIP() << "VIGILO_RUN_DIR not set";
+  std::string path = std::string(run) + "/setup.cfg";
+  ASSERT_EQ(load_setup_info(path.c_str()), 0);
+  EXPECT_TRUE(boxes().empty());
+  ASSERT_EQ(get_num_dvr(), 2);
+  for (int i = 0; i < 2; ++i) {
+    const RC_DVR_INFO& d = get_dvr_table()[i];
+    EXPECT_EQ(d.protocol, 'Q');
+    EXPECT_STREQ(d.ipaddress, "127.0.0.1");
+    EXPECT_EQ(d.port[DVR_PORT_VIDEO], 9101 + i);
+    EXPECT_EQ(d.num_video, 16);
+  }
+  EXPECT_STREQ(get_dvr_table()[0].name, "DVR-1");
+  EXPECT_STREQ(get_dvr_table()[1].name, "DVR-2");
+  EXPECT_EQ(get_num_group(), 1);
+  EXPECT_EQ(get_group_table()[0].num_dvr, 2);
+  EXPECT_EQ(check_login("admin", "admin"), 0xFFFF);
+  EXPECT_STREQ(get_skin_file(nullptr), "skin.cfg");
+  EXPECT_STREQ(get_skin_file("1024x768"), "skin_1024x768.cfg");
+  EXPECT_STREQ(get_language_file(nullptr), "english.txt");
+}
