@@ -26,7 +26,9 @@ constexpr int MAX_LAYOUT_CELLS = 144;
 constexpr int NUM_CONTEXT_SURFACES = 6;
 constexpr uint32_t DEFAULT_RING_SIZE = 0x400000;    // main window
 constexpr uint32_t SECONDARY_RING_SIZE = 0x80000;   // every other window mode
-constexpr size_t PAIR_BLOCK_SIZE = 24;
+// The pair holds the desired and the obtained SDL_AudioSpec; 24 bytes is their size on a
+// 32-bit build only, so each block takes whichever is larger.
+constexpr size_t PAIR_BLOCK_SIZE = sizeof(SDL_AudioSpec) > 24 ? sizeof(SDL_AudioSpec) : 24;
 
 // Decoder states of APP_CONTEXT::decoder_state.
 enum : uint32_t { DECODER_RUNNING = 6, DECODER_STOPPED = 9 };
@@ -176,7 +178,7 @@ struct DISPLAY_SLOT {
   uint32_t word;
 };
 
-// Two 24-byte blocks that start-up allocates for the audio output.
+// The two blocks (desired and obtained audio spec) that start-up allocates for the audio.
 struct PAIR_BUFFERS {
   void* first;
   void* second;
@@ -280,7 +282,7 @@ int init_receiver(RECEIVER_INFO* rx);
 // its recording, releases its index and frees its surface. Safe on a cleared receiver.
 void free_receiver(RECEIVER_INFO* rx);
 
-// Allocates the two 24-byte blocks. Returns 0, or -1 when memory ran out (none kept).
+// Allocates the two zeroed blocks of PAIR_BLOCK_SIZE. Returns 0, or -1 when memory ran out (none kept).
 int alloc_pair_buffers(PAIR_BUFFERS* pair);
 // Frees each block that is present. Safe to call twice.
 void free_pair_buffers(PAIR_BUFFERS* pair);

@@ -1,0 +1,454 @@
+#include "client/screens/startup.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include <SDL/SDL_syswm.h>
+#include <SDL/SDL_ttf.h>
+
+#include "client/foundation/app_state.h"
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/setup_lookup.h"
+#include "client/foundation/config/system_log.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/stats.h"
+#include "client/foundation/win_helpers.h"
+#include "client/links/decoder_thread.h"
+#include "client/links/receive_rings.h"
+#include "client/screens/options.h"
+#include "client/screens/pending.h"
+#include "client/screens/skin.h"
+#include "client/screens/widget_text.h"
+#include "platform/system/x11_session.h"
+
+SDL_VideoInfo app_video_info;
+
+namespace {
+
+constexpr Uint32 kSdlFlags = SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
+constexpr const char* kMainTitle = "ZOL Main";
+
+// Handles of what start-up started; each stays empty until started and is tested before
+// it is removed or waited for.
+struct Started {
+  SDL_Thread* link = nullptr;
+  SDL_TimerID refresh = nullptr;
+  SDL_TimerID status = nullptr;
+  SDL_TimerID mailslot = nullptr;
+  SDL_Thread* cpu = nullptr;
+  SDL_Thread* adapter = nullptr;
+  SDL_Thread* mail = nullptr;
+  SDL_Thread* clock = nullptr;
+  SDL_Thread* popup = nullptr;
+  bool sdl = false;
+  bool ttf = false;
+};
+
+PAIR_BUFFERS g_audio_pair;
+
+// The program's own directory with its trailing '/'. The executable's real path is used
+// when argv[0] carries no directory (started through PATH), so the run tree is still found.
+void find_program_dir(char* out, size_t cap, const char* argv0) {
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  if (n > 0) {
+    exe[n] = '\0';
+    path_dir(out, cap, exe);
+    if (*out) return;
+  }
+  path_dir(out, cap, argv0);
+}
+
+// Releases what step 2 set up, for the returns before SDL starts.
+void release_early() {
+  free_skins();
+  free_layout_table(app_context.layouts);
+  free_app_context(&app_context);
+  free_pair_buffers(&g_audio_pair);
+  free_app_options(&app_options);
+  mail_queue_stop();
+  stats_free();
+}
+
+SDL_Thread* start_thread(int (*fn)(void*), void* arg) {
+  SDL_Thread* t = SDL_CreateThread(fn, arg);
+  if (!t) fatal_box("SDL_CreateThread() failed.\n");
+  return t;
+}
+
+SDL_TimerID add_timer(Uint32 interval, SDL_NewTimerCallback fn, void* arg) {
+  SDL_TimerID id = SDL_AddTimer(interval, fn, arg);
+  if (!id) fatal_box("SDL_AddTimer() failed.\n");
+  return id;
+}
+
+// Marks our window with our process id, so the launcher's look-ups by process find it.
+void mark_window() {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWMInfo(&info) > 0 && info.subsystem == SDL_SYSWM_X11)
+    mark_own_window(info.info.x11.wmwindow);
+}
+
+void show_mute_button(APP_CONTEXT* ctx) {
+  int id = ctx->skin_window;
+  int mute = find_widget(id, "mute");
+  int no_mute = find_widget(id, "no_mute");
+  if (mute) set_widget_attr(id, mute, 1, ctx->mute ? 0 : 1);
+  if (no_mute) set_widget_attr(id, no_mute, 1, ctx->mute ? 1 : 0);
+  SDL_Surface* screen = SDL_GetVideoSurface();
+  if (!screen) return;  // nothing is on screen yet; the window's first drawing shows it
+  if (mute) redraw_widget(screen, id, mute);
+  if (no_mute) redraw_widget(screen, id, no_mute);
+}
+
+// Steps 16 to 24: login, skin, window, threads and timers, connection, event loop.
+void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
+  // 16. Login screen unless -u already logged in.
+  if (!opts->logged_in) {
+    if (init_skin_window(opts) != 1) return;
+    if (opts->mode == MODE_MAIN) write_system_log(SYSLOG_LOGIN, opts->user_id, opts->user_id);
+  }
+
+  // 17. The "default" skin stands for the skin of the configured resolution.
+  const char* default_skin = get_skin_file("default");
+  if (default_skin && strcmp(opts->skin_file, default_skin) == 0) {
+    const char* chosen = get_skin_file(nullptr);
+    if (chosen) copy_field(opts->skin_file, chosen);
+  }
+
+  // 18. Skin of the mode's window, or none.
+  if (opts->skin) {
+    if (load_skin(opts->skin_file, ctx->skin_window) != 0) {
+      printf("Some skin images could not be loaded.\n");
+      opts->skin = 0;
+      ctx->skin = 0;
+    } else {
+      const char* language = get_language_file(nullptr);
+      if (language) load_widget_captions(language, ctx->skin_window);
+      if (opts->mode == MODE_MAIN) show_mute_button(ctx);
+    }
+  } else {
+    ctx->skin = 0;
+  }
+
+  // 19. Window size.
+  int width, height;
+  if (ctx->skin) {
+    SDL_Rect v = get_video_rect(ctx->skin_window);
+    ctx->video_rect = {v.x, v.y, v.w, v.h};
+    SDL_Rect size = get_skin_size(ctx->skin_window);
+    width = size.w;
+    height = size.h;
+  } else {
+    bool small = opts->mode == MODE_SPOT || opts->mode == MODE_EVENT_PLAYBACK;
+    width = small ? 352 : 640;
+    height = small ? 240 : 480;
+    ctx->video_rect = {0, 0, static_cast<uint16_t>(width), static_cast<uint16_t>(height)};
+  }
+
+  // 20. Window, surfaces, skin window and panel, every tile of the layout.
+  set_window_geometry(ctx, width, height);
+  build_grid_layouts(ctx);
+  int mode_rc = create_video_mode(ctx);
+  SDL_Surface* screen = SDL_GetVideoSurface();
+  if (mode_rc != 0 || !screen) return;  // the display code has shown why
+  mark_window();
+  convert_tile_images(ctx);
+  if (ctx->skin) draw_skin_window(screen, ctx->skin_window);
+  redraw_all_channels(ctx);
+
+  // 21. Only 32-bit displays are drawn correctly.
+  ctx->pixel_format = *screen->format;
+  ctx->pixel_format.palette = nullptr;
+  if (screen->format->BitsPerPixel < 32) {
+    error_box("Only 32-bit display settings is supported.");
+    return;
+  }
+
+  // 22. Threads and timers of the mode.
+  if (opts->mode == MODE_MAIN && opts->master) s.link = SDL_CreateThread(master_thread, opts);
+  if (opts->mode == MODE_EXTENSION) s.link = SDL_CreateThread(slave_thread, opts);
+  s.refresh = add_timer(25, refresh_timer, ctx);
+  s.status = add_timer(500, status_timer, ctx);
+  if (opts->mode == MODE_MAIN) {
+    s.cpu = start_thread(cpu_monitor_thread, nullptr);
+    s.adapter = start_thread(adapter_monitor_thread, nullptr);
+    if (opts->mail) {
+      opts->mail = static_cast<int8_t>(get_enable_mail());
+      if (opts->mail) s.mail = start_thread(mail_sender_thread, &app_quit);
+    }
+    s.clock = start_thread(clock_thread, nullptr);
+    s.popup = start_thread(event_popup_thread, nullptr);
+    s.mailslot = add_timer(500, mailslot_timer, nullptr);
+  }
+
+  // 23. Decoders, then the connection of -A, -f or -s (connect_dvr acts only once).
+  init_video_decoders();
+  if (opts->auto_start[0]) connect_dvr(opts);
+  if (opts->input_file[0] || opts->seek > 0) connect_dvr(opts);
+
+  // 24. The event loop of the mode.
+  if ((opts->mode == MODE_MAIN || opts->mode == MODE_SEARCH) && ctx->skin) draw_dvr_list(ctx);
+  switch (opts->mode) {
+    case MODE_SEARCH:
+      if (ctx->skin) draw_search_window(ctx);
+      search_event_loop(opts);
+      break;
+    case MODE_PLAYBACK:
+      if (ctx->skin) draw_speed_label(opts);
+      playback_event_loop(opts);
+      break;
+    case MODE_EVENT_PLAYBACK:
+      event_playback_loop(opts);
+      break;
+    default:
+      ctx->main_loop_running.store(1);
+      if (ctx->skin) setup_main_panel(ctx);
+      main_event_loop(opts);
+      break;
+  }
+}
+
+int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
+  // Threads that poll the quit flag must see it even when a loop left without setting it
+  // (a loop that found no login), or waiting for them below would never end.
+  app_quit.store(1);
+
+  // 1. Timers first: their callbacks read what is torn down below.
+  if (s.refresh) SDL_RemoveTimer(s.refresh);
+  if (s.status) SDL_RemoveTimer(s.status);
+  if (s.mailslot) SDL_RemoveTimer(s.mailslot);
+
+  // 2. The link thread waits in accept until its socket is closed.
+  if (s.link) {
+    close_link_socket(opts);
+    SDL_WaitThread(s.link, nullptr);
+  }
+
+  // 3-5. Receive, playback and decoder threads write into the rings: they are stopped and
+  // waited for before the rings are freed, never after.
+  stop_decoders(opts);
+  stop_receivers(opts);
+  free_receive_buffers(opts);
+  free_video_decoders();
+  ctx->tour.store(0);
+
+  // 6. Monitors, mail sender, clock. The pop-up thread is left to end with the process.
+  if (s.cpu) SDL_WaitThread(s.cpu, nullptr);
+  if (s.adapter) SDL_WaitThread(s.adapter, nullptr);
+  if (s.mail) {
+    mail_queue_stop();
+    SDL_WaitThread(s.mail, nullptr);
+  } else {
+    mail_queue_stop();  // releases the queue's mutex and semaphore all the same
+  }
+  if (s.clock) SDL_WaitThread(s.clock, nullptr);
+
+  // 7.
+  SDL_Delay(250);
+
+  // 8. Skin, layouts, context, audio buffers, options, statistics, audio output.
+  free_skins();
+  free_layout_table(ctx->layouts);
+  free_app_context(ctx);
+  free_pair_buffers(&g_audio_pair);
+  int mode = opts->mode;
+  free_app_options(opts);
+  stats_free();
+  deinit_audio();
+
+  // 9. Companion programs this process started.
+  close_child_windows();
+
+  // 10. EXIT line.
+  if (mode == MODE_SEARCH) {
+    write_system_log(SYSLOG_EXIT, "SEARCH", "SEARCH");
+  } else if (mode == MODE_MAIN) {
+    wait_search_and_emap(100000);
+    write_system_log(SYSLOG_EXIT, "ZOL", "ZOL");
+  }
+
+  // 11.
+  if (s.ttf) TTF_Quit();
+  SDL_Quit();
+  return 0;
+}
+
+}  // namespace
+
+const char* window_title_of_mode(int mode) {
+  switch (mode) {
+    case MODE_EXTENSION: return "ZOL Extension Window";
+    case MODE_SPOT: return "ZOL Spot Window";
+    case MODE_SEARCH: return "ZOL Search";
+    case MODE_PLAYBACK: return "ZOL Playback";
+    case MODE_EVENT_PLAYBACK: return "ZOL Event Playback";
+    default: return kMainTitle;
+  }
+}
+
+int skin_window_of_mode(int mode) {
+  switch (mode) {
+    case MODE_SEARCH: return 3;
+    case MODE_PLAYBACK: return 4;
+    case MODE_EVENT_PLAYBACK: return 5;
+    default: return 2;
+  }
+}
+
+void set_window_caption(const APP_OPTIONS* opts) {
+  const char* title = window_title_of_mode(opts->mode);
+  SDL_WM_SetCaption(title, title);
+}
+
+int vigilo_main(int argc, char** argv) {
+  // Timers draw from SDL's timer thread and boxes open their own X connections from any
+  // thread: Xlib must be made thread-safe before anything, SDL included, talks to X.
+  x11_init_threads_once();
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  APP_OPTIONS* opts = &app_options;
+  APP_CONTEXT* ctx = &app_context;
+
+  // 1. Banner and SDL versions.
+  SDL_version built;
+  SDL_VERSION(&built);
+  const SDL_version* linked = SDL_Linked_Version();
+  printf("vigilo - central monitoring station\n");
+  printf("SDL compile-time version %u.%u.%u\n", built.major, built.minor, built.patch);
+  printf("SDL run-time version %u.%u.%u\n", linked->major, linked->minor, linked->patch);
+
+  // 2. Records, layouts, audio buffers, connection records, statistics, skins, mail queue.
+  init_app_options(opts);
+  if (init_app_context(ctx) != 0) {
+    printf("SDL_CreateMutex() failed.\n");
+    free_app_context(ctx);
+    return -1;
+  }
+  clear_layout_table(ctx->layouts);
+  alloc_pair_buffers(&g_audio_pair);
+  reset_connection_info();
+  stats_init();
+  init_skins();
+  mail_queue_init();
+  set_text_mutex(ctx->text_mutex);
+
+  // 3. Program name and directory; the directory becomes the current one, so "setup.cfg",
+  // "./logs/" and the skin pictures are found beside the program.
+  const char* argv0 = argc > 0 && argv[0] ? argv[0] : "vigilo";
+  path_file_name(opts->program_file, sizeof(opts->program_file), argv0);
+  find_program_dir(opts->program_dir, sizeof(opts->program_dir), argv0);
+  path_drive(opts->program_drive, sizeof(opts->program_drive), argv0);
+  if (opts->program_dir[0] && chdir(opts->program_dir) != 0)
+    printf("chdir(%s) failed.\n", opts->program_dir);
+  opts->context = ctx;
+  opts->audio_buffers = &g_audio_pair;
+
+  // 4. Command line.
+  if (argc > 1 && parse_options(argc, argv, opts) == 0) {
+    print_usage();
+    release_early();
+    return -1;
+  }
+
+  // 5. Only one main window; its START line.
+  if (opts->mode == MODE_MAIN) {
+    if (raise_window(kMainTitle)) {
+      release_early();
+      return -1;
+    }
+    write_system_log(SYSLOG_START, "ZOL", "ZOL");
+  }
+  ctx->skin_window = skin_window_of_mode(opts->mode);
+  if (ctx->skin_window != 2) ctx->ring_size = SECONDARY_RING_SIZE;
+
+  // 6. setup.cfg always comes from the program's directory (-C is only stored).
+  std::string setup_path = std::string(opts->program_dir) + "setup.cfg";
+  if (load_setup_info(setup_path.c_str()) < 0) {
+    error_box("Error encountered while reading setup configuration file.");
+    release_early();
+    return -1;
+  }
+
+  // 7. Update check.
+  RC_SYSTEM_INFO sys{};
+  copy_system_info(&sys);
+  if (sys.check_update == 1) {
+    write_system_log(SYSLOG_CHECK, "ZOL", "ZOL");
+    start_refresher(opts, ctx);
+  }
+
+  // 8. Language file, window options, watchdog.
+  language_file_path(opts->program_dir);
+  ctx->win_left = opts->win_left;
+  ctx->win_top = opts->win_top;
+  ctx->skin = opts->skin;
+  ctx->frame = opts->frame;
+  ctx->auto_resize = opts->auto_resize;
+  ctx->watchdog.store(get_watchdog());
+
+  // 9. A slave connects to the master of -i.
+  if (opts->mode == MODE_EXTENSION)
+    copy_field(opts->peers[0].address, opts->master_address);
+
+  // 10. -u with a valid account skips the login screen.
+  if (opts->user_id[0] && is_valid_user(opts->user_id, opts->password)) {
+    opts->logged_in = 1;
+    opts->rights = check_login(opts->user_id, opts->password);
+  }
+
+  // 11. SDL picks the X11 driver here by itself; only the centring hint is needed.
+  setenv("SDL_VIDEO_CENTERED", "1", 1);
+
+  // 12. SDL. A machine without a sound device still shows video: audio is then left out.
+  Started s;
+  if (SDL_Init(kSdlFlags) < 0) {
+    char reason[256];
+    snprintf(reason, sizeof(reason), "%s", SDL_GetError());
+    if (SDL_Init(kSdlFlags & ~SDL_INIT_AUDIO) < 0) {
+      printf("Could not initialize SDL - %s\n", SDL_GetError());
+      release_early();
+      return -2;
+    }
+    printf("Could not initialize SDL audio - %s\n", reason);
+  }
+  s.sdl = true;
+
+  // 13. Window icon, when there is one.
+  SDL_RWops* rw = SDL_RWFromFile("images/icon.bmp", "rb");
+  SDL_Surface* icon = rw ? SDL_LoadBMP_RW(rw, 1) : nullptr;
+  if (icon) {
+    SDL_WM_SetIcon(icon, nullptr);
+    SDL_FreeSurface(icon);
+  }
+
+  // 14. Audio output, key translation, text rendering.
+  init_audio(&g_audio_pair);
+  SDL_EnableUNICODE(1);
+  if (TTF_Init() < 0) {
+    printf("Couldn't initialize TTF: %s\n", SDL_GetError());
+    deinit_audio();
+    release_early();
+    SDL_Quit();
+    return 2;
+  }
+  s.ttf = true;
+
+  // 15. Desktop information and title.
+  const SDL_VideoInfo* vi = SDL_GetVideoInfo();
+  if (vi) {
+    app_video_info = *vi;
+    ctx->desktop_w = vi->current_w;
+    ctx->desktop_h = vi->current_h;
+  }
+  set_window_caption(opts);
+
+  run_window(opts, ctx, s);
+  return shutdown(opts, ctx, s);
+}

@@ -1,0 +1,36 @@
+// Start-up, window modes and shutdown of vigilo: everything main() does.
+//
+// Runs on the program's first thread, which then runs the event loop of the window mode.
+#pragma once
+
+#include <SDL/SDL.h>
+
+struct APP_OPTIONS;
+
+// Window modes of APP_OPTIONS::mode.
+enum : int {
+  MODE_MAIN = 0,
+  MODE_EXTENSION = 1,
+  MODE_SPOT = 2,
+  MODE_SEARCH = 3,
+  MODE_PLAYBACK = 4,
+  MODE_EVENT_PLAYBACK = 5,
+  MODE_TIME_PLAYBACK = 7,
+};
+
+// The whole run: start-up, the event loop of the mode, shutdown. Returns the exit code:
+// 0 after a normal run (also a cancelled login or a refused display depth); -1 for the
+// usage text, a second main window or an unreadable setup.cfg; -2 when SDL cannot start;
+// 2 when SDL_ttf cannot start.
+int vigilo_main(int argc, char** argv);
+
+// Title of the window of `mode` ("ZOL Main" for modes without one of their own).
+const char* window_title_of_mode(int mode);
+// Skin window of `mode`: 3 search, 4 playback, 5 event playback, 2 every other mode.
+int skin_window_of_mode(int mode);
+// Sets the window and icon title from the options' mode. Needs SDL video started.
+void set_window_caption(const APP_OPTIONS* opts);
+
+// The display's video information as start-up found it before the window opened (the
+// desktop size is current_w x current_h). Valid after start-up step 15; read-only.
+extern SDL_VideoInfo app_video_info;
