@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "client/foundation/config/app_options.h"
 #include "client/foundation/config/utils.h"
 
 namespace {
@@ -88,6 +89,10 @@ uint8_t has_right_word(uint16_t rights, int id) {
   }
   if (bit < 0) return 1;
   return (rights >> bit) & 1u;
+}
+
+uint8_t has_right(const APP_OPTIONS* opts, int id) {
+  return has_right_word(opts ? opts->rights : 0, id);
 }
 
 int get_target_size(const char* name) {
