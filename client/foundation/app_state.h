@@ -166,6 +166,7 @@ struct RECEIVER_INFO {
   struct NC_LOGIN_STATE* nc_state;        // protocol 'Q' login state of the receive thread
   uint8_t osd_mask;                       // bit k: on-screen text line k on this DVR's tiles
   std::atomic<double> last_frame_time;    // time stamp of the last frame a decoder took
+  char file_name[256];                    // file source or playback file, empty = none
 };
 
 // One decoder slot: its receive ring and the ring's positions (guarded by `mutex`).
