@@ -1,0 +1,315 @@
+#include "client/links/connection.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "client/foundation/channel_table.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/setup_lookup.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/sock_io.h"
+#include "client/foundation/user_events.h"
+#include "client/links/decoder_thread.h"
+#include "client/links/nc_receiver.h"
+#include "client/links/receive_rings.h"
+
+namespace {
+
+std::mutex g_lock;
+RECEIVE_ENTRY g_entries[256] = {};
+RECEIVE_ENTRY g_play_dat = nullptr;
+RECEIVE_ENTRY g_play_record = nullptr;
+CONNECTION_HOOKS g_hooks{};
+std::vector<std::thread> g_decoders;
+
+CONN_REQUEST g_requests[8];
+char g_request_texts[2][256];
+
+APP_CONTEXT* context_of(APP_OPTIONS* opts) {
+  return opts && opts->context ? opts->context : &app_context;
+}
+
+CONNECTION_HOOKS hooks() {
+  std::lock_guard<std::mutex> g(g_lock);
+  return g_hooks;
+}
+
+RECEIVE_ENTRY entry_for(uint8_t protocol) {
+  std::lock_guard<std::mutex> g(g_lock);
+  if (protocol == 'Q' && !g_entries['Q']) return recv_nc_data;
+  return g_entries[protocol];
+}
+
+void start_thread(RECEIVER_INFO* rx, RECEIVE_ENTRY entry) {
+  if (rx->thread.joinable()) rx->thread.join();
+  rx->thread = std::thread([rx, entry] { entry(rx); });
+}
+
+bool ends_with_dat(const char* name) {
+  size_t n = std::strlen(name);
+  return n > 3 && std::strcmp(name + n - 3, "dat") == 0;
+}
+
+// Mode of operation and flags of a receiver that was just filled.
+void choose_mode(APP_OPTIONS* opts, RECEIVER_INFO* rx) {
+  int wm = opts->mode;
+  if (rx->address[0]) {
+    if (!rx->file_name[0] && !(rx->position > 0) && wm != 3 && wm != 4 && wm != 7) {
+      rx->op_mode = 1;
+    } else {
+      rx->sock_timeout = 300;
+      rx->rx_flags |= 4;
+      if (wm != 3 && wm != 4) rx->rx_flags |= 8;
+      rx->op_mode = wm == 4 ? 3 : (wm == 5 ? 5 : 2);
+    }
+  } else if (rx->file_name[0]) {
+    rx->rx_flags |= 0x2C;
+    rx->op_mode = std::strstr(rx->file_name, "/dev/solo6010_enc_") ? 4 : 3;
+  }
+}
+
+void store_channel_count(APP_CONTEXT* ctx) {
+  ctx->num_channels = get_channel_id_seq();
+  update_shown_masks(ctx);
+}
+
+// Starts the thread of one filled receiver by its mode: 0, or -1 when starting must stop
+// (a file that cannot be opened).
+int start_one(APP_OPTIONS* opts, RECEIVER_INFO* rx) {
+  if (rx->op_mode < 1 || rx->op_mode > 3) {
+    std::printf("Unresolved mode of operation.\n");
+    return 0;
+  }
+  if (rx->op_mode == 1 || rx->op_mode == 2) {
+    RECEIVE_ENTRY e = entry_for(rx->protocol);
+    if (!e) {
+      error_box("Unknown DVR type.");
+      return 0;
+    }
+    receivers_stop.store(0);
+    start_thread(rx, e);
+    return 0;
+  }
+  FILE* f = std::fopen(rx->file_name, "rb");
+  if (!f) {
+    error_box("Unable to open file for playback.");
+    return -1;
+  }
+  if (rx->file) std::fclose(rx->file);
+  rx->file = f;
+  RECEIVE_ENTRY player;
+  {
+    std::lock_guard<std::mutex> g(g_lock);
+    player = ends_with_dat(rx->file_name) ? g_play_dat : g_play_record;
+  }
+  if (player) start_thread(rx, player);
+  else std::printf("Unresolved mode of operation.\n");
+  return 0;
+}
+
+}  // namespace
+
+void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry) {
+  std::lock_guard<std::mutex> g(g_lock);
+  g_entries[protocol] = entry;
+}
+
+void set_file_players(RECEIVE_ENTRY play_dat_file, RECEIVE_ENTRY play_record_file) {
+  std::lock_guard<std::mutex> g(g_lock);
+  g_play_dat = play_dat_file;
+  g_play_record = play_record_file;
+}
+
+void set_connection_hooks(const CONNECTION_HOOKS& h) {
+  std::lock_guard<std::mutex> g(g_lock);
+  g_hooks = h;
+}
+
+void connect_dvr(APP_OPTIONS* opts) {
+  if (opts->conn_state.load() != CONN_DISCONNECTED) return;
+  opts->conn_state.store(CONN_CONNECTING);
+  alloc_receive_buffers(opts);
+  start_decoders(opts);
+  start_receivers(opts);
+  opts->conn_state.store(CONN_CONNECTED);
+  CONNECTION_HOOKS h = hooks();
+  if (h.after_connect) h.after_connect(opts);
+}
+
+void disconnect_dvr(APP_OPTIONS* opts) {
+  if (opts->conn_state.load() == CONN_DISCONNECTED) return;
+  APP_CONTEXT* ctx = context_of(opts);
+  CONNECTION_HOOKS h = hooks();
+  if (opts->master == 0 && ctx->num_channels > 0 && h.send_channels_to_master)
+    h.send_channels_to_master(opts);
+  opts->conn_state.store(CONN_DISCONNECTING);
+  stop_decoders(opts);
+  stop_receivers(opts);
+  free_receive_buffers(opts);
+  if (h.after_stop) h.after_stop(opts);
+  opts->conn_state.store(CONN_DISCONNECTED);
+  if (h.after_disconnect) h.after_disconnect(opts);
+}
+
+int start_decoders(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = context_of(opts);
+  if (ctx->num_slots == 0) return -1;
+  ctx->buf_level = get_buf_level();
+  ctx->decoder_state.store(DECODER_RUNNING);
+  reset_decoder_slots();
+  for (uint32_t i = 0; i < ctx->num_slots; ++i) {
+    g_decoders.emplace_back([ctx] { decoder_thread(ctx); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return 0;
+}
+
+int stop_decoders(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = context_of(opts);
+  ctx->decoder_state.store(DECODER_STOPPED);
+  for (std::thread& t : g_decoders)
+    if (t.joinable()) t.join();
+  g_decoders.clear();
+  return 0;
+}
+
+void start_receivers(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = context_of(opts);
+  const bool has_target = opts->auto_start[0] != 0;
+  if (!has_target && !opts->input_file[0]) return;
+  int count = has_target ? get_target_size(opts->auto_start) : 1;
+  if (count >= MAX_RECEIVERS) return;
+  reset_channel_id_seq();
+  reset_slot_seq();
+  if (count < 1) {
+    store_channel_count(ctx);
+    return;
+  }
+  CONNECTION_HOOKS h = hooks();
+  for (int i = 0; i < count; ++i) {
+    RECEIVER_INFO* rx = &ctx->receivers[i];
+    init_receiver(rx);
+    fill_receiver_from_setup(opts->auto_start, rx, i);
+    rx->index = i;
+    rx->position = opts->seek;
+    rx->sel_vid_ch.store(rx->channel_mask);
+    rx->audio_mask.store(rx->channel_mask);
+    if (count == 1) {
+      rx->rx_flags = 1;
+      if (opts->video_mask) rx->sel_vid_ch.store(opts->video_mask);
+      if (opts->audio_mask) rx->audio_mask.store(opts->audio_mask);
+      int selected = count_bits(rx->sel_vid_ch.load() &
+                                (rx->num_video >= 32 ? 0xFFFFFFFFu : ((1u << rx->num_video) - 1)));
+      int layout = ctx->layout >= 0 && ctx->layout < NUM_LAYOUTS ? ctx->layout : 0;
+      if (selected < int(ctx->layouts[layout].num_cells) && h.set_layout)
+        h.set_layout(ctx, layout_for_cells(ctx, selected));
+      if (opts->mode == 4)
+        std::snprintf(rx->file_name, sizeof rx->file_name, "%s", opts->input_file);
+    } else {
+      rx->rx_flags = 3;
+    }
+    assign_channel_ids(rx);
+    assign_slot_indexes(rx);
+    rx->context = ctx;
+    if (h.load_receiver_fonts) h.load_receiver_fonts(rx);
+    choose_mode(opts, rx);
+    ctx->num_receivers = i + 1;
+    post_receiver_notice(i);
+    if (start_one(opts, rx) != 0) return;
+  }
+  store_channel_count(ctx);
+}
+
+void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint32_t audio_mask) {
+  APP_CONTEXT* ctx = context_of(opts);
+  if (ctx->num_receivers <= 0 || !name) return;
+  if (RECEIVER_INFO* rx = find_receiver_by_name(ctx, name)) {
+    rx->sel_vid_ch.fetch_or(video_mask);
+    rx->audio_mask.fetch_or(audio_mask);
+    rx->channel_mask |= video_mask;
+    assign_channel_ids(rx);
+    assign_slot_indexes(rx);
+    store_channel_count(ctx);
+    return;
+  }
+  if (ctx->num_receivers >= MAX_RECEIVERS) return;
+  int i = ctx->num_receivers;
+  RECEIVER_INFO* rx = &ctx->receivers[i];
+  init_receiver(rx);
+  fill_receiver_from_setup(name, rx, 0);
+  rx->index = i;
+  rx->position = opts->seek;
+  rx->sel_vid_ch.store(video_mask);
+  rx->audio_mask.store(audio_mask);
+  rx->rx_flags = 3;
+  CONNECTION_HOOKS h = hooks();
+  if (h.load_receiver_fonts) h.load_receiver_fonts(rx);
+  rx->op_mode = 1;
+  assign_channel_ids(rx);
+  assign_slot_indexes(rx);
+  rx->context = ctx;
+  ctx->num_receivers = i + 1;
+  post_receiver_notice(i);
+  uint8_t p = rx->protocol;
+  RECEIVE_ENTRY e = (p == 'I' || p == 'Q' || p == 'S') ? entry_for(p) : nullptr;
+  if (e) {
+    receivers_stop.store(0);
+    start_thread(rx, e);
+  } else {
+    error_box("Unknown DVR type.");
+  }
+  ctx->num_channels = get_channel_id_seq();
+  for (int l = 0; l < NUM_LAYOUTS; ++l) {
+    if (int(ctx->layouts[l].num_cells) >= ctx->num_channels) {
+      if (h.set_layout) h.set_layout(ctx, l);
+      else ctx->layout = l;
+      break;
+    }
+  }
+  update_shown_masks(ctx);
+}
+
+void stop_receivers(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = context_of(opts);
+  int n = ctx->num_receivers;
+  if (n > MAX_RECEIVERS) n = MAX_RECEIVERS;
+  for (int i = 0; i < n; ++i) {
+    receivers_stop.store(1);
+    ctx->receivers[i].status.store(RX_STOP);
+  }
+  for (int i = 0; i < n; ++i)
+    if (ctx->receivers[i].thread.joinable()) ctx->receivers[i].thread.join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  for (int i = 0; i < n; ++i) free_receiver(&ctx->receivers[i]);
+  ctx->num_receivers = 0;
+  ctx->num_channels = 0;
+  reset_all_decoders();
+}
+
+int reset_connection_info() {
+  std::memset(g_requests, 0, sizeof g_requests);
+  std::memset(g_request_texts, 0, sizeof g_request_texts);
+  return 0;
+}
+
+void post_dvr_request(const char* name) {
+  if (!name || !*name) return;
+  int is_group = 0, index = -1;
+  find_target(name, &is_group, &index);
+  if (index < 0) return;
+  CONN_REQUEST* r = &g_requests[0];
+  r->command = 3;
+  r->is_group = is_group;
+  r->index = index;
+  push_user_event(UE_LINK_COMMAND, r);
+}
+
+void reload_setup_info() {
+  if (load_setup_info(app_options.config_file) == 0)
+    std::printf("setup_info reloaded.\n");
+  else
+    error_box("Error encountered while reading setup configuration file.");
+}

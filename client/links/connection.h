@@ -1,0 +1,59 @@
+// Connection lifecycle: connect the current selection (one DVR or one group), start its
+// rings, decoder threads and one receive thread per DVR, and tear it all down again.
+//
+// connect_dvr / disconnect_dvr / add_receiver / post_dvr_request / reload_setup_info run on
+// the window thread. Window-side effects (skin widgets, fades, fonts, master reports, layout
+// switches) are hooks the screens register; receive threads and file players other than
+// 'Q' register their entries as their modules arrive.
+#pragma once
+
+#include <cstdint>
+
+#include "client/foundation/app_state.h"
+#include "client/foundation/config/app_options.h"
+
+// Thread entry of a receive thread or file player, given its receiver.
+using RECEIVE_ENTRY = int (*)(RECEIVER_INFO* rx);
+// Registers the receive thread of protocol letter 'I', 'Q', 'S' or 'W' ('Q' is built in).
+void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry);
+// Registers the ".dat" player and the recorded-file player.
+void set_file_players(RECEIVE_ENTRY play_dat_file, RECEIVE_ENTRY play_record_file);
+
+struct CONNECTION_HOOKS {
+  void (*after_connect)(APP_OPTIONS* opts);       // skin: hide "connect", show "disconnect"...
+  void (*send_channels_to_master)(APP_OPTIONS* opts);
+  void (*after_stop)(APP_OPTIONS* opts);          // fade, indicators, redraw (state 8)
+  void (*after_disconnect)(APP_OPTIONS* opts);    // skin: show "connect"... (state 9)
+  void (*load_receiver_fonts)(RECEIVER_INFO* rx);
+  void (*set_layout)(APP_CONTEXT* ctx, int layout);  // make current and redraw
+};
+void set_connection_hooks(const CONNECTION_HOOKS& hooks);
+
+// Acts only in state 9: 7, rings, decoders, receivers, 6.
+void connect_dvr(APP_OPTIONS* opts);
+// Acts only outside state 9: 8, decoders, receivers, rings stopped/freed, 9.
+void disconnect_dvr(APP_OPTIONS* opts);
+// 0, or -1 without slots. Starts one decoder_thread per slot, 100 ms apart.
+int start_decoders(APP_OPTIONS* opts);
+// Decoder state 9 and every decoder thread joined: 0.
+int stop_decoders(APP_OPTIONS* opts);
+// Fills the receivers of the selection and starts their threads.
+void start_receivers(APP_OPTIONS* opts);
+// Widens a connected DVR's masks, or appends and starts one more DVR.
+void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint32_t audio_mask);
+// Stops every receive thread, joins it and frees the receivers.
+void stop_receivers(APP_OPTIONS* opts);
+
+// Connection request record pushed with user event 24 (command 3 = connect).
+struct CONN_REQUEST {
+  int32_t command;
+  int32_t is_group;
+  int32_t index;
+  int32_t reserved;
+};
+// Clears the eight request records and the two texts: 0. Once at program start.
+int reset_connection_info();
+// Posts a connect request for `name` (user event 24) when it names a DVR or group.
+void post_dvr_request(const char* name);
+// Reloads setup.cfg: "setup_info reloaded.\n", or the error box on failure.
+void reload_setup_info();

@@ -1,0 +1,31 @@
+// DDNS look-up of 'Q' DVRs registered by name: connect to the DDNS server, send the 24-byte
+// login request with the DVR's name, read back its IPv4 address. Runs on a receive thread;
+// every wait is sliced so the receiver stop flag and the quit flag end it within 100 ms.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t DDNS_MAGIC = 0xAA55AA55u;
+constexpr size_t DDNS_REQUEST_SIZE = 24;
+constexpr size_t DDNS_REPLY_MIN = 10;
+constexpr uint16_t DDNS_DEFAULT_PORT = 1800;
+
+// The DDNS server: "127.0.0.1":1800 unless VIGILO_DDNS_SERVER ("a.b.c.d[:port]") or this
+// call says otherwise. Call before receive threads start.
+void set_ddns_server(const char* address, uint16_t port);
+const char* ddns_server_address();
+uint16_t ddns_server_port();
+// Limits of the connect (5000 ms) and of the wait for the reply (15000 ms); for tests.
+void set_ddns_timeouts(int connect_ms, int reply_ms);
+
+// The connected socket, or -1 (failures shut down and close it).
+int connectToDDNS(const char* address, uint16_t port);
+// Looks `name` up on `sock`: 0 with the dotted address in out[cap], or -1. Closes `sock`.
+int loginDDNS(int sock, const char* name, char* out, size_t cap);
+
+// Builds the 24-byte request for `name` (cut to 17 bytes, NUL-padded).
+void ddns_build_request(const char* name, uint8_t out[DDNS_REQUEST_SIZE]);
+// Parses a reply of `len` bytes: 0 with address (network order) and port, -1 when it is too
+// short or lacks the magic.
+int ddns_parse_reply(const uint8_t* reply, size_t len, uint32_t* addr_be, uint16_t* port);

@@ -1,0 +1,272 @@
+#include "client/links/nc_packets.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+void put_be32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+uint32_t get_be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+uint16_t get_le16p(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+void put_host32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+void copy_text(char* dst, size_t cap, const char* src) {
+  std::snprintf(dst, cap, "%s", src ? src : "");
+}
+}  // namespace
+
+void encode_nc_header(const NC_PACKET_HEADER& h, uint8_t* out) {
+  out[0] = uint8_t(h.magic_code >> 8);
+  out[1] = uint8_t(h.magic_code);
+  out[2] = h.cmd_type;
+  out[3] = h.cmd_mode;
+  put_be32(out + 4, h.packet_size);
+}
+
+NC_PACKET_HEADER decode_nc_header(const uint8_t* in) {
+  NC_PACKET_HEADER h;
+  h.magic_code = get_be16(in);
+  h.cmd_type = in[2];
+  h.cmd_mode = in[3];
+  h.packet_size = get_be32(in + 4);
+  return h;
+}
+
+int nc_type_accepted(int type) {
+  static const int kTypes[] = {0, 1, 2, 3, 4, 6, 7, 8, 17, 18, 19, 33, 49, 145, 153, 162,
+                               163, 164, 169, 170, 171, 238};
+  for (int t : kTypes)
+    if (t == type) return 1;
+  return 0;
+}
+
+int nc_request_body_size(int type) {
+  switch (type) {
+    case 2: return 20;
+    case 3: case 6: case 7: case 17: case 18: case 19: case 145: case 164: case 171: return 12;
+    case 162: return int(NC_SEARCH_INFO_SIZE);
+    default: return 0;
+  }
+}
+
+void nc_login_body(const char* user, const char* password, uint8_t out[20]) {
+  std::memset(out, 0, 20);
+  out[0] = (user && std::strcmp(user, "tovek") == 0) ? 1 : 0;
+  out[2] = 1;
+  if (user) std::memcpy(out + 4, user, strnlen(user, 8));
+  if (password) std::memcpy(out + 12, password, strnlen(password, 8));
+}
+
+void nc_select_body(uint32_t mask, int num_video, uint8_t out[12]) {
+  std::memset(out, 0, 12);
+  put_be32(out, mask);
+  out[8] = 17;
+  out[9] = uint8_t(num_video);
+  out[11] = 1;
+}
+
+void nc_code_body(uint8_t code, uint8_t out[12]) {
+  std::memset(out, 0, 12);
+  out[8] = code;
+}
+
+uint8_t nc_speed_byte(int speed) {
+  if (speed >= 0) return uint8_t(speed > 127 ? 127 : speed);
+  int m = -speed;
+  return uint8_t(0x80 | (m > 127 ? 127 : m));
+}
+
+void nc_play_body(uint32_t sel_vid_ch, uint32_t position_s, uint8_t code, int num_video,
+                  int speed, uint8_t out[12]) {
+  std::memset(out, 0, 12);
+  put_be32(out, sel_vid_ch);
+  put_be32(out + 4, position_s);
+  out[8] = code;
+  out[9] = uint8_t(num_video);
+  out[10] = nc_speed_byte(speed);
+  out[11] = 2;
+}
+
+void nc_search_body(int year, int month, int day, int channel, int hour, uint8_t out[124]) {
+  std::memset(out, 0, NC_SEARCH_INFO_SIZE);
+  out[0] = uint8_t(year);
+  out[1] = uint8_t(year >> 8);
+  out[2] = uint8_t(month);
+  out[3] = uint8_t(day);
+  out[4] = uint8_t(channel);
+  out[5] = uint8_t(channel >> 8);
+  out[6] = uint8_t(hour);
+}
+
+void nc_ptz_body(int channel, uint8_t code, int value_at, uint8_t value, uint8_t out[12]) {
+  std::memset(out, 0, 12);
+  put_host32(out, (channel >= 0 && channel < 32) ? (1u << channel) : 0u);
+  put_host32(out + 4, 500);
+  out[8] = code;
+  if (value_at == 10 || value_at == 11) out[value_at] = value;
+}
+
+void nc_record_state_body(bool started, uint8_t out[12]) {
+  std::memset(out, 0, 12);
+  put_be32(out, 0xFFFFFFFFu);
+  out[8] = started ? 'q' : 'r';
+}
+
+void nc_leave_body(uint8_t out[12]) {
+  std::memset(out, 0, 12);
+  out[8] = 4;
+  out[11] = 2;
+}
+
+int nc_parse_login_reply(const uint8_t* body, size_t len, NC_LOGIN_STATE* st) {
+  if (!body || len < 13 || body[0] == 0) return -1;
+  uint32_t s = get_be32(body + 1);
+  uint32_t w2 = get_be32(body + 5);
+  uint32_t v = get_be32(body + 9);
+  int layout = -1;
+  if (v == 0x2200) layout = s < 0x0303 ? 0 : 3;
+  else if (v == 0x22F0) layout = s == 0x0101 ? 1 : (s == 0x0202 ? 2 : 3);
+  else if (v == 0x3211 && s == 0x0503) layout = 3;
+  if (layout < 0) return -2;
+  if (st) {
+    st->version = v;
+    st->word2 = w2;
+    st->sub_version = s;
+    st->fsh_layout = layout;
+    st->fsh_size = layout == 3 ? 40 : 32;
+    for (int& m : st->audio_map) m = -1;
+  }
+  return layout;
+}
+
+const NC_ERROR_TEXT* nc_error_text(uint16_t code) {
+  static const NC_ERROR_TEXT kSpecific[] = {
+      {0x0000, "NO ERROR !!\n", nullptr},
+      {0x1021, "ERROR : There is not a valid accounts.\n", "There is not a valid accounts."},
+      {0x1022, "ERROR : The password was incorrect.\n", "The passwordd was incorrect."},
+      {0x1023, "ERROR : The connection session was exceeded.\n",
+       "The connection session was exceeded.."},
+      {0x1024, "ERROR : While backup it will not be able to connect.!!\n",
+       "While backup it will not be able to connect."},
+      {0x3021, "INFO : There is not a search data.\n", "There is not a search data."},
+      {0x3022, "ERROR : FILE OPEN ERROR!!\n", "File open error."},
+      {0x3023, "INFO : While reading a data stream, the error occurred.\n",
+       "While reading a data stream, the error occurred."},
+      {0x3024, "INFO : It is the first position of recorded data.\n",
+       "It is the first position of recorded data."},
+      {0x3025, "INFO : It is the last position of recorded data.\n",
+       "It is the last position of recorded data."},
+      {0x3026, "INFO : The playback session exists already.\n",
+       "The playback session exists already."},
+      {0x3027, "INFO : While backup it will not be able to continue.\n",
+       "While backup it will not be able to continue."},
+      {0x4021, "ERROR : NO DATA FOR BACKUP!!\n", nullptr},
+      {0x4022, "ERROR : FILE OPEN ERROR!!\n", nullptr},
+      {0x4023, "ERROR : READ ERROR FOR BACKUP DATA!!\n", nullptr},
+  };
+  for (const auto& e : kSpecific)
+    if (e.code == code) return &e;
+  // The general errors share their low byte across the five groups.
+  static const NC_ERROR_TEXT kGeneral[] = {
+      {0x01, "ERROR : UNKNOWN ERROR!!\n", nullptr},
+      {0x02, "ERROR : UNKNOWN COMMAND!!\n", "Unknown command"},
+      {0x03, "ERROR : INVALID CHANNEL ID!!\n", "Unknown argument"},
+      {0x08, "ERROR : CONNECTION CLOSED!!\n", nullptr},
+      {0x09, "ERROR : TIMEOUT!!\n", nullptr},
+      {0x0F, "ERROR : Network index invalid!!\n", nullptr},
+  };
+  uint8_t group = uint8_t(code >> 8);
+  if (group != 0x00 && group != 0x10 && group != 0x20 && group != 0x30 && group != 0x40)
+    return nullptr;
+  for (const auto& e : kGeneral)
+    if (e.code == (code & 0xFF)) return &e;
+  return nullptr;
+}
+
+EVENT_NOTICE nc_event_notice(const uint8_t body[9], const char* name, long tz_west_s) {
+  EVENT_NOTICE n;
+  uint32_t t = uint32_t(body[0]) | (uint32_t(body[1]) << 8) | (uint32_t(body[2]) << 16) |
+               (uint32_t(body[3]) << 24);
+  uint32_t mask = uint32_t(body[4]) | (uint32_t(body[5]) << 8) | (uint32_t(body[6]) << 16) |
+                  (uint32_t(body[7]) << 24);
+  uint8_t type = body[8];
+  n.time = int64_t(t) + tz_west_s;
+  copy_text(n.dvr_name, sizeof n.dvr_name, name);
+  n.marker = 0;
+  if (type & 0x02) { n.kind |= 0x02; n.mask_motion = mask; }
+  if (type & 0x04) { n.kind |= 0x20; n.mask_sensor = mask; }
+  if (type & 0x08) { n.kind |= 0x40; n.mask_40 = mask; }
+  if (type & 0x10) { n.kind |= 0x80; n.mask_80 = mask; }
+  return n;
+}
+
+int nc_fill_preset_table(const uint8_t body[256], const char* name, NC_PRESET_TABLE* t) {
+  std::memset(t, 0, sizeof *t);
+  int count = 0;
+  for (int i = 1; i < NC_PRESET_ENTRIES; ++i) {
+    if (body[i] == 0) continue;
+    NC_PRESET_ENTRY& e = t->entry[i];
+    copy_text(e.dvr_name, sizeof e.dvr_name, name);
+    std::snprintf(e.preset_name, sizeof e.preset_name, "PRESET %d", i);
+    e.number = uint8_t(i);
+    ++count;
+  }
+  return count;
+}
+
+uint8_t nc_kind_bits(uint8_t b) {
+  return uint8_t(((b & 0x01) ? 0x01 : 0) | ((b & 0x02) ? 0x02 : 0) | ((b & 0x04) ? 0x20 : 0) |
+                 ((b & 0x08) ? 0x40 : 0));
+}
+
+void nc_fill_search_record(const uint8_t* body, size_t len, NC_SEARCH_RECORD* r) {
+  std::memset(r, 0, sizeof *r);
+  uint8_t info[NC_SEARCH_INFO_SIZE] = {};
+  if (body) std::memcpy(info, body, len < sizeof info ? len : sizeof info);
+  r->year = get_le16p(info);
+  r->month = info[2];
+  r->day = info[3];
+  r->channel = get_le16p(info + 4);
+  r->hour = info[6];
+  r->ch_info = get_le16p(info + 38);
+  for (int i = 0; i < 31; ++i) r->day_info[i] = nc_kind_bits(info[7 + i]);
+  for (int i = 0; i < 24; ++i) r->hour_info[i] = nc_kind_bits(info[40 + i]);
+  for (int i = 0; i < 60; ++i) r->min_info[i] = nc_kind_bits(info[64 + i]);
+}
+
+void nc_print_search_info(const uint8_t* body, size_t len) {
+  uint8_t info[NC_SEARCH_INFO_SIZE] = {};
+  if (body) std::memcpy(info, body, len < sizeof info ? len : sizeof info);
+  std::printf("NC_SEARCH_INFO:\n");
+  std::printf("year: %d\nmonth: %d\nday: %d\nchannel: %d\nhour: %d\n", get_le16p(info), info[2],
+              info[3], get_le16p(info + 4), info[6]);
+  std::printf("day_info:");
+  for (int i = 0; i < 31; ++i) std::printf(" %02x", info[7 + i]);
+  std::printf("\nch_info: %d\nhour_info:", get_le16p(info + 38));
+  for (int i = 0; i < 24; ++i) std::printf(" %02x", info[40 + i]);
+  std::printf("\nmin_info:");
+  for (int i = 0; i < 60; ++i) std::printf(" %02x", info[64 + i]);
+  std::printf("\n");
+}
+
+NC_PACKET_STATUS decode_nc_packet_status(const uint8_t* in) {
+  NC_PACKET_STATUS s;
+  s.loss = get_be16(in);
+  s.alarm = get_le16p(in + 2);
+  s.motion = get_le16p(in + 4);
+  s.record = get_le16p(in + 6);
+  s.network = in[8];
+  s.playback = in[9];
+  s.setup = in[10];
+  s.backup = in[11];
+  s.hdd = in[12];
+  s.flow = in[13];
+  return s;
+}

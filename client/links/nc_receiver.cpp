@@ -1,0 +1,755 @@
+#include "client/links/nc_receiver.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "client/foundation/channel_table.h"
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/sock_io.h"
+#include "client/foundation/stats.h"
+#include "client/foundation/user_events.h"
+#include "client/links/ddns.h"
+#include "client/links/fsh_info.h"
+#include "client/links/receive_rings.h"
+#include "platform/net/net.h"
+
+namespace {
+
+constexpr int kPoolSize = 256;          // > SDL 1.2's 128-event queue
+constexpr uint32_t kMaxDiscard = 64u << 20;  // a "packet" larger than this means a lost stream
+constexpr uint32_t kMaxScan = 4u << 20;      // bytes searched for the magic before giving up
+
+template <typename T>
+class PushPool {
+ public:
+  T* next() {
+    unsigned i = index_.fetch_add(1) % kPoolSize;
+    std::lock_guard<std::mutex> g(lock_);
+    if (!items_[i]) items_[i] = std::make_unique<T>();
+    std::memset(static_cast<void*>(items_[i].get()), 0, sizeof(T));
+    return items_[i].get();
+  }
+
+ private:
+  std::atomic<unsigned> index_{0};
+  std::mutex lock_;
+  std::unique_ptr<T> items_[kPoolSize];
+};
+
+PushPool<EVENT_NOTICE>& notice_pool() {
+  static PushPool<EVENT_NOTICE> p;
+  return p;
+}
+PushPool<NC_PRESET_TABLE>& preset_pool() {
+  static PushPool<NC_PRESET_TABLE> p;
+  return p;
+}
+PushPool<NC_SEARCH_RECORD>& search_pool() {
+  static PushPool<NC_SEARCH_RECORD> p;
+  return p;
+}
+
+NC_HOOKS g_hooks{};
+std::mutex g_hooks_lock;
+
+NC_HOOKS hooks() {
+  std::lock_guard<std::mutex> g(g_hooks_lock);
+  return g_hooks;
+}
+
+bool rx_stopping(const RECEIVER_INFO* rx) {
+  return receivers_stop.load() != 0 || app_quit.load() != 0 || rx->status.load() == RX_STOP;
+}
+
+// Sleeps up to `ms`, waking early when the receiver is told to stop.
+void pause_ms(const RECEIVER_INFO* rx, int ms) {
+  for (int t = 0; t < ms && !rx_stopping(rx); t += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms - t < 20 ? ms - t : 20));
+}
+
+void fail_status(RECEIVER_INFO* rx, int32_t from) {
+  int32_t expected = from;
+  rx->status.compare_exchange_strong(expected, RX_FAILED);
+}
+
+int recv_timeout_rx(int sock, void* buf, int len, RECEIVER_INFO* rx) {
+  APP_CONTEXT* ctx = rx->context;
+  return recv_timeout_hold(sock, buf, len, int(rx->sock_timeout), &rx->status, 100, [ctx] {
+    return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
+  });
+}
+
+// Reads exactly n bytes: 1 read, 0 short (held or failed; the packet ends).
+int read_full(int sock, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
+  if (n == 0) return 1;
+  int r = recv_timeout_rx(sock, buf, int(n), rx);
+  if (r == int(n)) {
+    stats_add(STAT_BYTES, n);
+    return 1;
+  }
+  if (r < 0) std::printf("recv_timeout() failed.\n");
+  return 0;
+}
+
+// Reads and throws away n bytes so the stream stays in step: 0, or -1 (link is lost).
+int discard(int sock, uint8_t* buf, size_t cap, uint32_t n, RECEIVER_INFO* rx) {
+  if (n > kMaxDiscard) {
+    fail_status(rx, RX_RECEIVING);
+    return -1;
+  }
+  while (n > 0) {
+    uint32_t k = n < cap ? n : uint32_t(cap);
+    if (!read_full(sock, buf, k, rx)) return -1;
+    n -= k;
+  }
+  return 0;
+}
+
+int num_video_of(const RECEIVER_INFO* rx) {
+  return int(rx->num_video > uint32_t(MAX_CHANNELS) ? MAX_CHANNELS : rx->num_video);
+}
+
+uint32_t selected_and_shown(const RECEIVER_INFO* rx) {
+  return rx->shown_mask & rx->sel_vid_ch.load();
+}
+
+long tz_west_seconds() {
+  tzset();
+  return timezone;
+}
+
+// Video-loss check on every status prefix: pushes a notice when the set of lost channels
+// changes.
+void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
+  int n = num_video_of(rx);
+  uint32_t lost = 0;
+  for (int k = 0; k < n; ++k)
+    if (rx->channels[k].video_state.load() == 3) lost |= 1u << k;
+  uint32_t now_lost = uint32_t(loss) & (n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1));
+  if (now_lost == lost) return;
+  for (int k = 0; k < n; ++k) rx->channels[k].video_state.store((now_lost >> k) & 1 ? 3 : 0);
+  EVENT_NOTICE* note = nc_next_notice();
+  note->marker = 1;
+  if (loss != 0) {
+    note->mask_80 = loss;
+    std::snprintf(note->dvr_name, sizeof note->dvr_name, "%s", rx->name);
+    note->time = int64_t(std::time(nullptr));
+  }
+  nc_push_record(UE_DVR_EVENT, note);
+}
+
+int login(const uint8_t* body, size_t len, RECEIVER_INFO* rx, NC_LOGIN_STATE* st) {
+  if (len < 1 || body[0] == 0) {
+    std::printf("login() failed.\n");
+    return -1;
+  }
+  std::printf("login() ok!\n");
+  int layout = nc_parse_login_reply(body, len, st);
+  if (layout < 0) {
+    std::printf("client software mismatched!\n");
+    return -2;
+  }
+  push_user_event(UE_LOGGED_IN, rx);
+  return layout;
+}
+
+int recv_error_info(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+                    RECEIVER_INFO* rx) {
+  uint32_t n = h.packet_size;
+  uint32_t take = n < cap ? n : uint32_t(cap);
+  if (!read_full(sock, buf, take, rx)) return -1;
+  if (n > take && discard(sock, buf, cap, n - take, rx) != 0) return -1;
+  if (take < 2) return 0;
+  uint16_t code = uint16_t((buf[0] << 8) | buf[1]);
+  const NC_ERROR_TEXT* e = nc_error_text(code);
+  if (!e) return 0;
+  std::printf("%s", e->debug);
+  if (e->box) error_box(e->box);
+  return 0;
+}
+
+// Reads a fixed-size reply whatever packet_size claims, then skips what the packet holds
+// beyond it so the next header is read in step.
+int read_fixed_reply(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+                     uint32_t size, RECEIVER_INFO* rx) {
+  if (!read_full(sock, buf, size, rx)) return -1;
+  if (h.packet_size > size && h.packet_size <= kMaxDiscard &&
+      discard(sock, buf + size, cap - size, h.packet_size - size, rx) != 0)
+    return -1;
+  return 0;
+}
+
+int recv_nc_event(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+                  RECEIVER_INFO* rx) {
+  if (read_fixed_reply(sock, h, buf, cap, 9, rx) != 0) return -1;
+  EVENT_NOTICE* note = nc_next_notice();
+  *note = nc_event_notice(buf, rx->name, tz_west_seconds());
+  nc_push_record(UE_DVR_EVENT, note);
+  return 0;
+}
+
+int recv_preset(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+                RECEIVER_INFO* rx) {
+  if (read_fixed_reply(sock, h, buf, cap, 256, rx) != 0) return -1;
+  NC_PRESET_TABLE* t = nc_next_preset_table();
+  if (nc_fill_preset_table(buf, rx->name, t) > 0) nc_push_record(UE_PRESET_LIST, t);
+  return 0;
+}
+
+int recv_search_result(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+                       RECEIVER_INFO* rx) {
+  if (app_options.mode == 7) {
+    NC_HOOKS hk = hooks();
+    if (hk.start_search_at_time) hk.start_search_at_time(rx);
+    // The body stays unread; the header scan of the next packet steps over it.
+    return 0;
+  }
+  uint32_t n = h.packet_size;
+  uint32_t take = n < cap ? n : uint32_t(cap);
+  if (!read_full(sock, buf, take, rx)) return -1;
+  if (n > take && discard(sock, buf, cap, n - take, rx) != 0) return -1;
+  NC_SEARCH_RECORD* r = nc_next_search_record();
+  nc_fill_search_record(buf, take, r);
+  nc_print_search_info(buf, take);
+  nc_push_record(UE_SEARCH_DATA, r);
+  return 0;
+}
+
+// Types 3 and 17: packet_size counts the 8 header bytes.
+int recv_stream_packet(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+                       RECEIVER_INFO* rx, NC_LOGIN_STATE* st, bool live) {
+  if (h.packet_size < NC_HEADER_SIZE) return -5;
+  uint32_t body = h.packet_size - uint32_t(NC_HEADER_SIZE);
+  bool audio_only = live && h.cmd_mode == 64;
+  if (!audio_only) {
+    if (body < NC_PACKET_STATUS_SIZE) {
+      return discard(sock, buf, cap, body, rx) == 0 ? -5 : -1;
+    }
+    uint8_t status[NC_PACKET_STATUS_SIZE];
+    if (!read_full(sock, status, uint32_t(sizeof status), rx)) return 0;
+    if (live) check_video_loss(rx, decode_nc_packet_status(status).loss);
+    body -= uint32_t(NC_PACKET_STATUS_SIZE);
+  }
+  if (body > cap) {
+    std::printf("%d: packet of %u bytes exceeds the receive buffer; skipped.\n", rx->index, body);
+    return discard(sock, buf, cap, body, rx) == 0 ? -5 : -1;
+  }
+  if (!read_full(sock, buf, body, rx)) return 0;
+  APP_CONTEXT* ctx = rx->context;
+  double speed = ctx ? ctx->playback_speed : 1.0;
+  bool key_only = !live && speed > 1.0;
+  bool audio = live || speed == 1.0;
+  return nc_store_frame_stream(rx, st, buf, body, !audio_only, audio, key_only);
+}
+
+void nc_after_login(RECEIVER_INFO* rx) {
+  if (rx->op_mode == 1) {
+    nc_select_channels(rx);
+  } else if (rx->op_mode == 5) {
+    nc_send_playback_command(rx, 80, 0);
+  } else if (app_options.mode == 7) {
+    nc_request_playback(rx, int(app_options.start_year), int(app_options.start_month) - 1,
+                        int(app_options.start_day), int(app_options.start_channel),
+                        int(app_options.start_hour));
+  }
+}
+
+int find_magic_code(int sock, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
+  std::printf("inside find_magic_code()\n");
+  uint8_t prev = 0, cur = 0;
+  bool have_prev = false;
+  for (uint32_t scanned = 0; scanned < kMaxScan; ++scanned) {
+    if (recv_timeout_rx(sock, &cur, 1, rx) != 1) return -1;
+    if (have_prev && prev == 0x54 && cur == 0x71) {
+      uint8_t tm[2];
+      if (recv_timeout_rx(sock, tm, 2, rx) != 2) return -2;
+      if (tm[0] == 3 || tm[0] == 17) {
+        uint8_t len[4];
+        if (recv_timeout_rx(sock, len, 4, rx) != 4) return -3;
+        h->magic_code = NC_MAGIC;
+        h->cmd_type = tm[0];
+        h->cmd_mode = tm[1];
+        h->packet_size = (uint32_t(len[0]) << 24) | (uint32_t(len[1]) << 16) |
+                         (uint32_t(len[2]) << 8) | len[3];
+        return 0;
+      }
+      have_prev = false;  // the two bytes read are not scanned again
+      continue;
+    }
+    prev = cur;
+    have_prev = true;
+  }
+  return -1;
+}
+
+// Resolves `host` on a helper thread so a slow name server never holds up a stop.
+int resolve_interruptible(const char* host, uint32_t* addr, RECEIVER_INFO* rx) {
+  struct Job {
+    std::mutex m;
+    bool done = false;
+    int rc = -1;
+    uint32_t addr = 0;
+    char host[129] = {};
+  };
+  auto job = std::make_shared<Job>();
+  std::snprintf(job->host, sizeof job->host, "%s", host);
+  std::thread([job] {
+    uint32_t a = 0;
+    int rc = net_resolve_ipv4(job->host, &a);
+    std::lock_guard<std::mutex> g(job->m);
+    job->rc = rc;
+    job->addr = a;
+    job->done = true;
+  }).detach();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> g(job->m);
+      if (job->done) {
+        *addr = job->addr;
+        return job->rc;
+      }
+    }
+    if (rx_stopping(rx)) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// Target address by host type: 0 with the address, -1 none.
+int target_address(RECEIVER_INFO* rx, uint32_t* addr) {
+  if (std::strcmp(rx->host_type, "IP") == 0) return net_parse_ipv4(rx->address, addr);
+  if (std::strcmp(rx->host_type, "NAME") == 0) return resolve_interruptible(rx->address, addr, rx);
+  if (std::strcmp(rx->host_type, "DDNS") == 0) {
+    winsock_start();
+    int s = connectToDDNS(ddns_server_address(), ddns_server_port());
+    if (s < 0) return -1;
+    char dotted[32] = {};
+    if (loginDDNS(s, rx->address, dotted, sizeof dotted) < 0) {
+      std::printf("loginDDNS Error\r\n");
+      return -1;
+    }
+    return net_parse_ipv4(dotted, addr);
+  }
+  // Any other host type: an address that parses as one is still used.
+  return net_parse_ipv4(rx->address, addr);
+}
+
+void close_link(RECEIVER_INFO* rx) {
+  std::lock_guard<std::mutex> g(rx->send_lock);
+  int fd = rx->sock.exchange(-1);
+  net_close(fd);
+}
+
+void dispatch(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap, uint32_t got,
+              RECEIVER_INFO* rx, NC_LOGIN_STATE* st) {
+  const int idx = rx->index;
+  switch (h.cmd_type) {
+    case DVR_CMD_LOGIN: {
+      std::printf("%d: received DVR_CMD_LOGIN\n", idx);
+      size_t len = got < 128 ? got : 128;
+      int r = login(buf, len, rx, st);
+      // A layout-0 DVR answers 0; it is logged in as well and needs its channels too.
+      if (r >= 0) {
+        rx->logged_in.store(1);
+        nc_after_login(rx);
+      }
+      break;
+    }
+    case DVR_CMD_LIVE:
+      recv_stream_packet(sock, h, buf, cap, rx, st, true);
+      break;
+    case 4: case 19: case 33: case 49:
+      std::printf("%d: received DVR_CMD_STATUS etc\n", idx);
+      break;
+    case DVR_CMD_PLAYBACK:
+      recv_stream_packet(sock, h, buf, cap, rx, st, false);
+      break;
+    case DVR_CMD_FINISH:
+      std::printf("%d: received DVR_CMD_FINISH\n", idx);
+      break;
+    case DVR_CMD_SSEARCH:
+      std::printf("%d: received DVR_CMD_SSEARCH\n", idx);
+      recv_search_result(sock, h, buf, cap, rx);
+      break;
+    case DVR_CMD_EVENT:
+      recv_nc_event(sock, h, buf, cap, rx);
+      break;
+    case DVR_CMD_PRESET:
+      recv_preset(sock, h, buf, cap, rx);
+      break;
+    case DVR_CMD_ERROR:
+      std::printf("%d received DVR_CMD_ERROR\n", idx);
+      recv_error_info(sock, h, buf, cap, rx);
+      break;
+    default:
+      std::printf("%d: received unknown command type.\n", idx);
+      break;
+  }
+}
+
+// One connection: steps from socket creation to the leaving packet.
+void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap) {
+  const int idx = rx->index;
+  std::printf("%d: creating sockets ...\n", idx);
+  int sock = net_tcp_socket();
+  if (sock < 0) {
+    std::printf("socket() failed.\n");
+    rx->status.store(RX_FAILED);
+    pause_ms(rx, 500);
+    return;
+  }
+  std::printf("%d: preparing socket ...\n", idx);
+  uint32_t addr = 0;
+  int have_addr = target_address(rx, &addr);
+  std::printf("%d: connecting to server ...\n", idx);
+  if (rx_stopping(rx)) {
+    net_close(sock);
+    return;
+  }
+  rx->status.store(RX_CONNECTING);
+  int c = have_addr == 0 ? net_connect(sock, addr, rx->live_port,
+                                       int(rx->sock_timeout ? rx->sock_timeout : 30) * 1000,
+                                       [rx] { return rx_stopping(rx); })
+                         : -1;
+  if (c != 0) {
+    std::printf("%d: connect(%s) failed.\n", idx, rx->address);
+    net_close(sock);
+    fail_status(rx, RX_CONNECTING);
+    pause_ms(rx, 500);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> g(rx->send_lock);
+    rx->sock.store(sock);
+  }
+  int32_t expected = RX_CONNECTING;
+  if (!rx->status.compare_exchange_strong(expected, RX_RECEIVING)) {
+    close_link(rx);
+    return;
+  }
+  // Socket is already non-blocking (the connect left it so); every transfer is timed.
+  *st = NC_LOGIN_STATE{};
+  rx->logged_in.store(0);
+  uint8_t body[20];
+  nc_login_body(rx->username, rx->password, body);
+  pause_ms(rx, 500);
+  nc_send_request(rx, DVR_CMD_LOGIN, 1, body);
+  std::memset(body, 0, sizeof body);  // the password does not linger on the stack
+
+  uint32_t last_mask = 0;
+  while (rx->status.load() == RX_RECEIVING) {
+    uint32_t mask = selected_and_shown(rx);
+    if (rx->logged_in.load() && mask == 0) {
+      pause_ms(rx, 250);
+      continue;
+    }
+    if (rx->logged_in.load() && mask != last_mask && last_mask != 0 && rx->op_mode == 1)
+      nc_select_channels(rx);  // the page changed: ask for the channels now shown
+    last_mask = mask;
+    uint8_t hb[NC_HEADER_SIZE];
+    int r = recv_timeout_rx(sock, hb, int(sizeof hb), rx);
+    if (r == 0) continue;  // held by the search window
+    if (r != int(sizeof hb)) {
+      std::printf("%d: recv_timeout() failed.\n", idx);
+      fail_status(rx, RX_RECEIVING);
+      break;
+    }
+    stats_add(STAT_BYTES, sizeof hb);
+    NC_PACKET_HEADER h = decode_nc_header(hb);
+    if (h.magic_code != NC_MAGIC) {
+      if (find_magic_code(sock, &h, rx) != 0) {
+        std::printf("%d: find_magic_code() failed.\n", idx);
+        fail_status(rx, RX_RECEIVING);
+        break;
+      }
+    }
+    if (!nc_type_accepted(h.cmd_type)) {
+      std::printf("Invalid command received.\n");
+      continue;
+    }
+    uint32_t got = 0;
+    int t = h.cmd_type;
+    if (t != 3 && t != 17 && t != 162 && t != 163 && t != 164 && t != 238 && h.packet_size > 0) {
+      std::printf("SHOULD NOT BE IN HERE!\n");
+      got = h.packet_size < cap ? h.packet_size : uint32_t(cap);
+      if (!read_full(sock, buf, got, rx) ||
+          (h.packet_size > got && discard(sock, buf + got, cap - got, h.packet_size - got, rx) != 0)) {
+        std::printf("%d: recv_timeout() failed.\n", idx);
+        fail_status(rx, RX_RECEIVING);
+        break;
+      }
+    }
+    dispatch(sock, h, buf, cap, got, rx, st);
+  }
+  uint8_t leave[12];
+  nc_leave_body(leave);
+  nc_send_request(rx, DVR_CMD_LEAVE, 4, leave);
+  close_link(rx);
+  rx->logged_in.store(0);
+}
+
+}  // namespace
+
+void set_nc_hooks(const NC_HOOKS& h) {
+  std::lock_guard<std::mutex> g(g_hooks_lock);
+  g_hooks = h;
+}
+
+void post_receiver_notice(int index) {
+  NC_HOOKS hk = hooks();
+  if (hk.receiver_notice) {
+    hk.receiver_notice(index);
+    return;
+  }
+  push_user_event(UE_RECEIVER_NOTICE, nullptr, reinterpret_cast<void*>(intptr_t(index)));
+}
+
+EVENT_NOTICE* nc_next_notice() { return notice_pool().next(); }
+NC_PRESET_TABLE* nc_next_preset_table() { return preset_pool().next(); }
+NC_SEARCH_RECORD* nc_next_search_record() { return search_pool().next(); }
+
+int nc_push_record(int number, void* record) {
+  for (int i = 0; i < 200; ++i) {
+    if (push_user_event(number, record) == 0) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return -1;
+}
+
+int validate_fh(const FRAME_HEADER& fh, int num_video) {
+  if (int(fh.channel) >= num_video) return -1;
+  if (fh.size > 0x80000u) return -2;
+  return 0;
+}
+
+int validate_ah(const AUDIO_FRAME_HEADER& ah, int num_audio) {
+  return int(ah.channel) >= num_audio ? -1 : 0;
+}
+
+int nc_send_packet(int sock, int type, int mode, const uint8_t* body,
+                   std::atomic<int32_t>* status) {
+  if (sock < 0) return -1;
+  int n = nc_request_body_size(type);
+  uint8_t pkt[NC_HEADER_SIZE + NC_SEARCH_INFO_SIZE] = {};
+  NC_PACKET_HEADER h;
+  h.cmd_type = uint8_t(type);
+  h.cmd_mode = uint8_t(mode);
+  h.packet_size = uint32_t(n);
+  encode_nc_header(h, pkt);
+  if (n > 0 && body) std::memcpy(pkt + NC_HEADER_SIZE, body, size_t(n));
+  if (type == DVR_CMD_SSEARCH)
+    std::printf("sizeof(NC_PACKET_HEADER) = %d + main_pkt_len = %d\n", int(NC_HEADER_SIZE), n);
+  return send_timeout(sock, pkt, int(NC_HEADER_SIZE) + n, 10, status) > 0 ? 0 : -1;
+}
+
+int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body) {
+  if (!rx) return -1;
+  std::lock_guard<std::mutex> g(rx->send_lock);
+  int sock = rx->sock.load();
+  if (sock < 0) return -2;
+  return nc_send_packet(sock, type, mode, body, &rx->status);
+}
+
+int nc_select_channels(RECEIVER_INFO* rx) {
+  uint32_t mask = selected_and_shown(rx);
+  if (mask == 0) return -1;
+  uint8_t body[12];
+  nc_select_body(mask, num_video_of(rx), body);
+  nc_send_request(rx, DVR_CMD_LIVE, 1, body);
+  return 0;
+}
+
+int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour) {
+  uint8_t body[NC_SEARCH_INFO_SIZE];
+  nc_code_body(20, body);
+  nc_send_request(rx, DVR_CMD_PLAYBACK, 2, body);
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  nc_search_body(year, month, day, channel, hour, body);
+  nc_send_request(rx, DVR_CMD_SSEARCH, 80, body);
+  return 0;
+}
+
+int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed) {
+  if (!rx) return -1;
+  if (rx->sock.load() < 0) return -2;
+  uint8_t body[12];
+  auto code = [&](int type, uint8_t c) {
+    nc_code_body(c, body);
+    nc_send_request(rx, type, 2, body);
+  };
+  auto play = [&](uint8_t c) {
+    nc_play_body(rx->sel_vid_ch.load(), uint32_t(rx->position > 0 ? rx->position : 0), c,
+                 num_video_of(rx), speed, body);
+    nc_send_request(rx, DVR_CMD_PLAYBACK_STREAM, 2, body);
+  };
+  auto gap = [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); };
+  switch (action) {
+    case 69: code(DVR_CMD_PLAYBACK, 17); break;
+    case 75:
+      code(DVR_CMD_PLAYBACK, 20);
+      gap();
+      play(speed >= 1 ? 18 : 23);
+      gap();
+      code(DVR_CMD_PLAYBACK, 17);
+      break;
+    case 80:
+      play(3);
+      gap();
+      code(DVR_CMD_PLAYBACK, 17);
+      break;
+    case 83: code(DVR_CMD_LEAVE, 4); break;
+    case 85: code(DVR_CMD_PLAYBACK, 20); break;
+    default: break;
+  }
+  return 0;
+}
+
+int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
+  if (!rx) return -1;
+  if (rx->sock.load() < 0) return -2;
+  struct Row { uint8_t c1, c2; int value_at; const char* line; };
+  static const Row kRows[25] = {
+      {'3', 0, 10, "sending CMD_PTZ_NN to channel %d\n"}, {'3', '2', 10, "sending CMD_PTZ_NE\n"},
+      {'2', 0, 10, "sending CMD_PTZ_EE\n"}, {'2', '4', 10, "sending CMD_PTZ_ES\n"},
+      {'4', 0, 10, "sending CMD_PTZ_SS\n"}, {'4', '1', 10, "sending CMD_PTZ_SW\n"},
+      {'1', 0, 10, "sending CMD_PTZ_WW\n"}, {'1', '3', 10, "sending CMD_PTZ_WN\n"},
+      {'5', 0, 10, nullptr}, {'6', 0, 10, nullptr}, {'8', 0, 10, nullptr}, {'7', 0, 10, nullptr},
+      {160, 0, 10, nullptr}, {161, 0, 10, nullptr},
+      {0, 0, 0, nullptr}, {0, 0, 0, nullptr}, {0, 0, 0, nullptr}, {0, 0, 0, nullptr},
+      {0, 0, 0, nullptr}, {0, 0, 0, nullptr},
+      {168, 0, 0, nullptr}, {162, 0, 11, nullptr}, {163, 0, 11, nullptr}, {164, 0, 11, nullptr},
+      {169, 0, 0, nullptr},
+  };
+  if (action < 0 || action > 24 || kRows[action].c1 == 0) return 0;
+  const Row& row = kRows[action];
+  if (row.line) std::printf(row.line, channel);
+  uint8_t body[12];
+  nc_ptz_body(channel, row.c1, row.value_at, uint8_t(value), body);
+  nc_send_request(rx, DVR_CMD_PRESET, 112, body);
+  if (row.c2) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    nc_ptz_body(channel, row.c2, row.value_at, uint8_t(value), body);
+    nc_send_request(rx, DVR_CMD_PRESET, 112, body);
+  }
+  return 0;
+}
+
+int nc_send_record_state(RECEIVER_INFO* rx, int started) {
+  uint8_t body[12];
+  nc_record_state_body(started != 0, body);
+  nc_send_request(rx, DVR_CMD_RECORD_STATE, 144, body);
+  return 0;
+}
+
+int recv_video_data(const FRAME_HEADER& fh_in, const uint8_t* data, RECEIVER_INFO* rx) {
+  const int ch = fh_in.channel;
+  if (ch >= MAX_CHANNELS || !((rx->sel_vid_ch.load() >> ch) & 1u)) {
+    std::printf("received an unselected video channel.\n");
+    return -1;
+  }
+  if (validate_fh(fh_in, num_video_of(rx)) != 0) {
+    std::printf("validate_fh() failed.\n");
+    return -1;
+  }
+  CHANNEL_INFO& c = rx->channels[ch];
+  if (c.video_state.load() == 3) return -2;
+  c.video_state.store(0);
+  APP_CONTEXT* ctx = rx->context;
+  stats_add_rx(ctx, rx, &c, STAT_RECEIVED, 1);
+  stats_add_rx(ctx, rx, &c, STAT_BYTES, fh_in.size);
+  FRAME_HEADER fh = fh_in;
+  fh.start_key = FRAME_START_KEY;
+  fh.receiver = uint8_t(rx->index);
+  uint8_t hdr[FRAME_HEADER_SIZE];
+  encode_frame_header(fh, hdr);
+  if (!ctx || ctx->num_slots == 0) return -3;
+  uint32_t slot = decoder_slot_of_channel(rx, ch);
+  int r = ring_write_record(ctx, slot, rx, 'Q', 'Y', hdr, sizeof hdr, data, fh.size, 0,
+                            RING_WAIT_ROOM);
+  return r == 1 ? 0 : -3;
+}
+
+int recv_audio_data(const AUDIO_FRAME_HEADER& ah_in, const uint8_t* data, RECEIVER_INFO* rx) {
+  if (validate_ah(ah_in, 4) != 0 || ah_in.samples > AUDIO_PAYLOAD_SLOT) {
+    std::printf("validate_ah() failed.\n");
+    return -1;
+  }
+  const int ch = ah_in.channel;
+  if (!((rx->audio_mask.load() >> ch) & 1u)) return -3;  // the channel's audio is off
+  APP_CONTEXT* ctx = rx->context;
+  if (!ctx || ctx->num_slots == 0) return -3;
+  AUDIO_FRAME_HEADER ah = ah_in;
+  ah.receiver = uint8_t(rx->index);
+  uint8_t hdr[AUDIO_FRAME_HEADER_SIZE];
+  encode_audio_frame_header(ah, hdr);
+  uint32_t slot = decoder_slot_of_channel(rx, ch);
+  int r = ring_write_record(ctx, slot, rx, 'Q', 'A', hdr, sizeof hdr, data, ah.samples,
+                            AUDIO_PAYLOAD_SLOT, RING_WAIT_ROOM);
+  return r == 1 ? 0 : -3;
+}
+
+int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* stream,
+                          size_t len, bool video, bool audio, bool key_only) {
+  FRAME_HEADER fh;
+  AUDIO_FRAME_HEADER ah;
+  int status = 0;
+  int kind = get_fsh_info(stream, len, &status, st->fsh_layout, &fh, &ah);
+  if (kind == 0) {
+    std::printf("get_fsh_info() failed.\n");
+    return -4;
+  }
+  const size_t hsz = size_t(st->fsh_size);
+  const size_t vsz = fh.size;
+  const size_t n = ah.samples;
+  if (hsz + vsz > len || (n != 0 && hsz + vsz + 4 * n > len)) {
+    std::printf("%d: frame sizes exceed their packet; skipped.\n", rx->index);
+    return -5;
+  }
+  if (video && kind != FSH_NO_VIDEO && vsz != 0 && (!key_only || fh.frame_type == 1)) {
+    recv_video_data(fh, stream + hsz, rx);
+    stats_add(STAT_RECEIVED, 1);
+  }
+  if (audio && n != 0) {
+    if (fh.channel < 4 && ah.channel < 4) st->audio_map[fh.channel] = ah.channel;
+    for (int c = 0; c < 4; ++c) {
+      int m = st->audio_map[c];
+      if (m < 0 || m > 3) continue;
+      AUDIO_FRAME_HEADER one = ah;
+      one.channel = uint16_t(c);
+      recv_audio_data(one, stream + hsz + vsz + size_t(3 - m) * n, rx);
+    }
+  }
+  return 0;
+}
+
+int recv_nc_data(RECEIVER_INFO* rx) {
+  if (!rx) return -1;
+  auto st = std::make_unique<NC_LOGIN_STATE>();
+  std::vector<uint8_t> buffer;
+  try {
+    buffer.resize(NC_RECV_ALLOC);
+  } catch (...) {
+    fatal_box("Not enough memory.");
+    rx->status.store(RX_ENDED);
+    return -1;
+  }
+  rx->nc_state = st.get();
+  while (winsock_start() >= 0) {
+    run_connection(rx, st.get(), buffer.data(), buffer.size());
+    if (receivers_stop.load() || app_quit.load()) {
+      rx->nc_state = nullptr;
+      rx->status.store(RX_ENDED);
+      std::printf("%d: recv_stream() exited.\n", rx->index);
+      return 0;
+    }
+    post_receiver_notice(rx->index);
+  }
+  rx->nc_state = nullptr;
+  rx->status.store(RX_FAILED);
+  return -1;
+}

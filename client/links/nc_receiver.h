@@ -1,0 +1,74 @@
+// Protocol 'Q' receive thread and the requests the window thread sends on the same link.
+//
+// recv_nc_data runs on its own thread, one per 'Q' receiver: resolves the DVR (address, host
+// name or DDNS), connects without blocking, logs in, keeps the DVR sending the selected and
+// shown channels, and dispatches every packet until the receiver is told to stop; after any
+// failure it reconnects. Every length read from the link is bounded by its packet and the
+// buffer: a bad packet is skipped, a lost stream is dropped and re-made.
+//
+// Sends from any thread go through the receiver's send lock, and the link socket is closed
+// under that lock, so sends never interleave and never hit a closed socket.
+// Records pushed to the window loop (event notices, presets, search records) come from pools
+// larger than SDL's event queue, so none is reused before the loop has taken its event.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "client/foundation/app_state.h"
+#include "client/foundation/config/mailslot.h"
+#include "client/links/frame_headers.h"
+#include "client/links/nc_packets.h"
+
+// Thread entry: 0 after a stop; -1 when memory fails (fatal box "Not enough memory.").
+int recv_nc_data(RECEIVER_INFO* rx);
+
+// Sends one request of `type`/`mode` on `sock` (header + the type's body from `body`, zeros
+// when null) within 10 s: 0, or -1. Caller holds the receiver's send lock.
+int nc_send_packet(int sock, int type, int mode, const uint8_t* body, std::atomic<int32_t>* status);
+// The same on the receiver's link under its send lock: 0; -2 when there is no link; -1 failed.
+int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body);
+
+// Window-thread requests (search and playback windows, PTZ, recording).
+int nc_select_channels(RECEIVER_INFO* rx);   // 0, or -1 when no channel is selected and shown
+int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour);
+int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed);  // 0; -1 no rx; -2 no link
+int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value);  // 0; -1 no rx; -2 no link
+int nc_send_record_state(RECEIVER_INFO* rx, int started);
+
+// 0; -1 channel not below num_video; -2 frame above 0x80000 bytes.
+int validate_fh(const FRAME_HEADER& fh, int num_video);
+// 0; -1 channel not below the audio channel count.
+int validate_ah(const AUDIO_FRAME_HEADER& ah, int num_audio);
+
+// Stores of the receive thread (public for tests): write one 'Q' record into the rings.
+// recv_video_data: 0 stored; -1 unselected/invalid; -2 channel in video loss; -3 dropped.
+int recv_video_data(const FRAME_HEADER& fh, const uint8_t* data, RECEIVER_INFO* rx);
+// recv_audio_data: 0 stored; -1 invalid; -3 dropped (audio off or no room).
+int recv_audio_data(const AUDIO_FRAME_HEADER& ah, const uint8_t* data, RECEIVER_INFO* rx);
+
+// Parses one live/playback frame stream (FSH + video + four audio blocks) of `len` bytes and
+// stores its frames: 0; -4 unparsable FSH; -5 sizes that do not fit the stream (skipped).
+int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* stream,
+                          size_t len, bool video, bool audio, bool key_only);
+
+// Hooks the window side registers (any may be null; defaults push the user events).
+struct NC_HOOKS {
+  // A time-playback window takes the search reply itself (window mode 7).
+  void (*start_search_at_time)(RECEIVER_INFO* rx);
+  // Receiver notice (user event 25) for receiver `index`.
+  void (*receiver_notice)(int index);
+};
+void set_nc_hooks(const NC_HOOKS& hooks);
+// Pushes the receiver notice through the hook, else user event 25 with data1 = null and
+// data2 = the receiver index.
+void post_receiver_notice(int index);
+
+// Takes a pool record for a push: event notices, preset tables, search records. The record
+// stays valid until 256 further records of its kind were taken.
+EVENT_NOTICE* nc_next_notice();
+NC_PRESET_TABLE* nc_next_preset_table();
+NC_SEARCH_RECORD* nc_next_search_record();
+// Pushes user event `number` with data1 = record, retrying for up to 200 ms while SDL's queue
+// is full so an alarm is not lost: 0 pushed, -1 given up.
+int nc_push_record(int number, void* record);
