@@ -50,13 +50,17 @@ struct FileActions {
 
 }  // namespace
 
-int start_process(const char* const* argv, const char* stdout_path) {
+int start_process(const char* const* argv, const char* stdout_path, const char* stderr_path) {
   if (!argv || !argv[0]) return -1;
   std::lock_guard<std::mutex> lock(g_mutex);
   reap_locked();
   FileActions actions;
   if (stdout_path &&
       posix_spawn_file_actions_addopen(&actions.fa, 1, stdout_path,
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644) != 0)
+    return -1;
+  if (stderr_path &&
+      posix_spawn_file_actions_addopen(&actions.fa, 2, stderr_path,
                                        O_WRONLY | O_CREAT | O_TRUNC, 0644) != 0)
     return -1;
   // Sockets and files of the client must not live on in the child.

@@ -5,10 +5,12 @@
 // Callable from any thread.
 #pragma once
 
-// Starts argv[0] (searched in PATH) with the null-terminated `argv`. With `stdout_path` the
-// child's standard output goes to that file (created or truncated). The child inherits no
-// descriptor beyond 0-2. Returns the process id (> 0), or -1 when it could not be started.
-int start_process(const char* const* argv, const char* stdout_path = nullptr);
+// Starts argv[0] (searched in PATH) with the null-terminated `argv`. With `stdout_path` /
+// `stderr_path` the child's standard output / error go to that file (created or
+// truncated). The child inherits no descriptor beyond 0-2. Returns the process id (> 0),
+// or -1 when it could not be started (no such program, a file that cannot be created).
+int start_process(const char* const* argv, const char* stdout_path = nullptr,
+                  const char* stderr_path = nullptr);
 
 // Waits at most `timeout_ms` (monotonic) for child `pid` to end. Returns 0 with its exit
 // code in *exit_code (128 + signal when killed; may be null), 1 when it still runs at the

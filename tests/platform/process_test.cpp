@@ -1,0 +1,110 @@
+// Process start with an argument vector: no shell, exit codes, redirection, time-outs,
+// reaping, and no descriptor leaking into the child.
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/system/process.h"
+
+namespace {
+
+std::string temp_path(const char* name) {
+  return std::string(testing::TempDir()) + name + "-" + std::to_string(getpid());
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+TEST(StartProcess, ExitCodesComeBack) {
+  struct Case {
+    std::vector<const char*> argv;
+    int code;
+  } cases[] = {
+      {{"true", nullptr}, 0},
+      {{"false", nullptr}, 1},
+      {{"sh", "-c", "exit 3", nullptr}, 3},
+      {{"sh", "-c", "kill -9 $$", nullptr}, 128 + 9},
+  };
+  for (auto& c : cases) {
+    int pid = start_process(c.argv.data());
+    ASSERT_GT(pid, 0) << c.argv[0];
+    int code = -1;
+    EXPECT_EQ(wait_process(pid, 5000, &code), 0);
+    EXPECT_EQ(code, c.code) << c.argv[0];
+    EXPECT_EQ(wait_process(pid, 0, &code), -1) << "reaped twice";
+  }
+}
+
+TEST(StartProcess, ArgumentsReachTheChildVerbatim) {
+  // A shell would split at the space and run the part after ';'.
+  std::string out = temp_path("argv");
+  const char* argv[] = {"printf", "%s|", "a b;touch /tmp/never", "\"q\" $HOME", nullptr};
+  int pid = start_process(argv, out.c_str());
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(wait_process(pid, 5000, nullptr), 0);
+  EXPECT_EQ(read_file(out), "a b;touch /tmp/never|\"q\" $HOME|");
+  unlink(out.c_str());
+}
+
+TEST(StartProcess, StderrGoesToItsOwnFile) {
+  std::string out = temp_path("out"), err = temp_path("err");
+  const char* argv[] = {"sh", "-c", "echo to-out; echo to-err >&2", nullptr};
+  int pid = start_process(argv, out.c_str(), err.c_str());
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(wait_process(pid, 5000, nullptr), 0);
+  EXPECT_EQ(read_file(out), "to-out\n");
+  EXPECT_EQ(read_file(err), "to-err\n");
+  unlink(out.c_str());
+  unlink(err.c_str());
+}
+
+TEST(StartProcess, FailuresAreReportedNotHidden) {
+  const char* missing[] = {"no-such-program-vigilo", nullptr};
+  EXPECT_EQ(start_process(missing), -1);
+  const char* argv[] = {"true", nullptr};
+  EXPECT_EQ(start_process(argv, "/nonexistent-dir/out.txt"), -1);
+  EXPECT_EQ(start_process(nullptr), -1);
+  EXPECT_EQ(wait_process(1, 0, nullptr), -1) << "not a child of ours";
+}
+
+TEST(StartProcess, TimeOutLeavesTheChildToBeReapedLater) {
+  const char* argv[] = {"sleep", "30", nullptr};
+  int pid = start_process(argv);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(wait_process(pid, 50, nullptr), 1);
+  EXPECT_EQ(process_running(pid), 1);
+  kill(pid, SIGKILL);
+  for (int i = 0; i < 500 && process_running(pid); ++i) usleep(10000);
+  EXPECT_EQ(process_running(pid), 0);
+  // Reaped: no zombie of that id is left behind.
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
+}
+
+TEST(StartProcess, ChildInheritsNoDescriptorsOfTheClient) {
+  int fd = open("/dev/null", O_RDONLY);  // no O_CLOEXEC, like a socket of the client
+  ASSERT_GE(fd, 0);
+  int high = dup2(fd, 57);
+  ASSERT_EQ(high, 57);
+  const char* argv[] = {"sh", "-c", "test -e /proc/self/fd/57 && exit 1; exit 0", nullptr};
+  int pid = start_process(argv);
+  ASSERT_GT(pid, 0);
+  int code = -1;
+  EXPECT_EQ(wait_process(pid, 5000, &code), 0);
+  EXPECT_EQ(code, 0);
+  close(high);
+  close(fd);
+}
+
+}  // namespace
