@@ -240,19 +240,21 @@ int parse_header(Module& m, const uint8_t* frame, unsigned length) {
     return 0;
 }
 
-// Fixed-point separable inverse DCT (Chen-Wang, as in the MPEG-2 reference decoder).
-constexpr int W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
+// Fixed-point separable inverse DCT (Chen-Wang, as in the MPEG-2 reference decoder). The sums
+// run in 64 bits: coefficients at the ends of their range overflow 32-bit intermediates,
+// while every result that fits is the same.
+constexpr int64_t W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
 
 inline void idct_row(int* blk) {
-    int x1 = blk[4] * 2048, x2 = blk[6], x3 = blk[2], x4 = blk[1], x5 = blk[7], x6 = blk[5],
-        x7 = blk[3];
+    int64_t x1 = blk[4] * 2048, x2 = blk[6], x3 = blk[2], x4 = blk[1], x5 = blk[7], x6 = blk[5],
+            x7 = blk[3];
     if (!(x1 | x2 | x3 | x4 | x5 | x6 | x7)) {
         const int v = blk[0] * 8;
         for (int i = 0; i < 8; ++i) blk[i] = v;
         return;
     }
-    int x0 = blk[0] * 2048 + 128;
-    int x8 = W7 * (x4 + x5);
+    int64_t x0 = blk[0] * 2048 + 128;
+    int64_t x8 = W7 * (x4 + x5);
     x4 = x8 + (W1 - W7) * x4;
     x5 = x8 - (W1 + W7) * x5;
     x8 = W3 * (x6 + x7);
@@ -273,30 +275,30 @@ inline void idct_row(int* blk) {
     x0 -= x2;
     x2 = (181 * (x4 + x5) + 128) >> 8;
     x4 = (181 * (x4 - x5) + 128) >> 8;
-    blk[0] = (x7 + x1) >> 8;
-    blk[1] = (x3 + x2) >> 8;
-    blk[2] = (x0 + x4) >> 8;
-    blk[3] = (x8 + x6) >> 8;
-    blk[4] = (x8 - x6) >> 8;
-    blk[5] = (x0 - x4) >> 8;
-    blk[6] = (x3 - x2) >> 8;
-    blk[7] = (x7 - x1) >> 8;
+    blk[0] = static_cast<int>((x7 + x1) >> 8);
+    blk[1] = static_cast<int>((x3 + x2) >> 8);
+    blk[2] = static_cast<int>((x0 + x4) >> 8);
+    blk[3] = static_cast<int>((x8 + x6) >> 8);
+    blk[4] = static_cast<int>((x8 - x6) >> 8);
+    blk[5] = static_cast<int>((x0 - x4) >> 8);
+    blk[6] = static_cast<int>((x3 - x2) >> 8);
+    blk[7] = static_cast<int>((x7 - x1) >> 8);
 }
 
 // Clip-table index: the table spans -512..511, and a corrupt block can push a column
 // result past it, so the index is held to the table.
-inline int clip_at(const int16_t* clip, int v) { return clip[std::clamp(v, -512, 511)]; }
+inline int clip_at(const int16_t* clip, int64_t v) { return clip[std::clamp<int64_t>(v, -512, 511)]; }
 
 inline void idct_col(int* blk, const int16_t* clip) {
-    int x1 = blk[8 * 4] * 256, x2 = blk[8 * 6], x3 = blk[8 * 2], x4 = blk[8 * 1], x5 = blk[8 * 7],
-        x6 = blk[8 * 5], x7 = blk[8 * 3];
+    int64_t x1 = int64_t{blk[8 * 4]} * 256, x2 = blk[8 * 6], x3 = blk[8 * 2], x4 = blk[8 * 1],
+            x5 = blk[8 * 7], x6 = blk[8 * 5], x7 = blk[8 * 3];
     if (!(x1 | x2 | x3 | x4 | x5 | x6 | x7)) {
         const int v = clip_at(clip, (blk[0] + 32) >> 6);
         for (int i = 0; i < 8; ++i) blk[8 * i] = v;
         return;
     }
-    int x0 = blk[0] * 256 + 8192;
-    int x8 = W7 * (x4 + x5) + 4;
+    int64_t x0 = int64_t{blk[0]} * 256 + 8192;
+    int64_t x8 = W7 * (x4 + x5) + 4;
     x4 = (x8 + (W1 - W7) * x4) >> 3;
     x5 = (x8 - (W1 + W7) * x5) >> 3;
     x8 = W3 * (x6 + x7) + 4;
