@@ -1,0 +1,462 @@
+#include "peers/qdvr/qdvr_peer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "peers/media/media_gen.h"
+
+namespace qdvr {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void be32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+  v[at] = uint8_t(x >> 24);
+  v[at + 1] = uint8_t(x >> 16);
+  v[at + 2] = uint8_t(x >> 8);
+  v[at + 3] = uint8_t(x);
+}
+void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
+}
+
+// Resolution code of a picture size in the DVRs' table (family follows from the code).
+int resolution_code(int w, int h) {
+  if (w == 1920) return 1;
+  if (w == 1280) return 2;
+  if (w == 720 && (h == 480 || h == 576)) return 4;
+  if (w == 720) return 5;
+  if (w == 352) return 6;
+  if (w == 176) return 7;
+  if (w == 640) return 8;
+  if (w == 320) return 9;
+  if (w == 160) return 10;
+  return 7;
+}
+
+bool send_all(int fd, const uint8_t* p, size_t n, const std::atomic<bool>& stop) {
+  while (n > 0) {
+    ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+    if (k > 0) {
+      p += k;
+      n -= size_t(k);
+      continue;
+    }
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      if (stop.load()) return false;
+      pollfd pf{fd, POLLOUT, 0};
+      ::poll(&pf, 1, 20);
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> packet(uint8_t type, uint8_t mode, const std::vector<uint8_t>& body,
+                            bool size_counts_header) {
+  std::vector<uint8_t> p(8 + body.size());
+  p[0] = 0x54;
+  p[1] = 0x71;
+  p[2] = type;
+  p[3] = mode;
+  be32(p, 4, uint32_t(body.size() + (size_counts_header ? 8 : 0)));
+  std::memcpy(p.data() + 8, body.data(), body.size());
+  return p;
+}
+
+std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, uint32_t size,
+                               bool key, uint32_t sec, uint16_t msec, int seq, bool audio,
+                               int audio_channel) {
+  std::vector<uint8_t> f(layout == 3 ? 40 : 32, 0);
+  f[0] = 0xFF;
+  f[1] = 0x01;
+  int code = resolution_code(width, height);
+  bool tall = height == 576 || height == 288;
+  if (layout <= 1) {
+    f[4] = uint8_t(code & 0x1F);  // family 0: the code alone gives the size
+    le32(f, 8, sec);
+    f[13] = uint8_t(seq);
+    f[16] = uint8_t((key ? 0x80 : 0) | (tall ? 0x40 : 0) | 0x20);
+    f[17] = uint8_t(size);
+    f[18] = uint8_t(size >> 8);
+    f[19] = uint8_t(size >> 16);
+    f[20] = uint8_t(channel & 3);
+  } else {
+    f[7] = uint8_t(layout == 2 ? (seq & 0x3F) : seq);
+    f[8] = uint8_t(channel & 0x0F);
+    f[9] = uint8_t(code);
+    le32(f, 12, sec);
+    f[18] = uint8_t(tall ? 0x80 : 0);
+    f[20] = uint8_t(size);
+    f[21] = uint8_t(size >> 8);
+    f[22] = uint8_t((size >> 16) & 0x0F);
+    if (layout == 3) {
+      if (audio) {
+        f[23] = 1;
+        f[24] = uint8_t(1 << (audio_channel & 3));
+      }
+      f[26] = uint8_t(msec);
+      f[27] = uint8_t(msec >> 8);
+    }
+    f[28] = uint8_t(key ? 1 : 0);
+  }
+  return f;
+}
+
+std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok) {
+  std::vector<uint8_t> b(128, 0);
+  b[0] = ok ? 1 : 0;
+  be32(b, 1, sub_version);
+  be32(b, 5, 0x12345678u);
+  be32(b, 9, version);
+  b[17] = 16;  // NC_SYSTEM_INFO: cameras, audio channels
+  b[18] = 4;
+  std::memcpy(b.data() + 33, "SIMULATED-HDD", 13);
+  return b;
+}
+
+struct QdvrPeer::Session {
+  int fd = -1;
+  std::mutex out_lock;
+  std::vector<std::vector<uint8_t>> out;
+  std::atomic<bool> closed{false};
+  uint32_t mask = 0;
+  bool logged_in = false;
+  bool streaming = false;
+};
+
+QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg) {
+  if (cfg_.channels < 1) cfg_.channels = 1;
+  if (cfg_.channels > 16) cfg_.channels = 16;
+  if (cfg_.clip_frames < 1) cfg_.clip_frames = 1;
+}
+
+QdvrPeer::~QdvrPeer() { stop(); }
+
+int QdvrPeer::layout() const {
+  uint32_t v = cfg_.version, s = cfg_.sub_version;
+  if (v == 0x2200) return s < 0x0303 ? 0 : 3;
+  if (v == 0x22F0) return s == 0x0101 ? 1 : (s == 0x0202 ? 2 : 3);
+  if (v == 0x3211 && s == 0x0503) return 3;
+  return -1;
+}
+
+const std::vector<uint8_t>& QdvrPeer::clip_frame(int channel, int index) const {
+  const auto& c = clips_[size_t(channel)];
+  return c[size_t(index) % c.size()];
+}
+
+bool QdvrPeer::clip_key(int channel, int index) const {
+  const auto& k = keys_[size_t(channel)];
+  return k[size_t(index) % k.size()];
+}
+
+bool QdvrPeer::start() {
+  clips_.assign(size_t(cfg_.channels), {});
+  keys_.assign(size_t(cfg_.channels), {});
+  for (int ch = 0; ch < cfg_.channels; ++ch) {
+    media_gen::H264Encoder enc(cfg_.width, cfg_.height, cfg_.fps > 0 ? cfg_.fps : 30, cfg_.gop);
+    for (int i = 0; i < cfg_.clip_frames; ++i) {
+      std::vector<uint8_t> au;
+      bool key = false;
+      if (!enc.ok() || enc.encode(media_gen::synth_picture(cfg_.width, cfg_.height, ch, i), au, key) != 0) {
+        // No encoder: stand-in bytes keep the stream shape (start code, key every gop).
+        au.assign(64 + size_t(ch), uint8_t(ch));
+        au[0] = au[1] = au[2] = 0;
+        au[3] = 1;
+        key = i % cfg_.gop == 0;
+      }
+      clips_[size_t(ch)].push_back(std::move(au));
+      keys_[size_t(ch)].push_back(key);
+    }
+  }
+  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_fd_ < 0) return false;
+  int one = 1;
+  ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(cfg_.port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+      ::listen(listen_fd_, 16) != 0) {
+    ::close(listen_fd_);
+    listen_fd_ = -1;
+    return false;
+  }
+  socklen_t len = sizeof sa;
+  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+  port_ = ntohs(sa.sin_port);
+  stop_.store(false);
+  accept_thread_ = std::thread([this] { accept_loop(); });
+  return true;
+}
+
+void QdvrPeer::stop() {
+  if (stop_.exchange(true) && !accept_thread_.joinable()) return;
+  if (accept_thread_.joinable()) accept_thread_.join();
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    threads.swap(session_threads_);
+  }
+  for (auto& t : threads)
+    if (t.joinable()) t.join();
+  if (listen_fd_ >= 0) ::close(listen_fd_);
+  listen_fd_ = -1;
+}
+
+void QdvrPeer::accept_loop() {
+  while (!stop_.load()) {
+    pollfd pf{listen_fd_, POLLIN, 0};
+    if (::poll(&pf, 1, 50) <= 0) continue;
+    int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) continue;
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto s = std::make_shared<Session>();
+    s->fd = fd;
+    connections_.fetch_add(1);
+    std::lock_guard<std::mutex> g(lock_);
+    sessions_.push_back(s);
+    session_threads_.emplace_back([this, s] { run_session(s); });
+  }
+}
+
+std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long serial,
+                                             bool* drop_half) {
+  const int lay = layout() < 0 ? 3 : layout();
+  const std::vector<uint8_t>& au = clip_frame(channel, int(frame_no));
+  const bool key = clip_key(channel, int(frame_no));
+  const bool with_audio = cfg_.audio && lay == 3 && channel < 4;
+  uint32_t claimed = uint32_t(au.size());
+  if (cfg_.truncate_every > 0 && serial % cfg_.truncate_every == cfg_.truncate_every - 1)
+    claimed += 100000;  // the header claims more video than the packet holds
+  uint32_t sec = uint32_t(1700000000 + frame_no / (cfg_.fps > 0 ? cfg_.fps : 30));
+  uint16_t msec = uint16_t((frame_no % (cfg_.fps > 0 ? cfg_.fps : 30)) * 1000 / (cfg_.fps > 0 ? cfg_.fps : 30));
+  std::vector<uint8_t> fsh = build_fsh(lay, channel, cfg_.width, cfg_.height, claimed, key, sec,
+                                       msec, int(frame_no % cfg_.gop), with_audio, channel);
+  std::vector<uint8_t> body(14, 0);
+  if (cfg_.video_loss) body[1] = 0x01;  // loss mask, network order: channel 0
+  body.insert(body.end(), fsh.begin(), fsh.end());
+  body.insert(body.end(), au.begin(), au.end());
+  if (with_audio) {
+    // Four blocks; block k sits at (3 - k) x 512 and is filled with 0x10 + k.
+    for (int slot = 0; slot < 4; ++slot) body.insert(body.end(), 512, uint8_t(0x10 + (3 - slot)));
+  }
+  if (cfg_.oversize_every > 0 && serial % cfg_.oversize_every == cfg_.oversize_every - 1)
+    body.resize(600000, 0xEE);
+  if (drop_half) *drop_half = cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after;
+  return packet(3, 1, body, true);
+}
+
+void QdvrPeer::run_session(std::shared_ptr<Session> s) {
+  std::vector<uint8_t> in;
+  uint8_t buf[4096];
+  long serial = 0;
+  std::vector<long> frame_no(size_t(cfg_.channels), 0);
+  auto next_tick = Clock::now();
+  uint32_t garbage_seed = 12345;
+  auto fail = [&] {
+    s->closed.store(true);
+    ::shutdown(s->fd, SHUT_RDWR);
+  };
+  while (!stop_.load() && !s->closed.load()) {
+    // 1. Requests from the client.
+    pollfd pf{s->fd, POLLIN, 0};
+    int wait_ms = s->streaming ? 0 : 10;
+    if (::poll(&pf, 1, wait_ms) > 0) {
+      ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+      if (n > 0) in.insert(in.end(), buf, buf + n);
+    }
+    while (in.size() >= 8) {
+      if (in[0] != 0x54 || in[1] != 0x71) {
+        in.erase(in.begin());
+        continue;
+      }
+      uint32_t size = (uint32_t(in[4]) << 24) | (uint32_t(in[5]) << 16) | (uint32_t(in[6]) << 8) | in[7];
+      if (size > 4096) {
+        in.clear();
+        break;
+      }
+      if (in.size() < 8 + size) break;
+      Request r;
+      r.type = in[2];
+      r.mode = in[3];
+      r.body.assign(in.begin() + 8, in.begin() + 8 + size);
+      in.erase(in.begin(), in.begin() + 8 + size);
+      {
+        std::lock_guard<std::mutex> g(lock_);
+        requests_.push_back(r);
+      }
+      cv_.notify_all();
+      if (cfg_.stall) continue;
+      if (r.type == 2) {
+        bool ok = r.body.size() >= 20;
+        if (ok && !cfg_.user.empty()) {
+          std::string user(reinterpret_cast<const char*>(r.body.data() + 4), strnlen(reinterpret_cast<const char*>(r.body.data() + 4), 8));
+          std::string pass(reinterpret_cast<const char*>(r.body.data() + 12), strnlen(reinterpret_cast<const char*>(r.body.data() + 12), 8));
+          ok = user == cfg_.user && pass == cfg_.password && r.body[0] == (user == "tovek" ? 1 : 0);
+        }
+        std::vector<uint8_t> reply;
+        if (cfg_.login == Login::Silent) continue;
+        if (cfg_.login == Login::Error || (!ok && cfg_.login == Login::Accept)) {
+          std::vector<uint8_t> code = {uint8_t(cfg_.login_error >> 8), uint8_t(cfg_.login_error)};
+          reply = packet(238, 0, code, false);
+          std::vector<uint8_t> no = packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, false), false);
+          reply.insert(reply.end(), no.begin(), no.end());
+        } else {
+          bool accept = cfg_.login != Login::Refuse;
+          reply = packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, accept), false);
+          if (accept && layout() >= 0) {
+            s->logged_in = true;
+            logins_.fetch_add(1);
+          }
+        }
+        if (!send_all(s->fd, reply.data(), reply.size(), stop_)) fail();
+      } else if (r.type == 3 && r.mode == 1 && r.body.size() >= 12 && s->logged_in) {
+        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
+        s->streaming = s->mask != 0;
+        next_tick = Clock::now();
+      } else if (r.type == 7 && r.mode == 4) {
+        s->streaming = false;
+      }
+    }
+    if (s->closed.load()) break;
+    // 2. Queued pushes.
+    std::vector<std::vector<uint8_t>> out;
+    {
+      std::lock_guard<std::mutex> g(s->out_lock);
+      out.swap(s->out);
+    }
+    for (auto& p : out)
+      if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
+    // 3. Frames for the selected channels, one round per frame period.
+    if (!s->streaming || cfg_.stall) continue;
+    auto now = Clock::now();
+    if (cfg_.fps > 0 && now < next_tick) {
+      auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - now).count();
+      std::this_thread::sleep_for(std::chrono::milliseconds(rest > 5 ? 5 : rest));
+      continue;
+    }
+    if (cfg_.fps > 0) next_tick += std::chrono::microseconds(1000000 / cfg_.fps);
+    for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch) {
+      if (!((s->mask >> ch) & 1u)) continue;
+      if (cfg_.garbage_every > 0 && serial % cfg_.garbage_every == 0) {
+        std::vector<uint8_t> junk(37);
+        for (auto& b : junk) {
+          garbage_seed = garbage_seed * 1103515245u + 12345u;
+          b = uint8_t((garbage_seed >> 16) % 0x50);  // never the magic's first byte 0x54
+        }
+        if (!send_all(s->fd, junk.data(), junk.size(), stop_)) fail();
+      }
+      bool drop_half = false;
+      std::vector<uint8_t> p = stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half);
+      if (drop_half) {
+        send_all(s->fd, p.data(), p.size() / 2, stop_);
+        fail();
+        break;
+      }
+      if (!send_all(s->fd, p.data(), p.size(), stop_)) {
+        fail();
+        break;
+      }
+      frames_sent_.fetch_add(1);
+      bytes_sent_.fetch_add(static_cast<long long>(p.size()));
+    }
+    cv_.notify_all();
+  }
+  s->closed.store(true);
+  ::close(s->fd);
+  std::lock_guard<std::mutex> g(lock_);
+  for (size_t i = 0; i < sessions_.size(); ++i)
+    if (sessions_[i] == s) {
+      sessions_.erase(sessions_.begin() + long(i));
+      break;
+    }
+}
+
+std::vector<Request> QdvrPeer::requests() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return requests_;
+}
+
+bool QdvrPeer::wait_request(int type, int nth, int timeout_ms, Request* out) const {
+  std::unique_lock<std::mutex> g(lock_);
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int seen = 0;
+    for (const Request& r : requests_) {
+      if (r.type != type) continue;
+      if (seen++ == nth) {
+        if (out) *out = r;
+        return true;
+      }
+    }
+    if (cv_.wait_until(g, deadline) == std::cv_status::timeout && Clock::now() >= deadline)
+      return false;
+  }
+}
+
+bool QdvrPeer::wait_frames(long n, int timeout_ms) const {
+  std::unique_lock<std::mutex> g(lock_);
+  return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms),
+                      [&] { return frames_sent_.load() >= n; });
+}
+
+void QdvrPeer::queue_all(const std::vector<uint8_t>& pkt) {
+  std::lock_guard<std::mutex> g(lock_);
+  for (auto& s : sessions_) {
+    std::lock_guard<std::mutex> o(s->out_lock);
+    s->out.push_back(pkt);
+  }
+}
+
+void QdvrPeer::send_event(uint32_t time, uint32_t mask, uint8_t type) {
+  std::vector<uint8_t> b(9);
+  le32(b, 0, time);
+  le32(b, 4, mask);
+  b[8] = type;
+  queue_all(packet(163, 0, b, false));
+}
+
+void QdvrPeer::send_presets(const std::vector<int>& numbers) {
+  std::vector<uint8_t> b(256, 0);
+  for (int n : numbers)
+    if (n > 0 && n < 256) b[size_t(n)] = 1;
+  queue_all(packet(164, 0, b, false));
+}
+
+void QdvrPeer::send_search_reply(const uint8_t info[124]) {
+  queue_all(packet(162, 0, std::vector<uint8_t>(info, info + 124), false));
+}
+
+void QdvrPeer::send_error(uint16_t code) {
+  queue_all(packet(238, 0, {uint8_t(code >> 8), uint8_t(code)}, false));
+}
+
+void QdvrPeer::send_raw(const std::vector<uint8_t>& bytes) { queue_all(bytes); }
+
+void QdvrPeer::drop_connections() {
+  std::lock_guard<std::mutex> g(lock_);
+  for (auto& s : sessions_) {
+    s->closed.store(true);
+    ::shutdown(s->fd, SHUT_RDWR);
+  }
+}
+
+}  // namespace qdvr

@@ -1,0 +1,103 @@
+// qdvr_sim: one or more simulated 'Q' DVRs on 127.0.0.1 for the demo and manual tests.
+//   qdvr_sim --port 9101 --port 9102 --channels 16
+// runs two DVRs of 16 channels each until interrupted.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "peers/qdvr/qdvr_peer.h"
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+void usage() {
+  std::printf(
+      "usage: qdvr_sim [--port N]... [--channels N] [--size WxH] [--fps N]\n"
+      "                [--version 0xV --sub 0xS] [--login accept|refuse|mismatch|silent|error=0xCODE]\n"
+      "                [--user NAME --password PASS] [--no-audio] [--events SECONDS]\n"
+      "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n");
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  qdvr::PeerConfig cfg;
+  cfg.channels = 16;
+  cfg.width = 352;
+  cfg.height = 240;
+  std::vector<uint16_t> ports;
+  int event_every = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        usage();
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--port") ports.push_back(uint16_t(std::atoi(next())));
+    else if (a == "--channels") cfg.channels = std::atoi(next());
+    else if (a == "--size") std::sscanf(next(), "%dx%d", &cfg.width, &cfg.height);
+    else if (a == "--fps") cfg.fps = std::atoi(next());
+    else if (a == "--version") cfg.version = uint32_t(std::strtoul(next(), nullptr, 0));
+    else if (a == "--sub") cfg.sub_version = uint32_t(std::strtoul(next(), nullptr, 0));
+    else if (a == "--user") cfg.user = next();
+    else if (a == "--password") cfg.password = next();
+    else if (a == "--no-audio") cfg.audio = false;
+    else if (a == "--events") event_every = std::atoi(next());
+    else if (a == "--garbage") cfg.garbage_every = std::atoi(next());
+    else if (a == "--drop-after") cfg.drop_after = std::atoi(next());
+    else if (a == "--oversize") cfg.oversize_every = std::atoi(next());
+    else if (a == "--truncate") cfg.truncate_every = std::atoi(next());
+    else if (a == "--stall") cfg.stall = true;
+    else if (a == "--login") {
+      std::string v = next();
+      if (v == "accept") cfg.login = qdvr::Login::Accept;
+      else if (v == "refuse") cfg.login = qdvr::Login::Refuse;
+      else if (v == "mismatch") cfg.version = 0x3211, cfg.sub_version = 0x0502;
+      else if (v == "silent") cfg.login = qdvr::Login::Silent;
+      else if (v.rfind("error=", 0) == 0) {
+        cfg.login = qdvr::Login::Error;
+        cfg.login_error = uint16_t(std::strtoul(v.c_str() + 6, nullptr, 0));
+      } else {
+        usage();
+        return 2;
+      }
+    } else {
+      usage();
+      return a == "--help" ? 0 : 2;
+    }
+  }
+  if (ports.empty()) ports.push_back(9101);
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::vector<std::unique_ptr<qdvr::QdvrPeer>> peers;
+  for (uint16_t p : ports) {
+    qdvr::PeerConfig c = cfg;
+    c.port = p;
+    auto peer = std::make_unique<qdvr::QdvrPeer>(c);
+    if (!peer->start()) {
+      std::fprintf(stderr, "qdvr_sim: cannot listen on 127.0.0.1:%u\n", unsigned(p));
+      return 1;
+    }
+    std::printf("qdvr_sim: DVR with %d channels on 127.0.0.1:%u\n", c.channels, unsigned(peer->port()));
+    peers.push_back(std::move(peer));
+  }
+  std::fflush(stdout);
+  int tick = 0;
+  while (!g_stop) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (event_every > 0 && ++tick % (event_every * 10) == 0)
+      for (auto& p : peers) p->send_event(uint32_t(std::time(nullptr)), 1u << (tick / 10 % cfg.channels), 0x02);
+  }
+  for (auto& p : peers) p->stop();
+  return 0;
+}
