@@ -1,0 +1,43 @@
+// The event table of the last 1024 DVR events.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "client/foundation/event_table.h"
+
+TEST(EventTable, records_keep_their_fields_and_bounds) {
+  clear_event_records();
+  EXPECT_EQ(get_event_record(0), nullptr);
+  add_event_record(3, "DVR-1", 0x89ABCDEFu, 0x1u, 0x02);
+  ASSERT_EQ(get_event_record_count(), 1);
+  const EVENT_RECORD* r = get_event_record(0);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->time, 0x189ABCDEFull);
+  EXPECT_STREQ(r->dvr_name, "DVR-1");
+  EXPECT_EQ(r->channel, 3);
+  EXPECT_EQ(r->kind, 0x02);
+  EXPECT_EQ(get_event_record(1), nullptr);  // index == count
+  EXPECT_EQ(get_event_record(-1), nullptr);
+}
+
+TEST(EventTable, overlong_name_is_cut_inside_its_record) {
+  clear_event_records();
+  std::string huge(500, 'N');
+  add_event_record(1, huge.c_str(), 1, 0, 0x20);
+  add_event_record(2, "next", 2, 0, 0x20);
+  EXPECT_EQ(strlen(get_event_record(0)->dvr_name), 130u);
+  EXPECT_EQ(get_event_record(0)->channel, 1);  // the fields after the name are intact
+  EXPECT_STREQ(get_event_record(1)->dvr_name, "next");
+}
+
+TEST(EventTable, record_1025_starts_a_fresh_table) {
+  clear_event_records();
+  for (int i = 0; i < MAX_EVENT_RECORDS; ++i) add_event_record(1, "d", static_cast<uint32_t>(i), 0, 2);
+  EXPECT_EQ(get_event_record_count(), MAX_EVENT_RECORDS);
+  EXPECT_EQ(get_event_record(1023)->time, 1023u);
+  add_event_record(9, "last", 77, 0, 0x20);
+  EXPECT_EQ(get_event_record_count(), 1);
+  EXPECT_STREQ(get_event_record(0)->dvr_name, "last");
+  EXPECT_EQ(get_event_record(1), nullptr);
+}
