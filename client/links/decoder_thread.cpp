@@ -382,25 +382,33 @@ int decoder_pass(DECODER_STATE* st) {
         return PASS_SKIPPED;
     }
     const uint8_t* record = slot.ring + pos;
-    int receiver = -1, channel = -1;
+    int channel = -1;
     int got = -1;
     if (rh.media == 'A') {
         got = get_audio_frame(record, size, &ah, st->frame);
-        if (got == 0) receiver = ah.receiver, channel = ah.channel;
+        if (got == 0) channel = ah.channel;
     } else if (rh.media == 'Y') {
         got = get_video_frame(record, size, rh, &fh, st->frame);
-        if (got == 0) receiver = fh.receiver, channel = fh.channel;
+        if (got == 0) channel = fh.channel;
+    }
+    // The writer counted the record as pending on its receiver: take it off even when the
+    // record itself is refused, so that the writers' flow control is not left waiting.
+    int receiver = -1;
+    if (rh.media != 'A' && rh.protocol != 'Q' && rh.protocol != 'S') {
+        if (size >= PICTURE_HEADER_SIZE) receiver = get_le16(record + 30);
+    } else if (size >= 3) {
+        receiver = record[2];
     }
     slot.read_pos = pos + size;  // whole record, whatever its headers said
     st->behind = ctx->catch_up.load() == 1 && slot.read_pos != slot.write_pos;
-    if (got == 0 && receiver >= 0 && receiver < ctx->num_receivers) {
+    if (receiver >= 0 && receiver < ctx->num_receivers) {
         rx = &ctx->receivers[receiver];
-        if (channel >= 0 && channel < int(std::min<uint32_t>(rx->num_video, MAX_CHANNELS))) {
+        take_pending(rx, uint32_t(FRAME_RECORD_HEADER_SIZE) + size);
+        if (got == 0 && channel >= 0 && channel < int(std::min<uint32_t>(rx->num_video, MAX_CHANNELS))) {
             ch = &rx->channels[channel];
             usable = true;
+            if (ch->key_request.exchange(0) == 1) st->waiting_key = true;
         }
-        take_pending(rx, uint32_t(FRAME_RECORD_HEADER_SIZE) + size);
-        if (usable && ch->key_request.exchange(0) == 1) st->waiting_key = true;
     }
     SDL_mutexV(slot.mutex);
     if (!usable) return PASS_SKIPPED;
@@ -507,7 +515,8 @@ int decoder_pass(DECODER_STATE* st) {
     if (last_tick != 0 && last_t > 0) {
         double speed = read_double(ctx->playback_speed);
         if (!(speed > 0)) speed = 1.0;
-        int64_t wait = int64_t((t - last_t) * 1000 / speed);
+        // Truncated as a count of ms, but 0.04 s must give 40, not 39.999.
+        int64_t wait = int64_t((t - last_t) * 1000 / speed + 1e-6);
         int64_t elapsed = int64_t(now) - int64_t(last_tick);
         if (elapsed < wait) {
             int64_t rest = wait - elapsed;

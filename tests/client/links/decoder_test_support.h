@@ -74,7 +74,7 @@ struct Link {
     // Ring write as the receive threads do it: wrap (zeroing the tail) when the record does
     // not fit behind the write offset, then count it as pending.
     void write(uint8_t protocol, uint8_t media, const std::vector<uint8_t>& body, uint32_t size_field,
-               uint16_t start_key = FRAME_START_KEY) {
+               uint16_t start_key = FRAME_START_KEY, bool count_pending = true) {
         DISPLAY_SLOT& s = slot();
         uint32_t len = uint32_t(FRAME_RECORD_HEADER_SIZE + body.size());
         if (s.write_pos + len > ctx->ring_size) {
@@ -89,6 +89,7 @@ struct Link {
         encode_frame_record_header(rh, s.ring + s.write_pos);
         std::memcpy(s.ring + s.write_pos + FRAME_RECORD_HEADER_SIZE, body.data(), body.size());
         s.write_pos += len;
+        if (!count_pending) return;
         rx().pending_frames++;
         rx().pending_bytes += len;
     }
