@@ -252,6 +252,7 @@ struct APP_CONTEXT {
   int32_t layout_target;                  // 1 this window, 2 the slaves
   int32_t max_select;                     // most channels selectable at once
   std::atomic<uint32_t> last_mouse_ticks; // SDL_GetTicks of the last mouse activity
+  int32_t mailslot = -1;                  // reader handle once the log viewer opened it
   // Decoder threads (playback controls set the requests; the decoders clear them).
   std::atomic<int32_t> single_step;       // 1: show one more frame, then pause
   std::atomic<int32_t> catch_up;          // 1: halve the pacing waits of a ring that is behind

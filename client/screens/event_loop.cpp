@@ -1,0 +1,1078 @@
+#include "client/screens/event_loop.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "client/foundation/channel_table.h"
+#include "client/foundation/config/mailslot.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/setup_lookup.h"
+#include "client/foundation/config/system_log.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/user_events.h"
+#include "client/foundation/win_helpers.h"
+#include "client/links/connection.h"
+#include "client/screens/layouts.h"
+#include "client/screens/pending.h"
+#include "client/screens/screens_pending.h"
+#include "client/screens/skin.h"
+#include "client/screens/tiles.h"
+
+namespace {
+
+constexpr int kMainWindow = 2;
+
+// Main window widget ids of the built-in table.
+enum : int {
+  W_CONNECT = 1, W_DISCONNECT = 2, W_SETUP = 3, W_SEARCH = 4, W_POWER = 5,
+  W_LAYOUT1 = 9, W_LAYOUT4 = 10, W_LAYOUT9 = 11, W_LAYOUT16 = 12, W_LAYOUT36 = 13,
+  W_FULLSCREEN = 16, W_CYCLECAM = 17, W_SPLIT = 18, W_SWITCH = 19, W_RATIO43 = 20,
+  W_ADD_LAYOUT = 21, W_LAYOUT_LEFT = 22, W_LAYOUT_RIGHT = 23, W_SCROLL_LEFT = 24,
+  W_SCROLL_RIGHT = 25, W_SNAPSHOT = 26, W_SPOTOUT1 = 27, W_SPOTOUT2 = 28, W_PROBE = 29,
+  W_BRIGHT_UP = 30, W_RESET_COLORS = 38, W_EMAP = 39, W_PIP1 = 40, W_PIP2 = 41,
+  W_PIP_CLOSE = 42, W_RECORD = 43, W_BROWSE = 44, W_MUTE = 46, W_NO_MUTE = 47,
+  W_DVR_LIST = 48, W_DVRTAB = 53, W_GROUPTAB = 54, W_EVT_LIST = 55, W_DVRSETUP = 61,
+  W_VOLUME_UP = 67, W_VOLUME_DOWN = 68, W_PTZ_FIRST = 70, W_PTZ_LAST = 83,
+  W_PTZ_PTSPEED_LBL = 96, W_PTZ_ZSPEED_LBL = 97, W_PTZ_FSPEED_LBL = 98,
+  W_PTZ_AUTOPAN = 90, W_PTZ_PRESET_ON = 91, W_PTZ_PRESET_LIST = 92, W_PTZ_PRESET_GO = 93,
+  W_PTZ_PRESET_SET = 94, W_PTZ_PRESET_CLEAR = 95, W_CPU_USAGE = 114, W_NETWORK_USAGE = 115,
+  W_ZOOM_BUTTON = 117, W_IRIS_BUTTON = 119, W_LOG_VIEW = 121, W_DIGITAL_ZOOM_IN = 142,
+  W_DIGITAL_ZOOM_OUT = 143, W_EVT_BUTTON = 145, W_INFO_BUTTON = 146, W_MINIMIZE = 147,
+  W_USER_MENU_FIRST = 164, W_USER_MENU_LAST = 178,
+};
+
+// Pointer state of the window loop (first thread only).
+struct MouseState {
+  uint32_t last_release_ticks = 0;
+  int last_release_x = -1000, last_release_y = -1000;
+  bool have_release = false;
+  int pressed_pos = -1;       // channel position where button 1 went down
+  int last_pos = -1;          // channel position of the last motion
+  int hovered = 0;            // widget in hover state
+  int pressed_widget = 0;
+  int press_x = 0, press_y = 0;
+  bool double_click = false;  // the last release completed a double click
+  int previous_layout = 0;    // restored by the next double click in layout 1
+  bool dragging_window = false;
+};
+MouseState mouse;
+
+int read_link_command(const SDL_Event& ev, COMM_FIELDS* m);
+void request_selected_dvr(APP_CONTEXT* ctx);
+void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts);
+
+// The shared receiver notice of user event 25 (the pusher owns it; a later push overwrites).
+std::atomic<int> receiver_notice{0};
+
+uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+int32_t get_le32(const uint8_t* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                              (static_cast<uint32_t>(p[2]) << 16) |
+                              (static_cast<uint32_t>(p[3]) << 24));
+}
+void put_le32(uint8_t* p, int32_t v) {
+  uint32_t u = static_cast<uint32_t>(v);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+
+bool english() {
+  static RC_SYSTEM_INFO sys;
+  copy_system_info(&sys);
+  return strcmp(sys.language, "English") == 0;
+}
+
+SDL_Surface* screen_of(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_SCREEN]; }
+
+class DisplayLock {
+ public:
+  explicit DisplayLock(APP_CONTEXT* ctx) : m_(ctx->display_mutex) {
+    if (m_) SDL_mutexP(m_);
+  }
+  ~DisplayLock() {
+    if (m_) SDL_mutexV(m_);
+  }
+  DisplayLock(const DisplayLock&) = delete;
+  DisplayLock& operator=(const DisplayLock&) = delete;
+
+ private:
+  SDL_mutex* m_;
+};
+
+void log_target(int code_dvr, int code_group, int is_group) {
+  write_system_log(is_group ? code_group : code_dvr, app_options.user_id, app_options.auto_start);
+}
+
+bool in_video_rect(const APP_CONTEXT* ctx, int x, int y) {
+  const RECT16& v = ctx->video_rect;
+  return x >= v.x && x < v.x + v.w && y >= v.y && y < v.y + v.h;
+}
+
+// The channel position under the pointer: the cell index plus the page's first index, or
+// the enlarged channel inside the floating window; -1 outside every cell.
+int channel_at(APP_CONTEXT* ctx, int x, int y) {
+  if (ctx->single_view != VIEW_TILES) {
+    const RECT16& e = ctx->enlarged_rect;
+    if (e.x < x && x < e.x + e.w && e.y < y && y < e.y + e.h) return ctx->single_channel;
+  }
+  const int saved = ctx->single_view;
+  ctx->single_view = 0;  // the enlarged window was tested above in window coordinates
+  int cell = cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y);
+  ctx->single_view = saved;
+  if (cell < 0) return -1;
+  return cell + ctx->page * get_layout_cells(ctx, ctx->layout);
+}
+
+int cell_index_at(APP_CONTEXT* ctx, int x, int y) {
+  const int saved = ctx->single_view;
+  ctx->single_view = 0;
+  int cell = cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y);
+  ctx->single_view = saved;
+  return cell;
+}
+
+void show_access_box() {
+  error_box(english() ? "Don't have the access authority!" : "사용 권한이 없습니다.");
+}
+
+void choose_layout(APP_CONTEXT* ctx, APP_OPTIONS* opts, int n) {
+  if (ctx->layout_target == 2) {
+    send_layout_to_slaves(opts, n);
+    return;
+  }
+  set_layout(ctx, n);
+}
+
+void toggle_tour(APP_CONTEXT* ctx) {
+  mirror_user_menu(ctx);
+  if (ctx->tour.load() == 0) {
+    ctx->tour.store(1);
+    SDL_Thread* t = SDL_CreateThread(sequence_thread, ctx);
+    if (!t) ctx->tour.store(0);
+  } else {
+    ctx->tour.store(0);
+  }
+}
+
+void take_snapshot(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  if (count_selected_channels(ctx) == 0) {
+    char name[512];
+    if (make_capture_name(opts, name, sizeof name, "allchannel", 0, "bmp") == 0)
+      save_display(ctx, name);
+  } else {
+    save_selected_pictures(get_rec_path(), ctx);
+  }
+}
+
+// Moves the pad's channel to the other window of the link.
+void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t id) {
+  if (opts->master) {
+    if (!window_exists("ZOL Extension Window")) {
+      if (start_extension_window(opts) != 0) return;
+      for (int waited = 0; waited < 3000 && !window_exists("ZOL Extension Window");
+           waited += 10)
+        SDL_Delay(10);
+    }
+    if (count_enabled_channels(ctx) < 2) {
+      debug_message("Can't remove last channel!");
+      set_layout(ctx, ctx->layout);
+      return;
+    }
+    if (send_add_channel_to_slave(opts, id) == 0) {
+      disable_channel(ctx, id);
+      renumber_channel_ids(ctx);
+      set_layout(ctx, ctx->layout);
+      hide_popup_panel(ctx);
+    }
+    return;
+  }
+  if (send_add_channel(opts, id) == 0) {
+    disable_channel(ctx, id);
+    if (count_enabled_channels(ctx) > 0)
+      renumber_channel_ids(ctx);
+    else
+      post_disconnect_request(ctx);
+    set_layout(ctx, ctx->layout);
+  }
+}
+
+// The pad of a channel: widgets over the video rectangle that act on that channel.
+bool popup_pad_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int widget, int32_t id, int x, int y) {
+  switch (widget) {
+    case W_SPOTOUT2: move_channel_to_other_window(ctx, opts, id); return true;
+    case W_PROBE: hide_popup_panel(ctx); start_probe(opts, id); return true;
+    case 30: brightness_up(ctx, id); return true;
+    case 31: brightness_down(ctx, id); return true;
+    case 32: contrast_up(ctx, id); return true;
+    case 33: contrast_down(ctx, id); return true;
+    case 34: hue_up(ctx, id); return true;
+    case 35: hue_down(ctx, id); return true;
+    case 36: saturation_up(ctx, id); return true;
+    case 37: saturation_down(ctx, id); return true;
+    case W_RESET_COLORS: reset_adjustments(ctx, id); return true;
+    case W_PIP2:
+      hide_popup_panel(ctx);
+      toggle_single_view(ctx, id);
+      if (ctx->single_view == VIEW_TILES) hide_pip_close(ctx);
+      return true;
+    case W_PIP_CLOSE:
+      hide_popup_panel(ctx);
+      if (ctx->single_view != VIEW_TILES) {
+        toggle_single_view(ctx, id);
+        hide_pip_close(ctx);
+      }
+      return true;
+    case W_DIGITAL_ZOOM_IN: zoom_picture_in(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y); return true;
+    case W_DIGITAL_ZOOM_OUT: zoom_picture_out(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y); return true;
+    default: return false;
+  }
+}
+
+int ptz_speed(int widget) {
+  if (widget <= 77) return get_widget_attr(kMainWindow, W_PTZ_PTSPEED_LBL, 3);
+  if (widget <= 79) return get_widget_attr(kMainWindow, W_PTZ_ZSPEED_LBL, 3);
+  if (widget <= 81) return get_widget_attr(kMainWindow, W_PTZ_FSPEED_LBL, 3);
+  return 0;
+}
+
+void step_speed(APP_CONTEXT* ctx, int label, int delta, int top) {
+  int v = get_widget_attr(kMainWindow, label, 3) + delta;
+  if (v < 1) v = 1;
+  if (v > top) v = top;
+  set_widget_attr(kMainWindow, label, 3, static_cast<uint8_t>(v));
+  DisplayLock lock(ctx);
+  set_widget_state(screen_of(ctx), kMainWindow, label, v - 1);
+}
+
+void show_mute_widget(APP_CONTEXT* ctx, int hide, int show, int mute) {
+  DisplayLock lock(ctx);
+  set_widget_attr(kMainWindow, hide, 1, 1);
+  set_widget_attr(kMainWindow, show, 1, 0);
+  redraw_widget(screen_of(ctx), kMainWindow, show);
+  ctx->mute = mute;
+}
+
+void open_log_viewer(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  // The log viewer's requests come back on the mailslot; open it once.
+  const bool live = ctx->num_receivers > 0 && ctx->receivers[0].status.load() == RX_RECEIVING;
+  if (ctx->mailslot < 0 && !live) {
+    // mailslot_create_reader prints its own line when another process holds the name.
+    ctx->mailslot = mailslot_create_reader();
+  }
+  start_auxdesk(opts, "logview");
+}
+
+// Button 1 released on widget `id` of the main window (rights already tested).
+void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double_click) {
+  switch (id) {
+    case W_CONNECT: request_selected_dvr(ctx); break;
+    case W_DISCONNECT: post_disconnect_request(ctx); break;
+    case W_SETUP: start_auxdesk(opts, "setup"); break;
+    case W_SEARCH:
+      if (start_search_window(opts) == 0) write_system_log(SYSLOG_START, opts->user_id, "SEARCH");
+      break;
+    case W_POWER: ask_exit(ctx, opts); break;
+    case W_LAYOUT1: choose_layout(ctx, opts, 1); break;
+    case W_LAYOUT4: choose_layout(ctx, opts, 2); break;
+    case W_LAYOUT9: choose_layout(ctx, opts, 3); break;
+    case W_LAYOUT16: choose_layout(ctx, opts, 4); break;
+    case W_LAYOUT36: choose_layout(ctx, opts, 6); break;
+    case W_FULLSCREEN: toggle_fullscreen(ctx); break;
+    case W_CYCLECAM: toggle_tour(ctx); break;
+    case W_SPLIT: split_selected_cells(ctx); break;
+    case W_SWITCH:
+      if (ctx->layout_target == 2)
+        send_step_layout_to_slaves(opts);
+      else
+        rotate_selected_channels(ctx);
+      break;
+    case W_RATIO43:
+      ctx->aspect43 = !ctx->aspect43;
+      redraw_all_channels(ctx);
+      break;
+    case W_ADD_LAYOUT: register_layout_in_menu(ctx); break;
+    case W_LAYOUT_LEFT: scroll_layout_strip_left(ctx); break;
+    case W_LAYOUT_RIGHT: scroll_layout_strip_right(ctx); break;
+    case W_SCROLL_LEFT: scroll_user_menu_left(ctx); break;
+    case W_SCROLL_RIGHT: scroll_user_menu_right(ctx); break;
+    case W_SNAPSHOT: take_snapshot(ctx, opts); break;
+    case W_SPOTOUT1: start_spot_window(opts); break;
+    case W_EMAP:
+      if (start_auxdesk(opts, "emap") == 0) write_system_log(SYSLOG_START, opts->user_id, "EMAP");
+      break;
+    case W_PIP1: toggle_pip(ctx); break;
+    case W_RECORD: toggle_recording(ctx); break;
+    case W_MUTE: show_mute_widget(ctx, W_MUTE, W_NO_MUTE, 0); break;
+    case W_NO_MUTE: show_mute_widget(ctx, W_NO_MUTE, W_MUTE, 1); break;
+    case W_DVR_LIST:
+      if (double_click) {
+        if (opts->conn_state.load() == CONN_CONNECTED)
+          show_listed_camera(ctx);
+        else
+          request_selected_dvr(ctx);
+      }
+      break;
+    case 49: case 50: case 51: case 52: scroll_list(ctx, W_DVR_LIST, id - 49); break;
+    case W_DVRTAB:
+      {
+        DisplayLock lock(ctx);
+        set_widget_attr(kMainWindow, W_DVRTAB, 3, 1);
+        set_widget_attr(kMainWindow, W_GROUPTAB, 3, 0);
+        redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
+        redraw_widget(screen_of(ctx), kMainWindow, W_GROUPTAB);
+      }
+      draw_dvr_list(ctx);
+      break;
+    case W_GROUPTAB:
+      if (ctx->skin_window != 3) {
+        DisplayLock lock(ctx);
+        set_widget_attr(kMainWindow, W_GROUPTAB, 3, 1);
+        set_widget_attr(kMainWindow, W_DVRTAB, 3, 0);
+        redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
+        redraw_widget(screen_of(ctx), kMainWindow, W_GROUPTAB);
+      }
+      if (ctx->skin_window != 3) draw_group_list(ctx);
+      break;
+    case W_EVT_LIST:
+      if (double_click) {
+        if (has_right(opts, W_LOG_VIEW))
+          start_auxdesk(opts, "logview");
+        else
+          show_access_box();
+      }
+      break;
+    case 56: case 57: case 58: case 59: scroll_list(ctx, W_EVT_LIST, id - 56); break;
+    case W_DVRSETUP: start_auxdesk(opts, "dvrsetup"); break;
+    case W_VOLUME_UP: volume_up(ctx); break;
+    case W_VOLUME_DOWN: volume_down(ctx); break;
+    case 84: step_speed(ctx, W_PTZ_PTSPEED_LBL, 1, 9); break;
+    case 85: step_speed(ctx, W_PTZ_PTSPEED_LBL, -1, 9); break;
+    case 86: step_speed(ctx, W_PTZ_ZSPEED_LBL, 1, 3); break;
+    case 87: step_speed(ctx, W_PTZ_ZSPEED_LBL, -1, 3); break;
+    case 88: step_speed(ctx, W_PTZ_FSPEED_LBL, 1, 3); break;
+    case 89: step_speed(ctx, W_PTZ_FSPEED_LBL, -1, 3); break;
+    case W_PTZ_AUTOPAN: send_ptz_to_current(ctx, 20, 0); break;
+    case W_PTZ_PRESET_ON:
+      if (get_widget_attr(kMainWindow, W_PTZ_PRESET_ON, 3)) {
+        show_preset_controls(screen_of(ctx));
+        send_ptz_to_current(ctx, 24, 0);
+      } else {
+        show_speed_controls(screen_of(ctx));
+      }
+      break;
+    case W_PTZ_PRESET_GO:
+    case W_PTZ_PRESET_CLEAR:
+      if (SKIN_WIDGET* list = get_skin_widget(kMainWindow, W_PTZ_PRESET_LIST);
+          list && list->selected >= 0)
+        send_ptz_to_current(ctx, id == W_PTZ_PRESET_GO ? 21 : 23, list->selected);
+      break;
+    case W_PTZ_PRESET_SET: send_ptz_to_current(ctx, 22, 0); break;
+    case W_CPU_USAGE:
+    case W_NETWORK_USAGE:
+      if (get_widget_attr(kMainWindow, W_CPU_USAGE, 3) < 90)
+        start_monitor_program(id == W_CPU_USAGE ? "CPU" : "Network");
+      break;
+    case W_ZOOM_BUTTON: case 118: case W_IRIS_BUTTON: toggle_ptz_group(screen_of(ctx), id); break;
+    case W_LOG_VIEW: open_log_viewer(ctx, opts); break;
+    case W_EVT_BUTTON: show_event_list(ctx); break;
+    case W_INFO_BUTTON: hide_event_list(ctx); break;
+    case W_MINIMIZE: SDL_WM_IconifyWindow(); break;
+    default:
+      if (id >= W_PTZ_FIRST && id <= W_PTZ_LAST)
+        send_ptz_to_current(ctx, id - W_PTZ_FIRST, ptz_speed(id));
+      else if (id >= W_USER_MENU_FIRST && id <= W_USER_MENU_LAST)
+        select_menu_layout(ctx, id);
+      break;
+  }
+}
+
+// Hover and press states of the widgets outside the video rectangle.
+void hover_widget(APP_CONTEXT* ctx, int window, int x, int y) {
+  int w = find_widget_at(window, x, y);
+  if (w == mouse.hovered) return;
+  DisplayLock lock(ctx);
+  if (mouse.hovered > 0 && get_widget_state(window, mouse.hovered) == 2)
+    set_widget_state(screen_of(ctx), window, mouse.hovered, 0);
+  mouse.hovered = 0;
+  if (w > 0 && !(window == kMainWindow && is_no_hover_widget(w)) &&
+      get_widget_state(window, w) == 0) {
+    set_widget_state(screen_of(ctx), window, w, 2);
+    mouse.hovered = w;
+  }
+}
+
+// Channel cells under the pointer (main and event playback windows).
+void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bool box_limit) {
+  const int x = ev.type == SDL_MOUSEMOTION ? ev.motion.x : ev.button.x;
+  const int y = ev.type == SDL_MOUSEMOTION ? ev.motion.y : ev.button.y;
+  const int pos = channel_at(ctx, x, y);
+  const bool ctrl = (SDL_GetModState() & KMOD_CTRL) != 0;
+  int max_select = get_max_select();
+  if (max_select <= 0) max_select = 144;
+  if (ev.type == SDL_MOUSEMOTION) {
+    if (!(ev.motion.state & SDL_BUTTON(1))) {
+      if (pos != mouse.last_pos && pos >= 0) draw_cam_info(ctx, pos);
+    } else if (pos == mouse.pressed_pos && pos >= 0) {
+      pan_zoomed_picture(ctx, pos, ev.motion.xrel, ev.motion.yrel);
+      if (ctx->playback_flags.load() != 0) draw_channel_state(ctx, pos);
+    } else if (pos >= 0 && mouse.pressed_pos >= 0 && !is_channel_selected(ctx, pos)) {
+      if (ctrl) {
+        if (count_selected_channels(ctx) < max_select)
+          select_channels_in_rect(ctx, mouse.pressed_pos, pos);
+      } else {
+        const int a = cell_index_at(ctx, mouse.press_x, mouse.press_y);
+        const int b = cell_index_at(ctx, x, y);
+        if (set_merge_rect(ctx, a, b) == 0) ctx->selection_state.store(4);
+      }
+    }
+    mouse.last_pos = pos;
+    return;
+  }
+  if (ev.type == SDL_MOUSEBUTTONDOWN) {
+    const int b = ev.button.button;
+    if (b == SDL_BUTTON_LEFT) {
+      mouse.press_x = x;
+      mouse.press_y = y;
+      if (ctx->popup_state.load() == 2) {
+        int w = find_widget_at(kMainWindow, x, y);
+        if (w > 0 && in_popup_frame(w)) {
+          DisplayLock lock(ctx);
+          set_widget_state(screen_of(ctx), kMainWindow, w, 1);
+          mouse.pressed_widget = w;
+          return;
+        }
+        hide_popup_panel(ctx);
+      }
+      if (pos < 0) return;
+      if (!is_channel_selected(ctx, pos)) {
+        if (count_selected_channels(ctx) >= max_select) {
+          if (box_limit)
+            error_box("Exceeded maximum number of selected cameras.");
+          else
+            debug_message("Exceeded maximum number of selected cameras.");
+          return;
+        }
+        if (!ctrl) {
+          clear_channel_selection(ctx);
+          clear_channel_audio(ctx);
+          set_channel_audio(ctx, pos);
+        }
+        select_channel(ctx, pos);
+        draw_cam_info(ctx, pos);
+      } else if (ctrl) {
+        deselect_channel(ctx, pos);
+        move_audio_to_selected(ctx, pos);
+      } else {
+        clear_channel_selection(ctx);
+        clear_channel_audio(ctx);
+      }
+      mouse.pressed_pos = pos;
+    } else if (b == SDL_BUTTON_RIGHT) {
+      if (ctx->fullscreen) toggle_fullscreen(ctx);
+      place_popup_panel(ctx, x, y);
+    } else if (b == SDL_BUTTON_WHEELUP || b == SDL_BUTTON_WHEELDOWN) {
+      if (ctrl) {
+        if (b == SDL_BUTTON_WHEELUP) layout_down(ctx); else layout_up(ctx);
+      } else if (pos >= 0) {
+        const int vx = x - ctx->video_rect.x, vy = y - ctx->video_rect.y;
+        if (b == SDL_BUTTON_WHEELUP) zoom_picture_out(ctx, pos, vx, vy);
+        else zoom_picture_in(ctx, pos, vx, vy);
+        draw_cam_info(ctx, pos);
+        draw_channel_state(ctx, pos);
+      }
+    }
+    return;
+  }
+  // Button release.
+  if (ev.button.button != SDL_BUTTON_LEFT) return;
+  if (mouse.pressed_widget > 0) {
+    const int w = mouse.pressed_widget;
+    mouse.pressed_widget = 0;
+    {
+      DisplayLock lock(ctx);
+      press_widget(screen_of(ctx), kMainWindow, w);
+      set_widget_state(screen_of(ctx), kMainWindow, w, 0);
+    }
+    if (!has_right(opts, w)) {
+      show_access_box();
+      return;
+    }
+    popup_pad_action(ctx, opts, w, ctx->popup_channel, x, y);
+    return;
+  }
+  if (ctx->selection_state.load() & 6) {
+    merge_cells(ctx);
+    ctx->selection_state.store(8);
+  } else if (mouse.double_click && pos >= 0) {
+    if (ctx->layout == 1 && mouse.previous_layout > 0) {
+      set_layout(ctx, mouse.previous_layout);
+      mouse.previous_layout = 0;
+    } else {
+      mouse.previous_layout = ctx->layout;
+      set_layout(ctx, 1);
+    }
+    set_layout_page(ctx, pos / (get_layout_cells(ctx, ctx->layout) > 0 ? get_layout_cells(ctx, ctx->layout) : 1));
+    select_channel(ctx, pos);
+    set_channel_audio(ctx, pos);
+  }
+  mouse.pressed_pos = -1;
+}
+
+// User event 24 carries a link message, or the connection code's own connect request,
+// which never starts with the link tag.
+int read_link_command(const SDL_Event& ev, COMM_FIELDS* m) {
+  if (!ev.user.data1) return -1;
+  if (read_comm_message(ev.user.data1, m) == 0) return 0;
+  const CONN_REQUEST* r = static_cast<const CONN_REQUEST*>(ev.user.data1);
+  if (r->command != COMM_CONNECT && r->command != COMM_DISCONNECT) return -1;
+  memset(m, 0, sizeof *m);
+  m->command = static_cast<uint16_t>(r->command);
+  m->value[5] = r->is_group;
+  m->value[6] = r->index;
+  return 0;
+}
+
+// The line selected in dvr_list, the name a connect request is made for.
+void request_selected_dvr(APP_CONTEXT*) {
+  SKIN_WIDGET* list = get_skin_widget(kMainWindow, W_DVR_LIST);
+  if (!list || list->selected < 0 || list->selected >= list->num_lines || list->selected >= 1024 ||
+      !list->lines[list->selected])
+    return;
+  post_dvr_request(list->lines[list->selected]);
+}
+
+void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  const char* q = english() ? "Are you sure you want to exit this program?"
+                            : "프로그램을 종료하시겠습니까?";
+  if (confirm_box(q) != BoxAnswer::yes) return;
+  disconnect_dvr(opts);
+  if (opts->master) send_exit_to_slaves(opts);
+  app_quit.store(1);
+  (void)ctx;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- link messages
+
+int read_comm_message(const void* data, COMM_FIELDS* out) {
+  if (!data || !out) return -1;
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  const uint16_t tag = static_cast<uint16_t>((p[0] << 8) | p[1]);
+  if (tag != COMM_TAG) return -1;
+  out->command = get_le16(p + 8);
+  memcpy(out->msg, p + 10, sizeof out->msg);
+  out->msg[sizeof out->msg - 1] = '\0';
+  for (int i = 0; i < 14; ++i) out->value[i] = get_le32(p + 144 + 4 * i);
+  return 0;
+}
+
+void write_comm_message(const COMM_FIELDS& in, void* out) {
+  uint8_t* p = static_cast<uint8_t*>(out);
+  memset(p, 0, COMM_MESSAGE_SIZE);
+  p[0] = static_cast<uint8_t>(COMM_TAG >> 8);
+  p[1] = static_cast<uint8_t>(COMM_TAG & 0xFF);
+  p[8] = static_cast<uint8_t>(in.command & 0xFF);
+  p[9] = static_cast<uint8_t>(in.command >> 8);
+  memcpy(p + 10, in.msg, strnlen(in.msg, sizeof in.msg - 1));
+  for (int i = 0; i < 14; ++i) put_le32(p + 144 + 4 * i, in.value[i]);
+}
+
+// ---------------------------------------------------------------- helpers used by both loops
+
+int note_button_release(uint32_t ticks, int x, int y) {
+  const bool dbl = mouse.have_release && ticks - mouse.last_release_ticks < 400 &&
+                   abs(x - mouse.last_release_x) <= 5 && abs(y - mouse.last_release_y) <= 5;
+  mouse.have_release = true;
+  mouse.last_release_ticks = ticks;
+  mouse.last_release_x = x;
+  mouse.last_release_y = y;
+  mouse.double_click = dbl;
+  return dbl ? 1 : 0;
+}
+
+void ask_exit(APP_CONTEXT* ctx, APP_OPTIONS* opts) { ask_exit_impl(ctx, opts); }
+
+int post_receiver_event(int value) {
+  receiver_notice.store(value);
+  return push_user_event(UE_RECEIVER_NOTICE, &receiver_notice);
+}
+
+int sequence_thread(void* param) {
+  APP_CONTEXT* ctx = static_cast<APP_CONTEXT*>(param);
+  const uint32_t cycle = get_cycle_time();
+  while (ctx->tour.load()) {
+    SDL_Event ev{};
+    ev.type = SDL_KEYDOWN;
+    ev.key.type = SDL_KEYDOWN;
+    ev.key.state = SDL_PRESSED;
+    ev.key.keysym.sym = SDLK_PAGEUP;
+    SDL_PushEvent(&ev);
+    for (uint32_t s = 0; s < cycle && ctx->tour.load(); ++s) SDL_Delay(1000);
+    SDL_Delay(100);
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------- main window handlers
+
+int handle_main_window_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  if (ev.type == SDL_ACTIVEEVENT) {
+    if (ev.active.gain == 1 && (ev.active.state & (SDL_APPINPUTFOCUS | SDL_APPACTIVE))) {
+      char path[512];
+      snprintf(path, sizeof path, "%s%s", opts->program_dir, "setup.cfg");
+      if (setup_changed(path) == 1) {
+        reload_setup_info();  // prints the reload, or shows the error box
+        if (opts->conn_state.load() != CONN_CONNECTED) select_list_tab(ctx);
+      }
+    }
+  } else if (ev.type == SDL_VIDEORESIZE) {
+    set_window_size(ctx, ev.resize.w, ev.resize.h, 1);
+  }
+  return 0;
+}
+
+int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  const SDLKey key = ev.key.keysym.sym;
+  const bool shift = (ev.key.keysym.mod & KMOD_SHIFT) != 0;
+  switch (key) {
+    case SDLK_ESCAPE:
+      if (ctx->fullscreen) {
+        toggle_fullscreen(ctx);
+      } else {
+        clear_channel_selection(ctx);
+        clear_channel_audio(ctx);
+      }
+      break;
+    case SDLK_SPACE:
+      if (opts->conn_state.load() == CONN_CONNECTED)
+        ctx->playback_flags.store(ctx->playback_flags.load() == 0 ? uint32_t{PB_HOLD} : 0u);
+      break;
+    case SDLK_1: case SDLK_2: case SDLK_3: case SDLK_4: case SDLK_5: case SDLK_6:
+      set_layout(ctx, key - SDLK_0);
+      break;
+    case SDLK_a: start_extension_window(opts); break;
+    case SDLK_b: shift ? brightness_up(ctx, -1) : brightness_down(ctx, -1); break;
+    case SDLK_c: shift ? contrast_up(ctx, -1) : contrast_down(ctx, -1); break;
+    case SDLK_d: toggle_recording(ctx); break;
+    case SDLK_f: toggle_fullscreen(ctx); break;
+    case SDLK_h: shift ? hue_up(ctx, -1) : hue_down(ctx, -1); break;
+    case SDLK_q: ask_exit(ctx, opts); break;
+    case SDLK_r: reset_adjustments(ctx, -1); break;
+    case SDLK_s: shift ? saturation_up(ctx, -1) : saturation_down(ctx, -1); break;
+    case SDLK_w: start_spot_window(opts); break;
+    case SDLK_UP: layout_up(ctx); break;
+    case SDLK_DOWN: layout_down(ctx); break;
+    case SDLK_PAGEUP: next_page(ctx); break;
+    case SDLK_PAGEDOWN: prev_page(ctx); break;
+    case SDLK_PRINT: {
+      // The screen dump goes beside the program; there is no drive C: here.
+      char path[512];
+      snprintf(path, sizeof path, "%s%s", opts->program_dir, "scrndmp.bmp");
+      DisplayLock lock(ctx);
+      if (SDL_Surface* s = screen_of(ctx)) {
+        if (SDL_RWops* rw = SDL_RWFromFile(path, "wb")) SDL_SaveBMP_RW(s, rw, 1);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return 0;
+}
+
+int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  ctx->last_mouse_ticks.store(SDL_GetTicks());
+  const bool motion = ev.type == SDL_MOUSEMOTION;
+  const int x = motion ? ev.motion.x : ev.button.x;
+  const int y = motion ? ev.motion.y : ev.button.y;
+  bool released = false, dbl = false;
+  if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_LEFT) {
+    released = true;
+    dbl = note_button_release(SDL_GetTicks(), x, y) != 0;
+    if (!opts->master) send_set_target(opts);
+    mouse.dragging_window = false;
+  }
+  if (!ctx->fullscreen && in_video_rect(ctx, x, y) && !mouse.dragging_window) {
+    mouse_on_cells(ev, ctx, opts, false);
+    return 0;
+  }
+  if (ctx->fullscreen && !ctx->skin) {
+    mouse_on_cells(ev, ctx, opts, false);
+    return 0;
+  }
+  if (!ctx->skin) return 0;
+  const int window = ctx->skin_window;
+  if (motion) {
+    if ((ev.motion.state & SDL_BUTTON(1)) && (mouse.dragging_window || mouse.pressed_widget == 0)) {
+      mouse.dragging_window = true;
+      move_window_by(ev.motion.xrel, ev.motion.yrel);
+      return 0;
+    }
+    hover_widget(ctx, window, x, y);
+    return 0;
+  }
+  if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
+    const int w = find_widget_at(window, x, y);
+    mouse.pressed_widget = w;
+    if (w > 0) {
+      DisplayLock lock(ctx);
+      set_widget_state(screen_of(ctx), window, w, 1);
+    }
+    return 0;
+  }
+  if (!released) return 0;
+  const int w = mouse.pressed_widget;
+  mouse.pressed_widget = 0;
+  if (w <= 0 || find_widget_at(window, x, y) != w) {
+    if (w > 0) {
+      DisplayLock lock(ctx);
+      set_widget_state(screen_of(ctx), window, w, 0);
+    }
+    return 0;
+  }
+  {
+    DisplayLock lock(ctx);
+    press_widget(screen_of(ctx), window, w);
+    set_widget_state(screen_of(ctx), window, w, 0);
+  }
+  const int target_before = ctx->layout_target;
+  if (!has_right(opts, w)) {
+    show_access_box();
+    return 0;
+  }
+  main_widget_action(ctx, opts, w, dbl);
+  // Only layout choices and the camera switch go on addressing the slaves.
+  if (!(target_before == 2 && ((w >= W_LAYOUT1 && w <= W_LAYOUT36) || w == W_SWITCH)))
+    ctx->layout_target = 1;
+  return 0;
+}
+
+int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  switch (user_event_number(ev)) {
+    case UE_LINK_COMMAND: {
+      COMM_FIELDS m;
+      if (read_link_command(ev, &m) != 0) break;
+      const int is_group = m.value[5] == 1;
+      switch (m.command) {
+        case COMM_CONNECT:
+          get_target_name(opts->auto_start, sizeof opts->auto_start, is_group, m.value[6]);
+          if (opts->conn_state.load() == CONN_DISCONNECTED) {
+            connect_dvr(opts);
+            log_target(SYSLOG_CONNECT_DVR, SYSLOG_CONNECT_GROUP, is_group);
+          } else {
+            disconnect_dvr(opts);
+            if (opts->master) send_disconnect_to_slaves(opts);
+            log_target(SYSLOG_DISCONNECT_DVR, SYSLOG_DISCONNECT_GROUP, is_group);
+          }
+          break;
+        case COMM_ADD_CHANNEL:
+          if (opts->conn_state.load() == CONN_DISCONNECTED) {
+            snprintf(opts->auto_start, sizeof opts->auto_start, "%s", m.msg);
+            opts->video_mask = static_cast<uint32_t>(m.value[8]);
+            opts->audio_mask = static_cast<uint32_t>(m.value[9]);
+            connect_dvr(opts);
+          } else {
+            printf("add_receiver(%s)\n", m.msg);
+            add_receiver(opts, m.msg, static_cast<uint32_t>(m.value[8]),
+                         static_cast<uint32_t>(m.value[9]));
+            const int n = count_enabled_channels(ctx);
+            if (n > get_layout_cells(ctx, ctx->layout))
+              set_layout(ctx, layout_for_cells(ctx, n));
+            else
+              set_layout(ctx, ctx->layout);
+          }
+          break;
+        case COMM_DISCONNECT:
+          disconnect_dvr(opts);
+          if (opts->master) send_disconnect_to_slaves(opts);
+          {
+            DisplayLock lock(ctx);
+            if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, W_EVT_LIST)) w->num_lines = 0;
+            if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, W_PTZ_PRESET_LIST)) w->num_lines = 0;
+          }
+          log_target(SYSLOG_DISCONNECT_DVR, SYSLOG_DISCONNECT_GROUP, is_group);
+          break;
+        case COMM_SET_LAYOUT:
+          // Numbers from another process: set_layout refuses a layout outside 1..27 and
+          // set_layout_page a negative page, leaving the view as it was.
+          if (set_layout(ctx, m.value[3]) == 0) set_layout_page(ctx, m.value[4]);
+          break;
+        case COMM_ROTATE_SELECTED:
+          rotate_selected_channels(ctx);
+          break;
+        default:
+          break;
+      }
+      break;
+    }
+    case UE_RECEIVER_NOTICE: {
+      const std::atomic<int>* notice = static_cast<const std::atomic<int>*>(ev.user.data1);
+      draw_connecting_marks(notice ? notice->load() : receiver_notice.load(), ctx);
+      break;
+    }
+    case UE_RECORD_STATE: {
+      const int rec = find_widget(kMainWindow, "record");
+      if (rec > 0) {
+        DisplayLock lock(ctx);
+        if (ctx->fullscreen)
+          get_skin_widget(kMainWindow, rec)->state = 0;
+        else
+          reset_widget_state(screen_of(ctx), kMainWindow, rec, 1);
+      }
+      break;
+    }
+    case UE_LOGGED_IN:
+      show_network_indicator(ctx);
+      hide_wait_indicator(ctx);
+      if (select_channel(ctx, 0) > 0) set_channel_audio(ctx, 0);
+      write_system_log(SYSLOG_CONNECTED, opts->user_id, opts->auto_start);
+      break;
+    case UE_DVR_EVENT:
+      if (ev.user.data1) {
+        handle_dvr_event(ev.user.data1);
+        send_event_mailslot(*static_cast<const EVENT_NOTICE*>(ev.user.data1));
+      }
+      break;
+    case UE_PRESET_LIST: fill_preset_list(ctx, ev.user.data1); break;
+    case UE_SHOW_CAM_INFO:
+      hide_receive_stats(ctx);
+      draw_cam_info(ctx, mouse.last_pos);
+      break;
+    case UE_SHOW_RECEIVE_STATS:
+      hide_cam_info(ctx);
+      draw_receive_stats(ctx);
+      break;
+    case UE_CPU_METER: draw_cpu_meter(ctx); break;
+    case UE_NETWORK_METER: draw_network_meter(ctx); break;
+    case UE_DISK_METER: draw_disk_meter(ctx); break;
+    case UE_WATCHDOG: ctx->watchdog.store(get_watchdog()); break;
+    case UE_SHOW_TOOLTIP: show_tooltip(ctx); break;
+    case UE_HIDE_TOOLTIP: hide_tooltip(ctx); break;
+    case UE_SHOW_MESSAGE:
+      if (ev.user.data1 && set_message(ctx, static_cast<const char*>(ev.user.data1)) == 0) {
+        DisplayLock lock(ctx);
+        show_message(ctx);
+      }
+      break;
+    case UE_HIDE_MESSAGE: hide_message(ctx); break;
+    default:
+      break;  // 27 and 42 are for the search and event playback windows
+  }
+  return 0;
+}
+
+int main_event_loop(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
+  if (app_quit.load()) {
+    printf("Exiting event loop ...\n");
+    return 0;
+  }
+  for (;;) {
+    SDL_Event ev;
+    if (SDL_WaitEvent(&ev) == 0) continue;
+    if (!opts->logged_in) return -1;
+    switch (ev.type) {
+      case SDL_ACTIVEEVENT:
+      case SDL_VIDEORESIZE:
+      case SDL_VIDEOEXPOSE:
+        handle_main_window_event(ev, ctx, opts);
+        break;
+      case SDL_KEYDOWN: handle_main_key(ev, ctx, opts); break;
+      case SDL_MOUSEMOTION:
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        handle_main_mouse(ev, ctx, opts);
+        break;
+      case SDL_USEREVENT: {
+        const int n = user_event_number(ev);
+        if (n >= 24 && n <= 42 && n != UE_SEARCH_DATA) handle_main_user_event(ev, ctx, opts);
+        break;
+      }
+      case SDL_QUIT:
+        disconnect_dvr(opts);
+        if (opts->master) send_exit_to_slaves(opts);
+        app_quit.store(1);
+        break;
+      default:
+        break;
+    }
+    if (app_quit.load()) {
+      printf("Exiting event loop ...\n");
+      return 0;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- event playback window
+
+int handle_event_playback_window_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*) {
+  if (ev.type == SDL_VIDEORESIZE) set_window_size(ctx, ev.resize.w, ev.resize.h, 1);
+  return 0;
+}
+
+int handle_event_playback_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  if (ev.key.keysym.sym == SDLK_f) {
+    toggle_fullscreen(ctx);
+  } else if (ev.key.keysym.sym == SDLK_q) {
+    disconnect_dvr(opts);
+    app_quit.store(1);
+  }
+  return 0;
+}
+
+int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  ctx->last_mouse_ticks.store(SDL_GetTicks());
+  const bool motion = ev.type == SDL_MOUSEMOTION;
+  const int x = motion ? ev.motion.x : ev.button.x;
+  const int y = motion ? ev.motion.y : ev.button.y;
+  if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_LEFT) {
+    note_button_release(SDL_GetTicks(), x, y);
+    mouse.dragging_window = false;
+  }
+  if (in_video_rect(ctx, x, y) && !mouse.dragging_window) {
+    mouse_on_cells(ev, ctx, opts, true);
+    return 0;
+  }
+  if (!ctx->skin) return 0;
+  const int window = ctx->skin_window;
+  if (motion) {
+    if ((ev.motion.state & SDL_BUTTON(1)) && mouse.pressed_widget == 0) {
+      mouse.dragging_window = true;
+      move_window_by(ev.motion.xrel, ev.motion.yrel);
+    } else {
+      hover_widget(ctx, window, x, y);
+    }
+    return 0;
+  }
+  if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
+    mouse.pressed_widget = find_widget_at(window, x, y);
+    if (mouse.pressed_widget > 0) {
+      DisplayLock lock(ctx);
+      set_widget_state(screen_of(ctx), window, mouse.pressed_widget, 1);
+    }
+    return 0;
+  }
+  if (ev.type != SDL_MOUSEBUTTONUP || ev.button.button != SDL_BUTTON_LEFT) return 0;
+  const int w = mouse.pressed_widget;
+  mouse.pressed_widget = 0;
+  if (w <= 0) return 0;
+  {
+    DisplayLock lock(ctx);
+    press_widget(screen_of(ctx), window, w);
+    set_widget_state(screen_of(ctx), window, w, 0);
+  }
+  const SKIN_WIDGET* widget = get_skin_widget(window, w);
+  const char* name = widget ? widget->name : "";
+  if (strcmp(name, "top") == 0) jump_playback(ctx, opts->seek, 1);
+  else if (strcmp(name, "left") == 0) jump_playback(ctx, -30, 0);
+  else if (strcmp(name, "prev") == 0) jump_playback(ctx, -10, 0);
+  else if (strcmp(name, "play") == 0) {
+    if (get_widget_attr(window, w, 3)) resume_playback(ctx); else pause_playback(ctx);
+  } else if (strcmp(name, "next") == 0) stop_playback(ctx);
+  else if (strcmp(name, "right") == 0) jump_playback(ctx, 30, 0);
+  else if (strcmp(name, "slower") == 0) slower_playback(ctx);
+  else if (strcmp(name, "faster") == 0) faster_playback(ctx);
+  else if (strcmp(name, "power") == 0) {
+    disconnect_dvr(opts);
+    app_quit.store(1);
+  } else if (strcmp(name, "minimize") == 0) SDL_WM_IconifyWindow();
+  if (!ctx->fullscreen) {
+    DisplayLock lock(ctx);
+    if (SDL_Surface* s = screen_of(ctx)) SDL_UpdateRect(s, 0, 0, 0, 0);
+  }
+  return 0;
+}
+
+int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  switch (user_event_number(ev)) {
+    case UE_LINK_COMMAND: {
+      COMM_FIELDS m;
+      if (read_link_command(ev, &m) != 0) break;
+      if (m.command == COMM_CONNECT) {
+        get_target_name(opts->auto_start, sizeof opts->auto_start, m.value[5] == 1, m.value[6]);
+        if (opts->conn_state.load() == CONN_DISCONNECTED)
+          connect_dvr(opts);
+        else
+          disconnect_dvr(opts);
+      } else if (m.command == COMM_DISCONNECT) {
+        disconnect_dvr(opts);
+      } else if (m.command == COMM_SET_LAYOUT) {
+        // The same range checks as set_layout and set_layout_page.
+        if (m.value[3] >= 1 && m.value[3] < NUM_LAYOUTS && get_layout_cells(ctx, m.value[3]) > 0 &&
+            m.value[4] >= 0) {
+          ctx->layout = m.value[3];
+          ctx->page = m.value[4];
+          update_shown_masks(ctx);
+        }
+      }
+      break;
+    }
+    case UE_RECEIVER_NOTICE: {
+      const std::atomic<int>* notice = static_cast<const std::atomic<int>*>(ev.user.data1);
+      draw_connecting_marks(notice ? notice->load() : receiver_notice.load(), ctx);
+      break;
+    }
+    case UE_SEARCH_DATA:
+      if (ev.user.data1) update_search_bars(ctx, static_cast<const int32_t*>(ev.user.data1));
+      hide_wait_indicator(ctx);
+      redraw_all_channels(ctx);
+      break;
+    case UE_LOGGED_IN: {
+      show_network_indicator(ctx);
+      hide_wait_indicator(ctx);
+      set_widget_attr(ctx->skin_window, 4, 3, 1);
+      DisplayLock lock(ctx);
+      redraw_widget(screen_of(ctx), ctx->skin_window, 4);
+      break;
+    }
+    case UE_DECODER_NOTICE:
+      if (const SDL_Surface* s = static_cast<const SDL_Surface*>(ev.user.data1))
+        set_window_size(ctx, s->w, s->h, 1);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+int event_playback_loop(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
+  if (app_quit.load()) {
+    printf("exiting event loop ...\n");
+    return 0;
+  }
+  for (;;) {
+    SDL_Event ev;
+    if (SDL_WaitEvent(&ev) == 0) continue;
+    if (!opts->logged_in) return -1;
+    switch (ev.type) {
+      case SDL_ACTIVEEVENT:
+      case SDL_VIDEORESIZE:
+      case SDL_VIDEOEXPOSE:
+        handle_event_playback_window_event(ev, ctx, opts);
+        break;
+      case SDL_KEYDOWN: handle_event_playback_key(ev, ctx, opts); break;
+      case SDL_MOUSEMOTION:
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        handle_event_playback_mouse(ev, ctx, opts);
+        break;
+      case SDL_USEREVENT: {
+        const int n = user_event_number(ev);
+        if ((n >= 24 && n <= 28) || n == 42) handle_event_playback_user_event(ev, ctx, opts);
+        break;
+      }
+      case SDL_QUIT:
+        disconnect_dvr(opts);
+        app_quit.store(1);
+        break;
+      default:
+        break;
+    }
+    if (app_quit.load()) {
+      printf("exiting event loop ...\n");
+      return 0;
+    }
+  }
+}
