@@ -1,8 +1,9 @@
 // Functions that start-up and shutdown call whose own areas have not landed yet.
 //
-// Each block names the area that will provide the function. The area that implements one
-// deletes its block here and in pending.cpp and declares the function in its own header
-// (which startup.cpp then includes); the signatures below are the ones start-up calls.
+// Each block names the area that will provide the function. The stand-ins are weak, so a
+// real definition of the same signature takes over at link time; the area that implements
+// one also deletes its block here and in pending.cpp and declares the function in its own
+// header (which startup.cpp then includes). The signatures are the ones start-up calls.
 // All of them run on the first thread unless their comment says otherwise.
 #pragma once
 
@@ -12,27 +13,18 @@ struct APP_OPTIONS;
 struct APP_CONTEXT;
 struct PAIR_BUFFERS;
 
-// --- login screen: the operator logs in; 1 when logged in, anything else ends the run.
-int init_skin_window(APP_OPTIONS* opts);
-
-// --- connection lifecycle and receive rings.
-int reset_connection_info();
+// Landed in client/links/connection.h; repeated for the files that took them from here.
 void connect_dvr(APP_OPTIONS* opts);
 int stop_decoders(APP_OPTIONS* opts);
 void stop_receivers(APP_OPTIONS* opts);
+int reset_connection_info();
+
+// --- login screen: the operator logs in; 1 when logged in, anything else ends the run.
+int init_skin_window(APP_OPTIONS* opts);
 
 // --- audio output: opens the device with the desired/obtained specs of `specs`.
 int init_audio(PAIR_BUFFERS* specs);
 int deinit_audio();
-
-// --- video tiles, surfaces and the refresh timer (SDL timer thread).
-void set_window_geometry(APP_CONTEXT* ctx, int width, int height);
-int create_video_mode(APP_CONTEXT* ctx);
-int redraw_all_channels(APP_CONTEXT* ctx);
-Uint32 refresh_timer(Uint32 interval, void* ctx);
-
-// --- layouts and pages.
-int build_grid_layouts(APP_CONTEXT* ctx);
 
 // --- main window panel.
 int convert_tile_images(APP_CONTEXT* ctx);
@@ -40,8 +32,6 @@ void setup_main_panel(APP_CONTEXT* ctx);
 void draw_dvr_list(APP_CONTEXT* ctx);
 
 // --- event loops of the window modes.
-int main_event_loop(APP_OPTIONS* opts);
-int event_playback_loop(APP_OPTIONS* opts);
 void draw_search_window(APP_CONTEXT* ctx);
 int search_event_loop(APP_OPTIONS* opts);
 void draw_speed_label(APP_OPTIONS* opts);

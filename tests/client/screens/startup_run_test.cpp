@@ -1,0 +1,318 @@
+// vigilo started as a program on a private X server: START/EXIT lines, one main window per
+// display, usage and setup.cfg failures, window titles and sizes of the modes, 16-bit
+// displays. Each case runs the program from a fresh copy of the run tree.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/foundation/config/setup_config.h"
+#include "platform/system/process.h"
+#include "platform/system/x11_windows.h"
+
+// Xlib's macros collide with GoogleTest's names: include it last.
+#include <X11/Xlib.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+  std::ifstream f(p);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// A private Xvfb: windows of other tests running at the same time cannot be mistaken for
+// ours (a foreign "ZOL Main" would make vigilo refuse to start).
+class PrivateX {
+ public:
+  explicit PrivateX(int depth) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      std::string fd = std::to_string(fds[1]);
+      std::string screen = "1024x768x" + std::to_string(depth);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 10000) > 0) {
+      char c;
+      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+      number += c;
+    }
+    close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+  }
+  ~PrivateX() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+struct Outcome {
+  int code = -100;  // exit status, -100 when it did not end in time
+  std::string out, err;
+};
+
+class StartupRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* run = getenv("VIGILO_RUN_DIR");
+    if (!run || !fs::exists(fs::path(run) / "vigilo")) GTEST_SKIP() << "no run tree";
+    run_tree_ = run;
+    x_ = std::make_unique<PrivateX>(24);
+    if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
+    setenv("DISPLAY", x_->display().c_str(), 1);
+    setenv("VIGILO_BOX_ANSWER", "ok", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    // libX11 never releases the input-method context that SDL's video start-up creates.
+    fs::path supp = fs::current_path() / ("lsan-" + std::to_string(getpid()) + ".supp");
+    std::ofstream(supp) << "leak:libX11.so\n";
+    supp_ = supp;
+    std::string lsan = "suppressions=" + supp.string();
+    setenv("LSAN_OPTIONS", lsan.c_str(), 1);
+  }
+
+  void TearDown() override {
+    for (const auto& d : dirs_) fs::remove_all(d);
+    if (!supp_.empty()) fs::remove(supp_);
+  }
+
+  // A copy of the run tree (hard links where possible) without any logs of earlier runs.
+  fs::path make_tree(bool with_setup = true) {
+    char tmpl[] = "startup-run-XXXXXX";
+    char* d = mkdtemp(tmpl);
+    EXPECT_NE(d, nullptr);
+    fs::path dir = fs::absolute(d);
+    dirs_.push_back(dir);
+    for (const auto& e : fs::directory_iterator(run_tree_)) {
+      fs::path name = e.path().filename();
+      if (name == "logs" || (!with_setup && name == "setup.cfg")) continue;
+      if (e.is_directory()) {
+        fs::copy(e.path(), dir / name, fs::copy_options::recursive);
+        continue;
+      }
+      std::error_code ec;
+      fs::create_hard_link(e.path(), dir / name, ec);
+      if (ec) fs::copy_file(e.path(), dir / name);
+    }
+    return dir;
+  }
+
+  // User id and password of the first account of the tree's setup.cfg, as "-u" takes them.
+  std::string login_arg(const fs::path& dir) {
+    if (load_setup_info((dir / "setup.cfg").c_str()) != 0 || get_num_user() < 1) return "";
+    const RC_USER_INFO& u = get_user_table()[0];
+    return std::string(u.user) + "," + u.password;
+  }
+
+  int start(const fs::path& dir, std::vector<std::string> args, const char* tag = "run") {
+    std::string exe = (dir / "vigilo").string();
+    std::vector<const char*> argv{exe.c_str()};
+    for (auto& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    std::string out = (dir / (std::string(tag) + ".out")).string();
+    std::string err = (dir / (std::string(tag) + ".err")).string();
+    return start_process(argv.data(), out.c_str(), err.c_str());
+  }
+
+  Outcome finish(const fs::path& dir, int pid, const char* tag = "run") {
+    Outcome r;
+    int code = 0;
+    if (wait_process(pid, 60000, &code) == 0) {
+      r.code = code;
+    } else {
+      kill(pid, SIGKILL);
+      wait_process(pid, 5000, nullptr);
+    }
+    r.out = read_file(dir / (std::string(tag) + ".out"));
+    r.err = read_file(dir / (std::string(tag) + ".err"));
+    return r;
+  }
+
+  Outcome run(const fs::path& dir, std::vector<std::string> args) {
+    int pid = start(dir, std::move(args));
+    EXPECT_GT(pid, 0);
+    return finish(dir, pid);
+  }
+
+  static unsigned long wait_window(const char* title, int pid) {
+    for (int i = 0; i < 600; ++i) {  // sanitised start-up can take a few seconds
+      if (unsigned long w = x11_find_window(title)) return w;
+      if (!process_running(pid)) return 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
+  }
+
+  // Today's day file of the system log (the only one a short run writes).
+  static std::string system_log(const fs::path& dir) {
+    std::string all;
+    if (!fs::exists(dir / "logs")) return all;
+    for (const auto& e : fs::directory_iterator(dir / "logs")) {
+      std::string name = e.path().filename().string();
+      if (name.rfind("sys2", 0) == 0) all += read_file(e.path());
+    }
+    return all;
+  }
+
+  static size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+  }
+
+  fs::path run_tree_;
+  fs::path supp_;
+  std::unique_ptr<PrivateX> x_;
+  std::vector<fs::path> dirs_;
+};
+
+TEST_F(StartupRun, MainWindowLogsStartAndExitAndRefusesASecondMainWindow) {
+  fs::path a = make_tree();
+  std::string login = login_arg(a);
+  ASSERT_FALSE(login.empty()) << "setup.cfg of the run tree has no account";
+  int pid = start(a, {"-k", "-u", login});
+  ASSERT_GT(pid, 0);
+  unsigned long w = wait_window("ZOL Main", pid);
+  ASSERT_NE(w, 0u) << read_file(a / "run.out") << read_file(a / "run.err");
+
+  std::string log = system_log(a);
+  EXPECT_EQ(count(log, "|ZOL|START|ZOL - Program start.\n"), 1u) << log;
+  std::string index = read_file(a / "logs" / "sysindex.txt");
+  EXPECT_EQ(index.rfind("./logs/sys2", 0), 0u) << index;
+
+  // The second main window (a tree without setup.cfg: it must not get that far).
+  fs::path b = make_tree(false);
+  Outcome second = run(b, {});
+  EXPECT_EQ(second.code, 255);
+  EXPECT_EQ(second.err.find("Error encountered"), std::string::npos) << second.err;
+  EXPECT_FALSE(fs::exists(b / "logs"));
+  EXPECT_EQ(process_running(pid), 1) << "the first window must keep running";
+
+  ASSERT_EQ(x11_close_window(w), 0);
+  Outcome first = finish(a, pid);
+  EXPECT_EQ(first.code, 0) << first.out << first.err;
+  log = system_log(a);
+  size_t start_at = log.find("|START|");
+  size_t exit_at = log.find("|ZOL|EXIT|ZOL - Program exit.\n");
+  ASSERT_NE(exit_at, std::string::npos) << log;
+  EXPECT_LT(start_at, exit_at);
+  EXPECT_NE(first.out.find("SDL run-time version "), std::string::npos);
+}
+
+TEST_F(StartupRun, OneStrayWordPrintsTheUsageAndWritesNothing) {
+  fs::path dir = make_tree();
+  Outcome r = run(dir, {"-k", "stray"});
+  EXPECT_EQ(r.code, 255);
+  EXPECT_NE(r.out.find("usage: vigilo\n\t--mode, -m <0,1,2,3>"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(dir / "logs"));
+}
+
+TEST_F(StartupRun, UnreadableSetupShowsTheBoxAndEnds) {
+  for (bool as_directory : {false, true}) {
+    fs::path dir = make_tree(false);
+    if (as_directory) fs::create_directory(dir / "setup.cfg");
+    Outcome r = run(dir, {"-k"});
+    EXPECT_EQ(r.code, 255) << as_directory;
+    EXPECT_NE(r.err.find("ZOL Main: Error encountered while reading setup configuration file.\n"),
+              std::string::npos)
+        << r.err;
+    std::string log = system_log(dir);
+    EXPECT_EQ(count(log, "|START|"), 1u);  // the START line comes before setup.cfg is read
+    EXPECT_EQ(count(log, "|EXIT|"), 0u);
+  }
+}
+
+TEST_F(StartupRun, LoginNotCompletedStillWritesExitAndNoLogin) {
+  fs::path dir = make_tree();
+  int pid = start(dir, {"-k"});
+  ASSERT_GT(pid, 0);
+  // Closing the login window cancels it; a run without a login screen ends by itself.
+  if (unsigned long w = wait_window("ZOL Main", pid)) x11_close_window(w);
+  Outcome r = finish(dir, pid);
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  std::string log = system_log(dir);
+  EXPECT_EQ(count(log, "|START|"), 1u) << log;
+  EXPECT_EQ(count(log, "|EXIT|"), 1u) << log;
+  EXPECT_EQ(count(log, "|LOGIN|"), 0u) << log;
+}
+
+TEST_F(StartupRun, EachModeOpensItsWindowWithItsTitleAndSize) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* title;
+    int w, h;
+    const char* exit_line;  // nullptr: the mode writes no EXIT line
+  } cases[] = {
+      {{"-m", "2"}, "ZOL Spot Window", 352, 240, nullptr},
+      {{"-m", "7"}, "ZOL Main", 640, 480, nullptr},
+      {{"-m", "3"}, "ZOL Search", 640, 480, "|SEARCH|EXIT|SEARCH"},
+      {{"-m", "5"}, "ZOL Event Playback", 352, 240, nullptr},
+  };
+  Display* dpy = XOpenDisplay(nullptr);
+  ASSERT_NE(dpy, nullptr);
+  for (auto& c : cases) {
+    fs::path dir = make_tree();
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-k", "-u", login_arg(dir)});
+    int pid = start(dir, args);
+    ASSERT_GT(pid, 0);
+    unsigned long w = wait_window(c.title, pid);
+    ASSERT_NE(w, 0u) << c.title << read_file(dir / "run.err");
+    XWindowAttributes attr{};
+    ASSERT_TRUE(XGetWindowAttributes(dpy, w, &attr));
+    EXPECT_EQ(attr.width, c.w) << c.title;
+    EXPECT_EQ(attr.height, c.h) << c.title;
+    x11_close_window(w);
+    Outcome r = finish(dir, pid);
+    EXPECT_EQ(r.code, 0) << c.title << r.err;
+    std::string log = system_log(dir);
+    EXPECT_EQ(count(log, "|START|"), 0u) << c.title << ": only the main window logs its start";
+    if (c.exit_line)
+      EXPECT_EQ(count(log, c.exit_line), 1u) << c.title << log;
+    else
+      EXPECT_EQ(count(log, "|EXIT|"), 0u) << c.title << log;
+  }
+  XCloseDisplay(dpy);
+}
+
+TEST_F(StartupRun, SixteenBitDisplayIsRefusedWithTheBoxAndExitsZero) {
+  PrivateX x16(16);
+  if (x16.display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  setenv("DISPLAY", x16.display().c_str(), 1);
+  fs::path dir = make_tree();
+  Outcome r = run(dir, {"-k", "-u", login_arg(dir)});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  // The box comes from start-up's depth test or, earlier, from the display set-up itself.
+  EXPECT_NE(r.err.find("ZOL Main: "), std::string::npos) << r.err;
+  EXPECT_EQ(count(system_log(dir), "|EXIT|"), 1u);
+}
+
+}  // namespace
