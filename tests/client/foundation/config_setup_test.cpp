@@ -429,3 +429,35 @@ TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_group_and_admin) {
   EXPECT_STREQ(get_skin_file("1024x768"), "skin_1024x768.cfg");
   EXPECT_STREQ(get_language_file(nullptr), "english.txt");
 }
+
+TEST_F(ConfigTest, damaged_files_never_overrun_the_tables) {
+  // Deterministic damage: bytes replaced, lines cut and duplicated. Any result code is
+  // fine; the sanitizers catch a read or write outside a buffer.
+  const std::string base = base_text();
+  const char alphabet[] = "=,\"\t \n\r[]_-0123456789AZaz`#";
+  uint32_t seed = 12345;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string text = base;
+    for (int k = 0, edits = 1 + static_cast<int>(rnd(12)); k < edits; ++k) {
+      size_t at = rnd(static_cast<uint32_t>(text.size()));
+      switch (rnd(3)) {
+        case 0: text[at] = alphabet[rnd(sizeof alphabet - 1)]; break;
+        case 1: text.erase(at, rnd(40)); break;
+        default: text.insert(at, text.substr(at, rnd(200))); break;
+      }
+    }
+    load_text(text);
+    for (int i = 0, n = get_num_group(); i < n; ++i) {
+      const RC_GROUP_INFO& g = get_group_table()[i];
+      ASSERT_GE(g.num_dvr, 1);
+      for (int m = 0; m < g.num_dvr; ++m) ASSERT_LE(g.dvr_info[m].num_video, DVR_MAX_CAMERAS);
+    }
+    find_dvr_info("Yard");
+    get_skin_file(nullptr);
+  }
+  boxes().clear();
+}
