@@ -172,22 +172,18 @@ void Painter::arrow(SDL_Surface* s, SDL_Rect r, int dir, Rgb c) {
   const double pi = 3.14159265358979;
   double ang = -pi / 2 + dir * pi / 4;  // 0 = up, clockwise
   double cx = r.x + r.w / 2.0, cy = r.y + r.h / 2.0;
-  double len = (r.w < r.h ? r.w : r.h) * 0.34;
-  double tip_x = cx + std::cos(ang) * len, tip_y = cy + std::sin(ang) * len;
-  double bx = cx - std::cos(ang) * len * 0.5, by = cy - std::sin(ang) * len * 0.5;
-  double px = -std::sin(ang) * len * 0.55, py = std::cos(ang) * len * 0.55;
-  double ax = bx + px, ay = by + py, qx = bx - px, qy = by - py;
-  auto side = [](double x1, double y1, double x2, double y2, double x, double y) {
-    return (x2 - x1) * (y - y1) - (y2 - y1) * (x - x1);
-  };
+  double len = (r.w < r.h ? r.w : r.h) * 0.36;
+  double ux = std::cos(ang), uy = std::sin(ang);  // along the arrow
+  double vx = -uy, vy = ux;                        // across it
   SDL_LockSurface(s);
   for (int y = r.y; y < r.y + r.h; ++y)
     for (int x = r.x; x < r.x + r.w; ++x) {
-      double fx = x + 0.5, fy = y + 0.5;
-      double d1 = side(tip_x, tip_y, ax, ay, fx, fy), d2 = side(ax, ay, qx, qy, fx, fy),
-             d3 = side(qx, qy, tip_x, tip_y, fx, fy);
-      bool neg = d1 < 0 || d2 < 0 || d3 < 0, pos = d1 > 0 || d2 > 0 || d3 > 0;
-      if (!(neg && pos)) put(s, x, y, c);
+      double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+      double along = (dx * ux + dy * uy) / len, across = (dx * vx + dy * vy) / len;
+      if (across < 0) across = -across;
+      bool head = along >= 0 && along <= 1.0 && across <= 0.65 * (1.0 - along);
+      bool shaft = along < 0 && along >= -0.85 && across <= 0.2;
+      if (head || shaft) put(s, x, y, c);
     }
   SDL_UnlockSurface(s);
 }

@@ -231,8 +231,22 @@ TEST(SkinDraw, main_window_draws_and_stays_clickable_after_drawing) {
   EXPECT_FALSE(r == 255 && g == 0 && b == 255) << "the key colour must not show";
   EXPECT_EQ(find_widget_at(id, x + w / 2, y + h / 2), 1);
   EXPECT_EQ(find_widget_at(id, x + 1, y + 1), 0) << "transparent corner falls through";
-  if (const char* dump = std::getenv("VIGILO_SKIN_DUMP")) SDL_SaveBMP(screen, dump);
   SDL_FreeSurface(screen);
+  // VIGILO_SKIN_DUMP=<prefix> keeps a picture of every drawn window for a look by eye.
+  if (const char* dump = std::getenv("VIGILO_SKIN_DUMP")) {
+    for (const char* file : {"skin.cfg", "skin1024.cfg"})
+      for (int wid = 1; wid < skin_tables::kWindowCount; ++wid) {
+        if (load_skin(file, wid) != 0) continue;
+        SDL_Rect size = get_skin_size(wid);
+        SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, size.w, size.h, 32, 0xFF0000,
+                                              0xFF00, 0xFF, 0);
+        draw_skin_window(s, wid);
+        std::string name = std::string(dump) + "_" + skin_tables::kWindowNames[wid] + "_" +
+                           std::to_string(size.w) + ".bmp";
+        SDL_SaveBMP(s, name.c_str());
+        SDL_FreeSurface(s);
+      }
+  }
   free_skins();
   TTF_Quit();
 }
