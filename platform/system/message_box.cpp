@@ -2,6 +2,7 @@
 #include "platform/system/message_box.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,41 +58,75 @@ BoxAnswer unattended_answer(const char* value, BoxButtons buttons) {
   return (v == "yes" || v == "ok") ? BoxAnswer::yes : BoxAnswer::no;
 }
 
-// Splits `text` at line ends and wraps each paragraph at word boundaries to `max_px`.
-std::vector<std::string> wrap_text(std::string_view text, XFontStruct* font, int max_px) {
-  std::vector<std::string> lines;
-  auto width = [font](const std::string& s) {
-    return XTextWidth(font, s.data(), static_cast<int>(s.size()));
-  };
+using Glyphs = std::vector<XChar2b>;
+
+// Decodes UTF-8 into the 16-bit glyph codes of the box font. A byte that is not part of a
+// valid sequence counts as Latin-1, so Latin-1 text still reads; characters beyond what
+// the font covers show as '?'.
+Glyphs to_glyphs(std::string_view text, bool wide_font) {
+  Glyphs out;
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    uint32_t cp = c;
+    size_t len = 1;
+    if (c >= 0xC2 && c <= 0xF4) {
+      size_t need = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+      uint32_t v = c & (0x3F >> need);
+      bool ok = i + need < text.size();
+      for (size_t k = 1; ok && k <= need; ++k) {
+        unsigned char cc = static_cast<unsigned char>(text[i + k]);
+        ok = (cc & 0xC0) == 0x80;
+        v = (v << 6) | (cc & 0x3F);
+      }
+      if (ok) {
+        cp = v;
+        len = need + 1;
+      }
+    }
+    if (cp > 0xFFFF || (!wide_font && cp > 0xFF)) cp = '?';
+    XChar2b g;
+    g.byte1 = static_cast<unsigned char>(cp >> 8);
+    g.byte2 = static_cast<unsigned char>(cp & 0xFF);
+    out.push_back(g);
+    i += len;
+  }
+  return out;
+}
+
+int glyph_width(XFontStruct* font, const Glyphs& g, size_t from, size_t n) {
+  return XTextWidth16(font, g.data() + from, static_cast<int>(n));
+}
+
+bool is_space(const XChar2b& g) { return g.byte1 == 0 && g.byte2 == ' '; }
+
+// Splits `text` at line ends and wraps each paragraph at spaces to `max_px`; a word wider
+// than the box is cut between characters.
+std::vector<Glyphs> wrap_text(std::string_view text, XFontStruct* font, bool wide, int max_px) {
+  std::vector<Glyphs> lines;
   size_t start = 0;
-  while (start <= text.size() && static_cast<int>(lines.size()) < kMaxLines) {
+  while (static_cast<int>(lines.size()) < kMaxLines) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     std::string_view para = text.substr(start, end - start);
     if (!para.empty() && para.back() == '\r') para.remove_suffix(1);
-    std::string cur;
-    size_t i = 0;
-    while (i < para.size()) {
-      size_t j = para.find(' ', i);
-      if (j == std::string_view::npos) j = para.size();
-      std::string word(para.substr(i, j - i));
-      std::string trial = cur.empty() ? word : cur + " " + word;
-      if (!cur.empty() && width(trial) > max_px) {
-        lines.push_back(cur);
-        cur = word;
-      } else {
-        cur = trial;
+    Glyphs g = to_glyphs(para, wide);
+    size_t pos = 0;
+    do {
+      // Longest run from pos that fits, preferring to end at a space.
+      size_t n = 0, last_space = 0;
+      while (pos + n < g.size() && glyph_width(font, g, pos, n + 1) <= max_px) {
+        ++n;
+        if (pos + n < g.size() && is_space(g[pos + n])) last_space = n;
       }
-      // A single word wider than the box is cut by characters.
-      while (width(cur) > max_px && cur.size() > 1) {
-        size_t n = cur.size();
-        while (n > 1 && width(cur.substr(0, n)) > max_px) --n;
-        lines.push_back(cur.substr(0, n));
-        cur.erase(0, n);
+      if (pos + n < g.size()) {
+        if (last_space > 0) n = last_space;
+        if (n == 0) n = 1;  // even one glyph is wider than the box
       }
-      i = j + 1;
-    }
-    lines.push_back(cur);
+      lines.emplace_back(g.begin() + pos, g.begin() + pos + n);
+      pos += n;
+      while (pos < g.size() && is_space(g[pos])) ++pos;
+    } while (pos < g.size() && static_cast<int>(lines.size()) < kMaxLines);
     if (end == text.size()) break;
     start = end + 1;
   }
@@ -109,7 +144,11 @@ class BoxWindow {
  public:
   BoxWindow(X11Session& x, const char* title, std::string_view text, BoxButtons buttons)
       : x_(x), dpy_(x.dpy()) {
-    font_ = XLoadQueryFont(dpy_, "fixed");
+    // A Unicode font shows every message as written; the core "fixed" font is the fallback
+    // that every X server has.
+    font_ = XLoadQueryFont(dpy_, "-misc-fixed-medium-r-normal--13-*-*-*-*-*-iso10646-1");
+    wide_ = font_ != nullptr;
+    if (!font_) font_ = XLoadQueryFont(dpy_, "fixed");
     if (!font_) font_ = XLoadQueryFont(dpy_, "*");
     if (buttons == BoxButtons::ok) {
       buttons_ = {{"OK", BoxAnswer::ok, 0, 0}};
@@ -119,12 +158,11 @@ class BoxWindow {
       cancel_ = BoxAnswer::no;
     }
     if (!font_) return;
-    lines_ = wrap_text(text, font_, kMaxTextWidth);
+    lines_ = wrap_text(text, font_, wide_, kMaxTextWidth);
     line_h_ = font_->ascent + font_->descent + 2;
 
     int text_w = 0;
-    for (const auto& l : lines_)
-      text_w = std::max(text_w, XTextWidth(font_, l.data(), static_cast<int>(l.size())));
+    for (const auto& l : lines_) text_w = std::max(text_w, glyph_width(font_, l, 0, l.size()));
     int n = static_cast<int>(buttons_.size());
     int buttons_w = n * kButtonW + (n - 1) * kButtonGap;
     width_ = std::max({text_w, buttons_w, 200}) + 2 * kMargin;
@@ -265,7 +303,7 @@ class BoxWindow {
     XClearWindow(dpy_, win_);
     int y = kMargin + font_->ascent;
     for (const auto& l : lines_) {
-      XDrawString(dpy_, win_, gc_, kMargin, y, l.data(), static_cast<int>(l.size()));
+      XDrawString16(dpy_, win_, gc_, kMargin, y, l.data(), static_cast<int>(l.size()));
       y += line_h_;
     }
     for (size_t i = 0; i < buttons_.size(); ++i) {
@@ -286,7 +324,8 @@ class BoxWindow {
   XFontStruct* font_ = nullptr;
   Window win_ = 0;
   GC gc_ = nullptr;
-  std::vector<std::string> lines_;
+  bool wide_ = false;
+  std::vector<Glyphs> lines_;
   std::vector<Button> buttons_;
   BoxAnswer cancel_ = BoxAnswer::ok;
   int line_h_ = 14;
