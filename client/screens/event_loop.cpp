@@ -637,11 +637,15 @@ int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
   const bool shift = (ev.key.keysym.mod & KMOD_SHIFT) != 0;
   switch (key) {
     case SDLK_ESCAPE:
+      // Esc backs out one step: full screen, then the selection, then the program (after
+      // the exit question).
       if (ctx->fullscreen) {
         toggle_fullscreen(ctx);
-      } else {
+      } else if (count_selected_channels(ctx) > 0) {
         clear_channel_selection(ctx);
         clear_channel_audio(ctx);
+      } else {
+        ask_exit(ctx, opts);
       }
       break;
     case SDLK_SPACE:

@@ -70,6 +70,8 @@ int build_grid_layouts(APP_CONTEXT* ctx) {
       l.cells[k].h = static_cast<uint16_t>(H / g);
     }
   }
+  // A window that has never chosen a layout starts with the 4 x 4 grid.
+  if (get_layout_cells(ctx, ctx->layout) == 0) ctx->layout = 4;
   return 0;
 }
 

@@ -783,7 +783,9 @@ int select_channels_in_rect(APP_CONTEXT* ctx, int32_t a, int32_t b) {
     if (!ch.shown || ch.id < 0) return;
     place_channel_cell(ctx, &ch);
     const int x = ch.rect.x, y = ch.rect.y;
-    if (first.x <= x && x <= second.x + second.w && first.y <= y && y <= second.y + second.h)
+    // Right and bottom edges excluded: a cell that starts where the second one ends lies
+    // outside the rectangle.
+    if (first.x <= x && x < second.x + second.w && first.y <= y && y < second.y + second.h)
       ids[m++] = ch.id;
   });
   for (int i = 0; i < m; ++i) select_channel(ctx, ids[i]);
@@ -1036,7 +1038,7 @@ Uint32 refresh_timer(Uint32 interval, void* param) {
   if (popup == 2 && pending_update.load()) draw_popup_panel(ctx);
   if (message == 2 && pending_update.load()) show_message(ctx);
   if (pending_update.load()) {
-    SDL_UpdateRect(screen, area.x, area.y, area.w, area.h);
+    if (screen == SDL_GetVideoSurface()) SDL_UpdateRect(screen, area.x, area.y, area.w, area.h);
     stats_add(STAT_REFRESHED, 1);
     pending_update.store(0);
   }

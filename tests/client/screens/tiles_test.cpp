@@ -1,0 +1,268 @@
+// Tiles on software surfaces: pictures land in their cells pixel for pixel, 'Q' pictures
+// lose their padding, zoom steps and adjustment bounds, stretches that would leave either
+// surface are clamped, and the refresh timer copies the video surface and gives the screen
+// its clipping back.
+#include <cstring>
+
+#include "tests/client/screens/screens_fixture.h"
+
+namespace {
+
+using Tiles = ScreensTest;
+
+// A picture of `w` x `h` filled with `colour`, given to channel `id`.
+SDL_Surface* give_picture(APP_CONTEXT* ctx, CHANNEL_INFO& ch, int w, int h, Uint32 colour) {
+  SDL_Surface* s = create_tile_surface(ctx, w, h);
+  SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF));
+  ch.surface = s;
+  ch.pic_rect = {0, 0, uint16_t(w), uint16_t(h)};
+  return s;
+}
+
+TEST_F(Tiles, picture_fills_its_cell_and_nothing_else) {
+  add_channels(4);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 2), 0);  // 320 x 240 cells
+  give_picture(ctx, channel(1), 320, 240, 0x2080C0);
+  ASSERT_EQ(draw_channel(find_receiver_by_channel(ctx, 1), 1), 0);
+  SDL_Surface* v = ctx->surfaces[SURF_VIDEO];
+  EXPECT_EQ(rgb_at(v, 320, 0), 0x2080C0u);
+  EXPECT_EQ(rgb_at(v, 639, 239), 0x2080C0u);
+  EXPECT_NE(rgb_at(v, 319, 0), 0x2080C0u);
+  EXPECT_NE(rgb_at(v, 320, 240), 0x2080C0u);
+  EXPECT_EQ(ctx->dirty.load(), 1);
+}
+
+TEST_F(Tiles, stretched_picture_and_selected_frame) {
+  add_channels(4);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 2), 0);
+  give_picture(ctx, channel(0), 352, 240, 0x30A040);
+  channel(0).selected = 1;
+  ASSERT_EQ(draw_channel(find_receiver_by_channel(ctx, 0), 0), 0);
+  SDL_Surface* v = ctx->surfaces[SURF_VIDEO];
+  EXPECT_EQ(rgb_at(v, 0, 0), 0xFFFF00u);      // yellow frame
+  EXPECT_EQ(rgb_at(v, 319, 239), 0xFFFF00u);
+  EXPECT_EQ(rgb_at(v, 1, 1), 0x30A040u);      // picture inset by one pixel
+  EXPECT_EQ(rgb_at(v, 318, 238), 0x30A040u);
+}
+
+TEST_F(Tiles, q_picture_loses_its_padding) {
+  add_channels(8, 'Q');
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  // 720 x 576: the padding (12 left, 16 top) is red, the picture green; its top half (280
+  // lines from line 16) is stretched over the cell.
+  SDL_Surface* p = give_picture(ctx, channel(0), 720, 576, 0xFF0000);
+  SDL_Rect inner{12, 16, 704, 280};
+  SDL_FillRect(p, &inner, SDL_MapRGB(p->format, 0, 255, 0));
+  ASSERT_EQ(draw_channel(&ctx->receivers[0], 0), 0);
+  SDL_Surface* v = ctx->surfaces[SURF_VIDEO];
+  for (int y : {0, 240, 479})
+    for (int x : {0, 320, 639}) EXPECT_EQ(rgb_at(v, x, y), 0x00FF00u) << x << "," << y;
+}
+
+TEST_F(Tiles, zoom_steps_and_limits) {
+  add_channels(1);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  EXPECT_EQ(zoom_picture_in(ctx, 0, 10, 10), -4);  // no picture yet
+  give_picture(ctx, channel(0), 352, 240, 0x808080);
+  place_channel_cell(ctx, &channel(0));
+  ASSERT_EQ(zoom_picture_in(ctx, 0, 320, 240), 0);
+  EXPECT_EQ(channel(0).pic_rect.w, 320);
+  EXPECT_EQ(channel(0).pic_rect.h, 219);
+  EXPECT_GT(channel(0).pic_rect.x, 0);  // the step keeps the pointer's point in place
+  ASSERT_EQ(zoom_picture_out(ctx, 0, 320, 240), 0);
+  EXPECT_EQ(channel(0).pic_rect.w, 352);
+  EXPECT_EQ(channel(0).pic_rect.h, 240);
+  EXPECT_EQ(channel(0).pic_rect.x, 0);
+  EXPECT_EQ(zoom_picture_out(ctx, 0, 320, 240), -5);
+  for (int i = 0; i < 20 && zoom_picture_in(ctx, 0, 0, 0) == 0; ++i) {}
+  EXPECT_EQ(zoom_picture_in(ctx, 0, 0, 0), -5);
+  EXPECT_LE(channel(0).pic_rect.w, 64);
+  EXPECT_EQ(zoom_picture_in(ctx, 7, 0, 0), -2);
+}
+
+TEST_F(Tiles, pan_stays_inside_the_picture) {
+  add_channels(1);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  give_picture(ctx, channel(0), 352, 240, 0x808080);
+  place_channel_cell(ctx, &channel(0));
+  ASSERT_EQ(zoom_picture_in(ctx, 0, 320, 240), 0);
+  ASSERT_EQ(pan_zoomed_picture(ctx, 0, 1000, 1000), 0);
+  EXPECT_EQ(channel(0).pic_rect.x, 0);
+  EXPECT_EQ(channel(0).pic_rect.y, 0);
+  ASSERT_EQ(pan_zoomed_picture(ctx, 0, -1000, -1000), 0);
+  EXPECT_EQ(channel(0).pic_rect.x, 352 - 320);
+  EXPECT_EQ(channel(0).pic_rect.y, 240 - 219);
+}
+
+TEST_F(Tiles, picture_that_shrank_while_zoomed_is_still_drawn_safely) {
+  add_channels(1);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  give_picture(ctx, channel(0), 176, 120, 0x4060A0);
+  channel(0).pic_rect = {300, 200, 320, 219};  // left from a bigger picture
+  EXPECT_EQ(draw_channel(&ctx->receivers[0], 0), 0);
+  // A cell that reaches past the video surface is clamped, not written past its end.
+  ctx->layouts[1].cells[0] = {600, 440, 320, 240};
+  channel(0).pic_rect = {0, 0, 176, 120};
+  EXPECT_EQ(draw_channel(&ctx->receivers[0], 0), 0);
+  EXPECT_EQ(rgb_at(ctx->surfaces[SURF_VIDEO], 639, 479), 0x4060A0u);
+}
+
+TEST_F(Tiles, clamp_stretch_rects_table) {
+  SDL_Surface* a = create_tile_surface(ctx, 100, 50);
+  SDL_Surface* b = create_tile_surface(ctx, 40, 40);
+  struct Case {
+    SDL_Rect src, dst;
+    bool ok;
+    SDL_Rect src_out, dst_out;
+  } cases[] = {
+      {{0, 0, 100, 50}, {0, 0, 40, 40}, true, {0, 0, 100, 50}, {0, 0, 40, 40}},
+      {{90, 40, 50, 50}, {-10, -10, 30, 30}, true, {90, 40, 10, 10}, {0, 0, 20, 20}},
+      {{100, 0, 10, 10}, {0, 0, 10, 10}, false, {}, {}},
+      {{0, 0, 10, 10}, {40, 0, 10, 10}, false, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SDL_Rect s = c.src, d = c.dst;
+    ASSERT_EQ(clamp_stretch_rects(a, &s, b, &d), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(s.x, c.src_out.x);
+    EXPECT_EQ(s.w, c.src_out.w);
+    EXPECT_EQ(s.h, c.src_out.h);
+    EXPECT_EQ(d.x, c.dst_out.x);
+    EXPECT_EQ(d.w, c.dst_out.w);
+  }
+  SDL_FreeSurface(a);
+  SDL_FreeSurface(b);
+}
+
+TEST_F(Tiles, adjustment_steps_and_bounds) {
+  add_channels(2);
+  ASSERT_EQ(set_layout(ctx, 2), 0);
+  CHANNEL_INFO& ch = channel(0);
+  ch.hue = 351.0f;
+  hue_up(ctx, 0);
+  EXPECT_FLOAT_EQ(ch.hue, 360.0f);
+  hue_up(ctx, 0);
+  EXPECT_FLOAT_EQ(ch.hue, 9.0f);
+  ch.hue = 0.0f;
+  hue_down(ctx, 0);
+  EXPECT_FLOAT_EQ(ch.hue, 351.0f);
+  for (int i = 0; i < 40; ++i) {
+    brightness_up(ctx, -1);
+    contrast_down(ctx, -1);
+    saturation_up(ctx, -1);
+  }
+  EXPECT_EQ(ch.brightness, 255);
+  EXPECT_EQ(ch.contrast, -100);
+  EXPECT_EQ(ch.saturation, 128);
+  EXPECT_EQ(channel(1).brightness, 255);  // negative id: every shown channel
+  // A channel off the page is not adjusted, but reset reaches it.
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  brightness_down(ctx, -1);
+  EXPECT_EQ(channel(1).brightness, 255);
+  reset_adjustments(ctx, -1);
+  EXPECT_EQ(channel(1).brightness, 0);
+  EXPECT_FLOAT_EQ(channel(0).hue, 0.0f);
+}
+
+TEST_F(Tiles, selection_rules) {
+  add_channels(16);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 4), 0);
+  EXPECT_EQ(select_channel(ctx, 99), -2);
+  ASSERT_EQ(select_channels_in_rect(ctx, 5, 0), 1);  // b before a: cells 0, 1, 4, 5
+  EXPECT_EQ(count_selected_channels(ctx), 4);
+  EXPECT_TRUE(is_channel_selected(ctx, 4));
+  EXPECT_FALSE(is_channel_selected(ctx, 2));
+  save_channel_selection(ctx);
+  clear_channel_selection(ctx);
+  EXPECT_EQ(count_selected_channels(ctx), 0);
+  restore_channel_selection(ctx);
+  EXPECT_EQ(count_selected_channels(ctx), 4);
+  ctx->single_view = VIEW_PIP;
+  EXPECT_EQ(select_channel(ctx, 3), -1);
+}
+
+TEST_F(Tiles, disabled_channel_leaves_the_count_and_shows_blank) {
+  add_channels(4);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 2), 0);
+  ASSERT_EQ(disable_channel(ctx, 3), 0);
+  EXPECT_EQ(ctx->num_channels, 3);
+  EXPECT_EQ(ctx->receivers[0].channel_mask & 8u, 0u);
+  EXPECT_EQ(rgb_at(ctx->surfaces[SURF_VIDEO], 320, 240), 0x808080u);  // blank frame border
+  EXPECT_EQ(rgb_at(ctx->surfaces[SURF_VIDEO], 400, 300), 0x404040u);
+  EXPECT_EQ(disable_channel(ctx, 40), -1);
+}
+
+TEST_F(Tiles, pip_view_toggles) {
+  add_channels(4);
+  ASSERT_EQ(set_layout(ctx, 2), 0);
+  EXPECT_EQ(toggle_pip(ctx), 0);
+  EXPECT_EQ(ctx->single_view, VIEW_TILES);  // only in a one-cell layout
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  ASSERT_EQ(toggle_pip(ctx), 0);
+  EXPECT_EQ(ctx->single_view, VIEW_PIP);
+  EXPECT_EQ(ctx->single_channel, 1);
+  ASSERT_EQ(set_layout(ctx, 2), 0);  // two or more cells end the picture-in-picture
+  EXPECT_EQ(ctx->single_view, VIEW_TILES);
+  ASSERT_EQ(toggle_single_view(ctx, 3), 0);
+  EXPECT_EQ(ctx->single_view, VIEW_SINGLE);
+  EXPECT_TRUE(is_channel_shown(ctx, 3));
+  ASSERT_EQ(toggle_single_view(ctx, 3), 0);
+  EXPECT_EQ(ctx->single_view, VIEW_TILES);
+}
+
+TEST_F(Tiles, refresh_copies_the_video_area_and_releases_the_clip) {
+  add_channels(1);
+  // A window-sized software surface stands in for the screen.
+  ctx->win_w = 800;
+  ctx->win_h = 600;
+  ctx->video_rect = {100, 50, 640, 480};
+  build_grid_layouts(ctx);
+  ctx->surfaces[SURF_SCREEN] = create_tile_surface(ctx, 800, 600);
+  make_video_surface();
+  SDL_FillRect(ctx->surfaces[SURF_VIDEO], nullptr, SDL_MapRGB(ctx->surfaces[SURF_VIDEO]->format, 9, 99, 199));
+  ctx->dirty.store(1);
+  refresh_timer(25, ctx);
+  SDL_Surface* s = ctx->surfaces[SURF_SCREEN];
+  EXPECT_EQ(rgb_at(s, 100, 50), 0x0963C7u);
+  EXPECT_EQ(rgb_at(s, 739, 529), 0x0963C7u);
+  EXPECT_EQ(rgb_at(s, 99, 50), 0x000000u);
+  EXPECT_EQ(ctx->dirty.load(), 0);
+  SDL_Rect clip;
+  SDL_GetClipRect(s, &clip);
+  EXPECT_EQ(clip.w, 800);  // widgets outside the video area can be drawn again
+  EXPECT_EQ(clip.h, 600);
+  // A window drag skips the whole tick.
+  ctx->dirty.store(1);
+  ctx->playback_flags.store(PB_DRAG);
+  refresh_timer(25, ctx);
+  EXPECT_EQ(ctx->dirty.load(), 1);
+  ctx->playback_flags.store(0);
+  // Overlay words: "show requested" becomes shown, and forces a full copy next tick.
+  ctx->selection_state.store(4);
+  refresh_timer(25, ctx);
+  EXPECT_EQ(ctx->selection_state.load(), 2);
+  SDL_FreeSurface(ctx->surfaces[SURF_SCREEN]);
+  ctx->surfaces[SURF_SCREEN] = nullptr;
+}
+
+TEST_F(Tiles, redraw_all_fills_empty_cells_with_blank_frames) {
+  add_channels(2);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 2), 0);
+  give_picture(ctx, channel(0), 320, 240, 0x112233);
+  ASSERT_EQ(redraw_all_channels(ctx), 0);
+  SDL_Surface* v = ctx->surfaces[SURF_VIDEO];
+  EXPECT_EQ(rgb_at(v, 10, 10), 0x112233u);
+  EXPECT_EQ(rgb_at(v, 0, 240), 0x808080u);  // cell 2 has no channel
+  EXPECT_EQ(rgb_at(v, 10, 250), 0x404040u);
+}
+
+}  // namespace
