@@ -62,14 +62,24 @@ void split_fields(uint8_t* picture, int width, int height) {
     }
 }
 
+// Truncated mean of every byte pair, eight bytes at a time: (a & b) + ((a ^ b) >> 1) per byte.
 void blend_fields(const uint8_t* picture, uint8_t* pixels, int pitch, int width, int height) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
     size_t row = size_t(width) * 4;
     int half = height / 2;
     for (int r = 0; r < half; ++r) {
         const uint8_t* top = picture + size_t(r) * row;
         const uint8_t* bottom = picture + size_t(half + r) * row;
         uint8_t* dst = pixels + size_t(r) * size_t(pitch);
-        for (size_t i = 0; i < row; ++i) dst[i] = uint8_t((top[i] + bottom[i]) >> 1);
+        size_t i = 0;
+        for (; i + 8 <= row; i += 8) {
+            uint64_t a, b;
+            std::memcpy(&a, top + i, 8);
+            std::memcpy(&b, bottom + i, 8);
+            uint64_t m = (a & b) + (((a ^ b) >> 1) & kLow7);
+            std::memcpy(dst + i, &m, 8);
+        }
+        for (; i < row; ++i) dst[i] = uint8_t((top[i] + bottom[i]) >> 1);
     }
 }
 

@@ -333,11 +333,21 @@ int is_empty_frame(const uint8_t* data, size_t length) {
 
 void rgb24_to_rgb32(uint8_t* buffer, int width, int height) {
     if (width <= 0 || height <= 0) return;
-    for (size_t i = size_t(width) * size_t(height); i-- > 0;) {
-        uint8_t b0 = buffer[i * 3], b1 = buffer[i * 3 + 1], b2 = buffer[i * 3 + 2];
-        buffer[i * 4] = b0;
-        buffer[i * 4 + 1] = b1;
-        buffer[i * 4 + 2] = b2;
-        buffer[i * 4 + 3] = 0;
+    // Backwards in blocks: a block's 3-byte source is copied aside first, so its 4-byte
+    // output (which lies at or above the source) never overwrites pixels not yet read.
+    constexpr size_t kBlock = 64;
+    size_t n = size_t(width) * size_t(height);
+    uint8_t src[kBlock * 3];
+    while (n > 0) {
+        size_t count = n % kBlock ? n % kBlock : kBlock;
+        n -= count;
+        std::memcpy(src, buffer + n * 3, count * 3);
+        uint8_t* dst = buffer + n * 4;
+        for (size_t i = 0; i < count; ++i) {
+            dst[i * 4] = src[i * 3];
+            dst[i * 4 + 1] = src[i * 3 + 1];
+            dst[i * 4 + 2] = src[i * 3 + 2];
+            dst[i * 4 + 3] = 0;
+        }
     }
 }
