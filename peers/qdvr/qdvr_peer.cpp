@@ -155,20 +155,26 @@ int QdvrPeer::layout() const {
 }
 
 const std::vector<uint8_t>& QdvrPeer::clip_frame(int channel, int index) const {
-  const auto& c = clips_[size_t(channel)];
+  const auto& c = *clips_[size_t(channel)];
   return c[size_t(index) % c.size()];
 }
 
 bool QdvrPeer::clip_key(int channel, int index) const {
-  const auto& k = keys_[size_t(channel)];
+  const auto& k = *keys_[size_t(channel)];
   return k[size_t(index) % k.size()];
 }
 
 bool QdvrPeer::start() {
   clips_.assign(size_t(cfg_.channels), {});
   keys_.assign(size_t(cfg_.channels), {});
-  for (int ch = 0; ch < cfg_.channels; ++ch) {
+  for (int ch = 0; ch < cfg_.channels && cfg_.shared_clip && cfg_.shared_keys; ++ch) {
+    clips_[size_t(ch)] = cfg_.shared_clip;
+    keys_[size_t(ch)] = cfg_.shared_keys;
+  }
+  for (int ch = 0; ch < cfg_.channels && !(cfg_.shared_clip && cfg_.shared_keys); ++ch) {
     media_gen::H264Encoder enc(cfg_.width, cfg_.height, cfg_.fps > 0 ? cfg_.fps : 30, cfg_.gop);
+    auto clip = std::make_shared<std::vector<std::vector<uint8_t>>>();
+    auto keys = std::make_shared<std::vector<bool>>();
     for (int i = 0; i < cfg_.clip_frames; ++i) {
       std::vector<uint8_t> au;
       bool key = false;
@@ -179,9 +185,11 @@ bool QdvrPeer::start() {
         au[3] = 1;
         key = i % cfg_.gop == 0;
       }
-      clips_[size_t(ch)].push_back(std::move(au));
-      keys_[size_t(ch)].push_back(key);
+      clip->push_back(std::move(au));
+      keys->push_back(key);
     }
+    clips_[size_t(ch)] = clip;
+    keys_[size_t(ch)] = keys;
   }
   listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0) return false;
@@ -274,15 +282,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
     s->closed.store(true);
     ::shutdown(s->fd, SHUT_RDWR);
   };
-  while (!stop_.load() && !s->closed.load()) {
-    // 1. Requests from the client.
-    pollfd pf{s->fd, POLLIN, 0};
-    int wait_ms = s->streaming ? 0 : 10;
-    if (::poll(&pf, 1, wait_ms) > 0) {
-      ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
-      if (n > 0) in.insert(in.end(), buf, buf + n);
-    }
+  // Parses every whole request in `in`; answers unless `answer` is false (link gone).
+  auto parse_requests = [&](bool answer) {
     while (in.size() >= 8) {
       if (in[0] != 0x54 || in[1] != 0x71) {
         in.erase(in.begin());
@@ -304,7 +305,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         requests_.push_back(r);
       }
       cv_.notify_all();
-      if (cfg_.stall) continue;
+      if (cfg_.stall || !answer) continue;
       if (r.type == 2) {
         bool ok = r.body.size() >= 20;
         if (ok && !cfg_.user.empty()) {
@@ -336,6 +337,17 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         s->streaming = false;
       }
     }
+  };
+  while (!stop_.load() && !s->closed.load()) {
+    // 1. Requests from the client.
+    pollfd pf{s->fd, POLLIN, 0};
+    int wait_ms = s->streaming ? 0 : 10;
+    if (::poll(&pf, 1, wait_ms) > 0) {
+      ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+      if (n > 0) in.insert(in.end(), buf, buf + n);
+    }
+    parse_requests(true);
     if (s->closed.load()) break;
     // 2. Queued pushes.
     std::vector<std::vector<uint8_t>> out;
@@ -380,6 +392,13 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
     }
     cv_.notify_all();
   }
+  // The client's last requests (its leaving packet) may still wait in the socket.
+  for (int i = 0; i < 64; ++i) {
+    ssize_t n = ::recv(s->fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n <= 0) break;
+    in.insert(in.end(), buf, buf + n);
+  }
+  parse_requests(false);
   s->closed.store(true);
   ::close(s->fd);
   std::lock_guard<std::mutex> g(lock_);

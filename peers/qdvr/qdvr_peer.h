@@ -44,6 +44,10 @@ struct PeerConfig {
   int oversize_every = 0;         // every n-th packet: a body larger than the client buffer
   int truncate_every = 0;         // every n-th packet: FSH claims more video than sent
   bool stall = false;             // accept, read, never answer
+  // Pre-encoded access units (and key flags) replayed on every channel instead of encoding
+  // one clip per channel; for benchmarks with many DVRs.
+  std::shared_ptr<const std::vector<std::vector<uint8_t>>> shared_clip;
+  std::shared_ptr<const std::vector<bool>> shared_keys;
 };
 
 struct Request {
@@ -106,8 +110,8 @@ class QdvrPeer {
   std::vector<Request> requests_;
   std::vector<std::shared_ptr<Session>> sessions_;
   std::vector<std::thread> session_threads_;
-  std::vector<std::vector<std::vector<uint8_t>>> clips_;  // [channel][frame]
-  std::vector<std::vector<bool>> keys_;
+  std::vector<std::shared_ptr<const std::vector<std::vector<uint8_t>>>> clips_;  // [channel]
+  std::vector<std::shared_ptr<const std::vector<bool>>> keys_;
   std::atomic<int> connections_{0};
   std::atomic<int> logins_{0};
   std::atomic<long> frames_sent_{0};

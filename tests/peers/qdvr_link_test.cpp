@@ -1,0 +1,460 @@
+// The 'Q' receive thread against the simulated DVR: login per version pair, live frames in
+// the rings, replies turned into notices, and the bad inputs a DVR can send.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "client/foundation/config/mailslot.h"
+#include "client/links/fsh_info.h"
+#include "tests/peers/link_harness.h"
+
+namespace {
+
+qdvr::PeerConfig small_peer() {
+  qdvr::PeerConfig c;
+  c.channels = 4;
+  c.width = 176;
+  c.height = 144;
+  c.fps = 30;
+  c.clip_frames = 30;
+  return c;
+}
+
+// Records of all slots, in order per slot.
+std::vector<RingRecord> take_all(LinkHarness& h) {
+  std::vector<RingRecord> all;
+  for (uint32_t s = 0; s < h.ctx->num_slots; ++s) {
+    auto r = h.take(s);
+    all.insert(all.end(), r.begin(), r.end());
+  }
+  return all;
+}
+
+int count_video(const std::vector<RingRecord>& recs) {
+  int n = 0;
+  for (const auto& r : recs) n += r.rh.media == 'Y';
+  return n;
+}
+
+TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  qdvr::Request sel;
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000, &sel));
+  ASSERT_EQ(12u, sel.body.size());
+  EXPECT_EQ(0x0Fu, uint32_t(sel.body[3]));
+  EXPECT_EQ(17, sel.body[8]);
+  EXPECT_EQ(4, sel.body[9]);
+  EXPECT_EQ(1, sel.body[11]);
+  ASSERT_TRUE(peer.wait_frames(16, 5000));
+  std::vector<RingRecord> recs;
+  ASSERT_TRUE(LinkHarness::wait_for([&] {
+    auto more = take_all(h);
+    recs.insert(recs.end(), more.begin(), more.end());
+    return count_video(recs) >= 12;
+  }, 5000));
+  EXPECT_EQ(RX_RECEIVING, h.rx->status.load());
+  int first_of[4] = {-1, -1, -1, -1};
+  int audio = 0;
+  for (const auto& r : recs) {
+    ASSERT_EQ('Q', r.rh.protocol);
+    if (r.rh.media == 'A') {
+      ASSERT_EQ(AUDIO_RECORD_SIZE, r.rh.size);
+      AUDIO_FRAME_HEADER ah = decode_audio_frame_header(r.body.data());
+      EXPECT_EQ(512, ah.samples);
+      EXPECT_EQ(8000, ah.rate);
+      ASSERT_LT(ah.channel, 4);
+      // The peer maps each channel to its own audio block, filled with 0x10 + channel.
+      EXPECT_EQ(0x10 + ah.channel, r.body[AUDIO_FRAME_HEADER_SIZE]) << "channel " << ah.channel;
+      ++audio;
+      continue;
+    }
+    ASSERT_EQ('Y', r.rh.media);
+    FRAME_HEADER fh = decode_frame_header(r.body.data());
+    ASSERT_EQ(FRAME_HEADER_SIZE + fh.size, r.rh.size);
+    EXPECT_EQ(0xFFFF, fh.start_key);
+    EXPECT_EQ(0, fh.receiver);
+    EXPECT_EQ(176, fh.width);
+    EXPECT_EQ(144, fh.height);
+    EXPECT_EQ(7, fh.kind);
+    ASSERT_LT(fh.channel, 4);
+    if (first_of[fh.channel] < 0) {
+      first_of[fh.channel] = 1;
+      // The first frame of each channel is the clip's first access unit, a key frame.
+      EXPECT_EQ(1, fh.frame_type);
+      const auto& au = peer.clip_frame(fh.channel, 0);
+      ASSERT_EQ(au.size(), fh.size);
+      EXPECT_EQ(0, std::memcmp(au.data(), r.body.data() + FRAME_HEADER_SIZE, au.size()));
+    }
+  }
+  for (int c = 0; c < 4; ++c) EXPECT_EQ(1, first_of[c]) << "no frame of channel " << c;
+  EXPECT_GT(audio, 0);
+  h.stop();
+  // Leaving the DVR says so before the link closes.
+  EXPECT_TRUE(peer.wait_request(7, 0, 2000));
+  EXPECT_EQ(RX_ENDED, h.rx->status.load());
+}
+
+TEST(QdvrLink, every_version_pair_selects_its_frame_header_layout) {
+  struct Case { uint32_t v, s; int layout; } cases[] = {
+      {0x2200, 0x0302, 0}, {0x2200, 0x0303, 3}, {0x22F0, 0x0101, 1},
+      {0x22F0, 0x0202, 2}, {0x22F0, 0x0404, 3}, {0x3211, 0x0503, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.v << "/" << c.s);
+    qdvr::PeerConfig cfg = small_peer();
+    cfg.version = c.v;
+    cfg.sub_version = c.s;
+    cfg.clip_frames = 5;
+    qdvr::QdvrPeer peer(cfg);
+    ASSERT_TRUE(peer.start());
+    ASSERT_EQ(c.layout, peer.layout());
+    LinkHarness h;
+    h.start(peer.port());
+    std::vector<RingRecord> recs;
+    ASSERT_TRUE(LinkHarness::wait_for([&] {
+      auto more = take_all(h);
+      recs.insert(recs.end(), more.begin(), more.end());
+      return count_video(recs) >= 4;
+    }, 5000));
+    for (const auto& r : recs) {
+      if (r.rh.media != 'Y') continue;
+      FRAME_HEADER fh = decode_frame_header(r.body.data());
+      EXPECT_EQ(176, fh.width);
+      EXPECT_EQ(144, fh.height);
+      EXPECT_EQ(FRAME_HEADER_SIZE + fh.size, r.rh.size);
+    }
+    ASSERT_NE(nullptr, h.rx->nc_state);
+    EXPECT_EQ(c.layout, h.rx->nc_state->fsh_layout);
+  }
+}
+
+TEST(QdvrLink, wrong_version_is_refused_and_no_channels_are_asked_for) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.version = 0x3211;
+  cfg.sub_version = 0x0502;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  testing::internal::CaptureStdout();
+  {
+    LinkHarness h;
+    h.start(peer.port());
+    ASSERT_TRUE(peer.wait_request(2, 0, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(0, h.rx->logged_in.load());
+  }
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos, out.find("client software mismatched!\n"));
+  EXPECT_FALSE(peer.wait_request(3, 0, 10));
+}
+
+TEST(QdvrLink, login_body_carries_user_and_password_and_never_prints_them) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.user = "admin";
+  cfg.password = "secret";
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  testing::internal::CaptureStdout();
+  {
+    LinkHarness h;
+    h.start(peer.port());
+    ASSERT_TRUE(peer.wait_request(3, 0, 5000));  // the login was accepted
+    EXPECT_EQ(1, peer.logins());
+  }
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(std::string::npos, out.find("secret"));
+}
+
+TEST(QdvrLink, each_login_error_code_prints_its_message) {
+  struct Case { uint16_t code; const char* line; } cases[] = {
+      {0x1021, "ERROR : There is not a valid accounts.\n"},
+      {0x1022, "ERROR : The password was incorrect.\n"},
+      {0x1023, "ERROR : The connection session was exceeded.\n"},
+      {0x1024, "ERROR : While backup it will not be able to connect.!!\n"},
+      {0x1002, "ERROR : UNKNOWN COMMAND!!\n"},
+  };
+  for (const Case& c : cases) {
+    qdvr::PeerConfig cfg = small_peer();
+    cfg.login = qdvr::Login::Error;
+    cfg.login_error = c.code;
+    cfg.clip_frames = 1;
+    qdvr::QdvrPeer peer(cfg);
+    ASSERT_TRUE(peer.start());
+    testing::internal::CaptureStdout();
+    {
+      LinkHarness h;
+      h.start(peer.port());
+      ASSERT_TRUE(peer.wait_request(2, 0, 5000));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      EXPECT_EQ(0, h.rx->logged_in.load());
+    }
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find(c.line)) << std::hex << c.code;
+    EXPECT_NE(std::string::npos, out.find("login() failed.\n"));
+  }
+}
+
+TEST(QdvrLink, garbage_oversized_and_truncated_packets_are_skipped_on_one_connection) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.garbage_every = 3;
+  cfg.oversize_every = 5;
+  cfg.truncate_every = 7;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  testing::internal::CaptureStdout();
+  LinkHarness h;
+  h.start(peer.port());
+  std::vector<RingRecord> recs;
+  EXPECT_TRUE(LinkHarness::wait_for([&] {
+    auto more = take_all(h);
+    recs.insert(recs.end(), more.begin(), more.end());
+    return count_video(recs) >= 40;
+  }, 8000));
+  h.stop();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(1, peer.connections());
+  EXPECT_NE(std::string::npos, out.find("inside find_magic_code()"));
+  for (const auto& r : recs) {
+    if (r.rh.media != 'Y') continue;
+    FRAME_HEADER fh = decode_frame_header(r.body.data());
+    EXPECT_LT(fh.size, 100000u) << "a truncated frame was stored";
+    EXPECT_EQ(FRAME_HEADER_SIZE + fh.size, r.rh.size);
+  }
+}
+
+TEST(QdvrLink, drop_mid_frame_reconnects_and_keeps_what_was_stored) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.drop_after = 10;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  ASSERT_TRUE(LinkHarness::wait_for([&] { return peer.connections() >= 2; }, 8000));
+  ASSERT_TRUE(peer.wait_request(2, 1, 5000));  // logged in again
+  std::vector<RingRecord> recs = take_all(h);
+  for (const auto& r : recs) {
+    ASSERT_EQ(0xFFFF, r.rh.start_key);
+    if (r.rh.media == 'Y') {
+      FRAME_HEADER fh = decode_frame_header(r.body.data());
+      EXPECT_EQ(FRAME_HEADER_SIZE + fh.size, r.rh.size);
+    }
+  }
+  EXPECT_GE(count_video(recs), 9);
+  auto notices = h.events(UE_RECEIVER_NOTICE, 1, 2000);
+  EXPECT_GE(notices.size(), 1u);
+}
+
+TEST(QdvrLink, silent_dvr_times_out_and_is_retried) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.stall = true;
+  cfg.clip_frames = 1;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.rx->sock_timeout = 2;
+  std::atomic<bool> saw4{false}, saw_fail{false}, done{false};
+  std::thread watch([&] {
+    while (!done.load()) {
+      int s = h.rx->status.load();
+      if (s == RX_CONNECTING) saw4 = true;
+      if (s == RX_FAILED) saw_fail = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  h.start(peer.port());
+  EXPECT_TRUE(LinkHarness::wait_for([&] { return peer.connections() >= 2; }, 9000));
+  done = true;
+  watch.join();
+  // The stalled read leaves "stalled" (4) behind, which ends the receive loop.
+  EXPECT_TRUE(saw4.load());
+  auto t0 = std::chrono::steady_clock::now();
+  h.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(800));
+}
+
+TEST(QdvrLink, refused_connection_is_retried_until_stopped) {
+  uint16_t port = 0;
+  {
+    qdvr::QdvrPeer probe(small_peer());
+    ASSERT_TRUE(probe.start());
+    port = probe.port();
+  }  // nothing listens there now
+  testing::internal::CaptureStdout();
+  LinkHarness h;
+  h.start(port);
+  EXPECT_TRUE(LinkHarness::wait_for([&] { return h.rx->status.load() == RX_FAILED; }, 2000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  auto t0 = std::chrono::steady_clock::now();
+  h.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+  std::string out = testing::internal::GetCapturedStdout();
+  size_t fails = 0;
+  for (size_t p = out.find("0: connect(127.0.0.1) failed."); p != std::string::npos;
+       p = out.find("0: connect(127.0.0.1) failed.", p + 1))
+    ++fails;
+  EXPECT_GE(fails, 2u);
+  EXPECT_NE(std::string::npos, out.find("0: recv_stream() exited.\n"));
+  EXPECT_EQ(RX_ENDED, h.rx->status.load());
+}
+
+TEST(QdvrLink, events_presets_search_and_errors_become_notices) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000));
+  // Several alarms in a row: each keeps its own record until the loop has read it.
+  for (uint32_t i = 0; i < 20; ++i) peer.send_event(1000 + i, 1u << (i % 4), 0x06);
+  auto ev = h.events(UE_DVR_EVENT, 20, 5000);
+  ASSERT_EQ(20u, ev.size());
+  tzset();
+  for (uint32_t i = 0; i < 20; ++i) {
+    auto* n = static_cast<EVENT_NOTICE*>(ev[i].data1);
+    EXPECT_EQ(int64_t(1000 + i) + timezone, n->time);
+    EXPECT_STREQ("DVR-A", n->dvr_name);
+    EXPECT_EQ(0, n->marker);
+    EXPECT_EQ(0x22, n->kind);
+    EXPECT_EQ(1u << (i % 4), n->mask_motion);
+    EXPECT_EQ(1u << (i % 4), n->mask_sensor);
+  }
+  peer.send_presets({});
+  peer.send_presets({1, 7, 255});
+  auto pr = h.events(UE_PRESET_LIST, 1, 3000);
+  ASSERT_EQ(1u, pr.size());  // the empty reply pushed nothing
+  auto* t = static_cast<NC_PRESET_TABLE*>(pr[0].data1);
+  EXPECT_STREQ("PRESET 7", t->entry[7].preset_name);
+  EXPECT_STREQ("DVR-A", t->entry[255].dvr_name);
+  EXPECT_EQ(0, t->entry[2].number);
+  EXPECT_EQ(0, t->entry[0].preset_name[0]);
+  uint8_t info[124] = {};
+  info[0] = 0xE9;
+  info[1] = 0x07;  // 2025
+  info[2] = 11;
+  info[3] = 30;
+  info[7 + 4] = 0x05;   // day 5: kinds 0x01 and 0x20
+  info[40 + 23] = 0x08; // hour 23: kind 0x40
+  peer.send_search_reply(info);
+  auto sr = h.events(UE_SEARCH_DATA, 1, 3000);
+  ASSERT_EQ(1u, sr.size());
+  auto* rec = static_cast<NC_SEARCH_RECORD*>(sr[0].data1);
+  EXPECT_EQ(2025, rec->year);
+  EXPECT_EQ(30, rec->day);
+  EXPECT_EQ(0x21, rec->day_info[4]);
+  EXPECT_EQ(0x40, rec->hour_info[23]);
+  testing::internal::CaptureStdout();
+  peer.send_error(0x3021);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos, out.find("INFO : There is not a search data.\n"));
+  EXPECT_EQ(RX_RECEIVING, h.rx->status.load());  // error replies never end the link
+}
+
+TEST(QdvrLink, event_notice_reaches_a_mailslot_reader_unchanged) {
+  char tmpl[] = "/tmp/vigilo-link-mailslot-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(tmpl));
+  setenv("VIGILO_MAILSLOT_DIR", tmpl, 1);
+  int reader = mailslot_create_reader();
+  ASSERT_GE(reader, 0);
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000));
+  peer.send_event(5000, 0x3, 0x10);
+  auto ev = h.events(UE_DVR_EVENT, 1, 3000);
+  ASSERT_EQ(1u, ev.size());
+  auto* n = static_cast<EVENT_NOTICE*>(ev[0].data1);
+  ASSERT_EQ(0, send_event_mailslot(*n));  // what the main window's handler does
+  uint8_t buf[EVENT_NOTICE_SIZE];
+  ASSERT_EQ(1, mailslot_read(reader, buf, sizeof buf));
+  EXPECT_EQ(0x80, buf[140]);
+  EXPECT_EQ(0x3u, get_le32(buf + 168));
+  EXPECT_STREQ("DVR-A", reinterpret_cast<const char*>(buf + 8));
+  mailslot_close_reader(reader);
+  std::string rm = std::string("rm -rf ") + tmpl;
+  (void)std::system(rm.c_str());
+  unsetenv("VIGILO_MAILSLOT_DIR");
+}
+
+TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.video_loss = true;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  auto ev = h.events(UE_DVR_EVENT, 1, 5000);
+  ASSERT_EQ(1u, ev.size());
+  auto* n = static_cast<EVENT_NOTICE*>(ev[0].data1);
+  EXPECT_EQ(1, n->marker);
+  EXPECT_EQ(1u, n->mask_80);
+  EXPECT_EQ(3, h.rx->channels[0].video_state.load());
+  ASSERT_TRUE(peer.wait_frames(20, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (const auto& r : take_all(h)) {
+    if (r.rh.media == 'Y') {
+      EXPECT_NE(0, decode_frame_header(r.body.data()).channel);
+    }
+  }
+}
+
+TEST(QdvrLink, window_requests_never_interleave_with_the_receive_thread) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000));
+  std::thread a([&] { for (int i = 0; i < 50; ++i) nc_send_ptz(h.rx, 1, 2, 10); });
+  std::thread b([&] { for (int i = 0; i < 50; ++i) nc_send_record_state(h.rx, i & 1); });
+  for (int i = 0; i < 20; ++i) nc_select_channels(h.rx);
+  a.join();
+  b.join();
+  ASSERT_TRUE(peer.wait_request(164, 49, 5000));
+  ASSERT_TRUE(peer.wait_request(171, 49, 5000));
+  qdvr::Request ptz;
+  ASSERT_TRUE(peer.wait_request(164, 0, 10, &ptz));
+  EXPECT_EQ(112, ptz.mode);
+  EXPECT_EQ('2', ptz.body[8]);
+  EXPECT_EQ(10, ptz.body[10]);
+  EXPECT_EQ(2u, get_le32(ptz.body.data()));
+  qdvr::Request rec;
+  ASSERT_TRUE(peer.wait_request(171, 1, 10, &rec));
+  EXPECT_EQ('q', rec.body[8]);
+  // After the link is gone, requests report "no link" instead of touching a closed socket.
+  h.stop();
+  EXPECT_EQ(-2, nc_send_ptz(h.rx, 1, 2, 10));
+  EXPECT_EQ(-2, nc_send_request(h.rx, 7, 4, nullptr));
+}
+
+TEST(QdvrLink, playback_commands_send_their_packets) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000));
+  h.rx->position = 3600.7;
+  nc_send_playback_command(h.rx, 75, -2);
+  qdvr::Request p6;
+  ASSERT_TRUE(peer.wait_request(6, 0, 3000, &p6));
+  EXPECT_EQ(23, p6.body[8]);            // speed below 1
+  EXPECT_EQ(0x82, p6.body[10]);         // sign and magnitude
+  EXPECT_EQ(3600u, (uint32_t(p6.body[4]) << 24 | uint32_t(p6.body[5]) << 16 |
+                    uint32_t(p6.body[6]) << 8 | p6.body[7]));
+  qdvr::Request last;
+  ASSERT_TRUE(peer.wait_request(17, 1, 3000, &last));
+  EXPECT_EQ(17, last.body[8]);
+  nc_request_playback(h.rx, 2025, 10, 3, 2, 14);
+  qdvr::Request search;
+  ASSERT_TRUE(peer.wait_request(162, 0, 3000, &search));
+  EXPECT_EQ(80, search.mode);
+  ASSERT_EQ(124u, search.body.size());
+  EXPECT_EQ(2025, search.body[0] | (search.body[1] << 8));
+  EXPECT_EQ(14, search.body[6]);
+}
+
+}  // namespace
