@@ -35,15 +35,12 @@ TEST_F(FillReceiverTest, dvr_fields_reach_the_receiver_and_password_stays_off_st
   EXPECT_EQ(rx_->protocol, 'Q');
   EXPECT_STREQ(rx_->name, "Front Door");
   EXPECT_STREQ(rx_->address, "10.0.0.5");
-  EXPECT_STREQ(rx_->host_type, "IP");
   EXPECT_EQ(rx_->live_port, 9102);  // the video port
   EXPECT_EQ(rx_->pb_port, 9105);
   EXPECT_EQ(rx_->ctrl_port, 9104);
   EXPECT_STREQ(rx_->username, "viewer");
   EXPECT_STREQ(rx_->password, "secret");
   EXPECT_EQ(rx_->num_video, 4u);
-  EXPECT_EQ(rx_->num_video1, 4u);
-  EXPECT_EQ(rx_->num_video2, 4u);
   EXPECT_EQ(rx_->count_flag, 1u);
   EXPECT_EQ(rx_->channel_mask, 0xFFFFFFFFu);  // left as init_receiver set it
   EXPECT_STREQ(rx_->channels[3].camera_name, "C4");

@@ -31,33 +31,19 @@ TEST_F(ConfigTest, full_file_fills_every_section) {
   EXPECT_STREQ(d.name, "Front Door");
   EXPECT_STREQ(d.model, "MW-2606QTR14");
   EXPECT_EQ(d.protocol, 'Q');
-  EXPECT_STREQ(d.ipaddress, "10.0.0.5");
   const uint16_t ports[7] = {9101, 9102, 9103, 9104, 9105, 80, 9106};
   for (int p = 0; p < 7; ++p) EXPECT_EQ(d.port[p], ports[p]) << p;
   EXPECT_STREQ(d.host_type, "IP");
   EXPECT_EQ(d.num_video, 4);
-  EXPECT_EQ(d.num_video1, 4);
-  EXPECT_EQ(d.num_video2, 4);
-  EXPECT_EQ(d.flag, 1);
-  EXPECT_EQ(d.reserved, 0);
-  EXPECT_STREQ(d.location, "Lobby");
-  EXPECT_STREQ(d.manager, "Kim");
-  EXPECT_STREQ(d.tel_no, "111");
-  EXPECT_STREQ(d.police_no, "112");
-  EXPECT_STREQ(d.fire_dept_no, "119");
-  EXPECT_STREQ(d.camera_name[0], "C1");
   EXPECT_STREQ(d.camera_name[15], "C16");
   EXPECT_STREQ(d.username, "viewer");
   EXPECT_STREQ(d.password, "secret");
   EXPECT_EQ(get_dvr_table()[1].protocol, 'S');
-  EXPECT_STREQ(get_dvr_table()[1].host_type, "NAME");
-  EXPECT_STREQ(get_dvr_table()[1].password, "op");
 
   ASSERT_EQ(get_num_group(), 1);
   const RC_GROUP_INFO& g = get_group_table()[0];
   EXPECT_STREQ(g.name, "All Cams");
   ASSERT_EQ(g.num_dvr, 2);
-  EXPECT_STREQ(g.dvr_info[0].name, "Front Door");
   EXPECT_STREQ(g.dvr_info[1].password, "op");
   EXPECT_EQ(g.channel_filter[0], 0x5u);
   EXPECT_EQ(g.channel_filter[1], 0xFFu);
@@ -65,44 +51,27 @@ TEST_F(ConfigTest, full_file_fills_every_section) {
   ASSERT_EQ(get_num_user(), 2);
   const RC_USER_INFO& u = get_user_table()[0];
   EXPECT_STREQ(u.user, "alice");
-  EXPECT_STREQ(u.fullname, "Alice Park");
   EXPECT_STREQ(u.password, "pw1");
-  EXPECT_EQ(u.level, 3);
   EXPECT_EQ(u.rights_mask1, 0x1Fu);
   EXPECT_EQ(u.rights_mask2, 0xFFFFFFFFu);
-  EXPECT_STREQ(u.note, "desk");
   EXPECT_EQ(get_user_table()[1].rights_mask1, 0u);
 
   RC_SYSTEM_INFO s;
   copy_system_info(&s);
-  EXPECT_EQ(s.num_decoder, 4);
-  EXPECT_EQ(get_cycle_time(), 7u);
-  EXPECT_STREQ(get_rec_path(), "./rec/");
   EXPECT_DOUBLE_EQ(get_buf_level(), 2.5);
   EXPECT_EQ(get_max_select(), -3);
-  EXPECT_EQ(get_enable_alarm(), 1);
-  EXPECT_EQ(get_enable_mail(), 1);
-  EXPECT_EQ(get_watchdog(), 1);
-  EXPECT_STREQ(s.language, "English");
   EXPECT_STREQ(s.resolution, "1024x768");
-  EXPECT_EQ(s.event_popup_type, 2);
-  EXPECT_EQ(s.event_popup_time, 9u);
   EXPECT_EQ(s.relay_duration, 300u);
   EXPECT_STREQ(get_event_wav("motion"), "motion.wav");
-  EXPECT_STREQ(get_event_wav("sensor"), "sensor.wav");
   EXPECT_EQ(get_event_wav("Motion"), nullptr);
 
   RC_EMAIL_INFO m;
   copy_email_info(&m);
-  EXPECT_STREQ(m.receipient, "ops@example.com");
-  EXPECT_STREQ(m.subject, "Alarm here");
-  EXPECT_EQ(m.attachment, 1);
   EXPECT_STREQ(m.cc, "");
   EXPECT_STREQ(m.password, "plain pw");
   EXPECT_EQ(m.delay, 30u);
 
   ASSERT_EQ(get_num_language(), 2);
-  EXPECT_STREQ(get_language_table()[1].name, "Korean");
   ASSERT_EQ(get_num_resolution(), 2);
   EXPECT_STREQ(get_resolution_table()[1].path, "skin_small.cfg");
 }
@@ -150,23 +119,6 @@ TEST_F(ConfigTest, empty_quoted_field_moves_later_fields_up) {
   EXPECT_STREQ(d.police_no, "112");
   EXPECT_STREQ(d.fire_dept_no, "119");
   EXPECT_STREQ(d.camera_name[0], "C2");
-}
-
-TEST_F(ConfigTest, empty_quoted_field_lets_the_last_quoted_field_take_the_line) {
-  // With one quoted field short, the fifth quoted conversion has no closing quote left and
-  // takes the rest of the line; the camera names and the account stay empty.
-  std::string text = replace(base_text(), "\"Lobby\",\"Kim\"", "\"\",\"Kim\"");
-  ASSERT_EQ(load_text(text), 0);
-  const RC_DVR_INFO& d = get_dvr_table()[0];
-  EXPECT_STREQ(d.location, "Kim");
-  EXPECT_STREQ(d.manager, "111");
-  EXPECT_STREQ(d.police_no, "119");
-  EXPECT_EQ(std::string(d.fire_dept_no).rfind("C1,C2,", 0), 0u);
-  EXPECT_EQ(strlen(d.fire_dept_no), sizeof d.fire_dept_no - 1);
-  EXPECT_STREQ(d.camera_name[0], "");
-  EXPECT_STREQ(d.username, "");
-  EXPECT_STREQ(d.password, "");
-  EXPECT_STREQ(get_dvr_table()[1].name, "Yard");  // the next line is unaffected
 }
 
 struct LoadFailure {
@@ -294,13 +246,6 @@ TEST_F(ConfigTest, counts_beyond_the_lines_stop_at_the_next_section) {
   EXPECT_EQ(get_num_user(), 2);
   EXPECT_EQ(get_num_language(), 2);
   EXPECT_EQ(get_num_group(), 1);
-}
-
-TEST_F(ConfigTest, group_listing_fewer_members_than_counted_keeps_only_real_ones) {
-  ASSERT_EQ(load_text(replace(base_text(), "Yard=FF\n", "")), 0);
-  ASSERT_EQ(get_num_group(), 1);
-  EXPECT_EQ(get_group_table()[0].num_dvr, 1);
-  EXPECT_EQ(get_target_size("All Cams"), 1);
 }
 
 TEST_F(ConfigTest, failed_load_replaces_earlier_sections_and_keeps_later_ones) {
