@@ -1,0 +1,169 @@
+// Window loop handlers without a display: double clicks, link messages read by their
+// offsets, layout numbers from another process range-checked, the layout keys, the exit
+// question and the tour's end.
+#include <cstring>
+#include <string>
+
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/user_events.h"
+#include "client/screens/event_loop.h"
+#include "tests/client/screens/screens_fixture.h"
+
+namespace {
+
+class Loop : public ScreensTest {
+ protected:
+  void SetUp() override {
+    ScreensTest::SetUp();
+    init_app_options(&app_options);
+    app_options.context = ctx;
+    app_options.conn_state.store(CONN_DISCONNECTED);
+    app_quit.store(0);
+  }
+  void TearDown() override {
+    set_message_box_hook(nullptr);
+    app_quit.store(0);
+    ScreensTest::TearDown();
+  }
+  SDL_Event key(SDLKey sym, SDLMod mod = KMOD_NONE) {
+    SDL_Event ev{};
+    ev.type = SDL_KEYDOWN;
+    ev.key.keysym.sym = sym;
+    ev.key.keysym.mod = mod;
+    return ev;
+  }
+  SDL_Event link(const COMM_FIELDS& m, uint8_t* buf) {
+    write_comm_message(m, buf);
+    SDL_Event ev{};
+    ev.type = SDL_USEREVENT;
+    ev.user.code = UE_LINK_COMMAND;
+    ev.user.data1 = buf;
+    return ev;
+  }
+};
+
+TEST(DoubleClick, needs_two_releases_within_400_ms_and_5_pixels) {
+  struct Step {
+    uint32_t t;
+    int x, y, dbl;
+  } steps[] = {
+      {10000, 100, 100, 0},
+      {10300, 103, 104, 1},  // 300 ms, within 5 pixels
+      {10600, 103, 104, 1},  // a third release 300 ms later is a second double click
+      {11000, 103, 104, 0},  // 400 ms is too late
+      {11100, 109, 104, 0},  // 6 pixels away
+      {11200, 109, 110, 0},
+  };
+  note_button_release(0, -5000, -5000);
+  for (const Step& s : steps) EXPECT_EQ(note_button_release(s.t, s.x, s.y), s.dbl) << s.t;
+}
+
+TEST(LinkMessage, fields_at_their_offsets) {
+  COMM_FIELDS m{};
+  m.command = COMM_ADD_CHANNEL;
+  snprintf(m.msg, sizeof m.msg, "DVR-2");
+  m.value[8] = 0x10;
+  m.value[13] = -7;
+  uint8_t buf[COMM_MESSAGE_SIZE];
+  write_comm_message(m, buf);
+  EXPECT_EQ(buf[0], 0x67);
+  EXPECT_EQ(buf[1], 0x80);
+  EXPECT_EQ(buf[8], COMM_ADD_CHANNEL);
+  EXPECT_STREQ(reinterpret_cast<char*>(buf + 10), "DVR-2");
+  EXPECT_EQ(buf[144 + 32], 0x10);
+  COMM_FIELDS back{};
+  ASSERT_EQ(read_comm_message(buf, &back), 0);
+  EXPECT_EQ(back.command, COMM_ADD_CHANNEL);
+  EXPECT_STREQ(back.msg, "DVR-2");
+  EXPECT_EQ(back.value[8], 0x10);
+  EXPECT_EQ(back.value[13], -7);
+  // An unterminated name is cut inside its field; a foreign tag is refused.
+  memset(buf + 10, 'A', 134);
+  ASSERT_EQ(read_comm_message(buf, &back), 0);
+  EXPECT_EQ(strlen(back.msg), 133u);
+  buf[0] = 0x12;
+  EXPECT_EQ(read_comm_message(buf, &back), -1);
+  EXPECT_EQ(read_comm_message(nullptr, &back), -1);
+}
+
+TEST_F(Loop, link_layout_numbers_are_range_checked) {
+  add_channels(16);
+  ASSERT_EQ(set_layout(ctx, 4), 0);
+  uint8_t buf[COMM_MESSAGE_SIZE];
+  struct Case {
+    int layout, page, want_layout, want_page;
+  } cases[] = {{99, 0, 4, 0}, {-1, 0, 4, 0}, {0, 0, 4, 0}, {13, 0, 4, 0},
+               {2, -5, 2, 0}, {2, 3, 2, 3},  {1, 2000000000, 1, 0}};
+  for (const Case& c : cases) {
+    COMM_FIELDS m{};
+    m.command = COMM_SET_LAYOUT;
+    m.value[3] = c.layout;
+    m.value[4] = c.page;
+    testing::internal::CaptureStdout();
+    handle_main_user_event(link(m, buf), ctx, &app_options);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(ctx->layout, c.want_layout) << c.layout << "/" << c.page;
+    EXPECT_EQ(ctx->page, c.want_page) << c.layout << "/" << c.page;
+  }
+}
+
+TEST_F(Loop, layout_and_page_keys) {
+  add_channels(16);
+  for (int n = 1; n <= 6; ++n) {
+    handle_main_key(key(SDLKey(SDLK_0 + n)), ctx, &app_options);
+    EXPECT_EQ(ctx->layout, n);
+  }
+  handle_main_key(key(SDLK_DOWN), ctx, &app_options);
+  EXPECT_EQ(ctx->layout, 5);
+  handle_main_key(key(SDLK_UP), ctx, &app_options);
+  EXPECT_EQ(ctx->layout, 6);
+  handle_main_key(key(SDLK_2), ctx, &app_options);
+  handle_main_key(key(SDLK_PAGEUP), ctx, &app_options);
+  EXPECT_EQ(ctx->page, 1);
+  handle_main_key(key(SDLK_PAGEDOWN), ctx, &app_options);
+  EXPECT_EQ(ctx->page, 0);
+  handle_main_key(key(SDLK_PAGEDOWN), ctx, &app_options);
+  EXPECT_EQ(ctx->page, 3);
+  handle_main_key(key(SDLK_b, KMOD_LSHIFT), ctx, &app_options);
+  EXPECT_EQ(channel(12).brightness, 16);
+  EXPECT_EQ(channel(0).brightness, 0);  // not on the page
+}
+
+std::string last_box;
+BoxAnswer answer = BoxAnswer::no;
+BoxAnswer fake_box(const char* title, const char* text, BoxButtons) {
+  last_box = std::string(title) + "|" + text;
+  return answer;
+}
+
+TEST_F(Loop, escape_backs_out_to_the_exit_question) {
+  add_channels(4);
+  ASSERT_EQ(set_layout(ctx, 2), 0);
+  set_message_box_hook(fake_box);
+  channel(1).selected = 1;
+  last_box.clear();
+  handle_main_key(key(SDLK_ESCAPE), ctx, &app_options);
+  EXPECT_EQ(count_selected_channels(ctx), 0);  // first the selection goes
+  EXPECT_TRUE(last_box.empty());
+  answer = BoxAnswer::no;
+  handle_main_key(key(SDLK_ESCAPE), ctx, &app_options);
+  EXPECT_EQ(last_box.rfind("Warning MessageBox|", 0), 0u);
+  EXPECT_EQ(app_quit.load(), 0);
+  answer = BoxAnswer::yes;
+  handle_main_key(key(SDLK_q), ctx, &app_options);
+  EXPECT_EQ(app_quit.load(), 1);
+}
+
+TEST_F(Loop, tour_ends_soon_after_its_flag_is_cleared) {
+  ctx->tour.store(1);
+  SDL_Thread* t = SDL_CreateThread(sequence_thread, ctx);
+  ASSERT_NE(t, nullptr);
+  SDL_Delay(150);
+  const Uint32 start = SDL_GetTicks();
+  ctx->tour.store(0);
+  SDL_WaitThread(t, nullptr);
+  EXPECT_LT(SDL_GetTicks() - start, 1500u);
+}
+
+}  // namespace
