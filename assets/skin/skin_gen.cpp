@@ -1,4 +1,4 @@
-// Default skin generator: writes skin.cfg (1280 x 1024), skin1024.cfg (1024 x 768), their
+// Default skin generator: writes skin.cfg (1280 x 1024), skin_1024x768.cfg (1024 x 768), their
 // BMP pictures under skin/, and the caption sections of the language file, all from the
 // client's own widget tables (client/screens/skin_tables.h).
 //
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     cfg += sections;
     for (int id = 1; id < skin_tables::kWindowCount; ++id)
       ok = check_lines(cfg, skin_tables::kWindowNames[id], id, "skin.cfg") && ok;
-    const std::string name = res == 1280 ? "/skin.cfg" : "/skin1024.cfg";
+    const std::string name = res == 1280 ? "/skin.cfg" : "/skin_1024x768.cfg";
     if (!ok || !write_file(run + name, cfg)) return 1;
   }
 
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     }
   }
   for (int id = 1; id < skin_tables::kWindowCount; ++id)
-    ok = check_lines(lang, skin_tables::kWindowNames[id], id, "english.lng") && ok;
-  if (!ok || !write_file(run + "/english.lng", lang)) return 1;
+    ok = check_lines(lang, skin_tables::kWindowNames[id], id, "english.txt") && ok;
+  if (!ok || !write_file(run + "/english.txt", lang)) return 1;
   return 0;
 }

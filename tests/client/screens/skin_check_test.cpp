@@ -88,7 +88,7 @@ TEST_P(SkinCheck, every_window_loads_with_all_pictures_inside_its_background) {
       for (int s = w.num_states; s < 12; ++s) EXPECT_EQ(w.pictures[s], nullptr) << s;
     }
     testing::internal::CaptureStdout();
-    EXPECT_EQ(load_widget_captions("english.lng", id), 0);
+    EXPECT_EQ(load_widget_captions("english.txt", id), 0);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.find("failed"), std::string::npos) << out;
     for (int i = 1; i < win->num_widgets; ++i)
@@ -194,7 +194,7 @@ TEST_P(SkinCheck, event_list_shows_its_page_of_lines_and_all_columns) {
 
 INSTANTIATE_TEST_SUITE_P(Resolutions, SkinCheck,
                          ::testing::Values(SkinCase{"skin.cfg", 1280, 1024},
-                                           SkinCase{"skin1024.cfg", 1024, 768}),
+                                           SkinCase{"skin_1024x768.cfg", 1024, 768}),
                          [](const auto& info) { return info.param.width == 1280 ? "hd" : "sd"; });
 
 // The skinned main window drawn off screen: widgets show over the background, the colour
@@ -234,7 +234,7 @@ TEST(SkinDraw, main_window_draws_and_stays_clickable_after_drawing) {
   SDL_FreeSurface(screen);
   // VIGILO_SKIN_DUMP=<prefix> keeps a picture of every drawn window for a look by eye.
   if (const char* dump = std::getenv("VIGILO_SKIN_DUMP")) {
-    for (const char* file : {"skin.cfg", "skin1024.cfg"})
+    for (const char* file : {"skin.cfg", "skin_1024x768.cfg"})
       for (int wid = 1; wid < skin_tables::kWindowCount; ++wid) {
         if (load_skin(file, wid) != 0) continue;
         SDL_Rect size = get_skin_size(wid);

@@ -303,8 +303,8 @@ TEST_F(WidgetState, looks_copy_only_between_widgets_of_one_size) {
 TEST_F(WidgetState, captions_are_cut_at_63_characters) {
   ASSERT_EQ(load_login(), 0);
   std::string long_caption(100, 'c');
-  write("english.lng", "[login]\nok = Log in\ncancel = " + long_caption + "\n[main]\n");
-  ASSERT_EQ(load_widget_captions("english.lng", skin_tables::kLogin), 0);
+  write("english.txt", "[login]\nok = Log in\ncancel = " + long_caption + "\n[main]\n");
+  ASSERT_EQ(load_widget_captions("english.txt", skin_tables::kLogin), 0);
   EXPECT_STREQ(get_widget_caption(skin_tables::kLogin, 1), "Log in");
   EXPECT_EQ(std::strlen(get_widget_caption(skin_tables::kLogin, 2)), 63u);
   EXPECT_EQ(load_widget_captions("absent.lng", skin_tables::kLogin), -1);
