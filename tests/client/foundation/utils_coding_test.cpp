@@ -63,7 +63,7 @@ TEST(EventTypeName, lowest_listed_bit_names_the_kind) {
   for (const auto& c : cases) EXPECT_STREQ(event_type_name(c.kind), c.name) << int(c.kind);
 }
 
-TEST(DateTime, validity_follows_calendar_limits) {
+TEST(UtilsDateTime, validity_follows_calendar_limits) {
   const struct {
     const char* text;
     int valid;
@@ -76,12 +76,12 @@ TEST(DateTime, validity_follows_calendar_limits) {
   EXPECT_EQ(is_valid_datetime(nullptr), 0);
 }
 
-TEST(DateTime, first_weekday_of_month_counts_from_1900) {
+TEST(UtilsDateTime, first_weekday_of_month_counts_from_1900) {
   EXPECT_EQ(first_weekday_of_month(0, 124), 1);   // 1 January 2024 was a Monday
   EXPECT_EQ(first_weekday_of_month(8, 123), 5);   // 1 September 2023 was a Friday
 }
 
-TEST(Numbers, rounding_logs_fractions_and_rectangles) {
+TEST(UtilsNumbers, rounding_logs_fractions_and_rectangles) {
   EXPECT_EQ(round_to_step(15, 10), 10);
   EXPECT_EQ(round_to_step(16, 10), 20);
   EXPECT_EQ(round_to_step(0, 10), 0);
@@ -106,7 +106,7 @@ BoxAnswer record(const char* title, const char* text, BoxButtons b) {
 }
 }  // namespace
 
-TEST(MessageBoxes, titles_buttons_and_quit_flag) {
+TEST(UtilsMessageBoxes, titles_buttons_and_quit_flag) {
   set_message_box_hook(record);
   app_quit.store(0);
   EXPECT_EQ(error_box("e"), BoxAnswer::ok);

@@ -11,7 +11,7 @@
 
 using namespace cfgtest;
 
-TEST(Paths, directory_file_and_drive_parts) {
+TEST(UtilsPaths, directory_file_and_drive_parts) {
   char out[64];
   path_dir(out, sizeof out, "/opt/vigilo/vigilo");
   EXPECT_STREQ(out, "/opt/vigilo/");
@@ -39,7 +39,7 @@ TEST(Paths, directory_file_and_drive_parts) {
   EXPECT_EQ(strlen(tiny), 5u);  // bounded by the caller's buffer
 }
 
-TEST(Paths, make_dirs_creates_every_level_and_reports_failure) {
+TEST(UtilsPaths, make_dirs_creates_every_level_and_reports_failure) {
   TempDir dir;
   std::string deep = dir.path() + "/a/b/c/";
   EXPECT_EQ(make_dirs(deep.c_str()), 0);
@@ -52,7 +52,7 @@ TEST(Paths, make_dirs_creates_every_level_and_reports_failure) {
   EXPECT_EQ(make_dirs_ret0(blocked.c_str()), 0);
 }
 
-TEST(ConfigValue, first_occurrence_wins_and_errors_are_texts) {
+TEST(UtilsConfigValue, first_occurrence_wins_and_errors_are_texts) {
   TempDir dir;
   std::string file = dir.write("lang.txt",
                                "lbl_EMAILCFG = Mail setup\r\nlbl_EMAIL=Mail\r\ndef_OK = OK\r\n");
