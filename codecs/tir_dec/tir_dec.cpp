@@ -9,6 +9,10 @@
 #include <mutex>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codecs/tir_dec/tir_vlc.h"
 
 namespace {
@@ -104,13 +108,38 @@ constexpr VlcRange kRanges[8] = {
     {128, 3, 16},     {64, 2, 16},   {32, 1, 16}, {16, 0, 16},
 };
 
+// Shortcut for the common codes: the top 10 bits of a peek of 512 or more (every code of
+// up to 10 bits) index it directly; codes short enough carry their sign bit folded in.
+struct FastEntry {
+    int16_t level = 0;  // signed when the sign is folded in
+    uint8_t run = 0;
+    uint8_t len = 0;    // bits to skip, sign included when folded
+    uint8_t sign_follows = 0;
+};
+
 struct VlcTables {
     std::vector<VlcEntry> tab[8];
+    FastEntry fast[1024];
     VlcTables() {
         for (int t = 0; t < 8; ++t) tab[t].resize(static_cast<size_t>(kRanges[t].count));
         add(tir_vlc::kEndOfBlock, kRunEob, 0);
         add(tir_vlc::kEscape, kRunEscape, 0);
         for (const tir_vlc::Code& c : tir_vlc::kCodes) add(c.bits, c.run, c.level);
+        for (uint32_t i = 8; i < 1024; ++i) {
+            const uint32_t peek = i << 6;
+            const VlcEntry& e = *find(peek);
+            FastEntry& f = fast[i];
+            f.run = e.run;
+            if (e.run >= kRunEscape || e.len + 1 > 10) {
+                f.level = e.level;
+                f.len = e.len;
+                f.sign_follows = e.run < kRunEscape;
+            } else {
+                const bool negative = (peek >> (15 - e.len)) & 1u;
+                f.level = static_cast<int16_t>(negative ? -e.level : e.level);
+                f.len = static_cast<uint8_t>(e.len + 1);
+            }
+        }
     }
     void add(const char* bits, uint8_t run, uint8_t level) {
         const int len = tir_vlc::code_length(bits);
@@ -240,112 +269,134 @@ int parse_header(Module& m, const uint8_t* frame, unsigned length) {
     return 0;
 }
 
-// Fixed-point separable inverse DCT (Chen-Wang, as in the MPEG-2 reference decoder). The sums
-// run in 64 bits: coefficients at the ends of their range overflow 32-bit intermediates,
-// while every result that fits is the same.
-constexpr int64_t W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
+// Fixed-point separable inverse DCT (Chen-Wang, as in the MPEG-2 reference decoder), in T.
+// Every intermediate is a linear sum of the coefficients, so bounding the sum of the AC
+// magnitudes bounds them all: up to 2047 (with DC up to 2047) no 32-bit intermediate can
+// overflow. Other blocks take 64-bit sums, which agree wherever 32-bit ones do not overflow.
+constexpr int kSmallAcSum = 2047;
+constexpr int W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
 
-inline void idct_row(int* blk) {
-    int64_t x1 = blk[4] * 2048, x2 = blk[6], x3 = blk[2], x4 = blk[1], x5 = blk[7], x6 = blk[5],
-            x7 = blk[3];
-    if (!(x1 | x2 | x3 | x4 | x5 | x6 | x7)) {
-        const int v = blk[0] * 8;
-        for (int i = 0; i < 8; ++i) blk[i] = v;
-        return;
+// The block arrives transposed (coefficient (row r, column c) at c * 8 + r), so the row pass
+// runs over the eight rows side by side with contiguous loads, and after one transpose the
+// column pass runs over the eight columns the same way; both loops vectorise. The results are
+// those of the one-row/one-column-at-a-time form, whose all-zero-AC shortcuts give exactly
+// what the full arithmetic gives. The column pass's clip table holds -256..255, so its lookup
+// and the final 0..255 clamp together are a clamp to 0..255.
+template <typename T>
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void idct_store(const int* __restrict tr, uint8_t* __restrict dst, int stride) {
+    int rows[64];  // row-pass output, output index k of row i at k * 8 + i
+    for (int i = 0; i < 8; ++i) {
+        T x1 = T{tr[4 * 8 + i]} * 2048, x2 = tr[6 * 8 + i], x3 = tr[2 * 8 + i], x4 = tr[1 * 8 + i],
+          x5 = tr[7 * 8 + i], x6 = tr[5 * 8 + i], x7 = tr[3 * 8 + i];
+        T x0 = T{tr[i]} * 2048 + 128;
+        T x8 = W7 * (x4 + x5);
+        x4 = x8 + (W1 - W7) * x4;
+        x5 = x8 - (W1 + W7) * x5;
+        x8 = W3 * (x6 + x7);
+        x6 = x8 - (W3 - W5) * x6;
+        x7 = x8 - (W3 + W5) * x7;
+        x8 = x0 + x1;
+        x0 -= x1;
+        x1 = W6 * (x3 + x2);
+        x2 = x1 - (W2 + W6) * x2;
+        x3 = x1 + (W2 - W6) * x3;
+        x1 = x4 + x6;
+        x4 -= x6;
+        x6 = x5 + x7;
+        x5 -= x7;
+        x7 = x8 + x3;
+        x8 -= x3;
+        x3 = x0 + x2;
+        x0 -= x2;
+        x2 = (181 * (x4 + x5) + 128) >> 8;
+        x4 = (181 * (x4 - x5) + 128) >> 8;
+        rows[0 * 8 + i] = static_cast<int>((x7 + x1) >> 8);
+        rows[1 * 8 + i] = static_cast<int>((x3 + x2) >> 8);
+        rows[2 * 8 + i] = static_cast<int>((x0 + x4) >> 8);
+        rows[3 * 8 + i] = static_cast<int>((x8 + x6) >> 8);
+        rows[4 * 8 + i] = static_cast<int>((x8 - x6) >> 8);
+        rows[5 * 8 + i] = static_cast<int>((x0 - x4) >> 8);
+        rows[6 * 8 + i] = static_cast<int>((x3 - x2) >> 8);
+        rows[7 * 8 + i] = static_cast<int>((x7 - x1) >> 8);
     }
-    int64_t x0 = blk[0] * 2048 + 128;
-    int64_t x8 = W7 * (x4 + x5);
-    x4 = x8 + (W1 - W7) * x4;
-    x5 = x8 - (W1 + W7) * x5;
-    x8 = W3 * (x6 + x7);
-    x6 = x8 - (W3 - W5) * x6;
-    x7 = x8 - (W3 + W5) * x7;
-    x8 = x0 + x1;
-    x0 -= x1;
-    x1 = W6 * (x3 + x2);
-    x2 = x1 - (W2 + W6) * x2;
-    x3 = x1 + (W2 - W6) * x3;
-    x1 = x4 + x6;
-    x4 -= x6;
-    x6 = x5 + x7;
-    x5 -= x7;
-    x7 = x8 + x3;
-    x8 -= x3;
-    x3 = x0 + x2;
-    x0 -= x2;
-    x2 = (181 * (x4 + x5) + 128) >> 8;
-    x4 = (181 * (x4 - x5) + 128) >> 8;
-    blk[0] = static_cast<int>((x7 + x1) >> 8);
-    blk[1] = static_cast<int>((x3 + x2) >> 8);
-    blk[2] = static_cast<int>((x0 + x4) >> 8);
-    blk[3] = static_cast<int>((x8 + x6) >> 8);
-    blk[4] = static_cast<int>((x8 - x6) >> 8);
-    blk[5] = static_cast<int>((x0 - x4) >> 8);
-    blk[6] = static_cast<int>((x3 - x2) >> 8);
-    blk[7] = static_cast<int>((x7 - x1) >> 8);
+    int b[64];  // row-pass output in natural order
+    for (int r = 0; r < 8; ++r)
+        for (int k = 0; k < 8; ++k) b[r * 8 + k] = rows[k * 8 + r];
+    int out[64];
+    for (int c = 0; c < 8; ++c) {
+        T x1 = T{b[4 * 8 + c]} * 256, x2 = b[6 * 8 + c], x3 = b[2 * 8 + c], x4 = b[1 * 8 + c],
+          x5 = b[7 * 8 + c], x6 = b[5 * 8 + c], x7 = b[3 * 8 + c];
+        T x0 = T{b[c]} * 256 + 8192;
+        T x8 = W7 * (x4 + x5) + 4;
+        x4 = (x8 + (W1 - W7) * x4) >> 3;
+        x5 = (x8 - (W1 + W7) * x5) >> 3;
+        x8 = W3 * (x6 + x7) + 4;
+        x6 = (x8 - (W3 - W5) * x6) >> 3;
+        x7 = (x8 - (W3 + W5) * x7) >> 3;
+        x8 = x0 + x1;
+        x0 -= x1;
+        x1 = W6 * (x3 + x2) + 4;
+        x2 = (x1 - (W2 + W6) * x2) >> 3;
+        x3 = (x1 + (W2 - W6) * x3) >> 3;
+        x1 = x4 + x6;
+        x4 -= x6;
+        x6 = x5 + x7;
+        x5 -= x7;
+        x7 = x8 + x3;
+        x8 -= x3;
+        x3 = x0 + x2;
+        x0 -= x2;
+        x2 = (181 * (x4 + x5) + 128) >> 8;
+        x4 = (181 * (x4 - x5) + 128) >> 8;
+        out[0 * 8 + c] = static_cast<int>(std::clamp<T>((x7 + x1) >> 14, 0, 255));
+        out[1 * 8 + c] = static_cast<int>(std::clamp<T>((x3 + x2) >> 14, 0, 255));
+        out[2 * 8 + c] = static_cast<int>(std::clamp<T>((x0 + x4) >> 14, 0, 255));
+        out[3 * 8 + c] = static_cast<int>(std::clamp<T>((x8 + x6) >> 14, 0, 255));
+        out[4 * 8 + c] = static_cast<int>(std::clamp<T>((x8 - x6) >> 14, 0, 255));
+        out[5 * 8 + c] = static_cast<int>(std::clamp<T>((x0 - x4) >> 14, 0, 255));
+        out[6 * 8 + c] = static_cast<int>(std::clamp<T>((x3 - x2) >> 14, 0, 255));
+        out[7 * 8 + c] = static_cast<int>(std::clamp<T>((x7 - x1) >> 14, 0, 255));
+    }
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) dst[r * stride + c] = static_cast<uint8_t>(out[r * 8 + c]);
 }
 
-// Clip-table index: the table spans -512..511, and a corrupt block can push a column
-// result past it, so the index is held to the table.
-inline int clip_at(const int16_t* clip, int64_t v) { return clip[std::clamp<int64_t>(v, -512, 511)]; }
+inline int clip_at(const int16_t* clip, int v) { return clip[std::clamp(v, -512, 511)]; }
 
-inline void idct_col(int* blk, const int16_t* clip) {
-    int64_t x1 = int64_t{blk[8 * 4]} * 256, x2 = blk[8 * 6], x3 = blk[8 * 2], x4 = blk[8 * 1],
-            x5 = blk[8 * 7], x6 = blk[8 * 5], x7 = blk[8 * 3];
-    if (!(x1 | x2 | x3 | x4 | x5 | x6 | x7)) {
-        const int v = clip_at(clip, (blk[0] + 32) >> 6);
-        for (int i = 0; i < 8; ++i) blk[8 * i] = v;
-        return;
-    }
-    int64_t x0 = int64_t{blk[0]} * 256 + 8192;
-    int64_t x8 = W7 * (x4 + x5) + 4;
-    x4 = (x8 + (W1 - W7) * x4) >> 3;
-    x5 = (x8 - (W1 + W7) * x5) >> 3;
-    x8 = W3 * (x6 + x7) + 4;
-    x6 = (x8 - (W3 - W5) * x6) >> 3;
-    x7 = (x8 - (W3 + W5) * x7) >> 3;
-    x8 = x0 + x1;
-    x0 -= x1;
-    x1 = W6 * (x3 + x2) + 4;
-    x2 = (x1 - (W2 + W6) * x2) >> 3;
-    x3 = (x1 + (W2 - W6) * x3) >> 3;
-    x1 = x4 + x6;
-    x4 -= x6;
-    x6 = x5 + x7;
-    x5 -= x7;
-    x7 = x8 + x3;
-    x8 -= x3;
-    x3 = x0 + x2;
-    x0 -= x2;
-    x2 = (181 * (x4 + x5) + 128) >> 8;
-    x4 = (181 * (x4 - x5) + 128) >> 8;
-    blk[8 * 0] = clip_at(clip, (x7 + x1) >> 14);
-    blk[8 * 1] = clip_at(clip, (x3 + x2) >> 14);
-    blk[8 * 2] = clip_at(clip, (x0 + x4) >> 14);
-    blk[8 * 3] = clip_at(clip, (x8 + x6) >> 14);
-    blk[8 * 4] = clip_at(clip, (x8 - x6) >> 14);
-    blk[8 * 5] = clip_at(clip, (x0 - x4) >> 14);
-    blk[8 * 6] = clip_at(clip, (x3 - x2) >> 14);
-    blk[8 * 7] = clip_at(clip, (x7 - x1) >> 14);
-}
-
-// Decodes one block's coefficients into `blk` (natural order). 0, or -2 on a syntax error.
-int decode_block(Module& m, int* blk) {
-    BitReader& br = m.reader;
+// Decodes one block's coefficients into `blk` (transposed: natural index k at
+// (k % 8) * 8 + k / 8), with the sum of the AC
+// magnitudes in `ac_sum`. 0, or -2 on a syntax error.
+int decode_block_bits(BitReader& br, int scale, int* blk, int& ac_sum) {
     const VlcTables& vlc = vlc_tables();
     std::fill(blk, blk + 64, 0);
     blk[0] = static_cast<int>(br.get(8)) * 8;
-    const int scale = m.quant_scale;
     int pos = 1;
+    ac_sum = 0;
     for (;;) {
         const uint32_t peek = br.peek(16);
-        if (peek < 16) return -2;
-        const VlcEntry& e = *vlc.find(peek);
-        br.skip(e.len);
-        if (e.run == kRunEob) break;
         int run;
         int level;
-        if (e.run == kRunEscape) {
+        uint8_t kind;
+        if (peek >= 512) {
+            const FastEntry& f = vlc.fast[peek >> 6];
+            br.skip(f.len);
+            kind = f.run;
+            run = f.run;
+            level = f.level;
+            if (f.sign_follows && br.get(1)) level = -level;
+        } else {
+            if (peek < 16) return -2;
+            const VlcEntry& e = *vlc.find(peek);
+            br.skip(e.len);
+            kind = e.run;
+            run = e.run;
+            level = br.get(1) ? -static_cast<int>(e.level) : e.level;
+        }
+        if (kind == kRunEob) break;
+        if (kind == kRunEscape) {
             run = static_cast<int>(br.get(6));
             const int lv = static_cast<int>(br.get(8));
             if (lv == 0)
@@ -356,26 +407,38 @@ int decode_block(Module& m, int* blk) {
                 level = lv - 256;
             else
                 level = lv;
-        } else {
-            run = e.run;
-            level = br.get(1) ? -static_cast<int>(e.level) : e.level;
         }
         pos += run;
         if (pos > 63) return -2;
         const int k = kZigzag[pos];
-        const int v = (level * kIntraMatrix[k] * scale) >> 2;
-        blk[k] = std::clamp(v, -2048, 2047);
+        const int v = std::clamp((level * kIntraMatrix[k] * scale) >> 2, -2048, 2047);
+        blk[(k & 7) * 8 + (k >> 3)] = v;  // transposed, for the inverse DCT
+        ac_sum += std::abs(v);
         ++pos;
     }
     return 0;
 }
 
-void store_block(Module& m, int* blk, uint8_t* dst, int stride) {
-    for (int r = 0; r < 8; ++r) idct_row(blk + 8 * r);
-    for (int c = 0; c < 8; ++c) idct_col(blk + c, m.clip);
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c)
-            dst[r * stride + c] = static_cast<uint8_t>(std::clamp(blk[8 * r + c], 0, 255));
+int decode_block(Module& m, int* blk, int& ac_sum) {
+    // A local copy of the reader: the coefficient stores cannot alias it, so its window
+    // stays in registers.
+    BitReader br = m.reader;
+    const int result = decode_block_bits(br, m.quant_scale, blk, ac_sum);
+    m.reader = br;
+    return result;
+}
+
+void store_block(Module& m, const int* tr, int ac_sum, uint8_t* dst, int stride) {
+    if (ac_sum == 0) {
+        // DC only: every row becomes DC x 8, every column clip[(DC x 8 + 32) >> 6].
+        const uint8_t v = static_cast<uint8_t>(std::clamp(clip_at(m.clip, (tr[0] * 8 + 32) >> 6), 0, 255));
+        for (int r = 0; r < 8; ++r) std::memset(dst + r * stride, v, 8);
+        return;
+    }
+    if (ac_sum <= kSmallAcSum)
+        idct_store<int32_t>(tr, dst, stride);
+    else
+        idct_store<int64_t>(tr, dst, stride);
 }
 
 // Decodes the blocks of the macroblock at (col, row); luma block k is coded when bit k of
@@ -387,16 +450,17 @@ int decode_macroblock(Module& m, Picture& pic, int col, int row, int cbp) {
     uint8_t* u = y + w * h;
     uint8_t* v = u + (w / 2) * (h / 2);
     int blk[64];
+    int ac_sum = 0;
     for (int k = 0; k < 4; ++k) {
         if (!(cbp & (1 << k))) continue;
-        if (decode_block(m, blk) != 0) return -2;
-        store_block(m, blk, y + (16 * row + 8 * (k >> 1)) * w + 16 * col + 8 * (k & 1), w);
+        if (decode_block(m, blk, ac_sum) != 0) return -2;
+        store_block(m, blk, ac_sum, y + (16 * row + 8 * (k >> 1)) * w + 16 * col + 8 * (k & 1), w);
     }
     const int cw = w / 2;
-    if (decode_block(m, blk) != 0) return -2;
-    store_block(m, blk, u + 8 * row * cw + 8 * col, cw);
-    if (decode_block(m, blk) != 0) return -2;
-    store_block(m, blk, v + 8 * row * cw + 8 * col, cw);
+    if (decode_block(m, blk, ac_sum) != 0) return -2;
+    store_block(m, blk, ac_sum, u + 8 * row * cw + 8 * col, cw);
+    if (decode_block(m, blk, ac_sum) != 0) return -2;
+    store_block(m, blk, ac_sum, v + 8 * row * cw + 8 * col, cw);
     return 0;
 }
 
@@ -456,49 +520,137 @@ Picture& picture_for(Module& m, const void* dst, int format_code, int w, int h) 
     return *pic;
 }
 
-// Colour conversion. Negative results become 1, as the DVRs' viewers expect.
-inline int fix_component(int c) { return c > 255 ? 255 : (c < 0 ? 1 : c); }
-
-struct ChromaTables {
-    int rv[256], gu[256], gv[256], bu[256];
-    ChromaTables() {
+// Colour conversion, per 2x2 group sharing one chroma pair. Since 1024 Y is a multiple of
+// 1024, (1024 Y + k) >> 10 equals Y + (k >> 10) exactly, so each chroma pair reduces to three
+// small offsets added to its four luma samples. Negative results become 1 (not 0), as the
+// DVRs' viewers expect.
+struct ColourTables {
+    int16_t dr[256], db[256];
+    uint8_t fix_storage[1024];
+    const uint8_t* fix = fix_storage + 512;  // indexed -512..511
+    ColourTables() {
         for (int i = 0; i < 256; ++i) {
-            rv[i] = 1436 * (i - 128);
-            gu[i] = -352 * (i - 128);
-            gv[i] = -731 * (i - 128);
-            bu[i] = 1815 * (i - 128);
+            dr[i] = static_cast<int16_t>((1436 * (i - 128)) >> 10);
+            db[i] = static_cast<int16_t>((1815 * (i - 128)) >> 10);
         }
+        for (int c = -512; c < 512; ++c)
+            fix_storage[c + 512] = static_cast<uint8_t>(c > 255 ? 255 : (c < 0 ? 1 : c));
     }
 };
 
-const ChromaTables& chroma_tables() {
-    static const ChromaTables t;
+const ColourTables& colour_tables() {
+    static const ColourTables t;
     return t;
 }
 
-template <typename Put>
-void convert(const Picture& pic, Put put) {
-    const ChromaTables& t = chroma_tables();
+inline int green_offset(int u, int v) { return (-352 * (u - 128) - 731 * (v - 128)) >> 10; }
+
+// Writes the picture as `Bpp`-byte pixels, `store` packing one pixel; `row_at(y)` is the
+// output row of picture row y.
+template <int Bpp, typename RowAt, typename Store>
+void convert(const Picture& pic, RowAt row_at, Store store) {
+    const ColourTables& t = colour_tables();
+    const uint8_t* __restrict fix = t.fix;
     const int w = pic.width;
     const int h = pic.height;
     const uint8_t* yp = pic.data.data();
     const uint8_t* up = yp + w * h;
     const uint8_t* vp = up + (w / 2) * (h / 2);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* yr = yp + y * w;
-        const uint8_t* ur = up + (y / 2) * (w / 2);
-        const uint8_t* vr = vp + (y / 2) * (w / 2);
-        for (int x = 0; x < w; ++x) {
-            const int yy = 1024 * yr[x];
-            const int u = ur[x / 2];
-            const int v = vr[x / 2];
-            const int r = fix_component((yy + t.rv[v]) >> 10);
-            const int g = fix_component((yy + t.gu[u] + t.gv[v]) >> 10);
-            const int b = fix_component((yy + t.bu[u]) >> 10);
-            put(x, y, r, g, b);
+    for (int y = 0; y < h; y += 2) {
+        const uint8_t* __restrict y0 = yp + y * w;
+        const uint8_t* __restrict y1 = y0 + w;
+        const uint8_t* __restrict ur = up + (y / 2) * (w / 2);
+        const uint8_t* __restrict vr = vp + (y / 2) * (w / 2);
+        uint8_t* __restrict o0 = row_at(y);
+        uint8_t* __restrict o1 = row_at(y + 1);
+        for (int cx = 0; cx < w / 2; ++cx) {
+            const int u = ur[cx];
+            const int v = vr[cx];
+            const int rr = t.dr[v];
+            const int gg = green_offset(u, v);
+            const int bb = t.db[u];
+            const int x = 2 * cx;
+            int l = y0[x];
+            store(o0 + x * Bpp, fix[l + rr], fix[l + gg], fix[l + bb]);
+            l = y0[x + 1];
+            store(o0 + (x + 1) * Bpp, fix[l + rr], fix[l + gg], fix[l + bb]);
+            l = y1[x];
+            store(o1 + x * Bpp, fix[l + rr], fix[l + gg], fix[l + bb]);
+            l = y1[x + 1];
+            store(o1 + (x + 1) * Bpp, fix[l + rr], fix[l + gg], fix[l + bb]);
         }
     }
 }
+
+#if defined(__SSE2__)
+// Exact (k x v) >> 10 for eight int16 v, through 32-bit products.
+inline __m128i mul_shift10(__m128i v, int16_t k) {
+    const __m128i kk = _mm_set1_epi16(k);
+    const __m128i lo = _mm_mullo_epi16(v, kk);
+    const __m128i hi = _mm_mulhi_epi16(v, kk);
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 10),
+                           _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 10));
+}
+
+// Green offset (-352 u - 731 v) >> 10, summed in 32 bits before the shift.
+inline __m128i green_shift10(__m128i u, __m128i v) {
+    const __m128i ku = _mm_set1_epi16(-352), kv = _mm_set1_epi16(-731);
+    const __m128i ul = _mm_mullo_epi16(u, ku), uh = _mm_mulhi_epi16(u, ku);
+    const __m128i vl = _mm_mullo_epi16(v, kv), vh = _mm_mulhi_epi16(v, kv);
+    const __m128i lo = _mm_add_epi32(_mm_unpacklo_epi16(ul, uh), _mm_unpacklo_epi16(vl, vh));
+    const __m128i hi = _mm_add_epi32(_mm_unpackhi_epi16(ul, uh), _mm_unpackhi_epi16(vl, vh));
+    return _mm_packs_epi32(_mm_srai_epi32(lo, 10), _mm_srai_epi32(hi, 10));
+}
+
+// Sixteen int16 components to bytes: above 255 -> 255, negative -> 1.
+inline __m128i fix16(__m128i lo, __m128i hi) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i neg = _mm_packs_epi16(_mm_cmplt_epi16(lo, zero), _mm_cmplt_epi16(hi, zero));
+    return _mm_or_si128(_mm_packus_epi16(lo, hi), _mm_and_si128(neg, _mm_set1_epi8(1)));
+}
+
+// BGRX32 for pictures whose width is a multiple of 16, sixteen pixels of two rows at a time;
+// the same arithmetic as the scalar conversion.
+void convert_bgrx_sse2(const Picture& pic, uint8_t* out) {
+    const int w = pic.width;
+    const int h = pic.height;
+    const uint8_t* yp = pic.data.data();
+    const uint8_t* up = yp + w * h;
+    const uint8_t* vp = up + (w / 2) * (h / 2);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i c128 = _mm_set1_epi16(128);
+    for (int y = 0; y < h; y += 2) {
+        const uint8_t* ur = up + (y / 2) * (w / 2);
+        const uint8_t* vr = vp + (y / 2) * (w / 2);
+        for (int x = 0; x < w; x += 16) {
+            const __m128i u = _mm_sub_epi16(
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + x / 2)), zero), c128);
+            const __m128i v = _mm_sub_epi16(
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + x / 2)), zero), c128);
+            const __m128i dr = mul_shift10(v, 1436);
+            const __m128i dg = green_shift10(u, v);
+            const __m128i db = mul_shift10(u, 1815);
+            const __m128i dr0 = _mm_unpacklo_epi16(dr, dr), dr1 = _mm_unpackhi_epi16(dr, dr);
+            const __m128i dg0 = _mm_unpacklo_epi16(dg, dg), dg1 = _mm_unpackhi_epi16(dg, dg);
+            const __m128i db0 = _mm_unpacklo_epi16(db, db), db1 = _mm_unpackhi_epi16(db, db);
+            for (int k = 0; k < 2; ++k) {
+                const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yp + (y + k) * w + x));
+                const __m128i l0 = _mm_unpacklo_epi8(l, zero), l1 = _mm_unpackhi_epi8(l, zero);
+                const __m128i r8 = fix16(_mm_add_epi16(l0, dr0), _mm_add_epi16(l1, dr1));
+                const __m128i g8 = fix16(_mm_add_epi16(l0, dg0), _mm_add_epi16(l1, dg1));
+                const __m128i b8 = fix16(_mm_add_epi16(l0, db0), _mm_add_epi16(l1, db1));
+                const __m128i bg0 = _mm_unpacklo_epi8(b8, g8), bg1 = _mm_unpackhi_epi8(b8, g8);
+                const __m128i r00 = _mm_unpacklo_epi8(r8, zero), r01 = _mm_unpackhi_epi8(r8, zero);
+                __m128i* o = reinterpret_cast<__m128i*>(out + (static_cast<size_t>(y + k) * w + x) * 4);
+                _mm_storeu_si128(o + 0, _mm_unpacklo_epi16(bg0, r00));
+                _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(bg0, r00));
+                _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(bg1, r01));
+                _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(bg1, r01));
+            }
+        }
+    }
+}
+#endif
 
 inline void put16(uint8_t* p, unsigned v) {
     p[0] = static_cast<uint8_t>(v & 0xFF);
@@ -506,29 +658,30 @@ inline void put16(uint8_t* p, unsigned v) {
 }
 
 void write_output(const Picture& pic, void* dst, int type) {
-    uint8_t* out = static_cast<uint8_t*>(dst);
-    const int w = pic.width;
+    uint8_t* const out = static_cast<uint8_t*>(dst);
+    const size_t w = static_cast<size_t>(pic.width);
     const int h = pic.height;
+    auto rows = [out, w](size_t bpp) { return [out, w, bpp](int y) { return out + static_cast<size_t>(y) * w * bpp; }; };
+    auto bgr = [](uint8_t* p, int r, int g, int b) {
+        p[0] = static_cast<uint8_t>(b);
+        p[1] = static_cast<uint8_t>(g);
+        p[2] = static_cast<uint8_t>(r);
+    };
     switch (type) {
     case 1:
-        convert(pic, [&](int x, int y, int r, int g, int b) {
-            uint8_t* p = out + (static_cast<size_t>(y) * w + x) * 3;
-            p[0] = static_cast<uint8_t>(b);
-            p[1] = static_cast<uint8_t>(g);
-            p[2] = static_cast<uint8_t>(r);
-        });
+        convert<3>(pic, rows(3), bgr);
         break;
     case 2:
-        convert(pic, [&](int x, int y, int r, int g, int b) {
-            uint8_t* p = out + (static_cast<size_t>(h - 1 - y) * w + x) * 3;
-            p[0] = static_cast<uint8_t>(b);
-            p[1] = static_cast<uint8_t>(g);
-            p[2] = static_cast<uint8_t>(r);
-        });
+        convert<3>(pic, [out, w, h](int y) { return out + static_cast<size_t>(h - 1 - y) * w * 3; }, bgr);
         break;
     case 3:
-        convert(pic, [&](int x, int y, int r, int g, int b) {
-            uint8_t* p = out + (static_cast<size_t>(y) * w + x) * 4;
+#if defined(__SSE2__)
+        if (pic.width % 16 == 0) {
+            convert_bgrx_sse2(pic, out);
+            break;
+        }
+#endif
+        convert<4>(pic, rows(4), [](uint8_t* p, int r, int g, int b) {
             p[0] = static_cast<uint8_t>(b);
             p[1] = static_cast<uint8_t>(g);
             p[2] = static_cast<uint8_t>(r);
@@ -536,21 +689,18 @@ void write_output(const Picture& pic, void* dst, int type) {
         });
         break;
     case 4:
-        convert(pic, [&](int x, int y, int r, int g, int b) {
-            put16(out + (static_cast<size_t>(y) * w + x) * 2,
-                  static_cast<unsigned>(((b >> 3) << 11) | ((g >> 2) << 5) | (r >> 3)));
+        convert<2>(pic, rows(2), [](uint8_t* p, int r, int g, int b) {
+            put16(p, static_cast<unsigned>(((b >> 3) << 11) | ((g >> 2) << 5) | (r >> 3)));
         });
         break;
     case 5:
-        convert(pic, [&](int x, int y, int r, int g, int b) {
-            put16(out + (static_cast<size_t>(y) * w + x) * 2,
-                  static_cast<unsigned>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)));
+        convert<2>(pic, rows(2), [](uint8_t* p, int r, int g, int b) {
+            put16(p, static_cast<unsigned>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)));
         });
         break;
     case 6:
-        convert(pic, [&](int x, int y, int r, int g, int b) {
-            put16(out + (static_cast<size_t>(y) * w + x) * 2,
-                  static_cast<unsigned>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)));
+        convert<2>(pic, rows(2), [](uint8_t* p, int r, int g, int b) {
+            put16(p, static_cast<unsigned>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)));
         });
         break;
     default:
