@@ -117,6 +117,23 @@ Rect digits_rect(int width, int height, int channel) {
     return r;
 }
 
+void add_sensor_noise(Yuv420& pic, int amplitude, uint32_t seed) {
+    if (amplitude <= 0) return;
+    uint32_t x = seed * 2654435761u + 1;
+    auto noise = [&](std::vector<uint8_t>& plane) {
+        for (uint8_t& v : plane) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            int n = int(x % uint32_t(2 * amplitude + 1)) - amplitude;
+            v = clip8(int(v) + n);
+        }
+    };
+    noise(pic.y);
+    noise(pic.u);
+    noise(pic.v);
+}
+
 Rect square_rect(int width, int height, int frame_index) {
     Rect r;
     r.w = r.h = std::max(8, (height / 6) & ~1);

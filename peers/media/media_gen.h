@@ -22,6 +22,10 @@ struct Rect {
 // square that moves with `frame_index`. width and height must be even and >= 32.
 Yuv420 synth_picture(int width, int height, int channel, int frame_index);
 
+// Adds camera-like sensor noise (luma and chroma, +-amplitude, deterministic per seed), so
+// encoders and decoders work as hard as on real pictures.
+void add_sensor_noise(Yuv420& pic, int amplitude, uint32_t seed);
+
 // Where synth_picture draws the digits of `channel` (for region checks on decoded output).
 Rect digits_rect(int width, int height, int channel);
 

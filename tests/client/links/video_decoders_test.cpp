@@ -182,15 +182,19 @@ TEST_F(VideoAdapters, H264RefusesEmptyForeignAndOversizedFrames) {
 }
 
 TEST(VideoHelpers, WideningKeepsByteOrderAndZeroesTheFourthByte) {
-    const int w = 3, h = 2;
-    std::vector<uint8_t> buf(size_t(w) * h * 4, 0xEE);
-    for (int i = 0; i < w * h * 3; ++i) buf[size_t(i)] = uint8_t(i + 1);
-    rgb24_to_rgb32(buf.data(), w, h);
-    for (int p = 0; p < w * h; ++p) {
-        EXPECT_EQ(buf[size_t(p) * 4 + 0], uint8_t(p * 3 + 1));
-        EXPECT_EQ(buf[size_t(p) * 4 + 1], uint8_t(p * 3 + 2));
-        EXPECT_EQ(buf[size_t(p) * 4 + 2], uint8_t(p * 3 + 3));
-        EXPECT_EQ(buf[size_t(p) * 4 + 3], 0);
+    // Sizes below, at and across the 16-pixel and block steps of the in-place widening.
+    for (auto [w, h] : {std::pair{3, 2}, std::pair{16, 1}, std::pair{37, 5}, std::pair{257, 3}}) {
+        SCOPED_TRACE(w);
+        std::vector<uint8_t> buf(size_t(w) * h * 4 + 8, 0xEE);
+        for (int i = 0; i < w * h * 3; ++i) buf[size_t(i)] = uint8_t(i * 7 + 1);
+        rgb24_to_rgb32(buf.data(), w, h);
+        for (int p = 0; p < w * h; ++p) {
+            ASSERT_EQ(buf[size_t(p) * 4 + 0], uint8_t((p * 3) * 7 + 1)) << p;
+            ASSERT_EQ(buf[size_t(p) * 4 + 1], uint8_t((p * 3 + 1) * 7 + 1)) << p;
+            ASSERT_EQ(buf[size_t(p) * 4 + 2], uint8_t((p * 3 + 2) * 7 + 1)) << p;
+            ASSERT_EQ(buf[size_t(p) * 4 + 3], 0) << p;
+        }
+        for (size_t i = size_t(w) * h * 4; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0xEE);
     }
 }
 
