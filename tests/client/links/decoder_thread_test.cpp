@@ -8,6 +8,7 @@
 #include "client/links/decoder_thread.h"
 #include "client/links/mulaw.h"
 #include "decoder_test_support.h"
+#include "peers/tirenc/tirenc.h"
 
 using dtest::Link;
 
@@ -67,6 +68,35 @@ TEST_F(DecoderThread, Mpeg4RecordsBecomeTheChannelsPicture) {
     SDL_Surface* s = l.ch(2).surface;
     ASSERT_NE(s, nullptr);
     EXPECT_GT(dtest::psnr_bgra(static_cast<uint8_t*>(s->pixels), s->pitch, c.pictures[3]), 30.0);
+}
+
+TEST_F(DecoderThread, BlockDctRecordsAreDecodedAsKeyFramesAtTheirOwnSize) {
+    Link l('S');
+    const int w = 640, h = 224;
+    media_gen::Yuv420 src = media_gen::synth_picture(w, h, 1, 0);
+    std::vector<uint8_t> i420(src.y);
+    i420.insert(i420.end(), src.u.begin(), src.u.end());
+    i420.insert(i420.end(), src.v.begin(), src.v.end());
+    tirenc::Frame f;
+    tirenc::Options opt;
+    opt.all_blocks = true;
+    ASSERT_EQ(tirenc::encode_frame(i420.data(), w, h, opt, f), 0);
+    FRAME_HEADER fh;
+    fh.size = uint32_t(f.bytes.size());
+    fh.channel = 1;
+    fh.frame_type = 2;  // any type: every 'S' frame is a key frame
+    fh.width = 320;     // the header's size is not what the decoder writes
+    fh.height = 240;
+    std::vector<uint8_t> body(FRAME_HEADER_SIZE + f.bytes.size());
+    encode_frame_header(fh, body.data());
+    std::memcpy(body.data() + FRAME_HEADER_SIZE, f.bytes.data(), f.bytes.size());
+    l.write('S', 'Y', body);
+    ASSERT_EQ(l.pass(), PASS_SHOWN);
+    SDL_Surface* s = l.ch(1).surface;
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->w, w);
+    EXPECT_EQ(s->h, h);
+    EXPECT_GT(dtest::psnr_bgra(static_cast<uint8_t*>(s->pixels), s->pitch, src), 28.0);
 }
 
 TEST_F(DecoderThread, PredictedFramesWaitForAKeyFrameAfterIndexChangeHidingOrRequest) {
