@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "client/foundation/app_state.h"
 #include "client/foundation/config/utils.h"
 #include "platform/net/net.h"
 
@@ -45,19 +46,29 @@ int send_timeout(int sock, const void* buf, int len, int timeout_s, std::atomic<
   }
 }
 
-int recv_timeout_hold(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status,
-                      int pause_ms, const std::function<bool()>& hold) {
-  if (sock < 0 || !buf || len < 0) return -1;
-  if (len == 0) return 0;
+int recv_timeout_some(int sock, void* buf, int min_len, int max_len, int timeout_s,
+                      std::atomic<int>* status, int pause_ms, const std::function<bool()>& hold,
+                      int* partial) {
+  if (partial) *partial = 0;
+  if (sock < 0 || !buf || min_len < 0 || max_len < min_len) return -1;
+  if (max_len == 0) return 0;
   auto* p = static_cast<uint8_t*>(buf);
   const uint64_t start = net_now_ms();
   int got = 0;
+  bool drained = false;  // the last recv() came back short: the socket is empty
   for (;;) {
-    long n = net_recv(sock, p + got, size_t(len - got));
+    if (drained) {
+      net_poll(sock, true, false, pause_ms, nullptr, nullptr);
+      drained = false;
+    }
+    const size_t want = size_t(max_len - got);
+    long n = net_recv(sock, p + got, want);
     if (n > 0) {
       if (receivers_stop.load()) return -1;
       got += int(n);
+      if (partial) *partial = got;
       set_status(status, 5);
+      drained = size_t(n) < want;
     } else {
       if (receivers_stop.load()) return -1;
       if (net_now_ms() - start > 1000) set_status(status, 4);
@@ -67,7 +78,7 @@ int recv_timeout_hold(int sock, void* buf, int len, int timeout_s, std::atomic<i
         return -1;
       }
     }
-    if (got >= len) return len;
+    if (got >= min_len && got > 0) return got;
     if (app_quit.load()) return -1;
     if (n == 0) return -1;  // peer closed
     if (hold && hold()) return 0;
@@ -76,8 +87,22 @@ int recv_timeout_hold(int sock, void* buf, int len, int timeout_s, std::atomic<i
   }
 }
 
+int recv_timeout_hold(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status,
+                      int pause_ms, const std::function<bool()>& hold) {
+  if (len == 0) return (sock < 0 || !buf) ? -1 : 0;
+  return recv_timeout_some(sock, buf, len, len, timeout_s, status, pause_ms, hold, nullptr);
+}
+
 int recv_timeout(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status) {
   return recv_timeout_hold(sock, buf, len, timeout_s, status, 60, {});
+}
+
+int recv_timeout_rx(int sock, void* buf, int len, RECEIVER_INFO* rx) {
+  if (!rx) return -1;
+  APP_CONTEXT* ctx = rx->context;
+  return recv_timeout_hold(sock, buf, len, int(rx->sock_timeout), &rx->status, 100, [ctx] {
+    return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
+  });
 }
 
 int winsock_start() {

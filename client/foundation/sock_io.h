@@ -27,6 +27,19 @@ int recv_timeout(int sock, void* buf, int len, int timeout_s, std::atomic<int>* 
 int recv_timeout_hold(int sock, void* buf, int len, int timeout_s, std::atomic<int>* status,
                       int pause_ms, const std::function<bool()>& hold);
 
+struct RECEIVER_INFO;
+// recv_timeout with the receiver's time-out and status word and 100 ms pauses; returns 0 at
+// once (no data) while the search window asks readers to hold (playback flags 0, search
+// state 2). Receive threads only.
+int recv_timeout_rx(int sock, void* buf, int len, RECEIVER_INFO* rx);
+
+// Receives at least `min_len` and at most `max_len` bytes (taking whatever else is already
+// waiting, so a reader can buffer ahead): the count, 0 when `hold` answered true before
+// min_len arrived (nothing is lost: the count so far is in *partial), or -1 as recv_timeout.
+int recv_timeout_some(int sock, void* buf, int min_len, int max_len, int timeout_s,
+                      std::atomic<int>* status, int pause_ms, const std::function<bool()>& hold,
+                      int* partial);
+
 // 1 when already started; 0 after starting. Sockets need no start-up here, so it never
 // fails; the flag is kept so start/stop pair up as callers expect.
 int winsock_start();

@@ -78,34 +78,117 @@ void fail_status(RECEIVER_INFO* rx, int32_t from) {
   rx->status.compare_exchange_strong(expected, RX_FAILED);
 }
 
-int recv_timeout_rx(int sock, void* buf, int len, RECEIVER_INFO* rx) {
-  APP_CONTEXT* ctx = rx->context;
-  return recv_timeout_hold(sock, buf, len, int(rx->sock_timeout), &rx->status, 100, [ctx] {
-    return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
-  });
-}
+// Buffered reads of one link: large recv() calls fill a read-ahead buffer and packets are
+// taken from it, so a stream of small frames costs a few system calls, not several per frame.
+// Time-outs, stop flags and the search window's hold keep their meaning.
+class LinkReader {
+ public:
+  LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(kReadAhead) {}
 
-// Reads exactly n bytes: 1 read, 0 short (held or failed; the packet ends).
-int read_full(int sock, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
-  if (n == 0) return 1;
-  int r = recv_timeout_rx(sock, buf, int(n), rx);
-  if (r == int(n)) {
-    stats_add(STAT_BYTES, n);
-    return 1;
+  // Reads exactly n bytes into out: 1 read; 0 held by the search window (bytes that came
+  // are kept); -1 failed (time-out, error, closed peer, stop).
+  int read(uint8_t* out, uint32_t n) {
+    if (n == 0) return 1;
+    size_t avail = tail_ - head_;
+    if (avail >= n) {
+      std::memcpy(out, buf_.data() + head_, n);
+      head_ += n;
+      return 1;
+    }
+    if (head_ != 0) {
+      std::memmove(buf_.data(), buf_.data() + head_, avail);
+      head_ = 0;
+      tail_ = avail;
+    }
+    APP_CONTEXT* ctx = rx_->context;
+    auto hold = [ctx] {
+      return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
+    };
+    const int timeout = int(rx_->sock_timeout);
+    int partial = 0;
+    if (n <= buf_.size()) {
+      int r = recv_timeout_some(sock_, buf_.data() + tail_, int(n - avail),
+                                int(buf_.size() - tail_), timeout, &rx_->status, 100, hold,
+                                &partial);
+      if (r > 0) {
+        tail_ += size_t(r);
+        std::memcpy(out, buf_.data(), n);
+        head_ = n;
+        return 1;
+      }
+      tail_ += size_t(partial);  // kept for the next read
+      return r == 0 ? 0 : -1;
+    }
+    // Larger than the read-ahead: what is buffered, then the rest straight into `out`.
+    std::memcpy(out, buf_.data(), avail);
+    head_ = tail_ = 0;
+    int r = recv_timeout_some(sock_, out + avail, int(n - avail), int(n - avail), timeout,
+                              &rx_->status, 100, hold, &partial);
+    return r > 0 ? 1 : (r == 0 ? 0 : -1);
   }
-  if (r < 0) std::printf("recv_timeout() failed.\n");
+  // Like read, but returns the n bytes in place (valid until the next call) instead of
+  // copying them out; n must not exceed the read-ahead. Null with *result 0 or -1.
+  const uint8_t* view(uint32_t n, int* result) {
+    *result = -1;
+    if (n > buf_.size()) return nullptr;
+    size_t avail = tail_ - head_;
+    if (avail < n) {
+      if (head_ != 0) {
+        std::memmove(buf_.data(), buf_.data() + head_, avail);
+        head_ = 0;
+        tail_ = avail;
+      }
+      APP_CONTEXT* ctx = rx_->context;
+      auto hold = [ctx] {
+        return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
+      };
+      int partial = 0;
+      int r = recv_timeout_some(sock_, buf_.data() + tail_, int(n - avail),
+                                int(buf_.size() - tail_), int(rx_->sock_timeout), &rx_->status,
+                                100, hold, &partial);
+      if (r <= 0) {
+        tail_ += size_t(partial);
+        *result = r == 0 ? 0 : -1;
+        return nullptr;
+      }
+      tail_ += size_t(r);
+    }
+    const uint8_t* p = buf_.data() + head_;
+    head_ += n;
+    *result = 1;
+    return p;
+  }
+  int sock() const { return sock_; }
+
+ private:
+  static constexpr size_t kReadAhead = 1024 * 1024;  // holds the largest accepted packet
+  int sock_;
+  RECEIVER_INFO* rx_;
+  std::vector<uint8_t> buf_;
+  size_t head_ = 0, tail_ = 0;
+};
+
+// Reads exactly n bytes (counted once per packet by the caller): 1 read, 0 short (held or failed; the packet ends).
+int read_full(LinkReader& rd, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
+  if (n == 0) return 1;
+  int r = rd.read(buf, n);
+  if (r == 1) return 1;
+  if (r < 0) {
+    std::printf("recv_timeout() failed.\n");
+    fail_status(rx, RX_RECEIVING);  // the stream is out of step: make the link anew
+  }
   return 0;
 }
 
 // Reads and throws away n bytes so the stream stays in step: 0, or -1 (link is lost).
-int discard(int sock, uint8_t* buf, size_t cap, uint32_t n, RECEIVER_INFO* rx) {
+int discard(LinkReader& rd, uint8_t* buf, size_t cap, uint32_t n, RECEIVER_INFO* rx) {
   if (n > kMaxDiscard) {
     fail_status(rx, RX_RECEIVING);
     return -1;
   }
   while (n > 0) {
     uint32_t k = n < cap ? n : uint32_t(cap);
-    if (!read_full(sock, buf, k, rx)) return -1;
+    if (!read_full(rd, buf, k, rx)) return -1;
     n -= k;
   }
   return 0;
@@ -159,12 +242,12 @@ int login(const uint8_t* body, size_t len, RECEIVER_INFO* rx, NC_LOGIN_STATE* st
   return layout;
 }
 
-int recv_error_info(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                     RECEIVER_INFO* rx) {
   uint32_t n = h.packet_size;
   uint32_t take = n < cap ? n : uint32_t(cap);
-  if (!read_full(sock, buf, take, rx)) return -1;
-  if (n > take && discard(sock, buf, cap, n - take, rx) != 0) return -1;
+  if (!read_full(rd, buf, take, rx)) return -1;
+  if (n > take && discard(rd, buf, cap, n - take, rx) != 0) return -1;
   if (take < 2) return 0;
   uint16_t code = uint16_t((buf[0] << 8) | buf[1]);
   const NC_ERROR_TEXT* e = nc_error_text(code);
@@ -176,33 +259,33 @@ int recv_error_info(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t ca
 
 // Reads a fixed-size reply whatever packet_size claims, then skips what the packet holds
 // beyond it so the next header is read in step.
-int read_fixed_reply(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int read_fixed_reply(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                      uint32_t size, RECEIVER_INFO* rx) {
-  if (!read_full(sock, buf, size, rx)) return -1;
+  if (!read_full(rd, buf, size, rx)) return -1;
   if (h.packet_size > size && h.packet_size <= kMaxDiscard &&
-      discard(sock, buf + size, cap - size, h.packet_size - size, rx) != 0)
+      discard(rd, buf + size, cap - size, h.packet_size - size, rx) != 0)
     return -1;
   return 0;
 }
 
-int recv_nc_event(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_nc_event(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                   RECEIVER_INFO* rx) {
-  if (read_fixed_reply(sock, h, buf, cap, 9, rx) != 0) return -1;
+  if (read_fixed_reply(rd, h, buf, cap, 9, rx) != 0) return -1;
   EVENT_NOTICE* note = nc_next_notice();
   *note = nc_event_notice(buf, rx->name, tz_west_seconds());
   nc_push_record(UE_DVR_EVENT, note);
   return 0;
 }
 
-int recv_preset(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_preset(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                 RECEIVER_INFO* rx) {
-  if (read_fixed_reply(sock, h, buf, cap, 256, rx) != 0) return -1;
+  if (read_fixed_reply(rd, h, buf, cap, 256, rx) != 0) return -1;
   NC_PRESET_TABLE* t = nc_next_preset_table();
   if (nc_fill_preset_table(buf, rx->name, t) > 0) nc_push_record(UE_PRESET_LIST, t);
   return 0;
 }
 
-int recv_search_result(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_search_result(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                        RECEIVER_INFO* rx) {
   if (app_options.mode == 7) {
     NC_HOOKS hk = hooks();
@@ -212,8 +295,8 @@ int recv_search_result(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t
   }
   uint32_t n = h.packet_size;
   uint32_t take = n < cap ? n : uint32_t(cap);
-  if (!read_full(sock, buf, take, rx)) return -1;
-  if (n > take && discard(sock, buf, cap, n - take, rx) != 0) return -1;
+  if (!read_full(rd, buf, take, rx)) return -1;
+  if (n > take && discard(rd, buf, cap, n - take, rx) != 0) return -1;
   NC_SEARCH_RECORD* r = nc_next_search_record();
   nc_fill_search_record(buf, take, r);
   nc_print_search_info(buf, take);
@@ -222,30 +305,38 @@ int recv_search_result(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t
 }
 
 // Types 3 and 17: packet_size counts the 8 header bytes.
-int recv_stream_packet(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_stream_packet(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                        RECEIVER_INFO* rx, NC_LOGIN_STATE* st, bool live) {
   if (h.packet_size < NC_HEADER_SIZE) return -5;
   uint32_t body = h.packet_size - uint32_t(NC_HEADER_SIZE);
   bool audio_only = live && h.cmd_mode == 64;
   if (!audio_only) {
     if (body < NC_PACKET_STATUS_SIZE) {
-      return discard(sock, buf, cap, body, rx) == 0 ? -5 : -1;
+      return discard(rd, buf, cap, body, rx) == 0 ? -5 : -1;
     }
     uint8_t status[NC_PACKET_STATUS_SIZE];
-    if (!read_full(sock, status, uint32_t(sizeof status), rx)) return 0;
+    if (!read_full(rd, status, uint32_t(sizeof status), rx)) return 0;
     if (live) check_video_loss(rx, decode_nc_packet_status(status).loss);
     body -= uint32_t(NC_PACKET_STATUS_SIZE);
   }
   if (body > cap) {
     std::printf("%d: packet of %u bytes exceeds the receive buffer; skipped.\n", rx->index, body);
-    return discard(sock, buf, cap, body, rx) == 0 ? -5 : -1;
+    return discard(rd, buf, cap, body, rx) == 0 ? -5 : -1;
   }
-  if (!read_full(sock, buf, body, rx)) return 0;
+  int vr = 0;
+  const uint8_t* stream = rd.view(body, &vr);
+  if (!stream) {
+    if (vr < 0) {
+      std::printf("recv_timeout() failed.\n");
+      fail_status(rx, RX_RECEIVING);
+    }
+    return 0;
+  }
   APP_CONTEXT* ctx = rx->context;
   double speed = ctx ? ctx->playback_speed : 1.0;
   bool key_only = !live && speed > 1.0;
   bool audio = live || speed == 1.0;
-  return nc_store_frame_stream(rx, st, buf, body, !audio_only, audio, key_only);
+  return nc_store_frame_stream(rx, st, stream, body, !audio_only, audio, key_only);
 }
 
 void nc_after_login(RECEIVER_INFO* rx) {
@@ -260,18 +351,18 @@ void nc_after_login(RECEIVER_INFO* rx) {
   }
 }
 
-int find_magic_code(int sock, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
+int find_magic_code(LinkReader& rd, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
   std::printf("inside find_magic_code()\n");
   uint8_t prev = 0, cur = 0;
   bool have_prev = false;
   for (uint32_t scanned = 0; scanned < kMaxScan; ++scanned) {
-    if (recv_timeout_rx(sock, &cur, 1, rx) != 1) return -1;
+    if (rd.read(&cur, 1) != 1) return -1;
     if (have_prev && prev == 0x54 && cur == 0x71) {
       uint8_t tm[2];
-      if (recv_timeout_rx(sock, tm, 2, rx) != 2) return -2;
+      if (rd.read(tm, 2) != 1) return -2;
       if (tm[0] == 3 || tm[0] == 17) {
         uint8_t len[4];
-        if (recv_timeout_rx(sock, len, 4, rx) != 4) return -3;
+        if (rd.read(len, 4) != 1) return -3;
         h->magic_code = NC_MAGIC;
         h->cmd_type = tm[0];
         h->cmd_mode = tm[1];
@@ -345,7 +436,7 @@ void close_link(RECEIVER_INFO* rx) {
   net_close(fd);
 }
 
-void dispatch(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap, uint32_t got,
+void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap, uint32_t got,
               RECEIVER_INFO* rx, NC_LOGIN_STATE* st) {
   const int idx = rx->index;
   switch (h.cmd_type) {
@@ -361,30 +452,30 @@ void dispatch(int sock, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap, uin
       break;
     }
     case DVR_CMD_LIVE:
-      recv_stream_packet(sock, h, buf, cap, rx, st, true);
+      recv_stream_packet(rd, h, buf, cap, rx, st, true);
       break;
     case 4: case 19: case 33: case 49:
       std::printf("%d: received DVR_CMD_STATUS etc\n", idx);
       break;
     case DVR_CMD_PLAYBACK:
-      recv_stream_packet(sock, h, buf, cap, rx, st, false);
+      recv_stream_packet(rd, h, buf, cap, rx, st, false);
       break;
     case DVR_CMD_FINISH:
       std::printf("%d: received DVR_CMD_FINISH\n", idx);
       break;
     case DVR_CMD_SSEARCH:
       std::printf("%d: received DVR_CMD_SSEARCH\n", idx);
-      recv_search_result(sock, h, buf, cap, rx);
+      recv_search_result(rd, h, buf, cap, rx);
       break;
     case DVR_CMD_EVENT:
-      recv_nc_event(sock, h, buf, cap, rx);
+      recv_nc_event(rd, h, buf, cap, rx);
       break;
     case DVR_CMD_PRESET:
-      recv_preset(sock, h, buf, cap, rx);
+      recv_preset(rd, h, buf, cap, rx);
       break;
     case DVR_CMD_ERROR:
       std::printf("%d received DVR_CMD_ERROR\n", idx);
-      recv_error_info(sock, h, buf, cap, rx);
+      recv_error_info(rd, h, buf, cap, rx);
       break;
     default:
       std::printf("%d: received unknown command type.\n", idx);
@@ -441,6 +532,7 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
   nc_send_request(rx, DVR_CMD_LOGIN, 1, body);
   std::memset(body, 0, sizeof body);  // the password does not linger on the stack
 
+  LinkReader rd(sock, rx);
   uint32_t last_mask = 0;
   while (rx->status.load() == RX_RECEIVING) {
     uint32_t mask = selected_and_shown(rx);
@@ -452,17 +544,16 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
       nc_select_channels(rx);  // the page changed: ask for the channels now shown
     last_mask = mask;
     uint8_t hb[NC_HEADER_SIZE];
-    int r = recv_timeout_rx(sock, hb, int(sizeof hb), rx);
-    if (r == 0) continue;  // held by the search window
-    if (r != int(sizeof hb)) {
+    int hr = rd.read(hb, uint32_t(sizeof hb));
+    if (hr == 0) continue;  // held by the search window
+    if (hr < 0) {
       std::printf("%d: recv_timeout() failed.\n", idx);
       fail_status(rx, RX_RECEIVING);
       break;
     }
-    stats_add(STAT_BYTES, sizeof hb);
     NC_PACKET_HEADER h = decode_nc_header(hb);
     if (h.magic_code != NC_MAGIC) {
-      if (find_magic_code(sock, &h, rx) != 0) {
+      if (find_magic_code(rd, &h, rx) != 0) {
         std::printf("%d: find_magic_code() failed.\n", idx);
         fail_status(rx, RX_RECEIVING);
         break;
@@ -472,19 +563,24 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
       std::printf("Invalid command received.\n");
       continue;
     }
+    // Bytes of the whole packet, counted once (the header and what it announces).
+    stats_add(STAT_BYTES, uint32_t(NC_HEADER_SIZE) +
+                              (h.cmd_type == 3 || h.cmd_type == 17
+                                   ? (h.packet_size > NC_HEADER_SIZE ? h.packet_size - uint32_t(NC_HEADER_SIZE) : 0)
+                                   : h.packet_size));
     uint32_t got = 0;
     int t = h.cmd_type;
     if (t != 3 && t != 17 && t != 162 && t != 163 && t != 164 && t != 238 && h.packet_size > 0) {
       std::printf("SHOULD NOT BE IN HERE!\n");
       got = h.packet_size < cap ? h.packet_size : uint32_t(cap);
-      if (!read_full(sock, buf, got, rx) ||
-          (h.packet_size > got && discard(sock, buf + got, cap - got, h.packet_size - got, rx) != 0)) {
+      if (!read_full(rd, buf, got, rx) ||
+          (h.packet_size > got && discard(rd, buf + got, cap - got, h.packet_size - got, rx) != 0)) {
         std::printf("%d: recv_timeout() failed.\n", idx);
         fail_status(rx, RX_RECEIVING);
         break;
       }
     }
-    dispatch(sock, h, buf, cap, got, rx, st);
+    dispatch(rd, h, buf, cap, got, rx, st);
   }
   uint8_t leave[12];
   nc_leave_body(leave);

@@ -1,0 +1,317 @@
+// links_bench: frames and bytes per second through 'Q' receivers into their rings over
+// loopback, with the receive threads' CPU time, printed beside a raw loopback TCP copy of the
+// same packet bytes (the physical limit of this machine).
+//   links_bench [--seconds N] [--dvrs N] [--channels N]
+#include <pthread.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <SDL/SDL.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/foundation/app_state.h"
+#include "client/foundation/sock_io.h"
+#include "client/links/frame_headers.h"
+#include "client/links/nc_receiver.h"
+#include "peers/media/media_gen.h"
+#include "peers/qdvr/qdvr_peer.h"
+#include "platform/net/net.h"
+
+namespace {
+
+constexpr int kWidth = 720, kHeight = 480, kFps = 30;
+
+double thread_cpu_s(pthread_t t) {
+  clockid_t cid;
+  if (pthread_getcpuclockid(t, &cid) != 0) return 0;
+  timespec ts{};
+  clock_gettime(cid, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+double self_cpu_s() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+double now_s() { return double(net_now_ms()) / 1000.0; }
+
+struct Clip {
+  std::shared_ptr<std::vector<std::vector<uint8_t>>> units;
+  std::shared_ptr<std::vector<bool>> keys;
+};
+
+Clip encode_clip(int frames) {
+  Clip c{std::make_shared<std::vector<std::vector<uint8_t>>>(), std::make_shared<std::vector<bool>>()};
+  media_gen::H264Encoder enc(kWidth, kHeight, kFps, 25);
+  for (int i = 0; i < frames; ++i) {
+    std::vector<uint8_t> au;
+    bool key = false;
+    media_gen::Yuv420 pic = media_gen::synth_picture(kWidth, kHeight, 0, i);
+    // Sensor-like noise, so frames have the size of a real camera's and not of a flat test card.
+    uint32_t seed = 7u + uint32_t(i) * 7919u;
+    for (auto& y : pic.y) {
+      seed = seed * 1664525u + 1013904223u;
+      int v = int(y) + int((seed >> 24) % 7) - 3;
+      y = uint8_t(v < 16 ? 16 : (v > 235 ? 235 : v));
+    }
+    if (!enc.ok() || enc.encode(pic, au, key) != 0) {
+      au.assign(20000, 0x11);
+      key = i % 25 == 0;
+    }
+    c.units->push_back(std::move(au));
+    c.keys->push_back(key);
+  }
+  return c;
+}
+
+struct RawResult { double mbps, ns_per_byte; };
+
+// The same DVRs and the same bytes, read by plain recv() calls into one buffer and thrown
+// away: what the link costs without any parsing (the floor of the receive path).
+RawResult raw_copy(int dvrs, int channels, int fps, const Clip& clip, double seconds) {
+  std::vector<std::unique_ptr<qdvr::QdvrPeer>> peers;
+  std::vector<int> fds;
+  for (int d = 0; d < dvrs; ++d) {
+    qdvr::PeerConfig pc;
+    pc.channels = channels;
+    pc.width = kWidth;
+    pc.height = kHeight;
+    pc.fps = fps;
+    pc.shared_clip = clip.units;
+    pc.shared_keys = clip.keys;
+    peers.push_back(std::make_unique<qdvr::QdvrPeer>(pc));
+    peers.back()->start();
+    int fd = net_tcp_socket();
+    uint32_t a = 0;
+    net_parse_ipv4("127.0.0.1", &a);
+    net_connect(fd, a, peers.back()->port(), 5000, {});
+    net_set_nonblocking(fd, false);
+    std::vector<uint8_t> login(20, 0);
+    auto p1 = qdvr::packet(2, 1, login, false);
+    std::vector<uint8_t> sel(12, 0);
+    uint32_t mask = channels >= 32 ? 0xFFFFFFFFu : ((1u << channels) - 1);
+    sel[0] = uint8_t(mask >> 24); sel[1] = uint8_t(mask >> 16);
+    sel[2] = uint8_t(mask >> 8); sel[3] = uint8_t(mask);
+    sel[8] = 17;
+    sel[9] = uint8_t(channels);
+    sel[11] = 1;
+    auto p2 = qdvr::packet(3, 1, sel, false);
+    ::send(fd, p1.data(), p1.size(), MSG_NOSIGNAL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::send(fd, p2.data(), p2.size(), MSG_NOSIGNAL);
+    fds.push_back(fd);
+  }
+  std::atomic<long long> got{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> readers;
+  std::vector<double> cpu(size_t(dvrs), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // frames flowing
+  double t0 = now_s();
+  for (int d = 0; d < dvrs; ++d)
+    readers.emplace_back([&, d] {
+      std::vector<uint8_t> buf(NC_RECV_ALLOC);
+      double c0 = self_cpu_s();
+      while (!stop.load()) {
+        ssize_t n = ::recv(fds[size_t(d)], buf.data(), buf.size(), 0);
+        if (n <= 0) break;
+        got.fetch_add(n);
+      }
+      cpu[size_t(d)] = self_cpu_s() - c0;
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(int(seconds * 1000)));
+  double wall = now_s() - t0;
+  long long bytes = got.load();
+  stop.store(true);
+  for (int& fd : fds) ::shutdown(fd, SHUT_RDWR);
+  for (auto& t : readers) t.join();
+  for (int& fd : fds) net_close(fd);
+  for (auto& p : peers) p->stop();
+  double total_cpu = 0;
+  for (double c : cpu) total_cpu += c;
+  return {double(bytes) / wall / 1e6, total_cpu * 1e9 / double(bytes ? bytes : 1)};
+}
+
+// A context with one slot per receiver (8 for a single DVR), drained as decoders would.
+struct Rig {
+  std::unique_ptr<APP_CONTEXT> ctx = std::make_unique<APP_CONTEXT>();
+  std::vector<std::unique_ptr<qdvr::QdvrPeer>> peers;
+  std::atomic<bool> stop{false};
+  std::thread drain;
+  std::vector<std::atomic<long long>> frames, bytes;
+
+  Rig(int dvrs, int channels, int fps, const Clip& clip) : frames(size_t(dvrs)), bytes(size_t(dvrs)) {
+    init_app_context(ctx.get());
+    int slots = dvrs == 1 ? 8 : dvrs;
+    ctx->ring_size = DEFAULT_RING_SIZE;
+    ctx->num_slots = uint32_t(slots);
+    for (int i = 0; i < slots; ++i) {
+      ctx->slots[i].ring = static_cast<uint8_t*>(std::calloc(1, DEFAULT_RING_SIZE + 1024));
+      ctx->slots[i].mutex = SDL_CreateMutex();
+    }
+    ctx->num_receivers = dvrs;
+    for (int d = 0; d < dvrs; ++d) {
+      qdvr::PeerConfig pc;
+      pc.channels = channels;
+      pc.width = kWidth;
+      pc.height = kHeight;
+      pc.fps = fps;
+      pc.shared_clip = clip.units;
+      pc.shared_keys = clip.keys;
+      peers.push_back(std::make_unique<qdvr::QdvrPeer>(pc));
+      peers.back()->start();
+      RECEIVER_INFO* rx = &ctx->receivers[d];
+      init_receiver(rx);
+      rx->protocol = 'Q';
+      rx->index = d;
+      std::snprintf(rx->name, sizeof rx->name, "DVR-%d", d);
+      std::snprintf(rx->address, sizeof rx->address, "127.0.0.1");
+      rx->live_port = peers.back()->port();
+      rx->num_video = uint32_t(channels);
+      uint32_t mask = channels >= 32 ? 0xFFFFFFFFu : ((1u << channels) - 1);
+      rx->channel_mask = rx->shown_mask = mask;
+      rx->sel_vid_ch.store(mask);
+      rx->audio_mask.store(mask);
+      rx->op_mode = 1;
+      rx->sock_timeout = 10;
+      rx->context = ctx.get();
+    }
+    drain = std::thread([this] {
+      while (!stop.load()) {
+        for (uint32_t s = 0; s < ctx->num_slots; ++s) take(s);
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+      }
+    });
+  }
+  void take(uint32_t slot) {
+    DISPLAY_SLOT& s = ctx->slots[slot];
+    SDL_mutexP(s.mutex);
+    while (s.read_pos != s.write_pos) {
+      if (s.read_pos + 12 > ctx->ring_size) s.read_pos = 0;
+      FRAME_RECORD_HEADER rh = decode_frame_record_header(s.ring + s.read_pos);
+      if (rh.start_key != 0xFFFF) {
+        s.read_pos = 0;
+        continue;
+      }
+      int r = s.ring[s.read_pos + 12 + 2];
+      if (r < int(frames.size()) && rh.media == 'Y') {
+        frames[size_t(r)].fetch_add(1);
+        bytes[size_t(r)].fetch_add(rh.size);
+      }
+      RECEIVER_INFO& rx = ctx->receivers[r < MAX_RECEIVERS ? r : 0];
+      rx.pending_frames.fetch_sub(1);
+      rx.pending_bytes.fetch_sub(12 + rh.size);
+      s.read_pos += 12 + rh.size;
+    }
+    SDL_mutexV(s.mutex);
+  }
+  void start() {
+    receivers_stop.store(0);
+    for (int d = 0; d < ctx->num_receivers; ++d) {
+      RECEIVER_INFO* rx = &ctx->receivers[d];
+      rx->thread = std::thread([rx] { recv_nc_data(rx); });
+    }
+  }
+  double cpu() {
+    double c = 0;
+    for (int d = 0; d < ctx->num_receivers; ++d) c += thread_cpu_s(ctx->receivers[d].thread.native_handle());
+    return c;
+  }
+  long long total_frames() {
+    long long n = 0;
+    for (auto& f : frames) n += f.load();
+    return n;
+  }
+  // Bytes on the wire, as the DVRs sent them (what the raw copy counts too).
+  long long total_bytes() {
+    long long n = 0;
+    for (auto& p : peers) n += p->bytes_sent();
+    return n;
+  }
+  ~Rig() {
+    receivers_stop.store(1);
+    for (int d = 0; d < ctx->num_receivers; ++d) {
+      ctx->receivers[d].status.store(RX_STOP);
+      if (ctx->receivers[d].thread.joinable()) ctx->receivers[d].thread.join();
+    }
+    stop.store(true);
+    drain.join();
+    for (auto& p : peers) p->stop();
+    for (uint32_t i = 0; i < ctx->num_slots; ++i) {
+      std::free(ctx->slots[i].ring);
+      ctx->slots[i].ring = nullptr;
+    }
+    free_app_context(ctx.get());
+    receivers_stop.store(0);
+  }
+};
+
+struct RunResult { double fps, mbps, us_per_frame, ns_per_byte; long long frames; int behind; };
+
+RunResult run(int dvrs, int channels, int fps, const Clip& clip, double seconds) {
+  Rig rig(dvrs, channels, fps, clip);
+  rig.start();
+  // Measure from the moment frames flow, so connect and login are not counted.
+  double wait0 = now_s();
+  while (rig.total_frames() < dvrs * channels && now_s() - wait0 < 10)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::vector<long long> f0(static_cast<size_t>(dvrs), 0);
+  for (int d = 0; d < dvrs; ++d) f0[size_t(d)] = rig.frames[size_t(d)].load();
+  long long fr0 = rig.total_frames(), by0 = rig.total_bytes();
+  double c0 = rig.cpu(), t0 = now_s();
+  std::this_thread::sleep_for(std::chrono::milliseconds(int(seconds * 1000)));
+  double cpu = rig.cpu() - c0, wall = now_s() - t0;
+  long long fr = rig.total_frames() - fr0, by = rig.total_bytes() - by0;
+  int behind = 0;
+  if (fps > 0) {
+    double want = double(fps) * channels * wall;
+    for (int d = 0; d < dvrs; ++d)
+      if (double(rig.frames[size_t(d)].load() - f0[size_t(d)]) < 0.95 * want) ++behind;
+  }
+  return {double(fr) / wall, double(by) / wall / 1e6, cpu * 1e6 / double(fr ? fr : 1),
+          cpu * 1e9 / double(by ? by : 1), fr, behind};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 3;
+  int dvrs = 16, channels = 16;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string a = argv[i];
+    if (a == "--seconds") seconds = std::atof(argv[i + 1]);
+    else if (a == "--dvrs") dvrs = std::atoi(argv[i + 1]);
+    else if (a == "--channels") channels = std::atoi(argv[i + 1]);
+  }
+  SDL_Init(0);
+  Clip clip = encode_clip(50);
+  size_t clip_bytes = 0;
+  for (auto& u : *clip.units) clip_bytes += u.size();
+  RawResult raw1 = raw_copy(1, channels, 0, clip, seconds);
+  RunResult one = run(1, channels, 0, clip, seconds);
+  RawResult rawn = raw_copy(dvrs, channels, kFps, clip, seconds);
+  RunResult many = run(dvrs, channels, kFps, clip, seconds);
+  std::printf("\n\nlinks_bench: D1 %dx%d H.264, clip of 50 frames, mean %zu bytes/frame\n", kWidth,
+              kHeight, clip_bytes / clip.units->size());
+  std::printf("%-36s %9s %8s %12s %9s %9s %6s %7s\n", "case", "frames/s", "MB/s", "CPU us/frame",
+              "CPU ns/B", "raw ns/B", "x raw", "behind");
+  std::printf("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %7s\n", "1 receiver x 16 ch, unpaced",
+              one.fps, one.mbps, one.us_per_frame, one.ns_per_byte, raw1.ns_per_byte,
+              one.ns_per_byte / raw1.ns_per_byte, "-");
+  char label[64];
+  std::snprintf(label, sizeof label, "%d receivers x %d ch @ %d fps", dvrs, channels, kFps);
+  std::printf("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %4d/%d\n", label, many.fps, many.mbps,
+              many.us_per_frame, many.ns_per_byte, rawn.ns_per_byte,
+              many.ns_per_byte / rawn.ns_per_byte, many.behind, dvrs);
+  std::printf("raw copy: %.1f MB/s (1 DVR unpaced), %.1f MB/s (%d DVRs paced)\n", raw1.mbps,
+              rawn.mbps, dvrs);
+  SDL_Quit();
+  return 0;
+}
