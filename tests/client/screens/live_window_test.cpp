@@ -1,0 +1,346 @@
+// The real program against the simulated 'Q' DVR on a private X server: the skinned main
+// window shows the DVR's live pictures in the tiles, the layout and page keys change what
+// is on screen, and Esc ends the program through its shutdown.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/screens/skin.h"
+#include "platform/system/process.h"
+#include "platform/system/x11_windows.h"
+
+// Xlib's macros collide with GoogleTest's names: include it last.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_file(const fs::path& p) {
+  std::ifstream f(p);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// A private Xvfb, so no window of a test running beside this one is taken for ours.
+class PrivateX {
+ public:
+  PrivateX() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1200x24",
+             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 10000) > 0) {
+      char c;
+      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+      number += c;
+    }
+    close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+  }
+  ~PrivateX() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+int free_tcp_port() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(s);
+  return port;
+}
+
+// Counts of picture features inside a rectangle of a screenshot.
+struct Census {
+  int white = 0, black = 0, red = 0, grey64 = 0, total = 0;
+};
+
+class Shot {
+ public:
+  explicit Shot(const char* display) : dpy_(XOpenDisplay(display)) {}
+  ~Shot() {
+    if (img_) XDestroyImage(img_);
+    if (dpy_) XCloseDisplay(dpy_);
+  }
+  bool ok() const { return dpy_ != nullptr; }
+  void take() {
+    if (img_) XDestroyImage(img_);
+    Window root = DefaultRootWindow(dpy_);
+    XWindowAttributes wa;
+    XGetWindowAttributes(dpy_, root, &wa);
+    img_ = XGetImage(dpy_, root, 0, 0, wa.width, wa.height, AllPlanes, ZPixmap);
+  }
+  // Top-left of window `w` on the root window.
+  bool origin(unsigned long w, int* x, int* y) {
+    Window child;
+    return XTranslateCoordinates(dpy_, w, DefaultRootWindow(dpy_), 0, 0, x, y, &child) != 0;
+  }
+  Census census(int x0, int y0, int w, int h) const {
+    Census c;
+    if (!img_) return c;
+    for (int y = y0; y < y0 + h; ++y) {
+      for (int x = x0; x < x0 + w; ++x) {
+        unsigned long p = XGetPixel(img_, x, y);
+        int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        ++c.total;
+        if (r > 215 && g > 215 && b > 215) ++c.white;
+        if (r < 30 && g < 30 && b < 30) ++c.black;
+        if (r > g + 50 && r > b + 50) ++c.red;
+        if (r == 64 && g == 64 && b == 64) ++c.grey64;
+      }
+    }
+    return c;
+  }
+
+ private:
+  Display* dpy_;
+  XImage* img_ = nullptr;
+};
+
+class LiveWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* run = getenv("VIGILO_RUN_DIR");
+    run_tree_ = run ? fs::path(run)
+                    : fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() /
+                          "run";
+    sim_ = run_tree_.parent_path() / "peers" / "qdvr_sim";
+    if (!fs::exists(run_tree_ / "vigilo")) GTEST_SKIP() << "no vigilo in " << run_tree_;
+    if (!fs::exists(sim_)) GTEST_SKIP() << "no simulated 'Q' DVR at " << sim_;
+    if (!fs::exists(run_tree_ / "skin.cfg")) GTEST_SKIP() << "no default skin in the run tree";
+    x_ = std::make_unique<PrivateX>();
+    if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
+    setenv("DISPLAY", x_->display().c_str(), 1);
+    setenv("VIGILO_BOX_ANSWER", "yes", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    char tmpl[] = "live-window-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = fs::absolute(tmpl);
+    // libX11 never releases the input-method context that SDL's video start-up creates.
+    std::ofstream(dir_ / "lsan.supp") << "leak:libX11.so\n";
+    setenv("LSAN_OPTIONS", ("suppressions=" + (dir_ / "lsan.supp").string()).c_str(), 1);
+    port_ = free_tcp_port();
+    ASSERT_GT(port_, 0);
+    for (const auto& e : fs::directory_iterator(run_tree_)) {
+      fs::path name = e.path().filename();
+      if (name == "logs" || name == "setup.cfg") continue;
+      // Hard links: the program finds its setup.cfg beside its own resolved path.
+      if (e.is_directory()) {
+        fs::copy(e.path(), dir_ / name, fs::copy_options::recursive);
+        continue;
+      }
+      std::error_code ec;
+      fs::create_hard_link(e.path(), dir_ / name, ec);
+      if (ec) fs::copy_file(e.path(), dir_ / name);
+    }
+    // The demo configuration with its first DVR moved to our free port.
+    std::string cfg = read_file(run_tree_ / "setup.cfg");
+    for (size_t p = cfg.find("9101"); p != std::string::npos; p = cfg.find("9101", p))
+      cfg.replace(p, 4, std::to_string(port_));
+    std::ofstream(dir_ / "setup.cfg") << cfg;
+  }
+
+  void TearDown() override {
+    if (vigilo_ > 0 && process_running(vigilo_)) {
+      kill(vigilo_, SIGKILL);
+      wait_process(vigilo_, 5000, nullptr);
+    }
+    if (dvr_ > 0 && process_running(dvr_)) {
+      kill(dvr_, SIGTERM);
+      wait_process(dvr_, 5000, nullptr);
+    }
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  void key(unsigned long window, const char* name) {
+    std::string w = std::to_string(window);
+    const char* argv[] = {"xdotool", "key", "--window", w.c_str(), name, nullptr};
+    int pid = start_process(argv);
+    ASSERT_GT(pid, 0);
+    int code = -1;
+    wait_process(pid, 10000, &code);
+  }
+
+  // The census of video cell (col, row) of an n x n grid, shrunk by a margin so that the
+  // on-screen text lines at the cell edges stay out of it.
+  Census cell(Shot& shot, int col, int row, int n) {
+    const int w = video_.w / n, h = video_.h / n;
+    const int x = wx_ + video_.x + col * w, y = wy_ + video_.y + row * h;
+    return shot.census(x + w / 10, y + h / 8, w - w / 5, h - h / 4);
+  }
+
+  // Polls the screen until `pred` holds for the picture or 20 s pass.
+  template <typename Pred>
+  bool wait_for(Shot& shot, Pred pred) {
+    for (int i = 0; i < 60; ++i) {
+      // SDL moves the window to the middle of the screen after mapping it.
+      shot.origin(win_, &wx_, &wy_);
+      shot.take();
+      if (pred()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
+  fs::path run_tree_, sim_, dir_;
+  std::unique_ptr<PrivateX> x_;
+  int port_ = -1, dvr_ = -1, vigilo_ = -1;
+  SDL_Rect video_{};
+  unsigned long win_ = 0;
+  int wx_ = 0, wy_ = 0;
+};
+
+TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
+  std::string port = std::to_string(port_);
+  std::string sim = sim_.string();
+  const char* dvr_argv[] = {sim.c_str(), "--port", port.c_str(), "--channels", "16", nullptr};
+  dvr_ = start_process(dvr_argv, (dir_ / "dvr.out").c_str(), (dir_ / "dvr.err").c_str());
+  ASSERT_GT(dvr_, 0);
+  // Wait until the simulated DVR accepts connections.
+  bool listening = false;
+  for (int i = 0; i < 100 && !listening && process_running(dvr_); ++i) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port_));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    listening = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(listening) << read_file(dir_ / "dvr.out") << read_file(dir_ / "dvr.err");
+
+  // The skin tells where the video area lies in the window.
+  SKIN_WINDOW main_window;
+  std::string skin_text = read_file(dir_ / "skin.cfg");
+  ASSERT_EQ(parse_skins_line("main", skin_text.c_str(), &main_window), 0);
+  video_ = main_window.video_rect;
+  ASSERT_GT(video_.w, 0);
+
+  std::string exe = (dir_ / "vigilo").string();
+  const char* argv[] = {exe.c_str(), "-A", "DVR-1", "-u", "admin,admin", nullptr};
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_);
+  vigilo_ = start_process(argv, (dir_ / "vigilo.out").c_str(), (dir_ / "vigilo.err").c_str());
+  fs::current_path(cwd);
+  ASSERT_GT(vigilo_, 0);
+  unsigned long win = 0;
+  for (int i = 0; i < 600 && !win && process_running(vigilo_); ++i) {
+    win = x11_find_window("ZOL Main");
+    if (!win) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(win, 0u) << read_file(dir_ / "vigilo.out") << read_file(dir_ / "vigilo.err");
+  Shot shot(x_->display().c_str());
+  ASSERT_TRUE(shot.ok());
+  win_ = win;
+
+  // 4 x 4: each tile holds a synthetic picture: white digits on their black box, the
+  // reddish square, no grey of an empty tile.
+  auto all_tiles_live = [&] {
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) {
+        Census t = cell(shot, c, r, 4);
+        if (t.white < t.total / 200 || t.black < t.total / 50 || t.red < t.total / 200 ||
+            t.grey64 > t.total / 2)
+          return false;
+      }
+    return true;
+  };
+  auto tiles_text = [&] {
+    std::string t = "window at " + std::to_string(wx_) + "," + std::to_string(wy_) + "\n";
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) {
+        Census n = cell(shot, c, r, 4);
+        t += std::to_string(n.white) + "/" + std::to_string(n.black) + "/" +
+             std::to_string(n.red) + "/" + std::to_string(n.grey64) + "/" +
+             std::to_string(n.total) + " ";
+      }
+    return t;
+  };
+  ASSERT_TRUE(wait_for(shot, all_tiles_live))
+      << tiles_text() << read_file(dir_ / "vigilo.out").substr(0, 3000)
+      << read_file(dir_ / "dvr.out") << read_file(dir_ / "dvr.err");
+
+  // Layout 1: one picture over the whole area; its bottom-right quarter is background and
+  // square only, with no digit box of another channel.
+  key(win, "1");
+  auto single = [&] { return cell(shot, 1, 1, 2).black < cell(shot, 1, 1, 2).total / 200; };
+  ASSERT_TRUE(wait_for(shot, single));
+  const int digits_page0 = cell(shot, 0, 0, 2).white;
+
+  // Up: the 2 x 2 grid, whose bottom-right tile has its own digit box again.
+  key(win, "Up");
+  auto quad = [&] { return cell(shot, 1, 1, 2).black > cell(shot, 1, 1, 2).total / 50; };
+  ASSERT_TRUE(wait_for(shot, quad));
+
+  // Page Up in layout 1 shows channel 1: its digit differs from the "0" of page 0.
+  key(win, "1");
+  ASSERT_TRUE(wait_for(shot, single));
+  key(win, "Prior");
+  auto other_digit = [&] {
+    Census t = cell(shot, 0, 0, 2);
+    return t.white > 0 && std::abs(t.white - digits_page0) > digits_page0 / 10;
+  };
+  EXPECT_TRUE(wait_for(shot, other_digit));
+
+  // Layout 6 (36 cells) with 16 channels: the last row is empty tiles.
+  key(win, "6");
+  auto empty_last_row = [&] {
+    Census t = cell(shot, 5, 5, 6);
+    return t.grey64 > t.total * 9 / 10;
+  };
+  EXPECT_TRUE(wait_for(shot, empty_last_row));
+
+  // Esc with nothing selected asks the exit question (answered Yes); the program leaves
+  // its loop and shuts down cleanly.
+  key(win, "Escape");
+  int code = -1;
+  ASSERT_EQ(wait_process(vigilo_, 30000, &code), 0) << "vigilo did not end";
+  EXPECT_EQ(code, 0) << read_file(dir_ / "vigilo.err");
+  EXPECT_NE(read_file(dir_ / "vigilo.out").find("Exiting event loop ..."), std::string::npos);
+}
+
+}  // namespace
