@@ -41,6 +41,13 @@ int reap_locked() {
   return static_cast<int>(g_children.size());
 }
 
+struct UniqueFd {
+  int fd = -1;
+  ~UniqueFd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
 // posix_spawn file actions with RAII.
 struct FileActions {
   posix_spawn_file_actions_t fa;
@@ -54,15 +61,18 @@ int start_process(const char* const* argv, const char* stdout_path, const char* 
   if (!argv || !argv[0]) return -1;
   std::lock_guard<std::mutex> lock(g_mutex);
   reap_locked();
+  // The files are opened here, not in the child, so a path that cannot be created is
+  // reported as a failed start rather than as a child that exits at once.
+  UniqueFd out, err;
+  if (stdout_path && (out.fd = open(stdout_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                                    0644)) < 0)
+    return -1;
+  if (stderr_path && (err.fd = open(stderr_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                                    0644)) < 0)
+    return -1;
   FileActions actions;
-  if (stdout_path &&
-      posix_spawn_file_actions_addopen(&actions.fa, 1, stdout_path,
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644) != 0)
-    return -1;
-  if (stderr_path &&
-      posix_spawn_file_actions_addopen(&actions.fa, 2, stderr_path,
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644) != 0)
-    return -1;
+  if (out.fd >= 0 && posix_spawn_file_actions_adddup2(&actions.fa, out.fd, 1) != 0) return -1;
+  if (err.fd >= 0 && posix_spawn_file_actions_adddup2(&actions.fa, err.fd, 2) != 0) return -1;
   // Sockets and files of the client must not live on in the child.
   if (posix_spawn_file_actions_addclosefrom_np(&actions.fa, 3) != 0) return -1;
   pid_t pid = 0;

@@ -74,7 +74,12 @@ TEST(StartProcess, FailuresAreReportedNotHidden) {
   const char* missing[] = {"no-such-program-vigilo", nullptr};
   EXPECT_EQ(start_process(missing), -1);
   const char* argv[] = {"true", nullptr};
-  EXPECT_EQ(start_process(argv, "/nonexistent-dir/out.txt"), -1);
+  std::string file = temp_path("plain-file");
+  { std::ofstream(file) << "x"; }
+  std::string below_file = file + "/out.txt";  // cannot exist: its parent is a file
+  EXPECT_EQ(start_process(argv, below_file.c_str()), -1);
+  EXPECT_EQ(start_process(argv, nullptr, below_file.c_str()), -1);
+  unlink(file.c_str());
   EXPECT_EQ(start_process(nullptr), -1);
   EXPECT_EQ(wait_process(1, 0, nullptr), -1) << "not a child of ours";
 }
