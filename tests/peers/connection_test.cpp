@@ -1,0 +1,130 @@
+// Connection lifecycle against two simulated DVRs named in a setup.cfg: rings per selection,
+// receivers connected and fed, everything stopped and freed on disconnect.
+#include <gtest/gtest.h>
+
+#include <SDL/SDL.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "client/foundation/app_state.h"
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/sock_io.h"
+#include "client/links/connection.h"
+#include "client/links/decoder_thread.h"
+#include "peers/qdvr/qdvr_peer.h"
+#include "tests/peers/link_harness.h"
+
+namespace {
+
+std::string demo_setup(uint16_t port1, uint16_t port2) {
+  std::ifstream in(std::string(VIGILO_SOURCE_DIR) + "/assets/config/setup.cfg");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string text = ss.str();
+  auto swap_all = [&](const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+  };
+  swap_all("9101", std::to_string(port1));
+  swap_all("9102", std::to_string(port2));
+  return text;
+}
+
+class Connection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("VIGILO_BOX_ANSWER", "ok", 1);
+    SDL_Init(SDL_INIT_VIDEO);
+    qdvr::PeerConfig cfg;
+    cfg.channels = 4;
+    cfg.clip_frames = 10;
+    p1 = std::make_unique<qdvr::QdvrPeer>(cfg);
+    p2 = std::make_unique<qdvr::QdvrPeer>(cfg);
+    ASSERT_TRUE(p1->start());
+    ASSERT_TRUE(p2->start());
+    char tmpl[] = "/tmp/vigilo-conn-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    dir = tmpl;
+    path = dir + "/setup.cfg";
+    std::ofstream(path) << demo_setup(p1->port(), p2->port());
+    ASSERT_EQ(0, load_setup_info(path.c_str()));
+    init_app_options(&app_options);
+    init_app_context(&app_context);
+    clear_layout_table(app_context.layouts);
+    app_options.context = &app_context;
+  }
+  void TearDown() override {
+    disconnect_dvr(&app_options);
+    free_app_context(&app_context);
+    p1->stop();
+    p2->stop();
+    std::string rm = "rm -rf " + dir;
+    (void)std::system(rm.c_str());
+    SDL_Quit();
+  }
+  std::unique_ptr<qdvr::QdvrPeer> p1, p2;
+  std::string dir, path;
+};
+
+TEST_F(Connection, group_gets_one_ring_per_dvr_and_both_dvrs_stream) {
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "All DVRs");
+  connect_dvr(&app_options);
+  EXPECT_EQ(CONN_CONNECTED, app_options.conn_state.load());
+  EXPECT_EQ(2u, app_context.num_slots);
+  EXPECT_EQ(2, app_context.num_receivers);
+  EXPECT_EQ(3, app_context.receivers[0].rx_flags);
+  EXPECT_EQ(1, app_context.receivers[1].op_mode);
+  EXPECT_TRUE(p1->wait_request(2, 0, 5000));
+  EXPECT_TRUE(p2->wait_request(2, 0, 5000));
+  // A second connect while connected changes nothing.
+  connect_dvr(&app_options);
+  EXPECT_EQ(2, app_context.num_receivers);
+  auto t0 = std::chrono::steady_clock::now();
+  disconnect_dvr(&app_options);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
+  EXPECT_EQ(0, app_context.num_receivers);
+  EXPECT_EQ(0u, app_context.num_slots);
+  EXPECT_EQ(nullptr, app_context.slots[0].ring);
+  EXPECT_TRUE(p1->wait_request(7, 0, 2000));  // each DVR was told the client leaves
+  disconnect_dvr(&app_options);                 // disconnecting twice does nothing
+  EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
+}
+
+TEST_F(Connection, single_dvr_spreads_over_eight_rings_and_masks_follow_options) {
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
+  app_options.video_mask = 0x5;
+  connect_dvr(&app_options);
+  EXPECT_EQ(8u, app_context.num_slots);
+  ASSERT_EQ(1, app_context.num_receivers);
+  RECEIVER_INFO& rx = app_context.receivers[0];
+  EXPECT_EQ(1, rx.rx_flags);
+  EXPECT_EQ(0x5u, rx.sel_vid_ch.load());
+  EXPECT_EQ('Q', rx.protocol);
+  EXPECT_TRUE(p1->wait_request(2, 0, 5000));
+  disconnect_dvr(&app_options);
+}
+
+TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
+  qdvr::PeerConfig cfg;
+  cfg.stall = true;
+  cfg.clip_frames = 1;
+  qdvr::QdvrPeer silent(cfg);
+  ASSERT_TRUE(silent.start());
+  std::ofstream(path) << demo_setup(silent.port(), p2->port());
+  ASSERT_EQ(0, load_setup_info(path.c_str()));
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
+  connect_dvr(&app_options);
+  ASSERT_TRUE(silent.wait_request(2, 0, 5000));
+  auto t0 = std::chrono::steady_clock::now();
+  disconnect_dvr(&app_options);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  EXPECT_EQ(0, app_context.num_receivers);
+}
+
+}  // namespace
