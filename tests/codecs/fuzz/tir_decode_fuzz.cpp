@@ -1,6 +1,6 @@
 // libFuzzer target: tir_get_info and tir_decode on arbitrary frames. The first input byte
 // picks the header dialect and the output type; the rest is the frame. The destination is
-// exactly the largest picture's size, so any write past it is caught.
+// exactly the layout's size for the largest picture, so any write past it is caught.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -18,7 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1) std::memcpy(frame.get(), data + 1, size - 1);
     TIR_FRAME_INFO info;
     tir_get_info(frame.get(), static_cast<unsigned>(size - 1), &info);
-    static std::unique_ptr<uint8_t[]> dst(new uint8_t[640 * 272 * 4]);
     const size_t need = (type == 1 || type == 2) ? 640 * 272 * 3
                         : type == 3                ? 640 * 272 * 4
                         : (type >= 4 && type <= 6) ? 640 * 272 * 2
