@@ -478,8 +478,9 @@ int decode_slice(Module& m, Picture& pic, const uint8_t* frame, int offset) {
         }
         return 0;
     }
+    // The slice ends at an increment of 0 or once its row's last column is decoded.
     int col = -1;
-    for (;;) {
+    while (col + 1 < mb_cols) {
         const int inc = static_cast<int>(br.get(6));
         if (inc == 0) break;
         col += inc;
