@@ -74,6 +74,16 @@ public:
 
 private:
     void refill() {
+        if (pos_ + 8 <= len_) {
+            // Eight bytes at once; the bytes only partly taken are read again next time.
+            uint64_t v = 0;
+            for (int i = 0; i < 8; ++i) v = (v << 8) | p_[pos_ + static_cast<size_t>(i)];
+            window_ |= v >> bits_;
+            const int take = (63 - bits_) >> 3;
+            pos_ += static_cast<size_t>(take);
+            bits_ += take * 8;
+            return;
+        }
         while (bits_ <= 56) {
             if (pos_ < len_) window_ |= static_cast<uint64_t>(p_[pos_++]) << (56 - bits_);
             bits_ += 8;
