@@ -837,7 +837,9 @@ int recv_nc_data(RECEIVER_INFO* rx) {
   rx->nc_state = st.get();
   while (winsock_start() >= 0) {
     run_connection(rx, st.get(), buffer.data(), buffer.size());
-    if (receivers_stop.load() || app_quit.load()) {
+    // Told to stop (the flag, or this receiver's status word 0) or quitting: leave for good
+    // rather than spin through attempts that can only fail.
+    if (receivers_stop.load() || app_quit.load() || rx->status.load() == RX_STOP) {
       rx->nc_state = nullptr;
       rx->status.store(RX_ENDED);
       std::printf("%d: recv_stream() exited.\n", rx->index);

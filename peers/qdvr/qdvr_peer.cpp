@@ -257,14 +257,16 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   uint16_t msec = uint16_t((frame_no % (cfg_.fps > 0 ? cfg_.fps : 30)) * 1000 / (cfg_.fps > 0 ? cfg_.fps : 30));
   std::vector<uint8_t> fsh = build_fsh(lay, channel, cfg_.width, cfg_.height, claimed, key, sec,
                                        msec, int(frame_no % cfg_.gop), with_audio, channel);
-  std::vector<uint8_t> body(14, 0);
+  // Status prefix, FSH, video, then four audio blocks; block k sits at (3 - k) x 512 and is
+  // filled with 0x10 + k.
+  const size_t audio_bytes = with_audio ? 4 * 512 : 0;
+  std::vector<uint8_t> body(14 + fsh.size() + au.size() + audio_bytes, 0);
   if (cfg_.video_loss) body[1] = 0x01;  // loss mask, network order: channel 0
-  body.insert(body.end(), fsh.begin(), fsh.end());
-  body.insert(body.end(), au.begin(), au.end());
-  if (with_audio) {
-    // Four blocks; block k sits at (3 - k) x 512 and is filled with 0x10 + k.
-    for (int slot = 0; slot < 4; ++slot) body.insert(body.end(), 512, uint8_t(0x10 + (3 - slot)));
-  }
+  std::memcpy(body.data() + 14, fsh.data(), fsh.size());
+  std::memcpy(body.data() + 14 + fsh.size(), au.data(), au.size());
+  uint8_t* audio = body.data() + 14 + fsh.size() + au.size();
+  for (size_t slot = 0; slot < audio_bytes / 512; ++slot)
+    std::memset(audio + slot * 512, 0x10 + int(3 - slot), 512);
   if (cfg_.oversize_every > 0 && serial % cfg_.oversize_every == cfg_.oversize_every - 1)
     body.resize(600000, 0xEE);
   if (drop_half) *drop_half = cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after;
