@@ -15,6 +15,16 @@
 
 namespace {
 
+// The run tree: VIGILO_RUN_DIR, or build/run seen from the test binary in build/tests/bin.
+std::string run_dir() {
+  if (const char* env = std::getenv("VIGILO_RUN_DIR")) return env;
+  char exe[4096] = {};
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return "";
+  std::string path(exe, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/')) + "/../../run";
+}
+
 struct SkinCase {
   const char* file;
   int width, height;
@@ -23,9 +33,8 @@ struct SkinCase {
 class SkinCheck : public ::testing::TestWithParam<SkinCase> {
  protected:
   void SetUp() override {
-    const char* run = std::getenv("VIGILO_RUN_DIR");
-    ASSERT_NE(run, nullptr) << "VIGILO_RUN_DIR is not set";
-    ASSERT_EQ(chdir(run), 0) << run;
+    const std::string run = run_dir();
+    ASSERT_EQ(chdir(run.c_str()), 0) << run;
     setenv("VIGILO_BOX_ANSWER", "ok", 1);
     ASSERT_EQ(TTF_Init(), 0);
     init_skins();
@@ -200,9 +209,8 @@ INSTANTIATE_TEST_SUITE_P(Resolutions, SkinCheck,
 // The skinned main window drawn off screen: widgets show over the background, the colour
 // key leaves their rounded corners transparent, and the first click still hits.
 TEST(SkinDraw, main_window_draws_and_stays_clickable_after_drawing) {
-  const char* run = std::getenv("VIGILO_RUN_DIR");
-  ASSERT_NE(run, nullptr);
-  ASSERT_EQ(chdir(run), 0);
+  const std::string run = run_dir();
+  ASSERT_EQ(chdir(run.c_str()), 0) << run;
   ASSERT_EQ(TTF_Init(), 0);
   init_skins();
   ASSERT_EQ(load_skin("skin.cfg", skin_tables::kMain), 0);

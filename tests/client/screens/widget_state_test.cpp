@@ -66,6 +66,11 @@ class WidgetState : public ::testing::Test {
     g_dir = tmpl;
     write_pictures();
   }
+  static void TearDownTestSuite() {
+    for (const char* f : {"atlas.bmp", "bg.bmp", "skin.cfg", "english.txt"})
+      unlink((g_dir + "/" + f).c_str());
+    rmdir(g_dir.c_str());
+  }
   void SetUp() override {
     setenv("VIGILO_BOX_ANSWER", "ok", 1);
     ASSERT_EQ(chdir(g_dir.c_str()), 0);

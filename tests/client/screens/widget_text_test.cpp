@@ -16,6 +16,16 @@
 
 namespace {
 
+// The run tree: VIGILO_RUN_DIR, or build/run seen from the test binary in build/tests/bin.
+std::string run_dir() {
+  if (const char* env = std::getenv("VIGILO_RUN_DIR")) return env;
+  char exe[4096] = {};
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return "";
+  std::string path(exe, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/')) + "/../../run";
+}
+
 std::string g_dir;
 int g_lh = 0;  // line height of the 12 pt text font
 
@@ -52,13 +62,12 @@ int text_width(const char* text) {
 class WidgetText : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* run = std::getenv("VIGILO_RUN_DIR");
-    ASSERT_NE(run, nullptr);
+    const std::string run = run_dir();
     char tmpl[] = "/tmp/widget_text_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     g_dir = tmpl;
     for (const char* font : {"ARIALUNI.ttf", "impact.ttf", "MyriadPro-Semibold.otf"})
-      ASSERT_EQ(symlink((std::string(run) + "/" + font).c_str(), (g_dir + "/" + font).c_str()), 0);
+      ASSERT_EQ(symlink((run + "/" + font).c_str(), (g_dir + "/" + font).c_str()), 0);
     ASSERT_EQ(chdir(g_dir.c_str()), 0);
     ASSERT_EQ(TTF_Init(), 0);
     TTF_Font* f = TTF_OpenFont("ARIALUNI.ttf", 12);
@@ -70,7 +79,13 @@ class WidgetText : public ::testing::Test {
     save_filled("bg1280.bmp", 1280, 1024, 30, 30, 40);
     save_filled("bg1024.bmp", 1024, 768, 30, 30, 40);
   }
-  static void TearDownTestSuite() { TTF_Quit(); }
+  static void TearDownTestSuite() {
+    TTF_Quit();
+    for (const char* f : {"ARIALUNI.ttf", "impact.ttf", "MyriadPro-Semibold.otf", "list.bmp",
+                          "field.bmp", "bg1280.bmp", "bg1024.bmp", "skin.cfg"})
+      unlink((g_dir + "/" + f).c_str());
+    rmdir(g_dir.c_str());
+  }
   void SetUp() override {
     setenv("VIGILO_BOX_ANSWER", "ok", 1);
     ASSERT_EQ(chdir(g_dir.c_str()), 0);
