@@ -334,6 +334,28 @@ TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
   };
   EXPECT_TRUE(wait_for(shot, empty_last_row));
 
+  // A drag from the first cell to the diagonal neighbour merges the 2 x 2 square into one
+  // cell of a user layout: where channel 5 had its digits, channel 0's picture now shows
+  // its plain lower right part.
+  key(win, "4");
+  auto grid16 = [&] { return cell(shot, 1, 1, 4).black > cell(shot, 1, 1, 4).total / 50; };
+  ASSERT_TRUE(wait_for(shot, grid16));
+  const int cw = video_.w / 4, ch = video_.h / 4;
+  const int x0 = wx_ + video_.x + cw / 2, y0 = wy_ + video_.y + ch / 2;
+  std::string sx0 = std::to_string(x0), sy0 = std::to_string(y0);
+  std::string sx1 = std::to_string(x0 + cw), sy1 = std::to_string(y0 + ch);
+  std::string sx2 = std::to_string(x0 + cw + 5), sy2 = std::to_string(y0 + ch + 5);
+  const char* drag[] = {"xdotool", "mousemove", sx0.c_str(), sy0.c_str(), "mousedown", "1",
+                        "mousemove", sx1.c_str(), sy1.c_str(), "mousemove", sx2.c_str(),
+                        sy2.c_str(), "mouseup", "1", nullptr};
+  int drag_pid = start_process(drag);
+  ASSERT_GT(drag_pid, 0);
+  wait_process(drag_pid, 10000, nullptr);
+  auto merged = [&] { return cell(shot, 1, 1, 4).black < cell(shot, 1, 1, 4).total / 200; };
+  EXPECT_TRUE(wait_for(shot, merged));
+  // The other tiles stay as they were.
+  EXPECT_GT(cell(shot, 3, 3, 4).black, cell(shot, 3, 3, 4).total / 50);
+
   // Esc with nothing selected asks the exit question (answered Yes); the program leaves
   // its loop and shuts down cleanly.
   key(win, "Escape");
