@@ -75,7 +75,6 @@ void release_early() {
   free_app_context(&app_context);
   free_pair_buffers(&g_audio_pair);
   free_app_options(&app_options);
-  mail_queue_stop();
   stats_free();
 }
 
@@ -249,8 +248,6 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   if (s.mail) {
     mail_queue_stop();
     SDL_WaitThread(s.mail, nullptr);
-  } else {
-    mail_queue_stop();  // releases the queue's mutex and semaphore all the same
   }
   if (s.clock) SDL_WaitThread(s.clock, nullptr);
 
