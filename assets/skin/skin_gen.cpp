@@ -161,6 +161,15 @@ int main(int argc, char** argv) {
       }
     }
     cfg += sections;
+    // The client finds a window's [SKINS] line as the first occurrence of its name.
+    for (int id = 1; id < skin_tables::kWindowCount; ++id) {
+      std::string n = skin_tables::kWindowNames[id];
+      size_t at = cfg.find(n, cfg.find("[SKINS]"));
+      if (at == std::string::npos || cfg[at - 1] != '\n' || cfg.compare(at, n.size() + 3, n + " = ") != 0) {
+        std::fprintf(stderr, "skin_gen: [SKINS] line of %s is found inside another line\n", n.c_str());
+        ok = false;
+      }
+    }
     for (int id = 1; id < skin_tables::kWindowCount; ++id)
       ok = check_lines(cfg, skin_tables::kWindowNames[id], id, "skin.cfg") && ok;
     const std::string name = res == 1280 ? "/skin.cfg" : "/skin_1024x768.cfg";

@@ -61,11 +61,9 @@ int open_fonts_locked() {
   return 0;
 }
 
-bool fonts_open() { return g_fonts[0].font && g_fonts[1].font && g_fonts[2].font; }
-
 void open_fonts_if_needed() {
-  if (fonts_open()) return;
-  TextLock lock;
+  TextLock lock;  // the font pointers are read under the lock too
+  if (g_fonts[0].font && g_fonts[1].font && g_fonts[2].font) return;
   open_fonts_locked();
 }
 
@@ -119,11 +117,15 @@ int render_field(SDL_Surface* display, SKIN_WINDOW* win, SKIN_WIDGET* w, bool cu
     return 0;
   }
   SDL_Surface* pic = nullptr;
+  bool have_font;
   {
     TextLock lock;
-    if (g_fonts[0].font) pic = TTF_RenderText_Shaded(g_fonts[0].font, shown, kFieldFg,
-                                                     kFieldBg);
-    else return draw_widget(display, win, w), 0;
+    have_font = g_fonts[0].font != nullptr;
+    if (have_font) pic = TTF_RenderText_Shaded(g_fonts[0].font, shown, kFieldFg, kFieldBg);
+  }
+  if (!have_font) {  // no font: the field is drawn without its text
+    draw_widget(display, win, w);
+    return 0;
   }
   if (!pic) {
     std::printf("TTF_RenderText_Solid() failed.\n");
