@@ -136,6 +136,7 @@ struct QdvrPeer::Session {
   uint32_t mask = 0;
   bool logged_in = false;
   bool streaming = false;
+  bool playback = false;  // type-17 playback stream instead of live type 3
 };
 
 QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg) {
@@ -245,7 +246,7 @@ void QdvrPeer::accept_loop() {
 }
 
 std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long serial,
-                                             bool* drop_half) {
+                                             bool* drop_half, bool playback) {
   const int lay = layout() < 0 ? 3 : layout();
   const std::vector<uint8_t>& au = clip_frame(channel, int(frame_no));
   const bool key = clip_key(channel, int(frame_no));
@@ -270,7 +271,7 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   if (cfg_.oversize_every > 0 && serial % cfg_.oversize_every == cfg_.oversize_every - 1)
     body.resize(600000, 0xEE);
   if (drop_half) *drop_half = cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after;
-  return packet(3, 1, body, true);
+  return packet(playback ? 17 : 3, playback ? 2 : 1, body, true);
 }
 
 void QdvrPeer::run_session(std::shared_ptr<Session> s) {
@@ -335,6 +336,12 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
         s->streaming = s->mask != 0;
         next_tick = Clock::now();
+      } else if (r.type == 6 && r.mode == 2 && r.body.size() >= 12 && s->logged_in) {
+        // Play recorded video from a position: the same clips, sent as playback packets.
+        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
+        s->playback = true;
+        s->streaming = s->mask != 0;
+        next_tick = Clock::now();
       } else if (r.type == 7 && r.mode == 4) {
         s->streaming = false;
       }
@@ -379,7 +386,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         if (!send_all(s->fd, junk.data(), junk.size(), stop_)) fail();
       }
       bool drop_half = false;
-      std::vector<uint8_t> p = stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half);
+      std::vector<uint8_t> p = stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half, s->playback);
       if (drop_half) {
         send_all(s->fd, p.data(), p.size() / 2, stop_);
         fail();

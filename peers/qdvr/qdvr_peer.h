@@ -1,5 +1,6 @@
 // Simulated 'Q' DVR for tests, benchmarks and the demo: listens on 127.0.0.1, checks the
-// login body, answers the configured version pair, streams live type-3 packets (real H.264
+// login body, answers the configured version pair, streams live type-3 packets (type 17
+// after a play request) (real H.264
 // access units of a synthetic picture showing the channel number, plus mu-law audio blocks)
 // for the selected channels in the configured frame-header layout, and records every request
 // the client sends. Faults can be injected: garbage between packets, a drop in the middle of
@@ -98,7 +99,8 @@ class QdvrPeer {
   void accept_loop();
   void run_session(std::shared_ptr<Session> s);
   void queue_all(const std::vector<uint8_t>& pkt);
-  std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half);
+  std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half,
+                                     bool playback);
 
   PeerConfig cfg_;
   int listen_fd_ = -1;

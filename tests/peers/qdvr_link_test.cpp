@@ -457,4 +457,30 @@ TEST(QdvrLink, playback_commands_send_their_packets) {
   EXPECT_EQ(14, search.body[6]);
 }
 
+TEST(QdvrLink, fast_playback_stores_only_key_frames_and_no_audio) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.gop = 5;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.rx->op_mode = 5;  // playback at a chosen time: the thread asks to play after login
+  h.ctx->playback_speed = 2.0;
+  h.start(peer.port());
+  qdvr::Request play;
+  ASSERT_TRUE(peer.wait_request(6, 0, 5000, &play));
+  EXPECT_EQ(3, play.body[8]);
+  EXPECT_FALSE(peer.wait_request(3, 0, 10));  // no live selection in this mode
+  ASSERT_TRUE(peer.wait_frames(40, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto recs = take_all(h);
+  int video = 0;
+  for (const auto& r : recs) {
+    ASSERT_EQ('Y', r.rh.media) << "audio stored above real-time speed";
+    EXPECT_EQ(1, decode_frame_header(r.body.data()).frame_type);
+    ++video;
+  }
+  EXPECT_GE(video, 4);
+  EXPECT_LE(video, 40 / 5 + 4);
+}
+
 }  // namespace
