@@ -13,6 +13,6 @@ function(vigilo_add_test_dir)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "${VIGILO_TEST_ENV}")
+      PROPERTIES ENVIRONMENT "VIGILO_RUN_DIR=${VIGILO_RUN_DIR}")
   endforeach()
 endfunction()
