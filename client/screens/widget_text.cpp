@@ -56,7 +56,7 @@ int open_fonts_locked() {
       std::printf("Couldn't load %d pt font from %s: %s\n", s.size, s.file, SDL_GetError());
       return -1;
     }
-    // Normal style is SDL_ttf's default; nothing to set.
+    if (&s == &g_fonts[0]) g_preset = Preset::text;  // a fresh text font is the current one
   }
   return 0;
 }
