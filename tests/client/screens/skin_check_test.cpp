@@ -105,6 +105,33 @@ TEST_P(SkinCheck, every_window_loads_with_all_pictures_inside_its_background) {
   }
 }
 
+// The key colour marks transparency only: rounded corners, or a wholly transparent picture.
+TEST_P(SkinCheck, art_uses_the_key_colour_only_for_corners_or_whole_transparency) {
+  for (int id = 1; id < skin_tables::kWindowCount; ++id) {
+    load(id);
+    SKIN_WINDOW* win = get_skin_window(id);
+    for (int i = 1; i < win->num_widgets; ++i) {
+      const SKIN_WIDGET& w = win->widgets[i];
+      for (int s = 0; s < w.num_states; ++s) {
+        SDL_Surface* p = w.pictures[s];
+        ASSERT_NE(p, nullptr);
+        int keyed = 0;
+        SDL_LockSurface(p);
+        for (int y = 0; y < p->h; ++y)
+          for (int x = 0; x < p->w; ++x) {
+            Uint8 r, g, b;
+            SDL_GetRGB(get_pixel(p, x, y), p->format, &r, &g, &b);
+            keyed += r == win->key_r && g == win->key_g && b == win->key_b;
+          }
+        SDL_UnlockSurface(p);
+        EXPECT_TRUE(keyed <= 24 || keyed == p->w * p->h)
+            << skin_tables::kWindowNames[id] << "." << w.name << " state " << s << ": "
+            << keyed << " key pixels";
+      }
+    }
+  }
+}
+
 TEST_P(SkinCheck, layout_strip_buttons_are_equal_and_fit_beside_the_video) {
   load(skin_tables::kMain);
   const int id = skin_tables::kMain;
