@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -11,6 +12,7 @@
 
 #include "platform/system/message_box.h"
 #include "platform/system/x11_windows.h"
+#include "tests/platform/private_x.h"
 
 // Xlib defines macros (None, Bool, Status) that collide with GoogleTest: include it last.
 #include <X11/Xlib.h>
@@ -95,12 +97,12 @@ unsigned long wait_for_window(const std::string& title) {
 class RealBox : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
-    Display* probe = XOpenDisplay(nullptr);
-    if (!probe) GTEST_SKIP() << "X display not reachable";
-    XCloseDisplay(probe);
+    ASSERT_FALSE(x_.display().empty()) << "Xvfb did not start";
+    display_ = std::make_unique<EnvGuard>("DISPLAY", x_.display().c_str());
   }
   EnvGuard unattended{"VIGILO_BOX_ANSWER", nullptr};
+  PrivateX x_;  // the box takes the keyboard focus: keep it away from other tests
+  std::unique_ptr<EnvGuard> display_;
 };
 
 TEST_F(RealBox, KeysAnswerABoxShownFromAWorkerThread) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/system/x11_windows.h"
+#include "tests/platform/private_x.h"
 
 // Xlib defines macros (None, Bool, Status) that collide with GoogleTest: include it last.
 #include <X11/Xatom.h>
@@ -16,8 +17,10 @@ namespace {
 class X11Windows : public ::testing::Test {
  protected:
   void SetUp() override {
-    dpy = getenv("DISPLAY") ? XOpenDisplay(nullptr) : nullptr;
-    if (!dpy) GTEST_SKIP() << "needs an X display";
+    ASSERT_FALSE(x_.display().empty()) << "Xvfb did not start";
+    setenv("DISPLAY", x_.display().c_str(), 1);
+    dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
     title = "look-up-test-" + std::to_string(getpid());
     win = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 40, 30, 0, 0, 0);
     XStoreName(dpy, win, title.c_str());
@@ -33,6 +36,7 @@ class X11Windows : public ::testing::Test {
     XCloseDisplay(dpy);
   }
 
+  PrivateX x_;
   Display* dpy = nullptr;
   Window win = 0;
   std::string title;
