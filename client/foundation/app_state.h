@@ -123,6 +123,23 @@ struct CHANNEL_INFO {
   std::atomic<uint8_t> waiting;      // cleared by the decoder after each decoded picture
 };
 
+// Handle of a receiver's receive thread. stop_receivers joins it; should the process exit
+// with it still running (exit() from a fatal display error), it is detached instead of
+// aborting the process in the record's destructor.
+struct RECEIVE_THREAD : std::thread {
+  using std::thread::thread;
+  RECEIVE_THREAD() = default;
+  RECEIVE_THREAD(RECEIVE_THREAD&&) = default;
+  RECEIVE_THREAD& operator=(RECEIVE_THREAD&&) = default;
+  RECEIVE_THREAD& operator=(std::thread&& other) {
+    std::thread::operator=(std::move(other));
+    return *this;
+  }
+  ~RECEIVE_THREAD() {
+    if (joinable()) detach();
+  }
+};
+
 struct RECEIVER_INFO {
   uint8_t protocol;        // 'I', 'Q', 'S', 'W' or 0
   int32_t index;
@@ -162,7 +179,7 @@ struct RECEIVER_INFO {
   std::atomic<int32_t> sock{-1};          // link socket, -1 none; closed under send_lock
   std::mutex send_lock;                   // one sender at a time on `sock`
   std::atomic<uint8_t> logged_in;         // 1 after an accepted login
-  std::thread thread;                     // receive thread, joined by stop_receivers
+  RECEIVE_THREAD thread;                  // receive thread, joined by stop_receivers
   struct NC_LOGIN_STATE* nc_state;        // protocol 'Q' login state of the receive thread
   uint8_t osd_mask;                       // bit k: on-screen text line k on this DVR's tiles
   std::atomic<double> last_frame_time;    // time stamp of the last frame a decoder took

@@ -23,7 +23,7 @@ RECEIVE_ENTRY g_entries[256] = {};
 RECEIVE_ENTRY g_play_dat = nullptr;
 RECEIVE_ENTRY g_play_record = nullptr;
 CONNECTION_HOOKS g_hooks{};
-std::vector<std::thread> g_decoders;
+std::vector<RECEIVE_THREAD> g_decoders;  // detached, not aborted, if the process exits mid-run
 
 CONN_REQUEST g_requests[8];
 char g_request_texts[2][256];
@@ -170,7 +170,7 @@ int start_decoders(APP_OPTIONS* opts) {
 int stop_decoders(APP_OPTIONS* opts) {
   APP_CONTEXT* ctx = context_of(opts);
   ctx->decoder_state.store(DECODER_STOPPED);
-  for (std::thread& t : g_decoders)
+  for (RECEIVE_THREAD& t : g_decoders)
     if (t.joinable()) t.join();
   g_decoders.clear();
   return 0;
