@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <signal.h>
 #include <sstream>
 #include <string>
@@ -20,6 +19,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
+#include "tests/platform/private_x.h"
 
 // Xlib's macros collide with GoogleTest's names: include it last.
 #include <X11/Xlib.h>
@@ -34,46 +34,6 @@ std::string read_file(const fs::path& p) {
   ss << f.rdbuf();
   return ss.str();
 }
-
-// A private Xvfb: windows of other tests running at the same time cannot be mistaken for
-// ours (a foreign "ZOL Main" would make vigilo refuse to start).
-class PrivateX {
- public:
-  explicit PrivateX(int depth) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      std::string fd = std::to_string(fds[1]);
-      std::string screen = "1024x768x" + std::to_string(depth);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {
-      char c;
-      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~PrivateX() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 struct Outcome {
   int code = -100;  // exit status, -100 when it did not end in time
