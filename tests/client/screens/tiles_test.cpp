@@ -2,7 +2,12 @@
 // lose their padding, zoom steps and adjustment bounds, stretches that would leave either
 // surface are clamped, and the refresh timer copies the video surface and gives the screen
 // its clipping back.
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+
+#include "client/screens/skin.h"
 
 #include "tests/client/screens/screens_fixture.h"
 
@@ -263,6 +268,70 @@ TEST_F(Tiles, redraw_all_fills_empty_cells_with_blank_frames) {
   EXPECT_EQ(rgb_at(v, 10, 10), 0x112233u);
   EXPECT_EQ(rgb_at(v, 0, 240), 0x808080u);  // cell 2 has no channel
   EXPECT_EQ(rgb_at(v, 10, 250), 0x404040u);
+}
+
+}  // namespace
+
+namespace {
+
+// Marks need the skin's pictures: the default skin of the run tree.
+class TileMarks : public ScreensTest {
+ protected:
+  void SetUp() override {
+    ScreensTest::SetUp();
+    const char* run = getenv("VIGILO_RUN_DIR");
+    if (!run || chdir(run) != 0) GTEST_SKIP() << "no run tree";
+    setenv("VIGILO_BOX_ANSWER", "ok", 1);
+    init_skins();
+    if (load_skin("skin.cfg", 2) != 0) GTEST_SKIP() << "default skin not loadable";
+    ctx->skin_window = 2;
+  }
+  void TearDown() override {
+    free_skins();
+    ScreensTest::TearDown();
+  }
+  // Pixels of the picture colour in columns [x0, x1) of the cell's mark row.
+  int picture_pixels(int x0, int x1, int y0, int h, Uint32 colour) {
+    int n = 0;
+    for (int y = y0; y < y0 + h; ++y)
+      for (int x = x0; x < x1; ++x) n += rgb_at(ctx->surfaces[SURF_VIDEO], x, y) == colour;
+    return n;
+  }
+};
+
+TEST_F(TileMarks, motion_mark_blinks_with_the_frame_time_and_shrinks_with_the_grid) {
+  SDL_Surface* full = find_widget_by_name(2, "motion_icon");
+  SDL_Surface* small = find_widget_by_name(2, "motion_icon_22");
+  if (!full || !small) GTEST_SKIP() << "skin without motion marks";
+  add_channels(25);
+  make_video_surface();
+  const Uint32 colour = 0x206040;
+  give_picture(ctx, channel(0), 352, 240, colour);
+  channel(0).event_marks.store(0x02);
+  struct Case {
+    int layout;
+    double time;
+    SDL_Surface* mark;  // nullptr: no mark expected
+  } cases[] = {{2, 100.5, full}, {2, 100.8, nullptr}, {5, 7.25, small}, {5, 7.75, nullptr}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(set_layout(ctx, c.layout), 0);
+    channel(0).frame_time = c.time;
+    ASSERT_EQ(draw_channel(find_receiver_by_channel(ctx, 0), 0), 0);
+    const RECT16 cell = channel(0).rect;
+    const int right = cell.x + cell.w - 2;
+    const int w = full->w, h = full->h < cell.h - 2 ? full->h : cell.h - 2;
+    const int area = (right - (right - w)) * h;
+    const int plain = picture_pixels(right - w, right, cell.y + 2, h, colour);
+    if (!c.mark) {
+      EXPECT_EQ(plain, area) << c.layout << " " << c.time;
+      continue;
+    }
+    const int mark_plain = picture_pixels(right - c.mark->w, right, cell.y + 2, c.mark->h, colour);
+    EXPECT_LT(mark_plain, c.mark->w * c.mark->h) << c.layout << " " << c.time;
+    if (c.mark == small && small->w < full->w)  // left of the small mark: picture only
+      EXPECT_EQ(picture_pixels(right - full->w, right - small->w, cell.y + 2, small->h, colour),
+                (full->w - small->w) * small->h);
+  }
 }
 
 }  // namespace
