@@ -144,11 +144,15 @@ void choose_layout(APP_CONTEXT* ctx, APP_OPTIONS* opts, int n) {
 }
 
 void toggle_tour(APP_CONTEXT* ctx) {
+  // The last tour thread; a new tour first collects it (it ends within a second of its
+  // flag being cleared), so no thread is left unjoined.
+  static SDL_Thread* tour_thread = nullptr;
   mirror_user_menu(ctx);
   if (ctx->tour.load() == 0) {
+    if (tour_thread) SDL_WaitThread(tour_thread, nullptr);
     ctx->tour.store(1);
-    SDL_Thread* t = SDL_CreateThread(sequence_thread, ctx);
-    if (!t) ctx->tour.store(0);
+    tour_thread = SDL_CreateThread(sequence_thread, ctx);
+    if (!tour_thread) ctx->tour.store(0);
   } else {
     ctx->tour.store(0);
   }
@@ -697,11 +701,13 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
     if (!opts->master) send_set_target(opts);
     mouse.dragging_window = false;
   }
-  if (!ctx->fullscreen && in_video_rect(ctx, x, y) && !mouse.dragging_window) {
-    mouse_on_cells(ev, ctx, opts, false);
+  if (ctx->fullscreen) {
+    // No widgets are shown in full screen; button 3 leaves it and opens the pad.
+    if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_RIGHT)
+      mouse_on_cells(ev, ctx, opts, false);
     return 0;
   }
-  if (ctx->fullscreen && !ctx->skin) {
+  if (in_video_rect(ctx, x, y) && !mouse.dragging_window) {
     mouse_on_cells(ev, ctx, opts, false);
     return 0;
   }
@@ -772,7 +778,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
           break;
         case COMM_ADD_CHANNEL:
           if (opts->conn_state.load() == CONN_DISCONNECTED) {
-            snprintf(opts->auto_start, sizeof opts->auto_start, "%s", m.msg);
+            snprintf(opts->auto_start, sizeof opts->auto_start, "%.*s", int(sizeof opts->auto_start - 1), m.msg);
             opts->video_mask = static_cast<uint32_t>(m.value[8]);
             opts->audio_mask = static_cast<uint32_t>(m.value[9]);
             connect_dvr(opts);
