@@ -13,12 +13,6 @@ struct APP_OPTIONS;
 struct APP_CONTEXT;
 struct PAIR_BUFFERS;
 
-// Landed in client/links/connection.h; repeated for the files that took them from here.
-void connect_dvr(APP_OPTIONS* opts);
-int stop_decoders(APP_OPTIONS* opts);
-void stop_receivers(APP_OPTIONS* opts);
-int reset_connection_info();
-
 // --- login screen: the operator logs in; 1 when logged in, anything else ends the run.
 int init_skin_window(APP_OPTIONS* opts);
 
