@@ -19,7 +19,7 @@ void on_signal(int) { g_stop = 1; }
 
 void usage() {
   std::printf(
-      "usage: qdvr_sim [--port N]... [--channels N] [--size WxH] [--fps N]\n"
+      "usage: qdvr_sim [--port N]... [--channels N] [--size WxH] [--fps N] [--clip FRAMES]\n"
       "                [--version 0xV --sub 0xS] [--login accept|refuse|mismatch|silent|error=0xCODE]\n"
       "                [--user NAME --password PASS] [--no-audio] [--events SECONDS]\n"
       "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n");
@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
   cfg.channels = 16;
   cfg.width = 352;
   cfg.height = 240;
+  cfg.clip_frames = 30;  // one second replayed; keeps start-up short with 16 channels a DVR
   std::vector<uint16_t> ports;
   int event_every = 0;
   for (int i = 1; i < argc; ++i) {
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
     else if (a == "--channels") cfg.channels = std::atoi(next());
     else if (a == "--size") std::sscanf(next(), "%dx%d", &cfg.width, &cfg.height);
     else if (a == "--fps") cfg.fps = std::atoi(next());
+    else if (a == "--clip") cfg.clip_frames = std::atoi(next());
     else if (a == "--version") cfg.version = uint32_t(std::strtoul(next(), nullptr, 0));
     else if (a == "--sub") cfg.sub_version = uint32_t(std::strtoul(next(), nullptr, 0));
     else if (a == "--user") cfg.user = next();
