@@ -61,6 +61,7 @@ MouseState mouse;
 int read_link_command(const SDL_Event& ev, COMM_FIELDS* m);
 void request_selected_dvr(APP_CONTEXT* ctx);
 void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts);
+int receiver_of_notice(const SDL_Event& ev);
 
 // The shared receiver notice of user event 25 (the pusher owns it; a later push overwrites).
 std::atomic<int> receiver_notice{0};
@@ -545,6 +546,13 @@ void request_selected_dvr(APP_CONTEXT*) {
   post_dvr_request(list->lines[list->selected]);
 }
 
+// The receiver index of user event 25: the shared notice of post_receiver_event, or the
+// index itself in data2 when the receive code pushed it without a record.
+int receiver_of_notice(const SDL_Event& ev) {
+  if (ev.user.data1) return static_cast<const std::atomic<int>*>(ev.user.data1)->load();
+  return static_cast<int>(reinterpret_cast<intptr_t>(ev.user.data2));
+}
+
 void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
   const char* q = english() ? "Are you sure you want to exit this program?"
                             : "프로그램을 종료하시겠습니까?";
@@ -816,11 +824,9 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
       }
       break;
     }
-    case UE_RECEIVER_NOTICE: {
-      const std::atomic<int>* notice = static_cast<const std::atomic<int>*>(ev.user.data1);
-      draw_connecting_marks(notice ? notice->load() : receiver_notice.load(), ctx);
+    case UE_RECEIVER_NOTICE:
+      draw_connecting_marks(receiver_of_notice(ev), ctx);
       break;
-    }
     case UE_RECORD_STATE: {
       const int rec = find_widget(kMainWindow, "record");
       if (rec > 0) {
@@ -1018,11 +1024,9 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
       }
       break;
     }
-    case UE_RECEIVER_NOTICE: {
-      const std::atomic<int>* notice = static_cast<const std::atomic<int>*>(ev.user.data1);
-      draw_connecting_marks(notice ? notice->load() : receiver_notice.load(), ctx);
+    case UE_RECEIVER_NOTICE:
+      draw_connecting_marks(receiver_of_notice(ev), ctx);
       break;
-    }
     case UE_SEARCH_DATA:
       if (ev.user.data1) update_search_bars(ctx, static_cast<const int32_t*>(ev.user.data1));
       hide_wait_indicator(ctx);
