@@ -49,14 +49,14 @@ struct Started {
   SDL_Thread* mail = nullptr;
   SDL_Thread* clock = nullptr;
   SDL_Thread* popup = nullptr;
-  bool sdl = false;
   bool ttf = false;
 };
 
 PAIR_BUFFERS g_audio_pair;
 
-// The program's own directory with its trailing '/'. The executable's real path is used
-// when argv[0] carries no directory (started through PATH), so the run tree is still found.
+// The program's own directory with its trailing '/'. The executable's real path comes
+// first, so a start through PATH or with a relative argv[0] still finds the run tree;
+// argv[0] is the fallback when /proc is not there.
 void find_program_dir(char* out, size_t cap, const char* argv0) {
   char exe[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
@@ -110,22 +110,22 @@ void show_mute_button(APP_CONTEXT* ctx) {
   if (no_mute) redraw_widget(screen, id, no_mute);
 }
 
-// Steps 16 to 24: login, skin, window, threads and timers, connection, event loop.
+// Login, skin, window, threads and timers, connection, event loop of the mode.
 void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
-  // 16. Login screen unless -u already logged in.
+  // Login screen unless -u already logged in.
   if (!opts->logged_in) {
     if (init_skin_window(opts) != 1) return;
     if (opts->mode == MODE_MAIN) write_system_log(SYSLOG_LOGIN, opts->user_id, opts->user_id);
   }
 
-  // 17. The "default" skin stands for the skin of the configured resolution.
+  // The "default" skin stands for the skin of the configured resolution.
   const char* default_skin = get_skin_file("default");
   if (default_skin && strcmp(opts->skin_file, default_skin) == 0) {
     const char* chosen = get_skin_file(nullptr);
     if (chosen) copy_field(opts->skin_file, chosen);
   }
 
-  // 18. Skin of the mode's window, or none.
+  // Skin of the mode's window, or none.
   if (opts->skin) {
     if (load_skin(opts->skin_file, ctx->skin_window) != 0) {
       printf("Some skin images could not be loaded.\n");
@@ -140,7 +140,7 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
     ctx->skin = 0;
   }
 
-  // 19. Window size.
+  // Window size.
   int width, height;
   if (ctx->skin) {
     SDL_Rect v = get_video_rect(ctx->skin_window);
@@ -155,7 +155,7 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
     ctx->video_rect = {0, 0, static_cast<uint16_t>(width), static_cast<uint16_t>(height)};
   }
 
-  // 20. Window, surfaces, skin window and panel, every tile of the layout.
+  // Window, surfaces, skin window and panel, every tile of the layout.
   set_window_geometry(ctx, width, height);
   build_grid_layouts(ctx);
   int mode_rc = create_video_mode(ctx);
@@ -166,7 +166,7 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   if (ctx->skin) draw_skin_window(screen, ctx->skin_window);
   redraw_all_channels(ctx);
 
-  // 21. Only 32-bit displays are drawn correctly.
+  // Only 32-bit displays are drawn correctly.
   ctx->pixel_format = *screen->format;
   ctx->pixel_format.palette = nullptr;
   if (screen->format->BitsPerPixel < 32) {
@@ -174,7 +174,7 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
     return;
   }
 
-  // 22. Threads and timers of the mode.
+  // Threads and timers of the mode.
   if (opts->mode == MODE_MAIN && opts->master) s.link = SDL_CreateThread(master_thread, opts);
   if (opts->mode == MODE_EXTENSION) s.link = SDL_CreateThread(slave_thread, opts);
   s.refresh = add_timer(25, refresh_timer, ctx);
@@ -191,12 +191,12 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
     s.mailslot = add_timer(500, mailslot_timer, nullptr);
   }
 
-  // 23. Decoders, then the connection of -A, -f or -s (connect_dvr acts only once).
+  // Decoders, then the connection of -A, -f or -s (connect_dvr acts only once).
   init_video_decoders();
   if (opts->auto_start[0]) connect_dvr(opts);
   if (opts->input_file[0] || opts->seek > 0) connect_dvr(opts);
 
-  // 24. The event loop of the mode.
+  // The event loop of the mode.
   if ((opts->mode == MODE_MAIN || opts->mode == MODE_SEARCH) && ctx->skin) draw_dvr_list(ctx);
   switch (opts->mode) {
     case MODE_SEARCH:
@@ -223,18 +223,18 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   // (a loop that found no login), or waiting for them below would never end.
   app_quit.store(1);
 
-  // 1. Timers first: their callbacks read what is torn down below.
+  // Timers first: their callbacks read what is torn down below.
   if (s.refresh) SDL_RemoveTimer(s.refresh);
   if (s.status) SDL_RemoveTimer(s.status);
   if (s.mailslot) SDL_RemoveTimer(s.mailslot);
 
-  // 2. The link thread waits in accept until its socket is closed.
+  // The link thread waits in accept until its socket is closed.
   if (s.link) {
     close_link_socket(opts);
     SDL_WaitThread(s.link, nullptr);
   }
 
-  // 3-5. Receive, playback and decoder threads write into the rings: they are stopped and
+  // Receive, playback and decoder threads write into the rings: they are stopped and
   // waited for before the rings are freed, never after.
   stop_decoders(opts);
   stop_receivers(opts);
@@ -242,7 +242,7 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   free_video_decoders();
   ctx->tour.store(0);
 
-  // 6. Monitors, mail sender, clock. The pop-up thread is left to end with the process.
+  // Monitors, mail sender, clock. The pop-up thread is left to end with the process.
   if (s.cpu) SDL_WaitThread(s.cpu, nullptr);
   if (s.adapter) SDL_WaitThread(s.adapter, nullptr);
   if (s.mail) {
@@ -251,10 +251,10 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   }
   if (s.clock) SDL_WaitThread(s.clock, nullptr);
 
-  // 7.
+  // Gives the threads that were only told to stop a moment to leave.
   SDL_Delay(250);
 
-  // 8. Skin, layouts, context, audio buffers, options, statistics, audio output.
+  // Skin, layouts, context, audio buffers, options, statistics, audio output.
   free_skins();
   free_layout_table(ctx->layouts);
   free_app_context(ctx);
@@ -264,10 +264,10 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   stats_free();
   deinit_audio();
 
-  // 9. Companion programs this process started.
+  // Companion programs this process started.
   close_child_windows();
 
-  // 10. EXIT line.
+  // EXIT line.
   if (mode == MODE_SEARCH) {
     write_system_log(SYSLOG_EXIT, "SEARCH", "SEARCH");
   } else if (mode == MODE_MAIN) {
@@ -275,7 +275,6 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
     write_system_log(SYSLOG_EXIT, "ZOL", "ZOL");
   }
 
-  // 11.
   if (s.ttf) TTF_Quit();
   SDL_Quit();
   return 0;
@@ -317,7 +316,7 @@ int vigilo_main(int argc, char** argv) {
   APP_OPTIONS* opts = &app_options;
   APP_CONTEXT* ctx = &app_context;
 
-  // 1. Banner and SDL versions.
+  // Banner and SDL versions.
   SDL_version built;
   SDL_VERSION(&built);
   const SDL_version* linked = SDL_Linked_Version();
@@ -325,7 +324,7 @@ int vigilo_main(int argc, char** argv) {
   printf("SDL compile-time version %u.%u.%u\n", built.major, built.minor, built.patch);
   printf("SDL run-time version %u.%u.%u\n", linked->major, linked->minor, linked->patch);
 
-  // 2. Records, layouts, audio buffers, connection records, statistics, skins, mail queue.
+  // Records, layouts, audio buffers, connection records, statistics, skins, mail queue.
   init_app_options(opts);
   if (init_app_context(ctx) != 0) {
     printf("SDL_CreateMutex() failed.\n");
@@ -340,7 +339,7 @@ int vigilo_main(int argc, char** argv) {
   mail_queue_init();
   set_text_mutex(ctx->text_mutex);
 
-  // 3. Program name and directory; the directory becomes the current one, so "setup.cfg",
+  // Program name and directory; the directory becomes the current one, so "setup.cfg",
   // "./logs/" and the skin pictures are found beside the program.
   const char* argv0 = argc > 0 && argv[0] ? argv[0] : "vigilo";
   path_file_name(opts->program_file, sizeof(opts->program_file), argv0);
@@ -351,14 +350,14 @@ int vigilo_main(int argc, char** argv) {
   opts->context = ctx;
   opts->audio_buffers = &g_audio_pair;
 
-  // 4. Command line.
+  // Command line.
   if (argc > 1 && parse_options(argc, argv, opts) == 0) {
     print_usage();
     release_early();
     return -1;
   }
 
-  // 5. Only one main window; its START line.
+  // Only one main window; its START line.
   if (opts->mode == MODE_MAIN) {
     if (raise_window(kMainTitle)) {
       release_early();
@@ -369,7 +368,7 @@ int vigilo_main(int argc, char** argv) {
   ctx->skin_window = skin_window_of_mode(opts->mode);
   if (ctx->skin_window != 2) ctx->ring_size = SECONDARY_RING_SIZE;
 
-  // 6. setup.cfg always comes from the program's directory (-C is only stored).
+  // setup.cfg always comes from the program's directory (-C is only stored).
   std::string setup_path = std::string(opts->program_dir) + "setup.cfg";
   if (load_setup_info(setup_path.c_str()) < 0) {
     error_box("Error encountered while reading setup configuration file.");
@@ -377,7 +376,7 @@ int vigilo_main(int argc, char** argv) {
     return -1;
   }
 
-  // 7. Update check.
+  // Update check.
   RC_SYSTEM_INFO sys{};
   copy_system_info(&sys);
   if (sys.check_update == 1) {
@@ -385,7 +384,7 @@ int vigilo_main(int argc, char** argv) {
     start_refresher(opts, ctx);
   }
 
-  // 8. Language file, window options, watchdog.
+  // Language file, window options, watchdog.
   language_file_path(opts->program_dir);
   ctx->win_left = opts->win_left;
   ctx->win_top = opts->win_top;
@@ -394,20 +393,20 @@ int vigilo_main(int argc, char** argv) {
   ctx->auto_resize = opts->auto_resize;
   ctx->watchdog.store(get_watchdog());
 
-  // 9. A slave connects to the master of -i.
+  // A slave connects to the master of -i.
   if (opts->mode == MODE_EXTENSION)
     copy_field(opts->peers[0].address, opts->master_address);
 
-  // 10. -u with a valid account skips the login screen.
+  // -u with a valid account skips the login screen.
   if (opts->user_id[0] && is_valid_user(opts->user_id, opts->password)) {
     opts->logged_in = 1;
     opts->rights = check_login(opts->user_id, opts->password);
   }
 
-  // 11. SDL picks the X11 driver here by itself; only the centring hint is needed.
+  // SDL picks the X11 driver here by itself; only the centring hint is needed.
   setenv("SDL_VIDEO_CENTERED", "1", 1);
 
-  // 12. SDL. A machine without a sound device still shows video: audio is then left out.
+  // SDL. A machine without a sound device still shows video: audio is then left out.
   Started s;
   if (SDL_Init(kSdlFlags) < 0) {
     char reason[256];
@@ -419,9 +418,8 @@ int vigilo_main(int argc, char** argv) {
     }
     printf("Could not initialize SDL audio - %s\n", reason);
   }
-  s.sdl = true;
 
-  // 13. Window icon, when there is one.
+  // Window icon, when there is one.
   SDL_RWops* rw = SDL_RWFromFile("images/icon.bmp", "rb");
   SDL_Surface* icon = rw ? SDL_LoadBMP_RW(rw, 1) : nullptr;
   if (icon) {
@@ -429,7 +427,7 @@ int vigilo_main(int argc, char** argv) {
     SDL_FreeSurface(icon);
   }
 
-  // 14. Audio output, key translation, text rendering.
+  // Audio output, key translation, text rendering.
   init_audio(&g_audio_pair);
   SDL_EnableUNICODE(1);
   if (TTF_Init() < 0) {
@@ -441,7 +439,7 @@ int vigilo_main(int argc, char** argv) {
   }
   s.ttf = true;
 
-  // 15. Desktop information and title.
+  // Desktop information and title.
   const SDL_VideoInfo* vi = SDL_GetVideoInfo();
   if (vi) {
     app_video_info = *vi;
