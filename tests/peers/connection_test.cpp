@@ -127,4 +127,22 @@ TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
   EXPECT_EQ(0, app_context.num_receivers);
 }
 
+TEST_F(Connection, adding_a_connected_dvr_widens_masks_and_a_new_one_starts_its_thread) {
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
+  app_options.video_mask = 0x3;
+  connect_dvr(&app_options);
+  ASSERT_EQ(1, app_context.num_receivers);
+  add_receiver(&app_options, "DVR-1", 0x30, 0x1);
+  EXPECT_EQ(1, app_context.num_receivers);
+  EXPECT_EQ(0x33u, app_context.receivers[0].sel_vid_ch.load());
+  add_receiver(&app_options, "DVR-2", 0xF, 0);
+  ASSERT_EQ(2, app_context.num_receivers);
+  RECEIVER_INFO& added = app_context.receivers[1];
+  EXPECT_EQ(3, added.rx_flags);
+  EXPECT_EQ(1, added.index);
+  EXPECT_TRUE(p2->wait_request(2, 0, 5000));  // its own receive thread logged in
+  disconnect_dvr(&app_options);
+  EXPECT_EQ(0, app_context.num_receivers);
+}
+
 }  // namespace
