@@ -77,34 +77,9 @@ class ReceiverTest : public ::testing::Test {
   std::unique_ptr<RECEIVER_INFO> rx;
 };
 
-TEST_F(ReceiverTest, InitGivesTheConnectionDefaults) {
-  ASSERT_EQ(init_receiver(rx.get()), 0);
-  EXPECT_EQ(rx->status.load(), RX_ENDED);
-  EXPECT_STREQ(rx->host_type, "IP");
-  EXPECT_STREQ(rx->name, "");
-  EXPECT_EQ(rx->live_port, 9201);
-  EXPECT_EQ(rx->pb_port, 9203);
-  EXPECT_EQ(rx->ctrl_port, 9203);
-  EXPECT_EQ(rx->sock_timeout, 30u);
-  EXPECT_EQ(rx->channel_mask, 0xFFFFFFFFu);
-  EXPECT_EQ(rx->shown_mask, 0u);
-  EXPECT_EQ(rx->flag1, 0);
-  EXPECT_EQ(rx->flag2, 1);
-  EXPECT_NE(rx->mutex, nullptr);
-  for (int k = 0; k < MAX_CHANNELS; ++k) {
-    const CHANNEL_INFO& ch = rx->channels[k];
-    EXPECT_EQ(ch.id, -1);
-    EXPECT_EQ(ch.slot, -1);
-    EXPECT_EQ(ch.position, static_cast<float>(k));
-    EXPECT_EQ(ch.hidden, 1);
-    EXPECT_EQ(ch.shown, 0);
-    EXPECT_EQ(ch.flag, 1);
-    EXPECT_NE(ch.mutex, nullptr);
-  }
-}
-
 TEST_F(ReceiverTest, FreeReleasesFilesSurfacesAndIndexesOfEveryChannel) {
   ASSERT_EQ(init_receiver(rx.get()), 0);
+  ASSERT_NE(rx->channels[31].mutex, nullptr);
   rx->file = tmpfile();
   for (int k : {0, 17, 31}) {
     CHANNEL_INFO& ch = rx->channels[k];
@@ -135,17 +110,12 @@ class ContextTest : public ::testing::Test {
   std::unique_ptr<APP_CONTEXT> ctx;
 };
 
-TEST_F(ContextTest, InitCreatesTheLocksAndDefaults) {
+TEST_F(ContextTest, InitCreatesEveryLockAndLeavesTheSlotsEmpty) {
   ASSERT_EQ(init_app_context(ctx.get()), 0);
   for (SDL_mutex* m : {ctx->display_mutex, ctx->popup_mutex, ctx->enlarged_mutex,
                        ctx->selection_mutex, ctx->text_mutex, ctx->record_mutex})
     EXPECT_NE(m, nullptr);
-  EXPECT_EQ(ctx->zoom, 1.0);
-  EXPECT_EQ(ctx->timeout, 30u);
   EXPECT_EQ(ctx->decoder_state.load(), DECODER_STOPPED);
-  EXPECT_EQ(ctx->ring_size, DEFAULT_RING_SIZE);
-  EXPECT_EQ(ctx->popup_channel, -1);
-  EXPECT_EQ(ctx->num_receivers, 0);
   EXPECT_EQ(ctx->slots[143].ring, nullptr);
   EXPECT_EQ(ctx->slots[143].mutex, nullptr);
 }
