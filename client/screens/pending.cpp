@@ -7,10 +7,10 @@
 //   login screen ............... init_skin_window (no screen yet: the login is not completed)
 //   audio output ............... init_audio, deinit_audio (device left closed)
 //   main window panel .......... convert_tile_images, setup_main_panel, draw_dvr_list
-//   event loops ................ search_event_loop,
-//                                playback_event_loop (all: wait for SDL_QUIT or Escape, so
-//                                the program can be ended), draw_search_window,
-//                                draw_speed_label
+//   search window .............. draw_search_window, search_event_loop
+//   file playback window ....... draw_speed_label, playback_event_loop
+//                                (both loops: wait for SDL_QUIT or Escape, so the window
+//                                can be ended until the real loops land)
 //   e-mail alert queue ......... mail_queue_init, mail_queue_stop, mail_sender_thread
 //   launcher ................... start_refresher, close_child_windows, wait_search_and_emap
 //   master/slave link .......... master_thread, slave_thread, close_link_socket
