@@ -223,6 +223,28 @@ TEST_F(Tiles, pip_view_toggles) {
   EXPECT_EQ(ctx->single_view, VIEW_TILES);
 }
 
+TEST_F(Tiles, enlarged_window_is_half_the_video_width_at_the_bottom_right) {
+  add_channels(2);
+  make_video_surface();
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  give_picture(ctx, channel(1), 352, 240, 0x405060);
+  EXPECT_EQ(draw_pip_window(ctx), -1);  // tiles only
+  ASSERT_EQ(toggle_pip(ctx), 0);
+  ASSERT_EQ(ctx->single_channel, 1);
+  ASSERT_EQ(draw_pip_window(ctx), 0);
+  SDL_Surface* e = ctx->surfaces[SURF_ENLARGED];
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->w, 320 + 8);              // wider than half the video area: 320
+  EXPECT_EQ(e->h, 320 * 240 / 352 + 8);
+  EXPECT_EQ(rgb_at(e, 0, 0), 0xFFFFFFu);  // white border
+  EXPECT_EQ(rgb_at(e, 4, 4), 0x405060u);
+  EXPECT_EQ(rgb_at(e, e->w - 5, e->h - 5), 0x405060u);
+  EXPECT_EQ(ctx->enlarged_rect.x, 640 - e->w - 44);
+  EXPECT_EQ(ctx->enlarged_rect.y, 480 - e->h - 44);
+  ASSERT_EQ(toggle_pip(ctx), 0);  // back to tiles frees the window
+  EXPECT_EQ(ctx->surfaces[SURF_ENLARGED], nullptr);
+}
+
 TEST_F(Tiles, refresh_copies_the_video_area_and_releases_the_clip) {
   add_channels(1);
   // A window-sized software surface stands in for the screen.
