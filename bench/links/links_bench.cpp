@@ -153,7 +153,10 @@ struct Rig {
     ctx->ring_size = DEFAULT_RING_SIZE;
     ctx->num_slots = uint32_t(slots);
     for (int i = 0; i < slots; ++i) {
-      ctx->slots[i].ring = static_cast<uint8_t*>(std::calloc(1, DEFAULT_RING_SIZE + 1024));
+      // Touched up front, as alloc_receive_buffers zeroes its rings, so page faults of a
+      // fresh ring are not charged to the receive threads.
+      ctx->slots[i].ring = static_cast<uint8_t*>(std::malloc(DEFAULT_RING_SIZE + 1024));
+      std::memset(ctx->slots[i].ring, 0, DEFAULT_RING_SIZE + 1024);
       ctx->slots[i].mutex = SDL_CreateMutex();
     }
     ctx->num_receivers = dvrs;

@@ -48,14 +48,14 @@ int send_timeout(int sock, const void* buf, int len, int timeout_s, std::atomic<
 
 int recv_timeout_some(int sock, void* buf, int min_len, int max_len, int timeout_s,
                       std::atomic<int>* status, int pause_ms, const std::function<bool()>& hold,
-                      int* partial) {
+                      int* partial, bool* drained_io) {
   if (partial) *partial = 0;
   if (sock < 0 || !buf || min_len < 0 || max_len < min_len) return -1;
   if (max_len == 0) return 0;
   auto* p = static_cast<uint8_t*>(buf);
   const uint64_t start = net_now_ms();
   int got = 0;
-  bool drained = false;  // the last recv() came back short: the socket is empty
+  bool drained = drained_io && *drained_io;  // the socket is empty: wait before asking
   for (;;) {
     if (drained) {
       net_poll(sock, true, false, pause_ms, nullptr, nullptr);
@@ -78,7 +78,10 @@ int recv_timeout_some(int sock, void* buf, int min_len, int max_len, int timeout
         return -1;
       }
     }
-    if (got >= min_len && got > 0) return got;
+    if (got >= min_len && got > 0) {
+      if (drained_io) *drained_io = drained;
+      return got;
+    }
     if (app_quit.load()) return -1;
     if (n == 0) return -1;  // peer closed
     if (hold && hold()) return 0;

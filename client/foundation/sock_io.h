@@ -36,9 +36,11 @@ int recv_timeout_rx(int sock, void* buf, int len, RECEIVER_INFO* rx);
 // Receives at least `min_len` and at most `max_len` bytes (taking whatever else is already
 // waiting, so a reader can buffer ahead): the count, 0 when `hold` answered true before
 // min_len arrived (nothing is lost: the count so far is in *partial), or -1 as recv_timeout.
+// `drained` says the caller's last read emptied the socket, so the first step waits for
+// data instead of asking for it; on return it says whether this read emptied it.
 int recv_timeout_some(int sock, void* buf, int min_len, int max_len, int timeout_s,
                       std::atomic<int>* status, int pause_ms, const std::function<bool()>& hold,
-                      int* partial);
+                      int* partial, bool* drained = nullptr);
 
 // 1 when already started; 0 after starting. Sockets need no start-up here, so it never
 // fails; the flag is kept so start/stop pair up as callers expect.

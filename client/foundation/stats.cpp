@@ -2,94 +2,108 @@
 
 #include <SDL/SDL.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
+// Counting is lock-free (atomic adds on the counter words), so sixteen receive threads and
+// their decoders do not queue on one mutex for every frame. The mutex is taken only for the
+// rare print and roll, which move the running words out with an atomic exchange so no count
+// that lands meanwhile is lost.
 namespace {
 
 std::mutex g_stats_mutex;
 STATS_COUNTERS g_print;
-uint32_t g_last_print = 0;
-uint32_t g_last_second_roll = 0;
-uint32_t g_last_minute_roll = 0;
-uint32_t (*g_clock)() = nullptr;
+std::atomic<uint32_t> g_last_print{0};
+std::atomic<uint32_t> g_last_second_roll{0};
+std::atomic<uint32_t> g_last_minute_roll{0};
+std::atomic<uint32_t (*)()> g_clock{nullptr};
 
-uint32_t now_ms() { return g_clock ? g_clock() : SDL_GetTicks(); }
+uint32_t now_ms() {
+  uint32_t (*c)() = g_clock.load();
+  return c ? c() : SDL_GetTicks();
+}
+
+inline uint32_t take(uint32_t& word) { return std::atomic_ref<uint32_t>(word).exchange(0); }
+inline void bump(uint32_t& word, uint32_t v) {
+  std::atomic_ref<uint32_t>(word).fetch_add(v, std::memory_order_relaxed);
+}
 
 void roll_second(STATS_SETS* s) {
   if (!s) return;
-  s->last_second = s->second;
-  s->second = STATS_COUNTERS{};
+  for (int i = 0; i < NUM_STATS; ++i) s->last_second.count[i] = take(s->second.count[i]);
 }
 void roll_minute(STATS_SETS* s) {
   if (!s) return;
-  s->last_minute = s->minute;
-  s->minute = STATS_COUNTERS{};
-}
-void add(STATS_SETS* s, int id, uint32_t v) {
-  if (!s) return;
-  s->second.count[id] += v;
-  s->minute.count[id] += v;
+  for (int i = 0; i < NUM_STATS; ++i) s->last_minute.count[i] = take(s->minute.count[i]);
 }
 
 }  // namespace
 
 void stats_init() {
   std::lock_guard<std::mutex> lock(g_stats_mutex);
-  g_print = STATS_COUNTERS{};
-  g_last_print = g_last_second_roll = g_last_minute_roll = now_ms();
+  for (uint32_t& c : g_print.count) take(c);
+  uint32_t now = now_ms();
+  g_last_print.store(now);
+  g_last_second_roll.store(now);
+  g_last_minute_roll.store(now);
 }
 
 void stats_free() {}
 
-void stats_set_clock(uint32_t (*clock)()) {
-  std::lock_guard<std::mutex> lock(g_stats_mutex);
-  g_clock = clock;
-}
+void stats_set_clock(uint32_t (*clock)()) { g_clock.store(clock); }
 
 STATS_COUNTERS stats_snapshot() {
-  std::lock_guard<std::mutex> lock(g_stats_mutex);
-  return g_print;
+  STATS_COUNTERS out{};
+  for (int i = 0; i < NUM_STATS; ++i) out.count[i] = std::atomic_ref<uint32_t>(g_print.count[i]).load();
+  return out;
 }
 
 void stats_add(int id, uint32_t value) {
-  std::lock_guard<std::mutex> lock(g_stats_mutex);
-  if (id >= 0 && id < NUM_STATS) g_print.count[id] += value;
+  if (id >= 0 && id < NUM_STATS) bump(g_print.count[id], value);
   uint32_t now = now_ms();
-  if (uint32_t(now - g_last_print) <= 1000) return;
+  if (uint32_t(now - g_last_print.load()) <= 1000) return;
+  std::lock_guard<std::mutex> lock(g_stats_mutex);
+  if (uint32_t(now - g_last_print.load()) <= 1000) return;  // another thread printed
+  uint32_t v[NUM_STATS];
+  for (int i = 0; i < NUM_STATS; ++i) v[i] = take(g_print.count[i]);
   char back[60];
   std::memset(back, 0x08, 59);
   back[59] = 0;
-  const uint32_t* v = g_print.count;
   std::printf("%s%s%d recvd, %d decd, %d disp, %d refr, %d KBps, %d missing, %d ignored.", back,
               back, int(v[0]), int(v[1]), int(v[2]), int(v[3]), int(v[4] / 1024), int(v[5]),
               int(v[6]));
   std::fflush(stdout);
-  g_print = STATS_COUNTERS{};
-  g_last_print = now;
+  g_last_print.store(now);
 }
 
 void stats_add_sets(STATS_SETS* ctx, STATS_SETS* rx, STATS_SETS* const* rx_channels, int n,
                     STATS_SETS* ch, int id, uint32_t value) {
-  std::lock_guard<std::mutex> lock(g_stats_mutex);
   uint32_t now = now_ms();
-  if (uint32_t(now - g_last_second_roll) > 1000) {
-    roll_second(ctx);
-    roll_second(rx);
-    for (int i = 0; rx && rx_channels && i < n; ++i) roll_second(rx_channels[i]);
-    g_last_second_roll = now;
-  }
-  if (uint32_t(now - g_last_minute_roll) > 60000) {
-    roll_minute(ctx);
-    roll_minute(rx);
-    for (int i = 0; rx && rx_channels && i < n; ++i) roll_minute(rx_channels[i]);
-    g_last_minute_roll = now;
+  bool second_due = uint32_t(now - g_last_second_roll.load()) > 1000;
+  bool minute_due = uint32_t(now - g_last_minute_roll.load()) > 60000;
+  if (second_due || minute_due) {
+    std::lock_guard<std::mutex> lock(g_stats_mutex);
+    if (uint32_t(now - g_last_second_roll.load()) > 1000) {
+      roll_second(ctx);
+      roll_second(rx);
+      for (int i = 0; rx && rx_channels && i < n; ++i) roll_second(rx_channels[i]);
+      g_last_second_roll.store(now);
+    }
+    if (uint32_t(now - g_last_minute_roll.load()) > 60000) {
+      roll_minute(ctx);
+      roll_minute(rx);
+      for (int i = 0; rx && rx_channels && i < n; ++i) roll_minute(rx_channels[i]);
+      g_last_minute_roll.store(now);
+    }
   }
   if (id < 0 || id >= NUM_STATS) return;
-  add(ctx, id, value);
-  add(rx, id, value);
-  add(ch, id, value);
+  for (STATS_SETS* s : {ctx, rx, ch}) {
+    if (!s) continue;
+    bump(s->second.count[id], value);
+    bump(s->minute.count[id], value);
+  }
 }
 
 void stats_add_rx(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch, int id, uint32_t value) {

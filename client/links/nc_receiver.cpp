@@ -109,7 +109,7 @@ class LinkReader {
     if (n <= buf_.size()) {
       int r = recv_timeout_some(sock_, buf_.data() + tail_, int(n - avail),
                                 int(buf_.size() - tail_), timeout, &rx_->status, 100, hold,
-                                &partial);
+                                &partial, &drained_);
       if (r > 0) {
         tail_ += size_t(r);
         std::memcpy(out, buf_.data(), n);
@@ -145,7 +145,7 @@ class LinkReader {
       int partial = 0;
       int r = recv_timeout_some(sock_, buf_.data() + tail_, int(n - avail),
                                 int(buf_.size() - tail_), int(rx_->sock_timeout), &rx_->status,
-                                100, hold, &partial);
+                                100, hold, &partial, &drained_);
       if (r <= 0) {
         tail_ += size_t(partial);
         *result = r == 0 ? 0 : -1;
@@ -166,6 +166,7 @@ class LinkReader {
   RECEIVER_INFO* rx_;
   std::vector<uint8_t> buf_;
   size_t head_ = 0, tail_ = 0;
+  bool drained_ = false;  // the last fill emptied the socket
 };
 
 // Reads exactly n bytes (counted once per packet by the caller): 1 read, 0 short (held or failed; the packet ends).
