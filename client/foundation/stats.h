@@ -1,7 +1,8 @@
 // Run-time statistics: the global set printed once a second (`stats_add`) and the rolling
 // per-second/per-minute sets of the context, each receiver and each channel (`stats_add_rx`).
-// Counting is lock-free; one mutex serialises the print and the rolls. Any thread may count. Readers in the display code read the
-// last-second words under the display mutex as they stand.
+// Counting is lock-free; one mutex serialises the print and the rolls. Any thread may count.
+// Readers in the display code read the last-second words under the display mutex as they
+// stand.
 #pragma once
 
 #include <cstdint>

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
-uint32_t g_now = 0;
-uint32_t fake_clock() { return g_now; }
+std::atomic<uint32_t> g_now{0};
+uint32_t fake_clock() { return g_now.load(); }
 
 class Stats : public ::testing::Test {
  protected:
@@ -55,6 +58,23 @@ TEST_F(Stats, rolling_sets_move_running_second_to_last_second) {
   stats_add_sets(nullptr, &rx, chans, 2, nullptr, STAT_BYTES, 1);
   EXPECT_EQ(7u, rx.last_minute.count[STAT_RECEIVED]);
   EXPECT_EQ(0u, rx.minute.count[STAT_RECEIVED]);
+}
+
+TEST_F(Stats, counts_from_many_threads_survive_concurrent_rolls) {
+  STATS_SETS rx{};
+  STATS_SETS* none[1] = {nullptr};
+  constexpr int kThreads = 8, kAdds = 20000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < kAdds; ++i) stats_add_sets(nullptr, &rx, none, 0, nullptr, STAT_RECEIVED, 1);
+    });
+  for (int i = 0; i < 50; ++i) {  // second rolls while they count; no minute roll
+    g_now += 1001;
+    std::this_thread::yield();
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(uint32_t(kThreads * kAdds), rx.minute.count[STAT_RECEIVED]);
 }
 
 }  // namespace
