@@ -1,6 +1,6 @@
 // The real program against the simulated 'Q' DVR on a private X server: the skinned main
 // window shows the DVR's live pictures in the tiles, the layout and page keys change what
-// is on screen, and Esc ends the program through its shutdown.
+// is on screen, and Esc or closing the window ends the program through its shutdown.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -222,15 +222,8 @@ class LiveWindow : public ::testing::Test {
     return false;
   }
 
-  fs::path run_tree_, sim_, dir_;
-  std::unique_ptr<PrivateX> x_;
-  int port_ = -1, dvr_ = -1, vigilo_ = -1;
-  SDL_Rect video_{};
-  unsigned long win_ = 0;
-  int wx_ = 0, wy_ = 0;
-};
-
-TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
+  // Starts the simulated DVR and vigilo against it; the window id in win_.
+  void start_all() {
   // The simulated DVR on a free port; another test may take the port between our look-up
   // and the DVR's bind, so a DVR that ends at once is tried again on a fresh port.
   bool listening = false;
@@ -283,9 +276,23 @@ TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
     if (!win) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_NE(win, 0u) << read_file(dir_ / "vigilo.out") << read_file(dir_ / "vigilo.err");
+  win_ = win;
+
+  }
+
+  fs::path run_tree_, sim_, dir_;
+  std::unique_ptr<PrivateX> x_;
+  int port_ = -1, dvr_ = -1, vigilo_ = -1;
+  SDL_Rect video_{};
+  unsigned long win_ = 0;
+  int wx_ = 0, wy_ = 0;
+};
+
+TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
+  ASSERT_NO_FATAL_FAILURE(start_all());
+  const unsigned long win = win_;
   Shot shot(x_->display().c_str());
   ASSERT_TRUE(shot.ok());
-  win_ = win;
 
   // 4 x 4: each tile holds a synthetic picture: white digits on their black box, the
   // reddish square, no grey of an empty tile.
@@ -369,6 +376,22 @@ TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
   // Esc with nothing selected asks the exit question (answered Yes); the program leaves
   // its loop and shuts down cleanly.
   key(win, "Escape");
+  int code = -1;
+  ASSERT_EQ(wait_process(vigilo_, 30000, &code), 0) << "vigilo did not end";
+  EXPECT_EQ(code, 0) << read_file(dir_ / "vigilo.err");
+  EXPECT_NE(read_file(dir_ / "vigilo.out").find("Exiting event loop ..."), std::string::npos);
+}
+
+TEST_F(LiveWindow, closing_the_window_ends_the_program) {
+  ASSERT_NO_FATAL_FAILURE(start_all());
+  Shot shot(x_->display().c_str());
+  ASSERT_TRUE(shot.ok());
+  auto first_tile_live = [&] {
+    Census t = cell(shot, 0, 0, 4);
+    return t.white > t.total / 200 && t.black > t.total / 50;
+  };
+  ASSERT_TRUE(wait_for(shot, first_tile_live));
+  ASSERT_EQ(x11_close_window(win_), 0);
   int code = -1;
   ASSERT_EQ(wait_process(vigilo_, 30000, &code), 0) << "vigilo did not end";
   EXPECT_EQ(code, 0) << read_file(dir_ / "vigilo.err");
