@@ -22,6 +22,7 @@
 //                                send_set_target, send_layout_to_slaves,
 //                                send_step_layout_to_slaves, send_add_channel_to_slave,
 //                                send_add_channel
+//   platform windows ........... move_window_by (dragging the frameless window)
 #include "client/screens/screens_pending.h"
 
 #include "client/foundation/app_state.h"
