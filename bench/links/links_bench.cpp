@@ -182,6 +182,7 @@ struct Rig {
       rx->channel_mask = rx->shown_mask = mask;
       rx->sel_vid_ch.store(mask);
       rx->audio_mask.store(mask);
+      for (int k = 0; k < 4 && k < channels; ++k) rx->channels[k].audio_on.store(1);
       rx->op_mode = 1;
       rx->sock_timeout = 10;
       rx->context = ctx.get();

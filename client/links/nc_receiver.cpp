@@ -777,7 +777,7 @@ int recv_audio_data(const AUDIO_FRAME_HEADER& ah_in, const uint8_t* data, RECEIV
     return -1;
   }
   const int ch = ah_in.channel;
-  if (!((rx->audio_mask.load() >> ch) & 1u)) return -3;  // the channel's audio is off
+  if (!rx->channels[ch].audio_on.load()) return -3;  // nobody listens to this channel
   APP_CONTEXT* ctx = rx->context;
   if (!ctx || ctx->num_slots == 0) return -3;
   AUDIO_FRAME_HEADER ah = ah_in;

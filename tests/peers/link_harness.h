@@ -56,6 +56,7 @@ class LinkHarness {
     rx->shown_mask = 0xF;
     rx->sel_vid_ch.store(0xF);
     rx->audio_mask.store(0xF);
+    for (int k = 0; k < 4; ++k) rx->channels[k].audio_on.store(1);
     rx->op_mode = 1;
     rx->sock_timeout = 3;
     rx->context = ctx.get();

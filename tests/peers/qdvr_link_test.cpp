@@ -43,6 +43,7 @@ TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
   qdvr::QdvrPeer peer(small_peer());
   ASSERT_TRUE(peer.start());
   LinkHarness h;
+  h.rx->channels[3].audio_on.store(0);  // nobody listens to channel 3: no ring space for it
   h.start(peer.port());
   qdvr::Request sel;
   ASSERT_TRUE(peer.wait_request(3, 0, 5000, &sel));
@@ -68,7 +69,7 @@ TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
       AUDIO_FRAME_HEADER ah = decode_audio_frame_header(r.body.data());
       EXPECT_EQ(512, ah.samples);
       EXPECT_EQ(8000, ah.rate);
-      ASSERT_LT(ah.channel, 4);
+      ASSERT_LT(ah.channel, 3);
       // The peer maps each channel to its own audio block, filled with 0x10 + channel.
       EXPECT_EQ(0x10 + ah.channel, r.body[AUDIO_FRAME_HEADER_SIZE]) << "channel " << ah.channel;
       ++audio;
