@@ -221,9 +221,14 @@ void free_video_decoders() {
 }
 
 int decode_video_frame(int decoder_index, const FRAME_RECORD_HEADER& rh, const uint8_t* frame, uint8_t* picture,
-                       size_t capacity, int* w, int* h) {
+                       size_t capacity, int* w, int* h, int* bpp) {
+    if (bpp) *bpp = 4;
     if (rh.protocol == 'Q') {
-        if (decode_pixtree(decoder_index, frame, frame + FRAME_HEADER_SIZE, picture, capacity, w, h) != 0) {
+        const uint8_t* data = frame + FRAME_HEADER_SIZE;
+        int rc = bpp ? decode_pixtree_rgb24(decoder_index, frame, data, picture, capacity, w, h)
+                     : decode_pixtree(decoder_index, frame, data, picture, capacity, w, h);
+        if (rc == 0 && bpp) *bpp = 3;
+        if (rc != 0) {
             std::printf("decode_pixtree() failed.\n");
             return -1;
         }
@@ -305,6 +310,44 @@ int weave_fields(const RECEIVER_INFO* rx, uint8_t protocol, uint8_t* picture, ui
     blend_fields(picture, pixels, pitch, width, height);
     clear_rows(pixels, pitch, width, std::min(height / 2, 16));
     return 0;
+}
+
+int weave_packed_fields(const RECEIVER_INFO* rx, const uint8_t* picture, uint8_t* pixels, int pitch, int width,
+                        int height) {
+    const size_t src_row = size_t(width) * 3;
+    auto dst_row = [&](int r) { return pixels + size_t(r) * size_t(pitch); };
+    if (height <= 288) {
+        const int black = std::min(height, 8);
+        clear_rows(pixels, pitch, width, black);
+        for (int r = black; r < height; ++r) rgb24_to_rgb32_copy(picture + size_t(r) * src_row, dst_row(r), size_t(width));
+        return height;
+    }
+    // Folded: output row r is the mean of two source rows (2r and 2r + 1 when the fields are
+    // interleaved, as from 8-channel DVRs; else r and r + h/2). The rows that end up black are
+    // not computed at all.
+    const int half = height / 2;
+    const bool split = rx && rx->num_video == 8;
+    const int black = std::min(half, 16);
+    clear_rows(pixels, pitch, width, black);
+    thread_local std::vector<uint8_t> mean;
+    mean.resize(src_row);
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    for (int r = black; r < half; ++r) {
+        const uint8_t* top = picture + size_t(split ? 2 * r : r) * src_row;
+        const uint8_t* bottom = picture + size_t(split ? 2 * r + 1 : half + r) * src_row;
+        uint8_t* m = mean.data();
+        size_t i = 0;
+        for (; i + 8 <= src_row; i += 8) {
+            uint64_t a, b;
+            std::memcpy(&a, top + i, 8);
+            std::memcpy(&b, bottom + i, 8);
+            uint64_t v = (a & b) + (((a ^ b) >> 1) & kLow7);
+            std::memcpy(m + i, &v, 8);
+        }
+        for (; i < src_row; ++i) m[i] = uint8_t((top[i] + bottom[i]) >> 1);
+        rgb24_to_rgb32_copy(m, dst_row(r), size_t(width));
+    }
+    return half;
 }
 
 int measure_min_delay() {
@@ -473,8 +516,8 @@ int decoder_pass(DECODER_STATE* st) {
     // f. decode and draw
     int result = PASS_NO_PICTURE;
     if (!(flags & 6u)) {
-        int w = 0, h = 0;
-        int rc = decode_video_frame(di, rh, st->frame, st->picture, DECODER_PICTURE_BUFFER_SIZE, &w, &h);
+        int w = 0, h = 0, bpp = 4;
+        int rc = decode_video_frame(di, rh, st->frame, st->picture, DECODER_PICTURE_BUFFER_SIZE, &w, &h, &bpp);
         if (rc < 0) return PASS_FAILED;
         if (rc == 0) {
             SDL_mutexP(ch->mutex);
@@ -485,11 +528,21 @@ int decoder_pass(DECODER_STATE* st) {
             SDL_Surface* surface = ch->surface;
             SDL_LockSurface(surface);
             stats_add_rx(nullptr, rx, ch, STAT_DECODED, 1);
-            adjust_brightness(st->picture, w, h, ch->brightness, 4);
-            equalize_histogram(st->picture, w, h, ch->saturation, 4);
-            adjust_hue(st->picture, w, h, ch->hue, 4);
-            adjust_contrast(st->picture, w, h, ch->contrast, 4);
-            weave_fields(rx, rh.protocol, st->picture, static_cast<uint8_t*>(surface->pixels), surface->pitch, w, h);
+            auto* pixels = static_cast<uint8_t*>(surface->pixels);
+            // The adjustments work on 4-byte pixels: in the picture buffer when the decoder
+            // wrote those, else on the surface rows once widened (an H.264 picture is widened
+            // on its way into the surface, never twice).
+            uint8_t* adjusted = st->picture;
+            int rows = h;
+            if (bpp == 3) {
+                rows = weave_packed_fields(rx, st->picture, pixels, surface->pitch, w, h);
+                adjusted = pixels;
+            }
+            adjust_brightness(adjusted, w, rows, ch->brightness, 4);
+            equalize_histogram(adjusted, w, rows, ch->saturation, 4);
+            adjust_hue(adjusted, w, rows, ch->hue, 4);
+            adjust_contrast(adjusted, w, rows, ch->contrast, 4);
+            if (bpp == 4) weave_fields(rx, rh.protocol, st->picture, pixels, surface->pitch, w, h);
             SDL_UnlockSurface(surface);
             SDL_mutexV(ch->mutex);
             ch->waiting = 0;

@@ -58,8 +58,11 @@ int get_audio_frame(const uint8_t* record, uint32_t record_size, AUDIO_FRAME_HEA
 // (capacity bytes), by protocol letter: 'Q' H.264, 'S' tir_decode, others MPEG-4. 0 with the
 // picture's real size in *w, *h, 1 when no picture came out but the frame was fine (MPEG-4
 // waiting for a key frame or missing frames; counted), -1 failure (printed).
+// With `bpp` given, an H.264 picture is left packed at 3 bytes a pixel (B, G, R) and *bpp
+// tells which of 3 or 4 the picture holds, so that weave_packed_fields can widen it straight
+// into the surface.
 int decode_video_frame(int decoder_index, const FRAME_RECORD_HEADER& rh, const uint8_t* frame, uint8_t* picture,
-                       size_t capacity, int* w, int* h);
+                       size_t capacity, int* w, int* h, int* bpp = nullptr);
 // Expands the mu-law samples of an audio record (sample count at 4) into pcm: bytes of PCM,
 // or -1 when the protocol letter is not 'Q' or the count exceeds the payload slot.
 int decode_audio_data(const FRAME_RECORD_HEADER& rh, const uint8_t* frame, int16_t* pcm);
@@ -87,6 +90,10 @@ FRAME_HEADER picture_to_frame_header(const PICTURE_HEADER& ph);
 // first 16 are black.
 int weave_fields(const RECEIVER_INFO* rx, uint8_t protocol, uint8_t* picture, uint8_t* pixels, int pitch, int width,
                  int height);
+// weave_fields for a 'Q' picture of packed 3-byte pixels: the same rows, widened to 4 bytes on
+// the way. Returns the number of rows written (height, or height/2 when folded).
+int weave_packed_fields(const RECEIVER_INFO* rx, const uint8_t* picture, uint8_t* pixels, int pitch, int width,
+                        int height);
 
 // ---- one decoder thread's state and steps (decoder_thread loops over these) -------------
 enum DECODER_PASS : int {

@@ -256,8 +256,8 @@ int create_pixtree(int entry) {
     return 0;
 }
 
-int decode_pixtree(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture, size_t capacity,
-                   int* out_w, int* out_h) {
+int decode_pixtree_rgb24(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture, size_t capacity,
+                         int* out_w, int* out_h) {
     if (!pixtree_pool.entries || entry < 0 || entry >= pixtree_pool.size) return -4;
     PixtreeEntry& e = pixtree_pool.entries[entry];
     std::lock_guard<std::mutex> guard(e.lock);
@@ -281,7 +281,6 @@ int decode_pixtree(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* p
             case 5: {
                 int w = int(rec_word(rec, PT_OFF_WIDTH)), h = int(rec_word(rec, PT_OFF_HEIGHT));
                 if (w <= 0 || h <= 0 || uint64_t(w) * uint64_t(h) * 4 > capacity) return -1;
-                rgb24_to_rgb32(picture, w, h);
                 if (out_w) *out_w = w;
                 if (out_h) *out_h = h;
                 return 0;
@@ -297,6 +296,17 @@ int decode_pixtree(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* p
         }
     }
     return -1;
+}
+
+int decode_pixtree(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture, size_t capacity,
+                   int* out_w, int* out_h) {
+    int w = 0, h = 0;
+    int rc = decode_pixtree_rgb24(entry, fh, data, picture, capacity, &w, &h);
+    if (rc != 0) return rc;
+    rgb24_to_rgb32(picture, w, h);
+    if (out_w) *out_w = w;
+    if (out_h) *out_h = h;
+    return 0;
 }
 
 void reset_pixtree(int entry) {
@@ -372,6 +382,13 @@ void widen_block(const uint8_t* src, uint8_t* dst, size_t count) {
 const bool has_ssse3 = __builtin_cpu_supports("ssse3");
 
 }  // namespace
+
+void rgb24_to_rgb32_copy(const uint8_t* src, uint8_t* dst, size_t count) {
+    if (has_ssse3)
+        widen_block_ssse3(src, dst, count);
+    else
+        widen_block(src, dst, count);
+}
 
 void rgb24_to_rgb32(uint8_t* buffer, int width, int height) {
     if (width <= 0 || height <= 0) return;

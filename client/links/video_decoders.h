@@ -55,6 +55,11 @@ int create_pixtree(int entry);
 // ("create_pixtree() failed.\n"); -3 record not in state 3; -4 pool not set up or bad entry.
 int decode_pixtree(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture, size_t capacity,
                    int* out_w, int* out_h);
+// decode_pixtree without the widening: the picture is left as the decoder wrote it, packed
+// 3-byte B, G, R pixels (rows width x 3 bytes), for callers that widen it on the way to its
+// destination. Same results and capacity rule.
+int decode_pixtree_rgb24(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture, size_t capacity,
+                         int* out_w, int* out_h);
 // Writes the entry's reset word (decoding is unaffected: H.264 recovers on its own).
 void reset_pixtree(int entry);
 // PT_H264dec_Uninit for every created record, frees the pool.
@@ -69,3 +74,5 @@ int is_empty_frame(const uint8_t* data, size_t length);
 // Widens width x height packed 3-byte pixels in place to 4 bytes (the three kept in order,
 // the fourth 0), working backwards; `buffer` must hold width x height x 4 bytes.
 void rgb24_to_rgb32(uint8_t* buffer, int width, int height);
+// The same widening from `src` (count 3-byte pixels) into a separate `dst` (count x 4 bytes).
+void rgb24_to_rgb32_copy(const uint8_t* src, uint8_t* dst, size_t count);

@@ -7,6 +7,7 @@
 
 #include "client/links/decoder_thread.h"
 #include "client/links/mulaw.h"
+#include "client/links/video_decoders.h"
 #include "decoder_test_support.h"
 #include "peers/tirenc/tirenc.h"
 
@@ -450,6 +451,32 @@ TEST(DecoderWeave, QPicturesLoseTopRowsAndTallOnesAreBlendedFromTheirFields) {
             ASSERT_EQ(surf[size_t(r) * pitch + 5], expect) << "row " << r;
             ASSERT_EQ(surf[size_t(r) * pitch + k.w * 4], 0xC3) << "pitch padding, row " << r;
         }
+    }
+}
+
+// The decoder thread widens H.264 pictures on their way into the surface: the result must be
+// the surface that widening first and weaving after gives, byte for byte.
+TEST(DecoderWeave, PackedPicturesWeaveAsTheirWidenedSelves) {
+    struct Case {
+        int w, h, channels, rows;
+    } cases[] = {{352, 240, 4, 240}, {349, 288, 16, 288}, {720, 576, 8, 288}, {722, 577, 16, 288}, {64, 4, 4, 4}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.w << "x" << k.h << ", " << k.channels << " channels");
+        RECEIVER_INFO rx;
+        rx.num_video = uint32_t(k.channels);
+        std::vector<uint8_t> packed(size_t(k.w) * k.h * 3);
+        uint32_t x = 12345;
+        for (auto& b : packed) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+        std::vector<uint8_t> wide(size_t(k.w) * k.h * 4);
+        std::memcpy(wide.data(), packed.data(), packed.size());
+        rgb24_to_rgb32(wide.data(), k.w, k.h);
+        int pitch = k.w * 4 + 8;
+        std::vector<uint8_t> expect(size_t(pitch) * k.h, 0xC3), got(expect);
+        weave_fields(&rx, 'Q', wide.data(), expect.data(), pitch, k.w, k.h);
+        EXPECT_EQ(weave_packed_fields(&rx, packed.data(), got.data(), pitch, k.w, k.h), k.rows);
+        for (int r = 0; r < k.h; ++r)
+            ASSERT_EQ(std::memcmp(&got[size_t(r) * pitch], &expect[size_t(r) * pitch], size_t(pitch)), 0)
+                << "row " << r;
     }
 }
 
