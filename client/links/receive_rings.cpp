@@ -7,14 +7,7 @@
 #include "client/foundation/config/app_options.h"
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/utils.h"
-
-namespace {
-struct SlotLock {
-  SDL_mutex* m;
-  explicit SlotLock(SDL_mutex* mm) : m(mm) { if (m) SDL_mutexP(m); }
-  ~SlotLock() { if (m) SDL_mutexV(m); }
-};
-}  // namespace
+#include "client/foundation/sdl_lock.h"
 
 int ring_has_room(uint32_t size, uint32_t w, uint32_t r, uint32_t len, bool* wrap) {
   if (wrap) *wrap = false;
@@ -100,7 +93,7 @@ int ring_write_record(APP_CONTEXT* ctx, uint32_t slot, RECEIVER_INFO* rx, uint8_
     if (protocol == 'Q' && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2)
       return 0;
     {
-      SlotLock lock(s.mutex);
+      SdlLock lock(s.mutex);
       uint32_t w = s.write_pos, r = s.read_pos;
       if (w == r && uint64_t(w) + len > size) {
         // Empty ring whose tail is too short: both restart at 0 so the record fits.

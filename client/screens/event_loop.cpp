@@ -10,6 +10,7 @@
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
 #include "client/foundation/user_events.h"
 #include "client/foundation/win_helpers.h"
 #include "client/links/connection.h"
@@ -84,21 +85,6 @@ bool english() {
 }
 
 SDL_Surface* screen_of(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_SCREEN]; }
-
-class DisplayLock {
- public:
-  explicit DisplayLock(APP_CONTEXT* ctx) : m_(ctx->display_mutex) {
-    if (m_) SDL_mutexP(m_);
-  }
-  ~DisplayLock() {
-    if (m_) SDL_mutexV(m_);
-  }
-  DisplayLock(const DisplayLock&) = delete;
-  DisplayLock& operator=(const DisplayLock&) = delete;
-
- private:
-  SDL_mutex* m_;
-};
 
 void log_target(int code_dvr, int code_group, int is_group) {
   write_system_log(is_group ? code_group : code_dvr, app_options.user_id, app_options.auto_start);
@@ -245,12 +231,12 @@ void step_speed(APP_CONTEXT* ctx, int label, int delta, int top) {
   if (v < 1) v = 1;
   if (v > top) v = top;
   set_widget_attr(kMainWindow, label, 3, static_cast<uint8_t>(v));
-  DisplayLock lock(ctx);
+  SdlLock lock(ctx->display_mutex);
   set_widget_state(screen_of(ctx), kMainWindow, label, v - 1);
 }
 
 void show_mute_widget(APP_CONTEXT* ctx, int hide, int show, int mute) {
-  DisplayLock lock(ctx);
+  SdlLock lock(ctx->display_mutex);
   set_widget_attr(kMainWindow, hide, 1, 1);
   set_widget_attr(kMainWindow, show, 1, 0);
   redraw_widget(screen_of(ctx), kMainWindow, show);
@@ -320,7 +306,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
     case 49: case 50: case 51: case 52: scroll_list(ctx, W_DVR_LIST, id - 49); break;
     case W_DVRTAB:
       {
-        DisplayLock lock(ctx);
+        SdlLock lock(ctx->display_mutex);
         set_widget_attr(kMainWindow, W_DVRTAB, 3, 1);
         set_widget_attr(kMainWindow, W_GROUPTAB, 3, 0);
         redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
@@ -330,7 +316,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
       break;
     case W_GROUPTAB:
       if (ctx->skin_window != 3) {
-        DisplayLock lock(ctx);
+        SdlLock lock(ctx->display_mutex);
         set_widget_attr(kMainWindow, W_GROUPTAB, 3, 1);
         set_widget_attr(kMainWindow, W_DVRTAB, 3, 0);
         redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
@@ -395,7 +381,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
 void hover_widget(APP_CONTEXT* ctx, int window, int x, int y) {
   int w = find_widget_at(window, x, y);
   if (w == mouse.hovered) return;
-  DisplayLock lock(ctx);
+  SdlLock lock(ctx->display_mutex);
   if (mouse.hovered > 0 && get_widget_state(window, mouse.hovered) == 2)
     set_widget_state(screen_of(ctx), window, mouse.hovered, 0);
   mouse.hovered = 0;
@@ -441,7 +427,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
       if (ctx->popup_state.load() == 2) {
         int w = find_widget_at(kMainWindow, x, y);
         if (w > 0 && in_popup_frame(w)) {
-          DisplayLock lock(ctx);
+          SdlLock lock(ctx->display_mutex);
           set_widget_state(screen_of(ctx), kMainWindow, w, 1);
           mouse.pressed_widget = w;
           return;
@@ -494,7 +480,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
     const int w = mouse.pressed_widget;
     mouse.pressed_widget = 0;
     {
-      DisplayLock lock(ctx);
+      SdlLock lock(ctx->display_mutex);
       press_widget(screen_of(ctx), kMainWindow, w);
       set_widget_state(screen_of(ctx), kMainWindow, w, 0);
     }
@@ -685,7 +671,7 @@ int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
       // The screen dump goes beside the program; there is no drive C: here.
       char path[512];
       snprintf(path, sizeof path, "%s%s", opts->program_dir, "scrndmp.bmp");
-      DisplayLock lock(ctx);
+      SdlLock lock(ctx->display_mutex);
       if (SDL_Surface* s = screen_of(ctx)) {
         if (SDL_RWops* rw = SDL_RWFromFile(path, "wb")) SDL_SaveBMP_RW(s, rw, 1);
       }
@@ -734,7 +720,7 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
     const int w = find_widget_at(window, x, y);
     mouse.pressed_widget = w;
     if (w > 0) {
-      DisplayLock lock(ctx);
+      SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, w, 1);
     }
     return 0;
@@ -744,13 +730,13 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
   mouse.pressed_widget = 0;
   if (w <= 0 || find_widget_at(window, x, y) != w) {
     if (w > 0) {
-      DisplayLock lock(ctx);
+      SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, w, 0);
     }
     return 0;
   }
   {
-    DisplayLock lock(ctx);
+    SdlLock lock(ctx->display_mutex);
     press_widget(screen_of(ctx), window, w);
     set_widget_state(screen_of(ctx), window, w, 0);
   }
@@ -805,7 +791,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
           disconnect_dvr(opts);
           if (opts->master) send_disconnect_to_slaves(opts);
           {
-            DisplayLock lock(ctx);
+            SdlLock lock(ctx->display_mutex);
             if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, W_EVT_LIST)) w->num_lines = 0;
             if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, W_PTZ_PRESET_LIST)) w->num_lines = 0;
           }
@@ -830,7 +816,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
     case UE_RECORD_STATE: {
       const int rec = find_widget(kMainWindow, "record");
       if (rec > 0) {
-        DisplayLock lock(ctx);
+        SdlLock lock(ctx->display_mutex);
         if (ctx->fullscreen)
           get_skin_widget(kMainWindow, rec)->state = 0;
         else
@@ -867,7 +853,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
     case UE_HIDE_TOOLTIP: hide_tooltip(ctx); break;
     case UE_SHOW_MESSAGE:
       if (ev.user.data1 && set_message(ctx, static_cast<const char*>(ev.user.data1)) == 0) {
-        DisplayLock lock(ctx);
+        SdlLock lock(ctx->display_mutex);
         show_message(ctx);
       }
       break;
@@ -964,7 +950,7 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
     mouse.pressed_widget = find_widget_at(window, x, y);
     if (mouse.pressed_widget > 0) {
-      DisplayLock lock(ctx);
+      SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, mouse.pressed_widget, 1);
     }
     return 0;
@@ -974,7 +960,7 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   mouse.pressed_widget = 0;
   if (w <= 0) return 0;
   {
-    DisplayLock lock(ctx);
+    SdlLock lock(ctx->display_mutex);
     press_widget(screen_of(ctx), window, w);
     set_widget_state(screen_of(ctx), window, w, 0);
   }
@@ -994,7 +980,7 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
     app_quit.store(1);
   } else if (strcmp(name, "minimize") == 0) SDL_WM_IconifyWindow();
   if (!ctx->fullscreen) {
-    DisplayLock lock(ctx);
+    SdlLock lock(ctx->display_mutex);
     if (SDL_Surface* s = screen_of(ctx)) SDL_UpdateRect(s, 0, 0, 0, 0);
   }
   return 0;
@@ -1036,7 +1022,7 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
       show_network_indicator(ctx);
       hide_wait_indicator(ctx);
       set_widget_attr(ctx->skin_window, 4, 3, 1);
-      DisplayLock lock(ctx);
+      SdlLock lock(ctx->display_mutex);
       redraw_widget(screen_of(ctx), ctx->skin_window, 4);
       break;
     }

@@ -5,6 +5,7 @@
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 
@@ -367,7 +368,7 @@ int merge_cells(APP_CONTEXT* ctx) {
 
 int create_selection_frame(APP_CONTEXT* ctx, int w, int h) {
   if (w <= 0 || h <= 0) return -1;
-  SDL_mutexP(ctx->selection_mutex);
+  SdlLock lock(ctx->selection_mutex);
   SDL_Surface*& frame = ctx->surfaces[SURF_SELECTION];
   if (frame && (frame->w != w || frame->h != h)) {
     SDL_FreeSurface(frame);
@@ -375,7 +376,6 @@ int create_selection_frame(APP_CONTEXT* ctx, int w, int h) {
   }
   if (!frame) frame = create_tile_surface(ctx, w, h);
   if (!frame) {
-    SDL_mutexV(ctx->selection_mutex);
     printf("SDL_CreateRGBSurface() failed.\n");
     return -1;
   }
@@ -393,6 +393,5 @@ int create_selection_frame(APP_CONTEXT* ctx, int w, int h) {
     fill_rect(frame, 0, y, 2, 4, black);
     fill_rect(frame, w - 2, y, 2, 4, black);
   }
-  SDL_mutexV(ctx->selection_mutex);
   return 0;
 }

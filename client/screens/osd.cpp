@@ -10,6 +10,7 @@
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
 #include "client/screens/tiles.h"
 
 namespace {
@@ -22,21 +23,6 @@ int font_users = 0;
 // in place on each connection without freeing their tables, so a channel that comes back
 // without one gets its old table again instead of leaking it.
 std::unordered_map<const CHANNEL_INFO*, OSD_LINE*> tables;
-
-class Lock {
- public:
-  explicit Lock(SDL_mutex* m) : m_(m) {
-    if (m_) SDL_mutexP(m_);
-  }
-  ~Lock() {
-    if (m_) SDL_mutexV(m_);
-  }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  SDL_mutex* m_;
-};
 
 APP_CONTEXT* context_of(RECEIVER_INFO* rx) { return rx->context ? rx->context : &app_context; }
 
@@ -218,13 +204,13 @@ int render_osd_text(RECEIVER_INFO* rx, int32_t id) {
     OSD_LINE& line = ch->osd_lines[k];
     char text[140];
     {
-      Lock picture(ch->mutex);  // line 3 reads the picture's size
+      SdlLock picture(ch->mutex);  // line 3 reads the picture's size
       osd_line_text(ctx, rx, ch, k, text, sizeof text);
     }
     if (text[0] == '\0' || strcmp(text, line.text) == 0) continue;
     SDL_Surface* fresh = nullptr;
     {
-      Lock text_lock(ctx->text_mutex);
+      SdlLock text_lock(ctx->text_mutex);
       std::lock_guard<std::mutex> g(font_lock);
       if (osd_font) fresh = TTF_RenderUTF8_Shaded(osd_font, text, line.fg, line.bg);
     }
@@ -235,7 +221,7 @@ int render_osd_text(RECEIVER_INFO* rx, int32_t id) {
     SDL_SetColorKey(fresh, SDL_SRCCOLORKEY, SDL_MapRGB(fresh->format, 0, 0, 0));
     SDL_Surface* old;
     {
-      Lock display(ctx->display_mutex);
+      SdlLock display(ctx->display_mutex);
       old = line.picture;
       line.picture = fresh;
       snprintf(line.text, sizeof line.text, "%s", text);
@@ -254,7 +240,7 @@ int update_channel_cell(RECEIVER_INFO* rx, int32_t id) {
     return -1;
   }
   APP_CONTEXT* ctx = context_of(rx);
-  Lock display(ctx->display_mutex);
+  SdlLock display(ctx->display_mutex);
   SDL_Surface* video = ctx->surfaces[SURF_VIDEO];
   if (!video || !ch->osd_lines) return 0;
   place_channel_cell(ctx, ch);

@@ -10,6 +10,7 @@
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
 #include "client/foundation/stats.h"
 #include "client/links/connection.h"
 #include "client/links/decoder_thread.h"
@@ -21,23 +22,6 @@
 std::atomic<int> pending_update{0};
 
 namespace {
-
-// Holds an SDL mutex for a scope; SDL 1.2 mutexes are recursive, so the drawing functions
-// may nest (redraw_all_channels -> draw_channel -> update_channel_cell).
-class Lock {
- public:
-  explicit Lock(SDL_mutex* m) : m_(m) {
-    if (m_) SDL_mutexP(m_);
-  }
-  ~Lock() {
-    if (m_) SDL_mutexV(m_);
-  }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  SDL_mutex* m_;
-};
 
 constexpr Uint32 rgb(int r, int g, int b) {
   return (static_cast<Uint32>(r) << 16) | (static_cast<Uint32>(g) << 8) | static_cast<Uint32>(b);
@@ -183,8 +167,8 @@ int zoom_step(APP_CONTEXT* ctx, int32_t id, int px, int py, bool in) {
   RECEIVER_INFO* rx;
   CHANNEL_INFO* ch;
   if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
-  Lock display(ctx->display_mutex);
-  Lock picture(ch->mutex);
+  SdlLock display(ctx->display_mutex);
+  SdlLock picture(ch->mutex);
   if (!ch->surface) return -4;
   const int pw = ch->surface->w, ph = ch->surface->h;
   RECT16 r = ch->pic_rect;
@@ -349,7 +333,7 @@ int create_video_mode(APP_CONTEXT* ctx) {
   else
     flags |= SDL_HWACCEL | SDL_ASYNCBLIT | (ctx->frame ? SDL_RESIZABLE : SDL_NOFRAME);
   {
-    Lock display(ctx->display_mutex);
+    SdlLock display(ctx->display_mutex);
     if (ctx->surfaces[SURF_SCREEN]) {
       printf("Destroying primary surface.\n");
       ctx->surfaces[SURF_SCREEN] = nullptr;  // owned by SDL, replaced by the next mode
@@ -389,7 +373,7 @@ int create_video_mode(APP_CONTEXT* ctx) {
     return -3;
   }
   if (!ctx->fullscreen && ctx->skin && ctx->win_w > 0 && ctx->win_h > 0) {
-    Lock display(ctx->display_mutex);
+    SdlLock display(ctx->display_mutex);
     draw_skin_window(ctx->surfaces[SURF_SCREEN], ctx->skin_window);
   }
   return 0;
@@ -432,7 +416,7 @@ int toggle_fullscreen(APP_CONTEXT* ctx) {
 void fade_display(APP_CONTEXT* ctx) {
   SDL_Surface* shade;
   {
-    Lock display(ctx->display_mutex);
+    SdlLock display(ctx->display_mutex);
     shade = create_tile_surface(ctx, ctx->video_rect.w, ctx->video_rect.h);
   }
   if (!shade) return;
@@ -440,7 +424,7 @@ void fade_display(APP_CONTEXT* ctx) {
   SDL_SetAlpha(shade, SDL_SRCALPHA, 64);
   for (int i = 0; i < 20; ++i) {
     {
-      Lock display(ctx->display_mutex);
+      SdlLock display(ctx->display_mutex);
       SDL_Surface* video = video_surface(ctx);
       if (video && video->w == shade->w && video->h == shade->h) {
         SDL_BlitSurface(shade, nullptr, video, nullptr);
@@ -493,7 +477,7 @@ int draw_channel(RECEIVER_INFO* rx, int32_t id) {
   }
   APP_CONTEXT* ctx = rx->context ? rx->context : &app_context;
   CHANNEL_INFO& ch = rx->channels[k];
-  Lock display(ctx->display_mutex);
+  SdlLock display(ctx->display_mutex);
   SDL_Surface* video = video_surface(ctx);
   place_channel_cell(ctx, &ch);
   if (!video) return 0;
@@ -515,7 +499,7 @@ int draw_channel(RECEIVER_INFO* rx, int32_t id) {
   }
   bool have_picture = false;
   {
-    Lock picture(ch.mutex);
+    SdlLock picture(ch.mutex);
     SDL_Surface* pic = ch.surface;
     if (pic) {
       have_picture = true;
@@ -574,7 +558,7 @@ int draw_channel_state(APP_CONTEXT* ctx, int32_t id) {
   if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
   const int k = static_cast<int>(ch - rx->channels);
   if (ch->stopped) {
-    Lock display(ctx->display_mutex);
+    SdlLock display(ctx->display_mutex);
     place_channel_cell(ctx, ch);
     draw_blank_cell(ctx, ch->rect);
   } else {
@@ -589,7 +573,7 @@ int draw_channel_state(APP_CONTEXT* ctx, int32_t id) {
       name = "connecting";
     }
     if (name) {
-      Lock display(ctx->display_mutex);
+      SdlLock display(ctx->display_mutex);
       draw_state_image(video_surface(ctx), find_widget_by_name(ctx->skin_window, name), ch->rect);
     }
   }
@@ -608,7 +592,7 @@ int draw_connecting_marks(int receiver_index, APP_CONTEXT* ctx) {
   for (uint32_t k = 0; k < nv; ++k) {
     CHANNEL_INFO& ch = rx.channels[k];
     if (!ch.shown) continue;
-    Lock display(ctx->display_mutex);
+    SdlLock display(ctx->display_mutex);
     place_channel_cell(ctx, &ch);
     draw_state_image(video_surface(ctx), pic, ch.rect);
     ctx->dirty.store(1);
@@ -617,7 +601,7 @@ int draw_connecting_marks(int receiver_index, APP_CONTEXT* ctx) {
 }
 
 static int redraw_all(APP_CONTEXT* ctx, bool with_text) {
-  Lock display(ctx->display_mutex);
+  SdlLock display(ctx->display_mutex);
   SDL_Surface* video = video_surface(ctx);
   if (!video) return 0;
   SDL_FillRect(video, nullptr, SDL_MapRGB(video->format, 64, 64, 64));
@@ -673,9 +657,9 @@ int draw_pip_window(APP_CONTEXT* ctx) {
   RECEIVER_INFO* rx;
   CHANNEL_INFO* ch;
   if (int rc = lookup(ctx, ctx->single_channel, &rx, &ch)) return rc;
-  Lock display(ctx->display_mutex);
-  Lock enlarged(ctx->enlarged_mutex);
-  Lock picture(ch->mutex);
+  SdlLock display(ctx->display_mutex);
+  SdlLock enlarged(ctx->enlarged_mutex);
+  SdlLock picture(ch->mutex);
   SDL_Surface* pic = ch->surface;
   if (!pic) return 0;
   if (create_pip_surface(ctx, pic->w, pic->h, kWhite, kGrey64) != 0) return 0;
@@ -694,8 +678,8 @@ int draw_pip_window(APP_CONTEXT* ctx) {
 static void leave_enlarged_view(APP_CONTEXT* ctx) {
   ctx->single_view = VIEW_TILES;
   {
-    Lock display(ctx->display_mutex);
-    Lock enlarged(ctx->enlarged_mutex);
+    SdlLock display(ctx->display_mutex);
+    SdlLock enlarged(ctx->enlarged_mutex);
     if (ctx->surfaces[SURF_ENLARGED]) SDL_FreeSurface(ctx->surfaces[SURF_ENLARGED]);
     ctx->surfaces[SURF_ENLARGED] = nullptr;
     ctx->dirty.store(1);  // the next tick covers the floating window with the tiles again
@@ -880,8 +864,8 @@ int pan_zoomed_picture(APP_CONTEXT* ctx, int32_t id, int dx, int dy) {
   RECEIVER_INFO* rx;
   CHANNEL_INFO* ch;
   if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
-  Lock display(ctx->display_mutex);
-  Lock picture(ch->mutex);
+  SdlLock display(ctx->display_mutex);
+  SdlLock picture(ch->mutex);
   if (!ch->surface) return -4;
   const int pw = ch->surface->w, ph = ch->surface->h;
   RECT16 r = ch->pic_rect;
@@ -896,7 +880,7 @@ int save_display(APP_CONTEXT* ctx, const char* path) {
   if (!path) return -1;
   SDL_Surface* copy;
   {
-    Lock display(ctx->display_mutex);
+    SdlLock display(ctx->display_mutex);
     SDL_Surface* video = video_surface(ctx);
     copy = video ? create_tile_surface(ctx, video->w, video->h) : nullptr;
     if (!copy) {
@@ -923,7 +907,7 @@ int save_selected_pictures(const char* directory, APP_CONTEXT* ctx) {
   int rc = 0;
   for_each_channel(ctx, [&](RECEIVER_INFO& rx, CHANNEL_INFO& ch, int k) {
     if (!ch.selected || rc != 0) return;
-    Lock picture(ch.mutex);
+    SdlLock picture(ch.mutex);
     if (!ch.surface) {
       rc = -1;
       return;
@@ -972,7 +956,7 @@ Uint32 refresh_timer(Uint32 interval, void* param) {
   APP_CONTEXT* ctx = static_cast<APP_CONTEXT*>(param);
   if (!ctx || (ctx->playback_flags.load() & PB_DRAG)) return interval;
   static unsigned tick = 0;
-  Lock display(ctx->display_mutex);
+  SdlLock display(ctx->display_mutex);
   SDL_Surface* screen = ctx->surfaces[SURF_SCREEN];
   SDL_Surface* video = video_surface(ctx);
   if (!screen || !video) return interval;
@@ -993,7 +977,7 @@ Uint32 refresh_timer(Uint32 interval, void* param) {
     pending_update.store(1);
   }
   if (ctx->single_view != VIEW_TILES) {
-    Lock enlarged(ctx->enlarged_mutex);
+    SdlLock enlarged(ctx->enlarged_mutex);
     if (SDL_Surface* s = ctx->surfaces[SURF_ENLARGED]) {
       SDL_Rect dst = to_sdl(ctx->enlarged_rect);
       SDL_BlitSurface(s, nullptr, screen, &dst);
@@ -1010,7 +994,7 @@ Uint32 refresh_timer(Uint32 interval, void* param) {
     }
   }
   if ((selection & 2) && pending_update.load()) {
-    Lock sel(ctx->selection_mutex);
+    SdlLock sel(ctx->selection_mutex);
     if (SDL_Surface* f = ctx->surfaces[SURF_SELECTION]) {
       SDL_SetColorKey(f, SDL_SRCCOLORKEY, SDL_MapRGB(f->format, 0, 0, 0));
       SDL_Rect dst{static_cast<Sint16>(ctx->merge_rect.x + area.x),
