@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client/foundation/sdl_lock.h"
+
 namespace {
 
 enum class Preset { text, time, date };
@@ -32,22 +34,6 @@ const SDL_Color kFieldBg = {16, 16, 16, 0};
 const SDL_Color kSelFg = {16, 16, 16, 0};
 const SDL_Color kSelBg = {187, 111, 28, 0};
 
-// Serialises SDL_ttf with every other text renderer of the client (on-screen text).
-class TextLock {
- public:
-  TextLock() : m_(g_text_mutex.load()) {
-    if (m_) SDL_mutexP(m_);
-  }
-  ~TextLock() {
-    if (m_) SDL_mutexV(m_);
-  }
-  TextLock(const TextLock&) = delete;
-  TextLock& operator=(const TextLock&) = delete;
-
- private:
-  SDL_mutex* m_;
-};
-
 int open_fonts_locked() {
   for (FontSlot& s : g_fonts) {
     if (s.font) continue;
@@ -62,7 +48,7 @@ int open_fonts_locked() {
 }
 
 void open_fonts_if_needed() {
-  TextLock lock;  // the font pointers are read under the lock too
+  SdlLock lock(g_text_mutex.load());  // the font pointers are read under the lock too
   if (g_fonts[0].font && g_fonts[1].font && g_fonts[2].font) return;
   open_fonts_locked();
 }
@@ -119,7 +105,7 @@ int render_field(SDL_Surface* display, SKIN_WINDOW* win, SKIN_WIDGET* w, bool cu
   SDL_Surface* pic = nullptr;
   bool have_font;
   {
-    TextLock lock;
+    SdlLock lock(g_text_mutex.load());
     have_font = g_fonts[0].font != nullptr;
     if (have_font) pic = TTF_RenderText_Shaded(g_fonts[0].font, shown, kFieldFg, kFieldBg);
   }
@@ -173,10 +159,10 @@ int draw_list(SDL_Surface* display, SKIN_WINDOW* win, SKIN_WIDGET* w, bool colum
   TTF_Font* font = nullptr;
   if (!columns) {
     open_fonts_if_needed();
-    TextLock lock;
+    SdlLock lock(g_text_mutex.load());
     font = g_fonts[0].font;
   } else {
-    TextLock lock;
+    SdlLock lock(g_text_mutex.load());
     if (!g_list_font) {
       int pt = (display->w == 1024 && display->h == 768) ? 10 : 12;
       g_list_font = TTF_OpenFont("ARIALUNI.ttf", pt);
@@ -191,7 +177,7 @@ int draw_list(SDL_Surface* display, SKIN_WINDOW* win, SKIN_WIDGET* w, bool colum
   }
   int font_height;
   {
-    TextLock lock;
+    SdlLock lock(g_text_mutex.load());
     font_height = TTF_FontHeight(font);
   }
 
@@ -206,7 +192,7 @@ int draw_list(SDL_Surface* display, SKIN_WINDOW* win, SKIN_WIDGET* w, bool colum
     if (!text[0] || dw <= 0) return 0;
     SDL_Surface* t;
     {
-      TextLock lock;
+      SdlLock lock(g_text_mutex.load());
       t = TTF_RenderUTF8_Shaded(font, text, selected ? kSelFg : kFieldFg,
                                 selected ? kSelBg : kFieldBg);
     }
@@ -303,12 +289,12 @@ int draw_list(SDL_Surface* display, SKIN_WINDOW* win, SKIN_WIDGET* w, bool colum
 // ---------------------------------------------------------------- fonts and colours
 
 int open_skin_fonts() {
-  TextLock lock;
+  SdlLock lock(g_text_mutex.load());
   return open_fonts_locked();
 }
 
 void close_skin_fonts() {
-  TextLock lock;
+  SdlLock lock(g_text_mutex.load());
   for (FontSlot& s : g_fonts) {
     if (s.font) TTF_CloseFont(s.font);
     s.font = nullptr;
@@ -320,19 +306,19 @@ void close_skin_fonts() {
 }
 
 void select_text_font(const char* preset) {
-  TextLock lock;
+  SdlLock lock(g_text_mutex.load());
   if (preset && std::strcmp(preset, "date") == 0) g_preset = Preset::date;
   else if (preset && std::strcmp(preset, "time") == 0) g_preset = Preset::time;
   else g_preset = Preset::text;
 }
 
 void set_text_fg_color(SDL_Color colour) {
-  TextLock lock;
+  SdlLock lock(g_text_mutex.load());
   g_fg = colour;
 }
 
 void set_text_bg_color(SDL_Color colour) {
-  TextLock lock;
+  SdlLock lock(g_text_mutex.load());
   g_bg = colour;
 }
 
@@ -341,31 +327,46 @@ SDL_mutex* get_text_mutex() { return g_text_mutex.load(); }
 
 // ---------------------------------------------------------------- text on widgets
 
+namespace {
+
+// Takes `text` as the widget's text (null keeps the old one) and renders it as the widget's
+// picture with `render(font, text)`, run under the text lock on the font `pick()` returns.
+// 0, also without a font (the widget then shows no text); -3 when the font could not render
+// (`what` names the call in the message).
+template <class Pick, class Render>
+int set_text_picture(SKIN_WIDGET* w, const char* text, const char* what, Pick pick,
+                     Render render) {
+  if (text) copy_text(w->text, sizeof w->text, text);
+  free_text_picture(w);
+  open_fonts_if_needed();
+  if (!w->text[0]) return 0;
+  SDL_Surface* pic = nullptr;
+  bool have_font;
+  {
+    SdlLock lock(g_text_mutex.load());
+    TTF_Font* font = pick();
+    have_font = font != nullptr;
+    if (font) pic = render(font, w->text);
+  }
+  if (have_font && !pic) {
+    std::printf("%s() failed.\n", what);
+    return -3;
+  }
+  w->text_picture = pic;
+  return 0;
+}
+
+}  // namespace
+
 int render_widget_text(SDL_Surface* display, int id, int widget, const char* text) {
   SKIN_WINDOW* win = get_skin_window(id);
   SKIN_WIDGET* w = get_skin_widget(id, widget);
   if (!display || !win || !w) return -1;
-  if (text) copy_text(w->text, sizeof w->text, text);
-  free_text_picture(w);
-  open_fonts_if_needed();
-  if (w->text[0]) {
-    SDL_Surface* pic = nullptr;
-    bool have_font;
-    {
-      TextLock lock;
-      TTF_Font* font = current_font_locked();
-      have_font = font != nullptr;
-      if (font) pic = TTF_RenderUTF8_Shaded(font, w->text, g_fg, g_bg);
-    }
-    if (have_font && !pic) {
-      std::printf("TTF_RenderUTF8_Shaded() failed.\n");
-      draw_widget(display, win, w);
-      return -3;
-    }
-    w->text_picture = pic;
-  }
+  const int rc = set_text_picture(
+      w, text, "TTF_RenderUTF8_Shaded", current_font_locked,
+      [](TTF_Font* font, const char* s) { return TTF_RenderUTF8_Shaded(font, s, g_fg, g_bg); });
   draw_widget(display, win, w);
-  return 0;
+  return rc;
 }
 
 int draw_widget_text(SDL_Surface* display, int id, int widget, const char* text, int state,
@@ -373,28 +374,12 @@ int draw_widget_text(SDL_Surface* display, int id, int widget, const char* text,
   SKIN_WINDOW* win = get_skin_window(id);
   SKIN_WIDGET* w = get_skin_widget(id, widget);
   if (!display || !win || !w) return -1;
-  if (text) copy_text(w->text, sizeof w->text, text);
-  free_text_picture(w);
-  open_fonts_if_needed();
-  if (w->text[0]) {
-    SDL_Surface* pic = nullptr;
-    bool have_font;
-    {
-      TextLock lock;
-      have_font = g_fonts[0].font != nullptr;
-      if (have_font) pic = TTF_RenderUTF8_Blended(g_fonts[0].font, w->text, colour);
-    }
-    if (have_font && !pic) {
-      std::printf("TTF_RenderUTF8_Blended() failed.\n");
-      w->state = state;
-      draw_widget(display, win, w);
-      return -3;
-    }
-    w->text_picture = pic;
-  }
+  const int rc = set_text_picture(
+      w, text, "TTF_RenderUTF8_Blended", [] { return g_fonts[0].font; },
+      [colour](TTF_Font* font, const char* s) { return TTF_RenderUTF8_Blended(font, s, colour); });
   w->state = state;
   draw_widget(display, win, w);
-  return 0;
+  return rc;
 }
 
 int clear_widget_text(SDL_Surface* display, int id, int widget) {
