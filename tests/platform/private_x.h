@@ -10,15 +10,16 @@
 
 class PrivateX {
  public:
-  // Starts Xvfb with one screen of the given depth; display() is empty when it failed.
-  explicit PrivateX(int depth = 24) {
+  // Starts Xvfb with one screen of the given depth and size ("WxH"); display() is empty when
+  // it failed.
+  explicit PrivateX(int depth = 24, const char* size = "1024x768") {
     int fds[2];
     if (pipe(fds) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
-      std::string screen = "1024x768x" + std::to_string(depth);
+      std::string screen = std::string(size) + "x" + std::to_string(depth);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
              "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);

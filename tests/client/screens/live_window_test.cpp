@@ -3,10 +3,8 @@
 // is on screen, and Esc or closing the window ends the program through its shutdown.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +22,8 @@
 #include "client/screens/skin.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
+#include "tests/client/screens/run_tree.h"
+#include "tests/platform/private_x.h"
 
 // Xlib's macros collide with GoogleTest's names: include it last.
 #include <X11/Xlib.h>
@@ -33,51 +32,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string read_file(const fs::path& p) {
-  std::ifstream f(p);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-// A private Xvfb, so no window of a test running beside this one is taken for ours.
-class PrivateX {
- public:
-  PrivateX() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1200x24",
-             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {
-      char c;
-      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~PrivateX() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
 
 int free_tcp_port() {
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -143,15 +97,12 @@ class Shot {
 class LiveWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* run = getenv("VIGILO_RUN_DIR");
-    run_tree_ = run ? fs::path(run)
-                    : fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() /
-                          "run";
+    run_tree_ = run_tree_dir();
     sim_ = run_tree_.parent_path() / "peers" / "qdvr_sim";
     if (!fs::exists(run_tree_ / "vigilo")) GTEST_SKIP() << "no vigilo in " << run_tree_;
     if (!fs::exists(sim_)) GTEST_SKIP() << "no simulated 'Q' DVR at " << sim_;
     if (!fs::exists(run_tree_ / "skin.cfg")) GTEST_SKIP() << "no default skin in the run tree";
-    x_ = std::make_unique<PrivateX>();
+    x_ = std::make_unique<PrivateX>(24, "1600x1200");
     if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
     setenv("DISPLAY", x_->display().c_str(), 1);
     setenv("VIGILO_BOX_ANSWER", "yes", 1);
@@ -164,18 +115,7 @@ class LiveWindow : public ::testing::Test {
     setenv("LSAN_OPTIONS", ("suppressions=" + (dir_ / "lsan.supp").string()).c_str(), 1);
     port_ = free_tcp_port();
     ASSERT_GT(port_, 0);
-    for (const auto& e : fs::directory_iterator(run_tree_)) {
-      fs::path name = e.path().filename();
-      if (name == "logs" || name == "setup.cfg") continue;
-      // Hard links: the program finds its setup.cfg beside its own resolved path.
-      if (e.is_directory()) {
-        fs::copy(e.path(), dir_ / name, fs::copy_options::recursive);
-        continue;
-      }
-      std::error_code ec;
-      fs::create_hard_link(e.path(), dir_ / name, ec);
-      if (ec) fs::copy_file(e.path(), dir_ / name);
-    }
+    copy_run_tree(run_tree_, dir_, false);  // start_all writes its own setup.cfg
   }
 
   void TearDown() override {

@@ -12,18 +12,9 @@
 #include "client/screens/skin.h"
 #include "client/screens/skin_tables.h"
 #include "client/screens/widget_text.h"
+#include "tests/client/screens/run_tree.h"
 
 namespace {
-
-// The run tree: VIGILO_RUN_DIR, or build/run seen from the test binary in build/tests/bin.
-std::string run_dir() {
-  if (const char* env = std::getenv("VIGILO_RUN_DIR")) return env;
-  char exe[4096] = {};
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "";
-  std::string path(exe, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/')) + "/../../run";
-}
 
 struct SkinCase {
   const char* file;
@@ -33,7 +24,7 @@ struct SkinCase {
 class SkinCheck : public ::testing::TestWithParam<SkinCase> {
  protected:
   void SetUp() override {
-    const std::string run = run_dir();
+    const std::string run = run_tree_dir().string();
     ASSERT_EQ(chdir(run.c_str()), 0) << run;
     setenv("VIGILO_BOX_ANSWER", "ok", 1);
     ASSERT_EQ(TTF_Init(), 0);
@@ -236,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(Resolutions, SkinCheck,
 // The skinned main window drawn off screen: widgets show over the background, the colour
 // key leaves their rounded corners transparent, and the first click still hits.
 TEST(SkinDraw, main_window_draws_and_stays_clickable_after_drawing) {
-  const std::string run = run_dir();
+  const std::string run = run_tree_dir().string();
   ASSERT_EQ(chdir(run.c_str()), 0) << run;
   ASSERT_EQ(TTF_Init(), 0);
   init_skins();

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <signal.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
+#include "tests/client/screens/run_tree.h"
 #include "tests/platform/private_x.h"
 
 // Xlib's macros collide with GoogleTest's names: include it last.
@@ -28,13 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& p) {
-  std::ifstream f(p);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 struct Outcome {
   int code = -100;  // exit status, -100 when it did not end in time
   std::string out, err;
@@ -43,11 +36,7 @@ struct Outcome {
 class StartupRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The run tree: $VIGILO_RUN_DIR, else build/run beside this test's build/tests/bin.
-    const char* run = getenv("VIGILO_RUN_DIR");
-    run_tree_ = run ? fs::path(run)
-                    : fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() /
-                          "run";
+    run_tree_ = run_tree_dir();
     ASSERT_TRUE(fs::exists(run_tree_ / "vigilo")) << "no vigilo in " << run_tree_;
     x_ = std::make_unique<PrivateX>(24);
     if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
@@ -74,17 +63,7 @@ class StartupRun : public ::testing::Test {
     EXPECT_NE(d, nullptr);
     fs::path dir = fs::absolute(d);
     dirs_.push_back(dir);
-    for (const auto& e : fs::directory_iterator(run_tree_)) {
-      fs::path name = e.path().filename();
-      if (name == "logs" || (!with_setup && name == "setup.cfg")) continue;
-      if (e.is_directory()) {
-        fs::copy(e.path(), dir / name, fs::copy_options::recursive);
-        continue;
-      }
-      std::error_code ec;
-      fs::create_hard_link(e.path(), dir / name, ec);
-      if (ec) fs::copy_file(e.path(), dir / name);
-    }
+    copy_run_tree(run_tree_, dir, with_setup);
     return dir;
   }
 

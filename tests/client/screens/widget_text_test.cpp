@@ -13,18 +13,9 @@
 #include "client/screens/skin.h"
 #include "client/screens/skin_tables.h"
 #include "client/screens/widget_text.h"
+#include "tests/client/screens/run_tree.h"
 
 namespace {
-
-// The run tree: VIGILO_RUN_DIR, or build/run seen from the test binary in build/tests/bin.
-std::string run_dir() {
-  if (const char* env = std::getenv("VIGILO_RUN_DIR")) return env;
-  char exe[4096] = {};
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "";
-  std::string path(exe, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/')) + "/../../run";
-}
 
 std::string g_dir;
 int g_lh = 0;  // line height of the 12 pt text font
@@ -62,7 +53,7 @@ int text_width(const char* text) {
 class WidgetText : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::string run = run_dir();
+    const std::string run = run_tree_dir().string();
     char tmpl[] = "/tmp/widget_text_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     g_dir = tmpl;
