@@ -5,39 +5,27 @@
 #include <unistd.h>
 
 #include "platform/system/x11_windows.h"
-#include "tests/platform/private_x.h"
 
 // Xlib defines macros (None, Bool, Status) that collide with GoogleTest: include it last.
+#include "tests/platform/private_x_display.h"
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 namespace {
 
-class X11Windows : public ::testing::Test {
+class X11Windows : public PrivateXDisplay {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(x_.display().empty()) << "Xvfb did not start";
-    setenv("DISPLAY", x_.display().c_str(), 1);
-    dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
+    ASSERT_NO_FATAL_FAILURE(PrivateXDisplay::SetUp());
     title = "look-up-test-" + std::to_string(getpid());
-    win = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 40, 30, 0, 0, 0);
-    XStoreName(dpy, win, title.c_str());
-    Atom wm_delete = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(dpy, win, &wm_delete, 1);
-    XSelectInput(dpy, win, StructureNotifyMask);
-    XMapWindow(dpy, win);
+    win = map_window(title.c_str(), 40, 30);
     XSync(dpy, False);
   }
   void TearDown() override {
-    if (!dpy) return;
-    if (win) XDestroyWindow(dpy, win);
-    XCloseDisplay(dpy);
+    if (dpy && win) XDestroyWindow(dpy, win);
+    PrivateXDisplay::TearDown();
   }
 
-  PrivateX x_;
-  Display* dpy = nullptr;
   Window win = 0;
   std::string title;
 };
@@ -61,18 +49,7 @@ TEST_F(X11Windows, RaiseAndCloseReachTheWindow) {
   EXPECT_EQ(x11_raise_window(win), 0);
   ASSERT_EQ(x11_close_window(win), 0);
   // The close request arrives as the window manager's WM_DELETE_WINDOW message.
-  bool got = false;
-  for (int i = 0; i < 200 && !got; ++i) {
-    while (XPending(dpy)) {
-      XEvent ev;
-      XNextEvent(dpy, &ev);
-      if (ev.type == ClientMessage &&
-          static_cast<Atom>(ev.xclient.data.l[0]) == XInternAtom(dpy, "WM_DELETE_WINDOW", False))
-        got = true;
-    }
-    if (!got) usleep(10000);
-  }
-  EXPECT_TRUE(got);
+  EXPECT_TRUE(got_close_request(win, 2000));
 }
 
 TEST_F(X11Windows, VanishedWindowFailsWithoutEndingTheProcess) {

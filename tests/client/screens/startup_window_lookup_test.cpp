@@ -9,38 +9,21 @@
 
 #include "client/foundation/win_helpers.h"
 #include "platform/system/x11_windows.h"
-#include "tests/platform/private_x.h"
 
 // Xlib's macros collide with GoogleTest's names: include it last.
-#include <X11/Xlib.h>
+#include "tests/platform/private_x_display.h"
 #include <X11/Xutil.h>
 
 namespace {
 
-class WindowLookup : public ::testing::Test {
+class WindowLookup : public PrivateXDisplay {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(x_.display().empty()) << "Xvfb did not start";
-    setenv("DISPLAY", x_.display().c_str(), 1);
-    dpy = XOpenDisplay(nullptr);
-    ASSERT_NE(dpy, nullptr);
+    ASSERT_NO_FATAL_FAILURE(PrivateXDisplay::SetUp());
     title = "ZOL Main " + std::to_string(getpid());
-    target = make_window(title.c_str());
-    cover = make_window("cover");  // mapped later, so it lies above the target
+    target = map_window(title.c_str(), 50, 50);
+    cover = map_window("cover", 50, 50);  // mapped later, so it lies above the target
     XSync(dpy, False);
-  }
-  void TearDown() override {
-    if (dpy) XCloseDisplay(dpy);
-  }
-
-  Window make_window(const char* name) {
-    Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 50, 50, 0, 0, 0);
-    XStoreName(dpy, w, name);
-    Atom wm_delete = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-    XSetWMProtocols(dpy, w, &wm_delete, 1);
-    XSelectInput(dpy, w, StructureNotifyMask);
-    XMapWindow(dpy, w);
-    return w;
   }
 
   // True when `w` is the topmost child of the root window.
@@ -54,23 +37,6 @@ class WindowLookup : public ::testing::Test {
     return top;
   }
 
-  bool got_close_request(int wait_ms) {
-    Atom wm_delete = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-    for (int i = 0; i < wait_ms / 10; ++i) {
-      while (XPending(dpy)) {
-        XEvent ev;
-        XNextEvent(dpy, &ev);
-        if (ev.type == ClientMessage && ev.xclient.window == target &&
-            static_cast<Atom>(ev.xclient.data.l[0]) == wm_delete)
-          return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
-  PrivateX x_;
-  Display* dpy = nullptr;
   Window target = 0, cover = 0;
   std::string title;
 };
@@ -88,12 +54,12 @@ TEST_F(WindowLookup, AnotherProcessesWindowIsLeftAlone) {
   EXPECT_EQ(raise_own_window(title.c_str(), getpid()), -1);
   EXPECT_FALSE(on_top(target));
   EXPECT_EQ(close_own_window(title.c_str(), getpid()), 0);
-  EXPECT_FALSE(got_close_request(200));
+  EXPECT_FALSE(got_close_request(target, 200));
 
   EXPECT_EQ(raise_own_window(title.c_str(), getpid() + 1), 0);
   EXPECT_TRUE(on_top(target));
   EXPECT_EQ(close_own_window(title.c_str(), getpid() + 1), 0);
-  EXPECT_TRUE(got_close_request(2000));
+  EXPECT_TRUE(got_close_request(target, 2000));
 }
 
 }  // namespace
