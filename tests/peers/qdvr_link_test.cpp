@@ -39,6 +39,30 @@ int count_video(const std::vector<RingRecord>& recs) {
   return n;
 }
 
+// Takes the rings' records into `recs` until at least `n` video frames are among them;
+// false when `timeout_ms` passes first.
+bool take_until_video(LinkHarness& h, int n, int timeout_ms, std::vector<RingRecord>* recs) {
+  return LinkHarness::wait_for([&] {
+    auto more = take_all(h);
+    recs->insert(recs->end(), more.begin(), more.end());
+    return count_video(*recs) >= n;
+  }, timeout_ms);
+}
+
+// Runs a link against `peer` until `settle_ms` after its login request and checks that it
+// never logged in; `out` gets what the link printed, its closing lines included.
+void run_refused_login(qdvr::QdvrPeer& peer, int settle_ms, std::string* out) {
+  testing::internal::CaptureStdout();
+  {
+    LinkHarness h;
+    h.start(peer.port());
+    ASSERT_TRUE(peer.wait_request(2, 0, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(settle_ms));
+    EXPECT_EQ(0, h.rx->logged_in.load());
+  }
+  *out = testing::internal::GetCapturedStdout();
+}
+
 TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
   qdvr::QdvrPeer peer(small_peer());
   ASSERT_TRUE(peer.start());
@@ -54,11 +78,7 @@ TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
   EXPECT_EQ(1, sel.body[11]);
   ASSERT_TRUE(peer.wait_frames(16, 5000));
   std::vector<RingRecord> recs;
-  ASSERT_TRUE(LinkHarness::wait_for([&] {
-    auto more = take_all(h);
-    recs.insert(recs.end(), more.begin(), more.end());
-    return count_video(recs) >= 12;
-  }, 5000));
+  ASSERT_TRUE(take_until_video(h, 12, 5000, &recs));
   EXPECT_EQ(RX_RECEIVING, h.rx->status.load());
   int first_of[4] = {-1, -1, -1, -1};
   int audio = 0;
@@ -118,11 +138,7 @@ TEST(QdvrLink, every_version_pair_selects_its_frame_header_layout) {
     LinkHarness h;
     h.start(peer.port());
     std::vector<RingRecord> recs;
-    ASSERT_TRUE(LinkHarness::wait_for([&] {
-      auto more = take_all(h);
-      recs.insert(recs.end(), more.begin(), more.end());
-      return count_video(recs) >= 4;
-    }, 5000));
+    ASSERT_TRUE(take_until_video(h, 4, 5000, &recs));
     for (const auto& r : recs) {
       if (r.rh.media != 'Y') continue;
       FRAME_HEADER fh = decode_frame_header(r.body.data());
@@ -141,15 +157,8 @@ TEST(QdvrLink, wrong_version_is_refused_and_no_channels_are_asked_for) {
   cfg.sub_version = 0x0502;
   qdvr::QdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
-  testing::internal::CaptureStdout();
-  {
-    LinkHarness h;
-    h.start(peer.port());
-    ASSERT_TRUE(peer.wait_request(2, 0, 5000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(0, h.rx->logged_in.load());
-  }
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out;
+  ASSERT_NO_FATAL_FAILURE(run_refused_login(peer, 400, &out));
   EXPECT_NE(std::string::npos, out.find("client software mismatched!\n"));
   EXPECT_FALSE(peer.wait_request(3, 0, 10));
 }
@@ -186,15 +195,8 @@ TEST(QdvrLink, each_login_error_code_prints_its_message) {
     cfg.clip_frames = 1;
     qdvr::QdvrPeer peer(cfg);
     ASSERT_TRUE(peer.start());
-    testing::internal::CaptureStdout();
-    {
-      LinkHarness h;
-      h.start(peer.port());
-      ASSERT_TRUE(peer.wait_request(2, 0, 5000));
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      EXPECT_EQ(0, h.rx->logged_in.load());
-    }
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out;
+    ASSERT_NO_FATAL_FAILURE(run_refused_login(peer, 300, &out));
     EXPECT_NE(std::string::npos, out.find(c.line)) << std::hex << c.code;
     EXPECT_NE(std::string::npos, out.find("login() failed.\n"));
   }
@@ -211,11 +213,7 @@ TEST(QdvrLink, garbage_oversized_and_truncated_packets_are_skipped_on_one_connec
   LinkHarness h;
   h.start(peer.port());
   std::vector<RingRecord> recs;
-  EXPECT_TRUE(LinkHarness::wait_for([&] {
-    auto more = take_all(h);
-    recs.insert(recs.end(), more.begin(), more.end());
-    return count_video(recs) >= 40;
-  }, 8000));
+  EXPECT_TRUE(take_until_video(h, 40, 8000, &recs));
   h.stop();
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(1, peer.connections());
