@@ -79,7 +79,6 @@ TEST(DecoderPipeline, SimulatedDvrChannelsArriveAsTheirOwnPictures) {
                                          other.y.data() + size_t(d.y) * w + d.x, d.w, d.h, w, w);
         EXPECT_GT(own, wrong + 10.0);
     }
-    EXPECT_EQ(link.rx->pending_frames.load() >= 0, true);
     free_video_decoders();
 }
 
