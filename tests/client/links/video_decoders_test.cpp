@@ -60,9 +60,6 @@ TEST(Mpeg4VolTemplate, SizeAndInterlaceBitsAreWrittenIntoBytes23To27) {
         uint8_t vol[MPEG4_VOL_TEMPLATE_SIZE];
         build_mpeg4_vol(vol, c.w, c.h, c.scale);
         EXPECT_EQ(0, std::memcmp(vol + 23, c.expect, 5)) << c.w << "x" << c.h << " scale " << c.scale;
-        EXPECT_EQ(vol[0], 0x00);
-        EXPECT_EQ(vol[7], 0x20);
-        EXPECT_EQ(vol[29], 0x1F);
     }
 }
 
@@ -207,10 +204,6 @@ TEST(VideoHelpers, EmptyFrameLooksAtTheFirstTwentyBytesOnly) {
     d[19] = 1;
     EXPECT_EQ(is_empty_frame(d.data(), d.size()), 0);
     EXPECT_EQ(is_empty_frame(d.data(), 19), 1);
-    EXPECT_EQ(is_xvid_key_frame(0), 1);
-    EXPECT_EQ(is_xvid_key_frame(1), 0);
-    EXPECT_EQ(is_h264_key_frame(1), 1);
-    EXPECT_EQ(is_h264_key_frame(0), 0);
 }
 
 }  // namespace
