@@ -24,7 +24,7 @@ SDL_Surface* give_picture(APP_CONTEXT* ctx, CHANNEL_INFO& ch, int w, int h, Uint
   return s;
 }
 
-TEST_F(Tiles, picture_fills_its_cell_and_nothing_else) {
+TEST_F(Tiles, picture_fills_its_cell_and_a_stretched_selected_one_is_framed) {
   add_channels(4);
   make_video_surface();
   ASSERT_EQ(set_layout(ctx, 2), 0);  // 320 x 240 cells
@@ -36,16 +36,9 @@ TEST_F(Tiles, picture_fills_its_cell_and_nothing_else) {
   EXPECT_NE(rgb_at(v, 319, 0), 0x2080C0u);
   EXPECT_NE(rgb_at(v, 320, 240), 0x2080C0u);
   EXPECT_EQ(ctx->dirty.load(), 1);
-}
-
-TEST_F(Tiles, stretched_picture_and_selected_frame) {
-  add_channels(4);
-  make_video_surface();
-  ASSERT_EQ(set_layout(ctx, 2), 0);
   give_picture(ctx, channel(0), 352, 240, 0x30A040);
   channel(0).selected = 1;
   ASSERT_EQ(draw_channel(find_receiver_by_channel(ctx, 0), 0), 0);
-  SDL_Surface* v = ctx->surfaces[SURF_VIDEO];
   EXPECT_EQ(rgb_at(v, 0, 0), 0xFFFF00u);      // yellow frame
   EXPECT_EQ(rgb_at(v, 319, 239), 0xFFFF00u);
   EXPECT_EQ(rgb_at(v, 1, 1), 0x30A040u);      // picture inset by one pixel
@@ -87,21 +80,13 @@ TEST_F(Tiles, zoom_steps_and_limits) {
   EXPECT_EQ(zoom_picture_in(ctx, 0, 0, 0), -5);
   EXPECT_LE(channel(0).pic_rect.w, 64);
   EXPECT_EQ(zoom_picture_in(ctx, 7, 0, 0), -2);
-}
-
-TEST_F(Tiles, pan_stays_inside_the_picture) {
-  add_channels(1);
-  make_video_surface();
-  ASSERT_EQ(set_layout(ctx, 1), 0);
-  give_picture(ctx, channel(0), 352, 240, 0x808080);
-  place_channel_cell(ctx, &channel(0));
-  ASSERT_EQ(zoom_picture_in(ctx, 0, 320, 240), 0);
+  // Panning stays inside the picture.
   ASSERT_EQ(pan_zoomed_picture(ctx, 0, 1000, 1000), 0);
   EXPECT_EQ(channel(0).pic_rect.x, 0);
   EXPECT_EQ(channel(0).pic_rect.y, 0);
   ASSERT_EQ(pan_zoomed_picture(ctx, 0, -1000, -1000), 0);
-  EXPECT_EQ(channel(0).pic_rect.x, 352 - 320);
-  EXPECT_EQ(channel(0).pic_rect.y, 240 - 219);
+  EXPECT_EQ(channel(0).pic_rect.x, 352 - channel(0).pic_rect.w);
+  EXPECT_EQ(channel(0).pic_rect.y, 240 - channel(0).pic_rect.h);
 }
 
 TEST_F(Tiles, picture_that_shrank_while_zoomed_is_still_drawn_safely) {
