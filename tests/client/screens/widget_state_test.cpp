@@ -319,15 +319,4 @@ TEST_F(WidgetState, captions_are_cut_at_63_characters) {
   EXPECT_EQ(load_widget_captions("absent.lng", skin_tables::kLogin), -1);
 }
 
-TEST(WidgetPredicates, main_window_groups_match_their_widget_ids) {
-  struct Case { int id, no_hover, outside_menu, active; } cases[] = {
-      {114, 1, 1, 0}, {120, 1, 1, 0}, {136, 1, 1, 0}, {163, 1, 1, 0}, {9, 0, 0, 0},
-      {20, 0, 1, 0},  {21, 0, 0, 0},  {148, 0, 0, 1}, {162, 0, 0, 1}, {164, 0, 1, 0}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(is_no_hover_widget(c.id), c.no_hover) << c.id;
-    EXPECT_EQ(is_outside_layout_menu(c.id), c.outside_menu) << c.id;
-    EXPECT_EQ(is_active_menu_item(c.id), c.active) << c.id;
-  }
-}
-
 }  // namespace
