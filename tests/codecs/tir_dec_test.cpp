@@ -113,15 +113,8 @@ std::array<int, 3> rgb(int y, int u, int v) {
 }
 
 size_t output_size(int type, int h) {
-    switch (type) {
-    case 1:
-    case 2: return static_cast<size_t>(W * h * 3);
-    case 3: return static_cast<size_t>(W * h * 4);
-    case 4:
-    case 5:
-    case 6: return static_cast<size_t>(W * h * 2);
-    default: return static_cast<size_t>(W * h * 3 / 2);
-    }
+    static const int half_bytes_per_pixel[] = {3, 6, 6, 8, 4, 4, 4};
+    return static_cast<size_t>(W * h * half_bytes_per_pixel[type >= 1 && type <= 6 ? type : 0] / 2);
 }
 
 // Packs the expected output of `type` from an I420 picture.
