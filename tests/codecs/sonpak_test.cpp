@@ -166,21 +166,21 @@ TEST(SonpakDecode, HandVectorsOfTheBlockFormat) {
               sonpak_decode(make_block({0x21, 0x9F}, -500, 88)));
     EXPECT_EQ(sonpak_decode(make_block({0x21, 0x9F}, -500, -3)),
               sonpak_decode(make_block({0x21, 0x9F}, -500, 0)));
+    // The top predictors clamp at full scale.
+    EXPECT_EQ(sonpak_decode(make_block({0x77, 0x77}, 32767, 88)), (std::vector<int16_t>(4, 32767)));
+    EXPECT_EQ(sonpak_decode(make_block({0xFF, 0xFF}, -32768, 88)), (std::vector<int16_t>(4, -32768)));
 }
 
 TEST(SonpakDecode, BlockShorterThanTrailerReadsAndWritesNothing) {
     for (int len = 0; len < 4; ++len) {
-        // Exactly sized input, so a read before or past it trips the address sanitizer.
-        std::vector<uint8_t> in(static_cast<size_t>(len), 0x77);
+        // Exactly sized input (one byte for none), so a read before or past it trips the
+        // address sanitizer.
+        std::unique_ptr<uint8_t[]> in(new uint8_t[static_cast<size_t>(std::max(len, 1))]);
+        std::memset(in.get(), 0x77, static_cast<size_t>(std::max(len, 1)));
         std::vector<int16_t> out(8, 0x5A5A);
         AUDIO_DEC_PARAM p{};
         p.input_length = len;
-        p.input = len ? in.data() : nullptr;
-        std::unique_ptr<uint8_t[]> one;
-        if (!len) {
-            one.reset(new uint8_t[1]);
-            p.input = one.get();
-        }
+        p.input = in.get();
         p.output_length = 16;
         p.output = out.data();
         EXPECT_EQ(ADPCM_Decode(&p, nullptr), 0) << len;
@@ -252,13 +252,6 @@ TEST(SonpakDecode, MatchesLibavcodecOverRandomBlocksAndEveryStartState) {
     }
 }
 
-TEST(SonpakDecode, TopPredictorClampsAtFullScale) {
-    const std::vector<int16_t> up = sonpak_decode(make_block({0x77, 0x77}, 32767, 88));
-    EXPECT_EQ(up, (std::vector<int16_t>(4, 32767)));
-    const std::vector<int16_t> down = sonpak_decode(make_block({0xFF, 0xFF}, -32768, 88));
-    EXPECT_EQ(down, (std::vector<int16_t>(4, -32768)));
-}
-
 TEST(SonpakDecode, MatchesLibavcodecOnSpeechLikeAudio) {
     ImaReference ref;
     ASSERT_TRUE(ref.ok());
@@ -310,27 +303,19 @@ EncodeResult encode(std::vector<int16_t> pcm, size_t room = 0) {
     return r;
 }
 
-TEST(SonpakEncode, HandVectorFollowsTheEncoderRules) {
+TEST(SonpakEncode, HandVectorsFollowTheEncoderRulesAndOddCountsKeepTheLastCode) {
     AUDIO_ENC_INIT_PARAM init{};
     ASSERT_EQ(ADPCM_Initialize(&init), 1);
     // 0 -> code 0; 100 -> 7 (predictor 11, index 8); -100 -> 15 (-17, 16); 32767 -> 7 (42, 24).
     const EncodeResult r = encode({0, 100, -100, 32767});
     EXPECT_EQ(r.result, 1);
     EXPECT_EQ(r.bytes, (std::vector<uint8_t>{0x07, 0xF7, 0x2A, 0x00, 0x18, 0x00}));
-}
-
-TEST(SonpakEncode, OddCountKeepsItsLastCode) {
-    AUDIO_ENC_INIT_PARAM init{};
     ADPCM_Initialize(&init);
     const EncodeResult three = encode({0, 100, -100});
-    // Last code in the high nibble of byte 1, the trailer after it.
+    // Last code in the high nibble of byte 1, the trailer (-17, index 16) after it.
     ASSERT_EQ(three.bytes.size(), 6u);
-    EXPECT_EQ(three.bytes[0], 0x07);
-    EXPECT_EQ(three.bytes[1], 0xF0);
-    EXPECT_EQ(three.bytes[2], static_cast<uint8_t>(-17 & 0xFF));
-    EXPECT_EQ(three.bytes[3], 0xFF);
-    EXPECT_EQ(three.bytes[4], 16);
-
+    EXPECT_EQ(std::vector<uint8_t>(three.bytes.begin(), three.bytes.begin() + 5),
+              (std::vector<uint8_t>{0x07, 0xF0, static_cast<uint8_t>(-17 & 0xFF), 0xFF, 16}));
     ADPCM_Initialize(&init);
     const EncodeResult one = encode({100}, 16);
     ASSERT_EQ(one.bytes.size(), 5u);
