@@ -517,22 +517,47 @@ int decoder_pass(DECODER_STATE* st) {
     int result = PASS_NO_PICTURE;
     if (!(flags & 6u)) {
         int w = 0, h = 0, bpp = 4;
-        int rc = decode_video_frame(di, rh, st->frame, st->picture, DECODER_PICTURE_BUFFER_SIZE, &w, &h, &bpp);
+        uint8_t* target = st->picture;
+        size_t capacity = DECODER_PICTURE_BUFFER_SIZE;
+        bool direct = false;  // decoded under the channel mutex straight into its surface
+        if (rh.protocol != 'Q' && rh.protocol != 'S') {
+            // Xvid writes rows of hsize x 4 bytes, the pitch of a surface of that width, and
+            // weave_fields would only copy them: into a surface that already has the stream's
+            // size the picture goes directly. Other sizes take the buffer, so a frame that
+            // yields no picture never resizes the surface.
+            const PICTURE_HEADER ph = decode_picture_header(st->frame);
+            SDL_mutexP(ch->mutex);
+            SDL_Surface* s = ch->surface;
+            if (s && s->w == ph.hsize && s->h == ph.vsize && s->pitch == s->w * 4) {
+                SDL_LockSurface(s);
+                target = static_cast<uint8_t*>(s->pixels);
+                capacity = size_t(s->pitch) * size_t(s->h);
+                direct = true;
+            } else {
+                SDL_mutexV(ch->mutex);
+            }
+        }
+        int rc = decode_video_frame(di, rh, st->frame, target, capacity, &w, &h, &bpp);
+        if (rc != 0 && direct) {
+            SDL_UnlockSurface(ch->surface);
+            SDL_mutexV(ch->mutex);
+        }
         if (rc < 0) return PASS_FAILED;
         if (rc == 0) {
-            SDL_mutexP(ch->mutex);
+            if (!direct) SDL_mutexP(ch->mutex);
+            // Same size as a direct surface: kept as it is.
             if (create_decode_surface(ch, w, h) != 0) {
                 SDL_mutexV(ch->mutex);
                 return PASS_FAILED;
             }
             SDL_Surface* surface = ch->surface;
-            SDL_LockSurface(surface);
+            if (!direct) SDL_LockSurface(surface);
             stats_add_rx(nullptr, rx, ch, STAT_DECODED, 1);
             auto* pixels = static_cast<uint8_t*>(surface->pixels);
             // The adjustments work on 4-byte pixels: in the picture buffer when the decoder
-            // wrote those, else on the surface rows once widened (an H.264 picture is widened
-            // on its way into the surface, never twice).
-            uint8_t* adjusted = st->picture;
+            // wrote those there, else on the surface rows (an H.264 picture is widened on its
+            // way into the surface, never twice).
+            uint8_t* adjusted = direct ? pixels : st->picture;
             int rows = h;
             if (bpp == 3) {
                 rows = weave_packed_fields(rx, st->picture, pixels, surface->pitch, w, h);
@@ -542,7 +567,7 @@ int decoder_pass(DECODER_STATE* st) {
             equalize_histogram(adjusted, w, rows, ch->saturation, 4);
             adjust_hue(adjusted, w, rows, ch->hue, 4);
             adjust_contrast(adjusted, w, rows, ch->contrast, 4);
-            if (bpp == 4) weave_fields(rx, rh.protocol, st->picture, pixels, surface->pitch, w, h);
+            if (bpp == 4 && !direct) weave_fields(rx, rh.protocol, st->picture, pixels, surface->pitch, w, h);
             SDL_UnlockSurface(surface);
             SDL_mutexV(ch->mutex);
             ch->waiting = 0;
