@@ -222,14 +222,6 @@ TEST_F(TirDec, ColourHandVectors) {
         EXPECT_EQ(out[2], c.r);
         EXPECT_EQ(out[3], 0);
     }
-    // Type 2 writes every row, the last picture row first.
-    std::vector<uint8_t> pic = flat_picture(224, 50, 128, 128);
-    std::fill(pic.begin() + W * 223, pic.begin() + W * 224, static_cast<uint8_t>(200));
-    const tirenc::Frame f = encode(pic, 224, tirenc::Options{1});
-    std::vector<uint8_t> up(output_size(2, 224), 0);
-    ASSERT_EQ(decode(f.bytes, up, 2), 0);
-    EXPECT_NEAR(up[0], 200, 3);
-    EXPECT_NEAR(up[static_cast<size_t>(W * 3 * 223)], 50, 3);
 }
 
 // Flags for a frame coding every other macroblock, some with only part of their luma.
