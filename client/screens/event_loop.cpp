@@ -864,10 +864,23 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
   return 0;
 }
 
-int main_event_loop(APP_OPTIONS* opts) {
+namespace {
+
+using EventHandler = int (*)(const SDL_Event&, APP_CONTEXT*, APP_OPTIONS*);
+
+// What sets one window loop apart from the other; the dispatch itself is shared.
+struct WindowLoop {
+  EventHandler window, key, mouse, user;
+  bool (*takes_user_event)(int number);
+  bool tells_slaves;      // SDL_QUIT also closes the slave processes when this one is master
+  const char* exit_line;  // printed when the loop ends by app_quit
+};
+
+// 0 when it ends by app_quit or SDL_QUIT; -1 when the options are not logged in.
+int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
   APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
   if (app_quit.load()) {
-    printf("Exiting event loop ...\n");
+    puts(loop.exit_line);
     return 0;
   }
   for (;;) {
@@ -878,32 +891,40 @@ int main_event_loop(APP_OPTIONS* opts) {
       case SDL_ACTIVEEVENT:
       case SDL_VIDEORESIZE:
       case SDL_VIDEOEXPOSE:
-        handle_main_window_event(ev, ctx, opts);
+        loop.window(ev, ctx, opts);
         break;
-      case SDL_KEYDOWN: handle_main_key(ev, ctx, opts); break;
+      case SDL_KEYDOWN: loop.key(ev, ctx, opts); break;
       case SDL_MOUSEMOTION:
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP:
-        handle_main_mouse(ev, ctx, opts);
+        loop.mouse(ev, ctx, opts);
         break;
-      case SDL_USEREVENT: {
-        const int n = user_event_number(ev);
-        if (n >= 24 && n <= 42 && n != UE_SEARCH_DATA) handle_main_user_event(ev, ctx, opts);
+      case SDL_USEREVENT:
+        if (loop.takes_user_event(user_event_number(ev))) loop.user(ev, ctx, opts);
         break;
-      }
       case SDL_QUIT:
         disconnect_dvr(opts);
-        if (opts->master) send_exit_to_slaves(opts);
+        if (loop.tells_slaves && opts->master) send_exit_to_slaves(opts);
         app_quit.store(1);
         break;
       default:
         break;
     }
     if (app_quit.load()) {
-      printf("Exiting event loop ...\n");
+      puts(loop.exit_line);
       return 0;
     }
   }
+}
+
+}  // namespace
+
+int main_event_loop(APP_OPTIONS* opts) {
+  static const WindowLoop loop{
+      handle_main_window_event, handle_main_key, handle_main_mouse, handle_main_user_event,
+      [](int n) { return n >= 24 && n <= 42 && n != UE_SEARCH_DATA; }, true,
+      "Exiting event loop ..."};
+  return run_window_loop(opts, loop);
 }
 
 // ---------------------------------------------------------------- event playback window
@@ -1037,42 +1058,9 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
 }
 
 int event_playback_loop(APP_OPTIONS* opts) {
-  APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
-  if (app_quit.load()) {
-    printf("exiting event loop ...\n");
-    return 0;
-  }
-  for (;;) {
-    SDL_Event ev;
-    if (SDL_WaitEvent(&ev) == 0) continue;
-    if (!opts->logged_in) return -1;
-    switch (ev.type) {
-      case SDL_ACTIVEEVENT:
-      case SDL_VIDEORESIZE:
-      case SDL_VIDEOEXPOSE:
-        handle_event_playback_window_event(ev, ctx, opts);
-        break;
-      case SDL_KEYDOWN: handle_event_playback_key(ev, ctx, opts); break;
-      case SDL_MOUSEMOTION:
-      case SDL_MOUSEBUTTONDOWN:
-      case SDL_MOUSEBUTTONUP:
-        handle_event_playback_mouse(ev, ctx, opts);
-        break;
-      case SDL_USEREVENT: {
-        const int n = user_event_number(ev);
-        if ((n >= 24 && n <= 28) || n == 42) handle_event_playback_user_event(ev, ctx, opts);
-        break;
-      }
-      case SDL_QUIT:
-        disconnect_dvr(opts);
-        app_quit.store(1);
-        break;
-      default:
-        break;
-    }
-    if (app_quit.load()) {
-      printf("exiting event loop ...\n");
-      return 0;
-    }
-  }
+  static const WindowLoop loop{
+      handle_event_playback_window_event, handle_event_playback_key, handle_event_playback_mouse,
+      handle_event_playback_user_event, [](int n) { return (n >= 24 && n <= 28) || n == 42; },
+      false, "exiting event loop ..."};
+  return run_window_loop(opts, loop);
 }
