@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -95,35 +96,22 @@ class LinkReader {
       head_ += n;
       return 1;
     }
-    if (head_ != 0) {
-      std::memmove(buf_.data(), buf_.data() + head_, avail);
-      head_ = 0;
-      tail_ = avail;
-    }
-    APP_CONTEXT* ctx = rx_->context;
-    auto hold = [ctx] {
-      return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
-    };
-    const int timeout = int(rx_->sock_timeout);
-    int partial = 0;
+    compact();
     if (n <= buf_.size()) {
-      int r = recv_timeout_some(sock_, buf_.data() + tail_, int(n - avail),
-                                int(buf_.size() - tail_), timeout, &rx_->status, 100, hold,
-                                &partial, &drained_);
+      int r = fill(uint32_t(n - avail));
       if (r > 0) {
-        tail_ += size_t(r);
         std::memcpy(out, buf_.data(), n);
         head_ = n;
         return 1;
       }
-      tail_ += size_t(partial);  // kept for the next read
       return r == 0 ? 0 : -1;
     }
     // Larger than the read-ahead: what is buffered, then the rest straight into `out`.
     std::memcpy(out, buf_.data(), avail);
     head_ = tail_ = 0;
-    int r = recv_timeout_some(sock_, out + avail, int(n - avail), int(n - avail), timeout,
-                              &rx_->status, 100, hold, &partial);
+    int partial = 0;
+    int r = recv_timeout_some(sock_, out + avail, int(n - avail), int(n - avail),
+                              int(rx_->sock_timeout), &rx_->status, 100, hold(), &partial);
     return r > 0 ? 1 : (r == 0 ? 0 : -1);
   }
   // Like read, but returns the n bytes in place (valid until the next call) instead of
@@ -133,25 +121,12 @@ class LinkReader {
     if (n > buf_.size()) return nullptr;
     size_t avail = tail_ - head_;
     if (avail < n) {
-      if (head_ != 0) {
-        std::memmove(buf_.data(), buf_.data() + head_, avail);
-        head_ = 0;
-        tail_ = avail;
-      }
-      APP_CONTEXT* ctx = rx_->context;
-      auto hold = [ctx] {
-        return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
-      };
-      int partial = 0;
-      int r = recv_timeout_some(sock_, buf_.data() + tail_, int(n - avail),
-                                int(buf_.size() - tail_), int(rx_->sock_timeout), &rx_->status,
-                                100, hold, &partial, &drained_);
+      compact();
+      int r = fill(uint32_t(n - avail));
       if (r <= 0) {
-        tail_ += size_t(partial);
         *result = r == 0 ? 0 : -1;
         return nullptr;
       }
-      tail_ += size_t(r);
     }
     const uint8_t* p = buf_.data() + head_;
     head_ += n;
@@ -161,6 +136,32 @@ class LinkReader {
   int sock() const { return sock_; }
 
  private:
+  // The search window's hold: while it answers true, reads stop early without failing.
+  std::function<bool()> hold() const {
+    APP_CONTEXT* ctx = rx_->context;
+    return [ctx] {
+      return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
+    };
+  }
+  // Moves the unread bytes to the front of the read-ahead.
+  void compact() {
+    if (head_ == 0) return;
+    const size_t avail = tail_ - head_;
+    std::memmove(buf_.data(), buf_.data() + head_, avail);
+    head_ = 0;
+    tail_ = avail;
+  }
+  // Receives at least `need` bytes behind the buffered ones (more as they come, up to the
+  // buffer's end): recv_timeout_some's result. The bytes of a short fill are kept too.
+  int fill(uint32_t need) {
+    int partial = 0;
+    int r = recv_timeout_some(sock_, buf_.data() + tail_, int(need), int(buf_.size() - tail_),
+                              int(rx_->sock_timeout), &rx_->status, 100, hold(), &partial,
+                              &drained_);
+    tail_ += size_t(r > 0 ? r : partial);
+    return r;
+  }
+
   static constexpr size_t kReadAhead = 1024 * 1024;  // holds the largest accepted packet
   int sock_;
   RECEIVER_INFO* rx_;
