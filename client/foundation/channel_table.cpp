@@ -41,7 +41,7 @@ int64_t cell_count(const APP_CONTEXT* ctx) {
 // Calls fn(receiver index, receiver, channel index, channel) for every channel in table
 // order until fn returns true; returns whether it did.
 template <typename Fn>
-bool for_each_channel(APP_CONTEXT* ctx, Fn fn) {
+bool any_channel(APP_CONTEXT* ctx, Fn fn) {
   for (int r = 0, n = receiver_count(ctx); r < n; ++r) {
     RECEIVER_INFO* rx = &ctx->receivers[r];
     for (int k = 0, m = channel_count(rx); k < m; ++k)
@@ -69,7 +69,7 @@ void assign_channel_ids(RECEIVER_INFO* rx) {
 
 void renumber_channel_ids(APP_CONTEXT* ctx) {
   reset_channel_id_seq();
-  for_each_channel(ctx, [](int, RECEIVER_INFO* rx, int k, CHANNEL_INFO& ch) {
+  any_channel(ctx, [](int, RECEIVER_INFO* rx, int k, CHANNEL_INFO& ch) {
     ch.id = enabled(rx, k) ? next_channel_id() : -1;
     return false;
   });
@@ -86,7 +86,7 @@ void assign_slot_indexes(RECEIVER_INFO* rx) {
 
 RECEIVER_INFO* find_receiver_by_channel(APP_CONTEXT* ctx, int32_t id) {
   RECEIVER_INFO* found = nullptr;
-  for_each_channel(ctx, [&](int, RECEIVER_INFO* rx, int, CHANNEL_INFO& ch) {
+  any_channel(ctx, [&](int, RECEIVER_INFO* rx, int, CHANNEL_INFO& ch) {
     if (ch.id != id) return false;
     found = rx;
     return true;
@@ -96,7 +96,7 @@ RECEIVER_INFO* find_receiver_by_channel(APP_CONTEXT* ctx, int32_t id) {
 
 int find_receiver_index_by_channel(APP_CONTEXT* ctx, int32_t id) {
   int found = -1;
-  for_each_channel(ctx, [&](int r, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
+  any_channel(ctx, [&](int r, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
     if (ch.id != id) return false;
     found = r;
     return true;
@@ -120,7 +120,7 @@ int find_channel(const RECEIVER_INFO* rx, int32_t id) {
 
 int is_channel_selected(APP_CONTEXT* ctx, int32_t id) {
   int selected = 0;
-  for_each_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
+  any_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
     if (ch.id != id) return false;
     selected = ch.selected;
     return true;
@@ -130,7 +130,7 @@ int is_channel_selected(APP_CONTEXT* ctx, int32_t id) {
 
 int count_selected_channels(APP_CONTEXT* ctx) {
   int n = 0;
-  for_each_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
+  any_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
     n += ch.selected ? 1 : 0;
     return false;
   });
@@ -139,7 +139,7 @@ int count_selected_channels(APP_CONTEXT* ctx) {
 
 int count_marked_channels(APP_CONTEXT* ctx) {
   int n = 0;
-  for_each_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
+  any_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
     n += ch.recording ? 1 : 0;
     return false;
   });
@@ -148,7 +148,7 @@ int count_marked_channels(APP_CONTEXT* ctx) {
 
 int count_enabled_channels(APP_CONTEXT* ctx) {
   int n = 0;
-  for_each_channel(ctx, [&](int, RECEIVER_INFO* rx, int k, CHANNEL_INFO&) {
+  any_channel(ctx, [&](int, RECEIVER_INFO* rx, int k, CHANNEL_INFO&) {
     n += enabled(rx, k) ? 1 : 0;
     return false;
   });
@@ -157,7 +157,7 @@ int count_enabled_channels(APP_CONTEXT* ctx) {
 
 int32_t first_selected_channel(APP_CONTEXT* ctx) {
   int32_t id = -1;
-  for_each_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
+  any_channel(ctx, [&](int, RECEIVER_INFO*, int, CHANNEL_INFO& ch) {
     if (!ch.selected) return false;
     id = ch.id;
     return true;

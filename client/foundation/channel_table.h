@@ -11,6 +11,19 @@
 
 #include "client/foundation/app_state.h"
 
+// Calls fn(receiver, channel, channel index) for every channel record in table order: the
+// first num_receivers receivers, the first num_video channels of each, both cut to the tables.
+template <typename Fn>
+void for_each_channel(APP_CONTEXT* ctx, Fn fn) {
+  int n = ctx->num_receivers;
+  if (n > MAX_RECEIVERS) n = MAX_RECEIVERS;
+  for (int r = 0; r < n; ++r) {
+    RECEIVER_INFO& rx = ctx->receivers[r];
+    const uint32_t nv = rx.num_video > MAX_CHANNELS ? MAX_CHANNELS : rx.num_video;
+    for (uint32_t k = 0; k < nv; ++k) fn(rx, rx.channels[k], static_cast<int>(k));
+  }
+}
+
 // Sequence counters.
 void reset_channel_id_seq();
 void reset_slot_seq();

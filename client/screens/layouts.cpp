@@ -19,19 +19,8 @@ DISPLAY_LAYOUT* current_layout(APP_CONTEXT* ctx) {
 
 int current_cells(const APP_CONTEXT* ctx) { return get_layout_cells(ctx, ctx->layout); }
 
-template <typename Fn>
-void for_each_channel(APP_CONTEXT* ctx, Fn fn) {
-  int n = ctx->num_receivers;
-  if (n > MAX_RECEIVERS) n = MAX_RECEIVERS;
-  for (int r = 0; r < n; ++r) {
-    RECEIVER_INFO& rx = ctx->receivers[r];
-    uint32_t nv = rx.num_video > MAX_CHANNELS ? MAX_CHANNELS : rx.num_video;
-    for (uint32_t k = 0; k < nv; ++k) fn(rx, rx.channels[k]);
-  }
-}
-
 void clear_all_audio(APP_CONTEXT* ctx) {
-  for_each_channel(ctx, [](RECEIVER_INFO&, CHANNEL_INFO& ch) { ch.audio_on.store(0); });
+  for_each_channel(ctx, [](RECEIVER_INFO&, CHANNEL_INFO& ch, int) { ch.audio_on.store(0); });
 }
 
 // The common tail of every page or layout step.
@@ -221,12 +210,12 @@ int prev_page(APP_CONTEXT* ctx) {
 int rotate_selected_channels(APP_CONTEXT* ctx) {
   int32_t ids[MAX_RECEIVERS * MAX_CHANNELS];
   int m = 0;
-  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch) {
+  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch, int) {
     if (ch.selected) ids[m++] = ch.id;
   });
   if (m == 0) return -1;
   int j = 0;
-  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch) {
+  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch, int) {
     if (ch.selected) {
       ch.id = ids[(j + m - 1) % m];
       ++j;
@@ -294,7 +283,7 @@ void split_selected_cells(APP_CONTEXT* ctx) {
   // Each split re-shows the layout, which clears the selection: take the ids first.
   int32_t ids[MAX_RECEIVERS * MAX_CHANNELS];
   int m = 0;
-  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch) {
+  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch, int) {
     if (ch.selected) ids[m++] = ch.id;
   });
   for (int i = 0; i < m; ++i) split_channel_cell(ctx, ids[i]);

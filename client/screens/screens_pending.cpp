@@ -30,27 +30,13 @@
 
 #define PENDING __attribute__((weak))
 
-namespace {
-
-template <typename Fn>
-void each_channel(APP_CONTEXT* ctx, Fn fn) {
-  int n = ctx->num_receivers > MAX_RECEIVERS ? MAX_RECEIVERS : ctx->num_receivers;
-  for (int r = 0; r < n; ++r) {
-    RECEIVER_INFO& rx = ctx->receivers[r];
-    uint32_t nv = rx.num_video > MAX_CHANNELS ? MAX_CHANNELS : rx.num_video;
-    for (uint32_t k = 0; k < nv; ++k) fn(rx.channels[k]);
-  }
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------- picture adjustments
 PENDING int shrink_picture(SDL_Surface*, const SDL_Rect*, SDL_Surface*) { return -1; }
 
 // ---------------------------------------------------------------- main window panel
 PENDING void select_list_tab(APP_CONTEXT*) {}
 PENDING void clear_channel_audio(APP_CONTEXT* ctx) {
-  each_channel(ctx, [](CHANNEL_INFO& ch) { ch.audio_on.store(0); });
+  for_each_channel(ctx, [](RECEIVER_INFO&, CHANNEL_INFO& ch, int) { ch.audio_on.store(0); });
 }
 PENDING int set_channel_audio(APP_CONTEXT* ctx, int32_t id) {
   RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
@@ -68,7 +54,7 @@ PENDING int move_audio_to_selected(APP_CONTEXT* ctx, int32_t id) {
   if (k < 0) return -3;
   rx->channels[k].audio_on.store(0);
   bool moved = false;
-  each_channel(ctx, [&](CHANNEL_INFO& ch) {
+  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch, int) {
     if (!moved && ch.selected) {
       ch.audio_on.store(1);
       moved = true;

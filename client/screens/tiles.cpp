@@ -46,17 +46,6 @@ bool english() {
   return strcmp(sys.language, "English") == 0;
 }
 
-template <typename Fn>
-void for_each_channel(APP_CONTEXT* ctx, Fn fn) {
-  int n = ctx->num_receivers;
-  if (n > MAX_RECEIVERS) n = MAX_RECEIVERS;
-  for (int r = 0; r < n; ++r) {
-    RECEIVER_INFO& rx = ctx->receivers[r];
-    uint32_t nv = rx.num_video > MAX_CHANNELS ? MAX_CHANNELS : rx.num_video;
-    for (uint32_t k = 0; k < nv; ++k) fn(rx, rx.channels[k], static_cast<int>(k));
-  }
-}
-
 // Looks a channel up by id: 0 and the pair, -2 without receiver, -3 without channel.
 int lookup(APP_CONTEXT* ctx, int32_t id, RECEIVER_INFO** rx_out, CHANNEL_INFO** ch_out) {
   RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
@@ -716,25 +705,20 @@ int toggle_single_view(APP_CONTEXT* ctx, int32_t id) {
 
 // ---------------------------------------------------------------- selection
 
-int select_channel(APP_CONTEXT* ctx, int32_t id) {
+// Sets or clears one channel's selection and redraws its frame; select_channel's results.
+static int mark_selected(APP_CONTEXT* ctx, int32_t id, int selected) {
   if (ctx->single_view == VIEW_PIP) return -1;
   RECEIVER_INFO* rx;
   CHANNEL_INFO* ch;
   if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
-  ch->selected = 1;
+  ch->selected = selected;
   draw_channel_state(ctx, id);
   return 1;
 }
 
-int deselect_channel(APP_CONTEXT* ctx, int32_t id) {
-  if (ctx->single_view == VIEW_PIP) return -1;
-  RECEIVER_INFO* rx;
-  CHANNEL_INFO* ch;
-  if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
-  ch->selected = 0;
-  draw_channel_state(ctx, id);
-  return 1;
-}
+int select_channel(APP_CONTEXT* ctx, int32_t id) { return mark_selected(ctx, id, 1); }
+
+int deselect_channel(APP_CONTEXT* ctx, int32_t id) { return mark_selected(ctx, id, 0); }
 
 int clear_channel_selection(APP_CONTEXT* ctx) {
   int32_t was[64];
