@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "platform/net/net.h"
+
 namespace ddns {
 
 DdnsPeer::DdnsPeer(Mode mode, uint16_t port) : mode_(mode), want_port_(port) {}
@@ -19,23 +21,8 @@ void DdnsPeer::add(const std::string& name, const std::string& address, uint16_t
 }
 
 bool DdnsPeer::start() {
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listen_fd_ = net_listen_loopback(want_port_, &port_);
   if (listen_fd_ < 0) return false;
-  int one = 1;
-  ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(want_port_);
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      ::listen(listen_fd_, 8) != 0) {
-    ::close(listen_fd_);
-    listen_fd_ = -1;
-    return false;
-  }
-  socklen_t len = sizeof sa;
-  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-  port_ = ntohs(sa.sin_port);
   accept_thread_ = std::thread([this] { accept_loop(); });
   return true;
 }

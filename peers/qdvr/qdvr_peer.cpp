@@ -1,6 +1,5 @@
 #include "peers/qdvr/qdvr_peer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -13,6 +12,7 @@
 #include <ctime>
 
 #include "peers/media/media_gen.h"
+#include "platform/net/net.h"
 
 namespace qdvr {
 
@@ -192,23 +192,8 @@ bool QdvrPeer::start() {
     clips_[size_t(ch)] = clip;
     keys_[size_t(ch)] = keys;
   }
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listen_fd_ = net_listen_loopback(cfg_.port, &port_);
   if (listen_fd_ < 0) return false;
-  int one = 1;
-  ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(cfg_.port);
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      ::listen(listen_fd_, 16) != 0) {
-    ::close(listen_fd_);
-    listen_fd_ = -1;
-    return false;
-  }
-  socklen_t len = sizeof sa;
-  ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-  port_ = ntohs(sa.sin_port);
   stop_.store(false);
   accept_thread_ = std::thread([this] { accept_loop(); });
   return true;
