@@ -59,6 +59,25 @@ void tile_pictures(Builder& b, const SDL_Rect& v, bool marks_only) {
   b.add("waiting", x + 240, y + 170, 62, 14, Look::plate, "WAITING", 5);
 }
 
+// The DVR/group list block that the main and search windows share: the panel behind it, the
+// two tabs, the list and its four scroll buttons. Returns the y below the block.
+int dvr_list_block(Builder& b, int px, int top, int pw, int bottom, bool hd, int list_h) {
+  b.deco(Deco::panel, px - 4, top - 4, pw + 8, bottom - top);
+  int y = top;
+  const int tab_h = hd ? 26 : 22;
+  b.add("dvrtab", px, y, pw / 2 - 1, tab_h, Look::toggle, "DVR");
+  b.add("grouptab", px + pw / 2 + 1, y, pw / 2 - 1, tab_h, Look::toggle, "GROUP");
+  y += tab_h + 2;
+  b.add("dvr_list", px, y, pw, list_h, Look::list);
+  y += list_h + 4;
+  const int sbw = (pw - 6) / 4, sbh = hd ? 22 : 20;
+  b.add("scrollup", px, y, sbw, sbh, Look::arrow, "", 0);
+  b.add("scrolldn", px + (sbw + 2), y, sbw, sbh, Look::arrow, "", 4);
+  b.add("pageup", px + 2 * (sbw + 2), y, sbw, sbh, Look::button, "PG UP");
+  b.add("pagedown", px + 3 * (sbw + 2), y, sbw, sbh, Look::button, "PG DN");
+  return y + sbh + 4;
+}
+
 WindowLayout login(int) {
   WindowLayout lay;
   Builder b{lay};
@@ -135,21 +154,7 @@ WindowLayout main_window(int res, art::Painter& painter) {
   }
 
   // Right panel: lists, connection, tools, PTZ, volume.
-  b.deco(Deco::panel, px - 4, v.y - 4, pw + 8, H - v.y);
-  int y = v.y;
-  const int tab_h = hd ? 26 : 22;
-  b.add("dvrtab", px, y, pw / 2 - 1, tab_h, Look::toggle, "DVR");
-  b.add("grouptab", px + pw / 2 + 1, y, pw / 2 - 1, tab_h, Look::toggle, "GROUP");
-  y += tab_h + 2;
-  const int list_h = hd ? 260 : 170;
-  b.add("dvr_list", px, y, pw, list_h, Look::list);
-  y += list_h + 4;
-  const int sbw = (pw - 6) / 4, sbh = hd ? 22 : 20;
-  b.add("scrollup", px, y, sbw, sbh, Look::arrow, "", 0);
-  b.add("scrolldn", px + (sbw + 2), y, sbw, sbh, Look::arrow, "", 4);
-  b.add("pageup", px + 2 * (sbw + 2), y, sbw, sbh, Look::button, "PG UP");
-  b.add("pagedown", px + 3 * (sbw + 2), y, sbw, sbh, Look::button, "PG DN");
-  y += sbh + 4;
+  int y = dvr_list_block(b, px, v.y, pw, H, hd, hd ? 260 : 170);
   const int cw = (pw - 4) / 2, rh = hd ? 30 : 26;
   b.add("connect", px, y, cw, rh, Look::button, "CONNECT");
   b.add("disconnect", px, y, cw, rh, Look::button, "DISCONNECT");
@@ -315,21 +320,7 @@ WindowLayout search_window(int res) {
   b.add("fullscreen", W - 8 - 3 * bs - 12 - 20, 6, bs + 20, bs, Look::button, "FULL");
   b.add("network", W - 8 - 3 * bs - 36 - 100, (tb - 20) / 2, 80, 20, Look::indicator, "LINK");
 
-  b.deco(Deco::panel, px - 4, v.y - 4, pw + 8, H - v.y);
-  int y = v.y;
-  const int tab_h = hd ? 26 : 22;
-  b.add("dvrtab", px, y, pw / 2 - 1, tab_h, Look::toggle, "DVR");
-  b.add("grouptab", px + pw / 2 + 1, y, pw / 2 - 1, tab_h, Look::toggle, "GROUP");
-  y += tab_h + 2;
-  const int list_h = hd ? 200 : 130;
-  b.add("dvr_list", px, y, pw, list_h, Look::list);
-  y += list_h + 4;
-  const int sbw = (pw - 6) / 4, sbh = hd ? 22 : 20;
-  b.add("scrollup", px, y, sbw, sbh, Look::arrow, "", 0);
-  b.add("scrolldn", px + (sbw + 2), y, sbw, sbh, Look::arrow, "", 4);
-  b.add("pageup", px + 2 * (sbw + 2), y, sbw, sbh, Look::button, "PG UP");
-  b.add("pagedown", px + 3 * (sbw + 2), y, sbw, sbh, Look::button, "PG DN");
-  y += sbh + 4;
+  int y = dvr_list_block(b, px, v.y, pw, H, hd, hd ? 200 : 130);
   const int rh = hd ? 30 : 24;
   b.add("connect", px, y, pw, rh, Look::button, "CONNECT");
   b.add("disconnect", px, y, pw, rh, Look::button, "DISCONNECT");
