@@ -10,6 +10,8 @@ cmake -S . -B build
 cmake --build build -j"$(nproc)"
 
 run=$top/build/run
+# A build left by the test command carries the sanitizers; keep their exit report to our code.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/tests/lsan.supp}
 peers=$top/build/peers
 pids=()
 cleanup() {
