@@ -59,6 +59,25 @@ void tile_pictures(Builder& b, const SDL_Rect& v, bool marks_only) {
   b.add("waiting", x + 240, y + 170, 62, 14, Look::plate, "WAITING", 5);
 }
 
+// The frame the main and search windows share: window size, video area, the right panel's
+// column, the strip below the video and the title bar with its square buttons.
+struct VideoWindowFrame {
+  SDL_Rect v;
+  int W, H;    // window size
+  int px, pw;  // right panel column
+  int by;      // first row below the video area
+  int tb, bs;  // title bar height, title button size
+};
+
+VideoWindowFrame video_window_frame(WindowLayout& lay, bool hd) {
+  lay.width = hd ? 1280 : 1024;
+  lay.height = hd ? 1024 : 768;
+  lay.video = hd ? SDL_Rect{8, 56, 960, 720} : SDL_Rect{8, 48, 768, 576};
+  const SDL_Rect v = lay.video;
+  const int px = v.x + v.w + 8, tb = v.y - 8;
+  return {v, lay.width, lay.height, px, lay.width - px - 8, v.y + v.h + (hd ? 8 : 6), tb, tb - 12};
+}
+
 // The DVR/group list block that the main and search windows share: the panel behind it, the
 // two tabs, the list and its four scroll buttons. Returns the y below the block.
 int dvr_list_block(Builder& b, int px, int top, int pw, int bottom, bool hd, int list_h) {
@@ -100,18 +119,10 @@ WindowLayout main_window(int res, art::Painter& painter) {
   const bool hd = res == 1280;
   WindowLayout lay;
   Builder b{lay};
-  lay.width = hd ? 1280 : 1024;
-  lay.height = hd ? 1024 : 768;
-  const SDL_Rect v = hd ? SDL_Rect{8, 56, 960, 720} : SDL_Rect{8, 48, 768, 576};
-  lay.video = v;
-  const int W = lay.width, H = lay.height;
-  const int px = v.x + v.w + 8, pw = W - px - 8;
-  const int by = v.y + v.h + (hd ? 8 : 6);
-  const int tb = v.y - 8;
+  const auto [v, W, H, px, pw, by, tb, bs] = video_window_frame(lay, hd);
 
   // Title bar: title, meters, clock, link indicator, minimise and power.
   title_bar(b, W, tb, "VIGILO", hd ? "Central Monitoring Station" : "Monitoring Station");
-  const int bs = tb - 12;
   b.add("power", W - 8 - bs, 6, bs, bs, Look::button, "OFF");
   b.add("minimize", W - 8 - 2 * bs - 6, 6, bs, bs, Look::button, "_");
   const int net_w = hd ? 80 : 64;
@@ -305,14 +316,7 @@ WindowLayout search_window(int res) {
   const bool hd = res == 1280;
   WindowLayout lay;
   Builder b{lay};
-  lay.width = hd ? 1280 : 1024;
-  lay.height = hd ? 1024 : 768;
-  const SDL_Rect v = hd ? SDL_Rect{8, 56, 960, 720} : SDL_Rect{8, 48, 768, 576};
-  lay.video = v;
-  const int W = lay.width, H = lay.height;
-  const int px = v.x + v.w + 8, pw = W - px - 8;
-  const int by = v.y + v.h + (hd ? 8 : 6);
-  const int tb = v.y - 8, bs = tb - 12;
+  const auto [v, W, H, px, pw, by, tb, bs] = video_window_frame(lay, hd);
 
   title_bar(b, W, tb, "VIGILO", "Search and remote playback");
   b.add("power", W - 8 - bs, 6, bs, bs, Look::button, "OFF");
