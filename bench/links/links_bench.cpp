@@ -76,19 +76,25 @@ struct RawResult { double mbps, ns_per_byte; };
 
 // The same DVRs and the same bytes, read by plain recv() calls into one buffer and thrown
 // away: what the link costs without any parsing (the floor of the receive path).
+// One simulated DVR replaying the shared clip; both the raw copy and the client path use it.
+std::unique_ptr<qdvr::QdvrPeer> start_peer(int channels, int fps, const Clip& clip) {
+  qdvr::PeerConfig pc;
+  pc.channels = channels;
+  pc.width = kWidth;
+  pc.height = kHeight;
+  pc.fps = fps;
+  pc.shared_clip = clip.units;
+  pc.shared_keys = clip.keys;
+  auto peer = std::make_unique<qdvr::QdvrPeer>(pc);
+  peer->start();
+  return peer;
+}
+
 RawResult raw_copy(int dvrs, int channels, int fps, const Clip& clip, double seconds) {
   std::vector<std::unique_ptr<qdvr::QdvrPeer>> peers;
   std::vector<int> fds;
   for (int d = 0; d < dvrs; ++d) {
-    qdvr::PeerConfig pc;
-    pc.channels = channels;
-    pc.width = kWidth;
-    pc.height = kHeight;
-    pc.fps = fps;
-    pc.shared_clip = clip.units;
-    pc.shared_keys = clip.keys;
-    peers.push_back(std::make_unique<qdvr::QdvrPeer>(pc));
-    peers.back()->start();
+    peers.push_back(start_peer(channels, fps, clip));
     int fd = net_tcp_socket();
     uint32_t a = 0;
     net_parse_ipv4("127.0.0.1", &a);
@@ -161,15 +167,7 @@ struct Rig {
     }
     ctx->num_receivers = dvrs;
     for (int d = 0; d < dvrs; ++d) {
-      qdvr::PeerConfig pc;
-      pc.channels = channels;
-      pc.width = kWidth;
-      pc.height = kHeight;
-      pc.fps = fps;
-      pc.shared_clip = clip.units;
-      pc.shared_keys = clip.keys;
-      peers.push_back(std::make_unique<qdvr::QdvrPeer>(pc));
-      peers.back()->start();
+      peers.push_back(start_peer(channels, fps, clip));
       RECEIVER_INFO* rx = &ctx->receivers[d];
       init_receiver(rx);
       rx->protocol = 'Q';
