@@ -1,5 +1,6 @@
 #include "client/foundation/win_helpers.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -33,9 +34,16 @@ int close_own_window(const char* title, int pid) {
   return 0;
 }
 
+namespace {
+std::atomic<unsigned long> own_window{0};
+}  // namespace
+
 int mark_own_window(unsigned long x_window) {
+  own_window.store(x_window);
   return x11_set_window_pid(x_window, static_cast<int>(getpid()));
 }
+
+int move_window_by(int dx, int dy) { return x11_move_window_by(own_window.load(), dx, dy); }
 
 namespace {
 

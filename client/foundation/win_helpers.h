@@ -18,6 +18,9 @@ int close_own_window(const char* title, int pid);
 // Records this process on an SDL window of ours, so that the look-ups by process find it.
 // `x_window` is the X id of the window (SDL_GetWMInfo). 0, or -1 when it is gone.
 int mark_own_window(unsigned long x_window);
+// Moves the window last marked by mark_own_window by (dx, dy) pixels (dragging a frameless
+// window). 0, or -1 when there is none or it is gone.
+int move_window_by(int dx, int dy);
 
 // Conversions between UTF-8 and the system code page (the locale's character set; the C
 // locale and UTF-8 locales copy the text). Return a new text that the caller releases

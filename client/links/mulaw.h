@@ -1,10 +1,21 @@
-// Mu-law expansion and the live audio queue. Decoder threads append PCM (queue_audio_data);
-// the audio output drains it (audio_ring_read, SDL's audio thread). One mutex guards the ring,
-// so any number of decoder threads may append beside the reader.
+// Mu-law expansion, the live audio queue and the audio output. Decoder threads append PCM
+// (queue_audio_data); the audio output drains it (audio_ring_read, SDL's audio thread). One
+// mutex guards the ring, so any number of decoder threads may append beside the reader.
+//
+// The audio output (device and alarm sounds) is not built yet: pending/audio_output.cpp
+// leaves the device closed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+struct APP_CONTEXT;
+
+// Opens the device and loads both alarm sounds (first thread, at start): 0; -1 no memory or
+// the device did not open; -2 a sound file did not load; -3 a sound did not convert.
+int init_audio(APP_CONTEXT* ctx);
+// Closes the device and frees the sounds (first thread, at shutdown): 0.
+int deinit_audio();
 
 constexpr uint32_t AUDIO_RING_SAMPLES = 0x20000;  // ring of signed 16-bit samples
 constexpr size_t AUDIO_RING_BYTES = 0x40800;      // allocation behind the ring

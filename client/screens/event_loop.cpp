@@ -10,15 +10,21 @@
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/event_log.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/user_events.h"
 #include "client/foundation/win_helpers.h"
 #include "client/links/connection.h"
+#include "client/links/nc_packets.h"
+#include "client/links/recording.h"
 #include "client/screens/layouts.h"
-#include "client/screens/pending.h"
-#include "client/screens/screens_pending.h"
+#include "client/screens/launcher.h"
+#include "client/screens/master_link.h"
+#include "client/screens/panel.h"
+#include "client/screens/search_window.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
+#include "client/screens/widget_text.h"
 
 namespace {
 
@@ -38,7 +44,7 @@ enum : int {
   W_PTZ_PTSPEED_LBL = 96, W_PTZ_ZSPEED_LBL = 97, W_PTZ_FSPEED_LBL = 98,
   W_PTZ_AUTOPAN = 90, W_PTZ_PRESET_ON = 91, W_PTZ_PRESET_LIST = 92, W_PTZ_PRESET_GO = 93,
   W_PTZ_PRESET_SET = 94, W_PTZ_PRESET_CLEAR = 95, W_CPU_USAGE = 114, W_NETWORK_USAGE = 115,
-  W_ZOOM_BUTTON = 117, W_IRIS_BUTTON = 119, W_LOG_VIEW = 121, W_DIGITAL_ZOOM_IN = 142,
+  W_ZOOM_BUTTON = 117, W_FOCUS_BUTTON = 118, W_IRIS_BUTTON = 119, W_LOG_VIEW = 121, W_DIGITAL_ZOOM_IN = 142,
   W_DIGITAL_ZOOM_OUT = 143, W_EVT_BUTTON = 145, W_INFO_BUTTON = 146, W_MINIMIZE = 147,
   W_USER_MENU_FIRST = 164, W_USER_MENU_LAST = 178,
 };
@@ -159,7 +165,7 @@ void take_snapshot(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
 void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t id) {
   if (opts->master) {
     if (!window_exists("ZOL Extension Window")) {
-      if (start_extension_window(opts) != 0) return;
+      if (start_extension_window(opts, ctx) != 0) return;
       for (int waited = 0; waited < 3000 && !window_exists("ZOL Extension Window");
            waited += 10)
         SDL_Delay(10);
@@ -191,7 +197,7 @@ void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t i
 bool popup_pad_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int widget, int32_t id, int x, int y) {
   switch (widget) {
     case W_SPOTOUT2: move_channel_to_other_window(ctx, opts, id); return true;
-    case W_PROBE: hide_popup_panel(ctx); start_probe(opts, id); return true;
+    case W_PROBE: hide_popup_panel(ctx); start_probe(opts, ctx); return true;
     case 30: brightness_up(ctx, id); return true;
     case 31: brightness_down(ctx, id); return true;
     case 32: contrast_up(ctx, id); return true;
@@ -250,7 +256,40 @@ void open_log_viewer(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
     // mailslot_create_reader prints its own line when another process holds the name.
     ctx->mailslot = mailslot_create_reader();
   }
-  start_auxdesk(opts, "logview");
+  start_auxdesk("logview", opts);
+}
+
+// Scroll buttons of a panel list: scroll up, scroll down, page up, page down.
+void scroll_panel_list(APP_CONTEXT* ctx, int list, int action) {
+  static int (*const step[4])(SDL_Surface*, int, int) = {scroll_list_up, scroll_list_down,
+                                                         page_list_up, page_list_down};
+  SdlLock lock(ctx->display_mutex);
+  step[action](screen_of(ctx), kMainWindow, list);
+}
+
+// Zoom, focus and iris groups of the PTZ pad: at most one is open at a time.
+uint8_t ptz_groups_open[3];
+
+void open_ptz_group_of(APP_CONTEXT* ctx, int button) {
+  static void (*const toggle[3])(SDL_Surface*, int, uint8_t[3]) = {
+      toggle_zoom_group, toggle_focus_group, toggle_iris_group};
+  SdlLock lock(ctx->display_mutex);
+  for (int b = W_ZOOM_BUTTON; b <= W_IRIS_BUTTON; ++b)
+    if (b != button) set_widget_state(screen_of(ctx), kMainWindow, b, 0);
+  toggle[button - W_ZOOM_BUTTON](screen_of(ctx), button, ptz_groups_open);
+}
+
+// A search reply (user event 27) goes to the bar it answers: month -> days, day -> cameras,
+// cameras -> hours, hour -> minutes.
+void show_search_reply(APP_CONTEXT* ctx, const NC_SEARCH_RECORD& r) {
+  if (r.day == 255)
+    enable_days(ctx, r.day_info);
+  else if (r.channel == 0)
+    enable_cameras_by_mask(ctx, r.ch_info);
+  else if (r.hour == 255)
+    paint_hour_bars(ctx, r.hour_info);
+  else
+    paint_minute_bars(ctx, r.min_info);
 }
 
 // Button 1 released on widget `id` of the main window (rights already tested).
@@ -258,7 +297,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
   switch (id) {
     case W_CONNECT: request_selected_dvr(ctx); break;
     case W_DISCONNECT: post_disconnect_request(ctx); break;
-    case W_SETUP: start_auxdesk(opts, "setup"); break;
+    case W_SETUP: start_auxdesk("setup", opts); break;
     case W_SEARCH:
       if (start_search_window(opts) == 0) write_system_log(SYSLOG_START, opts->user_id, "SEARCH");
       break;
@@ -287,9 +326,9 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
     case W_SCROLL_LEFT: scroll_user_menu_left(ctx); break;
     case W_SCROLL_RIGHT: scroll_user_menu_right(ctx); break;
     case W_SNAPSHOT: take_snapshot(ctx, opts); break;
-    case W_SPOTOUT1: start_spot_window(opts); break;
+    case W_SPOTOUT1: start_spot_window(opts, ctx); break;
     case W_EMAP:
-      if (start_auxdesk(opts, "emap") == 0) write_system_log(SYSLOG_START, opts->user_id, "EMAP");
+      if (start_auxdesk("emap", opts) == 0) write_system_log(SYSLOG_START, opts->user_id, "EMAP");
       break;
     case W_PIP1: toggle_pip(ctx); break;
     case W_RECORD: toggle_recording(ctx); break;
@@ -303,7 +342,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
           request_selected_dvr(ctx);
       }
       break;
-    case 49: case 50: case 51: case 52: scroll_list(ctx, W_DVR_LIST, id - 49); break;
+    case 49: case 50: case 51: case 52: scroll_panel_list(ctx, W_DVR_LIST, id - 49); break;
     case W_DVRTAB:
       {
         SdlLock lock(ctx->display_mutex);
@@ -327,13 +366,13 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
     case W_EVT_LIST:
       if (double_click) {
         if (has_right(opts, W_LOG_VIEW))
-          start_auxdesk(opts, "logview");
+          start_auxdesk("logview", opts);
         else
           show_access_box();
       }
       break;
-    case 56: case 57: case 58: case 59: scroll_list(ctx, W_EVT_LIST, id - 56); break;
-    case W_DVRSETUP: start_auxdesk(opts, "dvrsetup"); break;
+    case 56: case 57: case 58: case 59: scroll_panel_list(ctx, W_EVT_LIST, id - 56); break;
+    case W_DVRSETUP: start_auxdesk("dvrsetup", opts); break;
     case W_VOLUME_UP: volume_up(ctx); break;
     case W_VOLUME_DOWN: volume_down(ctx); break;
     case 84: step_speed(ctx, W_PTZ_PTSPEED_LBL, 1, 9); break;
@@ -361,9 +400,9 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
     case W_CPU_USAGE:
     case W_NETWORK_USAGE:
       if (get_widget_attr(kMainWindow, W_CPU_USAGE, 3) < 90)
-        start_monitor_program(id == W_CPU_USAGE ? "CPU" : "Network");
+        start_monitor_program(opts, id == W_CPU_USAGE ? "CPU" : "Network");
       break;
-    case W_ZOOM_BUTTON: case 118: case W_IRIS_BUTTON: toggle_ptz_group(screen_of(ctx), id); break;
+    case W_ZOOM_BUTTON: case W_FOCUS_BUTTON: case W_IRIS_BUTTON: open_ptz_group_of(ctx, id); break;
     case W_LOG_VIEW: open_log_viewer(ctx, opts); break;
     case W_EVT_BUTTON: show_event_list(ctx); break;
     case W_INFO_BUTTON: hide_event_list(ctx); break;
@@ -653,7 +692,7 @@ int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
     case SDLK_1: case SDLK_2: case SDLK_3: case SDLK_4: case SDLK_5: case SDLK_6:
       set_layout(ctx, key - SDLK_0);
       break;
-    case SDLK_a: start_extension_window(opts); break;
+    case SDLK_a: start_extension_window(opts, ctx); break;
     case SDLK_b: shift ? brightness_up(ctx, -1) : brightness_down(ctx, -1); break;
     case SDLK_c: shift ? contrast_up(ctx, -1) : contrast_down(ctx, -1); break;
     case SDLK_d: toggle_recording(ctx); break;
@@ -662,7 +701,7 @@ int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
     case SDLK_q: ask_exit(ctx, opts); break;
     case SDLK_r: reset_adjustments(ctx, -1); break;
     case SDLK_s: shift ? saturation_up(ctx, -1) : saturation_down(ctx, -1); break;
-    case SDLK_w: start_spot_window(opts); break;
+    case SDLK_w: start_spot_window(opts, ctx); break;
     case SDLK_UP: layout_up(ctx); break;
     case SDLK_DOWN: layout_down(ctx); break;
     case SDLK_PAGEUP: next_page(ctx); break;
@@ -832,11 +871,12 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
       break;
     case UE_DVR_EVENT:
       if (ev.user.data1) {
-        handle_dvr_event(ev.user.data1);
-        send_event_mailslot(*static_cast<const EVENT_NOTICE*>(ev.user.data1));
+        const auto* notice = static_cast<const EVENT_NOTICE*>(ev.user.data1);
+        handle_dvr_event(opts, ctx, notice);
+        send_event_mailslot(*notice);
       }
       break;
-    case UE_PRESET_LIST: fill_preset_list(ctx, ev.user.data1); break;
+    case UE_PRESET_LIST: fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1)); break;
     case UE_SHOW_CAM_INFO:
       hide_receive_stats(ctx);
       draw_cam_info(ctx, mouse.last_pos);
@@ -987,15 +1027,15 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   }
   const SKIN_WIDGET* widget = get_skin_widget(window, w);
   const char* name = widget ? widget->name : "";
-  if (strcmp(name, "top") == 0) jump_playback(ctx, opts->seek, 1);
-  else if (strcmp(name, "left") == 0) jump_playback(ctx, -30, 0);
-  else if (strcmp(name, "prev") == 0) jump_playback(ctx, -10, 0);
+  if (strcmp(name, "top") == 0) jump_playback(opts->seek, 1);
+  else if (strcmp(name, "left") == 0) jump_playback(-30, 0);
+  else if (strcmp(name, "prev") == 0) jump_playback(-10, 0);
   else if (strcmp(name, "play") == 0) {
-    if (get_widget_attr(window, w, 3)) resume_playback(ctx); else pause_playback(ctx);
-  } else if (strcmp(name, "next") == 0) stop_playback(ctx);
-  else if (strcmp(name, "right") == 0) jump_playback(ctx, 30, 0);
-  else if (strcmp(name, "slower") == 0) slower_playback(ctx);
-  else if (strcmp(name, "faster") == 0) faster_playback(ctx);
+    if (get_widget_attr(window, w, 3)) resume_playback(); else pause_playback();
+  } else if (strcmp(name, "next") == 0) stop_playback();
+  else if (strcmp(name, "right") == 0) jump_playback(30, 0);
+  else if (strcmp(name, "slower") == 0) { slower_playback(); restart_playback(); }
+  else if (strcmp(name, "faster") == 0) { faster_playback(); restart_playback(); }
   else if (strcmp(name, "power") == 0) {
     disconnect_dvr(opts);
     app_quit.store(1);
@@ -1035,7 +1075,7 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
       draw_connecting_marks(receiver_of_notice(ev), ctx);
       break;
     case UE_SEARCH_DATA:
-      if (ev.user.data1) update_search_bars(ctx, static_cast<const int32_t*>(ev.user.data1));
+      if (ev.user.data1) show_search_reply(ctx, *static_cast<const NC_SEARCH_RECORD*>(ev.user.data1));
       hide_wait_indicator(ctx);
       redraw_all_channels(ctx);
       break;

@@ -6,6 +6,7 @@
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
+#include "client/screens/panel.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 
@@ -18,10 +19,6 @@ DISPLAY_LAYOUT* current_layout(APP_CONTEXT* ctx) {
 }
 
 int current_cells(const APP_CONTEXT* ctx) { return get_layout_cells(ctx, ctx->layout); }
-
-void clear_all_audio(APP_CONTEXT* ctx) {
-  for_each_channel(ctx, [](RECEIVER_INFO&, CHANNEL_INFO& ch, int) { ch.audio_on.store(0); });
-}
 
 // The common tail of every page or layout step.
 void show_page(APP_CONTEXT* ctx) {
@@ -105,7 +102,7 @@ int set_layout(APP_CONTEXT* ctx, int n) {
   if (ctx->single_view == 1 && cells >= 2) ctx->single_view = 0;
   update_shown_masks(ctx);
   clear_channel_selection(ctx);
-  clear_all_audio(ctx);
+  clear_channel_audio(ctx);
   redraw_all_channels(ctx);
   return 0;
 }

@@ -16,15 +16,23 @@
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/mail_queue.h"
 #include "client/foundation/stats.h"
 #include "client/foundation/win_helpers.h"
 #include "client/links/connection.h"
 #include "client/links/decoder_thread.h"
+#include "client/links/mulaw.h"
 #include "client/links/receive_rings.h"
 #include "client/screens/event_loop.h"
 #include "client/screens/layouts.h"
 #include "client/screens/options.h"
-#include "client/screens/pending.h"
+#include "client/screens/launcher.h"
+#include "client/screens/login.h"
+#include "client/screens/master_link.h"
+#include "client/screens/monitors.h"
+#include "client/screens/panel.h"
+#include "client/screens/playback_window.h"
+#include "client/screens/search_window.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
@@ -428,7 +436,7 @@ int vigilo_main(int argc, char** argv) {
   }
 
   // Audio output, key translation, text rendering.
-  init_audio(&g_audio_pair);
+  init_audio(ctx);
   SDL_EnableUNICODE(1);
   if (TTF_Init() < 0) {
     printf("Couldn't initialize TTF: %s\n", SDL_GetError());

@@ -14,9 +14,10 @@
 #include "client/foundation/stats.h"
 #include "client/links/connection.h"
 #include "client/links/decoder_thread.h"
+#include "client/links/video_adjust.h"
 #include "client/screens/layouts.h"
 #include "client/screens/osd.h"
-#include "client/screens/screens_pending.h"
+#include "client/screens/panel.h"
 #include "client/screens/skin.h"
 
 std::atomic<int> pending_update{0};
@@ -512,10 +513,13 @@ int draw_channel(RECEIVER_INFO* rx, int32_t id) {
         if (clamp_stretch_rects(pic, &s, video, &d) && s.w == d.w && s.h == d.h)
           SDL_BlitSurface(pic, &s, video, &d);
       } else if (src.w > dst.w && src.w > 704) {
+        // The whole picture is halved into the work surface; the cut is halved with it.
         SDL_Surface* work = ctx->surfaces[SURF_WORK];
-        if (work && work->w >= src.w / 2 && work->h >= src.h &&
-            shrink_picture(pic, &src, work) == 0) {
-          SDL_Rect half{0, 0, static_cast<Uint16>(src.w / 2), src.h};
+        uint16_t w = static_cast<uint16_t>(pic->w), h = static_cast<uint16_t>(pic->h);
+        if (work && work->w >= pic->w / 2 && work->h >= pic->h &&
+            shrink_picture(pic, work, &w, &h, 704, pic->h) == 0) {
+          SDL_Rect half{static_cast<Sint16>(src.x / 2), src.y, static_cast<Uint16>(src.w / 2),
+                        src.h};
           stretch_blit(work, half, video, dst);
         } else {
           stretch_blit(pic, src, video, dst);

@@ -149,3 +149,19 @@ int x11_set_window_pid(unsigned long id, int pid) {
                   PropModeReplace, reinterpret_cast<unsigned char*>(&value), 1);
   return x.sync_had_error() ? -1 : 0;
 }
+
+int x11_move_window_by(unsigned long id, int dx, int dy) {
+  if (!id) return -1;
+  X11Session x;
+  if (!x.ok()) return -1;
+  Display* dpy = x.dpy();
+  XWindowAttributes attr;
+  if (!XGetWindowAttributes(dpy, id, &attr) || x.sync_had_error()) return -1;
+  // Root coordinates: a window manager may have put the window into a frame of its own, and
+  // it takes a client's move request as a position on the screen.
+  int rx = 0, ry = 0;
+  Window child = 0;
+  XTranslateCoordinates(dpy, id, attr.root, 0, 0, &rx, &ry, &child);
+  XMoveWindow(dpy, id, rx - attr.border_width + dx, ry - attr.border_width + dy);
+  return x.sync_had_error() ? -1 : 0;
+}

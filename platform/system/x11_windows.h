@@ -21,3 +21,7 @@ int x11_close_window(unsigned long id);
 // Records our process id on window `id` (_NET_WM_PID), so that look-ups by process find it.
 // Returns 0, or -1 when the window is gone or there is no display.
 int x11_set_window_pid(unsigned long id, int pid);
+
+// Moves top-level window `id` by (dx, dy) pixels from where it stands on the screen.
+// Returns 0, or -1 when it is gone or there is no display.
+int x11_move_window_by(unsigned long id, int dx, int dy);

@@ -1,0 +1,4 @@
+// Stand-in until local recording lands; that module replaces this file.
+#include "client/links/recording.h"
+
+[[gnu::weak]] int toggle_recording(APP_CONTEXT*) { return 0; }
