@@ -79,13 +79,19 @@ struct DISPLAY_LAYOUT {
   RECT16 cells[MAX_LAYOUT_CELLS];
 };
 
+// Who covers the plain words of a channel: `rect`, `shown`/`hidden`/`flag`, `stopped`, the
+// zoom and scale factors and the saved flags belong to the window loop and are read by the
+// tiles under the display mutex; `surface` and `pic_rect` are guarded by `mutex`;
+// `frame_time`/`frame_time2` are written by the decoder through std::atomic_ref; `recording`
+// and `record_file` by the recording code under the context's record_mutex; the names,
+// `position` and the OSD table are set before the connection's threads start.
 struct CHANNEL_INFO {
   RECT16 rect;             // cell rectangle on the video surface
   int16_t word1, word2;
   uint8_t area8[8];
   uint8_t area256[256];
-  int32_t id;              // display index over all receivers, -1 = not numbered
-  int32_t slot;            // display slot, -1 = none
+  std::atomic<int32_t> id;    // display index over all receivers, -1 = not numbered
+  std::atomic<int32_t> slot;  // display slot, -1 = none
   float position;          // its index 0..31
   uint16_t width, height;  // picture size
   double frame_time;       // latest frame, seconds since 1970
@@ -93,7 +99,7 @@ struct CHANNEL_INFO {
   uint8_t shown;
   uint8_t hidden;
   uint8_t flag;
-  uint8_t selected;
+  std::atomic<uint8_t> selected;  // window loop writes; tiles read it on decoder threads
   uint8_t recording;
   std::atomic<uint8_t> video_state;  // 3 after a video-loss notice
   std::atomic<uint8_t> event_marks;  // 0x02 motion, 0x20 sensor
@@ -107,10 +113,11 @@ struct CHANNEL_INFO {
   RECT16 pic_rect;         // part of the picture shown; smaller while digitally zoomed
   double zoom_factor;      // picture area / shown area
   double scale_factor;     // cell area / shown area
-  int32_t brightness;      // -255..255, read by the decoder
-  int32_t contrast;        // -100..100
-  float hue;               // degrees 0..360
-  int32_t saturation;      // -128..128
+  // Picture adjustments: the window loop writes them, the decoder reads them per picture.
+  std::atomic<int32_t> brightness;  // -255..255
+  std::atomic<int32_t> contrast;    // -100..100
+  std::atomic<float> hue;           // degrees 0..360
+  std::atomic<int32_t> saturation;  // -128..128
   std::atomic<uint8_t> audio_on;
   uint8_t stopped;         // the channel was taken off (blank tile)
   uint8_t saved_selected;  // copies kept around a temporary single view
@@ -140,6 +147,10 @@ struct RECEIVE_THREAD : std::thread {
   }
 };
 
+// A receiver's plain words (names, address, ports, channel counts, flags, op_mode, masks of
+// the setup) are filled by the connection code before its threads start and only read
+// afterwards; `position` is written by the window loop, which is also the only thread that
+// sends the requests reading it. The rest are atomics or guarded as noted.
 struct RECEIVER_INFO {
   uint8_t protocol;        // 'I', 'Q', 'S', 'W' or 0
   int32_t index;
@@ -156,13 +167,13 @@ struct RECEIVER_INFO {
   uint16_t ctrl_port;
   uint32_t sock_timeout;   // seconds
   uint32_t channel_mask;   // bit k = channel k+1 used
-  uint32_t shown_mask;     // bit k = channel k+1 on the current page
+  std::atomic<uint32_t> shown_mask;  // bit k = channel k+1 on the current page
   uint32_t num_video;
   uint32_t num_video1;
   uint32_t num_video2;
   uint32_t count_flag;
-  char username[8];        // at most 7 characters
-  char password[8];
+  char username[131];      // as in setup.cfg; the 'Q' login sends the first 8 bytes
+  char password[195];
   uint8_t flag1;
   uint8_t flag2;
   CHANNEL_INFO channels[MAX_CHANNELS];
@@ -214,11 +225,12 @@ struct APP_CONTEXT {
   SDL_Surface* surfaces[NUM_CONTEXT_SURFACES];
   SDL_Cursor* cursor;
   SDL_PixelFormat pixel_format;  // copy of the screen's, palette not kept
-  // View state (display mutex).
-  int32_t layout;
-  int32_t page;
-  int32_t single_view;
-  int32_t single_channel;
+  // View state: the window loop writes it; decoder threads read the four words below
+  // (is_channel_shown) without a lock, the rest under the display mutex.
+  std::atomic<int32_t> layout;
+  std::atomic<int32_t> page;
+  std::atomic<int32_t> single_view;
+  std::atomic<int32_t> single_channel;
   RECT16 enlarged_rect;
   int16_t gap_w, gap_h;
   double zoom;
@@ -237,8 +249,8 @@ struct APP_CONTEXT {
   std::atomic<int32_t> main_loop_running;  // read by the decoder threads
   std::atomic<int32_t> tour;               // the tour thread runs while set
   int32_t popup_channel;       // pending pop-up channel, -1 = none (popup_mutex)
-  // Receivers in connection order.
-  int32_t num_receivers;
+  // Receivers in connection order; the count is read by receive and decoder threads.
+  std::atomic<int32_t> num_receivers;
   RECEIVER_INFO receivers[MAX_RECEIVERS];
   // Decoder slots.
   uint32_t num_slots;
@@ -249,9 +261,9 @@ struct APP_CONTEXT {
   // Links and playback words (client/links, decoders, search window).
   std::atomic<uint32_t> playback_flags;   // bit 1 paused, bit 2 hold
   std::atomic<int32_t> search_state;      // 2: the search window asks readers to hold
-  double buf_level;                       // [SYSTEM] buf_level, copied when decoders start
-  int32_t num_channels;                   // connected channels (channel-id counter)
-  double playback_speed = 1.0;            // 1.0 real time
+  double buf_level;                       // [SYSTEM] buf_level, copied before decoders start
+  std::atomic<int32_t> num_channels;      // connected channels; the tiles read it on decoder threads
+  std::atomic<double> playback_speed{1.0};  // 1.0 real time; read by receivers and decoders
   // Tiles, refresh timer and window loop. `single_view` above is the view mode (0 tiles,
   // 1 picture-in-picture, 2 single view) and `single_channel` the enlarged channel id;
   // `num_channels` is the total of enabled channels the tiles page through.

@@ -180,17 +180,19 @@ int is_channel_shown(APP_CONTEXT* ctx, int32_t id) {
 void update_shown_masks(APP_CONTEXT* ctx) {
   for (int r = 0, n = receiver_count(ctx); r < n; ++r) {
     RECEIVER_INFO* rx = &ctx->receivers[r];
-    rx->shown_mask = 0;
+    // Built aside and stored once: a receive thread never sees a half-made mask.
+    uint32_t mask = 0;
     for (int k = 0, m = channel_count(rx); k < m; ++k) {
       CHANNEL_INFO& ch = rx->channels[k];
       if (is_channel_shown(ctx, ch.id)) {
-        rx->shown_mask |= 1u << k;
+        mask |= 1u << k;
         ch.shown = 1;
       } else {
         ch.hidden = 1;
         ch.shown = 0;
       }
     }
+    rx->shown_mask = mask;
   }
 }
 
@@ -200,9 +202,9 @@ int page_of_index(APP_CONTEXT* ctx, int32_t index) {
   return cells > 0 ? static_cast<int>(index / cells) : 0;
 }
 
-int cell_at_point(APP_CONTEXT* ctx, int x, int y) {
+int cell_at_point(APP_CONTEXT* ctx, int x, int y, bool cells_only) {
   if (!ctx) return -1;
-  if (ctx->single_view) {
+  if (ctx->single_view && !cells_only) {
     const RECT16& e = ctx->enlarged_rect;
     if (e.x < x && x < e.x + e.w && e.y < y && y < e.y + e.h) return ctx->single_channel;
   }

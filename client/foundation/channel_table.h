@@ -56,7 +56,8 @@ void update_shown_masks(APP_CONTEXT* ctx);
 int page_of_index(APP_CONTEXT* ctx, int32_t index);
 // Single-view channel inside the enlarged rectangle (edges excluded), else the first cell
 // of the current layout under the point (left/top edges included, gaps added), else -1.
-int cell_at_point(APP_CONTEXT* ctx, int x, int y);
+// With `cells_only` the enlarged rectangle is not tested (the caller tested it already).
+int cell_at_point(APP_CONTEXT* ctx, int x, int y, bool cells_only = false);
 // Decoder slot carrying `channel` of `rx` (one DVR spreads its channels over the slots).
 uint32_t decoder_slot_of_channel(const RECEIVER_INFO* rx, int channel);
 // Id of the first layout with at least n cells; 1 when none is big enough.

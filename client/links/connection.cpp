@@ -203,7 +203,8 @@ void start_receivers(APP_OPTIONS* opts) {
       if (opts->audio_mask) rx->audio_mask.store(opts->audio_mask);
       int selected = count_bits(rx->sel_vid_ch.load() &
                                 (rx->num_video >= 32 ? 0xFFFFFFFFu : ((1u << rx->num_video) - 1)));
-      int layout = ctx->layout >= 0 && ctx->layout < NUM_LAYOUTS ? ctx->layout : 0;
+      const int current = ctx->layout;
+      int layout = current >= 0 && current < NUM_LAYOUTS ? current : 0;
       if (selected < int(ctx->layouts[layout].num_cells) && h.set_layout)
         h.set_layout(ctx, layout_for_cells(ctx, selected));
       if (opts->mode == 4)

@@ -601,7 +601,7 @@ int decoder_pass(DECODER_STATE* st) {
     const uint32_t last_tick = ctx->paced_tick[st->slot].load();
     const double last_t = ctx->paced_time[st->slot].load();
     if (last_tick != 0 && last_t > 0) {
-        double speed = read_double(ctx->playback_speed);
+        double speed = ctx->playback_speed.load();
         if (!(speed > 0)) speed = 1.0;
         // Truncated as a count of ms, but 0.04 s must give 40, not 39.999.
         int64_t wait = int64_t((t - last_t) * 1000 / speed + 1e-6);

@@ -335,7 +335,7 @@ int recv_stream_packet(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, 
     return 0;
   }
   APP_CONTEXT* ctx = rx->context;
-  double speed = ctx ? ctx->playback_speed : 1.0;
+  double speed = ctx ? ctx->playback_speed.load() : 1.0;
   bool key_only = !live && speed > 1.0;
   bool audio = live || speed == 1.0;
   return nc_store_frame_stream(rx, st, stream, body, !audio_only, audio, key_only);

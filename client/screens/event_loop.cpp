@@ -108,20 +108,14 @@ int channel_at(APP_CONTEXT* ctx, int x, int y) {
     const RECT16& e = ctx->enlarged_rect;
     if (e.x < x && x < e.x + e.w && e.y < y && y < e.y + e.h) return ctx->single_channel;
   }
-  const int saved = ctx->single_view;
-  ctx->single_view = 0;  // the enlarged window was tested above in window coordinates
-  int cell = cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y);
-  ctx->single_view = saved;
+  // The enlarged window was tested above in window coordinates.
+  int cell = cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y, true);
   if (cell < 0) return -1;
   return cell + ctx->page * get_layout_cells(ctx, ctx->layout);
 }
 
 int cell_index_at(APP_CONTEXT* ctx, int x, int y) {
-  const int saved = ctx->single_view;
-  ctx->single_view = 0;
-  int cell = cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y);
-  ctx->single_view = saved;
-  return cell;
+  return cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y, true);
 }
 
 void show_access_box() {

@@ -600,7 +600,8 @@ static int redraw_all(APP_CONTEXT* ctx, bool with_text) {
   SDL_FillRect(video, nullptr, SDL_MapRGB(video->format, 64, 64, 64));
   const int cells = get_layout_cells(ctx, ctx->layout);
   if (cells > 0) {
-    const int first = cells * (ctx->page < 0 ? 0 : ctx->page);
+    const int page = ctx->page;
+    const int first = cells * (page < 0 ? 0 : page);
     for (int id = first; id < first + cells && id < 1024; ++id) {
       if (!is_on_current_page(ctx, id)) continue;
       if (RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id)) {

@@ -81,11 +81,11 @@ TEST_F(FillReceiverTest, unknown_name_becomes_a_32_channel_file_source) {
   EXPECT_EQ(rx_->num_video1, 32u);
 }
 
-TEST_F(FillReceiverTest, long_account_is_cut_to_the_receiver_fields) {
+TEST_F(FillReceiverTest, long_account_reaches_the_receiver_whole) {
   ASSERT_EQ(load_text(replace(base_text(), ",viewer,", ",administrator,")), 0);
   rx_->flag1 = 0x5A;  // the byte after the password field
   ASSERT_EQ(fill_receiver_from_setup("Front Door", rx_.get(), 0), 0);
-  EXPECT_STREQ(rx_->username, "adminis");
+  EXPECT_STREQ(rx_->username, "administrator");
   EXPECT_STREQ(rx_->password, "secret");
   EXPECT_EQ(rx_->flag1, 0x5A);
 }

@@ -146,6 +146,9 @@ TEST_F(ChannelTableTest, cell_hit_test_edges_and_gaps) {
   ctx_->enlarged_rect = RECT16{100, 0, 100, 80};
   EXPECT_EQ(cell_at_point(ctx_.get(), 100, 10), 0);
   EXPECT_EQ(cell_at_point(ctx_.get(), 101, 10), 9);
+  // Hit-testing the cells alone leaves the view mode as it is for the decoders.
+  EXPECT_EQ(cell_at_point(ctx_.get(), 101, 10, true), 0);
+  EXPECT_EQ(ctx_->single_view, 1);
 }
 
 TEST_F(ChannelTableTest, decoder_slots_spread_one_dvr_or_map_receivers) {
