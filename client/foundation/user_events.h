@@ -8,14 +8,18 @@
 
 #include <SDL/SDL.h>
 
+#include <cstdint>
+
+// What each event carries. A pointer in data1 names a record of the pusher that stays valid
+// while the loop handles the event; every other event carries nothing or values.
 enum USER_EVENT_NUMBER : int {
-  UE_LINK_COMMAND = 24,    // data1: COMM_MESSAGE
-  UE_RECEIVER_NOTICE = 25, // data1: the shared receiver notice
-  UE_RECORD_STATE = 26,
-  UE_SEARCH_DATA = 27,     // data1: search record
-  UE_LOGGED_IN = 28,
-  UE_DVR_EVENT = 29,       // data1: EVENT_NOTICE
-  UE_PRESET_LIST = 30,     // data1: preset record
+  UE_LINK_COMMAND = 24,    // data1: a 200-byte COMM_MESSAGE, or the connection's CONN_REQUEST
+  UE_RECEIVER_NOTICE = 25, // data1: std::atomic<int> receiver index, or null and the index in data2
+  UE_RECORD_STATE = 26,    // nothing
+  UE_SEARCH_DATA = 27,     // data1: NC_SEARCH_RECORD (links notice queue)
+  UE_LOGGED_IN = 28,       // data1: the RECEIVER_INFO that logged in (may be ignored)
+  UE_DVR_EVENT = 29,       // data1: EVENT_NOTICE (links notice queue)
+  UE_PRESET_LIST = 30,     // data1: NC_PRESET_TABLE (links notice queue)
   UE_SHOW_CAM_INFO = 32,
   UE_SHOW_RECEIVE_STATS = 33,
   UE_CPU_METER = 34,
@@ -26,7 +30,7 @@ enum USER_EVENT_NUMBER : int {
   UE_HIDE_TOOLTIP = 39,
   UE_SHOW_MESSAGE = 40,    // data1: text
   UE_HIDE_MESSAGE = 41,
-  UE_DECODER_NOTICE = 42,  // data1: frame size record
+  UE_DECODER_NOTICE = 42,  // the frame size by value: width in data1, height in data2
 };
 
 // Pushes user event `number` (24-42) carrying data1/data2. Returns 0, or -1 when the
@@ -45,4 +49,15 @@ inline int push_user_event(int number, void* data1 = nullptr, void* data2 = null
 inline int user_event_number(const SDL_Event& ev) {
   if (ev.type != SDL_USEREVENT) return -1;
   return (ev.user.code >= 24 && ev.user.code <= 42) ? ev.user.code : -1;
+}
+
+// User event 42 with a picture's size. The size travels by value: the decoder may replace
+// the picture before the loop handles the event.
+inline int push_frame_size(int width, int height) {
+  return push_user_event(UE_DECODER_NOTICE, reinterpret_cast<void*>(intptr_t(width)),
+                         reinterpret_cast<void*>(intptr_t(height)));
+}
+inline void frame_size_of(const SDL_Event& ev, int* width, int* height) {
+  *width = int(reinterpret_cast<intptr_t>(ev.user.data1));
+  *height = int(reinterpret_cast<intptr_t>(ev.user.data2));
 }

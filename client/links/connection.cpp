@@ -160,10 +160,14 @@ int start_decoders(APP_OPTIONS* opts) {
   ctx->buf_level = get_buf_level();
   ctx->decoder_state.store(DECODER_RUNNING);
   reset_decoder_slots();
-  for (uint32_t i = 0; i < ctx->num_slots; ++i) {
-    g_decoders.emplace_back([ctx] { decoder_thread(ctx); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // A new stream on every slot: pacing and the buffering delay start afresh.
+  for (uint32_t i = 0; i < MAX_DISPLAY_SLOTS; ++i) {
+    ctx->paced_time[i] = 0;
+    ctx->paced_tick[i] = 0;
   }
+  // The threads take their slots from an atomic counter, so they need no spacing: the
+  // window thread is not held up 100 ms per slot.
+  for (uint32_t i = 0; i < ctx->num_slots; ++i) g_decoders.emplace_back([ctx] { decoder_thread(ctx); });
   return 0;
 }
 

@@ -402,6 +402,7 @@ int decoder_pass(DECODER_STATE* st) {
     RECEIVER_INFO* rx = nullptr;
     CHANNEL_INFO* ch = nullptr;
     bool usable = false;
+    bool key_requested = false;
 
     SDL_mutexP(slot.mutex);
     if (!slot.ring || slot.read_pos == slot.write_pos || ring_size < FRAME_RECORD_HEADER_SIZE) {
@@ -460,7 +461,7 @@ int decoder_pass(DECODER_STATE* st) {
         if (got == 0 && channel >= 0 && channel < int(std::min<uint32_t>(rx->num_video, MAX_CHANNELS))) {
             ch = &rx->channels[channel];
             usable = true;
-            if (ch->key_request.exchange(0) == 1) st->waiting_key = true;
+            key_requested = ch->key_request.exchange(0) == 1;
         }
     }
     SDL_mutexV(slot.mutex);
@@ -494,24 +495,26 @@ int decoder_pass(DECODER_STATE* st) {
         stats_add(STAT_IGNORED, 1);
         return PASS_SKIPPED;
     }
-    if (st->last_id[di] != ch->id) st->waiting_key = true;
+    if (st->last_id[di] != ch->id || key_requested) st->waiting_key[di] = true;
     st->last_id[di] = ch->id;
-
-    // c. buffering delay before the slot's first paced frame
-    if (ctx->paced_time[st->slot].load() == 0 && ctx->buf_level > 0)
-        sleep_while_running(ctx, uint32_t(1000 * ctx->buf_level));
 
     // d. hidden channels keep their decoder reset
     if (!is_channel_shown(ctx, ch->id)) {
-        st->waiting_key = true;
+        st->waiting_key[di] = true;
         reset_channel_decoder(di, rh.protocol);
         return PASS_HIDDEN;
     }
     // e. key-frame wait
-    if (st->waiting_key) {
+    if (st->waiting_key[di]) {
         if (!is_key_frame(fh.frame_type, rh.protocol)) return PASS_WAIT_KEY;
-        st->waiting_key = false;
+        st->waiting_key[di] = false;
     }
+
+    // c. buffering delay, once per stream start: before the slot's first frame that is
+    // drawn. Frames that are hidden, dropped or held never wait, so a slot of hidden
+    // channels keeps its ring moving.
+    if (ctx->paced_time[st->slot].load() == 0 && ctx->buf_level > 0 && !(flags & 6u))
+        sleep_while_running(ctx, uint32_t(1000 * ctx->buf_level));
 
     // f. decode and draw
     int result = PASS_NO_PICTURE;
@@ -571,7 +574,7 @@ int decoder_pass(DECODER_STATE* st) {
             SDL_UnlockSurface(surface);
             SDL_mutexV(ch->mutex);
             ch->waiting = 0;
-            if (ctx->resize_request.exchange(0) != 0) push_user_event(UE_DECODER_NOTICE, surface);
+            if (ctx->resize_request.exchange(0) != 0) push_frame_size(w, h);
             if (hooks.draw_channel) {
                 SDL_mutexP(ctx->display_mutex);
                 int drawn = hooks.draw_channel(ctx, rx, ch);

@@ -116,7 +116,10 @@ struct DECODER_STATE {
     uint8_t* picture = nullptr;  // DECODER_PICTURE_BUFFER_SIZE bytes
     int16_t pcm[AUDIO_PAYLOAD_SLOT] = {};
     int32_t last_id[144];        // channel id each decoder index last decoded, -1 none
-    bool waiting_key = false, warned = false, behind = false, paced = false;
+    // Per decoder index: its channel drops predicted frames until the next key frame. One
+    // flag per index, so a hidden channel on this slot never holds back a shown one.
+    bool waiting_key[144] = {};
+    bool warned = false, behind = false, paced = false;
     int min_delay = 1;
 };
 

@@ -1081,10 +1081,12 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
       redraw_widget(screen_of(ctx), ctx->skin_window, 4);
       break;
     }
-    case UE_DECODER_NOTICE:
-      if (const SDL_Surface* s = static_cast<const SDL_Surface*>(ev.user.data1))
-        set_window_size(ctx, s->w, s->h, 1);
+    case UE_DECODER_NOTICE: {
+      int w = 0, h = 0;
+      frame_size_of(ev, &w, &h);
+      if (w > 0 && h > 0) set_window_size(ctx, w, h, 1);
       break;
+    }
     default:
       break;
   }

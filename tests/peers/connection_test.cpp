@@ -127,6 +127,17 @@ TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
   EXPECT_EQ(0, app_context.num_receivers);
 }
 
+TEST_F(Connection, starting_every_decoder_slot_does_not_hold_up_the_window_thread) {
+  app_context.num_slots = MAX_DISPLAY_SLOTS;  // rings left empty: the threads only idle
+  app_context.paced_time[5] = 12.5;           // left from an earlier stream
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, start_decoders(&app_options));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  EXPECT_EQ(0.0, app_context.paced_time[5].load());
+  stop_decoders(&app_options);
+  app_context.num_slots = 0;
+}
+
 TEST_F(Connection, adding_a_connected_dvr_widens_masks_and_a_new_one_starts_its_thread) {
   std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
   app_options.video_mask = 0x3;

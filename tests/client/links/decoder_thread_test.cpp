@@ -2,9 +2,11 @@
 // pacing, playback flags, and records that must be refused without losing the ring.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "client/foundation/user_events.h"
 #include "client/links/decoder_thread.h"
 #include "client/links/mulaw.h"
 #include "client/links/video_decoders.h"
@@ -168,10 +170,55 @@ TEST_F(DecoderThread, PacingFollowsTimeStampsSpeedAndLimits) {
     }
 }
 
-TEST_F(DecoderThread, BufferingDelayHoldsTheSlotsFirstFrame) {
+TEST_F(DecoderThread, HiddenChannelOnTheSlotNeverHoldsBackAShownOnesFrames) {
+    Link l('Q', 2);
+    l.ctx->layouts[1].num_cells = 1;  // channel 0 shown, channel 1 on the next page
+    dtest::Clip c = dtest::h264_clip(CW, CH, 6, 1);
+    for (int i = 0; i < 6; ++i) {
+        write_q(l, c, i, i + 1, 0);
+        write_q(l, c, i, i + 1, 1);
+    }
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(l.pass(), PASS_SHOWN) << i;
+        EXPECT_EQ(l.pass(), PASS_HIDDEN) << i;
+    }
+}
+
+TEST_F(DecoderThread, ResizeNoticeCarriesTheFrameSizeNotThePicture) {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0);
+    {
+        Link l('Q');
+        dtest::Clip c = dtest::h264_clip(CW, CH, 1, 1);
+        l.ctx->resize_request = 1;
+        write_q(l, c, 0, 1);
+        ASSERT_EQ(l.pass(), PASS_SHOWN);
+        EXPECT_EQ(l.ctx->resize_request.load(), 0);
+        // The decoder may replace the picture before the window loop reads the event.
+        SDL_FreeSurface(l.ch(0).surface);
+        l.ch(0).surface = nullptr;
+        SDL_Event ev;
+        ASSERT_EQ(SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_EVENTMASK(SDL_USEREVENT)), 1);
+        EXPECT_EQ(user_event_number(ev), UE_DECODER_NOTICE);
+        int w = 0, h = 0;
+        frame_size_of(ev, &w, &h);
+        EXPECT_EQ(w, CW);
+        EXPECT_EQ(h, CH);
+    }
+    SDL_Quit();
+}
+
+TEST_F(DecoderThread, BufferingDelayHoldsTheSlotsFirstDrawnFrameOnly) {
     Link l('Q');
     l.ctx->buf_level = 0.5;
     dtest::Clip c = dtest::h264_clip(CW, CH, 2, 1);
+    // Hidden frames neither wait nor start the stream's pacing.
+    l.ctx->page = 1;
+    write_q(l, c, 0, 2);
+    EXPECT_EQ(l.pass(), PASS_HIDDEN);
+    EXPECT_EQ(l.pass(), PASS_HIDDEN);
+    EXPECT_EQ(dtest::slept, 0u);
+    l.ctx->page = 0;
     write_q(l, c, 0, 2);
     ASSERT_EQ(l.pass(), PASS_SHOWN);
     EXPECT_EQ(dtest::slept, 501u);
