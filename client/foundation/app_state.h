@@ -188,7 +188,7 @@ struct RECEIVER_INFO {
   std::atomic<int32_t> pending_frames;    // records in the rings not yet taken by a decoder
   std::atomic<uint32_t> pending_bytes;    // their bytes (12 + header + data each)
   std::atomic<int32_t> sock{-1};          // link socket, -1 none; closed under send_lock
-  std::mutex send_lock;                   // one sender at a time on `sock`
+  std::timed_mutex send_lock;             // one sender at a time on `sock`
   std::atomic<uint8_t> logged_in;         // 1 after an accepted login
   RECEIVE_THREAD thread;                  // receive thread, joined by stop_receivers
   struct NC_LOGIN_STATE* nc_state;        // protocol 'Q' login state of the receive thread

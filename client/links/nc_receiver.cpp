@@ -1,5 +1,6 @@
 #include "client/links/nc_receiver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -17,44 +18,29 @@
 #include "client/foundation/user_events.h"
 #include "client/links/ddns.h"
 #include "client/links/fsh_info.h"
+#include "client/links/link_notices.h"
 #include "client/links/receive_rings.h"
 #include "platform/net/net.h"
 
 namespace {
 
-constexpr int kPoolSize = 256;          // > SDL 1.2's 128-event queue
-constexpr uint32_t kMaxDiscard = 64u << 20;  // a "packet" larger than this means a lost stream
-constexpr uint32_t kMaxScan = 4u << 20;      // bytes searched for the magic before giving up
+// A length beyond this is a corrupt stream, not a packet: reading it through would blank a
+// live DVR for minutes while it looks connected, so the link is dropped and made anew.
+constexpr uint32_t kMaxDiscard = 2u << 20;
+constexpr uint32_t kMaxScan = 2u << 20;  // bytes searched for the magic before giving up
+// Requests of the window thread wait at most this long for the send lock, and as long again
+// for the socket.
+constexpr auto kRequestLockWait = std::chrono::seconds(1);
+constexpr int kRequestSendSeconds = 1;
+// Reconnect back-off after refused logins: 500 ms, doubling up to 30 s.
+constexpr int kFirstBackoffMs = 500, kMaxBackoffMs = 30000;
 
-template <typename T>
-class PushPool {
- public:
-  T* next() {
-    unsigned i = index_.fetch_add(1) % kPoolSize;
-    std::lock_guard<std::mutex> g(lock_);
-    if (!items_[i]) items_[i] = std::make_unique<T>();
-    std::memset(static_cast<void*>(items_[i].get()), 0, sizeof(T));
-    return items_[i].get();
-  }
-
- private:
-  std::atomic<unsigned> index_{0};
-  std::mutex lock_;
-  std::unique_ptr<T> items_[kPoolSize];
+// What a receive thread keeps across its connections.
+struct LinkRetry {
+  int refusals = 0;        // refused logins in a row
+  bool refused = false;    // the connection under way was refused
+  uint16_t last_box = 0;   // error code last put in a box for the operator, 0 none
 };
-
-PushPool<EVENT_NOTICE>& notice_pool() {
-  static PushPool<EVENT_NOTICE> p;
-  return p;
-}
-PushPool<NC_PRESET_TABLE>& preset_pool() {
-  static PushPool<NC_PRESET_TABLE> p;
-  return p;
-}
-PushPool<NC_SEARCH_RECORD>& search_pool() {
-  static PushPool<NC_SEARCH_RECORD> p;
-  return p;
-}
 
 NC_HOOKS g_hooks{};
 std::mutex g_hooks_lock;
@@ -81,14 +67,15 @@ void fail_status(RECEIVER_INFO* rx, int32_t from) {
 
 // Buffered reads of one link: large recv() calls fill a read-ahead buffer and packets are
 // taken from it, so a stream of small frames costs a few system calls, not several per frame.
-// Time-outs, stop flags and the search window's hold keep their meaning.
+// Time-outs and stop flags keep their meaning; the search window's hold is honoured only by
+// a read that starts a packet, so a hold never tears a packet apart.
 class LinkReader {
  public:
   LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(kReadAhead) {}
 
-  // Reads exactly n bytes into out: 1 read; 0 held by the search window (bytes that came
-  // are kept); -1 failed (time-out, error, closed peer, stop).
-  int read(uint8_t* out, uint32_t n) {
+  // Reads exactly n bytes into out: 1 read; 0 held by the search window (only with
+  // `holdable`; bytes that came are kept); -1 failed (time-out, error, closed peer, stop).
+  int read(uint8_t* out, uint32_t n, bool holdable = false) {
     if (n == 0) return 1;
     size_t avail = tail_ - head_;
     if (avail >= n) {
@@ -98,7 +85,7 @@ class LinkReader {
     }
     compact();
     if (n <= buf_.size()) {
-      int r = fill(uint32_t(n - avail));
+      int r = fill(uint32_t(n - avail), holdable);
       if (r > 0) {
         std::memcpy(out, buf_.data(), n);
         head_ = n;
@@ -111,7 +98,8 @@ class LinkReader {
     head_ = tail_ = 0;
     int partial = 0;
     int r = recv_timeout_some(sock_, out + avail, int(n - avail), int(n - avail),
-                              int(rx_->sock_timeout), &rx_->status, 100, hold(), &partial);
+                              int(rx_->sock_timeout), &rx_->status, 100, hold(holdable),
+                              &partial);
     return r > 0 ? 1 : (r == 0 ? 0 : -1);
   }
   // Like read, but returns the n bytes in place (valid until the next call) instead of
@@ -122,7 +110,7 @@ class LinkReader {
     size_t avail = tail_ - head_;
     if (avail < n) {
       compact();
-      int r = fill(uint32_t(n - avail));
+      int r = fill(uint32_t(n - avail), false);
       if (r <= 0) {
         *result = r == 0 ? 0 : -1;
         return nullptr;
@@ -137,8 +125,9 @@ class LinkReader {
 
  private:
   // The search window's hold: while it answers true, reads stop early without failing.
-  std::function<bool()> hold() const {
+  std::function<bool()> hold(bool holdable) const {
     APP_CONTEXT* ctx = rx_->context;
+    if (!holdable) return {};
     return [ctx] {
       return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
     };
@@ -153,11 +142,11 @@ class LinkReader {
   }
   // Receives at least `need` bytes behind the buffered ones (more as they come, up to the
   // buffer's end): recv_timeout_some's result. The bytes of a short fill are kept too.
-  int fill(uint32_t need) {
+  int fill(uint32_t need, bool holdable) {
     int partial = 0;
     int r = recv_timeout_some(sock_, buf_.data() + tail_, int(need), int(buf_.size() - tail_),
-                              int(rx_->sock_timeout), &rx_->status, 100, hold(), &partial,
-                              &drained_);
+                              int(rx_->sock_timeout), &rx_->status, 100, hold(holdable),
+                              &partial, &drained_);
     tail_ += size_t(r > 0 ? r : partial);
     return r;
   }
@@ -219,14 +208,14 @@ void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
   uint32_t now_lost = uint32_t(loss) & (n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1));
   if (now_lost == lost) return;
   for (int k = 0; k < n; ++k) rx->channels[k].video_state.store((now_lost >> k) & 1 ? 3 : 0);
-  EVENT_NOTICE* note = nc_next_notice();
-  note->marker = 1;
+  EVENT_NOTICE note;
+  note.marker = 1;
   if (loss != 0) {
-    note->mask_80 = loss;
-    std::snprintf(note->dvr_name, sizeof note->dvr_name, "%s", rx->name);
-    note->time = int64_t(std::time(nullptr));
+    note.mask_80 = loss;
+    std::snprintf(note.dvr_name, sizeof note.dvr_name, "%s", rx->name);
+    note.time = int64_t(std::time(nullptr));
   }
-  nc_push_record(UE_DVR_EVENT, note);
+  post_link_notice(UE_DVR_EVENT, &note, sizeof note, rx->index);
 }
 
 int login(const uint8_t* body, size_t len, RECEIVER_INFO* rx, NC_LOGIN_STATE* st) {
@@ -244,8 +233,11 @@ int login(const uint8_t* body, size_t len, RECEIVER_INFO* rx, NC_LOGIN_STATE* st
   return layout;
 }
 
+// Login errors (group 0x10): the DVR refused this client's account or session.
+bool is_login_refusal(uint16_t code) { return code >= 0x1021 && code <= 0x1024; }
+
 int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
-                    RECEIVER_INFO* rx) {
+                    RECEIVER_INFO* rx, LinkRetry* retry) {
   uint32_t n = h.packet_size;
   uint32_t take = n < cap ? n : uint32_t(cap);
   if (!read_full(rd, buf, take, rx)) return -1;
@@ -255,7 +247,13 @@ int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, siz
   const NC_ERROR_TEXT* e = nc_error_text(code);
   if (!e) return 0;
   std::printf("%s", e->debug);
-  if (e->box) error_box(e->box);
+  if (is_login_refusal(code)) retry->refused = true;
+  // The box is the window loop's: a modal box here would stall this link and the disconnect
+  // that joins it. A DVR repeating itself shows its box once, until its error changes.
+  if (e->box && code != retry->last_box) {
+    retry->last_box = code;
+    post_link_error_box(rx->index, e->box);
+  }
   return 0;
 }
 
@@ -264,8 +262,7 @@ int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, siz
 int read_fixed_reply(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                      uint32_t size, RECEIVER_INFO* rx) {
   if (!read_full(rd, buf, size, rx)) return -1;
-  if (h.packet_size > size && h.packet_size <= kMaxDiscard &&
-      discard(rd, buf + size, cap - size, h.packet_size - size, rx) != 0)
+  if (h.packet_size > size && discard(rd, buf + size, cap - size, h.packet_size - size, rx) != 0)
     return -1;
   return 0;
 }
@@ -273,17 +270,17 @@ int read_fixed_reply(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, si
 int recv_nc_event(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                   RECEIVER_INFO* rx) {
   if (read_fixed_reply(rd, h, buf, cap, 9, rx) != 0) return -1;
-  EVENT_NOTICE* note = nc_next_notice();
-  *note = nc_event_notice(buf, rx->name, tz_west_seconds());
-  nc_push_record(UE_DVR_EVENT, note);
+  EVENT_NOTICE note = nc_event_notice(buf, rx->name, tz_west_seconds());
+  post_link_notice(UE_DVR_EVENT, &note, sizeof note, rx->index);
   return 0;
 }
 
 int recv_preset(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                 RECEIVER_INFO* rx) {
   if (read_fixed_reply(rd, h, buf, cap, 256, rx) != 0) return -1;
-  NC_PRESET_TABLE* t = nc_next_preset_table();
-  if (nc_fill_preset_table(buf, rx->name, t) > 0) nc_push_record(UE_PRESET_LIST, t);
+  auto t = std::make_unique<NC_PRESET_TABLE>();
+  if (nc_fill_preset_table(buf, rx->name, t.get()) > 0)
+    post_link_notice(UE_PRESET_LIST, t.get(), sizeof *t, rx->index);
   return 0;
 }
 
@@ -299,10 +296,10 @@ int recv_search_result(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, 
   uint32_t take = n < cap ? n : uint32_t(cap);
   if (!read_full(rd, buf, take, rx)) return -1;
   if (n > take && discard(rd, buf, cap, n - take, rx) != 0) return -1;
-  NC_SEARCH_RECORD* r = nc_next_search_record();
-  nc_fill_search_record(buf, take, r);
+  NC_SEARCH_RECORD r;
+  nc_fill_search_record(buf, take, &r);
   nc_print_search_info(buf, take);
-  nc_push_record(UE_SEARCH_DATA, r);
+  post_link_notice(UE_SEARCH_DATA, &r, sizeof r, rx->index);
   return 0;
 }
 
@@ -433,13 +430,13 @@ int target_address(RECEIVER_INFO* rx, uint32_t* addr) {
 }
 
 void close_link(RECEIVER_INFO* rx) {
-  std::lock_guard<std::mutex> g(rx->send_lock);
+  std::lock_guard<std::timed_mutex> g(rx->send_lock);
   int fd = rx->sock.exchange(-1);
   net_close(fd);
 }
 
 void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap, uint32_t got,
-              RECEIVER_INFO* rx, NC_LOGIN_STATE* st) {
+              RECEIVER_INFO* rx, NC_LOGIN_STATE* st, LinkRetry* retry) {
   const int idx = rx->index;
   switch (h.cmd_type) {
     case DVR_CMD_LOGIN: {
@@ -449,7 +446,13 @@ void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t ca
       // A layout-0 DVR answers 0; it is logged in as well and needs its channels too.
       if (r >= 0) {
         rx->logged_in.store(1);
+        retry->refusals = 0;
+        retry->last_box = 0;
         nc_after_login(rx);
+      } else {
+        // Nothing more comes of this link: end it and try again after the back-off.
+        retry->refused = true;
+        fail_status(rx, RX_RECEIVING);
       }
       break;
     }
@@ -477,7 +480,7 @@ void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t ca
       break;
     case DVR_CMD_ERROR:
       std::printf("%d received DVR_CMD_ERROR\n", idx);
-      recv_error_info(rd, h, buf, cap, rx);
+      recv_error_info(rd, h, buf, cap, rx, retry);
       break;
     default:
       std::printf("%d: received unknown command type.\n", idx);
@@ -486,7 +489,8 @@ void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t ca
 }
 
 // One connection: steps from socket creation to the leaving packet.
-void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap) {
+void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap,
+                    LinkRetry* retry) {
   const int idx = rx->index;
   std::printf("%d: creating sockets ...\n", idx);
   int sock = net_tcp_socket();
@@ -517,7 +521,7 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
     return;
   }
   {
-    std::lock_guard<std::mutex> g(rx->send_lock);
+    std::lock_guard<std::timed_mutex> g(rx->send_lock);
     rx->sock.store(sock);
   }
   int32_t expected = RX_CONNECTING;
@@ -537,17 +541,15 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
   LinkReader rd(sock, rx);
   uint32_t last_mask = 0;
   while (rx->status.load() == RX_RECEIVING) {
+    // Reading goes on with nothing of this DVR on screen, so its events are still seen; the
+    // video of channels not shown is dropped as it comes (recv_video_data).
     uint32_t mask = selected_and_shown(rx);
-    if (rx->logged_in.load() && mask == 0) {
-      pause_ms(rx, 250);
-      continue;
-    }
-    if (rx->logged_in.load() && mask != last_mask && last_mask != 0 && rx->op_mode == 1)
+    if (rx->logged_in.load() && mask != last_mask && mask != 0 && rx->op_mode == 1)
       nc_select_channels(rx);  // the page changed: ask for the channels now shown
-    last_mask = mask;
+    if (mask != 0 || !rx->logged_in.load()) last_mask = mask;
     uint8_t hb[NC_HEADER_SIZE];
-    int hr = rd.read(hb, uint32_t(sizeof hb));
-    if (hr == 0) continue;  // held by the search window
+    int hr = rd.read(hb, uint32_t(sizeof hb), true);
+    if (hr == 0) continue;  // held by the search window, between two packets
     if (hr < 0) {
       std::printf("%d: recv_timeout() failed.\n", idx);
       fail_status(rx, RX_RECEIVING);
@@ -582,7 +584,7 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
         break;
       }
     }
-    dispatch(rd, h, buf, cap, got, rx, st);
+    dispatch(rd, h, buf, cap, got, rx, st, retry);
   }
   uint8_t leave[12];
   nc_leave_body(leave);
@@ -607,18 +609,6 @@ void post_receiver_notice(int index) {
   push_user_event(UE_RECEIVER_NOTICE, nullptr, reinterpret_cast<void*>(intptr_t(index)));
 }
 
-EVENT_NOTICE* nc_next_notice() { return notice_pool().next(); }
-NC_PRESET_TABLE* nc_next_preset_table() { return preset_pool().next(); }
-NC_SEARCH_RECORD* nc_next_search_record() { return search_pool().next(); }
-
-int nc_push_record(int number, void* record) {
-  for (int i = 0; i < 200; ++i) {
-    if (push_user_event(number, record) == 0) return 0;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return -1;
-}
-
 int validate_fh(const FRAME_HEADER& fh, int num_video) {
   if (int(fh.channel) >= num_video) return -1;
   if (fh.size > 0x80000u) return -2;
@@ -629,11 +619,13 @@ int validate_ah(const AUDIO_FRAME_HEADER& ah, int num_audio) {
   return int(ah.channel) >= num_audio ? -1 : 0;
 }
 
-int nc_send_packet(int sock, int type, int mode, const uint8_t* body,
-                   std::atomic<int32_t>* status) {
-  if (sock < 0) return -1;
+namespace {
+
+// Header and body of a request into pkt: the packet's length.
+int build_request(int type, int mode, const uint8_t* body,
+                  uint8_t (&pkt)[NC_HEADER_SIZE + NC_SEARCH_INFO_SIZE]) {
   int n = nc_request_body_size(type);
-  uint8_t pkt[NC_HEADER_SIZE + NC_SEARCH_INFO_SIZE] = {};
+  std::memset(pkt, 0, sizeof pkt);
   NC_PACKET_HEADER h;
   h.cmd_type = uint8_t(type);
   h.cmd_mode = uint8_t(mode);
@@ -642,12 +634,52 @@ int nc_send_packet(int sock, int type, int mode, const uint8_t* body,
   if (n > 0 && body) std::memcpy(pkt + NC_HEADER_SIZE, body, size_t(n));
   if (type == DVR_CMD_SSEARCH)
     std::printf("sizeof(NC_PACKET_HEADER) = %d + main_pkt_len = %d\n", int(NC_HEADER_SIZE), n);
-  return send_timeout(sock, pkt, int(NC_HEADER_SIZE) + n, 10, status) > 0 ? 0 : -1;
+  return int(NC_HEADER_SIZE) + n;
+}
+
+// A request of the window thread: waits for the send lock and then for the socket, each
+// for a bounded time, with a status word of its own, so a stalled DVR can neither hold
+// the window up for long nor end the receive loop through the receiver's status. A request
+// cut off half-way would leave the DVR reading out of step: the link is then shut down and
+// the receive thread makes it anew.
+int send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body) {
+  if (!rx) return -1;
+  std::unique_lock<std::timed_mutex> g(rx->send_lock, std::defer_lock);
+  if (!g.try_lock_for(kRequestLockWait)) return -1;
+  int sock = rx->sock.load();
+  if (sock < 0) return -2;
+  uint8_t pkt[NC_HEADER_SIZE + NC_SEARCH_INFO_SIZE];
+  const int len = build_request(type, mode, body, pkt);
+  const uint64_t end = net_now_ms() + uint64_t(kRequestSendSeconds) * 1000;
+  int sent = 0;
+  while (sent < len) {
+    long n = net_send(sock, pkt + sent, size_t(len - sent));
+    if (n > 0) {
+      sent += int(n);
+      continue;
+    }
+    const uint64_t now = net_now_ms();
+    if ((n < 0 && net_last_error() != NET_WOULDBLOCK) || now >= end || app_quit.load()) break;
+    net_poll(sock, false, true, int(std::min<uint64_t>(end - now, 100)), nullptr, nullptr);
+  }
+  if (sent == len) return 0;
+  if (sent > 0) net_shutdown(sock);
+  return -1;
+}
+
+}  // namespace
+
+int nc_send_packet(int sock, int type, int mode, const uint8_t* body,
+                   std::atomic<int32_t>* status) {
+  if (sock < 0) return -1;
+  uint8_t pkt[NC_HEADER_SIZE + NC_SEARCH_INFO_SIZE];
+  const int len = build_request(type, mode, body, pkt);
+  return send_timeout(sock, pkt, len, 10, status) > 0 ? 0 : -1;
 }
 
 int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body) {
   if (!rx) return -1;
-  std::lock_guard<std::mutex> g(rx->send_lock);
+  std::lock_guard<std::timed_mutex> g(rx->send_lock);
   int sock = rx->sock.load();
   if (sock < 0) return -2;
   return nc_send_packet(sock, type, mode, body, &rx->status);
@@ -658,17 +690,17 @@ int nc_select_channels(RECEIVER_INFO* rx) {
   if (mask == 0) return -1;
   uint8_t body[12];
   nc_select_body(mask, num_video_of(rx), body);
-  nc_send_request(rx, DVR_CMD_LIVE, 1, body);
+  send_request(rx, DVR_CMD_LIVE, 1, body);
   return 0;
 }
 
 int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour) {
   uint8_t body[NC_SEARCH_INFO_SIZE];
   nc_code_body(20, body);
-  nc_send_request(rx, DVR_CMD_PLAYBACK, 2, body);
+  send_request(rx, DVR_CMD_PLAYBACK, 2, body);
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   nc_search_body(year, month, day, channel, hour, body);
-  nc_send_request(rx, DVR_CMD_SSEARCH, 80, body);
+  send_request(rx, DVR_CMD_SSEARCH, 80, body);
   return 0;
 }
 
@@ -678,12 +710,12 @@ int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed) {
   uint8_t body[12];
   auto code = [&](int type, uint8_t c) {
     nc_code_body(c, body);
-    nc_send_request(rx, type, 2, body);
+    send_request(rx, type, 2, body);
   };
   auto play = [&](uint8_t c) {
     nc_play_body(rx->sel_vid_ch.load(), uint32_t(rx->position > 0 ? rx->position : 0), c,
                  num_video_of(rx), speed, body);
-    nc_send_request(rx, DVR_CMD_PLAYBACK_STREAM, 2, body);
+    send_request(rx, DVR_CMD_PLAYBACK_STREAM, 2, body);
   };
   auto gap = [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); };
   switch (action) {
@@ -728,11 +760,11 @@ int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
   if (row.line) std::printf(row.line, channel);
   uint8_t body[12];
   nc_ptz_body(channel, row.c1, row.value_at, uint8_t(value), body);
-  nc_send_request(rx, DVR_CMD_PRESET, 112, body);
+  send_request(rx, DVR_CMD_PRESET, 112, body);
   if (row.c2) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     nc_ptz_body(channel, row.c2, row.value_at, uint8_t(value), body);
-    nc_send_request(rx, DVR_CMD_PRESET, 112, body);
+    send_request(rx, DVR_CMD_PRESET, 112, body);
   }
   return 0;
 }
@@ -740,7 +772,7 @@ int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
 int nc_send_record_state(RECEIVER_INFO* rx, int started) {
   uint8_t body[12];
   nc_record_state_body(started != 0, body);
-  nc_send_request(rx, DVR_CMD_RECORD_STATE, 144, body);
+  send_request(rx, DVR_CMD_RECORD_STATE, 144, body);
   return 0;
 }
 
@@ -757,6 +789,12 @@ int recv_video_data(const FRAME_HEADER& fh_in, const uint8_t* data, RECEIVER_INF
   CHANNEL_INFO& c = rx->channels[ch];
   if (c.video_state.load() == 3) return -2;
   c.video_state.store(0);
+  if (!((rx->shown_mask.load() >> ch) & 1u) && !c.recording) {
+    // Not on screen and not recorded: no ring room, no decoding. Its decoder starts again
+    // at a key frame once the channel is shown.
+    c.key_request.store(1);
+    return -3;
+  }
   APP_CONTEXT* ctx = rx->context;
   stats_add_rx(ctx, rx, &c, STAT_RECEIVED, 1);
   stats_add_rx(ctx, rx, &c, STAT_BYTES, fh_in.size);
@@ -837,8 +875,10 @@ int recv_nc_data(RECEIVER_INFO* rx) {
     return -1;
   }
   rx->nc_state = st.get();
+  LinkRetry retry;
   while (winsock_start() >= 0) {
-    run_connection(rx, st.get(), buffer.data(), buffer.size());
+    retry.refused = false;
+    run_connection(rx, st.get(), buffer.data(), buffer.size(), &retry);
     // Told to stop (the flag, or this receiver's status word 0) or quitting: leave for good
     // rather than spin through attempts that can only fail.
     if (receivers_stop.load() || app_quit.load() || rx->status.load() == RX_STOP) {
@@ -848,6 +888,12 @@ int recv_nc_data(RECEIVER_INFO* rx) {
       return 0;
     }
     post_receiver_notice(rx->index);
+    if (retry.refused) {
+      // A DVR that refuses the login is asked again less and less often.
+      int shift = retry.refusals < 6 ? retry.refusals : 6;
+      retry.refusals++;
+      pause_ms(rx, std::min(kFirstBackoffMs << shift, kMaxBackoffMs));
+    }
   }
   rx->nc_state = nullptr;
   rx->status.store(RX_FAILED);

@@ -7,9 +7,12 @@
 // buffer: a bad packet is skipped, a lost stream is dropped and re-made.
 //
 // Sends from any thread go through the receiver's send lock, and the link socket is closed
-// under that lock, so sends never interleave and never hit a closed socket.
-// Records pushed to the window loop (event notices, presets, search records) come from pools
-// larger than SDL's event queue, so none is reused before the loop has taken its event.
+// under that lock, so sends never interleave and never hit a closed socket. The requests
+// below (select, playback, PTZ, recording state) wait at most about 2 s in all and never
+// change the receiver's status word: a stalled DVR neither holds the window loop nor ends
+// the receive loop. A request cut off half-way shuts the link down for a fresh one.
+// Event notices, presets, search records and error messages for the operator reach the
+// window loop through the notice queue of link_notices.h; this thread never shows a box.
 #pragma once
 
 #include <cstddef>
@@ -29,7 +32,8 @@ int nc_send_packet(int sock, int type, int mode, const uint8_t* body, std::atomi
 // The same on the receiver's link under its send lock: 0; -2 when there is no link; -1 failed.
 int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body);
 
-// Window-thread requests (search and playback windows, PTZ, recording).
+// Requests (search and playback windows, PTZ, recording; select also after login). A send
+// that fails or times out is not reported to the caller.
 int nc_select_channels(RECEIVER_INFO* rx);   // 0, or -1 when no channel is selected and shown
 int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour);
 int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed);  // 0; -1 no rx; -2 no link
@@ -42,7 +46,8 @@ int validate_fh(const FRAME_HEADER& fh, int num_video);
 int validate_ah(const AUDIO_FRAME_HEADER& ah, int num_audio);
 
 // Stores of the receive thread (public for tests): write one 'Q' record into the rings.
-// recv_video_data: 0 stored; -1 unselected/invalid; -2 channel in video loss; -3 dropped.
+// recv_video_data: 0 stored; -1 unselected/invalid; -2 channel in video loss; -3 dropped
+// (not shown and not recording, or no ring room).
 int recv_video_data(const FRAME_HEADER& fh, const uint8_t* data, RECEIVER_INFO* rx);
 // recv_audio_data: 0 stored; -1 invalid; -3 dropped (audio off or no room).
 int recv_audio_data(const AUDIO_FRAME_HEADER& ah, const uint8_t* data, RECEIVER_INFO* rx);
@@ -64,11 +69,3 @@ void set_nc_hooks(const NC_HOOKS& hooks);
 // data2 = the receiver index.
 void post_receiver_notice(int index);
 
-// Takes a pool record for a push: event notices, preset tables, search records. The record
-// stays valid until 256 further records of its kind were taken.
-EVENT_NOTICE* nc_next_notice();
-NC_PRESET_TABLE* nc_next_preset_table();
-NC_SEARCH_RECORD* nc_next_search_record();
-// Pushes user event `number` with data1 = record, retrying for up to 200 ms while SDL's queue
-// is full so an alarm is not lost: 0 pushed, -1 given up.
-int nc_push_record(int number, void* record);

@@ -15,6 +15,7 @@
 #include "client/foundation/user_events.h"
 #include "client/foundation/win_helpers.h"
 #include "client/links/connection.h"
+#include "client/links/link_notices.h"
 #include "client/links/nc_packets.h"
 #include "client/links/recording.h"
 #include "client/screens/layouts.h"
@@ -910,6 +911,19 @@ struct WindowLoop {
   const char* exit_line;  // printed when the loop ends by app_quit
 };
 
+// The receive threads' notices, in the order they came: DVR error messages as boxes, the
+// rest through the loop's user-event handler. A DVR's modal box is shown here, where it
+// stalls no receive thread.
+void drain_link_notices(APP_OPTIONS* opts, APP_CONTEXT* ctx, const WindowLoop& loop) {
+  LINK_NOTICE n;
+  while (take_link_notice(&n)) {
+    if (n.number == LINK_ERROR_BOX)
+      error_box(n.text());
+    else if (loop.takes_user_event(n.number))
+      loop.user(link_notice_event(n), ctx, opts);
+  }
+}
+
 // 0 when it ends by app_quit or SDL_QUIT; -1 when the options are not logged in.
 int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
   APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
@@ -944,6 +958,7 @@ int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
       default:
         break;
     }
+    drain_link_notices(opts, ctx, loop);
     if (app_quit.load()) {
       puts(loop.exit_line);
       return 0;

@@ -315,6 +315,12 @@ void set_window_caption(const APP_OPTIONS* opts) {
   SDL_WM_SetCaption(title, title);
 }
 
+void take_master_address(APP_OPTIONS* opts) {
+  // A slave connects to the master of -i; an empty -i must not blank the default address.
+  if (opts->mode == MODE_EXTENSION && opts->master_address[0])
+    copy_field(opts->peers[0].address, opts->master_address);
+}
+
 int vigilo_main(int argc, char** argv) {
   // Timers draw from SDL's timer thread and boxes open their own X connections from any
   // thread: Xlib must be made thread-safe before anything, SDL included, talks to X.
@@ -401,9 +407,7 @@ int vigilo_main(int argc, char** argv) {
   ctx->auto_resize = opts->auto_resize;
   ctx->watchdog.store(get_watchdog());
 
-  // A slave connects to the master of -i.
-  if (opts->mode == MODE_EXTENSION)
-    copy_field(opts->peers[0].address, opts->master_address);
+  take_master_address(opts);
 
   // -u with a valid account skips the login screen.
   if (opts->user_id[0] && is_valid_user(opts->user_id, opts->password)) {

@@ -28,6 +28,9 @@ int vigilo_main(int argc, char** argv);
 const char* window_title_of_mode(int mode);
 // Skin window of `mode`: 3 search, 4 playback, 5 event playback, 2 every other mode.
 int skin_window_of_mode(int mode);
+// In an extension window the master address of -i becomes peer 0's address; without -i
+// peer 0 keeps its default (127.0.0.1). Other modes change nothing.
+void take_master_address(APP_OPTIONS* opts);
 // Sets the window and icon title from the options' mode. Needs SDL video started.
 void set_window_caption(const APP_OPTIONS* opts);
 

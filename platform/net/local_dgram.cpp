@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -85,7 +86,7 @@ void local_dgram_close(int& fd, const char* name) {
   fd = -1;
 }
 
-int local_dgram_send(const char* name, const void* buf, size_t len) {
+int local_dgram_send(const char* name, const void* buf, size_t len, int wait_ms) {
   sockaddr_un sa{};
   if (channel_path(name, &sa) != 0) return 1;
   int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -95,6 +96,13 @@ int local_dgram_send(const char* name, const void* buf, size_t len) {
     return 1;
   }
   ssize_t n = ::send(fd, buf, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_ms > 0) {
+    // A connected datagram socket polls writable once the reader's queue has room.
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, wait_ms) > 0) n = ::send(fd, buf, len, MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  const bool full = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
   ::close(fd);
-  return (n == ssize_t(len)) ? 0 : 2;
+  if (n == ssize_t(len)) return 0;
+  return full ? 3 : 2;
 }

@@ -19,5 +19,7 @@ int local_dgram_create(const char* name);
 long local_dgram_read(int fd, void* buf, size_t cap);
 // Closes the reader and removes its socket file. Sets fd to -1.
 void local_dgram_close(int& fd, const char* name);
-// Sends one message to channel `name`: 0 sent, 1 no reader holds the channel, 2 send failed.
-int local_dgram_send(const char* name, const void* buf, size_t len);
+// Sends one message to channel `name`, waiting up to `wait_ms` for room while the reader's
+// queue is full: 0 sent, 1 no reader holds the channel, 2 send failed, 3 the reader's queue
+// stayed full.
+int local_dgram_send(const char* name, const void* buf, size_t len, int wait_ms = 0);

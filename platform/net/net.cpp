@@ -45,6 +45,10 @@ void net_close(int& fd) {
   fd = NET_NO_SOCKET;
 }
 
+void net_shutdown(int fd) {
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
 int net_set_nonblocking(int fd, bool on) {
   int fl = ::fcntl(fd, F_GETFL, 0);
   if (fl < 0) return -1;

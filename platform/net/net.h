@@ -22,6 +22,9 @@ uint64_t net_now_ms();
 int net_tcp_socket();
 // Shuts down both directions, closes and sets `fd` to -1. Safe on -1.
 void net_close(int& fd);
+// Shuts down both directions but keeps the descriptor, so the thread reading it sees the
+// link end and closes it itself. Safe on -1.
+void net_shutdown(int fd);
 // 0, or -1 when the mode cannot be set.
 int net_set_nonblocking(int fd, bool on);
 // One send() with MSG_NOSIGNAL: bytes sent (may be short), or -1 (see net_last_error()).

@@ -19,6 +19,7 @@
 #include "client/foundation/sock_io.h"
 #include "client/foundation/user_events.h"
 #include "client/links/frame_headers.h"
+#include "client/links/link_notices.h"
 #include "client/links/nc_receiver.h"
 #include "peers/qdvr/qdvr_peer.h"
 
@@ -62,6 +63,7 @@ class LinkHarness {
     rx->context = ctx.get();
     receivers_stop.store(0);
     app_quit.store(0);
+    clear_link_notices();
   }
   ~LinkHarness() {
     stop();
@@ -70,6 +72,7 @@ class LinkHarness {
       ctx->slots[i].ring = nullptr;
     }
     free_app_context(ctx.get());
+    clear_link_notices();
     drain_events();
     SDL_Quit();
   }
@@ -129,6 +132,18 @@ class LinkHarness {
         if (user_event_number(ev) == number) got.push_back(ev.user);
       if (got.size() < want) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return got;
+  }
+  // Takes the notices of `number` that the receive thread queues within timeout_ms (at least
+  // `want`), as the window loop would; others are dropped.
+  std::vector<LINK_NOTICE> notices(int number, size_t want, int timeout_ms) {
+    std::vector<LINK_NOTICE> got;
+    wait_for([&] {
+      LINK_NOTICE n;
+      while (take_link_notice(&n))
+        if (n.number == number) got.push_back(std::move(n));
+      return got.size() >= want;
+    }, timeout_ms);
     return got;
   }
   void drain_events() {

@@ -2,13 +2,18 @@
 // the rings, replies turned into notices, and the bad inputs a DVR can send.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "client/foundation/config/mailslot.h"
 #include "client/links/fsh_info.h"
+#include "platform/net/net.h"
 #include "tests/peers/link_harness.h"
 
 namespace {
@@ -309,11 +314,11 @@ TEST(QdvrLink, events_presets_search_and_errors_become_notices) {
   ASSERT_TRUE(peer.wait_request(3, 0, 5000));
   // Several alarms in a row: each keeps its own record until the loop has read it.
   for (uint32_t i = 0; i < 20; ++i) peer.send_event(1000 + i, 1u << (i % 4), 0x06);
-  auto ev = h.events(UE_DVR_EVENT, 20, 5000);
+  auto ev = h.notices(UE_DVR_EVENT, 20, 5000);
   ASSERT_EQ(20u, ev.size());
   tzset();
   for (uint32_t i = 0; i < 20; ++i) {
-    auto* n = static_cast<EVENT_NOTICE*>(ev[i].data1);
+    auto* n = static_cast<const EVENT_NOTICE*>(ev[i].data());
     EXPECT_EQ(int64_t(1000 + i) + timezone, n->time);
     EXPECT_STREQ("DVR-A", n->dvr_name);
     EXPECT_EQ(0, n->marker);
@@ -323,9 +328,9 @@ TEST(QdvrLink, events_presets_search_and_errors_become_notices) {
   }
   peer.send_presets({});
   peer.send_presets({1, 7, 255});
-  auto pr = h.events(UE_PRESET_LIST, 1, 3000);
+  auto pr = h.notices(UE_PRESET_LIST, 1, 3000);
   ASSERT_EQ(1u, pr.size());  // the empty reply pushed nothing
-  auto* t = static_cast<NC_PRESET_TABLE*>(pr[0].data1);
+  auto* t = static_cast<const NC_PRESET_TABLE*>(pr[0].data());
   EXPECT_STREQ("PRESET 7", t->entry[7].preset_name);
   EXPECT_STREQ("DVR-A", t->entry[255].dvr_name);
   EXPECT_EQ(0, t->entry[2].number);
@@ -338,9 +343,9 @@ TEST(QdvrLink, events_presets_search_and_errors_become_notices) {
   info[7 + 4] = 0x05;   // day 5: kinds 0x01 and 0x20
   info[40 + 23] = 0x08; // hour 23: kind 0x40
   peer.send_search_reply(info);
-  auto sr = h.events(UE_SEARCH_DATA, 1, 3000);
+  auto sr = h.notices(UE_SEARCH_DATA, 1, 3000);
   ASSERT_EQ(1u, sr.size());
-  auto* rec = static_cast<NC_SEARCH_RECORD*>(sr[0].data1);
+  auto* rec = static_cast<const NC_SEARCH_RECORD*>(sr[0].data());
   EXPECT_EQ(2025, rec->year);
   EXPECT_EQ(30, rec->day);
   EXPECT_EQ(0x21, rec->day_info[4]);
@@ -365,9 +370,9 @@ TEST(QdvrLink, event_notice_reaches_a_mailslot_reader_unchanged) {
   h.start(peer.port());
   ASSERT_TRUE(peer.wait_request(3, 0, 5000));
   peer.send_event(5000, 0x3, 0x10);
-  auto ev = h.events(UE_DVR_EVENT, 1, 3000);
+  auto ev = h.notices(UE_DVR_EVENT, 1, 3000);
   ASSERT_EQ(1u, ev.size());
-  auto* n = static_cast<EVENT_NOTICE*>(ev[0].data1);
+  auto* n = static_cast<const EVENT_NOTICE*>(ev[0].data());
   ASSERT_EQ(0, send_event_mailslot(*n));  // what the main window's handler does
   uint8_t buf[EVENT_NOTICE_SIZE];
   ASSERT_EQ(1, mailslot_read(reader, buf, sizeof buf));
@@ -387,9 +392,9 @@ TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
   ASSERT_TRUE(peer.start());
   LinkHarness h;
   h.start(peer.port());
-  auto ev = h.events(UE_DVR_EVENT, 1, 5000);
+  auto ev = h.notices(UE_DVR_EVENT, 1, 5000);
   ASSERT_EQ(1u, ev.size());
-  auto* n = static_cast<EVENT_NOTICE*>(ev[0].data1);
+  auto* n = static_cast<const EVENT_NOTICE*>(ev[0].data());
   EXPECT_EQ(1, n->marker);
   EXPECT_EQ(1u, n->mask_80);
   EXPECT_EQ(3, h.rx->channels[0].video_state.load());
@@ -483,3 +488,128 @@ TEST(QdvrLink, fast_playback_stores_only_key_frames_and_no_audio) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<uint8_t> event_packet(uint32_t mask, uint8_t type) {
+  std::vector<uint8_t> body(9, 0);
+  body[4] = uint8_t(mask);
+  body[8] = type;
+  return qdvr::packet(163, 0, body, false);
+}
+
+}  // namespace
+
+TEST(QdvrLink, nothing_on_screen_keeps_reading_events_and_drops_only_video) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000));
+  ASSERT_TRUE(peer.wait_frames(8, 5000));
+  h.rx->shown_mask = 0;  // the page moved on: no channel of this DVR is shown
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  take_all(h);
+  const long sent = peer.frames_sent();
+  peer.send_event(1000, 0x1, 0x02);
+  auto ev = h.notices(UE_DVR_EVENT, 1, 3000);
+  ASSERT_EQ(1u, ev.size());
+  EXPECT_EQ(0x1u, static_cast<const EVENT_NOTICE*>(ev[0].data())->mask_motion);
+  ASSERT_TRUE(peer.wait_frames(sent + 12, 5000));
+  EXPECT_EQ(0, count_video(take_all(h)));
+  EXPECT_EQ(1, h.rx->channels[0].key_request.load());  // shown again, it starts at a key frame
+}
+
+TEST(QdvrLink, refused_login_backs_off_and_its_box_goes_once_to_the_window_loop) {
+  static std::atomic<int> boxes_here{0};
+  boxes_here = 0;
+  set_message_box_hook([](const char*, const char*, BoxButtons) {
+    boxes_here.fetch_add(1);
+    return BoxAnswer::ok;
+  });
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.login = qdvr::Login::Error;
+  cfg.login_error = 0x1022;
+  cfg.clip_frames = 1;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  testing::internal::CaptureStdout();
+  LinkHarness h;
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> at;
+  h.start(peer.port());
+  const auto end = Clock::now() + std::chrono::seconds(10);
+  while (at.size() < 3 && Clock::now() < end) {
+    if (peer.connections() > int(at.size())) at.push_back(Clock::now());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  h.stop();
+  testing::internal::GetCapturedStdout();
+  set_message_box_hook(nullptr);
+  ASSERT_EQ(3u, at.size());
+  // Each refusal doubles the pause before the next attempt.
+  EXPECT_GE(at[2] - at[1], at[1] - at[0] + std::chrono::milliseconds(250));
+  EXPECT_EQ(0, boxes_here.load()) << "no box may stall the receive thread";
+  auto posted = h.notices(LINK_ERROR_BOX, 2, 100);
+  ASSERT_EQ(1u, posted.size()) << "one box per DVR until its error changes";
+  EXPECT_STREQ("The passwordd was incorrect.", posted[0].text());
+}
+
+TEST(QdvrLink, search_hold_lets_the_packet_under_way_finish) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.rx->sel_vid_ch.store(0);  // nothing asked for: the DVR sends only what the test sends
+  h.start(peer.port());
+  ASSERT_TRUE(LinkHarness::wait_for([&] { return h.rx->logged_in.load() == 1; }, 5000));
+  h.ctx->playback_flags = 0;
+  h.ctx->search_state = 2;  // the search window holds the readers
+  std::vector<uint8_t> pkt = event_packet(0x4, 0x02);
+  peer.send_raw(std::vector<uint8_t>(pkt.begin(), pkt.begin() + 8));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  peer.send_raw(std::vector<uint8_t>(pkt.begin() + 8, pkt.end()));
+  auto ev = h.notices(UE_DVR_EVENT, 1, 2000);
+  h.ctx->search_state = 0;
+  ASSERT_EQ(1u, ev.size());
+  EXPECT_EQ(0x4u, static_cast<const EVENT_NOTICE*>(ev[0].data())->mask_motion);
+  EXPECT_EQ(1, peer.connections());
+}
+
+TEST(QdvrLink, request_to_a_dvr_that_stops_reading_gives_up_within_two_seconds) {
+  uint16_t port = 0;
+  int lfd = net_listen_loopback(0, &port);
+  ASSERT_GE(lfd, 0);
+  int small = 4096;
+  setsockopt(lfd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  LinkHarness h;
+  h.rx->sock_timeout = 30;
+  h.start(port);
+  int cfd = net_accept(lfd, 5000);
+  ASSERT_GE(cfd, 0);
+  ASSERT_TRUE(LinkHarness::wait_for([&] { return h.rx->sock.load() >= 0; }, 3000));
+  using Clock = std::chrono::steady_clock;
+  Clock::duration longest{};
+  for (int i = 0; i < 200000 && longest < std::chrono::milliseconds(900); ++i) {
+    auto t0 = Clock::now();
+    nc_send_ptz(h.rx, 0, 8, 1);
+    longest = std::max(longest, Clock::now() - t0);
+  }
+  EXPECT_GE(longest, std::chrono::milliseconds(900)) << "the socket never filled";
+  EXPECT_LT(longest, std::chrono::milliseconds(2500));
+  h.stop();
+  net_close(cfd);
+  net_close(lfd);
+}
+
+TEST(QdvrLink, corrupt_length_is_not_read_through_the_link_is_made_anew) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.start(peer.port());
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000));
+  std::vector<uint8_t> pkt = qdvr::packet(164, 0, std::vector<uint8_t>(256, 0), false);
+  pkt[4] = 0x04;  // packet_size 64 MiB
+  pkt[5] = pkt[6] = pkt[7] = 0;
+  peer.send_raw(pkt);
+  EXPECT_TRUE(LinkHarness::wait_for([&] { return peer.connections() >= 2; }, 5000));
+}

@@ -1,7 +1,12 @@
 #include "client/foundation/config/mailslot.h"
 
+#include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "platform/net/local_dgram.h"
 
@@ -64,24 +69,103 @@ MAILSLOT_REQUEST decode_mailslot_request(const uint8_t* in) {
   return r;
 }
 
+namespace {
+
+// The kernel queues only a few datagrams for a reader (ten by default), so a burst of DVR
+// events would be lost on a reader that is a moment late. Notices it cannot take yet wait
+// here, in order, and a thread of this module hands them on as it makes room.
+class MailslotSender {
+ public:
+  using Message = std::array<uint8_t, EVENT_NOTICE_SIZE>;
+
+  ~MailslotSender() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  int send(const Message& m) {
+    std::unique_lock<std::mutex> g(lock_);
+    if (queue_.empty()) {
+      int r = local_dgram_send(MAILSLOT_NAME, m.data(), m.size());
+      if (r == 0) return 0;
+      if (r == 1) {
+        std::printf("Error : Unable to create mailslot ! \n");
+        return 1;
+      }
+      if (r != 3) return failed();
+    }
+    if (queue_.size() >= MAILSLOT_SEND_QUEUE) return failed();
+    queue_.push_back(m);
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    wake_.notify_all();
+    return 0;
+  }
+
+ private:
+  // One line per run of lost notices, not one per notice.
+  int failed() {
+    if (!reported_) std::printf("Error : Mailslot send fail.\n");
+    reported_ = true;
+    return 1;
+  }
+
+  void run() {
+    std::unique_lock<std::mutex> g(lock_);
+    for (;;) {
+      wake_.wait(g, [this] { return stop_ || !queue_.empty(); });
+      if (stop_) return;
+      Message m = queue_.front();
+      g.unlock();
+      int r = local_dgram_send(MAILSLOT_NAME, m.data(), m.size(), 100);
+      g.lock();
+      if (r == 3) continue;  // still full: try again
+      if (r == 0) {
+        reported_ = false;
+        queue_.pop_front();
+      } else {
+        // The reader went away (or the channel broke): what waits for it is lost.
+        queue_.clear();
+        failed();
+      }
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<Message> queue_;
+  std::thread thread_;
+  bool stop_ = false;
+  bool reported_ = false;
+};
+
+MailslotSender& sender() {
+  static MailslotSender s;
+  return s;
+}
+
+// The source file's own name, without the build machine's directories.
+constexpr const char* base_name(const char* path) {
+  const char* base = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') base = p + 1;
+  return base;
+}
+
+}  // namespace
+
 int send_event_mailslot(const EVENT_NOTICE& notice) {
-  uint8_t buf[EVENT_NOTICE_SIZE];
-  encode_event_notice(notice, buf);
-  int r = local_dgram_send(MAILSLOT_NAME, buf, sizeof buf);
-  if (r == 1) {
-    std::printf("Error : Unable to create mailslot ! \n");
-    return 1;
-  }
-  if (r != 0) {
-    std::printf("Error : Mailslot send fail.\n");
-    return 1;
-  }
-  return 0;
+  MailslotSender::Message m;
+  encode_event_notice(notice, m.data());
+  return sender().send(m);
 }
 
 int mailslot_create_reader() {
   int fd = local_dgram_create(MAILSLOT_NAME);
-  if (fd == -2) std::printf("[%s:%d]Error : Don't create mailslot!\n", __FILE__, __LINE__);
+  if (fd == -2) std::printf("[%s:%d]Error : Don't create mailslot!\n", base_name(__FILE__), __LINE__);
   return fd < 0 ? -1 : fd;
 }
 

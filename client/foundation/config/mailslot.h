@@ -45,8 +45,11 @@ struct MAILSLOT_REQUEST {
 void encode_mailslot_request(const MAILSLOT_REQUEST& r, uint8_t* out);  // 160 bytes
 MAILSLOT_REQUEST decode_mailslot_request(const uint8_t* in);            // target terminated
 
-// Writes one notice to the mailslot: 0 written; 1 when no reader holds it ("Error : Unable
-// to create mailslot ! \n") or the write fails ("Error : Mailslot send fail.\n").
+// Writes one notice to the mailslot: 0 written (or queued behind earlier ones while the
+// reader catches up, up to MAILSLOT_SEND_QUEUE); 1 when no reader holds it ("Error : Unable
+// to create mailslot ! \n") or the notice is lost ("Error : Mailslot send fail.\n", printed
+// once per run of losses). Never waits for the reader.
+constexpr size_t MAILSLOT_SEND_QUEUE = 64;
 int send_event_mailslot(const EVENT_NOTICE& notice);
 
 // Creates the mailslot for reading: the handle, or -1 (prints

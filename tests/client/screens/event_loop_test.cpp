@@ -7,6 +7,7 @@
 #include "client/foundation/config/app_options.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/user_events.h"
+#include "client/links/link_notices.h"
 #include "client/screens/event_loop.h"
 #include "tests/client/screens/screens_fixture.h"
 
@@ -164,6 +165,28 @@ TEST_F(Loop, tour_ends_soon_after_its_flag_is_cleared) {
   ctx->tour.store(0);
   SDL_WaitThread(t, nullptr);
   EXPECT_LT(SDL_GetTicks() - start, 1500u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Loop, dvr_error_box_is_shown_by_the_window_loop_not_the_receive_thread) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0);
+  set_message_box_hook(fake_box);
+  last_box.clear();
+  clear_link_notices();
+  app_options.logged_in = 1;
+  ASSERT_EQ(0, post_link_error_box(0, "The passwordd was incorrect."));
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+  EXPECT_EQ(0, main_event_loop(&app_options));
+  EXPECT_EQ("ZOL Main|The passwordd was incorrect.", last_box);
+  LINK_NOTICE left;
+  EXPECT_FALSE(take_link_notice(&left));
+  SDL_Quit();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/config/app_options.h"
+#include "client/screens/startup.h"
 
 namespace {
 
@@ -45,6 +46,22 @@ TEST(AppOptions, InitRestoresEveryDefaultAfterUse) {
     EXPECT_EQ(p.port, 6780);
     EXPECT_EQ(p.timeout, 30u);
     EXPECT_EQ(p.socket, 0);
+  }
+}
+
+TEST(AppOptions, ExtensionWindowTakesTheMasterAddressOnlyWhenGiven) {
+  struct Case { int mode; const char* i; const char* peer0; } cases[] = {
+      {MODE_EXTENSION, "", "127.0.0.1"},
+      {MODE_EXTENSION, "10.0.0.7", "10.0.0.7"},
+      {MODE_MAIN, "10.0.0.7", "127.0.0.1"},
+  };
+  for (const Case& c : cases) {
+    auto opts = std::make_unique<APP_OPTIONS>();
+    init_app_options(opts.get());
+    opts->mode = c.mode;
+    snprintf(opts->master_address, sizeof opts->master_address, "%s", c.i);
+    take_master_address(opts.get());
+    EXPECT_STREQ(opts->peers[0].address, c.peer0) << c.mode << " -i" << c.i;
   }
 }
 
