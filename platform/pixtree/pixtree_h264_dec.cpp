@@ -3,29 +3,18 @@
 #include <cstring>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
+
+#include "platform/avdec/av_video_decoder.h"
 
 namespace {
 
 struct PtDecoder {
-    AVCodecContext* ctx = nullptr;
-    AVPacket* pkt = nullptr;
-    AVFrame* frame = nullptr;
+    AvVideoDecoder dec;
     SwsContext* sws = nullptr;
+    ~PtDecoder() { sws_freeContext(sws); }
 };
-
-void free_decoder(PtDecoder* d) {
-    if (!d) return;
-    sws_freeContext(d->sws);
-    av_frame_free(&d->frame);
-    av_packet_free(&d->pkt);
-    avcodec_free_context(&d->ctx);
-    delete d;
-}
 
 PtDecoder* get_ptr(const uint8_t* rec) {
     PtDecoder* d;
@@ -46,8 +35,7 @@ void put_word(uint8_t* rec, int off, uint32_t v) { std::memcpy(rec + off, &v, 4)
 static_assert(sizeof(void*) <= 8, "decoder pointer must fit bytes 0-7 of the record");
 
 // Writes the decoded picture as packed B, G, R rows.
-int write_picture(PtDecoder* d, uint8_t* rec, uint8_t* output) {
-    AVFrame* f = d->frame;
+int write_picture(PtDecoder* d, const AVFrame* f, uint8_t* rec, uint8_t* output) {
     int w = f->width, h = f->height;
     uint64_t need = uint64_t(w) * uint64_t(h) * 3;
     if (w <= 0 || h <= 0 || need > get_word(rec, PT_OFF_CAPACITY)) return PT_TOO_LARGE;
@@ -70,23 +58,9 @@ extern "C" int PT_H264dec_Init(void* record) {
     if (!record) return -1;
     auto* rec = static_cast<uint8_t*>(record);
     if (get_ptr(rec)) return 0;
-    av_log_set_level(AV_LOG_FATAL);  // broken frames are reported through the result code
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    if (!codec) return -2;
     auto* d = new PtDecoder;
-    d->ctx = avcodec_alloc_context3(codec);
-    d->pkt = av_packet_alloc();
-    d->frame = av_frame_alloc();
-    if (!d->ctx || !d->pkt || !d->frame) {
-        free_decoder(d);
-        return -2;
-    }
-    // One picture out per frame in: the DVRs send no B-frames, and the client runs one
-    // decoder thread per slot already.
-    d->ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    d->ctx->thread_count = 1;
-    if (avcodec_open2(d->ctx, codec, nullptr) < 0) {
-        free_decoder(d);
+    if (!d->dec.open(AV_CODEC_ID_H264, false)) {
+        delete d;
         return -2;
     }
     put_ptr(rec, d);
@@ -102,16 +76,12 @@ extern "C" int PT_H264dec_GetOneFrame(void* record, const uint8_t* input, int in
     PtDecoder* d = get_ptr(rec);
     if (!d) return PT_REINIT;
 
-    d->pkt->data = const_cast<uint8_t*>(input);
-    d->pkt->size = input_length;
-    int rc = avcodec_send_packet(d->ctx, d->pkt);
-    d->pkt->data = nullptr;
-    d->pkt->size = 0;
+    int rc = d->dec.send(input, input_length);
     if (rc == AVERROR(EAGAIN)) {
         // A picture is still held: hand it out; the frame is retried by the caller.
-        if (avcodec_receive_frame(d->ctx, d->frame) == 0) {
-            int r = write_picture(d, rec, output);
-            av_frame_unref(d->frame);
+        if (AVFrame* f = d->dec.receive()) {
+            int r = write_picture(d, f, rec, output);
+            av_frame_unref(f);
             return r == PT_OK || r == PT_OK_NEW_SIZE ? PT_AGAIN : r;
         }
         return PT_REINIT;
@@ -119,18 +89,18 @@ extern "C" int PT_H264dec_GetOneFrame(void* record, const uint8_t* input, int in
     if (rc == AVERROR_EOF || rc == AVERROR(EINVAL) || rc == AVERROR(ENOMEM)) return PT_REINIT;
     if (rc < 0) return PT_DECODE_ERROR;
 
-    rc = avcodec_receive_frame(d->ctx, d->frame);
+    AVFrame* f = d->dec.receive(&rc);
     if (rc == AVERROR(EAGAIN)) return PT_NO_PICTURE;
-    if (rc < 0) return PT_DECODE_ERROR;
-    int r = write_picture(d, rec, output);
-    av_frame_unref(d->frame);
+    if (!f) return PT_DECODE_ERROR;
+    int r = write_picture(d, f, rec, output);
+    av_frame_unref(f);
     return r;
 }
 
 extern "C" int PT_H264dec_Uninit(void* record) {
     if (!record) return -1;
     auto* rec = static_cast<uint8_t*>(record);
-    free_decoder(get_ptr(rec));
+    delete get_ptr(rec);
     put_ptr(rec, nullptr);
     put_word(rec, PT_OFF_WIDTH, 0);
     put_word(rec, PT_OFF_HEIGHT, 0);
