@@ -68,6 +68,10 @@ public:
     size_t GetBufferSize() const { return m_nBufferSize; }
     int GetState() const { return m_nState; }
     static const CPU_FEATURES& GetCpuFeatures();
+    // Faster paths are taken when the processor test finds MMX (and this build has SSE2 code);
+    // switching them off gives the plain paths, whose bytes the faster ones reproduce exactly.
+    void SetFastPath(bool on);
+    bool GetFastPath() const { return m_bFastPath; }
 
     // Planar to packed, into buffer 1.
     int I420ToBGR24(const PLANAR_SRC& src, int width, int height);    // 3 bytes B, G, R per pixel
