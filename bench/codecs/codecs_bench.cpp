@@ -2,11 +2,9 @@
 // MPEG-2 intra decoding of the same picture (with and without a swscale conversion to BGRA),
 // and the samples per second of ADPCM_Decode beside libavcodec's adpcm_ima_wav and
 // adpcm_ima_qt. Single-threaded; build without sanitizers for meaningful figures.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
-#include <functional>
 #include <random>
 #include <vector>
 
@@ -18,6 +16,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/best_time.h"
 #include "codecs/sonpak/sonpak.h"
 #include "codecs/tir_dec/tir_dec.h"
 #include "peers/media/media_gen.h"
@@ -26,26 +25,6 @@ extern "C" {
 namespace {
 
 constexpr int kW = 640, kH = 272;
-
-// Mean time of one call of `fn` in microseconds: the best of five rounds of about 0.2 s each,
-// so that other load on the machine disturbs the figure less.
-double time_us(const std::function<void()>& fn) {
-    using clock = std::chrono::steady_clock;
-    for (int i = 0; i < 5; ++i) fn();
-    double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        long n = 0;
-        const auto start = clock::now();
-        double elapsed = 0;
-        do {
-            for (int i = 0; i < 10; ++i) fn();
-            n += 10;
-            elapsed = std::chrono::duration<double>(clock::now() - start).count();
-        } while (elapsed < 0.2);
-        best = std::min(best, elapsed * 1e6 / static_cast<double>(n));
-    }
-    return best;
-}
 
 std::vector<uint8_t> mpeg2_intra_frame(const media_gen::Yuv420& pic, int qscale) {
     std::vector<uint8_t> out;
