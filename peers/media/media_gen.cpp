@@ -8,10 +8,13 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
+
+#include "codecs/sonpak/sonpak.h"
 
 namespace media_gen {
 
@@ -259,6 +262,10 @@ Mpeg4Encoder::Mpeg4Encoder(int width, int height, int fps, int gop, bool interla
 
 Mpeg4Encoder::~Mpeg4Encoder() { delete impl_; }
 bool Mpeg4Encoder::ok() const { return impl_->ctx != nullptr; }
+int Mpeg4Encoder::encode_with_headers(const Yuv420& pic, std::vector<uint8_t>& frame, bool& key) {
+    return impl_->encode(pic, frame, key);
+}
+
 int Mpeg4Encoder::encode(const Yuv420& pic, std::vector<uint8_t>& vop, bool& key) {
     std::vector<uint8_t> pkt;
     if (impl_->encode(pic, pkt, key) != 0) return -1;
@@ -317,6 +324,69 @@ double mean_y(const uint8_t* y, int stride, Rect r) {
     for (int i = 0; i < r.h; ++i)
         for (int j = 0; j < r.w; ++j) sum += y[size_t(r.y + i) * stride + r.x + j];
     return sum / (double(r.w) * r.h);
+}
+
+std::vector<int16_t> tone(int samples, double hz, double amplitude, int rate) {
+    std::vector<int16_t> s(size_t(std::max(samples, 0)), 0);
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * double(i) / rate)));
+    return s;
+}
+
+std::vector<uint8_t> g723_encode(const std::vector<int16_t>& pcm) {
+    std::vector<uint8_t> out;
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_G723_1);
+    AVCodecContext* c = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVFrame* f = av_frame_alloc();
+    AVPacket* pkt = av_packet_alloc();
+    if (c && f && pkt) {
+        c->sample_rate = 8000;
+        c->bit_rate = 6300;
+        c->sample_fmt = AV_SAMPLE_FMT_S16;
+        av_channel_layout_default(&c->ch_layout, 1);
+    }
+    if (c && f && pkt && avcodec_open2(c, codec, nullptr) == 0) {
+        for (size_t at = 0; at + 240 <= pcm.size(); at += 240) {
+            f->nb_samples = 240;
+            f->format = AV_SAMPLE_FMT_S16;
+            av_channel_layout_default(&f->ch_layout, 1);
+            if (av_frame_get_buffer(f, 0) < 0) break;
+            std::memcpy(f->data[0], &pcm[at], 480);
+            avcodec_send_frame(c, f);
+            av_frame_unref(f);
+            while (avcodec_receive_packet(c, pkt) == 0) {
+                out.insert(out.end(), pkt->data, pkt->data + pkt->size);
+                av_packet_unref(pkt);
+            }
+        }
+    }
+    av_packet_free(&pkt);
+    av_frame_free(&f);
+    avcodec_free_context(&c);
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> adpcm_blocks(const std::vector<int16_t>& pcm, int block_samples) {
+    AUDIO_ENC_INIT_PARAM init{};
+    ADPCM_Initialize(&init);
+    std::vector<std::vector<uint8_t>> blocks;
+    const size_t n = size_t(block_samples) / 2;
+    uint8_t state[3] = {0, 0, 0};  // predictor and index after ADPCM_Initialize
+    for (size_t at = 0; block_samples > 0 && at + size_t(block_samples) <= pcm.size(); at += size_t(block_samples)) {
+        std::vector<int16_t> in(pcm.begin() + long(at), pcm.begin() + long(at) + block_samples);
+        std::vector<uint8_t> enc(n + 8);
+        AUDIO_ENC_PARAM p{};
+        p.input = in.data();
+        p.sample_count = block_samples;
+        p.output = enc.data();
+        ADPCM_Encode(&p);
+        std::vector<uint8_t> block(n + 4, 0);
+        for (size_t i = 0; i < n; ++i) block[i] = uint8_t(enc[i] << 4 | enc[i] >> 4);
+        std::memcpy(&block[n], state, 3);
+        std::memcpy(state, &enc[n], 3);
+        blocks.push_back(block);
+    }
+    return blocks;
 }
 
 }  // namespace media_gen

@@ -1,6 +1,6 @@
 // Test media generator: synthetic YUV 4:2:0 pictures (channel number in large digits plus a
 // moving square) and the H.264 / MPEG-4 part 2 encoders that turn them into the streams the
-// DVRs send. Used by the simulated DVR peers, tests and benchmarks; never by the client.
+// DVRs send; a tone and the G.723.1 and ADPCM encodings of the SDK DVRs' audio. Used by the simulated DVR peers, tests and benchmarks; never by the client.
 // Not thread-safe per object; separate objects may be used from separate threads.
 #pragma once
 
@@ -60,6 +60,9 @@ public:
     Mpeg4Encoder& operator=(const Mpeg4Encoder&) = delete;
     bool ok() const;
     int encode(const Yuv420& pic, std::vector<uint8_t>& vop, bool& key);
+    // The same without the stripping: key frames keep their VOS, VO and VOL headers in front
+    // of the VOP, as streams that carry the decoder's configuration in their key frames do.
+    int encode_with_headers(const Yuv420& pic, std::vector<uint8_t>& frame, bool& key);
 
 private:
     struct Impl;
@@ -78,5 +81,18 @@ std::vector<uint8_t> yuv_to_bgra(const Yuv420& pic);
 
 // Mean of a rectangle of a luma plane.
 double mean_y(const uint8_t* y, int stride, Rect r);
+
+// A sine tone of `samples` 16-bit samples.
+std::vector<int16_t> tone(int samples, double hz, double amplitude, int rate = 8000);
+
+// G.723.1 at 6.3 kbit/s from libavcodec's encoder (8000 Hz mono): one 24-byte frame per 240
+// samples, concatenated; empty when libavcodec has no encoder.
+std::vector<uint8_t> g723_encode(const std::vector<int16_t>& pcm);
+
+// Sonpak ADPCM blocks of `block_samples` samples each (even) as its decoder reads them: codes
+// low nibble first, then the block's start predictor and step index and a spare byte. Made with
+// Sonpak's encoder, whose own output puts the first code high and the state after the block
+// last, so the nibbles are swapped and the previous block's end state goes in front.
+std::vector<std::vector<uint8_t>> adpcm_blocks(const std::vector<int16_t>& pcm, int block_samples);
 
 }  // namespace media_gen

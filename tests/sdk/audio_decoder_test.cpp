@@ -6,14 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <numbers>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-}
-
+#include "peers/media/media_gen.h"
 #include "sdk/AudioDecoder.h"
 
 namespace {
@@ -28,13 +23,6 @@ std::vector<uint8_t> format_record(bool sonpak, int rate, int value) {
     r[20] = uint8_t(value);
     r[21] = uint8_t(value >> 8);
     return r;
-}
-
-std::vector<int16_t> tone(int samples, double hz, double amplitude, int rate = 8000) {
-    std::vector<int16_t> s(size_t(samples), 0);
-    for (int i = 0; i < samples; ++i)
-        s[size_t(i)] = int16_t(std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * i / rate)));
-    return s;
 }
 
 // Best normalised correlation of `out` with `ref` over lags 0..max_lag (codec delay).
@@ -65,69 +53,12 @@ void decode_all(CAudioDecoder& dec, const std::vector<std::vector<uint8_t>>& pac
     }
 }
 
-// Sonpak's encoder writes the first code of a pair in the high nibble and the state after the
-// block; the decoder's blocks carry the first code low and the state before: swap the nibbles
-// and put the previous block's end state in front.
-std::vector<std::vector<uint8_t>> adpcm_blocks(const std::vector<int16_t>& pcm, int block_samples) {
-    AUDIO_ENC_INIT_PARAM init{};
-    ADPCM_Initialize(&init);
-    std::vector<std::vector<uint8_t>> blocks;
-    uint8_t state[3] = {0, 0, 0};
-    for (size_t at = 0; at + size_t(block_samples) <= pcm.size(); at += size_t(block_samples)) {
-        std::vector<int16_t> in(pcm.begin() + long(at), pcm.begin() + long(at) + block_samples);
-        std::vector<uint8_t> enc(size_t(block_samples) / 2 + 8);
-        AUDIO_ENC_PARAM p{};
-        p.input = in.data();
-        p.sample_count = block_samples;
-        p.output = enc.data();
-        ADPCM_Encode(&p);
-        const size_t n = size_t(block_samples) / 2;
-        std::vector<uint8_t> block(n + 4, 0);
-        for (size_t i = 0; i < n; ++i) block[i] = uint8_t(enc[i] << 4 | enc[i] >> 4);
-        std::memcpy(&block[n], state, 3);
-        std::memcpy(state, &enc[n], 3);
-        blocks.push_back(block);
-    }
-    return blocks;
-}
-
-// G.723.1 packets of `frames` 6.3 kbit/s frames each, from libavcodec's encoder.
+// G.723.1 packets of `frames` frames each.
 std::vector<std::vector<uint8_t>> g723_packets(const std::vector<int16_t>& pcm, int frames) {
+    const std::vector<uint8_t> all = media_gen::g723_encode(pcm);
     std::vector<std::vector<uint8_t>> packets;
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_G723_1);
-    if (!codec) return packets;
-    AVCodecContext* c = avcodec_alloc_context3(codec);
-    c->sample_rate = 8000;
-    c->bit_rate = 6300;
-    c->sample_fmt = AV_SAMPLE_FMT_S16;
-    av_channel_layout_default(&c->ch_layout, 1);
-    AVFrame* f = av_frame_alloc();
-    AVPacket* pkt = av_packet_alloc();
-    if (avcodec_open2(c, codec, nullptr) == 0) {
-        std::vector<uint8_t> cur;
-        int in_cur = 0;
-        for (size_t at = 0; at + 240 <= pcm.size(); at += 240) {
-            f->nb_samples = 240;
-            f->format = AV_SAMPLE_FMT_S16;
-            av_channel_layout_default(&f->ch_layout, 1);
-            av_frame_get_buffer(f, 0);
-            std::memcpy(f->data[0], &pcm[at], 480);
-            avcodec_send_frame(c, f);
-            av_frame_unref(f);
-            while (avcodec_receive_packet(c, pkt) == 0) {
-                cur.insert(cur.end(), pkt->data, pkt->data + pkt->size);
-                av_packet_unref(pkt);
-                if (++in_cur == frames) {
-                    packets.push_back(cur);
-                    cur.clear();
-                    in_cur = 0;
-                }
-            }
-        }
-    }
-    av_packet_free(&pkt);
-    av_frame_free(&f);
-    avcodec_free_context(&c);
+    for (size_t at = 0; at + size_t(24 * frames) <= all.size(); at += size_t(24 * frames))
+        packets.emplace_back(all.begin() + long(at), all.begin() + long(at) + 24 * frames);
     return packets;
 }
 
@@ -167,52 +98,44 @@ TEST(AudioDecoder, CapacityFromTheFormatRecordAndItsCap) {
     }
 }
 
-TEST(AudioDecoder, FailedOrMissingSetUpDeliversNothing) {
-    const std::vector<uint8_t> block = adpcm_blocks(tone(512, 440, 8000), 256)[0];
-    std::vector<uint8_t> out(1024, 0xEE);
-    int len = 1024;
-    CAudioDecoder fresh;
-    EXPECT_EQ(fresh.Decode(block.data(), int(block.size()), out.data(), &len), 0);
-
-    CAudioDecoder dec;
-    const std::vector<uint8_t> good = format_record(true, 8000, 1);
-    ASSERT_EQ(dec.Initialize(good.data(), int(good.size())), 1);
-    // A stream that asks too much leaves the decoder mute, not with the last stream's capacity.
-    const std::vector<uint8_t> bad = format_record(true, 65535, 65535);
-    BoxCapture box;
-    EXPECT_EQ(dec.Initialize(bad.data(), int(bad.size())), 0);
-    EXPECT_EQ(dec.Initialize(good.data(), 21), 0);  // record too short
-    box.text();
-    EXPECT_EQ(dec.Decode(block.data(), int(block.size()), out.data(), &len), 0);
-    EXPECT_EQ(len, 1024);
-    EXPECT_EQ(out[0], 0xEE);
-}
-
-TEST(AudioDecoder, OutputLargerThanTheDestinationIsNotCopied) {
-    CAudioDecoder dec;
-    const std::vector<uint8_t> rec = format_record(true, 8000, 1);
-    ASSERT_EQ(dec.Initialize(rec.data(), int(rec.size())), 1);
-    const std::vector<uint8_t> block = adpcm_blocks(tone(512, 440, 8000), 256)[0];  // 512 bytes of PCM
+TEST(AudioDecoder, DeliversNothingUnlessSetUpAndTheDestinationHoldsIt) {
+    // One block of 256 samples: 512 bytes of PCM.
+    const std::vector<uint8_t> block = media_gen::adpcm_blocks(media_gen::tone(512, 440, 8000), 256)[0];
     std::vector<uint8_t> out(600, 0xEE);
-    int len = 511;
+    int len = 600;
+    CAudioDecoder dec;
+    EXPECT_EQ(dec.Decode(block.data(), int(block.size()), out.data(), &len), 0);  // never set up
+    const std::vector<uint8_t> good = format_record(true, 8000, 1), bad = format_record(true, 65535, 65535);
+    ASSERT_EQ(dec.Initialize(good.data(), int(good.size())), 1);
+    len = 511;
     EXPECT_EQ(dec.Decode(block.data(), int(block.size()), out.data(), &len), -1);
     EXPECT_EQ(len, 511);
-    EXPECT_EQ(out[0], 0xEE);
     len = 512;
     EXPECT_EQ(dec.Decode(block.data(), int(block.size()), out.data(), &len), 1);
-    EXPECT_EQ(len, 512);
     EXPECT_EQ(out[512], 0xEE);
+    // A stream that asks too much, or a short record, leaves the decoder mute, not with the last
+    // stream's capacity.
+    for (const auto& rec : {bad, std::vector<uint8_t>(good.begin(), good.begin() + 21)}) {
+        BoxCapture box;
+        EXPECT_EQ(dec.Initialize(rec.data(), int(rec.size())), 0);
+        box.text();
+        std::fill(out.begin(), out.end(), 0xEE);
+        len = 600;
+        EXPECT_EQ(dec.Decode(block.data(), int(block.size()), out.data(), &len), 0);
+        EXPECT_EQ(len, 600);
+        EXPECT_EQ(out[0], 0xEE);
+    }
 }
 
 TEST(AudioDecoder, AdpcmTonesDecodeCloseToTheSource) {
     for (double hz : {300.0, 1000.0}) {
         SCOPED_TRACE(hz);
-        const std::vector<int16_t> src = tone(8192, hz, 12000);
+        const std::vector<int16_t> src = media_gen::tone(8192, hz, 12000);
         CAudioDecoder dec;
         const std::vector<uint8_t> rec = format_record(true, 8000, 1);
         ASSERT_EQ(dec.Initialize(rec.data(), int(rec.size())), 1);
         std::vector<int16_t> pcm;
-        decode_all(dec, adpcm_blocks(src, 256), pcm);
+        decode_all(dec, media_gen::adpcm_blocks(src, 256), pcm);
         ASSERT_EQ(pcm.size(), src.size());
         double err = 0, sig = 0;
         for (size_t i = 0; i < src.size(); ++i) {
@@ -227,7 +150,7 @@ TEST(AudioDecoder, AdpcmTonesDecodeCloseToTheSource) {
 }
 
 TEST(AudioDecoder, G723TonesDecodeCloseToTheSourceWithOneStatePerSession) {
-    const std::vector<int16_t> a = tone(24000, 500, 8000), b = tone(24000, 1200, 6000);
+    const std::vector<int16_t> a = media_gen::tone(24000, 500, 8000), b = media_gen::tone(24000, 1200, 6000);
     const auto pa = g723_packets(a, 4), pb = g723_packets(b, 3);
     ASSERT_FALSE(pa.empty());
     ASSERT_FALSE(pb.empty());
