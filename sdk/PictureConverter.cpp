@@ -100,6 +100,12 @@ bool valid_size(int width, int height, bool subsampled) {
     return !subsampled || ((width | height) & 1) == 0;
 }
 
+// A packed picture's stride with its default (the row's bytes).
+bool packed_ok(const uint8_t* p, int width, int bytes_per_pixel, int& stride) {
+    if (!stride) stride = width * bytes_per_pixel;
+    return p && stride >= width * bytes_per_pixel;
+}
+
 // Strides of a planar picture with their defaults; `chroma_div` 2 for 4:2:0 and 4:2:2, 1 for 4:4:4.
 template <class P>
 bool planar_ok(const P& p, int width, int chroma_div, int& ys, int& cs) {
@@ -339,40 +345,30 @@ void planar_to_bgr(const PLANAR_SRC& s, int ys, int cs, int width, int height, i
 
 }  // namespace
 
-int CPictureConverter::I420ToBGR24(const PLANAR_SRC& src, int width, int height) {
+int CPictureConverter::PlanarToBGR(const PLANAR_SRC& src, int width, int height, int xdiv, int ydiv, int bpp,
+                                   bool video) {
     int ys, cs;
-    if (!valid_size(width, height, true) || !planar_ok(src, width, 2, ys, cs)) return 0;
-    uint8_t* out = OutputBuffer(size_t(width) * 3 * size_t(height));
+    if (!valid_size(width, height, xdiv == 2) || !planar_ok(src, width, xdiv, ys, cs)) return 0;
+    uint8_t* out = OutputBuffer(size_t(width) * bpp * size_t(height));
     if (!out) return 0;
-    planar_to_bgr(src, ys, cs, width, height, 2, 2, 3, false, m_bFastPath, out);
+    planar_to_bgr(src, ys, cs, width, height, xdiv, ydiv, bpp, video, m_bFastPath, out);
     return 1;
+}
+
+int CPictureConverter::I420ToBGR24(const PLANAR_SRC& src, int width, int height) {
+    return PlanarToBGR(src, width, height, 2, 2, 3, false);
 }
 
 int CPictureConverter::YUV422ToBGR24(const PLANAR_SRC& src, int width, int height) {
-    int ys, cs;
-    if (!valid_size(width, height, true) || !planar_ok(src, width, 2, ys, cs)) return 0;
-    uint8_t* out = OutputBuffer(size_t(width) * 3 * size_t(height));
-    if (!out) return 0;
-    planar_to_bgr(src, ys, cs, width, height, 2, 1, 3, true, m_bFastPath, out);
-    return 1;
+    return PlanarToBGR(src, width, height, 2, 1, 3, true);
 }
 
 int CPictureConverter::I420ToBGR32(const PLANAR_SRC& src, int width, int height) {
-    int ys, cs;
-    if (!valid_size(width, height, true) || !planar_ok(src, width, 2, ys, cs)) return 0;
-    uint8_t* out = OutputBuffer(size_t(width) * 4 * size_t(height));
-    if (!out) return 0;
-    planar_to_bgr(src, ys, cs, width, height, 2, 2, 4, true, m_bFastPath, out);
-    return 1;
+    return PlanarToBGR(src, width, height, 2, 2, 4, true);
 }
 
 int CPictureConverter::YUV444ToBGR24(const PLANAR_SRC& src, int width, int height) {
-    int ys, cs;
-    if (!valid_size(width, height, false) || !planar_ok(src, width, 1, ys, cs)) return 0;
-    uint8_t* out = OutputBuffer(size_t(width) * 3 * size_t(height));
-    if (!out) return 0;
-    planar_to_bgr(src, ys, cs, width, height, 1, 1, 3, false, m_bFastPath, out);
-    return 1;
+    return PlanarToBGR(src, width, height, 1, 1, 3, false);
 }
 
 namespace {
@@ -403,26 +399,23 @@ void pack_row(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, u
 
 }  // namespace
 
-int CPictureConverter::I420ToYUY2(const PLANAR_SRC& src, int width, int height) {
+int CPictureConverter::I420ToPacked(const PLANAR_SRC& src, int width, int height, bool uyvy) {
     int ys, cs;
     if (!valid_size(width, height, true) || !planar_ok(src, width, 2, ys, cs)) return 0;
     uint8_t* out = OutputBuffer(size_t(width) * 2 * size_t(height));
     if (!out) return 0;
     for (int r = 0; r < height; ++r)
         pack_row(src.y + size_t(r) * ys, src.u + size_t(r / 2) * cs, src.v + size_t(r / 2) * cs, width,
-                 out + size_t(r) * width * 2, false, m_bFastPath);
+                 out + size_t(r) * width * 2, uyvy, m_bFastPath);
     return 1;
 }
 
+int CPictureConverter::I420ToYUY2(const PLANAR_SRC& src, int width, int height) {
+    return I420ToPacked(src, width, height, false);
+}
+
 int CPictureConverter::I420ToUYVY(const PLANAR_SRC& src, int width, int height) {
-    int ys, cs;
-    if (!valid_size(width, height, true) || !planar_ok(src, width, 2, ys, cs)) return 0;
-    uint8_t* out = OutputBuffer(size_t(width) * 2 * size_t(height));
-    if (!out) return 0;
-    for (int r = 0; r < height; ++r)
-        pack_row(src.y + size_t(r) * ys, src.u + size_t(r / 2) * cs, src.v + size_t(r / 2) * cs, width,
-                 out + size_t(r) * width * 2, true, m_bFastPath);
-    return 1;
+    return I420ToPacked(src, width, height, true);
 }
 
 int CPictureConverter::I420ToYUY2Fields(const PLANAR_SRC& src, int width, int height, bool odd_first) {
@@ -440,9 +433,7 @@ int CPictureConverter::I420ToYUY2Fields(const PLANAR_SRC& src, int width, int he
 }
 
 int CPictureConverter::YUY2ToBGR24(const uint8_t* src, int stride, int width, int height) {
-    if (!src || !valid_size(width, height, true)) return 0;
-    if (!stride) stride = width * 2;
-    if (stride < width * 2) return 0;
+    if (!valid_size(width, height, true) || !packed_ok(src, width, 2, stride)) return 0;
     uint8_t* out = OutputBuffer(size_t(width) * 3 * size_t(height));
     if (!out) return 0;
     for (int r = 0; r < height; ++r) {
@@ -522,9 +513,7 @@ void bgr_to_yuv_row(const uint8_t* s, int width, uint8_t* y, uint8_t* u, uint8_t
 }  // namespace
 
 int CPictureConverter::BGR24ToYUY2(const uint8_t* src, int stride, int width, int height) {
-    if (!src || !valid_size(width, height, true)) return 0;
-    if (!stride) stride = width * 3;
-    if (stride < width * 3) return 0;
+    if (!valid_size(width, height, true) || !packed_ok(src, width, 3, stride)) return 0;
     uint8_t* out = OutputBuffer(size_t(width) * 2 * size_t(height));
     if (!out) return 0;
     std::vector<uint8_t> row(size_t(width) * 2);
@@ -538,9 +527,8 @@ int CPictureConverter::BGR24ToYUY2(const uint8_t* src, int stride, int width, in
 
 int CPictureConverter::YUY2ToI420(const uint8_t* src, int stride, int width, int height, const PLANAR_DST& dst) {
     int ys, cs;
-    if (!src || !valid_size(width, height, true) || !planar_ok(dst, width, 2, ys, cs)) return 0;
-    if (!stride) stride = width * 2;
-    if (stride < width * 2) return 0;
+    if (!valid_size(width, height, true) || !planar_ok(dst, width, 2, ys, cs) || !packed_ok(src, width, 2, stride))
+        return 0;
     for (int r = 0; r < height; ++r) {
         const uint8_t* s = src + size_t(r) * stride;
         uint8_t* y = dst.y + size_t(r) * ys;
@@ -558,9 +546,8 @@ int CPictureConverter::YUY2ToI420(const uint8_t* src, int stride, int width, int
 
 int CPictureConverter::BGR24ToYUV444(const uint8_t* src, int stride, int width, int height, const PLANAR_DST& dst) {
     int ys, cs;
-    if (!src || !valid_size(width, height, false) || !planar_ok(dst, width, 1, ys, cs)) return 0;
-    if (!stride) stride = width * 3;
-    if (stride < width * 3) return 0;
+    if (!valid_size(width, height, false) || !planar_ok(dst, width, 1, ys, cs) || !packed_ok(src, width, 3, stride))
+        return 0;
     for (int r = 0; r < height; ++r)
         bgr_to_yuv_row(src + size_t(r) * stride, width, dst.y + size_t(r) * ys, dst.u + size_t(r) * cs,
                        dst.v + size_t(r) * cs, 1, m_bFastPath);
@@ -570,9 +557,8 @@ int CPictureConverter::BGR24ToYUV444(const uint8_t* src, int stride, int width, 
 int CPictureConverter::BGR24ToI420(const uint8_t* src, int stride, int width, int height, bool bottom_up,
                                    const PLANAR_DST& dst) {
     int ys, cs;
-    if (!src || !valid_size(width, height, true) || !planar_ok(dst, width, 2, ys, cs)) return 0;
-    if (!stride) stride = width * 3;
-    if (stride < width * 3) return 0;
+    if (!valid_size(width, height, true) || !planar_ok(dst, width, 2, ys, cs) || !packed_ok(src, width, 3, stride))
+        return 0;
     for (int r = 0; r < height; ++r) {
         const bool chroma = (r & 1) == 0;  // U and V of the even rows
         bgr_to_yuv_row(src + size_t(bottom_up ? height - 1 - r : r) * stride, width, dst.y + size_t(r) * ys,

@@ -116,6 +116,10 @@ private:
 
     // Buffer 1 (and 2 when `second`) ready for `bytes` of output.
     uint8_t* OutputBuffer(size_t bytes, bool second = false) const;
+    // Planar (chroma of width / xdiv x height / ydiv) to BGR of `bpp` bytes, into buffer 1.
+    int PlanarToBGR(const PLANAR_SRC& src, int width, int height, int xdiv, int ydiv, int bpp, bool video);
+    // I420 to packed 4:2:2 (YUY2, or UYVY), into buffer 1.
+    int I420ToPacked(const PLANAR_SRC& src, int width, int height, bool uyvy);
 
     AlignedBuffer m_pBuffer1;
     AlignedBuffer m_pBuffer2;
