@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "platform/system/wave_out.h"
 #include "platform/system/x11_windows.h"
 
 int raise_window(const char* title) {
@@ -44,6 +45,21 @@ int mark_own_window(unsigned long x_window) {
 }
 
 int move_window_by(int dx, int dy) { return x11_move_window_by(own_window.load(), dx, dy); }
+
+int set_wave_volume(int percent) {
+  if (!wave_out_present()) return -1;
+  if (percent < 0) percent = 0;
+  if (percent > 100) percent = 100;
+  const uint16_t v = static_cast<uint16_t>(percent * 65535 / 100);
+  wave_out_set_volume(v, v);
+  return 0;
+}
+
+int get_wave_volume() {
+  uint16_t left = 0, right = 0;
+  if (wave_out_get_volume(&left, &right) != 0) return 0;
+  return ((left + right) / 2) * 100 / 65535;
+}
 
 namespace {
 

@@ -5,6 +5,8 @@
 // may call them, before or after SDL starts; without a display no window exists.
 #pragma once
 
+#include <cstddef>
+
 // 1 when a top-level window titled exactly `title` exists (it is raised and shown), else 0.
 int raise_window(const char* title);
 // 1 when a top-level window titled exactly `title` exists, else 0. Nothing is changed.
@@ -21,6 +23,18 @@ int mark_own_window(unsigned long x_window);
 // Moves the window last marked by mark_own_window by (dx, dy) pixels (dragging a frameless
 // window). 0, or -1 when there is none or it is gone.
 int move_window_by(int dx, int dy);
+
+// Output volume of the audio device (platform/system/wave_out.h: the client's own gain, so
+// other programs keep their sound). set: both channels to percent * 65535 / 100; 0, or -1
+// without a device. get: the mean of the two channels in percent (integer), 0 without one.
+int set_wave_volume(int percent);
+int get_wave_volume();
+
+// Modal file chooser (GTK+ 2) opening in `initial_dir`, centred on the screen, with the
+// recorded-file filters. 0 and the chosen path in `out` (cap bytes, at most 520 used), or
+// -1 and "" when the operator cancels or no display is there. It blocks the calling thread
+// (the window loop) until the operator answers: the watchdog must not count that time.
+int open_file_dialog(const char* initial_dir, char* out, size_t cap);
 
 // Conversions between UTF-8 and the system code page (the locale's character set; the C
 // locale and UTF-8 locales copy the text). Return a new text that the caller releases

@@ -1,19 +1,37 @@
-// Mu-law expansion, the live audio queue and the audio output. Decoder threads append PCM
-// (queue_audio_data); the audio output drains it (audio_ring_read, SDL's audio thread). One
-// mutex guards the ring, so any number of decoder threads may append beside the reader.
+// Mu-law expansion, the live audio queue and the audio output (audio_output.cpp). Decoder
+// threads append PCM (queue_audio_data); the audio callback drains it (audio_ring_read, SDL's
+// audio thread) and mixes the two alarm sounds over it. One mutex guards the ring, so any
+// number of decoder threads may append beside the reader; the alarms' playing flags and
+// positions change under SDL_LockAudio.
 //
-// The audio output (device and alarm sounds) is not built yet: pending/audio_output.cpp
-// leaves the device closed.
+// Without a sound device SDL_OpenAudio fails and the client runs silently: the alarm and
+// volume calls then do nothing. Nothing plays after deinit_audio.
 #pragma once
+
+#include <SDL/SDL.h>
 
 #include <cstddef>
 #include <cstdint>
 
 struct APP_CONTEXT;
 
-// Opens the device and loads both alarm sounds (first thread, at start): 0; -1 no memory or
-// the device did not open; -2 a sound file did not load; -3 a sound did not convert.
+// Opens the device (8000 Hz, signed 16-bit little-endian, mono, 512 samples a buffer) and
+// loads both alarm sounds (first thread, at start): 0; -1 the device did not open; -2 a
+// sound file did not load; -3 a sound did not convert. A sound that failed is skipped later;
+// the other sound and live audio still play.
 int init_audio(APP_CONTEXT* ctx);
+// Converts one loaded WAV into `cvt` in the device's format (the buffer is owned by `cvt`,
+// freed by deinit_audio): 0; -1 "SDL_BuildAudioCVT() failed.\n"; -2 no memory (fatal box).
+int convert_audio(APP_CONTEXT* ctx, SDL_AudioCVT* cvt, const SDL_AudioSpec* wav_spec,
+                  uint32_t wav_len, const uint8_t* wav_data);
+// SDL's audio callback: live samples (only when a whole buffer is queued), then the alarms
+// mixed in at full volume with clipping, all scaled by the output volume. Pauses the device
+// when nothing played.
+void audio_callback(void* userdata, uint8_t* stream, int len);
+// on != 0 starts the sound from its beginning; 0 pauses the whole device (live audio too,
+// until the next audio record). -1 when alarms are disabled in [SYSTEM], else 0.
+int play_motion_sound(int on);
+int play_sensor_sound(int on);
 // Closes the device and frees the sounds (first thread, at shutdown): 0.
 int deinit_audio();
 

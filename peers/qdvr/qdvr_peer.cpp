@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 
@@ -29,6 +30,33 @@ void be32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
 }
+
+// G.711 mu-law encoding of one 16-bit sample (the client expands it with its own table).
+uint8_t linear_to_ulaw(int sample) {
+  const int sign = sample < 0 ? 0x80 : 0;
+  int magnitude = (sample < 0 ? -sample : sample) + 132;
+  if (magnitude > 32635 + 132) magnitude = 32635 + 132;
+  int exponent = 7;
+  for (int mask = 0x4000; exponent > 0 && !(magnitude & mask); mask >>= 1) --exponent;
+  const int mantissa = (magnitude >> (exponent + 3)) & 0x0F;
+  return uint8_t(~(sign | (exponent << 4) | mantissa));
+}
+
+}  // namespace
+
+const std::vector<uint8_t>& tone_block(int k) {
+  static const std::vector<std::vector<uint8_t>> blocks = [] {
+    std::vector<std::vector<uint8_t>> b(4, std::vector<uint8_t>(512));
+    for (int c = 0; c < 4; ++c)
+      for (int i = 0; i < 512; ++i)
+        b[size_t(c)][size_t(i)] =
+            linear_to_ulaw(int(std::lround(8000 * std::sin(2 * M_PI * (500 + 250 * c) * i / 8000.0))));
+    return b;
+  }();
+  return blocks[size_t(k & 3)];
+}
+
+namespace {
 
 // Resolution code of a picture size in the DVRs' table (family follows from the code).
 int resolution_code(int w, int h) {
@@ -243,8 +271,8 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   uint16_t msec = uint16_t((frame_no % (cfg_.fps > 0 ? cfg_.fps : 30)) * 1000 / (cfg_.fps > 0 ? cfg_.fps : 30));
   std::vector<uint8_t> fsh = build_fsh(lay, channel, cfg_.width, cfg_.height, claimed, key, sec,
                                        msec, int(frame_no % cfg_.gop), with_audio, channel);
-  // Status prefix, FSH, video, then four audio blocks; block k sits at (3 - k) x 512 and is
-  // filled with 0x10 + k.
+  // Status prefix, FSH, video, then four audio blocks; block k sits at (3 - k) x 512 and
+  // carries audio channel k's tone.
   const size_t audio_bytes = with_audio ? 4 * 512 : 0;
   std::vector<uint8_t> body(14 + fsh.size() + au.size() + audio_bytes, 0);
   if (cfg_.video_loss) body[1] = 0x01;  // loss mask, network order: channel 0
@@ -252,7 +280,7 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   std::memcpy(body.data() + 14 + fsh.size(), au.data(), au.size());
   uint8_t* audio = body.data() + 14 + fsh.size() + au.size();
   for (size_t slot = 0; slot < audio_bytes / 512; ++slot)
-    std::memset(audio + slot * 512, 0x10 + int(3 - slot), 512);
+    std::memcpy(audio + slot * 512, tone_block(int(3 - slot)).data(), 512);
   if (cfg_.oversize_every > 0 && serial % cfg_.oversize_every == cfg_.oversize_every - 1)
     body.resize(600000, 0xEE);
   if (drop_half) *drop_half = cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after;

@@ -127,6 +127,10 @@ std::vector<uint8_t> packet(uint8_t type, uint8_t mode, const std::vector<uint8_
 std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, uint32_t size,
                                bool key, uint32_t sec, uint16_t msec, int seq, bool audio,
                                int audio_channel);
+// The mu-law block (512 samples) of audio channel k (0..3): a tone of 500 + 250 k Hz, a
+// whole number of periods, so the blocks join without a click and a listener can tell the
+// channels apart.
+const std::vector<uint8_t>& tone_block(int k);
 std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok);
 
 }  // namespace qdvr
