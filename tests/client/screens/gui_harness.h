@@ -1,0 +1,335 @@
+// The real program on a private X server, for the GUI tests of the screens: a copy of the run
+// tree in a temporary directory, the simulated 'Q' DVR on a free port, vigilo started with
+// its own output files, xdotool for keys and the mouse, and screenshots read pixel by pixel.
+// Every wait has a deadline; nothing sleeps a fixed time to let the program catch up.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/screens/skin.h"
+#include "platform/system/process.h"
+#include "platform/system/x11_windows.h"
+#include "tests/client/screens/run_tree.h"
+#include "tests/platform/private_x.h"
+
+// Xlib's macros collide with GoogleTest's names: include it last.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace gui {
+
+namespace fs = std::filesystem;
+
+inline int free_tcp_port() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(s);
+  return port;
+}
+
+// Counts of picture features inside a rectangle of a screenshot.
+struct Census {
+  int white = 0, black = 0, red = 0, grey64 = 0, yellow = 0, total = 0;
+  long sum = 0;  // of r + g + b
+  int light = 0;  // pixels of r, g and b all above 200 (widget text)
+  double mean() const { return total ? double(sum) / (3.0 * total) : 0; }
+};
+
+class Shot {
+ public:
+  explicit Shot(const char* display) : dpy_(XOpenDisplay(display)) {}
+  ~Shot() {
+    if (img_) XDestroyImage(img_);
+    if (dpy_) XCloseDisplay(dpy_);
+  }
+  bool ok() const { return dpy_ != nullptr; }
+  void take() {
+    if (img_) XDestroyImage(img_);
+    Window root = DefaultRootWindow(dpy_);
+    XWindowAttributes wa;
+    XGetWindowAttributes(dpy_, root, &wa);
+    img_ = XGetImage(dpy_, root, 0, 0, wa.width, wa.height, AllPlanes, ZPixmap);
+  }
+  // Top-left of window `w` on the root window.
+  bool origin(unsigned long w, int* x, int* y) {
+    Window child;
+    return XTranslateCoordinates(dpy_, w, DefaultRootWindow(dpy_), 0, 0, x, y, &child) != 0;
+  }
+  bool size(unsigned long w, int* width, int* height) {
+    XWindowAttributes wa;
+    if (!XGetWindowAttributes(dpy_, w, &wa)) return false;
+    *width = wa.width;
+    *height = wa.height;
+    return true;
+  }
+  unsigned long pixel(int x, int y) const { return img_ ? XGetPixel(img_, x, y) : 0; }
+  Census census(int x0, int y0, int w, int h) const {
+    Census c;
+    if (!img_) return c;
+    for (int y = y0; y < y0 + h; ++y) {
+      for (int x = x0; x < x0 + w; ++x) {
+        if (x < 0 || y < 0 || x >= img_->width || y >= img_->height) continue;
+        unsigned long p = XGetPixel(img_, x, y);
+        int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        ++c.total;
+        c.sum += r + g + b;
+        if (r > 215 && g > 215 && b > 215) ++c.white;
+        if (r > 200 && g > 200 && b > 200) ++c.light;
+        if (r < 30 && g < 30 && b < 30) ++c.black;
+        if (r > g + 50 && r > b + 50) ++c.red;
+        if (r > 200 && g > 200 && b < 60) ++c.yellow;
+        if (r == 64 && g == 64 && b == 64) ++c.grey64;
+      }
+    }
+    return c;
+  }
+
+ private:
+  Display* dpy_;
+  XImage* img_ = nullptr;
+};
+
+// Runs a command to its end (at most 10 s).
+inline void run(std::vector<std::string> args) {
+  std::vector<const char*> argv;
+  for (auto& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  int pid = start_process(argv.data());
+  ASSERT_GT(pid, 0) << args[0];
+  int code = -1;
+  wait_process(pid, 10000, &code);
+}
+
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run_tree_ = run_tree_dir();
+    sim_ = run_tree_.parent_path() / "peers" / "qdvr_sim";
+    if (!fs::exists(run_tree_ / "vigilo")) GTEST_SKIP() << "no vigilo in " << run_tree_;
+    if (!fs::exists(sim_)) GTEST_SKIP() << "no simulated 'Q' DVR at " << sim_;
+    if (!fs::exists(run_tree_ / "skin.cfg")) GTEST_SKIP() << "no default skin in the run tree";
+    x_ = std::make_unique<PrivateX>(depth_, "1600x1200");
+    if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
+    setenv("DISPLAY", x_->display().c_str(), 1);
+    setenv("VIGILO_BOX_ANSWER", "yes", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    char tmpl[] = "gui-run-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = fs::absolute(tmpl);
+    // libX11 never releases the input-method context that SDL's video start-up creates.
+    std::ofstream(dir_ / "lsan.supp") << "leak:libX11.so\nleak:libgtk\nleak:libgdk\nleak:libglib\n"
+                                         "leak:libgobject\nleak:libfontconfig\nleak:libpango\n";
+    setenv("LSAN_OPTIONS", ("suppressions=" + (dir_ / "lsan.supp").string()).c_str(), 1);
+    copy_run_tree(run_tree_, dir_, false);
+    shot_ = std::make_unique<Shot>(x_->display().c_str());
+    ASSERT_TRUE(shot_->ok());
+  }
+
+  void TearDown() override {
+    if (vigilo_ > 0 && process_running(vigilo_)) {
+      kill(vigilo_, SIGKILL);
+      wait_process(vigilo_, 5000, nullptr);
+    }
+    for (int dvr : dvrs_)
+      if (dvr > 0 && process_running(dvr)) {
+        kill(dvr, SIGTERM);
+        wait_process(dvr, 5000, nullptr);
+      }
+    shot_.reset();
+    if (skins_ready_) free_skins();
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  // A simulated DVR listening on a free port (tried again when another test took the port
+  // between the look-up and the bind); its port.
+  int start_dvr(std::vector<std::string> extra = {}) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      const int port = free_tcp_port();
+      std::vector<std::string> args{sim_.string(), "--port", std::to_string(port), "--channels", "16"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<const char*> argv;
+      for (auto& a : args) argv.push_back(a.c_str());
+      argv.push_back(nullptr);
+      const std::string n = std::to_string(dvrs_.size());
+      int pid = start_process(argv.data(), (dir_ / ("dvr" + n + ".out")).c_str(),
+                              (dir_ / ("dvr" + n + ".err")).c_str());
+      if (pid <= 0) continue;
+      for (int i = 0; i < 400 && process_running(pid); ++i) {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(s);
+        if (up) {
+          dvrs_.push_back(pid);
+          return port;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (process_running(pid)) kill(pid, SIGTERM);
+      wait_process(pid, 5000, nullptr);
+    }
+    ADD_FAILURE() << "the simulated DVR did not listen";
+    return -1;
+  }
+
+  // The demo setup.cfg with DVR-1 (and DVR-2) on the given ports, then `edit` applied.
+  void write_setup(int port1, int port2 = -1,
+                   const std::function<void(std::string&)>& edit = nullptr) {
+    std::string cfg = read_file(run_tree_ / "setup.cfg");
+    auto swap = [&](const char* from, int to) {
+      if (to < 0) return;
+      const std::string port = std::to_string(to);
+      for (size_t p = cfg.find(from); p != std::string::npos; p = cfg.find(from, p + port.size()))
+        cfg.replace(p, 4, port);
+    };
+    swap("9101", port1);
+    swap("9102", port2);
+    if (edit) edit(cfg);
+    std::ofstream(dir_ / "setup.cfg") << cfg;
+  }
+
+  // Starts vigilo with `args` and waits for a window titled `title`.
+  void start_vigilo(std::vector<std::string> args, const char* title = "ZOL Main",
+                    const std::vector<std::string>& env = {}) {
+    const std::string exe = (dir_ / "vigilo").string();
+    std::vector<std::string> all{exe};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<const char*> argv;
+    for (auto& a : all) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir_);
+    vigilo_ = start_process(argv.data(), (dir_ / "vigilo.out").c_str(), (dir_ / "vigilo.err").c_str());
+    fs::current_path(cwd);
+    ASSERT_GT(vigilo_, 0);
+    win_ = 0;
+    for (int i = 0; i < 600 && !win_ && process_running(vigilo_); ++i) {
+      win_ = x11_find_window(title);
+      if (!win_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_NE(win_, 0u) << out() << err();
+  }
+
+  // Polls the screen until `pred` holds or `seconds` pass (a loaded machine runs the
+  // sanitised client slowly). The window origin is refreshed each time: SDL moves the window
+  // after mapping it.
+  bool wait_for(const std::function<bool()>& pred, int seconds = 45) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      shot_->origin(win_, &wx_, &wy_);
+      shot_->take();
+      if (pred()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+  // Waits until `text` shows in the program's standard output (or error, `err_stream`).
+  bool wait_output(const std::string& text, bool err_stream = false, int seconds = 45) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if ((err_stream ? err() : out()).find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+  // Exit code of vigilo, which must end within 30 s; -1000 when it did not.
+  int wait_exit() {
+    int code = -1;
+    if (wait_process(vigilo_, 30000, &code) != 0) return -1000;
+    return code;
+  }
+
+  void key(const std::string& name) { run({"xdotool", "key", "--window", std::to_string(win_), name}); }
+  void type(const std::string& text) {
+    run({"xdotool", "type", "--window", std::to_string(win_), "--delay", "30", text});
+  }
+  // Mouse actions at window coordinates: moves, then "click 1", "mousedown 1" and the like.
+  void mouse(int x, int y, std::vector<std::string> then) {
+    shot_->origin(win_, &wx_, &wy_);
+    std::vector<std::string> args{"xdotool", "mousemove", std::to_string(wx_ + x), std::to_string(wy_ + y)};
+    args.insert(args.end(), then.begin(), then.end());
+    run(args);
+  }
+  void click(int x, int y, int button = 1) { mouse(x, y, {"click", std::to_string(button)}); }
+  void double_click(int x, int y) { mouse(x, y, {"click", "--repeat", "2", "--delay", "80", "1"}); }
+
+  // Widget rectangle of window `id` in the run tree's skin `file`.
+  SDL_Rect widget(int id, const char* name, const char* file = "skin.cfg") {
+    if (!skins_ready_) init_skins();
+    skins_ready_ = true;
+    const std::string text = read_file(dir_ / file);
+    SKIN_WINDOW* win = get_skin_window(id);
+    WIDGET_PROPS props{};
+    const int index = find_widget(id, name);
+    EXPECT_GT(index, 0) << name;
+    if (index <= 0) return {};
+    EXPECT_EQ(config_to_props(name, win->widgets[index].num_states, text.c_str(), win->name, &props), 0)
+        << name;
+    return SDL_Rect{Sint16(props.dest_x), Sint16(props.dest_y), Uint16(props.width), Uint16(props.height)};
+  }
+  SDL_Rect video_rect(const char* file = "skin.cfg") {
+    SKIN_WINDOW w;
+    const std::string text = read_file(dir_ / file);
+    EXPECT_EQ(parse_skins_line("main", text.c_str(), &w), 0);
+    return w.video_rect;
+  }
+  // Census of a rectangle given in window coordinates, on the last screenshot.
+  Census at(const SDL_Rect& r) const { return shot_->census(wx_ + r.x, wy_ + r.y, r.w, r.h); }
+  static SDL_Rect inner(const SDL_Rect& r, int margin) {
+    return SDL_Rect{Sint16(r.x + margin), Sint16(r.y + margin), Uint16(r.w - 2 * margin),
+                    Uint16(r.h - 2 * margin)};
+  }
+  static int cx(const SDL_Rect& r) { return r.x + r.w / 2; }
+  static int cy(const SDL_Rect& r) { return r.y + r.h / 2; }
+
+  std::string out() const { return read_file(dir_ / "vigilo.out"); }
+  std::string err() const { return read_file(dir_ / "vigilo.err"); }
+  // Today's system log of the run.
+  std::string system_log() const {
+    std::string all;
+    if (fs::exists(dir_ / "logs"))
+      for (const auto& e : fs::directory_iterator(dir_ / "logs"))
+        if (e.path().filename().string().rfind("sys2", 0) == 0) all += read_file(e.path());
+    return all;
+  }
+
+  int depth_ = 24;
+  fs::path run_tree_, sim_, dir_;
+  std::unique_ptr<PrivateX> x_;
+  std::unique_ptr<Shot> shot_;
+  std::vector<int> dvrs_;
+  int vigilo_ = -1;
+  unsigned long win_ = 0;
+  int wx_ = 0, wy_ = 0;
+  bool skins_ready_ = false;
+};
+
+}  // namespace gui
