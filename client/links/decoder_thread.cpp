@@ -416,19 +416,26 @@ int decoder_pass(DECODER_STATE* st) {
     } else {
         st->warned = false;
     }
+    // The start of the ring holds the next record only when the writer has wrapped (it
+    // stands before the reader); otherwise the records there were taken long ago, and going
+    // back to them would show stale frames again, round and round.
+    const bool wrapped = slot.write_pos < slot.read_pos;
     uint32_t pos = slot.read_pos;
-    if (pos > ring_size - FRAME_RECORD_HEADER_SIZE) pos = 0;
-    rh = decode_frame_record_header(slot.ring + pos);
-    if (rh.start_key != FRAME_START_KEY && pos != 0) {
-        pos = 0;
-        rh = decode_frame_record_header(slot.ring);
+    if (pos > ring_size - FRAME_RECORD_HEADER_SIZE) pos = wrapped ? 0 : ring_size;
+    if (pos < ring_size) {
+        rh = decode_frame_record_header(slot.ring + pos);
+        if (rh.start_key != FRAME_START_KEY && pos != 0 && wrapped) {
+            pos = 0;
+            rh = decode_frame_record_header(slot.ring);
+        }
     }
     const bool in_place = pos == slot.read_pos;
+    const bool no_header = pos >= ring_size;
     pos += FRAME_RECORD_HEADER_SIZE;
     const uint32_t size = rh.size;
     // A record must be whole inside the ring and, while the reader is behind the writer, end
     // at or before it; anything else is a broken ring: drop what is queued and start over.
-    bool broken = rh.start_key != FRAME_START_KEY || size > ring_size - pos ||
+    bool broken = no_header || rh.start_key != FRAME_START_KEY || size > ring_size - pos ||
                   (in_place && slot.read_pos < slot.write_pos && uint64_t(pos) + size > slot.write_pos);
     if (broken) {
         slot.read_pos = slot.write_pos;

@@ -488,6 +488,9 @@ void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t ca
   }
 }
 
+void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap,
+                  LinkRetry* retry);
+
 // One connection: steps from socket creation to the leaving packet.
 void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap,
                     LinkRetry* retry) {
@@ -538,6 +541,28 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
   nc_send_request(rx, DVR_CMD_LOGIN, 1, body);
   std::memset(body, 0, sizeof body);  // the password does not linger on the stack
 
+  read_packets(rx, sock, st, buf, cap, retry);
+  uint8_t leave[12];
+  nc_leave_body(leave);
+  nc_send_request(rx, DVR_CMD_LEAVE, 4, leave);
+  close_link(rx);
+  rx->logged_in.store(0);
+}
+
+}  // namespace
+
+int nc_read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap) {
+  LinkRetry retry;
+  read_packets(rx, sock, st, buf, cap, &retry);
+  return 0;
+}
+
+namespace {
+
+// Reads and dispatches packets until the status word leaves 5.
+void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap,
+                  LinkRetry* retry) {
+  const int idx = rx->index;
   LinkReader rd(sock, rx);
   uint32_t last_mask = 0;
   while (rx->status.load() == RX_RECEIVING) {
@@ -586,11 +611,6 @@ void run_connection(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, uint8_t* buf, size_t 
     }
     dispatch(rd, h, buf, cap, got, rx, st, retry);
   }
-  uint8_t leave[12];
-  nc_leave_body(leave);
-  nc_send_request(rx, DVR_CMD_LEAVE, 4, leave);
-  close_link(rx);
-  rx->logged_in.store(0);
 }
 
 }  // namespace

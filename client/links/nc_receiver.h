@@ -32,6 +32,12 @@ int nc_send_packet(int sock, int type, int mode, const uint8_t* body, std::atomi
 // The same on the receiver's link under its send lock: 0; -2 when there is no link; -1 failed.
 int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body);
 
+// The packet loop of one connection on `sock` (already logged in or not): reads and
+// dispatches packets until the status word leaves 5, as the receive thread does after its
+// login request. buf[cap] is the receive buffer (NC_RECV_ALLOC). Returns 0. Used by the
+// receive thread; exposed for the fuzz target of the packet stream.
+int nc_read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap);
+
 // Requests (search and playback windows, PTZ, recording; select also after login). A send
 // that fails or times out is not reported to the caller.
 int nc_select_channels(RECEIVER_INFO* rx);   // 0, or -1 when no channel is selected and shown

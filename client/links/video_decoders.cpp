@@ -151,7 +151,10 @@ int decode_xvid(int entry, const PICTURE_HEADER& ph, const uint8_t* data, uint8_
     const int w = ph.hsize, h = ph.vsize;
     const bool key = seq == 0;
     // The decoder writes its stream's size at a stride of hsize x 4: both must agree and fit.
-    if (w <= 0 || h <= 0 || uint64_t(w) * uint64_t(h) * 4 > capacity || (!key && (w != e.width || h != e.height))) {
+    // Xvid's output conversion writes outside the picture for pictures narrower or lower
+    // than one macroblock, which no DVR sends: refuse them.
+    if (w < 16 || h < 16 || uint64_t(w) * uint64_t(h) * 4 > capacity ||
+        (!key && (w != e.width || h != e.height))) {
         e.expected = XVID_WAIT_KEY;
         return -3;
     }

@@ -368,6 +368,17 @@ TEST_F(DecoderThread, BadStartKeyOrRunawaySizeResynchronises) {
         EXPECT_EQ(l.pass(), PASS_SKIPPED);
         EXPECT_EQ(l.slot().read_pos, l.slot().write_pos);
     }
+    {
+        // A bad start key while the writer has not wrapped: the records at the ring's start
+        // were shown already and are not replayed.
+        Link l('Q');
+        l.write('Q', 'Y', good);
+        ASSERT_EQ(l.pass(), PASS_SHOWN);
+        l.write('Q', 'Y', good, uint32_t(good.size()), 0x1234);
+        l.write('Q', 'Y', good);
+        EXPECT_EQ(l.pass(), PASS_SKIPPED);
+        EXPECT_EQ(l.slot().read_pos, l.slot().write_pos);
+    }
 }
 
 TEST_F(DecoderThread, PicturesLargerThanTheBufferAreRefused) {

@@ -138,6 +138,12 @@ TEST_F(VideoAdapters, XvidRefusesPicturesThatDoNotFitOrChangeSizeWithoutKeyFrame
     std::vector<uint8_t> big(size_t(1920) * 1080 * 4);
     EXPECT_EQ(decode_xvid(20, wider, clip.units[1].data(), big.data(), big.size()), -3);
     EXPECT_EQ(xvid_expected(20), XVID_WAIT_KEY);
+    // Below one macroblock Xvid's output conversion writes outside the picture: refused,
+    // whatever the capacity, with nothing written.
+    std::vector<uint8_t> tiny(7 * 48 * 4 + 64, 0x5A);
+    EXPECT_EQ(decode_xvid(20, header_for(clip.units[0], 0, 7, 48), clip.units[0].data(), tiny.data(),
+                          7 * 48 * 4), -3);
+    for (uint8_t b : tiny) ASSERT_EQ(b, 0x5A);
 }
 
 TEST_F(VideoAdapters, H264PicturesAreWidenedAtTheDecodersRealSize) {

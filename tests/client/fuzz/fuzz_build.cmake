@@ -1,0 +1,17 @@
+# The clang build of the client's fuzz targets (configured by tests/client/fuzz/CMakeLists.txt
+# as a build of its own, with VIGILO_FUZZ_BUILD on): the client and what it links, compiled
+# with libFuzzer's coverage, ASan and UBSan, and one program per target.
+add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                    -fno-omit-frame-pointer)
+add_link_options(-fsanitize=address,undefined)
+foreach(dir platform codecs forward client)
+  add_subdirectory(${dir})
+endforeach()
+
+set(fuzz_targets nc_stream ring_records ddns_reply setup_cfg skin_text mailslot)
+foreach(t ${fuzz_targets})
+  add_executable(fuzz_${t} ${CMAKE_SOURCE_DIR}/tests/client/fuzz/${t}_fuzz.cpp)
+  target_link_libraries(fuzz_${t} PRIVATE vigilo_client_whole)
+  target_link_options(fuzz_${t} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(fuzz_${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
+endforeach()

@@ -1,0 +1,38 @@
+// libFuzzer target: messages read from the mailslot: any datagram of up to 4 KiB is sent to
+// a live reader, read back as a time-playback request or an event notice (as the first byte
+// says) and decoded.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "client/foundation/config/mailslot.h"
+#include "platform/net/local_dgram.h"
+#include "tests/client/fuzz/fuzz_rig.h"
+
+namespace {
+int g_reader = -1;
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_rig::quiet_stdout();
+  setenv("VIGILO_MAILSLOT_DIR", "mailslot_dir", 1);  // beside the corpus
+  g_reader = mailslot_create_reader();
+  return g_reader >= 0 ? 0 : -1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > 4096) return 0;
+  if (local_dgram_send(MAILSLOT_NAME, data + 1, size - 1) != 0) return 0;
+  uint8_t buf[EVENT_NOTICE_SIZE];
+  if (data[0] & 1) {
+    if (mailslot_read(g_reader, buf, MAILSLOT_REQUEST_SIZE) == 1) decode_mailslot_request(buf);
+  } else {
+    if (mailslot_read(g_reader, buf, EVENT_NOTICE_SIZE) == 1) decode_event_notice(buf);
+  }
+  for (int i = 0; i < 4 && mailslot_read(g_reader, buf, sizeof buf) != 0; ++i) {
+  }
+  return 0;
+}

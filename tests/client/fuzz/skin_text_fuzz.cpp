@@ -1,0 +1,50 @@
+// libFuzzer target: the skin's text files: skin.cfg's window and widget lines for every
+// window of the built-in tables, each widget's pictures cut from a small source picture by
+// the parsed rectangles, and the language file's captions of every window. The first byte
+// says which file the rest is.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "client/screens/skin.h"
+#include "tests/client/fuzz/fuzz_rig.h"
+
+namespace {
+SDL_Surface* g_source = nullptr;
+char g_path[64];
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_rig::quiet_stdout();
+  init_skins();
+  g_source = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  std::snprintf(g_path, sizeof g_path, "language-%d.txt", int(getpid()));  // beside the corpus
+  return g_source ? 0 : -1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > 65536) return 0;
+  if (data[0] & 1) {
+    // The language file is read from disk like the program does.
+    FILE* f = std::fopen(g_path, "wb");
+    if (!f) return 0;
+    std::fwrite(data + 1, 1, size - 1, f);
+    std::fclose(f);
+    for (int id = 1; id <= 5; ++id) load_widget_captions(g_path, id);
+    return 0;
+  }
+  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  for (int id = 1; id <= 5; ++id) {
+    SKIN_WINDOW* window = get_skin_window(id);
+    parse_skins_line(window->name, text.c_str(), window);
+    for (int i = 1; i < window->num_widgets && window->widgets; ++i) {
+      SKIN_WIDGET& w = window->widgets[i];
+      WIDGET_PROPS props;
+      if (config_to_props(w.name, w.num_states, text.c_str(), window->name, &props) == 0)
+        cut_widget_states(g_source, &w, &props);
+    }
+  }
+  return 0;
+}
