@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  app_quit.store(0);
   if (size > 32768) return 0;
   int reader = -1, writer = -1;
   if (fuzz_rig::feed(data, size, &reader, &writer) != 0) return 0;

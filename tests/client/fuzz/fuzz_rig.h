@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "client/foundation/app_state.h"
+#include "client/foundation/config/utils.h"
 #include "client/links/link_notices.h"
 
 namespace fuzz_rig {
@@ -17,9 +18,11 @@ namespace fuzz_rig {
 constexpr uint32_t kRingSize = 1u << 20;  // more than one input (at most 64 KiB) can fill
 constexpr int kSlots = 4;
 
-// The parsers print a line per step; at fuzzing speed that only costs time.
+// The parsers print a line per step; at fuzzing speed that only costs time. Boxes answer
+// themselves (a fatal one also sets app_quit, which each input clears again).
 inline void quiet_stdout() {
   if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+  setenv("VIGILO_BOX_ANSWER", "ok", 1);
 }
 
 // A context with one receiver of `protocol` (4 channels, all selected and shown) and rings.
@@ -63,6 +66,7 @@ inline void reset(APP_CONTEXT* ctx) {
     ctx->receivers[r].pending_bytes = 0;
   }
   clear_link_notices();
+  app_quit.store(0);
 }
 
 // A connected pair: the input waits in `reader`'s receive queue, then the writer's side is

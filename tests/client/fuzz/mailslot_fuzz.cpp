@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  app_quit.store(0);
   if (size < 1 || size > 4096) return 0;
   if (local_dgram_send(MAILSLOT_NAME, data + 1, size - 1) != 0) return 0;
   uint8_t buf[EVENT_NOTICE_SIZE];

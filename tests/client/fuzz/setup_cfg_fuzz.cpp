@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  app_quit.store(0);
   if (size > 65536) return 0;
   const std::string text(reinterpret_cast<const char*>(data), size);  // ends in a NUL
   const char* t = text.c_str();

@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  app_quit.store(0);
   if (size < 1 || size > 65536) return 0;
   if (data[0] & 1) {
     // The language file is read from disk like the program does.
