@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -537,12 +538,22 @@ TEST(QdvrLink, refused_login_backs_off_and_its_box_goes_once_to_the_window_loop)
   ASSERT_TRUE(peer.start());
   testing::internal::CaptureStdout();
   LinkHarness h;
+  // Attempts are counted by this receiver's own login requests (a name of its own), so a
+  // client of another test that happens upon the port counts for nothing.
+  const std::string user = "rl" + std::to_string(getpid() % 100000);
+  std::snprintf(h.rx->username, sizeof h.rx->username, "%s", user.c_str());
+  auto logins = [&] {
+    int n = 0;
+    for (const qdvr::Request& r : peer.requests())
+      n += r.type == 2 && r.body.size() >= 20 && std::memcmp(r.body.data() + 4, user.data(), user.size()) == 0;
+    return n;
+  };
   using Clock = std::chrono::steady_clock;
   std::vector<Clock::time_point> at;
   h.start(peer.port());
   const auto end = Clock::now() + std::chrono::seconds(10);
   while (at.size() < 3 && Clock::now() < end) {
-    if (peer.connections() > int(at.size())) at.push_back(Clock::now());
+    if (logins() > int(at.size())) at.push_back(Clock::now());
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   h.stop();
