@@ -45,7 +45,7 @@ enum : int {
   W_PTZ_PTSPEED_LBL = 96, W_PTZ_ZSPEED_LBL = 97, W_PTZ_FSPEED_LBL = 98,
   W_PTZ_AUTOPAN = 90, W_PTZ_PRESET_ON = 91, W_PTZ_PRESET_LIST = 92, W_PTZ_PRESET_GO = 93,
   W_PTZ_PRESET_SET = 94, W_PTZ_PRESET_CLEAR = 95, W_CPU_USAGE = 114, W_NETWORK_USAGE = 115,
-  W_ZOOM_BUTTON = 117, W_FOCUS_BUTTON = 118, W_IRIS_BUTTON = 119, W_LOG_VIEW = 121, W_DIGITAL_ZOOM_IN = 142,
+  W_ZOOM_BUTTON = 117, W_FOCUS_BUTTON = 118, W_IRIS_BUTTON = 119, W_PTZ_LBL = 120, W_LOG_VIEW = 121, W_DIGITAL_ZOOM_IN = 142,
   W_DIGITAL_ZOOM_OUT = 143, W_EVT_BUTTON = 145, W_INFO_BUTTON = 146, W_MINIMIZE = 147,
   W_USER_MENU_FIRST = 164, W_USER_MENU_LAST = 178,
 };
@@ -63,6 +63,9 @@ struct MouseState {
   bool double_click = false;  // the last release completed a double click
   int previous_layout = 0;    // restored by the next double click in layout 1
   bool dragging_window = false;
+  bool press_on_background = false;  // button 1 went down on the frameless window's background
+  bool pad_placed = false;           // button 3 placed the pad; its release opens it
+  bool merged = false;               // this release settled a merge
 };
 MouseState mouse;
 
@@ -227,13 +230,20 @@ int ptz_speed(int widget) {
   return 0;
 }
 
+// A speed keeps its value on its label; the digit of the open group shows on ptz_lbl.
 void step_speed(APP_CONTEXT* ctx, int label, int delta, int top) {
   int v = get_widget_attr(kMainWindow, label, 3) + delta;
   if (v < 1) v = 1;
   if (v > top) v = top;
   set_widget_attr(kMainWindow, label, 3, static_cast<uint8_t>(v));
   SdlLock lock(ctx->display_mutex);
-  set_widget_state(screen_of(ctx), kMainWindow, label, v - 1);
+  char text[8];
+  snprintf(text, sizeof text, "%d", v);
+  set_text_fg_color(SDL_Color{240, 240, 240, 0});
+  set_text_bg_color(SDL_Color{16, 16, 16, 0});
+  select_text_font("default");
+  render_widget_text(screen_of(ctx), kMainWindow, label, text);
+  set_widget_state(screen_of(ctx), kMainWindow, W_PTZ_LBL, v - 1);
 }
 
 void show_mute_widget(APP_CONTEXT* ctx, int hide, int show, int mute) {
@@ -262,6 +272,12 @@ void scroll_panel_list(APP_CONTEXT* ctx, int list, int action) {
   step[action](screen_of(ctx), kMainWindow, list);
 }
 
+// The line under the pointer in the list just pressed (press_widget gave it the focus).
+void select_list_line(APP_CONTEXT* ctx, int x, int y) {
+  SdlLock lock(ctx->display_mutex);
+  select_line_at(screen_of(ctx), kMainWindow, x, y);
+}
+
 // Zoom, focus and iris groups of the PTZ pad: at most one is open at a time.
 uint8_t ptz_groups_open[3];
 
@@ -288,7 +304,8 @@ void show_search_reply(APP_CONTEXT* ctx, const NC_SEARCH_RECORD& r) {
 }
 
 // Button 1 released on widget `id` of the main window (rights already tested).
-void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double_click) {
+void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double_click, int x,
+                        int y) {
   switch (id) {
     case W_CONNECT: request_selected_dvr(ctx); break;
     case W_DISCONNECT: post_disconnect_request(ctx); break;
@@ -330,6 +347,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
     case W_MUTE: show_mute_widget(ctx, W_MUTE, W_NO_MUTE, 0); break;
     case W_NO_MUTE: show_mute_widget(ctx, W_NO_MUTE, W_MUTE, 1); break;
     case W_DVR_LIST:
+      select_list_line(ctx, x, y);
       if (double_click) {
         if (opts->conn_state.load() == CONN_CONNECTED)
           show_listed_camera(ctx);
@@ -359,6 +377,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
       if (ctx->skin_window != 3) draw_group_list(ctx);
       break;
     case W_EVT_LIST:
+      select_list_line(ctx, x, y);
       if (double_click) {
         if (has_right(opts, W_LOG_VIEW))
           start_auxdesk("logview", opts);
@@ -385,11 +404,12 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
         show_speed_controls(screen_of(ctx));
       }
       break;
+    case W_PTZ_PRESET_LIST: select_list_line(ctx, x, y); break;
     case W_PTZ_PRESET_GO:
     case W_PTZ_PRESET_CLEAR:
-      if (SKIN_WIDGET* list = get_skin_widget(kMainWindow, W_PTZ_PRESET_LIST);
-          list && list->selected >= 0)
-        send_ptz_to_current(ctx, id == W_PTZ_PRESET_GO ? 21 : 23, list->selected);
+      // The DVR's own number of the preset: lines skip the numbers it has not set.
+      if (const int number = selected_preset_number(); number >= 0)
+        send_ptz_to_current(ctx, id == W_PTZ_PRESET_GO ? 21 : 23, number);
       break;
     case W_PTZ_PRESET_SET: send_ptz_to_current(ctx, 22, 0); break;
     case W_CPU_USAGE:
@@ -413,7 +433,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
 
 // Hover and press states of the widgets outside the video rectangle.
 void hover_widget(APP_CONTEXT* ctx, int window, int x, int y) {
-  int w = find_widget_at(window, x, y);
+  const int w = x < 0 ? 0 : find_widget_at(window, x, y);
   if (w == mouse.hovered) return;
   SdlLock lock(ctx->display_mutex);
   if (mouse.hovered > 0 && get_widget_state(window, mouse.hovered) == 2)
@@ -424,6 +444,59 @@ void hover_widget(APP_CONTEXT* ctx, int window, int x, int y) {
     set_widget_state(screen_of(ctx), window, w, 2);
     mouse.hovered = w;
   }
+}
+
+// Every button-1 release ends a window drag and settles a pending merge wherever it happens:
+// a release outside the video area must not leave the merge armed for the next click.
+void settle_button1_release(APP_CONTEXT* ctx) {
+  mouse.dragging_window = false;
+  mouse.press_on_background = false;
+  if (ctx->selection_state.load() & 6) {
+    merge_cells(ctx);
+    ctx->selection_state.store(8);
+    mouse.merged = true;
+  }
+}
+
+// A slot pressed and released on itself acts as the widget it shows: a layout entry
+// recalls its layout; a panel button is mirrored and then clicked.
+void user_menu_click(APP_CONTEXT* ctx, APP_OPTIONS* opts, int slot, bool dbl, int x, int y) {
+  const int source = user_menu_source(slot);
+  if (source <= 0) return;
+  if (is_active_menu_item(source)) {
+    select_menu_layout(ctx, slot);
+    return;
+  }
+  mirror_user_menu_entry(ctx, slot);
+  if (!has_right(opts, source)) {
+    show_access_box();
+    return;
+  }
+  main_widget_action(ctx, opts, source, dbl, x, y);
+}
+
+// The end of a drag that carried the drag cursor: a panel widget dropped on a slot joins
+// the menu; a slot dropped elsewhere than on a slot leaves it. True when it was one of those.
+bool user_menu_drop(APP_CONTEXT* ctx, APP_OPTIONS* opts, int from, int to, bool dbl, int x, int y) {
+  const bool from_slot = from >= W_USER_MENU_FIRST && from <= W_USER_MENU_LAST;
+  const bool to_slot = to >= W_USER_MENU_FIRST && to <= W_USER_MENU_LAST;
+  {
+    SdlLock lock(ctx->display_mutex);
+    set_widget_state(screen_of(ctx), kMainWindow, from, 0);
+  }
+  if (!from_slot && to_slot) {
+    add_user_menu_entry(ctx, from);
+    return true;
+  }
+  if (from_slot && to_slot) {
+    user_menu_click(ctx, opts, from, dbl, x, y);
+    return true;
+  }
+  if (from_slot) {
+    if (user_menu_source(from) > 0) remove_user_menu_entry(ctx, from);
+    return true;
+  }
+  return false;
 }
 
 // Channel cells under the pointer (main and event playback windows).
@@ -494,7 +567,12 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
       mouse.pressed_pos = pos;
     } else if (b == SDL_BUTTON_RIGHT) {
       if (ctx->fullscreen) toggle_fullscreen(ctx);
-      place_popup_panel(ctx, x, y);
+      if (pos >= 0) {
+        // The pad acts on this channel; the alarm pop-up's channel is another matter.
+        ctx->pad_channel = pos;
+        place_popup_panel(ctx, x, y);
+        mouse.pad_placed = true;
+      }
     } else if (b == SDL_BUTTON_WHEELUP || b == SDL_BUTTON_WHEELDOWN) {
       if (ctrl) {
         if (b == SDL_BUTTON_WHEELUP) layout_down(ctx); else layout_up(ctx);
@@ -522,13 +600,10 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
       show_access_box();
       return;
     }
-    popup_pad_action(ctx, opts, w, ctx->popup_channel, x, y);
+    popup_pad_action(ctx, opts, w, ctx->pad_channel, x, y);
     return;
   }
-  if (ctx->selection_state.load() & 6) {
-    merge_cells(ctx);
-    ctx->selection_state.store(8);
-  } else if (mouse.double_click && pos >= 0) {
+  if (!mouse.merged && mouse.double_click && pos >= 0) {
     if (ctx->layout == 1 && mouse.previous_layout > 0) {
       set_layout(ctx, mouse.previous_layout);
       mouse.previous_layout = 0;
@@ -723,11 +798,16 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
   const int x = motion ? ev.motion.x : ev.button.x;
   const int y = motion ? ev.motion.y : ev.button.y;
   bool released = false, dbl = false;
+  mouse.merged = false;
   if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_LEFT) {
     released = true;
     dbl = note_button_release(SDL_GetTicks(), x, y) != 0;
     if (!opts->master) send_set_target(opts);
-    mouse.dragging_window = false;
+    settle_button1_release(ctx);
+  }
+  if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_RIGHT && mouse.pad_placed) {
+    mouse.pad_placed = false;
+    show_popup_panel(ctx);
   }
   if (ctx->fullscreen) {
     // No widgets are shown in full screen; button 3 leaves it and opens the pad.
@@ -735,24 +815,40 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
       mouse_on_cells(ev, ctx, opts, false);
     return 0;
   }
+  const int window = ctx->skin_window;
   if (in_video_rect(ctx, x, y) && !mouse.dragging_window) {
-    mouse_on_cells(ev, ctx, opts, false);
-    return 0;
+    // The pointer left the panel: no widget stays hovered, no tooltip is due.
+    if (motion && ctx->skin) hover_widget(ctx, window, -1, -1);
+    ctx->tooltip_widget = -1;
+    // A panel widget pressed and released over the video (a drag) is finished below.
+    if (!(released && mouse.pressed_widget > 0 && !in_popup_frame(mouse.pressed_widget))) {
+      mouse_on_cells(ev, ctx, opts, false);
+      return 0;
+    }
   }
   if (!ctx->skin) return 0;
-  const int window = ctx->skin_window;
   if (motion) {
-    if ((ev.motion.state & SDL_BUTTON(1)) && (mouse.dragging_window || mouse.pressed_widget == 0)) {
-      mouse.dragging_window = true;
-      move_window_by(ev.motion.xrel, ev.motion.yrel);
+    if (ev.motion.state & SDL_BUTTON(1)) {
+      // Only a press on the background moves the frameless window.
+      if (mouse.press_on_background || mouse.dragging_window) {
+        mouse.dragging_window = true;
+        move_window_by(ev.motion.xrel, ev.motion.yrel);
+      } else if (mouse.pressed_widget > 0 && window == kMainWindow &&
+                 find_widget_at(window, x, y) != mouse.pressed_widget) {
+        show_drag_cursor(ctx);
+      }
       return 0;
     }
     hover_widget(ctx, window, x, y);
+    ctx->tooltip_widget = find_widget_at(window, x, y);
+    ctx->mouse_x = x;
+    ctx->mouse_y = y;
     return 0;
   }
   if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
     const int w = find_widget_at(window, x, y);
     mouse.pressed_widget = w;
+    mouse.press_on_background = w == 0 && !ctx->frame;
     if (w > 0) {
       SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, w, 1);
@@ -762,7 +858,13 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
   if (!released) return 0;
   const int w = mouse.pressed_widget;
   mouse.pressed_widget = 0;
-  if (w <= 0 || find_widget_at(window, x, y) != w) {
+  const int target = find_widget_at(window, x, y);
+  if (window == kMainWindow && w > 0 && ctx->drag_cursor) {
+    hide_drag_cursor(ctx);
+    if (user_menu_drop(ctx, opts, w, target, dbl, x, y)) return 0;
+  }
+  hide_drag_cursor(ctx);
+  if (w <= 0 || target != w) {
     if (w > 0) {
       SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, w, 0);
@@ -775,11 +877,14 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
     set_widget_state(screen_of(ctx), window, w, 0);
   }
   const int target_before = ctx->layout_target;
-  if (!has_right(opts, w)) {
+  if (window == kMainWindow && w >= W_USER_MENU_FIRST && w <= W_USER_MENU_LAST) {
+    user_menu_click(ctx, opts, w, dbl, x, y);
+  } else if (!has_right(opts, w)) {
     show_access_box();
     return 0;
+  } else {
+    main_widget_action(ctx, opts, w, dbl, x, y);
   }
-  main_widget_action(ctx, opts, w, dbl);
   // Only layout choices and the camera switch go on addressing the slaves.
   if (!(target_before == 2 && ((w >= W_LAYOUT1 && w <= W_LAYOUT36) || w == W_SWITCH)))
     ctx->layout_target = 1;
@@ -824,10 +929,10 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
         case COMM_DISCONNECT:
           disconnect_dvr(opts);
           if (opts->master) send_disconnect_to_slaves(opts);
-          {
+          if (ctx->skin) {
             SdlLock lock(ctx->display_mutex);
-            if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, W_EVT_LIST)) w->num_lines = 0;
-            if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, W_PTZ_PRESET_LIST)) w->num_lines = 0;
+            clear_widget_lines(screen_of(ctx), kMainWindow, W_EVT_LIST);
+            clear_widget_lines(screen_of(ctx), kMainWindow, W_PTZ_PRESET_LIST);
           }
           log_target(SYSLOG_DISCONNECT_DVR, SYSLOG_DISCONNECT_GROUP, is_group);
           break;
@@ -874,7 +979,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
     case UE_PRESET_LIST: fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1)); break;
     case UE_SHOW_CAM_INFO:
       hide_receive_stats(ctx);
-      draw_cam_info(ctx, mouse.last_pos);
+      draw_cam_info(ctx, ctx->cam_info_channel);
       break;
     case UE_SHOW_RECEIVE_STATS:
       hide_cam_info(ctx);
@@ -998,9 +1103,10 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   const bool motion = ev.type == SDL_MOUSEMOTION;
   const int x = motion ? ev.motion.x : ev.button.x;
   const int y = motion ? ev.motion.y : ev.button.y;
+  mouse.merged = false;
   if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_LEFT) {
     note_button_release(SDL_GetTicks(), x, y);
-    mouse.dragging_window = false;
+    settle_button1_release(ctx);
   }
   if (in_video_rect(ctx, x, y) && !mouse.dragging_window) {
     mouse_on_cells(ev, ctx, opts, true);
@@ -1009,16 +1115,17 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   if (!ctx->skin) return 0;
   const int window = ctx->skin_window;
   if (motion) {
-    if ((ev.motion.state & SDL_BUTTON(1)) && mouse.pressed_widget == 0) {
+    if ((ev.motion.state & SDL_BUTTON(1)) && (mouse.press_on_background || mouse.dragging_window)) {
       mouse.dragging_window = true;
       move_window_by(ev.motion.xrel, ev.motion.yrel);
-    } else {
+    } else if (!(ev.motion.state & SDL_BUTTON(1))) {
       hover_widget(ctx, window, x, y);
     }
     return 0;
   }
   if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
     mouse.pressed_widget = find_widget_at(window, x, y);
+    mouse.press_on_background = mouse.pressed_widget == 0 && !ctx->frame;
     if (mouse.pressed_widget > 0) {
       SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, mouse.pressed_widget, 1);

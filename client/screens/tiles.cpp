@@ -9,6 +9,7 @@
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/stats.h"
@@ -214,6 +215,52 @@ void hook_redraw_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx) {
   }
 }
 
+// The connection buttons and list tabs of a skinned window once connected: "disconnect"
+// in place of "connect", both tabs off limits, and the camera list in the main window. The
+// tab of the connection's own kind is reset, so the list shown after it ends is that kind's.
+void after_connect(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
+  if (!ctx->skin) return;
+  const int id = ctx->skin_window;
+  const int connect = find_widget(id, "connect"), disconnect = find_widget(id, "disconnect");
+  const int dvrtab = find_widget(id, "dvrtab"), grouptab = find_widget(id, "grouptab");
+  int is_group = 0, index = 0;
+  find_target(opts->auto_start, &is_group, &index);
+  {
+    SdlLock display(ctx->display_mutex);
+    SDL_Surface* screen = ctx->surfaces[SURF_SCREEN];
+    if (!screen) return;
+    if (connect) set_widget_attr(id, connect, 1, 1);
+    if (disconnect) set_widget_attr(id, disconnect, 1, 0);
+    if (connect) restore_widget_area(screen, id, connect);
+    for (int tab : {dvrtab, grouptab})
+      if (tab) set_widget_state(screen, id, tab, 4);
+    if (disconnect) set_widget_state(screen, id, disconnect, 0);
+    const int reset = is_group ? dvrtab : grouptab;
+    if (reset) reset_widget_state(screen, id, reset, 1);
+  }
+  if (id == 2) draw_camera_list(opts, ctx);
+}
+
+// Back to "connect", both tabs usable, and the list of the tab that is on.
+void after_disconnect(APP_OPTIONS* opts) {
+  APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
+  if (!ctx->skin) return;
+  const int id = ctx->skin_window;
+  const int connect = find_widget(id, "connect"), disconnect = find_widget(id, "disconnect");
+  {
+    SdlLock display(ctx->display_mutex);
+    SDL_Surface* screen = ctx->surfaces[SURF_SCREEN];
+    if (!screen) return;
+    if (disconnect) set_widget_attr(id, disconnect, 1, 1);
+    if (connect) set_widget_attr(id, connect, 1, 0);
+    if (disconnect) restore_widget_area(screen, id, disconnect);
+    for (const char* name : {"connect", "grouptab", "dvrtab"})
+      if (int w = find_widget(id, name)) set_widget_state(screen, id, w, 0);
+  }
+  select_list_tab(ctx);
+}
+
 }  // namespace
 
 void install_tile_hooks() {
@@ -233,7 +280,10 @@ void install_tile_hooks() {
     fade_display(ctx);
     hide_wait_indicator(ctx);
     redraw_all_channels(ctx);
+    hide_network_indicator(ctx);
   };
+  conn.after_connect = after_connect;
+  conn.after_disconnect = after_disconnect;
   set_connection_hooks(conn);
 }
 
