@@ -1,0 +1,606 @@
+#include "sdk/DSFSource.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/debug/debug_output.h"
+#include "platform/net/net.h"
+#include "sdk/Protocol/ByteReader.h"
+
+namespace {
+constexpr uint32_t kLogOn = 0x00000001;
+constexpr uint32_t kControlLogOn = 0x00000002;
+constexpr uint32_t kDataLogOn = 0x007F0002;
+constexpr uint32_t kFileNotFound = 0xF00A0001;
+constexpr uint32_t kMaxChannel = 0xF00B0003;
+constexpr uint32_t kUnregistered = 0xF0010001;
+constexpr uint32_t kSkipFrame = 0xF0030003;
+constexpr uint32_t kRecordEnd = 0xF00A0006;
+
+struct ResultText {
+  uint32_t code;
+  const char* text;
+};
+
+constexpr ResultText kResultTexts[] = {
+    {0x00000000, "Server Response failure"},
+    {0xF0000001, "Server Out of memory"},
+    {0xF0010001, "Unregistered User"},
+    {0xF0010002, "Alredy registerd User"},
+    {0xF0010003, "You have a wrong password"},
+    {0xF0010004, "You must change your password"},
+    {0xF0020001, "Not allowed to certify"},
+    {0xF0020002, "You don't have a power to manage it."},
+    {0xF0020003, "You don't have a power to manage camera"},
+    {0xF0030001, "No Camera"},
+    {0xF0030002, "Requested channel is not being recorded"},
+    {0xF0030003, "Frame Skip"},
+    {0xF0090001, "Requested function is not properly set up on remote DVR"},
+    {0xF0090002, "Requested function is not used."},
+    {0xF00A0001, "Requested file was not found"},
+    {0xF00A0002, "File was corrupted. (File Error in Server)"},
+    {0xF00A0003, "Requested file was corrupted (Wrong Format)"},
+    {0xF00A0004, "Requested file is being recorded. Try another file"},
+    {0xF00B0001, "Version is different"},
+    {0xF00B0002, "Requested function is already used by another user.\n Retry at least 10 second later."},
+    {0xF00B0003, "Maximum channel is exceeded"},
+    {0xF00B0004, "Lock TimeOut"},
+    {0xF00E0001, "The Server is not exist."},
+    {0xF00E0002, "The server is not exist."},
+    {0xF00E0003, "The server is not responding."},
+    {0xF00F0001, "Unknown protocol number"},
+    {0xF00F0002, "Data Line is not connected."},
+    {0xF00F0003, "An invalid parameter"},
+    {0xF00F0004, "Not supported function"},
+    {0xF00F00FF, "Server Internal Error"},
+    {0xF00FEEEE, "Server will reboot soon"},
+    {0xF00FFFFF, "Unknown error"},
+};
+
+struct Header {
+  uint32_t number, result, length;
+};
+
+Header ParseHeader(const uint8_t* p) {
+  CByteReader r(p, 12);
+  Header h;
+  h.number = r.U32BE();
+  h.result = r.U32BE();
+  h.length = r.U32BE();
+  return h;
+}
+
+bool IsStreamReply(uint32_t number) {
+  return number == 0xA0020001 || number == 0xA0020003 || number == 0xA0020006;
+}
+
+// A session text: u16 length + 1, then the text and its NUL.
+void PutText(CByteWriter& w, const std::string& s) {
+  const size_t n = s.size() < 0xFFFE ? s.size() : 0xFFFE;
+  w.U16BE(uint16_t(n + 1));
+  w.Bytes(s.data(), n);
+  w.U8(0);
+}
+}  // namespace
+
+bool CDSFSource::Gate::Enter(const std::atomic<int>& stop) {
+  std::unique_lock<std::mutex> lk(m_lock);
+  const auto self = std::this_thread::get_id();
+  if (m_nDepth > 0 && m_owner == self) {
+    ++m_nDepth;
+    return true;
+  }
+  m_cv.wait(lk, [&] { return m_nDepth == 0 || stop; });
+  if (m_nDepth != 0) return false;
+  m_owner = self;
+  m_nDepth = 1;
+  return true;
+}
+
+void CDSFSource::Gate::Leave() {
+  std::lock_guard<std::mutex> lk(m_lock);
+  if (--m_nDepth == 0) {
+    m_owner = std::thread::id();
+    m_cv.notify_all();
+  }
+}
+
+void CDSFSource::Gate::Wake() {
+  std::lock_guard<std::mutex> lk(m_lock);
+  m_cv.notify_all();
+}
+
+CDSFSource::CDSFSource() = default;
+
+CDSFSource::~CDSFSource() {
+  Stop();
+  WaitStop();
+}
+
+std::string CDSFSource::GetErrorMessage(uint32_t code) {
+  for (const ResultText& t : kResultTexts)
+    if (t.code == code) return t.text;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "Really unknown error: 0x%.8X", code);
+  return buf;
+}
+
+int CDSFSource::Initialize(CDSFSourceOwner* owner, int live, int base_port,
+                           uint32_t open_value_b) {
+  m_pOwner = owner;
+  m_bLive = live ? 1 : 0;
+  m_dwOpenB = open_value_b;
+  m_bStop = 0;
+  const int b = base_port;
+  if (b == 0) {
+    m_wPort[PORT_LOGON] = 7000;
+    m_wPort[PORT_LIVE_CONTROL] = 8000;
+    m_wPort[PORT_LIVE_DATA] = 8001;
+    m_wPort[PORT_PLAYBACK_CONTROL] = 9000;
+    m_wPort[PORT_PLAYBACK_DATA] = 9001;
+    m_wPort[PORT_SETUP] = 7007;  // the log-on port + 7, as for every other base
+  } else {
+    m_wPort[PORT_LOGON] = uint16_t(b);
+    m_wPort[PORT_LIVE_CONTROL] = uint16_t(b + 3);
+    m_wPort[PORT_LIVE_DATA] = uint16_t(b + 4);
+    m_wPort[PORT_PLAYBACK_CONTROL] = uint16_t(b + 1);
+    m_wPort[PORT_PLAYBACK_DATA] = uint16_t(b + 2);
+    m_wPort[PORT_SETUP] = uint16_t(b + 7);
+  }
+  return 1;
+}
+
+void CDSFSource::SetTimeOuts(int receive_ms, int send_ms, int first_request_ms) {
+  m_nReceiveTimeOut = receive_ms;
+  m_nSendTimeOut = send_ms;
+  m_nFirstRequest = first_request_ms;
+}
+
+std::string CDSFSource::GetServerAddress() const {
+  std::lock_guard<std::mutex> lk(m_serverLock);
+  return m_strServer;
+}
+
+void CDSFSource::SetError(const std::string& text) {
+  std::lock_guard<std::mutex> lk(m_errorLock);
+  m_strLastError = text;
+}
+
+int CDSFSource::GetLastError(std::string* text) const {
+  std::lock_guard<std::mutex> lk(m_errorLock);
+  if (text) *text = m_strLastError;
+  return 1;
+}
+
+int CDSFSource::LogOn(const char* address, const char* user, const char* password,
+                      const char* address_again, uint8_t channel, const uint32_t* playback_range,
+                      uint32_t open_value_a) {
+  {
+    std::lock_guard<std::mutex> lk(m_serverLock);
+    m_strServer = address ? address : "";
+  }
+  m_strUser = user ? user : "";
+  m_strPassword = password ? password : "";
+  m_strAddressGiven = address_again ? address_again : "";
+  m_nChannel = channel;
+  m_dwOpenA = open_value_a;
+  if (playback_range) {
+    m_dwPlaybackStart = playback_range[0];
+    m_dwPlaybackEnd = playback_range[1];
+    m_bLive = 0;
+  } else {
+    m_dwPlaybackStart = m_dwPlaybackEnd = 0xFFFFFFFF;
+    m_bLive = 1;
+  }
+  std::lock_guard<std::mutex> lk(m_startLock);
+  if (m_bStop || !m_pLogOnThread.Start([this] { LogOnWork(); })) {
+    SetError("Log on thread failure");
+    return 0;
+  }
+  return 1;
+}
+
+int CDSFSource::BuildSessionPacket(uint32_t number, uint8_t* out, size_t capacity) const {
+  CByteWriter w(out, capacity);
+  w.U32BE(number);
+  w.U32BE(0);
+  w.U32BE(0);
+  switch (number) {
+    case kLogOn:
+      PutText(w, m_strUser);
+      PutText(w, m_strPassword);
+      w.U8(0);
+      PutText(w, m_strAddressGiven);
+      w.U32BE(m_dwPlaybackStart);
+      w.U32BE(m_dwPlaybackEnd);
+      w.U8(uint8_t(m_dwOpenA));
+      w.U8(m_nChannel);
+      w.U32BE(m_dwOpenB);
+      break;
+    case kControlLogOn:
+      w.U8(1);
+      w.U8(2);
+      w.U8(0);
+      PutText(w, m_strUser);
+      PutText(w, m_strReply1);
+      PutText(w, m_strReply2);
+      w.U8(0);
+      PutText(w, m_strAddressGiven);
+      break;
+    case kDataLogOn:
+      w.U32BE(m_dwDataRequest);
+      break;
+    default:
+      return 0;
+  }
+  if (!w.Ok()) return 0;
+  const uint32_t n = uint32_t(w.Pos() - 12);
+  CByteWriter len(out + 8, 4);
+  len.U32BE(n);
+  return int(w.Pos());
+}
+
+bool CDSFSource::UseOwnAddress(const char* own) {
+  if (!own || !*own || std::strcmp(own, "0.0.0.0") == 0) return false;
+  if (std::strncmp(own, "10.", 3) == 0 || std::strncmp(own, "192.168.", 8) == 0) return false;
+  if (std::strncmp(own, "172.", 4) == 0) {
+    const int second = std::atoi(own + 4);
+    if (second >= 16 && second <= 31) return false;
+  }
+  uint32_t addr = 0;
+  if (net_parse_ipv4(own, &addr) != 0) return false;
+  const uint8_t first = uint8_t(addr & 0xFF);  // network order: first octet lowest in memory
+  return first != 0 && first != 127 && first < 224;
+}
+
+void CDSFSource::Connect(CBlockingSocket& s, uint16_t port, bool large_receive_buffer) {
+  CSockAddr sa;
+  CBlockingSocket::ResolveHost(GetServerAddress().c_str(), port, &sa);
+  {
+    std::lock_guard<std::mutex> lk(m_startLock);
+    if (m_bStop) throw CBlockingSocketException("Create", 10004);
+    s.Create();
+  }
+  if (large_receive_buffer) {
+    const int size = kFrameBuffer;
+    s.SetOption(NET_SOL_SOCKET, NET_SO_RCVBUF, &size, sizeof size);
+  }
+  s.Connect(sa, m_nSendTimeOut);
+  s.SetReceiveTimeOut(m_nReceiveTimeOut);
+  s.SetSendTimeOut(m_nSendTimeOut);
+}
+
+void CDSFSource::Drain(CBlockingSocket& s, uint32_t n) {
+  uint8_t scratch[4096];
+  while (n > 0) {
+    const int step = n < sizeof scratch ? int(n) : int(sizeof scratch);
+    const int got = s.Read(scratch, step);
+    if (got < step) throw CBlockingSocketException("Receive", 10038);
+    n -= uint32_t(step);
+  }
+}
+
+void CDSFSource::Deliver(uint32_t number, const uint8_t* data, int length) {
+  if (m_bStop || !m_csDeliver.Enter(m_bStop)) return;
+  if (m_pOwner && !m_bStop) m_pOwner->OnPacket(number, data, length);
+  m_csDeliver.Leave();
+}
+
+void CDSFSource::ReportStatus(int code) {
+  if (!m_csStatus.Enter(m_bStop)) return;
+  bool report = true;
+  if (code & 0xF000) {
+    if (m_bFailed || m_bStop) report = false;
+    else m_bFailed = 1;
+  }
+  if (report && m_pOwner) m_pOwner->OnStatus(code);
+  m_csStatus.Leave();
+}
+
+int CDSFSource::FailureStatus(const CBlockingSocketException& e, bool connected) {
+  const std::string text = e.GetErrorMessage();
+  SetError(text);
+  if (connected) debug_output(text.c_str());
+  if (text.rfind("TimeOut", 0) == 0) return STATUS_TIMED_OUT;
+  return connected ? STATUS_SOCKET_FAILED : STATUS_CONNECT_FAILED;
+}
+
+void CDSFSource::LogOnWork() {
+  bool connected = false;
+  int status = 0;
+  try {
+    Connect(m_sockLogOn, m_wPort[PORT_LOGON], false);
+    connected = true;
+    std::vector<uint8_t> pkt(12 + 4 * 65540);
+    const int n = BuildSessionPacket(kLogOn, pkt.data(), pkt.size());
+    m_sockLogOn.Write(pkt.data(), n);
+    uint8_t* buf = m_controlBuffer.data();
+    if (m_sockLogOn.Read(buf, 12) < 12) {
+      SetError("receive time-out.");
+      status = STATUS_TIMED_OUT;
+    } else {
+      const Header h = ParseHeader(buf);
+      if (h.result == 1) {
+        bool ok = h.length <= uint32_t(kControlBuffer - 12);
+        if (!ok) Drain(m_sockLogOn, h.length);
+        else if (m_sockLogOn.Read(buf + 12, int(h.length)) < int(h.length)) ok = false;
+        std::string own;
+        if (ok) {
+          CByteReader r(buf + 12, h.length);
+          std::string t1 = r.String(r.U16BE());
+          std::string t2 = r.String(r.U16BE());
+          const uint8_t b = r.U8();
+          own = r.String(r.U16BE());
+          ok = r.Ok();
+          if (ok) {
+            m_strReply1 = std::move(t1);
+            m_strReply2 = std::move(t2);
+            m_bReplyByte = b;
+          }
+        }
+        if (!ok) {
+          SetError(GetErrorMessage(0));
+          status = STATUS_REFUSED;
+        } else {
+          if (UseOwnAddress(own.c_str())) {
+            std::lock_guard<std::mutex> lk(m_serverLock);
+            m_strServer = own;
+          }
+          StartControl();
+          return;
+        }
+      } else {
+        SetError(GetErrorMessage(h.result));
+        status = h.result == kFileNotFound ? STATUS_FILE_NOT_FOUND : STATUS_REFUSED;
+        if (h.result == kUnregistered)
+          debug_output("[SDK TRACE]-등록되지 않은 사용자 또는 사용할 수 없는 DVR 입니다.");
+      }
+    }
+  } catch (const CBlockingSocketException& e) {
+    status = FailureStatus(e, connected);
+  }
+  if (!m_bStop && status) ReportStatus(status);
+}
+
+void CDSFSource::StartControl() {
+  m_sockLogOn.Close();
+  std::lock_guard<std::mutex> lk(m_startLock);
+  if (m_bStop) return;
+  if (!m_pControlThread.Start([this] { ControlWork(); })) SetError("Control thread failure");
+}
+
+int CDSFSource::StartData(uint32_t value) {
+  m_dwDataRequest = value;
+  std::lock_guard<std::mutex> lk(m_startLock);
+  if (m_bStop || !m_pDataThread.Start([this] { DataWork(); })) {
+    SetError("D-Thread failure");
+    return 0;
+  }
+  return 1;
+}
+
+bool CDSFSource::TakeQueued(Item* item, uint32_t timeout_ms) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lk(m_queueLock);
+      if (!m_queue.empty()) {
+        *item = std::move(m_queue.front());
+        m_queue.pop_front();
+        return true;
+      }
+    }
+    if (m_bStop) return false;
+    if (!m_queueEvent.Wait(timeout_ms)) {
+      std::lock_guard<std::mutex> lk(m_queueLock);
+      if (m_queue.empty()) return false;
+    }
+  }
+}
+
+int CDSFSource::SendCommand(const uint8_t* packet, int length, SyncEvent* answer) {
+  if (!m_pControlThread.Running() || m_bFailed || m_bStop || !packet || length <= 0) {
+    SetError("Control Socket is invalid");
+    return 0;
+  }
+  bool was_empty;
+  {
+    std::lock_guard<std::mutex> lk(m_queueLock);
+    was_empty = m_queue.empty();
+    m_queue.push_back(Item{std::vector<uint8_t>(packet, packet + length), answer});
+  }
+  if (was_empty) m_queueEvent.Set();
+  return 1;
+}
+
+void CDSFSource::ControlWork() {
+  bool connected = false;
+  int status = 0;
+  Item item{{}, nullptr};
+  try {
+    Connect(m_sockControl, m_wPort[m_bLive ? PORT_LIVE_CONTROL : PORT_PLAYBACK_CONTROL], false);
+    connected = true;
+    std::vector<uint8_t> pkt(12 + 4 * 65540);
+    const int n = BuildSessionPacket(kControlLogOn, pkt.data(), pkt.size());
+    m_sockControl.Write(pkt.data(), n);
+    uint8_t* buf = m_controlBuffer.data();
+    bool first = true;
+    bool logged_on = false;
+    while (!m_bStop) {
+      if (logged_on) {
+        if (!TakeQueued(&item, first ? uint32_t(m_nFirstRequest) : SYNC_INFINITE)) {
+          if (!m_bStop) {
+            SetError("dll internal error!!");
+            status = STATUS_NO_REQUEST;
+          }
+          break;
+        }
+        first = false;
+        m_sockControl.Write(item.bytes.data(), int(item.bytes.size()));
+      }
+      if (m_sockControl.Read(buf, 12) < 12) {
+        SetError("receive time-out.");
+        status = STATUS_TIMED_OUT;
+        break;
+      }
+      const Header h = ParseHeader(buf);
+      if (h.result == 1) {
+        // A payload larger than the buffer is read past and not handed on.
+        if (h.length > uint32_t(kControlBuffer - 12)) {
+          Drain(m_sockControl, h.length);
+        } else {
+          if (m_sockControl.Read(buf + 12, int(h.length)) < int(h.length)) {
+            SetError("receive time-out.");
+            status = STATUS_TIMED_OUT;
+            break;
+          }
+          if (!m_bStop) Deliver(h.number, buf + 12, int(h.length));
+        }
+      } else {
+        SetError(GetErrorMessage(h.result));
+        if (!logged_on) {
+          status = h.result == kFileNotFound   ? STATUS_FILE_NOT_FOUND
+                   : h.result == kMaxChannel ? STATUS_MAX_CHANNEL
+                                             : STATUS_REFUSED;
+          break;
+        }
+        Drain(m_sockControl, h.length);
+        if (IsStreamReply(h.number)) {
+          status = h.result == kFileNotFound ? STATUS_FILE_NOT_FOUND : STATUS_REFUSED;
+          break;
+        }
+      }
+      if (logged_on && item.answer) item.answer->Set();
+      item.answer = nullptr;
+      logged_on = true;
+    }
+  } catch (const CBlockingSocketException& e) {
+    status = FailureStatus(e, connected);
+  }
+  // The request in flight gets no reply: its waiter is released rather than left hanging.
+  if (item.answer) item.answer->Set();
+  if (!m_bStop && status) ReportStatus(status);
+}
+
+void CDSFSource::DataWork() {
+  bool connected = false;
+  int status = 0;
+  try {
+    Connect(m_sockData, m_wPort[m_bLive ? PORT_LIVE_DATA : PORT_PLAYBACK_DATA], true);
+    connected = true;
+    uint8_t* buf = m_frameBuffer.data();
+    const int n = BuildSessionPacket(kDataLogOn, buf, m_frameBuffer.size());
+    m_sockData.Write(buf, n);
+    if (m_sockData.Read(buf, 12) < 12) {
+      SetError("receive time-out.");
+      status = STATUS_TIMED_OUT;
+    } else {
+      const Header h = ParseHeader(buf);
+      if (h.result != 1) {
+        SetError(GetErrorMessage(h.result));
+        status = STATUS_REFUSED;
+      } else {
+        ReportStatus(STATUS_DATA_ACCEPTED);
+      }
+    }
+    while (!m_bStop && status == 0) {
+      if (m_sockData.Read(buf, 12) < 12) {
+        SetError("receive time-out.");
+        status = STATUS_TIMED_OUT;
+        break;
+      }
+      const Header h = ParseHeader(buf);
+      if (h.result == 1) {
+        if (h.length == 0) continue;
+        // A frame payload larger than the buffer is read past and dropped.
+        if (h.length > uint32_t(kFrameBuffer - 12)) {
+          Drain(m_sockData, h.length);
+          continue;
+        }
+        m_nFrameLength = h.length;
+        if (m_sockData.Read(buf + 12, int(h.length)) < int(h.length)) {
+          SetError("receive time-out.");
+          status = STATUS_TIMED_OUT;
+          break;
+        }
+        if (!m_bStop) Deliver(h.number, buf + 12, int(h.length));
+      } else if (h.result == kSkipFrame) {
+        debug_output("[SDK TRACE]-Skip Frame\n");
+        uint8_t one;
+        if (m_sockData.Read(&one, 1) < 1) break;
+      } else if (h.result == kRecordEnd) {
+        Drain(m_sockData, h.length);
+        if (!m_bStop && m_pOwner) m_pOwner->OnRecordEnd();
+      } else {
+        SetError(GetErrorMessage(h.result));
+        status = STATUS_DATA_FAILED;
+      }
+    }
+  } catch (const CBlockingSocketException& e) {
+    status = FailureStatus(e, connected);
+  }
+  if (!m_bStop && status) ReportStatus(status);
+}
+
+int CDSFSource::SendSetupCommand(const uint8_t* packet, int length, SyncEvent* answer) {
+  if (m_bFailed) {
+    SetError("Control Socket is invalid");
+    return 0;
+  }
+  std::lock_guard<std::mutex> serial(m_setupLock);
+  try {
+    Connect(m_sockSetup, m_wPort[PORT_SETUP], false);
+    m_sockSetup.Write(packet, length);
+    uint8_t hdr[12];
+    if (m_sockSetup.Read(hdr, 12) == 12) {
+      const Header h = ParseHeader(hdr);
+      if (h.result == 1) {
+        if (h.length <= kSetupReplyLimit) {
+          std::vector<uint8_t> body(h.length ? h.length : 1);
+          if (h.length == 0 || m_sockSetup.Read(body.data(), int(h.length)) == int(h.length))
+            Deliver(h.number, body.data(), int(h.length));
+        }
+      } else {
+        (void)GetErrorMessage(h.result);
+      }
+    }
+  } catch (const CBlockingSocketException&) {
+  }
+  m_sockSetup.Close();
+  if (answer) answer->Set();
+  return 1;
+}
+
+void CDSFSource::Stop() {
+  {
+    std::lock_guard<std::mutex> lk(m_startLock);
+    if (m_bStop) return;
+    m_bStop = 1;
+  }
+  m_queueEvent.Set();
+  m_csDeliver.Wake();
+  m_csStatus.Wake();
+  m_sockLogOn.Close();
+  m_sockControl.Close();
+  m_sockData.Close();
+  m_sockSetup.Close();
+  m_queueEvent.Set();
+  m_pLogOnThread.RaisePriority();
+  m_pControlThread.RaisePriority();
+  m_pDataThread.RaisePriority();
+}
+
+void CDSFSource::WaitStop() {
+  m_pLogOnThread.Join();
+  m_pControlThread.Join();
+  m_pDataThread.Join();
+  std::deque<Item> dropped;
+  {
+    std::lock_guard<std::mutex> lk(m_queueLock);
+    dropped.swap(m_queue);
+  }
+  for (Item& i : dropped)
+    if (i.answer) i.answer->Set();
+  m_nChannel = 255;
+  m_nFrameLength = 0;
+}

@@ -1,0 +1,175 @@
+// CDSFSource: the network side of one client session. For one channel of one DVR it logs on
+// (log-on thread), keeps a control connection for requests and replies (control thread) and a
+// data connection on which the DVR streams the channel (data thread), and runs each DVR setup
+// exchange on a short connection of its own. It reports to its session through
+// CDSFSourceOwner: every packet received, status codes, and the end of a recording.
+//
+// Threads: the three worker threads belong to the source and are joined by WaitStop (or the
+// destructor). Stop may run on any thread and ends all three promptly: it closes the sockets,
+// wakes the control thread's queue wait and releases a thread waiting to deliver. Packets
+// reach the owner one at a time (delivery lock); status codes one at a time (status lock);
+// both locks are re-entrant, and a thread waiting at either gives up once the source stops.
+// The owner may call Stop and WaitStop from its callbacks (WaitStop never joins the calling
+// thread) but must not destroy the source there.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sync/sync.h"
+#include "sdk/Blocksock.h"
+
+// What the session (CClientSite) receives from its source. Called on the source's threads.
+class CDSFSourceOwner {
+ public:
+  // A reply on the control connection (its number, payload and length) or a packet of the
+  // data connection (payload straight from the frame buffer, valid during the call only).
+  virtual void OnPacket(uint32_t number, const uint8_t* data, int length) = 0;
+  // A status code (CDSFSource::STATUS_*).
+  virtual void OnStatus(int code) = 0;
+  // The data connection reported the end of the recording (0xF00A0006).
+  virtual void OnRecordEnd() = 0;
+
+ protected:
+  ~CDSFSourceOwner() = default;
+};
+
+class CDSFSource {
+ public:
+  // Status codes reported to the owner.
+  static constexpr int STATUS_DATA_ACCEPTED = 0x1;
+  static constexpr int STATUS_REFUSED = 0x4;
+  static constexpr int STATUS_SOCKET_FAILED = 0x10;
+  static constexpr int STATUS_CONNECT_FAILED = 0x20;
+  static constexpr int STATUS_DATA_FAILED = 0x40;
+  static constexpr int STATUS_NO_REQUEST = 0x100;
+  static constexpr int STATUS_FILE_NOT_FOUND = 0x200;
+  static constexpr int STATUS_TIMED_OUT = 0x400;
+  static constexpr int STATUS_MAX_CHANNEL = 0x2000;
+
+  static constexpr int kControlBuffer = 8192;    // 12-byte header + 8180 payload bytes
+  static constexpr int kFrameBuffer = 65536;     // 12-byte header + 65524 payload bytes
+  static constexpr size_t kSetupReplyLimit = 262144;
+
+  enum Port { PORT_LOGON, PORT_LIVE_CONTROL, PORT_LIVE_DATA, PORT_PLAYBACK_CONTROL,
+              PORT_PLAYBACK_DATA, PORT_SETUP, PORT_COUNT };
+
+  CDSFSource();
+  ~CDSFSource();
+  CDSFSource(const CDSFSource&) = delete;
+  CDSFSource& operator=(const CDSFSource&) = delete;
+
+  // Keeps the owner, live flag, base port and open value B; clears the stop flag; sets the
+  // ports. Returns 1.
+  int Initialize(CDSFSourceOwner* owner, int live, int base_port, uint32_t open_value_b);
+  // Keeps the texts and values (a playback range {start, end} makes the source a playback
+  // one, none a live one) and starts the log-on thread: 1, or 0 with "Log on thread failure".
+  int LogOn(const char* address, const char* user, const char* password,
+            const char* address_again, uint8_t channel, const uint32_t* playback_range,
+            uint32_t open_value_a);
+  // Closes the log-on socket and starts the control thread (nothing once stopping).
+  void StartControl();
+  // Keeps the data request value and starts the data thread: 1, or 0 with "D-Thread failure".
+  int StartData(uint32_t value);
+  // Queues a request for the control thread; its reply sets `answer`. 1 queued; 0 with
+  // "Control Socket is invalid" when the control thread does not run or the source failed.
+  int SendCommand(const uint8_t* packet, int length, SyncEvent* answer);
+  // One setup exchange on the calling thread over a connection of its own; a reply with
+  // result 1 goes to the owner's OnPacket. `answer` is set when the exchange ends, whatever
+  // its outcome. 1, or 0 with "Control Socket is invalid" when the source failed.
+  int SendSetupCommand(const uint8_t* packet, int length, SyncEvent* answer);
+  void Stop();
+  // Joins the worker threads (never the calling one), empties the send queue (setting the
+  // answer events of requests that will not be sent), channel 255, no frame length.
+  void WaitStop();
+  int GetLastError(std::string* text) const;
+  static std::string GetErrorMessage(uint32_t code);
+  // Reports a status code to the owner, one at a time: a code with a bit of 0xF000 only
+  // once, and not while stopping (it marks the source failed); others always.
+  void ReportStatus(int code);
+
+  // The time-outs of every connection (defaults 60000 ms receive, 25000 ms send and connect)
+  // and the first wait for a request after the control log-on (60000 ms).
+  void SetTimeOuts(int receive_ms, int send_ms, int first_request_ms);
+  uint16_t GetPort(Port which) const { return m_wPort[which]; }
+  uint8_t GetChannel() const { return m_nChannel; }
+  std::string GetServerAddress() const;
+  int IsFailed() const { return m_bFailed; }
+
+  // The session packets the source sends: 0x00000001 log-on, 0x00000002 control log-on,
+  // 0x007F0002 data log-on. Writes at most `capacity` bytes: the packet's length, or 0.
+  int BuildSessionPacket(uint32_t number, uint8_t* out, size_t capacity) const;
+  // Whether the DVR's own address from the log-on reply replaces the given one: not for
+  // private addresses (behind NAT the given address is the way in), 0.0.0.0, 0.x, 127.x,
+  // multicast, broadcast or a text that is no dotted IPv4 address.
+  static bool UseOwnAddress(const char* own);
+
+ private:
+  struct Item {
+    std::vector<uint8_t> bytes;
+    SyncEvent* answer;
+  };
+  // A re-entrant lock whose waiters give up once the source stops.
+  class Gate {
+   public:
+    bool Enter(const std::atomic<int>& stop);
+    void Leave();
+    void Wake();
+
+   private:
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    std::thread::id m_owner;
+    int m_nDepth = 0;
+  };
+
+  void LogOnWork();
+  void ControlWork();
+  void DataWork();
+  void Connect(CBlockingSocket& s, uint16_t port, bool large_receive_buffer);
+  bool TakeQueued(Item* item, uint32_t timeout_ms);
+  void Deliver(uint32_t number, const uint8_t* data, int length);
+  int FailureStatus(const CBlockingSocketException& e, bool connected);
+  void Drain(CBlockingSocket& s, uint32_t n);
+  void SetError(const std::string& text);
+
+  CDSFSourceOwner* m_pOwner = nullptr;
+  WorkerThread m_pLogOnThread, m_pControlThread, m_pDataThread;
+  CBlockingSocket m_sockLogOn, m_sockControl, m_sockData, m_sockSetup;
+  std::mutex m_setupLock;      // one setup exchange at a time
+  std::mutex m_startLock;      // thread starts and socket creation against Stop
+
+  mutable std::mutex m_errorLock;
+  std::string m_strLastError;
+
+  uint16_t m_wPort[PORT_COUNT] = {};
+  mutable std::mutex m_serverLock;
+  std::string m_strServer;     // replaced after log-on by the DVR's own address
+  std::string m_strUser, m_strPassword, m_strAddressGiven;
+  std::string m_strReply1, m_strReply2;
+  uint8_t m_bReplyByte = 0;
+
+  std::atomic<int> m_bLive{1};
+  uint32_t m_dwPlaybackStart = 0xFFFFFFFF, m_dwPlaybackEnd = 0xFFFFFFFF;
+  std::atomic<uint8_t> m_nChannel{255};
+  uint32_t m_dwOpenA = 0xFFFFFFFF, m_dwOpenB = 1;
+  uint32_t m_dwDataRequest = 0;
+
+  std::atomic<int> m_nReceiveTimeOut{60000}, m_nSendTimeOut{25000}, m_nFirstRequest{60000};
+  std::atomic<int> m_bStop{0}, m_bFailed{0};
+
+  std::mutex m_queueLock;
+  std::deque<Item> m_queue;
+  SyncEvent m_queueEvent{false, false};
+
+  Gate m_csDeliver, m_csStatus;
+  std::vector<uint8_t> m_controlBuffer = std::vector<uint8_t>(kControlBuffer);
+  std::vector<uint8_t> m_frameBuffer = std::vector<uint8_t>(kFrameBuffer);
+  std::atomic<uint32_t> m_nFrameLength{0};
+};

@@ -1,0 +1,131 @@
+// The one bounds-checked reader under every DSF, CMS and event payload the SDK reads. A read
+// past the end returns zeros, reads nothing and marks the reader failed; callers read a whole
+// record, then look at Ok() once and refuse the record when it is false.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+class CByteReader {
+ public:
+  CByteReader(const uint8_t* data, size_t length) : m_pData(data), m_nLength(data ? length : 0) {}
+
+  bool Ok() const { return !m_bFailed; }
+  size_t Pos() const { return m_nPos; }
+  size_t Left() const { return m_bFailed ? 0 : m_nLength - m_nPos; }
+  const uint8_t* Here() const { return m_pData ? m_pData + m_nPos : nullptr; }
+  // Marks the reader failed (a value out of its range).
+  void Fail() { m_bFailed = true; }
+
+  // Advances by n when n bytes are left: their start, or nullptr (and failed).
+  const uint8_t* Take(size_t n) {
+    if (m_bFailed || n > m_nLength - m_nPos) {
+      m_bFailed = true;
+      return nullptr;
+    }
+    const uint8_t* p = m_pData + m_nPos;
+    m_nPos += n;
+    return p;
+  }
+  void Skip(size_t n) { Take(n); }
+  uint8_t U8() {
+    const uint8_t* p = Take(1);
+    return p ? p[0] : 0;
+  }
+  // A bool byte: any nonzero byte reads as 1.
+  uint8_t Bool() { return U8() ? 1 : 0; }
+  uint16_t U16BE() {
+    const uint8_t* p = Take(2);
+    return p ? uint16_t((p[0] << 8) | p[1]) : 0;
+  }
+  uint32_t U32BE() {
+    const uint8_t* p = Take(4);
+    return p ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3] : 0;
+  }
+  uint16_t U16LE() {
+    const uint8_t* p = Take(2);
+    return p ? uint16_t(p[0] | (p[1] << 8)) : 0;
+  }
+  uint32_t U32LE() {
+    const uint8_t* p = Take(4);
+    return p ? uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24)
+             : 0;
+  }
+  void Bytes(void* out, size_t n) {
+    const uint8_t* p = Take(n);
+    if (p) std::memcpy(out, p, n);
+    else std::memset(out, 0, n);
+  }
+  // `len` bytes of text into out[size]: cut to size - 1 bytes, stopped at an inner NUL,
+  // always terminated, the rest of the field zeroed.
+  void Text(size_t len, char* out, size_t size) {
+    const uint8_t* p = Take(len);
+    std::memset(out, 0, size);
+    if (!p || size == 0) return;
+    size_t n = len < size - 1 ? len : size - 1;
+    const void* nul = std::memchr(p, 0, n);
+    if (nul) n = size_t(static_cast<const uint8_t*>(nul) - p);
+    std::memcpy(out, p, n);
+  }
+  // `len` bytes of text up to the first NUL.
+  std::string String(size_t len) {
+    const uint8_t* p = Take(len);
+    if (!p) return {};
+    const void* nul = std::memchr(p, 0, len);
+    return std::string(reinterpret_cast<const char*>(p),
+                       nul ? size_t(static_cast<const uint8_t*>(nul) - p) : len);
+  }
+
+ private:
+  const uint8_t* m_pData;
+  size_t m_nLength;
+  size_t m_nPos = 0;
+  bool m_bFailed = false;
+};
+
+// Big-endian writer into a caller's buffer of fixed capacity; a write that would pass the end
+// writes nothing and marks the writer failed.
+class CByteWriter {
+ public:
+  CByteWriter(uint8_t* out, size_t capacity) : m_pOut(out), m_nCap(out ? capacity : 0) {}
+  bool Ok() const { return !m_bFailed; }
+  size_t Pos() const { return m_nPos; }
+
+  uint8_t* Reserve(size_t n) {
+    if (m_bFailed || n > m_nCap - m_nPos) {
+      m_bFailed = true;
+      return nullptr;
+    }
+    uint8_t* p = m_pOut + m_nPos;
+    m_nPos += n;
+    return p;
+  }
+  void U8(uint8_t v) {
+    if (uint8_t* p = Reserve(1)) p[0] = v;
+  }
+  void U16BE(uint16_t v) {
+    if (uint8_t* p = Reserve(2)) {
+      p[0] = uint8_t(v >> 8);
+      p[1] = uint8_t(v);
+    }
+  }
+  void U32BE(uint32_t v) {
+    if (uint8_t* p = Reserve(4)) {
+      p[0] = uint8_t(v >> 24);
+      p[1] = uint8_t(v >> 16);
+      p[2] = uint8_t(v >> 8);
+      p[3] = uint8_t(v);
+    }
+  }
+  void Bytes(const void* data, size_t n) {
+    if (uint8_t* p = Reserve(n)) std::memcpy(p, data, n);
+  }
+
+ private:
+  uint8_t* m_pOut;
+  size_t m_nCap;
+  size_t m_nPos = 0;
+  bool m_bFailed = false;
+};
