@@ -69,8 +69,10 @@ TEST(MultimediaTimer, PeriodsHoldOnTheMonotonicClock) {
   // not push the later ones back.
   for (size_t k = 0; k < t.ticks.size(); ++k)
     EXPECT_GE(t.ticks[k] - t0, std::chrono::milliseconds(10 * int(k + 1) - 1)) << k;
+  // Late ticks are skipped rather than bunched, so on a busy machine the count may fall
+  // behind the clock, but never far.
   const auto span = t.ticks.back() - t.ticks.front();
-  EXPECT_LT(span, std::chrono::milliseconds(10 * int(t.ticks.size()) + 500));
+  EXPECT_LT(span, std::chrono::milliseconds(30 * int(t.ticks.size()) + 100));
 }
 
 TEST(MultimediaTimer, CallsNeverOverlapAndStopWaitsForARunningCall) {
