@@ -333,11 +333,11 @@ bool WdvrPeer::read_exact(int fd, void* buf, size_t n) const {
 }
 
 bool WdvrPeer::read_request(int fd, uint16_t port, uint32_t* number, uint32_t* flag,
-                            uint32_t* length, std::vector<uint8_t>* body, bool* bare) {
+                            uint32_t* length, std::vector<uint8_t>* body, bool first) {
   uint8_t h[12];
-  *bare = false;
   if (!read_exact(fd, h, 1)) {
-    *bare = true;
+    // A connection closed before its first request: the alive test's bare connect.
+    if (first) log(port, kBareConnect, 0, 0, {});
     return false;
   }
   if (!read_exact(fd, h + 1, 11)) return false;
@@ -400,11 +400,7 @@ bool WdvrPeer::reply(int fd, Stage stage, uint32_t number, uint32_t result,
 void WdvrPeer::serve_logon(int fd, uint16_t port) {
   uint32_t number, flag, length;
   std::vector<uint8_t> body;
-  bool bare;
-  if (!read_request(fd, port, &number, &flag, &length, &body, &bare)) {
-    if (bare) log(port, kBareConnect, 0, 0, {});
-    return;
-  }
+  if (!read_request(fd, port, &number, &flag, &length, &body, true)) return;
   if (number != 0x00000001) {
     reply(fd, Stage::None, 0xA0000000 | number, 0xF00F0001, {});
     return;
@@ -446,11 +442,7 @@ void WdvrPeer::serve_logon(int fd, uint16_t port) {
 void WdvrPeer::serve_control(int fd, uint16_t port) {
   uint32_t number, flag, length;
   std::vector<uint8_t> body;
-  bool bare;
-  if (!read_request(fd, port, &number, &flag, &length, &body, &bare)) {
-    if (bare) log(port, kBareConnect, 0, 0, {});
-    return;
-  }
+  if (!read_request(fd, port, &number, &flag, &length, &body, true)) return;
   std::shared_ptr<Session> s;
   std::string user, token;
   if (number == 0x00000002 && body.size() > 3) {
@@ -470,27 +462,15 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
   if (!reply(fd, Stage::ControlLogOn, 0xA0000002, result, info) || result != 1) return;
 
   for (;;) {
-    if (!read_request(fd, port, &number, &flag, &length, &body, &bare)) return;
+    if (!read_request(fd, port, &number, &flag, &length, &body, false)) return;
     const uint32_t answer = 0xA0000000 | number;
     const uint8_t* b = body.data();
     bool ok = true;
     switch (number) {
       case 0x00020001: {
         const uint32_t r = cfg_.faults.stream_result;
-        HeaderSpec h;
-        h.vqz = cfg_.vqz;
-        h.year = uint16_t(cfg_.live_date / 10000);
-        h.month = uint8_t(cfg_.live_date / 100 % 100);
-        h.day = uint8_t(cfg_.live_date % 100);
-        h.hour = uint8_t(cfg_.live_time / 10000);
-        h.minute = uint8_t(cfg_.live_time / 100 % 100);
-        h.second = uint8_t(cfg_.live_time % 100);
-        h.h264 = cfg_.video == Video::H264;
-        h.width = uint16_t(cfg_.width);
-        h.height = uint16_t(cfg_.height);
-        h.motion_bits = cfg_.faults.motion_bits > 0 ? cfg_.faults.motion_bits : 0;
-        h.audio = cfg_.audio;
-        ok = reply(fd, Stage::StreamRequest, answer, r, r == 1 ? header_block(h) : std::vector<uint8_t>{});
+        ok = reply(fd, Stage::StreamRequest, answer, r,
+                   r == 1 ? stream_header(cfg_.live_date, cfg_.live_time) : std::vector<uint8_t>{});
         if (ok && r == 1) {
           std::lock_guard<std::mutex> lk(s->m);
           s->streaming = true;
@@ -514,19 +494,7 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
         std::vector<uint8_t> payload;
         if (r == 1) {
           put_be32(payload, 0);
-          HeaderSpec h;
-          h.vqz = cfg_.vqz;
-          h.year = uint16_t(s->date / 10000);
-          h.month = uint8_t(s->date / 100 % 100);
-          h.day = uint8_t(s->date % 100);
-          h.hour = uint8_t(s->time / 10000);
-          h.minute = uint8_t(s->time / 100 % 100);
-          h.second = uint8_t(s->time % 100);
-          h.h264 = cfg_.video == Video::H264;
-          h.width = uint16_t(cfg_.width);
-          h.height = uint16_t(cfg_.height);
-          h.audio = cfg_.audio;
-          const std::vector<uint8_t> block = header_block(h);
+          const std::vector<uint8_t> block = stream_header(s->date, s->time);
           payload.insert(payload.end(), block.begin(), block.end());
         }
         ok = reply(fd, Stage::StreamRequest, answer, r, payload);
@@ -605,11 +573,7 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
 void WdvrPeer::serve_data(int fd, uint16_t port) {
   uint32_t number, flag, length;
   std::vector<uint8_t> body;
-  bool bare;
-  if (!read_request(fd, port, &number, &flag, &length, &body, &bare)) {
-    if (bare) log(port, kBareConnect, 0, 0, {});
-    return;
-  }
+  if (!read_request(fd, port, &number, &flag, &length, &body, true)) return;
   std::shared_ptr<Session> s;
   if (number == 0x007F0002 && body.size() >= 4) {
     std::lock_guard<std::mutex> lk(lock_);
@@ -726,6 +690,23 @@ void WdvrPeer::stream(int fd, std::shared_ptr<Session> s) {
   }
 }
 
+std::vector<uint8_t> WdvrPeer::stream_header(uint32_t date, uint32_t time) const {
+  HeaderSpec h;
+  h.vqz = cfg_.vqz;
+  h.year = uint16_t(date / 10000);
+  h.month = uint8_t(date / 100 % 100);
+  h.day = uint8_t(date % 100);
+  h.hour = uint8_t(time / 10000);
+  h.minute = uint8_t(time / 100 % 100);
+  h.second = uint8_t(time % 100);
+  h.h264 = cfg_.video == Video::H264;
+  h.width = uint16_t(cfg_.width);
+  h.height = uint16_t(cfg_.height);
+  h.motion_bits = cfg_.faults.motion_bits > 0 ? cfg_.faults.motion_bits : 0;
+  h.audio = cfg_.audio;
+  return header_block(h);
+}
+
 bool WdvrPeer::recorded(uint32_t date, uint32_t time, int channel) const {
   const std::vector<uint8_t> t = record_table(cfg_, date, channel);
   const uint32_t slot = (time / 10000) * 10 + (time / 100 % 100) / 6;
@@ -735,14 +716,8 @@ bool WdvrPeer::recorded(uint32_t date, uint32_t time, int channel) const {
 void WdvrPeer::serve_multi(int fd, uint16_t port) {
   uint32_t number, flag, length;
   std::vector<uint8_t> body;
-  bool bare;
-  bool first = true;
-  for (;;) {
-    if (!read_request(fd, port, &number, &flag, &length, &body, &bare)) {
-      if (bare && first) log(port, kBareConnect, 0, 0, {});
-      return;
-    }
-    first = false;
+  for (bool first = true;; first = false) {
+    if (!read_request(fd, port, &number, &flag, &length, &body, first)) return;
     const uint8_t* b = body.data();
     if ((number & 0xFFFF0000) == 0x00070000) {
       const uint32_t answer = 0xA0000000 | number;

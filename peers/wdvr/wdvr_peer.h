@@ -142,7 +142,8 @@ class WdvrPeer {
            const std::vector<uint8_t>& body);
   bool read_exact(int fd, void* buf, size_t n) const;
   bool read_request(int fd, uint16_t port, uint32_t* number, uint32_t* flag, uint32_t* length,
-                    std::vector<uint8_t>* body, bool* bare);
+                    std::vector<uint8_t>* body, bool first);
+  std::vector<uint8_t> stream_header(uint32_t date, uint32_t time) const;
   void hold_open(int fd) const;
   bool recorded(uint32_t date, uint32_t time, int channel) const;
 
