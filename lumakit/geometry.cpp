@@ -1,6 +1,7 @@
 // Geometry: crop in place, shrink and enlarge into a second buffer, zoom a quarter of a frame,
 // fill in a frame known on a half grid, and downscale by integer ratios. Means are formed term
 // by term (each sample divided by the count before adding), as the fast paths need.
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -66,36 +67,65 @@ Group group_of(int format) { return format == 3 ? Group{1, 3, 0, 2} : Group{0, 2
 
 // Packed resampling by the single-precision ratios sw/dw and sh/dh: per destination sample,
 // trunc(fy) rows of trunc(fx) whole samples plus the next one weighted by the fraction; a next
-// sample past the row's end (weight 0 for whole ratios) is skipped.
-void resample_packed(const uint8_t* src, i64 sw, i64 sh, uint8_t* dst, i64 dw, i64 dh, int format) {
+// sample past the row's end (weight 0 for whole ratios) is skipped. -1 when the column table
+// cannot be allocated (nothing written).
+int resample_packed(const uint8_t* src, i64 sw, i64 sh, uint8_t* dst, i64 dw, i64 dh, int format) {
     const float fx = static_cast<float>(sw) / static_cast<float>(dw);
     const float fy = static_cast<float>(sh) / static_cast<float>(dh);
     const i64 ix = static_cast<i64>(fx), iy = static_cast<i64>(fy);
     const float frac = (fx - static_cast<float>(ix)) / fx;
+    // Every term depends only on the sample's value: a whole sample / fx, the next * frac; a
+    // row's total never exceeds 255, so its share / iy is a table too.
+    // (With fewer than one source row per destination row, no row contributes.)
+    int whole[256], part[256], share[256];
+    for (int v = 0; v < 256; ++v)
+        whole[v] = static_cast<int>(v / fx), part[v] = static_cast<int>(v * frac), share[v] = iy ? int(v / iy) : 0;
+    // First source column of each destination pixel, and first source group of each pair.
+    std::unique_ptr<i64[]> first(new (std::nothrow) i64[dw + dw / 2 + 1]);
+    if (!first) return -1;
+    i64* group_first = first.get() + dw;
+    for (i64 j = 0; j < dw; ++j) first[j] = static_cast<i64>(fx * static_cast<float>(j));
+    for (i64 g = 0; g < dw / 2; ++g) group_first[g] = static_cast<i64>(fx * static_cast<float>(2 * g)) / 2;
     const Group gp = group_of(format);
-    // One destination sample from `units` samples per row, sample u of row r at at(r, u).
-    auto sample = [&](i64 r0, i64 u0, i64 units, auto at) {
-        i64 acc = 0;
-        for (i64 rr = 0; rr < iy && r0 + rr < sh; ++rr) {
-            i64 total = 0;
-            for (i64 t = 0; t < ix && u0 + t < units; ++t) total += static_cast<i64>(at(r0 + rr, u0 + t) / fx);
-            if (u0 + ix < units) total += static_cast<i64>(at(r0 + rr, u0 + ix) * frac);
-            acc += total / iy;
-        }
-        return static_cast<uint8_t>(acc);
+    // One row's share of destination sample u0 (units per row `units`, unit u at row[step*u]).
+    auto row_share = [&](const uint8_t* row, i64 u0, i64 units, i64 step) {
+        int total = 0;
+        for (i64 t = 0; t < ix && u0 + t < units; ++t) total += whole[row[step * (u0 + t)]];
+        if (u0 + ix < units) total += part[row[step * (u0 + ix)]];
+        return share[std::min(total, 255)];
     };
+    // Ratios between 1 and 2 (the common downscales) take one whole sample and the next.
+    auto row_share_1 = [&](const uint8_t* row, i64 u0, i64 units, i64 step) {
+        const int total = whole[row[step * u0]] + (u0 + 1 < units ? part[row[step * (u0 + 1)]] : 0);
+        return iy == 1 ? total : share[std::min(total, 255)];
+    };
+    std::unique_ptr<int[]> acc(new (std::nothrow) int[dw + 2 * (dw / 2) + 1]);
+    if (!acc) return -1;
     for (i64 i = 0; i < dh; ++i) {
         const i64 r0 = static_cast<i64>(fy * static_cast<float>(i));
-        uint8_t* q = dst + 2 * i * dw;
-        for (i64 j = 0; j < dw; ++j)
-            q[2 * j + gp.y0] = sample(r0, static_cast<i64>(fx * static_cast<float>(j)), sw,
-                                      [&](i64 r, i64 c) { return src[2 * (r * sw + c) + gp.y0]; });
-        for (i64 g = 0; g < dw / 2; ++g) {
-            const i64 q0 = static_cast<i64>(fx * static_cast<float>(2 * g)) / 2;
-            for (const int b : {gp.c0, gp.c1})
-                q[4 * g + b] = sample(r0, q0, sw / 2, [&](i64 r, i64 k) { return src[2 * r * sw + 4 * k + b]; });
+        std::fill(acc.get(), acc.get() + dw + 2 * (dw / 2), 0);
+        int* yacc = acc.get();
+        int* cacc = acc.get() + dw;
+        for (i64 rr = 0; rr < iy && r0 + rr < sh; ++rr) {
+            const uint8_t* row = src + 2 * (r0 + rr) * sw;
+            if (ix == 1) {
+                for (i64 j = 0; j < dw; ++j) yacc[j] += row_share_1(row + gp.y0, first[j], sw, 2);
+                for (i64 g = 0; g < dw / 2; ++g)
+                    cacc[2 * g] += row_share_1(row + gp.c0, group_first[g], sw / 2, 4),
+                        cacc[2 * g + 1] += row_share_1(row + gp.c1, group_first[g], sw / 2, 4);
+            } else {
+                for (i64 j = 0; j < dw; ++j) yacc[j] += row_share(row + gp.y0, first[j], sw, 2);
+                for (i64 g = 0; g < dw / 2; ++g)
+                    cacc[2 * g] += row_share(row + gp.c0, group_first[g], sw / 2, 4),
+                        cacc[2 * g + 1] += row_share(row + gp.c1, group_first[g], sw / 2, 4);
+            }
         }
+        uint8_t* q = dst + 2 * i * dw;
+        for (i64 j = 0; j < dw; ++j) q[2 * j + gp.y0] = static_cast<uint8_t>(yacc[j]);
+        for (i64 g = 0; g < dw / 2; ++g)
+            q[4 * g + gp.c0] = static_cast<uint8_t>(cacc[2 * g]), q[4 * g + gp.c1] = static_cast<uint8_t>(cacc[2 * g + 1]);
     }
+    return 0;
 }
 
 int shrink_packed(const uint8_t* src, i64 sw, i64 sh, uint8_t* dst, i64 dw, i64 dh, int format) {
@@ -146,8 +176,7 @@ int shrink_packed(const uint8_t* src, i64 sw, i64 sh, uint8_t* dst, i64 dw, i64 
         }
         return 0;
     }
-    resample_packed(src, sw, sh, dst, dw, dh, format);
-    return 0;
+    return resample_packed(src, sw, sh, dst, dw, dh, format);
 }
 
 }  // namespace
@@ -200,8 +229,7 @@ LUMAKIT_API int yuv_shrink(const unsigned char* src, int sw, int sh, unsigned ch
 LUMAKIT_API int yuv_shrink_any(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw, int dh,
                                int format) {
     if (!two_frames_ok(src, sw, sh, dst, dw, dh) || dw == 0 || dh == 0) return -1;
-    if (is_packed(format)) resample_packed(src, sw, sh, dst, dw, dh, format);
-    return 0;
+    return is_packed(format) ? resample_packed(src, sw, sh, dst, dw, dh, format) : 0;
 }
 
 LUMAKIT_API int yuv_stretch(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw, int dh,
@@ -240,18 +268,21 @@ LUMAKIT_API int yuv_expand(const unsigned char* src, int sw, int sh, unsigned ch
         return 0;
     }
     if (doubled) {
+        static_assert(std::endian::native == std::endian::little, "groups are read as little-endian words");
+        // Each group as one little-endian word: the first copy repeats Y0 in both Y places,
+        // the second Y1.
         const Group gp = group_of(format);
+        const int s0 = 8 * gp.y0, s1 = 8 * gp.y1;
+        const uint32_t keep0 = ~(0xFFu << s1), keep1 = ~(0xFFu << s0);
         for (i64 r = 0; r < sh; ++r) {
             const uint8_t* a = src + 2 * r * sw;
             uint8_t* q = dst + 4 * r * dw;
             for (i64 g = 0; g < sw / 2; ++g) {
-                uint8_t first[4], second[4];
-                std::memcpy(first, a + 4 * g, 4);
-                std::memcpy(second, a + 4 * g, 4);
-                first[gp.y1] = first[gp.y0];
-                second[gp.y0] = second[gp.y1];
-                std::memcpy(q + 8 * g, first, 4);
-                std::memcpy(q + 8 * g + 4, second, 4);
+                uint32_t v;
+                std::memcpy(&v, a + 4 * g, 4);
+                const uint32_t y0 = (v >> s0) & 0xFF, y1 = (v >> s1) & 0xFF;
+                const uint64_t pair = uint64_t((v & keep0) | y0 << s1) | uint64_t((v & keep1) | y1 << s0) << 32;
+                std::memcpy(q + 8 * g, &pair, 8);
             }
             std::memcpy(q + 2 * dw, q, 8 * (sw / 2));
         }
@@ -321,42 +352,47 @@ LUMAKIT_API int yuv_downscale(const YUV_IMAGE* src, YUV_IMAGE* dst) {
     const i64 rx = sw / dw, ry = sh / dh, N = rx * ry;
     const int format = dst->format > 4 ? 5 : static_cast<int>(dst->format);
     if (N == 0 || (is_packed(format) && N == 1)) return -1;
-    const uint8_t* s = src->pixels;
-    uint8_t* d = dst->pixels;
-    if (!is_packed(format)) {
-        for (i64 r = 0; r < dh; ++r)
-            for (i64 c = 0; c < dw; ++c) {
-                i64 sum = 0;
-                for (i64 rr = 0; rr < ry; ++rr) {
-                    const uint8_t* a = s + (r * ry + rr) * sw + c * rx;
-                    for (i64 t = 0; t < rx; ++t) sum += a[t];
-                }
-                d[r * dw + c] = static_cast<uint8_t>(sum / N);
-            }
-        return 0;
-    }
+    const bool packed = is_packed(format);
+    // Each block row's bytes are first summed down the ry rows, then across the block.
+    const i64 row_bytes = packed ? 2 * sw : sw;
+    std::unique_ptr<uint32_t[]> column(new (std::nothrow) uint32_t[row_bytes + 1]);
+    if (!column) return -1;
+    // Power-of-two blocks (the usual ratios) divide by a shift.
+    const int shift = (N & (N - 1)) == 0 ? __builtin_ctzll(static_cast<uint64_t>(N)) : -1;
+    auto mean = [&](uint64_t sum) { return static_cast<uint8_t>(shift >= 0 ? sum >> shift : sum / N); };
     const Group gp = group_of(format);
     const i64 last_group = sw / 2 - 1;
     for (i64 r = 0; r < dh; ++r) {
-        uint8_t* q = d + 2 * r * dw;
+        uint32_t* col = column.get();
+        std::fill(col, col + row_bytes, 0u);
+        for (i64 rr = 0; rr < ry; ++rr) {
+            const uint8_t* row = src->pixels + (r * ry + rr) * row_bytes;
+            for (i64 b = 0; b < row_bytes; ++b) col[b] += row[b];
+        }
+        if (!packed) {
+            uint8_t* q = dst->pixels + r * dw;
+            for (i64 c = 0; c < dw; ++c) {
+                uint64_t sum = 0;
+                for (i64 t = 0; t < rx; ++t) sum += col[c * rx + t];
+                q[c] = mean(sum);
+            }
+            continue;
+        }
+        uint8_t* q = dst->pixels + 2 * r * dw;
         for (i64 c = 0; c < dw; ++c) {
-            i64 sum = 0;
-            for (i64 rr = 0; rr < ry; ++rr)
-                for (i64 t = 0; t < rx; ++t) sum += s[2 * ((r * ry + rr) * sw + c * rx + t) + gp.y0];
-            q[2 * c + gp.y0] = static_cast<uint8_t>(sum / N);
+            uint64_t sum = 0;
+            for (i64 t = 0; t < rx; ++t) sum += col[2 * (c * rx + t) + gp.y0];
+            q[2 * c + gp.y0] = mean(sum);
         }
         // Chroma: the block of the pair's first pixel, each pixel counting its group's byte.
         for (i64 g = 0; g < dw / 2; ++g) {
-            i64 sum0 = 0, sum1 = 0;
-            for (i64 rr = 0; rr < ry; ++rr) {
-                const uint8_t* row = s + 2 * (r * ry + rr) * sw;
-                for (i64 t = 0; t < rx; ++t) {
-                    const uint8_t* grp = row + 4 * std::min((2 * g * rx + t) / 2, last_group);
-                    sum0 += grp[gp.c0], sum1 += grp[gp.c1];
-                }
+            uint64_t sum0 = 0, sum1 = 0;
+            for (i64 t = 0; t < rx; ++t) {
+                const uint32_t* grp = col + 4 * std::min((2 * g * rx + t) / 2, last_group);
+                sum0 += grp[gp.c0], sum1 += grp[gp.c1];
             }
-            q[4 * g + gp.c0] = static_cast<uint8_t>(sum0 / N);
-            q[4 * g + gp.c1] = static_cast<uint8_t>(sum1 / N);
+            q[4 * g + gp.c0] = mean(sum0);
+            q[4 * g + gp.c1] = mean(sum1);
         }
     }
     return 0;

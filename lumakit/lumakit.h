@@ -240,12 +240,13 @@ LUMAKIT_API int yuv_crop(unsigned char* frame, int width, int height, int left, 
                          int bottom, int format);
 // Halves (both sizes, or the width only) by 2x2 or 1x2 means; packed frames also box-average
 // by integer ratios when 2*dw < sw and 2*dh < sh, and otherwise resample as yuv_shrink_any.
-// Planar sizes other than the halves do no work. -1 when dw*dh > sw*sh or dw or dh is not
-// positive.
+// Planar sizes other than the halves do no work. -1 when dw*dh > sw*sh, dw or dh is not
+// positive, or (resampling) the column table cannot be allocated.
 LUMAKIT_API int yuv_shrink(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw, int dh,
                            int format);
 // Packed only: resamples by the single-precision ratios sw/dw and sh/dh (whole samples plus a
-// weighted next sample, which is skipped past the row's end). -1 when dw or dh is not positive.
+// weighted next sample, which is skipped past the row's end). -1 when dw or dh is not positive
+// or the column table cannot be allocated.
 LUMAKIT_API int yuv_shrink_any(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw,
                                int dh, int format);
 // Planar 0 and 1 only: doubles the width, the height or both by repeating samples. -1 when
@@ -268,7 +269,7 @@ LUMAKIT_API int yuv_extrapolate(unsigned char* frame, int width, int height, int
 // is its block's sum / (rx*ry) (planar chroma is not written); packed chroma is the mean over
 // the groups of the block of the pair's first pixel (each block pixel counts its group's
 // byte; for even rx the block's groups divided by rx*ry/2). -1 for null pointers, a zero
-// destination size, a ratio of 0 or, packed, rx*ry == 1.
+// destination size, a ratio of 0, packed rx*ry == 1, or a failed scratch row allocation.
 LUMAKIT_API int yuv_downscale(const YUV_IMAGE* src, YUV_IMAGE* dst);
 
 #ifdef __cplusplus

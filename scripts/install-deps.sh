@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsdl1.2-dev libsdl-ttf2.0-dev libsdl-image1.2-dev
   libxvidcore-dev libgtk2.0-dev libx11-dev
-  libavcodec-dev libavutil-dev libswscale-dev libavformat-dev
+  libavcodec-dev libavutil-dev libswscale-dev libavformat-dev libavfilter-dev
   libcurl4-openssl-dev libssl-dev
   xvfb xdotool x11-utils x11-apps netpbm libjpeg-turbo-progs
   fonts-dejavu-core fonts-dejavu-extra
