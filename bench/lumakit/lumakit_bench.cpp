@@ -3,7 +3,6 @@
 // camera-like content (synthetic picture plus sensor noise). Single-threaded; build in Release
 // without sanitizers for meaningful figures. Mpixel/s counts the source frame's pixels.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -19,30 +18,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/best_time.h"
 #include "lumakit/lumakit.h"
 #include "peers/media/media_gen.h"
 
 namespace {
 
-// Mean time of one call in milliseconds: the best of five rounds of about 0.2 s, so that other
-// load on the machine disturbs the figure less.
-double time_ms(const std::function<void()>& fn) {
-    using clock = std::chrono::steady_clock;
-    for (int i = 0; i < 3; ++i) fn();
-    double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
-        long n = 0;
-        const auto start = clock::now();
-        double elapsed = 0;
-        do {
-            fn();
-            ++n;
-            elapsed = std::chrono::duration<double>(clock::now() - start).count();
-        } while (elapsed < 0.2);
-        best = std::min(best, elapsed * 1e3 / double(n));
-    }
-    return best;
-}
+double time_ms(const std::function<void()>& fn) { return time_us(fn) / 1e3; }
 
 bool is_packed(int format) { return format == 2; }
 AVPixelFormat pix_fmt(int format) { return is_packed(format) ? AV_PIX_FMT_YUYV422 : AV_PIX_FMT_YUV420P; }
