@@ -1,5 +1,7 @@
 #include "client/links/decoder_thread.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -81,6 +83,35 @@ void blend_fields(const uint8_t* picture, uint8_t* pixels, int pitch, int width,
         }
         for (; i < row; ++i) dst[i] = uint8_t((top[i] + bottom[i]) >> 1);
     }
+}
+
+// Truncated mean of two rows of bytes: 32 at a time where AVX2 is there (the rounded-up
+// average less the dropped half), else eight at a time in a 64-bit word.
+__attribute__((target("avx2"))) size_t mean_bytes_avx2(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t n) {
+    const __m256i one = _mm256_set1_epi8(1);
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i m = _mm256_sub_epi8(_mm256_avg_epu8(x, y), _mm256_and_si256(_mm256_xor_si256(x, y), one));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), m);
+    }
+    return i;
+}
+
+const bool has_avx2 = __builtin_cpu_supports("avx2");
+
+void mean_bytes(const uint8_t* a, const uint8_t* b, uint8_t* out, size_t n) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    size_t i = has_avx2 ? mean_bytes_avx2(a, b, out, n) : 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        const uint64_t v = (x & y) + (((x ^ y) >> 1) & kLow7);
+        std::memcpy(out + i, &v, 8);
+    }
+    for (; i < n; ++i) out[i] = uint8_t((a[i] + b[i]) >> 1);
 }
 
 void clear_rows(uint8_t* pixels, int pitch, int width, int rows) {
@@ -331,21 +362,11 @@ int weave_packed_fields(const RECEIVER_INFO* rx, const uint8_t* picture, uint8_t
     clear_rows(pixels, pitch, width, black);
     thread_local std::vector<uint8_t> mean;
     mean.resize(src_row);
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
     for (int r = black; r < half; ++r) {
         const uint8_t* top = picture + size_t(split ? 2 * r : r) * src_row;
         const uint8_t* bottom = picture + size_t(split ? 2 * r + 1 : half + r) * src_row;
-        uint8_t* m = mean.data();
-        size_t i = 0;
-        for (; i + 8 <= src_row; i += 8) {
-            uint64_t a, b;
-            std::memcpy(&a, top + i, 8);
-            std::memcpy(&b, bottom + i, 8);
-            uint64_t v = (a & b) + (((a ^ b) >> 1) & kLow7);
-            std::memcpy(m + i, &v, 8);
-        }
-        for (; i < src_row; ++i) m[i] = uint8_t((top[i] + bottom[i]) >> 1);
-        rgb24_to_rgb32_copy(m, dst_row(r), size_t(width));
+        mean_bytes(top, bottom, mean.data(), src_row);
+        rgb24_to_rgb32_copy(mean.data(), dst_row(r), size_t(width));
     }
     return half;
 }

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "platform/avdec/av_video_decoder.h"
+#include "platform/pixtree/yuv_to_bgr24.h"
 
 namespace {
 
@@ -39,12 +40,19 @@ int write_picture(PtDecoder* d, const AVFrame* f, uint8_t* rec, uint8_t* output)
     int w = f->width, h = f->height;
     uint64_t need = uint64_t(w) * uint64_t(h) * 3;
     if (w <= 0 || h <= 0 || need > get_word(rec, PT_OFF_CAPACITY)) return PT_TOO_LARGE;
-    d->sws = sws_getCachedContext(d->sws, w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR24,
-                                  SWS_POINT, nullptr, nullptr, nullptr);
-    if (!d->sws) return PT_DECODE_ERROR;
-    uint8_t* dst[4] = {output, nullptr, nullptr, nullptr};
-    int dst_stride[4] = {w * 3, 0, 0, 0};
-    if (sws_scale(d->sws, f->data, f->linesize, 0, h, dst, dst_stride) != h) return PT_DECODE_ERROR;
+    if (f->format == AV_PIX_FMT_YUV420P) {
+        // What DVRs send: one vectorised pass, a good deal faster than libswscale's 24-bit path.
+        const uint8_t* const planes[3] = {f->data[0], f->data[1], f->data[2]};
+        const int strides[3] = {f->linesize[0], f->linesize[1], f->linesize[2]};
+        yuv420_to_bgr24(planes, strides, w, h, output, w * 3);
+    } else {
+        d->sws = sws_getCachedContext(d->sws, w, h, AVPixelFormat(f->format), w, h, AV_PIX_FMT_BGR24,
+                                      SWS_POINT, nullptr, nullptr, nullptr);
+        if (!d->sws) return PT_DECODE_ERROR;
+        uint8_t* dst[4] = {output, nullptr, nullptr, nullptr};
+        int dst_stride[4] = {w * 3, 0, 0, 0};
+        if (sws_scale(d->sws, f->data, f->linesize, 0, h, dst, dst_stride) != h) return PT_DECODE_ERROR;
+    }
     bool changed = get_word(rec, PT_OFF_WIDTH) != uint32_t(w) || get_word(rec, PT_OFF_HEIGHT) != uint32_t(h);
     bool first = get_word(rec, PT_OFF_WIDTH) == 0;
     put_word(rec, PT_OFF_WIDTH, uint32_t(w));
