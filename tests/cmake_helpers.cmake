@@ -16,3 +16,21 @@ function(vigilo_add_test_dir)
       PROPERTIES ENVIRONMENT "VIGILO_RUN_DIR=${VIGILO_RUN_DIR}")
   endforeach()
 endfunction()
+
+# vigilo_find_libfuzzer(<var>): sets <var> TRUE when clang (VIGILO_CLANGXX, VIGILO_CLANG) can
+# link a libFuzzer target with ASan, else FALSE. The fuzz folders build their targets with it.
+function(vigilo_find_libfuzzer var)
+  find_program(VIGILO_CLANGXX NAMES clang++-14 clang++)
+  find_program(VIGILO_CLANG NAMES clang-14 clang)
+  set(ok FALSE)
+  if(VIGILO_CLANGXX AND VIGILO_CLANG)
+    set(probe ${CMAKE_CURRENT_BINARY_DIR}/fuzz_probe.cpp)
+    file(WRITE ${probe} "#include <cstdint>\n#include <cstddef>\nextern \"C\" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }\n")
+    execute_process(COMMAND ${VIGILO_CLANGXX} -fsanitize=fuzzer,address ${probe} -o ${CMAKE_CURRENT_BINARY_DIR}/fuzz_probe
+                    RESULT_VARIABLE probe_rc OUTPUT_QUIET ERROR_QUIET)
+    if(probe_rc EQUAL 0)
+      set(ok TRUE)
+    endif()
+  endif()
+  set(${var} ${ok} PARENT_SCOPE)
+endfunction()

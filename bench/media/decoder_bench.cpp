@@ -118,6 +118,18 @@ std::vector<uint8_t> record_body(bool h264, const std::vector<uint8_t>& au, bool
     return b;
 }
 
+// Frame i of a stream as a decoder takes it: an MPEG-4 key frame behind the same VOL the
+// client puts in front of key frames.
+void frame_input(const Stream& s, int i, bool mpeg4, int w, int h, std::vector<uint8_t>* input) {
+    input->clear();
+    if (mpeg4 && s.keys[size_t(i)]) {
+        uint8_t vol[MPEG4_VOL_TEMPLATE_SIZE];
+        build_mpeg4_vol(vol, w, h, 2);
+        input->assign(vol, vol + sizeof vol);
+    }
+    input->insert(input->end(), s.units[size_t(i)].begin(), s.units[size_t(i)].end());
+}
+
 // Each way of decoding the streams runs in rounds over all of them; main() alternates the
 // rounds of the ways so that they meet the same load on a shared machine, and keeps each way's
 // fastest round. A round returns the thread's CPU seconds and counts the pictures it made.
@@ -241,14 +253,7 @@ public:
         double cpu = 0;
         for (int i = 0; i < frames_; ++i)
             for (int c = 0; c < kChannels; ++c) {
-                const Stream& s = streams_[size_t(c)];
-                input_.clear();
-                if (!h264_ && s.keys[size_t(i)]) {  // same VOL the client puts in front of key frames
-                    uint8_t vol[MPEG4_VOL_TEMPLATE_SIZE];
-                    build_mpeg4_vol(vol, w_, h_, 2);
-                    input_.assign(vol, vol + sizeof vol);
-                }
-                input_.insert(input_.end(), s.units[size_t(i)].begin(), s.units[size_t(i)].end());
+                frame_input(streams_[size_t(c)], i, !h264_, w_, h_, &input_);
                 const double t0 = thread_cpu_s();
                 pkt_->data = input_.data();
                 pkt_->size = int(input_.size());
@@ -311,14 +316,7 @@ public:
         double cpu = 0;
         for (int i = 0; i < frames_; ++i)
             for (int c = 0; c < kChannels; ++c) {
-                const Stream& s = streams_[size_t(c)];
-                input_.clear();
-                if (s.keys[size_t(i)]) {
-                    uint8_t vol[MPEG4_VOL_TEMPLATE_SIZE];
-                    build_mpeg4_vol(vol, w_, h_, 2);
-                    input_.assign(vol, vol + sizeof vol);
-                }
-                input_.insert(input_.end(), s.units[size_t(i)].begin(), s.units[size_t(i)].end());
+                frame_input(streams_[size_t(c)], i, true, w_, h_, &input_);
                 const double t0 = thread_cpu_s();
                 size_t pos = 0;
                 for (int call = 0; call < 3 && pos < input_.size(); ++call) {

@@ -105,13 +105,20 @@ int x11_window_pid(unsigned long id) {
   return x.sync_had_error() ? 0 : pid;
 }
 
+namespace {
+
+// The attributes of window `id` on the session's display: false when it is gone.
+bool window_attributes(X11Session& x, unsigned long id, XWindowAttributes* attr) {
+  return id && x.ok() && XGetWindowAttributes(x.dpy(), id, attr) && !x.sync_had_error();
+}
+
+}  // namespace
+
 int x11_raise_window(unsigned long id) {
-  if (!id) return -1;
   X11Session x;
-  if (!x.ok()) return -1;
-  Display* dpy = x.dpy();
   XWindowAttributes attr;
-  if (!XGetWindowAttributes(dpy, id, &attr) || x.sync_had_error()) return -1;
+  if (!window_attributes(x, id, &attr)) return -1;
+  Display* dpy = x.dpy();
   XMapRaised(dpy, id);
   // A window manager raises and focuses on _NET_ACTIVE_WINDOW (source 1: an application);
   // without one the XMapRaised above already put it on top.
@@ -151,12 +158,10 @@ int x11_set_window_pid(unsigned long id, int pid) {
 }
 
 int x11_move_window_by(unsigned long id, int dx, int dy) {
-  if (!id) return -1;
   X11Session x;
-  if (!x.ok()) return -1;
-  Display* dpy = x.dpy();
   XWindowAttributes attr;
-  if (!XGetWindowAttributes(dpy, id, &attr) || x.sync_had_error()) return -1;
+  if (!window_attributes(x, id, &attr)) return -1;
+  Display* dpy = x.dpy();
   // Root coordinates: a window manager may have put the window into a frame of its own, and
   // it takes a client's move request as a position on the screen.
   int rx = 0, ry = 0;
