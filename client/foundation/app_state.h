@@ -106,8 +106,14 @@ struct CHANNEL_INFO {
   char camera_name[131];
   SDL_Surface* surface;    // decode surface, guarded by `mutex`
   SDL_mutex* mutex;
-  FILE* record_file;       // local recording
+  FILE* record_file;       // local recording (record mutex); written by the recording writer
   void* record_index;      // owned; released by free_receiver with free()
+  // Local recording (record mutex): the file's name, the writer's handle of it, and the
+  // time stamps of the last video and audio records appended.
+  char record_name[256];
+  struct RECORD_SINK* record_sink;
+  double record_video_time;
+  double record_audio_time;
   STATS_SETS stats;
   // Tiles and decoder (display mutex unless noted).
   RECT16 pic_rect;         // part of the picture shown; smaller while digitally zoomed
@@ -195,6 +201,7 @@ struct RECEIVER_INFO {
   uint8_t osd_mask;                       // bit k: on-screen text line k on this DVR's tiles
   std::atomic<double> last_frame_time;    // time stamp of the last frame a decoder took
   char file_name[256];                    // file source or playback file, empty = none
+  std::atomic<uint32_t> record_mask;      // bit n: channel n records (changed under the record mutex)
 };
 
 // One decoder slot: its receive ring and the ring's positions (guarded by `mutex`).

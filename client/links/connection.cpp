@@ -15,13 +15,14 @@
 #include "client/links/decoder_thread.h"
 #include "client/links/nc_receiver.h"
 #include "client/links/receive_rings.h"
+#include "client/links/recording.h"
 
 namespace {
 
 std::mutex g_lock;
 RECEIVE_ENTRY g_entries[256] = {};
 RECEIVE_ENTRY g_play_dat = nullptr;
-RECEIVE_ENTRY g_play_record = nullptr;
+RECEIVE_ENTRY g_play_record = play_record_file;
 CONNECTION_HOOKS g_hooks{};
 std::vector<RECEIVE_THREAD> g_decoders;  // detached, not aborted, if the process exits mid-run
 
@@ -100,6 +101,7 @@ int start_one(APP_OPTIONS* opts, RECEIVER_INFO* rx) {
   }
   if (rx->file) std::fclose(rx->file);
   rx->file = f;
+  receivers_stop.store(0);
   RECEIVE_ENTRY player;
   {
     std::lock_guard<std::mutex> g(g_lock);
@@ -126,6 +128,11 @@ void set_file_players(RECEIVE_ENTRY play_dat_file, RECEIVE_ENTRY play_record_fil
 void set_connection_hooks(const CONNECTION_HOOKS& h) {
   std::lock_guard<std::mutex> g(g_lock);
   g_hooks = h;
+}
+
+void apply_layout(APP_CONTEXT* ctx, int layout) {
+  CONNECTION_HOOKS h = hooks();
+  if (h.set_layout) h.set_layout(ctx, layout);
 }
 
 void connect_dvr(APP_OPTIONS* opts) {
@@ -287,6 +294,8 @@ void stop_receivers(APP_OPTIONS* opts) {
   }
   for (int i = 0; i < n; ++i)
     if (ctx->receivers[i].thread.joinable()) ctx->receivers[i].thread.join();
+  // Nothing appends any more: the recordings are closed once their queued records are written.
+  end_recordings(ctx);
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   for (int i = 0; i < n; ++i) free_receiver(&ctx->receivers[i]);
   ctx->num_receivers = 0;

@@ -28,6 +28,9 @@ struct CONNECTION_HOOKS {
   void (*set_layout)(APP_CONTEXT* ctx, int layout);  // make current and redraw
 };
 void set_connection_hooks(const CONNECTION_HOOKS& hooks);
+// Makes layout `layout` current through the screens' set_layout hook (nothing without one).
+// The file players call it from their threads when the channels in a file ask for another grid.
+void apply_layout(APP_CONTEXT* ctx, int layout);
 
 // Acts only in state 9: 7, rings, decoders, receivers, 6.
 void connect_dvr(APP_OPTIONS* opts);

@@ -20,6 +20,7 @@
 #include "client/links/fsh_info.h"
 #include "client/links/link_notices.h"
 #include "client/links/receive_rings.h"
+#include "client/links/recording.h"
 #include "platform/net/net.h"
 
 namespace {
@@ -823,6 +824,7 @@ int recv_video_data(const FRAME_HEADER& fh_in, const uint8_t* data, RECEIVER_INF
   fh.receiver = uint8_t(rx->index);
   uint8_t hdr[FRAME_HEADER_SIZE];
   encode_frame_header(fh, hdr);
+  append_record(rx, ch, 'Q', 'Y', hdr, sizeof hdr, data, fh.size, 0);
   if (!ctx || ctx->num_slots == 0) return -3;
   uint32_t slot = decoder_slot_of_channel(rx, ch);
   int r = ring_write_record(ctx, slot, rx, 'Q', 'Y', hdr, sizeof hdr, data, fh.size, 0,
@@ -836,13 +838,15 @@ int recv_audio_data(const AUDIO_FRAME_HEADER& ah_in, const uint8_t* data, RECEIV
     return -1;
   }
   const int ch = ah_in.channel;
-  if (!rx->channels[ch].audio_on.load()) return -3;  // nobody listens to this channel
-  APP_CONTEXT* ctx = rx->context;
-  if (!ctx || ctx->num_slots == 0) return -3;
   AUDIO_FRAME_HEADER ah = ah_in;
   ah.receiver = uint8_t(rx->index);
   uint8_t hdr[AUDIO_FRAME_HEADER_SIZE];
   encode_audio_frame_header(ah, hdr);
+  // Recorded whether or not anybody listens.
+  append_record(rx, ch, 'Q', 'A', hdr, sizeof hdr, data, ah.samples, AUDIO_PAYLOAD_SLOT);
+  if (!rx->channels[ch].audio_on.load()) return -3;  // nobody listens to this channel
+  APP_CONTEXT* ctx = rx->context;
+  if (!ctx || ctx->num_slots == 0) return -3;
   uint32_t slot = decoder_slot_of_channel(rx, ch);
   int r = ring_write_record(ctx, slot, rx, 'Q', 'A', hdr, sizeof hdr, data, ah.samples,
                             AUDIO_PAYLOAD_SLOT, RING_WAIT_ROOM);

@@ -1,0 +1,90 @@
+#include "client/links/file_player.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "client/foundation/config/utils.h"
+#include "client/foundation/sock_io.h"
+#include "client/links/connection.h"
+
+namespace {
+
+std::atomic<bool> pacing{true};
+std::mutex table_lock;
+std::vector<std::pair<const RECEIVER_INFO*, PLAYER_STATE*>> table;
+
+}  // namespace
+
+bool player_running(const RECEIVER_INFO* rx) {
+  return rx->status.load() == RX_RECEIVING && !receivers_stop.load() && !app_quit.load();
+}
+
+void player_sleep(const RECEIVER_INFO* rx, uint32_t ms) {
+  const int64_t end = player_now_ms() + ms;
+  for (int64_t now = player_now_ms(); now < end && player_running(rx); now = player_now_ms())
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(end - now, 10)));
+}
+
+bool player_paused(const APP_CONTEXT* ctx) { return (ctx->playback_flags.load() & 7u) != 0; }
+
+int64_t player_now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void set_player_pacing(bool on) { pacing.store(on); }
+
+void PLAYER_PACER::pace(const RECEIVER_INFO* rx, double frame_ms, int64_t pass_start) {
+  const APP_CONTEXT* ctx = rx->context;
+  double speed = ctx ? ctx->playback_speed.load() : 1.0;
+  if (!(speed > 0)) speed = 1.0;
+  const double delay = (frame_ms - prev_ms - double(player_now_ms() - pass_start)) / speed;
+  prev_ms = frame_ms;
+  if (!pacing.load() || !(delay > 1 && delay < 1000)) return;
+  if (!compensate) {
+    player_sleep(rx, uint32_t(delay));
+    return;
+  }
+  const int64_t start = player_now_ms();
+  player_sleep(rx, uint32_t(std::lround(delay)));
+  // Carried into the next delay, so rounding and late wake-ups do not add up.
+  prev_ms = frame_ms + (double(player_now_ms() - start) - delay);
+}
+
+void register_player(RECEIVER_INFO* rx, PLAYER_STATE* state) {
+  std::lock_guard<std::mutex> g(table_lock);
+  for (auto& e : table)
+    if (e.first == rx) {
+      e.second = state;
+      return;
+    }
+  table.emplace_back(rx, state);
+}
+
+void unregister_player(RECEIVER_INFO* rx) {
+  std::lock_guard<std::mutex> g(table_lock);
+  table.erase(std::remove_if(table.begin(), table.end(), [rx](auto& e) { return e.first == rx; }),
+              table.end());
+}
+
+bool with_player(RECEIVER_INFO* rx, const std::function<void(PLAYER_STATE&)>& fn) {
+  std::lock_guard<std::mutex> g(table_lock);
+  for (auto& e : table)
+    if (e.first == rx) {
+      fn(*e.second);
+      return true;
+    }
+  return false;
+}
+
+void show_grid(APP_CONTEXT* ctx, int side) { apply_layout(ctx, side); }
+
+int current_layout_cells(const APP_CONTEXT* ctx) {
+  const int l = ctx->layout;
+  return l >= 0 && l < NUM_LAYOUTS ? int(ctx->layouts[l].num_cells) : 0;
+}
