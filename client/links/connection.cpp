@@ -12,6 +12,7 @@
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sock_io.h"
 #include "client/foundation/user_events.h"
+#include "client/links/dat_file.h"
 #include "client/links/decoder_thread.h"
 #include "client/links/nc_receiver.h"
 #include "client/links/receive_rings.h"
@@ -21,7 +22,7 @@ namespace {
 
 std::mutex g_lock;
 RECEIVE_ENTRY g_entries[256] = {};
-RECEIVE_ENTRY g_play_dat = nullptr;
+RECEIVE_ENTRY g_play_dat = play_dat_file;
 RECEIVE_ENTRY g_play_record = play_record_file;
 CONNECTION_HOOKS g_hooks{};
 std::vector<RECEIVE_THREAD> g_decoders;  // detached, not aborted, if the process exits mid-run

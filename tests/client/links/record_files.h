@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -147,6 +148,15 @@ inline std::vector<Rec> parse_zol(const std::vector<uint8_t>& b, bool* whole = n
   }
   if (whole) *whole = off == b.size();
   return out;
+}
+
+// Key-frame entries of (channel, time) pairs, in file order.
+inline std::vector<KEY_FRAME_ENTRY> entries(std::initializer_list<std::pair<uint32_t, double>> times) {
+  std::vector<KEY_FRAME_ENTRY> v;
+  uint64_t off = 0;
+  for (auto [ch, t] : times)
+    v.push_back({ch, uint32_t(t), uint16_t(std::lround((t - std::floor(t)) * 1000)), off += 100});
+  return v;
 }
 
 // A context whose receiver 0 plays the file `name` into `slots` rings.

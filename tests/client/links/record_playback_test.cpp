@@ -1,21 +1,11 @@
 // Recorded-file playback: the key-frame index and seek, what the player feeds the rings from
 // whole and cut files, the grid it asks for, and when it stops, pauses or skips.
-#include <cmath>
-
 #include "client/links/connection.h"
 #include "tests/client/links/record_files.h"
 
 namespace {
 
 using namespace rectest;
-
-std::vector<KEY_FRAME_ENTRY> entries(std::initializer_list<std::pair<uint32_t, double>> times) {
-  std::vector<KEY_FRAME_ENTRY> v;
-  uint64_t off = 0;
-  for (auto [ch, t] : times)
-    v.push_back({ch, uint32_t(t), uint16_t(std::lround((t - std::floor(t)) * 1000)), off += 100});
-  return v;
-}
 
 TEST(RecordSeek, binary_search_edges) {
   auto idx = entries({{0, 10}, {0, 20}, {0, 30}, {0, 40.5}});
