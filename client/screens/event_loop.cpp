@@ -1006,16 +1006,6 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
 
 namespace {
 
-using EventHandler = int (*)(const SDL_Event&, APP_CONTEXT*, APP_OPTIONS*);
-
-// What sets one window loop apart from the other; the dispatch itself is shared.
-struct WindowLoop {
-  EventHandler window, key, mouse, user;
-  bool (*takes_user_event)(int number);
-  bool tells_slaves;      // SDL_QUIT also closes the slave processes when this one is master
-  const char* exit_line;  // printed when the loop ends by app_quit
-};
-
 // The receive threads' notices, in the order they came: DVR error messages as boxes, the
 // rest through the loop's user-event handler. A DVR's modal box is shown here, where it
 // stalls no receive thread.
@@ -1029,7 +1019,8 @@ void drain_link_notices(APP_OPTIONS* opts, APP_CONTEXT* ctx, const WindowLoop& l
   }
 }
 
-// 0 when it ends by app_quit or SDL_QUIT; -1 when the options are not logged in.
+}  // namespace
+
 int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
   APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
   if (app_quit.load()) {
@@ -1070,8 +1061,6 @@ int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
     }
   }
 }
-
-}  // namespace
 
 int main_event_loop(APP_OPTIONS* opts) {
   static const WindowLoop loop{

@@ -42,6 +42,19 @@ int read_comm_message(const void* data, COMM_FIELDS* out);
 // Writes a message (tag in network order, the rest little-endian) into 200 bytes at `out`.
 void write_comm_message(const COMM_FIELDS& in, void* out);
 
+using EventHandler = int (*)(const SDL_Event&, APP_CONTEXT*, APP_OPTIONS*);
+
+// What sets one window loop apart from another; the dispatch itself is shared.
+struct WindowLoop {
+  EventHandler window, key, mouse, user;
+  bool (*takes_user_event)(int number);
+  bool tells_slaves;      // SDL_QUIT also closes the slave processes when this one is master
+  const char* exit_line;  // printed when the loop ends by app_quit
+};
+// Waits for events and hands them to the loop's handlers until app_quit is set (by a handler
+// or SDL_QUIT, which disconnects first): 0; -1 when the options are not logged in.
+int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop);
+
 // 0 when it ends by app_quit or SDL_QUIT; -1 when the options are not logged in.
 int main_event_loop(APP_OPTIONS* opts);
 int event_playback_loop(APP_OPTIONS* opts);  // 0

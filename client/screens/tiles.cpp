@@ -15,6 +15,7 @@
 #include "client/foundation/stats.h"
 #include "client/links/connection.h"
 #include "client/links/decoder_thread.h"
+#include "client/links/recording.h"
 #include "client/links/video_adjust.h"
 #include "client/screens/layouts.h"
 #include "client/screens/osd.h"
@@ -285,6 +286,7 @@ void install_tile_hooks() {
   conn.after_connect = after_connect;
   conn.after_disconnect = after_disconnect;
   set_connection_hooks(conn);
+  set_recording_hooks({switch_q_dvrs_on, switch_q_dvrs_off});
 }
 
 // ---------------------------------------------------------------- helpers

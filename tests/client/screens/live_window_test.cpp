@@ -23,76 +23,12 @@
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
 #include "tests/client/screens/run_tree.h"
+#include "tests/client/screens/screen_shot.h"
 #include "tests/platform/private_x.h"
-
-// Xlib's macros collide with GoogleTest's names: include it last.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-int free_tcp_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(s);
-  return port;
-}
-
-// Counts of picture features inside a rectangle of a screenshot.
-struct Census {
-  int white = 0, black = 0, red = 0, grey64 = 0, total = 0;
-};
-
-class Shot {
- public:
-  explicit Shot(const char* display) : dpy_(XOpenDisplay(display)) {}
-  ~Shot() {
-    if (img_) XDestroyImage(img_);
-    if (dpy_) XCloseDisplay(dpy_);
-  }
-  bool ok() const { return dpy_ != nullptr; }
-  void take() {
-    if (img_) XDestroyImage(img_);
-    Window root = DefaultRootWindow(dpy_);
-    XWindowAttributes wa;
-    XGetWindowAttributes(dpy_, root, &wa);
-    img_ = XGetImage(dpy_, root, 0, 0, wa.width, wa.height, AllPlanes, ZPixmap);
-  }
-  // Top-left of window `w` on the root window.
-  bool origin(unsigned long w, int* x, int* y) {
-    Window child;
-    return XTranslateCoordinates(dpy_, w, DefaultRootWindow(dpy_), 0, 0, x, y, &child) != 0;
-  }
-  Census census(int x0, int y0, int w, int h) const {
-    Census c;
-    if (!img_) return c;
-    for (int y = y0; y < y0 + h; ++y) {
-      for (int x = x0; x < x0 + w; ++x) {
-        unsigned long p = XGetPixel(img_, x, y);
-        int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-        ++c.total;
-        if (r > 215 && g > 215 && b > 215) ++c.white;
-        if (r < 30 && g < 30 && b < 30) ++c.black;
-        if (r > g + 50 && r > b + 50) ++c.red;
-        if (r == 64 && g == 64 && b == 64) ++c.grey64;
-      }
-    }
-    return c;
-  }
-
- private:
-  Display* dpy_;
-  XImage* img_ = nullptr;
-};
 
 class LiveWindow : public ::testing::Test {
  protected:
@@ -337,6 +273,64 @@ TEST_F(LiveWindow, closing_the_window_ends_the_program) {
   ASSERT_EQ(wait_process(vigilo_, 30000, &code), 0) << "vigilo did not end";
   EXPECT_EQ(code, 0) << read_file(dir_ / "vigilo.err");
   EXPECT_NE(read_file(dir_ / "vigilo.out").find("Exiting event loop ..."), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LiveWindow, d_records_the_selected_tiles_into_rec_path) {
+  ASSERT_NO_FATAL_FAILURE(start_all());
+  Shot shot(x_->display().c_str());
+  ASSERT_TRUE(shot.ok());
+  auto tile_live = [&](int c, int r) {
+    Census t = cell(shot, c, r, 4);
+    return t.white > t.total / 200 && t.black > t.total / 50;
+  };
+  ASSERT_TRUE(wait_for(shot, [&] { return tile_live(1, 1) && tile_live(2, 1); }));
+
+  // Tiles 5 and 6: a click, then a Ctrl-click, then 'd'.
+  const int cw = video_.w / 4, ch = video_.h / 4;
+  auto centre = [&](int c, int r) {
+    return std::vector<std::string>{std::to_string(wx_ + video_.x + c * cw + cw / 2),
+                                    std::to_string(wy_ + video_.y + r * ch + ch / 2)};
+  };
+  auto a = centre(1, 1), b = centre(2, 1);
+  const char* select[] = {"xdotool", "mousemove", a[0].c_str(), a[1].c_str(), "click", "1",
+                          "mousemove", b[0].c_str(), b[1].c_str(), "keydown", "ctrl", "click", "1",
+                          "keyup", "ctrl", nullptr};
+  int pid = start_process(select);
+  ASSERT_GT(pid, 0);
+  wait_process(pid, 10000, nullptr);
+  key(win_, "d");
+
+  // Both files grow past the size the second press would delete, then 'd' closes them.
+  const fs::path rec = dir_ / "record";
+  auto sizes = [&] {
+    std::vector<uintmax_t> s;
+    std::error_code ec;
+    if (fs::is_directory(rec, ec))
+      for (const auto& e : fs::directory_iterator(rec))
+        if (e.path().extension() == ".zol") s.push_back(fs::file_size(e.path()));
+    return s;
+  };
+  auto both_large = [&] {
+    auto s = sizes();
+    return s.size() == 2 && s[0] > 0x20000 && s[1] > 0x20000;
+  };
+  bool grown = false;
+  for (int i = 0; i < 600 && !grown; ++i) {
+    grown = both_large();
+    if (!grown) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(grown) << sizes().size() << " files\n" << read_file(dir_ / "vigilo.out").substr(0, 3000);
+  key(win_, "d");
+  key(win_, "Escape");  // clears the selection
+  key(win_, "Escape");  // nothing selected: the exit question, answered Yes
+  int code = -1;
+  ASSERT_EQ(wait_process(vigilo_, 30000, &code), 0) << "vigilo did not end";
+  EXPECT_EQ(code, 0) << read_file(dir_ / "vigilo.err");
+  EXPECT_TRUE(both_large());
 }
 
 }  // namespace
