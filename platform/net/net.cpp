@@ -180,3 +180,37 @@ int net_accept(int listen_fd, int timeout_ms) {
   int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
   return fd < 0 ? -1 : fd;
 }
+
+int net_listen_on(int fd, uint32_t addr_be, uint16_t port, int backlog) {
+  int one = 1;
+  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+    t_last_error = map_errno(errno);
+    return -1;
+  }
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = addr_be;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    t_last_error = map_errno(errno);
+    return -2;
+  }
+  if (::listen(fd, backlog) != 0) {
+    t_last_error = map_errno(errno);
+    return -3;
+  }
+  return 0;
+}
+
+int net_accept_wait(int listen_fd, int timeout_ms) {
+  bool rd = false;
+  int r = net_poll(listen_fd, true, false, timeout_ms, &rd, nullptr);
+  if (r < 0) return -2;
+  if (r == 0 || !rd) return -1;
+  int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) {
+    t_last_error = map_errno(errno);
+    return -2;
+  }
+  return fd;
+}

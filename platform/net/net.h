@@ -58,3 +58,12 @@ int net_connect(int fd, uint32_t addr_be, uint16_t port, int timeout_ms,
 int net_listen_loopback(uint16_t port, uint16_t* bound_port);
 // Accepts one connection within `timeout_ms`: the socket (blocking), or -1.
 int net_accept(int listen_fd, int timeout_ms);
+
+// Sets SO_REUSEADDR on `fd`, binds it to addr:port and listens with `backlog`. Returns 0, or
+// the step that failed with its cause in net_last_error(): -1 the option, -2 bind, -3 listen.
+int net_listen_on(int fd, uint32_t addr_be, uint16_t port, int backlog);
+// Waits up to `timeout_ms` for a connection and accepts it (blocking, close-on-exec):
+// the socket; -1 when none came in time; -2 when accept failed, the cause (errno
+// numbering: EINTR, ECONNABORTED, EMFILE, EINVAL once the socket was shut down...) in
+// net_last_error().
+int net_accept_wait(int listen_fd, int timeout_ms);

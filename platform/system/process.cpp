@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <fcntl.h>
 #include <mutex>
@@ -112,4 +113,14 @@ int process_running(int pid) {
 int reap_children() {
   std::lock_guard<std::mutex> lock(g_mutex);
   return reap_locked();
+}
+
+int terminate_process(int pid) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (pid <= 0 || std::find(g_children.begin(), g_children.end(), pid) == g_children.end())
+    return -1;
+  // Only this module reaps, and it holds the lock: a child found running here cannot be
+  // reaped, and its pid reused, before the signal goes out.
+  if (try_reap_locked(pid, nullptr)) return -1;
+  return kill(pid, SIGTERM) == 0 ? 0 : -1;
 }

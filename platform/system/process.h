@@ -22,3 +22,8 @@ int process_running(int pid);
 
 // Collects every child of ours that has ended. Returns the number still running.
 int reap_children();
+
+// Asks child `pid` to end (SIGTERM) when it is a child started here that still runs. A pid
+// that was already reaped may belong to another process by now and is never signalled.
+// Returns 0 when the signal was sent, -1 when `pid` is not a running child of ours.
+int terminate_process(int pid);

@@ -64,7 +64,8 @@ Window search(Display* dpy, Window parent, const char* title, int pid, int depth
   Window found = 0;
   // Topmost first: the stacking order lists the lowest child first.
   for (unsigned int i = n; i-- > 0 && !found;) {
-    if (title_matches(dpy, kids[i], title) && (pid <= 0 || read_pid(dpy, kids[i]) == pid))
+    if ((!title || title_matches(dpy, kids[i], title)) &&
+        (pid <= 0 || read_pid(dpy, kids[i]) == pid))
       found = kids[i];
   }
   for (unsigned int i = n; i-- > 0 && !found && depth < kMaxDepth;)
@@ -88,7 +89,7 @@ bool send_to_root(Display* dpy, Window w, const char* message, long l0, long l1)
 }  // namespace
 
 unsigned long x11_find_window(const char* title, int pid) {
-  if (!title) return 0;
+  if (!title && pid <= 0) return 0;
   X11Session x;
   if (!x.ok()) return 0;
   Window w = search(x.dpy(), DefaultRootWindow(x.dpy()), title, pid, 0);

@@ -5,7 +5,8 @@
 #pragma once
 
 // The first window titled exactly `title` (WM_NAME or _NET_WM_NAME); with pid > 0 only a
-// window whose _NET_WM_PID is pid. Returns its id, or 0 when there is none or no display.
+// window whose _NET_WM_PID is pid, and then a null title matches any window of that
+// process. Returns its id, or 0 when there is none or no display.
 unsigned long x11_find_window(const char* title, int pid = 0);
 
 // The _NET_WM_PID of window `id`, or 0 when it has none or no longer exists.

@@ -97,6 +97,20 @@ TEST(StartProcess, TimeOutLeavesTheChildToBeReapedLater) {
   EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
 }
 
+TEST(StartProcess, TerminateReachesOnlyRunningChildrenOfOurs) {
+  const char* argv[] = {"sleep", "30", nullptr};
+  int pid = start_process(argv);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(terminate_process(pid), 0);
+  int code = -1;
+  EXPECT_EQ(wait_process(pid, 5000, &code), 0);
+  EXPECT_EQ(code, 128 + SIGTERM);
+  // Reaped: its pid may belong to anyone now.
+  EXPECT_EQ(terminate_process(pid), -1);
+  EXPECT_EQ(terminate_process(getppid()), -1) << "not a child of ours";
+  EXPECT_EQ(terminate_process(0), -1);
+}
+
 TEST(StartProcess, ChildInheritsNoDescriptorsOfTheClient) {
   int fd = open("/dev/null", O_RDONLY);  // no O_CLOEXEC, like a socket of the client
   ASSERT_GE(fd, 0);

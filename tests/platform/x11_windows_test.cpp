@@ -43,6 +43,9 @@ TEST_F(X11Windows, ProcessFilterLeavesOtherProcessesWindowsAlone) {
   EXPECT_EQ(x11_window_pid(win), getpid());
   EXPECT_EQ(x11_find_window(title.c_str(), getpid()), win);
   EXPECT_EQ(x11_find_window(title.c_str(), getpid() + 1), 0u);
+  // Any window of a process: the title is left out.
+  EXPECT_EQ(x11_find_window(nullptr, getpid()), win);
+  EXPECT_EQ(x11_find_window(nullptr, getpid() + 1), 0u);
 }
 
 TEST_F(X11Windows, RaiseAndCloseReachTheWindow) {
