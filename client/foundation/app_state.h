@@ -256,6 +256,7 @@ struct APP_CONTEXT {
   std::atomic<int32_t> main_loop_running;  // read by the decoder threads
   std::atomic<int32_t> tour;               // the tour thread runs while set
   int32_t popup_channel;       // pending pop-up channel, -1 = none (popup_mutex)
+  std::atomic<int32_t> alarm_channel{-1};  // alarm pop-up channel id, -1 = none
   // Receivers in connection order; the count is read by receive and decoder threads.
   std::atomic<int32_t> num_receivers;
   RECEIVER_INFO receivers[MAX_RECEIVERS];
@@ -285,7 +286,7 @@ struct APP_CONTEXT {
   int32_t desktop_w, desktop_h;
   int32_t saved_w, saved_h;               // window size when full screen was entered
   int32_t wait_variant;                   // which wait indicator the search window shows
-  int32_t layout_target;                  // 1 this window, 2 the slaves
+  std::atomic<int32_t> layout_target;     // 1 this window, 2 the slaves (a link reader sets 2)
   int32_t max_select;                     // most channels selectable at once
   std::atomic<uint32_t> last_mouse_ticks; // SDL_GetTicks of the last mouse activity
   int32_t mailslot = -1;                  // reader handle once the log viewer opened it

@@ -69,24 +69,12 @@ struct MouseState {
 };
 MouseState mouse;
 
-int read_link_command(const SDL_Event& ev, COMM_FIELDS* m);
 void request_selected_dvr(APP_CONTEXT* ctx);
 void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts);
 int receiver_of_notice(const SDL_Event& ev);
 
 // The shared receiver notice of user event 25 (the pusher owns it; a later push overwrites).
 std::atomic<int> receiver_notice{0};
-
-uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-int32_t get_le32(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                              (static_cast<uint32_t>(p[2]) << 16) |
-                              (static_cast<uint32_t>(p[3]) << 24));
-}
-void put_le32(uint8_t* p, int32_t v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
 
 bool english() {
   static RC_SYSTEM_INFO sys;
@@ -95,10 +83,6 @@ bool english() {
 }
 
 SDL_Surface* screen_of(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_SCREEN]; }
-
-void log_target(int code_dvr, int code_group, int is_group) {
-  write_system_log(is_group ? code_group : code_dvr, app_options.user_id, app_options.auto_start);
-}
 
 bool in_video_rect(const APP_CONTEXT* ctx, int x, int y) {
   const RECT16& v = ctx->video_rect;
@@ -164,7 +148,8 @@ void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t i
   if (opts->master) {
     if (!window_exists("ZOL Extension Window")) {
       if (start_extension_window(opts, ctx) != 0) return;
-      for (int waited = 0; waited < 3000 && !window_exists("ZOL Extension Window");
+      for (int waited = 0;
+           waited < 3000 && !(window_exists("ZOL Extension Window") && count_slaves(opts) > 0);
            waited += 10)
         SDL_Delay(10);
     }
@@ -618,20 +603,6 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
   mouse.pressed_pos = -1;
 }
 
-// User event 24 carries a link message, or the connection code's own connect request,
-// which never starts with the link tag.
-int read_link_command(const SDL_Event& ev, COMM_FIELDS* m) {
-  if (!ev.user.data1) return -1;
-  if (read_comm_message(ev.user.data1, m) == 0) return 0;
-  const CONN_REQUEST* r = static_cast<const CONN_REQUEST*>(ev.user.data1);
-  if (r->command != COMM_CONNECT && r->command != COMM_DISCONNECT) return -1;
-  memset(m, 0, sizeof *m);
-  m->command = static_cast<uint16_t>(r->command);
-  m->value[5] = r->is_group;
-  m->value[6] = r->index;
-  return 0;
-}
-
 // The line selected in dvr_list, the name a connect request is made for.
 void request_selected_dvr(APP_CONTEXT*) {
   SKIN_WIDGET* list = get_skin_widget(kMainWindow, W_DVR_LIST);
@@ -659,31 +630,6 @@ void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------- link messages
-
-int read_comm_message(const void* data, COMM_FIELDS* out) {
-  if (!data || !out) return -1;
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  const uint16_t tag = static_cast<uint16_t>((p[0] << 8) | p[1]);
-  if (tag != COMM_TAG) return -1;
-  out->command = get_le16(p + 8);
-  memcpy(out->msg, p + 10, sizeof out->msg);
-  out->msg[sizeof out->msg - 1] = '\0';
-  for (int i = 0; i < 14; ++i) out->value[i] = get_le32(p + 144 + 4 * i);
-  return 0;
-}
-
-void write_comm_message(const COMM_FIELDS& in, void* out) {
-  uint8_t* p = static_cast<uint8_t*>(out);
-  memset(p, 0, COMM_MESSAGE_SIZE);
-  p[0] = static_cast<uint8_t>(COMM_TAG >> 8);
-  p[1] = static_cast<uint8_t>(COMM_TAG & 0xFF);
-  p[8] = static_cast<uint8_t>(in.command & 0xFF);
-  p[9] = static_cast<uint8_t>(in.command >> 8);
-  memcpy(p + 10, in.msg, strnlen(in.msg, sizeof in.msg - 1));
-  for (int i = 0; i < 14; ++i) put_le32(p + 144 + 4 * i, in.value[i]);
-}
 
 // ---------------------------------------------------------------- helpers used by both loops
 
@@ -893,62 +839,9 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
 
 int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
   switch (user_event_number(ev)) {
-    case UE_LINK_COMMAND: {
-      COMM_FIELDS m;
-      if (read_link_command(ev, &m) != 0) break;
-      const int is_group = m.value[5] == 1;
-      switch (m.command) {
-        case COMM_CONNECT:
-          get_target_name(opts->auto_start, sizeof opts->auto_start, is_group, m.value[6]);
-          if (opts->conn_state.load() == CONN_DISCONNECTED) {
-            connect_dvr(opts);
-            log_target(SYSLOG_CONNECT_DVR, SYSLOG_CONNECT_GROUP, is_group);
-          } else {
-            disconnect_dvr(opts);
-            if (opts->master) send_disconnect_to_slaves(opts);
-            log_target(SYSLOG_DISCONNECT_DVR, SYSLOG_DISCONNECT_GROUP, is_group);
-          }
-          break;
-        case COMM_ADD_CHANNEL:
-          if (opts->conn_state.load() == CONN_DISCONNECTED) {
-            snprintf(opts->auto_start, sizeof opts->auto_start, "%.*s", int(sizeof opts->auto_start - 1), m.msg);
-            opts->video_mask = static_cast<uint32_t>(m.value[8]);
-            opts->audio_mask = static_cast<uint32_t>(m.value[9]);
-            connect_dvr(opts);
-          } else {
-            printf("add_receiver(%s)\n", m.msg);
-            add_receiver(opts, m.msg, static_cast<uint32_t>(m.value[8]),
-                         static_cast<uint32_t>(m.value[9]));
-            const int n = count_enabled_channels(ctx);
-            if (n > get_layout_cells(ctx, ctx->layout))
-              set_layout(ctx, layout_for_cells(ctx, n));
-            else
-              set_layout(ctx, ctx->layout);
-          }
-          break;
-        case COMM_DISCONNECT:
-          disconnect_dvr(opts);
-          if (opts->master) send_disconnect_to_slaves(opts);
-          if (ctx->skin) {
-            SdlLock lock(ctx->display_mutex);
-            clear_widget_lines(screen_of(ctx), kMainWindow, W_EVT_LIST);
-            clear_widget_lines(screen_of(ctx), kMainWindow, W_PTZ_PRESET_LIST);
-          }
-          log_target(SYSLOG_DISCONNECT_DVR, SYSLOG_DISCONNECT_GROUP, is_group);
-          break;
-        case COMM_SET_LAYOUT:
-          // Numbers from another process: set_layout refuses a layout outside 1..27 and
-          // set_layout_page a negative page, leaving the view as it was.
-          if (set_layout(ctx, m.value[3]) == 0) set_layout_page(ctx, m.value[4]);
-          break;
-        case COMM_ROTATE_SELECTED:
-          rotate_selected_channels(ctx);
-          break;
-        default:
-          break;
-      }
+    case UE_LINK_COMMAND:
+      handle_link_command(ev, ctx, opts);
       break;
-    }
     case UE_RECEIVER_NOTICE:
       draw_connecting_marks(receiver_of_notice(ev), ctx);
       break;

@@ -4,7 +4,7 @@
 //
 // Threads: the loops and handlers run on the first thread; post_receiver_event on receive
 // threads; sequence_thread on its own SDL thread. Drawing is done under the display mutex.
-// Link messages arrive as COMM_MESSAGE bytes and are parsed with explicit offsets.
+// Link messages (user event 24) are carried out by the link module (master_link.h).
 #pragma once
 
 #include <SDL/SDL.h>
@@ -13,34 +13,7 @@
 #include <cstdint>
 
 #include "client/foundation/app_state.h"
-
-constexpr size_t COMM_MESSAGE_SIZE = 200;
-constexpr uint16_t COMM_TAG = 0x6780;
-
-enum : int {
-  COMM_EXIT = 2,
-  COMM_CONNECT = 3,
-  COMM_ADD_CHANNEL = 4,
-  COMM_DISCONNECT = 5,
-  COMM_SET_LAYOUT = 6,
-  COMM_CLOSE = 7,
-  COMM_KEEP_ALIVE = 8,
-  COMM_SET_TARGET = 9,
-  COMM_ROTATE_SELECTED = 10,
-  COMM_ACK = 11,
-};
-
-// A link message's fields as the window loop reads them.
-struct COMM_FIELDS {
-  uint16_t command;
-  char msg[134];       // always NUL-terminated
-  int32_t value[14];
-};
-
-// Reads the 200 bytes at `data`: 0, or -1 for a null pointer or a tag other than 0x6780.
-int read_comm_message(const void* data, COMM_FIELDS* out);
-// Writes a message (tag in network order, the rest little-endian) into 200 bytes at `out`.
-void write_comm_message(const COMM_FIELDS& in, void* out);
+#include "client/screens/master_link.h"
 
 using EventHandler = int (*)(const SDL_Event&, APP_CONTEXT*, APP_OPTIONS*);
 

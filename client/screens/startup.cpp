@@ -106,6 +106,16 @@ void mark_window() {
     mark_own_window(info.info.x11.wmwindow);
 }
 
+// The -w position, kept on the desktop (a caller may ask for its full width and height).
+void place_window(const APP_CONTEXT* ctx) {
+  int x = 0, y = 0;
+  if (clamp_window_position(ctx->win_left, ctx->win_top, ctx->win_w, ctx->win_h,
+                            app_video_info.current_w, app_video_info.current_h, &x, &y) != 0)
+    return;
+  const std::string pos = std::to_string(x) + "," + std::to_string(y);
+  setenv("SDL_VIDEO_WINDOW_POS", pos.c_str(), 1);
+}
+
 void show_mute_button(APP_CONTEXT* ctx) {
   int id = ctx->skin_window;
   int mute = find_widget(id, "mute");
@@ -166,6 +176,7 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   // Window, surfaces, skin window and panel, every tile of the layout.
   set_window_geometry(ctx, width, height);
   build_grid_layouts(ctx);
+  place_window(ctx);
   int mode_rc = create_video_mode(ctx);
   SDL_Surface* screen = SDL_GetVideoSurface();
   if (mode_rc != 0 || !screen) return;  // the display code has shown why
@@ -315,6 +326,18 @@ void set_window_caption(const APP_OPTIONS* opts) {
   SDL_WM_SetCaption(title, title);
 }
 
+int clamp_window_position(int left, int top, int width, int height, int desk_w, int desk_h,
+                          int* x, int* y) {
+  if (left < 0 || top < 0) return -1;
+  auto clamp = [](int v, int size, int desk) {
+    if (desk > 0 && v > desk - size) v = desk - size;
+    return v < 0 ? 0 : v;
+  };
+  *x = clamp(left, width, desk_w);
+  *y = clamp(top, height, desk_h);
+  return 0;
+}
+
 void take_master_address(APP_OPTIONS* opts) {
   // A slave connects to the master of -i; an empty -i must not blank the default address.
   if (opts->mode == MODE_EXTENSION && opts->master_address[0])
@@ -408,6 +431,7 @@ int vigilo_main(int argc, char** argv) {
   ctx->watchdog.store(get_watchdog());
 
   take_master_address(opts);
+  read_link_environment(opts);
 
   // -u with a valid account skips the login screen.
   if (opts->user_id[0] && is_valid_user(opts->user_id, opts->password)) {

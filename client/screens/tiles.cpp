@@ -18,6 +18,7 @@
 #include "client/links/recording.h"
 #include "client/links/video_adjust.h"
 #include "client/screens/layouts.h"
+#include "client/screens/master_link.h"
 #include "client/screens/osd.h"
 #include "client/screens/panel.h"
 #include "client/screens/skin.h"
@@ -276,6 +277,7 @@ void install_tile_hooks() {
     load_osd_fonts(rx, app_options.program_dir);
   };
   conn.set_layout = [](APP_CONTEXT* ctx, int layout) { set_layout(ctx, layout); };
+  conn.send_channels_to_master = hand_back_channels;
   conn.after_stop = [](APP_OPTIONS* opts) {
     APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
     fade_display(ctx);

@@ -10,6 +10,7 @@ void init_peer_endpoint(PEER_ENDPOINT* peer) {
   if (!peer) return;
   memset(peer, 0, sizeof(*peer));
   snprintf(peer->address, sizeof(peer->address), "%s", "127.0.0.1");
+  peer->socket = -1;
   peer->port = 6780;
   peer->timeout = 30;
 }

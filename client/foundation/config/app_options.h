@@ -25,7 +25,7 @@ enum : uint32_t {
 struct PEER_ENDPOINT {
   uint32_t index;          // its position 0..15
   char address[16];        // dotted IPv4 text
-  int32_t socket;          // link socket, 0 = free
+  int32_t socket;          // link socket, -1 = free (the link's slot lock guards it)
   uint8_t reserved[12];
   uint16_t port;           // link port
   uint32_t timeout;        // seconds
@@ -86,5 +86,6 @@ extern APP_OPTIONS app_options;
 void init_app_options(APP_OPTIONS* opts);
 // Nothing to release; kept so shutdown reads as the pair of init_app_options.
 void free_app_options(APP_OPTIONS* opts);
-// Default peer: address "127.0.0.1", port 6780, time-out 30 s, the rest 0 (index too).
+// Default peer: address "127.0.0.1", port 6780, time-out 30 s, no socket (-1), the rest 0
+// (index too).
 void init_peer_endpoint(PEER_ENDPOINT* peer);

@@ -1,6 +1,5 @@
-// Window loop handlers without a display: double clicks, link messages read by their
-// offsets, layout numbers from another process range-checked, the layout keys, the exit
-// question and the tour's end.
+// Window loop handlers without a display: double clicks, layout numbers from another
+// process range-checked, the layout keys, the exit question and the tour's end.
 #include <cstring>
 #include <string>
 
@@ -58,34 +57,6 @@ TEST(DoubleClick, needs_two_releases_within_400_ms_and_5_pixels) {
   };
   note_button_release(0, -5000, -5000);
   for (const Step& s : steps) EXPECT_EQ(note_button_release(s.t, s.x, s.y), s.dbl) << s.t;
-}
-
-TEST(LinkMessage, fields_at_their_offsets) {
-  COMM_FIELDS m{};
-  m.command = COMM_ADD_CHANNEL;
-  snprintf(m.msg, sizeof m.msg, "DVR-2");
-  m.value[8] = 0x10;
-  m.value[13] = -7;
-  uint8_t buf[COMM_MESSAGE_SIZE];
-  write_comm_message(m, buf);
-  EXPECT_EQ(buf[0], 0x67);
-  EXPECT_EQ(buf[1], 0x80);
-  EXPECT_EQ(buf[8], COMM_ADD_CHANNEL);
-  EXPECT_STREQ(reinterpret_cast<char*>(buf + 10), "DVR-2");
-  EXPECT_EQ(buf[144 + 32], 0x10);
-  COMM_FIELDS back{};
-  ASSERT_EQ(read_comm_message(buf, &back), 0);
-  EXPECT_EQ(back.command, COMM_ADD_CHANNEL);
-  EXPECT_STREQ(back.msg, "DVR-2");
-  EXPECT_EQ(back.value[8], 0x10);
-  EXPECT_EQ(back.value[13], -7);
-  // An unterminated name is cut inside its field; a foreign tag is refused.
-  memset(buf + 10, 'A', 134);
-  ASSERT_EQ(read_comm_message(buf, &back), 0);
-  EXPECT_EQ(strlen(back.msg), 133u);
-  buf[0] = 0x12;
-  EXPECT_EQ(read_comm_message(buf, &back), -1);
-  EXPECT_EQ(read_comm_message(nullptr, &back), -1);
 }
 
 TEST_F(Loop, link_layout_numbers_are_range_checked) {

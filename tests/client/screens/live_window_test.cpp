@@ -51,6 +51,7 @@ class LiveWindow : public ::testing::Test {
     setenv("LSAN_OPTIONS", ("suppressions=" + (dir_ / "lsan.supp").string()).c_str(), 1);
     port_ = free_tcp_port();
     ASSERT_GT(port_, 0);
+    use_own_link_port();
     copy_run_tree(run_tree_, dir_, false);  // start_all writes its own setup.cfg
   }
 

@@ -2,6 +2,11 @@
 // found and copied the same way by every test that runs the real program or its files.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,4 +46,26 @@ inline void copy_run_tree(const std::filesystem::path& from, const std::filesyst
     fs::create_hard_link(e.path(), to / name, ec);
     if (ec) fs::copy_file(e.path(), to / name);
   }
+}
+
+// A TCP port on 127.0.0.1 that is free now, or -1.
+inline int free_loopback_port() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(s);
+  return port;
+}
+
+// A main window listens for its extension windows: every test that starts one gives it a
+// link port of its own (inherited by the programs it starts), so tests running side by
+// side never meet on the default port.
+inline void use_own_link_port() {
+  setenv("VIGILO_LINK_PORT", std::to_string(free_loopback_port()).c_str(), 1);
 }

@@ -43,6 +43,7 @@ class StartupRun : public ::testing::Test {
     setenv("DISPLAY", x_->display().c_str(), 1);
     setenv("VIGILO_BOX_ANSWER", "ok", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
+    use_own_link_port();
     // libX11 never releases the input-method context that SDL's video start-up creates.
     fs::path supp = fs::current_path() / ("lsan-" + std::to_string(getpid()) + ".supp");
     std::ofstream(supp) << "leak:libX11.so\n";

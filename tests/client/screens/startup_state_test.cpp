@@ -45,7 +45,7 @@ TEST(AppOptions, InitRestoresEveryDefaultAfterUse) {
     EXPECT_STREQ(p.address, "127.0.0.1");
     EXPECT_EQ(p.port, 6780);
     EXPECT_EQ(p.timeout, 30u);
-    EXPECT_EQ(p.socket, 0);
+    EXPECT_EQ(p.socket, -1);  // 0 would be standard input
   }
 }
 

@@ -1,0 +1,714 @@
+#include "client/screens/master_link.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "client/foundation/app_state.h"
+#include "client/foundation/channel_table.h"
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/setup_lookup.h"
+#include "client/foundation/config/system_log.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
+#include "client/foundation/sock_io.h"
+#include "client/foundation/user_events.h"
+#include "client/links/connection.h"
+#include "client/links/link_notices.h"
+#include "client/screens/layouts.h"
+#include "client/screens/skin.h"
+#include "client/screens/tiles.h"
+#include "client/screens/widget_text.h"
+#include "platform/net/net.h"
+
+namespace {
+
+constexpr uint32_t kSilenceMs = 50000;    // a slave silent this long is dropped
+constexpr uint32_t kKeepAliveMs = 5000;   // a slave speaks at least this often
+constexpr int kSendTimeoutMs = 2000;      // a peer that takes no data this long is dropped
+constexpr int kSliceMs = 100;             // waits re-test the quit flag this often
+
+// ---------------------------------------------------------------- message bytes
+
+uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+int32_t get_le32(const uint8_t* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                              (static_cast<uint32_t>(p[2]) << 16) |
+                              (static_cast<uint32_t>(p[3]) << 24));
+}
+void put_le32(uint8_t* p, int32_t v) {
+  uint32_t u = static_cast<uint32_t>(v);
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+
+// ---------------------------------------------------------------- clock and waits
+
+uint32_t monotonic_ms() { return static_cast<uint32_t>(net_now_ms()); }
+std::atomic<uint32_t (*)()> g_clock{monotonic_ms};
+uint32_t now_ms() { return g_clock.load()(); }
+
+// Sleeps `ms` in slices; returns early once `stop` says so.
+template <typename Stop>
+void pause_ms(int ms, Stop stop) {
+  for (int waited = 0; waited < ms && !stop(); waited += kSliceMs) SDL_Delay(kSliceMs);
+}
+
+// Sends all of buf[len] on a non-blocking socket within kSendTimeoutMs: 0, or -1.
+int send_all(int fd, const uint8_t* buf, size_t len) {
+  const uint64_t start = net_now_ms();
+  size_t sent = 0;
+  while (sent < len) {
+    long n = net_send(fd, buf + sent, len - sent);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && net_last_error() != NET_WOULDBLOCK && net_last_error() != EINTR) return -1;
+    const uint64_t used = net_now_ms() - start;
+    if (used >= uint64_t(kSendTimeoutMs)) return -1;
+    bool writable = false;
+    if (net_poll(fd, false, true, int(kSendTimeoutMs - used), nullptr, &writable) < 0) return -1;
+  }
+  return 0;
+}
+
+// Gathers exactly one message (a peer may deliver it in parts) from a non-blocking socket:
+// 0, or -1 when the peer closed, the read failed or `stop` said so.
+template <typename Stop>
+int recv_message(int fd, uint8_t* buf, Stop stop) {
+  size_t got = 0;
+  while (got < COMM_MESSAGE_SIZE) {
+    if (stop()) return -1;
+    bool readable = false;
+    int r = net_poll(fd, true, false, kSliceMs, &readable, nullptr);
+    if (r < 0) return -1;
+    if (r == 0 || !readable) continue;
+    long n = net_recv(fd, buf + got, COMM_MESSAGE_SIZE - got);
+    if (n == 0) return -1;
+    if (n < 0) {
+      if (net_last_error() == NET_WOULDBLOCK || net_last_error() == EINTR) continue;
+      return -1;
+    }
+    got += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+bool has_tag(const uint8_t* buf) { return ((buf[0] << 8) | buf[1]) == COMM_TAG; }
+
+// A message of one command with its words; everything else 0.
+void build(uint8_t* out, int command, const char* msg = nullptr,
+           std::initializer_list<std::pair<int, int32_t>> values = {}) {
+  COMM_FIELDS m{};
+  m.command = static_cast<uint16_t>(command);
+  if (msg) snprintf(m.msg, sizeof m.msg, "%s", msg);
+  for (const auto& [i, v] : values) m.value[i] = v;
+  write_comm_message(m, out);
+}
+
+// Hands a message to the window loop as user event 24, carrying its own copy.
+void post_to_loop(const uint8_t* buf) {
+  post_link_notice(UE_LINK_COMMAND, buf, COMM_MESSAGE_SIZE);
+}
+
+// ---------------------------------------------------------------- master state
+
+struct SlaveSlot {
+  std::mutex lock;                      // the peer's socket and `buffer`; held for sends
+  std::thread reader;                   // started and joined by the master thread only
+  std::atomic<uint32_t> last_alive{0};  // last good message (or the accept), now_ms()
+  uint8_t buffer[COMM_MESSAGE_SIZE];    // the message being sent to this slave
+};
+
+struct MasterState {
+  std::atomic<APP_OPTIONS*> opts{nullptr};
+  std::atomic<int> listen_fd{-1};
+  std::atomic<bool> closing{false};     // close_link_socket was called
+  SlaveSlot slots[NUM_PEER_ENDPOINTS];
+};
+MasterState g_master;
+
+struct SlaveState {
+  std::mutex lock;                          // slot 0's socket; held for sends
+  std::atomic<bool> exit_received{false};   // COMM_EXIT came: no COMM_CLOSE, no hand-back
+  std::atomic<bool> master_commanded{false};  // the disconnect under way came from the master
+};
+SlaveState g_slave;
+
+APP_CONTEXT* context_of(APP_OPTIONS* opts) {
+  return opts && opts->context ? opts->context : &app_context;
+}
+
+bool quitting() { return app_quit.load() != 0; }
+
+// Sends the slot's buffer; the caller holds the slot's lock. On failure the slot is freed
+// and its socket shut down, which ends its reader (the reader closes it).
+int send_to_slave(PEER_ENDPOINT* peer) {
+  SlaveSlot& s = g_master.slots[peer->index];
+  if (peer->socket < 0) return 0;
+  if (send_all(peer->socket, s.buffer, COMM_MESSAGE_SIZE) == 0) return 0;
+  printf("send() failed. closing slave %d connection.\n", int(peer->index));
+  net_shutdown(peer->socket);
+  peer->socket = -1;
+  return -2;
+}
+
+// Sends one command to every slave; per slot value[1] = its index and, with `slot_value`,
+// value[2] = its slot value. Returns the slaves reached; *failed is set by a failed send,
+// and with `stop_at_failure` the sending ends there.
+int send_to_slaves(APP_OPTIONS* opts, int command, const char* msg,
+                   std::initializer_list<std::pair<int, int32_t>> values, bool slot_value,
+                   bool stop_at_failure = false, bool* failed = nullptr) {
+  int reached = 0;
+  for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) {
+    PEER_ENDPOINT* peer = &opts->peers[i];
+    SlaveSlot& s = g_master.slots[i];
+    std::lock_guard<std::mutex> g(s.lock);
+    if (peer->socket < 0) continue;
+    COMM_FIELDS m{};
+    m.command = static_cast<uint16_t>(command);
+    if (msg) snprintf(m.msg, sizeof m.msg, "%s", msg);
+    for (const auto& [k, v] : values) m.value[k] = v;
+    m.value[1] = i;
+    if (slot_value) m.value[2] = static_cast<int32_t>(peer->timeout);
+    write_comm_message(m, s.buffer);
+    if (send_to_slave(peer) == 0) {
+      ++reached;
+    } else {
+      if (failed) *failed = true;
+      if (stop_at_failure) break;
+    }
+  }
+  return reached;
+}
+
+// Frees slot `i` whose slave went silent or must go: shuts its socket down so the reader
+// wakes, closes it and ends. Returns 1 when the slot was in use.
+int release_slot(APP_OPTIONS* opts, int i) {
+  SlaveSlot& s = g_master.slots[i];
+  std::lock_guard<std::mutex> g(s.lock);
+  PEER_ENDPOINT* peer = &opts->peers[i];
+  if (peer->socket < 0) return 0;
+  net_shutdown(peer->socket);
+  peer->socket = -1;
+  return 1;
+}
+
+void join_reader(int i) {
+  std::thread& t = g_master.slots[i].reader;
+  if (t.joinable()) t.join();
+}
+
+// Listening socket on slot 0's address and port. Returns it, or -1 after the fatal box.
+int open_listener(APP_OPTIONS* opts) {
+  int fd = net_tcp_socket();
+  if (fd < 0) {
+    fatal_box("Unable to create master socket.socket() failed.\n");
+    return -1;
+  }
+  uint32_t addr = 0;
+  if (net_parse_ipv4(opts->peers[0].address, &addr) != 0) net_parse_ipv4("127.0.0.1", &addr);
+  const int rc = net_listen_on(fd, addr, opts->peers[0].port, 10);
+  if (rc != 0) {
+    net_close(fd);
+    fatal_box(rc == -1   ? "Unable to set socket options on master socket.setsockopt() failed.\n"
+              : rc == -2 ? "Unable to bind master socket to the specified port.bind() failed.\n"
+                         : "Unable to listen on the specified port of the master socket.listen() failed.\n");
+    return -1;
+  }
+  return fd;
+}
+
+// Takes a new slave into the first free slot, or closes it when all 16 are in use.
+void add_slave(APP_OPTIONS* opts, int fd) {
+  int in_use = 0, free_slot = -1;
+  for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) {
+    bool used;
+    {
+      std::lock_guard<std::mutex> g(g_master.slots[i].lock);
+      used = opts->peers[i].socket >= 0;
+    }
+    if (used) {
+      ++in_use;
+      continue;
+    }
+    join_reader(i);  // a reader of a freed slot that has not ended yet
+    if (free_slot < 0) free_slot = i;
+  }
+  if (in_use >= NUM_PEER_ENDPOINTS || free_slot < 0) {
+    net_close(fd);
+    return;
+  }
+  net_set_nonblocking(fd, true);
+  SlaveSlot& s = g_master.slots[free_slot];
+  PEER_ENDPOINT* peer = &opts->peers[free_slot];
+  {
+    std::lock_guard<std::mutex> g(s.lock);
+    peer->index = static_cast<uint32_t>(free_slot);
+    peer->socket = fd;
+    s.last_alive.store(now_ms());
+  }
+  s.reader = std::thread([peer] { slave_reader_thread(peer); });
+  printf("added slave %d %d\n", free_slot, fd);
+}
+
+// Accepts slaves until app_quit or close_link_socket. A failed accept (interrupted, an
+// aborted connection, no descriptors left) is tried again after a pause; only a socket
+// that can no longer accept ends the loop.
+void accept_slaves(APP_OPTIONS* opts, int listen_fd) {
+  auto stop = [] { return quitting() || g_master.closing.load(); };
+  while (!stop()) {
+    // Silent slaves go before each wait for a new one.
+    for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) {
+      bool silent;
+      {
+        std::lock_guard<std::mutex> g(g_master.slots[i].lock);
+        silent = opts->peers[i].socket >= 0 &&
+                 now_ms() - g_master.slots[i].last_alive.load() > kSilenceMs;
+      }
+      if (silent && release_slot(opts, i)) join_reader(i);
+    }
+    int fd = -1;
+    while (!stop() && (fd = net_accept_wait(listen_fd, kSliceMs)) == -1) {
+    }
+    if (fd >= 0) {
+      add_slave(opts, fd);
+      continue;
+    }
+    if (stop()) break;
+    const int e = net_last_error();
+    if (e == EINVAL || e == EBADF || e == ENOTSOCK) break;
+    printf("accept() failed (%d); trying again.\n", e);
+    pause_ms(e == EINTR || e == ECONNABORTED ? kSliceMs : 1000, stop);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- message bytes
+
+int read_comm_message(const void* data, COMM_FIELDS* out) {
+  if (!data || !out) return -1;
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  if (!has_tag(p)) return -1;
+  out->command = get_le16(p + 8);
+  memcpy(out->msg, p + 10, sizeof out->msg);
+  out->msg[sizeof out->msg - 1] = '\0';
+  for (int i = 0; i < 14; ++i) out->value[i] = get_le32(p + 144 + 4 * i);
+  return 0;
+}
+
+void write_comm_message(const COMM_FIELDS& in, void* out) {
+  uint8_t* p = static_cast<uint8_t*>(out);
+  memset(p, 0, COMM_MESSAGE_SIZE);
+  p[0] = static_cast<uint8_t>(COMM_TAG >> 8);
+  p[1] = static_cast<uint8_t>(COMM_TAG & 0xFF);
+  p[8] = static_cast<uint8_t>(in.command & 0xFF);
+  p[9] = static_cast<uint8_t>(in.command >> 8);
+  memcpy(p + 10, in.msg, strnlen(in.msg, sizeof in.msg - 1));
+  for (int i = 0; i < 14; ++i) put_le32(p + 144 + 4 * i, in.value[i]);
+}
+
+// ---------------------------------------------------------------- configuration
+
+void read_link_environment(APP_OPTIONS* opts) {
+  if (const char* text = getenv("VIGILO_LINK_PORT"); text && *text) {
+    char* end = nullptr;
+    const long port = strtol(text, &end, 10);
+    if (*end || port < 1 || port > 65535) {
+      printf("VIGILO_LINK_PORT=%s is not a port; the link uses %u.\n", text,
+             unsigned(opts->peers[0].port));
+    } else {
+      for (PEER_ENDPOINT& p : opts->peers) p.port = static_cast<uint16_t>(port);
+    }
+  }
+  // Only the main window listens; a slave takes its master's address from -i.
+  if (opts->mode != 0) return;
+  if (const char* text = getenv("VIGILO_LINK_ADDRESS"); text && *text) {
+    uint32_t addr = 0;
+    if (strlen(text) >= sizeof opts->peers[0].address || net_parse_ipv4(text, &addr) != 0)
+      printf("VIGILO_LINK_ADDRESS=%s is not an IPv4 address; the link listens on %s.\n", text,
+             opts->peers[0].address);
+    else
+      copy_field(opts->peers[0].address, text);
+  }
+}
+
+void set_link_clock(uint32_t (*clock)()) { g_clock.store(clock ? clock : monotonic_ms); }
+
+// ---------------------------------------------------------------- master
+
+int master_thread(void* arg) {
+  APP_OPTIONS* opts = static_cast<APP_OPTIONS*>(arg);
+  g_master.opts.store(opts);
+  g_master.closing.store(false);
+  if (winsock_start() < 0) {
+    fatal_box("Unable to initialize windows sockets.");
+    return -1;
+  }
+  for (;;) {
+    const int fd = open_listener(opts);
+    if (fd < 0) return -1;
+    g_master.listen_fd.store(fd);
+    accept_slaves(opts, fd);
+    for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) release_slot(opts, i);
+    for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) join_reader(i);
+    int closing_fd = g_master.listen_fd.exchange(-1);
+    net_close(closing_fd);
+    if (quitting() || g_master.closing.load()) break;
+    pause_ms(1000, [] { return quitting() || g_master.closing.load(); });
+  }
+  printf("Exiting master thread...\n");
+  return 0;
+}
+
+int slave_reader_thread(void* arg) {
+  PEER_ENDPOINT* peer = static_cast<PEER_ENDPOINT*>(arg);
+  const int i = static_cast<int>(peer->index);
+  SlaveSlot& s = g_master.slots[i];
+  int fd;
+  {
+    std::lock_guard<std::mutex> g(s.lock);
+    fd = peer->socket;
+  }
+  APP_OPTIONS* opts = g_master.opts.load();
+  uint8_t buf[COMM_MESSAGE_SIZE];
+  // The socket is shut down by whoever frees the slot, which ends the wait at once.
+  while (fd >= 0 && recv_message(fd, buf, [] { return false; }) == 0) {
+    if (!has_tag(buf)) break;
+    const int command = get_le16(buf + 8);
+    if (command == COMM_CLOSE) break;
+    // Any good message shows the slave alive: a busy slave answering with acknowledgements
+    // is not dropped as silent.
+    s.last_alive.store(now_ms());
+    switch (command) {
+      case COMM_ADD_CHANNEL:
+        printf("Received COMM_ADD_CHANNEL from %d\n", i);
+        memset(buf + 144 + 13 * 4, 0, 4);
+        post_to_loop(buf);
+        break;
+      case COMM_KEEP_ALIVE: printf("Received COMM_KEEP_ALIVE from %d\n", i); break;
+      case COMM_SET_TARGET:
+        printf("Received COMM_SET_TARGET from %d\n", i);
+        if (opts) context_of(opts)->layout_target.store(2);
+        break;
+      case COMM_ACK: printf("Received COMM_ACK from %d\n", i); break;
+      default: printf("Unknown command %d\n", command); break;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> g(s.lock);
+    if (peer->socket == fd) peer->socket = -1;
+    net_close(fd);
+  }
+  printf("removed slave %d\n", i);
+  return 0;
+}
+
+void close_link_socket(APP_OPTIONS*) {
+  g_master.closing.store(true);
+  net_shutdown(g_master.listen_fd.load());
+}
+
+int count_slaves(APP_OPTIONS* opts) {
+  int n = 0;
+  for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) {
+    std::lock_guard<std::mutex> g(g_master.slots[i].lock);
+    if (opts->peers[i].socket >= 0) ++n;
+  }
+  return n;
+}
+
+void send_exit_to_slaves(APP_OPTIONS* opts) {
+  if (send_to_slaves(opts, COMM_EXIT, nullptr, {}, true) > 0) SDL_Delay(1000);
+}
+
+void send_disconnect_to_slaves(APP_OPTIONS* opts) {
+  send_to_slaves(opts, COMM_DISCONNECT, nullptr, {}, false);
+}
+
+void send_layout_to_slaves(APP_OPTIONS* opts, int layout) {
+  send_to_slaves(opts, COMM_SET_LAYOUT, nullptr, {{3, layout}, {4, 0}}, true);
+}
+
+void send_step_layout_to_slaves(APP_OPTIONS* opts) {
+  send_to_slaves(opts, COMM_ROTATE_SELECTED, nullptr, {}, false);
+}
+
+int send_add_channel_to_slave(APP_OPTIONS* opts, int32_t id) {
+  if (g_master.listen_fd.load() < 0) return -1;
+  APP_CONTEXT* ctx = context_of(opts);
+  RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
+  if (!rx) return -2;
+  const int k = find_channel(rx, id);
+  if (k < 0 || k >= 32) return -3;
+  const int32_t mask = static_cast<int32_t>(1u << k);
+  bool failed = false;
+  const int reached =
+      send_to_slaves(opts, COMM_ADD_CHANNEL, rx->name, {{8, mask}, {9, mask}}, false, true, &failed);
+  if (failed) return -4;
+  return reached > 0 ? 0 : -5;
+}
+
+// ---------------------------------------------------------------- slave
+
+namespace {
+
+// Sends one message to the master: the result of send_all, -1 without a connection. A
+// failed send shuts the socket down so the slave thread reconnects.
+int send_to_master(APP_OPTIONS* opts, const uint8_t* buf) {
+  std::lock_guard<std::mutex> g(g_slave.lock);
+  PEER_ENDPOINT* peer = &opts->peers[0];
+  if (peer->socket < 0) return -1;
+  if (send_all(peer->socket, buf, COMM_MESSAGE_SIZE) == 0) return 0;
+  net_shutdown(peer->socket);
+  return -2;
+}
+
+int send_keep_alive(APP_OPTIONS* opts) {
+  uint8_t buf[COMM_MESSAGE_SIZE];
+  build(buf, COMM_KEEP_ALIVE, nullptr, {{2, static_cast<int32_t>(opts->peers[0].timeout)}});
+  return send_to_master(opts, buf);
+}
+
+// One connection to the master, from connect to its end.
+void run_slave_connection(APP_OPTIONS* opts) {
+  PEER_ENDPOINT* peer = &opts->peers[0];
+  int fd = net_tcp_socket();
+  if (fd < 0) {
+    fatal_box("Unable to create slave socket.socket() failed.\n");
+    return;
+  }
+  uint32_t addr = 0;
+  if (net_parse_ipv4(peer->address, &addr) != 0 ||
+      net_connect(fd, addr, peer->port, 3000, [] { return quitting(); }) != 0) {
+    net_close(fd);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> g(g_slave.lock);
+    peer->socket = fd;
+  }
+  uint8_t ack[COMM_MESSAGE_SIZE], buf[COMM_MESSAGE_SIZE];
+  build(ack, COMM_ACK);
+  uint32_t last = now_ms();
+  while (!quitting()) {
+    if (now_ms() - last >= kKeepAliveMs) {
+      if (send_keep_alive(opts) != 0) break;
+      last = now_ms();
+    }
+    bool readable = false;
+    const int r = net_poll(fd, true, false, kSliceMs, &readable, nullptr);
+    if (r < 0) break;
+    if (r == 0 || !readable) continue;
+    last = now_ms();
+    if (recv_message(fd, buf, [] { return quitting(); }) != 0 || !has_tag(buf)) break;
+    if (send_to_master(opts, ack) != 0) break;
+    printf("sent acknowledgement.\n");
+    switch (const int command = get_le16(buf + 8)) {
+      case COMM_EXIT: {
+        g_slave.exit_received.store(true);
+        SDL_Event quit{};
+        quit.type = SDL_QUIT;
+        SDL_PushEvent(&quit);
+        break;
+      }
+      case COMM_CONNECT:
+      case COMM_ADD_CHANNEL:
+      case COMM_DISCONNECT:
+      case COMM_SET_LAYOUT:
+      case COMM_ROTATE_SELECTED:
+        (void)command;
+        post_to_loop(buf);
+        break;
+      default:
+        break;
+    }
+  }
+  if (quitting() && !g_slave.exit_received.load()) {
+    build(buf, COMM_CLOSE);
+    send_to_master(opts, buf);
+  }
+  std::lock_guard<std::mutex> g(g_slave.lock);
+  peer->socket = -1;
+  net_close(fd);
+}
+
+// Clears the mark of a disconnect the master commanded when the handler is done with it.
+struct MasterCommand {
+  explicit MasterCommand(bool on) : on_(on) {
+    if (on_) g_slave.master_commanded.store(true);
+  }
+  ~MasterCommand() {
+    if (on_) g_slave.master_commanded.store(false);
+  }
+  bool on_;
+};
+
+}  // namespace
+
+int slave_thread(void* arg) {
+  APP_OPTIONS* opts = static_cast<APP_OPTIONS*>(arg);
+  g_slave.exit_received.store(false);
+  if (winsock_start() < 0) {
+    fatal_box("Unable to initialize windows sockets.");
+    return -1;
+  }
+  while (!quitting()) {
+    run_slave_connection(opts);
+    if (quitting()) break;
+    pause_ms(1000, quitting);
+  }
+  printf("Exiting slave thread...\n");
+  return 0;
+}
+
+int send_add_channel(APP_OPTIONS* opts, int32_t id) {
+  {
+    std::lock_guard<std::mutex> g(g_slave.lock);
+    if (opts->peers[0].socket < 0) return -1;
+  }
+  RECEIVER_INFO* rx = find_receiver_by_channel(context_of(opts), id);
+  if (!rx) return -2;
+  const int k = find_channel(rx, id);
+  if (k < 0 || k >= 32) return -3;
+  const int32_t mask = static_cast<int32_t>(1u << k);
+  uint8_t buf[COMM_MESSAGE_SIZE];
+  build(buf, COMM_ADD_CHANNEL, rx->name, {{8, mask}, {9, mask}});
+  const int rc = send_to_master(opts, buf);
+  return rc == 0 ? 0 : rc == -1 ? -1 : -4;
+}
+
+int send_channels_to_master(APP_OPTIONS* opts) {
+  {
+    std::lock_guard<std::mutex> g(g_slave.lock);
+    if (opts->peers[0].socket < 0) return -1;
+  }
+  APP_CONTEXT* ctx = context_of(opts);
+  const int n = ctx->num_receivers.load();
+  for (int r = 0; r < n && r < MAX_RECEIVERS; ++r) {
+    const RECEIVER_INFO& rx = ctx->receivers[r];
+    uint8_t buf[COMM_MESSAGE_SIZE];
+    build(buf, COMM_ADD_CHANNEL, rx.name,
+          {{8, static_cast<int32_t>(rx.sel_vid_ch.load())},
+           {9, static_cast<int32_t>(rx.audio_mask.load())}});
+    if (r > 0) SDL_Delay(100);
+    if (send_to_master(opts, buf) != 0) return -2;
+  }
+  return 0;
+}
+
+void send_set_target(APP_OPTIONS* opts) {
+  uint8_t buf[COMM_MESSAGE_SIZE];
+  build(buf, COMM_SET_TARGET);
+  send_to_master(opts, buf);
+}
+
+void hand_back_channels(APP_OPTIONS* opts) {
+  if (g_slave.master_commanded.load() || g_slave.exit_received.load()) return;
+  send_channels_to_master(opts);
+}
+
+// ---------------------------------------------------------------- the window loop's side
+
+int read_link_command(const SDL_Event& ev, COMM_FIELDS* m, bool* from_link) {
+  if (from_link) *from_link = false;
+  if (!ev.user.data1) return -1;
+  if (read_comm_message(ev.user.data1, m) == 0) {
+    if (from_link) *from_link = true;
+    return 0;
+  }
+  // The connection code's own request, which never starts with the link tag.
+  const CONN_REQUEST* r = static_cast<const CONN_REQUEST*>(ev.user.data1);
+  if (r->command != COMM_CONNECT && r->command != COMM_DISCONNECT) return -1;
+  memset(m, 0, sizeof *m);
+  m->command = static_cast<uint16_t>(r->command);
+  m->value[5] = r->is_group;
+  m->value[6] = r->index;
+  return 0;
+}
+
+namespace {
+
+void log_target(APP_OPTIONS* opts, int code_dvr, int code_group, bool is_group) {
+  write_system_log(is_group ? code_group : code_dvr, opts->user_id, opts->auto_start);
+}
+
+void clear_list_lines(APP_CONTEXT* ctx, const char* name) {
+  if (!ctx->skin) return;
+  const int w = find_widget(2, name);
+  if (w <= 0) return;
+  SdlLock lock(ctx->display_mutex);
+  clear_widget_lines(ctx->surfaces[SURF_SCREEN], 2, w);
+}
+
+}  // namespace
+
+int handle_link_command(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  COMM_FIELDS m;
+  bool from_link = false;
+  if (read_link_command(ev, &m, &from_link) != 0) return 0;
+  // In a slave, what the master commands is not handed back to it.
+  MasterCommand mark(from_link && !opts->master);
+  const bool is_group = m.value[5] == 1;
+  switch (m.command) {
+    case COMM_CONNECT:
+      get_target_name(opts->auto_start, sizeof opts->auto_start, is_group, m.value[6]);
+      if (opts->conn_state.load() == CONN_DISCONNECTED) {
+        connect_dvr(opts);
+        log_target(opts, SYSLOG_CONNECT_DVR, SYSLOG_CONNECT_GROUP, is_group);
+      } else {
+        disconnect_dvr(opts);
+        if (opts->master) send_disconnect_to_slaves(opts);
+        log_target(opts, SYSLOG_DISCONNECT_DVR, SYSLOG_DISCONNECT_GROUP, is_group);
+      }
+      break;
+    case COMM_ADD_CHANNEL: {
+      // Only a DVR of this station's own setup.cfg is connected on another process's word.
+      if (!find_dvr_info(m.msg)) {
+        printf("Channels of an unknown DVR (%s) refused.\n", m.msg);
+        break;
+      }
+      const uint32_t video = static_cast<uint32_t>(m.value[8]);
+      const uint32_t audio = static_cast<uint32_t>(m.value[9]);
+      if (opts->conn_state.load() == CONN_DISCONNECTED) {
+        copy_field(opts->auto_start, m.msg);
+        opts->video_mask = video;
+        opts->audio_mask = audio;
+        connect_dvr(opts);
+      } else {
+        printf("add_receiver(%s)\n", m.msg);
+        add_receiver(opts, m.msg, video, audio);
+        const int n = count_enabled_channels(ctx);
+        if (n > get_layout_cells(ctx, ctx->layout))
+          set_layout(ctx, layout_for_cells(ctx, n));
+        else
+          set_layout(ctx, ctx->layout);
+      }
+      break;
+    }
+    case COMM_DISCONNECT:
+      disconnect_dvr(opts);
+      if (opts->master) send_disconnect_to_slaves(opts);
+      clear_list_lines(ctx, "evt_list");
+      clear_list_lines(ctx, "ptz_preset_list");
+      log_target(opts, SYSLOG_DISCONNECT_DVR, SYSLOG_DISCONNECT_GROUP, is_group);
+      break;
+    case COMM_SET_LAYOUT:
+      // Numbers from another process: set_layout refuses a layout outside 1..27 and
+      // set_layout_page a negative page, leaving the view as it was.
+      if (set_layout(ctx, m.value[3]) == 0) set_layout_page(ctx, m.value[4]);
+      break;
+    case COMM_ROTATE_SELECTED:
+      rotate_selected_channels(ctx);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}

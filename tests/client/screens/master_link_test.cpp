@@ -1,0 +1,480 @@
+// The master/slave link in one process: the real master thread against raw sockets posing
+// as slaves, the real slave thread against a raw listener posing as the master, and the
+// window loop's handling of what arrives. The keep-alive clock is the test's own.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/user_events.h"
+#include "client/links/connection.h"
+#include "client/links/link_notices.h"
+#include "client/screens/master_link.h"
+#include "tests/client/screens/run_tree.h"
+#include "tests/client/screens/screens_fixture.h"
+
+namespace {
+
+std::atomic<uint32_t> fake_now{100000};
+uint32_t fake_clock() { return fake_now.load(); }
+
+bool eventually(const std::function<bool()>& pred, int ms = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pred();
+}
+
+std::vector<uint8_t> message(int command, const char* name = "", std::vector<std::pair<int, int32_t>> values = {}) {
+  COMM_FIELDS m{};
+  m.command = static_cast<uint16_t>(command);
+  snprintf(m.msg, sizeof m.msg, "%s", name);
+  for (auto [i, v] : values) m.value[i] = v;
+  std::vector<uint8_t> buf(COMM_MESSAGE_SIZE);
+  write_comm_message(m, buf.data());
+  return buf;
+}
+
+// A raw TCP end of the link, blocking, with a read deadline.
+struct Peer {
+  int fd = -1;
+  ~Peer() {
+    if (fd >= 0) close(fd);
+  }
+  bool connect_to(int port) {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  bool send_bytes(const std::vector<uint8_t>& b) { return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == long(b.size()); }
+  // One whole message: 1, 0 when the other end closed, -1 when nothing came in time.
+  int read_message(COMM_FIELDS* m, int ms = 5000) {
+    uint8_t buf[COMM_MESSAGE_SIZE];
+    size_t got = 0;
+    while (got < sizeof buf) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, ms) <= 0) return -1;
+      long n = recv(fd, buf + got, sizeof buf - got, 0);
+      if (n <= 0) return 0;
+      got += size_t(n);
+    }
+    return read_comm_message(buf, m) == 0 ? 1 : -1;
+  }
+  // Reads until a message of `command` (skipping acknowledgements and the like).
+  bool wait_for(int command, COMM_FIELDS* out = nullptr, int ms = 5000) {
+    COMM_FIELDS m;
+    while (read_message(&m, ms) == 1)
+      if (m.command == command) {
+        if (out) *out = m;
+        return true;
+      }
+    return false;
+  }
+  bool closed_by_other_end(int ms = 5000) {
+    COMM_FIELDS m;
+    int r;
+    while ((r = read_message(&m, ms)) == 1) {
+    }
+    return r == 0;
+  }
+};
+
+// The link messages waiting for the window loop.
+std::vector<COMM_FIELDS> take_link_messages() {
+  std::vector<COMM_FIELDS> out;
+  LINK_NOTICE n;
+  while (take_link_notice(&n)) {
+    COMM_FIELDS m;
+    if (n.number == UE_LINK_COMMAND && read_comm_message(n.data(), &m) == 0) out.push_back(m);
+  }
+  return out;
+}
+
+std::string last_box;
+BoxAnswer record_box(const char*, const char* text, BoxButtons) {
+  last_box = text;
+  return BoxAnswer::ok;
+}
+
+class Link : public ScreensTest {
+ protected:
+  void SetUp() override {
+    ScreensTest::SetUp();
+    init_app_options(&opts);
+    opts.context = ctx;
+    app_quit.store(0);
+    clear_link_notices();
+    set_link_clock(fake_clock);
+    set_message_box_hook(record_box);
+    port = free_loopback_port();
+    for (PEER_ENDPOINT& p : opts.peers) p.port = uint16_t(port);
+  }
+  void TearDown() override {
+    stop_master();
+    stop_slave();
+    app_quit.store(0);
+    set_link_clock(nullptr);
+    set_message_box_hook(nullptr);
+    set_connection_hooks(CONNECTION_HOOKS{});
+    ScreensTest::TearDown();
+  }
+
+  void start_master() {
+    master = std::thread([this] { master_rc = master_thread(&opts); });
+  }
+  void stop_master() {
+    if (!master.joinable()) return;
+    close_link_socket(&opts);
+    master.join();
+  }
+  bool connect_slave(Peer& p, int expect_count) {
+    // The master may still be opening its socket.
+    auto attempt = [&] {
+      if (p.connect_to(port)) return true;
+      close(p.fd);
+      p.fd = -1;
+      return false;
+    };
+    if (!eventually(attempt)) return false;
+    return eventually([&] { return count_slaves(&opts) == expect_count; });
+  }
+
+  // A raw listener posing as the master, and the real slave thread connecting to it.
+  void listen_as_master() {
+    listener = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+  }
+  bool accept_slave(Peer& p, int ms = 10000) {
+    pollfd pf{listener, POLLIN, 0};
+    if (poll(&pf, 1, ms) <= 0) return false;
+    p.fd = accept(listener, nullptr, nullptr);
+    return p.fd >= 0;
+  }
+  void start_slave() {
+    opts.master = 0;
+    opts.mode = 1;
+    slave = std::thread([this] { slave_thread(&opts); });
+  }
+  void stop_slave() {
+    if (slave.joinable()) {
+      app_quit.store(1);
+      slave.join();
+    }
+    if (listener >= 0) close(listener);
+    listener = -1;
+  }
+
+  APP_OPTIONS opts;
+  int port = -1, listener = -1, master_rc = 0;
+  std::thread master, slave;
+};
+
+// ---------------------------------------------------------------- master
+
+TEST(LinkMessage, fields_at_their_offsets) {
+  auto buf = message(COMM_ADD_CHANNEL, "DVR-2", {{8, 0x10}, {13, -7}});
+  EXPECT_EQ(buf[0], 0x67);
+  EXPECT_EQ(buf[1], 0x80);
+  EXPECT_EQ(buf[8], COMM_ADD_CHANNEL);
+  EXPECT_STREQ(reinterpret_cast<char*>(buf.data() + 10), "DVR-2");
+  EXPECT_EQ(buf[144 + 32], 0x10);
+  COMM_FIELDS back{};
+  ASSERT_EQ(read_comm_message(buf.data(), &back), 0);
+  EXPECT_EQ(back.command, COMM_ADD_CHANNEL);
+  EXPECT_STREQ(back.msg, "DVR-2");
+  EXPECT_EQ(back.value[8], 0x10);
+  EXPECT_EQ(back.value[13], -7);
+  // An unterminated name is cut inside its field; a foreign tag is refused.
+  memset(buf.data() + 10, 'A', 134);
+  ASSERT_EQ(read_comm_message(buf.data(), &back), 0);
+  EXPECT_EQ(strlen(back.msg), 133u);
+  buf[0] = 0x12;
+  EXPECT_EQ(read_comm_message(buf.data(), &back), -1);
+  EXPECT_EQ(read_comm_message(nullptr, &back), -1);
+}
+
+TEST_F(Link, split_garbage_and_bad_tags_end_only_their_own_connection) {
+  start_master();
+  Peer a, b;
+  ASSERT_TRUE(connect_slave(a, 1));
+  ASSERT_TRUE(connect_slave(b, 2));
+
+  // A message in three parts arrives whole, with value[13] cleared.
+  auto add = message(COMM_ADD_CHANNEL, "DVR-1", {{8, int32_t(0x80000001u)}, {13, 55}});
+  for (auto [from, to] : {std::pair{0, 7}, {7, 150}, {150, 200}}) {
+    ASSERT_TRUE(a.send_bytes({add.begin() + from, add.begin() + to}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  std::vector<COMM_FIELDS> got;
+  ASSERT_TRUE(eventually([&] {
+    auto more = take_link_messages();
+    got.insert(got.end(), more.begin(), more.end());
+    return !got.empty();
+  }));
+  EXPECT_EQ(got[0].command, COMM_ADD_CHANNEL);
+  EXPECT_STREQ(got[0].msg, "DVR-1");
+  EXPECT_EQ(uint32_t(got[0].value[8]), 0x80000001u);
+  EXPECT_EQ(got[0].value[13], 0);
+
+  // Random bytes behind a good tag are an unknown command; any other tag ends the link.
+  std::mt19937 rng(7);
+  std::vector<uint8_t> noise(COMM_MESSAGE_SIZE);
+  for (auto& byte : noise) byte = uint8_t(rng());
+  noise[0] = 0x67, noise[1] = 0x80, noise[8] = 99, noise[9] = 0;
+  ASSERT_TRUE(a.send_bytes(noise));
+  ASSERT_TRUE(a.send_bytes(message(COMM_SET_TARGET)));
+  ASSERT_TRUE(eventually([&] { return ctx->layout_target.load() == 2; }));
+  EXPECT_EQ(count_slaves(&opts), 2);
+  noise[0] = 0x12;
+  ASSERT_TRUE(a.send_bytes(noise));
+  EXPECT_TRUE(a.closed_by_other_end());
+  ASSERT_TRUE(eventually([&] { return count_slaves(&opts) == 1; }));
+  // The other slave still hears the master.
+  send_layout_to_slaves(&opts, 3);
+  COMM_FIELDS m;
+  ASSERT_TRUE(b.wait_for(COMM_SET_LAYOUT, &m));
+  EXPECT_EQ(m.value[3], 3);
+  EXPECT_EQ(m.value[2], 30);  // the slot value
+}
+
+TEST_F(Link, seventeenth_slave_is_closed_until_a_slot_frees) {
+  start_master();
+  std::vector<Peer> slaves(17);
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(connect_slave(slaves[i], i + 1)) << i;
+  ASSERT_TRUE(slaves[16].connect_to(port));
+  EXPECT_TRUE(slaves[16].closed_by_other_end());
+  EXPECT_EQ(count_slaves(&opts), 16);
+  // A slave that says goodbye frees its slot for the next one.
+  ASSERT_TRUE(slaves[3].send_bytes(message(COMM_CLOSE)));
+  ASSERT_TRUE(eventually([&] { return count_slaves(&opts) == 15; }));
+  Peer late;
+  ASSERT_TRUE(connect_slave(late, 16));
+  send_step_layout_to_slaves(&opts);
+  COMM_FIELDS m;
+  ASSERT_TRUE(late.wait_for(COMM_ROTATE_SELECTED, &m));
+  EXPECT_EQ(m.value[1], 3);  // the slot it took
+}
+
+TEST_F(Link, silent_slave_goes_when_another_connects_but_any_message_keeps_it) {
+  start_master();
+  Peer quiet, busy, third;
+  ASSERT_TRUE(connect_slave(quiet, 1));
+  ASSERT_TRUE(connect_slave(busy, 2));
+  fake_now += 40000;
+  // Acknowledgements alone keep a slave listed.
+  ASSERT_TRUE(busy.send_bytes(message(COMM_ACK)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  fake_now += 10001;  // quiet: 50001 ms of silence; busy: 10001 ms
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(count_slaves(&opts), 2) << "dropped only when another slave connects";
+  ASSERT_TRUE(connect_slave(third, 2));
+  EXPECT_TRUE(quiet.closed_by_other_end());
+  send_disconnect_to_slaves(&opts);
+  EXPECT_TRUE(busy.wait_for(COMM_DISCONNECT));
+  EXPECT_TRUE(third.wait_for(COMM_DISCONNECT));
+}
+
+TEST_F(Link, failed_accept_is_tried_again_and_keeps_the_slaves) {
+  start_master();
+  Peer first, second;
+  ASSERT_TRUE(connect_slave(first, 1));
+  second.fd = socket(AF_INET, SOCK_STREAM, 0);
+  // No descriptor left for the master's next accept.
+  rlimit old{};
+  getrlimit(RLIMIT_NOFILE, &old);
+  int highest = 0;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (fcntl(fd, F_GETFD) != -1) highest = fd;
+  rlimit tight = old;
+  tight.rlim_cur = rlim_t(highest + 1);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  std::vector<int> fillers;  // the free numbers below the limit
+  for (int fd; (fd = dup(0)) >= 0;) fillers.push_back(fd);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(second.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  for (int fd : fillers) close(fd);
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(count_slaves(&opts), 1);
+  send_step_layout_to_slaves(&opts);
+  EXPECT_TRUE(first.wait_for(COMM_ROTATE_SELECTED));
+  EXPECT_TRUE(eventually([&] { return count_slaves(&opts) == 2; }));
+}
+
+TEST_F(Link, taken_port_shows_the_bind_box_and_ends_the_window) {
+  listen_as_master();
+  start_master();
+  master.join();
+  EXPECT_EQ(master_rc, -1);
+  EXPECT_EQ(last_box, "Unable to bind master socket to the specified port.bind() failed.\n");
+  EXPECT_EQ(app_quit.load(), 1u);
+}
+
+TEST_F(Link, sends_without_slaves_or_listener_report_it) {
+  add_channels(2);
+  EXPECT_EQ(send_add_channel_to_slave(&opts, 1), -1);  // no listening socket
+  start_master();
+  ASSERT_TRUE(eventually([&] {
+    return send_add_channel_to_slave(&opts, 1) == -5;   // listening, no slave
+  }));
+  EXPECT_EQ(send_add_channel_to_slave(&opts, 99), -2);
+  Peer s;
+  ASSERT_TRUE(connect_slave(s, 1));
+  EXPECT_EQ(send_add_channel_to_slave(&opts, 1), 0);
+  COMM_FIELDS m;
+  ASSERT_TRUE(s.wait_for(COMM_ADD_CHANNEL, &m));
+  EXPECT_STREQ(m.msg, "DVR-1");
+  EXPECT_EQ(m.value[8], 2);
+  EXPECT_EQ(m.value[9], 2);
+}
+
+// ---------------------------------------------------------------- slave
+
+TEST_F(Link, slave_retries_every_second_until_a_master_listens) {
+  start_slave();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  listen_as_master();
+  Peer m;
+  EXPECT_TRUE(accept_slave(m, 5000));
+}
+
+TEST_F(Link, slave_acknowledges_forwards_and_reconnects_after_a_bad_tag) {
+  listen_as_master();
+  start_slave();
+  Peer m;
+  ASSERT_TRUE(accept_slave(m));
+  auto layout = message(COMM_SET_LAYOUT, "", {{3, 4}});
+  ASSERT_TRUE(m.send_bytes({layout.begin(), layout.begin() + 100}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(m.send_bytes({layout.begin() + 100, layout.end()}));
+  EXPECT_TRUE(m.wait_for(COMM_ACK));
+  std::vector<COMM_FIELDS> got;
+  ASSERT_TRUE(eventually([&] { return !(got = take_link_messages()).empty(); }));
+  EXPECT_EQ(got[0].command, COMM_SET_LAYOUT);
+  EXPECT_EQ(got[0].value[3], 4);
+  // Silence on the link: a keep-alive with the slot value after 5 s of it.
+  fake_now += 5000;
+  COMM_FIELDS k;
+  ASSERT_TRUE(m.wait_for(COMM_KEEP_ALIVE, &k));
+  EXPECT_EQ(k.value[2], 30);
+  // A bad tag ends the connection; the slave comes back.
+  auto bad = message(COMM_SET_LAYOUT);
+  bad[1] = 0;
+  ASSERT_TRUE(m.send_bytes(bad));
+  EXPECT_TRUE(m.closed_by_other_end());
+  Peer again;
+  EXPECT_TRUE(accept_slave(again));
+}
+
+TEST_F(Link, slave_says_close_unless_the_master_told_it_to_exit) {
+  for (bool told_to_exit : {false, true}) {
+    app_quit.store(0);
+    listen_as_master();
+    start_slave();
+    Peer m;
+    ASSERT_TRUE(accept_slave(m));
+    // The acknowledgement shows the slave connected and listening.
+    ASSERT_TRUE(m.send_bytes(message(told_to_exit ? COMM_EXIT : COMM_ROTATE_SELECTED)));
+    ASSERT_TRUE(m.wait_for(COMM_ACK));
+    app_quit.store(1);
+    slave.join();
+    close(listener);
+    listener = -1;
+    COMM_FIELDS last{};
+    int r;
+    bool close_seen = false;
+    while ((r = m.read_message(&last)) == 1) close_seen |= last.command == COMM_CLOSE;
+    EXPECT_EQ(close_seen, !told_to_exit);
+  }
+}
+
+// A slave hands its channels back when its operator disconnects or closes it, but not when
+// its master commanded the disconnect: the master would only connect to them again.
+TEST_F(Link, only_the_slaves_own_disconnect_hands_its_channels_back) {
+  CONNECTION_HOOKS hooks{};
+  hooks.send_channels_to_master = hand_back_channels;
+  set_connection_hooks(hooks);
+  listen_as_master();
+  start_slave();
+  Peer m;
+  ASSERT_TRUE(accept_slave(m));
+  ASSERT_TRUE(m.send_bytes(message(COMM_ROTATE_SELECTED)));
+  ASSERT_TRUE(m.wait_for(COMM_ACK));
+  struct Case {
+    const char* what;
+    bool from_master;
+    bool hands_back;
+  } cases[] = {{"master's COMM_DISCONNECT", true, false}, {"operator's disconnect", false, true}};
+  for (const Case& c : cases) {
+    add_channels(3);
+    ctx->receivers[0].sel_vid_ch.store(5);
+    ctx->receivers[0].audio_mask.store(1);
+    opts.conn_state.store(CONN_CONNECTED);
+    CONN_REQUEST local{COMM_DISCONNECT, 0, 0, 0};
+    auto wire = message(COMM_DISCONNECT);
+    SDL_Event ev{};
+    ev.type = SDL_USEREVENT;
+    ev.user.code = UE_LINK_COMMAND;
+    ev.user.data1 = c.from_master ? static_cast<void*>(wire.data()) : static_cast<void*>(&local);
+    handle_link_command(ev, ctx, &opts);
+    EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << c.what;
+    COMM_FIELDS got;
+    const bool handed = m.wait_for(COMM_ADD_CHANNEL, &got, 1000);
+    EXPECT_EQ(handed, c.hands_back) << c.what;
+    if (handed) {
+      EXPECT_STREQ(got.msg, "DVR-1");
+      EXPECT_EQ(got.value[8], 5);
+      EXPECT_EQ(got.value[9], 1);
+    }
+  }
+}
+
+TEST_F(Link, channels_of_a_dvr_not_in_setup_are_refused) {
+  const auto setup = run_tree_dir() / "setup.cfg";
+  if (!std::filesystem::exists(setup)) GTEST_SKIP() << "no setup.cfg in the run tree";
+  ASSERT_EQ(load_setup_info(setup.c_str()), 0);
+  for (const char* name : {"a;touch x", "", "DVR-1x"}) {
+    auto wire = message(COMM_ADD_CHANNEL, name, {{8, 1}, {9, 1}});
+    SDL_Event ev{};
+    ev.type = SDL_USEREVENT;
+    ev.user.code = UE_LINK_COMMAND;
+    ev.user.data1 = wire.data();
+    testing::internal::CaptureStdout();
+    handle_link_command(ev, ctx, &opts);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << name;
+    EXPECT_STREQ(opts.auto_start, "") << name;
+  }
+}
+
+}  // namespace
