@@ -1,0 +1,326 @@
+// The launcher against stub programs in a copy of the run tree, on a private X server: each
+// stub records its argument vector and shows the window of the program it stands for.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
+#include "client/screens/launcher.h"
+#include "platform/system/process.h"
+#include "platform/system/x11_windows.h"
+#include "tests/client/screens/run_tree.h"
+#include "tests/client/screens/screens_fixture.h"
+#include "tests/platform/private_x.h"
+
+namespace fs = std::filesystem;
+using Words = std::vector<std::string>;
+
+namespace {
+
+std::vector<std::string> boxes;
+BoxAnswer record_box(const char*, const char* text, BoxButtons) {
+  boxes.push_back(text);
+  return BoxAnswer::ok;
+}
+
+bool eventually(const std::function<bool()>& pred, int ms = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return pred();
+}
+
+class Launcher : public ScreensTest {
+ protected:
+  void SetUp() override {
+    ScreensTest::SetUp();
+    const fs::path stub = fs::read_symlink("/proc/self/exe").parent_path() / "launch_stub";
+    if (!fs::exists(stub)) GTEST_SKIP() << "no launch_stub beside the test";
+    const fs::path setup = run_tree_dir() / "setup.cfg";
+    if (!fs::exists(setup)) GTEST_SKIP() << "no setup.cfg in the run tree";
+    x_ = std::make_unique<PrivateX>(24, "1600x1200");
+    if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
+    setenv("DISPLAY", x_->display().c_str(), 1);
+    char tmpl[] = "/tmp/launcher-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    fs::create_directory(dir_ / "bin");
+    for (const char* name : {"vigilo", "auxdesk", "loadmeter", "linkmeter", "probe", "refresher"})
+      fs::copy_file(stub, dir_ / name);
+    fs::copy_file(stub, dir_ / "bin" / "xdg-open");
+    old_path_ = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", ((dir_ / "bin").string() + ":" + old_path_).c_str(), 1);
+    setenv("LAUNCH_STUB_LOG", (dir_ / "launched.txt").c_str(), 1);
+    set_message_box_hook(record_box);
+    boxes.clear();
+    ASSERT_EQ(load_setup_info(setup.c_str()), 0);
+
+    opts = &app_options;
+    init_app_options(opts);
+    opts->context = ctx;
+    snprintf(opts->program_dir, sizeof opts->program_dir, "%s/", dir_.c_str());
+    snprintf(opts->program_file, sizeof opts->program_file, "vigilo");
+    snprintf(opts->user_id, sizeof opts->user_id, "op one");
+    snprintf(opts->password, sizeof opts->password, "s3cret word");
+    ctx->desktop_w = 1600;
+    ctx->desktop_h = 1200;
+    cwd_ = fs::current_path();
+  }
+  void TearDown() override {
+    close_child_windows();
+    reap_children();
+    set_message_box_hook(nullptr);
+    if (!old_path_.empty()) setenv("PATH", old_path_.c_str(), 1);
+    if (!cwd_.empty()) fs::current_path(cwd_);
+    if (!dir_.empty()) fs::remove_all(dir_);
+    ScreensTest::TearDown();
+  }
+
+  // The argument vector of the next program started, as its stub wrote it; {} when none.
+  Words next_start(int ms = 20000) {
+    Words words;
+    eventually([&] {
+      std::ifstream f(dir_ / "launched.txt");
+      std::string line;
+      for (size_t i = 0; std::getline(f, line); ++i)
+        if (i == seen_) {
+          std::stringstream ss(line);
+          std::string w;
+          while (std::getline(ss, w, '\t')) words.push_back(w);
+          if (line.empty() || line.back() == '\t') words.push_back("");
+          return true;
+        }
+      return false;
+    }, ms);
+    if (!words.empty()) ++seen_;
+    return words;
+  }
+  unsigned long window_of(const char* title) {
+    unsigned long w = 0;
+    eventually([&] { return (w = x11_find_window(title)) != 0; });
+    return w;
+  }
+  void select_channel_of(const char* dvr, int id) {
+    snprintf(ctx->receivers[0].name, sizeof ctx->receivers[0].name, "%s", dvr);
+    ctx->receivers[0].channels[id].selected.store(1);
+  }
+
+  APP_OPTIONS* opts = nullptr;
+  std::unique_ptr<PrivateX> x_;
+  fs::path dir_, cwd_;
+  std::string old_path_;
+  size_t seen_ = 0;
+};
+
+TEST_F(Launcher, every_start_passes_its_words_one_by_one) {
+  add_channels(4);
+  select_channel_of("DVR-1", 2);
+  {
+    SdlLock lock(ctx->popup_mutex);
+    ctx->popup_channel = 1;
+  }
+  snprintf(opts->auto_start, sizeof opts->auto_start, "All DVRs");
+  snprintf(opts->input_file, sizeof opts->input_file, "/rec/day one.zol");
+  const std::string self = dir_.string() + "/vigilo", login = "-uop one,s3cret word";
+  struct Case {
+    std::function<int()> start;
+    Words words;
+  } cases[] = {
+      {[&] { return start_extension_window(opts, ctx); },
+       {self, login, "-m1", "-i127.0.0.1", "-k", "-e"}},
+      {[&] { return start_spot_window(opts, ctx); },
+       {self, "-ADVR-1", "-k", "-e", "-v4", "-w1248,960", login, "-m2"}},
+      {[&] { return start_search_window(opts); }, {self, login, "-m3"}},
+      {[&] { return start_playback_window(opts); },
+       {self, "-f/rec/day one.zol", "-w1248,960", login, "-m4"}},
+      {[&] { return start_time_playback_window("DVR-2", 5, 2024, 3, 4, 5, 6); },
+       {self, "-ADVR-2", "-k", "-e", "-v5", "-b2024", "-g3", "-h4", "-j5", "-q6", "-w1600,1200",
+        login, "-m7"}},
+      {[&] { return start_auxdesk("setup", opts); },
+       {dir_.string() + "/auxdesk", "setup", "op one", "s3cret word", "", ""}},
+      {[&] { return start_auxdesk("emap", opts); },
+       {dir_.string() + "/auxdesk", "emap", "op one", "s3cret word", "All DVRs", ""}},
+      {[&] { return start_auxdesk("logview", opts); },
+       {dir_.string() + "/auxdesk", "logview", "op one", "s3cret word", "", ""}},
+      {[&] {
+         opts->conn_state.store(CONN_CONNECTED);
+         snprintf(opts->auto_start, sizeof opts->auto_start, "DVR-2");
+         return start_auxdesk("dvrsetup", opts);
+       },
+       {dir_.string() + "/auxdesk", "dvrsetup", "op one", "s3cret word", "DVR-2", "MW-2606QTR14"}},
+      {[&] { return start_monitor_program(opts, "CPU"); }, {dir_.string() + "/loadmeter", "CPU"}},
+      {[&] { return start_probe(opts, ctx); },
+       {dir_.string() + "/probe", "checkwin", "DVR-1", "MW-2606QTR14"}},
+      {[&] { return start_refresher(opts, ctx); }, {dir_.string() + "/refresher"}},
+  };
+  std::vector<int> results;
+  std::vector<Words> started;
+  testing::internal::CaptureStdout();
+  for (const Case& c : cases) {
+    results.push_back(c.start());
+    started.push_back(next_start());
+  }
+  // The operator's password goes to the programs only, never to the output.
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("s3cret"), std::string::npos);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(results[i], 0) << i;
+    EXPECT_EQ(started[i], cases[i].words) << i;
+  }
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(Launcher, dvr_setup_needs_one_dvr) {
+  add_channels(1);
+  struct Case {
+    uint32_t state;
+    const char* target;
+    int rc;
+    const char* box;
+  } cases[] = {
+      {CONN_DISCONNECTED, "", -1, "No selected DVR."},  // nothing selected in dvr_list
+      {CONN_CONNECTED, "All DVRs", -2, "Can't open dvr setup in group mode."},
+  };
+  for (const Case& c : cases) {
+    boxes.clear();
+    opts->conn_state.store(c.state);
+    snprintf(opts->auto_start, sizeof opts->auto_start, "%s", c.target);
+    EXPECT_EQ(start_auxdesk("dvrsetup", opts), c.rc);
+    EXPECT_EQ(boxes, Words{c.box});
+  }
+}
+
+TEST_F(Launcher, running_copies_are_raised_and_gone_ones_started_anew) {
+  ASSERT_EQ(start_auxdesk("setup", opts), 0);
+  ASSERT_EQ(next_start().at(1), "setup");
+  ASSERT_NE(window_of("ZOL Client Setup"), 0u);
+  ASSERT_EQ(start_extension_window(opts, ctx), 0);
+  ASSERT_EQ(next_start().at(2), "-m1");
+  const unsigned long ext = window_of("ZOL Extension Window");
+  ASSERT_NE(ext, 0u);
+  EXPECT_EQ(start_auxdesk("setup", opts), 0);
+  EXPECT_EQ(start_extension_window(opts, ctx), 0);
+  EXPECT_EQ(next_start(500), Words{}) << "raised, not started again";
+  // Two meter presses within half a second start one monitor.
+  EXPECT_EQ(start_monitor_program(opts, "CPU"), 0);
+  EXPECT_EQ(start_monitor_program(opts, "Network"), -1);
+  EXPECT_EQ(next_start().at(1), "CPU");
+  EXPECT_EQ(next_start(700), Words{});
+  // A playback window that has closed is gone: the next one starts (the browse button).
+  snprintf(opts->input_file, sizeof opts->input_file, "/rec/a.zol");
+  ASSERT_EQ(start_playback_window(opts), 0);
+  ASSERT_EQ(next_start().at(1), "-f/rec/a.zol");
+  x11_close_window(window_of("ZOL Playback"));
+  ASSERT_TRUE(eventually([] { return raise_child_window("ZOL Playback") == -1; }));
+  ASSERT_EQ(start_playback_window(opts), 0);
+  EXPECT_EQ(next_start().at(4), "-m4");
+  x11_close_window(ext);
+}
+
+TEST_F(Launcher, seventeenth_spot_window_waits_until_one_closes) {
+  add_channels(1);
+  select_channel_of("DVR-1", 0);
+  for (int i = 0; i < 16; ++i) {
+    ASSERT_EQ(start_spot_window(opts, ctx), i);
+    ASSERT_EQ(next_start().at(7), "-m2");
+  }
+  // Windows still on their way count as shown.
+  EXPECT_EQ(start_spot_window(opts, ctx), -1);
+  EXPECT_EQ(boxes, Words{"The maximum number of modules started has been exceeded."});
+  x11_close_window(window_of("ZOL Spot Window"));
+  EXPECT_TRUE(eventually([&] { return start_spot_window(opts, ctx) >= 0; }));
+  EXPECT_EQ(next_start().at(7), "-m2");
+}
+
+TEST_F(Launcher, outside_programs_start_only_when_installed) {
+  for (const char* name : {"loadmeter", "probe", "auxdesk", "refresher"}) fs::remove(dir_ / name);
+  fs::remove(dir_ / "bin" / "xdg-open");
+  setenv("PATH", (dir_ / "bin").c_str(), 1);
+  add_channels(1);
+  {
+    SdlLock lock(ctx->popup_mutex);
+    ctx->popup_channel = 0;
+  }
+  snprintf(opts->input_file, sizeof opts->input_file, "/rec/shot.bmp");
+  struct Case {
+    std::function<int()> start;
+    std::string line;  // "" for none
+  } cases[] = {
+      {[&] { return start_monitor_program(opts, "CPU"); }, dir_.string() + "/loadmeter"},
+      {[&] { return start_probe(opts, ctx); }, dir_.string() + "/probe"},
+      {[&] { return start_auxdesk("setup", opts); }, dir_.string() + "/auxdesk"},
+      {[&] { return start_playback_window(opts); }, "xdg-open"},
+      {[&] { return start_refresher(opts, ctx); }, ""},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(c.start(), -1) << c.line;
+    const std::string out = testing::internal::GetCapturedStdout();
+    if (c.line.empty())
+      EXPECT_EQ(out, "");
+    else
+      EXPECT_NE(out.find(c.line), std::string::npos) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), c.line.empty() ? 0 : 1) << out;
+  }
+  EXPECT_EQ(next_start(300), Words{});
+}
+
+TEST_F(Launcher, films_and_pictures_go_to_the_desktop_opener) {
+  for (const char* file : {"/rec/CAM.BMP", "/rec/clip.avi"}) {
+    snprintf(opts->input_file, sizeof opts->input_file, "%s", file);
+    EXPECT_EQ(start_playback_window(opts), 0);
+    EXPECT_EQ(next_start(), (Words{(dir_ / "bin" / "xdg-open").string(), file}));
+  }
+  snprintf(opts->input_file, sizeof opts->input_file, "/rec/x.zol");
+  EXPECT_EQ(start_playback_window(opts), 0);
+  EXPECT_EQ(next_start().at(0), dir_.string() + "/vigilo");
+  EXPECT_NE(window_of("ZOL Playback"), 0u);
+}
+
+TEST_F(Launcher, names_reach_a_child_as_one_word_and_no_shell_sees_them) {
+  add_channels(1);
+  select_channel_of("a;touch x", 0);
+  fs::current_path(dir_);
+  ASSERT_EQ(start_spot_window(opts, ctx), 0);
+  EXPECT_EQ(next_start().at(1), "-Aa;touch x");
+  EXPECT_FALSE(fs::exists(dir_ / "x"));
+}
+
+TEST_F(Launcher, shutdown_closes_and_ends_what_was_started) {
+  add_channels(1);
+  select_channel_of("DVR-1", 0);
+  std::vector<int> pids;
+  ASSERT_EQ(start_search_window(opts), 0);
+  ASSERT_EQ(start_auxdesk("emap", opts), 0);
+  ASSERT_EQ(start_extension_window(opts, ctx), 0);
+  ASSERT_EQ(start_spot_window(opts, ctx), 0);
+  ASSERT_EQ(start_time_playback_window("DVR-1", 1, 2024, 1, 2, 3, 4), 0);
+  for (const char* title : {"ZOL Search", "ZOL E-Map", "ZOL Extension Window", "ZOL Spot Window", "ZOL Main"}) {
+    const unsigned long w = window_of(title);
+    ASSERT_NE(w, 0u) << title;
+    pids.push_back(x11_window_pid(w));
+  }
+  close_child_windows();
+  wait_search_and_emap(20000);
+  // The time playback window is titled "ZOL Main": one left behind would block the next
+  // main window.
+  for (int pid : pids) EXPECT_TRUE(eventually([pid] { return !process_running(pid); })) << pid;
+  EXPECT_EQ(x11_find_window("ZOL Main"), 0u);
+}
+
+}  // namespace
