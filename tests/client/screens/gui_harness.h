@@ -137,6 +137,7 @@ class GuiTest : public ::testing::Test {
     setenv("DISPLAY", x_->display().c_str(), 1);
     setenv("VIGILO_BOX_ANSWER", "yes", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
+    use_own_link_port();
     char tmpl[] = "gui-run-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = fs::absolute(tmpl);
