@@ -337,13 +337,29 @@ class BoxWindow {
 
 }  // namespace
 
+namespace {
+// Caller holds g_box_mutex.
+bool answer_unattended(const char* title, const char* text, BoxButtons buttons,
+                       BoxAnswer* answer) {
+  const char* value = getenv("VIGILO_BOX_ANSWER");
+  if (!value || !*value) return false;
+  write_unattended_line(title, text);
+  BoxAnswer a = unattended_answer(value, buttons);
+  if (answer) *answer = a;
+  return true;
+}
+}  // namespace
+
+bool unattended_box_answer(const char* title, const char* text, BoxButtons buttons,
+                           BoxAnswer* answer) {
+  std::lock_guard<std::mutex> lock(g_box_mutex);
+  return answer_unattended(title, text, buttons, answer);
+}
+
 BoxAnswer show_message_box(const char* title, const char* text, BoxButtons buttons) {
   std::lock_guard<std::mutex> lock(g_box_mutex);
-  const char* answer = getenv("VIGILO_BOX_ANSWER");
-  if (answer && *answer) {
-    write_unattended_line(title, text);
-    return unattended_answer(answer, buttons);
-  }
+  BoxAnswer preset;
+  if (answer_unattended(title, text, buttons, &preset)) return preset;
   X11Session x;
   if (x.ok()) {
     BoxWindow box(x, title, trim_line_end(text), buttons);

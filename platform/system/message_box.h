@@ -12,3 +12,10 @@ enum class BoxButtons { ok, yes_no };
 enum class BoxAnswer { ok, yes, no };
 
 BoxAnswer show_message_box(const char* title, const char* text, BoxButtons buttons);
+
+// The unattended form alone, for dialogs drawn by other toolkits that must honour the same
+// variable: when VIGILO_BOX_ANSWER is set, writes the line "<title>: <text>" to standard
+// error, stores the button it names in *answer and returns true; otherwise returns false
+// and writes nothing.
+bool unattended_box_answer(const char* title, const char* text, BoxButtons buttons,
+                           BoxAnswer* answer);
