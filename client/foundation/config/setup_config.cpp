@@ -697,6 +697,23 @@ void free_setup_info() {
   generations().clear();
 }
 
+int free_replaced_setup_info() {
+  std::lock_guard guard(loader_lock);
+  std::unique_lock lock(published_lock);
+  SetupTables* keep = current.load(std::memory_order_acquire);
+  auto& all = generations();
+  int freed = 0;
+  for (auto it = all.begin(); it != all.end();) {
+    if (it->get() == keep) {
+      ++it;
+    } else {
+      it = all.erase(it);
+      ++freed;
+    }
+  }
+  return freed;
+}
+
 std::shared_mutex& setup_lock() { return published_lock; }
 
 // ---------------------------------------------------------------------------------------

@@ -149,6 +149,11 @@ int setup_changed(const char* path);
 
 // Releases every generation of tables (shutdown, after all reader threads are joined).
 void free_setup_info();
+// Releases the generations that later loads replaced, keeping the published one. Only for
+// a process whose threads hold no table pointer from an earlier load (the setup tool
+// reloads on every save and would otherwise keep each generation until exit). Returns the
+// number of generations released.
+int free_replaced_setup_info();
 
 // Lock guarding the published generation; readers that need a table and its count from
 // the same load hold it shared. Loading holds it exclusively only for the swap.
