@@ -1,6 +1,7 @@
 // Default skin generator: writes skin.cfg (1280 x 1024), skin_1024x768.cfg (1024 x 768), their
-// BMP pictures under skin/, and the caption sections of the language file, all from the
-// client's own widget tables (client/screens/skin_tables.h).
+// BMP pictures under skin/, and english.txt: the caption sections from the client's own
+// widget tables (client/screens/skin_tables.h) and the setup tool's keys from its key
+// table (tool/language_keys.h).
 //
 // usage: skin_gen <run dir> <font dir>
 // Every widget line is checked the way the client finds it (first occurrence of the name
@@ -18,6 +19,7 @@
 #include "assets/skin/skin_art.h"
 #include "assets/skin/skin_layout.h"
 #include "client/screens/skin_tables.h"
+#include "tool/language_keys.h"
 
 using art::Look;
 using namespace skin_layout;
@@ -187,8 +189,14 @@ int main(int argc, char** argv) {
       lang += n + " = " + caption_of(id, n) + "\n";
     }
   }
+  // The setup tool's keys, found by their first occurrence anywhere in the file.
+  lang += "\n[auxdesk]\n" + language_key_lines();
   for (int id = 1; id < skin_tables::kWindowCount; ++id)
     ok = check_lines(lang, skin_tables::kWindowNames[id], id, "english.txt") && ok;
+  if (std::string problem = language_file_problem(lang); !problem.empty()) {
+    std::fprintf(stderr, "skin_gen: english.txt: %s\n", problem.c_str());
+    ok = false;
+  }
   if (!ok || !write_file(run + "/english.txt", lang)) return 1;
   return 0;
 }

@@ -1,0 +1,178 @@
+// setup.cfg as the tool writes it, checked against the store's own reader.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "tests/tool/tool_fixture.h"
+#include "tool/module/gui_setup/setup_writer.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();  // libasan's allocator statistics
+static size_t heap_bytes() { return __sanitizer_get_current_allocated_bytes(); }
+#else
+#include <malloc.h>
+static size_t heap_bytes() { return mallinfo2().uordblks; }
+#endif
+
+namespace {
+
+class SetupWriter : public ToolDir {};
+
+bool holds_cr(const SetupSnapshot& s) {
+  auto has = [](const char* t) { return strchr(t, '\r') != nullptr; };
+  for (const RC_DVR_INFO& d : s.dvr) {
+    if (has(d.name) || has(d.username) || has(d.password) || has(d.fire_dept_no)) return true;
+    for (const auto& c : d.camera_name)
+      if (has(c)) return true;
+  }
+  for (const SetupGroup& g : s.group)
+    if (g.name.find('\r') != std::string::npos) return true;
+  for (const RC_USER_INFO& u : s.user)
+    if (has(u.note) || has(u.password)) return true;
+  return has(s.sys.rec_path) || has(s.sys.resolution) || has(s.mail.domain) ||
+         has(s.mail.password) || has(s.resolution.back().path);
+}
+
+TEST_F(SetupWriter, reader_gives_back_what_was_written_and_a_second_write_is_identical) {
+  for (const char* eol : {"\n", "\r\n"}) {
+    SCOPED_TRACE(eol[0] == '\r' ? "CRLF" : "LF");
+    load(fixture_setup_cfg(eol));
+    SetupSnapshot loaded = take_setup_snapshot();
+    EXPECT_FALSE(holds_cr(loaded));
+    const std::string first = compose_setup_cfg(loaded);
+    ASSERT_EQ(save_setup_cfg(first), 0);
+    EXPECT_EQ(read("setup.cfg"), first);
+    SetupSnapshot again = take_setup_snapshot();
+    EXPECT_EQ(compose_setup_cfg(again), first);
+
+    ASSERT_EQ(again.dvr.size(), 3u);
+    EXPECT_STREQ(again.dvr[1].name, "Gate 2");
+    EXPECT_STREQ(again.dvr[2].camera_name[15], "Cam P");
+    EXPECT_STREQ(again.dvr[2].password, "yardpas");
+    EXPECT_EQ(again.group[1].mask[0], 0x80000001u);
+    EXPECT_EQ(again.user[2].rights_mask1, 0x21u);
+    EXPECT_EQ(again.user[2].rights_mask2, 0x7u);
+    EXPECT_STREQ(again.mail.password, "secret");
+    EXPECT_FLOAT_EQ(again.sys.buf_level, 0.5f);
+  }
+}
+
+TEST_F(SetupWriter, sections_take_their_canonical_lines) {
+  load(fixture_setup_cfg());
+  SetupSnapshot s = take_setup_snapshot();
+  s.group.clear();
+  s.user[0].rights_mask1 = 0x3FF;
+  s.dvr[0].camera_name[4][0] = 'X';
+  std::string text = compose_setup_cfg(s);
+  struct Golden {
+    const char* what;
+    std::string line;
+  } golden[] = {
+      {"no groups", "\n[GROUP]\nnum_group=0\n\n[USER]\n"},
+      {"rights 0x3FF as the text 3FF", "admin=Administrator, " + enc("admin") + " ,1, #,T9& , "},
+      {"16 camera names on a 4-channel line", ",CHANNEL  4,XULL,NULL,NULL,NULL,NULL,NULL,NULL,"
+                                              "NULL,NULL,NULL,NULL,NULL,admin,"},
+      {"buf_level five wide", "\nbuf_level= 0.50\n"},
+      {"[SYSTEM] key order",
+       "\n[SYSTEM]\nnum_decoder=2\ncycle_time=5\nrec_path=./record/\nbuf_level= 0.50\n"
+       "enable_debug=0\nenable_log=1\nenable_mail=0\nlog_path=./logs/\nenable_alarm=1\n"
+       "max_select=16\nmotion_wav=wave\\ding2.wav\nsensor_wav=wave\\chord.wav\nlanguage=English\n"
+       "resolution=1280x1024\nwatchdog=1\nevent_popup_type=2\nevent_popup_time=7\n"
+       "check_update=1\nrelay_duration=30\n\n[EMAIL]\nfrom=dvr@example.com\n"},
+      {"e-mail password in plain text", "\npassword=secret\n"},
+  };
+  for (const Golden& g : golden) EXPECT_NE(text.find(g.line), std::string::npos) << g.what;
+  EXPECT_EQ(text.find("[GROUP_"), std::string::npos);
+
+  s.sys.buf_level = 12.5f;
+  s.group = {{"All", {"Lobby"}, {'Q'}, {0x80000000u}}};
+  text = compose_setup_cfg(s);
+  EXPECT_NE(text.find("\nbuf_level=12.50\n"), std::string::npos);
+  EXPECT_NE(text.find("\nLobby=80000000\n"), std::string::npos);
+  s.sys.buf_level = 2.0f;
+  EXPECT_NE(compose_setup_cfg(s).find("\nbuf_level= 2.00\n"), std::string::npos);
+}
+
+TEST_F(SetupWriter, a_comment_and_shuffled_keys_in_system_leave_exactly_the_nineteen_keys) {
+  std::string cfg = fixture_setup_cfg();
+  size_t at = cfg.find("num_decoder=2\n");
+  cfg.replace(at, strlen("num_decoder=2\n"), "");
+  cfg.insert(cfg.find("relay_duration"), "num_decoder=2\n");
+  load(cfg);
+  std::string text = compose_setup_cfg(take_setup_snapshot());
+  size_t from = text.find("[SYSTEM]"), to = text.find("[EMAIL]");
+  std::string system = text.substr(from, to - from);
+  EXPECT_EQ(std::count(system.begin(), system.end(), '\n'), 21);  // header, 19 keys, blank
+  EXPECT_EQ(system.rfind("[SYSTEM]\nnum_decoder=2\ncycle_time=5\n", 0), 0u);
+}
+
+TEST_F(SetupWriter, texts_a_hand_edited_file_holds_are_written_so_that_they_read_back) {
+  // Sections in another order: a section header inside a DVR text loads, but written in
+  // front of that section it would be found in place of it.
+  std::string cfg = fixture_setup_cfg();
+  size_t dvr = cfg.find("[DVR]"), group = cfg.find("[GROUP]");
+  std::string dvr_section = cfg.substr(dvr, group - dvr);
+  cfg.erase(dvr, group - dvr);
+  cfg += dvr_section;
+  cfg.replace(cfg.find("\"Main hall\""), 11, "\"[SYSTEM] hall\"");
+  load(cfg);
+  std::string first = compose_setup_cfg(take_setup_snapshot());
+  EXPECT_NE(first.find("\"(SYSTEM] hall\""), std::string::npos);
+  ASSERT_EQ(save_setup_cfg(first), 0);
+  EXPECT_EQ(compose_setup_cfg(take_setup_snapshot()), first);
+}
+
+TEST_F(SetupWriter, a_failed_save_leaves_setup_cfg_byte_for_byte_and_no_temporary_file) {
+  load(fixture_setup_cfg("\r\n"));
+  const std::string before = read("setup.cfg");
+  chmod("setup.cfg", 0640);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 512;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string why;
+  int rc = save_setup_cfg(compose_setup_cfg(take_setup_snapshot()), &why);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(rc, -2);
+  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(read("setup.cfg"), before);
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir_)) files += e.is_regular_file();
+  EXPECT_EQ(files, 2);  // setup.cfg and english.txt
+
+  ASSERT_EQ(save_setup_cfg(compose_setup_cfg(take_setup_snapshot())), 0);
+  struct stat st {};
+  stat("setup.cfg", &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u) << "the old file's mode";
+  std::filesystem::remove("setup.cfg");
+  ASSERT_EQ(save_setup_cfg(compose_setup_cfg(take_setup_snapshot())), 0);
+  stat("setup.cfg", &st);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new file holds passwords";
+}
+
+TEST_F(SetupWriter, nothing_is_saved_from_the_tables_of_a_load_that_failed) {
+  load(fixture_setup_cfg());
+  std::string broken = fixture_setup_cfg();
+  broken.replace(broken.find("[DVR]"), 5, "[DVX]");
+  write("setup.cfg", broken);
+  EXPECT_LT(reload_setup_cfg(), 0);
+  EXPECT_EQ(save_setup_cfg(compose_setup_cfg(take_setup_snapshot())), -5);
+  EXPECT_EQ(read("setup.cfg"), broken);
+}
+
+TEST_F(SetupWriter, memory_stays_flat_over_hundreds_of_saves) {
+  load(fixture_setup_cfg());
+  for (int i = 0; i < 20; ++i) save_setup_cfg(compose_setup_cfg(take_setup_snapshot()));
+  const size_t before = heap_bytes();
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(save_setup_cfg(compose_setup_cfg(take_setup_snapshot())), 0);
+  // A kept generation of this file alone is some 20 KB: 300 of them would be megabytes.
+  EXPECT_LT(heap_bytes(), before + 256 * 1024);
+}
+
+}  // namespace

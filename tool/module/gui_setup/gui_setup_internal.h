@@ -1,0 +1,125 @@
+// Widgets and helpers shared by the Client Setup window's page files and their in-process
+// tests. Not for other modules. GTK main thread only.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tool/language.h"
+
+// A list page: the list in its scrolled window and the page's button row.
+struct ListPage {
+  GtkWidget* fixed = nullptr;
+  GtkWidget* scroll = nullptr;
+  GtkWidget* buttons = nullptr;
+  GtkWidget* view = nullptr;
+  GtkListStore* store = nullptr;
+  GtkWidget *add = nullptr, *edit = nullptr, *del = nullptr, *close = nullptr;
+};
+
+// Widgets of an open form, placed in its page's fixed container over the list.
+struct FormBase {
+  bool open = false;
+  bool edit = false;
+  std::vector<GtkWidget*> placed;  // destroyed when the form closes
+  GtkWidget *ok = nullptr, *cancel = nullptr;
+};
+
+struct DvrForm : FormBase {
+  GtkWidget *model = nullptr, *mode = nullptr, *name = nullptr, *address_label = nullptr;
+  GtkWidget *address = nullptr, *user = nullptr, *password = nullptr, *video_port = nullptr;
+  GtkWidget *camera = nullptr, *camera_name = nullptr, *ddns_port = nullptr;
+  GtkWidget *ddns_server = nullptr, *manager = nullptr, *location = nullptr, *tel = nullptr;
+  GtkWidget *police = nullptr, *fire = nullptr;
+  std::string old_name;
+  int ddns_rows = 0;
+};
+
+struct GroupForm : FormBase {
+  GtkWidget *name = nullptr, *site = nullptr, *tree = nullptr, *selected = nullptr;
+  GtkListStore *tree_store = nullptr, *selected_store = nullptr;
+  GtkWidget *add = nullptr, *del = nullptr, *add_all = nullptr, *empty = nullptr;
+  std::string old_name;
+};
+
+struct UserForm : FormBase {
+  GtkWidget *type = nullptr, *id = nullptr, *fullname = nullptr, *password = nullptr;
+  GtkWidget *confirm = nullptr, *email = nullptr;
+  GtkWidget* rights[10] = {};
+  std::string old_id;
+  bool coupling = false;  // the type handler is setting the boxes
+};
+
+struct SystemPage {
+  GtkWidget *fixed = nullptr, *rec_path = nullptr, *browse = nullptr, *alarm = nullptr;
+  GtkWidget *motion = nullptr, *sensor = nullptr, *cycle = nullptr, *language = nullptr;
+  GtkWidget *resolution = nullptr, *popup[4] = {}, *popup_time = nullptr;
+  GtkWidget *update_on = nullptr, *update_off = nullptr, *relay = nullptr;
+  GtkWidget *syslog = nullptr, *ok = nullptr, *close = nullptr;
+};
+
+struct EmailPage {
+  GtkWidget *fixed = nullptr, *from = nullptr, *to = nullptr, *cc = nullptr, *bcc = nullptr;
+  GtkWidget *subject = nullptr, *message = nullptr, *reply = nullptr, *attachment = nullptr;
+  GtkWidget *delay = nullptr, *server = nullptr, *domain = nullptr, *user = nullptr;
+  GtkWidget *password = nullptr, *ok = nullptr, *close = nullptr;
+};
+
+struct SetupWindow {
+  GtkWidget* window = nullptr;
+  GtkWidget* notebook = nullptr;
+  std::string operator_id;
+  bool korean = false;  // the [SYSTEM] language is "Korean": some labels move
+  ListPage dvr, group, user;
+  DvrForm dvr_form;
+  GroupForm group_form;
+  UserForm user_form;
+  SystemPage system;
+  EmailPage email;
+};
+extern SetupWindow setup_ui;
+
+// Page builders, called by create_setup_window in page order.
+void build_dvr_page(GtkWidget* fixed);
+void build_group_page(GtkWidget* fixed);
+void build_user_page(GtkWidget* fixed);
+void build_system_page(GtkWidget* fixed);
+void build_email_page(GtkWidget* fixed);
+
+// List fills (each reloads setup.cfg first) and the page fills.
+void fill_dvr_list();
+void fill_group_list();
+void fill_user_list();
+void fill_system_page();
+void fill_email_page();
+
+// The list of a list page: a 580 x 263 scrolled window at (0, 0) holding a tree view with
+// multiple selection. The page's button row: def_ADD, def_EDIT, def_DELETE, def_CLOSE,
+// 320 x 30 at (260, 273), the first three connected to the given handlers.
+void build_list_view(ListPage& page, GtkWidget* fixed);
+void build_list_buttons(ListPage& page, GCallback add, GCallback edit, GCallback del);
+
+// Helpers for the builders.
+GtkWidget* put(GtkWidget* fixed, GtkWidget* w, int x, int y, int width, int height);
+GtkWidget* new_label(const char* text, float xalign = 0.5f);
+GtkWidget* new_key_label(LabelKey key, float xalign = 0.5f);
+GtkWidget* new_key_button(LabelKey key);
+GtkWidget* new_entry(int max_chars, bool hidden = false);
+// A homogeneous row of buttons, spacing 1, each expanding and filling.
+GtkWidget* new_button_row(std::initializer_list<GtkWidget*> buttons);
+// A frame titled by `key` holding a fixed container with a border of 5; returns the fixed.
+GtkWidget* new_frame(GtkWidget* fixed, LabelKey key, int x, int y, int width, int height);
+// Sets an entry's text whole: an entry whose typing limit is shorter than a stored text
+// takes the text's length as its limit, so that saving unchanged writes what was stored.
+void set_entry_whole(GtkWidget* entry, const char* text);
+std::string entry_text(GtkWidget* entry);
+std::string combo_text(GtkWidget* combo);  // "" when nothing is chosen
+// Rows of a list in store order, which is the order on screen after any sorting.
+std::vector<GtkTreeIter> list_rows(GtkListStore* store);
+// The text of a lookup failure text or a key's text, copied.
+std::string label_text(LabelKey key);
+// Message of a failed save, naming the file.
+void report_save_failure(const char* file, const std::string& why);

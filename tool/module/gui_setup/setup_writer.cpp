@@ -1,0 +1,227 @@
+// setup.cfg text in the reader's format, and its all-or-nothing save.
+#include "tool/module/gui_setup/setup_writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "client/foundation/config/utils.h"
+#include "platform/system/file_replace.h"
+
+const char* const kDvrCommentLine =
+    "#dvr_name=model,ip address,connection,video,listening,"
+    "control,playback,http,audio,host type,channels,location,manager name,tel No.,police "
+    "station No.,firedept No.,username,password\n";
+const char* const kNoBlankLine = "#no blank spaces between items please!\n";
+
+namespace {
+
+// A stored text as the reader can read it back. The tool's forms refuse texts that would
+// not load back; a file edited by hand may still hold one, and every save rewrites it:
+// a '[' that opens a section header would let the reader find that header inside the
+// text, so it is written as '('. Any other text is written as it stands.
+std::string storable(const char* text) {
+  static const char* const kHeaders[] = {"[DVR]",    "[GROUP",     "[USER]",      "[SYSTEM]",
+                                         "[EMAIL]",  "[LANGUAGE]", "[RESOLUTION]"};
+  std::string t = text ? text : "";
+  for (const char* h : kHeaders)
+    for (size_t at = t.find(h); at != std::string::npos; at = t.find(h, at + 1)) t[at] = '(';
+  return t;
+}
+
+// A DVR name also names group members, whose lines end at any '['.
+std::string storable_dvr_name(const char* name) {
+  std::string t = name ? name : "";
+  for (char& c : t)
+    if (c == '[') c = '(';
+  return t;
+}
+
+}  // namespace
+
+void append_dvr_head(std::string& out, const char* comment, int count) {
+  out += comment ? comment : "";
+  out += kNoBlankLine;
+  out += "[DVR]\n";
+  appendf(out, "num_dvr=%d\n", count);
+}
+
+void append_dvr_line(std::string& out, const RC_DVR_INFO& d) {
+  // The reader takes the fields in order and stops at the first it cannot read; a record
+  // read from a short line keeps only that prefix. Its line ends before the first empty
+  // text, since an empty text between separators would shift every later field.
+  struct Field {
+    const char* text;  // null: the number below
+    int number;
+    bool quoted;
+  };
+  const Field fields[] = {
+      {d.model, 0, false},         {d.ipaddress, 0, false},
+      {nullptr, d.port[0], false}, {nullptr, d.port[1], false},
+      {nullptr, d.port[2], false}, {nullptr, d.port[3], false},
+      {nullptr, d.port[4], false}, {nullptr, d.port[5], false},
+      {nullptr, d.port[6], false}, {d.host_type, 0, false},
+      {nullptr, d.num_video, false}, {d.location, 0, true},
+      {d.manager, 0, true},        {d.tel_no, 0, true},
+      {d.police_no, 0, true},      {d.fire_dept_no, 0, true},
+  };
+  appendf(out, "%s=", storable_dvr_name(d.name).c_str());
+  bool first = true;
+  auto text_field = [&](const char* text, bool quoted) {
+    if (!text[0]) return false;
+    appendf(out, quoted ? "%s\"%s\"" : "%s%s", first ? "" : ",", storable(text).c_str());
+    first = false;
+    return true;
+  };
+  bool whole = true;
+  for (const Field& f : fields) {
+    if (f.text) {
+      if (!(whole = text_field(f.text, f.quoted))) break;
+    } else {
+      appendf(out, ",%d", f.number);
+    }
+  }
+  for (int c = 0; whole && c < DVR_MAX_CAMERAS; ++c) whole = text_field(d.camera_name[c], false);
+  if (whole && text_field(d.username, false)) {
+    // The separator before the password swallows commas, and a 12-byte password's length
+    // character is ','. 'l' stands for the same length ((c - 32) & 63) and survives.
+    std::string password = uuencode_line(d.password);
+    if (!password.empty() && password[0] == ',') password[0] = 'l';
+    appendf(out, ",%s", password.c_str());
+  }
+  out += '\n';
+}
+
+void append_group_head(std::string& out, int count) {
+  out += "\n[GROUP]\n";
+  appendf(out, "num_group=%d\n", count);
+}
+
+void append_group(std::string& out, int number, const std::string& name,
+                  const std::vector<std::string>& member, const std::vector<uint32_t>& mask) {
+  appendf(out, "\n[GROUP_%d]\n", number);
+  appendf(out, "group_name=%s\n", storable(name.c_str()).c_str());
+  appendf(out, "num_dvr=%d\n", static_cast<int>(static_cast<int8_t>(member.size())));
+  for (size_t m = 0; m < member.size() && m < mask.size(); ++m)
+    appendf(out, "%s=%X\n", storable_dvr_name(member[m].c_str()).c_str(), mask[m]);
+}
+
+void append_user_head(std::string& out, int count) {
+  out += "\n[USER]\n";
+  appendf(out, "num_user=%d\n", count);
+}
+
+void append_user_line(std::string& out, const RC_USER_INFO& u) {
+  char hex[16];
+  appendf(out, "%s=", storable(u.user).c_str());
+  // An empty password (a field that did not decode) is written as the encoded empty line,
+  // which reads back empty; nothing at all would shift every later field.
+  std::string password = u.password[0] ? uuencode_line(u.password) : "`";
+  snprintf(hex, sizeof hex, "%X", u.rights_mask1 & 0xFFFFu);
+  std::string mask1 = uuencode_line(hex);
+  snprintf(hex, sizeof hex, "%X", u.rights_mask2);
+  std::string mask2 = uuencode_line(hex);
+  appendf(out, "%s, %s ,%d, %s , %s ,%s\n", storable(u.fullname).c_str(), password.c_str(),
+          static_cast<int>(static_cast<int8_t>(u.level & 0xFF)), mask1.c_str(), mask2.c_str(),
+          storable(u.note).c_str());
+}
+
+void write_dvr_section(std::string& out, const SetupSnapshot& s) {
+  append_dvr_head(out, kDvrCommentLine, static_cast<int>(s.dvr.size()));
+  for (const RC_DVR_INFO& d : s.dvr) append_dvr_line(out, d);
+}
+
+void write_group_section(std::string& out, const SetupSnapshot& s) {
+  append_group_head(out, static_cast<int>(s.group.size()));
+  int k = 0;
+  for (const SetupGroup& g : s.group) append_group(out, ++k, g.name, g.member, g.mask);
+}
+
+void write_user_section(std::string& out, const SetupSnapshot& s) {
+  append_user_head(out, static_cast<int>(s.user.size()));
+  for (const RC_USER_INFO& u : s.user) append_user_line(out, u);
+}
+
+void write_system_section(std::string& out, const RC_SYSTEM_INFO& y) {
+  auto s8 = [](uint8_t v) { return static_cast<int>(static_cast<int8_t>(v)); };
+  out += "\n[SYSTEM]\n";
+  appendf(out, "num_decoder=%d\n", y.num_decoder);
+  appendf(out, "cycle_time=%d\n", y.cycle_time);
+  appendf(out, "rec_path=%s\n", storable(y.rec_path).c_str());
+  appendf(out, "buf_level=%5.2f\n", static_cast<double>(y.buf_level));
+  appendf(out, "enable_debug=%d\n", s8(y.enable_debug));
+  appendf(out, "enable_log=%d\n", s8(y.enable_log));
+  appendf(out, "enable_mail=%d\n", s8(y.enable_mail));
+  appendf(out, "log_path=%s\n", storable(y.log_path).c_str());
+  appendf(out, "enable_alarm=%d\n", s8(y.enable_alarm));
+  appendf(out, "max_select=%d\n", y.max_select);
+  appendf(out, "motion_wav=%s\n", storable(y.motion_wav).c_str());
+  appendf(out, "sensor_wav=%s\n", storable(y.sensor_wav).c_str());
+  appendf(out, "language=%s\n", storable(y.language).c_str());
+  appendf(out, "resolution=%s\n", storable(y.resolution).c_str());
+  appendf(out, "watchdog=%d\n", s8(y.watchdog));
+  appendf(out, "event_popup_type=%d\n", y.event_popup_type);
+  appendf(out, "event_popup_time=%d\n", static_cast<int>(y.event_popup_time));
+  appendf(out, "check_update=%d\n", y.check_update);
+  appendf(out, "relay_duration=%d\n", static_cast<int>(y.relay_duration));
+}
+
+void write_email_section(std::string& out, const RC_EMAIL_INFO& m, const char* delay_text) {
+  out += "\n[EMAIL]\n";
+  appendf(out, "from=%s\n", storable(m.from).c_str());
+  appendf(out, "receipient=%s\n", storable(m.receipient).c_str());
+  appendf(out, "cc=%s\n", storable(m.cc).c_str());
+  appendf(out, "bcc=%s\n", storable(m.bcc).c_str());
+  appendf(out, "subject=%s\n", storable(m.subject).c_str());
+  appendf(out, "attachment=%d\n", static_cast<int>(static_cast<int8_t>(m.attachment)));
+  appendf(out, "inline_msg=%s\n", storable(m.inline_msg).c_str());
+  appendf(out, "replyto=%s\n", storable(m.replyto).c_str());
+  appendf(out, "username=%s\n", storable(m.username).c_str());
+  appendf(out, "password=%s\n", storable(m.password).c_str());
+  appendf(out, "smtpserver=%s\n", storable(m.smtpserver).c_str());
+  appendf(out, "domain=%s\n", storable(m.domain).c_str());
+  if (delay_text)
+    appendf(out, "delay=%s\n", delay_text);
+  else
+    appendf(out, "delay=%d\n", static_cast<int>(m.delay));
+}
+
+namespace {
+void write_file_table(std::string& out, const char* header, const char* count_key,
+                      const std::vector<RC_FILE_INFO>& table) {
+  appendf(out, "\n%s\n", header);
+  appendf(out, "%s=%d\n", count_key, static_cast<int>(table.size()));
+  for (const RC_FILE_INFO& f : table)
+    appendf(out, "%s=%s\n", storable(f.name).c_str(), storable(f.path).c_str());
+}
+}  // namespace
+
+void write_language_section(std::string& out, const SetupSnapshot& s) {
+  write_file_table(out, "[LANGUAGE]", "num_language", s.language);
+}
+
+void write_resolution_section(std::string& out, const SetupSnapshot& s) {
+  write_file_table(out, "[RESOLUTION]", "num_resolution", s.resolution);
+}
+
+std::string compose_setup_cfg(const SetupSnapshot& s, const SetupSections& c) {
+  std::string out;
+  if (c.dvr) out += *c.dvr; else write_dvr_section(out, s);
+  if (c.group) out += *c.group; else write_group_section(out, s);
+  if (c.user) out += *c.user; else write_user_section(out, s);
+  if (c.system) out += *c.system; else write_system_section(out, s.sys);
+  if (c.email) out += *c.email; else write_email_section(out, s.mail);
+  write_language_section(out, s);
+  write_resolution_section(out, s);
+  return out;
+}
+
+int save_setup_cfg(const std::string& text, std::string* why) {
+  if (last_setup_load() < 0) {
+    if (why) *why = "it could not be read, so it is not rewritten from what was left of it";
+    return -5;
+  }
+  int rc = replace_file(kSetupPath, text, why);
+  if (rc != 0) return rc;
+  reload_setup_cfg();
+  return 0;
+}
