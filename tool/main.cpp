@@ -29,6 +29,10 @@ char setup_dvr_name[131];
 
 namespace {
 
+// The fetch thread of mode "dvrsetup", when started; the process ends after it.
+pthread_t fetch_thread;
+bool fetch_thread_started = false;
+
 // Copies an argument into a login field; false when it is longer than the field, since no
 // [USER] or [DVR] entry can hold such a value.
 template <size_t N>
@@ -66,12 +70,11 @@ int start_dvrsetup(int argc, char** argv, const SetupSnapshot& s) {
   }
   copy_field(setup_dvr_name, argv[4]);
   create_dvrsetup_window(argv[4]);
-  pthread_t thread;
-  if (pthread_create(&thread, nullptr, dvrsetup_fetch_thread, nullptr) != 0) {
+  if (pthread_create(&fetch_thread, nullptr, dvrsetup_fetch_thread, nullptr) != 0) {
     show_error_dialog("Thread error.");
     return -3;
   }
-  pthread_detach(thread);
+  fetch_thread_started = true;
   return 0;
 }
 
@@ -130,5 +133,7 @@ int main(int argc, char** argv) {
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   gdk_threads_leave();
   G_GNUC_END_IGNORE_DEPRECATIONS
-  pthread_exit(nullptr);
+  // A fetch still under way completes before the process ends.
+  if (fetch_thread_started) pthread_join(fetch_thread, nullptr);
+  return 0;
 }

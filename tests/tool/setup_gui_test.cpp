@@ -1,0 +1,301 @@
+// The real auxdesk in mode "setup", driven with xdotool as an operator would: its five
+// pages on screen, one flow per page written to setup.cfg, a real Error dialog, and a DVR
+// and an account added here that the client then connects with.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+#include "client/foundation/config/utils.h"
+#include "tests/tool/auxdesk_run.h"
+
+// Xlib's macros collide with GoogleTest's names: include it last.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+int free_tcp_port() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = -1;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  close(s);
+  return port;
+}
+
+bool port_open(int port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(s);
+  return ok;
+}
+
+// A window's pixels as 0xRRGGBB values.
+struct Picture {
+  int w = 0, h = 0;
+  std::vector<uint32_t> px;
+  int colours() const {
+    std::vector<uint32_t> s = px;
+    std::sort(s.begin(), s.end());
+    return int(std::unique(s.begin(), s.end()) - s.begin());
+  }
+  int differing(const Picture& o) const {
+    int n = 0;
+    for (size_t i = 0; i < px.size() && i < o.px.size(); ++i) n += px[i] != o.px[i];
+    return n;
+  }
+};
+
+// A window's area; empty while the window is not (yet) that large or not mapped.
+Picture grab(unsigned long window, int x = 0, int y = 0, int w = 0, int h = 0) {
+  Picture p;
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return p;
+  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  XWindowAttributes wa;
+  if (XGetWindowAttributes(d, window, &wa) && wa.map_state == IsViewable &&
+      x + w <= wa.width && y + h <= wa.height) {
+    p.w = w ? w : wa.width;
+    p.h = h ? h : wa.height;
+    if (XImage* img = XGetImage(d, window, x, y, p.w, p.h, AllPlanes, ZPixmap)) {
+      for (int r = 0; r < p.h; ++r)
+        for (int c = 0; c < p.w; ++c) p.px.push_back(XGetPixel(img, c, r) & 0xFFFFFF);
+      XDestroyImage(img);
+    }
+  }
+  XCloseDisplay(d);
+  return p;
+}
+
+class SetupGui : public RealAuxdesk {
+ protected:
+  void TearDown() override {
+    for (int pid : {vigilo_, dvr_})
+      if (pid > 0 && process_running(pid)) {
+        kill(pid, SIGKILL);
+        wait_process(pid, 5000, nullptr);
+      }
+    RealAuxdesk::TearDown();
+  }
+
+  void xdo(std::vector<std::string> args) {
+    std::vector<const char*> argv{"xdotool"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    int pid = start_process(argv.data());
+    ASSERT_GT(pid, 0);
+    int code = -1;
+    ASSERT_EQ(wait_process(pid, 10000, &code), 0);
+    // Let the tool take the input before the next step looks at it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  }
+  // Shows page `n` by a click on its tab (the default theme's tabs of the English texts).
+  void page(int n) {
+    static const int kTabX[5] = {25, 75, 142, 210, 268};
+    xdo({"mousemove", "--window", std::to_string(win_), std::to_string(kTabX[n]), "20", "click",
+         "1"});
+  }
+  // Clicks a point of the current page, in the page's own coordinates.
+  void click(int x, int y) {
+    xdo({"mousemove", "--window", std::to_string(win_), std::to_string(x0_ + x),
+         std::to_string(y0_ + y), "click", "1"});
+  }
+  void type(const std::string& text) { xdo({"type", "--delay", "20", text}); }
+  void key(const std::string& k) { xdo({"key", k}); }
+  void keys(const std::string& k, int times) {
+    for (int i = 0; i < times; ++i) key(k);
+  }
+  // Waits for `needle` in setup.cfg.
+  bool saved(const std::string& needle) {
+    for (int i = 0; i < 200; ++i) {
+      if (read_file(dir_ / "setup.cfg").find(needle) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  // Starts the tool and finds where its pages lie: the notebook's page area is centred
+  // across the window and the tallest page (308 pixels) ends as far from the bottom.
+  void start_setup() {
+    start({"setup", "admin", "admin", "x", "x"});
+    win_ = window("ZOL Client Setup");
+    ASSERT_NE(win_, 0u) << err();
+    Display* d = XOpenDisplay(nullptr);
+    XWindowAttributes wa;
+    XGetWindowAttributes(d, win_, &wa);
+    XCloseDisplay(d);
+    x0_ = (wa.width - 580) / 2;
+    y0_ = wa.height - x0_ - 308;
+    xdo({"windowfocus", "--sync", std::to_string(win_)});
+  }
+
+  unsigned long win_ = 0;
+  int x0_ = 0, y0_ = 0;
+  int vigilo_ = -1, dvr_ = -1;
+};
+
+TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
+  const int port = free_tcp_port();
+  ASSERT_GT(port, 0);
+  const std::string sim = (run_.parent_path() / "peers" / "qdvr_sim").string();
+  const std::string port_text = std::to_string(port);
+  const char* dvr_argv[] = {sim.c_str(), "--port", port_text.c_str(), "--channels", "4", nullptr};
+  dvr_ = start_process(dvr_argv, (dir_ / "dvr.out").c_str(), (dir_ / "dvr.err").c_str());
+  ASSERT_GT(dvr_, 0);
+  std::ofstream(dir_ / "setup.cfg") << read_file(run_ / "setup.cfg");
+  ASSERT_NO_FATAL_FAILURE(start_setup());
+
+  // Five pages, none blank, no two alike.
+  std::vector<Picture> pages;
+  for (int p = 0; p < 5; ++p) {
+    page(p);
+    pages.push_back(grab(win_));
+    EXPECT_GT(pages.back().colours(), 8) << "page " << p;
+    for (int q = 0; q < p; ++q)
+      EXPECT_GT(pages[p].differing(pages[q]), 2000) << "pages " << q << " and " << p;
+  }
+  page(0);
+
+  // DVR page: add the simulated DVR through the form.
+  click(300, 288);
+  click(185, 40);
+  type("Sim");
+  key("Tab");
+  type("127.0.0.1");
+  key("Tab");
+  type("admin");
+  key("Tab");
+  type("admin");
+  key("Tab");
+  type(port_text);
+  keys("Tab", 5);  // camera list and name, the DDNS port and server, then the manager
+  type("Ops");
+  key("Tab");
+  type("0123");
+  keys("Tab", 2);  // past the fire department number to the location
+  type("Lab");
+  click(460, 285);
+  ASSERT_TRUE(saved("\nSim=MW-2606QTR14,127.0.0.1,3490," + port_text +
+                    ",3492,9205,9203,80,9202,IP,4,\"Lab\",\"Ops\",\"0123\",\"112\",\"119\","
+                    "CHANNEL  1,"))
+      << read_file(dir_ / "setup.cfg");
+  // ...and edit the first DVR of the list.
+  click(100, 41);
+  click(380, 288);
+  click(185, 40);
+  keys("Tab", 12);
+  type("Roof");
+  click(460, 285);
+  ASSERT_TRUE(saved("\nDVR-1=MW-2606QTR14,127.0.0.1,3490,9101,3492,9205,9203,80,9202,IP,4,\"Roof\","
+                    "\"Operator\",\"0000000\",\"112\",\"119\",CAM01,"))
+      << err();
+
+  // Group page: a group of every camera of the first DVR.
+  page(1);
+  click(300, 288);
+  click(210, 10);
+  type("Sims");
+  click(200, 40);
+  key("Return");
+  click(320, 135);
+  click(460, 285);
+  ASSERT_TRUE(saved("\ngroup_name=Sims\nnum_dvr=1\nDVR-1=F\n")) << err();
+
+  // Account page: an administrator.
+  page(2);
+  click(300, 288);
+  click(160, 10);
+  key("Up");
+  key("Return");
+  const char* fields[] = {"ops", "Ops Team", "pw1", "pw1", "ops@example.com"};
+  for (int i = 0; i < 5; ++i) {
+    click(210, 40 + 30 * i);
+    type(fields[i]);
+  }
+  click(460, 285);
+  ASSERT_TRUE(saved("\nops=Ops Team, " + std::string(uuencode_line("pw1")) + " ,1, #,T9& , "))
+      << err();
+
+  // System page: the alarm sound off; E-mail page: a new subject.
+  page(3);
+  click(57, 86);
+  click(440, 293);
+  ASSERT_TRUE(saved("\nenable_alarm=0\n")) << err();
+  page(4);
+  click(197, 76);
+  key("ctrl+a");
+  type("Alarm at the lab");
+  click(460, 288);
+  ASSERT_TRUE(saved("\nsubject=Alarm at the lab\n")) << err();
+  EXPECT_NE(err().find("Information: \nEmail Information Save."), std::string::npos);
+  EXPECT_TRUE(saved("\nenable_alarm=0\n")) << "the later save keeps the earlier one";
+
+  // Closing the window ends the tool.
+  ASSERT_EQ(x11_close_window(win_), 0);
+  EXPECT_EQ(finish(), 0) << err();
+
+  // The client connects to the DVR added above with the account added above.
+  for (int i = 0; i < 200 && !port_open(port); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  setenv("VIGILO_BOX_ANSWER", "yes", 1);
+  std::string exe = (dir_ / "vigilo").string();
+  const char* argv[] = {exe.c_str(), "-A", "Sim", "-u", "ops,pw1", nullptr};
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  vigilo_ = start_process(argv, (dir_ / "vigilo.out").c_str(), (dir_ / "vigilo.err").c_str());
+  std::filesystem::current_path(cwd);
+  ASSERT_GT(vigilo_, 0);
+  unsigned long main_window = 0;
+  for (int i = 0; i < 600 && !main_window && process_running(vigilo_); ++i) {
+    main_window = x11_find_window("ZOL Main");
+    if (!main_window) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(main_window, 0u) << read_file(dir_ / "vigilo.out") << read_file(dir_ / "vigilo.err");
+  // The video area of the default skin; the simulated pictures hold a reddish square.
+  int red = 0;
+  for (int i = 0; i < 450 && red < 2000; ++i) {
+    Picture video = grab(main_window, 8, 56, 960, 720);
+    red = 0;
+    for (uint32_t p : video.px) {
+      int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+      red += r > g + 50 && r > b + 50;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_GE(red, 2000) << read_file(dir_ / "vigilo.out");
+}
+
+TEST_F(SetupGui, a_real_error_dialog_is_found_by_its_title_and_closed_by_a_key) {
+  unsetenv("VIGILO_BOX_ANSWER");
+  std::ofstream(dir_ / "setup.cfg") << read_file(run_ / "setup.cfg");
+  ASSERT_NO_FATAL_FAILURE(start_setup());
+  click(300, 288);
+  click(460, 285);  // the empty form: the first check fails
+  unsigned long dialog = window("Error");
+  ASSERT_NE(dialog, 0u);
+  xdo({"windowfocus", "--sync", std::to_string(dialog)});
+  key("Return");
+  for (int i = 0; i < 100 && x11_find_window("Error"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(x11_find_window("Error"), 0u);
+  EXPECT_TRUE(process_running(pid_));
+  ASSERT_EQ(x11_close_window(win_), 0);
+  EXPECT_EQ(finish(), 0) << err();
+}
+
+}  // namespace
