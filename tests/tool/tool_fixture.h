@@ -35,7 +35,8 @@ inline std::string fixture_setup_cfg(const std::string& eol = "\n") {
           nulls + ",admin," + enc("1234"),
       "Gate 2=TALVE8,gate.example,3490,2200,3492,9205,9203,80,9202,NAME,1,\"North gate\","
       "\"Lee\",\"0299\",\"112\",\"119\"" + gate_cams + ",guard," + enc("gatepw"),
-      "Yard=MW-2606QA14,10.0.0.5,3490,9010,3492,9205,9203,80,9202,IP,4,\"Yard\",\"Park\","
+      "Yard=MW-2606QA14,10.0.0.5,3490,9010,3492,9205,9203,80,9202,IP,4,"
+      "\"Yard behind the warehouse, north side\",\"Park\","
       "\"0311\",\"112\",\"119\"" + yard_cams + ",yarduse," + enc("yardpas"),
       "[GROUP]",
       "num_group=2",
@@ -63,7 +64,7 @@ inline std::string fixture_setup_cfg(const std::string& eol = "\n") {
       "language=English", "resolution=1280x1024", "watchdog=1", "event_popup_type=2",
       "event_popup_time=7", "check_update=1", "relay_duration=30",
       "[EMAIL]",
-      "from=dvr@example.com", "receipient=a@example.com;b@example.com", "cc=", "bcc=",
+      "from=dvr@example.com", "receipient=alarm-one@example.com;alarm-two@example.com;alarm-three@example.com", "cc=", "bcc=",
       "subject=DVR event", "attachment=1", "inline_msg=See the picture", "replyto=",
       "username=mailer", "password=secret", "smtpserver=smtp.example.com", "domain=example.com",
       "delay=60",

@@ -204,7 +204,7 @@ TEST_F(SetupWindowTest, dvr_delete_goes_in_display_order_and_stops_at_a_group_me
 TEST_F(SetupWindowTest, group_form_adds_cameras_up_to_the_limit_and_edits_by_mask) {
   std::string cfg = fixture_setup_cfg();
   cfg.replace(cfg.find(",IP,4,\"Main hall\""), 17, ",IP,16,\"Main hall\"");
-  cfg.replace(cfg.find(",IP,4,\"Yard\""), 12, ",IP,16,\"Yard\"");
+  cfg.replace(cfg.find(",IP,4,\"Yard "), 12, ",IP,16,\"Yard ");
   std::string lobby = cfg.substr(cfg.find("\nLobby=") + 1);
   lobby = lobby.substr(0, lobby.find('\n') + 1);
   cfg.replace(cfg.find("num_dvr=3\n"), 10, "num_dvr=4\nZone" + lobby.substr(5));
@@ -322,7 +322,10 @@ TEST_F(SetupWindowTest, system_log_opens_once_and_system_then_email_saves_keep_e
   std::string text = read("setup.cfg");
   EXPECT_NE(text.find("\ncycle_time=3\n"), std::string::npos);
   EXPECT_NE(text.find("\ndelay=007\n"), std::string::npos);
-  EXPECT_NE(text.find("\nreceipient=a@example.com;b@example.com\n"), std::string::npos);
+  EXPECT_NE(text.find("\nreceipient=alarm-one@example.com;alarm-two@example.com;"
+                      "alarm-three@example.com\n"),
+            std::string::npos)
+      << "a stored text longer than its entry's limit stays whole";
 }
 
 }  // namespace
