@@ -75,12 +75,6 @@ std::string row_string(GtkListStore* store, GtkTreeIter* it, int column) {
   return out;
 }
 
-int row_int(GtkListStore* store, GtkTreeIter* it, int column) {
-  gint v = 0;
-  gtk_tree_model_get(GTK_TREE_MODEL(store), it, column, &v, -1);
-  return v;
-}
-
 std::string dvr_comment() { return label_text("txt_DVR_WRITE_FORMAT"); }
 
 void on_dvr_delete_clicked(GtkButton*, gpointer) {
@@ -107,14 +101,12 @@ void on_dvr_delete_clicked(GtkButton*, gpointer) {
     }
     doomed.push_back(it);
   }
-  for (GtkTreeIter& it : doomed) gtk_list_store_remove(store, &it);
-
-  std::vector<int> keep;
-  for (GtkTreeIter& it : list_rows(store)) keep.push_back(row_int(store, &it, kColRecord));
-  std::string why;
-  if (save_setup_cfg(compose_dvr_delete(keep, s, dvr_comment().c_str()), &why) != 0)
-    report_save_failure(kSetupPath, why);
-  fill_dvr_list();
+  finish_delete(
+      store, doomed, kColRecord,
+      [](const std::vector<int>& keep, const SetupSnapshot& now) {
+        return compose_dvr_delete(keep, now, dvr_comment().c_str());
+      },
+      fill_dvr_list);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -130,9 +122,7 @@ LabelPlace place_of(int normal_x, int korean_x, bool korean_right = false) {
 }
 
 GtkWidget* form_put(GtkWidget* w, int x, int y, int width, int height) {
-  put(setup_ui.dvr.fixed, w, x, y, width, height);
-  form().placed.push_back(w);
-  return w;
+  return put_in_form(form(), setup_ui.dvr, w, x, y, width, height);
 }
 
 GtkWidget* form_label(const std::string& text, LabelPlace p, int y, int width) {
@@ -214,10 +204,8 @@ void on_connection_mode_changed(GtkComboBox*, gpointer) {
 }
 
 void create_dvr_form() {
-  gtk_widget_hide(setup_ui.dvr.scroll);
-  gtk_widget_hide(setup_ui.dvr.buttons);
+  begin_form(form(), setup_ui.dvr);
   DvrForm& f = form();
-  f.open = true;
   const bool k = setup_ui.korean;
 
   form_label(label_text("lbl_DVR_TYPE"), place_of(13, 10), 0, 100);
@@ -270,18 +258,12 @@ void create_dvr_form() {
   gtk_entry_set_text(GTK_ENTRY(f.police), "112");
   gtk_entry_set_text(GTK_ENTRY(f.fire), "119");
 
-  f.ok = new_key_button("def_OK");
-  f.cancel = new_key_button("def_CANCEL");
-  form_put(new_button_row({f.ok, f.cancel}), 420, 270, 160, 30);
-
   g_signal_connect(f.model, "changed", G_CALLBACK(on_channel_count_changed), nullptr);
   g_signal_connect(f.camera, "changed", G_CALLBACK(on_camera_selected), nullptr);
   g_signal_connect(f.camera_name, "changed", G_CALLBACK(on_camera_name_changed), nullptr);
   gtk_combo_box_set_active(GTK_COMBO_BOX(f.model), kDefaultDvrModelRow);
   gtk_entry_set_text(GTK_ENTRY(f.video_port), kDvrModelRows[kDefaultDvrModelRow].video_port);
-  gtk_widget_show_all(setup_ui.dvr.fixed);
-  gtk_widget_hide(setup_ui.dvr.scroll);
-  gtk_widget_hide(setup_ui.dvr.buttons);
+  end_form(f, setup_ui.dvr, G_CALLBACK(+[](GtkButton*, gpointer) { close_dvr_form(); }));
 }
 
 DvrFormData read_dvr_form() {
@@ -309,17 +291,11 @@ DvrFormData read_dvr_form() {
 void save_dvr_form(GtkButton*, gpointer) {
   DvrFormData d = read_dvr_form();
   SetupSnapshot s = take_setup_snapshot();
-  if (auto key = check_dvr_form(d, s)) {
-    show_error_dialog(get_label_text(*key));
-    return;
-  }
-  std::string text = d.edit ? compose_dvr_edit(d, s, dvr_comment().c_str())
-                            : compose_dvr_add(d, s, dvr_comment().c_str());
-  std::string why;
-  if (save_setup_cfg(text, &why) != 0) {
-    report_save_failure(kSetupPath, why);
+  if (!finish_save(check_dvr_form(d, s), [&] {
+        return d.edit ? compose_dvr_edit(d, s, dvr_comment().c_str())
+                      : compose_dvr_add(d, s, dvr_comment().c_str());
+      }))
     return;  // the form keeps what was typed
-  }
   if (d.edit) {
     // The E-Map follows the DVR: its section and its group member lines take the new name.
     std::string emap_why;
@@ -335,8 +311,6 @@ void connect_form_buttons() {
   g_signal_connect(form().model, "changed", G_CALLBACK(on_dvr_model_changed), nullptr);
   g_signal_connect(form().mode, "changed", G_CALLBACK(on_connection_mode_changed), nullptr);
   g_signal_connect(form().ok, "clicked", G_CALLBACK(save_dvr_form), nullptr);
-  g_signal_connect(form().cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer) { close_dvr_form(); }),
-                   nullptr);
 }
 
 void on_dvr_add_clicked(GtkButton*, gpointer) {
@@ -426,9 +400,7 @@ void on_dvr_edit_clicked(GtkButton*, gpointer) {
 void fill_dvr_list() {
   GtkListStore* store = setup_ui.dvr.store;
   if (!store) return;
-  gtk_list_store_clear(store);
-  reload_setup_cfg();
-  SetupSnapshot s = take_setup_snapshot();
+  SetupSnapshot s = reload_for_list(store);
   for (size_t i = 0; i < s.dvr.size(); ++i) {
     const RC_DVR_INFO& d = s.dvr[i];
     GtkTreeIter it;

@@ -113,9 +113,7 @@ void on_camera_delete(GtkButton*, gpointer) {
 void on_camera_empty(GtkButton*, gpointer) { gtk_list_store_clear(form().selected_store); }
 
 GtkWidget* form_put(GtkWidget* w, int x, int y, int width, int height) {
-  put(setup_ui.group.fixed, w, x, y, width, height);
-  form().placed.push_back(w);
-  return w;
+  return put_in_form(form(), setup_ui.group, w, x, y, width, height);
 }
 
 GtkWidget* list_in_scroll(GtkWidget** view, const char* title, bool headers, int x, int y,
@@ -136,10 +134,8 @@ GtkWidget* list_in_scroll(GtkWidget** view, const char* title, bool headers, int
 }
 
 void create_group_form() {
-  gtk_widget_hide(setup_ui.group.scroll);
-  gtk_widget_hide(setup_ui.group.buttons);
+  begin_form(form(), setup_ui.group);
   GroupForm& f = form();
-  f.open = true;
   form_put(new_key_label("lbl_GNAME", 1.0f), 0, 0, 100, 20);
   f.name = form_put(new_entry(32), 110, 0, 200, 20);
   form_put(new_key_label("lbl_SITE", 1.0f), 0, 30, 100, 20);
@@ -169,20 +165,12 @@ void create_group_form() {
   gtk_tree_view_set_model(GTK_TREE_VIEW(f.selected), GTK_TREE_MODEL(f.selected_store));
   g_object_unref(f.selected_store);
 
-  f.ok = new_key_button("def_OK");
-  f.cancel = new_key_button("def_CANCEL");
-  form_put(new_button_row({f.ok, f.cancel}), 420, 270, 160, 30);
-
   g_signal_connect(f.site, "changed", G_CALLBACK(on_site_changed), nullptr);
   g_signal_connect(f.add, "clicked", G_CALLBACK(on_camera_add), nullptr);
   g_signal_connect(f.add_all, "clicked", G_CALLBACK(on_camera_add_all), nullptr);
   g_signal_connect(f.del, "clicked", G_CALLBACK(on_camera_delete), nullptr);
   g_signal_connect(f.empty, "clicked", G_CALLBACK(on_camera_empty), nullptr);
-  g_signal_connect(f.cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer) { close_group_form(); }),
-                   nullptr);
-  gtk_widget_show_all(setup_ui.group.fixed);
-  gtk_widget_hide(setup_ui.group.scroll);
-  gtk_widget_hide(setup_ui.group.buttons);
+  end_form(f, setup_ui.group, G_CALLBACK(+[](GtkButton*, gpointer) { close_group_form(); }));
 }
 
 void save_group_form(GtkButton*, gpointer) {
@@ -192,15 +180,9 @@ void save_group_form(GtkButton*, gpointer) {
   d.name = entry_text(form().name);
   d.rows = selected_rows();
   SetupSnapshot s = take_setup_snapshot();
-  if (auto key = check_group_form(d, s)) {
-    show_error_dialog(get_label_text(*key));
+  if (!finish_save(check_group_form(d, s),
+                   [&] { return d.edit ? compose_group_edit(d, s) : compose_group_add(d, s); }))
     return;
-  }
-  std::string why;
-  if (save_setup_cfg(d.edit ? compose_group_edit(d, s) : compose_group_add(d, s), &why) != 0) {
-    report_save_failure(kSetupPath, why);
-    return;
-  }
   fill_group_list();
   close_group_form();
 }
@@ -242,17 +224,7 @@ void on_group_delete(GtkButton*, gpointer) {
   std::vector<GtkTreeIter> doomed;  // collect_selected_groups
   for (GtkTreeIter& it : list_rows(store))
     if (gtk_tree_selection_iter_is_selected(sel, &it)) doomed.push_back(it);
-  for (GtkTreeIter& it : doomed) gtk_list_store_remove(store, &it);
-  std::vector<int> keep;
-  for (GtkTreeIter& it : list_rows(store)) {
-    gint record = -1;
-    gtk_tree_model_get(GTK_TREE_MODEL(store), &it, kColRecord, &record, -1);
-    keep.push_back(record);
-  }
-  std::string why;
-  if (save_setup_cfg(compose_group_delete(keep, take_setup_snapshot()), &why) != 0)
-    report_save_failure(kSetupPath, why);
-  fill_group_list();
+  finish_delete(store, doomed, kColRecord, compose_group_delete, fill_group_list);
 }
 
 }  // namespace
@@ -260,9 +232,7 @@ void on_group_delete(GtkButton*, gpointer) {
 void fill_group_list() {
   GtkListStore* store = setup_ui.group.store;
   if (!store) return;
-  gtk_list_store_clear(store);
-  reload_setup_cfg();
-  SetupSnapshot s = take_setup_snapshot();
+  SetupSnapshot s = reload_for_list(store);
   for (size_t i = 0; i < s.group.size(); ++i) {
     GtkTreeIter it;
     gtk_list_store_append(store, &it);

@@ -4,11 +4,14 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tool/language.h"
+#include "tool/setup_snapshot.h"
 
 // A list page: the list in its scrolled window and the page's button row.
 struct ListPage {
@@ -102,6 +105,14 @@ void fill_email_page();
 void build_list_view(ListPage& page, GtkWidget* fixed);
 void build_list_buttons(ListPage& page, GCallback add, GCallback edit, GCallback del);
 
+// A form over a list page: begin_form hides the page's list and buttons; put_in_form
+// places a widget of the form in the page; end_form adds the def_OK and def_CANCEL row
+// (Cancel runs `on_cancel`, a "clicked" handler) and shows the form.
+void begin_form(FormBase& form, ListPage& page);
+GtkWidget* put_in_form(FormBase& form, ListPage& page, GtkWidget* w, int x, int y, int width,
+                       int height);
+void end_form(FormBase& form, ListPage& page, GCallback on_cancel);
+
 // Helpers for the builders.
 GtkWidget* put(GtkWidget* fixed, GtkWidget* w, int x, int y, int width, int height);
 GtkWidget* new_label(const char* text, float xalign = 0.5f);
@@ -123,3 +134,16 @@ std::vector<GtkTreeIter> list_rows(GtkListStore* store);
 std::string label_text(LabelKey key);
 // Message of a failed save, naming the file.
 void report_save_failure(const char* file, const std::string& why);
+
+// The end of a page's save: the text of the first failed check in the Error dialog, or
+// setup.cfg replaced with `compose()` (a failure reported, the form left as typed). True
+// when the file was saved.
+bool finish_save(const std::optional<LabelKey>& failed, const std::function<std::string()>& compose);
+// Starts a list fill: empties the list, reloads setup.cfg and returns what it holds.
+SetupSnapshot reload_for_list(GtkListStore* store);
+// The end of a delete: removes the rows `doomed`, writes setup.cfg with the records of the
+// rows left (each row's record index in column `record_column`) in the order on screen,
+// and refills the list with `refill`.
+void finish_delete(GtkListStore* store, const std::vector<GtkTreeIter>& doomed, int record_column,
+                   std::string (*compose)(const std::vector<int>& keep, const SetupSnapshot& s),
+                   void (*refill)());

@@ -7,6 +7,7 @@
 #include "tool/module/gui_setup/dialogs.h"
 #include "tool/module/gui_setup/gui_setup.h"
 #include "tool/module/gui_setup/gui_setup_internal.h"
+#include "tool/module/gui_setup/setup_writer.h"
 #include "tool/module/gui_setup/user_form_model.h"
 #include "tool/module/logview/logview.h"
 
@@ -92,6 +93,62 @@ void report_save_failure(const char* file, const std::string& why) {
   std::string text = std::string(file) + " could not be saved and was left as it was (" + why +
                      ").";
   show_error_dialog(text.c_str());
+}
+
+bool finish_save(const std::optional<LabelKey>& failed, const std::function<std::string()>& compose) {
+  if (failed) {
+    show_error_dialog(get_label_text(*failed));
+    return false;
+  }
+  std::string why;
+  if (save_setup_cfg(compose(), &why) != 0) {
+    report_save_failure(kSetupPath, why);
+    return false;
+  }
+  return true;
+}
+
+SetupSnapshot reload_for_list(GtkListStore* store) {
+  gtk_list_store_clear(store);
+  reload_setup_cfg();
+  return take_setup_snapshot();
+}
+
+void finish_delete(GtkListStore* store, const std::vector<GtkTreeIter>& doomed, int record_column,
+                   std::string (*compose)(const std::vector<int>& keep, const SetupSnapshot& s),
+                   void (*refill)()) {
+  for (GtkTreeIter it : doomed) gtk_list_store_remove(store, &it);
+  std::vector<int> keep;
+  for (GtkTreeIter& it : list_rows(store)) {
+    gint record = -1;
+    gtk_tree_model_get(GTK_TREE_MODEL(store), &it, record_column, &record, -1);
+    keep.push_back(record);
+  }
+  finish_save(std::nullopt, [&] { return compose(keep, take_setup_snapshot()); });
+  refill();
+}
+
+void begin_form(FormBase& form, ListPage& page) {
+  gtk_widget_hide(page.scroll);
+  gtk_widget_hide(page.buttons);
+  form.open = true;
+}
+
+GtkWidget* put_in_form(FormBase& form, ListPage& page, GtkWidget* w, int x, int y, int width,
+                       int height) {
+  put(page.fixed, w, x, y, width, height);
+  form.placed.push_back(w);
+  return w;
+}
+
+void end_form(FormBase& form, ListPage& page, GCallback on_cancel) {
+  form.ok = new_key_button("def_OK");
+  form.cancel = new_key_button("def_CANCEL");
+  put_in_form(form, page, new_button_row({form.ok, form.cancel}), 420, 270, 160, 30);
+  g_signal_connect(form.cancel, "clicked", on_cancel, nullptr);
+  gtk_widget_show_all(page.fixed);
+  gtk_widget_hide(page.scroll);
+  gtk_widget_hide(page.buttons);
 }
 
 void build_list_view(ListPage& page, GtkWidget* fixed) {

@@ -51,11 +51,8 @@ void save_system_page(GtkButton*, gpointer) {
   SystemPageData d;
   d.cycle_time = entry_text(p.cycle);
   d.rec_path = gtk_label_get_text(GTK_LABEL(p.rec_path));
-  if (auto key = check_system_page(d)) {
-    show_error_dialog(get_label_text(*key));
-    return;
-  }
-  d.cycle_time = std::to_string(spin_value(p.cycle));
+  std::optional<LabelKey> failed = check_system_page(d);
+  if (!failed) d.cycle_time = std::to_string(spin_value(p.cycle));
   d.alarm = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(p.alarm));
   d.motion_wav = chosen(p.motion);
   d.sensor_wav = chosen(p.sensor);
@@ -70,11 +67,7 @@ void save_system_page(GtkButton*, gpointer) {
   d.popup_time = spin_value(p.popup_time);
   d.check_update = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(p.update_on));
   d.relay_time = spin_value(p.relay);
-  std::string why;
-  if (save_setup_cfg(compose_system_save(d, take_setup_snapshot()), &why) != 0) {
-    report_save_failure(kSetupPath, why);
-    return;
-  }
+  if (!finish_save(failed, [&] { return compose_system_save(d, take_setup_snapshot()); })) return;
   set_current_message(get_label_text("txt_SYSTEMSAVED"));
   show_info_dialog();
 }
@@ -100,15 +93,8 @@ EmailPageData read_email_page() {
 
 void save_email_page(GtkButton*, gpointer) {
   EmailPageData d = read_email_page();
-  if (auto key = check_email_page(d)) {
-    show_error_dialog(get_label_text(*key));
+  if (!finish_save(check_email_page(d), [&] { return compose_email_save(d, take_setup_snapshot()); }))
     return;
-  }
-  std::string why;
-  if (save_setup_cfg(compose_email_save(d, take_setup_snapshot()), &why) != 0) {
-    report_save_failure(kSetupPath, why);
-    return;
-  }
   set_current_message("\nEmail Information Save.");
   show_info_dialog();
   fill_email_page();

@@ -46,16 +46,12 @@ void on_right_toggled(GtkButton*, gpointer) {
 }
 
 GtkWidget* form_put(GtkWidget* w, int x, int y, int width, int height) {
-  put(setup_ui.user.fixed, w, x, y, width, height);
-  form().placed.push_back(w);
-  return w;
+  return put_in_form(form(), setup_ui.user, w, x, y, width, height);
 }
 
 void create_user_form() {
-  gtk_widget_hide(setup_ui.user.scroll);
-  gtk_widget_hide(setup_ui.user.buttons);
+  begin_form(form(), setup_ui.user);
   UserForm& f = form();
-  f.open = true;
   auto row = [&](LabelKey key, int y) { form_put(new_key_label(key, 1.0f), 0, y, 100, 20); };
   row("lbl_USER_TYPE", 0);
   f.type = form_put(gtk_combo_box_text_new(), 110, 0, 100, 20);
@@ -88,17 +84,9 @@ void create_user_form() {
     put(inner, f.rights[i], i < 5 ? 5 : 125, (i % 5) * 25, 100, 20);
   }
 
-  f.ok = new_key_button("def_OK");
-  f.cancel = new_key_button("def_CANCEL");
-  form_put(new_button_row({f.ok, f.cancel}), 420, 270, 160, 30);
-
   g_signal_connect(f.type, "changed", G_CALLBACK(on_user_type_changed), nullptr);
   for (GtkWidget* b : f.rights) g_signal_connect(b, "clicked", G_CALLBACK(on_right_toggled), nullptr);
-  g_signal_connect(f.cancel, "clicked", G_CALLBACK(+[](GtkButton*, gpointer) { close_user_form(); }),
-                   nullptr);
-  gtk_widget_show_all(setup_ui.user.fixed);
-  gtk_widget_hide(setup_ui.user.scroll);
-  gtk_widget_hide(setup_ui.user.buttons);
+  end_form(f, setup_ui.user, G_CALLBACK(+[](GtkButton*, gpointer) { close_user_form(); }));
 }
 
 UserFormData read_user_form() {
@@ -121,15 +109,9 @@ UserFormData read_user_form() {
 void save_user_form(GtkButton*, gpointer) {
   UserFormData d = read_user_form();
   SetupSnapshot s = take_setup_snapshot();
-  if (auto key = check_user_form(d, s)) {
-    show_error_dialog(get_label_text(*key));
+  if (!finish_save(check_user_form(d, s),
+                   [&] { return d.edit ? compose_user_edit(d, s) : compose_user_add(d, s); }))
     return;
-  }
-  std::string why;
-  if (save_setup_cfg(d.edit ? compose_user_edit(d, s) : compose_user_add(d, s), &why) != 0) {
-    report_save_failure(kSetupPath, why);
-    return;
-  }
   fill_user_list();
   close_user_form();
 }
@@ -205,17 +187,7 @@ void on_user_delete(GtkButton*, gpointer) {
     else
       doomed.push_back(it);
   }
-  for (GtkTreeIter& it : doomed) gtk_list_store_remove(store, &it);
-  std::vector<int> keep;
-  for (GtkTreeIter& it : list_rows(store)) {
-    gint record = -1;
-    gtk_tree_model_get(GTK_TREE_MODEL(store), &it, kColRecord, &record, -1);
-    keep.push_back(record);
-  }
-  std::string why;
-  if (save_setup_cfg(compose_user_delete(keep, take_setup_snapshot()), &why) != 0)
-    report_save_failure(kSetupPath, why);
-  fill_user_list();
+  finish_delete(store, doomed, kColRecord, compose_user_delete, fill_user_list);
 }
 
 }  // namespace
@@ -223,9 +195,7 @@ void on_user_delete(GtkButton*, gpointer) {
 void fill_user_list() {
   GtkListStore* store = setup_ui.user.store;
   if (!store) return;
-  gtk_list_store_clear(store);
-  reload_setup_cfg();
-  SetupSnapshot s = take_setup_snapshot();
+  SetupSnapshot s = reload_for_list(store);
   const std::string admin = label_text("lbl_ADMIN");
   const std::string normal = label_text("lbl_NORMALUSER");
   for (size_t i = 0; i < s.user.size(); ++i) {
