@@ -230,6 +230,7 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   // The client connects to the DVR added above with the account added above.
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   setenv("VIGILO_BOX_ANSWER", "yes", 1);
+  use_own_link_port();
   std::string exe = (dir_ / "vigilo").string();
   const char* argv[] = {exe.c_str(), "-A", "Sim", "-u", "ops,pw1", nullptr};
   const auto cwd = std::filesystem::current_path();
