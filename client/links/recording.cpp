@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,8 +29,8 @@
 
 char last_record_name[256] = "";
 
-// One open recording file, owned by the writer. Created by a switch, closed by the writer once
-// every record queued for it is written (or at once after a failed write).
+// One open recording file. Created by a switch; written by the writer thread; synced,
+// closed (and maybe deleted) by the sync thread once every record queued for it is written.
 struct RECORD_SINK {
   FILE* file = nullptr;
   int fd = -1;
@@ -45,33 +44,96 @@ struct RECORD_SINK {
   bool delete_small = false;  // the record switch closed it: delete a short file
   bool gap = false;           // dropping until the next key frame
   uint32_t gap_dropped = 0;
+  bool failed = false;        // a write failed: the file was cut back, the rest is skipped
   // Writer thread only:
-  bool failed = false;        // closed after a failed write; its queued records are skipped
-  bool dir_synced = false;
-  bool dirty = false;
   uint64_t whole = 0;         // bytes of whole records written
+  // Sync thread only:
+  bool dir_synced = false;
   std::chrono::steady_clock::time_point last_sync{};
+  std::atomic<bool> dirty{false};  // written since the last sync
 };
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+// The writer looks at the queue every kWriterPoll; receive threads wake it early only once
+// kWriterWakeBytes are queued, so a record costs them no system call.
+constexpr auto kWriterPoll = std::chrono::milliseconds(10);
+constexpr size_t kWriterWakeBytes = size_t(1) << 20;
+constexpr auto kSyncEvery = std::chrono::seconds(1);
 
-struct Entry {
-  RECORD_SINK* sink;
-  std::unique_ptr<uint8_t[]> bytes;
-  size_t len;
+// Queue entries lie in one ring of RECORD_QUEUE_LIMIT bytes, allocated and touched when the
+// writer starts, so a record costs a receive thread one copy and no allocation: a 16-byte
+// head (record length, wrap mark, sink), the record, padding to 8 bytes. An entry never
+// wraps; the tail skipped before a wrap counts as used until the writer passes it.
+constexpr size_t kEntryHead = 16;
+constexpr uint32_t kWrapMark = 1;
+size_t entry_size(size_t len) { return kEntryHead + ((len + 7) & ~size_t(7)); }
+
+struct Queue {
+  uint8_t* ring = nullptr;
+  size_t head = 0, tail = 0, used = 0;
+
+  // Room for a record of len bytes: where to copy it, or nullptr when the queue is full.
+  uint8_t* reserve(size_t len, RECORD_SINK* sink) {
+    const size_t need = entry_size(len);
+    const size_t waste = tail + need > RECORD_QUEUE_LIMIT ? RECORD_QUEUE_LIMIT - tail : 0;
+    if (used + waste + need > RECORD_QUEUE_LIMIT) return nullptr;
+    if (waste) {
+      if (waste >= kEntryHead) put_head(tail, 0, kWrapMark, nullptr);
+      used += waste;
+      tail = 0;
+    }
+    uint8_t* at = ring + tail;
+    put_head(tail, uint32_t(len), 0, sink);
+    tail = (tail + need) % RECORD_QUEUE_LIMIT;
+    used += need;
+    return at + kEntryHead;
+  }
+  // The oldest entry (its record and sink), or false when the queue is empty.
+  bool front(const uint8_t** record, size_t* len, RECORD_SINK** sink) {
+    if (used == 0) return false;
+    uint32_t n, mark;
+    if (RECORD_QUEUE_LIMIT - head < kEntryHead || (get_head(head, &n, &mark, sink), mark == kWrapMark)) {
+      used -= RECORD_QUEUE_LIMIT - head;
+      head = 0;
+      if (used == 0) return false;
+    }
+    get_head(head, &n, &mark, sink);
+    *record = ring + head + kEntryHead;
+    *len = n;
+    return true;
+  }
+  void pop(size_t len) {
+    const size_t need = entry_size(len);
+    head = (head + need) % RECORD_QUEUE_LIMIT;
+    used -= need;
+    if (used == 0) head = tail = 0;
+  }
+
+ private:
+  void put_head(size_t at, uint32_t len, uint32_t mark, RECORD_SINK* sink) {
+    std::memcpy(ring + at, &len, 4);
+    std::memcpy(ring + at + 4, &mark, 4);
+    std::memcpy(ring + at + 8, &sink, sizeof sink);
+  }
+  void get_head(size_t at, uint32_t* len, uint32_t* mark, RECORD_SINK** sink) const {
+    std::memcpy(len, ring + at, 4);
+    std::memcpy(mark, ring + at + 4, 4);
+    std::memcpy(sink, ring + at + 8, sizeof *sink);
+  }
 };
+static_assert(sizeof(RECORD_SINK*) <= 8);
 
 struct Writer {
   std::mutex lock;
-  std::condition_variable wake;     // the writer: work arrived, or stop
-  std::condition_variable settled;  // end_recordings: a sink was finished
-  std::deque<Entry> queue;
-  size_t queued_bytes = 0;
-  std::vector<RECORD_SINK*> sinks;  // every sink not yet finished
+  std::condition_variable wake;       // the writer: much queued, or stop
+  std::condition_variable sync_wake;  // the sync thread: a file may be ready to close
+  std::condition_variable settled;    // end_recordings: a sink was finished
+  Queue queue;
+  std::vector<RECORD_SINK*> sinks;    // every sink not yet finished
   bool stop = false;
-  std::thread thread;
+  std::thread thread, syncer;
 };
 Writer writer;
 
@@ -103,23 +165,23 @@ void sync_directory_of(const char* name) {
   ::close(fd);
 }
 
+// Sync thread: data written since the last sync reaches the disk.
 void sync_sink(RECORD_SINK* s) {
-  if (s->fd >= 0 && s->dirty) ::fdatasync(s->fd);
-  s->dirty = false;
+  if (s->dirty.exchange(false)) ::fdatasync(s->fd);
   s->last_sync = Clock::now();
 }
 
-// Writer thread: the sink's records are all written; sync, measure, close, maybe delete.
+// Sync thread: every record of the sink is written (or skipped after a failure); sync,
+// measure, close, and delete a short file the record switch closed.
 void finish_sink(RECORD_SINK* s) {
-  if (!s->failed && s->file) {
-    sync_sink(s);
-    struct stat st{};
-    const bool measured = ::fstat(s->fd, &st) == 0;
-    std::fclose(s->file);
-    if (s->delete_small && measured && st.st_size <= RECORD_MIN_KEPT_SIZE) ::unlink(s->name);
-  }
+  if (!s->failed) sync_sink(s);
+  struct stat st{};
+  const bool measured = ::fstat(s->fd, &st) == 0;
+  std::fclose(s->file);
   s->file = nullptr;
   s->fd = -1;
+  if (!s->failed && s->delete_small && measured && st.st_size <= RECORD_MIN_KEPT_SIZE)
+    ::unlink(s->name);
   if (s->gap_dropped)
     std::printf("%s: %u records dropped while the recording queue was full.\n", s->name,
                 s->gap_dropped);
@@ -147,31 +209,30 @@ void detach_failed(RECORD_SINK* s) {
 }
 
 // Writer thread: one record to its file with one write. A failed or short write cuts the
-// file back to its last whole record and closes it.
-void write_entry(const Entry& e) {
-  RECORD_SINK* s = e.sink;
-  if (s->failed || !s->file) return;
-  if (!s->dir_synced) {
-    sync_directory_of(s->name);
-    s->dir_synced = true;
+// file back to its last whole record; the sync thread closes it.
+void write_record(RECORD_SINK* s, const uint8_t* record, size_t len) {
+  bool failed;
+  {
+    std::lock_guard<std::mutex> g(writer.lock);
+    failed = s->failed;
   }
+  if (failed) return;
   errno = 0;
-  ssize_t n = do_write(s->fd, e.bytes.get(), e.len);
-  if (n == ssize_t(e.len)) {
-    s->whole += e.len;
-    s->dirty = true;
+  ssize_t n = do_write(s->fd, record, len);
+  if (n == ssize_t(len)) {
+    s->whole += len;
+    s->dirty.store(true);
     n_written.fetch_add(1);
-    n_bytes.fetch_add(e.len);
-    if (Clock::now() - s->last_sync >= std::chrono::seconds(1)) sync_sink(s);
+    n_bytes.fetch_add(len);
     return;
   }
   const int err = n < 0 ? errno : ENOSPC;
   if (::ftruncate(s->fd, off_t(s->whole)) == 0) ::lseek(s->fd, off_t(s->whole), SEEK_SET);
   ::fsync(s->fd);
-  std::fclose(s->file);
-  s->file = nullptr;
-  s->fd = -1;
-  s->failed = true;
+  {
+    std::lock_guard<std::mutex> g(writer.lock);
+    s->failed = true;
+  }
   n_failures.fetch_add(1);
   std::printf("Recording to %s stopped: %s\n", s->name, std::strerror(err ? err : EIO));
   detach_failed(s);
@@ -180,53 +241,75 @@ void write_entry(const Entry& e) {
 void writer_main() {
   std::unique_lock<std::mutex> lk(writer.lock);
   for (;;) {
-    // Sinks whose records are all written are finished, outside the lock.
-    for (size_t i = 0; i < writer.sinks.size();) {
-      RECORD_SINK* s = writer.sinks[i];
-      if (!s->closing || s->queued != 0) {
-        ++i;
-        continue;
-      }
-      writer.sinks.erase(writer.sinks.begin() + long(i));
-      lk.unlock();
-      finish_sink(s);
-      delete s;
-      lk.lock();
-      writer.settled.notify_all();
-    }
-    if (writer.queue.empty()) {
-      if (writer.stop && writer.sinks.empty()) break;
-      writer.wake.wait_for(lk, std::chrono::milliseconds(250));
-      if (!writer.queue.empty()) continue;
-      // Idle: files written to more than a second ago are synced now.
-      std::vector<RECORD_SINK*> due;
-      for (RECORD_SINK* s : writer.sinks)
-        if (Clock::now() - s->last_sync >= std::chrono::seconds(1)) due.push_back(s);
-      lk.unlock();
-      for (RECORD_SINK* s : due)
-        if (!s->failed && s->fd >= 0) sync_sink(s);
-      note_writer_cpu();
-      lk.lock();
+    const uint8_t* record;
+    size_t len;
+    RECORD_SINK* s;
+    if (!writer.queue.front(&record, &len, &s)) {
+      if (writer.stop) break;
+      writer.wake.wait_for(lk, kWriterPoll);
       continue;
     }
-    Entry e = std::move(writer.queue.front());
-    writer.queue.pop_front();
+    // The entry stays counted as used while it is written, so nothing overwrites it.
     lk.unlock();
-    write_entry(e);
+    write_record(s, record, len);
     note_writer_cpu();
     lk.lock();
-    writer.queued_bytes -= e.len;
-    e.sink->queued--;
+    writer.queue.pop(len);
+    if (--s->queued == 0 && s->closing) writer.sync_wake.notify_one();
   }
   note_writer_cpu();
 }
 
-// Window thread: the writer runs while any file is open.
-void ensure_writer() {
+// Syncs each open file about once a second, syncs the directory of a new file, and closes
+// files whose records are all written. Syncs never hold up the writer.
+void sync_main() {
+  std::unique_lock<std::mutex> lk(writer.lock);
+  for (;;) {
+    std::vector<RECORD_SINK*> ready, due;
+    for (size_t i = 0; i < writer.sinks.size();) {
+      RECORD_SINK* s = writer.sinks[i];
+      if (s->closing && s->queued == 0) {
+        ready.push_back(s);
+        writer.sinks.erase(writer.sinks.begin() + long(i));
+      } else {
+        if (!s->failed && (!s->dir_synced || Clock::now() - s->last_sync >= kSyncEvery))
+          due.push_back(s);
+        ++i;
+      }
+    }
+    if (ready.empty() && due.empty() && writer.stop && writer.sinks.empty()) break;
+    lk.unlock();
+    for (RECORD_SINK* s : due) {
+      if (!s->dir_synced) sync_directory_of(s->name);
+      s->dir_synced = true;
+      sync_sink(s);
+    }
+    for (RECORD_SINK* s : ready) {
+      finish_sink(s);
+      delete s;
+    }
+    lk.lock();
+    if (!ready.empty()) writer.settled.notify_all();
+    if (ready.empty())
+      writer.sync_wake.wait_for(lk, std::chrono::milliseconds(100));
+  }
+}
+
+// Window thread: the writer and the sync thread run while any file is open. false when the
+// queue's memory cannot be had.
+bool ensure_writer() {
   std::lock_guard<std::mutex> g(writer.lock);
-  if (writer.thread.joinable()) return;
+  if (writer.thread.joinable()) return true;
+  if (!writer.queue.ring) {
+    writer.queue.ring = static_cast<uint8_t*>(std::malloc(RECORD_QUEUE_LIMIT));
+    if (!writer.queue.ring) return false;
+    std::memset(writer.queue.ring, 0, RECORD_QUEUE_LIMIT);
+  }
+  writer.queue.head = writer.queue.tail = writer.queue.used = 0;
   writer.stop = false;
   writer.thread = std::thread(writer_main);
+  writer.syncer = std::thread(sync_main);
+  return true;
 }
 
 // A new file for channel k of rx, created exclusively (an existing file is never
@@ -260,7 +343,12 @@ RECORD_SINK* open_sink(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k) {
 int switch_on(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k) {
   RECORD_SINK* s = open_sink(ctx, rx, k);
   if (!s) return 0;
-  ensure_writer();
+  if (!ensure_writer()) {
+    std::fclose(s->file);
+    ::unlink(s->name);
+    delete s;
+    return 0;
+  }
   SdlLock lock(ctx->record_mutex);
   {
     std::lock_guard<std::mutex> g(writer.lock);
@@ -290,7 +378,7 @@ void switch_off(RECEIVER_INFO* rx, int k, bool delete_small) {
   std::lock_guard<std::mutex> g(writer.lock);
   s->closing = true;
   s->delete_small = delete_small;
-  writer.wake.notify_one();
+  writer.sync_wake.notify_one();
 }
 
 template <typename Fn>
@@ -371,10 +459,11 @@ void end_recordings(APP_CONTEXT* ctx) {
         if (rx.channels[k].recording || rx.channels[k].record_sink) switch_off(&rx, k, false);
     }
   }
-  std::thread done;
+  std::thread done, synced;
   {
     std::unique_lock<std::mutex> lk(writer.lock);
     if (!writer.thread.joinable()) return;
+    writer.sync_wake.notify_one();
     // Sinks of this context are finished once their records are written; a writer that other
     // contexts still use keeps running.
     writer.settled.wait(lk, [&] {
@@ -385,9 +474,15 @@ void end_recordings(APP_CONTEXT* ctx) {
     if (!writer.sinks.empty()) return;
     writer.stop = true;
     writer.wake.notify_one();
+    writer.sync_wake.notify_one();
     done = std::move(writer.thread);
+    synced = std::move(writer.syncer);
   }
   done.join();
+  synced.join();
+  std::lock_guard<std::mutex> g(writer.lock);
+  std::free(writer.queue.ring);
+  writer.queue.ring = nullptr;
 }
 
 RECORD_COUNTERS get_record_counters() {
@@ -441,7 +536,8 @@ int append_record(RECEIVER_INFO* rx, int channel, uint8_t protocol, uint8_t medi
   std::unique_lock<std::mutex> lk(writer.lock);
   // After a gap only a video key frame starts the file again, so it stays decodable.
   const bool resumes = media == 'Y' && key;
-  if ((s->gap && !resumes) || writer.queued_bytes + len > RECORD_QUEUE_LIMIT) {
+  uint8_t* p = s->gap && !resumes ? nullptr : writer.queue.reserve(len, s);
+  if (!p) {
     if (!s->gap) {
       s->gap = true;
       n_gaps.fetch_add(1);
@@ -452,24 +548,21 @@ int append_record(RECEIVER_INFO* rx, int channel, uint8_t protocol, uint8_t medi
     return -1;
   }
   s->gap = false;
-  std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[len]);
-  if (!bytes) return -1;
   FRAME_RECORD_HEADER rh;
   rh.protocol = protocol;
   rh.media = media;
   rh.size = uint32_t(fh_len + body);
-  encode_frame_record_header(rh, bytes.get());
-  uint8_t* p = bytes.get() + FRAME_RECORD_HEADER_SIZE;
+  encode_frame_record_header(rh, p);
+  p += FRAME_RECORD_HEADER_SIZE;
   if (fh_len) std::memcpy(p, fh, fh_len);
   p += fh_len;
   if (data_len) std::memcpy(p, data, data_len);
   if (body > data_len) std::memset(p + data_len, 0, body - data_len);
-  writer.queue.push_back({s, std::move(bytes), len});
-  writer.queued_bytes += len;
   s->queued++;
   last = t;
   n_queued.fetch_add(1);
+  const bool urgent = writer.queue.used >= kWriterWakeBytes;
   lk.unlock();
-  writer.wake.notify_one();
+  if (urgent) writer.wake.notify_one();
   return 1;
 }

@@ -3,14 +3,15 @@
 // A ".zol" file is a plain sequence of ring records (FRAME_RECORD_HEADER, frame header,
 // data), no file header. Receive threads hand every record of a recording channel to
 // append_record, which only copies it into one bounded in-memory queue (RECORD_QUEUE_LIMIT
-// bytes for the process); one writer thread appends the records to their files, each with a
-// single write of the whole record, syncs every open file about once a second and at close,
-// and syncs the directory after creating a file. So a killed process loses at most what was
-// queued, and every file ends on a whole record.
+// bytes for the process, held while anything records); one writer thread appends the records
+// to their files, each with a single write of the whole record; a sync thread syncs every
+// open file about once a second and at close (so slow syncs never hold up the writes), and
+// the directory after a file was created. So a killed process loses at most what was queued,
+// and every file ends on a whole record.
 //
 // Threads: the switches (toggle/start/stop_recording) run on the window loop; append_record
 // on receive threads; end_recordings on the thread that stops the receivers, after they were
-// joined. Flags, masks and files of the channels change under the context's record mutex, so
+// joined (the switches and end_recordings run on one thread). Flags, masks and files of the channels change under the context's record mutex, so
 // an append never meets a closed file.
 //
 // Failures: a file that cannot be created leaves its channel not recording. When the queue is
@@ -74,7 +75,7 @@ struct RECORD_COUNTERS {
   uint64_t dropped;        // records dropped at the queue
   uint64_t gaps;           // runs of dropped records
   uint64_t failures;       // files closed by a failed write
-  uint64_t writer_cpu_ns;  // CPU time of the writer thread
+  uint64_t writer_cpu_ns;  // CPU time of the writer thread (syncs not included)
 };
 RECORD_COUNTERS get_record_counters();
 
