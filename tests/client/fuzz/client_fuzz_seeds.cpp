@@ -1,10 +1,12 @@
 // Writes the starting corpus of one client fuzz target into a directory, from what the
 // simulated peers and the test encoders put out:
-//   client_fuzz_seeds nc|ddns|ring|setup|skin|mailslot <dir> [files...]
+//   client_fuzz_seeds nc|ddns|ring|setup|skin|mailslot|files <dir> [files...]
 // nc: bytes a simulated 'Q' DVR sends after a login and a channel selection, in every FSH
 // layout, with events, presets, a search reply and an error; ddns: the simulated DDNS
 // server's replies; ring: ring records of every protocol with real coded frames; setup,
-// skin: the given files (skin: skin.cfg, then the language file); mailslot: both messages.
+// skin: the given files (skin: skin.cfg, then the language file); mailslot: both messages;
+// files: recorded files (the ring seeds, which are ".zol" files too) and ".dat" files of
+// every frame stream header layout.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -201,6 +203,26 @@ void file_seed(const char* path, int first_byte) {
   write_seed(b);
 }
 
+void dat_seeds() {
+  const int w = 64, h = 48;
+  static const uint16_t subs[] = {0x0000, 0x0101, 0x0202, 0x0303};
+  for (int layout = 0; layout < 4; ++layout) {
+    media_gen::H264Encoder avc(w, h, 25, 2);
+    Bytes d = {0x00, 0x22, uint8_t(subs[layout]), uint8_t(subs[layout] >> 8), 0, 0, 0, 0};
+    for (int n = 0; n < 3; ++n) {
+      Bytes unit;
+      bool key = false;
+      if (avc.encode(media_gen::synth_picture(w, h, 1, n), unit, key) != 0) continue;
+      Bytes fsh = qdvr::build_fsh(layout, n % 2, w, h, uint32_t(unit.size()), key, 100, uint16_t(n * 40), n,
+                                  layout == 3, n % 2);
+      d.insert(d.end(), fsh.begin(), fsh.end());
+      d.insert(d.end(), unit.begin(), unit.end());
+      if (layout == 3) d.insert(d.end(), 4 * 512, uint8_t(0x10 + n));
+    }
+    write_seed(d);
+  }
+}
+
 void mailslot_seeds() {
   EVENT_NOTICE n;
   n.time = 1700000000;
@@ -227,7 +249,7 @@ void mailslot_seeds() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s nc|ddns|ring|setup|skin|mailslot <dir> [files...]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s nc|ddns|ring|setup|skin|mailslot|files <dir> [files...]\n", argv[0]);
     return 2;
   }
   const std::string kind = argv[1];
@@ -236,6 +258,10 @@ int main(int argc, char** argv) {
   else if (kind == "ddns") ddns_seeds();
   else if (kind == "ring") ring_seeds();
   else if (kind == "mailslot") mailslot_seeds();
+  else if (kind == "files") {
+    ring_seeds();
+    dat_seeds();
+  }
   else if (kind == "setup" || kind == "skin")
     for (int a = 3; a < argc; ++a) file_seed(argv[a], kind == "skin" ? (a - 3) & 1 : -1);
   else return 2;

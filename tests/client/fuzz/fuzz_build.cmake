@@ -11,7 +11,7 @@ foreach(dir platform/system platform/net platform/avdec platform/pixtree codecs/
   add_subdirectory(${dir})
 endforeach()
 
-set(fuzz_targets nc_stream ring_records ddns_reply setup_cfg skin_text mailslot)
+set(fuzz_targets nc_stream ring_records ddns_reply setup_cfg skin_text mailslot recorded_files)
 foreach(t ${fuzz_targets})
   add_executable(fuzz_${t} ${CMAKE_SOURCE_DIR}/tests/client/fuzz/${t}_fuzz.cpp)
   target_link_libraries(fuzz_${t} PRIVATE vigilo_client_whole)
