@@ -297,45 +297,21 @@ struct DatPlayer {
 }  // namespace
 
 int play_dat_file(RECEIVER_INFO* rx) {
-  if (!rx || !rx->file || !rx->context) return -1;
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[PLAYER_BUFFER_SIZE]);
-  auto state = std::make_unique<PLAYER_STATE>();
-  try {
-    state->index.resize(DAT_INDEX_MAX);
-  } catch (...) {
-    buf.reset();
-  }
-  if (!buf) {
-    fatal_box("Not enough memory.");
-    rx->status.store(RX_ENDED);
-    return -1;
-  }
   DatPlayer p;
   p.rx = rx;
-  p.ctx = rx->context;
-  p.state = state.get();
-  p.buf = buf.get();
+  p.ctx = rx ? rx->context : nullptr;
   p.pacer.compensate = true;
-  {
-    SdlLock lock(rx->mutex);
-    read_dat_file_header(rx->file, &p.info);
-    std::fseek(rx->file, 0, SEEK_SET);
-  }
-  if (index_dat_file(state->index.data(), &state->count, rx, p.info) != 0) {
-    error_box("Error in creating index file.\n");
-    rx->status.store(RX_ENDED);
-    return -2;
-  }
-  if (receivers_stop.load()) return 0;
-  rx->status.store(RX_RECEIVING);
-  register_player(rx, state.get());
-  while (player_running(rx)) {
-    if (player_paused(p.ctx)) {
-      player_sleep(rx, 100);
-      continue;
-    }
-    if (!p.pass()) break;
-  }
-  unregister_player(rx);
-  return 0;
+  return run_file_player(
+      rx, DAT_INDEX_MAX,
+      [&](PLAYER_STATE& st, uint8_t* buf) {
+        p.state = &st;
+        p.buf = buf;
+        {
+          SdlLock lock(rx->mutex);
+          read_dat_file_header(rx->file, &p.info);
+          std::fseek(rx->file, 0, SEEK_SET);
+        }
+        return index_dat_file(st.index.data(), &st.count, rx, p.info);
+      },
+      [&] { return p.pass(); });
 }

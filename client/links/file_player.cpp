@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -80,6 +82,41 @@ bool with_player(RECEIVER_INFO* rx, const std::function<void(PLAYER_STATE&)>& fn
       return true;
     }
   return false;
+}
+
+int run_file_player(RECEIVER_INFO* rx, int index_max,
+                    const std::function<int(PLAYER_STATE& st, uint8_t* buf)>& build_index,
+                    const std::function<bool()>& pass) {
+  if (!rx || !rx->file || !rx->context) return -1;
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[PLAYER_BUFFER_SIZE]);
+  auto state = std::make_unique<PLAYER_STATE>();
+  try {
+    state->index.resize(size_t(index_max));
+  } catch (...) {
+    buf.reset();
+  }
+  if (!buf) {
+    fatal_box("Not enough memory.");
+    rx->status.store(RX_ENDED);
+    return -1;
+  }
+  if (build_index(*state, buf.get()) != 0) {
+    error_box("Error in creating index file.\n");
+    rx->status.store(RX_ENDED);
+    return -2;
+  }
+  if (receivers_stop.load()) return 0;
+  rx->status.store(RX_RECEIVING);
+  register_player(rx, state.get());
+  while (player_running(rx)) {
+    if (player_paused(rx->context)) {
+      player_sleep(rx, 100);
+      continue;
+    }
+    if (!pass()) break;
+  }
+  unregister_player(rx);
+  return 0;
 }
 
 void show_grid(APP_CONTEXT* ctx, int side) { apply_layout(ctx, side); }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // ---- little-endian byte helpers ---------------------------------------------------------
 inline void put_le16(uint8_t* p, uint16_t v) {
@@ -62,6 +63,23 @@ inline FRAME_RECORD_HEADER decode_frame_record_header(const uint8_t* p) {
   h.reserved2[2] = p[7];
   h.size = get_le32(p + 8);
   return h;
+}
+
+// Writes one whole record at p: the FRAME_RECORD_HEADER, fh_len bytes of frame header, then
+// data_len bytes of data padded with zeros to `body` bytes (body >= data_len). p holds
+// FRAME_RECORD_HEADER_SIZE + fh_len + body bytes.
+inline void put_record(uint8_t* p, uint8_t protocol, uint8_t media, const uint8_t* fh, size_t fh_len,
+                       const uint8_t* data, size_t data_len, size_t body) {
+  FRAME_RECORD_HEADER rh;
+  rh.protocol = protocol;
+  rh.media = media;
+  rh.size = static_cast<uint32_t>(fh_len + body);
+  encode_frame_record_header(rh, p);
+  p += FRAME_RECORD_HEADER_SIZE;
+  if (fh_len) std::memcpy(p, fh, fh_len);
+  p += fh_len;
+  if (data_len) std::memcpy(p, data, data_len);
+  if (body > data_len) std::memset(p + data_len, 0, body - data_len);
 }
 
 // ---- PICTURE_HEADER: 32 bytes, written by the 'I' and 'W' receivers -----------------------

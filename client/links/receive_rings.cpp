@@ -105,17 +105,7 @@ int ring_write_record(APP_CONTEXT* ctx, uint32_t slot, RECEIVER_INFO* rx, uint8_
           std::memset(s.ring + w, 0, size - w);
           w = 0;
         }
-        uint8_t* p = s.ring + w;
-        FRAME_RECORD_HEADER rh;
-        rh.protocol = protocol;
-        rh.media = media;
-        rh.size = uint32_t(fh_len + body);
-        encode_frame_record_header(rh, p);
-        p += FRAME_RECORD_HEADER_SIZE;
-        if (fh_len) std::memcpy(p, fh, fh_len);
-        p += fh_len;
-        if (data_len) std::memcpy(p, data, data_len);
-        if (body > data_len) std::memset(p + data_len, 0, body - data_len);
+        put_record(s.ring + w, protocol, media, fh, fh_len, data, data_len, body);
         s.write_pos = w + len;
         if (rx) {
           rx->pending_frames.fetch_add(1);

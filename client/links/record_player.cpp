@@ -240,49 +240,29 @@ struct RecordPlayer {
 }  // namespace
 
 int play_record_file(RECEIVER_INFO* rx) {
-  if (!rx || !rx->file || !rx->context) return -1;
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[PLAYER_BUFFER_SIZE]);
-  auto state = std::make_unique<PLAYER_STATE>();
-  try {
-    state->index.resize(RECORD_INDEX_MAX);
-  } catch (...) {
-    buf.reset();
-  }
-  if (!buf) {
-    fatal_box("Not enough memory.");
-    rx->status.store(RX_ENDED);
-    return -1;
-  }
-  if (index_record_file(state->index.data(), &state->count, rx) != 0) {
-    error_box("Error in creating index file.\n");
-    rx->status.store(RX_ENDED);
-    return -2;
-  }
-  if (receivers_stop.load()) return 0;
-  rx->status.store(RX_RECEIVING);
-  register_player(rx, state.get());
   RecordPlayer p;
   p.rx = rx;
-  p.ctx = rx->context;
+  p.ctx = rx ? rx->context : nullptr;
+  uint8_t* buf = nullptr;
   bool resting = false;  // at the end of the file or a damaged record: reported once
-  while (player_running(rx)) {
-    if (player_paused(p.ctx)) {
-      player_sleep(rx, 100);
-      continue;
-    }
-    const int64_t pass_start = player_now_ms();
-    FRAME_RECORD_HEADER rh;
-    ReadResult r = read_record(rx, buf.get(), &rh);
-    if (r != READ_OK) {
-      if (!resting) std::printf(r == READ_SHORT ? "fread() failed.\n" : "Invalid data size!\n");
-      resting = true;
-      player_sleep(rx, 250);
-      continue;
-    }
-    resting = false;
-    rx->protocol = rh.protocol;
-    if (!p.feed(rh, buf.get(), pass_start)) break;
-  }
-  unregister_player(rx);
-  return 0;
+  return run_file_player(
+      rx, RECORD_INDEX_MAX,
+      [&](PLAYER_STATE& st, uint8_t* b) {
+        buf = b;
+        return index_record_file(st.index.data(), &st.count, rx);
+      },
+      [&] {
+        const int64_t pass_start = player_now_ms();
+        FRAME_RECORD_HEADER rh;
+        ReadResult r = read_record(rx, buf, &rh);
+        if (r != READ_OK) {
+          if (!resting) std::printf(r == READ_SHORT ? "fread() failed.\n" : "Invalid data size!\n");
+          resting = true;
+          player_sleep(rx, 250);
+          return true;
+        }
+        resting = false;
+        rx->protocol = rh.protocol;
+        return p.feed(rh, buf, pass_start);
+      });
 }

@@ -548,16 +548,7 @@ int append_record(RECEIVER_INFO* rx, int channel, uint8_t protocol, uint8_t medi
     return -1;
   }
   s->gap = false;
-  FRAME_RECORD_HEADER rh;
-  rh.protocol = protocol;
-  rh.media = media;
-  rh.size = uint32_t(fh_len + body);
-  encode_frame_record_header(rh, p);
-  p += FRAME_RECORD_HEADER_SIZE;
-  if (fh_len) std::memcpy(p, fh, fh_len);
-  p += fh_len;
-  if (data_len) std::memcpy(p, data, data_len);
-  if (body > data_len) std::memset(p + data_len, 0, body - data_len);
+  put_record(p, protocol, media, fh, fh_len, data, data_len, body);
   s->queued++;
   last = t;
   n_queued.fetch_add(1);

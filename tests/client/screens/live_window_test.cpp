@@ -23,12 +23,16 @@
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
 #include "tests/client/screens/run_tree.h"
-#include "tests/client/screens/screen_shot.h"
+#include "tests/client/screens/gui_harness.h"
 #include "tests/platform/private_x.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using gui::Census;
+using gui::free_tcp_port;
+using gui::Shot;
 
 class LiveWindow : public ::testing::Test {
  protected:

@@ -24,9 +24,8 @@
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
 #include "tests/client/screens/run_tree.h"
+#include "tests/client/screens/gui_harness.h"
 #include "tests/client/screens/screens_fixture.h"
-#include "tests/client/screens/screen_shot.h"
-#include "tests/platform/private_x.h"
 
 namespace fs = std::filesystem;
 
@@ -154,70 +153,39 @@ std::vector<uint8_t> dat_file() {
   return out;
 }
 
-class PlaybackWindow : public ::testing::Test {
+class PlaybackWindow : public gui::GuiTest {
  protected:
   void SetUp() override {
-    run_tree_ = run_tree_dir();
-    if (!fs::exists(run_tree_ / "vigilo")) GTEST_SKIP() << "no vigilo in " << run_tree_;
-    if (!fs::exists(run_tree_ / "skin.cfg")) GTEST_SKIP() << "no default skin in the run tree";
-    x_ = std::make_unique<PrivateX>(24, "1600x1200");
-    if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
-    setenv("DISPLAY", x_->display().c_str(), 1);
-    setenv("VIGILO_BOX_ANSWER", "yes", 1);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    char tmpl[] = "playback-window-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = fs::absolute(tmpl);
-    std::ofstream(dir_ / "lsan.supp") << "leak:libX11.so\n";
-    setenv("LSAN_OPTIONS", ("suppressions=" + (dir_ / "lsan.supp").string()).c_str(), 1);
-    copy_run_tree(run_tree_, dir_, true);
+    gui::GuiTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    write_setup(-1);  // the demo setup.cfg: its accounts log in
     SKIN_WINDOW w;
-    std::string skin_text = read_file(dir_ / "skin.cfg");
+    const std::string skin_text = read_file(dir_ / "skin.cfg");
     ASSERT_EQ(parse_skins_line("playback", skin_text.c_str(), &w), 0);
     video_ = w.video_rect;
     ASSERT_GT(video_.w, 0);
   }
 
-  void TearDown() override {
-    if (vigilo_ > 0 && process_running(vigilo_)) {
-      kill(vigilo_, SIGKILL);
-      wait_process(vigilo_, 5000, nullptr);
-    }
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
-
-  // Writes the file and starts the program on it; the window id in win_.
+  // Writes the file and starts the program on it.
   void start(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::ofstream(dir_ / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    std::string exe = (dir_ / "vigilo").string(), file = (dir_ / name).string();
-    const char* argv[] = {exe.c_str(), "-f", file.c_str(), "-u", "admin,admin", nullptr};
-    const fs::path cwd = fs::current_path();
-    fs::current_path(dir_);
-    vigilo_ = start_process(argv, (dir_ / "vigilo.out").c_str(), (dir_ / "vigilo.err").c_str());
-    fs::current_path(cwd);
-    ASSERT_GT(vigilo_, 0);
-    for (int i = 0; i < 600 && !win_ && process_running(vigilo_); ++i) {
-      win_ = x11_find_window("ZOL Playback");
-      if (!win_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_NE(win_, 0u) << read_file(dir_ / "vigilo.out") << read_file(dir_ / "vigilo.err");
-    shot_ = std::make_unique<Shot>(x_->display().c_str());
-    ASSERT_TRUE(shot_->ok());
+    start_vigilo({"-f", (dir_ / name).string(), "-u", "admin,admin"}, "ZOL Playback");
   }
 
   void take() {
     shot_->origin(win_, &wx_, &wy_);
     shot_->take();
   }
+  int sum_at(int x, int y) const {
+    if (x < 0 || y < 0 || x >= 1600 || y >= 1200) return 0;
+    const unsigned long p = shot_->pixel(x, y);
+    return int((p >> 16) & 0xFF) + int((p >> 8) & 0xFF) + int(p & 0xFF);
+  }
 
   // The number the picture on screen shows (its two seven-segment digits), or -1. The dark
   // plate behind the digits is found on screen first, so the tile's scaling does not matter.
   int shown_number() {
-    auto sum_at = [&](int x, int y) {
-      const unsigned long p = shot_->pixel(x, y);
-      return int((p >> 16) & 0xFF) + int((p >> 8) & 0xFF) + int(p & 0xFF);
-    };
     // The plate: the widest run of columns, then of rows, that are mostly dark (a thin frame
     // line is too narrow to win).
     auto longest_run = [](const std::vector<int>& counts, int need, int* from, int* to) {
@@ -273,20 +241,15 @@ class PlaybackWindow : public ::testing::Test {
     return number;
   }
 
-  uint64_t video_checksum() { return shot_->checksum(wx_ + video_.x, wy_ + video_.y, video_.w, video_.h); }
-
-  // Polls the screen until pred holds or 45 s pass (a loaded machine runs the sanitised
-  // client slowly).
-  template <typename Pred>
-  bool wait_for(Pred pred, int seconds = 45) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-      take();
-      if (pred()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+  // A checksum of a rectangle of the screen: equal pictures give equal sums.
+  uint64_t checksum(int x0, int y0, int w, int h) const {
+    uint64_t sum = 1469598103934665603ull;
+    for (int y = y0; y < y0 + h; ++y)
+      for (int x = x0; x < x0 + w; ++x) sum = (sum ^ uint64_t(sum_at(x, y) + 1)) * 1099511628211ull;
+    return sum;
   }
+  uint64_t video_checksum() const { return checksum(wx_ + video_.x, wy_ + video_.y, video_.w, video_.h); }
+
   // The picture stays the same over a second.
   bool still() {
     take();
@@ -299,53 +262,29 @@ class PlaybackWindow : public ::testing::Test {
   bool becomes_still() {
     return wait_for([&] { return still(); });
   }
-
-  void xdotool(std::vector<std::string> args) {
-    std::vector<const char*> argv{"xdotool"};
-    for (auto& a : args) argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    int pid = start_process(argv.data());
-    ASSERT_GT(pid, 0);
-    wait_process(pid, 10000, nullptr);
-  }
-  void key(const char* name) { xdotool({"key", "--window", std::to_string(win_), name}); }
   // Clicks the middle of the playback window's widget `name`.
-  void click(const char* name) {
-    WIDGET_PROPS p{};
-    std::string skin_text = read_file(dir_ / "skin.cfg");
-    ASSERT_EQ(config_to_props(name, 5, skin_text.c_str(), "playback", &p), 0) << name;
-    take();
-    xdotool({"mousemove", std::to_string(wx_ + p.dest_x + p.width / 2),
-             std::to_string(wy_ + p.dest_y + p.height / 2), "click", "1"});
+  void click_widget(const char* name) {
+    const SDL_Rect r = widget(4, name);
+    click(cx(r), cy(r));
   }
   // The speed label after every input so far was handled: a pause (whose still picture
   // shows the queue was worked off) around the look.
   uint64_t speed_label() {
-    WIDGET_PROPS p{};
-    std::string skin_text = read_file(dir_ / "skin.cfg");
-    EXPECT_EQ(config_to_props("speed", 1, skin_text.c_str(), "playback", &p), 0);
+    const SDL_Rect r = widget(4, "speed");
     key("space");
     EXPECT_TRUE(becomes_still());
-    const uint64_t sum = shot_->checksum(wx_ + p.dest_x, wy_ + p.dest_y, p.width, p.height);
+    const uint64_t sum = checksum(wx_ + r.x, wy_ + r.y, r.w, r.h);
     key("space");
     return sum;
   }
 
-  fs::path run_tree_, dir_;
-  std::unique_ptr<PrivateX> x_;
-  std::unique_ptr<Shot> shot_;
-  int vigilo_ = -1;
-  unsigned long win_ = 0;
-  int wx_ = 0, wy_ = 0;
   SDL_Rect video_{};
 };
 
 TEST_F(PlaybackWindow, a_recording_plays_pauses_seeks_and_ends_on_screen) {
   ASSERT_NO_FATAL_FAILURE(start("cam.zol", zol_file()));
   // The recording's pictures in the single cell, counting up from the first second.
-  int n = -1;
-  ASSERT_TRUE(wait_for([&] { return (n = shown_number()) >= kFirst; }))
-      << read_file(dir_ / "vigilo.out").substr(0, 3000);
+  ASSERT_TRUE(wait_for([&] { return shown_number() >= kFirst; })) << out().substr(0, 3000);
 
   // Space freezes the picture; space again lets it move.
   key("space");
@@ -364,39 +303,35 @@ TEST_F(PlaybackWindow, a_recording_plays_pauses_seeks_and_ends_on_screen) {
   // `next` and `prev` seek 10 s from where the picture stands.
   take();
   const int before = shown_number();
-  click("next");
+  click_widget("next");
   ASSERT_TRUE(wait_for([&] { return shown_number() >= before + 9; })) << before;
   const int after = shown_number();
-  click("prev");
+  click_widget("prev");
   EXPECT_TRUE(wait_for([&] { int m = shown_number(); return m >= 0 && m <= after - 8; })) << after;
 
   // Five `slower` clicks: the label stops changing after the fourth (1/16); nine `faster`
   // clicks from there: after the eighth (16).
   const uint64_t normal = speed_label();
-  for (int i = 0; i < 4; ++i) click("slower");
+  for (int i = 0; i < 4; ++i) click_widget("slower");
   const uint64_t slowest = speed_label();
-  click("slower");
+  click_widget("slower");
   EXPECT_EQ(speed_label(), slowest);
   EXPECT_NE(slowest, normal);
-  for (int i = 0; i < 8; ++i) click("faster");
+  for (int i = 0; i < 8; ++i) click_widget("faster");
   const uint64_t fastest = speed_label();
-  click("faster");
+  click_widget("faster");
   EXPECT_EQ(speed_label(), fastest);
   EXPECT_NE(fastest, slowest);
   EXPECT_NE(fastest, normal);
 
   key("q");
-  int code = -1;
-  ASSERT_EQ(wait_process(vigilo_, 30000, &code), 0) << "vigilo did not end";
-  EXPECT_EQ(code, 0) << read_file(dir_ / "vigilo.err");
-  EXPECT_NE(read_file(dir_ / "vigilo.out").find("exiting event loop ..."), std::string::npos);
+  EXPECT_EQ(wait_exit(), 0) << err();
+  EXPECT_NE(out().find("exiting event loop ..."), std::string::npos);
 }
 
 TEST_F(PlaybackWindow, a_dat_file_plays_and_seeks) {
   ASSERT_NO_FATAL_FAILURE(start("export.dat", dat_file()));
-  ASSERT_TRUE(wait_for([&] { return shown_number() >= kFirst; }))
-      << read_file(dir_ / "vigilo.out").substr(0, 3000);
-  take();
+  ASSERT_TRUE(wait_for([&] { return shown_number() >= kFirst; })) << out().substr(0, 3000);
   const int before = shown_number();
   key("Up");  // +30 s
   ASSERT_TRUE(wait_for([&] { return shown_number() >= before + 28; })) << before;
