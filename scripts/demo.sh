@@ -12,6 +12,8 @@ cmake --build build -j"$(nproc)"
 run=$top/build/run
 # A build left by the test command carries the sanitizers; keep their exit report to our code.
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/tests/lsan.supp}
+# The watchdog's restart only records a line: the demo never reboots this machine.
+export VIGILO_REBOOT_COMMAND=$top/scripts/reboot-recorder.sh
 peers=$top/build/peers
 pids=()
 cleanup() {

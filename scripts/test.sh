@@ -8,5 +8,7 @@ cmake -S . -B build -DVIGILO_SANITIZE=ON
 cmake --build build -j"$(nproc)"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
+# The watchdog's restart only records a line: no test run may reboot this machine.
+export VIGILO_REBOOT_COMMAND=$PWD/scripts/reboot-recorder.sh
 xvfb-run -a -s "-screen 0 1600x1200x24" \
   ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 900
