@@ -78,6 +78,17 @@ long local_dgram_read(int fd, void* buf, size_t cap) {
   return static_cast<long>(n);
 }
 
+int local_dgram_wait(int fd, int timeout_ms) {
+  if (fd < 0) return -1;
+  pollfd p{fd, POLLIN, 0};
+  for (;;) {
+    int r = ::poll(&p, 1, timeout_ms);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 || (p.revents & (POLLERR | POLLNVAL))) return -1;
+    return r > 0 ? 1 : 0;
+  }
+}
+
 void local_dgram_close(int& fd, const char* name) {
   if (fd < 0) return;
   sockaddr_un sa{};

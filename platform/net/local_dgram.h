@@ -17,6 +17,9 @@ int local_dgram_create(const char* name);
 // Reads one message without waiting: its full length (> cap when it was cut to cap bytes,
 // which the caller must treat as bad), 0 when none is waiting, -1 on failure.
 long local_dgram_read(int fd, void* buf, size_t cap);
+// Waits up to `timeout_ms` (-1: without limit) for a message: 1 one is waiting, 0 none came,
+// -1 on failure. A signal does not end the wait early.
+int local_dgram_wait(int fd, int timeout_ms);
 // Closes the reader and removes its socket file. Sets fd to -1.
 void local_dgram_close(int& fd, const char* name);
 // Sends one message to channel `name`, waiting up to `wait_ms` for room while the reader's

@@ -169,11 +169,16 @@ int mailslot_create_reader() {
   return fd < 0 ? -1 : fd;
 }
 
-int mailslot_read(int reader, uint8_t* out, size_t size) {
+int mailslot_read(int reader, uint8_t* out, size_t size, int wait_ms) {
   uint8_t buf[512];
+  if (wait_ms != 0) {
+    int w = local_dgram_wait(reader, wait_ms);
+    if (w <= 0) return w;
+  }
   long n = local_dgram_read(reader, buf, sizeof buf);
   if (n == 0) return 0;  // also a zero-length datagram, which carries nothing
-  if (n < 0 || size_t(n) != size || size > sizeof buf) return -1;
+  if (n < 0) return -1;
+  if (size_t(n) != size || size > sizeof buf) return MAILSLOT_WRONG_SIZE;
   std::memcpy(out, buf, size);
   return 1;
 }

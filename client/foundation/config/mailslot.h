@@ -55,8 +55,10 @@ int send_event_mailslot(const EVENT_NOTICE& notice);
 // Creates the mailslot for reading: the handle, or -1 (prints
 // "[%s:%d]Error : Don't create mailslot!" when another live process holds it).
 int mailslot_create_reader();
-// Reads one waiting message of exactly `size` bytes into out[size]: 1 read, 0 nothing
-// waiting, -1 a message of another size (dropped) or a failure.
-int mailslot_read(int reader, uint8_t* out, size_t size);
+// Reads one message of exactly `size` bytes into out[size], waiting up to `wait_ms` for one
+// (0: not at all, -1: without limit): 1 read; 0 nothing came; MAILSLOT_WRONG_SIZE a message
+// of another size, dropped (the reader stays usable); -1 the reader failed.
+constexpr int MAILSLOT_WRONG_SIZE = -2;
+int mailslot_read(int reader, uint8_t* out, size_t size, int wait_ms = 0);
 // Closes the reader and frees the name for the next reader.
 void mailslot_close_reader(int& reader);
