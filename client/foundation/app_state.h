@@ -289,7 +289,8 @@ struct APP_CONTEXT {
   std::atomic<int32_t> layout_target;     // 1 this window, 2 the slaves (a link reader sets 2)
   int32_t max_select;                     // most channels selectable at once
   std::atomic<uint32_t> last_mouse_ticks; // SDL_GetTicks of the last mouse activity
-  int32_t mailslot = -1;                  // reader handle once the log viewer opened it
+  // Reader handle once the log viewer opened it; the mailslot timer closes it on a failure.
+  std::atomic<int32_t> mailslot{-1};
   // Decoder threads (playback controls set the requests; the decoders clear them).
   std::atomic<int32_t> single_step;       // 1: show one more frame, then pause
   std::atomic<int32_t> catch_up;          // 1: halve the pacing waits of a ring that is behind

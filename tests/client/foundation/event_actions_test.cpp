@@ -1,0 +1,200 @@
+// The main window's actions on a DVR event: log lines and index, numbering, event list,
+// pop-up channel, sound, snapshot, video-loss marks; and notices that must change nothing.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/foundation/app_state.h"
+#include "client/foundation/channel_table.h"
+#include "client/foundation/config/mailslot.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/event_log.h"
+#include "client/foundation/event_table.h"
+#include "client/foundation/mail_queue.h"
+
+namespace {
+
+struct Seen {
+  std::vector<std::string> lines;
+  int clears = 0;
+  std::vector<int> alarms;
+  std::vector<int32_t> redraws;
+} seen;
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> files_in(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+// Local noon of a fixed day, so the day file's name is known.
+int64_t noon(int year, int month, int day) {
+  struct tm t {};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = 12;
+  t.tm_isdst = -1;
+  return int64_t(mktime(&t));
+}
+
+EVENT_NOTICE notice(const char* dvr, uint8_t kind, uint32_t motion, uint32_t sensor, int64_t t) {
+  EVENT_NOTICE n;
+  std::snprintf(n.dvr_name, sizeof n.dvr_name, "%s", dvr);
+  n.kind = kind;
+  n.mask_motion = motion;
+  n.mask_sensor = sensor;
+  n.time = t;
+  return n;
+}
+
+class EventActions : public testing::Test {
+ protected:
+  void SetUp() override {
+    seen = Seen{};
+    ctx_ = std::make_unique<APP_CONTEXT>();
+    reset_channel_id_seq();
+    reset_slot_seq();
+    reset_event_numbers();
+    clear_event_records();
+    mail_queue_init();
+    char cwd[512];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+    cwd_ = cwd;
+    dir_ = std::string(testing::TempDir()) + "events-" + std::to_string(getpid());
+    mkdir(dir_.c_str(), 0700);
+    ASSERT_EQ(0, chdir(dir_.c_str()));
+    ASSERT_EQ(0, load_system_info(("[SYSTEM]\nrec_path=" + dir_ + "/rec/\n").c_str()));
+    ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=60\n"));
+    set_event_action_hooks(EVENT_ACTION_HOOKS{
+        [](APP_CONTEXT*, const char* l) { seen.lines.push_back(l); },
+        [](APP_CONTEXT*) { ++seen.clears; }, [](uint8_t k) { seen.alarms.push_back(k); },
+        [](APP_CONTEXT*, int32_t id) { seen.redraws.push_back(id); }});
+    add("DVR-0");
+    rx_ = add("DVR-1");
+  }
+  void TearDown() override {
+    wait_event_actions_idle(10000);
+    set_event_action_hooks(EVENT_ACTION_HOOKS{});
+    for (int r = 0; r < ctx_->num_receivers; ++r) free_receiver(&ctx_->receivers[r]);
+    ASSERT_EQ(0, chdir(cwd_.c_str()));
+    (void)std::system(("rm -rf " + dir_).c_str());
+  }
+  RECEIVER_INFO* add(const char* name) {
+    RECEIVER_INFO* rx = &ctx_->receivers[ctx_->num_receivers];
+    EXPECT_EQ(init_receiver(rx), 0);
+    rx->index = ctx_->num_receivers++;
+    rx->context = ctx_.get();
+    rx->num_video = 4;
+    rx->channel_mask = 0xF;
+    std::snprintf(rx->name, sizeof rx->name, "%s", name);
+    assign_channel_ids(rx);
+    return rx;
+  }
+  std::unique_ptr<APP_CONTEXT> ctx_;
+  RECEIVER_INFO* rx_ = nullptr;
+  std::string cwd_, dir_;
+};
+
+TEST_F(EventActions, motion_then_sensor_lines_in_the_event_day_file) {
+  const int64_t t = noon(2021, 3, 4);
+  EVENT_NOTICE n = notice("DVR-1", 0x22, 0x6, 0x1, t);
+  ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  const std::vector<std::string> first = {
+      "1|2021-03-04 12:00:00|DVR-1|CH 02|Motion", "2|2021-03-04 12:00:00|DVR-1|CH 03|Motion",
+      "3|2021-03-04 12:00:00|DVR-1|CH 01|Sensor"};
+  EXPECT_EQ(first, std::vector<std::string>(seen.lines.begin(), seen.lines.begin() + 3));
+  EXPECT_EQ("6|2021-03-04 12:00:00|DVR-1|CH 01|Sensor", seen.lines.back());
+  EXPECT_EQ(first[0] + "\n" + first[1] + "\n" + first[2] + "\n",
+            read_file("logs/20210304.txt").substr(0, 3 * (first[0].size() + 1)));
+  EXPECT_EQ("./logs/20210304.txt\n", read_file("logs/index.txt"));  // listed once
+  EXPECT_EQ((std::vector<int>{0x02, 0x02, 0x20, 0x02, 0x02, 0x20}), seen.alarms);
+  EXPECT_EQ(6, get_event_record_count());
+  EXPECT_EQ(2, get_event_record(0)->channel);
+  // Marks: the sensor notice's channel lost its motion mark, the others kept theirs.
+  EXPECT_EQ(0x20, rx_->channels[0].event_marks.load());
+  EXPECT_EQ(0x02, rx_->channels[1].event_marks.load());
+  // The pop-up takes the first channel's id over all receivers (DVR-0 holds ids 0..3).
+  EXPECT_EQ(rx_->channels[1].id.load(), ctx_->alarm_channel.load());
+  EXPECT_EQ(5, ctx_->alarm_channel.load());
+}
+
+TEST_F(EventActions, the_1024th_line_clears_the_list_and_is_number_1) {
+  EVENT_NOTICE n = notice("DVR-1", 0x02, 0x1, 0, noon(2021, 3, 5));
+  for (int i = 0; i < 1023; ++i) ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  EXPECT_EQ(0, seen.clears);
+  EXPECT_EQ(0u, seen.lines.back().rfind("1023|", 0));
+  ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  EXPECT_EQ(1, seen.clears);
+  EXPECT_EQ(0u, seen.lines.back().rfind("1|", 0));
+}
+
+TEST_F(EventActions, notices_that_change_nothing) {
+  EVENT_NOTICE unknown = notice("DVR-9", 0x02, 0x1, 0, noon(2021, 3, 6));
+  EXPECT_EQ(-2, handle_dvr_event(nullptr, ctx_.get(), &unknown));
+  // A name that fills its field without an end is cut, never read past.
+  EVENT_NOTICE long_name = notice("", 0x02, 0x1, 0, noon(2021, 3, 6));
+  std::memset(long_name.dvr_name, 'D', sizeof long_name.dvr_name);
+  EXPECT_EQ(-2, handle_dvr_event(nullptr, ctx_.get(), &long_name));
+  EXPECT_EQ(130u, std::strlen(last_dvr_event().dvr_name));
+  EVENT_NOTICE no_time = notice("DVR-1", 0x02, 0x1, 0, INT64_MAX);
+  EXPECT_EQ(-1, handle_dvr_event(nullptr, ctx_.get(), &no_time));
+  EXPECT_TRUE(seen.lines.empty());
+  EXPECT_EQ(0, get_event_record_count());
+  EXPECT_EQ(-1, ctx_->alarm_channel.load());
+  EXPECT_TRUE(files_in("logs").empty());
+}
+
+TEST_F(EventActions, video_loss_marks_channels_and_redraws_the_shown_one) {
+  ctx_->single_view = 2;
+  ctx_->single_channel = rx_->channels[2].id.load();
+  EVENT_NOTICE n = notice("DVR-1", 0, 0, 0, noon(2021, 3, 7));
+  n.marker = 1;
+  n.mask_80 = 0x5;
+  ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  EXPECT_EQ(3, rx_->channels[0].video_state.load());
+  EXPECT_EQ(0, rx_->channels[1].video_state.load());
+  EXPECT_EQ(3, rx_->channels[2].video_state.load());
+  EXPECT_EQ((std::vector<int32_t>{rx_->channels[2].id.load()}), seen.redraws);
+  EXPECT_TRUE(seen.lines.empty());
+}
+
+TEST_F(EventActions, snapshot_is_left_as_jpeg_only) {
+  SDL_Surface* pic = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 48, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  ASSERT_NE(nullptr, pic);
+  SDL_FillRect(pic, nullptr, 0x3080C0);
+  rx_->channels[1].surface = pic;
+  EVENT_NOTICE n = notice("DVR-1", 0x02, 0x2, 0, noon(2021, 3, 8));
+  ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  ASSERT_TRUE(wait_event_actions_idle(10000));
+  const std::vector<std::string> shots = files_in(dir_ + "/rec");
+  ASSERT_EQ(1u, shots.size());
+  EXPECT_EQ(0u, shots[0].rfind("DVR-1-01-", 0)) << shots[0];  // the 0-based channel
+  EXPECT_EQ(".jpg", shots[0].substr(shots[0].size() - 4));
+  EXPECT_EQ(0, read_file(dir_ + "/rec/" + shots[0]).rfind("\xFF\xD8", 0));
+  stop_event_actions();
+}
+
+}  // namespace
