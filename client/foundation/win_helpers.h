@@ -33,8 +33,24 @@ int get_wave_volume();
 // Modal file chooser (GTK+ 2) opening in `initial_dir`, centred on the screen, with the
 // recorded-file filters. 0 and the chosen path in `out` (cap bytes, at most 520 used), or
 // -1 and "" when the operator cancels or no display is there. It blocks the calling thread
-// (the window loop) until the operator answers: the watchdog must not count that time.
+// (the window loop) until the operator answers: it holds a ModalWait (config/utils.h), so the
+// watchdog does not count that time.
 int open_file_dialog(const char* initial_dir, char* out, size_t cap);
+
+// Machine load (host_load.cpp, over platform/system/host_stats.h). Each may run on its own
+// thread; the waits end early once app_quit is set.
+// Busy share of all processors in percent, sampled over 1000 ms (truncated); 0 when it
+// cannot be read or the client is quitting. `counter_path` is accepted and not used.
+int read_perf_counter(const char* counter_path);
+// The network monitor loop: prints "There are %d adapters.\n" (loopback left out) and, with
+// one, "There first adapter is %s.\n" with the first's name (in place of `description`);
+// then once a second stores that interface's load in percent of its link speed in
+// ctx->net_load (no update while the speed is unknown) until app_quit. 0.
+struct APP_CONTEXT;
+int watch_net_adapter(const char* description, APP_CONTEXT* ctx);
+// Free share of the file system holding `path`, in percent (truncated); 0 when it cannot be
+// read or its size is 0.
+int get_disk_free_percent(const char* path);
 
 // Conversions between UTF-8 and the system code page (the locale's character set; the C
 // locale and UTF-8 locales copy the text). Return a new text that the caller releases
