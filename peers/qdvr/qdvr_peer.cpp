@@ -167,7 +167,7 @@ struct QdvrPeer::Session {
   bool playback = false;  // type-17 playback stream instead of live type 3
 };
 
-QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg) {
+QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg), video_loss_(cfg.video_loss ? 1 : 0) {
   if (cfg_.channels < 1) cfg_.channels = 1;
   if (cfg_.channels > 16) cfg_.channels = 16;
   if (cfg_.clip_frames < 1) cfg_.clip_frames = 1;
@@ -275,7 +275,9 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   // carries audio channel k's tone.
   const size_t audio_bytes = with_audio ? 4 * 512 : 0;
   std::vector<uint8_t> body(14 + fsh.size() + au.size() + audio_bytes, 0);
-  if (cfg_.video_loss) body[1] = 0x01;  // loss mask, network order: channel 0
+  const uint16_t loss = video_loss_.load();  // loss mask, network order
+  body[0] = uint8_t(loss >> 8);
+  body[1] = uint8_t(loss);
   std::memcpy(body.data() + 14, fsh.data(), fsh.size());
   std::memcpy(body.data() + 14 + fsh.size(), au.data(), au.size());
   uint8_t* audio = body.data() + 14 + fsh.size() + au.size();
@@ -474,6 +476,8 @@ void QdvrPeer::send_event(uint32_t time, uint32_t mask, uint8_t type) {
   b[8] = type;
   queue_all(packet(163, 0, b, false));
 }
+
+void QdvrPeer::set_video_loss(uint16_t mask) { video_loss_.store(mask); }
 
 void QdvrPeer::send_presets(const std::vector<int>& numbers) {
   std::vector<uint8_t> b(256, 0);

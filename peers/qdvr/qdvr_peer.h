@@ -38,7 +38,7 @@ struct PeerConfig {
   std::string user;               // expected user; empty accepts any
   std::string password;           // expected password (checked only when user is set)
   bool audio = true;              // audio blocks (layout 3 only)
-  bool video_loss = false;        // report channel 0 as lost in the status prefix
+  bool video_loss = false;        // report channel 0 as lost in the status prefix at start
   // Faults.
   int garbage_every = 0;          // garbage bytes before every n-th stream packet
   int drop_after = 0;             // after n stream packets, send half a packet and close
@@ -81,6 +81,8 @@ class QdvrPeer {
 
   // Pushes to every connected client (queued; sent between packets).
   void send_event(uint32_t time, uint32_t mask, uint8_t type);
+  // The lost channels (bit k: channel k) that every stream packet reports from now on.
+  void set_video_loss(uint16_t mask);
   void send_presets(const std::vector<int>& numbers);
   void send_search_reply(const uint8_t info[124]);
   void send_error(uint16_t code);
@@ -118,6 +120,7 @@ class QdvrPeer {
   std::atomic<int> logins_{0};
   std::atomic<long> frames_sent_{0};
   std::atomic<long long> bytes_sent_{0};
+  std::atomic<uint16_t> video_loss_;
 };
 
 // Builders shared by the simulated DVR and the tests (independent of the client's parsers).

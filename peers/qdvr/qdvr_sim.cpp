@@ -1,6 +1,14 @@
 // qdvr_sim: one or more simulated 'Q' DVRs on 127.0.0.1 for the demo and manual tests.
 //   qdvr_sim --port 9101 --port 9102 --channels 16
-// runs two DVRs of 16 channels each until interrupted.
+// runs two DVRs of 16 channels each until interrupted. With --commands it also reads lines
+// on its standard input and applies each to every DVR at once:
+//   event motion|sensor|0xTYPE MASK   a DVR event (type bits 0x02 motion, 0x04 sensor) on the
+//                                     channels of MASK (bit k: channel k + 1), timed now
+//   loss MASK                         from now on report the channels of MASK as lost
+// and answers each line with "ok" or "bad command" on standard output.
+#include <poll.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +30,55 @@ void usage() {
       "usage: qdvr_sim [--port N]... [--channels N] [--size WxH] [--fps N] [--clip FRAMES]\n"
       "                [--version 0xV --sub 0xS] [--login accept|refuse|mismatch|silent|error=0xCODE]\n"
       "                [--user NAME --password PASS] [--no-audio] [--events SECONDS]\n"
-      "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n");
+      "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n"
+      "                [--commands]\n");
 }
+// Applies one command line to every DVR: true, or false when it is not understood.
+bool apply_command(std::vector<std::unique_ptr<qdvr::QdvrPeer>>& peers, const std::string& line) {
+  char verb[32] = "", what[32] = "", mask_text[32] = "";
+  const int n = std::sscanf(line.c_str(), "%31s %31s %31s", verb, what, mask_text);
+  if (n == 3 && std::strcmp(verb, "event") == 0) {
+    const uint8_t type = std::strcmp(what, "motion") == 0   ? 0x02
+                         : std::strcmp(what, "sensor") == 0 ? 0x04
+                                                            : uint8_t(std::strtoul(what, nullptr, 0));
+    if (type == 0) return false;
+    const uint32_t mask = uint32_t(std::strtoul(mask_text, nullptr, 0));
+    // The DVR counts its local time as if it were UTC.
+    const time_t now = std::time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    for (auto& p : peers) p->send_event(uint32_t(now + local.tm_gmtoff), mask, type);
+    return true;
+  }
+  if (n == 2 && std::strcmp(verb, "loss") == 0) {
+    for (auto& p : peers) p->set_video_loss(uint16_t(std::strtoul(what, nullptr, 0)));
+    return true;
+  }
+  return false;
+}
+
+// Waits up to `ms` for standard input and applies every whole line that came.
+void read_commands(std::vector<std::unique_ptr<qdvr::QdvrPeer>>& peers, std::string* pending,
+                   int ms) {
+  pollfd p{0, POLLIN, 0};
+  if (::poll(&p, 1, ms) <= 0) return;
+  char buf[512];
+  const ssize_t n = ::read(0, buf, sizeof buf);
+  if (n <= 0) {
+    // Input closed: nothing more will come; keep the DVRs running.
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return;
+  }
+  pending->append(buf, size_t(n));
+  for (size_t eol; (eol = pending->find('\n')) != std::string::npos;) {
+    const std::string line = pending->substr(0, eol);
+    pending->erase(0, eol + 1);
+    std::printf("%s\n", apply_command(peers, line) ? "ok" : "bad command");
+    std::fflush(stdout);
+  }
+  if (pending->size() > 4096) pending->clear();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,6 +89,7 @@ int main(int argc, char** argv) {
   cfg.clip_frames = 30;  // one second replayed; keeps start-up short with 16 channels a DVR
   std::vector<uint16_t> ports;
   int event_every = 0;
+  bool commands = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&]() -> const char* {
@@ -59,6 +115,7 @@ int main(int argc, char** argv) {
     else if (a == "--oversize") cfg.oversize_every = std::atoi(next());
     else if (a == "--truncate") cfg.truncate_every = std::atoi(next());
     else if (a == "--stall") cfg.stall = true;
+    else if (a == "--commands") commands = true;
     else if (a == "--login") {
       std::string v = next();
       if (v == "accept") cfg.login = qdvr::Login::Accept;
@@ -95,8 +152,12 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
   int tick = 0;
+  std::string pending;  // command text read so far
   while (!g_stop) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (commands)
+      read_commands(peers, &pending, 100);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (event_every > 0 && ++tick % (event_every * 10) == 0)
       for (auto& p : peers) p->send_event(uint32_t(std::time(nullptr)), 1u << (tick / 10 % cfg.channels), 0x02);
   }
