@@ -20,6 +20,7 @@ enum USER_EVENT_NUMBER : int {
   UE_LOGGED_IN = 28,       // data1: the RECEIVER_INFO that logged in (may be ignored)
   UE_DVR_EVENT = 29,       // data1: EVENT_NOTICE (links notice queue)
   UE_PRESET_LIST = 30,     // data1: NC_PRESET_TABLE (links notice queue)
+  UE_POPUP = 31,           // alarm pop-up: action and type in data1, channel id in data2
   UE_SHOW_CAM_INFO = 32,
   UE_SHOW_RECEIVE_STATS = 33,
   UE_CPU_METER = 34,

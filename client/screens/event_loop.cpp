@@ -21,6 +21,7 @@
 #include "client/screens/layouts.h"
 #include "client/screens/launcher.h"
 #include "client/screens/master_link.h"
+#include "client/screens/monitors.h"
 #include "client/screens/panel.h"
 #include "client/screens/search_window.h"
 #include "client/screens/skin.h"
@@ -148,6 +149,7 @@ void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t i
   if (opts->master) {
     if (!window_exists("ZOL Extension Window")) {
       if (start_extension_window(opts, ctx) != 0) return;
+      ModalWait modal;
       for (int waited = 0;
            waited < 3000 && !(window_exists("ZOL Extension Window") && count_slaves(opts) > 0);
            waited += 10)
@@ -869,6 +871,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
         send_event_mailslot(*notice);
       }
       break;
+    case UE_POPUP: handle_popup_request(ev, ctx, opts); break;
     case UE_PRESET_LIST: fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1)); break;
     case UE_SHOW_CAM_INFO:
       hide_receive_stats(ctx);

@@ -129,8 +129,9 @@ int start_single(Single which, const Words& words) {
   return 0;
 }
 
-// A spot window of channel `id`: its entry index, or the negative result.
-int start_spot_of_channel(APP_OPTIONS* opts, APP_CONTEXT* ctx, int32_t id) {
+// A spot window of channel `id`: its entry index (its process id in *pid), or the negative
+// result.
+int start_spot_of_channel(APP_OPTIONS* opts, APP_CONTEXT* ctx, int32_t id, int* pid_out = nullptr) {
   std::lock_guard<std::recursive_mutex> g(g_started.lock);
   if (prune_child_processes(&g_started.spots) >= MAX_CHILD_PROCESSES) {
     error_box(kLimitText);
@@ -146,6 +147,7 @@ int start_spot_of_channel(APP_OPTIONS* opts, APP_CONTEXT* ctx, int32_t id) {
                                "-w" + number(ctx->desktop_w - 352) + "," + number(ctx->desktop_h - 240),
                                login_word(opts), "-m2"});
   if (pid <= 0) return -1;
+  if (pid_out) *pid_out = pid;
   return add_child_process(&g_started.spots, pid);
 }
 
@@ -180,7 +182,9 @@ int start_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
 }
 
 int start_event_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
-  return start_spot_of_channel(opts, ctx, ctx->alarm_channel.load());
+  int pid = -1;
+  const int rc = start_spot_of_channel(opts, ctx, ctx->alarm_channel.load(), &pid);
+  return rc < 0 ? rc : pid;
 }
 
 int start_search_window(APP_OPTIONS* opts) {

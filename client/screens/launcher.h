@@ -23,7 +23,9 @@ int start_extension_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
 // Spot window of the first selected channel at the desktop's bottom-right: its entry index;
 // -1 limit box, none selected or failed start; -2 no receiver; -3 channel not in it.
 int start_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
-// The same for the alarm pop-up channel (APP_CONTEXT::alarm_channel).
+// The same for the alarm pop-up channel (APP_CONTEXT::alarm_channel), but the window's
+// process id on success: the pop-up ends that process later, when its table slot may
+// already belong to another window.
 int start_event_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
 int start_search_window(APP_OPTIONS* opts);   // -2 when a running one was raised
 // The input file of the options: ".avi" and ".bmp" through xdg-open, anything else in a

@@ -12,10 +12,12 @@
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/config/app_options.h"
+#include "client/foundation/config/mailslot.h"
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/event_log.h"
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/stats.h"
 #include "client/foundation/win_helpers.h"
@@ -206,6 +208,7 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
       if (opts->mail) s.mail = start_thread(mail_sender_thread, &app_quit);
     }
     s.clock = start_thread(clock_thread, nullptr);
+    install_event_action_hooks();
     s.popup = start_thread(event_popup_thread, nullptr);
     s.mailslot = add_timer(500, mailslot_timer, nullptr);
   }
@@ -261,14 +264,21 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   free_video_decoders();
   ctx->tour.store(0);
 
-  // Monitors, mail sender, clock. The pop-up thread is left to end with the process.
+  // Monitors, pop-up, snapshots and mails of the last events, mail sender, clock: the
+  // context they use is freed below.
   if (s.cpu) SDL_WaitThread(s.cpu, nullptr);
   if (s.adapter) SDL_WaitThread(s.adapter, nullptr);
+  if (s.popup) SDL_WaitThread(s.popup, nullptr);
+  stop_event_actions();
   if (s.mail) {
     mail_queue_stop();
     SDL_WaitThread(s.mail, nullptr);
   }
   if (s.clock) SDL_WaitThread(s.clock, nullptr);
+  if (ctx->mailslot.load() >= 0) {
+    int reader = ctx->mailslot.exchange(-1);
+    mailslot_close_reader(reader);
+  }
 
   // Gives the threads that were only told to stop a moment to leave.
   SDL_Delay(250);

@@ -466,6 +466,7 @@ void fade_display(APP_CONTEXT* ctx) {
   if (!shade) return;
   SDL_FillRect(shade, nullptr, SDL_MapRGB(shade->format, 32, 32, 32));
   SDL_SetAlpha(shade, SDL_SRCALPHA, 64);
+  ModalWait modal;  // half a second of the window loop, on top of the disconnect before it
   for (int i = 0; i < 20; ++i) {
     {
       SdlLock display(ctx->display_mutex);

@@ -19,8 +19,10 @@ std::atomic<int> app_quit{0};
 namespace {
 
 std::atomic<MessageBoxFn> box_hook{nullptr};
+std::atomic<int> modal_waits{0};
 
 BoxAnswer show_box(const char* title, const char* text, BoxButtons buttons) {
+  ModalWait modal;
   MessageBoxFn fn = box_hook.load();
   if (fn) return fn(title, text ? text : "", buttons);
   return show_message_box(title, text ? text : "", buttons);
@@ -34,6 +36,10 @@ bool is_sep(char c) { return c == '\\' || c == '/'; }
 // Message boxes
 
 void set_message_box_hook(MessageBoxFn fn) { box_hook.store(fn); }
+
+ModalWait::ModalWait() { modal_waits.fetch_add(1); }
+ModalWait::~ModalWait() { modal_waits.fetch_sub(1); }
+bool modal_wait_active() { return modal_waits.load() > 0; }
 
 BoxAnswer error_box(const char* text) { return show_box(PRODUCT_TITLE, text, BoxButtons::ok); }
 
@@ -149,7 +155,7 @@ const char* uudecode_line(const char* line) {
 // Dates and numbers
 
 const char* event_type_name(uint8_t kind) {
-  static char buf[32];
+  static thread_local char buf[32];  // the mail worker names events beside the window loop
   const char* name = "";
   if (kind == 0) name = "NONE";
   else if (kind & 0x01) name = "CONTINUOUS";

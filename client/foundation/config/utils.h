@@ -29,6 +29,18 @@ BoxAnswer confirm_box(const char* text);
 void fatal_box(const char* text);
 void debug_message(const char* text);
 
+// A wait of the window loop for the operator or another window (a box, the file dialog, the
+// wait for a new extension window, the fade): the GUI watchdog does not count the time spent
+// in one. Held for the wait's scope; any thread.
+class ModalWait {
+ public:
+  ModalWait();
+  ~ModalWait();
+  ModalWait(const ModalWait&) = delete;
+  ModalWait& operator=(const ModalWait&) = delete;
+};
+bool modal_wait_active();
+
 // Test seam: replaces show_message_box for every box of this module (nullptr restores it).
 using MessageBoxFn = BoxAnswer (*)(const char* title, const char* text, BoxButtons buttons);
 void set_message_box_hook(MessageBoxFn fn);
@@ -59,7 +71,7 @@ int uuencode_to(char* out, size_t cap, const char* text);
 int uudecode_to(char* out, size_t cap, const char* line);
 
 // Dates and numbers.
-const char* event_type_name(uint8_t kind);
+const char* event_type_name(uint8_t kind);          // a buffer of the calling thread
 int is_valid_datetime(const char* text);            // "y/m/d h:m:s" -> 1 or 0
 int first_weekday_of_month(int month0, int year1900);
 void clock_digits(int out[15]);
