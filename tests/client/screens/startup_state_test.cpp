@@ -65,6 +65,25 @@ TEST(AppOptions, ExtensionWindowTakesTheMasterAddressOnlyWhenGiven) {
   }
 }
 
+TEST(WindowPosition, StaysOnTheDesktop) {
+  struct Case {
+    int left, top, w, h, dw, dh, rc, x, y;
+  } cases[] = {
+      {1248, 960, 352, 240, 1600, 1200, 0, 1248, 960},  // the spot window's bottom-right corner
+      {1600, 1200, 640, 480, 1600, 1200, 0, 960, 720},  // asked for at the desktop's full size
+      {10, 20, 2000, 1500, 1600, 1200, 0, 0, 0},        // larger than the desktop
+      {300, 200, 640, 480, 0, 0, 0, 300, 200},          // desktop size not known
+      {-1, 5, 640, 480, 1600, 1200, -1, 0, 0},          // left to the system
+      {5, -1, 640, 480, 1600, 1200, -1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int x = 0, y = 0;
+    EXPECT_EQ(clamp_window_position(c.left, c.top, c.w, c.h, c.dw, c.dh, &x, &y), c.rc) << c.left;
+    EXPECT_EQ(x, c.x) << c.left;
+    EXPECT_EQ(y, c.y) << c.left;
+  }
+}
+
 TEST(AppOptions, FreeLeavesNoPasswordBehind) {
   auto opts = std::make_unique<APP_OPTIONS>();
   init_app_options(opts.get());
