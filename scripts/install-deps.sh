@@ -10,7 +10,7 @@ packages=(
   libxvidcore-dev libgtk2.0-dev libx11-dev
   libavcodec-dev libavutil-dev libswscale-dev libavformat-dev libavfilter-dev
   libcurl4-openssl-dev libssl-dev
-  xvfb xdotool x11-utils x11-apps netpbm libjpeg-turbo-progs
+  xvfb xdotool x11-utils x11-apps netpbm libjpeg-turbo-progs iproute2
   fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   python3
