@@ -243,6 +243,20 @@ TEST_F(Link, split_garbage_and_bad_tags_end_only_their_own_connection) {
   EXPECT_EQ(uint32_t(got[0].value[8]), 0x80000001u);
   EXPECT_EQ(got[0].value[13], 0);
 
+  // More messages than the window loop may fall behind by: each keeps its own bytes.
+  for (int i = 0; i < 24; ++i)
+    ASSERT_TRUE(a.send_bytes(message(COMM_ADD_CHANNEL, ("DVR-" + std::to_string(i)).c_str(), {{8, 1 << i}})));
+  got.clear();
+  ASSERT_TRUE(eventually([&] {
+    auto more = take_link_messages();
+    got.insert(got.end(), more.begin(), more.end());
+    return got.size() >= 24;
+  }));
+  for (int i = 0; i < 24; ++i) {
+    EXPECT_EQ(std::string(got[i].msg), "DVR-" + std::to_string(i));
+    EXPECT_EQ(got[i].value[8], 1 << i);
+  }
+
   // Random bytes behind a good tag are an unknown command; any other tag ends the link.
   std::mt19937 rng(7);
   std::vector<uint8_t> noise(COMM_MESSAGE_SIZE);
