@@ -37,19 +37,7 @@ namespace gui {
 
 namespace fs = std::filesystem;
 
-inline int free_tcp_port() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = -1;
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(s);
-  return port;
-}
+inline int free_tcp_port() { return free_loopback_port(); }
 
 // Counts of picture features inside a rectangle of a screenshot.
 struct Census {

@@ -22,6 +22,7 @@
 #include "client/screens/launcher.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
+#include "tests/client/screens/eventually.h"
 #include "tests/client/screens/run_tree.h"
 #include "tests/client/screens/screens_fixture.h"
 #include "tests/platform/private_x.h"
@@ -35,15 +36,6 @@ std::vector<std::string> boxes;
 BoxAnswer record_box(const char*, const char* text, BoxButtons) {
   boxes.push_back(text);
   return BoxAnswer::ok;
-}
-
-bool eventually(const std::function<bool()>& pred, int ms = 20000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return pred();
 }
 
 class Launcher : public ScreensTest {

@@ -4,6 +4,8 @@
 // slave; key w opens the spot window of the selected channel at the desktop's corner.
 #include "tests/client/screens/gui_harness.h"
 
+#include "tests/client/screens/eventually.h"
+
 namespace {
 
 using gui::Census;
@@ -38,12 +40,7 @@ class LinkWindows : public gui::GuiTest {
     return w;
   }
   bool wait_until(const std::function<bool()>& pred, int seconds = 45) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-      if (pred()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return pred();
+    return eventually(pred, seconds * 1000, 100);
   }
   // Census of cell (col, row) of an n x n grid filling window `w` (a skinless window), in
   // `part`: 0 the whole cell shrunk by a margin, 1 its top-left quarter, 4 its bottom-right.

@@ -25,6 +25,7 @@
 #include "client/links/connection.h"
 #include "client/links/link_notices.h"
 #include "client/screens/master_link.h"
+#include "tests/client/screens/eventually.h"
 #include "tests/client/screens/run_tree.h"
 #include "tests/client/screens/screens_fixture.h"
 
@@ -32,15 +33,6 @@ namespace {
 
 std::atomic<uint32_t> fake_now{100000};
 uint32_t fake_clock() { return fake_now.load(); }
-
-bool eventually(const std::function<bool()>& pred, int ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return pred();
-}
 
 std::vector<uint8_t> message(int command, const char* name = "", std::vector<std::pair<int, int32_t>> values = {}) {
   COMM_FIELDS m{};
