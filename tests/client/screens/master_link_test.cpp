@@ -402,6 +402,26 @@ TEST_F(Link, slave_acknowledges_forwards_and_reconnects_after_a_bad_tag) {
   EXPECT_TRUE(accept_slave(again));
 }
 
+TEST_F(Link, slave_hands_one_channel_to_its_master) {
+  add_channels(4);
+  opts.master = 0;
+  EXPECT_EQ(send_add_channel(&opts, 2), -1);  // not connected
+  listen_as_master();
+  start_slave();
+  Peer m;
+  ASSERT_TRUE(accept_slave(m));
+  ASSERT_TRUE(eventually([&] { return send_add_channel(&opts, 99) != -1; }));
+  EXPECT_EQ(send_add_channel(&opts, 99), -2);
+  EXPECT_EQ(send_add_channel(&opts, 2), 0);
+  COMM_FIELDS got;
+  ASSERT_TRUE(m.wait_for(COMM_ADD_CHANNEL, &got));
+  EXPECT_STREQ(got.msg, "DVR-1");
+  EXPECT_EQ(got.value[8], 4);
+  EXPECT_EQ(got.value[9], 4);
+  send_set_target(&opts);
+  EXPECT_TRUE(m.wait_for(COMM_SET_TARGET));
+}
+
 TEST_F(Link, slave_says_close_unless_the_master_told_it_to_exit) {
   for (bool told_to_exit : {false, true}) {
     app_quit.store(0);
