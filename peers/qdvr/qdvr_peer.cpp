@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -144,6 +145,127 @@ std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, u
   return f;
 }
 
+int64_t wall_seconds(int year, int month0, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month0;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return int64_t(timegm(&t));
+}
+
+bool parse_record_span(const std::string& text, RecordSpan* out) {
+  RecordSpan r;
+  const size_t comma = text.find(',');
+  const std::string times = text.substr(0, comma);
+  const size_t slash = times.find('/');
+  if (slash == std::string::npos) return false;
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  char tail = 0;
+  if (std::sscanf(times.c_str(), "%d-%d-%dT%d:%d%c", &y, &mo, &d, &h, &mi, &tail) != 6 || tail != '/')
+    return false;
+  r.start = wall_seconds(y, mo - 1, d, h, mi, 0);
+  const std::string end = times.substr(slash + 1);
+  int eh = 0, emi = 0;
+  if (end.find('T') != std::string::npos) {
+    if (std::sscanf(end.c_str(), "%d-%d-%dT%d:%d", &y, &mo, &d, &eh, &emi) != 5) return false;
+  } else if (std::sscanf(end.c_str(), "%d:%d", &eh, &emi) != 2) {
+    return false;
+  }
+  r.end = wall_seconds(y, mo - 1, d, eh, emi, 0);
+  for (size_t at = comma; at != std::string::npos;) {
+    const size_t next = text.find(',', at + 1);
+    const std::string opt = text.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    int a = 0, b = 0;
+    const int cams = std::sscanf(opt.c_str(), "cams=%d-%d", &a, &b);
+    if (cams == 1) b = a;
+    if (cams >= 1) {
+      if (a < 0 || b < a || b > 31) return false;
+      r.cameras = 0;
+      for (int k = a; k <= b; ++k) r.cameras |= 1u << k;
+    } else if (std::sscanf(opt.c_str(), "kind=%i", &a) == 1 && a > 0 && a <= 0x0F) {
+      r.kinds = uint8_t(a);
+    } else {
+      return false;
+    }
+    at = next;
+  }
+  if (r.end <= r.start || r.cameras == 0) return false;
+  *out = r;
+  return true;
+}
+
+namespace {
+
+// Kinds of the spans of `mask`'s cameras that meet [from, to), and their cameras.
+uint8_t kinds_in(const std::vector<RecordSpan>& spans, int64_t from, int64_t to, uint32_t mask,
+                 uint32_t* cameras = nullptr) {
+  uint8_t k = 0;
+  for (const RecordSpan& s : spans) {
+    if (s.start >= to || s.end <= from || !(s.cameras & mask)) continue;
+    k |= s.kinds;
+    if (cameras) *cameras |= s.cameras;
+  }
+  return k;
+}
+
+}  // namespace
+
+std::vector<uint8_t> search_answer(const std::vector<RecordSpan>& spans, const uint8_t req[124],
+                                   uint16_t* error) {
+  *error = 0;
+  const int year = req[0] | (req[1] << 8), month = req[2], day = req[3], hour = req[6];
+  const uint32_t mask = uint32_t(req[4] | (req[5] << 8));
+  std::vector<uint8_t> a(124, 0);
+  std::memcpy(a.data(), req, 7);  // year, month, day, channel mask, hour echoed
+  if (day == 255) {
+    for (int d = 1; d <= 31; ++d) {
+      const int64_t from = wall_seconds(year, month, d, 0, 0, 0);
+      const time_t t = time_t(from);
+      std::tm tm{};
+      gmtime_r(&t, &tm);
+      if (tm.tm_mon != month % 12) break;  // past the month's last day
+      a[size_t(7 + d - 1)] = kinds_in(spans, from, from + 86400, 0xFFFFFFFFu);
+    }
+    return a;
+  }
+  const int64_t day0 = wall_seconds(year, month, day, 0, 0, 0);
+  uint32_t cameras = 0;
+  if (kinds_in(spans, day0, day0 + 86400, 0xFFFFFFFFu, &cameras) == 0) {
+    *error = 0x3021;
+    return {};
+  }
+  if (mask == 0) {
+    a[38] = uint8_t(cameras);
+    a[39] = uint8_t(cameras >> 8);
+  } else if (hour == 255) {
+    for (int h = 0; h < 24; ++h)
+      a[size_t(40 + h)] = kinds_in(spans, day0 + h * 3600, day0 + (h + 1) * 3600, mask);
+  } else {
+    const int64_t h0 = day0 + int64_t(hour) * 3600;
+    for (int m = 0; m < 60; ++m) a[size_t(64 + m)] = kinds_in(spans, h0 + m * 60, h0 + (m + 1) * 60, mask);
+  }
+  return a;
+}
+
+int64_t recorded_until(const std::vector<RecordSpan>& spans, int64_t position) {
+  int64_t end = -1;
+  for (const RecordSpan& s : spans)
+    if (s.start <= position && position < s.end && s.end > end) end = s.end;
+  // Spans that start before the end reached so far carry the recording on.
+  for (bool grew = end >= 0; grew;) {
+    grew = false;
+    for (const RecordSpan& s : spans)
+      if (s.start <= end && s.end > end) {
+        end = s.end;
+        grew = true;
+      }
+  }
+  return end;
+}
+
 std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok) {
   std::vector<uint8_t> b(128, 0);
   b[0] = ok ? 1 : 0;
@@ -165,6 +287,12 @@ struct QdvrPeer::Session {
   bool logged_in = false;
   bool streaming = false;
   bool playback = false;  // type-17 playback stream instead of live type 3
+  // Playback from the calendar: armed by type 6, started by type 17 code 17.
+  bool armed = false;
+  int64_t pb_position = 0;  // seconds
+  int64_t pb_end = 0;       // end of the recording from the position
+  double pb_speed = 1.0;
+  long pb_rounds = 0;       // frame rounds sent since the start
 };
 
 QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg), video_loss_(cfg.video_loss ? 1 : 0) {
@@ -259,7 +387,7 @@ void QdvrPeer::accept_loop() {
 }
 
 std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long serial,
-                                             bool* drop_half, bool playback) {
+                                             bool* drop_half, bool playback, int64_t stamp_ms) {
   const int lay = layout() < 0 ? 3 : layout();
   const std::vector<uint8_t>& au = clip_frame(channel, int(frame_no));
   const bool key = clip_key(channel, int(frame_no));
@@ -269,6 +397,10 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
     claimed += 100000;  // the header claims more video than the packet holds
   uint32_t sec = uint32_t(1700000000 + frame_no / (cfg_.fps > 0 ? cfg_.fps : 30));
   uint16_t msec = uint16_t((frame_no % (cfg_.fps > 0 ? cfg_.fps : 30)) * 1000 / (cfg_.fps > 0 ? cfg_.fps : 30));
+  if (stamp_ms >= 0) {
+    sec = uint32_t(stamp_ms / 1000);
+    msec = uint16_t(stamp_ms % 1000);
+  }
   std::vector<uint8_t> fsh = build_fsh(lay, channel, cfg_.width, cfg_.height, claimed, key, sec,
                                        msec, int(frame_no % cfg_.gop), with_audio, channel);
   // Status prefix, FSH, video, then four audio blocks; block k sits at (3 - k) x 512 and
@@ -299,6 +431,10 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   auto fail = [&] {
     s->closed.store(true);
     ::shutdown(s->fd, SHUT_RDWR);
+  };
+  auto reply_error = [&](uint16_t code) {
+    std::vector<uint8_t> p = packet(238, 0, {uint8_t(code >> 8), uint8_t(code)}, false);
+    if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
   };
   // Parses every whole request in `in`; answers unless `answer` is false (link gone).
   auto parse_requests = [&](bool answer) {
@@ -347,16 +483,53 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
           }
         }
         if (!send_all(s->fd, reply.data(), reply.size(), stop_)) fail();
+      } else if (r.type == 162 && r.body.size() >= 124 && s->logged_in && !cfg_.recordings.empty()) {
+        uint16_t error = 0;
+        std::vector<uint8_t> a = search_answer(cfg_.recordings, r.body.data(), &error);
+        if (error) {
+          reply_error(error);
+        } else {
+          std::vector<uint8_t> p = packet(162, 0, a, false);
+          if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
+        }
       } else if (r.type == 3 && r.mode == 1 && r.body.size() >= 12 && s->logged_in) {
         s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
         s->streaming = s->mask != 0;
         next_tick = Clock::now();
       } else if (r.type == 6 && r.mode == 2 && r.body.size() >= 12 && s->logged_in) {
-        // Play recorded video from a position: the same clips, sent as playback packets.
         s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
-        s->playback = true;
-        s->streaming = s->mask != 0;
-        next_tick = Clock::now();
+        if (cfg_.recordings.empty()) {
+          // No calendar: the same clips at once, sent as playback packets.
+          s->playback = true;
+          s->streaming = s->mask != 0;
+          next_tick = Clock::now();
+          continue;
+        }
+        const int64_t pos = (int64_t(r.body[4]) << 24) | (int64_t(r.body[5]) << 16) |
+                            (int64_t(r.body[6]) << 8) | r.body[7];
+        const int exponent = (r.body[10] & 0x80) ? -(r.body[10] & 0x7F) : r.body[10];
+        const int64_t end = recorded_until(cfg_.recordings, pos);
+        s->armed = end >= 0;
+        if (!s->armed) {
+          reply_error(0x3021);
+          continue;
+        }
+        s->pb_position = pos;
+        s->pb_end = end;
+        s->pb_speed = std::ldexp(1.0, exponent < -8 ? -8 : (exponent > 8 ? 8 : exponent));
+      } else if (r.type == 17 && r.body.size() >= 12 && !cfg_.recordings.empty() && s->logged_in) {
+        if (r.body[8] == 17 && s->armed) {
+          s->playback = true;
+          s->streaming = s->mask != 0;
+          s->pb_rounds = 0;
+          std::fill(frame_no.begin(), frame_no.end(), 0);  // every camera starts at a key frame
+          next_tick = Clock::now();
+        } else if (r.body[8] == 20) {
+          s->streaming = false;
+        }
+      } else if (r.type == 7 && r.mode == 2 && r.body.size() >= 12 && r.body[8] == 4) {
+        s->streaming = false;
+        s->armed = false;
       } else if (r.type == 7 && r.mode == 4) {
         s->streaming = false;
       }
@@ -390,6 +563,18 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       continue;
     }
     if (cfg_.fps > 0) next_tick += std::chrono::microseconds(1000000 / cfg_.fps);
+    // Calendar playback: stamps from the position, advancing by the speed each frame period.
+    int64_t stamp_ms = -1;
+    if (s->armed && s->playback) {
+      const int fps = cfg_.fps > 0 ? cfg_.fps : 30;
+      stamp_ms = s->pb_position * 1000 + int64_t(double(s->pb_rounds++) * 1000.0 * s->pb_speed / fps);
+      if (stamp_ms >= s->pb_end * 1000) {
+        s->streaming = false;
+        s->armed = false;
+        reply_error(0x3025);
+        continue;
+      }
+    }
     for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch) {
       if (!((s->mask >> ch) & 1u)) continue;
       if (cfg_.garbage_every > 0 && serial % cfg_.garbage_every == 0) {
@@ -401,7 +586,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         if (!send_all(s->fd, junk.data(), junk.size(), stop_)) fail();
       }
       bool drop_half = false;
-      std::vector<uint8_t> p = stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half, s->playback);
+      std::vector<uint8_t> p =
+          stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half, s->playback, stamp_ms);
       if (drop_half) {
         send_all(s->fd, p.data(), p.size() / 2, stop_);
         fail();

@@ -1,10 +1,16 @@
 // Simulated 'Q' DVR for tests, benchmarks and the demo: listens on 127.0.0.1, checks the
-// login body, answers the configured version pair, streams live type-3 packets (type 17
-// after a play request) (real H.264
+// login body, answers the configured version pair, streams live type-3 packets (real H.264
 // access units of a synthetic picture showing the channel number, plus mu-law audio blocks)
 // for the selected channels in the configured frame-header layout, and records every request
 // the client sends. Faults can be injected: garbage between packets, a drop in the middle of
 // a frame, a stall, oversized and truncated packets, a refused login.
+//
+// Recordings: without a calendar a play request (type 6) replays the live clip at once as
+// type-17 packets. With one, the DVR answers searches (type 162) from its spans and plays
+// from a chosen position: type 6 arms the position and speed, type 17 code 17 starts the
+// masked cameras at a key frame with time stamps from the position, code 20 stops, type 7
+// code 4 ends the session; 0x3021 answers a position or day without recordings and 0x3025
+// the end of a span.
 //
 // Threads: one accept thread and one thread per connection, all owned and joined by the
 // peer. The public calls are thread-safe; pushes (events, presets, ...) are queued and sent
@@ -23,6 +29,14 @@
 namespace qdvr {
 
 enum class Login { Accept, Refuse, Mismatch, Error, Silent };
+
+// One span of the recording calendar. Times are the DVR's wall clock counted as seconds
+// since 1970, the clock of the client's search dates and playback positions.
+struct RecordSpan {
+  int64_t start = 0, end = 0;  // [start, end)
+  uint32_t cameras = 0xFFFF;   // bit k = camera k
+  uint8_t kinds = 0x01;        // info bits 0x01, 0x02, 0x04, 0x08
+};
 
 struct PeerConfig {
   uint16_t port = 0;              // 0: a free port
@@ -45,6 +59,8 @@ struct PeerConfig {
   int oversize_every = 0;         // every n-th packet: a body larger than the client buffer
   int truncate_every = 0;         // every n-th packet: FSH claims more video than sent
   bool stall = false;             // accept, read, never answer
+  // Recording calendar; empty keeps the immediate replay of a play request.
+  std::vector<RecordSpan> recordings;
   // Pre-encoded access units (and key flags) replayed on every channel instead of encoding
   // one clip per channel; for benchmarks with many DVRs.
   std::shared_ptr<const std::vector<std::vector<uint8_t>>> shared_clip;
@@ -101,8 +117,9 @@ class QdvrPeer {
   void accept_loop();
   void run_session(std::shared_ptr<Session> s);
   void queue_all(const std::vector<uint8_t>& pkt);
+  // stamp_ms >= 0 replaces the clip's own time stamp (milliseconds since 1970).
   std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half,
-                                     bool playback);
+                                     bool playback, int64_t stamp_ms = -1);
 
   PeerConfig cfg_;
   int listen_fd_ = -1;
@@ -135,5 +152,21 @@ std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, u
 // channels apart.
 const std::vector<uint8_t>& tone_block(int k);
 std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok);
+
+// Wall-clock seconds of a date (month 0-based, as the client sends it), in no time zone.
+int64_t wall_seconds(int year, int month0, int day, int hour, int minute, int second);
+// Parses "2024-03-05T10:00/11:30[,cams=0-3][,kind=1]" (the end may carry its own date,
+// "2024-03-05T22:00/2024-03-06T02:00"; cams a camera or a range, 0-based; kind the info
+// bits): true with the span, false for a text it cannot read or an empty span.
+bool parse_record_span(const std::string& text, RecordSpan* out);
+// The 124-byte answer to search request `req` from the calendar: day 255 the month's days,
+// mask 0 the day's cameras, hour 255 the masked cameras' hours, else that hour's minutes;
+// year, month, day, mask and hour echoed. Empty with *error 0x3021 for a named day without
+// recordings.
+std::vector<uint8_t> search_answer(const std::vector<RecordSpan>& spans, const uint8_t req[124],
+                                   uint16_t* error);
+// The end of the recording that runs without a gap from `position`, or -1 when no span
+// holds it.
+int64_t recorded_until(const std::vector<RecordSpan>& spans, int64_t position);
 
 }  // namespace qdvr

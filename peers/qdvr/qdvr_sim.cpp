@@ -5,7 +5,8 @@
 //   event motion|sensor|0xTYPE MASK   a DVR event (type bits 0x02 motion, 0x04 sensor) on the
 //                                     channels of MASK (bit k: channel k + 1), timed now
 //   loss MASK                         from now on report the channels of MASK as lost
-// and answers each line with "ok" or "bad command" on standard output.
+// and answers each line with "ok" or "bad command" on standard output. Unless told otherwise
+// each DVR holds recordings from six days ago until now, so a search window finds something.
 #include <poll.h>
 #include <unistd.h>
 
@@ -31,7 +32,44 @@ void usage() {
       "                [--version 0xV --sub 0xS] [--login accept|refuse|mismatch|silent|error=0xCODE]\n"
       "                [--user NAME --password PASS] [--no-audio] [--events SECONDS]\n"
       "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n"
-      "                [--commands]\n");
+      "                [--commands] [--record SPAN]... [--no-record] [--log-requests]\n"
+      "  --record SPAN    a span of the recording calendar, in the DVR's wall clock:\n"
+      "                   YYYY-MM-DDTHH:MM/HH:MM[,cams=A-B][,kind=BITS] (the end may carry its\n"
+      "                   own date); cameras 0-based (default all), kind the info bits 0x01,\n"
+      "                   0x02, 0x04, 0x08 (default 1). Replaces the default calendar.\n"
+      "  --no-record      no calendar: a play request replays the live clip at once\n"
+      "  --log-requests   print every request received: \"request TYPE MODE HEX-BODY\"\n"
+      "  default calendar: all cameras from six days ago 00:00 until now (kind 0x01), and\n"
+      "                   yesterday 12:00-13:00 (kind 0x02)\n");
+}
+
+// Six days ago at midnight until now, plus an hour of kind 0x02 yesterday, in local time.
+std::vector<qdvr::RecordSpan> default_calendar() {
+  const std::time_t now = std::time(nullptr);
+  std::tm t{};
+  localtime_r(&now, &t);
+  const int64_t wall_now = qdvr::wall_seconds(t.tm_year + 1900, t.tm_mon, t.tm_mday, t.tm_hour,
+                                              t.tm_min, t.tm_sec);
+  const int64_t today = qdvr::wall_seconds(t.tm_year + 1900, t.tm_mon, t.tm_mday, 0, 0, 0);
+  qdvr::RecordSpan all;
+  all.start = today - 6 * 86400;
+  all.end = wall_now + 1;
+  qdvr::RecordSpan motion;
+  motion.start = today - 86400 + 12 * 3600;
+  motion.end = motion.start + 3600;
+  motion.kinds = 0x02;
+  return {all, motion};
+}
+
+void print_new_requests(const qdvr::QdvrPeer& peer, size_t* seen) {
+  const std::vector<qdvr::Request> all = peer.requests();
+  for (; *seen < all.size(); ++*seen) {
+    const qdvr::Request& r = all[*seen];
+    std::printf("request %u %u ", unsigned(r.type), unsigned(r.mode));
+    for (uint8_t b : r.body) std::printf("%02x", b);
+    std::printf("\n");
+  }
+  std::fflush(stdout);
 }
 // Applies one command line to every DVR: true, or false when it is not understood.
 bool apply_command(std::vector<std::unique_ptr<qdvr::QdvrPeer>>& peers, const std::string& line) {
@@ -90,6 +128,7 @@ int main(int argc, char** argv) {
   std::vector<uint16_t> ports;
   int event_every = 0;
   bool commands = false;
+  bool calendar = true, log_requests = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&]() -> const char* {
@@ -116,6 +155,17 @@ int main(int argc, char** argv) {
     else if (a == "--truncate") cfg.truncate_every = std::atoi(next());
     else if (a == "--stall") cfg.stall = true;
     else if (a == "--commands") commands = true;
+    else if (a == "--no-record") calendar = false;
+    else if (a == "--log-requests") log_requests = true;
+    else if (a == "--record") {
+      qdvr::RecordSpan span;
+      const char* text = next();
+      if (!qdvr::parse_record_span(text, &span)) {
+        std::fprintf(stderr, "qdvr_sim: cannot read the span \"%s\"\n", text);
+        return 2;
+      }
+      cfg.recordings.push_back(span);
+    }
     else if (a == "--login") {
       std::string v = next();
       if (v == "accept") cfg.login = qdvr::Login::Accept;
@@ -135,6 +185,8 @@ int main(int argc, char** argv) {
     }
   }
   if (ports.empty()) ports.push_back(9101);
+  if (!calendar) cfg.recordings.clear();
+  else if (cfg.recordings.empty()) cfg.recordings = default_calendar();
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
   std::signal(SIGPIPE, SIG_IGN);
@@ -153,11 +205,14 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   int tick = 0;
   std::string pending;  // command text read so far
+  std::vector<size_t> seen(peers.size(), 0);
   while (!g_stop) {
     if (commands)
       read_commands(peers, &pending, 100);
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (log_requests)
+      for (size_t i = 0; i < peers.size(); ++i) print_new_requests(*peers[i], &seen[i]);
     if (event_every > 0 && ++tick % (event_every * 10) == 0)
       for (auto& p : peers) p->send_event(uint32_t(std::time(nullptr)), 1u << (tick / 10 % cfg.channels), 0x02);
   }
