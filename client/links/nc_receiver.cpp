@@ -68,15 +68,15 @@ void fail_status(RECEIVER_INFO* rx, int32_t from) {
 
 // Buffered reads of one link: large recv() calls fill a read-ahead buffer and packets are
 // taken from it, so a stream of small frames costs a few system calls, not several per frame.
-// Time-outs and stop flags keep their meaning; the search window's hold is honoured only by
-// a read that starts a packet, so a hold never tears a packet apart.
+// Time-outs and stop flags keep their meaning. The search window's busy word never holds a
+// read: the reply it waits for must get through; ring_write_record drops the stream frames
+// that come meanwhile.
 class LinkReader {
  public:
   LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(kReadAhead) {}
 
-  // Reads exactly n bytes into out: 1 read; 0 held by the search window (only with
-  // `holdable`; bytes that came are kept); -1 failed (time-out, error, closed peer, stop).
-  int read(uint8_t* out, uint32_t n, bool holdable = false) {
+  // Reads exactly n bytes into out: 1 read; -1 failed (time-out, error, closed peer, stop).
+  int read(uint8_t* out, uint32_t n) {
     if (n == 0) return 1;
     size_t avail = tail_ - head_;
     if (avail >= n) {
@@ -86,7 +86,7 @@ class LinkReader {
     }
     compact();
     if (n <= buf_.size()) {
-      int r = fill(uint32_t(n - avail), holdable);
+      int r = fill(uint32_t(n - avail));
       if (r > 0) {
         std::memcpy(out, buf_.data(), n);
         head_ = n;
@@ -99,8 +99,7 @@ class LinkReader {
     head_ = tail_ = 0;
     int partial = 0;
     int r = recv_timeout_some(sock_, out + avail, int(n - avail), int(n - avail),
-                              int(rx_->sock_timeout), &rx_->status, 100, hold(holdable),
-                              &partial);
+                              int(rx_->sock_timeout), &rx_->status, 100, {}, &partial);
     return r > 0 ? 1 : (r == 0 ? 0 : -1);
   }
   // Like read, but returns the n bytes in place (valid until the next call) instead of
@@ -111,7 +110,7 @@ class LinkReader {
     size_t avail = tail_ - head_;
     if (avail < n) {
       compact();
-      int r = fill(uint32_t(n - avail), false);
+      int r = fill(uint32_t(n - avail));
       if (r <= 0) {
         *result = r == 0 ? 0 : -1;
         return nullptr;
@@ -125,14 +124,6 @@ class LinkReader {
   int sock() const { return sock_; }
 
  private:
-  // The search window's hold: while it answers true, reads stop early without failing.
-  std::function<bool()> hold(bool holdable) const {
-    APP_CONTEXT* ctx = rx_->context;
-    if (!holdable) return {};
-    return [ctx] {
-      return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
-    };
-  }
   // Moves the unread bytes to the front of the read-ahead.
   void compact() {
     if (head_ == 0) return;
@@ -143,11 +134,11 @@ class LinkReader {
   }
   // Receives at least `need` bytes behind the buffered ones (more as they come, up to the
   // buffer's end): recv_timeout_some's result. The bytes of a short fill are kept too.
-  int fill(uint32_t need, bool holdable) {
+  int fill(uint32_t need) {
     int partial = 0;
     int r = recv_timeout_some(sock_, buf_.data() + tail_, int(need), int(buf_.size() - tail_),
-                              int(rx_->sock_timeout), &rx_->status, 100, hold(holdable),
-                              &partial, &drained_);
+                              int(rx_->sock_timeout), &rx_->status, 100, {}, &partial,
+                              &drained_);
     tail_ += size_t(r > 0 ? r : partial);
     return r;
   }
@@ -237,12 +228,19 @@ int login(const uint8_t* body, size_t len, RECEIVER_INFO* rx, NC_LOGIN_STATE* st
 // Login errors (group 0x10): the DVR refused this client's account or session.
 bool is_login_refusal(uint16_t code) { return code >= 0x1021 && code <= 0x1024; }
 
+// The search window's busy word ends with the answer it waits for: a search reply, an error
+// reply or a login.
+void end_search_busy(RECEIVER_INFO* rx) {
+  if (rx->context) rx->context->search_state.store(0);
+}
+
 int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                     RECEIVER_INFO* rx, LinkRetry* retry) {
   uint32_t n = h.packet_size;
   uint32_t take = n < cap ? n : uint32_t(cap);
   if (!read_full(rd, buf, take, rx)) return -1;
   if (n > take && discard(rd, buf, cap, n - take, rx) != 0) return -1;
+  end_search_busy(rx);
   if (take < 2) return 0;
   uint16_t code = uint16_t((buf[0] << 8) | buf[1]);
   const NC_ERROR_TEXT* e = nc_error_text(code);
@@ -250,8 +248,9 @@ int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, siz
   std::printf("%s", e->debug);
   if (is_login_refusal(code)) retry->refused = true;
   // The box is the window loop's: a modal box here would stall this link and the disconnect
-  // that joins it. A DVR repeating itself shows its box once, until its error changes.
-  if (e->box && code != retry->last_box) {
+  // that joins it. A DVR refusing each reconnection shows its box once, until its error
+  // changes; every answer to a request of the operator shows its own.
+  if (e->box && (code != retry->last_box || !is_login_refusal(code))) {
     retry->last_box = code;
     post_link_error_box(rx->index, e->box);
   }
@@ -287,6 +286,7 @@ int recv_preset(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t 
 
 int recv_search_result(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                        RECEIVER_INFO* rx) {
+  end_search_busy(rx);
   if (app_options.mode == 7) {
     NC_HOOKS hk = hooks();
     if (hk.start_search_at_time) hk.start_search_at_time(rx);
@@ -446,6 +446,7 @@ void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t ca
       int r = login(buf, len, rx, st);
       // A layout-0 DVR answers 0; it is logged in as well and needs its channels too.
       if (r >= 0) {
+        end_search_busy(rx);
         rx->logged_in.store(1);
         retry->refusals = 0;
         retry->last_box = 0;
@@ -574,8 +575,7 @@ void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf,
       nc_select_channels(rx);  // the page changed: ask for the channels now shown
     if (mask != 0 || !rx->logged_in.load()) last_mask = mask;
     uint8_t hb[NC_HEADER_SIZE];
-    int hr = rd.read(hb, uint32_t(sizeof hb), true);
-    if (hr == 0) continue;  // held by the search window, between two packets
+    int hr = rd.read(hb, uint32_t(sizeof hb));
     if (hr < 0) {
       std::printf("%d: recv_timeout() failed.\n", idx);
       fail_status(rx, RX_RECEIVING);

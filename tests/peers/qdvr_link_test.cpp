@@ -568,23 +568,33 @@ TEST(QdvrLink, refused_login_backs_off_and_its_box_goes_once_to_the_window_loop)
   EXPECT_STREQ("The passwordd was incorrect.", posted[0].text());
 }
 
-TEST(QdvrLink, search_hold_lets_the_packet_under_way_finish) {
+TEST(QdvrLink, busy_search_drops_only_stream_frames_and_its_answer_ends_it) {
   qdvr::QdvrPeer peer(small_peer());
   ASSERT_TRUE(peer.start());
   LinkHarness h;
-  h.rx->sel_vid_ch.store(0);  // nothing asked for: the DVR sends only what the test sends
+  h.rx->sel_vid_ch.store(0x1);
   h.start(peer.port());
-  ASSERT_TRUE(LinkHarness::wait_for([&] { return h.rx->logged_in.load() == 1; }, 5000));
+  std::vector<RingRecord> recs;
+  ASSERT_TRUE(take_until_video(h, 3, 5000, &recs));
   h.ctx->playback_flags = 0;
-  h.ctx->search_state = 2;  // the search window holds the readers
-  std::vector<uint8_t> pkt = event_packet(0x4, 0x02);
-  peer.send_raw(std::vector<uint8_t>(pkt.begin(), pkt.begin() + 8));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  peer.send_raw(std::vector<uint8_t>(pkt.begin() + 8, pkt.end()));
-  auto ev = h.notices(UE_DVR_EVENT, 1, 2000);
-  h.ctx->search_state = 0;
-  ASSERT_EQ(1u, ev.size());
-  EXPECT_EQ(0x4u, static_cast<const EVENT_NOTICE*>(ev[0].data())->mask_motion);
+  h.ctx->search_state = 2;  // the search window waits for an answer
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  take_all(h);  // what was under way when the word was set
+  peer.send_event(0, 0x4, 0x02);
+  ASSERT_EQ(1u, h.notices(UE_DVR_EVENT, 1, 3000).size()) << "replies are read while busy";
+  EXPECT_EQ(0, count_video(take_all(h)));
+  EXPECT_EQ(2, h.ctx->search_state.load());
+  uint8_t info[124] = {};
+  info[3] = 255;
+  peer.send_search_reply(info);
+  ASSERT_EQ(1u, h.notices(UE_SEARCH_DATA, 1, 3000).size());
+  EXPECT_EQ(0, h.ctx->search_state.load());
+  recs.clear();
+  EXPECT_TRUE(take_until_video(h, 3, 5000, &recs)) << "frames flow again";
+  h.ctx->search_state = 2;
+  peer.send_error(0x3021);
+  ASSERT_EQ(1u, h.notices(LINK_ERROR_BOX, 1, 3000).size());
+  EXPECT_EQ(0, h.ctx->search_state.load()) << "an error reply ends the wait too";
   EXPECT_EQ(1, peer.connections());
 }
 
