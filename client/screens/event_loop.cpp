@@ -134,16 +134,6 @@ void toggle_tour(APP_CONTEXT* ctx) {
   }
 }
 
-void take_snapshot(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  if (count_selected_channels(ctx) == 0) {
-    char name[512];
-    if (make_capture_name(opts, name, sizeof name, "allchannel", 0, "bmp") == 0)
-      save_display(ctx, name);
-  } else {
-    save_selected_pictures(get_rec_path(), ctx);
-  }
-}
-
 // Moves the pad's channel to the other window of the link.
 void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t id) {
   if (opts->master) {
@@ -633,7 +623,17 @@ void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- helpers used by both loops
+// ---------------------------------------------------------------- helpers used by the loops
+
+void take_snapshot(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  if (count_selected_channels(ctx) == 0) {
+    char name[512];
+    if (make_capture_name(opts, name, sizeof name, "allchannel", 0, "bmp") == 0)
+      save_display(ctx, name);
+  } else {
+    save_selected_pictures(get_rec_path(), ctx);
+  }
+}
 
 int note_button_release(uint32_t ticks, int x, int y) {
   const bool dbl = mouse.have_release && ticks - mouse.last_release_ticks < 400 &&

@@ -49,6 +49,10 @@ int post_receiver_event(int value);
 // is the context. Ends with 0 within about a second of the flag being cleared.
 int sequence_thread(void* param);
 
+// Without selected channels the whole video area as one "allchannel" picture, else each
+// selected channel's picture.
+void take_snapshot(APP_CONTEXT* ctx, APP_OPTIONS* opts);
+
 // The double-click rule: two button releases less than 400 ms and at most 5 pixels apart.
 // Fed every release in order; returns 1 when this release completes a double click.
 int note_button_release(uint32_t ticks, int x, int y);

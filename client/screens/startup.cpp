@@ -213,8 +213,10 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
     s.mailslot = add_timer(500, mailslot_timer, nullptr);
   }
 
-  // Decoders, then the connection of -A, -f or -s (connect_dvr acts only once).
+  // Decoders, then the connection of -A, -f or -s (connect_dvr acts only once). A
+  // time-playback link starts its playback through the search window's hook.
   init_video_decoders();
+  install_search_hooks();
   if (opts->auto_start[0]) connect_dvr(opts);
   if (opts->input_file[0] || opts->seek > 0) connect_dvr(opts);
 

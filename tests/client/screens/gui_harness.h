@@ -41,7 +41,7 @@ inline int free_tcp_port() { return free_loopback_port(); }
 
 // Counts of picture features inside a rectangle of a screenshot.
 struct Census {
-  int white = 0, black = 0, red = 0, grey64 = 0, yellow = 0, total = 0;
+  int white = 0, black = 0, red = 0, grey64 = 0, yellow = 0, blue = 0, total = 0;
   long sum = 0;  // of r + g + b
   int light = 0;  // pixels of r, g and b all above 200 (widget text)
   double mean() const { return total ? double(sum) / (3.0 * total) : 0; }
@@ -90,6 +90,7 @@ class Shot {
         if (r < 30 && g < 30 && b < 30) ++c.black;
         if (r > g + 50 && r > b + 50) ++c.red;
         if (r > 200 && g > 200 && b < 60) ++c.yellow;
+        if (b > 200 && r < 60 && g < 60) ++c.blue;
         if (r == 64 && g == 64 && b == 64) ++c.grey64;
       }
     }
@@ -213,7 +214,11 @@ class GuiTest : public ::testing::Test {
     std::vector<const char*> argv;
     for (auto& a : all) argv.push_back(a.c_str());
     argv.push_back(nullptr);
-    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+    // setenv copies: the caller's strings may be temporaries.
+    for (const std::string& e : env) {
+      const size_t eq = e.find('=');
+      if (eq != std::string::npos) setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+    }
     const fs::path cwd = fs::current_path();
     fs::current_path(dir_);
     vigilo_ = start_process(argv.data(), (dir_ / "vigilo.out").c_str(), (dir_ / "vigilo.err").c_str());
