@@ -150,7 +150,7 @@ int request_search(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
   if (rx->protocol == 'Q')
     nc_request_playback(rx, s.year + 1900, s.month, day, int(s.camera_mask), hour);
   else
-    sdk_set_playback_date(0, s.year + 1900, s.month, day, int(s.camera_mask), hour);
+    sdk_set_playback_date(0, s.year + 1900, s.month, day, s.camera_mask, hour);
   return 0;
 }
 

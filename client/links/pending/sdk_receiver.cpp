@@ -3,5 +3,5 @@
 
 #define PENDING [[gnu::weak]]
 
-PENDING int sdk_set_playback_date(int, int, int, int, int, int) { return 0; }
-PENDING int sdk_set_playback_time(APP_CONTEXT*, int) { return 0; }
+PENDING int sdk_set_playback_date(int, int, int, int, uint32_t, int) { return 0; }
+PENDING int sdk_set_playback_time(void*, int) { return 0; }
