@@ -2,6 +2,7 @@
 // calendar, the record bars, typed times, the routing of search replies by byte position,
 // and the layout chosen for the cameras.
 #include <SDL/SDL_ttf.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "client/foundation/user_events.h"
 #include "client/links/nc_packets.h"
 #include "client/screens/event_loop.h"
+#include "client/screens/master_link.h"
 #include "client/screens/search_window.h"
 #include "client/screens/skin.h"
 #include "tests/client/screens/run_tree.h"
@@ -259,6 +261,93 @@ TEST_F(SearchWindow, event_playback_reply_paints_the_search_bars) {
   EXPECT_EQ(0xFFFF00u, rgb(hour->pictures[0], 1, hour->h - 2));
   EXPECT_EQ(0xFFFFFFu, rgb(hour->pictures[1], 0, 0));
   EXPECT_EQ(1, widget(SW_HOUR0 + 11)->hidden);
+}
+
+TEST_F(SearchWindow, layout_commands_out_of_range_keep_the_view) {
+  add_channels(16, 'Q');
+  set_layout(ctx, 2);
+  for (auto [layout, page] : {std::pair{99, 0}, std::pair{0, 0}, std::pair{3, -1}}) {
+    COMM_FIELDS m{};
+    m.command = COMM_SET_LAYOUT;
+    m.value[3] = layout;
+    m.value[4] = page;
+    uint8_t bytes[COMM_MESSAGE_SIZE];
+    write_comm_message(m, bytes);
+    SDL_Event ev{};
+    ev.type = SDL_USEREVENT;
+    ev.user.code = UE_LINK_COMMAND;
+    ev.user.data1 = bytes;
+    handle_search_user_event(ev, ctx, &app_options);
+    EXPECT_EQ(layout == 3 ? 3 : 2, ctx->layout.load()) << layout;
+    EXPECT_EQ(0, ctx->page.load());
+  }
+}
+
+// The playback requests on a link the test reads: what goes to which DVR, and from where.
+TEST_F(SearchWindow, playback_requests_reach_only_q_dvrs_and_go_on_from_the_picture) {
+  add_channels(4, 'Q');
+  RECEIVER_INFO& rx = ctx->receivers[0];
+  int fds[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
+  rx.sock.store(fds[0]);
+  app_options.context = ctx;
+  app_options.conn_state.store(CONN_CONNECTED);
+  auto sent = [&] {
+    std::vector<uint8_t> all(4096);
+    const ssize_t n = recv(fds[1], all.data(), all.size(), MSG_DONTWAIT);
+    all.resize(n > 0 ? size_t(n) : 0);
+    return all;
+  };
+  // The last type-6 request in `bytes`: cameras and position.
+  auto play_of = [](const std::vector<uint8_t>& bytes, uint32_t* cams, uint32_t* pos) {
+    bool found = false;
+    for (size_t at = 0; at + 20 <= bytes.size(); at += 8 + bytes[at + 7])
+      if (bytes[at + 2] == 6) {
+        const uint8_t* b = &bytes[at + 8];
+        *cams = uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+        *pos = uint32_t(b[4]) << 24 | uint32_t(b[5]) << 16 | uint32_t(b[6]) << 8 | b[7];
+        found = true;
+      }
+    return found;
+  };
+  rx.protocol = 'I';
+  search_selection().camera_mask = 1;
+  EXPECT_EQ(0, start_playback_at_selection(ctx));
+  EXPECT_EQ(0, jump_playback(30, 0));
+  pause_playback();
+  resume_playback();
+  restart_playback();
+  EXPECT_TRUE(sent().empty()) << "no 'Q' packet to another DVR";
+
+  rx.protocol = 'Q';
+  rx.pending_frames = 3;
+  rx.pending_bytes = 3000;
+  rx.position = 100;
+  rx.last_frame_time = 250.6;
+  pause_playback();
+  resume_playback();  // on from the paused picture
+  uint32_t cams = 0, pos = 0;
+  ASSERT_TRUE(play_of(sent(), &cams, &pos));
+  EXPECT_EQ(250u, pos);
+  EXPECT_EQ(0, jump_playback(30, 0));
+  ASSERT_TRUE(play_of(sent(), &cams, &pos));
+  EXPECT_EQ(280u, pos);
+  EXPECT_EQ(0, rx.pending_frames.load()) << "what the rings held is dropped with its counts";
+  EXPECT_EQ(0u, rx.pending_bytes.load());
+  // No picture of the new stream yet: a speed change goes on from the jump, and a window
+  // that chose no camera keeps the receiver's.
+  search_selection().camera_mask = 0;
+  rx.sel_vid_ch = 0x4;
+  restart_playback();
+  ASSERT_TRUE(play_of(sent(), &cams, &pos));
+  EXPECT_EQ(280u, pos);
+  EXPECT_EQ(0x4u, cams);
+
+  rx.sock.store(-1);
+  close(fds[0]);
+  close(fds[1]);
+  app_options.conn_state.store(CONN_DISCONNECTED);
+  app_options.context = nullptr;
 }
 
 TEST(SearchPlayback, speed_halves_and_doubles_within_its_bounds) {
