@@ -56,6 +56,23 @@ struct FileActions {
   ~FileActions() { posix_spawn_file_actions_destroy(&fa); }
 };
 
+// The child starts with no signal blocked and every signal at its default action: a thread
+// that starts it may block signals (SDL's threads block them all), and a child that inherited
+// that mask would never see the SIGTERM that ends it.
+struct SpawnAttr {
+  posix_spawnattr_t attr;
+  SpawnAttr() {
+    posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttr() { posix_spawnattr_destroy(&attr); }
+};
+
 }  // namespace
 
 int start_process(const char* const* argv, const char* stdout_path, const char* stderr_path) {
@@ -76,8 +93,9 @@ int start_process(const char* const* argv, const char* stdout_path, const char* 
   if (err.fd >= 0 && posix_spawn_file_actions_adddup2(&actions.fa, err.fd, 2) != 0) return -1;
   // Sockets and files of the client must not live on in the child.
   if (posix_spawn_file_actions_addclosefrom_np(&actions.fa, 3) != 0) return -1;
+  SpawnAttr attr;
   pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], &actions.fa, nullptr, const_cast<char* const*>(argv),
+  if (posix_spawnp(&pid, argv[0], &actions.fa, &attr.attr, const_cast<char* const*>(argv),
                    environ) != 0)
     return -1;
   g_children.push_back(pid);

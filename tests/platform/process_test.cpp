@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -109,6 +110,24 @@ TEST(StartProcess, TerminateReachesOnlyRunningChildrenOfOurs) {
   EXPECT_EQ(terminate_process(pid), -1);
   EXPECT_EQ(terminate_process(getppid()), -1) << "not a child of ours";
   EXPECT_EQ(terminate_process(0), -1);
+}
+
+TEST(StartProcess, ChildStartedFromASignalBlockingThreadCanBeTerminated) {
+  // SDL's threads block every signal; their children must not inherit that.
+  int pid = -1;
+  std::thread starter([&] {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    const char* argv[] = {"sleep", "30", nullptr};
+    pid = start_process(argv);
+  });
+  starter.join();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(terminate_process(pid), 0);
+  int code = -1;
+  EXPECT_EQ(wait_process(pid, 5000, &code), 0);
+  EXPECT_EQ(code, 128 + SIGTERM);
 }
 
 TEST(StartProcess, ChildInheritsNoDescriptorsOfTheClient) {
