@@ -223,10 +223,13 @@ int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* no
   if (!rx) return -2;
 
   const uint64_t event_time = static_cast<uint64_t>(notice->time);
+  const int first_number = g_event_number;
   if (notice->kind & 0x02)
     act_on_kind(opts, ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02);
   if (notice->kind & 0x20)
     act_on_kind(opts, ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20);
+  // The list is drawn (and scrolled) once for all lines of the notice, not once a line.
+  if (g_event_number != first_number && g_hooks.draw_event_list) g_hooks.draw_event_list(ctx);
   if (notice->marker) {
     for (int k = 0; k < MAX_CHANNELS; ++k) {
       if (!(notice->mask_80 & (1u << k))) continue;

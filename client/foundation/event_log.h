@@ -21,7 +21,8 @@ struct EVENT_NOTICE;
 int write_event_log(const char* line, const uint64_t* event_time);
 
 struct EVENT_ACTION_HOOKS {
-  void (*add_event_line)(APP_CONTEXT* ctx, const char* line);  // append to "evt_list"
+  void (*add_event_line)(APP_CONTEXT* ctx, const char* line);  // append to "evt_list", unseen
+  void (*draw_event_list)(APP_CONTEXT* ctx);                   // once the notice's lines are in
   void (*clear_event_list)(APP_CONTEXT* ctx);                  // empty "evt_list"
   void (*play_alarm)(uint8_t kind);                            // 0x02 motion, 0x20 sensor
   void (*redraw_channel)(APP_CONTEXT* ctx, int32_t id);        // picture, text and cell

@@ -45,7 +45,15 @@ void add_event_line(APP_CONTEXT* ctx, const char* line) {
   const int list = find_widget(kMainWindow, "evt_list");
   if (list <= 0) return;
   SdlLock lock(ctx->display_mutex);
-  add_widget_line(ctx->surfaces[SURF_SCREEN], kMainWindow, list, line, 0, !ctx->fullscreen);
+  add_widget_line(ctx->surfaces[SURF_SCREEN], kMainWindow, list, line, 0, 0);
+}
+
+void draw_event_list(APP_CONTEXT* ctx) {
+  if (!ctx->skin || ctx->fullscreen) return;
+  const int list = find_widget(kMainWindow, "evt_list");
+  if (list <= 0) return;
+  SdlLock lock(ctx->display_mutex);
+  add_widget_line(ctx->surfaces[SURF_SCREEN], kMainWindow, list, nullptr, 0, 1);
 }
 
 void clear_event_list(APP_CONTEXT* ctx) {
@@ -100,8 +108,8 @@ void ask_loop(int action, int type, int32_t id) {
 }  // namespace
 
 void install_event_action_hooks() {
-  set_event_action_hooks(EVENT_ACTION_HOOKS{add_event_line, clear_event_list, play_alarm,
-                                            redraw_channel});
+  set_event_action_hooks(EVENT_ACTION_HOOKS{add_event_line, draw_event_list, clear_event_list,
+                                            play_alarm, redraw_channel});
 }
 
 void reset_status_timer() { g_elapsed_ms.store(0); }
@@ -127,8 +135,9 @@ Uint32 status_timer(Uint32 interval, void* param) {
   const uint32_t idle = SDL_GetTicks() - ctx->last_mouse_ticks.load();
   push_user_event(idle < 1000 ? UE_HIDE_TOOLTIP : UE_SHOW_TOOLTIP);
   if (const uint8_t watchdog = get_watchdog()) {
-    if (modal_wait_active()) {
-      // The loop waits for the operator or a window, not hung: it gets its full time back.
+    if (!ctx->main_loop_running.load() || modal_wait_active()) {
+      // Start-up before the loop runs, a window whose loop answers no 37, or a loop waiting
+      // for the operator or a window: nothing hangs, and the loop gets its full time back.
       ctx->watchdog.store(watchdog);
     } else {
       const uint8_t left = uint8_t(ctx->watchdog.load());

@@ -6,7 +6,8 @@
 // Timers and threads never draw: they push user events, and the window loop acts on them
 // (the pop-up's view changes come back as UE_POPUP). The status timer runs the GUI
 // watchdog: with [SYSTEM] watchdog non-zero, the machine is restarted (reboot_machine) when
-// the loop has answered no UE_WATCHDOG for watchdog + 1 ticks, modal waits not counted.
+// the main event loop, once running, has answered no UE_WATCHDOG for watchdog + 1 ticks;
+// modal waits are not counted.
 #pragma once
 
 #include <SDL/SDL.h>

@@ -26,6 +26,7 @@ namespace {
 
 struct Seen {
   std::vector<std::string> lines;
+  int draws = 0;
   int clears = 0;
   std::vector<int> alarms;
   std::vector<int32_t> redraws;
@@ -89,7 +90,7 @@ class EventActions : public testing::Test {
     ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=60\n"));
     set_event_action_hooks(EVENT_ACTION_HOOKS{
         [](APP_CONTEXT*, const char* l) { seen.lines.push_back(l); },
-        [](APP_CONTEXT*) { ++seen.clears; }, [](uint8_t k) { seen.alarms.push_back(k); },
+        [](APP_CONTEXT*) { ++seen.draws; }, [](APP_CONTEXT*) { ++seen.clears; }, [](uint8_t k) { seen.alarms.push_back(k); },
         [](APP_CONTEXT*, int32_t id) { seen.redraws.push_back(id); }});
     add("DVR-0");
     rx_ = add("DVR-1");
@@ -127,6 +128,7 @@ TEST_F(EventActions, motion_then_sensor_lines_in_the_event_day_file) {
       "3|2021-03-04 12:00:00|DVR-1|CH 01|Sensor"};
   EXPECT_EQ(first, std::vector<std::string>(seen.lines.begin(), seen.lines.begin() + 3));
   EXPECT_EQ("6|2021-03-04 12:00:00|DVR-1|CH 01|Sensor", seen.lines.back());
+  EXPECT_EQ(2, seen.draws);  // once a notice
   EXPECT_EQ(first[0] + "\n" + first[1] + "\n" + first[2] + "\n",
             read_file("logs/20210304.txt").substr(0, 3 * (first[0].size() + 1)));
   EXPECT_EQ("./logs/20210304.txt\n", read_file("logs/index.txt"));  // listed once
@@ -179,6 +181,7 @@ TEST_F(EventActions, video_loss_marks_channels_and_redraws_the_shown_one) {
   EXPECT_EQ(3, rx_->channels[2].video_state.load());
   EXPECT_EQ((std::vector<int32_t>{rx_->channels[2].id.load()}), seen.redraws);
   EXPECT_TRUE(seen.lines.empty());
+  EXPECT_EQ(0, seen.draws);
 }
 
 TEST_F(EventActions, snapshot_is_left_as_jpeg_only) {
