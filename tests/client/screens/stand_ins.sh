@@ -14,6 +14,9 @@ trap 'rm -f "$actual" "$expected"' EXIT
 nm --defined-only "$program" | awk '$2 == "W" { print $3 }' | grep -E '^_Z[0-9]' | c++filt |
   while IFS= read -r sig; do
     name=${sig%%(*}
+    # A function template's instance prints with its return type and arguments: "int f<8ul>".
+    name=${name##* }
+    name=${name%%<*}
     if grep -rqE "inline[^;(]*[^A-Za-z0-9_]$name\(" --include='*.h' "$src"; then continue; fi
     echo "$sig"
   done | LC_ALL=C sort -u > "$actual"
