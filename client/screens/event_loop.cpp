@@ -321,6 +321,7 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
       break;
     case W_PIP1: toggle_pip(ctx); break;
     case W_RECORD: toggle_recording(ctx); break;
+    case W_BROWSE: browse_recorded_file(opts, get_rec_path()); break;
     case W_MUTE: show_mute_widget(ctx, W_MUTE, W_NO_MUTE, 0); break;
     case W_NO_MUTE: show_mute_widget(ctx, W_NO_MUTE, W_MUTE, 1); break;
     case W_DVR_LIST:

@@ -212,6 +212,23 @@ int start_playback_window(APP_OPTIONS* opts) {
                                  login_word(opts), "-m4"});
 }
 
+int browse_recorded_file(APP_OPTIONS* opts, const char* record_dir, FILE_CHOOSER choose) {
+  const std::string dir = record_dir ? record_dir : "";  // a copy: setup.cfg may reload
+  // Raised when it still runs; a window that has closed no longer stops the button.
+  raise_child_window(kTitles[PLAYBACK]);
+  char path[520] = "";
+  if ((choose ? choose : open_file_dialog)(dir.c_str(), path, sizeof path) != 0 ||
+      !path[0])
+    return 1;
+  if (strlen(path) >= sizeof opts->input_file) {
+    printf("The chosen file's path is longer than %zu characters: %s\n",
+           sizeof opts->input_file - 1, path);
+    return -1;
+  }
+  copy_field(opts->input_file, path);
+  return start_playback_window(opts);
+}
+
 int start_time_playback_window(const char* target, uint32_t mask, int year, int month, int day,
                                int hour, int minute) {
   const APP_OPTIONS* opts = &app_options;

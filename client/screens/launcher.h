@@ -12,6 +12,7 @@
 // start_time_playback_window (the mailslot timer); one lock guards the records.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct APP_OPTIONS;
@@ -31,6 +32,12 @@ int start_search_window(APP_OPTIONS* opts);   // -2 when a running one was raise
 // The input file of the options: ".avi" and ".bmp" through xdg-open, anything else in a
 // playback window (a running one is raised instead). 0 or -1.
 int start_playback_window(APP_OPTIONS* opts);
+// The browse button: raises the playback window started earlier, then lets the operator
+// choose a recorded file in `record_dir` with `choose` (null: open_file_dialog, which
+// blocks the window loop) and opens it with start_playback_window. A playback window that
+// has closed counts as none. 0 started or raised; 1 cancelled; -1 failed.
+using FILE_CHOOSER = int (*)(const char* initial_dir, char* out, size_t cap);
+int browse_recorded_file(APP_OPTIONS* opts, const char* record_dir, FILE_CHOOSER choose = nullptr);
 // A time playback window (mode 7) of `target` from the given start; its pid is kept so
 // that shutdown ends it. 0, or -1 when it could not be started.
 int start_time_playback_window(const char* target, uint32_t mask, int year, int month, int day,

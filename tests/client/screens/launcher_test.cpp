@@ -213,15 +213,42 @@ TEST_F(Launcher, running_copies_are_raised_and_gone_ones_started_anew) {
   EXPECT_EQ(start_monitor_program(opts, "Network"), -1);
   EXPECT_EQ(next_start().at(1), "CPU");
   EXPECT_EQ(next_start(700), Words{});
-  // A playback window that has closed is gone: the next one starts (the browse button).
-  snprintf(opts->input_file, sizeof opts->input_file, "/rec/a.zol");
-  ASSERT_EQ(start_playback_window(opts), 0);
+  x11_close_window(ext);
+}
+
+// The browse button: the dialog opens in the record path, whatever became of the playback
+// window started before, and the chosen file opens by its kind.
+std::string chooser_dir, chooser_answer;
+int fake_chooser(const char* dir, char* out, size_t cap) {
+  chooser_dir = dir;
+  snprintf(out, cap, "%s", chooser_answer.c_str());
+  return chooser_answer.empty() ? -1 : 0;
+}
+
+TEST_F(Launcher, browse_opens_the_chosen_file_even_after_a_playback_window_closed) {
+  chooser_answer = "";
+  EXPECT_EQ(browse_recorded_file(opts, "/rec/", fake_chooser), 1);
+  EXPECT_EQ(chooser_dir, "/rec/");
+  EXPECT_EQ(next_start(300), Words{}) << "cancelled";
+  chooser_answer = "/rec/a.zol";
+  ASSERT_EQ(browse_recorded_file(opts, "/rec/", fake_chooser), 0);
   ASSERT_EQ(next_start().at(1), "-f/rec/a.zol");
   x11_close_window(window_of("ZOL Playback"));
   ASSERT_TRUE(eventually([] { return raise_child_window("ZOL Playback") == -1; }));
-  ASSERT_EQ(start_playback_window(opts), 0);
-  EXPECT_EQ(next_start().at(4), "-m4");
-  x11_close_window(ext);
+  chooser_answer = "/rec/b.zol";
+  chooser_dir.clear();
+  ASSERT_EQ(browse_recorded_file(opts, "/rec/", fake_chooser), 0);
+  EXPECT_EQ(chooser_dir, "/rec/");
+  EXPECT_EQ(next_start().at(1), "-f/rec/b.zol");
+  chooser_answer = "/rec/CAM.BMP";
+  ASSERT_EQ(browse_recorded_file(opts, "/rec/", fake_chooser), 0);
+  EXPECT_EQ(next_start(), (Words{(dir_ / "bin" / "xdg-open").string(), "/rec/CAM.BMP"}));
+  // A path the input file cannot hold whole is refused, not cut to another file's name.
+  chooser_answer = "/rec/" + std::string(300, 'x') + ".zol";
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(browse_recorded_file(opts, "/rec/", fake_chooser), -1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(next_start(300), Words{});
 }
 
 TEST_F(Launcher, seventeenth_spot_window_waits_until_one_closes) {
