@@ -43,7 +43,8 @@ int watch_net_adapter(const char*, APP_CONTEXT* ctx) {
     uint64_t in, out;
     if (read_net_octets(name.c_str(), &in, &out) != 0) return 0;
     const uint64_t mbps = read_net_speed_mbps(name.c_str());
-    if (mbps != 0) {
+    // Counters that went back (the interface was reset) say nothing about this second.
+    if (mbps != 0 && in >= prev_in && out >= prev_out) {
       const double bits = double((in - prev_in) + (out - prev_out)) * 8;
       ctx->net_load.store(int(bits / (double(mbps) * 1e6) * 100));
     }
