@@ -337,6 +337,48 @@ TEST_F(Link, failed_accept_is_tried_again_and_keeps_the_slaves) {
   EXPECT_TRUE(eventually([&] { return count_slaves(&opts) == 2; }));
 }
 
+// A peer that takes no more data is given up after the send time-out: the master frees that
+// slave's slot, and a slave's own send reports the failure and the slave connects again.
+TEST_F(Link, peers_that_stop_reading_are_given_up) {
+  auto small_buffer = [](int fd) {
+    int size = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  };
+  start_master();
+  Peer deaf;
+  ASSERT_TRUE(eventually([&] {
+    if (deaf.fd >= 0) close(deaf.fd);
+    deaf.fd = socket(AF_INET, SOCK_STREAM, 0);
+    small_buffer(deaf.fd);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return connect(deaf.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }));
+  ASSERT_TRUE(eventually([&] { return count_slaves(&opts) == 1; }));
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 200000 && count_slaves(&opts) == 1; ++i) send_step_layout_to_slaves(&opts);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(count_slaves(&opts), 0);
+  EXPECT_NE(out.find("send() failed. closing slave 0 connection.\n"), std::string::npos);
+  EXPECT_TRUE(deaf.closed_by_other_end());
+  stop_master();
+
+  add_channels(2);
+  listen_as_master();
+  small_buffer(listener);
+  start_slave();
+  Peer m;
+  ASSERT_TRUE(accept_slave(m));
+  ASSERT_TRUE(eventually([&] { return send_add_channel(&opts, 1) == 0; }));
+  int rc = 0;
+  for (int i = 0; i < 200000 && rc == 0; ++i) rc = send_add_channel(&opts, 1);
+  EXPECT_EQ(rc, -4);
+  Peer again;
+  EXPECT_TRUE(accept_slave(again));
+}
+
 TEST_F(Link, taken_port_shows_the_bind_box_and_ends_the_window) {
   listen_as_master();
   start_master();
