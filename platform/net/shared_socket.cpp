@@ -31,6 +31,7 @@ constexpr int WSA_ETIMEDOUT = 10060;
 
 const int NET_SOL_SOCKET = SOL_SOCKET;
 const int NET_SO_RCVBUF = SO_RCVBUF;
+const int NET_SO_REUSEADDR = SO_REUSEADDR;
 
 int net_wsa_from_errno(int e) {
   switch (e) {

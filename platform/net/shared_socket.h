@@ -17,6 +17,7 @@
 // setsockopt level and name of the receive buffer size, for set_option.
 extern const int NET_SOL_SOCKET;
 extern const int NET_SO_RCVBUF;
+extern const int NET_SO_REUSEADDR;
 
 // WinSock number of an errno value (EINTR 10004 ... EHOSTUNREACH 10065); others unchanged.
 int net_wsa_from_errno(int e);

@@ -17,7 +17,7 @@
 
 #include "platform/sync/sync.h"
 #include "sdk/Blocksock.h"
-#include "sdk/ExternApi.h"
+#include "sdk/OrvoSDK.h"
 
 constexpr uint32_t CMS_SYSTEM_INFO_REQ = 0x7000F;
 constexpr uint32_t CMS_HEALTH_REQ = 0x70200;

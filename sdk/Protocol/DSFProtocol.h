@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sdk/ExternApi.h"
+#include "sdk/OrvoSDK.h"
 
 // Requests.
 constexpr uint32_t DSF_LIVE_START = 0x00020001;

@@ -1,0 +1,1111 @@
+#include "sdk/ClientSite.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/debug/debug_output.h"
+#include "platform/quellvid/quellvid.h"
+#include "platform/tessra/tessra.h"
+#include "sdk/OrvoSDKApp.h"
+#include "sdk/Protocol/ByteReader.h"
+
+namespace {
+constexpr uint32_t kStreamHeaderLive = 0xA0020001;
+constexpr uint32_t kStreamHeaderPlayback = 0xA0020003;
+constexpr int kMaxSide = 8192;
+
+// The session whose thread this is (source, notify): a session closed from its own callback
+// is not destroyed on that thread.
+thread_local const CClientSite* t_pInside = nullptr;
+
+class InsideGuard {
+ public:
+  explicit InsideGuard(const CClientSite* s) : m_pOld(t_pInside) { t_pInside = s; }
+  ~InsideGuard() { t_pInside = m_pOld; }
+
+ private:
+  const CClientSite* m_pOld;
+};
+
+uint32_t BE32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = unsigned(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + int64_t(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int* y, int* m, int* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = unsigned(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = int(doy - (153 * mp + 2) / 5 + 1);
+  *m = int(mp < 10 ? mp + 3 : mp - 9);
+  *y = int(int64_t(yoe) + era * 400 + (*m <= 2));
+}
+
+const char* PlayTypeName(int t) {
+  switch (t) {
+    case CClientSite::PLAY_NORMAL_FWD: return "NormalFWD";
+    case CClientSite::PLAY_NORMAL_BWD: return "NormalBWD";
+    case CClientSite::PLAY_FAST_FWD: return "FastFWD";
+    case CClientSite::PLAY_FAST_BWD: return "FastBWD";
+    default: return "Hold";
+  }
+}
+}  // namespace
+
+bool CClientSite::InsideOwnThread(const CClientSite* site) { return t_pInside == site; }
+
+CClientSite::CClientSite(COrvoSDKApp* app) : m_pApp(app) {}
+
+CClientSite::~CClientSite() {
+  Stop();
+  // Stop skips the threads that called it; by now none of them is inside.
+  if (m_pSource) m_pSource->WaitStop();
+  m_pNotifyThread.Join();
+  std::lock_guard<std::mutex> lk(m_decoderLock);
+  CloseVideoDecoder();
+}
+
+void CClientSite::SetError(const std::string& text) {
+  std::lock_guard<std::mutex> lk(m_errorLock);
+  m_strLastError = text;
+}
+
+std::string CClientSite::LastError() {
+  std::lock_guard<std::mutex> lk(m_errorLock);
+  return m_strLastError;
+}
+
+void CClientSite::GetLastError(char* buf, int size) {
+  if (!buf || size < 1) return;
+  std::lock_guard<std::mutex> lk(m_errorLock);
+  const size_t n = std::min(m_strLastError.size(), size_t(size - 1));
+  std::memcpy(buf, m_strLastError.data(), n);
+  buf[n] = 0;
+}
+
+void CClientSite::SetPacketParam(const _SDK_PACKET_PARAM& p) {
+  m_nNoAudio = p.bNoAudio;
+  m_nOutput = p.bOutput;
+  m_nDeinterlace = p.bDeinterlace;
+}
+
+int CClientSite::Start(const char* address, int channel, const char* user, const char* password,
+                       int port, const SITE_OPEN_PARAM& param, SDK_OPEN_CALLBACK callback,
+                       int channel2, int live, void* user_value) {
+  m_strAddress = address ? address : "";
+  m_strUser = user ? user : "";
+  m_strPassword = password ? password : "";
+  m_nChannel = channel;
+  m_nPort = port;
+  m_nDvrId = param.nDvrId;
+  m_nChannel2 = channel2;
+  m_bLive = live ? 1 : 0;
+  m_pCallback = callback;
+  m_pUserValue = user_value;
+  m_param = param;
+  m_bWaitStream = 1;
+  if (!m_pNotifyThread.Start([this] { NotifyLoop(); })) {
+    SetError("m_pNotifyThread thread failure");
+    return 0;
+  }
+  m_pSource = std::make_unique<CDSFSource>();
+  if (!m_pSource->Initialize(this, m_bLive, port, param.bValue0)) {
+    debug_output("[SDK TRACE]-m_pSource->Initialize() failure !\n");
+    return 0;
+  }
+  int ok;
+  if (m_bLive) {
+    ok = m_pSource->LogOn(address, user, password, address, uint8_t(channel), nullptr,
+                          param.dwValue2);
+  } else {
+    debug_output("[SDK TRACE]-VOD Connection....... \n");
+    const uint32_t range[2] = {param.dwPlayDate, param.dwPlayTime};
+    ok = m_pSource->LogOn(address, user, password, address, uint8_t(channel), range,
+                          param.dwValue2);
+  }
+  if (!ok) {
+    debug_output("[SDK TRACE]-m_pSource->LogOn() failure !\n");
+    std::string text;
+    m_pSource->GetLastError(&text);
+    SetError(text);
+    return 0;
+  }
+  return 1;
+}
+
+void CClientSite::Stop() {
+  if (m_bStop.exchange(1)) return;
+  m_bNotifyEnd = 1;
+  m_statusEvent.Set();
+  m_frameEvent.Set();
+  m_answerEvent.Set();
+  m_firstFrameEvent.Set();
+  if (m_pSource) {
+    m_pSource->Stop();
+    m_pSource->WaitStop();  // never the calling thread
+  }
+  m_pNotifyThread.Join();   // nothing when called on the notify thread
+  EmptyList();
+  std::lock_guard<std::mutex> lk(m_decoderLock);
+  CloseVideoDecoder();
+}
+
+void CClientSite::CancelWait() {
+  if (m_bStop) return;
+  m_bCancelled = 1;
+  m_frameEvent.Set();
+  if (m_bFirstFrameWanted) m_firstFrameEvent.Set();
+  m_answerEvent.Set();
+}
+
+void CClientSite::ReleaseFrameWait() {
+  m_bCancelled = 1;
+  m_frameEvent.Set();
+}
+
+size_t CClientSite::QueuedFrames() {
+  std::lock_guard<std::mutex> lk(m_listLock);
+  return m_list.size();
+}
+
+void CClientSite::EmptyList() {
+  std::lock_guard<std::mutex> lk(m_listLock);
+  m_list.clear();
+}
+
+// ---------------------------------------------------------------------------------------
+// Status and notices.
+
+void CClientSite::OnStatus(int code) {
+  InsideGuard inside(this);
+  if (m_bStop) return;
+  if (code == CDSFSource::STATUS_DATA_ACCEPTED) {
+    std::vector<uint8_t> pkt(12 + CDSFProtocol::MaxPayload());
+    int n;
+    if (m_bLive) {
+      DSF_LIVE_REQUEST req{uint8_t(m_nChannel)};
+      n = m_protocol.BuildPacket(DSF_LIVE_START, 1, &req, pkt.data());
+    } else {
+      DSF_PLAYBACK_REQUEST req{};
+      std::snprintf(req.szAddress, sizeof req.szAddress, "%s", m_strAddress.c_str());
+      req.dwStart = m_param.dwPlayDate;
+      req.dwEnd = m_param.dwPlayTime;
+      req.channel = uint8_t(m_nChannel);
+      n = m_protocol.BuildPacket(DSF_PLAYBACK_START, 1, &req, pkt.data());
+      m_protocol.ForgetRecord(DSF_PLAYBACK_START);
+    }
+    m_protocol.ForgetRecord(DSF_LIVE_START);
+    m_pSource->SendCommand(pkt.data(), n, nullptr);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lk(m_statusLock);
+    m_statusQueue.push_back(code);
+  }
+  m_statusEvent.Set();
+}
+
+void CClientSite::OnRecordEnd() {
+  InsideGuard inside(this);
+  m_bRecordEnd = 1;
+}
+
+void CClientSite::Report(int code) {
+  m_pApp->NotifyApplication(1, code, this, m_strAddress.c_str(), m_nChannel, m_nChannel2);
+}
+
+void CClientSite::CallOpenCallback(int state) {
+  if (state == 0) {
+    if (m_bStateZeroSent.exchange(1)) return;  // a stop is told once
+  } else {
+    m_bStateZeroSent = 0;
+  }
+  if (m_pCallback) m_pCallback(this, m_nDvrId, m_nChannel, state, m_pUserValue);
+}
+
+void CClientSite::NotifyLoop() {
+  InsideGuard inside(this);
+  while (!m_bNotifyEnd) {
+    m_statusEvent.Wait();
+    for (;;) {
+      int code;
+      {
+        std::lock_guard<std::mutex> lk(m_statusLock);
+        if (m_statusQueue.empty() || m_bNotifyEnd) break;
+        code = m_statusQueue.front();
+        m_statusQueue.pop_front();
+      }
+      const bool failure = (code & 0xF000) || code == CDSFSource::STATUS_REFUSED ||
+                           code == CDSFSource::STATUS_SOCKET_FAILED ||
+                           code == CDSFSource::STATUS_TIMED_OUT;
+      if (failure) {
+        m_pSource->Stop();
+        CancelWait();
+        if (code == CDSFSource::STATUS_REFUSED) {
+          if (m_nStartWait < 14) m_nStartWait = 16;  // the next tick says state 0
+        } else {
+          Report(code);
+        }
+      } else if (code == 2) {
+        m_bWaitStream = 0;
+        Report(code);
+      } else {
+        m_pSource->Stop();
+        Report(code);
+      }
+      // A stream that was running and died is told to its application (state 0), once.
+      const bool died = failure ? code != CDSFSource::STATUS_REFUSED
+                                : code == CDSFSource::STATUS_DATA_FAILED ||
+                                      code == CDSFSource::STATUS_FILE_NOT_FOUND;
+      if (died && m_bStarted && !m_bStop) CallOpenCallback(0);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Packets from the source.
+
+void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
+  InsideGuard inside(this);
+  if (m_bStop) return;
+  const size_t n = length > 0 ? size_t(length) : 0;
+  switch (number) {
+    case kStreamHeaderLive:
+    case kStreamHeaderPlayback: {
+      DSF_STREAM_BLOCK block{};
+      if (!m_protocol.ParseReply(number, data, n, &block)) break;
+      m_protocol.ParseStreamHeader(block.data, block.length);
+      {
+        std::lock_guard<std::mutex> lk(m_listLock);
+        const DSF_STREAM_HEADER_OBJECT& h = m_protocol.StreamHeader();
+        m_wYear = h.year;
+        m_bMonth = h.month;
+        m_bDay = h.day;
+        m_bHour = h.hour;
+        m_bMinute = h.minute;
+        m_bSecond = h.second;
+        m_nStreamWidth = m_protocol.Video().width;
+        m_nStreamHeight = m_protocol.Video().height;
+      }
+      if (!m_nNoAudio && m_protocol.Audio().track != 0xFF) {
+        const DSF_AUDIO_OBJECT& a = m_protocol.Audio();
+        uint8_t format[AUDIO_FORMAT_MIN_SIZE] = {};
+        std::memcpy(format, a.codec, 16);
+        format[16] = uint8_t(a.samplesPerSecond);
+        format[17] = uint8_t(a.samplesPerSecond >> 8);
+        format[20] = a.setupValue;
+        std::lock_guard<std::mutex> lk(m_decoderLock);
+        m_bAudioReady = m_audio.Initialize(format, sizeof format) == 1;
+      }
+      m_bStarted = 1;
+      if (!m_bStop) {
+        CallOpenCallback(1);
+        {
+          std::lock_guard<std::mutex> lk(m_statusLock);
+          m_statusQueue.push_back(2);
+        }
+        m_statusEvent.Set();
+      }
+      EndSession(false);
+      SendStartStream();
+      break;
+    }
+    case DSF_CHANNEL_INFO_REPLY: {
+      DSF_CHANNEL_INFO info{};
+      if (!m_protocol.ParseReply(number, data, n, &info)) break;
+      if (m_param.bLiveByte == 1) {
+        m_pSource->StartData(info.dwDataRequest);
+      } else {
+        m_bWaitStream = 0;
+        m_answerEvent.Set();
+      }
+      break;
+    }
+    case 0xA0031000: {
+      DSF_RELAY_STATE relay{};
+      if (m_protocol.ParseReply(number, data, n, &relay)) {
+        std::lock_guard<std::mutex> lk(m_listLock);
+        m_relay = relay;
+      }
+      m_dwAnswer = 0;
+      break;
+    }
+    case 0xA0080001:
+      m_protocol.ParseKeptReply(number, DSF_SETUP_GET, data, n);
+      m_dwAnswer = 0;
+      m_answerEvent.Set();
+      break;
+    case 0xA0030201: case 0xA0030202: case 0xA0030205: case 0xA0030207: case 0xA003020B:
+    case 0xA003020F: case 0xA0031001: case 0xA0020008: case 0xA0060005: case 0xA0060007:
+    case 0xA0080002:
+      m_dwAnswer = 0;
+      break;
+    case 0xA0060009: {
+      uint32_t v;
+      m_protocol.ParseReply(number, data, n, &v);
+      m_dwAnswer = 0;
+      std::lock_guard<std::mutex> lk(m_listLock);
+      m_list.clear();
+      m_bWaitKey = true;
+      m_frameEvent.Reset();
+      break;
+    }
+    case 0xA0020006:
+      break;
+    case DSF_STREAM_OBJECT:
+      if (n > 1 && data[0] == uint8_t(m_nChannel)) {
+        m_protocol.ParseStreamHeader(data + 1, n - 1);
+        {
+          std::lock_guard<std::mutex> lk(m_listLock);
+          m_nStreamWidth = m_protocol.Video().width;
+          m_nStreamHeight = m_protocol.Video().height;
+        }
+        EndSession(true);
+      }
+      break;
+    case DSF_STREAM_FRAME:
+      if (n > 1 && data[0] == uint8_t(m_nChannel)) AddDataToList(data + 1, n - 1);
+      break;
+    case DSF_EVENT_SENSOR: {
+      DSF_SENSOR_EVENT ev{};
+      m_protocol.ParseReply(number, data, n, &ev);
+      break;
+    }
+    case DSF_EVENT_SHUTDOWN:
+      m_bShutdown = 1;
+      SetError("System shutdown for repair(Server)");
+      break;
+    default:
+      debug_outputf("[SDK TRACE]-Unknown Protocol = %x\n", number);
+      break;
+  }
+}
+
+void CClientSite::EndSession(bool flag) {
+  debug_outputf("[SDK TRACE]-Channel Changed, or File header changed Session(%d) End ######################## \n",
+                m_nChannel);
+  int w, h;
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    w = m_nStreamWidth;
+    h = m_nStreamHeight;
+  }
+  if (flag) {
+    if (w != m_nLastWidth || h != m_nLastHeight) {
+      std::lock_guard<std::mutex> lk(m_decoderLock);
+      CloseVideoDecoder();  // the next key frame starts a decoder for the new size
+    }
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_list.clear();
+    m_bWaitKey = true;
+    m_bAssembling = false;
+    m_frameEvent.Set();
+  }
+  m_nLastWidth = w;
+  m_nLastHeight = h;
+}
+
+void CClientSite::SendStartStream() {
+  m_bWaitStream = 0;
+  m_firstFrameEvent.Set();
+  uint8_t pkt[12];
+  const int n = m_protocol.BuildPacket(DSF_STREAM_READY, 1, nullptr, pkt);
+  m_pSource->SendCommand(pkt, n, nullptr);
+  m_bConnected = 1;
+}
+
+// Hold (0) when running, release (1) when held; the hold packet carries flag word 0.
+void CClientSite::SendHold() {
+  const bool held = m_bHold;
+  uint8_t pkt[13] = {0x00, 0x02, 0x00, 0x08, 0, 0, 0, 0, 0, 0, 0, 1, uint8_t(held ? 1 : 0)};
+  if (held) {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_list.clear();
+    m_bResync = 1;
+  }
+  m_bHold = held ? 0 : 1;
+  m_pSource->SendCommand(pkt, sizeof pkt, nullptr);
+}
+
+void CClientSite::DropToKeyFrame() {
+  if (m_list.empty()) return;
+  m_list.pop_front();
+  while (!m_list.empty() && !(m_list.front().kind == 0 && m_list.front().key && !m_list.front().field))
+    m_list.pop_front();
+}
+
+void CClientSite::QueueFrame(FrameItem&& item) {
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    const size_t limit = m_bLive ? kLiveFrameLimit : kPlaybackFrameCap;
+    if (m_list.size() >= limit) DropToKeyFrame();
+    m_list.push_back(std::move(item));
+    if (m_list.size() > 4) m_bResync = 0;
+  }
+  if (!m_bLive && m_bFirstFrameWanted.exchange(0)) m_firstFrameEvent.Set();
+  m_frameEvent.Set();
+}
+
+void CClientSite::AddDataToList(const uint8_t* object, size_t length) {
+  if (m_bStop) {
+    EmptyList();
+    return;
+  }
+  if (m_protocol.ParseFrame(object, length) != DSF_FRAME_KIND) return;
+  const DSF_FRAME_OBJECT& f = m_protocol.Frame();
+  const uint8_t kind = f.kind & 0x0F;
+  if (kind == 1) {
+    if (m_nNoAudio || !f.data || !f.dataLength) return;
+    FrameItem a;
+    a.kind = 1;
+    a.timeOffset = f.timeOffset;
+    a.data.assign(f.data, f.data + f.dataLength);
+    QueueFrame(std::move(a));
+    return;
+  }
+  if (kind != 0) return;
+
+  FrameItem item;
+  if (f.extension) {
+    // A part of a split frame: parts arrive in order; anything else drops the assembly.
+    std::lock_guard<std::mutex> lk(m_listLock);
+    if (f.partIndex == 0) {
+      m_bAssembling = f.parts > 1 && f.wholeSize <= kMaxAssembly && f.dataLength <= f.wholeSize;
+      if (!m_bAssembling) {
+        if (f.wholeSize > kMaxAssembly) SetError("frame too large");
+        return;
+      }
+      m_nParts = f.parts;
+      m_nNextPart = 1;
+      m_nWhole = f.wholeSize;
+      m_assembly.assign(f.data, f.data + f.dataLength);
+      m_assemblyItem.timeOffset = f.timeOffset;
+      m_assemblyItem.key = f.key;
+      m_assemblyItem.field = f.flagC;
+      return;
+    }
+    if (!m_bAssembling || f.partIndex != m_nNextPart || f.parts != m_nParts) {
+      m_bAssembling = false;  // an orphan part, or one out of order
+      return;
+    }
+    if (m_assembly.size() + f.dataLength > m_nWhole) {
+      m_bAssembling = false;
+      return;
+    }
+    if (f.dataLength) m_assembly.insert(m_assembly.end(), f.data, f.data + f.dataLength);
+    if (++m_nNextPart < m_nParts) return;
+    m_bAssembling = false;
+    item = m_assemblyItem;
+    item.data.swap(m_assembly);
+    m_assembly.clear();
+  } else {
+    item.timeOffset = f.timeOffset;
+    item.key = f.key;
+    item.field = f.flagC;
+    if (f.data && f.dataLength) item.data.assign(f.data, f.data + f.dataLength);
+  }
+
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    if (m_bWaitKey) {
+      if (!item.key || item.field) return;  // up to the next key frame (its first field)
+      if (item.data.empty()) {
+        SetError("wrong data");
+        return;
+      }
+      if (m_bGotoPending) {
+        m_list.clear();
+        m_dwPosition = item.timeOffset;
+        m_bGotoPending = false;
+      }
+      m_bWaitKey = false;
+    }
+    if (item.key && item.data.size() >= 4) m_bH264 = BE32(item.data.data()) == 1;
+  }
+  QueueFrame(std::move(item));
+}
+
+// ---------------------------------------------------------------------------------------
+// Handing frames out.
+
+bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lk(m_listLock);
+      if (m_bStop) return false;
+      if (m_bCancelled.exchange(0)) {
+        SetError("wait cancelled");
+        return false;
+      }
+      if (!m_list.empty()) {
+        *item = std::move(m_list.front());
+        m_list.pop_front();
+        return true;
+      }
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end || !m_frameEvent.Wait(uint32_t(
+                          std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count()))) {
+      std::lock_guard<std::mutex> lk(m_listLock);
+      if (!m_list.empty()) continue;
+      if (second) SetError("time out3");
+      return false;
+    }
+  }
+}
+
+int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
+  for (;;) {
+    const uint32_t wait = m_nWaitTimeOut ? uint32_t(m_nWaitTimeOut) : m_bLive ? 20000u : 5000u;
+    FrameItem item;
+    if (!TakeItem(&item, wait, false)) return 0;
+    if (item.data.empty()) {
+      SetError("wrong data");
+      return 0;
+    }
+    uint16_t year;
+    int month, day, hour, minute, second, width, height;
+    bool h264;
+    {
+      std::lock_guard<std::mutex> lk(m_listLock);
+      year = m_wYear;
+      month = m_bMonth;
+      day = m_bDay;
+      hour = m_bHour;
+      minute = m_bMinute;
+      second = m_bSecond;
+      width = m_nStreamWidth;
+      height = m_nStreamHeight;
+      h264 = m_bH264;
+    }
+    if (info) {
+      const int64_t base_ms =
+          (DaysFromCivil(year, unsigned(std::clamp(month, 1, 12)), unsigned(std::clamp(day, 1, 31))) * 86400 +
+           hour * 3600 + minute * 60 + second) * 1000;
+      const int64_t t = base_ms + item.timeOffset;
+      int y, m, d;
+      CivilFromDays(t / 86400000, &y, &m, &d);
+      const int64_t in_day = t % 86400000;
+      info->wYear = uint16_t(y);
+      info->wMonth = uint16_t(m);
+      info->wDay = uint16_t(d);
+      info->wHour = uint16_t(in_day / 3600000);
+      info->wMinute = uint16_t(in_day / 60000 % 60);
+      info->wSecond = uint16_t(in_day / 1000 % 60);
+      info->wMilliseconds = uint16_t(in_day % 1000);
+    }
+    std::memset(packet, 0, 16);
+    packet->dwLength2 = 0;
+    packet->dwOutLength = 0;
+
+    if (item.kind == 1) {
+      if (item.data.size() > SDK_FIRST_BUFFER_SIZE) {
+        SetError("frame larger than the caller's buffer");
+        return 0;
+      }
+      packet->bType = 1;
+      packet->wCodec = h264 ? SDK_CODEC_AUDIO_H264 : SDK_CODEC_AUDIO_MPEG4;
+      if (packet->pBuffer) {
+        std::memcpy(packet->pBuffer, item.data.data(), item.data.size());
+        packet->dwLength = uint32_t(item.data.size());
+      }
+      if (packet->pOutput) {
+        std::lock_guard<std::mutex> lk(m_decoderLock);
+        int out = int(SDK_AUDIO_OUTPUT_SIZE);
+        if (m_bAudioReady &&
+            m_audio.Decode(item.data.data(), int(item.data.size()), packet->pOutput, &out) == 1)
+          packet->dwOutLength = uint32_t(out);
+      }
+      m_dwPosition = item.timeOffset;
+      return 1;
+    }
+
+    const bool tall = h264 && height > 479;
+    FrameItem second_field;
+    bool have_second = false;
+    if (tall) {
+      if (item.field) {
+        debug_outputf("Field info = %d \n", 1);
+        continue;
+      }
+      if (!TakeItem(&second_field, 20000, true)) return 0;
+      have_second = second_field.kind == 0;
+      if (have_second && second_field.field == item.field) {
+        debug_outputf("Abnormal frame ... : %d \n", int(second_field.field));
+        have_second = false;
+      }
+    }
+    if (item.data.size() > SDK_FIRST_BUFFER_SIZE ||
+        (have_second && second_field.data.size() > SDK_SECOND_BUFFER_SIZE)) {
+      SetError("frame larger than the caller's buffer");
+      return 0;
+    }
+    packet->bType = 0;
+    packet->wCodec = h264 ? SDK_CODEC_H264 : SDK_CODEC_MPEG4;
+    packet->bTall = tall ? 1 : 0;
+    packet->bKey = item.key ? 1 : 0;
+    packet->wWidth = uint16_t(width);
+    packet->wHeight = uint16_t(height);
+    if (packet->pBuffer) {
+      std::memcpy(packet->pBuffer, item.data.data(), item.data.size());
+      packet->dwLength = uint32_t(item.data.size());
+    }
+    if (have_second && packet->pBuffer2) {
+      std::memcpy(packet->pBuffer2, second_field.data.data(), second_field.data.size());
+      packet->dwLength2 = uint32_t(second_field.data.size());
+    }
+    if (m_nOutput != 0) {
+      std::lock_guard<std::mutex> lk(m_decoderLock);
+      if (m_bStop) return 0;
+      if (!DecodeVideo(item, have_second ? &second_field : nullptr)) continue;  // no picture yet
+      packet->wWidth = uint16_t(m_nWidth);
+      packet->wHeight = uint16_t(m_nHeight);
+      if (packet->pOutput && !WriteOutput(packet)) return 0;
+    }
+    m_dwPosition = item.timeOffset;
+    return 1;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Decoding (all under m_decoderLock).
+
+void CClientSite::CloseVideoDecoder() {
+  if (m_hMpeg4) quellvid::Ex_Close(m_hMpeg4);
+  m_hMpeg4 = nullptr;
+  for (CVDecoder*& d : m_pH264) {
+    if (d) d->Release();
+    d = nullptr;
+  }
+  m_config.clear();
+}
+
+int CClientSite::StartVideoDecoder(const uint8_t* config, size_t length) {
+  CloseVideoDecoder();
+  uint8_t cfg[128] = {};
+  std::memcpy(cfg, config, std::min(length, sizeof cfg));
+  int w, h;
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    w = m_nStreamWidth;
+    h = m_nStreamHeight;
+  }
+  int out_w = 0, out_h = 0;
+  if (BE32(cfg) == 1) {
+    const bool tall = h > 479;
+    for (int i = 0; i < (tall ? 2 : 1); ++i) {
+      PICTUREINFO pi{};
+      pi.size = PICTUREINFO_SIZE;
+      pi.width = w;
+      pi.height = tall ? h / 2 : h;
+      m_pH264[i] = CreateVDecoder();
+      if (!m_pH264[i] || !m_pH264[i]->Initialize(cfg, &pi)) {
+        CloseVideoDecoder();
+        SetError("video decoder failure");
+        return 0;
+      }
+      out_w = pi.width;
+      out_h = tall ? pi.height * 2 : pi.height;
+    }
+  } else {
+    PICTUREINFO pi{};
+    pi.size = PICTUREINFO_SIZE;
+    pi.width = w;
+    pi.height = h;
+    m_hMpeg4 = quellvid::Ex_Initialize(cfg, &pi);
+    if (!m_hMpeg4) {
+      SetError("video decoder failure");
+      return 0;
+    }
+    out_w = pi.width;
+    out_h = pi.height;
+  }
+  // Every buffer below is sized from the picture; a picture they cannot hold is refused.
+  if (out_w < 2 || out_h < 2 || out_w > kMaxSide || out_h > kMaxSide || (out_w | out_h) & 1) {
+    CloseVideoDecoder();
+    SetError("picture size not supported");
+    return 0;
+  }
+  if (out_w != m_nWidth || out_h != m_nHeight || m_picture.empty()) {
+    m_nWidth = out_w;
+    m_nHeight = out_h;
+    m_picture.assign(size_t(out_w) * out_h * 3 / 2, 0);
+    m_deinterlaced.clear();
+    m_converter.AllocateBuffers(out_w, out_h, false);
+  }
+  m_config.assign(cfg, cfg + sizeof cfg);
+  debug_outputf("[SDK TRACE]-Start Video Decocer(%d) \n", m_nChannel);
+  return 1;
+}
+
+void CClientSite::CopyPlanes(uint8_t* const planes[3], int rows, int row_step, int first_row,
+                             bool h264) {
+  const int w = m_nWidth, cw = w / 2;
+  const int stride = w + 32;
+  const int cstride = h264 ? (w + 32) / 2 : w + 32;
+  uint8_t* y = m_picture.data();
+  uint8_t* u = y + size_t(w) * m_nHeight;
+  uint8_t* v = u + size_t(cw) * (m_nHeight / 2);
+  for (int r = 0; r < rows; ++r)
+    std::memcpy(y + size_t(first_row + r * row_step) * w, planes[0] + size_t(r) * stride, size_t(w));
+  for (int r = 0; r < rows / 2; ++r) {
+    const size_t dst = size_t(first_row + r * row_step) * cw;
+    std::memcpy(u + dst, planes[1] + size_t(r) * cstride, size_t(cw));
+    std::memcpy(v + dst, planes[2] + size_t(r) * cstride, size_t(cw));
+  }
+}
+
+bool CClientSite::DecodeH264(CVDecoder* dec, const std::vector<uint8_t>& frame, uint8_t* planes[3]) {
+  const size_t work = size_t(m_nWidth) * m_nHeight * 3 / 2;
+  const uint8_t* p = frame.data();
+  const size_t n = frame.size();
+  auto start_code = [&](size_t i) -> size_t {  // length of a start code at i, or 0
+    if (i + 3 <= n && p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) return 3;
+    if (i + 4 <= n && p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 0 && p[i + 3] == 1) return 4;
+    return 0;
+  };
+  if (!start_code(0)) debug_output("ERROR: no Start Code at the begin of the NALU\n");
+  bool got = false;
+  size_t i = 0;
+  while (i < n) {
+    size_t j = i + std::max<size_t>(start_code(i), 1);
+    while (j < n && !start_code(j)) ++j;
+    const size_t len = j - i;
+    if (len <= work) {  // a unit larger than the work buffer is refused
+      m_work.assign(p + i, p + j);
+      uint8_t* out[3] = {};
+      if (dec->DecodeNAL(m_work.data(), int(len), out) == 1) {
+        planes[0] = out[0];
+        planes[1] = out[1];
+        planes[2] = out[2];
+        got = true;
+      }
+    }
+    i = j;
+  }
+  return got;
+}
+
+bool CClientSite::DecodeVideo(const FrameItem& first, const FrameItem* second) {
+  const bool h264_frame = first.data.size() >= 4 && BE32(first.data.data()) == 1;
+  const bool have_decoder = h264_frame ? m_pH264[0] != nullptr : m_hMpeg4 != nullptr;
+  if (!have_decoder) {
+    if (!first.key) return false;
+    if (!StartVideoDecoder(first.data.data(), first.data.size())) return false;
+  }
+  uint8_t* planes[3] = {};
+  if (m_pH264[0]) {
+    const bool tall = m_pH264[1] != nullptr;
+    if (!DecodeH264(m_pH264[0], first.data, planes)) return false;
+    if (!tall) {
+      CopyPlanes(planes, m_nHeight, 1, 0, true);
+    } else {
+      CopyPlanes(planes, m_nHeight / 2, 2, 0, true);  // the first field: even rows
+      uint8_t* planes2[3] = {};
+      if (second && DecodeH264(m_pH264[1], second->data, planes2))
+        CopyPlanes(planes2, m_nHeight / 2, 2, 1, true);
+      else
+        CopyPlanes(planes, m_nHeight / 2, 2, 1, true);  // no second field: line doubling
+    }
+  } else {
+    if (quellvid::Ex_Decode(m_hMpeg4, first.data.data(), int(first.data.size()), planes) != 1)
+      return false;
+    CopyPlanes(planes, m_nHeight, 1, 0, false);
+  }
+  return true;
+}
+
+int CClientSite::WriteOutput(_SDK_PACKET* packet) {
+  const int w = m_nWidth, h = m_nHeight;
+  const size_t ysize = size_t(w) * h, csize = ysize / 4;
+  const uint8_t* pic = m_picture.data();
+  if (h > 479 && m_nDeinterlace) {
+    m_deinterlaced.resize(m_picture.size());
+    PLANAR_SRC src{pic, pic + ysize, pic + ysize + csize, w, w / 2};
+    PLANAR_DST dst{m_deinterlaced.data(), m_deinterlaced.data() + ysize,
+                   m_deinterlaced.data() + ysize + csize, w, w / 2};
+    if (m_converter.Deinterlace(w, h, src, dst, 0)) pic = m_deinterlaced.data();
+  }
+  PLANAR_SRC src{pic, pic + ysize, pic + ysize + csize, w, w / 2};
+  switch (m_nOutput) {
+    case SDK_OUTPUT_I420:
+      std::memcpy(packet->pOutput, pic, ysize + 2 * csize);
+      packet->dwOutLength = uint32_t(ysize + 2 * csize);
+      return 1;
+    case SDK_OUTPUT_BGR24:
+      if (!m_converter.I420ToBGR24(src, w, h)) break;
+      std::memcpy(packet->pOutput, m_converter.GetBuffer1(), ysize * 3);
+      packet->dwOutLength = uint32_t(ysize * 3);
+      return 1;
+    case SDK_OUTPUT_BGR24_VIDEO: {
+      // Chroma rows doubled: the 4:2:2 input of the video-range conversion.
+      m_packed422.resize(ysize);
+      uint8_t* u = m_packed422.data();
+      uint8_t* v = u + ysize / 2;
+      for (int r = 0; r < h; ++r) {
+        std::memcpy(u + size_t(r) * (w / 2), src.u + size_t(r / 2) * (w / 2), size_t(w / 2));
+        std::memcpy(v + size_t(r) * (w / 2), src.v + size_t(r / 2) * (w / 2), size_t(w / 2));
+      }
+      PLANAR_SRC s422{pic, u, v, w, w / 2};
+      if (!m_converter.YUV422ToBGR24(s422, w, h)) break;
+      std::memcpy(packet->pOutput, m_converter.GetBuffer1(), ysize * 3);
+      packet->dwOutLength = uint32_t(ysize * 3);
+      return 1;
+    }
+    default:
+      packet->dwOutLength = 0;
+      return 1;
+  }
+  SetError("picture conversion failure");
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Commands.
+
+int CClientSite::WaitForAnswer() {
+  const bool signalled = m_answerEvent.Wait(kAnswerWaitMs);
+  const uint32_t code = signalled && !m_bStop ? m_dwAnswer.load() : kAnswerPending;
+  debug_outputf("[SDK TRACE]-WaitForAnswer Returned = %d\n", int(code));
+  if (code != 0) {
+    std::string text;
+    if (m_pSource) m_pSource->GetLastError(&text);
+    SetError(text.empty() ? std::string("no answer") : text);
+  }
+  return int(code);
+}
+
+// Builds, sends and waits for one request; the caller holds m_answerLock. 1 answered.
+int CClientSite::SendRequest(uint32_t number, const void* record, bool wait) {
+  std::vector<uint8_t> pkt(12 + CDSFProtocol::MaxPayload());
+  m_dwAnswer = kAnswerPending;
+  m_answerEvent.Reset();
+  const int n = m_protocol.BuildPacket(number, 1, record, pkt.data());
+  int queued;
+  if (number == DSF_SETUP_GET || number == DSF_SETUP_SET)
+    queued = m_pSource->SendSetupCommand(pkt.data(), n, &m_answerEvent);
+  else
+    queued = m_pSource->SendCommand(pkt.data(), n, &m_answerEvent);
+  int result = 0;
+  if (!queued) {
+    std::string text;
+    m_pSource->GetLastError(&text);
+    SetError(text);
+  } else if (wait) {
+    result = WaitForAnswer() == 0 ? 1 : 0;
+  }
+  // A reply that comes after the wait must find no record of the caller's to fill.
+  m_protocol.ForgetRecord(number);
+  return result;
+}
+
+int CClientSite::Command(uint32_t number, const void* record, bool live_only, bool playback_only) {
+  if (m_bStop || !m_bConnected) {
+    SetError("not connected yet");
+    return 0;
+  }
+  if (live_only && !m_bLive) {
+    SetError("VOD not support!");
+    return 0;
+  }
+  if (playback_only && m_bLive) {
+    SetError("Live not support!");
+    return 0;
+  }
+  std::lock_guard<std::mutex> lk(m_answerLock);
+  return SendRequest(number, record, true);
+}
+
+int CClientSite::ControlPTZ(int code) {
+  DSF_PTZ_MOVE r{uint8_t(m_nChannel), uint8_t(code)};
+  return Command(DSF_PTZ_MOVE_REQ, &r, true, false);
+}
+
+int CClientSite::SendPTZFunction(uint8_t function, uint8_t a, uint8_t b) {
+  DSF_PTZ_FUNCTION r{uint8_t(m_nChannel), function, a, b};
+  return Command(DSF_PTZ_FUNCTION_REQ, &r, true, false);
+}
+
+int CClientSite::SendPTZMenu(uint8_t key) {
+  DSF_PTZ_MENU r{uint8_t(m_nChannel), key};
+  return Command(DSF_PTZ_MENU_REQ, &r, true, false);
+}
+
+int CClientSite::ControlPTZBypass(const uint8_t* bytes, uint8_t count) {
+  DSF_PTZ_BYPASS r{};
+  r.channel = uint8_t(m_nChannel);
+  r.count = count;
+  if (count) std::memcpy(r.bytes, bytes, count);
+  return Command(DSF_PTZ_BYPASS_REQ, &r, true, false);
+}
+
+int CClientSite::PresetSet(int preset) {
+  DSF_PRESET_SET r{uint8_t(m_nChannel), uint8_t(preset), 0};
+  return Command(DSF_PRESET_SET_REQ, &r, true, false);
+}
+
+int CClientSite::PresetRun(int preset) {
+  DSF_PRESET_RUN r{uint8_t(m_nChannel), uint8_t(preset), 0};
+  return Command(DSF_PRESET_RUN_REQ, &r, true, false);
+}
+
+int CClientSite::GetRelayState(int* a, int* b) {
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_relay = DSF_RELAY_STATE{};
+  }
+  uint8_t none = 0;
+  if (!Command(DSF_RELAY_GET, &none, true, false)) return 0;
+  std::lock_guard<std::mutex> lk(m_listLock);
+  *a = m_relay.count;
+  int bits = 0;
+  for (int i = 0; i < m_relay.count && i < 31; ++i)
+    if (m_relay.state[i]) bits |= 1 << i;
+  *b = bits;
+  return 1;
+}
+
+int CClientSite::SetRelayState(int relay, int on) {
+  DSF_RELAY_SET r{uint8_t(on), uint8_t(relay)};
+  return Command(DSF_RELAY_SET_REQ, &r, true, false);
+}
+
+int CClientSite::GetDVRSetup(_SDK_DVRSETUP* setup) {
+  return Command(DSF_SETUP_GET, setup, true, false);
+}
+
+int CClientSite::SetDVRSetup(_SDK_DVRSETUP* setup) {
+  return Command(DSF_SETUP_SET, setup, true, false);
+}
+
+void CClientSite::WaitFirstFrame() {
+  if (QueuedFrames() >= 2) return;
+  m_bFirstFrameWanted = 1;
+  m_firstFrameEvent.Wait(4000);
+  m_bFirstFrameWanted = 0;
+}
+
+int CClientSite::RequestVariousPlayType(int type) {
+  if (m_bStop || !m_bConnected) {
+    SetError("not connected yet");
+    return 0;
+  }
+  if (m_bLive) {
+    SetError("Live not support!");
+    return 0;
+  }
+  if ((type == PLAY_NORMAL_BWD || type == PLAY_FAST_FWD || type == PLAY_FAST_BWD) && m_bHold) {
+    SendHold();  // asked again while held: release
+    return 1;
+  }
+  const uint32_t position = m_dwPosition ? m_dwPosition.load() : m_param.dwPlayTime;
+  DSF_PLAY_SPEED r{position, uint8_t(type == PLAY_NORMAL_FWD || type == PLAY_FAST_FWD ? 1 : 0)};
+  const uint32_t number = type <= PLAY_NORMAL_BWD ? DSF_PLAY_NORMAL : DSF_PLAY_FAST;
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_list.clear();
+    m_bWaitKey = true;
+  }
+  m_bHold = 0;
+  {
+    std::lock_guard<std::mutex> lk(m_decoderLock);
+    if (m_hMpeg4) quellvid::Ex_ClearBuffer(m_hMpeg4);
+  }
+  m_nPlayType = type;
+  const uint32_t s = position / 1000;
+  debug_outputf("[SDK TRACE]- [%d]RequestVariousPlayType PlayType >> %s(%04d/%02d/%02d %02d:%02d:%02d) \n",
+                m_nChannel, PlayTypeName(type), int(m_param.dwPlayDate / 10000),
+                int(m_param.dwPlayDate / 100 % 100), int(m_param.dwPlayDate % 100), int(s / 3600 % 24),
+                int(s / 60 % 60), int(s % 60));
+  std::lock_guard<std::mutex> lk(m_answerLock);
+  return SendRequest(number, &r, true);
+}
+
+int CClientSite::NormalForward() {
+  WaitFirstFrame();
+  return RequestVariousPlayType(PLAY_NORMAL_FWD);
+}
+
+int CClientSite::FastForward() {
+  WaitFirstFrame();
+  return RequestVariousPlayType(PLAY_FAST_FWD);
+}
+
+int CClientSite::FastBackward() {
+  WaitFirstFrame();
+  return RequestVariousPlayType(PLAY_FAST_BWD);
+}
+
+int CClientSite::PlayGoto(uint32_t date, uint32_t time) {
+  if (m_bStop || !m_bConnected) {
+    SetError("not connected yet");
+    return 0;
+  }
+  if (m_bLive) {
+    SetError("Live not support!");
+    return 0;
+  }
+  DSF_PLAY_GOTO r{m_param.dwPlayDate, time, uint8_t(time)};
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_list.clear();
+    m_bWaitKey = true;
+    m_bGotoPending = true;
+  }
+  m_bHold = 0;
+  debug_outputf("[SDK TRACE]-Request Time >>>>>>>>>>> Date : %d, Time : %d, CurrTime(%d)\n",
+                int(date), int(time), int(m_dwPosition.load()));
+  std::lock_guard<std::mutex> lk(m_answerLock);
+  return SendRequest(DSF_PLAY_GOTO_REQ, &r, true);
+}
+
+// ---------------------------------------------------------------------------------------
+// Upkeep, once a second on the library's timer thread.
+
+void CClientSite::OnTimer() {
+  if (m_bStop) return;
+  if (m_bRecordEnd && m_bConnected && !m_bLive && QueuedFrames() == 0) {
+    m_bRecordEnd = 0;
+    uint8_t pkt[12];
+    const int n = m_protocol.BuildPacket(DSF_PLAY_UPKEEP, 1, nullptr, pkt);
+    m_pSource->SendCommand(pkt, n, nullptr);
+  }
+  if (m_bConnected && ++m_nKeepAlive >= kKeepAliveTicks) {
+    m_nKeepAlive = 0;
+    uint8_t pkt[12];
+    const int n = m_protocol.BuildPacket(DSF_KEEP_ALIVE, 1, nullptr, pkt);
+    m_pSource->SendCommand(pkt, n, nullptr);
+  }
+  if (m_bConnected && !m_bLive) {
+    bool wait_key;
+    size_t queued;
+    {
+      std::lock_guard<std::mutex> lk(m_listLock);
+      wait_key = m_bWaitKey;
+      queued = m_list.size();
+    }
+    if (!wait_key && !m_bResync) {
+      if (!m_bHold && queued > size_t(kHoldAbove)) SendHold();
+      else if (m_bHold && queued < size_t(kReleaseBelow)) SendHold();
+    }
+  }
+  if (m_bWaitStream && ++m_nStartWait > kStartWaitTicks) {
+    m_bWaitStream = 0;
+    if (!m_bConnected) CallOpenCallback(0);
+  }
+}

@@ -1,0 +1,224 @@
+// CClientSite: one open session, a live or playback stream of one channel of one DVR. It owns
+// the DVR connection (CDSFSource) and the protocol object, queues the frames that arrive,
+// hands them out one at a time (decoding on the caller's thread when asked), carries out the
+// PTZ, preset, relay, setup and playback commands, reports state changes through its notify
+// thread and keeps its last error text.
+//
+// Threads: application threads call GetPacket and the commands; the source's threads call
+// OnPacket/OnStatus/OnRecordEnd (one at a time each); the notify thread reports status codes;
+// the library's timer thread calls OnTimer. The frame list, the decoders (start, decode and
+// close under one lock), the answer wait and the error text each have their own lock. Every
+// wait is bounded and released by CancelWait and Stop. The application object owns sessions
+// through shared pointers and destroys one only once no thread is inside it (see
+// COrvoSDKApp); Stop never joins the calling thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/sync/sync.h"
+#include "sdk/AudioDecoder.h"
+#include "sdk/DSFSource.h"
+#include "sdk/OrvoSDK.h"
+#include "sdk/PictureConverter.h"
+#include "sdk/Protocol/DSFProtocol.h"
+
+class CVDecoder;
+class COrvoSDKApp;
+
+// The 28-byte copy of the open parameters SDK_Open hands a session.
+struct SITE_OPEN_PARAM {
+  int32_t nDvrId;
+  uint8_t bLiveByte;    // always 1: lets the channel information start the data connection
+  uint8_t bValue0;      // _SDK_CONN_PARAM byte 0
+  uint8_t bZero;
+  uint8_t bPad;
+  uint32_t dwValue2;    // _SDK_CONN_PARAM's 16-bit value, widened
+  uint32_t dwValue8, dwValue12;
+  uint32_t dwPlayDate, dwPlayTime;
+};
+static_assert(sizeof(SITE_OPEN_PARAM) == 28);
+
+class CClientSite final : public CDSFSourceOwner {
+ public:
+  // Play types of RequestVariousPlayType.
+  enum { PLAY_HOLD = 10, PLAY_NORMAL_FWD = 11, PLAY_NORMAL_BWD = 12, PLAY_FAST_FWD = 13,
+         PLAY_FAST_BWD = 14 };
+  static constexpr uint32_t kAnswerPending = 0xF000;
+  static constexpr uint32_t kAnswerWaitMs = 20000;     // bound of a command's wait
+  static constexpr size_t kMaxAssembly = 256 * 1024;   // a reassembled frame
+  static constexpr size_t kLiveFrameLimit = 90;        // live: queued frames kept
+  static constexpr size_t kPlaybackFrameCap = 1500;    // playback: even when the DVR ignores a hold
+  static constexpr int kHoldAbove = 300, kReleaseBelow = 30;
+  static constexpr int kKeepAliveTicks = 180, kStartWaitTicks = 15;
+
+  explicit CClientSite(COrvoSDKApp* app);
+  virtual ~CClientSite();
+  CClientSite(const CClientSite&) = delete;
+  CClientSite& operator=(const CClientSite&) = delete;
+
+  // Keeps the values, starts the notify thread and the source's log-on. 1, or 0 (the session
+  // is unusable; the reason is in the trace and the last error).
+  int Start(const char* address, int channel, const char* user, const char* password, int port,
+            const SITE_OPEN_PARAM& param, SDK_OPEN_CALLBACK callback, int channel2, int live,
+            void* user_value);
+  // Stops the source and the notify thread, releases every wait and closes the decoders.
+  // Idempotent; joins no thread that is the caller.
+  void Stop();
+
+  // CDSFSourceOwner.
+  void OnPacket(uint32_t number, const uint8_t* data, int length) override;
+  void OnStatus(int code) override;
+  void OnRecordEnd() override;
+
+  // The next frame into the caller's record (checked by the export): 1 delivered, 0 none.
+  int GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info);
+  void CancelWait();
+  void GetLastError(char* buf, int size);
+  std::string LastError();
+  void SetPacketParam(const _SDK_PACKET_PARAM& p);
+  void SetDeinterlace(int on) { m_nDeinterlace = on ? 1 : 0; }
+  // 0 restores the defaults (20000 ms live, 5000 ms playback).
+  void SetWaitTimeout(uint32_t ms) { m_nWaitTimeOut = ms; }
+
+  // Commands: 1 answered, 0 failed (the reason in the last error).
+  int ControlPTZ(int code);                 // also AutoPan, Tour, Zoom, Focus, Iris
+  int SendPTZFunction(uint8_t function, uint8_t a, uint8_t b);
+  int SendPTZMenu(uint8_t key);
+  int ControlPTZBypass(const uint8_t* bytes, uint8_t count);
+  int PresetSet(int preset);
+  int PresetRun(int preset);
+  int GetRelayState(int* a, int* b);
+  int SetRelayState(int relay, int on);
+  int GetDVRSetup(_SDK_DVRSETUP* setup);
+  int SetDVRSetup(_SDK_DVRSETUP* setup);
+  int NormalForward();
+  int FastForward();
+  int FastBackward();
+  int PlayGoto(uint32_t date, uint32_t time);
+
+  // The once-a-second upkeep (hold/release, keep-alive, start-wait).
+  void OnTimer();
+  // Releases a blocked GetPacket (the DVR became unreachable).
+  void ReleaseFrameWait();
+
+  // The calling thread is one of `site`'s own (source or notify thread, inside a callback).
+  static bool InsideOwnThread(const CClientSite* site);
+  int OutputFormat() const { return m_nOutput; }
+  int DvrId() const { return m_nDvrId; }
+  int Channel() const { return m_nChannel; }
+  int IsLive() const { return m_bLive; }
+  int IsConnected() const { return m_bConnected; }
+  const std::string& Address() const { return m_strAddress; }
+  size_t QueuedFrames();
+  int IsHeld() const { return m_bHold; }
+
+ private:
+  struct FrameItem {
+    std::vector<uint8_t> data;
+    uint32_t timeOffset = 0;
+    uint8_t kind = 0;       // 0 video, 1 audio
+    bool key = false;
+    bool field = false;     // flag C: the second field of a tall picture
+  };
+
+  void NotifyLoop();
+  void Report(int code);
+  void CallOpenCallback(int state);
+  void SetError(const std::string& text);
+  void AddDataToList(const uint8_t* object, size_t length);
+  void QueueFrame(FrameItem&& item);
+  void DropToKeyFrame();          // under m_listLock
+  void EmptyList();
+  void EndSession(bool flag);
+  void SendStartStream();
+  void SendHold();
+  int SendRequest(uint32_t number, const void* record, bool wait);
+  int Command(uint32_t number, const void* record, bool live_only, bool playback_only);
+  int WaitForAnswer();
+  int RequestVariousPlayType(int type);
+  void WaitFirstFrame();
+  bool TakeItem(FrameItem* item, uint32_t timeout_ms, bool second);
+
+  // Decoding (under m_decoderLock).
+  int StartVideoDecoder(const uint8_t* config, size_t length);
+  void CloseVideoDecoder();
+  bool DecodeVideo(const FrameItem& first, const FrameItem* second);
+  bool DecodeH264(CVDecoder* dec, const std::vector<uint8_t>& frame, uint8_t* planes[3]);
+  void CopyPlanes(uint8_t* const planes[3], int rows, int row_step, int first_row, bool h264);
+  int WriteOutput(_SDK_PACKET* packet);
+
+  COrvoSDKApp* m_pApp;
+  std::string m_strAddress, m_strUser, m_strPassword;
+  int m_nChannel = 0, m_nPort = 0, m_nDvrId = -1, m_nChannel2 = 0;
+  std::atomic<int> m_bLive{1};
+  SDK_OPEN_CALLBACK m_pCallback = nullptr;
+  void* m_pUserValue = nullptr;
+  SITE_OPEN_PARAM m_param{};
+
+  std::unique_ptr<CDSFSource> m_pSource;
+  CDSFProtocol m_protocol;
+  std::mutex m_answerLock;                // one request built, sent and waited for at a time
+  SyncEvent m_answerEvent{false, false};
+  std::atomic<uint32_t> m_dwAnswer{0};
+  std::vector<uint8_t> m_sendBuffer;
+  DSF_RELAY_STATE m_relay{};
+
+  std::mutex m_statusLock;
+  std::deque<int> m_statusQueue;
+  SyncEvent m_statusEvent{false, false};
+  WorkerThread m_pNotifyThread;
+  std::atomic<int> m_bNotifyEnd{0};
+
+  std::atomic<int> m_bConnected{0}, m_bStarted{0}, m_bWaitStream{0}, m_bStop{0};
+  std::atomic<int> m_bShutdown{0}, m_bRecordEnd{0}, m_bHold{0}, m_bResync{0};
+  std::atomic<int> m_bCancelled{0}, m_bStateZeroSent{0};
+  std::atomic<int> m_nKeepAlive{0}, m_nStartWait{0}, m_nPlayType{0};
+  std::atomic<uint32_t> m_dwPosition{0};
+  SyncEvent m_firstFrameEvent{true, false};
+  std::atomic<int> m_bFirstFrameWanted{0};
+
+  // The frame list.
+  std::mutex m_listLock;
+  std::deque<FrameItem> m_list;
+  SyncEvent m_frameEvent{false, false};
+  bool m_bWaitKey = true;          // drop video until a key frame (stream start, go-to, speed)
+  bool m_bGotoPending = false;     // the key frame after a go-to becomes the position
+  bool m_bVideoStarted = false;    // a key frame started the stream's video
+  std::vector<uint8_t> m_assembly; // a split frame being reassembled
+  bool m_bAssembling = false;
+  int m_nParts = 0, m_nNextPart = 0;
+  size_t m_nWhole = 0;
+  FrameItem m_assemblyItem;
+  // Stream description taken from the header (read by GetPacket).
+  uint16_t m_wYear = 1970;
+  uint8_t m_bMonth = 1, m_bDay = 1, m_bHour = 0, m_bMinute = 0, m_bSecond = 0;
+  bool m_bH264 = false;
+  int m_nStreamWidth = 0, m_nStreamHeight = 0, m_nLastWidth = 0, m_nLastHeight = 0;
+
+  // Decoders.
+  std::mutex m_decoderLock;
+  std::vector<uint8_t> m_config;       // the 128-byte configuration of the running decoder
+  bool m_bDecoderWanted = false;       // a key frame asked for a decoder (set up on first use)
+  void* m_hMpeg4 = nullptr;
+  CVDecoder* m_pH264[2] = {nullptr, nullptr};
+  int m_nWidth = 0, m_nHeight = 0;     // the delivered picture (a tall one: both fields)
+  std::vector<uint8_t> m_picture;      // packed I420 of m_nWidth x m_nHeight
+  std::vector<uint8_t> m_deinterlaced;
+  std::vector<uint8_t> m_work;         // one NAL unit for Tessra
+  std::vector<uint8_t> m_packed422;
+  CPictureConverter m_converter;
+  CAudioDecoder m_audio;
+  bool m_bAudioReady = false;
+
+  std::atomic<int> m_nNoAudio{0}, m_nOutput{0}, m_nDeinterlace{0};
+  std::atomic<uint32_t> m_nWaitTimeOut{0};
+
+  std::mutex m_errorLock;
+  std::string m_strLastError;
+};
