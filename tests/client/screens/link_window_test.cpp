@@ -186,11 +186,20 @@ TEST_F(LinkWindows, extension_windows_follow_their_main_window) {
   master_click(px + 1 + pad_button.w / 2, py + pad_button.h + 6 + pad_button.h / 2);
   EXPECT_TRUE(shows([&] { return one_picture(ext, 0, 0, 1); }, ext)) << out();
   EXPECT_TRUE(wait_output("Received COMM_ACK from 1")) << out();
+  // The master shows one channel fewer: its last tile is left empty.
+  auto master_tile_live = [&](int c, int r) {
+    const Census t = at({Sint16(video.x + c * video.w / 4 + 4), Sint16(video.y + r * video.h / 4 + 4),
+                         Uint16(video.w / 4 - 8), Uint16(video.h / 4 - 8)});
+    return t.white > t.total / 200 && t.black > t.total / 50;
+  };
+  EXPECT_TRUE(shows([&] { return !master_tile_live(3, 3); }, win_));
 
-  // Closing that extension window frees its slot and hands the channel back.
+  // Closing that extension window frees its slot and hands the channel back, which the
+  // master shows again.
   x11_close_window(ext);
   EXPECT_TRUE(wait_output("removed slave 1")) << out();
   EXPECT_TRUE(wait_output("add_receiver(DVR-1)")) << out();
+  EXPECT_TRUE(shows([&] { return master_tile_live(3, 3); }, win_));
 
   // Key q closes every slave, and the master with them.
   // (about 3 s in the sanitised build: the master disconnects its DVR before it tells them)
