@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -170,4 +171,89 @@ int x11_move_window_by(unsigned long id, int dx, int dy) {
   XTranslateCoordinates(dpy, id, attr.root, 0, 0, &rx, &ry, &child);
   XMoveWindow(dpy, id, rx - attr.border_width + dx, ry - attr.border_width + dy);
   return x.sync_had_error() ? -1 : 0;
+}
+
+namespace {
+
+// The child of the root that holds `w` (w itself when it is one); 0 when it is gone.
+Window toplevel_of(Display* dpy, Window w) {
+  Window root = DefaultRootWindow(dpy);
+  for (int depth = 0; w && w != root && depth < 64; ++depth) {
+    Window root_ret = 0, parent = 0;
+    Window* kids = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(dpy, w, &root_ret, &parent, &kids, &n)) return 0;
+    if (kids) XFree(kids);
+    if (parent == root) return w;
+    w = parent;
+  }
+  return 0;
+}
+
+// Every viewable window of `pid` among the root's children and their children (a reparenting
+// manager nests the client one level down; the frame is what gets restacked).
+void windows_of(Display* dpy, Window parent, int pid, int depth, Window frame, std::vector<Window>* out) {
+  Window root_ret = 0, parent_ret = 0;
+  Window* kids = nullptr;
+  unsigned int n = 0;
+  if (!XQueryTree(dpy, parent, &root_ret, &parent_ret, &kids, &n)) return;
+  for (unsigned int i = 0; i < n; ++i) {
+    Window top = depth == 0 ? kids[i] : frame;
+    XWindowAttributes wa;
+    if (read_pid(dpy, kids[i]) == pid && XGetWindowAttributes(dpy, top, &wa) &&
+        wa.map_state == IsViewable)
+      out->push_back(top);
+    else if (depth < 1)
+      windows_of(dpy, kids[i], pid, depth + 1, top, out);
+  }
+  if (kids) XFree(kids);
+}
+
+}  // namespace
+
+unsigned long x11_active_window() {
+  X11Session x;
+  if (!x.ok()) return 0;
+  Display* dpy = x.dpy();
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  Window active = 0;
+  if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False),
+                         0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data) {
+    if (type == XA_WINDOW && format == 32 && count == 1) active = *reinterpret_cast<Window*>(data);
+    XFree(data);
+    if (active) return active;
+  }
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(dpy, &focus, &revert);
+  if (focus == None || focus == PointerRoot) return 0;
+  Window top = toplevel_of(dpy, focus);
+  return x.sync_had_error() ? 0 : top;
+}
+
+int x11_stack_windows_above(int pid, unsigned long above) {
+  if (pid <= 0 || !above) return 0;
+  X11Session x;
+  if (!x.ok()) return 0;
+  Display* dpy = x.dpy();
+  std::vector<Window> wins;
+  windows_of(dpy, DefaultRootWindow(dpy), pid, 0, 0, &wins);
+  Window sibling = toplevel_of(dpy, above);
+  int done = 0;
+  for (Window w : wins) {
+    if (!sibling || w == sibling) continue;
+    XWindowChanges ch{};
+    ch.sibling = sibling;
+    ch.stack_mode = Above;
+    // The manager's frame, when there is one, may refuse a sibling it does not own: then
+    // a plain raise still brings the window over the E-Map.
+    XConfigureWindow(dpy, w, CWSibling | CWStackMode, &ch);
+    if (x.sync_had_error()) XRaiseWindow(dpy, w);
+    if (!x.sync_had_error()) ++done;
+  }
+  return done;
 }

@@ -26,3 +26,12 @@ int x11_set_window_pid(unsigned long id, int pid);
 // Moves top-level window `id` by (dx, dy) pixels from where it stands on the screen.
 // Returns 0, or -1 when it is gone or there is no display.
 int x11_move_window_by(unsigned long id, int dx, int dy);
+
+// The top-level window that has the input focus: the window manager's _NET_ACTIVE_WINDOW
+// when one runs, else the focus window's top-level. 0 when none or no display.
+unsigned long x11_active_window();
+
+// Restacks every viewable top-level window of process `pid` just above window `above`,
+// without moving, resizing or focusing it. Returns the number restacked (0 when none or
+// no display).
+int x11_stack_windows_above(int pid, unsigned long above);

@@ -165,7 +165,7 @@ int send_event_mailslot(const EVENT_NOTICE& notice) {
 
 int mailslot_create_reader() {
   int fd = local_dgram_create(MAILSLOT_NAME);
-  if (fd == -2) std::printf("[%s:%d]Error : Don't create mailslot!\n", base_name(__FILE__), __LINE__);
+  if (fd < 0) std::printf("[%s:%d]Error : Don't create mailslot!\n", base_name(__FILE__), __LINE__);
   return fd < 0 ? -1 : fd;
 }
 

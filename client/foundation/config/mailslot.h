@@ -53,7 +53,7 @@ constexpr size_t MAILSLOT_SEND_QUEUE = 64;
 int send_event_mailslot(const EVENT_NOTICE& notice);
 
 // Creates the mailslot for reading: the handle, or -1 (prints
-// "[%s:%d]Error : Don't create mailslot!" when another live process holds it).
+// "[%s:%d]Error : Don't create mailslot!", as when another live process holds it).
 int mailslot_create_reader();
 // Reads one message of exactly `size` bytes into out[size], waiting up to `wait_ms` for one
 // (0: not at all, -1: without limit): 1 read; 0 nothing came; MAILSLOT_WRONG_SIZE a message
