@@ -53,7 +53,6 @@ TEST_F(Entry, stand_in_windows_carry_their_mode_titles_and_closing_them_ends_the
     const char* title;
     std::string out;
   } cases[] = {
-      {{"emap", "admin", "admin", "Lobby", "x"}, "ZOL E-Map", ""},
       {{"dvrsetup", "admin", "admin", "Lobby"}, "ZOL DVR Setup", ""},
       {{"dvrsetup", "admin", "admin", "Lobby", "MW-2606QTR14"}, "ZOL DVR Setup", "dvrname:Lobby\n"},
       {{"logview", "op", "oppw", "x", "x"}, "ZOL - Log View", ""},

@@ -243,6 +243,7 @@ int get_num_emap_group() { return static_cast<int>(g_emap.group.size()); }
 emap_info* get_emap_info() { return g_emap.dvr.data(); }
 emap_group_info* get_emap_group_info() { return g_emap.group.data(); }
 EmapTables copy_emap_tables() { return g_emap; }
+const EmapTables& emap_tables() { return g_emap; }
 
 void parse_map_devices(const char* text, emap_map_info* map) {
   map->camera_info.clear();

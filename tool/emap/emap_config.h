@@ -64,6 +64,8 @@ emap_info* get_emap_info();
 emap_group_info* get_emap_group_info();
 // A copy of both tables, for a change before a rewrite.
 EmapTables copy_emap_tables();
+// Both tables as loaded; valid until the next load.
+const EmapTables& emap_tables();
 
 // Parses a marker list ("0", or items "x,y,K,dvr,ch" joined by "~~") into the map's three
 // arrays; items without all four numbers are skipped.

@@ -1,0 +1,261 @@
+// The real `auxdesk emap` on its own X server and mailslot, in a scratch copy of the run
+// tree: the demo map's markers on screen, blinking on notices sent on the mailslot, spot
+// windows started by clicks (a stand-in in place of vigilo), the close button, and maps and
+// markers edited through the dialogs.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "client/foundation/config/mailslot.h"
+#include "platform/net/local_dgram.h"
+#include "tests/client/screens/eventually.h"
+#include "tests/tool/auxdesk_run.h"
+
+// Xlib's macros collide with GoogleTest's names: include it last.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Marker pictures of the generated sheets: the fill colour of each state.
+constexpr uint32_t kNormal = 0x28AA3C, kHover = 0xF0C81E, kAlarm = 0xDC1E1E;
+constexpr int kMapX = 12, kMapY = 49;  // the map area in the window
+
+uint32_t pixel(unsigned long window, int x, int y) {
+  uint32_t v = 0xFFFFFFFF;
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return v;
+  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  if (XImage* img = XGetImage(d, window, x, y, 1, 1, AllPlanes, ZPixmap)) {
+    v = XGetPixel(img, 0, 0) & 0xFFFFFF;
+    XDestroyImage(img);
+  }
+  XCloseDisplay(d);
+  return v;
+}
+
+class EmapGui : public RealAuxdesk {
+ protected:
+  void SetUp() override {
+    RealAuxdesk::SetUp();
+    if (IsSkipped()) return;
+    fs::copy_file(run_ / "setup.cfg", dir_ / "setup.cfg");  // the demo: DVR-1, DVR-2, one group
+    slot_dir_ = dir_ / "slot";
+    fs::create_directory(slot_dir_);
+    fs::permissions(slot_dir_, fs::perms::owner_all, fs::perm_options::replace);
+    setenv("VIGILO_MAILSLOT_DIR", slot_dir_.c_str(), 1);
+  }
+  void TearDown() override {
+    if (reader_ >= 0) mailslot_close_reader(reader_);
+    unsetenv("VIGILO_MAILSLOT_DIR");
+    RealAuxdesk::TearDown();
+  }
+
+  void start_emap() {
+    start({"emap", "admin", "admin", "DVR-1", "x"});
+    win_ = window("ZOL E-Map");
+    ASSERT_NE(win_, 0u) << out() << err();
+  }
+  // The fill colour of the marker centred at map position (x, y).
+  uint32_t marker(int x, int y) { return pixel(win_, kMapX + x - 9, kMapY + y - 9); }
+  bool marker_is(int x, int y, uint32_t colour, int ms = 20000) {
+    return eventually([&] { return marker(x, y) == colour; }, ms);
+  }
+  void xdo(std::vector<std::string> args) {
+    std::vector<const char*> argv{"xdotool"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    int pid = start_process(argv.data());
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(wait_process(pid, 10000, nullptr), 0);
+  }
+  void click(unsigned long w, int x, int y, int button = 1) {
+    xdo({"mousemove", "--window", std::to_string(w), std::to_string(x), std::to_string(y), "click",
+         std::to_string(button)});
+  }
+  void click_map(int x, int y, int button = 1) { click(win_, kMapX + x, kMapY + y, button); }
+  void send(const std::string& dvr, uint8_t kind, uint32_t motion, uint32_t sensor) {
+    EVENT_NOTICE n;
+    snprintf(n.dvr_name, sizeof n.dvr_name, "%s", dvr.c_str());
+    n.kind = kind;
+    n.mask_motion = motion;
+    n.mask_sensor = sensor;
+    uint8_t buf[EVENT_NOTICE_SIZE];
+    encode_event_notice(n, buf);
+    ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 2000), 0);
+  }
+  std::string emap_cfg() { return read_file(dir_ / "emap.cfg"); }
+  bool cfg_has(const std::string& needle) {
+    return eventually([&] { return emap_cfg().find(needle) != std::string::npos; });
+  }
+  // The window of that title has closed (a new one of the same title is not taken for it).
+  bool gone(const char* title) {
+    return eventually([&] { return x11_find_window(title) == 0; });
+  }
+  bool said(const std::string& needle) {
+    return eventually([&] { return err().find(needle) != std::string::npos; });
+  }
+  std::vector<fs::path> spot_files() {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string n = e.path().filename().string();
+      if (n.rfind("spot-", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == ".txt") out.push_back(e.path());
+    }
+    return out;
+  }
+
+  fs::path slot_dir_;
+  unsigned long win_ = 0;
+  int reader_ = -1;
+};
+
+TEST_F(EmapGui, markers_blink_on_notices_of_the_start_target_only) {
+  ASSERT_NO_FATAL_FAILURE(start_emap());
+  // The demo map: cameras 1 and 3, sensor 1, all at rest.
+  ASSERT_TRUE(marker_is(150, 150, kNormal)) << std::hex << marker(150, 150) << out() << err();
+  EXPECT_EQ(marker(150, 450), kNormal);
+  ASSERT_TRUE(marker_is(405, 600, kNormal));
+  ASSERT_TRUE(eventually([&] { return out().find("emap_check_event thread create success!") != std::string::npos; }));
+
+  // A stray message, another DVR's motion and DVR-1's sensor: only the sensor blinks.
+  uint8_t stray[160] = {};
+  ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, stray, sizeof stray, 2000), 0);
+  send("DVR-2", 0x02, 0x1, 0);
+  send("DVR-1", 0x20, 0x1, 0x1);
+  ASSERT_TRUE(marker_is(405, 600, kAlarm, 5000)) << std::hex << marker(405, 600);
+  EXPECT_EQ(marker(150, 150), kNormal);
+  EXPECT_NE(out().find("No found!"), std::string::npos);
+
+  // Motion on camera 1: the alarm picture at once, the normal one about 3 s later.
+  send("DVR-1", 0x02, 0x1, 0);
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(marker_is(150, 150, kAlarm, 2500)) << std::hex << marker(150, 150);
+  const auto alarm_seen = std::chrono::steady_clock::now();
+  EXPECT_EQ(marker(150, 450), kNormal);
+  ASSERT_TRUE(marker_is(150, 150, kNormal, 10000));
+  const auto shown = std::chrono::steady_clock::now() - sent;
+  EXPECT_GE(shown, std::chrono::milliseconds(2900));
+  EXPECT_LT(alarm_seen - sent, std::chrono::milliseconds(2500));
+  EXPECT_EQ(marker(405, 600), kNormal);
+}
+
+TEST_F(EmapGui, camera_clicks_start_at_most_sixteen_spot_windows_and_close_ends_them) {
+  fs::remove(dir_ / "vigilo");
+  fs::copy_file(EMAP_SPOT_STANDIN, dir_ / "vigilo");
+  ASSERT_NO_FATAL_FAILURE(start_emap());
+  ASSERT_TRUE(marker_is(650, 500, kNormal));
+
+  // Camera 4: channel mask 8, spot mode, the operator's login.
+  click_map(650, 500);
+  ASSERT_TRUE(eventually([&] { return spot_files().size() == 1; })) << out() << err();
+  EXPECT_EQ(read_file(spot_files()[0]),
+            (dir_ / "vigilo").string() + "\n-ADVR-1\n-k\n-e\n-v8\n-w0,0\n-uadmin,admin\n-m2\n");
+  EXPECT_EQ(marker(650, 500), kHover);
+
+  for (int i = 1; i < 16; ++i) click_map(650, 500);
+  ASSERT_TRUE(eventually([&] { return spot_files().size() == 16; })) << spot_files().size();
+  click_map(650, 500);
+  ASSERT_TRUE(eventually([&] { return out().find("Maximum number of child processes exceed!") != std::string::npos; }))
+      << out();
+  EXPECT_EQ(spot_files().size(), 16u);
+  std::vector<int> pids;
+  for (const fs::path& p : spot_files()) pids.push_back(std::stoi(p.filename().string().substr(5)));
+
+  // The close sprite button: every spot window ends, the exit is logged, code 1.
+  click(win_, 1000, 20);
+  ASSERT_EQ(finish(), 1) << out() << err();
+  for (int pid : pids) EXPECT_TRUE(eventually([&] { return kill(pid, 0) != 0; })) << pid;
+  char day[32];
+  time_t now = time(nullptr);
+  strftime(day, sizeof day, "sys%Y%m%d.txt", localtime(&now));
+  EXPECT_NE(read_file(dir_ / "logs" / day).find("|EMAP|EXIT|EMAP - Program exit.\n"), std::string::npos)
+      << out() << err();
+}
+
+TEST_F(EmapGui, maps_and_markers_are_edited_through_the_dialogs) {
+  // Another process holds the mailslot: the E-Map says so and works on.
+  reader_ = mailslot_create_reader();
+  ASSERT_GE(reader_, 0);
+  ASSERT_NO_FATAL_FAILURE(start_emap());
+  ASSERT_TRUE(marker_is(150, 150, kNormal));
+  EXPECT_TRUE(eventually([&] { return out().find("Error : Don't create mailslot!") != std::string::npos; })) << out();
+
+  // Cancel on camera 1 removes it.
+  click_map(150, 150, 3);
+  unsigned long sel = window("Selection");
+  ASSERT_NE(sel, 0u);
+  click(sel, 78, 97);
+  ASSERT_TRUE(gone("Selection"));
+  ASSERT_TRUE(cfg_has("map_devices_1=650,150,C,0,2~~150,450,C,0,3~~650,500,C,0,4~~405,600,S,0,1")) << emap_cfg();
+  ASSERT_TRUE(eventually([&] { return marker(150, 150) != kNormal && marker(150, 150) != kHover; }));
+
+  // Save on an empty spot places camera 1 there; a second time it is refused.
+  click_map(300, 400, 3);
+  sel = window("Selection");
+  ASSERT_NE(sel, 0u);
+  click(sel, 28, 97);
+  ASSERT_TRUE(gone("Selection"));
+  ASSERT_TRUE(cfg_has("650,500,C,0,4~~300,400,C,0,1~~405,600,S,0,1")) << emap_cfg();
+  ASSERT_TRUE(marker_is(300, 400, kNormal));
+  click_map(200, 200, 3);
+  sel = window("Selection");
+  ASSERT_NE(sel, 0u);
+  click(sel, 28, 97);
+  EXPECT_TRUE(said("Error: \nCamera 1 is already placed.")) << err();
+  EXPECT_NE(x11_find_window("Selection"), 0u);
+
+  // Add a map (the pointer clicks into each entry), then delete it.
+  click(win_, 854, 340);
+  unsigned long dlg = window("Add map");
+  ASSERT_NE(dlg, 0u);
+  xdo({"windowfocus", "--sync", std::to_string(dlg)});
+  click(dlg, 200, 15);
+  xdo({"type", "--delay", "20", "Roof"});
+  click(dlg, 200, 45);
+  xdo({"type", "--delay", "20", "emap/demo-floor.jpg"});
+  click(dlg, 285, 80);
+  ASSERT_TRUE(cfg_has("num_map=2")) << emap_cfg() << err();
+  EXPECT_NE(emap_cfg().find("map_image_2=emap/demo-floor.jpg\nmap_name_2=Roof\nmap_devices_2=0"),
+            std::string::npos);
+  ASSERT_TRUE(eventually([&] { return x11_find_window("Add map") == 0; }));
+
+  // The first row is selected, then Delete (answered yes).
+  click(win_, 900, 151);
+  click(win_, 974, 340);
+  ASSERT_TRUE(cfg_has("[DVR-1]\ndvr_name=DVR-1\nnum_map=1\nmap_image_1=emap/demo-floor.jpg\nmap_name_1=Roof"))
+      << emap_cfg() << err();
+}
+
+TEST_F(EmapGui, a_file_that_cannot_be_written_keeps_the_dialog_and_the_old_file) {
+  // The tool's files may not grow: the first save of a longer emap.cfg fails part-way.
+  const std::string before = emap_cfg();
+  rlimit old{}, small{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  small = old;
+  small.rlim_cur = before.size() + 8;
+  setrlimit(RLIMIT_FSIZE, &small);
+  start({"emap", "admin", "admin", "DVR-1", "x"});
+  setrlimit(RLIMIT_FSIZE, &old);
+  win_ = window("ZOL E-Map");
+  ASSERT_NE(win_, 0u) << out() << err();
+  ASSERT_TRUE(marker_is(150, 150, kNormal));
+  click(win_, 854, 340);
+  unsigned long dlg = window("Add map");
+  ASSERT_NE(dlg, 0u);
+  xdo({"windowfocus", "--sync", std::to_string(dlg)});
+  click(dlg, 200, 15);
+  xdo({"type", "--delay", "20", "Upper floor"});
+  click(dlg, 200, 45);
+  xdo({"type", "--delay", "20", "emap/x.jpg"});
+  click(dlg, 285, 80);
+  EXPECT_TRUE(said("Error: \nemap.cfg could not be saved")) << err();
+  EXPECT_EQ(emap_cfg(), before);
+  EXPECT_NE(x11_find_window("Add map"), 0u);
+}
+
+}  // namespace
