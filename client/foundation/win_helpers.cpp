@@ -4,11 +4,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iconv.h>
+#include <sstream>
 #include <langinfo.h>
 #include <string>
 #include <unistd.h>
 
+#include "client/foundation/config/app_options.h"
+#include "client/foundation/config/utils.h"
+#include "platform/system/process.h"
 #include "platform/system/wave_out.h"
 #include "platform/system/x11_windows.h"
 
@@ -59,6 +64,39 @@ int get_wave_volume() {
   uint16_t left = 0, right = 0;
   if (wave_out_get_volume(&left, &right) != 0) return 0;
   return ((left + right) / 2) * 100 / 65535;
+}
+
+int open_file_dialog(const char* initial_dir, char* out, size_t cap) {
+  if (!out || cap == 0) return -1;
+  out[0] = '\0';
+  // The dialog is the platform's filechooser program beside this one; it prints the path.
+  const char* dir = app_options.program_dir;
+  const std::string program = std::string(dir[0] ? dir : "./") + "filechooser";
+  std::string start = initial_dir ? initial_dir : "";
+  for (char& c : start)
+    if (c == '\\') c = '/';
+  char answer[] = "/tmp/vigilo-open-XXXXXX";
+  const int fd = mkstemp(answer);
+  if (fd < 0) return -1;
+  close(fd);
+  const char* argv[] = {program.c_str(), start.c_str(), nullptr};
+  int code = -1;
+  {
+    ModalWait modal;
+    const int pid = start_process(argv, answer);
+    if (pid > 0)
+      while (wait_process(pid, 1000, &code) == 1) {
+      }
+  }
+  std::ifstream f(answer);
+  std::stringstream text;
+  text << f.rdbuf();
+  unlink(answer);
+  const std::string path = text.str();
+  // The path buffer holds 520 characters; a longer path is refused, not cut.
+  if (code != 0 || path.empty() || path.size() >= 520 || path.size() >= cap) return -1;
+  memcpy(out, path.c_str(), path.size() + 1);
+  return 0;
 }
 
 namespace {

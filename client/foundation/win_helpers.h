@@ -30,11 +30,12 @@ int move_window_by(int dx, int dy);
 int set_wave_volume(int percent);
 int get_wave_volume();
 
-// Modal file chooser (GTK+ 2) opening in `initial_dir`, centred on the screen, with the
-// recorded-file filters. 0 and the chosen path in `out` (cap bytes, at most 520 used), or
-// -1 and "" when the operator cancels or no display is there. It blocks the calling thread
-// (the window loop) until the operator answers: it holds a ModalWait (config/utils.h), so the
-// watchdog does not count that time.
+// Modal file chooser opening in `initial_dir` ('\' read as '/'), centred on the screen, with
+// the recorded-file filters: the GTK+ 2 program `filechooser` of the program directory
+// (platform/filechooser). 0 and the chosen existing file in `out` (cap bytes, at most 520
+// used), or -1 and "" when the operator cancels, no display or chooser is there, or the path
+// does not fit. It blocks the calling thread (the window loop) until the operator answers:
+// it holds a ModalWait (config/utils.h), so the watchdog does not count that time.
 int open_file_dialog(const char* initial_dir, char* out, size_t cap);
 
 // Machine load (host_load.cpp, over platform/system/host_stats.h). Each may run on its own
