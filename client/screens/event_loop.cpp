@@ -119,10 +119,11 @@ void choose_layout(APP_CONTEXT* ctx, APP_OPTIONS* opts, int n) {
   set_layout(ctx, n);
 }
 
+// The last tour thread; a new tour and shutdown collect it (it ends within a second of its
+// flag being cleared), so no thread is left unjoined.
+SDL_Thread* tour_thread = nullptr;
+
 void toggle_tour(APP_CONTEXT* ctx) {
-  // The last tour thread; a new tour first collects it (it ends within a second of its
-  // flag being cleared), so no thread is left unjoined.
-  static SDL_Thread* tour_thread = nullptr;
   mirror_user_menu(ctx);
   if (ctx->tour.load() == 0) {
     if (tour_thread) SDL_WaitThread(tour_thread, nullptr);
@@ -652,6 +653,12 @@ void ask_exit(APP_CONTEXT* ctx, APP_OPTIONS* opts) { ask_exit_impl(ctx, opts); }
 int post_receiver_event(int value) {
   receiver_notice.store(value);
   return push_user_event(UE_RECEIVER_NOTICE, &receiver_notice);
+}
+
+void stop_tour(APP_CONTEXT* ctx) {
+  ctx->tour.store(0);
+  if (tour_thread) SDL_WaitThread(tour_thread, nullptr);
+  tour_thread = nullptr;
 }
 
 int sequence_thread(void* param) {

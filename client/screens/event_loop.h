@@ -48,6 +48,8 @@ int post_receiver_event(int value);
 // The tour: steps pages (key Page Up) every cycle time while the tour flag is set. `param`
 // is the context. Ends with 0 within about a second of the flag being cleared.
 int sequence_thread(void* param);
+// Clears the tour flag and joins the last tour thread (window thread, at shutdown).
+void stop_tour(APP_CONTEXT* ctx);
 
 // Without selected channels the whole video area as one "allchannel" picture, else each
 // selected channel's picture.

@@ -43,6 +43,9 @@ void load_osd_fonts(RECEIVER_INFO* rx, const char* program_dir) {
   if (!rx) return;
   char path[256];
   snprintf(path, sizeof path, "%s%s", program_dir ? program_dir : "", OSD_FONT_FILE);
+  // SDL_ttf's one FreeType library is shared with the skin's texts: opening a font is a
+  // text call like any other.
+  SdlLock text_lock(context_of(rx)->text_mutex);
   std::lock_guard<std::mutex> g(font_lock);
   if (!osd_font) {
     if (TTF_WasInit() == 0 && TTF_Init() < 0) return;
@@ -93,6 +96,7 @@ void load_osd_fonts(RECEIVER_INFO* rx, const char* program_dir) {
 
 void close_osd_fonts(OSD_LINE* lines, int count) {
   if (!lines) return;
+  SdlLock text_lock(app_context.text_mutex);
   std::lock_guard<std::mutex> g(font_lock);
   for (auto it = tables.begin(); it != tables.end(); ++it) {
     if (it->second == lines) {
@@ -139,7 +143,9 @@ void osd_line_text(const APP_CONTEXT* ctx, const RECEIVER_INFO* rx, const CHANNE
       break;
     case 2:
       if (ch->frame_time > 0) {
-        tzset();
+        // The zone is read once: tzset parses the environment and the zone file.
+        static const bool zone_read = (tzset(), true);
+        (void)zone_read;
         time_t t = static_cast<time_t>(ch->frame_time) + timezone;
         struct tm tm_local;
         if (localtime_r(&t, &tm_local)) strftime(out, cap, "%Y-%m-%d %H:%M:%S", &tm_local);

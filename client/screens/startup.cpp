@@ -44,6 +44,8 @@ SDL_VideoInfo app_video_info;
 
 namespace {
 
+int desktop_bits = 0;  // bits per pixel of the desktop when start-up began, 0 unknown
+
 constexpr Uint32 kSdlFlags = SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
 constexpr const char* kMainTitle = "ZOL Main";
 
@@ -179,6 +181,12 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   set_window_geometry(ctx, width, height);
   build_grid_layouts(ctx);
   place_window(ctx);
+  // Only 32-bit displays are drawn correctly. The desktop's depth is tested before the
+  // window opens, so the operator reads this box and not the video mode's own refusal.
+  if (desktop_bits > 0 && desktop_bits < 32) {
+    error_box("Only 32-bit display settings is supported.");
+    return;
+  }
   int mode_rc = create_video_mode(ctx);
   SDL_Surface* screen = SDL_GetVideoSurface();
   if (mode_rc != 0 || !screen) return;  // the display code has shown why
@@ -187,13 +195,8 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   if (ctx->skin) draw_skin_window(screen, ctx->skin_window);
   redraw_all_channels(ctx);
 
-  // Only 32-bit displays are drawn correctly.
   ctx->pixel_format = *screen->format;
   ctx->pixel_format.palette = nullptr;
-  if (screen->format->BitsPerPixel < 32) {
-    error_box("Only 32-bit display settings is supported.");
-    return;
-  }
 
   // Threads and timers of the mode.
   if (opts->mode == MODE_MAIN && opts->master) s.link = SDL_CreateThread(master_thread, opts);
@@ -251,6 +254,9 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   if (s.refresh) SDL_RemoveTimer(s.refresh);
   if (s.status) SDL_RemoveTimer(s.status);
   if (s.mailslot) SDL_RemoveTimer(s.mailslot);
+  // A callback already under way still runs after its removal: stopping the timer thread
+  // waits for it, so nothing below is torn down beneath one.
+  SDL_QuitSubSystem(SDL_INIT_TIMER);
 
   // The link thread waits in accept until its socket is closed.
   if (s.link) {
@@ -264,7 +270,7 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
   stop_receivers(opts);
   free_receive_buffers(opts);
   free_video_decoders();
-  ctx->tour.store(0);
+  stop_tour(ctx);
 
   // Monitors, pop-up, snapshots and mails of the last events, mail sender, clock: the
   // context they use is freed below.
@@ -281,9 +287,6 @@ int shutdown(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
     int reader = ctx->mailslot.exchange(-1);
     mailslot_close_reader(reader);
   }
-
-  // Gives the threads that were only told to stop a moment to leave.
-  SDL_Delay(250);
 
   // Skin, layouts, context, audio buffers, options, statistics, audio output.
   free_skins();
@@ -491,6 +494,9 @@ int vigilo_main(int argc, char** argv) {
   const SDL_VideoInfo* vi = SDL_GetVideoInfo();
   if (vi) {
     app_video_info = *vi;
+    // SDL replaces the format record with each video mode: keep its depth, not the pointer.
+    desktop_bits = vi->vfmt ? vi->vfmt->BitsPerPixel : 0;
+    app_video_info.vfmt = nullptr;
     ctx->desktop_w = vi->current_w;
     ctx->desktop_h = vi->current_h;
   }

@@ -40,5 +40,6 @@ int clamp_window_position(int left, int top, int width, int height, int desk_w, 
 void set_window_caption(const APP_OPTIONS* opts);
 
 // The display's video information as start-up found it before the window opened (the
-// desktop size is current_w x current_h). Valid after start-up step 15; read-only.
+// desktop size is current_w x current_h; vfmt is null, as SDL frees that record with the next
+// video mode). Valid after start-up step 15; read-only.
 extern SDL_VideoInfo app_video_info;

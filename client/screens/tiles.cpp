@@ -2,10 +2,12 @@
 
 #include <SDL/SDL_syswm.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/setup_config.h"
@@ -191,13 +193,16 @@ int zoom_step(APP_CONTEXT* ctx, int32_t id, int px, int py, bool in) {
   return 0;
 }
 
+// Saves the BMP, turns it into the JPEG and removes it: 0, -1 when the BMP could not be
+// written. Called with no lock held: cjpeg may take seconds.
 int save_bmp_then_jpeg(SDL_Surface* picture, const char* bmp, const char* jpg) {
   if (SDL_SaveBMP(picture, bmp) != 0) return -1;
   convert_to_jpeg(bmp, jpg);
   remove(bmp);
-  error_box(english() ? "Save complete!" : "저장하였습니다.");
   return 0;
 }
+
+void show_save_complete() { error_box(english() ? "Save complete!" : "저장하였습니다."); }
 
 // Decoder hooks: a fresh picture of `ch` goes into its tile, or into the enlarged window.
 int hook_draw_channel(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch) {
@@ -407,11 +412,13 @@ int create_video_mode(APP_CONTEXT* ctx) {
       return -1;
     }
     ctx->dirty.store(1);
+    // Decoder threads halve wide pictures into the work surface under this mutex: it is
+    // replaced inside the same section, never while one of them draws through it.
+    if (ctx->surfaces[SURF_WORK]) SDL_FreeSurface(ctx->surfaces[SURF_WORK]);
+    ctx->surfaces[SURF_WORK] = create_tile_surface(ctx, ctx->win_w, ctx->win_h);
   }
   printf(ctx->surfaces[SURF_SCREEN]->flags & SDL_HWSURFACE ? "Hardware surface created!\n"
                                                            : "Can't get a hardware surface!\n");
-  if (ctx->surfaces[SURF_WORK]) SDL_FreeSurface(ctx->surfaces[SURF_WORK]);
-  ctx->surfaces[SURF_WORK] = create_tile_surface(ctx, ctx->win_w, ctx->win_h);
   if (!ctx->surfaces[SURF_WORK]) {
     fatal_box("SDL_CreateRGBSurface() failed.\n");
     return -3;
@@ -714,7 +721,9 @@ int draw_pip_window(APP_CONTEXT* ctx) {
   if (create_pip_surface(ctx, pic->w, pic->h, kWhite, kGrey64) != 0) return 0;
   SDL_Surface* s = ctx->surfaces[SURF_ENLARGED];
   SDL_Rect src{0, 0, static_cast<Uint16>(pic->w), static_cast<Uint16>(pic->h)};
-  if (rx->protocol == 'Q') src = crop_q_picture(src, 0);
+  // The enlarged picture loses 8 lines (16 when taller than 288) whatever the channel
+  // count: the eight-channel cut.
+  if (rx->protocol == 'Q') src = crop_q_picture(src, 8);
   SDL_Rect dst{4, 4, static_cast<Uint16>(s->w - 8), static_cast<Uint16>(s->h - 8)};
   stretch_blit(pic, src, s, dst);
   if (ch->osd_lines && ch->num_osd_lines > 0) blit_osd_line(ch, 0, s, 4, 4);
@@ -781,10 +790,10 @@ int select_channel(APP_CONTEXT* ctx, int32_t id) { return mark_selected(ctx, id,
 int deselect_channel(APP_CONTEXT* ctx, int32_t id) { return mark_selected(ctx, id, 0); }
 
 int clear_channel_selection(APP_CONTEXT* ctx) {
-  int32_t was[64];
+  int32_t was[MAX_RECEIVERS * MAX_CHANNELS];
   int n = 0;
   for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch, int) {
-    if (ch.selected && n < 64) was[n++] = ch.id;
+    if (ch.selected) was[n++] = ch.id;
     ch.selected = 0;
   });
   // Take the yellow frames off the tiles that had them.
@@ -800,11 +809,11 @@ int select_channels_in_rect(APP_CONTEXT* ctx, int32_t a, int32_t b) {
   if (int rc = lookup(ctx, b, &rb, &cb)) return rc;
   place_channel_cell(ctx, ca);
   place_channel_cell(ctx, cb);
-  RECT16 first = ca->rect, second = cb->rect;
-  if (cb->rect.x < ca->rect.x || cb->rect.y < ca->rect.y) {
-    first = cb->rect;
-    second = ca->rect;
-  }
+  // The rectangle spanned by both cells, whichever corner the drag started from: a
+  // diagonal drag from top right to bottom left selects its square too.
+  const int left = std::min(ca->rect.x, cb->rect.x), top = std::min(ca->rect.y, cb->rect.y);
+  const int right = std::max(ca->rect.x + ca->rect.w, cb->rect.x + cb->rect.w);
+  const int bottom = std::max(ca->rect.y + ca->rect.h, cb->rect.y + cb->rect.h);
   int32_t ids[MAX_RECEIVERS * MAX_CHANNELS];
   int m = 0;
   for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch, int) {
@@ -813,7 +822,7 @@ int select_channels_in_rect(APP_CONTEXT* ctx, int32_t a, int32_t b) {
     const int x = ch.rect.x, y = ch.rect.y;
     // Right and bottom edges excluded: a cell that starts where the second one ends lies
     // outside the rectangle.
-    if (first.x <= x && x < second.x + second.w && first.y <= y && y < second.y + second.h)
+    if (left <= x && x < right && top <= y && y < bottom)
       ids[m++] = ch.id;
   });
   for (int i = 0; i < m; ++i) select_channel(ctx, ids[i]);
@@ -942,33 +951,61 @@ int save_display(APP_CONTEXT* ctx, const char* path) {
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
   const std::string bmp = base + ".bmp", jpg = base + ".jpg";
   int rc = save_bmp_then_jpeg(copy, bmp.c_str(), jpg.c_str());
-  if (rc != 0) debug_message("Unable to save display. Path does not exist or write access not allowed.");
   SDL_FreeSurface(copy);
+  if (rc != 0)
+    debug_message("Unable to save display. Path does not exist or write access not allowed.");
+  else
+    show_save_complete();
   return rc;
 }
 
 int save_selected_pictures(const char* directory, APP_CONTEXT* ctx) {
+  // Each picture is copied under its channel's lock and saved after it: the decoder of that
+  // slot keeps drawing while cjpeg runs and while the box waits for the operator.
+  struct Pending {
+    SDL_Surface* picture;
+    char bmp[512], jpg[512];
+  };
+  std::vector<Pending> pending;
   int rc = 0;
   for_each_channel(ctx, [&](RECEIVER_INFO& rx, CHANNEL_INFO& ch, int k) {
     if (!ch.selected || rc != 0) return;
+    Pending p{};
+    if (make_snapshot_name(&app_options, p.bmp, sizeof p.bmp, rx.name, k, "bmp") != 0 ||
+        make_snapshot_name(&app_options, p.jpg, sizeof p.jpg, rx.name, k, "jpg") != 0) {
+      debug_message("Unable to save image file.");
+      rc = -1;
+      return;
+    }
     SdlLock picture(ch.mutex);
     if (!ch.surface) {
       rc = -1;
       return;
     }
-    char bmp[512], jpg[512];
-    if (make_snapshot_name(&app_options, bmp, sizeof bmp, rx.name, k, "bmp") != 0 ||
-        make_snapshot_name(&app_options, jpg, sizeof jpg, rx.name, k, "jpg") != 0) {
+    p.picture = SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
+    if (!p.picture) {
       debug_message("Unable to save image file.");
       rc = -1;
       return;
     }
-    if (save_bmp_then_jpeg(ch.surface, bmp, jpg) != 0) {
+    pending.push_back(p);
+  });
+  (void)directory;  // the snapshot names come from the configured record path
+  int saved = 0;
+  for (Pending& p : pending) {
+    // A fresh installation has no record folder yet.
+    std::string folder(p.bmp);
+    const size_t slash = folder.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) make_dirs(folder.substr(0, slash + 1).c_str());
+    if (save_bmp_then_jpeg(p.picture, p.bmp, p.jpg) == 0) {
+      ++saved;
+    } else {
       debug_message("Unable to save image file.");
       rc = -1;
     }
-  });
-  (void)directory;  // the snapshot names come from the configured record path
+    SDL_FreeSurface(p.picture);
+  }
+  if (saved > 0) show_save_complete();
   return rc;
 }
 

@@ -4,10 +4,18 @@
 // its clipping back.
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <thread>
 
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
 #include "client/screens/skin.h"
+#include "tests/client/foundation/config_test_support.h"
+#include "tests/client/screens/eventually.h"
 
 #include "tests/client/screens/screens_fixture.h"
 
@@ -43,6 +51,56 @@ TEST_F(Tiles, picture_fills_its_cell_and_a_stretched_selected_one_is_framed) {
   EXPECT_EQ(rgb_at(v, 319, 239), 0xFFFF00u);
   EXPECT_EQ(rgb_at(v, 1, 1), 0x30A040u);      // picture inset by one pixel
   EXPECT_EQ(rgb_at(v, 318, 238), 0x30A040u);
+}
+
+// SNAP of two selected channels: the record folder of a fresh installation is made, both
+// pictures are saved, and one box shows while the channels' picture locks are free (a
+// decoder drawing that channel must not wait for the operator).
+TEST_F(Tiles, snap_makes_the_folder_and_shows_one_box_with_no_picture_lock_held) {
+  cfgtest::TempDir dir;
+  const std::string rec = dir.path() + "/fresh/rec/";
+  ASSERT_EQ(load_setup_info(dir.write("setup.cfg", cfgtest::replace(cfgtest::base_text(),
+                                                                    "rec_path=./rec/",
+                                                                    "rec_path=" + rec))
+                                .c_str()),
+            0);
+  add_channels(2);
+  for (int id = 0; id < 2; ++id) {
+    give_picture(ctx, channel(id), 32, 24, 0x406080);
+    select_channel(ctx, id);
+  }
+  static CHANNEL_INFO* watched;
+  static std::thread* taker;
+  static std::atomic<bool> taken;
+  static int boxes;
+  watched = &channel(1);
+  taken = false;
+  boxes = 0;
+  std::thread t;
+  taker = &t;
+  set_message_box_hook([](const char*, const char*, BoxButtons) {
+    if (boxes++ == 0) {
+      *taker = std::thread([] {
+        SdlLock lock(watched->mutex);
+        taken = true;
+      });
+      eventually([] { return taken.load(); }, 5000);
+    }
+    return BoxAnswer::ok;
+  });
+  EXPECT_EQ(save_selected_pictures(get_rec_path(), ctx), 0);
+  set_message_box_hook(nullptr);
+  const bool free_during_box = taken.load();
+  if (t.joinable()) t.join();
+  EXPECT_TRUE(free_during_box);
+  EXPECT_EQ(boxes, 1);
+  int jpegs = 0, bmps = 0;
+  for (const auto& e : std::filesystem::directory_iterator(rec)) {
+    jpegs += e.path().extension() == ".jpg";
+    bmps += e.path().extension() == ".bmp";
+  }
+  EXPECT_EQ(jpegs, 2);
+  EXPECT_EQ(bmps, 0);
 }
 
 TEST_F(Tiles, q_picture_loses_its_padding) {
@@ -174,6 +232,11 @@ TEST_F(Tiles, selection_rules) {
   EXPECT_EQ(count_selected_channels(ctx), 0);
   restore_channel_selection(ctx);
   EXPECT_EQ(count_selected_channels(ctx), 4);
+  // From top right to bottom left: the same square.
+  clear_channel_selection(ctx);
+  ASSERT_EQ(select_channels_in_rect(ctx, 2, 5), 1);
+  EXPECT_EQ(count_selected_channels(ctx), 4);
+  EXPECT_TRUE(is_channel_selected(ctx, 1) && is_channel_selected(ctx, 6));
   ctx->single_view = VIEW_PIP;
   EXPECT_EQ(select_channel(ctx, 3), -1);
 }
