@@ -787,8 +787,9 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
     if (ev.motion.state & SDL_BUTTON(1)) {
       // Only a press on the background moves the frameless window.
       if (mouse.press_on_background || mouse.dragging_window) {
+        // The window follows the pointer: the point pressed stays under it.
         mouse.dragging_window = true;
-        move_window_by(ev.motion.xrel, ev.motion.yrel);
+        move_window_by(x - mouse.press_x, y - mouse.press_y);
       } else if (mouse.pressed_widget > 0 && window == kMainWindow &&
                  find_widget_at(window, x, y) != mouse.pressed_widget) {
         show_drag_cursor(ctx);
@@ -805,6 +806,8 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
     const int w = find_widget_at(window, x, y);
     mouse.pressed_widget = w;
     mouse.press_on_background = w == 0 && !ctx->frame;
+    mouse.press_x = x;
+    mouse.press_y = y;
     if (w > 0) {
       SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, w, 1);
@@ -1010,7 +1013,7 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   if (motion) {
     if ((ev.motion.state & SDL_BUTTON(1)) && (mouse.press_on_background || mouse.dragging_window)) {
       mouse.dragging_window = true;
-      move_window_by(ev.motion.xrel, ev.motion.yrel);
+      move_window_by(x - mouse.press_x, y - mouse.press_y);
     } else if (!(ev.motion.state & SDL_BUTTON(1))) {
       hover_widget(ctx, window, x, y);
     }
@@ -1019,6 +1022,8 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
     mouse.pressed_widget = find_widget_at(window, x, y);
     mouse.press_on_background = mouse.pressed_widget == 0 && !ctx->frame;
+    mouse.press_x = x;
+    mouse.press_y = y;
     if (mouse.pressed_widget > 0) {
       SdlLock lock(ctx->display_mutex);
       set_widget_state(screen_of(ctx), window, mouse.pressed_widget, 1);

@@ -35,6 +35,7 @@ struct SearchMouse {
   int hovered = 0;
   bool double_click = false;
   bool dragging = false;    // the frameless window follows the pointer
+  int press_x = 0, press_y = 0;  // where button 1 went down: it stays under the pointer
   int pressed_pos = -1;     // channel position where button 1 went down
   int previous_layout = 0;  // restored by the next double click in layout 1
 } g_mouse;
@@ -322,7 +323,7 @@ int handle_search_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
     if (ev.motion.state & SDL_BUTTON(1)) {
       if (g_mouse.pressed_widget == 0 && (g_mouse.dragging || find_widget_at(kWin, x, y) == 0)) {
         g_mouse.dragging = true;
-        move_window_by(ev.motion.xrel, ev.motion.yrel);
+        move_window_by(x - g_mouse.press_x, y - g_mouse.press_y);
       }
       return 0;
     }
@@ -333,6 +334,10 @@ int handle_search_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
     return 0;
   }
   if (!up) {
+    if (ev.button.button == SDL_BUTTON_LEFT) {
+      g_mouse.press_x = x;
+      g_mouse.press_y = y;
+    }
     const int w = find_widget_at(kWin, x, y);
     // Only "disconnect" and "power" answer while a request waits for its reply.
     const bool busy = ctx->search_state.load() == 2;
