@@ -392,12 +392,13 @@ int draw_disk_meter(APP_CONTEXT* ctx) {
 namespace {
 void step_volume(APP_CONTEXT* ctx, int delta) {
   const int level = std::clamp(get_wave_volume() + delta, 0, 100);
+  // Without a sound device there is no volume: the meter keeps showing 0.
+  if (set_wave_volume(level) != 0) return;
   if (ctx->skin && !ctx->fullscreen) {
     SdlLock lock(ctx->display_mutex);
     set_widget_attr(kMain, W_VOLUME_METER, 3, static_cast<uint8_t>(level));
     draw_widget_text(screen_of(ctx), kMain, W_VOLUME_METER, "", meter_step(level), kLight);
   }
-  set_wave_volume(level);
 }
 }  // namespace
 

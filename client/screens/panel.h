@@ -67,7 +67,8 @@ int meter_step(int level);
 int draw_cpu_meter(APP_CONTEXT* ctx);
 int draw_network_meter(APP_CONTEXT* ctx);
 int draw_disk_meter(APP_CONTEXT* ctx);
-// The output volume by 10 (clamped to 0..100), shown on the volume meter.
+// The output volume by 10 (clamped to 0..100), shown on the volume meter; nothing without a
+// sound device.
 void volume_up(APP_CONTEXT* ctx);
 void volume_down(APP_CONTEXT* ctx);
 
