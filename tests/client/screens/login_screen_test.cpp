@@ -16,14 +16,24 @@ class LoginScreen : public gui::GuiTest {
       cfg.insert(cfg.find("[SYSTEM]"), "op=Operator, " + pw + " ,0, $1D9&1@`` , (1D9&1D9&1D8` ,desk\n");
     });
     ASSERT_NO_FATAL_FAILURE(start_vigilo({}));
+    // SDL names its window before it gives it the login skin's size.
     int w = 0, h = 0;
-    ASSERT_TRUE(shot_->size(win_, &w, &h));
-    EXPECT_EQ(w, 420);
-    EXPECT_EQ(h, 250);
+    EXPECT_TRUE(wait_for([&] { return shot_->size(win_, &w, &h) && w == 420 && h == 250; }))
+        << "the login screen is " << w << "x" << h;
     user_ = widget(1, "username");
     password_ = widget(1, "password");
     // The fields and buttons answer once the screen is drawn.
     ASSERT_TRUE(wait_for([&] { return at(gui::GuiTest::inner(widget(1, "ok"), 4)).light > 20; }));
+  }
+  // Repeats a way out until the program ends (at most 60 s): under load a key or click
+  // can reach the window before its loop listens. Its exit code, -1000 when it ran on.
+  int exit_by(const std::function<void()>& way) {
+    for (int i = 0; i < 12; ++i) {
+      way();
+      int code = -1;
+      if (wait_process(vigilo_, 5000, &code) == 0) return code;
+    }
+    return -1000;
   }
   // Typed characters show as light text in a field.
   bool has_text(const SDL_Rect& field) { return at(inner(field, 3)).light > 8; }
@@ -54,20 +64,21 @@ TEST_F(LoginScreen, wrong_pair_is_refused_then_the_keypad_logs_in) {
   int w = 0, h = 0;
   EXPECT_TRUE(wait_for([&] { return shot_->size(win_, &w, &h) && w == 1280 && h == 1024; }))
       << "the main window opens at the skin's size; now " << w << "x" << h << "\n" << out();
-  EXPECT_TRUE(wait_for([&] { return system_log().find("|LOGIN|") != std::string::npos; }, 10))
+  EXPECT_TRUE(wait_for([&] { return system_log().find("|LOGIN|") != std::string::npos; }))
       << system_log();
-  key("Escape");
-  EXPECT_EQ(wait_exit(), 0) << err();
+  EXPECT_EQ(exit_by([&] { key("Escape"); }), 0) << err();
 }
 
 TEST_F(LoginScreen, esc_cancel_and_closing_end_with_0_without_a_login_line) {
   for (int way = 0; way < 3; ++way) {
     SCOPED_TRACE(way);
     ASSERT_NO_FATAL_FAILURE(start_login());
-    if (way == 0) key("Escape");
-    if (way == 1) click(cx(widget(1, "cancel")), cy(widget(1, "cancel")));
-    if (way == 2) ASSERT_EQ(x11_close_window(win_), 0);
-    EXPECT_EQ(wait_exit(), 0) << err();
+    const SDL_Rect cancel = widget(1, "cancel");
+    EXPECT_EQ(exit_by([&] {
+                if (way == 0) key("Escape");
+                if (way == 1) click(cx(cancel), cy(cancel));
+                if (way == 2) x11_close_window(win_);
+              }), 0) << err();
     const std::string log = system_log();
     EXPECT_NE(log.find("|START|"), std::string::npos) << log;
     EXPECT_NE(log.find("|EXIT|"), std::string::npos) << log;
