@@ -1,0 +1,353 @@
+// The operator console end to end: the real program on a private X server with a simulated
+// 'Q' DVR in this process. The DVR list connects on a double click and becomes the camera
+// list; PTZ buttons, groups, speeds, autopan and presets reach the DVR for the chosen
+// channel; the channel pad adjusts a tile; the user menu keeps and drops a layout; the
+// camera box follows the pointer; a merge drag settles wherever it is released; the
+// frameless window follows the pointer; a run without a sound device still starts.
+#include <SDL/SDL_ttf.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/screens/skin.h"
+#include "peers/qdvr/qdvr_peer.h"
+#include "tests/client/screens/gui_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Console : public gui::GuiTest {
+ protected:
+  void SetUp() override {
+    gui::GuiTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    qdvr::PeerConfig c;
+    c.channels = 16;
+    c.width = 352;
+    c.height = 240;
+    c.fps = 10;
+    c.clip_frames = 10;
+    peer_ = std::make_unique<qdvr::QdvrPeer>(c);
+    ASSERT_TRUE(peer_->start());
+    write_setup(peer_->port());
+  }
+  void TearDown() override {
+    if (peer_) peer_->stop();
+    gui::GuiTest::TearDown();
+  }
+
+  void start(std::vector<std::string> args) {
+    args.insert(args.end(), {"-u", "admin,admin"});
+    ASSERT_NO_FATAL_FAILURE(start_vigilo(args));
+    int w = 0, h = 0;
+    ASSERT_TRUE(wait_for([&] { return shot_->size(win_, &w, &h) && w == 1280 && h == 1024; }))
+        << w << "x" << h << out();
+    video_ = video_rect();
+  }
+  void quit() {
+    for (int i = 0; i < 12 && process_running(vigilo_); ++i) {
+      key("Escape");
+      if (wait_process(vigilo_, 5000, nullptr) == 0) return;
+    }
+  }
+
+  // Rows of text in a list: runs of pixel rows holding light text, each one line. Their
+  // middles, top to bottom, on the last screenshot.
+  std::vector<int> lines_of(const SDL_Rect& list) {
+    std::vector<int> mids;
+    int start = -1;
+    for (int y = list.y; y <= list.y + list.h; ++y) {
+      const bool text = y < list.y + list.h && at(SDL_Rect{list.x, Sint16(y), list.w, 1}).light > 0;
+      if (text && start < 0) start = y;
+      if (!text && start >= 0) {
+        mids.push_back((start + y) / 2);
+        start = -1;
+      }
+    }
+    return mids;
+  }
+  // Rows of a box that hold anything but its background (the colour of its top-left pixel).
+  int inked_rows(const SDL_Rect& r) {
+    const unsigned long bg = shot_->pixel(wx_ + r.x, wy_ + r.y);
+    int rows = 0;
+    for (int y = r.y; y < r.y + r.h; ++y)
+      for (int x = r.x; x < r.x + r.w; ++x)
+        if (shot_->pixel(wx_ + x, wy_ + y) != bg) {
+          ++rows;
+          break;
+        }
+    return rows;
+  }
+  // Pure white pixels in the lower right quarter of the video area, where the enlarged
+  // picture's frame stands (the pictures' own white is a little darker).
+  int enlarged_frame() {
+    int n = 0;
+    for (int y = video_.y + video_.h / 2; y < video_.y + video_.h; ++y)
+      for (int x = video_.x + video_.w / 2; x < video_.x + video_.w; ++x) {
+        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
+        n += ((p >> 16) & 0xFF) >= 250 && ((p >> 8) & 0xFF) >= 250 && (p & 0xFF) >= 250;
+      }
+    return n;
+  }
+  bool wait_lines(const SDL_Rect& list, const std::function<bool(size_t)>& ok) {
+    return wait_for([&] { return ok(lines_of(list).size()); });
+  }
+
+  // Census of tile (c, r) of an n x n grid.
+  gui::Census tile(int c, int r, int n) {
+    const int w = video_.w / n, h = video_.h / n;
+    return at(SDL_Rect{Sint16(video_.x + c * w + 4), Sint16(video_.y + r * h + 4), Uint16(w - 8),
+                       Uint16(h - 8)});
+  }
+  bool live(int c, int r, int n) {
+    const gui::Census t = tile(c, r, n);
+    return t.white > t.total / 200 && t.black > t.total / 50;
+  }
+  int cx_tile(int c, int n) { return video_.x + c * (video_.w / n) + video_.w / n / 2; }
+  int cy_tile(int r, int n) { return video_.y + r * (video_.h / n) + video_.h / n / 2; }
+
+  // PTZ requests (type 164) seen so far; the one of code `code` after the first `from`.
+  std::vector<qdvr::Request> ptz() {
+    std::vector<qdvr::Request> all;
+    for (const qdvr::Request& r : peer_->requests())
+      if (r.type == 164 && r.body.size() >= 12) all.push_back(r);
+    return all;
+  }
+  bool wait_ptz(uint8_t code, size_t from, qdvr::Request* got) {
+    return wait_for([&] {
+      const std::vector<qdvr::Request> all = ptz();
+      for (size_t i = from; i < all.size(); ++i)
+        if (all[i].body[8] == code) {
+          *got = all[i];
+          return true;
+        }
+      return false;
+    });
+  }
+  static uint32_t mask_of(const qdvr::Request& r) {
+    uint32_t m;
+    std::memcpy(&m, r.body.data(), 4);
+    return m;
+  }
+
+  std::unique_ptr<qdvr::QdvrPeer> peer_;
+  SDL_Rect video_{};
+};
+
+TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
+  ASSERT_NO_FATAL_FAILURE(start({}));
+  const SDL_Rect list = widget(2, "dvr_list");
+  ASSERT_TRUE(wait_lines(list, [](size_t n) { return n == 2; })) << "DVR-1 and DVR-2";
+  click(cx(widget(2, "grouptab")), cy(widget(2, "grouptab")));
+  ASSERT_TRUE(wait_lines(list, [](size_t n) { return n == 1; })) << "the one group";
+  click(cx(widget(2, "dvrtab")), cy(widget(2, "dvrtab")));
+  ASSERT_TRUE(wait_lines(list, [](size_t n) { return n == 2; }));
+
+  // A double click on DVR-1 logs in and the tiles go live; the list turns into its cameras.
+  const int first = lines_of(list)[0];
+  double_click(list.x + 20, first);
+  ASSERT_TRUE(wait_for([&] { return peer_->logins() >= 1 && live(1, 0, 4); })) << out();
+  ASSERT_TRUE(wait_lines(list, [](size_t n) { return n >= 4; })) << "CAMERA 1 ...";
+
+  // "CAMERA 3" alone: layout 1, and the pad's commands go to channel index 2.
+  const std::vector<int> cams = lines_of(list);
+  double_click(list.x + 20, cams[2]);
+  ASSERT_TRUE(wait_for([&] { return tile(1, 1, 2).black < tile(1, 1, 2).total / 200; }))
+      << "one picture over the whole area";
+  qdvr::Request r;
+  click(cx(widget(2, "ptz_nn")), cy(widget(2, "ptz_nn")));
+  ASSERT_TRUE(wait_ptz('3', 0, &r));
+  EXPECT_EQ(mask_of(r), 1u << 2);
+
+  // Zoom group at speed 2 (down to 1 first); the digit of ptz_lbl follows the speed.
+  click(cx(widget(2, "zoom_button")), cy(widget(2, "zoom_button")));
+  const SDL_Rect minus = widget(2, "ptz_zspeed-"), plus = widget(2, "ptz_zspeed+"),
+                 label = widget(2, "ptz_lbl");
+  click(cx(minus), cy(minus));
+  click(cx(minus), cy(minus));
+  ASSERT_TRUE(wait_for([&] { return at(label).total > 0; }));
+  long speed1 = 0;
+  ASSERT_TRUE(wait_for([&] {
+    const long s = at(label).sum;
+    const bool same = s == speed1;
+    speed1 = s;
+    return same;
+  }));
+  click(cx(plus), cy(plus));
+  EXPECT_TRUE(wait_for([&] { return at(label).sum != speed1; })) << "ptz_lbl shows the new speed";
+  size_t seen = ptz().size();
+  click(cx(widget(2, "ptz_zoom_in")), cy(widget(2, "ptz_zoom_in")));
+  ASSERT_TRUE(wait_ptz('5', seen, &r));
+  EXPECT_EQ(r.body[10], 2);
+  EXPECT_EQ(mask_of(r), 1u << 2);
+  for (const auto& [button, fn, code] : {std::tuple{"focus_button", "ptz_focus_near", uint8_t('8')},
+                                         std::tuple{"iris_button", "ptz_iris_open", uint8_t(160)}}) {
+    SCOPED_TRACE(fn);
+    click(cx(widget(2, button)), cy(widget(2, button)));
+    seen = ptz().size();
+    click(cx(widget(2, fn)), cy(widget(2, fn)));
+    EXPECT_TRUE(wait_ptz(code, seen, &r));
+  }
+  seen = ptz().size();
+  click(cx(widget(2, "ptz_autopan")), cy(widget(2, "ptz_autopan")));
+  EXPECT_TRUE(wait_ptz(168, seen, &r));
+
+  // Presets: the list asks the DVR (code 169); its reply of numbers 2 and 5 fills two lines;
+  // "go" on the second line sends the DVR's number 5, not the line's index.
+  seen = ptz().size();
+  click(cx(widget(2, "ptz_preset_on")), cy(widget(2, "ptz_preset_on")));
+  ASSERT_TRUE(wait_ptz(169, seen, &r));
+  peer_->send_presets({2, 5});
+  const SDL_Rect presets = widget(2, "ptz_preset_list");
+  ASSERT_TRUE(wait_lines(presets, [](size_t n) { return n == 2; }));
+  click(presets.x + 20, lines_of(presets)[1]);
+  seen = ptz().size();
+  click(cx(widget(2, "ptz_preset_go")), cy(widget(2, "ptz_preset_go")));
+  ASSERT_TRUE(wait_ptz(162, seen, &r));
+  EXPECT_EQ(r.body[11], 5);
+
+  // Four cells and no selection: the box, and nothing sent.
+  key("2");
+  ASSERT_TRUE(wait_for([&] { return live(1, 1, 2); }));
+  seen = ptz().size();
+  click(cx(widget(2, "ptz_preset_set")), cy(widget(2, "ptz_preset_set")));
+  EXPECT_TRUE(wait_output("ZOL Main: Please select a channel.", true)) << err();
+  EXPECT_EQ(ptz().size(), seen);
+
+  // Disconnecting brings the DVR list back.
+  click(cx(widget(2, "disconnect")), cy(widget(2, "disconnect")));
+  EXPECT_TRUE(wait_lines(list, [](size_t n) { return n == 2; }));
+  quit();
+}
+
+TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
+  ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
+  ASSERT_TRUE(wait_for([&] { return live(3, 3, 4); })) << out();
+
+  // The camera box fills when the pointer rests on a tile.
+  const SDL_Rect box = widget(2, "cam_info");
+  // Its lines (at least four rows of text) change with the tile under the pointer.
+  mouse(cx_tile(2, 4), cy_tile(2, 4), {});
+  mouse(cx_tile(2, 4) + 3, cy_tile(2, 4) + 3, {});
+  EXPECT_TRUE(wait_for([&] { return inked_rows(box) >= 30; })) << inked_rows(box);
+  const long camera_3 = at(box).sum;
+  mouse(cx_tile(0, 4), cy_tile(1, 4), {});
+  mouse(cx_tile(0, 4) + 3, cy_tile(1, 4) + 3, {});
+  EXPECT_TRUE(wait_for([&] { return inked_rows(box) >= 30 && at(box).sum != camera_3; }));
+
+  // The pad opens at the pointer on a right click over tile (0, 0); brightness+ three
+  // times lightens the tile's lower half; reset brings it back.
+  const int px = video_.x + 8, py = video_.y + 8;
+  const SDL_Rect frame = widget(2, "popup_frame"), pip = widget(2, "pip2");
+  const SDL_Rect pad_area{Sint16(px), Sint16(py), frame.w, frame.h};
+  const gui::Census bare = at(pad_area);
+  click(px, py, 3);
+  ASSERT_TRUE(wait_for([&] { return std::abs(at(pad_area).mean() - bare.mean()) > 5; }))
+      << "the pad opens on the release of button 3";
+  auto pad = [&](int column, int row) {  // the pad's buttons stand in two rows of seven
+    click(px + 1 + column * (pip.w + 1) + pip.w / 2, py + (row ? pip.h + 6 : 3) + pip.h / 2);
+  };
+  const int tw = video_.w / 4, th = video_.h / 4;
+  const int below = py + frame.h + 4;  // the tile under the pad
+  const SDL_Rect lower{Sint16(video_.x + 4), Sint16(below), Uint16(tw - 8),
+                       Uint16(video_.y + th - 4 - below)};
+  ASSERT_GT(video_.y + th - 4 - below, 8);
+  const double before = at(lower).mean();
+  for (int i = 0; i < 3; ++i) pad(3, 0);
+  EXPECT_TRUE(wait_for([&] { return at(lower).mean() > before + 10; }))
+      << before << " -> " << at(lower).mean();
+  pad(6, 0);
+  EXPECT_TRUE(wait_for([&] { return std::fabs(at(lower).mean() - before) < 4; }))
+      << before << " -> " << at(lower).mean();
+  // Digital zoom in enlarges the picture in its tile: its digit box grows.
+  const int black = tile(0, 0, 4).black;
+  pad(1, 0);
+  pad(1, 0);
+  EXPECT_TRUE(wait_for([&] { return tile(0, 0, 4).black > black + black / 5; }));
+  const int white_before = enlarged_frame();
+  pad(0, 0);  // pip2: the enlarged picture with its white frame at the bottom right
+  EXPECT_TRUE(wait_for([&] { return enlarged_frame() > white_before + 800; }))
+      << white_before << " -> " << enlarged_frame();
+  click(px, py, 3);
+  pad(0, 0);
+
+  // add_layout keeps layout 16 in the first menu slot; it recalls it from layout 1, and
+  // dragged out of the menu the slot is empty again.
+  const SDL_Rect slot = widget(2, "user_menu");
+  ASSERT_TRUE(wait_for([&] { return live(3, 3, 4); }));
+  const long empty_slot = at(slot).sum;
+  click(cx(widget(2, "add_layout")), cy(widget(2, "add_layout")));
+  ASSERT_TRUE(wait_for([&] { return at(slot).sum != empty_slot; })) << "the slot shows the entry";
+  key("1");
+  ASSERT_TRUE(wait_for([&] { return tile(1, 1, 2).black < tile(1, 1, 2).total / 200; }));
+  click(cx(slot), cy(slot));
+  EXPECT_TRUE(wait_for([&] { return live(3, 3, 4); })) << "layout 16 again";
+  mouse(cx(slot), cy(slot), {"mousedown", "1"});
+  const SDL_Rect away = widget(2, "frames_received");
+  mouse(cx(slot) + 30, cy(slot) + 30, {});
+  mouse(cx(away), cy(away), {});
+  mouse(cx(away) + 2, cy(away), {"mouseup", "1"});
+  EXPECT_TRUE(wait_for([&] { return at(slot).sum == empty_slot; })) << "the slot is empty again";
+
+  // A merge drag from tile (0, 0) over (1, 1) released on the panel settles there: the
+  // 2 x 2 square is one cell showing channel 0's plain lower right part.
+  mouse(cx_tile(0, 4), cy_tile(0, 4), {"mousedown", "1"});
+  mouse(cx_tile(1, 4), cy_tile(1, 4), {});
+  mouse(cx_tile(1, 4) + 5, cy_tile(1, 4) + 5, {});
+  mouse(cx(away), cy(away), {"mouseup", "1"});
+  EXPECT_TRUE(wait_for([&] { return tile(1, 1, 4).black < tile(1, 1, 4).total / 200; }))
+      << "merged at the release";
+
+  // The frameless window follows the pointer from a press on its background.
+  init_skins();
+  skins_ready_ = true;
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_);
+  ASSERT_EQ(TTF_Init(), 0);
+  ASSERT_EQ(load_skin("skin.cfg", 2), 0);
+  fs::current_path(cwd);
+  int bx = -1, by = -1;
+  for (int y = 2; y < 60 && bx < 0; y += 2)
+    for (int x = 400; x < 1000 && bx < 0; x += 4)
+      if (find_widget_at(2, x, y) == 0 &&
+          !(x >= video_.x && x < video_.x + video_.w && y >= video_.y && y < video_.y + video_.h))
+        bx = x, by = y;
+  ASSERT_GE(bx, 0) << "no bare background near the top";
+  int x0 = 0, y0 = 0;
+  ASSERT_TRUE(shot_->origin(win_, &x0, &y0));
+  mouse(bx, by, {"mousedown", "1"});
+  // Each step waits for the window: a motion is counted from where the window stood.
+  int x1 = 0, y1 = 0;
+  gui::run({"xdotool", "mousemove", std::to_string(x0 + bx + 20), std::to_string(y0 + by + 10)});
+  EXPECT_TRUE(wait_for([&] { return shot_->origin(win_, &x1, &y1) && x1 == x0 + 20 && y1 == y0 + 10; }))
+      << "moved by " << x1 - x0 << "," << y1 - y0;
+  gui::run({"xdotool", "mousemove", std::to_string(x0 + bx + 60), std::to_string(y0 + by + 40)});
+  EXPECT_TRUE(wait_for([&] { return shot_->origin(win_, &x1, &y1) && x1 == x0 + 60 && y1 == y0 + 40; }))
+      << "moved by " << x1 - x0 << "," << y1 - y0;
+  gui::run({"xdotool", "mouseup", "1"});
+  TTF_Quit();
+  quit();
+}
+
+TEST_F(Console, without_a_sound_device_the_client_runs_and_its_volume_stays_at_0) {
+  setenv("SDL_AUDIODRIVER", "no_such_driver", 1);
+  ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
+  ASSERT_TRUE(wait_for([&] { return live(3, 0, 4); })) << out();
+  const SDL_Rect meter = widget(2, "volume_meter");
+  const long meter_at_0 = at(meter).sum;
+  click(cx(widget(2, "volume+")), cy(widget(2, "volume+")));
+  EXPECT_FALSE(wait_for([&] { return at(meter).sum != meter_at_0; }, 3)) << "no volume to raise";
+  // With a device the meter starts at full volume: another picture than the one at 0.
+  quit();
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ASSERT_NO_FATAL_FAILURE(start({}));
+  ASSERT_TRUE(wait_lines(widget(2, "dvr_list"), [](size_t n) { return n == 2; }));
+  EXPECT_NE(at(meter).sum, meter_at_0);
+  quit();
+}
+
+}  // namespace
