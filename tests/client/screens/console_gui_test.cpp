@@ -93,6 +93,15 @@ class Console : public gui::GuiTest {
       }
     return n;
   }
+  // The double-click rule times the two releases as the loop handles them: a loaded machine
+  // can stretch them apart, so the double click is repeated until `done` holds.
+  bool double_click_until(int x, int y, const std::function<bool()>& done) {
+    for (int i = 0; i < 4; ++i) {
+      double_click(x, y);
+      if (wait_for(done, 15)) return true;
+    }
+    return false;
+  }
   bool wait_lines(const SDL_Rect& list, const std::function<bool(size_t)>& ok) {
     return wait_for([&] { return ok(lines_of(list).size()); });
   }
@@ -149,14 +158,14 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
 
   // A double click on DVR-1 logs in and the tiles go live; the list turns into its cameras.
   const int first = lines_of(list)[0];
-  double_click(list.x + 20, first);
-  ASSERT_TRUE(wait_for([&] { return peer_->logins() >= 1 && live(1, 0, 4); })) << out();
+  ASSERT_TRUE(double_click_until(list.x + 20, first, [&] { return peer_->logins() >= 1; })) << out();
+  ASSERT_TRUE(wait_for([&] { return live(1, 0, 4); })) << out();
   ASSERT_TRUE(wait_lines(list, [](size_t n) { return n >= 4; })) << "CAMERA 1 ...";
 
   // "CAMERA 3" alone: layout 1, and the pad's commands go to channel index 2.
   const std::vector<int> cams = lines_of(list);
-  double_click(list.x + 20, cams[2]);
-  ASSERT_TRUE(wait_for([&] { return tile(1, 1, 2).black < tile(1, 1, 2).total / 200; }))
+  ASSERT_TRUE(double_click_until(list.x + 20, cams[2],
+                                 [&] { return tile(1, 1, 2).black < tile(1, 1, 2).total / 200; }))
       << "one picture over the whole area";
   qdvr::Request r;
   click(cx(widget(2, "ptz_nn")), cy(widget(2, "ptz_nn")));
