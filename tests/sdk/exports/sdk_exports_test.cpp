@@ -292,6 +292,64 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   EXPECT_EQ(SDK_Close(h), 0);
 }
 
+TEST_F(Sdk, TallH264PicturesAreWovenFromTheirTwoFields) {
+  wdvr::PeerConfig cfg = small(wdvr::Video::H264, 720, 480);
+  cfg.clip_frames = 4;
+  cfg.gop = 2;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  OpenState st;
+  void* h = open(connect(peer), 0, true, &st);
+  ASSERT_NE(h, nullptr);
+  _SDK_PACKET_PARAM pp{1, SDK_OUTPUT_I420, 0};
+  SDK_SetPacketParam(h, &pp);
+  Buffers b;
+  ASSERT_TRUE(b.video(h));
+  EXPECT_EQ(b.packet.wCodec, SDK_CODEC_H264);
+  EXPECT_EQ(b.packet.bTall, 1);
+  EXPECT_EQ(b.packet.wHeight, 480);
+  EXPECT_GT(b.packet.dwLength2, 0u);
+  EXPECT_EQ(b.packet.dwOutLength, 720u * 480 * 3 / 2);
+  const int index = (b.info.wSecond * 1000 + b.info.wMilliseconds) * cfg.fps / 1000 % cfg.clip_frames;
+  EXPECT_GT(luma_psnr(b.out.data(), media_gen::synth_picture(720, 480, 0, index)), 28.0);
+}
+
+TEST_F(Sdk, G723AudioIsDeliveredRawAndDecoded) {
+  wdvr::PeerConfig cfg = small();
+  cfg.audio = wdvr::Audio::G723;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  OpenState st;
+  void* h = open(connect(peer), 0, true, &st);
+  ASSERT_NE(h, nullptr);
+  Buffers b;
+  double energy = 0;
+  long samples = 0;
+  for (int i = 0; i < 200 && samples < 2400; ++i) {
+    if (b.get(h) != 1 || b.packet.bType != 1) continue;
+    EXPECT_GT(b.packet.dwLength, 0u);
+    const auto* pcm = reinterpret_cast<const int16_t*>(b.out.data());
+    for (uint32_t k = 0; k < b.packet.dwOutLength / 2; ++k, ++samples) energy += double(pcm[k]) * pcm[k];
+  }
+  ASSERT_GT(samples, 0);
+  EXPECT_GT(std::sqrt(energy / double(samples)), 300.0);  // the peer's tone, not silence
+}
+
+TEST_F(Sdk, ASessionWhoseLogOnFailedIsNotConnected) {
+  wdvr::PeerConfig cfg = small();
+  cfg.faults.control_logon_result = 0xF0010003;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  OpenState st;
+  void* h = open(connect(peer), 0, true, &st);
+  ASSERT_NE(h, nullptr);
+  ASSERT_TRUE(peer.wait_request(0x00000002, 0, 10000));
+  EXPECT_EQ(SDK_ControlPTZ(h, 1), 0);
+  char text[64];
+  SDK_GetLastErrorString(h, text, sizeof text);
+  EXPECT_STREQ(text, "not connected yet");
+}
+
 TEST_F(Sdk, CommandsReachTheDvrAndNeedTheirKindOfSession) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
@@ -348,13 +406,17 @@ TEST_F(Sdk, PlaybackSessionStartsAtItsTimeAndWaitsFiveSecondsAtMost) {
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
   Buffers b;
   int got = 0;
+  auto last = std::chrono::steady_clock::now();
   while (b.get(h) == 1) {
+    last = std::chrono::steady_clock::now();
     if (got++ == 0) {
       EXPECT_EQ(b.info.wHour, 10);
       EXPECT_EQ(b.info.wMinute, 30);
     }
   }
   EXPECT_EQ(got, 6);
+  // The empty list's wait of a playback session.
+  EXPECT_GE(std::chrono::steady_clock::now() - last, std::chrono::milliseconds(4900));
   EXPECT_EQ(SDK_ControlPTZ(h, 1), 0);
   char text[64];
   SDK_GetLastErrorString(h, text, sizeof text);

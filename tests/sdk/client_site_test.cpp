@@ -1,0 +1,251 @@
+// Sessions and the application object driven directly (the timer stopped, upkeep ticked by
+// hand) against the simulated SDK DVR: hold and release, keep-alive, start-wait, refusals,
+// the frame list's limits and reassembly, the alive test, DVR-level waits across DVRs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "peers/wdvr/wdvr_peer.h"
+#include "sdk/OrvoSDKApp.h"
+#include "tests/sdk/sdk_test_util.h"
+
+namespace {
+
+using sdktest::hex;
+using sdktest::wait_until;
+
+std::atomic<int> g_started{0}, g_stopped{0}, g_unreachable{0};
+
+int OnInit(int source, int code, void*, const char*, int, int) {
+  if (source == 1 && code == 0x1000) ++g_unreachable;
+  return 0;
+}
+int OnOpen(void*, int, int, int state, void*) {
+  (state ? g_started : g_stopped)++;
+  return 0;
+}
+
+wdvr::PeerConfig small() {
+  wdvr::PeerConfig cfg;
+  cfg.width = 64;
+  cfg.height = 48;
+  cfg.clip_frames = 4;
+  cfg.gop = 4;
+  return cfg;
+}
+
+class Site : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_started = g_stopped = g_unreachable = 0;
+    ASSERT_EQ(app_.Initialize(OnInit, nullptr, 0), 1);
+    app_.Stop();  // the tests tick by hand
+  }
+  void TearDown() override { app_.Terminate(); }
+
+  int connect(const wdvr::WdvrPeer& peer) {
+    _SDK_DVR_INFO info{};
+    return app_.Connect("127.0.0.1", "admin", "1234", peer.base_port(), 1, &info);
+  }
+  std::shared_ptr<CClientSite> open(int id, bool live, uint32_t date = 0, uint32_t time = 0) {
+    SITE_OPEN_PARAM p{};
+    p.nDvrId = id;
+    p.bLiveByte = 1;
+    p.bValue0 = 1;
+    p.dwValue2 = 5;
+    p.dwPlayDate = date;
+    p.dwPlayTime = time;
+    return app_.Open(id, 0, p, OnOpen, 0, live ? 1 : 0, nullptr);
+  }
+  COrvoSDKApp app_;
+};
+
+TEST_F(Site, PlaybackIsHeldAbove300FramesAndReleasedBelow30) {
+  wdvr::PeerConfig cfg = small();
+  cfg.fps = 0;
+  cfg.playback_frames = 1000;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  auto s = open(connect(peer), false, 20240115, 103000);
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(wait_until([&] { return s->QueuedFrames() > 300; }, 20000));
+  s->OnTimer();
+  EXPECT_EQ(s->IsHeld(), 1);
+  wdvr::Request r;
+  ASSERT_TRUE(peer.wait_request(0x00020008, 0, 5000, &r));
+  EXPECT_EQ(r.body, hex("00"));
+  EXPECT_EQ(r.flag, 0u);
+  _SDK_PACKET pk{};
+  _SDK_FRAME_INFO fi{};
+  while (s->QueuedFrames() >= 30) ASSERT_EQ(s->GetPacket(&pk, &fi), 1);
+  s->OnTimer();
+  EXPECT_EQ(s->IsHeld(), 0);
+  ASSERT_TRUE(peer.wait_request(0x00020008, 1, 5000, &r));
+  EXPECT_EQ(r.body, hex("01"));
+}
+
+TEST_F(Site, LiveIsNeverHeldAndKeepsItsFrameLimitFromAKeyFrame) {
+  wdvr::PeerConfig cfg = small();
+  cfg.fps = 0;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  auto s = open(connect(peer), true);
+  ASSERT_TRUE(wait_until([&] { return peer.frames_sent() > 400; }, 20000));
+  s->OnTimer();
+  EXPECT_EQ(s->IsHeld(), 0);
+  EXPECT_LE(s->QueuedFrames(), CClientSite::kLiveFrameLimit);
+  EXPECT_EQ(peer.count(0x00020008), 0);
+  // The oldest frame left starts at a key frame, so decoding can go on.
+  _SDK_PACKET pk{};
+  _SDK_FRAME_INFO fi{};
+  std::vector<uint8_t> buf(SDK_FIRST_BUFFER_SIZE);
+  pk.pBuffer = buf.data();
+  ASSERT_EQ(s->GetPacket(&pk, &fi), 1);
+  EXPECT_EQ(pk.bKey, 1);
+}
+
+TEST_F(Site, KeepAliveEvery180TicksAndStateZeroAfter15WithoutAStream) {
+  wdvr::WdvrPeer peer(small());
+  ASSERT_TRUE(peer.start());
+  auto s = open(connect(peer), true);
+  ASSERT_TRUE(wait_until([&] { return s->IsConnected() == 1; }, 10000));
+  for (int i = 0; i < 179; ++i) s->OnTimer();
+  EXPECT_EQ(peer.count(0x007F0001), 0);
+  s->OnTimer();
+  EXPECT_TRUE(peer.wait_request(0x007F0001, 0, 5000));
+
+  wdvr::PeerConfig silent = small();
+  silent.faults.stage = wdvr::Stage::LogOn;
+  silent.faults.fault = wdvr::Fault::Silent;
+  wdvr::WdvrPeer mute(silent);
+  ASSERT_TRUE(mute.start());
+  _SDK_DVR_INFO info{};
+  // The log-on of SDK_Connect is answered by a good peer; the session's by the silent one.
+  const int id = app_.Connect("127.0.0.1", "admin", "1234", peer.base_port(), 1, &info);
+  ASSERT_GT(id, 0);
+  SITE_OPEN_PARAM p{};
+  p.nDvrId = id;
+  p.bLiveByte = 1;
+  auto w = std::make_shared<CClientSite>(&app_);
+  ASSERT_EQ(w->Start("127.0.0.1", 0, "admin", "1234", mute.base_port(), p, OnOpen, 0, 1, nullptr), 1);
+  for (int i = 0; i < 15; ++i) w->OnTimer();
+  EXPECT_EQ(g_stopped, 0);
+  w->OnTimer();
+  EXPECT_EQ(g_stopped, 1);
+  EXPECT_EQ(w->ControlPTZ(1), 0);
+  EXPECT_EQ(w->LastError(), "not connected yet");
+  w->Stop();
+}
+
+TEST_F(Site, RefusedStreamGivesStateZeroOnTheNextTick) {
+  wdvr::PeerConfig cfg = small();
+  cfg.faults.data_logon_result = 0xF00F0002;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  auto s = open(connect(peer), true);
+  ASSERT_TRUE(s);
+  ASSERT_TRUE(peer.wait_request(0x007F0002, 0, 10000));
+  ASSERT_TRUE(wait_until([&] {
+    s->OnTimer();
+    return g_stopped == 1;
+  }, 10000));
+  s->OnTimer();
+  EXPECT_EQ(g_stopped, 1);  // once
+}
+
+// Feeds a frame's data packets to a session as its source would (channel 0).
+void feed(CClientSite& s, const std::vector<std::vector<uint8_t>>& packets) {
+  for (const auto& p : packets) s.OnPacket(DSF_STREAM_FRAME, p.data() + 12, int(p.size() - 12));
+}
+
+TEST_F(Site, SplitFramesAreReassembledAndStrayPartsDropped) {
+  CClientSite s(&app_);
+  std::vector<uint8_t> frame(150000);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(i * 7 + i / 251);
+  wdvr::FrameSpec key;
+  key.key = true;
+  key.time_offset = 40;
+  const auto packets = wdvr::frame_packets(0, key, frame);
+  ASSERT_EQ(packets.size(), 3u);
+  feed(s, packets);
+  // A later part without its first, and a first part without the rest, queue nothing.
+  feed(s, {packets[1]});
+  feed(s, {packets[0], packets[2]});
+  feed(s, packets);
+  EXPECT_EQ(s.QueuedFrames(), 2u);
+  std::vector<uint8_t> buf(SDK_FIRST_BUFFER_SIZE);
+  _SDK_PACKET pk{};
+  pk.pBuffer = buf.data();
+  _SDK_FRAME_INFO fi{};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(s.GetPacket(&pk, &fi), 1);
+    ASSERT_EQ(pk.dwLength, frame.size());
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), buf.begin()));
+    EXPECT_EQ(pk.bKey, 1);
+    EXPECT_EQ(fi.wMilliseconds, 40);
+  }
+}
+
+TEST_F(Site, ReassemblyPastTheCallersBufferIsRefused) {
+  CClientSite s(&app_);
+  std::vector<uint8_t> frame(300000, 0x11);
+  wdvr::FrameSpec key;
+  key.key = true;
+  feed(s, wdvr::frame_packets(0, key, frame));
+  EXPECT_EQ(s.QueuedFrames(), 0u);
+  EXPECT_EQ(s.LastError(), "frame too large");
+}
+
+TEST_F(Site, AliveTestReportsAnUnreachableDvrAndReleasesItsSessions) {
+  wdvr::WdvrPeer peer(small());
+  ASSERT_TRUE(peer.start());
+  const int id = connect(peer);
+  ASSERT_GT(id, 0);
+  auto s = open(id, true);
+  ASSERT_TRUE(wait_until([&] { return s->IsConnected() == 1; }, 10000));
+  peer.stop();
+  std::atomic<int> got{-1};
+  std::thread reader([&] {
+    _SDK_PACKET pk{};
+    _SDK_FRAME_INFO fi{};
+    std::vector<uint8_t> buf(SDK_FIRST_BUFFER_SIZE);
+    pk.pBuffer = buf.data();
+    s->SetWaitTimeout(60000);
+    for (;;) {
+      const int r = s->GetPacket(&pk, &fi);
+      if (r == 0) {
+        got = 0;
+        return;
+      }
+    }
+  });
+  for (int i = 0; i < COrvoSDKApp::kAliveTicks; ++i) app_.OnTimer();
+  EXPECT_GE(g_unreachable, 1);
+  EXPECT_TRUE(wait_until([&] { return got == 0; }, 10000));
+  reader.join();
+}
+
+TEST_F(Site, RequestsOfTwoDvrsDoNotAnswerEachOther) {
+  wdvr::WdvrPeer a(small());
+  wdvr::PeerConfig silent = small();
+  silent.faults.search_status_flag0 = true;  // its status reply is never passed on
+  wdvr::WdvrPeer b(silent);
+  ASSERT_TRUE(a.start());
+  ASSERT_TRUE(b.start());
+  const int ida = connect(a), idb = connect(b);
+  ASSERT_GT(ida, 0);
+  ASSERT_GT(idb, 0);
+  std::atomic<int> rb{-1};
+  std::thread t([&] {
+    _SDK_DVR_SEARCH_STATUS st{};
+    rb = app_.GetSearchStatus(idb, &st);
+  });
+  _SDK_DVR_HEALTH_INFO h{};
+  EXPECT_EQ(app_.GetDVRHealthInfo(ida, &h), 1);
+  t.join();
+  EXPECT_EQ(rb, 0);  // a's reply woke nobody but a's request
+  EXPECT_GE(g_unreachable, 1);
+}
+
+}  // namespace
