@@ -23,22 +23,6 @@
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/sdl_lock.h"
 
-int write_event_log(const char* line, const uint64_t* event_time) {
-  if (!line || !event_time) return -1;
-  const time_t t = static_cast<time_t>(*event_time);
-  struct tm local {};
-  if (!localtime_r(&t, &local)) return -1;
-  char day_file[64];
-  strftime(day_file, sizeof day_file, "./logs/%Y%m%d.txt", &local);
-  mkdir("./logs", 0755);
-  FILE* fp = fopen(day_file, "a");
-  if (!fp) return -1;
-  fprintf(fp, "%s\n", line);
-  fclose(fp);
-  add_to_log_index("./logs/index.txt", day_file);
-  return 0;
-}
-
 namespace {
 
 EVENT_ACTION_HOOKS g_hooks{};
@@ -165,7 +149,6 @@ bool has_surface(CHANNEL_INFO& ch) {
 // The per-channel steps for one kind: motion (0x02) or sensor (0x20).
 void act_on_kind(APP_OPTIONS* opts, APP_CONTEXT* ctx, RECEIVER_INFO* rx, const char* dvr_name,
                  const char* when, uint64_t event_time, uint32_t mask, uint8_t kind) {
-  const char* word = kind == 0x02 ? "Motion" : "Sensor";
   for (int k = 0; k < MAX_CHANNELS; ++k) {
     CHANNEL_INFO& ch = rx->channels[k];
     if (!(mask & (1u << k))) {
@@ -181,7 +164,7 @@ void act_on_kind(APP_OPTIONS* opts, APP_CONTEXT* ctx, RECEIVER_INFO* rx, const c
     ch.event_marks.fetch_or(kind);
 
     char line[320];
-    snprintf(line, sizeof line, "%d|%s|%s|CH %02d|%s", number, when, dvr_name, k + 1, word);
+    format_event_log_line(line, sizeof line, number, when, dvr_name, k + 1, kind);
     if (g_hooks.add_event_line) g_hooks.add_event_line(ctx, line);
     add_event_record(uint8_t(k + 1), dvr_name, uint32_t(event_time), uint32_t(event_time >> 32),
                      kind);

@@ -10,15 +10,13 @@
 
 #include <cstdint>
 
+// write_event_log and the event line form live with the system log.
+#include "client/foundation/config/system_log.h"
+
 struct APP_OPTIONS;
 struct APP_CONTEXT;
 struct EVENT_NOTICE;
 
-// Appends `line` and a newline to "./logs/%Y%m%d.txt" named by the local day of *event_time
-// (seconds since 1970), and lists that file once in "./logs/index.txt". "./logs/" is created
-// when missing. 0; -1 when the time has no local time or the day file cannot be opened (the
-// line is lost and the index left alone). Any thread.
-int write_event_log(const char* line, const uint64_t* event_time);
 
 struct EVENT_ACTION_HOOKS {
   void (*add_event_line)(APP_CONTEXT* ctx, const char* line);  // append to "evt_list", unseen

@@ -1,4 +1,4 @@
-// The daily system log and its index.
+// The daily system and event logs and their indexes.
 #include "client/foundation/config/system_log.h"
 
 #include <fcntl.h>
@@ -94,5 +94,33 @@ int write_system_log(int code, const char* user, const char* text) {
   close(fd);
   if (w != static_cast<ssize_t>(len)) return -1;
   add_to_log_index("./logs/sysindex.txt", day_file);
+  return 0;
+}
+
+size_t format_event_log_line(char* out, size_t size, int number, const char* when,
+                             const char* dvr_name, int channel, uint8_t kind) {
+  if (!out || size == 0) return 0;
+  int n = snprintf(out, size, "%d|%s|%s|CH %02d|%s", number, when ? when : "",
+                   dvr_name ? dvr_name : "", channel, kind == 0x02 ? "Motion" : "Sensor");
+  if (n < 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
+int write_event_log(const char* line, const uint64_t* event_time) {
+  if (!line || !event_time) return -1;
+  const time_t t = static_cast<time_t>(*event_time);
+  struct tm local {};
+  if (!localtime_r(&t, &local)) return -1;
+  char day_file[64];
+  strftime(day_file, sizeof day_file, "./logs/%Y%m%d.txt", &local);
+  mkdir("./logs", 0755);
+  FILE* fp = fopen(day_file, "a");
+  if (!fp) return -1;
+  fprintf(fp, "%s\n", line);
+  fclose(fp);
+  add_to_log_index("./logs/index.txt", day_file);
   return 0;
 }

@@ -1,9 +1,13 @@
-// The daily system log "./logs/sys%Y%m%d.txt" and its index "./logs/sysindex.txt".
+// The client's daily logs: the system log "./logs/sys%Y%m%d.txt" with its index
+// "./logs/sysindex.txt", and the event log "./logs/%Y%m%d.txt" with "./logs/index.txt".
 //
 // Each call opens, appends one whole line with a single write, and closes, so lines from
 // the window loops and the connection threads never interleave. "./logs/" is created when
 // missing. Any thread may call it.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 // Line kinds of write_system_log.
 enum : int {
@@ -27,3 +31,15 @@ int write_system_log(int code, const char* user, const char* text);
 // Lists `day_file` in `index_file` unless a line already starts with it. 0, or -1 when the
 // index cannot be opened. Shared with the event log.
 int add_to_log_index(const char* index_file, const char* day_file);
+
+// The event log's line of one event, without its line end: "%d|%s|%s|CH %02d|Motion" for
+// kind 0x02, "...|Sensor" otherwise (number, "%Y-%m-%d %H:%M:%S" time, DVR name, 1-based
+// channel). Cut to fit `size`; returns the length written.
+size_t format_event_log_line(char* out, size_t size, int number, const char* when,
+                             const char* dvr_name, int channel, uint8_t kind);
+
+// Appends `line` and a newline to "./logs/%Y%m%d.txt" named by the local day of *event_time
+// (seconds since 1970), and lists that file once in "./logs/index.txt". "./logs/" is created
+// when missing. 0; -1 when the time has no local time or the day file cannot be opened (the
+// line is lost and the index left alone). Any thread.
+int write_event_log(const char* line, const uint64_t* event_time);
