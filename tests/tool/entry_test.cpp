@@ -55,7 +55,6 @@ TEST_F(Entry, stand_in_windows_carry_their_mode_titles_and_closing_them_ends_the
   } cases[] = {
       {{"dvrsetup", "admin", "admin", "Lobby"}, "ZOL DVR Setup", ""},
       {{"dvrsetup", "admin", "admin", "Lobby", "MW-2606QTR14"}, "ZOL DVR Setup", "dvrname:Lobby\n"},
-      {{"logview", "op", "oppw", "x", "x"}, "ZOL - Log View", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
