@@ -1,0 +1,138 @@
+// The event log list filled from day files of 10 k, 100 k lines and 100 MB: time to the first
+// rows, whole fill, longest main-loop stall, memory per row and a sort by a column, beside a
+// bare bounded line read of the same file; then day steps through an index of 3650 days.
+// Run on an X display (xvfb-run); writes its files under /tmp.
+#include <gtk/gtk.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "client/foundation/config/system_log.h"
+#include "tool/module/logview/log_index.h"
+#include "tool/module/logview/log_lines.h"
+#include "tool/module/logview/logview.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double ms_since(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+std::string day_name(int log, int days_ago) {
+  time_t now = time(nullptr) - time_t(days_ago) * 86400;
+  struct tm t {};
+  localtime_r(&now, &t);
+  char name[64];
+  strftime(name, sizeof name, log == LOG_SYSTEM ? "./logs/sys%Y%m%d.txt" : "./logs/%Y%m%d.txt",
+           &t);
+  return name;
+}
+
+// Today's event day file of `lines` lines (or of `bytes` bytes when lines is 0).
+size_t write_day(size_t lines, size_t bytes) {
+  const char* names[] = {"Lobby", "Gate 2", "Warehouse north gate", "Yard", "Parking level -1"};
+  std::ofstream f(day_name(LOG_EVENT, 0), std::ios::binary | std::ios::trunc);
+  char line[256];
+  size_t n = 0, size = 0;
+  for (; lines ? n < lines : size < bytes; ++n) {
+    struct tm t {};
+    time_t when = 1706695200 + time_t(n);
+    gmtime_r(&when, &t);
+    char stamp[32];
+    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
+    size_t len = format_event_log_line(line, sizeof line, int(n % 1023) + 1, stamp,
+                                       names[n % 5], int(n % 16) + 1, n % 3 ? 0x02 : 0x20);
+    f.write(line, std::streamsize(len)).put('\n');
+    size += len + 1;
+  }
+  return n;
+}
+
+double bare_read_ms() {
+  const auto t0 = Clock::now();
+  FILE* fp = fopen(day_name(LOG_EVENT, 0).c_str(), "r");
+  LogLineReader reader(fp);
+  std::string line;
+  size_t rows = 0;
+  while (reader.next(&line)) rows += !line.empty();
+  fclose(fp);
+  return rows ? ms_since(t0) : 0;
+}
+
+void bench_size(const char* what, size_t lines, size_t bytes) {
+  const size_t rows = write_day(lines, bytes);
+  const double bare = bare_read_ms();
+  const size_t heap0 = mallinfo2().uordblks;
+  const auto t0 = Clock::now();
+  create_logview_window();
+  const double first = ms_since(t0);
+  const size_t first_rows =
+      size_t(gtk_tree_model_iter_n_children(GTK_TREE_MODEL(log_window_parts(LOG_EVENT).store), nullptr));
+  double stall = 0;
+  while (log_fill_running(LOG_EVENT)) {
+    const auto t = Clock::now();
+    gtk_main_iteration();
+    stall = std::max(stall, ms_since(t));
+  }
+  const double fill = ms_since(t0);
+  while (gtk_events_pending()) gtk_main_iteration();
+  const double per_row = double(mallinfo2().uordblks - heap0) / double(rows);
+  const auto ts = Clock::now();
+  gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(log_window_parts(LOG_EVENT).store), 2,
+                                       GTK_SORT_ASCENDING);
+  while (gtk_events_pending()) gtk_main_iteration();
+  const double sort = ms_since(ts);
+  printf("%-10s %9zu %10.1f %10.1f (%7zu) %10.0f %10.1f %9.0f %10.0f\n", what, rows, bare, first,
+         first_rows, fill, stall, per_row, sort);
+  fflush(stdout);
+  gtk_widget_destroy(log_window_parts(LOG_EVENT).window);
+  while (gtk_events_pending()) gtk_main_iteration();
+}
+
+void bench_index() {
+  constexpr int kDays = 3650;
+  {
+    std::ofstream f("./logs/index.txt", std::ios::trunc);
+    for (int d = kDays - 1; d >= 0; --d) f << day_name(LOG_EVENT, d) << '\n';
+  }
+  open_today_log_file(LOG_EVENT);
+  auto t0 = Clock::now();
+  int steps = 0;
+  for (; prev_log_name[0]; ++steps) find_prev_log_file(LOG_EVENT);
+  const double back = ms_since(t0) * 1000 / steps;
+  t0 = Clock::now();
+  for (int i = 0; next_log_name[0]; ++i) find_next_log_file(LOG_EVENT);
+  const double fwd = ms_since(t0) * 1000 / steps;
+  printf("\nindex of %d days: %d steps; %.0f us per step back, %.0f us per step forward\n", kDays,
+         steps, back, fwd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!gtk_init_check(&argc, &argv)) {
+    printf("logview_bench: no X display (run it under xvfb-run)\n");
+    return 0;
+  }
+  char tmpl[] = "/tmp/logview-bench-XXXXXX";
+  if (!mkdtemp(tmpl)) return 1;
+  std::filesystem::current_path(tmpl);
+  std::filesystem::create_directory("logs");
+  printf("Event log list (times in ms; targets: first rows <= 100, stall <= 50)\n");
+  printf("%-10s %9s %10s %10s %9s %10s %10s %9s %10s\n", "day file", "rows", "bare read",
+         "first rows", "(rows)", "whole fill", "max stall", "B/row", "sort col 2");
+  bench_size("10 k", 10000, 0);
+  bench_size("100 k", 100000, 0);
+  bench_size("100 MB", 0, size_t(100) << 20);
+  bench_index();
+  std::filesystem::current_path("/");
+  std::filesystem::remove_all(tmpl);
+  return 0;
+}
