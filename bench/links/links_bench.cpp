@@ -3,7 +3,8 @@
 // same packet bytes (the physical limit of this machine). The recording case records every
 // channel into files under --rec-dir and prints what recording adds to the receive threads,
 // the writer thread's CPU and bytes written, and the records dropped.
-//   links_bench [--seconds N] [--dvrs N] [--channels N] [--rec-dir DIR]
+// The 'I' and 'S' cases follow (links_is_cases.cpp).
+//   links_bench [--seconds N] [--dvrs N] [--channels N] [--rec-dir DIR] [--cases all|q|is]
 #include <pthread.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -310,16 +311,26 @@ RunResult run(int dvrs, int channels, int fps, const Clip& clip, double seconds,
 
 }  // namespace
 
+void run_is_cases(double seconds, int dvrs);
+
 int main(int argc, char** argv) {
   double seconds = 3;
   int dvrs = 16, channels = 16;
   std::string rec_dir = "/tmp";
+  std::string cases = "all";
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
     if (a == "--seconds") seconds = std::atof(argv[i + 1]);
     else if (a == "--dvrs") dvrs = std::atoi(argv[i + 1]);
     else if (a == "--channels") channels = std::atoi(argv[i + 1]);
     else if (a == "--rec-dir") rec_dir = argv[i + 1];
+    else if (a == "--cases") cases = argv[i + 1];
+  }
+  if (cases == "is") {
+    SDL_Init(0);
+    run_is_cases(seconds, dvrs);
+    SDL_Quit();
+    return 0;
   }
   // Recordings go to a fresh directory on the disk under test.
   char tmpl[] = "links-bench-rec-XXXXXX";
@@ -372,6 +383,7 @@ int main(int argc, char** argv) {
               "writer %.1f%% of a core, %.1f MB/s written to %s; %llu records dropped (target 0)\n",
               added, added / rawn.ns_per_byte, 100 * rec.writer_load, rec.written_mbps,
               rec_dir.c_str(), static_cast<unsigned long long>(rec.dropped));
+  if (cases == "all") run_is_cases(seconds, dvrs);
   SDL_Quit();
   return 0;
 }

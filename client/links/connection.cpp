@@ -15,8 +15,10 @@
 #include "client/links/dat_file.h"
 #include "client/links/decoder_thread.h"
 #include "client/links/nc_receiver.h"
+#include "client/links/pic_receiver.h"
 #include "client/links/receive_rings.h"
 #include "client/links/recording.h"
+#include "client/links/tir_receiver.h"
 
 namespace {
 
@@ -41,8 +43,13 @@ CONNECTION_HOOKS hooks() {
 
 RECEIVE_ENTRY entry_for(uint8_t protocol) {
   std::lock_guard<std::mutex> g(g_lock);
-  if (protocol == 'Q' && !g_entries['Q']) return recv_nc_data;
-  return g_entries[protocol];
+  if (g_entries[protocol]) return g_entries[protocol];
+  switch (protocol) {
+    case 'I': return recv_data;
+    case 'Q': return recv_nc_data;
+    case 'S': return recv_tir_data;
+    default: return nullptr;
+  }
 }
 
 void start_thread(RECEIVER_INFO* rx, RECEIVE_ENTRY entry) {

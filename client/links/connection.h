@@ -14,7 +14,8 @@
 
 // Thread entry of a receive thread or file player, given its receiver.
 using RECEIVE_ENTRY = int (*)(RECEIVER_INFO* rx);
-// Registers the receive thread of protocol letter 'I', 'Q', 'S' or 'W' ('Q' is built in).
+// Registers the receive thread of protocol letter 'I', 'Q', 'S' or 'W' ('I', 'Q' and 'S' are built in;
+// a registered entry takes their place).
 void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry);
 // Registers the ".dat" player and the recorded-file player.
 void set_file_players(RECEIVE_ENTRY play_dat_file, RECEIVE_ENTRY play_record_file);

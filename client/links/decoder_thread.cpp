@@ -567,6 +567,24 @@ int decoder_pass(DECODER_STATE* st) {
             } else {
                 SDL_mutexV(ch->mutex);
             }
+        } else if (rh.protocol == 'S') {
+            // The block-DCT decoder keeps a picture per destination and channel number, so a
+            // buffer shared by the slot would mix two DVRs' channels of one number: each
+            // channel decodes straight into its own surface.
+            TIR_FRAME_INFO info{};
+            const uint8_t* data = st->frame + FRAME_HEADER_SIZE;
+            if (tir_get_info(data, get_le32(st->frame + 4) >> 8, &info) == 0) {
+                SDL_mutexP(ch->mutex);
+                if (create_decode_surface(ch, info.width, info.height) == 0 &&
+                    ch->surface->pitch == ch->surface->w * 4) {
+                    SDL_LockSurface(ch->surface);
+                    target = static_cast<uint8_t*>(ch->surface->pixels);
+                    capacity = size_t(ch->surface->pitch) * size_t(ch->surface->h);
+                    direct = true;
+                } else {
+                    SDL_mutexV(ch->mutex);
+                }
+            }
         }
         int rc = decode_video_frame(di, rh, st->frame, target, capacity, &w, &h, &bpp);
         if (rc != 0 && direct) {

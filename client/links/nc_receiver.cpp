@@ -18,6 +18,7 @@
 #include "client/foundation/user_events.h"
 #include "client/links/ddns.h"
 #include "client/links/fsh_info.h"
+#include "client/links/link_common.h"
 #include "client/links/link_notices.h"
 #include "client/links/receive_rings.h"
 #include "client/links/recording.h"
@@ -51,105 +52,9 @@ NC_HOOKS hooks() {
   return g_hooks;
 }
 
-bool rx_stopping(const RECEIVER_INFO* rx) {
-  return receivers_stop.load() != 0 || app_quit.load() != 0 || rx->status.load() == RX_STOP;
-}
+void pause_ms(const RECEIVER_INFO* rx, int ms) { rx_pause_ms(rx, ms); }
 
-// Sleeps up to `ms`, waking early when the receiver is told to stop.
-void pause_ms(const RECEIVER_INFO* rx, int ms) {
-  for (int t = 0; t < ms && !rx_stopping(rx); t += 20)
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms - t < 20 ? ms - t : 20));
-}
-
-void fail_status(RECEIVER_INFO* rx, int32_t from) {
-  int32_t expected = from;
-  rx->status.compare_exchange_strong(expected, RX_FAILED);
-}
-
-// Buffered reads of one link: large recv() calls fill a read-ahead buffer and packets are
-// taken from it, so a stream of small frames costs a few system calls, not several per frame.
-// Time-outs and stop flags keep their meaning. The search window's busy word never holds a
-// read: the reply it waits for must get through; ring_write_record drops the stream frames
-// that come meanwhile.
-class LinkReader {
- public:
-  LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(kReadAhead) {}
-
-  // Reads exactly n bytes into out: 1 read; -1 failed (time-out, error, closed peer, stop).
-  int read(uint8_t* out, uint32_t n) {
-    if (n == 0) return 1;
-    size_t avail = tail_ - head_;
-    if (avail >= n) {
-      std::memcpy(out, buf_.data() + head_, n);
-      head_ += n;
-      return 1;
-    }
-    compact();
-    if (n <= buf_.size()) {
-      int r = fill(uint32_t(n - avail));
-      if (r > 0) {
-        std::memcpy(out, buf_.data(), n);
-        head_ = n;
-        return 1;
-      }
-      return r == 0 ? 0 : -1;
-    }
-    // Larger than the read-ahead: what is buffered, then the rest straight into `out`.
-    std::memcpy(out, buf_.data(), avail);
-    head_ = tail_ = 0;
-    int partial = 0;
-    int r = recv_timeout_some(sock_, out + avail, int(n - avail), int(n - avail),
-                              int(rx_->sock_timeout), &rx_->status, 100, {}, &partial);
-    return r > 0 ? 1 : (r == 0 ? 0 : -1);
-  }
-  // Like read, but returns the n bytes in place (valid until the next call) instead of
-  // copying them out; n must not exceed the read-ahead. Null with *result 0 or -1.
-  const uint8_t* view(uint32_t n, int* result) {
-    *result = -1;
-    if (n > buf_.size()) return nullptr;
-    size_t avail = tail_ - head_;
-    if (avail < n) {
-      compact();
-      int r = fill(uint32_t(n - avail));
-      if (r <= 0) {
-        *result = r == 0 ? 0 : -1;
-        return nullptr;
-      }
-    }
-    const uint8_t* p = buf_.data() + head_;
-    head_ += n;
-    *result = 1;
-    return p;
-  }
-  int sock() const { return sock_; }
-
- private:
-  // Moves the unread bytes to the front of the read-ahead.
-  void compact() {
-    if (head_ == 0) return;
-    const size_t avail = tail_ - head_;
-    std::memmove(buf_.data(), buf_.data() + head_, avail);
-    head_ = 0;
-    tail_ = avail;
-  }
-  // Receives at least `need` bytes behind the buffered ones (more as they come, up to the
-  // buffer's end): recv_timeout_some's result. The bytes of a short fill are kept too.
-  int fill(uint32_t need) {
-    int partial = 0;
-    int r = recv_timeout_some(sock_, buf_.data() + tail_, int(need), int(buf_.size() - tail_),
-                              int(rx_->sock_timeout), &rx_->status, 100, {}, &partial,
-                              &drained_);
-    tail_ += size_t(r > 0 ? r : partial);
-    return r;
-  }
-
-  static constexpr size_t kReadAhead = 1024 * 1024;  // holds the largest accepted packet
-  int sock_;
-  RECEIVER_INFO* rx_;
-  std::vector<uint8_t> buf_;
-  size_t head_ = 0, tail_ = 0;
-  bool drained_ = false;  // the last fill emptied the socket
-};
+void fail_status(RECEIVER_INFO* rx, int32_t from) { rx_fail_status(rx, from); }
 
 // Reads exactly n bytes (counted once per packet by the caller): 1 read, 0 short (held or failed; the packet ends).
 int read_full(LinkReader& rd, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
@@ -377,38 +282,6 @@ int find_magic_code(LinkReader& rd, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
     have_prev = true;
   }
   return -1;
-}
-
-// Resolves `host` on a helper thread so a slow name server never holds up a stop.
-int resolve_interruptible(const char* host, uint32_t* addr, RECEIVER_INFO* rx) {
-  struct Job {
-    std::mutex m;
-    bool done = false;
-    int rc = -1;
-    uint32_t addr = 0;
-    char host[129] = {};
-  };
-  auto job = std::make_shared<Job>();
-  std::snprintf(job->host, sizeof job->host, "%s", host);
-  std::thread([job] {
-    uint32_t a = 0;
-    int rc = net_resolve_ipv4(job->host, &a);
-    std::lock_guard<std::mutex> g(job->m);
-    job->rc = rc;
-    job->addr = a;
-    job->done = true;
-  }).detach();
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> g(job->m);
-      if (job->done) {
-        *addr = job->addr;
-        return job->rc;
-      }
-    }
-    if (rx_stopping(rx)) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
 }
 
 // Target address by host type: 0 with the address, -1 none.

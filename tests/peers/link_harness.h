@@ -1,4 +1,4 @@
-// Test harness: one application context with rings, one 'Q' receiver pointed at a simulated
+// Test harness: one application context with rings, one receiver ('Q' unless told) pointed at a simulated
 // DVR, its receive thread, and readers for the rings and SDL's event queue.
 #pragma once
 
@@ -77,9 +77,11 @@ class LinkHarness {
     SDL_Quit();
   }
 
-  void start(uint16_t port) {
+  void start(uint16_t port) { start_entry(recv_nc_data, port); }
+  // Starts another protocol's receive thread (set rx->protocol to its letter first).
+  void start_entry(int (*entry)(RECEIVER_INFO*), uint16_t port) {
     rx->live_port = port;
-    rx->thread = std::thread([this] { recv_nc_data(rx); });
+    rx->thread = std::thread([this, entry] { entry(rx); });
   }
   void stop() {
     receivers_stop.store(1);
