@@ -20,7 +20,7 @@ void on_signal(int) { g_stop = 1; }
 
 void usage() {
   std::printf(
-      "usage: sdvr_sim [--port N]... [--channels 1-4] [--height 224|272] [--fps N]\n"
+      "usage: sdvr_sim [--port N]... [--channels 1-4] [--height 224|272] [--fps N] [--clip FRAMES]\n"
       "                [--password PASS] [--answer 13|3|2|4|14|magic|silent] [--lower]\n"
       "                [--no-audio] [--no-control] [--garbage] [--drop-after N]\n"
       "                [--oversize N] [--bad-control N] [--stall] [--log-packets]\n");
@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
   sdvr::PeerConfig cfg;
   std::vector<uint16_t> ports;
   bool log = false;
+  cfg.clip_frames = 2;  // encoding is slow under the sanitizers: listen soon
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto next = [&]() -> const char* {
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     else if (a == "--channels") cfg.channels = std::atoi(next());
     else if (a == "--height") cfg.height = std::atoi(next());
     else if (a == "--fps") cfg.fps = std::atoi(next());
+    else if (a == "--clip") cfg.clip_frames = std::atoi(next());
     else if (a == "--password") cfg.password = next();
     else if (a == "--answer") {
       const std::string v = next();
