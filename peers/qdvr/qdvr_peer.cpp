@@ -13,6 +13,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <zlib.h>
+
 #include "peers/media/media_gen.h"
 #include "platform/net/net.h"
 
@@ -30,6 +32,9 @@ void be32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 }
 void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
+}
+void le32_at(uint8_t* p, uint32_t x) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(x >> (8 * i));
 }
 
 // G.711 mu-law encoding of one 16-bit sample (the client expands it with its own table).
@@ -267,7 +272,7 @@ int64_t recorded_until(const std::vector<RecordSpan>& spans, int64_t position) {
 }
 
 std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok) {
-  std::vector<uint8_t> b(128, 0);
+  std::vector<uint8_t> b(84, 0);
   b[0] = ok ? 1 : 0;
   be32(b, 1, sub_version);
   be32(b, 5, 0x12345678u);
@@ -276,6 +281,81 @@ std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok
   b[18] = 4;
   std::memcpy(b.data() + 33, "SIMULATED-HDD", 13);
   return b;
+}
+
+uint32_t settings_crc(const uint8_t* p, size_t n) {
+  return uint32_t(::crc32(0L, p, uInt(n)));
+}
+
+std::vector<uint8_t> synthetic_settings(int channels) {
+  const int n = channels < 1 ? 1 : (channels > 16 ? 16 : channels);
+  std::vector<uint8_t> img(5818);
+  uint8_t* ed = img.data() + 4;
+  for (size_t i = 0; i < 5810; ++i) ed[i] = uint8_t(i * 7 % 251 + 1);
+  ed[16] = 0;   // NTSC
+  ed[68] = 0;   // English
+  ed[82] = 10;  // screen saver 10 minutes
+  static const uint8_t kDur[6] = {0, 1, 5, 10, 30, 60};
+  static const uint8_t kModes[4] = {1, 2, 0x10, 4};
+  for (int k = 0; k < n; ++k) {
+    uint8_t* c = ed + 84 + 135 * k;
+    std::memset(c, 0, 9);
+    char name[16];
+    std::snprintf(name, sizeof name, "CAM%02d", k + 1);
+    std::memcpy(c, name, std::strlen(name));
+    c[9] = k % 4 == 0 ? 0xFE : uint8_t(k % 3);  // PTZ protocol
+    c[10] = uint8_t(k + 1);
+    for (int j = 0; j < 4; ++j) c[11 + j] = uint8_t((k + j) % 5 * 25);
+    c[15] = uint8_t(k & 1);
+    c[17] = uint8_t(k % 5 + 1);
+    for (int r = 0; r < 24; ++r) le32_at(c + 21 + 4 * r, (r + k) % 3 == 0 ? 0x3F0000FFu >> (k % 4) : 0);
+    c[117] = kDur[k % 6];
+    c[119] = kDur[(k + 1) % 6];
+    c[120] = uint8_t(k & 1);
+    c[121] = uint8_t((k >> 1) & 1);
+    c[122] = uint8_t((k >> 2) & 1);
+    c[123] = k % 2 ? 20 : 10;  // 15 a camera on average: within the 352x240 budget
+    c[124] = uint8_t(k % 4);
+    c[125] = k == 2 ? 2 : 0xFF;  // record audio: the camera's own index
+    c[126] = kModes[k % 4];
+    c[131] = uint8_t((k >> 1) & 1);
+    c[132] = k == 1 ? 1 : 0;  // one camera carries audio
+    c[133] = uint8_t(k % 4);
+  }
+  // Record N takes what the all-cameras rows show when nothing is changed.
+  uint8_t* all = ed + 84 + 135 * n;
+  all[123] = 30;
+  all[124] = 0;
+  all[125] = 0xFF;
+  all[126] = 1;
+  all[131] = 0;
+  for (int k = 0; k < 16; ++k) {
+    uint8_t* s = ed + 2379 + 7 * k;
+    s[0] = uint8_t(k & 1);
+    s[1] = kDur[(k + 2) % 6];
+    s[3] = kDur[(k + 3) % 6];
+    s[4] = uint8_t((k >> 1) & 1);
+    s[5] = uint8_t((k >> 2) & 1);
+  }
+  static const uint8_t kHour[4] = {0, 1, 2, 4};
+  for (int k = 0; k <= 16; ++k)
+    for (int i = 0; i < 168; ++i) ed[2497 + 168 * k + i] = kHour[(i / 6 + k) % 4];
+  ed[5357] = 6;  // 352x240
+  ed[5358] = 1;  // static address
+  ed[5359] = uint8_t(2200 & 0xFF);
+  ed[5360] = uint8_t(2200 >> 8);
+  const uint8_t quads[4][4] = {{192, 168, 1, 100}, {255, 255, 255, 0}, {192, 168, 1, 1}, {8, 8, 8, 8}};
+  for (int q = 0; q < 4; ++q) std::memcpy(ed + 5369 + 4 * q, quads[q], 4);
+  ed[5389] = 1;
+  auto text = [&](int at, const char* t) { std::memcpy(ed + at, t, std::strlen(t) + 1); };
+  text(5390, "dvr.example.net");
+  text(5414, "ddnsuser");
+  text(5429, "ddnspass");
+  text(5445, "pppoeuser");
+  text(5460, "pppoepass");
+  le32_at(img.data(), 5810);
+  le32_at(img.data() + 5814, settings_crc(ed, 5810));
+  return img;
 }
 
 struct QdvrPeer::Session {
@@ -299,6 +379,12 @@ QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg), video_loss_(cfg.video_los
   if (cfg_.channels < 1) cfg_.channels = 1;
   if (cfg_.channels > 16) cfg_.channels = 16;
   if (cfg_.clip_frames < 1) cfg_.clip_frames = 1;
+  settings_ = cfg_.settings.empty() ? synthetic_settings(cfg_.channels) : cfg_.settings;
+}
+
+std::vector<uint8_t> QdvrPeer::settings() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return settings_;
 }
 
 QdvrPeer::~QdvrPeer() { stop(); }
@@ -421,6 +507,38 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   return packet(playback ? 17 : 3, playback ? 2 : 1, body, true);
 }
 
+void QdvrPeer::send_settings(const std::shared_ptr<Session>& s) {
+  std::vector<uint8_t> image = settings();
+  uint8_t command = 0xA1;
+  switch (cfg_.setup_fault) {
+    case SetupFault::Silent: return;
+    case SetupFault::WrongCommand: command = 0xA2; break;
+    case SetupFault::BadCrc: image[5814] ^= 0x5A; break;
+    case SetupFault::ShortImage: image.resize(2000); break;
+    default: break;
+  }
+  std::vector<uint8_t> p = packet(command, 0x10, image, false);
+  if (cfg_.setup_fault == SetupFault::Oversize) {
+    p[4] = 0;  // announces 40000 bytes, sends them
+    p[5] = 0;
+    p[6] = uint8_t(40000 >> 8);
+    p[7] = uint8_t(40000 & 0xFF);
+    p.resize(8 + 40000, 0x33);
+  }
+  if (cfg_.setup_fault != SetupFault::Split) {
+    if (!send_all(s->fd, p.data(), p.size(), stop_)) s->closed.store(true);
+    return;
+  }
+  for (size_t at = 0; at < p.size() && !stop_.load(); at += 97) {
+    const size_t n = std::min<size_t>(97, p.size() - at);
+    if (!send_all(s->fd, p.data() + at, n, stop_)) {
+      s->closed.store(true);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  }
+}
+
 void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   std::vector<uint8_t> in;
   uint8_t buf[4096];
@@ -444,7 +562,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         continue;
       }
       uint32_t size = (uint32_t(in[4]) << 24) | (uint32_t(in[5]) << 16) | (uint32_t(in[6]) << 8) | in[7];
-      if (size > 4096) {
+      if (size > 32768) {  // the largest request is a settings upload
         in.clear();
         break;
       }
@@ -483,6 +601,25 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
           }
         }
         if (!send_all(s->fd, reply.data(), reply.size(), stop_)) fail();
+      } else if (r.type == 0xA0 && r.mode == 0x10 && s->logged_in) {
+        send_settings(s);
+      } else if (r.type == 0xA1 && r.mode == 0x10 && s->logged_in) {
+        const bool whole = r.body.size() == 5818 && r.body[0] == 0xB2 && r.body[1] == 0x16 &&
+                           r.body[2] == 0 && r.body[3] == 0;
+        const uint8_t* c = r.body.data() + 5814;
+        if (whole && settings_crc(r.body.data() + 4, 5810) ==
+                         (uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24)) {
+          std::lock_guard<std::mutex> g(lock_);
+          settings_ = r.body;
+          uploads_.fetch_add(1);
+        } else {
+          refused_uploads_.fetch_add(1);
+        }
+      } else if (r.type == 0xA9 && r.mode == 0x80 && s->logged_in) {
+        std::vector<uint8_t> info(120);
+        for (size_t i = 0; i < info.size(); ++i) info[i] = uint8_t(0xA0 + i % 16);
+        std::vector<uint8_t> p = packet(0xAA, 0x80, info, false);
+        if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
       } else if (r.type == 162 && r.body.size() >= 124 && s->logged_in && !cfg_.recordings.empty()) {
         uint16_t error = 0;
         std::vector<uint8_t> a = search_answer(cfg_.recordings, r.body.data(), &error);

@@ -12,6 +12,11 @@
 // code 4 ends the session; 0x3021 answers a position or day without recordings and 0x3025
 // the end of a span.
 //
+// Remote setup: after a login the DVR answers 0xA0/0x10 with 0xA1 and the 5818-byte image of
+// its settings record (size 5810, the record, its CRC-32), keeps an upload (0xA1/0x10) whose
+// size and CRC are right so the next fetch returns it, and answers 0xA9/0x80 with 0xAA and
+// 120 bytes. Setup faults can be injected (SetupFault).
+//
 // Threads: one accept thread and one thread per connection, all owned and joined by the
 // peer. The public calls are thread-safe; pushes (events, presets, ...) are queued and sent
 // by each connection's own thread between packets, so nothing interleaves.
@@ -29,6 +34,10 @@
 namespace qdvr {
 
 enum class Login { Accept, Refuse, Mismatch, Error, Silent };
+
+// Faults of the settings fetch: a reply of another command, a length above 32768, the reply
+// in small delayed pieces, a wrong CRC, an image shorter than 5818 bytes, no reply at all.
+enum class SetupFault { None, WrongCommand, Oversize, Split, BadCrc, ShortImage, Silent };
 
 // One span of the recording calendar. Times are the DVR's wall clock counted as seconds
 // since 1970, the clock of the client's search dates and playback positions.
@@ -59,6 +68,9 @@ struct PeerConfig {
   int oversize_every = 0;         // every n-th packet: a body larger than the client buffer
   int truncate_every = 0;         // every n-th packet: FSH claims more video than sent
   bool stall = false;             // accept, read, never answer
+  SetupFault setup_fault = SetupFault::None;
+  // The settings image the DVR keeps (5818 bytes); empty: synthetic_settings(channels).
+  std::vector<uint8_t> settings;
   // Recording calendar; empty keeps the immediate replay of a play request.
   std::vector<RecordSpan> recordings;
   // Pre-encoded access units (and key flags) replayed on every channel instead of encoding
@@ -90,6 +102,10 @@ class QdvrPeer {
   bool wait_request(int type, int nth, int timeout_ms, Request* out = nullptr) const;
   int connections() const { return connections_.load(); }
   int logins() const { return logins_.load(); }
+  // The settings image the DVR keeps now, and how many uploads it accepted and refused.
+  std::vector<uint8_t> settings() const;
+  int uploads() const { return uploads_.load(); }
+  int refused_uploads() const { return refused_uploads_.load(); }
   long frames_sent() const { return frames_sent_.load(); }
   long long bytes_sent() const { return bytes_sent_.load(); }
   // Waits until at least n frames went out: true, or false after timeout_ms.
@@ -116,6 +132,7 @@ class QdvrPeer {
   struct Session;
   void accept_loop();
   void run_session(std::shared_ptr<Session> s);
+  void send_settings(const std::shared_ptr<Session>& s);
   void queue_all(const std::vector<uint8_t>& pkt);
   // stamp_ms >= 0 replaces the clip's own time stamp (milliseconds since 1970).
   std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half,
@@ -135,6 +152,9 @@ class QdvrPeer {
   std::vector<std::shared_ptr<const std::vector<bool>>> keys_;
   std::atomic<int> connections_{0};
   std::atomic<int> logins_{0};
+  std::atomic<int> uploads_{0};
+  std::atomic<int> refused_uploads_{0};
+  std::vector<uint8_t> settings_;  // guarded by lock_
   std::atomic<long> frames_sent_{0};
   std::atomic<long long> bytes_sent_{0};
   std::atomic<uint16_t> video_loss_;
@@ -151,7 +171,16 @@ std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, u
 // whole number of periods, so the blocks join without a click and a listener can tell the
 // channels apart.
 const std::vector<uint8_t>& tone_block(int k);
+// The 84-byte login reply body.
 std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok);
+
+// The settings image of a DVR of `channels` cameras (1..16): a size word 5810, a record whose
+// fields the setup tool shows hold values its pages can show (camera names "CAM01".., frame
+// rates within the budget, one camera with audio), every byte the tool does not touch a
+// non-zero pattern, and the record's CRC-32; all little-endian.
+std::vector<uint8_t> synthetic_settings(int channels);
+// The IEEE CRC-32 (zlib's) of `n` bytes.
+uint32_t settings_crc(const uint8_t* p, size_t n);
 
 // Wall-clock seconds of a date (month 0-based, as the client sends it), in no time zone.
 int64_t wall_seconds(int year, int month0, int day, int hour, int minute, int second);

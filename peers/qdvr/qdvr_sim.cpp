@@ -33,12 +33,15 @@ void usage() {
       "                [--user NAME --password PASS] [--no-audio] [--events SECONDS]\n"
       "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n"
       "                [--commands] [--record SPAN]... [--no-record] [--log-requests]\n"
+      "                [--setup-fault wrong-command|oversize|split|bad-crc|short|silent]\n"
       "  --record SPAN    a span of the recording calendar, in the DVR's wall clock:\n"
       "                   YYYY-MM-DDTHH:MM/HH:MM[,cams=A-B][,kind=BITS] (the end may carry its\n"
       "                   own date); cameras 0-based (default all), kind the info bits 0x01,\n"
       "                   0x02, 0x04, 0x08 (default 1). Replaces the default calendar.\n"
       "  --no-record      no calendar: a play request replays the live clip at once\n"
       "  --log-requests   print every request received: \"request TYPE MODE HEX-BODY\"\n"
+      "  --setup-fault F  the settings fetch (0xA0) gets a reply of another command, a length\n"
+      "                   above 32768, small delayed pieces, a wrong CRC, a short image or none\n"
       "  default calendar: all cameras from six days ago 00:00 until now (kind 0x01), and\n"
       "                   yesterday 12:00-13:00 (kind 0x02)\n");
 }
@@ -157,6 +160,19 @@ int main(int argc, char** argv) {
     else if (a == "--commands") commands = true;
     else if (a == "--no-record") calendar = false;
     else if (a == "--log-requests") log_requests = true;
+    else if (a == "--setup-fault") {
+      const std::string v = next();
+      if (v == "wrong-command") cfg.setup_fault = qdvr::SetupFault::WrongCommand;
+      else if (v == "oversize") cfg.setup_fault = qdvr::SetupFault::Oversize;
+      else if (v == "split") cfg.setup_fault = qdvr::SetupFault::Split;
+      else if (v == "bad-crc") cfg.setup_fault = qdvr::SetupFault::BadCrc;
+      else if (v == "short") cfg.setup_fault = qdvr::SetupFault::ShortImage;
+      else if (v == "silent") cfg.setup_fault = qdvr::SetupFault::Silent;
+      else {
+        usage();
+        return 2;
+      }
+    }
     else if (a == "--record") {
       qdvr::RecordSpan span;
       const char* text = next();
