@@ -135,5 +135,5 @@ int main(int argc, char** argv) {
   G_GNUC_END_IGNORE_DEPRECATIONS
   // A fetch still under way completes before the process ends.
   if (fetch_thread_started) pthread_join(fetch_thread, nullptr);
-  return 0;
+  return fetch_thread_started ? dvrsetup_exit_code() : 0;
 }

@@ -37,7 +37,7 @@ enum class Login { Accept, Refuse, Mismatch, Error, Silent };
 
 // Faults of the settings fetch: a reply of another command, a length above 32768, the reply
 // in small delayed pieces, a wrong CRC, an image shorter than 5818 bytes, no reply at all.
-enum class SetupFault { None, WrongCommand, Oversize, Split, BadCrc, ShortImage, Silent };
+enum class SetupFault { NoFault, WrongCommand, Oversize, Split, BadCrc, ShortImage, Silent };
 
 // One span of the recording calendar. Times are the DVR's wall clock counted as seconds
 // since 1970, the clock of the client's search dates and playback positions.
@@ -68,7 +68,7 @@ struct PeerConfig {
   int oversize_every = 0;         // every n-th packet: a body larger than the client buffer
   int truncate_every = 0;         // every n-th packet: FSH claims more video than sent
   bool stall = false;             // accept, read, never answer
-  SetupFault setup_fault = SetupFault::None;
+  SetupFault setup_fault = SetupFault::NoFault;
   // The settings image the DVR keeps (5818 bytes); empty: synthetic_settings(channels).
   std::vector<uint8_t> settings;
   // Recording calendar; empty keeps the immediate replay of a play request.

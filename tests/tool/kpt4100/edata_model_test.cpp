@@ -188,7 +188,9 @@ TEST(EdataModel, network_page_takes_only_four_numbers_up_to_255) {
     EXPECT_EQ(c.key ? -1 : 0, check_network_values(p, ed.data(), &error)) << c.ip;
     testing::internal::GetCapturedStdout();
     EXPECT_STREQ(c.key, error) << c.ip;
-    if (c.key) EXPECT_EQ(before, ed) << c.ip;
+    if (c.key) {
+      EXPECT_EQ(before, ed) << c.ip;
+    }
   }
   MainPages p = blank_pages(4, true);
   p.net.netmask = "255.255.0.0";

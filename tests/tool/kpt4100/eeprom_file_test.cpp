@@ -121,7 +121,9 @@ TEST_F(EepromFile, unreadable_file_fails_and_failed_write_keeps_the_old_file) {
   // A directory where the temporary file would go cannot take it.
   std::filesystem::create_directory("sub");
   std::filesystem::permissions("sub", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  if (geteuid() != 0) EXPECT_EQ(-1, write_whole_file("sub/eeprom_data.dat", r.data(), r.size()));
+  if (geteuid() != 0) {
+    EXPECT_EQ(-1, write_whole_file("sub/eeprom_data.dat", r.data(), r.size()));
+  }
   std::filesystem::permissions("sub", std::filesystem::perms::owner_all);
   EXPECT_EQ(5818u, read_file(kEepromFile).size());
 }

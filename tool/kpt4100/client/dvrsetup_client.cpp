@@ -34,9 +34,6 @@ int env_timeout() {
 std::atomic<int> step_timeout_ms{env_timeout()};
 std::atomic<int> start_delay_ms{1000};
 
-// Login and information replies are small; anything longer is drained up to this.
-constexpr uint32_t kMaxSmallReply = 4096;
-
 struct Deadline {
   uint64_t end;
   explicit Deadline(int ms) : end(net_now_ms() + uint64_t(ms)) {}
@@ -98,14 +95,20 @@ bool recv_header(int fd, NC_PACKET_HEADER* h) {
   return true;
 }
 
-// Reads a small reply's body by its length: the first `cap` bytes into out (the rest of
-// out zeroed), the others drained. False when it is too long or does not come whole.
-bool recv_small_body(int fd, uint32_t len, uint8_t* out, size_t cap) {
-  if (len > kMaxSmallReply) return false;
-  uint8_t body[kMaxSmallReply];
-  if (!recv_all(fd, body, len)) return false;
-  memset(out, 0, cap);
-  memcpy(out, body, len < cap ? len : cap);
+// Reads a reply's body by its length: the first `cap` bytes into out (the rest of out
+// zeroed), the others read and dropped. False when it is longer than any reply of the
+// exchange or does not come whole: the stream is then out of step.
+bool recv_body(int fd, uint32_t len, uint8_t* out, size_t cap) {
+  if (len > uint32_t(DVRSETUP_RECV_BUFFER)) return false;
+  if (cap) memset(out, 0, cap);
+  const size_t kept = len < cap ? len : cap;
+  if (!recv_all(fd, out, kept)) return false;
+  uint8_t scratch[4096];
+  for (size_t rest = len - kept; rest > 0;) {
+    const size_t n = rest < sizeof scratch ? rest : sizeof scratch;
+    if (!recv_all(fd, scratch, n)) return false;
+    rest -= n;
+  }
   return true;
 }
 
@@ -196,7 +199,7 @@ int login(const char* dvr_name, const char* user, const char* password) {
   // of a refusal is a refusal.
   const bool ok = send_request(fd, 0x02, 0x01, body, sizeof body) && recv_header(fd, &h) &&
                   h.cmd_type == 0x02 && h.packet_size >= 1 &&
-                  recv_small_body(fd, h.packet_size, reply, sizeof reply) && reply[0] != 0;
+                  recv_body(fd, h.packet_size, reply, sizeof reply) && reply[0] != 0;
   fflush(stdout);
   if (!ok) {
     printf("login() failed.\n");
@@ -214,8 +217,7 @@ int fetch_settings(int fd) {
     return 0;
   }
   if (h.cmd_type != 0xA1) {
-    uint8_t ignored[1];
-    if (!recv_small_body(fd, h.packet_size, ignored, 0)) close_dvr_socket();
+    if (!recv_body(fd, h.packet_size, nullptr, 0)) close_dvr_socket();
     return 0;
   }
   if (h.packet_size > uint32_t(DVRSETUP_RECV_BUFFER)) {
@@ -259,7 +261,7 @@ int fetch_info(int fd) {
   NC_PACKET_HEADER h;
   if (!send_request(fd, 0xA9, 0x80, nullptr, 0) || !recv_header(fd, &h)) return 1;
   if (h.cmd_type == 0xAA) {
-    if (!recv_small_body(fd, h.packet_size, dvr_info_store, sizeof dvr_info_store)) close_dvr_socket();
+    if (!recv_body(fd, h.packet_size, dvr_info_store, sizeof dvr_info_store)) close_dvr_socket();
   }
   return 1;
 }
