@@ -681,6 +681,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
       if (n > 0) in.insert(in.end(), buf, buf + n);
     }
+    if (held_.load()) continue;
     parse_requests(true);
     if (s->closed.load()) break;
     // 2. Queued pushes.

@@ -121,6 +121,9 @@ class QdvrPeer {
   void send_raw(const std::vector<uint8_t>& bytes);
   // Closes every connection now (the listener stays).
   void drop_connections();
+  // While held, requests are read and kept but neither recorded nor answered; releasing
+  // takes them up in order.
+  void hold_requests(bool held) { held_.store(held); }
 
   // The FSH layout the configured version pair selects (-1 mismatch).
   int layout() const;
@@ -158,6 +161,7 @@ class QdvrPeer {
   std::atomic<long> frames_sent_{0};
   std::atomic<long long> bytes_sent_{0};
   std::atomic<uint16_t> video_loss_;
+  std::atomic<bool> held_{false};
 };
 
 // Builders shared by the simulated DVR and the tests (independent of the client's parsers).
