@@ -139,8 +139,9 @@ TEST_F(DvrSetupGui, fetch_edit_save_round_trip_and_second_fetch) {
   peer_->hold_requests(true);  // the DVR answers once the window has been looked at
   ASSERT_NO_FATAL_FAILURE(open());
   EXPECT_EQ(std::make_pair(740, 720), window_size(win_));
+  // The status reads "Connecting..." (once drawn) and OK is grey until the fetch ends.
+  EXPECT_TRUE(eventually([&] { return !idle(); }, 20000));
   EXPECT_FALSE(ok_sensitive());
-  EXPECT_FALSE(idle()) << "the status reads Connecting... until the fetch ends";
   peer_->hold_requests(false);
   ASSERT_TRUE(peer_->wait_request(0xA0, 0, 20000));
   ASSERT_TRUE(eventually([&] { return idle(); }, 20000)) << out();
