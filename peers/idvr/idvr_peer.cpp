@@ -29,24 +29,6 @@ long long now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
-bool send_all(int fd, const uint8_t* p, size_t n, const std::atomic<bool>& stop) {
-  while (n > 0) {
-    ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (k > 0) {
-      p += k;
-      n -= size_t(k);
-      continue;
-    }
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (stop.load()) return false;
-      pollfd pf{fd, POLLOUT, 0};
-      ::poll(&pf, 1, 20);
-      continue;
-    }
-    return false;
-  }
-  return true;
-}
 
 std::vector<uint8_t> plain_record(uint32_t kind, uint32_t len) {
   std::vector<uint8_t> r(76, 0);
@@ -268,7 +250,7 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
     ::shutdown(s->fd, SHUT_RDWR);
   };
   auto out = [&](const std::vector<uint8_t>& p) {
-    if (s->closed.load() || !send_all(s->fd, p.data(), p.size(), stop_)) {
+    if (s->closed.load() || !net_send_all(s->fd, p.data(), p.size(), stop_)) {
       fail();
       return false;
     }
@@ -365,7 +347,7 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
       r.insert(r.end(), vop.begin(), vop.end());
       r.resize(r.size() + extra, 0xEE);
       if (cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after) {
-        send_all(s->fd, r.data(), r.size() / 2, stop_);
+        net_send_all(s->fd, r.data(), r.size() / 2, stop_);
         fail();
         break;
       }

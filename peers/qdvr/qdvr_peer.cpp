@@ -78,24 +78,6 @@ int resolution_code(int w, int h) {
   return 7;
 }
 
-bool send_all(int fd, const uint8_t* p, size_t n, const std::atomic<bool>& stop) {
-  while (n > 0) {
-    ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (k > 0) {
-      p += k;
-      n -= size_t(k);
-      continue;
-    }
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (stop.load()) return false;
-      pollfd pf{fd, POLLOUT, 0};
-      ::poll(&pf, 1, 20);
-      continue;
-    }
-    return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -526,12 +508,12 @@ void QdvrPeer::send_settings(const std::shared_ptr<Session>& s) {
     p.resize(8 + 40000, 0x33);
   }
   if (cfg_.setup_fault != SetupFault::Split) {
-    if (!send_all(s->fd, p.data(), p.size(), stop_)) s->closed.store(true);
+    if (!net_send_all(s->fd, p.data(), p.size(), stop_)) s->closed.store(true);
     return;
   }
   for (size_t at = 0; at < p.size() && !stop_.load(); at += 97) {
     const size_t n = std::min<size_t>(97, p.size() - at);
-    if (!send_all(s->fd, p.data() + at, n, stop_)) {
+    if (!net_send_all(s->fd, p.data() + at, n, stop_)) {
       s->closed.store(true);
       return;
     }
@@ -552,7 +534,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   };
   auto reply_error = [&](uint16_t code) {
     std::vector<uint8_t> p = packet(238, 0, {uint8_t(code >> 8), uint8_t(code)}, false);
-    if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
+    if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
   };
   // Parses every whole request in `in`; answers unless `answer` is false (link gone).
   auto parse_requests = [&](bool answer) {
@@ -600,7 +582,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
             logins_.fetch_add(1);
           }
         }
-        if (!send_all(s->fd, reply.data(), reply.size(), stop_)) fail();
+        if (!net_send_all(s->fd, reply.data(), reply.size(), stop_)) fail();
       } else if (r.type == 0xA0 && r.mode == 0x10 && s->logged_in) {
         send_settings(s);
       } else if (r.type == 0xA1 && r.mode == 0x10 && s->logged_in) {
@@ -619,7 +601,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         std::vector<uint8_t> info(120);
         for (size_t i = 0; i < info.size(); ++i) info[i] = uint8_t(0xA0 + i % 16);
         std::vector<uint8_t> p = packet(0xAA, 0x80, info, false);
-        if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
+        if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
       } else if (r.type == 162 && r.body.size() >= 124 && s->logged_in && !cfg_.recordings.empty()) {
         uint16_t error = 0;
         std::vector<uint8_t> a = search_answer(cfg_.recordings, r.body.data(), &error);
@@ -627,7 +609,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
           reply_error(error);
         } else {
           std::vector<uint8_t> p = packet(162, 0, a, false);
-          if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
+          if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
         }
       } else if (r.type == 3 && r.mode == 1 && r.body.size() >= 12 && s->logged_in) {
         s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
@@ -691,7 +673,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       out.swap(s->out);
     }
     for (auto& p : out)
-      if (!send_all(s->fd, p.data(), p.size(), stop_)) fail();
+      if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
     // 3. Frames for the selected channels, one round per frame period.
     if (!s->streaming || cfg_.stall) continue;
     auto now = Clock::now();
@@ -721,17 +703,17 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
           garbage_seed = garbage_seed * 1103515245u + 12345u;
           b = uint8_t((garbage_seed >> 16) % 0x50);  // never the magic's first byte 0x54
         }
-        if (!send_all(s->fd, junk.data(), junk.size(), stop_)) fail();
+        if (!net_send_all(s->fd, junk.data(), junk.size(), stop_)) fail();
       }
       bool drop_half = false;
       std::vector<uint8_t> p =
           stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half, s->playback, stamp_ms);
       if (drop_half) {
-        send_all(s->fd, p.data(), p.size() / 2, stop_);
+        net_send_all(s->fd, p.data(), p.size() / 2, stop_);
         fail();
         break;
       }
-      if (!send_all(s->fd, p.data(), p.size(), stop_)) {
+      if (!net_send_all(s->fd, p.data(), p.size(), stop_)) {
         fail();
         break;
       }

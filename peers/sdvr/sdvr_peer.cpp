@@ -22,24 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool send_all(int fd, const uint8_t* p, size_t n, const std::atomic<bool>& stop) {
-  while (n > 0) {
-    ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (k > 0) {
-      p += k;
-      n -= size_t(k);
-      continue;
-    }
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (stop.load()) return false;
-      pollfd pf{fd, POLLOUT, 0};
-      ::poll(&pf, 1, 20);
-      continue;
-    }
-    return false;
-  }
-  return true;
-}
 
 std::string hex4(unsigned v, bool lower) {
   char t[8];
@@ -220,7 +202,7 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
     ::shutdown(s->fd, SHUT_RDWR);
   };
   auto out = [&](const std::vector<uint8_t>& p) {
-    if (s->closed.load() || !send_all(s->fd, p.data(), p.size(), stop_)) {
+    if (s->closed.load() || !net_send_all(s->fd, p.data(), p.size(), stop_)) {
       fail();
       return false;
     }
@@ -319,7 +301,7 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
         frame.insert(frame.begin() + long(at), c.begin(), c.end());
       }
       if (cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after) {
-        send_all(s->fd, frame.data(), frame.size() / 2, stop_);
+        net_send_all(s->fd, frame.data(), frame.size() / 2, stop_);
         fail();
         break;
       }

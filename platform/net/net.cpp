@@ -214,3 +214,22 @@ int net_accept_wait(int listen_fd, int timeout_ms) {
   }
   return fd;
 }
+
+bool net_send_all(int fd, const uint8_t* p, size_t n, const std::atomic<bool>& stop) {
+  while (n > 0) {
+    const ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+    if (k > 0) {
+      p += k;
+      n -= size_t(k);
+      continue;
+    }
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      if (stop.load()) return false;
+      pollfd pf{fd, POLLOUT, 0};
+      ::poll(&pf, 1, 20);
+      continue;
+    }
+    return false;
+  }
+  return true;
+}

@@ -67,3 +67,8 @@ int net_listen_on(int fd, uint32_t addr_be, uint16_t port, int backlog);
 // numbering: EINTR, ECONNABORTED, EMFILE, EINVAL once the socket was shut down...) in
 // net_last_error().
 int net_accept_wait(int listen_fd, int timeout_ms);
+
+// Sends all n bytes on a socket that may be non-blocking, waiting in 20 ms polls while its
+// buffer is full: true once everything went out; false on a send error or, while waiting,
+// once `stop` is set. For peers and tests that serve one client per thread.
+bool net_send_all(int fd, const uint8_t* p, size_t n, const std::atomic<bool>& stop);
