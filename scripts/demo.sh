@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds the system, starts two simulated 'Q' DVRs on 127.0.0.1:9101 and :9102
-# (16 channels each) and runs vigilo against the first of them. With no display it runs under
-# a private Xvfb, writes a screenshot into the run tree and quits the client on its own.
+# (16 channels each) and a simulated SDK DVR on 9110, and runs vigilo against the first 'Q' one.
+# With no display it runs under a private Xvfb, writes a screenshot into the run tree and quits
+# the client on its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -23,6 +24,9 @@ cleanup() {
 trap cleanup EXIT
 
 "$peers/qdvr_sim" --port 9101 --port 9102 --channels 16 --events 20 > "$top/build/qdvr_sim.log" 2>&1 &
+pids+=($!)
+# DVR-3 of the demo configuration: the simulated SDK DVR ('W'), ports 9110-9117.
+"$peers/wdvr_sim" --port 9110 --channels 16 > "$top/build/wdvr_sim.log" 2>&1 &
 pids+=($!)
 sleep 1
 

@@ -298,6 +298,7 @@ struct APP_CONTEXT {
   std::atomic<int32_t> hold_state;        // 4: redraw the held receiver's channels, then 1
   std::atomic<double> paced_time[MAX_DISPLAY_SLOTS];    // per slot: time stamp of the last paced frame
   std::atomic<uint32_t> paced_tick[MAX_DISPLAY_SLOTS];  // per slot: its tick (ms), 0 none
+  std::atomic<uint8_t> paced_yet[MAX_DISPLAY_SLOTS];    // per slot: a frame of this stream was paced
   // Main window panel (client/screens/panel.h). The status timer reads the camera
   // information flag and counts the message time-out down; the monitors write the loads.
   std::atomic<int32_t> cam_info_shown{0};  // camera information box shown

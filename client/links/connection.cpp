@@ -19,6 +19,7 @@
 #include "client/links/receive_rings.h"
 #include "client/links/recording.h"
 #include "client/links/tir_receiver.h"
+#include "client/links/sdk_receiver.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ RECEIVE_ENTRY entry_for(uint8_t protocol) {
     case 'I': return recv_data;
     case 'Q': return recv_nc_data;
     case 'S': return recv_tir_data;
+    case 'W': return recv_sdk_data;
     default: return nullptr;
   }
 }
@@ -179,6 +181,7 @@ int start_decoders(APP_OPTIONS* opts) {
   for (uint32_t i = 0; i < MAX_DISPLAY_SLOTS; ++i) {
     ctx->paced_time[i] = 0;
     ctx->paced_tick[i] = 0;
+    ctx->paced_yet[i] = 0;
   }
   // The threads take their slots from an atomic counter, so they need no spacing: the
   // window thread is not held up 100 ms per slot.
@@ -203,6 +206,7 @@ void start_receivers(APP_OPTIONS* opts) {
   if (count >= MAX_RECEIVERS) return;
   reset_channel_id_seq();
   reset_slot_seq();
+  sdk_init();
   if (count < 1) {
     store_channel_count(ctx);
     return;
@@ -302,6 +306,8 @@ void stop_receivers(APP_OPTIONS* opts) {
   }
   for (int i = 0; i < n; ++i)
     if (ctx->receivers[i].thread.joinable()) ctx->receivers[i].thread.join();
+  // Every disconnect, 'W' DVRs or not: the next connect initialises the SDK again.
+  sdk_term();
   // Nothing appends any more: the recordings are closed once their queued records are written.
   end_recordings(ctx);
   std::this_thread::sleep_for(std::chrono::milliseconds(250));

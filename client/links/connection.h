@@ -14,7 +14,7 @@
 
 // Thread entry of a receive thread or file player, given its receiver.
 using RECEIVE_ENTRY = int (*)(RECEIVER_INFO* rx);
-// Registers the receive thread of protocol letter 'I', 'Q', 'S' or 'W' ('I', 'Q' and 'S' are built in;
+// Registers the receive thread of protocol letter 'I', 'Q', 'S' or 'W' (all four are built in;
 // a registered entry takes their place).
 void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry);
 // Registers the ".dat" player and the recorded-file player.
@@ -41,11 +41,11 @@ void disconnect_dvr(APP_OPTIONS* opts);
 int start_decoders(APP_OPTIONS* opts);
 // Decoder state 9 and every decoder thread joined: 0.
 int stop_decoders(APP_OPTIONS* opts);
-// Fills the receivers of the selection and starts their threads.
+// Fills the receivers of the selection and starts their threads; initialises the SDK.
 void start_receivers(APP_OPTIONS* opts);
 // Widens a connected DVR's masks, or appends and starts one more DVR.
 void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint32_t audio_mask);
-// Stops every receive thread, joins it and frees the receivers.
+// Stops every receive thread, joins it, terminates the SDK and frees the receivers.
 void stop_receivers(APP_OPTIONS* opts);
 
 // Connection request record pushed with user event 24 (command 3 = connect).

@@ -540,8 +540,9 @@ int decoder_pass(DECODER_STATE* st) {
 
     // c. buffering delay, once per stream start: before the slot's first frame that is
     // drawn. Frames that are hidden, dropped or held never wait, so a slot of hidden
-    // channels keeps its ring moving.
-    if (ctx->paced_time[st->slot].load() == 0 && ctx->buf_level > 0 && !(flags & 6u))
+    // channels keeps its ring moving. Keyed on a flag, not on a time of 0: a stream whose
+    // stamps start at 0 must not wait again at every such frame.
+    if (!ctx->paced_yet[st->slot].load() && ctx->buf_level > 0 && !(flags & 6u))
         sleep_while_running(ctx, uint32_t(1000 * ctx->buf_level));
 
     // f. decode and draw
@@ -667,6 +668,7 @@ int decoder_pass(DECODER_STATE* st) {
         }
     }
     ctx->paced_time[st->slot] = t;
+    ctx->paced_yet[st->slot] = 1;
     if (!st->paced) {
         ctx->paced_tick[st->slot] = now;
         sleep_ms(1);

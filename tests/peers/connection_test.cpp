@@ -15,7 +15,9 @@
 #include "client/foundation/sock_io.h"
 #include "client/links/connection.h"
 #include "client/links/decoder_thread.h"
+#include "forward/orvolib/orvolib.h"
 #include "peers/qdvr/qdvr_peer.h"
+#include "peers/wdvr/wdvr_peer.h"
 #include "tests/peers/link_harness.h"
 
 namespace {
@@ -110,6 +112,24 @@ TEST_F(Connection, single_dvr_spreads_over_eight_rings_and_masks_follow_options)
   disconnect_dvr(&app_options);
 }
 
+TEST_F(Connection, a_q_connection_starts_the_sdk_and_its_disconnect_stops_it) {
+  wdvr::PeerConfig w;
+  w.channels = 1;
+  w.clip_frames = 1;
+  wdvr::WdvrPeer sdk_dvr(w);
+  ASSERT_TRUE(sdk_dvr.start());
+  auto sdk_connect = [&] {
+    _SDK_DVR_INFO info{};
+    return ORVOSDK_Connect("127.0.0.1", "admin", "x", sdk_dvr.base_port(), 1, &info);
+  };
+  EXPECT_EQ(-1, sdk_connect());  // not initialised
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
+  connect_dvr(&app_options);
+  EXPECT_GE(sdk_connect(), 1001);
+  disconnect_dvr(&app_options);
+  EXPECT_EQ(-1, sdk_connect());
+}
+
 TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
   qdvr::PeerConfig cfg;
   cfg.stall = true;
@@ -130,10 +150,12 @@ TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
 TEST_F(Connection, starting_every_decoder_slot_does_not_hold_up_the_window_thread) {
   app_context.num_slots = MAX_DISPLAY_SLOTS;  // rings left empty: the threads only idle
   app_context.paced_time[5] = 12.5;           // left from an earlier stream
+  app_context.paced_yet[5] = 1;
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(0, start_decoders(&app_options));
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
   EXPECT_EQ(0.0, app_context.paced_time[5].load());
+  EXPECT_EQ(0, app_context.paced_yet[5].load());
   stop_decoders(&app_options);
   app_context.num_slots = 0;
 }

@@ -351,7 +351,7 @@ TEST(ConfigProtocol, model_texts_map_to_protocol_letters) {
   EXPECT_EQ(get_protocol_code(nullptr), 0);
 }
 
-TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_group_and_admin) {
+TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_w_dvr_a_group_and_admin) {
   // The copy beside the program when the run directory is known, else the source file.
   const char* run = getenv("VIGILO_RUN_DIR");
   std::string here = __FILE__;
@@ -359,7 +359,7 @@ TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_group_and_admin) {
                          : here.substr(0, here.rfind("tests/")) + "assets/config/setup.cfg";
   ASSERT_EQ(load_setup_info(path.c_str()), 0);
   EXPECT_TRUE(boxes().empty());
-  ASSERT_EQ(get_num_dvr(), 2);
+  ASSERT_EQ(get_num_dvr(), 3);
   for (int i = 0; i < 2; ++i) {
     const RC_DVR_INFO& d = get_dvr_table()[i];
     EXPECT_EQ(d.protocol, 'Q');
@@ -369,6 +369,9 @@ TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_group_and_admin) {
   }
   EXPECT_STREQ(get_dvr_table()[0].name, "DVR-1");
   EXPECT_STREQ(get_dvr_table()[1].name, "DVR-2");
+  EXPECT_STREQ(get_dvr_table()[2].name, "DVR-3");
+  EXPECT_EQ(get_dvr_table()[2].protocol, 'W');
+  EXPECT_EQ(get_dvr_table()[2].port[DVR_PORT_VIDEO], 9110);
   EXPECT_EQ(get_num_group(), 1);
   EXPECT_EQ(get_group_table()[0].num_dvr, 2);
   EXPECT_EQ(check_login("admin", "admin"), 0xFFFF);

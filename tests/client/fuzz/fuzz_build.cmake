@@ -7,8 +7,16 @@ add_link_options(-fsanitize=address,undefined)
 # Only what the client links: other libraries of these folders are no concern of the fuzzers
 # (and some refuse ASan's runtime symbols left to the executable).
 foreach(dir platform/system platform/net platform/avdec platform/pixtree codecs/tir_dec
-        forward/avcshim client)
+        forward/avcshim platform/sync platform/debug codecs/sonpak platform/quellaud
+        platform/quellvid platform/tessra sdk forward/orvolib client)
   add_subdirectory(${dir})
+endforeach()
+# clang leaves ASan's runtime symbols to the executable, so a shared library linked here may
+# not insist on having every symbol resolved.
+foreach(lib Quellvid Tessra Quellaud OrvoSDK OrvoLib)
+  get_target_property(opts ${lib} LINK_OPTIONS)
+  list(REMOVE_ITEM opts -Wl,-z,defs)
+  set_target_properties(${lib} PROPERTIES LINK_OPTIONS "${opts}")
 endforeach()
 
 set(fuzz_targets nc_stream ring_records ddns_reply setup_cfg skin_text mailslot recorded_files)

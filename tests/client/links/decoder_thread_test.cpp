@@ -226,6 +226,16 @@ TEST_F(DecoderThread, BufferingDelayHoldsTheSlotsFirstDrawnFrameOnly) {
     EXPECT_EQ(dtest::slept, 540u);
 }
 
+TEST_F(DecoderThread, BufferingDelayIsNotRepeatedForFramesStampedZero) {
+    Link l('W');
+    l.ctx->buf_level = 0.5;
+    dtest::Clip c = dtest::mpeg4_clip(CW, CH, 3, 1);
+    for (int i = 0; i < 3; ++i)
+        l.write('W', 'Y', dtest::i_video(c.units[i], uint16_t(i), 0, CW, CH, 0, 0));
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(l.pass(), PASS_SHOWN) << i;
+    EXPECT_LT(dtest::slept, 600u);  // one delay of 500 ms and the 1 ms steps, not three delays
+}
+
 TEST_F(DecoderThread, PauseHoldAndSingleStep) {
     Link l('Q');
     dtest::Clip c = dtest::h264_clip(CW, CH, 4, 1);
