@@ -122,6 +122,7 @@ bool WdvrPeer::start() {
         if (!enc.ok()) return false;
         for (int i = 0; i < cfg_.clip_frames; ++i) {
           media_gen::Yuv420 pic = media_gen::synth_picture(cfg_.width, cfg_.height, ch, i);
+          if (cfg_.noise > 0) media_gen::add_sensor_noise(pic, cfg_.noise, uint32_t(ch * 1000 + i));
           if (tall) pic = field_of(pic, f);
           std::vector<uint8_t> au;
           bool key = false;
@@ -133,7 +134,8 @@ bool WdvrPeer::start() {
         media_gen::Mpeg4Encoder enc(cfg_.width, cfg_.height, fps, cfg_.gop);
         if (!enc.ok()) return false;
         for (int i = 0; i < cfg_.clip_frames; ++i) {
-          const media_gen::Yuv420 pic = media_gen::synth_picture(cfg_.width, cfg_.height, ch, i);
+          media_gen::Yuv420 pic = media_gen::synth_picture(cfg_.width, cfg_.height, ch, i);
+          if (cfg_.noise > 0) media_gen::add_sensor_noise(pic, cfg_.noise, uint32_t(ch * 1000 + i));
           // Key frames carry their VOL in front, as the session's decoder set-up expects.
           std::vector<uint8_t> frame;
           bool key = false;

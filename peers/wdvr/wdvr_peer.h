@@ -68,6 +68,7 @@ struct PeerConfig {
   int fps = 30;                   // frames a second per stream; 0: as fast as the link takes
   int gop = 15;
   int clip_frames = 30;           // frames encoded once per channel and replayed
+  int noise = 0;                  // sensor noise (+-amplitude): camera-like frame sizes
   Video video = Video::Mpeg4;
   Audio audio = Audio::None;
   bool vqz = false;               // header blocks start with the 32-byte "VQZ" preamble

@@ -21,6 +21,7 @@ void usage() {
       "                         0 or none: a free block\n"
       "  --channels N           channels (1-16)           --size WxH   picture size\n"
       "  --fps N                frames a second (0: as fast as the link takes)\n"
+      "  --noise N              sensor noise of +-N in the pictures (camera-like sizes)\n"
       "  --video mpeg4|h264     (h264 taller than 479 lines: two field streams)\n"
       "  --audio none|adpcm|g723                          --vqz        \"VQZ\" header blocks\n"
       "  --user NAME --password PASS   expected log-on (else anyone)\n"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
     else if (a == "--channels") cfg.channels = int(number());
     else if (a == "--size") std::sscanf(next(), "%dx%d", &cfg.width, &cfg.height);
     else if (a == "--fps") cfg.fps = int(number());
+    else if (a == "--noise") cfg.noise = int(number());
     else if (a == "--video") cfg.video = std::string(next()) == "h264" ? wdvr::Video::H264 : wdvr::Video::Mpeg4;
     else if (a == "--audio") {
       const std::string v = next();
