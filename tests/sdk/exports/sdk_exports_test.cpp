@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -80,6 +81,10 @@ class Sdk : public ::testing::Test {
   }
   void TearDown() override { SDK_Terminate(); }
 
+  // Lives until TearDown's SDK_Terminate: a session a test leaves open calls its callback
+  // (state 0) when the test's peer goes away at the end of the test body.
+  OpenState& open_state() { return states_.emplace_back(); }
+
   int connect(const wdvr::WdvrPeer& peer, const char* password = "1234") {
     _SDK_DVR_INFO info{};
     return SDK_Connect("127.0.0.1", "admin", password, peer.base_port(), 1, &info);
@@ -94,6 +99,7 @@ class Sdk : public ::testing::Test {
     return SDK_Open(id, channel, &p, OnOpen, channel, st);
   }
   uint16_t event_port_ = 0;
+  std::deque<OpenState> states_;
 };
 
 struct Buffers {
@@ -258,7 +264,7 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   ASSERT_TRUE(peer.start());
   const int id = connect(peer);
   ASSERT_GT(id, 1000);
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(id, 1, true, &st);
   ASSERT_NE(h, nullptr);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
@@ -298,7 +304,7 @@ TEST_F(Sdk, TallH264PicturesAreWovenFromTheirTwoFields) {
   cfg.gop = 2;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(connect(peer), 0, true, &st);
   ASSERT_NE(h, nullptr);
   _SDK_PACKET_PARAM pp{1, SDK_OUTPUT_I420, 0};
@@ -319,7 +325,7 @@ TEST_F(Sdk, G723AudioIsDeliveredRawAndDecoded) {
   cfg.audio = wdvr::Audio::G723;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(connect(peer), 0, true, &st);
   ASSERT_NE(h, nullptr);
   Buffers b;
@@ -340,7 +346,7 @@ TEST_F(Sdk, ASessionWhoseLogOnFailedIsNotConnected) {
   cfg.faults.control_logon_result = 0xF0010003;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(connect(peer), 0, true, &st);
   ASSERT_NE(h, nullptr);
   ASSERT_TRUE(peer.wait_request(0x00000002, 0, 10000));
@@ -354,7 +360,7 @@ TEST_F(Sdk, CommandsReachTheDvrAndNeedTheirKindOfSession) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
   const int id = connect(peer);
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(id, 2, true, &st);
   ASSERT_NE(h, nullptr);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
@@ -400,7 +406,7 @@ TEST_F(Sdk, PlaybackSessionStartsAtItsTimeAndWaitsFiveSecondsAtMost) {
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   const int id = connect(peer);
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(id, 0, false, &st, 20240115, 103000);
   ASSERT_NE(h, nullptr);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
@@ -434,7 +440,7 @@ TEST_F(Sdk, CancelWaitReleasesABlockedGetPacket) {
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   const int id = connect(peer);
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(id, 0, true, &st);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
   Buffers b;
@@ -451,7 +457,7 @@ TEST_F(Sdk, ClosingASessionAThreadWaitsInIsSafe) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
   const int id = connect(peer);
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(id, 0, true, &st);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
   std::atomic<bool> stop{false};
@@ -469,7 +475,7 @@ TEST_F(Sdk, ADroppedStreamTellsItsCallbackStateZeroOnceAndMayCloseThere) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
   const int id = connect(peer);
-  OpenState st;
+  OpenState& st = open_state();
   st.close_in_callback = true;
   void* h = open(id, 0, true, &st);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
@@ -554,7 +560,7 @@ TEST_F(Sdk, TerminateInvalidatesHandles) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
   const int id = connect(peer);
-  OpenState st;
+  OpenState& st = open_state();
   void* h = open(id, 0, true, &st);
   ASSERT_NE(h, nullptr);
   SDK_Terminate();
