@@ -5,9 +5,13 @@
 #include <SDL/SDL.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/config/app_options.h"
@@ -147,16 +151,63 @@ TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
   EXPECT_EQ(0, app_context.num_receivers);
 }
 
+// Every decoder thread is held at its first wait (the decoder sleep seam) until released; a
+// wait on the window thread is counted instead.
+struct HeldDecoderStart {
+  static inline std::mutex lock;
+  static inline std::condition_variable changed;
+  static inline bool released = false;
+  static inline int held = 0;
+  static inline std::thread::id window;
+  static inline std::atomic<int> window_waits{0};
+  static void sleep(uint32_t ms) {
+    if (std::this_thread::get_id() == window) {
+      window_waits++;
+    } else {
+      std::unique_lock<std::mutex> lk(lock);
+      if (!released) {
+        ++held;
+        changed.notify_all();
+        changed.wait(lk, [] { return released; });
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+  static void release() {
+    std::lock_guard<std::mutex> lk(lock);
+    released = true;
+    changed.notify_all();
+  }
+  static int held_now() {
+    std::lock_guard<std::mutex> lk(lock);
+    return held;
+  }
+};
+
 TEST_F(Connection, starting_every_decoder_slot_does_not_hold_up_the_window_thread) {
   app_context.num_slots = MAX_DISPLAY_SLOTS;  // rings left empty: the threads only idle
   app_context.paced_time[5] = 12.5;           // left from an earlier stream
   app_context.paced_yet[5] = 1;
-  auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(0, start_decoders(&app_options));
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  set_decoder_clock(nullptr, HeldDecoderStart::sleep);
+  std::atomic<int> result{-2};
+  std::thread window([&] {
+    HeldDecoderStart::window = std::this_thread::get_id();
+    result = start_decoders(&app_options);
+  });
+  // start_decoders returns while no slot has got past the start of its thread.
+  const bool returned = LinkHarness::wait_for([&] { return result != -2; }, 60000);
+  EXPECT_TRUE(returned) << "start_decoders waits for its decoder threads";
+  EXPECT_EQ(0, result.load());
+  EXPECT_EQ(0, HeldDecoderStart::window_waits.load());
+  // Every slot got its thread.
+  EXPECT_TRUE(LinkHarness::wait_for([] { return HeldDecoderStart::held_now() == MAX_DISPLAY_SLOTS; }, 60000))
+      << HeldDecoderStart::held_now();
+  HeldDecoderStart::release();
+  window.join();
   EXPECT_EQ(0.0, app_context.paced_time[5].load());
   EXPECT_EQ(0, app_context.paced_yet[5].load());
   stop_decoders(&app_options);
+  set_decoder_clock(nullptr, nullptr);
   app_context.num_slots = 0;
 }
 
