@@ -92,7 +92,8 @@ TEST_F(Connection, group_gets_one_ring_per_dvr_and_both_dvrs_stream) {
   EXPECT_EQ(2, app_context.num_receivers);
   auto t0 = std::chrono::steady_clock::now();
   disconnect_dvr(&app_options);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  // A third of the 30 s socket time-out a receive thread could otherwise wait out.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
   EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
   EXPECT_EQ(0, app_context.num_receivers);
   EXPECT_EQ(0u, app_context.num_slots);
@@ -147,7 +148,7 @@ TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
   ASSERT_TRUE(silent.wait_request(2, 0, 5000));
   auto t0 = std::chrono::steady_clock::now();
   disconnect_dvr(&app_options);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));  // of 30 s
   EXPECT_EQ(0, app_context.num_receivers);
 }
 

@@ -111,7 +111,8 @@ TEST(BlockingSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
     auto t0 = Clock::now();
     l.s.Close();
     t.join();
-    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
+    // Neither blocked call has a time-out of its own: returning at all is the release.
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
     EXPECT_EQ(accepted.load(), 0);
     EXPECT_FALSE(peer.IsOpen());
 
@@ -126,7 +127,7 @@ TEST(BlockingSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
     t0 = Clock::now();
     a.Close();
     r.join();
-    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
     EXPECT_NE(failure, "(no exception)");
     EXPECT_FALSE(a.IsOpen());
   }

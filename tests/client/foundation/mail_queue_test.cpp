@@ -225,7 +225,7 @@ TEST_F(MailQueue, stop_ends_a_stalled_send_and_discards_the_rest) {
   EXPECT_EQ(-1, mail_queue_stop());
   testing::internal::GetCapturedStdout();
   sender_.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));  // of the 90 s send wait
   EXPECT_EQ(0, mail_queue_count());
 }
 
