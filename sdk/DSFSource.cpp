@@ -18,12 +18,7 @@ constexpr uint32_t kUnregistered = 0xF0010001;
 constexpr uint32_t kSkipFrame = 0xF0030003;
 constexpr uint32_t kRecordEnd = 0xF00A0006;
 
-struct ResultText {
-  uint32_t code;
-  const char* text;
-};
-
-constexpr ResultText kResultTexts[] = {
+constexpr CDSFSource::ResultText kResultTexts[] = {
     {0x00000000, "Server Response failure"},
     {0xF0000001, "Server Out of memory"},
     {0xF0010001, "Unregistered User"},
@@ -117,6 +112,8 @@ CDSFSource::~CDSFSource() {
   Stop();
   WaitStop();
 }
+
+std::span<const CDSFSource::ResultText> CDSFSource::ResultTexts() { return kResultTexts; }
 
 std::string CDSFSource::GetErrorMessage(uint32_t code) {
   for (const ResultText& t : kResultTexts)

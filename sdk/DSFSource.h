@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,7 +90,15 @@ class CDSFSource {
   // answer events of requests that will not be sent), channel 255, no frame length.
   void WaitStop();
   int GetLastError(std::string* text) const;
+  // The text of a DVR result code: its entry in ResultTexts, else "Really unknown error:
+  // 0x%.8X". Any thread.
   static std::string GetErrorMessage(uint32_t code);
+  struct ResultText {
+    uint32_t code;
+    const char* text;
+  };
+  // Every result code with a text of its own (static storage).
+  static std::span<const ResultText> ResultTexts();
   // Reports a status code to the owner, one at a time: a code with a bit of 0xF000 only
   // once, and not while stopping (it marks the source failed); others always.
   void ReportStatus(int code);

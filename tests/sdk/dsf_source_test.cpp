@@ -161,21 +161,6 @@ TEST(DSFSource, PortsFollowTheBasePort) {
   }
 }
 
-TEST(DSFSource, OwnAddressRule) {
-  struct Case {
-    const char* own;
-    bool replaces;
-  } cases[] = {
-      {"0.0.0.0", false},       {"10.1.2.3", false},      {"192.168.0.9", false},
-      {"172.16.0.1", false},    {"172.20.5.5", false},    {"172.31.255.1", false},
-      {"172.32.0.1", true},     {"172.15.0.1", true},     {"203.0.113.7", true},
-      {"0.1.2.3", false},       {"127.0.0.2", false},     {"224.0.0.1", false},
-      {"255.255.255.255", false}, {"1.2.3", false},       {"8.8.8.8x", false},
-      {"", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(CDSFSource::UseOwnAddress(c.own), c.replaces) << c.own;
-}
-
 TEST(DSFSource, LiveSourceStreamsFramesInOrderOnItsPorts) {
   wdvr::PeerConfig cfg;
   cfg.channels = 2;
@@ -276,44 +261,13 @@ TEST(DSFSource, PlaybackSourceRunsToTheEndOfTheRecording) {
 }
 
 TEST(DSFSource, RefusalsGiveTheirStatusAndText) {
-  struct Text {
-    uint32_t code;
-    const char* text;
-  } texts[] = {
-      {0x00000000, "Server Response failure"},
-      {0xF0000001, "Server Out of memory"},
-      {0xF0010001, "Unregistered User"},
-      {0xF0010002, "Alredy registerd User"},
-      {0xF0010003, "You have a wrong password"},
-      {0xF0010004, "You must change your password"},
-      {0xF0020001, "Not allowed to certify"},
-      {0xF0020002, "You don't have a power to manage it."},
-      {0xF0020003, "You don't have a power to manage camera"},
-      {0xF0030001, "No Camera"},
-      {0xF0030002, "Requested channel is not being recorded"},
-      {0xF0030003, "Frame Skip"},
-      {0xF0090001, "Requested function is not properly set up on remote DVR"},
-      {0xF0090002, "Requested function is not used."},
-      {0xF00A0001, "Requested file was not found"},
-      {0xF00A0002, "File was corrupted. (File Error in Server)"},
-      {0xF00A0003, "Requested file was corrupted (Wrong Format)"},
-      {0xF00A0004, "Requested file is being recorded. Try another file"},
-      {0xF00B0001, "Version is different"},
-      {0xF00B0002, "Requested function is already used by another user.\n Retry at least 10 second later."},
-      {0xF00B0003, "Maximum channel is exceeded"},
-      {0xF00B0004, "Lock TimeOut"},
-      {0xF00E0001, "The Server is not exist."},
-      {0xF00E0002, "The server is not exist."},
-      {0xF00E0003, "The server is not responding."},
-      {0xF00F0001, "Unknown protocol number"},
-      {0xF00F0002, "Data Line is not connected."},
-      {0xF00F0003, "An invalid parameter"},
-      {0xF00F0004, "Not supported function"},
-      {0xF00F00FF, "Server Internal Error"},
-      {0xF00FEEEE, "Server will reboot soon"},
-      {0xF00FFFFF, "Unknown error"},
-      {0xF0123456, "Really unknown error: 0xF0123456"},
-  };
+  // The texts the operator sees are kept letter for letter, misspellings included.
+  EXPECT_EQ(CDSFSource::GetErrorMessage(0xF0010002), "Alredy registerd User");
+  EXPECT_EQ(CDSFSource::GetErrorMessage(0xF00B0002),
+            "Requested function is already used by another user.\n Retry at least 10 second later.");
+  EXPECT_EQ(CDSFSource::GetErrorMessage(0xF0123456), "Really unknown error: 0xF0123456");
+  EXPECT_EQ(CDSFSource::ResultTexts().size(), 32u);
+
   struct Case {
     const char* step;
     uint32_t code;
@@ -321,20 +275,17 @@ TEST(DSFSource, RefusalsGiveTheirStatusAndText) {
   };
   // Every result on the log-on, then the codes with statuses of their own on the later steps.
   std::vector<Case> cases;
-  for (const Text& t : texts) cases.push_back({"logon", t.code, t.code == 0xF00A0001 ? 0x200 : 0x4});
+  for (const CDSFSource::ResultText& t : CDSFSource::ResultTexts())
+    cases.push_back({"logon", t.code, t.code == 0xF00A0001 ? 0x200 : 0x4});
+  cases.push_back({"logon", 0xF0123456, 0x4});
   cases.push_back({"control", 0xF00B0003, 0x2000});
   cases.push_back({"control", 0xF00A0001, 0x200});
   cases.push_back({"control", 0xF0020003, 0x4});
   cases.push_back({"data", 0xF00F0002, 0x4});
   cases.push_back({"stream", 0xF0030001, 0x4});
   cases.push_back({"stream", 0xF00A0001, 0x200});
-  auto text_of = [&](uint32_t code) {
-    for (const Text& t : texts)
-      if (t.code == code) return std::string(t.text);
-    return std::string();
-  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.step) + " " + text_of(c.code));
+    SCOPED_TRACE(std::string(c.step) + " " + CDSFSource::GetErrorMessage(c.code));
     wdvr::PeerConfig cfg = small();
     uint32_t* result = std::string(c.step) == "logon"     ? &cfg.faults.logon_result
                        : std::string(c.step) == "control" ? &cfg.faults.control_logon_result
@@ -347,7 +298,7 @@ TEST(DSFSource, RefusalsGiveTheirStatusAndText) {
     Owner o;
     live_logon(o, peer);
     ASSERT_TRUE(o.wait_status(c.status));
-    EXPECT_EQ(o.last_error(), text_of(c.code));
+    EXPECT_EQ(o.last_error(), CDSFSource::GetErrorMessage(c.code));
     if (c.code == 0xF0010001) {
       EXPECT_TRUE(trace.any_starting("[SDK TRACE]-등록되지 않은 사용자"));
     }
@@ -419,7 +370,21 @@ TEST(DSFSource, OversizedPayloadsAreReadPastAndDropped) {
   }
 }
 
-TEST(DSFSource, OwnAddressOfTheLogOnReply) {
+TEST(DSFSource, OwnAddressOfTheLogOnReplyReplacesOnlyAPublicOne) {
+  struct Case {
+    const char* own;
+    bool replaces;
+  } cases[] = {
+      {"0.0.0.0", false},       {"10.1.2.3", false},      {"192.168.0.9", false},
+      {"172.16.0.1", false},    {"172.20.5.5", false},    {"172.31.255.1", false},
+      {"172.32.0.1", true},     {"172.15.0.1", true},     {"203.0.113.7", true},
+      {"0.1.2.3", false},       {"127.0.0.2", false},     {"224.0.0.1", false},
+      {"255.255.255.255", false}, {"1.2.3", false},       {"8.8.8.8x", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CDSFSource::UseOwnAddress(c.own), c.replaces) << c.own;
+
+  // Through a log-on: a private address keeps the given one, a public one replaces it.
   for (const char* own : {"172.20.1.1", "203.0.113.7"}) {
     wdvr::PeerConfig cfg = small();
     cfg.own_address = own;
