@@ -22,6 +22,7 @@
 struct Picture {
   int w = 0, h = 0;
   std::vector<uint32_t> px;
+  bool operator==(const Picture& o) const { return w == o.w && h == o.h && px == o.px; }
   int colours() const {
     std::vector<uint32_t> s = px;
     std::sort(s.begin(), s.end());
@@ -98,4 +99,10 @@ inline void xdo(std::vector<std::string> args) {
   ASSERT_GT(pid, 0);
   int code = -1;
   ASSERT_EQ(wait_process(pid, 10000, &code), 0);
+}
+// xdo, then a pause for a GTK program to take the input before the next step looks at it (an
+// X event gives no sign of when the program has handled it).
+inline void xdo_settled(std::vector<std::string> args) {
+  xdo(std::move(args));
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
 }

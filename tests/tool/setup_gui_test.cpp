@@ -8,50 +8,11 @@
 #include <fstream>
 
 #include "client/foundation/config/utils.h"
+#include "tests/client/screens/eventually.h"
 #include "tests/tool/auxdesk_run.h"
-
-// Xlib's macros collide with GoogleTest's names: include it last.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/tool/screen_grab.h"
 
 namespace {
-
-// A window's pixels as 0xRRGGBB values.
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<uint32_t> px;
-  int colours() const {
-    std::vector<uint32_t> s = px;
-    std::sort(s.begin(), s.end());
-    return int(std::unique(s.begin(), s.end()) - s.begin());
-  }
-  int differing(const Picture& o) const {
-    int n = 0;
-    for (size_t i = 0; i < px.size() && i < o.px.size(); ++i) n += px[i] != o.px[i];
-    return n;
-  }
-};
-
-// A window's area; empty while the window is not (yet) that large or not mapped.
-Picture grab(unsigned long window, int x = 0, int y = 0, int w = 0, int h = 0) {
-  Picture p;
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return p;
-  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  XWindowAttributes wa;
-  if (XGetWindowAttributes(d, window, &wa) && wa.map_state == IsViewable &&
-      x + w <= wa.width && y + h <= wa.height) {
-    p.w = w ? w : wa.width;
-    p.h = h ? h : wa.height;
-    if (XImage* img = XGetImage(d, window, x, y, p.w, p.h, AllPlanes, ZPixmap)) {
-      for (int r = 0; r < p.h; ++r)
-        for (int c = 0; c < p.w; ++c) p.px.push_back(XGetPixel(img, c, r) & 0xFFFFFF);
-      XDestroyImage(img);
-    }
-  }
-  XCloseDisplay(d);
-  return p;
-}
 
 class SetupGui : public RealAuxdesk {
  protected:
@@ -64,40 +25,25 @@ class SetupGui : public RealAuxdesk {
     RealAuxdesk::TearDown();
   }
 
-  void xdo(std::vector<std::string> args) {
-    std::vector<const char*> argv{"xdotool"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    int pid = start_process(argv.data());
-    ASSERT_GT(pid, 0);
-    int code = -1;
-    ASSERT_EQ(wait_process(pid, 10000, &code), 0);
-    // Let the tool take the input before the next step looks at it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  }
   // Shows page `n` by a click on its tab (the default theme's tabs of the English texts).
   void page(int n) {
     static const int kTabX[5] = {25, 75, 142, 210, 268};
-    xdo({"mousemove", "--window", std::to_string(win_), std::to_string(kTabX[n]), "20", "click",
+    xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(kTabX[n]), "20", "click",
          "1"});
   }
   // Clicks a point of the current page, in the page's own coordinates.
   void click(int x, int y) {
-    xdo({"mousemove", "--window", std::to_string(win_), std::to_string(x0_ + x),
+    xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(x0_ + x),
          std::to_string(y0_ + y), "click", "1"});
   }
-  void type(const std::string& text) { xdo({"type", "--delay", "20", text}); }
-  void key(const std::string& k) { xdo({"key", k}); }
+  void type(const std::string& text) { xdo_settled({"type", "--delay", "20", text}); }
+  void key(const std::string& k) { xdo_settled({"key", k}); }
   void keys(const std::string& k, int times) {
     for (int i = 0; i < times; ++i) key(k);
   }
   // Waits for `needle` in setup.cfg.
   bool saved(const std::string& needle) {
-    for (int i = 0; i < 200; ++i) {
-      if (read_file(dir_ / "setup.cfg").find(needle) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return eventually([&] { return read_file(dir_ / "setup.cfg").find(needle) != std::string::npos; }, 20000, 50);
   }
 
   // Starts the tool and finds where its pages lie: the notebook's page area is centred
@@ -106,13 +52,10 @@ class SetupGui : public RealAuxdesk {
     start({"setup", "admin", "admin", "x", "x"});
     win_ = window("ZOL Client Setup");
     ASSERT_NE(win_, 0u) << err();
-    Display* d = XOpenDisplay(nullptr);
-    XWindowAttributes wa;
-    XGetWindowAttributes(d, win_, &wa);
-    XCloseDisplay(d);
-    x0_ = (wa.width - 580) / 2;
-    y0_ = wa.height - x0_ - 308;
-    xdo({"windowfocus", "--sync", std::to_string(win_)});
+    const auto [width, height] = window_size(win_);
+    x0_ = (width - 580) / 2;
+    y0_ = height - x0_ - 308;
+    xdo_settled({"windowfocus", "--sync", std::to_string(win_)});
   }
 
   unsigned long win_ = 0;
@@ -127,12 +70,12 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   dvr_ = start_process(dvr_argv, (dir_ / "dvr.out").c_str(), (dir_ / "dvr.err").c_str());
   ASSERT_GT(dvr_, 0);
   unsigned port = 0;
-  for (int i = 0; i < 400 && !port && process_running(dvr_); ++i) {
+  eventually([&] {
     std::string said = read_file(dir_ / "dvr.out");
     size_t at = said.find("127.0.0.1:");
     if (at != std::string::npos) sscanf(said.c_str() + at, "127.0.0.1:%u", &port);
-    if (!port) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+    return port != 0 || !process_running(dvr_);
+  }, 30000, 50);
   ASSERT_GT(port, 0u) << read_file(dir_ / "dvr.err");
   const std::string port_text = std::to_string(port);
   std::ofstream(dir_ / "setup.cfg") << read_file(run_ / "setup.cfg");
@@ -239,22 +182,20 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   std::filesystem::current_path(cwd);
   ASSERT_GT(vigilo_, 0);
   unsigned long main_window = 0;
-  for (int i = 0; i < 600 && !main_window && process_running(vigilo_); ++i) {
-    main_window = x11_find_window("ZOL Main");
-    if (!main_window) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  eventually([&] { return (main_window = x11_find_window("ZOL Main")) != 0 || !process_running(vigilo_); },
+             40000, 50);
   ASSERT_NE(main_window, 0u) << read_file(dir_ / "vigilo.out") << read_file(dir_ / "vigilo.err");
   // The video area of the default skin; the simulated pictures hold a reddish square.
   int red = 0;
-  for (int i = 0; i < 450 && red < 2000; ++i) {
+  eventually([&] {
     Picture video = grab(main_window, 8, 56, 960, 720);
     red = 0;
     for (uint32_t p : video.px) {
       int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
       red += r > g + 50 && r > b + 50;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+    return red >= 2000;
+  }, 90000, 100);
   EXPECT_GE(red, 2000) << read_file(dir_ / "vigilo.out");
 }
 
@@ -266,11 +207,9 @@ TEST_F(SetupGui, a_real_error_dialog_is_found_by_its_title_and_closed_by_a_key) 
   click(460, 285);  // the empty form: the first check fails
   unsigned long dialog = window("Error");
   ASSERT_NE(dialog, 0u);
-  xdo({"windowfocus", "--sync", std::to_string(dialog)});
+  xdo_settled({"windowfocus", "--sync", std::to_string(dialog)});
   key("Return");
-  for (int i = 0; i < 100 && x11_find_window("Error"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(x11_find_window("Error"), 0u);
+  EXPECT_TRUE(eventually([] { return x11_find_window("Error") == 0; }, 10000, 50));
   EXPECT_TRUE(process_running(pid_));
   ASSERT_EQ(x11_close_window(win_), 0);
   EXPECT_EQ(finish(), 0) << err();

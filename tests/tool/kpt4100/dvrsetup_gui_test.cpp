@@ -12,51 +12,9 @@
 #include "peers/qdvr/qdvr_peer.h"
 #include "tests/client/screens/eventually.h"
 #include "tests/tool/auxdesk_run.h"
-
-// Xlib's macros collide with GoogleTest's names: include it last.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/tool/screen_grab.h"
 
 namespace {
-
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<uint32_t> px;
-  bool operator==(const Picture& o) const { return w == o.w && h == o.h && px == o.px; }
-  int colours() const {
-    std::vector<uint32_t> s = px;
-    std::sort(s.begin(), s.end());
-    return int(std::unique(s.begin(), s.end()) - s.begin());
-  }
-};
-
-Picture grab(unsigned long window, int x, int y, int w, int h) {
-  Picture p;
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return p;
-  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  XWindowAttributes wa;
-  if (XGetWindowAttributes(d, window, &wa) && wa.map_state == IsViewable && x + w <= wa.width &&
-      y + h <= wa.height) {
-    if (XImage* img = XGetImage(d, window, x, y, unsigned(w), unsigned(h), AllPlanes, ZPixmap)) {
-      p.w = w;
-      p.h = h;
-      for (int r = 0; r < h; ++r)
-        for (int c = 0; c < w; ++c) p.px.push_back(XGetPixel(img, c, r) & 0xFFFFFF);
-      XDestroyImage(img);
-    }
-  }
-  XCloseDisplay(d);
-  return p;
-}
-
-std::pair<int, int> window_size(unsigned long window) {
-  Display* d = XOpenDisplay(nullptr);
-  XWindowAttributes wa{};
-  if (d) XGetWindowAttributes(d, window, &wa);
-  if (d) XCloseDisplay(d);
-  return {wa.width, wa.height};
-}
 
 // Page origin inside the window (the notebook's page area) and the widgets' places on a
 // 16-channel window, in page coordinates.
@@ -94,21 +52,11 @@ class DvrSetupGui : public RealAuxdesk {
     win_ = window("ZOL DVR Setup");
     ASSERT_NE(win_, 0u) << err();
     ASSERT_TRUE(eventually([&] { return grab(win_, 0, 0, 8, 8).w == 8; }, 20000));
-    xdo({"windowfocus", "--sync", std::to_string(win_)});
-  }
-  void xdo(std::vector<std::string> args) {
-    std::vector<const char*> argv{"xdotool"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    int pid = start_process(argv.data());
-    ASSERT_GT(pid, 0);
-    int code = -1;
-    ASSERT_EQ(wait_process(pid, 10000, &code), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    xdo_settled({"windowfocus", "--sync", std::to_string(win_)});
   }
   // Clicks a point of the window / of the current page.
   void click_window(int x, int y) {
-    xdo({"mousemove", "--window", std::to_string(win_), std::to_string(x), std::to_string(y), "click", "1"});
+    xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(x), std::to_string(y), "click", "1"});
   }
   void click(int x, int y) { click_window(kPageX + x, kPageY + y); }
   Picture status() { return grab(win_, kPageX + kStatusX, kPageY + kStatusY, 300, 20); }
@@ -149,8 +97,8 @@ TEST_F(DvrSetupGui, fetch_edit_save_round_trip_and_second_fetch) {
 
   // Camera 1's name, then a motion cell of camera 2 (its row records on motion).
   click(215, 131);
-  xdo({"key", "End", "BackSpace", "BackSpace", "BackSpace", "BackSpace", "BackSpace"});
-  xdo({"type", "--delay", "20", "Gate1"});
+  xdo_settled({"key", "End", "BackSpace", "BackSpace", "BackSpace", "BackSpace", "BackSpace"});
+  xdo_settled({"type", "--delay", "20", "Gate1"});
   click_window(kRecordTabX, kTabY);
   click(270, 161);
   click(370 + 60 + 30, 318);      // mode "select"
@@ -184,8 +132,8 @@ TEST_F(DvrSetupGui, refused_pages_send_nothing) {
   // The IP address 300.1.1.1.
   click_window(kNetworkTabX, kTabY);
   click(255, 136);
-  xdo({"key", "ctrl+a", "BackSpace"});
-  xdo({"type", "300.1.1.1"});
+  xdo_settled({"key", "ctrl+a", "BackSpace"});
+  xdo_settled({"type", "300.1.1.1"});
   click(kOkX, kOkY);
   ASSERT_TRUE(eventually([&] { return err().find("Error: The IP address is not valid.") != std::string::npos; }, 10000))
       << err();

@@ -8,8 +8,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "tests/platform/private_x.h"
-#include "tests/tool/tool_fixture.h"
+#include "tests/tool/gtk_fixture.h"
 #include "tool/emap/emap_config.h"
 #include "tool/module/gui_setup/gui_setup.h"
 #include "tool/module/gui_setup/gui_setup_internal.h"
@@ -17,22 +16,11 @@
 
 namespace {
 
-void pump() {
-  while (gtk_events_pending()) gtk_main_iteration();
-}
-
-class SetupWindowTest : public ToolDir {
+class SetupWindowTest : public GtkToolDir {
  protected:
   void SetUp() override {
-    ToolDir::SetUp();
-    // One X server and one GTK start per process.
-    static std::unique_ptr<PrivateX> x;
-    if (!x) {
-      x = std::make_unique<PrivateX>();
-      if (x->display().empty()) GTEST_SKIP() << "Xvfb did not start";
-      setenv("DISPLAY", x->display().c_str(), 1);
-      ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    }
+    GtkToolDir::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     setenv("VIGILO_BOX_ANSWER", "yes", 1);
   }
   void TearDown() override {
@@ -40,7 +28,7 @@ class SetupWindowTest : public ToolDir {
     setup_ui = SetupWindow{};
     operator_level = 0;
     pump();
-    ToolDir::TearDown();
+    GtkToolDir::TearDown();
   }
   void open(const std::string& cfg, const char* operator_id = "admin") {
     load(cfg);
@@ -69,11 +57,12 @@ class SetupWindowTest : public ToolDir {
       g_free(name);
     }
   }
-  static std::vector<std::string> column0(GtkListStore* store) {
+  // The texts of column `col` of every row.
+  static std::vector<std::string> column(GtkListStore* store, int col = 0) {
     std::vector<std::string> out;
     for (GtkTreeIter& it : list_rows(store)) {
       gchar* s = nullptr;
-      gtk_tree_model_get(GTK_TREE_MODEL(store), &it, 0, &s, -1);
+      gtk_tree_model_get(GTK_TREE_MODEL(store), &it, col, &s, -1);
       out.emplace_back(s ? s : "");
       g_free(s);
     }
@@ -157,7 +146,7 @@ TEST_F(SetupWindowTest, dvr_form_reports_the_first_failed_check_and_keeps_what_w
             std::string::npos);
   EXPECT_NE(cfg.find(",CHANNEL 15,Back door,admin,"), std::string::npos);
   EXPECT_EQ(cfg.rfind(get_label_text("txt_DVR_WRITE_FORMAT"), 0), 0u);
-  EXPECT_EQ(column0(setup_ui.dvr.store).back(), "Hall");
+  EXPECT_EQ(column(setup_ui.dvr.store).back(), "Hall");
 }
 
 TEST_F(SetupWindowTest, dvr_edit_saved_unchanged_writes_the_stored_line_and_a_rename_moves_the_maps) {
@@ -198,7 +187,7 @@ TEST_F(SetupWindowTest, dvr_delete_goes_in_display_order_and_stops_at_a_group_me
   EXPECT_NE(text.find("num_dvr=4\nYard=MW"), std::string::npos) << "written in display order";
   EXPECT_EQ(text.find("\nZulu="), std::string::npos);
   EXPECT_NE(text.find("\nAlpha=MW"), std::string::npos) << "rows after the refusal stay";
-  EXPECT_EQ(column0(setup_ui.dvr.store).size(), 4u);
+  EXPECT_EQ(column(setup_ui.dvr.store).size(), 4u);
 }
 
 TEST_F(SetupWindowTest, group_form_adds_cameras_up_to_the_limit_and_edits_by_mask) {
@@ -213,7 +202,7 @@ TEST_F(SetupWindowTest, group_form_adds_cameras_up_to_the_limit_and_edits_by_mas
   select_rows(setup_ui.group, {"Entrances"});
   click(setup_ui.group.edit);
   GroupForm& f = setup_ui.group_form;
-  EXPECT_EQ(column0(f.selected_store),
+  EXPECT_EQ(column(f.selected_store),
             (std::vector<std::string>{"Lobby:" + cam + " 3", "Lobby:" + cam + " 1",
                                       "Gate 2:" + std::string(get_label_text("txt_CAMERAALL"))}));
   click(f.cancel);
@@ -228,13 +217,13 @@ TEST_F(SetupWindowTest, group_form_adds_cameras_up_to_the_limit_and_edits_by_mas
   gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(f.tree)),
                                  gtk_tree_path_new_from_string("0"));
   for (int i = 0; i < 3; ++i) click(f.add);  // walks down the tree: cameras 1, 2, 3
-  EXPECT_EQ(column0(f.selected_store).back(), "Yard:" + cam + " 3");
+  EXPECT_EQ(column(f.selected_store).back(), "Yard:" + cam + " 3");
   click(f.add_all);
   gtk_combo_box_set_active(GTK_COMBO_BOX(f.site), 0);  // Zone: 4 of its 16 fit
   click(f.add_all);
-  EXPECT_EQ(column0(f.selected_store).size(), 36u);
+  EXPECT_EQ(column(f.selected_store).size(), 36u);
   EXPECT_EQ(click(f.add_all), "");
-  EXPECT_EQ(column0(f.selected_store).size(), 36u) << "nothing beyond 36, and no message";
+  EXPECT_EQ(column(f.selected_store).size(), 36u) << "nothing beyond 36, and no message";
   set(f.name, "Many");
   EXPECT_EQ(click(f.ok), "");
   EXPECT_NE(read("setup.cfg").find("group_name=Many\nnum_dvr=3\nZone=F\nLobby=FFFF\nYard=FFFF\n"),
@@ -265,14 +254,7 @@ TEST_F(SetupWindowTest, accounts_keep_the_privileged_and_own_account_and_couple_
   cfg.replace(cfg.find("op=Operator One"), 2, "xx");  // a level 7 account
   cfg.replace(cfg.find(" ,2, " + enc("21")), 4, " ,7,");
   open(cfg);
-  std::vector<std::string> types;
-  for (GtkTreeIter& it : list_rows(setup_ui.user.store)) {
-    gchar* t = nullptr;
-    gtk_tree_model_get(GTK_TREE_MODEL(setup_ui.user.store), &it, 2, &t, -1);
-    types.emplace_back(t);
-    g_free(t);
-  }
-  EXPECT_EQ(types.back(), "") << "no type text for a level the tool does not know";
+  EXPECT_EQ(column(setup_ui.user.store, 2).back(), "") << "no type text for a level the tool does not know";
 
   select_rows(setup_ui.user, {"tovek"});
   click(setup_ui.user.edit);

@@ -6,34 +6,19 @@
 #include <fstream>
 #include <memory>
 
-#include "tests/platform/private_x.h"
+#include "tests/tool/gtk_fixture.h"
 #include "tests/tool/module/logview/log_fixture.h"
-#include "tests/tool/tool_fixture.h"
 #include "tool/module/logview/logview.h"
 
 namespace {
 
-void pump() {
-  while (gtk_events_pending()) gtk_main_iteration();
-}
-
-class LogWindowTest : public ToolDir {
+class LogWindowTest : public GtkToolDir {
  protected:
-  void SetUp() override {
-    ToolDir::SetUp();
-    static std::unique_ptr<PrivateX> x;
-    if (!x) {
-      x = std::make_unique<PrivateX>();
-      if (x->display().empty()) GTEST_SKIP() << "Xvfb did not start";
-      setenv("DISPLAY", x->display().c_str(), 1);
-      ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    }
-  }
   void TearDown() override {
     for (int log : {LOG_EVENT, LOG_SYSTEM})
       if (GtkWidget* w = log_window_parts(log).window) gtk_widget_destroy(w);
     pump();
-    ToolDir::TearDown();
+    GtkToolDir::TearDown();
   }
   // Runs the main loop until the fill of `log` ends.
   static void fill_to_end(int log) {
