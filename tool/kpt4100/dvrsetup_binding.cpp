@@ -315,17 +315,28 @@ int store_schedule_page() {
 
 // ---- consistency handlers -------------------------------------------------------------------
 
-void on_camera_allsel_toggled(GtkWidget* toggle, gpointer) {
-  if (dvr_ui.cam.empty()) return;
-  const bool all = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
-  CameraRowUi& zero = dvr_ui.cam[0];
-  for (GtkWidget* w : {zero.ptz, zero.hide, zero.color}) gtk_widget_set_sensitive(w, all);
-  gtk_widget_set_sensitive(zero.audio, FALSE);
-  for (size_t row = 1; row < dvr_ui.cam.size(); ++row) {
-    CameraRowUi& r = dvr_ui.cam[row];
-    for (GtkWidget* w : {r.ptz, r.hide, r.color, r.audio}) gtk_widget_set_sensitive(w, !all);
-    if (all) set_active(r.hide, active(zero.hide));
+namespace {
+// The All check box of a camera table: while it is on, row 0 (every camera) is edited and the
+// camera rows take its `copied` columns; while it is off, each camera row is edited.
+template <class Row>
+void switch_all_rows(std::vector<Row>& rows, bool all, std::initializer_list<GtkWidget* Row::*> columns,
+                     std::initializer_list<GtkWidget* Row::*> copied) {
+  if (rows.empty()) return;
+  for (GtkWidget* Row::*c : columns) gtk_widget_set_sensitive(rows[0].*c, all);
+  for (size_t row = 1; row < rows.size(); ++row) {
+    for (GtkWidget* Row::*c : columns) gtk_widget_set_sensitive(rows[row].*c, !all);
+    if (!all) continue;
+    for (GtkWidget* Row::*c : copied) set_active(rows[row].*c, active(rows[0].*c));
   }
+}
+}  // namespace
+
+void on_camera_allsel_toggled(GtkWidget* toggle, gpointer) {
+  const bool all = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
+  switch_all_rows(dvr_ui.cam, all, {&CameraRowUi::ptz, &CameraRowUi::hide, &CameraRowUi::color, &CameraRowUi::audio},
+                  {&CameraRowUi::hide});
+  // One camera carries audio at a time: the all-cameras row never sets it.
+  if (!dvr_ui.cam.empty()) gtk_widget_set_sensitive(dvr_ui.cam[0].audio, FALSE);
 }
 
 void on_camera_all_hide_changed(GtkWidget* combo, gpointer) {
@@ -342,20 +353,11 @@ void on_camera_audio_changed(GtkWidget* combo, gpointer row) {
 }
 
 void on_record_allsel_toggled(GtkWidget* toggle, gpointer) {
-  if (dvr_ui.rec.empty()) return;
   const bool all = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
-  RecordRowUi& zero = dvr_ui.rec[0];
-  for (GtkWidget* w : {zero.mode, zero.type, zero.res, zero.quality, zero.fps, zero.audio})
-    gtk_widget_set_sensitive(w, all);
-  for (size_t row = 1; row < dvr_ui.rec.size(); ++row) {
-    RecordRowUi& r = dvr_ui.rec[row];
-    for (GtkWidget* w : {r.mode, r.type, r.res, r.quality, r.fps, r.audio}) gtk_widget_set_sensitive(w, !all);
-    if (!all) continue;
-    set_active(r.quality, active(zero.quality));
-    set_active(r.fps, active(zero.fps));
-    set_active(r.mode, active(zero.mode));
-    set_active(r.audio, active(zero.audio));
-  }
+  switch_all_rows(dvr_ui.rec, all,
+                  {&RecordRowUi::mode, &RecordRowUi::type, &RecordRowUi::res, &RecordRowUi::quality, &RecordRowUi::fps,
+                   &RecordRowUi::audio},
+                  {&RecordRowUi::quality, &RecordRowUi::fps, &RecordRowUi::mode, &RecordRowUi::audio});
 }
 
 void on_resolution_changed(GtkWidget* combo, gpointer) {

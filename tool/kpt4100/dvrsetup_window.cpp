@@ -97,16 +97,28 @@ void row_label(GtkWidget* f, int row, int x, int w) {
   dvr_label(f, text, x, (row + 3) * 30, w, 23, 0.0f);
 }
 
+struct Column {
+  LabelKey key;
+  int x, width;
+};
+// A page of one row per camera after row 0, which stands for all of them: the main frame and
+// the column titles. Returns the number of rows (none without channels).
+int table_page(int page, std::initializer_list<Column> columns) {
+  main_frame(page);
+  for (const Column& c : columns) dvr_label(dvr_ui.page[page], get_label_text(c.key), c.x, 50, c.width, 20, 0.0f);
+  return dvr_ui.n > 0 ? dvr_ui.n + 1 : 0;
+}
+// The check box beside row 0 that switches between editing all cameras and each one.
+GtkWidget* all_rows_switch(GtkWidget* f, GCallback toggled) {
+  GtkWidget* b = dvr_put(f, gtk_check_button_new_with_label(get_label_text("def_ALLSEL")), 35, 90, -1, -1);
+  g_signal_connect(b, "clicked", toggled, nullptr);
+  return b;
+}
+
 void create_camera_page() {
   GtkWidget* f = dvr_ui.page[PG_CAMERA];
-  main_frame(PG_CAMERA);
-  dvr_label(f, get_label_text("lbl_CAMERA"), 50, 50, 60, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_CAMNAME"), 130, 50, 100, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_PTZ"), 250, 50, 80, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_CAMERA_HIDE"), 350, 50, 80, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_COLOR"), 450, 50, 80, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_AUDIO"), 550, 50, 80, 20, 0.0f);
-  const int rows = dvr_ui.n > 0 ? dvr_ui.n + 1 : 0;
+  const int rows = table_page(PG_CAMERA, {{"lbl_CAMERA", 50, 60}, {"lbl_CAMNAME", 130, 100}, {"lbl_PTZ", 250, 80},
+                                          {"lbl_CAMERA_HIDE", 350, 80}, {"lbl_COLOR", 450, 80}, {"lbl_AUDIO", 550, 80}});
   dvr_ui.cam.assign(size_t(rows), {});
   for (int row = 0; row < rows; ++row) {
     CameraRowUi& r = dvr_ui.cam[size_t(row)];
@@ -128,10 +140,7 @@ void create_camera_page() {
     r.name = dvr_put(f, gtk_entry_new(), 130, y, 100, 23);
     gtk_entry_set_max_length(GTK_ENTRY(r.name), 8);
   }
-  if (rows > 0) {
-    dvr_ui.cam_allsel = dvr_put(f, gtk_check_button_new_with_label(get_label_text("def_ALLSEL")), 35, 90, -1, -1);
-    g_signal_connect(dvr_ui.cam_allsel, "clicked", G_CALLBACK(on_camera_allsel_toggled), nullptr);
-  }
+  if (rows > 0) dvr_ui.cam_allsel = all_rows_switch(f, G_CALLBACK(on_camera_allsel_toggled));
 }
 
 void create_ptz_page() {
@@ -158,15 +167,9 @@ void create_color_page() {
 
 void create_record_page() {
   GtkWidget* f = dvr_ui.page[PG_RECORD];
-  main_frame(PG_RECORD);
-  dvr_label(f, get_label_text("lbl_CAMERA"), 50, 50, 80, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_REC_MODE"), 140, 50, 80, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_TYPE"), 240, 50, 60, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_RESOLUTION"), 320, 50, 80, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_QUALITY"), 420, 50, 80, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_FPS"), 520, 50, 60, 20, 0.0f);
-  dvr_label(f, get_label_text("lbl_AUDIO"), 600, 50, 60, 20, 0.0f);
-  const int rows = dvr_ui.n > 0 ? dvr_ui.n + 1 : 0;
+  const int rows = table_page(PG_RECORD, {{"lbl_CAMERA", 50, 80}, {"lbl_REC_MODE", 140, 80}, {"lbl_TYPE", 240, 60},
+                                          {"lbl_RESOLUTION", 320, 80}, {"lbl_QUALITY", 420, 80}, {"lbl_FPS", 520, 60},
+                                          {"lbl_AUDIO", 600, 60}});
   dvr_ui.rec.assign(size_t(rows), {});
   for (int row = 0; row < rows; ++row) {
     RecordRowUi& r = dvr_ui.rec[size_t(row)];
@@ -185,10 +188,7 @@ void create_record_page() {
       row_label(f, row, 50, 70);
     }
   }
-  if (rows > 0) {
-    dvr_ui.rec_allsel = dvr_put(f, gtk_check_button_new_with_label(get_label_text("def_ALLSEL")), 35, 90, -1, -1);
-    g_signal_connect(dvr_ui.rec_allsel, "clicked", G_CALLBACK(on_record_allsel_toggled), nullptr);
-  }
+  if (rows > 0) dvr_ui.rec_allsel = all_rows_switch(f, G_CALLBACK(on_record_allsel_toggled));
   g_signal_connect(dvr_ui.window, "delete-event", G_CALLBACK(on_delete), nullptr);
 }
 
