@@ -553,12 +553,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
         mouse.pad_placed = true;
       }
     } else if (b == SDL_BUTTON_WHEELUP || b == SDL_BUTTON_WHEELDOWN) {
-      if (ctrl) {
-        if (b == SDL_BUTTON_WHEELUP) layout_down(ctx); else layout_up(ctx);
-      } else if (pos >= 0) {
-        const int vx = x - ctx->video_rect.x, vy = y - ctx->video_rect.y;
-        if (b == SDL_BUTTON_WHEELUP) zoom_picture_out(ctx, pos, vx, vy);
-        else zoom_picture_in(ctx, pos, vx, vy);
+      if (wheel_over_video(ctx, b, ctrl, pos, x, y)) {
         draw_cam_info(ctx, pos);
         draw_channel_state(ctx, pos);
       }
@@ -1101,12 +1096,9 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
       redraw_widget(screen_of(ctx), ctx->skin_window, 4);
       break;
     }
-    case UE_DECODER_NOTICE: {
-      int w = 0, h = 0;
-      frame_size_of(ev, &w, &h);
-      if (w > 0 && h > 0) set_window_size(ctx, w, h, 1);
+    case UE_DECODER_NOTICE:
+      fit_window_to_decoder_notice(ctx, ev);
       break;
-    }
     default:
       break;
   }

@@ -832,7 +832,11 @@ void hide_pip_close(APP_CONTEXT* ctx) {
 
 // ---------------------------------------------------------------- lists
 
-void draw_dvr_list(APP_CONTEXT* ctx) {
+namespace {
+// Empties the "dvr_list" widget of the current window and refills it by `fill(display, window,
+// list)` under the display lock and the setup read lock; nothing without a skin or that widget.
+template <class Fill>
+void refill_dvr_list_widget(APP_CONTEXT* ctx, Fill fill) {
   const int window = ctx->skin_window;
   const int list = find_widget(window, "dvr_list");
   if (!ctx->skin || list <= 0) return;
@@ -840,28 +844,30 @@ void draw_dvr_list(APP_CONTEXT* ctx) {
   SDL_Surface* display = screen_of(ctx);
   clear_widget_lines(display, window, list);
   auto read = setup_read_lock();
-  const RC_DVR_INFO* dvrs = get_dvr_table();
-  const int n = get_num_dvr();
-  for (int i = 0; i < n && dvrs; ++i) add_widget_line(display, window, list, dvrs[i].name, 0, i == n - 1);
+  fill(display, window, list);
+}
+}  // namespace
+
+void draw_dvr_list(APP_CONTEXT* ctx) {
+  refill_dvr_list_widget(ctx, [](SDL_Surface* display, int window, int list) {
+    const RC_DVR_INFO* dvrs = get_dvr_table();
+    const int n = get_num_dvr();
+    for (int i = 0; i < n && dvrs; ++i) add_widget_line(display, window, list, dvrs[i].name, 0, i == n - 1);
+  });
 }
 
 void draw_group_list(APP_CONTEXT* ctx) {
-  const int window = ctx->skin_window;
-  const int list = find_widget(window, "dvr_list");
-  if (!ctx->skin || list <= 0) return;
-  SdlLock lock(ctx->display_mutex);
-  SDL_Surface* display = screen_of(ctx);
-  clear_widget_lines(display, window, list);
-  auto read = setup_read_lock();
-  const RC_GROUP_INFO* groups = get_group_table();
-  const int n = get_num_group();
-  for (int g = 0; g < n && groups; ++g) {
-    const bool members = window == kSearch && groups[g].dvr_info;
-    const int m = members ? groups[g].num_dvr : 0;
-    add_widget_line(display, window, list, groups[g].name, 0, g == n - 1 && m == 0);
-    for (int k = 0; k < m; ++k)
-      add_widget_line(display, window, list, groups[g].dvr_info[k].name, 1, g == n - 1 && k == m - 1);
-  }
+  refill_dvr_list_widget(ctx, [](SDL_Surface* display, int window, int list) {
+    const RC_GROUP_INFO* groups = get_group_table();
+    const int n = get_num_group();
+    for (int g = 0; g < n && groups; ++g) {
+      const bool members = window == kSearch && groups[g].dvr_info;
+      const int m = members ? groups[g].num_dvr : 0;
+      add_widget_line(display, window, list, groups[g].name, 0, g == n - 1 && m == 0);
+      for (int k = 0; k < m; ++k)
+        add_widget_line(display, window, list, groups[g].dvr_info[k].name, 1, g == n - 1 && k == m - 1);
+    }
+  });
 }
 
 void select_list_tab(APP_CONTEXT* ctx) {

@@ -223,14 +223,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx) {
     if (b == SDL_BUTTON_RIGHT) {
       if (ctx->fullscreen) toggle_fullscreen(ctx);
     } else if (b == SDL_BUTTON_WHEELUP || b == SDL_BUTTON_WHEELDOWN) {
-      if (ctrl) {
-        if (b == SDL_BUTTON_WHEELUP) layout_down(ctx); else layout_up(ctx);
-      } else if (pos >= 0) {
-        const int vx = x - ctx->video_rect.x, vy = y - ctx->video_rect.y;
-        if (b == SDL_BUTTON_WHEELUP) zoom_picture_out(ctx, pos, vx, vy);
-        else zoom_picture_in(ctx, pos, vx, vy);
-        draw_channel_state(ctx, pos);
-      }
+      if (wheel_over_video(ctx, b, ctrl, pos, x, y)) draw_channel_state(ctx, pos);
     } else if (b == SDL_BUTTON_LEFT && pos >= 0) {
       g_mouse.pressed_pos = pos;
       const bool selected = is_channel_selected(ctx, pos) != 0;
@@ -444,12 +437,9 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
     }
     case UE_SHOW_TOOLTIP: show_tooltip(ctx); break;
     case UE_HIDE_TOOLTIP: hide_tooltip(ctx); break;
-    case UE_DECODER_NOTICE: {
-      int w = 0, h = 0;
-      frame_size_of(ev, &w, &h);
-      if (w > 0 && h > 0) set_window_size(ctx, w, h, 1);
+    case UE_DECODER_NOTICE:
+      fit_window_to_decoder_notice(ctx, ev);
       break;
-    }
     default:
       break;
   }

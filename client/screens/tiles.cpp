@@ -15,6 +15,7 @@
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/stats.h"
+#include "client/foundation/user_events.h"
 #include "client/links/connection.h"
 #include "client/links/decoder_thread.h"
 #include "client/links/recording.h"
@@ -158,7 +159,11 @@ void store_zoom(CHANNEL_INFO& ch, int pw, int ph, int x, int y, int w, int h) {
   ch.scale_factor = static_cast<double>(ch.rect.w) * ch.rect.h / (static_cast<double>(w) * h);
 }
 
-int zoom_step(APP_CONTEXT* ctx, int32_t id, int px, int py, bool in) {
+// Runs `step(ch, pw, ph, shown)` on the picture (pw x ph) of channel `id` under the display
+// and picture locks; `shown` is its zoomed part, or the whole picture when none is set or the
+// part no longer fits it. What step returns; -2/-3 unknown receiver/channel; -4 no picture.
+template <class Step>
+int with_zoomed_picture(APP_CONTEXT* ctx, int32_t id, Step step) {
   RECEIVER_INFO* rx;
   CHANNEL_INFO* ch;
   if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
@@ -168,29 +173,35 @@ int zoom_step(APP_CONTEXT* ctx, int32_t id, int px, int py, bool in) {
   const int pw = ch->surface->w, ph = ch->surface->h;
   RECT16 r = ch->pic_rect;
   if (r.w == 0 || r.h == 0 || r.x + r.w > pw || r.y + r.h > ph) r = {0, 0, uint16_t(pw), uint16_t(ph)};
-  const int sx = r.x, sy = r.y, sw = r.w, sh = r.h;
-  const int cx = ch->rect.x, cy = ch->rect.y;
-  const int cw = ch->rect.w > 0 ? ch->rect.w : 1, chh = ch->rect.h > 0 ? ch->rect.h : 1;
-  // The pointer in picture coordinates, so that the step keeps it in place.
-  const double fx = static_cast<double>(px - cx) / cw * sw + sx;
-  const double fy = static_cast<double>(py - cy) / chh * sh + sy;
-  const int dh = static_cast<int>(static_cast<double>(ph) * 32 / pw);
-  int nw, nh;
-  if (in) {
-    if (sw <= 32 || sh <= 32) return -5;
-    nw = sw - 32;
-    nh = sh - dh;
-  } else {
-    if (sw >= pw || sh >= ph) return -5;
-    nw = sw + 32;
-    nh = sh + dh;
-  }
-  nw = clamp_int(nw, 1, pw);
-  nh = clamp_int(nh, 1, ph);
-  const int nx = static_cast<int>((1.0 - static_cast<double>(nw) / pw) * fx);
-  const int ny = static_cast<int>((1.0 - static_cast<double>(nh) / ph) * fy);
-  store_zoom(*ch, pw, ph, nx, ny, nw, nh);
-  return 0;
+  return step(*ch, pw, ph, r);
+}
+
+int zoom_step(APP_CONTEXT* ctx, int32_t id, int px, int py, bool in) {
+  return with_zoomed_picture(ctx, id, [&](CHANNEL_INFO& ch, int pw, int ph, RECT16 r) {
+    const int sx = r.x, sy = r.y, sw = r.w, sh = r.h;
+    const int cx = ch.rect.x, cy = ch.rect.y;
+    const int cw = ch.rect.w > 0 ? ch.rect.w : 1, chh = ch.rect.h > 0 ? ch.rect.h : 1;
+    // The pointer in picture coordinates, so that the step keeps it in place.
+    const double fx = static_cast<double>(px - cx) / cw * sw + sx;
+    const double fy = static_cast<double>(py - cy) / chh * sh + sy;
+    const int dh = static_cast<int>(static_cast<double>(ph) * 32 / pw);
+    int nw, nh;
+    if (in) {
+      if (sw <= 32 || sh <= 32) return -5;
+      nw = sw - 32;
+      nh = sh - dh;
+    } else {
+      if (sw >= pw || sh >= ph) return -5;
+      nw = sw + 32;
+      nh = sh + dh;
+    }
+    nw = clamp_int(nw, 1, pw);
+    nh = clamp_int(nh, 1, ph);
+    const int nx = static_cast<int>((1.0 - static_cast<double>(nw) / pw) * fx);
+    const int ny = static_cast<int>((1.0 - static_cast<double>(nh) / ph) * fy);
+    store_zoom(ch, pw, ph, nx, ny, nw, nh);
+    return 0;
+  });
 }
 
 // Saves the BMP, turns it into the JPEG and removes it: 0, -1 when the BMP could not be
@@ -436,6 +447,12 @@ void set_window_size(APP_CONTEXT* ctx, int width, int height, int keep43) {
   build_grid_layouts(ctx);
   if (create_video_mode(ctx) != 0) return;
   redraw_all_channels(ctx);
+}
+
+void fit_window_to_decoder_notice(APP_CONTEXT* ctx, const SDL_Event& ev) {
+  int w = 0, h = 0;
+  frame_size_of(ev, &w, &h);
+  if (w > 0 && h > 0) set_window_size(ctx, w, h, 1);
 }
 
 int toggle_fullscreen(APP_CONTEXT* ctx) {
@@ -913,18 +930,25 @@ int zoom_picture_out(APP_CONTEXT* ctx, int32_t id, int x, int y) {
   return zoom_step(ctx, id, x, y, false);
 }
 
+bool wheel_over_video(APP_CONTEXT* ctx, int button, bool ctrl, int pos, int x, int y) {
+  const bool up = button == SDL_BUTTON_WHEELUP;
+  if (ctrl) {
+    if (up) layout_down(ctx);
+    else layout_up(ctx);
+    return false;
+  }
+  if (pos < 0) return false;
+  const int vx = x - ctx->video_rect.x, vy = y - ctx->video_rect.y;
+  if (up) zoom_picture_out(ctx, pos, vx, vy);
+  else zoom_picture_in(ctx, pos, vx, vy);
+  return true;
+}
+
 int pan_zoomed_picture(APP_CONTEXT* ctx, int32_t id, int dx, int dy) {
-  RECEIVER_INFO* rx;
-  CHANNEL_INFO* ch;
-  if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
-  SdlLock display(ctx->display_mutex);
-  SdlLock picture(ch->mutex);
-  if (!ch->surface) return -4;
-  const int pw = ch->surface->w, ph = ch->surface->h;
-  RECT16 r = ch->pic_rect;
-  if (r.w == 0 || r.h == 0) r = {0, 0, uint16_t(pw), uint16_t(ph)};
-  store_zoom(*ch, pw, ph, r.x - dx, r.y - dy, r.w, r.h);
-  return 0;
+  return with_zoomed_picture(ctx, id, [&](CHANNEL_INFO& ch, int pw, int ph, RECT16 r) {
+    store_zoom(ch, pw, ph, r.x - dx, r.y - dy, r.w, r.h);
+    return 0;
+  });
 }
 
 // ---------------------------------------------------------------- saving

@@ -1,7 +1,8 @@
 // Video tiles: the screen and video surfaces of APP_CONTEXT, the window geometry, drawing
 // each channel's picture into its cell of the current layout, the picture-in-picture and
-// single views, selection, picture adjustment steps, digital zoom and pan, saving pictures,
-// and the 25 ms refresh timer, the only code that writes the video area of the screen.
+// single views, selection, picture adjustment steps, digital zoom and pan (and the wheel over
+// the video area), saving pictures, and the 25 ms refresh timer, the only code that writes
+// the video area of the screen.
 //
 // Threads: drawing runs on the window loop, the decoder threads and the receive notices,
 // always under the display mutex (then the enlarged-picture mutex, then a channel's picture
@@ -50,6 +51,9 @@ void set_window_geometry(APP_CONTEXT* ctx, int width, int height);
 // The three failures go through fatal_box.
 int create_video_mode(APP_CONTEXT* ctx);
 void set_window_size(APP_CONTEXT* ctx, int width, int height, int keep43);
+// A decoder notice (user event 42) carries the size of a decoded picture: the window takes
+// its width at 4:3 (set_window_size); a notice without a size changes nothing.
+void fit_window_to_decoder_notice(APP_CONTEXT* ctx, const SDL_Event& ev);
 // 0, or -1 when full screen cannot be entered (window unknown or maximised).
 int toggle_fullscreen(APP_CONTEXT* ctx);
 // Darkens the video area in 20 steps 25 ms apart (after a connection closed).
@@ -99,6 +103,11 @@ int reset_adjustments(APP_CONTEXT* ctx, int32_t id);  // also channels not shown
 int zoom_picture_in(APP_CONTEXT* ctx, int32_t id, int x, int y);
 int zoom_picture_out(APP_CONTEXT* ctx, int32_t id, int x, int y);
 int pan_zoomed_picture(APP_CONTEXT* ctx, int32_t id, int dx, int dy);
+// A wheel turn (`button` SDL_BUTTON_WHEELUP or WHEELDOWN) at window point (x, y) over the
+// video area: with Ctrl the layout steps (up: the previous one); else the picture of the
+// channel at `pos` zooms around the point (up: out). True when a picture was zoomed, so the
+// caller redraws that channel's marks; false with Ctrl or with no channel there (pos < 0).
+bool wheel_over_video(APP_CONTEXT* ctx, int button, bool ctrl, int pos, int x, int y);
 
 // --- Saving: 0, -1 ---
 int save_display(APP_CONTEXT* ctx, const char* path);
