@@ -3,12 +3,16 @@
 // list; PTZ buttons, groups, speeds, autopan and presets reach the DVR for the chosen
 // channel; the channel pad adjusts a tile; the user menu keeps and drops a layout; the
 // camera box follows the pointer; a merge drag settles wherever it is released; the
-// frameless window follows the pointer; a run without a sound device still starts.
+// frameless window follows the pointer; a run without a sound device still starts; on SDL's
+// disk audio driver the selected channel's tone is heard at the panel's volume, and not
+// when muted.
 #include <SDL/SDL_ttf.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -153,6 +157,63 @@ class Console : public gui::GuiTest {
   std::unique_ptr<qdvr::QdvrPeer> peer_;
   SDL_Rect video_{};
 };
+
+// What SDL's disk audio driver wrote: the device buffers (512 samples of 16 bits each) past
+// a file offset, the newest `last` of them at most.
+struct Heard {
+  int buffers = 0;      // looked at
+  int loud = 0;         // holding sound
+  int tone[4] = {};     // loud buffers whose strongest tone is audio channel k's (500 + 250 k Hz)
+  double rms = 0, low = 0, high = 0;  // mean, lowest and highest RMS of the loud buffers
+  long end = 0;         // file size when read
+  bool only(int k) const { return loud > 0 && tone[k] == loud; }
+};
+
+// Energy of `s` at `hz` (Goertzel), at 8000 samples a second.
+double energy_at(const int16_t* s, int n, double hz) {
+  const double c = 2 * std::cos(2 * M_PI * hz / 8000.0);
+  double s1 = 0, s2 = 0;
+  for (int i = 0; i < n; ++i) {
+    const double s0 = s[i] + c * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+Heard listen(const fs::path& file, long from, int last = 64) {
+  constexpr long kBuffer = 1024;
+  Heard h;
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  if (!in) return h;
+  h.end = long(in.tellg());
+  const long whole = h.end - h.end % kBuffer;
+  long start = std::max(whole - last * kBuffer, (from + kBuffer - 1) / kBuffer * kBuffer);
+  if (start >= whole) return h;
+  std::vector<int16_t> s(size_t(whole - start) / 2);
+  in.seekg(start);
+  in.read(reinterpret_cast<char*>(s.data()), whole - start);
+  if (!in) return h;
+  for (size_t b = 0; b + 512 <= s.size(); b += 512) {
+    ++h.buffers;
+    double sq = 0;
+    for (size_t i = b; i < b + 512; ++i) sq += double(s[i]) * s[i];
+    const double rms = std::sqrt(sq / 512);
+    if (rms < 50) continue;
+    h.low = h.loud ? std::min(h.low, rms) : rms;
+    h.high = std::max(h.high, rms);
+    ++h.loud;
+    h.rms += rms;
+    double e[4];
+    for (int k = 0; k < 4; ++k) e[k] = energy_at(&s[b], 512, 500 + 250 * k);
+    const int best = int(std::max_element(e, e + 4) - e);
+    bool clear = true;  // the others at least 20 dB below
+    for (int k = 0; k < 4; ++k) clear &= k == best || e[k] * 100 < e[best];
+    if (clear) ++h.tone[best];
+  }
+  if (h.loud) h.rms /= h.loud;
+  return h;
+}
 
 TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   ASSERT_NO_FATAL_FAILURE(start({}));
@@ -365,6 +426,75 @@ TEST_F(Console, without_a_sound_device_the_client_runs_and_its_volume_stays_at_0
   ASSERT_NO_FATAL_FAILURE(start({}));
   ASSERT_TRUE(wait_lines(widget(2, "dvr_list"), [&](size_t n) { return n == dvr_count(); }));
   EXPECT_TRUE(wait_for([&] { return at(meter).sum != meter_at_0; })) << "the meter at full volume";
+  quit();
+}
+
+TEST_F(Console, the_selected_channels_tone_plays_at_the_panels_volume_and_mute_silences_it) {
+  const fs::path capture = dir_ / "audio.raw";
+  // The disk driver writes each device buffer to a file, silence while the device is paused.
+  // A 5 ms delay between buffers drains the audio queue faster than the DVR fills it, so the
+  // file's tail follows the panel within a fraction of a second. At the default 150 ms per
+  // 64 ms buffer the simulated DVR (each channel's tone with every frame of four channels)
+  // keeps the whole 16 s queue full, and a change is heard half a minute later.
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "5", 1);
+  ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
+  ASSERT_TRUE(wait_for([&] { return live(3, 0, 4); })) << out();
+  long mark = 0;
+  Heard h;
+  auto heard = [&](const std::function<bool()>& ok) {
+    return wait_for([&] {
+      h = listen(capture, mark);
+      return ok();
+    });
+  };
+  // Logging in selects the first channel with its sound.
+  ASSERT_TRUE(heard([&] { return h.loud >= 8 && h.only(0); }))
+      << h.buffers << " buffers, " << h.loud << " loud, 500 Hz in " << h.tone[0];
+
+  // A click on the third tile moves the sound to that channel: 1000 Hz alone.
+  mark = listen(capture, 0).end;
+  click(cx_tile(2, 4), cy_tile(0, 4));
+  ASSERT_TRUE(heard([&] { return h.loud >= 8 && h.only(2); }))
+      << h.loud << " loud, 1000 Hz in " << h.tone[2] << ", 500 Hz in " << h.tone[0];
+  const double full = h.rms;
+  EXPECT_GT(full, 4000) << "the tone's 8000 peak at full volume";
+
+  // Five steps down (100 -> 46 %): each step draws the meter anew, the sound drops to about
+  // 0.45 of its level and stays the same tone.
+  const SDL_Rect meter = widget(2, "volume_meter"), down = widget(2, "volume-"),
+                 up = widget(2, "volume+");
+  const long meter_full = at(meter).sum;
+  long shown = meter_full;
+  for (int i = 0; i < 5; ++i) {
+    click(cx(down), cy(down));
+    EXPECT_TRUE(wait_for([&] { return at(meter).sum != shown; })) << "step " << i;
+    shown = at(meter).sum;
+  }
+  mark = listen(capture, 0).end;
+  ASSERT_TRUE(heard([&] { return h.loud >= 8 && h.high < 0.75 * full; }))
+      << h.loud << " loud at " << h.low << ".." << h.high << " of " << full;
+  EXPECT_NEAR(h.rms / full, 0.45, 0.05);
+  EXPECT_TRUE(h.only(2));
+
+  // Six steps up reach 100 % again: the meter's first picture and the first level.
+  for (int i = 0; i < 6; ++i) click(cx(up), cy(up));
+  mark = listen(capture, 0).end;
+  ASSERT_TRUE(heard([&] { return h.loud >= 8 && h.low > 0.97 * full; }))
+      << h.loud << " loud at " << h.low << ".." << h.high << " of " << full;
+  EXPECT_NEAR(h.rms / full, 1.0, 0.02);
+  EXPECT_TRUE(wait_for([&] { return at(meter).sum == meter_full; }));
+
+  // Muted, the device writes only silence; the sound comes back with the button.
+  const SDL_Rect mute = widget(2, "no_mute");
+  click(cx(mute), cy(mute));
+  mark = listen(capture, 0).end;
+  EXPECT_TRUE(heard([&] { return h.buffers >= 64 && h.loud == 0; }))
+      << h.loud << " of " << h.buffers << " buffers loud";
+  click(cx(mute), cy(mute));
+  mark = listen(capture, 0).end;
+  EXPECT_TRUE(heard([&] { return h.loud >= 8 && h.only(2); })) << h.loud << " loud";
   quit();
 }
 
