@@ -145,6 +145,17 @@ TEST_F(Tiles, zoom_steps_and_limits) {
   ASSERT_EQ(pan_zoomed_picture(ctx, 0, -1000, -1000), 0);
   EXPECT_EQ(channel(0).pic_rect.x, 352 - channel(0).pic_rect.w);
   EXPECT_EQ(channel(0).pic_rect.y, 240 - channel(0).pic_rect.h);
+  // The wheel over the video area: down zooms in, up out; with Ctrl it steps the layout.
+  channel(0).pic_rect = {0, 0, 352, 240};
+  const int px = ctx->video_rect.x + 320, py = ctx->video_rect.y + 240;
+  EXPECT_TRUE(wheel_over_video(ctx, SDL_BUTTON_WHEELDOWN, false, 0, px, py));
+  EXPECT_EQ(channel(0).pic_rect.w, 320);
+  EXPECT_TRUE(wheel_over_video(ctx, SDL_BUTTON_WHEELUP, false, 0, px, py));
+  EXPECT_EQ(channel(0).pic_rect.w, 352);
+  EXPECT_FALSE(wheel_over_video(ctx, SDL_BUTTON_WHEELDOWN, false, -1, px, py));
+  EXPECT_FALSE(wheel_over_video(ctx, SDL_BUTTON_WHEELDOWN, true, 0, px, py));
+  EXPECT_EQ(channel(0).pic_rect.w, 352);
+  EXPECT_EQ(ctx->layout, 2);
 }
 
 TEST_F(Tiles, picture_that_shrank_while_zoomed_is_still_drawn_safely) {
