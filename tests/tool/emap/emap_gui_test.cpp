@@ -13,10 +13,7 @@
 #include "platform/net/local_dgram.h"
 #include "tests/client/screens/eventually.h"
 #include "tests/tool/auxdesk_run.h"
-
-// Xlib's macros collide with GoogleTest's names: include it last.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/tool/screen_grab.h"
 
 namespace {
 
@@ -26,17 +23,10 @@ namespace fs = std::filesystem;
 constexpr uint32_t kNormal = 0x28AA3C, kHover = 0xF0C81E, kAlarm = 0xDC1E1E;
 constexpr int kMapX = 12, kMapY = 49;  // the map area in the window
 
+// One pixel of a window; 0xFFFFFFFF while it cannot be read.
 uint32_t pixel(unsigned long window, int x, int y) {
-  uint32_t v = 0xFFFFFFFF;
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return v;
-  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  if (XImage* img = XGetImage(d, window, x, y, 1, 1, AllPlanes, ZPixmap)) {
-    v = XGetPixel(img, 0, 0) & 0xFFFFFF;
-    XDestroyImage(img);
-  }
-  XCloseDisplay(d);
-  return v;
+  const Picture p = grab(window, x, y, 1, 1);
+  return p.px.empty() ? 0xFFFFFFFF : p.px[0];
 }
 
 class EmapGui : public RealAuxdesk {
@@ -66,19 +56,23 @@ class EmapGui : public RealAuxdesk {
   bool marker_is(int x, int y, uint32_t colour, int ms = 20000) {
     return eventually([&] { return marker(x, y) == colour; }, ms);
   }
-  void xdo(std::vector<std::string> args) {
-    std::vector<const char*> argv{"xdotool"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    int pid = start_process(argv.data());
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(wait_process(pid, 10000, nullptr), 0);
-  }
   void click(unsigned long w, int x, int y, int button = 1) {
     xdo({"mousemove", "--window", std::to_string(w), std::to_string(x), std::to_string(y), "click",
          std::to_string(button)});
   }
   void click_map(int x, int y, int button = 1) { click(win_, kMapX + x, kMapY + y, button); }
+  // Add map: the pointer clicks into each entry of the dialog, then OK.
+  void add_map(const std::string& name, const std::string& image) {
+    click(win_, 854, 340);
+    unsigned long dlg = window("Add map");
+    ASSERT_NE(dlg, 0u);
+    xdo({"windowfocus", "--sync", std::to_string(dlg)});
+    click(dlg, 200, 15);
+    xdo({"type", "--delay", "20", name});
+    click(dlg, 200, 45);
+    xdo({"type", "--delay", "20", image});
+    click(dlg, 285, 80);
+  }
   void send(const std::string& dvr, uint8_t kind, uint32_t motion, uint32_t sensor) {
     EVENT_NOTICE n;
     snprintf(n.dvr_name, sizeof n.dvr_name, "%s", dvr.c_str());
@@ -209,16 +203,8 @@ TEST_F(EmapGui, maps_and_markers_are_edited_through_the_dialogs) {
   EXPECT_TRUE(said("Error: \nCamera 1 is already placed.")) << err();
   EXPECT_NE(x11_find_window("Selection"), 0u);
 
-  // Add a map (the pointer clicks into each entry), then delete it.
-  click(win_, 854, 340);
-  unsigned long dlg = window("Add map");
-  ASSERT_NE(dlg, 0u);
-  xdo({"windowfocus", "--sync", std::to_string(dlg)});
-  click(dlg, 200, 15);
-  xdo({"type", "--delay", "20", "Roof"});
-  click(dlg, 200, 45);
-  xdo({"type", "--delay", "20", "emap/demo-floor.jpg"});
-  click(dlg, 285, 80);
+  // Add a map, then delete it.
+  ASSERT_NO_FATAL_FAILURE(add_map("Roof", "emap/demo-floor.jpg"));
   ASSERT_TRUE(cfg_has("num_map=2")) << emap_cfg() << err();
   EXPECT_NE(emap_cfg().find("map_image_2=emap/demo-floor.jpg\nmap_name_2=Roof\nmap_devices_2=0"),
             std::string::npos);
@@ -244,15 +230,7 @@ TEST_F(EmapGui, a_file_that_cannot_be_written_keeps_the_dialog_and_the_old_file)
   win_ = window("ZOL E-Map");
   ASSERT_NE(win_, 0u) << out() << err();
   ASSERT_TRUE(marker_is(150, 150, kNormal));
-  click(win_, 854, 340);
-  unsigned long dlg = window("Add map");
-  ASSERT_NE(dlg, 0u);
-  xdo({"windowfocus", "--sync", std::to_string(dlg)});
-  click(dlg, 200, 15);
-  xdo({"type", "--delay", "20", "Upper floor"});
-  click(dlg, 200, 45);
-  xdo({"type", "--delay", "20", "emap/x.jpg"});
-  click(dlg, 285, 80);
+  ASSERT_NO_FATAL_FAILURE(add_map("Upper floor", "emap/x.jpg"));
   EXPECT_TRUE(said("Error: \nemap.cfg could not be saved")) << err();
   EXPECT_EQ(emap_cfg(), before);
   EXPECT_NE(x11_find_window("Add map"), 0u);
