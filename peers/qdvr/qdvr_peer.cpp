@@ -553,6 +553,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       r.type = in[2];
       r.mode = in[3];
       r.body.assign(in.begin() + 8, in.begin() + 8 + size);
+      r.at = std::chrono::steady_clock::now();
       in.erase(in.begin(), in.begin() + 8 + size);
       {
         std::lock_guard<std::mutex> g(lock_);

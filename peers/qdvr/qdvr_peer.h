@@ -23,6 +23,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -82,6 +83,7 @@ struct PeerConfig {
 struct Request {
   uint8_t type = 0, mode = 0;
   std::vector<uint8_t> body;
+  std::chrono::steady_clock::time_point at;  // when the peer had read it, before any answer
 };
 
 class QdvrPeer {
