@@ -85,11 +85,6 @@ bool english() {
 
 SDL_Surface* screen_of(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_SCREEN]; }
 
-bool in_video_rect(const APP_CONTEXT* ctx, int x, int y) {
-  const RECT16& v = ctx->video_rect;
-  return x >= v.x && x < v.x + v.w && y >= v.y && y < v.y + v.h;
-}
-
 // The channel position under the pointer: the cell index plus the page's first index, or
 // the enlarged channel inside the floating window; -1 outside every cell.
 int channel_at(APP_CONTEXT* ctx, int x, int y) {

@@ -176,18 +176,10 @@ void button_down(const SDL_MouseButtonEvent& b, APP_CONTEXT* ctx) {
       if (ctx->fullscreen) toggle_fullscreen(ctx);
       return;
     case SDL_BUTTON_WHEELUP:
-    case SDL_BUTTON_WHEELDOWN: {
-      const bool up = b.button == SDL_BUTTON_WHEELUP;
-      if (ctrl) {
-        if (up) layout_down(ctx); else layout_up(ctx);
-        return;
-      }
-      if (id < 0) return;
-      const int vx = b.x - ctx->video_rect.x, vy = b.y - ctx->video_rect.y;
-      if (up) zoom_picture_out(ctx, id, vx, vy); else zoom_picture_in(ctx, id, vx, vy);
-      if (ctx->playback_flags.load() != 0) draw_channel_state(ctx, id);
+    case SDL_BUTTON_WHEELDOWN:
+      if (wheel_over_video(ctx, b.button, ctrl, id, b.x, b.y) && ctx->playback_flags.load() != 0)
+        draw_channel_state(ctx, id);
       return;
-    }
     default:
       return;
   }

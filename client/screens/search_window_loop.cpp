@@ -40,11 +40,6 @@ struct SearchMouse {
   int previous_layout = 0;  // restored by the next double click in layout 1
 } g_mouse;
 
-bool in_video(const APP_CONTEXT* ctx, int x, int y) {
-  const RECT16& v = ctx->video_rect;
-  return x >= v.x && x < v.x + v.w && y >= v.y && y < v.y + v.h;
-}
-
 // Channel position under a window point, -1 outside every cell.
 int channel_at(APP_CONTEXT* ctx, int x, int y) {
   const int cell = cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y, true);
@@ -303,7 +298,7 @@ int handle_search_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
   const bool up = ev.type == SDL_MOUSEBUTTONUP;
   if (up && ev.button.button == SDL_BUTTON_LEFT)
     g_mouse.double_click = note_button_release(SDL_GetTicks(), x, y) != 0;
-  if (ctx->fullscreen || (in_video(ctx, x, y) && !g_mouse.dragging)) {
+  if (ctx->fullscreen || (in_video_rect(ctx, x, y) && !g_mouse.dragging)) {
     if (motion && !ctx->fullscreen) hover(ctx, -1, -1);
     ctx->tooltip_widget = -1;
     if (g_mouse.pressed_widget == 0) {

@@ -449,6 +449,11 @@ void set_window_size(APP_CONTEXT* ctx, int width, int height, int keep43) {
   redraw_all_channels(ctx);
 }
 
+bool in_video_rect(const APP_CONTEXT* ctx, int x, int y) {
+  const RECT16& v = ctx->video_rect;
+  return x >= v.x && x < v.x + v.w && y >= v.y && y < v.y + v.h;
+}
+
 void fit_window_to_decoder_notice(APP_CONTEXT* ctx, const SDL_Event& ev) {
   int w = 0, h = 0;
   frame_size_of(ev, &w, &h);

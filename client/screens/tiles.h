@@ -47,6 +47,8 @@ int stretch_blit(SDL_Surface* from, SDL_Rect src, SDL_Surface* to, SDL_Rect dst)
 
 // --- Window and surfaces (window loop) ---
 void set_window_geometry(APP_CONTEXT* ctx, int width, int height);
+// Whether window point (x, y) lies in the video area (right and bottom edges outside).
+bool in_video_rect(const APP_CONTEXT* ctx, int x, int y);
 // 0; -1 video mode or video surface failed; -2 not 32 bits deep; -3 work surface failed.
 // The three failures go through fatal_box.
 int create_video_mode(APP_CONTEXT* ctx);
