@@ -11,8 +11,13 @@ std::atomic<int> receivers_stop{0};
 namespace {
 std::atomic<int> g_winsock_started{0};
 
+// Progress (5) and a stall (4) are told only while the word says the link is live: a word
+// that holds a failure, a stop or an end keeps it, so the logout sent after a drop does not
+// make the link look up again, and a stop written meanwhile is never lost.
 inline void set_status(std::atomic<int>* status, int v) {
-  if (status) status->store(v);
+  if (!status) return;
+  int now = status->load();
+  while ((now == 4 || now == 5) && now != v && !status->compare_exchange_weak(now, v)) {}
 }
 }  // namespace
 

@@ -5,7 +5,8 @@
 // pauses between attempts they wait on the socket with poll() for at most that pause, so
 // data is taken as soon as it arrives while stop flags and time-outs are seen as before.
 // The status word (5 progressed, 4 stalled for more than a second) is shared with the
-// window thread, hence atomic.
+// window thread, hence atomic. A transfer changes it only while it holds 4 or 5: a failure
+// (-1), stop (0) or end (2) written by anyone stays.
 #pragma once
 
 #include <atomic>

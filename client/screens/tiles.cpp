@@ -222,6 +222,13 @@ int hook_draw_channel(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch) {
   if (int rc = draw_channel(rx, ch->id)) return rc;
   render_osd_text(rx, ch->id);
   update_channel_cell(rx, ch->id);
+  // Pictures still queued when the link dropped are decoded after its notice drew the
+  // "connecting" mark: they keep the mark until the link is up again, so a dropped DVR's
+  // tiles show its state rather than a picture that looks live.
+  const int32_t status = rx->status.load();
+  const int k = static_cast<int>(ch - rx->channels);
+  if ((status == RX_FAILED || status == RX_CONNECTING) && (rx->channel_mask & (1u << k)))
+    draw_state_image(video_surface(ctx), find_widget_by_name(ctx->skin_window, "connecting"), ch->rect);
   return 0;
 }
 

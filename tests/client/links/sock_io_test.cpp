@@ -42,12 +42,27 @@ TEST(SockIo, recv_collects_bytes_that_arrive_in_pieces) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
-  std::atomic<int> status{0};
+  std::atomic<int> status{4};
   uint8_t buf[12] = {};
   EXPECT_EQ(12, recv_timeout(p.client, buf, 12, 3, &status));
   writer.join();
   EXPECT_EQ(5, status.load());
   EXPECT_EQ(3, buf[11]);
+}
+
+TEST(SockIo, transfers_keep_a_failed_stopped_or_ended_status) {
+  // The logout sent after a drop must not make the link look up again, nor may a transfer
+  // under way undo a stop.
+  Pair p;
+  for (int held : {-1, 0, 2}) {
+    std::atomic<int> status{held};
+    uint8_t b[4] = {1, 2, 3, 4};
+    EXPECT_EQ(4, send_timeout(p.client, b, 4, 2, &status));
+    EXPECT_EQ(4, recv_timeout(p.server, b, 4, 2, nullptr));
+    ::send(p.server, b, 4, 0);
+    EXPECT_EQ(4, recv_timeout(p.client, b, 4, 2, &status));
+    EXPECT_EQ(held, status.load());
+  }
 }
 
 TEST(SockIo, silent_peer_times_out_and_marks_status_stalled) {
