@@ -1,9 +1,14 @@
-// Recording from the simulated 'Q' DVR through the real receive thread: the files hold whole
+// Recording from the simulated DVRs through the real receive threads: the files hold whole
 // 'Q' video and audio records whose sizes agree with their headers and whose times rise per
 // kind; the record switch deletes a short recording, stop_recording keeps what it closes.
+// 'I' and 'S' channels record their frames byte for byte as the DVR sent them.
 #include <gtest/gtest.h>
 
+#include "client/links/pic_receiver.h"
 #include "client/links/recording.h"
+#include "client/links/tir_receiver.h"
+#include "peers/idvr/idvr_peer.h"
+#include "peers/sdvr/sdvr_peer.h"
 #include "tests/client/links/record_files.h"
 #include "tests/peers/link_harness.h"
 
@@ -82,6 +87,97 @@ TEST(RecordingLink, simulated_dvr_channels_record_whole_q_records) {
     EXPECT_GT(audio, 10);
   }
   peer.stop();
+}
+
+// Records one channel of `rx` (the receive thread started by `start`) until its file holds
+// `frames` records; the records of the file.
+std::vector<Rec> record_one_channel(const ScratchDir& dir, LinkHarness& link, int channel,
+                                    size_t frames, const std::function<void()>& start) {
+  APP_CONTEXT* ctx = link.ctx.get();
+  for (int k = 0; k < 4; ++k) {
+    link.rx->channels[k].id = k;
+    link.rx->channels[k].selected = k == channel;
+  }
+  EXPECT_EQ(start_recording(ctx), 1);
+  const std::string name = link.rx->channels[channel].record_name;
+  start();
+  auto enough = [&] {
+    for (uint32_t s = 0; s < ctx->num_slots; ++s) link.take(s);
+    return fs::exists(name) && parse_zol(read_file(name)).size() >= frames;
+  };
+  EXPECT_TRUE(LinkHarness::wait_for(enough, 30000)) << name;
+  stop_recording(ctx);
+  link.stop();
+  end_recordings(ctx);
+  EXPECT_EQ(dir.files().size(), 1u);
+  bool whole = false;
+  auto recs = parse_zol(read_file(name), &whole);
+  EXPECT_TRUE(whole) << name;
+  fs::remove(name);
+  return recs;
+}
+
+TEST(RecordingLink, i_and_s_channels_record_their_frames_as_sent) {
+  ScratchDir dir;
+  testing::internal::CaptureStdout();
+  {
+    idvr::PeerConfig cfg;
+    cfg.channels = 4;
+    cfg.width = 176;
+    cfg.height = 144;
+    cfg.clip_frames = 20;
+    cfg.gop = 10;
+    idvr::IdvrPeer peer(cfg);
+    ASSERT_TRUE(peer.start());
+    LinkHarness link;
+    link.rx->protocol = 'I';
+    link.rx->pb_port = peer.pb_port();
+    link.rx->ctrl_port = peer.ctrl_port();
+    auto recs = record_one_channel(dir, link, 1, 12, [&] { link.start_entry(recv_data, peer.live_port()); });
+    ASSERT_GE(recs.size(), 12u);
+    // The first record is the channel's first picture, a key frame; the rest follow in order.
+    for (size_t i = 0; i < recs.size(); ++i) {
+      SCOPED_TRACE(i);
+      ASSERT_EQ(recs[i].protocol, 'I');
+      ASSERT_EQ(recs[i].media, 'Y');
+      PICTURE_HEADER ph = decode_picture_header(recs[i].body.data());
+      EXPECT_EQ(ph.channel, 1);
+      EXPECT_EQ(ph.vop_type, peer.clip_key(1, int(i)) ? 0 : 1);
+      const std::vector<uint8_t>& sent = peer.clip_frame(1, int(i));
+      ASSERT_EQ(recs[i].body.size(), PICTURE_HEADER_SIZE + sent.size());
+      EXPECT_TRUE(std::equal(sent.begin(), sent.end(), recs[i].body.begin() + PICTURE_HEADER_SIZE));
+    }
+    peer.stop();
+  }
+  {
+    // Audio sections and control packets, one inside a frame, never reach the file.
+    sdvr::PeerConfig cfg;
+    cfg.channels = 4;
+    cfg.clip_frames = 3;
+    sdvr::SdvrPeer peer(cfg);
+    ASSERT_TRUE(peer.start());
+    LinkHarness link;
+    link.rx->protocol = 'S';
+    auto recs = record_one_channel(dir, link, 2, 8, [&] { link.start_entry(recv_tir_data, peer.port()); });
+    ASSERT_GE(recs.size(), 8u);
+    int64_t last_ms = -1;
+    for (size_t i = 0; i < recs.size(); ++i) {
+      SCOPED_TRACE(i);
+      ASSERT_EQ(recs[i].protocol, 'S');
+      ASSERT_EQ(recs[i].media, 'Y');
+      FRAME_HEADER fh = decode_frame_header(recs[i].body.data());
+      EXPECT_EQ(fh.channel, 2);
+      const std::vector<uint8_t>& sent = peer.clip_frame(2, int(i));
+      ASSERT_EQ(fh.size, sent.size());
+      ASSERT_EQ(recs[i].body.size(), FRAME_HEADER_SIZE + sent.size());
+      EXPECT_TRUE(std::equal(sent.begin(), sent.end(), recs[i].body.begin() + FRAME_HEADER_SIZE));
+      const int64_t ms = int64_t(fh.sec) * 1000 + fh.msec;
+      if (last_ms >= 0) EXPECT_EQ(ms - last_ms, 40);
+      last_ms = ms;
+    }
+    peer.stop();
+  }
+  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
