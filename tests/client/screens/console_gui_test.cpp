@@ -221,6 +221,9 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   const size_t dvrs = dvr_count();
   ASSERT_GE(dvrs, 2u);
   ASSERT_TRUE(wait_lines(list, [&](size_t n) { return n == dvrs; })) << "every configured DVR";
+  // "connect" and "disconnect" share one place; the pointer is away from it.
+  const SDL_Rect link_button = widget(2, "connect");
+  const long connect_look = at(link_button).sum;
   click(cx(widget(2, "grouptab")), cy(widget(2, "grouptab")));
   ASSERT_TRUE(wait_lines(list, [](size_t n) { return n == 1; })) << "the one group";
   click(cx(widget(2, "dvrtab")), cy(widget(2, "dvrtab")));
@@ -231,6 +234,7 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   ASSERT_TRUE(double_click_until(list.x + 20, first, [&] { return peer_->logins() >= 1; })) << out();
   ASSERT_TRUE(wait_for([&] { return live(1, 0, 4); })) << out();
   ASSERT_TRUE(wait_lines(list, [](size_t n) { return n >= 4; })) << "CAMERA 1 ...";
+  EXPECT_TRUE(wait_for([&] { return at(link_button).sum != connect_look; })) << "disconnect shown";
 
   // "CAMERA 3" alone: layout 1, and the pad's commands go to channel index 2.
   const std::vector<int> cams = lines_of(list);
@@ -297,9 +301,28 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   EXPECT_TRUE(wait_output("ZOL Main: Please select a channel.", true)) << err();
   EXPECT_EQ(ptz().size(), seen);
 
-  // Disconnecting brings the DVR list back.
+  // Disconnecting shows the wait indicator, a ring of blue dots over the middle of the video
+  // area, while the link stops and the pictures fade (most of a second); then the DVR list
+  // and the connect button come back (looked at with the pointer off the panel, where no
+  // widget is hovered).
+  const SDL_Rect busy = widget(2, "busy");
+  auto blue_dots = [&] {
+    int n = 0;
+    for (int y = busy.y; y < busy.y + busy.h; ++y)
+      for (int x = busy.x; x < busy.x + busy.w; ++x) {
+        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
+        const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        n += b > r + 80 && b > g + 40;
+      }
+    return n;
+  };
+  EXPECT_TRUE(wait_for([&] { return blue_dots() < 10; })) << "no wait indicator while connected";
   click(cx(widget(2, "disconnect")), cy(widget(2, "disconnect")));
+  EXPECT_TRUE(wait_for([&] { return blue_dots() > 100; }, 10)) << "the wait indicator";
   EXPECT_TRUE(wait_lines(list, [&](size_t n) { return n == dvrs; }));
+  EXPECT_TRUE(wait_for([&] { return blue_dots() < 10; })) << "the wait indicator hidden";
+  mouse(cx_tile(0, 2), cy_tile(0, 2), {});
+  EXPECT_TRUE(wait_for([&] { return at(link_button).sum == connect_look; })) << "connect shown";
   quit();
 }
 
