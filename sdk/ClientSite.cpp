@@ -164,16 +164,24 @@ void CClientSite::Stop() {
   CloseVideoDecoder();
 }
 
+// The flag is raised under the list lock, so the list's own reset of the frame event (a
+// position change) cannot come between it and its Set and swallow the wake-up.
 void CClientSite::CancelWait() {
   if (m_bStop) return;
-  m_bCancelled = 1;
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_bCancelled = 1;
+  }
   m_frameEvent.Set();
   if (m_bFirstFrameWanted) m_firstFrameEvent.Set();
   m_answerEvent.Set();
 }
 
 void CClientSite::ReleaseFrameWait() {
-  m_bCancelled = 1;
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_bCancelled = 1;
+  }
   m_frameEvent.Set();
 }
 
@@ -361,7 +369,7 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
       std::lock_guard<std::mutex> lk(m_listLock);
       m_list.clear();
       m_bWaitKey = true;
-      m_frameEvent.Reset();
+      if (!m_bCancelled) m_frameEvent.Reset();  // a cancel's wake-up stays
       break;
     }
     case 0xA0020006:
@@ -562,7 +570,7 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second) {
     if (now >= end || !m_frameEvent.Wait(uint32_t(
                           std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count()))) {
       std::lock_guard<std::mutex> lk(m_listLock);
-      if (!m_list.empty()) continue;
+      if (!m_list.empty() || m_bCancelled) continue;  // a cancel at the deadline is this wait's
       if (second) SetError("time out3");
       return false;
     }
