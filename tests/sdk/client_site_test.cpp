@@ -69,7 +69,9 @@ TEST_F(Site, PlaybackIsHeldAbove300FramesAndReleasedBelow30) {
   ASSERT_TRUE(peer.start());
   auto s = open(connect(peer), false, 20240115, 103000);
   ASSERT_TRUE(s);
-  ASSERT_TRUE(wait_until([&] { return s->QueuedFrames() > 300; }, 20000));
+  // Frames (data connection) may fill the list before the stream header (control
+  // connection) has made the session connected; only a connected session is held.
+  ASSERT_TRUE(wait_until([&] { return s->IsConnected() == 1 && s->QueuedFrames() > 300; }, 20000));
   s->OnTimer();
   EXPECT_EQ(s->IsHeld(), 1);
   wdvr::Request r;
