@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds the system, starts two simulated 'Q' DVRs on 127.0.0.1:9101 and :9102
-# (16 channels each) and a simulated SDK DVR on 9110, and runs vigilo against the first 'Q' one.
+# (16 channels each), a simulated SDK DVR on 9110, a simulated 'I' DVR on 9120-9122 and a
+# simulated 'S' DVR on 9130 (4 channels each), and runs vigilo against the first 'Q' one.
 # With no display it runs under a private Xvfb, writes a screenshot into the run tree and quits
 # the client on its own.
 set -euo pipefail
@@ -27,6 +28,12 @@ trap cleanup EXIT
 pids+=($!)
 # DVR-3 of the demo configuration: the simulated SDK DVR ('W'), ports 9110-9117.
 "$peers/wdvr_sim" --port 9110 --channels 16 > "$top/build/wdvr_sim.log" 2>&1 &
+pids+=($!)
+# DVR-4: the simulated 'I' DVR (live 9120, control 9121, playback 9122); DVR-5: the simulated
+# 'S' DVR on 9130. Both take the demo's admin/admin.
+"$peers/idvr_sim" --live 9120 --control 9121 --playback 9122 --password admin > "$top/build/idvr_sim.log" 2>&1 &
+pids+=($!)
+"$peers/sdvr_sim" --port 9130 --password admin > "$top/build/sdvr_sim.log" 2>&1 &
 pids+=($!)
 sleep 1
 

@@ -351,7 +351,7 @@ TEST(ConfigProtocol, model_texts_map_to_protocol_letters) {
   EXPECT_EQ(get_protocol_code(nullptr), 0);
 }
 
-TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_w_dvr_a_group_and_admin) {
+TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_w_an_i_and_an_s_dvr_a_group_and_admin) {
   // The copy beside the program when the run directory is known, else the source file.
   const char* run = getenv("VIGILO_RUN_DIR");
   std::string here = __FILE__;
@@ -359,7 +359,7 @@ TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_w_dvr_a_group_and_admin) {
                          : here.substr(0, here.rfind("tests/")) + "assets/config/setup.cfg";
   ASSERT_EQ(load_setup_info(path.c_str()), 0);
   EXPECT_TRUE(boxes().empty());
-  ASSERT_EQ(get_num_dvr(), 3);
+  ASSERT_EQ(get_num_dvr(), 5);
   for (int i = 0; i < 2; ++i) {
     const RC_DVR_INFO& d = get_dvr_table()[i];
     EXPECT_EQ(d.protocol, 'Q');
@@ -372,6 +372,18 @@ TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_w_dvr_a_group_and_admin) {
   EXPECT_STREQ(get_dvr_table()[2].name, "DVR-3");
   EXPECT_EQ(get_dvr_table()[2].protocol, 'W');
   EXPECT_EQ(get_dvr_table()[2].port[DVR_PORT_VIDEO], 9110);
+  const RC_DVR_INFO& i_dvr = get_dvr_table()[3];
+  EXPECT_STREQ(i_dvr.name, "DVR-4");
+  EXPECT_EQ(i_dvr.protocol, 'I');
+  EXPECT_EQ(i_dvr.port[DVR_PORT_VIDEO], 9120);
+  EXPECT_EQ(i_dvr.port[DVR_PORT_CONTROL], 9121);
+  EXPECT_EQ(i_dvr.port[DVR_PORT_PLAYBACK], 9122);
+  const RC_DVR_INFO& s_dvr = get_dvr_table()[4];
+  EXPECT_STREQ(s_dvr.name, "DVR-5");
+  EXPECT_EQ(s_dvr.protocol, 'S');
+  EXPECT_EQ(s_dvr.port[DVR_PORT_VIDEO], 9130);
+  EXPECT_EQ(i_dvr.num_video, 4);
+  EXPECT_EQ(s_dvr.num_video, 4);
   EXPECT_EQ(get_num_group(), 1);
   EXPECT_EQ(get_group_table()[0].num_dvr, 2);
   EXPECT_EQ(check_login("admin", "admin"), 0xFFFF);
