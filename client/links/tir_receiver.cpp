@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -54,20 +55,28 @@ int read_reply(int sock, RECEIVER_INFO* rx, uint8_t* reply, size_t cap) {
 }
 
 // Whatever has arrived, up to cap bytes, waiting at most wait_ms for the first: the count,
-// 0 when nothing came, -1 when the link failed or the DVR closed it.
-int read_available(int sock, uint8_t* buf, size_t cap, int wait_ms) {
-  for (int round = 0; round < 2; ++round) {
+// 0 when nothing came, -1 when the link failed or the DVR closed it. `drained` says the last
+// read emptied the socket, so this one waits before asking (one poll and one recv a burst).
+int read_available(int sock, uint8_t* buf, size_t cap, int wait_ms, bool* drained) {
+  bool waited = *drained;
+  if (waited) net_poll(sock, true, false, wait_ms, nullptr, nullptr);
+  for (;;) {
     long n = net_recv(sock, buf, cap);
-    if (n > 0) return int(n);
+    if (n > 0) {
+      *drained = size_t(n) < cap;
+      return int(n);
+    }
     if (n == 0) return -1;
     const int err = net_last_error();
     if (err != NET_WOULDBLOCK) {
       std::printf("socket error: %d\n", err);
       return -1;
     }
-    if (round == 0) net_poll(sock, true, false, wait_ms, nullptr, nullptr);
+    *drained = true;
+    if (waited) return 0;
+    net_poll(sock, true, false, wait_ms, nullptr, nullptr);
+    waited = true;
   }
-  return 0;
 }
 
 // Takes back the start code just recognised from the section it was stored in.
@@ -463,8 +472,9 @@ void run_tir_attempt(RECEIVER_INFO* rx, uint8_t* buf, TIR_TIME_BASE* bases) {
   }
   const uint64_t timeout_ms = uint64_t(rx_timeout_s(rx)) * 1000;
   uint64_t last_poll = net_now_ms(), last_data = last_poll;
+  bool drained = false;
   while (rx->status.load() == RX_RECEIVING && !rx_stopping(rx)) {
-    const int n = read_available(sock, buf, TIR_READ_SIZE, 100);
+    const int n = read_available(sock, buf, TIR_RECV_SIZE, 100, &drained);
     const uint64_t now = net_now_ms();
     if (n < 0 || (n == 0 && now - last_data > timeout_ms)) {
       std::printf("%d: recv_timeout() failed.\n", idx);
@@ -474,7 +484,8 @@ void run_tir_attempt(RECEIVER_INFO* rx, uint8_t* buf, TIR_TIME_BASE* bases) {
     if (n > 0) {
       last_data = now;
       stats_add(STAT_BYTES, uint32_t(n));
-      parse_tir_stream(rx, buf, size_t(n), sc.get());
+      for (size_t at = 0; at < size_t(n); at += TIR_READ_SIZE)
+        parse_tir_stream(rx, buf + at, std::min(TIR_READ_SIZE, size_t(n) - at), sc.get());
     }
     if (net_now_ms() - last_poll > 1000) {
       last_poll = net_now_ms();
@@ -500,7 +511,7 @@ void run_tir_attempt(RECEIVER_INFO* rx, uint8_t* buf, TIR_TIME_BASE* bases) {
 
 int recv_tir_data(RECEIVER_INFO* rx) {
   if (!rx) return -1;
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[5120]);
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[TIR_RECV_SIZE]);
   std::unique_ptr<TIR_TIME_BASE[]> bases(new (std::nothrow) TIR_TIME_BASE[TIR_CHANNELS]);
   if (!buf || !bases) {
     fatal_box("Not enough memory.");

@@ -32,6 +32,9 @@ constexpr uint32_t TIR_VIDEO_BUFFER_SIZE = 0x20000;
 constexpr uint32_t TIR_AUDIO_BUFFER_SIZE = 4096;
 constexpr uint32_t TIR_CONTROL_BUFFER_SIZE = 1024;
 constexpr size_t TIR_READ_SIZE = 4096;             // most bytes handed to the scanner at once
+// Most bytes one recv takes: a burst costs few system calls, and the scanner still gets it
+// in pieces of TIR_READ_SIZE as they came.
+constexpr size_t TIR_RECV_SIZE = 65536;
 constexpr int TIR_CHANNELS = 16;                   // format codes with a time base of their own
 constexpr char TIR_CLOSING_CODE[] = "0086";        // header-only packet sent when the loop ends
 

@@ -260,19 +260,24 @@ int parse_header(Module& m, const uint8_t* frame, unsigned length) {
     }
     if (m.quant_scale == 15) return -1;
 
-    d.shift_reg = 0xFFFFFFFFu;
+    // Every 00 00 01 whose first byte lies at 5 or later, followed by one more byte, starts a
+    // slice, or ends the frame before a frame or audio start code. The receive threads run
+    // this on every frame, so the data bytes between are skipped in bulk up to the next 01
+    // (the result is that of a byte-by-byte shift register).
     m.slice_count = 0;
     m.frame_end = length;
-    for (unsigned i = 5; i < length; ++i) {
-        d.shift_reg = (d.shift_reg << 8) | frame[i];
-        if (d.shift_reg == 0x000001F8u || d.shift_reg == 0x000001F9u || d.shift_reg == 0x000001FAu) {
-            m.frame_end = i - 3;
+    for (unsigned p = 7; p + 1 < length; ++p) {
+        const void* one = std::memchr(frame + p, 1, length - 1 - p);
+        if (!one) break;
+        p = static_cast<unsigned>(static_cast<const uint8_t*>(one) - frame);
+        if (frame[p - 1] != 0 || frame[p - 2] != 0) continue;
+        const uint8_t code = frame[p + 1];
+        if (code == 0xF8 || code == 0xF9 || code == 0xFA) {
+            m.frame_end = p - 2;
             break;
         }
-        if ((d.shift_reg >> 8) == 0x000001u) {
-            if (m.slice_count < kMaxSlices) m.slice_offsets[m.slice_count] = static_cast<int32_t>(i - 3);
-            ++m.slice_count;
-        }
+        if (m.slice_count < kMaxSlices) m.slice_offsets[m.slice_count] = static_cast<int32_t>(p - 2);
+        ++m.slice_count;
     }
     if (m.slice_count < 18) size_for_slices(m.slice_count, d.width, d.height);
     if (m.slice_count != 14 && m.slice_count != 17) return -1;
