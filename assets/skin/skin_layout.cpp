@@ -180,7 +180,7 @@ WindowLayout main_window(int res, art::Painter& painter) {
   for (int k = 0; k < 12; ++k) {
     int tx = px + (k % 3) * (tw + 4), ty = y + (k / 3) * (th + 4);
     b.add(tools[k].name, tx, ty, tw, th, Look::button, tools[k].label);
-    if (k == 10) b.add("no_mute", tx, ty, tw, th, Look::button, "MUTED");
+    if (k == 10) b.add("no_mute", tx, ty, tw, th, Look::button, "MUTE");
   }
   y += 4 * (th + 4) + 2;
   b.deco(Deco::dim_text, px, y, pw, 16, "PAN / TILT / ZOOM", 9, 0);
