@@ -141,8 +141,16 @@ class GuiTest : public ::testing::Test {
 
   void TearDown() override {
     if (vigilo_ > 0 && process_running(vigilo_)) {
+      // The windows the program started (playback, spot) would outlive it, still writing
+      // into the run folder while it is removed: they go first, the program held meanwhile.
+      kill(vigilo_, SIGSTOP);
+      const std::vector<int> started = descendants(vigilo_);
+      for (int pid : started) kill(pid, SIGKILL);
       kill(vigilo_, SIGKILL);
       wait_process(vigilo_, 5000, nullptr);
+      for (int pid : started)
+        for (int i = 0; i < 200 && state_of(pid) != 0 && state_of(pid) != 'Z'; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     for (int dvr : dvrs_)
       if (dvr > 0 && process_running(dvr)) {
@@ -152,6 +160,37 @@ class GuiTest : public ::testing::Test {
     shot_.reset();
     if (skins_ready_) free_skins();
     if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  // A process's state letter and parent from /proc (state 0 when it is gone).
+  static char state_of(int pid, int* parent = nullptr) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t close = stat.rfind(')');
+    int ppid = 0;
+    char state = 0;
+    if (close == std::string::npos || std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2)
+      return 0;
+    if (parent) *parent = ppid;
+    return state;
+  }
+
+  // Every process below `root`, from /proc.
+  static std::vector<int> descendants(int root) {
+    std::vector<std::pair<int, int>> table;  // pid, parent
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc", ec)) {
+      const int pid = std::atoi(e.path().filename().c_str());
+      int ppid = 0;
+      if (pid > 0 && state_of(pid, &ppid) != 0) table.emplace_back(pid, ppid);
+    }
+    std::vector<int> found{root};
+    for (size_t k = 0; k < found.size(); ++k)
+      for (const auto& [pid, ppid] : table)
+        if (ppid == found[k]) found.push_back(pid);
+    found.erase(found.begin());
+    return found;
   }
 
   // A simulated DVR listening on a free port (tried again when another test took the port
