@@ -27,7 +27,7 @@ class PrivateX {
     close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 10000) > 0) {
+    while (pid_ > 0 && poll(&p, 1, 30000) > 0) {  // a busy machine starts it late
       char c;
       if (read(fds[0], &c, 1) != 1 || c == '\n') break;
       number += c;
