@@ -109,8 +109,9 @@ int SDK_ControlPTZBypass(void* handle, unsigned char* bytes, unsigned char count
 
 int SDK_ControlPTZWiper(void* handle) { SITE_CALL(SendPTZFunction(0x1F, 0, 0)); }
 int SDK_ControlPTZPump(void* handle) { SITE_CALL(SendPTZFunction(0x20, 0, 0)); }
-int SDK_ControlPTZCameraPower(void* handle, int on) { SITE_CALL(SendPTZFunction(0x23, uint8_t(on), 0)); }
-int SDK_ControlPTZLight(void* handle, int on) { SITE_CALL(SendPTZFunction(0x24, uint8_t(on), 0)); }
+// The switch value goes in the second value byte, the first staying 0, as for Aux1.
+int SDK_ControlPTZCameraPower(void* handle, int on) { SITE_CALL(SendPTZFunction(0x23, 0, uint8_t(on))); }
+int SDK_ControlPTZLight(void* handle, int on) { SITE_CALL(SendPTZFunction(0x24, 0, uint8_t(on))); }
 int SDK_ControlPTZAux1(void* handle, int on) { SITE_CALL(SendPTZFunction(0x25, 0, uint8_t(on))); }
 int SDK_ControlPTZAux2(void* handle, int on) { SITE_CALL(SendPTZFunction(0x25, 1, uint8_t(on))); }
 int SDK_ControlPTZMenuOpen(void* handle) { SITE_CALL(SendPTZMenu(0x33)); }
