@@ -1,7 +1,10 @@
-// libOrvoSDK.so through its exports against the simulated SDK DVR: argument checks in table
-// order, DVR-level requests and the recording calendar, live and playback sessions with their
-// pictures, commands with the peer's record of the wire bytes, and events.
+// libOrvoSDK.so through OrvoLib's ORVOSDK_* exports against the simulated SDK DVR: argument
+// checks in table order, DVR-level requests and the recording calendar, live and playback
+// sessions with their pictures, commands with the peer's record of the wire bytes, and events.
+// Only OrvoLib is linked: every call goes through it to libOrvoSDK.so, and no second copy of
+// the SDK's internals sits in the test program.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <cmath>
@@ -13,8 +16,7 @@
 
 #include "peers/media/media_gen.h"
 #include "peers/wdvr/wdvr_peer.h"
-#include "sdk/Blocksock.h"
-#include "sdk/OrvoSDK.h"
+#include "forward/orvolib/orvolib.h"
 #include "tests/client/screens/run_tree.h"
 #include "tests/sdk/sdk_test_util.h"
 
@@ -53,7 +55,7 @@ struct OpenState {
 int OnOpen(void* handle, int dvr_id, int channel, int state, void* user) {
   auto* s = static_cast<OpenState*>(user);
   (state ? s->started : s->stopped)++;
-  if (!state && s->close_in_callback) SDK_Close(handle);
+  if (!state && s->close_in_callback) ORVOSDK_Close(handle);
   return 0;
 }
 
@@ -77,17 +79,17 @@ class Sdk : public ::testing::Test {
       g_notices.clear();
     }
     event_port_ = uint16_t(free_loopback_port());
-    ASSERT_EQ(SDK_Initialize(OnInit, event_port_), 1);
+    ASSERT_EQ(ORVOSDK_Initialize(OnInit, event_port_), 1);
   }
-  void TearDown() override { SDK_Terminate(); }
+  void TearDown() override { ORVOSDK_Terminate(); }
 
-  // Lives until TearDown's SDK_Terminate: a session a test leaves open calls its callback
+  // Lives until TearDown's ORVOSDK_Terminate: a session a test leaves open calls its callback
   // (state 0) when the test's peer goes away at the end of the test body.
   OpenState& open_state() { return states_.emplace_back(); }
 
   int connect(const wdvr::WdvrPeer& peer, const char* password = "1234") {
     _SDK_DVR_INFO info{};
-    return SDK_Connect("127.0.0.1", "admin", password, peer.base_port(), 1, &info);
+    return ORVOSDK_Connect("127.0.0.1", "admin", password, peer.base_port(), 1, &info);
   }
   void* open(int id, int channel, bool live, OpenState* st, uint32_t date = 0, uint32_t time = 0) {
     _SDK_CONN_PARAM p{};
@@ -96,7 +98,7 @@ class Sdk : public ::testing::Test {
     p.cLive = live ? 1 : 0;
     p.dwPlayDate = date;
     p.dwPlayTime = time;
-    return SDK_Open(id, channel, &p, OnOpen, channel, st);
+    return ORVOSDK_Open(id, channel, &p, OnOpen, channel, st);
   }
   uint16_t event_port_ = 0;
   std::deque<OpenState> states_;
@@ -113,7 +115,7 @@ struct Buffers {
     packet.pBuffer2 = second.data();
     packet.pOutput = out.data();
   }
-  int get(void* h) { return SDK_GetPacket(h, &packet, &info); }
+  int get(void* h) { return ORVOSDK_GetPacket(h, &packet, &info); }
   // The next video packet (audio skipped).
   bool video(void* h, int tries = 200) {
     while (tries-- > 0)
@@ -123,46 +125,46 @@ struct Buffers {
 };
 
 TEST_F(Sdk, ArgumentChecksComeFirstInTableOrder) {
-  EXPECT_EQ(SDK_Initialize(nullptr, 0), 8);
+  EXPECT_EQ(ORVOSDK_Initialize(nullptr, 0), 8);
   _SDK_DVR_INFO info{};
-  EXPECT_EQ(SDK_Connect("127.0.0.1", "u", "p", -1, 1, &info), -3);
-  EXPECT_EQ(SDK_Connect("127.0.0.1", "u", "p", 65536, 1, &info), -3);
-  EXPECT_EQ(SDK_Connect(nullptr, "u", "p", 1, 1, &info), -3);
-  EXPECT_EQ(SDK_Connect("127.0.0.1", "u", "p", 1, 1, nullptr), -3);
-  EXPECT_EQ(SDK_Connect("", "u", "p", 0, 1, &info), -1);  // port 0 passes the check
-  EXPECT_EQ(SDK_Disconnect(-5), -1);
-  EXPECT_EQ(SDK_Disconnect(1001), 0);  // no DVR connected at all
+  EXPECT_EQ(ORVOSDK_Connect("127.0.0.1", "u", "p", -1, 1, &info), -3);
+  EXPECT_EQ(ORVOSDK_Connect("127.0.0.1", "u", "p", 65536, 1, &info), -3);
+  EXPECT_EQ(ORVOSDK_Connect(nullptr, "u", "p", 1, 1, &info), -3);
+  EXPECT_EQ(ORVOSDK_Connect("127.0.0.1", "u", "p", 1, 1, nullptr), -3);
+  EXPECT_EQ(ORVOSDK_Connect("", "u", "p", 0, 1, &info), -1);  // port 0 passes the check
+  EXPECT_EQ(ORVOSDK_Disconnect(-5), -1);
+  EXPECT_EQ(ORVOSDK_Disconnect(1001), 0);  // no DVR connected at all
   _SDK_CONN_PARAM p{};
   p.cLive = 7;
-  EXPECT_EQ(SDK_Open(1001, 0, &p, OnOpen, 0, nullptr), nullptr);
+  EXPECT_EQ(ORVOSDK_Open(1001, 0, &p, OnOpen, 0, nullptr), nullptr);
   EXPECT_EQ(p.cLive, 1);  // rewritten even though the open failed
-  EXPECT_EQ(SDK_Open(1001, 0, nullptr, OnOpen, 0, nullptr), nullptr);
-  EXPECT_EQ(SDK_Open(1001, 0, &p, nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(ORVOSDK_Open(1001, 0, nullptr, OnOpen, 0, nullptr), nullptr);
+  EXPECT_EQ(ORVOSDK_Open(1001, 0, &p, nullptr, 0, nullptr), nullptr);
   int dummy = 0;
   void* bogus = &dummy;
-  EXPECT_EQ(SDK_Close(bogus), 0);
-  EXPECT_EQ(SDK_SetPacketParam(bogus, nullptr), SDK_ERR_ARGUMENT);
+  EXPECT_EQ(ORVOSDK_Close(bogus), 0);
+  EXPECT_EQ(ORVOSDK_SetPacketParam(bogus, nullptr), SDK_ERR_ARGUMENT);
   _SDK_PACKET_PARAM pp{};
-  EXPECT_EQ(SDK_SetPacketParam(bogus, &pp), 0);
-  EXPECT_EQ(SDK_GetPacket(bogus, nullptr, nullptr), 0);
-  EXPECT_EQ(SDK_PresetSet(bogus, 256), 0);
-  EXPECT_EQ(SDK_PresetRun(bogus, -1), 0);
-  EXPECT_EQ(SDK_GetDVRSetup(bogus, nullptr), SDK_ERR_ARGUMENT);
-  EXPECT_EQ(SDK_SetDVRSetup(bogus, nullptr), SDK_ERR_ARGUMENT);
-  EXPECT_EQ(SDK_GetRelayState(bogus, nullptr, &dummy), 0);
-  EXPECT_EQ(SDK_StartRemoteSearch(1001, 20240101, 0, 0, 2, 0), 0u);  // divide 2
-  EXPECT_EQ(SDK_StartRemoteSearch(1001, 20380119, 0, 0, 1, 0), 0u);
-  EXPECT_EQ(SDK_SetSearchStatus(1001, 8), 0u);
-  EXPECT_EQ(SDK_GetSearchStatus(1001, nullptr), 0u);
+  EXPECT_EQ(ORVOSDK_SetPacketParam(bogus, &pp), 0);
+  EXPECT_EQ(ORVOSDK_GetPacket(bogus, nullptr, nullptr), 0);
+  EXPECT_EQ(ORVOSDK_PresetSet(bogus, 256), 0);
+  EXPECT_EQ(ORVOSDK_PresetRun(bogus, -1), 0);
+  EXPECT_EQ(ORVOSDK_GetDVRSetup(bogus, nullptr), SDK_ERR_ARGUMENT);
+  EXPECT_EQ(ORVOSDK_SetDVRSetup(bogus, nullptr), SDK_ERR_ARGUMENT);
+  EXPECT_EQ(ORVOSDK_GetRelayState(bogus, nullptr, &dummy), 0);
+  EXPECT_EQ(ORVOSDK_StartRemoteSearch(1001, 20240101, 0, 0, 2, 0), 0u);  // divide 2
+  EXPECT_EQ(ORVOSDK_StartRemoteSearch(1001, 20380119, 0, 0, 1, 0), 0u);
+  EXPECT_EQ(ORVOSDK_SetSearchStatus(1001, 8), 0u);
+  EXPECT_EQ(ORVOSDK_GetSearchStatus(1001, nullptr), 0u);
   unsigned long days = 0;
-  EXPECT_EQ(SDK_GetDayOfMonthlyRecord(1001, 4, 2024, 13, &days), 0);
-  EXPECT_EQ(SDK_GetDayOfMonthlyRecord(-1, 4, 2024, 1, &days), 0);
+  EXPECT_EQ(ORVOSDK_GetDayOfMonthlyRecord(1001, 4, 2024, 13, &days), 0);
+  EXPECT_EQ(ORVOSDK_GetDayOfMonthlyRecord(-1, 4, 2024, 1, &days), 0);
   char text[8];
   std::memset(text, 'x', sizeof text);
-  SDK_GetLastErrorString(bogus, text, 1);
+  ORVOSDK_GetLastErrorString(bogus, text, 1);
   EXPECT_EQ(text[0], 0);
   EXPECT_EQ(text[1], 'x');
-  SDK_GetLastErrorString(bogus, text, 0);  // size below 1 writes nothing
+  ORVOSDK_GetLastErrorString(bogus, text, 0);  // size below 1 writes nothing
   EXPECT_EQ(text[1], 'x');
 }
 
@@ -171,12 +173,12 @@ TEST_F(Sdk, ConnectGivesIdsInOrderAndRefusalsLeaveNoEntry) {
   ASSERT_TRUE(a.start());
   ASSERT_TRUE(b.start());
   _SDK_DVR_INFO info{};
-  EXPECT_EQ(SDK_Connect("127.0.0.1", "admin", "1234", a.base_port(), 0, &info), 1001);
+  EXPECT_EQ(ORVOSDK_Connect("127.0.0.1", "admin", "1234", a.base_port(), 0, &info), 1001);
   EXPECT_EQ(info.nChannels, 4);
   EXPECT_EQ(connect(b), 1002);
   EXPECT_EQ(connect(b, "wrong"), -2);
-  EXPECT_EQ(SDK_Disconnect(1002), 1);
-  EXPECT_EQ(SDK_Disconnect(1002), -1);
+  EXPECT_EQ(ORVOSDK_Disconnect(1002), 1);
+  EXPECT_EQ(ORVOSDK_Disconnect(1002), -1);
   const auto req = a.requests();
   bool logon = false;
   for (const auto& r : req)
@@ -210,36 +212,36 @@ TEST_F(Sdk, DvrLevelRequestsAndRecordingCalendar) {
   const int id = connect(peer);
   ASSERT_GT(id, 1000);
   _SDK_DVR_INFO info{};
-  EXPECT_EQ(SDK_GetDVRSystemInfo(id, &info), 1);
+  EXPECT_EQ(ORVOSDK_GetDVRSystemInfo(id, &info), 1);
   _SDK_DVR_HEALTH_INFO health{};
-  EXPECT_EQ(SDK_GetDVRHealthInfo(id, &health), 1);
+  EXPECT_EQ(ORVOSDK_GetDVRHealthInfo(id, &health), 1);
   EXPECT_EQ(health.adwValue[0], 1u);
   EXPECT_EQ(health.awValue[1], 8u);
   _SDK_DVR_SEARCH_STATUS st{};
-  EXPECT_EQ(SDK_GetSearchStatus(id, &st), 1u);
+  EXPECT_EQ(ORVOSDK_GetSearchStatus(id, &st), 1u);
   EXPECT_EQ(st.bValue0, 1);
-  EXPECT_EQ(SDK_StartRemoteSearch(id, 20240115, 120000, 1, 4, 3), 1u);
-  EXPECT_EQ(SDK_SetSearchStatus(id, 2), 1u);
+  EXPECT_EQ(ORVOSDK_StartRemoteSearch(id, 20240115, 120000, 1, 4, 3), 1u);
+  EXPECT_EQ(ORVOSDK_SetSearchStatus(id, 2), 1u);
   wdvr::Request r;
   ASSERT_TRUE(peer.wait_request(0x70100, 0, 2000, &r));
   EXPECT_EQ(r.body, hex("0134d6f3 0001d4c0 01 04 0003 00000000 00000000"));
 
   unsigned long days = 0;
-  EXPECT_EQ(SDK_GetDayOfMonthlyRecord(id, 4, 2024, 1, &days), 1);
+  EXPECT_EQ(ORVOSDK_GetDayOfMonthlyRecord(id, 4, 2024, 1, &days), 1);
   EXPECT_EQ(days, 0xC00Ful);
   _SDK_REC_TIMETABLE_EX all;
   std::memset(&all, 0xEE, sizeof all);
-  EXPECT_EQ(SDK_GetRecordInfoAllChannel(id, 4, 20240115, &all), 1);
+  EXPECT_EQ(ORVOSDK_GetRecordInfoAllChannel(id, 4, 20240115, &all), 1);
   for (int c = 0; c < 4; ++c)
     EXPECT_EQ(std::vector<uint8_t>(all.aChannel[c].abSlot, all.aChannel[c].abSlot + 240),
               wdvr::record_table(cfg, 20240115, c));
   EXPECT_EQ(all.aChannel[4].abSlot[100], 0);
   EXPECT_EQ(all.aChannel[15].abSlot[239], 0);
-  EXPECT_EQ(SDK_GetRecordInfoAllChannel(id, 17, 20240115, &all), 0);
+  EXPECT_EQ(ORVOSDK_GetRecordInfoAllChannel(id, 17, 20240115, &all), 0);
   _SDK_REC_TIMETABLE one{};
-  EXPECT_EQ(SDK_GetRecordInfo(id, 2, 20240115, &one), 1);
+  EXPECT_EQ(ORVOSDK_GetRecordInfo(id, 2, 20240115, &one), 1);
   EXPECT_EQ(std::vector<uint8_t>(one.abSlot, one.abSlot + 240), wdvr::record_table(cfg, 20240115, 2));
-  EXPECT_EQ(SDK_GetRecordInfo(id, 16, 20240115, &one), 0);
+  EXPECT_EQ(ORVOSDK_GetRecordInfo(id, 16, 20240115, &one), 0);
 }
 
 TEST_F(Sdk, SilentControlPortFailsConnectAndTellsTheApplication) {
@@ -249,7 +251,7 @@ TEST_F(Sdk, SilentControlPortFailsConnectAndTellsTheApplication) {
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   EXPECT_EQ(connect(peer), -1);
-  EXPECT_EQ(SDK_Disconnect(1001), 0);  // no entry left
+  EXPECT_EQ(ORVOSDK_Disconnect(1001), 0);  // no entry left
 }
 
 // Region of a decoded I420 picture against the synthetic source: PSNR of the luma.
@@ -270,7 +272,7 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
   Buffers b;
   _SDK_PACKET_PARAM pp{0, SDK_OUTPUT_I420, 0};
-  EXPECT_EQ(SDK_SetPacketParam(h, &pp), 1);
+  EXPECT_EQ(ORVOSDK_SetPacketParam(h, &pp), 1);
   ASSERT_TRUE(b.video(h));
   EXPECT_EQ(b.packet.wCodec, SDK_CODEC_MPEG4);
   EXPECT_EQ(b.packet.wWidth, 176);
@@ -285,7 +287,7 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   EXPECT_GT(luma_psnr(b.out.data(), media_gen::synth_picture(176, 144, 1, index)), 30.0);
   for (uint8_t fmt : {SDK_OUTPUT_BGR24, SDK_OUTPUT_BGR24_VIDEO}) {
     pp.bOutput = fmt;
-    SDK_SetPacketParam(h, &pp);
+    ORVOSDK_SetPacketParam(h, &pp);
     ASSERT_TRUE(b.video(h));
     EXPECT_EQ(b.packet.dwOutLength, 176u * 144 * 3);
   }
@@ -294,21 +296,22 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   for (int i = 0; i < 100 && !audio; ++i)
     if (b.get(h) == 1 && b.packet.bType == 1) audio = b.packet.dwOutLength > 0 && b.packet.wCodec == SDK_CODEC_AUDIO_MPEG4;
   EXPECT_TRUE(audio);
-  EXPECT_EQ(SDK_Close(h), 1);
-  EXPECT_EQ(SDK_Close(h), 0);
+  EXPECT_EQ(ORVOSDK_Close(h), 1);
+  EXPECT_EQ(ORVOSDK_Close(h), 0);
 }
 
-TEST_F(Sdk, TallH264PicturesAreWovenFromTheirTwoFields) {
+TEST_F(Sdk, TallH264PicturesAreWovenFromTheirTwoFieldsOrDeinterlaced) {
   wdvr::PeerConfig cfg = small(wdvr::Video::H264, 720, 480);
   cfg.clip_frames = 4;
   cfg.gop = 2;
+  cfg.noise = 8;  // the two fields' rows differ
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   OpenState& st = open_state();
   void* h = open(connect(peer), 0, true, &st);
   ASSERT_NE(h, nullptr);
   _SDK_PACKET_PARAM pp{1, SDK_OUTPUT_I420, 0};
-  SDK_SetPacketParam(h, &pp);
+  ORVOSDK_SetPacketParam(h, &pp);
   Buffers b;
   ASSERT_TRUE(b.video(h));
   EXPECT_EQ(b.packet.wCodec, SDK_CODEC_H264);
@@ -318,6 +321,19 @@ TEST_F(Sdk, TallH264PicturesAreWovenFromTheirTwoFields) {
   EXPECT_EQ(b.packet.dwOutLength, 720u * 480 * 3 / 2);
   const int index = (b.info.wSecond * 1000 + b.info.wMilliseconds) * cfg.fps / 1000 % cfg.clip_frames;
   EXPECT_GT(luma_psnr(b.out.data(), media_gen::synth_picture(720, 480, 0, index)), 28.0);
+  // Deinterlacing doubles the first field's lines: each odd luma row repeats the row above.
+  auto doubled = [&] {
+    for (int r = 0; r < 480; r += 2)
+      if (std::memcmp(&b.out[r * 720], &b.out[(r + 1) * 720], 720) != 0) return false;
+    return true;
+  };
+  EXPECT_FALSE(doubled());
+  EXPECT_EQ(ORVOSDK_SetDeinterlace(h, 1), 1);
+  ASSERT_TRUE(b.video(h));
+  EXPECT_TRUE(doubled());
+  EXPECT_EQ(ORVOSDK_SetDeinterlace(h, 0), 1);
+  ASSERT_TRUE(b.video(h));
+  EXPECT_FALSE(doubled());
 }
 
 TEST_F(Sdk, G723AudioIsDeliveredRawAndDecoded) {
@@ -350,9 +366,9 @@ TEST_F(Sdk, ASessionWhoseLogOnFailedIsNotConnected) {
   void* h = open(connect(peer), 0, true, &st);
   ASSERT_NE(h, nullptr);
   ASSERT_TRUE(peer.wait_request(0x00000002, 0, 10000));
-  EXPECT_EQ(SDK_ControlPTZ(h, 1), 0);
+  EXPECT_EQ(ORVOSDK_ControlPTZ(h, 1), 0);
   char text[64];
-  SDK_GetLastErrorString(h, text, sizeof text);
+  ORVOSDK_GetLastErrorString(h, text, sizeof text);
   EXPECT_STREQ(text, "not connected yet");
 }
 
@@ -364,28 +380,28 @@ TEST_F(Sdk, CommandsReachTheDvrAndNeedTheirKindOfSession) {
   void* h = open(id, 2, true, &st);
   ASSERT_NE(h, nullptr);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
-  EXPECT_EQ(SDK_ControlPTZ(h, 7), 1);
-  EXPECT_EQ(SDK_ControlPTZWiper(h), 1);  // the PTZ function reply answers like the others
-  EXPECT_EQ(SDK_ControlPTZAux2(h, 1), 1);
-  EXPECT_EQ(SDK_ControlPTZMenuSelect(h), 1);
+  EXPECT_EQ(ORVOSDK_ControlPTZ(h, 7), 1);
+  EXPECT_EQ(ORVOSDK_ControlPTZWiper(h), 1);  // the PTZ function reply answers like the others
+  EXPECT_EQ(ORVOSDK_ControlPTZAux2(h, 1), 1);
+  EXPECT_EQ(ORVOSDK_ControlPTZMenuSelect(h), 1);
   unsigned char raw[3] = {0xA0, 0x01, 0x02};
-  EXPECT_EQ(SDK_ControlPTZBypass(h, raw, 3), 1);
-  EXPECT_EQ(SDK_ControlPTZBypass(h, nullptr, 3), 0);
-  EXPECT_EQ(SDK_PresetSet(h, 9), 1);
-  EXPECT_EQ(SDK_PresetRun(h, 9), 1);
-  EXPECT_EQ(SDK_SetRelayState(h, 9, 5), 1);  // relay 3, state 1
+  EXPECT_EQ(ORVOSDK_ControlPTZBypass(h, raw, 3), 1);
+  EXPECT_EQ(ORVOSDK_ControlPTZBypass(h, nullptr, 3), 0);
+  EXPECT_EQ(ORVOSDK_PresetSet(h, 9), 1);
+  EXPECT_EQ(ORVOSDK_PresetRun(h, 9), 1);
+  EXPECT_EQ(ORVOSDK_SetRelayState(h, 9, 5), 1);  // relay 3, state 1
   int count = 0, bits = 0;
-  EXPECT_EQ(SDK_GetRelayState(h, &count, &bits), 1);
+  EXPECT_EQ(ORVOSDK_GetRelayState(h, &count, &bits), 1);
   EXPECT_EQ(count, 4);
   EXPECT_EQ(bits, 0xA);
   auto setup = std::make_unique<_SDK_DVRSETUP>();
   std::memset(setup.get(), 0, sizeof *setup);
-  EXPECT_EQ(SDK_GetDVRSetup(h, setup.get()), 1);
+  EXPECT_EQ(ORVOSDK_GetDVRSetup(h, setup.get()), 1);
   EXPECT_GT(setup->nChannels, 0u);
-  EXPECT_EQ(SDK_SetDVRSetup(h, setup.get()), 1);
-  EXPECT_EQ(SDK_NormalForward(h), 0);
+  EXPECT_EQ(ORVOSDK_SetDVRSetup(h, setup.get()), 1);
+  EXPECT_EQ(ORVOSDK_NormalForward(h), 0);
   char text[64];
-  SDK_GetLastErrorString(h, text, sizeof text);
+  ORVOSDK_GetLastErrorString(h, text, sizeof text);
   EXPECT_STREQ(text, "Live not support!");
   wdvr::Request r;
   ASSERT_TRUE(peer.wait_request(0x00030201, 0, 2000, &r));
@@ -398,6 +414,86 @@ TEST_F(Sdk, CommandsReachTheDvrAndNeedTheirKindOfSession) {
   EXPECT_EQ(r.body, hex("03 01"));
   ASSERT_TRUE(peer.wait_request(0x00030205, 0, 2000, &r));
   EXPECT_EQ(r.body, hex("02 09 0000"));
+}
+
+// The rest of the session commands, one row each: on the kind of session it serves the export
+// sends its request with these payload bytes over that session's control connection; on the
+// other kind it is refused with that kind's text and sends nothing; an unknown handle gives 0.
+// Rows without a request are session settings, taken by both kinds.
+TEST_F(Sdk, EachCommandSendsItsBytesOnlyOnItsKindOfSession) {
+  wdvr::PeerConfig cfg = small();
+  cfg.playback_frames = 900;  // still streaming when the last row runs
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  const int id = connect(peer);
+  OpenState& live_st = open_state();
+  OpenState& play_st = open_state();
+  void* live = open(id, 2, true, &live_st);
+  void* play = open(id, 1, false, &play_st, 20240115, 103000);
+  ASSERT_NE(live, nullptr);
+  ASSERT_NE(play, nullptr);
+  auto text_of = [](void* h) {
+    char text[64];
+    ORVOSDK_GetLastErrorString(h, text, sizeof text);
+    return std::string(text);
+  };
+  // Until a session is connected every command is "not connected yet"; after, the kind check.
+  ASSERT_TRUE(wait_until([&] {
+    return ORVOSDK_ControlPTZ(play, 1) == 0 && text_of(play) == "VOD not support!" &&
+           ORVOSDK_PlayGoto(live, 20240115, 0) == 0 && text_of(live) == "Live not support!";
+  }, 10000));
+  enum Kind { Live, Playback, Both };
+  struct Row {
+    const char* name;
+    Kind kind;
+    int (*call)(void*);
+    uint32_t number;  // 0: no request
+    const char* body;
+  } rows[] = {
+      {"Zoom", Live, [](void* h) { return ORVOSDK_ControlPTZZoom(h, 0x11); }, 0x00030201, "02 11"},
+      {"Focus", Live, [](void* h) { return ORVOSDK_ControlPTZFocus(h, 0x12); }, 0x00030201, "02 12"},
+      {"Iris", Live, [](void* h) { return ORVOSDK_ControlPTZIris(h, 0x13); }, 0x00030201, "02 13"},
+      {"AutoPan", Live, [](void* h) { return ORVOSDK_ControlPTZAutoPan(h, 0x14); }, 0x00030201, "02 14"},
+      {"Tour", Live, [](void* h) { return ORVOSDK_ControlPTZTour(h, 0x15); }, 0x00030201, "02 15"},
+      {"Pump", Live, [](void* h) { return ORVOSDK_ControlPTZPump(h); }, 0x00030202, "02 20 00 00"},
+      {"CameraPower", Live, [](void* h) { return ORVOSDK_ControlPTZCameraPower(h, 1); }, 0x00030202,
+       "02 23 00 01"},
+      {"Light", Live, [](void* h) { return ORVOSDK_ControlPTZLight(h, 1); }, 0x00030202, "02 24 00 01"},
+      {"Aux1", Live, [](void* h) { return ORVOSDK_ControlPTZAux1(h, 1); }, 0x00030202, "02 25 00 01"},
+      {"MenuOpen", Live, [](void* h) { return ORVOSDK_ControlPTZMenuOpen(h); }, 0x0003020B, "02 33"},
+      {"MenuClose", Live, [](void* h) { return ORVOSDK_ControlPTZMenuClose(h); }, 0x0003020B, "02 35"},
+      // No frame handed out yet: the position is the playback start.
+      {"FastForward", Playback, [](void* h) { return ORVOSDK_FastForward(h); }, 0x00060005,
+       "00019258 01"},
+      {"FastBackward", Playback, [](void* h) { return ORVOSDK_FastBackward(h); }, 0x00060005,
+       "00019258 00"},
+      // The session's own date, the time, 0, and the time's low byte.
+      {"PlayGoto", Playback, [](void* h) { return ORVOSDK_PlayGoto(h, 20240116, 104500); },
+       0x00060009, "0134d6f3 00019834 00 34"},
+      {"SetWaitTimeout", Both, [](void* h) { return ORVOSDK_SetWaitTimeout(h, 30); }, 0, ""},
+      {"SetDeinterlace", Both, [](void* h) { return ORVOSDK_SetDeinterlace(h, 1); }, 0, ""},
+  };
+  int dummy = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(r.call(&dummy), 0);
+    if (r.kind == Both) {
+      EXPECT_EQ(r.call(live), 1);
+      EXPECT_EQ(r.call(play), 1);
+      continue;
+    }
+    void* own = r.kind == Live ? live : play;
+    void* other = r.kind == Live ? play : live;
+    const int before = peer.count(r.number);
+    EXPECT_EQ(r.call(other), 0);
+    EXPECT_EQ(text_of(other), r.kind == Live ? "VOD not support!" : "Live not support!");
+    EXPECT_EQ(r.call(own), 1);
+    wdvr::Request req;
+    ASSERT_TRUE(peer.wait_request(r.number, before, 2000, &req));
+    EXPECT_EQ(req.body, hex(r.body));
+    EXPECT_EQ(req.port, peer.base_port() + (r.kind == Live ? 3 : 1));
+    EXPECT_EQ(peer.count(r.number), before + 1);
+  }
 }
 
 TEST_F(Sdk, PlaybackSessionStartsAtItsTimeAndWaitsFiveSecondsAtMost) {
@@ -423,9 +519,9 @@ TEST_F(Sdk, PlaybackSessionStartsAtItsTimeAndWaitsFiveSecondsAtMost) {
   EXPECT_EQ(got, 6);
   // The empty list's wait of a playback session.
   EXPECT_GE(std::chrono::steady_clock::now() - last, std::chrono::milliseconds(4900));
-  EXPECT_EQ(SDK_ControlPTZ(h, 1), 0);
+  EXPECT_EQ(ORVOSDK_ControlPTZ(h, 1), 0);
   char text[64];
-  SDK_GetLastErrorString(h, text, sizeof text);
+  ORVOSDK_GetLastErrorString(h, text, sizeof text);
   EXPECT_STREQ(text, "VOD not support!");
   wdvr::Request r;
   ASSERT_TRUE(peer.wait_request(0x00020003, 0, 2000, &r));
@@ -433,7 +529,7 @@ TEST_F(Sdk, PlaybackSessionStartsAtItsTimeAndWaitsFiveSecondsAtMost) {
   EXPECT_EQ(std::vector<uint8_t>(r.body.end() - 11, r.body.end()), hex("0134d6f3 00019258 00 00 01"));
 }
 
-TEST_F(Sdk, CancelWaitReleasesABlockedGetPacket) {
+TEST_F(Sdk, WaitTimeoutEndsAndCancelWaitReleasesABlockedGetPacket) {
   wdvr::PeerConfig cfg = small();
   cfg.faults.stage = wdvr::Stage::Frame;
   cfg.faults.fault = wdvr::Fault::Silent;
@@ -444,10 +540,19 @@ TEST_F(Sdk, CancelWaitReleasesABlockedGetPacket) {
   void* h = open(id, 0, true, &st);
   ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
   Buffers b;
+  // A set wait time-out ends a wait on the silent stream after about that time, far short of
+  // the live default of 20 s.
+  EXPECT_EQ(ORVOSDK_SetWaitTimeout(h, 1), 1);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(b.get(h), 0);
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  EXPECT_GE(waited, std::chrono::milliseconds(900));
+  EXPECT_LT(waited, std::chrono::milliseconds(15000));
+  ORVOSDK_SetWaitTimeout(h, 60);
   std::atomic<int> result{-1};
   std::thread t([&] { result = b.get(h); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(SDK_CancelWait(h), 1);
+  EXPECT_EQ(ORVOSDK_CancelWait(h), 1);
   ASSERT_TRUE(wait_until([&] { return result != -1; }, 5000));
   t.join();
   EXPECT_EQ(result, 0);
@@ -466,7 +571,7 @@ TEST_F(Sdk, ClosingASessionAThreadWaitsInIsSafe) {
     while (!stop) b.get(h);  // goes on after the close: the handle is unknown then
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(SDK_Close(h), 1);
+  EXPECT_EQ(ORVOSDK_Close(h), 1);
   stop = true;
   reader.join();
 }
@@ -483,7 +588,7 @@ TEST_F(Sdk, ADroppedStreamTellsItsCallbackStateZeroOnceAndMayCloseThere) {
   ASSERT_TRUE(b.video(h, 50));
   peer.drop_connections();
   ASSERT_TRUE(wait_until([&] { return st.stopped == 1; }, 10000));
-  EXPECT_TRUE(wait_until([&] { return SDK_Close(h) == 0; }, 5000));  // closed by its callback
+  EXPECT_TRUE(wait_until([&] { return ORVOSDK_Close(h) == 0; }, 5000));  // closed by its callback
   EXPECT_EQ(st.stopped, 1);
 }
 
@@ -532,25 +637,24 @@ TEST_F(Sdk, EventsReachTheCallbackWithCodesTextsAndDvrIds) {
 
 TEST_F(Sdk, EventServerDropsOversizedAndBindsAgainAfterTerminate) {
   // An oversized announcement is dropped without a callback.
-  CBlockingSocket s;
-  s.Create();
-  CSockAddr sa;
-  CBlockingSocket::ResolveHost("127.0.0.1", event_port_, &sa);
-  s.Connect(sa);
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(event_port_);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
   const auto big = hex("00050202 00000001 7fffffff");
-  s.Write(big.data(), int(big.size()));
+  ASSERT_EQ(send(fd, big.data(), big.size(), MSG_NOSIGNAL), ssize_t(big.size()));
+  pollfd pfd{fd, POLLIN, 0};
   uint8_t c;
-  s.SetReceiveTimeOut(5000);
-  int got = -1;
-  try {
-    got = s.ReceiveAll(&c, 1);
-  } catch (const CBlockingSocketException& e) {
-    got = e.GetErrorNumber() == 10060 ? -1 : 0;  // a reset is a close too, a time-out is not
-  }
+  // A reset is a close too; a time-out is not.
+  const int got = poll(&pfd, 1, 5000) == 1 ? (recv(fd, &c, 1, 0) > 0 ? 1 : 0) : -1;
+  close(fd);
   EXPECT_EQ(got, 0);  // closed by the server
   EXPECT_TRUE(notices(2).empty());
-  SDK_Terminate();
-  ASSERT_EQ(SDK_Initialize(OnInit, event_port_), 1);
+  ORVOSDK_Terminate();
+  ASSERT_EQ(ORVOSDK_Initialize(OnInit, event_port_), 1);
   ASSERT_TRUE(wdvr::send_event(event_port_, 0x00050202, {}));
   EXPECT_TRUE(wait_until([&] { return notices(2).size() == 1; }, 5000));
   EXPECT_EQ(notices(2)[0].value, -1);  // from an address not in the table
@@ -563,10 +667,10 @@ TEST_F(Sdk, TerminateInvalidatesHandles) {
   OpenState& st = open_state();
   void* h = open(id, 0, true, &st);
   ASSERT_NE(h, nullptr);
-  SDK_Terminate();
+  ORVOSDK_Terminate();
   Buffers b;
   EXPECT_EQ(b.get(h), 0);
-  ASSERT_EQ(SDK_Initialize(OnInit, event_port_), 1);
+  ASSERT_EQ(ORVOSDK_Initialize(OnInit, event_port_), 1);
   EXPECT_EQ(connect(peer), 1001);
 }
 
