@@ -172,6 +172,22 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
   return r;
 }
 
+// A connected loopback TCP pair: *cs writes, *ss reads.
+void loopback_pair(int* cs, int* ss) {
+  int ls = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(ls, 1);
+  getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len);
+  *cs = socket(AF_INET, SOCK_STREAM, 0);
+  connect(*cs, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  *ss = accept(ls, nullptr, nullptr);
+  close(ls);
+}
+
 // The same bytes through loopback TCP connections, in packets of the mean frame size. With
 // `rate` > 0 (packets a second in all) `streams` writers pace their packets as the DVRs do and
 // only the readers' CPU counts (the DVRs' sending is not the SDK's either), so a reader wakes
@@ -182,18 +198,8 @@ double raw_copy_ns_per_byte(double total, size_t packet, double rate = 0, int st
     std::atomic<long long> cpu_ns{0}, got_all{0};
     for (int i = 0; i < streams; ++i)
       pairs.emplace_back([&] {
-        int ls = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(ls, 1);
-        getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len);
-        int cs = socket(AF_INET, SOCK_STREAM, 0);
-        connect(cs, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        int ss = accept(ls, nullptr, nullptr);
-        close(ls);
+        int cs, ss;
+        loopback_pair(&cs, &ss);
         const double per_stream = total / streams;
         const auto gap = std::chrono::duration<double>(streams / rate);
         std::thread writer([&] {
@@ -227,18 +233,8 @@ double raw_copy_ns_per_byte(double total, size_t packet, double rate = 0, int st
     for (auto& t : pairs) t.join();
     return got_all > 0 ? double(cpu_ns.load()) / double(got_all) : 0;
   }
-  int ls = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(ls, 1);
-  getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len);
-  int cs = socket(AF_INET, SOCK_STREAM, 0);
-  connect(cs, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  int ss = accept(ls, nullptr, nullptr);
-  close(ls);
+  int cs, ss;
+  loopback_pair(&cs, &ss);
   packet = packet ? packet : 65536;
   const double c0 = process_cpu_s();
   std::thread writer([&] {
