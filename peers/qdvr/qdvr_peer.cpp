@@ -454,12 +454,17 @@ void QdvrPeer::accept_loop() {
   }
 }
 
+bool QdvrPeer::carries_audio(int channel) const {
+  return cfg_.audio && (layout() < 0 ? 3 : layout()) == 3 && channel < 4;
+}
+
 std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long serial,
-                                             bool* drop_half, bool playback, int64_t stamp_ms) {
+                                             bool* drop_half, bool playback, int64_t stamp_ms,
+                                             bool audio) {
   const int lay = layout() < 0 ? 3 : layout();
   const std::vector<uint8_t>& au = clip_frame(channel, int(frame_no));
   const bool key = clip_key(channel, int(frame_no));
-  const bool with_audio = cfg_.audio && lay == 3 && channel < 4;
+  const bool with_audio = audio && carries_audio(channel);
   uint32_t claimed = uint32_t(au.size());
   if (cfg_.truncate_every > 0 && serial % cfg_.truncate_every == cfg_.truncate_every - 1)
     claimed += 100000;  // the header claims more video than the packet holds
@@ -480,9 +485,9 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   body[1] = uint8_t(loss);
   std::memcpy(body.data() + 14, fsh.data(), fsh.size());
   std::memcpy(body.data() + 14 + fsh.size(), au.data(), au.size());
-  uint8_t* audio = body.data() + 14 + fsh.size() + au.size();
+  uint8_t* blocks = body.data() + 14 + fsh.size() + au.size();
   for (size_t slot = 0; slot < audio_bytes / 512; ++slot)
-    std::memcpy(audio + slot * 512, tone_block(int(3 - slot)).data(), 512);
+    std::memcpy(blocks + slot * 512, tone_block(int(3 - slot)).data(), 512);
   if (cfg_.oversize_every > 0 && serial % cfg_.oversize_every == cfg_.oversize_every - 1)
     body.resize(600000, 0xEE);
   if (drop_half) *drop_half = cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after;
@@ -527,6 +532,13 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   long serial = 0;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   auto next_tick = Clock::now();
+  // The client files every audio set under each channel it has mapped, whichever channel's
+  // frame carried it, so the sets go out at real time for the session as a whole: 64 ms of
+  // audio per set against the frame rounds' time, each set on the next audio channel's frame
+  // in turn so every channel gets mapped.
+  long rounds = 0;
+  long audio_sets = 0;
+  int audio_last = -1;  // channel whose frame carried the last set
   uint32_t garbage_seed = 12345;
   auto fail = [&] {
     s->closed.store(true);
@@ -696,8 +708,25 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         continue;
       }
     }
+    const int base_fps = cfg_.fps > 0 ? cfg_.fps : 30;
+    const int64_t round_end_ms = int64_t(++rounds) * 1000 / base_fps;
+    // Time without an audio channel on the stream is skipped, not made up in a burst.
+    audio_sets = std::max<long>(audio_sets, long(round_end_ms / 64) - 2);
     for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch) {
       if (!((s->mask >> ch) & 1u)) continue;
+      bool audio = false;
+      if (audio_sets * 64 < round_end_ms && carries_audio(ch)) {
+        int next = -1;
+        for (int i = 1; i <= 4 && next < 0; ++i) {
+          const int c = (audio_last + i + 4) % 4;
+          if (c < cfg_.channels && ((s->mask >> c) & 1u)) next = c;
+        }
+        audio = next == ch;
+      }
+      if (audio) {
+        ++audio_sets;
+        audio_last = ch;
+      }
       if (cfg_.garbage_every > 0 && serial % cfg_.garbage_every == 0) {
         std::vector<uint8_t> junk(37);
         for (auto& b : junk) {
@@ -708,7 +737,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       }
       bool drop_half = false;
       std::vector<uint8_t> p =
-          stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half, s->playback, stamp_ms);
+          stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half, s->playback, stamp_ms,
+                        audio);
       if (drop_half) {
         net_send_all(s->fd, p.data(), p.size() / 2, stop_);
         fail();

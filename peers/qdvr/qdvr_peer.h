@@ -1,6 +1,7 @@
 // Simulated 'Q' DVR for tests, benchmarks and the demo: listens on 127.0.0.1, checks the
 // login body, answers the configured version pair, streams live type-3 packets (real H.264
-// access units of a synthetic picture showing the channel number, plus mu-law audio blocks)
+// access units of a synthetic picture showing the channel number, plus mu-law audio blocks at
+// real time, 64 ms per set of four, riding on the frames of channels 0-3 in turn)
 // for the selected channels in the configured frame-header layout, and records every request
 // the client sends. Faults can be injected: garbage between packets, a drop in the middle of
 // a frame, a stall, oversized and truncated packets, a refused login.
@@ -61,7 +62,7 @@ struct PeerConfig {
   uint16_t login_error = 0x1022;  // the 238 code sent with Login::Error
   std::string user;               // expected user; empty accepts any
   std::string password;           // expected password (checked only when user is set)
-  bool audio = true;              // audio blocks (layout 3 only)
+  bool audio = true;              // audio blocks at real time (layout 3 only)
   bool video_loss = false;        // report channel 0 as lost in the status prefix at start
   // Faults.
   int garbage_every = 0;          // garbage bytes before every n-th stream packet
@@ -139,9 +140,11 @@ class QdvrPeer {
   void run_session(std::shared_ptr<Session> s);
   void send_settings(const std::shared_ptr<Session>& s);
   void queue_all(const std::vector<uint8_t>& pkt);
-  // stamp_ms >= 0 replaces the clip's own time stamp (milliseconds since 1970).
+  // stamp_ms >= 0 replaces the clip's own time stamp (milliseconds since 1970); `audio` asks
+  // for the four audio blocks, attached when the layout and channel can carry them.
   std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half,
-                                     bool playback, int64_t stamp_ms = -1);
+                                     bool playback, int64_t stamp_ms = -1, bool audio = true);
+  bool carries_audio(int channel) const;
 
   PeerConfig cfg_;
   int listen_fd_ = -1;

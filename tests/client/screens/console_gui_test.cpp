@@ -455,13 +455,14 @@ TEST_F(Console, without_a_sound_device_the_client_runs_and_its_volume_stays_at_0
 TEST_F(Console, the_selected_channels_tone_plays_at_the_panels_volume_and_mute_silences_it) {
   const fs::path capture = dir_ / "audio.raw";
   // The disk driver writes each device buffer to a file, silence while the device is paused.
-  // A 5 ms delay between buffers drains the audio queue faster than the DVR fills it, so the
-  // file's tail follows the panel within a fraction of a second. At the default 150 ms per
-  // 64 ms buffer the simulated DVR (each channel's tone with every frame of four channels)
-  // keeps the whole 16 s queue full, and a change is heard half a minute later.
+  // A 20 ms delay between buffers drains the audio queue about three times faster than the
+  // DVR fills it (64 ms of sound every 64 ms), so the file's tail follows the panel within a
+  // fraction of a second and the newest 64 buffers span over a second of the DVR's sound. At
+  // the default 150 ms per 64 ms buffer the device plays slower than real time, the 16 s queue
+  // fills, and a change is heard long after.
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
-  setenv("SDL_DISKAUDIODELAY", "5", 1);
+  setenv("SDL_DISKAUDIODELAY", "20", 1);
   ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
   ASSERT_TRUE(wait_for([&] { return live(3, 0, 4); })) << out();
   long mark = 0;
