@@ -29,15 +29,16 @@ inline std::filesystem::path run_tree_dir() {
          "run";
 }
 
-// Fills `to` with the run tree `from` without the logs of earlier runs, and without its
-// setup.cfg unless `with_setup`. Files are hard links where possible: the program finds its
-// setup.cfg beside its own resolved path, so the copy's own setup.cfg is the one it reads.
+// Fills `to` with the run tree `from` without the logs and recordings of earlier runs (the
+// demo leaves both), and without its setup.cfg unless `with_setup`. Files are hard links
+// where possible: the program finds its setup.cfg beside its own resolved path, so the
+// copy's own setup.cfg is the one it reads.
 inline void copy_run_tree(const std::filesystem::path& from, const std::filesystem::path& to,
                           bool with_setup) {
   namespace fs = std::filesystem;
   for (const auto& e : fs::directory_iterator(from)) {
     fs::path name = e.path().filename();
-    if (name == "logs" || (!with_setup && name == "setup.cfg")) continue;
+    if (name == "logs" || name == "record" || (!with_setup && name == "setup.cfg")) continue;
     if (e.is_directory()) {
       fs::copy(e.path(), to / name, fs::copy_options::recursive);
       continue;
