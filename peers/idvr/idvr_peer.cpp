@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "peers/media/media_gen.h"
+#include "peers/peer_io.h"
 #include "platform/net/net.h"
 
 namespace idvr {
@@ -132,13 +133,7 @@ void IdvrPeer::stop() {
   for (auto& t : accept_threads_)
     if (t.joinable()) t.join();
   accept_threads_.clear();
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> g(lock_);
-    threads.swap(session_threads_);
-  }
-  for (auto& t : threads)
-    if (t.joinable()) t.join();
+  peer_io::join_all(lock_, session_threads_);
   for (int* fd : {&live_fd_, &pb_fd_, &ctrl_fd_})
     if (*fd >= 0) {
       ::close(*fd);
@@ -187,12 +182,8 @@ void IdvrPeer::drop_connections() {
 
 void IdvrPeer::accept_loop(int listen_fd, bool playback, bool control) {
   while (!stop_.load()) {
-    pollfd pf{listen_fd, POLLIN, 0};
-    if (::poll(&pf, 1, 50) <= 0) continue;
-    int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = peer_io::accept_client(listen_fd);
     if (fd < 0) continue;
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto s = std::make_shared<Session>();
     s->fd = fd;
     s->playback = playback;
@@ -357,13 +348,7 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
     }
     cv_.notify_all();
   }
-  for (int i = 0; i < 50; ++i) {
-    pollfd pf{s->fd, POLLIN, 0};
-    if (::poll(&pf, 1, 10) <= 0) continue;
-    ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    in.insert(in.end(), buf, buf + n);
-  }
+  peer_io::read_tail(s->fd, in);
   parse(false);
   s->closed.store(true);
   ::close(s->fd);

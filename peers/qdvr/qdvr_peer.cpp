@@ -16,6 +16,7 @@
 #include <zlib.h>
 
 #include "peers/media/media_gen.h"
+#include "peers/peer_io.h"
 #include "platform/net/net.h"
 
 namespace qdvr {
@@ -426,25 +427,15 @@ bool QdvrPeer::start() {
 void QdvrPeer::stop() {
   if (stop_.exchange(true) && !accept_thread_.joinable()) return;
   if (accept_thread_.joinable()) accept_thread_.join();
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> g(lock_);
-    threads.swap(session_threads_);
-  }
-  for (auto& t : threads)
-    if (t.joinable()) t.join();
+  peer_io::join_all(lock_, session_threads_);
   if (listen_fd_ >= 0) ::close(listen_fd_);
   listen_fd_ = -1;
 }
 
 void QdvrPeer::accept_loop() {
   while (!stop_.load()) {
-    pollfd pf{listen_fd_, POLLIN, 0};
-    if (::poll(&pf, 1, 50) <= 0) continue;
-    int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = peer_io::accept_client(listen_fd_);
     if (fd < 0) continue;
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto s = std::make_shared<Session>();
     s->fd = fd;
     connections_.fetch_add(1);

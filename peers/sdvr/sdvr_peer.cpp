@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "peers/media/media_gen.h"
+#include "peers/peer_io.h"
 #include "peers/tirenc/tirenc.h"
 #include "platform/net/net.h"
 
@@ -135,13 +136,7 @@ bool SdvrPeer::start() {
 void SdvrPeer::stop() {
   if (stop_.exchange(true) && !accept_thread_.joinable()) return;
   if (accept_thread_.joinable()) accept_thread_.join();
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> g(lock_);
-    threads.swap(session_threads_);
-  }
-  for (auto& t : threads)
-    if (t.joinable()) t.join();
+  peer_io::join_all(lock_, session_threads_);
   if (listen_fd_ >= 0) ::close(listen_fd_);
   listen_fd_ = -1;
 }
@@ -178,12 +173,8 @@ void SdvrPeer::drop_connections() {
 
 void SdvrPeer::accept_loop() {
   while (!stop_.load()) {
-    pollfd pf{listen_fd_, POLLIN, 0};
-    if (::poll(&pf, 1, 50) <= 0) continue;
-    int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = peer_io::accept_client(listen_fd_);
     if (fd < 0) continue;
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto s = std::make_shared<Session>();
     s->fd = fd;
     connections_.fetch_add(1);
@@ -326,13 +317,7 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
     cv_.notify_all();
   }
   // What the client sent last (its closing packet) is still recorded.
-  for (int i = 0; i < 50; ++i) {
-    pollfd pf{s->fd, POLLIN, 0};
-    if (::poll(&pf, 1, 10) <= 0) continue;
-    ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    in.insert(in.end(), buf, buf + n);
-  }
+  peer_io::read_tail(s->fd, in);
   parse(false);
   s->closed.store(true);
   ::close(s->fd);
