@@ -1,6 +1,6 @@
 // The command line of auxdesk as the client uses it: the usage text, a configuration that
-// does not load, an unknown operator, an unknown mode, and the modes whose windows are
-// still stand-ins.
+// does not load, an unknown operator, an unknown mode, and the DVR setup window's title and
+// the name it prints with or without a model.
 #include "tests/tool/auxdesk_run.h"
 #include "tests/tool/tool_fixture.h"
 
@@ -47,7 +47,7 @@ TEST_F(Entry, refusals_end_with_their_exit_codes_and_no_window) {
   }
 }
 
-TEST_F(Entry, stand_in_windows_carry_their_mode_titles_and_closing_them_ends_the_tool) {
+TEST_F(Entry, dvr_setup_window_carries_its_title_and_closing_it_ends_the_tool) {
   struct Case {
     std::vector<std::string> args;
     const char* title;

@@ -24,7 +24,7 @@ grep -vE '^(#|$)' "$list" | LC_ALL=C sort -u > "$expected"
 
 if ! diff -u "$expected" "$actual"; then
   echo "Weak stand-ins differ from $list ('-' listed but not a stand-in, '+' a stand-in not listed)."
-  echo "A landed area deletes its pending/ file and its lines here; a new stand-in needs a line."
+  echo "A weak function the list does not name is a stand-in left behind: give it its definition."
   exit 1
 fi
 echo "$(wc -l < "$actual") stand-ins, as listed."
