@@ -217,6 +217,15 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
   const uint32_t jumped = wire()[size_t(j)].be32(4);
   EXPECT_GE(jumped, p.be32(4) + 30);
   EXPECT_LE(jumped, p.be32(4) + 30 + 60);
+  // left: 30 s back from the picture shown.
+  mark = wire().size();
+  const SDL_Rect left = widget(3, "left");
+  click(cx(left), cy(left));
+  j = wait_wire(mark, [](const Wire& w) { return code_of(w, 6, 3); });
+  ASSERT_GE(j, 0);
+  const uint32_t back = wire()[size_t(j)].be32(4);
+  EXPECT_GE(back, jumped - 30);
+  EXPECT_LE(back, jumped - 30 + 60);
   for (auto [name, speed] : {std::pair{"faster", 1}, std::pair{"slower", 0}}) {
     mark = wire().size();
     const SDL_Rect b = widget(3, name);
@@ -224,7 +233,7 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
     j = wait_wire(mark, [](const Wire& w) { return code_of(w, 6, 3); });
     ASSERT_GE(j, 0) << name;
     EXPECT_EQ(speed, wire()[size_t(j)].body[10]) << name;
-    EXPECT_GE(wire()[size_t(j)].be32(4), jumped) << name << " goes on from the picture shown";
+    EXPECT_GE(wire()[size_t(j)].be32(4), back) << name << " goes on from the picture shown";
   }
 
   // record: the playback of the selected tile goes to a file, and stops with the button.
@@ -340,6 +349,7 @@ TEST_F(SearchGui, time_playback_window_plays_from_its_start_time) {
                "ZOL Main", {"TZ=UTC"});
   const int search = wait_wire(0, [&](const Wire& w) { return search_of(w, day_b_, 0, 10); });
   ASSERT_GE(search, 0) << out();
+  EXPECT_EQ(month_ - 1, wire()[size_t(search)].body[2]) << "months go out 0-based";
   const int play = wait_wire(size_t(search), [](const Wire& w) { return code_of(w, 6, 3); });
   ASSERT_GE(play, 0) << out();
   EXPECT_EQ(uint32_t(utc(year_, month_, day_b_, 10, 25)), wire()[size_t(play)].be32(4))

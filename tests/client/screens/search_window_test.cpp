@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "client/foundation/config/app_options.h"
+#include "client/foundation/config/setup_config.h"
 #include "client/foundation/user_events.h"
 #include "client/links/nc_packets.h"
 #include "client/screens/event_loop.h"
@@ -310,7 +311,12 @@ TEST_F(SearchWindow, playback_requests_reach_only_q_dvrs_and_go_on_from_the_pict
       }
     return found;
   };
+  // An 'I' DVR is asked nothing, so the window never waits on it.
+  ASSERT_EQ(0, load_setup_info("setup.cfg"));
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-4");
   rx.protocol = 'I';
+  EXPECT_EQ(0, request_search(ctx, &app_options));
+  EXPECT_EQ(0, ctx->search_state.load());
   search_selection().camera_mask = 1;
   EXPECT_EQ(0, start_playback_at_selection(ctx));
   EXPECT_EQ(0, jump_playback(30, 0));
@@ -319,7 +325,23 @@ TEST_F(SearchWindow, playback_requests_reach_only_q_dvrs_and_go_on_from_the_pict
   restart_playback();
   EXPECT_TRUE(sent().empty()) << "no 'Q' packet to another DVR";
 
+  // A 'Q' DVR is asked; the window waits until its answer comes.
   rx.protocol = 'Q';
+  EXPECT_EQ(0, request_search(ctx, &app_options));
+  EXPECT_EQ(2, ctx->search_state.load());
+  const std::vector<uint8_t> asked = sent();
+  bool searched = false;
+  for (size_t at = 0; at + 8 <= asked.size(); at += 8 + asked[at + 7]) searched |= asked[at + 2] == 162;
+  EXPECT_TRUE(searched);
+  NC_SEARCH_RECORD answer{};
+  answer.day = 255;
+  SDL_Event reply{};
+  reply.type = SDL_USEREVENT;
+  reply.user.code = UE_SEARCH_DATA;
+  reply.user.data1 = &answer;
+  handle_search_user_event(reply, ctx, &app_options);
+  EXPECT_EQ(0, ctx->search_state.load());
+
   rx.pending_frames = 3;
   rx.pending_bytes = 3000;
   rx.position = 100;
@@ -348,6 +370,8 @@ TEST_F(SearchWindow, playback_requests_reach_only_q_dvrs_and_go_on_from_the_pict
   close(fds[1]);
   app_options.conn_state.store(CONN_DISCONNECTED);
   app_options.context = nullptr;
+  app_options.auto_start[0] = '\0';
+  free_setup_info();
 }
 
 TEST(SearchPlayback, speed_halves_and_doubles_within_its_bounds) {
