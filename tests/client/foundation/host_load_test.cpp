@@ -1,4 +1,5 @@
 // The network monitor and the disk share over fixture /proc and /sys trees.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,8 +63,33 @@ TEST(HostLoad, network_load_is_a_share_of_the_link_speed) {
   (void)std::system(("rm -rf " + root).c_str());
 }
 
-TEST(HostLoad, disk_share_of_a_missing_path_is_zero) {
+TEST(HostLoad, cpu_load_is_the_busy_share_between_two_samples) {
+  const std::string root = std::string(testing::TempDir()) + "cpuload-" + std::to_string(getpid());
+  for (const char* d : {"", "/proc"}) mkdir((root + d).c_str(), 0700);
+  const std::string stat = root + "/proc/stat", next = root + "/proc/stat.next";
+  ASSERT_EQ(0, mkfifo(stat.c_str(), 0600));
+  std::ofstream(next) << "cpu  400 0 0 1600 0 0 0 0\n";
+  set_host_stats_roots((root + "/proc").c_str(), (root + "/sys").c_str());
+  app_quit.store(0);
+  int load = -1;
+  std::thread reader([&] { load = read_perf_counter("\\Processor(_Total)\\% Processor Time"); });
+  // The open meets the first sample's; the second sample, a second later, reads the file
+  // put in the pipe's place meanwhile.
+  const int fd = open(stat.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, std::rename(next.c_str(), stat.c_str()));
+  const std::string first = "cpu  100 0 0 900 0 0 0 0\n";
+  EXPECT_EQ(ssize_t(first.size()), write(fd, first.data(), first.size()));
+  close(fd);
+  reader.join();
+  EXPECT_EQ(30, load);  // 300 busy of 1000 ticks
+  set_host_stats_roots(nullptr, nullptr);
+  (void)std::system(("rm -rf " + root).c_str());
+}
+
+TEST(HostLoad, disk_share_of_a_missing_path_or_an_empty_file_system_is_zero) {
   EXPECT_EQ(0, get_disk_free_percent("/nonexistent/vigilo"));
+  EXPECT_EQ(0, get_disk_free_percent("/proc"));  // no blocks at all
   const int here = get_disk_free_percent(".");
   EXPECT_GE(here, 0);
   EXPECT_LE(here, 100);
