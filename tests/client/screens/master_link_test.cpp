@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -406,6 +407,56 @@ TEST_F(Link, sends_without_slaves_or_listener_report_it) {
   EXPECT_EQ(m.value[9], 2);
 }
 
+// The link's address and port from the environment: a bad value keeps the default with one
+// line; only the main window takes the address, and then listens on it alone.
+TEST_F(Link, listener_address_and_port_come_from_the_environment) {
+  struct Case {
+    const char* port;
+    const char* address;
+    int mode;
+    uint16_t want_port;
+    const char* want_address;
+    int lines;
+  } cases[] = {
+      {"7001", "127.0.0.2", 0, 7001, "127.0.0.2", 0},
+      {"0", "localhost", 0, LINK_DEFAULT_PORT, "127.0.0.1", 2},
+      {"65536", "0.0.0.0", 0, LINK_DEFAULT_PORT, "0.0.0.0", 1},
+      {"12x", "127.0.0.2", 1, LINK_DEFAULT_PORT, "127.0.0.1", 1},
+  };
+  for (const Case& c : cases) {
+    init_app_options(&opts);
+    opts.mode = c.mode;
+    setenv("VIGILO_LINK_PORT", c.port, 1);
+    setenv("VIGILO_LINK_ADDRESS", c.address, 1);
+    testing::internal::CaptureStdout();
+    read_link_environment(&opts);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), c.lines) << c.port << " " << c.address << "\n" << out;
+    for (const PEER_ENDPOINT& p : opts.peers) EXPECT_EQ(p.port, c.want_port) << c.port;
+    EXPECT_STREQ(opts.peers[0].address, c.want_address) << c.address;
+  }
+
+  init_app_options(&opts);
+  opts.context = ctx;
+  setenv("VIGILO_LINK_PORT", std::to_string(port).c_str(), 1);
+  setenv("VIGILO_LINK_ADDRESS", "127.0.0.2", 1);
+  read_link_environment(&opts);
+  unsetenv("VIGILO_LINK_PORT");
+  unsetenv("VIGILO_LINK_ADDRESS");
+  start_master();
+  auto reaches = [&](const char* address) {
+    Peer p;
+    p.fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    inet_pton(AF_INET, address, &a.sin_addr);
+    return connect(p.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  };
+  ASSERT_TRUE(eventually([&] { return reaches("127.0.0.2"); }));
+  EXPECT_FALSE(reaches("127.0.0.1"));
+}
+
 // ---------------------------------------------------------------- slave
 
 TEST_F(Link, slave_retries_every_second_until_a_master_listens) {
@@ -464,25 +515,41 @@ TEST_F(Link, slave_hands_one_channel_to_its_master) {
   EXPECT_TRUE(m.wait_for(COMM_SET_TARGET));
 }
 
-TEST_F(Link, slave_says_close_unless_the_master_told_it_to_exit) {
+// A slave closed by its operator says so and hands its channels back; one the master told
+// to exit does neither, or the master, disconnecting too, would take them back.
+TEST_F(Link, slave_says_close_and_hands_back_unless_the_master_told_it_to_exit) {
+  CONNECTION_HOOKS hooks{};
+  hooks.send_channels_to_master = hand_back_channels;
+  set_connection_hooks(hooks);
   for (bool told_to_exit : {false, true}) {
     app_quit.store(0);
+    add_channels(2);
+    ctx->receivers[0].sel_vid_ch.store(3);
+    opts.conn_state.store(CONN_CONNECTED);
     listen_as_master();
     start_slave();
     Peer m;
     ASSERT_TRUE(accept_slave(m));
-    // The acknowledgement shows the slave connected and listening.
+    // The acknowledgement shows the slave connected and listening; the second one that it
+    // is done with the first message.
     ASSERT_TRUE(m.send_bytes(message(told_to_exit ? COMM_EXIT : COMM_ROTATE_SELECTED)));
     ASSERT_TRUE(m.wait_for(COMM_ACK));
+    ASSERT_TRUE(m.send_bytes(message(COMM_ROTATE_SELECTED)));
+    ASSERT_TRUE(m.wait_for(COMM_ACK));
+    // What the window loop does on SDL_QUIT.
+    disconnect_dvr(&opts);
     app_quit.store(1);
     slave.join();
     close(listener);
     listener = -1;
     COMM_FIELDS last{};
-    int r;
-    bool close_seen = false;
-    while ((r = m.read_message(&last)) == 1) close_seen |= last.command == COMM_CLOSE;
+    bool close_seen = false, channels_seen = false;
+    while (m.read_message(&last) == 1) {
+      close_seen |= last.command == COMM_CLOSE;
+      channels_seen |= last.command == COMM_ADD_CHANNEL && last.value[8] == 3;
+    }
     EXPECT_EQ(close_seen, !told_to_exit);
+    EXPECT_EQ(channels_seen, !told_to_exit);
   }
 }
 
