@@ -138,6 +138,11 @@ TEST_F(Launcher, every_start_passes_its_words_one_by_one) {
        {self, login, "-m1", "-i127.0.0.1", "-k", "-e"}},
       {[&] { return start_spot_window(opts, ctx); },
        {self, "-ADVR-1", "-k", "-e", "-v4", "-w1248,960", login, "-m2"}},
+      {[&] {
+         ctx->alarm_channel.store(3);
+         return start_event_spot_window(opts, ctx) > 0 ? 0 : -1;  // its pid
+       },
+       {self, "-ADVR-1", "-k", "-e", "-v8", "-w1248,960", login, "-m2"}},
       {[&] { return start_search_window(opts); }, {self, login, "-m3"}},
       {[&] { return start_playback_window(opts); },
        {self, "-f/rec/day one.zol", "-w1248,960", login, "-m4"}},
@@ -157,6 +162,9 @@ TEST_F(Launcher, every_start_passes_its_words_one_by_one) {
        },
        {dir_.string() + "/auxdesk", "dvrsetup", "op one", "s3cret word", "DVR-2", "MW-2606QTR14"}},
       {[&] { return start_monitor_program(opts, "CPU"); }, {dir_.string() + "/loadmeter", "CPU"}},
+      // Refused until half a second after the CPU monitor's start.
+      {[&] { return eventually([&] { return start_monitor_program(opts, "Network") == 0; }) ? 0 : -1; },
+       {dir_.string() + "/linkmeter", "Network"}},
       {[&] { return start_probe(opts, ctx); },
        {dir_.string() + "/probe", "checkwin", "DVR-1", "MW-2606QTR14"}},
       {[&] { return start_refresher(opts, ctx); }, {dir_.string() + "/refresher"}},
