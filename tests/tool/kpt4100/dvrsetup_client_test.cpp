@@ -86,6 +86,7 @@ TEST_F(DvrSetupClient, fetch_send_and_fetch_again_round_trip) {
   close_dvr_socket();
   EXPECT_EQ(0, run(DVRSETUP_FETCH));  // no socket: fails, touches nothing
   EXPECT_EQ(0, run(DVRSETUP_SEND));
+  EXPECT_EQ(0, run(DVRSETUP_INFO));
   EXPECT_EQ(1, uploads_seen());
 }
 

@@ -257,11 +257,18 @@ int send_settings(int fd) {
   return send_request(fd, 0xA1, 0x10, file.get(), uint32_t(n)) ? 1 : 0;
 }
 
+// 1 once the DVR answered (an answer of another command keeps the store as it was); 0 when
+// the request did not go out or no whole answer came, the connection then being dropped.
 int fetch_info(int fd) {
   NC_PACKET_HEADER h;
-  if (!send_request(fd, 0xA9, 0x80, nullptr, 0) || !recv_header(fd, &h)) return 1;
-  if (h.cmd_type == 0xAA) {
-    if (!recv_body(fd, h.packet_size, dvr_info_store, sizeof dvr_info_store)) close_dvr_socket();
+  if (!send_request(fd, 0xA9, 0x80, nullptr, 0) || !recv_header(fd, &h)) {
+    close_dvr_socket();
+    return 0;
+  }
+  if (h.cmd_type == 0xAA ? !recv_body(fd, h.packet_size, dvr_info_store, sizeof dvr_info_store)
+                         : !recv_body(fd, h.packet_size, nullptr, 0)) {
+    close_dvr_socket();
+    return 0;
   }
   return 1;
 }
@@ -274,7 +281,7 @@ int dvrsetup_client(const char* dvr_name, const char* user, const char* password
   if (mode == DVRSETUP_LOGIN) return login(dvr_name, user, password);
   if (mode == DVRSETUP_SEND) return send_settings(client_socket.load());
   const int fd = client_socket.load();
-  if (fd < 0) return mode == DVRSETUP_INFO ? 1 : 0;
+  if (fd < 0) return 0;
   if (mode == DVRSETUP_FETCH) return fetch_settings(fd);
   if (mode == DVRSETUP_INFO) return fetch_info(fd);
   return 0;

@@ -24,8 +24,8 @@ constexpr int DVRSETUP_FILE_BUFFER = 16384;
 
 // One exchange with the DVR named `dvr_name` in setup.cfg (the last entry of that name
 // wins). 1 done (login accepted, settings stored in eeprom_data.dat, file sent whole,
-// information kept); 0 login refused or failed, settings not received or not stored, file
-// not sent whole, no connection; 2 unknown host type; 3 DDNS; -1 eeprom_data.dat missing
+// the DVR answered the information request); 0 login refused or failed, settings not
+// received or not stored, file not sent whole, information not answered, no connection; 2 unknown host type; 3 DDNS; -1 eeprom_data.dat missing
 // (mode 2); -2 it cannot be opened; -3 connect failed; -4 host name not resolved; -5 no
 // socket could be made.
 int dvrsetup_client(const char* dvr_name, const char* user, const char* password, int mode);
