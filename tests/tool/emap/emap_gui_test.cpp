@@ -29,6 +29,24 @@ uint32_t pixel(unsigned long window, int x, int y) {
   return p.px.empty() ? 0xFFFFFFFF : p.px[0];
 }
 
+// Window `a` lies above window `b` among the top-level windows (no window manager runs).
+bool stacked_above(unsigned long a, unsigned long b) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  Window root, parent, *kids = nullptr;
+  unsigned n = 0;
+  int at_a = -1, at_b = -1;
+  if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n)) {
+    for (unsigned i = 0; i < n; ++i) {  // bottom to top
+      if (kids[i] == a) at_a = int(i);
+      if (kids[i] == b) at_b = int(i);
+    }
+    if (kids) XFree(kids);
+  }
+  XCloseDisplay(d);
+  return at_a >= 0 && at_b >= 0 && at_a > at_b;
+}
+
 class EmapGui : public RealAuxdesk {
  protected:
   void SetUp() override {
@@ -115,6 +133,8 @@ TEST_F(EmapGui, markers_blink_on_notices_of_the_start_target_only) {
   EXPECT_EQ(marker(150, 450), kNormal);
   ASSERT_TRUE(marker_is(405, 600, kNormal));
   ASSERT_TRUE(eventually([&] { return out().find("emap_check_event thread create success!") != std::string::npos; }));
+  // device.cfg puts the undrawn entries at (0, 0): hovering there touches no marker.
+  xdo({"mousemove", "--window", std::to_string(win_), std::to_string(kMapX + 4), std::to_string(kMapY + 4)});
 
   // A stray message, another DVR's motion and DVR-1's sensor: only the sensor blinks.
   uint8_t stray[160] = {};
@@ -136,6 +156,20 @@ TEST_F(EmapGui, markers_blink_on_notices_of_the_start_target_only) {
   EXPECT_GE(shown, std::chrono::milliseconds(2900));
   EXPECT_LT(alarm_seen - sent, std::chrono::milliseconds(2500));
   EXPECT_EQ(marker(405, 600), kNormal);
+
+  // The map is redrawn (Cancel on an empty spot) while camera 1 blinks: its timer leaves
+  // the new marker alone, so it is normal by the time a later sensor alarm shows.
+  click_map(300, 300, 3);
+  const unsigned long sel = window("Selection");
+  ASSERT_NE(sel, 0u);
+  send("DVR-1", 0x02, 0x1, 0);
+  ASSERT_TRUE(marker_is(150, 150, kAlarm, 2500));
+  click(sel, 78, 97);
+  ASSERT_TRUE(gone("Selection"));
+  send("DVR-1", 0x20, 0, 0x1);
+  ASSERT_TRUE(marker_is(405, 600, kAlarm, 5000));
+  EXPECT_EQ(marker(150, 150), kNormal) << std::hex << marker(150, 150);
+  EXPECT_EQ(err().find("CRITICAL"), std::string::npos) << err();
 }
 
 TEST_F(EmapGui, camera_clicks_start_at_most_sixteen_spot_windows_and_close_ends_them) {
@@ -150,6 +184,16 @@ TEST_F(EmapGui, camera_clicks_start_at_most_sixteen_spot_windows_and_close_ends_
   EXPECT_EQ(read_file(spot_files()[0]),
             (dir_ / "vigilo").string() + "\n-ADVR-1\n-k\n-e\n-v8\n-w0,0\n-uadmin,admin\n-m2\n");
   EXPECT_EQ(marker(650, 500), kHover);
+
+  // The spot window is kept above the E-Map while the E-Map has the focus, and only then.
+  const int first = std::stoi(spot_files()[0].filename().string().substr(5));
+  unsigned long spot = 0;
+  ASSERT_TRUE(eventually([&] { return (spot = viewable_window_of(first)) != 0; }));
+  xdo({"windowfocus", "--sync", std::to_string(spot)});
+  xdo({"windowraise", std::to_string(win_)});
+  ASSERT_TRUE(eventually([&] { return stacked_above(win_, spot); }));
+  xdo({"windowfocus", "--sync", std::to_string(win_)});
+  EXPECT_TRUE(eventually([&] { return stacked_above(spot, win_); }));
 
   for (int i = 1; i < 16; ++i) click_map(650, 500);
   ASSERT_TRUE(eventually([&] { return spot_files().size() == 16; })) << spot_files().size();
@@ -209,6 +253,21 @@ TEST_F(EmapGui, maps_and_markers_are_edited_through_the_dialogs) {
   EXPECT_NE(emap_cfg().find("map_image_2=emap/demo-floor.jpg\nmap_name_2=Roof\nmap_devices_2=0"),
             std::string::npos);
   ASSERT_TRUE(eventually([&] { return x11_find_window("Add map") == 0; }));
+
+  // Edit renames the first map and keeps its picture and markers.
+  click(win_, 900, 151);
+  click(win_, 914, 340);
+  const unsigned long edit = window("Edit map");
+  ASSERT_NE(edit, 0u);
+  xdo({"windowfocus", "--sync", std::to_string(edit)});
+  click(edit, 200, 15);
+  xdo({"key", "ctrl+a", "BackSpace"});
+  xdo({"type", "--delay", "20", "Hall"});
+  click(edit, 285, 80);
+  ASSERT_TRUE(cfg_has("map_name_1=Hall\nmap_devices_1=650,150,C,0,2~~")) << emap_cfg() << err();
+  EXPECT_NE(emap_cfg().find("map_image_1=.\\emap\\demo-floor.jpg\n"), std::string::npos) << emap_cfg();
+  ASSERT_TRUE(gone("Edit map"));
+  ASSERT_TRUE(marker_is(650, 150, kNormal));
 
   // The first row is selected, then Delete (answered yes).
   click(win_, 900, 151);
