@@ -33,7 +33,14 @@
 namespace {
 
 std::atomic<uint32_t> fake_now{100000};
-uint32_t fake_clock() { return fake_now.load(); }
+// Clock reads by threads other than the master thread: a slave's reader reads it only when
+// it notes that slave alive. The master thread sets its id before it starts any reader.
+std::thread::id master_thread_id;
+std::atomic<int> reader_clock_reads{0};
+uint32_t fake_clock() {
+  if (std::this_thread::get_id() != master_thread_id) ++reader_clock_reads;
+  return fake_now.load();
+}
 
 std::vector<uint8_t> message(int command, const char* name = "", std::vector<std::pair<int, int32_t>> values = {}) {
   COMM_FIELDS m{};
@@ -133,7 +140,10 @@ class Link : public ScreensTest {
   }
 
   void start_master() {
-    master = std::thread([this] { master_rc = master_thread(&opts); });
+    master = std::thread([this] {
+      master_thread_id = std::this_thread::get_id();
+      master_rc = master_thread(&opts);
+    });
   }
   void stop_master() {
     if (!master.joinable()) return;
@@ -295,9 +305,11 @@ TEST_F(Link, silent_slave_goes_when_another_connects_but_any_message_keeps_it) {
   ASSERT_TRUE(connect_slave(quiet, 1));
   ASSERT_TRUE(connect_slave(busy, 2));
   fake_now += 40000;
-  // Acknowledgements alone keep a slave listed.
+  // Acknowledgements alone keep a slave listed; the reader's clock read shows this one
+  // noted at this time.
+  const int reads = reader_clock_reads.load();
   ASSERT_TRUE(busy.send_bytes(message(COMM_ACK)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(eventually([&] { return reader_clock_reads.load() > reads; }));
   fake_now += 10001;  // quiet: 50001 ms of silence; busy: 10001 ms
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(count_slaves(&opts), 2) << "dropped only when another slave connects";
