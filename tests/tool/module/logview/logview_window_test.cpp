@@ -94,7 +94,16 @@ TEST_F(LogWindowTest, event_rows_are_numbered_in_file_order_and_the_buttons_foll
   EXPECT_EQ(sensitivity(LOG_EVENT), "prev,next");
 }
 
-TEST_F(LogWindowTest, a_login_line_shows_its_kind_under_type_and_its_user_under_window) {
+TEST_F(LogWindowTest, without_logs_the_list_is_empty_and_a_login_line_shows_kind_and_user) {
+  // No ./logs/ at all: the window opens with an empty list and both buttons off.
+  create_syslog_window();
+  fill_to_end(LOG_SYSTEM);
+  EXPECT_EQ(rows(LOG_SYSTEM), V{});
+  EXPECT_EQ(sensitivity(LOG_SYSTEM), "-,-");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "logs"));
+  gtk_widget_destroy(log_window_parts(LOG_SYSTEM).window);
+  pump();
+
   ASSERT_EQ(write_system_log(4, "guard", "guard"), 0);
   ASSERT_EQ(write_system_log(12, "guard", ""), 0);
   for (int round = 0; round < 2; ++round) {  // closed and opened again
