@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -336,7 +337,10 @@ void post_dvr_request(const char* name) {
 }
 
 void reload_setup_info() {
-  if (load_setup_info(app_options.config_file) == 0)
+  // The change check watches the program directory's setup.cfg, which start-up read too;
+  // -C names a file that is only stored.
+  const std::string path = std::string(app_options.program_dir) + "setup.cfg";
+  if (load_setup_info(path.c_str()) == 0)
     std::printf("setup_info reloaded.\n");
   else
     error_box("Error encountered while reading setup configuration file.");

@@ -59,5 +59,6 @@ struct CONN_REQUEST {
 int reset_connection_info();
 // Posts a connect request for `name` (user event 24) when it names a DVR or group.
 void post_dvr_request(const char* name);
-// Reloads setup.cfg: "setup_info reloaded.\n", or the error box on failure.
+// Reloads the program directory's setup.cfg (never the -C file): "setup_info reloaded.\n",
+// or the error box on failure.
 void reload_setup_info();

@@ -230,4 +230,22 @@ TEST_F(Connection, adding_a_connected_dvr_widens_masks_and_a_new_one_starts_its_
   EXPECT_EQ(0, app_context.num_receivers);
 }
 
+// The change check watches the program directory's setup.cfg: a reload reads that file,
+// never the one -C names, or every activation would reload the wrong setup.
+TEST_F(Connection, reload_reads_the_program_directorys_setup_cfg_whatever_c_names) {
+  const int before = get_num_dvr();
+  ASSERT_GT(before, 2);
+  std::string text = demo_setup(p1->port(), p2->port());
+  const size_t last = text.find("DVR-5=");
+  ASSERT_NE(std::string::npos, last);
+  text.erase(last, text.find('\n', last) + 1 - last);
+  std::ofstream(path) << text;
+  std::ofstream(dir + "/other.cfg") << demo_setup(p1->port(), p2->port());
+  std::snprintf(app_options.program_dir, sizeof app_options.program_dir, "%s/", dir.c_str());
+  std::snprintf(app_options.config_file, sizeof app_options.config_file, "%s/other.cfg",
+                dir.c_str());
+  reload_setup_info();
+  EXPECT_EQ(before - 1, get_num_dvr());
+}
+
 }  // namespace
