@@ -324,6 +324,10 @@ TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
   EXPECT_TRUE(wait_for([&] { return no_signal_border(0, 1) > 200 && tile_live(1, 0); }))
       << "no-signal tile";
   EXPECT_EQ(0, reboots());
+
+  // Disconnecting empties the event list: its lines go, not only their count.
+  click(cx(widget(2, "disconnect")), cy(widget(2, "disconnect")));
+  EXPECT_TRUE(wait_for([&] { return at(list).light <= list_light; })) << "event list emptied";
 }
 
 TEST_F(DvrEvents, watchdog_waits_out_an_open_box_and_a_burst) {
