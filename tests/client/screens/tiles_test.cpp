@@ -103,6 +103,35 @@ TEST_F(Tiles, snap_makes_the_folder_and_shows_one_box_with_no_picture_lock_held)
   EXPECT_EQ(bmps, 0);
 }
 
+// Size changes while a decoder draws through the work surface under the display lock, as it
+// halves wide pictures: the surface is replaced inside that lock, so the decoder never writes
+// into a freed one (AddressSanitizer reports it if it does).
+TEST_F(Tiles, size_changes_never_free_the_work_surface_under_a_drawing_decoder) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0);
+  ASSERT_EQ(create_video_mode(ctx), 0);
+  std::atomic<bool> done{false};
+  std::atomic<long> draws{0};
+  std::thread decoder([&] {
+    while (!done.load()) {
+      SdlLock display(ctx->display_mutex);
+      if (SDL_Surface* work = ctx->surfaces[SURF_WORK]) SDL_FillRect(work, nullptr, 0x404040);
+      ++draws;
+    }
+  });
+  for (int i = 0; i < 40; ++i) {
+    const long seen = draws.load();
+    set_window_size(ctx, i % 2 ? 800 : 704, 0, 1);
+    eventually([&] { return draws.load() > seen; }, 5000);  // the decoder drew in between
+  }
+  done = true;
+  decoder.join();
+  ASSERT_NE(ctx->surfaces[SURF_WORK], nullptr);
+  EXPECT_EQ(ctx->surfaces[SURF_WORK]->w, 800);
+  ctx->surfaces[SURF_SCREEN] = nullptr;  // SDL_Quit releases the mode's own surface
+  SDL_Quit();
+}
+
 TEST_F(Tiles, q_picture_loses_its_padding) {
   add_channels(8, 'Q');
   make_video_surface();
