@@ -1,6 +1,8 @@
 // Recorded-file playback: the key-frame index and seek, what the player feeds the rings from
 // whole and cut files, the grid it asks for, and when it stops, pauses or skips.
 #include "client/links/connection.h"
+#include "client/links/dat_file.h"
+#include "peers/qdvr/qdvr_peer.h"
 #include "tests/client/links/record_files.h"
 
 namespace {
@@ -17,6 +19,53 @@ TEST(RecordSeek, binary_search_edges) {
   for (const Case& c : cases) EXPECT_EQ(find_key_frame(idx.data(), int(idx.size()), c.t), c.expect) << c.t;
   EXPECT_EQ(find_key_frame(idx.data(), 0, 5), -1);
   EXPECT_EQ(find_key_frame(idx.data(), 1, 10), 0);
+}
+
+// Both indexes stop at their capacity and say so once per build, not once per further key frame.
+TEST(RecordIndex, a_full_index_keeps_its_first_entries_and_warns_once) {
+  ScratchDir dir;
+  struct Case {
+    const char* name;
+    int max;
+  } cases[] = {{"many.zol", RECORD_INDEX_MAX}, {"many.dat", DAT_INDEX_MAX}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool dat = std::strstr(c.name, ".dat") != nullptr;
+    std::vector<uint8_t> file;
+    if (dat) file = {0x00, 0x22, 0x03, 0x03, 0, 0, 0, 0};
+    for (int i = 0; i < c.max + 5; ++i) {
+      const uint32_t sec = 100 + uint32_t(i);
+      auto b = dat ? qdvr::build_fsh(3, 0, 176, 144, 4, true, sec, 0, 0, false, 0)
+                   : q_video(0, true, sec, 0, {0, 0, 0, 1}).bytes();
+      file.insert(file.end(), b.begin(), b.end());
+      if (dat) file.insert(file.end(), {0, 0, 0, 1});
+    }
+    const fs::path path = dir.path / c.name;
+    write_file(path, file);
+    PlayerRig rig(1);
+    std::snprintf(rig.rx->file_name, sizeof rig.rx->file_name, "%s", path.c_str());
+    rig.rx->file = std::fopen(path.c_str(), "rb");
+    std::vector<KEY_FRAME_ENTRY> index(size_t(c.max));
+    int count = 0;
+    testing::internal::CaptureStderr();
+    int rc;
+    if (dat) {
+      DAT_FILE_INFO info;
+      read_dat_file_header(rig.rx->file, &info);
+      rc = index_dat_file(index.data(), &count, rig.rx, info);
+    } else {
+      rc = index_record_file(index.data(), &count, rig.rx);
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    std::fclose(rig.rx->file);
+    rig.rx->file = nullptr;
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(count, c.max);
+    EXPECT_EQ(index[size_t(c.max) - 1].sec, 100u + uint32_t(c.max) - 1);
+    size_t boxes = 0;
+    for (size_t at = 0; (at = err.find("Too many key frames", at)) != std::string::npos; ++at) ++boxes;
+    EXPECT_EQ(boxes, 1u) << err.substr(0, 500);
+  }
 }
 
 // A small 'Q' recording: key, audio, predicted, key, audio, predicted.
