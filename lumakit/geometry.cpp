@@ -103,6 +103,18 @@ int resample_packed(const uint8_t* src, i64 sw, i64 sh, uint8_t* dst, i64 dw, i6
     if (!acc) return -1;
     for (i64 i = 0; i < dh; ++i) {
         const i64 r0 = static_cast<i64>(fy * static_cast<float>(i));
+        if (iy == 1 && ix == 1 && r0 < sh) {
+            // One source row of one whole sample and the next (ratios between 1 and 2, the
+            // usual downscales): each sample is its row's share, written as it is formed.
+            const uint8_t* row = src + 2 * r0 * sw;
+            uint8_t* q = dst + 2 * i * dw;
+            for (i64 j = 0; j < dw; ++j) q[2 * j + gp.y0] = static_cast<uint8_t>(row_share_1(row + gp.y0, first[j], sw, 2));
+            for (i64 g = 0; g < dw / 2; ++g) {
+                q[4 * g + gp.c0] = static_cast<uint8_t>(row_share_1(row + gp.c0, group_first[g], sw / 2, 4));
+                q[4 * g + gp.c1] = static_cast<uint8_t>(row_share_1(row + gp.c1, group_first[g], sw / 2, 4));
+            }
+            continue;
+        }
         std::fill(acc.get(), acc.get() + dw + 2 * (dw / 2), 0);
         int* yacc = acc.get();
         int* cacc = acc.get() + dw;
