@@ -267,7 +267,7 @@ std::vector<std::vector<uint8_t>> frame_packets(int channel, FrameSpec spec,
   return out;
 }
 
-std::vector<uint8_t> setup_payload(int count, uint32_t seed, int announced) {
+std::vector<uint8_t> setup_payload(int count, uint32_t seed, int announced, int text_extra) {
   Buf b;
   uint32_t v = seed;
   auto u32 = [&] { b.be32(v++ * 2654435761u); };
@@ -276,9 +276,9 @@ std::vector<uint8_t> setup_payload(int count, uint32_t seed, int announced) {
     for (int i = 0; i < n; ++i) b.u8(v++);
   };
   auto flag = [&] { b.u8(v++ & 1); };
-  // Texts alternate between full length (size - 1) and short.
+  // Texts alternate between full length (size - 1, or text_extra bytes longer) and short.
   auto text = [&](int size) {
-    const int n = (v++ % 2) ? size - 1 : (size / 3);
+    const int n = (v++ % 2) ? size - 1 + text_extra : (size / 3);
     std::string s;
     for (int i = 0; i < n; ++i) s.push_back(char('a' + (v + uint32_t(i)) % 26));
     b.str16(s);

@@ -437,6 +437,10 @@ void WdvrPeer::serve_logon(int fd, uint16_t port) {
     put_text16nul(payload, "wdvr");
     payload.push_back(1);
     put_text16nul(payload, cfg_.own_address);
+    if (cfg_.faults.logon_text_length >= 0) {
+      payload[0] = uint8_t(cfg_.faults.logon_text_length >> 8);
+      payload[1] = uint8_t(cfg_.faults.logon_text_length);
+    }
   }
   if (reply(fd, Stage::LogOn, 0xA0000001, result, payload)) hold_open(fd);
 }

@@ -58,6 +58,7 @@ struct Faults {
   int setup_count = -1;           // the setup record's entry count as sent
   int cms_channel_count = -1;     // system information's channel count as sent
   int motion_bits = -1;           // the video object's motion bit count (-1: 0)
+  int logon_text_length = -1;     // the log-on reply's first text length as sent
   bool search_status_flag0 = false;  // 0xA0070101 with flag word 0 and no body
 };
 
@@ -204,8 +205,10 @@ std::vector<uint8_t> frame_object(const FrameSpec& spec, const uint8_t* data, si
 std::vector<std::vector<uint8_t>> frame_packets(int channel, FrameSpec spec,
                                                 const std::vector<uint8_t>& data);
 // A setup record payload with `count` channel entries and values derived from `seed`;
-// `announced` replaces the count word.
-std::vector<uint8_t> setup_payload(int count, uint32_t seed, int announced = -1);
+// `announced` replaces the count word; every full-length text runs `text_extra` bytes past
+// its field.
+std::vector<uint8_t> setup_payload(int count, uint32_t seed, int announced = -1,
+                                   int text_extra = 0);
 // CMS reply packets (header and body).
 std::vector<uint8_t> cms_packet(uint32_t command, uint32_t flag, const std::vector<uint8_t>& body);
 std::vector<uint8_t> cms_system_info_body(int channels, int announced = -1);

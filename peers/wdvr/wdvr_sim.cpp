@@ -40,6 +40,7 @@ void usage() {
       "  --setup-count N        the setup record's entry count as sent\n"
       "  --cms-channels N       system information's channel count as sent\n"
       "  --motion-bits N        motion bits announced in the video object\n"
+      "  --logon-text-length N  the log-on reply's first text length as sent\n"
       "  --search-flag0         the search status reply carries flag 0\n");
 }
 
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
     else if (a == "--preset-length") cfg.faults.preset_name_length = int(number());
     else if (a == "--setup-count") cfg.faults.setup_count = int(number());
     else if (a == "--cms-channels") cfg.faults.cms_channel_count = int(number());
+    else if (a == "--logon-text-length") cfg.faults.logon_text_length = int(number());
     else if (a == "--motion-bits") cfg.faults.motion_bits = int(number());
     else if (a == "--search-flag0") cfg.faults.search_status_flag0 = true;
     else {

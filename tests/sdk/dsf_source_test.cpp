@@ -370,6 +370,25 @@ TEST(DSFSource, OversizedPayloadsAreReadPastAndDropped) {
     EXPECT_EQ(o.count(DSF_CHANNEL_INFO_REPLY), 0u);
     EXPECT_EQ(o.last_error(), "dll internal error!!");
   }
+  for (const bool oversized : {true, false}) {
+    // A log-on reply past the control buffer, or one whose first text runs past its payload,
+    // is refused whole: no control log-on follows.
+    SCOPED_TRACE(oversized ? "oversized log-on reply" : "log-on text past its reply");
+    wdvr::PeerConfig cfg = small();
+    if (oversized) {
+      cfg.faults.stage = wdvr::Stage::LogOn;
+      cfg.faults.fault = wdvr::Fault::Oversized;
+    } else {
+      cfg.faults.logon_text_length = 500;
+    }
+    wdvr::WdvrPeer peer(cfg);
+    ASSERT_TRUE(peer.start());
+    Owner o;
+    live_logon(o, peer);
+    ASSERT_TRUE(o.wait_status(CDSFSource::STATUS_REFUSED));
+    EXPECT_EQ(o.last_error(), "Server Response failure");
+    EXPECT_EQ(peer.count(0x00000002), 0);
+  }
 }
 
 TEST(DSFSource, OwnAddressOfTheLogOnReplyReplacesOnlyAPublicOne) {
