@@ -59,9 +59,9 @@ void VisitSetup(V& v, _SDK_DVRSETUP& s, uint32_t n) {
   v.Bytes(s.abItem6d, 6);
   for (_SDK_DVRSETUP_CAMERA& c : s.aCamera) {
     v.Bool(c.bUse);
-    v.Text(c.szText1, 16);
-    v.Text(c.szText2, 16);
-    v.Text(c.szText3, 16);
+    v.Text(c.szText1, sizeof c.szText1);
+    v.Text(c.szText2, sizeof c.szText2);
+    v.Text(c.szText3, sizeof c.szText3);
     v.Bytes(c.abValue, 11);
     v.U32(c.dwValue);
   }
@@ -69,11 +69,11 @@ void VisitSetup(V& v, _SDK_DVRSETUP& s, uint32_t n) {
     v.Bool(e.bUse);
     v.U32(e.dwValue1);
     v.U32(e.dwValue2);
-    v.Text(e.szText, 32);
+    v.Text(e.szText, sizeof e.szText);
   }
   for (uint32_t i = 0; i < n; ++i) {
     _SDK_DVRSETUP_CHANNEL& c = s.aChannel[i];
-    v.Text(c.szName, 16);
+    v.Text(c.szName, sizeof c.szName);
     for (uint32_t& x : c.adwValue1) v.U32(x);
     v.Bool(c.bFlag1);
     for (uint32_t& x : c.adwValue2) v.U32(x);
@@ -139,7 +139,7 @@ void VisitSetup(V& v, _SDK_DVRSETUP& s, uint32_t n) {
   v.Text(s.szItem17a, sizeof s.szItem17a);
   v.Text(s.szItem17b, sizeof s.szItem17b);
   for (int i = 0; i < 5; ++i) {
-    v.Text(s.szItem18[i], 64);
+    v.Text(s.szItem18[i], sizeof s.szItem18[i]);
     v.Bytes(s.abItem18[i], 10);
   }
   v.EndMark();

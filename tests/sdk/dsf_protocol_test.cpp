@@ -111,6 +111,22 @@ TEST(DSFProtocol, ShortRepliesAreRefusedAndLeaveTheRecord) {
   EXPECT_EQ(ev.flags[1], 0);
   EXPECT_EQ(ev.flags[31], 1);
   EXPECT_EQ(ev.c, 3u);
+  // Stream replies point into the caller's payload: past the channel byte, or past the
+  // playback reply's first word.
+  const auto frame = hex("05 aabbcc");
+  DSF_STREAM_DATA data{};
+  ASSERT_EQ(p.ParseReply(0x00020102, frame.data(), frame.size(), &data), 1);
+  EXPECT_EQ(data.channel, 5);
+  EXPECT_EQ(data.length, 3u);
+  EXPECT_EQ(data.data, frame.data() + 1);
+  const auto block = hex("00000007 f1ff");
+  DSF_STREAM_BLOCK hb{};
+  ASSERT_EQ(p.ParseReply(0xA0020003, block.data(), block.size(), &hb), 1);
+  EXPECT_EQ(hb.length, 2u);
+  EXPECT_EQ(hb.data, block.data() + 4);
+  ASSERT_EQ(p.ParseReply(0xA0020001, block.data(), block.size(), &hb), 1);
+  EXPECT_EQ(hb.length, 6u);
+  EXPECT_EQ(hb.data, block.data());
   uint32_t go = 0;
   const auto goto_reply = hex("0001d4c0");
   p.ParseReply(0xA0060009, goto_reply.data(), 4, &go);
@@ -214,16 +230,14 @@ TEST(DSFProtocol, SetupRecordRoundTrips) {
   ASSERT_EQ(p.ParseReply(0xA0080001, odd_bool.data() + 12, odd_bool.size() - 12, back.get()), 1);
   EXPECT_EQ(back->aCamera[0].bUse, 1);
 
-  // A text longer than its field is cut and terminated; its neighbours keep their values.
-  std::vector<uint8_t> longer(wire.begin() + 12, wire.begin() + 12 + 14);
-  longer.push_back(0);
-  longer.push_back(40);
-  longer.insert(longer.end(), 40, 'Z');
-  const size_t after_text = 12 + 14 + 2 + 31;
-  longer.insert(longer.end(), wire.begin() + long(after_text), wire.end());
+  // Every full-length text sent 9 bytes past its field is cut to the field and terminated:
+  // the record writes back as the one whose texts just fit.
+  const auto longer = wdvr::setup_payload(16, 3, -1, 9);
+  ASSERT_GT(longer.size(), payload.size());
+  std::memset(back.get(), 0x5A, sizeof *back);
   ASSERT_EQ(p.ParseReply(0xA0080001, longer.data(), longer.size(), back.get()), 1);
-  EXPECT_EQ(std::string(back->szItem4), std::string(31, 'Z'));
-  EXPECT_EQ(back->adwItem5[0], 0xA5A5A5A5u);
+  out = build(p, 0x00080002, back.get());
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 12, out.end()), payload);
 
   // More than 16 entries, or a record cut short, is refused.
   std::memset(back.get(), 0x5A, sizeof *back);
