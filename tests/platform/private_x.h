@@ -20,8 +20,10 @@ class PrivateX {
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
       std::string screen = std::string(size) + "x" + std::to_string(depth);
+      // -r: no server key repeat, which a loaded machine would start between a test's press
+      // and release.
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+             "-nolisten", "tcp", "-noreset", "-r", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);

@@ -56,7 +56,12 @@ TEST_F(LoginScreen, wrong_pair_is_refused_then_the_keypad_logs_in) {
 
   // A fresh id, then the keypad's digits with Num Lock off (their cursor keys), and Enter.
   click(cx(user_), cy(user_));
-  for (int i = 0; i < 5; ++i) key("BackSpace");
+  // SDL takes a release and a press of the same key in one millisecond for the server's own
+  // repeat and drops both, so one of several quick BackSpaces can go: press until empty.
+  ASSERT_TRUE(wait_for([&] {
+    key("BackSpace");
+    return !has_text(user_);
+  }));
   type("op");
   click(cx(password_), cy(password_));
   for (const char* k : {"KP_Down", "KP_Left", "KP_Right", "KP_Up"}) key(k);  // 2 4 6 8
