@@ -1,9 +1,5 @@
 #include "peers/idvr/idvr_peer.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -129,16 +125,10 @@ bool IdvrPeer::start() {
 }
 
 void IdvrPeer::stop() {
-  if (stop_.exchange(true) && accept_threads_.empty()) return;
-  for (auto& t : accept_threads_)
-    if (t.joinable()) t.join();
-  accept_threads_.clear();
+  stop_.store(true);
+  peer_io::join_all(lock_, accept_threads_);
   peer_io::join_all(lock_, session_threads_);
-  for (int* fd : {&live_fd_, &pb_fd_, &ctrl_fd_})
-    if (*fd >= 0) {
-      ::close(*fd);
-      *fd = -1;
-    }
+  for (int* fd : {&live_fd_, &pb_fd_, &ctrl_fd_}) peer_io::close_listener(*fd);
 }
 
 std::vector<Record> IdvrPeer::records() const {
@@ -174,40 +164,27 @@ bool IdvrPeer::wait_frames(long n, int timeout_ms) const {
   return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return frames_sent_.load() >= n; });
 }
 
-void IdvrPeer::drop_connections() {
-  std::lock_guard<std::mutex> g(lock_);
-  for (auto& s : sessions_)
-    if (!s->closed.exchange(true)) ::shutdown(s->fd, SHUT_RDWR);
-}
+void IdvrPeer::drop_connections() { peer_io::cut_all(lock_, sessions_); }
 
 void IdvrPeer::accept_loop(int listen_fd, bool playback, bool control) {
-  while (!stop_.load()) {
-    const int fd = peer_io::accept_client(listen_fd);
-    if (fd < 0) continue;
-    auto s = std::make_shared<Session>();
-    s->fd = fd;
-    s->playback = playback;
-    if (!control) connections_.fetch_add(1);
-    std::lock_guard<std::mutex> g(lock_);
-    sessions_.push_back(s);
-    if (control)
-      session_threads_.emplace_back([this, s] { run_control(s); });
-    else
-      session_threads_.emplace_back([this, s] { run_session(s); });
-  }
+  peer_io::accept_loop(listen_fd, stop_, lock_, sessions_, session_threads_, control ? nullptr : &connections_,
+                       [this, playback, control](std::shared_ptr<Session> s) {
+                         s->playback = playback;
+                         if (control)
+                           run_control(s);
+                         else
+                           run_session(s);
+                       });
 }
 
 void IdvrPeer::run_control(std::shared_ptr<Session> s) {
-  std::string in;
-  char buf[1024];
+  std::vector<uint8_t> got;
   const size_t plen = std::strlen(kPrefix);
   while (!stop_.load() && !s->closed.load()) {
-    pollfd pf{s->fd, POLLIN, 0};
-    if (::poll(&pf, 1, 20) <= 0) continue;
-    ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
-    if (n < 0) continue;
-    in.append(buf, size_t(n));
+    if (!peer_io::read_some(s->fd, 20, got)) break;
+    if (got.empty()) continue;
+    const std::string in(got.begin(), got.end());
+    got.clear();
     const long long at = now_ms();
     const long pics = pb_frames_sent_.load();
     std::lock_guard<std::mutex> g(lock_);
@@ -225,28 +202,17 @@ void IdvrPeer::run_control(std::shared_ptr<Session> s) {
       commands_.push_back(Command{"", at, pics, true});
       p = q + plen;
     }
-    in.clear();
     cv_.notify_all();
   }
-  s->closed.store(true);
-  ::close(s->fd);
+  peer_io::close_session(s->fd, s->closed);
 }
 
 void IdvrPeer::run_session(std::shared_ptr<Session> s) {
   std::vector<uint8_t> in;
-  uint8_t buf[4096];
   bool logged_in = false;
-  auto fail = [&] {
-    s->closed.store(true);
-    ::shutdown(s->fd, SHUT_RDWR);
-  };
+  auto fail = [&] { peer_io::cut(s->fd, s->closed); };
   auto out = [&](const std::vector<uint8_t>& p) {
-    if (s->closed.load() || !net_send_all(s->fd, p.data(), p.size(), stop_)) {
-      fail();
-      return false;
-    }
-    bytes_sent_.fetch_add(static_cast<long long>(p.size()));
-    return true;
+    return peer_io::send_counted(s->fd, s->closed, p, stop_, bytes_sent_);
   };
   auto parse = [&](bool answer) {
     while (in.size() >= 76) {
@@ -283,21 +249,11 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   std::vector<uint32_t> seq(size_t(cfg_.channels), 0);
   while (!stop_.load() && !s->closed.load()) {
-    pollfd pf{s->fd, POLLIN, 0};
     const bool streaming = logged_in && !cfg_.stall;
-    if (::poll(&pf, 1, streaming ? 0 : 10) > 0) {
-      ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
-      if (n > 0) in.insert(in.end(), buf, buf + n);
-    }
+    if (!peer_io::read_some(s->fd, streaming ? 0 : 10, in)) break;
     parse(true);
     if (!streaming || s->closed.load()) continue;
-    const auto now = Clock::now();
-    if (cfg_.fps > 0 && now < next_tick) {
-      auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - now).count();
-      std::this_thread::sleep_for(std::chrono::milliseconds(rest > 5 ? 5 : (rest < 1 ? 1 : rest)));
-      continue;
-    }
+    if (cfg_.fps > 0 && !peer_io::round_due(next_tick)) continue;
     if (cfg_.fps > 0) next_tick += std::chrono::microseconds(1000000 / cfg_.fps);
     for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch, ++serial) {
       if (cfg_.oversize != Oversize::None && !oversized && serial >= cfg_.oversize_after) {
@@ -350,8 +306,7 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
   }
   peer_io::read_tail(s->fd, in);
   parse(false);
-  s->closed.store(true);
-  ::close(s->fd);
+  peer_io::close_session(s->fd, s->closed);
   cv_.notify_all();
 }
 

@@ -425,24 +425,15 @@ bool QdvrPeer::start() {
 }
 
 void QdvrPeer::stop() {
-  if (stop_.exchange(true) && !accept_thread_.joinable()) return;
+  stop_.store(true);
   if (accept_thread_.joinable()) accept_thread_.join();
   peer_io::join_all(lock_, session_threads_);
-  if (listen_fd_ >= 0) ::close(listen_fd_);
-  listen_fd_ = -1;
+  peer_io::close_listener(listen_fd_);
 }
 
 void QdvrPeer::accept_loop() {
-  while (!stop_.load()) {
-    const int fd = peer_io::accept_client(listen_fd_);
-    if (fd < 0) continue;
-    auto s = std::make_shared<Session>();
-    s->fd = fd;
-    connections_.fetch_add(1);
-    std::lock_guard<std::mutex> g(lock_);
-    sessions_.push_back(s);
-    session_threads_.emplace_back([this, s] { run_session(s); });
-  }
+  peer_io::accept_loop(listen_fd_, stop_, lock_, sessions_, session_threads_, &connections_,
+                       [this](std::shared_ptr<Session> s) { run_session(s); });
 }
 
 bool QdvrPeer::carries_audio(int channel) const {
@@ -531,10 +522,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   long audio_sets = 0;
   int audio_last = -1;  // channel whose frame carried the last set
   uint32_t garbage_seed = 12345;
-  auto fail = [&] {
-    s->closed.store(true);
-    ::shutdown(s->fd, SHUT_RDWR);
-  };
+  auto fail = [&] { peer_io::cut(s->fd, s->closed); };
   auto reply_error = [&](uint16_t code) {
     std::vector<uint8_t> p = packet(238, 0, {uint8_t(code >> 8), uint8_t(code)}, false);
     if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
@@ -660,13 +648,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   };
   while (!stop_.load() && !s->closed.load()) {
     // 1. Requests from the client.
-    pollfd pf{s->fd, POLLIN, 0};
-    int wait_ms = s->streaming ? 0 : 10;
-    if (::poll(&pf, 1, wait_ms) > 0) {
-      ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
-      if (n > 0) in.insert(in.end(), buf, buf + n);
-    }
+    if (!peer_io::read_some(s->fd, s->streaming ? 0 : 10, in)) break;
     if (held_.load()) continue;
     parse_requests(true);
     if (s->closed.load()) break;
@@ -680,12 +662,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
     // 3. Frames for the selected channels, one round per frame period.
     if (!s->streaming || cfg_.stall) continue;
-    auto now = Clock::now();
-    if (cfg_.fps > 0 && now < next_tick) {
-      auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - now).count();
-      std::this_thread::sleep_for(std::chrono::milliseconds(rest > 5 ? 5 : rest));
-      continue;
-    }
+    if (cfg_.fps > 0 && !peer_io::round_due(next_tick)) continue;
     if (cfg_.fps > 0) next_tick += std::chrono::microseconds(1000000 / cfg_.fps);
     // Calendar playback: stamps from the position, advancing by the speed each frame period.
     int64_t stamp_ms = -1;
@@ -751,8 +728,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
     in.insert(in.end(), buf, buf + n);
   }
   parse_requests(false);
-  s->closed.store(true);
-  ::close(s->fd);
+  peer_io::close_session(s->fd, s->closed);
   std::lock_guard<std::mutex> g(lock_);
   for (size_t i = 0; i < sessions_.size(); ++i)
     if (sessions_[i] == s) {
@@ -824,12 +800,6 @@ void QdvrPeer::send_error(uint16_t code) {
 
 void QdvrPeer::send_raw(const std::vector<uint8_t>& bytes) { queue_all(bytes); }
 
-void QdvrPeer::drop_connections() {
-  std::lock_guard<std::mutex> g(lock_);
-  for (auto& s : sessions_) {
-    s->closed.store(true);
-    ::shutdown(s->fd, SHUT_RDWR);
-  }
-}
+void QdvrPeer::drop_connections() { peer_io::cut_all(lock_, sessions_); }
 
 }  // namespace qdvr

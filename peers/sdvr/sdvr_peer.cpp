@@ -1,10 +1,6 @@
 #include "peers/sdvr/sdvr_peer.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/evp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -134,11 +130,10 @@ bool SdvrPeer::start() {
 }
 
 void SdvrPeer::stop() {
-  if (stop_.exchange(true) && !accept_thread_.joinable()) return;
+  stop_.store(true);
   if (accept_thread_.joinable()) accept_thread_.join();
   peer_io::join_all(lock_, session_threads_);
-  if (listen_fd_ >= 0) ::close(listen_fd_);
-  listen_fd_ = -1;
+  peer_io::close_listener(listen_fd_);
 }
 
 std::vector<Packet> SdvrPeer::packets() const {
@@ -165,40 +160,18 @@ bool SdvrPeer::wait_frames(long n, int timeout_ms) const {
   return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return frames_sent_.load() >= n; });
 }
 
-void SdvrPeer::drop_connections() {
-  std::lock_guard<std::mutex> g(lock_);
-  for (auto& s : sessions_)
-    if (!s->closed.exchange(true)) ::shutdown(s->fd, SHUT_RDWR);
-}
+void SdvrPeer::drop_connections() { peer_io::cut_all(lock_, sessions_); }
 
 void SdvrPeer::accept_loop() {
-  while (!stop_.load()) {
-    const int fd = peer_io::accept_client(listen_fd_);
-    if (fd < 0) continue;
-    auto s = std::make_shared<Session>();
-    s->fd = fd;
-    connections_.fetch_add(1);
-    std::lock_guard<std::mutex> g(lock_);
-    sessions_.push_back(s);
-    session_threads_.emplace_back([this, s] { run_session(s); });
-  }
+  peer_io::accept_loop(listen_fd_, stop_, lock_, sessions_, session_threads_, &connections_,
+                       [this](std::shared_ptr<Session> s) { run_session(s); });
 }
 
 void SdvrPeer::run_session(std::shared_ptr<Session> s) {
   std::vector<uint8_t> in;
-  uint8_t buf[4096];
   const bool lc = cfg_.lower_case;
-  auto fail = [&] {
-    s->closed.store(true);
-    ::shutdown(s->fd, SHUT_RDWR);
-  };
   auto out = [&](const std::vector<uint8_t>& p) {
-    if (s->closed.load() || !net_send_all(s->fd, p.data(), p.size(), stop_)) {
-      fail();
-      return false;
-    }
-    bytes_sent_.fetch_add(static_cast<long long>(p.size()));
-    return true;
+    return peer_io::send_counted(s->fd, s->closed, p, stop_, bytes_sent_);
   };
   auto answer_login = [&](const Packet& p) {
     const bool digest_ok = p.bytes.size() == 44 &&
@@ -260,21 +233,11 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
   long serial = 0;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   while (!stop_.load() && !s->closed.load()) {
-    pollfd pf{s->fd, POLLIN, 0};
     const bool streaming = s->logged_in && !cfg_.stall;
-    if (::poll(&pf, 1, streaming ? 0 : 10) > 0) {
-      ssize_t n = ::recv(s->fd, buf, sizeof buf, 0);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
-      if (n > 0) in.insert(in.end(), buf, buf + n);
-    }
+    if (!peer_io::read_some(s->fd, streaming ? 0 : 10, in)) break;
     parse(true);
     if (!streaming || s->closed.load()) continue;
-    const auto now = Clock::now();
-    if (cfg_.fps > 0 && now < next_tick) {
-      auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - now).count();
-      std::this_thread::sleep_for(std::chrono::milliseconds(rest > 5 ? 5 : (rest < 1 ? 1 : rest)));
-      continue;
-    }
+    if (cfg_.fps > 0 && !peer_io::round_due(next_tick)) continue;
     next_tick += interval;
     for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch, ++serial) {
       const long no = frame_no[size_t(ch)]++;
@@ -293,7 +256,7 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
       }
       if (cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after) {
         net_send_all(s->fd, frame.data(), frame.size() / 2, stop_);
-        fail();
+        peer_io::cut(s->fd, s->closed);
         break;
       }
       if (!out(frame)) break;
@@ -319,8 +282,7 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
   // What the client sent last (its closing packet) is still recorded.
   peer_io::read_tail(s->fd, in);
   parse(false);
-  s->closed.store(true);
-  ::close(s->fd);
+  peer_io::close_session(s->fd, s->closed);
   cv_.notify_all();
 }
 
