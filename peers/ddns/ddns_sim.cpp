@@ -1,17 +1,11 @@
 // ddns_sim: a simulated DDNS server on 127.0.0.1.
 //   ddns_sim --port 1800 --name DVR1=127.0.0.1:9101 [--mode answer|silent|nomagic|short]
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "peers/ddns/ddns_peer.h"
-
-namespace {
-volatile std::sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
-}  // namespace
+#include "peers/sim_main.h"
 
 int main(int argc, char** argv) {
   uint16_t port = 1800;
@@ -43,9 +37,7 @@ int main(int argc, char** argv) {
   }
   std::printf("ddns_sim: listening on 127.0.0.1:%u\n", unsigned(peer.port()));
   std::fflush(stdout);
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
-  while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  sim::serve_until_stopped();
   peer.stop();
   return 0;
 }

@@ -4,17 +4,14 @@
 // SUB") and its control commands ("command TEXT").
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "peers/idvr/idvr_peer.h"
+#include "peers/sim_main.h"
 
 namespace {
-volatile std::sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
-
 void usage() {
   std::printf(
       "usage: idvr_sim [--live N] [--playback N] [--control N] [--channels N] [--size WxH]\n"
@@ -28,13 +25,7 @@ int main(int argc, char** argv) {
   bool log = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto next = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        usage();
-        std::exit(2);
-      }
-      return argv[++i];
-    };
+    auto next = [&] { return sim::option_value(argc, argv, i, usage); };
     if (a == "--live") cfg.live_port = uint16_t(std::atoi(next()));
     else if (a == "--playback") cfg.pb_port = uint16_t(std::atoi(next()));
     else if (a == "--control") cfg.ctrl_port = uint16_t(std::atoi(next()));
@@ -59,8 +50,7 @@ int main(int argc, char** argv) {
       return a == "--help" ? 0 : 2;
     }
   }
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
+  sim::catch_stop_signals();
   idvr::IdvrPeer peer(cfg);
   if (!peer.start()) {
     std::fprintf(stderr, "idvr_sim: cannot listen\n");
@@ -70,7 +60,7 @@ int main(int argc, char** argv) {
               unsigned(peer.pb_port()), unsigned(peer.ctrl_port()));
   std::fflush(stdout);
   size_t records = 0, commands = 0;
-  while (!g_stop) {
+  while (!sim::stop_requested()) {
     usleep(100000);
     if (!log) continue;
     const auto r = peer.records();

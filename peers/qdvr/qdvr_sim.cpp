@@ -21,11 +21,9 @@
 #include <vector>
 
 #include "peers/qdvr/qdvr_peer.h"
+#include "peers/sim_main.h"
 
 namespace {
-volatile std::sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
-
 void usage() {
   std::printf(
       "usage: qdvr_sim [--port N]... [--channels N] [--size WxH] [--fps N] [--clip FRAMES]\n"
@@ -134,13 +132,7 @@ int main(int argc, char** argv) {
   bool calendar = true, log_requests = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    auto next = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        usage();
-        std::exit(2);
-      }
-      return argv[++i];
-    };
+    auto next = [&] { return sim::option_value(argc, argv, i, usage); };
     if (a == "--port") ports.push_back(uint16_t(std::atoi(next())));
     else if (a == "--channels") cfg.channels = std::atoi(next());
     else if (a == "--size") std::sscanf(next(), "%dx%d", &cfg.width, &cfg.height);
@@ -203,26 +195,16 @@ int main(int argc, char** argv) {
   if (ports.empty()) ports.push_back(9101);
   if (!calendar) cfg.recordings.clear();
   else if (cfg.recordings.empty()) cfg.recordings = default_calendar();
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
+  sim::catch_stop_signals();
   std::signal(SIGPIPE, SIG_IGN);
-  std::vector<std::unique_ptr<qdvr::QdvrPeer>> peers;
-  for (uint16_t p : ports) {
-    qdvr::PeerConfig c = cfg;
-    c.port = p;
-    auto peer = std::make_unique<qdvr::QdvrPeer>(c);
-    if (!peer->start()) {
-      std::fprintf(stderr, "qdvr_sim: cannot listen on 127.0.0.1:%u\n", unsigned(p));
-      return 1;
-    }
-    std::printf("qdvr_sim: DVR with %d channels on 127.0.0.1:%u\n", c.channels, unsigned(peer->port()));
-    peers.push_back(std::move(peer));
-  }
-  std::fflush(stdout);
+  auto peers = sim::start_each<qdvr::QdvrPeer>("qdvr_sim", cfg, ports, [&](const qdvr::QdvrPeer& p) {
+    std::printf("qdvr_sim: DVR with %d channels on 127.0.0.1:%u\n", cfg.channels, unsigned(p.port()));
+  });
+  if (peers.empty()) return 1;
   int tick = 0;
   std::string pending;  // command text read so far
   std::vector<size_t> seen(peers.size(), 0);
-  while (!g_stop) {
+  while (!sim::stop_requested()) {
     if (commands)
       read_commands(peers, &pending, 100);
     else

@@ -4,20 +4,16 @@
 // sends ("packet 0085").
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "peers/sdvr/sdvr_peer.h"
+#include "peers/sim_main.h"
 
 namespace {
-volatile std::sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
-
 void usage() {
   std::printf(
       "usage: sdvr_sim [--port N]... [--channels 1-4] [--height 224|272] [--fps N] [--clip FRAMES]\n"
@@ -34,13 +30,7 @@ int main(int argc, char** argv) {
   cfg.clip_frames = 2;  // encoding is slow under the sanitizers: listen soon
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto next = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        usage();
-        std::exit(2);
-      }
-      return argv[++i];
-    };
+    auto next = [&] { return sim::option_value(argc, argv, i, usage); };
     if (a == "--port") ports.push_back(uint16_t(std::atoi(next())));
     else if (a == "--channels") cfg.channels = std::atoi(next());
     else if (a == "--height") cfg.height = std::atoi(next());
@@ -68,23 +58,13 @@ int main(int argc, char** argv) {
     }
   }
   if (ports.empty()) ports.push_back(0);
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
-  std::vector<std::unique_ptr<sdvr::SdvrPeer>> peers;
-  for (uint16_t p : ports) {
-    sdvr::PeerConfig c = cfg;
-    c.port = p;
-    auto peer = std::make_unique<sdvr::SdvrPeer>(c);
-    if (!peer->start()) {
-      std::fprintf(stderr, "sdvr_sim: cannot listen on port %u\n", unsigned(p));
-      return 1;
-    }
-    std::printf("sdvr_sim listening on 127.0.0.1:%u\n", unsigned(peer->port()));
-    peers.push_back(std::move(peer));
-  }
-  std::fflush(stdout);
+  sim::catch_stop_signals();
+  const auto peers = sim::start_each<sdvr::SdvrPeer>("sdvr_sim", cfg, ports, [](const sdvr::SdvrPeer& p) {
+    std::printf("sdvr_sim listening on 127.0.0.1:%u\n", unsigned(p.port()));
+  });
+  if (peers.empty()) return 1;
   std::vector<size_t> seen(peers.size(), 0);
-  while (!g_stop) {
+  while (!sim::stop_requested()) {
     usleep(100000);
     if (!log) continue;
     for (size_t k = 0; k < peers.size(); ++k) {

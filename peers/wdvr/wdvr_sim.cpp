@@ -1,19 +1,15 @@
 // wdvr_sim: a simulated SDK DVR on 127.0.0.1 for the demo and manual tests.
 //   wdvr_sim --port 7100 --channels 4 --video h264 --audio adpcm
 // serves until interrupted; the base port goes to standard output.
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
+#include "peers/sim_main.h"
 #include "peers/wdvr/wdvr_peer.h"
 
 namespace {
-volatile std::sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
-
 void usage() {
   std::printf(
       "usage: wdvr_sim [options]\n"
@@ -71,13 +67,7 @@ int main(int argc, char** argv) {
   wdvr::PeerConfig cfg;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto next = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        usage();
-        std::exit(2);
-      }
-      return argv[++i];
-    };
+    auto next = [&] { return sim::option_value(argc, argv, i, usage); };
     auto number = [&] { return uint32_t(std::strtoul(next(), nullptr, 0)); };
     if (a == "--help" || a == "-h") {
       usage();
@@ -131,9 +121,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%u\n", unsigned(peer.base_port()));
   std::fflush(stdout);
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
-  while (!g_stop) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  sim::serve_until_stopped();
   peer.stop();
   return 0;
 }
