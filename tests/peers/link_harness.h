@@ -90,6 +90,15 @@ class LinkHarness {
     receivers_stop.store(0);
   }
 
+  // Stops the receive thread, expecting it to let go within half a second (even in the
+  // middle of a long socket time-out) and to end as RX_ENDED.
+  void expect_quick_stop() {
+    const auto t0 = std::chrono::steady_clock::now();
+    stop();
+    EXPECT_LE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_EQ(RX_ENDED, rx->status.load());
+  }
+
   // Takes every record written so far into slot `slot` (as a decoder would).
   std::vector<RingRecord> take(uint32_t slot) {
     std::vector<RingRecord> out;
@@ -111,6 +120,27 @@ class LinkHarness {
     }
     SDL_mutexV(s.mutex);
     return out;
+  }
+
+  // Takes the records of every slot, in order per slot.
+  std::vector<RingRecord> take_all() {
+    std::vector<RingRecord> all;
+    for (uint32_t s = 0; s < ctx->num_slots; ++s) {
+      auto r = take(s);
+      all.insert(all.end(), r.begin(), r.end());
+    }
+    return all;
+  }
+  // Takes the rings' records into `recs` until at least `n` of `media` (0: of any medium)
+  // are among them: true, or false when timeout_ms passes first.
+  bool take_until(size_t n, int timeout_ms, std::vector<RingRecord>* recs, char media = 0) {
+    return wait_for([&] {
+      auto more = take_all();
+      recs->insert(recs->end(), more.begin(), more.end());
+      size_t have = 0;
+      for (const RingRecord& r : *recs) have += media == 0 || r.rh.media == media;
+      return have >= n;
+    }, timeout_ms);
   }
 
   // Waits until `pred` holds, pumping nothing: true, or false after timeout_ms.
