@@ -5,9 +5,7 @@
 // the writer thread's CPU and bytes written, and the records dropped.
 // The 'I' and 'S' cases follow (links_is_cases.cpp).
 //   links_bench [--seconds N] [--dvrs N] [--channels N] [--rec-dir DIR] [--cases all|q|is]
-#include <pthread.h>
 #include <sys/socket.h>
-#include <time.h>
 
 #include <SDL/SDL.h>
 
@@ -22,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/links/links_harness.h"
 #include "client/foundation/app_state.h"
 #include "client/foundation/sock_io.h"
 #include "client/links/frame_headers.h"
@@ -33,21 +32,9 @@
 
 namespace {
 
-constexpr int kWidth = 720, kHeight = 480, kFps = 30;
+using namespace links_bench;
 
-double thread_cpu_s(pthread_t t) {
-  clockid_t cid;
-  if (pthread_getcpuclockid(t, &cid) != 0) return 0;
-  timespec ts{};
-  clock_gettime(cid, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-double self_cpu_s() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-double now_s() { return double(net_now_ms()) / 1000.0; }
+constexpr int kWidth = 720, kHeight = 480, kFps = 30;
 
 struct Clip {
   std::shared_ptr<std::vector<std::vector<uint8_t>>> units;
@@ -78,10 +65,6 @@ Clip encode_clip(int frames) {
   return c;
 }
 
-struct RawResult { double mbps, ns_per_byte; };
-
-// The same DVRs and the same bytes, read by plain recv() calls into one buffer and thrown
-// away: what the link costs without any parsing (the floor of the receive path).
 // One simulated DVR replaying the shared clip; both the raw copy and the client path use it.
 std::unique_ptr<qdvr::QdvrPeer> start_peer(int channels, int fps, const Clip& clip) {
   qdvr::PeerConfig pc;
@@ -96,16 +79,13 @@ std::unique_ptr<qdvr::QdvrPeer> start_peer(int channels, int fps, const Clip& cl
   return peer;
 }
 
+// The same DVRs and the same bytes, read raw: the floor of the receive path.
 RawResult raw_copy(int dvrs, int channels, int fps, const Clip& clip, double seconds) {
   std::vector<std::unique_ptr<qdvr::QdvrPeer>> peers;
   std::vector<int> fds;
   for (int d = 0; d < dvrs; ++d) {
     peers.push_back(start_peer(channels, fps, clip));
-    int fd = net_tcp_socket();
-    uint32_t a = 0;
-    net_parse_ipv4("127.0.0.1", &a);
-    net_connect(fd, a, peers.back()->port(), 5000, {});
-    net_set_nonblocking(fd, false);
+    const int fd = connect_loopback(peers.back()->port());
     std::vector<uint8_t> login(20, 0);
     auto p1 = qdvr::packet(2, 1, login, false);
     std::vector<uint8_t> sel(12, 0);
@@ -121,34 +101,9 @@ RawResult raw_copy(int dvrs, int channels, int fps, const Clip& clip, double sec
     ::send(fd, p2.data(), p2.size(), MSG_NOSIGNAL);
     fds.push_back(fd);
   }
-  std::atomic<long long> got{0};
-  std::atomic<bool> stop{false};
-  std::vector<std::thread> readers;
-  std::vector<double> cpu(size_t(dvrs), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // frames flowing
-  double t0 = now_s();
-  for (int d = 0; d < dvrs; ++d)
-    readers.emplace_back([&, d] {
-      std::vector<uint8_t> buf(NC_RECV_ALLOC);
-      double c0 = self_cpu_s();
-      while (!stop.load()) {
-        ssize_t n = ::recv(fds[size_t(d)], buf.data(), buf.size(), 0);
-        if (n <= 0) break;
-        got.fetch_add(n);
-      }
-      cpu[size_t(d)] = self_cpu_s() - c0;
-    });
-  std::this_thread::sleep_for(std::chrono::milliseconds(int(seconds * 1000)));
-  double wall = now_s() - t0;
-  long long bytes = got.load();
-  stop.store(true);
-  for (int& fd : fds) ::shutdown(fd, SHUT_RDWR);
-  for (auto& t : readers) t.join();
-  for (int& fd : fds) net_close(fd);
+  const RawResult r = read_raw(fds, NC_RECV_ALLOC, seconds);
   for (auto& p : peers) p->stop();
-  double total_cpu = 0;
-  for (double c : cpu) total_cpu += c;
-  return {double(bytes) / wall / 1e6, total_cpu * 1e9 / double(bytes ? bytes : 1)};
+  return r;
 }
 
 // A context with one slot per receiver (8 for a single DVR), drained as decoders would.
@@ -164,16 +119,7 @@ struct Rig {
   Rig(int dvrs, int channels, int fps, const Clip& clip, bool record_all = false)
       : frames(size_t(dvrs)), bytes(size_t(dvrs)), record(record_all) {
     init_app_context(ctx.get());
-    int slots = dvrs == 1 ? 8 : dvrs;
-    ctx->ring_size = DEFAULT_RING_SIZE;
-    ctx->num_slots = uint32_t(slots);
-    for (int i = 0; i < slots; ++i) {
-      // Touched up front, as alloc_receive_buffers zeroes its rings, so page faults of a
-      // fresh ring are not charged to the receive threads.
-      ctx->slots[i].ring = static_cast<uint8_t*>(std::malloc(DEFAULT_RING_SIZE + 1024));
-      std::memset(ctx->slots[i].ring, 0, DEFAULT_RING_SIZE + 1024);
-      ctx->slots[i].mutex = SDL_CreateMutex();
-    }
+    alloc_rings(ctx.get(), dvrs == 1 ? 8 : dvrs);
     ctx->num_receivers = dvrs;
     for (int d = 0; d < dvrs; ++d) {
       peers.push_back(start_peer(channels, fps, clip));
@@ -206,26 +152,14 @@ struct Rig {
     });
   }
   void take(uint32_t slot) {
-    DISPLAY_SLOT& s = ctx->slots[slot];
-    SDL_mutexP(s.mutex);
-    while (s.read_pos != s.write_pos) {
-      if (s.read_pos + 12 > ctx->ring_size) s.read_pos = 0;
-      FRAME_RECORD_HEADER rh = decode_frame_record_header(s.ring + s.read_pos);
-      if (rh.start_key != 0xFFFF) {
-        s.read_pos = 0;
-        continue;
-      }
-      int r = s.ring[s.read_pos + 12 + 2];
+    drain_slot(ctx.get(), slot, [this](const FRAME_RECORD_HEADER& rh, const uint8_t* body) {
+      const int r = body[2];
       if (r < int(frames.size()) && rh.media == 'Y') {
         frames[size_t(r)].fetch_add(1);
         bytes[size_t(r)].fetch_add(rh.size);
       }
-      RECEIVER_INFO& rx = ctx->receivers[r < MAX_RECEIVERS ? r : 0];
-      rx.pending_frames.fetch_sub(1);
-      rx.pending_bytes.fetch_sub(12 + rh.size);
-      s.read_pos += 12 + rh.size;
-    }
-    SDL_mutexV(s.mutex);
+      return &ctx->receivers[r < MAX_RECEIVERS ? r : 0];
+    });
   }
   void start() {
     if (record) start_recording(ctx.get());
@@ -252,19 +186,12 @@ struct Rig {
     return n;
   }
   ~Rig() {
-    receivers_stop.store(1);
-    for (int d = 0; d < ctx->num_receivers; ++d) {
-      ctx->receivers[d].status.store(RX_STOP);
-      if (ctx->receivers[d].thread.joinable()) ctx->receivers[d].thread.join();
-    }
+    stop_receivers(ctx.get());
     end_recordings(ctx.get());
     stop.store(true);
     drain.join();
     for (auto& p : peers) p->stop();
-    for (uint32_t i = 0; i < ctx->num_slots; ++i) {
-      std::free(ctx->slots[i].ring);
-      ctx->slots[i].ring = nullptr;
-    }
+    free_rings(ctx.get());
     free_app_context(ctx.get());
     receivers_stop.store(0);
   }

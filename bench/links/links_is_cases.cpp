@@ -2,9 +2,7 @@
 // and 'S' (640x272 block-DCT) receive threads into their rings, one receiver unpaced and
 // many paced, with the receive threads' CPU beside a raw loopback copy of the same bytes,
 // and the 'S' stream scanner alone.
-#include <pthread.h>
 #include <sys/socket.h>
-#include <time.h>
 
 #include <SDL/SDL.h>
 
@@ -19,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/links/links_harness.h"
 #include "client/foundation/app_state.h"
 #include "client/foundation/sock_io.h"
 #include "client/links/frame_headers.h"
@@ -31,21 +30,9 @@
 
 namespace {
 
-constexpr int kChannels = 4;  // per DVR: the 'S' DVRs have four
+using namespace links_bench;
 
-double thread_cpu_s(pthread_t t) {
-  clockid_t cid;
-  if (pthread_getcpuclockid(t, &cid) != 0) return 0;
-  timespec ts{};
-  clock_gettime(cid, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-double self_cpu_s() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-double now_s() { return double(net_now_ms()) / 1000.0; }
+constexpr int kChannels = 4;  // per DVR: the 'S' DVRs have four
 
 // One kind of DVR: how to start a simulated one, its port, its bytes sent, the login that
 // opens its stream on a raw socket, and the receive thread of the client.
@@ -58,49 +45,16 @@ struct Kind {
   int (*entry)(RECEIVER_INFO*);
 };
 
-struct RawResult { double mbps, ns_per_byte; };
-
 RawResult raw_copy(const Kind& k, int dvrs, int fps, double seconds) {
   std::vector<std::unique_ptr<void, void (*)(void*)>> peers;
   std::vector<int> fds;
   for (int d = 0; d < dvrs; ++d) {
     peers.push_back(k.start(fps));
-    int fd = net_tcp_socket();
-    uint32_t a = 0;
-    net_parse_ipv4("127.0.0.1", &a);
-    net_connect(fd, a, k.port(peers.back().get()), 5000, {});
-    net_set_nonblocking(fd, false);
+    const int fd = connect_loopback(k.port(peers.back().get()));
     ::send(fd, k.raw_login.data(), k.raw_login.size(), MSG_NOSIGNAL);
     fds.push_back(fd);
   }
-  std::atomic<long long> got{0};
-  std::atomic<bool> stop{false};
-  std::vector<double> cpu(size_t(dvrs), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  std::vector<std::thread> readers;
-  const double t0 = now_s();
-  for (int d = 0; d < dvrs; ++d)
-    readers.emplace_back([&, d] {
-      std::vector<uint8_t> buf(1 << 20);
-      const double c0 = self_cpu_s();
-      while (!stop.load()) {
-        ssize_t n = ::recv(fds[size_t(d)], buf.data(), buf.size(), 0);
-        if (n <= 0) break;
-        got.fetch_add(n);
-      }
-      cpu[size_t(d)] = self_cpu_s() - c0;
-    });
-  std::this_thread::sleep_for(std::chrono::milliseconds(int(seconds * 1000)));
-  const double wall = now_s() - t0;
-  const long long bytes = got.load();
-  stop.store(true);
-  for (int& fd : fds) ::shutdown(fd, SHUT_RDWR);
-  for (auto& t : readers) t.join();
-  for (int& fd : fds) net_close(fd);
-  peers.clear();
-  double total = 0;
-  for (double c : cpu) total += c;
-  return {double(bytes) / wall / 1e6, total * 1e9 / double(bytes ? bytes : 1)};
+  return read_raw(fds, 1 << 20, seconds);
 }
 
 struct RunResult {
@@ -112,13 +66,7 @@ struct RunResult {
 RunResult run(const Kind& k, int dvrs, int fps, double seconds) {
   auto ctx = std::make_unique<APP_CONTEXT>();
   init_app_context(ctx.get());
-  const int slots = dvrs == 1 ? 8 : dvrs;
-  ctx->ring_size = DEFAULT_RING_SIZE;
-  ctx->num_slots = uint32_t(slots);
-  for (int i = 0; i < slots; ++i) {
-    ctx->slots[i].ring = static_cast<uint8_t*>(std::calloc(1, DEFAULT_RING_SIZE + 1024));
-    ctx->slots[i].mutex = SDL_CreateMutex();
-  }
+  alloc_rings(ctx.get(), dvrs == 1 ? 8 : dvrs);
   std::vector<std::unique_ptr<void, void (*)(void*)>> peers;
   std::vector<std::atomic<long long>> frames(static_cast<size_t>(dvrs));
   ctx->num_receivers = dvrs;
@@ -142,27 +90,13 @@ RunResult run(const Kind& k, int dvrs, int fps, double seconds) {
   std::atomic<bool> stop{false};
   std::thread drain([&] {
     while (!stop.load()) {
-      for (uint32_t s = 0; s < ctx->num_slots; ++s) {
-        DISPLAY_SLOT& sl = ctx->slots[s];
-        SDL_mutexP(sl.mutex);
-        while (sl.read_pos != sl.write_pos) {
-          if (sl.read_pos + 12 > ctx->ring_size) sl.read_pos = 0;
-          FRAME_RECORD_HEADER rh = decode_frame_record_header(sl.ring + sl.read_pos);
-          if (rh.start_key != 0xFFFF) {
-            sl.read_pos = 0;
-            continue;
-          }
-          const uint8_t* body = sl.ring + sl.read_pos + 12;
+      for (uint32_t s = 0; s < ctx->num_slots; ++s)
+        drain_slot(ctx.get(), s, [&](const FRAME_RECORD_HEADER&, const uint8_t* body) -> RECEIVER_INFO* {
           const int r = k.letter == 'S' ? body[2] : get_le16(body + 30);
-          if (r < dvrs) {
-            frames[size_t(r)].fetch_add(1);
-            ctx->receivers[r].pending_frames.fetch_sub(1);
-            ctx->receivers[r].pending_bytes.fetch_sub(12 + rh.size);
-          }
-          sl.read_pos += 12 + rh.size;
-        }
-        SDL_mutexV(sl.mutex);
-      }
+          if (r >= dvrs) return nullptr;
+          frames[size_t(r)].fetch_add(1);
+          return &ctx->receivers[r];
+        });
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
   });
@@ -200,18 +134,11 @@ RunResult run(const Kind& k, int dvrs, int fps, double seconds) {
   if (fps > 0)
     for (int d = 0; d < dvrs; ++d)
       if (double(frames[size_t(d)].load() - f0[size_t(d)]) < 0.95 * fps * kChannels * wall) ++behind;
-  receivers_stop.store(1);
-  for (int d = 0; d < dvrs; ++d) {
-    ctx->receivers[d].status.store(RX_STOP);
-    if (ctx->receivers[d].thread.joinable()) ctx->receivers[d].thread.join();
-  }
+  stop_receivers(ctx.get());
   stop.store(true);
   drain.join();
   peers.clear();
-  for (int i = 0; i < slots; ++i) {
-    std::free(ctx->slots[i].ring);
-    ctx->slots[i].ring = nullptr;
-  }
+  free_rings(ctx.get());
   free_app_context(ctx.get());
   receivers_stop.store(0);
   return {double(fr) / wall, double(by) / wall / 1e6, used * 1e6 / double(fr ? fr : 1),
