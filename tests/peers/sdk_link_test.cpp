@@ -50,10 +50,8 @@ class SdkLink : public ::testing::Test {
   static bool take_until(LinkHarness& h, std::vector<RingRecord>* recs,
                          const std::function<bool(const std::vector<RingRecord>&)>& done) {
     return LinkHarness::wait_for([&] {
-      for (uint32_t s = 0; s < h.ctx->num_slots; ++s) {
-        auto more = h.take(s);
-        recs->insert(recs->end(), more.begin(), more.end());
-      }
+      auto more = h.take_all();
+      recs->insert(recs->end(), more.begin(), more.end());
       return done(*recs);
     }, 30000);
   }
