@@ -144,10 +144,16 @@ std::atomic<RECORD_WRITE_FN> write_fn{nullptr};
 std::atomic<uint64_t> n_queued{0}, n_written{0}, n_bytes{0}, n_dropped{0}, n_gaps{0},
     n_failures{0}, writer_cpu{0};
 
-void note_writer_cpu() {
+// CPU of the writers that ended, so the figure never goes back when a writer is restarted
+// (a new thread's clock starts at 0).
+std::atomic<uint64_t> ended_writers_cpu{0};
+
+void note_writer_cpu(bool ending = false) {
   timespec ts;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  writer_cpu.store(uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec));
+  const uint64_t mine = uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+  writer_cpu.store(ended_writers_cpu.load() + mine);
+  if (ending) ended_writers_cpu.fetch_add(mine);
 }
 
 ssize_t do_write(int fd, const void* p, size_t n) {
@@ -257,7 +263,7 @@ void writer_main() {
     writer.queue.pop(len);
     if (--s->queued == 0 && s->closing) writer.sync_wake.notify_one();
   }
-  note_writer_cpu();
+  note_writer_cpu(true);
 }
 
 // Syncs each open file about once a second, syncs the directory of a new file, and closes

@@ -172,7 +172,9 @@ TEST(RecordingLink, i_and_s_channels_record_their_frames_as_sent) {
       ASSERT_EQ(recs[i].body.size(), FRAME_HEADER_SIZE + sent.size());
       EXPECT_TRUE(std::equal(sent.begin(), sent.end(), recs[i].body.begin() + FRAME_HEADER_SIZE));
       const int64_t ms = int64_t(fh.sec) * 1000 + fh.msec;
-      if (last_ms >= 0) EXPECT_EQ(ms - last_ms, 40);
+      if (last_ms >= 0) {
+        EXPECT_EQ(ms - last_ms, 40);
+      }
       last_ms = ms;
     }
     peer.stop();

@@ -101,9 +101,13 @@ TEST_F(SdkLink, live_frames_of_channels_0_to_8_land_in_the_rings_with_their_byte
     EXPECT_GE(ph.sec, base_sec);
     EXPECT_LT(ph.sec, base_sec + 3600);
     const int n = seen[ph.channel]++;
-    if (n == 0) EXPECT_EQ(ph.vop_type, 0) << "a stream starts at a key frame";
+    if (n == 0) {
+      EXPECT_EQ(ph.vop_type, 0) << "a stream starts at a key frame";
+    }
     // Key frames restart the count; the data is a frame of the channel's clip.
-    if (ph.vop_type == 0) EXPECT_EQ(ph.seq_cnt, 0);
+    if (ph.vop_type == 0) {
+      EXPECT_EQ(ph.seq_cnt, 0);
+    }
     bool known = false;
     for (int i = 0; i < 15 && !known; ++i) {
       const auto& f = peer.video_frame(ph.channel, i);
