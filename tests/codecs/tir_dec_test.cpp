@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codecs/tir_dec/tir_vlc.h"
+#include "tests/codecs/float_idct.h"
 #include "peers/media/media_gen.h"
 #include "peers/tirenc/tirenc.h"
 
@@ -53,14 +54,6 @@ std::vector<uint8_t> flat_picture(int h, int y, int u, int v) {
 
 // Float inverse DCT of the encoder's reconstructed coefficients, written into `pic` (I420).
 void apply_reference(const std::vector<tirenc::CodedBlock>& blocks, int h, std::vector<uint8_t>& pic) {
-    static const auto basis = [] {
-        std::array<std::array<double, 8>, 8> b{};
-        const double pi = std::acos(-1.0);
-        for (int u = 0; u < 8; ++u)
-            for (int x = 0; x < 8; ++x)
-                b[u][x] = 0.5 * (u ? 1.0 : std::sqrt(0.5)) * std::cos((2 * x + 1) * u * pi / 16);
-        return b;
-    }();
     for (const tirenc::CodedBlock& cb : blocks) {
         uint8_t* plane = pic.data();
         int stride = W;
@@ -68,14 +61,7 @@ void apply_reference(const std::vector<tirenc::CodedBlock>& blocks, int h, std::
             plane += W * h + (cb.plane - 1) * (W / 2) * (h / 2);
             stride = W / 2;
         }
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) {
-                double s = 0;
-                for (int v = 0; v < 8; ++v)
-                    for (int u = 0; u < 8; ++u) s += basis[u][x] * basis[v][y] * cb.coef[v * 8 + u];
-                plane[(cb.y + y) * stride + cb.x + x] =
-                    static_cast<uint8_t>(std::clamp(static_cast<int>(std::lround(s)), 0, 255));
-            }
+        float_idct(cb.coef, plane + cb.y * stride + cb.x, stride);
     }
 }
 

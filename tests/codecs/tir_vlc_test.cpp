@@ -21,6 +21,7 @@ extern "C" {
 
 #include "codecs/tir_dec/tir_vlc.h"
 #include "peers/media/media_gen.h"
+#include "tests/codecs/float_idct.h"
 
 namespace {
 
@@ -86,30 +87,6 @@ constexpr int kIntra[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 
                             19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
                             22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
                             26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83};
-
-void float_idct(const int coef[64], uint8_t* dst, int stride) {
-    static const auto basis = [] {
-        std::array<std::array<double, 8>, 8> b{};
-        const double pi = std::acos(-1.0);
-        for (int u = 0; u < 8; ++u)
-            for (int x = 0; x < 8; ++x)
-                b[u][x] = 0.5 * (u ? 1.0 : std::sqrt(0.5)) * std::cos((2 * x + 1) * u * pi / 16);
-        return b;
-    }();
-    double tmp[64];  // columns first: tmp[v][x] = sum over u
-    for (int v = 0; v < 8; ++v)
-        for (int x = 0; x < 8; ++x) {
-            double s = 0;
-            for (int u = 0; u < 8; ++u) s += basis[u][x] * coef[v * 8 + u];
-            tmp[v * 8 + x] = s;
-        }
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) {
-            double s = 0;
-            for (int v = 0; v < 8; ++v) s += basis[v][y] * tmp[v * 8 + x];
-            dst[y * stride + x] = static_cast<uint8_t>(std::clamp(static_cast<int>(std::lround(s)), 0, 255));
-        }
-}
 
 // Parses one MPEG-1 intra picture (default matrix, one picture) into I420 with our AC table.
 // Returns an empty vector on any syntax error; `used` collects the table entries seen.

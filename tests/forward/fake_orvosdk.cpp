@@ -24,6 +24,13 @@ void note(const char* name, A... a) {
   uint64_t v[] = {word(a)..., 0};
   std::memcpy(g_args, v, sizeof(uint64_t) * sizeof...(A));
 }
+// The set result as the function's return type.
+template <class R>
+R result() {
+  if constexpr (std::is_void_v<R>) return;
+  else if constexpr (std::is_pointer_v<R>) return reinterpret_cast<R>(uintptr_t(g_result));
+  else return static_cast<R>(g_result);
+}
 }  // namespace
 
 // The test's view of the last call.
@@ -35,191 +42,72 @@ extern "C" __attribute__((visibility("default"))) void fake_sdk_set_result(uint6
   g_result = r;
 }
 
-int SDK_CancelWait(void* handle) {
-  note("SDK_CancelWait", handle);
-  return int(g_result);
-}
-int SDK_Close(void* handle) {
-  note("SDK_Close", handle);
-  return int(g_result);
-}
-int SDK_Connect(const char* host, const char* user, const char* password, int port,
-                int logon_flag, _SDK_DVR_INFO* info) {
-  note("SDK_Connect", host, user, password, port, logon_flag, info);
-  return int(g_result);
-}
-int SDK_ControlPTZ(void* handle, int code) {
-  note("SDK_ControlPTZ", handle, code);
-  return int(g_result);
-}
-int SDK_ControlPTZAutoPan(void* handle, int code) {
-  note("SDK_ControlPTZAutoPan", handle, code);
-  return int(g_result);
-}
-int SDK_ControlPTZAux1(void* handle, int on) {
-  note("SDK_ControlPTZAux1", handle, on);
-  return int(g_result);
-}
-int SDK_ControlPTZAux2(void* handle, int on) {
-  note("SDK_ControlPTZAux2", handle, on);
-  return int(g_result);
-}
-int SDK_ControlPTZBypass(void* handle, unsigned char* bytes, unsigned char count) {
-  note("SDK_ControlPTZBypass", handle, bytes, count);
-  return int(g_result);
-}
-int SDK_ControlPTZCameraPower(void* handle, int on) {
-  note("SDK_ControlPTZCameraPower", handle, on);
-  return int(g_result);
-}
-int SDK_ControlPTZFocus(void* handle, int code) {
-  note("SDK_ControlPTZFocus", handle, code);
-  return int(g_result);
-}
-int SDK_ControlPTZIris(void* handle, int code) {
-  note("SDK_ControlPTZIris", handle, code);
-  return int(g_result);
-}
-int SDK_ControlPTZLight(void* handle, int on) {
-  note("SDK_ControlPTZLight", handle, on);
-  return int(g_result);
-}
-int SDK_ControlPTZMenuClose(void* handle) {
-  note("SDK_ControlPTZMenuClose", handle);
-  return int(g_result);
-}
-int SDK_ControlPTZMenuOpen(void* handle) {
-  note("SDK_ControlPTZMenuOpen", handle);
-  return int(g_result);
-}
-int SDK_ControlPTZMenuSelect(void* handle) {
-  note("SDK_ControlPTZMenuSelect", handle);
-  return int(g_result);
-}
-int SDK_ControlPTZPump(void* handle) {
-  note("SDK_ControlPTZPump", handle);
-  return int(g_result);
-}
-int SDK_ControlPTZTour(void* handle, int code) {
-  note("SDK_ControlPTZTour", handle, code);
-  return int(g_result);
-}
-int SDK_ControlPTZWiper(void* handle) {
-  note("SDK_ControlPTZWiper", handle);
-  return int(g_result);
-}
-int SDK_ControlPTZZoom(void* handle, int code) {
-  note("SDK_ControlPTZZoom", handle, code);
-  return int(g_result);
-}
-int SDK_Disconnect(int dvr_id) {
-  note("SDK_Disconnect", dvr_id);
-  return int(g_result);
-}
-int SDK_FastBackward(void* handle) {
-  note("SDK_FastBackward", handle);
-  return int(g_result);
-}
-int SDK_FastForward(void* handle) {
-  note("SDK_FastForward", handle);
-  return int(g_result);
-}
-int SDK_GetDVRHealthInfo(int dvr_id, _SDK_DVR_HEALTH_INFO* health) {
-  note("SDK_GetDVRHealthInfo", dvr_id, health);
-  return int(g_result);
-}
-int SDK_GetDVRSetup(void* handle, _SDK_DVRSETUP* setup) {
-  note("SDK_GetDVRSetup", handle, setup);
-  return int(g_result);
-}
-int SDK_GetDVRSystemInfo(int dvr_id, _SDK_DVR_INFO* info) {
-  note("SDK_GetDVRSystemInfo", dvr_id, info);
-  return int(g_result);
-}
-int SDK_GetDayOfMonthlyRecord(int dvr_id, int value, int year, int month, unsigned long* days) {
-  note("SDK_GetDayOfMonthlyRecord", dvr_id, value, year, month, days);
-  return int(g_result);
-}
-void SDK_GetLastErrorString(void* handle, char* buf, int size) {
-  note("SDK_GetLastErrorString", handle, buf, size);
-}
-int SDK_GetPacket(void* handle, _SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
-  note("SDK_GetPacket", handle, packet, info);
-  return int(g_result);
-}
-int SDK_GetRecordInfo(int dvr_id, int channel, int date, _SDK_REC_TIMETABLE* table) {
-  note("SDK_GetRecordInfo", dvr_id, channel, date, table);
-  return int(g_result);
-}
-int SDK_GetRecordInfoAllChannel(int dvr_id, int channel_count, int date,
-                                _SDK_REC_TIMETABLE_EX* table) {
-  note("SDK_GetRecordInfoAllChannel", dvr_id, channel_count, date, table);
-  return int(g_result);
-}
-int SDK_GetRelayState(void* handle, int* a, int* b) {
-  note("SDK_GetRelayState", handle, a, b);
-  return int(g_result);
-}
-unsigned long SDK_GetSearchStatus(int dvr_id, _SDK_DVR_SEARCH_STATUS* status) {
-  note("SDK_GetSearchStatus", dvr_id, status);
-  return static_cast<unsigned long>(g_result);
-}
-int SDK_Initialize(SDK_INIT_CALLBACK callback, unsigned short event_port) {
-  note("SDK_Initialize", callback, event_port);
-  return int(g_result);
-}
-int SDK_NormalForward(void* handle) {
-  note("SDK_NormalForward", handle);
-  return int(g_result);
-}
-void* SDK_Open(int dvr_id, int channel, _SDK_CONN_PARAM* param, SDK_OPEN_CALLBACK callback,
-               int channel2, void* user) {
-  note("SDK_Open", dvr_id, channel, param, callback, channel2, user);
-  return reinterpret_cast<void*>(uintptr_t(g_result));
-}
-int SDK_PlayGoto(void* handle, unsigned long date, unsigned long time) {
-  note("SDK_PlayGoto", handle, date, time);
-  return int(g_result);
-}
+// FAKE(return type, name, (parameters), arguments...): notes the call, returns the set result.
+#define FAKE(R, name, params, ...)         \
+  R name params {                           \
+    note(#name __VA_OPT__(, ) __VA_ARGS__); \
+    return result<R>();                     \
+  }
+FAKE(int, SDK_CancelWait, (void* handle), handle)
+FAKE(int, SDK_Close, (void* handle), handle)
+FAKE(int, SDK_Connect, (const char* host, const char* user, const char* password, int port,
+     int logon_flag, _SDK_DVR_INFO* info),
+     host, user, password, port, logon_flag, info)
+FAKE(int, SDK_ControlPTZ, (void* handle, int code), handle, code)
+FAKE(int, SDK_ControlPTZAutoPan, (void* handle, int code), handle, code)
+FAKE(int, SDK_ControlPTZAux1, (void* handle, int on), handle, on)
+FAKE(int, SDK_ControlPTZAux2, (void* handle, int on), handle, on)
+FAKE(int, SDK_ControlPTZBypass, (void* handle, unsigned char* bytes, unsigned char count),
+     handle, bytes, count)
+FAKE(int, SDK_ControlPTZCameraPower, (void* handle, int on), handle, on)
+FAKE(int, SDK_ControlPTZFocus, (void* handle, int code), handle, code)
+FAKE(int, SDK_ControlPTZIris, (void* handle, int code), handle, code)
+FAKE(int, SDK_ControlPTZLight, (void* handle, int on), handle, on)
+FAKE(int, SDK_ControlPTZMenuClose, (void* handle), handle)
+FAKE(int, SDK_ControlPTZMenuOpen, (void* handle), handle)
+FAKE(int, SDK_ControlPTZMenuSelect, (void* handle), handle)
+FAKE(int, SDK_ControlPTZPump, (void* handle), handle)
+FAKE(int, SDK_ControlPTZTour, (void* handle, int code), handle, code)
+FAKE(int, SDK_ControlPTZWiper, (void* handle), handle)
+FAKE(int, SDK_ControlPTZZoom, (void* handle, int code), handle, code)
+FAKE(int, SDK_Disconnect, (int dvr_id), dvr_id)
+FAKE(int, SDK_FastBackward, (void* handle), handle)
+FAKE(int, SDK_FastForward, (void* handle), handle)
+FAKE(int, SDK_GetDVRHealthInfo, (int dvr_id, _SDK_DVR_HEALTH_INFO* health), dvr_id, health)
+FAKE(int, SDK_GetDVRSetup, (void* handle, _SDK_DVRSETUP* setup), handle, setup)
+FAKE(int, SDK_GetDVRSystemInfo, (int dvr_id, _SDK_DVR_INFO* info), dvr_id, info)
+FAKE(int, SDK_GetDayOfMonthlyRecord, (int dvr_id, int value, int year, int month,
+     unsigned long* days),
+     dvr_id, value, year, month, days)
+FAKE(void, SDK_GetLastErrorString, (void* handle, char* buf, int size), handle, buf, size)
+FAKE(int, SDK_GetPacket, (void* handle, _SDK_PACKET* packet, _SDK_FRAME_INFO* info),
+     handle, packet, info)
+FAKE(int, SDK_GetRecordInfo, (int dvr_id, int channel, int date, _SDK_REC_TIMETABLE* table),
+     dvr_id, channel, date, table)
+FAKE(int, SDK_GetRecordInfoAllChannel, (int dvr_id, int channel_count, int date,
+     _SDK_REC_TIMETABLE_EX* table),
+     dvr_id, channel_count, date, table)
+FAKE(int, SDK_GetRelayState, (void* handle, int* a, int* b), handle, a, b)
+FAKE(unsigned long, SDK_GetSearchStatus, (int dvr_id, _SDK_DVR_SEARCH_STATUS* status),
+     dvr_id, status)
+FAKE(int, SDK_Initialize, (SDK_INIT_CALLBACK callback, unsigned short event_port),
+     callback, event_port)
+FAKE(int, SDK_NormalForward, (void* handle), handle)
+FAKE(void*, SDK_Open, (int dvr_id, int channel, _SDK_CONN_PARAM* param, SDK_OPEN_CALLBACK callback,
+     int channel2, void* user),
+     dvr_id, channel, param, callback, channel2, user)
+FAKE(int, SDK_PlayGoto, (void* handle, unsigned long date, unsigned long time), handle, date, time)
 #ifndef FAKE_SDK_GAP
-int SDK_PresetRun(void* handle, int preset) {
-  note("SDK_PresetRun", handle, preset);
-  return int(g_result);
-}
+FAKE(int, SDK_PresetRun, (void* handle, int preset), handle, preset)
 #endif
-int SDK_PresetSet(void* handle, int preset) {
-  note("SDK_PresetSet", handle, preset);
-  return int(g_result);
-}
-int SDK_SetDVRSetup(void* handle, _SDK_DVRSETUP* setup) {
-  note("SDK_SetDVRSetup", handle, setup);
-  return int(g_result);
-}
-int SDK_SetDeinterlace(void* handle, int on) {
-  note("SDK_SetDeinterlace", handle, on);
-  return int(g_result);
-}
-int SDK_SetPacketParam(void* handle, _SDK_PACKET_PARAM* param) {
-  note("SDK_SetPacketParam", handle, param);
-  return int(g_result);
-}
-int SDK_SetRelayState(void* handle, int relay, int on) {
-  note("SDK_SetRelayState", handle, relay, on);
-  return int(g_result);
-}
-unsigned long SDK_SetSearchStatus(int dvr_id, int status) {
-  note("SDK_SetSearchStatus", dvr_id, status);
-  return static_cast<unsigned long>(g_result);
-}
-int SDK_SetWaitTimeout(void* handle, unsigned long seconds) {
-  note("SDK_SetWaitTimeout", handle, seconds);
-  return int(g_result);
-}
-unsigned long SDK_StartRemoteSearch(int dvr_id, int date, int time, char kind, char divide,
-                                    int channel) {
-  note("SDK_StartRemoteSearch", dvr_id, date, time, kind, divide, channel);
-  return static_cast<unsigned long>(g_result);
-}
-void SDK_Terminate() {
-  note("SDK_Terminate");
-}
+FAKE(int, SDK_PresetSet, (void* handle, int preset), handle, preset)
+FAKE(int, SDK_SetDVRSetup, (void* handle, _SDK_DVRSETUP* setup), handle, setup)
+FAKE(int, SDK_SetDeinterlace, (void* handle, int on), handle, on)
+FAKE(int, SDK_SetPacketParam, (void* handle, _SDK_PACKET_PARAM* param), handle, param)
+FAKE(int, SDK_SetRelayState, (void* handle, int relay, int on), handle, relay, on)
+FAKE(unsigned long, SDK_SetSearchStatus, (int dvr_id, int status), dvr_id, status)
+FAKE(int, SDK_SetWaitTimeout, (void* handle, unsigned long seconds), handle, seconds)
+FAKE(unsigned long, SDK_StartRemoteSearch, (int dvr_id, int date, int time, char kind, char divide,
+     int channel),
+     dvr_id, date, time, kind, divide, channel)
+FAKE(void, SDK_Terminate, ())
