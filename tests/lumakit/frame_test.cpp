@@ -31,7 +31,6 @@ TEST(LumakitInterface, ExportsExactlyTheOperationsAndColorKey) {
         "yuv_outline", "yuv_print", "yuv_print_mapping", "yuv_pushpop", "yuv_remap_region_u", "yuv_remap_region_v",
         "yuv_remap_region_y", "yuv_remap_u", "yuv_remap_v", "yuv_remap_y", "yuv_render", "yuv_saturation",
         "yuv_selective_bob", "yuv_shrink", "yuv_shrink_any", "yuv_stretch", "yuv_warp", "yuv_zoom"};
-    EXPECT_EQ(want.size(), 48u);
     EXPECT_EQ(names, want);
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/system/message_box.h"
 #include "platform/system/x11_windows.h"
+#include "tests/platform/env_guard.h"
 #include "tests/platform/private_x.h"
 
 // Xlib defines macros (None, Bool, Status) that collide with GoogleTest: include it last.
@@ -19,27 +20,6 @@
 #include <X11/keysym.h>
 
 namespace {
-
-struct EnvGuard {
-  std::string name;
-  std::string old;
-  bool had;
-  EnvGuard(const char* n, const char* value) : name(n) {
-    const char* o = getenv(n);
-    had = o != nullptr;
-    if (had) old = o;
-    if (value)
-      setenv(n, value, 1);
-    else
-      unsetenv(n);
-  }
-  ~EnvGuard() {
-    if (had)
-      setenv(name.c_str(), old.c_str(), 1);
-    else
-      unsetenv(name.c_str());
-  }
-};
 
 TEST(UnattendedBox, AnswersWithTheConfiguredButtonAndWritesOneLine) {
   struct Case {

@@ -8,23 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/system/reboot.h"
+#include "tests/platform/env_guard.h"
 
 namespace {
-
-struct EnvGuard {
-  std::string name, old;
-  bool had;
-  EnvGuard(const char* n, const std::string& value) : name(n) {
-    const char* o = std::getenv(n);
-    had = o != nullptr;
-    if (had) old = o;
-    setenv(n, value.c_str(), 1);
-  }
-  ~EnvGuard() {
-    if (had) setenv(name.c_str(), old.c_str(), 1);
-    else unsetenv(name.c_str());
-  }
-};
 
 TEST(Reboot, every_test_runs_with_the_recorder) {
   const char* cmd = std::getenv("VIGILO_REBOOT_COMMAND");
@@ -35,7 +21,7 @@ TEST(Reboot, every_test_runs_with_the_recorder) {
 TEST(Reboot, recorder_is_called_and_refusals_are_told) {
   const std::string log = std::string(testing::TempDir()) + "reboot-" + std::to_string(getpid());
   std::remove(log.c_str());
-  EnvGuard to(("VIGILO_REBOOT_LOG"), log);
+  EnvGuard to("VIGILO_REBOOT_LOG", log.c_str());
   EXPECT_EQ(0, reboot_machine());
   std::stringstream ss;
   ss << std::ifstream(log).rdbuf();
