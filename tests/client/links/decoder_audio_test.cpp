@@ -54,16 +54,12 @@ TEST(AudioQueue, AppendWrapsAtTheRingEnd) {
     EXPECT_EQ(audio_ring_write_index(), 0x1FE00u + 320);
 }
 
-TEST(AudioQueue, ShortQueueStaysQueuedAndOverflowDropsTheOldest) {
+// More than the ring holds: the count never passes the ring, the newest samples remain. (A
+// short queue staying queued is checked through the audio callback.)
+TEST(AudioQueue, OverflowDropsTheOldest) {
     std::vector<int16_t> in(AUDIO_RING_SAMPLES + 100);
     for (size_t i = 0; i < in.size(); ++i) in[i] = int16_t(i & 0x7FFF);
     std::vector<int16_t> out(512);
-    audio_ring_reset();
-    queue_audio_data(in.data(), 600);
-    EXPECT_EQ(audio_ring_read(out.data(), 512), 0);
-    EXPECT_EQ(audio_ring_available(), 300u);
-
-    // More than the ring holds: the count never passes the ring, the newest samples remain.
     audio_ring_reset();
     queue_audio_data(in.data(), int(in.size() * 2));
     EXPECT_EQ(audio_ring_available(), AUDIO_RING_SAMPLES);

@@ -1,5 +1,5 @@
 // Test rig of the decoder tests: an application context with one receiver and one ring,
-// ring writers that follow the receivers' rules, record builders and a fake clock.
+// ring writers that follow the receivers' rules, record bodies, encoded clips and a fake clock.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "client/links/frame_headers.h"
 #include "client/links/video_decoders.h"
 #include "peers/media/media_gen.h"
+#include "tests/client/links/record_files.h"
 
 namespace dtest {
 
@@ -100,20 +101,8 @@ struct Link {
 
 // 'Q' video record body: FRAME_HEADER + Annex-B unit.
 inline std::vector<uint8_t> q_video(const std::vector<uint8_t>& au, bool key, int channel, int w, int h, uint32_t sec,
-                                    uint16_t msec, uint8_t receiver = 0) {
-    FRAME_HEADER fh;
-    fh.receiver = receiver;
-    fh.size = uint32_t(au.size());
-    fh.channel = uint8_t(channel);
-    fh.frame_type = key ? 1 : 0;
-    fh.width = uint16_t(w);
-    fh.height = uint16_t(h);
-    fh.sec = sec;
-    fh.msec = msec;
-    std::vector<uint8_t> body(FRAME_HEADER_SIZE + au.size());
-    encode_frame_header(fh, body.data());
-    std::memcpy(body.data() + FRAME_HEADER_SIZE, au.data(), au.size());
-    return body;
+                                    uint16_t msec) {
+    return rectest::q_video(channel, key, sec, msec, au, w, h).body;
 }
 
 // 'I' video record body: PICTURE_HEADER + VOP.
@@ -142,34 +131,29 @@ struct Clip {
     std::vector<media_gen::Yuv420> pictures;
 };
 
-inline Clip h264_clip(int w, int h, int frames, int channel, int gop = 25) {
+// `frames` synthetic pictures of `channel` through the encoder Enc(w, h, 30 fps, args...).
+template <class Enc, class... Args>
+Clip encode_clip(int w, int h, int frames, int channel, Args... args) {
     Clip c;
-    media_gen::H264Encoder enc(w, h, 30, gop);
+    Enc enc(w, h, 30, args...);
     EXPECT_TRUE(enc.ok());
     for (int i = 0; i < frames; ++i) {
         c.pictures.push_back(media_gen::synth_picture(w, h, channel, i));
-        std::vector<uint8_t> au;
+        std::vector<uint8_t> unit;
         bool key = false;
-        EXPECT_EQ(enc.encode(c.pictures.back(), au, key), 0);
-        c.units.push_back(au);
+        EXPECT_EQ(enc.encode(c.pictures.back(), unit, key), 0);
+        c.units.push_back(unit);
         c.keys.push_back(key);
     }
     return c;
 }
 
+inline Clip h264_clip(int w, int h, int frames, int channel, int gop = 25) {
+    return encode_clip<media_gen::H264Encoder>(w, h, frames, channel, gop);
+}
+
 inline Clip mpeg4_clip(int w, int h, int frames, int channel, int gop = 25, bool interlaced = false) {
-    Clip c;
-    media_gen::Mpeg4Encoder enc(w, h, 30, gop, interlaced);
-    EXPECT_TRUE(enc.ok());
-    for (int i = 0; i < frames; ++i) {
-        c.pictures.push_back(media_gen::synth_picture(w, h, channel, i));
-        std::vector<uint8_t> vop;
-        bool key = false;
-        EXPECT_EQ(enc.encode(c.pictures.back(), vop, key), 0);
-        c.units.push_back(vop);
-        c.keys.push_back(key);
-    }
-    return c;
+    return encode_clip<media_gen::Mpeg4Encoder>(w, h, frames, channel, gop, interlaced);
 }
 
 // PSNR of a 32-bit B, G, R, X picture against a source picture, from row `skip` on.

@@ -63,16 +63,6 @@ TEST_F(DecoderThread, H264RecordsBecomeTheChannelsPictureWithBlackTopRows) {
     EXPECT_DOUBLE_EQ(l.ch(1).frame_time, 100.2);
 }
 
-TEST_F(DecoderThread, Mpeg4RecordsBecomeTheChannelsPicture) {
-    Link l('I');
-    dtest::Clip c = dtest::mpeg4_clip(CW, CH, 4, 3);
-    write_i(l, c, 0, 4, 2);
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(l.pass(), PASS_SHOWN) << i;
-    SDL_Surface* s = l.ch(2).surface;
-    ASSERT_NE(s, nullptr);
-    EXPECT_GT(dtest::psnr_bgra(static_cast<uint8_t*>(s->pixels), s->pitch, c.pictures[3]), 30.0);
-}
-
 TEST_F(DecoderThread, BlockDctRecordsAreDecodedAsKeyFramesAtTheirOwnSize) {
     Link l('S');
     const int w = 640, h = 224;
