@@ -13,6 +13,7 @@
 namespace {
 
 using sdktest::hex;
+using sdktest::small;
 using sdktest::wait_until;
 
 std::atomic<int> g_started{0}, g_stopped{0}, g_unreachable{0};
@@ -24,15 +25,6 @@ int OnInit(int source, int code, void*, const char*, int, int) {
 int OnOpen(void*, int, int, int state, void*) {
   (state ? g_started : g_stopped)++;
   return 0;
-}
-
-wdvr::PeerConfig small() {
-  wdvr::PeerConfig cfg;
-  cfg.width = 64;
-  cfg.height = 48;
-  cfg.clip_frames = 4;
-  cfg.gop = 4;
-  return cfg;
 }
 
 class Site : public ::testing::Test {

@@ -16,6 +16,7 @@
 namespace {
 
 using sdktest::hex;
+using sdktest::small;
 using Clock = std::chrono::steady_clock;
 
 // Stands in for the session: records what the source hands over and, like the session,
@@ -98,16 +99,6 @@ class Owner : public CDSFSourceOwner {
   std::vector<int> statuses_;
   int record_ends_ = 0;
 };
-
-// A small, cheap picture: the tests that only look at the exchanges do not need more.
-wdvr::PeerConfig small() {
-  wdvr::PeerConfig cfg;
-  cfg.width = 64;
-  cfg.height = 48;
-  cfg.clip_frames = 4;
-  cfg.gop = 4;
-  return cfg;
-}
 
 // Logs a live source on to the peer (channel 1) with the session's stream request.
 void live_logon(Owner& o, const wdvr::WdvrPeer& peer, uint8_t channel = 1) {

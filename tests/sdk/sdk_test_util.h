@@ -1,5 +1,5 @@
 // Helpers of the SDK tests: hex byte vectors, captured trace lines, open descriptors and
-// threads of the process, and waits on conditions with deadlines.
+// threads of the process, a small simulated DVR, and waits on conditions with deadlines.
 #pragma once
 
 #include <dirent.h>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "peers/wdvr/wdvr_peer.h"
 #include "platform/debug/debug_output.h"
 
 namespace sdktest {
@@ -75,6 +76,16 @@ inline int count_entries(const char* dir) {
 }
 inline int open_descriptors() { return count_entries("/proc/self/fd"); }
 inline int threads() { return count_entries("/proc/self/task"); }
+
+// A small, cheap picture: the tests that only look at the exchanges do not need more.
+inline wdvr::PeerConfig small() {
+  wdvr::PeerConfig cfg;
+  cfg.width = 64;
+  cfg.height = 48;
+  cfg.clip_frames = 4;
+  cfg.gop = 4;
+  return cfg;
+}
 
 inline bool wait_until(const std::function<bool()>& done, int timeout_ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
