@@ -86,17 +86,6 @@ class Console : public gui::GuiTest {
         }
     return rows;
   }
-  // Pure white pixels in the lower right quarter of the video area, where the enlarged
-  // picture's frame stands (the pictures' own white is a little darker).
-  int enlarged_frame() {
-    int n = 0;
-    for (int y = video_.y + video_.h / 2; y < video_.y + video_.h; ++y)
-      for (int x = video_.x + video_.w / 2; x < video_.x + video_.w; ++x) {
-        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
-        n += ((p >> 16) & 0xFF) >= 250 && ((p >> 8) & 0xFF) >= 250 && (p & 0xFF) >= 250;
-      }
-    return n;
-  }
   // The double-click rule times the two releases as the loop handles them: a loaded machine
   // can stretch them apart, so the double click is repeated until `done` holds.
   bool double_click_until(int x, int y, const std::function<bool()>& done) {
@@ -110,16 +99,6 @@ class Console : public gui::GuiTest {
     return wait_for([&] { return ok(lines_of(list).size()); });
   }
 
-  // Census of tile (c, r) of an n x n grid.
-  gui::Census tile(int c, int r, int n) {
-    const int w = video_.w / n, h = video_.h / n;
-    return at(SDL_Rect{Sint16(video_.x + c * w + 4), Sint16(video_.y + r * h + 4), Uint16(w - 8),
-                       Uint16(h - 8)});
-  }
-  bool live(int c, int r, int n) {
-    const gui::Census t = tile(c, r, n);
-    return t.white > t.total / 200 && t.black > t.total / 50;
-  }
   int cx_tile(int c, int n) { return video_.x + c * (video_.w / n) + video_.w / n / 2; }
   int cy_tile(int r, int n) { return video_.y + r * (video_.h / n) + video_.h / n / 2; }
 
@@ -155,7 +134,6 @@ class Console : public gui::GuiTest {
   }
 
   std::unique_ptr<qdvr::QdvrPeer> peer_;
-  SDL_Rect video_{};
 };
 
 // What SDL's disk audio driver wrote: the device buffers (512 samples of 16 bits each) past
@@ -224,15 +202,15 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   // "connect" and "disconnect" share one place; the pointer is away from it.
   const SDL_Rect link_button = widget(2, "connect");
   const long connect_look = at(link_button).sum;
-  click(cx(widget(2, "grouptab")), cy(widget(2, "grouptab")));
+  press(2, "grouptab");
   ASSERT_TRUE(wait_lines(list, [](size_t n) { return n == 1; })) << "the one group";
-  click(cx(widget(2, "dvrtab")), cy(widget(2, "dvrtab")));
+  press(2, "dvrtab");
   ASSERT_TRUE(wait_lines(list, [&](size_t n) { return n == dvrs; }));
 
   // A double click on DVR-1 logs in and the tiles go live; the list turns into its cameras.
   const int first = lines_of(list)[0];
   ASSERT_TRUE(double_click_until(list.x + 20, first, [&] { return peer_->logins() >= 1; })) << out();
-  ASSERT_TRUE(wait_for([&] { return live(1, 0, 4); })) << out();
+  ASSERT_TRUE(wait_for([&] { return tile_live(1, 0, 4); })) << out();
   ASSERT_TRUE(wait_lines(list, [](size_t n) { return n >= 4; })) << "CAMERA 1 ...";
   EXPECT_TRUE(wait_for([&] { return at(link_button).sum != connect_look; })) << "disconnect shown";
 
@@ -242,12 +220,12 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
                                  [&] { return tile(1, 1, 2).black < tile(1, 1, 2).total / 200; }))
       << "one picture over the whole area";
   qdvr::Request r;
-  click(cx(widget(2, "ptz_nn")), cy(widget(2, "ptz_nn")));
+  press(2, "ptz_nn");
   ASSERT_TRUE(wait_ptz('3', 0, &r));
   EXPECT_EQ(mask_of(r), 1u << 2);
 
   // Zoom group at speed 2 (down to 1 first); the digit of ptz_lbl follows the speed.
-  click(cx(widget(2, "zoom_button")), cy(widget(2, "zoom_button")));
+  press(2, "zoom_button");
   const SDL_Rect minus = widget(2, "ptz_zspeed-"), plus = widget(2, "ptz_zspeed+"),
                  label = widget(2, "ptz_lbl");
   click(cx(minus), cy(minus));
@@ -263,7 +241,7 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   click(cx(plus), cy(plus));
   EXPECT_TRUE(wait_for([&] { return at(label).sum != speed1; })) << "ptz_lbl shows the new speed";
   size_t seen = ptz().size();
-  click(cx(widget(2, "ptz_zoom_in")), cy(widget(2, "ptz_zoom_in")));
+  press(2, "ptz_zoom_in");
   ASSERT_TRUE(wait_ptz('5', seen, &r));
   EXPECT_EQ(r.body[10], 2);
   EXPECT_EQ(mask_of(r), 1u << 2);
@@ -276,28 +254,28 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
     EXPECT_TRUE(wait_ptz(code, seen, &r));
   }
   seen = ptz().size();
-  click(cx(widget(2, "ptz_autopan")), cy(widget(2, "ptz_autopan")));
+  press(2, "ptz_autopan");
   EXPECT_TRUE(wait_ptz(168, seen, &r));
 
   // Presets: the list asks the DVR (code 169); its reply of numbers 2 and 5 fills two lines;
   // "go" on the second line sends the DVR's number 5, not the line's index.
   seen = ptz().size();
-  click(cx(widget(2, "ptz_preset_on")), cy(widget(2, "ptz_preset_on")));
+  press(2, "ptz_preset_on");
   ASSERT_TRUE(wait_ptz(169, seen, &r));
   peer_->send_presets({2, 5});
   const SDL_Rect presets = widget(2, "ptz_preset_list");
   ASSERT_TRUE(wait_lines(presets, [](size_t n) { return n == 2; }));
   click(presets.x + 20, lines_of(presets)[1]);
   seen = ptz().size();
-  click(cx(widget(2, "ptz_preset_go")), cy(widget(2, "ptz_preset_go")));
+  press(2, "ptz_preset_go");
   ASSERT_TRUE(wait_ptz(162, seen, &r));
   EXPECT_EQ(r.body[11], 5);
 
   // Four cells and no selection: the box, and nothing sent.
   key("2");
-  ASSERT_TRUE(wait_for([&] { return live(1, 1, 2); }));
+  ASSERT_TRUE(wait_for([&] { return tile_live(1, 1, 2); }));
   seen = ptz().size();
-  click(cx(widget(2, "ptz_preset_set")), cy(widget(2, "ptz_preset_set")));
+  press(2, "ptz_preset_set");
   EXPECT_TRUE(wait_output("ZOL Main: Please select a channel.", true)) << err();
   EXPECT_EQ(ptz().size(), seen);
 
@@ -307,17 +285,10 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   // widget is hovered).
   const SDL_Rect busy = widget(2, "busy");
   auto blue_dots = [&] {
-    int n = 0;
-    for (int y = busy.y; y < busy.y + busy.h; ++y)
-      for (int x = busy.x; x < busy.x + busy.w; ++x) {
-        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
-        const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-        n += b > r + 80 && b > g + 40;
-      }
-    return n;
+    return count_pixels(busy, [](int r, int g, int b) { return b > r + 80 && b > g + 40; });
   };
   EXPECT_TRUE(wait_for([&] { return blue_dots() < 10; })) << "no wait indicator while connected";
-  click(cx(widget(2, "disconnect")), cy(widget(2, "disconnect")));
+  press(2, "disconnect");
   EXPECT_TRUE(wait_for([&] { return blue_dots() > 100; }, 10)) << "the wait indicator";
   EXPECT_TRUE(wait_lines(list, [&](size_t n) { return n == dvrs; }));
   EXPECT_TRUE(wait_for([&] { return blue_dots() < 10; })) << "the wait indicator hidden";
@@ -328,7 +299,7 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
 
 TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
   ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
-  ASSERT_TRUE(wait_for([&] { return live(3, 3, 4); })) << out();
+  ASSERT_TRUE(wait_for([&] { return tile_live(3, 3, 4); })) << out();
 
   // The camera box fills when the pointer rests on a tile.
   const SDL_Rect box = widget(2, "cam_info");
@@ -380,14 +351,14 @@ TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
   // add_layout keeps layout 16 in the first menu slot; it recalls it from layout 1, and
   // dragged out of the menu the slot is empty again.
   const SDL_Rect slot = widget(2, "user_menu");
-  ASSERT_TRUE(wait_for([&] { return live(3, 3, 4); }));
+  ASSERT_TRUE(wait_for([&] { return tile_live(3, 3, 4); }));
   const long empty_slot = at(slot).sum;
-  click(cx(widget(2, "add_layout")), cy(widget(2, "add_layout")));
+  press(2, "add_layout");
   ASSERT_TRUE(wait_for([&] { return at(slot).sum != empty_slot; })) << "the slot shows the entry";
   key("1");
   ASSERT_TRUE(wait_for([&] { return tile(1, 1, 2).black < tile(1, 1, 2).total / 200; }));
   click(cx(slot), cy(slot));
-  EXPECT_TRUE(wait_for([&] { return live(3, 3, 4); })) << "layout 16 again";
+  EXPECT_TRUE(wait_for([&] { return tile_live(3, 3, 4); })) << "layout 16 again";
   mouse(cx(slot), cy(slot), {"mousedown", "1"});
   const SDL_Rect away = widget(2, "frames_received");
   mouse(cx(slot) + 30, cy(slot) + 30, {});
@@ -438,10 +409,10 @@ TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
 TEST_F(Console, without_a_sound_device_the_client_runs_and_its_volume_stays_at_0) {
   setenv("SDL_AUDIODRIVER", "no_such_driver", 1);
   ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
-  ASSERT_TRUE(wait_for([&] { return live(3, 0, 4); })) << out();
+  ASSERT_TRUE(wait_for([&] { return tile_live(3, 0, 4); })) << out();
   const SDL_Rect meter = widget(2, "volume_meter");
   const long meter_at_0 = at(meter).sum;
-  click(cx(widget(2, "volume+")), cy(widget(2, "volume+")));
+  press(2, "volume+");
   EXPECT_FALSE(wait_for([&] { return at(meter).sum != meter_at_0; }, 3)) << "no volume to raise";
   // With a device the meter starts at full volume: another picture than the one at 0.
   quit();
@@ -464,7 +435,7 @@ TEST_F(Console, the_selected_channels_tone_plays_at_the_panels_volume_and_mute_s
   setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
   setenv("SDL_DISKAUDIODELAY", "20", 1);
   ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
-  ASSERT_TRUE(wait_for([&] { return live(3, 0, 4); })) << out();
+  ASSERT_TRUE(wait_for([&] { return tile_live(3, 0, 4); })) << out();
   long mark = 0;
   Heard h;
   auto heard = [&](const std::function<bool()>& ok) {

@@ -149,38 +149,11 @@ class DvrEvents : public gui::GuiTest {
     ASSERT_TRUE(wait_for([&] { return tile_live(1, 0); })) << out();
   }
 
-  // Census of tile (c, r) of the 4 x 4 grid.
-  gui::Census tile(int c, int r) {
-    const int w = video_.w / 4, h = video_.h / 4;
-    return at(SDL_Rect{Sint16(video_.x + c * w + 4), Sint16(video_.y + r * h + 4), Uint16(w - 8),
-                       Uint16(h - 8)});
-  }
-  bool tile_live(int c, int r) {
-    gui::Census t = tile(c, r);
-    return t.white > t.total / 200 && t.black > t.total / 50;
-  }
-  // Pure white pixels in the lower right quarter of the video area, where the enlarged
-  // picture's white frame lies (the pictures' own white is a little darker).
-  int enlarged_frame() {
-    int n = 0;
-    for (int y = video_.y + video_.h / 2; y < video_.y + video_.h; ++y)
-      for (int x = video_.x + video_.w / 2; x < video_.x + video_.w; ++x) {
-        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
-        n += ((p >> 16) & 0xFF) >= 250 && ((p >> 8) & 0xFF) >= 250 && (p & 0xFF) >= 250;
-      }
-    return n;
-  }
   // Pixels of the amber outline that the skin's "NO SIGNAL" plate draws, in tile (c, r).
   int no_signal_border(int c, int r) {
     const int w = video_.w / 4, h = video_.h / 4;
-    int n = 0;
-    for (int y = video_.y + r * h; y < video_.y + (r + 1) * h; ++y)
-      for (int x = video_.x + c * w; x < video_.x + (c + 1) * w; ++x) {
-        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
-        const int pr = (p >> 16) & 0xFF, pg = (p >> 8) & 0xFF, pb = p & 0xFF;
-        n += pr >= 120 && pg >= 80 && pg <= 140 && pb <= 60;
-      }
-    return n;
+    return count_pixels(SDL_Rect{Sint16(video_.x + c * w), Sint16(video_.y + r * h), Uint16(w), Uint16(h)},
+                        [](int pr, int pg, int pb) { return pr >= 120 && pg >= 80 && pg <= 140 && pb <= 60; });
   }
   // The whole video area shows the picture of DVR channel index 1 (CH 02), whose digit "1"
   // has only its right-hand strokes: checked stroke by stroke at the picture's scale.
@@ -235,7 +208,6 @@ class DvrEvents : public gui::GuiTest {
   smtp::SmtpSink sink_;
   fs::path slot_dir_;
   int reader_ = -1;
-  SDL_Rect video_{};
 };
 
 TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
@@ -283,10 +255,14 @@ TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
   EXPECT_EQ((std::vector<std::string>{"ops@example.com"}), m.recipients);
   EXPECT_NE(std::string::npos, m.data.find("Subject: MOTION on DVR-1 CH 2\r\n"));
   EXPECT_NE(std::string::npos, m.data.find("Camera 2 of DVR-1 saw it"));
-  std::string flat;
-  for (char c : m.data)
-    if (c != '\r' && c != '\n') flat += c;
-  EXPECT_NE(std::string::npos, flat.find(smtp::base64_encode(read_file(jpg))));
+  // The mail's body holds the JPEG whole, its lines joined.
+  auto attached = [](const smtp::Message& mail, const fs::path& file) {
+    std::string flat;
+    for (char c : mail.data)
+      if (c != '\r' && c != '\n') flat += c;
+    return flat.find(smtp::base64_encode(read_file(file))) != std::string::npos;
+  };
+  EXPECT_TRUE(attached(m, jpg));
 
   EXPECT_TRUE(wait_for([&] { return heard("ding.wav"); }, 20)) << "motion sound";
   // The previous layout after event_popup_time.
@@ -304,11 +280,7 @@ TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
   ASSERT_TRUE(sink_.wait_messages(2, 30000));
   ASSERT_TRUE(wait_for([&] { return record_files(".jpg").size() == 2 && record_files(".bmp").empty(); }));
   EXPECT_EQ(2u, sink_.messages().size());
-  flat.clear();
-  m = sink_.messages()[1];
-  for (char c : m.data)
-    if (c != '\r' && c != '\n') flat += c;
-  EXPECT_NE(std::string::npos, flat.find(smtp::base64_encode(read_file(record_files(".jpg")[1]))));
+  EXPECT_TRUE(attached(sink_.messages()[1], record_files(".jpg")[1]));
 
   // A sensor, once the motion sound has played out: its own line and sound.
   const auto third = Clock::now();
@@ -326,7 +298,7 @@ TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
   EXPECT_EQ(0, reboots());
 
   // Disconnecting empties the event list: its lines go, not only their count.
-  click(cx(widget(2, "disconnect")), cy(widget(2, "disconnect")));
+  press(2, "disconnect");
   EXPECT_TRUE(wait_for([&] { return at(list).light <= list_light; })) << "event list emptied";
 }
 
@@ -404,14 +376,7 @@ TEST_F(DvrEvents, idle_window_ticks_its_panel_and_takes_mailslot_requests) {
   // tooltip once the pointer rests on a button.
   const SDL_Rect hdd = widget(2, "HDD_usage"), stats = widget(2, "frames_received");
   EXPECT_TRUE(wait_for([&] {
-    int green = 0;
-    for (int y = hdd.y; y < hdd.y + hdd.h; ++y)
-      for (int x = hdd.x; x < hdd.x + hdd.w; ++x) {
-        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
-        const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-        green += g > r + 40 && g > b + 40;
-      }
-    return green > 20;
+    return count_pixels(hdd, [](int r, int g, int b) { return g > r + 40 && g > b + 40; }) > 20;
   })) << "disk meter";
   EXPECT_TRUE(wait_for([&] { return at(stats).light > 10; })) << "statistics";
   const SDL_Rect setup_button = widget(2, "setup");
@@ -438,15 +403,10 @@ TEST_F(DvrEvents, idle_window_ticks_its_panel_and_takes_mailslot_requests) {
 
   auto children = [&] {
     std::vector<std::string> lines;
-    for (const auto& e : fs::directory_iterator("/proc")) {
-      const std::string stat = read_file(e.path() / "stat");
-      const size_t close = stat.rfind(')');
-      if (close == std::string::npos) continue;
+    for (int pid : descendants(vigilo_)) {
       int ppid = 0;
-      char state = 0;
-      if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 || ppid != vigilo_)
-        continue;
-      std::string cmd = read_file(e.path() / "cmdline");
+      if (state_of(pid, &ppid) == 0 || ppid != vigilo_) continue;
+      std::string cmd = read_file("/proc/" + std::to_string(pid) + "/cmdline");
       std::replace(cmd.begin(), cmd.end(), '\0', ' ');
       if (cmd.find(" -m7 ") != std::string::npos) lines.push_back(cmd);  // not the log viewer
     }

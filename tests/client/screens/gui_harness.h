@@ -312,6 +312,11 @@ class GuiTest : public ::testing::Test {
     run(args);
   }
   void click(int x, int y, int button = 1) { mouse(x, y, {"click", std::to_string(button)}); }
+  // Clicks the middle of widget `name` of skin window `id`.
+  void press(int id, const char* name) {
+    const SDL_Rect r = widget(id, name);
+    click(cx(r), cy(r));
+  }
   void double_click(int x, int y) { mouse(x, y, {"click", "--repeat", "2", "--delay", "80", "1"}); }
 
   // Widget rectangle of window `id` in the run tree's skin `file`.
@@ -343,6 +348,47 @@ class GuiTest : public ::testing::Test {
   static int cx(const SDL_Rect& r) { return r.x + r.w / 2; }
   static int cy(const SDL_Rect& r) { return r.y + r.h / 2; }
 
+  // Cell (col, row) of an n x n grid over video_, shrunk by a tenth and an eighth so that the
+  // on-screen text lines at the cell edges stay out of it.
+  Census cell(int col, int row, int n) const {
+    const int w = video_.w / n, h = video_.h / n;
+    return at(SDL_Rect{Sint16(video_.x + col * w + w / 10), Sint16(video_.y + row * h + h / 8),
+                       Uint16(w - w / 5), Uint16(h - h / 4)});
+  }
+  // Tile (c, r) of an n x n grid over video_, inside a 4-pixel margin.
+  Census tile(int c, int r, int n = 4) const {
+    const int w = video_.w / n, h = video_.h / n;
+    return at(SDL_Rect{Sint16(video_.x + c * w + 4), Sint16(video_.y + r * h + 4), Uint16(w - 8),
+                       Uint16(h - 8)});
+  }
+  // The tile shows a synthetic picture: white digits on their black box.
+  bool tile_live(int c, int r, int n = 4) const {
+    const Census t = tile(c, r, n);
+    return t.white > t.total / 200 && t.black > t.total / 50;
+  }
+  // Pixels of `r` (window coordinates, last screenshot) whose r, g, b `pred` accepts.
+  int count_pixels(const SDL_Rect& r, const std::function<bool(int, int, int)>& pred) const {
+    int n = 0;
+    for (int y = r.y; y < r.y + r.h; ++y)
+      for (int x = r.x; x < r.x + r.w; ++x) {
+        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
+        n += pred(int((p >> 16) & 0xFF), int((p >> 8) & 0xFF), int(p & 0xFF));
+      }
+    return n;
+  }
+  // Pure white pixels in the lower right quarter of the video area, where the enlarged
+  // picture's white frame lies (the pictures' own white is a little darker).
+  int enlarged_frame() const {
+    const SDL_Rect quarter{Sint16(video_.x + video_.w / 2), Sint16(video_.y + video_.h / 2),
+                           Uint16(video_.w - video_.w / 2), Uint16(video_.h - video_.h / 2)};
+    return count_pixels(quarter, [](int r, int g, int b) { return r >= 250 && g >= 250 && b >= 250; });
+  }
+  // vigilo ends within 30 s with exit code 0 after its event loop said goodbye.
+  void expect_clean_exit() {
+    EXPECT_EQ(wait_exit(), 0) << err();
+    EXPECT_NE(out().find("Exiting event loop ..."), std::string::npos);
+  }
+
   std::string out() const { return read_file(dir_ / "vigilo.out"); }
   std::string err() const { return read_file(dir_ / "vigilo.err"); }
   // Today's system log of the run.
@@ -362,6 +408,7 @@ class GuiTest : public ::testing::Test {
   int vigilo_ = -1;
   unsigned long win_ = 0;
   int wx_ = 0, wy_ = 0;
+  SDL_Rect video_{};  // the video area of the window under test, set by the test
   bool skins_ready_ = false;
 };
 

@@ -173,36 +173,28 @@ TEST_F(LinkWindows, extension_windows_follow_their_main_window) {
   }, hand_win)) << output_of("hand");
 
   // spotout2 on the pad of a master tile: the channel moves to the key-a extension window.
-  const SDL_Rect video = video_rect(), pad_button = widget(2, "pip2");
+  video_ = video_rect();
+  const SDL_Rect video = video_, pad_button = widget(2, "pip2");
   const int px = video.x + 20, py = video.y + 20;
   ASSERT_TRUE(wait_for([&] { return at({Sint16(video.x), Sint16(video.y), Uint16(video.w / 4), Uint16(video.h / 4)}).black > 100; }));
   master_click(px, py, 3);
   // The pad opens on the refresh after the release; its frame has a bright blue border.
   ASSERT_TRUE(wait_for([&] {
-    int blue = 0;
-    for (int y = py; y < py + 2 * pad_button.h + 9; ++y) {
-      const unsigned long p = shot_->pixel(wx_ + px, wy_ + y);
-      if ((p & 0xFF) > 200 && ((p >> 16) & 0xFF) < 100) ++blue;
-    }
-    return blue > pad_button.h;
+    const SDL_Rect column{Sint16(px), Sint16(py), 1, Uint16(2 * pad_button.h + 9)};
+    return count_pixels(column, [](int r, int, int b) { return b > 200 && r < 100; }) > pad_button.h;
   }));
   master_click(px + 1 + pad_button.w / 2, py + pad_button.h + 6 + pad_button.h / 2);
   EXPECT_TRUE(shows([&] { return one_picture(ext, 0, 0, 1); }, ext)) << out();
   EXPECT_TRUE(wait_output("Received COMM_ACK from 1")) << out();
   // The master shows one channel fewer: its last tile is left empty.
-  auto master_tile_live = [&](int c, int r) {
-    const Census t = at({Sint16(video.x + c * video.w / 4 + 4), Sint16(video.y + r * video.h / 4 + 4),
-                         Uint16(video.w / 4 - 8), Uint16(video.h / 4 - 8)});
-    return t.white > t.total / 200 && t.black > t.total / 50;
-  };
-  EXPECT_TRUE(shows([&] { return !master_tile_live(3, 3); }, win_));
+  EXPECT_TRUE(shows([&] { return !tile_live(3, 3); }, win_));
 
   // Closing that extension window frees its slot and hands the channel back, which the
   // master shows again.
   x11_close_window(ext);
   EXPECT_TRUE(wait_output("removed slave 1")) << out();
   EXPECT_TRUE(wait_output("add_receiver(DVR-1)")) << out();
-  EXPECT_TRUE(shows([&] { return master_tile_live(3, 3); }, win_));
+  EXPECT_TRUE(shows([&] { return tile_live(3, 3); }, win_));
 
   // Long after the second a, still only the two slaves of the start.
   EXPECT_EQ(out().find("added slave 2 "), std::string::npos) << out();

@@ -156,13 +156,8 @@ class MixedDvrs : public gui::GuiTest {
   // The "CONNECTING" mark (blue under its white text) at the bottom of tile n.
   bool shows_connecting(int n) const {
     const SDL_Rect c = cell(n);
-    int blue = 0;
-    for (int y = c.y + c.h - 14; y < c.y + c.h - 4; ++y)
-      for (int x = c.x + c.w / 2 - 25; x < c.x + c.w / 2 + 25; ++x) {
-        const unsigned long p = shot_->pixel(wx_ + x, wy_ + y);
-        if (int(p & 0xFF) > int((p >> 16) & 0xFF) + 70) ++blue;
-      }
-    return blue > 150;  // of 500
+    const SDL_Rect mark{Sint16(c.x + c.w / 2 - 25), Sint16(c.y + c.h - 14), 50, 10};
+    return count_pixels(mark, [](int r, int, int b) { return b > r + 70; }) > 150;  // of 500
   }
   // Tiles [first, last) show their numbers without the mark.
   bool live(int first, int last) const {
@@ -186,7 +181,6 @@ class MixedDvrs : public gui::GuiTest {
   std::unique_ptr<sdvr::SdvrPeer> s_dvr_;
   int i_ports_[3] = {-1, -1, -1};
   int s_port_ = -1;
-  SDL_Rect video_{};
 };
 
 TEST_F(MixedDvrs, a_dropped_link_marks_only_its_own_tiles_until_pictures_come_again) {

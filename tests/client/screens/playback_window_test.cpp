@@ -262,11 +262,6 @@ class PlaybackWindow : public gui::GuiTest {
   bool becomes_still() {
     return wait_for([&] { return still(); });
   }
-  // Clicks the middle of the playback window's widget `name`.
-  void click_widget(const char* name) {
-    const SDL_Rect r = widget(4, name);
-    click(cx(r), cy(r));
-  }
   // The speed label after every input so far was handled: a pause (whose still picture
   // shows the queue was worked off) around the look.
   uint64_t speed_label() {
@@ -277,8 +272,6 @@ class PlaybackWindow : public gui::GuiTest {
     key("space");
     return sum;
   }
-
-  SDL_Rect video_{};
 };
 
 TEST_F(PlaybackWindow, a_recording_plays_pauses_seeks_and_ends_on_screen) {
@@ -303,23 +296,23 @@ TEST_F(PlaybackWindow, a_recording_plays_pauses_seeks_and_ends_on_screen) {
   // `next` and `prev` seek 10 s from where the picture stands.
   take();
   const int before = shown_number();
-  click_widget("next");
+  press(4, "next");
   ASSERT_TRUE(wait_for([&] { return shown_number() >= before + 9; })) << before;
   const int after = shown_number();
-  click_widget("prev");
+  press(4, "prev");
   EXPECT_TRUE(wait_for([&] { int m = shown_number(); return m >= 0 && m <= after - 8; })) << after;
 
   // Five `slower` clicks: the label stops changing after the fourth (1/16); nine `faster`
   // clicks from there: after the eighth (16).
   const uint64_t normal = speed_label();
-  for (int i = 0; i < 4; ++i) click_widget("slower");
+  for (int i = 0; i < 4; ++i) press(4, "slower");
   const uint64_t slowest = speed_label();
-  click_widget("slower");
+  press(4, "slower");
   EXPECT_EQ(speed_label(), slowest);
   EXPECT_NE(slowest, normal);
-  for (int i = 0; i < 8; ++i) click_widget("faster");
+  for (int i = 0; i < 8; ++i) press(4, "faster");
   const uint64_t fastest = speed_label();
-  click_widget("faster");
+  press(4, "faster");
   EXPECT_EQ(speed_label(), fastest);
   EXPECT_NE(fastest, slowest);
   EXPECT_NE(fastest, normal);

@@ -36,15 +36,10 @@ class SdkWindow : public gui::GuiTest {
     if (peer_) peer_->stop();
   }
 
-  // Tile (c, r) of the 4 x 4 grid, inside a margin.
-  gui::Census tile(int i) {
-    const int w = video_.w / 4, h = video_.h / 4, c = i % 4, r = i / 4;
-    return at(SDL_Rect{Sint16(video_.x + c * w + w / 10), Sint16(video_.y + r * h + h / 8),
-                       Uint16(w - w / 5), Uint16(h - h / 4)});
-  }
-  // A synthetic picture: white digits on their black box and the reddish square.
+  // Tile i of the 4 x 4 grid shows a synthetic picture: white digits on their black box and
+  // the reddish square.
   bool live(int i) {
-    gui::Census t = tile(i);
+    const gui::Census t = cell(i % 4, i / 4, 4);
     return t.white > t.total / 200 && t.black > t.total / 50 && t.red > t.total / 200;
   }
   bool tiles_live(int n) {
@@ -54,7 +49,6 @@ class SdkWindow : public gui::GuiTest {
   }
 
   std::unique_ptr<wdvr::WdvrPeer> peer_;
-  SDL_Rect video_{};
 };
 
 TEST_F(SdkWindow, channels_0_to_8_show_the_dvrs_pictures_and_come_back_after_a_drop) {
@@ -70,8 +64,8 @@ TEST_F(SdkWindow, channels_0_to_8_show_the_dvrs_pictures_and_come_back_after_a_d
       << out();
   // The pictures move again: the moving square changes what tile 0 holds.
   ASSERT_TRUE(wait_for([&] { return tiles_live(9); }));
-  const long sum = tile(0).sum;
-  EXPECT_TRUE(wait_for([&] { return live(0) && tile(0).sum != sum; })) << out();
+  const long sum = cell(0, 0, 4).sum;
+  EXPECT_TRUE(wait_for([&] { return live(0) && cell(0, 0, 4).sum != sum; })) << out();
 }
 
 }  // namespace

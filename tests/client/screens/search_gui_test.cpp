@@ -210,8 +210,7 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
 
   // right: 30 s on from the picture shown; faster and slower: the speed byte.
   size_t mark = wire().size();
-  const SDL_Rect right = widget(3, "right");
-  click(cx(right), cy(right));
+  press(3, "right");
   int j = wait_wire(mark, [](const Wire& w) { return code_of(w, 6, 3); });
   ASSERT_GE(j, 0);
   const uint32_t jumped = wire()[size_t(j)].be32(4);
@@ -219,8 +218,7 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
   EXPECT_LE(jumped, p.be32(4) + 30 + 60);
   // left: 30 s back from the picture shown.
   mark = wire().size();
-  const SDL_Rect left = widget(3, "left");
-  click(cx(left), cy(left));
+  press(3, "left");
   j = wait_wire(mark, [](const Wire& w) { return code_of(w, 6, 3); });
   ASSERT_GE(j, 0);
   const uint32_t back = wire()[size_t(j)].be32(4);
@@ -228,8 +226,7 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
   EXPECT_LE(back, jumped - 30 + 60);
   for (auto [name, speed] : {std::pair{"faster", 1}, std::pair{"slower", 0}}) {
     mark = wire().size();
-    const SDL_Rect b = widget(3, name);
-    click(cx(b), cy(b));
+    press(3, name);
     j = wait_wire(mark, [](const Wire& w) { return code_of(w, 6, 3); });
     ASSERT_GE(j, 0) << name;
     EXPECT_EQ(speed, wire()[size_t(j)].body[10]) << name;
@@ -249,8 +246,7 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
 
   // play: pauses the DVR.
   mark = wire().size();
-  const SDL_Rect pl = widget(3, "play");
-  click(cx(pl), cy(pl));
+  press(3, "play");
   EXPECT_GE(wait_wire(mark, [](const Wire& w) { return code_of(w, 17, 20); }), 0);
 
   // A typed time plays every camera from it; one outside the recordings shows its box.
@@ -286,8 +282,7 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
   click(cx(row_cell("hour", 2)), cy(row_cell("hour", 2)));
   EXPECT_GE(wait_wire(0, [&](const Wire& w) { return search_of(w, day_a_, 1, 2); }), 0);
 
-  const SDL_Rect power = widget(3, "power");
-  click(cx(power), cy(power));
+  press(3, "power");
   EXPECT_EQ(0, wait_exit());
   EXPECT_NE(std::string::npos, system_log().find("SEARCH"));
 }
@@ -317,8 +312,7 @@ TEST_F(SearchGui, empty_month_and_silent_dvr_leave_the_window_usable) {
   }
   ASSERT_GE(second, 0) << "the window still asks";
   EXPECT_EQ(next_month - 1, wire()[size_t(second)].body[2]);
-  const SDL_Rect power = widget(3, "power");
-  click(cx(power), cy(power));
+  press(3, "power");
   EXPECT_EQ(0, wait_exit());
 }
 
@@ -328,15 +322,13 @@ TEST_F(SearchGui, a_dvr_that_never_answers_still_lets_the_operator_disconnect_an
   start_search(port);
   connect_first_dvr();
   ASSERT_GE(wait_wire(0, [](const Wire& w) { return w.type == 2; }), 0);
-  const SDL_Rect disconnect = widget(3, "disconnect");
-  click(cx(disconnect), cy(disconnect));
+  press(3, "disconnect");
   const int left = wait_wire(0, [](const Wire& w) { return w.type == 7 && w.mode == 4; });
   ASSERT_GE(left, 0) << "the link was left";
   // Connect is back: the DVR is asked to log in again.
   connect_first_dvr();
   EXPECT_GE(wait_wire(size_t(left), [](const Wire& w) { return w.type == 2; }), 0);
-  const SDL_Rect power = widget(3, "power");
-  click(cx(power), cy(power));
+  press(3, "power");
   EXPECT_EQ(0, wait_exit());
 }
 
