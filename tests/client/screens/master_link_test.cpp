@@ -52,6 +52,28 @@ std::vector<uint8_t> message(int command, const char* name = "", std::vector<std
   return buf;
 }
 
+// `address`:`port`, for connect and bind.
+sockaddr_in loopback(int port, const char* address = "127.0.0.1") {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(uint16_t(port));
+  inet_pton(AF_INET, address, &a.sin_addr);
+  return a;
+}
+bool connect_fd(int fd, int port, const char* address = "127.0.0.1") {
+  const sockaddr_in a = loopback(port, address);
+  return connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+// A link command as the window loop receives it.
+SDL_Event link_event(void* data) {
+  SDL_Event ev{};
+  ev.type = SDL_USEREVENT;
+  ev.user.code = UE_LINK_COMMAND;
+  ev.user.data1 = data;
+  return ev;
+}
+
 // A raw TCP end of the link, blocking, with a read deadline.
 struct Peer {
   int fd = -1;
@@ -60,11 +82,7 @@ struct Peer {
   }
   bool connect_to(int port) {
     fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    return connect_fd(fd, port);
   }
   bool send_bytes(const std::vector<uint8_t>& b) { return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == long(b.size()); }
   // One whole message: 1, 0 when the other end closed, -1 when nothing came in time.
@@ -167,11 +185,8 @@ class Link : public ScreensTest {
     listener = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const sockaddr_in a = loopback(port);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(listener, 4), 0);
   }
   bool accept_slave(Peer& p, int ms = 10000) {
@@ -336,11 +351,7 @@ TEST_F(Link, failed_accept_is_tried_again_and_keeps_the_slaves) {
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
   std::vector<int> fillers;  // the free numbers below the limit
   for (int fd; (fd = dup(0)) >= 0;) fillers.push_back(fd);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(second.fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_TRUE(connect_fd(second.fd, port));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   for (int fd : fillers) close(fd);
   setrlimit(RLIMIT_NOFILE, &old);
@@ -363,11 +374,7 @@ TEST_F(Link, peers_that_stop_reading_are_given_up) {
     if (deaf.fd >= 0) close(deaf.fd);
     deaf.fd = socket(AF_INET, SOCK_STREAM, 0);
     small_buffer(deaf.fd);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return connect(deaf.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    return connect_fd(deaf.fd, port);
   }));
   ASSERT_TRUE(eventually([&] { return count_slaves(&opts) == 1; }));
   testing::internal::CaptureStdout();
@@ -459,11 +466,7 @@ TEST_F(Link, listener_address_and_port_come_from_the_environment) {
   auto reaches = [&](const char* address) {
     Peer p;
     p.fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    inet_pton(AF_INET, address, &a.sin_addr);
-    return connect(p.fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    return connect_fd(p.fd, port, address);
   };
   ASSERT_TRUE(eventually([&] { return reaches("127.0.0.2"); }));
   EXPECT_FALSE(reaches("127.0.0.1"));
@@ -589,11 +592,7 @@ TEST_F(Link, only_the_slaves_own_disconnect_hands_its_channels_back) {
     opts.conn_state.store(CONN_CONNECTED);
     CONN_REQUEST local{COMM_DISCONNECT, 0, 0, 0};
     auto wire = message(COMM_DISCONNECT);
-    SDL_Event ev{};
-    ev.type = SDL_USEREVENT;
-    ev.user.code = UE_LINK_COMMAND;
-    ev.user.data1 = c.from_master ? static_cast<void*>(wire.data()) : static_cast<void*>(&local);
-    handle_link_command(ev, ctx, &opts);
+    handle_link_command(link_event(c.from_master ? static_cast<void*>(wire.data()) : &local), ctx, &opts);
     EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << c.what;
     COMM_FIELDS got;
     // Long enough for a hand-back on a busy machine; one that must not come gets a second.
@@ -613,12 +612,8 @@ TEST_F(Link, channels_of_a_dvr_not_in_setup_are_refused) {
   ASSERT_EQ(load_setup_info(setup.c_str()), 0);
   for (const char* name : {"a;touch x", "", "DVR-1x"}) {
     auto wire = message(COMM_ADD_CHANNEL, name, {{8, 1}, {9, 1}});
-    SDL_Event ev{};
-    ev.type = SDL_USEREVENT;
-    ev.user.code = UE_LINK_COMMAND;
-    ev.user.data1 = wire.data();
     testing::internal::CaptureStdout();
-    handle_link_command(ev, ctx, &opts);
+    handle_link_command(link_event(wire.data()), ctx, &opts);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << name;
     EXPECT_STREQ(opts.auto_start, "") << name;
