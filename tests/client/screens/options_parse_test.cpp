@@ -69,21 +69,28 @@ TEST_F(OptionsTest, WordsAreNotReorderedSoOptionsAfterAStrayWordAreNotTaken) {
   EXPECT_EQ(opts.frame, 0);
 }
 
-TEST_F(OptionsTest, LauncherLineSetsModeAndUser) {
-  parse({"-m", "3", "-u", "admin,pa,ss"});
-  EXPECT_EQ(opts.mode, 3);
-  EXPECT_EQ(opts.master, 1u);
-  EXPECT_STREQ(opts.user_id, "admin");
-  EXPECT_STREQ(opts.password, "pa,ss");  // split at the first comma only
-}
-
-TEST_F(OptionsTest, LaterOfInputFileAndModeDecides) {
-  parse({"-f", "a.zol", "-m", "2"});
-  EXPECT_EQ(opts.mode, 2);
+TEST_F(OptionsTest, ModeComesFromTheLaterOfModeAndFileAndASlaveIsNoMaster) {
+  struct Case {
+    std::vector<std::string> words;
+    int mode;
+    unsigned master;
+  } cases[] = {
+      {{"-m", "3", "-u", "admin,pa,ss"}, 3, 1},  // the launcher's line
+      {{"-m1"}, 1, 0},                           // argument in the same word
+      {{"-f", "a.zol", "-m", "2"}, 2, 1},
+      {{"-m", "2", "-f", "a.zol"}, 4, 1},
+  };
+  for (auto& c : cases) {
+    init_app_options(&opts);
+    parse(c.words);
+    EXPECT_EQ(opts.mode, c.mode) << testing::PrintToString(c.words);
+    EXPECT_EQ(opts.master, c.master) << testing::PrintToString(c.words);
+  }
   EXPECT_STREQ(opts.input_file, "a.zol");
   init_app_options(&opts);
-  parse({"-m", "2", "-f", "a.zol"});
-  EXPECT_EQ(opts.mode, 4);
+  parse(cases[0].words);
+  EXPECT_STREQ(opts.user_id, "admin");
+  EXPECT_STREQ(opts.password, "pa,ss");  // split at the first comma only
 }
 
 TEST_F(OptionsTest, BadModeShowsTheBoxAndRunsTheMainWindow) {
@@ -97,12 +104,6 @@ TEST_F(OptionsTest, BadModeShowsTheBoxAndRunsTheMainWindow) {
   Parsed ok = parse({"-m", "7"});
   EXPECT_EQ(opts.mode, 7);
   EXPECT_EQ(ok.err, "");
-}
-
-TEST_F(OptionsTest, SlaveModeClearsTheMasterFlag) {
-  parse({"-m1"});  // argument in the same word
-  EXPECT_EQ(opts.mode, 1);
-  EXPECT_EQ(opts.master, 0u);
 }
 
 TEST_F(OptionsTest, FlagLettersShareOneWord) {
