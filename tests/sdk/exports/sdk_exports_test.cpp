@@ -100,6 +100,14 @@ class Sdk : public ::testing::Test {
     p.dwPlayTime = time;
     return ORVOSDK_Open(id, channel, &p, OnOpen, channel, st);
   }
+  // A session on a fresh connection to `peer` whose callback has told state 1.
+  void* started(const wdvr::WdvrPeer& peer, int channel, bool live, OpenState& st, uint32_t date = 0,
+                uint32_t time = 0) {
+    void* h = open(connect(peer), channel, live, &st, date, time);
+    EXPECT_NE(h, nullptr);
+    EXPECT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
+    return h;
+  }
   uint16_t event_port_ = 0;
   std::deque<OpenState> states_;
 };
@@ -264,12 +272,8 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   cfg.audio = wdvr::Audio::Adpcm;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
-  const int id = connect(peer);
-  ASSERT_GT(id, 1000);
   OpenState& st = open_state();
-  void* h = open(id, 1, true, &st);
-  ASSERT_NE(h, nullptr);
-  ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
+  void* h = started(peer, 1, true, st);
   Buffers b;
   _SDK_PACKET_PARAM pp{0, SDK_OUTPUT_I420, 0};
   EXPECT_EQ(ORVOSDK_SetPacketParam(h, &pp), 1);
@@ -375,11 +379,8 @@ TEST_F(Sdk, ASessionWhoseLogOnFailedIsNotConnected) {
 TEST_F(Sdk, CommandsReachTheDvrAndNeedTheirKindOfSession) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
-  const int id = connect(peer);
   OpenState& st = open_state();
-  void* h = open(id, 2, true, &st);
-  ASSERT_NE(h, nullptr);
-  ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
+  void* h = started(peer, 2, true, st);
   EXPECT_EQ(ORVOSDK_ControlPTZ(h, 7), 1);
   EXPECT_EQ(ORVOSDK_ControlPTZWiper(h), 1);  // the PTZ function reply answers like the others
   EXPECT_EQ(ORVOSDK_ControlPTZAux2(h, 1), 1);
@@ -501,11 +502,8 @@ TEST_F(Sdk, PlaybackSessionStartsAtItsTimeAndWaitsFiveSecondsAtMost) {
   cfg.playback_frames = 6;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
-  const int id = connect(peer);
   OpenState& st = open_state();
-  void* h = open(id, 0, false, &st, 20240115, 103000);
-  ASSERT_NE(h, nullptr);
-  ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
+  void* h = started(peer, 0, false, st, 20240115, 103000);
   Buffers b;
   int got = 0;
   auto last = std::chrono::steady_clock::now();
@@ -535,10 +533,8 @@ TEST_F(Sdk, WaitTimeoutEndsAndCancelWaitReleasesABlockedGetPacket) {
   cfg.faults.fault = wdvr::Fault::Silent;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
-  const int id = connect(peer);
   OpenState& st = open_state();
-  void* h = open(id, 0, true, &st);
-  ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
+  void* h = started(peer, 0, true, st);
   Buffers b;
   // A set wait time-out ends a wait on the silent stream after about that time, far short of
   // the live default of 20 s.
@@ -561,10 +557,8 @@ TEST_F(Sdk, WaitTimeoutEndsAndCancelWaitReleasesABlockedGetPacket) {
 TEST_F(Sdk, ClosingASessionAThreadWaitsInIsSafe) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
-  const int id = connect(peer);
   OpenState& st = open_state();
-  void* h = open(id, 0, true, &st);
-  ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
+  void* h = started(peer, 0, true, st);
   std::atomic<bool> stop{false};
   std::thread reader([&] {
     Buffers b;
@@ -579,11 +573,9 @@ TEST_F(Sdk, ClosingASessionAThreadWaitsInIsSafe) {
 TEST_F(Sdk, ADroppedStreamTellsItsCallbackStateZeroOnceAndMayCloseThere) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
-  const int id = connect(peer);
   OpenState& st = open_state();
   st.close_in_callback = true;
-  void* h = open(id, 0, true, &st);
-  ASSERT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
+  void* h = started(peer, 0, true, st);
   Buffers b;
   ASSERT_TRUE(b.video(h, 50));
   peer.drop_connections();
