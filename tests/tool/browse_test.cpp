@@ -1,14 +1,11 @@
 // The recorded-file browser: in-process its start folder and filter, and the real auxdesk in
 // mode "browse" on screen, ended by OK, Cancel and closing the window.
-#include <gtk/gtk.h>
-
 #include <filesystem>
 #include <fstream>
 
 #include "tests/client/screens/eventually.h"
-#include "tests/platform/private_x.h"
 #include "tests/tool/auxdesk_run.h"
-#include "tests/tool/tool_fixture.h"
+#include "tests/tool/gtk_fixture.h"
 #include "tool/browse.h"
 #include "tests/tool/screen_grab.h"
 
@@ -34,20 +31,16 @@ TEST(BrowseFolder, rec_path_dot_is_the_system_drive_and_backslashes_are_separato
   EXPECT_EQ(browse_start_folder(""), "");
 }
 
-class BrowseWindow : public ToolDir {};
+class BrowseWindow : public GtkToolDir {};
 
 TEST_F(BrowseWindow, the_chooser_starts_in_rec_path_and_lists_only_recordings_and_folders) {
-  PrivateX x;
-  if (x.display().empty()) GTEST_SKIP() << "Xvfb did not start";
-  setenv("DISPLAY", x.display().c_str(), 1);
-  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   make_recordings(dir_ / "rec");
   load(with_rec_path(".\\rec\\"));
   ASSERT_EQ(create_browse_window(), 0);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(browse_chooser());
   std::string shown;
   eventually([&] {  // the chooser takes the folder once it has loaded it
-    while (gtk_events_pending()) gtk_main_iteration();
+    pump();
     gchar* folder = gtk_file_chooser_get_current_folder(chooser);
     shown = folder ? folder : "";
     g_free(folder);
@@ -67,7 +60,7 @@ TEST_F(BrowseWindow, the_chooser_starts_in_rec_path_and_lists_only_recordings_an
     EXPECT_EQ(gtk_file_filter_filter(filter, &info), name[0] == 'a') << name;
   }
   gtk_widget_destroy(browse_window());
-  while (gtk_events_pending()) gtk_main_iteration();
+  pump();
 }
 
 class BrowseGui : public RealAuxdesk {};

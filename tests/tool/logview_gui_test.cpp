@@ -33,12 +33,7 @@ class LogviewGui : public RealAuxdesk {
     auto [w, h] = window_size(win_);
     return w > 40 && h > 140 ? grab(win_, 12, 60, std::min(w, 1000) - 24, h - 130) : Picture{};
   }
-  static int text_pixels(const Picture& p) {
-    int n = 0;
-    for (uint32_t c : p.px)
-      n += ((c >> 16) & 0xFF) < 100 && ((c >> 8) & 0xFF) < 100 && (c & 0xFF) < 100;
-    return n;
-  }
+  static int text_pixels(const Picture& p) { return p.dark(100); }
   // Clicks the left ("Previous log") or right ("Next log") button of the event window.
   void press(bool next) {
     auto [w, h] = window_size(win_);

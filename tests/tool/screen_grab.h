@@ -28,6 +28,13 @@ struct Picture {
     std::sort(s.begin(), s.end());
     return int(std::unique(s.begin(), s.end()) - s.begin());
   }
+  // Pixels whose three channels are all below `below` (text and black labels).
+  int dark(uint32_t below) const {
+    int n = 0;
+    for (uint32_t c : px)
+      n += ((c >> 16) & 0xFF) < below && ((c >> 8) & 0xFF) < below && (c & 0xFF) < below;
+    return n;
+  }
   int differing(const Picture& o) const {
     int n = 0;
     for (size_t i = 0; i < px.size() && i < o.px.size(); ++i) n += px[i] != o.px[i];

@@ -62,10 +62,7 @@ class DvrSetupGui : public RealAuxdesk {
   Picture status() { return grab(win_, kPageX + kStatusX, kPageY + kStatusY, 300, 20); }
   // The OK button's label is black when it is sensitive and grey when not.
   bool ok_sensitive() {
-    Picture p = grab(win_, kPageX + kOkX - 30, kPageY + kOkY - 8, 60, 16);
-    int dark = 0;
-    for (uint32_t px : p.px) dark += ((px >> 16) & 0xFF) < 0x50 && ((px >> 8) & 0xFF) < 0x50 && (px & 0xFF) < 0x50;
-    return dark > 10;
+    return grab(win_, kPageX + kOkX - 30, kPageY + kOkY - 8, 60, 16).dark(0x50) > 10;
   }
   bool idle() {
     Picture s = status();

@@ -12,23 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/client/screens/run_tree.h"
+#include "tests/tool/tool_fixture.h"
 
 namespace {
 
-class EepromFile : public ::testing::Test {
+class EepromFile : public ToolDir {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/eeprom-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
   static void put(const std::vector<uint8_t>& bytes) {
     std::ofstream(kEepromFile, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
   }
@@ -37,7 +26,6 @@ class EepromFile : public ::testing::Test {
     for (size_t i = 0; i < r.size(); ++i) r[i] = uint8_t(i * 13 + 5);
     return r;
   }
-  std::filesystem::path dir_, old_;
 };
 
 TEST(Crc32, matches_zlib_and_refuses_empty_input) {

@@ -191,15 +191,6 @@ TEST_F(FormModels, editing_loads_every_stored_camera_name_into_the_row_it_shows)
   EXPECT_EQ(dvr_model_row("TALVE8"), 0);
 }
 
-TEST_F(FormModels, renaming_a_dvr_renames_its_group_member_lines) {
-  DvrFormData f = complete_dvr(true);
-  f.name = "Foyer";
-  std::string text = compose_dvr_edit(f, s, kDvrCommentLine);
-  EXPECT_NE(text.find("\nFoyer=MW-2606QTR14,"), std::string::npos);
-  EXPECT_NE(text.find("\nFoyer=5\n"), std::string::npos);
-  EXPECT_EQ(text.find("Lobby"), std::string::npos);
-}
-
 TEST_F(FormModels, deletes_write_each_remaining_row_once) {
   // Two records of one name: rows carry their record, so neither is written twice.
   s.dvr[2] = s.dvr[0];

@@ -167,6 +167,7 @@ TEST_F(SetupWindowTest, dvr_edit_saved_unchanged_writes_the_stored_line_and_a_re
   set(setup_ui.dvr_form.name, "Back yard");
   EXPECT_EQ(click(setup_ui.dvr_form.ok), "");
   EXPECT_NE(read("setup.cfg").find("\nBack yard=80000001\n"), std::string::npos);
+  EXPECT_EQ(read("setup.cfg").find("\nYard="), std::string::npos) << "no line keeps the old name";
   EXPECT_EQ(read("emap.cfg").rfind("[Back yard]\ndvr_name=Back yard\nnum_map=1\n", 0), 0u);
 }
 
