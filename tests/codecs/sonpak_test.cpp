@@ -30,11 +30,8 @@ std::vector<uint8_t> make_block(const std::vector<uint8_t>& codes, int predictor
 
 std::vector<int16_t> sonpak_decode(std::vector<uint8_t> block, int* result = nullptr) {
     std::vector<int16_t> out(2 * block.size() + 8);
-    AUDIO_DEC_PARAM p{};
-    p.input_length = static_cast<int32_t>(block.size());
-    p.input = block.data();
-    p.output_length = static_cast<int32_t>(out.size() * 2);
-    p.output = out.data();
+    AUDIO_DEC_PARAM p{static_cast<int32_t>(block.size()), block.data(), static_cast<int32_t>(out.size() * 2),
+                      out.data()};
     const int r = ADPCM_Decode(&p, nullptr);
     if (result) *result = r;
     out.resize(static_cast<size_t>(p.output_length / 2));
@@ -178,22 +175,14 @@ TEST(SonpakDecode, BlockShorterThanTrailerReadsAndWritesNothing) {
         std::unique_ptr<uint8_t[]> in(new uint8_t[static_cast<size_t>(std::max(len, 1))]);
         std::memset(in.get(), 0x77, static_cast<size_t>(std::max(len, 1)));
         std::vector<int16_t> out(8, 0x5A5A);
-        AUDIO_DEC_PARAM p{};
-        p.input_length = len;
-        p.input = in.get();
-        p.output_length = 16;
-        p.output = out.data();
+        AUDIO_DEC_PARAM p{len, in.get(), 16, out.data()};
         EXPECT_EQ(ADPCM_Decode(&p, nullptr), 0) << len;
         EXPECT_EQ(p.output_length, 0) << len;
         for (int16_t s : out) EXPECT_EQ(s, 0x5A5A);
     }
-    AUDIO_DEC_PARAM neg{};
     uint8_t b[8] = {};
     int16_t o[4];
-    neg.input_length = -7;
-    neg.input = b;
-    neg.output_length = 8;
-    neg.output = o;
+    AUDIO_DEC_PARAM neg{-7, b, 8, o};
     EXPECT_EQ(ADPCM_Decode(&neg, nullptr), 0);
     EXPECT_EQ(ADPCM_Decode(nullptr, nullptr), 0);
 }
@@ -206,11 +195,7 @@ TEST(SonpakDecode, NeverWritesPastTheGivenCapacity) {
     ASSERT_EQ(full.size(), 80u);
     for (int cap : {0, 1, 2, 3, 10, 31, 64, 159, 160, 161, 400}) {
         std::vector<int16_t> out(100, 0x1234);
-        AUDIO_DEC_PARAM p{};
-        p.input_length = static_cast<int32_t>(block.size());
-        p.input = block.data();
-        p.output_length = cap;
-        p.output = out.data();
+        AUDIO_DEC_PARAM p{static_cast<int32_t>(block.size()), block.data(), cap, out.data()};
         ASSERT_EQ(ADPCM_Decode(&p, nullptr), 1);
         const int written = std::min(cap / 2, 80);
         EXPECT_EQ(p.output_length, written * 2) << cap;

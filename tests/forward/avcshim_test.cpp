@@ -82,11 +82,9 @@ TEST(AvcshimDecode, CifAndD1PicturesMatchTheSourceInBgrOrder) {
         std::vector<uint8_t> out(size_t(w) * h * 3);
         Record r(uint32_t(out.size()));
         ASSERT_EQ(PT_H264dec_Init(r.bytes), 0);
-        int pictures = 0;
         for (size_t i = 0; i < s.units.size(); ++i) {
             int rc = AvcshimDecOnFrame(r.bytes, s.units[i].data(), int(s.units[i].size()), out.data());
             ASSERT_TRUE(rc == PT_OK || rc == PT_OK_NEW_SIZE) << "frame " << i << " rc " << rc;
-            ++pictures;
             EXPECT_EQ(r.get(PT_OFF_WIDTH), uint32_t(w));
             EXPECT_EQ(r.get(PT_OFF_HEIGHT), uint32_t(h));
             if (i % 10 == 0 || i == s.units.size() - 1) {
@@ -94,7 +92,6 @@ TEST(AvcshimDecode, CifAndD1PicturesMatchTheSourceInBgrOrder) {
                 EXPECT_GT(media_gen::psnr_y(y.data(), s.pictures[i].y.data(), w, h, w, w), 32.0) << i;
             }
         }
-        EXPECT_EQ(pictures, 30);
         // The moving square is red: byte 2 (R) must lead byte 0 (B) there.
         media_gen::Rect sq = media_gen::square_rect(w, h, 29);
         const uint8_t* px = &out[(size_t(sq.y + sq.h / 2) * w + sq.x + sq.w / 2) * 3];
