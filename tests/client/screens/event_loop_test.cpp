@@ -33,14 +33,6 @@ class Loop : public ScreensTest {
     ev.key.keysym.mod = mod;
     return ev;
   }
-  SDL_Event link(const COMM_FIELDS& m, uint8_t* buf) {
-    write_comm_message(m, buf);
-    SDL_Event ev{};
-    ev.type = SDL_USEREVENT;
-    ev.user.code = UE_LINK_COMMAND;
-    ev.user.data1 = buf;
-    return ev;
-  }
 };
 
 TEST(DoubleClick, needs_two_releases_within_400_ms_and_5_pixels) {
@@ -68,12 +60,8 @@ TEST_F(Loop, link_layout_numbers_are_range_checked) {
   } cases[] = {{99, 0, 4, 0}, {-1, 0, 4, 0}, {0, 0, 4, 0}, {13, 0, 4, 0},
                {2, -5, 2, 0}, {2, 3, 2, 3},  {1, 2000000000, 1, 0}};
   for (const Case& c : cases) {
-    COMM_FIELDS m{};
-    m.command = COMM_SET_LAYOUT;
-    m.value[3] = c.layout;
-    m.value[4] = c.page;
     testing::internal::CaptureStdout();
-    handle_main_user_event(link(m, buf), ctx, &app_options);
+    handle_main_user_event(layout_command(c.layout, c.page, buf), ctx, &app_options);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(ctx->layout, c.want_layout) << c.layout << "/" << c.page;
     EXPECT_EQ(ctx->page, c.want_page) << c.layout << "/" << c.page;

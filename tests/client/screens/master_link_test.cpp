@@ -65,15 +65,6 @@ bool connect_fd(int fd, int port, const char* address = "127.0.0.1") {
   return connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
 }
 
-// A link command as the window loop receives it.
-SDL_Event link_event(void* data) {
-  SDL_Event ev{};
-  ev.type = SDL_USEREVENT;
-  ev.user.code = UE_LINK_COMMAND;
-  ev.user.data1 = data;
-  return ev;
-}
-
 // A raw TCP end of the link, blocking, with a read deadline.
 struct Peer {
   int fd = -1;
@@ -592,7 +583,7 @@ TEST_F(Link, only_the_slaves_own_disconnect_hands_its_channels_back) {
     opts.conn_state.store(CONN_CONNECTED);
     CONN_REQUEST local{COMM_DISCONNECT, 0, 0, 0};
     auto wire = message(COMM_DISCONNECT);
-    handle_link_command(link_event(c.from_master ? static_cast<void*>(wire.data()) : &local), ctx, &opts);
+    handle_link_command(user_event(UE_LINK_COMMAND, c.from_master ? static_cast<void*>(wire.data()) : &local), ctx, &opts);
     EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << c.what;
     COMM_FIELDS got;
     // Long enough for a hand-back on a busy machine; one that must not come gets a second.
@@ -613,7 +604,7 @@ TEST_F(Link, channels_of_a_dvr_not_in_setup_are_refused) {
   for (const char* name : {"a;touch x", "", "DVR-1x"}) {
     auto wire = message(COMM_ADD_CHANNEL, name, {{8, 1}, {9, 1}});
     testing::internal::CaptureStdout();
-    handle_link_command(link_event(wire.data()), ctx, &opts);
+    handle_link_command(user_event(UE_LINK_COMMAND, wire.data()), ctx, &opts);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << name;
     EXPECT_STREQ(opts.auto_start, "") << name;

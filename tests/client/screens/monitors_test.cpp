@@ -160,12 +160,9 @@ TEST_F(Monitors, popup_single_view_shows_the_channel_and_restores_the_view) {
   select_channel(ctx, 3);
   set_channel_audio(ctx, 3);
   auto request = [&](int action, int type, int id) {
-    SDL_Event ev{};
-    ev.type = SDL_USEREVENT;
-    ev.user.code = UE_POPUP;
-    ev.user.data1 = reinterpret_cast<void*>(intptr_t((action << 8) | type));
-    ev.user.data2 = reinterpret_cast<void*>(intptr_t(id));
-    handle_popup_request(ev, ctx, &app_options);
+    handle_popup_request(user_event(UE_POPUP, reinterpret_cast<void*>(intptr_t((action << 8) | type)),
+                                    reinterpret_cast<void*>(intptr_t(id))),
+                         ctx, &app_options);
   };
   request(1, 0, 9);
   EXPECT_EQ(1, ctx->layout.load());

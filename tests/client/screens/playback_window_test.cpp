@@ -70,17 +70,8 @@ TEST_F(PlaybackControls, a_posted_layout_request_is_range_checked) {
     int expect_layout, expect_page;
   } cases[] = {{2, 0, 2, 0}, {99, 0, 2, 0}, {-1, 0, 2, 0}, {3, -4, 2, 0}, {1, 3, 1, 3}, {0, 0, 1, 3}};
   for (const Case& c : cases) {
-    COMM_FIELDS f{};
-    f.command = COMM_SET_LAYOUT;
-    f.value[3] = c.layout;
-    f.value[4] = c.page;
     uint8_t msg[COMM_MESSAGE_SIZE];
-    write_comm_message(f, msg);
-    SDL_Event ev{};
-    ev.type = SDL_USEREVENT;
-    ev.user.code = 24;
-    ev.user.data1 = msg;
-    handle_playback_user_event(ev, ctx, &app_options);
+    handle_playback_user_event(layout_command(c.layout, c.page, msg), ctx, &app_options);
     EXPECT_EQ(ctx->layout, c.expect_layout) << c.layout << "/" << c.page;
     EXPECT_EQ(ctx->page, c.expect_page) << c.layout << "/" << c.page;
   }

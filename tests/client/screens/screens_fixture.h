@@ -8,7 +8,9 @@
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/channel_table.h"
+#include "client/foundation/user_events.h"
 #include "client/screens/layouts.h"
+#include "client/screens/master_link.h"
 #include "client/screens/osd.h"
 #include "client/screens/tiles.h"
 
@@ -66,6 +68,25 @@ class ScreensTest : public ::testing::Test {
     return rx->channels[find_channel(rx, id)];
   }
 };
+
+// User event `code` as the window loop receives it.
+inline SDL_Event user_event(int code, void* data1, void* data2 = nullptr) {
+  SDL_Event ev{};
+  ev.type = SDL_USEREVENT;
+  ev.user.code = code;
+  ev.user.data1 = data1;
+  ev.user.data2 = data2;
+  return ev;
+}
+// A link message asking for `layout` at `page`, written into `buf`, as its event.
+inline SDL_Event layout_command(int layout, int page, uint8_t (&buf)[COMM_MESSAGE_SIZE]) {
+  COMM_FIELDS m{};
+  m.command = COMM_SET_LAYOUT;
+  m.value[3] = layout;
+  m.value[4] = page;
+  write_comm_message(m, buf);
+  return user_event(UE_LINK_COMMAND, buf);
+}
 
 // Pixel of a 32-bit surface as 0xRRGGBB.
 inline Uint32 rgb_at(SDL_Surface* s, int x, int y) {

@@ -251,11 +251,7 @@ TEST_F(SearchWindow, event_playback_reply_paints_the_search_bars) {
   rec.channel = 1;
   rec.hour = 255;
   rec.hour_info[10] = 0x03;
-  SDL_Event ev{};
-  ev.type = SDL_USEREVENT;
-  ev.user.code = UE_SEARCH_DATA;
-  ev.user.data1 = &rec;
-  handle_event_playback_user_event(ev, ctx, &app_options);
+  handle_event_playback_user_event(user_event(UE_SEARCH_DATA, &rec), ctx, &app_options);
   const SKIN_WIDGET* hour = widget(SW_HOUR0 + 10);
   EXPECT_EQ(0, hour->hidden);
   EXPECT_EQ(0x0000FFu, rgb(hour->pictures[0], 1, 1));
@@ -268,17 +264,8 @@ TEST_F(SearchWindow, layout_commands_out_of_range_keep_the_view) {
   add_channels(16, 'Q');
   set_layout(ctx, 2);
   for (auto [layout, page] : {std::pair{99, 0}, std::pair{0, 0}, std::pair{3, -1}}) {
-    COMM_FIELDS m{};
-    m.command = COMM_SET_LAYOUT;
-    m.value[3] = layout;
-    m.value[4] = page;
     uint8_t bytes[COMM_MESSAGE_SIZE];
-    write_comm_message(m, bytes);
-    SDL_Event ev{};
-    ev.type = SDL_USEREVENT;
-    ev.user.code = UE_LINK_COMMAND;
-    ev.user.data1 = bytes;
-    handle_search_user_event(ev, ctx, &app_options);
+    handle_search_user_event(layout_command(layout, page, bytes), ctx, &app_options);
     EXPECT_EQ(layout == 3 ? 3 : 2, ctx->layout.load()) << layout;
     EXPECT_EQ(0, ctx->page.load());
   }
@@ -335,11 +322,7 @@ TEST_F(SearchWindow, playback_requests_reach_only_q_dvrs_and_go_on_from_the_pict
   EXPECT_TRUE(searched);
   NC_SEARCH_RECORD answer{};
   answer.day = 255;
-  SDL_Event reply{};
-  reply.type = SDL_USEREVENT;
-  reply.user.code = UE_SEARCH_DATA;
-  reply.user.data1 = &answer;
-  handle_search_user_event(reply, ctx, &app_options);
+  handle_search_user_event(user_event(UE_SEARCH_DATA, &answer), ctx, &app_options);
   EXPECT_EQ(0, ctx->search_state.load());
 
   rx.pending_frames = 3;
