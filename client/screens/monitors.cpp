@@ -141,7 +141,7 @@ Uint32 status_timer(Uint32 interval, void* param) {
       ctx->watchdog.store(watchdog);
     } else {
       const uint8_t left = uint8_t(ctx->watchdog.load());
-      if (left == 0) reboot_machine();
+      if (left == 0) request_reboot();
       push_user_event(UE_WATCHDOG);
       ctx->watchdog.store(uint8_t(left - 1));
     }

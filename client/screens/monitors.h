@@ -5,7 +5,7 @@
 //
 // Timers and threads never draw: they push user events, and the window loop acts on them
 // (the pop-up's view changes come back as UE_POPUP). The status timer runs the GUI
-// watchdog: with [SYSTEM] watchdog non-zero, the machine is restarted (reboot_machine) when
+// watchdog: with [SYSTEM] watchdog non-zero, the machine is restarted (request_reboot) when
 // the main event loop, once running, has answered no UE_WATCHDOG for watchdog + 1 ticks;
 // modal waits are not counted.
 #pragma once

@@ -19,6 +19,7 @@
 #include "client/screens/monitors.h"
 #include "client/screens/panel.h"
 #include "platform/net/local_dgram.h"
+#include "platform/system/process.h"
 #include "tests/client/screens/screens_fixture.h"
 
 namespace {
@@ -52,7 +53,11 @@ class Monitors : public ScreensTest {
     std::remove(reboot_log_.c_str());
     ScreensTest::TearDown();
   }
+  // The watchdog does not wait for the restart command: count once every child has ended.
   int reboots() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (reap_children() > 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::ifstream f(reboot_log_);
     std::string line;
     int n = 0;
