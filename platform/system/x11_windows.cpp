@@ -1,6 +1,7 @@
 #include "platform/system/x11_windows.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -211,9 +212,11 @@ void windows_of(Display* dpy, Window parent, int pid, int depth, Window frame, s
 
 }  // namespace
 
-unsigned long x11_active_window() {
-  X11Session x;
+unsigned long x11_active_window(X11Session* session) {
+  std::optional<X11Session> own;
+  X11Session& x = session ? *session : own.emplace();
   if (!x.ok()) return 0;
+  if (session) x.sync_had_error();  // an error left from an earlier call is none of this one's
   Display* dpy = x.dpy();
   Atom type = None;
   int format = 0;
@@ -235,10 +238,12 @@ unsigned long x11_active_window() {
   return x.sync_had_error() ? 0 : top;
 }
 
-int x11_stack_windows_above(int pid, unsigned long above) {
+int x11_stack_windows_above(int pid, unsigned long above, X11Session* session) {
   if (pid <= 0 || !above) return 0;
-  X11Session x;
+  std::optional<X11Session> own;
+  X11Session& x = session ? *session : own.emplace();
   if (!x.ok()) return 0;
+  if (session) x.sync_had_error();  // an error left from an earlier call is none of this one's
   Display* dpy = x.dpy();
   std::vector<Window> wins;
   windows_of(dpy, DefaultRootWindow(dpy), pid, 0, 0, &wins);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
 #include "platform/system/process.h"
+#include "platform/system/x11_session.h"
 #include "platform/system/x11_windows.h"
 #include "tool/emap/emap_config.h"
 #include "tool/emap/emap_model.h"
@@ -123,6 +125,9 @@ void* emap_check_event(void*) {
 }
 
 void* locate_spot_on_emap(void*) {
+  // One X connection for the raiser's life, opened when first needed (again only when there
+  // was no display): a connection per pass would cost the X server a client every 100 ms.
+  std::optional<X11Session> x;
   for (;;) {
     // One pass every 100 ms whatever happens: the raiser must never spin.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -132,8 +137,10 @@ void* locate_spot_on_emap(void*) {
       for (int i = 0; i < g_children.count; ++i) pids.push_back(g_children.entries[i].pid);
     }
     const unsigned long me = g_emap_xid;
-    if (pids.empty() || !me || x11_active_window() != me) continue;
-    for (int pid : pids) x11_stack_windows_above(pid, me);
+    if (pids.empty() || !me) continue;
+    if (!x || !x->ok()) x.emplace();
+    if (x11_active_window(&*x) != me) continue;
+    for (int pid : pids) x11_stack_windows_above(pid, me, &*x);
   }
 }
 
