@@ -313,9 +313,16 @@ void CSocketCMS::SetLastError(const std::string& text) {
 }
 
 void CSocketCMS::StartThread(const char* address, int port) {
-  m_bClose = 0;
+  // A thread still running is told to stop and woken before it is joined: idle on an empty
+  // queue it would otherwise never end, and the start would hang.
+  {
+    std::lock_guard<std::mutex> lk(m_socketLock);
+    m_bClose = 1;
+  }
+  m_queueEvent.Set();
   m_socket.Close();
   m_pThread.Join();
+  m_bClose = 0;
   m_bStarting = 1;
   m_strAddress = address ? address : "";
   m_nPort = port;

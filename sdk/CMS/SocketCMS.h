@@ -177,7 +177,8 @@ class CSocketCMS {
   CSocketCMS& operator=(const CSocketCMS&) = delete;
 
   int SetUp(int dvr_id, CMS_RECEIVE_CALLBACK callback, void* user);
-  // (Re)starts the thread that connects to port + 7 of `address`.
+  // (Re)starts the thread that connects to port + 7 of `address`; one still running is
+  // stopped first.
   void StartThread(const char* address, int port);
   // Queues a copy of the packet; `event` (may be null) is set once its reply was handled.
   // Without a thread the packet is dropped with "Control Socket is invalid".

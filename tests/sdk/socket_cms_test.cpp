@@ -190,6 +190,11 @@ TEST(SocketCMS, EveryRequestIsAnswered) {
   EXPECT_EQ(r.body, hex("0134d6f3 0001d4c0 00 04 0001 00000000 00000000"));
   EXPECT_EQ(link.peer.count(0x70102), 1);
 
+  // Restarted while idle on its queue: the old thread is woken, so the start returns.
+  link.start();
+  p.MakeHealthRequest();
+  ASSERT_TRUE(link.ask(p));
+
   // Closing twice: the second call only says so.
   sdktest::TraceCapture trace;
   link.cms.Close();
