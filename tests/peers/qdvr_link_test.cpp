@@ -538,8 +538,11 @@ TEST(QdvrLink, busy_search_drops_only_stream_frames_and_its_answer_ends_it) {
   ASSERT_TRUE(h.take_until(3, 5000, &recs, 'Y'));
   h.ctx->playback_flags = 0;
   h.ctx->search_state = 2;  // the search window waits for an answer
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  h.take_all();  // what was under way when the word was set
+  // The link reads in order: once an event sent after the word was set is posted, the frames
+  // under way when it was set are in the rings, and are drained here.
+  peer.send_event(0, 0x4, 0x02);
+  ASSERT_EQ(1u, h.notices(UE_DVR_EVENT, 1, 3000).size());
+  h.take_all();
   peer.send_event(0, 0x4, 0x02);
   ASSERT_EQ(1u, h.notices(UE_DVR_EVENT, 1, 3000).size()) << "replies are read while busy";
   EXPECT_EQ(0, count_video(h.take_all()));
