@@ -37,8 +37,12 @@ std::atomic<uint32_t> fake_now{100000};
 // it notes that slave alive. The master thread sets its id before it starts any reader.
 std::thread::id master_thread_id;
 std::atomic<int> reader_clock_reads{0};
+// The master thread's own reads: one when it adds a slave, one per listed slave in the
+// silence check before each wait for a new one.
+std::atomic<int> master_clock_reads{0};
 uint32_t fake_clock() {
   if (std::this_thread::get_id() != master_thread_id) ++reader_clock_reads;
+  else ++master_clock_reads;
   return fake_now.load();
 }
 
@@ -317,7 +321,9 @@ TEST_F(Link, silent_slave_goes_when_another_connects_but_any_message_keeps_it) {
   ASSERT_TRUE(busy.send_bytes(message(COMM_ACK)));
   ASSERT_TRUE(eventually([&] { return reader_clock_reads.load() > reads; }));
   fake_now += 10001;  // quiet: 50001 ms of silence; busy: 10001 ms
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Nothing to await: a sound master does nothing here. Two of its 100 ms accept-wait slices
+  // give a drop made on a wake the time to show.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(count_slaves(&opts), 2) << "dropped only when another slave connects";
   ASSERT_TRUE(connect_slave(third, 2));
   EXPECT_TRUE(quiet.closed_by_other_end());
@@ -327,9 +333,12 @@ TEST_F(Link, silent_slave_goes_when_another_connects_but_any_message_keeps_it) {
 }
 
 TEST_F(Link, failed_accept_is_tried_again_and_keeps_the_slaves) {
+  master_clock_reads.store(0);
   start_master();
   Peer first, second;
   ASSERT_TRUE(connect_slave(first, 1));
+  // Adding it and the silence check after: the master waits for the next slave.
+  ASSERT_TRUE(eventually([&] { return master_clock_reads.load() == 2; }));
   second.fd = socket(AF_INET, SOCK_STREAM, 0);
   // No descriptor left for the master's next accept.
   rlimit old{};
@@ -343,10 +352,12 @@ TEST_F(Link, failed_accept_is_tried_again_and_keeps_the_slaves) {
   std::vector<int> fillers;  // the free numbers below the limit
   for (int fd; (fd = dup(0)) >= 0;) fillers.push_back(fd);
   ASSERT_TRUE(connect_fd(second.fd, port));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The next silence check comes only after the failed accept and its pause.
+  const bool retried = eventually([&] { return master_clock_reads.load() >= 3; });
+  EXPECT_EQ(count_slaves(&opts), 1);
   for (int fd : fillers) close(fd);
   setrlimit(RLIMIT_NOFILE, &old);
-  EXPECT_EQ(count_slaves(&opts), 1);
+  ASSERT_TRUE(retried);
   send_step_layout_to_slaves(&opts);
   EXPECT_TRUE(first.wait_for(COMM_ROTATE_SELECTED));
   EXPECT_TRUE(eventually([&] { return count_slaves(&opts) == 2; }));
@@ -467,7 +478,10 @@ TEST_F(Link, listener_address_and_port_come_from_the_environment) {
 
 TEST_F(Link, slave_retries_every_second_until_a_master_listens) {
   start_slave();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // Nothing to await: a refused connection leaves no trace here. Half a second covers the
+  // slave's first attempt, made at once, even on a loaded machine; the connection accepted
+  // is then one of its retries, a second apart.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   listen_as_master();
   Peer m;
   EXPECT_TRUE(accept_slave(m, 5000));
