@@ -7,9 +7,12 @@
 
 namespace {
 
-std::mutex g_mutex;                // guards the two words below
-std::vector<Display*> g_ours;      // open connections owned by X11Session
-std::vector<Display*> g_errored;   // those that received an error since their last sync
+std::mutex g_mutex;  // guards the two lists below
+// g_ours: open connections owned by X11Session; g_errored: those that received an error since
+// their last sync. Never destroyed, so a helper thread that still opens or closes a session
+// while exit() runs the program's destructors never meets freed lists.
+std::vector<Display*>& g_ours = *new std::vector<Display*>;
+std::vector<Display*>& g_errored = *new std::vector<Display*>;
 XErrorHandler g_previous = nullptr;
 
 int on_x_error(Display* dpy, XErrorEvent* ev) {

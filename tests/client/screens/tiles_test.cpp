@@ -438,9 +438,10 @@ TEST_F(TileMarks, motion_mark_blinks_with_the_frame_time_and_shrinks_with_the_gr
     }
     const int mark_plain = picture_pixels(right - c.mark->w, right, cell.y + 2, c.mark->h, colour);
     EXPECT_LT(mark_plain, c.mark->w * c.mark->h) << c.layout << " " << c.time;
-    if (c.mark == small && small->w < full->w)  // left of the small mark: picture only
+    if (c.mark == small && small->w < full->w) {  // left of the small mark: picture only
       EXPECT_EQ(picture_pixels(right - full->w, right - small->w, cell.y + 2, small->h, colour),
                 (full->w - small->w) * small->h);
+    }
   }
 }
 
