@@ -91,8 +91,7 @@ void BitWriter::align() { free_ = 0; }
 int zigzag(int i) { return kZigzag[i]; }
 int intra_weight(int k) { return kIntraMatrix[k]; }
 
-void forward_dct(const uint8_t* src, int stride, double out[64]) {
-    // basis[u][x] = C(u)/2 cos((2x+1)u pi/16), so F = basis * f * basis^T.
+const std::array<std::array<double, 8>, 8>& dct_basis() {
     static const auto basis = [] {
         std::array<std::array<double, 8>, 8> b{};
         const double pi = std::acos(-1.0);
@@ -101,6 +100,12 @@ void forward_dct(const uint8_t* src, int stride, double out[64]) {
                 b[u][x] = 0.5 * (u ? 1.0 : std::sqrt(0.5)) * std::cos((2 * x + 1) * u * pi / 16);
         return b;
     }();
+    return basis;
+}
+
+void forward_dct(const uint8_t* src, int stride, double out[64]) {
+    // F = basis * f * basis^T.
+    const auto& basis = dct_basis();
     double tmp[64];
     for (int y = 0; y < 8; ++y)
         for (int u = 0; u < 8; ++u) {

@@ -3,6 +3,7 @@
 // the simulated 'S' DVR; never by the client. Stateless functions, safe from any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -56,6 +57,9 @@ struct Frame {
 // Returns 0; -1 for another size or options out of range; -2 when the coded data would hold
 // a start code of its own (the frame could not be split back into its slices).
 int encode_frame(const uint8_t* i420, int width, int height, const Options& options, Frame& out);
+
+// The 8x8 DCT basis: basis[u][x] = C(u)/2 cos((2x+1)u pi/16), C(0) = sqrt(1/2), else 1.
+const std::array<std::array<double, 8>, 8>& dct_basis();
 
 // Forward DCT of an 8x8 block (row stride `stride`), float, scaled so that F(0,0) = 8 x mean.
 void forward_dct(const uint8_t* src, int stride, double out[64]);

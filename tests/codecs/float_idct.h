@@ -3,19 +3,13 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 
+#include "peers/tirenc/tirenc.h"
+
 inline void float_idct(const int coef[64], uint8_t* dst, int stride) {
-    static const auto basis = [] {
-        std::array<std::array<double, 8>, 8> b{};
-        const double pi = std::acos(-1.0);
-        for (int u = 0; u < 8; ++u)
-            for (int x = 0; x < 8; ++x)
-                b[u][x] = 0.5 * (u ? 1.0 : std::sqrt(0.5)) * std::cos((2 * x + 1) * u * pi / 16);
-        return b;
-    }();
+    const auto& basis = tirenc::dct_basis();
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
             double s = 0;
