@@ -329,11 +329,8 @@ int start_probe(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
     std::lock_guard<std::recursive_mutex> g(g_started.lock);
     if (raise_or_running(kTitles[PROBE], g_started.single[PROBE]) == 0) return -1;
   }
-  int32_t id;
-  {
-    SdlLock lock(ctx->popup_mutex);
-    id = ctx->popup_channel;
-  }
+  // The channel the operator opened the pad on (the window loop sets it on button 3).
+  const int32_t id = ctx->pad_channel;
   if (id < 0) return -2;
   RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
   if (!rx) {

@@ -1,11 +1,11 @@
 // The operator console end to end: the real program on a private X server with a simulated
 // 'Q' DVR in this process. The DVR list connects on a double click and becomes the camera
 // list; PTZ buttons, groups, speeds, autopan and presets reach the DVR for the chosen
-// channel; the channel pad adjusts a tile; the user menu keeps and drops a layout; the
-// camera box follows the pointer; a merge drag settles wherever it is released; the
-// frameless window follows the pointer; a run without a sound device still starts; on SDL's
-// disk audio driver the selected channel's tone is heard at the panel's volume, and not
-// when muted.
+// channel; the channel pad adjusts a tile and starts the status program of its channel; the
+// user menu keeps and drops a layout; the camera box follows the pointer; a merge drag
+// settles wherever it is released; the frameless window follows the pointer; a run without
+// a sound device still starts; on SDL's disk audio driver the selected channel's tone is
+// heard at the panel's volume, and not when muted.
 #include <SDL/SDL_ttf.h>
 #include <unistd.h>
 
@@ -298,6 +298,12 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
 }
 
 TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
+  // A stand-in `probe` beside the client records the words the pad's probe button gives it.
+  const fs::path stub = fs::read_symlink("/proc/self/exe").parent_path() / "launch_stub";
+  ASSERT_TRUE(fs::exists(stub)) << stub;
+  fs::copy_file(stub, dir_ / "probe");
+  const fs::path launched = dir_ / "launched.txt";
+  setenv("LAUNCH_STUB_LOG", launched.c_str(), 1);
   ASSERT_NO_FATAL_FAILURE(start({"-A", "DVR-1"}));
   ASSERT_TRUE(wait_for([&] { return tile_live(3, 3, 4); })) << out();
 
@@ -347,6 +353,12 @@ TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
       << white_before << " -> " << enlarged_frame();
   click(px, py, 3);
   pad(0, 0);
+  // probe: the status program of the pad's channel, with its DVR's name and model.
+  click(px, py, 3);
+  pad(6, 1);
+  EXPECT_TRUE(wait_for([&] {
+    return read_file(launched) == (dir_ / "probe").string() + "\tcheckwin\tDVR-1\tMW-2606QTR14\n";
+  })) << read_file(launched) << out();
 
   // add_layout keeps layout 16 in the first menu slot; it recalls it from layout 1, and
   // dragged out of the menu the slot is empty again.

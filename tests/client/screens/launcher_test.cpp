@@ -18,7 +18,6 @@
 #include "client/foundation/config/app_options.h"
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/utils.h"
-#include "client/foundation/sdl_lock.h"
 #include "client/screens/launcher.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
@@ -123,10 +122,7 @@ class Launcher : public ScreensTest {
 TEST_F(Launcher, every_start_passes_its_words_one_by_one) {
   add_channels(4);
   select_channel_of("DVR-1", 2);
-  {
-    SdlLock lock(ctx->popup_mutex);
-    ctx->popup_channel = 1;
-  }
+  ctx->pad_channel = 1;
   snprintf(opts->auto_start, sizeof opts->auto_start, "All DVRs");
   snprintf(opts->input_file, sizeof opts->input_file, "/rec/day one.zol");
   const std::string self = dir_.string() + "/vigilo", login = "-uop one,s3cret word";
@@ -279,10 +275,7 @@ TEST_F(Launcher, outside_programs_start_only_when_installed) {
   fs::remove(dir_ / "bin" / "xdg-open");
   setenv("PATH", (dir_ / "bin").c_str(), 1);
   add_channels(1);
-  {
-    SdlLock lock(ctx->popup_mutex);
-    ctx->popup_channel = 0;
-  }
+  ctx->pad_channel = 0;
   snprintf(opts->input_file, sizeof opts->input_file, "/rec/shot.bmp");
   struct Case {
     std::function<int()> start;
