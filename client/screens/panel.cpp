@@ -754,6 +754,8 @@ const int kPadColumns[7][2] = {{W_PIP2, 28},     {W_DZOOM_IN, W_DZOOM_OUT}, {32,
 
 void place_popup_panel(APP_CONTEXT* ctx, int x, int y) {
   if (!ctx->skin) return;
+  // The refresh timer may be drawing a shown pad from these positions.
+  SdlLock lock(ctx->display_mutex);
   int fw = 0, fh = 0, bw = 0, bh = 0;
   get_widget_size(kMain, W_POPUP_FRAME, &fw, &fh);
   get_widget_size(kMain, W_PIP2, &bw, &bh);
@@ -791,10 +793,15 @@ void draw_popup_panel(APP_CONTEXT* ctx) {
 }
 
 void show_popup_panel(APP_CONTEXT* ctx) {
-  if (ctx->skin) ctx->popup_state.store(4);
+  if (!ctx->skin) return;
+  SdlLock lock(ctx->display_mutex);
+  ctx->popup_state.store(4);
 }
 
 int hide_popup_panel(APP_CONTEXT* ctx) {
+  // The refresh timer holds the display mutex for its whole tick: a tick that found the pad
+  // shown would otherwise draw it again, un-hiding the widgets hidden here.
+  SdlLock lock(ctx->display_mutex);
   if (!(ctx->popup_state.load() & 2)) return -1;
   ctx->popup_state.store(8);
   set_widget_attr(kMain, W_POPUP_FRAME, 1, 1);
@@ -1074,6 +1081,8 @@ void show_message(APP_CONTEXT* ctx) {
 }
 
 int hide_message(APP_CONTEXT* ctx) {
+  // As for the pad: a tick that found the line shown would show it again.
+  SdlLock lock(ctx->display_mutex);
   if (ctx->message_state.load() & 1) return -1;
   const int w = find_widget(ctx->skin_window, "message");
   if (w <= 0) return -2;

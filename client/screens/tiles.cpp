@@ -399,6 +399,10 @@ int create_video_mode(APP_CONTEXT* ctx) {
     flags |= SDL_NOFRAME;
   else
     flags |= SDL_HWACCEL | SDL_ASYNCBLIT | (ctx->frame ? SDL_RESIZABLE : SDL_NOFRAME);
+  // A fatal box waits for the operator: it is shown after the display mutex is let go, so
+  // the refresh timer and the decoders are not held up behind it.
+  const char* fatal = nullptr;
+  int rc = 0;
   {
     SdlLock display(ctx->display_mutex);
     if (ctx->surfaces[SURF_SCREEN]) {
@@ -413,27 +417,36 @@ int create_video_mode(APP_CONTEXT* ctx) {
     printf("Creating primary surface.\n");
     SDL_Surface* screen = SDL_SetVideoMode(ctx->win_w, ctx->win_h, 32, flags);
     if (!screen) {
-      fatal_box("SDL_SetVideoMode() failed.\n");
-      return -1;
+      fatal = "SDL_SetVideoMode() failed.\n";
+      rc = -1;
+    } else {
+      ctx->surfaces[SURF_SCREEN] = screen;
+      ctx->pixel_format = *screen->format;
+      ctx->pixel_format.palette = nullptr;
+      if (screen->format->BitsPerPixel != 32) {
+        fatal = "The bit depth of the display is not supported.\n";
+        rc = -2;
+      }
     }
-    ctx->surfaces[SURF_SCREEN] = screen;
-    ctx->pixel_format = *screen->format;
-    ctx->pixel_format.palette = nullptr;
-    if (screen->format->BitsPerPixel != 32) {
-      fatal_box("The bit depth of the display is not supported.\n");
-      return -2;
+    if (!fatal) {
+      printf("Creating video surface.\n");
+      ctx->surfaces[SURF_VIDEO] = create_tile_surface(ctx, ctx->video_rect.w, ctx->video_rect.h);
+      if (!ctx->surfaces[SURF_VIDEO]) {
+        fatal = "SDL_CreateRGBSurface() failed.\n";
+        rc = -1;
+      }
     }
-    printf("Creating video surface.\n");
-    ctx->surfaces[SURF_VIDEO] = create_tile_surface(ctx, ctx->video_rect.w, ctx->video_rect.h);
-    if (!ctx->surfaces[SURF_VIDEO]) {
-      fatal_box("SDL_CreateRGBSurface() failed.\n");
-      return -1;
+    if (!fatal) {
+      ctx->dirty.store(1);
+      // Decoder threads halve wide pictures into the work surface under this mutex: it is
+      // replaced inside the same section, never while one of them draws through it.
+      if (ctx->surfaces[SURF_WORK]) SDL_FreeSurface(ctx->surfaces[SURF_WORK]);
+      ctx->surfaces[SURF_WORK] = create_tile_surface(ctx, ctx->win_w, ctx->win_h);
     }
-    ctx->dirty.store(1);
-    // Decoder threads halve wide pictures into the work surface under this mutex: it is
-    // replaced inside the same section, never while one of them draws through it.
-    if (ctx->surfaces[SURF_WORK]) SDL_FreeSurface(ctx->surfaces[SURF_WORK]);
-    ctx->surfaces[SURF_WORK] = create_tile_surface(ctx, ctx->win_w, ctx->win_h);
+  }
+  if (fatal) {
+    fatal_box(fatal);
+    return rc;
   }
   printf(ctx->surfaces[SURF_SCREEN]->flags & SDL_HWSURFACE ? "Hardware surface created!\n"
                                                            : "Can't get a hardware surface!\n");
@@ -1056,17 +1069,14 @@ static void blit_centred(SDL_Surface* screen, SDL_Surface* pic, const RECT16& ar
   SDL_BlitSurface(pic, nullptr, screen, &dst);
 }
 
+// Carries out a show (4 -> 2) or hide (8 -> 1) request: 1 when the word moved. The window
+// thread writes these words without the display mutex (a merge settles the selection word
+// from the mouse handler): only a word still holding what was read is moved, so a request
+// made meanwhile is never overwritten and is left for the next tick.
 static int advance_state_word(std::atomic<int32_t>& word) {
   int32_t v = word.load();
-  if (v & 4) {
-    word.store(2);
-    return 1;
-  }
-  if (v & 8) {
-    word.store(1);
-    return 1;
-  }
-  return 0;
+  const int32_t next = (v & 4) ? 2 : (v & 8) ? 1 : v;
+  return next != v && word.compare_exchange_strong(v, next) ? 1 : 0;
 }
 
 Uint32 refresh_timer(Uint32 interval, void* param) {
@@ -1136,6 +1146,8 @@ Uint32 refresh_timer(Uint32 interval, void* param) {
     }
   }
   ++tick;
+  // The pad and the message line are hidden under the display mutex, which this tick holds
+  // throughout: what it read at its start still stands here.
   if (popup == 2 && pending_update.load()) draw_popup_panel(ctx);
   if (message == 2 && pending_update.load()) show_message(ctx);
   if (pending_update.load()) {

@@ -1,16 +1,22 @@
 // The main window panel's rules on the run tree's skin, without a display: meter steps, the
 // layout strip's jumps, the user menu's registrations and removals, the camera information
-// lines of both window sizes and the tooltip kept off the video area.
+// lines of both window sizes, the tooltip kept off the video area, and hides of the pad and
+// the message line that hold against the refresh timer's thread.
 #include <SDL/SDL_ttf.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/foundation/config/utils.h"
+#include "client/foundation/sdl_lock.h"
 #include "client/screens/panel.h"
 #include "client/screens/skin.h"
+#include "tests/client/screens/eventually.h"
 #include "tests/client/screens/run_tree.h"
 #include "tests/client/screens/screens_fixture.h"
 
@@ -155,6 +161,58 @@ TEST_F(Panel, camera_information_lines_of_the_small_and_the_large_window) {
                                        "Bit Rate: 40 kBps", "Zoom:   2.0X", "Scale:   1.5X"};
   ASSERT_EQ(cam_info_lines(ctx, &rx, 2, false, lines), 9);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(lines[i], large[i]);
+}
+
+// The refresh timer runs on its own thread while the window loop hides the pad and the
+// message line: a hide made while a tick that found them shown is under way must hold, and
+// neither be drawn back (widgets shown again) nor have its word set back to shown.
+TEST_F(Panel, pad_and_message_hidden_during_a_refresh_tick_stay_hidden) {
+  ctx->skin = 1;
+  set_window_geometry(ctx, 0, 0);  // the skin's window and video area
+  ctx->surfaces[SURF_SCREEN] = create_tile_surface(ctx, ctx->win_w, ctx->win_h);
+  make_video_surface();
+  place_popup_panel(ctx, ctx->video_rect.x + 8, ctx->video_rect.y + 8);
+  ASSERT_EQ(set_message(ctx, "Recording started."), 0);
+  std::vector<int> pad{find_widget(kMain, "popup_frame"), find_widget(kMain, "pip2"),
+                       find_widget(kMain, "digital_zoom_in"), find_widget(kMain, "digital_zoom_out")};
+  for (int w = 28; w <= 38; ++w) pad.push_back(w);
+  const int message = find_widget(kMain, "message");
+  ASSERT_GT(message, 0);
+  std::atomic<bool> stop{false};
+  std::thread timer([&] {  // live video keeps every tick drawing
+    while (!stop.load()) {
+      ctx->dirty.store(1);
+      refresh_timer(25, ctx);
+    }
+  });
+  int undone = 0;
+  for (int i = 0; i < 150; ++i) {
+    const auto spin = [i] {  // the hide lands at another point of the tick each time
+      for (auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(i % 10 * 70);
+           std::chrono::steady_clock::now() < end;) {
+      }
+    };
+    show_popup_panel(ctx);
+    ASSERT_TRUE(eventually([&] { return ctx->popup_state.load() == 2; }, 5000, 1));
+    spin();
+    ASSERT_EQ(hide_popup_panel(ctx), 0);
+    {
+      SdlLock lock(ctx->display_mutex);
+      show_message(ctx);
+    }
+    spin();
+    ASSERT_EQ(hide_message(ctx), 0);
+    const bool settled = eventually(
+        [&] { return ctx->popup_state.load() == 1 && ctx->message_state.load() == 1; }, 1000, 1);
+    int shown = get_widget_attr(kMain, message, 1) == 0;
+    for (int w : pad) shown += get_widget_attr(kMain, w, 1) == 0;
+    undone += !settled || shown > 0;
+  }
+  stop = true;
+  timer.join();
+  EXPECT_EQ(undone, 0) << "of 150 hides";
+  SDL_FreeSurface(ctx->surfaces[SURF_SCREEN]);
+  ctx->surfaces[SURF_SCREEN] = nullptr;
 }
 
 TEST(PanelRules, tooltip_stays_in_the_window_and_off_the_video_area) {

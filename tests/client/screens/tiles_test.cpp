@@ -1,13 +1,15 @@
 // Tiles on software surfaces: pictures land in their cells pixel for pixel, 'Q' pictures
 // lose their padding, zoom steps and adjustment bounds, stretches that would leave either
-// surface are clamped, and the refresh timer copies the video surface and gives the screen
-// its clipping back.
+// surface are clamped, the refresh timer copies the video surface and gives the screen its
+// clipping back, and a fatal box leaves the display mutex free.
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <thread>
 
 #include "client/foundation/config/setup_config.h"
@@ -16,6 +18,8 @@
 #include "client/screens/skin.h"
 #include "tests/client/foundation/config_test_support.h"
 #include "tests/client/screens/eventually.h"
+#include "tests/platform/env_guard.h"
+#include "tests/platform/private_x.h"
 
 #include "tests/client/screens/screens_fixture.h"
 
@@ -128,6 +132,41 @@ TEST_F(Tiles, size_changes_never_free_the_work_surface_under_a_drawing_decoder) 
   decoder.join();
   ASSERT_NE(ctx->surfaces[SURF_WORK], nullptr);
   EXPECT_EQ(ctx->surfaces[SURF_WORK]->w, 800);
+  ctx->surfaces[SURF_SCREEN] = nullptr;  // SDL_Quit releases the mode's own surface
+  SDL_Quit();
+}
+
+// A fatal box waits for the operator: the refresh timer and the decoders must not wait
+// behind it for the display mutex (here the video mode refuses a 16-bit display).
+TEST_F(Tiles, a_fatal_box_is_shown_with_the_display_mutex_free) {
+  PrivateX x16(16);
+  if (x16.display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  EnvGuard display("DISPLAY", x16.display().c_str()), driver("SDL_VIDEODRIVER", "x11");
+  ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+  static APP_CONTEXT* watched;
+  static std::thread* taker;
+  static std::atomic<bool> taken;
+  static std::string text;
+  watched = ctx;
+  taken = false;
+  std::thread t;
+  taker = &t;
+  set_message_box_hook([](const char*, const char* box, BoxButtons) {
+    text = box;
+    *taker = std::thread([] {
+      SdlLock lock(watched->display_mutex);
+      taken = true;
+    });
+    eventually([] { return taken.load(); }, 5000);
+    return BoxAnswer::ok;
+  });
+  EXPECT_EQ(create_video_mode(ctx), -2);
+  set_message_box_hook(nullptr);
+  const bool free_during_box = taken.load();
+  if (t.joinable()) t.join();
+  EXPECT_TRUE(free_during_box);
+  EXPECT_EQ(text, "The bit depth of the display is not supported.\n");
+  app_quit.store(0);
   ctx->surfaces[SURF_SCREEN] = nullptr;  // SDL_Quit releases the mode's own surface
   SDL_Quit();
 }
@@ -364,6 +403,36 @@ TEST_F(Tiles, refresh_copies_the_video_area_and_releases_the_clip) {
   ctx->selection_state.store(4);
   refresh_timer(25, ctx);
   EXPECT_EQ(ctx->selection_state.load(), 2);
+  SDL_FreeSurface(ctx->surfaces[SURF_SCREEN]);
+  ctx->surfaces[SURF_SCREEN] = nullptr;
+}
+
+// The window loop settles a merge (selection word 8) without the display mutex while the
+// timer carries out the show request (4 -> 2) it read: the hide must never be overwritten,
+// or the frame stays up and the next release merges again.
+TEST_F(Tiles, a_hide_made_while_the_timer_shows_the_selection_is_not_undone) {
+  set_window_geometry(ctx, 8, 8);  // short ticks: the timer spends more of each in the words
+  ctx->surfaces[SURF_SCREEN] = create_tile_surface(ctx, 8, 8);
+  make_video_surface();
+  std::atomic<bool> stop{false};
+  std::thread timer([&] {
+    while (!stop.load()) refresh_timer(25, ctx);
+  });
+  // The hide lands at every point of a tick in turn; the timer's read-then-write of the word
+  // is short, so many rounds are needed to meet it.
+  long rounds = 0;
+  bool undone = false;
+  using Clock = std::chrono::steady_clock;
+  for (const auto end = Clock::now() + std::chrono::seconds(5); !undone && Clock::now() < end; ++rounds) {
+    ctx->selection_state.store(4);
+    for (const auto t = Clock::now() + std::chrono::nanoseconds(rounds % 64 * 50); Clock::now() < t;) {
+    }
+    ctx->selection_state.store(8);
+    undone = !eventually([&] { return ctx->selection_state.load() == 1; }, 500, 0);
+  }
+  stop = true;
+  timer.join();
+  EXPECT_FALSE(undone) << "after " << rounds << " hides";
   SDL_FreeSurface(ctx->surfaces[SURF_SCREEN]);
   ctx->surfaces[SURF_SCREEN] = nullptr;
 }
