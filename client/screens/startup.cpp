@@ -409,6 +409,25 @@ int vigilo_main(int argc, char** argv) {
     return -1;
   }
 
+  // SDL 1.2 without an X display falls back to other drivers, down to drawing the window
+  // as characters in the terminal, where nobody can answer it: the client shows its windows
+  // on X11 unless SDL_VIDEODRIVER names another driver, and without a display it ends here.
+  const char* driver = getenv("SDL_VIDEODRIVER");
+  if (!driver || !*driver) {
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    if (!X11Session().ok()) {
+      const char* display = getenv("DISPLAY");
+      if (display && *display)
+        printf("Cannot open the X display \"%s\": vigilo needs one (or SDL_VIDEODRIVER "
+               "naming another video driver).\n", display);
+      else
+        printf("No X display (DISPLAY is not set): vigilo needs one (or SDL_VIDEODRIVER "
+               "naming another video driver).\n");
+      release_early();
+      return 1;
+    }
+  }
+
   // Only one main window; its START line.
   if (opts->mode == MODE_MAIN) {
     if (raise_window(kMainTitle)) {
@@ -454,7 +473,7 @@ int vigilo_main(int argc, char** argv) {
     opts->rights = check_login(opts->user_id, opts->password);
   }
 
-  // SDL picks the X11 driver here by itself; only the centring hint is needed.
+  // The video driver was chosen above; only the centring hint is needed.
   setenv("SDL_VIDEO_CENTERED", "1", 1);
 
   // SDL. A machine without a sound device still shows video: audio is then left out.

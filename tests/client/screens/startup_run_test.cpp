@@ -1,6 +1,7 @@
 // vigilo started as a program on a private X server: START/EXIT lines, one main window per
 // display, usage and setup.cfg failures, window titles and sizes of the modes, 16-bit
-// displays. Each case runs the program from a fresh copy of the run tree.
+// displays, and no display at all. Each case runs the program from a fresh copy of the run
+// tree.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
 #include "tests/client/screens/run_tree.h"
+#include "tests/platform/env_guard.h"
 #include "tests/platform/private_x.h"
 
 // Xlib's macros collide with GoogleTest's names: include it last.
@@ -225,6 +227,23 @@ TEST_F(StartupRun, OneStrayWordPrintsTheUsageAndWritesNothing) {
   EXPECT_EQ(r.code, 255);
   EXPECT_NE(r.out.find("usage: vigilo\n\t--mode, -m <0,1,2,3>"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(dir / "logs"));
+}
+
+// Without an X display SDL would fall back to drawing in the terminal and never end: the
+// client says so in one line and ends with 1 before it logs anything.
+TEST_F(StartupRun, WithoutAnXDisplayOneLineAndExitOne) {
+  EnvGuard driver("SDL_VIDEODRIVER", nullptr);
+  for (const char* display : {static_cast<const char*>(nullptr), "unix:65000"}) {
+    SCOPED_TRACE(display ? display : "unset");
+    EnvGuard guard("DISPLAY", display);
+    fs::path dir = make_tree();
+    Outcome r = run(dir, {"-u", login_arg(dir)});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    const size_t at = r.out.find("X display");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\n', at), r.out.size() - 1) << "one line, the last";
+    EXPECT_FALSE(fs::exists(dir / "logs"));
+  }
 }
 
 TEST_F(StartupRun, UnreadableSetupShowsTheBoxAndEnds) {
