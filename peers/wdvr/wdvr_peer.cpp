@@ -392,7 +392,10 @@ bool WdvrPeer::reply(int fd, Stage stage, uint32_t number, uint32_t result,
     }
     case Fault::Oversized: {
       const size_t n = stage == Stage::Cms ? 20000 : stage == Stage::Frame ? 70000 : 9000;
-      return send_all(fd, dsf_packet(number, result, std::vector<uint8_t>(n, 0x5A)));
+      const Faults& f = cfg_.faults;
+      return send_all(fd, dsf_packet(f.oversized_number ? f.oversized_number : number,
+                                     f.oversized_flag >= 0 ? uint32_t(f.oversized_flag) : result,
+                                     std::vector<uint8_t>(n, 0x5A)));
     }
     default:
       return send_all(fd, p);

@@ -60,6 +60,9 @@ struct Faults {
   int motion_bits = -1;           // the video object's motion bit count (-1: 0)
   int logon_text_length = -1;     // the log-on reply's first text length as sent
   bool search_status_flag0 = false;  // 0xA0070101 with flag word 0 and no body
+  // Fault::Oversized: the number and flag word of the oversized reply (0 / -1: the real ones).
+  uint32_t oversized_number = 0;
+  int oversized_flag = -1;
 };
 
 struct PeerConfig {

@@ -386,26 +386,21 @@ void CSocketCMS::ReceiveWork() {
       if (m_socket.Read(buf, 12) < 12) break;
       CMS_HEADER h{};
       CCMSPacket::ReadHeader(buf, 12, &h);
-      const size_t room = kReceiveBuffer - 12;
-      // A body larger than the buffer cannot be kept: the connection is given up, and the
-      // next request starts a new one.
-      if (h.command != kHeaderOnlyReply && h.length > room) break;
-      if (h.flag == 1) {
-        if (h.command != kHeaderOnlyReply) {
-          if (h.length > 0 && m_socket.Read(buf + 12, int(h.length)) < int(h.length)) break;
-          if (!m_bClose) {
-            std::lock_guard<CriticalSection> lk(m_csCallback);
-            if (m_pCallback)
-              m_pCallback(h.command, buf, int(h.length + 12), m_pUser, m_nDvrId, -1);
-          }
-        }
-      } else {
-        // The body of a failed reply is read past so the next reply starts in step.
-        if (h.length > 0 && m_socket.Read(buf + 12, int(h.length)) < int(h.length)) break;
-        if (h.command == kPassedWithoutFlag && !m_bClose) {
-          std::lock_guard<CriticalSection> lk(m_csCallback);
-          if (m_pCallback) m_pCallback(h.command, buf, 12, m_pUser, m_nDvrId, -1);
-        }
+      // Every reply's body is checked against the buffer before it is read, whatever its
+      // command or flag word: one that does not fit ends the connection (the next request
+      // starts a new one). A body that fits is always read, so the next reply starts in step.
+      if (h.length > kReceiveBuffer - 12) {
+        SetLastError("reply too long");
+        debug_outputf("[SDK TRACE]-CMS reply 0x%08X of %u bytes dropped\n", h.command, h.length);
+        break;
+      }
+      if (h.length > 0 && m_socket.Read(buf + 12, int(h.length)) < int(h.length)) break;
+      // A header-only reply is never passed on; of the failed replies only a search start.
+      const bool pass = h.flag == 1 ? h.command != kHeaderOnlyReply : h.command == kPassedWithoutFlag;
+      if (pass && !m_bClose) {
+        std::lock_guard<CriticalSection> lk(m_csCallback);
+        if (m_pCallback)
+          m_pCallback(h.command, buf, h.flag == 1 ? int(h.length + 12) : 12, m_pUser, m_nDvrId, -1);
       }
       if (item.event) item.event->Set();
     }

@@ -168,6 +168,7 @@ using CMS_RECEIVE_CALLBACK = int (*)(uint32_t command, const uint8_t* packet, in
 // the callback.
 class CSocketCMS {
  public:
+  // A reply (header and body) must fit: a longer one, of any command, ends the connection.
   static constexpr size_t kReceiveBuffer = 16384;
   static constexpr int kDefaultTimeOut = 30000;
 
