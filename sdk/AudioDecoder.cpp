@@ -4,7 +4,7 @@
 #include <new>
 
 #include "platform/quellaud/quellaud.h"
-#include "platform/system/message_box.h"
+#include "platform/debug/debug_output.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ int CAudioDecoder::Initialize(const uint8_t* format, int length) {
         }
     }
     ClearBuf();
-    show_message_box("OrvoSDK", "Audio Decoder initialization failure", BoxButtons::ok);
+    // Called on a session's control thread: a box there would hold the session until clicked.
+    debug_output("[SDK TRACE]-Audio Decoder initialization failure\n");
     return 0;
 }
 

@@ -3,8 +3,9 @@
 // Quellaud; both are driven through the same set-up record, decode record and clear.
 //
 // Owned by its session and not locked: the session calls Initialize, Decode and ClearBuf under
-// its own decoder lock. A failed set-up shows "Audio Decoder initialization failure" (box
-// titled "OrvoSDK") once and leaves the decoder mute: later decodes deliver nothing.
+// its own decoder lock. A failed set-up writes the trace "[SDK TRACE]-Audio Decoder
+// initialization failure" (never a box: it runs on the session's threads) and leaves the
+// decoder mute: later decodes deliver nothing; the session keeps the text as its last error.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +37,7 @@ public:
     // Sets the decoder up for the stream whose format record (`length` bytes) is given: keeps
     // the identifier; a rate of 11020 counts as 11025; capacity = rate x second value x 2.
     // 1 done. 0 when the record is missing or shorter than AUDIO_FORMAT_MIN_SIZE, the capacity
-    // exceeds AUDIO_DEC_MAX_CAPACITY or the codec refuses: the box is shown and the decoder
-    // stays mute. May be called again for a new stream.
+    // exceeds AUDIO_DEC_MAX_CAPACITY or the codec refuses: traced, and the decoder stays mute. May be called again for a new stream.
     int Initialize(const uint8_t* format, int length);
 
     // Decodes one packet of audio. `*out_length` is in: the room at `dest` in bytes; out: the

@@ -318,6 +318,8 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
         format[20] = a.setupValue;
         std::lock_guard<std::mutex> lk(m_decoderLock);
         m_bAudioReady = m_audio.Initialize(format, sizeof format) == 1;
+        // The stream plays on without its audio; the application reads why.
+        if (!m_bAudioReady) SetError("Audio Decoder initialization failure");
       }
       m_bStarted = 1;
       if (!m_bStop) {
@@ -344,17 +346,20 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
       break;
     }
     case 0xA0031000: {
+      // A reply that cannot be read answers the request as failed, never with no relays.
       DSF_RELAY_STATE relay{};
       if (m_protocol.ParseReply(number, data, n, &relay)) {
         std::lock_guard<std::mutex> lk(m_listLock);
         m_relay = relay;
+        m_dwAnswer = 0;
+      } else {
+        m_dwAnswer = kAnswerBadReply;
       }
-      m_dwAnswer = 0;
       break;
     }
     case 0xA0080001:
-      m_protocol.ParseKeptReply(number, DSF_SETUP_GET, data, n);
-      m_dwAnswer = 0;
+      // The caller's record is filled only from a whole setup record.
+      m_dwAnswer = m_protocol.ParseKeptReply(number, DSF_SETUP_GET, data, n) ? 0 : kAnswerBadReply;
       m_answerEvent.Set();
       break;
     case 0xA0030201: case 0xA0030202: case 0xA0030205: case 0xA0030207: case 0xA003020B:
@@ -890,7 +895,9 @@ int CClientSite::WaitForAnswer() {
   const bool signalled = m_answerEvent.Wait(kAnswerWaitMs);
   const uint32_t code = signalled && !m_bStop ? m_dwAnswer.load() : kAnswerPending;
   debug_outputf("[SDK TRACE]-WaitForAnswer Returned = %d\n", int(code));
-  if (code != 0) {
+  if (code == kAnswerBadReply) {
+    SetError("wrong data");
+  } else if (code != 0) {
     std::string text;
     if (m_pSource) m_pSource->GetLastError(&text);
     SetError(text.empty() ? std::string("no answer") : text);

@@ -50,6 +50,7 @@ class CClientSite final : public CDSFSourceOwner {
   enum { PLAY_HOLD = 10, PLAY_NORMAL_FWD = 11, PLAY_NORMAL_BWD = 12, PLAY_FAST_FWD = 13,
          PLAY_FAST_BWD = 14 };
   static constexpr uint32_t kAnswerPending = 0xF000;
+  static constexpr uint32_t kAnswerBadReply = 0xF001;  // answered with a reply that did not read
   static constexpr uint32_t kAnswerWaitMs = 20000;     // bound of a command's wait
   static constexpr size_t kMaxAssembly = 256 * 1024;   // a reassembled frame
   static constexpr size_t kLiveFrameLimit = 90;        // live: queued frames kept

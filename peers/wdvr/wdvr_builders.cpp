@@ -193,7 +193,7 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
     b.u8(1);
     b.le16(s.audio_rate);
     b.u8(0);
-    b.u8(1);                // set-up value
+    b.u8(s.audio_setup);
     b.le16(16);
     b.text8(s.audio == Audio::Adpcm ? "adpcm" : "g723");
     b.put_le32(at + 4, uint32_t(b.v.size() - at));

@@ -524,7 +524,8 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
         break;
       }
       case 0x00031000: {
-        std::vector<uint8_t> payload{uint8_t(cfg_.relays.size())};
+        std::vector<uint8_t> payload{uint8_t(cfg_.faults.relay_count >= 0 ? cfg_.faults.relay_count
+                                                                           : int(cfg_.relays.size()))};
         {
           std::lock_guard<std::mutex> lk(lock_);
           payload.insert(payload.end(), cfg_.relays.begin(), cfg_.relays.end());
@@ -713,6 +714,7 @@ std::vector<uint8_t> WdvrPeer::stream_header(uint32_t date, uint32_t time) const
   h.height = uint16_t(cfg_.height);
   h.motion_bits = cfg_.faults.motion_bits > 0 ? cfg_.faults.motion_bits : 0;
   h.audio = cfg_.audio;
+  if (cfg_.faults.audio_setup >= 0) h.audio_setup = uint8_t(cfg_.faults.audio_setup);
   return header_block(h);
 }
 

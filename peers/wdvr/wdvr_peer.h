@@ -60,6 +60,8 @@ struct Faults {
   int motion_bits = -1;           // the video object's motion bit count (-1: 0)
   int logon_text_length = -1;     // the log-on reply's first text length as sent
   bool search_status_flag0 = false;  // 0xA0070101 with flag word 0 and no body
+  int relay_count = -1;           // the relay reply's count as sent
+  int audio_setup = -1;           // the audio object's set-up value as sent (-1: 1)
   // Fault::Oversized: the number and flag word of the oversized reply (0 / -1: the real ones).
   uint32_t oversized_number = 0;
   int oversized_flag = -1;
@@ -187,6 +189,7 @@ struct HeaderSpec {
   int motion_bits = 0;            // motion bits in the video object (set every third cell)
   Audio audio = Audio::None;
   uint16_t audio_rate = 8000;
+  uint8_t audio_setup = 1;        // the audio object's set-up value (output: rate x it x 2)
   bool info = true;               // an 0xFFF40000 info object
 };
 std::vector<uint8_t> header_block(const HeaderSpec& spec);

@@ -1,4 +1,5 @@
-// CAudioDecoder: capacity from the stream's format record and its cap, the failure box, and
+// CAudioDecoder: capacity from the stream's format record and its cap, the failure trace (never a
+// box: set-up runs on a session's thread), and
 // decoding a source tone through Sonpak (ADPCM) and Quellaud (G.723.1) back to something close
 // to it; Quellaud keeps one state per session.
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include "peers/media/media_gen.h"
 #include "sdk/AudioDecoder.h"
+#include "tests/sdk/sdk_test_util.h"
 
 namespace {
 
@@ -88,13 +90,15 @@ TEST(AudioDecoder, CapacityFromTheFormatRecordAndItsCap) {
         SCOPED_TRACE(testing::Message() << c.rate << " x " << c.value << (c.sonpak ? " adpcm" : " g723"));
         CAudioDecoder dec;
         const std::vector<uint8_t> rec = format_record(c.sonpak, c.rate, c.value);
+        sdktest::TraceCapture trace;
         BoxCapture box;
         const int r = dec.Initialize(rec.data(), int(rec.size()));
         const std::string shown = box.text();
         EXPECT_EQ(r, c.capacity >= 0 ? 1 : 0);
         EXPECT_EQ(dec.GetCapacity(), std::max(c.capacity, 0));
         EXPECT_EQ(dec.IsSonpak(), c.sonpak);
-        EXPECT_EQ(shown.find("OrvoSDK: Audio Decoder initialization failure") != std::string::npos, c.capacity < 0);
+        EXPECT_EQ(shown.find("Audio Decoder initialization failure"), std::string::npos);
+        EXPECT_EQ(trace.count("[SDK TRACE]-Audio Decoder initialization failure\n"), c.capacity < 0 ? 1 : 0);
     }
 }
 

@@ -417,6 +417,41 @@ TEST_F(Sdk, CommandsReachTheDvrAndNeedTheirKindOfSession) {
   EXPECT_EQ(r.body, hex("02 09 0000"));
 }
 
+// Replies that do not read fail their commands and leave the caller's records as they were; an
+// audio format the decoder cannot take only costs the stream its audio: no box on the
+// session's thread (it would hold the session until clicked), the reason in its last error.
+TEST_F(Sdk, UnreadableRepliesFailAndABadAudioFormatIsOnlyReported) {
+  wdvr::PeerConfig cfg = small();
+  cfg.audio = wdvr::Audio::Adpcm;
+  cfg.faults.audio_setup = 17;  // 8000 x 17 x 2 bytes of output: past the decoder's capacity
+  cfg.faults.relay_count = 10;  // four relays follow
+  cfg.faults.setup_count = 9;   // four entries follow
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  setenv("VIGILO_BOX_ANSWER", "ok", 1);
+  testing::internal::CaptureStderr();
+  OpenState& st = open_state();
+  void* h = started(peer, 0, true, st);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("Audio Decoder"), std::string::npos);
+  unsetenv("VIGILO_BOX_ANSWER");
+  char text[64];
+  ORVOSDK_GetLastErrorString(h, text, sizeof text);
+  EXPECT_STREQ(text, "Audio Decoder initialization failure");
+  Buffers b;
+  EXPECT_TRUE(b.video(h, 50));
+
+  int count = -7, bits = -7;
+  EXPECT_EQ(ORVOSDK_GetRelayState(h, &count, &bits), 0);
+  EXPECT_EQ(count, -7);
+  EXPECT_EQ(bits, -7);
+  ORVOSDK_GetLastErrorString(h, text, sizeof text);
+  EXPECT_STREQ(text, "wrong data");
+  auto setup = std::make_unique<_SDK_DVRSETUP>();
+  std::memset(setup.get(), 0xEE, sizeof *setup);
+  EXPECT_EQ(ORVOSDK_GetDVRSetup(h, setup.get()), 0);
+  EXPECT_EQ(setup->nChannels, 0xEEEEEEEEu);
+}
+
 // The rest of the session commands, one row each: on the kind of session it serves the export
 // sends its request with these payload bytes over that session's control connection; on the
 // other kind it is refused with that kind's text and sends nothing; an unknown handle gives 0.
