@@ -159,6 +159,9 @@ void CClientSite::Stop() {
     m_pSource->WaitStop();  // never the calling thread
   }
   m_pNotifyThread.Join();   // nothing when called on the notify thread
+  // An upkeep under way ends before Stop returns (its callback would get a user value the
+  // caller may free next); on the upkeep's own thread the lock is re-entered.
+  { std::lock_guard<std::recursive_mutex> upkeep(m_upkeepLock); }
   EmptyList();
   std::lock_guard<std::mutex> lk(m_decoderLock);
   CloseVideoDecoder();
@@ -188,6 +191,11 @@ void CClientSite::ReleaseFrameWait() {
 size_t CClientSite::QueuedFrames() {
   std::lock_guard<std::mutex> lk(m_listLock);
   return m_list.size();
+}
+
+size_t CClientSite::QueuedBytes() {
+  std::lock_guard<std::mutex> lk(m_listLock);
+  return m_list.bytes();
 }
 
 void CClientSite::EmptyList() {
@@ -454,20 +462,32 @@ void CClientSite::SendHold() {
   m_pSource->SendCommand(pkt, sizeof pkt, nullptr);
 }
 
-void CClientSite::DropToKeyFrame() {
-  if (m_list.empty()) return;
+size_t CClientSite::DropToKeyFrame() {
+  if (m_list.empty()) return 0;
+  size_t n = 1;
   m_list.pop_front();
-  while (!m_list.empty() && !(m_list.front().kind == 0 && m_list.front().key && !m_list.front().field))
+  for (; !m_list.empty() && !(m_list.front().kind == 0 && m_list.front().key && !m_list.front().field); ++n)
     m_list.pop_front();
+  return n;
 }
 
+// The list is bounded by count and by bytes (a DVR that ignores the hold, or a slow reader):
+// the oldest frames go, up to the next key frame so decoding can go on, and are counted.
 void CClientSite::QueueFrame(FrameItem&& item) {
+  size_t dropped = 0;
   {
     std::lock_guard<std::mutex> lk(m_listLock);
     const size_t limit = m_bLive ? kLiveFrameLimit : kPlaybackFrameCap;
-    if (m_list.size() >= limit) DropToKeyFrame();
+    if (m_list.size() >= limit) dropped += DropToKeyFrame();
+    while (!m_list.empty() && m_list.bytes() + item.data.size() > kFrameListBytes)
+      dropped += DropToKeyFrame();
     m_list.push_back(std::move(item));
     if (m_list.size() > 4) m_bResync = 0;
+  }
+  if (dropped) {
+    const long all = m_nDropped += long(dropped);
+    debug_outputf("[SDK TRACE]-Frame list full: %d frames dropped (%ld in all) Session(%d)\n",
+                  int(dropped), all, m_nChannel);
   }
   if (!m_bLive && m_bFirstFrameWanted.exchange(0)) m_firstFrameEvent.Set();
   m_frameEvent.Set();
@@ -1093,6 +1113,7 @@ int CClientSite::PlayGoto(uint32_t date, uint32_t time) {
 // Upkeep, once a second on the library's timer thread.
 
 void CClientSite::OnTimer() {
+  std::lock_guard<std::recursive_mutex> upkeep(m_upkeepLock);
   if (m_bStop) return;
   if (m_bRecordEnd && m_bConnected && !m_bLive && QueuedFrames() == 0) {
     m_bRecordEnd = 0;
@@ -1121,6 +1142,6 @@ void CClientSite::OnTimer() {
   }
   if (m_bWaitStream && ++m_nStartWait > kStartWaitTicks) {
     m_bWaitStream = 0;
-    if (!m_bConnected) CallOpenCallback(0);
+    if (!m_bConnected && !m_bStop) CallOpenCallback(0);
   }
 }

@@ -55,6 +55,8 @@ class CClientSite final : public CDSFSourceOwner {
   static constexpr size_t kMaxAssembly = 256 * 1024;   // a reassembled frame
   static constexpr size_t kLiveFrameLimit = 90;        // live: queued frames kept
   static constexpr size_t kPlaybackFrameCap = 1500;    // playback: even when the DVR ignores a hold
+  // Bytes the frame list may hold whatever the count: past it the oldest frames go (counted).
+  static constexpr size_t kFrameListBytes = 16 << 20;
   static constexpr int kHoldAbove = 300, kReleaseBelow = 30;
   static constexpr int kKeepAliveTicks = 180, kStartWaitTicks = 15;
 
@@ -103,7 +105,8 @@ class CClientSite final : public CDSFSourceOwner {
   int FastBackward();
   int PlayGoto(uint32_t date, uint32_t time);
 
-  // The once-a-second upkeep (hold/release, keep-alive, start-wait).
+  // The once-a-second upkeep (hold/release, keep-alive, start-wait). Stop waits for one under
+  // way; none does anything after Stop.
   void OnTimer();
   // Releases a blocked GetPacket (the DVR became unreachable).
   void ReleaseFrameWait();
@@ -117,6 +120,9 @@ class CClientSite final : public CDSFSourceOwner {
   int IsConnected() const { return m_bConnected; }
   const std::string& Address() const { return m_strAddress; }
   size_t QueuedFrames();
+  size_t QueuedBytes();
+  // Frames the list's limits dropped since the session started.
+  long DroppedFrames() const { return m_nDropped; }
   int IsHeld() const { return m_bHold; }
 
  private:
@@ -127,6 +133,30 @@ class CClientSite final : public CDSFSourceOwner {
     bool key = false;
     bool field = false;     // flag C: the second field of a tall picture
   };
+  // A FIFO of frames that keeps the bytes they hold.
+  class FrameList {
+   public:
+    bool empty() const { return m_items.empty(); }
+    size_t size() const { return m_items.size(); }
+    size_t bytes() const { return m_nBytes; }
+    FrameItem& front() { return m_items.front(); }
+    void push_back(FrameItem&& item) {
+      m_nBytes += item.data.size();
+      m_items.push_back(std::move(item));
+    }
+    void pop_front() {
+      m_nBytes -= m_items.front().data.size();
+      m_items.pop_front();
+    }
+    void clear() {
+      m_items.clear();
+      m_nBytes = 0;
+    }
+
+   private:
+    std::deque<FrameItem> m_items;
+    size_t m_nBytes = 0;
+  };
 
   void NotifyLoop();
   void Report(int code);
@@ -134,7 +164,7 @@ class CClientSite final : public CDSFSourceOwner {
   void SetError(const std::string& text);
   void AddDataToList(const uint8_t* object, size_t length);
   void QueueFrame(FrameItem&& item);
-  void DropToKeyFrame();          // under m_listLock
+  size_t DropToKeyFrame();        // under m_listLock; the frames dropped
   void EmptyList();
   void EndSession(bool flag);
   void SendStartStream();
@@ -180,13 +210,17 @@ class CClientSite final : public CDSFSourceOwner {
   std::atomic<int> m_bShutdown{0}, m_bRecordEnd{0}, m_bHold{0}, m_bResync{0};
   std::atomic<int> m_bCancelled{0}, m_bStateZeroSent{0};
   std::atomic<int> m_nKeepAlive{0}, m_nStartWait{0}, m_nPlayType{0};
+  // Held by the upkeep; Stop takes it once, so it returns only after an upkeep under way (and
+  // the open callback it may call) has ended. Re-entrant: that callback may close the session.
+  std::recursive_mutex m_upkeepLock;
   std::atomic<uint32_t> m_dwPosition{0};
   SyncEvent m_firstFrameEvent{true, false};
   std::atomic<int> m_bFirstFrameWanted{0};
 
   // The frame list.
   std::mutex m_listLock;
-  std::deque<FrameItem> m_list;
+  FrameList m_list;
+  std::atomic<long> m_nDropped{0};
   SyncEvent m_frameEvent{false, false};
   bool m_bWaitKey = true;          // drop video until a key frame (stream start, go-to, speed)
   bool m_bGotoPending = false;     // the key frame after a go-to becomes the position

@@ -132,6 +132,39 @@ TEST_F(Site, KeepAliveEvery180TicksAndStateZeroAfter15WithoutAStream) {
   w->Stop();
 }
 
+// Stop (and so SDK_Close) waits for an upkeep under way: its open callback never runs after
+// Stop returned, when the user value it gets may already be freed.
+TEST_F(Site, StopWaitsForAnUpkeepInItsCallback) {
+  wdvr::PeerConfig silent = small();
+  silent.faults.stage = wdvr::Stage::LogOn;
+  silent.faults.fault = wdvr::Fault::Silent;
+  wdvr::WdvrPeer mute(silent);
+  ASSERT_TRUE(mute.start());
+  struct Probe {
+    std::atomic<int> inside{0}, stopped{0}, late{0};
+  } probe;
+  SDK_OPEN_CALLBACK slow = [](void*, int, int, int, void* user) {
+    auto* p = static_cast<Probe*>(user);
+    p->inside = 1;
+    // Long enough for a Stop that does not wait to return meanwhile.
+    wait_until([p] { return p->stopped == 1; }, 1000);
+    p->late = p->stopped.load();
+    return 0;
+  };
+  SITE_OPEN_PARAM p{};
+  p.bLiveByte = 1;
+  auto w = std::make_shared<CClientSite>(&app_);
+  ASSERT_EQ(w->Start("127.0.0.1", 0, "admin", "1234", mute.base_port(), p, slow, 0, 1, &probe), 1);
+  for (int i = 0; i < CClientSite::kStartWaitTicks; ++i) w->OnTimer();
+  std::thread tick([&] { w->OnTimer(); });  // start-wait over: state 0
+  ASSERT_TRUE(wait_until([&] { return probe.inside == 1; }, 5000));
+  w->Stop();
+  probe.stopped = 1;
+  tick.join();
+  EXPECT_EQ(probe.late, 0);
+  w->OnTimer();  // after Stop the upkeep does nothing
+}
+
 TEST_F(Site, RefusedStreamGivesStateZeroOnTheNextTick) {
   wdvr::PeerConfig cfg = small();
   cfg.faults.data_logon_result = 0xF00F0002;
@@ -179,6 +212,28 @@ TEST_F(Site, SplitFramesAreReassembledAndStrayPartsDropped) {
     EXPECT_EQ(pk.bKey, 1);
     EXPECT_EQ(fi.wMilliseconds, 40);
   }
+}
+
+// Large frames fill the list's byte budget before its count: the oldest go, counted, and the
+// list still starts at a key frame.
+TEST_F(Site, FrameListIsBoundedInBytesFromAKeyFrame) {
+  CClientSite s(&app_);
+  const std::vector<uint8_t> frame(200000, 0x22);
+  for (int i = 0; i < int(CClientSite::kLiveFrameLimit); ++i) {
+    wdvr::FrameSpec spec;
+    spec.key = i % 3 == 0;
+    spec.time_offset = uint32_t(i);
+    feed(s, wdvr::frame_packets(0, spec, frame));
+  }
+  EXPECT_LE(s.QueuedBytes(), CClientSite::kFrameListBytes);
+  EXPECT_GT(s.QueuedBytes(), CClientSite::kFrameListBytes - 3 * frame.size());
+  EXPECT_EQ(size_t(s.DroppedFrames()) + s.QueuedFrames(), CClientSite::kLiveFrameLimit);
+  std::vector<uint8_t> buf(SDK_FIRST_BUFFER_SIZE);
+  _SDK_PACKET pk{};
+  pk.pBuffer = buf.data();
+  _SDK_FRAME_INFO fi{};
+  ASSERT_EQ(s.GetPacket(&pk, &fi), 1);
+  EXPECT_EQ(pk.bKey, 1);
 }
 
 TEST_F(Site, ReassemblyPastTheCallersBufferIsRefused) {
