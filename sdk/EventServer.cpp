@@ -1,11 +1,26 @@
 #include "sdk/EventServer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/debug/debug_output.h"
 #include "platform/net/net.h"
 #include "sdk/Protocol/ByteReader.h"
 #include "sdk/Protocol/DSFProtocol.h"
+
+namespace {
+// Reads n bytes before `deadline`: the limit holds for the whole message, not per receive.
+void ReadBefore(CBlockingSocket& s, uint8_t* p, int n, std::chrono::steady_clock::time_point deadline) {
+  for (int done = 0; done < n;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) throw CBlockingSocketException("TimeOut", 10060);
+    s.SetReceiveTimeOut(int(left));
+    done += s.ReceiveAll(p + done, n - done);
+  }
+}
+}  // namespace
 
 CEventServer::~CEventServer() { Stop(); }
 
@@ -29,6 +44,7 @@ int CEventServer::Start(SDK_INIT_CALLBACK callback, DvrLookup lookup, uint16_t p
     return 0;
   }
   m_wPort = m_listener.GetLocalPort();
+  m_stopEvent.Reset();
   m_bRunning = 1;
   m_listenThread = std::thread([this] { ListenLoop(); });
   return 1;
@@ -36,6 +52,7 @@ int CEventServer::Start(SDK_INIT_CALLBACK callback, DvrLookup lookup, uint16_t p
 
 void CEventServer::Stop() {
   m_bRunning = 0;
+  m_stopEvent.Set();
   m_listener.Close();
   if (m_listenThread.joinable()) m_listenThread.join();
   {
@@ -48,7 +65,7 @@ void CEventServer::Stop() {
 int CEventServer::OpenConnections() {
   std::lock_guard<std::mutex> lk(m_mapLock);
   int n = 0;
-  for (auto& c : m_conns) n += !c->done;
+  for (auto& c : m_conns) n += !c->done && !c->dropped;
   return n;
 }
 
@@ -71,6 +88,7 @@ void CEventServer::Reap(bool all) {
 }
 
 void CEventServer::ListenLoop() {
+  int pause = 0;
   while (m_bRunning) {
     auto c = std::make_unique<Conn>();
     CSockAddr peer;
@@ -80,8 +98,12 @@ void CEventServer::ListenLoop() {
     } catch (const CBlockingSocketException& e) {
       if (!m_bRunning) break;
       debug_outputf("[SDK TRACE]-EventServer Exception: %s\n", e.GetErrorMessage().c_str());
+      // The same failure would come back at once (the connection stays queued): pause.
+      pause = pause ? std::min(pause * 2, kAcceptPauseMaxMs) : kAcceptPauseMs;
+      m_stopEvent.Wait(uint32_t(pause));
       continue;
     }
+    pause = 0;
     if (!got || !m_bRunning) {
       debug_output("[SDK TRACE]-Event Server Close\n");
       break;
@@ -91,9 +113,26 @@ void CEventServer::ListenLoop() {
     net_format_ipv4(peer.addr_be, text, sizeof text);
     c->address = text;
     std::lock_guard<std::mutex> lk(m_mapLock);
-    if (int(m_conns.size()) >= kMaxConnections || !m_bRunning) {
-      c->socket.Close();  // a flood of connections must not pile up threads
+    if (!m_bRunning) {
+      c->socket.Close();
       continue;
+    }
+    // A flood of connections must not pile up threads, nor lock a DVR out: when every slot
+    // is taken the oldest connection still waiting for its message makes room.
+    int open = 0;
+    Conn* oldest = nullptr;
+    for (auto& o : m_conns)
+      if (!o->done && !o->dropped) {
+        ++open;
+        if (!oldest && o->waiting) oldest = o.get();
+      }
+    if (open >= kMaxConnections) {
+      if (!oldest) {
+        c->socket.Close();
+        continue;
+      }
+      oldest->dropped = true;
+      oldest->socket.Close();
     }
     Conn* raw = c.get();
     m_conns.push_back(std::move(c));
@@ -103,20 +142,19 @@ void CEventServer::ListenLoop() {
 
 void CEventServer::Serve(Conn* c) {
   try {
-    c->socket.SetReceiveTimeOut(m_nReadTimeOut);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_nReadTimeOut);
     uint8_t h[12];
-    if (c->socket.Read(h, 12) == 12) {
-      CByteReader r(h, 12);
-      const uint32_t number = r.U32BE(), flag = r.U32BE(), length = r.U32BE();
-      if (flag == 1 && length <= kMaxPayload) {
-        std::vector<uint8_t> payload(length);
-        if (length == 0 || c->socket.Read(payload.data(), int(length)) == int(length)) {
-          c->socket.Close();
-          if (m_bRunning) {
-            std::lock_guard<std::mutex> lk(m_eventLock);
-            OnEvent(number, payload.data(), payload.size(), c->address.c_str());
-          }
-        }
+    ReadBefore(c->socket, h, 12, deadline);
+    CByteReader r(h, 12);
+    const uint32_t number = r.U32BE(), flag = r.U32BE(), length = r.U32BE();
+    if (flag == 1 && length <= kMaxPayload) {
+      std::vector<uint8_t> payload(length);
+      ReadBefore(c->socket, payload.data(), int(length), deadline);
+      c->waiting = false;
+      c->socket.Close();
+      if (m_bRunning) {
+        std::lock_guard<std::mutex> lk(m_eventLock);
+        OnEvent(number, payload.data(), payload.size(), c->address.c_str());
       }
     }
   } catch (const CBlockingSocketException& e) {

@@ -3,9 +3,13 @@
 // the event into a code and a text and calls the application callback with source 2.
 //
 // Bounds: a payload longer than kMaxPayload is refused, every offset is checked, at most
-// kMaxConnections connections are read at once (more are closed at once) and each for at most
-// kReadTimeOutMs. The listening socket is bound with SO_REUSEADDR, so a following Start binds
-// again; a failed bind leaves the server stopped (the application then gets no events).
+// kMaxConnections connections are read at once and each must bring its whole message within
+// kReadTimeOutMs (a peer trickling bytes cannot keep its slot). When every slot is taken, the
+// oldest connection still waiting for its message is dropped for the new one, so slow or
+// silent peers never lock a DVR out. A failing accept (no descriptor left, say) is retried
+// after a pause that doubles from kAcceptPauseMs to kAcceptPauseMaxMs. The listening socket is
+// bound with SO_REUSEADDR, so a following Start binds again; a failed bind leaves the server
+// stopped (the application then gets no events).
 //
 // Threads: one listener thread accepts; one thread per accepted connection reads it and
 // delivers under the event lock (one callback at a time). Stop closes every socket and joins
@@ -21,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/sync/sync.h"
 #include "sdk/Blocksock.h"
 #include "sdk/OrvoSDK.h"
 
@@ -29,6 +34,7 @@ class CEventServer {
   static constexpr uint32_t kMaxPayload = 4096;
   static constexpr int kMaxConnections = 64;
   static constexpr int kReadTimeOutMs = 60000;
+  static constexpr int kAcceptPauseMs = 10, kAcceptPauseMaxMs = 1000;
 
   // Finds the DVR id of a peer address (-1 when none).
   using DvrLookup = std::function<int(const char* address)>;
@@ -43,8 +49,9 @@ class CEventServer {
   void Stop();
   int IsRunning() const { return m_bRunning; }
   uint16_t Port() const { return m_wPort; }
-  // The read limit of a connection (tests shorten it).
+  // The limit on a connection's whole message (tests shorten it).
   void SetReadTimeOut(int ms) { m_nReadTimeOut = ms; }
+  // Connections being read or delivered.
   int OpenConnections();
 
   // The code, text and channel of an event packet; false for an unknown number or a payload
@@ -58,6 +65,8 @@ class CEventServer {
     CBlockingSocket socket;
     std::thread thread;
     std::atomic<bool> done{false};
+    std::atomic<bool> waiting{true};  // its message has not arrived yet
+    bool dropped = false;             // closed to make room (under the map lock)
     std::string address;
   };
   void ListenLoop();
@@ -67,6 +76,7 @@ class CEventServer {
   CBlockingSocket m_listener;
   std::thread m_listenThread;
   std::atomic<int> m_bRunning{0};
+  SyncEvent m_stopEvent{true, false};  // ends the accept pause at once
   uint16_t m_wPort = 0;
   SDK_INIT_CALLBACK m_pCallback = nullptr;
   DvrLookup m_lookup;

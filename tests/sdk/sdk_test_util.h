@@ -53,11 +53,12 @@ class TraceCapture {
     for (const auto& l : lines_) n += l == text;
     return n;
   }
-  bool any_starting(const std::string& prefix) const {
+  bool any_starting(const std::string& prefix) const { return count_starting(prefix) > 0; }
+  int count_starting(const std::string& prefix) const {
     std::lock_guard<std::mutex> lk(lock_);
-    for (const auto& l : lines_)
-      if (l.rfind(prefix, 0) == 0) return true;
-    return false;
+    int n = 0;
+    for (const auto& l : lines_) n += l.rfind(prefix, 0) == 0;
+    return n;
   }
 
  private:

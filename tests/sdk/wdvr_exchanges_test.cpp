@@ -1,10 +1,19 @@
 // The simulated SDK DVR's exchanges that the library's application object relies on: events
 // sent to the SDK's event port, the recording-information requests (the day mask request
-// announces 12 body bytes and sends 8) and the alive test's bare connect.
+// announces 12 body bytes and sends 8) and the alive test's bare connect; and the event server
+// against peers that hold its connections or leave it no descriptor.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "peers/wdvr/wdvr_peer.h"
 #include "sdk/Blocksock.h"
+#include "sdk/EventServer.h"
 #include "sdk/Protocol/ByteReader.h"
 #include "sdk/Protocol/DSFProtocol.h"
 #include "tests/sdk/sdk_test_util.h"
@@ -95,6 +104,102 @@ TEST(WdvrExchanges, RecordingInformationAndTheBareConnect) {
   wdvr::Request r;
   ASSERT_TRUE(peer.wait_request(wdvr::kBareConnect, 0, 2000, &r));
   EXPECT_EQ(r.port, peer.base_port() + 7);
+}
+
+// An event server on a free port of every address that counts its deliveries.
+std::atomic<int> g_events{0};
+struct Server {
+  CEventServer server;
+  Server() {
+    g_events = 0;
+    EXPECT_EQ(server.Start([](int, int, void*, const char*, int, int) {
+                             ++g_events;
+                             return 0;
+                           },
+                           nullptr, 0), 1);
+  }
+  // A client connection to it (-1 when refused).
+  int client() const {
+    CSockAddr sa = loopback(server.Port());
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(sa.port);
+    in.sin_addr.s_addr = sa.addr_be;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+};
+
+// The read limit holds for a connection's whole message: a peer trickling bytes faster than
+// the limit still loses its connection once the limit has passed.
+TEST(EventServer, ATricklingPeerLosesItsConnectionAtTheMessageDeadline) {
+  Server s;
+  s.server.SetReadTimeOut(300);
+  const int fd = s.client();
+  ASSERT_GE(fd, 0);
+  const auto header = hex("00050202 00000001 00000800");
+  ASSERT_EQ(::send(fd, header.data(), header.size(), MSG_NOSIGNAL), ssize_t(header.size()));
+  ASSERT_TRUE(sdktest::wait_until([&] { return s.server.OpenConnections() == 1; }, 5000));
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {  // a byte every 50 ms, for far longer than the limit
+    for (int i = 0; i < 100 && !stop; ++i) {
+      if (::send(fd, "x", 1, MSG_NOSIGNAL) != 1) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  EXPECT_TRUE(sdktest::wait_until([&] { return s.server.OpenConnections() == 0; }, 3000));
+  stop = true;
+  trickle.join();
+  ::close(fd);
+  EXPECT_EQ(g_events, 0);
+}
+
+// Peers that connect and say nothing take every slot; a DVR's event still gets through, in
+// the place of the oldest of them.
+TEST(EventServer, ADvrGetsInWhenSilentPeersHoldEverySlot) {
+  Server s;
+  std::vector<int> idle;
+  for (int i = 0; i < CEventServer::kMaxConnections; ++i) {
+    idle.push_back(s.client());
+    ASSERT_GE(idle.back(), 0);
+  }
+  ASSERT_TRUE(sdktest::wait_until([&] { return s.server.OpenConnections() == CEventServer::kMaxConnections; }, 5000));
+  ASSERT_TRUE(wdvr::send_event(s.server.Port(), 0x00050202, {}));
+  EXPECT_TRUE(sdktest::wait_until([&] { return g_events == 1; }, 5000));
+  uint8_t c;
+  EXPECT_EQ(::recv(idle.front(), &c, 1, 0), 0);  // the oldest was closed
+  EXPECT_EQ(s.server.OpenConnections(), CEventServer::kMaxConnections - 1);
+  for (int fd : idle) ::close(fd);
+}
+
+// With no descriptor left, accept fails at once for as long as the connection waits: the
+// server pauses between attempts (longer each time) instead of spinning a core, and serves
+// the connection once descriptors are free again.
+TEST(EventServer, AFailingAcceptPausesInsteadOfSpinning) {
+  Server s;
+  sdktest::TraceCapture trace;
+  const int fd = s.client();
+  ASSERT_GE(fd, 0);
+  const int lowest = ::dup(0);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = rlim_t(lowest);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  // A short window: spinning fails thousands of times in it, pausing a handful.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+  const int failures = trace.count_starting("[SDK TRACE]-EventServer Exception: Accept");
+  EXPECT_GE(failures, 1);
+  EXPECT_LE(failures, 10);
+  ASSERT_TRUE(sdktest::wait_until([&] { return s.server.OpenConnections() == 1; }, 5000));
+  ::close(fd);
 }
 
 }  // namespace
