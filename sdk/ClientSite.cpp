@@ -106,7 +106,10 @@ void CClientSite::SetPacketParam(const _SDK_PACKET_PARAM& p) {
 int CClientSite::Start(const char* address, int channel, const char* user, const char* password,
                        int port, const SITE_OPEN_PARAM& param, SDK_OPEN_CALLBACK callback,
                        int channel2, int live, void* user_value) {
-  m_strAddress = address ? address : "";
+  {
+    std::lock_guard<std::mutex> lk(m_identityLock);
+    m_strAddress = address ? address : "";
+  }
   m_strUser = user ? user : "";
   m_strPassword = password ? password : "";
   m_nChannel = channel;
@@ -186,6 +189,11 @@ void CClientSite::ReleaseFrameWait() {
     m_bCancelled = 1;
   }
   m_frameEvent.Set();
+}
+
+std::string CClientSite::Address() {
+  std::lock_guard<std::mutex> lk(m_identityLock);
+  return m_strAddress;
 }
 
 size_t CClientSite::QueuedFrames() {
@@ -418,7 +426,7 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
 
 void CClientSite::EndSession(bool flag) {
   debug_outputf("[SDK TRACE]-Channel Changed, or File header changed Session(%d) End ######################## \n",
-                m_nChannel);
+                int(m_nChannel));
   int w, h;
   {
     std::lock_guard<std::mutex> lk(m_listLock);
@@ -487,7 +495,7 @@ void CClientSite::QueueFrame(FrameItem&& item) {
   if (dropped) {
     const long all = m_nDropped += long(dropped);
     debug_outputf("[SDK TRACE]-Frame list full: %d frames dropped (%ld in all) Session(%d)\n",
-                  int(dropped), all, m_nChannel);
+                  int(dropped), all, int(m_nChannel));
   }
   if (!m_bLive && m_bFirstFrameWanted.exchange(0)) m_firstFrameEvent.Set();
   m_frameEvent.Set();
@@ -782,7 +790,7 @@ int CClientSite::StartVideoDecoder(const uint8_t* config, size_t length) {
     m_converter.AllocateBuffers(out_w, out_h, false);
   }
   m_config.assign(cfg, cfg + sizeof cfg);
-  debug_outputf("[SDK TRACE]-Start Video Decocer(%d) \n", m_nChannel);
+  debug_outputf("[SDK TRACE]-Start Video Decocer(%d) \n", int(m_nChannel));
   return 1;
 }
 
@@ -1064,7 +1072,7 @@ int CClientSite::RequestVariousPlayType(int type) {
   m_nPlayType = type;
   const uint32_t s = position / 1000;
   debug_outputf("[SDK TRACE]- [%d]RequestVariousPlayType PlayType >> %s(%04d/%02d/%02d %02d:%02d:%02d) \n",
-                m_nChannel, PlayTypeName(type), int(m_param.dwPlayDate / 10000),
+                int(m_nChannel), PlayTypeName(type), int(m_param.dwPlayDate / 10000),
                 int(m_param.dwPlayDate / 100 % 100), int(m_param.dwPlayDate % 100), int(s / 3600 % 24),
                 int(s / 60 % 60), int(s % 60));
   std::lock_guard<std::mutex> lk(m_answerLock);

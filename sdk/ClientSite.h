@@ -114,11 +114,12 @@ class CClientSite final : public CDSFSourceOwner {
   // The calling thread is one of `site`'s own (source or notify thread, inside a callback).
   static bool InsideOwnThread(const CClientSite* site);
   int OutputFormat() const { return m_nOutput; }
+  // Identity: read by other threads (Disconnect, the alive test) while Start may still run.
   int DvrId() const { return m_nDvrId; }
   int Channel() const { return m_nChannel; }
   int IsLive() const { return m_bLive; }
   int IsConnected() const { return m_bConnected; }
-  const std::string& Address() const { return m_strAddress; }
+  std::string Address();
   size_t QueuedFrames();
   size_t QueuedBytes();
   // Frames the list's limits dropped since the session started.
@@ -185,8 +186,10 @@ class CClientSite final : public CDSFSourceOwner {
   int WriteOutput(_SDK_PACKET* packet);
 
   COrvoSDKApp* m_pApp;
+  std::mutex m_identityLock;             // m_strAddress against Address()
   std::string m_strAddress, m_strUser, m_strPassword;
-  int m_nChannel = 0, m_nPort = 0, m_nDvrId = -1, m_nChannel2 = 0;
+  std::atomic<int> m_nChannel{0}, m_nDvrId{-1};
+  int m_nPort = 0, m_nChannel2 = 0;
   std::atomic<int> m_bLive{1};
   SDK_OPEN_CALLBACK m_pCallback = nullptr;
   void* m_pUserValue = nullptr;

@@ -267,11 +267,13 @@ int COrvoSDKApp::Connect(const char* host, const char* user, const char* passwor
     debug_outputf("[SDK TRACE]-Connect :::::::::::::::::::::::: >>>>>>>>>>>>>>>>>>>>>> DVR ID(%d) \n", id);
     return id;
   }
+  // A Disconnect of this id meanwhile took the entry and closes the connection itself.
+  bool mine;
   {
     std::lock_guard<std::mutex> lk(m_tableLock);
-    m_table.erase(id);
+    mine = m_table.erase(id) == 1;
   }
-  obj->cms.Close();
+  if (mine) obj->cms.Close();
   return -1;
 }
 

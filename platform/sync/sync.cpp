@@ -87,7 +87,8 @@ struct TimerEntry {
 };
 
 // One service thread for every timer of the process, started with the first timer and
-// joined when the process ends.
+// joined when the last one is removed (a library that stops its timers leaves no thread
+// behind); the next timer starts a new one.
 class TimerService {
  public:
   ~TimerService() {
@@ -108,7 +109,7 @@ class TimerService {
     if (m_bQuit) return 0;
     if (!m_thread.joinable()) {
       try {
-        m_thread = std::thread([this] { Run(); });
+        m_thread = std::thread([this, gen = m_nGeneration] { Run(gen); });
       } catch (const std::system_error&) {
         return 0;
       }
@@ -123,18 +124,29 @@ class TimerService {
   }
 
   int Remove(unsigned id) {
-    std::unique_lock<std::mutex> lk(m_lock);
-    if (m_timers.erase(id) == 0) return -1;
-    m_wake.notify_all();
-    if (std::this_thread::get_id() != m_thread.get_id())
-      m_done.wait(lk, [&] { return m_nRunning != id; });
+    std::thread retired;
+    {
+      std::unique_lock<std::mutex> lk(m_lock);
+      if (m_timers.erase(id) == 0) return -1;
+      m_wake.notify_all();
+      const bool on_service = std::this_thread::get_id() == m_thread.get_id();
+      if (!on_service) m_done.wait(lk, [&] { return m_nRunning != id; });
+      // From inside a procedure the thread cannot join itself: it stays for the next timer.
+      if (m_timers.empty() && !on_service && m_thread.joinable()) {
+        ++m_nGeneration;
+        retired = std::move(m_thread);
+        m_wake.notify_all();
+      }
+    }
+    if (retired.joinable()) retired.join();
     return 0;
   }
 
  private:
-  void Run() {
+  // A thread runs while the generation it was started with is current.
+  void Run(unsigned gen) {
     std::unique_lock<std::mutex> lk(m_lock);
-    while (!m_bQuit) {
+    while (!m_bQuit && gen == m_nGeneration) {
       if (m_timers.empty()) {
         m_wake.wait(lk);
         continue;
@@ -157,7 +169,7 @@ class TimerService {
       lk.unlock();
       (*proc)(id);
       lk.lock();
-      m_nRunning = 0;
+      if (m_nRunning == id) m_nRunning = 0;
       m_done.notify_all();
     }
   }
@@ -168,6 +180,7 @@ class TimerService {
   std::map<unsigned, TimerEntry> m_timers;
   unsigned m_nNextId = 1;
   unsigned m_nRunning = 0;
+  unsigned m_nGeneration = 0;
   bool m_bQuit = false;
   std::thread m_thread;
 };

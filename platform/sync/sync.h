@@ -82,7 +82,8 @@ class WorkerThread {
 // The periodic timer service behind the SDK's multimedia timer: one service thread calls
 // each timer's procedure at absolute deadlines (start + k x period on the monotonic clock),
 // one call after another, never overlapping. A late service skips missed ticks rather than
-// bunching them.
+// bunching them. The thread starts with the first timer and ends when the last is removed
+// from another thread.
 using SyncTimerProc = std::function<void(unsigned id)>;
 
 // A new periodic timer of `period_ms` (at least 1): its id (never 0), or 0 when it cannot

@@ -415,13 +415,14 @@ void CSocketCMS::ReceiveWork() {
 
 void CSocketCMS::Close() {
   m_bStarting = 0;
-  if (m_bClose) {
-    debug_output("[SDK TRACE]-CSocketCMS::Close() returned by m_bClose(TRUE)\n");
-    return;
-  }
+  bool closed;
   {
     std::lock_guard<std::mutex> lk(m_socketLock);
-    m_bClose = 1;
+    closed = m_bClose.exchange(1);
+  }
+  if (closed) {
+    debug_output("[SDK TRACE]-CSocketCMS::Close() returned by m_bClose(TRUE)\n");
+    return;
   }
   m_queueEvent.Set();
   m_socket.Close();

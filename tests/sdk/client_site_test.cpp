@@ -275,6 +275,25 @@ TEST_F(Site, AliveTestReportsAnUnreachableDvrAndReleasesItsSessions) {
   reader.join();
 }
 
+// A Disconnect while Connect waits in vain for the system information takes the DVR's entry
+// and closes its connection; the failing Connect then leaves it alone instead of closing it
+// a second time.
+TEST_F(Site, DisconnectDuringAFailingConnectClosesItsConnectionOnce) {
+  wdvr::PeerConfig cfg = small();
+  cfg.faults.stage = wdvr::Stage::Cms;
+  cfg.faults.fault = wdvr::Fault::Silent;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  sdktest::TraceCapture trace;
+  std::atomic<int> id{0};
+  std::thread connecting([&] { id = connect(peer); });
+  ASSERT_TRUE(peer.wait_request(CMS_SYSTEM_INFO_REQ, 0, 5000));
+  EXPECT_EQ(app_.Disconnect(1001), 1);  // the first id after Initialize
+  connecting.join();
+  EXPECT_EQ(id, -1);
+  EXPECT_EQ(trace.count("[SDK TRACE]-CSocketCMS::Close() returned by m_bClose(TRUE)\n"), 0);
+}
+
 TEST_F(Site, RequestsOfTwoDvrsDoNotAnswerEachOther) {
   wdvr::WdvrPeer a(small());
   wdvr::PeerConfig silent = small();

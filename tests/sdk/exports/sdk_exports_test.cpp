@@ -687,6 +687,27 @@ TEST_F(Sdk, EventServerDropsOversizedAndBindsAgainAfterTerminate) {
   EXPECT_EQ(notices(2)[0].value, -1);  // from an address not in the table
 }
 
+// Counted before this process's first Initialize.
+const int g_threads_at_load = sdktest::threads();
+const int g_fds_at_load = sdktest::open_descriptors();
+
+// After a round of work Terminate leaves no thread or descriptor of the library behind.
+TEST_F(Sdk, TerminateLeavesNoThreadOrDescriptorBehind) {
+  {
+    wdvr::WdvrPeer peer(small());
+    ASSERT_TRUE(peer.start());
+    OpenState& st = open_state();
+    void* h = started(peer, 0, true, st);
+    Buffers b;
+    ASSERT_TRUE(b.video(h, 50));
+    ORVOSDK_Terminate();
+  }
+  EXPECT_TRUE(wait_until([] {
+    return sdktest::threads() == g_threads_at_load && sdktest::open_descriptors() == g_fds_at_load;
+  }, 5000)) << sdktest::threads() << " threads, " << sdktest::open_descriptors() << " descriptors";
+  ASSERT_EQ(ORVOSDK_Initialize(OnInit, event_port_), 1);
+}
+
 TEST_F(Sdk, TerminateInvalidatesHandles) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
