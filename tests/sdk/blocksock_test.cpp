@@ -2,8 +2,12 @@
 // from another thread releasing blocked calls.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "platform/net/net.h"
@@ -100,14 +104,31 @@ TEST(BlockingSocket, FailuresCarryTheirWinSockTexts) {
   EXPECT_TRUE(sent.rfind("Send, ", 0) == 0) << sent;
 }
 
+// Waits until thread `tid` sleeps in the kernel: the blocked call has been entered (a close
+// before that would be a call on no socket, not a release).
+bool sleeping(const std::atomic<pid_t>& tid) {
+  return sdktest::wait_until([&] {
+    if (tid == 0) return false;
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'S';
+  }, 5000);
+}
+
 TEST(BlockingSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
   const int fds_before = sdktest::open_descriptors();
   {
     Listener l;
     std::atomic<int> accepted{-1};
+    std::atomic<pid_t> tid{0};
     CBlockingSocket peer;
-    std::thread t([&] { accepted = l.s.Accept(peer, nullptr) ? 1 : 0; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::thread t([&] {
+      tid = ::gettid();
+      accepted = l.s.Accept(peer, nullptr) ? 1 : 0;
+    });
+    ASSERT_TRUE(sleeping(tid));
     auto t0 = Clock::now();
     l.s.Close();
     t.join();
@@ -122,8 +143,12 @@ TEST(BlockingSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
     a.Connect(loopback(l2.port));
     ASSERT_TRUE(l2.s.Accept(b, nullptr));
     std::string failure;
-    std::thread r([&] { failure = message_of([&] { char c; a.ReceiveAll(&c, 1); }); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    tid = 0;
+    std::thread r([&] {
+      tid = ::gettid();
+      failure = message_of([&] { char c; a.ReceiveAll(&c, 1); });
+    });
+    ASSERT_TRUE(sleeping(tid));
     t0 = Clock::now();
     a.Close();
     r.join();
