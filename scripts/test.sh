@@ -10,5 +10,11 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=${UBSAN_OPTION
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 # The watchdog's restart only records a line: no test run may reboot this machine.
 export VIGILO_REBOOT_COMMAND=$PWD/scripts/reboot-recorder.sh
-xvfb-run -a -s "-screen 0 1600x1200x24" \
-  ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 900
+# The shared display of the tests that need one; GUI tests start private servers of their own.
+. scripts/private-xvfb.sh
+if ! start_private_xvfb 1600x1200x24 build/xvfb-test.log; then
+  echo "Xvfb did not start: see build/xvfb-test.log" >&2
+  exit 1
+fi
+trap 'kill "$xvfb_pid" 2> /dev/null || true' EXIT
+ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 900
