@@ -10,6 +10,7 @@ extern char login_password[195];
 // Name of the DVR whose settings mode "dvrsetup" edits.
 extern char setup_dvr_name[131];
 
-// The usage text, printed without a line end.
+// The usage line, naming every mode word.
 constexpr const char* kUsageText =
-    "USAGE: ./auxdesk <browse, setup, emap, dvrsetup> <username> <password> <passval1> <passval2>";
+    "USAGE: ./auxdesk <browse, setup, emap, dvrsetup, logview> <username> <password> <passval1> "
+    "<passval2>\n";

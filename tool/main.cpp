@@ -54,7 +54,7 @@ int start_dvrsetup(int argc, char** argv, const SetupSnapshot& s) {
     create_dvrsetup_window("");
     return 0;
   }
-  if (get_protocol_code(argv[5]) != PROTOCOL_Q) {
+  if (tool_protocol_code(argv[5]) != PROTOCOL_Q) {
     show_error_dialog("\nDVR Setup is not available for the selected DVR model.");
     return -4;
   }

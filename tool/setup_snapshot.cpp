@@ -3,18 +3,24 @@
 
 #include <cstdio>
 
+uint8_t tool_protocol_code(const char* model) {
+  const uint8_t code = get_protocol_code(model);
+  return code == PROTOCOL_NONE ? uint8_t{PROTOCOL_S} : code;
+}
+
 SetupSnapshot take_setup_snapshot() {
   SetupSnapshot s;
   auto lock = setup_read_lock();
   const RC_DVR_INFO* dvr = get_dvr_table();
   s.dvr.assign(dvr, dvr + get_num_dvr());
+  for (RC_DVR_INFO& d : s.dvr) d.protocol = tool_protocol_code(d.model);
   const RC_GROUP_INFO* group = get_group_table();
   for (int i = 0; i < get_num_group(); ++i) {
     SetupGroup g;
     g.name = group[i].name;
     for (int m = 0; m < group[i].num_dvr && group[i].dvr_info && group[i].channel_filter; ++m) {
       g.member.emplace_back(group[i].dvr_info[m].name);
-      g.member_protocol.push_back(group[i].dvr_info[m].protocol);
+      g.member_protocol.push_back(tool_protocol_code(group[i].dvr_info[m].model));
       g.mask.push_back(group[i].channel_filter[m]);
     }
     s.group.push_back(std::move(g));

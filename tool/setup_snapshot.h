@@ -27,8 +27,14 @@ struct SetupSnapshot {
   std::vector<RC_FILE_INFO> resolution;
 };
 
-// The published tables, copied under the store's read lock.
+// The published tables, copied under the store's read lock. Every DVR copy and member
+// carries the tool's protocol letter (tool_protocol_code), not the store's.
 SetupSnapshot take_setup_snapshot();
+
+// The protocol letter the setup tool gives a model text: the store's letter of a known
+// model, and 'S' for any other text (the client refuses to connect such a DVR; the tool
+// shows and groups it as a single-stream DVR).
+uint8_t tool_protocol_code(const char* model);
 
 // The configuration file of the tool (relative to the working directory).
 constexpr const char* kSetupPath = "setup.cfg";

@@ -15,7 +15,8 @@ class Entry : public RealAuxdesk {
 };
 
 constexpr const char* kUsage =
-    "USAGE: ./auxdesk <browse, setup, emap, dvrsetup> <username> <password> <passval1> <passval2>";
+    "USAGE: ./auxdesk <browse, setup, emap, dvrsetup, logview> <username> <password> <passval1> "
+    "<passval2>\n";
 
 TEST_F(Entry, refusals_end_with_their_exit_codes_and_no_window) {
   struct Case {

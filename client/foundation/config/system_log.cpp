@@ -77,6 +77,7 @@ int write_system_log(int code, const char* user, const char* text) {
       n = snprintf(line, sizeof line, "%s|%s|CONNECTING|The connection to <%s> is success.\n", stamp,
                    u, x);
       break;
+    case 10: n = snprintf(line, sizeof line, "%s|%s|EXIT|%s - Program exit.\n", stamp, u, x); break;
     default: n = snprintf(line, sizeof line, "%s|UNKNOW\n", stamp); break;
   }
   if (n < 0) return -1;

@@ -21,6 +21,9 @@ enum : int {
   SYSLOG_CONNECT_GROUP = 7,
   SYSLOG_DISCONNECT_GROUP = 8,
   SYSLOG_CONNECTED = 9,
+  // EXIT with the text after the second '|' where SYSLOG_EXIT repeats the name: the E-Map
+  // logs its source with no text, "<time>|EMAP|EXIT| - Program exit.".
+  SYSLOG_EXIT_TEXT = 10,
 };
 
 // Appends the line of `code` (other codes: "<time>|UNKNOW") to today's file and lists the

@@ -102,6 +102,13 @@ class EmapGui : public RealAuxdesk {
     ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 2000), 0);
   }
   std::string emap_cfg() { return read_file(dir_ / "emap.cfg"); }
+  // Today's system log.
+  std::string syslog() {
+    char day[32];
+    time_t now = time(nullptr);
+    strftime(day, sizeof day, "sys%Y%m%d.txt", localtime(&now));
+    return read_file(dir_ / "logs" / day);
+  }
   bool cfg_has(const std::string& needle) {
     return eventually([&] { return emap_cfg().find(needle) != std::string::npos; });
   }
@@ -208,11 +215,7 @@ TEST_F(EmapGui, camera_clicks_start_at_most_sixteen_spot_windows_and_close_ends_
   click(win_, 1000, 20);
   ASSERT_EQ(finish(), 1) << out() << err();
   for (int pid : pids) EXPECT_TRUE(eventually([&] { return kill(pid, 0) != 0; })) << pid;
-  char day[32];
-  time_t now = time(nullptr);
-  strftime(day, sizeof day, "sys%Y%m%d.txt", localtime(&now));
-  EXPECT_NE(read_file(dir_ / "logs" / day).find("|EMAP|EXIT|EMAP - Program exit.\n"), std::string::npos)
-      << out() << err();
+  EXPECT_NE(syslog().find("|EMAP|EXIT| - Program exit.\n"), std::string::npos) << out() << err();
 }
 
 TEST_F(EmapGui, maps_and_markers_are_edited_through_the_dialogs) {

@@ -188,7 +188,7 @@ gboolean on_emap_drag(GtkWidget* widget, GdkEventButton* event, gpointer) {
 void on_emap_close() {
   kill_child_processes();
   gtk_main_quit();
-  write_system_log(SYSLOG_EXIT, "EMAP", "");
+  write_system_log(SYSLOG_EXIT_TEXT, "EMAP", "");
   fflush(stdout);
   exit(1);
 }

@@ -225,6 +225,15 @@ TEST_F(FormModels, group_masks_and_labels) {
   EXPECT_EQ(rows, (std::vector<std::string>{"Lobby:" + cam + " 3", "Lobby:" + cam + " 1"}));
   stored.mask[0] = 0x80000000u;
   EXPECT_EQ(group_rows_from_masks(stored), std::vector<std::string>{"Lobby:" + cam + " 32"});
+
+  // A model the store does not know is a single-stream DVR to the tool.
+  std::string cfg = fixture_setup_cfg();
+  cfg.replace(cfg.find("Yard=MW-2606QA14"), 16, "Yard=XR-9");
+  load(cfg);
+  const SetupSnapshot unknown = take_setup_snapshot();
+  EXPECT_EQ(unknown.dvr[2].protocol, 'S');
+  EXPECT_EQ(group_rows_from_masks(unknown.group[1]).back(),
+            "Yard:" + std::string(get_label_text("txt_CAMERAALL")));
 }
 
 TEST_F(FormModels, group_checks_in_order_and_a_group_without_current_cameras) {
