@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -154,6 +156,31 @@ TEST_F(SetupWriter, a_failed_save_leaves_setup_cfg_byte_for_byte_and_no_temporar
   ASSERT_EQ(save_setup_cfg(compose_setup_cfg(take_setup_snapshot())), 0);
   stat("setup.cfg", &st);
   EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new file holds passwords";
+}
+
+TEST_F(SetupWriter, a_save_writes_through_a_link_keeps_mode_and_owner_and_refuses_a_read_only_file) {
+  load(fixture_setup_cfg());
+  const std::string text = compose_setup_cfg(take_setup_snapshot());
+  std::filesystem::create_directory(dir_ / "real");
+  std::filesystem::rename(dir_ / "setup.cfg", dir_ / "real" / "setup.cfg");
+  std::filesystem::create_symlink("real/setup.cfg", dir_ / "setup.cfg");
+  ASSERT_EQ(chmod("real/setup.cfg", 0640), 0);
+  const bool root = geteuid() == 0;  // only root can give the file another owner
+  if (root) ASSERT_EQ(chown("real/setup.cfg", 4321, 4322), 0);
+  ASSERT_EQ(save_setup_cfg(text), 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "setup.cfg"));
+  EXPECT_EQ(read("real/setup.cfg"), text);
+  struct stat st {};
+  ASSERT_EQ(stat("real/setup.cfg", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  if (root) EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u));
+
+  ASSERT_EQ(chmod("real/setup.cfg", 0444), 0);
+  std::string why;
+  EXPECT_EQ(save_setup_cfg(text + "\n", &why), -1);
+  EXPECT_NE(why.find(strerror(EACCES)), std::string::npos) << why;
+  EXPECT_EQ(read("real/setup.cfg"), text);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "setup.cfg"));
 }
 
 TEST_F(SetupWriter, nothing_is_saved_from_the_tables_of_a_load_that_failed) {
