@@ -405,7 +405,10 @@ void emap_rename_dvr(EmapTables& t, const std::string& old_name, const std::stri
 }
 
 int sync_emap_cfg(std::string* why) {
-  reload_setup_cfg();
+  if (reload_setup_cfg() < 0) {
+    if (why) *why = "setup.cfg cannot be read; emap.cfg was left as it is.";
+    return -4;
+  }
   SetupSnapshot s = take_setup_snapshot();
   auto rebuild = [&s](EmapTables& t) {
     EmapTables out;

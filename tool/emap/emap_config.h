@@ -7,7 +7,8 @@
 // pointers the accessors hand out are valid until the next load of the same file.
 // emap.cfg is only ever written whole through rewrite_emap_cfg: the tables with one change,
 // composed by compose_emap_cfg and saved all or nothing. An existing emap.cfg that does not
-// load is never rewritten, so its maps cannot be lost to empty tables.
+// load is never rewritten, nor is it brought in line with a setup.cfg that does not load,
+// so its maps cannot be lost to empty tables.
 #pragma once
 
 #include <cstddef>
@@ -99,7 +100,9 @@ void emap_rename_dvr(EmapTables& t, const std::string& old_name, const std::stri
 // Brings emap.cfg in line with setup.cfg: one section per DVR and group of setup.cfg, in
 // its order, with the maps of the section of the same name; member lines and masks from
 // setup.cfg; sections of DVRs and groups that setup.cfg no longer has are dropped, new ones
-// added empty. Returns rewrite_emap_cfg's code.
+// added empty. Returns rewrite_emap_cfg's code, or -4 when setup.cfg did not load (its
+// tables may lack whole sections, which would drop their maps): emap.cfg is then left as
+// it is.
 int sync_emap_cfg(std::string* why = nullptr);
 
 // ---------------------------------------------------------------------------------------

@@ -97,6 +97,18 @@ TEST_F(EmapFiles, an_existing_file_that_does_not_load_is_never_rewritten) {
   write("setup.cfg", fixture_setup_cfg());
   EXPECT_EQ(sync_emap_cfg(), -1);
   EXPECT_EQ(read("emap.cfg"), broken);
+
+  // Nor from a setup.cfg that does not load: a broken section leaves its table empty.
+  write("emap.cfg", kEmapCfg);
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"Gate 2=1\n", "Gone=1\n"},
+                                 {"[DVR]", "[DVX]"}}) {
+    load(fixture_setup_cfg());
+    std::string cfg = fixture_setup_cfg();
+    cfg.replace(cfg.find(from), from.size(), to);
+    write("setup.cfg", cfg);
+    EXPECT_EQ(sync_emap_cfg(&why), -4) << to;
+    EXPECT_EQ(read("emap.cfg"), kEmapCfg) << to;
+  }
 }
 
 TEST_F(EmapFiles, limits_are_refused_on_write_instead_of_overflowing) {
