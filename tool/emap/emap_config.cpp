@@ -296,12 +296,31 @@ void print_map_entry(std::string& out, const emap_map_info& map, int i) {
   appendf(out, "map_devices_%d=", i + 1);
 }
 
+const char* emap_dvr_name_refusal(const std::string& name) {
+  if (name == "GROUP") return "\nA DVR cannot be named GROUP: the E-Map keeps its groups under that name.";
+  return nullptr;
+}
+
+const char* emap_map_text_refusal(const std::string& name, const std::string& path) {
+  for (const std::string* t : {&name, &path})
+    if (t->find_first_of("\r\n\t") != std::string::npos || (!t->empty() && strchr(" =", (*t)[0])))
+      return "\nA map name or picture path cannot hold a line break or a tab, nor begin with a "
+             "blank or '='.";
+  return nullptr;
+}
+
 namespace {
 
-// The maps of a section; -1 when a marker list passes its limit.
+bool has_line_break(const char* text) { return strpbrk(text, "\r\n") != nullptr; }
+
+// The maps of a section; -1 when a marker list passes its limit or a text holds a line break.
 int print_maps(std::string& out, const std::vector<emap_map_info>& maps, bool group_map,
                const char* owner, std::string* why) {
   for (size_t i = 0; i < maps.size(); ++i) {
+    if (has_line_break(maps[i].map_name) || has_line_break(maps[i].map_image)) {
+      if (why) *why = std::string("A map of ") + owner + " has a line break in its name or picture path.";
+      return -1;
+    }
     print_map_entry(out, maps[i], static_cast<int>(i));
     std::string list;
     if (print_map_devices(list, maps[i], group_map)) list = "0";
@@ -327,6 +346,10 @@ int compose_emap_cfg(const EmapTables& t, const SetupSnapshot* members, std::str
     return -1;
   }
   for (const emap_info& e : t.dvr) {
+    if (emap_dvr_name_refusal(e.dvr_name) || has_line_break(e.dvr_name)) {
+      if (why) *why = std::string("The DVR name ") + e.dvr_name + " cannot be stored in emap.cfg.";
+      return -1;
+    }
     appendf(text, "[%s]\n", e.dvr_name);
     appendf(text, "dvr_name=%s\n", e.dvr_name);
     appendf(text, "num_map=%d", static_cast<int>(e.map.size()));
@@ -355,6 +378,13 @@ int compose_emap_cfg(const EmapTables& t, const SetupSnapshot* members, std::str
     size_t n = std::min(names->size(), masks->size());
     if (n > static_cast<size_t>(kEmapMaxMembers)) {
       if (why) *why = std::string("Group ") + g.group_name + " has more than 130 members.";
+      return -1;
+    }
+    bool readable = !has_line_break(g.group_name);
+    for (size_t m = 0; m < n; ++m)
+      readable = readable && !has_line_break((*names)[m].c_str()) && (*names)[m].rfind('[', 0) != 0;
+    if (!readable) {
+      if (why) *why = std::string("Group ") + g.group_name + " has a name that cannot be stored in emap.cfg.";
       return -1;
     }
     appendf(text, "[GROUP_%d]\n", ++k);

@@ -82,9 +82,19 @@ void print_map_entry(std::string& out, const emap_map_info& map, int i);
 // numbered from 1. Member lines of a group come from `members` (the setup.cfg group of the
 // same name; none when it has no such group) or, when it is null, from the tables. 0, or
 // -1 with the reason in `why` when a limit is passed (more than 1024 sections of a kind,
-// more than 130 members, a marker list over 1026 characters).
+// more than 130 members, a marker list over 1026 characters) or a text would not read
+// back (a DVR named GROUP, a line break in a name or path, a member name that begins with
+// '[', which the reader takes for a section).
 int compose_emap_cfg(const EmapTables& t, const SetupSnapshot* members, std::string* out,
                      std::string* why);
+
+// Why a DVR of this name cannot have its section in emap.cfg, or null when it can: the
+// header "[GROUP]" opens the groups, so a DVR named GROUP would end the DVR sections.
+const char* emap_dvr_name_refusal(const std::string& name);
+// Why a map name or picture path cannot be stored in emap.cfg, or null when both can: a
+// line break would split its line, a tab ends the value, and a leading blank or '=' is
+// read as part of the separator.
+const char* emap_map_text_refusal(const std::string& name, const std::string& path);
 
 // Loads emap.cfg (a missing file gives empty tables), applies `change` to a copy of the
 // tables, writes the file whole and reloads it. 0; -1 an existing file did not load (left

@@ -111,7 +111,7 @@ TEST_F(EmapFiles, an_existing_file_that_does_not_load_is_never_rewritten) {
   }
 }
 
-TEST_F(EmapFiles, limits_are_refused_on_write_instead_of_overflowing) {
+TEST_F(EmapFiles, limits_and_texts_that_would_not_read_back_are_refused_on_write) {
   write("emap.cfg", kEmapCfg);
   ASSERT_EQ(load_emap_info("emap.cfg"), 0);
   struct Case {
@@ -126,6 +126,10 @@ TEST_F(EmapFiles, limits_are_refused_on_write_instead_of_overflowing) {
       {"a marker list over 1026 characters",
        [](EmapTables& t) { t.dvr[0].map[0].camera_info.assign(120, marker_item{100, 100, 1, 0}); }},
       {"1025 DVR sections", [](EmapTables& t) { t.dvr.resize(1025); }},
+      {"a DVR named GROUP", [](EmapTables& t) { copy_field(t.dvr[1].dvr_name, "GROUP"); }},
+      {"a map name with a line break",
+       [](EmapTables& t) { copy_field(t.dvr[0].map[1].map_name, "Roof\n[GROUP]"); }},
+      {"a member name opening a section", [](EmapTables& t) { t.group[1].dvr_name[0] = "[Yard"; }},
   };
   for (const Case& c : cases) {
     std::string why;
@@ -133,6 +137,15 @@ TEST_F(EmapFiles, limits_are_refused_on_write_instead_of_overflowing) {
     EXPECT_FALSE(why.empty()) << c.what;
     EXPECT_EQ(read("emap.cfg"), kEmapCfg) << c.what;
   }
+  // The forms refuse such texts before anything is written.
+  EXPECT_NE(emap_dvr_name_refusal("GROUP"), nullptr);
+  EXPECT_EQ(emap_dvr_name_refusal("GROUPS"), nullptr);
+  for (const char* bad : {"a\nb", "a\rb", "a\tb", " a", "=a"}) {
+    EXPECT_NE(emap_map_text_refusal(bad, "p.jpg"), nullptr) << bad;
+    EXPECT_NE(emap_map_text_refusal("Roof", bad), nullptr) << bad;
+  }
+  EXPECT_EQ(emap_map_text_refusal("Ground floor = 1", ".\\emap\\a b.jpg"), nullptr);
+
   // Reading refuses a group with more members than the table holds.
   std::string many = "[A]\ndvr_name=A\nnum_map=0\n\n[GROUP]\nnum_group=1\n\n[GROUP_1]\n"
                      "group_name=G\ndvr_num=131\nemap_num=0";

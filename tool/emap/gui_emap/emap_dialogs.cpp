@@ -55,6 +55,10 @@ void on_map_add_ok(GtkWidget*, gpointer) {
   const std::string target = emap_selected_target();
   const std::string name = entry_text(g_name_entry), path = entry_text(emap_map_path_entry);
   if (name.empty() || path.empty()) return;
+  if (const char* refusal = emap_map_text_refusal(name, path)) {
+    show_emap_error(refusal);
+    return;
+  }
   std::string clash = check_map_free(emap_tables(), target, name, path, nullptr,
                                      std::string(get_label_text("txt_EMAP_EXIST")).c_str());
   if (!clash.empty()) {
@@ -70,6 +74,10 @@ void on_map_edit_ok(GtkWidget*, gpointer) {
   const std::string target = emap_selected_target();
   const std::string name = entry_text(g_name_entry), path = entry_text(emap_map_path_entry);
   if (name.empty() || path.empty()) return;
+  if (const char* refusal = emap_map_text_refusal(name, path)) {
+    show_emap_error(refusal);
+    return;
+  }
   const std::string old_name = g_old_name;
   std::string clash = check_map_free(emap_tables(), target, name, path, old_name.c_str(),
                                      std::string(get_label_text("txt_EMAP_EXIST")).c_str());

@@ -291,7 +291,13 @@ DvrFormData read_dvr_form() {
 void save_dvr_form(GtkButton*, gpointer) {
   DvrFormData d = read_dvr_form();
   SetupSnapshot s = take_setup_snapshot();
-  if (!finish_save(check_dvr_form(d, s), [&] {
+  const std::optional<LabelKey> failed = check_dvr_form(d, s);
+  // A name that setup.cfg takes but emap.cfg cannot: every later E-Map load would fail.
+  if (const char* refusal = failed ? nullptr : emap_dvr_name_refusal(d.name)) {
+    show_error_dialog(refusal);
+    return;
+  }
+  if (!finish_save(failed, [&] {
         return d.edit ? compose_dvr_edit(d, s, dvr_comment().c_str())
                       : compose_dvr_add(d, s, dvr_comment().c_str());
       }))

@@ -139,6 +139,12 @@ TEST_F(SetupWindowTest, dvr_form_reports_the_first_failed_check_and_keeps_what_w
   EXPECT_TRUE(f.open);
   EXPECT_EQ(entry_text(f.manager), "Cho");
 
+  // GROUP would end the DVR sections of emap.cfg.
+  set(f.name, "GROUP");
+  EXPECT_EQ(click(f.ok),
+            "Error: \nA DVR cannot be named GROUP: the E-Map keeps its groups under that name.\n");
+  EXPECT_EQ(read("setup.cfg"), before);
+  set(f.name, "Hall");
   EXPECT_EQ(click(f.ok), "");
   EXPECT_FALSE(setup_ui.dvr_form.open);
   std::string cfg = read("setup.cfg");
