@@ -13,12 +13,12 @@
 
 namespace {
 
-// Store columns: the 17 values of a DVR, then the index of its record in the load that
-// filled the list, so that a delete writes each remaining row's own record once.
+// Store columns: the 17 values of a DVR, then which DVR of its name it is (0 the first),
+// so that a delete finds each row's own record again in a fresh load.
 enum DvrColumn {
   kColName = 0, kColModel = 1, kColAddress = 2, kColPort0 = 3, kColVideoPort = 4,
   kColHostType = 10, kColChannels = 11, kColLocation = 12, kColManager = 13, kColTel = 14,
-  kColPolice = 15, kColFire = 16, kColRecord = 17, kNumColumns = 18,
+  kColPolice = 15, kColFire = 16, kColNth = 17, kNumColumns = 18,
 };
 
 DvrForm& form() { return setup_ui.dvr_form; }
@@ -54,7 +54,7 @@ void create_dvr_list_columns() {
   for (int c = 0; c < kNumColumns; ++c) types[c] = G_TYPE_STRING;
   for (int c = kColPort0; c < int{kColPort0} + int{DVR_NUM_PORTS}; ++c) types[c] = G_TYPE_UINT;
   types[kColChannels] = G_TYPE_UINT;
-  types[kColRecord] = G_TYPE_INT;
+  types[kColNth] = G_TYPE_INT;
   GtkListStore* store = gtk_list_store_newv(kNumColumns, types);
   setup_ui.dvr.store = store;
   gtk_tree_view_set_model(GTK_TREE_VIEW(view), GTK_TREE_MODEL(store));
@@ -77,13 +77,20 @@ std::string row_string(GtkListStore* store, GtkTreeIter* it, int column) {
 
 std::string dvr_comment() { return label_text("txt_DVR_WRITE_FORMAT"); }
 
+std::vector<std::string> dvr_keys(const SetupSnapshot& s) {
+  std::vector<std::string> keys;
+  for (const RC_DVR_INFO& d : s.dvr) keys.emplace_back(d.name);
+  return keys;
+}
+
 void on_dvr_delete_clicked(GtkButton*, gpointer) {
   GtkListStore* store = setup_ui.dvr.store;
   std::vector<GtkTreeIter> rows = list_rows(store);
   if (rows.empty()) return;
   if (ask_question(get_label_text("txt_DELETEITEM")) != 1) return;
 
-  SetupSnapshot s = take_setup_snapshot();
+  reload_setup_cfg();
+  const SetupSnapshot s = take_setup_snapshot();
   // collect_deletable_dvrs: selected rows in store order, up to the first that a group
   // holds; that one is reported and it and every later row stay.
   std::vector<GtkTreeIter> doomed;
@@ -102,7 +109,7 @@ void on_dvr_delete_clicked(GtkButton*, gpointer) {
     doomed.push_back(it);
   }
   finish_delete(
-      store, doomed, kColRecord,
+      store, doomed, kColNth, s, dvr_keys(s),
       [](const std::vector<int>& keep, const SetupSnapshot& now) {
         return compose_dvr_delete(keep, now, dvr_comment().c_str());
       },
@@ -407,6 +414,7 @@ void fill_dvr_list() {
   GtkListStore* store = setup_ui.dvr.store;
   if (!store) return;
   SetupSnapshot s = reload_for_list(store);
+  const std::vector<std::string> keys = dvr_keys(s);
   for (size_t i = 0; i < s.dvr.size(); ++i) {
     const RC_DVR_INFO& d = s.dvr[i];
     GtkTreeIter it;
@@ -414,8 +422,8 @@ void fill_dvr_list() {
     gtk_list_store_set(store, &it, kColName, d.name, kColModel, d.model, kColAddress, d.ipaddress,
                        kColHostType, d.host_type, kColChannels, static_cast<guint>(d.num_video),
                        kColLocation, d.location, kColManager, d.manager, kColTel, d.tel_no,
-                       kColPolice, d.police_no, kColFire, d.fire_dept_no, kColRecord,
-                       static_cast<gint>(i), -1);
+                       kColPolice, d.police_no, kColFire, d.fire_dept_no, kColNth,
+                       key_occurrence(keys, i), -1);
     for (int p = 0; p < DVR_NUM_PORTS; ++p)
       gtk_list_store_set(store, &it, int{kColPort0} + p, static_cast<guint>(d.port[p]), -1);
   }

@@ -12,7 +12,7 @@
 namespace {
 
 // Group list columns: the name, then the index of its record in the load that filled it.
-enum { kColName = 0, kColRecord = 1 };
+enum { kColName = 0, kColNth = 1 };  // the name and which group of that name it is
 
 GroupForm& form() { return setup_ui.group_form; }
 
@@ -216,6 +216,12 @@ void on_group_edit(GtkButton*, gpointer) {
   g_signal_connect(form().ok, "clicked", G_CALLBACK(save_group_form), nullptr);
 }
 
+std::vector<std::string> group_keys(const SetupSnapshot& s) {
+  std::vector<std::string> keys;
+  for (const SetupGroup& g : s.group) keys.push_back(g.name);
+  return keys;
+}
+
 void on_group_delete(GtkButton*, gpointer) {
   GtkListStore* store = setup_ui.group.store;
   if (list_rows(store).empty()) return;
@@ -224,7 +230,9 @@ void on_group_delete(GtkButton*, gpointer) {
   std::vector<GtkTreeIter> doomed;  // collect_selected_groups
   for (GtkTreeIter& it : list_rows(store))
     if (gtk_tree_selection_iter_is_selected(sel, &it)) doomed.push_back(it);
-  finish_delete(store, doomed, kColRecord, compose_group_delete, fill_group_list);
+  reload_setup_cfg();
+  const SetupSnapshot s = take_setup_snapshot();
+  finish_delete(store, doomed, kColNth, s, group_keys(s), compose_group_delete, fill_group_list);
 }
 
 }  // namespace
@@ -233,11 +241,12 @@ void fill_group_list() {
   GtkListStore* store = setup_ui.group.store;
   if (!store) return;
   SetupSnapshot s = reload_for_list(store);
+  const std::vector<std::string> keys = group_keys(s);
   for (size_t i = 0; i < s.group.size(); ++i) {
     GtkTreeIter it;
     gtk_list_store_append(store, &it);
-    gtk_list_store_set(store, &it, kColName, s.group[i].name.c_str(), kColRecord,
-                       static_cast<gint>(i), -1);
+    gtk_list_store_set(store, &it, kColName, s.group[i].name.c_str(), kColNth,
+                       key_occurrence(keys, i), -1);
   }
 }
 

@@ -141,9 +141,14 @@ void report_save_failure(const char* file, const std::string& why);
 bool finish_save(const std::optional<LabelKey>& failed, const std::function<std::string()>& compose);
 // Starts a list fill: empties the list, reloads setup.cfg and returns what it holds.
 SetupSnapshot reload_for_list(GtkListStore* store);
-// The end of a delete: removes the rows `doomed`, writes setup.cfg with the records of the
-// rows left (each row's record index in column `record_column`) in the order on screen,
-// and refills the list with `refill`.
-void finish_delete(GtkListStore* store, const std::vector<GtkTreeIter>& doomed, int record_column,
+// Which record of its key record `i` is (0 the first): a list row keeps it beside the key.
+int key_occurrence(const std::vector<std::string>& keys, size_t i);
+// The end of a delete: removes the rows `doomed` and writes setup.cfg from `s`, a load made
+// after the operator's answer (another program may have rewritten the file since the list
+// was filled), whose record keys are `keys`. Each row finds its record by its key (column
+// 0) and occurrence (column `nth_column`); the rows left are written in the order on
+// screen, then the records no row shows. Refills the list with `refill`.
+void finish_delete(GtkListStore* store, const std::vector<GtkTreeIter>& doomed, int nth_column,
+                   const SetupSnapshot& s, const std::vector<std::string>& keys,
                    std::string (*compose)(const std::vector<int>& keep, const SetupSnapshot& s),
                    void (*refill)());

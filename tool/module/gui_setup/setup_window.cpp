@@ -114,17 +114,31 @@ SetupSnapshot reload_for_list(GtkListStore* store) {
   return take_setup_snapshot();
 }
 
-void finish_delete(GtkListStore* store, const std::vector<GtkTreeIter>& doomed, int record_column,
+int key_occurrence(const std::vector<std::string>& keys, size_t i) {
+  int n = 0;
+  for (size_t j = 0; j < i && j < keys.size(); ++j) n += keys[j] == keys[i];
+  return n;
+}
+
+void finish_delete(GtkListStore* store, const std::vector<GtkTreeIter>& doomed, int nth_column,
+                   const SetupSnapshot& s, const std::vector<std::string>& keys,
                    std::string (*compose)(const std::vector<int>& keep, const SetupSnapshot& s),
                    void (*refill)()) {
-  for (GtkTreeIter it : doomed) gtk_list_store_remove(store, &it);
-  std::vector<int> keep;
-  for (GtkTreeIter& it : list_rows(store)) {
-    gint record = -1;
-    gtk_tree_model_get(GTK_TREE_MODEL(store), &it, record_column, &record, -1);
-    keep.push_back(record);
+  auto row_key = [&](GtkTreeIter* it) {
+    gchar* key = nullptr;
+    gint nth = 0;
+    gtk_tree_model_get(GTK_TREE_MODEL(store), it, 0, &key, nth_column, &nth, -1);
+    RowKey out{key ? key : "", nth};
+    g_free(key);
+    return out;
+  };
+  std::vector<RowKey> deleted, left;
+  for (GtkTreeIter it : doomed) {
+    deleted.push_back(row_key(&it));
+    gtk_list_store_remove(store, &it);
   }
-  finish_save(std::nullopt, [&] { return compose(keep, take_setup_snapshot()); });
+  for (GtkTreeIter& it : list_rows(store)) left.push_back(row_key(&it));
+  finish_save(std::nullopt, [&] { return compose(records_after_delete(keys, left, deleted), s); });
   refill();
 }
 

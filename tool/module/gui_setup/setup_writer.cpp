@@ -215,6 +215,30 @@ std::string compose_setup_cfg(const SetupSnapshot& s, const SetupSections& c) {
   return out;
 }
 
+std::vector<int> records_after_delete(const std::vector<std::string>& keys,
+                                      const std::vector<RowKey>& left,
+                                      const std::vector<RowKey>& deleted) {
+  auto index_of = [&keys](const RowKey& row) {
+    int seen = 0;
+    for (size_t i = 0; i < keys.size(); ++i)
+      if (keys[i] == row.key && seen++ == row.nth) return static_cast<int>(i);
+    return -1;
+  };
+  std::vector<bool> taken(keys.size(), false);
+  for (const RowKey& row : deleted)
+    if (int i = index_of(row); i >= 0) taken[static_cast<size_t>(i)] = true;
+  std::vector<int> out;
+  for (const RowKey& row : left) {
+    const int i = index_of(row);
+    if (i < 0 || taken[static_cast<size_t>(i)]) continue;
+    taken[static_cast<size_t>(i)] = true;
+    out.push_back(i);
+  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    if (!taken[i]) out.push_back(static_cast<int>(i));
+  return out;
+}
+
 int save_setup_cfg(const std::string& text, std::string* why) {
   if (last_setup_load() < 0) {
     if (why) *why = "it could not be read, so it is not rewritten from what was left of it";

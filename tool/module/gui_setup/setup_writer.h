@@ -51,6 +51,20 @@ struct SetupSections {
 // The whole setup.cfg: [DVR], [GROUP], [USER], [SYSTEM], [EMAIL], [LANGUAGE], [RESOLUTION].
 std::string compose_setup_cfg(const SetupSnapshot& s, const SetupSections& change = {});
 
+// A row of a list page: the key of the record it shows (DVR or group name, account id) and
+// which record of that key (0 the first; more only in a file edited by hand).
+struct RowKey {
+  std::string key;
+  int nth = 0;
+};
+// The records a delete writes, as indexes into `keys` (the keys of the records of a load
+// made after the operator's answer, in file order): the record of each row in `left`, in
+// that order, then the records that no row shows (another program added them after the
+// list was filled) in file order. The records of the rows in `deleted` are left out.
+std::vector<int> records_after_delete(const std::vector<std::string>& keys,
+                                      const std::vector<RowKey>& left,
+                                      const std::vector<RowKey>& deleted);
+
 // Replaces setup.cfg with `text` (all or nothing), then reloads the store and releases the
 // table generations the reload replaced. 0, or the negative step of replace_file with the
 // file unchanged, or -5 (nothing written) when the last reload of setup.cfg failed; `why`

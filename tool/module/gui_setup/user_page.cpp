@@ -9,7 +9,8 @@
 namespace {
 
 // Account list columns: id, full name, type text, e-mail, then the record's index.
-enum { kColId = 0, kColFullName = 1, kColType = 2, kColEmail = 3, kColRecord = 4 };
+// Column 4: which account of that id the row shows (0 the first).
+enum { kColId = 0, kColFullName = 1, kColType = 2, kColEmail = 3, kColNth = 4 };
 
 UserForm& form() { return setup_ui.user_form; }
 
@@ -172,6 +173,12 @@ void on_user_edit(GtkButton*, gpointer) {
   g_signal_connect(f.ok, "clicked", G_CALLBACK(save_user_form), nullptr);
 }
 
+std::vector<std::string> user_keys(const SetupSnapshot& s) {
+  std::vector<std::string> keys;
+  for (const RC_USER_INFO& u : s.user) keys.emplace_back(u.user);
+  return keys;
+}
+
 void on_user_delete(GtkButton*, gpointer) {
   GtkListStore* store = setup_ui.user.store;
   if (list_rows(store).empty()) return;
@@ -187,7 +194,9 @@ void on_user_delete(GtkButton*, gpointer) {
     else
       doomed.push_back(it);
   }
-  finish_delete(store, doomed, kColRecord, compose_user_delete, fill_user_list);
+  reload_setup_cfg();
+  const SetupSnapshot s = take_setup_snapshot();
+  finish_delete(store, doomed, kColNth, s, user_keys(s), compose_user_delete, fill_user_list);
 }
 
 }  // namespace
@@ -198,6 +207,7 @@ void fill_user_list() {
   SetupSnapshot s = reload_for_list(store);
   const std::string admin = label_text("lbl_ADMIN");
   const std::string normal = label_text("lbl_NORMALUSER");
+  const std::vector<std::string> keys = user_keys(s);
   for (size_t i = 0; i < s.user.size(); ++i) {
     const RC_USER_INFO& u = s.user[i];
     int level = level_of(u);
@@ -206,7 +216,7 @@ void fill_user_list() {
     GtkTreeIter it;
     gtk_list_store_append(store, &it);
     gtk_list_store_set(store, &it, kColId, u.user, kColFullName, u.fullname, kColType, type,
-                       kColEmail, u.note, kColRecord, static_cast<gint>(i), -1);
+                       kColEmail, u.note, kColNth, key_occurrence(keys, i), -1);
     if (setup_ui.operator_id == u.user) operator_level = level;
   }
 }

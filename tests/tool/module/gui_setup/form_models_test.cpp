@@ -191,8 +191,20 @@ TEST_F(FormModels, editing_loads_every_stored_camera_name_into_the_row_it_shows)
   EXPECT_EQ(dvr_model_row("TALVE8"), 0);
 }
 
-TEST_F(FormModels, deletes_write_each_remaining_row_once) {
-  // Two records of one name: rows carry their record, so neither is written twice.
+TEST_F(FormModels, deletes_find_their_records_by_key_and_write_each_once) {
+  // Rows find their records in a newer load by key and occurrence; records no row shows
+  // (written by another program since the fill) follow.
+  const std::vector<std::string> now = {"New", "Lobby", "Gate 2", "Lobby", "Yard"};
+  struct Case {
+    std::vector<RowKey> left, deleted;
+    std::vector<int> want;
+  } cases[] = {
+      {{{"Yard", 0}, {"Lobby", 0}, {"Lobby", 1}}, {{"Gate 2", 0}}, {4, 1, 3, 0}},
+      {{{"Lobby", 0}, {"Gone", 0}}, {{"Lobby", 1}, {"Yard", 0}}, {1, 0, 2}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(records_after_delete(now, c.left, c.deleted), c.want);
+
+  // Two records of one name: each row's own record is written, neither twice.
   s.dvr[2] = s.dvr[0];
   std::string text = compose_dvr_delete({2, 1}, s, kDvrCommentLine);
   EXPECT_NE(text.find("num_dvr=2\n"), std::string::npos);

@@ -195,6 +195,19 @@ TEST_F(SetupWindowTest, dvr_delete_goes_in_display_order_and_stops_at_a_group_me
   EXPECT_EQ(text.find("\nZulu="), std::string::npos);
   EXPECT_NE(text.find("\nAlpha=MW"), std::string::npos) << "rows after the refusal stay";
   EXPECT_EQ(column(setup_ui.dvr.store).size(), 4u);
+
+  // Another program puts a DVR in front, and another page's fill reloads the store: the
+  // delete still removes the chosen DVR and keeps the newcomer.
+  text.replace(text.find("num_dvr=4\n"), 10, "num_dvr=5\nBeta" + lobby.substr(5));
+  write("setup.cfg", text);
+  fill_user_list();
+  select_rows(setup_ui.dvr, {"Alpha"});
+  click(setup_ui.dvr.del);
+  text = read("setup.cfg");
+  EXPECT_NE(text.find("num_dvr=4\nYard=MW"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\nAlpha="), std::string::npos);
+  for (const char* kept : {"\nLobby=MW", "\nGate 2=TALVE8", "\nBeta=MW"})
+    EXPECT_NE(text.find(kept), std::string::npos) << kept;
 }
 
 TEST_F(SetupWindowTest, group_form_adds_cameras_up_to_the_limit_and_edits_by_mask) {
