@@ -70,6 +70,11 @@ void compose_eeprom_image(const uint8_t* record, uint8_t out[EEPROM_FILE_SIZE]) 
   put_le32(out + 4 + EDATA_SIZE, dvrsetup::crc32_of_copy(record, EDATA_SIZE));
 }
 
+bool eeprom_image_valid(const uint8_t* image, size_t len) {
+  return image && len >= size_t(EEPROM_FILE_SIZE) &&
+         dvrsetup::crc32(image + 4, EDATA_SIZE) == get_le32(image + 4 + EDATA_SIZE);
+}
+
 int write_whole_file(const char* path, const uint8_t* data, size_t len) {
   return replace_file(path, reinterpret_cast<const char*>(data), len) == 0 ? 0 : -1;
 }

@@ -33,6 +33,10 @@ int write_eeprom_file(const uint8_t* record);
 // The same for any path and any bytes (the fetch keeps the DVR's reply this way).
 int write_whole_file(const char* path, const uint8_t* data, size_t len);
 
+// True when `image` (`len` bytes, as a fetch receives it) starts with a whole 5818-byte
+// image whose record matches its CRC. Any thread.
+bool eeprom_image_valid(const uint8_t* image, size_t len);
+
 // Reads the first 5818 bytes of `path` into a new zero-filled current record. 0 read; -1
 // missing ("stat() failed.\n"), cannot be opened ("Read ERROR: There is no eeprom_data in
 // the HDD~!!\n"), short ("ERROR: 1 eeprom_data from HDD~!! %d/%d\n" or "ERROR: 1 eeprom_data

@@ -147,19 +147,24 @@ TEST_F(DvrSetupGui, refused_pages_send_nothing) {
 }
 
 TEST_F(DvrSetupGui, dvr_faults_end_in_their_status_or_box_and_close_still_works) {
+  enum OldFile { kNone, kGood, kDamaged };
   struct Case {
     const char* what;
     qdvr::SetupFault fault;
     qdvr::Login login;
     int code;
     const char* said;  // in standard output or error
+    OldFile old;       // eeprom_data.dat of an earlier run
   } cases[] = {
-      {"silence", qdvr::SetupFault::Silent, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n"},
-      {"wrong command", qdvr::SetupFault::WrongCommand, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n"},
-      {"oversized length", qdvr::SetupFault::Oversize, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n"},
-      {"refused login", qdvr::SetupFault::NoFault, qdvr::Login::Refuse, 0, " Server login failed.\n"},
-      {"error login", qdvr::SetupFault::NoFault, qdvr::Login::Error, 0, " Server login failed.\n"},
-      {"bad CRC", qdvr::SetupFault::BadCrc, qdvr::Login::Accept, 1, "Error: CRC Check ERROR!!!"},
+      {"silence", qdvr::SetupFault::Silent, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n", kNone},
+      {"wrong command", qdvr::SetupFault::WrongCommand, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n", kGood},
+      {"oversized length", qdvr::SetupFault::Oversize, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n", kNone},
+      {"refused login", qdvr::SetupFault::NoFault, qdvr::Login::Refuse, 0, " Server login failed.\n", kNone},
+      {"error login", qdvr::SetupFault::NoFault, qdvr::Login::Error, 0, " Server login failed.\n", kNone},
+      {"bad CRC", qdvr::SetupFault::BadCrc, qdvr::Login::Accept, 0,
+       " The settings received fail their CRC check; the old file is kept.\n", kGood},
+      {"damaged file of an earlier run", qdvr::SetupFault::WrongCommand, qdvr::Login::Accept, 1,
+       "Error: CRC Check ERROR!!!", kDamaged},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -167,12 +172,13 @@ TEST_F(DvrSetupGui, dvr_faults_end_in_their_status_or_box_and_close_still_works)
     cfg.setup_fault = c.fault;
     cfg.login = c.login;
     ASSERT_NO_FATAL_FAILURE(start_peer(cfg));
-    // A good file of an earlier run may be shown after a failed fetch, but is never sent.
+    // A good file of an earlier run may be shown after a failed fetch, but is never sent
+    // and never replaced.
     std::filesystem::remove(dir_ / "eeprom_data.dat");
-    if (c.fault == qdvr::SetupFault::WrongCommand) {
-      const std::vector<uint8_t> old = qdvr::synthetic_settings(16);
+    std::vector<uint8_t> old = qdvr::synthetic_settings(16);
+    if (c.old == kDamaged) old[100] ^= 1;
+    if (c.old != kNone)
       std::ofstream(dir_ / "eeprom_data.dat", std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
-    }
     ASSERT_NO_FATAL_FAILURE(open());
     const Picture connecting = status();
     ASSERT_TRUE(eventually([&] { return (out() + err()).find(c.said) != std::string::npos; }, 20000)) << out();
@@ -186,6 +192,8 @@ TEST_F(DvrSetupGui, dvr_faults_end_in_their_status_or_box_and_close_still_works)
       click(kCloseX, kOkY);
       EXPECT_EQ(0, finish()) << err();
     }
+    if (c.old == kGood)
+      EXPECT_EQ(read_file(dir_ / "eeprom_data.dat"), std::string(old.begin(), old.end()));
     EXPECT_EQ(0, uploads_seen());
     peer_->stop();
     peer_.reset();

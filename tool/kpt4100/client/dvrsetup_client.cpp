@@ -4,14 +4,18 @@
 #include <langinfo.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "client/foundation/config/setup_config.h"
@@ -33,6 +37,7 @@ int env_timeout() {
 }
 std::atomic<int> step_timeout_ms{env_timeout()};
 std::atomic<int> start_delay_ms{1000};
+std::atomic<int (*)(const char*, uint32_t*)> resolver{net_resolve_ipv4};
 
 struct Deadline {
   uint64_t end;
@@ -123,6 +128,42 @@ bool send_request(int fd, uint8_t type, uint8_t mode, const uint8_t* body, uint3
   return send_all(fd, p.get(), NC_HEADER_SIZE + len);
 }
 
+// Resolves `host` within the step's time-out. getaddrinfo has no time-out of its own and
+// cannot be interrupted, so it runs on a thread of its own: a stop (Close) or the time-out
+// ends the wait at once and the look-up finishes alone, its answer dropped. 0 with the
+// address, or -1.
+int resolve_bounded(const char* host, uint32_t* addr) {
+  struct Lookup {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    int rc = -1;
+    uint32_t addr = 0;
+  };
+  auto l = std::make_shared<Lookup>();
+  try {
+    std::thread([l, name = std::string(host), resolve = resolver.load()] {
+      uint32_t a = 0;
+      const int rc = resolve(name.c_str(), &a);
+      std::lock_guard<std::mutex> g(l->m);
+      l->rc = rc;
+      l->addr = a;
+      l->done = true;
+      l->cv.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return -1;
+  }
+  const Deadline d(step_timeout_ms.load());
+  std::unique_lock<std::mutex> lock(l->m);
+  // Short slices: a stop only sets a flag.
+  while (!l->done && !stopping.load() && d.left() > 0)
+    l->cv.wait_for(lock, std::chrono::milliseconds(std::min(d.left(), 50)));
+  if (!l->done || l->rc != 0) return -1;
+  *addr = l->addr;
+  return 0;
+}
+
 // The DVR's name in the locale's code page, as the command line carries it.
 std::string to_locale(const char* utf8) {
   const char* codeset = nl_langinfo(CODESET);
@@ -178,7 +219,7 @@ int login(const char* dvr_name, const char* user, const char* password) {
       if (net_parse_ipv4(t.address, &addr) != 0) addr = 0xFFFFFFFFu;  // connects nowhere
       break;
     case 2:
-      if (net_resolve_ipv4(t.address, &addr) != 0) return -4;
+      if (resolve_bounded(t.address, &addr) != 0) return -4;
       break;
     case 3: return 3;
     default: return 2;
@@ -233,6 +274,11 @@ int fetch_settings(int fd) {
   printf("PACKET_SIZE = %d \n", int(h.packet_size));
   // An image shorter than size, record and CRC cannot be whole: the old file stays.
   if (h.packet_size < uint32_t(EEPROM_FILE_SIZE)) return 0;
+  // Stored, a damaged record would take the place of a good file and end the next read.
+  if (!eeprom_image_valid(buf.get(), h.packet_size)) {
+    printf("The settings received fail their CRC check: %s is kept.\n", kEepromFile);
+    return DVRSETUP_BAD_CRC;
+  }
   if (write_whole_file(kEepromFile, buf.get(), DVRSETUP_RECV_BUFFER) != 0) return 0;
   fetched.store(true);
   return 1;
@@ -305,6 +351,10 @@ const uint8_t* dvrsetup_dvr_info() { return dvr_info_store; }
 void dvrsetup_set_timeouts(int step_ms, int delay_ms) {
   step_timeout_ms.store(step_ms);
   start_delay_ms.store(delay_ms);
+}
+
+void dvrsetup_set_resolver(int (*resolve)(const char* host, uint32_t* addr_be)) {
+  resolver.store(resolve ? resolve : net_resolve_ipv4);
 }
 
 void dvrsetup_client_reset() {

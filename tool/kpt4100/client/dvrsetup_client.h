@@ -17,6 +17,9 @@
 // Modes of dvrsetup_client.
 enum : int { DVRSETUP_LOGIN = 0, DVRSETUP_FETCH = 1, DVRSETUP_SEND = 2, DVRSETUP_INFO = 3 };
 
+// Result of a fetch whose settings fail their CRC check: eeprom_data.dat is kept as it was.
+constexpr int DVRSETUP_BAD_CRC = -7;
+
 // Largest settings reply kept; a longer one means the stream is out of step.
 constexpr int DVRSETUP_RECV_BUFFER = 32768;
 // Largest file sent back.
@@ -26,8 +29,9 @@ constexpr int DVRSETUP_FILE_BUFFER = 16384;
 // wins). 1 done (login accepted, settings stored in eeprom_data.dat, file sent whole,
 // the DVR answered the information request); 0 login refused or failed, settings not
 // received or not stored, file not sent whole, information not answered, no connection; 2 unknown host type; 3 DDNS; -1 eeprom_data.dat missing
-// (mode 2); -2 it cannot be opened; -3 connect failed; -4 host name not resolved; -5 no
-// socket could be made.
+// (mode 2); -2 it cannot be opened; -3 connect failed; -4 host name not resolved within
+// the step's time-out or before a stop; -5 no socket could be made; DVRSETUP_BAD_CRC the
+// settings received fail their CRC check (mode 1; the file on disk is kept).
 int dvrsetup_client(const char* dvr_name, const char* user, const char* password, int mode);
 // Closes the client socket; it is -1 afterwards. Returns 0.
 int close_dvr_socket();
@@ -41,6 +45,9 @@ const uint8_t* dvrsetup_dvr_info();
 // Test seams: the time-out of each exchange step (default 8000 ms, or the value of
 // VIGILO_DVRSETUP_TIMEOUT_MS) and the pause before every exchange (default 1000 ms).
 void dvrsetup_set_timeouts(int step_timeout_ms, int start_delay_ms);
+// The host-name look-up of mode 0 (default net_resolve_ipv4; null restores it), so that a
+// test can make it hang. It runs on a thread of its own that mode 0 gives up waiting for.
+void dvrsetup_set_resolver(int (*resolve)(const char* host, uint32_t* addr_be));
 // Forgets the connection and the fetch (tests only).
 void dvrsetup_client_reset();
 

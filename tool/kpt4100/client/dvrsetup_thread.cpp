@@ -67,9 +67,11 @@ void* dvrsetup_fetch_thread(void*) {
     return nullptr;
   }
   with_gui([] { set_dvrsetup_status(" Retrieving setup data..."); });
-  const bool fetched = dvrsetup_client(setup_dvr_name, login_user, login_password, DVRSETUP_FETCH) == 1;
+  const int fetch = dvrsetup_client(setup_dvr_name, login_user, login_password, DVRSETUP_FETCH);
+  const bool fetched = fetch == 1;
   with_gui([&] {
     if (fetched) set_dvrsetup_status(" Loading setup data...");
+    else if (fetch == DVRSETUP_BAD_CRC) fail_status(" The settings received fail their CRC check; the old file is kept.");
     else fail_status(" Unable to retrieve setup data.");
     const int read = load_edata_to_pages();
     if (read == -2) {
