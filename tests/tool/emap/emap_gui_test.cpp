@@ -1,13 +1,16 @@
 // The real `auxdesk emap` on its own X server and mailslot, in a scratch copy of the run
-// tree: the demo map's markers on screen, blinking on notices sent on the mailslot, spot
+// tree: the demo map's markers on screen, blinking on notices sent on the mailslot (a burst
+// of them as one update), spot
 // windows started by clicks (a stand-in in place of vigilo), the close button, and maps and
 // markers edited through the dialogs.
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <thread>
 
 #include "client/foundation/config/mailslot.h"
 #include "platform/net/local_dgram.h"
@@ -177,6 +180,52 @@ TEST_F(EmapGui, markers_blink_on_notices_of_the_start_target_only) {
   ASSERT_TRUE(marker_is(405, 600, kAlarm, 5000));
   EXPECT_EQ(marker(150, 150), kNormal) << std::hex << marker(150, 150);
   EXPECT_EQ(err().find("CRITICAL"), std::string::npos) << err();
+}
+
+// Resident memory of a process in KiB; -1 when it cannot be read.
+long rss_kib(int pid) {
+  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
+TEST_F(EmapGui, a_burst_of_notices_is_one_update_memory_stays_flat_and_close_is_prompt) {
+  ASSERT_NO_FATAL_FAILURE(start_emap());
+  ASSERT_TRUE(marker_is(150, 150, kNormal));
+  ASSERT_TRUE(marker_is(405, 600, kNormal));
+  ASSERT_TRUE(eventually([&] { return out().find("emap_check_event thread create success!") != std::string::npos; }));
+  const long before = rss_kib(pid_);
+
+  // 1,000 notices as fast as the mailslot takes them: every camera and sensor 1 move.
+  EVENT_NOTICE n;
+  snprintf(n.dvr_name, sizeof n.dvr_name, "DVR-1");
+  n.kind = 0x22;
+  n.mask_motion = 0xF;
+  n.mask_sensor = 0x1;
+  uint8_t buf[EVENT_NOTICE_SIZE];
+  encode_event_notice(n, buf);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 20000), 0) << i;
+  ASSERT_TRUE(marker_is(150, 450, kAlarm, 5000));
+  EXPECT_EQ(marker(405, 600), kAlarm);
+  // A timer and a picture per notice and marker would take some 20 MB here.
+  const long after = rss_kib(pid_);
+  EXPECT_LT(after - before, 8 * 1024) << before << " KiB before, " << after << " KiB after";
+
+  // Closed while a second burst comes in: the window loop is free to take the press.
+  std::atomic<int> sent{0};
+  std::atomic<bool> sending{true};
+  std::thread more([&] {
+    for (int i = 0; i < 1000 && sending; ++i)
+      if (local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 1000) == 0) ++sent;
+  });
+  EXPECT_TRUE(eventually([&] { return sent > 100; }));
+  click(win_, 1000, 20);
+  const auto clicked = std::chrono::steady_clock::now();
+  EXPECT_TRUE(eventually([&] { return syslog().find("|EMAP|EXIT|") != std::string::npos; }));
+  EXPECT_LT(std::chrono::steady_clock::now() - clicked, std::chrono::seconds(1));
+  sending = false;
+  more.join();
+  EXPECT_EQ(finish(), 1) << out() << err();
 }
 
 TEST_F(EmapGui, camera_clicks_start_at_most_sixteen_spot_windows_and_close_ends_them) {

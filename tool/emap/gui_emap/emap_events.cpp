@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -37,53 +36,70 @@ std::mutex g_child_lock;
 CHILD_TABLE g_children{};
 std::atomic<unsigned long> g_emap_xid{0};
 
-// One running alarm of one marker slot, owned by its timer.
+// The running alarm of each marker slot: one blink timer per marker, which a new notice
+// restarts instead of adding another. Read and written under the GDK lock only (the
+// watcher holds it, and GDK timeouts run with it).
 struct Blink {
-  int sheet;
-  int entry;
-  int remaining_ms;
-  unsigned generation;  // the redraw it was started on
+  guint source = 0;         // the timer, 0 when none runs
+  int remaining_ms = 0;
+  unsigned generation = 0;  // the redraw it was started on
 };
+Blink g_blink[kEmapDeviceSheets][kEmapDeviceEntries];
 
 gboolean marker_blink_tick(gpointer data) {
-  Blink* b = static_cast<Blink*>(data);
+  const int slot = GPOINTER_TO_INT(data);
+  const int sheet = slot / kEmapDeviceEntries, entry = slot % kEmapDeviceEntries;
+  Blink& b = g_blink[sheet][entry];
   // A redraw destroyed the widget the alarm was started on; its slot may hold another now.
-  if (b->generation != marker_generation()) {
-    delete b;
+  if (b.generation != marker_generation()) {
+    b.source = 0;
     return FALSE;
   }
-  b->remaining_ms -= 100;
-  if (b->remaining_ms > 0) {
-    set_marker_state(b->sheet, b->entry, 4);
+  b.remaining_ms -= 100;
+  if (b.remaining_ms > 0) {
+    // Only a hover can have changed it: a picture is cut only when it changes.
+    if (get_device_table(sheet)[entry].state != 4) set_marker_state(sheet, entry, 4);
     return TRUE;
   }
-  set_marker_state(b->sheet, b->entry, 1);
-  delete b;
+  set_marker_state(sheet, entry, 1);
+  b.source = 0;
   return FALSE;
 }
 
-// Caller holds the GDK lock.
+// Shows the alarm picture of a drawn marker for 3 s from now. Caller holds the GDK lock.
 void start_alarm(const AlarmSpot& a) {
-  set_marker_state(a.sheet, a.entry, 4);
-  Blink* b = new (std::nothrow) Blink{a.sheet, a.entry, 3000, marker_generation()};
-  if (!b) {
-    printf("[%s:%d] error.\n", kSource, __LINE__);
-    error_box("MALLOC failed");
-    return;
-  }
-  gdk_threads_add_timeout(100, marker_blink_tick, b);
+  Blink& b = g_blink[a.sheet][a.entry];
+  b.remaining_ms = 3000;
+  if (get_device_table(a.sheet)[a.entry].state != 4) set_marker_state(a.sheet, a.entry, 4);
+  if (b.source && b.generation == marker_generation()) return;  // the running timer goes on
+  if (b.source) g_source_remove(b.source);  // it would only find its marker redrawn
+  b.generation = marker_generation();
+  b.source = gdk_threads_add_timeout(100, marker_blink_tick,
+                                     GINT_TO_POINTER(a.sheet * kEmapDeviceEntries + a.entry));
 }
 
-// Caller holds the GDK lock.
-void handle_notice(const EVENT_NOTICE& n) {
-  bool found = false;
-  const int video = get_dvr_num_video(n.dvr_name), sensors = get_dvr_num_video2(n.dvr_name);
-  std::vector<AlarmSpot> spots =
-      notice_alarms(emap_tables(), emap_start_target, emap_selected_target(), emap_map_name, n,
-                    video < 0 ? 0 : video, sensors < 0 ? 0 : sensors, &found);
-  if (!found) {
-    printf("[%s:%d] No found!\n", kSource, __LINE__);
-    return;
+// Notices gathered after the first of a burst, so that the GDK lock is taken once per
+// batch: at most this many, for at most this long.
+constexpr size_t kBatchNotices = 256;
+constexpr int kBatchWindowMs = 50;
+
+// A batch of notices as one update: each marker the batch names is started (or restarted)
+// once. Caller holds the GDK lock.
+void handle_notices(const std::vector<EVENT_NOTICE>& batch) {
+  bool named[kEmapDeviceSheets][kEmapDeviceEntries] = {};
+  std::vector<AlarmSpot> spots;
+  for (const EVENT_NOTICE& n : batch) {
+    bool found = false;
+    const int video = get_dvr_num_video(n.dvr_name), sensors = get_dvr_num_video2(n.dvr_name);
+    std::vector<AlarmSpot> mine =
+        notice_alarms(emap_tables(), emap_start_target, emap_selected_target(), emap_map_name, n,
+                      video < 0 ? 0 : video, sensors < 0 ? 0 : sensors, &found);
+    if (!found) printf("[%s:%d] No found!\n", kSource, __LINE__);
+    for (const AlarmSpot& a : mine)
+      if (!named[a.sheet][a.entry]) {
+        named[a.sheet][a.entry] = true;
+        spots.push_back(a);
+      }
   }
   for (const AlarmSpot& a : spots)
     if (marker_drawn(a.sheet, a.entry)) start_alarm(a);
@@ -108,19 +124,38 @@ void* emap_check_event(void*) {
   int reader = mailslot_create_reader();
   if (reader < 0) return reinterpret_cast<void*>(1);
   uint8_t buf[EVENT_NOTICE_SIZE];
+  std::vector<EVENT_NOTICE> batch;
+  batch.reserve(kBatchNotices);
   for (;;) {
-    const int r = mailslot_read(reader, buf, sizeof buf, -1);
-    if (r == 0 || r == MAILSLOT_WRONG_SIZE) continue;  // a stray message is dropped
-    if (r < 0) {
+    // The first notice is waited for; the rest of its burst is gathered for a short while.
+    bool failed = false;
+    auto end = std::chrono::steady_clock::now();
+    for (int wait_ms = -1; batch.size() < kBatchNotices;) {
+      const int r = mailslot_read(reader, buf, sizeof buf, wait_ms);
+      if (r == MAILSLOT_WRONG_SIZE) continue;  // a stray message is dropped
+      if (r < 0) {
+        failed = true;
+        break;
+      }
+      if (r == 0 && wait_ms >= 0) break;  // the window closed
+      if (r == 0) continue;
+      batch.push_back(decode_event_notice(buf));
+      if (batch.size() == 1) end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBatchWindowMs);
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+    if (!batch.empty()) {
+      G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+      gdk_threads_enter();
+      handle_notices(batch);
+      gdk_threads_leave();
+      G_GNUC_END_IGNORE_DEPRECATIONS
+      batch.clear();
+    }
+    if (failed) {
       mailslot_close_reader(reader);
       return reinterpret_cast<void*>(2);
     }
-    const EVENT_NOTICE n = decode_event_notice(buf);
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    gdk_threads_enter();
-    handle_notice(n);
-    gdk_threads_leave();
-    G_GNUC_END_IGNORE_DEPRECATIONS
   }
 }
 
