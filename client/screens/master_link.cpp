@@ -1,11 +1,14 @@
 #include "client/screens/master_link.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <mutex>
+#include <random>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -24,7 +27,9 @@
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
+#include "platform/net/local_dgram.h"
 #include "platform/net/net.h"
+#include "platform/system/file_replace.h"
 
 namespace {
 
@@ -116,10 +121,122 @@ void post_to_loop(const uint8_t* buf) {
   post_link_notice(UE_LINK_COMMAND, buf, COMM_MESSAGE_SIZE);
 }
 
+// ---------------------------------------------------------------- the link secret
+
+struct SecretState {
+  std::mutex lock;
+  std::string from_env;  // VIGILO_LINK_SECRET, "" when unset or refused
+  std::string random;    // made once, for a master without VIGILO_LINK_SECRET
+};
+SecretState g_secret;
+
+// link-<port>.key in the per-user directory: "" when that directory is not private to us.
+std::string key_path(uint16_t port) {
+  char dir[512];
+  if (local_dgram_dir(dir, sizeof dir) != 0) return "";
+  return std::string(dir) + "/link-" + std::to_string(port) + ".key";
+}
+
+// The secret a master demands: VIGILO_LINK_SECRET, else 256 random bits as hex digits.
+// "" only when the system has no random source.
+std::string master_secret() {
+  std::lock_guard<std::mutex> g(g_secret.lock);
+  if (!g_secret.from_env.empty()) return g_secret.from_env;
+  if (g_secret.random.empty()) {
+    try {
+      std::random_device rd;
+      static const char kHex[] = "0123456789abcdef";
+      for (int i = 0; i < 8; ++i)
+        for (uint32_t w = rd(), k = 0; k < 8; ++k, w >>= 4) g_secret.random += kHex[w & 15];
+    } catch (const std::exception&) {
+      g_secret.random.clear();
+    }
+  }
+  return g_secret.random;
+}
+
+// The first message of a connection admits it when it is COMM_HELLO carrying exactly
+// `secret`; the whole field is compared, whatever differs first, so the time taken tells
+// nothing about the secret.
+bool admits(const uint8_t* buf, const std::string& secret) {
+  if (secret.empty() || !has_tag(buf) || get_le16(buf + 8) != COMM_HELLO) return false;
+  uint8_t want[134] = {};
+  memcpy(want, secret.data(), std::min(secret.size(), LINK_SECRET_MAX));
+  uint8_t diff = 0;
+  for (size_t k = 0; k < sizeof want; ++k) diff |= uint8_t(buf[10 + k] ^ want[k]);
+  return diff == 0;
+}
+
+// COMM_ADD_CHANNEL messages of one slave on their way to the window loop: one post per
+// LINK_POST_GAP_MS at most; what comes in between waits here, merged per DVR name, so a
+// slave that floods the link cannot fill the loop's queue. Reader thread only.
+class AddChannelGate {
+ public:
+  explicit AddChannelGate(int slave) : slave_(slave) {}
+
+  void take(const uint8_t* buf) {
+    COMM_FIELDS m;
+    if (read_comm_message(buf, &m) != 0) return;
+    merge(m.msg, static_cast<uint32_t>(m.value[8]), static_cast<uint32_t>(m.value[9]));
+    flush_if_due();
+  }
+  void flush_if_due() {
+    if (count_ > 0 && (!posted_ || net_now_ms() - last_post_ >= uint64_t(LINK_POST_GAP_MS)))
+      flush();
+  }
+  // Posts everything waiting, in the order the names first came (value[13] is 0).
+  void flush() {
+    for (int k = 0; k < count_; ++k) {
+      uint8_t out[COMM_MESSAGE_SIZE];
+      build(out, COMM_ADD_CHANNEL, waiting_[k].name,
+            {{8, static_cast<int32_t>(waiting_[k].video)}, {9, static_cast<int32_t>(waiting_[k].audio)}});
+      post_to_loop(out);
+    }
+    if (count_ > 0) {
+      posted_ = true;
+      last_post_ = net_now_ms();
+    }
+    count_ = 0;
+    if (dropped_ > 0)
+      printf("Channels of %d more DVR names from slave %d dropped: at most %d wait at a time.\n",
+             dropped_, slave_, LINK_PENDING_NAMES);
+    dropped_ = 0;
+  }
+
+ private:
+  struct Waiting {
+    char name[134];
+    uint32_t video, audio;
+  };
+  void merge(const char* name, uint32_t video, uint32_t audio) {
+    for (int k = 0; k < count_; ++k)
+      if (strcmp(waiting_[k].name, name) == 0) {
+        waiting_[k].video |= video;
+        waiting_[k].audio |= audio;
+        return;
+      }
+    if (count_ >= LINK_PENDING_NAMES) {
+      ++dropped_;
+      return;
+    }
+    Waiting& w = waiting_[count_++];
+    snprintf(w.name, sizeof w.name, "%s", name);
+    w.video = video;
+    w.audio = audio;
+  }
+
+  int slave_;
+  Waiting waiting_[LINK_PENDING_NAMES];
+  int count_ = 0, dropped_ = 0;
+  bool posted_ = false;
+  uint64_t last_post_ = 0;
+};
+
 // ---------------------------------------------------------------- master state
 
 struct SlaveSlot {
-  std::mutex lock;                      // the peer's socket and `buffer`; held for sends
+  std::mutex lock;                      // the peer's socket, `admitted` and `buffer`; held for sends
+  bool admitted = false;                // the connection presented the secret
   std::thread reader;                   // started and joined by the master thread only
   std::atomic<uint32_t> last_alive{0};  // last good message (or the accept), now_ms()
   uint8_t buffer[COMM_MESSAGE_SIZE];    // the message being sent to this slave
@@ -129,6 +246,9 @@ struct MasterState {
   std::atomic<APP_OPTIONS*> opts{nullptr};
   std::atomic<int> listen_fd{-1};
   std::atomic<bool> closing{false};     // close_link_socket was called
+  std::string secret;                   // set by the master thread before any reader starts
+  std::atomic<uint64_t> refused{0};     // connections closed without the secret
+  std::atomic<uint64_t> refused_line_ms{0};
   SlaveSlot slots[NUM_PEER_ENDPOINTS];
 };
 MasterState g_master;
@@ -137,6 +257,7 @@ struct SlaveState {
   std::mutex lock;                          // slot 0's socket; held for sends
   std::atomic<bool> exit_received{false};   // COMM_EXIT came: no COMM_CLOSE, no hand-back
   std::atomic<bool> master_commanded{false};  // the disconnect under way came from the master
+  bool no_secret_told = false;              // slave thread only: the line of a missing secret
 };
 SlaveState g_slave;
 
@@ -169,7 +290,7 @@ int send_to_slaves(APP_OPTIONS* opts, int command, const char* msg,
     PEER_ENDPOINT* peer = &opts->peers[i];
     SlaveSlot& s = g_master.slots[i];
     std::lock_guard<std::mutex> g(s.lock);
-    if (peer->socket < 0) continue;
+    if (peer->socket < 0 || !s.admitted) continue;
     COMM_FIELDS m{};
     m.command = static_cast<uint16_t>(command);
     if (msg) snprintf(m.msg, sizeof m.msg, "%s", msg);
@@ -251,10 +372,31 @@ void add_slave(APP_OPTIONS* opts, int fd) {
     std::lock_guard<std::mutex> g(s.lock);
     peer->index = static_cast<uint32_t>(free_slot);
     peer->socket = fd;
+    s.admitted = false;
     s.last_alive.store(now_ms());
   }
   s.reader = std::thread([peer] { slave_reader_thread(peer); });
-  printf("added slave %d %d\n", free_slot, fd);
+}
+
+// One line for the first refused connection and then at most one a second, with the count:
+// a flood of strangers must not flood the output as well.
+void note_refused(int slot) {
+  const uint64_t n = ++g_master.refused;
+  const uint64_t now = net_now_ms();
+  uint64_t last = g_master.refused_line_ms.load();
+  if (n > 1 && now - last < 1000) return;
+  if (!g_master.refused_line_ms.compare_exchange_strong(last, now)) return;
+  printf("Link connection %d closed: it did not present the link secret (%llu refused so far).\n",
+         slot, static_cast<unsigned long long>(n));
+}
+
+// Publishes the secret for the windows of this account on this machine.
+void write_key_file(uint16_t port, const std::string& secret) {
+  const std::string path = key_path(port);
+  std::string why = "the per-user directory is not private";
+  if (!path.empty() && replace_file(path.c_str(), secret, &why) == 0) return;
+  printf("The link secret could not be written to %s (%s): extension windows need "
+         "VIGILO_LINK_SECRET.\n", path.empty() ? "link-<port>.key" : path.c_str(), why.c_str());
 }
 
 // Accepts slaves until app_quit or close_link_socket. A failed accept (interrupted, an
@@ -327,6 +469,18 @@ void read_link_environment(APP_OPTIONS* opts) {
       for (PEER_ENDPOINT& p : opts->peers) p.port = static_cast<uint16_t>(port);
     }
   }
+  {
+    std::lock_guard<std::mutex> g(g_secret.lock);
+    g_secret.from_env.clear();
+    if (const char* text = getenv("VIGILO_LINK_SECRET"); text && *text) {
+      const size_t n = strlen(text);
+      if (n < LINK_SECRET_MIN || n > LINK_SECRET_MAX)
+        printf("VIGILO_LINK_SECRET is not %zu to %zu characters long; it is not used.\n",
+               LINK_SECRET_MIN, LINK_SECRET_MAX);
+      else
+        g_secret.from_env = text;
+    }
+  }
   // Only the main window listens; a slave takes its master's address from -i.
   if (opts->mode != 0) return;
   if (const char* text = getenv("VIGILO_LINK_ADDRESS"); text && *text) {
@@ -337,6 +491,28 @@ void read_link_environment(APP_OPTIONS* opts) {
     else
       copy_field(opts->peers[0].address, text);
   }
+}
+
+int read_link_secret(uint16_t port, char* out, size_t cap) {
+  if (!out || cap == 0) return -1;
+  std::string secret;
+  {
+    std::lock_guard<std::mutex> g(g_secret.lock);
+    secret = g_secret.from_env;
+  }
+  if (secret.empty()) {
+    const std::string path = key_path(port);
+    FILE* f = path.empty() ? nullptr : fopen(path.c_str(), "rb");
+    if (f) {
+      char text[LINK_SECRET_MAX + 2];
+      const size_t n = fread(text, 1, sizeof text, f);
+      fclose(f);
+      if (n >= LINK_SECRET_MIN && n <= LINK_SECRET_MAX && !memchr(text, 0, n)) secret.assign(text, n);
+    }
+  }
+  if (secret.empty() || secret.size() >= cap) return -1;
+  memcpy(out, secret.c_str(), secret.size() + 1);
+  return 0;
 }
 
 void set_link_clock(uint32_t (*clock)()) { g_clock.store(clock ? clock : monotonic_ms); }
@@ -351,15 +527,26 @@ int master_thread(void* arg) {
     fatal_box("Unable to initialize windows sockets.");
     return -1;
   }
+  g_master.secret = master_secret();
+  if (g_master.secret.empty()) {
+    fatal_box("Unable to make the link secret: the system has no random source.\n");
+    return -1;
+  }
+  const uint16_t port = opts->peers[0].port;
   for (;;) {
     const int fd = open_listener(opts);
     if (fd < 0) return -1;
     g_master.listen_fd.store(fd);
+    // Only once the port is ours: a second main window that failed to bind must not
+    // overwrite the key of the one listening.
+    write_key_file(port, g_master.secret);
     accept_slaves(opts, fd);
     for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) release_slot(opts, i);
     for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) join_reader(i);
     int closing_fd = g_master.listen_fd.exchange(-1);
     net_close(closing_fd);
+    // A window that connects to whoever takes the port next must find no key to hand it.
+    if (const std::string path = key_path(port); !path.empty()) remove(path.c_str());
     if (quitting() || g_master.closing.load()) break;
     pause_ms(1000, [] { return quitting() || g_master.closing.load(); });
   }
@@ -378,35 +565,57 @@ int slave_reader_thread(void* arg) {
   }
   APP_OPTIONS* opts = g_master.opts.load();
   uint8_t buf[COMM_MESSAGE_SIZE];
-  // The socket is shut down by whoever frees the slot, which ends the wait at once.
-  while (fd >= 0 && recv_message(fd, buf, [] { return false; }) == 0) {
-    if (!has_tag(buf)) break;
-    const int command = get_le16(buf + 8);
-    if (command == COMM_CLOSE) break;
-    // Any good message shows the slave alive: a busy slave answering with acknowledgements
-    // is not dropped as silent.
-    s.last_alive.store(now_ms());
-    switch (command) {
-      case COMM_ADD_CHANNEL:
-        printf("Received COMM_ADD_CHANNEL from %d\n", i);
-        memset(buf + 144 + 13 * 4, 0, 4);
-        post_to_loop(buf);
-        break;
-      case COMM_KEEP_ALIVE: printf("Received COMM_KEEP_ALIVE from %d\n", i); break;
-      case COMM_SET_TARGET:
-        printf("Received COMM_SET_TARGET from %d\n", i);
-        if (opts) context_of(opts)->layout_target.store(2);
-        break;
-      case COMM_ACK: printf("Received COMM_ACK from %d\n", i); break;
-      default: printf("Unknown command %d\n", command); break;
+  // Nothing of a connection reaches the loop, or is sent to it, before its secret.
+  const uint64_t deadline = net_now_ms() + LINK_HELLO_MS;
+  const bool admitted =
+      fd >= 0 && recv_message(fd, buf, [deadline] { return net_now_ms() >= deadline; }) == 0 &&
+      admits(buf, g_master.secret);
+  if (admitted) {
+    {
+      std::lock_guard<std::mutex> g(s.lock);
+      s.admitted = peer->socket == fd;
     }
+    s.last_alive.store(now_ms());
+    printf("added slave %d %d\n", i, fd);
+    AddChannelGate gate(i);
+    // The socket is shut down by whoever frees the slot, which ends the wait at once.
+    while (recv_message(fd, buf, [&gate] {
+             gate.flush_if_due();
+             return false;
+           }) == 0) {
+      if (!has_tag(buf)) break;
+      const int command = get_le16(buf + 8);
+      if (command == COMM_CLOSE) break;
+      // Any good message shows the slave alive: a busy slave answering with acknowledgements
+      // is not dropped as silent.
+      s.last_alive.store(now_ms());
+      switch (command) {
+        case COMM_ADD_CHANNEL:
+          printf("Received COMM_ADD_CHANNEL from %d\n", i);
+          gate.take(buf);
+          break;
+        case COMM_KEEP_ALIVE: printf("Received COMM_KEEP_ALIVE from %d\n", i); break;
+        case COMM_SET_TARGET:
+          printf("Received COMM_SET_TARGET from %d\n", i);
+          if (opts) context_of(opts)->layout_target.store(2);
+          break;
+        case COMM_ACK: printf("Received COMM_ACK from %d\n", i); break;
+        case COMM_HELLO: break;
+        default: printf("Unknown command %d\n", command); break;
+      }
+    }
+    // Channels a closing slave hands back come just before its COMM_CLOSE.
+    gate.flush();
+  } else if (!quitting() && !g_master.closing.load()) {
+    note_refused(i);
   }
   {
     std::lock_guard<std::mutex> g(s.lock);
     if (peer->socket == fd) peer->socket = -1;
+    s.admitted = false;
     net_close(fd);
   }
-  printf("removed slave %d\n", i);
+  if (admitted) printf("removed slave %d\n", i);
   return 0;
 }
 
@@ -419,7 +628,7 @@ int count_slaves(APP_OPTIONS* opts) {
   int n = 0;
   for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) {
     std::lock_guard<std::mutex> g(g_master.slots[i].lock);
-    if (opts->peers[i].socket >= 0) ++n;
+    if (opts->peers[i].socket >= 0 && g_master.slots[i].admitted) ++n;
   }
   return n;
 }
@@ -479,6 +688,16 @@ int send_keep_alive(APP_OPTIONS* opts) {
 // One connection to the master, from connect to its end.
 void run_slave_connection(APP_OPTIONS* opts) {
   PEER_ENDPOINT* peer = &opts->peers[0];
+  // Without the secret the master would only close the connection.
+  char secret[LINK_SECRET_MAX + 1];
+  if (read_link_secret(peer->port, secret, sizeof secret) != 0) {
+    if (!g_slave.no_secret_told)
+      printf("No link secret for port %u: no main window of this account listens on it here, "
+             "and VIGILO_LINK_SECRET is not set.\n", unsigned(peer->port));
+    g_slave.no_secret_told = true;
+    return;
+  }
+  g_slave.no_secret_told = false;
   int fd = net_tcp_socket();
   if (fd < 0) {
     fatal_box("Unable to create slave socket.socket() failed.\n");
@@ -495,9 +714,13 @@ void run_slave_connection(APP_OPTIONS* opts) {
     peer->socket = fd;
   }
   uint8_t ack[COMM_MESSAGE_SIZE], buf[COMM_MESSAGE_SIZE];
+  build(buf, COMM_HELLO, secret);
+  memset(secret, 0, sizeof secret);
+  const bool said_hello = send_to_master(opts, buf) == 0;
+  memset(buf, 0, sizeof buf);
   build(ack, COMM_ACK);
   uint32_t last = now_ms();
-  while (!quitting()) {
+  while (said_hello && !quitting()) {
     if (now_ms() - last >= kKeepAliveMs) {
       if (send_keep_alive(opts) != 0) break;
       last = now_ms();
@@ -530,7 +753,7 @@ void run_slave_connection(APP_OPTIONS* opts) {
         break;
     }
   }
-  if (quitting() && !g_slave.exit_received.load()) {
+  if (said_hello && quitting() && !g_slave.exit_received.load()) {
     build(buf, COMM_CLOSE);
     send_to_master(opts, buf);
   }

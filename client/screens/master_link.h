@@ -13,6 +13,24 @@
 // lock; only a slot's reader (or the slave thread) closes its socket, after clearing the
 // slot, so a late send or close never reaches a descriptor that was reused meanwhile.
 // A failure on one connection ends that connection only.
+//
+// Admission: only the operator's own windows may steer the main window. A slave opens
+// every connection with COMM_HELLO, whose msg carries the link secret; the master's reader
+// closes a connection whose first message is anything else, or that sends none within
+// LINK_HELLO_MS, before any of its messages reaches the window loop, and sends it nothing
+// meanwhile. The secret travels in a message of its own kind so that COMM_MESSAGE keeps
+// its 200-byte layout and every other command stays as it was. It is plain text on plain
+// TCP: enough for the loopback address and a trusted network, not for an open one.
+// The secret is VIGILO_LINK_SECRET when that is set, else a random one the master makes
+// once per process; the master writes it to link-<port>.key in the private per-user
+// directory the mailslot uses (platform/net/local_dgram.h), where the windows it starts
+// and the ones its operator starts by hand on this machine read it, and removes it when
+// it stops listening.
+//
+// Flood control: COMM_ADD_CHANNEL messages of one slave reach the window loop at most once
+// per LINK_POST_GAP_MS; those arriving in between are merged per DVR name (masks or-ed) and
+// posted when the gap has passed, so a slave that floods the link costs the loop a few
+// messages per gap. More than LINK_PENDING_NAMES names waiting are dropped, with a line.
 #pragma once
 
 #include <SDL/SDL.h>
@@ -27,6 +45,11 @@ struct PEER_ENDPOINT;
 constexpr size_t COMM_MESSAGE_SIZE = 200;
 constexpr uint16_t COMM_TAG = 0x6780;
 constexpr uint16_t LINK_DEFAULT_PORT = 6780;
+constexpr size_t LINK_SECRET_MIN = 16;   // characters of a secret given in the environment
+constexpr size_t LINK_SECRET_MAX = 133;  // what msg holds with its NUL
+constexpr int LINK_HELLO_MS = 3000;      // a new connection's time to present the secret
+constexpr int LINK_POST_GAP_MS = 100;    // one slave's COMM_ADD_CHANNEL posts at most this often
+constexpr int LINK_PENDING_NAMES = 32;   // DVR names one slave may have waiting for the gap
 
 enum : int {
   COMM_EXIT = 2,
@@ -39,6 +62,7 @@ enum : int {
   COMM_SET_TARGET = 9,
   COMM_ROTATE_SELECTED = 10,
   COMM_ACK = 11,
+  COMM_HELLO = 12,  // slave -> master, first on every connection: msg the link secret
 };
 
 // A link message's fields. Masks travel as signed words and are used unsigned.
@@ -55,9 +79,14 @@ void write_comm_message(const COMM_FIELDS& in, void* out);
 
 // Start-up, once, after the command line: VIGILO_LINK_PORT (1-65535) becomes the port of
 // every peer slot; in the main window VIGILO_LINK_ADDRESS (a local IPv4 address, or
-// 0.0.0.0 for every address) becomes slot 0's address, the one the master listens on.
-// A value that is not one prints a line and leaves the default.
+// 0.0.0.0 for every address) becomes slot 0's address, the one the master listens on;
+// VIGILO_LINK_SECRET (LINK_SECRET_MIN to LINK_SECRET_MAX characters) becomes the link
+// secret of either side. A value that is not one prints a line and leaves the default.
 void read_link_environment(APP_OPTIONS* opts);
+// The secret a slave presents to the master on `port`: VIGILO_LINK_SECRET as read at
+// start-up, else the master's key file. 0 with the text in out[cap], or -1 when there is
+// none (no master of this account listens on that port here). Any thread.
+int read_link_secret(uint16_t port, char* out, size_t cap);
 
 // Thread bodies; `opts` / `peer` as named. Each ends with 0 once app_quit is set (the master
 // also when close_link_socket was called); master_thread ends with -1 after its fatal box
@@ -67,10 +96,10 @@ int slave_reader_thread(void* peer);  // the master's PEER_ENDPOINT of one slave
 int slave_thread(void* opts);
 // Ends the master's wait for slaves (shutdown; the master thread closes the socket).
 void close_link_socket(APP_OPTIONS* opts);
-// Slaves connected to this master now.
+// Slaves connected to this master now and admitted by their secret.
 int count_slaves(APP_OPTIONS* opts);
 
-// Master to every slave; each returns at once without slaves.
+// Master to every admitted slave; each returns at once without slaves.
 void send_exit_to_slaves(APP_OPTIONS* opts);  // then waits 1 s when at least one got it
 void send_disconnect_to_slaves(APP_OPTIONS* opts);
 void send_layout_to_slaves(APP_OPTIONS* opts, int layout);

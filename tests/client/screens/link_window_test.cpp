@@ -1,9 +1,11 @@
 // The real main window with real extension windows on one private X server: one started by
-// key a, one by hand with its own DVR. Layouts and the camera switch reach the slaves, a
-// channel moves to an extension window and comes back when it closes, key q closes every
-// slave; key w opens the spot window of the selected channel at the desktop's corner.
+// key a, one by hand with its own DVR and the link secret given as for another machine; a
+// local connection without the secret is closed. Layouts and the camera switch reach the
+// slaves, a channel moves to an extension window and comes back when it closes, key q
+// closes every slave; key w opens the spot window of the selected channel at the corner.
 #include "tests/client/screens/gui_harness.h"
 
+#include "client/screens/master_link.h"
 #include "tests/client/screens/eventually.h"
 
 namespace {
@@ -13,6 +15,7 @@ using gui::Census;
 class LinkWindows : public gui::GuiTest {
  protected:
   void TearDown() override {
+    unsetenv("VIGILO_LINK_SECRET");
     for (int pid : others_)
       if (pid > 0 && process_running(pid)) {
         kill(pid, SIGKILL);
@@ -112,9 +115,14 @@ TEST_F(LinkWindows, extension_windows_follow_their_main_window) {
   ASSERT_GT(port2, 0);
   write_setup(port1, port2);
 
-  // A slave started by hand before its master tries once a second until it listens.
+  // A slave started by hand before its master tries once a second until it listens. It has
+  // the secret given to both, and, as on another machine, no key file of the master's.
+  setenv("VIGILO_LINK_SECRET", "the secret of this station's link", 1);
+  const std::filesystem::path elsewhere = dir_ / "elsewhere";
+  setenv("VIGILO_MAILSLOT_DIR", elsewhere.c_str(), 1);
   const int hand = start_other({"-m1", "-A", "DVR-2", "-i", "127.0.0.1", "-u", "admin,admin", "-k", "-e",
                                 "-w0,0"}, "hand");
+  unsetenv("VIGILO_MAILSLOT_DIR");
   ASSERT_GT(hand, 0);
   const unsigned long hand_win = window_of("ZOL Extension Window", hand);
   ASSERT_NE(hand_win, 0u) << output_of("hand");
@@ -128,6 +136,29 @@ TEST_F(LinkWindows, extension_windows_follow_their_main_window) {
   EXPECT_NE(ss.find("127.0.0.1:" + port + " "), std::string::npos) << ss;
   EXPECT_EQ(ss.find("0.0.0.0:" + port + " "), std::string::npos) << ss;
   EXPECT_EQ(ss.find("*:" + port + " "), std::string::npos) << ss;
+
+  // Another local process without the secret is closed; nothing it sent reaches the loop.
+  {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(std::stoi(port)));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    COMM_FIELDS m{};
+    m.command = COMM_ADD_CHANNEL;
+    snprintf(m.msg, sizeof m.msg, "DVR-2");
+    m.value[8] = m.value[9] = 1;
+    uint8_t buf[COMM_MESSAGE_SIZE];
+    write_comm_message(m, buf);
+    for (int i = 0; i < 50 && send(fd, buf, sizeof buf, MSG_NOSIGNAL) == long(sizeof buf); ++i) {
+    }
+    EXPECT_TRUE(wait_output("did not present the link secret")) << out();
+    char c;
+    EXPECT_LE(recv(fd, &c, 1, 0), 0);
+    close(fd);
+    EXPECT_EQ(out().find("Received COMM_ADD_CHANNEL"), std::string::npos) << out();
+  }
 
   // Key a opens the skinless, framed extension window; pressed again it only raises it.
   key("a");

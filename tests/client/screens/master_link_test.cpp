@@ -1,6 +1,7 @@
 // The master/slave link in one process: the real master thread against raw sockets posing
 // as slaves, the real slave thread against a raw listener posing as the master, and the
-// window loop's handling of what arrives. The keep-alive clock is the test's own.
+// window loop's handling of what arrives. The keep-alive clock is the test's own; the link
+// secret's key files go to a per-user directory of the test's own.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -26,6 +29,7 @@
 #include "client/links/connection.h"
 #include "client/links/link_notices.h"
 #include "client/screens/master_link.h"
+#include "platform/net/local_dgram.h"
 #include "tests/client/screens/eventually.h"
 #include "tests/client/screens/run_tree.h"
 #include "tests/client/screens/screens_fixture.h"
@@ -133,7 +137,13 @@ class Link : public ScreensTest {
  protected:
   void SetUp() override {
     ScreensTest::SetUp();
+    char tmpl[] = "/tmp/link-keys-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    keys_ = tmpl;
+    setenv("VIGILO_MAILSLOT_DIR", keys_.c_str(), 1);
+    unsetenv("VIGILO_LINK_SECRET");
     init_app_options(&opts);
+    read_link_environment(&opts);  // no secret given by hand
     opts.context = ctx;
     app_quit.store(0);
     clear_link_notices();
@@ -149,8 +159,19 @@ class Link : public ScreensTest {
     set_link_clock(nullptr);
     set_message_box_hook(nullptr);
     set_connection_hooks(CONNECTION_HOOKS{});
+    unsetenv("VIGILO_MAILSLOT_DIR");
+    if (!keys_.empty()) std::filesystem::remove_all(keys_);
     ScreensTest::TearDown();
   }
+
+  // The secret the running master demands, as the windows of its operator find it.
+  std::string secret() {
+    char text[LINK_SECRET_MAX + 1] = "";
+    eventually([&] { return read_link_secret(uint16_t(port), text, sizeof text) == 0; });
+    return text;
+  }
+  // What a master of this account leaves for its windows.
+  void write_key(const std::string& text) { std::ofstream(keys_ + "/link-" + std::to_string(port) + ".key") << text; }
 
   void start_master() {
     master = std::thread([this] {
@@ -163,7 +184,9 @@ class Link : public ScreensTest {
     close_link_socket(&opts);
     master.join();
   }
-  bool connect_slave(Peer& p, int expect_count) {
+  // A raw slave that presents the master's secret (or `key`), as every extension window
+  // does first.
+  bool connect_slave(Peer& p, int expect_count, const std::string& key = "") {
     // The master may still be opening its socket.
     auto attempt = [&] {
       if (p.connect_to(port)) return true;
@@ -171,12 +194,15 @@ class Link : public ScreensTest {
       p.fd = -1;
       return false;
     };
-    if (!eventually(attempt)) return false;
+    if (!eventually(attempt) || !p.send_bytes(message(COMM_HELLO, (key.empty() ? secret() : key).c_str())))
+      return false;
     return eventually([&] { return count_slaves(&opts) == expect_count; });
   }
 
   // A raw listener posing as the master, and the real slave thread connecting to it.
-  void listen_as_master() {
+  // With `key`, the key file a master of this account leaves for its windows.
+  void listen_as_master(bool key = true) {
+    if (key) write_key("the key of a master of ours");
     listener = socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -205,8 +231,10 @@ class Link : public ScreensTest {
   }
 
   APP_OPTIONS opts;
+  APP_OPTIONS window;  // an extension window's, beside the master in `opts`
   int port = -1, listener = -1, master_rc = 0;
   std::thread master, slave;
+  std::string keys_;
 };
 
 // ---------------------------------------------------------------- master
@@ -291,6 +319,141 @@ TEST_F(Link, split_garbage_and_bad_tags_end_only_their_own_connection) {
   EXPECT_EQ(m.value[2], 30);  // the slot value
 }
 
+// Only a connection whose first message carries this master's secret is a slave: any other
+// is closed before anything of it reaches the window loop, and is sent nothing meanwhile.
+TEST_F(Link, connections_without_the_secret_are_closed_before_they_post) {
+  start_master();
+  Peer own;
+  ASSERT_TRUE(connect_slave(own, 1));
+  const std::string key = secret();
+  Peer quiet;  // says nothing at all
+  ASSERT_TRUE(quiet.connect_to(port));
+  auto foreign_tag = message(COMM_HELLO, key.c_str());
+  foreign_tag[0] = 0x12;
+  const std::vector<uint8_t> openers[] = {
+      message(COMM_ADD_CHANNEL, "DVR-1", {{8, 1}, {9, 1}}),
+      message(COMM_HELLO, "a secret of some other master"),
+      message(COMM_HELLO, key.substr(0, key.size() - 1).c_str()),
+      message(COMM_HELLO, (key + "x").c_str()),
+      foreign_tag,
+  };
+  testing::internal::CaptureStdout();
+  for (const auto& first : openers) {
+    Peer p;
+    ASSERT_TRUE(p.connect_to(port));
+    ASSERT_TRUE(p.send_bytes(first));
+    p.send_bytes(message(COMM_ADD_CHANNEL, "DVR-1", {{8, 1}, {9, 1}}));
+    p.send_bytes(message(COMM_SET_TARGET));
+    COMM_FIELDS m;
+    EXPECT_EQ(p.read_message(&m), 0) << int(&first - openers);
+  }
+  send_layout_to_slaves(&opts, 3);
+  COMM_FIELDS m;
+  EXPECT_TRUE(own.wait_for(COMM_SET_LAYOUT, &m));
+  EXPECT_EQ(m.value[1], 0);
+  EXPECT_EQ(quiet.read_message(&m, LINK_HELLO_MS + 5000), 0) << "closed in its time, with nothing sent";
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(take_link_messages().empty());
+  EXPECT_NE(ctx->layout_target.load(), 2);
+  EXPECT_EQ(count_slaves(&opts), 1);
+  EXPECT_NE(out.find("did not present the link secret"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Received"), std::string::npos) << out;
+  EXPECT_EQ(out.find(key), std::string::npos) << "the secret goes nowhere";
+}
+
+// Windows started by the main window, and those its operator starts by hand on the same
+// machine, find the secret in the key file; it goes when the master stops listening.
+TEST_F(Link, a_window_of_this_account_finds_the_secret_of_its_master) {
+  start_master();
+  const std::string key = secret();
+  EXPECT_EQ(key.size(), 64u) << "256 random bits";
+  init_app_options(&window);
+  window.context = ctx;
+  window.mode = 1;
+  window.master = 0;
+  for (PEER_ENDPOINT& p : window.peers) p.port = uint16_t(port);
+  slave = std::thread([this] { slave_thread(&window); });
+  ASSERT_TRUE(eventually([&] { return count_slaves(&opts) == 1; }));
+  send_layout_to_slaves(&opts, 5);
+  std::vector<COMM_FIELDS> got;
+  ASSERT_TRUE(eventually([&] { return !(got = take_link_messages()).empty(); }));
+  EXPECT_EQ(got[0].command, COMM_SET_LAYOUT);
+  EXPECT_EQ(got[0].value[3], 5);
+  app_quit.store(1);
+  slave.join();
+  stop_master();
+  char text[LINK_SECRET_MAX + 1];
+  EXPECT_EQ(read_link_secret(uint16_t(port), text, sizeof text), -1);
+}
+
+// VIGILO_LINK_SECRET, given to the main window and to a window started by hand on another
+// machine, where no key file is: the master demands it and the window presents it.
+TEST_F(Link, a_secret_given_by_hand_admits_a_remote_window) {
+  const std::string given = "our link's own secret, 42";
+  setenv("VIGILO_LINK_SECRET", "too short", 1);
+  testing::internal::CaptureStdout();
+  read_link_environment(&opts);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("VIGILO_LINK_SECRET is not 16 to 133 characters long"), std::string::npos) << out;
+  setenv("VIGILO_LINK_SECRET", given.c_str(), 1);
+  read_link_environment(&opts);
+  unsetenv("VIGILO_LINK_SECRET");
+  start_master();
+  Peer remote;
+  ASSERT_TRUE(connect_slave(remote, 1, given));
+  stop_master();
+
+  listen_as_master(false);
+  start_slave();
+  Peer m;
+  ASSERT_TRUE(accept_slave(m));
+  COMM_FIELDS first;
+  ASSERT_EQ(m.read_message(&first), 1);
+  EXPECT_EQ(first.command, COMM_HELLO);
+  EXPECT_EQ(first.msg, given);
+}
+
+// A slave that floods the link with channels costs the window loop a few merged messages
+// per gap, whatever it sends; nothing of what it asked for is lost.
+TEST_F(Link, a_flood_of_channels_from_one_slave_reaches_the_loop_merged) {
+  start_master();
+  Peer s;
+  ASSERT_TRUE(connect_slave(s, 1));
+  constexpr int kMessages = 20000;
+  std::vector<uint8_t> flood;
+  for (int i = 0; i < kMessages; ++i) {
+    auto m = message(COMM_ADD_CHANNEL, i % 2 ? "DVR-2" : "DVR-1", {{8, int32_t(1u << (i % 32))}, {9, i == 7}});
+    flood.insert(flood.end(), m.begin(), m.end());
+  }
+  auto end = message(COMM_SET_TARGET);
+  flood.insert(flood.end(), end.begin(), end.end());
+  const uint64_t dropped = link_notices_dropped();
+  testing::internal::CaptureStdout();
+  const auto start = std::chrono::steady_clock::now();
+  // Sent beside the window loop's side, which keeps taking what arrives.
+  std::thread sender([&] { s.send_bytes(flood); });
+  std::vector<COMM_FIELDS> got;
+  uint32_t video[2] = {}, audio[2] = {};
+  const bool all = eventually([&] {
+    for (const COMM_FIELDS& m : take_link_messages()) {
+      got.push_back(m);
+      const int k = std::string(m.msg) == "DVR-2";
+      video[k] |= uint32_t(m.value[8]);
+      audio[k] |= uint32_t(m.value[9]);
+    }
+    return ctx->layout_target.load() == 2 && video[0] == 0x55555555u && video[1] == 0xAAAAAAAAu;
+  }, 60000);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  sender.join();
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(all);
+  EXPECT_EQ(audio[0], 0u);
+  EXPECT_EQ(audio[1], 1u);
+  EXPECT_EQ(link_notices_dropped(), dropped);
+  // Two names, each at most once per gap, and the last gap's merge.
+  EXPECT_LE(got.size(), size_t(2 * (ms / LINK_POST_GAP_MS + 2))) << ms << " ms";
+}
+
 TEST_F(Link, seventeenth_slave_is_closed_until_a_slot_frees) {
   start_master();
   std::vector<Peer> slaves(17);
@@ -327,6 +490,8 @@ TEST_F(Link, silent_slave_goes_when_another_connects_but_any_message_keeps_it) {
   EXPECT_EQ(count_slaves(&opts), 2) << "dropped only when another slave connects";
   ASSERT_TRUE(connect_slave(third, 2));
   EXPECT_TRUE(quiet.closed_by_other_end());
+  // The two left: the third one's secret may be read after the silent one went.
+  ASSERT_TRUE(eventually([&] { return count_slaves(&opts) == 2; }));
   send_disconnect_to_slaves(&opts);
   EXPECT_TRUE(busy.wait_for(COMM_DISCONNECT));
   EXPECT_TRUE(third.wait_for(COMM_DISCONNECT));
@@ -339,6 +504,7 @@ TEST_F(Link, failed_accept_is_tried_again_and_keeps_the_slaves) {
   ASSERT_TRUE(connect_slave(first, 1));
   // Adding it and the silence check after: the master waits for the next slave.
   ASSERT_TRUE(eventually([&] { return master_clock_reads.load() == 2; }));
+  const std::string key = secret();  // read while descriptors are left
   second.fd = socket(AF_INET, SOCK_STREAM, 0);
   // No descriptor left for the master's next accept.
   rlimit old{};
@@ -352,6 +518,7 @@ TEST_F(Link, failed_accept_is_tried_again_and_keeps_the_slaves) {
   std::vector<int> fillers;  // the free numbers below the limit
   for (int fd; (fd = dup(0)) >= 0;) fillers.push_back(fd);
   ASSERT_TRUE(connect_fd(second.fd, port));
+  ASSERT_TRUE(second.send_bytes(message(COMM_HELLO, key.c_str())));
   // The next silence check comes only after the failed accept and its pause.
   const bool retried = eventually([&] { return master_clock_reads.load() >= 3; });
   EXPECT_EQ(count_slaves(&opts), 1);
@@ -378,6 +545,7 @@ TEST_F(Link, peers_that_stop_reading_are_given_up) {
     small_buffer(deaf.fd);
     return connect_fd(deaf.fd, port);
   }));
+  ASSERT_TRUE(deaf.send_bytes(message(COMM_HELLO, secret().c_str())));
   ASSERT_TRUE(eventually([&] { return count_slaves(&opts) == 1; }));
   testing::internal::CaptureStdout();
   for (int i = 0; i < 200000 && count_slaves(&opts) == 1; ++i) send_step_layout_to_slaves(&opts);
