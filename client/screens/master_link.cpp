@@ -900,10 +900,15 @@ int handle_link_command(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
       const uint32_t video = static_cast<uint32_t>(m.value[8]);
       const uint32_t audio = static_cast<uint32_t>(m.value[9]);
       if (opts->conn_state.load() == CONN_DISCONNECTED) {
+        // The masks choose the channels of this one connection; the operator's next
+        // connect shows what the command line asked for, not what a slave handed over.
+        const uint32_t own_video = opts->video_mask, own_audio = opts->audio_mask;
         copy_field(opts->auto_start, m.msg);
         opts->video_mask = video;
         opts->audio_mask = audio;
         connect_dvr(opts);
+        opts->video_mask = own_video;
+        opts->audio_mask = own_audio;
       } else {
         printf("add_receiver(%s)\n", m.msg);
         add_receiver(opts, m.msg, video, audio);

@@ -779,18 +779,28 @@ TEST_F(Link, only_the_slaves_own_disconnect_hands_its_channels_back) {
   }
 }
 
-TEST_F(Link, channels_of_a_dvr_not_in_setup_are_refused) {
+// A slave's channels connect only a DVR of this station's setup, and choose the channels of
+// that one connection: the operator's next connect of a DVR shows all of its channels.
+TEST_F(Link, channels_from_a_slave_are_for_known_dvrs_and_that_connect_only) {
   const auto setup = run_tree_dir() / "setup.cfg";
   if (!std::filesystem::exists(setup)) GTEST_SKIP() << "no setup.cfg in the run tree";
   ASSERT_EQ(load_setup_info(setup.c_str()), 0);
   for (const char* name : {"a;touch x", "", "DVR-1x"}) {
     auto wire = message(COMM_ADD_CHANNEL, name, {{8, 1}, {9, 1}});
-    testing::internal::CaptureStdout();
     handle_link_command(user_event(UE_LINK_COMMAND, wire.data()), ctx, &opts);
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << name;
     EXPECT_STREQ(opts.auto_start, "") << name;
   }
+  auto wire = message(COMM_ADD_CHANNEL, "DVR-1", {{8, 4}, {9, 4}});
+  handle_link_command(user_event(UE_LINK_COMMAND, wire.data()), ctx, &opts);
+  ASSERT_EQ(opts.conn_state.load(), uint32_t(CONN_CONNECTED));
+  EXPECT_EQ(ctx->receivers[0].sel_vid_ch.load(), 4u);
+  disconnect_dvr(&opts);
+  CONN_REQUEST own{COMM_CONNECT, 0, 0, 0};  // the operator's double click on DVR-1
+  handle_link_command(user_event(UE_LINK_COMMAND, &own), ctx, &opts);
+  ASSERT_EQ(opts.conn_state.load(), uint32_t(CONN_CONNECTED));
+  EXPECT_EQ(ctx->receivers[0].sel_vid_ch.load() & 0xFFFFu, 0xFFFFu) << "all 16 channels";
+  disconnect_dvr(&opts);
 }
 
 }  // namespace
