@@ -40,8 +40,8 @@ struct Started {
   std::recursive_mutex lock;
   CHILD_TABLE spots{};
   CHILD_TABLE extensions{};
+  CHILD_TABLE time_playback{};            // their windows are titled "ZOL Main"
   int single[NUM_SINGLE]{};               // pid of the last start, 0 none
-  std::vector<int> time_playback;         // pids; their windows are titled "ZOL Main"
   uint64_t last_monitor_ms = 0;
   bool monitor_started = false;
 };
@@ -231,20 +231,29 @@ int browse_recorded_file(APP_OPTIONS* opts, const char* record_dir, FILE_CHOOSER
 
 int start_time_playback_window(const char* target, uint32_t mask, int year, int month, int day,
                                int hour, int minute) {
+  // The option parser would take the next word, "-k", for an empty target's name.
+  if (!target || !*target) {
+    printf("A time playback window needs a DVR; the request names none.\n");
+    return -1;
+  }
   const APP_OPTIONS* opts = &app_options;
   const APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
+  // Titled "ZOL Main" like the main window: one left behind would stop the next main
+  // window from starting, so shutdown ends it with the others. Requests come from the
+  // mailslot's timer, which shows no box: the limit is a line.
+  std::lock_guard<std::recursive_mutex> g(g_started.lock);
+  if (prune_child_processes(&g_started.time_playback) >= MAX_CHILD_PROCESSES) {
+    printf("%s\n", kLimitText);
+    return -1;
+  }
   // Asked for at the desktop's full size: the window itself keeps on the desktop.
-  const int pid = start_words({own_path(opts), "-A" + std::string(target ? target : ""), "-k", "-e",
+  const int pid = start_words({own_path(opts), "-A" + std::string(target), "-k", "-e",
                                "-v" + number(long(mask)), "-b" + number(year), "-g" + number(month),
                                "-h" + number(day), "-j" + number(hour), "-q" + number(minute),
                                "-w" + number(ctx->desktop_w) + "," + number(ctx->desktop_h),
                                login_word(opts), "-m7"});
   if (pid <= 0) return -1;
-  // Titled "ZOL Main" like the main window: one left behind would stop the next main
-  // window from starting, so shutdown ends it with the others.
-  std::lock_guard<std::recursive_mutex> g(g_started.lock);
-  std::erase_if(g_started.time_playback, [](int p) { return !process_running(p); });
-  g_started.time_playback.push_back(pid);
+  add_child_process(&g_started.time_playback, pid);
   return 0;
 }
 
@@ -373,8 +382,7 @@ void close_child_windows() {
     if (g_started.single[i] > 0) close_own_window(kTitles[i], g_started.single[i]);
   end_child_processes(&g_started.spots);
   end_child_processes(&g_started.extensions);
-  for (int pid : g_started.time_playback) terminate_process(pid);
-  g_started.time_playback.clear();
+  end_child_processes(&g_started.time_playback);
 }
 
 void wait_search_and_emap(int timeout_ms) {

@@ -39,7 +39,8 @@ int start_playback_window(APP_OPTIONS* opts);
 using FILE_CHOOSER = int (*)(const char* initial_dir, char* out, size_t cap);
 int browse_recorded_file(APP_OPTIONS* opts, const char* record_dir, FILE_CHOOSER choose = nullptr);
 // A time playback window (mode 7) of `target` from the given start; its pid is kept so
-// that shutdown ends it. 0, or -1 when it could not be started.
+// that shutdown ends it. 0, or -1 (with a line, never a box) for an empty target, 16 such
+// windows still showing, or a failed start.
 int start_time_playback_window(const char* target, uint32_t mask, int year, int month, int day,
                                int hour, int minute);
 // "setup", "emap", "dvrsetup" or "logview": a running one is raised. dvrsetup: -1 "No

@@ -1,6 +1,6 @@
-// Tables of the child windows a program started and keeps a count of (spot and extension
-// windows of the client, spot windows of the E-Map): at most 16 process ids, kept
-// contiguous, so the count is the number of entries.
+// Tables of the child windows a program started and keeps a count of (spot, extension and
+// time playback windows of the client, spot windows of the E-Map): at most 16 process ids,
+// kept contiguous, so the count is the number of entries.
 //
 // No lock of its own: the owner of a table serialises every call on it. Processes are
 // those started by platform/system's start_process; windows are looked up on the X display.

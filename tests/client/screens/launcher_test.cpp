@@ -255,19 +255,41 @@ TEST_F(Launcher, browse_opens_the_chosen_file_even_after_a_playback_window_close
   EXPECT_EQ(next_start(300), Words{});
 }
 
-TEST_F(Launcher, seventeenth_spot_window_waits_until_one_closes) {
+// Spot windows and the mailslot's time playback windows each have their 16; the 17th waits
+// until one of them closes. Only the operator's own press gets a box.
+TEST_F(Launcher, seventeenth_spot_or_time_playback_window_waits_until_one_closes) {
   add_channels(1);
   select_channel_of("DVR-1", 0);
-  for (int i = 0; i < 16; ++i) {
-    ASSERT_EQ(start_spot_window(opts, ctx), i);
-    ASSERT_EQ(next_start().at(7), "-m2");
+  const std::string limit = "The maximum number of modules started has been exceeded.";
+  struct Kind {
+    const char* title;
+    std::function<int()> start;
+    bool box;
+  } kinds[] = {
+      {"ZOL Spot Window", [&] { return start_spot_window(opts, ctx); }, true},
+      {"ZOL Main", [] { return start_time_playback_window("DVR-1", 1, 2024, 1, 2, 3, 4); }, false},
+  };
+  for (const Kind& k : kinds) {
+    boxes.clear();
+    for (int i = 0; i < 16; ++i) {
+      ASSERT_GE(k.start(), 0) << k.title << " " << i;
+      ASSERT_NE(next_start(), Words{}) << k.title << " " << i;
+    }
+    // Windows still on their way count as shown.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(k.start(), -1) << k.title;
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(boxes, k.box ? Words{limit} : Words{}) << k.title;
+    EXPECT_EQ(out.find(limit) != std::string::npos, !k.box) << out;
+    x11_close_window(window_of(k.title));
+    EXPECT_TRUE(eventually([&] { return k.start() >= 0; })) << k.title;
+    EXPECT_NE(next_start(), Words{}) << k.title;
   }
-  // Windows still on their way count as shown.
-  EXPECT_EQ(start_spot_window(opts, ctx), -1);
-  EXPECT_EQ(boxes, Words{"The maximum number of modules started has been exceeded."});
-  x11_close_window(window_of("ZOL Spot Window"));
-  EXPECT_TRUE(eventually([&] { return start_spot_window(opts, ctx) >= 0; }));
-  EXPECT_EQ(next_start().at(7), "-m2");
+  // A request without a target would start a window whose -A takes "-k" for its DVR.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(start_time_playback_window("", 1, 2024, 1, 2, 3, 4), -1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(next_start(300), Words{});
 }
 
 TEST_F(Launcher, outside_programs_start_only_when_installed) {
