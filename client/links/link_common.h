@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "client/foundation/app_state.h"
@@ -29,34 +30,37 @@ int rx_direct_address(RECEIVER_INFO* rx, uint32_t* addr);
 
 // Buffered reads of one link: large recv() calls fill a read-ahead buffer and packets are
 // taken from it, so a stream of small frames costs a few system calls, not several per frame.
+// The read-ahead starts at 64 KiB and grows to the largest packet asked for (at most 1 MiB),
+// so a link of small packets never allocates and clears a megabyte.
 // Time-outs and stop flags keep their meaning. The search window's busy word never holds a
 // read: the reply it waits for must get through; ring_write_record drops the stream frames
 // that come meanwhile.
 class LinkReader {
  public:
-  LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(kReadAhead) {}
+  LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(new uint8_t[kFirstReadAhead]) {}
 
   // Reads exactly n bytes into out: 1 read; -1 failed (time-out, error, closed peer, stop).
   int read(uint8_t* out, uint32_t n) {
     if (n == 0) return 1;
     size_t avail = tail_ - head_;
     if (avail >= n) {
-      std::memcpy(out, buf_.data() + head_, n);
+      std::memcpy(out, buf_.get() + head_, n);
       head_ += n;
       return 1;
     }
     compact();
-    if (n <= buf_.size()) {
+    if (n <= kReadAhead) {
+      reserve(n);
       int r = fill(uint32_t(n - avail));
       if (r > 0) {
-        std::memcpy(out, buf_.data(), n);
+        std::memcpy(out, buf_.get(), n);
         head_ = n;
         return 1;
       }
       return r == 0 ? 0 : -1;
     }
     // Larger than the read-ahead: what is buffered, then the rest straight into `out`.
-    std::memcpy(out, buf_.data(), avail);
+    std::memcpy(out, buf_.get(), avail);
     head_ = tail_ = 0;
     int partial = 0;
     int r = recv_timeout_some(sock_, out + avail, int(n - avail), int(n - avail),
@@ -67,17 +71,18 @@ class LinkReader {
   // copying them out; n must not exceed the read-ahead. Null with *result 0 or -1.
   const uint8_t* view(uint32_t n, int* result) {
     *result = -1;
-    if (n > buf_.size()) return nullptr;
+    if (n > kReadAhead) return nullptr;
     size_t avail = tail_ - head_;
     if (avail < n) {
       compact();
+      reserve(n);
       int r = fill(uint32_t(n - avail));
       if (r <= 0) {
         *result = r == 0 ? 0 : -1;
         return nullptr;
       }
     }
-    const uint8_t* p = buf_.data() + head_;
+    const uint8_t* p = buf_.get() + head_;
     head_ += n;
     *result = 1;
     return p;
@@ -89,15 +94,24 @@ class LinkReader {
   void compact() {
     if (head_ == 0) return;
     const size_t avail = tail_ - head_;
-    std::memmove(buf_.data(), buf_.data() + head_, avail);
+    std::memmove(buf_.get(), buf_.get() + head_, avail);
     head_ = 0;
     tail_ = avail;
+  }
+  // Makes room for n bytes from the front (n <= kReadAhead); the buffered bytes are kept.
+  void reserve(size_t n) {
+    if (n <= cap_) return;
+    const size_t cap = n > 2 * cap_ ? n : (2 * cap_ < kReadAhead ? 2 * cap_ : kReadAhead);
+    std::unique_ptr<uint8_t[]> bigger(new uint8_t[cap]);
+    std::memcpy(bigger.get(), buf_.get(), tail_);
+    buf_ = std::move(bigger);
+    cap_ = cap;
   }
   // Receives at least `need` bytes behind the buffered ones (more as they come, up to the
   // buffer's end): recv_timeout_some's result. The bytes of a short fill are kept too.
   int fill(uint32_t need) {
     int partial = 0;
-    int r = recv_timeout_some(sock_, buf_.data() + tail_, int(need), int(buf_.size() - tail_),
+    int r = recv_timeout_some(sock_, buf_.get() + tail_, int(need), int(cap_ - tail_),
                               int(rx_->sock_timeout), &rx_->status, 100, {}, &partial,
                               &drained_);
     tail_ += size_t(r > 0 ? r : partial);
@@ -105,9 +119,12 @@ class LinkReader {
   }
 
   static constexpr size_t kReadAhead = 1024 * 1024;  // holds the largest accepted packet
+  static constexpr size_t kFirstReadAhead = 64 * 1024;
   int sock_;
   RECEIVER_INFO* rx_;
-  std::vector<uint8_t> buf_;
+  // Not cleared: every byte is received before it is read.
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t cap_ = kFirstReadAhead;
   size_t head_ = 0, tail_ = 0;
   bool drained_ = false;  // the last fill emptied the socket
 };

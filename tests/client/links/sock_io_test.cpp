@@ -1,4 +1,5 @@
-// Socket transfers with time-outs against loopback peers, and the ring fill rule.
+// Socket transfers with time-outs against loopback peers, the links' buffered reader, and the
+// ring fill rule.
 #include "client/foundation/sock_io.h"
 
 #include <gtest/gtest.h>
@@ -6,9 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "client/foundation/config/utils.h"
+#include "client/links/link_common.h"
 #include "platform/net/net.h"
 
 namespace {
@@ -146,6 +151,39 @@ TEST(SockIo, large_send_completes_through_a_slow_reader) {
   EXPECT_GT(send_timeout(p.client, data.data(), int(data.size()), 10, nullptr), 0);
   reader.join();
   EXPECT_EQ(data, got);
+}
+
+TEST(SockIo, link_reader_takes_packets_of_every_size_in_stream_order) {
+  // Small packets, then ones past the first read-ahead (taken while bytes behind them are
+  // buffered), one past the largest read-ahead (read straight into the caller's buffer).
+  const uint32_t sizes[] = {8, 100, 70000, 3, 300000, 5, (1u << 20) + 1, 40, 1u << 20, 2};
+  std::vector<uint8_t> stream;
+  for (uint32_t n : sizes)
+    for (uint32_t i = 0; i < n; ++i) stream.push_back(uint8_t(n + i * 7));
+  Pair p;
+  std::thread writer([&] {
+    send_timeout(p.server, stream.data(), int(stream.size()), 10, nullptr);
+    ::shutdown(p.server, SHUT_WR);
+  });
+  auto rx = std::make_unique<RECEIVER_INFO>();
+  rx->sock_timeout = 10;
+  rx->status.store(RX_RECEIVING);
+  LinkReader rd(p.client, rx.get());
+  std::vector<uint8_t> got((1u << 20) + 1);
+  size_t at = 0;
+  for (size_t k = 0; k < std::size(sizes); ++k) {
+    const uint32_t n = sizes[k];
+    const uint8_t* bytes = got.data();
+    int r = 0;
+    if (k % 2 && n <= (1u << 20)) bytes = rd.view(n, &r);
+    else r = rd.read(got.data(), n);
+    ASSERT_EQ(1, r) << n;
+    ASSERT_TRUE(std::equal(bytes, bytes + n, stream.begin() + long(at))) << n;
+    at += n;
+  }
+  uint8_t one;
+  EXPECT_EQ(-1, rd.read(&one, 1));  // the peer ended after the last packet
+  writer.join();
 }
 
 TEST(SockIo, ring_fill_counts_equal_indexes_as_full) {
