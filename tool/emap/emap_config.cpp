@@ -52,12 +52,15 @@ int read_whole(const char* path, std::string* text) {
   return 0;
 }
 
-// The non-empty lines of a text; "\r" and "\n" both end a line.
+// The non-empty lines of a text; "\r", "\n" and NUL all end a line. A NUL inside a value
+// (a power loss leaves zero-filled blocks) would otherwise cut it when it is copied, and
+// the file written from it would not read back.
 std::vector<std::string> split_lines(const std::string& text) {
+  static const std::string kLineEnds("\r\n\0", 3);
   std::vector<std::string> lines;
   size_t i = 0;
   while (i < text.size()) {
-    size_t end = text.find_first_of("\r\n", i);
+    size_t end = text.find_first_of(kLineEnds, i);
     if (end == std::string::npos) end = text.size();
     if (end > i) lines.emplace_back(text, i, end - i);
     i = end + 1;

@@ -111,6 +111,26 @@ TEST_F(EmapFiles, an_existing_file_that_does_not_load_is_never_rewritten) {
   }
 }
 
+TEST_F(EmapFiles, what_loads_from_a_damaged_file_is_written_so_that_it_loads_back_the_same) {
+  // NUL bytes where a power loss left zero-filled blocks: inside a name, a map line, a group
+  // member, and as a tail.
+  using namespace std::string_literals;
+  const std::string cases[] = {
+      "[Lobby]\ndvr_name=\0\2\0\0Lobby\nnum_map=0\n[GROUP]\nnum_group=0\n"s,
+      "[Lobby]\ndvr_name=Lobby\nnum_map=1\nmap_image_1=a.jpg\nmap_name_1=\0B\nmap_devices_1=0\n"s,
+      "[A]\ndvr_name=A\nnum_map=0\n[GROUP]\n[GROUP_1]\ngroup_name=G\ndvr_num=1\nemap_num=0\nA\0=1\n"s,
+      kEmapCfg + std::string(64, '\0'),
+  };
+  for (const std::string& text : cases) {
+    write("emap.cfg", text);
+    if (load_emap_info("emap.cfg") != 0) continue;  // refused whole: the file stays as it is
+    const std::string once = rewrite(nullptr);
+    write("emap.cfg", once);
+    ASSERT_EQ(load_emap_info("emap.cfg"), 0) << once;
+    EXPECT_EQ(rewrite(nullptr), once);
+  }
+}
+
 TEST_F(EmapFiles, limits_and_texts_that_would_not_read_back_are_refused_on_write) {
   write("emap.cfg", kEmapCfg);
   ASSERT_EQ(load_emap_info("emap.cfg"), 0);
