@@ -346,6 +346,13 @@ int recv_picture_frame(const uint8_t* wire, const uint8_t* data, RECEIVER_INFO* 
   return 0;
 }
 
+void read_pic_records(RECEIVER_INFO* rx, int pic, int ctrl, uint8_t* frame, size_t cap) {
+  PicLink link;
+  link.pic = pic;
+  link.ctrl = ctrl;
+  read_records(rx, &link, frame, cap);
+}
+
 int send_playback_command(int sock, const char* command, const char* argument, int timeout_s,
                           std::atomic<int>* status) {
   char text[512];

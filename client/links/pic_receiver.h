@@ -45,6 +45,11 @@ void printable_record(const uint8_t record[PIC_RECORD_SIZE], char out[PIC_RECORD
 
 // Thread entry: status 2 and 0 after a stop.
 int recv_data(RECEIVER_INFO* rx);
+// One connection's record loop as recv_data runs it after the login, on the picture socket
+// `pic` and, in playback (a file name set), the control socket `ctrl` (-1 live); returns when
+// the link fails or the status word leaves 5. `frame` holds cap >= PIC_MAX_FRAME bytes.
+// Exposed for the fuzz target.
+void read_pic_records(RECEIVER_INFO* rx, int pic, int ctrl, uint8_t* frame, size_t cap);
 // Stores one picture (wire header = record bytes 12..75, data = its frame): 0, or -1 when
 // the channel is not selected, the size is outside 1..0x40000 or the header is invalid
 // (each with its line). A channel neither shown nor recording takes no ring room and

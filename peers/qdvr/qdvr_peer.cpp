@@ -90,7 +90,7 @@ std::vector<uint8_t> packet(uint8_t type, uint8_t mode, const std::vector<uint8_
   p[2] = type;
   p[3] = mode;
   be32(p, 4, uint32_t(body.size() + (size_counts_header ? 8 : 0)));
-  std::memcpy(p.data() + 8, body.data(), body.size());
+  if (!body.empty()) std::memcpy(p.data() + 8, body.data(), body.size());  // a request without body
   return p;
 }
 

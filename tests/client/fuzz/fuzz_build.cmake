@@ -19,10 +19,19 @@ foreach(lib Quellvid Tessra Quellaud OrvoSDK OrvoLib)
   set_target_properties(${lib} PROPERTIES LINK_OPTIONS "${opts}")
 endforeach()
 
-set(fuzz_targets nc_stream ring_records ddns_reply setup_cfg skin_text mailslot recorded_files)
+set(fuzz_targets nc_stream ring_records ddns_reply setup_cfg skin_text mailslot recorded_files
+    pic_stream tir_stream sdk_packets link_messages file_players)
 foreach(t ${fuzz_targets})
   add_executable(fuzz_${t} ${CMAKE_SOURCE_DIR}/tests/client/fuzz/${t}_fuzz.cpp)
   target_link_libraries(fuzz_${t} PRIVATE vigilo_client_whole)
   target_link_options(fuzz_${t} PRIVATE -fsanitize=fuzzer)
   set_target_properties(fuzz_${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
 endforeach()
+# A fuzz target has no time to wait: where a receive thread or a player pauses, or a connect
+# would start threads and allocate rings that no input steers, the linker sends the call to
+# the target's own function (__wrap_<name>), which returns at once or plays the window's part
+# (the players' next seek).
+target_link_options(fuzz_pic_stream PRIVATE -Wl,--wrap=_Z11rx_pause_msPK13RECEIVER_INFOi)
+target_link_options(fuzz_file_players PRIVATE -Wl,--wrap=_Z12player_sleepPK13RECEIVER_INFOj)
+target_link_options(fuzz_link_messages PRIVATE -Wl,--wrap=nanosleep -Wl,--wrap=_Z14decoder_threadP11APP_CONTEXT
+                    -Wl,--wrap=_Z20free_receive_buffersP11APP_OPTIONS)

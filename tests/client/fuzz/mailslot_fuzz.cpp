@@ -1,11 +1,13 @@
 // libFuzzer target: messages read from the mailslot: any datagram of up to 4 KiB is sent to
 // a live reader, read back as a time-playback request or an event notice (as the first byte
-// says) and decoded.
+// says) and decoded. Half the mutants are cut or padded to the size the first byte expects,
+// so most reach the decoders; the others keep the sizes a reader must drop.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "client/foundation/config/mailslot.h"
@@ -21,6 +23,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("VIGILO_MAILSLOT_DIR", "mailslot_dir", 1);  // beside the corpus
   g_reader = mailslot_create_reader();
   return g_reader >= 0 ? 0 : -1;
+}
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
+  size = LLVMFuzzerMutate(data, size, max_size);
+  if ((seed & 1) && size >= 1) {
+    const size_t want = 1 + (data[0] & 1 ? MAILSLOT_REQUEST_SIZE : EVENT_NOTICE_SIZE);
+    if (want <= max_size) {
+      if (size < want) std::memset(data + size, 0, want - size);
+      size = want;
+    }
+  }
+  return size;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

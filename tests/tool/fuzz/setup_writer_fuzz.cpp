@@ -1,6 +1,6 @@
 // setup.cfg mutated, then loaded, written, loaded and written again: the two writes must
 // be equal (every text the writer puts out reads back as it was) and nothing may crash.
-// Runs in its own working directory: it writes setup.cfg there.
+// Runs in a scratch directory of its own: it writes setup.cfg there.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,10 +8,8 @@
 
 #include "client/foundation/config/utils.h"
 #include "platform/system/file_replace.h"
+#include "tests/tool/fuzz/tool_fuzz_rig.h"
 #include "tool/module/gui_setup/setup_writer.h"
-
-// The store's boxes, answered without a display.
-BoxAnswer show_message_box(const char*, const char*, BoxButtons) { return BoxAnswer::ok; }
 
 namespace {
 
@@ -27,9 +25,10 @@ bool load_and_write(const char* data, size_t size, std::string* out) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = [] {
-    // The store reports every refused line on standard output.
-    return freopen("/dev/null", "w", stdout) != nullptr;
+  static const bool ready = [] {
+    tool_fuzz::quiet_stdout();
+    tool_fuzz::enter_scratch_dir("setup");
+    return true;
   }();
   (void)ready;
   std::string first, second;
