@@ -685,7 +685,7 @@ int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
         continue;
       }
       if (!TakeItem(&second_field, 20000, true)) return 0;
-      have_second = second_field.kind == 0;
+      have_second = second_field.kind == 0 && !second_field.data.empty();  // a field without data is none
       if (have_second && second_field.field == item.field) {
         debug_outputf("Abnormal frame ... : %d \n", int(second_field.field));
         have_second = false;

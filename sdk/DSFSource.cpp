@@ -1,5 +1,6 @@
 #include "sdk/DSFSource.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,9 +54,7 @@ constexpr CDSFSource::ResultText kResultTexts[] = {
     {0xF00FFFFF, "Unknown error"},
 };
 
-struct Header {
-  uint32_t number, result, length;
-};
+using Header = CDSFFramer::Header;
 
 Header ParseHeader(const uint8_t* p) {
   CByteReader r(p, 12);
@@ -78,6 +77,65 @@ void PutText(CByteWriter& w, const std::string& s) {
   w.U8(0);
 }
 }  // namespace
+
+CDSFFramer::CDSFFramer(size_t max_body, size_t read_ahead)
+    : m_buffer(12 + max_body + (read_ahead ? read_ahead : 1)), m_nMaxBody(max_body) {}
+
+uint8_t* CDSFFramer::Space(size_t* room) {
+  if (m_nBegin == m_nEnd) {
+    m_nBegin = m_nEnd = 0;
+  } else if (m_nBegin > m_buffer.size() - 12 - m_nMaxBody) {
+    // The packet under way might not fit behind: move what is left to the front (at most
+    // one packet, once per read-ahead's worth of bytes).
+    std::memmove(m_buffer.data(), m_buffer.data() + m_nBegin, m_nEnd - m_nBegin);
+    m_nEnd -= m_nBegin;
+    m_nBegin = 0;
+  }
+  *room = m_buffer.size() - m_nEnd;
+  return m_buffer.data() + m_nEnd;
+}
+
+void CDSFFramer::Commit(size_t n) { m_nEnd += std::min(n, m_buffer.size() - m_nEnd); }
+
+CDSFFramer::Result CDSFFramer::Next(BodyRule rule, int state, Header* h, const uint8_t** body,
+                                    uint32_t* length) {
+  for (;;) {
+    if (m_nSkip > 0) {
+      const size_t n = size_t(std::min<uint64_t>(m_nSkip, m_nEnd - m_nBegin));
+      m_nBegin += n;
+      m_nSkip -= n;
+      if (m_nSkip > 0) return NEED_MORE;
+      *h = m_header;
+      *body = nullptr;
+      *length = 0;
+      return SKIPPED;
+    }
+    if (!m_bHeader) {
+      if (m_nEnd - m_nBegin < 12) return NEED_MORE;
+      m_header = ParseHeader(m_buffer.data() + m_nBegin);
+      m_nBegin += 12;
+      m_nBody = rule(m_header, state);
+      if (m_nBody == kNoBody) {
+        *h = m_header;
+        *body = nullptr;
+        *length = 0;
+        return PACKET;
+      }
+      if (m_nBody > m_nMaxBody) {
+        m_nSkip = m_nBody;
+        continue;
+      }
+      m_bHeader = true;
+    }
+    if (m_nEnd - m_nBegin < m_nBody) return NEED_MORE;
+    m_bHeader = false;
+    *h = m_header;
+    *body = m_buffer.data() + m_nBegin;
+    *length = m_nBody;
+    m_nBegin += m_nBody;
+    return PACKET;
+  }
+}
 
 bool CDSFSource::Gate::Enter(const std::atomic<int>& stop) {
   std::unique_lock<std::mutex> lk(m_lock);
@@ -268,14 +326,31 @@ void CDSFSource::Connect(CBlockingSocket& s, uint16_t port, bool large_receive_b
   s.SetSendTimeOut(m_nSendTimeOut);
 }
 
-void CDSFSource::Drain(CBlockingSocket& s, uint32_t n) {
-  uint8_t scratch[4096];
-  while (n > 0) {
-    const int step = n < sizeof scratch ? int(n) : int(sizeof scratch);
-    const int got = s.Read(scratch, step);
-    if (got < step) throw CBlockingSocketException("Receive", 10038);
-    n -= uint32_t(step);
+CDSFFramer::Result CDSFSource::Receive(CBlockingSocket& s, CDSFFramer& f, CDSFFramer::BodyRule rule,
+                                       int state, CDSFFramer::Header* h, const uint8_t** body,
+                                       uint32_t* length) {
+  for (;;) {
+    const CDSFFramer::Result r = f.Next(rule, state, h, body, length);
+    if (r != CDSFFramer::NEED_MORE) return r;
+    size_t room;
+    uint8_t* at = f.Space(&room);
+    f.Commit(size_t(s.ReceiveAll(at, int(room))));
   }
+}
+
+uint32_t CDSFSource::LogOnBody(const CDSFFramer::Header& h, int) {
+  return h.result == 1 ? h.length : CDSFFramer::kNoBody;
+}
+
+uint32_t CDSFSource::ControlBody(const CDSFFramer::Header& h, int state) {
+  return h.result == 1 || state == 2 ? h.length : CDSFFramer::kNoBody;
+}
+
+uint32_t CDSFSource::DataBody(const CDSFFramer::Header& h, int state) {
+  if (h.result == 1) return h.length;
+  if (state == 1 && h.result == kSkipFrame) return 1;
+  if (state == 1 && h.result == kRecordEnd) return h.length;
+  return CDSFFramer::kNoBody;
 }
 
 void CDSFSource::Deliver(uint32_t number, const uint8_t* data, int length) {
@@ -312,47 +387,44 @@ void CDSFSource::LogOnWork() {
     std::vector<uint8_t> pkt(12 + 4 * 65540);
     const int n = BuildSessionPacket(kLogOn, pkt.data(), pkt.size());
     m_sockLogOn.Write(pkt.data(), n);
-    uint8_t* buf = m_controlBuffer.data();
-    if (m_sockLogOn.Read(buf, 12) < 12) {
-      SetError("receive time-out.");
-      status = STATUS_TIMED_OUT;
-    } else {
-      const Header h = ParseHeader(buf);
-      if (h.result == 1) {
-        bool ok = h.length <= uint32_t(kControlBuffer - 12);
-        if (!ok) Drain(m_sockLogOn, h.length);
-        else if (m_sockLogOn.Read(buf + 12, int(h.length)) < int(h.length)) ok = false;
-        std::string own;
+    CDSFFramer f(kControlBuffer - 12, 0);
+    Header h;
+    const uint8_t* body;
+    uint32_t length;
+    const CDSFFramer::Result got = Receive(m_sockLogOn, f, LogOnBody, 0, &h, &body, &length);
+    if (h.result == 1) {
+      // A reply past the buffer, or one whose texts do not fit it, is refused whole.
+      bool ok = got == CDSFFramer::PACKET;
+      std::string own;
+      if (ok) {
+        CByteReader r(body, length);
+        std::string t1 = r.String(r.U16BE());
+        std::string t2 = r.String(r.U16BE());
+        const uint8_t b = r.U8();
+        own = r.String(r.U16BE());
+        ok = r.Ok();
         if (ok) {
-          CByteReader r(buf + 12, h.length);
-          std::string t1 = r.String(r.U16BE());
-          std::string t2 = r.String(r.U16BE());
-          const uint8_t b = r.U8();
-          own = r.String(r.U16BE());
-          ok = r.Ok();
-          if (ok) {
-            m_strReply1 = std::move(t1);
-            m_strReply2 = std::move(t2);
-            m_bReplyByte = b;
-          }
+          m_strReply1 = std::move(t1);
+          m_strReply2 = std::move(t2);
+          m_bReplyByte = b;
         }
-        if (!ok) {
-          SetError(GetErrorMessage(0));
-          status = STATUS_REFUSED;
-        } else {
-          if (UseOwnAddress(own.c_str())) {
-            std::lock_guard<std::mutex> lk(m_serverLock);
-            m_strServer = own;
-          }
-          StartControl();
-          return;
-        }
-      } else {
-        SetError(GetErrorMessage(h.result));
-        status = h.result == kFileNotFound ? STATUS_FILE_NOT_FOUND : STATUS_REFUSED;
-        if (h.result == kUnregistered)
-          debug_output("[SDK TRACE]-등록되지 않은 사용자 또는 사용할 수 없는 DVR 입니다.");
       }
+      if (!ok) {
+        SetError(GetErrorMessage(0));
+        status = STATUS_REFUSED;
+      } else {
+        if (UseOwnAddress(own.c_str())) {
+          std::lock_guard<std::mutex> lk(m_serverLock);
+          m_strServer = own;
+        }
+        StartControl();
+        return;
+      }
+    } else {
+      SetError(GetErrorMessage(h.result));
+      status = h.result == kFileNotFound ? STATUS_FILE_NOT_FOUND : STATUS_REFUSED;
+      if (h.result == kUnregistered)
+        debug_output("[SDK TRACE]-등록되지 않은 사용자 또는 사용할 수 없는 DVR 입니다.");
     }
   } catch (const CBlockingSocketException& e) {
     status = FailureStatus(e, connected);
@@ -420,7 +492,7 @@ void CDSFSource::ControlWork() {
     std::vector<uint8_t> pkt(12 + 4 * 65540);
     const int n = BuildSessionPacket(kControlLogOn, pkt.data(), pkt.size());
     m_sockControl.Write(pkt.data(), n);
-    uint8_t* buf = m_controlBuffer.data();
+    CDSFFramer f(kControlBuffer - 12, kControlBuffer);
     bool first = true;
     bool logged_on = false;
     while (!m_bStop) {
@@ -435,24 +507,14 @@ void CDSFSource::ControlWork() {
         first = false;
         m_sockControl.Write(item.bytes.data(), int(item.bytes.size()));
       }
-      if (m_sockControl.Read(buf, 12) < 12) {
-        SetError("receive time-out.");
-        status = STATUS_TIMED_OUT;
-        break;
-      }
-      const Header h = ParseHeader(buf);
+      Header h;
+      const uint8_t* body;
+      uint32_t length;
+      // A reply past the buffer is read past and not handed on; so is a failed one's body.
+      const CDSFFramer::Result got =
+          Receive(m_sockControl, f, ControlBody, logged_on ? 2 : 1, &h, &body, &length);
       if (h.result == 1) {
-        // A payload larger than the buffer is read past and not handed on.
-        if (h.length > uint32_t(kControlBuffer - 12)) {
-          Drain(m_sockControl, h.length);
-        } else {
-          if (m_sockControl.Read(buf + 12, int(h.length)) < int(h.length)) {
-            SetError("receive time-out.");
-            status = STATUS_TIMED_OUT;
-            break;
-          }
-          if (!m_bStop) Deliver(h.number, buf + 12, int(h.length));
-        }
+        if (got == CDSFFramer::PACKET && !m_bStop) Deliver(h.number, body, int(length));
       } else {
         SetError(GetErrorMessage(h.result));
         if (!logged_on) {
@@ -461,7 +523,6 @@ void CDSFSource::ControlWork() {
                                              : STATUS_REFUSED;
           break;
         }
-        Drain(m_sockControl, h.length);
         if (IsStreamReply(h.number)) {
           status = h.result == kFileNotFound ? STATUS_FILE_NOT_FOUND : STATUS_REFUSED;
           break;
@@ -485,48 +546,31 @@ void CDSFSource::DataWork() {
   try {
     Connect(m_sockData, m_wPort[m_bLive ? PORT_LIVE_DATA : PORT_PLAYBACK_DATA], true);
     connected = true;
-    uint8_t* buf = m_frameBuffer.data();
-    const int n = BuildSessionPacket(kDataLogOn, buf, m_frameBuffer.size());
-    m_sockData.Write(buf, n);
-    if (m_sockData.Read(buf, 12) < 12) {
-      SetError("receive time-out.");
-      status = STATUS_TIMED_OUT;
+    uint8_t pkt[16];
+    const int n = BuildSessionPacket(kDataLogOn, pkt, sizeof pkt);
+    m_sockData.Write(pkt, n);
+    // One receive takes whatever has arrived: a header with its frame, or several frames.
+    CDSFFramer f(kFrameBuffer - 12, kFrameBuffer);
+    Header h;
+    const uint8_t* body;
+    uint32_t length;
+    Receive(m_sockData, f, DataBody, 0, &h, &body, &length);
+    if (h.result != 1) {
+      SetError(GetErrorMessage(h.result));
+      status = STATUS_REFUSED;
     } else {
-      const Header h = ParseHeader(buf);
-      if (h.result != 1) {
-        SetError(GetErrorMessage(h.result));
-        status = STATUS_REFUSED;
-      } else {
-        ReportStatus(STATUS_DATA_ACCEPTED);
-      }
+      ReportStatus(STATUS_DATA_ACCEPTED);
     }
     while (!m_bStop && status == 0) {
-      if (m_sockData.Read(buf, 12) < 12) {
-        SetError("receive time-out.");
-        status = STATUS_TIMED_OUT;
-        break;
-      }
-      const Header h = ParseHeader(buf);
+      const CDSFFramer::Result got = Receive(m_sockData, f, DataBody, 1, &h, &body, &length);
       if (h.result == 1) {
-        if (h.length == 0) continue;
-        // A frame payload larger than the buffer is read past and dropped.
-        if (h.length > uint32_t(kFrameBuffer - 12)) {
-          Drain(m_sockData, h.length);
-          continue;
-        }
-        m_nFrameLength = h.length;
-        if (m_sockData.Read(buf + 12, int(h.length)) < int(h.length)) {
-          SetError("receive time-out.");
-          status = STATUS_TIMED_OUT;
-          break;
-        }
-        if (!m_bStop) Deliver(h.number, buf + 12, int(h.length));
+        // A frame past the buffer has been read past and is dropped.
+        if (got != CDSFFramer::PACKET || length == 0) continue;
+        m_nFrameLength = length;
+        if (!m_bStop) Deliver(h.number, body, int(length));
       } else if (h.result == kSkipFrame) {
         debug_output("[SDK TRACE]-Skip Frame\n");
-        uint8_t one;
-        if (m_sockData.Read(&one, 1) < 1) break;
       } else if (h.result == kRecordEnd) {
-        Drain(m_sockData, h.length);
         if (!m_bStop && m_pOwner) m_pOwner->OnRecordEnd();
       } else {
         SetError(GetErrorMessage(h.result));

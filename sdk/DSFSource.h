@@ -26,6 +26,43 @@
 #include "platform/sync/sync.h"
 #include "sdk/Blocksock.h"
 
+// The framing of one DSF connection, without I/O: a 12-byte header (number, result, payload
+// length; big-endian), then its body. Bytes are received straight into the framer (Space,
+// then Commit with what arrived), as many as the socket has, so one receive may bring a
+// header with its body, or several packets; Next hands each complete packet out in place.
+// How much body follows a header is the connection's rule: the whole payload, fewer bytes for
+// some results, or none (kNoBody: the header alone, after which the connection ends). A body
+// longer than the framer's limit is read past as it arrives and reported as skipped.
+// One thread; a packet handed out stays valid until the next Space.
+class CDSFFramer {
+ public:
+  struct Header {
+    uint32_t number, result, length;
+  };
+  static constexpr uint32_t kNoBody = 0xFFFFFFFFu;
+  using BodyRule = uint32_t (*)(const Header& h, int state);
+  enum Result { NEED_MORE, PACKET, SKIPPED };
+
+  // `max_body`: the largest body handed out whole; `read_ahead`: room beyond one packet.
+  CDSFFramer(size_t max_body, size_t read_ahead);
+  // Where the next receive goes and how many bytes it may take (never 0).
+  uint8_t* Space(size_t* room);
+  void Commit(size_t n);
+  // The next packet: PACKET with its header, body and body length (body null for kNoBody),
+  // SKIPPED with its header once a body past the limit has been read past, or NEED_MORE.
+  // `rule` (with `state`, the caller's phase) gives the body length of each new header.
+  Result Next(BodyRule rule, int state, Header* h, const uint8_t** body, uint32_t* length);
+
+ private:
+  std::vector<uint8_t> m_buffer;
+  size_t m_nMaxBody;
+  size_t m_nBegin = 0, m_nEnd = 0;
+  bool m_bHeader = false;     // m_header read, its body (m_nBody bytes) pending
+  Header m_header{};
+  uint32_t m_nBody = 0;
+  uint64_t m_nSkip = 0;       // bytes still to read past
+};
+
 // What the session (CClientSite) receives from its source. Called on the source's threads.
 class CDSFSourceOwner {
  public:
@@ -114,6 +151,15 @@ class CDSFSource {
   // The session packets the source sends: 0x00000001 log-on, 0x00000002 control log-on,
   // 0x007F0002 data log-on. Writes at most `capacity` bytes: the packet's length, or 0.
   int BuildSessionPacket(uint32_t number, uint8_t* out, size_t capacity) const;
+  // The body that follows a header on the log-on (state 0), control (state 1 before the
+  // control log-on's reply, 2 after) and data connections (state 0 for its log-on reply, 1
+  // after): CDSFFramer rules. A failed result ends log-ons with its header alone; later
+  // failed control replies are read past; on the data connection a skipped frame carries
+  // one byte and any result but success, skip and end of recording ends it.
+  static uint32_t LogOnBody(const CDSFFramer::Header& h, int state);
+  static uint32_t ControlBody(const CDSFFramer::Header& h, int state);
+  static uint32_t DataBody(const CDSFFramer::Header& h, int state);
+
   // Whether the DVR's own address from the log-on reply replaces the given one: not for
   // private addresses (behind NAT the given address is the way in), 0.0.0.0, 0.x, 127.x,
   // multicast, broadcast or a text that is no dotted IPv4 address.
@@ -145,7 +191,10 @@ class CDSFSource {
   bool TakeQueued(Item* item, uint32_t timeout_ms);
   void Deliver(uint32_t number, const uint8_t* data, int length);
   int FailureStatus(const CBlockingSocketException& e, bool connected);
-  void Drain(CBlockingSocket& s, uint32_t n);
+  // Receives into `f` until it has a packet (throws as the socket does).
+  static CDSFFramer::Result Receive(CBlockingSocket& s, CDSFFramer& f, CDSFFramer::BodyRule rule,
+                                    int state, CDSFFramer::Header* h, const uint8_t** body,
+                                    uint32_t* length);
   void SetError(const std::string& text);
 
   CDSFSourceOwner* m_pOwner = nullptr;
@@ -178,7 +227,5 @@ class CDSFSource {
   SyncEvent m_queueEvent{false, false};
 
   Gate m_csDeliver, m_csStatus;
-  std::vector<uint8_t> m_controlBuffer = std::vector<uint8_t>(kControlBuffer);
-  std::vector<uint8_t> m_frameBuffer = std::vector<uint8_t>(kFrameBuffer);
   std::atomic<uint32_t> m_nFrameLength{0};
 };

@@ -145,9 +145,8 @@ void CEventServer::Serve(Conn* c) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_nReadTimeOut);
     uint8_t h[12];
     ReadBefore(c->socket, h, 12, deadline);
-    CByteReader r(h, 12);
-    const uint32_t number = r.U32BE(), flag = r.U32BE(), length = r.U32BE();
-    if (flag == 1 && length <= kMaxPayload) {
+    uint32_t number, length;
+    if (ReadHeader(h, sizeof h, &number, &length)) {
       std::vector<uint8_t> payload(length);
       ReadBefore(c->socket, payload.data(), int(length), deadline);
       c->waiting = false;
@@ -162,6 +161,16 @@ void CEventServer::Serve(Conn* c) {
   }
   c->socket.Close();
   c->done = true;
+}
+
+bool CEventServer::ReadHeader(const uint8_t* header, size_t available, uint32_t* number,
+                              uint32_t* length) {
+  CByteReader r(header, available);
+  const uint32_t n = r.U32BE(), flag = r.U32BE(), len = r.U32BE();
+  if (!r.Ok() || flag != 1 || len > kMaxPayload) return false;
+  *number = n;
+  *length = len;
+  return true;
 }
 
 bool CEventServer::Decode(uint32_t number, const uint8_t* payload, size_t length, int* code,

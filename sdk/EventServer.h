@@ -54,6 +54,11 @@ class CEventServer {
   // Connections being read or delivered.
   int OpenConnections();
 
+  // The message header a connection starts with (`available` bytes at `header`): true with
+  // its event number and payload length when the server takes it (12 bytes, flag word 1, a
+  // payload of at most kMaxPayload); false drops the connection.
+  static bool ReadHeader(const uint8_t* header, size_t available, uint32_t* number,
+                         uint32_t* length);
   // The code, text and channel of an event packet; false for an unknown number or a payload
   // too short for the fields it needs.
   static bool Decode(uint32_t number, const uint8_t* payload, size_t length, int* code,

@@ -236,6 +236,37 @@ TEST_F(Site, FrameListIsBoundedInBytesFromAKeyFrame) {
   EXPECT_EQ(pk.bKey, 1);
 }
 
+// A tall H.264 picture whose second field came without data is delivered as its first field
+// alone; nothing is copied from the empty field.
+TEST_F(Site, ASecondFieldWithoutDataIsNoSecondField) {
+  CClientSite s(&app_);
+  wdvr::HeaderSpec h;
+  h.h264 = true;
+  h.height = 480;
+  std::vector<uint8_t> header{0};
+  const std::vector<uint8_t> block = wdvr::header_block(h);
+  header.insert(header.end(), block.begin(), block.end());
+  s.OnPacket(DSF_STREAM_OBJECT, header.data(), int(header.size()));
+  wdvr::FrameSpec spec;
+  spec.key = true;
+  feed(s, wdvr::frame_packets(0, spec, {0, 0, 0, 1, 0x65, 1, 2, 3}));
+  spec.field = true;
+  std::vector<uint8_t> empty{0};
+  const std::vector<uint8_t> object = wdvr::frame_object(spec, nullptr, 0);
+  empty.insert(empty.end(), object.begin(), object.end());
+  s.OnPacket(DSF_STREAM_FRAME, empty.data(), int(empty.size()));
+  ASSERT_EQ(s.QueuedFrames(), 2u);
+  std::vector<uint8_t> first(SDK_FIRST_BUFFER_SIZE), second(SDK_SECOND_BUFFER_SIZE);
+  _SDK_PACKET pk{};
+  pk.pBuffer = first.data();
+  pk.pBuffer2 = second.data();
+  _SDK_FRAME_INFO fi{};
+  ASSERT_EQ(s.GetPacket(&pk, &fi), 1);
+  EXPECT_EQ(pk.bTall, 1);
+  EXPECT_EQ(pk.dwLength, 8u);
+  EXPECT_EQ(pk.dwLength2, 0u);
+}
+
 TEST_F(Site, ReassemblyPastTheCallersBufferIsRefused) {
   CClientSite s(&app_);
   std::vector<uint8_t> frame(300000, 0x11);
