@@ -338,6 +338,9 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
         if (!m_bAudioReady) SetError("Audio Decoder initialization failure");
       }
       m_bStarted = 1;
+      EndSession(false);
+      SendStartStream();
+      // Told once the session is connected: commands sent upon it are taken.
       if (!m_bStop) {
         CallOpenCallback(1);
         {
@@ -346,8 +349,6 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
         }
         m_statusEvent.Set();
       }
-      EndSession(false);
-      SendStartStream();
       break;
     }
     case DSF_CHANNEL_INFO_REPLY: {

@@ -16,13 +16,14 @@ using sdktest::hex;
 using sdktest::small;
 using sdktest::wait_until;
 
-std::atomic<int> g_started{0}, g_stopped{0}, g_unreachable{0};
+std::atomic<int> g_started{0}, g_stopped{0}, g_unreachable{0}, g_connected_when_started{-1};
 
 int OnInit(int source, int code, void*, const char*, int, int) {
   if (source == 1 && code == 0x1000) ++g_unreachable;
   return 0;
 }
-int OnOpen(void*, int, int, int state, void*) {
+int OnOpen(void* handle, int, int, int state, void*) {
+  if (state) g_connected_when_started = static_cast<CClientSite*>(handle)->IsConnected();
   (state ? g_started : g_stopped)++;
   return 0;
 }
@@ -31,6 +32,7 @@ class Site : public ::testing::Test {
  protected:
   void SetUp() override {
     g_started = g_stopped = g_unreachable = 0;
+    g_connected_when_started = -1;
     ASSERT_EQ(app_.Initialize(OnInit, nullptr, 0), 1);
     app_.Stop();  // the tests tick by hand
   }
@@ -103,7 +105,8 @@ TEST_F(Site, KeepAliveEvery180TicksAndStateZeroAfter15WithoutAStream) {
   wdvr::WdvrPeer peer(small());
   ASSERT_TRUE(peer.start());
   auto s = open(connect(peer), true);
-  ASSERT_TRUE(wait_until([&] { return s->IsConnected() == 1; }, 10000));
+  ASSERT_TRUE(wait_until([&] { return g_started == 1; }, 10000));
+  EXPECT_EQ(g_connected_when_started, 1);  // commands sent upon state 1 are taken
   for (int i = 0; i < 179; ++i) s->OnTimer();
   EXPECT_EQ(peer.count(0x007F0001), 0);
   s->OnTimer();
