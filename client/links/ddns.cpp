@@ -13,14 +13,18 @@
 
 namespace {
 std::mutex g_ddns_lock;
-char g_ddns_address[64] = "";
+bool g_ddns_loaded = false;    // the environment was read, or set_ddns_server named one
+char g_ddns_address[64] = "";  // empty: no DDNS server
 uint16_t g_ddns_port = 0;
 std::atomic<int> g_connect_ms{5000};
 std::atomic<int> g_reply_ms{15000};
 
+// Caller holds g_ddns_lock. No default: whoever answered on a made-up address would learn
+// the names of the DDNS-type DVRs, send the client wherever it likes and get their logins.
 void load_default_server() {
-  if (g_ddns_address[0]) return;
-  std::snprintf(g_ddns_address, sizeof g_ddns_address, "127.0.0.1");
+  if (g_ddns_loaded) return;
+  g_ddns_loaded = true;
+  g_ddns_address[0] = '\0';
   g_ddns_port = DDNS_DEFAULT_PORT;
   const char* env = std::getenv("VIGILO_DDNS_SERVER");
   if (!env || !*env) return;
@@ -42,7 +46,8 @@ void put_le32p(uint8_t* p, uint32_t v) {
 
 void set_ddns_server(const char* address, uint16_t port) {
   std::lock_guard<std::mutex> g(g_ddns_lock);
-  std::snprintf(g_ddns_address, sizeof g_ddns_address, "%s", address ? address : "127.0.0.1");
+  g_ddns_loaded = address != nullptr;
+  std::snprintf(g_ddns_address, sizeof g_ddns_address, "%s", address ? address : "");
   g_ddns_port = port;
 }
 
@@ -81,9 +86,13 @@ int ddns_parse_reply(const uint8_t* r, size_t len, uint32_t* addr_be, uint16_t* 
 
 int connectToDDNS(const char* address, uint16_t port) {
   std::printf("connectToDDNS\r\n");
+  if (!address || !*address) {
+    std::printf("No DDNS server is named (VIGILO_DDNS_SERVER): DDNS look-ups fail.\n");
+    return -1;
+  }
   int s = net_tcp_socket();
   if (s < 0) return -1;
-  std::printf("DDns IP = %s Port = %d\r\n", address ? address : "", port);
+  std::printf("DDns IP = %s Port = %d\r\n", address, port);
   uint32_t addr = 0;
   if (net_parse_ipv4(address, &addr) != 0 &&
       net_resolve_ipv4(address, &addr) != 0) {

@@ -1,7 +1,8 @@
-// DDNS look-up of 'Q' DVRs: answers, silence, replies without the magic or too short, and a
-// stop while the look-up waits.
+// DDNS look-up of 'Q' DVRs: the server the environment names, none named, answers, silence,
+// replies without the magic or too short, and a stop while the look-up waits.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "client/links/ddns.h"
@@ -40,15 +41,43 @@ TEST(DdnsLink, registered_name_resolves_and_frames_arrive) {
   ddns::DdnsPeer server;
   server.add("shop-front", "127.0.0.1", dvr.port());
   ASSERT_TRUE(server.start());
-  set_ddns_server("127.0.0.1", server.port());
+  // Named by the environment, as a station names its DDNS server.
+  setenv("VIGILO_DDNS_SERVER", ("127.0.0.1:" + std::to_string(server.port())).c_str(), 1);
+  set_ddns_server(nullptr, 0);
   LinkHarness h;
   std::snprintf(h.rx->host_type, sizeof h.rx->host_type, "DDNS");
   std::snprintf(h.rx->address, sizeof h.rx->address, "shop-front");
   h.start(dvr.port());
   EXPECT_TRUE(dvr.wait_frames(2, 8000));
   h.stop();
+  unsetenv("VIGILO_DDNS_SERVER");
   ASSERT_FALSE(server.asked().empty());
   EXPECT_EQ("shop-front", server.asked()[0]);
+}
+
+TEST(DdnsLink, without_a_named_server_nothing_is_asked) {
+  // Whoever listened on a made-up default would get the look-up, and then the login.
+  ddns::DdnsPeer squatter(ddns::Mode::Answer, DDNS_DEFAULT_PORT);
+  squatter.add("dvr", "127.0.0.1", 1);
+  const bool listening = squatter.start();
+  unsetenv("VIGILO_DDNS_SERVER");
+  set_ddns_server(nullptr, 0);
+  EXPECT_STREQ("", ddns_server_address());
+  testing::internal::CaptureStdout();
+  {
+    LinkHarness h;
+    std::snprintf(h.rx->host_type, sizeof h.rx->host_type, "DDNS");
+    std::snprintf(h.rx->address, sizeof h.rx->address, "dvr");
+    h.start(1);
+    EXPECT_EQ(2u, h.events(UE_RECEIVER_NOTICE, 2, 10000).size()) << "two failed attempts";
+  }
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(std::string::npos,
+            out.find("No DDNS server is named (VIGILO_DDNS_SERVER): DDNS look-ups fail.\n"));
+  EXPECT_NE(std::string::npos, out.find("0: connect(dvr) failed."));
+  if (listening) {
+    EXPECT_TRUE(squatter.asked().empty());
+  }
 }
 
 TEST(DdnsLink, wrong_or_missing_answers_fail_the_connect_and_retry) {
