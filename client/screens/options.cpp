@@ -46,16 +46,19 @@ void set_window_position(APP_OPTIONS* opts, const char* arg) {
 
 // Splits "id,password" at the first ','. A part that does not fit its field stores
 // nothing: a cut password would only fail the login later, and the login screen then
-// asks for both.
-void set_user(APP_OPTIONS* opts, const char* arg) {
-  const char* comma = strchr(arg, ',');
+// asks for both. The password is then wiped from `arg` (a word of argv): /proc and ps show
+// every process's arguments to any local user.
+void set_user(APP_OPTIONS* opts, char* arg) {
+  char* comma = strchr(arg, ',');
   if (!comma) return;
   size_t id_len = static_cast<size_t>(comma - arg);
   size_t pw_len = strlen(comma + 1);
-  if (id_len >= sizeof(opts->user_id) || pw_len >= sizeof(opts->password)) return;
-  memcpy(opts->user_id, arg, id_len);
-  opts->user_id[id_len] = '\0';
-  memcpy(opts->password, comma + 1, pw_len + 1);
+  if (id_len < sizeof(opts->user_id) && pw_len < sizeof(opts->password)) {
+    memcpy(opts->user_id, arg, id_len);
+    opts->user_id[id_len] = '\0';
+    memcpy(opts->password, comma + 1, pw_len + 1);
+  }
+  memset(comma + 1, 0, pw_len);
 }
 
 void set_auto_start(APP_OPTIONS* opts, const char* arg) {
@@ -72,7 +75,7 @@ int parse_options(int argc, char** argv, APP_OPTIONS* opts) {
   opterr = 0;  // our own line below is the only diagnostic
   int c;
   while ((c = getopt(argc, argv, kOptString)) != -1) {
-    const char* arg = optarg;
+    char* arg = optarg;
     switch (c) {
       case 'm': {
         int m = to_int(arg);

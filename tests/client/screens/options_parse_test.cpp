@@ -1,4 +1,5 @@
-// Command-line parsing into APP_OPTIONS: scan order, results, field bounds and the mode box.
+// Command-line parsing into APP_OPTIONS: scan order, results, field bounds, the mode box, and
+// the password wiped from the command line of a running spot window.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "client/foundation/config/app_options.h"
 #include "client/screens/options.h"
+#include "tests/client/screens/gui_harness.h"
 
 namespace {
 
@@ -16,6 +18,7 @@ struct Parsed {
   int result;
   std::string out;
   std::string err;
+  std::vector<std::string> argv;  // the words as parsing left them, program name first
 };
 
 class OptionsTest : public ::testing::Test {
@@ -35,7 +38,7 @@ class OptionsTest : public ::testing::Test {
     int r = parse_options(static_cast<int>(words.size()), argv.data(), &opts);
     std::string out = testing::internal::GetCapturedStdout();
     std::string err = testing::internal::GetCapturedStderr();
-    return {r, out, err};
+    return {r, out, err, words};
   }
 
   APP_OPTIONS opts;
@@ -88,9 +91,11 @@ TEST_F(OptionsTest, ModeComesFromTheLaterOfModeAndFileAndASlaveIsNoMaster) {
   }
   EXPECT_STREQ(opts.input_file, "a.zol");
   init_app_options(&opts);
-  parse(cases[0].words);
+  const Parsed p = parse(cases[0].words);
   EXPECT_STREQ(opts.user_id, "admin");
   EXPECT_STREQ(opts.password, "pa,ss");  // split at the first comma only
+  // Copied, then wiped from the command line that /proc shows every local user.
+  EXPECT_EQ(p.argv[4], std::string("admin,\0\0\0\0\0", 11));
 }
 
 TEST_F(OptionsTest, BadModeShowsTheBoxAndRunsTheMainWindow) {
@@ -168,15 +173,31 @@ TEST_F(OptionsTest, AutoStartIsCutOnACharacterBoundary) {
 
 TEST_F(OptionsTest, OverlongUserPartsStoreNothing) {
   std::string pw(300, 'p');
-  parse({"-u", "admin," + pw});
+  const Parsed p = parse({"-uadmin," + pw});
   EXPECT_STREQ(opts.user_id, "");
   EXPECT_STREQ(opts.password, "");
+  EXPECT_EQ(p.argv[1], "-uadmin," + std::string(300, '\0')) << "wiped all the same";
   init_app_options(&opts);
   std::string id(120, 'i');
   std::string pw2(150, 'q');
   parse({"-u", id + "," + pw2});  // longer than 99 but fits both fields
   EXPECT_EQ(std::string(opts.user_id), id);
   EXPECT_EQ(std::string(opts.password), pw2);
+}
+
+// A spot window as the launcher and the E-Map start it: its password is gone from /proc once
+// the window shows, and the login was still skipped with it.
+class SpotWindowRun : public gui::GuiTest {};
+
+TEST_F(SpotWindowRun, password_is_gone_from_the_command_line) {
+  write_setup(gui::free_tcp_port());
+  ASSERT_NO_FATAL_FAILURE(start_vigilo({"-m2", "-k", "-e", "-uadmin,admin"}, "ZOL Spot Window"));
+  const std::string cmdline = read_file("/proc/" + std::to_string(vigilo_) + "/cmdline");
+  EXPECT_NE(cmdline.find(std::string("-m2\0-k\0-e\0-uadmin,\0", 19)), std::string::npos);
+  EXPECT_EQ(cmdline.find("admin,admin"), std::string::npos);
+  int w = 0, h = 0;
+  EXPECT_TRUE(wait_for([&] { return shot_->size(win_, &w, &h) && w == 352 && h == 240; }))
+      << w << "x" << h << " is not the spot window without skin: " << out() << err();
 }
 
 TEST(UsageText, StartsWithUsageAndEndsWithAnEmptyLine) {
