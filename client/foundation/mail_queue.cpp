@@ -169,7 +169,8 @@ std::vector<std::string> mail_send_words(const MAIL_ITEM& item) {
                        : item.auth_method == 2 ? "-auth-cram-md5"
                        : item.auth_method == 3 ? "-auth-login"
                                                : "-auth";
-    w = {"-starttls", auth, "-user", field(MAIL_USER), "-pass", field(MAIL_PASSWORD)};
+    // The password goes through mailsend's standard input: /proc shows every argument.
+    w = {"-starttls", auth, "-user", field(MAIL_USER), "-pass", "-"};
   }
   for (const std::string& s : {std::string("-f"), field(MAIL_FROM), std::string("-t"),
                                field(MAIL_TO), std::string("-smtp"), field(MAIL_SMTP),
@@ -208,7 +209,9 @@ int mail_send(MAIL_ITEM item) {
   for (const std::string& s : words) argv.push_back(s.c_str());
   argv.push_back(nullptr);
   int rc = -1;
-  const int pid = start_process(argv.data());
+  const unsigned pass_len =
+      item.sender_form == 0 ? unsigned(strnlen(item.field[MAIL_PASSWORD], MAIL_FIELD_SIZE)) : 0;
+  const int pid = start_process_with_input(argv.data(), item.field[MAIL_PASSWORD], pass_len);
   if (pid > 0) {
     MailQueue& q = queue();
     using Clock = std::chrono::steady_clock;

@@ -5,7 +5,8 @@
 //
 // Threads: mail_enqueue from the event actions' worker; mail_sender_thread is the one
 // sender; init and stop from start-up and shutdown. The queue is guarded by its own lock.
-// The mailsend command line holds the password: it is never printed or logged.
+// The password reaches mailsend through a pipe on its standard input, never its command line,
+// and is never printed or logged.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +16,8 @@
 constexpr int MAIL_QUEUE_SLOTS = 32;
 constexpr int MAIL_FIELD_SIZE = 1000;    // each text field, with its NUL
 constexpr int MAIL_FIELDS_LIMIT = 1000;  // most characters of all fields that are sent
-// How long the sender waits for one mailsend run before it ends it (mailsend's own
-// connect and transfer time-outs are shorter).
+// How long the sender waits for one mailsend run before it ends it (mailsend ends itself
+// within 60 s).
 constexpr int MAIL_SEND_WAIT_MS = 90000;
 
 enum MAIL_FIELD : int {
@@ -45,11 +46,13 @@ int mail_enqueue(int dvr_index, const char* dvr_name, int channel, uint8_t kind,
 void mail_expand_template(char* out, const char* tmpl, const char* dvr_name, int channel,
                           const char* event_name);
 // The argument vector of one mail, without the program: the words the mailsend of this
-// project takes, one word for each value however empty or spaced.
+// project takes, one word for each value however empty or spaced; the password is "-pass -"
+// (mailsend reads it from its standard input).
 std::vector<std::string> mail_send_words(const MAIL_ITEM& item);
-// Sends one item with `<program dir>mailsend`, waiting at most MAIL_SEND_WAIT_MS (or until
-// the queue stops): 0 mailsend reported success; -1 it failed, could not start or was ended;
-// -2 the fields exceed MAIL_FIELDS_LIMIT ("mailsend parameter exceeded!  %10d"), not sent.
+// Sends one item with `<program dir>mailsend`, the password on its standard input, waiting
+// at most MAIL_SEND_WAIT_MS (or until the queue stops): 0 mailsend reported success; -1 it
+// failed, could not start or was ended; -2 the fields exceed MAIL_FIELDS_LIMIT ("mailsend
+// parameter exceeded!  %10d"), not sent.
 int mail_send(MAIL_ITEM item);
 // The sender loop (SDL thread); the argument is unused. Returns 0 once the queue stops.
 int mail_sender_thread(void* unused);

@@ -252,6 +252,11 @@ void SmtpSink::serve(int fd) {
         if (!l.empty() && l[0] == '.') l.erase(0, 1);
         data += l + "\r\n";
       }
+      if (cfg_.stall_after_data) {
+        while (c.read_line(&l)) {
+        }
+        return;
+      }
       m.data = data;
       {
         std::lock_guard<std::mutex> g(lock_);

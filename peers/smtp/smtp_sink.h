@@ -1,7 +1,8 @@
 // SMTP sink for tests: listens on 127.0.0.1 and speaks the server side of EHLO/HELO, AUTH
 // PLAIN and LOGIN (checked against configured credentials when a user is set), MAIL, RCPT,
 // DATA, RSET, NOOP and QUIT; it stores every accepted message. It never offers STARTTLS. It
-// can refuse every mail at RCPT, or stall (accept the connection and never answer).
+// can refuse every mail at RCPT, stall (accept the connection and never answer), or go quiet
+// once it has read a message body (the message is then not accepted).
 //
 // Threads: one accept thread and one thread per connection, owned and joined by the sink;
 // the public calls are thread-safe.
@@ -22,6 +23,7 @@ struct SinkConfig {
   std::string password;
   bool refuse = false;    // every RCPT gets 550
   bool stall = false;     // no greeting, no answer
+  bool stall_after_data = false;  // reads the body, then never answers
 };
 
 struct Message {

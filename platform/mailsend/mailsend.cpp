@@ -4,16 +4,24 @@
 //            -f FROM -t TO[,TO...] -smtp HOST[:PORT] [-d DOMAIN] [+cc] [+bcc]
 //            [-sub SUBJECT] [-attach PATH] [-M MESSAGE]
 // -d is the name given in EHLO; -attach an empty word for none, else a file sent as a MIME
-// part typed by its extension; +cc and +bcc are accepted and carry nothing. With a user the
-// mail goes only over TLS (STARTTLS): credentials are never sent in the clear. -starttls
-// alone upgrades when the server offers it. Exit 0 only when the server accepted the mail;
-// 1 when it did not; 2 for a bad command line. Nothing printed holds the password.
-// $VIGILO_MAILSEND_TIMEOUT (seconds) shortens the connect and transfer limits (tests).
+// part typed by its extension; +cc and +bcc are accepted and carry nothing. "-pass -" reads
+// the password from standard input (up to its end; one trailing line break is dropped), so
+// it never shows in the argument vector that every local user can read; a password given
+// as a word is wiped from the argument vector at once. With a user the mail goes only over
+// TLS (STARTTLS): credentials are never sent in the clear. -starttls alone upgrades when the
+// server offers it. Addresses and names holding CR or LF are refused: they would reach the
+// SMTP commands as commands of their own. Every step is bounded: the connect 15 s, each
+// server answer 20 s, the whole run (the password read included) 60 s. Exit 0 only when the
+// server accepted the mail; 1 when it did not; 2 for a bad command line. Nothing printed
+// holds the password. $VIGILO_MAILSEND_TIMEOUT (seconds) shortens every limit (tests).
 #include <curl/curl.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +32,9 @@
 namespace {
 
 constexpr long kConnectTimeout = 15;   // seconds
-constexpr long kTransferTimeout = 60;  // the whole exchange
+constexpr long kResponseTimeout = 20;  // each answer of the server, the last one included
+constexpr long kTransferTimeout = 60;  // the whole run, from the password read to the QUIT
+constexpr size_t kPasswordMax = 4096;
 
 struct Options {
   bool starttls = false;
@@ -71,6 +81,7 @@ int parse(int argc, char** argv, Options* o) {
       return 2;
     }
     *value = argv[++i];
+    if (value == &o->pass && o->pass != "-") std::memset(argv[i], 0, std::strlen(argv[i]));
   }
   if (o->auth.empty()) o->auth = "AUTH=PLAIN;AUTH=LOGIN";
   if (o->from.empty() || o->to.empty() || o->smtp.empty()) {
@@ -78,6 +89,15 @@ int parse(int argc, char** argv, Options* o) {
     usage();
     return 2;
   }
+  const struct {
+    const char* option;
+    const std::string& value;
+  } lines[] = {{"-f", o->from}, {"-t", o->to}, {"-smtp", o->smtp}, {"-d", o->domain}};
+  for (const auto& l : lines)
+    if (l.value.find_first_of("\r\n") != std::string::npos) {
+      std::fprintf(stderr, "mailsend: %s holds a line break\n", l.option);
+      return 2;
+    }
   return 0;
 }
 
@@ -137,6 +157,34 @@ long timeout_or(long fallback) {
   const char* env = std::getenv("VIGILO_MAILSEND_TIMEOUT");
   const long v = env ? std::atol(env) : 0;
   return v > 0 && v < fallback ? v : fallback;
+}
+
+// "-pass -": the password is all of standard input (the run's time limit bounds the wait).
+// 0, or -1 when it is too long or cannot be read.
+int read_password(std::string* pass) {
+  pass->clear();
+  char chunk[512];
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) break;
+    if (n < 0 || pass->size() + size_t(n) > kPasswordMax) {
+      std::fprintf(stderr, "mailsend: no password on standard input\n");
+      return -1;
+    }
+    pass->append(chunk, size_t(n));
+  }
+  if (!pass->empty() && pass->back() == '\n') pass->pop_back();
+  if (!pass->empty() && pass->back() == '\r') pass->pop_back();
+  return 0;
+}
+
+// The whole run's limit: libcurl's own does not reach the wait for the answer to the message
+// body, nor the QUIT after it.
+void out_of_time(int) {
+  static const char kLine[] = "mailsend: no answer within the time limit\n";
+  (void)!write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(1);
 }
 
 // Owns everything libcurl is handed, for one mail.
@@ -207,6 +255,7 @@ int send_mail(const Options& o) {
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout_or(kConnectTimeout));
   curl_easy_setopt(c, CURLOPT_TIMEOUT, timeout_or(kTransferTimeout));
+  curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout_or(kResponseTimeout));
   if (!o.user.empty()) {
     // Credentials only inside TLS: a server without STARTTLS gets no AUTH, and the mail fails.
     curl_easy_setopt(c, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
@@ -229,6 +278,9 @@ int send_mail(const Options& o) {
 int main(int argc, char** argv) {
   Options o;
   if (int rc = parse(argc, argv, &o)) return rc;
+  std::signal(SIGALRM, out_of_time);
+  alarm(unsigned(timeout_or(kTransferTimeout)));
+  if (o.pass == "-" && read_password(&o.pass) != 0) return 2;
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     std::fprintf(stderr, "mailsend: libcurl did not start\n");
     return 1;

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <chrono>
 #include <fcntl.h>
+#include <limits.h>
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,6 +14,8 @@
 #include <vector>
 
 extern char** environ;
+
+static_assert(PROCESS_INPUT_MAX <= PIPE_BUF, "the input must fit an empty pipe");
 
 namespace {
 
@@ -73,9 +76,9 @@ struct SpawnAttr {
   ~SpawnAttr() { posix_spawnattr_destroy(&attr); }
 };
 
-}  // namespace
-
-int start_process(const char* const* argv, const char* stdout_path, const char* stderr_path) {
+// Starts the child with `stdin_fd` (when >= 0) as its standard input.
+int spawn(const char* const* argv, int stdin_fd, const char* stdout_path,
+          const char* stderr_path) {
   if (!argv || !argv[0]) return -1;
   std::lock_guard<std::mutex> lock(g_mutex);
   reap_locked();
@@ -89,6 +92,7 @@ int start_process(const char* const* argv, const char* stdout_path, const char* 
                                     0644)) < 0)
     return -1;
   FileActions actions;
+  if (stdin_fd >= 0 && posix_spawn_file_actions_adddup2(&actions.fa, stdin_fd, 0) != 0) return -1;
   if (out.fd >= 0 && posix_spawn_file_actions_adddup2(&actions.fa, out.fd, 1) != 0) return -1;
   if (err.fd >= 0 && posix_spawn_file_actions_adddup2(&actions.fa, err.fd, 2) != 0) return -1;
   // Sockets and files of the client must not live on in the child.
@@ -100,6 +104,32 @@ int start_process(const char* const* argv, const char* stdout_path, const char* 
     return -1;
   g_children.push_back(pid);
   return static_cast<int>(pid);
+}
+
+}  // namespace
+
+int start_process(const char* const* argv, const char* stdout_path, const char* stderr_path) {
+  return spawn(argv, -1, stdout_path, stderr_path);
+}
+
+int start_process_with_input(const char* const* argv, const char* input, unsigned input_len,
+                             const char* stdout_path, const char* stderr_path) {
+  if (input_len > PROCESS_INPUT_MAX || (input_len && !input)) return -1;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  UniqueFd read_end{fds[0]}, write_end{fds[1]};
+  // Written before the child starts: an empty pipe holds PIPE_BUF bytes at least, so this
+  // never blocks, and the child meets the end of its input once it has read them.
+  size_t done = 0;
+  while (done < input_len) {
+    const ssize_t n = write(write_end.fd, input + done, input_len - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    done += size_t(n);
+  }
+  close(write_end.fd);
+  write_end.fd = -1;
+  return spawn(argv, read_end.fd, stdout_path, stderr_path);
 }
 
 int wait_process(int pid, int timeout_ms, int* exit_code) {

@@ -12,6 +12,17 @@
 int start_process(const char* const* argv, const char* stdout_path = nullptr,
                   const char* stderr_path = nullptr);
 
+// Most bytes start_process_with_input hands over: a pipe takes them whole without a wait.
+constexpr unsigned PROCESS_INPUT_MAX = 4096;
+
+// As start_process, with the child's standard input a pipe that holds the `input_len` bytes
+// of `input` and then ends. A secret handed over this way stays out of the argument vector,
+// which every local user can read in /proc. -1 as start_process, and when `input_len`
+// exceeds PROCESS_INPUT_MAX.
+int start_process_with_input(const char* const* argv, const char* input, unsigned input_len,
+                             const char* stdout_path = nullptr,
+                             const char* stderr_path = nullptr);
+
 // Waits at most `timeout_ms` (monotonic) for child `pid` to end. Returns 0 with its exit
 // code in *exit_code (128 + signal when killed; may be null), 1 when it still runs at the
 // time-out (it is reaped later), or -1 when `pid` is not a running child of ours.

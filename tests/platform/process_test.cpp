@@ -1,5 +1,5 @@
-// Process start with an argument vector: no shell, exit codes, redirection, time-outs,
-// reaping, and no descriptor leaking into the child.
+// Process start with an argument vector: no shell, exit codes, redirection, input through a
+// pipe, time-outs, reaping, and no descriptor leaking into the child.
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -60,6 +60,20 @@ TEST(StartProcess, ArgumentsReachTheChildVerbatimAndStderrGoesToItsOwnFile) {
   EXPECT_EQ(read_file(err), "to-err\n");
   unlink(out.c_str());
   unlink(err.c_str());
+}
+
+TEST(StartProcess, InputReachesTheChildThroughAPipeAndEnds) {
+  std::string out = temp_path("in-out");
+  const char* argv[] = {"cat", nullptr};
+  const std::string big(PROCESS_INPUT_MAX, 'x');
+  for (const std::string& input : {std::string("s3cret pw\n\0tail", 15), std::string(), big}) {
+    int pid = start_process_with_input(argv, input.data(), unsigned(input.size()), out.c_str());
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(wait_process(pid, 5000, nullptr), 0) << "the input ends";
+    EXPECT_EQ(read_file(out), input);
+  }
+  EXPECT_EQ(start_process_with_input(argv, (big + "x").data(), PROCESS_INPUT_MAX + 1), -1);
+  unlink(out.c_str());
 }
 
 TEST(StartProcess, FailuresAreReportedNotHidden) {

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,8 +28,13 @@ std::string email_section(const std::string& to, const std::string& server, int 
                           int delay, const std::string& user = "") {
   return "[EMAIL]\nreceipient=" + to + "\nfrom=dvr@example.com\nsubject=%E on %D CH %C\n"
          "attachment=" + std::to_string(attachment) + "\ninline_msg=At %T: %E\nreplyto=\ncc=\n"
-         "bcc=\nusername=" + user + "\npassword=pw\nsmtpserver=" + server +
+         "bcc=\nusername=" + user + "\npassword=s3cret-pw\nsmtpserver=" + server +
          "\ndomain=example.com\ndelay=" + std::to_string(delay) + "\n";
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool exists(const std::string& path) {
@@ -106,7 +113,7 @@ TEST(MailWords, argument_vector_word_for_word) {
   set(MAIL_ATTACH, "");
   set(MAIL_MESSAGE, "two words");
   using W = std::vector<std::string>;
-  EXPECT_EQ((W{"-starttls", "-auth", "-user", "", "-pass", "p w", "-f", "a@b", "-t", "c@d,e@f",
+  EXPECT_EQ((W{"-starttls", "-auth", "-user", "", "-pass", "-", "-f", "a@b", "-t", "c@d,e@f",
                "-smtp", "mx:2525", "-d", "", "-sub", "Motion on DVR 1", "-attach", "", "-M",
                "two words"}),
             mail_send_words(item));
@@ -220,6 +227,15 @@ TEST_F(MailQueue, stop_ends_a_stalled_send_and_discards_the_rest) {
   while (sink.connections() == 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_EQ(1, sink.connections());
+  // Any local user may read a command line: the password is not on mailsend's.
+  std::string cmdline;
+  std::error_code ec;
+  const std::string ours = "\nPPid:\t" + std::to_string(getpid()) + "\n";
+  for (const auto& e : std::filesystem::directory_iterator("/proc", ec))
+    if (read_file(e.path() / "status").find(ours) != std::string::npos)
+      cmdline = read_file(e.path() / "cmdline");
+  EXPECT_NE(std::string::npos, cmdline.find(std::string("-pass\0-\0", 8))) << cmdline;
+  EXPECT_EQ(std::string::npos, cmdline.find("s3cret")) << cmdline;
   const auto start = std::chrono::steady_clock::now();
   testing::internal::CaptureStdout();
   EXPECT_EQ(-1, mail_queue_stop());
