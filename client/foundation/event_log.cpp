@@ -1,16 +1,17 @@
-// The daily event log and the main window's actions on a DVR event.
+// The daily event log and the main window's actions on DVR events.
 #include "client/foundation/event_log.h"
 
-#include <sys/stat.h>
-
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <SDL/SDL.h>
 
@@ -22,47 +23,117 @@
 #include "client/foundation/event_table.h"
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/sdl_lock.h"
+#include "client/foundation/user_events.h"
 
 namespace {
 
-EVENT_ACTION_HOOKS g_hooks{};
-EVENT_NOTICE g_last_notice;
-int g_event_number = 0;  // of the last line; lines run 1..1023
+EVENT_ACTION_HOOKS g_hooks{};     // window loop
+EVENT_NOTICE g_last_notice;       // worker
+int g_event_number = 0;           // worker; of the last line, lines run 1..1023
+std::mutex g_receivers_lock;
 
-constexpr size_t kMaxJobs = 256;
+// What the window shows of the events handled since it last looked. A clear of the list
+// drops the lines before it, so at most MAX_EVENT_RECORDS - 1 lines wait.
+struct News {
+  bool clear = false;
+  std::vector<std::string> lines;
+  uint8_t alarms = 0;          // kinds whose sound is due: 0x02, 0x20
+  std::vector<int32_t> lost;   // channels that lost their video
+  bool woken = false;          // user event 29 is on its way
+};
+std::mutex g_news_lock;
+News g_news;
 
-// The part of an event's actions that waits on outside programs.
-struct SnapshotJob {
-  std::string bmp;  // empty when the BMP could not be saved
-  std::string jpg;
-  int dvr_index;
-  std::string dvr_name;
-  int channel;  // 1-based
-  uint8_t kind;
+// The window is shown news at most this often: drawing the list (its scroll animation)
+// holds the window thread and the display lock, so a storm must not redraw it back to back.
+constexpr int64_t kNewsGapMs = 1000;
+std::atomic<int64_t> g_last_shown_ms{INT64_MIN / 2};
+
+int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Wakes the window loop once for whatever gathers before it looks, and not sooner than
+// kNewsGapMs after it last looked. A wake-up that is not due yet, or that SDL refuses (its
+// queue full), is tried again with the next news or by the worker while it waits.
+void wake_window_for_news() {
+  if (steady_ms() - g_last_shown_ms.load() < kNewsGapMs) return;
+  {
+    std::lock_guard<std::mutex> g(g_news_lock);
+    if (g_news.woken) return;
+    if (!g_news.clear && g_news.lines.empty() && g_news.alarms == 0 && g_news.lost.empty()) return;
+    g_news.woken = true;
+  }
+  if (push_user_event(UE_DVR_EVENT) != 0) {
+    std::lock_guard<std::mutex> g(g_news_lock);
+    g_news.woken = false;
+  }
+}
+
+// A run of notices the full queue refused, written to the logs at its place in the order:
+// after the notice that was last queued before it.
+struct Burst {
+  uint64_t after = 0;  // sequence number of that notice
+  uint64_t count = 0;
+  std::string dvr;     // of the first notice refused
 };
 
-// One worker, jobs in event order. Joined by stop_event_actions (or at exit).
-class SnapshotWorker {
- public:
-  ~SnapshotWorker() { stop(); }
+void log_burst(const APP_OPTIONS* opts, const Burst& b) {
+  const uint64_t now = uint64_t(time(nullptr));
+  const time_t t = time_t(now);
+  struct tm local {};
+  char when[32] = "";
+  if (localtime_r(&t, &local)) strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+  char line[320];
+  snprintf(line, sizeof line, "0|%s|%s|%llu events lost|Dropped", when, b.dvr.c_str(),
+           (unsigned long long)b.count);
+  write_event_log(line, &now);
+  char text[256];
+  snprintf(text, sizeof text, "%llu DVR events lost: the event queue was full (first from <%s>)",
+           (unsigned long long)b.count, b.dvr.c_str());
+  write_system_log_line("EVENT", opts ? opts->user_id : "", text);
+}
 
-  // Takes the job, or leaves it with the caller (false) when too many wait.
-  bool add(SnapshotJob& job) {
+// The one worker: notices in arrival order. Joined by stop_event_actions (or at exit).
+class EventWorker {
+ public:
+  ~EventWorker() { stop(); }
+
+  int start(APP_OPTIONS* opts, APP_CONTEXT* ctx, size_t capacity) {
     std::lock_guard<std::mutex> g(lock_);
-    if (jobs_.size() >= kMaxJobs) return false;
-    jobs_.push_back(std::move(job));
-    if (!thread_.joinable()) {
-      stop_ = false;
-      thread_ = std::thread([this] { run(); });
+    if (thread_.joinable()) return -1;
+    opts_ = opts;
+    ctx_ = ctx;
+    capacity_ = capacity > 0 ? capacity : 1;
+    stop_ = false;
+    thread_ = std::thread([this] { run(); });
+    return 0;
+  }
+
+  int queue(const EVENT_NOTICE& n) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (!thread_.joinable() || stop_) return -1;
+    if (queue_.size() >= capacity_) {
+      ++dropped_;
+      if (!open_burst_) {
+        std::printf("The event queue is full (%zu notices): DVR events are lost.\n", queue_.size());
+        bursts_.push_back(Burst{next_seq_, 0, std::string(n.dvr_name, strnlen(n.dvr_name, sizeof n.dvr_name))});
+        open_burst_ = true;
+      }
+      ++bursts_.back().count;
+      return -2;
     }
+    open_burst_ = false;
+    queue_.push_back(Item{++next_seq_, n});
     wake_.notify_all();
-    return true;
+    return 0;
   }
 
   bool wait_idle(int timeout_ms) {
     std::unique_lock<std::mutex> g(lock_);
     return idle_.wait_for(g, std::chrono::milliseconds(timeout_ms),
-                          [this] { return jobs_.empty() && !busy_; });
+                          [this] { return queue_.empty() && bursts_.empty() && !busy_; });
   }
 
   void stop() {
@@ -74,81 +145,137 @@ class SnapshotWorker {
     if (thread_.joinable()) thread_.join();
   }
 
+  uint64_t dropped() {
+    std::lock_guard<std::mutex> g(lock_);
+    return dropped_;
+  }
+
+  size_t waiting() {
+    std::lock_guard<std::mutex> g(lock_);
+    return queue_.size();
+  }
+
  private:
+  struct Item {
+    uint64_t seq;
+    EVENT_NOTICE notice;
+  };
+
   void run() {
     std::unique_lock<std::mutex> g(lock_);
     for (;;) {
-      wake_.wait(g, [this] { return stop_ || !jobs_.empty(); });
-      if (jobs_.empty()) return;  // stopping, and everything handed over is done
-      SnapshotJob job = std::move(jobs_.front());
-      jobs_.pop_front();
+      if (!wake_.wait_for(g, std::chrono::milliseconds(200),
+                          [this] { return stop_ || !queue_.empty() || !bursts_.empty(); })) {
+        wake_window_for_news();
+        continue;
+      }
+      // A run of refusals is logged after the notices queued before it, and once it has
+      // ended (a notice was taken again) or nothing is left to come before it.
+      if (!bursts_.empty() && (queue_.empty() || queue_.front().seq > bursts_.front().after)) {
+        Burst b = bursts_.front();
+        bursts_.pop_front();
+        if (bursts_.empty()) open_burst_ = false;
+        busy_ = true;
+        g.unlock();
+        log_burst(opts_, b);
+        g.lock();
+        busy_ = false;
+        idle_.notify_all();
+        continue;
+      }
+      if (queue_.empty()) {
+        if (stop_) return;  // everything handed over is done
+        continue;
+      }
+      Item item = queue_.front();
+      queue_.pop_front();
       busy_ = true;
       g.unlock();
-      finish(job);
+      handle_dvr_event(opts_, ctx_, &item.notice);
+      send_event_mailslot(item.notice);
       g.lock();
       busy_ = false;
       idle_.notify_all();
     }
   }
 
-  static void finish(const SnapshotJob& job) {
-    if (!job.bmp.empty()) {
-      if (convert_to_jpeg(job.bmp.c_str(), job.jpg.c_str()) != 0)
-        debug_message("Unable to save image file.");
-      std::remove(job.bmp.c_str());
-    }
-    if (mail_enqueue(job.dvr_index, job.dvr_name.c_str(), job.channel, job.kind,
-                     job.jpg.c_str()) != 0)
-      debug_message("Don't Send mail. Check recipient and smtp server entry.");
-  }
-
   std::mutex lock_;
   std::condition_variable wake_, idle_;
-  std::deque<SnapshotJob> jobs_;
+  std::deque<Item> queue_;
+  std::deque<Burst> bursts_;
+  bool open_burst_ = false;
+  uint64_t next_seq_ = 0;
+  uint64_t dropped_ = 0;
+  size_t capacity_ = DVR_EVENT_QUEUE_CAPACITY;
+  APP_OPTIONS* opts_ = nullptr;
+  APP_CONTEXT* ctx_ = nullptr;
   std::thread thread_;
   bool stop_ = false;
   bool busy_ = false;
 };
 
-SnapshotWorker& worker() {
-  static SnapshotWorker w;
+EventWorker& worker() {
+  static EventWorker w;
   return w;
 }
 
-// Saves the channel's picture as BMP now (under its mutex) and hands the conversion and
-// the mail to the worker.
-void snapshot_and_mail(APP_OPTIONS* opts, RECEIVER_INFO* rx, int k, const char* dvr_name,
-                       uint8_t kind) {
+// One marked channel of a notice, decided under the receivers lock and carried out after.
+struct Marked {
+  int channel;      // 0-based
+  uint8_t kind;
+  std::string line;
+  bool has_picture;
+};
+
+// A copy of channel k's picture of DVR `dvr_name`, taken under its mutex; null when that
+// DVR or picture is gone (a disconnect since) or the copy failed. The caller frees it.
+SDL_Surface* copy_picture(APP_CONTEXT* ctx, const char* dvr_name, int k) {
+  std::lock_guard<std::mutex> rx_guard(g_receivers_lock);
+  RECEIVER_INFO* rx = find_receiver_by_name(ctx, dvr_name);
+  if (!rx) return nullptr;
   CHANNEL_INFO& ch = rx->channels[k];
-  SnapshotJob job{"", "", rx->index, dvr_name, k + 1, kind};
+  SdlLock lock(ch.mutex);
+  if (!ch.surface) return nullptr;
+  return SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
+}
+
+// Saves the picture as BMP, converts it to JPEG and queues the mail, with no lock held. A
+// JPEG that is not mailed, or that the converter left unfinished, does not stay behind.
+void snapshot_and_mail(APP_OPTIONS* opts, APP_CONTEXT* ctx, int dvr_index, const char* dvr_name,
+                       int k, uint8_t kind) {
   char bmp[512], jpg[512];
+  const char* attach = nullptr;
   if (make_capture_name(opts, bmp, sizeof bmp, dvr_name, k, "bmp") != 0 ||
       make_capture_name(opts, jpg, sizeof jpg, dvr_name, k, "jpg") != 0) {
     debug_message("Unable to save image file.");
-    jpg[0] = '\0';
-  } else {
-    SdlLock lock(ch.mutex);
-    if (ch.surface && SDL_SaveBMP(ch.surface, bmp) == 0)
-      job.bmp = bmp;
-    else
+  } else if (SDL_Surface* pic = copy_picture(ctx, dvr_name, k)) {
+    const bool saved = SDL_SaveBMP(pic, bmp) == 0;
+    SDL_FreeSurface(pic);
+    if (!saved) {
+      std::remove(bmp);
       debug_message("Unable to save image file.");
-  }
-  job.jpg = jpg;
-  if (!worker().add(job)) {
-    // The worker is hundreds of events behind: this snapshot and mail are given up.
-    if (!job.bmp.empty()) std::remove(job.bmp.c_str());
+    } else if (convert_to_jpeg(bmp, jpg) != 0) {
+      // cjpeg failed or overran its time: what it wrote is no picture to send.
+      std::remove(bmp);
+      std::remove(jpg);
+      debug_message("Unable to save image file.");
+    } else {
+      std::remove(bmp);
+      attach = jpg;
+    }
+  } else {
     debug_message("Unable to save image file.");
   }
+  if (mail_enqueue(dvr_index, dvr_name, k + 1, kind, attach) != 0) {
+    if (attach) std::remove(attach);
+    debug_message("Don't Send mail. Check recipient and smtp server entry.");
+  }
 }
 
-bool has_surface(CHANNEL_INFO& ch) {
-  SdlLock lock(ch.mutex);
-  return ch.surface != nullptr;
-}
-
-// The per-channel steps for one kind: motion (0x02) or sensor (0x20).
-void act_on_kind(APP_OPTIONS* opts, APP_CONTEXT* ctx, RECEIVER_INFO* rx, const char* dvr_name,
-                 const char* when, uint64_t event_time, uint32_t mask, uint8_t kind) {
+// The per-channel decisions for one kind, motion (0x02) or sensor (0x20), in channel order.
+void mark_kind(APP_CONTEXT* ctx, RECEIVER_INFO* rx, const char* dvr_name, const char* when,
+               uint64_t event_time, uint32_t mask, uint8_t kind, News* news,
+               std::vector<Marked>* out) {
   for (int k = 0; k < MAX_CHANNELS; ++k) {
     CHANNEL_INFO& ch = rx->channels[k];
     if (!(mask & (1u << k))) {
@@ -157,7 +284,8 @@ void act_on_kind(APP_OPTIONS* opts, APP_CONTEXT* ctx, RECEIVER_INFO* rx, const c
     }
     int number = g_event_number + 1;
     if (number >= MAX_EVENT_RECORDS) {
-      if (g_hooks.clear_event_list) g_hooks.clear_event_list(ctx);
+      news->clear = true;
+      news->lines.clear();
       number = 1;
     }
     g_event_number = number;
@@ -165,22 +293,56 @@ void act_on_kind(APP_OPTIONS* opts, APP_CONTEXT* ctx, RECEIVER_INFO* rx, const c
 
     char line[320];
     format_event_log_line(line, sizeof line, number, when, dvr_name, k + 1, kind);
-    if (g_hooks.add_event_line) g_hooks.add_event_line(ctx, line);
+    news->lines.emplace_back(line);
+    news->alarms |= kind;
     add_event_record(uint8_t(k + 1), dvr_name, uint32_t(event_time), uint32_t(event_time >> 32),
                      kind);
     // The pop-up thread looks the channel up by its id over all receivers.
     const int32_t id = ch.id.load();
     int32_t none = -1;
     if (id >= 0) ctx->alarm_channel.compare_exchange_strong(none, id);
-    if (g_hooks.play_alarm) g_hooks.play_alarm(kind);
-    write_event_log(line, &event_time);
-    if (has_surface(ch)) snapshot_and_mail(opts, rx, k, dvr_name, kind);
+    bool has_picture;
+    {
+      SdlLock lock(ch.mutex);
+      has_picture = ch.surface != nullptr;
+    }
+    out->push_back(Marked{k, kind, line, has_picture});
   }
+}
+
+// Hands `add` to the window: lines after a clear replace what waited.
+void publish_news(News& add) {
+  if (!add.clear && add.lines.empty() && add.alarms == 0 && add.lost.empty()) return;
+  {
+    std::lock_guard<std::mutex> g(g_news_lock);
+    if (add.clear) {
+      g_news.clear = true;
+      g_news.lines.clear();
+    }
+    for (std::string& l : add.lines) g_news.lines.push_back(std::move(l));
+    g_news.alarms |= add.alarms;
+    for (int32_t id : add.lost)
+      if (std::find(g_news.lost.begin(), g_news.lost.end(), id) == g_news.lost.end())
+        g_news.lost.push_back(id);
+  }
+  wake_window_for_news();
 }
 
 }  // namespace
 
 void set_event_action_hooks(const EVENT_ACTION_HOOKS& hooks) { g_hooks = hooks; }
+
+int start_event_actions(APP_OPTIONS* opts, APP_CONTEXT* ctx, size_t capacity) {
+  return worker().start(opts, ctx, capacity);
+}
+
+int queue_dvr_event(const EVENT_NOTICE& notice) { return worker().queue(notice); }
+
+uint64_t dvr_events_dropped() { return worker().dropped(); }
+
+size_t dvr_events_waiting() { return worker().waiting(); }
+
+std::mutex& event_receivers_lock() { return g_receivers_lock; }
 
 const EVENT_NOTICE& last_dvr_event() { return g_last_notice; }
 
@@ -202,26 +364,61 @@ int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* no
   if (!localtime_r(&t, &local)) return -1;
   char when[32];
   strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
-  RECEIVER_INFO* rx = find_receiver_by_name(ctx, dvr_name);
-  if (!rx) return -2;
-
   const uint64_t event_time = static_cast<uint64_t>(notice->time);
-  const int first_number = g_event_number;
-  if (notice->kind & 0x02)
-    act_on_kind(opts, ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02);
-  if (notice->kind & 0x20)
-    act_on_kind(opts, ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20);
-  // The list is drawn (and scrolled) once for all lines of the notice, not once a line.
-  if (g_event_number != first_number && g_hooks.draw_event_list) g_hooks.draw_event_list(ctx);
-  if (notice->marker) {
-    for (int k = 0; k < MAX_CHANNELS; ++k) {
-      if (!(notice->mask_80 & (1u << k))) continue;
-      CHANNEL_INFO& ch = rx->channels[k];
-      ch.video_state.store(3);
-      const int32_t id = ch.id.load();
-      if (id >= 0 && is_channel_shown(ctx, id) && g_hooks.redraw_channel)
-        g_hooks.redraw_channel(ctx, id);
+
+  // Everything that reads the receiver is decided here, under the lock; the files, the
+  // converter and the mail come after, without it.
+  News news;
+  std::vector<Marked> marked;
+  int dvr_index;
+  {
+    std::lock_guard<std::mutex> rx_guard(g_receivers_lock);
+    RECEIVER_INFO* rx = find_receiver_by_name(ctx, dvr_name);
+    if (!rx) return -2;
+    dvr_index = rx->index;
+    if (notice->kind & 0x02)
+      mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02, &news, &marked);
+    if (notice->kind & 0x20)
+      mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20, &news, &marked);
+    if (notice->marker) {
+      for (int k = 0; k < MAX_CHANNELS; ++k) {
+        if (!(notice->mask_80 & (1u << k))) continue;
+        CHANNEL_INFO& ch = rx->channels[k];
+        ch.video_state.store(3);
+        const int32_t id = ch.id.load();
+        if (id >= 0) news.lost.push_back(id);
+      }
     }
   }
+  // The screen first: the list and the sound do not wait for the snapshots.
+  publish_news(news);
+  for (const Marked& m : marked) {
+    write_event_log(m.line.c_str(), &event_time);
+    if (m.has_picture) snapshot_and_mail(opts, ctx, dvr_index, dvr_name, m.channel, m.kind);
+  }
   return 0;
+}
+
+int show_event_news(APP_CONTEXT* ctx) {
+  News n;
+  {
+    std::lock_guard<std::mutex> g(g_news_lock);
+    std::swap(n, g_news);
+  }
+  g_last_shown_ms.store(steady_ms());
+  // The list is drawn (and scrolled) once for all new lines, not once a line.
+  if ((n.clear || !n.lines.empty()) && g_hooks.show_event_lines) {
+    std::vector<const char*> lines;
+    lines.reserve(n.lines.size());
+    for (const std::string& l : n.lines) lines.push_back(l.c_str());
+    g_hooks.show_event_lines(ctx, n.clear, lines.data(), lines.size());
+  }
+  if (g_hooks.play_alarm) {
+    if (n.alarms & 0x02) g_hooks.play_alarm(0x02);
+    if (n.alarms & 0x20) g_hooks.play_alarm(0x20);
+  }
+  if (g_hooks.redraw_channel)
+    for (int32_t id : n.lost)
+      if (is_channel_shown(ctx, id)) g_hooks.redraw_channel(ctx, id);
+  return int(n.lines.size());
 }

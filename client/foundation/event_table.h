@@ -1,7 +1,7 @@
 // The event table: the last DVR events (at most 1024) for the event list and event playback.
 //
-// One global table, changed only by the window loop's DVR event handler; readers on the
-// window loop get pointers that stay valid until the next change.
+// One global table, changed only by the DVR event worker (handle_dvr_event, event_log.h);
+// a reader gets pointers that stay valid until the worker's next change.
 #pragma once
 
 #include <cstddef>

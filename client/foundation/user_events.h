@@ -18,7 +18,7 @@ enum USER_EVENT_NUMBER : int {
   UE_RECORD_STATE = 26,    // nothing
   UE_SEARCH_DATA = 27,     // data1: NC_SEARCH_RECORD (links notice queue)
   UE_LOGGED_IN = 28,       // data1: the RECEIVER_INFO that logged in (may be ignored)
-  UE_DVR_EVENT = 29,       // data1: EVENT_NOTICE (links notice queue)
+  UE_DVR_EVENT = 29,       // nothing: the DVR event worker has news for the screen (show_event_news)
   UE_PRESET_LIST = 30,     // data1: NC_PRESET_TABLE (links notice queue)
   UE_POPUP = 31,           // alarm pop-up: action and type in data1, channel id in data2
   UE_SHOW_CAM_INFO = 32,

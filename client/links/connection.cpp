@@ -1,7 +1,10 @@
 #include "client/links/connection.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -11,6 +14,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/event_log.h"
 #include "client/foundation/sock_io.h"
 #include "client/foundation/user_events.h"
 #include "client/links/dat_file.h"
@@ -55,9 +59,113 @@ RECEIVE_ENTRY entry_for(uint8_t protocol) {
   }
 }
 
+// The end of each receiver's thread, so a disconnect can wait for it with a bound.
+struct ThreadEnd {
+  std::mutex lock;
+  std::condition_variable done_cv;
+  bool done = false;
+};
+std::shared_ptr<ThreadEnd> g_thread_ends[MAX_RECEIVERS];
+
 void start_thread(RECEIVER_INFO* rx, RECEIVE_ENTRY entry) {
   if (rx->thread.joinable()) rx->thread.join();
-  rx->thread = std::thread([rx, entry] { entry(rx); });
+  auto end = std::make_shared<ThreadEnd>();
+  if (rx->index >= 0 && rx->index < MAX_RECEIVERS) g_thread_ends[rx->index] = end;
+  rx->thread = std::thread([rx, entry, end] {
+    entry(rx);
+    std::lock_guard<std::mutex> g(end->lock);
+    end->done = true;
+    end->done_cv.notify_all();
+  });
+}
+
+// How long the window thread waits for the receive threads of a disconnect: they end this
+// fast unless one is held inside an SDK call or a peer's time-out.
+constexpr int kStopWaitMs = 500;
+
+// True when receiver i's thread has ended by `deadline` (or none was started here).
+bool thread_ended_by(int i, std::chrono::steady_clock::time_point deadline) {
+  std::shared_ptr<ThreadEnd> end = g_thread_ends[i];
+  if (!end) return true;
+  std::unique_lock<std::mutex> g(end->lock);
+  return end->done_cv.wait_until(g, deadline, [&] { return end->done; });
+}
+
+// Receivers whose threads were told to stop: joined, then everything they used goes (the
+// SDK terminated after them, recordings closed, receivers and rings freed). On the window
+// thread when the threads ended at once, else on the teardown worker.
+struct Teardown {
+  APP_OPTIONS* opts = nullptr;
+  APP_CONTEXT* ctx = nullptr;
+  int count = 0;
+  RECEIVE_THREAD threads[MAX_RECEIVERS];
+  bool free_rings = false;
+};
+
+void finish_teardown(Teardown& t) {
+  for (int i = 0; i < t.count; ++i)
+    if (t.threads[i].joinable()) t.threads[i].join();
+  // Every disconnect, 'W' DVRs or not: the next connect initialises the SDK again.
+  sdk_term();
+  // Nothing appends any more: the recordings are closed once their queued records are written.
+  end_recordings(t.ctx);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  {
+    // The DVR event worker reads receivers' channels: it never meets one being freed.
+    std::lock_guard<std::mutex> g(event_receivers_lock());
+    for (int i = 0; i < t.count; ++i) free_receiver(&t.ctx->receivers[i]);
+  }
+  reset_all_decoders();
+  if (t.free_rings) free_receive_buffers(t.opts);
+}
+
+// The one teardown left to a worker (window thread only starts and joins it); it is over
+// before anything is connected or freed again.
+std::thread g_teardown;
+std::mutex g_teardown_lock;
+std::condition_variable g_teardown_cv;
+bool g_teardown_running = false;  // under g_teardown_lock
+
+void start_teardown(std::unique_ptr<Teardown> t) {
+  {
+    std::lock_guard<std::mutex> g(g_teardown_lock);
+    g_teardown_running = true;
+  }
+  g_teardown = std::thread([t = std::move(t)] {
+    finish_teardown(*t);
+    std::lock_guard<std::mutex> g(g_teardown_lock);
+    g_teardown_running = false;
+    g_teardown_cv.notify_all();
+  });
+}
+
+void join_teardown() { wait_receivers_stopped(-1); }
+
+// Tells every receive thread to stop: the receivers' count. Window thread.
+int tell_receivers_to_stop(APP_CONTEXT* ctx) {
+  int n = ctx->num_receivers;
+  if (n > MAX_RECEIVERS) n = MAX_RECEIVERS;
+  for (int i = 0; i < n; ++i) {
+    receivers_stop.store(1);
+    ctx->receivers[i].status.store(RX_STOP);
+  }
+  return n;
+}
+
+// Takes the n receivers' threads and what they use out of the context's view: the window
+// sees no receiver from now on.
+std::unique_ptr<Teardown> take_receivers(APP_OPTIONS* opts, APP_CONTEXT* ctx, int n) {
+  auto t = std::make_unique<Teardown>();
+  t->opts = opts;
+  t->ctx = ctx;
+  t->count = n;
+  for (int i = 0; i < n; ++i) {
+    t->threads[i] = std::move(ctx->receivers[i].thread);
+    g_thread_ends[i].reset();
+  }
+  ctx->num_receivers = 0;
+  ctx->num_channels = 0;
+  return t;
 }
 
 bool ends_with_dat(const char* name) {
@@ -148,6 +256,12 @@ void apply_layout(APP_CONTEXT* ctx, int layout) {
 
 void connect_dvr(APP_OPTIONS* opts) {
   if (opts->conn_state.load() != CONN_DISCONNECTED) return;
+  // The receivers and rings are reused: a disconnect's teardown still under way ends first.
+  if (!wait_receivers_stopped(0)) {
+    ModalWait waiting;  // bounded by the SDK's and the links' own time-outs
+    std::printf("Waiting for the last connection's receive threads to end ...\n");
+    wait_receivers_stopped(-1);
+  }
   opts->conn_state.store(CONN_CONNECTING);
   alloc_receive_buffers(opts);
   start_decoders(opts);
@@ -165,8 +279,21 @@ void disconnect_dvr(APP_OPTIONS* opts) {
     h.send_channels_to_master(opts);
   opts->conn_state.store(CONN_DISCONNECTING);
   stop_decoders(opts);
-  stop_receivers(opts);
-  free_receive_buffers(opts);
+  // A receive thread held in an SDK call or by a DVR that stopped answering is joined by a
+  // worker: the window never waits on a peer for more than kStopWaitMs.
+  join_teardown();
+  const int n = tell_receivers_to_stop(ctx);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+  bool ended = true;
+  for (int i = 0; i < n; ++i) ended = thread_ended_by(i, deadline) && ended;
+  std::unique_ptr<Teardown> t = take_receivers(opts, ctx, n);
+  t->free_rings = true;
+  if (ended) {
+    finish_teardown(*t);
+  } else {
+    std::printf("Receive threads still ending; they are joined in the background.\n");
+    start_teardown(std::move(t));
+  }
   if (h.after_stop) h.after_stop(opts);
   opts->conn_state.store(CONN_DISCONNECTED);
   if (h.after_disconnect) h.after_disconnect(opts);
@@ -299,23 +426,23 @@ void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint
 
 void stop_receivers(APP_OPTIONS* opts) {
   APP_CONTEXT* ctx = context_of(opts);
-  int n = ctx->num_receivers;
-  if (n > MAX_RECEIVERS) n = MAX_RECEIVERS;
-  for (int i = 0; i < n; ++i) {
-    receivers_stop.store(1);
-    ctx->receivers[i].status.store(RX_STOP);
+  join_teardown();
+  const int n = tell_receivers_to_stop(ctx);
+  std::unique_ptr<Teardown> t = take_receivers(opts, ctx, n);
+  finish_teardown(*t);
+}
+
+bool wait_receivers_stopped(int timeout_ms) {
+  {
+    std::unique_lock<std::mutex> g(g_teardown_lock);
+    auto over = [] { return !g_teardown_running; };
+    if (timeout_ms < 0)
+      g_teardown_cv.wait(g, over);
+    else if (!g_teardown_cv.wait_for(g, std::chrono::milliseconds(timeout_ms), over))
+      return false;
   }
-  for (int i = 0; i < n; ++i)
-    if (ctx->receivers[i].thread.joinable()) ctx->receivers[i].thread.join();
-  // Every disconnect, 'W' DVRs or not: the next connect initialises the SDK again.
-  sdk_term();
-  // Nothing appends any more: the recordings are closed once their queued records are written.
-  end_recordings(ctx);
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  for (int i = 0; i < n; ++i) free_receiver(&ctx->receivers[i]);
-  ctx->num_receivers = 0;
-  ctx->num_channels = 0;
-  reset_all_decoders();
+  if (g_teardown.joinable()) g_teardown.join();
+  return true;
 }
 
 int reset_connection_info() {

@@ -2,7 +2,8 @@
 // rings, decoder threads and one receive thread per DVR, and tear it all down again.
 //
 // connect_dvr / disconnect_dvr / add_receiver / post_dvr_request / reload_setup_info run on
-// the window thread. Window-side effects (skin widgets, fades, fonts, master reports, layout
+// the window thread; the receive threads of a disconnect that do not end at once are
+// joined by a teardown worker of this module. Window-side effects (skin widgets, fades, fonts, master reports, layout
 // switches) are hooks the screens register; receive threads and file players other than
 // 'Q' register their entries as their modules arrive.
 #pragma once
@@ -35,8 +36,15 @@ void apply_layout(APP_CONTEXT* ctx, int layout);
 
 // Acts only in state 9: 7, rings, decoders, receivers, 6.
 void connect_dvr(APP_OPTIONS* opts);
-// Acts only outside state 9: 8, decoders, receivers, rings stopped/freed, 9.
+// Acts only outside state 9: 8, decoders, receivers, rings stopped/freed, 9. Receive threads
+// that have not ended 500 ms after being told to stop (one held in an SDK call, or by a DVR
+// that stopped answering) are joined by a worker, which then frees what they used: the
+// window goes on at once and sees no receiver. A connect waits for that worker.
 void disconnect_dvr(APP_OPTIONS* opts);
+// Waits up to `timeout_ms` (-1: without a bound) for the worker of the last disconnect:
+// true once its threads are joined and their receivers and rings freed (or none runs),
+// false when it still runs. Window thread.
+bool wait_receivers_stopped(int timeout_ms);
 // 0, or -1 without slots. Starts one decoder_thread per slot, 100 ms apart.
 int start_decoders(APP_OPTIONS* opts);
 // Decoder state 9 and every decoder thread joined: 0.
@@ -45,7 +53,8 @@ int stop_decoders(APP_OPTIONS* opts);
 void start_receivers(APP_OPTIONS* opts);
 // Widens a connected DVR's masks, or appends and starts one more DVR.
 void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint32_t audio_mask);
-// Stops every receive thread, joins it, terminates the SDK and frees the receivers.
+// Stops every receive thread, joins it, terminates the SDK and frees the receivers (after
+// the worker of an earlier disconnect has finished). Blocks: shutdown and tests.
 void stop_receivers(APP_OPTIONS* opts);
 
 // Connection request record pushed with user event 24 (command 3 = connect).

@@ -6,6 +6,10 @@
 #include <deque>
 #include <mutex>
 
+#include "client/foundation/config/mailslot.h"
+#include "client/foundation/event_log.h"
+#include "client/foundation/user_events.h"
+
 namespace {
 
 std::mutex g_lock;
@@ -30,7 +34,7 @@ int post(LINK_NOTICE&& n) {
     if (g_queue.size() >= LINK_NOTICE_CAPACITY) {
       g_dropped.fetch_add(1);
       if (!g_dropping)
-        std::printf("Window loop is %zu notices behind: dropping DVR notices.\n", g_queue.size());
+        std::printf("Window loop is %zu notices behind: dropping link notices.\n", g_queue.size());
       g_dropping = true;
       return -1;
     }
@@ -44,6 +48,10 @@ int post(LINK_NOTICE&& n) {
 }  // namespace
 
 int post_link_notice(int number, const void* record, size_t size, int receiver) {
+  if (number == UE_DVR_EVENT && record && size == sizeof(EVENT_NOTICE)) {
+    const int r = queue_dvr_event(*static_cast<const EVENT_NOTICE*>(record));
+    if (r != -1) return r == 0 ? 0 : -1;
+  }
   LINK_NOTICE n;
   n.number = number;
   n.receiver = receiver;
@@ -66,6 +74,15 @@ bool take_link_notice(LINK_NOTICE* out) {
   *out = std::move(g_queue.front());
   g_queue.pop_front();
   return true;
+}
+
+void rewake_link_notices() {
+  bool waiting;
+  {
+    std::lock_guard<std::mutex> g(g_lock);
+    waiting = !g_queue.empty();
+  }
+  if (waiting) wake_window_loop();
 }
 
 SDL_Event link_notice_event(const LINK_NOTICE& n) {

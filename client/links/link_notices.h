@@ -1,12 +1,17 @@
-// Notices of the receive threads to the window loop: DVR events (user event 29), preset
-// lists (30), search replies (27) and DVR error messages for the operator.
+// Notices of the receive and link threads to the window loop: link messages (user event
+// 24), preset lists (30), search replies (27) and error messages for the operator's box.
+// DVR events (29) go to the main window's event worker instead (queue_dvr_event of
+// event_log.h), whose queue is theirs alone; only while no worker runs (the other windows,
+// which act on no DVR event) do they queue here, where the loops pass them over.
 //
-// A first-in first-out queue of copies owned by this module: a receive thread posts and
-// never waits, the window loop takes them in order (after every event it handles; each post
-// also wakes it with an SDL user event of code 0, which no handler takes). A notice handed
-// out stays valid until the window loop takes the next one. When the loop falls 256 notices
-// behind, new ones are dropped and counted, with one line per run of drops.
-// Threads: post_* from any thread; take_link_notice from the window loop only.
+// A first-in first-out queue of copies owned by this module: a thread posts and never
+// waits, the window loop takes them in order, a slice per turn (after every event it
+// handles; each post also wakes it with an SDL user event of code 0, which no handler
+// takes). A notice handed out stays valid until the window loop takes the next one. When
+// the loop falls 256 notices behind, new ones are dropped and counted, with one line per
+// run of drops.
+// Threads: post_* from any thread; take_link_notice and rewake_link_notices from the window
+// loop only.
 #pragma once
 
 #include <SDL/SDL.h>
@@ -27,12 +32,17 @@ struct LINK_NOTICE {
   const char* text() const { return static_cast<const char*>(data()); }
 };
 
-// Queues a copy of record[size] as user event `number`: 0, or -1 dropped (queue full).
+// Queues a copy of record[size] as user event `number` (an EVENT_NOTICE of 29 goes to the
+// event worker when one runs): 0, or -1 dropped (queue full).
 int post_link_notice(int number, const void* record, size_t size, int receiver = -1);
-// Queues an error message of receiver `receiver` for a box on the window loop: 0 or -1.
+// Queues an error message for a box the window loop shows (receiver -1: none, as from a
+// worker thread of the screens): 0 or -1.
 int post_link_error_box(int receiver, const char* text);
 // Takes the oldest notice into *out: true, or false when none is waiting.
 bool take_link_notice(LINK_NOTICE* out);
+// After a slice that left notices waiting: wakes the window loop again, so it comes back
+// for them once it has handled what SDL holds.
+void rewake_link_notices();
 // The user event for `n`: SDL_USEREVENT with its number and data1 = its record.
 SDL_Event link_notice_event(const LINK_NOTICE& n);
 // Notices dropped since the program started.

@@ -120,9 +120,11 @@ void read_records(RECEIVER_INFO* rx, PicLink* link, uint8_t* frame, size_t cap) 
         link->ctrl_pid = parse_ctrl_pid(rec);
         link->pid_known = true;
         std::printf("ctrl_pid = %d\n", link->ctrl_pid);
+        // A DVR may answer kind 1 again and again; the window hears of the login once an
+        // attempt, or each record would be a system-log line and an entry of SDL's queue.
+        if (!link->logged_in) push_user_event(UE_LOGGED_IN, rx);
         link->logged_in = true;
         rx->logged_in.store(1);
-        push_user_event(UE_LOGGED_IN, rx);
         break;
       case PIC_KIND_VIDEO: {
         if (len > PIC_MAX_FRAME) {

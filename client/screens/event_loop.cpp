@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/mailslot.h"
@@ -865,13 +867,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
       if (select_channel(ctx, 0) > 0) set_channel_audio(ctx, 0);
       write_system_log(SYSLOG_CONNECTED, opts->user_id, opts->auto_start);
       break;
-    case UE_DVR_EVENT:
-      if (ev.user.data1) {
-        const auto* notice = static_cast<const EVENT_NOTICE*>(ev.user.data1);
-        handle_dvr_event(opts, ctx, notice);
-        send_event_mailslot(*notice);
-      }
-      break;
+    case UE_DVR_EVENT: show_event_news(ctx); break;
     case UE_POPUP: handle_popup_request(ev, ctx, opts); break;
     case UE_PRESET_LIST: fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1)); break;
     case UE_SHOW_CAM_INFO:
@@ -903,17 +899,28 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
 
 namespace {
 
-// The receive threads' notices, in the order they came: DVR error messages as boxes, the
-// rest through the loop's user-event handler. A DVR's modal box is shown here, where it
-// stalls no receive thread.
+// A turn of the loop takes at most this many notices, or this long, before it goes back to
+// SDL's events: a backlog never keeps input, redraw and the watchdog's tick waiting.
+constexpr int kNoticeSlice = 64;
+constexpr Uint32 kNoticeSliceMs = 20;
+
+// The receive and link threads' notices, in the order they came, through the loop's
+// user-event handler; a slice per turn. DVR events never come here in the main window (its
+// event worker takes them) and the other windows act on none. Error messages are shown once
+// the slice is done: a modal box shown inside it would hold the notices behind it.
 void drain_link_notices(APP_OPTIONS* opts, APP_CONTEXT* ctx, const WindowLoop& loop) {
+  std::vector<std::string> boxes;
   LINK_NOTICE n;
-  while (take_link_notice(&n)) {
+  const Uint32 start = SDL_GetTicks();
+  for (int taken = 0; taken < kNoticeSlice && SDL_GetTicks() - start < kNoticeSliceMs; ++taken) {
+    if (!take_link_notice(&n)) break;
     if (n.number == LINK_ERROR_BOX)
-      error_box(n.text());
-    else if (loop.takes_user_event(n.number))
+      boxes.emplace_back(n.text() ? n.text() : "");
+    else if (n.number != UE_DVR_EVENT && loop.takes_user_event(n.number))
       loop.user(link_notice_event(n), ctx, opts);
   }
+  rewake_link_notices();
+  for (const std::string& text : boxes) error_box(text.c_str());
 }
 
 }  // namespace

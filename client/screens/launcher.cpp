@@ -17,6 +17,7 @@
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/win_helpers.h"
+#include "client/links/link_notices.h"
 #include "client/screens/skin.h"
 #include "platform/net/net.h"
 #include "platform/system/process.h"
@@ -129,13 +130,25 @@ int start_single(Single which, const Words& words) {
   return 0;
 }
 
+// The limit box, shown once no lock of ours is held: a box waits for the operator, and
+// every start (the mailslot timer's on SDL's one timer thread too) would wait behind it.
+// From a thread other than the window's it is posted for the window loop to show.
+int limit_reached(bool window_thread) {
+  if (window_thread)
+    error_box(kLimitText);
+  else
+    post_link_error_box(-1, kLimitText);
+  return -1;
+}
+
 // A spot window of channel `id`: its entry index (its process id in *pid), or the negative
 // result.
-int start_spot_of_channel(APP_OPTIONS* opts, APP_CONTEXT* ctx, int32_t id, int* pid_out = nullptr) {
-  std::lock_guard<std::recursive_mutex> g(g_started.lock);
+int start_spot_of_channel(APP_OPTIONS* opts, APP_CONTEXT* ctx, int32_t id, bool window_thread,
+                          int* pid_out = nullptr) {
+  std::unique_lock<std::recursive_mutex> g(g_started.lock);
   if (prune_child_processes(&g_started.spots) >= MAX_CHILD_PROCESSES) {
-    error_box(kLimitText);
-    return -1;
+    g.unlock();
+    return limit_reached(window_thread);
   }
   if (id < 0) return -1;
   RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
@@ -156,11 +169,11 @@ int start_spot_of_channel(APP_OPTIONS* opts, APP_CONTEXT* ctx, int32_t id, int* 
 // ---------------------------------------------------------------- copies of vigilo
 
 int start_extension_window(APP_OPTIONS* opts, APP_CONTEXT*) {
-  std::lock_guard<std::recursive_mutex> g(g_started.lock);
+  std::unique_lock<std::recursive_mutex> g(g_started.lock);
   CHILD_TABLE& t = g_started.extensions;
   if (t.count >= MAX_CHILD_PROCESSES) {
-    error_box(kLimitText);
-    return -1;
+    g.unlock();
+    return limit_reached(true);
   }
   // One extension window: the running one is raised instead of starting another.
   if (t.count > 0 && t.entries[0].pid > 0) {
@@ -178,12 +191,12 @@ int start_extension_window(APP_OPTIONS* opts, APP_CONTEXT*) {
 }
 
 int start_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
-  return start_spot_of_channel(opts, ctx, first_selected_channel(ctx));
+  return start_spot_of_channel(opts, ctx, first_selected_channel(ctx), true);
 }
 
 int start_event_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
   int pid = -1;
-  const int rc = start_spot_of_channel(opts, ctx, ctx->alarm_channel.load(), &pid);
+  const int rc = start_spot_of_channel(opts, ctx, ctx->alarm_channel.load(), false, &pid);
   return rc < 0 ? rc : pid;
 }
 

@@ -9,7 +9,8 @@
 // this process; a window is looked up by its title and its process (_NET_WM_PID).
 //
 // Threads: the window loop, except start_event_spot_window (the alarm pop-up thread) and
-// start_time_playback_window (the mailslot timer); one lock guards the records.
+// start_time_playback_window (the mailslot timer); one lock guards the records, and no box
+// is shown while it is held.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +27,8 @@ int start_extension_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
 int start_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
 // The same for the alarm pop-up channel (APP_CONTEXT::alarm_channel), but the window's
 // process id on success: the pop-up ends that process later, when its table slot may
-// already belong to another window.
+// already belong to another window. The pop-up thread calls it: the limit box is posted
+// to the window loop (post_link_error_box), never shown here.
 int start_event_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
 int start_search_window(APP_OPTIONS* opts);   // -2 when a running one was raised
 // The input file of the options: ".avi" and ".bmp" through xdg-open, anything else in a

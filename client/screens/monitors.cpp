@@ -40,28 +40,20 @@ std::atomic<uint32_t> g_elapsed_ms{0};
 
 // ---------------------------------------------------------------- DVR event hooks
 
-void add_event_line(APP_CONTEXT* ctx, const char* line) {
+void show_event_lines(APP_CONTEXT* ctx, bool clear, const char* const* lines, size_t count) {
   if (!ctx->skin) return;
   const int list = find_widget(kMainWindow, "evt_list");
   if (list <= 0) return;
+  SDL_Surface* screen = ctx->surfaces[SURF_SCREEN];
   SdlLock lock(ctx->display_mutex);
-  add_widget_line(ctx->surfaces[SURF_SCREEN], kMainWindow, list, line, 0, 0);
-}
-
-void draw_event_list(APP_CONTEXT* ctx) {
-  if (!ctx->skin || ctx->fullscreen) return;
-  const int list = find_widget(kMainWindow, "evt_list");
-  if (list <= 0) return;
-  SdlLock lock(ctx->display_mutex);
-  add_widget_line(ctx->surfaces[SURF_SCREEN], kMainWindow, list, nullptr, 0, 1);
-}
-
-void clear_event_list(APP_CONTEXT* ctx) {
-  if (!ctx->skin) return;
-  const int list = find_widget(kMainWindow, "evt_list");
-  if (list <= 0) return;
-  SdlLock lock(ctx->display_mutex);
-  clear_widget_lines(ctx->surfaces[SURF_SCREEN], kMainWindow, list);
+  if (clear) clear_widget_lines(screen, kMainWindow, list);
+  for (size_t i = 0; i < count; ++i) add_widget_line(screen, kMainWindow, list, lines[i], 0, 0);
+  if (ctx->fullscreen) return;
+  // The list scrolls in its newest line only: animating through every line of a burst
+  // would hold the window thread (and the display) for most of a second each time.
+  if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, list); w && w->first_line - w->shown_first_line > 1)
+    w->shown_first_line = w->first_line - 1;
+  add_widget_line(screen, kMainWindow, list, nullptr, 0, 1);
 }
 
 void play_alarm(uint8_t kind) {
@@ -108,8 +100,8 @@ void ask_loop(int action, int type, int32_t id) {
 }  // namespace
 
 void install_event_action_hooks() {
-  set_event_action_hooks(EVENT_ACTION_HOOKS{add_event_line, draw_event_list, clear_event_list,
-                                            play_alarm, redraw_channel});
+  set_event_action_hooks(EVENT_ACTION_HOOKS{show_event_lines, play_alarm, redraw_channel});
+  start_event_actions(&app_options, process_context());
 }
 
 void reset_status_timer() { g_elapsed_ms.store(0); }

@@ -26,7 +26,8 @@ int event_popup_thread(void* unused);
 // the configured way or restores the view from before. 0.
 int handle_popup_request(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts);
 // Registers the main window's event list, alarm sounds and channel redraw with the DVR
-// event actions (window loop, at start).
+// event actions and starts their worker, which from then on takes the DVR event notices
+// (window loop, at start; the main window only).
 void install_event_action_hooks();
 // Starts the status timer's elapsed time at 0 again (tests).
 void reset_status_timer();

@@ -265,6 +265,12 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
         if (cfg_.oversize == Oversize::Extra) r.resize(76 + 64, 0x11);
         if (!out(r)) break;
       }
+      if (cfg_.login_every > 0 && serial % cfg_.login_every == 0) {
+        std::vector<uint8_t> r = plain_record(1, 0);
+        const std::string pid = std::to_string(cfg_.ctrl_pid);
+        std::memcpy(r.data() + 16, pid.data(), pid.size());
+        if (!out(r)) break;
+      }
       if (cfg_.unknown_every > 0 && serial % cfg_.unknown_every == 0) {
         std::vector<uint8_t> r = plain_record(9, 0);
         std::memcpy(r.data() + 16, "GARBAGE\x01\x02", 9);

@@ -44,6 +44,7 @@ struct PeerConfig {
   int drop_after = 0;           // after n frames, half a record and close
   bool stall = false;           // accept, read, never answer
   int unknown_every = 0;        // a record of unknown kind before every n-th frame
+  int login_every = 0;          // the login answer (kind 1) again before every n-th frame
   Oversize oversize = Oversize::None;
   int oversize_after = 0;       // the oversized record after n frames of each connection
   bool refuse = false;          // close without kind 1

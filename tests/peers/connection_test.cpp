@@ -66,6 +66,7 @@ class Connection : public ::testing::Test {
   }
   void TearDown() override {
     disconnect_dvr(&app_options);
+    wait_receivers_stopped(-1);
     free_app_context(&app_context);
     p1->stop();
     p2->stop();
@@ -150,6 +151,44 @@ TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
   disconnect_dvr(&app_options);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));  // of 30 s
   EXPECT_EQ(0, app_context.num_receivers);
+}
+
+// A 'W' DVR that never answers the SDK's system information request holds the receive
+// thread inside ORVOSDK_Connect for the SDK's 7 s: the disconnect leaves that thread to a
+// worker, and the next connection waits for it.
+TEST_F(Connection, disconnect_leaves_a_receive_thread_held_in_the_sdk_to_a_worker) {
+  wdvr::PeerConfig w;
+  w.channels = 1;
+  w.clip_frames = 1;
+  w.faults.stage = wdvr::Stage::Cms;
+  w.faults.fault = wdvr::Fault::Silent;
+  w.faults.times = -1;
+  wdvr::WdvrPeer stalled(w);
+  ASSERT_TRUE(stalled.start());
+  std::string text = demo_setup(p1->port(), p2->port());
+  for (size_t at = text.find("9110"); at != std::string::npos; at = text.find("9110", at))
+    text.replace(at, 4, std::to_string(stalled.base_port()));
+  std::ofstream(path) << text;
+  ASSERT_EQ(0, load_setup_info(path.c_str()));
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-3");
+  testing::internal::CaptureStdout();
+  connect_dvr(&app_options);
+  ASSERT_TRUE(stalled.wait_request(0x7000F, 0, 10000));
+  disconnect_dvr(&app_options);
+  // Back on the window thread while the SDK still waits on the DVR's control connection.
+  EXPECT_GT(stalled.open_connections(), 0);
+  EXPECT_FALSE(wait_receivers_stopped(0));
+  EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
+  EXPECT_EQ(0, app_context.num_receivers);
+  // The worker joins it, terminates the SDK and frees the receivers and rings.
+  EXPECT_TRUE(wait_receivers_stopped(30000));
+  EXPECT_EQ(0u, app_context.num_slots);
+  EXPECT_EQ(nullptr, app_context.slots[0].ring);
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
+  connect_dvr(&app_options);
+  EXPECT_TRUE(p1->wait_request(2, 0, 5000));
+  disconnect_dvr(&app_options);
+  testing::internal::GetCapturedStdout();
 }
 
 // Every decoder thread is held at its first wait (the decoder sleep seam) until released; a

@@ -1,4 +1,5 @@
 // Snapshot and capture file names, and the outside BMP-to-JPEG converter.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -12,7 +13,8 @@
 namespace {
 
 unsigned snapshot_seq = 0;
-unsigned capture_seq = 0;
+// The event worker names its snapshots while the window names the operator's captures.
+std::atomic<unsigned> capture_seq{0};
 
 bool ends_with_sep(const std::string& s) {
   return !s.empty() && (s.back() == '/' || s.back() == '\\');

@@ -37,14 +37,44 @@ int add_to_log_index(const char* index_file, const char* day_file) {
   return 0;
 }
 
-int write_system_log(int code, const char* user, const char* text) {
+namespace {
+
+// Today's time stamp and day file of the system log: false when there is no local time.
+bool system_log_now(char (&stamp)[32], char (&day_file)[64]) {
   time_t now = time(nullptr);
   struct tm t {};
-  if (!localtime_r(&now, &t)) return -1;
-  char stamp[32];
-  char day_file[64];
+  if (!localtime_r(&now, &t)) return false;
   strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
   strftime(day_file, sizeof day_file, "./logs/sys%Y%m%d.txt", &t);
+  return true;
+}
+
+// Appends line[n] (snprintf's count) to the day file with one write and lists the file.
+int append_system_line(const char* day_file, char* line, size_t cap, int n) {
+  if (n < 0) return -1;
+  size_t len = static_cast<size_t>(n);
+  if (len >= cap) {  // a cut line still ends its line
+    len = cap - 1;
+    line[len - 1] = '\n';
+  }
+
+  // A fresh install has no ./logs/ yet; without it every line would be lost.
+  mkdir("./logs", 0755);
+  int fd = open(day_file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  ssize_t w = write(fd, line, len);
+  close(fd);
+  if (w != static_cast<ssize_t>(len)) return -1;
+  add_to_log_index("./logs/sysindex.txt", day_file);
+  return 0;
+}
+
+}  // namespace
+
+int write_system_log(int code, const char* user, const char* text) {
+  char stamp[32];
+  char day_file[64];
+  if (!system_log_now(stamp, day_file)) return -1;
   const char* u = user ? user : "";
   const char* x = text ? text : "";
 
@@ -80,22 +110,17 @@ int write_system_log(int code, const char* user, const char* text) {
     case 10: n = snprintf(line, sizeof line, "%s|%s|EXIT|%s - Program exit.\n", stamp, u, x); break;
     default: n = snprintf(line, sizeof line, "%s|UNKNOW\n", stamp); break;
   }
-  if (n < 0) return -1;
-  size_t len = static_cast<size_t>(n);
-  if (len >= sizeof line) {  // a cut line still ends its line
-    len = sizeof line - 1;
-    line[len - 1] = '\n';
-  }
+  return append_system_line(day_file, line, sizeof line, n);
+}
 
-  // A fresh install has no ./logs/ yet; without it every line would be lost.
-  mkdir("./logs", 0755);
-  int fd = open(day_file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  ssize_t w = write(fd, line, len);
-  close(fd);
-  if (w != static_cast<ssize_t>(len)) return -1;
-  add_to_log_index("./logs/sysindex.txt", day_file);
-  return 0;
+int write_system_log_line(const char* kind, const char* user, const char* text) {
+  char stamp[32];
+  char day_file[64];
+  if (!system_log_now(stamp, day_file)) return -1;
+  char line[1024];
+  const int n = snprintf(line, sizeof line, "%s|%s|%s|%s\n", stamp, user ? user : "",
+                         kind ? kind : "", text ? text : "");
+  return append_system_line(day_file, line, sizeof line, n);
 }
 
 size_t format_event_log_line(char* out, size_t size, int number, const char* when,

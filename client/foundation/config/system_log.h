@@ -31,6 +31,9 @@ enum : int {
 // (the line is lost; the index is left alone).
 int write_system_log(int code, const char* user, const char* text);
 
+// The same for a line the codes above do not cover: "<time>|<user>|<kind>|<text>\n".
+int write_system_log_line(const char* kind, const char* user, const char* text);
+
 // Lists `day_file` in `index_file` unless a line already starts with it. 0, or -1 when the
 // index cannot be opened. Shared with the event log.
 int add_to_log_index(const char* index_file, const char* day_file);

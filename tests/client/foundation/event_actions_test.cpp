@@ -1,5 +1,6 @@
-// The main window's actions on a DVR event: log lines and index, numbering, event list,
-// pop-up channel, sound, snapshot, video-loss marks; and notices that must change nothing.
+// The main window's actions on a DVR event: log lines and index, numbering, what the window
+// is shown (gathered), pop-up channel, sound, snapshot and its clean-up, video-loss marks;
+// notices that must change nothing; the worker's queue and the trace of what it refused.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "client/foundation/event_log.h"
 #include "client/foundation/event_table.h"
 #include "client/foundation/mail_queue.h"
+#include "tests/client/screens/eventually.h"
 
 namespace {
 
@@ -88,15 +90,21 @@ class EventActions : public testing::Test {
     ASSERT_EQ(0, chdir(dir_.c_str()));
     ASSERT_EQ(0, load_system_info(("[SYSTEM]\nrec_path=" + dir_ + "/rec/\n").c_str()));
     ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=60\n"));
+    set_event_action_hooks(EVENT_ACTION_HOOKS{});
+    show_event_news(ctx_.get());  // what an earlier test left for the window
     set_event_action_hooks(EVENT_ACTION_HOOKS{
-        [](APP_CONTEXT*, const char* l) { seen.lines.push_back(l); },
-        [](APP_CONTEXT*) { ++seen.draws; }, [](APP_CONTEXT*) { ++seen.clears; }, [](uint8_t k) { seen.alarms.push_back(k); },
+        [](APP_CONTEXT*, bool clear, const char* const* lines, size_t count) {
+          seen.clears += clear;
+          seen.lines.insert(seen.lines.end(), lines, lines + count);
+          ++seen.draws;
+        },
+        [](uint8_t k) { seen.alarms.push_back(k); },
         [](APP_CONTEXT*, int32_t id) { seen.redraws.push_back(id); }});
     add("DVR-0");
     rx_ = add("DVR-1");
   }
   void TearDown() override {
-    wait_event_actions_idle(10000);
+    stop_event_actions();
     set_event_action_hooks(EVENT_ACTION_HOOKS{});
     for (int r = 0; r < ctx_->num_receivers; ++r) free_receiver(&ctx_->receivers[r]);
     ASSERT_EQ(0, chdir(cwd_.c_str()));
@@ -123,16 +131,21 @@ TEST_F(EventActions, motion_then_sensor_lines_in_the_event_day_file) {
   EVENT_NOTICE n = notice("DVR-1", 0x22, 0x6, 0x1, t);
   ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
   ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  EXPECT_TRUE(seen.lines.empty()) << "the window is shown the events when it looks";
+  EXPECT_EQ(6, show_event_news(ctx_.get()));
   const std::vector<std::string> first = {
       "1|2021-03-04 12:00:00|DVR-1|CH 02|Motion", "2|2021-03-04 12:00:00|DVR-1|CH 03|Motion",
       "3|2021-03-04 12:00:00|DVR-1|CH 01|Sensor"};
   EXPECT_EQ(first, std::vector<std::string>(seen.lines.begin(), seen.lines.begin() + 3));
   EXPECT_EQ("6|2021-03-04 12:00:00|DVR-1|CH 01|Sensor", seen.lines.back());
-  EXPECT_EQ(2, seen.draws);  // once a notice
+  // Both notices are one redraw and one sound of each kind.
+  EXPECT_EQ(1, seen.draws);
+  EXPECT_EQ((std::vector<int>{0x02, 0x20}), seen.alarms);
+  EXPECT_EQ(0, show_event_news(ctx_.get()));
+  EXPECT_EQ(1, seen.draws);
   EXPECT_EQ(first[0] + "\n" + first[1] + "\n" + first[2] + "\n",
             read_file("logs/20210304.txt").substr(0, 3 * (first[0].size() + 1)));
   EXPECT_EQ("./logs/20210304.txt\n", read_file("logs/index.txt"));  // listed once
-  EXPECT_EQ((std::vector<int>{0x02, 0x02, 0x20, 0x02, 0x02, 0x20}), seen.alarms);
   EXPECT_EQ(6, get_event_record_count());
   EXPECT_EQ(2, get_event_record(0)->channel);
   // Marks: the sensor notice's channel lost its motion mark, the others kept theirs.
@@ -146,9 +159,12 @@ TEST_F(EventActions, motion_then_sensor_lines_in_the_event_day_file) {
 TEST_F(EventActions, the_1024th_line_clears_the_list_and_is_number_1) {
   EVENT_NOTICE n = notice("DVR-1", 0x02, 0x1, 0, noon(2021, 3, 5));
   for (int i = 0; i < 1023; ++i) ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  EXPECT_EQ(1023, show_event_news(ctx_.get()));
   EXPECT_EQ(0, seen.clears);
   EXPECT_EQ(0u, seen.lines.back().rfind("1023|", 0));
-  ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  // Lines the window had not been shown before a clear are not shown at all.
+  for (int i = 0; i < 1024; ++i) ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  EXPECT_EQ(1, show_event_news(ctx_.get()));
   EXPECT_EQ(1, seen.clears);
   EXPECT_EQ(0u, seen.lines.back().rfind("1|", 0));
 }
@@ -163,7 +179,9 @@ TEST_F(EventActions, notices_that_change_nothing) {
   EXPECT_EQ(130u, std::strlen(last_dvr_event().dvr_name));
   EVENT_NOTICE no_time = notice("DVR-1", 0x02, 0x1, 0, INT64_MAX);
   EXPECT_EQ(-1, handle_dvr_event(nullptr, ctx_.get(), &no_time));
+  EXPECT_EQ(0, show_event_news(ctx_.get()));
   EXPECT_TRUE(seen.lines.empty());
+  EXPECT_TRUE(seen.alarms.empty());
   EXPECT_EQ(0, get_event_record_count());
   EXPECT_EQ(-1, ctx_->alarm_channel.load());
   EXPECT_TRUE(files_in("logs").empty());
@@ -176,6 +194,7 @@ TEST_F(EventActions, video_loss_marks_channels_and_redraws_the_shown_one) {
   n.marker = 1;
   n.mask_80 = 0x5;
   ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+  show_event_news(ctx_.get());
   EXPECT_EQ(3, rx_->channels[0].video_state.load());
   EXPECT_EQ(0, rx_->channels[1].video_state.load());
   EXPECT_EQ(3, rx_->channels[2].video_state.load());
@@ -184,20 +203,91 @@ TEST_F(EventActions, video_loss_marks_channels_and_redraws_the_shown_one) {
   EXPECT_EQ(0, seen.draws);
 }
 
-TEST_F(EventActions, snapshot_is_left_as_jpeg_only) {
+// The snapshot is left as a JPEG only while its mail waits in the queue: a refused mail, or
+// a converter that failed (what it wrote is no picture), leaves no file behind.
+TEST_F(EventActions, snapshot_stays_only_as_the_jpeg_of_a_queued_mail) {
   SDL_Surface* pic = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 48, 32, 0xFF0000, 0xFF00, 0xFF, 0);
   ASSERT_NE(nullptr, pic);
   SDL_FillRect(pic, nullptr, 0x3080C0);
   rx_->channels[1].surface = pic;
-  EVENT_NOTICE n = notice("DVR-1", 0x02, 0x2, 0, noon(2021, 3, 8));
-  ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
-  ASSERT_TRUE(wait_event_actions_idle(10000));
-  const std::vector<std::string> shots = files_in(dir_ + "/rec");
-  ASSERT_EQ(1u, shots.size());
-  EXPECT_EQ(0u, shots[0].rfind("DVR-1-01-", 0)) << shots[0];  // the 0-based channel
-  EXPECT_EQ(".jpg", shots[0].substr(shots[0].size() - 4));
-  EXPECT_EQ(0, read_file(dir_ + "/rec/" + shots[0]).rfind("\xFF\xD8", 0));
+  // A converter that writes half a file and fails, found first on the PATH.
+  const std::string bin = dir_ + "/bin";
+  mkdir(bin.c_str(), 0700);
+  std::ofstream(bin + "/cjpeg") << "#!/bin/sh\nprintf '\\377\\330partial'\nexit 1\n";
+  chmod((bin + "/cjpeg").c_str(), 0700);
+  const std::string path = getenv("PATH") ? getenv("PATH") : "";
+  struct Case {
+    const char* what;
+    bool recipient, broken_converter;
+    size_t jpegs_left;
+    int mails_queued;
+  } cases[] = {
+      {"mailed", true, false, 1, 1},
+      {"mail refused: no recipient", false, false, 0, 0},
+      {"converter failed", true, true, 0, 1},  // mailed without the picture
+  };
+  int day = 8;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    mail_queue_init();
+    (void)std::system(("rm -rf " + dir_ + "/rec").c_str());
+    ASSERT_EQ(0, load_email_info(c.recipient ? "[EMAIL]\nreceipient=ops@x\nsmtpserver=127.0.0.1\nattachment=1\ndelay=60\n"
+                                             : "[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=60\n"));
+    setenv("PATH", c.broken_converter ? (bin + ":" + path).c_str() : path.c_str(), 1);
+    EVENT_NOTICE n = notice("DVR-1", 0x02, 0x2, 0, noon(2021, 3, day++));
+    ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
+    const std::vector<std::string> shots = files_in(dir_ + "/rec");
+    ASSERT_EQ(c.jpegs_left, shots.size());
+    EXPECT_EQ(c.mails_queued, mail_queue_count());
+    if (shots.empty()) continue;
+    EXPECT_EQ(0u, shots[0].rfind("DVR-1-01-", 0)) << shots[0];  // the 0-based channel
+    EXPECT_EQ(".jpg", shots[0].substr(shots[0].size() - 4));
+    EXPECT_EQ(0, read_file(dir_ + "/rec/" + shots[0]).rfind("\xFF\xD8", 0));
+  }
+  setenv("PATH", path.c_str(), 1);
+  mail_queue_init();
+}
+
+// The worker takes notices in order whatever holds it up; a full queue refuses, and each run
+// of refusals is written once, with its count, after the events queued before it.
+TEST_F(EventActions, worker_keeps_order_and_logs_a_run_of_refusals_once) {
+  ASSERT_EQ(0, start_event_actions(nullptr, ctx_.get(), 4));
+  EXPECT_EQ(-1, start_event_actions(nullptr, ctx_.get(), 4)) << "one worker";
+  const int64_t now = time(nullptr);
+  const uint64_t dropped_before = dvr_events_dropped();
+  {
+    // Holding what the worker needs for every event of a connected DVR holds the worker,
+    // on the first notice: four more wait, the next seven are refused.
+    std::lock_guard<std::mutex> hold(event_receivers_lock());
+    ASSERT_EQ(0, queue_dvr_event(notice("DVR-1", 0x02, 0x1, 0, now)));
+    ASSERT_TRUE(eventually([] { return dvr_events_waiting() == 0; }));
+    for (int i = 1; i < 12; ++i)
+      EXPECT_EQ(i <= 4 ? 0 : -2, queue_dvr_event(notice("DVR-1", 0x02, 0x1u << (i % 4), 0, now))) << i;
+  }
+  const int taken = 5, refused = 7;
+  EXPECT_EQ(uint64_t(refused), dvr_events_dropped() - dropped_before);
+  ASSERT_TRUE(wait_event_actions_idle(20000));
+  EXPECT_EQ(taken, show_event_news(ctx_.get()));
+  for (int i = 0; i < taken; ++i)
+    EXPECT_EQ(0u, seen.lines[size_t(i)].find(std::to_string(i + 1) + "|")) << seen.lines[size_t(i)];
+
+  char day[32], sys_day[32];
+  const time_t t = time_t(now);
+  struct tm local {};
+  localtime_r(&t, &local);
+  strftime(day, sizeof day, "logs/%Y%m%d.txt", &local);
+  strftime(sys_day, sizeof sys_day, "logs/sys%Y%m%d.txt", &local);
+  const std::string log = read_file(day);
+  const std::string lost = "|DVR-1|" + std::to_string(refused) + " events lost|Dropped\n";
+  ASSERT_NE(std::string::npos, log.find(lost)) << log;
+  EXPECT_EQ(log.find(lost), log.rfind(lost));
+  EXPECT_EQ(log.size(), log.find(lost) + lost.size()) << "after the events taken before it";
+  EXPECT_NE(std::string::npos, read_file(sys_day).find("|EVENT|" + std::to_string(refused) + " DVR events lost"))
+      << read_file(sys_day);
+
+  // Stopped, it takes nothing: the windows without a worker act on no DVR event.
   stop_event_actions();
+  EXPECT_EQ(-1, queue_dvr_event(notice("DVR-1", 0x02, 0x1, 0, now)));
 }
 
 }  // namespace

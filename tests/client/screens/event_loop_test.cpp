@@ -130,21 +130,41 @@ TEST_F(Loop, tour_ends_soon_after_its_flag_is_cleared) {
 
 namespace {
 
-TEST_F(Loop, dvr_error_box_is_shown_by_the_window_loop_not_the_receive_thread) {
+// The loop takes a slice of the notices per turn and shows a DVR's error box once that
+// slice is done: notices behind the box are not held by it, and a backlog leaves the loop
+// free for SDL's events.
+TEST_F(Loop, notices_drain_in_slices_and_error_boxes_come_after_the_slice) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0);
-  set_message_box_hook(fake_box);
+  add_channels(16);
+  ASSERT_EQ(set_layout(ctx, 1), 0);
+  static int layout_at_box;
+  layout_at_box = -1;
+  set_message_box_hook([](const char* title, const char* text, BoxButtons) {
+    last_box = std::string(title) + "|" + text;
+    layout_at_box = app_context.layout.load();
+    return BoxAnswer::ok;
+  });
   last_box.clear();
   clear_link_notices();
   app_options.logged_in = 1;
+  uint8_t buf[COMM_MESSAGE_SIZE];
   ASSERT_EQ(0, post_link_error_box(0, "The passwordd was incorrect."));
+  layout_command(4, 0, buf);
+  ASSERT_EQ(0, post_link_notice(UE_LINK_COMMAND, buf, sizeof buf));
+  layout_command(2, 0, buf);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(0, post_link_notice(UE_LINK_COMMAND, buf, sizeof buf));
   SDL_Event quit{};
   quit.type = SDL_QUIT;
   SDL_PushEvent(&quit);
+  testing::internal::CaptureStdout();
   EXPECT_EQ(0, main_event_loop(&app_options));
+  testing::internal::GetCapturedStdout();
   EXPECT_EQ("ZOL Main|The passwordd was incorrect.", last_box);
+  EXPECT_NE(1, layout_at_box) << "the box waited for the slice behind it";
   LINK_NOTICE left;
-  EXPECT_FALSE(take_link_notice(&left));
+  EXPECT_TRUE(take_link_notice(&left)) << "a slice, not the whole backlog, in one turn";
+  clear_link_notices();
   SDL_Quit();
 }
 

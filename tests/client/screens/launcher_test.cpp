@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -18,6 +19,7 @@
 #include "client/foundation/config/app_options.h"
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/utils.h"
+#include "client/links/link_notices.h"
 #include "client/screens/launcher.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
@@ -290,6 +292,31 @@ TEST_F(Launcher, seventeenth_spot_or_time_playback_window_waits_until_one_closes
   EXPECT_EQ(start_time_playback_window("", 1, 2024, 1, 2, 3, 4), -1);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(next_start(300), Words{});
+  // The spot table is full again. The limit box waits for the operator with the launcher
+  // free: the mailslot timer and the pop-up start windows meanwhile.
+  static bool free_during_box;
+  free_during_box = false;
+  boxes.clear();
+  set_message_box_hook([](const char* title, const char* text, BoxButtons b) {
+    auto other = std::async(std::launch::async, [] { return raise_child_window("ZOL Playback"); });
+    free_during_box = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    return record_box(title, text, b);
+  });
+  EXPECT_EQ(start_spot_window(opts, ctx), -1);
+  EXPECT_EQ(boxes, Words{limit});
+  EXPECT_TRUE(free_during_box);
+  // The alarm pop-up's thread shows no box: the window loop is handed it.
+  clear_link_notices();
+  ctx->alarm_channel.store(0);
+  int popup_rc = 0;
+  std::thread([&] { popup_rc = start_event_spot_window(opts, ctx); }).join();
+  EXPECT_EQ(popup_rc, -1);
+  EXPECT_EQ(boxes.size(), 1u);
+  LINK_NOTICE posted;
+  ASSERT_TRUE(take_link_notice(&posted));
+  EXPECT_EQ(posted.number, LINK_ERROR_BOX);
+  EXPECT_EQ(posted.text(), limit);
+  set_message_box_hook(record_box);
 }
 
 TEST_F(Launcher, outside_programs_start_only_when_installed) {
