@@ -154,7 +154,10 @@ void CClientSite::Stop() {
   if (m_bStop.exchange(1)) return;
   m_bNotifyEnd = 1;
   m_statusEvent.Set();
-  m_frameEvent.Set();
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    WakeWaiters();
+  }
   m_answerEvent.Set();
   m_firstFrameEvent.Set();
   if (m_pSource) {
@@ -170,25 +173,32 @@ void CClientSite::Stop() {
   CloseVideoDecoder();
 }
 
-// The flag is raised under the list lock, so the list's own reset of the frame event (a
-// position change) cannot come between it and its Set and swallow the wake-up.
+// The flag is raised under the list lock, which a waiter holds while it looks at it.
 void CClientSite::CancelWait() {
   if (m_bStop) return;
   {
     std::lock_guard<std::mutex> lk(m_listLock);
     m_bCancelled = 1;
+    WakeWaiters();
   }
-  m_frameEvent.Set();
   if (m_bFirstFrameWanted) m_firstFrameEvent.Set();
   m_answerEvent.Set();
 }
 
 void CClientSite::ReleaseFrameWait() {
-  {
-    std::lock_guard<std::mutex> lk(m_listLock);
-    m_bCancelled = 1;
-  }
-  m_frameEvent.Set();
+  std::lock_guard<std::mutex> lk(m_listLock);
+  m_bCancelled = 1;
+  WakeWaiters();
+}
+
+void CClientSite::WakeWaiters() {
+  for (Waiter* w : m_waiters) w->wake.notify_one();
+}
+
+void CClientSite::Recycle(std::vector<uint8_t>&& bytes) {
+  if (bytes.capacity() == 0) return;
+  std::lock_guard<std::mutex> lk(m_listLock);
+  if (m_spare.size() < kSpareBuffers) m_spare.push_back(std::move(bytes));
 }
 
 std::string CClientSite::Address() {
@@ -391,7 +401,6 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
       std::lock_guard<std::mutex> lk(m_listLock);
       m_list.clear();
       m_bWaitKey = true;
-      if (!m_bCancelled) m_frameEvent.Reset();  // a cancel's wake-up stays
       break;
     }
     case 0xA0020006:
@@ -443,7 +452,7 @@ void CClientSite::EndSession(bool flag) {
     m_list.clear();
     m_bWaitKey = true;
     m_bAssembling = false;
-    m_frameEvent.Set();
+    WakeWaiters();
   }
   m_nLastWidth = w;
   m_nLastHeight = h;
@@ -482,16 +491,48 @@ size_t CClientSite::DropToKeyFrame() {
 
 // The list is bounded by count and by bytes (a DVR that ignores the hold, or a slow reader):
 // the oldest frames go, up to the next key frame so decoding can go on, and are counted.
-void CClientSite::QueueFrame(FrameItem&& item) {
+void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t length) {
   size_t dropped = 0;
   {
     std::lock_guard<std::mutex> lk(m_listLock);
-    const size_t limit = m_bLive ? kLiveFrameLimit : kPlaybackFrameCap;
-    if (m_list.size() >= limit) dropped += DropToKeyFrame();
-    while (!m_list.empty() && m_list.bytes() + item.data.size() > kFrameListBytes)
-      dropped += DropToKeyFrame();
-    m_list.push_back(std::move(item));
-    if (m_list.size() > 4) m_bResync = 0;
+    // Bytes still in the source's buffer are copied once, where they have to go; a buffer
+    // used before saves an allocation.
+    auto take = [&](FrameItem& to) {
+      if (!view) return;
+      if (!m_spare.empty()) {
+        to.data.swap(m_spare.back());
+        m_spare.pop_back();
+      }
+      to.data.assign(view, view + length);
+    };
+    Waiter* w = nullptr;
+    if (m_list.empty())
+      for (Waiter* x : m_waiters)
+        if (!x->filled) {
+          w = x;
+          break;
+        }
+    if (w) {
+      // A caller waits for this very frame: it goes to that caller directly, into its buffer
+      // when the frame fits there, and only that caller wakes.
+      if (view && w->buffer && length <= w->room) {
+        std::memcpy(w->buffer, view, length);
+        item.inPlace = length;
+      } else {
+        take(item);
+      }
+      w->item = std::move(item);
+      w->filled = true;
+      w->wake.notify_one();
+    } else {
+      take(item);
+      const size_t limit = m_bLive ? kLiveFrameLimit : kPlaybackFrameCap;
+      if (m_list.size() >= limit) dropped += DropToKeyFrame();
+      while (!m_list.empty() && m_list.bytes() + item.data.size() > kFrameListBytes)
+        dropped += DropToKeyFrame();
+      m_list.push_back(std::move(item));
+      if (m_list.size() > 4) m_bResync = 0;
+    }
   }
   if (dropped) {
     const long all = m_nDropped += long(dropped);
@@ -499,7 +540,6 @@ void CClientSite::QueueFrame(FrameItem&& item) {
                   int(dropped), all, int(m_nChannel));
   }
   if (!m_bLive && m_bFirstFrameWanted.exchange(0)) m_firstFrameEvent.Set();
-  m_frameEvent.Set();
 }
 
 void CClientSite::AddDataToList(const uint8_t* object, size_t length) {
@@ -515,13 +555,14 @@ void CClientSite::AddDataToList(const uint8_t* object, size_t length) {
     FrameItem a;
     a.kind = 1;
     a.timeOffset = f.timeOffset;
-    a.data.assign(f.data, f.data + f.dataLength);
-    QueueFrame(std::move(a));
+    QueueFrame(std::move(a), f.data, f.dataLength);
     return;
   }
   if (kind != 0) return;
 
   FrameItem item;
+  const uint8_t* view = nullptr;  // a whole frame stays in the source's buffer until queued
+  size_t size = 0;
   if (f.extension) {
     // A part of a split frame: parts arrive in order; anything else drops the assembly.
     std::lock_guard<std::mutex> lk(m_listLock);
@@ -554,18 +595,23 @@ void CClientSite::AddDataToList(const uint8_t* object, size_t length) {
     item = m_assemblyItem;
     item.data.swap(m_assembly);
     m_assembly.clear();
+    view = item.data.data();
+    size = item.data.size();
   } else {
     item.timeOffset = f.timeOffset;
     item.key = f.key;
     item.field = f.flagC;
-    if (f.data && f.dataLength) item.data.assign(f.data, f.data + f.dataLength);
+    if (f.data && f.dataLength) {
+      view = f.data;
+      size = f.dataLength;
+    }
   }
 
   {
     std::lock_guard<std::mutex> lk(m_listLock);
     if (m_bWaitKey) {
       if (!item.key || item.field) return;  // up to the next key frame (its first field)
-      if (item.data.empty()) {
+      if (size == 0) {
         SetError("wrong data");
         return;
       }
@@ -576,35 +622,56 @@ void CClientSite::AddDataToList(const uint8_t* object, size_t length) {
       }
       m_bWaitKey = false;
     }
-    if (item.key && item.data.size() >= 4) m_bH264 = BE32(item.data.data()) == 1;
+    if (item.key && size >= 4) m_bH264 = BE32(view) == 1;
   }
-  QueueFrame(std::move(item));
+  if (item.data.empty()) QueueFrame(std::move(item), view, size);
+  else QueueFrame(std::move(item));  // reassembled: its own bytes move along
 }
 
 // ---------------------------------------------------------------------------------------
 // Handing frames out.
 
-bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second) {
+bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, uint8_t* buffer,
+                           size_t room) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lk(m_listLock);
-      if (m_bStop) return false;
-      if (m_bCancelled.exchange(0)) {
-        SetError("wait cancelled");
-        return false;
-      }
-      if (!m_list.empty()) {
-        *item = std::move(m_list.front());
-        m_list.pop_front();
-        return true;
-      }
+  Waiter waiter;
+  waiter.buffer = buffer;
+  waiter.room = buffer ? room : 0;
+  std::unique_lock<std::mutex> lk(m_listLock);
+  struct Leave {  // a waiter that goes takes no more frames
+    std::vector<Waiter*>& waiters;
+    Waiter* w;
+    ~Leave() {
+      for (auto it = waiters.begin(); it != waiters.end(); ++it)
+        if (*it == w) {
+          waiters.erase(it);
+          break;
+        }
     }
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= end || !m_frameEvent.Wait(uint32_t(
-                          std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count()))) {
-      std::lock_guard<std::mutex> lk(m_listLock);
-      if (!m_list.empty() || m_bCancelled) continue;  // a cancel at the deadline is this wait's
+  } leave{m_waiters, &waiter};
+  bool listed = false;
+  for (;;) {
+    if (m_bStop) return false;
+    if (waiter.filled) {
+      *item = std::move(waiter.item);
+      return true;
+    }
+    if (m_bCancelled.exchange(0)) {
+      SetError("wait cancelled");
+      return false;
+    }
+    if (!m_list.empty()) {
+      *item = std::move(m_list.front());
+      m_list.pop_front();
+      return true;
+    }
+    if (!listed) {
+      m_waiters.push_back(&waiter);
+      listed = true;
+    }
+    if (waiter.wake.wait_until(lk, end) == std::cv_status::timeout) {
+      // A frame, cancel or stop at the deadline is this wait's.
+      if (waiter.filled || !m_list.empty() || m_bCancelled || m_bStop) continue;
       if (second) SetError("time out3");
       return false;
     }
@@ -612,14 +679,26 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second) {
 }
 
 int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
+  // Without decoding a frame that arrives while we wait goes straight to the caller's buffer.
+  const bool direct = m_nOutput == 0;
   for (;;) {
     const uint32_t wait = m_nWaitTimeOut ? uint32_t(m_nWaitTimeOut) : m_bLive ? 20000u : 5000u;
     FrameItem item;
-    if (!TakeItem(&item, wait, false)) return 0;
-    if (item.data.empty()) {
+    // A frame's own buffer serves the next frames that have to be queued.
+    struct Reuse {
+      CClientSite* site;
+      FrameItem& item;
+      ~Reuse() { site->Recycle(std::move(item.data)); }
+    } reuse{this, item};
+    if (!TakeItem(&item, wait, false, direct ? packet->pBuffer : nullptr, SDK_FIRST_BUFFER_SIZE))
+      return 0;
+    if (item.Length() == 0) {
       SetError("wrong data");
       return 0;
     }
+    // The frame's bytes: in the caller's first buffer already, or the item's own.
+    const uint8_t* bytes = item.inPlace ? packet->pBuffer : item.data.data();
+    const size_t length = item.Length();
     uint16_t year;
     int month, day, hour, minute, second, width, height;
     bool h264;
@@ -656,21 +735,20 @@ int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
     packet->dwOutLength = 0;
 
     if (item.kind == 1) {
-      if (item.data.size() > SDK_FIRST_BUFFER_SIZE) {
+      if (length > SDK_FIRST_BUFFER_SIZE) {
         SetError("frame larger than the caller's buffer");
         return 0;
       }
       packet->bType = 1;
       packet->wCodec = h264 ? SDK_CODEC_AUDIO_H264 : SDK_CODEC_AUDIO_MPEG4;
       if (packet->pBuffer) {
-        std::memcpy(packet->pBuffer, item.data.data(), item.data.size());
-        packet->dwLength = uint32_t(item.data.size());
+        if (!item.inPlace) std::memcpy(packet->pBuffer, bytes, length);
+        packet->dwLength = uint32_t(length);
       }
       if (packet->pOutput) {
         std::lock_guard<std::mutex> lk(m_decoderLock);
         int out = int(SDK_AUDIO_OUTPUT_SIZE);
-        if (m_bAudioReady &&
-            m_audio.Decode(item.data.data(), int(item.data.size()), packet->pOutput, &out) == 1)
+        if (m_bAudioReady && m_audio.Decode(bytes, int(length), packet->pOutput, &out) == 1)
           packet->dwOutLength = uint32_t(out);
       }
       m_dwPosition = item.timeOffset;
@@ -679,21 +757,24 @@ int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
 
     const bool tall = h264 && height > 479;
     FrameItem second_field;
+    Reuse reuse_second{this, second_field};
     bool have_second = false;
     if (tall) {
       if (item.field) {
         debug_outputf("Field info = %d \n", 1);
         continue;
       }
-      if (!TakeItem(&second_field, 20000, true)) return 0;
-      have_second = second_field.kind == 0 && !second_field.data.empty();  // a field without data is none
+      if (!TakeItem(&second_field, 20000, true, direct ? packet->pBuffer2 : nullptr,
+                    SDK_SECOND_BUFFER_SIZE))
+        return 0;
+      have_second = second_field.kind == 0 && second_field.Length() > 0;  // a field without data is none
       if (have_second && second_field.field == item.field) {
         debug_outputf("Abnormal frame ... : %d \n", int(second_field.field));
         have_second = false;
       }
     }
-    if (item.data.size() > SDK_FIRST_BUFFER_SIZE ||
-        (have_second && second_field.data.size() > SDK_SECOND_BUFFER_SIZE)) {
+    if (length > SDK_FIRST_BUFFER_SIZE ||
+        (have_second && second_field.Length() > SDK_SECOND_BUFFER_SIZE)) {
       SetError("frame larger than the caller's buffer");
       return 0;
     }
@@ -704,14 +785,19 @@ int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
     packet->wWidth = uint16_t(width);
     packet->wHeight = uint16_t(height);
     if (packet->pBuffer) {
-      std::memcpy(packet->pBuffer, item.data.data(), item.data.size());
-      packet->dwLength = uint32_t(item.data.size());
+      if (!item.inPlace) std::memcpy(packet->pBuffer, bytes, length);
+      packet->dwLength = uint32_t(length);
     }
     if (have_second && packet->pBuffer2) {
-      std::memcpy(packet->pBuffer2, second_field.data.data(), second_field.data.size());
-      packet->dwLength2 = uint32_t(second_field.data.size());
+      if (!second_field.inPlace)
+        std::memcpy(packet->pBuffer2, second_field.data.data(), second_field.data.size());
+      packet->dwLength2 = uint32_t(second_field.Length());
     }
     if (m_nOutput != 0) {
+      // Decoding was switched on while we waited: the decoder takes the frame's own bytes.
+      if (item.inPlace) item.data.assign(bytes, bytes + length);
+      if (have_second && second_field.inPlace)
+        second_field.data.assign(packet->pBuffer2, packet->pBuffer2 + second_field.inPlace);
       std::lock_guard<std::mutex> lk(m_decoderLock);
       if (m_bStop) return 0;
       if (!DecodeVideo(item, have_second ? &second_field : nullptr)) continue;  // no picture yet

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -59,6 +60,7 @@ class CClientSite final : public CDSFSourceOwner {
   static constexpr size_t kFrameListBytes = 16 << 20;
   static constexpr int kHoldAbove = 300, kReleaseBelow = 30;
   static constexpr int kKeepAliveTicks = 180, kStartWaitTicks = 15;
+  static constexpr size_t kSpareBuffers = 8;
 
   explicit CClientSite(COrvoSDKApp* app);
   virtual ~CClientSite();
@@ -133,6 +135,18 @@ class CClientSite final : public CDSFSourceOwner {
     uint8_t kind = 0;       // 0 video, 1 audio
     bool key = false;
     bool field = false;     // flag C: the second field of a tall picture
+    size_t inPlace = 0;     // handed over into the waiting caller's buffer: its bytes there
+    size_t Length() const { return inPlace ? inPlace : data.size(); }
+  };
+  // A GetPacket waiting on an empty list (all under m_listLock): the next frame is handed to
+  // it directly, into the caller's buffer (`buffer`, `room`) when it may go there whole,
+  // without a list pass, and only this waiter is woken.
+  struct Waiter {
+    uint8_t* buffer = nullptr;
+    size_t room = 0;
+    bool filled = false;
+    FrameItem item;
+    std::condition_variable wake;
   };
   // A FIFO of frames that keeps the bytes they hold.
   class FrameList {
@@ -164,8 +178,12 @@ class CClientSite final : public CDSFSourceOwner {
   void CallOpenCallback(int state);
   void SetError(const std::string& text);
   void AddDataToList(const uint8_t* object, size_t length);
-  void QueueFrame(FrameItem&& item);
+  // Queues a frame or hands it to a waiting GetPacket. Its bytes are item.data, or `view`
+  // (`length` bytes still in the source's buffer, copied only where they have to go).
+  void QueueFrame(FrameItem&& item, const uint8_t* view = nullptr, size_t length = 0);
   size_t DropToKeyFrame();        // under m_listLock; the frames dropped
+  void WakeWaiters();             // under m_listLock: a cancel, the stop or a new stream
+  void Recycle(std::vector<uint8_t>&& bytes);
   void EmptyList();
   void EndSession(bool flag);
   void SendStartStream();
@@ -175,7 +193,9 @@ class CClientSite final : public CDSFSourceOwner {
   int WaitForAnswer();
   int RequestVariousPlayType(int type);
   void WaitFirstFrame();
-  bool TakeItem(FrameItem* item, uint32_t timeout_ms, bool second);
+  // The next frame within `timeout_ms`; one that arrives meanwhile may go straight into
+  // `buffer` (`room` bytes; null: never).
+  bool TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, uint8_t* buffer, size_t room);
 
   // Decoding (under m_decoderLock).
   int StartVideoDecoder(const uint8_t* config, size_t length);
@@ -223,8 +243,9 @@ class CClientSite final : public CDSFSourceOwner {
   // The frame list.
   std::mutex m_listLock;
   FrameList m_list;
+  std::vector<Waiter*> m_waiters;           // in the order they came
+  std::vector<std::vector<uint8_t>> m_spare;  // frame buffers to use again (at most kSpareBuffers)
   std::atomic<long> m_nDropped{0};
-  SyncEvent m_frameEvent{false, false};
   bool m_bWaitKey = true;          // drop video until a key frame (stream start, go-to, speed)
   bool m_bGotoPending = false;     // the key frame after a go-to becomes the position
   bool m_bVideoStarted = false;    // a key frame started the stream's video

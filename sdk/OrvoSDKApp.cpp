@@ -107,6 +107,7 @@ void COrvoSDKApp::Terminate() {
   {
     std::lock_guard<std::mutex> lk(m_siteLock);
     sites.swap(m_sites);
+    m_siteIndex.clear();
   }
   for (auto& s : sites) s->Stop();
   sites.clear();
@@ -397,6 +398,7 @@ std::shared_ptr<CClientSite> COrvoSDKApp::Open(int dvr_id, int channel,
     // Listed first: the stream may start (and its callback run) before Start returns.
     std::lock_guard<std::mutex> lk(m_siteLock);
     m_sites.push_back(site);
+    m_siteIndex[site.get()] = site;
   }
   if (!site->Start(e.szAddress, channel, e.szUser, e.szPassword, e.wPort, param, callback,
                    channel2, live, user)) {
@@ -412,9 +414,8 @@ std::shared_ptr<CClientSite> COrvoSDKApp::Open(int dvr_id, int channel,
 std::shared_ptr<CClientSite> COrvoSDKApp::FindSite(void* handle) {
   if (!m_bInitialized || !handle) return nullptr;
   std::lock_guard<std::mutex> lk(m_siteLock);
-  for (auto& s : m_sites)
-    if (s.get() == handle) return s;
-  return nullptr;
+  auto it = m_siteIndex.find(handle);
+  return it == m_siteIndex.end() ? nullptr : it->second;
 }
 
 int COrvoSDKApp::Close(void* handle) {
@@ -425,6 +426,7 @@ int COrvoSDKApp::Close(void* handle) {
       if (it->get() == handle) {
         site = *it;
         m_sites.erase(it);
+        m_siteIndex.erase(handle);
         break;
       }
   }

@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/sync/sync.h"
@@ -131,6 +132,8 @@ class COrvoSDKApp : public CMultimediaTimer {
 
   std::mutex m_siteLock;
   std::list<std::shared_ptr<CClientSite>> m_sites;
+  // The same sessions by handle: every export looks its handle up, GetPacket once a frame.
+  std::unordered_map<const void*, std::shared_ptr<CClientSite>> m_siteIndex;
   std::mutex m_deferLock;
   std::vector<CClientSite*> m_deferred;
 
