@@ -154,10 +154,7 @@ void CClientSite::Stop() {
   if (m_bStop.exchange(1)) return;
   m_bNotifyEnd = 1;
   m_statusEvent.Set();
-  {
-    std::lock_guard<std::mutex> lk(m_listLock);
-    WakeWaiters();
-  }
+  WakeWaiters();
   m_answerEvent.Set();
   m_firstFrameEvent.Set();
   if (m_pSource) {
@@ -179,20 +176,25 @@ void CClientSite::CancelWait() {
   {
     std::lock_guard<std::mutex> lk(m_listLock);
     m_bCancelled = 1;
-    WakeWaiters();
   }
+  WakeWaiters();
   if (m_bFirstFrameWanted) m_firstFrameEvent.Set();
   m_answerEvent.Set();
 }
 
 void CClientSite::ReleaseFrameWait() {
-  std::lock_guard<std::mutex> lk(m_listLock);
-  m_bCancelled = 1;
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_bCancelled = 1;
+  }
   WakeWaiters();
 }
 
+// The state a waiter looks at changed under m_listLock before: passing through the lock
+// makes sure the waiter either saw the change or waits already.
 void CClientSite::WakeWaiters() {
-  for (Waiter* w : m_waiters) w->wake.notify_one();
+  { std::lock_guard<std::mutex> lk(m_listLock); }
+  m_frameCv.notify_all();
 }
 
 void CClientSite::Recycle(std::vector<uint8_t>&& bytes) {
@@ -251,6 +253,20 @@ void CClientSite::OnStatus(int code) {
     m_statusQueue.push_back(code);
   }
   m_statusEvent.Set();
+}
+
+// The frames of one receive are handed over before their caller wakes: a caller that wakes
+// then finds the rest queued and need not wait (and be woken) for each.
+void CClientSite::OnBurst(bool begins) {
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lk(m_listLock);
+    m_bBurst = begins;
+    if (begins) return;
+    for (Waiter* w : m_waiters)
+      if (w->filled && !w->told) w->told = wake = true;
+  }
+  if (wake) m_frameCv.notify_all();
 }
 
 void CClientSite::OnRecordEnd() {
@@ -448,10 +464,12 @@ void CClientSite::EndSession(bool flag) {
       std::lock_guard<std::mutex> lk(m_decoderLock);
       CloseVideoDecoder();  // the next key frame starts a decoder for the new size
     }
-    std::lock_guard<std::mutex> lk(m_listLock);
-    m_list.clear();
-    m_bWaitKey = true;
-    m_bAssembling = false;
+    {
+      std::lock_guard<std::mutex> lk(m_listLock);
+      m_list.clear();
+      m_bWaitKey = true;
+      m_bAssembling = false;
+    }
     WakeWaiters();
   }
   m_nLastWidth = w;
@@ -493,6 +511,7 @@ size_t CClientSite::DropToKeyFrame() {
 // the oldest frames go, up to the next key frame so decoding can go on, and are counted.
 void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t length) {
   size_t dropped = 0;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lk(m_listLock);
     // Bytes still in the source's buffer are copied once, where they have to go; a buffer
@@ -523,7 +542,7 @@ void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t lengt
       }
       w->item = std::move(item);
       w->filled = true;
-      w->wake.notify_one();
+      w->told = wake = !m_bBurst;
     } else {
       take(item);
       const size_t limit = m_bLive ? kLiveFrameLimit : kPlaybackFrameCap;
@@ -539,6 +558,7 @@ void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t lengt
     debug_outputf("[SDK TRACE]-Frame list full: %d frames dropped (%ld in all) Session(%d)\n",
                   int(dropped), all, int(m_nChannel));
   }
+  if (wake) m_frameCv.notify_all();
   if (!m_bLive && m_bFirstFrameWanted.exchange(0)) m_firstFrameEvent.Set();
 }
 
@@ -669,7 +689,7 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, ui
       m_waiters.push_back(&waiter);
       listed = true;
     }
-    if (waiter.wake.wait_until(lk, end) == std::cv_status::timeout) {
+    if (m_frameCv.wait_until(lk, end) == std::cv_status::timeout) {
       // A frame, cancel or stop at the deadline is this wait's.
       if (waiter.filled || !m_list.empty() || m_bCancelled || m_bStop) continue;
       if (second) SetError("time out3");

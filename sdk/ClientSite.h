@@ -80,6 +80,7 @@ class CClientSite final : public CDSFSourceOwner {
   void OnPacket(uint32_t number, const uint8_t* data, int length) override;
   void OnStatus(int code) override;
   void OnRecordEnd() override;
+  void OnBurst(bool begins) override;
 
   // The next frame into the caller's record (checked by the export): 1 delivered, 0 none.
   int GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info);
@@ -140,13 +141,13 @@ class CClientSite final : public CDSFSourceOwner {
   };
   // A GetPacket waiting on an empty list (all under m_listLock): the next frame is handed to
   // it directly, into the caller's buffer (`buffer`, `room`) when it may go there whole,
-  // without a list pass, and only this waiter is woken.
+  // without a list pass.
   struct Waiter {
     uint8_t* buffer = nullptr;
     size_t room = 0;
     bool filled = false;
+    bool told = false;            // woken for its frame
     FrameItem item;
-    std::condition_variable wake;
   };
   // A FIFO of frames that keeps the bytes they hold.
   class FrameList {
@@ -182,7 +183,7 @@ class CClientSite final : public CDSFSourceOwner {
   // (`length` bytes still in the source's buffer, copied only where they have to go).
   void QueueFrame(FrameItem&& item, const uint8_t* view = nullptr, size_t length = 0);
   size_t DropToKeyFrame();        // under m_listLock; the frames dropped
-  void WakeWaiters();             // under m_listLock: a cancel, the stop or a new stream
+  void WakeWaiters();             // a cancel, the stop or a new stream (not under m_listLock)
   void Recycle(std::vector<uint8_t>&& bytes);
   void EmptyList();
   void EndSession(bool flag);
@@ -244,6 +245,9 @@ class CClientSite final : public CDSFSourceOwner {
   std::mutex m_listLock;
   FrameList m_list;
   std::vector<Waiter*> m_waiters;           // in the order they came
+  // Wakes waiters; notified after m_listLock is let go, so a woken caller finds it free.
+  std::condition_variable m_frameCv;
+  bool m_bBurst = false;                    // frames of one receive are coming: wake at its end
   std::vector<std::vector<uint8_t>> m_spare;  // frame buffers to use again (at most kSpareBuffers)
   std::atomic<long> m_nDropped{0};
   bool m_bWaitKey = true;          // drop video until a key frame (stream start, go-to, speed)

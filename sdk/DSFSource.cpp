@@ -328,13 +328,15 @@ void CDSFSource::Connect(CBlockingSocket& s, uint16_t port, bool large_receive_b
 
 CDSFFramer::Result CDSFSource::Receive(CBlockingSocket& s, CDSFFramer& f, CDSFFramer::BodyRule rule,
                                        int state, CDSFFramer::Header* h, const uint8_t** body,
-                                       uint32_t* length) {
+                                       uint32_t* length, CDSFSourceOwner* burst) {
   for (;;) {
     const CDSFFramer::Result r = f.Next(rule, state, h, body, length);
     if (r != CDSFFramer::NEED_MORE) return r;
+    if (burst) burst->OnBurst(false);
     size_t room;
     uint8_t* at = f.Space(&room);
     f.Commit(size_t(s.ReceiveAll(at, int(room))));
+    if (burst) burst->OnBurst(true);
   }
 }
 
@@ -561,8 +563,16 @@ void CDSFSource::DataWork() {
     } else {
       ReportStatus(STATUS_DATA_ACCEPTED);
     }
+    // Whatever ends the loop, the owner hears that no packet is on its way.
+    struct BurstEnd {
+      CDSFSourceOwner* owner;
+      ~BurstEnd() {
+        if (owner) owner->OnBurst(false);
+      }
+    } burst_end{m_pOwner};
     while (!m_bStop && status == 0) {
-      const CDSFFramer::Result got = Receive(m_sockData, f, DataBody, 1, &h, &body, &length);
+      const CDSFFramer::Result got =
+          Receive(m_sockData, f, DataBody, 1, &h, &body, &length, m_pOwner);
       if (h.result == 1) {
         // A frame past the buffer has been read past and is dropped.
         if (got != CDSFFramer::PACKET || length == 0) continue;

@@ -73,6 +73,9 @@ class CDSFSourceOwner {
   virtual void OnStatus(int code) = 0;
   // The data connection reported the end of the recording (0xF00A0006).
   virtual void OnRecordEnd() = 0;
+  // The data connection hands over the packets of one receive (`begins` true) and has handed
+  // them all, before it waits for more (false): wake-ups may be held for the end.
+  virtual void OnBurst(bool begins) {}
 
  protected:
   ~CDSFSourceOwner() = default;
@@ -192,9 +195,10 @@ class CDSFSource {
   void Deliver(uint32_t number, const uint8_t* data, int length);
   int FailureStatus(const CBlockingSocketException& e, bool connected);
   // Receives into `f` until it has a packet (throws as the socket does).
+  // `burst`: the owner told of each receive's packets (OnBurst), or null.
   static CDSFFramer::Result Receive(CBlockingSocket& s, CDSFFramer& f, CDSFFramer::BodyRule rule,
                                     int state, CDSFFramer::Header* h, const uint8_t** body,
-                                    uint32_t* length);
+                                    uint32_t* length, CDSFSourceOwner* burst = nullptr);
   void SetError(const std::string& text);
 
   CDSFSourceOwner* m_pOwner = nullptr;
