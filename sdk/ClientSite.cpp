@@ -533,7 +533,7 @@ void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t lengt
         }
     if (w) {
       // A caller waits for this very frame: it goes to that caller directly, into its buffer
-      // when the frame fits there, and only that caller wakes.
+      // when the frame fits there; the caller wakes now, or once the receive's frames are in.
       if (view && w->buffer && length <= w->room) {
         std::memcpy(w->buffer, view, length);
         item.inPlace = length;
