@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,8 +40,9 @@ class LinkReader {
  public:
   LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(new uint8_t[kFirstReadAhead]) {}
 
-  // Reads exactly n bytes into out: 1 read; -1 failed (time-out, error, closed peer, stop).
-  int read(uint8_t* out, uint32_t n) {
+  // Reads exactly n bytes into out: 1 read; -1 failed (time-out, error, closed peer, stop);
+  // 0 when `hold` answered true before they came (what came is kept for the next read).
+  int read(uint8_t* out, uint32_t n, const std::function<bool()>& hold = {}) {
     if (n == 0) return 1;
     size_t avail = tail_ - head_;
     if (avail >= n) {
@@ -51,7 +53,7 @@ class LinkReader {
     compact();
     if (n <= kReadAhead) {
       reserve(n);
-      int r = fill(uint32_t(n - avail));
+      int r = fill(uint32_t(n - avail), hold);
       if (r > 0) {
         std::memcpy(out, buf_.get(), n);
         head_ = n;
@@ -109,10 +111,10 @@ class LinkReader {
   }
   // Receives at least `need` bytes behind the buffered ones (more as they come, up to the
   // buffer's end): recv_timeout_some's result. The bytes of a short fill are kept too.
-  int fill(uint32_t need) {
+  int fill(uint32_t need, const std::function<bool()>& hold = {}) {
     int partial = 0;
     int r = recv_timeout_some(sock_, buf_.get() + tail_, int(need), int(cap_ - tail_),
-                              int(rx_->sock_timeout), &rx_->status, 100, {}, &partial,
+                              int(rx_->sock_timeout), &rx_->status, 100, hold, &partial,
                               &drained_);
     tail_ += size_t(r > 0 ? r : partial);
     return r;

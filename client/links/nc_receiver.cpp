@@ -244,9 +244,10 @@ int recv_stream_packet(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, 
   return nc_store_frame_stream(rx, st, stream, body, !audio_only, audio, key_only);
 }
 
+// A live receiver asks for its shown channels from the packet loop, before its next read.
 void nc_after_login(RECEIVER_INFO* rx) {
   if (rx->op_mode == 1) {
-    nc_select_channels(rx);
+    return;
   } else if (rx->op_mode == 5) {
     nc_send_playback_command(rx, 80, 0);
   } else if (app_options.mode == 7) {
@@ -439,16 +440,29 @@ void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf,
                   LinkRetry* retry) {
   const int idx = rx->index;
   LinkReader rd(sock, rx);
-  uint32_t last_mask = 0;
+  // The channels this link last asked the DVR to stream; 0 until it asked for any.
+  uint32_t asked = 0;
+  auto live = [rx] { return rx->logged_in.load() && rx->op_mode == 1; };
+  // A live DVR asked for nothing streams nothing, so waiting for its next packet must neither
+  // time out (its silence is no fault) nor outlast a page change that shows its channels:
+  // the wait gives up every quarter second while nothing was asked, and at once when the
+  // shown channels differ from those asked for.
+  uint64_t wait_from = 0;
+  auto hold_for_page = [&] {
+    if (!live()) return false;
+    const uint32_t mask = selected_and_shown(rx);
+    if (mask != 0 && mask != asked) return true;
+    return asked == 0 && net_now_ms() - wait_from >= 250;
+  };
   while (rx->status.load() == RX_RECEIVING) {
     // Reading goes on with nothing of this DVR on screen, so its events are still seen; the
     // video of channels not shown is dropped as it comes (recv_video_data).
-    uint32_t mask = selected_and_shown(rx);
-    if (rx->logged_in.load() && mask != last_mask && mask != 0 && rx->op_mode == 1)
-      nc_select_channels(rx);  // the page changed: ask for the channels now shown
-    if (mask != 0 || !rx->logged_in.load()) last_mask = mask;
+    const uint32_t mask = selected_and_shown(rx);
+    if (live() && mask != 0 && mask != asked && nc_select_channels(rx) == 0) asked = mask;
     uint8_t hb[NC_HEADER_SIZE];
-    int hr = rd.read(hb, uint32_t(sizeof hb));
+    wait_from = net_now_ms();
+    int hr = rd.read(hb, uint32_t(sizeof hb), hold_for_page);
+    if (hr == 0) continue;  // held: the page changed, or a quiet DVR asked for nothing
     if (hr < 0) {
       std::printf("%d: recv_timeout() failed.\n", idx);
       fail_status(rx, RX_RECEIVING);
@@ -584,8 +598,7 @@ int nc_select_channels(RECEIVER_INFO* rx) {
   if (mask == 0) return -1;
   uint8_t body[12];
   nc_select_body(mask, num_video_of(rx), body);
-  send_request(rx, DVR_CMD_LIVE, 1, body);
-  return 0;
+  return send_request(rx, DVR_CMD_LIVE, 1, body) == 0 ? 0 : -2;
 }
 
 int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour) {

@@ -4,7 +4,9 @@
 // name or DDNS), connects without blocking, logs in, keeps the DVR sending the selected and
 // shown channels, and dispatches every packet until the receiver is told to stop; after any
 // failure it reconnects. Every length read from the link is bounded by its packet and the
-// buffer: a bad packet is skipped, a lost stream is dropped and re-made.
+// buffer: a bad packet is skipped, a lost stream is dropped and re-made. A page change
+// reaches a live link within a tenth of a second, even while it waits for a packet; a DVR
+// asked for no channel sends only its notices, and that silence never drops the link.
 //
 // Sends from any thread go through the receiver's send lock, and the link socket is closed
 // under that lock, so sends never interleave and never hit a closed socket. The requests
@@ -40,7 +42,8 @@ int nc_read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* bu
 
 // Requests (search and playback windows, PTZ, recording; select also after login). A send
 // that fails or times out is not reported to the caller.
-int nc_select_channels(RECEIVER_INFO* rx);   // 0, or -1 when no channel is selected and shown
+// nc_select_channels: 0; -1 when no channel is selected and shown; -2 when it was not sent.
+int nc_select_channels(RECEIVER_INFO* rx);
 int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour);
 int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed);  // 0; -1 no rx; -2 no link
 int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value);  // 0; -1 no rx; -2 no link

@@ -276,6 +276,34 @@ TEST(QdvrLink, silent_dvr_times_out_and_is_retried) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
 }
 
+// A DVR none of whose channels is on the current page is asked for nothing and sends
+// nothing: the link outlives its read time-out, and the page that shows one of its channels
+// asks for it on that same link, without waiting for the read to give up.
+TEST(QdvrLink, quiet_unshown_dvr_stays_linked_and_a_page_change_asks_for_its_channels) {
+  qdvr::QdvrPeer peer(small_peer());
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  h.rx->sock_timeout = 2;
+  h.rx->shown_mask = 0;
+  h.start(peer.port());
+  ASSERT_TRUE(LinkHarness::wait_for([&] { return h.rx->logged_in.load() == 1; }, 5000));
+  EXPECT_FALSE(LinkHarness::wait_for([&] { return peer.connections() > 1; }, 3500))
+      << "the quiet link was dropped and made again";
+  EXPECT_FALSE(peer.wait_request(3, 0, 0)) << "asked for channels nobody sees";
+  h.rx->shown_mask = 0x2;  // the page moves to this DVR's second channel
+  qdvr::Request sel;
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000, &sel));
+  EXPECT_EQ(0x02u, uint32_t(sel.body[3]));
+  EXPECT_EQ(1, peer.connections());
+  std::vector<RingRecord> recs;
+  ASSERT_TRUE(h.take_until(3, 5000, &recs, 'Y'));
+  for (const auto& r : recs) {
+    if (r.rh.media != 'Y') continue;
+    EXPECT_EQ(1, decode_frame_header(r.body.data()).channel);
+  }
+  EXPECT_EQ(1, peer.connections());
+}
+
 TEST(QdvrLink, refused_connection_is_retried_until_stopped) {
   uint16_t port = 0;
   {
