@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +22,17 @@ void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (8 * i));
 }
 uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// The DVR's wall clock (local time counted as UTC), ms since 1970.
+int64_t wall_clock_ms() {
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+  const time_t now = time_t(now_ms / 1000);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return now_ms + int64_t(local.tm_gmtoff) * 1000;
+}
 
 long long now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
@@ -247,6 +259,8 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
   long serial = 0;
   bool oversized = false;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
+  // Time stamps run from the session's start on the wall clock, unless a test fixes it.
+  const uint64_t clock_us = uint64_t(cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : wall_clock_ms()) * 1000;
   std::vector<uint32_t> seq(size_t(cfg_.channels), 0);
   while (!stop_.load() && !s->closed.load()) {
     const bool streaming = logged_in && !cfg_.stall;
@@ -293,10 +307,10 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
       uint32_t& sq = seq[size_t(ch)];
       sq = key ? 0 : sq + 1;
       const uint32_t extra = s->playback ? cfg_.extra_block : 0;
-      const uint64_t us = uint64_t(no) * 1000000 / uint64_t(fps);
+      const uint64_t us = clock_us + uint64_t(no) * 1000000 / uint64_t(fps);
       std::vector<uint8_t> r = video_record(uint32_t(vop.size()), key, sq, ch, cfg_.width, cfg_.height,
                                             cfg_.interlaced, uint32_t(cfg_.gop <= 30 ? cfg_.gop : 30), extra,
-                                            uint32_t(1700000000 + us / 1000000), uint32_t(us % 1000000));
+                                            uint32_t(us / 1000000), uint32_t(us % 1000000));
       r.insert(r.end(), vop.begin(), vop.end());
       r.resize(r.size() + extra, 0xEE);
       if (cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after) {

@@ -40,6 +40,7 @@ struct PeerConfig {
   int ctrl_pid = 4242;
   bool mix = true;              // kinds 3, 5 and 6 between frames
   uint32_t extra_block = 100;   // playback: bytes behind every frame
+  int64_t clock_start_ms = 0;   // stamp of a session's first frame (ms); 0: the DVR's clock then
   // Faults.
   int drop_after = 0;           // after n frames, half a record and close
   bool stall = false;           // accept, read, never answer

@@ -25,6 +25,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The DVR's wall clock (local time counted as UTC, as its calendar and events count it), ms.
+int64_t wall_clock_ms() {
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+  const time_t now = time_t(now_ms / 1000);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return now_ms + int64_t(local.tm_gmtoff) * 1000;
+}
+
 void be32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   v[at] = uint8_t(x >> 24);
   v[at + 1] = uint8_t(x >> 16);
@@ -450,12 +461,8 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   uint32_t claimed = uint32_t(au.size());
   if (cfg_.truncate_every > 0 && serial % cfg_.truncate_every == cfg_.truncate_every - 1)
     claimed += 100000;  // the header claims more video than the packet holds
-  uint32_t sec = uint32_t(1700000000 + frame_no / (cfg_.fps > 0 ? cfg_.fps : 30));
-  uint16_t msec = uint16_t((frame_no % (cfg_.fps > 0 ? cfg_.fps : 30)) * 1000 / (cfg_.fps > 0 ? cfg_.fps : 30));
-  if (stamp_ms >= 0) {
-    sec = uint32_t(stamp_ms / 1000);
-    msec = uint16_t(stamp_ms % 1000);
-  }
+  const uint32_t sec = uint32_t(stamp_ms / 1000);
+  const uint16_t msec = uint16_t(stamp_ms % 1000);
   std::vector<uint8_t> fsh = build_fsh(lay, channel, cfg_.width, cfg_.height, claimed, key, sec,
                                        msec, int(frame_no % cfg_.gop), with_audio, channel);
   // Status prefix, FSH, video, then four audio blocks; block k sits at (3 - k) x 512 and
@@ -514,6 +521,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   long serial = 0;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   auto next_tick = Clock::now();
+  // Live time stamps run from the session's start on the wall clock, unless a test fixes it.
+  const int64_t clock_ms = cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : wall_clock_ms();
   // The client files every audio set under each channel it has mapped, whichever channel's
   // frame carried it, so the sets go out at real time for the session as a whole: 64 ms of
   // audio per set against the frame rounds' time, each set on the next audio channel's frame
@@ -704,9 +713,9 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         if (!net_send_all(s->fd, junk.data(), junk.size(), stop_)) fail();
       }
       bool drop_half = false;
-      std::vector<uint8_t> p =
-          stream_packet(ch, frame_no[size_t(ch)]++, serial++, &drop_half, s->playback, stamp_ms,
-                        audio);
+      const long no = frame_no[size_t(ch)]++;
+      const int64_t at_ms = stamp_ms >= 0 ? stamp_ms : clock_ms + int64_t(no) * 1000 / base_fps;
+      std::vector<uint8_t> p = stream_packet(ch, no, serial++, &drop_half, s->playback, at_ms, audio);
       if (drop_half) {
         net_send_all(s->fd, p.data(), p.size() / 2, stop_);
         fail();

@@ -64,6 +64,9 @@ struct PeerConfig {
   std::string password;           // expected password (checked only when user is set)
   bool audio = true;              // audio blocks at real time (layout 3 only)
   bool video_loss = false;        // report channel 0 as lost in the status prefix at start
+  // Time stamp of a session's first live frame, ms since 1970; 0: the DVR's wall clock (local
+  // time counted as UTC, like its calendar) when the session starts.
+  int64_t clock_start_ms = 0;
   // Faults.
   int garbage_every = 0;          // garbage bytes before every n-th stream packet
   int drop_after = 0;             // after n stream packets, send half a packet and close
@@ -140,10 +143,10 @@ class QdvrPeer {
   void run_session(std::shared_ptr<Session> s);
   void send_settings(const std::shared_ptr<Session>& s);
   void queue_all(const std::vector<uint8_t>& pkt);
-  // stamp_ms >= 0 replaces the clip's own time stamp (milliseconds since 1970); `audio` asks
-  // for the four audio blocks, attached when the layout and channel can carry them.
+  // The frame's time stamp is stamp_ms (milliseconds since 1970); `audio` asks for the four
+  // audio blocks, attached when the layout and channel can carry them.
   std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half,
-                                     bool playback, int64_t stamp_ms = -1, bool audio = true);
+                                     bool playback, int64_t stamp_ms, bool audio);
   bool carries_audio(int channel) const;
 
   PeerConfig cfg_;

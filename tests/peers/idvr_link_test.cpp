@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -46,6 +47,7 @@ void expect_clip_pictures(const std::vector<RingRecord>& recs, const idvr::IdvrP
     const int i = seen[ph.channel]++;
     EXPECT_EQ(peer.clip_key(ph.channel, i) ? 0 : 1, ph.vop_type);
     EXPECT_EQ(uint16_t(i % 10), ph.seq_cnt);
+    EXPECT_LT(std::llabs(int64_t(ph.sec) - dvr_wall_seconds()), 300) << "stamped today";
     const std::vector<uint8_t>& sent = peer.clip_frame(ph.channel, i);
     ASSERT_EQ(sent.size(), ph.size);
     EXPECT_TRUE(std::equal(sent.begin(), sent.end(), r.body.begin() + PICTURE_HEADER_SIZE));

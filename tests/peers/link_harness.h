@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -22,6 +23,15 @@
 #include "client/links/link_notices.h"
 #include "client/links/nc_receiver.h"
 #include "peers/qdvr/qdvr_peer.h"
+
+// Seconds of a DVR's wall clock now (local time counted as UTC), as the simulated DVRs stamp
+// their frames unless told another time.
+inline int64_t dvr_wall_seconds() {
+  const time_t now = time(nullptr);
+  struct tm local {};
+  localtime_r(&now, &local);
+  return int64_t(now) + local.tm_gmtoff;
+}
 
 struct RingRecord {
   FRAME_RECORD_HEADER rh;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -103,6 +104,7 @@ TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
     EXPECT_EQ(176, fh.width);
     EXPECT_EQ(144, fh.height);
     EXPECT_EQ(7, fh.kind);
+    EXPECT_LT(std::llabs(int64_t(fh.sec) - dvr_wall_seconds()), 300) << "stamped today";
     ASSERT_LT(fh.channel, 4);
     if (first_of[fh.channel] < 0) {
       first_of[fh.channel] = 1;
