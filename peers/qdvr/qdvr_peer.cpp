@@ -483,6 +483,18 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   return packet(playback ? 17 : 3, playback ? 2 : 1, body, true);
 }
 
+std::vector<uint8_t> QdvrPeer::audio_packet(int audio_channel, int64_t stamp_ms) const {
+  // Byte 8 names no camera: audio alone belongs to no frame.
+  std::vector<uint8_t> body = build_fsh(3, 0, cfg_.width, cfg_.height, 0, false,
+                                        uint32_t(stamp_ms / 1000), uint16_t(stamp_ms % 1000), 0,
+                                        true, audio_channel);
+  for (int slot = 0; slot < 4; ++slot) {
+    const std::vector<uint8_t>& tone = tone_block(3 - slot);
+    body.insert(body.end(), tone.begin(), tone.end());
+  }
+  return packet(3, 64, body, true);
+}
+
 void QdvrPeer::send_settings(const std::shared_ptr<Session>& s) {
   std::vector<uint8_t> image = settings();
   uint8_t command = 0xA1;
@@ -689,10 +701,19 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
     const int64_t round_end_ms = int64_t(++rounds) * 1000 / base_fps;
     // Time without an audio channel on the stream is skipped, not made up in a burst.
     audio_sets = std::max<long>(audio_sets, long(round_end_ms / 64) - 2);
+    // Audio-only packets: each set on the next of audio channels 0-3, whatever is selected.
+    const int audio_channels = std::min(4, cfg_.channels);
+    while (cfg_.audio_packets && !s->playback && carries_audio(0) && audio_sets * 64 < round_end_ms &&
+           !s->closed.load()) {
+      audio_last = (audio_last + 1) % audio_channels;
+      const std::vector<uint8_t> p =
+          audio_packet(audio_last, clock_ms + int64_t(audio_sets++) * 64);
+      if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
+    }
     for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch) {
       if (!((s->mask >> ch) & 1u)) continue;
       bool audio = false;
-      if (audio_sets * 64 < round_end_ms && carries_audio(ch)) {
+      if (!cfg_.audio_packets && audio_sets * 64 < round_end_ms && carries_audio(ch)) {
         int next = -1;
         for (int i = 1; i <= 4 && next < 0; ++i) {
           const int c = (audio_last + i + 4) % 4;

@@ -1,10 +1,11 @@
 // Simulated 'Q' DVR for tests, benchmarks and the demo: listens on 127.0.0.1, checks the
 // login body, answers the configured version pair, streams live type-3 packets (real H.264
 // access units of a synthetic picture showing the channel number, plus mu-law audio blocks at
-// real time, 64 ms per set of four, riding on the frames of channels 0-3 in turn)
-// for the selected channels in the configured frame-header layout, and records every request
-// the client sends. Faults can be injected: garbage between packets, a drop in the middle of
-// a frame, a stall, oversized and truncated packets, a refused login.
+// real time, 64 ms per set of four, riding on the frames of channels 0-3 in turn, or in
+// audio-only packets of their own) for the selected channels in the configured frame-header
+// layout, and records every request the client sends. Faults can be injected: garbage between
+// packets, a drop in the middle of a frame, a stall, oversized and truncated packets, a
+// refused login.
 //
 // Recordings: without a calendar a play request (type 6) replays the live clip at once as
 // type-17 packets. With one, the DVR answers searches (type 162) from its spans and plays
@@ -63,6 +64,10 @@ struct PeerConfig {
   std::string user;               // expected user; empty accepts any
   std::string password;           // expected password (checked only when user is set)
   bool audio = true;              // audio blocks at real time (layout 3 only)
+  // The sets of four audio blocks go in audio-only packets (type 3 mode 64, no status prefix,
+  // an FSH without video naming no camera) on audio channels 0-3 in turn, instead of riding
+  // on the frames.
+  bool audio_packets = false;
   bool video_loss = false;        // report channel 0 as lost in the status prefix at start
   // Time stamp of a session's first live frame, ms since 1970; 0: the DVR's wall clock (local
   // time counted as UTC, like its calendar) when the session starts.
@@ -148,6 +153,9 @@ class QdvrPeer {
   std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half,
                                      bool playback, int64_t stamp_ms, bool audio);
   bool carries_audio(int channel) const;
+  // An audio-only packet (type 3 mode 64): the FSH of no video with `audio_channel` in its
+  // channel bits, then the four blocks.
+  std::vector<uint8_t> audio_packet(int audio_channel, int64_t stamp_ms) const;
 
   PeerConfig cfg_;
   int listen_fd_ = -1;

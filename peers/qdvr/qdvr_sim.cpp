@@ -28,7 +28,8 @@ void usage() {
   std::printf(
       "usage: qdvr_sim [--port N]... [--channels N] [--size WxH] [--fps N] [--clip FRAMES]\n"
       "                [--version 0xV --sub 0xS] [--login accept|refuse|mismatch|silent|error=0xCODE]\n"
-      "                [--user NAME --password PASS] [--no-audio] [--events SECONDS]\n"
+      "                [--user NAME --password PASS] [--no-audio] [--audio-packets]\n"
+      "                [--events SECONDS]\n"
       "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n"
       "                [--commands] [--record SPAN]... [--no-record] [--log-requests]\n"
       "                [--setup-fault wrong-command|oversize|split|bad-crc|short|silent]\n"
@@ -37,6 +38,8 @@ void usage() {
       "                   own date); cameras 0-based (default all), kind the info bits 0x01,\n"
       "                   0x02, 0x04, 0x08 (default 1). Replaces the default calendar.\n"
       "  --no-record      no calendar: a play request replays the live clip at once\n"
+      "  --audio-packets  audio in audio-only packets (mode 64) on channels 0-3 in turn, not\n"
+      "                   riding on the frames\n"
       "  --log-requests   print every request received: \"request TYPE MODE HEX-BODY\"\n"
       "  --setup-fault F  the settings fetch (0xA0) gets a reply of another command, a length\n"
       "                   above 32768, small delayed pieces, a wrong CRC, a short image or none\n"
@@ -143,6 +146,7 @@ int main(int argc, char** argv) {
     else if (a == "--user") cfg.user = next();
     else if (a == "--password") cfg.password = next();
     else if (a == "--no-audio") cfg.audio = false;
+    else if (a == "--audio-packets") cfg.audio_packets = true;
     else if (a == "--events") event_every = std::atoi(next());
     else if (a == "--garbage") cfg.garbage_every = std::atoi(next());
     else if (a == "--drop-after") cfg.drop_after = std::atoi(next());

@@ -123,6 +123,26 @@ TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
   EXPECT_EQ(RX_ENDED, h.rx->status.load());
 }
 
+// A DVR that sends each set of audio blocks in a packet of its own (mode 64, no frame, byte 24
+// naming the audio channels in turn): every channel hears its own tone, the third one too.
+TEST(QdvrLink, audio_only_packets_give_each_channel_its_own_tone) {
+  qdvr::PeerConfig cfg = small_peer();
+  cfg.audio_packets = true;
+  qdvr::QdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  LinkHarness h;
+  for (int k = 0; k < 4; ++k) h.rx->channels[k].audio_on.store(k == 2 ? 1 : 0);
+  h.start(peer.port());
+  std::vector<RingRecord> recs;
+  ASSERT_TRUE(h.take_until(6, 10000, &recs, 'A')) << "channel 3 hears nothing";
+  const std::vector<uint8_t>& tone = qdvr::tone_block(2);
+  for (const auto& r : recs) {
+    if (r.rh.media != 'A') continue;
+    EXPECT_EQ(2, decode_audio_frame_header(r.body.data()).channel);
+    EXPECT_TRUE(std::equal(tone.begin(), tone.end(), r.body.begin() + AUDIO_FRAME_HEADER_SIZE));
+  }
+}
+
 TEST(QdvrLink, every_version_pair_selects_its_frame_header_layout) {
   struct Case { uint32_t v, s; int layout; } cases[] = {
       {0x2200, 0x0302, 0}, {0x2200, 0x0303, 3}, {0x22F0, 0x0101, 1},
