@@ -1,6 +1,7 @@
 // Recorded ".zol" files: the key-frame index, the seek and the player thread.
 #include <sys/stat.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/sock_io.h"
 #include "client/foundation/stats.h"
+#include "client/links/decoder_thread.h"
 #include "client/links/file_player.h"
 #include "client/links/frame_headers.h"
 #include "client/links/receive_rings.h"
@@ -78,6 +80,11 @@ int index_record_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx) {
   const uint64_t size = uint64_t(st.st_size);
   bool warned = false;
   uint64_t off = 0;
+  // Every 'S' frame is a key frame (those recorded before they were marked so carry type 0).
+  // One entry a second per channel is enough to seek by, and keeps the index for an hour of
+  // such a channel rather than two and a half minutes.
+  std::array<double, 256> last_s_entry;
+  last_s_entry.fill(-1);
   SdlLock lock(rx->mutex);
   std::fseek(f, 0, SEEK_SET);
   // Only the headers are read: a record counts when it lies whole inside the file.
@@ -103,10 +110,16 @@ int index_record_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx) {
       const FRAME_HEADER fh = decode_frame_header(h);
       if (rh.size != fh.size + FRAME_HEADER_SIZE)
         std::printf("Header data size does not match with data!\n");
-      key = fh.frame_type == 1;
+      key = is_key_frame(fh.frame_type, rh.protocol) != 0;
       channel = fh.channel;
       sec = fh.sec;
       msec = fh.msec;
+      if (key && rh.protocol == 'S') {
+        const double t = sec + msec / 1000.0;
+        double& last = last_s_entry[channel & 0xFF];
+        key = last < 0 || t >= last + 1.0 || t < last;
+        if (key) last = t;
+      }
     } else if (rh.media == 'Y' && hs == PICTURE_HEADER_SIZE) {
       rx->protocol = rh.protocol;
       const PICTURE_HEADER ph = decode_picture_header(h);

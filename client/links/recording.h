@@ -99,10 +99,11 @@ constexpr size_t PLAYER_BUFFER_SIZE = 1049600;     // one record or frame
 // Appends one entry when count is below `max` (else returns -1 and adds nothing): 0.
 int add_record_key_frame(KEY_FRAME_ENTRY* index, int* count, int max, uint32_t channel,
                          uint32_t sec, uint16_t msec, uint64_t offset);
-// Builds the key-frame index of rx's open file (at most RECORD_INDEX_MAX entries). A record
-// that is not whole and valid ends the index there (a cut file plays to its last whole
-// record). 0 with the file back at offset 0; -1 "stat() failed.\n"; -2 "invalid file size.\n"
-// (below 13 bytes); -3 no memory (fatal box).
+// Builds the key-frame index of rx's open file (at most RECORD_INDEX_MAX entries). Every 'S'
+// frame is a key frame, entered at most once a second per channel. A record that is not
+// whole and valid ends the index there (a cut file plays to its last whole record). 0 with
+// the file back at offset 0; -1 "stat() failed.\n"; -2 "invalid file size.\n" (below 13
+// bytes); -3 no memory (fatal box).
 int index_record_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx);
 // The entry to seek to for time t (seconds): -1 for offset 0 (no entries, or t before the
 // first), else the index of the entry found by the binary search.

@@ -372,6 +372,7 @@ void make_tir_frame_header(const TIR_FRAME_INFO& info, uint32_t length, TIR_TIME
   fh->start_key = FRAME_START_KEY;
   fh->size = length;
   fh->channel = uint8_t(info.format_code);
+  fh->frame_type = 1;
   fh->width = info.width & 0x3FFF;
   fh->height = info.height & 0x3FFF;
   fh->sec = base->sec;

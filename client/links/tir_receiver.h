@@ -107,7 +107,8 @@ void parse_tir_stream(RECEIVER_INFO* rx, const uint8_t* bytes, size_t count, TIR
 // its 12 characters, others ignored.
 void handle_tir_reply(const uint8_t* packet, size_t len);
 // FRAME_HEADER of a frame of `length` bytes: channel = the format code, width and height from
-// `info`, the time of `base` (then advanced). Receiver index left 0.
+// `info`, the time of `base` (then advanced), frame type 1 (every 'S' frame stands alone, and
+// the recordings' index finds key frames by that mark). Receiver index left 0.
 void make_tir_frame_header(const TIR_FRAME_INFO& info, uint32_t length, TIR_TIME_BASE* base,
                            FRAME_HEADER* fh);
 // Stores one frame ('S', 'Y') into its ring and the channel's recording: 0, or -1 when

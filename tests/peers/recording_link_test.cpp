@@ -167,6 +167,7 @@ TEST(RecordingLink, i_and_s_channels_record_their_frames_as_sent) {
       ASSERT_EQ(recs[i].media, 'Y');
       FRAME_HEADER fh = decode_frame_header(recs[i].body.data());
       EXPECT_EQ(fh.channel, 2);
+      EXPECT_EQ(fh.frame_type, 1) << "an 'S' frame is recorded as the key frame it is";
       const std::vector<uint8_t>& sent = peer.clip_frame(2, int(i));
       ASSERT_EQ(fh.size, sent.size());
       ASSERT_EQ(recs[i].body.size(), FRAME_HEADER_SIZE + sent.size());

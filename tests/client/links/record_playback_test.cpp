@@ -68,6 +68,42 @@ TEST(RecordIndex, a_full_index_keeps_its_first_entries_and_warns_once) {
   }
 }
 
+// Every 'S' frame is a key frame, whether its file marks it (type 1) or predates the mark
+// (type 0); the index takes one a second per channel, so seeking works and an hour fits.
+TEST(RecordIndex, s_frames_are_key_frames_entered_once_a_second_per_channel) {
+  ScratchDir dir;
+  std::vector<uint8_t> file;
+  const std::vector<uint8_t> data(30, 0x11);
+  for (int i = 0; i < 75; ++i) {  // 3 s at 25 frames a second on each of two channels
+    const uint32_t ms = uint32_t(i) * 40;
+    for (int ch = 0; ch < 2; ++ch) {
+      Rec r = q_video(ch, ch == 1, 500 + ms / 1000, uint16_t(ms % 1000), data);
+      r.protocol = 'S';
+      auto b = r.bytes();
+      file.insert(file.end(), b.begin(), b.end());
+    }
+  }
+  const fs::path path = dir.path / "s.zol";
+  write_file(path, file);
+  PlayerRig rig(1);
+  std::snprintf(rig.rx->file_name, sizeof rig.rx->file_name, "%s", path.c_str());
+  rig.rx->file = std::fopen(path.c_str(), "rb");
+  std::vector<KEY_FRAME_ENTRY> index(RECORD_INDEX_MAX);
+  int count = 0;
+  EXPECT_EQ(index_record_file(index.data(), &count, rig.rx), 0);
+  std::fclose(rig.rx->file);
+  rig.rx->file = nullptr;
+  ASSERT_EQ(count, 6);
+  const size_t record = FRAME_RECORD_HEADER_SIZE + FRAME_HEADER_SIZE + data.size();
+  for (int i = 0; i < count; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(index[size_t(i)].channel, uint32_t(i % 2));
+    EXPECT_EQ(index[size_t(i)].sec, 500u + uint32_t(i / 2));
+    EXPECT_EQ(index[size_t(i)].msec, 0);
+    EXPECT_EQ(index[size_t(i)].offset, uint64_t(i / 2 * 25 * 2 + i % 2) * record);
+  }
+}
+
 // A small 'Q' recording: key, audio, predicted, key, audio, predicted.
 std::vector<Rec> small_recording() {
   std::vector<uint8_t> au(20, 0x5A);
