@@ -537,7 +537,12 @@ int append_record(RECEIVER_INFO* rx, int channel, uint8_t protocol, uint8_t medi
   RECORD_SINK* s = ch.record_sink;
   if (!ch.recording || !s) return 0;
   double& last = media == 'A' ? ch.record_audio_time : ch.record_video_time;
-  if (!(t > last)) return 0;
+  const bool later = t > last;
+  // A 'W' playback that the operator starts again at an earlier minute goes back in time: the
+  // last time follows every frame, so recording goes on from the jump (a frame that repeats
+  // or goes back is still left out).
+  if (protocol == 'W') last = t;
+  if (!later) return 0;
 
   std::unique_lock<std::mutex> lk(writer.lock);
   // After a gap only a video key frame starts the file again, so it stays decodable.

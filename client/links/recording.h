@@ -56,7 +56,8 @@ void set_recording_hooks(const RECORDING_HOOKS& hooks);
 
 // Receive threads: the record they just stored for `channel` of `rx` (the same arguments as
 // ring_write_record). Queued when the channel records and the record's time stamp is later
-// than that of the last record of its kind (video or audio) appended to the channel's file.
+// than that of the last record of its kind (video or audio) appended to the channel's file;
+// for 'W' records, later than the channel's previous record, appended or not.
 // Returns 1 queued, 0 not recording or not later, -1 dropped (queue full, or waiting for the
 // key frame after a gap).
 int append_record(RECEIVER_INFO* rx, int channel, uint8_t protocol, uint8_t media,

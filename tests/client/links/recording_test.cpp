@@ -47,7 +47,9 @@ class Recording : public ::testing::Test {
   }
 
   int append(int channel, const Rec& r) {
-    const size_t hs = r.media == 'A' ? AUDIO_FRAME_HEADER_SIZE : FRAME_HEADER_SIZE;
+    const size_t hs = r.media == 'A'                              ? AUDIO_FRAME_HEADER_SIZE
+                      : r.protocol == 'I' || r.protocol == 'W' ? PICTURE_HEADER_SIZE
+                                                               : FRAME_HEADER_SIZE;
     const size_t reserve = r.media == 'A' ? AUDIO_PAYLOAD_SLOT : 0;
     return append_record(rx, channel, r.protocol, r.media, r.body.data(), hs, r.body.data() + hs,
                          r.body.size() - hs, reserve);
@@ -104,6 +106,31 @@ TEST_F(Recording, append_keeps_records_whole_and_later_per_kind) {
     EXPECT_EQ(recs[i].body, kept[i].body) << i;
   }
   EXPECT_STREQ(last_record_name, files[0].c_str());
+}
+
+// A 'W' playback started again at an earlier minute goes back in time: recording goes on
+// from the frame after the jump, and a repeated time stamp is still left out.
+TEST_F(Recording, w_playback_that_jumps_back_records_on_after_the_jump) {
+  select({1});
+  ASSERT_EQ(start_recording(ctx.get()), 1);
+  auto w = [](uint32_t sec, uint32_t usec) {
+    Rec r = i_video(1, false, sec, usec, 40);
+    r.protocol = 'W';
+    return r;
+  };
+  struct Step {
+    Rec rec;
+    int expect;
+  } steps[] = {
+      {w(600, 0), 1}, {w(600, 40000), 1}, {w(300, 0), 0},  // the jump back
+      {w(300, 40000), 1}, {w(300, 40000), 0}, {w(300, 80000), 1},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) EXPECT_EQ(append(1, steps[i].rec), steps[i].expect) << i;
+  stop_recording(ctx.get());
+  end_recordings(ctx.get());
+  auto files = dir.files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(parse_zol(read_file(files[0])).size(), 4u);
 }
 
 TEST_F(Recording, the_record_switch_deletes_short_files_and_stop_keeps_them) {
