@@ -1,5 +1,6 @@
 #include "client/links/connection.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -249,9 +250,21 @@ void set_connection_hooks(const CONNECTION_HOOKS& h) {
   g_hooks = h;
 }
 
-void apply_layout(APP_CONTEXT* ctx, int layout) {
-  CONNECTION_HOOKS h = hooks();
-  if (h.set_layout) h.set_layout(ctx, layout);
+namespace {
+std::atomic<int> g_layout_wanted{0};
+const CONN_REQUEST g_layout_request{CONN_SET_LAYOUT, 0, 0, 0};
+}  // namespace
+
+void request_layout(int layout) {
+  // A request still waiting is replaced: only the latest grid matters, and one wake-up serves.
+  if (g_layout_wanted.exchange(layout) == 0)
+    push_user_event(UE_LINK_COMMAND, const_cast<CONN_REQUEST*>(&g_layout_request));
+}
+
+int take_layout_request() { return g_layout_wanted.exchange(0); }
+
+bool is_layout_request(const SDL_Event& ev) {
+  return user_event_number(ev) == UE_LINK_COMMAND && ev.user.data1 == &g_layout_request;
 }
 
 void connect_dvr(APP_OPTIONS* opts) {

@@ -8,6 +8,8 @@
 // 'Q' register their entries as their modules arrive.
 #pragma once
 
+#include <SDL/SDL.h>
+
 #include <cstdint>
 
 #include "client/foundation/app_state.h"
@@ -30,9 +32,16 @@ struct CONNECTION_HOOKS {
   void (*set_layout)(APP_CONTEXT* ctx, int layout);  // make current and redraw
 };
 void set_connection_hooks(const CONNECTION_HOOKS& hooks);
-// Makes layout `layout` current through the screens' set_layout hook (nothing without one).
-// The file players call it from their threads when the channels in a file ask for another grid.
-void apply_layout(APP_CONTEXT* ctx, int layout);
+
+// A file player (its own thread) asks the window loop for layout `layout`, the grid the
+// channels of its file call for: the latest request waits in one word, and user event 24
+// carrying the request record (command CONN_SET_LAYOUT) wakes the loop. Any thread.
+constexpr int32_t CONN_SET_LAYOUT = 6;
+void request_layout(int layout);
+// Window loop: the layout asked for since the last call, or 0.
+int take_layout_request();
+// True when `ev` is the wake-up of request_layout.
+bool is_layout_request(const SDL_Event& ev);
 
 // Acts only in state 9: 7, rings, decoders, receivers, 6.
 void connect_dvr(APP_OPTIONS* opts);

@@ -13,6 +13,8 @@
 #include "client/foundation/stats.h"
 #include "client/links/file_player.h"
 #include "client/links/fsh_info.h"
+#include "client/links/link_common.h"
+#include "client/links/link_notices.h"
 #include "client/links/receive_rings.h"
 
 namespace {
@@ -118,10 +120,15 @@ int index_dat_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx, const 
         add_record_key_frame(index, count, DAT_INDEX_MAX, fr.fh.channel, fr.fh.sec, fr.fh.msec,
                              uint64_t(at >= 2 ? at - 2 : 0)) != 0 &&
         !warned) {
-      error_box("Too many key frames inside the file.\n");
+      // The box is the window loop's: the player neither waits on it nor holds the file.
+      post_link_error_box(rx->index, "Too many key frames inside the file.\n");
       warned = true;
     }
     if (end >= uint64_t(st.st_size)) break;
+    if (rx_stopping(rx)) {
+      rc = -7;  // a long file is not read to its end after a stop
+      break;
+    }
     fseeko(f, off_t(end), SEEK_SET);
   }
   std::clearerr(f);
@@ -225,11 +232,13 @@ struct DatPlayer {
       }
   }
 
+  // Asked for only when a channel shows up first, so a layout the operator picks meanwhile
+  // stays.
   void adapt_layout(int channel) {
+    if ((seen >> channel) & 1u) return;
     seen |= 1u << channel;
     const int highest = 31 - __builtin_clz(seen);
-    const int side = int(std::floor(std::sqrt(double(highest)))) + 1;
-    if (std::sqrt(double(current_layout_cells(ctx))) != double(side)) show_grid(ctx, side);
+    show_grid(int(std::floor(std::sqrt(double(highest)))) + 1);
   }
 
   // false when the receiver stopped.

@@ -28,7 +28,8 @@ struct DAT_FILE_INFO {
 int read_dat_file_header(FILE* f, DAT_FILE_INFO* info);
 // Builds the key-frame index of rx's file (at most DAT_INDEX_MAX entries; the offset of an
 // entry is two bytes before its start pattern). 0 with the file back at 0; -1 "stat() failed.\n";
-// -2 "invalid file size.\n" (below 129 bytes); -4 "get_fsh_info() failed.\n".
+// -2 "invalid file size.\n" (below 129 bytes); -4 "get_fsh_info() failed.\n"; -7 the
+// receiver was told to stop meanwhile. The "Too many key frames" box goes to the window loop.
 int index_dat_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx, const DAT_FILE_INFO& info);
 // The entry to seek to for time t and a step of `step` seconds (negative: backwards), or -1
 // for offset 0.

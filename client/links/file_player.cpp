@@ -12,6 +12,8 @@
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sock_io.h"
 #include "client/links/connection.h"
+#include "client/links/link_common.h"
+#include "client/links/link_notices.h"
 
 namespace {
 
@@ -100,12 +102,13 @@ int run_file_player(RECEIVER_INFO* rx, int index_max,
     rx->status.store(RX_ENDED);
     return -1;
   }
-  if (build_index(*state, buf.get()) != 0) {
-    error_box("Error in creating index file.\n");
+  const int built = build_index(*state, buf.get());
+  if (rx_stopping(rx)) return 0;
+  if (built != 0) {
+    post_link_error_box(rx->index, "Error in creating index file.\n");
     rx->status.store(RX_ENDED);
     return -2;
   }
-  if (receivers_stop.load()) return 0;
   rx->status.store(RX_RECEIVING);
   register_player(rx, state.get());
   while (player_running(rx)) {
@@ -119,9 +122,4 @@ int run_file_player(RECEIVER_INFO* rx, int index_max,
   return 0;
 }
 
-void show_grid(APP_CONTEXT* ctx, int side) { apply_layout(ctx, side); }
-
-int current_layout_cells(const APP_CONTEXT* ctx) {
-  const int l = ctx->layout;
-  return l >= 0 && l < NUM_LAYOUTS ? int(ctx->layouts[l].num_cells) : 0;
-}
+void show_grid(int side) { request_layout(side); }

@@ -50,14 +50,14 @@ bool with_player(RECEIVER_INFO* rx, const std::function<void(PLAYER_STATE&)>& fn
 
 // The frame of both players: allocates the read buffer (PLAYER_BUFFER_SIZE) and an index of
 // `index_max` entries ("Not enough memory." fatal box, -1), builds the index with `build_index`
-// ("Error in creating index file.\n" box when it fails, -2), then, in state 5 and reachable
-// for seeks, runs `pass` until the receiver stops, pausing while the controls say so: 0. A pass
-// returns false when the receiver stopped while it waited.
+// ("Error in creating index file.\n" posted for a box on the window loop when it fails, -2;
+// a stop meanwhile ends the player with 0), then, in state 5 and reachable for seeks, runs
+// `pass` until the receiver stops, pausing while the controls say so: 0. A pass returns false
+// when the receiver stopped while it waited.
 int run_file_player(RECEIVER_INFO* rx, int index_max,
                     const std::function<int(PLAYER_STATE& st, uint8_t* buf)>& build_index,
                     const std::function<bool()>& pass);
 
-// Asks for the g x g grid (layout g) through the connection's layout hook.
-void show_grid(APP_CONTEXT* ctx, int side);
-// Number of cells of the current layout (0 when none).
-int current_layout_cells(const APP_CONTEXT* ctx);
+// Asks the window loop for the g x g grid (layout g): request_layout of connection.h. The
+// players never change the layout themselves.
+void show_grid(int side);

@@ -16,6 +16,8 @@
 #include "client/foundation/stats.h"
 #include "client/links/decoder_thread.h"
 #include "client/links/file_player.h"
+#include "client/links/link_common.h"
+#include "client/links/link_notices.h"
 #include "client/links/frame_headers.h"
 #include "client/links/receive_rings.h"
 #include "client/links/recording.h"
@@ -132,10 +134,12 @@ int index_record_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx) {
     }
     if (key && add_record_key_frame(index, count, RECORD_INDEX_MAX, channel, sec, msec, off) != 0 &&
         !warned) {
-      error_box("Too many key frames inside the file.\n");
+      // The box is the window loop's: the player neither waits on it nor holds the file.
+      post_link_error_box(rx->index, "Too many key frames inside the file.\n");
       warned = true;
     }
     off += FRAME_RECORD_HEADER_SIZE + rh.size;
+    if (rx_stopping(rx)) return -7;  // a long file is not read to its end after a stop
   }
   std::fseek(f, 0, SEEK_SET);
   return 0;
@@ -184,8 +188,11 @@ struct RecordPlayer {
   uint32_t seen = 0;  // channels whose video was fed
   PLAYER_PACER pacer;
 
-  // The grid for the channels seen, with the file's first channel in cell 0 of page 0.
+  // The grid for the channels seen, with the file's first channel in cell 0 of page 0. It is
+  // asked for only when a channel shows up first, so a layout the operator picks meanwhile
+  // stays.
   void adapt_layout(uint32_t channel) {
+    if ((seen >> channel) & 1u) return;
     if (seen == 0 && rx->channels[channel].id != 0) {
       // Ids stay unique: the channel that had id 0 takes this one's.
       const int32_t old_id = rx->channels[channel].id.load();
@@ -195,11 +202,7 @@ struct RecordPlayer {
     }
     seen |= 1u << channel;
     int side = int(std::lround(std::sqrt(double(std::popcount(seen)))));
-    if (side < 1) side = 1;
-    if (current_layout_cells(ctx) != side * side)
-      show_grid(ctx, side);
-    else if (ctx->page != page_of_index(ctx, 0))
-      show_grid(ctx, ctx->layout);  // a new layout starts at page 0
+    show_grid(side < 1 ? 1 : side);
   }
 
   // Rewrites one record for the rings and feeds it. false when the receiver stopped.

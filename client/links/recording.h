@@ -104,7 +104,9 @@ int add_record_key_frame(KEY_FRAME_ENTRY* index, int* count, int max, uint32_t c
 // frame is a key frame, entered at most once a second per channel. A record that is not
 // whole and valid ends the index there (a cut file plays to its last whole record). 0 with
 // the file back at offset 0; -1 "stat() failed.\n"; -2 "invalid file size.\n" (below 13
-// bytes); -3 no memory (fatal box).
+// bytes); -3 no memory (fatal box); -7 the receiver was told to stop meanwhile. Beyond
+// RECORD_INDEX_MAX entries "Too many key frames inside the file.\n" is posted once for a box
+// on the window loop (link_notices.h).
 int index_record_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx);
 // The entry to seek to for time t (seconds): -1 for offset 0 (no entries, or t before the
 // first), else the index of the entry found by the binary search.

@@ -289,14 +289,35 @@ int handle_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* op
   return 0;
 }
 
+namespace {
+
+// The grid the file player asked for (its channels seen so far). Only that request changes
+// the layout on the player's behalf: a layout the operator picks meanwhile stays.
+void take_player_layout(APP_CONTEXT* ctx) {
+  const int l = take_layout_request();
+  if (l <= 0) return;
+  if (get_layout_cells(ctx, ctx->layout) != get_layout_cells(ctx, l))
+    set_layout(ctx, l);
+  else if (ctx->page != 0)
+    set_layout(ctx, ctx->layout);  // the file's first channel shows in cell 0 of page 0
+}
+
+}  // namespace
+
 int handle_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
   switch (user_event_number(ev)) {
     case UE_LINK_COMMAND:
+      if (is_layout_request(ev)) {
+        take_player_layout(ctx);
+        return 0;
+      }
+      return handle_event_playback_user_event(ev, ctx, opts);
     case UE_RECEIVER_NOTICE:
       // Posted requests (connect, disconnect, a range-checked layout and page) and receiver
       // notices are handled as in the event playback window.
       return handle_event_playback_user_event(ev, ctx, opts);
     case UE_SHOW_TOOLTIP:  // the status tick: on the second, channel 0 gets the selection and audio
+      take_player_layout(ctx);  // a request whose wake-up a full event queue refused
       if (++status_ticks == 2) {
         select_channel(ctx, 0);
         set_channel_audio(ctx, 0);

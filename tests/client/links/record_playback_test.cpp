@@ -2,6 +2,7 @@
 // whole and cut files, the grid it asks for, and when it stops, pauses or skips.
 #include "client/links/connection.h"
 #include "client/links/dat_file.h"
+#include "client/links/link_notices.h"
 #include "peers/qdvr/qdvr_peer.h"
 #include "tests/client/links/record_files.h"
 
@@ -21,7 +22,17 @@ TEST(RecordSeek, binary_search_edges) {
   EXPECT_EQ(find_key_frame(idx.data(), 1, 10), 0);
 }
 
-// Both indexes stop at their capacity and say so once per build, not once per further key frame.
+// The "Too many key frames" boxes posted for the window loop.
+size_t key_frame_boxes() {
+  size_t boxes = 0;
+  LINK_NOTICE n;
+  while (take_link_notice(&n))
+    boxes += n.number == LINK_ERROR_BOX && std::strstr(n.text(), "Too many key frames") != nullptr;
+  return boxes;
+}
+
+// Both indexes stop at their capacity and tell the window loop so once per build, not once per
+// further key frame; a receiver told to stop is not kept reading to the file's end.
 TEST(RecordIndex, a_full_index_keeps_its_first_entries_and_warns_once) {
   ScratchDir dir;
   struct Case {
@@ -46,25 +57,23 @@ TEST(RecordIndex, a_full_index_keeps_its_first_entries_and_warns_once) {
     std::snprintf(rig.rx->file_name, sizeof rig.rx->file_name, "%s", path.c_str());
     rig.rx->file = std::fopen(path.c_str(), "rb");
     std::vector<KEY_FRAME_ENTRY> index(size_t(c.max));
-    int count = 0;
-    testing::internal::CaptureStderr();
-    int rc;
-    if (dat) {
+    auto build = [&](int* count) {
+      if (!dat) return index_record_file(index.data(), count, rig.rx);
       DAT_FILE_INFO info;
       read_dat_file_header(rig.rx->file, &info);
-      rc = index_dat_file(index.data(), &count, rig.rx, info);
-    } else {
-      rc = index_record_file(index.data(), &count, rig.rx);
-    }
-    const std::string err = testing::internal::GetCapturedStderr();
-    std::fclose(rig.rx->file);
-    rig.rx->file = nullptr;
-    EXPECT_EQ(rc, 0);
+      return index_dat_file(index.data(), count, rig.rx, info);
+    };
+    clear_link_notices();
+    int count = 0;
+    EXPECT_EQ(build(&count), 0);
     ASSERT_EQ(count, c.max);
     EXPECT_EQ(index[size_t(c.max) - 1].sec, 100u + uint32_t(c.max) - 1);
-    size_t boxes = 0;
-    for (size_t at = 0; (at = err.find("Too many key frames", at)) != std::string::npos; ++at) ++boxes;
-    EXPECT_EQ(boxes, 1u) << err.substr(0, 500);
+    EXPECT_EQ(key_frame_boxes(), 1u);
+    rig.rx->status.store(RX_STOP);
+    EXPECT_EQ(build(&count), -7);
+    EXPECT_LE(count, 1);
+    std::fclose(rig.rx->file);
+    rig.rx->file = nullptr;
   }
 }
 
@@ -176,7 +185,7 @@ TEST(RecordPlayback, a_file_cut_anywhere_plays_to_its_last_whole_record) {
   for (auto& th : pool) th.join();
 }
 
-// Layouts the player asked for through the connection's hook.
+// Layouts set through the connection's hook: the players must leave this to the window loop.
 std::vector<int> asked_layouts;
 void note_layout(APP_CONTEXT* ctx, int layout) {
   asked_layouts.push_back(layout);
@@ -194,7 +203,7 @@ struct LayoutHook {
   ~LayoutHook() { set_connection_hooks(CONNECTION_HOOKS{}); }
 };
 
-TEST(RecordPlayback, the_grid_follows_the_channels_seen) {
+TEST(RecordPlayback, the_window_loop_gets_the_grid_of_the_channels_seen_once) {
   ScratchDir dir;
   struct Case {
     int channels, side;
@@ -212,10 +221,19 @@ TEST(RecordPlayback, the_grid_follows_the_channels_seen) {
     PlayerRig rig(8);
     for (int g = 1; g <= 12; ++g) rig.ctx->layouts[g].num_cells = uint32_t(g * g);
     rig.ctx->layout = 4;
+    take_layout_request();
     rig.start(path, play_record_file);
     EXPECT_EQ(rig.take_until(size_t(c.channels), 5000).size(), size_t(c.channels));
-    ASSERT_FALSE(asked_layouts.empty());
-    EXPECT_EQ(asked_layouts.back(), c.side);
+    // The window loop gets the grid to show.
+    EXPECT_EQ(take_layout_request(), c.side);
+    // The operator picks another layout; the same channels playing again leave it alone.
+    rig.ctx->layout = 5;
+    rig.rx->position = 0;
+    ASSERT_TRUE(wait_for([&] { return rig.running(); }, 5000));
+    seek_record_file(rig.rx);
+    EXPECT_EQ(rig.take_until(size_t(c.channels), 5000).size(), size_t(c.channels));
+    EXPECT_EQ(take_layout_request(), 0);
+    EXPECT_TRUE(asked_layouts.empty()) << "the player thread set a layout";
     // The file's first channel shows in cell 0; the ids stay unique.
     EXPECT_EQ(rig.rx->channels[2].id, 0);
     EXPECT_EQ(rig.rx->channels[0].id, 2);

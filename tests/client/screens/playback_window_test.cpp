@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "client/links/connection.h"
 #include "client/links/frame_headers.h"
 #include "client/screens/event_loop.h"
 #include "client/screens/playback_window.h"
@@ -75,6 +76,23 @@ TEST_F(PlaybackControls, a_posted_layout_request_is_range_checked) {
     EXPECT_EQ(ctx->layout, c.expect_layout) << c.layout << "/" << c.page;
     EXPECT_EQ(ctx->page, c.expect_page) << c.layout << "/" << c.page;
   }
+}
+
+// The file player asks for a grid; the window sets it on its loop (here on the status tick
+// that also takes a request whose wake-up was lost), and a layout the operator picks later
+// stays until the player asks again.
+TEST_F(PlaybackControls, the_players_grid_is_set_by_the_window_and_the_operators_layout_stays) {
+  add_channels(9);
+  take_layout_request();
+  SDL_Event tick = user_event(UE_SHOW_TOOLTIP, nullptr);
+  request_layout(3);
+  handle_playback_user_event(tick, ctx, &app_options);
+  EXPECT_EQ(ctx->layout, 3);
+  uint8_t msg[COMM_MESSAGE_SIZE];
+  handle_playback_user_event(layout_command(2, 1, msg), ctx, &app_options);
+  handle_playback_user_event(tick, ctx, &app_options);
+  EXPECT_EQ(ctx->layout, 2);
+  EXPECT_EQ(ctx->page, 1);
 }
 
 // ---------------------------------------------------------------- the real program
