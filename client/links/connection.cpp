@@ -363,7 +363,13 @@ void start_receivers(APP_OPTIONS* opts) {
     rx->audio_mask.store(rx->channel_mask);
     if (count == 1) {
       rx->rx_flags = 1;
-      if (opts->video_mask) rx->sel_vid_ch.store(opts->video_mask);
+      if (opts->video_mask) {
+        rx->sel_vid_ch.store(opts->video_mask);
+        // The window opens the channels it was started for, and only those get ids: the first
+        // of them shows in cell 0 (a time playback or spot window of camera 3 shows camera 3,
+        // not camera 1's empty tile, and its decoder takes camera 3's frames).
+        if (rx->channel_mask & opts->video_mask) rx->channel_mask &= opts->video_mask;
+      }
       if (opts->audio_mask) rx->audio_mask.store(opts->audio_mask);
       int selected = count_bits(rx->sel_vid_ch.load() &
                                 (rx->num_video >= 32 ? 0xFFFFFFFFu : ((1u << rx->num_video) - 1)));

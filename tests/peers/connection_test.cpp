@@ -113,6 +113,10 @@ TEST_F(Connection, single_dvr_spreads_over_eight_rings_and_masks_follow_options)
   RECEIVER_INFO& rx = app_context.receivers[0];
   EXPECT_EQ(1, rx.rx_flags);
   EXPECT_EQ(0x5u, rx.sel_vid_ch.load());
+  // Only the channels of -v are opened: the first of them takes cell 0, the other none.
+  EXPECT_EQ(0, rx.channels[0].id.load());
+  EXPECT_EQ(-1, rx.channels[1].id.load());
+  EXPECT_EQ(1, rx.channels[2].id.load());
   EXPECT_EQ('Q', rx.protocol);
   EXPECT_TRUE(p1->wait_request(2, 0, 5000));
   disconnect_dvr(&app_options);
