@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <shared_mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,24 +46,43 @@ struct SetupTables {
 
 std::shared_mutex published_lock;
 std::mutex loader_lock;  // one load at a time
-std::atomic<SetupTables*> current{nullptr};
-// Every generation ever published; replaced ones stay alive for threads still reading them.
-std::vector<std::unique_ptr<SetupTables>>& generations() {
-  static std::vector<std::unique_ptr<SetupTables>> all;
-  return all;
-}
+std::shared_ptr<SetupTables> current;  // the published generation; swapped under both locks
+std::atomic<int> generations_alive{0};
 
-SetupTables& tables() {
-  SetupTables* t = current.load(std::memory_order_acquire);
-  if (t) return *t;
+SetupTables& empty_tables() {
   static SetupTables empty;
   return empty;
 }
 
+// The loader's starting point: only a loader (holding loader_lock) changes `current`.
+const SetupTables& loader_tables() { return current ? *current : empty_tables(); }
+
+// The generation this thread's table pointers point into. It stays until this thread reads
+// the tables again after a load (or ends), so a replaced generation goes once no thread
+// still holds it.
+thread_local std::shared_ptr<SetupTables> pinned;
+thread_local int read_depth = 0;
+
+// The published tables for the calling thread, pinned until its next read after a load.
+SetupTables& tables() {
+  SetupReadLock lock;
+  if (pinned != current) pinned = current;
+  return pinned ? *pinned : empty_tables();
+}
+
 void publish(std::unique_ptr<SetupTables> t) {
-  std::unique_lock lock(published_lock);
-  current.store(t.get(), std::memory_order_release);
-  generations().push_back(std::move(t));
+  std::shared_ptr<SetupTables> next(t.release(), [](SetupTables* g) {
+    delete g;
+    generations_alive.fetch_sub(1);
+  });
+  generations_alive.fetch_add(1);
+  std::shared_ptr<SetupTables> replaced;
+  {
+    std::unique_lock lock(published_lock);
+    replaced = std::move(current);
+    current = std::move(next);
+  }
+  // `replaced` goes here unless a reader's pin still holds it.
 }
 
 // Modification time kept by the last load, for setup_changed.
@@ -555,7 +575,7 @@ int run_reader(Reader reader) {
   std::unique_ptr<SetupTables> t;
   int rc;
   try {
-    t = tables().clone();
+    t = loader_tables().clone();
     rc = reader(*t);
   } catch (const std::bad_alloc&) {
     fatal_box("Not enough memory.");
@@ -651,7 +671,7 @@ int load_setup_info(const char* path) {
   std::unique_ptr<SetupTables> t;
   int rc = 0;
   try {
-    t = tables().clone();
+    t = loader_tables().clone();
     for (const Step& s : steps) {
       if (s.read(*t, text.c_str()) != 0) {
         fatal_box(s.msg);
@@ -692,29 +712,31 @@ int setup_changed(const char* path) {
 
 void free_setup_info() {
   std::lock_guard guard(loader_lock);
-  std::unique_lock lock(published_lock);
-  current.store(nullptr, std::memory_order_release);
-  generations().clear();
+  std::shared_ptr<SetupTables> last;
+  {
+    std::unique_lock lock(published_lock);
+    last = std::move(current);
+  }
+  pinned.reset();
 }
 
 int free_replaced_setup_info() {
-  std::lock_guard guard(loader_lock);
-  std::unique_lock lock(published_lock);
-  SetupTables* keep = current.load(std::memory_order_acquire);
-  auto& all = generations();
-  int freed = 0;
-  for (auto it = all.begin(); it != all.end();) {
-    if (it->get() == keep) {
-      ++it;
-    } else {
-      it = all.erase(it);
-      ++freed;
-    }
+  {
+    SetupReadLock lock;
+    pinned = current;
   }
-  return freed;
+  return count_setup_generations() - (current ? 1 : 0);
 }
 
-std::shared_mutex& setup_lock() { return published_lock; }
+int count_setup_generations() { return generations_alive.load(); }
+
+SetupReadLock::SetupReadLock() {
+  if (read_depth++ == 0) published_lock.lock_shared();
+}
+
+SetupReadLock::~SetupReadLock() {
+  if (--read_depth == 0) published_lock.unlock_shared();
+}
 
 // ---------------------------------------------------------------------------------------
 // Accessors

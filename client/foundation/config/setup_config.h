@@ -5,17 +5,19 @@
 // receive, decoder and sender threads read the tables without copying them.
 //
 // Reload safety: every load builds a new generation of tables and publishes it with one
-// pointer swap under `setup_lock()`. Generations that were replaced are retired, not freed,
-// until `free_setup_info()` at shutdown, so a pointer handed out by an accessor stays valid
-// for the whole run. A thread that pairs a table with its count (get_dvr_table with
-// get_num_dvr) holds `setup_read_lock()` across both reads so they come from one load.
+// pointer swap, which waits for every holder of `setup_read_lock()`. Each accessor pins the
+// published generation for its calling thread: a pointer it hands out stays valid until that
+// thread calls an accessor again after a later load (or ends). A replaced generation is freed
+// as soon as no thread pins it any more, so reloads do not pile up copies of the tables. A
+// thread that pairs a table with its count (get_dvr_table with get_num_dvr), or keeps a
+// pointer across further accessor calls, holds `setup_read_lock()` meanwhile: no load is
+// published while any thread holds it.
 //
 // Failures show a fatal box (title "ZOL Main", sets `app_quit`) with the message of the
 // failed step and return a small negative code naming it.
 #pragma once
 
 #include <cstdint>
-#include <shared_mutex>
 
 // Protocol codes of the DVR models (get_protocol_code).
 enum : uint8_t {
@@ -147,22 +149,27 @@ uint8_t get_protocol_code(const char* model);
 // the last load, 0 when equal (size not compared).
 int setup_changed(const char* path);
 
-// Releases every generation of tables (shutdown, after all reader threads are joined).
+// Unpublishes the tables (shutdown, after all reader threads are joined); each generation
+// goes when the last thread that pins it reads again or ends.
 void free_setup_info();
-// Releases the generations that later loads replaced, keeping the published one. Only for
-// a process whose threads hold no table pointer from an earlier load (the setup tool
-// reloads on every save and would otherwise keep each generation until exit). Returns the
-// number of generations released.
+// Moves the calling thread's pin to the published generation (its pointers from earlier loads
+// become invalid) and returns how many replaced generations other threads still pin.
 int free_replaced_setup_info();
+// Generations of tables alive now: the published one and those threads still pin.
+int count_setup_generations();
 
-// Lock guarding the published generation; readers that need a table and its count from
-// the same load hold it shared. Loading holds it exclusively only for the swap.
-std::shared_mutex& setup_lock();
-inline std::shared_lock<std::shared_mutex> setup_read_lock() {
-  return std::shared_lock<std::shared_mutex>(setup_lock());
-}
+// Held by a reader that needs a table and its count from the same load: no load is
+// published meanwhile. Nests within a thread; any thread.
+class SetupReadLock {
+ public:
+  SetupReadLock();
+  ~SetupReadLock();
+  SetupReadLock(const SetupReadLock&) = delete;
+  SetupReadLock& operator=(const SetupReadLock&) = delete;
+};
+inline SetupReadLock setup_read_lock() { return {}; }
 
-// Accessors of the published tables; pointers stay valid until free_setup_info().
+// Accessors of the published tables; pointers stay valid as the reload note above says.
 RC_DVR_INFO* get_dvr_table();
 RC_GROUP_INFO* get_group_table();
 RC_USER_INFO* get_user_table();

@@ -2,27 +2,37 @@
 #include "client/foundation/config/system_log.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <string>
 
+#include "client/foundation/config/app_options.h"
 #include "client/foundation/config/utils.h"
 
 namespace {
-// Two threads adding the same day file at once would both miss it and list it twice.
-std::mutex index_lock;
+// A run of failed event-log writes is told once in the system log.
+std::atomic<bool> event_log_failing{false};
+std::atomic<void (*)(const char*)> index_hook{nullptr};
 }  // namespace
+
+void set_log_index_hook(void (*hook)(const char* day_file)) { index_hook.store(hook); }
 
 int add_to_log_index(const char* index_file, const char* day_file) {
   if (!index_file || !day_file) return -1;
-  std::lock_guard guard(index_lock);
   FILE* fp = fopen(index_file, "a+");
   if (!fp) return -1;
+  // Two writers adding the same day file at once would both miss it and list it twice. They
+  // may be threads or the client and the setup tool, so the lock is on the index file itself
+  // (each opening is locked apart); closing the file releases it after the line is out.
+  while (flock(fileno(fp), LOCK_EX) != 0 && errno == EINTR) {
+  }
   size_t len = strlen(day_file);
   char line[1024];
   rewind(fp);
@@ -32,6 +42,7 @@ int add_to_log_index(const char* index_file, const char* day_file) {
       return 0;
     }
   }
+  if (auto hook = index_hook.load()) hook(day_file);
   fprintf(fp, "%s\n", day_file);
   fclose(fp);
   return 0;
@@ -143,10 +154,26 @@ int write_event_log(const char* line, const uint64_t* event_time) {
   char day_file[64];
   strftime(day_file, sizeof day_file, "./logs/%Y%m%d.txt", &local);
   mkdir("./logs", 0755);
-  FILE* fp = fopen(day_file, "a");
-  if (!fp) return -1;
-  fprintf(fp, "%s\n", line);
-  fclose(fp);
+  std::string text(line);
+  text += '\n';
+  errno = 0;
+  int fd = open(day_file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  bool whole = false;
+  if (fd >= 0) {
+    whole = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (close(fd) != 0) whole = false;
+  }
+  if (!whole) {
+    // The operator learns of lost events from the system log: once, until a line goes out.
+    const int err = errno ? errno : EIO;
+    if (!event_log_failing.exchange(true)) {
+      char why[320];
+      snprintf(why, sizeof why, "Event log not written: %s (%s)", day_file, strerror(err));
+      write_system_log_line("ERROR", app_options.user_id, why);
+    }
+    return -1;
+  }
+  event_log_failing.store(false);
   add_to_log_index("./logs/index.txt", day_file);
   return 0;
 }

@@ -35,8 +35,12 @@ int write_system_log(int code, const char* user, const char* text);
 int write_system_log_line(const char* kind, const char* user, const char* text);
 
 // Lists `day_file` in `index_file` unless a line already starts with it. 0, or -1 when the
-// index cannot be opened. Shared with the event log.
+// index cannot be opened. Shared with the event log. Writers in other threads and processes
+// (the client and the setup tool) take turns through a lock on the index file.
 int add_to_log_index(const char* index_file, const char* day_file);
+// Test seam: called by add_to_log_index after it found `day_file` missing, before it appends
+// it (null: nothing).
+void set_log_index_hook(void (*hook)(const char* day_file));
 
 // The event log's line of one event, without its line end: "%d|%s|%s|CH %02d|Motion" for
 // kind 0x02, "...|Sensor" otherwise (number, "%Y-%m-%d %H:%M:%S" time, DVR name, 1-based
@@ -46,6 +50,7 @@ size_t format_event_log_line(char* out, size_t size, int number, const char* whe
 
 // Appends `line` and a newline to "./logs/%Y%m%d.txt" named by the local day of *event_time
 // (seconds since 1970), and lists that file once in "./logs/index.txt". "./logs/" is created
-// when missing. 0; -1 when the time has no local time or the day file cannot be opened (the
-// line is lost and the index left alone). Any thread.
+// when missing. 0; -1 when the time has no local time or the line cannot be written whole
+// (it is lost and the index left alone; the first of a run of such failures writes the
+// system log line "<time>|<user>|ERROR|Event log not written: <file> (<reason>)"). Any thread.
 int write_event_log(const char* line, const uint64_t* event_time);

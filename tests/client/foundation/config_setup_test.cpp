@@ -331,6 +331,32 @@ TEST_F(ConfigTest, reload_never_frees_tables_another_thread_reads) {
   EXPECT_STREQ(before->password, "secret");
 }
 
+// A reload frees the tables it replaced as soon as no thread holds them: a thread keeps the
+// load it read until it reads again, so a long run of reloads keeps no pile of copies.
+TEST_F(ConfigTest, reloads_free_replaced_tables_once_no_thread_holds_them) {
+  ASSERT_EQ(load_text(base_text()), 0);
+  const std::string path = dir_.write("again.cfg", base_text());
+  std::atomic<int> step{0};
+  std::thread reader([&] {
+    const RC_DVR_INFO* held = find_dvr_info("Front Door");
+    step = 1;
+    while (step.load() != 2) std::this_thread::yield();
+    EXPECT_STREQ(held->name, "Front Door");  // still the record it was
+    get_num_dvr();                            // reads again: the latest load
+    step = 3;
+    while (step.load() != 4) std::this_thread::yield();
+  });
+  while (step.load() != 1) std::this_thread::yield();
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(load_setup_info(path.c_str()), 0);
+  get_num_dvr();
+  EXPECT_EQ(count_setup_generations(), 2) << "the latest load and the one the reader holds";
+  step = 2;
+  while (step.load() != 3) std::this_thread::yield();
+  EXPECT_EQ(count_setup_generations(), 1);
+  step = 4;
+  reader.join();
+}
+
 TEST(ConfigProtocol, model_texts_map_to_protocol_letters) {
   const struct {
     const char* model;

@@ -1,6 +1,10 @@
 // The daily system log and its index, written into a fresh directory.
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <ctime>
 #include <fstream>
@@ -111,3 +115,57 @@ TEST_F(SystemLogTest, unwritable_logs_directory_reports_failure) {
   EXPECT_EQ(write_system_log(SYSLOG_START, "op", ""), -1);
 }
 
+
+// The client and the setup tool add to the same index: a day file another process is adding
+// right now is listed once. The child stops between finding the day missing and adding it,
+// until this process has added it too or a short while has passed.
+static int g_between[2], g_resume[2];  // the child's hook reaches them without a capture
+TEST_F(SystemLogTest, a_day_another_process_is_adding_is_listed_once) {
+  ASSERT_EQ(mkdir("./logs", 0755), 0);
+  ASSERT_EQ(pipe(g_between), 0);
+  ASSERT_EQ(pipe(g_resume), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    set_log_index_hook([](const char*) {
+      if (write(g_between[1], "x", 1) != 1) _exit(1);
+      pollfd p{g_resume[0], POLLIN, 0};
+      poll(&p, 1, 300);
+    });
+    _exit(add_to_log_index("./logs/index.txt", "./logs/day1.txt") == 0 ? 0 : 1);
+  }
+  char c;
+  ASSERT_EQ(read(g_between[0], &c, 1), 1);
+  EXPECT_EQ(add_to_log_index("./logs/index.txt", "./logs/day1.txt"), 0);
+  ASSERT_EQ(write(g_resume[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {g_between[0], g_between[1], g_resume[0], g_resume[1]}) close(fd);
+  EXPECT_EQ(lines("./logs/index.txt"), std::vector<std::string>{"./logs/day1.txt"});
+}
+
+// An event line that cannot be written is said in the system log, once for a run of failures.
+TEST_F(SystemLogTest, a_lost_event_line_is_told_once_in_the_system_log) {
+  const uint64_t when = uint64_t(time(nullptr));
+  struct tm t {};
+  const time_t tt = time_t(when);
+  localtime_r(&tt, &t);
+  char day[64];
+  strftime(day, sizeof day, "./logs/%Y%m%d.txt", &t);
+  ASSERT_EQ(mkdir("./logs", 0755), 0);
+  ASSERT_EQ(mkdir(day, 0755), 0);  // a directory where the day file should be
+  EXPECT_EQ(write_event_log("1|x|DVR|CH 01|Motion", &when), -1);
+  EXPECT_EQ(write_event_log("2|x|DVR|CH 01|Motion", &when), -1);
+  auto sys = lines(today_file());
+  ASSERT_EQ(sys.size(), 1u);
+  EXPECT_NE(sys[0].find("|ERROR|Event log not written: " + std::string(day)), std::string::npos)
+      << sys[0];
+  ASSERT_EQ(rmdir(day), 0);
+  EXPECT_EQ(write_event_log("3|x|DVR|CH 01|Motion", &when), 0);
+  EXPECT_EQ(lines(day), std::vector<std::string>{"3|x|DVR|CH 01|Motion"});
+  ASSERT_EQ(unlink(day), 0);
+  ASSERT_EQ(mkdir(day, 0755), 0);
+  EXPECT_EQ(write_event_log("4|x|DVR|CH 01|Motion", &when), -1);
+  EXPECT_EQ(lines(today_file()).size(), 2u) << "a new run of failures is told again";
+}
