@@ -1,7 +1,11 @@
 #include "client/links/nc_packets.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "platform/debug/debug_output.h"
 
 namespace {
 void put_be32(uint8_t* p, uint32_t v) {
@@ -192,12 +196,10 @@ const NC_ERROR_TEXT* nc_error_text(uint16_t code) {
 
 EVENT_NOTICE nc_event_notice(const uint8_t body[9], const char* name, long tz_west_s) {
   EVENT_NOTICE n;
-  uint32_t t = uint32_t(body[0]) | (uint32_t(body[1]) << 8) | (uint32_t(body[2]) << 16) |
-               (uint32_t(body[3]) << 24);
-  uint32_t mask = uint32_t(body[4]) | (uint32_t(body[5]) << 8) | (uint32_t(body[6]) << 16) |
-                  (uint32_t(body[7]) << 24);
-  uint8_t type = body[8];
-  n.time = int64_t(t) + tz_west_s;
+  const NC_EVENT_INFO e = decode_nc_event_info(body);
+  const uint32_t mask = e.channel;
+  const uint8_t type = e.event_type;
+  n.time = int64_t(e.event_time) + tz_west_s;
   copy_text(n.dvr_name, sizeof n.dvr_name, name);
   n.marker = 0;
   if (type & 0x02) { n.kind |= 0x02; n.mask_motion = mask; }
@@ -241,19 +243,146 @@ void nc_fill_search_record(const uint8_t* body, size_t len, NC_SEARCH_RECORD* r)
   for (int i = 0; i < 60; ++i) r->min_info[i] = nc_kind_bits(info[64 + i]);
 }
 
+namespace {
+
+uint32_t get_le32p(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// One record's text for the debug output, built whole so records never interleave.
+class DebugRecord {
+ public:
+  explicit DebugRecord(const char* name) { add("%s:\n", name); }
+  void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    char line[512];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    text_ += line;
+  }
+  void bytes(const char* name, const uint8_t* p, size_t n) {
+    add("%s:", name);
+    for (size_t i = 0; i < n; ++i) add(" %02x", p[i]);
+    add("\n");
+  }
+  ~DebugRecord() { debug_output(text_.c_str()); }
+
+ private:
+  std::string text_;
+};
+
+void add_status_fields(DebugRecord& r, uint16_t loss, uint16_t alarm, uint16_t motion,
+                       uint16_t record, uint8_t network, uint8_t playback, uint8_t setup,
+                       uint8_t backup, uint8_t hdd) {
+  r.add("loss: 0x%04x\nalarm: 0x%04x\nmotion: 0x%04x\nrecord: 0x%04x\n", loss, alarm, motion,
+        record);
+  r.add("network: %u\nplayback: %u\nsetup: %u\nbackup: %u\nhdd: %u\n", network, playback, setup,
+        backup, hdd);
+}
+
+}  // namespace
+
+NC_STATUS_INFO decode_nc_status_info(const uint8_t* in) {
+  NC_STATUS_INFO s;
+  s.loss = get_le16p(in);
+  s.alarm = get_le16p(in + 2);
+  s.motion = get_le16p(in + 4);
+  s.record = get_le16p(in + 6);
+  s.network = in[8];
+  s.playback = in[9];
+  s.setup = in[10];
+  s.backup = in[11];
+  s.hdd = in[12];
+  return s;
+}
+
+NC_SYSTEM_INFO decode_nc_system_info(const uint8_t* in) {
+  return {in[0], in[1], in[2], in[3], get_le32p(in + 4)};
+}
+
+NC_HDD_INFO decode_nc_hdd_info(const uint8_t* in) {
+  NC_HDD_INFO h{in[0], in[1], in[2], in[3], {}};
+  std::memcpy(h.hdd_name, in + 4, sizeof h.hdd_name - 1);
+  return h;
+}
+
+NC_LOGIN_OK_INFO decode_nc_login_ok_info(const uint8_t* body, size_t len) {
+  uint8_t b[NC_LOGIN_OK_INFO_SIZE] = {};
+  if (body) std::memcpy(b, body, len < sizeof b ? len : sizeof b);
+  NC_LOGIN_OK_INFO l;
+  l.result = b[0];
+  l.sub_version = get_be32(b + 1);
+  l.word2 = get_be32(b + 5);
+  l.version = get_be32(b + 9);
+  l.system = decode_nc_system_info(b + 17);
+  l.hdd = decode_nc_hdd_info(b + 29);
+  l.status = decode_nc_status_info(b + 65);
+  return l;
+}
+
+NC_EVENT_INFO decode_nc_event_info(const uint8_t* in) {
+  return {get_le32p(in), get_le32p(in + 4), in[8]};
+}
+
+void nc_print_packet_header(const NC_PACKET_HEADER& h) {
+  DebugRecord r("NC_PACKET_HEADER");
+  r.add("magic_code: 0x%04x\ncmd_type: %u\ncmd_mode: %u\npacket_size: %u\n", h.magic_code,
+        h.cmd_type, h.cmd_mode, h.packet_size);
+}
+
+void nc_print_status_info(const NC_STATUS_INFO& s) {
+  DebugRecord r("NC_STATUS_INFO");
+  add_status_fields(r, s.loss, s.alarm, s.motion, s.record, s.network, s.playback, s.setup,
+                    s.backup, s.hdd);
+}
+
+void nc_print_packet_status(const NC_PACKET_STATUS& s) {
+  DebugRecord r("NC_PACKET_STATUS");
+  add_status_fields(r, s.loss, s.alarm, s.motion, s.record, s.network, s.playback, s.setup,
+                    s.backup, s.hdd);
+  r.add("flow: %u\n", s.flow);
+}
+
+void nc_print_system_info(const NC_SYSTEM_INFO& s) {
+  DebugRecord r("NC_SYSTEM_INFO");
+  r.add("cam_count: %u\naudio_count: %u\ntimezone: %u\ndaylight: %u\nlocal_time: %u\n",
+        s.cam_count, s.audio_count, s.timezone, s.daylight, s.local_time);
+}
+
+void nc_print_hdd_info(const NC_HDD_INFO& h) {
+  DebugRecord r("NC_HDD_INFO");
+  r.add("hdd_count: %u\nhdd_type: %u\ncdrw_dev: %u\nhdd_name: %s\n", h.hdd_count, h.hdd_type,
+        h.cdrw_dev, h.hdd_name);
+}
+
+void nc_print_login_ok_info(const NC_LOGIN_OK_INFO& l) {
+  {
+    DebugRecord r("NC_LOGIN_OK_INFO");
+    r.add("result: %u\nsub_version: 0x%04x\nword2: 0x%08x\nversion: 0x%04x\n", l.result,
+          l.sub_version, l.word2, l.version);
+  }
+  nc_print_system_info(l.system);
+  nc_print_hdd_info(l.hdd);
+  nc_print_status_info(l.status);
+}
+
 void nc_print_search_info(const uint8_t* body, size_t len) {
   uint8_t info[NC_SEARCH_INFO_SIZE] = {};
   if (body) std::memcpy(info, body, len < sizeof info ? len : sizeof info);
-  std::printf("NC_SEARCH_INFO:\n");
-  std::printf("year: %d\nmonth: %d\nday: %d\nchannel: %d\nhour: %d\n", get_le16p(info), info[2],
-              info[3], get_le16p(info + 4), info[6]);
-  std::printf("day_info:");
-  for (int i = 0; i < 31; ++i) std::printf(" %02x", info[7 + i]);
-  std::printf("\nch_info: %d\nhour_info:", get_le16p(info + 38));
-  for (int i = 0; i < 24; ++i) std::printf(" %02x", info[40 + i]);
-  std::printf("\nmin_info:");
-  for (int i = 0; i < 60; ++i) std::printf(" %02x", info[64 + i]);
-  std::printf("\n");
+  DebugRecord r("NC_SEARCH_INFO");
+  r.add("year: %d\nmonth: %d\nday: %d\nchannel: %d\nhour: %d\n", get_le16p(info), info[2], info[3],
+        get_le16p(info + 4), info[6]);
+  r.bytes("day_info", info + 7, 31);
+  r.add("ch_info: %d\n", get_le16p(info + 38));
+  r.bytes("hour_info", info + 40, 24);
+  r.bytes("min_info", info + 64, 60);
+}
+
+void nc_print_event_info(const NC_EVENT_INFO& e) {
+  DebugRecord r("NC_EVENT_INFO");
+  r.add("event_time: %u\nchannel: 0x%08x\nevent_type: 0x%02x\n", e.event_time, e.channel,
+        e.event_type);
 }
 
 NC_PACKET_STATUS decode_nc_packet_status(const uint8_t* in) {

@@ -120,8 +120,6 @@ constexpr size_t NC_SEARCH_INFO_SIZE = 124;
 void nc_fill_search_record(const uint8_t* body, size_t len, NC_SEARCH_RECORD* r);
 // Kind bits of one info byte: 0x01->0x01, 0x02->0x02, 0x04->0x20, 0x08->0x40.
 uint8_t nc_kind_bits(uint8_t info);
-// Prints the NC_SEARCH_INFO of body[len] one field a line.
-void nc_print_search_info(const uint8_t* body, size_t len);
 
 // Status prefix of every non-audio stream packet (14 bytes; loss in network order).
 constexpr size_t NC_PACKET_STATUS_SIZE = 14;
@@ -130,3 +128,61 @@ struct NC_PACKET_STATUS {
   uint8_t network, playback, setup, backup, hdd, flow;
 };
 NC_PACKET_STATUS decode_nc_packet_status(const uint8_t* in);
+
+// ---- records of the login and event replies (the DVR's little-endian unless said) -------
+constexpr size_t NC_STATUS_INFO_SIZE = 13;
+struct NC_STATUS_INFO {
+  uint16_t loss, alarm, motion, record;
+  uint8_t network, playback, setup, backup, hdd;
+};
+NC_STATUS_INFO decode_nc_status_info(const uint8_t* in);
+
+constexpr size_t NC_SYSTEM_INFO_SIZE = 8;
+struct NC_SYSTEM_INFO {
+  uint8_t cam_count, audio_count, timezone, daylight;
+  uint32_t local_time;
+};
+NC_SYSTEM_INFO decode_nc_system_info(const uint8_t* in);
+
+// 36 bytes: four single bytes, then the disk's name (32 bytes, kept terminated here).
+constexpr size_t NC_HDD_INFO_SIZE = 36;
+struct NC_HDD_INFO {
+  uint8_t hdd_count, hdd_type, cdrw_dev, reserved;
+  char hdd_name[33];
+};
+NC_HDD_INFO decode_nc_hdd_info(const uint8_t* in);
+
+// The login reply body: result at 0; sub-version, second word and version (network order)
+// at 1, 5 and 9; the system, disk and status records at 17, 29 and 65 (78 bytes in all).
+constexpr size_t NC_LOGIN_OK_INFO_SIZE = 78;
+struct NC_LOGIN_OK_INFO {
+  uint8_t result;
+  uint32_t sub_version, word2, version;
+  NC_SYSTEM_INFO system;
+  NC_HDD_INFO hdd;
+  NC_STATUS_INFO status;
+};
+// From body[len]; bytes beyond len read as 0.
+NC_LOGIN_OK_INFO decode_nc_login_ok_info(const uint8_t* body, size_t len);
+
+constexpr size_t NC_EVENT_INFO_SIZE = 9;
+struct NC_EVENT_INFO {
+  uint32_t event_time;  // seconds, the DVR's local time
+  uint32_t channel;     // bit mask
+  uint8_t event_type;   // 0x02 motion, 0x04 sensor, 0x08, 0x10
+};
+NC_EVENT_INFO decode_nc_event_info(const uint8_t* in);
+
+// ---- debug printers ---------------------------------------------------------------------
+// Each writes one text to the debug output (platform/debug, silent unless asked for): a line
+// with the record's name and a colon ("NC_SEARCH_INFO:"), then a "field: value" line per
+// field. Any thread. Only the search printer runs in the client (after each search reply).
+void nc_print_packet_header(const NC_PACKET_HEADER& h);
+void nc_print_status_info(const NC_STATUS_INFO& s);
+void nc_print_packet_status(const NC_PACKET_STATUS& s);
+void nc_print_system_info(const NC_SYSTEM_INFO& s);
+void nc_print_hdd_info(const NC_HDD_INFO& h);
+void nc_print_login_ok_info(const NC_LOGIN_OK_INFO& l);
+// The NC_SEARCH_INFO of body[len] (missing bytes read as 0).
+void nc_print_search_info(const uint8_t* body, size_t len);
+void nc_print_event_info(const NC_EVENT_INFO& e);

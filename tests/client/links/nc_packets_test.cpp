@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/debug/debug_output.h"
 
 namespace {
 
@@ -58,6 +62,63 @@ TEST(NcPackets, login_reply_version_pairs) {
   EXPECT_EQ(-1, nc_parse_login_reply(refused, sizeof refused, nullptr));
   uint8_t shortb[5] = {1};
   EXPECT_EQ(-1, nc_parse_login_reply(shortb, sizeof shortb, nullptr));
+}
+
+// The login reply's records come from their offsets (a disk name filling its 32 bytes is
+// still terminated), and every printer writes one text a record to the debug output, a field
+// a line, nothing to standard output.
+TEST(NcPackets, reply_records_print_a_field_a_line_to_the_debug_output) {
+  uint8_t b[NC_LOGIN_OK_INFO_SIZE + 4];
+  std::memset(b, 0, sizeof b);
+  const uint8_t head[] = {1, 0, 0, 3, 3, 0x12, 0x34, 0x56, 0x78, 0, 0, 0x22, 0xF0};
+  std::memcpy(b, head, sizeof head);
+  const uint8_t sys[] = {16, 4, 9, 1, 0x00, 0x00, 0x00, 0x65};
+  std::memcpy(b + 17, sys, sizeof sys);
+  b[29] = 2;
+  b[30] = 1;
+  std::memset(b + 33, 'X', 32);
+  b[65] = 5;   // loss, little-endian
+  b[73] = 1;   // network
+  b[77] = 3;   // hdd
+  b[78] = 0xEE;  // beyond the record: not read
+  const NC_LOGIN_OK_INFO l = decode_nc_login_ok_info(b, NC_LOGIN_OK_INFO_SIZE);
+  EXPECT_EQ(0x0303u, l.sub_version);
+  EXPECT_EQ(0x22F0u, l.version);
+  EXPECT_EQ(0x65000000u, l.system.local_time);
+  EXPECT_EQ(32u, std::strlen(l.hdd.hdd_name));
+  EXPECT_EQ(5, l.status.loss);
+  EXPECT_EQ(3, l.status.hdd);
+  const uint8_t ev[9] = {0x10, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x06};
+  uint8_t search[NC_SEARCH_INFO_SIZE] = {0xE8, 0x07, 3, 5};
+
+  std::vector<std::string> texts;
+  auto before = debug_output_set_sink([&](const std::string& t) { texts.push_back(t); });
+  testing::internal::CaptureStdout();
+  nc_print_login_ok_info(l);
+  nc_print_event_info(decode_nc_event_info(ev));
+  nc_print_search_info(search, sizeof search);
+  NC_PACKET_HEADER h;
+  h.cmd_type = 3;
+  h.packet_size = 100;
+  nc_print_packet_header(h);
+  nc_print_packet_status(decode_nc_packet_status(b + 65));
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+  debug_output_set_sink(before);
+  ASSERT_EQ(8u, texts.size());
+  EXPECT_EQ("NC_LOGIN_OK_INFO:\nresult: 1\nsub_version: 0x0303\nword2: 0x12345678\nversion: 0x22f0\n",
+            texts[0]);
+  EXPECT_EQ("NC_SYSTEM_INFO:\ncam_count: 16\naudio_count: 4\ntimezone: 9\ndaylight: 1\n"
+            "local_time: 1694498816\n",
+            texts[1]);
+  EXPECT_EQ("NC_HDD_INFO:\nhdd_count: 2\nhdd_type: 1\ncdrw_dev: 0\nhdd_name: " + std::string(32, 'X') + "\n",
+            texts[2]);
+  EXPECT_EQ(0u, texts[3].find("NC_STATUS_INFO:\nloss: 0x0005\nalarm: 0x0000\n"));
+  EXPECT_NE(std::string::npos, texts[3].find("\nnetwork: 1\n"));
+  EXPECT_EQ("NC_EVENT_INFO:\nevent_time: 16\nchannel: 0x00000005\nevent_type: 0x06\n", texts[4]);
+  EXPECT_EQ(0u, texts[5].find("NC_SEARCH_INFO:\nyear: 2024\nmonth: 3\nday: 5\n"));
+  EXPECT_EQ("NC_PACKET_HEADER:\nmagic_code: 0x5471\ncmd_type: 3\ncmd_mode: 0\npacket_size: 100\n",
+            texts[6]);
+  EXPECT_NE(std::string::npos, texts[7].find("\nflow: 238\n"));
 }
 
 TEST(NcPackets, error_codes_map_to_their_lines_and_boxes) {
