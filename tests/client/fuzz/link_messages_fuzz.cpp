@@ -5,14 +5,10 @@
 // groups of a small setup.cfg, layouts, pages and channel masks. Connections are made as the
 // window makes them, less what no message steers: their receive and decoder threads end at
 // once, and the rings are allocated once and kept. Each input ends disconnected.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <string>
 
 #include "client/foundation/config/app_options.h"
@@ -74,15 +70,8 @@ void handle(const void* message) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_rig::quiet_stdout();
-  // setup.cfg is read from the working directory, a fresh one removed at exit; "logs" is a
-  // file there, so the system log's lines for connects go nowhere.
-  static std::string dir = std::to_string(getpid()) + "-link";
-  if (mkdir(dir.c_str(), 0700) != 0 || chdir(dir.c_str()) != 0) std::abort();
-  dir = std::filesystem::absolute(".").string();
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  });
+  // setup.cfg is written to and read from the working directory; "logs" is a file there, so
+  // the system log's lines for connects go nowhere.
   FILE* f = std::fopen("setup.cfg", "wb");
   if (!f || std::fputs(kSetup, f) < 0 || std::fclose(f) != 0) std::abort();
   if (FILE* logs = std::fopen("logs", "wb")) std::fclose(logs);

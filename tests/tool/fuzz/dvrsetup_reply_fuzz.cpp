@@ -42,7 +42,6 @@ void answer(const uint8_t* reply, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tool_fuzz::quiet_stdout();
   // setup.cfg and eeprom_data.dat are read and written in the working directory.
-  tool_fuzz::enter_scratch_dir("dvrsetup");
   uint16_t port = 0;
   g_listener = net_listen_loopback(0, &port);
   if (g_listener < 0) std::abort();

@@ -29,7 +29,6 @@ std::vector<uint8_t> saved(const uint8_t* ed, int n, bool has_480) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = [] {
     tool_fuzz::quiet_stdout();
-    tool_fuzz::enter_scratch_dir("eeprom");
     return std::string(kEepromFile);
   }();
   if (size < 1 || size > 2 * EEPROM_FILE_SIZE) return 0;

@@ -32,7 +32,6 @@ void check_frames(const imgmap_info* entries, int count) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = [] {
     tool_fuzz::quiet_stdout();
-    tool_fuzz::enter_scratch_dir("emap");
     return std::string(kEmapPath);
   }();
   if (size < 1 || size > 65536) return 0;

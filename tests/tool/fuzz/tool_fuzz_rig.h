@@ -1,5 +1,7 @@
 // What the setup tool's fuzz targets share: boxes answered without a display, quiet standard
-// output, a scratch directory of their own to work in, and writing an input to a file.
+// output, and writing an input to a file. The targets read and write the tool's files under
+// their fixed names in the working directory (the test command gives each run a scratch
+// directory of its own).
 #pragma once
 
 #include <unistd.h>
@@ -7,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "platform/system/message_box.h"
@@ -21,25 +22,6 @@ namespace tool_fuzz {
 // costs time.
 inline void quiet_stdout() {
   if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-}
-
-// Makes a fresh directory the working directory for the rest of the run and removes it at
-// exit: the tool's files have fixed names, and fuzzers run side by side. It lies in memory
-// when /dev/shm exists, since the tool's file writes sync the disk twice each.
-inline void enter_scratch_dir(const char* name) {
-  static std::string dir;
-  for (const char* base : {"/dev/shm", "."}) {
-    std::string pattern = std::string(base) + "/vigilo-fuzz-" + name + "-XXXXXX";
-    if (mkdtemp(pattern.data()) && chdir(pattern.c_str()) == 0) {
-      dir = std::filesystem::absolute(".").string();
-      std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-      });
-      return;
-    }
-  }
-  std::abort();
 }
 
 // Replaces the file at `path` with the bytes; aborts when it cannot (the run is void then).
