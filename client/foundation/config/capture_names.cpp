@@ -12,6 +12,10 @@
 
 namespace {
 
+// How long a conversion may take, and how long an overdue converter gets to end once told.
+constexpr int kConvertWaitMs = 3000;
+constexpr int kConvertEndMs = 1000;
+
 unsigned snapshot_seq = 0;
 // The event worker names its snapshots while the window names the operator's captures.
 std::atomic<unsigned> capture_seq{0};
@@ -84,6 +88,11 @@ int convert_to_jpeg(const char* bmp_path, const char* jpg_path) {
   int pid = start_process(argv, jpg_path);
   if (pid <= 0) return -1;
   int code = -1;
-  if (wait_process(pid, 3000, &code) != 0) return -1;  // still running: reaped later
-  return code == 0 ? 0 : -1;
+  const int waited = wait_process(pid, kConvertWaitMs, &code);
+  if (waited == 1) {
+    // Overdue: the caller deletes its files now, so the converter must not write on.
+    if (terminate_process(pid) == 0) wait_process(pid, kConvertEndMs, nullptr);
+    return -1;
+  }
+  return waited == 0 && code == 0 ? 0 : -1;
 }

@@ -56,8 +56,10 @@ int make_capture_name(const APP_OPTIONS* opts, char* out, size_t cap, const char
 // 0, -1 when rec_path is empty or the name does not fit.
 int make_snapshot_name(const APP_OPTIONS* opts, char* out, size_t cap, const char* dvr_name,
                        int channel, const char* ext);
-// Runs cjpeg -quality 100 on bmp_path into jpg_path, waiting at most 3000 ms; the child is
-// always reaped. Nothing runs when either path is null. 0, -1 when it could not run or fail.
+// Runs cjpeg -quality 100 on bmp_path into jpg_path, waiting at most 3000 ms; one still
+// running then is ended and reaped (waiting up to 1 s more), so nothing writes jpg_path once
+// this returns. Nothing runs when either path is null. 0, -1 when it could not run, failed or
+// overran. Any thread.
 int convert_to_jpeg(const char* bmp_path, const char* jpg_path);
 
 // One-line uuencode of a text of at most 63 bytes; "" for "" and for longer texts.

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -62,6 +64,13 @@ int64_t noon(int year, int month, int day) {
   return int64_t(mktime(&t));
 }
 
+// A 64x48 picture of one colour; the receiver frees it.
+SDL_Surface* picture() {
+  SDL_Surface* pic = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 48, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  if (pic) SDL_FillRect(pic, nullptr, 0x3080C0);
+  return pic;
+}
+
 EVENT_NOTICE notice(const char* dvr, uint8_t kind, uint32_t motion, uint32_t sensor, int64_t t) {
   EVENT_NOTICE n;
   std::snprintf(n.dvr_name, sizeof n.dvr_name, "%s", dvr);
@@ -105,6 +114,7 @@ class EventActions : public testing::Test {
   }
   void TearDown() override {
     stop_event_actions();
+    if (!path_.empty()) setenv("PATH", path_.c_str(), 1);
     set_event_action_hooks(EVENT_ACTION_HOOKS{});
     for (int r = 0; r < ctx_->num_receivers; ++r) free_receiver(&ctx_->receivers[r]);
     ASSERT_EQ(0, chdir(cwd_.c_str()));
@@ -121,9 +131,22 @@ class EventActions : public testing::Test {
     assign_channel_ids(rx);
     return rx;
   }
+  // cjpeg found first on the PATH from now on: a shell script of `body`.
+  void converter(const std::string& body) {
+    if (path_.empty()) path_ = getenv("PATH") ? getenv("PATH") : "";
+    const std::string bin = dir_ + "/bin-" + std::to_string(++converters_);
+    mkdir(bin.c_str(), 0700);
+    std::ofstream(bin + "/cjpeg") << "#!/bin/sh\n" << body;
+    chmod((bin + "/cjpeg").c_str(), 0700);
+    setenv("PATH", (bin + ":" + path_).c_str(), 1);
+  }
+  void mail_to_someone() {
+    ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=ops@x\nsmtpserver=127.0.0.1\nattachment=1\ndelay=60\n"));
+  }
   std::unique_ptr<APP_CONTEXT> ctx_;
   RECEIVER_INFO* rx_ = nullptr;
-  std::string cwd_, dir_;
+  std::string cwd_, dir_, path_;
+  int converters_ = 0;
 };
 
 TEST_F(EventActions, motion_then_sensor_lines_in_the_event_day_file) {
@@ -204,47 +227,48 @@ TEST_F(EventActions, video_loss_marks_channels_and_redraws_the_shown_one) {
 }
 
 // The snapshot is left as a JPEG only while its mail waits in the queue: a refused mail, or
-// a converter that failed (what it wrote is no picture), leaves no file behind.
+// a converter that failed or overran its time (what it wrote is no picture), leaves no file
+// behind, and an overrunning converter is ended and reaped before its file is deleted.
 TEST_F(EventActions, snapshot_stays_only_as_the_jpeg_of_a_queued_mail) {
-  SDL_Surface* pic = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 48, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  ASSERT_NE(nullptr, pic);
-  SDL_FillRect(pic, nullptr, 0x3080C0);
-  rx_->channels[1].surface = pic;
-  // A converter that writes half a file and fails, found first on the PATH.
-  const std::string bin = dir_ + "/bin";
-  mkdir(bin.c_str(), 0700);
-  std::ofstream(bin + "/cjpeg") << "#!/bin/sh\nprintf '\\377\\330partial'\nexit 1\n";
-  chmod((bin + "/cjpeg").c_str(), 0700);
-  const std::string path = getenv("PATH") ? getenv("PATH") : "";
+  rx_->channels[1].surface = picture();
+  ASSERT_NE(nullptr, rx_->channels[1].surface);
   struct Case {
     const char* what;
-    bool recipient, broken_converter;
+    bool recipient;
+    std::string converter;  // "" the real cjpeg
     size_t jpegs_left;
     int mails_queued;
   } cases[] = {
-      {"mailed", true, false, 1, 1},
-      {"mail refused: no recipient", false, false, 0, 0},
-      {"converter failed", true, true, 0, 1},  // mailed without the picture
+      {"mailed", true, "", 1, 1},
+      {"mail refused: no recipient", false, "", 0, 0},
+      // Mailed without the picture.
+      {"converter failed", true, "printf '\\377\\330partial'\nexit 1\n", 0, 1},
+      {"converter overran", true,
+       "printf '\\377\\330partial'\necho $$ > '" + dir_ + "/hung.pid'\nexec sleep 60\n", 0, 1},
   };
   int day = 8;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     mail_queue_init();
     (void)std::system(("rm -rf " + dir_ + "/rec").c_str());
-    ASSERT_EQ(0, load_email_info(c.recipient ? "[EMAIL]\nreceipient=ops@x\nsmtpserver=127.0.0.1\nattachment=1\ndelay=60\n"
-                                             : "[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=60\n"));
-    setenv("PATH", c.broken_converter ? (bin + ":" + path).c_str() : path.c_str(), 1);
+    if (c.recipient) ASSERT_NO_FATAL_FAILURE(mail_to_someone());
+    else ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=60\n"));
+    if (!c.converter.empty()) converter(c.converter);
+    else if (!path_.empty()) setenv("PATH", path_.c_str(), 1);
     EVENT_NOTICE n = notice("DVR-1", 0x02, 0x2, 0, noon(2021, 3, day++));
     ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
     const std::vector<std::string> shots = files_in(dir_ + "/rec");
     ASSERT_EQ(c.jpegs_left, shots.size());
     EXPECT_EQ(c.mails_queued, mail_queue_count());
+    if (const int pid = std::atoi(read_file(dir_ + "/hung.pid").c_str()); pid > 0) {
+      EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the converter still runs, or is unreaped";
+      std::remove((dir_ + "/hung.pid").c_str());
+    }
     if (shots.empty()) continue;
     EXPECT_EQ(0u, shots[0].rfind("DVR-1-01-", 0)) << shots[0];  // the 0-based channel
     EXPECT_EQ(".jpg", shots[0].substr(shots[0].size() - 4));
     EXPECT_EQ(0, read_file(dir_ + "/rec/" + shots[0]).rfind("\xFF\xD8", 0));
   }
-  setenv("PATH", path.c_str(), 1);
   mail_queue_init();
 }
 
