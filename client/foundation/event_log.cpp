@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,45 +96,131 @@ void log_burst(const APP_OPTIONS* opts, const Burst& b) {
   write_system_log_line("EVENT", opts ? opts->user_id : "", text);
 }
 
-// The one worker: notices in arrival order. Joined by stop_event_actions (or at exit).
+// Bytes waiting in the snapshot stage: the copied pictures and a fixed cost per mail. The
+// event stage charges, whoever drops a picture or a shot gives back.
+class SnapshotBudget {
+ public:
+  void reset(size_t capacity) {
+    capacity_ = capacity;
+    used_.store(0);
+  }
+  bool charge(size_t n) {
+    size_t used = used_.load();
+    do {
+      if (n > capacity_ || used > capacity_ - n) return false;
+    } while (!used_.compare_exchange_weak(used, used + n));
+    return true;
+  }
+  void give_back(size_t n) { used_.fetch_sub(n); }
+
+ private:
+  size_t capacity_ = DVR_SNAPSHOT_BYTES;
+  std::atomic<size_t> used_{0};
+};
+
+// What one mail costs while it waits, beside its picture: the shot and the DVR's name.
+constexpr size_t kShotCost = 256;
+
+// A picture copied at the event; its bytes go back to the budget when the last shot that
+// uses it (motion and sensor of one channel share it) is done.
+using Picture = std::shared_ptr<SDL_Surface>;
+
+// Gives back a shot's cost once the shot is done.
+struct ShotCostBack {
+  void operator()(SnapshotBudget* b) const { b->give_back(kShotCost); }
+};
+
+// One marked channel's snapshot and mail, handed from the event stage to the snapshot stage.
+struct Shot {
+  int dvr_index = -1;
+  std::string dvr_name;
+  int channel = 0;          // 0-based
+  uint8_t kind = 0;
+  Picture picture;          // null: mailed without one
+  bool skipped = false;     // the picture did not fit the snapshot stage
+  bool mail_lost = false;   // neither did the mail: the shot is counted, not queued
+  bool fresh = false;       // its picture was copied for it: the budget had room again
+  std::unique_ptr<SnapshotBudget, ShotCostBack> cost;  // charged while it waits, or null
+};
+
+// A run of snapshots skipped one after another, said once in the system log when the
+// snapshot stage reaches the place where it began (everything before it is done then).
+struct SkipRun {
+  uint64_t count = 0;
+  uint64_t mails_lost = 0;
+  std::string dvr;   // of the first skip
+  bool said = false;
+};
+
+void log_skip_run(const APP_OPTIONS* opts, const SkipRun& r) {
+  char text[320];
+  int n = snprintf(text, sizeof text,
+                   "%llu DVR event snapshots skipped: the snapshot queue was full (first from <%s>)",
+                   (unsigned long long)r.count, r.dvr.c_str());
+  if (r.mails_lost && n > 0 && size_t(n) < sizeof text)
+    snprintf(text + n, sizeof text - size_t(n), "; %llu of their mails lost with them",
+             (unsigned long long)r.mails_lost);
+  write_system_log_line("EVENT", opts ? opts->user_id : "", text);
+}
+
+int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
+                SnapshotBudget* budget, std::vector<Shot>* shots);
+void snapshot_and_mail(APP_OPTIONS* opts, const Shot& shot);
+
+// The two stages: notices in arrival order through the event stage, its shots in the same
+// order through the snapshot stage. Both joined by stop_event_actions (or at exit).
 class EventWorker {
  public:
   ~EventWorker() { stop(); }
 
-  int start(APP_OPTIONS* opts, APP_CONTEXT* ctx, size_t capacity) {
+  int start(APP_OPTIONS* opts, APP_CONTEXT* ctx, size_t capacity, size_t snapshot_bytes) {
     std::lock_guard<std::mutex> g(lock_);
-    if (thread_.joinable()) return -1;
+    if (thread_.joinable() || snap_thread_.joinable()) return -1;
     opts_ = opts;
     ctx_ = ctx;
     capacity_ = capacity > 0 ? capacity : 1;
-    stop_ = false;
+    budget_.reset(snapshot_bytes);
+    snap_bytes_ = snapshot_bytes;
+    stop_ = snap_stop_ = false;
+    open_run_.reset();
     thread_ = std::thread([this] { run(); });
+    snap_thread_ = std::thread([this] { run_snapshots(); });
     return 0;
   }
 
-  int queue(const EVENT_NOTICE& n) {
+  int queue(const EVENT_NOTICE& n, int receiver) {
     std::lock_guard<std::mutex> g(lock_);
     if (!thread_.joinable() || stop_) return -1;
     if (queue_.size() >= capacity_) {
       ++dropped_;
       if (!open_burst_) {
         std::printf("The event queue is full (%zu notices): DVR events are lost.\n", queue_.size());
-        bursts_.push_back(Burst{next_seq_, 0, std::string(n.dvr_name, strnlen(n.dvr_name, sizeof n.dvr_name))});
+        bursts_.push_back(
+            Burst{next_seq_, 0, std::string(n.dvr_name, strnlen(n.dvr_name, sizeof n.dvr_name))});
         open_burst_ = true;
       }
       ++bursts_.back().count;
       return -2;
     }
     open_burst_ = false;
-    queue_.push_back(Item{++next_seq_, n});
+    // The receive thread names its own receiver, which stays while it runs: the DVR is
+    // connected now, whatever happens to the receiver before the event stage gets here.
+    int index = -1;
+    const int receivers = ctx_ ? std::min<int>(ctx_->num_receivers.load(), MAX_RECEIVERS) : 0;
+    if (receiver >= 0 && receiver < receivers &&
+        strncmp(ctx_->receivers[receiver].name, n.dvr_name, sizeof n.dvr_name) == 0)
+      index = receiver;
+    queue_.push_back(Item{++next_seq_, index, n});
     wake_.notify_all();
     return 0;
   }
 
-  bool wait_idle(int timeout_ms) {
+  bool wait_idle(int timeout_ms, bool snapshots) {
     std::unique_lock<std::mutex> g(lock_);
-    return idle_.wait_for(g, std::chrono::milliseconds(timeout_ms),
-                          [this] { return queue_.empty() && bursts_.empty() && !busy_; });
+    return idle_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] {
+      return queue_.empty() && bursts_.empty() && !busy_ &&
+             (!snapshots || (snap_queue_.empty() && !snap_busy_));
+    });
   }
 
   void stop() {
@@ -143,6 +230,13 @@ class EventWorker {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+    // The event stage has handed over its last shots: the snapshot stage finishes them.
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      snap_stop_ = true;
+    }
+    snap_wake_.notify_all();
+    if (snap_thread_.joinable()) snap_thread_.join();
   }
 
   uint64_t dropped() {
@@ -155,10 +249,23 @@ class EventWorker {
     return queue_.size();
   }
 
+  uint64_t snapshots_done() { return snapshots_done_.load(); }
+
+  uint64_t snapshots_skipped() {
+    std::lock_guard<std::mutex> g(lock_);
+    return skipped_;
+  }
+
  private:
   struct Item {
     uint64_t seq;
+    int receiver;  // index of the receiver it came from while connected, or -1
     EVENT_NOTICE notice;
+  };
+  // A shot, or the place where a run of skips began.
+  struct SnapItem {
+    Shot shot;
+    std::shared_ptr<SkipRun> run;
   };
 
   void run() {
@@ -191,27 +298,82 @@ class EventWorker {
       queue_.pop_front();
       busy_ = true;
       g.unlock();
-      handle_dvr_event(opts_, ctx_, &item.notice);
+      std::vector<Shot> shots;
+      event_stage(ctx_, &item.notice, item.receiver, &budget_, &shots);
       send_event_mailslot(item.notice);
       g.lock();
+      hand_over(shots);
       busy_ = false;
       idle_.notify_all();
     }
   }
 
+  // Queues the shots of one notice for the snapshot stage, and keeps the runs of skips.
+  // Caller holds lock_.
+  void hand_over(std::vector<Shot>& shots) {
+    for (Shot& s : shots) {
+      if (s.skipped) {
+        ++skipped_;
+        if (!open_run_ || open_run_->said) {
+          std::printf("The snapshot queue is full (%zu bytes): DVR event snapshots are skipped.\n",
+                      snap_bytes_);
+          open_run_ = std::make_shared<SkipRun>();
+          open_run_->dvr = s.dvr_name;
+          snap_queue_.push_back(SnapItem{Shot(), open_run_});
+        }
+        ++open_run_->count;
+        if (s.mail_lost) ++open_run_->mails_lost;
+      } else if (s.fresh) {
+        open_run_.reset();  // a picture fitted again: the run is over
+      }
+      if (!s.mail_lost) snap_queue_.push_back(SnapItem{std::move(s), nullptr});
+    }
+    if (!shots.empty()) snap_wake_.notify_all();
+  }
+
+  void run_snapshots() {
+    std::unique_lock<std::mutex> g(lock_);
+    for (;;) {
+      snap_wake_.wait(g, [this] { return snap_stop_ || !snap_queue_.empty(); });
+      if (snap_queue_.empty()) return;  // stopping, and everything handed over is done
+      SnapItem item = std::move(snap_queue_.front());
+      snap_queue_.pop_front();
+      snap_busy_ = true;
+      if (item.run) item.run->said = true;
+      const SkipRun run = item.run ? *item.run : SkipRun{};
+      g.unlock();
+      if (item.run) {
+        log_skip_run(opts_, run);
+      } else {
+        snapshot_and_mail(opts_, item.shot);
+        if (item.shot.picture) snapshots_done_.fetch_add(1);
+      }
+      item = SnapItem{};  // its picture and its cost go back before the stage says it is idle
+      g.lock();
+      snap_busy_ = false;
+      idle_.notify_all();
+    }
+  }
+
   std::mutex lock_;
-  std::condition_variable wake_, idle_;
+  std::condition_variable wake_, snap_wake_, idle_;
   std::deque<Item> queue_;
   std::deque<Burst> bursts_;
+  std::deque<SnapItem> snap_queue_;
+  std::shared_ptr<SkipRun> open_run_;
   bool open_burst_ = false;
   uint64_t next_seq_ = 0;
   uint64_t dropped_ = 0;
+  uint64_t skipped_ = 0;
+  std::atomic<uint64_t> snapshots_done_{0};
   size_t capacity_ = DVR_EVENT_QUEUE_CAPACITY;
+  size_t snap_bytes_ = DVR_SNAPSHOT_BYTES;
+  SnapshotBudget budget_;
   APP_OPTIONS* opts_ = nullptr;
   APP_CONTEXT* ctx_ = nullptr;
-  std::thread thread_;
-  bool stop_ = false;
-  bool busy_ = false;
+  std::thread thread_, snap_thread_;
+  bool stop_ = false, snap_stop_ = false;
+  bool busy_ = false, snap_busy_ = false;
 };
 
 EventWorker& worker() {
@@ -219,94 +381,135 @@ EventWorker& worker() {
   return w;
 }
 
-// One marked channel of a notice, decided under the receivers lock and carried out after.
-struct Marked {
-  int channel;      // 0-based
-  uint8_t kind;
-  std::string line;
-  bool has_picture;
-};
-
-// A copy of channel k's picture of DVR `dvr_name`, taken under its mutex; null when that
-// DVR or picture is gone (a disconnect since) or the copy failed. The caller frees it.
-SDL_Surface* copy_picture(APP_CONTEXT* ctx, const char* dvr_name, int k) {
-  std::lock_guard<std::mutex> rx_guard(g_receivers_lock);
-  RECEIVER_INFO* rx = find_receiver_by_name(ctx, dvr_name);
-  if (!rx) return nullptr;
-  CHANNEL_INFO& ch = rx->channels[k];
+// A copy of the channel's picture, taken under its mutex, charged to `budget` (none: not
+// bounded). *has tells whether the channel has a picture; null when it has none, the copy
+// failed, or the budget is spent (*skipped).
+Picture copy_picture(CHANNEL_INFO& ch, SnapshotBudget* budget, bool* has, bool* skipped) {
   SdlLock lock(ch.mutex);
+  *has = ch.surface != nullptr;
   if (!ch.surface) return nullptr;
-  return SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
+  const size_t bytes = size_t(ch.surface->pitch) * size_t(ch.surface->h > 0 ? ch.surface->h : 0);
+  if (budget && !budget->charge(bytes)) {
+    *skipped = true;
+    return nullptr;
+  }
+  SDL_Surface* copy = SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
+  if (!copy) {
+    if (budget) budget->give_back(bytes);
+    return nullptr;
+  }
+  return Picture(copy, [budget, bytes](SDL_Surface* s) {
+    SDL_FreeSurface(s);
+    if (budget) budget->give_back(bytes);
+  });
 }
 
 // Saves the picture as BMP, converts it to JPEG and queues the mail, with no lock held. A
 // JPEG that is not mailed, or that the converter left unfinished, does not stay behind.
-void snapshot_and_mail(APP_OPTIONS* opts, APP_CONTEXT* ctx, int dvr_index, const char* dvr_name,
-                       int k, uint8_t kind) {
+void snapshot_and_mail(APP_OPTIONS* opts, const Shot& shot) {
+  const char* dvr_name = shot.dvr_name.c_str();
+  const int k = shot.channel;
   char bmp[512], jpg[512];
   const char* attach = nullptr;
-  if (make_capture_name(opts, bmp, sizeof bmp, dvr_name, k, "bmp") != 0 ||
-      make_capture_name(opts, jpg, sizeof jpg, dvr_name, k, "jpg") != 0) {
+  if (!shot.picture) {
     debug_message("Unable to save image file.");
-  } else if (SDL_Surface* pic = copy_picture(ctx, dvr_name, k)) {
-    const bool saved = SDL_SaveBMP(pic, bmp) == 0;
-    SDL_FreeSurface(pic);
-    if (!saved) {
-      std::remove(bmp);
-      debug_message("Unable to save image file.");
-    } else if (convert_to_jpeg(bmp, jpg) != 0) {
-      // cjpeg failed or overran its time: what it wrote is no picture to send.
-      std::remove(bmp);
-      std::remove(jpg);
-      debug_message("Unable to save image file.");
-    } else {
-      std::remove(bmp);
-      attach = jpg;
-    }
+  } else if (make_capture_name(opts, bmp, sizeof bmp, dvr_name, k, "bmp") != 0 ||
+             make_capture_name(opts, jpg, sizeof jpg, dvr_name, k, "jpg") != 0) {
+    debug_message("Unable to save image file.");
+  } else if (SDL_SaveBMP(shot.picture.get(), bmp) != 0) {
+    std::remove(bmp);
+    debug_message("Unable to save image file.");
+  } else if (convert_to_jpeg(bmp, jpg) != 0) {
+    // cjpeg failed or overran its time: what it wrote is no picture to send.
+    std::remove(bmp);
+    std::remove(jpg);
+    debug_message("Unable to save image file.");
   } else {
-    debug_message("Unable to save image file.");
+    std::remove(bmp);
+    attach = jpg;
   }
-  if (mail_enqueue(dvr_index, dvr_name, k + 1, kind, attach) != 0) {
+  if (mail_enqueue(shot.dvr_index, dvr_name, k + 1, shot.kind, attach) != 0) {
     if (attach) std::remove(attach);
     debug_message("Don't Send mail. Check recipient and smtp server entry.");
   }
 }
 
-// The per-channel decisions for one kind, motion (0x02) or sensor (0x20), in channel order.
+// The numbered line of one event, and what the window is shown of it.
+std::string number_event(const char* dvr_name, const char* when, int channel, uint8_t kind,
+                         News* news) {
+  int number = g_event_number + 1;
+  if (number >= MAX_EVENT_RECORDS) {
+    news->clear = true;
+    news->lines.clear();
+    number = 1;
+  }
+  g_event_number = number;
+  char line[320];
+  format_event_log_line(line, sizeof line, number, when, dvr_name, channel + 1, kind);
+  news->lines.emplace_back(line);
+  news->alarms |= kind;
+  return line;
+}
+
+// One marked channel: its line, and its shot when it has a picture to send (a DVR that is
+// gone since the notice came is mailed without one).
+struct Marked {
+  int channel;      // 0-based
+  uint8_t kind;
+  std::string line;
+  bool shot;
+  Picture picture;
+  bool skipped;     // its picture did not fit
+  bool fresh;       // its picture was copied for it (not shared with the channel's other kind)
+};
+
+// The pictures of one notice's channels, each copied once for its motion and sensor events.
+struct NoticePictures {
+  Picture copy[MAX_CHANNELS];
+  bool tried[MAX_CHANNELS] = {};
+  bool has[MAX_CHANNELS] = {};
+  bool skipped[MAX_CHANNELS] = {};
+};
+
+// The per-channel decisions for one kind, motion (0x02) or sensor (0x20), in channel order,
+// on a connected DVR.
 void mark_kind(APP_CONTEXT* ctx, RECEIVER_INFO* rx, const char* dvr_name, const char* when,
-               uint64_t event_time, uint32_t mask, uint8_t kind, News* news,
-               std::vector<Marked>* out) {
+               uint64_t event_time, uint32_t mask, uint8_t kind, SnapshotBudget* budget,
+               NoticePictures* pics, News* news, std::vector<Marked>* out) {
   for (int k = 0; k < MAX_CHANNELS; ++k) {
     CHANNEL_INFO& ch = rx->channels[k];
     if (!(mask & (1u << k))) {
       ch.event_marks.fetch_and(uint8_t(~kind));
       continue;
     }
-    int number = g_event_number + 1;
-    if (number >= MAX_EVENT_RECORDS) {
-      news->clear = true;
-      news->lines.clear();
-      number = 1;
-    }
-    g_event_number = number;
+    std::string line = number_event(dvr_name, when, k, kind, news);
     ch.event_marks.fetch_or(kind);
-
-    char line[320];
-    format_event_log_line(line, sizeof line, number, when, dvr_name, k + 1, kind);
-    news->lines.emplace_back(line);
-    news->alarms |= kind;
     add_event_record(uint8_t(k + 1), dvr_name, uint32_t(event_time), uint32_t(event_time >> 32),
                      kind);
     // The pop-up thread looks the channel up by its id over all receivers.
     const int32_t id = ch.id.load();
     int32_t none = -1;
     if (id >= 0) ctx->alarm_channel.compare_exchange_strong(none, id);
-    bool has_picture;
-    {
-      SdlLock lock(ch.mutex);
-      has_picture = ch.surface != nullptr;
+    bool fresh = false;
+    if (!pics->tried[k]) {
+      pics->tried[k] = true;
+      pics->copy[k] = copy_picture(ch, budget, &pics->has[k], &pics->skipped[k]);
+      fresh = pics->copy[k] != nullptr;
     }
-    out->push_back(Marked{k, kind, line, has_picture});
+    out->push_back(Marked{k, kind, std::move(line), pics->has[k], pics->copy[k],
+                          pics->skipped[k], fresh});
+  }
+}
+
+// The same for a DVR disconnected since it sent the notice: no channel to mark, no picture.
+void mark_kind_gone(const char* dvr_name, const char* when, uint64_t event_time, uint32_t mask,
+                    uint8_t kind, News* news, std::vector<Marked>* out) {
+  for (int k = 0; k < MAX_CHANNELS; ++k) {
+    if (!(mask & (1u << k))) continue;
+    std::string line = number_event(dvr_name, when, k, kind, news);
+    add_event_record(uint8_t(k + 1), dvr_name, uint32_t(event_time), uint32_t(event_time >> 32),
+                     kind);
+    out->push_back(Marked{k, kind, std::move(line), true, nullptr, false, false});
   }
 }
 
@@ -328,31 +531,12 @@ void publish_news(News& add) {
   wake_window_for_news();
 }
 
-}  // namespace
-
-void set_event_action_hooks(const EVENT_ACTION_HOOKS& hooks) { g_hooks = hooks; }
-
-int start_event_actions(APP_OPTIONS* opts, APP_CONTEXT* ctx, size_t capacity) {
-  return worker().start(opts, ctx, capacity);
-}
-
-int queue_dvr_event(const EVENT_NOTICE& notice) { return worker().queue(notice); }
-
-uint64_t dvr_events_dropped() { return worker().dropped(); }
-
-size_t dvr_events_waiting() { return worker().waiting(); }
-
-std::mutex& event_receivers_lock() { return g_receivers_lock; }
-
-const EVENT_NOTICE& last_dvr_event() { return g_last_notice; }
-
-void reset_event_numbers() { g_event_number = 0; }
-
-bool wait_event_actions_idle(int timeout_ms) { return worker().wait_idle(timeout_ms); }
-
-void stop_event_actions() { worker().stop(); }
-
-int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* notice) {
+// Everything of one notice that must not wait for a snapshot: the numbers, marks, event
+// table, pop-up channel, the window's news, the log lines, and the copies of the pictures.
+// The snapshots and mails come out in `shots`, in event order. `queued_index`: the receiver
+// the notice came from while connected (queue_dvr_event), or -1. Results as handle_dvr_event.
+int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
+                SnapshotBudget* budget, std::vector<Shot>* shots) {
   if (!ctx || !notice) return -2;
   g_last_notice = *notice;
   // A notice comes from another thread's buffer: its name is used only as a terminated copy.
@@ -366,37 +550,108 @@ int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* no
   strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
   const uint64_t event_time = static_cast<uint64_t>(notice->time);
 
-  // Everything that reads the receiver is decided here, under the lock; the files, the
-  // converter and the mail come after, without it.
+  // Everything that reads the receiver is decided here, under the lock, the pictures copied
+  // too; the files come after, without it.
   News news;
   std::vector<Marked> marked;
   int dvr_index;
   {
     std::lock_guard<std::mutex> rx_guard(g_receivers_lock);
     RECEIVER_INFO* rx = find_receiver_by_name(ctx, dvr_name);
-    if (!rx) return -2;
-    dvr_index = rx->index;
-    if (notice->kind & 0x02)
-      mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02, &news, &marked);
-    if (notice->kind & 0x20)
-      mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20, &news, &marked);
-    if (notice->marker) {
-      for (int k = 0; k < MAX_CHANNELS; ++k) {
-        if (!(notice->mask_80 & (1u << k))) continue;
-        CHANNEL_INFO& ch = rx->channels[k];
-        ch.video_state.store(3);
-        const int32_t id = ch.id.load();
-        if (id >= 0) news.lost.push_back(id);
+    if (rx) {
+      dvr_index = rx->index;
+      NoticePictures pictures;
+      if (notice->kind & 0x02)
+        mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02, budget,
+                  &pictures, &news, &marked);
+      if (notice->kind & 0x20)
+        mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20, budget,
+                  &pictures, &news, &marked);
+      if (notice->marker) {
+        for (int k = 0; k < MAX_CHANNELS; ++k) {
+          if (!(notice->mask_80 & (1u << k))) continue;
+          CHANNEL_INFO& ch = rx->channels[k];
+          ch.video_state.store(3);
+          const int32_t id = ch.id.load();
+          if (id >= 0) news.lost.push_back(id);
+        }
       }
+    } else if (queued_index >= 0) {
+      // Sent while connected: an alarm that happened, though its channels are gone now.
+      dvr_index = queued_index;
+      if (notice->kind & 0x02)
+        mark_kind_gone(dvr_name, when, event_time, notice->mask_motion, 0x02, &news, &marked);
+      if (notice->kind & 0x20)
+        mark_kind_gone(dvr_name, when, event_time, notice->mask_sensor, 0x20, &news, &marked);
+    } else {
+      return -2;
     }
   }
-  // The screen first: the list and the sound do not wait for the snapshots.
+  // The screen first: the list and the sound do not wait for the files.
   publish_news(news);
-  for (const Marked& m : marked) {
+  for (Marked& m : marked) {
     write_event_log(m.line.c_str(), &event_time);
-    if (m.has_picture) snapshot_and_mail(opts, ctx, dvr_index, dvr_name, m.channel, m.kind);
+    if (!m.shot) continue;
+    Shot s;
+    s.dvr_index = dvr_index;
+    s.dvr_name = dvr_name;
+    s.channel = m.channel;
+    s.kind = m.kind;
+    s.picture = std::move(m.picture);
+    s.skipped = m.skipped;
+    s.fresh = m.fresh;
+    if (budget) {
+      if (budget->charge(kShotCost)) {
+        s.cost.reset(budget);
+      } else {
+        // Not even the mail fits: tens of thousands wait behind a conversion.
+        s.picture.reset();
+        s.skipped = s.mail_lost = true;
+      }
+    }
+    shots->push_back(std::move(s));
   }
   return 0;
+}
+
+}  // namespace
+
+void set_event_action_hooks(const EVENT_ACTION_HOOKS& hooks) { g_hooks = hooks; }
+
+int start_event_actions(APP_OPTIONS* opts, APP_CONTEXT* ctx, size_t capacity,
+                        size_t snapshot_bytes) {
+  return worker().start(opts, ctx, capacity, snapshot_bytes);
+}
+
+int queue_dvr_event(const EVENT_NOTICE& notice, int receiver) {
+  return worker().queue(notice, receiver);
+}
+
+uint64_t dvr_events_dropped() { return worker().dropped(); }
+
+size_t dvr_events_waiting() { return worker().waiting(); }
+
+uint64_t dvr_snapshots_done() { return worker().snapshots_done(); }
+
+uint64_t dvr_snapshots_skipped() { return worker().snapshots_skipped(); }
+
+std::mutex& event_receivers_lock() { return g_receivers_lock; }
+
+const EVENT_NOTICE& last_dvr_event() { return g_last_notice; }
+
+void reset_event_numbers() { g_event_number = 0; }
+
+bool wait_event_actions_idle(int timeout_ms, bool snapshots) {
+  return worker().wait_idle(timeout_ms, snapshots);
+}
+
+void stop_event_actions() { worker().stop(); }
+
+int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* notice) {
+  std::vector<Shot> shots;
+  const int r = event_stage(ctx, notice, -1, nullptr, &shots);
+  for (const Shot& s : shots) snapshot_and_mail(opts, s);
+  return r;
 }
 
 int show_event_news(APP_CONTEXT* ctx) {

@@ -3,14 +3,24 @@
 // notice on the mailslot; video-loss marks.
 //
 // In the main window the receive threads' DVR event notices go to the queue of this module
-// (queue_dvr_event), and one worker does the per-event work in arrival order. The window
-// loop gets only what it shows (event list lines, alarm sounds, video-loss redraws),
-// gathered while it is busy: it is woken with user event 29 and takes everything that came
-// since it last looked in one show_event_news, so a burst costs it one redraw. What it
-// shows goes through hooks the screens register (set_event_action_hooks); without them
-// those steps are skipped. The queue holds DVR_EVENT_QUEUE_CAPACITY notices (memory, not
-// a count of events the window can take); a notice refused when it is full is counted, and
-// each run of refusals is written to the event log and the system log with its count.
+// (queue_dvr_event), and two workers, one behind the other, do the per-event work in arrival
+// order. The event stage does what must not wait: log line and index, event table, pop-up
+// channel, what the window shows, a copy of each marked channel's picture taken at the event,
+// and the notice on the mailslot. The snapshot stage behind it saves each copy as BMP, runs
+// cjpeg and queues the mail, so a slow conversion delays only later snapshots, never an
+// alarm. The window loop gets only what it shows (event list lines, alarm sounds,
+// video-loss redraws), gathered while it is busy: it is woken with user event 29 and takes
+// everything that came since it last looked in one show_event_news, so a burst costs it one
+// redraw. What it shows goes through hooks the screens register (set_event_action_hooks);
+// without them those steps are skipped.
+//
+// Bounds: the event queue holds DVR_EVENT_QUEUE_CAPACITY notices; a notice refused when it is
+// full is counted, and each run of refusals is written to the event log and the system log
+// with its count. What waits in the snapshot stage is bounded by its bytes (the copied
+// pictures and a little per mail); a picture that does not fit is not copied: its event is
+// mailed without one, and each run of such skips is written once to the system log with its
+// count. A notice that a DVR sent while connected is carried out whole even when the DVR is
+// disconnected before the event stage reaches it, only without pictures.
 #pragma once
 
 #include <cstddef>
@@ -34,28 +44,40 @@ struct EVENT_ACTION_HOOKS {
 // Window loop, before events arrive. Null members skip their step.
 void set_event_action_hooks(const EVENT_ACTION_HOOKS& hooks);
 
-// 16 MiB of notices: minutes of a storm from many DVRs while the worker is held up.
+// 16 MiB of notices: minutes of a storm from many DVRs while the event stage is held up.
 constexpr size_t DVR_EVENT_QUEUE_CAPACITY = (16u << 20) / 176;
+// 64 MiB of pictures waiting for cjpeg: some 45 pictures of 704x480, seconds of conversions.
+constexpr size_t DVR_SNAPSHOT_BYTES = size_t(64) << 20;
 
-// Starts the worker for the main window: from now on queue_dvr_event takes notices for
-// `ctx`, and snapshots are named with `opts`. `capacity` notices may wait. Window thread, at
-// start (tests give a small capacity). 0, or -1 when it already runs.
+// Starts the two stages for the main window: from now on queue_dvr_event takes notices for
+// `ctx`, and snapshots are named with `opts`. `capacity` notices may wait, and
+// `snapshot_bytes` in the snapshot stage. Window thread, at start (tests give small bounds).
+// 0, or -1 when it already runs.
 int start_event_actions(APP_OPTIONS* opts, APP_CONTEXT* ctx,
-                        size_t capacity = DVR_EVENT_QUEUE_CAPACITY);
-// Queues a copy of `notice` for the worker. Any thread; never waits on the worker. 0
-// queued; -1 no worker runs (only the main window acts on DVR events); -2 refused, the
-// queue being full (counted, and logged once the run of refusals ends).
-int queue_dvr_event(const EVENT_NOTICE& notice);
+                        size_t capacity = DVR_EVENT_QUEUE_CAPACITY,
+                        size_t snapshot_bytes = DVR_SNAPSHOT_BYTES);
+// Queues a copy of `notice`. `receiver`, when it is the index of the context's receiver of
+// the notice's DVR, marks it as sent while that DVR was connected: it is then logged,
+// listed, mailed and forwarded even when the DVR is disconnected before the event stage
+// reaches it. Callers: the receive thread of `receiver` (whose receiver stays while it runs),
+// or any thread with `receiver` -1. Never waits on the workers. 0 queued; -1 no worker runs
+// (only the main window acts on DVR events); -2 refused, the queue being full (counted, and
+// logged once the run of refusals ends).
+int queue_dvr_event(const EVENT_NOTICE& notice, int receiver = -1);
 // Notices refused since the program started.
 uint64_t dvr_events_dropped();
-// Notices waiting for the worker, without the one it works on.
+// Notices waiting for the event stage, without the one it works on.
 size_t dvr_events_waiting();
+// Snapshots the snapshot stage saved and handed to cjpeg, and snapshots skipped because it
+// was full, since the program started.
+uint64_t dvr_snapshots_done();
+uint64_t dvr_snapshots_skipped();
 
-// The worker's step for one notice, on the calling thread: the log line and index, the
-// event table, the pop-up channel, the snapshot and the mail of each marked channel, and
-// what the window shows queued for show_event_news. 0; -1 when the notice's time has no
-// local time; -2 when no receiver has its DVR name. (The worker then forwards the notice on
-// the mailslot whatever this returned.)
+// Both stages for one notice, on the calling thread: the log line and index, the event
+// table, the pop-up channel, the snapshot and the mail of each marked channel, and what the
+// window shows queued for show_event_news. 0; -1 when the notice's time has no local time;
+// -2 when no receiver has its DVR name. (The workers forward the notice on the mailslot
+// whatever the event stage returned.)
 int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* notice);
 
 // Window loop: applies what the events handled since the last call left for the screen:
@@ -63,19 +85,19 @@ int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* no
 // shown channels that lost their video. Returns the number of lines added.
 int show_event_news(APP_CONTEXT* ctx);
 
-// Held by the worker while it reads a receiver's channels. Whoever frees receivers holds it
-// around that, so the worker never meets a receiver half gone.
+// Held by the event stage while it reads a receiver's channels and copies their pictures.
+// Whoever frees receivers holds it around that, so the stage never meets a receiver half gone.
 std::mutex& event_receivers_lock();
 
-// The copy of the last notice handled (its name always terminated). Worker, or the thread
-// that called handle_dvr_event.
+// The copy of the last notice handled (its name always terminated). Event stage, or the
+// thread that called handle_dvr_event.
 const EVENT_NOTICE& last_dvr_event();
 // Forgets the event numbers given so far: the next line is number 1 again (tests).
 void reset_event_numbers();
 
-// Waits until the worker has finished every notice handed to it: true, or false after
-// `timeout_ms`. Any thread.
-bool wait_event_actions_idle(int timeout_ms);
-// Finishes the notices handed to the worker and ends it (shutdown, before mail_queue_stop);
-// queue_dvr_event refuses with -1 until it is started again.
+// Waits until the event stage (and, with `snapshots`, the snapshot stage too) has finished
+// everything handed to it: true, or false after `timeout_ms`. Any thread.
+bool wait_event_actions_idle(int timeout_ms, bool snapshots = true);
+// Finishes the notices and snapshots handed over and ends both stages (shutdown, before
+// mail_queue_stop); queue_dvr_event refuses with -1 until they are started again.
 void stop_event_actions();

@@ -49,7 +49,7 @@ int post(LINK_NOTICE&& n) {
 
 int post_link_notice(int number, const void* record, size_t size, int receiver) {
   if (number == UE_DVR_EVENT && record && size == sizeof(EVENT_NOTICE)) {
-    const int r = queue_dvr_event(*static_cast<const EVENT_NOTICE*>(record));
+    const int r = queue_dvr_event(*static_cast<const EVENT_NOTICE*>(record), receiver);
     if (r != -1) return r == 0 ? 0 : -1;
   }
   LINK_NOTICE n;

@@ -1,10 +1,12 @@
 // The main window's actions on a DVR event: log lines and index, numbering, what the window
 // is shown (gathered), pop-up channel, sound, snapshot and its clean-up, video-loss marks;
-// notices that must change nothing; the worker's queue and the trace of what it refused.
+// notices that must change nothing; the two stages' queues, the trace of what they refused
+// or skipped, alarms that never wait on a conversion, and events that outlive a disconnect.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -24,6 +26,8 @@
 #include "client/foundation/event_log.h"
 #include "client/foundation/event_table.h"
 #include "client/foundation/mail_queue.h"
+#include "client/foundation/user_events.h"
+#include "client/links/link_notices.h"
 #include "tests/client/screens/eventually.h"
 
 namespace {
@@ -64,11 +68,25 @@ int64_t noon(int year, int month, int day) {
   return int64_t(mktime(&t));
 }
 
+size_t count_lines(const std::string& text) {
+  return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
 // A 64x48 picture of one colour; the receiver frees it.
 SDL_Surface* picture() {
   SDL_Surface* pic = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 48, 32, 0xFF0000, 0xFF00, 0xFF, 0);
   if (pic) SDL_FillRect(pic, nullptr, 0x3080C0);
   return pic;
+}
+constexpr size_t kPictureBytes = 64 * 4 * 48;
+
+std::string today(const char* form) {
+  const time_t t = time(nullptr);
+  struct tm local {};
+  localtime_r(&t, &local);
+  char name[64];
+  strftime(name, sizeof name, form, &local);
+  return name;
 }
 
 EVENT_NOTICE notice(const char* dvr, uint8_t kind, uint32_t motion, uint32_t sensor, int64_t t) {
@@ -113,7 +131,10 @@ class EventActions : public testing::Test {
     rx_ = add("DVR-1");
   }
   void TearDown() override {
+    (void)std::system(("touch " + dir_ + "/release").c_str());  // a held converter ends
     stop_event_actions();
+    if (reader_ >= 0) mailslot_close_reader(reader_);
+    unsetenv("VIGILO_MAILSLOT_DIR");
     if (!path_.empty()) setenv("PATH", path_.c_str(), 1);
     set_event_action_hooks(EVENT_ACTION_HOOKS{});
     for (int r = 0; r < ctx_->num_receivers; ++r) free_receiver(&ctx_->receivers[r]);
@@ -143,10 +164,23 @@ class EventActions : public testing::Test {
   void mail_to_someone() {
     ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=ops@x\nsmtpserver=127.0.0.1\nattachment=1\ndelay=60\n"));
   }
+  // The E-Map's side of the mailslot, in this test's folder.
+  void open_mailslot() {
+    setenv("VIGILO_MAILSLOT_DIR", (dir_ + "/slot").c_str(), 1);
+    reader_ = mailslot_create_reader();
+    ASSERT_GE(reader_, 0);
+  }
+  int forwarded(int want) {
+    uint8_t buf[EVENT_NOTICE_SIZE];
+    int n = 0;
+    while (n < want && mailslot_read(reader_, buf, sizeof buf, 20000) == 1) ++n;
+    return n;
+  }
   std::unique_ptr<APP_CONTEXT> ctx_;
   RECEIVER_INFO* rx_ = nullptr;
   std::string cwd_, dir_, path_;
   int converters_ = 0;
+  int reader_ = -1;
 };
 
 TEST_F(EventActions, motion_then_sensor_lines_in_the_event_day_file) {
@@ -312,6 +346,78 @@ TEST_F(EventActions, worker_keeps_order_and_logs_a_run_of_refusals_once) {
   // Stopped, it takes nothing: the windows without a worker act on no DVR event.
   stop_event_actions();
   EXPECT_EQ(-1, queue_dvr_event(notice("DVR-1", 0x02, 0x1, 0, now)));
+}
+
+// A conversion holds only the snapshots behind it: every later event is logged, listed and
+// forwarded meanwhile. Pictures that do not fit in the snapshot stage are not copied, their
+// events mailed without one, and the run of skips is said once in the system log.
+TEST_F(EventActions, alarms_never_wait_behind_snapshots_and_a_full_snapshot_stage_skips) {
+  for (int k = 0; k < 4; ++k) ASSERT_NE(nullptr, rx_->channels[k].surface = picture());
+  ASSERT_NO_FATAL_FAILURE(mail_to_someone());
+  ASSERT_NO_FATAL_FAILURE(open_mailslot());
+  // Every conversion waits for the test's word.
+  converter("echo $$ >> '" + dir_ + "/started'\nwhile [ ! -e '" + dir_ +
+            "/release' ]; do sleep 0.02; done\nprintf '\\377\\330held'\n");
+  // Room for the first notice's two pictures and every mail, not for a third picture.
+  ASSERT_EQ(0, start_event_actions(nullptr, ctx_.get(), 64, 2 * kPictureBytes + 4096));
+  const uint64_t skipped_before = dvr_snapshots_skipped(), done_before = dvr_snapshots_done();
+  const int64_t now = time(nullptr);
+  for (const EVENT_NOTICE& n : {notice("DVR-1", 0x02, 0x3, 0, now), notice("DVR-1", 0x20, 0, 0x3, now),
+                                notice("DVR-1", 0x02, 0xC, 0, now), notice("DVR-1", 0x20, 0, 0xC, now)})
+    ASSERT_EQ(0, queue_dvr_event(n, rx_->index));
+
+  ASSERT_TRUE(eventually([] { return get_event_record_count() == 8; }, 60000));
+  ASSERT_TRUE(wait_event_actions_idle(60000, false));
+  EXPECT_EQ(8u, count_lines(read_file(today("logs/%Y%m%d.txt"))));
+  EXPECT_EQ(8, show_event_news(ctx_.get()));
+  EXPECT_EQ(4, forwarded(4));
+  EXPECT_LE(count_lines(read_file(dir_ + "/started")), 2u) << "the alarms waited for conversions";
+  EXPECT_EQ(6u, dvr_snapshots_skipped() - skipped_before);
+
+  (void)std::system(("touch " + dir_ + "/release").c_str());
+  ASSERT_TRUE(wait_event_actions_idle(60000));
+  EXPECT_EQ(2u, dvr_snapshots_done() - done_before);
+  // A conversion held past its time limit (a slow machine) is ended: its mail goes without it.
+  EXPECT_LE(files_in(dir_ + "/rec").size(), 2u);
+  EXPECT_EQ(8, mail_queue_count());
+  const std::string sys = read_file(today("logs/sys%Y%m%d.txt"));
+  const std::string said =
+      "|EVENT|6 DVR event snapshots skipped: the snapshot queue was full (first from <DVR-1>)\n";
+  ASSERT_NE(std::string::npos, sys.find(said)) << sys;
+  EXPECT_EQ(sys.find("snapshots skipped"), sys.rfind("snapshots skipped"));
+}
+
+// An event a DVR sent while connected is an alarm that happened: a disconnect that frees the
+// receiver before the event stage gets to it leaves it logged, listed, forwarded and mailed,
+// without a picture. A DVR that was never connected still changes nothing.
+TEST_F(EventActions, events_queued_before_a_disconnect_are_logged_forwarded_and_mailed) {
+  ASSERT_NE(nullptr, rx_->channels[0].surface = picture());
+  ASSERT_NO_FATAL_FAILURE(mail_to_someone());
+  ASSERT_NO_FATAL_FAILURE(open_mailslot());
+  ASSERT_EQ(0, start_event_actions(nullptr, ctx_.get(), 64));
+  const int64_t now = time(nullptr);
+  {
+    std::lock_guard<std::mutex> hold(event_receivers_lock());  // the event stage waits here
+    EVENT_NOTICE sent = notice("DVR-1", 0x22, 0x1, 0x2, now);
+    EVENT_NOTICE stranger = notice("DVR-9", 0x02, 0x1, 0, now);
+    ASSERT_EQ(0, post_link_notice(UE_DVR_EVENT, &sent, sizeof sent, rx_->index));
+    ASSERT_EQ(0, post_link_notice(UE_DVR_EVENT, &stranger, sizeof stranger, rx_->index));
+    // The disconnect: no receiver is seen any more, and they are freed under this lock.
+    ctx_->num_receivers = 0;
+    free_receiver(&ctx_->receivers[0]);
+    free_receiver(&ctx_->receivers[1]);
+  }
+  ASSERT_TRUE(wait_event_actions_idle(20000));
+  EXPECT_EQ(2, show_event_news(ctx_.get()));
+  const std::string log = read_file(today("logs/%Y%m%d.txt"));
+  ASSERT_EQ(2u, count_lines(log)) << log;
+  EXPECT_NE(std::string::npos, log.find("|DVR-1|CH 01|Motion\n")) << log;
+  EXPECT_NE(std::string::npos, log.find("|DVR-1|CH 02|Sensor\n")) << log;
+  EXPECT_EQ(2, get_event_record_count());
+  EXPECT_EQ(-1, ctx_->alarm_channel.load()) << "no channel is left to pop up";
+  EXPECT_EQ(2, mail_queue_count());
+  EXPECT_TRUE(files_in(dir_ + "/rec").empty());
+  EXPECT_EQ(2, forwarded(2));
 }
 
 }  // namespace
