@@ -35,20 +35,34 @@ inline int accept_client(int listen_fd) {
   return fd;
 }
 
+// Closes a client at once with a reset, as a DVR whose service is down answers.
+inline void reset_client(int fd) {
+  const linger hard{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  ::close(fd);
+}
+
 // Takes clients of `listen_fd` until `stop`: each gets a new S (its `fd` set), listed in
 // `sessions` and run as `run(session)` on a thread added to `threads`, both under `lock`;
-// `accepted`, when given, counts them.
+// `accepted`, when given, counts them. While `*offline` (when given) holds, each client is
+// reset instead, neither listed nor counted.
 template <class S, class Run>
 void accept_loop(int listen_fd, const std::atomic<bool>& stop, std::mutex& lock,
                  std::vector<std::shared_ptr<S>>& sessions, std::vector<std::thread>& threads,
-                 std::atomic<int>* accepted, Run run) {
+                 std::atomic<int>* accepted, Run run, const std::atomic<bool>* offline = nullptr) {
   while (!stop.load()) {
     const int fd = accept_client(listen_fd);
     if (fd < 0) continue;
+    // Under `lock`, as cut_all() is: a peer going down (flag set, then every session cut)
+    // either sees this session listed or this loop sees the flag.
+    std::lock_guard<std::mutex> g(lock);
+    if (offline && offline->load()) {
+      reset_client(fd);
+      continue;
+    }
     auto s = std::make_shared<S>();
     s->fd = fd;
     if (accepted) accepted->fetch_add(1);
-    std::lock_guard<std::mutex> g(lock);
     sessions.push_back(s);
     threads.emplace_back([run, s] { run(s); });
   }

@@ -178,6 +178,11 @@ bool IdvrPeer::wait_frames(long n, int timeout_ms) const {
 
 void IdvrPeer::drop_connections() { peer_io::cut_all(lock_, sessions_); }
 
+void IdvrPeer::set_offline(bool down) {
+  offline_.store(down);  // first, so that a client coming back meanwhile is refused
+  if (down) drop_connections();
+}
+
 void IdvrPeer::accept_loop(int listen_fd, bool playback, bool control) {
   peer_io::accept_loop(listen_fd, stop_, lock_, sessions_, session_threads_, control ? nullptr : &connections_,
                        [this, playback, control](std::shared_ptr<Session> s) {
@@ -186,7 +191,8 @@ void IdvrPeer::accept_loop(int listen_fd, bool playback, bool control) {
                            run_control(s);
                          else
                            run_session(s);
-                       });
+                       },
+                       &offline_);
 }
 
 void IdvrPeer::run_control(std::shared_ptr<Session> s) {

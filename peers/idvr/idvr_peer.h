@@ -7,7 +7,7 @@
 // word at 60 counts. It stores the records the client sends (login, channel changes,
 // logout) and, on the control port, the text commands with their arrival times. Faults on
 // request: a drop in the middle of a record, a stall, unknown kinds, oversized lengths,
-// a refused login (closed without kind 1).
+// a refused login (closed without kind 1), being down for a while (every link reset).
 //
 // Threads: one accept thread per port and one thread per connection, owned and joined by
 // the peer. The public calls are thread-safe.
@@ -89,6 +89,8 @@ class IdvrPeer {
   long long bytes_sent() const { return bytes_sent_.load(); }
   bool wait_frames(long n, int timeout_ms) const;
   void drop_connections();
+  // Down (true): its links are cut and every new one is reset until it is up again (false).
+  void set_offline(bool down);
 
   const std::vector<uint8_t>& clip_frame(int channel, int index) const;
   bool clip_key(int channel, int index) const;
@@ -103,6 +105,7 @@ class IdvrPeer {
   int live_fd_ = -1, pb_fd_ = -1, ctrl_fd_ = -1;
   uint16_t live_port_ = 0, pb_port_ = 0, ctrl_port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> offline_{false};
   std::vector<std::thread> accept_threads_;
   mutable std::mutex lock_;
   mutable std::condition_variable cv_;

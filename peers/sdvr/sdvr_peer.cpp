@@ -162,9 +162,14 @@ bool SdvrPeer::wait_frames(long n, int timeout_ms) const {
 
 void SdvrPeer::drop_connections() { peer_io::cut_all(lock_, sessions_); }
 
+void SdvrPeer::set_offline(bool down) {
+  offline_.store(down);  // first, so that a client coming back meanwhile is refused
+  if (down) drop_connections();
+}
+
 void SdvrPeer::accept_loop() {
   peer_io::accept_loop(listen_fd_, stop_, lock_, sessions_, session_threads_, &connections_,
-                       [this](std::shared_ptr<Session> s) { run_session(s); });
+                       [this](std::shared_ptr<Session> s) { run_session(s); }, &offline_);
 }
 
 void SdvrPeer::run_session(std::shared_ptr<Session> s) {

@@ -5,7 +5,8 @@
 // sections (00 00 01 FA) and control packets ("0007", "0008", "000D") mixed in, one control
 // packet inside a video frame. It records every packet the client sends (login, polls, the
 // closing packet). Faults on request: a drop in the middle of a frame, a stall, garbage
-// before the first start code, oversized frames, a control length "FFFF", refused logins.
+// before the first start code, oversized frames, a control length "FFFF", refused logins,
+// being down for a while (every link reset).
 //
 // Threads: one accept thread and one thread per connection, owned and joined by the peer.
 // The public calls are thread-safe.
@@ -74,6 +75,8 @@ class SdvrPeer {
   long long bytes_sent() const { return bytes_sent_.load(); }
   bool wait_frames(long n, int timeout_ms) const;
   void drop_connections();
+  // Down (true): its links are cut and every new one is reset until it is up again (false).
+  void set_offline(bool down);
 
   // Frame `index` of a channel's clip as sent (start code included).
   const std::vector<uint8_t>& clip_frame(int channel, int index) const;
@@ -88,6 +91,7 @@ class SdvrPeer {
   int listen_fd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> offline_{false};
   std::thread accept_thread_;
   mutable std::mutex lock_;
   mutable std::condition_variable cv_;
