@@ -1,6 +1,6 @@
 // Socket steps the simulated DVRs share: taking clients on a listening socket, reading and
 // sending in a session, pacing its frames, cutting sessions off, joining the session threads
-// at stop, and reading what a client sends last before its session ends.
+// at stop, reading what a client sends last before its session ends, and the DVRs' clock.
 // Called from the peers' accept, session and stopping threads; failures are plain returns.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -153,6 +154,18 @@ inline void read_tail(int fd, std::vector<uint8_t>& in) {
     if (n <= 0) break;
     in.insert(in.end(), buf, buf + n);
   }
+}
+
+// The DVR's wall clock, ms since 1970: local time counted as UTC, as DVRs stamp their frames,
+// calendars and events.
+inline int64_t wall_clock_ms() {
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+  const time_t now = time_t(now_ms / 1000);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return now_ms + int64_t(local.tm_gmtoff) * 1000;
 }
 
 }  // namespace peer_io

@@ -34,3 +34,24 @@ function(vigilo_find_libfuzzer var)
   endif()
   set(${var} ${ok} PARENT_SCOPE)
 endfunction()
+
+# vigilo_fuzz_runs(<prefix> <fuzzer dir> <work dir> <environment> <entries...>): one CTest
+# entry <prefix>_<name> per entry "name|seed kind|seed files|longest input|seconds". Each runs
+# <fuzzer dir>/fuzz_<name> for its seconds in a scratch directory of its own, from a fresh
+# corpus that client_fuzz_seeds writes for the seed kind (from the seed files, if any).
+function(vigilo_fuzz_runs prefix fuzzer_dir work env)
+  foreach(entry ${ARGN})
+    string(REPLACE "|" ";" f "${entry}")
+    list(GET f 0 name)
+    list(GET f 1 kind)
+    list(GET f 2 files)
+    list(GET f 3 max_len)
+    list(GET f 4 seconds)
+    add_test(NAME ${prefix}_${name}
+      COMMAND sh -c "rm -rf corpus_${name} && mkdir corpus_${name} && \"$1\" ${kind} corpus_${name} ${files} >/dev/null && \"$3\" \"$2\" -max_total_time=${seconds} -max_len=${max_len} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=${work}/${name}- ${work}/corpus_${name}"
+              sh $<TARGET_FILE:client_fuzz_seeds> ${fuzzer_dir}/fuzz_${name}
+              ${CMAKE_SOURCE_DIR}/tests/client/fuzz/in_scratch_dir.sh
+      WORKING_DIRECTORY ${work})
+    set_tests_properties(${prefix}_${name} PROPERTIES TIMEOUT 120 ENVIRONMENT "${env}")
+  endforeach()
+endfunction()

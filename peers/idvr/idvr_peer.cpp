@@ -23,16 +23,6 @@ void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 }
 uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
-// The DVR's wall clock (local time counted as UTC), ms since 1970.
-int64_t wall_clock_ms() {
-  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
-  const time_t now = time_t(now_ms / 1000);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return now_ms + int64_t(local.tm_gmtoff) * 1000;
-}
 
 long long now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
@@ -266,7 +256,7 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
   bool oversized = false;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   // Time stamps run from the session's start on the wall clock, unless a test fixes it.
-  const uint64_t clock_us = uint64_t(cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : wall_clock_ms()) * 1000;
+  const uint64_t clock_us = uint64_t(cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : peer_io::wall_clock_ms()) * 1000;
   std::vector<uint32_t> seq(size_t(cfg_.channels), 0);
   while (!stop_.load() && !s->closed.load()) {
     const bool streaming = logged_in && !cfg_.stall;

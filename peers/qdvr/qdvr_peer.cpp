@@ -25,16 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The DVR's wall clock (local time counted as UTC, as its calendar and events count it), ms.
-int64_t wall_clock_ms() {
-  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
-  const time_t now = time_t(now_ms / 1000);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return now_ms + int64_t(local.tm_gmtoff) * 1000;
-}
 
 void be32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   v[at] = uint8_t(x >> 24);
@@ -534,7 +524,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   auto next_tick = Clock::now();
   // Live time stamps run from the session's start on the wall clock, unless a test fixes it.
-  const int64_t clock_ms = cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : wall_clock_ms();
+  const int64_t clock_ms = cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : peer_io::wall_clock_ms();
   // The client files every audio set under each channel it has mapped, whichever channel's
   // frame carried it, so the sets go out at real time for the session as a whole: 64 ms of
   // audio per set against the frame rounds' time, each set on the next audio channel's frame

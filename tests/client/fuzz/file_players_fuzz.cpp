@@ -79,25 +79,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_dat = data[0] & 1;
   g_script = data + 1;
   g_seeks_left = kScript / 2;
-  const int fd = memfd_create("played", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  const size_t file_size = size - 1 - kScript;
-  if (file_size && ::write(fd, data + 1 + kScript, file_size) != ssize_t(file_size)) {
-    ::close(fd);
-    return 0;
-  }
   RECEIVER_INFO* rx = &g_ctx->receivers[0];
-  std::snprintf(rx->file_name, sizeof rx->file_name, "/proc/self/fd/%d", fd);
-  rx->file = fdopen(fd, "rb");
-  if (!rx->file) {
-    ::close(fd);
-    return 0;
-  }
+  if (fuzz_rig::open_as_file(rx, data + 1 + kScript, size - 1 - kScript) != 0) return 0;
   rx->status.store(RX_CONNECTING);
   if (g_dat) play_dat_file(rx);
   else play_record_file(rx);
-  std::fclose(rx->file);
-  rx->file = nullptr;
+  fuzz_rig::close_file(rx);
   app_quit.store(0);
   return 0;
 }

@@ -1,7 +1,9 @@
 // What the client's fuzz targets share: an application context with one receiver and small
-// rings, quiet standard output, and a socket pair that carries an input to a reader.
+// rings, quiet standard output, a socket pair that carries an input to a reader, and an input
+// opened as the receiver's file.
 #pragma once
 
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,6 +89,31 @@ inline int feed(const uint8_t* data, size_t size, int* reader, int* writer) {
   *reader = sv[0];
   *writer = sv[1];
   return off == size ? 0 : -1;
+}
+
+// `data` as a file in memory, opened for reading as `rx`'s file (its name a path to it). 0, or -1
+// with nothing left open.
+inline int open_as_file(RECEIVER_INFO* rx, const uint8_t* data, size_t size) {
+  const int fd = memfd_create("input", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  if (size && ::write(fd, data, size) != ssize_t(size)) {
+    ::close(fd);
+    return -1;
+  }
+  std::snprintf(rx->file_name, sizeof rx->file_name, "/proc/self/fd/%d", fd);
+  rx->file = fdopen(fd, "rb");
+  if (!rx->file) {
+    ::close(fd);
+    return -1;
+  }
+  std::rewind(rx->file);
+  return 0;
+}
+
+// Closes what open_as_file opened.
+inline void close_file(RECEIVER_INFO* rx) {
+  std::fclose(rx->file);
+  rx->file = nullptr;
 }
 
 }  // namespace fuzz_rig
