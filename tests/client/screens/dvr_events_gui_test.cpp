@@ -218,9 +218,14 @@ class DvrEvents : public gui::GuiTest {
 };
 
 TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
+  // The mail delay runs from when a mail is queued, after its snapshot's conversion. Between
+  // the first mail's and the second motion's lie the mail's delivery, the checks below and
+  // the second conversion: many seconds on a busy machine, so the delay is long.
+  constexpr int kMailDelayS = 15;
   setup([](std::string& cfg) {
     set_key(cfg, "event_popup_type", "0");
     set_key(cfg, "event_popup_time", "3");
+    set_key(cfg, "delay", std::to_string(kMailDelayS));
   });
   reader_ = mailslot_create_reader();  // the E-Map holds the mailslot
   ASSERT_GE(reader_, 0);
@@ -280,12 +285,13 @@ TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
   // the second mail to arrive is the third event's.
   peer_->send_event(dvr_now(), 0x2, 0x02);
   ASSERT_TRUE(wait_log_lines(2));
-  while (Clock::now() < first_mail + std::chrono::milliseconds(4500))
+  while (Clock::now() < first_mail + std::chrono::milliseconds(kMailDelayS * 1000 + 1500))
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   peer_->send_event(dvr_now(), 0x2, 0x02);
   ASSERT_TRUE(wait_log_lines(3));
   ASSERT_TRUE(sink_.wait_messages(2, 30000));
-  ASSERT_TRUE(wait_for([&] { return record_files(".jpg").size() == 2 && record_files(".bmp").empty(); }));
+  ASSERT_TRUE(wait_for([&] { return record_files(".jpg").size() == 2 && record_files(".bmp").empty(); }))
+      << record_files(".jpg").size() << " JPEGs, " << sink_.messages().size() << " mails";
   EXPECT_EQ(2u, sink_.messages().size());
   EXPECT_TRUE(attached(sink_.messages()[1], record_files(".jpg")[1]));
 
