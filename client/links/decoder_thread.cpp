@@ -482,7 +482,8 @@ int decoder_pass(DECODER_STATE* st) {
         receiver = record[2];
     }
     slot.read_pos = pos + size;  // whole record, whatever its headers said
-    st->behind = ctx->catch_up.load() == 1 && slot.read_pos != slot.write_pos;
+    st->queued = slot.read_pos != slot.write_pos;
+    st->behind = ctx->catch_up.load() == 1 && st->queued;
     if (receiver >= 0 && receiver < ctx->num_receivers) {
         rx = &ctx->receivers[receiver];
         take_pending(rx, uint32_t(FRAME_RECORD_HEADER_SIZE) + size);
@@ -650,7 +651,22 @@ int decoder_pass(DECODER_STATE* st) {
     st->paced = false;
     const uint32_t last_tick = ctx->paced_tick[st->slot].load();
     const double last_t = ctx->paced_time[st->slot].load();
-    if (last_tick != 0 && last_t > 0) {
+    // Frames of one time stamp (the channels of a DVR's round sharing this slot) are one
+    // moment: the slot's clock runs from the first of them. Counted from the last, every round
+    // would start a round's work later than its stamp says, and the slot would fall behind
+    // the DVR for good.
+    const bool same_moment = last_tick != 0 && t == last_t;
+    // A live frame is followed at once by the next when more records wait in the ring, or
+    // when it came later than the stream's earliest by more than LIVE_LATE_MS: a wait after
+    // it would hold every frame behind it just as late, for good. Once the slot has caught
+    // up with the DVR it is paced again.
+    bool hurry = false;
+    if (rx->op_mode == 1) {
+        const double offset = double(now) - t * 1000.0;
+        if (offset < st->live_lead) st->live_lead = offset;
+        hurry = st->queued || offset > st->live_lead + LIVE_LATE_MS;
+    }
+    if (last_tick != 0 && last_t > 0 && !same_moment && !hurry) {
         double speed = ctx->playback_speed.load();
         if (!(speed > 0)) speed = 1.0;
         // Truncated as a count of ms, but 0.04 s must give 40, not 39.999.
@@ -669,9 +685,9 @@ int decoder_pass(DECODER_STATE* st) {
     }
     ctx->paced_time[st->slot] = t;
     ctx->paced_yet[st->slot] = 1;
-    if (!st->paced) {
+    if (!st->paced && !same_moment) {
         ctx->paced_tick[st->slot] = now;
-        sleep_ms(1);
+        if (!hurry) sleep_ms(1);
     }
 
     // j. single step: show this frame, then pause

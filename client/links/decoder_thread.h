@@ -26,6 +26,9 @@ constexpr int DECODER_MAX_HEIGHT = 1536;
 constexpr size_t DECODER_PICTURE_BUFFER_SIZE = size_t(DECODER_MAX_WIDTH) * DECODER_MAX_HEIGHT * 4;
 constexpr size_t DECODER_PCM_BUFFER_SIZE = AUDIO_PAYLOAD_SLOT * 2;  // 512 samples of 16 bits
 constexpr int DECODER_PACE_MAX_MS = 2000;
+// A live frame this much later than its stream's earliest (now less time stamp) does not
+// pace the next one, so the slot catches up with the DVR.
+constexpr double LIVE_LATE_MS = 5.0;
 
 // Surface masks of every decode surface: 32-bit pixels B, G, R, 0 in memory.
 constexpr uint32_t DECODE_RMASK = 0x00FF0000u, DECODE_GMASK = 0x0000FF00u, DECODE_BMASK = 0x000000FFu;
@@ -120,6 +123,9 @@ struct DECODER_STATE {
     // flag per index, so a hidden channel on this slot never holds back a shown one.
     bool waiting_key[144] = {};
     bool warned = false, behind = false, paced = false;
+    bool queued = false;  // more records waited in the ring when this one was taken
+    // Live pacing: the least "now less time stamp" of the slot's frames, ms (+inf before any).
+    double live_lead = 1e300;
     int min_delay = 1;
 };
 

@@ -727,6 +727,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       const long no = frame_no[size_t(ch)]++;
       const int64_t at_ms = stamp_ms >= 0 ? stamp_ms : clock_ms + int64_t(no) * 1000 / base_fps;
       std::vector<uint8_t> p = stream_packet(ch, no, serial++, &drop_half, s->playback, at_ms, audio);
+      if (cfg_.on_frame) cfg_.on_frame(ch, no);
       if (drop_half) {
         net_send_all(s->fd, p.data(), p.size() / 2, stop_);
         fail();

@@ -28,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -87,6 +88,9 @@ struct PeerConfig {
   // one clip per channel; for benchmarks with many DVRs.
   std::shared_ptr<const std::vector<std::vector<uint8_t>>> shared_clip;
   std::shared_ptr<const std::vector<bool>> shared_keys;
+  // Benchmarks: called on the session's thread just before each stream frame is sent, with
+  // its channel and frame number (the clip frame is frame_no modulo the clip's length).
+  std::function<void(int channel, long frame_no)> on_frame;
 };
 
 struct Request {

@@ -2,6 +2,7 @@
 // pacing, playback flags, and records that must be refused without losing the ring.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -142,7 +143,7 @@ TEST_F(DecoderThread, PacingFollowsTimeStampsSpeedAndLimits) {
     } cases[] = {
         {1.0, 40, 40}, {2.0, 40, 20}, {0.5, 40, 80},
         {1.0, 2500, 2},  // a jump of more than 2 s is not waited for: only the 1 ms rests
-        {1.0, 0, 2},
+        {1.0, 0, 1},     // the same moment: no rest after the second frame
     };
     dtest::Clip c = dtest::h264_clip(CW, CH, 2, 1);
     for (const Case& k : cases) {
@@ -158,6 +159,39 @@ TEST_F(DecoderThread, PacingFollowsTimeStampsSpeedAndLimits) {
         ASSERT_EQ(l.pass(), PASS_SHOWN);
         EXPECT_EQ(dtest::slept, k.expect);
     }
+}
+
+// A slot carrying several channels keeps to its rounds' stamps (each round counted from its
+// first frame), and a live slot that fell behind shows what waits at once and is on time again
+// from the next frame on. Fake time moves only by the decoder's sleeps and the arrivals.
+TEST_F(DecoderThread, PacedSlotsKeepToTheirStampsAndLiveOnesCatchUp) {
+    dtest::Clip c = dtest::h264_clip(CW, CH, 6, 1);
+    {
+        Link l('Q');
+        for (int i = 0; i < 6; ++i)
+            for (int ch = 0; ch < 4; ++ch) write_q(l, c, i, i + 1, ch);
+        for (int n = 0; n < 24; ++n) ASSERT_EQ(l.pass(), PASS_SHOWN) << n;
+        EXPECT_EQ(dtest::slept, 200u) << "five rounds of 40 ms; not a round's work more each time";
+    }
+    Link l('Q');
+    l.rx().op_mode = 1;
+    // Frame i arrives 40 i ms after frame 0; the thread stalls 110 ms after frame 1.
+    const struct {
+        uint32_t arrives;  // ms after frame 0
+        int frames;        // written at that moment
+    } steps[] = {{0, 1}, {40, 1}, {150, 2}, {160, 1}, {200, 1}};
+    const uint32_t t0 = dtest::fake_now;
+    std::vector<uint32_t> drawn;
+    int next = 0;
+    for (const auto& step : steps) {
+        dtest::fake_now = std::max(dtest::fake_now, t0 + step.arrives);
+        for (int f = 0; f < step.frames; ++f, ++next) write_q(l, c, next, next + 1);
+        for (int f = 0; f < step.frames; ++f) {
+            drawn.push_back(dtest::fake_now - t0);
+            ASSERT_EQ(l.pass(), PASS_SHOWN);
+        }
+    }
+    EXPECT_EQ(drawn, (std::vector<uint32_t>{0, 40, 150, 150, 160, 200}));
 }
 
 TEST_F(DecoderThread, HiddenChannelOnTheSlotNeverHoldsBackAShownOnesFrames) {
