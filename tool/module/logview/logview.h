@@ -3,7 +3,9 @@
 // Each window starts on today's day file and steps through the days its index lists
 // (log_index.h). A list fills in slices from the GTK main loop, so the window shows at once
 // and keeps answering however large the day file is; a new fill, or closing the window,
-// stops the one under way.
+// stops the one under way. A click on a column header sorts the list off the main loop
+// (log_model.h), with a progress bar under the list until the sorted list is in place; a
+// sort asked for during a fill starts when the fill ends.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -27,13 +29,16 @@ constexpr const char* kLogviewTitle = "ZOL - Log View";
 constexpr const char* kSyslogTitle = "ZOL - System Log View";
 
 // What tests and the benchmark look at: the window of `log` (null when not open), its
-// list, its store and its two buttons; whether its fill is still under way.
+// list, its model, its two buttons and the sort's progress bar; whether its fill, or a sort
+// (asked for and not yet in place), is under way.
 struct LogWindowParts {
   GtkWidget* window;
   GtkWidget* view;
-  GtkListStore* store;
+  GtkTreeModel* model;
   GtkWidget* prev;
   GtkWidget* next;
+  GtkWidget* progress;
 };
 LogWindowParts log_window_parts(int log);
 bool log_fill_running(int log);
+bool log_sort_running(int log);

@@ -1,4 +1,5 @@
-// The event and system log windows: layout, day stepping and the sliced fill of the lists.
+// The event and system log windows: layout, day stepping, the sliced fill of the lists and
+// the progress of a sort.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -6,6 +7,7 @@
 
 #include "tool/module/logview/log_index.h"
 #include "tool/module/logview/log_lines.h"
+#include "tool/module/logview/log_model.h"
 #include "tool/module/logview/logview.h"
 
 namespace {
@@ -16,18 +18,21 @@ constexpr gint64 kSliceUs = 15000;
 constexpr int kFitRows = 200;
 // A column of long lines stays narrow enough that the window fits the screen.
 constexpr int kMaxColumnWidth = 360;
+// How often the window looks at a sort under way.
+constexpr guint kSortPollMs = 20;
 
 struct LogWindow {
   GtkWidget* window = nullptr;
   GtkWidget* view = nullptr;
   GtkWidget* prev = nullptr;
   GtkWidget* next = nullptr;
-  GtkListStore* store = nullptr;  // our reference; the view holds its own
+  GtkWidget* progress = nullptr;  // shown while a sort is under way
+  GtkTreeModel* model = nullptr;  // our reference; the view holds its own
+  guint sort_poll = 0;
   // The fill under way.
   guint source = 0;
   FILE* file = nullptr;
   std::unique_ptr<LogLineReader> reader;
-  guint row = 0;
 };
 
 LogWindow windows[2];
@@ -40,34 +45,27 @@ const char* column_title(int log, int i) {
   return log == LOG_SYSTEM ? kSystemTitles[i] : kEventTitles[i];
 }
 
-void stop_fill(LogWindow& w) {
+// Ends the fill under way; a sort asked for meanwhile starts unless `sort` is false.
+void stop_fill(LogWindow& w, bool sort = true) {
   if (w.source) g_source_remove(w.source);
   w.source = 0;
   w.reader.reset();
   if (w.file) fclose(w.file);
   w.file = nullptr;
+  if (w.model && sort) log_model_set_filling(w.model, false);
 }
 
 // Appends rows until the file ends (false) or the slice's time is up (true).
 bool fill_slice(LogWindow& w, int log) {
   const gint64 end = g_get_monotonic_time() + kSliceUs;
   std::string line;
-  std::string cell[4];
   std::string_view part[4];
   for (int n = 0;; ++n) {
     if ((n & 63) == 63 && g_get_monotonic_time() >= end) return true;
     if (!w.reader->next(&line)) return false;
     const std::string text = valid_utf8(line);
-    const int cells = split_log_line(log, text, part);
-    for (int i = 0; i < cells; ++i) cell[i].assign(part[i]);
-    if (log == LOG_SYSTEM)
-      gtk_list_store_insert_with_values(w.store, nullptr, -1, 0, w.row, 1, cell[0].c_str(), 2,
-                                        cell[1].c_str(), 3, cell[2].c_str(), 4, cell[3].c_str(),
-                                        -1);
-    else
-      gtk_list_store_insert_with_values(w.store, nullptr, -1, 0, w.row, 1, cell[0].c_str(), 2,
-                                        cell[1].c_str(), 3, cell[2].c_str(), -1);
-    ++w.row;
+    split_log_line(log, text, part);
+    log_model_append(w.model, part);
   }
 }
 
@@ -90,7 +88,7 @@ void fit_columns(LogWindow& w, int log) {
     pango_layout_get_pixel_size(layout, &width, &height);
     return width;
   };
-  GtkTreeModel* model = GTK_TREE_MODEL(w.store);
+  GtkTreeModel* model = w.model;
   for (int c = 0; c < n_columns(log); ++c) {
     // The title with room for the sort arrow; the number column for seven digits.
     int width = text_width(column_title(log, c)) + 20;
@@ -112,56 +110,56 @@ void fit_columns(LogWindow& w, int log) {
   g_object_unref(layout);
 }
 
-// Sorting by a header compares texts byte by byte (numbers as numbers): locale collation of
-// every pair would keep a list of a million rows sorting for minutes.
-gint compare_rows(GtkTreeModel* model, GtkTreeIter* a, GtkTreeIter* b, gpointer column) {
-  const int c = GPOINTER_TO_INT(column);
-  if (c == 0) {
-    guint x = 0, y = 0;
-    gtk_tree_model_get(model, a, 0, &x, -1);
-    gtk_tree_model_get(model, b, 0, &y, -1);
-    return x < y ? -1 : x > y;
+// A sort runs on the model's worker: the bar shows how far it got, and the sorted order goes
+// in place from here once it is done.
+gboolean on_sort_poll(gpointer data) {
+  LogWindow& w = windows[GPOINTER_TO_INT(data)];
+  double fraction = 0;
+  if (w.model && !log_model_finish_sort(w.model, GTK_TREE_VIEW(w.view)) &&
+      log_model_sorting(w.model, &fraction)) {
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(w.progress), fraction);
+    return TRUE;
   }
-  gchar *x = nullptr, *y = nullptr;
-  gtk_tree_model_get(model, a, c, &x, -1);
-  gtk_tree_model_get(model, b, c, &y, -1);
-  const int r = g_strcmp0(x, y);
-  g_free(x);
-  g_free(y);
-  return r;
+  gtk_widget_hide(w.progress);
+  w.sort_poll = 0;
+  return FALSE;
+}
+
+void on_sort_request(gpointer data) {
+  LogWindow& w = windows[GPOINTER_TO_INT(data)];
+  if (!w.progress) return;
+  gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(w.progress), 0);
+  gtk_widget_show(w.progress);
+  if (!w.sort_poll) w.sort_poll = g_timeout_add(kSortPollMs, on_sort_poll, data);
 }
 
 void fill_list(int log) {
   LogWindow& w = windows[log];
   if (!w.view) return;
-  stop_fill(w);
-  // A fresh store each time: emptying a large one row by row would stall the window. The
-  // order the operator chose is kept.
-  GtkListStore* store =
-      log == LOG_SYSTEM
-          ? gtk_list_store_new(5, G_TYPE_UINT, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                               G_TYPE_STRING)
-          : gtk_list_store_new(4, G_TYPE_UINT, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING);
-  for (int c = 0; c < n_columns(log); ++c)
-    gtk_tree_sortable_set_sort_func(GTK_TREE_SORTABLE(store), c, compare_rows, GINT_TO_POINTER(c),
-                                    nullptr);
-  if (w.store) {
+  stop_fill(w, false);
+  // A fresh model each time: emptying a large one row by row would stall the window. The
+  // order the operator chose is kept: its sort starts when the fill ends.
+  GtkTreeModel* model = log_model_new(n_columns(log) - 1);
+  log_model_set_filling(model, true);
+  log_model_on_sort_request(model, on_sort_request, GINT_TO_POINTER(log));
+  if (w.model) {
     gint sort_id = 0;
     GtkSortType order = GTK_SORT_ASCENDING;
-    if (gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(w.store), &sort_id, &order))
-      gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(store), sort_id, order);
-    g_object_unref(w.store);
+    if (gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(w.model), &sort_id, &order))
+      gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(model), sort_id, order);
+    g_object_unref(w.model);  // its sort, if any, stops
   }
-  w.store = store;
-  gtk_tree_view_set_model(GTK_TREE_VIEW(w.view), GTK_TREE_MODEL(store));
+  w.model = model;
+  gtk_tree_view_set_model(GTK_TREE_VIEW(w.view), model);
 
   // Only a name of the day-file form is ever opened; "a+" creates a missing day file.
-  if (!is_day_file_name(log, cur_log_name)) return;
-  w.file = fopen(cur_log_name, "a+");
-  if (!w.file) return;
+  if (is_day_file_name(log, cur_log_name)) w.file = fopen(cur_log_name, "a+");
+  if (!w.file) {
+    stop_fill(w);
+    return;
+  }
   rewind(w.file);
   w.reader = std::make_unique<LogLineReader>(w.file);
-  w.row = 1;
   const bool more = fill_slice(w, log);
   fit_columns(w, log);
   if (more)
@@ -186,7 +184,7 @@ void on_next_clicked(GtkButton*, gpointer data) {
 }
 
 gboolean on_logview_delete(GtkWidget*, GdkEvent*, gpointer) {
-  stop_fill(windows[LOG_EVENT]);
+  stop_fill(windows[LOG_EVENT], false);
   gtk_main_quit();
   return FALSE;
 }
@@ -194,8 +192,9 @@ gboolean on_logview_delete(GtkWidget*, GdkEvent*, gpointer) {
 void on_window_destroy(GtkWidget*, gpointer data) {
   const int log = GPOINTER_TO_INT(data);
   LogWindow& w = windows[log];
-  stop_fill(w);
-  if (w.store) g_object_unref(w.store);
+  stop_fill(w, false);
+  if (w.sort_poll) g_source_remove(w.sort_poll);
+  if (w.model) g_object_unref(w.model);  // a sort under way stops
   w = LogWindow{};
 }
 
@@ -234,6 +233,10 @@ void build_window(int log, const char* title, const char* label_text, int width,
   }
   gtk_tree_view_set_fixed_height_mode(view, TRUE);
   gtk_container_add(GTK_CONTAINER(scroll), w.view);
+
+  w.progress = gtk_progress_bar_new();
+  gtk_widget_set_no_show_all(w.progress, TRUE);
+  gtk_box_pack_start(GTK_BOX(box), w.progress, FALSE, FALSE, 0);
 
   GtkWidget* buttons = gtk_hbox_new(TRUE, 4);
   w.prev = gtk_button_new_with_label("Previous log");
@@ -279,9 +282,14 @@ void create_syslog_window() {
 
 LogWindowParts log_window_parts(int log) {
   const LogWindow& w = windows[log == LOG_SYSTEM ? LOG_SYSTEM : LOG_EVENT];
-  return {w.window, w.view, w.store, w.prev, w.next};
+  return {w.window, w.view, w.model, w.prev, w.next, w.progress};
 }
 
 bool log_fill_running(int log) {
   return windows[log == LOG_SYSTEM ? LOG_SYSTEM : LOG_EVENT].source != 0;
+}
+
+bool log_sort_running(int log) {
+  const LogWindow& w = windows[log == LOG_SYSTEM ? LOG_SYSTEM : LOG_EVENT];
+  return w.model && log_model_sorting(w.model, nullptr);
 }

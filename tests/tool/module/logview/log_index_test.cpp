@@ -2,6 +2,7 @@
 // client's writers make.
 #include "tool/module/logview/log_index.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/tool/module/logview/log_fixture.h"
@@ -116,6 +117,54 @@ TEST(LogLines, lines_are_whole_bounded_valid_utf8_and_survive_nul_bytes) {
   std::string nuls = "one\n" + std::string(3000, '\0') + "\n" + std::string(8000, '\0') +
                      std::string("t\0wo\n", 5) + std::string(100, '\0');
   EXPECT_EQ(lines_of(nuls), (V{"one", "two"})) << "NULs neither end the file nor make rows";
+}
+
+// Sorted rows against a plain stable sort of the same texts: byte order (UTF-8 after ASCII),
+// a text before its own longer forms, shared prefixes longer than the sort's keys, equal texts
+// in file order either way, more rows than one sorting chunk; numbers reverse; a cancelled
+// sort leaves the order as it was.
+TEST(LogLines, rows_sort_by_their_bytes_and_keep_file_order_on_ties) {
+  const std::vector<std::string> pool = {
+      "2024-01-31 10:00:01", "2024-01-31 10:00:01", "2024-01-31 10:00:01x", "2024-01-31 10:00:0",
+      "2024-01-31 10:00:01\xc3\xa9", "2024-01-31 10:00:01!", "", "2024-01-31 10:00:02", "Yard",
+      "2024-01-31 10:00:01\xc3\xa9 and more"};
+  for (size_t n : {pool.size(), size_t(150000)}) {
+    SCOPED_TRACE(n);
+    LogRows rows(3);
+    std::vector<std::string> texts;
+    uint32_t seed = 1;
+    for (size_t r = 0; r < n; ++r) {
+      seed = seed * 1103515245u + 12345u;
+      texts.push_back(n == pool.size() ? pool[r] : pool[(seed >> 16) % pool.size()]);
+      const std::string_view cells[3] = {"a", texts.back(), "c"};
+      rows.append(cells);
+    }
+    for (bool descending : {false, true}) {
+      std::vector<uint32_t> want(n), got;
+      for (size_t i = 0; i < n; ++i) want[i] = uint32_t(i);
+      std::stable_sort(want.begin(), want.end(), [&](uint32_t a, uint32_t b) {
+        const int t = std::string_view(texts[a]).compare(texts[b]);
+        return descending ? t > 0 : t < 0;
+      });
+      SortControl control;
+      ASSERT_TRUE(sort_log_rows(rows, 2, descending, &control, &got));
+      EXPECT_EQ(got, want) << descending;
+      EXPECT_EQ(control.done.load(), control.total.load());
+      ASSERT_TRUE(sort_log_rows(rows, 0, descending, &control, &got));
+      EXPECT_EQ(got.front(), descending ? n - 1 : 0u);
+      EXPECT_EQ(got.back(), descending ? 0u : n - 1);
+    }
+    EXPECT_EQ(rows.cell(n - 1, 1), texts.back());
+    EXPECT_EQ(rows.cell(n - 1, 2), "c");
+  }
+  LogRows rows(3);
+  const std::string_view cells[3] = {"a", "b", "c"};
+  for (int r = 0; r < 70000; ++r) rows.append(cells);
+  SortControl control;
+  control.cancel = true;
+  std::vector<uint32_t> order = {7};
+  EXPECT_FALSE(sort_log_rows(rows, 1, false, &control, &order));
+  EXPECT_EQ(order, std::vector<uint32_t>{7});
 }
 
 }  // namespace

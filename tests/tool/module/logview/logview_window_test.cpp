@@ -28,7 +28,7 @@ class LogWindowTest : public GtkToolDir {
   // Every row of the list of `log`, cells joined by " ; ".
   static std::vector<std::string> rows(int log) {
     std::vector<std::string> out;
-    GtkTreeModel* m = GTK_TREE_MODEL(log_window_parts(log).store);
+    GtkTreeModel* m = log_window_parts(log).model;
     GtkTreeIter it;
     for (gboolean ok = gtk_tree_model_get_iter_first(m, &it); ok;
          ok = gtk_tree_model_iter_next(m, &it)) {
@@ -151,6 +151,71 @@ TEST_F(LogWindowTest, a_huge_day_fills_in_slices_and_a_step_or_closing_stops_the
   gtk_widget_destroy(log_window_parts(LOG_EVENT).window);
   EXPECT_FALSE(log_fill_running(LOG_EVENT));
   for (int i = 0; i < 20; ++i) pump();
+}
+
+// A click on a header sorts the list off the main loop: the click returns at once with the
+// list as it was and the progress bar shown, a second click restarts the sort in the other
+// order, and the list ends sorted (equal names in file order) with the bar gone. A step to
+// another day keeps that order: its sort waits for the fill and then runs.
+TEST_F(LogWindowTest, a_header_click_sorts_without_holding_the_window_and_a_second_restarts) {
+  const char* names[] = {"Yard", "Lobby", "Gate 2", "Warehouse north gate", "Parking level -1"};
+  write_event_lines(1, 3, "Gate 2");
+  {
+    std::ofstream f(dir_ / day_name(LOG_EVENT, 0), std::ios::app);
+    char line[200];
+    for (int i = 0; i < 200000; ++i) {
+      format_event_log_line(line, sizeof line, i % 1023 + 1, "2024-01-31 10:00:00", names[i % 5],
+                            i % 16 + 1, 0x02);
+      f << line << '\n';
+    }
+  }
+  create_logview_window();
+  fill_to_end(LOG_EVENT);
+  const LogWindowParts p = log_window_parts(LOG_EVENT);
+  GtkTreeViewColumn* name = gtk_tree_view_get_column(GTK_TREE_VIEW(p.view), 2);
+  auto wait_sorted = [] {
+    const gint64 deadline = g_get_monotonic_time() + 120 * G_USEC_PER_SEC;
+    while (log_sort_running(LOG_EVENT) && g_get_monotonic_time() < deadline)
+      gtk_main_iteration();
+    pump();
+  };
+  // Names in descending order, rows of one name by their numbers.
+  auto expect_sorted_by_name_descending = [](size_t count) {
+    const V got = rows(LOG_EVENT);
+    ASSERT_EQ(got.size(), count);
+    auto name_of = [](const std::string& row) {
+      const size_t from = row.find(" ; ", row.find(" ; ") + 3) + 3;
+      return row.substr(from, row.find(" ; ", from) - from);
+    };
+    for (size_t i = 1; i < got.size(); ++i) {
+      const std::string a = name_of(got[i - 1]), b = name_of(got[i]);
+      ASSERT_GE(a, b) << i;
+      if (a == b) ASSERT_LT(std::stoul(got[i - 1]), std::stoul(got[i])) << i;
+    }
+  };
+
+  gtk_tree_view_column_clicked(name);
+  EXPECT_TRUE(log_sort_running(LOG_EVENT));
+  EXPECT_TRUE(gtk_widget_get_visible(p.progress));
+  EXPECT_EQ(rows(LOG_EVENT).front().substr(0, 4), "1 ; ") << "the list stays as it was meanwhile";
+  gtk_tree_view_column_clicked(name);  // while sorting: descending, started again
+  EXPECT_EQ(gtk_tree_view_column_get_sort_order(name), GTK_SORT_DESCENDING);
+  wait_sorted();
+  EXPECT_FALSE(log_sort_running(LOG_EVENT));
+  EXPECT_FALSE(gtk_widget_get_visible(p.progress));
+  EXPECT_TRUE(gtk_tree_view_column_get_sort_indicator(name));
+  expect_sorted_by_name_descending(200000);
+  EXPECT_EQ(rows(LOG_EVENT).front(), "1 ; 2024-01-31 10:00:00 ; Yard ; CH 01");
+  EXPECT_EQ(rows(LOG_EVENT).back(), "199998 ; 2024-01-31 10:00:00 ; Gate 2 ; CH 14");
+
+  gtk_button_clicked(GTK_BUTTON(log_window_parts(LOG_EVENT).prev));
+  EXPECT_TRUE(log_sort_running(LOG_EVENT));
+  fill_to_end(LOG_EVENT);
+  wait_sorted();
+  expect_sorted_by_name_descending(3);
+  EXPECT_EQ(gtk_tree_view_column_get_sort_order(
+                gtk_tree_view_get_column(GTK_TREE_VIEW(log_window_parts(LOG_EVENT).view), 2)),
+            GTK_SORT_DESCENDING);
 }
 
 }  // namespace
