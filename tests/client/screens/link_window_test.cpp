@@ -250,7 +250,11 @@ TEST_F(LinkWindows, key_w_opens_the_spot_window_of_the_selection_at_the_corner) 
   // The selected tile wears a yellow frame; key w once it shows.
   click(video.x + video.w / 8, video.y + video.h / 8);
   const SDL_Rect left_edge{Sint16(video.x), Sint16(video.y + video.h / 16), 4, Uint16(video.h / 8)};
-  ASSERT_TRUE(wait_for([&] { return at(left_edge).yellow > at(left_edge).total / 5; }));
+  const auto framed = [&] { return at(left_edge).yellow > at(left_edge).total / 5; };
+  // Under load the first click can come before the loop takes clicks on the video: one more
+  // if no frame came within 15 s (a second click on a selected tile would clear it again).
+  if (!wait_for(framed, 15)) click(video.x + video.w / 8, video.y + video.h / 8);
+  ASSERT_TRUE(wait_for(framed));
   key("w");
   unsigned long spot = 0;
   ASSERT_TRUE(wait_until([&] { return (spot = x11_find_window("ZOL Spot Window")) != 0; })) << out();
