@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +16,13 @@ class PrivateX {
   explicit PrivateX(int depth = 24, const char* size = "1024x768") {
     int fds[2];
     if (pipe(fds) != 0) return;
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+      // The server ends with the test process however that ends: left behind, it would hold
+      // the test's output open and the runner would wait for it until its time-out.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (getppid() != parent) _exit(127);
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
       std::string screen = std::string(size) + "x" + std::to_string(depth);
@@ -40,7 +46,13 @@ class PrivateX {
   ~PrivateX() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+      // 10 s to close its clients and remove its lock, then killed.
+      bool ended = false;
+      for (int i = 0; i < 200 && !(ended = waitpid(pid_, nullptr, WNOHANG) != 0); ++i) usleep(50000);
+      if (!ended) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+      }
     }
   }
   PrivateX(const PrivateX&) = delete;

@@ -49,10 +49,18 @@ struct Census {
 
 class Shot {
  public:
-  explicit Shot(const char* display) : dpy_(XOpenDisplay(display)) {}
+  explicit Shot(const char* display) : dpy_(XOpenDisplay(display)) {
+    // A window may end between its look-up and a query of it (a program closing): that
+    // query fails, where Xlib's default handler would exit the test process and leave its
+    // children behind.
+    static const XErrorHandler installed = XSetErrorHandler(on_error);
+    previous() = installed;
+    if (dpy_) ours() = dpy_;
+  }
   ~Shot() {
     if (img_) XDestroyImage(img_);
     if (dpy_) XCloseDisplay(dpy_);
+    if (ours() == dpy_) ours() = nullptr;
   }
   bool ok() const { return dpy_ != nullptr; }
   void take() {
@@ -98,11 +106,25 @@ class Shot {
   }
 
  private:
+  static Display*& ours() {
+    static Display* d = nullptr;
+    return d;
+  }
+  static XErrorHandler& previous() {
+    static XErrorHandler h = nullptr;
+    return h;
+  }
+  // Errors on other connections (the platform's look-ups) go to the handler before ours.
+  static int on_error(Display* d, XErrorEvent* e) {
+    if (d == ours() || !previous()) return 0;
+    return previous()(d, e);
+  }
+
   Display* dpy_;
   XImage* img_ = nullptr;
 };
 
-// Runs a command to its end (at most 10 s).
+// Runs a command to its end (at most 10 s; then it is killed).
 inline void run(std::vector<std::string> args) {
   std::vector<const char*> argv;
   for (auto& a : args) argv.push_back(a.c_str());
@@ -110,7 +132,10 @@ inline void run(std::vector<std::string> args) {
   int pid = start_process(argv.data());
   ASSERT_GT(pid, 0) << args[0];
   int code = -1;
-  wait_process(pid, 10000, &code);
+  if (wait_process(pid, 10000, &code) != 0) {
+    kill(pid, SIGKILL);
+    wait_process(pid, 5000, &code);
+  }
 }
 
 class GuiTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 #include "tests/client/screens/gui_harness.h"
 
 #include "client/foundation/config/utils.h"
+#include "tests/client/screens/eventually.h"
 
 namespace {
 
@@ -26,14 +27,21 @@ class LoginScreen : public gui::GuiTest {
     ASSERT_TRUE(wait_for([&] { return at(gui::GuiTest::inner(widget(1, "ok"), 4)).light > 20; }));
   }
   // Repeats a way out until the program ends (at most 60 s): under load a key or click
-  // can reach the window before its loop listens. Its exit code, -1000 when it ran on.
+  // can reach the window before its loop listens. Its exit code, -1000 when it ran on (and
+  // was killed). Either way its window is gone on return, so that the next start finds
+  // the new program's window and not the last one's.
   int exit_by(const std::function<void()>& way) {
-    for (int i = 0; i < 12; ++i) {
+    int code = -1000;
+    for (int i = 0; i < 12 && code == -1000; ++i) {
       way();
-      int code = -1;
-      if (wait_process(vigilo_, 5000, &code) == 0) return code;
+      if (wait_process(vigilo_, 5000, &code) != 0) code = -1000;
     }
-    return -1000;
+    if (code == -1000) {
+      kill(vigilo_, SIGKILL);
+      wait_process(vigilo_, 5000, nullptr);
+    }
+    EXPECT_TRUE(eventually([] { return x11_find_window("ZOL Main") == 0; }));
+    return code;
   }
   // Typed characters show as light text in a field.
   bool has_text(const SDL_Rect& field) { return at(inner(field, 3)).light > 8; }
