@@ -59,6 +59,20 @@ class DvrSetupGui : public RealAuxdesk {
     xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(x), std::to_string(y), "click", "1"});
   }
   void click(int x, int y) { click_window(kPageX + x, kPageY + y); }
+  // Clicks a tab and waits until its page is drawn and holds still: GTK takes input before it
+  // lays out a page it has just switched to, so a click sent earlier lands on the old page.
+  void show_tab(int tab_x) {
+    auto page = [&] { return grab(win_, kPageX, kPageY, 600, 500); };
+    const Picture before = page();
+    click_window(tab_x, kTabY);
+    Picture last = before;
+    ASSERT_TRUE(eventually([&] {
+      const Picture now = page();
+      const bool settled = now.w > 0 && now.differing(before) > 1000 && now == last;
+      last = now;
+      return settled;
+    }, 20000, 100)) << "tab at x " << tab_x;
+  }
   Picture status() { return grab(win_, kPageX + kStatusX, kPageY + kStatusY, 300, 20); }
   // The OK button's label is black when it is sensitive and grey when not.
   bool ok_sensitive() {
@@ -96,7 +110,7 @@ TEST_F(DvrSetupGui, fetch_edit_save_round_trip_and_second_fetch) {
   click(215, 131);
   xdo_settled({"key", "End", "BackSpace", "BackSpace", "BackSpace", "BackSpace", "BackSpace"});
   xdo_settled({"type", "--delay", "20", "Gate1"});
-  click_window(kRecordTabX, kTabY);
+  ASSERT_NO_FATAL_FAILURE(show_tab(kRecordTabX));
   click(270, 161);
   click(370 + 60 + 30, 318);      // mode "select"
   click(325 + 10 * 10 + 4, 64);   // row 0, column 10
@@ -127,7 +141,7 @@ TEST_F(DvrSetupGui, refused_pages_send_nothing) {
   ASSERT_NO_FATAL_FAILURE(open());
   ASSERT_TRUE(eventually([&] { return idle(); }, 20000)) << out();
   // The IP address 300.1.1.1.
-  click_window(kNetworkTabX, kTabY);
+  ASSERT_NO_FATAL_FAILURE(show_tab(kNetworkTabX));
   click(255, 136);
   xdo_settled({"key", "ctrl+a", "BackSpace"});
   xdo_settled({"type", "300.1.1.1"});
@@ -135,7 +149,7 @@ TEST_F(DvrSetupGui, refused_pages_send_nothing) {
   ASSERT_TRUE(eventually([&] { return err().find("Error: The IP address is not valid.") != std::string::npos; }, 10000))
       << err();
   // Every camera at the all-cameras rate, 30 frames a second: over the budget of 240.
-  click_window(kRecordTabX, kTabY);
+  ASSERT_NO_FATAL_FAILURE(show_tab(kRecordTabX));
   click(42, 101);  // the all-cameras switch
   click(kOkX, kOkY);
   ASSERT_TRUE(eventually([&] { return err().find("Error: The eight cameras may record 240") != std::string::npos; }, 10000))
