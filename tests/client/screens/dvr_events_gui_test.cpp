@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -327,9 +328,28 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
   });
   reader_ = mailslot_create_reader();  // the E-Map's side, read as it comes
   ASSERT_GE(reader_, 0);
-  std::atomic<int> forwarded{0};
-  std::atomic<bool> reading{true};
-  std::thread emap([&] {
+  std::atomic<int> forwarded{0}, sent{0};
+  std::atomic<bool> reading{true}, flooding{true};
+  std::thread emap, second;
+  std::vector<std::thread> flood;
+  // Whatever way the test leaves (a failed ASSERT included), its threads stop and are
+  // joined: a joinable thread's destructor would abort the test process instead.
+  struct Joiner {
+    std::atomic<bool>& reading;
+    std::atomic<bool>& flooding;
+    std::thread& emap;
+    std::thread& second;
+    std::vector<std::thread>& flood;
+    ~Joiner() {
+      flooding.store(false);
+      reading.store(false);
+      for (std::thread* t : {&second, &emap})
+        if (t->joinable()) t->join();
+      for (std::thread& t : flood)
+        if (t.joinable()) t.join();
+    }
+  } joiner{reading, flooding, emap, second, flood};
+  emap = std::thread([&] {
     uint8_t buf[EVENT_NOTICE_SIZE];
     while (reading.load())
       if (mailslot_read(reader_, buf, sizeof buf, 100) == 1 && decode_event_notice(buf).marker == 0)
@@ -338,7 +358,6 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
   unsetenv("VIGILO_BOX_ANSWER");  // real boxes
   ASSERT_NO_FATAL_FAILURE(start());
   const auto began = Clock::now();
-  std::atomic<int> sent{0};
   auto storm = [&] {
     auto next = Clock::now();
     for (int i = 0; i < 300; ++i) {
@@ -368,12 +387,13 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
   key("w");
   ASSERT_TRUE(wait_for([&] { return x11_find_window("ZOL Spot Window") != 0 && peer_->logins() >= 2; }))
       << out();
-  std::atomic<bool> flooding{true};
-  std::vector<std::thread> flood;
   const int link_port = std::atoi(getenv("VIGILO_LINK_PORT"));
   for (int c = 0; c < 4; ++c)
-    flood.emplace_back([&] {
+    flood.emplace_back([&flooding, link_port] {
       const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      // A window that stops reading its link port ends the flood instead of holding it.
+      const timeval limit{2, 0};
+      setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
       sockaddr_in a{};
       a.sin_family = AF_INET;
       a.sin_port = htons(uint16_t(link_port));
@@ -390,7 +410,7 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
       }
       close(fd);
     });
-  std::thread second(storm);
+  second = std::thread(storm);
   EXPECT_TRUE(eventually([&] { return sent.load() >= 400; }));  // well into the storm
   gui::run({"xdotool", "key", "--window", std::to_string(win_), "1", "Prior"});
   // From the keys being with the X server to the first screenshot that shows their layout,
@@ -410,6 +430,7 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
   second.join();
   flooding.store(false);
   for (std::thread& t : flood) t.join();
+  flood.clear();
   key("4");
 
   // Every event once in the log (numbers 1..600, each pair 150 times), once on the mailslot.
@@ -445,8 +466,6 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
   EXPECT_FALSE(mails.empty());
   for (const auto& [subject, count] : mails) EXPECT_LE(count, int(seconds / 3) + 1) << subject;
   EXPECT_EQ(0, reboots()) << out();
-  reading.store(false);
-  emap.join();
 }
 
 TEST_F(DvrEvents, popup_spot_window_enlarged_view_or_nothing) {
