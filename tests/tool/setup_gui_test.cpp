@@ -25,11 +25,46 @@ class SetupGui : public RealAuxdesk {
     RealAuxdesk::TearDown();
   }
 
-  // Shows page `n` by a click on its tab (the default theme's tabs of the English texts).
+  // Shows page `n` by a click on its tab (the default theme's tabs of the English texts) and,
+  // once the pages have been seen, waits until its tab strip is drawn as page `n`'s: the
+  // page is mapped by then, so the next click finds its widgets and not the last page's.
   void page(int n) {
     static const int kTabX[5] = {25, 75, 142, 210, 268};
     xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(kTabX[n]), "20", "click",
          "1"});
+    if (tabs_[n].px.empty()) return;
+    // A focus ring may differ by some dozens of pixels; another page's tabs by thousands.
+    ASSERT_TRUE(eventually([&] {
+      Picture t = tab_strip();
+      return !t.px.empty() && t.differing(tabs_[n]) < 500;
+    }, 20000, 50)) << "page " << n;
+  }
+  // The strip of tabs above the pages.
+  Picture tab_strip() { return grab(win_, 0, 0, 300, y0_ > 8 ? y0_ - 8 : 1); }
+  // The part of the page a list fills, above the list's buttons.
+  Picture list_area() { return grab(win_, x0_, y0_, 580, 263); }
+  static double white_share(const Picture& p) {
+    if (p.px.empty()) return 0;
+    return double(std::count(p.px.begin(), p.px.end(), 0xFFFFFFu)) / double(p.px.size());
+  }
+  // Waits until the page shows its list again (after a save): its white rows fill most of the
+  // area, where a form shows the window's grey between its entries.
+  bool list_shown() {
+    return eventually([&] { return white_share(list_area()) > 0.6; }, 20000, 50);
+  }
+  // Clicks the list's button at `x` (Add or Edit) and waits until the form it opens is drawn:
+  // the list is gone and the entry at (ex, ey) shows its white box there, so that a click on
+  // it reaches it rather than the window the form has not yet covered.
+  bool open_form(int x, int ex, int ey) {
+    click(x, 288);
+    return eventually([&] {
+      Picture p = list_area();
+      if (p.px.empty() || white_share(p) > 0.5) return false;
+      for (int y = ey - 2; y <= ey + 2; ++y)
+        for (int dx = -6; dx <= 6; ++dx)
+          if (p.px[size_t(y) * 580 + size_t(ex + dx)] != 0xFFFFFFu) return false;
+      return true;
+    }, 20000, 50);
   }
   // Clicks a point of the current page, in the page's own coordinates.
   void click(int x, int y) {
@@ -60,6 +95,7 @@ class SetupGui : public RealAuxdesk {
 
   unsigned long win_ = 0;
   int x0_ = 0, y0_ = 0;
+  Picture tabs_[5];  // each page's tab strip, as first seen
   int vigilo_ = -1, dvr_ = -1;
 };
 
@@ -83,17 +119,27 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
 
   // Five pages, none blank, no two alike.
   std::vector<Picture> pages;
+  // A busy machine may draw a page well after its tab's click: each is waited for.
   for (int p = 0; p < 5; ++p) {
     page(p);
-    pages.push_back(grab(win_));
+    Picture now;
+    eventually([&] {
+      now = grab(win_);
+      if (now.colours() <= 8) return false;
+      for (const Picture& q : pages)
+        if (now.differing(q) <= 2000) return false;
+      return true;
+    }, 20000, 50);
+    pages.push_back(now);
     EXPECT_GT(pages.back().colours(), 8) << "page " << p;
     for (int q = 0; q < p; ++q)
       EXPECT_GT(pages[p].differing(pages[q]), 2000) << "pages " << q << " and " << p;
+    tabs_[p] = tab_strip();
   }
-  page(0);
+  ASSERT_NO_FATAL_FAILURE(page(0));
 
   // DVR page: add the simulated DVR through the form.
-  click(300, 288);
+  ASSERT_TRUE(open_form(300, 185, 40));
   click(185, 40);
   type("Sim");
   key("Tab");
@@ -115,9 +161,10 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
                     ",3492,9205,9203,80,9202,IP,4,\"Lab\",\"Ops\",\"0123\",\"112\",\"119\","
                     "CHANNEL  1,"))
       << read_file(dir_ / "setup.cfg");
-  // ...and edit the first DVR of the list.
+  // ...and edit the first DVR of the list, once the list is back.
+  ASSERT_TRUE(list_shown());
   click(100, 41);
-  click(380, 288);
+  ASSERT_TRUE(open_form(380, 185, 40));
   click(185, 40);
   keys("Tab", 12);
   type("Roof");
@@ -127,8 +174,8 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
       << err();
 
   // Group page: a group of every camera of the first DVR.
-  page(1);
-  click(300, 288);
+  ASSERT_NO_FATAL_FAILURE(page(1));
+  ASSERT_TRUE(open_form(300, 210, 10));
   click(210, 10);
   type("Sims");
   click(200, 40);
@@ -138,8 +185,8 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   ASSERT_TRUE(saved("\ngroup_name=Sims\nnum_dvr=1\nDVR-1=F\n")) << err();
 
   // Account page: an administrator.
-  page(2);
-  click(300, 288);
+  ASSERT_NO_FATAL_FAILURE(page(2));
+  ASSERT_TRUE(open_form(300, 210, 40));
   click(160, 10);
   key("Up");
   key("Return");
@@ -153,17 +200,20 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
       << err();
 
   // System page: the alarm sound off; E-mail page: a new subject.
-  page(3);
+  ASSERT_NO_FATAL_FAILURE(page(3));
   click(57, 86);
   click(440, 293);
   ASSERT_TRUE(saved("\nenable_alarm=0\n")) << err();
-  page(4);
+  ASSERT_NO_FATAL_FAILURE(page(4));
   click(197, 76);
   key("ctrl+a");
   type("Alarm at the lab");
   click(460, 288);
   ASSERT_TRUE(saved("\nsubject=Alarm at the lab\n")) << err();
-  EXPECT_NE(err().find("Information: \nEmail Information Save."), std::string::npos);
+  // The box that tells of the save comes after the file is written.
+  EXPECT_TRUE(eventually([&] { return err().find("Information: \nEmail Information Save.") != std::string::npos; },
+                         20000, 50))
+      << err();
   EXPECT_TRUE(saved("\nenable_alarm=0\n")) << "the later save keeps the earlier one";
 
   // Closing the window ends the tool.
