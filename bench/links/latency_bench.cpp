@@ -144,6 +144,9 @@ struct Sampler {
   int dvrs = 0, channels = 0;
   std::vector<SendLog>* logs = nullptr;
   std::atomic<bool> measuring{false};
+  // Frames sent before the window opened are passed over, so frames shown never exceed
+  // frames sent in it (the pipeline's backlog at the start is not counted twice).
+  std::atomic<int64_t> window_start{0};
   // Timer thread only, read by the main thread after the timer is gone.
   std::vector<int> last_code;
   std::vector<long> last_frame;
@@ -199,8 +202,10 @@ struct Sampler {
         if (frame < 0) continue;
         if (frame < last_frame[i]) ++out_of_order;
         last_frame[i] = frame;
+        const int64_t at = l.at[code].load();
+        if (at < window_start.load()) continue;
         ++shown;
-        latency_ms.push_back(double(t - l.at[code].load()) / 1e6);
+        latency_ms.push_back(double(t - at) / 1e6);
       }
     }
   }
@@ -316,6 +321,7 @@ Result run_case(const Case& c, const Clip& clip, const std::string& run_dir, dou
   std::this_thread::sleep_for(std::chrono::milliseconds(4000));
   std::vector<long> sent0;
   for (SendLog& l : logs) sent0.push_back(l.sent.load());
+  sampler.window_start.store(now_ns());
   sampler.measuring.store(true);
   std::this_thread::sleep_for(std::chrono::milliseconds(int(seconds * 1000)));
   sampler.measuring.store(false);
