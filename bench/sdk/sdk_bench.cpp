@@ -1,13 +1,23 @@
 // sdk_bench: frame delivery through SDK_GetPacket (output option 0) of D1 MPEG-4 channels
 // from simulated SDK DVRs run as separate wdvr_sim processes, so the process CPU measured is
-// the SDK's and its readers' alone. Prints frames/s, MB/s and CPU ns per byte beside a raw
-// loopback TCP copy of the same bytes in packets of the same size, and the CPU of idle open
-// sessions (connected, no frames flowing).
-//   sdk_bench [--seconds N] [--channels N] [--noise N] [--sim PATH]
+// the SDK's and its readers' alone. Prints frames/s, MB/s and CPU ns per byte (and the part
+// of it spent on the GetPacket callers' threads) beside a raw read of the same streams, and
+// the CPU of idle open sessions (connected, no frames flowing).
+//   sdk_bench [--seconds N] [--channels N] [--noise N] [--sim PATH] [--dvrs 1|16] [--fps 30|0]
 // --noise (default 3, about 23 KB a frame) adds sensor noise to the simulator's pictures, so
-// frames have a camera's sizes rather than those of a still synthetic picture.
+// frames have a camera's sizes rather than those of a still synthetic picture. --dvrs and
+// --fps run one case alone (for a profiler).
+//
+// The raw peer of each case is measured exactly as the SDK is: the same simulators (separate
+// processes, paced or flat out), the same number of sessions and data connections with the
+// same frames, and the process CPU over the same window, but each data connection read by a
+// bare thread with plain read() into one buffer. Earlier peers were not the same work: the
+// unpaced one was a single in-process stream copied flat out with its writer's CPU counted,
+// which both hid the per-connection wake-ups of 144 sessions and charged the peer with the
+// sending that the SDK's figure leaves to the simulators.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -102,6 +112,7 @@ int OnOpen(void*, int, int, int state, void*) {
 
 struct Result {
   double fps = 0, mbs = 0, ns_per_byte = 0;
+  double caller_ns_per_byte = 0;  // of ns_per_byte: the GetPacket callers' threads
   long frames = 0;
   double bytes = 0, mean_packet = 0;
 };
@@ -136,15 +147,19 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
   std::atomic<long> frames{0};
   std::atomic<long long> bytes{0};
   std::vector<std::thread> readers;
+  std::vector<clockid_t> reader_clocks(handles.size());
+  std::atomic<size_t> clocks_known{0};
   for (void* h : handles)
-    readers.emplace_back([&, h] {
+    readers.emplace_back([&, h, i = readers.size()] {
+      pthread_getcpuclockid(pthread_self(), &reader_clocks[i]);
+      ++clocks_known;
       std::vector<uint8_t> buf(SDK_FIRST_BUFFER_SIZE);
       _SDK_PACKET pk{};
       pk.pBuffer = buf.data();
       _SDK_FRAME_INFO fi{};
-      // Long enough that idle readers do not poll (their wake-ups would be counted as the
-      // SDK's), short enough to notice the stop.
-      SDK_SetWaitTimeout(h, 200);
+      // A second (the value is in seconds): idle readers hardly poll (their wake-ups would
+      // be counted as the SDK's), and a reader of a stalled session still sees the stop.
+      SDK_SetWaitTimeout(h, 1);
       while (!stop)
         if (SDK_GetPacket(h, &pk, &fi) == 1) {
           frames.fetch_add(1, std::memory_order_relaxed);
@@ -152,13 +167,25 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
         }
     });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // settle
+  while (clocks_known < handles.size()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  auto callers_cpu_s = [&] {
+    double s = 0;
+    for (clockid_t c : reader_clocks) {
+      timespec ts{};
+      clock_gettime(c, &ts);
+      s += double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    }
+    return s;
+  };
   const long f0 = frames;
   const long long b0 = bytes;
+  const double r0 = callers_cpu_s();
   const double c0 = process_cpu_s();
   const auto t0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   const double dt = std::chrono::duration<double>(Clock::now() - t0).count();
   const double cpu = process_cpu_s() - c0;
+  const double callers = callers_cpu_s() - r0;
   r.frames = frames - f0;
   r.bytes = double(bytes - b0);
   stop = true;
@@ -168,102 +195,142 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
   r.fps = double(r.frames) / dt;
   r.mbs = r.bytes / dt / 1e6;
   r.ns_per_byte = r.bytes > 0 ? cpu * 1e9 / r.bytes : 0;
+  r.caller_ns_per_byte = r.bytes > 0 ? callers * 1e9 / r.bytes : 0;
   r.mean_packet = r.frames ? r.bytes / double(r.frames) : 0;
   return r;
 }
 
-// A connected loopback TCP pair: *cs writes, *ss reads.
-void loopback_pair(int* cs, int* ss) {
-  int ls = socket(AF_INET, SOCK_STREAM, 0);
+// The raw peer of a case: the same simulators, sessions and streams, read by a bare client
+// (one thread a data connection, plain read() into one buffer) instead of the SDK. Its
+// log-on, control log-on, data log-on and stream request are the least the simulator takes.
+void put_be32(std::vector<uint8_t>& v, uint32_t x) {
+  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
+}
+void put_text(std::vector<uint8_t>& v, const std::string& t) {
+  v.push_back(uint8_t((t.size() + 1) >> 8));
+  v.push_back(uint8_t(t.size() + 1));
+  v.insert(v.end(), t.begin(), t.end());
+  v.push_back(0);
+}
+uint32_t be32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+bool read_exact(int fd, uint8_t* p, size_t n) {
+  while (n > 0) {
+    const ssize_t k = read(fd, p, n);
+    if (k <= 0) return false;
+    p += k;
+    n -= size_t(k);
+  }
+  return true;
+}
+// Sends one packet and reads its reply: result 1 and the payload, or false.
+bool exchange(int fd, uint32_t number, uint32_t flag, const std::vector<uint8_t>& payload,
+              std::vector<uint8_t>* reply) {
+  std::vector<uint8_t> pkt;
+  put_be32(pkt, number);
+  put_be32(pkt, flag);
+  put_be32(pkt, uint32_t(payload.size()));
+  pkt.insert(pkt.end(), payload.begin(), payload.end());
+  if (write(fd, pkt.data(), pkt.size()) != ssize_t(pkt.size())) return false;
+  uint8_t h[12];
+  if (!read_exact(fd, h, 12) || be32(h + 4) != 1) return false;
+  reply->resize(be32(h + 8));
+  return read_exact(fd, reply->data(), reply->size());
+}
+int connect_port(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(ls, 1);
-  getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len);
-  *cs = socket(AF_INET, SOCK_STREAM, 0);
-  connect(*cs, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  *ss = accept(ls, nullptr, nullptr);
-  close(ls);
+  a.sin_port = htons(uint16_t(port));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+struct RawSession {
+  int logon = -1, control = -1, data = -1;
+  void Close() {
+    for (int fd : {logon, control, data})
+      if (fd >= 0) close(fd);
+  }
+};
+// A live stream of `channel` from the simulator at `base`: its data connection is `data`.
+RawSession open_raw(int base, int channel) {
+  RawSession s;
+  std::vector<uint8_t> p, reply;
+  put_text(p, "admin");
+  put_text(p, "");
+  p.push_back(0);
+  put_text(p, "127.0.0.1");
+  put_be32(p, 0xFFFFFFFF);
+  put_be32(p, 0xFFFFFFFF);
+  p.push_back(0xFF);
+  p.push_back(uint8_t(channel));
+  put_be32(p, 1);
+  s.logon = connect_port(base);
+  if (s.logon < 0 || !exchange(s.logon, 0x00000001, 0, p, &reply) || reply.size() < 2) return s;
+  const std::string token(reinterpret_cast<const char*>(reply.data()) + 2);
+  p = {1, 2, 0};
+  put_text(p, "admin");
+  put_text(p, token);
+  put_text(p, "wdvr");
+  p.push_back(0);
+  put_text(p, "127.0.0.1");
+  s.control = connect_port(base + 3);
+  if (s.control < 0 || !exchange(s.control, 0x00000002, 0, p, &reply) || reply.size() < 4) return s;
+  p.clear();
+  put_be32(p, be32(reply.data()));
+  s.data = connect_port(base + 4);
+  if (s.data < 0 || !exchange(s.data, 0x007F0002, 0, p, &reply) ||
+      !exchange(s.control, 0x00020001, 1, {uint8_t(channel)}, &reply)) {
+    s.Close();
+    s = {};
+  }
+  return s;
 }
 
-// The same bytes through loopback TCP connections, in packets of the mean frame size. With
-// `rate` > 0 (packets a second in all) `streams` writers pace their packets as the DVRs do and
-// only the readers' CPU counts (the DVRs' sending is not the SDK's either), so a reader wakes
-// per packet as a paced session does; 0 copies as fast as it can, both ends counted.
-double raw_copy_ns_per_byte(double total, size_t packet, double rate = 0, int streams = 1) {
-  if (rate > 0) {
-    std::vector<std::thread> pairs;
-    std::atomic<long long> cpu_ns{0}, got_all{0};
-    for (int i = 0; i < streams; ++i)
-      pairs.emplace_back([&] {
-        int cs, ss;
-        loopback_pair(&cs, &ss);
-        const double per_stream = total / streams;
-        const auto gap = std::chrono::duration<double>(streams / rate);
-        std::thread writer([&] {
-          std::vector<uint8_t> buf(packet, 0x5A);
-          auto next = Clock::now();
-          for (double left = per_stream; left > 0; left -= double(packet)) {
-            const size_t n = size_t(std::min<double>(left, double(packet)));
-            for (size_t off = 0; off < n;) {
-              const ssize_t w = write(cs, buf.data() + off, n - off);
-              if (w <= 0) return;
-              off += size_t(w);
-            }
-            next += std::chrono::duration_cast<Clock::duration>(gap);
-            std::this_thread::sleep_until(next);
-          }
-          shutdown(cs, SHUT_WR);
-        });
-        std::vector<uint8_t> in(packet);
-        for (;;) {
-          const ssize_t n = read(ss, in.data(), in.size());
-          if (n <= 0) break;
-          got_all += n;
-        }
-        timespec ts{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        cpu_ns += (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-        writer.join();
-        close(cs);
-        close(ss);
-      });
-    for (auto& t : pairs) t.join();
-    return got_all > 0 ? double(cpu_ns.load()) / double(got_all) : 0;
-  }
-  int cs, ss;
-  loopback_pair(&cs, &ss);
-  packet = packet ? packet : 65536;
-  const double c0 = process_cpu_s();
-  std::thread writer([&] {
-    std::vector<uint8_t> buf(packet, 0x5A);
-    double left = total;
-    while (left > 0) {
-      const size_t n = size_t(std::min<double>(left, double(packet)));
-      size_t off = 0;
-      while (off < n) {
-        const ssize_t w = write(cs, buf.data() + off, n - off);
-        if (w <= 0) return;
-        off += size_t(w);
-      }
-      left -= double(n);
+Result raw_read(const std::string& sim, int dvrs, int channels, int fps, double seconds) {
+  Result r;
+  std::vector<Sim> sims;
+  for (int d = 0; d < dvrs; ++d) sims.push_back(start_sim(sim, channels, fps, false));
+  std::vector<RawSession> sessions;
+  for (auto& s : sims)
+    for (int c = 0; c < channels; ++c) {
+      RawSession rs = open_raw(s.port, c);
+      if (rs.data < 0) std::fprintf(stderr, "raw stream %d of %d failed\n", c, s.port);
+      else sessions.push_back(rs);
     }
-    shutdown(cs, SHUT_WR);
-  });
-  std::vector<uint8_t> in(packet);
-  double got = 0;
-  for (;;) {
-    const ssize_t n = read(ss, in.data(), in.size());
-    if (n <= 0) break;
-    got += double(n);
-  }
-  writer.join();
+  std::atomic<bool> stop{false};
+  std::atomic<long long> bytes{0};
+  std::vector<std::thread> readers;
+  for (const RawSession& rs : sessions)
+    readers.emplace_back([&, fd = rs.data] {
+      std::vector<uint8_t> buf(65536);
+      for (;;) {
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n <= 0 || stop) break;
+        bytes.fetch_add(n, std::memory_order_relaxed);
+      }
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // settle
+  const long long b0 = bytes;
+  const double c0 = process_cpu_s();
+  const auto t0 = Clock::now();
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  const double dt = std::chrono::duration<double>(Clock::now() - t0).count();
   const double cpu = process_cpu_s() - c0;
-  close(cs);
-  close(ss);
-  return got > 0 ? cpu * 1e9 / got : 0;
+  r.bytes = double(bytes - b0);
+  stop = true;
+  for (RawSession& rs : sessions) shutdown(rs.data, SHUT_RDWR);
+  for (auto& t : readers) t.join();
+  for (RawSession& rs : sessions) rs.Close();
+  for (auto& s : sims) stop_sim(s);
+  r.mbs = r.bytes / dt / 1e6;
+  r.ns_per_byte = r.bytes > 0 ? cpu * 1e9 / r.bytes : 0;
+  return r;
 }
 
 double idle_cpu_share(const std::string& sim, int channels, double seconds) {
@@ -293,12 +360,15 @@ double idle_cpu_share(const std::string& sim, int channels, double seconds) {
 int main(int argc, char** argv) {
   double seconds = 3;
   int channels = 9;
+  int only_dvrs = 0, only_fps = -1;  // one case alone (for profiling): --dvrs 1|16, --fps 30|0
   std::string sim;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--channels")) channels = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--noise")) g_noise = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--sim")) sim = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--dvrs")) only_dvrs = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--fps")) only_fps = std::atoi(argv[i + 1]);
   }
   if (sim.empty()) {
     char self[4096] = {};
@@ -310,19 +380,20 @@ int main(int argc, char** argv) {
   }
   std::printf("sdk_bench: %d channels of 720x480 MPEG-4 per DVR through SDK_GetPacket (output 0)\n",
               channels);
-  std::printf("%-22s %10s %9s %9s %12s %14s %8s\n", "case", "frames/s", "MB/s", "frame B",
-              "CPU ns/B", "raw copy ns/B", "ratio");
+  std::printf("%-22s %10s %9s %9s %12s %10s %14s %8s\n", "case", "frames/s", "MB/s", "frame B",
+              "CPU ns/B", "callers", "raw read ns/B", "ratio");
   for (int dvrs : {1, 16}) {
+    if (only_dvrs && dvrs != only_dvrs) continue;
     for (int fps : {30, 0}) {
+      if (only_fps >= 0 && fps != only_fps) continue;
       const Result r = deliver(sim, dvrs, channels, fps, seconds);
-      // Paced cases are set beside a copy paced the same way (one stream per session).
-      const double raw = fps ? raw_copy_ns_per_byte(r.bytes, size_t(r.mean_packet), r.fps, dvrs * channels)
-                             : raw_copy_ns_per_byte(std::max(r.bytes, 1e6), size_t(r.mean_packet));
+      const double raw = raw_read(sim, dvrs, channels, fps, seconds).ns_per_byte;
       char name[64];
       std::snprintf(name, sizeof name, "%d DVR%s, %s", dvrs, dvrs > 1 ? "s" : "",
                     fps ? "30 fps" : "unpaced");
-      std::printf("%-22s %10.0f %9.1f %9.0f %12.3f %14.3f %8.2f\n", name, r.fps, r.mbs, r.mean_packet,
-                  r.ns_per_byte, raw, raw > 0 ? r.ns_per_byte / raw : 0);
+      std::printf("%-22s %10.0f %9.1f %9.0f %12.3f %10.3f %14.3f %8.2f\n", name, r.fps, r.mbs,
+                  r.mean_packet, r.ns_per_byte, r.caller_ns_per_byte, raw,
+                  raw > 0 ? r.ns_per_byte / raw : 0);
       std::fflush(stdout);
     }
   }
