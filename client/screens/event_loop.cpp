@@ -810,6 +810,13 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
   const int w = mouse.pressed_widget;
   mouse.pressed_widget = 0;
   const int target = find_widget_at(window, x, y);
+  // The pointer rests where the button came up: the tooltip due is that widget's, shown
+  // there. After a drag it is no longer the pressed one at the press point.
+  if (!in_video_rect(ctx, x, y)) {
+    ctx->tooltip_widget = target;
+    ctx->mouse_x = x;
+    ctx->mouse_y = y;
+  }
   if (window == kMainWindow && w > 0 && ctx->drag_cursor) {
     hide_drag_cursor(ctx);
     if (user_menu_drop(ctx, opts, w, target, dbl, x, y)) return 0;
