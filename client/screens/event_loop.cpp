@@ -72,6 +72,33 @@ struct MouseState {
 };
 MouseState mouse;
 
+// The modifier keys as of the event being handled (window thread only). SDL's own state is
+// as of its last read of the X queue, which may already hold the release of a Ctrl pressed
+// around a click: a busy window then took a Ctrl-click for a plain click.
+SDLMod event_mods = KMOD_NONE;
+
+SDLMod modifier_of(SDLKey key) {
+  switch (key) {
+    case SDLK_LCTRL: return KMOD_LCTRL;
+    case SDLK_RCTRL: return KMOD_RCTRL;
+    case SDLK_LSHIFT: return KMOD_LSHIFT;
+    case SDLK_RSHIFT: return KMOD_RSHIFT;
+    case SDLK_LALT: return KMOD_LALT;
+    case SDLK_RALT: return KMOD_RALT;
+    default: return KMOD_NONE;
+  }
+}
+
+// A key event's own modifier word leaves out the modifier key it presses.
+void note_modifiers(const SDL_Event& ev) {
+  if (ev.type == SDL_KEYDOWN)
+    event_mods = SDLMod(ev.key.keysym.mod | modifier_of(ev.key.keysym.sym));
+  else if (ev.type == SDL_KEYUP)
+    event_mods = SDLMod(ev.key.keysym.mod & ~modifier_of(ev.key.keysym.sym));
+  else if (ev.type == SDL_ACTIVEEVENT && (ev.active.state & SDL_APPINPUTFOCUS))
+    event_mods = SDL_GetModState();  // keys may have changed while the window had no focus
+}
+
 void request_selected_dvr(APP_CONTEXT* ctx);
 void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts);
 int receiver_of_notice(const SDL_Event& ev);
@@ -480,7 +507,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
   const int x = ev.type == SDL_MOUSEMOTION ? ev.motion.x : ev.button.x;
   const int y = ev.type == SDL_MOUSEMOTION ? ev.motion.y : ev.button.y;
   const int pos = channel_at(ctx, x, y);
-  const bool ctrl = (SDL_GetModState() & KMOD_CTRL) != 0;
+  const bool ctrl = (held_modifiers() & KMOD_CTRL) != 0;
   int max_select = get_max_select();
   if (max_select <= 0) max_select = 144;
   if (ev.type == SDL_MOUSEMOTION) {
@@ -641,6 +668,8 @@ int note_button_release(uint32_t ticks, int x, int y) {
 }
 
 void ask_exit(APP_CONTEXT* ctx, APP_OPTIONS* opts) { ask_exit_impl(ctx, opts); }
+
+SDLMod held_modifiers() { return event_mods; }
 
 int post_receiver_event(int value) {
   receiver_notice.store(value);
@@ -938,10 +967,12 @@ int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
     puts(loop.exit_line);
     return 0;
   }
+  event_mods = SDL_GetModState();
   for (;;) {
     SDL_Event ev;
     if (SDL_WaitEvent(&ev) == 0) continue;
     if (!opts->logged_in) return -1;
+    note_modifiers(ev);
     switch (ev.type) {
       case SDL_ACTIVEEVENT:
       case SDL_VIDEORESIZE:

@@ -58,5 +58,9 @@ void take_snapshot(APP_CONTEXT* ctx, APP_OPTIONS* opts);
 // The double-click rule: two button releases less than 400 ms and at most 5 pixels apart.
 // Fed every release in order; returns 1 when this release completes a double click.
 int note_button_release(uint32_t ticks, int x, int y);
+// Ctrl, Shift and Alt as of the event the window loop is handling, kept from the key events
+// in their order (window thread). Mouse handlers use it instead of SDL_GetModState, which
+// may already count key events still queued behind the click.
+SDLMod held_modifiers();
 // The exit question in the configured language; Yes ends the program (disconnect first).
 void ask_exit(APP_CONTEXT* ctx, APP_OPTIONS* opts);

@@ -134,7 +134,7 @@ void motion(const SDL_MouseMotionEvent& m, APP_CONTEXT* ctx) {
 }
 
 void button_down(const SDL_MouseButtonEvent& b, APP_CONTEXT* ctx) {
-  const bool ctrl = (SDL_GetModState() & KMOD_CTRL) != 0;
+  const bool ctrl = (held_modifiers() & KMOD_CTRL) != 0;
   if (!in_video_area(ctx, b.x, b.y)) {
     if (b.button == SDL_BUTTON_LEFT && ctx->skin) {
       const int w = find_widget_at(kWindow, b.x, b.y);

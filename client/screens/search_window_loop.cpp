@@ -200,7 +200,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx) {
   const bool motion = ev.type == SDL_MOUSEMOTION;
   const int x = motion ? ev.motion.x : ev.button.x, y = motion ? ev.motion.y : ev.button.y;
   const int pos = channel_at(ctx, x, y);
-  const bool ctrl = (SDL_GetModState() & KMOD_CTRL) != 0;
+  const bool ctrl = (held_modifiers() & KMOD_CTRL) != 0;
   int limit = get_max_select();
   if (limit <= 0) limit = 144;
   if (motion) {
