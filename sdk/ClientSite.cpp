@@ -199,8 +199,18 @@ void CClientSite::WakeWaiters() {
 
 void CClientSite::Recycle(std::vector<uint8_t>&& bytes) {
   if (bytes.capacity() == 0) return;
-  std::lock_guard<std::mutex> lk(m_listLock);
+  std::lock_guard<std::mutex> lk(m_spareLock);
   if (m_spare.size() < kSpareBuffers) m_spare.push_back(std::move(bytes));
+}
+
+std::vector<uint8_t> CClientSite::TakeSpare() {
+  std::vector<uint8_t> bytes;
+  std::lock_guard<std::mutex> lk(m_spareLock);
+  if (!m_spare.empty()) {
+    bytes.swap(m_spare.back());
+    m_spare.pop_back();
+  }
+  return bytes;
 }
 
 std::string CClientSite::Address() {
@@ -508,22 +518,22 @@ size_t CClientSite::DropToKeyFrame() {
 }
 
 // The list is bounded by count and by bytes (a DVR that ignores the hold, or a slow reader):
-// the oldest frames go, up to the next key frame so decoding can go on, and are counted.
+// the oldest frames go, up to the next key frame so decoding can go on, and are counted (the
+// upkeep traces them once a second).
 void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t length) {
+  // Bytes still in the source's buffer are copied once, where they have to go. With no caller
+  // waiting that is a buffer of the frame's own, filled before the list lock is taken so that
+  // callers taking frames meanwhile are not held up by the copy.
+  auto take = [&](FrameItem& to) {
+    to.data = TakeSpare();
+    to.data.assign(view, view + length);
+    view = nullptr;
+  };
+  if (view && m_nWaiting.load(std::memory_order_acquire) == 0) take(item);
   size_t dropped = 0;
   bool wake = false;
   {
     std::lock_guard<std::mutex> lk(m_listLock);
-    // Bytes still in the source's buffer are copied once, where they have to go; a buffer
-    // used before saves an allocation.
-    auto take = [&](FrameItem& to) {
-      if (!view) return;
-      if (!m_spare.empty()) {
-        to.data.swap(m_spare.back());
-        m_spare.pop_back();
-      }
-      to.data.assign(view, view + length);
-    };
     Waiter* w = nullptr;
     if (m_list.empty())
       for (Waiter* x : m_waiters)
@@ -533,18 +543,19 @@ void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t lengt
         }
     if (w) {
       // A caller waits for this very frame: it goes to that caller directly, into its buffer
-      // when the frame fits there; the caller wakes now, or once the receive's frames are in.
+      // when the frame fits there (the caller cannot leave while the lock is held); the
+      // caller wakes now, or once the receive's frames are in.
       if (view && w->buffer && length <= w->room) {
         std::memcpy(w->buffer, view, length);
         item.inPlace = length;
-      } else {
+      } else if (view) {
         take(item);
       }
       w->item = std::move(item);
       w->filled = true;
       w->told = wake = !m_bBurst;
     } else {
-      take(item);
+      if (view) take(item);  // the caller that was waiting has gone
       const size_t limit = m_bLive ? kLiveFrameLimit : kPlaybackFrameCap;
       if (m_list.size() >= limit) dropped += DropToKeyFrame();
       while (!m_list.empty() && m_list.bytes() + item.data.size() > kFrameListBytes)
@@ -553,11 +564,7 @@ void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t lengt
       if (m_list.size() > 4) m_bResync = 0;
     }
   }
-  if (dropped) {
-    const long all = m_nDropped += long(dropped);
-    debug_outputf("[SDK TRACE]-Frame list full: %d frames dropped (%ld in all) Session(%d)\n",
-                  int(dropped), all, int(m_nChannel));
-  }
+  if (dropped) m_nDropped += long(dropped);
   if (wake) m_frameCv.notify_all();
   if (!m_bLive && m_bFirstFrameWanted.exchange(0)) m_firstFrameEvent.Set();
 }
@@ -659,16 +666,18 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, ui
   waiter.room = buffer ? room : 0;
   std::unique_lock<std::mutex> lk(m_listLock);
   struct Leave {  // a waiter that goes takes no more frames
-    std::vector<Waiter*>& waiters;
+    CClientSite* site;
     Waiter* w;
     ~Leave() {
+      auto& waiters = site->m_waiters;
       for (auto it = waiters.begin(); it != waiters.end(); ++it)
         if (*it == w) {
           waiters.erase(it);
+          site->m_nWaiting.store(int(waiters.size()), std::memory_order_release);
           break;
         }
     }
-  } leave{m_waiters, &waiter};
+  } leave{this, &waiter};
   bool listed = false;
   for (;;) {
     if (m_bStop) return false;
@@ -687,6 +696,7 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, ui
     }
     if (!listed) {
       m_waiters.push_back(&waiter);
+      m_nWaiting.store(int(m_waiters.size()), std::memory_order_release);
       listed = true;
     }
     if (m_frameCv.wait_until(lk, end) == std::cv_status::timeout) {
@@ -1230,6 +1240,13 @@ int CClientSite::PlayGoto(uint32_t date, uint32_t time) {
 void CClientSite::OnTimer() {
   std::lock_guard<std::recursive_mutex> upkeep(m_upkeepLock);
   if (m_bStop) return;
+  // Frames the list's limits dropped: traced here rather than per drop, which a reader that
+  // falls behind a fast stream would make thousands a second.
+  if (const long all = m_nDropped; all != m_nDroppedTraced) {
+    debug_outputf("[SDK TRACE]-Frame list full: %ld frames dropped (%ld in all) Session(%d)\n",
+                  all - m_nDroppedTraced, all, int(m_nChannel));
+    m_nDroppedTraced = all;
+  }
   if (m_bRecordEnd && m_bConnected && !m_bLive && QueuedFrames() == 0) {
     m_bRecordEnd = 0;
     uint8_t pkt[12];

@@ -185,6 +185,7 @@ class CClientSite final : public CDSFSourceOwner {
   size_t DropToKeyFrame();        // under m_listLock; the frames dropped
   void WakeWaiters();             // a cancel, the stop or a new stream (not under m_listLock)
   void Recycle(std::vector<uint8_t>&& bytes);
+  std::vector<uint8_t> TakeSpare();   // a frame buffer used before, or an empty one
   void EmptyList();
   void EndSession(bool flag);
   void SendStartStream();
@@ -245,11 +246,14 @@ class CClientSite final : public CDSFSourceOwner {
   std::mutex m_listLock;
   FrameList m_list;
   std::vector<Waiter*> m_waiters;           // in the order they came
+  std::atomic<int> m_nWaiting{0};           // m_waiters.size(), read without the lock
   // Wakes waiters; notified after m_listLock is let go, so a woken caller finds it free.
   std::condition_variable m_frameCv;
   bool m_bBurst = false;                    // frames of one receive are coming: wake at its end
+  std::mutex m_spareLock;                   // apart from m_listLock: taken around copies
   std::vector<std::vector<uint8_t>> m_spare;  // frame buffers to use again (at most kSpareBuffers)
   std::atomic<long> m_nDropped{0};
+  long m_nDroppedTraced = 0;                // upkeep thread
   bool m_bWaitKey = true;          // drop video until a key frame (stream start, go-to, speed)
   bool m_bGotoPending = false;     // the key frame after a go-to becomes the position
   bool m_bVideoStarted = false;    // a key frame started the stream's video

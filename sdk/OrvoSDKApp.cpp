@@ -105,7 +105,7 @@ void COrvoSDKApp::Terminate() {
   m_eventServer.Stop();
   std::list<std::shared_ptr<CClientSite>> sites;
   {
-    std::lock_guard<std::mutex> lk(m_siteLock);
+    std::lock_guard<std::shared_mutex> lk(m_siteLock);
     sites.swap(m_sites);
     m_siteIndex.clear();
   }
@@ -138,7 +138,7 @@ void COrvoSDKApp::FlushDeferred() {
 }
 
 std::vector<std::shared_ptr<CClientSite>> COrvoSDKApp::Sites() {
-  std::lock_guard<std::mutex> lk(m_siteLock);
+  std::shared_lock<std::shared_mutex> lk(m_siteLock);
   return {m_sites.begin(), m_sites.end()};
 }
 
@@ -396,7 +396,7 @@ std::shared_ptr<CClientSite> COrvoSDKApp::Open(int dvr_id, int channel,
   });
   {
     // Listed first: the stream may start (and its callback run) before Start returns.
-    std::lock_guard<std::mutex> lk(m_siteLock);
+    std::lock_guard<std::shared_mutex> lk(m_siteLock);
     m_sites.push_back(site);
     m_siteIndex[site.get()] = site;
   }
@@ -413,7 +413,8 @@ std::shared_ptr<CClientSite> COrvoSDKApp::Open(int dvr_id, int channel,
 
 std::shared_ptr<CClientSite> COrvoSDKApp::FindSite(void* handle) {
   if (!m_bInitialized || !handle) return nullptr;
-  std::lock_guard<std::mutex> lk(m_siteLock);
+  // Shared: every GetPacket of every session looks its session up here.
+  std::shared_lock<std::shared_mutex> lk(m_siteLock);
   auto it = m_siteIndex.find(handle);
   return it == m_siteIndex.end() ? nullptr : it->second;
 }
@@ -421,7 +422,7 @@ std::shared_ptr<CClientSite> COrvoSDKApp::FindSite(void* handle) {
 int COrvoSDKApp::Close(void* handle) {
   std::shared_ptr<CClientSite> site;
   {
-    std::lock_guard<std::mutex> lk(m_siteLock);
+    std::lock_guard<std::shared_mutex> lk(m_siteLock);
     for (auto it = m_sites.begin(); it != m_sites.end(); ++it)
       if (it->get() == handle) {
         site = *it;

@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -130,7 +131,7 @@ class COrvoSDKApp : public CMultimediaTimer {
   std::mutex m_aliveLock;
   CBlockingSocket* m_pAliveSocket = nullptr;  // the alive test's connect, closed by Terminate
 
-  std::mutex m_siteLock;
+  std::shared_mutex m_siteLock;      // shared by the look-ups
   std::list<std::shared_ptr<CClientSite>> m_sites;
   // The same sessions by handle: every export looks its handle up, GetPacket once a frame.
   std::unordered_map<const void*, std::shared_ptr<CClientSite>> m_siteIndex;
