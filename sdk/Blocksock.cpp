@@ -163,6 +163,12 @@ int CBlockingSocket::ReceiveAll(void* buffer, int n) {
   return int(got);
 }
 
+int CBlockingSocket::WaitReadable(int timeout_ms, NetWaker* waker) {
+  const int r = m_hSocket.wait_readable(timeout_ms, waker);
+  if (r < 0) throw CBlockingSocketException("Receive", net_last_wsa_error());
+  return r;
+}
+
 int CBlockingSocket::Read(void* buffer, int n) {
   auto* p = static_cast<uint8_t*>(buffer);
   int done = 0;

@@ -65,6 +65,10 @@ class CBlockingSocket {
   int Send(const void* data, int n);
   int Write(const void* data, int n);
   int ReceiveAll(void* buffer, int n);
+  // Waits up to `timeout_ms` for something to receive: 1 a ReceiveAll would not block (it may
+  // then report the end of the stream or a failure), 0 the time passed, 2 `waker` signalled.
+  // Throws "Receive" when there is no socket.
+  int WaitReadable(int timeout_ms, NetWaker* waker);
   // Repeats ReceiveAll until n bytes arrived; fewer only when the socket was closed meanwhile.
   int Read(void* buffer, int n);
   void SetReceiveTimeOut(int ms);

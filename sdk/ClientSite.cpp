@@ -195,6 +195,14 @@ void CClientSite::ReleaseFrameWait() {
 void CClientSite::WakeWaiters() {
   { std::lock_guard<std::mutex> lk(m_listLock); }
   m_frameCv.notify_all();
+  if (m_pSource) m_pSource->WakeReader();  // a caller receiving frames looks too
+}
+
+// The data connection can be read by a waiting caller: one of them takes it.
+void CClientSite::OnReaderFree() {
+  if (m_nWaiting.load(std::memory_order_acquire) == 0) return;
+  { std::lock_guard<std::mutex> lk(m_listLock); }
+  m_frameCv.notify_all();
 }
 
 void CClientSite::Recycle(std::vector<uint8_t>&& bytes) {
@@ -698,6 +706,21 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, ui
       m_waiters.push_back(&waiter);
       m_nWaiting.store(int(m_waiters.size()), std::memory_order_release);
       listed = true;
+    }
+    if (m_bLive && m_pSource) {
+      // A live frame is received on this thread when the data thread lends the connection:
+      // one wake-up a frame (the DVR's), not a second one from the data thread.
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      if (left.count() > 0) {
+        lk.unlock();
+        const auto r = m_pSource->ReadForOwner(DSF_STREAM_FRAME, int(left.count()) + 1, [&] {
+          std::lock_guard<std::mutex> g(m_listLock);
+          return waiter.filled;
+        });
+        lk.lock();
+        if (r != CDSFSource::READ_UNAVAILABLE || m_pSource->ReaderFree()) continue;
+      }
     }
     if (m_frameCv.wait_until(lk, end) == std::cv_status::timeout) {
       // A frame, cancel or stop at the deadline is this wait's.

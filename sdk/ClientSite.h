@@ -5,7 +5,8 @@
 // thread and keeps its last error text.
 //
 // Threads: application threads call GetPacket and the commands; the source's threads call
-// OnPacket/OnStatus/OnRecordEnd (one at a time each); the notify thread reports status codes;
+// OnPacket/OnStatus/OnRecordEnd (one at a time each; a live session's frames may come on the
+// GetPacket caller's thread that receives them, see CDSFSource); the notify thread reports status codes;
 // the library's timer thread calls OnTimer. The frame list, the decoders (start, decode and
 // close under one lock), the answer wait and the error text each have their own lock. Every
 // wait is bounded and released by CancelWait and Stop. The application object owns sessions
@@ -81,6 +82,8 @@ class CClientSite final : public CDSFSourceOwner {
   void OnStatus(int code) override;
   void OnRecordEnd() override;
   void OnBurst(bool begins) override;
+  bool CallerWaiting() override { return m_nWaiting.load(std::memory_order_acquire) > 0; }
+  void OnReaderFree() override;
 
   // The next frame into the caller's record (checked by the export): 1 delivered, 0 none.
   int GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info);

@@ -1,6 +1,7 @@
 #include "sdk/DSFSource.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,14 @@ constexpr CDSFSource::ResultText kResultTexts[] = {
 };
 
 using Header = CDSFFramer::Header;
+
+constexpr int WSAETIMEDOUT = 10060;
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 Header ParseHeader(const uint8_t* p) {
   CByteReader r(p, 12);
@@ -328,15 +337,13 @@ void CDSFSource::Connect(CBlockingSocket& s, uint16_t port, bool large_receive_b
 
 CDSFFramer::Result CDSFSource::Receive(CBlockingSocket& s, CDSFFramer& f, CDSFFramer::BodyRule rule,
                                        int state, CDSFFramer::Header* h, const uint8_t** body,
-                                       uint32_t* length, CDSFSourceOwner* burst) {
+                                       uint32_t* length) {
   for (;;) {
     const CDSFFramer::Result r = f.Next(rule, state, h, body, length);
     if (r != CDSFFramer::NEED_MORE) return r;
-    if (burst) burst->OnBurst(false);
     size_t room;
     uint8_t* at = f.Space(&room);
     f.Commit(size_t(s.ReceiveAll(at, int(room))));
-    if (burst) burst->OnBurst(true);
   }
 }
 
@@ -563,16 +570,27 @@ void CDSFSource::DataWork() {
     } else {
       ReportStatus(STATUS_DATA_ACCEPTED);
     }
-    // Whatever ends the loop, the owner hears that no packet is on its way.
+    // Whatever ends the loop, the owner hears that no packet is on its way, and the framer
+    // is the data thread's again before it goes.
     struct BurstEnd {
       CDSFSourceOwner* owner;
       ~BurstEnd() {
         if (owner) owner->OnBurst(false);
       }
     } burst_end{m_pOwner};
+    struct ReaderEnd {
+      CDSFSource* source;
+      ~ReaderEnd() {
+        source->ReclaimReader(READER_NONE);
+        source->m_pDataFramer = nullptr;
+      }
+    } reader_end{this};
+    m_pDataFramer = &f;
+    m_nLastReceived = SteadyMs();
+    m_nReader = READER_DATA;
     while (!m_bStop && status == 0) {
-      const CDSFFramer::Result got =
-          Receive(m_sockData, f, DataBody, 1, &h, &body, &length, m_pOwner);
+      CDSFFramer::Result got;
+      if (!NextDataPacket(f, &got, &h, &body, &length)) continue;
       if (h.result == 1) {
         // A frame past the buffer has been read past and is dropped.
         if (got != CDSFFramer::PACKET || length == 0) continue;
@@ -591,6 +609,140 @@ void CDSFSource::DataWork() {
     status = FailureStatus(e, connected);
   }
   if (!m_bStop && status) ReportStatus(status);
+}
+
+bool CDSFSource::NextDataPacket(CDSFFramer& f, CDSFFramer::Result* got, Header* h,
+                                const uint8_t** body, uint32_t* length) {
+  if (m_bHanded) {
+    // What a caller could not deliver: its failure, or a packet it left in the framer.
+    m_bHanded = 0;
+    if (m_handedFailure) {
+      const CBlockingSocketException e = *m_handedFailure;
+      m_handedFailure.reset();
+      throw e;
+    }
+    *got = m_handed.got;
+    *h = m_handed.h;
+    *body = m_handed.body;
+    *length = m_handed.length;
+    return true;
+  }
+  *got = f.Next(DataBody, 1, h, body, length);
+  if (*got != CDSFFramer::NEED_MORE) return true;
+  if (m_pOwner) m_pOwner->OnBurst(false);
+  if (m_bLive && m_pOwner && m_pOwner->CallerWaiting()) {
+    LendToCallers();
+    return false;
+  }
+  size_t room;
+  uint8_t* at = f.Space(&room);
+  f.Commit(size_t(m_sockData.ReceiveAll(at, int(room))));
+  m_nLastReceived = SteadyMs();
+  if (m_pOwner) m_pOwner->OnBurst(true);
+  return false;
+}
+
+// Parks the data thread while callers read; returns with the connection its own again.
+void CDSFSource::LendToCallers() {
+  m_nReader.store(READER_FREE, std::memory_order_release);
+  m_pOwner->OnReaderFree();
+  for (;;) {
+    const int limit = m_nReceiveTimeOut;
+    // A DVR gone silent is noticed about as soon as the data thread's own receive would.
+    const int wait = limit > 0 ? std::clamp(limit / 4, 20, kCallerIdleMs) : kCallerIdleMs;
+    m_readerEvent.Wait(uint32_t(wait));
+    if (m_bStop || m_bHanded) break;
+    const int64_t now = SteadyMs();
+    if (limit > 0 && now - m_nLastReceived >= limit) {
+      ReclaimReader(READER_DATA);
+      throw CBlockingSocketException("TimeOut", WSAETIMEDOUT);
+    }
+    int free = READER_FREE;
+    if (now - m_nLastCallerRead >= kCallerIdleMs &&
+        m_nReader.compare_exchange_strong(free, READER_DATA, std::memory_order_acq_rel))
+      return;
+  }
+  ReclaimReader(READER_DATA);
+}
+
+// Takes the connection back from the callers (a reading one gives it up at once) and leaves
+// it in `state`.
+void CDSFSource::ReclaimReader(int state) {
+  m_bReclaim = 1;
+  m_waker.signal();
+  for (;;) {
+    int now = m_nReader.load(std::memory_order_acquire);
+    if (now != READER_CALLER &&
+        m_nReader.compare_exchange_strong(now, state, std::memory_order_acq_rel))
+      break;
+    m_readerEvent.Wait(20);
+  }
+  m_bReclaim = 0;
+}
+
+bool CDSFSource::ReaderFree() const {
+  return m_nReader.load(std::memory_order_acquire) == READER_FREE && !m_bHanded && !m_bReclaim;
+}
+
+CDSFSource::ReadResult CDSFSource::ReadForOwner(uint32_t number, int timeout_ms,
+                                                const std::function<bool()>& done) {
+  int free = READER_FREE;
+  if (m_bStop || m_bReclaim || m_bHanded ||
+      !m_nReader.compare_exchange_strong(free, READER_CALLER, std::memory_order_acq_rel))
+    return READ_UNAVAILABLE;
+  ReadResult result = READ_TIMED_OUT;
+  bool burst = false;
+  CDSFFramer& f = *m_pDataFramer;
+  const int64_t end = SteadyMs() + std::max(timeout_ms, 0);
+  m_nLastCallerRead = SteadyMs();
+  try {
+    // Re-checked once the connection is ours: the data thread may have wanted it meanwhile.
+    while (!m_bStop && !m_bReclaim && !m_bHanded) {
+      Header h;
+      const uint8_t* body;
+      uint32_t length;
+      const CDSFFramer::Result got = f.Next(DataBody, 1, &h, &body, &length);
+      if (got == CDSFFramer::PACKET && h.result == 1 && h.number == number && length > 0) {
+        m_nFrameLength = length;
+        Deliver(h.number, body, int(length));
+        continue;
+      }
+      if (got != CDSFFramer::NEED_MORE) {
+        m_handed = {got, h, body, length};  // stays in the framer for the data thread
+        m_bHanded = 1;
+        break;
+      }
+      if (burst) {
+        m_pOwner->OnBurst(false);
+        burst = false;
+      }
+      if (done()) {
+        result = READ_DONE;
+        break;
+      }
+      const int64_t left = end - SteadyMs();
+      const int w = left > 0 ? m_sockData.WaitReadable(int(left), &m_waker) : 0;
+      if (w != 1) {
+        result = w == 2 ? READ_WOKEN : READ_TIMED_OUT;
+        break;
+      }
+      size_t room;
+      uint8_t* at = f.Space(&room);
+      f.Commit(size_t(m_sockData.ReceiveAll(at, int(room))));
+      m_nLastReceived = m_nLastCallerRead = SteadyMs();
+      m_pOwner->OnBurst(true);
+      burst = true;
+    }
+  } catch (const CBlockingSocketException& e) {
+    m_handedFailure = e;  // the data thread reports it as its own receive would
+    m_bHanded = 1;
+  }
+  if (burst) m_pOwner->OnBurst(false);
+  if (m_bHanded || m_bReclaim || m_bStop) result = READ_UNAVAILABLE;
+  m_nReader.store(READER_FREE, std::memory_order_release);
+  if (result == READ_UNAVAILABLE) m_readerEvent.Set();
+  m_pOwner->OnReaderFree();  // another caller may wait to read
+  return result;
 }
 
 int CDSFSource::SendSetupCommand(const uint8_t* packet, int length, SyncEvent* answer) {
@@ -636,6 +788,8 @@ void CDSFSource::Stop() {
   m_sockData.Close();
   m_sockSetup.Close();
   m_queueEvent.Set();
+  m_readerEvent.Set();
+  m_waker.signal();
   m_pLogOnThread.RaisePriority();
   m_pControlThread.RaisePriority();
   m_pDataThread.RaisePriority();

@@ -9,6 +9,11 @@
 // wakes the control thread's queue wait and releases a thread waiting to deliver. Packets
 // reach the owner one at a time (delivery lock); status codes one at a time (status lock);
 // both locks are re-entrant, and a thread waiting at either gives up once the source stops.
+// While a caller waits for a live frame, the data thread lends the data connection to the
+// owner's callers (ReadForOwner): the caller that waits receives and hands out the frames on
+// its own thread, so a frame costs one wake-up instead of two; the data thread takes the
+// connection back for every other packet, a failure, a silent DVR, the stop, or once no
+// caller has read for kCallerIdleMs.
 // The owner may call Stop and WaitStop from its callbacks (WaitStop never joins the calling
 // thread) but must not destroy the source there.
 #pragma once
@@ -17,7 +22,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -76,6 +83,10 @@ class CDSFSourceOwner {
   // The data connection hands over the packets of one receive (`begins` true) and has handed
   // them all, before it waits for more (false): wake-ups may be held for the end.
   virtual void OnBurst(bool begins) {}
+  // A caller waits for a packet: the data thread then lends the connection (live only).
+  virtual bool CallerWaiting() { return false; }
+  // The connection was lent or given back by a caller: a waiting caller may read it now.
+  virtual void OnReaderFree() {}
 
  protected:
   ~CDSFSourceOwner() = default;
@@ -97,6 +108,9 @@ class CDSFSource {
   static constexpr int kControlBuffer = 8192;    // 12-byte header + 8180 payload bytes
   static constexpr int kFrameBuffer = 65536;     // 12-byte header + 65524 payload bytes
   static constexpr size_t kSetupReplyLimit = 262144;
+  // A lent data connection with no caller reading for this long goes back to the data thread.
+  static constexpr int kCallerIdleMs = 1000;
+  enum ReadResult { READ_DONE, READ_TIMED_OUT, READ_WOKEN, READ_UNAVAILABLE };
 
   enum Port { PORT_LOGON, PORT_LIVE_CONTROL, PORT_LIVE_DATA, PORT_PLAYBACK_CONTROL,
               PORT_PLAYBACK_DATA, PORT_SETUP, PORT_COUNT };
@@ -126,6 +140,17 @@ class CDSFSource {
   // its outcome. 1, or 0 with "Control Socket is invalid" when the source failed.
   int SendSetupCommand(const uint8_t* packet, int length, SyncEvent* answer);
   void Stop();
+  // On an owner's caller thread: receives the lent live data connection for up to
+  // `timeout_ms` and delivers its packets (OnPacket, OnBurst) on this thread until `done()`
+  // holds after a receive's packets: READ_DONE; READ_TIMED_OUT; READ_WOKEN (WakeReader);
+  // READ_UNAVAILABLE when the connection is not lent now (the data thread or another caller
+  // has it; wait for OnReaderFree or a frame) or a packet other than a `number` frame with
+  // result 1, or a failure, came (left to the data thread). Never blocks past `timeout_ms`.
+  ReadResult ReadForOwner(uint32_t number, int timeout_ms, const std::function<bool()>& done);
+  // The connection is lent and free, so ReadForOwner may get it (owner's lock order only).
+  bool ReaderFree() const;
+  // Ends a ReadForOwner under way with READ_WOKEN (a signal while none runs ends the next).
+  void WakeReader() { m_waker.signal(); }
   // Joins the worker threads (never the calling one), empties the send queue (setting the
   // answer events of requests that will not be sent), channel 255, no frame length.
   void WaitStop();
@@ -195,11 +220,16 @@ class CDSFSource {
   void Deliver(uint32_t number, const uint8_t* data, int length);
   int FailureStatus(const CBlockingSocketException& e, bool connected);
   // Receives into `f` until it has a packet (throws as the socket does).
-  // `burst`: the owner told of each receive's packets (OnBurst), or null.
   static CDSFFramer::Result Receive(CBlockingSocket& s, CDSFFramer& f, CDSFFramer::BodyRule rule,
                                     int state, CDSFFramer::Header* h, const uint8_t** body,
-                                    uint32_t* length, CDSFSourceOwner* burst = nullptr);
+                                    uint32_t* length);
   void SetError(const std::string& text);
+  // Data thread: the next packet of its own or handed back by a caller (true), or false after
+  // a receive or a lending (call again). Throws as the socket does.
+  bool NextDataPacket(CDSFFramer& f, CDSFFramer::Result* got, CDSFFramer::Header* h,
+                      const uint8_t** body, uint32_t* length);
+  void LendToCallers();
+  void ReclaimReader(int state);
 
   CDSFSourceOwner* m_pOwner = nullptr;
   WorkerThread m_pLogOnThread, m_pControlThread, m_pDataThread;
@@ -231,5 +261,23 @@ class CDSFSource {
   SyncEvent m_queueEvent{false, false};
 
   Gate m_csDeliver, m_csStatus;
+
+  // Who reads the data connection: READER_DATA the data thread, READER_FREE lent and free,
+  // READER_CALLER a caller in ReadForOwner, READER_NONE no data loop runs.
+  enum { READER_NONE, READER_DATA, READER_FREE, READER_CALLER };
+  std::atomic<int> m_nReader{READER_NONE};
+  CDSFFramer* m_pDataFramer = nullptr;   // valid while m_nReader is not READER_NONE
+  std::atomic<int> m_bReclaim{0};        // the data thread wants the connection back
+  std::atomic<int> m_bHanded{0};         // a caller left a packet or a failure to it
+  struct HandedPacket {
+    CDSFFramer::Result got;
+    CDSFFramer::Header h;
+    const uint8_t* body;
+    uint32_t length;
+  } m_handed{};                          // written by the reader before it lets go
+  std::optional<CBlockingSocketException> m_handedFailure;
+  SyncEvent m_readerEvent{false, false}; // the data thread's wait while it lends
+  NetWaker m_waker;
+  std::atomic<int64_t> m_nLastCallerRead{0}, m_nLastReceived{0};  // steady ms
   std::atomic<uint32_t> m_nFrameLength{0};
 };

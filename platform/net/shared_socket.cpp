@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -227,6 +228,40 @@ long NetSharedSocket::recv(void* buf, size_t len) {
   } while (n < 0 && errno == EINTR && !h->closed);
   if (n < 0) return fail(errno == EAGAIN ? WSA_ETIMEDOUT : net_wsa_from_errno(errno));
   return static_cast<long>(n);
+}
+
+int NetSharedSocket::wait_readable(int timeout_ms, NetWaker* waker) {
+  auto h = take();
+  if (!h) return fail(WSA_ENOTSOCK);
+  pollfd p[2] = {{h->fd, POLLIN, 0}, {waker ? waker->fd() : -1, POLLIN, 0}};
+  const uint64_t end = now_ms() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
+  for (;;) {
+    if (h->closed) return 1;  // the recv that follows reports the close
+    const uint64_t now = now_ms();
+    const int left = now >= end ? 0 : int(end - now);
+    const int r = ::poll(p, 2, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return fail_errno();
+    if (r == 0) return 0;
+    if (p[1].revents & POLLIN) {
+      uint64_t n;
+      (void)!::read(p[1].fd, &n, sizeof n);
+      return 2;
+    }
+    return 1;
+  }
+}
+
+NetWaker::NetWaker() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+NetWaker::~NetWaker() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+void NetWaker::signal() {
+  if (m_fd < 0) return;
+  const uint64_t one = 1;
+  (void)!::write(m_fd, &one, sizeof one);
 }
 
 int NetSharedSocket::set_timeout(bool receive, int ms) {

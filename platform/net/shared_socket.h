@@ -24,6 +24,21 @@ int net_wsa_from_errno(int e);
 // The last failure of a NetSharedSocket call on this thread, WinSock-numbered.
 int net_last_wsa_error();
 
+// A wake-up another thread can give to a NetSharedSocket::wait_readable under way (an eventfd).
+// signal() from any thread; a signal given while nobody waits ends the next wait at once.
+class NetWaker {
+ public:
+  NetWaker();
+  ~NetWaker();
+  NetWaker(const NetWaker&) = delete;
+  NetWaker& operator=(const NetWaker&) = delete;
+  void signal();
+  int fd() const { return m_fd; }  // -1 when it could not be made: waits are then not woken
+
+ private:
+  int m_fd;
+};
+
 class NetSharedSocket {
  public:
   NetSharedSocket() = default;
@@ -49,6 +64,10 @@ class NetSharedSocket {
   // One send / recv: bytes moved, 0 from recv when the peer closed, or -1.
   long send(const void* data, size_t len);
   long recv(void* buf, size_t len);
+  // Waits up to `timeout_ms` until a recv would not block: 1 readable (data, end of stream or
+  // an error waiting to be read, or the socket closed), 0 time out, 2 `waker` signalled (the
+  // signal is consumed), -1 no socket.
+  int wait_readable(int timeout_ms, NetWaker* waker);
   // SO_RCVTIMEO (receive) or SO_SNDTIMEO in milliseconds (0: no limit): 0 or -1.
   int set_timeout(bool receive, int ms);
   // Raw setsockopt: its result (0 or -1).

@@ -506,4 +506,44 @@ TEST(DSFSource, StopFromTheOwnersCallbackDoesNotDeadlock) {
   ASSERT_TRUE(sdktest::wait_until([&] { return peer.open_connections() == 0; }, 3000));
 }
 
+// A waiting caller is lent the live data connection: the frames it receives on its own thread
+// keep their order with those the data thread took, and a DVR gone silent still times out.
+TEST(DSFSource, LentDataConnectionKeepsFramesInOrderAndStillTimesOut) {
+  struct Lender : Owner {
+    std::atomic<bool> waiting{true};
+    std::atomic<int> on_caller{0};
+    std::thread::id caller;
+    bool CallerWaiting() override { return waiting; }
+    void OnPacket(uint32_t number, const uint8_t* data, int length) override {
+      if (number == DSF_STREAM_FRAME && std::this_thread::get_id() == caller) ++on_caller;
+      Owner::OnPacket(number, data, length);
+    }
+  };
+  wdvr::PeerConfig cfg = small();
+  cfg.fps = 100;
+  cfg.faults.stage = wdvr::Stage::Frame;
+  cfg.faults.fault = wdvr::Fault::Silent;
+  cfg.faults.after_frames = 40;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  Lender o;
+  o.caller = std::this_thread::get_id();
+  o.src.SetTimeOuts(600, 600, 60000);
+  live_logon(o, peer);
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (o.statuses().size() < 2 && Clock::now() < end) {
+    const size_t had = o.count(DSF_STREAM_FRAME);
+    const auto r = o.src.ReadForOwner(DSF_STREAM_FRAME, 200, [&] { return o.count(DSF_STREAM_FRAME) > had; });
+    if (r == CDSFSource::READ_UNAVAILABLE) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_GT(o.on_caller, 0);
+  ASSERT_TRUE(o.wait_status(CDSFSource::STATUS_TIMED_OUT));
+  EXPECT_EQ(o.last_error(), "TimeOut, WSAETIMEDOUT : Connection timed out.");
+  CDSFProtocol p;
+  std::vector<std::vector<uint8_t>> video;
+  const auto frames = frames_of(o, p, &video, 0);
+  ASSERT_EQ(frames.size(), 40u);
+  for (size_t k = 0; k < frames.size(); ++k) EXPECT_EQ(video[k], peer.video_frame(1, int(k))) << k;
+}
+
 }  // namespace
