@@ -634,12 +634,16 @@ bool CDSFSource::NextDataPacket(CDSFFramer& f, CDSFFramer::Result* got, Header* 
     LendToCallers();
     return false;
   }
+  ReceiveData(f);
+  if (m_pOwner) m_pOwner->OnBurst(true);
+  return false;
+}
+
+void CDSFSource::ReceiveData(CDSFFramer& f) {
   size_t room;
   uint8_t* at = f.Space(&room);
   f.Commit(size_t(m_sockData.ReceiveAll(at, int(room))));
   m_nLastReceived = SteadyMs();
-  if (m_pOwner) m_pOwner->OnBurst(true);
-  return false;
 }
 
 // Parks the data thread while callers read; returns with the connection its own again.
@@ -726,10 +730,8 @@ CDSFSource::ReadResult CDSFSource::ReadForOwner(uint32_t number, int timeout_ms,
         result = w == 2 ? READ_WOKEN : READ_TIMED_OUT;
         break;
       }
-      size_t room;
-      uint8_t* at = f.Space(&room);
-      f.Commit(size_t(m_sockData.ReceiveAll(at, int(room))));
-      m_nLastReceived = m_nLastCallerRead = SteadyMs();
+      ReceiveData(f);
+      m_nLastCallerRead = m_nLastReceived.load();
       m_pOwner->OnBurst(true);
       burst = true;
     }

@@ -229,6 +229,8 @@ class CDSFSource {
   bool NextDataPacket(CDSFFramer& f, CDSFFramer::Result* got, CDSFFramer::Header* h,
                       const uint8_t** body, uint32_t* length);
   void LendToCallers();
+  // One receive of the data connection into `f` (its reader's thread); throws as the socket.
+  void ReceiveData(CDSFFramer& f);
   void ReclaimReader(int state);
 
   CDSFSourceOwner* m_pOwner = nullptr;
