@@ -698,8 +698,7 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, ui
       return false;
     }
     if (!m_list.empty()) {
-      *item = std::move(m_list.front());
-      m_list.pop_front();
+      *item = m_list.take_front();
       return true;
     }
     if (!listed) {

@@ -158,7 +158,14 @@ class CClientSite final : public CDSFSourceOwner {
     bool empty() const { return m_items.empty(); }
     size_t size() const { return m_items.size(); }
     size_t bytes() const { return m_nBytes; }
-    FrameItem& front() { return m_items.front(); }
+    const FrameItem& front() const { return m_items.front(); }
+    // The oldest frame, moved out: its bytes leave the count before they leave the item.
+    FrameItem take_front() {
+      m_nBytes -= m_items.front().data.size();
+      FrameItem item = std::move(m_items.front());
+      m_items.pop_front();
+      return item;
+    }
     void push_back(FrameItem&& item) {
       m_nBytes += item.data.size();
       m_items.push_back(std::move(item));

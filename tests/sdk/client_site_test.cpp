@@ -218,8 +218,8 @@ TEST_F(Site, SplitFramesAreReassembledAndStrayPartsDropped) {
 }
 
 // Large frames fill the list's byte budget before its count: the oldest go, counted, and the
-// list still starts at a key frame.
-TEST_F(Site, FrameListIsBoundedInBytesFromAKeyFrame) {
+// list still starts at a key frame. Frames taken out give their bytes back to the budget.
+TEST_F(Site, FrameListIsBoundedInBytesFromAKeyFrameAndTakenFramesFreeTheirBytes) {
   CClientSite s(&app_);
   const std::vector<uint8_t> frame(200000, 0x22);
   for (int i = 0; i < int(CClientSite::kLiveFrameLimit); ++i) {
@@ -237,6 +237,12 @@ TEST_F(Site, FrameListIsBoundedInBytesFromAKeyFrame) {
   _SDK_FRAME_INFO fi{};
   ASSERT_EQ(s.GetPacket(&pk, &fi), 1);
   EXPECT_EQ(pk.bKey, 1);
+  while (s.QueuedFrames() > 0) ASSERT_EQ(s.GetPacket(&pk, &fi), 1);
+  EXPECT_EQ(s.QueuedBytes(), 0u);
+  const long dropped = s.DroppedFrames();
+  for (int i = 0; i < 3; ++i) feed(s, wdvr::frame_packets(0, wdvr::FrameSpec{}, frame));
+  EXPECT_EQ(s.QueuedFrames(), 3u);
+  EXPECT_EQ(s.DroppedFrames(), dropped);
 }
 
 // A tall H.264 picture whose second field came without data is delivered as its first field
