@@ -507,8 +507,9 @@ TEST(DSFSource, StopFromTheOwnersCallbackDoesNotDeadlock) {
 }
 
 // A waiting caller is lent the live data connection: the frames it receives on its own thread
-// keep their order with those the data thread took, and a DVR gone silent still times out.
-TEST(DSFSource, LentDataConnectionKeepsFramesInOrderAndStillTimesOut) {
+// keep their order with those the data thread took, a wake ends the read under way (a cancel
+// or stop of the owner's), and a DVR gone silent still times out.
+TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeAndStillTimesOut) {
   struct Lender : Owner {
     std::atomic<bool> waiting{true};
     std::atomic<int> on_caller{0};
@@ -523,7 +524,7 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderAndStillTimesOut) {
   cfg.fps = 100;
   cfg.faults.stage = wdvr::Stage::Frame;
   cfg.faults.fault = wdvr::Fault::Silent;
-  cfg.faults.after_frames = 40;
+  cfg.faults.after_frames = 100;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   Lender o;
@@ -531,6 +532,24 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderAndStillTimesOut) {
   o.src.SetTimeOuts(600, 600, 60000);
   live_logon(o, peer);
   const auto end = Clock::now() + std::chrono::seconds(20);
+  {
+    // A read that never has enough ends only on the wake, sent once it receives frames.
+    std::atomic<bool> woken{false};
+    std::thread waker([&] {
+      while (!woken) {
+        if (o.on_caller > 0) o.src.WakeReader();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+    auto r = CDSFSource::READ_UNAVAILABLE;
+    while (r == CDSFSource::READ_UNAVAILABLE && o.statuses().size() < 2 && Clock::now() < end) {
+      r = o.src.ReadForOwner(DSF_STREAM_FRAME, 15000, [] { return false; });
+      if (r == CDSFSource::READ_UNAVAILABLE) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    woken = true;
+    waker.join();
+    EXPECT_EQ(r, CDSFSource::READ_WOKEN);
+  }
   while (o.statuses().size() < 2 && Clock::now() < end) {
     const size_t had = o.count(DSF_STREAM_FRAME);
     const auto r = o.src.ReadForOwner(DSF_STREAM_FRAME, 200, [&] { return o.count(DSF_STREAM_FRAME) > had; });
@@ -542,7 +561,7 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderAndStillTimesOut) {
   CDSFProtocol p;
   std::vector<std::vector<uint8_t>> video;
   const auto frames = frames_of(o, p, &video, 0);
-  ASSERT_EQ(frames.size(), 40u);
+  ASSERT_EQ(frames.size(), 100u);
   for (size_t k = 0; k < frames.size(); ++k) EXPECT_EQ(video[k], peer.video_frame(1, int(k))) << k;
 }
 
