@@ -361,12 +361,18 @@ void handle_tir_reply(const uint8_t* packet, size_t len) {
 
 void make_tir_frame_header(const TIR_FRAME_INFO& info, uint32_t length, TIR_TIME_BASE* base,
                            FRAME_HEADER* fh) {
-  if (!base->started) {
+  if (!base->started || base->rebase) {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    base->sec = uint32_t(ts.tv_sec);
-    base->msec = uint32_t(ts.tv_nsec / 1000000);
+    const uint32_t sec = uint32_t(ts.tv_sec), msec = uint32_t(ts.tv_nsec / 1000000);
+    // Never back: a clock that ran ahead (a DVR sending faster than 40 ms a frame) goes on
+    // from where it is, so a recording's times keep rising.
+    if (!base->started || sec > base->sec || (sec == base->sec && msec > base->msec)) {
+      base->sec = sec;
+      base->msec = msec;
+    }
     base->started = true;
+    base->rebase = false;
   }
   *fh = FRAME_HEADER{};
   fh->start_key = FRAME_START_KEY;
@@ -464,6 +470,9 @@ void run_tir_attempt(RECEIVER_INFO* rx, uint8_t* buf, TIR_TIME_BASE* bases) {
   // The replies' own I/O may have left 4 behind while it waited.
   expected = RX_CONNECTING;
   rx->status.compare_exchange_strong(expected, RX_RECEIVING);
+  // The DVR sent nothing while the link was down: each clock starts again from the wall
+  // clock at its channel's first frame of this session.
+  for (int i = 0; i < TIR_CHANNELS; ++i) bases[i].rebase = true;
   auto sc = std::make_unique<TIR_SCANNER>();
   if (init_tir_scanner(sc.get(), bases) != 0) {
     fatal_box("Not enough memory.");

@@ -13,7 +13,8 @@
 // whole, and a frame is handed to tir_get_info only with the bytes stored for it (from its
 // own start code to the byte before the next; inner control packets and audio leave none).
 // Time stamps are made per receiver and channel (TIR_TIME_BASE), 40 ms a frame, 33 ms at a
-// height of 224.
+// height of 224, from the wall clock at the first frame of each session, so an outage does
+// not leave the stamps behind.
 #pragma once
 
 #include <cstddef>
@@ -54,15 +55,17 @@ void make_tir_packet_header(uint16_t total, const char code[4], uint8_t out[TIR_
 int build_tir_login(const char* password, uint8_t out[TIR_LOGIN_SIZE]);
 
 // One made-up clock of a receiver's channel: starts at the wall clock with the channel's
-// first frame and advances 40 ms a frame (33 ms at a height of 224).
+// first frame and advances 40 ms a frame (33 ms at a height of 224); the first frame after
+// a re-base moves it up to the wall clock (never back).
 struct TIR_TIME_BASE {
   uint32_t sec = 0;
   uint32_t msec = 0;
   bool started = false;
+  bool rebase = false;  // set by the receive thread at each new session
 };
 
-// Scanner state of one connection (the time bases belong to the receive thread and outlive
-// its connections).
+// Scanner state of one connection (the time bases belong to the receive thread, which
+// re-bases them at each new session).
 struct TIR_SCANNER {
   uint32_t shift = 0xFFFFFFFFu;  // the last four bytes
   int kind = 0, prev_kind = 0;   // 0 none, 1 video, 2 audio, 3 control

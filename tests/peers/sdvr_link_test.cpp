@@ -1,5 +1,5 @@
 // The 'S' receive thread against the simulated 'S' DVR: the MD5 login and its refusals,
-// frames in the rings with their made-up clocks, polls and the closing packet, and the
+// frames in the rings with their made-up clocks (re-based at each session), polls and the closing packet, and the
 // faults after which the link is made again.
 #include <gtest/gtest.h>
 
@@ -26,13 +26,21 @@ void start_s(LinkHarness& h, uint16_t port) {
   h.start_entry(recv_tir_data, port);
 }
 
+int64_t wall_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 TEST(SdvrLink, digest_login_then_frames_of_every_channel_with_their_own_clocks) {
   sdvr::PeerConfig cfg = peer_config();
   cfg.garbage = true;
   sdvr::SdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   testing::internal::CaptureStdout();
-  std::vector<RingRecord> recs;
+  std::vector<RingRecord> recs, later;
+  int64_t up_ms = 0, taken_ms = 0;
+  size_t outage_notices = 0;
   {
     LinkHarness h;
     h.rx->index = 3;
@@ -40,16 +48,34 @@ TEST(SdvrLink, digest_login_then_frames_of_every_channel_with_their_own_clocks) 
     ASSERT_TRUE(h.take_until(24, 10000, &recs));
     EXPECT_EQ(RX_RECEIVING, h.rx->status.load());
     EXPECT_EQ(1u, h.events(UE_LOGGED_IN, 1, 2000).size());
+    EXPECT_EQ(1, peer.connections());
+    // Down for three more attempts, half a second apart, then up again.
+    peer.set_offline(true);
+    outage_notices = h.events(UE_RECEIVER_NOTICE, 4, 10000).size();
+    h.take_all();
+    up_ms = wall_ms();
+    peer.set_offline(false);
+    h.take_until(8, 10000, &later);
+    taken_ms = wall_ms();
     h.stop();
     EXPECT_EQ(RX_ENDED, h.rx->status.load());
   }
   const std::string out = testing::internal::GetCapturedStdout();
+  // The clocks of the session after the outage start from the wall clock, not from where the
+  // outage left them.
+  EXPECT_EQ(4u, outage_notices);
+  EXPECT_GE(later.size(), 8u);
+  for (const RingRecord& r : later) {
+    const FRAME_HEADER fh = decode_frame_header(r.body.data());
+    const int64_t ms = int64_t(fh.sec) * 1000 + fh.msec;
+    EXPECT_GE(ms, up_ms) << "channel " << int(fh.channel);
+    EXPECT_LE(ms, taken_ms + 1000) << "channel " << int(fh.channel);
+  }
   sdvr::Packet login;
   ASSERT_TRUE(peer.wait_packet("0081", 0, 1000, &login));
   EXPECT_EQ(sdvr::md5_hex("secret"), std::string(login.bytes.begin() + 12, login.bytes.end()));
   EXPECT_EQ(std::string::npos, out.find("secret"));
   EXPECT_EQ(std::string::npos, out.find(sdvr::md5_hex("secret")));
-  EXPECT_EQ(1, peer.connections());
 
   std::vector<int> seen(4, 0);
   std::vector<int64_t> last_ms(4, -1);
