@@ -107,8 +107,9 @@ void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
   for (int k = 0; k < n; ++k) rx->channels[k].video_state.store((now_lost >> k) & 1 ? 3 : 0);
   EVENT_NOTICE note;
   note.marker = 1;
-  if (loss != 0) {
-    note.mask_80 = loss;
+  // Only the DVR's own channels: the window loop marks every bit of the mask as lost.
+  if (now_lost != 0) {
+    note.mask_80 = now_lost;
     std::snprintf(note.dvr_name, sizeof note.dvr_name, "%s", rx->name);
     note.time = int64_t(std::time(nullptr));
   }
@@ -209,21 +210,42 @@ int recv_search_result(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, 
   return 0;
 }
 
+// The frame stream's header and whether the sizes it claims fit the `len` bytes: 0; -4
+// unparsable header; -5 sizes beyond the stream.
+int parse_frame_stream(const RECEIVER_INFO* rx, const NC_LOGIN_STATE* st, const uint8_t* stream,
+                       size_t len, FRAME_HEADER* fh, AUDIO_FRAME_HEADER* ah, int* kind) {
+  int status = 0;
+  *kind = get_fsh_info(stream, len, &status, st->fsh_layout, fh, ah);
+  if (*kind == 0) {
+    std::printf("get_fsh_info() failed.\n");
+    return -4;
+  }
+  const size_t hsz = size_t(st->fsh_size);
+  const size_t vsz = fh->size;
+  const size_t n = ah->samples;
+  if (hsz + vsz > len || (n != 0 && hsz + vsz + 4 * n > len)) {
+    std::printf("%d: frame sizes exceed their packet; skipped.\n", rx->index);
+    return -5;
+  }
+  return 0;
+}
+
 // Types 3 and 17: packet_size counts the 8 header bytes.
 int recv_stream_packet(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                        RECEIVER_INFO* rx, NC_LOGIN_STATE* st, bool live) {
   if (h.packet_size < NC_HEADER_SIZE) return -5;
   uint32_t body = h.packet_size - uint32_t(NC_HEADER_SIZE);
   bool audio_only = live && h.cmd_mode == 64;
+  uint8_t status[NC_PACKET_STATUS_SIZE];
   if (!audio_only) {
     if (body < NC_PACKET_STATUS_SIZE) {
       return discard(rd, buf, cap, body, rx) == 0 ? -5 : -1;
     }
-    uint8_t status[NC_PACKET_STATUS_SIZE];
     if (!read_full(rd, status, uint32_t(sizeof status), rx)) return 0;
-    if (live) check_video_loss(rx, decode_nc_packet_status(status).loss);
     body -= uint32_t(NC_PACKET_STATUS_SIZE);
   }
+  // The status of a packet that is skipped is as untrustworthy as its frame: the loss check
+  // waits until the packet is known to be whole.
   if (body > cap) {
     std::printf("%d: packet of %u bytes exceeds the receive buffer; skipped.\n", rx->index, body);
     return discard(rd, buf, cap, body, rx) == 0 ? -5 : -1;
@@ -236,6 +258,14 @@ int recv_stream_packet(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, 
       fail_status(rx, RX_RECEIVING);
     }
     return 0;
+  }
+  if (live && !audio_only) {
+    FRAME_HEADER fh;
+    AUDIO_FRAME_HEADER ah;
+    int kind = 0;
+    const int parsed = parse_frame_stream(rx, st, stream, body, &fh, &ah, &kind);
+    if (parsed != 0) return parsed;
+    check_video_loss(rx, decode_nc_packet_status(status).loss);
   }
   APP_CONTEXT* ctx = rx->context;
   double speed = ctx ? ctx->playback_speed.load() : 1.0;
@@ -743,19 +773,12 @@ int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* 
                           size_t len, bool video, bool audio, bool key_only) {
   FRAME_HEADER fh;
   AUDIO_FRAME_HEADER ah;
-  int status = 0;
-  int kind = get_fsh_info(stream, len, &status, st->fsh_layout, &fh, &ah);
-  if (kind == 0) {
-    std::printf("get_fsh_info() failed.\n");
-    return -4;
-  }
+  int kind = 0;
+  const int parsed = parse_frame_stream(rx, st, stream, len, &fh, &ah, &kind);
+  if (parsed != 0) return parsed;
   const size_t hsz = size_t(st->fsh_size);
   const size_t vsz = fh.size;
   const size_t n = ah.samples;
-  if (hsz + vsz > len || (n != 0 && hsz + vsz + 4 * n > len)) {
-    std::printf("%d: frame sizes exceed their packet; skipped.\n", rx->index);
-    return -5;
-  }
   if (video && kind != FSH_NO_VIDEO && vsz != 0 && (!key_only || fh.frame_type == 1)) {
     recv_video_data(fh, stream + hsz, rx);
     stats_add(STAT_RECEIVED, 1);

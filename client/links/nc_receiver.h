@@ -4,7 +4,9 @@
 // name or DDNS), connects without blocking, logs in, keeps the DVR sending the selected and
 // shown channels, and dispatches every packet until the receiver is told to stop; after any
 // failure it reconnects. Every length read from the link is bounded by its packet and the
-// buffer: a bad packet is skipped, a lost stream is dropped and re-made. A page change
+// buffer: a bad packet is skipped, a lost stream is dropped and re-made. The video-loss state
+// follows the status of whole stream packets only, and its notices name only the DVR's
+// own channels. A page change
 // reaches a live link within a tenth of a second, even while it waits for a packet; a DVR
 // asked for no channel sends only its notices, and that silence never drops the link.
 //

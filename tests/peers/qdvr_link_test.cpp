@@ -428,9 +428,8 @@ TEST(QdvrLink, event_notice_reaches_a_mailslot_reader_unchanged) {
 }
 
 TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
-  qdvr::PeerConfig cfg = small_peer();
-  cfg.video_loss = true;
-  qdvr::QdvrPeer peer(cfg);
+  qdvr::QdvrPeer peer(small_peer());
+  peer.set_video_loss(0xFFF1);  // a 4-channel DVR: bits above channel 3 mean nothing
   ASSERT_TRUE(peer.start());
   LinkHarness h;
   h.start(peer.port());
@@ -438,7 +437,8 @@ TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
   ASSERT_EQ(1u, ev.size());
   auto* n = static_cast<const EVENT_NOTICE*>(ev[0].data());
   EXPECT_EQ(1, n->marker);
-  EXPECT_EQ(1u, n->mask_80);
+  EXPECT_EQ(1u, n->mask_80) << "only the DVR's own channels";
+  EXPECT_STREQ("DVR-A", n->dvr_name);
   EXPECT_EQ(3, h.rx->channels[0].video_state.load());
   ASSERT_TRUE(peer.wait_frames(20, 5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -447,6 +447,33 @@ TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
       EXPECT_NE(0, decode_frame_header(r.body.data()).channel);
     }
   }
+  // Packets the link skips, one too large for its buffer and one whose frame claims more
+  // than it holds, both with a status of filler, change nothing: the event sent after them
+  // is the next notice.
+  std::vector<uint8_t> big(600000, 0xEE);
+  big[0] = 0xF6;
+  big[1] = 0xDE;
+  peer.send_raw(qdvr::packet(3, 1, big, true));
+  std::vector<uint8_t> cut(14, 0xEE);
+  const std::vector<uint8_t> fsh = qdvr::build_fsh(3, 1, 176, 144, 5000, true, 1000, 0, 0, false, 0);
+  cut.insert(cut.end(), fsh.begin(), fsh.end());
+  cut.resize(cut.size() + 100, 0);
+  peer.send_raw(qdvr::packet(3, 1, cut, true));
+  peer.send_event(1000, 0x2, 0x02);
+  ev = h.notices(UE_DVR_EVENT, 1, 5000);
+  ASSERT_EQ(1u, ev.size());
+  EXPECT_EQ(0, static_cast<const EVENT_NOTICE*>(ev[0].data())->marker) << "a false loss notice";
+  EXPECT_EQ(3, h.rx->channels[0].video_state.load());
+  EXPECT_EQ(0, h.rx->channels[1].video_state.load());
+  EXPECT_EQ(1, peer.connections());
+  // The picture comes back: one notice clears the loss.
+  peer.set_video_loss(0);
+  ev = h.notices(UE_DVR_EVENT, 1, 5000);
+  ASSERT_EQ(1u, ev.size());
+  n = static_cast<const EVENT_NOTICE*>(ev[0].data());
+  EXPECT_EQ(1, n->marker);
+  EXPECT_EQ(0u, n->mask_80);
+  EXPECT_EQ(0, h.rx->channels[0].video_state.load());
 }
 
 TEST_F(QdvrLive, window_requests_never_interleave_with_the_receive_thread) {
