@@ -784,14 +784,8 @@ int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* 
     stats_add(STAT_RECEIVED, 1);
   }
   if (audio && n != 0) {
-    const bool has_video = video && kind != FSH_NO_VIDEO && vsz != 0;
-    if (has_video && fh.channel < 4 && ah.channel < 4) {
-      st->audio_map[fh.channel] = ah.channel;
-    } else if (!has_video && ah.channel < 4 && st->audio_map[ah.channel] < 0) {
-      // Audio alone names no camera: until a frame says otherwise, each audio channel
-      // belongs to the camera of its own number.
-      st->audio_map[ah.channel] = ah.channel;
-    }
+    // The header names the camera whose audio this is, with a frame or without one.
+    if (fh.channel < 4 && ah.channel < 4) st->audio_map[fh.channel] = ah.channel;
     for (int c = 0; c < 4; ++c) {
       int m = st->audio_map[c];
       if (m < 0 || m > 3) continue;

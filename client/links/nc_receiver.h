@@ -65,9 +65,9 @@ int recv_audio_data(const AUDIO_FRAME_HEADER& ah, const uint8_t* data, RECEIVER_
 
 // Parses one live/playback frame stream (FSH + video + four audio blocks) of `len` bytes and
 // stores its frames: 0; -4 unparsable FSH; -5 sizes that do not fit the stream (skipped).
-// Each camera mapped to an audio channel gets that channel's block; a frame maps its camera
-// to the audio channel it names, audio without a frame (mode 64) the camera of the audio
-// channel's own number while that one has no mapping.
+// Each camera mapped to an audio channel gets that channel's block; every stream header that
+// carries audio, with a frame or without one (mode 64), maps the camera it names to the
+// audio channel it names.
 int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* stream,
                           size_t len, bool video, bool audio, bool key_only);
 

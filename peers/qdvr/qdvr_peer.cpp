@@ -474,8 +474,8 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
 }
 
 std::vector<uint8_t> QdvrPeer::audio_packet(int audio_channel, int64_t stamp_ms) const {
-  // Byte 8 names no camera: audio alone belongs to no frame.
-  std::vector<uint8_t> body = build_fsh(3, 0, cfg_.width, cfg_.height, 0, false,
+  // Byte 8 names the camera the audio belongs to: camera k has audio channel k.
+  std::vector<uint8_t> body = build_fsh(3, audio_channel, cfg_.width, cfg_.height, 0, false,
                                         uint32_t(stamp_ms / 1000), uint16_t(stamp_ms % 1000), 0,
                                         true, audio_channel);
   for (int slot = 0; slot < 4; ++slot) {

@@ -66,8 +66,8 @@ struct PeerConfig {
   std::string password;           // expected password (checked only when user is set)
   bool audio = true;              // audio blocks at real time (layout 3 only)
   // The sets of four audio blocks go in audio-only packets (type 3 mode 64, no status prefix,
-  // an FSH without video naming no camera) on audio channels 0-3 in turn, instead of riding
-  // on the frames.
+  // an FSH without video naming camera k and audio channel k) on audio channels 0-3 in turn,
+  // instead of riding on the frames.
   bool audio_packets = false;
   bool video_loss = false;        // report channel 0 as lost in the status prefix at start
   // Time stamp of a session's first live frame, ms since 1970; 0: the DVR's wall clock (local
@@ -157,8 +157,8 @@ class QdvrPeer {
   std::vector<uint8_t> stream_packet(int channel, long frame_no, long serial, bool* drop_half,
                                      bool playback, int64_t stamp_ms, bool audio);
   bool carries_audio(int channel) const;
-  // An audio-only packet (type 3 mode 64): the FSH of no video with `audio_channel` in its
-  // channel bits, then the four blocks.
+  // An audio-only packet (type 3 mode 64): the FSH of no video naming camera `audio_channel`
+  // and `audio_channel` in its audio channel bits, then the four blocks.
   std::vector<uint8_t> audio_packet(int audio_channel, int64_t stamp_ms) const;
 
   PeerConfig cfg_;

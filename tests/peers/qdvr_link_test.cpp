@@ -123,24 +123,54 @@ TEST(QdvrLink, live_frames_land_in_the_rings_with_their_headers_and_bytes) {
   EXPECT_EQ(RX_ENDED, h.rx->status.load());
 }
 
-// A DVR that sends each set of audio blocks in a packet of its own (mode 64, no frame, byte 24
-// naming the audio channels in turn): every channel hears its own tone, the third one too.
-TEST(QdvrLink, audio_only_packets_give_each_channel_its_own_tone) {
+// A DVR that sends each set of audio blocks in a packet of its own (mode 64, no frame, byte 8
+// naming the camera and byte 24 its audio channel): every camera hears the audio channel
+// its header names, the third one too.
+TEST(QdvrLink, audio_only_packets_give_each_camera_the_audio_its_header_names) {
+  {
+    qdvr::PeerConfig cfg = small_peer();
+    cfg.audio_packets = true;
+    qdvr::QdvrPeer peer(cfg);
+    ASSERT_TRUE(peer.start());
+    LinkHarness h;
+    for (int k = 0; k < 4; ++k) h.rx->channels[k].audio_on.store(k == 2 ? 1 : 0);
+    h.start(peer.port());
+    std::vector<RingRecord> recs;
+    ASSERT_TRUE(h.take_until(6, 10000, &recs, 'A')) << "channel 3 hears nothing";
+    const std::vector<uint8_t>& tone = qdvr::tone_block(2);
+    for (const auto& r : recs) {
+      if (r.rh.media != 'A') continue;
+      EXPECT_EQ(2, decode_audio_frame_header(r.body.data()).channel);
+      EXPECT_TRUE(std::equal(tone.begin(), tone.end(), r.body.begin() + AUDIO_FRAME_HEADER_SIZE));
+    }
+  }
+  // A DVR whose camera 3 has audio channel 1 (and frames without audio): camera 3 hears
+  // channel 1's block, and camera 1, of that channel's own number, hears nothing.
   qdvr::PeerConfig cfg = small_peer();
-  cfg.audio_packets = true;
+  cfg.audio = false;
   qdvr::QdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   LinkHarness h;
-  for (int k = 0; k < 4; ++k) h.rx->channels[k].audio_on.store(k == 2 ? 1 : 0);
   h.start(peer.port());
+  ASSERT_TRUE(peer.wait_request(3, 0, 5000));
+  std::vector<uint8_t> body = qdvr::build_fsh(3, 3, 176, 144, 0, false, 1000, 0, 0, true, 1);
+  for (int slot = 0; slot < 4; ++slot) {
+    const std::vector<uint8_t>& tone = qdvr::tone_block(3 - slot);
+    body.insert(body.end(), tone.begin(), tone.end());
+  }
+  peer.send_raw(qdvr::packet(3, 64, body, true));
   std::vector<RingRecord> recs;
-  ASSERT_TRUE(h.take_until(6, 10000, &recs, 'A')) << "channel 3 hears nothing";
-  const std::vector<uint8_t>& tone = qdvr::tone_block(2);
+  ASSERT_TRUE(h.take_until(1, 5000, &recs, 'A'));
+  ASSERT_TRUE(h.take_until(8, 5000, &recs, 'Y'));  // frames read after the audio packet
+  int audio = 0;
+  const std::vector<uint8_t>& tone = qdvr::tone_block(1);
   for (const auto& r : recs) {
     if (r.rh.media != 'A') continue;
-    EXPECT_EQ(2, decode_audio_frame_header(r.body.data()).channel);
+    ++audio;
+    EXPECT_EQ(3, decode_audio_frame_header(r.body.data()).channel);
     EXPECT_TRUE(std::equal(tone.begin(), tone.end(), r.body.begin() + AUDIO_FRAME_HEADER_SIZE));
   }
+  EXPECT_EQ(1, audio);
 }
 
 TEST(QdvrLink, every_version_pair_selects_its_frame_header_layout) {
