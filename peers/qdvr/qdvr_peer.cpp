@@ -523,8 +523,13 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   long serial = 0;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   auto next_tick = Clock::now();
-  // Live time stamps run from the session's start on the wall clock, unless a test fixes it.
+  // The DVR's clock: the wall clock, or one a test set at the session's start that runs on
+  // with it.
   const int64_t clock_ms = cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : peer_io::wall_clock_ms();
+  const int64_t clock_skew_ms = clock_ms - peer_io::wall_clock_ms();
+  // Live frames carry the clock's time when their round goes out, as a DVR stamps what it
+  // captures, whichever channels were asked for before; each round's later than the last.
+  int64_t last_round_ms = 0;
   // The client files every audio set under each channel it has mapped, whichever channel's
   // frame carried it, so the sets go out at real time for the session as a whole: 64 ms of
   // audio per set against the frame rounds' time, each set on the next audio channel's frame
@@ -689,6 +694,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
     }
     const int base_fps = cfg_.fps > 0 ? cfg_.fps : 30;
     const int64_t round_end_ms = int64_t(++rounds) * 1000 / base_fps;
+    const int64_t round_ms = std::max(peer_io::wall_clock_ms() + clock_skew_ms, last_round_ms + 1);
+    last_round_ms = round_ms;
     // Time without an audio channel on the stream is skipped, not made up in a burst.
     audio_sets = std::max<long>(audio_sets, long(round_end_ms / 64) - 2);
     // Audio-only packets: each set on the next of audio channels 0-3, whatever is selected.
@@ -725,7 +732,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       }
       bool drop_half = false;
       const long no = frame_no[size_t(ch)]++;
-      const int64_t at_ms = stamp_ms >= 0 ? stamp_ms : clock_ms + int64_t(no) * 1000 / base_fps;
+      const int64_t at_ms = stamp_ms >= 0 ? stamp_ms : round_ms;
       std::vector<uint8_t> p = stream_packet(ch, no, serial++, &drop_half, s->playback, at_ms, audio);
       if (cfg_.on_frame) cfg_.on_frame(ch, no);
       if (drop_half) {

@@ -70,8 +70,9 @@ struct PeerConfig {
   // instead of riding on the frames.
   bool audio_packets = false;
   bool video_loss = false;        // report channel 0 as lost in the status prefix at start
-  // Time stamp of a session's first live frame, ms since 1970; 0: the DVR's wall clock (local
-  // time counted as UTC, like its calendar) when the session starts.
+  // Live frames are stamped with the DVR's clock when they go out: this time at the start of
+  // each session, ms since 1970, running on from there; 0: the wall clock (local time counted
+  // as UTC, like its calendar).
   int64_t clock_start_ms = 0;
   // Faults.
   int garbage_every = 0;          // garbage bytes before every n-th stream packet

@@ -342,6 +342,7 @@ TEST(QdvrLink, quiet_unshown_dvr_stays_linked_and_a_page_change_asks_for_its_cha
   EXPECT_FALSE(LinkHarness::wait_for([&] { return peer.connections() > 1; }, 3500))
       << "the quiet link was dropped and made again";
   EXPECT_FALSE(peer.wait_request(3, 0, 0)) << "asked for channels nobody sees";
+  const int64_t shown_at = dvr_wall_seconds();
   h.rx->shown_mask = 0x2;  // the page moves to this DVR's second channel
   qdvr::Request sel;
   ASSERT_TRUE(peer.wait_request(3, 0, 5000, &sel));
@@ -351,7 +352,11 @@ TEST(QdvrLink, quiet_unshown_dvr_stays_linked_and_a_page_change_asks_for_its_cha
   ASSERT_TRUE(h.take_until(3, 5000, &recs, 'Y'));
   for (const auto& r : recs) {
     if (r.rh.media != 'Y') continue;
-    EXPECT_EQ(1, decode_frame_header(r.body.data()).channel);
+    const FRAME_HEADER fh = decode_frame_header(r.body.data());
+    EXPECT_EQ(1, fh.channel);
+    // Stamped with the DVR's clock when sent, not the seconds its link has been up.
+    EXPECT_GE(int64_t(fh.sec), shown_at);
+    EXPECT_LE(int64_t(fh.sec), dvr_wall_seconds());
   }
   EXPECT_EQ(1, peer.connections());
 }
