@@ -26,6 +26,7 @@
 #include "client/foundation/user_events.h"
 #include "client/links/decoder_thread.h"
 #include "client/links/frame_headers.h"
+#include "client/links/link_notices.h"
 
 char last_record_name[256] = "";
 
@@ -144,6 +145,10 @@ std::atomic<RECORD_WRITE_FN> write_fn{nullptr};
 std::atomic<uint64_t> n_queued{0}, n_written{0}, n_bytes{0}, n_dropped{0}, n_gaps{0},
     n_failures{0}, writer_cpu{0};
 
+// The operator was told of a failed write since recording was last switched on: a full disk
+// stops every channel at about once, and one box says so (the rest go to standard output).
+std::atomic<bool> failure_told{false};
+
 // CPU of the writers that ended, so the figure never goes back when a writer is restarted
 // (a new thread's clock starts at 0).
 std::atomic<uint64_t> ended_writers_cpu{0};
@@ -186,7 +191,9 @@ void finish_sink(RECORD_SINK* s) {
   std::fclose(s->file);
   s->file = nullptr;
   s->fd = -1;
-  if (!s->failed && s->delete_small && measured && st.st_size <= RECORD_MIN_KEPT_SIZE)
+  // A file that a failed write left without one whole record holds nothing to play.
+  if (s->failed ? s->whole == 0
+                : s->delete_small && measured && st.st_size <= RECORD_MIN_KEPT_SIZE)
     ::unlink(s->name);
   if (s->gap_dropped)
     std::printf("%s: %u records dropped while the recording queue was full.\n", s->name,
@@ -240,7 +247,12 @@ void write_record(RECORD_SINK* s, const uint8_t* record, size_t len) {
     s->failed = true;
   }
   n_failures.fetch_add(1);
-  std::printf("Recording to %s stopped: %s\n", s->name, std::strerror(err ? err : EIO));
+  char text[400];
+  std::snprintf(text, sizeof text, "Recording to %s stopped: %s\n", s->name,
+                std::strerror(err ? err : EIO));
+  std::fputs(text, stdout);
+  // The writer shows no box: the window loop shows it.
+  if (!failure_told.exchange(true)) post_link_error_box(-1, text);
   detach_failed(s);
 }
 
@@ -349,6 +361,7 @@ RECORD_SINK* open_sink(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k) {
 int switch_on(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k) {
   RECORD_SINK* s = open_sink(ctx, rx, k);
   if (!s) return 0;
+  failure_told.store(false);  // a write failing from here on is news again
   if (!ensure_writer()) {
     std::fclose(s->file);
     ::unlink(s->name);

@@ -17,8 +17,11 @@
 // Failures: a file that cannot be created leaves its channel not recording. When the queue is
 // full a channel's records are dropped until its next key frame (each gap counted and printed
 // once); the receive thread never waits. A failed or short write cuts the file back to its last
-// whole record, closes it, switches that channel off with one line naming the file and the
-// error, and pushes user event 26 when no channel records any more; other channels go on.
+// whole record, closes it (deleted when no whole record is left), switches that channel off
+// with one line naming the file and the error, and pushes user event 26 when no channel
+// records any more; other channels go on. The first such line after recording was switched
+// on is also posted for the window loop's error box (link_notices.h), so a full disk that
+// stops every channel shows one box.
 #pragma once
 
 #include <sys/types.h>

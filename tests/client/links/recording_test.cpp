@@ -9,6 +9,7 @@
 #include <climits>
 
 #include "client/foundation/channel_table.h"
+#include "client/links/link_notices.h"
 #include "client/links/recording.h"
 #include "tests/client/links/record_files.h"
 
@@ -178,7 +179,20 @@ ssize_t full_disk_write(int fd, const void* p, size_t n) {
   return ::write(fd, p, n);
 }
 
-TEST_F(Recording, full_disk_cuts_to_a_whole_record_and_stops_only_that_channel) {
+// Error boxes posted for the window loop since the last call; the last one's text in *text.
+int error_boxes(std::string* text = nullptr) {
+  int n = 0;
+  LINK_NOTICE notice;
+  while (take_link_notice(&notice))
+    if (notice.number == LINK_ERROR_BOX) {
+      ++n;
+      if (text) *text = notice.text();
+    }
+  return n;
+}
+
+TEST_F(Recording, full_disk_cuts_to_a_whole_record_tells_the_operator_once_and_leaves_no_empty_file) {
+  clear_link_notices();
   select({0, 1});
   ASSERT_EQ(start_recording(ctx.get()), 2);
   const std::string full_name = rx->channels[0].record_name;
@@ -193,6 +207,9 @@ TEST_F(Recording, full_disk_cuts_to_a_whole_record_and_stops_only_that_channel) 
   ASSERT_TRUE(wait_for([&] { return rx->channels[0].recording == 0; }, 5000));
   EXPECT_EQ(rx->record_mask.load(), 2u);
   EXPECT_EQ(record_state_events(), 0);  // channel 1 still records
+  std::string box;
+  EXPECT_EQ(error_boxes(&box), 1);
+  EXPECT_EQ(box, "Recording to " + full_name + " stopped: " + std::strerror(ENOSPC) + "\n");
   EXPECT_EQ(append(1, q_video(1, false, 200, 0, au)), 1);
 
   // The other file fills up too: now nothing records, and the window hears of it.
@@ -201,7 +218,21 @@ TEST_F(Recording, full_disk_cuts_to_a_whole_record_and_stops_only_that_channel) 
   EXPECT_EQ(append(1, q_video(1, false, 201, 0, au)), 1);
   ASSERT_TRUE(wait_for([&] { return rx->channels[1].recording == 0; }, 5000));
   EXPECT_TRUE(wait_for([&] { return record_state_events() == 1; }, 5000));
+  EXPECT_EQ(error_boxes(), 0);  // the same full disk: no second box
+
+  // The operator's next 'd' starts a recording that cannot write a single record: it is
+  // told again, and no empty file stays behind.
+  select({0});
+  ASSERT_EQ(toggle_recording(ctx.get()), 1);
+  const std::string empty = rx->channels[0].record_name;
+  full_fd = fileno(rx->channels[0].record_file);
+  full_limit = 0;
+  EXPECT_EQ(append(0, q_video(0, true, 300, 0, au)), 1);
+  ASSERT_TRUE(wait_for([&] { return rx->channels[0].recording == 0; }, 5000));
+  EXPECT_EQ(error_boxes(), 1);
   end_recordings(ctx.get());
+  EXPECT_FALSE(fs::exists(empty));
+  EXPECT_EQ(dir.files().size(), 2u);
 
   for (const std::string& name : {full_name, other}) {
     bool whole = false;
