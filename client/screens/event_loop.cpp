@@ -900,7 +900,11 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
     case UE_LOGGED_IN:
       show_network_indicator(ctx);
       hide_wait_indicator(ctx);
-      if (select_channel(ctx, 0) > 0) set_channel_audio(ctx, 0);
+      // The first login offers channel 0 and its sound; a DVR that logs in again later
+      // (it reconnects every few seconds when its link is poor) leaves the operator's
+      // selection and audio where they are.
+      if (count_selected_channels(ctx) == 0 && select_channel(ctx, 0) > 0)
+        set_channel_audio(ctx, 0);
       write_system_log(SYSLOG_CONNECTED, opts->user_id, opts->auto_start);
       break;
     case UE_DVR_EVENT: show_event_news(ctx); break;

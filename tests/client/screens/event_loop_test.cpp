@@ -1,6 +1,8 @@
 // Window loop handlers without a display: double clicks, layout numbers from another
-// process range-checked, the layout keys, the exit question and the tour's end.
+// process range-checked, the layout keys, the exit question, a later login that keeps the
+// selection, and the tour's end.
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "client/foundation/config/app_options.h"
@@ -8,6 +10,7 @@
 #include "client/foundation/user_events.h"
 #include "client/links/link_notices.h"
 #include "client/screens/event_loop.h"
+#include "client/screens/panel.h"
 #include "tests/client/screens/screens_fixture.h"
 
 namespace {
@@ -113,6 +116,33 @@ TEST_F(Loop, escape_backs_out_to_the_exit_question) {
   answer = BoxAnswer::yes;
   handle_main_key(key(SDLK_q), ctx, &app_options);
   EXPECT_EQ(app_quit.load(), 1);
+}
+
+// A DVR that reconnects every few seconds logs in again each time: only a login that finds
+// nothing selected offers channel 0 and its sound.
+TEST_F(Loop, a_later_login_keeps_the_operators_selection_and_audio) {
+  add_channels(8);
+  const std::filesystem::path here = std::filesystem::current_path();
+  char tmpl[] = "/tmp/vigilo-login-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::filesystem::current_path(tmpl);  // the system log's ./logs goes there
+  RECEIVER_INFO* rx = &ctx->receivers[0];
+  handle_main_user_event(user_event(UE_LOGGED_IN, rx), ctx, &app_options);
+  EXPECT_EQ(channel(0).selected, 1);
+  EXPECT_EQ(channel(0).audio_on.load(), 1);
+
+  // The operator moves the selection and the sound to channel 5.
+  clear_channel_selection(ctx);
+  clear_channel_audio(ctx);
+  select_channel(ctx, 5);
+  set_channel_audio(ctx, 5);
+  handle_main_user_event(user_event(UE_LOGGED_IN, rx), ctx, &app_options);
+  EXPECT_EQ(channel(0).selected, 0);
+  EXPECT_EQ(channel(0).audio_on.load(), 0);
+  EXPECT_EQ(channel(5).selected, 1);
+  EXPECT_EQ(channel(5).audio_on.load(), 1);
+  std::filesystem::current_path(here);
+  std::filesystem::remove_all(tmpl);
 }
 
 TEST_F(Loop, tour_ends_soon_after_its_flag_is_cleared) {
