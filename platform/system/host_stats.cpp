@@ -2,6 +2,7 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +43,47 @@ bool is_loopback(const std::string& name) {
   std::string type;
   // ARPHRD_LOOPBACK
   return slurp(g_sys + "/class/net/" + name + "/type", &type) && std::atoi(type.c_str()) == 772;
+}
+
+// The interface's flags word from /sys (IFF_*), 0 when unreadable.
+unsigned long net_flags(const std::string& name) {
+  std::string text;
+  if (!slurp(g_sys + "/class/net/" + name + "/flags", &text)) return 0;
+  return std::strtoul(text.c_str(), nullptr, 0);
+}
+
+// Up, and no dummy: dummy and ifb interfaces are Ethernet without ARP, and carry nothing of
+// the machine's own traffic.
+bool may_carry_traffic(const std::string& name) {
+  constexpr unsigned long kUp = 0x1, kNoArp = 0x80;  // IFF_UP, IFF_NOARP
+  const unsigned long flags = net_flags(name);
+  if (!(flags & kUp)) return false;
+  std::string type;
+  const bool ether = slurp(g_sys + "/class/net/" + name + "/type", &type) && std::atoi(type.c_str()) == 1;
+  return !(ether && (flags & kNoArp));
+}
+
+// The interface of the default route in /proc/net/route (the lowest metric among those up),
+// "" when there is none.
+std::string default_route_interface() {
+  std::ifstream f(g_proc + "/net/route");
+  std::string line, best;
+  long best_metric = 0;
+  for (int n = 0; std::getline(f, line); ++n) {
+    if (n == 0) continue;  // the heading
+    std::istringstream in(line);
+    std::string iface, dest, gateway, flags, refcnt, use, mask;
+    long metric = 0;
+    if (!(in >> iface >> dest >> gateway >> flags >> refcnt >> use >> metric >> mask)) continue;
+    const bool up = std::strtoul(flags.c_str(), nullptr, 16) & 0x1;  // RTF_UP
+    if (!up || std::strtoul(dest.c_str(), nullptr, 16) != 0 || std::strtoul(mask.c_str(), nullptr, 16) != 0)
+      continue;
+    if (best.empty() || metric < best_metric) {
+      best = iface;
+      best_metric = metric;
+    }
+  }
+  return best;
 }
 
 template <typename Fn>
@@ -85,6 +127,12 @@ std::vector<std::string> list_net_interfaces() {
     if (!is_loopback(name)) names.push_back(name);
     return false;
   });
+  // The one that carries the traffic goes first: the NET meter watches the first.
+  const std::string route = default_route_interface();
+  auto carrier = std::find(names.begin(), names.end(), route);
+  if (route.empty() || carrier == names.end())
+    carrier = std::find_if(names.begin(), names.end(), may_carry_traffic);
+  if (carrier != names.end()) std::rotate(names.begin(), carrier, carrier + 1);
   return names;
 }
 

@@ -15,7 +15,9 @@ void set_host_stats_roots(const char* proc_root, const char* sys_root);
 
 // The "cpu" line of /proc/stat: busy and total clock ticks since boot. 0, or -1.
 int read_cpu_times(uint64_t* busy, uint64_t* total);
-// Network interfaces in /proc/net/dev order, loopback left out.
+// Network interfaces, loopback left out: first the one that carries the traffic (that of the
+// default route in /proc/net/route, else the first that is up and no dummy or ifb), then the
+// others in /proc/net/dev order.
 std::vector<std::string> list_net_interfaces();
 // Received and sent octets of interface `name` (64-bit counters). 0, or -1 when it is gone.
 int read_net_octets(const char* name, uint64_t* in, uint64_t* out);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,53 @@ TEST_F(HostStats, interfaces_skip_loopback_and_keep_64_bit_counters) {
     std::remove((root_ + "/sys/class/net/eth0/speed").c_str());
     if (c.text) write("/sys/class/net/eth0/speed", c.text);
     EXPECT_EQ(c.mbps, read_net_speed_mbps("eth0")) << (c.text ? c.text : "(none)");
+  }
+}
+
+// The NET meter watches the first interface: never an ifb or dummy one that carries nothing.
+TEST_F(HostStats, the_interface_that_carries_the_traffic_comes_first) {
+  write("/proc/net/dev",
+        "h1\nh2\n"
+        "    lo: 500 5 0 0 0 0 0 0 500 5 0 0 0 0 0 0\n"
+        "  ifb0: 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
+        "dummy0: 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
+        "  eth0: 10 1 0 0 0 0 0 0 20 2 0 0 0 0 0 0\n"
+        "  eth1: 10 1 0 0 0 0 0 0 20 2 0 0 0 0 0 0\n");
+  const char* heading = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\tMTU\tWindow\tIRTT\n";
+  struct Case {
+    const char* what;
+    const char* flags[4];  // ifb0, dummy0, eth0, eth1 (nullptr: no file)
+    std::string route;     // "" no file
+    std::vector<std::string> want;
+  } cases[] = {
+      {"first up that is no dummy", {"0x82", "0xc3", "0x1002", "0x1003"}, "",
+       {"eth1", "ifb0", "dummy0", "eth0"}},
+      {"the default route's",
+       {"0x83", "0xc3", "0x1003", "0x1003"},
+       std::string(heading) + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n" +
+           "eth1\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n" +
+           "eth0\t00000000\t010200C0\t0003\t0\t0\t200\t00000000\t0\t0\t0\n",
+       {"eth1", "ifb0", "dummy0", "eth0"}},
+      {"a default route that is down counts for nothing",
+       {"0x83", "0xc3", "0x1003", "0x1003"},
+       std::string(heading) + "eth1\t00000000\t010200C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n",
+       {"eth0", "ifb0", "dummy0", "eth1"}},
+      {"nothing up", {nullptr, "0x82", "0x1002", nullptr}, "", {"ifb0", "dummy0", "eth0", "eth1"}},
+  };
+  const char* names[] = {"ifb0", "dummy0", "eth0", "eth1"};
+  for (const char* n : names) {
+    mkdir((root_ + "/sys/class/net/" + n).c_str(), 0700);
+    write(std::string("/sys/class/net/") + n + "/type", "1\n");
+  }
+  for (const Case& c : cases) {
+    for (int i = 0; i < 4; ++i) {
+      const std::string f = std::string("/sys/class/net/") + names[i] + "/flags";
+      std::remove((root_ + f).c_str());
+      if (c.flags[i]) write(f, std::string(c.flags[i]) + "\n");
+    }
+    std::remove((root_ + "/proc/net/route").c_str());
+    if (!c.route.empty()) write("/proc/net/route", c.route);
+    EXPECT_EQ(c.want, list_net_interfaces()) << c.what;
   }
 }
 
