@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <getopt.h>
 #include <unistd.h>
 
 #include "client/foundation/config/app_options.h"
@@ -16,6 +17,9 @@ namespace {
 // The leading '+' keeps glibc from moving non-option words to the end: the first word
 // that is not an option ends the scan, as the command lines of the launcher expect.
 constexpr const char* kOptString = "+i:l:p:c:v:a:b:g:h:j:q:f:o:s:t:keMzw:d:m:C:A:S:u:";
+// "--help" is the only long option; the long names of the usage text are not taken.
+constexpr int kHelp = 0x100;
+const option kLongOptions[] = {{"help", no_argument, nullptr, kHelp}, {nullptr, 0, nullptr, 0}};
 
 // atoi without its undefined overflow: a bad number is 0, a long one keeps its low bits.
 int to_int(const char* s) {
@@ -67,6 +71,14 @@ void set_auto_start(APP_OPTIONS* opts, const char* arg) {
   free(utf8);
 }
 
+// The options in one line, after a bad option.
+void print_usage_line() {
+  printf("usage: vigilo [-keMz] [-m mode] [-d type] [-C file] [-S file] [-A dvr] [-i address] "
+         "[-l port] [-p port] [-c port] [-v mask] [-a mask] [-f file] [-o file] [-s seconds] "
+         "[-t seconds] [-w left,top] [-u user,password] [-b year] [-g month] [-h day] [-j hour] "
+         "[-q minute] [--help]\n");
+}
+
 }  // namespace
 
 int parse_options(int argc, char** argv, APP_OPTIONS* opts) {
@@ -74,9 +86,13 @@ int parse_options(int argc, char** argv, APP_OPTIONS* opts) {
   optind = 0;  // full re-initialisation of glibc's scanner (tests parse several lines)
   opterr = 0;  // our own line below is the only diagnostic
   int c;
-  while ((c = getopt(argc, argv, kOptString)) != -1) {
+  bool bad = false;
+  while ((c = getopt_long(argc, argv, kOptString, kLongOptions, nullptr)) != -1) {
     char* arg = optarg;
     switch (c) {
+      case kHelp:
+        optind = 0;
+        return 1;
       case 'm': {
         int m = to_int(arg);
         opts->mode = m;
@@ -117,9 +133,11 @@ int parse_options(int argc, char** argv, APP_OPTIONS* opts) {
       case 'z': opts->auto_resize = 1; break;
       default:
         printf("getopt_long() returned %d\n", c);
+        bad = true;
         break;
     }
   }
+  if (bad) print_usage_line();
   int first_word = optind;
   optind = 0;
   return first_word == argc - 1 ? 0 : -1;

@@ -403,10 +403,10 @@ int vigilo_main(int argc, char** argv) {
   opts->audio_buffers = &g_audio_pair;
 
   // Command line.
-  if (argc > 1 && parse_options(argc, argv, opts) == 0) {
+  if (const int parsed = argc > 1 ? parse_options(argc, argv, opts) : -1; parsed >= 0) {
     print_usage();
     release_early();
-    return -1;
+    return parsed == 1 ? 0 : -1;  // asked for with --help, or one stray word
   }
 
   // SDL 1.2 without an X display falls back to other drivers, down to drawing the window

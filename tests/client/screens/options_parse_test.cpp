@@ -119,10 +119,28 @@ TEST_F(OptionsTest, FlagLettersShareOneWord) {
   EXPECT_EQ(opts.auto_resize, 1);
 }
 
-TEST_F(OptionsTest, BadLetterAndMissingArgumentPrintTheirCode) {
+TEST_F(OptionsTest, BadLetterAndMissingArgumentPrintTheirCodeAndOneUsageLine) {
   Parsed p = parse({"-x", "-s"});
-  EXPECT_EQ(p.out, "getopt_long() returned 63\ngetopt_long() returned 63\n");
+  const std::string usage_line = p.out.substr(std::min(p.out.size(), size_t(52)));
+  EXPECT_EQ(p.out.substr(0, 52), "getopt_long() returned 63\ngetopt_long() returned 63\n");
+  EXPECT_EQ(usage_line.rfind("usage: vigilo [-keMz] [-m mode] ", 0), 0u) << p.out;
+  EXPECT_NE(usage_line.find(" [-u user,password] "), std::string::npos) << p.out;
+  EXPECT_EQ(std::count(usage_line.begin(), usage_line.end(), '\n'), 1) << p.out;
+  EXPECT_EQ(usage_line.back(), '\n');
   EXPECT_EQ(opts.seek, 0);
+
+  // --help is asked for, not a bad option: no code, no line, and the scan ends there.
+  init_app_options(&opts);
+  p = parse({"-k", "--help", "-e"});
+  EXPECT_EQ(p.result, 1);
+  EXPECT_EQ(p.out, "");
+  EXPECT_EQ(opts.skin, 0);
+  EXPECT_EQ(opts.frame, 0);
+  EXPECT_EQ(opts.start_day, 0u);
+  // An unknown long option is one bad option.
+  p = parse({"--mode", "2", "x"});
+  EXPECT_EQ(p.out.rfind("getopt_long() returned 63\nusage: vigilo [", 0), 0u) << p.out;
+  EXPECT_EQ(opts.mode, 0);
 }
 
 TEST_F(OptionsTest, NumbersAreTruncatedNotChecked) {

@@ -221,12 +221,20 @@ TEST_F(StartupRun, MainWindowLogsStartAndExitAndRefusesASecondMainWindow) {
   EXPECT_NE(first.out.find("SDL run-time version "), std::string::npos);
 }
 
-TEST_F(StartupRun, OneStrayWordPrintsTheUsageAndWritesNothing) {
-  fs::path dir = make_tree();
-  Outcome r = run(dir, {"-k", "stray"});
-  EXPECT_EQ(r.code, 255);
-  EXPECT_NE(r.out.find("usage: vigilo\n\t--mode, -m <0,1,2,3>"), std::string::npos) << r.out;
-  EXPECT_FALSE(fs::exists(dir / "logs"));
+TEST_F(StartupRun, OneStrayWordOrHelpPrintsTheUsageAndWritesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+  } cases[] = {{{"-k", "stray"}, 255}, {{"--help"}, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    fs::path dir = make_tree();
+    Outcome r = run(dir, c.args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_NE(r.out.find("usage: vigilo\n\t--mode, -m <0,1,2,3>"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("getopt_long()"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "logs"));
+  }
 }
 
 // Without an X display SDL would fall back to drawing in the terminal and never end: the
