@@ -151,20 +151,19 @@ TEST_F(EmapGui, markers_blink_on_notices_of_the_start_target_only) {
   ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, stray, sizeof stray, 2000), 0);
   send("DVR-2", 0x02, 0x1, 0);
   send("DVR-1", 0x20, 0x1, 0x1);
-  ASSERT_TRUE(marker_is(405, 600, kAlarm, 5000)) << std::hex << marker(405, 600);
+  ASSERT_TRUE(marker_is(405, 600, kAlarm)) << std::hex << marker(405, 600);
   EXPECT_EQ(marker(150, 150), kNormal);
   EXPECT_NE(out().find("No found!"), std::string::npos);
 
-  // Motion on camera 1: the alarm picture at once, the normal one about 3 s later.
+  // Motion on camera 1: the alarm picture, then the normal one no sooner than 3 s after the
+  // notice. A busy machine only makes either come later: the deadlines are for a frozen
+  // window, and the length is measured from what the window shows.
   send("DVR-1", 0x02, 0x1, 0);
   const auto sent = std::chrono::steady_clock::now();
-  ASSERT_TRUE(marker_is(150, 150, kAlarm, 2500)) << std::hex << marker(150, 150);
-  const auto alarm_seen = std::chrono::steady_clock::now();
+  ASSERT_TRUE(marker_is(150, 150, kAlarm)) << std::hex << marker(150, 150);
   EXPECT_EQ(marker(150, 450), kNormal);
-  ASSERT_TRUE(marker_is(150, 150, kNormal, 10000));
-  const auto shown = std::chrono::steady_clock::now() - sent;
-  EXPECT_GE(shown, std::chrono::milliseconds(2900));
-  EXPECT_LT(alarm_seen - sent, std::chrono::milliseconds(2500));
+  ASSERT_TRUE(marker_is(150, 150, kNormal));
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(2900));
   EXPECT_EQ(marker(405, 600), kNormal);
 
   // The map is redrawn (Cancel on an empty spot) while camera 1 blinks: its timer leaves
@@ -173,11 +172,11 @@ TEST_F(EmapGui, markers_blink_on_notices_of_the_start_target_only) {
   const unsigned long sel = window("Selection");
   ASSERT_NE(sel, 0u);
   send("DVR-1", 0x02, 0x1, 0);
-  ASSERT_TRUE(marker_is(150, 150, kAlarm, 2500));
+  ASSERT_TRUE(marker_is(150, 150, kAlarm));
   click(sel, 78, 97);
   ASSERT_TRUE(gone("Selection"));
   send("DVR-1", 0x20, 0, 0x1);
-  ASSERT_TRUE(marker_is(405, 600, kAlarm, 5000));
+  ASSERT_TRUE(marker_is(405, 600, kAlarm));
   EXPECT_EQ(marker(150, 150), kNormal) << std::hex << marker(150, 150);
   EXPECT_EQ(err().find("CRITICAL"), std::string::npos) << err();
 }
@@ -205,26 +204,28 @@ TEST_F(EmapGui, a_burst_of_notices_is_one_update_memory_stays_flat_and_close_is_
   uint8_t buf[EVENT_NOTICE_SIZE];
   encode_event_notice(n, buf);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 20000), 0) << i;
-  ASSERT_TRUE(marker_is(150, 450, kAlarm, 5000));
+  ASSERT_TRUE(marker_is(150, 450, kAlarm));
   EXPECT_EQ(marker(405, 600), kAlarm);
   // A timer and a picture per notice and marker would take some 20 MB here.
   const long after = rss_kib(pid_);
   EXPECT_LT(after - before, 8 * 1024) << before << " KiB before, " << after << " KiB after";
 
-  // Closed while a second burst comes in: the window loop is free to take the press.
+  // Closed while notices keep coming: the flood goes on until the window has gone, so the
+  // window must take the press in the middle of it (a loop that the watcher starves never
+  // does), however slowly a busy machine runs both.
   std::atomic<int> sent{0};
   std::atomic<bool> sending{true};
   std::thread more([&] {
-    for (int i = 0; i < 1000 && sending; ++i)
+    while (sending)
       if (local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 1000) == 0) ++sent;
   });
   EXPECT_TRUE(eventually([&] { return sent > 100; }));
+  const int sent_at_click = sent;
   click(win_, 1000, 20);
-  const auto clicked = std::chrono::steady_clock::now();
   EXPECT_TRUE(eventually([&] { return syslog().find("|EMAP|EXIT|") != std::string::npos; }));
-  EXPECT_LT(std::chrono::steady_clock::now() - clicked, std::chrono::seconds(1));
   sending = false;
   more.join();
+  EXPECT_GT(sent - sent_at_click, 0) << "the notices stopped before the close was taken";
   EXPECT_EQ(finish(), 1) << out() << err();
 }
 
