@@ -99,7 +99,7 @@ class LineCursor {
  public:
   // ok() is false when the header is missing; the copy failing throws std::bad_alloc.
   LineCursor(const char* text, const char* header) {
-    const char* at = text ? strstr(text, header) : nullptr;
+    const char* at = text ? find_header(text, header) : nullptr;
     if (!at) return;
     copy_.assign(at);
     pos_ = 0;
@@ -118,6 +118,14 @@ class LineCursor {
   }
 
  private:
+  // A header counts only where a line starts: the same text inside a line (a password's
+  // encoding, a camera name) is data of that line.
+  static const char* find_header(const char* text, const char* header) {
+    for (const char* at = strstr(text, header); at; at = strstr(at + 1, header))
+      if (at == text || at[-1] == '\n' || at[-1] == '\r') return at;
+    return nullptr;
+  }
+
   std::string copy_;
   size_t pos_ = 0;
   bool found_ = false;

@@ -127,6 +127,35 @@ TEST_F(SetupWriter, texts_a_hand_edited_file_holds_are_written_so_that_they_read
   EXPECT_EQ(compose_setup_cfg(take_setup_snapshot()), first);
 }
 
+TEST_F(SetupWriter, a_header_inside_a_line_is_data_and_every_fuzz_regression_saves_as_it_loads) {
+  // A password whose encoding holds "[GROUP_1]": the DVR line stands before the group's
+  // own header, and a save writes the encoding again.
+  const std::string encoded = ")[GROUP_1]AAA";
+  std::string cfg = fixture_setup_cfg();
+  cfg.replace(cfg.find(enc("1234")), enc("1234").size(), encoded);
+  load(cfg);
+  SetupSnapshot s = take_setup_snapshot();
+  ASSERT_EQ(enc(s.dvr[0].password), encoded);
+  ASSERT_EQ(s.group.size(), 2u);
+  EXPECT_EQ(s.group[0].name, "Entrances");
+  EXPECT_EQ(s.group[0].member, (std::vector<std::string>{"Lobby", "Gate 2"}));
+  std::string first = compose_setup_cfg(s);
+  ASSERT_EQ(save_setup_cfg(first), 0);
+  EXPECT_EQ(compose_setup_cfg(take_setup_snapshot()), first);
+
+  int inputs = 0;
+  for (const auto& e : std::filesystem::directory_iterator(VIGILO_SETUP_WRITER_CORPUS)) {
+    SCOPED_TRACE(e.path().filename().string());
+    write("setup.cfg", read_file(e.path()));
+    ASSERT_EQ(reload_setup_cfg(), 0);
+    first = compose_setup_cfg(take_setup_snapshot());
+    ASSERT_EQ(save_setup_cfg(first), 0);
+    EXPECT_EQ(compose_setup_cfg(take_setup_snapshot()), first);
+    ++inputs;
+  }
+  EXPECT_GT(inputs, 0);
+}
+
 TEST_F(SetupWriter, a_failed_save_leaves_setup_cfg_byte_for_byte_and_no_temporary_file) {
   load(fixture_setup_cfg("\r\n"));
   const std::string before = read("setup.cfg");
