@@ -14,6 +14,10 @@ SetupSnapshot take_setup_snapshot() {
   const RC_DVR_INFO* dvr = get_dvr_table();
   s.dvr.assign(dvr, dvr + get_num_dvr());
   for (RC_DVR_INFO& d : s.dvr) d.protocol = tool_protocol_code(d.model);
+  for (int i = 0; i < get_num_dvr(); ++i) {
+    const char* line = get_damaged_dvr_line(i);
+    s.dvr_damaged_line.emplace_back(line ? line : "");
+  }
   const RC_GROUP_INFO* group = get_group_table();
   for (int i = 0; i < get_num_group(); ++i) {
     SetupGroup g;

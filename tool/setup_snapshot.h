@@ -19,6 +19,9 @@ struct SetupGroup {
 // Copies of everything the last load of the store holds.
 struct SetupSnapshot {
   std::vector<RC_DVR_INFO> dvr;
+  // Per DVR (when given): its line as the file holds it when the record could not take all
+  // of it (get_damaged_dvr_line), else empty.
+  std::vector<std::string> dvr_damaged_line;
   std::vector<SetupGroup> group;
   std::vector<RC_USER_INFO> user;
   RC_SYSTEM_INFO sys{};

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <shared_mutex>
 #include <cstdio>
@@ -22,6 +23,7 @@ namespace {
 // generation, so a generation is never copied without re-pointing them (clone()).
 struct SetupTables {
   std::vector<RC_DVR_INFO> dvr;
+  std::vector<std::string> dvr_damaged_line;  // per DVR: its line when the record lost text
   std::vector<RC_GROUP_INFO> group;
   std::vector<std::vector<RC_DVR_INFO>> group_members;
   std::vector<std::vector<uint32_t>> group_filters;
@@ -173,51 +175,79 @@ void report_short(const char* section, int read, int counted) {
 // ---------------------------------------------------------------------------------------
 // [DVR]
 
-void parse_dvr_line(const char* line, RC_DVR_INFO& d, int line_no) {
-  Scratch s(27, line);
-  int n[8] = {};
-  int got = sscanf(
-      line,
-      "%[^\t=]%*[\t=]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%d%*[\t,]%d%*[\t,]%d%*[\t,]%d%*[\t,]%d"
-      "%*[\t,]%d%*[\t,]%d%*[\t,]%[^,]%*[\t,]%d%*[\t,\"]%[^\"]%*[\t ,\"]%[^\"]%*[\t,\"]%[^\"]"
-      "%*[\t,\"]%[^\"]%*[\t,\"]%[^\"]%*[\t,\"]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]"
-      "%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]"
-      "%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]%*[\t,]%[^\t,]"
-      "%*[\t,]%[^\t,]%*[\t,]%[^\t]",
-      s[0], s[1], s[2], &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], s[3], &n[7], s[4],
-      s[5], s[6], s[7], s[8], s[9], s[10], s[11], s[12], s[13], s[14], s[15], s[16], s[17],
-      s[18], s[19], s[20], s[21], s[22], s[23], s[24], s[25], s[26]);
-  if (got < 0) got = 0;
-  int cuts = 0;
-  if (got > 0) cuts += copy_field(d.name, s[0]);
-  if (got > 1) cuts += copy_field(d.model, s[1]);
-  if (got > 2) cuts += copy_field(d.ipaddress, s[2]);
-  for (int p = 0; p < DVR_NUM_PORTS; ++p)
-    if (got > 3 + p) d.port[p] = to_port(n[p]);
-  if (got > 10) cuts += copy_field(d.host_type, s[3]);
-  if (got > 11) {
-    // Each channel needs a camera name slot; a count beyond them would index past the table.
-    int v = n[7];
-    if (v < 0) v = 0;
-    if (v > DVR_MAX_CAMERAS) v = DVR_MAX_CAMERAS;
-    d.num_video = static_cast<uint8_t>(v);
-  }
-  if (got > 12) cuts += copy_field(d.location, s[4]);
-  if (got > 13) cuts += copy_field(d.manager, s[5]);
-  if (got > 14) cuts += copy_field(d.tel_no, s[6]);
-  if (got > 15) cuts += copy_field(d.police_no, s[7]);
-  if (got > 16) cuts += copy_field(d.fire_dept_no, s[8]);
+// The fields of a [DVR] line in order, each with the separators before it. A line is read
+// field by field and stops at the first field it cannot read; the fields after it stay zero.
+constexpr int kDvrLineFields = 35;
+constexpr int kDvrPortField = 3;      // 3..9: the seven ports
+constexpr int kDvrChannelsField = 11;
+constexpr int kDvrPasswordField = 34;
+constexpr const char* kDvrFieldFormats[kDvrLineFields] = {
+    "%[^\t=]%n",          "%*[\t=]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%d%n",
+    "%*[\t,]%d%n",        "%*[\t,]%d%n",          "%*[\t,]%d%n",          "%*[\t,]%d%n",
+    "%*[\t,]%d%n",        "%*[\t,]%d%n",          "%*[\t,]%[^,]%n",       "%*[\t,]%d%n",
+    "%*[\t,\"]%[^\"]%n",   "%*[\t ,\"]%[^\"]%n",   "%*[\t,\"]%[^\"]%n",     "%*[\t,\"]%[^\"]%n",
+    "%*[\t,\"]%[^\"]%n",   "%*[\t,\"]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t]%n",
+};
+
+// Reads one [DVR] line into `d`. False when the record does not hold the whole line (a
+// field was cut, or text is left that no field took): a save from it would lose that text.
+bool parse_dvr_line(const char* line, RC_DVR_INFO& d, int line_no) {
+  struct Text {
+    char* field;
+    size_t cap;
+  };
+  Text texts[kDvrLineFields] = {};
+  texts[0] = {d.name, sizeof d.name};
+  texts[1] = {d.model, sizeof d.model};
+  texts[2] = {d.ipaddress, sizeof d.ipaddress};
+  texts[10] = {d.host_type, sizeof d.host_type};
+  texts[12] = {d.location, sizeof d.location};
+  texts[13] = {d.manager, sizeof d.manager};
+  texts[14] = {d.tel_no, sizeof d.tel_no};
+  texts[15] = {d.police_no, sizeof d.police_no};
+  texts[16] = {d.fire_dept_no, sizeof d.fire_dept_no};
   for (int c = 0; c < DVR_MAX_CAMERAS; ++c)
-    if (got > 17 + c) cuts += copy_field(d.camera_name[c], s[9 + c]);
-  if (got > 33) cuts += copy_field(d.username, s[25]);
-  if (got > 34) {
-    if (uudecode_to(d.password, sizeof d.password, s[26]) < 0) d.password[0] = '\0';
+    texts[17 + c] = {d.camera_name[c], sizeof d.camera_name[c]};
+  texts[33] = {d.username, sizeof d.username};
+
+  Scratch s(1, line);
+  const char* p = line;
+  int cuts = 0;
+  for (int f = 0; f < kDvrLineFields; ++f) {
+    int used = 0;
+    int number = 0;
+    const bool numeric = (f >= kDvrPortField && f < kDvrPortField + DVR_NUM_PORTS) ||
+                         f == kDvrChannelsField;
+    const int got = numeric ? sscanf(p, kDvrFieldFormats[f], &number, &used)
+                            : sscanf(p, kDvrFieldFormats[f], s[0], &used);
+    if (got < 1) break;
+    p += used;
+    if (f == kDvrChannelsField) {
+      // Each channel needs a camera name slot; a count beyond them would index past the table.
+      d.num_video = static_cast<uint8_t>(std::clamp(number, 0, DVR_MAX_CAMERAS));
+    } else if (numeric) {
+      d.port[f - kDvrPortField] = to_port(number);
+    } else if (f == kDvrPasswordField) {
+      // A length character of 0 bytes ("`") is an empty password.
+      if (uudecode_to(d.password, sizeof d.password, s[0]) < 0) d.password[0] = '\0';
+    } else {
+      cuts += copy_field(texts[f].field, texts[f].cap, s[0]);
+    }
   }
   report_cut("[DVR]", line_no, cuts);
+  // Separators alone may be left: the writer ends a line before its first empty text.
+  const bool left = p[strspn(p, "\t ,\"=")] != '\0';
+  if (left) printf("setup.cfg: [DVR] line %d holds text that none of its fields takes.\n", line_no);
+  return !left && cuts == 0;
 }
 
 int read_dvr(SetupTables& t, const char* text) {
   t.dvr.clear();
+  t.dvr_damaged_line.clear();
   LineCursor cur(text, "[DVR]");
   if (!cur.ok()) {
     fatal_box("Invalid setup.cfg:strstr(cfg, [DVR]) failed.\n");
@@ -243,12 +273,13 @@ int read_dvr(SetupTables& t, const char* text) {
     char* line = cur.next();
     if (!line || is_section_header(line)) break;
     RC_DVR_INFO d{};
-    parse_dvr_line(line, d, read + 1);
+    const bool whole = parse_dvr_line(line, d, read + 1);
     d.protocol = get_protocol_code(d.model);
     d.num_video1 = d.num_video;
     d.num_video2 = d.num_video;
     d.flag = 1;
     t.dvr.push_back(d);
+    t.dvr_damaged_line.emplace_back(whole ? "" : line);
   }
   report_short("[DVR]", read, count);
   return 0;
@@ -755,6 +786,12 @@ RC_USER_INFO* get_user_table() { return tables().user.data(); }
 RC_FILE_INFO* get_language_table() { return tables().language.data(); }
 RC_FILE_INFO* get_resolution_table() { return tables().resolution.data(); }
 int get_num_dvr() { return static_cast<int>(tables().dvr.size()); }
+const char* get_damaged_dvr_line(int i) {
+  const SetupTables& t = tables();
+  if (i < 0 || static_cast<size_t>(i) >= t.dvr_damaged_line.size()) return nullptr;
+  const std::string& line = t.dvr_damaged_line[static_cast<size_t>(i)];
+  return line.empty() ? nullptr : line.c_str();
+}
 int get_num_group() { return static_cast<int>(tables().group.size()); }
 int get_num_user() { return static_cast<int>(tables().user.size()); }
 int get_num_language() { return static_cast<int>(tables().language.size()); }

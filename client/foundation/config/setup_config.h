@@ -177,6 +177,10 @@ RC_USER_INFO* get_user_table();
 RC_FILE_INFO* get_language_table();
 RC_FILE_INFO* get_resolution_table();
 int get_num_dvr();
+// The text of DVR i's line as the file holds it when its record could not take all of it
+// (a field cut, or text that no field took), so that a save can keep that line; nullptr
+// when the record holds the whole line or i is out of range.
+const char* get_damaged_dvr_line(int i);
 int get_num_group();
 int get_num_user();
 int get_num_language();

@@ -234,6 +234,10 @@ TEST_F(ConfigTest, overlong_values_are_cut_at_their_field_width) {
   EXPECT_EQ(strlen(get_rec_path()), 255u);
   // The member name is cut the same way, so the group still finds its DVR.
   EXPECT_EQ(get_group_table()[0].num_dvr, 2);
+  // A writer keeps the cut line as the file holds it; the whole one it writes from its record.
+  ASSERT_NE(get_damaged_dvr_line(0), nullptr);
+  EXPECT_EQ(std::string(get_damaged_dvr_line(0)).rfind(long_name + "=MW-2606QTR14,", 0), 0u);
+  EXPECT_EQ(get_damaged_dvr_line(1), nullptr);
 }
 
 TEST_F(ConfigTest, num_video_is_clamped_to_the_camera_slots) {

@@ -136,7 +136,7 @@ std::string dvr_form_line(const DvrFormData& f) {
 std::string compose_dvr_add(const DvrFormData& f, const SetupSnapshot& s, const char* comment) {
   std::string dvr;
   append_dvr_head(dvr, comment, static_cast<int>(s.dvr.size()) + 1);
-  for (const RC_DVR_INFO& d : s.dvr) append_dvr_line(dvr, d);
+  for (size_t i = 0; i < s.dvr.size(); ++i) append_snapshot_dvr_line(dvr, s, i);
   dvr += dvr_form_line(f);
   return compose_setup_cfg(s, {.dvr = dvr});
 }
@@ -144,11 +144,11 @@ std::string compose_dvr_add(const DvrFormData& f, const SetupSnapshot& s, const 
 std::string compose_dvr_edit(const DvrFormData& f, const SetupSnapshot& s, const char* comment) {
   std::string dvr;
   append_dvr_head(dvr, comment, static_cast<int>(s.dvr.size()));
-  for (const RC_DVR_INFO& d : s.dvr) {
-    if (f.old_name == d.name)
+  for (size_t i = 0; i < s.dvr.size(); ++i) {
+    if (f.old_name == s.dvr[i].name)
       dvr += dvr_form_line(f);
     else
-      append_dvr_line(dvr, d);
+      append_snapshot_dvr_line(dvr, s, i);
   }
   std::string group;
   append_group_head(group, static_cast<int>(s.group.size()));
@@ -168,7 +168,7 @@ std::string compose_dvr_delete(const std::vector<int>& keep, const SetupSnapshot
   int written = 0;
   for (int i : keep) {
     if (i < 0 || static_cast<size_t>(i) >= s.dvr.size()) continue;
-    append_dvr_line(body, s.dvr[static_cast<size_t>(i)]);
+    append_snapshot_dvr_line(body, s, static_cast<size_t>(i));
     ++written;
   }
   std::string dvr;

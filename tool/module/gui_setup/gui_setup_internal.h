@@ -82,6 +82,7 @@ struct SetupWindow {
   UserForm user_form;
   SystemPage system;
   EmailPage email;
+  std::string damage_told;  // the last damaged-lines notice shown (damaged_dvr_notice)
 };
 extern SetupWindow setup_ui;
 
@@ -136,8 +137,9 @@ std::string label_text(LabelKey key);
 void report_save_failure(const char* file, const std::string& why);
 
 // The end of a page's save: the text of the first failed check in the Error dialog, or
-// setup.cfg replaced with `compose()` (a failure reported, the form left as typed). True
-// when the file was saved.
+// setup.cfg replaced with `compose()` (a failure reported, the form left as typed). Before
+// the first save that keeps DVR lines the tool could not read whole, an Information box
+// names them. True when the file was saved.
 bool finish_save(const std::optional<LabelKey>& failed, const std::function<std::string()>& compose);
 // Starts a list fill: empties the list, reloads setup.cfg and returns what it holds.
 SetupSnapshot reload_for_list(GtkListStore* store);

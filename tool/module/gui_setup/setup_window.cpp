@@ -100,6 +100,13 @@ bool finish_save(const std::optional<LabelKey>& failed, const std::function<std:
     show_error_dialog(get_label_text(*failed));
     return false;
   }
+  // Told once a window, and again when other lines come to be damaged.
+  if (std::string notice = damaged_dvr_notice(take_setup_snapshot());
+      !notice.empty() && notice != setup_ui.damage_told) {
+    set_current_message(notice.c_str());
+    show_info_dialog();
+    setup_ui.damage_told = notice;
+  }
   std::string why;
   if (save_setup_cfg(compose(), &why) != 0) {
     report_save_failure(kSetupPath, why);

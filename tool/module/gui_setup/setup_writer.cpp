@@ -1,6 +1,7 @@
 // setup.cfg text in the reader's format, and its all-or-nothing save.
 #include "tool/module/gui_setup/setup_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -91,6 +92,30 @@ void append_dvr_line(std::string& out, const RC_DVR_INFO& d) {
   out += '\n';
 }
 
+void append_snapshot_dvr_line(std::string& out, const SetupSnapshot& s, size_t i) {
+  if (i >= s.dvr.size()) return;
+  const std::string* kept = i < s.dvr_damaged_line.size() ? &s.dvr_damaged_line[i] : nullptr;
+  if (!kept || kept->empty()) {
+    append_dvr_line(out, s.dvr[i]);
+    return;
+  }
+  // The rest of the line reads as it did; the name is written as group members name it.
+  const size_t name_end = std::min(kept->find_first_of("\t="), kept->size());
+  out += storable_dvr_name(kept->substr(0, name_end).c_str());
+  out.append(*kept, name_end);
+  out += '\n';
+}
+
+std::string damaged_dvr_notice(const SetupSnapshot& s) {
+  std::string names;
+  for (size_t i = 0; i < s.dvr.size() && i < s.dvr_damaged_line.size(); ++i)
+    if (!s.dvr_damaged_line[i].empty())
+      appendf(names, "%s\"%s\"", names.empty() ? "" : ", ", s.dvr[i].name);
+  if (names.empty()) return "";
+  return "setup.cfg holds DVR lines that could not be read whole (" + names +
+         "). Each is saved as it stands in the file until its DVR is edited.";
+}
+
 void append_group_head(std::string& out, int count) {
   out += "\n[GROUP]\n";
   appendf(out, "num_group=%d\n", count);
@@ -127,7 +152,7 @@ void append_user_line(std::string& out, const RC_USER_INFO& u) {
 
 void write_dvr_section(std::string& out, const SetupSnapshot& s) {
   append_dvr_head(out, kDvrCommentLine, static_cast<int>(s.dvr.size()));
-  for (const RC_DVR_INFO& d : s.dvr) append_dvr_line(out, d);
+  for (size_t i = 0; i < s.dvr.size(); ++i) append_snapshot_dvr_line(out, s, i);
 }
 
 void write_group_section(std::string& out, const SetupSnapshot& s) {

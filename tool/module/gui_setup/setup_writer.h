@@ -23,6 +23,13 @@ extern const char* const kNoBlankLine;
 void append_dvr_head(std::string& out, const char* comment, int count);
 // One [DVR] line of a record.
 void append_dvr_line(std::string& out, const RC_DVR_INFO& d);
+// The [DVR] line of s.dvr[i]: the file's own line (its name written as the writer writes
+// names) when the record could not take all of it, so no save loses what it held; else
+// the record's line.
+void append_snapshot_dvr_line(std::string& out, const SetupSnapshot& s, size_t i);
+// The text the tool shows before a save that keeps such lines: the DVRs they name and that
+// each is kept until it is edited. "" when every line was read whole.
+std::string damaged_dvr_notice(const SetupSnapshot& s);
 void append_group_head(std::string& out, int count);
 // "[GROUP_<number>]", its name, member count and one "name=MASK" line per member.
 void append_group(std::string& out, int number, const std::string& name,

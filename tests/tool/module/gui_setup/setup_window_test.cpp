@@ -303,6 +303,23 @@ TEST_F(SetupWindowTest, accounts_keep_the_privileged_and_own_account_and_couple_
   EXPECT_EQ(text.find("\nxx="), std::string::npos);
 }
 
+TEST_F(SetupWindowTest, a_dvr_line_read_in_part_is_told_once_before_a_save_that_keeps_it) {
+  std::string cfg = fixture_setup_cfg();
+  size_t gate = cfg.find("TALVE8,gate.example,");
+  cfg.insert(gate + 7, "Gate house,");  // the ports become text
+  const size_t from = cfg.rfind('\n', gate);
+  const std::string line = cfg.substr(from, cfg.find('\n', gate) + 1 - from);
+  open(cfg);
+  const std::string saved = "Information: " + std::string(get_label_text("txt_SYSTEMSAVED")) + "\n";
+  std::string shown = click(setup_ui.system.ok);
+  EXPECT_EQ(shown.rfind("Information: setup.cfg holds DVR lines", 0), 0u) << shown;
+  EXPECT_NE(shown.find("(\"Gate 2\")"), std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(shown.find('\n') + 1), saved);
+  EXPECT_NE(read("setup.cfg").find(line), std::string::npos) << line;
+  EXPECT_EQ(click(setup_ui.system.ok), saved);
+  EXPECT_NE(read("setup.cfg").find(line), std::string::npos);
+}
+
 TEST_F(SetupWindowTest, system_log_opens_once_and_system_then_email_saves_keep_each_other) {
   open(fixture_setup_cfg());
   click(setup_ui.system.syslog);

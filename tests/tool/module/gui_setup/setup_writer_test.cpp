@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "tests/tool/tool_fixture.h"
+#include "tool/module/gui_setup/dvr_form_model.h"
 #include "tool/module/gui_setup/setup_writer.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -154,6 +155,46 @@ TEST_F(SetupWriter, a_header_inside_a_line_is_data_and_every_fuzz_regression_sav
     ++inputs;
   }
   EXPECT_GT(inputs, 0);
+}
+
+TEST_F(SetupWriter, a_dvr_line_read_in_part_is_written_as_the_file_holds_it_until_edited) {
+  std::string cfg = fixture_setup_cfg();
+  // One text too many turns the ports into text; a location too long for its field is cut.
+  const std::string extra =
+      "Gate 2=TALVE8,Gate house,gate.example,3490,2200,3492,9205,9203,80,9202,NAME,1,"
+      "\"North gate\",\"Lee\",\"0299\",\"112\",\"119\",CHANNEL ALL,guard," + enc("gatepw");
+  const std::string cut = "Yard=MW-2606QA14,10.0.0.5,3490,9010,3492,9205,9203,80,9202,IP,4,\"" +
+                          std::string(300, 'y') + "\",\"Park\",\"0311\"";
+  size_t gate = cfg.find("Gate 2=TALVE8");
+  cfg.replace(gate, cfg.find('\n', gate) - gate, extra);
+  size_t yard = cfg.find("Yard=MW");
+  cfg.replace(yard, cfg.find('\n', yard) - yard, cut);
+  load(cfg);
+  SetupSnapshot s = take_setup_snapshot();
+  EXPECT_STREQ(s.dvr[1].ipaddress, "Gate house") << "the record holds what was read";
+  const std::string notice = damaged_dvr_notice(s);
+  EXPECT_EQ(notice.find("Lobby"), std::string::npos) << notice;
+  EXPECT_NE(notice.find("\"Gate 2\", \"Yard\""), std::string::npos) << notice;
+
+  std::string first = compose_setup_cfg(s);
+  EXPECT_NE(first.find("\n" + extra + "\n"), std::string::npos) << first;
+  EXPECT_NE(first.find("\n" + cut + "\n"), std::string::npos);
+  EXPECT_NE(first.find("\nLobby=MW-2606QTR14,192.168.0.10,"), std::string::npos);
+  ASSERT_EQ(save_setup_cfg(first), 0);
+  EXPECT_EQ(compose_setup_cfg(take_setup_snapshot()), first);
+
+  // A delete of another DVR keeps the line too. The writer's own short line (no location)
+  // and a line written from its record again read back whole.
+  s = take_setup_snapshot();
+  EXPECT_NE(compose_dvr_delete({1, 2}, s, kDvrCommentLine).find("\n" + extra + "\n"),
+            std::string::npos);
+  s.dvr[0].location[0] = '\0';
+  s.dvr_damaged_line[2].clear();
+  ASSERT_EQ(save_setup_cfg(compose_setup_cfg(s)), 0);
+  s = take_setup_snapshot();
+  EXPECT_EQ(damaged_dvr_notice(s), "setup.cfg holds DVR lines that could not be read whole "
+                                   "(\"Gate 2\"). Each is saved as it stands in the file until "
+                                   "its DVR is edited.");
 }
 
 TEST_F(SetupWriter, a_failed_save_leaves_setup_cfg_byte_for_byte_and_no_temporary_file) {
