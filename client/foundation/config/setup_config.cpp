@@ -120,11 +120,17 @@ class LineCursor {
   }
 
  private:
-  // A header counts only where a line starts: the same text inside a line (a password's
-  // encoding, a camera name) is data of that line.
+  // A header counts only where a line starts (after blanks, or a byte-order mark that
+  // opens the file): the same text inside a line (a password's encoding, a camera name)
+  // is data of that line.
   static const char* find_header(const char* text, const char* header) {
-    for (const char* at = strstr(text, header); at; at = strstr(at + 1, header))
-      if (at == text || at[-1] == '\n' || at[-1] == '\r') return at;
+    for (const char* at = strstr(text, header); at; at = strstr(at + 1, header)) {
+      const char* from = at;
+      while (from > text && (from[-1] == ' ' || from[-1] == '\t')) --from;
+      if (from == text || from[-1] == '\n' || from[-1] == '\r' ||
+          (from == text + 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0))
+        return at;
+    }
     return nullptr;
   }
 

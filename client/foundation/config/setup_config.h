@@ -127,7 +127,8 @@ struct RC_FILE_INFO {
 };
 
 // Loads `path` whole and runs the section readers in file order of the setup tool. A
-// section header ("[DVR]", "[GROUP_3]") counts only at the start of a line.
+// section header ("[DVR]", "[GROUP_3]") counts only at the start of a line (blanks before
+// it allowed).
 // 0; -1 stat, -2 open, -3 memory, -5 [DVR], -6 [GROUP], -7 [USER], -8 [SYSTEM],
 // -9 [EMAIL]/[LANGUAGE]/[RESOLUTION]. Window-loop thread only.
 int load_setup_info(const char* path);

@@ -101,8 +101,12 @@ void append_snapshot_dvr_line(std::string& out, const SetupSnapshot& s, size_t i
   }
   // The rest of the line reads as it did; the name is written as group members name it.
   const size_t name_end = std::min(kept->find_first_of("\t="), kept->size());
-  out += storable_dvr_name(kept->substr(0, name_end).c_str());
-  out.append(*kept, name_end);
+  std::string line = storable_dvr_name(kept->substr(0, name_end).c_str());
+  line.append(*kept, name_end);
+  // Blanks and tabs alone before a '[' would make a section header of the line.
+  const size_t first = line.find_first_not_of(" \t");
+  if (first != std::string::npos && line[first] == '[') line[first] = '(';
+  out += line;
   out += '\n';
 }
 
