@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/channel_table.h"
@@ -37,6 +38,7 @@ constexpr uint32_t kSilenceMs = 50000;    // a slave silent this long is dropped
 constexpr uint32_t kKeepAliveMs = 5000;   // a slave speaks at least this often
 constexpr int kSendTimeoutMs = 2000;      // a peer that takes no data this long is dropped
 constexpr int kSliceMs = 100;             // waits re-test the quit flag this often
+constexpr int kHelloSliceMs = 10;         // the master's wait while connections owe a hello
 
 // ---------------------------------------------------------------- message bytes
 
@@ -334,7 +336,9 @@ int open_listener(APP_OPTIONS* opts) {
   }
   uint32_t addr = 0;
   if (net_parse_ipv4(opts->peers[0].address, &addr) != 0) net_parse_ipv4("127.0.0.1", &addr);
-  const int rc = net_listen_on(fd, addr, opts->peers[0].port, 10);
+  // Room for a burst of connections while the master thread reads hellos: a connection the
+  // queue has no room for waits a second for the retry of its handshake.
+  const int rc = net_listen_on(fd, addr, opts->peers[0].port, 128);
   if (rc != 0) {
     net_close(fd);
     fatal_box(rc == -1   ? "Unable to set socket options on master socket.setsockopt() failed.\n"
@@ -345,49 +349,105 @@ int open_listener(APP_OPTIONS* opts) {
   return fd;
 }
 
-// Takes a new slave into the first free slot, or closes it when all 16 are in use.
-void add_slave(APP_OPTIONS* opts, int fd) {
-  int in_use = 0, free_slot = -1;
-  for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) {
+// Gives a connection that presented the secret the first free slot and its reader: 0, or
+// -1 when all 16 are taken (the connection is closed).
+int add_slave(APP_OPTIONS* opts, int fd) {
+  int free_slot = -1;
+  for (int i = 0; i < NUM_PEER_ENDPOINTS && free_slot < 0; ++i) {
     bool used;
     {
       std::lock_guard<std::mutex> g(g_master.slots[i].lock);
       used = opts->peers[i].socket >= 0;
     }
-    if (used) {
-      ++in_use;
-      continue;
-    }
+    if (used) continue;
     join_reader(i);  // a reader of a freed slot that has not ended yet
-    if (free_slot < 0) free_slot = i;
+    free_slot = i;
   }
-  if (in_use >= NUM_PEER_ENDPOINTS || free_slot < 0) {
+  if (free_slot < 0) {
     net_close(fd);
-    return;
+    return -1;
   }
-  net_set_nonblocking(fd, true);
   SlaveSlot& s = g_master.slots[free_slot];
   PEER_ENDPOINT* peer = &opts->peers[free_slot];
   {
     std::lock_guard<std::mutex> g(s.lock);
     peer->index = static_cast<uint32_t>(free_slot);
     peer->socket = fd;
-    s.admitted = false;
+    s.admitted = true;
     s.last_alive.store(now_ms());
   }
   s.reader = std::thread([peer] { slave_reader_thread(peer); });
+  return 0;
 }
 
 // One line for the first refused connection and then at most one a second, with the count:
 // a flood of strangers must not flood the output as well.
-void note_refused(int slot) {
+void note_refused() {
   const uint64_t n = ++g_master.refused;
   const uint64_t now = net_now_ms();
   uint64_t last = g_master.refused_line_ms.load();
   if (n > 1 && now - last < 1000) return;
   if (!g_master.refused_line_ms.compare_exchange_strong(last, now)) return;
-  printf("Link connection %d closed: it did not present the link secret (%llu refused so far).\n",
-         slot, static_cast<unsigned long long>(n));
+  printf("Link connection closed: it did not present the link secret (%llu refused so far).\n",
+         static_cast<unsigned long long>(n));
+}
+
+// A connection that has not presented the secret yet. The master thread reads its hello,
+// so such connections cost no slot and no thread; at most LINK_PENDING_HELLOS wait, and the
+// oldest makes room for a new one, so silent connections never keep a window out.
+struct PendingHello {
+  int fd = -1;
+  uint64_t deadline = 0;  // net_now_ms() by which the whole hello must have come
+  size_t got = 0;
+  uint8_t buf[COMM_MESSAGE_SIZE];
+};
+
+// Takes a new connection into the pool of those waiting for their hello.
+void add_pending(std::vector<PendingHello>& pending, int fd) {
+  net_set_nonblocking(fd, true);
+  if (pending.size() >= size_t(LINK_PENDING_HELLOS)) {
+    net_close(pending.front().fd);
+    pending.erase(pending.begin());
+    note_refused();
+  }
+  PendingHello p;
+  p.fd = fd;
+  p.deadline = net_now_ms() + LINK_HELLO_MS;
+  pending.push_back(p);
+}
+
+// Reads what the waiting connections sent: one whose hello carries the secret becomes a
+// slave; one that sent anything else, closed, or let its time pass is closed, having been
+// sent nothing. What has arrived is read before the time is judged, so a hello that came in
+// time counts however late this thread runs.
+void read_hellos(APP_OPTIONS* opts, std::vector<PendingHello>& pending) {
+  const uint64_t now = net_now_ms();
+  for (size_t k = 0; k < pending.size();) {
+    PendingHello& p = pending[k];
+    bool failed = false;
+    while (p.got < COMM_MESSAGE_SIZE) {
+      const long n = net_recv(p.fd, p.buf + p.got, COMM_MESSAGE_SIZE - p.got);
+      if (n > 0) {
+        p.got += static_cast<size_t>(n);
+        continue;
+      }
+      failed = n == 0 || (net_last_error() != NET_WOULDBLOCK && net_last_error() != EINTR);
+      break;
+    }
+    const bool whole = p.got == COMM_MESSAGE_SIZE;
+    if (!whole && !failed && now < p.deadline) {
+      ++k;
+      continue;
+    }
+    if (whole && admits(p.buf, g_master.secret)) {
+      add_slave(opts, p.fd);
+    } else {
+      net_close(p.fd);
+      note_refused();
+    }
+    memset(p.buf, 0, sizeof p.buf);
+    pending.erase(pending.begin() + std::ptrdiff_t(k));
+  }
 }
 
 // Publishes the secret for the windows of this account on this machine.
@@ -404,6 +464,8 @@ void write_key_file(uint16_t port, const std::string& secret) {
 // that can no longer accept ends the loop.
 void accept_slaves(APP_OPTIONS* opts, int listen_fd) {
   auto stop = [] { return quitting() || g_master.closing.load(); };
+  std::vector<PendingHello> pending;
+  pending.reserve(LINK_PENDING_HELLOS);
   while (!stop()) {
     // Silent slaves go before each wait for a new one.
     for (int i = 0; i < NUM_PEER_ENDPOINTS; ++i) {
@@ -415,11 +477,17 @@ void accept_slaves(APP_OPTIONS* opts, int listen_fd) {
       }
       if (silent && release_slot(opts, i)) join_reader(i);
     }
+    // While connections owe their hello the wait is cut short, so a hello is read soon
+    // after it comes.
     int fd = -1;
-    while (!stop() && (fd = net_accept_wait(listen_fd, kSliceMs)) == -1) {
+    while (!stop()) {
+      read_hellos(opts, pending);
+      if ((fd = net_accept_wait(listen_fd, pending.empty() ? kSliceMs : kHelloSliceMs)) != -1) break;
     }
     if (fd >= 0) {
-      add_slave(opts, fd);
+      // A hello that came meanwhile is read before the oldest is closed to make room.
+      if (pending.size() >= size_t(LINK_PENDING_HELLOS)) read_hellos(opts, pending);
+      add_pending(pending, fd);
       continue;
     }
     if (stop()) break;
@@ -428,6 +496,7 @@ void accept_slaves(APP_OPTIONS* opts, int listen_fd) {
     printf("accept() failed (%d); trying again.\n", e);
     pause_ms(e == EINTR || e == ECONNABORTED ? kSliceMs : 1000, stop);
   }
+  for (PendingHello& p : pending) net_close(p.fd);
 }
 
 }  // namespace
@@ -565,57 +634,43 @@ int slave_reader_thread(void* arg) {
   }
   APP_OPTIONS* opts = g_master.opts.load();
   uint8_t buf[COMM_MESSAGE_SIZE];
-  // Nothing of a connection reaches the loop, or is sent to it, before its secret.
-  const uint64_t deadline = net_now_ms() + LINK_HELLO_MS;
-  const bool admitted =
-      fd >= 0 && recv_message(fd, buf, [deadline] { return net_now_ms() >= deadline; }) == 0 &&
-      admits(buf, g_master.secret);
-  if (admitted) {
-    {
-      std::lock_guard<std::mutex> g(s.lock);
-      s.admitted = peer->socket == fd;
-    }
+  printf("added slave %d %d\n", i, fd);
+  AddChannelGate gate(i);
+  // The socket is shut down by whoever frees the slot, which ends the wait at once.
+  while (fd >= 0 && recv_message(fd, buf, [&gate] {
+           gate.flush_if_due();
+           return false;
+         }) == 0) {
+    if (!has_tag(buf)) break;
+    const int command = get_le16(buf + 8);
+    if (command == COMM_CLOSE) break;
+    // Any good message shows the slave alive: a busy slave answering with acknowledgements
+    // is not dropped as silent.
     s.last_alive.store(now_ms());
-    printf("added slave %d %d\n", i, fd);
-    AddChannelGate gate(i);
-    // The socket is shut down by whoever frees the slot, which ends the wait at once.
-    while (recv_message(fd, buf, [&gate] {
-             gate.flush_if_due();
-             return false;
-           }) == 0) {
-      if (!has_tag(buf)) break;
-      const int command = get_le16(buf + 8);
-      if (command == COMM_CLOSE) break;
-      // Any good message shows the slave alive: a busy slave answering with acknowledgements
-      // is not dropped as silent.
-      s.last_alive.store(now_ms());
-      switch (command) {
-        case COMM_ADD_CHANNEL:
-          printf("Received COMM_ADD_CHANNEL from %d\n", i);
-          gate.take(buf);
-          break;
-        case COMM_KEEP_ALIVE: printf("Received COMM_KEEP_ALIVE from %d\n", i); break;
-        case COMM_SET_TARGET:
-          printf("Received COMM_SET_TARGET from %d\n", i);
-          if (opts) context_of(opts)->layout_target.store(2);
-          break;
-        case COMM_ACK: printf("Received COMM_ACK from %d\n", i); break;
-        case COMM_HELLO: break;
-        default: printf("Unknown command %d\n", command); break;
-      }
+    switch (command) {
+      case COMM_ADD_CHANNEL:
+        printf("Received COMM_ADD_CHANNEL from %d\n", i);
+        gate.take(buf);
+        break;
+      case COMM_KEEP_ALIVE: printf("Received COMM_KEEP_ALIVE from %d\n", i); break;
+      case COMM_SET_TARGET:
+        printf("Received COMM_SET_TARGET from %d\n", i);
+        if (opts) context_of(opts)->layout_target.store(2);
+        break;
+      case COMM_ACK: printf("Received COMM_ACK from %d\n", i); break;
+      case COMM_HELLO: break;
+      default: printf("Unknown command %d\n", command); break;
     }
-    // Channels a closing slave hands back come just before its COMM_CLOSE.
-    gate.flush();
-  } else if (!quitting() && !g_master.closing.load()) {
-    note_refused(i);
   }
+  // Channels a closing slave hands back come just before its COMM_CLOSE.
+  gate.flush();
   {
     std::lock_guard<std::mutex> g(s.lock);
     if (peer->socket == fd) peer->socket = -1;
     s.admitted = false;
     net_close(fd);
   }
-  if (admitted) printf("removed slave %d\n", i);
+  printf("removed slave %d\n", i);
   return 0;
 }
 

@@ -7,20 +7,25 @@
 // owned copies through the links notice queue (client/links/link_notices.h) and reach the
 // loop as user event 24, so a message is never overwritten while it waits in SDL's queue.
 //
-// Threads: master_thread, one slave_reader_thread per slave and slave_thread are SDL
-// threads (start-up starts and joins them); the senders and handle_link_command run on
+// Threads: master_thread, one slave_reader_thread per admitted slave and slave_thread are
+// SDL threads (start-up starts and joins them); the senders and handle_link_command run on
 // the window loop. Every write of a slot's socket, and every send on it, holds that slot's
 // lock; only a slot's reader (or the slave thread) closes its socket, after clearing the
 // slot, so a late send or close never reaches a descriptor that was reused meanwhile.
 // A failure on one connection ends that connection only.
 //
 // Admission: only the operator's own windows may steer the main window. A slave opens
-// every connection with COMM_HELLO, whose msg carries the link secret; the master's reader
-// closes a connection whose first message is anything else, or that sends none within
-// LINK_HELLO_MS, before any of its messages reaches the window loop, and sends it nothing
-// meanwhile. The secret travels in a message of its own kind so that COMM_MESSAGE keeps
-// its 200-byte layout and every other command stays as it was. It is plain text on plain
-// TCP: enough for the loopback address and a trusted network, not for an open one.
+// every connection with COMM_HELLO, whose msg carries the link secret. Until then a
+// connection holds no peer slot and no thread: the master thread keeps at most
+// LINK_PENDING_HELLOS of them, the oldest making room for a new one, reads their hellos
+// itself and closes one whose first message is anything else, or whose hello has not come
+// whole within LINK_HELLO_MS of its accept, having sent it nothing; what arrived is read
+// before that time is judged. So connections that never say hello cannot keep a window
+// out. A window whose hello carries the secret takes a free slot and its reader; with all
+// 16 slots taken it is closed. The secret travels in a message of its own kind so that
+// COMM_MESSAGE keeps its 200-byte layout and every other command stays as it was. It is
+// plain text on plain TCP: enough for the loopback address and a trusted network, not for
+// an open one.
 // The secret is VIGILO_LINK_SECRET when that is set, else a random one the master makes
 // once per process; the master writes it to link-<port>.key in the private per-user
 // directory the mailslot uses (platform/net/local_dgram.h), where the windows it starts
@@ -47,7 +52,8 @@ constexpr uint16_t COMM_TAG = 0x6780;
 constexpr uint16_t LINK_DEFAULT_PORT = 6780;
 constexpr size_t LINK_SECRET_MIN = 16;   // characters of a secret given in the environment
 constexpr size_t LINK_SECRET_MAX = 133;  // what msg holds with its NUL
-constexpr int LINK_HELLO_MS = 3000;      // a new connection's time to present the secret
+constexpr int LINK_HELLO_MS = 1000;      // a new connection's time to present the secret
+constexpr int LINK_PENDING_HELLOS = 16;  // connections waiting for their hello at most
 constexpr int LINK_POST_GAP_MS = 100;    // one slave's COMM_ADD_CHANNEL posts at most this often
 constexpr int LINK_PENDING_NAMES = 32;   // DVR names one slave may have waiting for the gap
 
@@ -92,7 +98,7 @@ int read_link_secret(uint16_t port, char* out, size_t cap);
 // also when close_link_socket was called); master_thread ends with -1 after its fatal box
 // when it cannot listen.
 int master_thread(void* opts);
-int slave_reader_thread(void* peer);  // the master's PEER_ENDPOINT of one slave
+int slave_reader_thread(void* peer);  // the master's PEER_ENDPOINT of one admitted slave
 int slave_thread(void* opts);
 // Ends the master's wait for slaves (shutdown; the master thread closes the socket).
 void close_link_socket(APP_OPTIONS* opts);
