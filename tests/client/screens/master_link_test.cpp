@@ -141,7 +141,9 @@ class Link : public ScreensTest {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     keys_ = tmpl;
     setenv("VIGILO_MAILSLOT_DIR", keys_.c_str(), 1);
-    unsetenv("VIGILO_LINK_SECRET");
+    // A test that reads the environment again must find only what it set itself: a port or
+    // address inherited from the shell would move the master off the test's own port.
+    for (const char* name : {"VIGILO_LINK_SECRET", "VIGILO_LINK_PORT", "VIGILO_LINK_ADDRESS"}) unsetenv(name);
     init_app_options(&opts);
     read_link_environment(&opts);  // no secret given by hand
     opts.context = ctx;
