@@ -497,7 +497,9 @@ TEST_F(Link, seventeenth_slave_is_closed_until_a_slot_frees) {
   start_master();
   std::vector<Peer> slaves(17);
   for (int i = 0; i < 16; ++i) ASSERT_TRUE(connect_slave(slaves[i], i + 1)) << i;
+  // Its secret is right, but no slot is free.
   ASSERT_TRUE(slaves[16].connect_to(port));
+  ASSERT_TRUE(slaves[16].send_bytes(message(COMM_HELLO, secret().c_str())));
   EXPECT_TRUE(slaves[16].closed_by_other_end());
   EXPECT_EQ(count_slaves(&opts), 16);
   // A slave that says goodbye frees its slot for the next one.
