@@ -81,8 +81,11 @@ void start_thread(RECEIVER_INFO* rx, RECEIVE_ENTRY entry) {
 }
 
 // How long the window thread waits for the receive threads of a disconnect: they end this
-// fast unless one is held inside an SDK call or a peer's time-out.
+// fast unless one is held inside an SDK call or a peer's time-out. One still running after
+// kReleaseAfterMs most likely waits in an SDK call: the SDK is terminated then, which
+// releases it.
 constexpr int kStopWaitMs = 500;
+constexpr int kReleaseAfterMs = 100;
 
 // True when receiver i's thread has ended by `deadline` (or none was started here).
 bool thread_ended_by(int i, std::chrono::steady_clock::time_point deadline) {
@@ -104,13 +107,17 @@ struct Teardown {
 };
 
 void finish_teardown(Teardown& t) {
+  // A receive thread held in an SDK call (a control connection that never answers) returns
+  // once the SDK has closed its sockets; joining it first would wait out the SDK's 7 s.
+  sdk_release();
   for (int i = 0; i < t.count; ++i)
     if (t.threads[i].joinable()) t.threads[i].join();
   // Every disconnect, 'W' DVRs or not: the next connect initialises the SDK again.
   sdk_term();
   // Nothing appends any more: the recordings are closed once their queued records are written.
   end_recordings(t.ctx);
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  // Only receivers are waited for (a shutdown after a disconnect has none left).
+  if (t.count > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
   {
     // The DVR event worker reads receivers' channels: it never meets one being freed.
     std::lock_guard<std::mutex> g(event_receivers_lock());
@@ -127,6 +134,16 @@ std::mutex g_teardown_lock;
 std::condition_variable g_teardown_cv;
 bool g_teardown_running = false;  // under g_teardown_lock
 
+// A connect that found the teardown still running: the window loop carries it out once the
+// teardown ends (run_deferred_connect). Set and cleared on the window thread; the worker
+// reads it to wake the loop.
+std::atomic<APP_OPTIONS*> g_deferred_connect{nullptr};
+const CONN_REQUEST g_teardown_over{CONN_TEARDOWN_OVER, 0, 0, 0};
+
+// How long a connect waits on the window thread for a teardown about to end before it leaves
+// the connect to the loop.
+constexpr int kConnectWaitMs = 100;
+
 void start_teardown(std::unique_ptr<Teardown> t) {
   {
     std::lock_guard<std::mutex> g(g_teardown_lock);
@@ -134,9 +151,14 @@ void start_teardown(std::unique_ptr<Teardown> t) {
   }
   g_teardown = std::thread([t = std::move(t)] {
     finish_teardown(*t);
-    std::lock_guard<std::mutex> g(g_teardown_lock);
-    g_teardown_running = false;
-    g_teardown_cv.notify_all();
+    {
+      std::lock_guard<std::mutex> g(g_teardown_lock);
+      g_teardown_running = false;
+      g_teardown_cv.notify_all();
+    }
+    // A refused wake-up only delays the connect to the loop's next turn (the status tick).
+    if (g_deferred_connect.load())
+      push_user_event(UE_LINK_COMMAND, const_cast<CONN_REQUEST*>(&g_teardown_over));
   });
 }
 
@@ -269,12 +291,15 @@ bool is_layout_request(const SDL_Event& ev) {
 
 void connect_dvr(APP_OPTIONS* opts) {
   if (opts->conn_state.load() != CONN_DISCONNECTED) return;
-  // The receivers and rings are reused: a disconnect's teardown still under way ends first.
-  if (!wait_receivers_stopped(0)) {
-    ModalWait waiting;  // bounded by the SDK's and the links' own time-outs
-    std::printf("Waiting for the last connection's receive threads to end ...\n");
-    wait_receivers_stopped(-1);
+  // The receivers and rings are reused: a disconnect's teardown still under way ends first,
+  // and the window does not wait for it (it waits on a DVR). Marked before the wait, so a
+  // worker that ends after it wakes the loop.
+  g_deferred_connect.store(opts);
+  if (!wait_receivers_stopped(kConnectWaitMs)) {
+    std::printf("Connecting once the last connection's receive threads have ended ...\n");
+    return;
   }
+  g_deferred_connect.store(nullptr);
   opts->conn_state.store(CONN_CONNECTING);
   alloc_receive_buffers(opts);
   start_decoders(opts);
@@ -285,6 +310,7 @@ void connect_dvr(APP_OPTIONS* opts) {
 }
 
 void disconnect_dvr(APP_OPTIONS* opts) {
+  g_deferred_connect.store(nullptr);  // a connect still waiting for the last teardown is off
   if (opts->conn_state.load() == CONN_DISCONNECTED) return;
   APP_CONTEXT* ctx = context_of(opts);
   CONNECTION_HOOKS h = hooks();
@@ -293,12 +319,20 @@ void disconnect_dvr(APP_OPTIONS* opts) {
   opts->conn_state.store(CONN_DISCONNECTING);
   stop_decoders(opts);
   // A receive thread held in an SDK call or by a DVR that stopped answering is joined by a
-  // worker: the window never waits on a peer for more than kStopWaitMs.
+  // worker: the window never waits on a peer for more than kStopWaitMs. (Nothing was
+  // connected before the last worker ended: this only joins it.)
   join_teardown();
   const int n = tell_receivers_to_stop(ctx);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+  const auto now = std::chrono::steady_clock::now();
+  const auto deadline = now + std::chrono::milliseconds(kStopWaitMs);
+  const auto release_at = now + std::chrono::milliseconds(kReleaseAfterMs);
   bool ended = true;
-  for (int i = 0; i < n; ++i) ended = thread_ended_by(i, deadline) && ended;
+  for (int i = 0; i < n; ++i) ended = thread_ended_by(i, release_at) && ended;
+  if (!ended) {
+    sdk_release();
+    ended = true;
+    for (int i = 0; i < n; ++i) ended = thread_ended_by(i, deadline) && ended;
+  }
   std::unique_ptr<Teardown> t = take_receivers(opts, ctx, n);
   t->free_rings = true;
   if (ended) {
@@ -445,6 +479,7 @@ void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint
 
 void stop_receivers(APP_OPTIONS* opts) {
   APP_CONTEXT* ctx = context_of(opts);
+  g_deferred_connect.store(nullptr);
   join_teardown();
   const int n = tell_receivers_to_stop(ctx);
   std::unique_ptr<Teardown> t = take_receivers(opts, ctx, n);
@@ -462,6 +497,18 @@ bool wait_receivers_stopped(int timeout_ms) {
   }
   if (g_teardown.joinable()) g_teardown.join();
   return true;
+}
+
+void run_deferred_connect() {
+  APP_OPTIONS* opts = g_deferred_connect.load();
+  if (!opts) return;
+  if (app_quit.load()) {
+    g_deferred_connect.store(nullptr);
+    return;
+  }
+  if (!wait_receivers_stopped(0)) return;
+  g_deferred_connect.store(nullptr);
+  connect_dvr(opts);
 }
 
 int reset_connection_info() {

@@ -1,9 +1,9 @@
 // Connection lifecycle: connect the current selection (one DVR or one group), start its
 // rings, decoder threads and one receive thread per DVR, and tear it all down again.
 //
-// connect_dvr / disconnect_dvr / add_receiver / post_dvr_request / reload_setup_info run on
-// the window thread; the receive threads of a disconnect that do not end at once are
-// joined by a teardown worker of this module. Window-side effects (skin widgets, fades, fonts, master reports, layout
+// connect_dvr / disconnect_dvr / run_deferred_connect / add_receiver / post_dvr_request /
+// reload_setup_info run on the window thread; the receive threads of a disconnect that do
+// not end at once are joined by a teardown worker of this module. Window-side effects (skin widgets, fades, fonts, master reports, layout
 // switches) are hooks the screens register; receive threads and file players other than
 // 'Q' register their entries as their modules arrive.
 #pragma once
@@ -43,12 +43,22 @@ int take_layout_request();
 // True when `ev` is the wake-up of request_layout.
 bool is_layout_request(const SDL_Event& ev);
 
-// Acts only in state 9: 7, rings, decoders, receivers, 6.
+// Acts only in state 9: 7, rings, decoders, receivers, 6. While the worker of the last
+// disconnect still runs 100 ms after the call, the connect is left for run_deferred_connect
+// (state stays 9) and the call returns: the window never waits on that worker.
 void connect_dvr(APP_OPTIONS* opts);
-// Acts only outside state 9: 8, decoders, receivers, rings stopped/freed, 9. Receive threads
-// that have not ended 500 ms after being told to stop (one held in an SDK call, or by a DVR
-// that stopped answering) are joined by a worker, which then frees what they used: the
-// window goes on at once and sees no receiver. A connect waits for that worker.
+// Window loop, every turn: the connect that connect_dvr left waiting, once the worker of the
+// last disconnect has ended (that worker wakes the loop with user event 24 carrying the
+// record of command CONN_TEARDOWN_OVER). Nothing when none waits, the worker still runs, or
+// the program quits.
+void run_deferred_connect();
+constexpr int32_t CONN_TEARDOWN_OVER = 7;
+// Drops a connect still waiting; then acts only outside state 9: 8, decoders, receivers,
+// rings stopped/freed, 9. A receive thread still running 100 ms after being told to stop is
+// most likely held in an SDK call: the SDK is terminated then (its sockets closed, so the
+// call returns). Threads that have not ended after 500 ms (one held by a DVR that stopped
+// answering) are joined by a worker, which then frees what they used: the window goes on at
+// once and sees no receiver.
 void disconnect_dvr(APP_OPTIONS* opts);
 // Waits up to `timeout_ms` (-1: without a bound) for the worker of the last disconnect:
 // true once its threads are joined and their receivers and rings freed (or none runs),
@@ -62,8 +72,9 @@ int stop_decoders(APP_OPTIONS* opts);
 void start_receivers(APP_OPTIONS* opts);
 // Widens a connected DVR's masks, or appends and starts one more DVR.
 void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint32_t audio_mask);
-// Stops every receive thread, joins it, terminates the SDK and frees the receivers (after
-// the worker of an earlier disconnect has finished). Blocks: shutdown and tests.
+// Drops a connect still waiting, stops every receive thread, terminates the SDK, joins the
+// threads and frees the receivers (after the worker of an earlier disconnect has finished).
+// Blocks: shutdown and tests.
 void stop_receivers(APP_OPTIONS* opts);
 
 // Connection request record pushed with user event 24 (command 3 = connect).

@@ -25,6 +25,7 @@ namespace {
 // has terminated (no callback can reach them after that).
 std::mutex g_sdk_lock;
 bool g_sdk_initialised = false;
+bool g_sdk_released = false;  // terminated while receive threads may still call it
 std::vector<std::unique_ptr<SDK_WORKSPACE>> g_retired;
 
 std::atomic<int32_t> g_step{SDK_STEP_IDLE};
@@ -215,12 +216,23 @@ void sdk_init() {
   g_sdk_initialised = true;
 }
 
+void sdk_release() {
+  std::lock_guard<std::mutex> g(g_sdk_lock);
+  if (!g_sdk_initialised) return;
+  ORVOSDK_Terminate();
+  g_sdk_initialised = false;
+  g_sdk_released = true;
+}
+
 void sdk_term() {
   std::vector<std::unique_ptr<SDK_WORKSPACE>> dead;
   {
     std::lock_guard<std::mutex> g(g_sdk_lock);
-    if (g_sdk_initialised) ORVOSDK_Terminate();
+    // Once more after a release: a session that a stopping thread opened while the first
+    // Terminate ran is closed before its workspace goes.
+    if (g_sdk_initialised || g_sdk_released) ORVOSDK_Terminate();
     g_sdk_initialised = false;
+    g_sdk_released = false;
     dead.swap(g_retired);
   }
 }

@@ -8,8 +8,8 @@
 // calls sdk_open_callback on its own threads; a started stream gets one packet thread
 // (recv_sdk_packets), owned and joined by the receive thread: a callback never joins. The
 // search window (window thread) writes the playback selection and the step; the receive
-// thread reads them, all under one lock. sdk_init/sdk_term run on the thread that starts and
-// stops the receivers.
+// thread reads them, all under one lock. sdk_init/sdk_release/sdk_term run on the thread that
+// starts and stops the receivers (the window thread, or the teardown worker of a disconnect).
 //
 // Failures. A refused log-on (-2) ends the thread; an unreachable DVR or a bad argument (-1,
 // -3) is retried after 500 ms, like the other protocols. Each attempt ends by closing its
@@ -83,8 +83,12 @@ struct SDK_WORKSPACE {
 // Once per program run until sdk_term: ORVOSDK_Initialize(sdk_event_callback, 8003). Called by
 // start_receivers whether or not 'W' DVRs take part.
 void sdk_init();
-// ORVOSDK_Terminate when initialised, then frees the workspaces of ended receive threads.
-// Called by stop_receivers at every disconnect, after the receive threads were joined.
+// ORVOSDK_Terminate when initialised: the SDK closes its sockets, so a receive thread held
+// in an SDK call returns; the workspaces stay (a thread may still run). Called at every
+// disconnect before the receive threads are joined.
+void sdk_release();
+// ORVOSDK_Terminate when initialised or released since, then frees the workspaces of ended
+// receive threads. Called at every disconnect after the receive threads were joined.
 void sdk_term();
 // The SDK's application callback: ignores every notice (SDK notices and DVR events reach no
 // log or alarm) and returns 1.

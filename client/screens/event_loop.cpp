@@ -1001,6 +1001,7 @@ int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
         break;
     }
     drain_link_notices(opts, ctx, loop);
+    run_deferred_connect();  // a connect that waited for the last disconnect's worker
     if (app_quit.load()) {
       puts(loop.exit_line);
       return 0;

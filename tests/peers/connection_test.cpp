@@ -67,6 +67,7 @@ class Connection : public ::testing::Test {
   void TearDown() override {
     disconnect_dvr(&app_options);
     wait_receivers_stopped(-1);
+    set_receive_entry('Q', nullptr);
     free_app_context(&app_context);
     p1->stop();
     p2->stop();
@@ -158,9 +159,10 @@ TEST_F(Connection, disconnect_while_a_dvr_never_answers_is_prompt) {
 }
 
 // A 'W' DVR that never answers the SDK's system information request holds the receive
-// thread inside ORVOSDK_Connect for the SDK's 7 s: the disconnect leaves that thread to a
-// worker, and the next connection waits for it.
-TEST_F(Connection, disconnect_leaves_a_receive_thread_held_in_the_sdk_to_a_worker) {
+// thread inside ORVOSDK_Connect for the SDK's 7 s. The disconnect leaves that thread to a
+// worker, which terminates the SDK first and so releases it; the next connect never waits
+// for the worker on the window thread.
+TEST_F(Connection, a_thread_held_in_the_sdk_does_not_hold_the_next_connect) {
   wdvr::PeerConfig w;
   w.channels = 1;
   w.clip_frames = 1;
@@ -179,20 +181,82 @@ TEST_F(Connection, disconnect_leaves_a_receive_thread_held_in_the_sdk_to_a_worke
   connect_dvr(&app_options);
   ASSERT_TRUE(stalled.wait_request(0x7000F, 0, 10000));
   disconnect_dvr(&app_options);
-  // Back on the window thread while the SDK still waits on the DVR's control connection.
-  EXPECT_GT(stalled.open_connections(), 0);
-  EXPECT_FALSE(wait_receivers_stopped(0));
   EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
   EXPECT_EQ(0, app_context.num_receivers);
-  // The worker joins it, terminates the SDK and frees the receivers and rings.
-  EXPECT_TRUE(wait_receivers_stopped(30000));
-  EXPECT_EQ(0u, app_context.num_slots);
-  EXPECT_EQ(nullptr, app_context.slots[0].ring);
   std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
+  const auto t0 = std::chrono::steady_clock::now();
   connect_dvr(&app_options);
+  // A quarter of the SDK's time-out the connect used to wait out on the window thread.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1750));
+  // Done at once, or by the window loop's turns once the worker has ended.
+  EXPECT_TRUE(LinkHarness::wait_for([] {
+    run_deferred_connect();
+    return app_options.conn_state.load() == CONN_CONNECTED;
+  }, 30000));
+  EXPECT_EQ(1, app_context.num_receivers);
   EXPECT_TRUE(p1->wait_request(2, 0, 5000));
   disconnect_dvr(&app_options);
   testing::internal::GetCapturedStdout();
+}
+
+// A receive thread that no stop reaches: it ends only when the test lets it go.
+struct HeldReceiver {
+  static inline std::mutex lock;
+  static inline std::condition_variable changed;
+  static inline bool released = false;
+  static inline std::atomic<int> started{0};
+  static void reset() {
+    std::lock_guard<std::mutex> lk(lock);
+    released = false;
+    started = 0;
+  }
+  static int entry(RECEIVER_INFO*) {
+    started++;
+    std::unique_lock<std::mutex> lk(lock);
+    changed.wait(lk, [] { return released; });
+    return 0;
+  }
+  static void release() {
+    std::lock_guard<std::mutex> lk(lock);
+    released = true;
+    changed.notify_all();
+  }
+};
+
+TEST_F(Connection, a_connect_while_the_last_teardown_runs_is_carried_out_when_it_ends) {
+  HeldReceiver::reset();
+  struct Release {
+    ~Release() { HeldReceiver::release(); }  // before TearDown waits, whatever failed
+  } release;
+  set_receive_entry('Q', HeldReceiver::entry);
+  std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
+  connect_dvr(&app_options);
+  ASSERT_TRUE(LinkHarness::wait_for([] { return HeldReceiver::started.load() == 1; }, 10000));
+  disconnect_dvr(&app_options);
+  EXPECT_FALSE(wait_receivers_stopped(0));  // the worker waits for the held thread
+  // The window thread's connect comes back while the worker still waits.
+  std::atomic<bool> returned{false};
+  std::thread window([&] {
+    connect_dvr(&app_options);
+    returned = true;
+  });
+  EXPECT_TRUE(LinkHarness::wait_for([&] { return returned.load(); }, 5000))
+      << "the connect waits on the window thread for the last teardown";
+  if (returned) {
+    EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
+    EXPECT_EQ(0, app_context.num_receivers);
+    run_deferred_connect();  // a turn of the loop while the worker runs changes nothing
+    EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
+  }
+  HeldReceiver::release();
+  window.join();
+  EXPECT_TRUE(LinkHarness::wait_for([] {
+    run_deferred_connect();
+    return app_options.conn_state.load() == CONN_CONNECTED;
+  }, 30000));
+  EXPECT_TRUE(LinkHarness::wait_for([] { return HeldReceiver::started.load() == 2; }, 10000));
+  EXPECT_EQ(1, app_context.num_receivers);
+  disconnect_dvr(&app_options);
 }
 
 // Every decoder thread is held at its first wait (the decoder sleep seam) until released; a

@@ -1,6 +1,7 @@
 // The real program against the simulated SDK DVR (in this process) on a private X server:
-// a 'W' DVR's channels 0 to 8 show its pictures in the live tiles, and after the DVR drops
-// every connection the tiles come live again.
+// a 'W' DVR's channels 0 to 8 show its pictures in the live tiles, after the DVR drops every
+// connection the tiles come live again, and a DVR whose control connection never answers
+// does not hold the program's exit.
 #include <chrono>
 #include <memory>
 #include <string>
@@ -16,15 +17,20 @@ class SdkWindow : public gui::GuiTest {
   void SetUp() override {
     gui::GuiTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    start_peer({});
+  }
+  // The peer with `faults`, and DVR-1 a 'W' model on its base port.
+  void start_peer(const wdvr::Faults& faults) {
+    if (peer_) peer_->stop();
     wdvr::PeerConfig c;
     c.channels = 9;
     c.width = 352;
     c.height = 240;
     c.fps = 10;
     c.clip_frames = 10;
+    c.faults = faults;
     peer_ = std::make_unique<wdvr::WdvrPeer>(c);
     ASSERT_TRUE(peer_->start());
-    // DVR-1 becomes a 'W' model on the peer's base port.
     write_setup(peer_->base_port(), -1, [](std::string& cfg) {
       const size_t at = cfg.find("DVR-1=MW-2606QTR14");
       ASSERT_NE(at, std::string::npos);
@@ -66,6 +72,27 @@ TEST_F(SdkWindow, channels_0_to_8_show_the_dvrs_pictures_and_come_back_after_a_d
   ASSERT_TRUE(wait_for([&] { return tiles_live(9); }));
   const long sum = cell(0, 0, 4).sum;
   EXPECT_TRUE(wait_for([&] { return live(0) && cell(0, 0, 4).sum != sum; })) << out();
+}
+
+// The receive thread waits in the SDK's connect for a system information reply that never
+// comes (7 s): key q ends the program well before that. Timed to the program's EXIT line,
+// its last act; the sanitizers' leak scan after it is no part of the program.
+TEST_F(SdkWindow, q_ends_the_program_within_2_s_while_the_control_connection_never_answers) {
+  wdvr::Faults silent;
+  silent.stage = wdvr::Stage::Cms;
+  silent.fault = wdvr::Fault::Silent;
+  silent.times = -1;
+  ASSERT_NO_FATAL_FAILURE(start_peer(silent));
+  ASSERT_NO_FATAL_FAILURE(start_vigilo({"-A", "DVR-1", "-u", "admin,admin"}));
+  ASSERT_TRUE(peer_->wait_request(0x0007000F, 0, 45000)) << out();
+  const auto t0 = std::chrono::steady_clock::now();
+  key("q");
+  ASSERT_TRUE(eventually([&] { return system_log().find("|EXIT|") != std::string::npos; }, 30000))
+      << out();
+  const auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(took, std::chrono::seconds(2))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n" << out();
+  expect_clean_exit();
 }
 
 }  // namespace
