@@ -3,10 +3,11 @@
 // posted as the 'Q' receive thread posts them, while a window loop waits on SDL's queue,
 // shows the event news and answers a tick pushed every 2 ms. Prints the window thread's
 // longest stall (its longest time on one event; and a tick's longest wait to be handled,
-// which adds the machine's scheduling), the events per second of the event stage and the
-// snapshots per second of the snapshot stage behind it (with the snapshots it skipped when
-// full), beside the disk's plain write rate of the same BMP bytes, and the cost of one such
-// notice done wholly on the calling thread.
+// which adds the machine's scheduling), the events per second of the event stage, the
+// snapshots saved and skipped, the time from the first notice to the last JPEG and the
+// process's peak resident memory during the burst, beside the disk's plain write rate of the
+// same BMP bytes and cjpeg's own rate on one such picture times the cores, and the cost of
+// one such notice done wholly on the calling thread.
 //
 // Usage: events_bench [notices]   (default 16). Runs without a display (SDL's dummy video);
 // snapshots go to a temporary record folder, removed at the end.
@@ -39,6 +40,27 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kWidth = 704, kHeight = 480, kChannels = 16;
 constexpr int kTick = UE_SHOW_MESSAGE;  // pushed by nothing in the client
+
+// A line of /proc/self/status in KiB ("VmHWM", "VmRSS"), 0 when missing.
+long status_kib(const char* key) {
+  FILE* f = fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  long v = 0;
+  const size_t n = strlen(key);
+  while (fgets(line, sizeof line, f))
+    if (strncmp(line, key, n) == 0 && line[n] == ':') v = atol(line + n + 1);
+  fclose(f);
+  return v;
+}
+
+// Resets the peak resident size to the current one.
+void reset_peak_memory() {
+  if (FILE* f = fopen("/proc/self/clear_refs", "w")) {
+    fputs("5", f);
+    fclose(f);
+  }
+}
 
 double ms_since(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
@@ -144,6 +166,8 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all("rec");
 
   start_event_actions(nullptr, ctx);
+  reset_peak_memory();
+  const long rss_before = status_kib("VmRSS");
   const uint64_t done_before = dvr_snapshots_done(), skipped_before = dvr_snapshots_skipped();
   WindowLoop loop;
   std::thread window([&] { loop.run(ctx); });
@@ -164,6 +188,7 @@ int main(int argc, char** argv) {
   const double event_stage_ms = ms_since(t0);
   wait_event_actions_idle(600000);
   const double snapshot_stage_ms = ms_since(t0);
+  const long peak = status_kib("VmHWM");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ticking.store(false);
   ticker.join();
@@ -190,15 +215,35 @@ int main(int argc, char** argv) {
   }
   const double write_ms = ms_since(w0);
 
+  // cjpeg's own rate on one such picture, one run after another.
+  std::string one_bmp;
+  for (CHANNEL_INFO& ch : ctx->receivers[0].channels)
+    if (ch.surface) {
+      one_bmp = "rec/one.bmp";
+      SDL_SaveBMP(ch.surface, one_bmp.c_str());
+      break;
+    }
+  const int runs = 8;
+  const auto c0 = Clock::now();
+  for (int i = 0; i < runs; ++i)
+    if (system(("cjpeg -quality 100 " + one_bmp + " > rec/one.jpg").c_str()) != 0) break;
+  const double cjpeg_ms = ms_since(c0) / runs;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+
   printf("  window thread's longest stall: %8.2f ms  (budget 50 ms; a tick's longest wait, "
          "scheduling included, %.1f ms)\n", loop.longest_stall_ms, loop.longest_tick_wait_ms);
   printf("  event stage:                  %8.1f events/s  (%d events logged, listed and "
          "forwarded in %.0f ms)\n", events * 1000.0 / event_stage_ms, events, event_stage_ms);
-  printf("  snapshot stage:               %8.1f snapshots/s  (%llu saved, converted and mailed "
-         "in %.0f ms; %llu skipped, the stage full)\n", snapshots * 1000.0 / snapshot_stage_ms,
-         (unsigned long long)snapshots, snapshot_stage_ms, (unsigned long long)skipped);
+  printf("  snapshots:                    %8llu saved, %llu skipped (of %d events)\n",
+         (unsigned long long)snapshots, (unsigned long long)skipped, events);
+  printf("  time to the last JPEG:        %8.0f ms  (%.1f snapshots/s)\n", snapshot_stage_ms,
+         snapshots * 1000.0 / snapshot_stage_ms);
+  printf("  peak memory during the burst: %8.1f MiB  (%.1f MiB before it)\n", peak / 1024.0,
+         rss_before / 1024.0);
   printf("  disk's plain write, same BMPs: %8.1f MB/s = %.1f snapshots/s\n",
          double(bmp_bytes) * plain / 1e6 / (write_ms / 1000.0), plain * 1000.0 / write_ms);
+  printf("  cjpeg on one picture:         %8.1f ms = %.1f/s, x %u cores = %.1f/s\n", cjpeg_ms,
+         1000.0 / cjpeg_ms, cores, cores * 1000.0 / cjpeg_ms);
   printf("  one notice on one thread, both stages: %.0f ms\n", on_window_ms);
 
   for (CHANNEL_INFO& ch : ctx->receivers[0].channels) {

@@ -9,10 +9,14 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 #include <SDL/SDL.h>
 
@@ -96,8 +100,9 @@ void log_burst(const APP_OPTIONS* opts, const Burst& b) {
   write_system_log_line("EVENT", opts ? opts->user_id : "", text);
 }
 
-// Bytes waiting in the snapshot stage: the copied pictures and a fixed cost per mail. The
-// event stage charges, whoever drops a picture or a shot gives back.
+// Bytes waiting in the snapshot stage: each picture from its copy until its conversion has
+// ended (in memory only until the event stage has saved it, on disk after), and a fixed cost
+// per mail. The event stage charges; a Charge gives its bytes back when it goes.
 class SnapshotBudget {
  public:
   void reset(size_t capacity) {
@@ -118,16 +123,65 @@ class SnapshotBudget {
   std::atomic<size_t> used_{0};
 };
 
+// Bytes charged to a budget (none: not bounded); they move with what they pay for.
+class Charge {
+ public:
+  Charge() = default;
+  Charge(SnapshotBudget* b, size_t n) : budget_(b), bytes_(n) {}
+  Charge(Charge&& o) noexcept : budget_(std::exchange(o.budget_, nullptr)), bytes_(o.bytes_) {}
+  Charge& operator=(Charge&& o) noexcept {
+    if (this != &o) {
+      release();
+      budget_ = std::exchange(o.budget_, nullptr);
+      bytes_ = o.bytes_;
+    }
+    return *this;
+  }
+  Charge(const Charge&) = delete;
+  Charge& operator=(const Charge&) = delete;
+  ~Charge() { release(); }
+  void release() {
+    if (budget_) budget_->give_back(bytes_);
+    budget_ = nullptr;
+  }
+
+ private:
+  SnapshotBudget* budget_ = nullptr;
+  size_t bytes_ = 0;
+};
+
 // What one mail costs while it waits, beside its picture: the shot and the DVR's name.
 constexpr size_t kShotCost = 256;
 
-// A picture copied at the event; its bytes go back to the budget when the last shot that
-// uses it (motion and sensor of one channel share it) is done.
-using Picture = std::shared_ptr<SDL_Surface>;
+// A picture copied at the event, shared by the motion and sensor events of its channel in one
+// notice; freed as soon as the event stage has saved it.
+struct Copied {
+  SDL_Surface* surface = nullptr;
+  Charge charge;
+  Copied() = default;
+  Copied(const Copied&) = delete;
+  Copied& operator=(const Copied&) = delete;
+  ~Copied() {
+    if (surface) SDL_FreeSurface(surface);
+  }
+};
+using Picture = std::shared_ptr<Copied>;
 
-// Gives back a shot's cost once the shot is done.
-struct ShotCostBack {
-  void operator()(SnapshotBudget* b) const { b->give_back(kShotCost); }
+// One picture saved as BMP and converted once for every event that shares it; each of them
+// keeps a JPEG of its own name (a hard link to the first). Its BMP goes with it.
+struct Snapshot {
+  std::string bmp;                // until converted
+  std::vector<std::string> jpgs;  // one per sharing event, in event order
+  std::vector<char> have;         // jpgs[i] holds the picture
+  Charge charge;                  // the picture's bytes, until its conversion has ended
+  enum State { kWaiting, kConverting, kDone } state = kWaiting;
+  bool lost_at_stop = false;      // not converted by the stop's deadline
+  Snapshot() = default;
+  Snapshot(const Snapshot&) = delete;
+  Snapshot& operator=(const Snapshot&) = delete;
+  ~Snapshot() {
+    if (!bmp.empty()) std::remove(bmp.c_str());
+  }
 };
 
 // One marked channel's snapshot and mail, handed from the event stage to the snapshot stage.
@@ -136,11 +190,14 @@ struct Shot {
   std::string dvr_name;
   int channel = 0;          // 0-based
   uint8_t kind = 0;
-  Picture picture;          // null: mailed without one
+  Picture picture;          // the copy, until the event stage has saved it
+  std::shared_ptr<Snapshot> snap;  // the saved picture; null: mailed without one
+  size_t slot = 0;          // its JPEG among snap->jpgs
   bool skipped = false;     // the picture did not fit the snapshot stage
   bool mail_lost = false;   // neither did the mail: the shot is counted, not queued
   bool fresh = false;       // its picture was copied for it: the budget had room again
-  std::unique_ptr<SnapshotBudget, ShotCostBack> cost;  // charged while it waits, or null
+  bool not_taken = false;   // the stages were stopping: its picture was not copied
+  Charge cost;              // charged while it waits
 };
 
 // A run of snapshots skipped one after another, said once in the system log when the
@@ -164,11 +221,15 @@ void log_skip_run(const APP_OPTIONS* opts, const SkipRun& r) {
 }
 
 int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
-                SnapshotBudget* budget, std::vector<Shot>* shots);
-void snapshot_and_mail(APP_OPTIONS* opts, const Shot& shot);
+                SnapshotBudget* budget, bool pictures, std::vector<Shot>* shots);
+void save_snapshots(const APP_OPTIONS* opts, std::vector<Shot>& shots);
+bool convert_snapshot(Snapshot& s, const std::atomic<bool>* cancel);
+void mail_shot(const Shot& shot);
 
-// The two stages: notices in arrival order through the event stage, its shots in the same
-// order through the snapshot stage. Both joined by stop_event_actions (or at exit).
+// The two stages: notices in arrival order through the event stage, which saves their
+// pictures; its shots in the same order through the snapshot stage, whose converters take
+// the saved pictures several at a time and whose mailer queues the mails in event order as
+// their conversions end. All joined by stop_event_actions (or at exit).
 class EventWorker {
  public:
   ~EventWorker() { stop(); }
@@ -182,9 +243,14 @@ class EventWorker {
     budget_.reset(snapshot_bytes);
     snap_bytes_ = snapshot_bytes;
     stop_ = snap_stop_ = false;
+    cancel_.store(false);
+    lost_at_stop_ = 0;
     open_run_.reset();
     thread_ = std::thread([this] { run(); });
-    snap_thread_ = std::thread([this] { run_snapshots(); });
+    snap_thread_ = std::thread([this] { run_mails(); });
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned converters = std::clamp(cores, 1u, unsigned(DVR_SNAPSHOT_CONVERTERS));
+    for (unsigned i = 0; i < converters; ++i) converters_.emplace_back([this] { run_converter(); });
     return 0;
   }
 
@@ -219,10 +285,14 @@ class EventWorker {
     std::unique_lock<std::mutex> g(lock_);
     return idle_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] {
       return queue_.empty() && bursts_.empty() && !busy_ &&
-             (!snapshots || (snap_queue_.empty() && !snap_busy_));
+             (!snapshots || (snap_queue_.empty() && !snap_busy_ && to_convert_.empty() &&
+                             converting_ == 0));
     });
   }
 
+  // The event stage finishes its notices (without copying more pictures); the conversions
+  // get DVR_SNAPSHOT_STOP_MS, then the running ones are ended and what is left is mailed
+  // without its picture, counted in one system log line.
   void stop() {
     {
       std::lock_guard<std::mutex> g(lock_);
@@ -230,13 +300,34 @@ class EventWorker {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
-    // The event stage has handed over its last shots: the snapshot stage finishes them.
     {
-      std::lock_guard<std::mutex> g(lock_);
+      std::unique_lock<std::mutex> g(lock_);
+      if (!snap_thread_.joinable()) return;
+      // The event stage has handed over its last shots.
       snap_stop_ = true;
+      snap_wake_.notify_all();
+      conv_wake_.notify_all();
+      idle_.wait_for(g, std::chrono::milliseconds(DVR_SNAPSHOT_STOP_MS),
+                     [this] { return to_convert_.empty() && converting_ == 0; });
+      for (const std::shared_ptr<Snapshot>& s : to_convert_) {
+        s->state = Snapshot::kDone;
+        s->lost_at_stop = true;
+      }
+      to_convert_.clear();
+      cancel_.store(true);
     }
+    conv_wake_.notify_all();
     snap_wake_.notify_all();
-    if (snap_thread_.joinable()) snap_thread_.join();
+    for (std::thread& t : converters_) t.join();
+    converters_.clear();
+    snap_thread_.join();
+    if (lost_at_stop_ > 0) {
+      char text[160];
+      snprintf(text, sizeof text,
+               "%llu DVR event snapshots not converted at exit: their mails go without them",
+               (unsigned long long)lost_at_stop_);
+      write_system_log_line("EVENT", opts_ ? opts_->user_id : "", text);
+    }
   }
 
   uint64_t dropped() {
@@ -297,10 +388,14 @@ class EventWorker {
       Item item = queue_.front();
       queue_.pop_front();
       busy_ = true;
+      const bool pictures = !stop_;
       g.unlock();
       std::vector<Shot> shots;
-      event_stage(ctx_, &item.notice, item.receiver, &budget_, &shots);
+      event_stage(ctx_, &item.notice, item.receiver, &budget_, pictures, &shots);
       send_event_mailslot(item.notice);
+      // The pictures go to disk at once, after the notice's alarm and forward: the disk
+      // holds them while they wait for a converter.
+      save_snapshots(opts_, shots);
       g.lock();
       hand_over(shots);
       busy_ = false;
@@ -308,10 +403,11 @@ class EventWorker {
     }
   }
 
-  // Queues the shots of one notice for the snapshot stage, and keeps the runs of skips.
-  // Caller holds lock_.
+  // Queues the shots of one notice for the snapshot stage, its saved pictures for the
+  // converters, and keeps the runs of skips. Caller holds lock_.
   void hand_over(std::vector<Shot>& shots) {
     for (Shot& s : shots) {
+      if (s.not_taken) ++lost_at_stop_;
       if (s.skipped) {
         ++skipped_;
         if (!open_run_ || open_run_->said) {
@@ -326,29 +422,62 @@ class EventWorker {
       } else if (s.fresh) {
         open_run_.reset();  // a picture fitted again: the run is over
       }
+      if (s.snap && s.slot == 0) to_convert_.push_back(s.snap);
       if (!s.mail_lost) snap_queue_.push_back(SnapItem{std::move(s), nullptr});
     }
-    if (!shots.empty()) snap_wake_.notify_all();
+    if (!shots.empty()) {
+      snap_wake_.notify_all();
+      conv_wake_.notify_all();
+    }
   }
 
-  void run_snapshots() {
+  // One converter: the oldest saved picture not yet taken, until the stop ends it.
+  void run_converter() {
     std::unique_lock<std::mutex> g(lock_);
     for (;;) {
-      snap_wake_.wait(g, [this] { return snap_stop_ || !snap_queue_.empty(); });
+      conv_wake_.wait(g, [this] { return cancel_.load() || snap_stop_ || !to_convert_.empty(); });
+      if (cancel_.load() || to_convert_.empty()) return;
+      std::shared_ptr<Snapshot> s = to_convert_.front();
+      to_convert_.pop_front();
+      s->state = Snapshot::kConverting;
+      ++converting_;
+      g.unlock();
+      const bool ok = convert_snapshot(*s, &cancel_);
+      g.lock();
+      if (!ok && cancel_.load()) s->lost_at_stop = true;
+      s->state = Snapshot::kDone;
+      --converting_;
+      snap_wake_.notify_all();
+      idle_.notify_all();
+    }
+  }
+
+  bool front_ready() const {
+    if (snap_queue_.empty()) return false;
+    const SnapItem& f = snap_queue_.front();
+    return f.run || !f.shot.snap || f.shot.snap->state == Snapshot::kDone;
+  }
+
+  // The mailer: each shot's mail once its conversion has ended, in event order.
+  void run_mails() {
+    std::unique_lock<std::mutex> g(lock_);
+    for (;;) {
+      snap_wake_.wait(g, [this] { return (snap_stop_ && snap_queue_.empty()) || front_ready(); });
       if (snap_queue_.empty()) return;  // stopping, and everything handed over is done
       SnapItem item = std::move(snap_queue_.front());
       snap_queue_.pop_front();
       snap_busy_ = true;
       if (item.run) item.run->said = true;
       const SkipRun run = item.run ? *item.run : SkipRun{};
+      if (item.shot.snap && item.shot.snap->lost_at_stop) ++lost_at_stop_;
       g.unlock();
       if (item.run) {
         log_skip_run(opts_, run);
       } else {
-        snapshot_and_mail(opts_, item.shot);
-        if (item.shot.picture) snapshots_done_.fetch_add(1);
+        mail_shot(item.shot);
+        if (item.shot.snap) snapshots_done_.fetch_add(1);
       }
-      item = SnapItem{};  // its picture and its cost go back before the stage says it is idle
+      item = SnapItem{};  // its cost goes back before the stage says it is idle
       g.lock();
       snap_busy_ = false;
       idle_.notify_all();
@@ -356,22 +485,27 @@ class EventWorker {
   }
 
   std::mutex lock_;
-  std::condition_variable wake_, snap_wake_, idle_;
+  std::condition_variable wake_, snap_wake_, conv_wake_, idle_;
   std::deque<Item> queue_;
   std::deque<Burst> bursts_;
   std::deque<SnapItem> snap_queue_;
+  std::deque<std::shared_ptr<Snapshot>> to_convert_;  // saved, in event order
+  int converting_ = 0;
   std::shared_ptr<SkipRun> open_run_;
   bool open_burst_ = false;
   uint64_t next_seq_ = 0;
   uint64_t dropped_ = 0;
   uint64_t skipped_ = 0;
+  uint64_t lost_at_stop_ = 0;
   std::atomic<uint64_t> snapshots_done_{0};
+  std::atomic<bool> cancel_{false};  // the stop's deadline passed: converters end
   size_t capacity_ = DVR_EVENT_QUEUE_CAPACITY;
   size_t snap_bytes_ = DVR_SNAPSHOT_BYTES;
   SnapshotBudget budget_;
   APP_OPTIONS* opts_ = nullptr;
   APP_CONTEXT* ctx_ = nullptr;
   std::thread thread_, snap_thread_;
+  std::vector<std::thread> converters_;
   bool stop_ = false, snap_stop_ = false;
   bool busy_ = false, snap_busy_ = false;
 };
@@ -382,56 +516,91 @@ EventWorker& worker() {
 }
 
 // A copy of the channel's picture, taken under its mutex, charged to `budget` (none: not
-// bounded). *has tells whether the channel has a picture; null when it has none, the copy
-// failed, or the budget is spent (*skipped).
-Picture copy_picture(CHANNEL_INFO& ch, SnapshotBudget* budget, bool* has, bool* skipped) {
+// bounded). *has tells whether the channel has a picture; null when it has none, `take` is
+// false, the copy failed, or the budget is spent (*skipped).
+Picture copy_picture(CHANNEL_INFO& ch, SnapshotBudget* budget, bool take, bool* has,
+                     bool* skipped) {
   SdlLock lock(ch.mutex);
   *has = ch.surface != nullptr;
-  if (!ch.surface) return nullptr;
+  if (!ch.surface || !take) return nullptr;
   const size_t bytes = size_t(ch.surface->pitch) * size_t(ch.surface->h > 0 ? ch.surface->h : 0);
   if (budget && !budget->charge(bytes)) {
     *skipped = true;
     return nullptr;
   }
-  SDL_Surface* copy = SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
-  if (!copy) {
-    if (budget) budget->give_back(bytes);
-    return nullptr;
-  }
-  return Picture(copy, [budget, bytes](SDL_Surface* s) {
-    SDL_FreeSurface(s);
-    if (budget) budget->give_back(bytes);
-  });
+  auto pic = std::make_shared<Copied>();
+  pic->charge = Charge(budget, bytes);
+  pic->surface = SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
+  return pic->surface ? pic : nullptr;
 }
 
-// Saves the picture as BMP, converts it to JPEG and queues the mail, with no lock held. A
-// JPEG that is not mailed, or that the converter left unfinished, does not stay behind.
-void snapshot_and_mail(APP_OPTIONS* opts, const Shot& shot) {
-  const char* dvr_name = shot.dvr_name.c_str();
-  const int k = shot.channel;
-  char bmp[512], jpg[512];
-  const char* attach = nullptr;
-  if (!shot.picture) {
-    debug_message("Unable to save image file.");
-  } else if (make_capture_name(opts, bmp, sizeof bmp, dvr_name, k, "bmp") != 0 ||
-             make_capture_name(opts, jpg, sizeof jpg, dvr_name, k, "jpg") != 0) {
-    debug_message("Unable to save image file.");
-  } else if (SDL_SaveBMP(shot.picture.get(), bmp) != 0) {
-    std::remove(bmp);
-    debug_message("Unable to save image file.");
-  } else if (convert_to_jpeg(bmp, jpg) != 0) {
-    // cjpeg failed or overran its time: what it wrote is no picture to send.
-    std::remove(bmp);
-    std::remove(jpg);
+// Saves each copied picture of one notice as BMP, once for the events that share it, names
+// each of those events' JPEG, and frees the copies. A picture that cannot be saved leaves
+// its events without one. No lock held.
+void save_snapshots(const APP_OPTIONS* opts, std::vector<Shot>& shots) {
+  for (size_t i = 0; i < shots.size(); ++i) {
+    if (!shots[i].picture) continue;
+    const Picture pic = shots[i].picture;
+    auto snap = std::make_shared<Snapshot>();
+    char bmp[512];
+    bool saved = make_capture_name(opts, bmp, sizeof bmp, shots[i].dvr_name.c_str(),
+                                   shots[i].channel, "bmp") == 0;
+    if (saved && SDL_SaveBMP(pic->surface, bmp) != 0) {
+      std::remove(bmp);
+      saved = false;
+    }
+    if (saved) {
+      snap->bmp = bmp;
+      snap->charge = std::move(pic->charge);  // now paid for on disk
+    } else {
+      debug_message("Unable to save image file.");
+    }
+    for (size_t j = i; j < shots.size(); ++j) {
+      if (shots[j].picture != pic) continue;
+      shots[j].picture.reset();
+      char jpg[512];
+      if (!saved || make_capture_name(opts, jpg, sizeof jpg, shots[j].dvr_name.c_str(),
+                                      shots[j].channel, "jpg") != 0)
+        continue;
+      shots[j].snap = snap;
+      shots[j].slot = snap->jpgs.size();
+      snap->jpgs.emplace_back(jpg);
+    }
+    snap->have.assign(snap->jpgs.size(), 0);
+  }
+}
+
+// Converts a saved picture for every event that shares it and removes its BMP; its bytes go
+// back. False when cjpeg failed, overran or was cancelled: what it wrote is no picture and
+// is deleted.
+bool convert_snapshot(Snapshot& s, const std::atomic<bool>* cancel) {
+  bool ok = !s.jpgs.empty() && convert_to_jpeg(s.bmp.c_str(), s.jpgs[0].c_str(), cancel) == 0;
+  std::remove(s.bmp.c_str());
+  s.bmp.clear();
+  if (!ok) {
+    if (!s.jpgs.empty()) std::remove(s.jpgs[0].c_str());
     debug_message("Unable to save image file.");
   } else {
-    std::remove(bmp);
-    attach = jpg;
+    s.have[0] = 1;
+    for (size_t i = 1; i < s.jpgs.size(); ++i) {
+      // Each event's own name: a mail that deletes its JPEG leaves the other's.
+      std::error_code ec;
+      s.have[i] = link(s.jpgs[0].c_str(), s.jpgs[i].c_str()) == 0 ||
+                  std::filesystem::copy_file(s.jpgs[0], s.jpgs[i], ec);
+    }
   }
-  if (mail_enqueue(shot.dvr_index, dvr_name, k + 1, shot.kind, attach) != 0) {
-    if (attach) std::remove(attach);
+  s.charge.release();
+  return ok;
+}
+
+// Queues one event's mail, with its JPEG when it has one. A refused mail keeps its JPEG in
+// the record folder (mail_enqueue deletes it for a repeat, or with attachment off).
+void mail_shot(const Shot& shot) {
+  const char* attach =
+      shot.snap && shot.snap->have[shot.slot] ? shot.snap->jpgs[shot.slot].c_str() : nullptr;
+  if (!shot.snap) debug_message("Unable to save image file.");
+  if (mail_enqueue(shot.dvr_index, shot.dvr_name.c_str(), shot.channel + 1, shot.kind, attach) != 0)
     debug_message("Don't Send mail. Check recipient and smtp server entry.");
-  }
 }
 
 // The numbered line of one event, and what the window is shown of it.
@@ -461,6 +630,7 @@ struct Marked {
   Picture picture;
   bool skipped;     // its picture did not fit
   bool fresh;       // its picture was copied for it (not shared with the channel's other kind)
+  bool not_taken;   // it had a picture, not copied: the stages are stopping
 };
 
 // The pictures of one notice's channels, each copied once for its motion and sensor events.
@@ -469,6 +639,7 @@ struct NoticePictures {
   bool tried[MAX_CHANNELS] = {};
   bool has[MAX_CHANNELS] = {};
   bool skipped[MAX_CHANNELS] = {};
+  bool take = true;  // false: none is copied (the stages are stopping)
 };
 
 // The per-channel decisions for one kind, motion (0x02) or sensor (0x20), in channel order,
@@ -493,11 +664,11 @@ void mark_kind(APP_CONTEXT* ctx, RECEIVER_INFO* rx, const char* dvr_name, const 
     bool fresh = false;
     if (!pics->tried[k]) {
       pics->tried[k] = true;
-      pics->copy[k] = copy_picture(ch, budget, &pics->has[k], &pics->skipped[k]);
+      pics->copy[k] = copy_picture(ch, budget, pics->take, &pics->has[k], &pics->skipped[k]);
       fresh = pics->copy[k] != nullptr;
     }
     out->push_back(Marked{k, kind, std::move(line), pics->has[k], pics->copy[k],
-                          pics->skipped[k], fresh});
+                          pics->skipped[k], fresh, pics->has[k] && !pics->take});
   }
 }
 
@@ -509,7 +680,7 @@ void mark_kind_gone(const char* dvr_name, const char* when, uint64_t event_time,
     std::string line = number_event(dvr_name, when, k, kind, news);
     add_event_record(uint8_t(k + 1), dvr_name, uint32_t(event_time), uint32_t(event_time >> 32),
                      kind);
-    out->push_back(Marked{k, kind, std::move(line), true, nullptr, false, false});
+    out->push_back(Marked{k, kind, std::move(line), true, nullptr, false, false, false});
   }
 }
 
@@ -533,10 +704,11 @@ void publish_news(News& add) {
 
 // Everything of one notice that must not wait for a snapshot: the numbers, marks, event
 // table, pop-up channel, the window's news, the log lines, and the copies of the pictures.
-// The snapshots and mails come out in `shots`, in event order. `queued_index`: the receiver
-// the notice came from while connected (queue_dvr_event), or -1. Results as handle_dvr_event.
+// The snapshots and mails come out in `shots`, in event order; without `pictures` none is
+// copied. `queued_index`: the receiver the notice came from while connected
+// (queue_dvr_event), or -1. Results as handle_dvr_event.
 int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
-                SnapshotBudget* budget, std::vector<Shot>* shots) {
+                SnapshotBudget* budget, bool pictures, std::vector<Shot>* shots) {
   if (!ctx || !notice) return -2;
   g_last_notice = *notice;
   // A notice comes from another thread's buffer: its name is used only as a terminated copy.
@@ -560,13 +732,14 @@ int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
     RECEIVER_INFO* rx = find_receiver_by_name(ctx, dvr_name);
     if (rx) {
       dvr_index = rx->index;
-      NoticePictures pictures;
+      NoticePictures copies;
+      copies.take = pictures;
       if (notice->kind & 0x02)
         mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02, budget,
-                  &pictures, &news, &marked);
+                  &copies, &news, &marked);
       if (notice->kind & 0x20)
         mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20, budget,
-                  &pictures, &news, &marked);
+                  &copies, &news, &marked);
       if (notice->marker) {
         for (int k = 0; k < MAX_CHANNELS; ++k) {
           if (!(notice->mask_80 & (1u << k))) continue;
@@ -600,9 +773,10 @@ int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
     s.picture = std::move(m.picture);
     s.skipped = m.skipped;
     s.fresh = m.fresh;
+    s.not_taken = m.not_taken;
     if (budget) {
       if (budget->charge(kShotCost)) {
-        s.cost.reset(budget);
+        s.cost = Charge(budget, kShotCost);
       } else {
         // Not even the mail fits: tens of thousands wait behind a conversion.
         s.picture.reset();
@@ -649,8 +823,11 @@ void stop_event_actions() { worker().stop(); }
 
 int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* notice) {
   std::vector<Shot> shots;
-  const int r = event_stage(ctx, notice, -1, nullptr, &shots);
-  for (const Shot& s : shots) snapshot_and_mail(opts, s);
+  const int r = event_stage(ctx, notice, -1, nullptr, true, &shots);
+  save_snapshots(opts, shots);
+  for (const Shot& s : shots)
+    if (s.snap && s.slot == 0) convert_snapshot(*s.snap, nullptr);
+  for (const Shot& s : shots) mail_shot(s);
   return r;
 }
 

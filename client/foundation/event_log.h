@@ -6,9 +6,14 @@
 // (queue_dvr_event), and two workers, one behind the other, do the per-event work in arrival
 // order. The event stage does what must not wait: log line and index, event table, pop-up
 // channel, what the window shows, a copy of each marked channel's picture taken at the event,
-// and the notice on the mailslot. The snapshot stage behind it saves each copy as BMP, runs
-// cjpeg and queues the mail, so a slow conversion delays only later snapshots, never an
-// alarm. The window loop gets only what it shows (event list lines, alarm sounds,
+// and the notice on the mailslot; then it saves the copies as BMP (one picture for the motion
+// and sensor events of a channel in one notice) and frees them. The snapshot stage behind it
+// runs up to DVR_SNAPSHOT_CONVERTERS cjpeg at a time on the saved pictures, each picture
+// once (its second event gets a link of its own name to the JPEG), and queues the mails in
+// event order as their conversions end, so a slow conversion delays only later mails, never
+// an alarm. A JPEG is deleted only when cjpeg failed or overran, or by mail_enqueue for a
+// repeat within the delay or with attachment off; a mail refused otherwise keeps it in the
+// record folder. The window loop gets only what it shows (event list lines, alarm sounds,
 // video-loss redraws), gathered while it is busy: it is woken with user event 29 and takes
 // everything that came since it last looked in one show_event_news, so a burst costs it one
 // redraw. What it shows goes through hooks the screens register (set_event_action_hooks);
@@ -16,10 +21,11 @@
 //
 // Bounds: the event queue holds DVR_EVENT_QUEUE_CAPACITY notices; a notice refused when it is
 // full is counted, and each run of refusals is written to the event log and the system log
-// with its count. What waits in the snapshot stage is bounded by its bytes (the copied
-// pictures and a little per mail); a picture that does not fit is not copied: its event is
-// mailed without one, and each run of such skips is written once to the system log with its
-// count. A notice that a DVR sent while connected is carried out whole even when the DVR is
+// with its count. What waits in the snapshot stage is bounded by its bytes (each picture
+// from its copy until its conversion ended, on disk but for one notice's copies, and a
+// little per mail); a picture that does not fit is not copied: its event is mailed without
+// one, and each run of such skips is written once to the system log with its count. Memory
+// holds at most the copies of the notice being handled. A notice that a DVR sent while connected is carried out whole even when the DVR is
 // disconnected before the event stage reaches it, only without pictures.
 #pragma once
 
@@ -46,8 +52,13 @@ void set_event_action_hooks(const EVENT_ACTION_HOOKS& hooks);
 
 // 16 MiB of notices: minutes of a storm from many DVRs while the event stage is held up.
 constexpr size_t DVR_EVENT_QUEUE_CAPACITY = (16u << 20) / 176;
-// 64 MiB of pictures waiting for cjpeg: some 45 pictures of 704x480, seconds of conversions.
-constexpr size_t DVR_SNAPSHOT_BYTES = size_t(64) << 20;
+// 512 MiB of pictures waiting for cjpeg, as BMP on the record disk: some 390 of 704x480, a
+// burst of 16 notices of 16 channels.
+constexpr size_t DVR_SNAPSHOT_BYTES = size_t(512) << 20;
+// Conversions at a time: one a core, at most this many.
+constexpr int DVR_SNAPSHOT_CONVERTERS = 8;
+// How long stop_event_actions lets the conversions go on.
+constexpr int DVR_SNAPSHOT_STOP_MS = 2000;
 
 // Starts the two stages for the main window: from now on queue_dvr_event takes notices for
 // `ctx`, and snapshots are named with `opts`. `capacity` notices may wait, and
@@ -68,8 +79,8 @@ int queue_dvr_event(const EVENT_NOTICE& notice, int receiver = -1);
 uint64_t dvr_events_dropped();
 // Notices waiting for the event stage, without the one it works on.
 size_t dvr_events_waiting();
-// Snapshots the snapshot stage saved and handed to cjpeg, and snapshots skipped because it
-// was full, since the program started.
+// Event snapshots saved and handed to cjpeg, and snapshots skipped because the snapshot
+// stage was full, since the program started (one picture shared by two events counts twice).
 uint64_t dvr_snapshots_done();
 uint64_t dvr_snapshots_skipped();
 
@@ -98,6 +109,9 @@ void reset_event_numbers();
 // Waits until the event stage (and, with `snapshots`, the snapshot stage too) has finished
 // everything handed to it: true, or false after `timeout_ms`. Any thread.
 bool wait_event_actions_idle(int timeout_ms, bool snapshots = true);
-// Finishes the notices and snapshots handed over and ends both stages (shutdown, before
-// mail_queue_stop); queue_dvr_event refuses with -1 until they are started again.
+// Finishes the notices handed over (copying no more pictures), lets the conversions go on
+// for DVR_SNAPSHOT_STOP_MS, ends those still running and mails what is left without its
+// picture, in event order, and ends both stages; the snapshots not converted are counted in
+// one system log line. Shutdown, before mail_queue_stop; queue_dvr_event refuses with -1
+// until they are started again.
 void stop_event_actions();

@@ -1,4 +1,5 @@
 // Snapshot and capture file names, and the outside BMP-to-JPEG converter.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@ namespace {
 // How long a conversion may take, and how long an overdue converter gets to end once told.
 constexpr int kConvertWaitMs = 3000;
 constexpr int kConvertEndMs = 1000;
+constexpr int kConvertSliceMs = 50;
 
 unsigned snapshot_seq = 0;
 // The event worker names its snapshots while the window names the operator's captures.
@@ -82,15 +84,20 @@ int make_snapshot_name(const APP_OPTIONS* opts, char* out, size_t cap, const cha
   return compose(out, cap, dir, dvr_name, channel, snapshot_seq++, ext);
 }
 
-int convert_to_jpeg(const char* bmp_path, const char* jpg_path) {
+int convert_to_jpeg(const char* bmp_path, const char* jpg_path, const std::atomic<bool>* cancel) {
   if (!bmp_path || !jpg_path) return -1;
   const char* argv[] = {"cjpeg", "-quality", "100", bmp_path, nullptr};
   int pid = start_process(argv, jpg_path);
   if (pid <= 0) return -1;
-  int code = -1;
-  const int waited = wait_process(pid, kConvertWaitMs, &code);
+  int code = -1, waited = 1;
+  // In slices, so a caller that is ending ends a hung converter at once.
+  for (int left = kConvertWaitMs; waited == 1 && left > 0; left -= kConvertSliceMs) {
+    if (cancel && cancel->load()) break;
+    waited = wait_process(pid, std::min(left, kConvertSliceMs), &code);
+  }
   if (waited == 1) {
-    // Overdue: the caller deletes its files now, so the converter must not write on.
+    // Overdue or cancelled: the caller deletes its files now, so the converter must not
+    // write on.
     if (terminate_process(pid) == 0) wait_process(pid, kConvertEndMs, nullptr);
     return -1;
   }

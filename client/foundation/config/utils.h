@@ -58,9 +58,11 @@ int make_snapshot_name(const APP_OPTIONS* opts, char* out, size_t cap, const cha
                        int channel, const char* ext);
 // Runs cjpeg -quality 100 on bmp_path into jpg_path, waiting at most 3000 ms; one still
 // running then is ended and reaped (waiting up to 1 s more), so nothing writes jpg_path once
-// this returns. Nothing runs when either path is null. 0, -1 when it could not run, failed or
-// overran. Any thread.
-int convert_to_jpeg(const char* bmp_path, const char* jpg_path);
+// this returns. Nothing runs when either path is null. A set `*cancel` (may be null) ends it
+// the same way within 50 ms. 0, -1 when it could not run, failed, overran or was cancelled.
+// Any thread.
+int convert_to_jpeg(const char* bmp_path, const char* jpg_path,
+                    const std::atomic<bool>* cancel = nullptr);
 
 // One-line uuencode of a text of at most 63 bytes; "" for "" and for longer texts.
 const char* uuencode_line(const char* text);
