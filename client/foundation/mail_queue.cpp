@@ -13,11 +13,13 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/config/app_options.h"
 #include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
 #include "platform/system/process.h"
 
@@ -67,6 +69,38 @@ bool file_exists(const char* path) {
 
 void remove_file(const char* path) {
   if (path && *path) std::remove(path);
+}
+
+// The last line mailsend wrote on its standard error (its reason), "" when none.
+std::string last_line(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+      text.append(buf, n);
+      if (text.size() > 2 * sizeof buf) text.erase(0, text.size() - sizeof buf);
+    }
+    std::fclose(f);
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const size_t nl = text.find_last_of('\n');
+  if (nl != std::string::npos) text.erase(0, nl + 1);
+  if (text.rfind("mailsend: ", 0) == 0) text.erase(0, 10);
+  return text;
+}
+
+// One system log line for a mail that did not go: its recipient, subject and the reason.
+// The field separator and control characters of the texts become spaces.
+void log_mail_failure(const MAIL_ITEM& item, const std::string& reason) {
+  auto field = [&](int i) { return std::string(item.field[i], strnlen(item.field[i], 200)); };
+  std::string text = "Alert mail to <" + field(MAIL_TO) + "> not sent (" + field(MAIL_SUBJECT) +
+                     "): " + (reason.empty() ? std::string("no reason given") : reason);
+  if (text.size() > 480) text.resize(480);
+  for (char& c : text)
+    if (c == '|' || static_cast<unsigned char>(c) < 0x20) c = ' ';
+  std::printf("%s\n", text.c_str());
+  write_system_log_line("EVENT", app_options.user_id, text.c_str());
 }
 
 std::string mailsend_path() {
@@ -189,10 +223,12 @@ int mail_send(MAIL_ITEM item) {
   for (int i = 0; i < MAIL_NUM_FIELDS; ++i) total += long(strnlen(item.field[i], MAIL_FIELD_SIZE));
   if (total > MAIL_FIELDS_LIMIT) {
     std::printf("mailsend parameter exceeded!  %10ld\n", total);
+    log_mail_failure(item, "its fields exceed " + std::to_string(MAIL_FIELDS_LIMIT) + " characters");
     return -2;
   }
 
-  // The mail sender's work file: made private and removed once the sender has ended.
+  // The mail sender's work file, its standard error (the reason of a failure): made private
+  // and removed once the sender has ended.
   const char* tmpdir = std::getenv("TMPDIR");
   std::string temp = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/vigilo-mail-XXXXXX";
   const int fd = mkstemp(temp.data());
@@ -211,8 +247,12 @@ int mail_send(MAIL_ITEM item) {
   int rc = -1;
   const unsigned pass_len =
       item.sender_form == 0 ? unsigned(strnlen(item.field[MAIL_PASSWORD], MAIL_FIELD_SIZE)) : 0;
-  const int pid = start_process_with_input(argv.data(), item.field[MAIL_PASSWORD], pass_len);
-  if (pid > 0) {
+  const int pid = start_process_with_input(argv.data(), item.field[MAIL_PASSWORD], pass_len,
+                                           nullptr, temp.empty() ? nullptr : temp.c_str());
+  std::string reason;
+  if (pid <= 0) {
+    reason = "mailsend could not be started";
+  } else {
     MailQueue& q = queue();
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(MAIL_SEND_WAIT_MS);
@@ -220,12 +260,18 @@ int mail_send(MAIL_ITEM item) {
     while (w == 1 && !q.stop.load() && Clock::now() < deadline) w = wait_process(pid, 100, &code);
     if (w == 1) {
       // Overdue, or the client is ending: the mail is given up.
+      reason = q.stop.load() ? "ended at exit"
+                             : "no answer within " + std::to_string(MAIL_SEND_WAIT_MS / 1000) + " s";
       terminate_process(pid);
       wait_process(pid, 2000, &code);
     } else if (w == 0 && code == 0) {
       rc = 0;
+    } else {
+      reason = temp.empty() ? std::string() : last_line(temp);
+      if (reason.empty()) reason = "mailsend ended with code " + std::to_string(code);
     }
   }
+  if (rc != 0) log_mail_failure(item, reason);
   if (!temp.empty()) std::remove(temp.c_str());
   return rc;
 }

@@ -52,7 +52,9 @@ std::vector<std::string> mail_send_words(const MAIL_ITEM& item);
 // Sends one item with `<program dir>mailsend`, the password on its standard input, waiting
 // at most MAIL_SEND_WAIT_MS (or until the queue stops): 0 mailsend reported success; -1 it
 // failed, could not start or was ended; -2 the fields exceed MAIL_FIELDS_LIMIT ("mailsend
-// parameter exceeded!  %10d"), not sent.
+// parameter exceeded!  %10d"), not sent. Each mail not sent writes one "EVENT" line to the
+// system log and standard output: recipient, subject and the reason (mailsend's last line on
+// its standard error, which goes to the work file, or why it was ended).
 int mail_send(MAIL_ITEM item);
 // The sender loop (SDL thread); the argument is unused. Returns 0 once the queue stops.
 int mail_sender_thread(void* unused);

@@ -21,6 +21,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/mail_queue.h"
 #include "peers/smtp/smtp_sink.h"
+#include "tests/client/screens/eventually.h"
 
 namespace {
 
@@ -48,6 +49,10 @@ class MailQueue : public testing::Test {
     dir_ = std::string(testing::TempDir()) + "mailq-" + std::to_string(getpid());
     mkdir(dir_.c_str(), 0700);
     setenv("TMPDIR", dir_.c_str(), 1);
+    char cwd[512];
+    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+    cwd_ = cwd;
+    ASSERT_EQ(0, chdir(dir_.c_str()));  // the system log goes to ./logs/
     mail_queue_init();
   }
   void TearDown() override {
@@ -55,6 +60,7 @@ class MailQueue : public testing::Test {
     if (sender_.joinable()) sender_.join();
     mail_queue_init();
     unsetenv("TMPDIR");
+    ASSERT_EQ(0, chdir(cwd_.c_str()));
     (void)std::system(("rm -rf " + dir_).c_str());
   }
   std::string jpeg(const std::string& name) {
@@ -68,7 +74,15 @@ class MailQueue : public testing::Test {
                   run ? run : "build/run");
     sender_ = std::thread([] { mail_sender_thread(nullptr); });
   }
-  std::string dir_;
+  std::string system_log() {
+    const time_t now = time(nullptr);
+    struct tm t {};
+    localtime_r(&now, &t);
+    char name[48];
+    strftime(name, sizeof name, "/logs/sys%Y%m%d.txt", &t);
+    return read_file(dir_ + name);
+  }
+  std::string dir_, cwd_;
   std::thread sender_;
 };
 
@@ -190,9 +204,12 @@ TEST_F(MailQueue, fields_over_the_limit_are_not_sent) {
   }
 }
 
-TEST_F(MailQueue, sender_delivers_in_order_and_cleans_up) {
-  smtp::SmtpSink sink;
+// Delivered mails go in order; a mail the server refuses leaves one system log line with
+// the server's reason.
+TEST_F(MailQueue, sender_delivers_in_order_logs_each_refusal_and_cleans_up) {
+  smtp::SmtpSink sink, refusing({"", "", true});
   ASSERT_TRUE(sink.start());
+  ASSERT_TRUE(refusing.start());
   const std::string server = "127.0.0.1:" + std::to_string(sink.port());
   ASSERT_EQ(0, load_email_info(email_section("ops@example.com", server, 1, 60).c_str()));
   const std::string shot = jpeg("DVR-1-01.jpg");
@@ -204,6 +221,20 @@ TEST_F(MailQueue, sender_delivers_in_order_and_cleans_up) {
   EXPECT_NE(std::string::npos, m[0].data.find("Subject: MOTION on DVR-1 CH 2\r\n"));
   EXPECT_NE(std::string::npos, m[0].data.find("Content-Type: image/jpeg"));
   EXPECT_NE(std::string::npos, m[1].data.find("Subject: SENSOR on DVR-1 CH 3\r\n"));
+  EXPECT_EQ(std::string::npos, system_log().find("not sent")) << system_log();
+
+  ASSERT_EQ(0, load_email_info(email_section("nobody@example.com",
+                                             "127.0.0.1:" + std::to_string(refusing.port()), 1, 60)
+                                   .c_str()));
+  ASSERT_EQ(0, mail_enqueue(0, "DVR-1", 4, 0x02, nullptr));
+  const std::string line = "|EVENT|Alert mail to <nobody@example.com> not sent (MOTION on DVR-1 CH 4): ";
+  ASSERT_TRUE(eventually([&] { return system_log().find(line) != std::string::npos; }, 60000))
+      << system_log();
+  const std::string log = system_log();
+  const size_t at = log.find(line);
+  EXPECT_EQ(at, log.rfind(line));
+  const std::string reason = log.substr(at + line.size(), log.find('\n', at) - at - line.size());
+  EXPECT_NE(std::string::npos, reason.find("550")) << reason;
   EXPECT_EQ(0, mail_queue_stop());
   sender_.join();
   // The sender's work files are gone once each mailsend ended.
