@@ -150,6 +150,10 @@ class Charge {
   size_t bytes_ = 0;
 };
 
+// Copies the event stage holds at most before it saves them: while they fit, the alarms of
+// the notices waiting go first.
+constexpr size_t kCopiedBytes = size_t(64) << 20;
+
 // What one mail costs while it waits, beside its picture: the shot and the DVR's name.
 constexpr size_t kShotCost = 256;
 
@@ -360,6 +364,8 @@ class EventWorker {
   };
 
   void run() {
+    std::vector<Shot> pending;  // of the notices handled since the last save, in order
+    size_t copied = 0;          // bytes of their pictures
     std::unique_lock<std::mutex> g(lock_);
     for (;;) {
       if (!wake_.wait_for(g, std::chrono::milliseconds(200),
@@ -393,11 +399,23 @@ class EventWorker {
       std::vector<Shot> shots;
       event_stage(ctx_, &item.notice, item.receiver, &budget_, pictures, &shots);
       send_event_mailslot(item.notice);
-      // The pictures go to disk at once, after the notice's alarm and forward: the disk
-      // holds them while they wait for a converter.
-      save_snapshots(opts_, shots);
+      for (size_t i = 0; i < shots.size(); ++i) {
+        const Picture& p = shots[i].picture;
+        bool seen = !p;
+        for (size_t j = 0; j < i && !seen; ++j) seen = shots[j].picture == p;
+        if (!seen) copied += size_t(p->surface->pitch) * size_t(std::max(p->surface->h, 0));
+        pending.push_back(std::move(shots[i]));
+      }
       g.lock();
-      hand_over(shots);
+      // The alarms of the notices already waiting come first, while their copies fit in
+      // kCopiedBytes; then the pictures go to disk, which holds them until a converter is free.
+      if (!queue_.empty() && !stop_ && copied < kCopiedBytes) continue;
+      g.unlock();
+      save_snapshots(opts_, pending);
+      g.lock();
+      hand_over(pending);
+      pending.clear();
+      copied = 0;
       busy_ = false;
       idle_.notify_all();
     }

@@ -6,27 +6,29 @@
 // (queue_dvr_event), and two workers, one behind the other, do the per-event work in arrival
 // order. The event stage does what must not wait: log line and index, event table, pop-up
 // channel, what the window shows, a copy of each marked channel's picture taken at the event,
-// and the notice on the mailslot; then it saves the copies as BMP (one picture for the motion
-// and sensor events of a channel in one notice) and frees them. The snapshot stage behind it
-// runs up to DVR_SNAPSHOT_CONVERTERS cjpeg at a time on the saved pictures, each picture
-// once (its second event gets a link of its own name to the JPEG), and queues the mails in
-// event order as their conversions end, so a slow conversion delays only later mails, never
-// an alarm. A JPEG is deleted only when cjpeg failed or overran, or by mail_enqueue for a
-// repeat within the delay or with attachment off; a mail refused otherwise keeps it in the
-// record folder. The window loop gets only what it shows (event list lines, alarm sounds,
-// video-loss redraws), gathered while it is busy: it is woken with user event 29 and takes
-// everything that came since it last looked in one show_event_news, so a burst costs it one
-// redraw. What it shows goes through hooks the screens register (set_event_action_hooks);
+// and the notice on the mailslot; once no notice waits, or the copies held pass 64 MiB, it
+// saves them as BMP (one picture for the motion and sensor events of a channel in one
+// notice) and frees them, so in a longer burst the event stage goes at the disk's pace. The
+// snapshot stage behind it runs up to DVR_SNAPSHOT_CONVERTERS cjpeg at a time on the saved
+// pictures, each picture once (its second event gets a link of its own name to the JPEG),
+// and queues the mails in event order as their conversions end, so a slow conversion delays
+// only later mails, never an alarm. A JPEG is deleted only when cjpeg failed or overran, or
+// by mail_enqueue for a repeat within the delay or with attachment off; a mail refused
+// otherwise keeps it in the record folder. The window loop gets only what it shows (event
+// list lines, alarm sounds, video-loss redraws), gathered while it is busy: it is woken with
+// user event 29 and takes everything that came since it last looked in one show_event_news,
+// so a burst costs it one redraw. What it shows goes through hooks the screens register (set_event_action_hooks);
 // without them those steps are skipped.
 //
 // Bounds: the event queue holds DVR_EVENT_QUEUE_CAPACITY notices; a notice refused when it is
 // full is counted, and each run of refusals is written to the event log and the system log
 // with its count. What waits in the snapshot stage is bounded by its bytes (each picture
-// from its copy until its conversion ended, on disk but for one notice's copies, and a
-// little per mail); a picture that does not fit is not copied: its event is mailed without
-// one, and each run of such skips is written once to the system log with its count. Memory
-// holds at most the copies of the notice being handled. A notice that a DVR sent while connected is carried out whole even when the DVR is
-// disconnected before the event stage reaches it, only without pictures.
+// from its copy until its conversion ended, most of them on disk, and a little per mail); a
+// picture that does not fit is not copied: its event is mailed without one, and each run of
+// such skips is written once to the system log with its count. Memory holds at most 64 MiB
+// of copies and those of one more notice. A notice that a DVR sent while connected is
+// carried out whole even when the DVR is disconnected before the event stage reaches it,
+// only without pictures.
 #pragma once
 
 #include <cstddef>
