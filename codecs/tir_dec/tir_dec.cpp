@@ -297,8 +297,11 @@ constexpr int W1 = 2841, W2 = 2676, W3 = 2408, W5 = 1609, W6 = 1108, W7 = 565;
 // those of the one-row/one-column-at-a-time form, whose all-zero-AC shortcuts give exactly
 // what the full arithmetic gives. The column pass's clip table holds -256..255, so its lookup
 // and the final 0..255 clamp together are a clamp to 0..255.
+// The AVX2 clone is picked by an IFUNC resolver while the library is relocated; under
+// ThreadSanitizer that runs before the sanitizer's run time is set up and crashes the load,
+// so a TSan build keeps the one default body.
 template <typename T>
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void idct_store(const int* __restrict tr, uint8_t* __restrict dst, int stride) {
