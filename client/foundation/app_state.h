@@ -54,16 +54,26 @@ enum : int {
   NUM_STATS = 7,
 };
 
+// A copy of a set (stats_snapshot).
 struct STATS_COUNTERS {
   uint32_t count[NUM_STATS];
 };
 
-// The rolling sets kept in the context, in each receiver and in each channel.
+// One set as it is kept: any thread counts into it, rolls move it, the panel reads it.
+struct STATS_WORDS {
+  std::atomic<uint32_t> count[NUM_STATS];
+};
+
+// The rolling sets kept in the context, in each receiver and in each channel. Each set rolls
+// on its own clock (`second_roll`/`minute_roll`: the ms its running period began at, 0 until
+// its first roll), so a roll one receiver's count brings due never stands in for another's.
 struct STATS_SETS {
-  STATS_COUNTERS last_minute;
-  STATS_COUNTERS minute;
-  STATS_COUNTERS last_second;
-  STATS_COUNTERS second;
+  STATS_WORDS last_minute;
+  STATS_WORDS minute;
+  STATS_WORDS last_second;
+  STATS_WORDS second;
+  std::atomic<uint32_t> second_roll;
+  std::atomic<uint32_t> minute_roll;
 };
 
 struct RECT16 {

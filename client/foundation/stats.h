@@ -1,8 +1,9 @@
 // Run-time statistics: the global set printed once a second (`stats_add`) and the rolling
 // per-second/per-minute sets of the context, each receiver and each channel (`stats_add_rx`).
 // Counting is lock-free; one mutex serialises the print and the rolls. Any thread may count.
-// Readers in the display code read the last-second words under the display mutex as they
-// stand.
+// Every set rolls on its own clock when it is counted into or handed in; readers in the
+// display code hand in the sets they show (a count of 0) before they read the last-second
+// words, so a DVR that sends nothing shows 0 rather than its last busy second.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,9 @@ void stats_free();
 // "%d recvd, %d decd, %d disp, %d refr, %d KBps, %d missing, %d ignored." after 2x59 BS.
 void stats_add(int id, uint32_t value);
 
-// Rolls the due second/minute sets, then adds `value` to the running sets of id in each of
-// ctx, rx and ch that is given (null pointers are skipped).
+// Rolls each given set whose second/minute is due (ctx, rx, rx's channels, ch), then adds
+// `value` to the running sets of id in each of ctx, rx and ch that is given (null pointers
+// are skipped). A roll after more than a whole idle period gives that period 0.
 void stats_add_rx(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch, int id, uint32_t value);
 
 // The same on plain sets, for callers without the application records. `rx_channels` are the

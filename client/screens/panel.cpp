@@ -162,12 +162,12 @@ int draw_receive_stats(APP_CONTEXT* ctx) {
     stats_add_rx(nullptr, &rx, nullptr, STAT_DISPLAYED, 0);
     displayed += rx.stats.last_second.count[STAT_DISPLAYED];
   }
-  const STATS_COUNTERS& last = ctx->stats.last_second;
+  const STATS_WORDS& last = ctx->stats.last_second;
   char text[3][64];
-  snprintf(text[0], sizeof text[0], "Frames received: %u", last.count[STAT_RECEIVED]);
+  snprintf(text[0], sizeof text[0], "Frames received: %u", last.count[STAT_RECEIVED].load());
   // The decoders count shown frames per receiver; the window's figure is their sum.
   snprintf(text[1], sizeof text[1], "Frames displayed: %u", displayed);
-  snprintf(text[2], sizeof text[2], "KBytes received: %u", last.count[STAT_BYTES] / 1024);
+  snprintf(text[2], sizeof text[2], "KBytes received: %u", last.count[STAT_BYTES].load() / 1024);
   set_colours(kLight, kDark);
   for (int k = 0; k < 3; ++k) {
     const int w = W_FRAMES_RECEIVED + k;
@@ -208,7 +208,7 @@ int cam_info_lines(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k, bool small, char 
     SdlLock picture(ch.mutex);
     if (ch.surface) pw = ch.surface->w, ph = ch.surface->h;
   }
-  const STATS_COUNTERS& last = ch.stats.last_second;
+  const STATS_WORDS& last = ch.stats.last_second;
   const unsigned fps = last.count[STAT_RECEIVED], kbps = last.count[STAT_BYTES] / 1024;
   int n = 0;
   auto add = [&](const char* fmt, auto... args) { snprintf(lines[n++], 128, fmt, args...); };

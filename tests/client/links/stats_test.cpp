@@ -1,9 +1,11 @@
 // Statistics: the once-a-second line and the rolling per-second sets.
 #include "client/foundation/stats.h"
+#include "client/screens/panel.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,21 +62,62 @@ TEST_F(Stats, rolling_sets_move_running_second_to_last_second) {
   EXPECT_EQ(0u, rx.minute.count[STAT_RECEIVED]);
 }
 
-TEST_F(Stats, counts_from_many_threads_survive_concurrent_rolls) {
-  STATS_SETS rx{};
-  STATS_SETS* none[1] = {nullptr};
+TEST_F(Stats, every_receiver_and_channel_rolls_its_own_second) {
+  // Two DVRs at 10 fps (the second's frames 5 ms after the first's) and a third that sends
+  // 10 fps for two seconds and then nothing; each frame counts as a receive thread counts it,
+  // and the camera box reads each DVR as it does, with a count of 0.
+  STATS_SETS a{}, b{}, c{}, a0{}, b0{}, c0{};
+  STATS_SETS* ac[] = {&a0};
+  STATS_SETS* bc[] = {&b0};
+  STATS_SETS* cc[] = {&c0};
+  auto frame = [](STATS_SETS* rx, STATS_SETS* const* chans, STATS_SETS* ch, uint32_t bytes) {
+    stats_add_sets(nullptr, rx, chans, 1, ch, STAT_RECEIVED, 1);
+    stats_add_sets(nullptr, rx, chans, 1, ch, STAT_BYTES, bytes);
+  };
+  for (uint32_t ms = 0; ms <= 5000; ms += 100) {
+    g_now = 100000 + ms;
+    frame(&a, ac, &a0, 2048);
+    g_now += 5;
+    frame(&b, bc, &b0, 4096);
+    g_now += 45;
+    if (ms < 2000) frame(&c, cc, &c0, 1024);
+  }
+  g_now = 105050;
+  stats_add_sets(nullptr, &a, ac, 1, &a0, STAT_RECEIVED, 0);
+  stats_add_sets(nullptr, &b, bc, 1, &b0, STAT_RECEIVED, 0);
+  EXPECT_EQ(10u, a.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(10u, a0.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(20u * 1024, a0.last_second.count[STAT_BYTES]);
+  EXPECT_EQ(10u, b.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(10u, b0.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(40u * 1024, b0.last_second.count[STAT_BYTES]);
+  g_now = 106200;
+  stats_add_sets(nullptr, &c, cc, 1, &c0, STAT_RECEIVED, 0);
+  EXPECT_EQ(0u, c.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(0u, c0.last_second.count[STAT_RECEIVED]);
+  EXPECT_EQ(0u, c0.last_second.count[STAT_BYTES]);
+}
+
+TEST_F(Stats, counts_from_many_threads_survive_concurrent_rolls_and_the_camera_box) {
+  // Receive threads count one channel while the clock passes seconds and the camera box reads
+  // the channel's last second as the window does.
+  auto rx = std::make_unique<RECEIVER_INFO>();
+  rx->num_video = 1;
   constexpr int kThreads = 8, kAdds = 20000;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&] {
-      for (int i = 0; i < kAdds; ++i) stats_add_sets(nullptr, &rx, none, 0, nullptr, STAT_RECEIVED, 1);
+      for (int i = 0; i < kAdds; ++i) stats_add_rx(nullptr, rx.get(), &rx->channels[0], STAT_RECEIVED, 1);
     });
+  char lines[9][128];
   for (int i = 0; i < 50; ++i) {  // second rolls while they count; no minute roll
     g_now += 1001;
+    EXPECT_EQ(8, cam_info_lines(nullptr, rx.get(), 0, false, lines));
     std::this_thread::yield();
   }
   for (auto& th : threads) th.join();
-  EXPECT_EQ(uint32_t(kThreads * kAdds), rx.minute.count[STAT_RECEIVED]);
+  EXPECT_EQ(uint32_t(kThreads * kAdds), rx->stats.minute.count[STAT_RECEIVED]);
+  EXPECT_EQ(uint32_t(kThreads * kAdds), rx->channels[0].stats.minute.count[STAT_RECEIVED]);
 }
 
 }  // namespace
