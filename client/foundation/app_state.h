@@ -92,8 +92,9 @@ struct DISPLAY_LAYOUT {
 // Who covers the plain words of a channel: `rect`, `shown`/`hidden`/`flag`, `stopped`, the
 // zoom and scale factors and the saved flags belong to the window loop and are read by the
 // tiles under the display mutex; `surface` and `pic_rect` are guarded by `mutex`;
-// `frame_time`/`frame_time2` are written by the decoder through std::atomic_ref; `recording`
-// and `record_file` by the recording code under the context's record_mutex; the names,
+// `frame_time`/`frame_time2` are written by the decoder and read by the tiles (atomics);
+// `recording` and `record_file` by the recording code under the context's record_mutex (the
+// tiles read `recording` for the record mark, so it is an atomic); the names,
 // `position` and the OSD table are set before the connection's threads start.
 struct CHANNEL_INFO {
   RECT16 rect;             // cell rectangle on the video surface
@@ -104,13 +105,13 @@ struct CHANNEL_INFO {
   std::atomic<int32_t> slot;  // display slot, -1 = none
   float position;          // its index 0..31
   uint16_t width, height;  // picture size
-  double frame_time;       // latest frame, seconds since 1970
-  double frame_time2;
+  std::atomic<double> frame_time;   // latest frame, seconds since 1970
+  std::atomic<double> frame_time2;
   uint8_t shown;
   uint8_t hidden;
   uint8_t flag;
   std::atomic<uint8_t> selected;  // window loop writes; tiles read it on decoder threads
-  uint8_t recording;
+  std::atomic<uint8_t> recording;
   std::atomic<uint8_t> video_state;  // 3 after a video-loss notice
   std::atomic<uint8_t> event_marks;  // 0x02 motion, 0x20 sensor
   char camera_name[131];
@@ -163,9 +164,10 @@ struct RECEIVE_THREAD : std::thread {
   }
 };
 
-// A receiver's plain words (names, address, ports, channel counts, flags, op_mode, masks of
-// the setup) are filled by the connection code before its threads start and only read
-// afterwards; `position` is written by the window loop, which is also the only thread that
+// A receiver's plain words (names, address, ports, channel counts, flags, masks of the
+// setup) are filled by the connection code before its threads start and only read
+// afterwards; `op_mode` is an atomic, since the search window changes it while the receive
+// thread runs; `position` is written by the window loop, which is also the only thread that
 // sends the requests reading it. The rest are atomics or guarded as noted.
 struct RECEIVER_INFO {
   uint8_t protocol;        // 'I', 'Q', 'S', 'W' or 0
@@ -195,7 +197,7 @@ struct RECEIVER_INFO {
   CHANNEL_INFO channels[MAX_CHANNELS];
   STATS_SETS stats;
   // Connection fields of the receive threads (client/links).
-  int32_t op_mode;                        // 1 live, 2 remote playback, 3 local file,
+  std::atomic<int32_t> op_mode;           // 1 live, 2 remote playback, 3 local file,
                                           // 4 device source, 5 playback at a chosen time
   uint8_t rx_flags;                       // 1 single DVR, 3 group/added; |4 playback, |8, |0x2C file
   double position;                        // --seek position, seconds
@@ -295,7 +297,7 @@ struct APP_CONTEXT {
   RECT16 merge_rect;                      // pending merge, video-area coordinates
   int32_t desktop_w, desktop_h;
   int32_t saved_w, saved_h;               // window size when full screen was entered
-  int32_t wait_variant;                   // which wait indicator the search window shows
+  std::atomic<int32_t> wait_variant;      // which wait indicator the search window shows
   std::atomic<int32_t> layout_target;     // 1 this window, 2 the slaves (a link reader sets 2)
   int32_t max_select;                     // most channels selectable at once
   std::atomic<uint32_t> last_mouse_ticks; // SDL_GetTicks of the last mouse activity

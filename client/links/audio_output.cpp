@@ -131,7 +131,12 @@ int init_audio(APP_CONTEXT* ctx) {
   if (obtained->freq != desired->freq || obtained->format != desired->format ||
       obtained->channels != desired->channels || obtained->samples != desired->samples)
     std::printf("Not all parameters were granted.\n");
-  audio.obtained = *obtained;
+  {
+    // The device's thread is running already: the callback reads the spec under this lock.
+    SDL_LockAudio();
+    audio.obtained = *obtained;
+    SDL_UnlockAudio();
+  }
   SDL_PauseAudio(1);
   wave_out_set_present(true);
   audio.open.store(true);

@@ -126,9 +126,6 @@ void take_pending(RECEIVER_INFO* rx, uint32_t bytes) {
     while (!rx->pending_bytes.compare_exchange_weak(b, b > bytes ? b - bytes : 0)) {}
 }
 
-double read_double(double& d) { return std::atomic_ref<double>(d).load(std::memory_order_relaxed); }
-void write_double(double& d, double v) { std::atomic_ref<double>(d).store(v, std::memory_order_relaxed); }
-
 }  // namespace
 
 void set_decoder_hooks(const DECODER_HOOKS& h) { hooks = h; }
@@ -512,9 +509,10 @@ int decoder_pass(DECODER_STATE* st) {
 
     // a. time stamps
     const double t = double(fh.sec) + fh.msec / 1000.0;
-    write_double(ch->frame_time, t);
+    ch->frame_time.store(t, std::memory_order_relaxed);
     rx->last_frame_time = t;
-    if (read_double(ch->frame_time2) == 0) write_double(ch->frame_time2, t);
+    if (ch->frame_time2.load(std::memory_order_relaxed) == 0)
+        ch->frame_time2.store(t, std::memory_order_relaxed);
 
     // b. decoder index, claimed by one channel
     const int di = ch->slot;

@@ -283,8 +283,11 @@ int wait_widget(APP_CONTEXT* ctx, int* second) {
 }
 }  // namespace
 
+// The refresh timer animates the indicator that is not hidden: its attribute changes under
+// the display mutex the timer holds.
 void show_wait_indicator(APP_CONTEXT* ctx) {
   if (!ctx->skin) return;
+  SdlLock lock(ctx->display_mutex);
   int second;
   const int first = wait_widget(ctx, &second);
   const int w = ctx->skin_window == kSearch ? (ctx->wait_variant == 2 ? second : first) : first;
@@ -292,6 +295,7 @@ void show_wait_indicator(APP_CONTEXT* ctx) {
 }
 
 void hide_wait_indicator(APP_CONTEXT* ctx) {
+  SdlLock lock(ctx->display_mutex);
   int second;
   const int first = wait_widget(ctx, &second);
   if (ctx->skin) {
