@@ -504,6 +504,9 @@ TEST(DSFSource, StopFromTheOwnersCallbackDoesNotDeadlock) {
   live_logon(o, peer);
   ASSERT_TRUE(sdktest::wait_until([&] { return o.stopped.load(); }, 5000));
   ASSERT_TRUE(sdktest::wait_until([&] { return peer.open_connections() == 0; }, 3000));
+  // The data thread's own stop could not join it, and it still tells the owner that its burst
+  // ended: join it before the owner goes.
+  o.src.WaitStop();
 }
 
 // A waiting caller is lent the live data connection: the frames it receives on its own thread
