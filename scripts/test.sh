@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds everything with AddressSanitizer and UBSan, and runs every
-# test under a virtual X display (GUI tests look at that screen).
+# test under a virtual X display (GUI tests look at that screen); then builds the concurrency
+# suites with ThreadSanitizer and runs them (scripts/tsan.sh, in build-tsan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,3 +19,5 @@ if ! start_private_xvfb 1600x1200x24 build/xvfb-test.log; then
 fi
 trap 'kill "$xvfb_pid" 2> /dev/null || true' EXIT
 ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 900
+kill "$xvfb_pid" 2> /dev/null || true
+bash scripts/tsan.sh

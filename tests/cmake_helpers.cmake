@@ -1,6 +1,7 @@
 # vigilo_add_test_dir(<libs...>): one test program per *_test.cpp in the calling folder,
 # linked with GoogleTest/GoogleMock and the given libraries; every test case is registered
-# with CTest. Folders shared by several areas need no edits when a test file is added.
+# with CTest, labelled with its program's target name (scripts/tsan.sh picks its suites by
+# label). Folders shared by several areas need no edits when a test file is added.
 function(vigilo_add_test_dir)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
@@ -13,7 +14,7 @@ function(vigilo_add_test_dir)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "VIGILO_RUN_DIR=${VIGILO_RUN_DIR}")
+      PROPERTIES ENVIRONMENT "VIGILO_RUN_DIR=${VIGILO_RUN_DIR}" LABELS ${target})
   endforeach()
 endfunction()
 

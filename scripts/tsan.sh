@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the libraries, the programs the GUI suites start and the concurrency suites with
+# ThreadSanitizer in build-tsan/ (its own folder: the sanitizers exclude each other), and runs
+# those suites under a private Xvfb. A report of any process - a test program or a program
+# it starts - fails the run; tests/tsan.supp names what is not ours to mend. scripts/test.sh
+# runs this after the AddressSanitizer suites; it may also be run on its own.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# The suites that run the client's threads (receive, decoder, tiles and refresh timer,
+# statistics, recording, search window), the platform's synchronisation and the SDK sessions.
+suites=(
+  client_links_stats_test client_links_decoder_thread_test client_links_decoder_pipeline_test
+  client_links_receive_rings_test client_links_recording_test client_links_link_notices_test
+  client_screens_tiles_test client_screens_widget_text_test client_screens_search_window_test
+  client_screens_live_window_test client_screens_search_gui_test
+  peers_qdvr_link_test peers_recording_link_test peers_connection_test peers_sdk_link_test
+  platform_sync_test
+  sdk_dsf_source_test sdk_client_site_test sdk_multimedia_timer_test sdk_blocksock_test
+)
+# What the GUI suites start and read: the program, the simulated 'Q' DVR and the run tree.
+programs=(vigilo qdvr_sim default_skin skin_fonts alarm_sounds tool_images)
+
+build=build-tsan
+mkdir -p "$build"
+cmake -S . -B "$build" -DVIGILO_TSAN=ON -DVIGILO_BENCH=OFF > "$build/configure.log" 2>&1 || {
+  cat "$build/configure.log" >&2
+  exit 1
+}
+cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" "${suites[@]}"
+
+reports=$PWD/$build/tsan-reports
+rm -rf "$reports"
+mkdir -p "$reports"
+# Every process writes its reports to a file of its own there (report.<pid>); exit code 66
+# marks a process that reported.
+export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp log_path=$reports/report exitcode=66 ${TSAN_OPTIONS:-}"
+export VIGILO_REBOOT_COMMAND=$PWD/scripts/reboot-recorder.sh
+. scripts/private-xvfb.sh
+if ! start_private_xvfb 1600x1200x24 "$build/xvfb-tsan.log"; then
+  echo "Xvfb did not start: see $build/xvfb-tsan.log" >&2
+  exit 1
+fi
+trap 'kill "$xvfb_pid" 2> /dev/null || true' EXIT
+
+labels=$(IFS='|'; echo "^(${suites[*]})\$")
+status=0
+# The sanitizer slows the threads five- to tenfold, so on a busy machine a case may miss a
+# deadline the uninstrumented build keeps: a failed case runs once more. The ASan run checks
+# every case without that grace, and any report here fails the run however its case ended.
+ctest --test-dir "$build" -L "$labels" --output-on-failure -j"$(nproc)" --timeout 900 \
+  --repeat until-pass:2 || status=1
+if [ -n "$(ls -A "$reports")" ]; then
+  echo "ThreadSanitizer reported (in $reports):" >&2
+  cat "$reports"/* >&2
+  status=1
+fi
+exit $status
