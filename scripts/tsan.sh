@@ -46,9 +46,11 @@ trap 'kill "$xvfb_pid" 2> /dev/null || true' EXIT
 labels=$(IFS='|'; echo "^(${suites[*]})\$")
 status=0
 # The sanitizer slows the threads five- to tenfold, so on a busy machine a case may miss a
-# deadline the uninstrumented build keeps: a failed case runs once more. The ASan run checks
-# every case without that grace, and any report here fails the run however its case ended.
-ctest --test-dir "$build" -L "$labels" --output-on-failure -j"$(nproc)" --timeout 900 \
+# deadline the uninstrumented build keeps: half as many cases run at once as there are cores,
+# and a failed case runs once more. The ASan run checks every case without that grace, and
+# any report here fails the run however its case ended.
+jobs=$(( $(nproc) / 2 > 1 ? $(nproc) / 2 : 1 ))
+ctest --test-dir "$build" -L "$labels" --output-on-failure -j"$jobs" --timeout 900 \
   --repeat until-pass:2 || status=1
 if [ -n "$(ls -A "$reports")" ]; then
   echo "ThreadSanitizer reported (in $reports):" >&2
