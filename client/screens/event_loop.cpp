@@ -1,3 +1,7 @@
+// The shared window loop and what every window's handlers use: the pointer state, the
+// channel cells under the pointer, the modifier keys, the receiver notice and the tour.
+// The main window's handlers are in main_window_loop.cpp, the event playback window's in
+// event_playback_loop.cpp; event_loop_internal.h holds what they share.
 #include "client/screens/event_loop.h"
 
 #include <cstdio>
@@ -20,6 +24,7 @@
 #include "client/links/link_notices.h"
 #include "client/links/nc_packets.h"
 #include "client/links/recording.h"
+#include "client/screens/event_loop_internal.h"
 #include "client/screens/layouts.h"
 #include "client/screens/launcher.h"
 #include "client/screens/master_link.h"
@@ -30,47 +35,9 @@
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
 
+using namespace event_loop_internal;
+
 namespace {
-
-constexpr int kMainWindow = 2;
-
-// Main window widget ids of the built-in table.
-enum : int {
-  W_CONNECT = 1, W_DISCONNECT = 2, W_SETUP = 3, W_SEARCH = 4, W_POWER = 5,
-  W_LAYOUT1 = 9, W_LAYOUT4 = 10, W_LAYOUT9 = 11, W_LAYOUT16 = 12, W_LAYOUT36 = 13,
-  W_FULLSCREEN = 16, W_CYCLECAM = 17, W_SPLIT = 18, W_SWITCH = 19, W_RATIO43 = 20,
-  W_ADD_LAYOUT = 21, W_LAYOUT_LEFT = 22, W_LAYOUT_RIGHT = 23, W_SCROLL_LEFT = 24,
-  W_SCROLL_RIGHT = 25, W_SNAPSHOT = 26, W_SPOTOUT1 = 27, W_SPOTOUT2 = 28, W_PROBE = 29,
-  W_BRIGHT_UP = 30, W_RESET_COLORS = 38, W_EMAP = 39, W_PIP1 = 40, W_PIP2 = 41,
-  W_PIP_CLOSE = 42, W_RECORD = 43, W_BROWSE = 44, W_MUTE = 46, W_NO_MUTE = 47,
-  W_DVR_LIST = 48, W_DVRTAB = 53, W_GROUPTAB = 54, W_EVT_LIST = 55, W_DVRSETUP = 61,
-  W_VOLUME_UP = 67, W_VOLUME_DOWN = 68, W_PTZ_FIRST = 70, W_PTZ_LAST = 83,
-  W_PTZ_PTSPEED_LBL = 96, W_PTZ_ZSPEED_LBL = 97, W_PTZ_FSPEED_LBL = 98,
-  W_PTZ_AUTOPAN = 90, W_PTZ_PRESET_ON = 91, W_PTZ_PRESET_LIST = 92, W_PTZ_PRESET_GO = 93,
-  W_PTZ_PRESET_SET = 94, W_PTZ_PRESET_CLEAR = 95, W_CPU_USAGE = 114, W_NETWORK_USAGE = 115,
-  W_ZOOM_BUTTON = 117, W_FOCUS_BUTTON = 118, W_IRIS_BUTTON = 119, W_PTZ_LBL = 120, W_LOG_VIEW = 121, W_DIGITAL_ZOOM_IN = 142,
-  W_DIGITAL_ZOOM_OUT = 143, W_EVT_BUTTON = 145, W_INFO_BUTTON = 146, W_MINIMIZE = 147,
-  W_USER_MENU_FIRST = 164, W_USER_MENU_LAST = 178,
-};
-
-// Pointer state of the window loop (first thread only).
-struct MouseState {
-  uint32_t last_release_ticks = 0;
-  int last_release_x = -1000, last_release_y = -1000;
-  bool have_release = false;
-  int pressed_pos = -1;       // channel position where button 1 went down
-  int last_pos = -1;          // channel position of the last motion
-  int hovered = 0;            // widget in hover state
-  int pressed_widget = 0;
-  int press_x = 0, press_y = 0;
-  bool double_click = false;  // the last release completed a double click
-  int previous_layout = 0;    // restored by the next double click in layout 1
-  bool dragging_window = false;
-  bool press_on_background = false;  // button 1 went down on the frameless window's background
-  bool pad_placed = false;           // button 3 placed the pad; its release opens it
-  bool merged = false;               // this release settled a merge
-};
-MouseState mouse;
 
 // The modifier keys as of the event being handled (window thread only). SDL's own state is
 // as of its last read of the X queue, which may already hold the release of a Ctrl pressed
@@ -99,20 +66,8 @@ void note_modifiers(const SDL_Event& ev) {
     event_mods = SDL_GetModState();  // keys may have changed while the window had no focus
 }
 
-void request_selected_dvr(APP_CONTEXT* ctx);
-void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts);
-int receiver_of_notice(const SDL_Event& ev);
-
 // The shared receiver notice of user event 25 (the pusher owns it; a later push overwrites).
 std::atomic<int> receiver_notice{0};
-
-bool english() {
-  static RC_SYSTEM_INFO sys;
-  copy_system_info(&sys);
-  return strcmp(sys.language, "English") == 0;
-}
-
-SDL_Surface* screen_of(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_SCREEN]; }
 
 // The channel position under the pointer: the cell index plus the page's first index, or
 // the enlarged channel inside the floating window; -1 outside every cell.
@@ -131,21 +86,37 @@ int cell_index_at(APP_CONTEXT* ctx, int x, int y) {
   return cell_at_point(ctx, x - ctx->video_rect.x, y - ctx->video_rect.y, true);
 }
 
-void show_access_box() {
-  error_box(english() ? "Don't have the access authority!" : "사용 권한이 없습니다.");
-}
-
-void choose_layout(APP_CONTEXT* ctx, APP_OPTIONS* opts, int n) {
-  if (ctx->layout_target == 2) {
-    send_layout_to_slaves(opts, n);
-    return;
-  }
-  set_layout(ctx, n);
-}
-
 // The last tour thread; a new tour and shutdown collect it (it ends within a second of its
 // flag being cleared), so no thread is left unjoined.
 SDL_Thread* tour_thread = nullptr;
+
+void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
+  const char* q = english() ? "Are you sure you want to exit this program?"
+                            : "프로그램을 종료하시겠습니까?";
+  if (confirm_box(q) != BoxAnswer::yes) return;
+  disconnect_dvr(opts);
+  if (opts->master) send_exit_to_slaves(opts);
+  app_quit.store(1);
+  (void)ctx;
+}
+
+}  // namespace
+
+namespace event_loop_internal {
+
+MouseState mouse;
+
+bool english() {
+  static RC_SYSTEM_INFO sys;
+  copy_system_info(&sys);
+  return strcmp(sys.language, "English") == 0;
+}
+
+SDL_Surface* screen_of(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_SCREEN]; }
+
+void show_access_box() {
+  error_box(english() ? "Don't have the access authority!" : "사용 권한이 없습니다.");
+}
 
 void toggle_tour(APP_CONTEXT* ctx) {
   mirror_user_menu(ctx);
@@ -156,281 +127,6 @@ void toggle_tour(APP_CONTEXT* ctx) {
     if (!tour_thread) ctx->tour.store(0);
   } else {
     ctx->tour.store(0);
-  }
-}
-
-// Moves the pad's channel to the other window of the link.
-void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t id) {
-  if (opts->master) {
-    if (!window_exists("ZOL Extension Window")) {
-      if (start_extension_window(opts, ctx) != 0) return;
-      ModalWait modal;
-      for (int waited = 0;
-           waited < 3000 && !(window_exists("ZOL Extension Window") && count_slaves(opts) > 0);
-           waited += 10)
-        SDL_Delay(10);
-    }
-    if (count_enabled_channels(ctx) < 2) {
-      debug_message("Can't remove last channel!");
-      set_layout(ctx, ctx->layout);
-      return;
-    }
-    if (send_add_channel_to_slave(opts, id) == 0) {
-      disable_channel(ctx, id);
-      renumber_channel_ids(ctx);
-      set_layout(ctx, ctx->layout);
-      hide_popup_panel(ctx);
-    }
-    return;
-  }
-  if (send_add_channel(opts, id) == 0) {
-    disable_channel(ctx, id);
-    if (count_enabled_channels(ctx) > 0)
-      renumber_channel_ids(ctx);
-    else
-      post_disconnect_request(ctx);
-    set_layout(ctx, ctx->layout);
-  }
-}
-
-// The pad of a channel: widgets over the video rectangle that act on that channel.
-bool popup_pad_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int widget, int32_t id, int x, int y) {
-  switch (widget) {
-    case W_SPOTOUT2: move_channel_to_other_window(ctx, opts, id); return true;
-    case W_PROBE: hide_popup_panel(ctx); start_probe(opts, ctx); return true;
-    case 30: brightness_up(ctx, id); return true;
-    case 31: brightness_down(ctx, id); return true;
-    case 32: contrast_up(ctx, id); return true;
-    case 33: contrast_down(ctx, id); return true;
-    case 34: hue_up(ctx, id); return true;
-    case 35: hue_down(ctx, id); return true;
-    case 36: saturation_up(ctx, id); return true;
-    case 37: saturation_down(ctx, id); return true;
-    case W_RESET_COLORS: reset_adjustments(ctx, id); return true;
-    case W_PIP2:
-      hide_popup_panel(ctx);
-      toggle_single_view(ctx, id);
-      if (ctx->single_view == VIEW_TILES) hide_pip_close(ctx);
-      return true;
-    case W_PIP_CLOSE:
-      hide_popup_panel(ctx);
-      if (ctx->single_view != VIEW_TILES) {
-        toggle_single_view(ctx, id);
-        hide_pip_close(ctx);
-      }
-      return true;
-    case W_DIGITAL_ZOOM_IN: zoom_picture_in(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y); return true;
-    case W_DIGITAL_ZOOM_OUT: zoom_picture_out(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y); return true;
-    default: return false;
-  }
-}
-
-int ptz_speed(int widget) {
-  if (widget <= 77) return get_widget_attr(kMainWindow, W_PTZ_PTSPEED_LBL, 3);
-  if (widget <= 79) return get_widget_attr(kMainWindow, W_PTZ_ZSPEED_LBL, 3);
-  if (widget <= 81) return get_widget_attr(kMainWindow, W_PTZ_FSPEED_LBL, 3);
-  return 0;
-}
-
-// A speed keeps its value on its label; the digit of the open group shows on ptz_lbl.
-void step_speed(APP_CONTEXT* ctx, int label, int delta, int top) {
-  int v = get_widget_attr(kMainWindow, label, 3) + delta;
-  if (v < 1) v = 1;
-  if (v > top) v = top;
-  set_widget_attr(kMainWindow, label, 3, static_cast<uint8_t>(v));
-  SdlLock lock(ctx->display_mutex);
-  char text[8];
-  snprintf(text, sizeof text, "%d", v);
-  set_text_fg_color(SDL_Color{240, 240, 240, 0});
-  set_text_bg_color(SDL_Color{16, 16, 16, 0});
-  select_text_font("default");
-  render_widget_text(screen_of(ctx), kMainWindow, label, text);
-  set_widget_state(screen_of(ctx), kMainWindow, W_PTZ_LBL, v - 1);
-}
-
-void show_mute_widget(APP_CONTEXT* ctx, int hide, int show, int mute) {
-  SdlLock lock(ctx->display_mutex);
-  set_widget_attr(kMainWindow, hide, 1, 1);
-  set_widget_attr(kMainWindow, show, 1, 0);
-  redraw_widget(screen_of(ctx), kMainWindow, show);
-  ctx->mute = mute;
-}
-
-void open_log_viewer(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  // The log viewer's requests come back on the mailslot; open it once.
-  const bool live = ctx->num_receivers > 0 && ctx->receivers[0].status.load() == RX_RECEIVING;
-  if (ctx->mailslot < 0 && !live) {
-    // mailslot_create_reader prints its own line when another process holds the name.
-    ctx->mailslot = mailslot_create_reader();
-  }
-  start_auxdesk("logview", opts);
-}
-
-// Scroll buttons of a panel list: scroll up, scroll down, page up, page down.
-void scroll_panel_list(APP_CONTEXT* ctx, int list, int action) {
-  static int (*const step[4])(SDL_Surface*, int, int) = {scroll_list_up, scroll_list_down,
-                                                         page_list_up, page_list_down};
-  SdlLock lock(ctx->display_mutex);
-  step[action](screen_of(ctx), kMainWindow, list);
-}
-
-// The line under the pointer in the list just pressed (press_widget gave it the focus).
-void select_list_line(APP_CONTEXT* ctx, int x, int y) {
-  SdlLock lock(ctx->display_mutex);
-  select_line_at(screen_of(ctx), kMainWindow, x, y);
-}
-
-// Zoom, focus and iris groups of the PTZ pad: at most one is open at a time.
-uint8_t ptz_groups_open[3];
-
-void open_ptz_group_of(APP_CONTEXT* ctx, int button) {
-  static void (*const toggle[3])(SDL_Surface*, int, uint8_t[3]) = {
-      toggle_zoom_group, toggle_focus_group, toggle_iris_group};
-  SdlLock lock(ctx->display_mutex);
-  for (int b = W_ZOOM_BUTTON; b <= W_IRIS_BUTTON; ++b)
-    if (b != button) set_widget_state(screen_of(ctx), kMainWindow, b, 0);
-  toggle[button - W_ZOOM_BUTTON](screen_of(ctx), button, ptz_groups_open);
-}
-
-// A search reply (user event 27) goes to the bar it answers: month -> days, day -> cameras,
-// cameras -> hours, hour -> minutes.
-void show_search_reply(APP_CONTEXT* ctx, const NC_SEARCH_RECORD& r) {
-  if (r.day == 255)
-    enable_days(ctx, r.day_info);
-  else if (r.channel == 0)
-    enable_cameras_by_mask(ctx, r.ch_info);
-  else if (r.hour == 255)
-    paint_hour_bars(ctx, r.hour_info);
-  else
-    paint_minute_bars(ctx, r.min_info);
-}
-
-// Button 1 released on widget `id` of the main window (rights already tested).
-void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double_click, int x,
-                        int y) {
-  switch (id) {
-    case W_CONNECT: request_selected_dvr(ctx); break;
-    case W_DISCONNECT: post_disconnect_request(ctx); break;
-    case W_SETUP: start_auxdesk("setup", opts); break;
-    case W_SEARCH:
-      if (start_search_window(opts) == 0) write_system_log(SYSLOG_START, opts->user_id, "SEARCH");
-      break;
-    case W_POWER: ask_exit(ctx, opts); break;
-    case W_LAYOUT1: choose_layout(ctx, opts, 1); break;
-    case W_LAYOUT4: choose_layout(ctx, opts, 2); break;
-    case W_LAYOUT9: choose_layout(ctx, opts, 3); break;
-    case W_LAYOUT16: choose_layout(ctx, opts, 4); break;
-    case W_LAYOUT36: choose_layout(ctx, opts, 6); break;
-    case W_FULLSCREEN: toggle_fullscreen(ctx); break;
-    case W_CYCLECAM: toggle_tour(ctx); break;
-    case W_SPLIT: split_selected_cells(ctx); break;
-    case W_SWITCH:
-      if (ctx->layout_target == 2)
-        send_step_layout_to_slaves(opts);
-      else
-        rotate_selected_channels(ctx);
-      break;
-    case W_RATIO43:
-      ctx->aspect43 = !ctx->aspect43;
-      redraw_all_channels(ctx);
-      break;
-    case W_ADD_LAYOUT: register_layout_in_menu(ctx); break;
-    case W_LAYOUT_LEFT: scroll_layout_strip_left(ctx); break;
-    case W_LAYOUT_RIGHT: scroll_layout_strip_right(ctx); break;
-    case W_SCROLL_LEFT: scroll_user_menu_left(ctx); break;
-    case W_SCROLL_RIGHT: scroll_user_menu_right(ctx); break;
-    case W_SNAPSHOT: take_snapshot(ctx, opts); break;
-    case W_SPOTOUT1: start_spot_window(opts, ctx); break;
-    case W_EMAP:
-      if (start_auxdesk("emap", opts) == 0) write_system_log(SYSLOG_START, opts->user_id, "EMAP");
-      break;
-    case W_PIP1: toggle_pip(ctx); break;
-    case W_RECORD: toggle_recording(ctx); break;
-    case W_BROWSE: browse_recorded_file(opts, get_rec_path()); break;
-    case W_MUTE: show_mute_widget(ctx, W_MUTE, W_NO_MUTE, 0); break;
-    case W_NO_MUTE: show_mute_widget(ctx, W_NO_MUTE, W_MUTE, 1); break;
-    case W_DVR_LIST:
-      select_list_line(ctx, x, y);
-      if (double_click) {
-        if (opts->conn_state.load() == CONN_CONNECTED)
-          show_listed_camera(ctx);
-        else
-          request_selected_dvr(ctx);
-      }
-      break;
-    case 49: case 50: case 51: case 52: scroll_panel_list(ctx, W_DVR_LIST, id - 49); break;
-    case W_DVRTAB:
-      {
-        SdlLock lock(ctx->display_mutex);
-        set_widget_attr(kMainWindow, W_DVRTAB, 3, 1);
-        set_widget_attr(kMainWindow, W_GROUPTAB, 3, 0);
-        redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
-        redraw_widget(screen_of(ctx), kMainWindow, W_GROUPTAB);
-      }
-      draw_dvr_list(ctx);
-      break;
-    case W_GROUPTAB:
-      if (ctx->skin_window != 3) {
-        SdlLock lock(ctx->display_mutex);
-        set_widget_attr(kMainWindow, W_GROUPTAB, 3, 1);
-        set_widget_attr(kMainWindow, W_DVRTAB, 3, 0);
-        redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
-        redraw_widget(screen_of(ctx), kMainWindow, W_GROUPTAB);
-      }
-      if (ctx->skin_window != 3) draw_group_list(ctx);
-      break;
-    case W_EVT_LIST:
-      select_list_line(ctx, x, y);
-      if (double_click) {
-        if (has_right(opts, W_LOG_VIEW))
-          start_auxdesk("logview", opts);
-        else
-          show_access_box();
-      }
-      break;
-    case 56: case 57: case 58: case 59: scroll_panel_list(ctx, W_EVT_LIST, id - 56); break;
-    case W_DVRSETUP: start_auxdesk("dvrsetup", opts); break;
-    case W_VOLUME_UP: volume_up(ctx); break;
-    case W_VOLUME_DOWN: volume_down(ctx); break;
-    case 84: step_speed(ctx, W_PTZ_PTSPEED_LBL, 1, 9); break;
-    case 85: step_speed(ctx, W_PTZ_PTSPEED_LBL, -1, 9); break;
-    case 86: step_speed(ctx, W_PTZ_ZSPEED_LBL, 1, 3); break;
-    case 87: step_speed(ctx, W_PTZ_ZSPEED_LBL, -1, 3); break;
-    case 88: step_speed(ctx, W_PTZ_FSPEED_LBL, 1, 3); break;
-    case 89: step_speed(ctx, W_PTZ_FSPEED_LBL, -1, 3); break;
-    case W_PTZ_AUTOPAN: send_ptz_to_current(ctx, 20, 0); break;
-    case W_PTZ_PRESET_ON:
-      if (get_widget_attr(kMainWindow, W_PTZ_PRESET_ON, 3)) {
-        show_preset_controls(screen_of(ctx));
-        send_ptz_to_current(ctx, 24, 0);
-      } else {
-        show_speed_controls(screen_of(ctx));
-      }
-      break;
-    case W_PTZ_PRESET_LIST: select_list_line(ctx, x, y); break;
-    case W_PTZ_PRESET_GO:
-    case W_PTZ_PRESET_CLEAR:
-      // The DVR's own number of the preset: lines skip the numbers it has not set.
-      if (const int number = selected_preset_number(); number >= 0)
-        send_ptz_to_current(ctx, id == W_PTZ_PRESET_GO ? 21 : 23, number);
-      break;
-    case W_PTZ_PRESET_SET: send_ptz_to_current(ctx, 22, 0); break;
-    case W_CPU_USAGE:
-    case W_NETWORK_USAGE:
-      if (get_widget_attr(kMainWindow, W_CPU_USAGE, 3) < 90)
-        start_monitor_program(opts, id == W_CPU_USAGE ? "CPU" : "Network");
-      break;
-    case W_ZOOM_BUTTON: case W_FOCUS_BUTTON: case W_IRIS_BUTTON: open_ptz_group_of(ctx, id); break;
-    case W_LOG_VIEW: open_log_viewer(ctx, opts); break;
-    case W_EVT_BUTTON: show_event_list(ctx); break;
-    case W_INFO_BUTTON: hide_event_list(ctx); break;
-    case W_MINIMIZE: SDL_WM_IconifyWindow(); break;
-    default:
-      if (id >= W_PTZ_FIRST && id <= W_PTZ_LAST)
-        send_ptz_to_current(ctx, id - W_PTZ_FIRST, ptz_speed(id));
-      else if (id >= W_USER_MENU_FIRST && id <= W_USER_MENU_LAST)
-        select_menu_layout(ctx, id);
-      break;
   }
 }
 
@@ -459,47 +155,6 @@ void settle_button1_release(APP_CONTEXT* ctx) {
     ctx->selection_state.store(8);
     mouse.merged = true;
   }
-}
-
-// A slot pressed and released on itself acts as the widget it shows: a layout entry
-// recalls its layout; a panel button is mirrored and then clicked.
-void user_menu_click(APP_CONTEXT* ctx, APP_OPTIONS* opts, int slot, bool dbl, int x, int y) {
-  const int source = user_menu_source(slot);
-  if (source <= 0) return;
-  if (is_active_menu_item(source)) {
-    select_menu_layout(ctx, slot);
-    return;
-  }
-  mirror_user_menu_entry(ctx, slot);
-  if (!has_right(opts, source)) {
-    show_access_box();
-    return;
-  }
-  main_widget_action(ctx, opts, source, dbl, x, y);
-}
-
-// The end of a drag that carried the drag cursor: a panel widget dropped on a slot joins
-// the menu; a slot dropped elsewhere than on a slot leaves it. True when it was one of those.
-bool user_menu_drop(APP_CONTEXT* ctx, APP_OPTIONS* opts, int from, int to, bool dbl, int x, int y) {
-  const bool from_slot = from >= W_USER_MENU_FIRST && from <= W_USER_MENU_LAST;
-  const bool to_slot = to >= W_USER_MENU_FIRST && to <= W_USER_MENU_LAST;
-  {
-    SdlLock lock(ctx->display_mutex);
-    set_widget_state(screen_of(ctx), kMainWindow, from, 0);
-  }
-  if (!from_slot && to_slot) {
-    add_user_menu_entry(ctx, from);
-    return true;
-  }
-  if (from_slot && to_slot) {
-    user_menu_click(ctx, opts, from, dbl, x, y);
-    return true;
-  }
-  if (from_slot) {
-    if (user_menu_source(from) > 0) remove_user_menu_entry(ctx, from);
-    return true;
-  }
-  return false;
 }
 
 // Channel cells under the pointer (main and event playback windows).
@@ -616,15 +271,6 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
   mouse.pressed_pos = -1;
 }
 
-// The line selected in dvr_list, the name a connect request is made for.
-void request_selected_dvr(APP_CONTEXT*) {
-  SKIN_WIDGET* list = get_skin_widget(kMainWindow, W_DVR_LIST);
-  if (!list || list->selected < 0 || list->selected >= list->num_lines || list->selected >= 1024 ||
-      !list->lines[list->selected])
-    return;
-  post_dvr_request(list->lines[list->selected]);
-}
-
 // The receiver index of user event 25: the shared notice of post_receiver_event, or the
 // index itself in data2 when the receive code pushed it without a record.
 int receiver_of_notice(const SDL_Event& ev) {
@@ -632,17 +278,7 @@ int receiver_of_notice(const SDL_Event& ev) {
   return static_cast<int>(reinterpret_cast<intptr_t>(ev.user.data2));
 }
 
-void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  const char* q = english() ? "Are you sure you want to exit this program?"
-                            : "프로그램을 종료하시겠습니까?";
-  if (confirm_box(q) != BoxAnswer::yes) return;
-  disconnect_dvr(opts);
-  if (opts->master) send_exit_to_slaves(opts);
-  app_quit.store(1);
-  (void)ctx;
-}
-
-}  // namespace
+}  // namespace event_loop_internal
 
 // ---------------------------------------------------------------- helpers used by the loops
 
@@ -698,244 +334,7 @@ int sequence_thread(void* param) {
   return 0;
 }
 
-// ---------------------------------------------------------------- main window handlers
-
-int handle_main_window_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  if (ev.type == SDL_ACTIVEEVENT) {
-    if (ev.active.gain == 1 && (ev.active.state & (SDL_APPINPUTFOCUS | SDL_APPACTIVE))) {
-      char path[512];
-      snprintf(path, sizeof path, "%s%s", opts->program_dir, "setup.cfg");
-      if (setup_changed(path) == 1) {
-        reload_setup_info();  // prints the reload, or shows the error box
-        if (opts->conn_state.load() != CONN_CONNECTED) select_list_tab(ctx);
-      }
-    }
-  } else if (ev.type == SDL_VIDEORESIZE) {
-    set_window_size(ctx, ev.resize.w, ev.resize.h, 1);
-  }
-  return 0;
-}
-
-int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  const SDLKey key = ev.key.keysym.sym;
-  const bool shift = (ev.key.keysym.mod & KMOD_SHIFT) != 0;
-  switch (key) {
-    case SDLK_ESCAPE:
-      // Esc backs out one step: full screen, then the selection, then the program (after
-      // the exit question).
-      if (ctx->fullscreen) {
-        toggle_fullscreen(ctx);
-      } else if (count_selected_channels(ctx) > 0) {
-        clear_channel_selection(ctx);
-        clear_channel_audio(ctx);
-      } else {
-        ask_exit(ctx, opts);
-      }
-      break;
-    case SDLK_SPACE:
-      if (opts->conn_state.load() == CONN_CONNECTED)
-        ctx->playback_flags.store(ctx->playback_flags.load() == 0 ? uint32_t{PB_HOLD} : 0u);
-      break;
-    case SDLK_1: case SDLK_2: case SDLK_3: case SDLK_4: case SDLK_5: case SDLK_6:
-      set_layout(ctx, key - SDLK_0);
-      break;
-    case SDLK_a: start_extension_window(opts, ctx); break;
-    case SDLK_b: shift ? brightness_up(ctx, -1) : brightness_down(ctx, -1); break;
-    case SDLK_c: shift ? contrast_up(ctx, -1) : contrast_down(ctx, -1); break;
-    case SDLK_d: toggle_recording(ctx); break;
-    case SDLK_f: toggle_fullscreen(ctx); break;
-    case SDLK_h: shift ? hue_up(ctx, -1) : hue_down(ctx, -1); break;
-    case SDLK_q: ask_exit(ctx, opts); break;
-    case SDLK_r: reset_adjustments(ctx, -1); break;
-    case SDLK_s: shift ? saturation_up(ctx, -1) : saturation_down(ctx, -1); break;
-    case SDLK_w: start_spot_window(opts, ctx); break;
-    case SDLK_UP: layout_up(ctx); break;
-    case SDLK_DOWN: layout_down(ctx); break;
-    case SDLK_PAGEUP: next_page(ctx); break;
-    case SDLK_PAGEDOWN: prev_page(ctx); break;
-    case SDLK_PRINT: {
-      // The screen dump goes beside the program; there is no drive C: here.
-      char path[512];
-      snprintf(path, sizeof path, "%s%s", opts->program_dir, "scrndmp.bmp");
-      SdlLock lock(ctx->display_mutex);
-      if (SDL_Surface* s = screen_of(ctx)) {
-        if (SDL_RWops* rw = SDL_RWFromFile(path, "wb")) SDL_SaveBMP_RW(s, rw, 1);
-      }
-      break;
-    }
-    default:
-      break;
-  }
-  return 0;
-}
-
-int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  ctx->last_mouse_ticks.store(SDL_GetTicks());
-  const bool motion = ev.type == SDL_MOUSEMOTION;
-  const int x = motion ? ev.motion.x : ev.button.x;
-  const int y = motion ? ev.motion.y : ev.button.y;
-  bool released = false, dbl = false;
-  mouse.merged = false;
-  if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_LEFT) {
-    released = true;
-    dbl = note_button_release(SDL_GetTicks(), x, y) != 0;
-    if (!opts->master) send_set_target(opts);
-    settle_button1_release(ctx);
-  }
-  if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_RIGHT && mouse.pad_placed) {
-    mouse.pad_placed = false;
-    show_popup_panel(ctx);
-  }
-  if (ctx->fullscreen) {
-    // No widgets are shown in full screen; button 3 leaves it and opens the pad.
-    if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_RIGHT)
-      mouse_on_cells(ev, ctx, opts, false);
-    return 0;
-  }
-  const int window = ctx->skin_window;
-  if (in_video_rect(ctx, x, y) && !mouse.dragging_window) {
-    // The pointer left the panel: no widget stays hovered, no tooltip is due.
-    if (motion && ctx->skin) hover_widget(ctx, window, -1, -1);
-    ctx->tooltip_widget = -1;
-    // A panel widget pressed and released over the video (a drag) is finished below.
-    if (!(released && mouse.pressed_widget > 0 && !in_popup_frame(mouse.pressed_widget))) {
-      mouse_on_cells(ev, ctx, opts, false);
-      return 0;
-    }
-  }
-  if (!ctx->skin) return 0;
-  if (motion) {
-    if (ev.motion.state & SDL_BUTTON(1)) {
-      // Only a press on the background moves the frameless window.
-      if (mouse.press_on_background || mouse.dragging_window) {
-        // The window follows the pointer: the point pressed stays under it.
-        mouse.dragging_window = true;
-        move_window_by(x - mouse.press_x, y - mouse.press_y);
-      } else if (mouse.pressed_widget > 0 && window == kMainWindow &&
-                 find_widget_at(window, x, y) != mouse.pressed_widget) {
-        show_drag_cursor(ctx);
-      }
-      return 0;
-    }
-    hover_widget(ctx, window, x, y);
-    ctx->tooltip_widget = find_widget_at(window, x, y);
-    ctx->mouse_x = x;
-    ctx->mouse_y = y;
-    return 0;
-  }
-  if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
-    const int w = find_widget_at(window, x, y);
-    mouse.pressed_widget = w;
-    mouse.press_on_background = w == 0 && !ctx->frame;
-    mouse.press_x = x;
-    mouse.press_y = y;
-    if (w > 0) {
-      SdlLock lock(ctx->display_mutex);
-      set_widget_state(screen_of(ctx), window, w, 1);
-    }
-    return 0;
-  }
-  if (!released) return 0;
-  const int w = mouse.pressed_widget;
-  mouse.pressed_widget = 0;
-  const int target = find_widget_at(window, x, y);
-  // The pointer rests where the button came up: the tooltip due is that widget's, shown
-  // there. After a drag it is no longer the pressed one at the press point.
-  if (!in_video_rect(ctx, x, y)) {
-    ctx->tooltip_widget = target;
-    ctx->mouse_x = x;
-    ctx->mouse_y = y;
-  }
-  if (window == kMainWindow && w > 0 && ctx->drag_cursor) {
-    hide_drag_cursor(ctx);
-    if (user_menu_drop(ctx, opts, w, target, dbl, x, y)) return 0;
-  }
-  hide_drag_cursor(ctx);
-  if (w <= 0 || target != w) {
-    if (w > 0) {
-      SdlLock lock(ctx->display_mutex);
-      set_widget_state(screen_of(ctx), window, w, 0);
-    }
-    return 0;
-  }
-  {
-    SdlLock lock(ctx->display_mutex);
-    press_widget(screen_of(ctx), window, w);
-    set_widget_state(screen_of(ctx), window, w, 0);
-  }
-  const int target_before = ctx->layout_target;
-  if (window == kMainWindow && w >= W_USER_MENU_FIRST && w <= W_USER_MENU_LAST) {
-    user_menu_click(ctx, opts, w, dbl, x, y);
-  } else if (!has_right(opts, w)) {
-    show_access_box();
-    return 0;
-  } else {
-    main_widget_action(ctx, opts, w, dbl, x, y);
-  }
-  // Only layout choices and the camera switch go on addressing the slaves.
-  if (!(target_before == 2 && ((w >= W_LAYOUT1 && w <= W_LAYOUT36) || w == W_SWITCH)))
-    ctx->layout_target = 1;
-  return 0;
-}
-
-int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  switch (user_event_number(ev)) {
-    case UE_LINK_COMMAND:
-      handle_link_command(ev, ctx, opts);
-      break;
-    case UE_RECEIVER_NOTICE:
-      draw_connecting_marks(receiver_of_notice(ev), ctx);
-      break;
-    case UE_RECORD_STATE: {
-      const int rec = find_widget(kMainWindow, "record");
-      if (rec > 0) {
-        SdlLock lock(ctx->display_mutex);
-        if (ctx->fullscreen)
-          get_skin_widget(kMainWindow, rec)->state = 0;
-        else
-          reset_widget_state(screen_of(ctx), kMainWindow, rec, 1);
-      }
-      break;
-    }
-    case UE_LOGGED_IN:
-      show_network_indicator(ctx);
-      hide_wait_indicator(ctx);
-      // The first login offers channel 0 and its sound; a DVR that logs in again later
-      // (it reconnects every few seconds when its link is poor) leaves the operator's
-      // selection and audio where they are.
-      if (count_selected_channels(ctx) == 0 && select_channel(ctx, 0) > 0)
-        set_channel_audio(ctx, 0);
-      write_system_log(SYSLOG_CONNECTED, opts->user_id, opts->auto_start);
-      break;
-    case UE_DVR_EVENT: show_event_news(ctx); break;
-    case UE_POPUP: handle_popup_request(ev, ctx, opts); break;
-    case UE_PRESET_LIST: fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1)); break;
-    case UE_SHOW_CAM_INFO:
-      hide_receive_stats(ctx);
-      draw_cam_info(ctx, ctx->cam_info_channel);
-      break;
-    case UE_SHOW_RECEIVE_STATS:
-      hide_cam_info(ctx);
-      draw_receive_stats(ctx);
-      break;
-    case UE_CPU_METER: draw_cpu_meter(ctx); break;
-    case UE_NETWORK_METER: draw_network_meter(ctx); break;
-    case UE_DISK_METER: draw_disk_meter(ctx); break;
-    case UE_WATCHDOG: ctx->watchdog.store(get_watchdog()); break;
-    case UE_SHOW_TOOLTIP: show_tooltip(ctx); break;
-    case UE_HIDE_TOOLTIP: hide_tooltip(ctx); break;
-    case UE_SHOW_MESSAGE:
-      if (ev.user.data1 && set_message(ctx, static_cast<const char*>(ev.user.data1)) == 0) {
-        SdlLock lock(ctx->display_mutex);
-        show_message(ctx);
-      }
-      break;
-    case UE_HIDE_MESSAGE: hide_message(ctx); break;
-    default:
-      break;  // 27 and 42 are for the search and event playback windows
-  }
-  return 0;
-}
+// ---------------------------------------------------------------- the loop
 
 namespace {
 
@@ -1007,153 +406,4 @@ int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
       return 0;
     }
   }
-}
-
-int main_event_loop(APP_OPTIONS* opts) {
-  static const WindowLoop loop{
-      handle_main_window_event, handle_main_key, handle_main_mouse, handle_main_user_event,
-      [](int n) { return n >= 24 && n <= 42 && n != UE_SEARCH_DATA; }, true,
-      "Exiting event loop ..."};
-  return run_window_loop(opts, loop);
-}
-
-// ---------------------------------------------------------------- event playback window
-
-int handle_event_playback_window_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*) {
-  if (ev.type == SDL_VIDEORESIZE) set_window_size(ctx, ev.resize.w, ev.resize.h, 1);
-  return 0;
-}
-
-int handle_event_playback_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  if (ev.key.keysym.sym == SDLK_f) {
-    toggle_fullscreen(ctx);
-  } else if (ev.key.keysym.sym == SDLK_q) {
-    disconnect_dvr(opts);
-    app_quit.store(1);
-  }
-  return 0;
-}
-
-int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  ctx->last_mouse_ticks.store(SDL_GetTicks());
-  const bool motion = ev.type == SDL_MOUSEMOTION;
-  const int x = motion ? ev.motion.x : ev.button.x;
-  const int y = motion ? ev.motion.y : ev.button.y;
-  mouse.merged = false;
-  if (ev.type == SDL_MOUSEBUTTONUP && ev.button.button == SDL_BUTTON_LEFT) {
-    note_button_release(SDL_GetTicks(), x, y);
-    settle_button1_release(ctx);
-  }
-  if (in_video_rect(ctx, x, y) && !mouse.dragging_window) {
-    mouse_on_cells(ev, ctx, opts, true);
-    return 0;
-  }
-  if (!ctx->skin) return 0;
-  const int window = ctx->skin_window;
-  if (motion) {
-    if ((ev.motion.state & SDL_BUTTON(1)) && (mouse.press_on_background || mouse.dragging_window)) {
-      mouse.dragging_window = true;
-      move_window_by(x - mouse.press_x, y - mouse.press_y);
-    } else if (!(ev.motion.state & SDL_BUTTON(1))) {
-      hover_widget(ctx, window, x, y);
-    }
-    return 0;
-  }
-  if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
-    mouse.pressed_widget = find_widget_at(window, x, y);
-    mouse.press_on_background = mouse.pressed_widget == 0 && !ctx->frame;
-    mouse.press_x = x;
-    mouse.press_y = y;
-    if (mouse.pressed_widget > 0) {
-      SdlLock lock(ctx->display_mutex);
-      set_widget_state(screen_of(ctx), window, mouse.pressed_widget, 1);
-    }
-    return 0;
-  }
-  if (ev.type != SDL_MOUSEBUTTONUP || ev.button.button != SDL_BUTTON_LEFT) return 0;
-  const int w = mouse.pressed_widget;
-  mouse.pressed_widget = 0;
-  if (w <= 0) return 0;
-  {
-    SdlLock lock(ctx->display_mutex);
-    press_widget(screen_of(ctx), window, w);
-    set_widget_state(screen_of(ctx), window, w, 0);
-  }
-  const SKIN_WIDGET* widget = get_skin_widget(window, w);
-  const char* name = widget ? widget->name : "";
-  if (strcmp(name, "top") == 0) jump_playback(opts->seek, 1);
-  else if (strcmp(name, "left") == 0) jump_playback(-30, 0);
-  else if (strcmp(name, "prev") == 0) jump_playback(-10, 0);
-  else if (strcmp(name, "play") == 0) {
-    if (get_widget_attr(window, w, 3)) resume_playback(); else pause_playback();
-  } else if (strcmp(name, "next") == 0) stop_playback();
-  else if (strcmp(name, "right") == 0) jump_playback(30, 0);
-  else if (strcmp(name, "slower") == 0) { slower_playback(); restart_playback(); }
-  else if (strcmp(name, "faster") == 0) { faster_playback(); restart_playback(); }
-  else if (strcmp(name, "power") == 0) {
-    disconnect_dvr(opts);
-    app_quit.store(1);
-  } else if (strcmp(name, "minimize") == 0) SDL_WM_IconifyWindow();
-  if (!ctx->fullscreen) {
-    SdlLock lock(ctx->display_mutex);
-    if (SDL_Surface* s = screen_of(ctx)) SDL_UpdateRect(s, 0, 0, 0, 0);
-  }
-  return 0;
-}
-
-int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  switch (user_event_number(ev)) {
-    case UE_LINK_COMMAND: {
-      COMM_FIELDS m;
-      if (read_link_command(ev, &m) != 0) break;
-      if (m.command == COMM_CONNECT) {
-        get_target_name(opts->auto_start, sizeof opts->auto_start, m.value[5] == 1, m.value[6]);
-        if (opts->conn_state.load() == CONN_DISCONNECTED)
-          connect_dvr(opts);
-        else
-          disconnect_dvr(opts);
-      } else if (m.command == COMM_DISCONNECT) {
-        disconnect_dvr(opts);
-      } else if (m.command == COMM_SET_LAYOUT) {
-        // The same range checks as set_layout and set_layout_page.
-        if (m.value[3] >= 1 && m.value[3] < NUM_LAYOUTS && get_layout_cells(ctx, m.value[3]) > 0 &&
-            m.value[4] >= 0) {
-          ctx->layout = m.value[3];
-          ctx->page = m.value[4];
-          update_shown_masks(ctx);
-        }
-      }
-      break;
-    }
-    case UE_RECEIVER_NOTICE:
-      draw_connecting_marks(receiver_of_notice(ev), ctx);
-      break;
-    case UE_SEARCH_DATA:
-      if (ev.user.data1) show_search_reply(ctx, *static_cast<const NC_SEARCH_RECORD*>(ev.user.data1));
-      hide_wait_indicator(ctx);
-      redraw_all_channels(ctx);
-      break;
-    case UE_LOGGED_IN: {
-      show_network_indicator(ctx);
-      hide_wait_indicator(ctx);
-      set_widget_attr(ctx->skin_window, 4, 3, 1);
-      SdlLock lock(ctx->display_mutex);
-      redraw_widget(screen_of(ctx), ctx->skin_window, 4);
-      break;
-    }
-    case UE_DECODER_NOTICE:
-      fit_window_to_decoder_notice(ctx, ev);
-      break;
-    default:
-      break;
-  }
-  return 0;
-}
-
-int event_playback_loop(APP_OPTIONS* opts) {
-  static const WindowLoop loop{
-      handle_event_playback_window_event, handle_event_playback_key, handle_event_playback_mouse,
-      handle_event_playback_user_event, [](int n) { return (n >= 24 && n <= 28) || n == 42; },
-      false, "exiting event loop ..."};
-  return run_window_loop(opts, loop);
 }
