@@ -151,7 +151,15 @@ int CClientSite::Start(const char* address, int channel, const char* user, const
 }
 
 void CClientSite::Stop() {
-  if (m_bStop.exchange(1)) return;
+  if (m_bStop.exchange(1)) {
+    // A second Stop returns once the first has, so its caller may free what the callbacks
+    // use. On one of the session's own threads (a callback) the first may be waiting for this
+    // very thread: there it returns at once.
+    if (InsideOwnThread(this)) return;
+    std::unique_lock<std::mutex> lk(m_stopLock);
+    m_stopCv.wait(lk, [this] { return m_bStopped; });
+    return;
+  }
   m_bNotifyEnd = 1;
   m_statusEvent.Set();
   WakeWaiters();
@@ -166,8 +174,15 @@ void CClientSite::Stop() {
   // caller may free next); on the upkeep's own thread the lock is re-entered.
   { std::lock_guard<std::recursive_mutex> upkeep(m_upkeepLock); }
   EmptyList();
-  std::lock_guard<std::mutex> lk(m_decoderLock);
-  CloseVideoDecoder();
+  {
+    std::lock_guard<std::mutex> lk(m_decoderLock);
+    CloseVideoDecoder();
+  }
+  {
+    std::lock_guard<std::mutex> lk(m_stopLock);
+    m_bStopped = true;
+  }
+  m_stopCv.notify_all();
 }
 
 // The flag is raised under the list lock, which a waiter holds while it looks at it.
@@ -1260,6 +1275,8 @@ int CClientSite::PlayGoto(uint32_t date, uint32_t time) {
 // Upkeep, once a second on the library's timer thread.
 
 void CClientSite::OnTimer() {
+  // The upkeep's callback counts as the session's own thread: a Stop under way waits for it.
+  InsideGuard inside(this);
   std::lock_guard<std::recursive_mutex> upkeep(m_upkeepLock);
   if (m_bStop) return;
   // Frames the list's limits dropped: traced here rather than per drop, which a reader that

@@ -74,7 +74,8 @@ class CClientSite final : public CDSFSourceOwner {
             const SITE_OPEN_PARAM& param, SDK_OPEN_CALLBACK callback, int channel2, int live,
             void* user_value);
   // Stops the source and the notify thread, releases every wait and closes the decoders.
-  // Idempotent; joins no thread that is the caller.
+  // Joins no thread that is the caller. A second Stop returns once the first has ended,
+  // except on one of the session's own threads (a callback), where it returns at once.
   void Stop();
 
   // CDSFSourceOwner.
@@ -117,7 +118,8 @@ class CClientSite final : public CDSFSourceOwner {
   // Releases a blocked GetPacket (the DVR became unreachable).
   void ReleaseFrameWait();
 
-  // The calling thread is one of `site`'s own (source or notify thread, inside a callback).
+  // The calling thread is one of `site`'s own (source or notify thread, or the timer thread in
+  // its upkeep: inside a callback). `site` is only compared, never used.
   static bool InsideOwnThread(const CClientSite* site);
   int OutputFormat() const { return m_nOutput; }
   // Identity: read by other threads (Disconnect, the alive test) while Start may still run.
@@ -248,6 +250,9 @@ class CClientSite final : public CDSFSourceOwner {
   // Held by the upkeep; Stop takes it once, so it returns only after an upkeep under way (and
   // the open callback it may call) has ended. Re-entrant: that callback may close the session.
   std::recursive_mutex m_upkeepLock;
+  std::mutex m_stopLock;                  // m_bStopped: the first Stop has ended
+  std::condition_variable m_stopCv;
+  bool m_bStopped = false;
   std::atomic<uint32_t> m_dwPosition{0};
   SyncEvent m_firstFrameEvent{true, false};
   std::atomic<int> m_bFirstFrameWanted{0};

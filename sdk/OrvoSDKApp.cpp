@@ -1,5 +1,6 @@
 #include "sdk/OrvoSDKApp.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -111,6 +112,17 @@ void COrvoSDKApp::Terminate() {
   }
   for (auto& s : sites) s->Stop();
   sites.clear();
+  {
+    // Sessions a Close on another thread is stopping: their threads may still be inside the
+    // application's callbacks, which must have ended when this returns. A session whose own
+    // thread this is (a callback that terminates) may be waiting for this very thread.
+    std::unique_lock<std::mutex> lk(m_closeLock);
+    m_closeCv.wait(lk, [this] {
+      for (const CClientSite* s : m_closing)
+        if (!CClientSite::InsideOwnThread(s)) return false;
+      return true;
+    });
+  }
   FlushDeferred();
   std::map<int, DVR_ENTRY> table;
   {
@@ -134,7 +146,15 @@ void COrvoSDKApp::FlushDeferred() {
     std::lock_guard<std::mutex> lk(m_deferLock);
     doomed.swap(m_deferred);
   }
-  for (CClientSite* s : doomed) delete s;
+  for (CClientSite* s : doomed) {
+    if (CClientSite::InsideOwnThread(s)) {
+      // Its thread is this one (a callback that terminates): destroyed by a later flush.
+      std::lock_guard<std::mutex> lk(m_deferLock);
+      m_deferred.push_back(s);
+    } else {
+      delete s;  // joins the session's threads
+    }
+  }
 }
 
 std::vector<std::shared_ptr<CClientSite>> COrvoSDKApp::Sites() {
@@ -422,12 +442,15 @@ std::shared_ptr<CClientSite> COrvoSDKApp::FindSite(void* handle) {
 int COrvoSDKApp::Close(void* handle) {
   std::shared_ptr<CClientSite> site;
   {
+    // Unlisted and marked closing in one step: Terminate sees the session in one or the other.
     std::lock_guard<std::shared_mutex> lk(m_siteLock);
     for (auto it = m_sites.begin(); it != m_sites.end(); ++it)
       if (it->get() == handle) {
         site = *it;
         m_sites.erase(it);
         m_siteIndex.erase(handle);
+        std::lock_guard<std::mutex> lk2(m_closeLock);
+        m_closing.push_back(site.get());
         break;
       }
   }
@@ -437,6 +460,15 @@ int COrvoSDKApp::Close(void* handle) {
   site->Stop();
   debug_outputf("[SDK TRACE] -Close(%s) Channel(%d) End..... \n", site->Address().c_str(),
                 site->Channel());
+  // Let go first: as the last holder this destroys the session (joining its threads) or, on
+  // one of its own threads, defers that to a flush, which a Terminate waiting here then runs.
+  const CClientSite* key = site.get();
+  site.reset();
+  {
+    std::lock_guard<std::mutex> lk(m_closeLock);
+    m_closing.erase(std::find(m_closing.begin(), m_closing.end(), key));
+  }
+  m_closeCv.notify_all();
   return 1;
 }
 

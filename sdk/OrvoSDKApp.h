@@ -12,9 +12,14 @@
 // held by shared pointers: an export, the upkeep and the alive test hold one while they use
 // a session, so SDK_Close (which unlists and stops it) never frees it under them; the last
 // holder destroys it, or, when that is one of the session's own threads, the next tick.
+// Terminate returns once every session is stopped, those a Close on another thread is
+// stopping too, so no library thread calls the application after it; called on a session's
+// own thread (a callback, which the callbacks' contract forbids) it does not wait for that
+// session, whose Stop may be waiting for the caller.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -135,6 +140,10 @@ class COrvoSDKApp : public CMultimediaTimer {
   std::list<std::shared_ptr<CClientSite>> m_sites;
   // The same sessions by handle: every export looks its handle up, GetPacket once a frame.
   std::unordered_map<const void*, std::shared_ptr<CClientSite>> m_siteIndex;
+  // Sessions a Close has unlisted and is stopping (compared only): Terminate waits for them.
+  std::mutex m_closeLock;  // after m_siteLock
+  std::condition_variable m_closeCv;
+  std::vector<const CClientSite*> m_closing;
   std::mutex m_deferLock;
   std::vector<CClientSite*> m_deferred;
 

@@ -168,6 +168,61 @@ TEST_F(Site, StopWaitsForAnUpkeepInItsCallback) {
   w->OnTimer();  // after Stop the upkeep does nothing
 }
 
+// Terminate, and a second Stop, return only once a Close on another thread has stopped the
+// session: that Close may be waiting for a thread inside the application's callback, and an
+// application frees the callback's data (or unloads the library) once Terminate returned. A
+// callback that terminates while its session is being closed does not deadlock.
+TEST_F(Site, TerminateAndASecondStopWaitForACloseUnderWay) {
+  wdvr::WdvrPeer peer(small());
+  ASSERT_TRUE(peer.start());
+  struct Probe {
+    COrvoSDKApp* app;
+    bool terminate = false;  // the callback terminates instead of waiting
+    std::atomic<int> inside{0}, released{0}, late{-1};
+  };
+  // State 1 comes on the session's control thread, which the Close joins.
+  SDK_OPEN_CALLBACK blocking = [](void*, int, int, int state, void* user) {
+    auto* p = static_cast<Probe*>(user);
+    if (state != 1 || p->inside.exchange(1)) return 0;
+    if (p->terminate) {
+      wait_until([p] { return p->released == 1; }, 10000);
+      p->app->Terminate();
+      p->late = 0;
+      return 0;
+    }
+    // Long enough for a Terminate or Stop that does not wait to return meanwhile.
+    wait_until([p] { return p->released == 1; }, 1500);
+    p->late = p->released.load();
+    return 0;
+  };
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    Probe probe{&app_};
+    probe.terminate = round == 2;
+    const int id = connect(peer);
+    ASSERT_GT(id, 0);
+    SITE_OPEN_PARAM p{};
+    p.nDvrId = id;
+    p.bLiveByte = 1;
+    p.bValue0 = 1;
+    p.dwValue2 = 5;
+    auto s = app_.Open(id, round, p, blocking, round, 1, &probe);
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(wait_until([&] { return probe.inside == 1; }, 10000));
+    std::thread closing([&] { app_.Close(s.get()); });
+    ASSERT_TRUE(wait_until([&] { return !app_.FindSite(s.get()); }, 5000));
+    if (round == 0) s->Stop();
+    if (round == 1) app_.Terminate();
+    probe.released = 1;
+    closing.join();
+    EXPECT_EQ(probe.late, 0);
+    if (round == 1) {
+      ASSERT_EQ(app_.Initialize(OnInit, nullptr, 0), 1);
+      app_.Stop();
+    }
+  }
+}
+
 TEST_F(Site, RefusedStreamGivesStateZeroOnTheNextTick) {
   wdvr::PeerConfig cfg = small();
   cfg.faults.data_logon_result = 0xF00F0002;
