@@ -580,8 +580,9 @@ void CClientSite::QueueFrame(FrameItem&& item, const uint8_t* view, size_t lengt
     } else {
       if (view) take(item);  // the caller that was waiting has gone
       const size_t limit = m_bLive ? kLiveFrameLimit : kPlaybackFrameCap;
+      const size_t bytes = m_bLive ? kFrameListBytes : kPlaybackByteCap;
       if (m_list.size() >= limit) dropped += DropToKeyFrame();
-      while (!m_list.empty() && m_list.bytes() + item.data.size() > kFrameListBytes)
+      while (!m_list.empty() && m_list.bytes() + item.data.size() > bytes)
         dropped += DropToKeyFrame();
       m_list.push_back(std::move(item));
       if (m_list.size() > 4) m_bResync = 0;
@@ -1300,14 +1301,15 @@ void CClientSite::OnTimer() {
   }
   if (m_bConnected && !m_bLive) {
     bool wait_key;
-    size_t queued;
+    size_t queued, bytes;
     {
       std::lock_guard<std::mutex> lk(m_listLock);
       wait_key = m_bWaitKey;
       queued = m_list.size();
+      bytes = m_list.bytes();
     }
     if (!wait_key && !m_bResync) {
-      if (!m_bHold && queued > size_t(kHoldAbove)) SendHold();
+      if (!m_bHold && (queued > size_t(kHoldAbove) || bytes > kFrameListBytes)) SendHold();
       else if (m_bHold && queued < size_t(kReleaseBelow)) SendHold();
     }
   }

@@ -57,8 +57,12 @@ class CClientSite final : public CDSFSourceOwner {
   static constexpr size_t kMaxAssembly = 256 * 1024;   // a reassembled frame
   static constexpr size_t kLiveFrameLimit = 90;        // live: queued frames kept
   static constexpr size_t kPlaybackFrameCap = 1500;    // playback: even when the DVR ignores a hold
-  // Bytes the frame list may hold whatever the count: past it the oldest frames go (counted).
+  // Bytes a live list may hold whatever the count: past it the oldest frames go (counted). A
+  // playback list holding more is held like one of more than kHoldAbove frames, so large
+  // frames pause the DVR as small ones do; it drops only past kPlaybackByteCap (a DVR that
+  // ignores the hold), as it does past kPlaybackFrameCap.
   static constexpr size_t kFrameListBytes = 16 << 20;
+  static constexpr size_t kPlaybackByteCap = 5 * kFrameListBytes;
   static constexpr int kHoldAbove = 300, kReleaseBelow = 30;
   static constexpr int kKeepAliveTicks = 180, kStartWaitTicks = 15;
   static constexpr size_t kSpareBuffers = 8;

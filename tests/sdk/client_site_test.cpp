@@ -55,30 +55,56 @@ class Site : public ::testing::Test {
   COrvoSDKApp app_;
 };
 
-TEST_F(Site, PlaybackIsHeldAbove300FramesAndReleasedBelow30) {
-  wdvr::PeerConfig cfg = small();
-  cfg.fps = 0;
-  cfg.playback_frames = 1000;
-  wdvr::WdvrPeer peer(cfg);
-  ASSERT_TRUE(peer.start());
-  auto s = open(connect(peer), false, 20240115, 103000);
-  ASSERT_TRUE(s);
-  // Frames (data connection) may fill the list before the stream header (control
-  // connection) has made the session connected; only a connected session is held.
-  ASSERT_TRUE(wait_until([&] { return s->IsConnected() == 1 && s->QueuedFrames() > 300; }, 20000));
-  s->OnTimer();
-  EXPECT_EQ(s->IsHeld(), 1);
-  wdvr::Request r;
-  ASSERT_TRUE(peer.wait_request(0x00020008, 0, 5000, &r));
-  EXPECT_EQ(r.body, hex("00"));
-  EXPECT_EQ(r.flag, 0u);
-  _SDK_PACKET pk{};
-  _SDK_FRAME_INFO fi{};
-  while (s->QueuedFrames() >= 30) ASSERT_EQ(s->GetPacket(&pk, &fi), 1);
-  s->OnTimer();
-  EXPECT_EQ(s->IsHeld(), 0);
-  ASSERT_TRUE(peer.wait_request(0x00020008, 1, 5000, &r));
-  EXPECT_EQ(r.body, hex("01"));
+// Playback pauses the DVR and never drops: held above 300 frames, or above the live lists'
+// byte bound when frames are large (a high-bit-rate D1 stream, over 56 KiB a frame), and
+// released below 30 frames.
+TEST_F(Site, PlaybackIsHeldAbove300FramesOr16MiBAndReleasedBelow30WithoutDropping) {
+  wdvr::PeerConfig large = small();
+  large.channels = 1;
+  large.width = 720;
+  large.height = 480;
+  large.noise = 24;
+  large.gop = 1;
+  large.clip_frames = 2;
+  large.playback_frames = 400;  // 40 MB or so: all of it may come before the hold
+  wdvr::PeerConfig little = small();
+  little.playback_frames = 1000;
+  for (wdvr::PeerConfig cfg : {little, large}) {
+    SCOPED_TRACE(cfg.width);
+    cfg.fps = 0;
+    wdvr::WdvrPeer peer(cfg);
+    ASSERT_TRUE(peer.start());
+    auto s = open(connect(peer), false, 20240115, 103000);
+    ASSERT_TRUE(s);
+    // Frames (data connection) may fill the list before the stream header (control
+    // connection) has made the session connected; only a connected session is held.
+    ASSERT_TRUE(wait_until([&] {
+      return s->DroppedFrames() > 0 ||
+             (s->IsConnected() == 1 &&
+              (s->QueuedFrames() > 300 || s->QueuedBytes() > CClientSite::kFrameListBytes));
+    }, 20000));
+    ASSERT_EQ(s->DroppedFrames(), 0);
+    if (cfg.width == large.width) {
+      EXPECT_GT(s->QueuedBytes() / s->QueuedFrames(), CClientSite::kFrameListBytes / 300);
+    }
+    s->OnTimer();
+    EXPECT_EQ(s->IsHeld(), 1);
+    wdvr::Request r;
+    ASSERT_TRUE(peer.wait_request(0x00020008, 0, 5000, &r));
+    EXPECT_EQ(r.body, hex("00"));
+    EXPECT_EQ(r.flag, 0u);
+    std::vector<uint8_t> buf(SDK_FIRST_BUFFER_SIZE);
+    _SDK_PACKET pk{};
+    pk.pBuffer = buf.data();
+    _SDK_FRAME_INFO fi{};
+    while (s->QueuedFrames() >= 30) ASSERT_EQ(s->GetPacket(&pk, &fi), 1);
+    s->OnTimer();
+    EXPECT_EQ(s->IsHeld(), 0);
+    ASSERT_TRUE(peer.wait_request(0x00020008, 1, 5000, &r));
+    EXPECT_EQ(r.body, hex("01"));
+    EXPECT_EQ(s->DroppedFrames(), 0);
+    app_.Close(s.get());
+  }
 }
 
 TEST_F(Site, LiveIsNeverHeldAndKeepsItsFrameLimitFromAKeyFrame) {
