@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/debug/debug_output.h"
 #include "platform/net/net.h"
@@ -587,6 +588,7 @@ void CDSFSource::DataWork() {
     } reader_end{this};
     m_pDataFramer = &f;
     m_nLastReceived = SteadyMs();
+    m_bReceiveFirst = false;
     m_nReader = READER_DATA;
     while (!m_bStop && status == 0) {
       CDSFFramer::Result got;
@@ -630,10 +632,13 @@ bool CDSFSource::NextDataPacket(CDSFFramer& f, CDSFFramer::Result* got, Header* 
   *got = f.Next(DataBody, 1, h, body, length);
   if (*got != CDSFFramer::NEED_MORE) return true;
   if (m_pOwner) m_pOwner->OnBurst(false);
-  if (m_bLive && m_pOwner && m_pOwner->CallerWaiting()) {
-    LendToCallers();
+  // Taken back from callers that stopped reading, it receives before it lends again: one that
+  // is still counted as waiting gets the frames handed over.
+  if (m_bLive && m_pOwner && !m_bReceiveFirst && m_pOwner->CallerWaiting()) {
+    m_bReceiveFirst = LendToCallers();
     return false;
   }
+  m_bReceiveFirst = false;
   ReceiveData(f);
   if (m_pOwner) m_pOwner->OnBurst(true);
   return false;
@@ -646,17 +651,80 @@ void CDSFSource::ReceiveData(CDSFFramer& f) {
   m_nLastReceived = SteadyMs();
 }
 
-// Parks the data thread while callers read; returns with the connection its own again.
-void CDSFSource::LendToCallers() {
+// One thread watches every lent data connection and wakes the data thread of one that no
+// caller has read for kCallerIdleMs. The data threads themselves then sleep while callers
+// read: a timed look of their own each frame interval would cost as much as the frames.
+// It runs while a connection is lent; the data thread that takes the last one back joins it.
+struct CDSFSource::LendWatch {
+  std::mutex lock;
+  std::condition_variable cv;
+  std::vector<CDSFSource*> sources;  // lent now
+  std::thread thread;
+  uint64_t generation = 0;           // a thread runs while the count is the one it started at
+
+  static LendWatch& Get() {
+    static LendWatch* watch = new LendWatch;  // never destroyed: data threads may outlive statics
+    return *watch;
+  }
+  void Add(CDSFSource* s) {
+    std::lock_guard<std::mutex> lk(lock);
+    sources.push_back(s);
+    if (!thread.joinable()) thread = std::thread([this, g = ++generation] { Run(g); });
+  }
+  // Once it returns the watcher does not touch `s` again.
+  void Remove(CDSFSource* s) {
+    std::thread done;
+    {
+      std::lock_guard<std::mutex> lk(lock);
+      sources.erase(std::find(sources.begin(), sources.end(), s));
+      if (sources.empty()) {
+        ++generation;
+        done = std::move(thread);
+      }
+    }
+    if (done.joinable()) {
+      cv.notify_all();
+      done.join();
+    }
+  }
+  void Run(uint64_t mine) {
+    std::unique_lock<std::mutex> lk(lock);
+    while (generation == mine) {
+      const int64_t now = SteadyMs();
+      int64_t next = now + kCallerIdleMs;  // a reading caller is looked at again then
+      for (CDSFSource* s : sources) {
+        if (s->m_nReader.load(std::memory_order_acquire) != READER_FREE) continue;
+        const int64_t due = s->m_nLastCallerRead + kCallerIdleMs;
+        if (due <= now) s->m_readerEvent.Set();  // it takes the connection back and leaves
+        else next = std::min(next, due);
+      }
+      cv.wait_for(lk, std::chrono::milliseconds(std::max<int64_t>(next - now, 1)));
+    }
+  }
+};
+
+// Parks the data thread while callers read; returns with the connection its own again, true
+// when it took it back from idle callers. Once
+// no caller has read for kCallerIdleMs (a live frame interval; the watcher wakes it) it takes
+// the connection back: a 64 KiB receive buffer holds only a few frames, past which the DVR
+// would be held back.
+bool CDSFSource::LendToCallers() {
+  m_nLastCallerRead = SteadyMs();  // the caller that waits is on its way
   m_nReader.store(READER_FREE, std::memory_order_release);
+  struct Watched {
+    CDSFSource* source;
+    explicit Watched(CDSFSource* s) : source(s) { LendWatch::Get().Add(s); }
+    ~Watched() { LendWatch::Get().Remove(source); }
+  } watched(this);
   m_pOwner->OnReaderFree();
   for (;;) {
     const int limit = m_nReceiveTimeOut;
-    // A DVR gone silent is noticed about as soon as the data thread's own receive would.
-    const int wait = limit > 0 ? std::clamp(limit / 4, 20, kCallerIdleMs) : kCallerIdleMs;
-    m_readerEvent.Wait(uint32_t(wait));
+    int64_t now = SteadyMs();
+    // A silent DVR is noticed as soon as the data thread's own receive would.
+    m_readerEvent.Wait(limit > 0 ? uint32_t(std::max<int64_t>(m_nLastReceived + limit - now, 1))
+                                 : SYNC_INFINITE);
     if (m_bStop || m_bHanded) break;
-    const int64_t now = SteadyMs();
+    now = SteadyMs();
     if (limit > 0 && now - m_nLastReceived >= limit) {
       ReclaimReader(READER_DATA);
       throw CBlockingSocketException("TimeOut", WSAETIMEDOUT);
@@ -664,9 +732,10 @@ void CDSFSource::LendToCallers() {
     int free = READER_FREE;
     if (now - m_nLastCallerRead >= kCallerIdleMs &&
         m_nReader.compare_exchange_strong(free, READER_DATA, std::memory_order_acq_rel))
-      return;
+      return true;
   }
   ReclaimReader(READER_DATA);
+  return false;
 }
 
 // Takes the connection back from the callers (a reading one gives it up at once) and leaves
@@ -741,6 +810,7 @@ CDSFSource::ReadResult CDSFSource::ReadForOwner(uint32_t number, int timeout_ms,
   }
   if (burst) m_pOwner->OnBurst(false);
   if (m_bHanded || m_bReclaim || m_bStop) result = READ_UNAVAILABLE;
+  m_nLastCallerRead = SteadyMs();  // it read up to now: the idle time starts here
   m_nReader.store(READER_FREE, std::memory_order_release);
   if (result == READ_UNAVAILABLE) m_readerEvent.Set();
   m_pOwner->OnReaderFree();  // another caller may wait to read

@@ -13,7 +13,9 @@
 // owner's callers (ReadForOwner): the caller that waits receives and hands out the frames on
 // its own thread, so a frame costs one wake-up instead of two; the data thread takes the
 // connection back for every other packet, a failure, a silent DVR, the stop, or once no
-// caller has read for kCallerIdleMs.
+// caller has read for kCallerIdleMs, a live frame interval (beyond a few frames the DVR would
+// wait on a connection nobody reads). One watcher thread for all sources looks for idle lent
+// connections; it runs while one is lent and is joined when the last is taken back.
 // The owner may call Stop and WaitStop from its callbacks (WaitStop never joins the calling
 // thread) but must not destroy the source there.
 #pragma once
@@ -108,8 +110,9 @@ class CDSFSource {
   static constexpr int kControlBuffer = 8192;    // 12-byte header + 8180 payload bytes
   static constexpr int kFrameBuffer = 65536;     // 12-byte header + 65524 payload bytes
   static constexpr size_t kSetupReplyLimit = 262144;
-  // A lent data connection with no caller reading for this long goes back to the data thread.
-  static constexpr int kCallerIdleMs = 1000;
+  // A lent data connection with no caller reading for this long goes back to the data thread:
+  // a frame interval at 25 frames a second.
+  static constexpr int kCallerIdleMs = 40;
   enum ReadResult { READ_DONE, READ_TIMED_OUT, READ_WOKEN, READ_UNAVAILABLE };
 
   enum Port { PORT_LOGON, PORT_LIVE_CONTROL, PORT_LIVE_DATA, PORT_PLAYBACK_CONTROL,
@@ -228,7 +231,8 @@ class CDSFSource {
   // a receive or a lending (call again). Throws as the socket does.
   bool NextDataPacket(CDSFFramer& f, CDSFFramer::Result* got, CDSFFramer::Header* h,
                       const uint8_t** body, uint32_t* length);
-  void LendToCallers();
+  struct LendWatch;
+  bool LendToCallers();
   // One receive of the data connection into `f` (its reader's thread); throws as the socket.
   void ReceiveData(CDSFFramer& f);
   void ReclaimReader(int state);
@@ -271,6 +275,7 @@ class CDSFSource {
   CDSFFramer* m_pDataFramer = nullptr;   // valid while m_nReader is not READER_NONE
   std::atomic<int> m_bReclaim{0};        // the data thread wants the connection back
   std::atomic<int> m_bHanded{0};         // a caller left a packet or a failure to it
+  bool m_bReceiveFirst = false;          // data thread: taken back from idle callers
   struct HandedPacket {
     CDSFFramer::Result got;
     CDSFFramer::Header h;

@@ -6,7 +6,7 @@
 //   sdk_bench [--seconds N] [--channels N] [--noise N] [--sim PATH] [--dvrs 1|16] [--fps 30|0]
 // --noise (default 3, about 23 KB a frame) adds sensor noise to the simulator's pictures, so
 // frames have a camera's sizes rather than those of a still synthetic picture. --dvrs and
-// --fps run one case alone (for a profiler).
+// --fps run one case alone (for a profiler); --dvrs 1 --fps 30 runs the pausing case too.
 //
 // The raw peer of each case is measured exactly as the SDK is: the same simulators (separate
 // processes, paced or flat out), the same number of sessions and data connections with the
@@ -15,6 +15,13 @@
 // unpaced one was a single in-process stream copied flat out with its writer's CPU counted,
 // which both hid the per-connection wake-ups of 144 sessions and charged the peer with the
 // sending that the SDK's figure leaves to the simulators.
+//
+// The pausing case reads the paced streams with consumers that all stop calling GetPacket for
+// 300 ms of every second (a viewer busy elsewhere): "in pauses" is the rate at which bytes
+// still reached the process's sockets while they paused, as a share of the whole window's
+// (1.00: the DVRs were never held back); "max late" the longest a frame waited beyond the
+// quickest one of its session, from the DVR's time stamp to its GetPacket; "lost" the frames
+// missing from the time stamps' sequence.
 //
 // Unpaced, the simulators send far more than the readers take (the raw read takes several
 // GB/s), so the live sessions' frame lists drop most of it. "in" counts the bytes that reached
@@ -130,16 +137,52 @@ int OnOpen(void*, int, int, int state, void*) {
   return 0;
 }
 
+// The TCP sockets open now, and the bytes received so far on a set of them.
+std::vector<int> tcp_sockets() {
+  rlimit rl{};
+  getrlimit(RLIMIT_NOFILE, &rl);
+  std::vector<int> fds;
+  for (int fd = 0; fd < int(std::min<rlim_t>(rl.rlim_cur, 65536)); ++fd) {
+    tcp_info ti{};
+    socklen_t len = sizeof ti;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0) fds.push_back(fd);
+  }
+  return fds;
+}
+double tcp_bytes_received(const std::vector<int>& fds) {
+  double sum = 0;
+  for (int fd : fds) {
+    tcp_info ti{};
+    socklen_t len = sizeof ti;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0) sum += double(ti.tcpi_bytes_received);
+  }
+  return sum;
+}
+
+constexpr auto kPauseEvery = std::chrono::milliseconds(1000);
+constexpr auto kPause = std::chrono::milliseconds(300);
+
 struct Result {
   double fps = 0, mbs = 0, ns_per_byte = 0;
   double caller_ns_per_byte = 0;  // of ns_per_byte: the GetPacket callers' threads
   long frames = 0;
   double bytes = 0, mean_packet = 0;
   double received = 0;  // bytes that reached the process's sockets
+  // Pausing consumers: the arrival rate during the pauses over the window's, the longest wait
+  // beyond a session's quickest frame (ms), frames missing by time stamp.
+  double in_pauses = 0, max_late_ms = 0;
+  long lost = 0;
 };
 
-// Opens `channels` live sessions on each of `dvrs` simulators and reads them for `seconds`.
-Result deliver(const std::string& sim, int dvrs, int channels, int fps, double seconds) {
+// A frame's time stamp in ms of its day (the simulators' streams start at noon).
+int64_t stamp_ms(const _SDK_FRAME_INFO& fi) {
+  return ((int64_t(fi.wHour) * 60 + fi.wMinute) * 60 + fi.wSecond) * 1000 + fi.wMilliseconds;
+}
+
+// Opens `channels` live sessions on each of `dvrs` simulators and reads them for `seconds`;
+// `pausing`: the readers pause kPause of every kPauseEvery.
+Result deliver(const std::string& sim, int dvrs, int channels, int fps, double seconds,
+               bool pausing = false) {
   Result r;
   std::vector<Sim> sims;
   for (int d = 0; d < dvrs; ++d) sims.push_back(start_sim(sim, channels, fps, false));
@@ -164,12 +207,18 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
   const auto wait_end = Clock::now() + std::chrono::seconds(20);
   while (g_started < int(handles.size()) && Clock::now() < wait_end)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  std::atomic<bool> stop{false};
+  std::atomic<bool> stop{false}, measuring{false};
   std::atomic<long> frames{0};
   std::atomic<long long> bytes{0};
   std::vector<std::thread> readers;
   std::vector<clockid_t> reader_clocks(handles.size());
+  struct Timing {
+    int64_t quickest = INT64_MAX, slowest = INT64_MIN;  // arrival less time stamp, ms
+    long lost = 0;
+  };
+  std::vector<Timing> timings(handles.size());
   std::atomic<size_t> clocks_known{0};
+  const auto epoch = Clock::now();  // pauses start at whole periods from here
   for (void* h : handles)
     readers.emplace_back([&, h, i = readers.size()] {
       pthread_getcpuclockid(pthread_self(), &reader_clocks[i]);
@@ -178,17 +227,44 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
       _SDK_PACKET pk{};
       pk.pBuffer = buf.data();
       _SDK_FRAME_INFO fi{};
+      Timing& t = timings[i];
+      int64_t last_stamp = -1;
       // A second (the value is in seconds): idle readers hardly poll (their wake-ups would
       // be counted as the SDK's), and a reader of a stalled session still sees the stop.
       SDK_SetWaitTimeout(h, 1);
-      while (!stop)
+      while (!stop) {
+        if (pausing) {
+          const auto now = Clock::now();
+          const auto phase = (now - epoch) % kPauseEvery;
+          if (phase < kPause) std::this_thread::sleep_until(now - phase + kPause);
+        }
         if (SDK_GetPacket(h, &pk, &fi) == 1) {
           frames.fetch_add(1, std::memory_order_relaxed);
           bytes.fetch_add(pk.dwLength, std::memory_order_relaxed);
+          if (!pausing) continue;
+          const int64_t stamp = stamp_ms(fi);
+          if (measuring) {
+            const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                Clock::now() - epoch).count();
+            t.quickest = std::min(t.quickest, now - stamp);
+            t.slowest = std::max(t.slowest, now - stamp);
+            // Frames are 1000 / fps ms apart: a wider step skipped some.
+            if (last_stamp >= 0 && fps > 0 && stamp - last_stamp > 1500 / fps)
+              t.lost += long((stamp - last_stamp) * fps / 1000) - 1;
+          }
+          last_stamp = stamp;
         }
+      }
     });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // settle
   while (clocks_known < handles.size()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const std::vector<int> sockets = tcp_sockets();
+  if (pausing) {
+    // The window starts just after a pause has ended, so its pauses are whole.
+    const auto phase = (Clock::now() - epoch) % kPauseEvery;
+    std::this_thread::sleep_for(kPauseEvery - phase + kPause);
+    measuring = true;
+  }
   auto callers_cpu_s = [&] {
     double s = 0;
     for (clockid_t c : reader_clocks) {
@@ -204,17 +280,39 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
   const double in0 = tcp_bytes_received();
   const double c0 = process_cpu_s();
   const auto t0 = Clock::now();
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  const auto t_end = t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  // Pausing: the bytes that arrive while every reader pauses (from 50 ms into a pause, when
+  // the last reader's GetPacket under way has returned, to its end).
+  double paused_bytes = 0, paused_s = 0;
+  if (pausing) {
+    for (auto p = t0 - (t0 - epoch) % kPauseEvery + kPauseEvery; p + kPause <= t_end; p += kPauseEvery) {
+      std::this_thread::sleep_until(p + std::chrono::milliseconds(50));
+      const double a = tcp_bytes_received(sockets);
+      const auto ta = Clock::now();
+      std::this_thread::sleep_until(p + kPause);
+      paused_bytes += tcp_bytes_received(sockets) - a;
+      paused_s += std::chrono::duration<double>(Clock::now() - ta).count();
+    }
+  }
+  std::this_thread::sleep_until(t_end);
   const double dt = std::chrono::duration<double>(Clock::now() - t0).count();
   const double cpu = process_cpu_s() - c0;
   const double callers = callers_cpu_s() - r0;
   r.received = tcp_bytes_received() - in0;
   r.frames = frames - f0;
   r.bytes = double(bytes - b0);
+  measuring = false;
   stop = true;
   for (auto& t : readers) t.join();
   SDK_Terminate();
   for (auto& s : sims) stop_sim(s);
+  if (pausing) {
+    r.in_pauses = paused_s > 0 && r.received > 0 ? (paused_bytes / paused_s) / (r.received / dt) : 0;
+    for (const Timing& t : timings) {
+      if (t.slowest >= t.quickest) r.max_late_ms = std::max(r.max_late_ms, double(t.slowest - t.quickest));
+      r.lost += t.lost;
+    }
+  }
   r.fps = double(r.frames) / dt;
   r.mbs = r.bytes / dt / 1e6;
   r.ns_per_byte = r.bytes > 0 ? cpu * 1e9 / r.bytes : 0;
@@ -408,23 +506,36 @@ int main(int argc, char** argv) {
   std::printf("%-22s %10s %9s %9s %12s %10s %9s %11s %9s %14s %8s %8s\n", "case", "frames/s",
               "MB/s", "frame B", "CPU ns/B", "callers", "in MB/s", "ns/B in", "raw MB/s",
               "raw read ns/B", "ratio", "ratio in");
+  auto row = [&](const char* name, const Result& r, const Result& rr) {
+    const double raw = rr.ns_per_byte;
+    const double per_received = r.received > 0 ? r.ns_per_byte * r.bytes / r.received : 0;
+    std::printf("%-22s %10.0f %9.1f %9.0f %12.3f %10.3f %9.1f %11.3f %9.1f %14.3f %8.2f %8.2f\n",
+                name, r.fps, r.mbs, r.mean_packet, r.ns_per_byte, r.caller_ns_per_byte,
+                r.received / seconds / 1e6, per_received, rr.mbs, raw,
+                raw > 0 ? r.ns_per_byte / raw : 0, raw > 0 ? per_received / raw : 0);
+    std::fflush(stdout);
+  };
+  Result paced_raw;  // the raw read of one paced DVR, the pausing case's peer too
   for (int dvrs : {1, 16}) {
     if (only_dvrs && dvrs != only_dvrs) continue;
     for (int fps : {30, 0}) {
       if (only_fps >= 0 && fps != only_fps) continue;
       const Result r = deliver(sim, dvrs, channels, fps, seconds);
       const Result rr = raw_read(sim, dvrs, channels, fps, seconds);
-      const double raw = rr.ns_per_byte;
+      if (dvrs == 1 && fps == 30) paced_raw = rr;
       char name[64];
       std::snprintf(name, sizeof name, "%d DVR%s, %s", dvrs, dvrs > 1 ? "s" : "",
                     fps ? "30 fps" : "unpaced");
-      const double per_received = r.received > 0 ? r.ns_per_byte * r.bytes / r.received : 0;
-      std::printf("%-22s %10.0f %9.1f %9.0f %12.3f %10.3f %9.1f %11.3f %9.1f %14.3f %8.2f %8.2f\n",
-                  name, r.fps, r.mbs, r.mean_packet, r.ns_per_byte, r.caller_ns_per_byte,
-                  r.received / seconds / 1e6, per_received, rr.mbs, raw,
-                  raw > 0 ? r.ns_per_byte / raw : 0, raw > 0 ? per_received / raw : 0);
-      std::fflush(stdout);
+      row(name, r, rr);
     }
+  }
+  if ((!only_dvrs || only_dvrs == 1) && only_fps != 0) {
+    if (paced_raw.ns_per_byte == 0) paced_raw = raw_read(sim, 1, channels, 30, seconds);
+    const Result r = deliver(sim, 1, channels, 30, seconds, true);
+    row("1 DVR, 30 fps, pausing", r, paced_raw);
+    std::printf("pausing readers (%d ms of every %d): in pauses %.2f of the window's rate, "
+                "max late %.0f ms, lost %ld frames\n", int(kPause.count()), int(kPauseEvery.count()),
+                r.in_pauses, r.max_late_ms, r.lost);
   }
   std::printf("idle: %d open sessions, no frames: %.2f%% of one core\n", channels,
               idle_cpu_share(sim, channels, seconds) * 100);

@@ -511,15 +511,20 @@ TEST(DSFSource, StopFromTheOwnersCallbackDoesNotDeadlock) {
 
 // A waiting caller is lent the live data connection: the frames it receives on its own thread
 // keep their order with those the data thread took, a wake ends the read under way (a cancel
-// or stop of the owner's), and a DVR gone silent still times out.
-TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeAndStillTimesOut) {
+// or stop of the owner's), a caller that stops reading soon has the data thread take the
+// connection back (a receive buffer of a few frames would hold the DVR back otherwise), and
+// a DVR gone silent still times out.
+TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeGoesBackWhenIdleAndTimesOut) {
   struct Lender : Owner {
-    std::atomic<bool> waiting{true};
+    std::atomic<bool> waiting{true}, watching{false};
     std::atomic<int> on_caller{0};
     std::thread::id caller;
+    Clock::time_point first_elsewhere{};  // the first frame on another thread while watching
     bool CallerWaiting() override { return waiting; }
     void OnPacket(uint32_t number, const uint8_t* data, int length) override {
       if (number == DSF_STREAM_FRAME && std::this_thread::get_id() == caller) ++on_caller;
+      if (number == DSF_STREAM_FRAME && std::this_thread::get_id() != caller && watching.exchange(false))
+        first_elsewhere = Clock::now();
       Owner::OnPacket(number, data, length);
     }
   };
@@ -527,7 +532,7 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeAndStillTimesOut)
   cfg.fps = 100;
   cfg.faults.stage = wdvr::Stage::Frame;
   cfg.faults.fault = wdvr::Fault::Silent;
-  cfg.faults.after_frames = 100;
+  cfg.faults.after_frames = 300;
   wdvr::WdvrPeer peer(cfg);
   ASSERT_TRUE(peer.start());
   Lender o;
@@ -549,9 +554,14 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeAndStillTimesOut)
       r = o.src.ReadForOwner(DSF_STREAM_FRAME, 15000, [] { return false; });
       if (r == CDSFSource::READ_UNAVAILABLE) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    const auto left = Clock::now();
+    o.watching = true;
     woken = true;
     waker.join();
     EXPECT_EQ(r, CDSFSource::READ_WOKEN);
+    // The caller reads no more: within a few frame intervals the data thread has the frames.
+    ASSERT_TRUE(o.wait([&] { return !o.watching; }));
+    EXPECT_LT(o.first_elsewhere - left, std::chrono::milliseconds(500));
   }
   while (o.statuses().size() < 2 && Clock::now() < end) {
     const size_t had = o.count(DSF_STREAM_FRAME);
@@ -564,7 +574,7 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeAndStillTimesOut)
   CDSFProtocol p;
   std::vector<std::vector<uint8_t>> video;
   const auto frames = frames_of(o, p, &video, 0);
-  ASSERT_EQ(frames.size(), 100u);
+  ASSERT_EQ(frames.size(), 300u);
   for (size_t k = 0; k < frames.size(); ++k) EXPECT_EQ(video[k], peer.video_frame(1, int(k))) << k;
 }
 
