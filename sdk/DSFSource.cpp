@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "platform/debug/debug_output.h"
@@ -666,10 +667,18 @@ struct CDSFSource::LendWatch {
     static LendWatch* watch = new LendWatch;  // never destroyed: data threads may outlive statics
     return *watch;
   }
-  void Add(CDSFSource* s) {
+  // False when the watcher cannot run (no thread): the caller then looks for itself.
+  bool Add(CDSFSource* s) {
     std::lock_guard<std::mutex> lk(lock);
+    if (!thread.joinable()) {
+      try {
+        thread = std::thread([this, g = ++generation] { Run(g); });
+      } catch (const std::system_error&) {
+        return false;
+      }
+    }
     sources.push_back(s);
-    if (!thread.joinable()) thread = std::thread([this, g = ++generation] { Run(g); });
+    return true;
   }
   // Once it returns the watcher does not touch `s` again.
   void Remove(CDSFSource* s) {
@@ -713,16 +722,19 @@ bool CDSFSource::LendToCallers() {
   m_nReader.store(READER_FREE, std::memory_order_release);
   struct Watched {
     CDSFSource* source;
-    explicit Watched(CDSFSource* s) : source(s) { LendWatch::Get().Add(s); }
-    ~Watched() { LendWatch::Get().Remove(source); }
-  } watched(this);
+    bool on = LendWatch::Get().Add(source);
+    ~Watched() {
+      if (on) LendWatch::Get().Remove(source);
+    }
+  } watched{this};
   m_pOwner->OnReaderFree();
   for (;;) {
     const int limit = m_nReceiveTimeOut;
     int64_t now = SteadyMs();
     // A silent DVR is noticed as soon as the data thread's own receive would.
-    m_readerEvent.Wait(limit > 0 ? uint32_t(std::max<int64_t>(m_nLastReceived + limit - now, 1))
-                                 : SYNC_INFINITE);
+    int64_t wait = watched.on ? int64_t(SYNC_INFINITE) : kCallerIdleMs;
+    if (limit > 0) wait = std::clamp<int64_t>(m_nLastReceived + limit - now, 1, wait);
+    m_readerEvent.Wait(uint32_t(wait));
     if (m_bStop || m_bHanded) break;
     now = SteadyMs();
     if (limit > 0 && now - m_nLastReceived >= limit) {
