@@ -713,10 +713,9 @@ struct CDSFSource::LendWatch {
 };
 
 // Parks the data thread while callers read; returns with the connection its own again, true
-// when it took it back from idle callers. Once
-// no caller has read for kCallerIdleMs (a live frame interval; the watcher wakes it) it takes
-// the connection back: a 64 KiB receive buffer holds only a few frames, past which the DVR
-// would be held back.
+// when it took it back from idle callers. Once no caller has read for kCallerIdleMs (a live
+// frame interval; the watcher wakes it) it takes the connection back: a 64 KiB receive buffer
+// holds only a few frames, past which the DVR would be held back.
 bool CDSFSource::LendToCallers() {
   m_nLastCallerRead = SteadyMs();  // the caller that waits is on its way
   m_nReader.store(READER_FREE, std::memory_order_release);
