@@ -186,8 +186,9 @@ TEST_F(Connection, a_thread_held_in_the_sdk_does_not_hold_the_next_connect) {
   std::snprintf(app_options.auto_start, sizeof app_options.auto_start, "DVR-1");
   const auto t0 = std::chrono::steady_clock::now();
   connect_dvr(&app_options);
-  // A quarter of the SDK's time-out the connect used to wait out on the window thread.
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1750));
+  // Well inside the SDK's 7 s time-out that the connect used to wait out on the window
+  // thread, with room for a connect's own work on a busy machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4000));
   // Done at once, or by the window loop's turns once the worker has ended.
   EXPECT_TRUE(LinkHarness::wait_for([] {
     run_deferred_connect();
