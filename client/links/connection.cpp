@@ -31,8 +31,6 @@ namespace {
 
 std::mutex g_lock;
 RECEIVE_ENTRY g_entries[256] = {};
-RECEIVE_ENTRY g_play_dat = play_dat_file;
-RECEIVE_ENTRY g_play_record = play_record_file;
 CONNECTION_HOOKS g_hooks{};
 std::vector<RECEIVE_THREAD> g_decoders;  // detached, not aborted, if the process exits mid-run
 
@@ -244,13 +242,7 @@ int start_one(APP_OPTIONS* opts, RECEIVER_INFO* rx) {
   if (rx->file) std::fclose(rx->file);
   rx->file = f;
   receivers_stop.store(0);
-  RECEIVE_ENTRY player;
-  {
-    std::lock_guard<std::mutex> g(g_lock);
-    player = ends_with_dat(rx->file_name) ? g_play_dat : g_play_record;
-  }
-  if (player) start_thread(rx, player);
-  else std::printf("Unresolved mode of operation.\n");
+  start_thread(rx, ends_with_dat(rx->file_name) ? play_dat_file : play_record_file);
   return 0;
 }
 
@@ -259,12 +251,6 @@ int start_one(APP_OPTIONS* opts, RECEIVER_INFO* rx) {
 void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry) {
   std::lock_guard<std::mutex> g(g_lock);
   g_entries[protocol] = entry;
-}
-
-void set_file_players(RECEIVE_ENTRY play_dat_file, RECEIVE_ENTRY play_record_file) {
-  std::lock_guard<std::mutex> g(g_lock);
-  g_play_dat = play_dat_file;
-  g_play_record = play_record_file;
 }
 
 void set_connection_hooks(const CONNECTION_HOOKS& h) {

@@ -20,8 +20,6 @@ using RECEIVE_ENTRY = int (*)(RECEIVER_INFO* rx);
 // Registers the receive thread of protocol letter 'I', 'Q', 'S' or 'W' (all four are built in;
 // a registered entry takes their place).
 void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry);
-// Registers the ".dat" player and the recorded-file player.
-void set_file_players(RECEIVE_ENTRY play_dat_file, RECEIVE_ENTRY play_record_file);
 
 struct CONNECTION_HOOKS {
   void (*after_connect)(APP_OPTIONS* opts);       // skin: hide "connect", show "disconnect"...

@@ -473,8 +473,6 @@ int sdk_load_record_calendar(RECEIVER_INFO* rx, int dvr_id) {
   return 0;
 }
 
-int32_t sdk_step() { return g_step.load(); }
-
 int sdk_take_calendar_done() { return g_calendar_done.exchange(0); }
 
 int recv_sdk_data(RECEIVER_INFO* rx) {

@@ -134,8 +134,6 @@ int sdk_set_playback_time(void* unused, int minute);
 // and queues the 160-byte calendar record as user event 27 (a copy). A failed request prints
 // its line; the record still goes out. 0.
 int sdk_load_record_calendar(RECEIVER_INFO* rx, int dvr_id);
-// The SDK step (tests and the search window's wait).
-int32_t sdk_step();
 // 1 once a calendar was loaded since the last call (cleared by the call).
 int sdk_take_calendar_done();
 

@@ -323,7 +323,6 @@ void set_text_bg_color(SDL_Color colour) {
 }
 
 void set_text_mutex(SDL_mutex* mutex) { g_text_mutex = mutex; }
-SDL_mutex* get_text_mutex() { return g_text_mutex.load(); }
 
 // ---------------------------------------------------------------- text on widgets
 

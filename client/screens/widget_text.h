@@ -24,7 +24,6 @@ void set_text_fg_color(SDL_Color colour);
 void set_text_bg_color(SDL_Color colour);
 // The mutex that serialises SDL_ttf (APP_CONTEXT's text mutex); null means no locking.
 void set_text_mutex(SDL_mutex* mutex);
-SDL_mutex* get_text_mutex();
 
 // --- Text on widgets (display, skin window id, widget index) ---
 // Renders `text` (null keeps the widget's text) with the current font and colours, then

@@ -40,12 +40,6 @@ __attribute__((format(printf, 1, 2))) std::string strprintf(const char* fmt, ...
 
 }  // namespace
 
-int emap_kind_of(char letter) {
-  for (int k = 0; k < 3; ++k)
-    if (kEmapKindLetter[k] == letter) return k;
-  return -1;
-}
-
 int marker_entry(int kind, const marker_item& m) {
   if (kind < 0 || kind > 2 || m.ch < 1 || m.ch > kEmapDeviceNumbers || m.dvr < 0 ||
       m.dvr >= kEmapDeviceSheets)

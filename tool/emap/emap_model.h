@@ -16,8 +16,6 @@ struct SetupSnapshot;
 // Marker kinds in the order of device.cfg's lines and of a marker list.
 enum EmapKind : int { EMAP_CAMERA = 0, EMAP_SENSOR = 1, EMAP_RELAY = 2 };
 constexpr char kEmapKindLetter[3] = {'C', 'S', 'R'};
-// The kind of letter C, S or R; -1 for any other.
-int emap_kind_of(char letter);
 
 // The device entry of a marker: entry kind * 32 + ch - 1 of sheet dvr. -1 when the number
 // or the member lies outside the 32 devices and 33 sheets (such a marker has no picture).
