@@ -26,6 +26,7 @@
 #include "platform/sync/sync.h"
 #include "sdk/AudioDecoder.h"
 #include "sdk/DSFSource.h"
+#include "sdk/FrameList.h"
 #include "sdk/OrvoSDK.h"
 #include "sdk/PictureConverter.h"
 #include "sdk/Protocol/DSFProtocol.h"
@@ -139,15 +140,6 @@ class CClientSite final : public CDSFSourceOwner {
   int IsHeld() const { return m_bHold; }
 
  private:
-  struct FrameItem {
-    std::vector<uint8_t> data;
-    uint32_t timeOffset = 0;
-    uint8_t kind = 0;       // 0 video, 1 audio
-    bool key = false;
-    bool field = false;     // flag C: the second field of a tall picture
-    size_t inPlace = 0;     // handed over into the waiting caller's buffer: its bytes there
-    size_t Length() const { return inPlace ? inPlace : data.size(); }
-  };
   // A GetPacket waiting on an empty list (all under m_listLock): the next frame is handed to
   // it directly, into the caller's buffer (`buffer`, `room`) when it may go there whole,
   // without a list pass.
@@ -157,37 +149,6 @@ class CClientSite final : public CDSFSourceOwner {
     bool filled = false;
     bool told = false;            // woken for its frame
     FrameItem item;
-  };
-  // A FIFO of frames that keeps the bytes they hold.
-  class FrameList {
-   public:
-    bool empty() const { return m_items.empty(); }
-    size_t size() const { return m_items.size(); }
-    size_t bytes() const { return m_nBytes; }
-    const FrameItem& front() const { return m_items.front(); }
-    // The oldest frame, moved out: its bytes leave the count before they leave the item.
-    FrameItem take_front() {
-      m_nBytes -= m_items.front().data.size();
-      FrameItem item = std::move(m_items.front());
-      m_items.pop_front();
-      return item;
-    }
-    void push_back(FrameItem&& item) {
-      m_nBytes += item.data.size();
-      m_items.push_back(std::move(item));
-    }
-    void pop_front() {
-      m_nBytes -= m_items.front().data.size();
-      m_items.pop_front();
-    }
-    void clear() {
-      m_items.clear();
-      m_nBytes = 0;
-    }
-
-   private:
-    std::deque<FrameItem> m_items;
-    size_t m_nBytes = 0;
   };
 
   void NotifyLoop();
