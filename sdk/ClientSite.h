@@ -12,6 +12,10 @@
 // wait is bounded and released by CancelWait and Stop. The application object owns sessions
 // through shared pointers and destroys one only once no thread is inside it (see
 // COrvoSDKApp); Stop never joins the calling thread.
+//
+// Files: ClientSite.cpp the session's life (start, stop, status, the packets received, the
+// frames handed out, the upkeep), ClientSiteDecode.cpp its decoding, ClientSiteCommands.cpp
+// its commands; the frame list's types are in FrameList.h.
 #pragma once
 
 #include <atomic>
