@@ -132,7 +132,7 @@ int init_audio(APP_CONTEXT* ctx) {
       obtained->channels != desired->channels || obtained->samples != desired->samples)
     std::printf("Not all parameters were granted.\n");
   {
-    // The device's thread is running already: the callback reads the spec under this lock.
+    // The device's thread is running already: the callback reads the obtained audio format under this lock.
     SDL_LockAudio();
     audio.obtained = *obtained;
     SDL_UnlockAudio();
