@@ -308,6 +308,7 @@ void CClientSite::CallOpenCallback(int state) {
 }
 
 void CClientSite::NotifyLoop() {
+  set_current_thread_name("sdk notify");
   InsideGuard inside(this);
   while (!m_bNotifyEnd) {
     m_statusEvent.Wait();

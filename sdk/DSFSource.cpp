@@ -10,6 +10,7 @@
 
 #include "platform/debug/debug_output.h"
 #include "platform/net/net.h"
+#include "platform/sync/thread_name.h"
 #include "sdk/Protocol/ByteReader.h"
 
 namespace {
@@ -390,6 +391,7 @@ int CDSFSource::FailureStatus(const CBlockingSocketException& e, bool connected)
 }
 
 void CDSFSource::LogOnWork() {
+  set_current_thread_name("sdk logon");
   bool connected = false;
   int status = 0;
   try {
@@ -494,6 +496,7 @@ int CDSFSource::SendCommand(const uint8_t* packet, int length, SyncEvent* answer
 }
 
 void CDSFSource::ControlWork() {
+  set_current_thread_name("sdk control");
   bool connected = false;
   int status = 0;
   Item item{{}, nullptr};
@@ -552,6 +555,7 @@ void CDSFSource::ControlWork() {
 }
 
 void CDSFSource::DataWork() {
+  set_current_thread_name("sdk data");
   bool connected = false;
   int status = 0;
   try {
@@ -697,6 +701,7 @@ struct CDSFSource::LendWatch {
     }
   }
   void Run(uint64_t mine) {
+    set_current_thread_name("sdk watcher");
     std::unique_lock<std::mutex> lk(lock);
     while (generation == mine) {
       const int64_t now = SteadyMs();

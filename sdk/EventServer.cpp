@@ -6,6 +6,7 @@
 
 #include "platform/debug/debug_output.h"
 #include "platform/net/net.h"
+#include "platform/sync/thread_name.h"
 #include "sdk/Protocol/ByteReader.h"
 #include "sdk/Protocol/DSFProtocol.h"
 
@@ -88,6 +89,7 @@ void CEventServer::Reap(bool all) {
 }
 
 void CEventServer::ListenLoop() {
+  set_current_thread_name("sdk events");
   int pause = 0;
   while (m_bRunning) {
     auto c = std::make_unique<Conn>();
@@ -141,6 +143,7 @@ void CEventServer::ListenLoop() {
 }
 
 void CEventServer::Serve(Conn* c) {
+  set_current_thread_name("sdk event conn");
   try {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_nReadTimeOut);
     uint8_t h[12];

@@ -29,6 +29,7 @@
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/user_events.h"
+#include "platform/sync/thread_name.h"
 
 namespace {
 
@@ -250,11 +251,21 @@ class EventWorker {
     cancel_.store(false);
     lost_at_stop_ = 0;
     open_run_.reset();
-    thread_ = std::thread([this] { run(); });
-    snap_thread_ = std::thread([this] { run_mails(); });
+    thread_ = std::thread([this] {
+      set_current_thread_name("events");
+      run();
+    });
+    snap_thread_ = std::thread([this] {
+      set_current_thread_name("snapshots");
+      run_mails();
+    });
     const unsigned cores = std::thread::hardware_concurrency();
     const unsigned converters = std::clamp(cores, 1u, unsigned(DVR_SNAPSHOT_CONVERTERS));
-    for (unsigned i = 0; i < converters; ++i) converters_.emplace_back([this] { run_converter(); });
+    for (unsigned i = 0; i < converters; ++i)
+      converters_.emplace_back([this, i] {
+        set_current_thread_name(("convert " + std::to_string(i)).c_str());
+        run_converter();
+      });
     return 0;
   }
 

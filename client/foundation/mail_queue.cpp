@@ -21,6 +21,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
+#include "platform/sync/thread_name.h"
 #include "platform/system/process.h"
 
 namespace {
@@ -277,6 +278,7 @@ int mail_send(MAIL_ITEM item) {
 }
 
 int mail_sender_thread(void*) {
+  set_current_thread_name("mail sender");
   MailQueue& q = queue();
   std::unique_lock<std::mutex> g(q.lock);
   q.sender_running = true;

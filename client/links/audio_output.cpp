@@ -10,6 +10,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/utils.h"
 #include "client/links/mulaw.h"
+#include "platform/sync/thread_name.h"
 #include "platform/system/wave_out.h"
 
 namespace {
@@ -123,7 +124,10 @@ int init_audio(APP_CONTEXT* ctx) {
   desired->format = AUDIO_S16LSB;
   desired->channels = 1;
   desired->samples = 512;
-  desired->callback = [](void* u, Uint8* stream, int len) { audio_callback(u, stream, len); };
+  desired->callback = [](void* u, Uint8* stream, int len) {
+    name_callback_thread("sdl audio");  // SDL's own thread, named from its first call
+    audio_callback(u, stream, len);
+  };
   desired->userdata = nullptr;
   free_sound(audio.motion);
   free_sound(audio.sensor);

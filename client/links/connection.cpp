@@ -26,6 +26,7 @@
 #include "client/links/recording.h"
 #include "client/links/tir_receiver.h"
 #include "client/links/sdk_receiver.h"
+#include "platform/sync/thread_name.h"
 
 namespace {
 
@@ -66,11 +67,18 @@ struct ThreadEnd {
 };
 std::shared_ptr<ThreadEnd> g_thread_ends[MAX_RECEIVERS];
 
+// The receive thread's name: "rx " and the DVR's name, or "player" for a recorded file.
+std::string thread_name_of(const RECEIVER_INFO* rx) {
+  if (rx->op_mode.load() == 3) return "player";
+  return "rx " + std::string(rx->name, strnlen(rx->name, sizeof rx->name));
+}
+
 void start_thread(RECEIVER_INFO* rx, RECEIVE_ENTRY entry) {
   if (rx->thread.joinable()) rx->thread.join();
   auto end = std::make_shared<ThreadEnd>();
   if (rx->index >= 0 && rx->index < MAX_RECEIVERS) g_thread_ends[rx->index] = end;
-  rx->thread = std::thread([rx, entry, end] {
+  rx->thread = std::thread([rx, entry, end, name = thread_name_of(rx)] {
+    set_current_thread_name(name.c_str());
     entry(rx);
     std::lock_guard<std::mutex> g(end->lock);
     end->done = true;
@@ -148,6 +156,7 @@ void start_teardown(std::unique_ptr<Teardown> t) {
     g_teardown_running = true;
   }
   g_teardown = std::thread([t = std::move(t)] {
+    set_current_thread_name("teardown");
     finish_teardown(*t);
     {
       std::lock_guard<std::mutex> g(g_teardown_lock);
@@ -346,7 +355,11 @@ int start_decoders(APP_OPTIONS* opts) {
   }
   // The threads take their slots from an atomic counter, so they need no spacing: the
   // window thread is not held up 100 ms per slot.
-  for (uint32_t i = 0; i < ctx->num_slots; ++i) g_decoders.emplace_back([ctx] { decoder_thread(ctx); });
+  for (uint32_t i = 0; i < ctx->num_slots; ++i)
+    g_decoders.emplace_back([ctx, i] {
+      set_current_thread_name(("decoder " + std::to_string(i)).c_str());
+      decoder_thread(ctx);
+    });
   return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sock_io.h"
 #include "platform/net/net.h"
+#include "platform/sync/thread_name.h"
 
 bool rx_stopping(const RECEIVER_INFO* rx) {
   return receivers_stop.load() != 0 || app_quit.load() != 0 || rx->status.load() == RX_STOP;
@@ -38,6 +39,7 @@ int resolve_interruptible(const char* host, uint32_t* addr, RECEIVER_INFO* rx) {
   auto job = std::make_shared<Job>();
   std::snprintf(job->host, sizeof job->host, "%s", host);
   std::thread([job] {
+    set_current_thread_name("host lookup");
     uint32_t a = 0;
     int rc = net_resolve_ipv4(job->host, &a);
     std::lock_guard<std::mutex> g(job->m);

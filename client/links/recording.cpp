@@ -27,6 +27,7 @@
 #include "client/links/decoder_thread.h"
 #include "client/links/frame_headers.h"
 #include "client/links/link_notices.h"
+#include "platform/sync/thread_name.h"
 
 char last_record_name[256] = "";
 
@@ -257,6 +258,7 @@ void write_record(RECORD_SINK* s, const uint8_t* record, size_t len) {
 }
 
 void writer_main() {
+  set_current_thread_name("rec writer");
   std::unique_lock<std::mutex> lk(writer.lock);
   for (;;) {
     const uint8_t* record;
@@ -281,6 +283,7 @@ void writer_main() {
 // Syncs each open file about once a second, syncs the directory of a new file, and closes
 // files whose records are all written. Syncs never hold up the writer.
 void sync_main() {
+  set_current_thread_name("rec sync");
   std::unique_lock<std::mutex> lk(writer.lock);
   for (;;) {
     std::vector<RECORD_SINK*> ready, due;

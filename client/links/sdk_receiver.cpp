@@ -7,6 +7,7 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/app_options.h"
@@ -18,6 +19,7 @@
 #include "client/links/nc_receiver.h"
 #include "client/links/receive_rings.h"
 #include "client/links/recording.h"
+#include "platform/sync/thread_name.h"
 
 namespace {
 
@@ -309,6 +311,7 @@ int start_sdk_packets(SDK_CHANNEL_CONTEXT* c) {
 }
 
 void recv_sdk_packets(SDK_CHANNEL_CONTEXT* c) {
+  set_current_thread_name(("packets " + std::to_string(c->channel)).c_str());
   while (c->stop.load() == 0) {
     void* session = c->session.load();
     if (!session) break;

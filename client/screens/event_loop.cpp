@@ -34,6 +34,7 @@
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
+#include "platform/sync/thread_name.h"
 
 using namespace event_loop_internal;
 
@@ -319,6 +320,7 @@ void stop_tour(APP_CONTEXT* ctx) {
 }
 
 int sequence_thread(void* param) {
+  set_current_thread_name("tour");
   APP_CONTEXT* ctx = static_cast<APP_CONTEXT*>(param);
   const uint32_t cycle = get_cycle_time();
   while (ctx->tour.load()) {

@@ -10,6 +10,7 @@
 #include "client/foundation/user_events.h"
 #include "client/screens/skin.h"
 #include "client/screens/widget_text.h"
+#include "platform/sync/thread_name.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ int try_login(LoginScreen& ls, APP_OPTIONS* opts) {
 }  // namespace
 
 Uint32 login_timer_tick(Uint32 interval, void*) {
+  name_callback_thread("sdl timer");  // SDL's own thread, named from its first call
   push_user_event(UE_LINK_COMMAND);
   return interval;
 }

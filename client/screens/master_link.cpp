@@ -35,6 +35,7 @@
 #include "client/screens/widget_text.h"
 #include "platform/net/local_dgram.h"
 #include "platform/net/net.h"
+#include "platform/sync/thread_name.h"
 #include "platform/system/file_replace.h"
 
 namespace {
@@ -594,6 +595,7 @@ void set_link_clock(uint32_t (*clock)()) { g_clock.store(clock ? clock : monoton
 // ---------------------------------------------------------------- master
 
 int master_thread(void* arg) {
+  set_current_thread_name("master");
   APP_OPTIONS* opts = static_cast<APP_OPTIONS*>(arg);
   g_master.opts.store(opts);
   g_master.closing.store(false);
@@ -631,6 +633,7 @@ int master_thread(void* arg) {
 int slave_reader_thread(void* arg) {
   PEER_ENDPOINT* peer = static_cast<PEER_ENDPOINT*>(arg);
   const int i = static_cast<int>(peer->index);
+  set_current_thread_name(("slave reader " + std::to_string(i)).c_str());
   SlaveSlot& s = g_master.slots[i];
   int fd;
   {
@@ -836,6 +839,7 @@ MasterCommand::~MasterCommand() {
 }  // namespace master_link_internal
 
 int slave_thread(void* arg) {
+  set_current_thread_name("slave");
   APP_OPTIONS* opts = static_cast<APP_OPTIONS*>(arg);
   g_slave.exit_received.store(false);
   if (winsock_start() < 0) {

@@ -24,6 +24,7 @@
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
+#include "platform/sync/thread_name.h"
 #include "platform/system/process.h"
 #include "platform/system/reboot.h"
 
@@ -107,6 +108,9 @@ void install_event_action_hooks() {
 void reset_status_timer() { g_elapsed_ms.store(0); }
 
 Uint32 status_timer(Uint32 interval, void* param) {
+  // SDL's timer thread runs every timer of the client (refresh, status, mailslot): it is
+  // named from the first status tick.
+  name_callback_thread("sdl timer");
   APP_CONTEXT* ctx = param ? static_cast<APP_CONTEXT*>(param) : process_context();
   const uint32_t t = g_elapsed_ms.load();
   if (t % 1000 == 0) {
@@ -162,6 +166,7 @@ Uint32 mailslot_timer(Uint32 interval, void*) {
 }
 
 int cpu_monitor_thread(void*) {
+  set_current_thread_name("cpu monitor");
   APP_CONTEXT* ctx = process_context();
   while (!app_quit.load()) {
     const int load = read_perf_counter(kCpuCounter);
@@ -171,16 +176,19 @@ int cpu_monitor_thread(void*) {
 }
 
 int adapter_monitor_thread(void*) {
+  set_current_thread_name("net monitor");
   watch_net_adapter("", process_context());
   return 0;
 }
 
 int clock_thread(void*) {
+  set_current_thread_name("clock");
   clock_loop(process_context(), &app_quit);
   return 0;
 }
 
 int event_popup_thread(void*) {
+  set_current_thread_name("popup");
   APP_CONTEXT* ctx = process_context();
   using Clock = std::chrono::steady_clock;
   while (!app_quit.load()) {

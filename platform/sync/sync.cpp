@@ -145,6 +145,7 @@ class TimerService {
  private:
   // A thread runs while the generation it was started with is current.
   void Run(unsigned gen) {
+    set_current_thread_name("sdk timer");  // the SDK's multimedia timers are its only users
     std::unique_lock<std::mutex> lk(m_lock);
     while (!m_bQuit && gen == m_nGeneration) {
       if (m_timers.empty()) {

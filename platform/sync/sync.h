@@ -1,6 +1,7 @@
 // Windows-shaped synchronisation for the SDK's worker threads, on the C++ standard library:
 // events with automatic or manual reset, a re-entrant critical section, a worker thread that
-// its owner joins, and a periodic timer service on the monotonic clock.
+// its owner joins, and a periodic timer service on the monotonic clock; the thread names of
+// thread_name.h come with it.
 //
 // Every call is thread-safe. Nothing here throws except std::bad_alloc.
 #pragma once
@@ -13,6 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "platform/sync/thread_name.h"
 
 // "Wait without limit" for SyncEvent::Wait.
 constexpr uint32_t SYNC_INFINITE = 0xFFFFFFFFu;

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/sync/thread_name.h"
 #include "platform/system/process.h"
 
 namespace {
@@ -32,6 +33,7 @@ int judge(const std::string& name, int code) {
 // Waits for `pid` without a limit, so it never stays a zombie however long it runs.
 void wait_in_background(int pid, const std::string& name, bool tell_refusal) {
   std::thread([pid, name, tell_refusal] {
+    set_current_thread_name("reboot wait");
     int code = 0;
     int w = 1;
     while (w == 1) w = wait_process(pid, 1000, &code);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/debug/debug_output.h"
+#include "platform/sync/thread_name.h"
 #include "sdk/Protocol/ByteReader.h"
 
 namespace {
@@ -345,6 +346,7 @@ void CSocketCMS::Send(const uint8_t* packet, int length, SyncEvent* event) {
 }
 
 void CSocketCMS::ReceiveWork() {
+  set_current_thread_name("sdk requests");
   if (m_bClose) return;
   try {
     CSockAddr sa;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/net/local_dgram.h"
+#include "platform/sync/thread_name.h"
 
 namespace {
 
@@ -100,7 +101,11 @@ class MailslotSender {
     }
     if (queue_.size() >= MAILSLOT_SEND_QUEUE) return failed();
     queue_.push_back(m);
-    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    if (!thread_.joinable())
+      thread_ = std::thread([this] {
+        set_current_thread_name("mailslot");
+        run();
+      });
     wake_.notify_all();
     return 0;
   }

@@ -1,6 +1,7 @@
 // The real program against the simulated 'Q' DVR on a private X server: the skinned main
 // window shows the DVR's live pictures in the tiles, the layout and page keys change what
 // is on screen, and Esc or closing the window ends the program through its shutdown.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -118,9 +119,43 @@ TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
   expect_clean_exit();
 }
 
+// The names of the threads of process `pid` (/proc/<pid>/task/*/comm, as `ps -L -o comm` and
+// `top -H` show them), sorted.
+std::vector<std::string> thread_names(int pid) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::string name = read_file(task.path() / "comm");
+    while (!name.empty() && name.back() == '\n') name.pop_back();
+    if (!name.empty()) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TEST_F(LiveWindow, closing_the_window_ends_the_program) {
   ASSERT_NO_FATAL_FAILURE(start_all());
   ASSERT_TRUE(wait_for([&] { return live(0, 0); }));
+
+  // Each thread says what it is: the DVR's receive thread, the decoders, the DVR event
+  // stages, the monitors and SDL's timer thread (named by its first status tick); the main
+  // thread keeps the program's name.
+  const std::vector<std::string> expected{"rx DVR-1", "decoder 0", "events",      "snapshots",
+                                          "cpu monitor", "net monitor", "clock", "popup",
+                                          "sdl timer", "vigilo"};
+  std::vector<std::string> names;
+  auto all_named = [&] {
+    names = thread_names(vigilo_);
+    for (const std::string& e : expected)
+      if (std::find(names.begin(), names.end(), e) == names.end()) return false;
+    return true;
+  };
+  std::string listed;
+  EXPECT_TRUE(wait_for(all_named, 20)) << [&] {
+    for (const std::string& n : names) listed += "'" + n + "' ";
+    return listed;
+  }();
+
   ASSERT_EQ(x11_close_window(win_), 0);
   expect_clean_exit();
 }

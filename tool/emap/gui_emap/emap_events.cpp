@@ -19,6 +19,7 @@
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
+#include "platform/sync/thread_name.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_session.h"
 #include "platform/system/x11_windows.h"
@@ -120,6 +121,7 @@ std::string vigilo_path() {
 void set_emap_native_window(unsigned long xid) { g_emap_xid = xid; }
 
 void* emap_check_event(void*) {
+  set_current_thread_name("emap watcher");
   // mailslot_create_reader prints "[...]Error : Don't create mailslot!" itself.
   int reader = mailslot_create_reader();
   if (reader < 0) return reinterpret_cast<void*>(1);
@@ -160,6 +162,7 @@ void* emap_check_event(void*) {
 }
 
 void* locate_spot_on_emap(void*) {
+  set_current_thread_name("emap raiser");
   // One X connection for the raiser's life, opened when first needed (again only when there
   // was no display): a connection per pass would cost the X server a client every 100 ms.
   std::optional<X11Session> x;

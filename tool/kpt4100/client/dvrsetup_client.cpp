@@ -21,6 +21,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "client/links/nc_packets.h"
 #include "platform/net/net.h"
+#include "platform/sync/thread_name.h"
 #include "tool/kpt4100/eeprom_file.h"
 
 namespace {
@@ -143,6 +144,7 @@ int resolve_bounded(const char* host, uint32_t* addr) {
   auto l = std::make_shared<Lookup>();
   try {
     std::thread([l, name = std::string(host), resolve = resolver.load()] {
+      set_current_thread_name("host lookup");
       uint32_t a = 0;
       const int rc = resolve(name.c_str(), &a);
       std::lock_guard<std::mutex> g(l->m);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/system/message_box.h"
+#include "platform/sync/thread_name.h"
 #include "tool/entry.h"
 #include "tool/kpt4100/client/dvrsetup_client.h"
 #include "tool/kpt4100/dvrsetup_internal.h"
@@ -61,6 +62,7 @@ gboolean report_crc_error(gpointer) {
 }  // namespace
 
 void* dvrsetup_fetch_thread(void*) {
+  set_current_thread_name("dvrsetup fetch");
   const int rc = dvrsetup_client(setup_dvr_name, login_user, login_password, DVRSETUP_LOGIN);
   if (rc != 1) {
     if (const char* text = login_status(rc)) with_gui([&] { fail_status(text); });

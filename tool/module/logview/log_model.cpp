@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/sync/thread_name.h"
 #include "tool/module/logview/log_lines.h"
 
 namespace {
@@ -82,6 +83,7 @@ void start_sort(LogModel* m) {
   const int column = s.sort_id;
   const bool descending = s.sort_order == GTK_SORT_DESCENDING;
   job->worker = std::thread([job, rows, column, descending] {
+    set_current_thread_name("log sort");
     if (sort_log_rows(*rows, column, descending, &job->control, &job->order))
       job->finished.store(true, std::memory_order_release);
   });
