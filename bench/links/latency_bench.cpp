@@ -8,7 +8,9 @@
 // (median, p99, max), frames shown and frames shown out of order, beside the floor: a frame
 // drawn at once still waits for the next refresh (up to one tick), and a pipeline that holds
 // one frame back adds one frame interval.
-//   latency_bench [--seconds N] [--cases all|1x4|16x16] [run dir with the fonts]
+//   latency_bench [--seconds N] [--cases all|1x4|16x16] [--log PATH] [run dir with the fonts]
+// Only the figures reach standard output; what the client prints meanwhile goes to --log,
+// latency_bench.log by default (bench/figures_only.h).
 #include <SDL/SDL.h>
 #include <SDL/SDL_ttf.h>
 #include <time.h>
@@ -24,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/figures_only.h"
 #include "bench/links/links_harness.h"
 #include "client/foundation/app_state.h"
 #include "client/foundation/channel_table.h"
@@ -361,6 +364,7 @@ Result run_case(const Case& c, const Clip& clip, const std::string& run_dir, dou
 }  // namespace
 
 int main(int argc, char** argv) {
+  bench::figures_only(bench::log_path("latency_bench", argc, argv));
   double seconds = 5;
   std::string cases = "all";
   const char* env = getenv("VIGILO_RUN_DIR");
@@ -369,6 +373,7 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
     else if (a == "--cases" && i + 1 < argc) cases = argv[++i];
+    else if (a == "--log" && i + 1 < argc) ++i;
     else run_dir = a;
   }
   if (!run_dir.empty() && run_dir.back() != '/') run_dir += '/';
@@ -396,13 +401,13 @@ int main(int argc, char** argv) {
       {"16 DVRs x 16 ch, D1", 16, 16, 4, 720, 480},
       {"16 DVRs x 16 ch, CIF", 16, 16, 4, 352, 288},
   };
-  std::printf("latency_bench: live 'Q' H.264 at %d fps, send -> the refresh that shows the frame, "
+  bench::figure("latency_bench: live 'Q' H.264 at %d fps, send -> the refresh that shows the frame, "
               "%.0f s a case; 16 x 16 shows the first DVR's 16 channels (4 x 4 grid)\n",
               kFps, seconds);
-  std::printf("floor: the refresh tick %.0f ms (median %.1f, max %.0f), plus %.1f ms for each frame "
+  bench::figure("floor: the refresh tick %.0f ms (median %.1f, max %.0f), plus %.1f ms for each frame "
               "held back; targets p99 < 40 ms (1 x 4), < 60 ms (16 x 16), none out of order\n",
               kTickMs, kTickMs / 2, kTickMs, kFrameMs);
-  std::printf("%-22s %8s %8s %8s %8s %12s %6s %9s %8s\n", "case", "median", "p99", "max", "target",
+  bench::figure("%-22s %8s %8s %8s %8s %12s %6s %9s %8s\n", "case", "median", "p99", "max", "target",
               "shown/sent", "order", "tick", "verdict");
   Clip d1, cif;
   for (const Case& c : all) {
@@ -414,10 +419,10 @@ int main(int argc, char** argv) {
     const double target = big ? 60 : 40;
     char shown[32];
     std::snprintf(shown, sizeof shown, "%ld/%ld", r.shown, r.sent);
-    std::printf("%-22s %5.1f ms %5.1f ms %5.1f ms %5.0f ms %12s %6ld %6.1f ms %8s\n", c.name, r.p50,
+    bench::figure("%-22s %5.1f ms %5.1f ms %5.1f ms %5.0f ms %12s %6ld %6.1f ms %8s\n", c.name, r.p50,
                 r.p99, r.max, target, shown, r.out_of_order, r.tick_ms,
                 r.shown > 0 && r.p99 < target && r.out_of_order == 0 ? "met" : "MISSED");
-    std::fflush(stdout);
+    std::fflush(bench::figures());
   }
   free_video_decoders();
   TTF_Quit();

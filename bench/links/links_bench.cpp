@@ -5,6 +5,10 @@
 // the writer thread's CPU and bytes written, and the records dropped.
 // The 'I' and 'S' cases follow (links_is_cases.cpp).
 //   links_bench [--seconds N] [--dvrs N] [--channels N] [--rec-dir DIR] [--cases all|q|is]
+//               [--log PATH]
+// Only the figures reach standard output; what the client prints meanwhile (its statistics
+// line, the receive threads' diagnostics) goes to --log, links_bench.log by default
+// (bench/figures_only.h).
 #include <sys/socket.h>
 
 #include <SDL/SDL.h>
@@ -20,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/figures_only.h"
 #include "bench/links/links_harness.h"
 #include "client/foundation/app_state.h"
 #include "client/foundation/sock_io.h"
@@ -241,6 +246,7 @@ RunResult run(int dvrs, int channels, int fps, const Clip& clip, double seconds,
 void run_is_cases(double seconds, int dvrs);
 
 int main(int argc, char** argv) {
+  bench::figures_only(bench::log_path("links_bench", argc, argv));
   double seconds = 3;
   int dvrs = 16, channels = 16;
   std::string rec_dir = "/tmp";
@@ -287,26 +293,26 @@ int main(int argc, char** argv) {
   }
   std::error_code ec;
   std::filesystem::remove_all(rec_name, ec);
-  std::printf("\n\nlinks_bench: D1 %dx%d H.264, clip of 50 frames, mean %zu bytes/frame\n", kWidth,
+  bench::figure("links_bench: D1 %dx%d H.264, clip of 50 frames, mean %zu bytes/frame\n", kWidth,
               kHeight, clip_bytes / clip.units->size());
-  std::printf("%-36s %9s %8s %12s %9s %9s %6s %7s\n", "case", "frames/s", "MB/s", "CPU us/frame",
+  bench::figure("%-36s %9s %8s %12s %9s %9s %6s %7s\n", "case", "frames/s", "MB/s", "CPU us/frame",
               "CPU ns/B", "raw ns/B", "x raw", "behind");
-  std::printf("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %7s\n", "1 receiver x 16 ch, unpaced",
+  bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %7s\n", "1 receiver x 16 ch, unpaced",
               one.fps, one.mbps, one.us_per_frame, one.ns_per_byte, raw1.ns_per_byte,
               one.ns_per_byte / raw1.ns_per_byte, "-");
   char label[64];
   std::snprintf(label, sizeof label, "%d receivers x %d ch @ %d fps", dvrs, channels, kFps);
-  std::printf("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %4d/%d\n", label, many.fps, many.mbps,
+  bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %4d/%d\n", label, many.fps, many.mbps,
               many.us_per_frame, many.ns_per_byte, rawn.ns_per_byte,
               many.ns_per_byte / rawn.ns_per_byte, many.behind, dvrs);
   std::snprintf(label, sizeof label, "  the same, every channel recording");
-  std::printf("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %4d/%d\n", label, rec.fps, rec.mbps,
+  bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %4d/%d\n", label, rec.fps, rec.mbps,
               rec.us_per_frame, rec.ns_per_byte, rawn.ns_per_byte,
               rec.ns_per_byte / rawn.ns_per_byte, rec.behind, dvrs);
-  std::printf("raw copy: %.1f MB/s (1 DVR unpaced), %.1f MB/s (%d DVRs paced)\n", raw1.mbps,
+  bench::figure("raw copy: %.1f MB/s (1 DVR unpaced), %.1f MB/s (%d DVRs paced)\n", raw1.mbps,
               rawn.mbps, dvrs);
   const double added = rec.ns_per_byte - many.ns_per_byte;
-  std::printf("recording: receive threads +%.3f ns/B = %.2f x the raw copy's ns/B (target <= 0.20); "
+  bench::figure("recording: receive threads +%.3f ns/B = %.2f x the raw copy's ns/B (target <= 0.20); "
               "writer %.1f%% of a core, %.1f MB/s written to %s; %llu records dropped (target 0)\n",
               added, added / rawn.ns_per_byte, 100 * rec.writer_load, rec.written_mbps,
               rec_dir.c_str(), static_cast<unsigned long long>(rec.dropped));

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/figures_only.h"
 #include "bench/links/links_harness.h"
 #include "client/foundation/app_state.h"
 #include "client/foundation/sock_io.h"
@@ -250,19 +251,19 @@ void run_is_cases(double seconds, int dvrs) {
     }
   }
   const double scan = scanner_mbps(*sclips, seconds);
-  std::printf("\nlinks_bench 'I': D1 720x480 MPEG-4, mean %zu bytes/frame; 'S': 640x272 block-DCT, "
+  bench::figure("\nlinks_bench 'I': D1 720x480 MPEG-4, mean %zu bytes/frame; 'S': 640x272 block-DCT, "
               "mean %zu bytes/frame\n", ibytes / icount, sbytes / scount);
-  std::printf("%-36s %9s %8s %12s %9s %9s %6s %7s\n", "case", "frames/s", "MB/s", "CPU us/frame",
+  bench::figure("%-36s %9s %8s %12s %9s %9s %6s %7s\n", "case", "frames/s", "MB/s", "CPU us/frame",
               "CPU ns/B", "raw ns/B", "x raw", "behind");
   for (int i = 0; i < 4; ++i) {
     char behind[16] = "-";
     if (rows[i].fps > 0) std::snprintf(behind, sizeof behind, "%d/%d", results[i].behind, rows[i].dvrs);
-    std::printf("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %7s\n", rows[i].label, results[i].fps,
+    bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %7s\n", rows[i].label, results[i].fps,
                 results[i].mbps, results[i].us_per_frame, results[i].ns_per_byte, raws[i].ns_per_byte,
                 results[i].ns_per_byte / raws[i].ns_per_byte, behind);
   }
-  std::printf("raw copy MB/s: 'I' %.1f (1 DVR unpaced), %.1f (%d DVRs paced); 'S' %.1f, %.1f\n", raws[0].mbps,
+  bench::figure("raw copy MB/s: 'I' %.1f (1 DVR unpaced), %.1f (%d DVRs paced); 'S' %.1f, %.1f\n", raws[0].mbps,
               raws[1].mbps, dvrs, raws[2].mbps, raws[3].mbps);
-  std::printf("'S' scanner alone: %.1f MB/s on one thread (frame headers parsed by tir_get_info)\n", scan);
-  std::printf("targets: 'I' <= 1.5 x raw ns/B, 'S' <= 2 x raw ns/B, no receiver behind\n");
+  bench::figure("'S' scanner alone: %.1f MB/s on one thread (frame headers parsed by tir_get_info)\n", scan);
+  bench::figure("targets: 'I' <= 1.5 x raw ns/B, 'S' <= 2 x raw ns/B, no receiver behind\n");
 }

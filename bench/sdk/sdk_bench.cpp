@@ -4,9 +4,12 @@
 // of it spent on the GetPacket callers' threads) beside a raw read of the same streams, and
 // the CPU of idle open sessions (connected, no frames flowing).
 //   sdk_bench [--seconds N] [--channels N] [--noise N] [--sim PATH] [--dvrs 1|16] [--fps 30|0]
+//             [--log PATH]
 // --noise (default 3, about 23 KB a frame) adds sensor noise to the simulator's pictures, so
 // frames have a camera's sizes rather than those of a still synthetic picture. --dvrs and
 // --fps run one case alone (for a profiler); --dvrs 1 --fps 30 runs the pausing case too.
+// Only the figures reach standard output; whatever else writes to it meanwhile goes to --log,
+// sdk_bench.log by default (bench/figures_only.h).
 //
 // The raw peer of each case is measured exactly as the SDK is: the same simulators (separate
 // processes, paced or flat out), the same number of sessions and data connections with the
@@ -49,6 +52,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/figures_only.h"
 #include "sdk/OrvoSDK.h"
 
 namespace {
@@ -479,6 +483,7 @@ double idle_cpu_share(const std::string& sim, int channels, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bench::figures_only(bench::log_path("sdk_bench", argc, argv));
   double seconds = 3;
   int channels = 9;
   int only_dvrs = 0, only_fps = -1;  // one case alone (for profiling): --dvrs 1|16, --fps 30|0
@@ -499,21 +504,21 @@ int main(int argc, char** argv) {
       sim = dir + "/../peers/wdvr_sim";
     }
   }
-  std::printf("sdk_bench: %d channels of 720x480 MPEG-4 per DVR through SDK_GetPacket (output 0)\n",
+  bench::figure("sdk_bench: %d channels of 720x480 MPEG-4 per DVR through SDK_GetPacket (output 0)\n",
               channels);
   // CPU ns/B is per byte handed out by GetPacket (callers: the part on their threads); "in"
   // counts every byte that reached the SDK's sockets, dropped frames' too.
-  std::printf("%-22s %10s %9s %9s %12s %10s %9s %11s %9s %14s %8s %8s\n", "case", "frames/s",
+  bench::figure("%-22s %10s %9s %9s %12s %10s %9s %11s %9s %14s %8s %8s\n", "case", "frames/s",
               "MB/s", "frame B", "CPU ns/B", "callers", "in MB/s", "ns/B in", "raw MB/s",
               "raw read ns/B", "ratio", "ratio in");
   auto row = [&](const char* name, const Result& r, const Result& rr) {
     const double raw = rr.ns_per_byte;
     const double per_received = r.received > 0 ? r.ns_per_byte * r.bytes / r.received : 0;
-    std::printf("%-22s %10.0f %9.1f %9.0f %12.3f %10.3f %9.1f %11.3f %9.1f %14.3f %8.2f %8.2f\n",
+    bench::figure("%-22s %10.0f %9.1f %9.0f %12.3f %10.3f %9.1f %11.3f %9.1f %14.3f %8.2f %8.2f\n",
                 name, r.fps, r.mbs, r.mean_packet, r.ns_per_byte, r.caller_ns_per_byte,
                 r.received / seconds / 1e6, per_received, rr.mbs, raw,
                 raw > 0 ? r.ns_per_byte / raw : 0, raw > 0 ? per_received / raw : 0);
-    std::fflush(stdout);
+    std::fflush(bench::figures());
   };
   Result paced_raw;  // the raw read of one paced DVR, the pausing case's peer too
   for (int dvrs : {1, 16}) {
@@ -533,11 +538,11 @@ int main(int argc, char** argv) {
     if (paced_raw.ns_per_byte == 0) paced_raw = raw_read(sim, 1, channels, 30, seconds);
     const Result r = deliver(sim, 1, channels, 30, seconds, true);
     row("1 DVR, 30 fps, pausing", r, paced_raw);
-    std::printf("pausing readers (%d ms of every %d): in pauses %.2f of the window's rate, "
+    bench::figure("pausing readers (%d ms of every %d): in pauses %.2f of the window's rate, "
                 "max late %.0f ms, lost %ld frames\n", int(kPause.count()), int(kPauseEvery.count()),
                 r.in_pauses, r.max_late_ms, r.lost);
   }
-  std::printf("idle: %d open sessions, no frames: %.2f%% of one core\n", channels,
+  bench::figure("idle: %d open sessions, no frames: %.2f%% of one core\n", channels,
               idle_cpu_share(sim, channels, seconds) * 100);
   return 0;
 }
