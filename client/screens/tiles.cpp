@@ -1,3 +1,8 @@
+// Video tiles (tiles.h): the surfaces and the window, the channels' cells and the views,
+// selection, and the hooks handed to the decoder threads and the connections. The picture
+// adjustments and zoom are in tile_adjust.cpp, the saving in tile_save.cpp, the refresh timer
+// in refresh_timer.cpp; tiles_internal.h holds what they share. The panel's own connection
+// hooks are in panel_hooks.cpp.
 #include "client/screens/tiles.h"
 
 #include <SDL/SDL_syswm.h>
@@ -5,16 +10,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "client/foundation/channel_table.h"
-#include "client/foundation/config/setup_config.h"
-#include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
-#include "client/foundation/stats.h"
 #include "client/foundation/user_events.h"
 #include "client/links/connection.h"
 #include "client/links/decoder_thread.h"
@@ -24,9 +23,31 @@
 #include "client/screens/master_link.h"
 #include "client/screens/osd.h"
 #include "client/screens/panel.h"
+#include "client/screens/panel_hooks.h"
 #include "client/screens/skin.h"
+#include "client/screens/tiles_internal.h"
 
-std::atomic<int> pending_update{0};
+namespace tiles_internal {
+
+SDL_Rect to_sdl(const RECT16& r) { return SDL_Rect{r.x, r.y, r.w, r.h}; }
+
+SDL_Surface* video_surface(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_VIDEO]; }
+
+int lookup(APP_CONTEXT* ctx, int32_t id, RECEIVER_INFO** rx_out, CHANNEL_INFO** ch_out) {
+  RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
+  if (!rx) return -2;
+  int k = find_channel(rx, id);
+  if (k < 0 || k >= MAX_CHANNELS) return -3;
+  *rx_out = rx;
+  *ch_out = &rx->channels[k];
+  return 0;
+}
+
+int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+}  // namespace tiles_internal
+
+using namespace tiles_internal;
 
 namespace {
 
@@ -41,27 +62,6 @@ constexpr Uint32 kGrey128 = rgb(128, 128, 128);
 
 Uint32 map_rgb(SDL_Surface* s, Uint32 c) {
   return SDL_MapRGB(s->format, (c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF);
-}
-
-SDL_Rect to_sdl(const RECT16& r) { return SDL_Rect{r.x, r.y, r.w, r.h}; }
-
-SDL_Surface* video_surface(APP_CONTEXT* ctx) { return ctx->surfaces[SURF_VIDEO]; }
-
-bool english() {
-  static RC_SYSTEM_INFO sys;
-  copy_system_info(&sys);
-  return strcmp(sys.language, "English") == 0;
-}
-
-// Looks a channel up by id: 0 and the pair, -2 without receiver, -3 without channel.
-int lookup(APP_CONTEXT* ctx, int32_t id, RECEIVER_INFO** rx_out, CHANNEL_INFO** ch_out) {
-  RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
-  if (!rx) return -2;
-  int k = find_channel(rx, id);
-  if (k < 0 || k >= MAX_CHANNELS) return -3;
-  *rx_out = rx;
-  *ch_out = &rx->channels[k];
-  return 0;
 }
 
 // The part of a 'Q' picture that carries video: the DVRs pad their frames with a border.
@@ -136,85 +136,6 @@ void draw_blank_cell(APP_CONTEXT* ctx, const RECT16& cell) {
   SDL_BlitSurface(ctx->surfaces[SURF_FRAME], nullptr, video, &dst);
 }
 
-int adjust(APP_CONTEXT* ctx, int32_t id, bool all, void (*step)(CHANNEL_INFO&)) {
-  for_each_channel(ctx, [&](RECEIVER_INFO&, CHANNEL_INFO& ch, int) {
-    if (id >= 0 && ch.id != id) return;
-    if (!all && !is_channel_shown(ctx, ch.id)) return;
-    step(ch);
-  });
-  return 0;
-}
-
-int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
-// Stores a zoomed rectangle, clamped inside the picture, and the two factors.
-void store_zoom(CHANNEL_INFO& ch, int pw, int ph, int x, int y, int w, int h) {
-  w = clamp_int(w, 1, pw);
-  h = clamp_int(h, 1, ph);
-  x = clamp_int(x, 0, pw - w);
-  y = clamp_int(y, 0, ph - h);
-  ch.pic_rect = {static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<uint16_t>(w),
-                 static_cast<uint16_t>(h)};
-  ch.zoom_factor = static_cast<double>(pw) * ph / (static_cast<double>(w) * h);
-  ch.scale_factor = static_cast<double>(ch.rect.w) * ch.rect.h / (static_cast<double>(w) * h);
-}
-
-// Runs `step(ch, pw, ph, shown)` on the picture (pw x ph) of channel `id` under the display
-// and picture locks; `shown` is its zoomed part, or the whole picture when none is set or the
-// part no longer fits it. What step returns; -2/-3 unknown receiver/channel; -4 no picture.
-template <class Step>
-int with_zoomed_picture(APP_CONTEXT* ctx, int32_t id, Step step) {
-  RECEIVER_INFO* rx;
-  CHANNEL_INFO* ch;
-  if (int rc = lookup(ctx, id, &rx, &ch)) return rc;
-  SdlLock display(ctx->display_mutex);
-  SdlLock picture(ch->mutex);
-  if (!ch->surface) return -4;
-  const int pw = ch->surface->w, ph = ch->surface->h;
-  RECT16 r = ch->pic_rect;
-  if (r.w == 0 || r.h == 0 || r.x + r.w > pw || r.y + r.h > ph) r = {0, 0, uint16_t(pw), uint16_t(ph)};
-  return step(*ch, pw, ph, r);
-}
-
-int zoom_step(APP_CONTEXT* ctx, int32_t id, int px, int py, bool in) {
-  return with_zoomed_picture(ctx, id, [&](CHANNEL_INFO& ch, int pw, int ph, RECT16 r) {
-    const int sx = r.x, sy = r.y, sw = r.w, sh = r.h;
-    const int cx = ch.rect.x, cy = ch.rect.y;
-    const int cw = ch.rect.w > 0 ? ch.rect.w : 1, chh = ch.rect.h > 0 ? ch.rect.h : 1;
-    // The pointer in picture coordinates, so that the step keeps it in place.
-    const double fx = static_cast<double>(px - cx) / cw * sw + sx;
-    const double fy = static_cast<double>(py - cy) / chh * sh + sy;
-    const int dh = static_cast<int>(static_cast<double>(ph) * 32 / pw);
-    int nw, nh;
-    if (in) {
-      if (sw <= 32 || sh <= 32) return -5;
-      nw = sw - 32;
-      nh = sh - dh;
-    } else {
-      if (sw >= pw || sh >= ph) return -5;
-      nw = sw + 32;
-      nh = sh + dh;
-    }
-    nw = clamp_int(nw, 1, pw);
-    nh = clamp_int(nh, 1, ph);
-    const int nx = static_cast<int>((1.0 - static_cast<double>(nw) / pw) * fx);
-    const int ny = static_cast<int>((1.0 - static_cast<double>(nh) / ph) * fy);
-    store_zoom(ch, pw, ph, nx, ny, nw, nh);
-    return 0;
-  });
-}
-
-// Saves the BMP, turns it into the JPEG and removes it: 0, -1 when the BMP could not be
-// written. Called with no lock held: cjpeg may take seconds.
-int save_bmp_then_jpeg(SDL_Surface* picture, const char* bmp, const char* jpg) {
-  if (SDL_SaveBMP(picture, bmp) != 0) return -1;
-  convert_to_jpeg(bmp, jpg);
-  remove(bmp);
-  return 0;
-}
-
-void show_save_complete() { error_box(english() ? "Save complete!" : "저장하였습니다."); }
-
 // Decoder hooks: a fresh picture of `ch` goes into its tile, or into the enlarged window.
 int hook_draw_channel(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch) {
   if (ctx->single_view != VIEW_TILES && ch->id == ctx->single_channel) return draw_pip_window(ctx);
@@ -240,52 +161,6 @@ void hook_redraw_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx) {
   }
 }
 
-// The connection buttons and list tabs of a skinned window once connected: "disconnect"
-// in place of "connect", both tabs off limits, and the camera list in the main window. The
-// tab of the connection's own kind is reset, so the list shown after it ends is that kind's.
-void after_connect(APP_OPTIONS* opts) {
-  APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
-  if (!ctx->skin) return;
-  const int id = ctx->skin_window;
-  const int connect = find_widget(id, "connect"), disconnect = find_widget(id, "disconnect");
-  const int dvrtab = find_widget(id, "dvrtab"), grouptab = find_widget(id, "grouptab");
-  int is_group = 0, index = 0;
-  find_target(opts->auto_start, &is_group, &index);
-  {
-    SdlLock display(ctx->display_mutex);
-    SDL_Surface* screen = ctx->surfaces[SURF_SCREEN];
-    if (!screen) return;
-    if (connect) set_widget_attr(id, connect, 1, 1);
-    if (disconnect) set_widget_attr(id, disconnect, 1, 0);
-    if (connect) restore_widget_area(screen, id, connect);
-    for (int tab : {dvrtab, grouptab})
-      if (tab) set_widget_state(screen, id, tab, 4);
-    if (disconnect) set_widget_state(screen, id, disconnect, 0);
-    const int reset = is_group ? dvrtab : grouptab;
-    if (reset) reset_widget_state(screen, id, reset, 1);
-  }
-  if (id == 2) draw_camera_list(opts, ctx);
-}
-
-// Back to "connect", both tabs usable, and the list of the tab that is on.
-void after_disconnect(APP_OPTIONS* opts) {
-  APP_CONTEXT* ctx = opts->context ? opts->context : &app_context;
-  if (!ctx->skin) return;
-  const int id = ctx->skin_window;
-  const int connect = find_widget(id, "connect"), disconnect = find_widget(id, "disconnect");
-  {
-    SdlLock display(ctx->display_mutex);
-    SDL_Surface* screen = ctx->surfaces[SURF_SCREEN];
-    if (!screen) return;
-    if (disconnect) set_widget_attr(id, disconnect, 1, 1);
-    if (connect) set_widget_attr(id, connect, 1, 0);
-    if (disconnect) restore_widget_area(screen, id, disconnect);
-    for (const char* name : {"connect", "grouptab", "dvrtab"})
-      if (int w = find_widget(id, name)) set_widget_state(screen, id, w, 0);
-  }
-  select_list_tab(ctx);
-}
-
 }  // namespace
 
 void install_tile_hooks() {
@@ -308,8 +183,8 @@ void install_tile_hooks() {
     redraw_all_channels(ctx);
     hide_network_indicator(ctx);
   };
-  conn.after_connect = after_connect;
-  conn.after_disconnect = after_disconnect;
+  conn.after_connect = panel_after_connect;
+  conn.after_disconnect = panel_after_disconnect;
   set_connection_hooks(conn);
   set_recording_hooks({switch_q_dvrs_on, switch_q_dvrs_off});
 }
@@ -903,263 +778,4 @@ int disable_channel(APP_CONTEXT* ctx, int32_t id) {
   ctx->num_channels = count_enabled_channels(ctx);
   draw_channel_state(ctx, id);
   return 0;
-}
-
-// ---------------------------------------------------------------- adjustments
-
-int brightness_up(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.brightness = clamp_int(c.brightness + 16, -255, 255); });
-}
-int brightness_down(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.brightness = clamp_int(c.brightness - 16, -255, 255); });
-}
-int contrast_up(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.contrast = clamp_int(c.contrast + 5, -100, 100); });
-}
-int contrast_down(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.contrast = clamp_int(c.contrast - 5, -100, 100); });
-}
-int hue_up(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) {
-    c.hue += 9.0f;
-    if (c.hue > 360.0f) c.hue -= 360.0f;
-  });
-}
-int hue_down(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) {
-    c.hue -= 9.0f;
-    if (c.hue < 0.0f) c.hue += 360.0f;
-  });
-}
-int saturation_up(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.saturation = clamp_int(c.saturation + 4, -128, 128); });
-}
-int saturation_down(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.saturation = clamp_int(c.saturation - 4, -128, 128); });
-}
-int reset_adjustments(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, true, [](CHANNEL_INFO& c) {
-    c.brightness = 0;
-    c.contrast = 0;
-    c.hue = 0.0f;
-    c.saturation = 0;
-  });
-}
-
-// ---------------------------------------------------------------- zoom
-
-int zoom_picture_in(APP_CONTEXT* ctx, int32_t id, int x, int y) {
-  return zoom_step(ctx, id, x, y, true);
-}
-int zoom_picture_out(APP_CONTEXT* ctx, int32_t id, int x, int y) {
-  return zoom_step(ctx, id, x, y, false);
-}
-
-bool wheel_over_video(APP_CONTEXT* ctx, int button, bool ctrl, int pos, int x, int y) {
-  const bool up = button == SDL_BUTTON_WHEELUP;
-  if (ctrl) {
-    if (up) layout_down(ctx);
-    else layout_up(ctx);
-    return false;
-  }
-  if (pos < 0) return false;
-  const int vx = x - ctx->video_rect.x, vy = y - ctx->video_rect.y;
-  if (up) zoom_picture_out(ctx, pos, vx, vy);
-  else zoom_picture_in(ctx, pos, vx, vy);
-  return true;
-}
-
-int pan_zoomed_picture(APP_CONTEXT* ctx, int32_t id, int dx, int dy) {
-  return with_zoomed_picture(ctx, id, [&](CHANNEL_INFO& ch, int pw, int ph, RECT16 r) {
-    store_zoom(ch, pw, ph, r.x - dx, r.y - dy, r.w, r.h);
-    return 0;
-  });
-}
-
-// ---------------------------------------------------------------- saving
-
-int save_display(APP_CONTEXT* ctx, const char* path) {
-  if (!path) return -1;
-  SDL_Surface* copy;
-  {
-    SdlLock display(ctx->display_mutex);
-    SDL_Surface* video = video_surface(ctx);
-    copy = video ? create_tile_surface(ctx, video->w, video->h) : nullptr;
-    if (!copy) {
-      debug_message("Unable to save display. Not enough video or cpu memory.");
-      printf("save_display():SDL_CreateRGBSurface() failed.\n");
-      return -1;
-    }
-    SDL_BlitSurface(video, nullptr, copy, nullptr);
-  }
-  // Names without the extension: cut at the last '.' of the file name itself, so that a
-  // directory such as "./captures" keeps its dot.
-  std::string base(path);
-  size_t slash = base.find_last_of("/\\");
-  size_t dot = base.find_last_of('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
-  const std::string bmp = base + ".bmp", jpg = base + ".jpg";
-  int rc = save_bmp_then_jpeg(copy, bmp.c_str(), jpg.c_str());
-  SDL_FreeSurface(copy);
-  if (rc != 0)
-    debug_message("Unable to save display. Path does not exist or write access not allowed.");
-  else
-    show_save_complete();
-  return rc;
-}
-
-int save_selected_pictures(const char* directory, APP_CONTEXT* ctx) {
-  // Each picture is copied under its channel's lock and saved after it: the decoder of that
-  // slot keeps drawing while cjpeg runs and while the box waits for the operator.
-  struct Pending {
-    SDL_Surface* picture;
-    char bmp[512], jpg[512];
-  };
-  std::vector<Pending> pending;
-  int rc = 0;
-  for_each_channel(ctx, [&](RECEIVER_INFO& rx, CHANNEL_INFO& ch, int k) {
-    if (!ch.selected || rc != 0) return;
-    Pending p{};
-    if (make_snapshot_name(&app_options, p.bmp, sizeof p.bmp, rx.name, k, "bmp") != 0 ||
-        make_snapshot_name(&app_options, p.jpg, sizeof p.jpg, rx.name, k, "jpg") != 0) {
-      debug_message("Unable to save image file.");
-      rc = -1;
-      return;
-    }
-    SdlLock picture(ch.mutex);
-    if (!ch.surface) {
-      rc = -1;
-      return;
-    }
-    p.picture = SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
-    if (!p.picture) {
-      debug_message("Unable to save image file.");
-      rc = -1;
-      return;
-    }
-    pending.push_back(p);
-  });
-  (void)directory;  // the snapshot names come from the configured record path
-  int saved = 0;
-  for (Pending& p : pending) {
-    // A fresh installation has no record folder yet.
-    std::string folder(p.bmp);
-    const size_t slash = folder.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) make_dirs(folder.substr(0, slash + 1).c_str());
-    if (save_bmp_then_jpeg(p.picture, p.bmp, p.jpg) == 0) {
-      ++saved;
-    } else {
-      debug_message("Unable to save image file.");
-      rc = -1;
-    }
-    SDL_FreeSurface(p.picture);
-  }
-  if (saved > 0) show_save_complete();
-  return rc;
-}
-
-// ---------------------------------------------------------------- refresh timer
-
-static void blit_centred(SDL_Surface* screen, SDL_Surface* pic, const RECT16& area) {
-  if (!pic) return;
-  SDL_SetColorKey(pic, SDL_SRCCOLORKEY, SDL_MapRGB(pic->format, 0, 0, 0));
-  SDL_SetAlpha(pic, 0, SDL_ALPHA_OPAQUE);
-  SDL_Rect dst{static_cast<Sint16>(area.x + (area.w - pic->w) / 2),
-               static_cast<Sint16>(area.y + (area.h - pic->h) / 2), 0, 0};
-  SDL_BlitSurface(pic, nullptr, screen, &dst);
-}
-
-// Carries out a show (4 -> 2) or hide (8 -> 1) request: 1 when the word moved. The window
-// thread writes these words without the display mutex (a merge settles the selection word
-// from the mouse handler): only a word still holding what was read is moved, so a request
-// made meanwhile is never overwritten and is left for the next tick.
-static int advance_state_word(std::atomic<int32_t>& word) {
-  int32_t v = word.load();
-  const int32_t next = (v & 4) ? 2 : (v & 8) ? 1 : v;
-  return next != v && word.compare_exchange_strong(v, next) ? 1 : 0;
-}
-
-Uint32 refresh_timer(Uint32 interval, void* param) {
-  APP_CONTEXT* ctx = static_cast<APP_CONTEXT*>(param);
-  if (!ctx || (ctx->playback_flags.load() & PB_DRAG)) return interval;
-  static unsigned tick = 0;
-  SdlLock display(ctx->display_mutex);
-  SDL_Surface* screen = ctx->surfaces[SURF_SCREEN];
-  SDL_Surface* video = video_surface(ctx);
-  if (!screen || !video) return interval;
-  SDL_Rect area = to_sdl(ctx->video_rect);
-  SDL_SetClipRect(screen, &area);
-  const int popup = ctx->popup_state.load(), message = ctx->message_state.load();
-  const int selection = ctx->selection_state.load();
-  if ((popup & 12) || (message & 12) || (selection & 14) || pending_update.load())
-    ctx->dirty.store(1);
-  if (ctx->dirty.load()) {
-    SDL_Rect dst = area;
-    SDL_BlitSurface(video, nullptr, screen, &dst);
-    ctx->dirty.store(0);
-    pending_update.store(1);
-  }
-  if ((ctx->playback_flags.load() & PB_HOLD) && ctx->skin_window == 2) {
-    blit_centred(screen, find_widget_by_name(2, "freeze"), ctx->video_rect);
-    pending_update.store(1);
-  }
-  if (ctx->single_view != VIEW_TILES) {
-    SdlLock enlarged(ctx->enlarged_mutex);
-    if (SDL_Surface* s = ctx->surfaces[SURF_ENLARGED]) {
-      SDL_Rect dst = to_sdl(ctx->enlarged_rect);
-      SDL_BlitSurface(s, nullptr, screen, &dst);
-      const int close = find_widget(ctx->skin_window, "pip_close");
-      int bw = 0, bh = 0;
-      if (close > 0 && get_widget_size(ctx->skin_window, close, &bw, &bh) == 0) {
-        set_widget_position(ctx->skin_window, close,
-                            ctx->enlarged_rect.x + ctx->enlarged_rect.w - bw - 4,
-                            ctx->enlarged_rect.y + 4);
-        set_widget_attr(ctx->skin_window, close, 1, 0);
-        redraw_widget(screen, ctx->skin_window, close);
-      }
-      pending_update.store(1);
-    }
-  }
-  if ((selection & 2) && pending_update.load()) {
-    SdlLock sel(ctx->selection_mutex);
-    if (SDL_Surface* f = ctx->surfaces[SURF_SELECTION]) {
-      SDL_SetColorKey(f, SDL_SRCCOLORKEY, SDL_MapRGB(f->format, 0, 0, 0));
-      SDL_Rect dst{static_cast<Sint16>(ctx->merge_rect.x + area.x),
-                   static_cast<Sint16>(ctx->merge_rect.y + area.y), 0, 0};
-      SDL_BlitSurface(f, nullptr, screen, &dst);
-      pending_update.store(1);
-    }
-  }
-  int busy = 0;
-  if (ctx->skin_window == 2)
-    busy = find_widget(2, "busy");
-  else if (ctx->skin_window == 3)
-    busy = ctx->wait_variant == 1 ? 25 : 27;
-  if (busy > 0 && get_skin_widget(ctx->skin_window, busy) &&
-      get_widget_attr(ctx->skin_window, busy, 1) == 0) {
-    const int state = get_widget_state(ctx->skin_window, busy);
-    blit_centred(screen, get_widget_state_image(ctx->skin_window, busy, state), ctx->video_rect);
-    pending_update.store(1);
-    if (tick % 4 == 0) {
-      const int count = get_widget_state_count(ctx->skin_window, busy);
-      if (count > 0) set_widget_state(screen, ctx->skin_window, busy, (state + 1) % count);
-    }
-  }
-  ++tick;
-  // The pad and the message line are hidden under the display mutex, which this tick holds
-  // throughout: what it read at its start still stands here.
-  if (popup == 2 && pending_update.load()) draw_popup_panel(ctx);
-  if (message == 2 && pending_update.load()) show_message(ctx);
-  if (pending_update.load()) {
-    if (screen == SDL_GetVideoSurface()) SDL_UpdateRect(screen, area.x, area.y, area.w, area.h);
-    stats_add(STAT_REFRESHED, 1);
-    pending_update.store(0);
-  }
-  int changed = advance_state_word(ctx->popup_state);
-  changed |= advance_state_word(ctx->selection_state);
-  changed |= advance_state_word(ctx->message_state);
-  if (changed) pending_update.store(1);
-  // The window loop draws widgets outside the video area on the same screen surface.
-  SDL_SetClipRect(screen, nullptr);
-  return interval;
 }

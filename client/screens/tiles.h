@@ -2,7 +2,8 @@
 // each channel's picture into its cell of the current layout, the picture-in-picture and
 // single views, selection, picture adjustment steps, digital zoom and pan (and the wheel over
 // the video area), saving pictures, and the 25 ms refresh timer, the only code that writes
-// the video area of the screen.
+// the video area of the screen. In tiles.cpp, tile_adjust.cpp (adjustments, zoom),
+// tile_save.cpp and refresh_timer.cpp.
 //
 // Threads: drawing runs on the window loop, the decoder threads and the receive notices,
 // always under the display mutex (then the enlarged-picture mutex, then a channel's picture
