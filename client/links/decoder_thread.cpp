@@ -401,39 +401,40 @@ void decoder_end(DECODER_STATE* st) {
     st->frame = st->picture = nullptr;
 }
 
-int decoder_pass(DECODER_STATE* st) {
-    APP_CONTEXT* ctx = st->ctx;
-    if (ctx->playback_flags.load() & 2u) {
-        sleep_ms(100);
-        return PASS_PAUSED;
-    }
-    if (st->slot >= ctx->num_slots || st->slot >= uint32_t(MAX_DISPLAY_SLOTS)) {
-        sleep_ms(1);
-        return PASS_EMPTY;
-    }
-    DISPLAY_SLOT& slot = ctx->slots[st->slot];
-    const uint32_t ring_size = ctx->ring_size;
+// ---- one pass: decoder_pass and its steps, in the order it takes them ----------------------
 
+namespace {
+
+// Result of a step after which the pass goes on (no PASS_ value is negative).
+constexpr int kGoOn = -1;
+
+// What a pass took off its slot's ring: the record's headers (the frame header of its kind,
+// video or audio) and, for a record that can be played, its receiver and channel.
+struct PassRecord {
     FRAME_RECORD_HEADER rh;
     FRAME_HEADER fh;
     AUDIO_FRAME_HEADER ah;
     RECEIVER_INFO* rx = nullptr;
     CHANNEL_INFO* ch = nullptr;
-    bool usable = false;
     bool key_requested = false;
+};
 
-    SDL_mutexP(slot.mutex);
-    if (!slot.ring || slot.read_pos == slot.write_pos || ring_size < FRAME_RECORD_HEADER_SIZE) {
-        SDL_mutexV(slot.mutex);
-        sleep_ms(1);
-        return PASS_EMPTY;
-    }
+}  // namespace
+
+// Warns once each time the ring fills above 80 %. Slot mutex held.
+static void warn_when_ring_fills(DECODER_STATE* st, const DISPLAY_SLOT& slot, uint32_t ring_size) {
     if (ring_fill_above(ring_size, slot.write_pos, slot.read_pos, 80)) {
         if (!st->warned) std::printf("WARNING: Video buffer is reaching critical levels!\n");
         st->warned = true;
     } else {
         st->warned = false;
     }
+}
+
+// Reads the header of the next record into `rh` and its data position into `data_pos`:
+// false when the ring is broken. Slot mutex held, the ring not empty.
+static bool find_next_record(const DISPLAY_SLOT& slot, uint32_t ring_size, FRAME_RECORD_HEADER* rh,
+                             uint32_t* data_pos) {
     // The start of the ring holds the next record only when the writer has wrapped (it
     // stands before the reader); otherwise the records there were taken long ago, and going
     // back to them would show stale frames again, round and round.
@@ -441,200 +442,270 @@ int decoder_pass(DECODER_STATE* st) {
     uint32_t pos = slot.read_pos;
     if (pos > ring_size - FRAME_RECORD_HEADER_SIZE) pos = wrapped ? 0 : ring_size;
     if (pos < ring_size) {
-        rh = decode_frame_record_header(slot.ring + pos);
-        if (rh.start_key != FRAME_START_KEY && pos != 0 && wrapped) {
+        *rh = decode_frame_record_header(slot.ring + pos);
+        if (rh->start_key != FRAME_START_KEY && pos != 0 && wrapped) {
             pos = 0;
-            rh = decode_frame_record_header(slot.ring);
+            *rh = decode_frame_record_header(slot.ring);
         }
     }
     const bool in_place = pos == slot.read_pos;
     const bool no_header = pos >= ring_size;
     pos += FRAME_RECORD_HEADER_SIZE;
-    const uint32_t size = rh.size;
+    const uint32_t size = rh->size;
+    *data_pos = pos;
     // A record must be whole inside the ring and, while the reader is behind the writer, end
-    // at or before it; anything else is a broken ring: drop what is queued and start over.
-    bool broken = no_header || rh.start_key != FRAME_START_KEY || size > ring_size - pos ||
-                  (in_place && slot.read_pos < slot.write_pos && uint64_t(pos) + size > slot.write_pos);
-    if (broken) {
-        slot.read_pos = slot.write_pos;
-        SDL_mutexV(slot.mutex);
-        return PASS_SKIPPED;
-    }
-    const uint8_t* record = slot.ring + pos;
-    int channel = -1;
+    // at or before it; anything else is a broken ring.
+    return !(no_header || rh->start_key != FRAME_START_KEY || size > ring_size - pos ||
+             (in_place && slot.read_pos < slot.write_pos && uint64_t(pos) + size > slot.write_pos));
+}
+
+// Copies the frame of the record (`size` bytes at `record`) into the state's frame buffer
+// and gives its channel number: 0, or -1 (channel left at -1) for a refused record or one
+// of another kind than audio and video.
+static int copy_record_frame(DECODER_STATE* st, PassRecord* rec, const uint8_t* record, uint32_t size,
+                             int* channel) {
     int got = -1;
-    if (rh.media == 'A') {
-        got = get_audio_frame(record, size, &ah, st->frame);
-        if (got == 0) channel = ah.channel;
-    } else if (rh.media == 'Y') {
-        got = get_video_frame(record, size, rh, &fh, st->frame);
-        if (got == 0) channel = fh.channel;
+    if (rec->rh.media == 'A') {
+        got = get_audio_frame(record, size, &rec->ah, st->frame);
+        if (got == 0) *channel = rec->ah.channel;
+    } else if (rec->rh.media == 'Y') {
+        got = get_video_frame(record, size, rec->rh, &rec->fh, st->frame);
+        if (got == 0) *channel = rec->fh.channel;
     }
-    // The writer counted the record as pending on its receiver: take it off even when the
-    // record itself is refused, so that the writers' flow control is not left waiting.
+    return got;
+}
+
+// The receiver number the record's own header carries, or -1 when it is too short for one.
+static int record_receiver(const FRAME_RECORD_HEADER& rh, const uint8_t* record, uint32_t size) {
     int receiver = -1;
     if (rh.media != 'A' && rh.protocol != 'Q' && rh.protocol != 'S') {
         if (size >= PICTURE_HEADER_SIZE) receiver = get_le16(record + 30);
     } else if (size >= 3) {
         receiver = record[2];
     }
+    return receiver;
+}
+
+// Takes the next record off the slot's ring, slot mutex held: copies its frame, moves the
+// reader past it, takes it off its receiver's pending counts and finds its channel (and
+// that channel's key-frame request). kGoOn for a record to play; PASS_EMPTY when nothing is
+// queued (the caller sleeps once the mutex is let go); PASS_SKIPPED for a broken ring (what
+// is queued dropped) or a record that cannot be played.
+static int take_record(DECODER_STATE* st, DISPLAY_SLOT& slot, uint32_t ring_size, PassRecord* rec) {
+    APP_CONTEXT* ctx = st->ctx;
+    if (!slot.ring || slot.read_pos == slot.write_pos || ring_size < FRAME_RECORD_HEADER_SIZE) return PASS_EMPTY;
+    warn_when_ring_fills(st, slot, ring_size);
+    uint32_t pos = 0;
+    if (!find_next_record(slot, ring_size, &rec->rh, &pos)) {
+        slot.read_pos = slot.write_pos;  // drop what is queued and start over
+        return PASS_SKIPPED;
+    }
+    const uint32_t size = rec->rh.size;
+    const uint8_t* record = slot.ring + pos;
+    int channel = -1;
+    const int got = copy_record_frame(st, rec, record, size, &channel);
+    // The writer counted the record as pending on its receiver: take it off even when the
+    // record itself is refused, so that the writers' flow control is not left waiting.
+    const int receiver = record_receiver(rec->rh, record, size);
     slot.read_pos = pos + size;  // whole record, whatever its headers said
     st->queued = slot.read_pos != slot.write_pos;
     st->behind = ctx->catch_up.load() == 1 && st->queued;
     if (receiver >= 0 && receiver < ctx->num_receivers) {
-        rx = &ctx->receivers[receiver];
+        RECEIVER_INFO* rx = &ctx->receivers[receiver];
+        rec->rx = rx;
         take_pending(rx, uint32_t(FRAME_RECORD_HEADER_SIZE) + size);
         if (got == 0 && channel >= 0 && channel < int(std::min<uint32_t>(rx->num_video, MAX_CHANNELS))) {
-            ch = &rx->channels[channel];
-            usable = true;
-            key_requested = ch->key_request.exchange(0) == 1;
+            rec->ch = &rx->channels[channel];
+            rec->key_requested = rec->ch->key_request.exchange(0) == 1;
+            return kGoOn;
         }
     }
-    SDL_mutexV(slot.mutex);
-    if (!usable) return PASS_SKIPPED;
+    return PASS_SKIPPED;
+}
 
-    const uint32_t flags = ctx->playback_flags.load();
-    if (rh.media == 'A') {
-        if (!ch->audio_on.load() || std::atomic_ref<int32_t>(ctx->mute).load(std::memory_order_relaxed) ||
-            (flags & 4u))
-            return PASS_AUDIO_SKIPPED;
-        int n = decode_audio_data(rh, st->frame, st->pcm);
-        if (n <= 0) {
-            std::printf("decode_audio_data() failed.\n");
-            return PASS_SKIPPED;
-        }
-        queue_audio_data(st->pcm, n);
-        return PASS_AUDIO;
+// An audio record: queued for the output unless the channel's audio is off, the client is
+// muted or the receiver held.
+static int play_audio(DECODER_STATE* st, const PassRecord& rec, uint32_t flags) {
+    if (!rec.ch->audio_on.load() || std::atomic_ref<int32_t>(st->ctx->mute).load(std::memory_order_relaxed) ||
+        (flags & 4u))
+        return PASS_AUDIO_SKIPPED;
+    int n = decode_audio_data(rec.rh, st->frame, st->pcm);
+    if (n <= 0) {
+        std::printf("decode_audio_data() failed.\n");
+        return PASS_SKIPPED;
     }
+    queue_audio_data(st->pcm, n);
+    return PASS_AUDIO;
+}
 
-    // a. time stamps
-    const double t = double(fh.sec) + fh.msec / 1000.0;
-    ch->frame_time.store(t, std::memory_order_relaxed);
-    rx->last_frame_time = t;
-    if (ch->frame_time2.load(std::memory_order_relaxed) == 0)
-        ch->frame_time2.store(t, std::memory_order_relaxed);
+// a. time stamps: the frame's time on its channel and receiver; the time returned.
+static double stamp_frame_time(const PassRecord& rec) {
+    const double t = double(rec.fh.sec) + rec.fh.msec / 1000.0;
+    rec.ch->frame_time.store(t, std::memory_order_relaxed);
+    rec.rx->last_frame_time = t;
+    if (rec.ch->frame_time2.load(std::memory_order_relaxed) == 0)
+        rec.ch->frame_time2.store(t, std::memory_order_relaxed);
+    return t;
+}
 
-    // b. decoder index, claimed by one channel
-    const int di = ch->slot;
+// b. decoder index `di`, claimed by one channel: kGoOn, or PASS_SKIPPED for an index out of
+// the pool or one another channel holds. A new channel on the index, or one that asked for
+// a key frame, waits for one.
+static int claim_decoder(DECODER_STATE* st, const PassRecord& rec, int di) {
     if (di < 0 || di >= DECODER_POOL_SIZE) return PASS_SKIPPED;
     CHANNEL_INFO* owner = nullptr;
-    if (!decoder_owner[di].compare_exchange_strong(owner, ch) && owner != ch) {
+    if (!decoder_owner[di].compare_exchange_strong(owner, rec.ch) && owner != rec.ch) {
         stats_add(STAT_IGNORED, 1);
         return PASS_SKIPPED;
     }
-    if (st->last_id[di] != ch->id || key_requested) st->waiting_key[di] = true;
-    st->last_id[di] = ch->id;
+    if (st->last_id[di] != rec.ch->id || rec.key_requested) st->waiting_key[di] = true;
+    st->last_id[di] = rec.ch->id;
+    return kGoOn;
+}
 
+// d, e. kGoOn for a frame to draw; PASS_HIDDEN for a channel not shown (its decoder kept
+// reset, waiting for a key frame), PASS_WAIT_KEY for a frame dropped while waiting for one.
+static int wait_for_key_frame(DECODER_STATE* st, const PassRecord& rec, int di) {
     // d. hidden channels keep their decoder reset
-    if (!is_channel_shown(ctx, ch->id)) {
+    if (!is_channel_shown(st->ctx, rec.ch->id)) {
         st->waiting_key[di] = true;
-        reset_channel_decoder(di, rh.protocol);
+        reset_channel_decoder(di, rec.rh.protocol);
         return PASS_HIDDEN;
     }
     // e. key-frame wait
     if (st->waiting_key[di]) {
-        if (!is_key_frame(fh.frame_type, rh.protocol)) return PASS_WAIT_KEY;
+        if (!is_key_frame(rec.fh.frame_type, rec.rh.protocol)) return PASS_WAIT_KEY;
         st->waiting_key[di] = false;
     }
+    return kGoOn;
+}
 
-    // c. buffering delay, once per stream start: before the slot's first frame that is
-    // drawn. Frames that are hidden, dropped or held never wait, so a slot of hidden
-    // channels keeps its ring moving. Keyed on a flag, not on a time of 0: a stream whose
-    // stamps start at 0 must not wait again at every such frame.
+// c. buffering delay, once per stream start: before the slot's first frame that is
+// drawn. Frames that are hidden, dropped or held never wait, so a slot of hidden
+// channels keeps its ring moving. Keyed on a flag, not on a time of 0: a stream whose
+// stamps start at 0 must not wait again at every such frame.
+static void buffer_at_stream_start(DECODER_STATE* st, uint32_t flags) {
+    APP_CONTEXT* ctx = st->ctx;
     if (!ctx->paced_yet[st->slot].load() && ctx->buf_level > 0 && !(flags & 6u))
         sleep_while_running(ctx, uint32_t(1000 * ctx->buf_level));
+}
 
-    // f. decode and draw
-    int result = PASS_NO_PICTURE;
-    if (!(flags & 6u)) {
-        int w = 0, h = 0, bpp = 4;
-        uint8_t* target = st->picture;
-        size_t capacity = DECODER_PICTURE_BUFFER_SIZE;
-        bool direct = false;  // decoded under the channel mutex straight into its surface
-        if (rh.protocol != 'Q' && rh.protocol != 'S') {
-            // Xvid writes rows of hsize x 4 bytes, the pitch of a surface of that width, and
-            // weave_fields would only copy them: into a surface that already has the stream's
-            // size the picture goes directly. Other sizes take the buffer, so a frame that
-            // yields no picture never resizes the surface.
-            const PICTURE_HEADER ph = decode_picture_header(st->frame);
+// Where the frame is decoded when not into the state's picture buffer: straight into the
+// channel's surface. True when it is: `target` and `capacity` are the surface's pixels then,
+// and the channel mutex and the surface lock are held; false leaves both untouched.
+static bool lock_direct_target(DECODER_STATE* st, const PassRecord& rec, uint8_t** target, size_t* capacity) {
+    CHANNEL_INFO* ch = rec.ch;
+    bool direct = false;
+    if (rec.rh.protocol != 'Q' && rec.rh.protocol != 'S') {
+        // Xvid writes rows of hsize x 4 bytes, the pitch of a surface of that width, and
+        // weave_fields would only copy them: into a surface that already has the stream's
+        // size the picture goes directly. Other sizes take the buffer, so a frame that
+        // yields no picture never resizes the surface.
+        const PICTURE_HEADER ph = decode_picture_header(st->frame);
+        SDL_mutexP(ch->mutex);
+        SDL_Surface* s = ch->surface;
+        if (s && s->w == ph.hsize && s->h == ph.vsize && s->pitch == s->w * 4) {
+            SDL_LockSurface(s);
+            *target = static_cast<uint8_t*>(s->pixels);
+            *capacity = size_t(s->pitch) * size_t(s->h);
+            direct = true;
+        } else {
+            SDL_mutexV(ch->mutex);
+        }
+    } else if (rec.rh.protocol == 'S') {
+        // The block-DCT decoder keeps a picture per destination and channel number, so a
+        // buffer shared by the slot would mix two DVRs' channels of one number: each
+        // channel decodes straight into its own surface.
+        TIR_FRAME_INFO info{};
+        const uint8_t* data = st->frame + FRAME_HEADER_SIZE;
+        if (tir_get_info(data, get_le32(st->frame + 4) >> 8, &info) == 0) {
             SDL_mutexP(ch->mutex);
-            SDL_Surface* s = ch->surface;
-            if (s && s->w == ph.hsize && s->h == ph.vsize && s->pitch == s->w * 4) {
-                SDL_LockSurface(s);
-                target = static_cast<uint8_t*>(s->pixels);
-                capacity = size_t(s->pitch) * size_t(s->h);
+            if (create_decode_surface(ch, info.width, info.height) == 0 &&
+                ch->surface->pitch == ch->surface->w * 4) {
+                SDL_LockSurface(ch->surface);
+                *target = static_cast<uint8_t*>(ch->surface->pixels);
+                *capacity = size_t(ch->surface->pitch) * size_t(ch->surface->h);
                 direct = true;
             } else {
                 SDL_mutexV(ch->mutex);
             }
-        } else if (rh.protocol == 'S') {
-            // The block-DCT decoder keeps a picture per destination and channel number, so a
-            // buffer shared by the slot would mix two DVRs' channels of one number: each
-            // channel decodes straight into its own surface.
-            TIR_FRAME_INFO info{};
-            const uint8_t* data = st->frame + FRAME_HEADER_SIZE;
-            if (tir_get_info(data, get_le32(st->frame + 4) >> 8, &info) == 0) {
-                SDL_mutexP(ch->mutex);
-                if (create_decode_surface(ch, info.width, info.height) == 0 &&
-                    ch->surface->pitch == ch->surface->w * 4) {
-                    SDL_LockSurface(ch->surface);
-                    target = static_cast<uint8_t*>(ch->surface->pixels);
-                    capacity = size_t(ch->surface->pitch) * size_t(ch->surface->h);
-                    direct = true;
-                } else {
-                    SDL_mutexV(ch->mutex);
-                }
-            }
-        }
-        int rc = decode_video_frame(di, rh, st->frame, target, capacity, &w, &h, &bpp);
-        if (rc != 0 && direct) {
-            SDL_UnlockSurface(ch->surface);
-            SDL_mutexV(ch->mutex);
-        }
-        if (rc < 0) return PASS_FAILED;
-        if (rc == 0) {
-            if (!direct) SDL_mutexP(ch->mutex);
-            // Same size as a direct surface: kept as it is.
-            if (create_decode_surface(ch, w, h) != 0) {
-                SDL_mutexV(ch->mutex);
-                return PASS_FAILED;
-            }
-            SDL_Surface* surface = ch->surface;
-            if (!direct) SDL_LockSurface(surface);
-            stats_add_rx(nullptr, rx, ch, STAT_DECODED, 1);
-            auto* pixels = static_cast<uint8_t*>(surface->pixels);
-            // The adjustments work on 4-byte pixels: in the picture buffer when the decoder
-            // wrote those there, else on the surface rows (an H.264 picture is widened on its
-            // way into the surface, never twice).
-            uint8_t* adjusted = direct ? pixels : st->picture;
-            int rows = h;
-            if (bpp == 3) {
-                rows = weave_packed_fields(rx, st->picture, pixels, surface->pitch, w, h);
-                adjusted = pixels;
-            }
-            adjust_brightness(adjusted, w, rows, ch->brightness, 4);
-            equalize_histogram(adjusted, w, rows, ch->saturation, 4);
-            adjust_hue(adjusted, w, rows, ch->hue, 4);
-            adjust_contrast(adjusted, w, rows, ch->contrast, 4);
-            if (bpp == 4 && !direct) weave_fields(rx, rh.protocol, st->picture, pixels, surface->pitch, w, h);
-            SDL_UnlockSurface(surface);
-            SDL_mutexV(ch->mutex);
-            ch->waiting = 0;
-            if (ctx->resize_request.exchange(0) != 0) push_frame_size(w, h);
-            if (hooks.draw_channel) {
-                SDL_mutexP(ctx->display_mutex);
-                int drawn = hooks.draw_channel(ctx, rx, ch);
-                SDL_mutexV(ctx->display_mutex);
-                if (drawn == 0) {
-                    stats_add(STAT_DISPLAYED, 1);
-                    stats_add_rx(nullptr, rx, nullptr, STAT_DISPLAYED, 1);
-                }
-            }
-            result = PASS_SHOWN;
         }
     }
+    return direct;
+}
 
-    // g. held receiver: redraw once on request
+// Puts a decoded w x h picture (bpp bytes a pixel) into the channel's surface with the
+// channel's adjustments: 0, or -1 when the surface cannot be made. Takes the channel mutex
+// and the surface lock unless `direct` (decoded into the surface, both held already), and
+// lets both go.
+static int store_picture(DECODER_STATE* st, const PassRecord& rec, int w, int h, int bpp, bool direct) {
+    CHANNEL_INFO* ch = rec.ch;
+    if (!direct) SDL_mutexP(ch->mutex);
+    // Same size as a direct surface: kept as it is.
+    if (create_decode_surface(ch, w, h) != 0) {
+        SDL_mutexV(ch->mutex);
+        return -1;
+    }
+    SDL_Surface* surface = ch->surface;
+    if (!direct) SDL_LockSurface(surface);
+    stats_add_rx(nullptr, rec.rx, ch, STAT_DECODED, 1);
+    auto* pixels = static_cast<uint8_t*>(surface->pixels);
+    // The adjustments work on 4-byte pixels: in the picture buffer when the decoder
+    // wrote those there, else on the surface rows (an H.264 picture is widened on its
+    // way into the surface, never twice).
+    uint8_t* adjusted = direct ? pixels : st->picture;
+    int rows = h;
+    if (bpp == 3) {
+        rows = weave_packed_fields(rec.rx, st->picture, pixels, surface->pitch, w, h);
+        adjusted = pixels;
+    }
+    adjust_brightness(adjusted, w, rows, ch->brightness, 4);
+    equalize_histogram(adjusted, w, rows, ch->saturation, 4);
+    adjust_hue(adjusted, w, rows, ch->hue, 4);
+    adjust_contrast(adjusted, w, rows, ch->contrast, 4);
+    if (bpp == 4 && !direct) weave_fields(rec.rx, rec.rh.protocol, st->picture, pixels, surface->pitch, w, h);
+    SDL_UnlockSurface(surface);
+    SDL_mutexV(ch->mutex);
+    return 0;
+}
+
+// A stored picture: the window told its size when it asked, and the tile drawn under the
+// display mutex.
+static void show_picture(APP_CONTEXT* ctx, const PassRecord& rec, int w, int h) {
+    rec.ch->waiting = 0;
+    if (ctx->resize_request.exchange(0) != 0) push_frame_size(w, h);
+    if (hooks.draw_channel) {
+        SDL_mutexP(ctx->display_mutex);
+        int drawn = hooks.draw_channel(ctx, rec.rx, rec.ch);
+        SDL_mutexV(ctx->display_mutex);
+        if (drawn == 0) {
+            stats_add(STAT_DISPLAYED, 1);
+            stats_add_rx(nullptr, rec.rx, nullptr, STAT_DISPLAYED, 1);
+        }
+    }
+}
+
+// f. decode and draw: PASS_SHOWN, PASS_NO_PICTURE (a frame that yields none) or PASS_FAILED.
+static int decode_and_draw(DECODER_STATE* st, const PassRecord& rec, int di) {
+    int w = 0, h = 0, bpp = 4;
+    uint8_t* target = st->picture;
+    size_t capacity = DECODER_PICTURE_BUFFER_SIZE;
+    // decoded under the channel mutex straight into its surface
+    const bool direct = lock_direct_target(st, rec, &target, &capacity);
+    int rc = decode_video_frame(di, rec.rh, st->frame, target, capacity, &w, &h, &bpp);
+    if (rc != 0 && direct) {
+        SDL_UnlockSurface(rec.ch->surface);
+        SDL_mutexV(rec.ch->mutex);
+    }
+    if (rc < 0) return PASS_FAILED;
+    if (rc != 0) return PASS_NO_PICTURE;
+    if (store_picture(st, rec, w, h, bpp, direct) != 0) return PASS_FAILED;
+    show_picture(st->ctx, rec, w, h);
+    return PASS_SHOWN;
+}
+
+// g. held receiver: redraw once on request
+static void redraw_held_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx, uint32_t flags) {
     if ((flags & 4u) && ctx->hold_state.load() == 4) {
         if (hooks.redraw_receiver) {
             SDL_mutexP(ctx->display_mutex);
@@ -643,8 +714,12 @@ int decoder_pass(DECODER_STATE* st) {
         }
         ctx->hold_state = 1;
     }
+}
 
-    // h, i. pacing against the time stamps and the speed
+// h, i. pacing against the time stamps and the speed: the frame of time `t` was handled,
+// the pass waits for the next one's moment.
+static void pace_frame(DECODER_STATE* st, const RECEIVER_INFO* rx, double t) {
+    APP_CONTEXT* ctx = st->ctx;
     const uint32_t now = now_ms();
     st->paced = false;
     const uint32_t last_tick = ctx->paced_tick[st->slot].load();
@@ -687,6 +762,47 @@ int decoder_pass(DECODER_STATE* st) {
         ctx->paced_tick[st->slot] = now;
         if (!hurry) sleep_ms(1);
     }
+}
+
+int decoder_pass(DECODER_STATE* st) {
+    APP_CONTEXT* ctx = st->ctx;
+    if (ctx->playback_flags.load() & 2u) {
+        sleep_ms(100);
+        return PASS_PAUSED;
+    }
+    if (st->slot >= ctx->num_slots || st->slot >= uint32_t(MAX_DISPLAY_SLOTS)) {
+        sleep_ms(1);
+        return PASS_EMPTY;
+    }
+    DISPLAY_SLOT& slot = ctx->slots[st->slot];
+    const uint32_t ring_size = ctx->ring_size;
+
+    PassRecord rec;
+    SDL_mutexP(slot.mutex);
+    const int taken = take_record(st, slot, ring_size, &rec);
+    SDL_mutexV(slot.mutex);
+    if (taken == PASS_EMPTY) {
+        sleep_ms(1);
+        return PASS_EMPTY;
+    }
+    if (taken != kGoOn) return taken;
+
+    const uint32_t flags = ctx->playback_flags.load();
+    if (rec.rh.media == 'A') return play_audio(st, rec, flags);
+
+    const double t = stamp_frame_time(rec);  // a
+    const int di = rec.ch->slot;
+    if (int rc = claim_decoder(st, rec, di); rc != kGoOn) return rc;       // b
+    if (int rc = wait_for_key_frame(st, rec, di); rc != kGoOn) return rc;  // d, e
+    buffer_at_stream_start(st, flags);                                     // c
+
+    int result = PASS_NO_PICTURE;  // f
+    if (!(flags & 6u)) {
+        result = decode_and_draw(st, rec, di);
+        if (result == PASS_FAILED) return result;
+    }
+    redraw_held_receiver(ctx, rec.rx, flags);  // g
+    pace_frame(st, rec.rx, t);                 // h, i
 
     // j. single step: show this frame, then pause
     if (ctx->single_step.exchange(0) != 0) ctx->playback_flags = 2;
