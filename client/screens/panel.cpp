@@ -7,7 +7,6 @@
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/channel_table.h"
-#include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
@@ -15,49 +14,26 @@
 #include "client/foundation/user_events.h"
 #include "client/foundation/win_helpers.h"
 #include "client/links/connection.h"
-#include "client/links/nc_packets.h"
 #include "client/links/nc_receiver.h"
 #include "client/links/recording.h"
 #include "client/screens/event_loop.h"
-#include "client/screens/layouts.h"
+#include "client/screens/panel_internal.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
 
-namespace {
+// The layout strip and the user menu are in layout_menu.cpp, the PTZ pad in ptz_pad.cpp, the
+// lists in panel_lists.cpp, the audio routing in panel_audio.cpp.
 
-constexpr int kMain = 2;
-constexpr int kSearch = 3;
-
-enum : int {
-  W_POWER = 5, W_MENU_FRAME = 8, W_LAYOUT1 = 9, W_POPUP_FIRST = 28, W_POPUP_LAST = 38,
-  W_PIP2 = 41, W_PIP_CLOSE = 42, W_EVT_LIST = 55, W_CAM_INFO = 62, W_FRAMES_RECEIVED = 63,
-  W_VOLUME_METER = 69, W_PTZ_DIR_FIRST = 70, W_PTZ_DIR_LAST = 77, W_PTZ_FN_FIRST = 78,
-  W_PTZ_FN_LAST = 89, W_PRESET_LIST = 92, W_PRESET_LAST = 95, W_PTSPEED_LBL = 96,
-  W_ZSPEED_LBL = 97, W_FSPEED_LBL = 98, W_CPU = 114, W_NETWORK_USAGE = 115, W_HDD = 116,
-  W_ZOOM_BUTTON = 117, W_PTZ_LBL = 120, W_CLOCK_FIRST = 122, W_DZOOM_IN = 142,
-  W_DZOOM_OUT = 143, W_POPUP_FRAME = 144, W_ACTIVE_MENU1 = 148, W_INACTIVE_MENU = 163,
-  W_USER_MENU1 = 164,
-};
-constexpr int kMenuSlots = 15;
-
-constexpr SDL_Color kLight{240, 240, 240, 0};
-constexpr SDL_Color kDark{16, 16, 16, 0};
-constexpr SDL_Color kYellow{255, 255, 0, 0};
-constexpr SDL_Color kRed{255, 0, 0, 0};
+namespace panel_internal {
 
 SDL_Surface* screen_of(APP_CONTEXT* ctx) {
   return ctx->surfaces[SURF_SCREEN] ? ctx->surfaces[SURF_SCREEN] : SDL_GetVideoSurface();
 }
 
-// The 1024 x 768 skin packs the panel tighter (strip, event list and statistics share room).
 bool small_window(APP_CONTEXT* ctx) {
   const SDL_Rect s = get_skin_size(ctx->skin_window);
   return s.w == 1024 && s.h == 768;
-}
-
-bool shown(int window, int widget) {
-  return widget > 0 && get_skin_widget(window, widget) && get_widget_attr(window, widget, 1) == 0;
 }
 
 void show_widget(SDL_Surface* display, int window, int widget) {
@@ -72,38 +48,26 @@ void hide_widget(SDL_Surface* display, int window, int widget) {
   restore_widget_area(display, window, widget);
 }
 
+}  // namespace panel_internal
+
+using namespace panel_internal;
+
+namespace {
+
+constexpr SDL_Color kLight{240, 240, 240, 0};
+constexpr SDL_Color kDark{16, 16, 16, 0};
+constexpr SDL_Color kYellow{255, 255, 0, 0};
+constexpr SDL_Color kRed{255, 0, 0, 0};
+
+bool shown(int window, int widget) {
+  return widget > 0 && get_skin_widget(window, widget) && get_widget_attr(window, widget, 1) == 0;
+}
+
 void set_colours(SDL_Color fg, SDL_Color bg) {
   set_text_fg_color(fg);
   set_text_bg_color(bg);
   select_text_font("default");
 }
-
-// ---------------------------------------------------------------- layout strip
-
-struct LayoutStrip {
-  bool ready = false;
-  int first = 0;
-  int x = 0, y = 0, w = 0, h = 0;
-  int visible = 13;
-  int right = 0;
-} strip;
-
-// ---------------------------------------------------------------- user menu
-
-struct UserMenu {
-  bool ready = false;
-  int x = 0, y = 0;
-  int source[kMenuSlots] = {};
-  int layout[kMenuSlots] = {};
-  bool look_in_use[kMenuSlots] = {};
-  int count = 0, first = 0, next = 0, visible = 0;
-} menu;
-
-// ---------------------------------------------------------------- presets
-
-// The preset number of each line of ptz_preset_list, as the DVR numbers them.
-int preset_numbers[NC_PRESET_ENTRIES];
-int preset_lines = 0;
 
 }  // namespace
 
@@ -409,346 +373,6 @@ void step_volume(APP_CONTEXT* ctx, int delta) {
 void volume_up(APP_CONTEXT* ctx) { step_volume(ctx, 10); }
 void volume_down(APP_CONTEXT* ctx) { step_volume(ctx, -10); }
 
-// ---------------------------------------------------------------- layout strip
-
-void init_layout_strip(APP_CONTEXT* ctx) {
-  get_widget_position(kMain, W_LAYOUT1, &strip.x, &strip.y);
-  get_widget_size(kMain, W_LAYOUT1, &strip.w, &strip.h);
-  strip.visible = small_window(ctx) ? 9 : 13;
-  strip.right = strip.x + (strip.visible + 1) * strip.w;
-  strip.ready = true;
-}
-
-void draw_layout_strip(APP_CONTEXT* ctx) {
-  if (!ctx->skin || ctx->fullscreen) return;
-  if (!strip.ready) init_layout_strip(ctx);
-  SdlLock lock(ctx->display_mutex);
-  SDL_Surface* display = screen_of(ctx);
-  const bool small = small_window(ctx);
-  int x = strip.x;
-  for (int i = 0; i < 13; ++i) {
-    const int w = (strip.first + i) % 13 + W_LAYOUT1;
-    if (small && (w == 14 || w == 15)) continue;
-    if (x + strip.w < strip.right) {
-      set_widget_position(kMain, w, x, strip.y);
-      show_widget(display, kMain, w);
-    } else {
-      set_widget_attr(kMain, w, 1, 1);
-      set_widget_position(kMain, w, 0, 0);
-    }
-    x += strip.w;
-  }
-}
-
-void scroll_layout_strip_left(APP_CONTEXT* ctx) {
-  strip.first = ((strip.first == 7 ? 5 : strip.first) + 12) % 13;
-  draw_layout_strip(ctx);
-}
-
-void scroll_layout_strip_right(APP_CONTEXT* ctx) {
-  strip.first = ((strip.first == 5 ? 7 : strip.first) + 14) % 13;
-  draw_layout_strip(ctx);
-}
-
-int layout_strip_first() { return strip.first; }
-
-// ---------------------------------------------------------------- user menu
-
-void init_user_menu() {
-  get_widget_position(kMain, W_USER_MENU1, &menu.x, &menu.y);
-  for (int i = 0; i < kMenuSlots; ++i) {
-    menu.source[i] = 0;
-    menu.layout[i] = -1;
-    menu.look_in_use[i] = false;
-    copy_widget_look(kMain, W_INACTIVE_MENU, W_USER_MENU1 + i);
-    set_widget_attr(kMain, W_USER_MENU1 + i, 4, 1);
-  }
-  menu.count = menu.first = menu.next = 0;
-  menu.ready = true;
-}
-
-void draw_user_menu(APP_CONTEXT* ctx) {
-  if (!menu.ready) init_user_menu();
-  if (!ctx->skin || ctx->fullscreen) return;
-  SdlLock lock(ctx->display_mutex);
-  SDL_Surface* display = screen_of(ctx);
-  int fx, fy, fw, fh, sw, sh;
-  get_widget_position(kMain, W_MENU_FRAME, &fx, &fy);
-  get_widget_size(kMain, W_MENU_FRAME, &fw, &fh);
-  get_widget_size(kMain, W_USER_MENU1, &sw, &sh);
-  int x = menu.x;
-  menu.visible = 0;
-  for (int i = 0; i < kMenuSlots; ++i) {
-    const int slot = (menu.first + i) % kMenuSlots + W_USER_MENU1;
-    if (x + sw >= menu.x + fw) {
-      set_widget_attr(kMain, slot, 1, 1);
-      set_widget_position(kMain, slot, 0, 0);
-    } else {
-      set_widget_position(kMain, slot, x, menu.y);
-      show_widget(display, kMain, slot);
-      ++menu.visible;
-    }
-    x += sw;
-  }
-}
-
-void scroll_user_menu_left(APP_CONTEXT* ctx) {
-  menu.first = (menu.first + 14) % kMenuSlots;
-  draw_user_menu(ctx);
-}
-
-void scroll_user_menu_right(APP_CONTEXT* ctx) {
-  menu.first = (menu.first + 1) % kMenuSlots;
-  draw_user_menu(ctx);
-}
-
-int add_user_menu_entry(APP_CONTEXT* ctx, int widget) {
-  if (widget == 0) return -1;
-  if (!menu.ready) init_user_menu();
-  if (!is_active_menu_item(widget))
-    for (int i = 0; i < kMenuSlots; ++i)
-      if (menu.source[i] == widget) return 0;
-  const int idx = menu.next;
-  const int slot = idx + W_USER_MENU1;
-  if (copy_widget_look(kMain, widget, slot) != 0) {
-    debug_message("Unable to register a button of a different size.");
-    return -2;
-  }
-  // The look's attributes came along: a menu entry (a hidden template) is shown and enabled.
-  set_widget_attr(kMain, slot, 1, 0);
-  set_widget_attr(kMain, slot, 4, 1);
-  if (is_active_menu_item(menu.source[idx])) free_user_layout(ctx, menu.layout[idx]);
-  menu.source[idx] = widget;
-  menu.count = std::min(kMenuSlots, menu.count + 1);
-  if (menu.visible > 0 && menu.first <= idx && idx < menu.first + menu.visible) {
-    if (ctx->skin && !ctx->fullscreen) {
-      SdlLock lock(ctx->display_mutex);
-      redraw_widget(screen_of(ctx), kMain, slot);
-    }
-  } else {
-    // Bring the new entry into view as the last visible slot.
-    menu.first = idx >= menu.visible ? idx - std::max(menu.visible, 1) + 1 : idx;
-    draw_user_menu(ctx);
-  }
-  menu.next = (menu.next + 1) % kMenuSlots;
-  return slot;
-}
-
-int remove_user_menu_entry(APP_CONTEXT* ctx, int slot) {
-  if (slot == 0) return -1;
-  if (menu.count == 0) return -2;
-  const int idx = slot - W_USER_MENU1;
-  if (idx < 0 || idx >= kMenuSlots) return -1;
-  if (is_active_menu_item(menu.source[idx])) {
-    free_user_layout(ctx, menu.layout[idx]);
-    menu.look_in_use[menu.source[idx] - W_ACTIVE_MENU1] = false;
-  }
-  for (int j = idx; j + 1 < kMenuSlots && j + 1 < menu.count; ++j) {
-    menu.source[j] = menu.source[j + 1];
-    menu.layout[j] = menu.layout[j + 1];
-    copy_widget_look(kMain, W_USER_MENU1 + j + 1, W_USER_MENU1 + j);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 1, 0);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 4, 1);
-  }
-  menu.count -= 1;
-  for (int j = menu.count; j < kMenuSlots; ++j) {
-    menu.source[j] = 0;
-    menu.layout[j] = 0;
-    copy_widget_look(kMain, W_INACTIVE_MENU, W_USER_MENU1 + j);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 4, 1);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 1, 0);
-  }
-  menu.first = menu.next = menu.count % kMenuSlots;
-  draw_user_menu(ctx);
-  return 0;
-}
-
-int user_menu_source(int slot) {
-  if (slot == 0) return -1;
-  if (menu.count == 0) return -2;
-  const int idx = slot - W_USER_MENU1;
-  return idx >= 0 && idx < kMenuSlots ? menu.source[idx] : -1;
-}
-
-int user_menu_layout(int slot) {
-  const int idx = slot - W_USER_MENU1;
-  return idx >= 0 && idx < kMenuSlots ? menu.layout[idx] : -1;
-}
-
-int mirror_user_menu_entry(APP_CONTEXT*, int slot) {
-  const int idx = slot - W_USER_MENU1;
-  if (idx < 0 || idx >= kMenuSlots || menu.source[idx] == 0) return -1;
-  const int src = menu.source[idx];
-  set_widget_attr(kMain, src, 3, static_cast<uint8_t>(get_widget_attr(kMain, slot, 3)));
-  if (SKIN_WIDGET* w = get_skin_widget(kMain, src)) w->state = get_widget_state(kMain, slot);
-  return 0;
-}
-
-void mirror_user_menu(APP_CONTEXT*) {
-  for (int i = 0; i < kMenuSlots; ++i) {
-    if (menu.source[i] == 0) continue;
-    const int slot = W_USER_MENU1 + i;
-    set_widget_attr(kMain, slot, 3, static_cast<uint8_t>(get_widget_attr(kMain, menu.source[i], 3)));
-    if (SKIN_WIDGET* w = get_skin_widget(kMain, slot)) w->state = get_widget_state(kMain, menu.source[i]);
-  }
-}
-
-int register_layout_in_menu(APP_CONTEXT* ctx) {
-  if (!menu.ready) init_user_menu();
-  for (int i = 0; i < kMenuSlots; ++i)
-    if (menu.source[i] != 0 && menu.layout[i] == ctx->layout) {
-      debug_message("Layout already registered in user menu.");
-      return -1;
-    }
-  if (menu.count >= kMenuSlots) {
-    error_box("Maximum register in user menu.");
-    return -2;
-  }
-  int look = 0;
-  while (look < kMenuSlots && menu.look_in_use[look]) ++look;
-  if (look == kMenuSlots) {
-    error_box("Maximum register in user menu.");
-    return -2;
-  }
-  const int slot = add_user_menu_entry(ctx, W_ACTIVE_MENU1 + look);
-  // A look is used up only by an entry that was added; a refusal leaves it free.
-  if (slot > 0) {
-    menu.layout[slot - W_USER_MENU1] = ctx->layout;
-    mark_layout_registered(ctx);
-    menu.look_in_use[look] = true;
-  }
-  return 0;
-}
-
-int select_menu_layout(APP_CONTEXT* ctx, int slot) {
-  const int layout = user_menu_layout(slot);
-  if (layout > 0) set_layout(ctx, layout);
-  return 0;
-}
-
-int user_menu_count() { return menu.count; }
-
-void reset_user_menu() { menu = UserMenu{}; }
-
-// ---------------------------------------------------------------- PTZ pad
-
-namespace {
-// The four buttons of a group (zoom 117, focus 118, iris 119) and its speed label.
-void group_widgets(int kind, int out[4], int* label) {
-  static const int buttons[3][4] = {{78, 79, 86, 87}, {80, 81, 88, 89}, {82, 83, 84, 85}};
-  static const int labels[3] = {W_ZSPEED_LBL, W_FSPEED_LBL, W_PTSPEED_LBL};
-  const int g = std::clamp(kind - W_ZOOM_BUTTON, 0, 2);
-  std::copy(buttons[g], buttons[g] + 4, out);
-  *label = labels[g];
-}
-}  // namespace
-
-void open_ptz_group(SDL_Surface* display, int kind) {
-  for (int w = W_PTZ_DIR_FIRST; w <= W_PTZ_DIR_LAST; ++w) hide_widget(display, kMain, w);
-  int buttons[4], label;
-  group_widgets(kind, buttons, &label);
-  for (int w : buttons) {
-    set_widget_attr(kMain, w, 1, 0);
-    set_widget_state(display, kMain, w, 0);
-  }
-  const int speed = get_widget_attr(kMain, label, 3);
-  set_widget_attr(kMain, W_PTZ_LBL, 1, 0);
-  set_widget_state(display, kMain, W_PTZ_LBL, speed - 1);
-  set_widget_state(display, kMain, W_POWER, 0);
-}
-
-void close_ptz_group(SDL_Surface* display, int kind) {
-  int buttons[4], label;
-  group_widgets(kind, buttons, &label);
-  for (int w : buttons) hide_widget(display, kMain, w);
-  hide_widget(display, kMain, W_PTZ_LBL);
-  for (int w = W_PTZ_DIR_FIRST; w <= W_PTZ_DIR_LAST; ++w) {
-    set_widget_attr(kMain, w, 1, 0);
-    set_widget_state(display, kMain, w, 0);
-  }
-  set_widget_state(display, kMain, W_POWER, 0);
-}
-
-namespace {
-void toggle_group(SDL_Surface* display, int kind, int own, uint8_t open_flags[3]) {
-  if (open_flags[own]) {
-    close_ptz_group(display, kind);
-    open_flags[own] = 0;
-    return;
-  }
-  for (int g = 0; g < 3; ++g)
-    if (g != own && open_flags[g]) {
-      close_ptz_group(display, W_ZOOM_BUTTON + g);
-      open_flags[g] = 0;
-    }
-  open_ptz_group(display, kind);
-  open_flags[own] = 1;
-}
-}  // namespace
-
-void toggle_zoom_group(SDL_Surface* display, int kind, uint8_t open_flags[3]) {
-  toggle_group(display, kind, 0, open_flags);
-}
-void toggle_focus_group(SDL_Surface* display, int kind, uint8_t open_flags[3]) {
-  toggle_group(display, kind, 1, open_flags);
-}
-void toggle_iris_group(SDL_Surface* display, int kind, uint8_t open_flags[3]) {
-  toggle_group(display, kind, 2, open_flags);
-}
-
-void show_preset_controls(SDL_Surface* display) {
-  for (int w = W_PTZ_FN_FIRST; w <= W_PTZ_FN_LAST; ++w) hide_widget(display, kMain, w);
-  for (int w = W_PTSPEED_LBL; w <= W_FSPEED_LBL; ++w) hide_widget(display, kMain, w);
-  for (int w = W_PRESET_LIST; w <= W_PRESET_LAST; ++w) show_widget(display, kMain, w);
-}
-
-void show_speed_controls(SDL_Surface* display) {
-  for (int w = W_PRESET_LIST; w <= W_PRESET_LAST; ++w) hide_widget(display, kMain, w);
-  for (int w = W_PTZ_FN_FIRST; w <= W_PTZ_FN_LAST; ++w) show_widget(display, kMain, w);
-  for (int w = W_PTSPEED_LBL; w <= W_FSPEED_LBL; ++w) show_widget(display, kMain, w);
-}
-
-void fill_preset_list(APP_CONTEXT* ctx, const NC_PRESET_TABLE* presets) {
-  SdlLock lock(ctx->display_mutex);
-  SDL_Surface* display = screen_of(ctx);
-  clear_widget_lines(display, kMain, W_PRESET_LIST);
-  preset_lines = 0;
-  if (!presets) return;
-  for (int i = 0; i < NC_PRESET_ENTRIES; ++i) {
-    const NC_PRESET_ENTRY& e = presets->entry[i];
-    if (e.number == 0) continue;
-    // The name is bounded by its field whether or not the record ends it.
-    const std::string name(e.preset_name, strnlen(e.preset_name, sizeof e.preset_name));
-    if (add_widget_line(display, kMain, W_PRESET_LIST, name.c_str(), 0, 0) == 0)
-      preset_numbers[preset_lines++] = e.number;
-  }
-  redraw_widget(display, kMain, W_PRESET_LIST);
-}
-
-int selected_preset_number() {
-  const int line = get_selected_index(kMain, W_PRESET_LIST);
-  return line >= 0 && line < preset_lines ? preset_numbers[line] : -1;
-}
-
-int send_ptz_to_current(APP_CONTEXT* ctx, int command, int argument) {
-  int32_t id;
-  if (ctx->layout == 1) {
-    id = ctx->page;
-  } else {
-    id = first_selected_channel(ctx);
-    if (id < 0) {
-      error_box("Please select a channel.");
-      return -1;
-    }
-  }
-  RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
-  if (!rx) return -2;
-  const int k = find_channel(rx, id);
-  if (k < 0) return -2;
-  if (rx->protocol == 'Q') nc_send_ptz(rx, k, command, argument);
-  return 0;
-}
-
 // ---------------------------------------------------------------- channel pop-up pad
 
 namespace {
@@ -840,121 +464,6 @@ void hide_pip_close(APP_CONTEXT* ctx) {
   if (ctx->skin) set_widget_attr(ctx->skin_window, W_PIP_CLOSE, 1, 1);
   ctx->dirty.store(1);
 }
-
-// ---------------------------------------------------------------- lists
-
-namespace {
-// Empties the "dvr_list" widget of the current window and refills it by `fill(display, window,
-// list)` under the display lock and the setup read lock; nothing without a skin or that widget.
-template <class Fill>
-void refill_dvr_list_widget(APP_CONTEXT* ctx, Fill fill) {
-  const int window = ctx->skin_window;
-  const int list = find_widget(window, "dvr_list");
-  if (!ctx->skin || list <= 0) return;
-  SdlLock lock(ctx->display_mutex);
-  SDL_Surface* display = screen_of(ctx);
-  clear_widget_lines(display, window, list);
-  auto read = setup_read_lock();
-  fill(display, window, list);
-}
-}  // namespace
-
-void draw_dvr_list(APP_CONTEXT* ctx) {
-  refill_dvr_list_widget(ctx, [](SDL_Surface* display, int window, int list) {
-    const RC_DVR_INFO* dvrs = get_dvr_table();
-    const int n = get_num_dvr();
-    for (int i = 0; i < n && dvrs; ++i) add_widget_line(display, window, list, dvrs[i].name, 0, i == n - 1);
-  });
-}
-
-void draw_group_list(APP_CONTEXT* ctx) {
-  refill_dvr_list_widget(ctx, [](SDL_Surface* display, int window, int list) {
-    const RC_GROUP_INFO* groups = get_group_table();
-    const int n = get_num_group();
-    for (int g = 0; g < n && groups; ++g) {
-      const bool members = window == kSearch && groups[g].dvr_info;
-      const int m = members ? groups[g].num_dvr : 0;
-      add_widget_line(display, window, list, groups[g].name, 0, g == n - 1 && m == 0);
-      for (int k = 0; k < m; ++k)
-        add_widget_line(display, window, list, groups[g].dvr_info[k].name, 1, g == n - 1 && k == m - 1);
-    }
-  });
-}
-
-void select_list_tab(APP_CONTEXT* ctx) {
-  const int tab = find_widget(ctx->skin_window, "dvrtab");
-  if (tab > 0 && get_widget_attr(ctx->skin_window, tab, 3))
-    draw_dvr_list(ctx);
-  else
-    draw_group_list(ctx);
-}
-
-void draw_camera_list(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
-  const int list = find_widget(kMain, "dvr_list");
-  if (!ctx->skin || list <= 0) return;
-  int is_group = -1, index = -1;
-  find_target(opts->auto_start, &is_group, &index);
-  if (is_group < 0) return;
-  SdlLock lock(ctx->display_mutex);
-  SDL_Surface* display = screen_of(ctx);
-  clear_widget_lines(display, kMain, list);
-  auto read = setup_read_lock();
-  char line[32];
-  if (!is_group) {
-    const RC_DVR_INFO* dvr = find_dvr_info(opts->auto_start);
-    if (!dvr) return;
-    const int n = dvr->num_video;
-    for (int k = 0; k < n; ++k) {
-      if (dvr->protocol == 'S')
-        snprintf(line, sizeof line, "ALL CAMERA");
-      else
-        snprintf(line, sizeof line, "CAMERA %d", k + 1);
-      add_widget_line(display, kMain, list, line, 0, k == n - 1);
-    }
-    if (n == 0) redraw_widget(display, kMain, list);
-    return;
-  }
-  const RC_GROUP_INFO* group = find_group_info(opts->auto_start);
-  if (!group || !group->dvr_info) return;
-  for (int m = 0; m < group->num_dvr; ++m) {
-    const RC_DVR_INFO& dvr = group->dvr_info[m];
-    const uint32_t mask = m < ctx->num_receivers ? ctx->receivers[m].channel_mask
-                                                 : (group->channel_filter ? group->channel_filter[m] : 0);
-    for (int k = 0; k < dvr.num_video; ++k) {
-      if (k == 0) add_widget_line(display, kMain, list, dvr.name, 0, 0);
-      if (dvr.protocol == 'S') {
-        add_widget_line(display, kMain, list, "ALL CAMERA", 1, 0);
-      } else if (k < 32 && (mask & (1u << k))) {
-        snprintf(line, sizeof line, "CAMERA %d", k + 1);
-        add_widget_line(display, kMain, list, line, 1, 0);
-      }
-    }
-  }
-  add_widget_line(display, kMain, list, "", 0, 1);
-}
-
-int show_listed_camera(APP_CONTEXT* ctx) {
-  const int list = find_widget(kMain, "dvr_list");
-  const char* line = get_selected_line(kMain, list);
-  if (!line || !strstr(line, "CAMERA")) return -1;
-  int number = 1;
-  if (!strstr(line, "ALL CAMERA") && sscanf(line, "CAMERA %d", &number) != 1) return -2;
-  RECEIVER_INFO* rx = nullptr;
-  if (ctx->num_receivers == 1) {
-    rx = &ctx->receivers[0];
-  } else {
-    const char* header = get_line_header(kMain, list, get_selected_index(kMain, list));
-    rx = header ? find_receiver_by_name(ctx, header) : nullptr;
-  }
-  // The number and the header come from the list: both are checked against the receivers.
-  if (!rx || number < 1 || number > MAX_CHANNELS || uint32_t(number) > rx->num_video) return -2;
-  const int32_t id = rx->channels[number - 1].id.load();
-  if (id < 0) return -2;
-  set_layout(ctx, 1);
-  set_layout_page(ctx, id);
-  return 0;
-}
-
 // ---------------------------------------------------------------- tooltip and message
 
 SDL_Rect place_tooltip(int x, int y, int w, int h, int win_w, int win_h, const RECT16& v) {

@@ -72,14 +72,14 @@ int draw_disk_meter(APP_CONTEXT* ctx);
 void volume_up(APP_CONTEXT* ctx);
 void volume_down(APP_CONTEXT* ctx);
 
-// --- Layout strip (13 buttons, 9 visible at 1024 x 768) ---
+// --- Layout strip (13 buttons, 9 visible at 1024 x 768; layout_menu.cpp) ---
 void init_layout_strip(APP_CONTEXT* ctx);
 void draw_layout_strip(APP_CONTEXT* ctx);
 void scroll_layout_strip_left(APP_CONTEXT* ctx);
 void scroll_layout_strip_right(APP_CONTEXT* ctx);
 int layout_strip_first();  // the strip's first index f (0..12)
 
-// --- User menu: 15 slots (widgets 164..178) of layouts or panel buttons ---
+// --- User menu: 15 slots (widgets 164..178) of layouts or panel buttons (layout_menu.cpp) ---
 void init_user_menu();
 void draw_user_menu(APP_CONTEXT* ctx);
 void scroll_user_menu_left(APP_CONTEXT* ctx);
@@ -99,7 +99,8 @@ int register_layout_in_menu(APP_CONTEXT* ctx);
 int select_menu_layout(APP_CONTEXT* ctx, int slot_widget);  // 0
 void reset_user_menu();  // forgets the menu (tests)
 
-// --- PTZ pad (`kind` 117 zoom, 118 focus, 119 iris; `open_flags`: the three groups open) ---
+// --- PTZ pad (ptz_pad.cpp; `kind` 117 zoom, 118 focus, 119 iris; `open_flags`: the three
+// groups open) ---
 void open_ptz_group(SDL_Surface* display, int kind);
 void close_ptz_group(SDL_Surface* display, int kind);
 void toggle_zoom_group(SDL_Surface* display, int kind, uint8_t open_flags[3]);
@@ -125,7 +126,7 @@ void place_pip_close(APP_CONTEXT* ctx);
 void draw_pip_close(APP_CONTEXT* ctx);
 void hide_pip_close(APP_CONTEXT* ctx);
 
-// --- Lists ---
+// --- Lists (panel_lists.cpp) ---
 void draw_dvr_list(APP_CONTEXT* ctx);
 void draw_group_list(APP_CONTEXT* ctx);
 void select_list_tab(APP_CONTEXT* ctx);
