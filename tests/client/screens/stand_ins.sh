@@ -1,13 +1,15 @@
 #!/bin/sh
 # Compares the weak stand-ins linked into the program with the checked-in list.
-# usage: stand_ins.sh <program> <list> <client source dir>
+# usage: stand_ins.sh <program> <list> <source dir>...
 #
-# A weak free function of the program is a stand-in unless a header declares it inline
+# A weak free function of the program is a stand-in unless a header of the given source dirs
+# (the client's and the platform's, whose inline helpers the client calls) declares it inline
 # (an out-of-line copy of an inline function is weak too). A stand-in missing from the list
 # is new; a listed one the program no longer has weak was replaced by its real definition
 # (or its signature changed): either way the list and the code disagree.
 set -eu
-program=$1 list=$2 src=$3
+program=$1 list=$2
+shift 2
 actual=$(mktemp) expected=$(mktemp)
 trap 'rm -f "$actual" "$expected"' EXIT
 
@@ -17,7 +19,7 @@ nm --defined-only "$program" | awk '$2 == "W" { print $3 }' | grep -E '^_Z[0-9]'
     # A function template's instance prints with its return type and arguments: "int f<8ul>".
     name=${name##* }
     name=${name%%<*}
-    if grep -rqE "inline[^;(]*[^A-Za-z0-9_]$name\(" --include='*.h' "$src"; then continue; fi
+    if grep -rqE "inline[^;(]*[^A-Za-z0-9_]$name\(" --include='*.h' "$@"; then continue; fi
     echo "$sig"
   done | LC_ALL=C sort -u > "$actual"
 grep -vE '^(#|$)' "$list" | LC_ALL=C sort -u > "$expected"
