@@ -37,9 +37,6 @@ int init_app_context(APP_CONTEXT* ctx) {
   ctx->decoder_state.store(DECODER_STOPPED);
   ctx->single_channel = -1;
   ctx->popup_channel = -1;
-  ctx->pad_channel = -1;
-  ctx->tooltip_widget = -1;
-  ctx->cam_info_channel = -1;
   ctx->win_left = ctx->win_top = -1;
   ctx->skin = 1;
   ctx->skin_window = 2;

@@ -311,21 +311,9 @@ struct APP_CONTEXT {
   std::atomic<double> paced_time[MAX_DISPLAY_SLOTS];    // per slot: time stamp of the last paced frame
   std::atomic<uint32_t> paced_tick[MAX_DISPLAY_SLOTS];  // per slot: its tick (ms), 0 none
   std::atomic<uint8_t> paced_yet[MAX_DISPLAY_SLOTS];    // per slot: a frame of this stream was paced
-  // Main window panel (client/screens/panel.h). The status timer reads the camera
-  // information flag and counts the message time-out down; the monitors write the loads.
-  std::atomic<int32_t> cam_info_shown{0};  // camera information box shown
-  int32_t cam_info_channel = -1;            // its channel id (window loop)
-  std::atomic<int32_t> message_timeout{0};  // status ticks left before the message hides
-  std::atomic<int32_t> cpu_load{0};         // percent
-  std::atomic<int32_t> net_load{0};         // percent of the first adapter
-  std::atomic<int32_t> disk_free{0};        // percent of the program's drive
-  // Tooltip: the widget under the still pointer and where it stands (window loop).
-  int32_t tooltip_widget = -1;
-  int32_t mouse_x = 0, mouse_y = 0;
-  RECT16 tooltip_rect{};
-  int32_t tooltip_shown = 0;
-  int32_t pad_channel = -1;                 // channel of the pop-up pad (window loop)
-  SDL_Cursor* drag_cursor = nullptr;        // shown while a widget is dragged
+  // Network load of the main window's meter (percent of the first adapter), written by the
+  // load monitor; the rest of the panel's words are in client/screens/screen_state.h.
+  std::atomic<int32_t> net_load{0};
 };
 
 extern APP_CONTEXT app_context;

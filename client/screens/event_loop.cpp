@@ -30,6 +30,7 @@
 #include "client/screens/master_link.h"
 #include "client/screens/monitors.h"
 #include "client/screens/panel.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/search_window.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
@@ -228,7 +229,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
       if (ctx->fullscreen) toggle_fullscreen(ctx);
       if (pos >= 0) {
         // The pad acts on this channel; the alarm pop-up's channel is another matter.
-        ctx->pad_channel = pos;
+        screen_state.pad_channel = pos;
         place_popup_panel(ctx, x, y);
         mouse.pad_placed = true;
       }
@@ -254,7 +255,7 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
       show_access_box();
       return;
     }
-    popup_pad_action(ctx, opts, w, ctx->pad_channel, x, y);
+    popup_pad_action(ctx, opts, w, screen_state.pad_channel, x, y);
     return;
   }
   if (!mouse.merged && mouse.double_click && pos >= 0) {

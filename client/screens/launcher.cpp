@@ -18,6 +18,7 @@
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/win_helpers.h"
 #include "client/links/link_notices.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/skin.h"
 #include "platform/net/net.h"
 #include "platform/system/process.h"
@@ -352,7 +353,7 @@ int start_probe(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
     if (raise_or_running(kTitles[PROBE], g_started.single[PROBE]) == 0) return -1;
   }
   // The channel the operator opened the pad on (the window loop sets it on button 3).
-  const int32_t id = ctx->pad_channel;
+  const int32_t id = screen_state.pad_channel;
   if (id < 0) return -2;
   RECEIVER_INFO* rx = find_receiver_by_channel(ctx, id);
   if (!rx) {

@@ -29,6 +29,7 @@
 #include "client/screens/master_link.h"
 #include "client/screens/monitors.h"
 #include "client/screens/panel.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/search_window.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
@@ -464,7 +465,7 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
   if (in_video_rect(ctx, x, y) && !mouse.dragging_window) {
     // The pointer left the panel: no widget stays hovered, no tooltip is due.
     if (motion && ctx->skin) hover_widget(ctx, window, -1, -1);
-    ctx->tooltip_widget = -1;
+    screen_state.tooltip_widget = -1;
     // A panel widget pressed and released over the video (a drag) is finished below.
     if (!(released && mouse.pressed_widget > 0 && !in_popup_frame(mouse.pressed_widget))) {
       mouse_on_cells(ev, ctx, opts, false);
@@ -486,9 +487,9 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
       return 0;
     }
     hover_widget(ctx, window, x, y);
-    ctx->tooltip_widget = find_widget_at(window, x, y);
-    ctx->mouse_x = x;
-    ctx->mouse_y = y;
+    screen_state.tooltip_widget = find_widget_at(window, x, y);
+    screen_state.mouse_x = x;
+    screen_state.mouse_y = y;
     return 0;
   }
   if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.button == SDL_BUTTON_LEFT) {
@@ -510,11 +511,11 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
   // The pointer rests where the button came up: the tooltip due is that widget's, shown
   // there. After a drag it is no longer the pressed one at the press point.
   if (!in_video_rect(ctx, x, y)) {
-    ctx->tooltip_widget = target;
-    ctx->mouse_x = x;
-    ctx->mouse_y = y;
+    screen_state.tooltip_widget = target;
+    screen_state.mouse_x = x;
+    screen_state.mouse_y = y;
   }
-  if (window == kMainWindow && w > 0 && ctx->drag_cursor) {
+  if (window == kMainWindow && w > 0 && screen_state.drag_cursor) {
     hide_drag_cursor(ctx);
     if (user_menu_drop(ctx, opts, w, target, dbl, x, y)) return 0;
   }
@@ -580,7 +581,7 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
     case UE_PRESET_LIST: fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1)); break;
     case UE_SHOW_CAM_INFO:
       hide_receive_stats(ctx);
-      draw_cam_info(ctx, ctx->cam_info_channel);
+      draw_cam_info(ctx, screen_state.cam_info_channel);
       break;
     case UE_SHOW_RECEIVE_STATS:
       hide_cam_info(ctx);

@@ -21,6 +21,7 @@
 #include "client/screens/layouts.h"
 #include "client/screens/osd.h"
 #include "client/screens/panel.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
@@ -114,17 +115,17 @@ Uint32 status_timer(Uint32 interval, void* param) {
   APP_CONTEXT* ctx = param ? static_cast<APP_CONTEXT*>(param) : process_context();
   const uint32_t t = g_elapsed_ms.load();
   if (t % 1000 == 0) {
-    push_user_event(ctx->cam_info_shown.load() ? UE_SHOW_CAM_INFO : UE_SHOW_RECEIVE_STATS);
+    push_user_event(screen_state.cam_info_shown.load() ? UE_SHOW_CAM_INFO : UE_SHOW_RECEIVE_STATS);
     push_user_event(UE_CPU_METER);
     push_user_event(UE_NETWORK_METER);
   }
   if (t % 5000 == 0) {
-    ctx->disk_free.store(get_disk_free_percent(app_options.program_dir[0] ? app_options.program_dir : "."));
+    screen_state.disk_free.store(get_disk_free_percent(app_options.program_dir[0] ? app_options.program_dir : "."));
     push_user_event(UE_DISK_METER);
   }
   if (t % 1000 == 0) {
-    if (ctx->message_timeout.load() > 0)
-      ctx->message_timeout.fetch_sub(1);
+    if (screen_state.message_timeout.load() > 0)
+      screen_state.message_timeout.fetch_sub(1);
     else
       push_user_event(UE_HIDE_MESSAGE);
   }
@@ -167,10 +168,9 @@ Uint32 mailslot_timer(Uint32 interval, void*) {
 
 int cpu_monitor_thread(void*) {
   set_current_thread_name("cpu monitor");
-  APP_CONTEXT* ctx = process_context();
   while (!app_quit.load()) {
     const int load = read_perf_counter(kCpuCounter);
-    if (!app_quit.load()) ctx->cpu_load.store(load);
+    if (!app_quit.load()) screen_state.cpu_load.store(load);
   }
   return 0;
 }

@@ -18,6 +18,7 @@
 #include "client/links/recording.h"
 #include "client/screens/event_loop.h"
 #include "client/screens/panel_internal.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
@@ -205,8 +206,8 @@ int draw_cam_info(APP_CONTEXT* ctx, int32_t id) {
   if (k < 0) return k;
   SdlLock lock(ctx->display_mutex);
   stats_add_rx(nullptr, rx, &rx->channels[k], STAT_RECEIVED, 0);
-  ctx->cam_info_shown.store(1);
-  ctx->cam_info_channel = id;
+  screen_state.cam_info_shown.store(1);
+  screen_state.cam_info_channel = id;
   const bool small = small_window(ctx) || ctx->win_w == 1024 || ctx->win_h == 768;
   SDL_Surface* display = screen_of(ctx);
   if (!(small_window(ctx) && shown(kMain, W_EVT_LIST))) {
@@ -230,7 +231,7 @@ int hide_cam_info(APP_CONTEXT* ctx) {
   if (!ctx->skin) return -2;
   SdlLock lock(ctx->display_mutex);
   if (shown(kMain, W_CAM_INFO)) hide_widget(screen_of(ctx), kMain, W_CAM_INFO);
-  ctx->cam_info_shown.store(0);
+  screen_state.cam_info_shown.store(0);
   return 0;
 }
 
@@ -291,18 +292,18 @@ SDL_Cursor* arrow_cursor = nullptr;  // SDL's own, put back when the drag ends
 }  // namespace
 
 void show_drag_cursor(APP_CONTEXT* ctx) {
-  if (ctx->drag_cursor) return;
-  ctx->drag_cursor = create_skin_cursor(1);
-  if (!ctx->drag_cursor) return;
+  if (screen_state.drag_cursor) return;
+  screen_state.drag_cursor = create_skin_cursor(1);
+  if (!screen_state.drag_cursor) return;
   arrow_cursor = SDL_GetCursor();
-  SDL_SetCursor(ctx->drag_cursor);
+  SDL_SetCursor(screen_state.drag_cursor);
 }
 
 void hide_drag_cursor(APP_CONTEXT* ctx) {
-  if (!ctx->drag_cursor) return;
+  if (!screen_state.drag_cursor) return;
   if (arrow_cursor) SDL_SetCursor(arrow_cursor);
-  SDL_FreeCursor(ctx->drag_cursor);
-  ctx->drag_cursor = nullptr;
+  SDL_FreeCursor(screen_state.drag_cursor);
+  screen_state.drag_cursor = nullptr;
 }
 
 void clock_loop(APP_CONTEXT* ctx, const std::atomic<int>* stop) {
@@ -340,7 +341,7 @@ void draw_meter(APP_CONTEXT* ctx, int widget, int value) {
 int draw_cpu_meter(APP_CONTEXT* ctx) {
   if (ctx->fullscreen) return 0;
   if (!ctx->skin) return -2;
-  draw_meter(ctx, W_CPU, ctx->cpu_load.load());
+  draw_meter(ctx, W_CPU, screen_state.cpu_load.load());
   return 0;
 }
 
@@ -353,7 +354,7 @@ int draw_network_meter(APP_CONTEXT* ctx) {
 int draw_disk_meter(APP_CONTEXT* ctx) {
   if (ctx->fullscreen) return 0;
   if (!ctx->skin) return -2;
-  draw_meter(ctx, W_HDD, ctx->disk_free.load());
+  draw_meter(ctx, W_HDD, screen_state.disk_free.load());
   return 0;
 }
 
@@ -517,9 +518,9 @@ std::string tooltip_text(int window, int widget) {
 }  // namespace
 
 int show_tooltip(APP_CONTEXT* ctx) {
-  if (ctx->tooltip_shown) return -1;
+  if (screen_state.tooltip_shown) return -1;
   const int window = ctx->skin_window;
-  const int widget = ctx->tooltip_widget;
+  const int widget = screen_state.tooltip_widget;
   if (widget <= 0 || !ctx->skin) return -2;
   const int tip = find_widget(window, "tooltip");
   if (tip <= 0) return -3;
@@ -533,7 +534,7 @@ int show_tooltip(APP_CONTEXT* ctx) {
   render_widget_text(display, window, tip, tooltip_text(window, widget).c_str());
   SDL_Surface* text = get_widget_text_surface(window, tip);
   if (!text) return -6;
-  const SDL_Rect r = place_tooltip(ctx->mouse_x, ctx->mouse_y, text->w, text->h, display->w,
+  const SDL_Rect r = place_tooltip(screen_state.mouse_x, screen_state.mouse_y, text->w, text->h, display->w,
                                    display->h, ctx->video_rect);
   if (r.w == 0 || r.h == 0) return -6;
   SDL_Rect src{0, 0, r.w, r.h}, dst = r;
@@ -542,19 +543,19 @@ int show_tooltip(APP_CONTEXT* ctx) {
   SDL_BlitSurface(text, &src, display, &dst);
   SDL_SetClipRect(display, nullptr);
   SDL_UpdateRect(display, r.x, r.y, r.w, r.h);
-  ctx->tooltip_rect = RECT16{r.x, r.y, r.w, r.h};
-  ctx->tooltip_shown = 1;
+  screen_state.tooltip_rect = RECT16{r.x, r.y, r.w, r.h};
+  screen_state.tooltip_shown = 1;
   return 0;
 }
 
 void hide_tooltip(APP_CONTEXT* ctx) {
-  if (!ctx->tooltip_shown) return;
-  ctx->tooltip_shown = 0;
+  if (!screen_state.tooltip_shown) return;
+  screen_state.tooltip_shown = 0;
   SKIN_WINDOW* win = get_skin_window(ctx->skin_window);
   SDL_Surface* display = screen_of(ctx);
   if (!win || !win->background || !display) return;
   SdlLock lock(ctx->display_mutex);
-  SDL_Rect r{ctx->tooltip_rect.x, ctx->tooltip_rect.y, ctx->tooltip_rect.w, ctx->tooltip_rect.h};
+  SDL_Rect r{screen_state.tooltip_rect.x, screen_state.tooltip_rect.y, screen_state.tooltip_rect.w, screen_state.tooltip_rect.h};
   SDL_Rect dst = r;
   SDL_SetClipRect(display, &dst);
   SDL_BlitSurface(win->background, &r, display, &dst);
@@ -577,7 +578,7 @@ int set_message(APP_CONTEXT* ctx, const char* text) {
   set_widget_attr(ctx->skin_window, w, 6, 1);
   set_colours(kDark, kRed);
   render_widget_text(screen_of(ctx), ctx->skin_window, w, text);
-  ctx->message_timeout.store(5);
+  screen_state.message_timeout.store(5);
   return 0;
 }
 

@@ -18,6 +18,7 @@
 #include "client/screens/layouts.h"
 #include "client/screens/master_link.h"
 #include "client/screens/panel.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/search_window.h"
 #include "client/screens/search_window_parts.h"
 #include "client/screens/skin.h"
@@ -300,7 +301,7 @@ int handle_search_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
     g_mouse.double_click = note_button_release(SDL_GetTicks(), x, y) != 0;
   if (ctx->fullscreen || (in_video_rect(ctx, x, y) && !g_mouse.dragging)) {
     if (motion && !ctx->fullscreen) hover(ctx, -1, -1);
-    ctx->tooltip_widget = -1;
+    screen_state.tooltip_widget = -1;
     if (g_mouse.pressed_widget == 0) {
       mouse_on_cells(ev, ctx);
       return 0;
@@ -316,9 +317,9 @@ int handle_search_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
       return 0;
     }
     hover(ctx, x, y);
-    ctx->tooltip_widget = find_widget_at(kWin, x, y);
-    ctx->mouse_x = x;
-    ctx->mouse_y = y;
+    screen_state.tooltip_widget = find_widget_at(kWin, x, y);
+    screen_state.mouse_x = x;
+    screen_state.mouse_y = y;
     return 0;
   }
   if (!up) {

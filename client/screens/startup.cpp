@@ -34,6 +34,7 @@
 #include "client/screens/monitors.h"
 #include "client/screens/panel.h"
 #include "client/screens/playback_window.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/search_window.h"
 #include "client/screens/skin.h"
 #include "client/screens/tiles.h"
@@ -383,6 +384,7 @@ int vigilo_main(int argc, char** argv) {
     free_app_context(ctx);
     return -1;
   }
+  reset_screen_state(&screen_state);
   clear_layout_table(ctx->layouts);
   alloc_pair_buffers(&g_audio_pair);
   reset_connection_info();

@@ -21,6 +21,7 @@
 #include "client/foundation/config/utils.h"
 #include "client/links/link_notices.h"
 #include "client/screens/launcher.h"
+#include "client/screens/screen_state.h"
 #include "platform/system/process.h"
 #include "platform/system/x11_windows.h"
 #include "tests/client/screens/eventually.h"
@@ -124,7 +125,7 @@ class Launcher : public ScreensTest {
 TEST_F(Launcher, every_start_passes_its_words_one_by_one) {
   add_channels(4);
   select_channel_of("DVR-1", 2);
-  ctx->pad_channel = 1;
+  screen_state.pad_channel = 1;
   snprintf(opts->auto_start, sizeof opts->auto_start, "All DVRs");
   snprintf(opts->input_file, sizeof opts->input_file, "/rec/day one.zol");
   const std::string self = dir_.string() + "/vigilo", login = "-uop one,s3cret word";
@@ -324,7 +325,7 @@ TEST_F(Launcher, outside_programs_start_only_when_installed) {
   fs::remove(dir_ / "bin" / "xdg-open");
   setenv("PATH", (dir_ / "bin").c_str(), 1);
   add_channels(1);
-  ctx->pad_channel = 0;
+  screen_state.pad_channel = 0;
   snprintf(opts->input_file, sizeof opts->input_file, "/rec/shot.bmp");
   struct Case {
     std::function<int()> start;

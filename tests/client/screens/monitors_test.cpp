@@ -18,6 +18,7 @@
 #include "client/foundation/user_events.h"
 #include "client/screens/monitors.h"
 #include "client/screens/panel.h"
+#include "client/screens/screen_state.h"
 #include "platform/net/local_dgram.h"
 #include "platform/system/process.h"
 #include "tests/client/screens/screens_fixture.h"
@@ -74,18 +75,18 @@ class Monitors : public ScreensTest {
 
 TEST_F(Monitors, first_tick_pushes_the_panel_events_together) {
   watchdog(0);
-  ctx->message_timeout.store(0);
+  screen_state.message_timeout.store(0);
   ctx->last_mouse_ticks.store(SDL_GetTicks());
   EXPECT_EQ(500u, status_timer(500, ctx));
   EXPECT_EQ((std::vector<int>{33, 34, 35, 36, 41, 39}), drain_user_events());
-  ctx->cam_info_shown.store(1);
-  ctx->message_timeout.store(2);
+  screen_state.cam_info_shown.store(1);
+  screen_state.message_timeout.store(2);
   status_timer(500, ctx);  // 500 ms: tooltip only
   EXPECT_EQ((std::vector<int>{39}), drain_user_events());
   ctx->last_mouse_ticks.store(SDL_GetTicks() - 5000);
   status_timer(500, ctx);  // 1000 ms: meters, no disk, the message counts down
   EXPECT_EQ((std::vector<int>{32, 34, 35, 38}), drain_user_events());
-  EXPECT_EQ(1, ctx->message_timeout.load());
+  EXPECT_EQ(1, screen_state.message_timeout.load());
   EXPECT_EQ(0, reboots());
 }
 

@@ -12,6 +12,7 @@
 #include "client/screens/layouts.h"
 #include "client/screens/master_link.h"
 #include "client/screens/osd.h"
+#include "client/screens/screen_state.h"
 #include "client/screens/tiles.h"
 
 class ScreensTest : public ::testing::Test {
@@ -20,6 +21,7 @@ class ScreensTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_EQ(init_app_context(ctx), 0);
+    reset_screen_state(&screen_state);
     clear_layout_table(ctx->layouts);
     ctx->skin = 0;
     set_window_geometry(ctx, 640, 480);
