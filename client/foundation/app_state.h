@@ -33,6 +33,10 @@ constexpr size_t PAIR_BLOCK_SIZE = sizeof(SDL_AudioSpec) > 24 ? sizeof(SDL_Audio
 // Decoder states of APP_CONTEXT::decoder_state.
 enum : uint32_t { DECODER_RUNNING = 6, DECODER_STOPPED = 9 };
 
+// Bits of APP_CONTEXT::playback_flags: the playback controls set them, the decoders and the
+// refresh timer read them.
+enum : uint32_t { PB_PAUSED = 2, PB_HOLD = 4, PB_DRAG = 8 };
+
 // Receiver status words (RECEIVER_INFO::status).
 enum : int32_t {
   RX_STOP = 0,

@@ -527,7 +527,7 @@ static int take_record(DECODER_STATE* st, DISPLAY_SLOT& slot, uint32_t ring_size
 // muted or the receiver held.
 static int play_audio(DECODER_STATE* st, const PassRecord& rec, uint32_t flags) {
     if (!rec.ch->audio_on.load() || std::atomic_ref<int32_t>(st->ctx->mute).load(std::memory_order_relaxed) ||
-        (flags & 4u))
+        (flags & PB_HOLD))
         return PASS_AUDIO_SKIPPED;
     int n = decode_audio_data(rec.rh, st->frame, st->pcm);
     if (n <= 0) {
@@ -586,7 +586,7 @@ static int wait_for_key_frame(DECODER_STATE* st, const PassRecord& rec, int di) 
 // stamps start at 0 must not wait again at every such frame.
 static void buffer_at_stream_start(DECODER_STATE* st, uint32_t flags) {
     APP_CONTEXT* ctx = st->ctx;
-    if (!ctx->paced_yet[st->slot].load() && ctx->buf_level > 0 && !(flags & 6u))
+    if (!ctx->paced_yet[st->slot].load() && ctx->buf_level > 0 && !(flags & (PB_PAUSED | PB_HOLD)))
         sleep_while_running(ctx, uint32_t(1000 * ctx->buf_level));
 }
 
@@ -706,7 +706,7 @@ static int decode_and_draw(DECODER_STATE* st, const PassRecord& rec, int di) {
 
 // g. held receiver: redraw once on request
 static void redraw_held_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx, uint32_t flags) {
-    if ((flags & 4u) && ctx->hold_state.load() == 4) {
+    if ((flags & PB_HOLD) && ctx->hold_state.load() == 4) {
         if (hooks.redraw_receiver) {
             SDL_mutexP(ctx->display_mutex);
             hooks.redraw_receiver(ctx, rx);
@@ -766,7 +766,7 @@ static void pace_frame(DECODER_STATE* st, const RECEIVER_INFO* rx, double t) {
 
 int decoder_pass(DECODER_STATE* st) {
     APP_CONTEXT* ctx = st->ctx;
-    if (ctx->playback_flags.load() & 2u) {
+    if (ctx->playback_flags.load() & PB_PAUSED) {
         sleep_ms(100);
         return PASS_PAUSED;
     }
@@ -797,7 +797,7 @@ int decoder_pass(DECODER_STATE* st) {
     buffer_at_stream_start(st, flags);                                     // c
 
     int result = PASS_NO_PICTURE;  // f
-    if (!(flags & 6u)) {
+    if (!(flags & (PB_PAUSED | PB_HOLD))) {
         result = decode_and_draw(st, rec, di);
         if (result == PASS_FAILED) return result;
     }
@@ -805,7 +805,7 @@ int decoder_pass(DECODER_STATE* st) {
     pace_frame(st, rec.rx, t);                 // h, i
 
     // j. single step: show this frame, then pause
-    if (ctx->single_step.exchange(0) != 0) ctx->playback_flags = 2;
+    if (ctx->single_step.exchange(0) != 0) ctx->playback_flags = PB_PAUSED;
     return result;
 }
 

@@ -28,9 +28,6 @@ enum : int {
 // View modes (APP_CONTEXT::single_view).
 enum : int { VIEW_TILES = 0, VIEW_PIP = 1, VIEW_SINGLE = 2 };
 
-// Playback flags word bits (APP_CONTEXT::playback_flags).
-enum : uint32_t { PB_PAUSED = 2, PB_HOLD = 4, PB_DRAG = 8 };
-
 // --- Surfaces and small drawing helpers (any thread; caller holds what guards `dst`) ---
 // A w x h 32-bit software surface with the screen's masks (default masks before the
 // screen exists). nullptr on failure or for a size below 1.
