@@ -360,24 +360,19 @@ void take_master_address(APP_OPTIONS* opts) {
     copy_field(opts->peers[0].address, opts->master_address);
 }
 
-int vigilo_main(int argc, char** argv) {
-  // Timers draw from SDL's timer thread and boxes open their own X connections from any
-  // thread: Xlib must be made thread-safe before anything, SDL included, talks to X.
-  x11_init_threads_once();
-  setvbuf(stdout, nullptr, _IOLBF, 0);
-
-  APP_OPTIONS* opts = &app_options;
-  APP_CONTEXT* ctx = &app_context;
-
-  // Banner and SDL versions.
+// Banner and SDL versions.
+static void print_versions() {
   SDL_version built;
   SDL_VERSION(&built);
   const SDL_version* linked = SDL_Linked_Version();
   printf("vigilo - central monitoring station\n");
   printf("SDL compile-time version %u.%u.%u\n", built.major, built.minor, built.patch);
   printf("SDL run-time version %u.%u.%u\n", linked->major, linked->minor, linked->patch);
+}
 
-  // Records, layouts, audio buffers, connection records, statistics, skins, mail queue.
+// Records, layouts, audio buffers, connection records, statistics, skins, mail queue.
+// Returns 0, or -1 when the context's mutexes could not be made (the context is freed).
+static int init_records(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
   init_app_options(opts);
   if (init_app_context(ctx) != 0) {
     printf("SDL_CreateMutex() failed.\n");
@@ -392,9 +387,12 @@ int vigilo_main(int argc, char** argv) {
   init_skins();
   mail_queue_init();
   set_text_mutex(ctx->text_mutex);
+  return 0;
+}
 
-  // Program name and directory; the directory becomes the current one, so "setup.cfg",
-  // "./logs/" and the skin pictures are found beside the program.
+// Program name and directory; the directory becomes the current one, so "setup.cfg",
+// "./logs/" and the skin pictures are found beside the program.
+static void take_program_path(int argc, char** argv, APP_OPTIONS* opts, APP_CONTEXT* ctx) {
   const char* argv0 = argc > 0 && argv[0] ? argv[0] : "vigilo";
   path_file_name(opts->program_file, sizeof(opts->program_file), argv0);
   find_program_dir(opts->program_dir, sizeof(opts->program_dir), argv0);
@@ -403,17 +401,13 @@ int vigilo_main(int argc, char** argv) {
     printf("chdir(%s) failed.\n", opts->program_dir);
   opts->context = ctx;
   opts->audio_buffers = &g_audio_pair;
+}
 
-  // Command line.
-  if (const int parsed = argc > 1 ? parse_options(argc, argv, opts) : -1; parsed >= 0) {
-    print_usage();
-    release_early();
-    return parsed == 1 ? 0 : -1;  // asked for with --help, or one stray word
-  }
-
-  // SDL 1.2 without an X display falls back to other drivers, down to drawing the window
-  // as characters in the terminal, where nobody can answer it: the client shows its windows
-  // on X11 unless SDL_VIDEODRIVER names another driver, and without a display it ends here.
+// SDL 1.2 without an X display falls back to other drivers, down to drawing the window
+// as characters in the terminal, where nobody can answer it: the client shows its windows
+// on X11 unless SDL_VIDEODRIVER names another driver, and without a display it ends here.
+// Returns true, or false (what start-up made released) without a display.
+static bool have_display() {
   const char* driver = getenv("SDL_VIDEODRIVER");
   if (!driver || !*driver) {
     setenv("SDL_VIDEODRIVER", "x11", 1);
@@ -426,10 +420,16 @@ int vigilo_main(int argc, char** argv) {
         printf("No X display (DISPLAY is not set): vigilo needs one (or SDL_VIDEODRIVER "
                "naming another video driver).\n");
       release_early();
-      return 1;
+      return false;
     }
   }
+  return true;
+}
 
+// The main window's single-instance check and START line, setup.cfg, the update check,
+// the language file, the window options and the -u login. Returns 0, or -1 after
+// release_early.
+static int load_setup(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
   // Only one main window; its START line.
   if (opts->mode == MODE_MAIN) {
     if (raise_window(kMainTitle)) {
@@ -474,12 +474,13 @@ int vigilo_main(int argc, char** argv) {
     opts->logged_in = 1;
     opts->rights = check_login(opts->user_id, opts->password);
   }
+  return 0;
+}
 
-  // The video driver was chosen above; only the centring hint is needed.
-  setenv("SDL_VIDEO_CENTERED", "1", 1);
-
+// SDL, the window icon, audio output, key translation and text rendering. Returns 0, or the
+// exit code after releasing what start-up made.
+static int start_sdl(APP_CONTEXT* ctx, Started& s) {
   // SDL. A machine without a sound device still shows video: audio is then left out.
-  Started s;
   if (SDL_Init(kSdlFlags) < 0) {
     char reason[256];
     snprintf(reason, sizeof(reason), "%s", SDL_GetError());
@@ -510,6 +511,37 @@ int vigilo_main(int argc, char** argv) {
     return 2;
   }
   s.ttf = true;
+  return 0;
+}
+
+int vigilo_main(int argc, char** argv) {
+  // Timers draw from SDL's timer thread and boxes open their own X connections from any
+  // thread: Xlib must be made thread-safe before anything, SDL included, talks to X.
+  x11_init_threads_once();
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  APP_OPTIONS* opts = &app_options;
+  APP_CONTEXT* ctx = &app_context;
+
+  print_versions();
+  if (init_records(opts, ctx) != 0) return -1;
+  take_program_path(argc, argv, opts, ctx);
+
+  // Command line.
+  if (const int parsed = argc > 1 ? parse_options(argc, argv, opts) : -1; parsed >= 0) {
+    print_usage();
+    release_early();
+    return parsed == 1 ? 0 : -1;  // asked for with --help, or one stray word
+  }
+
+  if (!have_display()) return 1;
+  if (load_setup(opts, ctx) != 0) return -1;
+
+  // The video driver was chosen above; only the centring hint is needed.
+  setenv("SDL_VIDEO_CENTERED", "1", 1);
+
+  Started s;
+  if (const int rc = start_sdl(ctx, s); rc != 0) return rc;
 
   // Desktop information and title.
   const SDL_VideoInfo* vi = SDL_GetVideoInfo();
