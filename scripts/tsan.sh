@@ -10,11 +10,12 @@ cd "$(dirname "$0")/.."
 # The suites that run the client's threads (receive, decoder, tiles and refresh timer,
 # statistics, recording, search window), the platform's synchronisation and the SDK sessions.
 suites=(
-  client_links_stats_test client_links_decoder_thread_test client_links_decoder_pipeline_test
+  client_foundation_stats_test client_links_decoder_thread_test client_links_decoder_pipeline_test
   client_links_receive_rings_test client_links_recording_test client_links_link_notices_test
   client_screens_tiles_test client_screens_widget_text_test client_screens_search_window_test
   client_screens_live_window_test client_screens_search_gui_test
-  peers_qdvr_link_test peers_recording_link_test peers_connection_test peers_sdk_link_test
+  client_links_nc_receiver_test client_links_recording_receive_test client_links_connection_test
+  client_links_sdk_receiver_test
   platform_sync_test
   sdk_dsf_source_test sdk_client_site_test sdk_multimedia_timer_test sdk_blocksock_test
 )

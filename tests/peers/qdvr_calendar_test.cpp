@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "client/links/nc_receiver.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

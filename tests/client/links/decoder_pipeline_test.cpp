@@ -11,7 +11,7 @@
 #include "peers/media/media_gen.h"
 #include "peers/qdvr/qdvr_peer.h"
 #include "peers/sdvr/sdvr_peer.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

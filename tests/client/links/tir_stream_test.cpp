@@ -8,7 +8,7 @@
 #include "client/links/tir_receiver.h"
 #include "codecs/tir_dec/tir_dec.h"
 #include "peers/sdvr/sdvr_peer.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "forward/orvolib/orvolib.h"
 #include "peers/qdvr/qdvr_peer.h"
 #include "peers/wdvr/wdvr_peer.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

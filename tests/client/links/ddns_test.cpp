@@ -7,7 +7,7 @@
 
 #include "client/links/ddns.h"
 #include "peers/ddns/ddns_peer.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "peers/idvr/idvr_peer.h"
 #include "peers/sdvr/sdvr_peer.h"
 #include "tests/client/links/record_files.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

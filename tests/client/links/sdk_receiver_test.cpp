@@ -13,7 +13,7 @@
 #include "client/links/connection.h"
 #include "client/links/sdk_receiver.h"
 #include "peers/wdvr/wdvr_peer.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "client/foundation/config/mailslot.h"
 #include "client/links/fsh_info.h"
 #include "platform/net/net.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

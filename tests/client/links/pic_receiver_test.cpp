@@ -10,7 +10,7 @@
 
 #include "client/links/pic_receiver.h"
 #include "peers/idvr/idvr_peer.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

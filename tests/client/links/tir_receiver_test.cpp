@@ -9,7 +9,7 @@
 
 #include "client/links/tir_receiver.h"
 #include "peers/sdvr/sdvr_peer.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "client/links/fsh_info.h"
-#include "tests/peers/link_harness.h"
+#include "tests/client/links/link_harness.h"
 
 namespace {
 
