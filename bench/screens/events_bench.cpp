@@ -29,7 +29,7 @@
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/mailslot.h"
 #include "client/foundation/config/setup_config.h"
-#include "client/foundation/event_log.h"
+#include "client/foundation/dvr_events.h"
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/user_events.h"
 #include "client/links/link_notices.h"
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
   const auto t0 = Clock::now();
   for (int i = 0; i < notices; ++i) {
     EVENT_NOTICE n = burst(i + 1);
-    post_link_notice(UE_DVR_EVENT, &n, sizeof n, 0);
+    queue_dvr_event(n, 0);
   }
   wait_event_actions_idle(600000, false);
   const double event_stage_ms = ms_since(t0);

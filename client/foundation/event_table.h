@@ -1,6 +1,6 @@
 // The event table: the last DVR events (at most 1024) for the event list and event playback.
 //
-// One global table, changed only by the DVR event worker (handle_dvr_event, event_log.h);
+// One global table, changed only by the DVR event worker (handle_dvr_event, dvr_events.h);
 // a reader gets pointers that stay valid until the worker's next change.
 #pragma once
 

@@ -15,7 +15,7 @@
 #include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/utils.h"
-#include "client/foundation/event_log.h"
+#include "client/foundation/dvr_events.h"
 #include "client/foundation/sock_io.h"
 #include "client/foundation/user_events.h"
 #include "client/links/dat_file.h"

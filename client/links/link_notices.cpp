@@ -6,8 +6,6 @@
 #include <deque>
 #include <mutex>
 
-#include "client/foundation/config/mailslot.h"
-#include "client/foundation/event_log.h"
 #include "client/foundation/user_events.h"
 
 namespace {
@@ -48,10 +46,6 @@ int post(LINK_NOTICE&& n) {
 }  // namespace
 
 int post_link_notice(int number, const void* record, size_t size, int receiver) {
-  if (number == UE_DVR_EVENT && record && size == sizeof(EVENT_NOTICE)) {
-    const int r = queue_dvr_event(*static_cast<const EVENT_NOTICE*>(record), receiver);
-    if (r != -1) return r == 0 ? 0 : -1;
-  }
   LINK_NOTICE n;
   n.number = number;
   n.receiver = receiver;

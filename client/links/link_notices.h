@@ -1,8 +1,9 @@
 // Notices of the receive and link threads to the window loop: link messages (user event
 // 24), preset lists (30), search replies (27) and error messages for the operator's box.
-// DVR events (29) go to the main window's event worker instead (queue_dvr_event of
-// event_log.h), whose queue is theirs alone; only while no worker runs (the other windows,
-// which act on no DVR event) do they queue here, where the loops pass them over.
+// DVR events (29) do not come here while the main window's event worker runs: the receive
+// threads queue them to it (queue_dvr_event of dvr_events.h), whose queue is theirs alone;
+// only while no worker runs (the other windows, which act on no DVR event) do they post
+// them here, where the loops pass them over.
 //
 // A first-in first-out queue of copies owned by this module: a thread posts and never
 // waits, the window loop takes them in order, a slice per turn (after every event it
@@ -32,8 +33,7 @@ struct LINK_NOTICE {
   const char* text() const { return static_cast<const char*>(data()); }
 };
 
-// Queues a copy of record[size] as user event `number` (an EVENT_NOTICE of 29 goes to the
-// event worker when one runs): 0, or -1 dropped (queue full).
+// Queues a copy of record[size] as user event `number`: 0, or -1 dropped (queue full).
 int post_link_notice(int number, const void* record, size_t size, int receiver = -1);
 // Queues an error message for a box the window loop shows (receiver -1: none, as from a
 // worker thread of the screens): 0 or -1.

@@ -13,6 +13,7 @@
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/app_options.h"
 #include "client/foundation/config/utils.h"
+#include "client/foundation/dvr_events.h"
 #include "client/foundation/sock_io.h"
 #include "client/foundation/stats.h"
 #include "client/foundation/user_events.h"
@@ -25,6 +26,13 @@
 #include "platform/net/net.h"
 
 namespace {
+
+// Hands a DVR event to the main window's event worker; with no worker running (the other
+// windows act on no DVR event) it goes with the link notices, which the loops pass over.
+void post_dvr_event(const EVENT_NOTICE& note, int receiver) {
+  if (queue_dvr_event(note, receiver) == -1)
+    post_link_notice(UE_DVR_EVENT, &note, sizeof note, receiver);
+}
 
 // A length beyond this is a corrupt stream, not a packet: reading it through would blank a
 // live DVR for minutes while it looks connected, so the link is dropped and made anew.
@@ -113,7 +121,7 @@ void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
     std::snprintf(note.dvr_name, sizeof note.dvr_name, "%s", rx->name);
     note.time = int64_t(std::time(nullptr));
   }
-  post_link_notice(UE_DVR_EVENT, &note, sizeof note, rx->index);
+  post_dvr_event(note, rx->index);
 }
 
 int login(const uint8_t* body, size_t len, RECEIVER_INFO* rx, NC_LOGIN_STATE* st) {
@@ -177,7 +185,7 @@ int recv_nc_event(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_
                   RECEIVER_INFO* rx) {
   if (read_fixed_reply(rd, h, buf, cap, 9, rx) != 0) return -1;
   EVENT_NOTICE note = nc_event_notice(buf, rx->name, tz_west_seconds());
-  post_link_notice(UE_DVR_EVENT, &note, sizeof note, rx->index);
+  post_dvr_event(note, rx->index);
   return 0;
 }
 

@@ -15,7 +15,7 @@
 #include "client/foundation/config/setup_lookup.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
-#include "client/foundation/event_log.h"
+#include "client/foundation/dvr_events.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/user_events.h"
 #include "client/foundation/win_helpers.h"

@@ -24,7 +24,7 @@
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/mailslot.h"
 #include "client/foundation/config/setup_config.h"
-#include "client/foundation/event_log.h"
+#include "client/foundation/dvr_events.h"
 #include "client/foundation/event_table.h"
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/user_events.h"
@@ -452,8 +452,8 @@ TEST_F(EventActions, events_queued_before_a_disconnect_are_logged_forwarded_and_
     std::lock_guard<std::mutex> hold(event_receivers_lock());  // the event stage waits here
     EVENT_NOTICE sent = notice("DVR-1", 0x22, 0x1, 0x2, now);
     EVENT_NOTICE stranger = notice("DVR-9", 0x02, 0x1, 0, now);
-    ASSERT_EQ(0, post_link_notice(UE_DVR_EVENT, &sent, sizeof sent, rx_->index));
-    ASSERT_EQ(0, post_link_notice(UE_DVR_EVENT, &stranger, sizeof stranger, rx_->index));
+    ASSERT_EQ(0, queue_dvr_event(sent, rx_->index));
+    ASSERT_EQ(0, queue_dvr_event(stranger, rx_->index));
     // The disconnect: no receiver is seen any more, and they are freed under this lock.
     ctx_->num_receivers = 0;
     free_receiver(&ctx_->receivers[0]);

@@ -10,7 +10,7 @@
 
 #include "client/foundation/app_state.h"
 #include "client/foundation/config/mailslot.h"
-#include "client/foundation/event_log.h"
+#include "client/foundation/dvr_events.h"
 #include "client/foundation/user_events.h"
 
 TEST(LinkNotices, backlog_keeps_order_and_counts_what_it_drops_with_one_line) {
@@ -57,7 +57,7 @@ TEST(LinkNotices, dvr_events_bypass_a_full_queue_while_the_event_worker_runs) {
   std::snprintf(n.dvr_name, sizeof n.dvr_name, "DVR-1");
   for (int i = 1; i <= 3; ++i) {
     n.time = i;
-    EXPECT_EQ(0, post_link_notice(UE_DVR_EVENT, &n, sizeof n, 0));
+    EXPECT_EQ(0, queue_dvr_event(n, 0));
   }
   ASSERT_TRUE(wait_event_actions_idle(20000));
   stop_event_actions();

@@ -1,8 +1,9 @@
-// The daily event log and the main window's actions on DVR events: log line and index,
-// event list, event table, pop-up channel, alarm sound, snapshot, alert e-mail and the
-// notice on the mailslot; video-loss marks.
+// The DVR event worker: the main window's actions on DVR events, from the receive thread's
+// notice to the log line and index, event list, event table, pop-up channel, alarm sound,
+// snapshot, alert e-mail and the notice on the mailslot; video-loss marks. (The log's
+// writer and line form are the system log's, config/system_log.h.)
 //
-// In the main window the receive threads' DVR event notices go to the queue of this module
+// In the main window the receive threads queue their DVR event notices here themselves
 // (queue_dvr_event), and two workers, one behind the other, do the per-event work in arrival
 // order. The event stage does what must not wait: log line and index, event table, pop-up
 // channel, what the window shows, a copy of each marked channel's picture taken at the event,

@@ -1,5 +1,5 @@
 // The daily event log and the main window's actions on DVR events.
-#include "client/foundation/event_log.h"
+#include "client/foundation/dvr_events.h"
 
 #include <algorithm>
 #include <atomic>
