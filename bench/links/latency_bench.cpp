@@ -335,7 +335,7 @@ Result run_case(const Case& c, const Clip& clip, const std::string& run_dir, dou
 
   SDL_RemoveTimer(timer);
   stop_decoders(&opts);
-  links_bench::stop_receivers(ctx);
+  links_bench::stop_bench_receivers(ctx);
   for (auto& p : peers) p->stop();
   for (int d = 0; d < c.dvrs; ++d) {
     free_receiver(&ctx->receivers[d]);

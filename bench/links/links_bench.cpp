@@ -191,7 +191,7 @@ struct Rig {
     return n;
   }
   ~Rig() {
-    stop_receivers(ctx.get());
+    stop_bench_receivers(ctx.get());
     end_recordings(ctx.get());
     stop.store(true);
     drain.join();

@@ -128,7 +128,7 @@ void drain_slot(APP_CONTEXT* ctx, uint32_t slot, Owner owner) {
 }
 
 // Stops and joins every receive thread of `ctx`.
-inline void stop_receivers(APP_CONTEXT* ctx) {
+inline void stop_bench_receivers(APP_CONTEXT* ctx) {
   receivers_stop.store(1);
   for (int d = 0; d < ctx->num_receivers; ++d) {
     ctx->receivers[d].status.store(RX_STOP);

@@ -135,7 +135,7 @@ RunResult run(const Kind& k, int dvrs, int fps, double seconds) {
   if (fps > 0)
     for (int d = 0; d < dvrs; ++d)
       if (double(frames[size_t(d)].load() - f0[size_t(d)]) < 0.95 * fps * kChannels * wall) ++behind;
-  stop_receivers(ctx.get());
+  stop_bench_receivers(ctx.get());
   stop.store(true);
   drain.join();
   peers.clear();

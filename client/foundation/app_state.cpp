@@ -13,12 +13,12 @@ void destroy_mutex(SDL_mutex*& m) {
   m = nullptr;
 }
 
+}  // namespace
+
 void free_surface(SDL_Surface*& s) {
   if (s) SDL_FreeSurface(s);
   s = nullptr;
 }
-
-}  // namespace
 
 int init_app_context(APP_CONTEXT* ctx) {
   if (!ctx) return -1;

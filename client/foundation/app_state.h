@@ -342,6 +342,9 @@ int init_receiver(RECEIVER_INFO* rx);
 // its recording, releases its index and frees its surface. Safe on a cleared receiver.
 void free_receiver(RECEIVER_INFO* rx);
 
+// Frees `s` when there is one and leaves it null. Whichever thread owns the surface.
+void free_surface(SDL_Surface*& s);
+
 // Allocates the two zeroed blocks of PAIR_BLOCK_SIZE. Returns 0, or -1 when memory ran out (none kept).
 int alloc_pair_buffers(PAIR_BUFFERS* pair);
 // Frees each block that is present. Safe to call twice.

@@ -29,6 +29,7 @@
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/user_events.h"
+#include "platform/net/net.h"
 #include "platform/sync/thread_name.h"
 
 namespace {
@@ -55,10 +56,7 @@ News g_news;
 constexpr int64_t kNewsGapMs = 1000;
 std::atomic<int64_t> g_last_shown_ms{INT64_MIN / 2};
 
-int64_t steady_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+int64_t steady_ms() { return int64_t(net_now_ms()); }
 
 // Wakes the window loop once for whatever gathers before it looks, and not sooner than
 // kNewsGapMs after it last looked. A wake-up that is not due yet, or that SDL refuses (its

@@ -21,7 +21,7 @@ std::atomic<uint32_t> g_last_print{0};
 std::atomic<uint32_t> g_epoch{0};  // stats_init's time: sets never rolled count from it
 std::atomic<uint32_t (*)()> g_clock{nullptr};
 
-uint32_t now_ms() {
+uint32_t stats_now_ms() {
   uint32_t (*c)() = g_clock.load();
   return c ? c() : SDL_GetTicks();
 }
@@ -67,7 +67,7 @@ void roll_sets(STATS_SETS* s, uint32_t now) {
 void stats_init() {
   std::lock_guard<std::mutex> lock(g_stats_mutex);
   for (auto& c : g_print.count) c.store(0);
-  uint32_t now = now_ms();
+  uint32_t now = stats_now_ms();
   g_last_print.store(now);
   g_epoch.store(now);
 }
@@ -84,7 +84,7 @@ STATS_COUNTERS stats_snapshot() {
 
 void stats_add(int id, uint32_t value) {
   if (id >= 0 && id < NUM_STATS) g_print.count[id].fetch_add(value, std::memory_order_relaxed);
-  uint32_t now = now_ms();
+  uint32_t now = stats_now_ms();
   if (uint32_t(now - g_last_print.load()) <= 1000) return;
   std::lock_guard<std::mutex> lock(g_stats_mutex);
   if (uint32_t(now - g_last_print.load()) <= 1000) return;  // another thread printed
@@ -102,7 +102,7 @@ void stats_add(int id, uint32_t value) {
 
 void stats_add_sets(STATS_SETS* ctx, STATS_SETS* rx, STATS_SETS* const* rx_channels, int n,
                     STATS_SETS* ch, int id, uint32_t value) {
-  const uint32_t now = now_ms();
+  const uint32_t now = stats_now_ms();
   bool any_due = due(ctx, now) || due(rx, now) || due(ch, now);
   for (int i = 0; !any_due && rx && rx_channels && i < n; ++i) any_due = due(rx_channels[i], now);
   if (any_due) {

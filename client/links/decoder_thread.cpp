@@ -29,17 +29,17 @@ DECODER_HOOKS hooks{};
 // that one decoder never mixes two streams or runs on two threads.
 std::atomic<CHANNEL_INFO*> decoder_owner[DECODER_POOL_SIZE];
 
-uint32_t steady_ms() {
+uint32_t decoder_steady_ms() {
     static const auto start = std::chrono::steady_clock::now();
     auto d = std::chrono::steady_clock::now() - start;
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()) + 1;
 }
 void real_sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-std::atomic<uint32_t (*)()> clock_fn{steady_ms};
+std::atomic<uint32_t (*)()> clock_fn{decoder_steady_ms};
 std::atomic<void (*)(uint32_t)> sleep_fn{real_sleep};
 
-uint32_t now_ms() { return clock_fn.load()(); }
+uint32_t decoder_now_ms() { return clock_fn.load()(); }
 void sleep_ms(uint32_t ms) { sleep_fn.load()(ms); }
 
 // Long waits are cut into short sleeps so that stop_decoders is never held up by a pacing
@@ -131,7 +131,7 @@ void take_pending(RECEIVER_INFO* rx, uint32_t bytes) {
 void set_decoder_hooks(const DECODER_HOOKS& h) { hooks = h; }
 
 void set_decoder_clock(uint32_t (*now)(), void (*sleep)(uint32_t)) {
-    clock_fn = now ? now : steady_ms;
+    clock_fn = now ? now : decoder_steady_ms;
     sleep_fn = sleep ? sleep : real_sleep;
 }
 
@@ -369,9 +369,9 @@ int weave_packed_fields(const RECEIVER_INFO* rx, const uint8_t* picture, uint8_t
 }
 
 int measure_min_delay() {
-    uint32_t start = now_ms();
+    uint32_t start = decoder_now_ms();
     for (int i = 0; i < 32; ++i) sleep_ms(1);
-    int mean = int((now_ms() - start) / 32);
+    int mean = int((decoder_now_ms() - start) / 32);
     std::printf("min_delay is %d milliseconds!\n", mean);
     return mean;
 }
@@ -720,7 +720,7 @@ static void redraw_held_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx, uint32_t f
 // the pass waits for the next one's moment.
 static void pace_frame(DECODER_STATE* st, const RECEIVER_INFO* rx, double t) {
     APP_CONTEXT* ctx = st->ctx;
-    const uint32_t now = now_ms();
+    const uint32_t now = decoder_now_ms();
     st->paced = false;
     const uint32_t last_tick = ctx->paced_tick[st->slot].load();
     const double last_t = ctx->paced_time[st->slot].load();

@@ -14,7 +14,7 @@ namespace {
 
 bool valid_layout_number(int n) { return n >= 0 && n < NUM_LAYOUTS; }
 
-DISPLAY_LAYOUT* current_layout(APP_CONTEXT* ctx) {
+DISPLAY_LAYOUT* current_layout_or_null(APP_CONTEXT* ctx) {
   return valid_layout_number(ctx->layout) ? &ctx->layouts[ctx->layout] : nullptr;
 }
 
@@ -231,7 +231,7 @@ int find_free_user_layout(const APP_CONTEXT* ctx) {
 }
 
 void copy_current_layout(APP_CONTEXT* ctx, int n) {
-  const DISPLAY_LAYOUT* cur = current_layout(ctx);
+  const DISPLAY_LAYOUT* cur = current_layout_or_null(ctx);
   if (!cur || n < FIRST_USER_LAYOUT || n > LAST_USER_LAYOUT) return;
   if (cur != &ctx->layouts[n]) ctx->layouts[n] = *cur;
   ctx->layouts[n].id = static_cast<uint32_t>(n);
@@ -239,7 +239,7 @@ void copy_current_layout(APP_CONTEXT* ctx, int n) {
 }
 
 void mark_layout_registered(APP_CONTEXT* ctx) {
-  if (DISPLAY_LAYOUT* cur = current_layout(ctx)) cur->registered = 1;
+  if (DISPLAY_LAYOUT* cur = current_layout_or_null(ctx)) cur->registered = 1;
 }
 
 int free_user_layout(APP_CONTEXT* ctx, int n) {

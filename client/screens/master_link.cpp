@@ -63,7 +63,7 @@ void put_le32(uint8_t* p, int32_t v) {
 
 uint32_t monotonic_ms() { return static_cast<uint32_t>(net_now_ms()); }
 std::atomic<uint32_t (*)()> g_clock{monotonic_ms};
-uint32_t now_ms() { return g_clock.load()(); }
+uint32_t link_now_ms() { return g_clock.load()(); }
 
 // Sleeps `ms` in slices; returns early once `stop` says so.
 template <typename Stop>
@@ -246,7 +246,7 @@ struct SlaveSlot {
   std::mutex lock;                      // the peer's socket, `admitted` and `buffer`; held for sends
   bool admitted = false;                // the connection presented the secret
   std::thread reader;                   // started and joined by the master thread only
-  std::atomic<uint32_t> last_alive{0};  // last good message (or the accept), now_ms()
+  std::atomic<uint32_t> last_alive{0};  // last good message (or the accept), link_now_ms()
   uint8_t buffer[COMM_MESSAGE_SIZE];    // the message being sent to this slave
 };
 
@@ -380,7 +380,7 @@ int add_slave(APP_OPTIONS* opts, int fd) {
     peer->index = static_cast<uint32_t>(free_slot);
     peer->socket = fd;
     s.admitted = true;
-    s.last_alive.store(now_ms());
+    s.last_alive.store(link_now_ms());
   }
   s.reader = std::thread([peer] { slave_reader_thread(peer); });
   return 0;
@@ -479,7 +479,7 @@ void accept_slaves(APP_OPTIONS* opts, int listen_fd) {
       {
         std::lock_guard<std::mutex> g(g_master.slots[i].lock);
         silent = opts->peers[i].socket >= 0 &&
-                 now_ms() - g_master.slots[i].last_alive.load() > kSilenceMs;
+                 link_now_ms() - g_master.slots[i].last_alive.load() > kSilenceMs;
       }
       if (silent && release_slot(opts, i)) join_reader(i);
     }
@@ -654,7 +654,7 @@ int slave_reader_thread(void* arg) {
     if (command == COMM_CLOSE) break;
     // Any good message shows the slave alive: a busy slave answering with acknowledgements
     // is not dropped as silent.
-    s.last_alive.store(now_ms());
+    s.last_alive.store(link_now_ms());
     switch (command) {
       case COMM_ADD_CHANNEL:
         printf("Received COMM_ADD_CHANNEL from %d\n", i);
@@ -782,17 +782,17 @@ void run_slave_connection(APP_OPTIONS* opts) {
   const bool said_hello = send_to_master(opts, buf) == 0;
   memset(buf, 0, sizeof buf);
   build(ack, COMM_ACK);
-  uint32_t last = now_ms();
+  uint32_t last = link_now_ms();
   while (said_hello && !quitting()) {
-    if (now_ms() - last >= kKeepAliveMs) {
+    if (link_now_ms() - last >= kKeepAliveMs) {
       if (send_keep_alive(opts) != 0) break;
-      last = now_ms();
+      last = link_now_ms();
     }
     bool readable = false;
     const int r = net_poll(fd, true, false, kSliceMs, &readable, nullptr);
     if (r < 0) break;
     if (r == 0 || !readable) continue;
-    last = now_ms();
+    last = link_now_ms();
     if (recv_message(fd, buf, [] { return quitting(); }) != 0 || !has_tag(buf)) break;
     if (send_to_master(opts, ack) != 0) break;
     printf("sent acknowledgement.\n");

@@ -109,7 +109,7 @@ void attrs_of(int first, int last, int attribute, uint8_t value) {
 }
 
 // Copies every pixel of `from` over `to` (same size), whatever colour key `from` carries.
-void copy_picture(SDL_Surface* from, SDL_Surface* to) {
+void copy_all_pixels(SDL_Surface* from, SDL_Surface* to) {
   if (!from || !to) return;
   const Uint32 flags = from->flags & SDL_SRCCOLORKEY;
   const Uint32 key = from->format->colorkey;
@@ -132,9 +132,9 @@ void paint_bars(APP_CONTEXT* ctx, int first, int count, const uint8_t* kinds) {
     // Radio pictures: 0 off, 1 on, 2 off and hovered, 3 on and hovered. The framed bar
     // marks a cell that is selected or under the pointer, not both.
     paint_record_bar(w->pictures[0], kinds[i], 0);
-    copy_picture(w->pictures[0], w->pictures[3]);
+    copy_all_pixels(w->pictures[0], w->pictures[3]);
     paint_record_bar(w->pictures[1], kinds[i], 1);
-    copy_picture(w->pictures[1], w->pictures[2]);
+    copy_all_pixels(w->pictures[1], w->pictures[2]);
     w->hidden = 0;
     put_state(b, first + i, 0);
   }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "client/foundation/app_state.h"
 #include "client/foundation/config/utils.h"
 #include "client/screens/skin_tables.h"
 #include "client/screens/widget_text.h"
@@ -89,11 +90,6 @@ SDL_Surface* current_picture(const SKIN_WIDGET& w) {
     pic = w.state;
   }
   return (pic >= 0 && pic < 12) ? w.pictures[pic] : nullptr;
-}
-
-void free_surface(SDL_Surface*& s) {
-  if (s) SDL_FreeSurface(s);
-  s = nullptr;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/net/shared_socket.h"
 
+#include "platform/net/net.h"
+
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -18,12 +20,6 @@ int fail(int wsa) {
   return -1;
 }
 int fail_errno() { return fail(net_wsa_from_errno(errno)); }
-
-uint64_t now_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
-}
 
 constexpr int WSA_EINTR = 10004;
 constexpr int WSA_ENOTSOCK = 10038;
@@ -182,7 +178,7 @@ int NetSharedSocket::connect(uint32_t addr_be, uint16_t port, int timeout_ms) {
     restore();
     return fail(net_wsa_from_errno(e));
   }
-  const uint64_t start = now_ms();
+  const uint64_t start = net_now_ms();
   for (;;) {
     if (h->closed) return fail(WSA_EINTR);
     pollfd p{h->fd, POLLOUT, 0};
@@ -201,7 +197,7 @@ int NetSharedSocket::connect(uint32_t addr_be, uint16_t port, int timeout_ms) {
       if (err == 0) return 0;
       return fail(net_wsa_from_errno(err));
     }
-    if (timeout_ms >= 0 && now_ms() - start >= uint64_t(timeout_ms)) {
+    if (timeout_ms >= 0 && net_now_ms() - start >= uint64_t(timeout_ms)) {
       restore();
       return fail(WSA_ETIMEDOUT);
     }
@@ -234,10 +230,10 @@ int NetSharedSocket::wait_readable(int timeout_ms, NetWaker* waker) {
   auto h = take();
   if (!h) return fail(WSA_ENOTSOCK);
   pollfd p[2] = {{h->fd, POLLIN, 0}, {waker ? waker->fd() : -1, POLLIN, 0}};
-  const uint64_t end = now_ms() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
+  const uint64_t end = net_now_ms() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
   for (;;) {
     if (h->closed) return 1;  // the recv that follows reports the close
-    const uint64_t now = now_ms();
+    const uint64_t now = net_now_ms();
     const int left = now >= end ? 0 : int(end - now);
     const int r = ::poll(p, 2, left);
     if (r < 0 && errno == EINTR) continue;
