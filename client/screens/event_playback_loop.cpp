@@ -171,9 +171,9 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
     case UE_LOGGED_IN: {
       show_network_indicator(ctx);
       hide_wait_indicator(ctx);
-      set_widget_attr(ctx->skin_window, 4, 3, 1);
+      set_widget_attr(ctx->skin_window, W_WINDOW_PLAY, 3, 1);
       SdlLock lock(ctx->display_mutex);
-      redraw_widget(screen_of(ctx), ctx->skin_window, 4);
+      redraw_widget(screen_of(ctx), ctx->skin_window, W_WINDOW_PLAY);
       break;
     }
     case UE_DECODER_NOTICE:

@@ -53,7 +53,7 @@ void draw_layout_strip(APP_CONTEXT* ctx) {
   int x = strip.x;
   for (int i = 0; i < 13; ++i) {
     const int w = (strip.first + i) % 13 + W_LAYOUT1;
-    if (small && (w == 14 || w == 15)) continue;
+    if (small && (w == W_LAYOUT64 || w == W_LAYOUT144)) continue;
     if (x + strip.w < strip.right) {
       set_widget_position(kMain, w, x, strip.y);
       show_widget(display, kMain, w);

@@ -84,9 +84,9 @@ void move_channel_to_other_window(APP_CONTEXT* ctx, APP_OPTIONS* opts, int32_t i
 }
 
 int ptz_speed(int widget) {
-  if (widget <= 77) return get_widget_attr(kMainWindow, W_PTZ_PTSPEED_LBL, 3);
-  if (widget <= 79) return get_widget_attr(kMainWindow, W_PTZ_ZSPEED_LBL, 3);
-  if (widget <= 81) return get_widget_attr(kMainWindow, W_PTZ_FSPEED_LBL, 3);
+  if (widget <= W_PTZ_WN) return get_widget_attr(kMainWindow, W_PTZ_PTSPEED_LBL, 3);
+  if (widget <= W_PTZ_ZOOM_OUT) return get_widget_attr(kMainWindow, W_PTZ_ZSPEED_LBL, 3);
+  if (widget <= W_PTZ_FOCUS_FAR) return get_widget_attr(kMainWindow, W_PTZ_FSPEED_LBL, 3);
   return 0;
 }
 
@@ -203,7 +203,9 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
           request_selected_dvr(ctx);
       }
       break;
-    case 49: case 50: case 51: case 52: scroll_panel_list(ctx, W_DVR_LIST, id - 49); break;
+    case W_SCROLLUP: case W_SCROLLDN: case W_PAGEUP: case W_PAGEDOWN:
+      scroll_panel_list(ctx, W_DVR_LIST, id - W_SCROLLUP);
+      break;
     case W_DVRTAB:
       {
         SdlLock lock(ctx->display_mutex);
@@ -233,16 +235,18 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
           show_access_box();
       }
       break;
-    case 56: case 57: case 58: case 59: scroll_panel_list(ctx, W_EVT_LIST, id - 56); break;
+    case W_EVT_SCRLUP: case W_EVT_SCRLDN: case W_EVT_PGUP: case W_EVT_PGDN:
+      scroll_panel_list(ctx, W_EVT_LIST, id - W_EVT_SCRLUP);
+      break;
     case W_DVRSETUP: start_auxdesk("dvrsetup", opts); break;
     case W_VOLUME_UP: volume_up(ctx); break;
     case W_VOLUME_DOWN: volume_down(ctx); break;
-    case 84: step_speed(ctx, W_PTZ_PTSPEED_LBL, 1, 9); break;
-    case 85: step_speed(ctx, W_PTZ_PTSPEED_LBL, -1, 9); break;
-    case 86: step_speed(ctx, W_PTZ_ZSPEED_LBL, 1, 3); break;
-    case 87: step_speed(ctx, W_PTZ_ZSPEED_LBL, -1, 3); break;
-    case 88: step_speed(ctx, W_PTZ_FSPEED_LBL, 1, 3); break;
-    case 89: step_speed(ctx, W_PTZ_FSPEED_LBL, -1, 3); break;
+    case W_PTSPEED_UP: step_speed(ctx, W_PTZ_PTSPEED_LBL, 1, 9); break;
+    case W_PTSPEED_DOWN: step_speed(ctx, W_PTZ_PTSPEED_LBL, -1, 9); break;
+    case W_ZSPEED_UP: step_speed(ctx, W_PTZ_ZSPEED_LBL, 1, 3); break;
+    case W_ZSPEED_DOWN: step_speed(ctx, W_PTZ_ZSPEED_LBL, -1, 3); break;
+    case W_FSPEED_UP: step_speed(ctx, W_PTZ_FSPEED_LBL, 1, 3); break;
+    case W_FSPEED_DOWN: step_speed(ctx, W_PTZ_FSPEED_LBL, -1, 3); break;
     case W_PTZ_AUTOPAN: send_ptz_to_current(ctx, 20, 0); break;
     case W_PTZ_PRESET_ON:
       if (get_widget_attr(kMainWindow, W_PTZ_PRESET_ON, 3)) {
@@ -338,14 +342,14 @@ bool popup_pad_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int widget, int32_t i
   switch (widget) {
     case W_SPOTOUT2: move_channel_to_other_window(ctx, opts, id); return true;
     case W_PROBE: hide_popup_panel(ctx); start_probe(opts, ctx); return true;
-    case 30: brightness_up(ctx, id); return true;
-    case 31: brightness_down(ctx, id); return true;
-    case 32: contrast_up(ctx, id); return true;
-    case 33: contrast_down(ctx, id); return true;
-    case 34: hue_up(ctx, id); return true;
-    case 35: hue_down(ctx, id); return true;
-    case 36: saturation_up(ctx, id); return true;
-    case 37: saturation_down(ctx, id); return true;
+    case W_BRIGHT_UP: brightness_up(ctx, id); return true;
+    case W_BRIGHT_DOWN: brightness_down(ctx, id); return true;
+    case W_CONTRAST_UP: contrast_up(ctx, id); return true;
+    case W_CONTRAST_DOWN: contrast_down(ctx, id); return true;
+    case W_HUE_UP: hue_up(ctx, id); return true;
+    case W_HUE_DOWN: hue_down(ctx, id); return true;
+    case W_SATURATION_UP: saturation_up(ctx, id); return true;
+    case W_SATURATION_DOWN: saturation_down(ctx, id); return true;
     case W_RESET_COLORS: reset_adjustments(ctx, id); return true;
     case W_PIP2:
       hide_popup_panel(ctx);

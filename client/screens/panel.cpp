@@ -161,7 +161,7 @@ void show_event_list(APP_CONTEXT* ctx) {
 void hide_event_list(APP_CONTEXT* ctx) {
   if (!ctx->fullscreen && ctx->skin) {
     SdlLock lock(ctx->display_mutex);
-    for (int w = W_EVT_LIST; w <= 59; ++w) hide_widget(screen_of(ctx), kMain, w);
+    for (int w = W_EVT_LIST; w <= W_EVT_PGDN; ++w) hide_widget(screen_of(ctx), kMain, w);
   }
   draw_receive_stats(ctx);
 }

@@ -27,7 +27,7 @@ enum : int {
   W_ZSPEED_LBL = 97, W_FSPEED_LBL = 98, W_CPU = 114, W_NETWORK_USAGE = 115, W_HDD = 116,
   W_ZOOM_BUTTON = 117, W_PTZ_LBL = 120, W_CLOCK_FIRST = 122, W_DZOOM_IN = 142,
   W_DZOOM_OUT = 143, W_POPUP_FRAME = 144, W_ACTIVE_MENU1 = 148, W_INACTIVE_MENU = 163,
-  W_USER_MENU1 = 164,
+  W_USER_MENU1 = 164, W_LAYOUT64 = 14, W_LAYOUT144 = 15, W_EVT_PGDN = 59,
 };
 
 // The surface the panel draws on: the context's screen, else SDL's video surface.

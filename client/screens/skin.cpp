@@ -815,12 +815,23 @@ int convert_widget_states(const SDL_PixelFormat* format, int id, int widget) {
 
 // ---------------------------------------------------------------- main window predicates
 
+namespace {
+// Main window widget ids of the built-in table that the predicates name.
+enum : int {
+  W_LAYOUT1 = 9, W_SWITCH_CAM = 19, W_ADD_LAYOUT = 21, W_CPU_USAGE = 114, W_HDD_USAGE = 116,
+  W_PTZ_LBL = 120, W_CLOCK_FIRST = 122, W_CLOCK_LAST = 136, W_ACTIVE_MENU1 = 148,
+  W_ACTIVE_MENU15 = 162, W_INACTIVE_MENU = 163,
+};
+}  // namespace
+
 int is_no_hover_widget(int id) {
-  return (id >= 114 && id <= 116) || id == 120 || (id >= 122 && id <= 136) || id == 163;
+  return (id >= W_CPU_USAGE && id <= W_HDD_USAGE) || id == W_PTZ_LBL ||
+         (id >= W_CLOCK_FIRST && id <= W_CLOCK_LAST) || id == W_INACTIVE_MENU;
 }
 
 int is_outside_layout_menu(int id) {
-  return ((id >= 9 && id <= 19) || id == 21 || (id >= 148 && id <= 162)) ? 0 : 1;
+  return ((id >= W_LAYOUT1 && id <= W_SWITCH_CAM) || id == W_ADD_LAYOUT ||
+          (id >= W_ACTIVE_MENU1 && id <= W_ACTIVE_MENU15)) ? 0 : 1;
 }
 
-int is_active_menu_item(int id) { return id >= 148 && id < 163; }
+int is_active_menu_item(int id) { return id >= W_ACTIVE_MENU1 && id < W_INACTIVE_MENU; }

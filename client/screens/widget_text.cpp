@@ -8,8 +8,11 @@
 #include <cstring>
 
 #include "client/foundation/sdl_lock.h"
+#include "client/screens/skin_tables.h"
 
 namespace {
+
+constexpr int kEvtList = 55;  // the main window's event list widget
 
 enum class Preset { text, time, date };
 
@@ -403,7 +406,7 @@ int add_widget_line(SDL_Surface* display, int id, int widget, const char* text, 
     copy_text(w->lines[w->num_lines], kSkinLineSize, text);  // longer lines are cut at 255
     w->indent[w->num_lines] = static_cast<uint8_t>(indent);
     w->num_lines += 1;
-    if (id == 2 && widget == 55) {
+    if (id == skin_tables::kMain && widget == kEvtList) {
       // The event list keeps its newest line in view.
       bool small = win->background && win->background->w == 1024 && win->background->h == 768;
       int visible = small ? 5 : 8;
