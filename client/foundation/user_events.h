@@ -37,7 +37,7 @@ enum USER_EVENT_NUMBER : int {
 // Pushes user event `number` (24-42) carrying data1/data2. Returns 0, or -1 when the
 // number is out of range or SDL's queue refused the event (full, or SDL not started).
 inline int push_user_event(int number, void* data1 = nullptr, void* data2 = nullptr) {
-  if (number < 24 || number > 42) return -1;
+  if (number < UE_LINK_COMMAND || number > UE_DECODER_NOTICE) return -1;
   SDL_Event ev{};
   ev.type = SDL_USEREVENT;
   ev.user.code = number;
@@ -49,7 +49,7 @@ inline int push_user_event(int number, void* data1 = nullptr, void* data2 = null
 // The user event number (24-42) of `ev`, or -1 when it is not one of the client's.
 inline int user_event_number(const SDL_Event& ev) {
   if (ev.type != SDL_USEREVENT) return -1;
-  return (ev.user.code >= 24 && ev.user.code <= 42) ? ev.user.code : -1;
+  return (ev.user.code >= UE_LINK_COMMAND && ev.user.code <= UE_DECODER_NOTICE) ? ev.user.code : -1;
 }
 
 // User event 42 with a picture's size. The size travels by value: the decoder may replace

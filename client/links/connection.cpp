@@ -522,7 +522,7 @@ void post_dvr_request(const char* name) {
   find_target(name, &is_group, &index);
   if (index < 0) return;
   CONN_REQUEST* r = &g_requests[0];
-  r->command = 3;
+  r->command = CONN_CONNECT;
   r->is_group = is_group;
   r->index = index;
   push_user_event(UE_LINK_COMMAND, r);

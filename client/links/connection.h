@@ -32,7 +32,7 @@ struct CONNECTION_HOOKS {
 void set_connection_hooks(const CONNECTION_HOOKS& hooks);
 
 // A file player (its own thread) asks the window loop for layout `layout`, the grid the
-// channels of its file call for: the latest request waits in one word, and user event 24
+// channels of its file call for: the latest request waits in one word, and UE_LINK_COMMAND
 // carrying the request record (command CONN_SET_LAYOUT) wakes the loop. Any thread.
 constexpr int32_t CONN_SET_LAYOUT = 6;
 void request_layout(int layout);
@@ -46,7 +46,7 @@ bool is_layout_request(const SDL_Event& ev);
 // (state stays 9) and the call returns: the window never waits on that worker.
 void connect_dvr(APP_OPTIONS* opts);
 // Window loop, every turn: the connect that connect_dvr left waiting, once the worker of the
-// last disconnect has ended (that worker wakes the loop with user event 24 carrying the
+// last disconnect has ended (that worker wakes the loop with UE_LINK_COMMAND carrying the
 // record of command CONN_TEARDOWN_OVER). Nothing when none waits, the worker still runs, or
 // the program quits.
 void run_deferred_connect();
@@ -75,7 +75,8 @@ void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint
 // Blocks: shutdown and tests.
 void stop_receivers(APP_OPTIONS* opts);
 
-// Connection request record pushed with user event 24 (command 3 = connect).
+// Connection request record pushed with UE_LINK_COMMAND (command CONN_CONNECT).
+constexpr int32_t CONN_CONNECT = 3;
 struct CONN_REQUEST {
   int32_t command;
   int32_t is_group;
@@ -84,7 +85,7 @@ struct CONN_REQUEST {
 };
 // Clears the eight request records and the two texts: 0. Once at program start.
 int reset_connection_info();
-// Posts a connect request for `name` (user event 24) when it names a DVR or group.
+// Posts a connect request for `name` (UE_LINK_COMMAND) when it names a DVR or group.
 void post_dvr_request(const char* name);
 // Reloads the program directory's setup.cfg (never the -C file): "setup_info reloaded.\n",
 // or the error box on failure.

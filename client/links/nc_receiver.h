@@ -75,11 +75,11 @@ int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* 
 struct NC_HOOKS {
   // A time-playback window takes the search reply itself (window mode 7).
   void (*start_search_at_time)(RECEIVER_INFO* rx);
-  // Receiver notice (user event 25) for receiver `index`.
+  // Receiver notice (UE_RECEIVER_NOTICE) for receiver `index`.
   void (*receiver_notice)(int index);
 };
 void set_nc_hooks(const NC_HOOKS& hooks);
-// Pushes the receiver notice through the hook, else user event 25 with data1 = null and
+// Pushes the receiver notice through the hook, else UE_RECEIVER_NOTICE with data1 = null and
 // data2 = the receiver index.
 void post_receiver_notice(int index);
 

@@ -188,7 +188,8 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
 int event_playback_loop(APP_OPTIONS* opts) {
   static const WindowLoop loop{
       handle_event_playback_window_event, handle_event_playback_key, handle_event_playback_mouse,
-      handle_event_playback_user_event, [](int n) { return (n >= 24 && n <= 28) || n == 42; },
+      handle_event_playback_user_event,
+      [](int n) { return (n >= UE_LINK_COMMAND && n <= UE_LOGGED_IN) || n == UE_DECODER_NOTICE; },
       false, "exiting event loop ..."};
   return run_window_loop(opts, loop);
 }

@@ -445,7 +445,11 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
 int search_event_loop(APP_OPTIONS* opts) {
   static const WindowLoop loop{
       handle_search_window_event, handle_search_key, handle_search_mouse, handle_search_user_event,
-      [](int n) { return (n >= 24 && n <= 28) || n == 38 || n == 39 || n == 42; }, false,
+      [](int n) {
+        return (n >= UE_LINK_COMMAND && n <= UE_LOGGED_IN) || n == UE_SHOW_TOOLTIP ||
+               n == UE_HIDE_TOOLTIP || n == UE_DECODER_NOTICE;
+      },
+      false,
       "exiting event loop ..."};
   return run_window_loop(opts, loop);
 }
