@@ -39,7 +39,7 @@ int init_app_context(APP_CONTEXT* ctx) {
   ctx->popup_channel = -1;
   ctx->win_left = ctx->win_top = -1;
   ctx->skin = 1;
-  ctx->skin_window = 2;
+  ctx->skin_window = SKIN_MAIN;
   ctx->ring_size = DEFAULT_RING_SIZE;
   return rc;
 }

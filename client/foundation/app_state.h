@@ -46,6 +46,9 @@ enum : int32_t {
   RX_FAILED = -1,
 };
 
+// Skin windows of APP_CONTEXT::skin_window (the window ids of client/screens/skin_tables.h).
+enum : int32_t { SKIN_LOGIN = 1, SKIN_MAIN = 2, SKIN_SEARCH = 3, SKIN_PLAYBACK = 4, SKIN_EVENT = 5 };
+
 // Counter ids of STATS_COUNTERS (the statistics functions live in stats.h).
 enum : int {
   STAT_RECEIVED = 0,

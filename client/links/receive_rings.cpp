@@ -36,7 +36,7 @@ int alloc_receive_buffers(APP_OPTIONS* opts) {
   }
   if (count == 1) count = 8;
   if (count > MAX_DISPLAY_SLOTS) count = MAX_DISPLAY_SLOTS;
-  ctx->ring_size = ctx->skin_window == 2 ? DEFAULT_RING_SIZE : SECONDARY_RING_SIZE;
+  ctx->ring_size = ctx->skin_window == SKIN_MAIN ? DEFAULT_RING_SIZE : SECONDARY_RING_SIZE;
   for (DISPLAY_SLOT& s : ctx->slots) s.write_pos = s.read_pos = 0;
   for (uint32_t i = 0; i < count; ++i) {
     DISPLAY_SLOT& s = ctx->slots[i];

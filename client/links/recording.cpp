@@ -444,7 +444,7 @@ int toggle_recording(APP_CONTEXT* ctx) {
       any_on = true;
     }
   });
-  if (ctx->skin_window == 2) {
+  if (ctx->skin_window == SKIN_MAIN) {
     RECORDING_HOOKS h = current_hooks();
     if (any_off && h.switch_q_dvrs_off) h.switch_q_dvrs_off(ctx);
     if (any_on && h.switch_q_dvrs_on) h.switch_q_dvrs_on(ctx);

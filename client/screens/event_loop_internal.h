@@ -11,10 +11,11 @@
 #include <cstdint>
 
 #include "client/screens/event_loop.h"
+#include "client/screens/skin_tables.h"
 
 namespace event_loop_internal {
 
-constexpr int kMainWindow = 2;
+constexpr int kMainWindow = skin_tables::kMain;
 
 // Main window widget ids of the built-in table.
 enum : int {

@@ -291,8 +291,8 @@ int start_auxdesk(const char* mode_word, APP_OPTIONS* opts) {
     if (opts->conn_state.load() == CONN_CONNECTED) {
       name = opts->auto_start;
     } else {
-      const int list = find_widget(2, "dvr_list");
-      const SKIN_WIDGET* w = list > 0 ? get_skin_widget(2, list) : nullptr;
+      const int list = find_widget(SKIN_MAIN, "dvr_list");
+      const SKIN_WIDGET* w = list > 0 ? get_skin_widget(SKIN_MAIN, list) : nullptr;
       if (w && w->selected >= 0 && w->selected < w->num_lines && w->selected < 1024 &&
           w->lines[w->selected])
         name = w->lines[w->selected];

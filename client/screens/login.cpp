@@ -9,12 +9,13 @@
 #include "client/foundation/config/utils.h"
 #include "client/foundation/user_events.h"
 #include "client/screens/skin.h"
+#include "client/screens/skin_tables.h"
 #include "client/screens/widget_text.h"
 #include "platform/sync/thread_name.h"
 
 namespace {
 
-constexpr int kLogin = 1;
+constexpr int kLogin = skin_tables::kLogin;
 enum : int { LW_OK = 1, LW_CANCEL = 2, LW_USER = 3, LW_PASSWORD = 4 };
 constexpr int kBlinkKey = 323;
 constexpr Uint32 kVideoFlags = SDL_ANYFORMAT | SDL_HWACCEL | SDL_NOFRAME | SDL_ASYNCBLIT;

@@ -217,14 +217,14 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
       draw_dvr_list(ctx);
       break;
     case W_GROUPTAB:
-      if (ctx->skin_window != 3) {
+      if (ctx->skin_window != SKIN_SEARCH) {
         SdlLock lock(ctx->display_mutex);
         set_widget_attr(kMainWindow, W_GROUPTAB, 3, 1);
         set_widget_attr(kMainWindow, W_DVRTAB, 3, 0);
         redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
         redraw_widget(screen_of(ctx), kMainWindow, W_GROUPTAB);
       }
-      if (ctx->skin_window != 3) draw_group_list(ctx);
+      if (ctx->skin_window != SKIN_SEARCH) draw_group_list(ctx);
       break;
     case W_EVT_LIST:
       select_list_line(ctx, x, y);

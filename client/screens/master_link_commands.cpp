@@ -49,7 +49,7 @@ void log_target(APP_OPTIONS* opts, int code_dvr, int code_group, bool is_group) 
 
 void clear_list_lines(APP_CONTEXT* ctx, const char* name) {
   if (!ctx->skin) return;
-  const int w = find_widget(2, name);
+  const int w = find_widget(SKIN_MAIN, name);
   if (w <= 0) return;
   SdlLock lock(ctx->display_mutex);
   clear_widget_lines(ctx->surfaces[SURF_SCREEN], 2, w);

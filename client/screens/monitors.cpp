@@ -31,7 +31,7 @@
 
 namespace {
 
-constexpr int kMainWindow = 2;
+constexpr int kMainWindow = SKIN_MAIN;
 constexpr const char* kCpuCounter = "\\Processor(_Total)\\% Processor Time";
 
 APP_CONTEXT* process_context() {

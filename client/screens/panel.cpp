@@ -84,8 +84,8 @@ int convert_tile_images(APP_CONTEXT* ctx) {
       if (int w = find_widget(kMain, name)) convert_widget_states(screen->format, kMain, w);
   } else if (window == kSearch) {
     convert_widget_states(screen->format, kSearch, 28);
-  } else if (window == 4) {
-    convert_widget_states(screen->format, 4, 14);
+  } else if (window == SKIN_PLAYBACK) {
+    convert_widget_states(screen->format, SKIN_PLAYBACK, 14);
   }
   return 0;
 }

@@ -32,7 +32,7 @@ void panel_after_connect(APP_OPTIONS* opts) {
     const int reset = is_group ? dvrtab : grouptab;
     if (reset) reset_widget_state(screen, id, reset, 1);
   }
-  if (id == 2) draw_camera_list(opts, ctx);
+  if (id == SKIN_MAIN) draw_camera_list(opts, ctx);
 }
 
 void panel_after_disconnect(APP_OPTIONS* opts) {

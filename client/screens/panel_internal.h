@@ -11,12 +11,14 @@
 
 #include <SDL/SDL.h>
 
+#include "client/screens/skin_tables.h"
+
 struct APP_CONTEXT;
 
 namespace panel_internal {
 
-constexpr int kMain = 2;    // the main window's skin id
-constexpr int kSearch = 3;  // the search window's
+constexpr int kMain = skin_tables::kMain;      // the main window's skin id
+constexpr int kSearch = skin_tables::kSearch;  // the search window's
 
 // Main window widget ids of the built-in table that the panel uses.
 enum : int {

@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kWindow = 4;  // skin window "playback"
+constexpr int kWindow = SKIN_PLAYBACK;
 
 // Widgets of the playback window.
 enum : int {

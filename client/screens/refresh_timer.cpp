@@ -51,8 +51,8 @@ Uint32 refresh_timer(Uint32 interval, void* param) {
     ctx->dirty.store(0);
     pending_update.store(1);
   }
-  if ((ctx->playback_flags.load() & PB_HOLD) && ctx->skin_window == 2) {
-    blit_centred(screen, find_widget_by_name(2, "freeze"), ctx->video_rect);
+  if ((ctx->playback_flags.load() & PB_HOLD) && ctx->skin_window == SKIN_MAIN) {
+    blit_centred(screen, find_widget_by_name(SKIN_MAIN, "freeze"), ctx->video_rect);
     pending_update.store(1);
   }
   if (ctx->single_view != VIEW_TILES) {
@@ -83,9 +83,9 @@ Uint32 refresh_timer(Uint32 interval, void* param) {
     }
   }
   int busy = 0;
-  if (ctx->skin_window == 2)
-    busy = find_widget(2, "busy");
-  else if (ctx->skin_window == 3)
+  if (ctx->skin_window == SKIN_MAIN)
+    busy = find_widget(SKIN_MAIN, "busy");
+  else if (ctx->skin_window == SKIN_SEARCH)
     busy = ctx->wait_variant == 1 ? 25 : 27;
   if (busy > 0 && get_skin_widget(ctx->skin_window, busy) &&
       get_widget_attr(ctx->skin_window, busy, 1) == 0) {

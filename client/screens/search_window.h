@@ -17,10 +17,12 @@
 #include <cstdint>
 #include <ctime>
 
+#include "client/screens/skin_tables.h"
+
 struct APP_OPTIONS;
 struct APP_CONTEXT;
 
-constexpr int SEARCH_WINDOW = 3;
+constexpr int SEARCH_WINDOW = skin_tables::kSearch;
 // Widgets of the search window's table.
 enum : int {
   SW_DVRTAB = 1, SW_GROUPTAB = 2, SW_DVR_LIST = 3, SW_CONNECT = 4, SW_DISCONNECT = 5,

@@ -37,6 +37,8 @@
 #include "client/screens/screen_state.h"
 #include "client/screens/search_window.h"
 #include "client/screens/skin.h"
+#include "client/screens/skin_tables.h"
+#include "client/screens/skin_tables.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
 #include "platform/system/x11_session.h"
@@ -328,12 +330,17 @@ const char* window_title_of_mode(int mode) {
   }
 }
 
+// The context's skin window numbers are the ids of the widget tables.
+static_assert(int(SKIN_LOGIN) == skin_tables::kLogin && int(SKIN_MAIN) == skin_tables::kMain &&
+              int(SKIN_SEARCH) == skin_tables::kSearch &&
+              int(SKIN_PLAYBACK) == skin_tables::kPlayback && int(SKIN_EVENT) == skin_tables::kEvent);
+
 int skin_window_of_mode(int mode) {
   switch (mode) {
-    case MODE_SEARCH: return 3;
-    case MODE_PLAYBACK: return 4;
-    case MODE_EVENT_PLAYBACK: return 5;
-    default: return 2;
+    case MODE_SEARCH: return SKIN_SEARCH;
+    case MODE_PLAYBACK: return SKIN_PLAYBACK;
+    case MODE_EVENT_PLAYBACK: return SKIN_EVENT;
+    default: return SKIN_MAIN;
   }
 }
 
@@ -439,7 +446,7 @@ static int load_setup(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
     write_system_log(SYSLOG_START, "ZOL", "ZOL");
   }
   ctx->skin_window = skin_window_of_mode(opts->mode);
-  if (ctx->skin_window != 2) ctx->ring_size = SECONDARY_RING_SIZE;
+  if (ctx->skin_window != SKIN_MAIN) ctx->ring_size = SECONDARY_RING_SIZE;
 
   // setup.cfg always comes from the program's directory (-C is only stored).
   std::string setup_path = std::string(opts->program_dir) + "setup.cfg";
