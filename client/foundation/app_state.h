@@ -49,6 +49,15 @@ enum : int32_t {
 // Skin windows of APP_CONTEXT::skin_window (the window ids of client/screens/skin_tables.h).
 enum : int32_t { SKIN_LOGIN = 1, SKIN_MAIN = 2, SKIN_SEARCH = 3, SKIN_PLAYBACK = 4, SKIN_EVENT = 5 };
 
+// Video-loss state of CHANNEL_INFO::video_state.
+enum : uint8_t { VIDEO_PRESENT = 0, VIDEO_LOST = 3 };
+
+// APP_CONTEXT::search_state: the search window asks the 'Q' readers to hold while it waits.
+enum : int32_t { SEARCH_IDLE = 0, SEARCH_HOLD = 2 };
+
+// APP_CONTEXT::hold_state: a redraw of the held receiver's channels asked for, and done.
+enum : int32_t { HOLD_DONE = 1, HOLD_REDRAW = 4 };
+
 // Counter ids of STATS_COUNTERS (the statistics functions live in stats.h).
 enum : int {
   STAT_RECEIVED = 0,

@@ -109,7 +109,7 @@ int recv_timeout_rx(int sock, void* buf, int len, RECEIVER_INFO* rx) {
   if (!rx) return -1;
   APP_CONTEXT* ctx = rx->context;
   return recv_timeout_hold(sock, buf, len, int(rx->sock_timeout), &rx->status, 100, [ctx] {
-    return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == 2;
+    return ctx && ctx->playback_flags.load() == 0 && ctx->search_state.load() == SEARCH_HOLD;
   });
 }
 

@@ -24,8 +24,8 @@ void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry);
 struct CONNECTION_HOOKS {
   void (*after_connect)(APP_OPTIONS* opts);       // skin: hide "connect", show "disconnect"...
   void (*send_channels_to_master)(APP_OPTIONS* opts);
-  void (*after_stop)(APP_OPTIONS* opts);          // fade, indicators, redraw (state 8)
-  void (*after_disconnect)(APP_OPTIONS* opts);    // skin: show "connect"... (state 9)
+  void (*after_stop)(APP_OPTIONS* opts);          // fade, indicators, redraw (CONN_DISCONNECTING)
+  void (*after_disconnect)(APP_OPTIONS* opts);    // skin: show "connect"... (CONN_DISCONNECTED)
   void (*load_receiver_fonts)(RECEIVER_INFO* rx);
   void (*set_layout)(APP_CONTEXT* ctx, int layout);  // make current and redraw
 };
@@ -41,9 +41,10 @@ int take_layout_request();
 // True when `ev` is the wake-up of request_layout.
 bool is_layout_request(const SDL_Event& ev);
 
-// Acts only in state 9: 7, rings, decoders, receivers, 6. While the worker of the last
-// disconnect still runs 100 ms after the call, the connect is left for run_deferred_connect
-// (state stays 9) and the call returns: the window never waits on that worker.
+// Acts only in CONN_DISCONNECTED: CONN_CONNECTING, rings, decoders, receivers,
+// CONN_CONNECTED. While the worker of the last disconnect still runs 100 ms after the call,
+// the connect is left for run_deferred_connect (state stays CONN_DISCONNECTED) and the call
+// returns: the window never waits on that worker.
 void connect_dvr(APP_OPTIONS* opts);
 // Window loop, every turn: the connect that connect_dvr left waiting, once the worker of the
 // last disconnect has ended (that worker wakes the loop with UE_LINK_COMMAND carrying the
@@ -51,12 +52,12 @@ void connect_dvr(APP_OPTIONS* opts);
 // the program quits.
 void run_deferred_connect();
 constexpr int32_t CONN_TEARDOWN_OVER = 7;
-// Drops a connect still waiting; then acts only outside state 9: 8, decoders, receivers,
-// rings stopped/freed, 9. A receive thread still running 100 ms after being told to stop is
-// most likely held in an SDK call: the SDK is terminated then (its sockets closed, so the
-// call returns). Threads that have not ended after 500 ms (one held by a DVR that stopped
-// answering) are joined by a worker, which then frees what they used: the window goes on at
-// once and sees no receiver.
+// Drops a connect still waiting; then acts only outside CONN_DISCONNECTED:
+// CONN_DISCONNECTING, decoders, receivers, rings stopped/freed, CONN_DISCONNECTED. A receive
+// thread still running 100 ms after being told to stop is most likely held in an SDK call:
+// the SDK is terminated then (its sockets closed, so the call returns). Threads that have not
+// ended after 500 ms (one held by a DVR that stopped answering) are joined by a worker, which
+// then frees what they used: the window goes on at once and sees no receiver.
 void disconnect_dvr(APP_OPTIONS* opts);
 // Waits up to `timeout_ms` (-1: without a bound) for the worker of the last disconnect:
 // true once its threads are joined and their receivers and rings freed (or none runs),
@@ -64,7 +65,7 @@ void disconnect_dvr(APP_OPTIONS* opts);
 bool wait_receivers_stopped(int timeout_ms);
 // 0, or -1 without slots. Starts one decoder_thread per slot, 100 ms apart.
 int start_decoders(APP_OPTIONS* opts);
-// Decoder state 9 and every decoder thread joined: 0.
+// Decoder state DECODER_STOPPED and every decoder thread joined: 0.
 int stop_decoders(APP_OPTIONS* opts);
 // Fills the receivers of the selection and starts their threads; initialises the SDK.
 void start_receivers(APP_OPTIONS* opts);

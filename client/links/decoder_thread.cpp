@@ -706,13 +706,13 @@ static int decode_and_draw(DECODER_STATE* st, const PassRecord& rec, int di) {
 
 // g. held receiver: redraw once on request
 static void redraw_held_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx, uint32_t flags) {
-    if ((flags & PB_HOLD) && ctx->hold_state.load() == 4) {
+    if ((flags & PB_HOLD) && ctx->hold_state.load() == HOLD_REDRAW) {
         if (hooks.redraw_receiver) {
             SDL_mutexP(ctx->display_mutex);
             hooks.redraw_receiver(ctx, rx);
             SDL_mutexV(ctx->display_mutex);
         }
-        ctx->hold_state = 1;
+        ctx->hold_state = HOLD_DONE;
     }
 }
 

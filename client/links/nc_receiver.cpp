@@ -109,10 +109,10 @@ void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
   int n = num_video_of(rx);
   uint32_t lost = 0;
   for (int k = 0; k < n; ++k)
-    if (rx->channels[k].video_state.load() == 3) lost |= 1u << k;
+    if (rx->channels[k].video_state.load() == VIDEO_LOST) lost |= 1u << k;
   uint32_t now_lost = uint32_t(loss) & (n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1));
   if (now_lost == lost) return;
-  for (int k = 0; k < n; ++k) rx->channels[k].video_state.store((now_lost >> k) & 1 ? 3 : 0);
+  for (int k = 0; k < n; ++k) rx->channels[k].video_state.store((now_lost >> k) & 1 ? VIDEO_LOST : VIDEO_PRESENT);
   EVENT_NOTICE note;
   note.marker = 1;
   // Only the DVR's own channels: the window loop marks every bit of the mask as lost.
@@ -145,7 +145,7 @@ bool is_login_refusal(uint16_t code) { return code >= 0x1021 && code <= 0x1024; 
 // The search window's busy word ends with the answer it waits for: a search reply, an error
 // reply or a login.
 void end_search_busy(RECEIVER_INFO* rx) {
-  if (rx->context) rx->context->search_state.store(0);
+  if (rx->context) rx->context->search_state.store(SEARCH_IDLE);
 }
 
 int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
@@ -732,8 +732,8 @@ int recv_video_data(const FRAME_HEADER& fh_in, const uint8_t* data, RECEIVER_INF
     return -1;
   }
   CHANNEL_INFO& c = rx->channels[ch];
-  if (c.video_state.load() == 3) return -2;
-  c.video_state.store(0);
+  if (c.video_state.load() == VIDEO_LOST) return -2;
+  c.video_state.store(VIDEO_PRESENT);
   if (!((rx->shown_mask.load() >> ch) & 1u) && !c.recording) {
     // Not on screen and not recorded: no ring room, no decoding. Its decoder starts again
     // at a key frame once the channel is shown.

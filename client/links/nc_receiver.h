@@ -37,7 +37,7 @@ int nc_send_packet(int sock, int type, int mode, const uint8_t* body, std::atomi
 int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body);
 
 // The packet loop of one connection on `sock` (already logged in or not): reads and
-// dispatches packets until the status word leaves 5, as the receive thread does after its
+// dispatches packets until the status word leaves RX_RECEIVING, as the receive thread does after its
 // login request. buf[cap] is the receive buffer (NC_RECV_ALLOC). Returns 0. Used by the
 // receive thread; exposed for the fuzz target of the packet stream.
 int nc_read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap);

@@ -387,8 +387,8 @@ int store_sdk_packet(SDK_CHANNEL_CONTEXT* c, const _SDK_PACKET& packet,
   if (c->channel < 0 || c->channel >= MAX_CHANNELS) return -1;
   const PICTURE_HEADER ph = sdk_to_picture_header(c, packet, info);
   CHANNEL_INFO& ch = rx->channels[c->channel];
-  if (ch.video_state.load() == 3) return -2;
-  ch.video_state.store(0);
+  if (ch.video_state.load() == VIDEO_LOST) return -2;
+  ch.video_state.store(VIDEO_PRESENT);
   APP_CONTEXT* ctx = rx->context;
   stats_add_rx(ctx, rx, &ch, STAT_RECEIVED, 1);
   stats_add_rx(ctx, rx, &ch, STAT_BYTES, size);

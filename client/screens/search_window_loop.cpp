@@ -57,7 +57,7 @@ void connect_target(APP_CONTEXT* ctx, const char* name) {
     auto read = setup_read_lock();
     if (const RC_DVR_INFO* d = find_dvr_info(name)) protocol = d->protocol;
   }
-  if (protocol != 'I') ctx->search_state.store(2);
+  if (protocol != 'I') ctx->search_state.store(SEARCH_HOLD);
   show_wait_indicator(ctx);
   post_dvr_request(name);
 }
@@ -329,7 +329,7 @@ int handle_search_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
     }
     const int w = find_widget_at(kWin, x, y);
     // Only "disconnect" and "power" answer while a request waits for its reply.
-    const bool busy = ctx->search_state.load() == 2;
+    const bool busy = ctx->search_state.load() == SEARCH_HOLD;
     g_mouse.pressed_widget = 0;
     if (w > 0 && w != SW_GROUPTAB && (!busy || w == SW_DISCONNECT || w == SW_POWER)) {
       SdlLock lock(ctx->display_mutex);
@@ -378,7 +378,7 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
         get_target_name(opts->auto_start, sizeof opts->auto_start, is_group, m.value[6]);
         if (opts->conn_state.load() != CONN_DISCONNECTED) {
           disconnect_dvr(opts);
-          ctx->search_state.store(0);
+          ctx->search_state.store(SEARCH_IDLE);
           log_search(is_group ? SYSLOG_DISCONNECT_GROUP : SYSLOG_DISCONNECT_DVR);
         } else {
           connect_dvr(opts);
@@ -386,7 +386,7 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
         }
       } else if (m.command == COMM_DISCONNECT) {
         disconnect_dvr(opts);
-        ctx->search_state.store(0);
+        ctx->search_state.store(SEARCH_IDLE);
         log_search(is_group ? SYSLOG_DISCONNECT_GROUP : SYSLOG_DISCONNECT_DVR);
       } else if (m.command == COMM_SET_LAYOUT) {
         // set_layout refuses a layout outside 1..27 and set_layout_page a negative page.
@@ -409,7 +409,7 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
       break;
     }
     case UE_SEARCH_DATA: {
-      ctx->search_state.store(0);
+      ctx->search_state.store(SEARCH_IDLE);
       const RECEIVER_INFO* rx = search_receiver(ctx);
       dispatch_search_reply(ctx, static_cast<const uint8_t*>(ev.user.data1), rx ? rx->protocol : 'Q');
       int& guard = search_replay_guard();
@@ -419,7 +419,7 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
       break;
     }
     case UE_LOGGED_IN: {
-      ctx->search_state.store(0);
+      ctx->search_state.store(SEARCH_IDLE);
       show_network_indicator(ctx);
       hide_wait_indicator(ctx);
       set_event_type_state(ctx, 0);

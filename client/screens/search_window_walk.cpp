@@ -145,7 +145,7 @@ int request_search(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
   SEARCH_SELECTION& s = search_selection();
   const int day = s.day >= 1 && s.day <= 31 ? s.day : 255;
   const int hour = s.hour >= 0 && s.hour <= 23 ? s.hour : 255;
-  ctx->search_state.store(2);
+  ctx->search_state.store(SEARCH_HOLD);
   show_wait_indicator(ctx);
   if (rx->protocol == 'Q')
     nc_request_playback(rx, s.year + 1900, s.month, day, int(s.camera_mask), hour);

@@ -157,7 +157,7 @@ void hook_redraw_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx) {
   const uint32_t nv = rx->num_video > MAX_CHANNELS ? MAX_CHANNELS : rx->num_video;
   for (uint32_t k = 0; k < nv; ++k) {
     CHANNEL_INFO& ch = rx->channels[k];
-    if (ch.video_state.load() == 0 && is_on_current_page(ctx, ch.id)) hook_draw_channel(ctx, rx, &ch);
+    if (ch.video_state.load() == VIDEO_PRESENT && is_on_current_page(ctx, ch.id)) hook_draw_channel(ctx, rx, &ch);
   }
 }
 
@@ -462,7 +462,7 @@ int draw_channel(RECEIVER_INFO* rx, int32_t id) {
     dst.h = static_cast<Uint16>(dst.h > 2 ? dst.h - 2 : 0);
   }
   const uint8_t state = ch.video_state.load();
-  if (state != 0) {
+  if (state != VIDEO_PRESENT) {
     ch.selected = 0;
     ch.audio_on.store(0);
   }
