@@ -771,7 +771,7 @@ int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
         for (int k = 0; k < MAX_CHANNELS; ++k) {
           if (!(notice->mask_80 & (1u << k))) continue;
           CHANNEL_INFO& ch = rx->channels[k];
-          ch.video_state.store(3);
+          ch.video_state.store(VIDEO_LOST);
           const int32_t id = ch.id.load();
           if (id >= 0) news.lost.push_back(id);
         }
