@@ -60,8 +60,10 @@ inline bool figures_only(const std::string& log) {
   FILE* stream = kept >= 0 ? fdopen(kept, "w") : nullptr;
   if (!stream || dup2(log_fd, 1) < 0) {
     std::perror("figures_only");
-    if (stream) std::fclose(stream);
-    else if (kept >= 0) close(kept);
+    if (stream)
+      std::fclose(stream);
+    else if (kept >= 0)
+      close(kept);
     close(log_fd);
     return false;
   }

@@ -41,23 +41,23 @@ extern "C" {
 
 // A frame described by itself (yuv_downscale).
 typedef struct {
-    unsigned char* pixels;
-    uint16_t width;
-    uint16_t height;
-    uint32_t format;  // 0..4
+  unsigned char* pixels;
+  uint16_t width;
+  uint16_t height;
+  uint32_t format;  // 0..4
 } YUV_IMAGE;
 
 // A frame's pixels and size, passed by value (yuv_warp).
 typedef struct {
-    unsigned char* pixels;
-    uint16_t width;
-    uint16_t height;
+  unsigned char* pixels;
+  uint16_t width;
+  uint16_t height;
 } YUV_VIEW;
 
 // A source position in a dewarp map.
 typedef struct {
-    uint16_t x;
-    uint16_t y;
+  uint16_t x;
+  uint16_t y;
 } YUV_POINT;
 
 // Key colour: one macropixel in the frame's own byte order, initially 0, 0, 0, 0. Pasting
@@ -86,7 +86,8 @@ LUMAKIT_API int yuv_brightness(unsigned char* frame, int width, int height, int 
 // Turns (U, V) about 128 by angle radians; 0 or NaN does nothing; -1 when angle < 0 or > 2*pi.
 LUMAKIT_API int yuv_hue(unsigned char* frame, int width, int height, double angle, int format);
 // Scales chroma about 128 by factor; 1 does nothing; -1 when factor is negative or NaN.
-LUMAKIT_API int yuv_saturation(unsigned char* frame, int width, int height, double factor, int format);
+LUMAKIT_API int yuv_saturation(unsigned char* frame, int width, int height, double factor,
+                               int format);
 // Equalises Y from every second pixel of every second row, blended with the identity below
 // 100 percent; 0 does nothing. Table values are clamped to 0..255 (odd sizes sample more
 // pixels than width*height/4, a negative percent overshoots). A frame with no samples to
@@ -146,18 +147,27 @@ LUMAKIT_API int yuv_outline(unsigned char* frame, int width, int height, int for
 // pixel x of rows y..y+h-1. Rectangles are clipped to the frame (both of its sizes).
 // A format above 4 does no work (histograms still clear their 256 bins). 0; -1 for null
 // pointers or negative sizes.
-LUMAKIT_API int yuv_remap_y(unsigned char* frame, int width, int height, int format, const unsigned char* table);
-LUMAKIT_API int yuv_remap_u(unsigned char* frame, int width, int height, int format, const unsigned char* table);
-LUMAKIT_API int yuv_remap_v(unsigned char* frame, int width, int height, int format, const unsigned char* table);
-LUMAKIT_API int yuv_remap_region_y(unsigned char* frame, int x, int y, int w, int h, int frame_width,
-                                   int frame_height, int format, const unsigned char* table);
-LUMAKIT_API int yuv_remap_region_u(unsigned char* frame, int x, int y, int w, int h, int frame_width,
-                                   int frame_height, int format, const unsigned char* table);
-LUMAKIT_API int yuv_remap_region_v(unsigned char* frame, int x, int y, int w, int h, int frame_width,
-                                   int frame_height, int format, const unsigned char* table);
-LUMAKIT_API int yuv_histogram_y(const unsigned char* frame, int width, int height, int format, int* bins);
-LUMAKIT_API int yuv_histogram_u(const unsigned char* frame, int width, int height, int format, int* bins);
-LUMAKIT_API int yuv_histogram_v(const unsigned char* frame, int width, int height, int format, int* bins);
+LUMAKIT_API int yuv_remap_y(unsigned char* frame, int width, int height, int format,
+                            const unsigned char* table);
+LUMAKIT_API int yuv_remap_u(unsigned char* frame, int width, int height, int format,
+                            const unsigned char* table);
+LUMAKIT_API int yuv_remap_v(unsigned char* frame, int width, int height, int format,
+                            const unsigned char* table);
+LUMAKIT_API int yuv_remap_region_y(unsigned char* frame, int x, int y, int w, int h,
+                                   int frame_width, int frame_height, int format,
+                                   const unsigned char* table);
+LUMAKIT_API int yuv_remap_region_u(unsigned char* frame, int x, int y, int w, int h,
+                                   int frame_width, int frame_height, int format,
+                                   const unsigned char* table);
+LUMAKIT_API int yuv_remap_region_v(unsigned char* frame, int x, int y, int w, int h,
+                                   int frame_width, int frame_height, int format,
+                                   const unsigned char* table);
+LUMAKIT_API int yuv_histogram_y(const unsigned char* frame, int width, int height, int format,
+                                int* bins);
+LUMAKIT_API int yuv_histogram_u(const unsigned char* frame, int width, int height, int format,
+                                int* bins);
+LUMAKIT_API int yuv_histogram_v(const unsigned char* frame, int width, int height, int format,
+                                int* bins);
 LUMAKIT_API int yuv_histogram_region_y(const unsigned char* frame, int x, int y, int w, int h,
                                        int frame_width, int frame_height, int format, int* bins);
 LUMAKIT_API int yuv_histogram_region_u(const unsigned char* frame, int x, int y, int w, int h,
@@ -182,8 +192,8 @@ LUMAKIT_API int yuv_pushpop(int value, int pop);
 // Cell masks hold one bit per cell, row by row, cell n at bit n%8 (LSB first) of byte n/8.
 // 1 when the sum of an n x n grid of Y samples (n = trunc(sqrt(samples))) over the rectangle,
 // clipped to the frame, is below samples * (threshold & 255), else 0; -1 when samples <= 0.
-LUMAKIT_API int yuv_black(const unsigned char* frame, int width, int height, int format, int x, int y,
-                          int w, int h, int threshold, int samples);
+LUMAKIT_API int yuv_black(const unsigned char* frame, int width, int height, int format, int x,
+                          int y, int w, int h, int threshold, int samples);
 // Copies the w x h rectangle at (sx, sy) of src to (dx, dy) of dst (planar: Y and the halved
 // chroma rectangles); only pixels inside both frames are copied. -1 when w != dw or h != dh.
 LUMAKIT_API int yuv_blit(const unsigned char* src, int sw, int sh, int sx, int sy, int w, int h,
@@ -208,13 +218,13 @@ LUMAKIT_API int yuv_selective_bob(unsigned char* frame, int width, int height, i
 // doubled the same way from chroma row y/2 for h/4 pairs. Packed: an odd field copies y over
 // y+1, y+2 over y+3, ...; an even field y+1 over y+2, ... for h/2 - 1 pairs. A pair is copied
 // only when both of its lines lie in the frame; columns are clipped.
-LUMAKIT_API int yuv_bob_region(unsigned char* frame, int width, int height, int format, int x, int y,
-                               int w, int h, int field);
+LUMAKIT_API int yuv_bob_region(unsigned char* frame, int width, int height, int format, int x,
+                               int y, int w, int h, int field);
 // Tints a rectangle with colour bytes c0..c3: planar adds c0 to Y and c1, c2 to the chroma
 // planes (saturating); packed rows start at byte 2*(width*(y+i) + x) and cover w/2 groups,
 // adding to the Y bytes and pushing chroma bytes away from 128. Clipped; -1 for a null colour.
-LUMAKIT_API int yuv_mask(unsigned char* frame, int width, int height, int format, int x, int y, int w,
-                         int h, const unsigned char* colour);
+LUMAKIT_API int yuv_mask(unsigned char* frame, int width, int height, int format, int x, int y,
+                         int w, int h, const unsigned char* colour);
 
 // ---- Dewarp maps ----
 // Fills a W x H map (row order) with source positions: type 1 vertical flip, 6 linear scale,
@@ -222,7 +232,8 @@ LUMAKIT_API int yuv_mask(unsigned char* frame, int width, int height, int format
 // at the top) of the circular picture in region. Entries whose source falls outside the region
 // are left as they were (clear the map first). Other types write nothing. -1 for a null map,
 // W or H 0, or a failed scratch allocation (map unchanged).
-LUMAKIT_API int yuv_image_map(YUV_POINT* map, SDL_Rect region, uint16_t W, uint16_t H, double angle, int type);
+LUMAKIT_API int yuv_image_map(YUV_POINT* map, SDL_Rect region, uint16_t W, uint16_t H, double angle,
+                              int type);
 // Fills dst from src through map (dst.width x dst.height entries). Each entry is clamped to the
 // source view, so any map stays inside it. Formats 0, 1 (Y per pixel, chroma from the entry of
 // each 2x2 block's top-left pixel) and 3 (Y per pixel, the pair's U and V from the source
@@ -242,8 +253,8 @@ LUMAKIT_API int yuv_crop(unsigned char* frame, int width, int height, int left, 
 // by integer ratios when 2*dw < sw and 2*dh < sh, and otherwise resample as yuv_shrink_any.
 // Planar sizes other than the halves do no work. -1 when dw*dh > sw*sh, dw or dh is not
 // positive, or (resampling) the column table cannot be allocated.
-LUMAKIT_API int yuv_shrink(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw, int dh,
-                           int format);
+LUMAKIT_API int yuv_shrink(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw,
+                           int dh, int format);
 // Packed only: resamples by the single-precision ratios sw/dw and sh/dh (whole samples plus a
 // weighted next sample, which is skipped past the row's end). -1 when dw or dh is not positive
 // or the column table cannot be allocated.
@@ -251,15 +262,16 @@ LUMAKIT_API int yuv_shrink_any(const unsigned char* src, int sw, int sh, unsigne
                                int dh, int format);
 // Planar 0 and 1 only: doubles the width, the height or both by repeating samples. -1 when
 // neither dw == 2*sw nor dh == 2*sh; other size pairs do no work.
-LUMAKIT_API int yuv_stretch(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw, int dh,
-                            int format);
+LUMAKIT_API int yuv_stretch(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw,
+                            int dh, int format);
 // Doubles both sizes (planar and packed) or the height only (packed) by repeating samples.
-LUMAKIT_API int yuv_expand(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw, int dh,
-                           int format);
+LUMAKIT_API int yuv_expand(const unsigned char* src, int sw, int sh, unsigned char* dst, int dw,
+                           int dh, int format);
 // Factor 2 only: enlarges the quarter of the frame centred on (cx, cy), clamped inside, to the
 // whole frame in place. Packed windows start on a group (even column) and are not smoothed.
 // -1 when the scratch copy cannot be allocated (frame unchanged).
-LUMAKIT_API int yuv_zoom(unsigned char* frame, int width, int height, int format, int cx, int cy, int factor);
+LUMAKIT_API int yuv_zoom(unsigned char* frame, int width, int height, int format, int cx, int cy,
+                         int factor);
 // Fills in a frame known on even columns of even rows: odd columns 1..width-3 (planar) or every
 // odd column with a right neighbour in its row (packed Y bytes) from their row neighbours,
 // then odd rows from the rows above and below; a last odd row copies the row above. Chroma is

@@ -49,7 +49,8 @@ inline void serve_until_stopped() {
 // 127.0.0.1:PORT" (the ones already started stop again).
 template <class Peer, class Config, class Announce>
 std::vector<std::unique_ptr<Peer>> start_each(const char* program, Config cfg,
-                                             const std::vector<uint16_t>& ports, Announce announce) {
+                                              const std::vector<uint16_t>& ports,
+                                              Announce announce) {
   std::vector<std::unique_ptr<Peer>> peers;
   for (uint16_t port : ports) {
     cfg.port = port;

@@ -28,37 +28,38 @@ constexpr int AUDIO_FORMAT_MIN_SIZE = 22;
 constexpr int AUDIO_DEC_MAX_CAPACITY = 256 * 1024;
 
 class CAudioDecoder {
-public:
-    CAudioDecoder();
-    virtual ~CAudioDecoder();  // clears the codec's state of this stream
-    CAudioDecoder(const CAudioDecoder&) = delete;
-    CAudioDecoder& operator=(const CAudioDecoder&) = delete;
+ public:
+  CAudioDecoder();
+  virtual ~CAudioDecoder();  // clears the codec's state of this stream
+  CAudioDecoder(const CAudioDecoder&) = delete;
+  CAudioDecoder& operator=(const CAudioDecoder&) = delete;
 
-    // Sets the decoder up for the stream whose format record (`length` bytes) is given: keeps
-    // the identifier; a rate of 11020 counts as 11025; capacity = rate x second value x 2.
-    // 1 done. 0 when the record is missing or shorter than AUDIO_FORMAT_MIN_SIZE, the capacity
-    // exceeds AUDIO_DEC_MAX_CAPACITY or the codec refuses: traced, and the decoder stays mute. May be called again for a new stream.
-    int Initialize(const uint8_t* format, int length);
+  // Sets the decoder up for the stream whose format record (`length` bytes) is given: keeps
+  // the identifier; a rate of 11020 counts as 11025; capacity = rate x second value x 2.
+  // 1 done. 0 when the record is missing or shorter than AUDIO_FORMAT_MIN_SIZE, the capacity
+  // exceeds AUDIO_DEC_MAX_CAPACITY or the codec refuses: traced, and the decoder stays mute. May be
+  // called again for a new stream.
+  int Initialize(const uint8_t* format, int length);
 
-    // Decodes one packet of audio. `*out_length` is in: the room at `dest` in bytes; out: the
-    // bytes of 16-bit PCM copied there. 1 delivered. 0 nothing (not set up, bad arguments, the
-    // codec produced nothing) and -1 when the PCM is larger than `dest`: both leave `dest`
-    // and `*out_length` untouched.
-    int Decode(const uint8_t* input, int input_length, uint8_t* dest, int* out_length);
+  // Decodes one packet of audio. `*out_length` is in: the room at `dest` in bytes; out: the
+  // bytes of 16-bit PCM copied there. 1 delivered. 0 nothing (not set up, bad arguments, the
+  // codec produced nothing) and -1 when the PCM is larger than `dest`: both leave `dest`
+  // and `*out_length` untouched.
+  int Decode(const uint8_t* input, int input_length, uint8_t* dest, int* out_length);
 
-    // Clears the selected codec's state for this stream (ADPCM_ClearBuf or Quellaud's Ex_ClearBuf).
-    void ClearBuf();
+  // Clears the selected codec's state for this stream (ADPCM_ClearBuf or Quellaud's Ex_ClearBuf).
+  void ClearBuf();
 
-    int GetCapacity() const { return m_nCapacity; }
-    bool IsSonpak() const;
+  int GetCapacity() const { return m_nCapacity; }
+  bool IsSonpak() const;
 
-private:
-    uint8_t m_CodecId[16] = {};
-    AUDIO_DEC_PARAM m_DecParam = {};
-    uint32_t m_dwFlags = 0;  // set to 0 at set-up; no codec reads it
-    int m_nCapacity = 0;
-    // The decode record's output. Quellaud keys a stream's state by this address, so the codec
-    // state is cleared before the buffer is replaced or freed.
-    std::unique_ptr<int16_t[]> m_pOutput;
-    int m_nOutputSize = 0;  // bytes held by m_pOutput
+ private:
+  uint8_t m_CodecId[16] = {};
+  AUDIO_DEC_PARAM m_DecParam = {};
+  uint32_t m_dwFlags = 0;  // set to 0 at set-up; no codec reads it
+  int m_nCapacity = 0;
+  // The decode record's output. Quellaud keys a stream's state by this address, so the codec
+  // state is cleared before the buffer is replaced or freed.
+  std::unique_ptr<int16_t[]> m_pOutput;
+  int m_nOutputSize = 0;  // bytes held by m_pOutput
 };

@@ -124,8 +124,8 @@ int CClientSite::Start(const char* address, int channel, const char* user, const
   } else {
     debug_output("[SDK TRACE]-VOD Connection....... \n");
     const uint32_t range[2] = {param.dwPlayDate, param.dwPlayTime};
-    ok = m_pSource->LogOn(address, user, password, address, uint8_t(channel), range,
-                          param.dwValue2);
+    ok =
+        m_pSource->LogOn(address, user, password, address, uint8_t(channel), range, param.dwValue2);
   }
   if (!ok) {
     debug_output("[SDK TRACE]-m_pSource->LogOn() failure !\n");
@@ -156,7 +156,7 @@ void CClientSite::Stop() {
     m_pSource->Stop();
     m_pSource->WaitStop();  // never the calling thread
   }
-  m_pNotifyThread.Join();   // nothing when called on the notify thread
+  m_pNotifyThread.Join();  // nothing when called on the notify thread
   // An upkeep under way ends before Stop returns (its callback would get a user value the
   // caller may free next); on the upkeep's own thread the lock is re-entered.
   { std::lock_guard<std::recursive_mutex> upkeep(m_upkeepLock); }
@@ -426,11 +426,17 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
       m_dwAnswer = m_protocol.ParseKeptReply(number, DSF_SETUP_GET, data, n) ? 0 : kAnswerBadReply;
       m_answerEvent.Set();
       break;
-    case 0xA0030201: case 0xA0030202: case 0xA0030205: case 0xA0030207: case 0xA003020B:
-    case 0xA003020F: case 0xA0031001: case 0xA0020008: case 0xA0060005: case 0xA0060007:
-    case 0xA0080002:
-      m_dwAnswer = 0;
-      break;
+    case 0xA0030201:
+    case 0xA0030202:
+    case 0xA0030205:
+    case 0xA0030207:
+    case 0xA003020B:
+    case 0xA003020F:
+    case 0xA0031001:
+    case 0xA0020008:
+    case 0xA0060005:
+    case 0xA0060007:
+    case 0xA0080002: m_dwAnswer = 0; break;
     case 0xA0060009: {
       uint32_t v;
       m_protocol.ParseReply(number, data, n, &v);
@@ -440,8 +446,7 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
       m_bWaitKey = true;
       break;
     }
-    case 0xA0020006:
-      break;
+    case 0xA0020006: break;
     case DSF_STREAM_OBJECT:
       if (n > 1 && data[0] == uint8_t(m_nChannel)) {
         m_protocol.ParseStreamHeader(data + 1, n - 1);
@@ -465,15 +470,15 @@ void CClientSite::OnPacket(uint32_t number, const uint8_t* data, int length) {
       m_bShutdown = 1;
       SetError("System shutdown for repair(Server)");
       break;
-    default:
-      debug_outputf("[SDK TRACE]-Unknown Protocol = %x\n", number);
-      break;
+    default: debug_outputf("[SDK TRACE]-Unknown Protocol = %x\n", number); break;
   }
 }
 
 void CClientSite::EndSession(bool flag) {
-  debug_outputf("[SDK TRACE]-Channel Changed, or File header changed Session(%d) End ######################## \n",
-                int(m_nChannel));
+  debug_outputf(
+      "[SDK TRACE]-Channel Changed, or File header changed Session(%d) End "
+      "######################## \n",
+      int(m_nChannel));
   int w, h;
   {
     std::lock_guard<std::mutex> lk(m_listLock);
@@ -510,7 +515,9 @@ size_t CClientSite::DropToKeyFrame() {
   if (m_list.empty()) return 0;
   size_t n = 1;
   m_list.pop_front();
-  for (; !m_list.empty() && !(m_list.front().kind == 0 && m_list.front().key && !m_list.front().field); ++n)
+  for (; !m_list.empty() &&
+         !(m_list.front().kind == 0 && m_list.front().key && !m_list.front().field);
+       ++n)
     m_list.pop_front();
   return n;
 }
@@ -650,8 +657,10 @@ void CClientSite::AddDataToList(const uint8_t* object, size_t length) {
     }
     if (item.key && size >= 4) m_bH264 = BE32(view) == 1;
   }
-  if (item.data.empty()) QueueFrame(std::move(item), view, size);
-  else QueueFrame(std::move(item));  // reassembled: its own bytes move along
+  if (item.data.empty())
+    QueueFrame(std::move(item), view, size);
+  else
+    QueueFrame(std::move(item));  // reassembled: its own bytes move along
 }
 
 // ---------------------------------------------------------------------------------------
@@ -758,9 +767,11 @@ int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
       h264 = m_bH264;
     }
     if (info) {
-      const int64_t base_ms =
-          (DaysFromCivil(year, unsigned(std::clamp(month, 1, 12)), unsigned(std::clamp(day, 1, 31))) * 86400 +
-           hour * 3600 + minute * 60 + second) * 1000;
+      const int64_t base_ms = (DaysFromCivil(year, unsigned(std::clamp(month, 1, 12)),
+                                             unsigned(std::clamp(day, 1, 31))) *
+                                   86400 +
+                               hour * 3600 + minute * 60 + second) *
+                              1000;
       const int64_t t = base_ms + item.timeOffset;
       int y, m, d;
       CivilFromDays(t / 86400000, &y, &m, &d);
@@ -810,7 +821,8 @@ int CClientSite::GetPacket(_SDK_PACKET* packet, _SDK_FRAME_INFO* info) {
       if (!TakeItem(&second_field, 20000, true, direct ? packet->pBuffer2 : nullptr,
                     SDK_SECOND_BUFFER_SIZE))
         return 0;
-      have_second = second_field.kind == 0 && second_field.Length() > 0;  // a field without data is none
+      have_second =
+          second_field.kind == 0 && second_field.Length() > 0;  // a field without data is none
       if (have_second && second_field.field == item.field) {
         debug_outputf("Abnormal frame ... : %d \n", int(second_field.field));
         have_second = false;
@@ -890,8 +902,10 @@ void CClientSite::OnTimer() {
       bytes = m_list.bytes();
     }
     if (!wait_key && !m_bResync) {
-      if (!m_bHold && (queued > size_t(kHoldAbove) || bytes > kFrameListBytes)) SendHold();
-      else if (m_bHold && queued < size_t(kReleaseBelow)) SendHold();
+      if (!m_bHold && (queued > size_t(kHoldAbove) || bytes > kFrameListBytes))
+        SendHold();
+      else if (m_bHold && queued < size_t(kReleaseBelow))
+        SendHold();
     }
   }
   if (m_bWaitStream && ++m_nStartWait > kStartWaitTicks) {

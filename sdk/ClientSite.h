@@ -6,8 +6,8 @@
 //
 // Threads: application threads call GetPacket and the commands; the source's threads call
 // OnPacket/OnStatus/OnRecordEnd (one at a time each; a live session's frames may come on the
-// GetPacket caller's thread that receives them, see CDSFSource); the notify thread reports status codes;
-// the library's timer thread calls OnTimer. The frame list, the decoders (start, decode and
+// GetPacket caller's thread that receives them, see CDSFSource); the notify thread reports status
+// codes; the library's timer thread calls OnTimer. The frame list, the decoders (start, decode and
 // close under one lock), the answer wait and the error text each have their own lock. Every
 // wait is bounded and released by CancelWait and Stop. The application object owns sessions
 // through shared pointers and destroys one only once no thread is inside it (see
@@ -41,11 +41,11 @@ class COrvoSDKApp;
 // The 28-byte copy of the open parameters SDK_Open hands a session.
 struct SITE_OPEN_PARAM {
   int32_t nDvrId;
-  uint8_t bLiveByte;    // always 1: lets the channel information start the data connection
-  uint8_t bValue0;      // _SDK_CONN_PARAM byte 0
+  uint8_t bLiveByte;  // always 1: lets the channel information start the data connection
+  uint8_t bValue0;    // _SDK_CONN_PARAM byte 0
   uint8_t bZero;
   uint8_t bPad;
-  uint32_t dwValue2;    // _SDK_CONN_PARAM's 16-bit value, widened
+  uint32_t dwValue2;  // _SDK_CONN_PARAM's 16-bit value, widened
   uint32_t dwValue8, dwValue12;
   uint32_t dwPlayDate, dwPlayTime;
 };
@@ -54,8 +54,13 @@ static_assert(sizeof(SITE_OPEN_PARAM) == 28);
 class CClientSite final : public CDSFSourceOwner {
  public:
   // Play types of RequestVariousPlayType.
-  enum { PLAY_HOLD = 10, PLAY_NORMAL_FWD = 11, PLAY_NORMAL_BWD = 12, PLAY_FAST_FWD = 13,
-         PLAY_FAST_BWD = 14 };
+  enum {
+    PLAY_HOLD = 10,
+    PLAY_NORMAL_FWD = 11,
+    PLAY_NORMAL_BWD = 12,
+    PLAY_FAST_FWD = 13,
+    PLAY_FAST_BWD = 14
+  };
   static constexpr uint32_t kAnswerPending = 0xF000;
   static constexpr uint32_t kAnswerBadReply = 0xF001;  // answered with a reply that did not read
   static constexpr uint32_t kAnswerWaitMs = 20000;     // bound of a command's wait
@@ -106,7 +111,7 @@ class CClientSite final : public CDSFSourceOwner {
   void SetWaitTimeout(uint32_t ms) { m_nWaitTimeOut = ms; }
 
   // Commands: 1 answered, 0 failed (the reason in the last error).
-  int ControlPTZ(int code);                 // also AutoPan, Tour, Zoom, Focus, Iris
+  int ControlPTZ(int code);  // also AutoPan, Tour, Zoom, Focus, Iris
   int SendPTZFunction(uint8_t function, uint8_t a, uint8_t b);
   int SendPTZMenu(uint8_t key);
   int ControlPTZBypass(const uint8_t* bytes, uint8_t count);
@@ -151,7 +156,7 @@ class CClientSite final : public CDSFSourceOwner {
     uint8_t* buffer = nullptr;
     size_t room = 0;
     bool filled = false;
-    bool told = false;            // woken for its frame
+    bool told = false;  // woken for its frame
     FrameItem item;
   };
 
@@ -163,10 +168,10 @@ class CClientSite final : public CDSFSourceOwner {
   // Queues a frame or hands it to a waiting GetPacket. Its bytes are item.data, or `view`
   // (`length` bytes still in the source's buffer, copied only where they have to go).
   void QueueFrame(FrameItem&& item, const uint8_t* view = nullptr, size_t length = 0);
-  size_t DropToKeyFrame();        // under m_listLock; the frames dropped
-  void WakeWaiters();             // a cancel, the stop or a new stream (not under m_listLock)
+  size_t DropToKeyFrame();  // under m_listLock; the frames dropped
+  void WakeWaiters();       // a cancel, the stop or a new stream (not under m_listLock)
   void Recycle(std::vector<uint8_t>&& bytes);
-  std::vector<uint8_t> TakeSpare();   // a frame buffer used before, or an empty one
+  std::vector<uint8_t> TakeSpare();  // a frame buffer used before, or an empty one
   void EmptyList();
   void EndSession(bool flag);
   void SendStartStream();
@@ -189,7 +194,7 @@ class CClientSite final : public CDSFSourceOwner {
   int WriteOutput(_SDK_PACKET* packet);
 
   COrvoSDKApp* m_pApp;
-  std::mutex m_identityLock;             // m_strAddress against Address()
+  std::mutex m_identityLock;  // m_strAddress against Address()
   std::string m_strAddress, m_strUser, m_strPassword;
   std::atomic<int> m_nChannel{0}, m_nDvrId{-1};
   int m_nPort = 0, m_nChannel2 = 0;
@@ -200,7 +205,7 @@ class CClientSite final : public CDSFSourceOwner {
 
   std::unique_ptr<CDSFSource> m_pSource;
   CDSFProtocol m_protocol;
-  std::mutex m_answerLock;                // one request built, sent and waited for at a time
+  std::mutex m_answerLock;  // one request built, sent and waited for at a time
   SyncEvent m_answerEvent{false, false};
   std::atomic<uint32_t> m_dwAnswer{0};
   std::vector<uint8_t> m_sendBuffer;
@@ -219,7 +224,7 @@ class CClientSite final : public CDSFSourceOwner {
   // Held by the upkeep; Stop takes it once, so it returns only after an upkeep under way (and
   // the open callback it may call) has ended. Re-entrant: that callback may close the session.
   std::recursive_mutex m_upkeepLock;
-  std::mutex m_stopLock;                  // m_bStopped: the first Stop has ended
+  std::mutex m_stopLock;  // m_bStopped: the first Stop has ended
   std::condition_variable m_stopCv;
   bool m_bStopped = false;
   std::atomic<uint32_t> m_dwPosition{0};
@@ -229,19 +234,19 @@ class CClientSite final : public CDSFSourceOwner {
   // The frame list.
   std::mutex m_listLock;
   FrameList m_list;
-  std::vector<Waiter*> m_waiters;           // in the order they came
-  std::atomic<int> m_nWaiting{0};           // m_waiters.size(), read without the lock
+  std::vector<Waiter*> m_waiters;  // in the order they came
+  std::atomic<int> m_nWaiting{0};  // m_waiters.size(), read without the lock
   // Wakes waiters; notified after m_listLock is let go, so a woken caller finds it free.
   std::condition_variable m_frameCv;
-  bool m_bBurst = false;                    // frames of one receive are coming: wake at its end
-  std::mutex m_spareLock;                   // apart from m_listLock: taken around copies
+  bool m_bBurst = false;                      // frames of one receive are coming: wake at its end
+  std::mutex m_spareLock;                     // apart from m_listLock: taken around copies
   std::vector<std::vector<uint8_t>> m_spare;  // frame buffers to use again (at most kSpareBuffers)
   std::atomic<long> m_nDropped{0};
-  long m_nDroppedTraced = 0;                // upkeep thread
-  bool m_bWaitKey = true;          // drop video until a key frame (stream start, go-to, speed)
-  bool m_bGotoPending = false;     // the key frame after a go-to becomes the position
-  bool m_bVideoStarted = false;    // a key frame started the stream's video
-  std::vector<uint8_t> m_assembly; // a split frame being reassembled
+  long m_nDroppedTraced = 0;        // upkeep thread
+  bool m_bWaitKey = true;           // drop video until a key frame (stream start, go-to, speed)
+  bool m_bGotoPending = false;      // the key frame after a go-to becomes the position
+  bool m_bVideoStarted = false;     // a key frame started the stream's video
+  std::vector<uint8_t> m_assembly;  // a split frame being reassembled
   bool m_bAssembling = false;
   int m_nParts = 0, m_nNextPart = 0;
   size_t m_nWhole = 0;
@@ -254,14 +259,14 @@ class CClientSite final : public CDSFSourceOwner {
 
   // Decoders.
   std::mutex m_decoderLock;
-  std::vector<uint8_t> m_config;       // the 128-byte configuration of the running decoder
-  bool m_bDecoderWanted = false;       // a key frame asked for a decoder (set up on first use)
+  std::vector<uint8_t> m_config;  // the 128-byte configuration of the running decoder
+  bool m_bDecoderWanted = false;  // a key frame asked for a decoder (set up on first use)
   void* m_hMpeg4 = nullptr;
   CVDecoder* m_pH264[2] = {nullptr, nullptr};
-  int m_nWidth = 0, m_nHeight = 0;     // the delivered picture (a tall one: both fields)
-  std::vector<uint8_t> m_picture;      // packed I420 of m_nWidth x m_nHeight
+  int m_nWidth = 0, m_nHeight = 0;  // the delivered picture (a tall one: both fields)
+  std::vector<uint8_t> m_picture;   // packed I420 of m_nWidth x m_nHeight
   std::vector<uint8_t> m_deinterlaced;
-  std::vector<uint8_t> m_work;         // one NAL unit for Tessra
+  std::vector<uint8_t> m_work;  // one NAL unit for Tessra
   std::vector<uint8_t> m_packed422;
   CPictureConverter m_converter;
   CAudioDecoder m_audio;

@@ -174,10 +174,11 @@ int CClientSite::RequestVariousPlayType(int type) {
   }
   m_nPlayType = type;
   const uint32_t s = position / 1000;
-  debug_outputf("[SDK TRACE]- [%d]RequestVariousPlayType PlayType >> %s(%04d/%02d/%02d %02d:%02d:%02d) \n",
-                int(m_nChannel), PlayTypeName(type), int(m_param.dwPlayDate / 10000),
-                int(m_param.dwPlayDate / 100 % 100), int(m_param.dwPlayDate % 100), int(s / 3600 % 24),
-                int(s / 60 % 60), int(s % 60));
+  debug_outputf(
+      "[SDK TRACE]- [%d]RequestVariousPlayType PlayType >> %s(%04d/%02d/%02d %02d:%02d:%02d) \n",
+      int(m_nChannel), PlayTypeName(type), int(m_param.dwPlayDate / 10000),
+      int(m_param.dwPlayDate / 100 % 100), int(m_param.dwPlayDate % 100), int(s / 3600 % 24),
+      int(s / 60 % 60), int(s % 60));
   std::lock_guard<std::mutex> lk(m_answerLock);
   return SendRequest(number, &r, true);
 }

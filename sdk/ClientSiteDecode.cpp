@@ -97,7 +97,8 @@ void CClientSite::CopyPlanes(uint8_t* const planes[3], int rows, int row_step, i
   uint8_t* u = y + size_t(w) * m_nHeight;
   uint8_t* v = u + size_t(cw) * (m_nHeight / 2);
   for (int r = 0; r < rows; ++r)
-    std::memcpy(y + size_t(first_row + r * row_step) * w, planes[0] + size_t(r) * stride, size_t(w));
+    std::memcpy(y + size_t(first_row + r * row_step) * w, planes[0] + size_t(r) * stride,
+                size_t(w));
   for (int r = 0; r < rows / 2; ++r) {
     const size_t dst = size_t(first_row + r * row_step) * cw;
     std::memcpy(u + dst, planes[1] + size_t(r) * cstride, size_t(cw));
@@ -105,7 +106,8 @@ void CClientSite::CopyPlanes(uint8_t* const planes[3], int rows, int row_step, i
   }
 }
 
-bool CClientSite::DecodeH264(CVDecoder* dec, const std::vector<uint8_t>& frame, uint8_t* planes[3]) {
+bool CClientSite::DecodeH264(CVDecoder* dec, const std::vector<uint8_t>& frame,
+                             uint8_t* planes[3]) {
   const size_t work = size_t(m_nWidth) * m_nHeight * 3 / 2;
   const uint8_t* p = frame.data();
   const size_t n = frame.size();
@@ -202,9 +204,7 @@ int CClientSite::WriteOutput(_SDK_PACKET* packet) {
       packet->dwOutLength = uint32_t(ysize * 3);
       return 1;
     }
-    default:
-      packet->dwOutLength = 0;
-      return 1;
+    default: packet->dwOutLength = 0; return 1;
   }
   SetError("picture conversion failure");
   return 0;

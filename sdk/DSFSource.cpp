@@ -43,7 +43,8 @@ constexpr CDSFSource::ResultText kResultTexts[] = {
     {0xF00A0003, "Requested file was corrupted (Wrong Format)"},
     {0xF00A0004, "Requested file is being recorded. Try another file"},
     {0xF00B0001, "Version is different"},
-    {0xF00B0002, "Requested function is already used by another user.\n Retry at least 10 second later."},
+    {0xF00B0002,
+     "Requested function is already used by another user.\n Retry at least 10 second later."},
     {0xF00B0003, "Maximum channel is exceeded"},
     {0xF00B0004, "Lock TimeOut"},
     {0xF00E0001, "The Server is not exist."},
@@ -193,8 +194,7 @@ std::string CDSFSource::GetErrorMessage(uint32_t code) {
   return buf;
 }
 
-int CDSFSource::Initialize(CDSFSourceOwner* owner, int live, int base_port,
-                           uint32_t open_value_b) {
+int CDSFSource::Initialize(CDSFSourceOwner* owner, int live, int base_port, uint32_t open_value_b) {
   m_pOwner = owner;
   m_bLive = live ? 1 : 0;
   m_dwOpenB = open_value_b;
@@ -295,11 +295,8 @@ int CDSFSource::BuildSessionPacket(uint32_t number, uint8_t* out, size_t capacit
       w.U8(0);
       PutText(w, m_strAddressGiven);
       break;
-    case kDataLogOn:
-      w.U32BE(m_dwDataRequest);
-      break;
-    default:
-      return 0;
+    case kDataLogOn: w.U32BE(m_dwDataRequest); break;
+    default: return 0;
   }
   if (!w.Ok()) return 0;
   const uint32_t n = uint32_t(w.Pos() - 12);
@@ -375,8 +372,10 @@ void CDSFSource::ReportStatus(int code) {
   if (!m_csStatus.Enter(m_bStop)) return;
   bool report = true;
   if (code & 0xF000) {
-    if (m_bFailed || m_bStop) report = false;
-    else m_bFailed = 1;
+    if (m_bFailed || m_bStop)
+      report = false;
+    else
+      m_bFailed = 1;
   }
   if (report && m_pOwner) m_pOwner->OnStatus(code);
   m_csStatus.Leave();
@@ -439,9 +438,7 @@ void CDSFSource::LogOnWork() {
       if (h.result == kUnregistered)
         debug_output("[SDK TRACE]-등록되지 않은 사용자 또는 사용할 수 없는 DVR 입니다.");
     }
-  } catch (const CBlockingSocketException& e) {
-    status = FailureStatus(e, connected);
-  }
+  } catch (const CBlockingSocketException& e) { status = FailureStatus(e, connected); }
   if (!m_bStop && status) ReportStatus(status);
 }
 
@@ -532,7 +529,7 @@ void CDSFSource::ControlWork() {
       } else {
         SetError(GetErrorMessage(h.result));
         if (!logged_on) {
-          status = h.result == kFileNotFound   ? STATUS_FILE_NOT_FOUND
+          status = h.result == kFileNotFound ? STATUS_FILE_NOT_FOUND
                    : h.result == kMaxChannel ? STATUS_MAX_CHANNEL
                                              : STATUS_REFUSED;
           break;
@@ -546,9 +543,7 @@ void CDSFSource::ControlWork() {
       item.answer = nullptr;
       logged_on = true;
     }
-  } catch (const CBlockingSocketException& e) {
-    status = FailureStatus(e, connected);
-  }
+  } catch (const CBlockingSocketException& e) { status = FailureStatus(e, connected); }
   // The request in flight gets no reply: its waiter is released rather than left hanging.
   if (item.answer) item.answer->Set();
   if (!m_bStop && status) ReportStatus(status);
@@ -612,9 +607,7 @@ void CDSFSource::DataWork() {
         status = STATUS_DATA_FAILED;
       }
     }
-  } catch (const CBlockingSocketException& e) {
-    status = FailureStatus(e, connected);
-  }
+  } catch (const CBlockingSocketException& e) { status = FailureStatus(e, connected); }
   if (!m_bStop && status) ReportStatus(status);
 }
 
@@ -665,7 +658,7 @@ struct CDSFSource::LendWatch {
   std::condition_variable cv;
   std::vector<CDSFSource*> sources;  // lent now
   std::thread thread;
-  uint64_t generation = 0;           // a thread runs while the count is the one it started at
+  uint64_t generation = 0;  // a thread runs while the count is the one it started at
 
   static LendWatch& Get() {
     static LendWatch* watch = new LendWatch;  // never destroyed: data threads may outlive statics
@@ -677,9 +670,7 @@ struct CDSFSource::LendWatch {
     if (!thread.joinable()) {
       try {
         thread = std::thread([this, g = ++generation] { Run(g); });
-      } catch (const std::system_error&) {
-        return false;
-      }
+      } catch (const std::system_error&) { return false; }
     }
     sources.push_back(s);
     return true;
@@ -709,8 +700,10 @@ struct CDSFSource::LendWatch {
       for (CDSFSource* s : sources) {
         if (s->m_nReader.load(std::memory_order_acquire) != READER_FREE) continue;
         const int64_t due = s->m_nLastCallerRead + kCallerIdleMs;
-        if (due <= now) s->m_readerEvent.Set();  // it takes the connection back and leaves
-        else next = std::min(next, due);
+        if (due <= now)
+          s->m_readerEvent.Set();  // it takes the connection back and leaves
+        else
+          next = std::min(next, due);
       }
       cv.wait_for(lk, std::chrono::milliseconds(std::max<int64_t>(next - now, 1)));
     }
@@ -855,8 +848,7 @@ int CDSFSource::SendSetupCommand(const uint8_t* packet, int length, SyncEvent* a
         (void)GetErrorMessage(h.result);
       }
     }
-  } catch (const CBlockingSocketException&) {
-  }
+  } catch (const CBlockingSocketException&) {}
   m_sockSetup.Close();
   if (answer) answer->Set();
   return 1;

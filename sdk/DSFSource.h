@@ -66,10 +66,10 @@ class CDSFFramer {
   std::vector<uint8_t> m_buffer;
   size_t m_nMaxBody;
   size_t m_nBegin = 0, m_nEnd = 0;
-  bool m_bHeader = false;     // m_header read, its body (m_nBody bytes) pending
+  bool m_bHeader = false;  // m_header read, its body (m_nBody bytes) pending
   Header m_header{};
   uint32_t m_nBody = 0;
-  uint64_t m_nSkip = 0;       // bytes still to read past
+  uint64_t m_nSkip = 0;  // bytes still to read past
 };
 
 // What the session (CClientSite) receives from its source. Called on the source's threads.
@@ -107,16 +107,23 @@ class CDSFSource {
   static constexpr int STATUS_TIMED_OUT = 0x400;
   static constexpr int STATUS_MAX_CHANNEL = 0x2000;
 
-  static constexpr int kControlBuffer = 8192;    // 12-byte header + 8180 payload bytes
-  static constexpr int kFrameBuffer = 65536;     // 12-byte header + 65524 payload bytes
+  static constexpr int kControlBuffer = 8192;  // 12-byte header + 8180 payload bytes
+  static constexpr int kFrameBuffer = 65536;   // 12-byte header + 65524 payload bytes
   static constexpr size_t kSetupReplyLimit = 262144;
   // A lent data connection with no caller reading for this long goes back to the data thread:
   // a frame interval at 25 frames a second.
   static constexpr int kCallerIdleMs = 40;
   enum ReadResult { READ_DONE, READ_TIMED_OUT, READ_WOKEN, READ_UNAVAILABLE };
 
-  enum Port { PORT_LOGON, PORT_LIVE_CONTROL, PORT_LIVE_DATA, PORT_PLAYBACK_CONTROL,
-              PORT_PLAYBACK_DATA, PORT_SETUP, PORT_COUNT };
+  enum Port {
+    PORT_LOGON,
+    PORT_LIVE_CONTROL,
+    PORT_LIVE_DATA,
+    PORT_PLAYBACK_CONTROL,
+    PORT_PLAYBACK_DATA,
+    PORT_SETUP,
+    PORT_COUNT
+  };
 
   CDSFSource();
   ~CDSFSource();
@@ -128,9 +135,8 @@ class CDSFSource {
   int Initialize(CDSFSourceOwner* owner, int live, int base_port, uint32_t open_value_b);
   // Keeps the texts and values (a playback range {start, end} makes the source a playback
   // one, none a live one) and starts the log-on thread: 1, or 0 with "Log on thread failure".
-  int LogOn(const char* address, const char* user, const char* password,
-            const char* address_again, uint8_t channel, const uint32_t* playback_range,
-            uint32_t open_value_a);
+  int LogOn(const char* address, const char* user, const char* password, const char* address_again,
+            uint8_t channel, const uint32_t* playback_range, uint32_t open_value_a);
   // Closes the log-on socket and starts the control thread (nothing once stopping).
   void StartControl();
   // Keeps the data request value and starts the data thread: 1, or 0 with "D-Thread failure".
@@ -240,15 +246,15 @@ class CDSFSource {
   CDSFSourceOwner* m_pOwner = nullptr;
   WorkerThread m_pLogOnThread, m_pControlThread, m_pDataThread;
   CBlockingSocket m_sockLogOn, m_sockControl, m_sockData, m_sockSetup;
-  std::mutex m_setupLock;      // one setup exchange at a time
-  std::mutex m_startLock;      // thread starts and socket creation against Stop
+  std::mutex m_setupLock;  // one setup exchange at a time
+  std::mutex m_startLock;  // thread starts and socket creation against Stop
 
   mutable std::mutex m_errorLock;
   std::string m_strLastError;
 
   uint16_t m_wPort[PORT_COUNT] = {};
   mutable std::mutex m_serverLock;
-  std::string m_strServer;     // replaced after log-on by the DVR's own address
+  std::string m_strServer;  // replaced after log-on by the DVR's own address
   std::string m_strUser, m_strPassword, m_strAddressGiven;
   std::string m_strReply1, m_strReply2;
   uint8_t m_bReplyByte = 0;
@@ -272,18 +278,18 @@ class CDSFSource {
   // READER_CALLER a caller in ReadForOwner, READER_NONE no data loop runs.
   enum { READER_NONE, READER_DATA, READER_FREE, READER_CALLER };
   std::atomic<int> m_nReader{READER_NONE};
-  CDSFFramer* m_pDataFramer = nullptr;   // valid while m_nReader is not READER_NONE
-  std::atomic<int> m_bReclaim{0};        // the data thread wants the connection back
-  std::atomic<int> m_bHanded{0};         // a caller left a packet or a failure to it
-  bool m_bReceiveFirst = false;          // data thread: taken back from idle callers
+  CDSFFramer* m_pDataFramer = nullptr;  // valid while m_nReader is not READER_NONE
+  std::atomic<int> m_bReclaim{0};       // the data thread wants the connection back
+  std::atomic<int> m_bHanded{0};        // a caller left a packet or a failure to it
+  bool m_bReceiveFirst = false;         // data thread: taken back from idle callers
   struct HandedPacket {
     CDSFFramer::Result got;
     CDSFFramer::Header h;
     const uint8_t* body;
     uint32_t length;
-  } m_handed{};                          // written by the reader before it lets go
+  } m_handed{};  // written by the reader before it lets go
   std::optional<CBlockingSocketException> m_handedFailure;
-  SyncEvent m_readerEvent{false, false}; // the data thread's wait while it lends
+  SyncEvent m_readerEvent{false, false};  // the data thread's wait while it lends
   NetWaker m_waker;
   std::atomic<int64_t> m_nLastCallerRead{0}, m_nLastReceived{0};  // steady ms
   std::atomic<uint32_t> m_nFrameLength{0};

@@ -12,10 +12,12 @@
 
 namespace {
 // Reads n bytes before `deadline`: the limit holds for the whole message, not per receive.
-void ReadBefore(CBlockingSocket& s, uint8_t* p, int n, std::chrono::steady_clock::time_point deadline) {
+void ReadBefore(CBlockingSocket& s, uint8_t* p, int n,
+                std::chrono::steady_clock::time_point deadline) {
   for (int done = 0; done < n;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now()).count();
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
     if (left <= 0) throw CBlockingSocketException("TimeOut", 10060);
     s.SetReceiveTimeOut(int(left));
     done += s.ReceiveAll(p + done, n - done);
@@ -145,7 +147,8 @@ void CEventServer::ListenLoop() {
 void CEventServer::Serve(Conn* c) {
   set_current_thread_name("sdk event conn");
   try {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_nReadTimeOut);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_nReadTimeOut);
     uint8_t h[12];
     ReadBefore(c->socket, h, 12, deadline);
     uint32_t number, length;
@@ -223,9 +226,18 @@ bool CEventServer::Decode(uint32_t number, const uint8_t* payload, size_t length
       *code = 0x10000008;
       return true;
     }
-    case 0x00050202: *text = "System Rebooted"; *code = 0x10000004; return true;
-    case 0x00050301: *text = "Recording Started"; *code = 0x10000800; return true;
-    case 0x00050302: *text = "Recording Stoped"; *code = 0x10001000; return true;
+    case 0x00050202:
+      *text = "System Rebooted";
+      *code = 0x10000004;
+      return true;
+    case 0x00050301:
+      *text = "Recording Started";
+      *code = 0x10000800;
+      return true;
+    case 0x00050302:
+      *text = "Recording Stoped";
+      *code = 0x10001000;
+      return true;
     case 0x00050701:
       if (!u32_at(4, &v)) return false;
       *text = v == 0 ? "System shutdown" : "System started.";
@@ -243,7 +255,9 @@ bool CEventServer::Decode(uint32_t number, const uint8_t* payload, size_t length
       return true;
     case 0x00050705:
       if (!u32_at(4, &v)) return false;
-      *text = v == 0 ? "[HDD Info]failure of smart test" : v == 1 ? "Recording failure" : "HDD full";
+      *text = v == 0   ? "[HDD Info]failure of smart test"
+              : v == 1 ? "Recording failure"
+                       : "HDD full";
       *code = 0x10000200;
       return true;
     case 0x00050801:
@@ -264,9 +278,7 @@ bool CEventServer::Decode(uint32_t number, const uint8_t* payload, size_t length
       *code = b == 1 ? 0x10002000 : 0x10004000;
       *channel = a;
       return true;
-    default:
-      (void)r;
-      return false;
+    default: (void)r; return false;
   }
 }
 

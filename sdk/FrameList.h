@@ -14,10 +14,10 @@
 struct FrameItem {
   std::vector<uint8_t> data;
   uint32_t timeOffset = 0;
-  uint8_t kind = 0;       // 0 video, 1 audio
+  uint8_t kind = 0;  // 0 video, 1 audio
   bool key = false;
-  bool field = false;     // flag C: the second field of a tall picture
-  size_t inPlace = 0;     // handed over into the waiting caller's buffer: its bytes there
+  bool field = false;  // flag C: the second field of a tall picture
+  size_t inPlace = 0;  // handed over into the waiting caller's buffer: its bytes there
   size_t Length() const { return inPlace ? inPlace : data.size(); }
 };
 

@@ -18,8 +18,8 @@ int SDK_Initialize(SDK_INIT_CALLBACK callback, unsigned short event_port) {
 
 void SDK_Terminate() { App().Terminate(); }
 
-int SDK_Connect(const char* host, const char* user, const char* password, int port,
-                int logon_flag, _SDK_DVR_INFO* info) {
+int SDK_Connect(const char* host, const char* user, const char* password, int port, int logon_flag,
+                _SDK_DVR_INFO* info) {
   if (port < 0 || port > 65535 || !host || !user || !password || !info) return -3;
   return App().Connect(host, user, password, port, logon_flag, info);
 }
@@ -86,11 +86,11 @@ void SDK_GetLastErrorString(void* handle, char* buf, int size) {
   s->GetLastError(buf, size);
 }
 
-#define SITE_CALL(expr)                   \
-  do {                                    \
-    auto s = App().FindSite(handle);      \
-    if (!s) return 0;                     \
-    return ZeroOne(s->expr);              \
+#define SITE_CALL(expr)              \
+  do {                               \
+    auto s = App().FindSite(handle); \
+    if (!s) return 0;                \
+    return ZeroOne(s->expr);         \
   } while (0)
 
 int SDK_ControlPTZ(void* handle, int code) { SITE_CALL(ControlPTZ(code)); }
@@ -110,7 +110,9 @@ int SDK_ControlPTZBypass(void* handle, unsigned char* bytes, unsigned char count
 int SDK_ControlPTZWiper(void* handle) { SITE_CALL(SendPTZFunction(0x1F, 0, 0)); }
 int SDK_ControlPTZPump(void* handle) { SITE_CALL(SendPTZFunction(0x20, 0, 0)); }
 // The switch value goes in the second value byte, the first staying 0, as for Aux1.
-int SDK_ControlPTZCameraPower(void* handle, int on) { SITE_CALL(SendPTZFunction(0x23, 0, uint8_t(on))); }
+int SDK_ControlPTZCameraPower(void* handle, int on) {
+  SITE_CALL(SendPTZFunction(0x23, 0, uint8_t(on)));
+}
 int SDK_ControlPTZLight(void* handle, int on) { SITE_CALL(SendPTZFunction(0x24, 0, uint8_t(on))); }
 int SDK_ControlPTZAux1(void* handle, int on) { SITE_CALL(SendPTZFunction(0x25, 0, uint8_t(on))); }
 int SDK_ControlPTZAux2(void* handle, int on) { SITE_CALL(SendPTZFunction(0x25, 1, uint8_t(on))); }
@@ -145,11 +147,11 @@ int SDK_SetDeinterlace(void* handle, int on) {
   return 1;
 }
 
-#define SITE_AS_IS(expr)                  \
-  do {                                    \
-    auto s = App().FindSite(handle);      \
-    if (!s) return 0;                     \
-    return s->expr;                       \
+#define SITE_AS_IS(expr)             \
+  do {                               \
+    auto s = App().FindSite(handle); \
+    if (!s) return 0;                \
+    return s->expr;                  \
   } while (0)
 
 int SDK_NormalForward(void* handle) { SITE_AS_IS(NormalForward()); }

@@ -17,8 +17,8 @@
 #pragma pack(push, 1)
 // One channel entry of _SDK_DVR_INFO (39 bytes).
 struct _SDK_DVR_CHANNEL_INFO {
-  char szName[32];      // not terminated when 32 bytes long
-  uint8_t abValue[6];   // the fourth (abValue[3]) is the channel kind
+  char szName[32];     // not terminated when 32 bytes long
+  uint8_t abValue[6];  // the fourth (abValue[3]) is the channel kind
   uint8_t bValue7;
 };
 #pragma pack(pop)
@@ -27,7 +27,7 @@ static_assert(sizeof(_SDK_DVR_CHANNEL_INFO) == 39);
 // The DVR's system information (772 bytes), filled from the control connection's reply.
 struct _SDK_DVR_INFO {
   uint8_t bValue0;
-  uint8_t nChannels;          // channel entries filled below (at most 16)
+  uint8_t nChannels;  // channel entries filled below (at most 16)
   uint8_t bValue2, bValue3, bValue4;
   uint8_t abPad5[3];
   uint32_t dwValue8;
@@ -36,12 +36,12 @@ struct _SDK_DVR_INFO {
   uint8_t abValue16[3];
   uint8_t abValue19[3];
   uint8_t bValue22;
-  uint8_t abAddress[5][4];    // IPv4 addresses, network order
+  uint8_t abAddress[5][4];  // IPv4 addresses, network order
   uint8_t bPad43;
   uint16_t wPort44, wPort46;
-  char szText48[32];          // copied without terminator
+  char szText48[32];  // copied without terminator
   uint8_t bValue80;
-  char szText81[65];          // copied without terminator
+  char szText81[65];  // copied without terminator
   uint16_t wValue146;
   _SDK_DVR_CHANNEL_INFO aChannel[16];
 };
@@ -49,7 +49,8 @@ static_assert(sizeof(_SDK_DVR_INFO) == 772);
 static_assert(offsetof(_SDK_DVR_INFO, dwValue8) == 8 && offsetof(_SDK_DVR_INFO, wValue14) == 14);
 static_assert(offsetof(_SDK_DVR_INFO, abAddress) == 23 && offsetof(_SDK_DVR_INFO, wPort44) == 44);
 static_assert(offsetof(_SDK_DVR_INFO, szText48) == 48 && offsetof(_SDK_DVR_INFO, szText81) == 81);
-static_assert(offsetof(_SDK_DVR_INFO, wValue146) == 146 && offsetof(_SDK_DVR_INFO, aChannel) == 148);
+static_assert(offsetof(_SDK_DVR_INFO, wValue146) == 146 &&
+              offsetof(_SDK_DVR_INFO, aChannel) == 148);
 
 // The DVR's health (36 bytes).
 struct _SDK_DVR_HEALTH_INFO {
@@ -101,7 +102,7 @@ struct _SDK_DVRSETUP_ITEM14 {
   uint32_t dwValue1, dwValue2;
 };
 struct _SDK_DVRSETUP {
-  uint32_t nChannels;                   // entries of aChannel, aItem13 and aItem14 (<= 16)
+  uint32_t nChannels;  // entries of aChannel, aItem13 and aItem14 (<= 16)
   uint8_t abItem2[6];
   uint32_t dwItem3;
   char szItem4[32];
@@ -115,7 +116,7 @@ struct _SDK_DVRSETUP {
   _SDK_DVRSETUP_CHANNEL aChannel[16];
   uint8_t bItem10;
   uint32_t adwItem10[3];
-  uint8_t abItem11[2][3];               // bool, byte, byte; twice
+  uint8_t abItem11[2][3];  // bool, byte, byte; twice
   uint8_t bItem12a;
   char szItem12b[32];
   uint8_t abItem12c[4][4];
@@ -134,12 +135,12 @@ struct _SDK_DVRSETUP {
   uint8_t bItem15k;
   uint32_t dwItem15l, dwItem15m;
   uint8_t bItem15n;
-  uint8_t abItem16a[5][4];              // five entries kept column by column
+  uint8_t abItem16a[5][4];  // five entries kept column by column
   uint32_t adwItem16b[5];
   uint8_t abItem16c[5][10];
   uint8_t bItem17;
   char szItem17a[64], szItem17b[64];
-  char szItem18[5][64];                 // five entries kept column by column
+  char szItem18[5][64];  // five entries kept column by column
   uint8_t abItem18[5][10];
 };
 
@@ -159,15 +160,15 @@ static_assert(sizeof(_SDK_REC_TIMETABLE_EX) == 3840);
 #pragma pack(push, 1)
 // Session parameters of SDK_Open (24 bytes).
 struct _SDK_CONN_PARAM {
-  uint8_t bValue0;       // passed to the session as given (the client sets 1)
+  uint8_t bValue0;  // passed to the session as given (the client sets 1)
   uint8_t bPad1;
-  uint16_t wValue2;      // passed widened to 32 bits (the client sets 5)
-  int8_t cLive;          // 1 live, 0 playback; other values are rewritten to 1 by SDK_Open
+  uint16_t wValue2;  // passed widened to 32 bits (the client sets 5)
+  int8_t cLive;      // 1 live, 0 playback; other values are rewritten to 1 by SDK_Open
   uint8_t abPad5[3];
-  uint32_t dwValue8;     // passed as given
-  uint32_t dwValue12;    // passed as given
-  uint32_t dwPlayDate;   // playback: decimal yyyymmdd
-  uint32_t dwPlayTime;   // playback: decimal hhmmss
+  uint32_t dwValue8;    // passed as given
+  uint32_t dwValue12;   // passed as given
+  uint32_t dwPlayDate;  // playback: decimal yyyymmdd
+  uint32_t dwPlayTime;  // playback: decimal hhmmss
 };
 
 // Packet options of SDK_SetPacketParam (3 bytes).
@@ -179,7 +180,8 @@ struct _SDK_PACKET_PARAM {
 #pragma pack(pop)
 static_assert(sizeof(_SDK_CONN_PARAM) == 24);
 static_assert(offsetof(_SDK_CONN_PARAM, cLive) == 4 && offsetof(_SDK_CONN_PARAM, dwValue8) == 8);
-static_assert(offsetof(_SDK_CONN_PARAM, dwPlayDate) == 16 && offsetof(_SDK_CONN_PARAM, dwPlayTime) == 20);
+static_assert(offsetof(_SDK_CONN_PARAM, dwPlayDate) == 16 &&
+              offsetof(_SDK_CONN_PARAM, dwPlayTime) == 20);
 static_assert(sizeof(_SDK_PACKET_PARAM) == 3);
 
 // Picture output formats (_SDK_PACKET_PARAM::bOutput). Both RGB formats write 3 bytes a pixel,
@@ -188,11 +190,20 @@ static_assert(sizeof(_SDK_PACKET_PARAM) == 3);
 //   SDK_OUTPUT_BGR24_VIDEO video-range BT.601 (Y 16..235), from the picture's chroma rows
 //                          doubled to 4:2:2 (YUV422ToBGR24).
 // SDK_OUTPUT_I420 writes the planar picture: Y, then U, then V (width x height x 3 / 2 bytes).
-enum : uint8_t { SDK_OUTPUT_NONE = 0, SDK_OUTPUT_BGR24 = 1, SDK_OUTPUT_BGR24_VIDEO = 2, SDK_OUTPUT_I420 = 3 };
+enum : uint8_t {
+  SDK_OUTPUT_NONE = 0,
+  SDK_OUTPUT_BGR24 = 1,
+  SDK_OUTPUT_BGR24_VIDEO = 2,
+  SDK_OUTPUT_I420 = 3
+};
 
 // Delivery header codec words (_SDK_PACKET::wCodec).
-enum : uint16_t { SDK_CODEC_MPEG4 = 0x100, SDK_CODEC_H264 = 0x101, SDK_CODEC_AUDIO_MPEG4 = 0x200,
-                  SDK_CODEC_AUDIO_H264 = 0x202 };
+enum : uint16_t {
+  SDK_CODEC_MPEG4 = 0x100,
+  SDK_CODEC_H264 = 0x101,
+  SDK_CODEC_AUDIO_MPEG4 = 0x200,
+  SDK_CODEC_AUDIO_H264 = 0x202
+};
 
 // Capacities the library assumes of the caller's buffers. A frame that would not fit is
 // dropped (SDK_GetPacket gives 0) and the session's last error text says so.
@@ -206,18 +217,18 @@ constexpr uint32_t SDK_AUDIO_OUTPUT_SIZE = 256 * 1024;
 // One delivered frame. Fields and order are the contract (the record holds pointers).
 struct _SDK_PACKET {
   // The 16-byte delivery header, written by SDK_GetPacket.
-  uint8_t bType;         // 0 video, 1 audio
+  uint8_t bType;  // 0 video, 1 audio
   uint8_t bSpare1;
-  uint16_t wCodec;       // SDK_CODEC_*
-  uint8_t bTall;         // an H.264 picture taller than 479 lines (two fields)
-  uint8_t bKey;          // key frame
-  uint16_t wWidth;       // 0 for audio
-  uint16_t wHeight;      // 0 for audio
+  uint16_t wCodec;   // SDK_CODEC_*
+  uint8_t bTall;     // an H.264 picture taller than 479 lines (two fields)
+  uint8_t bKey;      // key frame
+  uint16_t wWidth;   // 0 for audio
+  uint16_t wHeight;  // 0 for audio
   uint8_t abSpare10[2];
-  uint32_t dwLength;     // bytes written to pBuffer
+  uint32_t dwLength;  // bytes written to pBuffer
   // The caller's buffers (SDK_FIRST_BUFFER_SIZE, SDK_SECOND_BUFFER_SIZE; pOutput see above).
   uint8_t* pBuffer;
-  uint32_t dwLength2;    // bytes written to pBuffer2 (the second field of a tall picture)
+  uint32_t dwLength2;  // bytes written to pBuffer2 (the second field of a tall picture)
   uint8_t* pBuffer2;
   uint32_t dwOutLength;  // bytes written to pOutput, 0 when nothing was
   uint8_t* pOutput;

@@ -37,9 +37,7 @@ bool ResolveText(const char* host, std::string* dotted) {
     net_format_ipv4(sa.addr_be, text, sizeof text);
     *dotted = text;
     return true;
-  } catch (const CBlockingSocketException&) {
-    return false;
-  }
+  } catch (const CBlockingSocketException&) { return false; }
 }
 }  // namespace
 
@@ -76,8 +74,8 @@ int COrvoSDKApp::Initialize(SDK_INIT_CALLBACK callback, void* user, uint16_t eve
   }
   m_bInitialized = 1;
   if (callback)
-    m_eventServer.Start(callback, [this](const char* ip) { return FindDvrByAddress(ip); },
-                        event_port);
+    m_eventServer.Start(
+        callback, [this](const char* ip) { return FindDvrByAddress(ip); }, event_port);
   debug_output("[SDK TRACE]-Initialize() End..... \n");
   return 1;
 }
@@ -192,7 +190,8 @@ int COrvoSDKApp::LogOnDVR(const char* host, const char* user, const char* passwo
     s.Connect(sa, m_nIoTimeOut);
     s.SetReceiveTimeOut(kIoTimeOutMs);
     s.SetSendTimeOut(kIoTimeOutMs);
-    const size_t nu = std::strlen(user), np = std::strlen(password), na = std::strlen(kLogOnAddress);
+    const size_t nu = std::strlen(user), np = std::strlen(password),
+                 na = std::strlen(kLogOnAddress);
     const uint32_t body = uint32_t(nu + np + na + 24);
     std::vector<uint8_t> pkt(12 + body);
     CByteWriter w(pkt.data(), pkt.size());
@@ -285,7 +284,8 @@ int COrvoSDKApp::Connect(const char* host, const char* user, const char* passwor
   CCMSPacket req;
   req.MakeSystemInfoRequest(user);
   if (DvrRequest(id, Request::SystemInfo, req, info) == 1) {
-    debug_outputf("[SDK TRACE]-Connect :::::::::::::::::::::::: >>>>>>>>>>>>>>>>>>>>>> DVR ID(%d) \n", id);
+    debug_outputf(
+        "[SDK TRACE]-Connect :::::::::::::::::::::::: >>>>>>>>>>>>>>>>>>>>>> DVR ID(%d) \n", id);
     return id;
   }
   // A Disconnect of this id meanwhile took the entry and closes the connection itself.
@@ -334,9 +334,15 @@ int COrvoSDKApp::DvrRequest(int dvr_id, Request kind, const CCMSPacket& packet, 
     m_dwPendingReply = 0;
     if (answered && out) {
       switch (kind) {
-        case Request::SystemInfo: CMSCopyDvrInfo(obj->system, static_cast<_SDK_DVR_INFO*>(out)); break;
-        case Request::Health: CMSCopyHealthInfo(obj->health, static_cast<_SDK_DVR_HEALTH_INFO*>(out)); break;
-        case Request::SearchStatus: CMSCopySearchStatus(obj->search, static_cast<_SDK_DVR_SEARCH_STATUS*>(out)); break;
+        case Request::SystemInfo:
+          CMSCopyDvrInfo(obj->system, static_cast<_SDK_DVR_INFO*>(out));
+          break;
+        case Request::Health:
+          CMSCopyHealthInfo(obj->health, static_cast<_SDK_DVR_HEALTH_INFO*>(out));
+          break;
+        case Request::SearchStatus:
+          CMSCopySearchStatus(obj->search, static_cast<_SDK_DVR_SEARCH_STATUS*>(out));
+          break;
         default: break;
       }
     }
@@ -411,8 +417,10 @@ std::shared_ptr<CClientSite> COrvoSDKApp::Open(int dvr_id, int channel,
   // A session is destroyed by its last holder; when that is one of the session's own
   // threads (a callback closed it), the next timer tick destroys it instead.
   std::shared_ptr<CClientSite> site(new CClientSite(this), [this](CClientSite* s) {
-    if (CClientSite::InsideOwnThread(s)) DeferDelete(s);
-    else delete s;
+    if (CClientSite::InsideOwnThread(s))
+      DeferDelete(s);
+    else
+      delete s;
   });
   {
     // Listed first: the stream may start (and its callback run) before Start returns.
@@ -420,8 +428,8 @@ std::shared_ptr<CClientSite> COrvoSDKApp::Open(int dvr_id, int channel,
     m_sites.push_back(site);
     m_siteIndex[site.get()] = site;
   }
-  if (!site->Start(e.szAddress, channel, e.szUser, e.szPassword, e.wPort, param, callback,
-                   channel2, live, user)) {
+  if (!site->Start(e.szAddress, channel, e.szUser, e.szPassword, e.wPort, param, callback, channel2,
+                   live, user)) {
     Close(site.get());
     return nullptr;
   }
@@ -578,8 +586,10 @@ int COrvoSDKApp::GetRecordInfoAllChannel(int dvr_id, int channel_count, int date
   if (!RecordRequest(dvr_id, 0x00040004, uint32_t(date), mask, 0xA0040004, &body)) return 0;
   if (body.size() < size_t(channel_count) * 240) return 0;
   for (int c = 0; c < 16; ++c) {
-    if (c < channel_count) std::memcpy(table->aChannel[c].abSlot, body.data() + c * 240, 240);
-    else std::memset(table->aChannel[c].abSlot, 0, 240);
+    if (c < channel_count)
+      std::memcpy(table->aChannel[c].abSlot, body.data() + c * 240, 240);
+    else
+      std::memset(table->aChannel[c].abSlot, 0, 240);
   }
   return 1;
 }
@@ -628,7 +638,8 @@ void COrvoSDKApp::AliveTest() {
         m_pAliveSocket = nullptr;
         s.Cleanup();
       }
-      debug_outputf("[SDK TRACE]- Alive Check IP (%s)  = is Alive ? %d \n", e.szAddress, alive ? 1 : 0);
+      debug_outputf("[SDK TRACE]- Alive Check IP (%s)  = is Alive ? %d \n", e.szAddress,
+                    alive ? 1 : 0);
     }
     if (!alive && m_bInitialized) {
       for (auto& s : Sites())

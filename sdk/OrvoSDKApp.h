@@ -91,8 +91,7 @@ class COrvoSDKApp : public CMultimediaTimer {
   int Disconnect(int dvr_id);
 
   std::shared_ptr<CClientSite> Open(int dvr_id, int channel, const SITE_OPEN_PARAM& param,
-                                    SDK_OPEN_CALLBACK callback, int channel2, int live,
-                                    void* user);
+                                    SDK_OPEN_CALLBACK callback, int channel2, int live, void* user);
   // 1 closed, 0 not in the list.
   int Close(void* handle);
   std::shared_ptr<CClientSite> FindSite(void* handle);
@@ -104,7 +103,8 @@ class COrvoSDKApp : public CMultimediaTimer {
   int SetSearchStatus(int dvr_id, int status);
   int GetDayOfMonthlyRecord(int dvr_id, int value, int year, int month, unsigned long* days);
   int GetRecordInfo(int dvr_id, int channel, int date, _SDK_REC_TIMETABLE* table);
-  int GetRecordInfoAllChannel(int dvr_id, int channel_count, int date, _SDK_REC_TIMETABLE_EX* table);
+  int GetRecordInfoAllChannel(int dvr_id, int channel_count, int date,
+                              _SDK_REC_TIMETABLE_EX* table);
 
   void NotifyApplication(int source, int code, void* data, const char* ip, int channel, int value);
   // The DVR id whose address is `ip`, or -1.
@@ -136,7 +136,7 @@ class COrvoSDKApp : public CMultimediaTimer {
   std::mutex m_aliveLock;
   CBlockingSocket* m_pAliveSocket = nullptr;  // the alive test's connect, closed by Terminate
 
-  std::shared_mutex m_siteLock;      // shared by the look-ups
+  std::shared_mutex m_siteLock;  // shared by the look-ups
   std::list<std::shared_ptr<CClientSite>> m_sites;
   // The same sessions by handle: every export looks its handle up, GetPacket once a frame.
   std::unordered_map<const void*, std::shared_ptr<CClientSite>> m_siteIndex;

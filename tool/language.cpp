@@ -22,9 +22,8 @@ const char* lookup_label_text(const char* key) {
 }
 
 int is_lookup_failure_text(const char* text) {
-  static const char* const kFailures[] = {"stat() failed.", "fopen() failed.",
-                                          "malloc() failed.", "strstr() failed.",
-                                          "sscanf() failed."};
+  static const char* const kFailures[] = {"stat() failed.", "fopen() failed.", "malloc() failed.",
+                                          "strstr() failed.", "sscanf() failed."};
   if (!text) return 0;
   for (const char* f : kFailures)
     if (strcmp(text, f) == 0) return 1;

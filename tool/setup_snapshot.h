@@ -11,9 +11,9 @@
 // One group as the tool needs it.
 struct SetupGroup {
   std::string name;
-  std::vector<std::string> member;        // member DVR names, member order
-  std::vector<uint8_t> member_protocol;   // their protocol letters
-  std::vector<uint32_t> mask;             // bit k: camera k+1 of that member
+  std::vector<std::string> member;       // member DVR names, member order
+  std::vector<uint8_t> member_protocol;  // their protocol letters
+  std::vector<uint32_t> mask;            // bit k: camera k+1 of that member
 };
 
 // Copies of everything the last load of the store holds.

@@ -85,8 +85,8 @@ void text(Picture& p, int x, int y, const std::string& s, int scale, Rgb c) {
 // cameras, sensors and relays side by side. Each state has its own fill colour, so the
 // states differ wherever the fill shows (a 3-pixel margin inside the border everywhere).
 constexpr int kMarker = 24;
-constexpr Rgb kStateFill[5] = {{40, 170, 60}, {240, 200, 30}, {128, 128, 128},
-                               {220, 30, 30}, {40, 90, 220}};
+constexpr Rgb kStateFill[5] = {
+    {40, 170, 60}, {240, 200, 30}, {128, 128, 128}, {220, 30, 30}, {40, 90, 220}};
 
 void marker(Picture& p, int x0, int y0, int kind, int state, int number) {
   const Rgb white{255, 255, 255}, black{0, 0, 0};
@@ -102,7 +102,8 @@ void marker(Picture& p, int x0, int y0, int kind, int state, int number) {
         if (i * i + j * j <= 17) p.set(x0 + 12 + i, y0 + 8 + j, white);
   } else {  // relay: a diamond
     for (int j = -4; j <= 4; ++j)
-      for (int i = -4 + std::abs(j); i <= 4 - std::abs(j); ++i) p.set(x0 + 12 + i, y0 + 8 + j, white);
+      for (int i = -4 + std::abs(j); i <= 4 - std::abs(j); ++i)
+        p.set(x0 + 12 + i, y0 + 8 + j, white);
   }
   std::string n = std::to_string(number);
   text(p, x0 + 12 - int(n.size()) * 2, y0 + 15, n, 1, white);
@@ -180,7 +181,8 @@ int main(int argc, char** argv) {
   Picture sheet(3 * 5 * kMarker, 32 * kMarker, {0, 0, 0});
   for (int kind = 0; kind < 3; ++kind)
     for (int f = 0; f < 5; ++f)
-      for (int n = 1; n <= 32; ++n) marker(sheet, (kind * 5 + f) * kMarker, (n - 1) * kMarker, kind, f, n);
+      for (int n = 1; n <= 32; ++n)
+        marker(sheet, (kind * 5 + f) * kMarker, (n - 1) * kMarker, kind, f, n);
 
   const char* kDeviceCfg =
       "[EMAP_DEVICE]\n"

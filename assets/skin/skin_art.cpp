@@ -143,12 +143,14 @@ void Painter::panel(SDL_Surface* s, SDL_Rect r) {
 void Painter::button_face(SDL_Surface* s, SDL_Rect r, int face) {
   Rgb edge, top, bottom;
   switch (face) {
+    // clang-format off
     case kPressed: edge = kAccent; top = {28, 34, 44}; bottom = {40, 48, 62}; break;
     case kHover: edge = {96, 170, 240}; top = {66, 78, 96}; bottom = {48, 58, 74}; break;
     case kOn: edge = {110, 186, 255}; top = {36, 110, 196}; bottom = {22, 76, 142}; break;
     case kOnHot: edge = {160, 210, 255}; top = {52, 132, 220}; bottom = {30, 92, 166}; break;
     case kDisabled: edge = {44, 50, 60}; top = {32, 36, 44}; bottom = {28, 32, 40}; break;
     default: edge = {72, 84, 102}; top = {54, 63, 78}; bottom = {36, 43, 54}; break;
+      // clang-format on
   }
   fill(s, r, edge);
   SDL_Rect in{static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
@@ -174,7 +176,7 @@ void Painter::arrow(SDL_Surface* s, SDL_Rect r, int dir, Rgb c) {
   double cx = r.x + r.w / 2.0, cy = r.y + r.h / 2.0;
   double len = (r.w < r.h ? r.w : r.h) * 0.36;
   double ux = std::cos(ang), uy = std::sin(ang);  // along the arrow
-  double vx = -uy, vy = ux;                        // across it
+  double vx = -uy, vy = ux;                       // across it
   SDL_LockSurface(s);
   for (int y = r.y; y < r.y + r.h; ++y)
     for (int x = r.x; x < r.x + r.w; ++x) {
@@ -209,9 +211,9 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
     case Look::cell: {
       int face = toggle_face_of(state);
       Rgb edge = face == kOn || face == kOnHot ? kAccent
-                 : face == kHover             ? Rgb{96, 170, 240}
-                 : face == kDisabled          ? Rgb{34, 38, 46}
-                                              : Rgb{58, 68, 84};
+                 : face == kHover              ? Rgb{96, 170, 240}
+                 : face == kDisabled           ? Rgb{34, 38, 46}
+                                               : Rgb{58, 68, 84};
       fill(s, r, edge);
       SDL_Rect in{static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
                   static_cast<Uint16>(r.w - 2), static_cast<Uint16>(r.h - 2)};
@@ -225,8 +227,9 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
                  : state == 4             ? Rgb{38, 42, 50}
                                           : Rgb{62, 72, 88};
       fill(s, r, edge);
-      fill(s, {static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
-               static_cast<Uint16>(r.w - 2), static_cast<Uint16>(r.h - 2)},
+      fill(s,
+           {static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
+            static_cast<Uint16>(r.w - 2), static_cast<Uint16>(r.h - 2)},
            kFieldBg);
       text(s, r, label, kDimText, pt, false);
       break;
@@ -240,8 +243,9 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
       for (int k = 0; k < 10; ++k) {
         Rgb on = k < 6 ? Rgb{60, 190, 110} : k < 8 ? Rgb{230, 190, 60} : Rgb{230, 70, 60};
         Rgb c = k < state ? on : Rgb{34, 40, 50};
-        fill(s, {static_cast<Sint16>(in.x + 1 + k * seg_w), static_cast<Sint16>(in.y + 2),
-                 static_cast<Uint16>(seg_w - 1), static_cast<Uint16>(in.h - 4)},
+        fill(s,
+             {static_cast<Sint16>(in.x + 1 + k * seg_w), static_cast<Sint16>(in.y + 2),
+              static_cast<Uint16>(seg_w - 1), static_cast<Uint16>(in.h - 4)},
              c);
       }
       break;
@@ -264,8 +268,9 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
                  : state == 4             ? Rgb{38, 42, 50}
                                           : Rgb{58, 68, 84};
       fill(s, r, edge);
-      fill(s, {static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
-               static_cast<Uint16>(r.w - 2), static_cast<Uint16>(r.h - 2)},
+      fill(s,
+           {static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
+            static_cast<Uint16>(r.w - 2), static_cast<Uint16>(r.h - 2)},
            kListBg);
       break;
     }
@@ -282,7 +287,7 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
       int rad = (r.w < r.h ? r.w : r.h) / 2 - 1;
       int cx = r.x + r.w / 2, cy = r.y + r.h / 2;
       static const char* letters[4] = {"", "", "M", "S"};
-      Rgb c = param == 0 ? Rgb{230, 40, 40}
+      Rgb c = param == 0   ? Rgb{230, 40, 40}
               : param == 1 ? Rgb{80, 170, 255}
               : param == 2 ? Rgb{255, 160, 40}
                            : Rgb{240, 70, 200};
@@ -291,7 +296,8 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
         disc(s, cx - rad / 4, cy - rad / 4, rad * 3 / 4 - (rad > 6 ? 2 : 1), {10, 20, 34});
         SDL_LockSurface(s);
         for (int k = 0; k < rad; ++k)
-          for (int t = 0; t < (rad > 6 ? 3 : 2); ++t) put(s, cx + rad / 4 + k / 2 + t, cy + rad / 4 + k / 2, c);
+          for (int t = 0; t < (rad > 6 ? 3 : 2); ++t)
+            put(s, cx + rad / 4 + k / 2 + t, cy + rad / 4 + k / 2, c);
         SDL_UnlockSurface(s);
       } else {
         disc(s, cx, cy, rad, c);
@@ -312,8 +318,10 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
       break;
     }
     case Look::plate: {
-      Rgb tint = param == 1 ? Rgb{150, 40, 40} : param == 2 ? Rgb{150, 110, 30}
-                 : param == 3 ? Rgb{60, 60, 150} : Rgb{40, 90, 150};
+      Rgb tint = param == 1   ? Rgb{150, 40, 40}
+                 : param == 2 ? Rgb{150, 110, 30}
+                 : param == 3 ? Rgb{60, 60, 150}
+                              : Rgb{40, 90, 150};
       if (param == 4 || param == 5) {  // overlays on black (transparent in the tiles)
         fill(s, r, {0, 0, 0});
         SDL_Rect in{static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
@@ -348,7 +356,9 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
       fill(s, r, kTopBar);
       int rad = r.h / 2 - 3;
       disc(s, r.x + rad + 3, r.y + r.h / 2, rad, state ? Rgb{60, 210, 110} : Rgb{70, 76, 86});
-      text(s, {static_cast<Sint16>(r.x + 2 * rad + 6), r.y, static_cast<Uint16>(r.w - 2 * rad - 6), r.h},
+      text(s,
+           {static_cast<Sint16>(r.x + 2 * rad + 6), r.y, static_cast<Uint16>(r.w - 2 * rad - 6),
+            r.h},
            label, state ? kText : kDimText, pt, true, 0);
       break;
     }
@@ -363,13 +373,18 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
       if (side < 8) side = 8;
       int ox = r.x + (r.w - side) / 2, oy = r.y + 3;
       Rgb c = label_colour(face);
-      outline(s, {static_cast<Sint16>(ox), static_cast<Sint16>(oy), static_cast<Uint16>(side),
-                  static_cast<Uint16>(side)},
+      outline(s,
+              {static_cast<Sint16>(ox), static_cast<Sint16>(oy), static_cast<Uint16>(side),
+               static_cast<Uint16>(side)},
               c);
       for (int k = 1; k < g; ++k) {
         int off = side * k / g;
-        fill(s, {static_cast<Sint16>(ox + off), static_cast<Sint16>(oy), 1, static_cast<Uint16>(side)}, c);
-        fill(s, {static_cast<Sint16>(ox), static_cast<Sint16>(oy + off), static_cast<Uint16>(side), 1}, c);
+        fill(s,
+             {static_cast<Sint16>(ox + off), static_cast<Sint16>(oy), 1, static_cast<Uint16>(side)},
+             c);
+        fill(s,
+             {static_cast<Sint16>(ox), static_cast<Sint16>(oy + off), static_cast<Uint16>(side), 1},
+             c);
       }
       text(s, {r.x, static_cast<Sint16>(oy + side), r.w, static_cast<Uint16>(r.h - side - 4)},
            label, c, 7);
@@ -383,8 +398,9 @@ void Painter::paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std:
     }
     case Look::menu_slot: {
       fill(s, r, {40, 46, 56});
-      fill(s, {static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
-               static_cast<Uint16>(r.w - 2), static_cast<Uint16>(r.h - 2)},
+      fill(s,
+           {static_cast<Sint16>(r.x + 1), static_cast<Sint16>(r.y + 1),
+            static_cast<Uint16>(r.w - 2), static_cast<Uint16>(r.h - 2)},
            {22, 26, 33});
       for (int x = r.x + 4; x < r.x + r.w - 4; x += 6)
         fill(s, {static_cast<Sint16>(x), static_cast<Sint16>(r.y + r.h / 2), 3, 1}, {60, 68, 80});

@@ -72,8 +72,7 @@ class Painter {
             int align = 1);
   void panel(SDL_Surface* s, SDL_Rect r);
   // One picture of widget look `look` in state `state`, into rectangle r of s.
-  void paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std::string& label,
-             int param);
+  void paint(SDL_Surface* s, SDL_Rect r, Look look, int state, const std::string& label, int param);
   int line_height(int pt);  // of the regular (list) font
 
  private:

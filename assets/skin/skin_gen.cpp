@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   for (int res : {1280, 1024}) {
-    std::string cfg =
-        std::string("; vigilo default skin, ") + (res == 1280 ? "1280 x 1024" : "1024 x 768") +
-        ", generated at build time\n[SKINS]\n";
+    std::string cfg = std::string("; vigilo default skin, ") +
+                      (res == 1280 ? "1280 x 1024" : "1024 x 768") +
+                      ", generated at build time\n[SKINS]\n";
     std::string sections;
     for (int id = 1; id < skin_tables::kWindowCount; ++id) {
       WindowLayout lay = layout_window(id, res, painter);
@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
         }
       }
       SDL_Surface* atlas = new_rgb(atlas_w, y + shelf + 1);
-      SDL_FillRect(atlas, nullptr, SDL_MapRGB(atlas->format, art::kKey.r, art::kKey.g, art::kKey.b));
+      SDL_FillRect(atlas, nullptr,
+                   SDL_MapRGB(atlas->format, art::kKey.r, art::kKey.g, art::kKey.b));
       for (const std::string& n : order) {
         const Place& p = *by_name[n];
         const auto& src = packed[n].src;
@@ -154,8 +155,8 @@ int main(int argc, char** argv) {
       sections += std::string("\n[") + skin_tables::kWindowNames[id] + "]\n";
       for (const std::string& n : order) {
         const Place& p = *by_name[n];
-        std::string l = n + " = " + px_name + ", " + std::to_string(p.w) + ", " +
-                        std::to_string(p.h);
+        std::string l =
+            n + " = " + px_name + ", " + std::to_string(p.w) + ", " + std::to_string(p.h);
         for (auto& s : packed[n].src)
           l += ", " + std::to_string(s.first) + ", " + std::to_string(s.second);
         l += ", " + std::to_string(p.x) + ", " + std::to_string(p.y) + "\n";
@@ -167,8 +168,10 @@ int main(int argc, char** argv) {
     for (int id = 1; id < skin_tables::kWindowCount; ++id) {
       std::string n = skin_tables::kWindowNames[id];
       size_t at = cfg.find(n, cfg.find("[SKINS]"));
-      if (at == std::string::npos || cfg[at - 1] != '\n' || cfg.compare(at, n.size() + 3, n + " = ") != 0) {
-        std::fprintf(stderr, "skin_gen: [SKINS] line of %s is found inside another line\n", n.c_str());
+      if (at == std::string::npos || cfg[at - 1] != '\n' ||
+          cfg.compare(at, n.size() + 3, n + " = ") != 0) {
+        std::fprintf(stderr, "skin_gen: [SKINS] line of %s is found inside another line\n",
+                     n.c_str());
         ok = false;
       }
     }

@@ -20,9 +20,12 @@ struct Builder {
   }
   void deco(Deco::Kind k, int x, int y, int w, int h, const std::string& label = "", int pt = 10,
             int align = 1) {
-    lay.decos.push_back({k, {static_cast<Sint16>(x), static_cast<Sint16>(y),
-                             static_cast<Uint16>(w), static_cast<Uint16>(h)},
-                         label, pt, align});
+    lay.decos.push_back({k,
+                         {static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(w),
+                          static_cast<Uint16>(h)},
+                         label,
+                         pt,
+                         align});
   }
 };
 
@@ -130,18 +133,19 @@ WindowLayout main_window(int res, art::Painter& painter) {
   b.add("network", net_x, (tb - 20) / 2, net_w, 20, Look::indicator, "LINK");
   const int dw = hd ? 14 : 12, dh = hd ? 24 : 20, dy = (tb - dh) / 2;
   // Clock: YYYY-MM-DD WWW HH:MM:SS, laid out right to left before the link indicator.
-  struct Item { const char* name; int w; const char* sep; };
-  const Item clock[] = {{"1st_year", dw, nullptr}, {"2nd_year", dw, nullptr},
-                        {"3rd_year", dw, nullptr}, {"4th_year", dw, nullptr},
-                        {nullptr, dw / 2 + 4, "-"},   {"1st_month", dw, nullptr},
-                        {"2nd_month", dw, nullptr}, {nullptr, dw / 2 + 4, "-"},
-                        {"1st_day", dw, nullptr},   {"2nd_day", dw, nullptr},
-                        {nullptr, 8, ""},           {"clock_weekday", dw * 3, nullptr},
-                        {nullptr, 8, ""},           {"1st_hour", dw, nullptr},
-                        {"2nd_hour", dw, nullptr},  {nullptr, dw / 2 + 2, ":"},
-                        {"1st_min", dw, nullptr},   {"2nd_min", dw, nullptr},
-                        {nullptr, dw / 2 + 2, ":"}, {"1st_sec", dw, nullptr},
-                        {"2nd_sec", dw, nullptr}};
+  struct Item {
+    const char* name;
+    int w;
+    const char* sep;
+  };
+  const Item clock[] = {
+      {"1st_year", dw, nullptr},  {"2nd_year", dw, nullptr},  {"3rd_year", dw, nullptr},
+      {"4th_year", dw, nullptr},  {nullptr, dw / 2 + 4, "-"}, {"1st_month", dw, nullptr},
+      {"2nd_month", dw, nullptr}, {nullptr, dw / 2 + 4, "-"}, {"1st_day", dw, nullptr},
+      {"2nd_day", dw, nullptr},   {nullptr, 8, ""},           {"clock_weekday", dw * 3, nullptr},
+      {nullptr, 8, ""},           {"1st_hour", dw, nullptr},  {"2nd_hour", dw, nullptr},
+      {nullptr, dw / 2 + 2, ":"}, {"1st_min", dw, nullptr},   {"2nd_min", dw, nullptr},
+      {nullptr, dw / 2 + 2, ":"}, {"1st_sec", dw, nullptr},   {"2nd_sec", dw, nullptr}};
   int clock_w = 0;
   for (const Item& it : clock) clock_w += it.w;
   int cx = net_x - 16 - clock_w;
@@ -172,11 +176,14 @@ WindowLayout main_window(int res, art::Painter& painter) {
   b.add("search", px + cw + 4, y, cw, rh, Look::button, "SEARCH");
   y += rh + 6;
   const int tw = (pw - 8) / 3, th = hd ? 28 : 24;
-  struct Tool { const char* name; const char* label; };
+  struct Tool {
+    const char* name;
+    const char* label;
+  };
   const Tool tools[] = {{"setup", "SETUP"},       {"emap", "E-MAP"},       {"log_view", "LOGS"},
                         {"browse", "FILES"},      {"dvrsetup", "DVR SET"}, {"snapshot", "SNAP"},
                         {"record", "REC"},        {"spotout1", "SPOT"},    {"evt_button", "EVENTS"},
-                        {"info_button", "STATS"}, {"mute", "SOUND"},   {"pip1", "PIP"}};
+                        {"info_button", "STATS"}, {"mute", "SOUND"},       {"pip1", "PIP"}};
   for (int k = 0; k < 12; ++k) {
     int tx = px + (k % 3) * (tw + 4), ty = y + (k / 3) * (th + 4);
     b.add(tools[k].name, tx, ty, tw, th, Look::button, tools[k].label);
@@ -200,15 +207,26 @@ WindowLayout main_window(int res, art::Painter& painter) {
   b.add("ptz_preset_on", gx + gw + 4, y + gh + 2, gw, gh, Look::toggle, "PRESET");
   y += 3 * ps + 4;
   const int fw = (pw - 8) / 5, fh = hd ? 24 : 20;
-  struct Fn { const char* name; const char* label; bool lbl; };
-  const Fn rows[3][5] = {
-      {{"ptz_zoom_in", "ZOOM+", false}, {"ptz_zoom_out", "ZOOM-", false},
-       {"ptz_zspeed-", "-", false}, {"ptz_zspeed_lbl", "", true}, {"ptz_zspeed+", "+", false}},
-      {{"ptz_focus_near", "NEAR", false}, {"ptz_focus_far", "FAR", false},
-       {"ptz_fspeed-", "-", false}, {"ptz_fspeed_lbl", "", true}, {"ptz_fspeed+", "+", false}},
-      {{"ptz_iris_open", "OPEN", false}, {"ptz_iris_close", "CLOSE", false},
-       {"ptz_ptspeed-", "-", false}, {"ptz_ptspeed_lbl", "", true},
-       {"ptz_ptspeed+", "+", false}}};
+  struct Fn {
+    const char* name;
+    const char* label;
+    bool lbl;
+  };
+  const Fn rows[3][5] = {{{"ptz_zoom_in", "ZOOM+", false},
+                          {"ptz_zoom_out", "ZOOM-", false},
+                          {"ptz_zspeed-", "-", false},
+                          {"ptz_zspeed_lbl", "", true},
+                          {"ptz_zspeed+", "+", false}},
+                         {{"ptz_focus_near", "NEAR", false},
+                          {"ptz_focus_far", "FAR", false},
+                          {"ptz_fspeed-", "-", false},
+                          {"ptz_fspeed_lbl", "", true},
+                          {"ptz_fspeed+", "+", false}},
+                         {{"ptz_iris_open", "OPEN", false},
+                          {"ptz_iris_close", "CLOSE", false},
+                          {"ptz_ptspeed-", "-", false},
+                          {"ptz_ptspeed_lbl", "", true},
+                          {"ptz_ptspeed+", "+", false}}};
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 5; ++c)
       b.add(rows[r][c].name, px + c * (fw + 2), y + r * (fh + 2), fw, fh,
@@ -230,14 +248,20 @@ WindowLayout main_window(int res, art::Painter& painter) {
   b.add("layout_control", 8, by, plate_w, sh, Look::button, "LAYOUT");
   b.add("layout_left", 8 + plate_w + 4, by, 24, sh, Look::arrow, "", 6);
   const int ox = 8 + plate_w + 4 + 24 + 4;
-  struct Lb { const char* name; const char* label; int g; Look look; };
-  const Lb strip[13] = {{"layout1", "1", 1, Look::grid},        {"layout4", "4", 2, Look::grid},
-                        {"layout9", "9", 3, Look::grid},        {"layout16", "16", 4, Look::grid},
-                        {"layout36", "36", 6, Look::grid},      {"layout64", "64", 8, Look::grid},
-                        {"layout144", "144", 12, Look::grid},   {"fullscreen", "FULL", 0, Look::button},
-                        {"cyclecam", "TOUR", 0, Look::toggle},  {"split_view", "SPLIT", 0, Look::button},
-                        {"switch_cam", "SWAP", 0, Look::button}, {"layout_ratio43", "4:3", 0, Look::toggle},
-                        {"add_layout", "+MENU", 0, Look::button}};
+  struct Lb {
+    const char* name;
+    const char* label;
+    int g;
+    Look look;
+  };
+  const Lb strip[13] = {
+      {"layout1", "1", 1, Look::grid},         {"layout4", "4", 2, Look::grid},
+      {"layout9", "9", 3, Look::grid},         {"layout16", "16", 4, Look::grid},
+      {"layout36", "36", 6, Look::grid},       {"layout64", "64", 8, Look::grid},
+      {"layout144", "144", 12, Look::grid},    {"fullscreen", "FULL", 0, Look::button},
+      {"cyclecam", "TOUR", 0, Look::toggle},   {"split_view", "SPLIT", 0, Look::button},
+      {"switch_cam", "SWAP", 0, Look::button}, {"layout_ratio43", "4:3", 0, Look::toggle},
+      {"add_layout", "+MENU", 0, Look::button}};
   int slot = 0;
   for (int k = 0; k < 13; ++k) {
     // The small strip never shows layout64 and layout144: their pictures are transparent
@@ -337,8 +361,7 @@ WindowLayout search_window(int res) {
   const int dw = hd ? 40 : 30, dh = hd ? 26 : 20;
   const int cal_x = px + (pw - 7 * (dw + 2)) / 2;
   const char* wd[7] = {"S", "M", "T", "W", "T", "F", "S"};
-  for (int k = 0; k < 7; ++k)
-    b.deco(Deco::dim_text, cal_x + k * (dw + 2), y, dw, 14, wd[k], 9);
+  for (int k = 0; k < 7; ++k) b.deco(Deco::dim_text, cal_x + k * (dw + 2), y, dw, 14, wd[k], 9);
   y += 16;
   b.add("day", cal_x, y, dw, dh, Look::cell);
   y += 6 * dh + 8;
@@ -362,13 +385,17 @@ WindowLayout search_window(int res) {
   b.deco(Deco::dim_text, 8, cam_y, lx - 12, cam_h, "CAM", 9, 0);
   b.add("camera", lx, cam_y, cam_w, cam_h, Look::cell);
 
-  struct Ctl { const char* name; const char* label; Look look; };
-  const Ctl ctl[12] = {{"top", "GO", Look::button},       {"left", "-30s", Look::button},
-                       {"prev", "-10s", Look::button},    {"play", "PLAY", Look::toggle},
-                       {"next", "STOP", Look::button},    {"right", "+30s", Look::button},
-                       {"bottom", "END", Look::button},   {"slower", "SLOW", Look::button},
-                       {"speed", "", Look::field},        {"faster", "FAST", Look::button},
-                       {"record", "REC", Look::toggle},   {"snapshot", "SNAP", Look::button}};
+  struct Ctl {
+    const char* name;
+    const char* label;
+    Look look;
+  };
+  const Ctl ctl[12] = {{"top", "GO", Look::button},     {"left", "-30s", Look::button},
+                       {"prev", "-10s", Look::button},  {"play", "PLAY", Look::toggle},
+                       {"next", "STOP", Look::button},  {"right", "+30s", Look::button},
+                       {"bottom", "END", Look::button}, {"slower", "SLOW", Look::button},
+                       {"speed", "", Look::field},      {"faster", "FAST", Look::button},
+                       {"record", "REC", Look::toggle}, {"snapshot", "SNAP", Look::button}};
   if (hd) {
     const int cy = cam_y + 2 * cam_h + 12, cwid = 60, ch = 34;
     for (int k = 0; k < 12; ++k)
@@ -404,19 +431,24 @@ WindowLayout player_window(int id) {
   b.add("minimize", lay.width - 8 - 2 * bs - 6, 5, bs, bs, Look::button, "_");
   b.deco(Deco::panel, 4, v.y + v.h + 4, lay.width - 8, lay.height - v.y - v.h - 8);
   b.add("progress", v.x, v.y + v.h + 6, v.w, 8, Look::progress);
-  struct Ctl { const char* name; const char* label; Look look; };
-  const Ctl ctl[10] = {{"top", "START", Look::button}, {"left", "-30s", Look::button},
-                       {"prev", "-10s", Look::button}, {"play", "PLAY", Look::toggle},
-                       {"next", "+10s", Look::button}, {"right", "+30s", Look::button},
+  struct Ctl {
+    const char* name;
+    const char* label;
+    Look look;
+  };
+  const Ctl ctl[10] = {{"top", "START", Look::button},  {"left", "-30s", Look::button},
+                       {"prev", "-10s", Look::button},  {"play", "PLAY", Look::toggle},
+                       {"next", "+10s", Look::button},  {"right", "+30s", Look::button},
                        {"bottom", "END", Look::button}, {"slower", "SLOW", Look::button},
-                       {"speed", "", Look::field},     {"faster", "FAST", Look::button}};
+                       {"speed", "", Look::field},      {"faster", "FAST", Look::button}};
   const int cw = file ? 64 : 30, ch = file ? 34 : 30, cy = v.y + v.h + 18;
   for (int k = 0; k < 10; ++k)
     b.add(ctl[k].name, v.x + k * (cw + 4), cy, cw, ch, ctl[k].look, ctl[k].label);
   b.add("tooltip", v.x + 10, v.y + v.h - 30, 200, 20, Look::tooltip);
   b.add("zoomed_icon", v.x + 8, v.y + 8, 24, 24, Look::icon, "", 1);
   b.add("background", v.x + 40, v.y + 8, 160, 120, Look::tile_bg);
-  if (!file) b.add("network", lay.width - 8 - 2 * bs - 100, (tb - 20) / 2, 80, 20, Look::indicator, "LINK");
+  if (!file)
+    b.add("network", lay.width - 8 - 2 * bs - 100, (tb - 20) / 2, 80, 20, Look::indicator, "LINK");
   return lay;
 }
 
@@ -458,8 +490,9 @@ void paint_background(SDL_Surface* bg, const WindowLayout& lay, art::Painter& p)
   // Lists scroll over the background: give it the lists' interior colour.
   for (const Place& pl : lay.places)
     if (pl.look == Look::list)
-      p.fill(bg, {static_cast<Sint16>(pl.x + 1), static_cast<Sint16>(pl.y + 1),
-                  static_cast<Uint16>(pl.w - 2), static_cast<Uint16>(pl.h - 2)},
+      p.fill(bg,
+             {static_cast<Sint16>(pl.x + 1), static_cast<Sint16>(pl.y + 1),
+              static_cast<Uint16>(pl.w - 2), static_cast<Uint16>(pl.h - 2)},
              art::kListBg);
 }
 

@@ -29,8 +29,8 @@ bool write_wav(const std::filesystem::path& path, const std::vector<int16_t>& pc
   put(f, 36 + bytes, 4);
   f << "WAVEfmt ";
   put(f, 16, 4);
-  put(f, 1, 2);          // PCM
-  put(f, 1, 2);          // mono
+  put(f, 1, 2);  // PCM
+  put(f, 1, 2);  // mono
   put(f, kRate, 4);
   put(f, kRate * 2, 4);  // bytes per second
   put(f, 2, 2);          // block align

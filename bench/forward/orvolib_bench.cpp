@@ -19,7 +19,8 @@ int main() {
   auto per_call_ns = [&](int (*fn)(void*, unsigned long)) {
     return time_us([&] {
              for (int i = 0; i < kCalls; ++i) sink = sink + fn(nullptr, 1);
-           }) * 1000.0 / kCalls;
+           }) *
+           1000.0 / kCalls;
   };
   const double f = per_call_ns(floor_fn), d = per_call_ns(direct), o = per_call_ns(forwarded);
   std::printf("%-34s %10s\n", "call (unknown handle)", "ns/call");

@@ -56,10 +56,10 @@ int64_t now_ns() {
 // Where the code lies in the channel's picture surface (after a tall 'Q' picture was folded
 // into its top half), and which part of the surface a tile shows: the tile code's cut.
 struct Geometry {
-  int w, h;           // encoded picture
+  int w, h;            // encoded picture
   int sx, sy, sw, sh;  // the surface rectangle a tile stretches over its cell
-  int top;            // first row of the code (the complement row follows)
-  int rows;           // rows of one block
+  int top;             // first row of the code (the complement row follows)
+  int rows;            // rows of one block
   bool folded;
 };
 
@@ -91,7 +91,8 @@ struct Clip {
 };
 
 Clip encode_clip(const Geometry& g) {
-  Clip c{std::make_shared<std::vector<std::vector<uint8_t>>>(), std::make_shared<std::vector<bool>>()};
+  Clip c{std::make_shared<std::vector<std::vector<uint8_t>>>(),
+         std::make_shared<std::vector<bool>>()};
   media_gen::H264Encoder enc(g.w, g.h, kFps, 25);
   for (int i = 0; i < kClip; ++i) {
     media_gen::Yuv420 pic = media_gen::synth_picture(g.w, g.h, 0, i);
@@ -167,8 +168,8 @@ struct Sampler {
       const int x = area.x + cell.x + (px - g.sx) * cell.w / g.sw;
       const int y = area.y + cell.y + (py - g.sy) * cell.h / g.sh;
       if (x < 0 || y < 0 || x >= screen->w || y >= screen->h) return -1;
-      const uint32_t v = *reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(screen->pixels) +
-                                                             size_t(y) * screen->pitch + size_t(x) * 4);
+      const uint32_t v = *reinterpret_cast<const uint32_t*>(
+          static_cast<const uint8_t*>(screen->pixels) + size_t(y) * screen->pitch + size_t(x) * 4);
       uint8_t r, gg, b;
       SDL_GetRGB(v, screen->format, &r, &gg, &b);
       return gg > 128 ? 1 : 0;
@@ -288,7 +289,8 @@ Result run_case(const Case& c, const Clip& clip, const std::string& run_dir, dou
     rx->sock_timeout = 10;
     rx->context = ctx;
     rx->osd_mask = 0x0F;
-    for (int k = 0; k < c.channels; ++k) snprintf(rx->channels[k].camera_name, sizeof rx->channels[k].camera_name, "CAM%02d", k + 1);
+    for (int k = 0; k < c.channels; ++k)
+      snprintf(rx->channels[k].camera_name, sizeof rx->channels[k].camera_name, "CAM%02d", k + 1);
     assign_channel_ids(rx);
     assign_slot_indexes(rx);
     load_osd_fonts(rx, run_dir.c_str());
@@ -330,7 +332,8 @@ Result run_case(const Case& c, const Clip& clip, const std::string& run_dir, dou
   sampler.measuring.store(false);
   long sent = 0;
   for (size_t i = 0; i < logs.size(); ++i)
-    if (is_channel_shown(ctx, ctx->receivers[i / size_t(c.channels)].channels[i % size_t(c.channels)].id))
+    if (is_channel_shown(
+            ctx, ctx->receivers[i / size_t(c.channels)].channels[i % size_t(c.channels)].id))
       sent += logs[i].sent.load() - sent0[i];
 
   SDL_RemoveTimer(timer);
@@ -351,10 +354,12 @@ Result run_case(const Case& c, const Clip& clip, const std::string& run_dir, dou
   Result r{};
   r.p50 = percentile(sampler.latency_ms, 0.5);
   r.p99 = percentile(sampler.latency_ms, 0.99);
-  r.max = sampler.latency_ms.empty() ? 0 : *std::max_element(sampler.latency_ms.begin(), sampler.latency_ms.end());
-  r.tick_ms = sampler.ticks.size() > 1
-                  ? double(sampler.ticks.back() - sampler.ticks.front()) / 1e6 / double(sampler.ticks.size() - 1)
-                  : 0;
+  r.max = sampler.latency_ms.empty()
+              ? 0
+              : *std::max_element(sampler.latency_ms.begin(), sampler.latency_ms.end());
+  r.tick_ms = sampler.ticks.size() > 1 ? double(sampler.ticks.back() - sampler.ticks.front()) /
+                                             1e6 / double(sampler.ticks.size() - 1)
+                                       : 0;
   r.shown = sampler.shown;
   r.sent = sent;
   r.out_of_order = sampler.out_of_order;
@@ -371,10 +376,14 @@ int main(int argc, char** argv) {
   std::string run_dir = env ? env : ".";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
-    else if (a == "--cases" && i + 1 < argc) cases = argv[++i];
-    else if (a == "--log" && i + 1 < argc) ++i;
-    else run_dir = a;
+    if (a == "--seconds" && i + 1 < argc)
+      seconds = std::atof(argv[++i]);
+    else if (a == "--cases" && i + 1 < argc)
+      cases = argv[++i];
+    else if (a == "--log" && i + 1 < argc)
+      ++i;
+    else
+      run_dir = a;
   }
   if (!run_dir.empty() && run_dir.back() != '/') run_dir += '/';
   setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -401,14 +410,16 @@ int main(int argc, char** argv) {
       {"16 DVRs x 16 ch, D1", 16, 16, 4, 720, 480},
       {"16 DVRs x 16 ch, CIF", 16, 16, 4, 352, 288},
   };
-  bench::figure("latency_bench: live 'Q' H.264 at %d fps, send -> the refresh that shows the frame, "
-              "%.0f s a case; 16 x 16 shows the first DVR's 16 channels (4 x 4 grid)\n",
-              kFps, seconds);
-  bench::figure("floor: the refresh tick %.0f ms (median %.1f, max %.0f), plus %.1f ms for each frame "
-              "held back; targets p99 < 40 ms (1 x 4), < 60 ms (16 x 16), none out of order\n",
-              kTickMs, kTickMs / 2, kTickMs, kFrameMs);
-  bench::figure("%-22s %8s %8s %8s %8s %12s %6s %9s %8s\n", "case", "median", "p99", "max", "target",
-              "shown/sent", "order", "tick", "verdict");
+  bench::figure(
+      "latency_bench: live 'Q' H.264 at %d fps, send -> the refresh that shows the frame, "
+      "%.0f s a case; 16 x 16 shows the first DVR's 16 channels (4 x 4 grid)\n",
+      kFps, seconds);
+  bench::figure(
+      "floor: the refresh tick %.0f ms (median %.1f, max %.0f), plus %.1f ms for each frame "
+      "held back; targets p99 < 40 ms (1 x 4), < 60 ms (16 x 16), none out of order\n",
+      kTickMs, kTickMs / 2, kTickMs, kFrameMs);
+  bench::figure("%-22s %8s %8s %8s %8s %12s %6s %9s %8s\n", "case", "median", "p99", "max",
+                "target", "shown/sent", "order", "tick", "verdict");
   Clip d1, cif;
   for (const Case& c : all) {
     const bool big = c.dvrs > 1;
@@ -419,9 +430,9 @@ int main(int argc, char** argv) {
     const double target = big ? 60 : 40;
     char shown[32];
     std::snprintf(shown, sizeof shown, "%ld/%ld", r.shown, r.sent);
-    bench::figure("%-22s %5.1f ms %5.1f ms %5.1f ms %5.0f ms %12s %6ld %6.1f ms %8s\n", c.name, r.p50,
-                r.p99, r.max, target, shown, r.out_of_order, r.tick_ms,
-                r.shown > 0 && r.p99 < target && r.out_of_order == 0 ? "met" : "MISSED");
+    bench::figure("%-22s %5.1f ms %5.1f ms %5.1f ms %5.0f ms %12s %6ld %6.1f ms %8s\n", c.name,
+                  r.p50, r.p99, r.max, target, shown, r.out_of_order, r.tick_ms,
+                  r.shown > 0 && r.p99 < target && r.out_of_order == 0 ? "met" : "MISSED");
     std::fflush(bench::figures());
   }
   free_video_decoders();

@@ -47,7 +47,8 @@ struct Clip {
 };
 
 Clip encode_clip(int frames) {
-  Clip c{std::make_shared<std::vector<std::vector<uint8_t>>>(), std::make_shared<std::vector<bool>>()};
+  Clip c{std::make_shared<std::vector<std::vector<uint8_t>>>(),
+         std::make_shared<std::vector<bool>>()};
   media_gen::H264Encoder enc(kWidth, kHeight, kFps, 25);
   for (int i = 0; i < frames; ++i) {
     std::vector<uint8_t> au;
@@ -95,8 +96,10 @@ RawResult raw_copy(int dvrs, int channels, int fps, const Clip& clip, double sec
     auto p1 = qdvr::packet(2, 1, login, false);
     std::vector<uint8_t> sel(12, 0);
     uint32_t mask = channels >= 32 ? 0xFFFFFFFFu : ((1u << channels) - 1);
-    sel[0] = uint8_t(mask >> 24); sel[1] = uint8_t(mask >> 16);
-    sel[2] = uint8_t(mask >> 8); sel[3] = uint8_t(mask);
+    sel[0] = uint8_t(mask >> 24);
+    sel[1] = uint8_t(mask >> 16);
+    sel[2] = uint8_t(mask >> 8);
+    sel[3] = uint8_t(mask);
     sel[8] = 17;
     sel[9] = uint8_t(channels);
     sel[11] = 1;
@@ -176,7 +179,8 @@ struct Rig {
   }
   double cpu() {
     double c = 0;
-    for (int d = 0; d < ctx->num_receivers; ++d) c += thread_cpu_s(ctx->receivers[d].thread.native_handle());
+    for (int d = 0; d < ctx->num_receivers; ++d)
+      c += thread_cpu_s(ctx->receivers[d].thread.native_handle());
     return c;
   }
   long long total_frames() {
@@ -211,7 +215,8 @@ struct RunResult {
   uint64_t dropped = 0;
 };
 
-RunResult run(int dvrs, int channels, int fps, const Clip& clip, double seconds, bool record = false) {
+RunResult run(int dvrs, int channels, int fps, const Clip& clip, double seconds,
+              bool record = false) {
   Rig rig(dvrs, channels, fps, clip, record);
   rig.start();
   // Measure from the moment frames flow, so connect and login are not counted.
@@ -233,8 +238,12 @@ RunResult run(int dvrs, int channels, int fps, const Clip& clip, double seconds,
     for (int d = 0; d < dvrs; ++d)
       if (double(rig.frames[size_t(d)].load() - f0[size_t(d)]) < 0.95 * want) ++behind;
   }
-  RunResult r{double(fr) / wall, double(by) / wall / 1e6, cpu * 1e6 / double(fr ? fr : 1),
-              cpu * 1e9 / double(by ? by : 1), fr, behind};
+  RunResult r{double(fr) / wall,
+              double(by) / wall / 1e6,
+              cpu * 1e6 / double(fr ? fr : 1),
+              cpu * 1e9 / double(by ? by : 1),
+              fr,
+              behind};
   r.writer_load = double(r1.writer_cpu_ns - r0.writer_cpu_ns) / 1e9 / wall;
   r.written_mbps = double(r1.bytes_written - r0.bytes_written) / wall / 1e6;
   r.dropped = r1.dropped - r0.dropped;
@@ -253,11 +262,16 @@ int main(int argc, char** argv) {
   std::string cases = "all";
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
-    if (a == "--seconds") seconds = std::atof(argv[i + 1]);
-    else if (a == "--dvrs") dvrs = std::atoi(argv[i + 1]);
-    else if (a == "--channels") channels = std::atoi(argv[i + 1]);
-    else if (a == "--rec-dir") rec_dir = argv[i + 1];
-    else if (a == "--cases") cases = argv[i + 1];
+    if (a == "--seconds")
+      seconds = std::atof(argv[i + 1]);
+    else if (a == "--dvrs")
+      dvrs = std::atoi(argv[i + 1]);
+    else if (a == "--channels")
+      channels = std::atoi(argv[i + 1]);
+    else if (a == "--rec-dir")
+      rec_dir = argv[i + 1];
+    else if (a == "--cases")
+      cases = argv[i + 1];
   }
   if (cases == "is") {
     SDL_Init(0);
@@ -294,28 +308,29 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::remove_all(rec_name, ec);
   bench::figure("links_bench: D1 %dx%d H.264, clip of 50 frames, mean %zu bytes/frame\n", kWidth,
-              kHeight, clip_bytes / clip.units->size());
+                kHeight, clip_bytes / clip.units->size());
   bench::figure("%-36s %9s %8s %12s %9s %9s %6s %7s\n", "case", "frames/s", "MB/s", "CPU us/frame",
-              "CPU ns/B", "raw ns/B", "x raw", "behind");
+                "CPU ns/B", "raw ns/B", "x raw", "behind");
   bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %7s\n", "1 receiver x 16 ch, unpaced",
-              one.fps, one.mbps, one.us_per_frame, one.ns_per_byte, raw1.ns_per_byte,
-              one.ns_per_byte / raw1.ns_per_byte, "-");
+                one.fps, one.mbps, one.us_per_frame, one.ns_per_byte, raw1.ns_per_byte,
+                one.ns_per_byte / raw1.ns_per_byte, "-");
   char label[64];
   std::snprintf(label, sizeof label, "%d receivers x %d ch @ %d fps", dvrs, channels, kFps);
   bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %4d/%d\n", label, many.fps, many.mbps,
-              many.us_per_frame, many.ns_per_byte, rawn.ns_per_byte,
-              many.ns_per_byte / rawn.ns_per_byte, many.behind, dvrs);
+                many.us_per_frame, many.ns_per_byte, rawn.ns_per_byte,
+                many.ns_per_byte / rawn.ns_per_byte, many.behind, dvrs);
   std::snprintf(label, sizeof label, "  the same, every channel recording");
   bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %4d/%d\n", label, rec.fps, rec.mbps,
-              rec.us_per_frame, rec.ns_per_byte, rawn.ns_per_byte,
-              rec.ns_per_byte / rawn.ns_per_byte, rec.behind, dvrs);
+                rec.us_per_frame, rec.ns_per_byte, rawn.ns_per_byte,
+                rec.ns_per_byte / rawn.ns_per_byte, rec.behind, dvrs);
   bench::figure("raw copy: %.1f MB/s (1 DVR unpaced), %.1f MB/s (%d DVRs paced)\n", raw1.mbps,
-              rawn.mbps, dvrs);
+                rawn.mbps, dvrs);
   const double added = rec.ns_per_byte - many.ns_per_byte;
-  bench::figure("recording: receive threads +%.3f ns/B = %.2f x the raw copy's ns/B (target <= 0.20); "
-              "writer %.1f%% of a core, %.1f MB/s written to %s; %llu records dropped (target 0)\n",
-              added, added / rawn.ns_per_byte, 100 * rec.writer_load, rec.written_mbps,
-              rec_dir.c_str(), static_cast<unsigned long long>(rec.dropped));
+  bench::figure(
+      "recording: receive threads +%.3f ns/B = %.2f x the raw copy's ns/B (target <= 0.20); "
+      "writer %.1f%% of a core, %.1f MB/s written to %s; %llu records dropped (target 0)\n",
+      added, added / rawn.ns_per_byte, 100 * rec.writer_load, rec.written_mbps, rec_dir.c_str(),
+      static_cast<unsigned long long>(rec.dropped));
   if (cases == "all") run_is_cases(seconds, dvrs);
   SDL_Quit();
   return 0;

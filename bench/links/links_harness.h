@@ -39,7 +39,9 @@ inline double self_cpu_s() {
 }
 inline double now_s() { return double(net_now_ms()) / 1000.0; }
 
-struct RawResult { double mbps, ns_per_byte; };
+struct RawResult {
+  double mbps, ns_per_byte;
+};
 
 // Reads the DVRs' streams on `fds` (logged in already) by plain recv() calls into one buffer
 // of `buf_size` bytes a socket, throwing them away, for `seconds` once frames flow; then

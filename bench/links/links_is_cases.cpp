@@ -92,12 +92,13 @@ RunResult run(const Kind& k, int dvrs, int fps, double seconds) {
   std::thread drain([&] {
     while (!stop.load()) {
       for (uint32_t s = 0; s < ctx->num_slots; ++s)
-        drain_slot(ctx.get(), s, [&](const FRAME_RECORD_HEADER&, const uint8_t* body) -> RECEIVER_INFO* {
-          const int r = k.letter == 'S' ? body[2] : get_le16(body + 30);
-          if (r >= dvrs) return nullptr;
-          frames[size_t(r)].fetch_add(1);
-          return &ctx->receivers[r];
-        });
+        drain_slot(ctx.get(), s,
+                   [&](const FRAME_RECORD_HEADER&, const uint8_t* body) -> RECEIVER_INFO* {
+                     const int r = k.letter == 'S' ? body[2] : get_le16(body + 30);
+                     if (r >= dvrs) return nullptr;
+                     frames[size_t(r)].fetch_add(1);
+                     return &ctx->receivers[r];
+                   });
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
   });
@@ -134,7 +135,8 @@ RunResult run(const Kind& k, int dvrs, int fps, double seconds) {
   int behind = 0;
   if (fps > 0)
     for (int d = 0; d < dvrs; ++d)
-      if (double(frames[size_t(d)].load() - f0[size_t(d)]) < 0.95 * fps * kChannels * wall) ++behind;
+      if (double(frames[size_t(d)].load() - f0[size_t(d)]) < 0.95 * fps * kChannels * wall)
+        ++behind;
   stop_bench_receivers(ctx.get());
   stop.store(true);
   drain.join();
@@ -170,7 +172,8 @@ double scanner_mbps(const std::vector<std::vector<std::vector<uint8_t>>>& clips,
   double used = 0;
   while (used < seconds) {
     for (size_t at = 0; at < stream.size(); at += TIR_READ_SIZE)
-      parse_tir_stream(nullptr, stream.data() + at, std::min(TIR_READ_SIZE, stream.size() - at), &sc);
+      parse_tir_stream(nullptr, stream.data() + at, std::min(TIR_READ_SIZE, stream.size() - at),
+                       &sc);
     bytes += (long long)stream.size();
     used = self_cpu_s() - c0;
   }
@@ -200,7 +203,8 @@ void run_is_cases(double seconds, int dvrs) {
     c.shared_keys = ikeys;
     auto* p = new idvr::IdvrPeer(c);
     p->start();
-    return std::unique_ptr<void, void (*)(void*)>(p, [](void* q) { delete static_cast<idvr::IdvrPeer*>(q); });
+    return std::unique_ptr<void, void (*)(void*)>(
+        p, [](void* q) { delete static_cast<idvr::IdvrPeer*>(q); });
   };
   ik.port = [](void* p) { return static_cast<idvr::IdvrPeer*>(p)->live_port(); };
   ik.bytes = [](void* p) { return static_cast<idvr::IdvrPeer*>(p)->bytes_sent(); };
@@ -226,7 +230,8 @@ void run_is_cases(double seconds, int dvrs) {
     c.shared_clips = sclips;
     auto* p = new sdvr::SdvrPeer(c);
     p->start();
-    return std::unique_ptr<void, void (*)(void*)>(p, [](void* q) { delete static_cast<sdvr::SdvrPeer*>(q); });
+    return std::unique_ptr<void, void (*)(void*)>(
+        p, [](void* q) { delete static_cast<sdvr::SdvrPeer*>(q); });
   };
   sk.port = [](void* p) { return static_cast<sdvr::SdvrPeer*>(p)->port(); };
   sk.bytes = [](void* p) { return static_cast<sdvr::SdvrPeer*>(p)->bytes_sent(); };
@@ -234,12 +239,19 @@ void run_is_cases(double seconds, int dvrs) {
   build_tir_login("secret", sk.raw_login.data());
   sk.entry = recv_tir_data;
 
-  struct Row { const char* label; const Kind* k; int fps; int dvrs; };
+  struct Row {
+    const char* label;
+    const Kind* k;
+    int fps;
+    int dvrs;
+  };
   char many_i[64], many_s[64];
   std::snprintf(many_i, sizeof many_i, "'I' %d receivers x %d ch @ 30 fps", dvrs, kChannels);
   std::snprintf(many_s, sizeof many_s, "'S' %d receivers x %d ch @ 25 fps", dvrs, kChannels);
-  const Row rows[] = {{"'I' 1 receiver x 4 ch, unpaced", &ik, 0, 1}, {many_i, &ik, 30, dvrs},
-                      {"'S' 1 receiver x 4 ch, unpaced", &sk, 0, 1}, {many_s, &sk, 25, dvrs}};
+  const Row rows[] = {{"'I' 1 receiver x 4 ch, unpaced", &ik, 0, 1},
+                      {many_i, &ik, 30, dvrs},
+                      {"'S' 1 receiver x 4 ch, unpaced", &sk, 0, 1},
+                      {many_s, &sk, 25, dvrs}};
   RunResult results[4];
   RawResult raws[4];
   for (int i = 0; i < 4; ++i) {
@@ -251,19 +263,23 @@ void run_is_cases(double seconds, int dvrs) {
     }
   }
   const double scan = scanner_mbps(*sclips, seconds);
-  bench::figure("\nlinks_bench 'I': D1 720x480 MPEG-4, mean %zu bytes/frame; 'S': 640x272 block-DCT, "
-              "mean %zu bytes/frame\n", ibytes / icount, sbytes / scount);
+  bench::figure(
+      "\nlinks_bench 'I': D1 720x480 MPEG-4, mean %zu bytes/frame; 'S': 640x272 block-DCT, "
+      "mean %zu bytes/frame\n",
+      ibytes / icount, sbytes / scount);
   bench::figure("%-36s %9s %8s %12s %9s %9s %6s %7s\n", "case", "frames/s", "MB/s", "CPU us/frame",
-              "CPU ns/B", "raw ns/B", "x raw", "behind");
+                "CPU ns/B", "raw ns/B", "x raw", "behind");
   for (int i = 0; i < 4; ++i) {
     char behind[16] = "-";
-    if (rows[i].fps > 0) std::snprintf(behind, sizeof behind, "%d/%d", results[i].behind, rows[i].dvrs);
+    if (rows[i].fps > 0)
+      std::snprintf(behind, sizeof behind, "%d/%d", results[i].behind, rows[i].dvrs);
     bench::figure("%-36s %9.0f %8.1f %12.2f %9.3f %9.3f %6.2f %7s\n", rows[i].label, results[i].fps,
-                results[i].mbps, results[i].us_per_frame, results[i].ns_per_byte, raws[i].ns_per_byte,
-                results[i].ns_per_byte / raws[i].ns_per_byte, behind);
+                  results[i].mbps, results[i].us_per_frame, results[i].ns_per_byte,
+                  raws[i].ns_per_byte, results[i].ns_per_byte / raws[i].ns_per_byte, behind);
   }
-  bench::figure("raw copy MB/s: 'I' %.1f (1 DVR unpaced), %.1f (%d DVRs paced); 'S' %.1f, %.1f\n", raws[0].mbps,
-              raws[1].mbps, dvrs, raws[2].mbps, raws[3].mbps);
-  bench::figure("'S' scanner alone: %.1f MB/s on one thread (frame headers parsed by tir_get_info)\n", scan);
+  bench::figure("raw copy MB/s: 'I' %.1f (1 DVR unpaced), %.1f (%d DVRs paced); 'S' %.1f, %.1f\n",
+                raws[0].mbps, raws[1].mbps, dvrs, raws[2].mbps, raws[3].mbps);
+  bench::figure(
+      "'S' scanner alone: %.1f MB/s on one thread (frame headers parsed by tir_get_info)\n", scan);
   bench::figure("targets: 'I' <= 1.5 x raw ns/B, 'S' <= 2 x raw ns/B, no receiver behind\n");
 }

@@ -191,9 +191,9 @@ double live_path(const Clip& c) {
 }
 
 struct PlayResult {
-  double fps = 0;          // pictures shown per second of wall time
-  double cpu_fps = 0;      // pictures shown per CPU second of the decoder thread
-  double player_us = 0;    // player thread CPU per frame
+  double fps = 0;        // pictures shown per second of wall time
+  double cpu_fps = 0;    // pictures shown per CPU second of the decoder thread
+  double player_us = 0;  // player thread CPU per frame
 };
 
 double cpu_of(std::thread& t) {
@@ -249,8 +249,10 @@ int main(int argc, char** argv) {
   std::string dir = "/tmp";
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--dir" && i + 1 < argc) dir = argv[++i];
-    else frames = std::max(kFps, std::atoi(argv[i]));
+    if (a == "--dir" && i + 1 < argc)
+      dir = argv[++i];
+    else
+      frames = std::max(kFps, std::atoi(argv[i]));
   }
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   SDL_Init(0);
@@ -274,8 +276,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path zol = std::filesystem::path(work) / "bench.zol";
   const std::filesystem::path dat = std::filesystem::path(work) / "bench.dat";
   for (auto [path, data] : {std::pair{zol, zol_bytes(clip)}, std::pair{dat, dat_bytes(clip)}})
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                std::streamsize(data.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
 
   // The decoders and players print progress lines of their own; the table comes last.
   // The three paths take turns round by round, so the machine's other load falls on each alike;
@@ -291,19 +293,24 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(work);
   free_video_decoders();
 
-  std::printf("\n\nplayback_bench: one channel of D1 %dx%d H.264, %d frames, mean %zu bytes/frame, pacing off\n",
-              kW, kH, frames, bytes / size_t(frames));
-  std::printf("%-44s %10s %8s %12s %8s %14s\n", "path", "frames/s", "of live", "per decoder", "of live",
-              "player us/fr");
-  std::printf("%-44s %10s %8s %12.1f %7.1f%% %14s\n", "live: ring records -> decoder passes (1 core)", "-", "-",
-              live, 100.0, "-");
+  std::printf(
+      "\n\nplayback_bench: one channel of D1 %dx%d H.264, %d frames, mean %zu bytes/frame, pacing "
+      "off\n",
+      kW, kH, frames, bytes / size_t(frames));
+  std::printf("%-44s %10s %8s %12s %8s %14s\n", "path", "frames/s", "of live", "per decoder",
+              "of live", "player us/fr");
+  std::printf("%-44s %10s %8s %12.1f %7.1f%% %14s\n",
+              "live: ring records -> decoder passes (1 core)", "-", "-", live, 100.0, "-");
   for (auto [name, r] : {std::pair{".zol: player -> ring -> decoder thread", z},
                          std::pair{".dat: player -> ring -> decoder thread", d}})
-    std::printf("%-44s %10.1f %7.1f%% %12.1f %7.1f%% %14.1f\n", name, r.fps, live > 0 ? 100 * r.fps / live : 0,
-                r.cpu_fps, live > 0 ? 100 * r.cpu_fps / live : 0, r.player_us);
-  std::printf("frames/s: wall time from the player's start to the last picture (player and decoder run at\n"
-              "once); per decoder: pictures per CPU second of the decoder thread, as the live path counts.\n"
-              "target: at least 90%% of the live path\n");
+    std::printf("%-44s %10.1f %7.1f%% %12.1f %7.1f%% %14.1f\n", name, r.fps,
+                live > 0 ? 100 * r.fps / live : 0, r.cpu_fps, live > 0 ? 100 * r.cpu_fps / live : 0,
+                r.player_us);
+  std::printf(
+      "frames/s: wall time from the player's start to the last picture (player and decoder run at\n"
+      "once); per decoder: pictures per CPU second of the decoder thread, as the live path "
+      "counts.\n"
+      "target: at least 90%% of the live path\n");
   SDL_Quit();
   return 0;
 }

@@ -89,8 +89,9 @@ int main(int argc, char** argv) {
   std::string run_dir = argc > 1 ? argv[1] : env ? env : ".";
   if (!run_dir.empty() && run_dir.back() != '/') run_dir += '/';
   TTF_Init();
-  printf("display path, CIF 352x288 'Q' pictures, video area 960x720, 25 pictures/s per "
-         "channel, refresh every 25 ms; budget 25 ms per tick\n");
+  printf(
+      "display path, CIF 352x288 'Q' pictures, video area 960x720, 25 pictures/s per "
+      "channel, refresh every 25 ms; budget 25 ms per tick\n");
   printf("%6s %14s %14s %14s %12s %16s\n", "cells", "draw/picture", "draws/tick", "refresh pass",
          "core share", "latency avg/max");
   const int grids[] = {1, 4, 8, 12};

@@ -66,8 +66,9 @@ double ms_since(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
 uint64_t now_us() {
-  return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
-                      Clock::now().time_since_epoch()).count());
+  return uint64_t(
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+          .count());
 }
 
 // What the window does with the event list: keeps its lines (as the list widget does).
@@ -85,8 +86,10 @@ void set_up(APP_CONTEXT* ctx) {
   reset_channel_id_seq();
   assign_channel_ids(&rx);
   for (int k = 0; k < kChannels; ++k) {
-    std::vector<uint8_t> bgra = media_gen::yuv_to_bgra(media_gen::synth_picture(kWidth, kHeight, k, 0));
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, kWidth, kHeight, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    std::vector<uint8_t> bgra =
+        media_gen::yuv_to_bgra(media_gen::synth_picture(kWidth, kHeight, k, 0));
+    SDL_Surface* s =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, kWidth, kHeight, 32, 0xFF0000, 0xFF00, 0xFF, 0);
     for (int y = 0; y < kHeight; ++y)
       memcpy(static_cast<uint8_t*>(s->pixels) + y * s->pitch, bgra.data() + size_t(y) * kWidth * 4,
              size_t(kWidth) * 4);
@@ -143,19 +146,22 @@ int main(int argc, char** argv) {
   const std::filesystem::path cwd = std::filesystem::current_path();
   if (chdir(dir.c_str()) != 0) return 1;
   load_system_info(("[SYSTEM]\nrec_path=" + dir + "/rec/\n").c_str());
-  load_email_info("[EMAIL]\nreceipient=ops@example.com\nsmtpserver=127.0.0.1:1\nattachment=1\ndelay=600\n");
+  load_email_info(
+      "[EMAIL]\nreceipient=ops@example.com\nsmtpserver=127.0.0.1:1\nattachment=1\ndelay=600\n");
   mail_queue_init();
   APP_CONTEXT* ctx = &app_context;
   set_up(ctx);
-  set_event_action_hooks(EVENT_ACTION_HOOKS{
-      [](APP_CONTEXT*, bool clear, const char* const* lines, size_t count) {
-        if (clear) g_list.clear();
-        g_list.insert(g_list.end(), lines, lines + count);
-      },
-      nullptr, nullptr});
+  set_event_action_hooks(
+      EVENT_ACTION_HOOKS{[](APP_CONTEXT*, bool clear, const char* const* lines, size_t count) {
+                           if (clear) g_list.clear();
+                           g_list.insert(g_list.end(), lines, lines + count);
+                         },
+                         nullptr, nullptr});
 
-  printf("DVR event path: %d notices of 16 channels motion+sensor (32 events each), %dx%d "
-         "pictures, window loop ticked every 2 ms\n", notices, kWidth, kHeight);
+  printf(
+      "DVR event path: %d notices of 16 channels motion+sensor (32 events each), %dx%d "
+      "pictures, window loop ticked every 2 ms\n",
+      notices, kWidth, kHeight);
 
   // Both stages' work on one thread: one notice's 32 events in a row.
   const auto one = Clock::now();
@@ -230,10 +236,14 @@ int main(int argc, char** argv) {
   const double cjpeg_ms = ms_since(c0) / runs;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
 
-  printf("  window thread's longest stall: %8.2f ms  (budget 50 ms; a tick's longest wait, "
-         "scheduling included, %.1f ms)\n", loop.longest_stall_ms, loop.longest_tick_wait_ms);
-  printf("  event stage:                  %8.1f events/s  (%d events logged, listed and "
-         "forwarded in %.0f ms)\n", events * 1000.0 / event_stage_ms, events, event_stage_ms);
+  printf(
+      "  window thread's longest stall: %8.2f ms  (budget 50 ms; a tick's longest wait, "
+      "scheduling included, %.1f ms)\n",
+      loop.longest_stall_ms, loop.longest_tick_wait_ms);
+  printf(
+      "  event stage:                  %8.1f events/s  (%d events logged, listed and "
+      "forwarded in %.0f ms)\n",
+      events * 1000.0 / event_stage_ms, events, event_stage_ms);
   printf("  snapshots:                    %8llu saved, %llu skipped (of %d events)\n",
          (unsigned long long)snapshots, (unsigned long long)skipped, events);
   printf("  time to the last JPEG:        %8.0f ms  (%.1f snapshots/s)\n", snapshot_stage_ms,

@@ -75,7 +75,8 @@ double tcp_bytes_received() {
   for (int fd = 0; fd < int(std::min<rlim_t>(rl.rlim_cur, 65536)); ++fd) {
     tcp_info ti{};
     socklen_t len = sizeof ti;
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0) sum += double(ti.tcpi_bytes_received);
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0)
+      sum += double(ti.tcpi_bytes_received);
   }
   return sum;
 }
@@ -98,9 +99,9 @@ Sim start_sim(const std::string& path, int channels, int fps, bool silent) {
     close(fd[1]);
     const std::string ch = std::to_string(channels), f = std::to_string(fps),
                       n = std::to_string(g_noise);
-    std::vector<const char*> argv = {path.c_str(), "--port", "0", "--channels", ch.c_str(),
-                                     "--size", "720x480", "--fps", f.c_str(), "--video", "mpeg4",
-                                     "--noise", n.c_str()};
+    std::vector<const char*> argv = {path.c_str(), "--port",  "0",      "--channels", ch.c_str(),
+                                     "--size",     "720x480", "--fps",  f.c_str(),    "--video",
+                                     "mpeg4",      "--noise", n.c_str()};
     if (silent) {
       argv.push_back("--fault");
       argv.push_back("frame:silent:-1");
@@ -158,7 +159,8 @@ double tcp_bytes_received(const std::vector<int>& fds) {
   for (int fd : fds) {
     tcp_info ti{};
     socklen_t len = sizeof ti;
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0) sum += double(ti.tcpi_bytes_received);
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0)
+      sum += double(ti.tcpi_bytes_received);
   }
   return sum;
 }
@@ -248,8 +250,8 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
           if (!pausing) continue;
           const int64_t stamp = stamp_ms(fi);
           if (measuring) {
-            const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                Clock::now() - epoch).count();
+            const int64_t now =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - epoch).count();
             t.quickest = std::min(t.quickest, now - stamp);
             t.slowest = std::max(t.slowest, now - stamp);
             // Frames are 1000 / fps ms apart: a wider step skipped some.
@@ -284,12 +286,14 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
   const double in0 = tcp_bytes_received();
   const double c0 = process_cpu_s();
   const auto t0 = Clock::now();
-  const auto t_end = t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const auto t_end =
+      t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   // Pausing: the bytes that arrive while every reader pauses (from 50 ms into a pause, when
   // the last reader's GetPacket under way has returned, to its end).
   double paused_bytes = 0, paused_s = 0;
   if (pausing) {
-    for (auto p = t0 - (t0 - epoch) % kPauseEvery + kPauseEvery; p + kPause <= t_end; p += kPauseEvery) {
+    for (auto p = t0 - (t0 - epoch) % kPauseEvery + kPauseEvery; p + kPause <= t_end;
+         p += kPauseEvery) {
       std::this_thread::sleep_until(p + std::chrono::milliseconds(50));
       const double a = tcp_bytes_received(sockets);
       const auto ta = Clock::now();
@@ -311,9 +315,11 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
   SDK_Terminate();
   for (auto& s : sims) stop_sim(s);
   if (pausing) {
-    r.in_pauses = paused_s > 0 && r.received > 0 ? (paused_bytes / paused_s) / (r.received / dt) : 0;
+    r.in_pauses =
+        paused_s > 0 && r.received > 0 ? (paused_bytes / paused_s) / (r.received / dt) : 0;
     for (const Timing& t : timings) {
-      if (t.slowest >= t.quickest) r.max_late_ms = std::max(r.max_late_ms, double(t.slowest - t.quickest));
+      if (t.slowest >= t.quickest)
+        r.max_late_ms = std::max(r.max_late_ms, double(t.slowest - t.quickest));
       r.lost += t.lost;
     }
   }
@@ -425,8 +431,10 @@ Result raw_read(const std::string& sim, int dvrs, int channels, int fps, double 
   for (auto& s : sims)
     for (int c = 0; c < channels; ++c) {
       RawSession rs = open_raw(s.port, c);
-      if (rs.data < 0) std::fprintf(stderr, "raw stream %d of %d failed\n", c, s.port);
-      else sessions.push_back(rs);
+      if (rs.data < 0)
+        std::fprintf(stderr, "raw stream %d of %d failed\n", c, s.port);
+      else
+        sessions.push_back(rs);
     }
   std::atomic<bool> stop{false};
   std::atomic<long long> bytes{0};
@@ -489,12 +497,18 @@ int main(int argc, char** argv) {
   int only_dvrs = 0, only_fps = -1;  // one case alone (for profiling): --dvrs 1|16, --fps 30|0
   std::string sim;
   for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--channels")) channels = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--noise")) g_noise = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--sim")) sim = argv[i + 1];
-    else if (!std::strcmp(argv[i], "--dvrs")) only_dvrs = std::atoi(argv[i + 1]);
-    else if (!std::strcmp(argv[i], "--fps")) only_fps = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--seconds"))
+      seconds = std::atof(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--channels"))
+      channels = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--noise"))
+      g_noise = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--sim"))
+      sim = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--dvrs"))
+      only_dvrs = std::atoi(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--fps"))
+      only_fps = std::atoi(argv[i + 1]);
   }
   if (sim.empty()) {
     char self[4096] = {};
@@ -504,20 +518,21 @@ int main(int argc, char** argv) {
       sim = dir + "/../peers/wdvr_sim";
     }
   }
-  bench::figure("sdk_bench: %d channels of 720x480 MPEG-4 per DVR through SDK_GetPacket (output 0)\n",
-              channels);
+  bench::figure(
+      "sdk_bench: %d channels of 720x480 MPEG-4 per DVR through SDK_GetPacket (output 0)\n",
+      channels);
   // CPU ns/B is per byte handed out by GetPacket (callers: the part on their threads); "in"
   // counts every byte that reached the SDK's sockets, dropped frames' too.
   bench::figure("%-22s %10s %9s %9s %12s %10s %9s %11s %9s %14s %8s %8s\n", "case", "frames/s",
-              "MB/s", "frame B", "CPU ns/B", "callers", "in MB/s", "ns/B in", "raw MB/s",
-              "raw read ns/B", "ratio", "ratio in");
+                "MB/s", "frame B", "CPU ns/B", "callers", "in MB/s", "ns/B in", "raw MB/s",
+                "raw read ns/B", "ratio", "ratio in");
   auto row = [&](const char* name, const Result& r, const Result& rr) {
     const double raw = rr.ns_per_byte;
     const double per_received = r.received > 0 ? r.ns_per_byte * r.bytes / r.received : 0;
     bench::figure("%-22s %10.0f %9.1f %9.0f %12.3f %10.3f %9.1f %11.3f %9.1f %14.3f %8.2f %8.2f\n",
-                name, r.fps, r.mbs, r.mean_packet, r.ns_per_byte, r.caller_ns_per_byte,
-                r.received / seconds / 1e6, per_received, rr.mbs, raw,
-                raw > 0 ? r.ns_per_byte / raw : 0, raw > 0 ? per_received / raw : 0);
+                  name, r.fps, r.mbs, r.mean_packet, r.ns_per_byte, r.caller_ns_per_byte,
+                  r.received / seconds / 1e6, per_received, rr.mbs, raw,
+                  raw > 0 ? r.ns_per_byte / raw : 0, raw > 0 ? per_received / raw : 0);
     std::fflush(bench::figures());
   };
   Result paced_raw;  // the raw read of one paced DVR, the pausing case's peer too
@@ -538,11 +553,12 @@ int main(int argc, char** argv) {
     if (paced_raw.ns_per_byte == 0) paced_raw = raw_read(sim, 1, channels, 30, seconds);
     const Result r = deliver(sim, 1, channels, 30, seconds, true);
     row("1 DVR, 30 fps, pausing", r, paced_raw);
-    bench::figure("pausing readers (%d ms of every %d): in pauses %.2f of the window's rate, "
-                "max late %.0f ms, lost %ld frames\n", int(kPause.count()), int(kPauseEvery.count()),
-                r.in_pauses, r.max_late_ms, r.lost);
+    bench::figure(
+        "pausing readers (%d ms of every %d): in pauses %.2f of the window's rate, "
+        "max late %.0f ms, lost %ld frames\n",
+        int(kPause.count()), int(kPauseEvery.count()), r.in_pauses, r.max_late_ms, r.lost);
   }
   bench::figure("idle: %d open sessions, no frames: %.2f%% of one core\n", channels,
-              idle_cpu_share(sim, channels, seconds) * 100);
+                idle_cpu_share(sim, channels, seconds) * 100);
   return 0;
 }

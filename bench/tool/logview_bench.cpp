@@ -34,8 +34,7 @@ std::string day_name(int log, int days_ago) {
   struct tm t {};
   localtime_r(&now, &t);
   char name[64];
-  strftime(name, sizeof name, log == LOG_SYSTEM ? "./logs/sys%Y%m%d.txt" : "./logs/%Y%m%d.txt",
-           &t);
+  strftime(name, sizeof name, log == LOG_SYSTEM ? "./logs/sys%Y%m%d.txt" : "./logs/%Y%m%d.txt", &t);
   return name;
 }
 
@@ -51,8 +50,8 @@ size_t write_day(size_t lines, size_t bytes) {
     gmtime_r(&when, &t);
     char stamp[32];
     strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &t);
-    size_t len = format_event_log_line(line, sizeof line, int(n % 1023) + 1, stamp,
-                                       names[n % 5], int(n % 16) + 1, n % 3 ? 0x02 : 0x20);
+    size_t len = format_event_log_line(line, sizeof line, int(n % 1023) + 1, stamp, names[n % 5],
+                                       int(n % 16) + 1, n % 3 ? 0x02 : 0x20);
     f.write(line, std::streamsize(len)).put('\n');
     size += len + 1;
   }
@@ -82,7 +81,9 @@ struct Probe {
 double cpu_ms() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
-  return (double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec)) / 1e3;
+  return (double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 +
+          double(u.ru_utime.tv_usec + u.ru_stime.tv_usec)) /
+         1e3;
 }
 
 double bare_read_ms() {
@@ -125,7 +126,8 @@ void bench_size(const char* what, size_t lines, size_t bytes) {
   const double c0 = cpu_ms();
   const auto ts = Clock::now();
   probe.start();
-  gtk_tree_view_column_clicked(gtk_tree_view_get_column(GTK_TREE_VIEW(log_window_parts(LOG_EVENT).view), 2));
+  gtk_tree_view_column_clicked(
+      gtk_tree_view_get_column(GTK_TREE_VIEW(log_window_parts(LOG_EVENT).view), 2));
   probe.note(g_get_monotonic_time());  // the click's own handling counts as well
   while (log_sort_running(LOG_EVENT)) gtk_main_iteration();
   const double sort = ms_since(ts), sort_cpu = cpu_ms() - c0;
@@ -134,8 +136,8 @@ void bench_size(const char* what, size_t lines, size_t bytes) {
   const double sort_stall = probe.worst;
   char stalls[32];
   snprintf(stalls, sizeof stalls, "%d/%d", over, iterations);
-  printf("%-10s %9zu %10.1f %10.1f (%7zu) %10.0f %10.1f %11s %9.0f %10.0f %9.0f %10.1f\n", what, rows,
-         bare, first, first_rows, fill, stall, stalls, per_row, sort, sort_cpu, sort_stall);
+  printf("%-10s %9zu %10.1f %10.1f (%7zu) %10.0f %10.1f %11s %9.0f %10.0f %9.0f %10.1f\n", what,
+         rows, bare, first, first_rows, fill, stall, stalls, per_row, sort, sort_cpu, sort_stall);
   fflush(stdout);
   gtk_widget_destroy(log_window_parts(LOG_EVENT).window);
   while (gtk_events_pending()) gtk_main_iteration();
@@ -176,8 +178,9 @@ int main(int argc, char** argv) {
     while (log_fill_running(LOG_EVENT) || gtk_events_pending()) gtk_main_iteration();
     gtk_widget_destroy(log_window_parts(LOG_EVENT).window);
   }
-  printf("Event log list (times in ms; targets: first rows <= 100, stall <= 50; a sort of 100 MB "
-         "sorted <= 3000 on one core with no stall over 50)\n");
+  printf(
+      "Event log list (times in ms; targets: first rows <= 100, stall <= 50; a sort of 100 MB "
+      "sorted <= 3000 on one core with no stall over 50)\n");
   printf("%-10s %9s %10s %10s %9s %10s %10s %11s %9s %10s %9s %10s\n", "day file", "rows",
          "bare read", "first rows", "(rows)", "whole fill", "max stall", ">50/loops", "B/row",
          "sorted in", "sort CPU", "sort stall");

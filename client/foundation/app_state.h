@@ -19,13 +19,13 @@
 #include "client/foundation/config/app_options.h"
 
 constexpr int MAX_RECEIVERS = 144;
-constexpr int MAX_CHANNELS = 32;       // per receiver
+constexpr int MAX_CHANNELS = 32;  // per receiver
 constexpr int MAX_DISPLAY_SLOTS = 144;
 constexpr int NUM_LAYOUTS = 28;
 constexpr int MAX_LAYOUT_CELLS = 144;
 constexpr int NUM_CONTEXT_SURFACES = 6;
-constexpr uint32_t DEFAULT_RING_SIZE = 0x400000;    // main window
-constexpr uint32_t SECONDARY_RING_SIZE = 0x80000;   // every other window mode
+constexpr uint32_t DEFAULT_RING_SIZE = 0x400000;   // main window
+constexpr uint32_t SECONDARY_RING_SIZE = 0x80000;  // every other window mode
 // The pair holds the desired and the obtained SDL_AudioSpec; 24 bytes is their size on a
 // 32-bit build only, so each block takes whichever is larger.
 constexpr size_t PAIR_BLOCK_SIZE = sizeof(SDL_AudioSpec) > 24 ? sizeof(SDL_AudioSpec) : 24;
@@ -47,7 +47,13 @@ enum : int32_t {
 };
 
 // Skin windows of APP_CONTEXT::skin_window (the window ids of client/screens/skin_tables.h).
-enum : int32_t { SKIN_LOGIN = 1, SKIN_MAIN = 2, SKIN_SEARCH = 3, SKIN_PLAYBACK = 4, SKIN_EVENT = 5 };
+enum : int32_t {
+  SKIN_LOGIN = 1,
+  SKIN_MAIN = 2,
+  SKIN_SEARCH = 3,
+  SKIN_PLAYBACK = 4,
+  SKIN_EVENT = 5
+};
 
 // Video-loss state of CHANNEL_INFO::video_state.
 enum : uint8_t { VIDEO_PRESENT = 0, VIDEO_LOST = 3 };
@@ -99,9 +105,9 @@ struct RECT16 {
 
 struct DISPLAY_LAYOUT {
   uint32_t num_cells;
-  uint32_t id;             // its index in the table
-  uint32_t registered;     // user layout defined
-  uint32_t grid;           // g of a g x g grid
+  uint32_t id;          // its index in the table
+  uint32_t registered;  // user layout defined
+  uint32_t grid;        // g of a g x g grid
   RECT16 cells[MAX_LAYOUT_CELLS];
 };
 
@@ -113,15 +119,15 @@ struct DISPLAY_LAYOUT {
 // tiles read `recording` for the record mark, so it is an atomic); the names,
 // `position` and the OSD table are set before the connection's threads start.
 struct CHANNEL_INFO {
-  RECT16 rect;             // cell rectangle on the video surface
+  RECT16 rect;  // cell rectangle on the video surface
   int16_t word1, word2;
   uint8_t area8[8];
   uint8_t area256[256];
-  std::atomic<int32_t> id;    // display index over all receivers, -1 = not numbered
-  std::atomic<int32_t> slot;  // display slot, -1 = none
-  float position;          // its index 0..31
-  uint16_t width, height;  // picture size
-  std::atomic<double> frame_time;   // latest frame, seconds since 1970
+  std::atomic<int32_t> id;         // display index over all receivers, -1 = not numbered
+  std::atomic<int32_t> slot;       // display slot, -1 = none
+  float position;                  // its index 0..31
+  uint16_t width, height;          // picture size
+  std::atomic<double> frame_time;  // latest frame, seconds since 1970
   std::atomic<double> frame_time2;
   uint8_t shown;
   uint8_t hidden;
@@ -131,10 +137,10 @@ struct CHANNEL_INFO {
   std::atomic<uint8_t> video_state;  // 3 after a video-loss notice
   std::atomic<uint8_t> event_marks;  // 0x02 motion, 0x20 sensor
   char camera_name[131];
-  SDL_Surface* surface;    // decode surface, guarded by `mutex`
+  SDL_Surface* surface;  // decode surface, guarded by `mutex`
   SDL_mutex* mutex;
-  FILE* record_file;       // local recording (record mutex); written by the recording writer
-  void* record_index;      // owned; released by free_receiver with free()
+  FILE* record_file;   // local recording (record mutex); written by the recording writer
+  void* record_index;  // owned; released by free_receiver with free()
   // Local recording (record mutex): the file's name, the writer's handle of it, and the
   // time stamps of the last video and audio records appended.
   char record_name[256];
@@ -143,9 +149,9 @@ struct CHANNEL_INFO {
   double record_audio_time;
   STATS_SETS stats;
   // Tiles and decoder (display mutex unless noted).
-  RECT16 pic_rect;         // part of the picture shown; smaller while digitally zoomed
-  double zoom_factor;      // picture area / shown area
-  double scale_factor;     // cell area / shown area
+  RECT16 pic_rect;      // part of the picture shown; smaller while digitally zoomed
+  double zoom_factor;   // picture area / shown area
+  double scale_factor;  // cell area / shown area
   // Picture adjustments: the window loop writes them, the decoder reads them per picture.
   std::atomic<int32_t> brightness;  // -255..255
   std::atomic<int32_t> contrast;    // -100..100
@@ -155,7 +161,7 @@ struct CHANNEL_INFO {
   uint8_t stopped;         // the channel was taken off (blank tile)
   uint8_t saved_selected;  // copies kept around a temporary single view
   uint8_t saved_audio;
-  int32_t num_osd_lines;   // on-screen text lines (osd.h), 0 without a table
+  int32_t num_osd_lines;       // on-screen text lines (osd.h), 0 without a table
   struct OSD_LINE* osd_lines;  // owned by the on-screen text code
   // Decoder thread. `slot` above is the channel's decoder index; `frame_time` the time
   // stamp of its latest frame and `frame_time2` of its first (decoder thread writes both).
@@ -186,55 +192,55 @@ struct RECEIVE_THREAD : std::thread {
 // thread runs; `position` is written by the window loop, which is also the only thread that
 // sends the requests reading it. The rest are atomics or guarded as noted.
 struct RECEIVER_INFO {
-  uint8_t protocol;        // 'I', 'Q', 'S', 'W' or 0
+  uint8_t protocol;  // 'I', 'Q', 'S', 'W' or 0
   int32_t index;
-  char name[131];          // "[FILE]" for a file source
-  FILE* file;              // file source
-  SDL_mutex* mutex;        // guards the file position during seeks
-  std::atomic<int32_t> status;   // RX_*; written by the socket I/O and the receive thread
-  std::atomic<int32_t> run;      // run state of the receive thread
+  char name[131];               // "[FILE]" for a file source
+  FILE* file;                   // file source
+  SDL_mutex* mutex;             // guards the file position during seeks
+  std::atomic<int32_t> status;  // RX_*; written by the socket I/O and the receive thread
+  std::atomic<int32_t> run;     // run state of the receive thread
   APP_CONTEXT* context;
   char address[129];
-  char host_type[11];      // "IP", "NAME" or "DDNS"
+  char host_type[11];  // "IP", "NAME" or "DDNS"
   uint16_t live_port;
   uint16_t pb_port;
   uint16_t ctrl_port;
-  uint32_t sock_timeout;   // seconds
-  uint32_t channel_mask;   // bit k = channel k+1 used
+  uint32_t sock_timeout;             // seconds
+  uint32_t channel_mask;             // bit k = channel k+1 used
   std::atomic<uint32_t> shown_mask;  // bit k = channel k+1 on the current page
   uint32_t num_video;
   uint32_t num_video1;
   uint32_t num_video2;
   uint32_t count_flag;
-  char username[131];      // as in setup.cfg; the 'Q' login sends the first 8 bytes
+  char username[131];  // as in setup.cfg; the 'Q' login sends the first 8 bytes
   char password[195];
   uint8_t flag1;
   uint8_t flag2;
   CHANNEL_INFO channels[MAX_CHANNELS];
   STATS_SETS stats;
   // Connection fields of the receive threads (client/links).
-  std::atomic<int32_t> op_mode;           // 1 live, 2 remote playback, 3 local file,
-                                          // 4 device source, 5 playback at a chosen time
-  uint8_t rx_flags;                       // 1 single DVR, 3 group/added; |4 playback, |8, |0x2C file
-  double position;                        // --seek position, seconds
-  std::atomic<uint32_t> sel_vid_ch;       // selected video channels
-  std::atomic<uint32_t> audio_mask;       // selected audio channels
-  std::atomic<int32_t> pending_frames;    // records in the rings not yet taken by a decoder
-  std::atomic<uint32_t> pending_bytes;    // their bytes (12 + header + data each)
-  std::atomic<int32_t> sock{-1};          // link socket, -1 none; closed under send_lock
-  std::timed_mutex send_lock;             // one sender at a time on `sock`
-  std::atomic<uint8_t> logged_in;         // 1 after an accepted login
-  RECEIVE_THREAD thread;                  // receive thread, joined by stop_receivers
-  struct NC_LOGIN_STATE* nc_state;        // protocol 'Q' login state of the receive thread
-  uint8_t osd_mask;                       // bit k: on-screen text line k on this DVR's tiles
-  std::atomic<double> last_frame_time;    // time stamp of the last frame a decoder took
-  char file_name[256];                    // file source or playback file, empty = none
-  std::atomic<uint32_t> record_mask;      // bit n: channel n records (changed under the record mutex)
+  std::atomic<int32_t> op_mode;         // 1 live, 2 remote playback, 3 local file,
+                                        // 4 device source, 5 playback at a chosen time
+  uint8_t rx_flags;                     // 1 single DVR, 3 group/added; |4 playback, |8, |0x2C file
+  double position;                      // --seek position, seconds
+  std::atomic<uint32_t> sel_vid_ch;     // selected video channels
+  std::atomic<uint32_t> audio_mask;     // selected audio channels
+  std::atomic<int32_t> pending_frames;  // records in the rings not yet taken by a decoder
+  std::atomic<uint32_t> pending_bytes;  // their bytes (12 + header + data each)
+  std::atomic<int32_t> sock{-1};        // link socket, -1 none; closed under send_lock
+  std::timed_mutex send_lock;           // one sender at a time on `sock`
+  std::atomic<uint8_t> logged_in;       // 1 after an accepted login
+  RECEIVE_THREAD thread;                // receive thread, joined by stop_receivers
+  struct NC_LOGIN_STATE* nc_state;      // protocol 'Q' login state of the receive thread
+  uint8_t osd_mask;                     // bit k: on-screen text line k on this DVR's tiles
+  std::atomic<double> last_frame_time;  // time stamp of the last frame a decoder took
+  char file_name[256];                  // file source or playback file, empty = none
+  std::atomic<uint32_t> record_mask;    // bit n: channel n records (changed under the record mutex)
 };
 
 // One decoder slot: its receive ring and the ring's positions (guarded by `mutex`).
 struct DISPLAY_SLOT {
-  uint8_t* ring;           // owned; freed with free()
+  uint8_t* ring;  // owned; freed with free()
   SDL_mutex* mutex;
   uint32_t write_pos;
   uint32_t read_pos;
@@ -251,11 +257,11 @@ struct PAIR_BUFFERS {
 struct APP_CONTEXT {
   // Lock order: display, then enlarged picture, then a channel's mutex.
   SDL_mutex* display_mutex;
-  SDL_mutex* popup_mutex;      // guards popup_channel
+  SDL_mutex* popup_mutex;  // guards popup_channel
   SDL_mutex* enlarged_mutex;
   SDL_mutex* selection_mutex;
-  SDL_mutex* text_mutex;       // every SDL_ttf call
-  SDL_mutex* record_mutex;     // appends to recording files
+  SDL_mutex* text_mutex;    // every SDL_ttf call
+  SDL_mutex* record_mutex;  // appends to recording files
   // screen, video, display frame, enlarged picture, work, selection frame.
   SDL_Surface* surfaces[NUM_CONTEXT_SURFACES];
   SDL_Cursor* cursor;
@@ -273,7 +279,7 @@ struct APP_CONTEXT {
   std::atomic<uint32_t> decoder_state;  // DECODER_*
   uint32_t flags;
   // Window state copied from the options at start.
-  int32_t skin_window;         // 2 main, 3 search, 4 playback, 5 event
+  int32_t skin_window;  // 2 main, 3 search, 4 playback, 5 event
   int32_t win_left, win_top;
   int32_t skin;
   int32_t frame;
@@ -283,7 +289,7 @@ struct APP_CONTEXT {
   int32_t mute;
   std::atomic<int32_t> main_loop_running;  // read by the decoder threads
   std::atomic<int32_t> tour;               // the tour thread runs while set
-  int32_t popup_channel;       // pending pop-up channel, -1 = none (popup_mutex)
+  int32_t popup_channel;                   // pending pop-up channel, -1 = none (popup_mutex)
   std::atomic<int32_t> alarm_channel{-1};  // alarm pop-up channel id, -1 = none
   // Receivers in connection order; the count is read by receive and decoder threads.
   std::atomic<int32_t> num_receivers;
@@ -295,38 +301,39 @@ struct APP_CONTEXT {
   STATS_SETS stats;
   DISPLAY_LAYOUT layouts[NUM_LAYOUTS];
   // Links and playback words (client/links, decoders, search window).
-  std::atomic<uint32_t> playback_flags;   // bit 1 paused, bit 2 hold
-  std::atomic<int32_t> search_state;      // 2: the search window asks readers to hold
-  double buf_level;                       // [SYSTEM] buf_level, copied before decoders start
-  std::atomic<int32_t> num_channels;      // connected channels; the tiles read it on decoder threads
+  std::atomic<uint32_t> playback_flags;  // bit 1 paused, bit 2 hold
+  std::atomic<int32_t> search_state;     // 2: the search window asks readers to hold
+  double buf_level;                      // [SYSTEM] buf_level, copied before decoders start
+  std::atomic<int32_t> num_channels;     // connected channels; the tiles read it on decoder threads
   std::atomic<double> playback_speed{1.0};  // 1.0 real time; read by receivers and decoders
   // Tiles, refresh timer and window loop. `single_view` above is the view mode (0 tiles,
   // 1 picture-in-picture, 2 single view) and `single_channel` the enlarged channel id;
   // `num_channels` is the total of enabled channels the tiles page through.
-  std::atomic<int32_t> dirty;             // video surface drawn since the last copy
-  std::atomic<int32_t> selection_state;   // 1 hidden, 2 shown, 4 show, 8 hide requested
+  std::atomic<int32_t> dirty;            // video surface drawn since the last copy
+  std::atomic<int32_t> selection_state;  // 1 hidden, 2 shown, 4 show, 8 hide requested
   std::atomic<int32_t> popup_state;
   std::atomic<int32_t> message_state;
-  int32_t win_w, win_h;                   // window size
+  int32_t win_w, win_h;  // window size
   int32_t fullscreen;
-  int32_t aspect43;                       // draw pictures 4:3 inside their cells
-  RECT16 merge_rect;                      // pending merge, video-area coordinates
+  int32_t aspect43;   // draw pictures 4:3 inside their cells
+  RECT16 merge_rect;  // pending merge, video-area coordinates
   int32_t desktop_w, desktop_h;
-  int32_t saved_w, saved_h;               // window size when full screen was entered
-  std::atomic<int32_t> wait_variant;      // which wait indicator the search window shows
-  std::atomic<int32_t> layout_target;     // 1 this window, 2 the slaves (a link reader sets 2)
-  int32_t max_select;                     // most channels selectable at once
-  std::atomic<uint32_t> last_mouse_ticks; // SDL_GetTicks of the last mouse activity
+  int32_t saved_w, saved_h;                // window size when full screen was entered
+  std::atomic<int32_t> wait_variant;       // which wait indicator the search window shows
+  std::atomic<int32_t> layout_target;      // 1 this window, 2 the slaves (a link reader sets 2)
+  int32_t max_select;                      // most channels selectable at once
+  std::atomic<uint32_t> last_mouse_ticks;  // SDL_GetTicks of the last mouse activity
   // Reader handle once the log viewer opened it; the mailslot timer closes it on a failure.
   std::atomic<int32_t> mailslot{-1};
   // Decoder threads (playback controls set the requests; the decoders clear them).
-  std::atomic<int32_t> single_step;       // 1: show one more frame, then pause
-  std::atomic<int32_t> catch_up;          // 1: halve the pacing waits of a ring that is behind
-  std::atomic<int32_t> resize_request;    // 1: the next picture resizes the window (event 42)
-  std::atomic<int32_t> hold_state;        // 4: redraw the held receiver's channels, then 1
-  std::atomic<double> paced_time[MAX_DISPLAY_SLOTS];    // per slot: time stamp of the last paced frame
+  std::atomic<int32_t> single_step;     // 1: show one more frame, then pause
+  std::atomic<int32_t> catch_up;        // 1: halve the pacing waits of a ring that is behind
+  std::atomic<int32_t> resize_request;  // 1: the next picture resizes the window (event 42)
+  std::atomic<int32_t> hold_state;      // 4: redraw the held receiver's channels, then 1
+  std::atomic<double>
+      paced_time[MAX_DISPLAY_SLOTS];  // per slot: time stamp of the last paced frame
   std::atomic<uint32_t> paced_tick[MAX_DISPLAY_SLOTS];  // per slot: its tick (ms), 0 none
-  std::atomic<uint8_t> paced_yet[MAX_DISPLAY_SLOTS];    // per slot: a frame of this stream was paced
+  std::atomic<uint8_t> paced_yet[MAX_DISPLAY_SLOTS];  // per slot: a frame of this stream was paced
   // Network load of the main window's meter (percent of the first adapter), written by the
   // load monitor; the rest of the panel's words are in client/screens/screen_state.h.
   std::atomic<int32_t> net_load{0};
@@ -357,7 +364,8 @@ void free_receiver(RECEIVER_INFO* rx);
 // Frees `s` when there is one and leaves it null. Whichever thread owns the surface.
 void free_surface(SDL_Surface*& s);
 
-// Allocates the two zeroed blocks of PAIR_BLOCK_SIZE. Returns 0, or -1 when memory ran out (none kept).
+// Allocates the two zeroed blocks of PAIR_BLOCK_SIZE. Returns 0, or -1 when memory ran out (none
+// kept).
 int alloc_pair_buffers(PAIR_BUFFERS* pair);
 // Frees each block that is present. Safe to call twice.
 void free_pair_buffers(PAIR_BUFFERS* pair);

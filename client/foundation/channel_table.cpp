@@ -62,8 +62,10 @@ void assign_channel_ids(RECEIVER_INFO* rx) {
   if (!rx) return;
   for (int k = 0, m = channel_count(rx); k < m; ++k) {
     CHANNEL_INFO& ch = rx->channels[k];
-    if (!enabled(rx, k)) ch.id = -1;
-    else if (ch.id < 0) ch.id = next_channel_id();
+    if (!enabled(rx, k))
+      ch.id = -1;
+    else if (ch.id < 0)
+      ch.id = next_channel_id();
   }
 }
 
@@ -79,8 +81,10 @@ void assign_slot_indexes(RECEIVER_INFO* rx) {
   if (!rx) return;
   for (int k = 0, m = channel_count(rx); k < m; ++k) {
     CHANNEL_INFO& ch = rx->channels[k];
-    if (!enabled(rx, k)) ch.slot = -1;
-    else if (ch.slot < 0) ch.slot = next_slot_index();
+    if (!enabled(rx, k))
+      ch.slot = -1;
+    else if (ch.slot < 0)
+      ch.slot = next_slot_index();
   }
 }
 
@@ -211,8 +215,7 @@ int cell_at_point(APP_CONTEXT* ctx, int x, int y, bool cells_only) {
   const DISPLAY_LAYOUT& l = current_layout(ctx);
   for (int i = 0, n = static_cast<int>(cell_count(ctx)); i < n; ++i) {
     const RECT16& c = l.cells[i];
-    if (c.x <= x && x < c.x + c.w + ctx->gap_w && c.y <= y && y < c.y + c.h + ctx->gap_h)
-      return i;
+    if (c.x <= x && x < c.x + c.w + ctx->gap_w && c.y <= y && y < c.y + c.h + ctx->gap_h) return i;
   }
   return -1;
 }
@@ -230,7 +233,8 @@ uint32_t decoder_slot_of_channel(const RECEIVER_INFO* rx, int channel) {
 int layout_for_cells(APP_CONTEXT* ctx, int n) {
   if (!ctx) return 1;
   for (int i = 0; i < NUM_LAYOUTS; ++i)
-    if (static_cast<int64_t>(ctx->layouts[i].num_cells) >= n) return static_cast<int>(ctx->layouts[i].id);
+    if (static_cast<int64_t>(ctx->layouts[i].num_cells) >= n)
+      return static_cast<int>(ctx->layouts[i].id);
   return 1;
 }
 
@@ -277,8 +281,7 @@ int fill_receiver_from_setup(const char* name, RECEIVER_INFO* rx, int member) {
     const RC_GROUP_INFO* g = get_group_table();
     for (int i = 0, n = get_num_group(); i < n; ++i) {
       if (strcmp(g[i].name, name) != 0) continue;
-      if (member < 0 || member >= g[i].num_dvr || !g[i].dvr_info || !g[i].channel_filter)
-        return -2;
+      if (member < 0 || member >= g[i].num_dvr || !g[i].dvr_info || !g[i].channel_filter) return -2;
       copy_from_dvr(rx, g[i].dvr_info[member], &g[i].channel_filter[member]);
       return 0;
     }

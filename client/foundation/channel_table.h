@@ -27,8 +27,8 @@ void for_each_channel(APP_CONTEXT* ctx, Fn fn) {
 // Sequence counters.
 void reset_channel_id_seq();
 void reset_slot_seq();
-int32_t next_channel_id();          // the counter, then +1
-int32_t next_slot_index();          // the counter modulo 144, then +1
+int32_t next_channel_id();  // the counter, then +1
+int32_t next_slot_index();  // the counter modulo 144, then +1
 int32_t get_channel_id_seq();
 
 // Numbering: disabled channels (mask bit clear) get -1; enabled ones without an id get the
@@ -41,12 +41,12 @@ void assign_slot_indexes(RECEIVER_INFO* rx);
 RECEIVER_INFO* find_receiver_by_channel(APP_CONTEXT* ctx, int32_t id);
 int find_receiver_index_by_channel(APP_CONTEXT* ctx, int32_t id);
 RECEIVER_INFO* find_receiver_by_name(APP_CONTEXT* ctx, const char* name);
-int find_channel(const RECEIVER_INFO* rx, int32_t id);   // channel index or -1
-int is_channel_selected(APP_CONTEXT* ctx, int32_t id);   // 0 when no channel has the id
+int find_channel(const RECEIVER_INFO* rx, int32_t id);  // channel index or -1
+int is_channel_selected(APP_CONTEXT* ctx, int32_t id);  // 0 when no channel has the id
 int count_selected_channels(APP_CONTEXT* ctx);
 int count_marked_channels(APP_CONTEXT* ctx);
 int count_enabled_channels(APP_CONTEXT* ctx);
-int32_t first_selected_channel(APP_CONTEXT* ctx);        // -1 when none
+int32_t first_selected_channel(APP_CONTEXT* ctx);  // -1 when none
 // 1 when id >= 0 and it is the single-view channel (single view on) or on the current page.
 int is_channel_shown(APP_CONTEXT* ctx, int32_t id);
 int is_on_current_page(APP_CONTEXT* ctx, int32_t id);

@@ -34,9 +34,9 @@
 
 namespace {
 
-EVENT_ACTION_HOOKS g_hooks{};     // window loop
-EVENT_NOTICE g_last_notice;       // worker
-int g_event_number = 0;           // worker; of the last line, lines run 1..1023
+EVENT_ACTION_HOOKS g_hooks{};  // window loop
+EVENT_NOTICE g_last_notice;    // worker
+int g_event_number = 0;        // worker; of the last line, lines run 1..1023
 std::mutex g_receivers_lock;
 
 // What the window shows of the events handled since it last looked. A clear of the list
@@ -44,9 +44,9 @@ std::mutex g_receivers_lock;
 struct News {
   bool clear = false;
   std::vector<std::string> lines;
-  uint8_t alarms = 0;          // kinds whose sound is due: 0x02, 0x20
-  std::vector<int32_t> lost;   // channels that lost their video
-  bool woken = false;          // user event 29 is on its way
+  uint8_t alarms = 0;         // kinds whose sound is due: 0x02, 0x20
+  std::vector<int32_t> lost;  // channels that lost their video
+  bool woken = false;         // user event 29 is on its way
 };
 std::mutex g_news_lock;
 News g_news;
@@ -80,7 +80,7 @@ void wake_window_for_news() {
 struct Burst {
   uint64_t after = 0;  // sequence number of that notice
   uint64_t count = 0;
-  std::string dvr;     // of the first notice refused
+  std::string dvr;  // of the first notice refused
 };
 
 void log_burst(const APP_OPTIONS* opts, const Burst& b) {
@@ -178,7 +178,7 @@ struct Snapshot {
   std::vector<char> have;         // jpgs[i] holds the picture
   Charge charge;                  // the picture's bytes, until its conversion has ended
   enum State { kWaiting, kConverting, kDone } state = kWaiting;
-  bool lost_at_stop = false;      // not converted by the stop's deadline
+  bool lost_at_stop = false;  // not converted by the stop's deadline
   Snapshot() = default;
   Snapshot(const Snapshot&) = delete;
   Snapshot& operator=(const Snapshot&) = delete;
@@ -191,16 +191,16 @@ struct Snapshot {
 struct Shot {
   int dvr_index = -1;
   std::string dvr_name;
-  int channel = 0;          // 0-based
+  int channel = 0;  // 0-based
   uint8_t kind = 0;
-  Picture picture;          // the copy, until the event stage has saved it
+  Picture picture;                 // the copy, until the event stage has saved it
   std::shared_ptr<Snapshot> snap;  // the saved picture; null: mailed without one
-  size_t slot = 0;          // its JPEG among snap->jpgs
-  bool skipped = false;     // the picture did not fit the snapshot stage
-  bool mail_lost = false;   // neither did the mail: the shot is counted, not queued
-  bool fresh = false;       // its picture was copied for it: the budget had room again
-  bool not_taken = false;   // the stages were stopping: its picture was not copied
-  Charge cost;              // charged while it waits
+  size_t slot = 0;                 // its JPEG among snap->jpgs
+  bool skipped = false;            // the picture did not fit the snapshot stage
+  bool mail_lost = false;          // neither did the mail: the shot is counted, not queued
+  bool fresh = false;              // its picture was copied for it: the budget had room again
+  bool not_taken = false;          // the stages were stopping: its picture was not copied
+  Charge cost;                     // charged while it waits
 };
 
 // A run of snapshots skipped one after another, said once in the system log when the
@@ -208,15 +208,16 @@ struct Shot {
 struct SkipRun {
   uint64_t count = 0;
   uint64_t mails_lost = 0;
-  std::string dvr;   // of the first skip
+  std::string dvr;  // of the first skip
   bool said = false;
 };
 
 void log_skip_run(const APP_OPTIONS* opts, const SkipRun& r) {
   char text[320];
-  int n = snprintf(text, sizeof text,
-                   "%llu DVR event snapshots skipped: the snapshot queue was full (first from <%s>)",
-                   (unsigned long long)r.count, r.dvr.c_str());
+  int n =
+      snprintf(text, sizeof text,
+               "%llu DVR event snapshots skipped: the snapshot queue was full (first from <%s>)",
+               (unsigned long long)r.count, r.dvr.c_str());
   if (r.mails_lost && n > 0 && size_t(n) < sizeof text)
     snprintf(text + n, sizeof text - size_t(n), "; %llu of their mails lost with them",
              (unsigned long long)r.mails_lost);
@@ -298,8 +299,8 @@ class EventWorker {
     std::unique_lock<std::mutex> g(lock_);
     return idle_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] {
       return queue_.empty() && bursts_.empty() && !busy_ &&
-             (!snapshots || (snap_queue_.empty() && !snap_busy_ && to_convert_.empty() &&
-                             converting_ == 0));
+             (!snapshots ||
+              (snap_queue_.empty() && !snap_busy_ && to_convert_.empty() && converting_ == 0));
     });
   }
 
@@ -650,14 +651,14 @@ std::string number_event(const char* dvr_name, const char* when, int channel, ui
 // One marked channel: its line, and its shot when it has a picture to send (a DVR that is
 // gone since the notice came is mailed without one).
 struct Marked {
-  int channel;      // 0-based
+  int channel;  // 0-based
   uint8_t kind;
   std::string line;
   bool shot;
   Picture picture;
-  bool skipped;     // its picture did not fit
-  bool fresh;       // its picture was copied for it (not shared with the channel's other kind)
-  bool not_taken;   // it had a picture, not copied: the stages are stopping
+  bool skipped;    // its picture did not fit
+  bool fresh;      // its picture was copied for it (not shared with the channel's other kind)
+  bool not_taken;  // it had a picture, not copied: the stages are stopping
 };
 
 // The pictures of one notice's channels, each copied once for its motion and sensor events.
@@ -694,8 +695,8 @@ void mark_kind(APP_CONTEXT* ctx, RECEIVER_INFO* rx, const char* dvr_name, const 
       pics->copy[k] = copy_picture(ch, budget, pics->take, &pics->has[k], &pics->skipped[k]);
       fresh = pics->copy[k] != nullptr;
     }
-    out->push_back(Marked{k, kind, std::move(line), pics->has[k], pics->copy[k],
-                          pics->skipped[k], fresh, pics->has[k] && !pics->take});
+    out->push_back(Marked{k, kind, std::move(line), pics->has[k], pics->copy[k], pics->skipped[k],
+                          fresh, pics->has[k] && !pics->take});
   }
 }
 
@@ -762,11 +763,11 @@ int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
       NoticePictures copies;
       copies.take = pictures;
       if (notice->kind & 0x02)
-        mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02, budget,
-                  &copies, &news, &marked);
+        mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_motion, 0x02, budget, &copies,
+                  &news, &marked);
       if (notice->kind & 0x20)
-        mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20, budget,
-                  &copies, &news, &marked);
+        mark_kind(ctx, rx, dvr_name, when, event_time, notice->mask_sensor, 0x20, budget, &copies,
+                  &news, &marked);
       if (notice->marker) {
         for (int k = 0; k < MAX_CHANNELS; ++k) {
           if (!(notice->mask_80 & (1u << k))) continue;

@@ -18,8 +18,8 @@
 // otherwise keeps it in the record folder. The window loop gets only what it shows (event
 // list lines, alarm sounds, video-loss redraws), gathered while it is busy: it is woken with
 // user event 29 and takes everything that came since it last looked in one show_event_news,
-// so a burst costs it one redraw. What it shows goes through hooks the screens register (set_event_action_hooks);
-// without them those steps are skipped.
+// so a burst costs it one redraw. What it shows goes through hooks the screens register
+// (set_event_action_hooks); without them those steps are skipped.
 //
 // Bounds: the event queue holds DVR_EVENT_QUEUE_CAPACITY notices; a notice refused when it is
 // full is counted, and each run of refusals is written to the event log and the system log
@@ -47,8 +47,8 @@ struct EVENT_ACTION_HOOKS {
   // Empties "evt_list" first when `clear`, appends lines[0..count) and draws the list once:
   // one pass under the display lock, which the refresh and the decoders contend for.
   void (*show_event_lines)(APP_CONTEXT* ctx, bool clear, const char* const* lines, size_t count);
-  void (*play_alarm)(uint8_t kind);                        // 0x02 motion, 0x20 sensor
-  void (*redraw_channel)(APP_CONTEXT* ctx, int32_t id);    // picture, text and cell
+  void (*play_alarm)(uint8_t kind);                      // 0x02 motion, 0x20 sensor
+  void (*redraw_channel)(APP_CONTEXT* ctx, int32_t id);  // picture, text and cell
 };
 // Window loop, before events arrive. Null members skip their step.
 void set_event_action_hooks(const EVENT_ACTION_HOOKS& hooks);

@@ -10,10 +10,10 @@
 constexpr int MAX_EVENT_RECORDS = 1024;
 
 struct EVENT_RECORD {
-  uint64_t time;        // seconds since 1970 as the event gave it
+  uint64_t time;  // seconds since 1970 as the event gave it
   char dvr_name[131];
-  uint8_t channel;      // 1-based
-  uint8_t kind;         // event kind bits (event_type_name)
+  uint8_t channel;  // 1-based
+  uint8_t kind;     // event kind bits (event_type_name)
   uint8_t unused[3];
 };
 static_assert(sizeof(EVENT_RECORD) == 144, "EVENT_RECORD is 144 bytes");

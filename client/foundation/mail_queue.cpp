@@ -155,7 +155,7 @@ int mail_enqueue(int dvr_index, const char* dvr_name, int channel, uint8_t kind,
 
   auto item = std::make_unique<MAIL_ITEM>();
   std::memset(item.get(), 0, sizeof *item);
-  char (*f)[MAIL_FIELD_SIZE] = item->field;
+  char(*f)[MAIL_FIELD_SIZE] = item->field;
   const char* event_name = event_type_name(kind);
   mail_expand_template(f[MAIL_SUBJECT], em.subject, name, channel, event_name);
   mail_expand_template(f[MAIL_MESSAGE], em.inline_msg, name, channel, event_name);
@@ -180,8 +180,9 @@ int mail_enqueue(int dvr_index, const char* dvr_name, int channel, uint8_t kind,
 
   std::lock_guard<std::mutex> g(q.lock);
   if (q.count >= MAIL_QUEUE_SLOTS) {
-    std::printf("Email queue is already full. SMTP server is unable to cope with the number of "
-                "incoming events.\n");
+    std::printf(
+        "Email queue is already full. SMTP server is unable to cope with the number of "
+        "incoming events.\n");
     return -1;
   }
   q.slots[q.count++] = *item;
@@ -197,7 +198,9 @@ int mail_enqueue(int dvr_index, const char* dvr_name, int channel, uint8_t kind,
 }
 
 std::vector<std::string> mail_send_words(const MAIL_ITEM& item) {
-  auto field = [&](int i) { return std::string(item.field[i], strnlen(item.field[i], MAIL_FIELD_SIZE)); };
+  auto field = [&](int i) {
+    return std::string(item.field[i], strnlen(item.field[i], MAIL_FIELD_SIZE));
+  };
   std::vector<std::string> w;
   if (item.sender_form == 0) {
     const char* auth = item.auth_method == 1   ? "-auth-plain"
@@ -207,9 +210,9 @@ std::vector<std::string> mail_send_words(const MAIL_ITEM& item) {
     // The password goes through mailsend's standard input: /proc shows every argument.
     w = {"-starttls", auth, "-user", field(MAIL_USER), "-pass", "-"};
   }
-  for (const std::string& s : {std::string("-f"), field(MAIL_FROM), std::string("-t"),
-                               field(MAIL_TO), std::string("-smtp"), field(MAIL_SMTP),
-                               std::string("-d"), field(MAIL_DOMAIN)})
+  for (const std::string& s :
+       {std::string("-f"), field(MAIL_FROM), std::string("-t"), field(MAIL_TO),
+        std::string("-smtp"), field(MAIL_SMTP), std::string("-d"), field(MAIL_DOMAIN)})
     w.push_back(s);
   if (item.field[MAIL_CC][0]) w.push_back("+cc");
   if (item.field[MAIL_BCC][0]) w.push_back("+bcc");
@@ -224,7 +227,8 @@ int mail_send(MAIL_ITEM item) {
   for (int i = 0; i < MAIL_NUM_FIELDS; ++i) total += long(strnlen(item.field[i], MAIL_FIELD_SIZE));
   if (total > MAIL_FIELDS_LIMIT) {
     std::printf("mailsend parameter exceeded!  %10ld\n", total);
-    log_mail_failure(item, "its fields exceed " + std::to_string(MAIL_FIELDS_LIMIT) + " characters");
+    log_mail_failure(item,
+                     "its fields exceed " + std::to_string(MAIL_FIELDS_LIMIT) + " characters");
     return -2;
   }
 
@@ -234,7 +238,8 @@ int mail_send(MAIL_ITEM item) {
   std::string temp = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/vigilo-mail-XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) {
-    std::printf("Could not create new temporary file. Check for write access or disk full error.\n");
+    std::printf(
+        "Could not create new temporary file. Check for write access or disk full error.\n");
     temp.clear();
   } else {
     close(fd);
@@ -261,8 +266,9 @@ int mail_send(MAIL_ITEM item) {
     while (w == 1 && !q.stop.load() && Clock::now() < deadline) w = wait_process(pid, 100, &code);
     if (w == 1) {
       // Overdue, or the client is ending: the mail is given up.
-      reason = q.stop.load() ? "ended at exit"
-                             : "no answer within " + std::to_string(MAIL_SEND_WAIT_MS / 1000) + " s";
+      reason = q.stop.load()
+                   ? "ended at exit"
+                   : "no answer within " + std::to_string(MAIL_SEND_WAIT_MS / 1000) + " s";
       terminate_process(pid);
       wait_process(pid, 2000, &code);
     } else if (w == 0 && code == 0) {

@@ -13,14 +13,15 @@
 // What each event carries. A pointer in data1 names a record of the pusher that stays valid
 // while the loop handles the event; every other event carries nothing or values.
 enum USER_EVENT_NUMBER : int {
-  UE_LINK_COMMAND = 24,    // data1: a 200-byte COMM_MESSAGE, or the connection's CONN_REQUEST
-  UE_RECEIVER_NOTICE = 25, // data1: std::atomic<int> receiver index, or null and the index in data2
-  UE_RECORD_STATE = 26,    // nothing
-  UE_SEARCH_DATA = 27,     // data1: NC_SEARCH_RECORD (links notice queue)
-  UE_LOGGED_IN = 28,       // data1: the RECEIVER_INFO that logged in (may be ignored)
-  UE_DVR_EVENT = 29,       // nothing: the DVR event worker has news for the screen (show_event_news)
-  UE_PRESET_LIST = 30,     // data1: NC_PRESET_TABLE (links notice queue)
-  UE_POPUP = 31,           // alarm pop-up: action and type in data1, channel id in data2
+  UE_LINK_COMMAND = 24,  // data1: a 200-byte COMM_MESSAGE, or the connection's CONN_REQUEST
+  UE_RECEIVER_NOTICE =
+      25,                // data1: std::atomic<int> receiver index, or null and the index in data2
+  UE_RECORD_STATE = 26,  // nothing
+  UE_SEARCH_DATA = 27,   // data1: NC_SEARCH_RECORD (links notice queue)
+  UE_LOGGED_IN = 28,     // data1: the RECEIVER_INFO that logged in (may be ignored)
+  UE_DVR_EVENT = 29,     // nothing: the DVR event worker has news for the screen (show_event_news)
+  UE_PRESET_LIST = 30,   // data1: NC_PRESET_TABLE (links notice queue)
+  UE_POPUP = 31,         // alarm pop-up: action and type in data1, channel id in data2
   UE_SHOW_CAM_INFO = 32,
   UE_SHOW_RECEIVE_STATS = 33,
   UE_CPU_METER = 34,
@@ -29,7 +30,7 @@ enum USER_EVENT_NUMBER : int {
   UE_WATCHDOG = 37,
   UE_SHOW_TOOLTIP = 38,
   UE_HIDE_TOOLTIP = 39,
-  UE_SHOW_MESSAGE = 40,    // data1: text
+  UE_SHOW_MESSAGE = 40,  // data1: text
   UE_HIDE_MESSAGE = 41,
   UE_DECODER_NOTICE = 42,  // the frame size by value: width in data1, height in data2
 };

@@ -85,8 +85,7 @@ int open_file_dialog(const char* initial_dir, char* out, size_t cap) {
     ModalWait modal;
     const int pid = start_process(argv, answer);
     if (pid > 0)
-      while (wait_process(pid, 1000, &code) == 1) {
-      }
+      while (wait_process(pid, 1000, &code) == 1) {}
   }
   std::ifstream f(answer);
   std::stringstream text;

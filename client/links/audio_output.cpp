@@ -18,7 +18,7 @@ namespace {
 struct AlarmSound {
   SDL_AudioCVT cvt{};
   bool loaded = false;
-  bool playing = false;  // audio lock
+  bool playing = false;   // audio lock
   uint32_t position = 0;  // bytes from the start of the converted data (audio lock)
 };
 
@@ -136,7 +136,8 @@ int init_audio(APP_CONTEXT* ctx) {
       obtained->channels != desired->channels || obtained->samples != desired->samples)
     std::printf("Not all parameters were granted.\n");
   {
-    // The device's thread is running already: the callback reads the obtained audio format under this lock.
+    // The device's thread is running already: the callback reads the obtained audio format under
+    // this lock.
     SDL_LockAudio();
     audio.obtained = *obtained;
     SDL_UnlockAudio();

@@ -468,8 +468,10 @@ void add_receiver(APP_OPTIONS* opts, const char* name, uint32_t video_mask, uint
   ctx->num_channels = get_channel_id_seq();
   for (int l = 0; l < NUM_LAYOUTS; ++l) {
     if (int(ctx->layouts[l].num_cells) >= ctx->num_channels) {
-      if (h.set_layout) h.set_layout(ctx, l);
-      else ctx->layout = l;
+      if (h.set_layout)
+        h.set_layout(ctx, l);
+      else
+        ctx->layout = l;
       break;
     }
   }

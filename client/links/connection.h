@@ -3,9 +3,9 @@
 //
 // connect_dvr / disconnect_dvr / run_deferred_connect / add_receiver / post_dvr_request /
 // reload_setup_info run on the window thread; the receive threads of a disconnect that do
-// not end at once are joined by a teardown worker of this module. Window-side effects (skin widgets, fades, fonts, master reports, layout
-// switches) are hooks the screens register; receive threads and file players other than
-// 'Q' register their entries as their modules arrive.
+// not end at once are joined by a teardown worker of this module. Window-side effects (skin
+// widgets, fades, fonts, master reports, layout switches) are hooks the screens register; receive
+// threads and file players other than 'Q' register their entries as their modules arrive.
 #pragma once
 
 #include <SDL/SDL.h>
@@ -22,10 +22,10 @@ using RECEIVE_ENTRY = int (*)(RECEIVER_INFO* rx);
 void set_receive_entry(uint8_t protocol, RECEIVE_ENTRY entry);
 
 struct CONNECTION_HOOKS {
-  void (*after_connect)(APP_OPTIONS* opts);       // skin: hide "connect", show "disconnect"...
+  void (*after_connect)(APP_OPTIONS* opts);  // skin: hide "connect", show "disconnect"...
   void (*send_channels_to_master)(APP_OPTIONS* opts);
-  void (*after_stop)(APP_OPTIONS* opts);          // fade, indicators, redraw (CONN_DISCONNECTING)
-  void (*after_disconnect)(APP_OPTIONS* opts);    // skin: show "connect"... (CONN_DISCONNECTED)
+  void (*after_stop)(APP_OPTIONS* opts);        // fade, indicators, redraw (CONN_DISCONNECTING)
+  void (*after_disconnect)(APP_OPTIONS* opts);  // skin: show "connect"... (CONN_DISCONNECTED)
   void (*load_receiver_fonts)(RECEIVER_INFO* rx);
   void (*set_layout)(APP_CONTEXT* ctx, int layout);  // make current and redraw
 };

@@ -76,9 +76,10 @@ int read_dat_file_header(FILE* f, DAT_FILE_INFO* info) {
   return known ? 1 : 0;
 }
 
-int index_dat_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx, const DAT_FILE_INFO& info) {
+int index_dat_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx,
+                   const DAT_FILE_INFO& info) {
   *count = 0;
-  struct stat st{};
+  struct stat st {};
   if (!rx || !rx->file || ::stat(rx->file_name, &st) != 0) {
     std::printf("stat() failed.\n");
     return -1;

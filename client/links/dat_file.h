@@ -15,11 +15,11 @@
 #include "client/links/recording.h"
 
 constexpr int DAT_INDEX_MAX = 14400;
-constexpr int DAT_CHANNELS = 4;           // channels the player keeps state for
+constexpr int DAT_CHANNELS = 4;  // channels the player keeps state for
 constexpr long DAT_MIN_FILE_SIZE = 129;
 
 struct DAT_FILE_INFO {
-  int layout = 3;    // FSH layout 0..3
+  int layout = 3;  // FSH layout 0..3
   int fsh_size = 40;
 };
 
@@ -30,7 +30,8 @@ int read_dat_file_header(FILE* f, DAT_FILE_INFO* info);
 // entry is two bytes before its start pattern). 0 with the file back at 0; -1 "stat() failed.\n";
 // -2 "invalid file size.\n" (below 129 bytes); -4 "get_fsh_info() failed.\n"; -7 the
 // receiver was told to stop meanwhile. The "Too many key frames" box goes to the window loop.
-int index_dat_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx, const DAT_FILE_INFO& info);
+int index_dat_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx,
+                   const DAT_FILE_INFO& info);
 // The entry to seek to for time t and a step of `step` seconds (negative: backwards), or -1
 // for offset 0.
 int find_dat_key_frame(const KEY_FRAME_ENTRY* index, int count, double t, double step);

@@ -76,8 +76,8 @@ void ddns_build_request(const char* name, uint8_t out[DDNS_REQUEST_SIZE]) {
 
 int ddns_parse_reply(const uint8_t* r, size_t len, uint32_t* addr_be, uint16_t* port) {
   if (!r || len < DDNS_REPLY_MIN) return -1;
-  uint32_t magic = uint32_t(r[0]) | (uint32_t(r[1]) << 8) | (uint32_t(r[2]) << 16) |
-                   (uint32_t(r[3]) << 24);
+  uint32_t magic =
+      uint32_t(r[0]) | (uint32_t(r[1]) << 8) | (uint32_t(r[2]) << 16) | (uint32_t(r[3]) << 24);
   if (magic != DDNS_MAGIC) return -1;
   std::memcpy(addr_be, r + 4, 4);
   *port = uint16_t((r[8] << 8) | r[9]);
@@ -94,8 +94,7 @@ int connectToDDNS(const char* address, uint16_t port) {
   if (s < 0) return -1;
   std::printf("DDns IP = %s Port = %d\r\n", address, port);
   uint32_t addr = 0;
-  if (net_parse_ipv4(address, &addr) != 0 &&
-      net_resolve_ipv4(address, &addr) != 0) {
+  if (net_parse_ipv4(address, &addr) != 0 && net_resolve_ipv4(address, &addr) != 0) {
     net_close(s);
     return -1;
   }

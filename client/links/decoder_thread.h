@@ -31,15 +31,16 @@ constexpr int DECODER_PACE_MAX_MS = 2000;
 constexpr double LIVE_LATE_MS = 5.0;
 
 // Surface masks of every decode surface: 32-bit pixels B, G, R, 0 in memory.
-constexpr uint32_t DECODE_RMASK = 0x00FF0000u, DECODE_GMASK = 0x0000FF00u, DECODE_BMASK = 0x000000FFu;
+constexpr uint32_t DECODE_RMASK = 0x00FF0000u, DECODE_GMASK = 0x0000FF00u,
+                   DECODE_BMASK = 0x000000FFu;
 
 // How decoded pictures reach the screen; set by the tile code. Any hook may be null.
 struct DECODER_HOOKS {
-    // Under the display mutex, after a picture went into ch's surface: draw its tile, text and
-    // cell (or the enlarged picture). Returns 0 when it drew.
-    int (*draw_channel)(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch);
-    // Hold state 4: redraw every channel of rx whose video state byte is 0 (display mutex held).
-    void (*redraw_receiver)(APP_CONTEXT* ctx, RECEIVER_INFO* rx);
+  // Under the display mutex, after a picture went into ch's surface: draw its tile, text and
+  // cell (or the enlarged picture). Returns 0 when it drew.
+  int (*draw_channel)(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch);
+  // Hold state 4: redraw every channel of rx whose video state byte is 0 (display mutex held).
+  void (*redraw_receiver)(APP_CONTEXT* ctx, RECEIVER_INFO* rx);
 };
 void set_decoder_hooks(const DECODER_HOOKS& hooks);
 
@@ -55,7 +56,8 @@ void reset_decoder_slots();
 int get_video_frame(const uint8_t* record, uint32_t record_size, const FRAME_RECORD_HEADER& rh,
                     FRAME_HEADER* fh, uint8_t* frame);
 // Copies an audio record. 0; -1 when the sample count does not fit the record or its slot.
-int get_audio_frame(const uint8_t* record, uint32_t record_size, AUDIO_FRAME_HEADER* ah, uint8_t* frame);
+int get_audio_frame(const uint8_t* record, uint32_t record_size, AUDIO_FRAME_HEADER* ah,
+                    uint8_t* frame);
 
 // Decodes the frame in `frame` (header + data as get_video_frame left it) into `picture`
 // (capacity bytes), by protocol letter: 'Q' H.264, 'S' tir_decode, others MPEG-4. 0 with the
@@ -64,8 +66,8 @@ int get_audio_frame(const uint8_t* record, uint32_t record_size, AUDIO_FRAME_HEA
 // With `bpp` given, an H.264 picture is left packed at 3 bytes a pixel (B, G, R) and *bpp
 // tells which of 3 or 4 the picture holds, so that weave_packed_fields can widen it straight
 // into the surface.
-int decode_video_frame(int decoder_index, const FRAME_RECORD_HEADER& rh, const uint8_t* frame, uint8_t* picture,
-                       size_t capacity, int* w, int* h, int* bpp = nullptr);
+int decode_video_frame(int decoder_index, const FRAME_RECORD_HEADER& rh, const uint8_t* frame,
+                       uint8_t* picture, size_t capacity, int* w, int* h, int* bpp = nullptr);
 // Expands the mu-law samples of an audio record (sample count at 4) into pcm: bytes of PCM,
 // or -1 when the protocol letter is not 'Q' or the count exceeds the payload slot.
 int decode_audio_data(const FRAME_RECORD_HEADER& rh, const uint8_t* frame, int16_t* pcm);
@@ -91,42 +93,42 @@ FRAME_HEADER picture_to_frame_header(const PICTURE_HEADER& ph);
 // protocol but 'Q'; 'Q' pictures of up to 288 rows lose their first 8 rows to black, taller
 // ones are folded into height/2 rows (fields split first when the DVR has 8 channels) whose
 // first 16 are black.
-int weave_fields(const RECEIVER_INFO* rx, uint8_t protocol, uint8_t* picture, uint8_t* pixels, int pitch, int width,
-                 int height);
+int weave_fields(const RECEIVER_INFO* rx, uint8_t protocol, uint8_t* picture, uint8_t* pixels,
+                 int pitch, int width, int height);
 // weave_fields for a 'Q' picture of packed 3-byte pixels: the same rows, widened to 4 bytes on
 // the way. Returns the number of rows written (height, or height/2 when folded).
-int weave_packed_fields(const RECEIVER_INFO* rx, const uint8_t* picture, uint8_t* pixels, int pitch, int width,
-                        int height);
+int weave_packed_fields(const RECEIVER_INFO* rx, const uint8_t* picture, uint8_t* pixels, int pitch,
+                        int width, int height);
 
 // ---- one decoder thread's state and steps (decoder_thread loops over these) -------------
 enum DECODER_PASS : int {
-    PASS_PAUSED = 0,     // playback paused: slept 100 ms, took nothing
-    PASS_EMPTY,          // ring empty: slept 1 ms
-    PASS_SKIPPED,        // record skipped (bad sizes, indexes, kind, or refused decoder index)
-    PASS_AUDIO,          // audio record queued
-    PASS_AUDIO_SKIPPED,  // audio off, muted or held
-    PASS_HIDDEN,         // channel not shown: decoder reset, waiting for a key frame
-    PASS_WAIT_KEY,       // dropped while waiting for a key frame
-    PASS_FAILED,         // decode or surface failure
-    PASS_SHOWN,          // picture decoded into the surface
-    PASS_NO_PICTURE,     // frame taken but no picture (held, paused, ignored or missing)
+  PASS_PAUSED = 0,     // playback paused: slept 100 ms, took nothing
+  PASS_EMPTY,          // ring empty: slept 1 ms
+  PASS_SKIPPED,        // record skipped (bad sizes, indexes, kind, or refused decoder index)
+  PASS_AUDIO,          // audio record queued
+  PASS_AUDIO_SKIPPED,  // audio off, muted or held
+  PASS_HIDDEN,         // channel not shown: decoder reset, waiting for a key frame
+  PASS_WAIT_KEY,       // dropped while waiting for a key frame
+  PASS_FAILED,         // decode or surface failure
+  PASS_SHOWN,          // picture decoded into the surface
+  PASS_NO_PICTURE,     // frame taken but no picture (held, paused, ignored or missing)
 };
 
 struct DECODER_STATE {
-    APP_CONTEXT* ctx = nullptr;
-    uint32_t slot = 0;
-    uint8_t* frame = nullptr;    // DECODER_FRAME_BUFFER_SIZE bytes
-    uint8_t* picture = nullptr;  // DECODER_PICTURE_BUFFER_SIZE bytes
-    int16_t pcm[AUDIO_PAYLOAD_SLOT] = {};
-    int32_t last_id[144];        // channel id each decoder index last decoded, -1 none
-    // Per decoder index: its channel drops predicted frames until the next key frame. One
-    // flag per index, so a hidden channel on this slot never holds back a shown one.
-    bool waiting_key[144] = {};
-    bool warned = false, behind = false, paced = false;
-    bool queued = false;  // more records waited in the ring when this one was taken
-    // Live pacing: the least "now less time stamp" of the slot's frames, ms (+inf before any).
-    double live_lead = 1e300;
-    int min_delay = 1;
+  APP_CONTEXT* ctx = nullptr;
+  uint32_t slot = 0;
+  uint8_t* frame = nullptr;    // DECODER_FRAME_BUFFER_SIZE bytes
+  uint8_t* picture = nullptr;  // DECODER_PICTURE_BUFFER_SIZE bytes
+  int16_t pcm[AUDIO_PAYLOAD_SLOT] = {};
+  int32_t last_id[144];  // channel id each decoder index last decoded, -1 none
+  // Per decoder index: its channel drops predicted frames until the next key frame. One
+  // flag per index, so a hidden channel on this slot never holds back a shown one.
+  bool waiting_key[144] = {};
+  bool warned = false, behind = false, paced = false;
+  bool queued = false;  // more records waited in the ring when this one was taken
+  // Live pacing: the least "now less time stamp" of the slot's frames, ms (+inf before any).
+  double live_lead = 1e300;
+  int min_delay = 1;
 };
 
 // Start steps: takes the next slot, allocates the buffers, clears the table, measures

@@ -94,9 +94,7 @@ int run_file_player(RECEIVER_INFO* rx, int index_max,
   auto state = std::make_unique<PLAYER_STATE>();
   try {
     state->index.resize(size_t(index_max));
-  } catch (...) {
-    buf.reset();
-  }
+  } catch (...) { buf.reset(); }
   if (!buf) {
     fatal_box("Not enough memory.");
     rx->status.store(RX_ENDED);

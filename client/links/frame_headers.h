@@ -20,9 +20,7 @@ inline void put_le32(uint8_t* p, uint32_t v) {
   p[2] = static_cast<uint8_t>(v >> 16);
   p[3] = static_cast<uint8_t>(v >> 24);
 }
-inline uint16_t get_le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t get_le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -40,7 +38,7 @@ struct FRAME_RECORD_HEADER {
   uint8_t reserved1 = 0;  // carried, ignored by readers
   uint8_t media = 0;      // 'Y' video, 'A' audio
   uint8_t reserved2[3] = {0, 0, 0};
-  uint32_t size = 0;      // bytes that follow: frame header plus data
+  uint32_t size = 0;  // bytes that follow: frame header plus data
 };
 inline void encode_frame_record_header(const FRAME_RECORD_HEADER& h, uint8_t* p) {
   put_le16(p + 0, h.start_key);
@@ -68,8 +66,8 @@ inline FRAME_RECORD_HEADER decode_frame_record_header(const uint8_t* p) {
 // Writes one whole record at p: the FRAME_RECORD_HEADER, fh_len bytes of frame header, then
 // data_len bytes of data padded with zeros to `body` bytes (body >= data_len). p holds
 // FRAME_RECORD_HEADER_SIZE + fh_len + body bytes.
-inline void put_record(uint8_t* p, uint8_t protocol, uint8_t media, const uint8_t* fh, size_t fh_len,
-                       const uint8_t* data, size_t data_len, size_t body) {
+inline void put_record(uint8_t* p, uint8_t protocol, uint8_t media, const uint8_t* fh,
+                       size_t fh_len, const uint8_t* data, size_t data_len, size_t body) {
   FRAME_RECORD_HEADER rh;
   rh.protocol = protocol;
   rh.media = media;
@@ -92,18 +90,18 @@ struct PICTURE_HEADER {
   uint16_t start_key = FRAME_START_KEY;
   uint8_t video_type = 0;
   uint8_t interval = 0;
-  uint32_t size = 0;      // 20 bits
-  uint8_t page = 0;       // 1 bit
-  uint8_t vop_type = 0;   // 2 bits: 0 key frame, 1 predicted
-  uint8_t field = 0;      // 1 bit
-  uint8_t channel = 0;    // 4 bits
-  uint8_t scale = 0;      // 4 bits: 9 or 2
+  uint32_t size = 0;     // 20 bits
+  uint8_t page = 0;      // 1 bit
+  uint8_t vop_type = 0;  // 2 bits: 0 key frame, 1 predicted
+  uint8_t field = 0;     // 1 bit
+  uint8_t channel = 0;   // 4 bits
+  uint8_t scale = 0;     // 4 bits: 9 or 2
   uint16_t hsize = 0;
   uint16_t vsize = 0;
   uint32_t sec = 0;
   uint32_t usec = 0;
-  uint32_t word20 = 0;    // carried, not interpreted
-  uint32_t word24 = 0;    // carried, not interpreted
+  uint32_t word20 = 0;  // carried, not interpreted
+  uint32_t word24 = 0;  // carried, not interpreted
   uint16_t seq_cnt = 0;
   uint16_t receiver = 0;  // index of the RECEIVER_INFO in the application context
 };
@@ -159,16 +157,16 @@ constexpr uint32_t FRAME_HEADER_MAX_SIZE = 0xFFFFFFu;  // 24-bit size field
 struct FRAME_HEADER {
   uint16_t start_key = FRAME_START_KEY;
   uint8_t receiver = 0;
-  uint8_t byte3 = 0;       // carried
-  uint8_t size_low = 0;    // low byte of the word at 4, carried
-  uint32_t size = 0;       // 24 bits: compressed bytes that follow
+  uint8_t byte3 = 0;     // carried
+  uint8_t size_low = 0;  // low byte of the word at 4, carried
+  uint32_t size = 0;     // 24 bits: compressed bytes that follow
   uint8_t channel = 0;
   uint8_t frame_type = 0;  // 2 bits
   uint8_t kind = 0;        // 6 bits: scale ('I','W') or resolution code ('Q')
   uint8_t bytes10[2] = {0, 0};
-  uint16_t width = 0;      // 14 bits
-  uint16_t height = 0;     // 14 bits
-  uint8_t dim_high = 0;    // bits 28-31 of the word at 12, carried
+  uint16_t width = 0;    // 14 bits
+  uint16_t height = 0;   // 14 bits
+  uint8_t dim_high = 0;  // bits 28-31 of the word at 12, carried
   uint32_t sec = 0;
   uint16_t msec = 0;
   uint8_t bytes22[2] = {0, 0};
@@ -235,7 +233,7 @@ inline FRAME_HEADER decode_frame_header(const uint8_t* p) {
 constexpr size_t AUDIO_FRAME_HEADER_SIZE = 32;
 constexpr size_t AUDIO_PAYLOAD_SLOT = 512;  // data bytes every audio record reserves
 constexpr uint32_t AUDIO_RECORD_SIZE =
-    uint32_t(AUDIO_FRAME_HEADER_SIZE + AUDIO_PAYLOAD_SLOT);               // 544, size field
+    uint32_t(AUDIO_FRAME_HEADER_SIZE + AUDIO_PAYLOAD_SLOT);  // 544, size field
 constexpr size_t AUDIO_RING_RECORD = FRAME_RECORD_HEADER_SIZE + AUDIO_RECORD_SIZE;  // 556
 struct AUDIO_FRAME_HEADER {
   uint8_t raw[AUDIO_FRAME_HEADER_SIZE] = {};  // carried bytes; the named fields overlay them

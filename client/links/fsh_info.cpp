@@ -1,7 +1,6 @@
 #include "client/links/fsh_info.h"
 
-int fsh_resolution(int layout, int code, int family, bool tall, uint16_t* width,
-                   uint16_t* height) {
+int fsh_resolution(int layout, int code, int family, bool tall, uint16_t* width, uint16_t* height) {
   const uint16_t full = tall ? 576 : 480;
   const uint16_t half = tall ? 288 : 240;
   if (family > 2) return -1;
@@ -9,20 +8,55 @@ int fsh_resolution(int layout, int code, int family, bool tall, uint16_t* width,
   uint16_t w = 0, h = 0;
   switch (code) {
     case 0:
-      if (family == 0) { w = 720; h = half; }
-      else if (family == 2) { w = 720; h = full; }
-      else return -1;
+      if (family == 0) {
+        w = 720;
+        h = half;
+      } else if (family == 2) {
+        w = 720;
+        h = full;
+      } else
+        return -1;
       break;
-    case 1: w = 1920; h = 1080; break;
-    case 2: w = 1280; h = 1024; break;
-    case 4: w = 720; h = full; break;
-    case 5: w = 720; h = half; break;
-    case 6: w = 352; h = half; break;
-    case 7: w = 176; h = 144; break;
-    case 8: w = 640; h = 480; break;
-    case 9: w = 320; h = 240; break;
-    case 10: w = 160; h = 120; break;
-    case 14: w = 720; h = full; break;
+    case 1:
+      w = 1920;
+      h = 1080;
+      break;
+    case 2:
+      w = 1280;
+      h = 1024;
+      break;
+    case 4:
+      w = 720;
+      h = full;
+      break;
+    case 5:
+      w = 720;
+      h = half;
+      break;
+    case 6:
+      w = 352;
+      h = half;
+      break;
+    case 7:
+      w = 176;
+      h = 144;
+      break;
+    case 8:
+      w = 640;
+      h = 480;
+      break;
+    case 9:
+      w = 320;
+      h = 240;
+      break;
+    case 10:
+      w = 160;
+      h = 120;
+      break;
+    case 14:
+      w = 720;
+      h = full;
+      break;
     default: return -1;  // 3, 11..13 and anything above
   }
   *width = w;
@@ -33,8 +67,13 @@ int fsh_resolution(int layout, int code, int family, bool tall, uint16_t* width,
 namespace {
 int family_of_code(int code) {
   switch (code) {
-    case 1: case 2: case 3: case 4: case 8: return 2;
-    case 5: case 9: return 0;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 8: return 2;
+    case 5:
+    case 9: return 0;
     default: return 1;
   }
 }
@@ -84,7 +123,10 @@ int get_fsh_info(const uint8_t* p, size_t len, int* status, int layout, FRAME_HE
         bool present = p[23] != 0 || p[22] >= 16;
         int ch = 0;
         for (int b = 0; b < 4; ++b)
-          if (p[24] & (1 << b)) { ch = b; break; }
+          if (p[24] & (1 << b)) {
+            ch = b;
+            break;
+          }
         audio->samples = present ? uint16_t(AUDIO_PAYLOAD_SLOT) : 0;
         audio->channel = uint16_t(ch);
         audio->word8 = 1;

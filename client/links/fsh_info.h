@@ -25,5 +25,4 @@ int get_fsh_info(const uint8_t* fsh, size_t len, int* status, int layout, FRAME_
 
 // Frame size of a resolution code: 0 on success, -1 for a code/family without a size.
 // `layout` matters only for family 1 in layout 1 (always code 14).
-int fsh_resolution(int layout, int code, int family, bool tall, uint16_t* width,
-                   uint16_t* height);
+int fsh_resolution(int layout, int code, int family, bool tall, uint16_t* width, uint16_t* height);

@@ -38,7 +38,8 @@ int rx_direct_address(RECEIVER_INFO* rx, uint32_t* addr);
 // that come meanwhile.
 class LinkReader {
  public:
-  LinkReader(int sock, RECEIVER_INFO* rx) : sock_(sock), rx_(rx), buf_(new uint8_t[kFirstReadAhead]) {}
+  LinkReader(int sock, RECEIVER_INFO* rx)
+      : sock_(sock), rx_(rx), buf_(new uint8_t[kFirstReadAhead]) {}
 
   // Reads exactly n bytes into out: 1 read; -1 failed (time-out, error, closed peer, stop);
   // 0 when `hold` answered true before they came (what came is kept for the next read).
@@ -114,8 +115,7 @@ class LinkReader {
   int fill(uint32_t need, const std::function<bool()>& hold = {}) {
     int partial = 0;
     int r = recv_timeout_some(sock_, buf_.get() + tail_, int(need), int(cap_ - tail_),
-                              int(rx_->sock_timeout), &rx_->status, 100, hold, &partial,
-                              &drained_);
+                              int(rx_->sock_timeout), &rx_->status, 100, hold, &partial, &drained_);
     tail_ += size_t(r > 0 ? r : partial);
     return r;
   }
@@ -130,4 +130,3 @@ class LinkReader {
   size_t head_ = 0, tail_ = 0;
   bool drained_ = false;  // the last fill emptied the socket
 };
-

@@ -13,7 +13,7 @@ namespace {
 std::mutex g_lock;
 std::deque<LINK_NOTICE> g_queue;
 std::atomic<uint64_t> g_dropped{0};
-bool g_dropping = false;            // a run of drops is under way (its line printed)
+bool g_dropping = false;  // a run of drops is under way (its line printed)
 std::atomic<bool> g_wake_pending{false};
 
 // One wake-up at a time: the loop drains everything queued when it handles it, and it

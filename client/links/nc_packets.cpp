@@ -44,8 +44,8 @@ NC_PACKET_HEADER decode_nc_header(const uint8_t* in) {
 }
 
 int nc_type_accepted(int type) {
-  static const int kTypes[] = {0, 1, 2, 3, 4, 6, 7, 8, 17, 18, 19, 33, 49, 145, 153, 162,
-                               163, 164, 169, 170, 171, 238};
+  static const int kTypes[] = {0,  1,  2,   3,   4,   6,   7,   8,   17,  18,  19,
+                               33, 49, 145, 153, 162, 163, 164, 169, 170, 171, 238};
   for (int t : kTypes)
     if (t == type) return 1;
   return 0;
@@ -54,7 +54,15 @@ int nc_type_accepted(int type) {
 int nc_request_body_size(int type) {
   switch (type) {
     case 2: return 20;
-    case 3: case 6: case 7: case 17: case 18: case 19: case 145: case 164: case 171: return 12;
+    case 3:
+    case 6:
+    case 7:
+    case 17:
+    case 18:
+    case 19:
+    case 145:
+    case 164:
+    case 171: return 12;
     case 162: return int(NC_SEARCH_INFO_SIZE);
     default: return 0;
   }
@@ -87,8 +95,8 @@ uint8_t nc_speed_byte(int speed) {
   return uint8_t(0x80 | (m > 127 ? 127 : m));
 }
 
-void nc_play_body(uint32_t sel_vid_ch, uint32_t position_s, uint8_t code, int num_video,
-                  int speed, uint8_t out[12]) {
+void nc_play_body(uint32_t sel_vid_ch, uint32_t position_s, uint8_t code, int num_video, int speed,
+                  uint8_t out[12]) {
   std::memset(out, 0, 12);
   put_be32(out, sel_vid_ch);
   put_be32(out + 4, position_s);
@@ -135,9 +143,12 @@ int nc_parse_login_reply(const uint8_t* body, size_t len, NC_LOGIN_STATE* st) {
   uint32_t w2 = get_be32(body + 5);
   uint32_t v = get_be32(body + 9);
   int layout = -1;
-  if (v == 0x2200) layout = s < 0x0303 ? 0 : 3;
-  else if (v == 0x22F0) layout = s == 0x0101 ? 1 : (s == 0x0202 ? 2 : 3);
-  else if (v == 0x3211 && s == 0x0503) layout = 3;
+  if (v == 0x2200)
+    layout = s < 0x0303 ? 0 : 3;
+  else if (v == 0x22F0)
+    layout = s == 0x0101 ? 1 : (s == 0x0202 ? 2 : 3);
+  else if (v == 0x3211 && s == 0x0503)
+    layout = 3;
   if (layout < 0) return -2;
   if (st) {
     st->version = v;
@@ -202,10 +213,22 @@ EVENT_NOTICE nc_event_notice(const uint8_t body[9], const char* name, long tz_we
   n.time = int64_t(e.event_time) + tz_west_s;
   copy_text(n.dvr_name, sizeof n.dvr_name, name);
   n.marker = 0;
-  if (type & 0x02) { n.kind |= 0x02; n.mask_motion = mask; }
-  if (type & 0x04) { n.kind |= 0x20; n.mask_sensor = mask; }
-  if (type & 0x08) { n.kind |= 0x40; n.mask_40 = mask; }
-  if (type & 0x10) { n.kind |= 0x80; n.mask_80 = mask; }
+  if (type & 0x02) {
+    n.kind |= 0x02;
+    n.mask_motion = mask;
+  }
+  if (type & 0x04) {
+    n.kind |= 0x20;
+    n.mask_sensor = mask;
+  }
+  if (type & 0x08) {
+    n.kind |= 0x40;
+    n.mask_40 = mask;
+  }
+  if (type & 0x10) {
+    n.kind |= 0x80;
+    n.mask_80 = mask;
+  }
   return n;
 }
 
@@ -346,8 +369,8 @@ void nc_print_packet_status(const NC_PACKET_STATUS& s) {
 
 void nc_print_system_info(const NC_SYSTEM_INFO& s) {
   DebugRecord r("NC_SYSTEM_INFO");
-  r.add("cam_count: %u\naudio_count: %u\ntimezone: %u\ndaylight: %u\nlocal_time: %u\n",
-        s.cam_count, s.audio_count, s.timezone, s.daylight, s.local_time);
+  r.add("cam_count: %u\naudio_count: %u\ntimezone: %u\ndaylight: %u\nlocal_time: %u\n", s.cam_count,
+        s.audio_count, s.timezone, s.daylight, s.local_time);
 }
 
 void nc_print_hdd_info(const NC_HDD_INFO& h) {

@@ -62,8 +62,8 @@ void nc_select_body(uint32_t mask, int num_video, uint8_t out[12]);
 // Playback control with code in byte 8 (types 17 and 7).
 void nc_code_body(uint8_t code, uint8_t out[12]);
 // Type 6: play from `position_s` at `speed` (byte 10, sign and magnitude).
-void nc_play_body(uint32_t sel_vid_ch, uint32_t position_s, uint8_t code, int num_video,
-                  int speed, uint8_t out[12]);
+void nc_play_body(uint32_t sel_vid_ch, uint32_t position_s, uint8_t code, int num_video, int speed,
+                  uint8_t out[12]);
 uint8_t nc_speed_byte(int speed);
 void nc_search_body(int year, int month, int day, int channel, int hour, uint8_t out[124]);
 // PTZ: value goes to byte 10 (value_at 10) or byte 11 (value_at 11), or nowhere (0).

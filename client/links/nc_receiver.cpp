@@ -47,9 +47,9 @@ constexpr int kFirstBackoffMs = 500, kMaxBackoffMs = 30000;
 
 // What a receive thread keeps across its connections.
 struct LinkRetry {
-  int refusals = 0;        // refused logins in a row
-  bool refused = false;    // the connection under way was refused
-  uint16_t last_box = 0;   // error code last put in a box for the operator, 0 none
+  int refusals = 0;       // refused logins in a row
+  bool refused = false;   // the connection under way was refused
+  uint16_t last_box = 0;  // error code last put in a box for the operator, 0 none
 };
 
 NC_HOOKS g_hooks{};
@@ -64,7 +64,8 @@ void pause_ms(const RECEIVER_INFO* rx, int ms) { rx_pause_ms(rx, ms); }
 
 void fail_status(RECEIVER_INFO* rx, int32_t from) { rx_fail_status(rx, from); }
 
-// Reads exactly n bytes (counted once per packet by the caller): 1 read, 0 short (held or failed; the packet ends).
+// Reads exactly n bytes (counted once per packet by the caller): 1 read, 0 short (held or failed;
+// the packet ends).
 int read_full(LinkReader& rd, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
   if (n == 0) return 1;
   int r = rd.read(buf, n);
@@ -112,7 +113,8 @@ void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
     if (rx->channels[k].video_state.load() == VIDEO_LOST) lost |= 1u << k;
   uint32_t now_lost = uint32_t(loss) & (n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1));
   if (now_lost == lost) return;
-  for (int k = 0; k < n; ++k) rx->channels[k].video_state.store((now_lost >> k) & 1 ? VIDEO_LOST : VIDEO_PRESENT);
+  for (int k = 0; k < n; ++k)
+    rx->channels[k].video_state.store((now_lost >> k) & 1 ? VIDEO_LOST : VIDEO_PRESENT);
   EVENT_NOTICE note;
   note.marker = 1;
   // Only the DVR's own channels: the window loop marks every bit of the mask as lost.
@@ -246,9 +248,7 @@ int recv_stream_packet(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, 
   bool audio_only = live && h.cmd_mode == 64;
   uint8_t status[NC_PACKET_STATUS_SIZE];
   if (!audio_only) {
-    if (body < NC_PACKET_STATUS_SIZE) {
-      return discard(rd, buf, cap, body, rx) == 0 ? -5 : -1;
-    }
+    if (body < NC_PACKET_STATUS_SIZE) { return discard(rd, buf, cap, body, rx) == 0 ? -5 : -1; }
     if (!read_full(rd, status, uint32_t(sizeof status), rx)) return 0;
     body -= uint32_t(NC_PACKET_STATUS_SIZE);
   }
@@ -310,8 +310,8 @@ int find_magic_code(LinkReader& rd, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
         h->magic_code = NC_MAGIC;
         h->cmd_type = tm[0];
         h->cmd_mode = tm[1];
-        h->packet_size = (uint32_t(len[0]) << 24) | (uint32_t(len[1]) << 16) |
-                         (uint32_t(len[2]) << 8) | len[3];
+        h->packet_size =
+            (uint32_t(len[0]) << 24) | (uint32_t(len[1]) << 16) | (uint32_t(len[2]) << 8) | len[3];
         return 0;
       }
       have_prev = false;  // the two bytes read are not scanned again
@@ -370,35 +370,24 @@ void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t ca
       }
       break;
     }
-    case DVR_CMD_LIVE:
-      recv_stream_packet(rd, h, buf, cap, rx, st, true);
-      break;
-    case 4: case 19: case 33: case 49:
-      std::printf("%d: received DVR_CMD_STATUS etc\n", idx);
-      break;
-    case DVR_CMD_PLAYBACK:
-      recv_stream_packet(rd, h, buf, cap, rx, st, false);
-      break;
-    case DVR_CMD_FINISH:
-      std::printf("%d: received DVR_CMD_FINISH\n", idx);
-      break;
+    case DVR_CMD_LIVE: recv_stream_packet(rd, h, buf, cap, rx, st, true); break;
+    case 4:
+    case 19:
+    case 33:
+    case 49: std::printf("%d: received DVR_CMD_STATUS etc\n", idx); break;
+    case DVR_CMD_PLAYBACK: recv_stream_packet(rd, h, buf, cap, rx, st, false); break;
+    case DVR_CMD_FINISH: std::printf("%d: received DVR_CMD_FINISH\n", idx); break;
     case DVR_CMD_SSEARCH:
       std::printf("%d: received DVR_CMD_SSEARCH\n", idx);
       recv_search_result(rd, h, buf, cap, rx);
       break;
-    case DVR_CMD_EVENT:
-      recv_nc_event(rd, h, buf, cap, rx);
-      break;
-    case DVR_CMD_PRESET:
-      recv_preset(rd, h, buf, cap, rx);
-      break;
+    case DVR_CMD_EVENT: recv_nc_event(rd, h, buf, cap, rx); break;
+    case DVR_CMD_PRESET: recv_preset(rd, h, buf, cap, rx); break;
     case DVR_CMD_ERROR:
       std::printf("%d received DVR_CMD_ERROR\n", idx);
       recv_error_info(rd, h, buf, cap, rx, retry);
       break;
-    default:
-      std::printf("%d: received unknown command type.\n", idx);
-      break;
+    default: std::printf("%d: received unknown command type.\n", idx); break;
   }
 }
 
@@ -519,17 +508,20 @@ void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf,
       continue;
     }
     // Bytes of the whole packet, counted once (the header and what it announces).
-    stats_add(STAT_BYTES, uint32_t(NC_HEADER_SIZE) +
-                              (h.cmd_type == 3 || h.cmd_type == 17
-                                   ? (h.packet_size > NC_HEADER_SIZE ? h.packet_size - uint32_t(NC_HEADER_SIZE) : 0)
-                                   : h.packet_size));
+    stats_add(
+        STAT_BYTES,
+        uint32_t(NC_HEADER_SIZE) +
+            (h.cmd_type == 3 || h.cmd_type == 17
+                 ? (h.packet_size > NC_HEADER_SIZE ? h.packet_size - uint32_t(NC_HEADER_SIZE) : 0)
+                 : h.packet_size));
     uint32_t got = 0;
     int t = h.cmd_type;
     if (t != 3 && t != 17 && t != 162 && t != 163 && t != 164 && t != 238 && h.packet_size > 0) {
       std::printf("SHOULD NOT BE IN HERE!\n");
       got = h.packet_size < cap ? h.packet_size : uint32_t(cap);
       if (!read_full(rd, buf, got, rx) ||
-          (h.packet_size > got && discard(rd, buf + got, cap - got, h.packet_size - got, rx) != 0)) {
+          (h.packet_size > got &&
+           discard(rd, buf + got, cap - got, h.packet_size - got, rx) != 0)) {
         std::printf("%d: recv_timeout() failed.\n", idx);
         fail_status(rx, RX_RECEIVING);
         break;
@@ -687,6 +679,7 @@ int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed) {
 int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
   if (!rx) return -1;
   if (rx->sock.load() < 0) return -2;
+  // clang-format off
   struct Row { uint8_t c1, c2; int value_at; const char* line; };
   static const Row kRows[25] = {
       {'3', 0, 10, "sending CMD_PTZ_NN to channel %d\n"}, {'3', '2', 10, "sending CMD_PTZ_NE\n"},
@@ -698,6 +691,7 @@ int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
       {0, 0, 0, nullptr}, {0, 0, 0, nullptr}, {0, 0, 0, nullptr}, {0, 0, 0, nullptr},
       {0, 0, 0, nullptr}, {0, 0, 0, nullptr},
       {168, 0, 0, nullptr}, {162, 0, 11, nullptr}, {163, 0, 11, nullptr}, {164, 0, 11, nullptr},
+      // clang-format on
       {169, 0, 0, nullptr},
   };
   if (action < 0 || action > 24 || kRows[action].c1 == 0) return 0;
@@ -751,8 +745,8 @@ int recv_video_data(const FRAME_HEADER& fh_in, const uint8_t* data, RECEIVER_INF
   append_record(rx, ch, 'Q', 'Y', hdr, sizeof hdr, data, fh.size, 0);
   if (!ctx || ctx->num_slots == 0) return -3;
   uint32_t slot = decoder_slot_of_channel(rx, ch);
-  int r = ring_write_record(ctx, slot, rx, 'Q', 'Y', hdr, sizeof hdr, data, fh.size, 0,
-                            RING_WAIT_ROOM);
+  int r =
+      ring_write_record(ctx, slot, rx, 'Q', 'Y', hdr, sizeof hdr, data, fh.size, 0, RING_WAIT_ROOM);
   return r == 1 ? 0 : -3;
 }
 
@@ -777,8 +771,8 @@ int recv_audio_data(const AUDIO_FRAME_HEADER& ah_in, const uint8_t* data, RECEIV
   return r == 1 ? 0 : -3;
 }
 
-int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* stream,
-                          size_t len, bool video, bool audio, bool key_only) {
+int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* stream, size_t len,
+                          bool video, bool audio, bool key_only) {
   FRAME_HEADER fh;
   AUDIO_FRAME_HEADER ah;
   int kind = 0;

@@ -37,9 +37,9 @@ int nc_send_packet(int sock, int type, int mode, const uint8_t* body, std::atomi
 int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body);
 
 // The packet loop of one connection on `sock` (already logged in or not): reads and
-// dispatches packets until the status word leaves RX_RECEIVING, as the receive thread does after its
-// login request. buf[cap] is the receive buffer (NC_RECV_ALLOC). Returns 0. Used by the
-// receive thread; exposed for the fuzz target of the packet stream.
+// dispatches packets until the status word leaves RX_RECEIVING, as the receive thread does after
+// its login request. buf[cap] is the receive buffer (NC_RECV_ALLOC). Returns 0. Used by the receive
+// thread; exposed for the fuzz target of the packet stream.
 int nc_read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap);
 
 // Requests (search and playback windows, PTZ, recording; select also after login). A send
@@ -68,8 +68,8 @@ int recv_audio_data(const AUDIO_FRAME_HEADER& ah, const uint8_t* data, RECEIVER_
 // Each camera mapped to an audio channel gets that channel's block; every stream header that
 // carries audio, with a frame or without one (mode 64), maps the camera it names to the
 // audio channel it names.
-int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* stream,
-                          size_t len, bool video, bool audio, bool key_only);
+int nc_store_frame_stream(RECEIVER_INFO* rx, NC_LOGIN_STATE* st, const uint8_t* stream, size_t len,
+                          bool video, bool audio, bool key_only);
 
 // Hooks the window side registers (any may be null; defaults push the user events).
 struct NC_HOOKS {
@@ -82,4 +82,3 @@ void set_nc_hooks(const NC_HOOKS& hooks);
 // Pushes the receiver notice through the hook, else UE_RECEIVER_NOTICE with data1 = null and
 // data2 = the receiver index.
 void post_receiver_notice(int index);
-

@@ -84,7 +84,8 @@ void read_records(RECEIVER_INFO* rx, PicLink* link, uint8_t* frame, size_t cap) 
         send_playback_command(link->ctrl, "msgqtype\n", pid.c_str(), rx_timeout_s(rx), &rx->status);
         rx_pause_ms(rx, 500);
         std::printf("sending requestfile%s\n", rx->file_name);
-        send_playback_command(link->ctrl, "requestfile", rx->file_name, rx_timeout_s(rx), &rx->status);
+        send_playback_command(link->ctrl, "requestfile", rx->file_name, rx_timeout_s(rx),
+                              &rx->status);
       } else if (!link->sent_seek && link->pictures > 0) {
         link->sent_seek = true;
         const std::string pos = std::to_string(int(rx->position));
@@ -93,7 +94,8 @@ void read_records(RECEIVER_INFO* rx, PicLink* link, uint8_t* frame, size_t cap) 
       }
     }
     const uint32_t mask2 = 0;  // no second view in this client
-    if (link->logged_in && (!link->sent_mask || shown != link->last_mask || mask2 != link->last_mask2)) {
+    if (link->logged_in &&
+        (!link->sent_mask || shown != link->last_mask || mask2 != link->last_mask2)) {
       std::printf("sending CMD_CONTROL:CTL_CMD_CHANNEL_CHANGE:0x%x\n", shown);
       link->sent_mask = true;
       link->last_mask = shown;
@@ -135,7 +137,8 @@ void read_records(RECEIVER_INFO* rx, PicLink* link, uint8_t* frame, size_t cap) 
         }
         const uint32_t extra = playback ? get_le32(rec + 60) : 0;
         if (extra > PIC_MAX_EXTRA) {
-          std::printf("%d: playback block of %u bytes exceeds %u.\n", rx->index, extra, PIC_MAX_EXTRA);
+          std::printf("%d: playback block of %u bytes exceeds %u.\n", rx->index, extra,
+                      PIC_MAX_EXTRA);
           lost = true;
           break;
         }
@@ -148,8 +151,10 @@ void read_records(RECEIVER_INFO* rx, PicLink* link, uint8_t* frame, size_t cap) 
         if (len > 0) link->pictures++;
         recv_picture_frame(rec + 12, frame, rx);
         if (extra > 0) {
-          if (drop_bytes(rd, frame, cap, extra) != 0) lost = true;
-          else stats_add(STAT_BYTES, extra);
+          if (drop_bytes(rd, frame, cap, extra) != 0)
+            lost = true;
+          else
+            stats_add(STAT_BYTES, extra);
         }
         break;
       }
@@ -163,9 +168,7 @@ void read_records(RECEIVER_INFO* rx, PicLink* link, uint8_t* frame, size_t cap) 
           stats_add(STAT_BYTES, len);
         }
         break;
-      case CMD_CONTROL:
-        std::printf("CMD_CONTROL received.\n");
-        break;
+      case CMD_CONTROL: std::printf("CMD_CONTROL received.\n"); break;
       case CMD_GEN_INFO:
         std::printf("CMD_GEN_INFO received.\n");
         if (rd.read(frame, PIC_GEN_INFO_SIZE) != 1) lost = true;
@@ -188,8 +191,10 @@ void read_records(RECEIVER_INFO* rx, PicLink* link, uint8_t* frame, size_t cap) 
 
 // Connects `sock` to the receiver's address on `port`: 0, or -1.
 int connect_to(RECEIVER_INFO* rx, int sock, uint32_t addr, uint16_t port) {
-  return net_connect(sock, addr, port, rx_timeout_s(rx) * 1000, [rx] { return rx_stopping(rx); }) == 0 ? 0
-                                                                                                      : -1;
+  return net_connect(sock, addr, port, rx_timeout_s(rx) * 1000, [rx] { return rx_stopping(rx); }) ==
+                 0
+             ? 0
+             : -1;
 }
 
 // One attempt, from the sockets to the logout.
@@ -208,7 +213,8 @@ void run_pic_attempt(RECEIVER_INFO* rx, uint8_t* frame, size_t cap) {
   }
   uint16_t port = rx->live_port;
   if (playback) {
-    std::printf("connecting to playback video stream %d %d ...\n", int(rx->pb_port), int(rx->ctrl_port));
+    std::printf("connecting to playback video stream %d %d ...\n", int(rx->pb_port),
+                int(rx->ctrl_port));
     port = rx->pb_port;
   } else {
     std::printf("connecting to live video stream ...\n");

@@ -16,7 +16,7 @@
 #include "client/foundation/app_state.h"
 #include "client/links/frame_headers.h"
 
-constexpr size_t PIC_RECORD_SIZE = 76;      // control record, both directions
+constexpr size_t PIC_RECORD_SIZE = 76;       // control record, both directions
 constexpr size_t PIC_WIRE_HEADER_SIZE = 64;  // record bytes 12..75 of a kind-2 record
 constexpr uint32_t PIC_MAX_FRAME = 0x40000;  // kind 2
 constexpr uint32_t PIC_MAX_DROP = 48;        // kind 3

@@ -90,7 +90,8 @@ int ring_write_record(APP_CONTEXT* ctx, uint32_t slot, RECEIVER_INFO* rx, uint8_
   const uint32_t len = uint32_t(len64);
   for (;;) {
     // The search window asks 'Q' readers to hold: nothing goes into the rings meanwhile.
-    if (protocol == 'Q' && ctx->playback_flags.load() == 0 && ctx->search_state.load() == SEARCH_HOLD)
+    if (protocol == 'Q' && ctx->playback_flags.load() == 0 &&
+        ctx->search_state.load() == SEARCH_HOLD)
       return 0;
     {
       SdlLock lock(s.mutex);

@@ -24,8 +24,8 @@ int free_receive_buffers(APP_OPTIONS* opts);
 
 // How a writer waits for room.
 enum RING_WAIT : int {
-  RING_WAIT_ROOM = 0,   // wait 1 ms at a time until room, the receiver leaving 5, or a drop rule
-  RING_NO_WAIT = 1,     // drop when there is no room
+  RING_WAIT_ROOM = 0,  // wait 1 ms at a time until room, the receiver leaving 5, or a drop rule
+  RING_NO_WAIT = 1,    // drop when there is no room
 };
 
 // Writes one record into slot `slot` for receiver `rx`: header bytes `fh[fh_len]` then

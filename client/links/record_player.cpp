@@ -69,7 +69,7 @@ bool valid_record(const FRAME_RECORD_HEADER& rh) {
 
 int index_record_file(KEY_FRAME_ENTRY* index, int* count, RECEIVER_INFO* rx) {
   *count = 0;
-  struct stat st{};
+  struct stat st {};
   if (!rx || !rx->file || ::stat(rx->file_name, &st) != 0) {
     std::printf("stat() failed.\n");
     return -1;

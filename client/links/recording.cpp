@@ -46,9 +46,9 @@ struct RECORD_SINK {
   bool delete_small = false;  // the record switch closed it: delete a short file
   bool gap = false;           // dropping until the next key frame
   uint32_t gap_dropped = 0;
-  bool failed = false;        // a write failed: the file was cut back, the rest is skipped
+  bool failed = false;  // a write failed: the file was cut back, the rest is skipped
   // Writer thread only:
-  uint64_t whole = 0;         // bytes of whole records written
+  uint64_t whole = 0;  // bytes of whole records written
   // Sync thread only:
   bool dir_synced = false;
   std::chrono::steady_clock::time_point last_sync{};
@@ -96,7 +96,8 @@ struct Queue {
   bool front(const uint8_t** record, size_t* len, RECORD_SINK** sink) {
     if (used == 0) return false;
     uint32_t n, mark;
-    if (RECORD_QUEUE_LIMIT - head < kEntryHead || (get_head(head, &n, &mark, sink), mark == kWrapMark)) {
+    if (RECORD_QUEUE_LIMIT - head < kEntryHead ||
+        (get_head(head, &n, &mark, sink), mark == kWrapMark)) {
       used -= RECORD_QUEUE_LIMIT - head;
       head = 0;
       if (used == 0) return false;
@@ -133,7 +134,7 @@ struct Writer {
   std::condition_variable sync_wake;  // the sync thread: a file may be ready to close
   std::condition_variable settled;    // end_recordings: a sink was finished
   Queue queue;
-  std::vector<RECORD_SINK*> sinks;    // every sink not yet finished
+  std::vector<RECORD_SINK*> sinks;  // every sink not yet finished
   bool stop = false;
   std::thread thread, syncer;
 };
@@ -143,8 +144,8 @@ std::mutex hooks_lock;
 RECORDING_HOOKS hooks{};
 std::atomic<RECORD_WRITE_FN> write_fn{nullptr};
 
-std::atomic<uint64_t> n_queued{0}, n_written{0}, n_bytes{0}, n_dropped{0}, n_gaps{0},
-    n_failures{0}, writer_cpu{0};
+std::atomic<uint64_t> n_queued{0}, n_written{0}, n_bytes{0}, n_dropped{0}, n_gaps{0}, n_failures{0},
+    writer_cpu{0};
 
 // The operator was told of a failed write since recording was last switched on: a full disk
 // stops every channel at about once, and one box says so (the rest go to standard output).
@@ -187,14 +188,13 @@ void sync_sink(RECORD_SINK* s) {
 // measure, close, and delete a short file the record switch closed.
 void finish_sink(RECORD_SINK* s) {
   if (!s->failed) sync_sink(s);
-  struct stat st{};
+  struct stat st {};
   const bool measured = ::fstat(s->fd, &st) == 0;
   std::fclose(s->file);
   s->file = nullptr;
   s->fd = -1;
   // A file that a failed write left without one whole record holds nothing to play.
-  if (s->failed ? s->whole == 0
-                : s->delete_small && measured && st.st_size <= RECORD_MIN_KEPT_SIZE)
+  if (s->failed ? s->whole == 0 : s->delete_small && measured && st.st_size <= RECORD_MIN_KEPT_SIZE)
     ::unlink(s->name);
   if (s->gap_dropped)
     std::printf("%s: %u records dropped while the recording queue was full.\n", s->name,
@@ -311,8 +311,7 @@ void sync_main() {
     }
     lk.lock();
     if (!ready.empty()) writer.settled.notify_all();
-    if (ready.empty())
-      writer.sync_wake.wait_for(lk, std::chrono::milliseconds(100));
+    if (ready.empty()) writer.sync_wake.wait_for(lk, std::chrono::milliseconds(100));
   }
 }
 
@@ -508,15 +507,14 @@ void end_recordings(APP_CONTEXT* ctx) {
 }
 
 RECORD_COUNTERS get_record_counters() {
-  return {n_queued.load(), n_written.load(), n_bytes.load(), n_dropped.load(),
+  return {n_queued.load(), n_written.load(),  n_bytes.load(),   n_dropped.load(),
           n_gaps.load(),   n_failures.load(), writer_cpu.load()};
 }
 
 namespace {
 
 // Time stamp (seconds) and key-frame mark of a record, read from its frame header.
-double record_time(uint8_t protocol, uint8_t media, const uint8_t* fh, size_t fh_len,
-                   bool* key) {
+double record_time(uint8_t protocol, uint8_t media, const uint8_t* fh, size_t fh_len, bool* key) {
   *key = false;
   if (media == 'A') {
     if (fh_len < AUDIO_FRAME_HEADER_SIZE) return 0;

@@ -11,8 +11,8 @@
 //
 // Threads: the switches (toggle/start/stop_recording) run on the window loop; append_record
 // on receive threads; end_recordings on the thread that stops the receivers, after they were
-// joined (the switches and end_recordings run on one thread). Flags, masks and files of the channels change under the context's record mutex, so
-// an append never meets a closed file.
+// joined (the switches and end_recordings run on one thread). Flags, masks and files of the
+// channels change under the context's record mutex, so an append never meets a closed file.
 //
 // Failures: a file that cannot be created leaves its channel not recording. When the queue is
 // full a channel's records are dropped until its next key frame (each gap counted and printed
@@ -73,8 +73,8 @@ void end_recordings(APP_CONTEXT* ctx);
 
 // Process-wide figures since start (benchmarks and tests).
 struct RECORD_COUNTERS {
-  uint64_t queued;         // records queued
-  uint64_t written;        // records written whole
+  uint64_t queued;   // records queued
+  uint64_t written;  // records written whole
   uint64_t bytes_written;
   uint64_t dropped;        // records dropped at the queue
   uint64_t gaps;           // runs of dropped records
@@ -97,8 +97,8 @@ struct KEY_FRAME_ENTRY {
   uint64_t offset;  // of the record's FRAME_RECORD_HEADER (".dat": two bytes before its pattern)
 };
 constexpr int RECORD_INDEX_MAX = 3600;
-constexpr uint32_t RECORD_MAX_SIZE = 0x100000;     // largest record size field accepted
-constexpr size_t PLAYER_BUFFER_SIZE = 1049600;     // one record or frame
+constexpr uint32_t RECORD_MAX_SIZE = 0x100000;  // largest record size field accepted
+constexpr size_t PLAYER_BUFFER_SIZE = 1049600;  // one record or frame
 
 // Appends one entry when count is below `max` (else returns -1 and adds nothing): 0.
 int add_record_key_frame(KEY_FRAME_ENTRY* index, int* count, int max, uint32_t channel,

@@ -195,9 +195,7 @@ void run_steps(RECEIVER_INFO* rx, SDK_WORKSPACE* ws, int dvr_id) {
         }
         break;
       }
-      default:
-        pause_ms(rx, 500, step_changed);
-        break;
+      default: pause_ms(rx, 500, step_changed); break;
     }
   }
 }

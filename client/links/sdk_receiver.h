@@ -30,15 +30,15 @@
 #include "client/links/frame_headers.h"
 #include "forward/orvolib/orvolib.h"
 
-constexpr int SDK_CHANNELS = 9;                  // channels 0..8 are opened, whatever the DVR has
-constexpr size_t SDK_CONTEXT_SIZE = 1779252;     // buffers of one channel context
+constexpr int SDK_CHANNELS = 9;               // channels 0..8 are opened, whatever the DVR has
+constexpr size_t SDK_CONTEXT_SIZE = 1779252;  // buffers of one channel context
 constexpr uint16_t SDK_EVENT_PORT = 8003;
 constexpr size_t SDK_CALENDAR_SIZE = 160;
 
 // SDK step: one word for the whole client.
 enum : int32_t {
   SDK_STEP_IDLE = 0,
-  SDK_STEP_DECIDE = 1,          // after a connect: live in the main window, "logged in" to search
+  SDK_STEP_DECIDE = 1,  // after a connect: live in the main window, "logged in" to search
   SDK_STEP_OPEN_LIVE = 2,
   SDK_STEP_LOAD_CALENDAR = 3,
   SDK_STEP_OPEN_PLAYBACK = 4,
@@ -50,16 +50,16 @@ struct SDK_CHANNEL_CONTEXT {
   RECEIVER_INFO* rx = nullptr;
   struct SDK_WORKSPACE* workspace = nullptr;
   std::mutex lock;
-  std::thread thread;                    // packet thread, joined by the receive thread
-  std::atomic<void*> session{nullptr};   // started session (from the callback), null when closed
-  void* opened = nullptr;                // what ORVOSDK_Open returned for this attempt
-  bool accepting = false;                // a start of this attempt may run a packet thread
-  std::atomic<int32_t> stop{1};          // 1 stops the packet thread
-  int32_t channel = 0, dvr_id = 0;       // given by the open callback
-  uint16_t since_key = 0;                // frames since the last key frame
-  uint8_t* buffer1 = nullptr;            // SDK_FIRST_BUFFER_SIZE
-  uint8_t* buffer2 = nullptr;            // SDK_SECOND_BUFFER_SIZE
-  uint8_t* output = nullptr;             // the rest of the context
+  std::thread thread;                   // packet thread, joined by the receive thread
+  std::atomic<void*> session{nullptr};  // started session (from the callback), null when closed
+  void* opened = nullptr;               // what ORVOSDK_Open returned for this attempt
+  bool accepting = false;               // a start of this attempt may run a packet thread
+  std::atomic<int32_t> stop{1};         // 1 stops the packet thread
+  int32_t channel = 0, dvr_id = 0;      // given by the open callback
+  uint16_t since_key = 0;               // frames since the last key frame
+  uint8_t* buffer1 = nullptr;           // SDK_FIRST_BUFFER_SIZE
+  uint8_t* buffer2 = nullptr;           // SDK_SECOND_BUFFER_SIZE
+  uint8_t* output = nullptr;            // the rest of the context
   size_t output_size = 0;
   _SDK_CONN_PARAM param{};
   _SDK_FRAME_INFO info{};
@@ -70,14 +70,14 @@ struct SDK_CHANNEL_CONTEXT {
 // The nine channel contexts of one receiver and their buffers.
 struct SDK_WORKSPACE {
   SDK_CHANNEL_CONTEXT channel[SDK_CHANNELS];
-  uint8_t* memory = nullptr;             // SDK_CHANNELS x SDK_CONTEXT_SIZE
-  std::atomic<int32_t> stream_lost{0};   // a live stream stopped: the attempt ends
+  uint8_t* memory = nullptr;            // SDK_CHANNELS x SDK_CONTEXT_SIZE
+  std::atomic<int32_t> stream_lost{0};  // a live stream stopped: the attempt ends
   std::mutex retired_lock;
-  std::vector<std::thread> retired;      // stopped packet threads a callback replaced
+  std::vector<std::thread> retired;  // stopped packet threads a callback replaced
   SDK_WORKSPACE() = default;
   SDK_WORKSPACE(const SDK_WORKSPACE&) = delete;
   SDK_WORKSPACE& operator=(const SDK_WORKSPACE&) = delete;
-  ~SDK_WORKSPACE();                      // joins what is left, frees the buffers
+  ~SDK_WORKSPACE();  // joins what is left, frees the buffers
 };
 
 // Once per program run until sdk_term: ORVOSDK_Initialize(sdk_event_callback, 8003). Called by

@@ -49,7 +49,8 @@ int read_reply(int sock, RECEIVER_INFO* rx, uint8_t* reply, size_t cap) {
   const size_t len = tir_hex_to_word(reply + 4);
   if (len < TIR_PACKET_HEADER_SIZE || len > cap) return -2;
   const int rest = int(len - TIR_PACKET_HEADER_SIZE);
-  if (rest > 0 && recv_timeout(sock, reply + TIR_PACKET_HEADER_SIZE, rest, rx_timeout_s(rx), &rx->status) < 0)
+  if (rest > 0 &&
+      recv_timeout(sock, reply + TIR_PACKET_HEADER_SIZE, rest, rx_timeout_s(rx), &rx->status) < 0)
     return -1;
   return int(len);
 }
@@ -81,7 +82,8 @@ int read_available(int sock, uint8_t* buf, size_t cap, int wait_ms, bool* draine
 
 // Takes back the start code just recognised from the section it was stored in.
 void unstore_start_code(TIR_SCANNER* sc) {
-  if (sc->kind == KIND_VIDEO && sc->video_open) sc->video_count -= sc->video_count < 4 ? sc->video_count : 4;
+  if (sc->kind == KIND_VIDEO && sc->video_open)
+    sc->video_count -= sc->video_count < 4 ? sc->video_count : 4;
 }
 
 void complete_video(RECEIVER_INFO* rx, TIR_SCANNER* sc) {
@@ -104,7 +106,8 @@ void complete_video(RECEIVER_INFO* rx, TIR_SCANNER* sc) {
   }
   sc->frames++;
   TIR_TIME_BASE spare;
-  TIR_TIME_BASE* base = sc->bases && info.format_code < TIR_CHANNELS ? &sc->bases[info.format_code] : &spare;
+  TIR_TIME_BASE* base =
+      sc->bases && info.format_code < TIR_CHANNELS ? &sc->bases[info.format_code] : &spare;
   FRAME_HEADER fh;
   make_tir_frame_header(info, len, base, &fh);
   if (!rx) return;
@@ -151,8 +154,7 @@ inline void scan_byte(RECEIVER_INFO* rx, TIR_SCANNER* sc, uint8_t b) {
       }
       return;  // a control packet's own bytes start nothing
     }
-    default:
-      break;
+    default: break;
   }
   if ((sc->shift & 0xFFFFFF00u) != 0x00000100u) return;
   if (b == 0xF8 || b == 0xF9) {
@@ -219,7 +221,8 @@ int tir_md5(const void* data, size_t len, uint8_t digest[16]) {
   return 0;
 }
 
-void make_tir_packet_header(uint16_t total, const char code[4], uint8_t out[TIR_PACKET_HEADER_SIZE]) {
+void make_tir_packet_header(uint16_t total, const char code[4],
+                            uint8_t out[TIR_PACKET_HEADER_SIZE]) {
   out[0] = 0;
   out[1] = 0;
   out[2] = 1;
@@ -316,9 +319,7 @@ int init_tir_scanner(TIR_SCANNER* sc, TIR_TIME_BASE* bases) {
   try {
     sc->video.assign(TIR_VIDEO_BUFFER_SIZE, 0);
     sc->control.assign(TIR_CONTROL_BUFFER_SIZE, 0);
-  } catch (...) {
-    return -1;
-  }
+  } catch (...) { return -1; }
   return 0;
 }
 
@@ -333,7 +334,8 @@ void parse_tir_stream(RECEIVER_INFO* rx, const uint8_t* bytes, size_t count, TIR
       const size_t k = end - i;
       if (k > 4) {
         const uint32_t room = sc->video_count < TIR_VIDEO_BUFFER_SIZE - 4
-                                  ? TIR_VIDEO_BUFFER_SIZE - 4 - sc->video_count : 0;
+                                  ? TIR_VIDEO_BUFFER_SIZE - 4 - sc->video_count
+                                  : 0;
         std::memcpy(sc->video.data() + 4 + sc->video_count, bytes + i, k < room ? k : room);
         sc->video_count += uint32_t(k);
         const uint8_t* t = bytes + end - 4;
@@ -507,7 +509,8 @@ void run_tir_attempt(RECEIVER_INFO* rx, uint8_t* buf, TIR_TIME_BASE* bases) {
     }
   }
   sc.reset();
-  if (!receivers_stop.load()) send_tir_logout(sock, rx);
+  if (!receivers_stop.load())
+    send_tir_logout(sock, rx);
   else {
     // Told to stop: the closing packet goes out only if the socket takes it at once.
     uint8_t pkt[TIR_PACKET_HEADER_SIZE];

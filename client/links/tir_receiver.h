@@ -26,22 +26,22 @@
 
 struct TIR_FRAME_INFO;
 
-constexpr size_t TIR_PACKET_HEADER_SIZE = 12;     // 00 00 01 FE, "%04X" length, code
-constexpr size_t TIR_LOGIN_SIZE = 44;             // "0081" + 32 hex digits of the digest
-constexpr size_t TIR_POLL_SIZE = 16;              // "0085" + four hex digits
+constexpr size_t TIR_PACKET_HEADER_SIZE = 12;  // 00 00 01 FE, "%04X" length, code
+constexpr size_t TIR_LOGIN_SIZE = 44;          // "0081" + 32 hex digits of the digest
+constexpr size_t TIR_POLL_SIZE = 16;           // "0085" + four hex digits
 constexpr uint32_t TIR_VIDEO_BUFFER_SIZE = 0x20000;
 constexpr uint32_t TIR_AUDIO_BUFFER_SIZE = 4096;
 constexpr uint32_t TIR_CONTROL_BUFFER_SIZE = 1024;
-constexpr size_t TIR_READ_SIZE = 4096;             // most bytes handed to the scanner at once
+constexpr size_t TIR_READ_SIZE = 4096;  // most bytes handed to the scanner at once
 // Most bytes one recv takes: a burst costs few system calls, and the scanner still gets it
 // in pieces of TIR_READ_SIZE as they came.
 constexpr size_t TIR_RECV_SIZE = 65536;
-constexpr int TIR_CHANNELS = 16;                   // format codes with a time base of their own
-constexpr char TIR_CLOSING_CODE[] = "0086";        // header-only packet sent when the loop ends
+constexpr int TIR_CHANNELS = 16;             // format codes with a time base of their own
+constexpr char TIR_CLOSING_CODE[] = "0086";  // header-only packet sent when the loop ends
 
 // ---- hexadecimal helpers ------------------------------------------------------------------
-void tir_byte_to_hex(uint8_t b, char out[2]);                    // "%02X"
-void tir_word_to_hex(uint16_t v, char out[4]);                   // "%04X"
+void tir_byte_to_hex(uint8_t b, char out[2]);   // "%02X"
+void tir_word_to_hex(uint16_t v, char out[4]);  // "%04X"
 // Four digits (0-9, A-F, a-f) to a value; any other character makes the whole value 0.
 uint16_t tir_hex_to_word(const uint8_t* digits);
 // n bytes to 2n upper-case digits at out (not terminated).
@@ -50,7 +50,8 @@ void tir_bytes_to_hex(const uint8_t* in, size_t n, char* out);
 // MD5 (RFC 1321) of len bytes through libcrypto: 0 with the digest, -1 when it failed.
 int tir_md5(const void* data, size_t len, uint8_t digest[16]);
 // A 12-byte packet header with `total` (header included) and the four-character code.
-void make_tir_packet_header(uint16_t total, const char code[4], uint8_t out[TIR_PACKET_HEADER_SIZE]);
+void make_tir_packet_header(uint16_t total, const char code[4],
+                            uint8_t out[TIR_PACKET_HEADER_SIZE]);
 // The "0081" login packet for `password` (up to its terminator): 0, or -1 when MD5 failed.
 int build_tir_login(const char* password, uint8_t out[TIR_LOGIN_SIZE]);
 

@@ -12,7 +12,9 @@ inline uint8_t round_byte(double v) {
   return static_cast<uint8_t>(std::clamp<long>(r, 0, 255));
 }
 
-inline int luma(const uint8_t* p) { return p[0] * 299 / 1000 + p[1] * 587 / 1000 + p[2] * 114 / 1000; }
+inline int luma(const uint8_t* p) {
+  return p[0] * 299 / 1000 + p[1] * 587 / 1000 + p[2] * 114 / 1000;
+}
 
 }  // namespace
 
@@ -64,12 +66,18 @@ int adjust_hue(uint8_t* pixels, int width, int height, float hue, int bpp) {
   if (!(hue > 0.0f) || hue >= 360.0f || !pixels || width <= 0 || height <= 0 || bpp < 3) return 0;
   const float h = hue;
   float f[3];
-  if (h < 60) f[0] = 1, f[1] = h / 60, f[2] = 0;
-  else if (h < 120) f[0] = (120 - h) / 60, f[1] = 1, f[2] = 0;
-  else if (h < 180) f[0] = 0, f[1] = 1, f[2] = (180 - h) / 60;
-  else if (h < 240) f[0] = 0, f[1] = (240 - h) / 60, f[2] = 1;
-  else if (h < 300) f[0] = (300 - h) / 60, f[1] = 0, f[2] = 1;
-  else f[0] = 1, f[1] = 0, f[2] = (360 - h) / 60;
+  if (h < 60)
+    f[0] = 1, f[1] = h / 60, f[2] = 0;
+  else if (h < 120)
+    f[0] = (120 - h) / 60, f[1] = 1, f[2] = 0;
+  else if (h < 180)
+    f[0] = 0, f[1] = 1, f[2] = (180 - h) / 60;
+  else if (h < 240)
+    f[0] = 0, f[1] = (240 - h) / 60, f[2] = 1;
+  else if (h < 300)
+    f[0] = (300 - h) / 60, f[1] = 0, f[2] = 1;
+  else
+    f[0] = 1, f[1] = 0, f[2] = (360 - h) / 60;
   uint8_t table[3][256];
   for (int c = 0; c < 3; ++c)
     for (int i = 0; i < 256; ++i) table[c][i] = round_byte(static_cast<float>(i) * f[c]);

@@ -13,11 +13,11 @@
 
 #include "client/links/frame_headers.h"
 
-constexpr int DECODER_POOL_SIZE = 144;             // decoder indexes 0..143
-constexpr uint32_t XVID_WAIT_KEY = 0xFFFFFFFFu;    // expected sequence count while waiting
-constexpr uint32_t XVID_API_VERSION = 0x010103u;   // version word of every Xvid record
+constexpr int DECODER_POOL_SIZE = 144;            // decoder indexes 0..143
+constexpr uint32_t XVID_WAIT_KEY = 0xFFFFFFFFu;   // expected sequence count while waiting
+constexpr uint32_t XVID_API_VERSION = 0x010103u;  // version word of every Xvid record
 constexpr size_t MPEG4_VOL_TEMPLATE_SIZE = 30;
-constexpr int PIXTREE_MAX_RETRIES = 8;              // bound on "call again" / re-init loops
+constexpr int PIXTREE_MAX_RETRIES = 8;  // bound on "call again" / re-init loops
 
 // The 30-byte video object + VOL header placed in front of every MPEG-4 key frame, with the
 // width, height and interlace bit (scale >= 9) written in.
@@ -35,7 +35,8 @@ int create_xvid(int entry);
 //  seq_cnt, now waiting for a key frame); -1 pool not set up or bad entry; -2 creation failed
 //  ("create_xvid() failed.\n"); -3 picture does not fit `capacity`, or its size differs from
 //  the decoder's stream (now waiting for a key frame); -4 no picture came out of the data.
-int decode_xvid(int entry, const PICTURE_HEADER& ph, const uint8_t* data, uint8_t* picture, size_t capacity);
+int decode_xvid(int entry, const PICTURE_HEADER& ph, const uint8_t* data, uint8_t* picture,
+                size_t capacity);
 // The entry waits for its next key frame. Safe from any thread.
 void reset_xvid(int entry);
 // Destroys every created decoder and frees the pool.
@@ -53,13 +54,13 @@ int create_pixtree(int entry);
 // 32-bit picture: 0 picture ready, its real size in *out_w, *out_h; -1 not decoded (empty or
 // not Annex-B, decoder failure, or the picture does not fit `capacity`); -2 creation failed
 // ("create_pixtree() failed.\n"); -3 record not in state 3; -4 pool not set up or bad entry.
-int decode_pixtree(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture, size_t capacity,
-                   int* out_w, int* out_h);
+int decode_pixtree(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture,
+                   size_t capacity, int* out_w, int* out_h);
 // decode_pixtree without the widening: the picture is left as the decoder wrote it, packed
 // 3-byte B, G, R pixels (rows width x 3 bytes), for callers that widen it on the way to its
 // destination. Same results and capacity rule.
-int decode_pixtree_rgb24(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture, size_t capacity,
-                         int* out_w, int* out_h);
+int decode_pixtree_rgb24(int entry, const uint8_t* fh, const uint8_t* data, uint8_t* picture,
+                         size_t capacity, int* out_w, int* out_h);
 // Writes the entry's reset word (decoding is unaffected: H.264 recovers on its own).
 void reset_pixtree(int entry);
 // PT_H264dec_Uninit for every created record, frees the pool.

@@ -93,8 +93,8 @@ int cell_index_at(APP_CONTEXT* ctx, int x, int y) {
 SDL_Thread* tour_thread = nullptr;
 
 void ask_exit_impl(APP_CONTEXT* ctx, APP_OPTIONS* opts) {
-  const char* q = english() ? "Are you sure you want to exit this program?"
-                            : "프로그램을 종료하시겠습니까?";
+  const char* q =
+      english() ? "Are you sure you want to exit this program?" : "프로그램을 종료하시겠습니까?";
   if (confirm_box(q) != BoxAnswer::yes) return;
   disconnect_dvr(opts);
   if (opts->master) send_exit_to_slaves(opts);
@@ -266,7 +266,9 @@ void mouse_on_cells(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts, bo
       mouse.previous_layout = ctx->layout;
       set_layout(ctx, 1);
     }
-    set_layout_page(ctx, pos / (get_layout_cells(ctx, ctx->layout) > 0 ? get_layout_cells(ctx, ctx->layout) : 1));
+    set_layout_page(
+        ctx,
+        pos / (get_layout_cells(ctx, ctx->layout) > 0 ? get_layout_cells(ctx, ctx->layout) : 1));
     select_channel(ctx, pos);
     set_channel_audio(ctx, pos);
   }
@@ -382,15 +384,11 @@ int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
     switch (ev.type) {
       case SDL_ACTIVEEVENT:
       case SDL_VIDEORESIZE:
-      case SDL_VIDEOEXPOSE:
-        loop.window(ev, ctx, opts);
-        break;
+      case SDL_VIDEOEXPOSE: loop.window(ev, ctx, opts); break;
       case SDL_KEYDOWN: loop.key(ev, ctx, opts); break;
       case SDL_MOUSEMOTION:
       case SDL_MOUSEBUTTONDOWN:
-      case SDL_MOUSEBUTTONUP:
-        loop.mouse(ev, ctx, opts);
-        break;
+      case SDL_MOUSEBUTTONUP: loop.mouse(ev, ctx, opts); break;
       case SDL_USEREVENT:
         if (loop.takes_user_event(user_event_number(ev))) loop.user(ev, ctx, opts);
         break;
@@ -399,8 +397,7 @@ int run_window_loop(APP_OPTIONS* opts, const WindowLoop& loop) {
         if (loop.tells_slaves && opts->master) send_exit_to_slaves(opts);
         app_quit.store(1);
         break;
-      default:
-        break;
+      default: break;
     }
     drain_link_notices(opts, ctx, loop);
     run_deferred_connect();  // a connect that waited for the last disconnect's worker

@@ -19,6 +19,7 @@ constexpr int kMainWindow = skin_tables::kMain;
 
 // Main window widget ids of the built-in table.
 enum : int {
+  // clang-format off
   W_CONNECT = 1, W_DISCONNECT = 2, W_SETUP = 3, W_SEARCH = 4, W_POWER = 5,
   W_LAYOUT1 = 9, W_LAYOUT4 = 10, W_LAYOUT9 = 11, W_LAYOUT16 = 12, W_LAYOUT36 = 13,
   W_FULLSCREEN = 16, W_CYCLECAM = 17, W_SPLIT = 18, W_SWITCH = 19, W_RATIO43 = 20,
@@ -40,6 +41,7 @@ enum : int {
   W_EVT_PGDN = 59, W_PTZ_WN = 77, W_PTZ_ZOOM_OUT = 79, W_PTZ_FOCUS_FAR = 81,
   W_PTSPEED_UP = 84, W_PTSPEED_DOWN = 85, W_ZSPEED_UP = 86, W_ZSPEED_DOWN = 87,
   W_FSPEED_UP = 88, W_FSPEED_DOWN = 89,
+  // clang-format on
 };
 // "play" of the playback and event windows' tables.
 constexpr int W_WINDOW_PLAY = 4;
@@ -49,9 +51,9 @@ struct MouseState {
   uint32_t last_release_ticks = 0;
   int last_release_x = -1000, last_release_y = -1000;
   bool have_release = false;
-  int pressed_pos = -1;       // channel position where button 1 went down
-  int last_pos = -1;          // channel position of the last motion
-  int hovered = 0;            // widget in hover state
+  int pressed_pos = -1;  // channel position where button 1 went down
+  int last_pos = -1;     // channel position of the last motion
+  int hovered = 0;       // widget in hover state
   int pressed_widget = 0;
   int press_x = 0, press_y = 0;
   bool double_click = false;  // the last release completed a double click

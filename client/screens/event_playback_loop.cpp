@@ -116,19 +116,32 @@ int handle_event_playback_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIO
   }
   const SKIN_WIDGET* widget = get_skin_widget(window, w);
   const char* name = widget ? widget->name : "";
-  if (strcmp(name, "top") == 0) jump_playback(opts->seek, 1);
-  else if (strcmp(name, "left") == 0) jump_playback(-30, 0);
-  else if (strcmp(name, "prev") == 0) jump_playback(-10, 0);
+  if (strcmp(name, "top") == 0)
+    jump_playback(opts->seek, 1);
+  else if (strcmp(name, "left") == 0)
+    jump_playback(-30, 0);
+  else if (strcmp(name, "prev") == 0)
+    jump_playback(-10, 0);
   else if (strcmp(name, "play") == 0) {
-    if (get_widget_attr(window, w, 3)) resume_playback(); else pause_playback();
-  } else if (strcmp(name, "next") == 0) stop_playback();
-  else if (strcmp(name, "right") == 0) jump_playback(30, 0);
-  else if (strcmp(name, "slower") == 0) { slower_playback(); restart_playback(); }
-  else if (strcmp(name, "faster") == 0) { faster_playback(); restart_playback(); }
-  else if (strcmp(name, "power") == 0) {
+    if (get_widget_attr(window, w, 3))
+      resume_playback();
+    else
+      pause_playback();
+  } else if (strcmp(name, "next") == 0)
+    stop_playback();
+  else if (strcmp(name, "right") == 0)
+    jump_playback(30, 0);
+  else if (strcmp(name, "slower") == 0) {
+    slower_playback();
+    restart_playback();
+  } else if (strcmp(name, "faster") == 0) {
+    faster_playback();
+    restart_playback();
+  } else if (strcmp(name, "power") == 0) {
     disconnect_dvr(opts);
     app_quit.store(1);
-  } else if (strcmp(name, "minimize") == 0) SDL_WM_IconifyWindow();
+  } else if (strcmp(name, "minimize") == 0)
+    SDL_WM_IconifyWindow();
   if (!ctx->fullscreen) {
     SdlLock lock(ctx->display_mutex);
     if (SDL_Surface* s = screen_of(ctx)) SDL_UpdateRect(s, 0, 0, 0, 0);
@@ -160,11 +173,10 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
       }
       break;
     }
-    case UE_RECEIVER_NOTICE:
-      draw_connecting_marks(receiver_of_notice(ev), ctx);
-      break;
+    case UE_RECEIVER_NOTICE: draw_connecting_marks(receiver_of_notice(ev), ctx); break;
     case UE_SEARCH_DATA:
-      if (ev.user.data1) show_search_reply(ctx, *static_cast<const NC_SEARCH_RECORD*>(ev.user.data1));
+      if (ev.user.data1)
+        show_search_reply(ctx, *static_cast<const NC_SEARCH_RECORD*>(ev.user.data1));
       hide_wait_indicator(ctx);
       redraw_all_channels(ctx);
       break;
@@ -176,20 +188,20 @@ int handle_event_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_
       redraw_widget(screen_of(ctx), ctx->skin_window, W_WINDOW_PLAY);
       break;
     }
-    case UE_DECODER_NOTICE:
-      fit_window_to_decoder_notice(ctx, ev);
-      break;
-    default:
-      break;
+    case UE_DECODER_NOTICE: fit_window_to_decoder_notice(ctx, ev); break;
+    default: break;
   }
   return 0;
 }
 
 int event_playback_loop(APP_OPTIONS* opts) {
   static const WindowLoop loop{
-      handle_event_playback_window_event, handle_event_playback_key, handle_event_playback_mouse,
+      handle_event_playback_window_event,
+      handle_event_playback_key,
+      handle_event_playback_mouse,
       handle_event_playback_user_event,
       [](int n) { return (n >= UE_LINK_COMMAND && n <= UE_LOGGED_IN) || n == UE_DECODER_NOTICE; },
-      false, "exiting event loop ..."};
+      false,
+      "exiting event loop ..."};
   return run_window_loop(opts, loop);
 }

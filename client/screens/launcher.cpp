@@ -32,9 +32,9 @@ constexpr int kMonitorGapMs = 500;
 // Single-instance programs, by the title of their window.
 enum Single { SEARCH, PLAYBACK, EMAP, SETUP, DVRSETUP, LOGVIEW, CPU, NETWORK, PROBE, NUM_SINGLE };
 constexpr const char* kTitles[NUM_SINGLE] = {
-    "ZOL Search",     "ZOL Playback",    "ZOL E-Map",           "ZOL Client Setup",
-    "ZOL DVR Setup",  "ZOL - Log View",  "ZOL CPU Monitor",     "ZOL Network Monitor",
-    "ZOL - DVR Status Info"};
+    "ZOL Search",       "ZOL Playback",        "ZOL E-Map",
+    "ZOL Client Setup", "ZOL DVR Setup",       "ZOL - Log View",
+    "ZOL CPU Monitor",  "ZOL Network Monitor", "ZOL - DVR Status Info"};
 
 // Everything this process started. Guarded by `lock`: the alarm pop-up thread and the
 // mailslot timer start windows too.
@@ -42,8 +42,8 @@ struct Started {
   std::recursive_mutex lock;
   CHILD_TABLE spots{};
   CHILD_TABLE extensions{};
-  CHILD_TABLE time_playback{};            // their windows are titled "ZOL Main"
-  int single[NUM_SINGLE]{};               // pid of the last start, 0 none
+  CHILD_TABLE time_playback{};  // their windows are titled "ZOL Main"
+  int single[NUM_SINGLE]{};     // pid of the last start, 0 none
   uint64_t last_monitor_ms = 0;
   bool monitor_started = false;
 };
@@ -156,10 +156,10 @@ int start_spot_of_channel(APP_OPTIONS* opts, APP_CONTEXT* ctx, int32_t id, bool 
   if (!rx) return -2;
   const int k = find_channel(rx, id);
   if (k < 0 || k >= 32) return -3;
-  const int pid = start_words({own_path(opts), "-A" + ansi(rx->name), "-k", "-e",
-                               "-v" + number(long(1u << k)),
-                               "-w" + number(ctx->desktop_w - 352) + "," + number(ctx->desktop_h - 240),
-                               login_word(opts), "-m2"});
+  const int pid =
+      start_words({own_path(opts), "-A" + ansi(rx->name), "-k", "-e", "-v" + number(long(1u << k)),
+                   "-w" + number(ctx->desktop_w - 352) + "," + number(ctx->desktop_h - 240),
+                   login_word(opts), "-m2"});
   if (pid <= 0) return -1;
   if (pid_out) *pid_out = pid;
   return add_child_process(&g_started.spots, pid);
@@ -221,9 +221,10 @@ int start_playback_window(APP_OPTIONS* opts) {
     return start_words({opener, file}) > 0 ? 0 : -1;
   }
   APP_CONTEXT* ctx = context_of(opts);
-  return start_single(PLAYBACK, {own_path(opts), "-f" + file,
-                                 "-w" + number(ctx->desktop_w - 352) + "," + number(ctx->desktop_h - 240),
-                                 login_word(opts), "-m4"});
+  return start_single(PLAYBACK,
+                      {own_path(opts), "-f" + file,
+                       "-w" + number(ctx->desktop_w - 352) + "," + number(ctx->desktop_h - 240),
+                       login_word(opts), "-m4"});
 }
 
 int browse_recorded_file(APP_OPTIONS* opts, const char* record_dir, FILE_CHOOSER choose) {
@@ -231,8 +232,7 @@ int browse_recorded_file(APP_OPTIONS* opts, const char* record_dir, FILE_CHOOSER
   // Raised when it still runs; a window that has closed no longer stops the button.
   raise_child_window(kTitles[PLAYBACK]);
   char path[520] = "";
-  if ((choose ? choose : open_file_dialog)(dir.c_str(), path, sizeof path) != 0 ||
-      !path[0])
+  if ((choose ? choose : open_file_dialog)(dir.c_str(), path, sizeof path) != 0 || !path[0])
     return 1;
   if (strlen(path) >= sizeof opts->input_file) {
     printf("The chosen file's path is longer than %zu characters: %s\n",

@@ -30,7 +30,7 @@ int start_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
 // already belong to another window. The pop-up thread calls it: the limit box is posted
 // to the window loop (post_link_error_box), never shown here.
 int start_event_spot_window(APP_OPTIONS* opts, APP_CONTEXT* ctx);
-int start_search_window(APP_OPTIONS* opts);   // -2 when a running one was raised
+int start_search_window(APP_OPTIONS* opts);  // -2 when a running one was raised
 // The input file of the options: ".avi" and ".bmp" through xdg-open, anything else in a
 // playback window (a running one is raised instead). 0 or -1.
 int start_playback_window(APP_OPTIONS* opts);

@@ -213,8 +213,10 @@ void mirror_user_menu(APP_CONTEXT*) {
   for (int i = 0; i < kMenuSlots; ++i) {
     if (menu.source[i] == 0) continue;
     const int slot = W_USER_MENU1 + i;
-    set_widget_attr(kMain, slot, 3, static_cast<uint8_t>(get_widget_attr(kMain, menu.source[i], 3)));
-    if (SKIN_WIDGET* w = get_skin_widget(kMain, slot)) w->state = get_widget_state(kMain, menu.source[i]);
+    set_widget_attr(kMain, slot, 3,
+                    static_cast<uint8_t>(get_widget_attr(kMain, menu.source[i], 3)));
+    if (SKIN_WIDGET* w = get_skin_widget(kMain, slot))
+      w->state = get_widget_state(kMain, menu.source[i]);
   }
 }
 

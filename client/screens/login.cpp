@@ -166,9 +166,7 @@ int run_login_screen(APP_OPTIONS* opts) {
           }
         }
         break;
-      case SDL_QUIT:
-        ls.stop_timer();
-        return 0;
+      case SDL_QUIT: ls.stop_timer(); return 0;
       case SDL_VIDEOEXPOSE:
         if (ls.screen) {
           SDL_SetClipRect(ls.screen, nullptr);
@@ -178,8 +176,7 @@ int run_login_screen(APP_OPTIONS* opts) {
       case SDL_USEREVENT:
         if (user_event_number(ev) == UE_LINK_COMMAND) ls.feed(kBlinkKey);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   ls.stop_timer();

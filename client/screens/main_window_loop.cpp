@@ -203,17 +203,17 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
           request_selected_dvr(ctx);
       }
       break;
-    case W_SCROLLUP: case W_SCROLLDN: case W_PAGEUP: case W_PAGEDOWN:
-      scroll_panel_list(ctx, W_DVR_LIST, id - W_SCROLLUP);
-      break;
-    case W_DVRTAB:
-      {
-        SdlLock lock(ctx->display_mutex);
-        set_widget_attr(kMainWindow, W_DVRTAB, 3, 1);
-        set_widget_attr(kMainWindow, W_GROUPTAB, 3, 0);
-        redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
-        redraw_widget(screen_of(ctx), kMainWindow, W_GROUPTAB);
-      }
+    case W_SCROLLUP:
+    case W_SCROLLDN:
+    case W_PAGEUP:
+    case W_PAGEDOWN: scroll_panel_list(ctx, W_DVR_LIST, id - W_SCROLLUP); break;
+    case W_DVRTAB: {
+      SdlLock lock(ctx->display_mutex);
+      set_widget_attr(kMainWindow, W_DVRTAB, 3, 1);
+      set_widget_attr(kMainWindow, W_GROUPTAB, 3, 0);
+      redraw_widget(screen_of(ctx), kMainWindow, W_DVRTAB);
+      redraw_widget(screen_of(ctx), kMainWindow, W_GROUPTAB);
+    }
       draw_dvr_list(ctx);
       break;
     case W_GROUPTAB:
@@ -235,9 +235,10 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
           show_access_box();
       }
       break;
-    case W_EVT_SCRLUP: case W_EVT_SCRLDN: case W_EVT_PGUP: case W_EVT_PGDN:
-      scroll_panel_list(ctx, W_EVT_LIST, id - W_EVT_SCRLUP);
-      break;
+    case W_EVT_SCRLUP:
+    case W_EVT_SCRLDN:
+    case W_EVT_PGUP:
+    case W_EVT_PGDN: scroll_panel_list(ctx, W_EVT_LIST, id - W_EVT_SCRLUP); break;
     case W_DVRSETUP: start_auxdesk("dvrsetup", opts); break;
     case W_VOLUME_UP: volume_up(ctx); break;
     case W_VOLUME_DOWN: volume_down(ctx); break;
@@ -269,7 +270,9 @@ void main_widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int id, bool double
       if (get_widget_attr(kMainWindow, W_CPU_USAGE, 3) < 90)
         start_monitor_program(opts, id == W_CPU_USAGE ? "CPU" : "Network");
       break;
-    case W_ZOOM_BUTTON: case W_FOCUS_BUTTON: case W_IRIS_BUTTON: open_ptz_group_of(ctx, id); break;
+    case W_ZOOM_BUTTON:
+    case W_FOCUS_BUTTON:
+    case W_IRIS_BUTTON: open_ptz_group_of(ctx, id); break;
     case W_LOG_VIEW: open_log_viewer(ctx, opts); break;
     case W_EVT_BUTTON: show_event_list(ctx); break;
     case W_INFO_BUTTON: hide_event_list(ctx); break;
@@ -341,7 +344,10 @@ namespace event_loop_internal {
 bool popup_pad_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int widget, int32_t id, int x, int y) {
   switch (widget) {
     case W_SPOTOUT2: move_channel_to_other_window(ctx, opts, id); return true;
-    case W_PROBE: hide_popup_panel(ctx); start_probe(opts, ctx); return true;
+    case W_PROBE:
+      hide_popup_panel(ctx);
+      start_probe(opts, ctx);
+      return true;
     case W_BRIGHT_UP: brightness_up(ctx, id); return true;
     case W_BRIGHT_DOWN: brightness_down(ctx, id); return true;
     case W_CONTRAST_UP: contrast_up(ctx, id); return true;
@@ -363,8 +369,12 @@ bool popup_pad_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int widget, int32_t i
         hide_pip_close(ctx);
       }
       return true;
-    case W_DIGITAL_ZOOM_IN: zoom_picture_in(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y); return true;
-    case W_DIGITAL_ZOOM_OUT: zoom_picture_out(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y); return true;
+    case W_DIGITAL_ZOOM_IN:
+      zoom_picture_in(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y);
+      return true;
+    case W_DIGITAL_ZOOM_OUT:
+      zoom_picture_out(ctx, id, x - ctx->video_rect.x, y - ctx->video_rect.y);
+      return true;
     default: return false;
   }
 }
@@ -409,9 +419,12 @@ int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
       if (opts->conn_state.load() == CONN_CONNECTED)
         ctx->playback_flags.store(ctx->playback_flags.load() == 0 ? uint32_t{PB_HOLD} : 0u);
       break;
-    case SDLK_1: case SDLK_2: case SDLK_3: case SDLK_4: case SDLK_5: case SDLK_6:
-      set_layout(ctx, key - SDLK_0);
-      break;
+    case SDLK_1:
+    case SDLK_2:
+    case SDLK_3:
+    case SDLK_4:
+    case SDLK_5:
+    case SDLK_6: set_layout(ctx, key - SDLK_0); break;
     case SDLK_a: start_extension_window(opts, ctx); break;
     case SDLK_b: shift ? brightness_up(ctx, -1) : brightness_down(ctx, -1); break;
     case SDLK_c: shift ? contrast_up(ctx, -1) : contrast_down(ctx, -1); break;
@@ -436,8 +449,7 @@ int handle_main_key(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return 0;
 }
@@ -553,12 +565,8 @@ int handle_main_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) 
 
 int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts) {
   switch (user_event_number(ev)) {
-    case UE_LINK_COMMAND:
-      handle_link_command(ev, ctx, opts);
-      break;
-    case UE_RECEIVER_NOTICE:
-      draw_connecting_marks(receiver_of_notice(ev), ctx);
-      break;
+    case UE_LINK_COMMAND: handle_link_command(ev, ctx, opts); break;
+    case UE_RECEIVER_NOTICE: draw_connecting_marks(receiver_of_notice(ev), ctx); break;
     case UE_RECORD_STATE: {
       const int rec = find_widget(kMainWindow, "record");
       if (rec > 0) {
@@ -582,7 +590,9 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
       break;
     case UE_DVR_EVENT: show_event_news(ctx); break;
     case UE_POPUP: handle_popup_request(ev, ctx, opts); break;
-    case UE_PRESET_LIST: fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1)); break;
+    case UE_PRESET_LIST:
+      fill_preset_list(ctx, static_cast<const NC_PRESET_TABLE*>(ev.user.data1));
+      break;
     case UE_SHOW_CAM_INFO:
       hide_receive_stats(ctx);
       draw_cam_info(ctx, screen_state.cam_info_channel);
@@ -604,16 +614,18 @@ int handle_main_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* o
       }
       break;
     case UE_HIDE_MESSAGE: hide_message(ctx); break;
-    default:
-      break;  // 27 and 42 are for the search and event playback windows
+    default: break;  // 27 and 42 are for the search and event playback windows
   }
   return 0;
 }
 
 int main_event_loop(APP_OPTIONS* opts) {
-  static const WindowLoop loop{
-      handle_main_window_event, handle_main_key, handle_main_mouse, handle_main_user_event,
-      [](int n) { return n >= 24 && n <= 42 && n != UE_SEARCH_DATA; }, true,
-      "Exiting event loop ..."};
+  static const WindowLoop loop{handle_main_window_event,
+                               handle_main_key,
+                               handle_main_mouse,
+                               handle_main_user_event,
+                               [](int n) { return n >= 24 && n <= 42 && n != UE_SEARCH_DATA; },
+                               true,
+                               "Exiting event loop ..."};
   return run_window_loop(opts, loop);
 }

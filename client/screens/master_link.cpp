@@ -40,11 +40,11 @@
 
 namespace {
 
-constexpr uint32_t kSilenceMs = 50000;    // a slave silent this long is dropped
-constexpr uint32_t kKeepAliveMs = 5000;   // a slave speaks at least this often
-constexpr int kSendTimeoutMs = 2000;      // a peer that takes no data this long is dropped
-constexpr int kSliceMs = 100;             // waits re-test the quit flag this often
-constexpr int kHelloSliceMs = 10;         // the master's wait while connections owe a hello
+constexpr uint32_t kSilenceMs = 50000;   // a slave silent this long is dropped
+constexpr uint32_t kKeepAliveMs = 5000;  // a slave speaks at least this often
+constexpr int kSendTimeoutMs = 2000;     // a peer that takes no data this long is dropped
+constexpr int kSliceMs = 100;            // waits re-test the quit flag this often
+constexpr int kHelloSliceMs = 10;        // the master's wait while connections owe a hello
 
 // ---------------------------------------------------------------- message bytes
 
@@ -125,9 +125,7 @@ void build(uint8_t* out, int command, const char* msg = nullptr,
 }
 
 // Hands a message to the window loop as user event 24, carrying its own copy.
-void post_to_loop(const uint8_t* buf) {
-  post_link_notice(UE_LINK_COMMAND, buf, COMM_MESSAGE_SIZE);
-}
+void post_to_loop(const uint8_t* buf) { post_link_notice(UE_LINK_COMMAND, buf, COMM_MESSAGE_SIZE); }
 
 // ---------------------------------------------------------------- the link secret
 
@@ -156,9 +154,7 @@ std::string master_secret() {
       static const char kHex[] = "0123456789abcdef";
       for (int i = 0; i < 8; ++i)
         for (uint32_t w = rd(), k = 0; k < 8; ++k, w >>= 4) g_secret.random += kHex[w & 15];
-    } catch (const std::exception&) {
-      g_secret.random.clear();
-    }
+    } catch (const std::exception&) { g_secret.random.clear(); }
   }
   return g_secret.random;
 }
@@ -197,7 +193,8 @@ class AddChannelGate {
     for (int k = 0; k < count_; ++k) {
       uint8_t out[COMM_MESSAGE_SIZE];
       build(out, COMM_ADD_CHANNEL, waiting_[k].name,
-            {{8, static_cast<int32_t>(waiting_[k].video)}, {9, static_cast<int32_t>(waiting_[k].audio)}});
+            {{8, static_cast<int32_t>(waiting_[k].video)},
+             {9, static_cast<int32_t>(waiting_[k].audio)}});
       post_to_loop(out);
     }
     if (count_ > 0) {
@@ -243,9 +240,9 @@ class AddChannelGate {
 // ---------------------------------------------------------------- master state
 
 struct SlaveSlot {
-  std::mutex lock;                      // the peer's socket, `admitted` and `buffer`; held for sends
-  bool admitted = false;                // the connection presented the secret
-  std::thread reader;                   // started and joined by the master thread only
+  std::mutex lock;        // the peer's socket, `admitted` and `buffer`; held for sends
+  bool admitted = false;  // the connection presented the secret
+  std::thread reader;     // started and joined by the master thread only
   std::atomic<uint32_t> last_alive{0};  // last good message (or the accept), link_now_ms()
   uint8_t buffer[COMM_MESSAGE_SIZE];    // the message being sent to this slave
 };
@@ -253,19 +250,19 @@ struct SlaveSlot {
 struct MasterState {
   std::atomic<APP_OPTIONS*> opts{nullptr};
   std::atomic<int> listen_fd{-1};
-  std::atomic<bool> closing{false};     // close_link_socket was called
-  std::string secret;                   // set by the master thread before any reader starts
-  std::atomic<uint64_t> refused{0};     // connections closed without the secret
+  std::atomic<bool> closing{false};  // close_link_socket was called
+  std::string secret;                // set by the master thread before any reader starts
+  std::atomic<uint64_t> refused{0};  // connections closed without the secret
   std::atomic<uint64_t> refused_line_ms{0};
   SlaveSlot slots[NUM_PEER_ENDPOINTS];
 };
 MasterState g_master;
 
 struct SlaveState {
-  std::mutex lock;                          // slot 0's socket; held for sends
-  std::atomic<bool> exit_received{false};   // COMM_EXIT came: no COMM_CLOSE, no hand-back
+  std::mutex lock;                            // slot 0's socket; held for sends
+  std::atomic<bool> exit_received{false};     // COMM_EXIT came: no COMM_CLOSE, no hand-back
   std::atomic<bool> master_commanded{false};  // the disconnect under way came from the master
-  bool no_secret_told = false;              // slave thread only: the line of a missing secret
+  bool no_secret_told = false;                // slave thread only: the line of a missing secret
 };
 SlaveState g_slave;
 
@@ -347,9 +344,11 @@ int open_listener(APP_OPTIONS* opts) {
   const int rc = net_listen_on(fd, addr, opts->peers[0].port, 128);
   if (rc != 0) {
     net_close(fd);
-    fatal_box(rc == -1   ? "Unable to set socket options on master socket.setsockopt() failed.\n"
-              : rc == -2 ? "Unable to bind master socket to the specified port.bind() failed.\n"
-                         : "Unable to listen on the specified port of the master socket.listen() failed.\n");
+    fatal_box(
+        rc == -1 ? "Unable to set socket options on master socket.setsockopt() failed.\n"
+        : rc == -2
+            ? "Unable to bind master socket to the specified port.bind() failed.\n"
+            : "Unable to listen on the specified port of the master socket.listen() failed.\n");
     return -1;
   }
   return fd;
@@ -461,8 +460,10 @@ void write_key_file(uint16_t port, const std::string& secret) {
   const std::string path = key_path(port);
   std::string why = "the per-user directory is not private";
   if (!path.empty() && replace_file(path.c_str(), secret, &why) == 0) return;
-  printf("The link secret could not be written to %s (%s): extension windows need "
-         "VIGILO_LINK_SECRET.\n", path.empty() ? "link-<port>.key" : path.c_str(), why.c_str());
+  printf(
+      "The link secret could not be written to %s (%s): extension windows need "
+      "VIGILO_LINK_SECRET.\n",
+      path.empty() ? "link-<port>.key" : path.c_str(), why.c_str());
 }
 
 // Accepts slaves until app_quit or close_link_socket. A failed accept (interrupted, an
@@ -488,7 +489,8 @@ void accept_slaves(APP_OPTIONS* opts, int listen_fd) {
     int fd = -1;
     while (!stop()) {
       read_hellos(opts, pending);
-      if ((fd = net_accept_wait(listen_fd, pending.empty() ? kSliceMs : kHelloSliceMs)) != -1) break;
+      if ((fd = net_accept_wait(listen_fd, pending.empty() ? kSliceMs : kHelloSliceMs)) != -1)
+        break;
     }
     if (fd >= 0) {
       // A hello that came meanwhile is read before the oldest is closed to make room.
@@ -582,7 +584,8 @@ int read_link_secret(uint16_t port, char* out, size_t cap) {
       char text[LINK_SECRET_MAX + 2];
       const size_t n = fread(text, 1, sizeof text, f);
       fclose(f);
-      if (n >= LINK_SECRET_MIN && n <= LINK_SECRET_MAX && !memchr(text, 0, n)) secret.assign(text, n);
+      if (n >= LINK_SECRET_MIN && n <= LINK_SECRET_MAX && !memchr(text, 0, n))
+        secret.assign(text, n);
     }
   }
   if (secret.empty() || secret.size() >= cap) return -1;
@@ -646,9 +649,9 @@ int slave_reader_thread(void* arg) {
   AddChannelGate gate(i);
   // The socket is shut down by whoever frees the slot, which ends the wait at once.
   while (fd >= 0 && recv_message(fd, buf, [&gate] {
-           gate.flush_if_due();
-           return false;
-         }) == 0) {
+                      gate.flush_if_due();
+                      return false;
+                    }) == 0) {
     if (!has_tag(buf)) break;
     const int command = get_le16(buf + 8);
     if (command == COMM_CLOSE) break;
@@ -721,8 +724,8 @@ int send_add_channel_to_slave(APP_OPTIONS* opts, int32_t id) {
   if (k < 0 || k >= 32) return -3;
   const int32_t mask = static_cast<int32_t>(1u << k);
   bool failed = false;
-  const int reached =
-      send_to_slaves(opts, COMM_ADD_CHANNEL, rx->name, {{8, mask}, {9, mask}}, false, true, &failed);
+  const int reached = send_to_slaves(opts, COMM_ADD_CHANNEL, rx->name, {{8, mask}, {9, mask}},
+                                     false, true, &failed);
   if (failed) return -4;
   return reached > 0 ? 0 : -5;
 }
@@ -755,8 +758,10 @@ void run_slave_connection(APP_OPTIONS* opts) {
   char secret[LINK_SECRET_MAX + 1];
   if (read_link_secret(peer->port, secret, sizeof secret) != 0) {
     if (!g_slave.no_secret_told)
-      printf("No link secret for port %u: no main window of this account listens on it here, "
-             "and VIGILO_LINK_SECRET is not set.\n", unsigned(peer->port));
+      printf(
+          "No link secret for port %u: no main window of this account listens on it here, "
+          "and VIGILO_LINK_SECRET is not set.\n",
+          unsigned(peer->port));
     g_slave.no_secret_told = true;
     return;
   }
@@ -812,8 +817,7 @@ void run_slave_connection(APP_OPTIONS* opts) {
         (void)command;
         post_to_loop(buf);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (said_hello && quitting() && !g_slave.exit_received.load()) {

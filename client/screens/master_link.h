@@ -74,7 +74,7 @@ enum : int {
 // A link message's fields. Masks travel as signed words and are used unsigned.
 struct COMM_FIELDS {
   uint16_t command;
-  char msg[134];       // always NUL-terminated
+  char msg[134];  // always NUL-terminated
   int32_t value[14];
 };
 

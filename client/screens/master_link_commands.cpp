@@ -117,11 +117,8 @@ int handle_link_command(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
       // set_layout_page a negative page, leaving the view as it was.
       if (set_layout(ctx, m.value[3]) == 0) set_layout_page(ctx, m.value[4]);
       break;
-    case COMM_ROTATE_SELECTED:
-      rotate_selected_channels(ctx);
-      break;
-    default:
-      break;
+    case COMM_ROTATE_SELECTED: rotate_selected_channels(ctx); break;
+    default: break;
   }
   return 0;
 }

@@ -34,9 +34,7 @@ namespace {
 constexpr int kMainWindow = SKIN_MAIN;
 constexpr const char* kCpuCounter = "\\Processor(_Total)\\% Processor Time";
 
-APP_CONTEXT* process_context() {
-  return app_options.context ? app_options.context : &app_context;
-}
+APP_CONTEXT* process_context() { return app_options.context ? app_options.context : &app_context; }
 
 std::atomic<uint32_t> g_elapsed_ms{0};
 
@@ -53,7 +51,8 @@ void show_event_lines(APP_CONTEXT* ctx, bool clear, const char* const* lines, si
   if (ctx->fullscreen) return;
   // The list scrolls in its newest line only: animating through every line of a burst
   // would hold the window thread (and the display) for most of a second each time.
-  if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, list); w && w->first_line - w->shown_first_line > 1)
+  if (SKIN_WIDGET* w = get_skin_widget(kMainWindow, list);
+      w && w->first_line - w->shown_first_line > 1)
     w->shown_first_line = w->first_line - 1;
   add_widget_line(screen, kMainWindow, list, nullptr, 0, 1);
 }
@@ -95,8 +94,7 @@ bool sleep_unless_quitting(int ms) {
 void ask_loop(int action, int type, int32_t id) {
   void* what = reinterpret_cast<void*>(intptr_t((action << 8) | (type & 0xFF)));
   void* channel = reinterpret_cast<void*>(intptr_t(id));
-  while (push_user_event(UE_POPUP, what, channel) != 0 && sleep_unless_quitting(100)) {
-  }
+  while (push_user_event(UE_POPUP, what, channel) != 0 && sleep_unless_quitting(100)) {}
 }
 
 }  // namespace
@@ -120,7 +118,8 @@ Uint32 status_timer(Uint32 interval, void* param) {
     push_user_event(UE_NETWORK_METER);
   }
   if (t % 5000 == 0) {
-    screen_state.disk_free.store(get_disk_free_percent(app_options.program_dir[0] ? app_options.program_dir : "."));
+    screen_state.disk_free.store(
+        get_disk_free_percent(app_options.program_dir[0] ? app_options.program_dir : "."));
     push_user_event(UE_DISK_METER);
   }
   if (t % 1000 == 0) {
@@ -204,22 +203,16 @@ int event_popup_thread(void*) {
     int spot_pid = -1;
     switch (type) {
       case 0:
-      case 2:
-        ask_loop(POPUP_SHOW, type, id);
-        break;
+      case 2: ask_loop(POPUP_SHOW, type, id); break;
       case 1:
         // The process itself is kept: a table slot may be reused once that window is gone.
         spot_pid = start_event_spot_window(&app_options, ctx);
         until += std::chrono::seconds(5);
         break;
-      case 3:
-        until = Clock::now();
-        break;
-      default:
-        break;  // active without any action until its time has run
+      case 3: until = Clock::now(); break;
+      default: break;  // active without any action until its time has run
     }
-    while (Clock::now() < until && sleep_unless_quitting(100)) {
-    }
+    while (Clock::now() < until && sleep_unless_quitting(100)) {}
     if (type == 1 && spot_pid > 0) terminate_process(spot_pid);
     if ((type == 0 || type == 2) && !app_quit.load()) ask_loop(POPUP_RESTORE, type, id);
     ctx->alarm_channel.store(-1);

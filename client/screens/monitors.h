@@ -15,8 +15,8 @@
 struct APP_CONTEXT;
 struct APP_OPTIONS;
 
-Uint32 status_timer(Uint32 interval, void* ctx);      // every 500 ms; returns the interval
-Uint32 mailslot_timer(Uint32 interval, void* unused); // every 500 ms; returns the interval
+Uint32 status_timer(Uint32 interval, void* ctx);       // every 500 ms; returns the interval
+Uint32 mailslot_timer(Uint32 interval, void* unused);  // every 500 ms; returns the interval
 int cpu_monitor_thread(void* unused);
 int adapter_monitor_thread(void* unused);
 int clock_thread(void* unused);

@@ -73,10 +73,11 @@ void set_auto_start(APP_OPTIONS* opts, const char* arg) {
 
 // The options in one line, after a bad option.
 void print_usage_line() {
-  printf("usage: vigilo [-keMz] [-m mode] [-d type] [-C file] [-S file] [-A dvr] [-i address] "
-         "[-l port] [-p port] [-c port] [-v mask] [-a mask] [-f file] [-o file] [-s seconds] "
-         "[-t seconds] [-w left,top] [-u user,password] [-b year] [-g month] [-h day] [-j hour] "
-         "[-q minute] [--help]\n");
+  printf(
+      "usage: vigilo [-keMz] [-m mode] [-d type] [-C file] [-S file] [-A dvr] [-i address] "
+      "[-l port] [-p port] [-c port] [-v mask] [-a mask] [-f file] [-o file] [-s seconds] "
+      "[-t seconds] [-w left,top] [-u user,password] [-b year] [-g month] [-h day] [-j hour] "
+      "[-q minute] [--help]\n");
 }
 
 }  // namespace
@@ -90,9 +91,7 @@ int parse_options(int argc, char** argv, APP_OPTIONS* opts) {
   while ((c = getopt_long(argc, argv, kOptString, kLongOptions, nullptr)) != -1) {
     char* arg = optarg;
     switch (c) {
-      case kHelp:
-        optind = 0;
-        return 1;
+      case kHelp: optind = 0; return 1;
       case 'm': {
         int m = to_int(arg);
         opts->mode = m;

@@ -122,8 +122,8 @@ void free_channel_osd(CHANNEL_INFO* ch) {
   close_osd_fonts(lines, count);
 }
 
-void osd_line_text(const APP_CONTEXT* ctx, const RECEIVER_INFO* rx, const CHANNEL_INFO* ch,
-                   int k, char* out, size_t cap) {
+void osd_line_text(const APP_CONTEXT* ctx, const RECEIVER_INFO* rx, const CHANNEL_INFO* ch, int k,
+                   char* out, size_t cap) {
   if (!out || cap == 0) return;
   out[0] = '\0';
   const int index = static_cast<int>(ch - rx->channels);
@@ -138,9 +138,7 @@ void osd_line_text(const APP_CONTEXT* ctx, const RECEIVER_INFO* rx, const CHANNE
         snprintf(out, cap, "%s", ch->camera_name);
       }
       break;
-    case 1:
-      snprintf(out, cap, "%s", rx->name);
-      break;
+    case 1: snprintf(out, cap, "%s", rx->name); break;
     case 2:
       if (ch->frame_time > 0) {
         // The zone is read once: tzset parses the environment and the zone file.
@@ -154,17 +152,14 @@ void osd_line_text(const APP_CONTEXT* ctx, const RECEIVER_INFO* rx, const CHANNE
     case 3:
       if (ch->surface) snprintf(out, cap, "%dx%d", ch->surface->w, ch->surface->h);
       break;
-    case 4:
-      snprintf(out, cap, "%5.1fX", ch->zoom_factor > 0 ? ch->zoom_factor : 1.0);
-      break;
+    case 4: snprintf(out, cap, "%5.1fX", ch->zoom_factor > 0 ? ch->zoom_factor : 1.0); break;
     case 5:
       if (ch->audio_on.load() && ctx->playback_speed == 1.0)
         snprintf(out, cap, "%18s", "");
       else
         snprintf(out, cap, "NO AUDIO PLAY MODE");
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -175,10 +170,12 @@ bool osd_line_position(int k, const RECT16& cell, int w, int h, bool selected, i
   switch (k) {
     case 0: break;
     case 1: py = cy + h + 3; break;
+    // clang-format off
     case 2: py = cy + H - h - 2; dy = -2; break;
     case 3: px = cx + W - w - 2; py = cy + H - h - 2; dx = -2; dy = -2; break;
     case 4: px = cx + W - w - 2; dx = -2; break;
     case 5: px = cx + 4; dx = -2; dy = -2; break;
+    // clang-format on
     default: return false;
   }
   if (selected) {
@@ -256,8 +253,7 @@ int update_channel_cell(RECEIVER_INFO* rx, int32_t id) {
     if (!pic) continue;
     int x, y;
     SDL_Rect clip;
-    if (!osd_line_position(k, ch->rect, pic->w, pic->h, ch->selected != 0, &x, &y, &clip))
-      continue;
+    if (!osd_line_position(k, ch->rect, pic->w, pic->h, ch->selected != 0, &x, &y, &clip)) continue;
     SDL_SetClipRect(video, &clip);
     SDL_Rect dst{static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
     SDL_BlitSurface(pic, nullptr, video, &dst);

@@ -19,10 +19,10 @@ constexpr int OSD_POINT_SIZE = 12;
 constexpr const char* OSD_FONT_FILE = "ARIALUNI.ttf";
 
 struct OSD_LINE {
-  char text[140];          // the text last rendered
-  SDL_Surface* picture;    // rendered text, owned; nullptr until rendered
-  int32_t x, y;            // offsets of the line layout (line k below line k-1)
-  int32_t width, height;   // picture row length in bytes (width rounded up to 4), height
+  char text[140];         // the text last rendered
+  SDL_Surface* picture;   // rendered text, owned; nullptr until rendered
+  int32_t x, y;           // offsets of the line layout (line k below line k-1)
+  int32_t width, height;  // picture row length in bytes (width rounded up to 4), height
   char font_path[256];
   int32_t point_size;
   SDL_Color fg, bg;
@@ -47,8 +47,8 @@ void free_channel_osd(CHANNEL_INFO* ch);
 void blit_osd_line(CHANNEL_INFO* ch, int k, SDL_Surface* dst, int x, int y);
 
 // Text of line k for a channel of `rx` into out; "" when the line has nothing to show.
-void osd_line_text(const APP_CONTEXT* ctx, const RECEIVER_INFO* rx, const CHANNEL_INFO* ch,
-                   int k, char* out, size_t cap);
+void osd_line_text(const APP_CONTEXT* ctx, const RECEIVER_INFO* rx, const CHANNEL_INFO* ch, int k,
+                   char* out, size_t cap);
 // Where line k of picture size (w, h) stands on the cell, and the clip rectangle that keeps
 // it inside the cell (inside the yellow frame when selected). False when nothing shows.
 bool osd_line_position(int k, const RECT16& cell, int w, int h, bool selected, int* x, int* y,

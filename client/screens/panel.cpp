@@ -94,7 +94,8 @@ void setup_main_panel(APP_CONTEXT* ctx) {
   if (!ctx->skin) return;
   SDL_Surface* display = screen_of(ctx);
   SdlLock lock(ctx->display_mutex);
-  static const int widths[3][5] = {{24, 95, 60, 35, 53}, {36, 136, 60, 44, 79}, {36, 136, 240, 44, 79}};
+  static const int widths[3][5] = {
+      {24, 95, 60, 35, 53}, {36, 136, 60, 44, 79}, {36, 136, 240, 44, 79}};
   const SDL_Rect size = get_skin_size(kMain);
   const int row = small_window(ctx) ? 0 : (size.w == 1280 && size.h == 1024) ? 1 : 2;
   for (int c = 0; c < 5; ++c) set_list_column_width(kMain, W_EVT_LIST, c, widths[row][c]);
@@ -147,7 +148,8 @@ int hide_receive_stats(APP_CONTEXT* ctx) {
   if (ctx->fullscreen) return -1;
   if (!ctx->skin) return -2;
   SdlLock lock(ctx->display_mutex);
-  for (int w = W_FRAMES_RECEIVED; w < W_FRAMES_RECEIVED + 3; ++w) hide_widget(screen_of(ctx), kMain, w);
+  for (int w = W_FRAMES_RECEIVED; w < W_FRAMES_RECEIVED + 3; ++w)
+    hide_widget(screen_of(ctx), kMain, w);
   return 0;
 }
 
@@ -377,8 +379,8 @@ void volume_down(APP_CONTEXT* ctx) { step_volume(ctx, -10); }
 // ---------------------------------------------------------------- channel pop-up pad
 
 namespace {
-const int kPadColumns[7][2] = {{W_PIP2, 28},     {W_DZOOM_IN, W_DZOOM_OUT}, {32, 33}, {30, 31},
-                               {34, 35},         {36, 37},                   {38, 29}};
+const int kPadColumns[7][2] = {
+    {W_PIP2, 28}, {W_DZOOM_IN, W_DZOOM_OUT}, {32, 33}, {30, 31}, {34, 35}, {36, 37}, {38, 29}};
 }  // namespace
 
 void place_popup_panel(APP_CONTEXT* ctx, int x, int y) {
@@ -452,7 +454,8 @@ void place_pip_close(APP_CONTEXT* ctx) {
   int w = 0, h = 0;
   if (get_widget_size(ctx->skin_window, W_PIP_CLOSE, &w, &h) != 0) return;
   set_widget_position(ctx->skin_window, W_PIP_CLOSE,
-                      ctx->enlarged_rect.x + ctx->enlarged_rect.w - w - 4, ctx->enlarged_rect.y + 4);
+                      ctx->enlarged_rect.x + ctx->enlarged_rect.w - w - 4,
+                      ctx->enlarged_rect.y + 4);
 }
 
 void draw_pip_close(APP_CONTEXT* ctx) {
@@ -534,8 +537,8 @@ int show_tooltip(APP_CONTEXT* ctx) {
   render_widget_text(display, window, tip, tooltip_text(window, widget).c_str());
   SDL_Surface* text = get_widget_text_surface(window, tip);
   if (!text) return -6;
-  const SDL_Rect r = place_tooltip(screen_state.mouse_x, screen_state.mouse_y, text->w, text->h, display->w,
-                                   display->h, ctx->video_rect);
+  const SDL_Rect r = place_tooltip(screen_state.mouse_x, screen_state.mouse_y, text->w, text->h,
+                                   display->w, display->h, ctx->video_rect);
   if (r.w == 0 || r.h == 0) return -6;
   SDL_Rect src{0, 0, r.w, r.h}, dst = r;
   SDL_SetColorKey(text, 0, 0);
@@ -555,7 +558,8 @@ void hide_tooltip(APP_CONTEXT* ctx) {
   SDL_Surface* display = screen_of(ctx);
   if (!win || !win->background || !display) return;
   SdlLock lock(ctx->display_mutex);
-  SDL_Rect r{screen_state.tooltip_rect.x, screen_state.tooltip_rect.y, screen_state.tooltip_rect.w, screen_state.tooltip_rect.h};
+  SDL_Rect r{screen_state.tooltip_rect.x, screen_state.tooltip_rect.y, screen_state.tooltip_rect.w,
+             screen_state.tooltip_rect.h};
   SDL_Rect dst = r;
   SDL_SetClipRect(display, &dst);
   SDL_BlitSurface(win->background, &r, display, &dst);

@@ -48,7 +48,8 @@ int draw_cam_info(APP_CONTEXT* ctx, int32_t id);
 int hide_cam_info(APP_CONTEXT* ctx);  // 0; -1; -2
 // The lines of the box for channel k of rx, in the order of the small (1024 x 768) or the
 // large window. Returns the count (at most 9 of 128 bytes).
-int cam_info_lines(APP_CONTEXT* ctx, struct RECEIVER_INFO* rx, int k, bool small, char lines[][128]);
+int cam_info_lines(APP_CONTEXT* ctx, struct RECEIVER_INFO* rx, int k, bool small,
+                   char lines[][128]);
 
 // --- Indicators, meters, clock ---
 void show_wait_indicator(APP_CONTEXT* ctx);  // busy (search window: by the variant)
@@ -88,8 +89,8 @@ void scroll_user_menu_right(APP_CONTEXT* ctx);
 // the menu; -2 when the looks differ in size ("Unable to register ..." to debug_message).
 int add_user_menu_entry(APP_CONTEXT* ctx, int widget);
 int remove_user_menu_entry(APP_CONTEXT* ctx, int slot);  // 0; -1 for 0; -2 empty menu
-int user_menu_source(int slot);   // the widget a slot shows; -1 for 0; -2 empty menu
-int user_menu_layout(int slot);   // the layout a slot stands for (-1 none, 0 removed)
+int user_menu_source(int slot);  // the widget a slot shows; -1 for 0; -2 empty menu
+int user_menu_layout(int slot);  // the layout a slot stands for (-1 none, 0 removed)
 int user_menu_count();
 int mirror_user_menu_entry(APP_CONTEXT* ctx, int slot);  // 0, -1 for an empty slot
 void mirror_user_menu(APP_CONTEXT* ctx);
@@ -97,7 +98,7 @@ void mirror_user_menu(APP_CONTEXT* ctx);
 // menu." when 15 entries exist.
 int register_layout_in_menu(APP_CONTEXT* ctx);
 int select_menu_layout(APP_CONTEXT* ctx, int slot_widget);  // 0
-void reset_user_menu();  // forgets the menu (tests)
+void reset_user_menu();                                     // forgets the menu (tests)
 
 // --- PTZ pad (ptz_pad.cpp; `kind` 117 zoom, 118 focus, 119 iris; `open_flags`: the three
 // groups open) ---
@@ -118,9 +119,9 @@ int send_ptz_to_current(APP_CONTEXT* ctx, int command, int argument);
 
 // --- Channel pop-up pad and the enlarged window's close button ---
 void place_popup_panel(APP_CONTEXT* ctx, int x, int y);  // window coordinates
-void draw_popup_panel(APP_CONTEXT* ctx);   // refresh timer thread, display mutex held
-void show_popup_panel(APP_CONTEXT* ctx);   // asks the refresh timer to show the placed pad
-int hide_popup_panel(APP_CONTEXT* ctx);    // 0, -1 unless shown
+void draw_popup_panel(APP_CONTEXT* ctx);                 // refresh timer thread, display mutex held
+void show_popup_panel(APP_CONTEXT* ctx);  // asks the refresh timer to show the placed pad
+int hide_popup_panel(APP_CONTEXT* ctx);   // 0, -1 unless shown
 int in_popup_frame(int widget);
 void place_pip_close(APP_CONTEXT* ctx);
 void draw_pip_close(APP_CONTEXT* ctx);
@@ -145,8 +146,8 @@ void hide_tooltip(APP_CONTEXT* ctx);
 // window and off the video area `v`, cut where it would reach either.
 SDL_Rect place_tooltip(int x, int y, int w, int h, int win_w, int win_h, const RECT16& v);
 int set_message(APP_CONTEXT* ctx, const char* text);  // 0; -1/-2 no message widget
-void show_message(APP_CONTEXT* ctx);       // refresh timer thread, display mutex held
-int hide_message(APP_CONTEXT* ctx);        // 0; -1 hidden already; -2 no widget
+void show_message(APP_CONTEXT* ctx);                  // refresh timer thread, display mutex held
+int hide_message(APP_CONTEXT* ctx);                   // 0; -1 hidden already; -2 no widget
 
 // --- Other ---
 // Starts a disconnection from the window loop: wait indicator, views, audio, recording and

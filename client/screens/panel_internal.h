@@ -22,6 +22,7 @@ constexpr int kSearch = skin_tables::kSearch;  // the search window's
 
 // Main window widget ids of the built-in table that the panel uses.
 enum : int {
+  // clang-format off
   W_POWER = 5, W_MENU_FRAME = 8, W_LAYOUT1 = 9, W_POPUP_FIRST = 28, W_POPUP_LAST = 38,
   W_PIP2 = 41, W_PIP_CLOSE = 42, W_EVT_LIST = 55, W_CAM_INFO = 62, W_FRAMES_RECEIVED = 63,
   W_VOLUME_METER = 69, W_PTZ_DIR_FIRST = 70, W_PTZ_DIR_LAST = 77, W_PTZ_FN_FIRST = 78,
@@ -30,6 +31,7 @@ enum : int {
   W_ZOOM_BUTTON = 117, W_PTZ_LBL = 120, W_CLOCK_FIRST = 122, W_DZOOM_IN = 142,
   W_DZOOM_OUT = 143, W_POPUP_FRAME = 144, W_ACTIVE_MENU1 = 148, W_INACTIVE_MENU = 163,
   W_USER_MENU1 = 164, W_LAYOUT64 = 14, W_LAYOUT144 = 15, W_EVT_PGDN = 59,
+  // clang-format on
 };
 
 // The surface the panel draws on: the context's screen, else SDL's video surface.

@@ -37,7 +37,8 @@ void draw_dvr_list(APP_CONTEXT* ctx) {
   refill_dvr_list_widget(ctx, [](SDL_Surface* display, int window, int list) {
     const RC_DVR_INFO* dvrs = get_dvr_table();
     const int n = get_num_dvr();
-    for (int i = 0; i < n && dvrs; ++i) add_widget_line(display, window, list, dvrs[i].name, 0, i == n - 1);
+    for (int i = 0; i < n && dvrs; ++i)
+      add_widget_line(display, window, list, dvrs[i].name, 0, i == n - 1);
   });
 }
 
@@ -50,7 +51,8 @@ void draw_group_list(APP_CONTEXT* ctx) {
       const int m = members ? groups[g].num_dvr : 0;
       add_widget_line(display, window, list, groups[g].name, 0, g == n - 1 && m == 0);
       for (int k = 0; k < m; ++k)
-        add_widget_line(display, window, list, groups[g].dvr_info[k].name, 1, g == n - 1 && k == m - 1);
+        add_widget_line(display, window, list, groups[g].dvr_info[k].name, 1,
+                        g == n - 1 && k == m - 1);
     }
   });
 }
@@ -92,8 +94,9 @@ void draw_camera_list(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
   if (!group || !group->dvr_info) return;
   for (int m = 0; m < group->num_dvr; ++m) {
     const RC_DVR_INFO& dvr = group->dvr_info[m];
-    const uint32_t mask = m < ctx->num_receivers ? ctx->receivers[m].channel_mask
-                                                 : (group->channel_filter ? group->channel_filter[m] : 0);
+    const uint32_t mask = m < ctx->num_receivers
+                              ? ctx->receivers[m].channel_mask
+                              : (group->channel_filter ? group->channel_filter[m] : 0);
     for (int k = 0; k < dvr.num_video; ++k) {
       if (k == 0) add_widget_line(display, kMain, list, dvr.name, 0, 0);
       if (dvr.protocol == 'S') {

@@ -27,8 +27,18 @@ constexpr int kWindow = SKIN_PLAYBACK;
 
 // Widgets of the playback window.
 enum : int {
-  W_TOP = 1, W_LEFT = 2, W_PREV = 3, W_PLAY = 4, W_NEXT = 5, W_RIGHT = 6, W_BOTTOM = 7,
-  W_SLOWER = 8, W_FASTER = 9, W_SPEED = 11, W_POWER = 12, W_MINIMIZE = 16,
+  W_TOP = 1,
+  W_LEFT = 2,
+  W_PREV = 3,
+  W_PLAY = 4,
+  W_NEXT = 5,
+  W_RIGHT = 6,
+  W_BOTTOM = 7,
+  W_SLOWER = 8,
+  W_FASTER = 9,
+  W_SPEED = 11,
+  W_POWER = 12,
+  W_MINIMIZE = 16,
 };
 
 constexpr double kEndOfFile = 4294967295.0;
@@ -180,8 +190,7 @@ void button_down(const SDL_MouseButtonEvent& b, APP_CONTEXT* ctx) {
       if (wheel_over_video(ctx, b.button, ctrl, id, b.x, b.y) && ctx->playback_flags.load() != 0)
         draw_channel_state(ctx, id);
       return;
-    default:
-      return;
+    default: return;
   }
 }
 
@@ -323,17 +332,19 @@ int handle_playback_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTION
         set_channel_audio(ctx, 0);
       }
       return 0;
-    default:
-      return 0;  // 26 to 28 change nothing here
+    default: return 0;  // 26 to 28 change nothing here
   }
 }
 
 int playback_event_loop(APP_OPTIONS* opts) {
   mouse = PlaybackMouse{};
   status_ticks = 0;
-  static const WindowLoop loop{
-      handle_playback_window_event, handle_playback_key, handle_playback_mouse,
-      handle_playback_user_event, [](int n) { return (n >= 24 && n <= 28) || n == UE_SHOW_TOOLTIP; },
-      false, "exiting event loop ..."};
+  static const WindowLoop loop{handle_playback_window_event,
+                               handle_playback_key,
+                               handle_playback_mouse,
+                               handle_playback_user_event,
+                               [](int n) { return (n >= 24 && n <= 28) || n == UE_SHOW_TOOLTIP; },
+                               false,
+                               "exiting event loop ..."};
   return run_window_loop(opts, loop);
 }

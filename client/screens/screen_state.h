@@ -17,7 +17,7 @@
 struct SCREEN_STATE {
   // Main window panel (client/screens/panel.h). The status timer reads the camera
   // information flag and counts the message time-out down; the monitors write the loads.
-  std::atomic<int32_t> cam_info_shown{0};  // camera information box shown
+  std::atomic<int32_t> cam_info_shown{0};   // camera information box shown
   int32_t cam_info_channel = -1;            // its channel id (window loop)
   std::atomic<int32_t> message_timeout{0};  // status ticks left before the message hides
   std::atomic<int32_t> cpu_load{0};         // percent
@@ -27,8 +27,8 @@ struct SCREEN_STATE {
   int32_t mouse_x = 0, mouse_y = 0;
   RECT16 tooltip_rect{};
   int32_t tooltip_shown = 0;
-  int32_t pad_channel = -1;                 // channel of the pop-up pad (window loop)
-  SDL_Cursor* drag_cursor = nullptr;        // shown while a widget is dragged
+  int32_t pad_channel = -1;           // channel of the pop-up pad (window loop)
+  SDL_Cursor* drag_cursor = nullptr;  // shown while a widget is dragged
 };
 
 extern SCREEN_STATE screen_state;

@@ -32,7 +32,8 @@ RowBatch::RowBatch(APP_CONTEXT* ctx)
 RowBatch::~RowBatch() {
   if (!outer_) return;
   enable_screen_update();
-  if (screen_ && x1_ > x0_ && y1_ > y0_) update_display_rect(screen_, x0_, y0_, x1_ - x0_, y1_ - y0_);
+  if (screen_ && x1_ > x0_ && y1_ > y0_)
+    update_display_rect(screen_, x0_, y0_, x1_ - x0_, y1_ - y0_);
 }
 
 void RowBatch::cover(int widget) {
@@ -69,8 +70,9 @@ using namespace search_parts;
 namespace {
 
 constexpr int kWin = SEARCH_WINDOW;
-constexpr const char* kMonths[12] = {"January", "February", "March",     "April",   "May",      "June",
-                                     "July",    "August",   "September", "October", "November", "December"};
+constexpr const char* kMonths[12] = {"January",   "February", "March",    "April",
+                                     "May",       "June",     "July",     "August",
+                                     "September", "October",  "November", "December"};
 
 SEARCH_SELECTION g_sel = {0, 0, 0, 0, 0, 0, 0, 0, 6, 16, -1, -1};
 int g_guard = 0;
@@ -255,7 +257,8 @@ namespace {
 // Places `count` widgets from `first` in one row, each w + 1 right of the previous, hidden.
 void place_row(int first, int count) {
   int x, y, w, h;
-  if (get_widget_position(kWin, first, &x, &y) != 0 || get_widget_size(kWin, first, &w, &h) != 0) return;
+  if (get_widget_position(kWin, first, &x, &y) != 0 || get_widget_size(kWin, first, &w, &h) != 0)
+    return;
   for (int i = 0; i < count; ++i) {
     set_widget_position(kWin, first + i, x + i * (w + 1), y);
     set_widget_attr(kWin, first + i, 1, 1);
@@ -295,8 +298,10 @@ void show_camera_widgets(APP_CONTEXT* ctx) {
     const bool shown = i < g_sel.camera_count;
     set_widget_attr(kWin, widget, 1, shown ? 0 : 1);
     if (!b.screen()) continue;
-    if (shown) redraw_widget(b.screen(), kWin, widget);
-    else restore_widget_area(b.screen(), kWin, widget);
+    if (shown)
+      redraw_widget(b.screen(), kWin, widget);
+    else
+      restore_widget_area(b.screen(), kWin, widget);
     b.cover(widget);
   }
 }
@@ -325,7 +330,9 @@ void set_camera_attr(APP_CONTEXT*, int attribute, uint8_t value) {
   attrs_of(SW_CAMERA1, SW_CAMERA1 + 31, attribute, value);
   for (int i = g_sel.camera_count; i < 32; ++i) set_widget_attr(kWin, SW_CAMERA1 + i, 1, 1);
 }
-void set_hour_state(APP_CONTEXT* ctx, int state) { states_of(ctx, {{SW_HOUR0, SW_HOUR0 + 23}}, state); }
+void set_hour_state(APP_CONTEXT* ctx, int state) {
+  states_of(ctx, {{SW_HOUR0, SW_HOUR0 + 23}}, state);
+}
 void set_hour_attr(APP_CONTEXT*, int attribute, uint8_t value) {
   attrs_of(SW_HOUR0, SW_HOUR0 + 23, attribute, value);
 }
@@ -348,7 +355,6 @@ void set_play_controls_state(APP_CONTEXT* ctx, int state) {
   std::snprintf(text, sizeof text, "%4.1fX", ctx->playback_speed.load());
   put_text(b, SW_SPEED, text);
 }
-
 
 void reset_search_window(APP_CONTEXT* ctx) {
   ctx->playback_speed.store(1.0);
@@ -408,7 +414,9 @@ void enable_cameras_by_flags(APP_CONTEXT* ctx, const uint8_t flags[16]) {
   for (int i = 0; i < 16; ++i) put_state(b, SW_CAMERA1 + i, flags[i] == 1 ? 0 : 4);
 }
 
-void paint_hour_bars(APP_CONTEXT* ctx, const uint8_t kinds[24]) { paint_bars(ctx, SW_HOUR0, 24, kinds); }
+void paint_hour_bars(APP_CONTEXT* ctx, const uint8_t kinds[24]) {
+  paint_bars(ctx, SW_HOUR0, 24, kinds);
+}
 void paint_minute_bars(APP_CONTEXT* ctx, const uint8_t kinds[60]) {
   paint_bars(ctx, SW_MINUTE0, 60, kinds);
 }
@@ -429,9 +437,12 @@ int paint_record_bar(SDL_Surface* picture, uint8_t kinds, int framed) {
   for (int k = 0; k < 7; ++k) {
     if (!(kinds & (1u << k))) continue;
     Uint32 colour = 0;
-    if (k == 0) colour = SDL_MapRGB(picture->format, 0, 0, 255);
-    else if (k == 1) colour = SDL_MapRGB(picture->format, 255, 255, 0);
-    else if (k == 2) colour = SDL_MapRGB(picture->format, 0, 255, 255);
+    if (k == 0)
+      colour = SDL_MapRGB(picture->format, 0, 0, 255);
+    else if (k == 1)
+      colour = SDL_MapRGB(picture->format, 255, 255, 0);
+    else if (k == 2)
+      colour = SDL_MapRGB(picture->format, 0, 255, 255);
     if (framed)
       fill(2, j == 0 ? 2 : 2 + (h - 4) * j / n, w - 4, j == 0 ? h - 4 : (h - 4) / n, colour);
     else
@@ -444,14 +455,22 @@ int paint_record_bar(SDL_Surface* picture, uint8_t kinds, int framed) {
 void dispatch_search_reply(APP_CONTEXT* ctx, const uint8_t* r, uint8_t protocol) {
   if (!r) return;
   if (protocol == 'W') {
-    if (host32_at(r + 8) == 255) enable_days(ctx, r + 28);
-    else if (host32_at(r + 12) == 0) enable_cameras_by_flags(ctx, r + 59);
-    else if (host32_at(r + 16) != 255) paint_minute_bars(ctx, r + 99);
-    else paint_hour_bars(ctx, r + 75);
+    if (host32_at(r + 8) == 255)
+      enable_days(ctx, r + 28);
+    else if (host32_at(r + 12) == 0)
+      enable_cameras_by_flags(ctx, r + 59);
+    else if (host32_at(r + 16) != 255)
+      paint_minute_bars(ctx, r + 99);
+    else
+      paint_hour_bars(ctx, r + 75);
     return;
   }
-  if (r[3] == 255) enable_days(ctx, r + 16);
-  else if (host32_at(r + 4) == 0) enable_cameras_by_mask(ctx, host32_at(r + 12));
-  else if (r[8] == 255) paint_hour_bars(ctx, r + 47);
-  else paint_minute_bars(ctx, r + 71);
+  if (r[3] == 255)
+    enable_days(ctx, r + 16);
+  else if (host32_at(r + 4) == 0)
+    enable_cameras_by_mask(ctx, host32_at(r + 12));
+  else if (r[8] == 255)
+    paint_hour_bars(ctx, r + 47);
+  else
+    paint_minute_bars(ctx, r + 71);
 }

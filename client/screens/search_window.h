@@ -25,6 +25,7 @@ struct APP_CONTEXT;
 constexpr int SEARCH_WINDOW = skin_tables::kSearch;
 // Widgets of the search window's table.
 enum : int {
+  // clang-format off
   SW_DVRTAB = 1, SW_GROUPTAB = 2, SW_DVR_LIST = 3, SW_CONNECT = 4, SW_DISCONNECT = 5,
   SW_SCROLLUP = 6, SW_SCROLLDN = 7, SW_PAGEUP = 8, SW_PAGEDOWN = 9, SW_TOP = 10, SW_LEFT = 11,
   SW_PREV = 12, SW_PLAY = 13, SW_NEXT = 14, SW_RIGHT = 15, SW_BOTTOM = 16, SW_SLOWER = 17,
@@ -36,20 +37,21 @@ enum : int {
   SW_HOUR0 = 73,    // hours 0..23: 73..96
   SW_MINUTE0 = 97,  // minutes 0..59: 97..156
   SW_CAMERA1 = 157, // cameras 1..32: 157..188
+  // clang-format on
 };
 
 // The window's selection. Day and hour use 255 (or -1) for none, minute 255.
 struct SEARCH_SELECTION {
-  int32_t year;          // since 1900
-  int32_t month;         // 0..11
+  int32_t year;   // since 1900
+  int32_t month;  // 0..11
   int32_t day;
   int32_t hour;
   int32_t minute;
   int32_t second;
-  int32_t weekday;       // 0 Sunday
-  uint32_t camera_mask;  // bit i = camera i + 1
-  int32_t event_type;    // 0..6
-  int32_t camera_count;  // cameras of the DVR chosen in the list
+  int32_t weekday;             // 0 Sunday
+  uint32_t camera_mask;        // bit i = camera i + 1
+  int32_t event_type;          // 0..6
+  int32_t camera_count;        // cameras of the DVR chosen in the list
   int32_t origin_x, origin_y;  // first day widget, taken from the skin on first use
 };
 SEARCH_SELECTION& search_selection();

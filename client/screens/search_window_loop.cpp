@@ -35,10 +35,10 @@ struct SearchMouse {
   int pressed_widget = 0;
   int hovered = 0;
   bool double_click = false;
-  bool dragging = false;    // the frameless window follows the pointer
+  bool dragging = false;         // the frameless window follows the pointer
   int press_x = 0, press_y = 0;  // where button 1 went down: it stays under the pointer
-  int pressed_pos = -1;     // channel position where button 1 went down
-  int previous_layout = 0;  // restored by the next double click in layout 1
+  int pressed_pos = -1;          // channel position where button 1 went down
+  int previous_layout = 0;       // restored by the next double click in layout 1
 } g_mouse;
 
 // Channel position under a window point, -1 outside every cell.
@@ -97,8 +97,10 @@ void dvr_list_click(APP_CONTEXT* ctx, APP_OPTIONS* opts, int x, int y) {
     show_camera_widgets(ctx);
   }
   if (!g_mouse.double_click || connected) return;
-  if (line && line[0]) connect_target(ctx, line);
-  else error_box("Please select a DVR.");
+  if (line && line[0])
+    connect_target(ctx, line);
+  else
+    error_box("Please select a DVR.");
 }
 
 void month_click(APP_CONTEXT* ctx, APP_OPTIONS* opts, bool next) {
@@ -109,8 +111,10 @@ void month_click(APP_CONTEXT* ctx, APP_OPTIONS* opts, bool next) {
     SdlLock lock(ctx->display_mutex);
     if (can_draw(ctx)) redraw_widget(screen_of(ctx), kWin, day);
   }
-  if (next) next_month(ctx);
-  else previous_month(ctx);
+  if (next)
+    next_month(ctx);
+  else
+    previous_month(ctx);
   s.day = s.hour = -1;
   s.camera_mask = 0;
   set_camera_state(ctx, 0);
@@ -145,21 +149,30 @@ void widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int w, int x, int y) {
     case SW_DVR_LIST: dvr_list_click(ctx, opts, x, y); break;
     case SW_CONNECT: {
       const char* line = get_selected_line(kWin, SW_DVR_LIST);
-      if (line && line[0]) connect_target(ctx, line);
-      else error_box("Please select a DVR.");
+      if (line && line[0])
+        connect_target(ctx, line);
+      else
+        error_box("Please select a DVR.");
       break;
     }
     case SW_DISCONNECT:
       reset_search_window(ctx);
       post_disconnect_request(ctx);
       break;
-    case SW_SCROLLUP: case SW_SCROLLDN: case SW_PAGEUP: case SW_PAGEDOWN: {
+    case SW_SCROLLUP:
+    case SW_SCROLLDN:
+    case SW_PAGEUP:
+    case SW_PAGEDOWN: {
       SdlLock lock(ctx->display_mutex);
       if (!can_draw(ctx)) break;
-      if (w == SW_SCROLLUP) scroll_list_up(screen_of(ctx), kWin, SW_DVR_LIST);
-      else if (w == SW_SCROLLDN) scroll_list_down(screen_of(ctx), kWin, SW_DVR_LIST);
-      else if (w == SW_PAGEUP) page_list_up(screen_of(ctx), kWin, SW_DVR_LIST);
-      else page_list_down(screen_of(ctx), kWin, SW_DVR_LIST);
+      if (w == SW_SCROLLUP)
+        scroll_list_up(screen_of(ctx), kWin, SW_DVR_LIST);
+      else if (w == SW_SCROLLDN)
+        scroll_list_down(screen_of(ctx), kWin, SW_DVR_LIST);
+      else if (w == SW_PAGEUP)
+        page_list_up(screen_of(ctx), kWin, SW_DVR_LIST);
+      else
+        page_list_down(screen_of(ctx), kWin, SW_DVR_LIST);
       break;
     }
     case SW_TOP: start_playback_at_selection(ctx); break;
@@ -167,20 +180,30 @@ void widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int w, int x, int y) {
     case SW_PREV: jump_playback(-10, 0); break;
     case SW_RIGHT: jump_playback(30, 0); break;
     case SW_PLAY:
-      if (get_widget_attr(kWin, SW_PLAY, 3)) resume_playback();
-      else pause_playback();
+      if (get_widget_attr(kWin, SW_PLAY, 3))
+        resume_playback();
+      else
+        pause_playback();
       break;
     case SW_NEXT: stop_playback(); break;
-    case SW_SLOWER: slower_playback(); restart_playback(); break;
-    case SW_FASTER: faster_playback(); restart_playback(); break;
+    case SW_SLOWER:
+      slower_playback();
+      restart_playback();
+      break;
+    case SW_FASTER:
+      faster_playback();
+      restart_playback();
+      break;
     case SW_POWER:
       disconnect_dvr(opts);
       app_quit.store(1);
       break;
     case SW_FULLSCREEN: toggle_fullscreen(ctx); break;
     case SW_RECORD:
-      if (get_widget_attr(kWin, SW_RECORD, 3)) start_recording(ctx);
-      else stop_recording(ctx);
+      if (get_widget_attr(kWin, SW_RECORD, 3))
+        start_recording(ctx);
+      else
+        stop_recording(ctx);
       break;
     case SW_SNAPSHOT: take_snapshot(ctx, opts); break;
     case SW_OK: take_typed_time(ctx, opts); break;
@@ -188,10 +211,14 @@ void widget_action(APP_CONTEXT* ctx, APP_OPTIONS* opts, int w, int x, int y) {
     case SW_MONTH_MINUS: month_click(ctx, opts, false); break;
     case SW_MINIMIZE: SDL_WM_IconifyWindow(); break;
     default:
-      if (w >= SW_DAY1 && w < SW_HOUR0) day_click(ctx, opts, w);
-      else if (w >= SW_HOUR0 && w < SW_MINUTE0) select_hour(ctx, opts, w);
-      else if (w >= SW_MINUTE0 && w < SW_CAMERA1) select_minute(ctx, opts, w);
-      else if (w >= SW_CAMERA1 && w < SW_CAMERA1 + 32) select_cameras(ctx, opts, w);
+      if (w >= SW_DAY1 && w < SW_HOUR0)
+        day_click(ctx, opts, w);
+      else if (w >= SW_HOUR0 && w < SW_MINUTE0)
+        select_hour(ctx, opts, w);
+      else if (w >= SW_MINUTE0 && w < SW_CAMERA1)
+        select_minute(ctx, opts, w);
+      else if (w >= SW_CAMERA1 && w < SW_CAMERA1 + 32)
+        select_cameras(ctx, opts, w);
       break;
   }
 }
@@ -357,8 +384,10 @@ int handle_search_mouse(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
   if (b == SDL_BUTTON_WHEELUP || b == SDL_BUTTON_WHEELDOWN) {
     if (w == SW_DVR_LIST) {
       SdlLock lock(ctx->display_mutex);
-      if (b == SDL_BUTTON_WHEELUP) scroll_list_up(screen_of(ctx), kWin, w);
-      else scroll_list_down(screen_of(ctx), kWin, w);
+      if (b == SDL_BUTTON_WHEELUP)
+        scroll_list_up(screen_of(ctx), kWin, w);
+      else
+        scroll_list_down(screen_of(ctx), kWin, w);
     }
     return 0;
   }
@@ -396,7 +425,7 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
     }
     case UE_RECEIVER_NOTICE: {
       const int index = ev.user.data1 ? static_cast<const std::atomic<int>*>(ev.user.data1)->load()
-                                       : int(reinterpret_cast<intptr_t>(ev.user.data2));
+                                      : int(reinterpret_cast<intptr_t>(ev.user.data2));
       draw_connecting_marks(index, ctx);
       break;
     }
@@ -411,10 +440,13 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
     case UE_SEARCH_DATA: {
       ctx->search_state.store(SEARCH_IDLE);
       const RECEIVER_INFO* rx = search_receiver(ctx);
-      dispatch_search_reply(ctx, static_cast<const uint8_t*>(ev.user.data1), rx ? rx->protocol : 'Q');
+      dispatch_search_reply(ctx, static_cast<const uint8_t*>(ev.user.data1),
+                            rx ? rx->protocol : 'Q');
       int& guard = search_replay_guard();
-      if (guard == 2) guard = 0;
-      else hide_wait_indicator(ctx);
+      if (guard == 2)
+        guard = 0;
+      else
+        hide_wait_indicator(ctx);
       redraw_all_channels_plain(ctx);
       break;
     }
@@ -433,23 +465,23 @@ int handle_search_user_event(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS*
     }
     case UE_SHOW_TOOLTIP: show_tooltip(ctx); break;
     case UE_HIDE_TOOLTIP: hide_tooltip(ctx); break;
-    case UE_DECODER_NOTICE:
-      fit_window_to_decoder_notice(ctx, ev);
-      break;
-    default:
-      break;
+    case UE_DECODER_NOTICE: fit_window_to_decoder_notice(ctx, ev); break;
+    default: break;
   }
   return 0;
 }
 
 int search_event_loop(APP_OPTIONS* opts) {
-  static const WindowLoop loop{
-      handle_search_window_event, handle_search_key, handle_search_mouse, handle_search_user_event,
-      [](int n) {
-        return (n >= UE_LINK_COMMAND && n <= UE_LOGGED_IN) || n == UE_SHOW_TOOLTIP ||
-               n == UE_HIDE_TOOLTIP || n == UE_DECODER_NOTICE;
-      },
-      false,
-      "exiting event loop ..."};
+  static const WindowLoop loop{handle_search_window_event,
+                               handle_search_key,
+                               handle_search_mouse,
+                               handle_search_user_event,
+                               [](int n) {
+                                 return (n >= UE_LINK_COMMAND && n <= UE_LOGGED_IN) ||
+                                        n == UE_SHOW_TOOLTIP || n == UE_HIDE_TOOLTIP ||
+                                        n == UE_DECODER_NOTICE;
+                               },
+                               false,
+                               "exiting event loop ..."};
   return run_window_loop(opts, loop);
 }

@@ -24,7 +24,7 @@ class RowBatch {
   ~RowBatch();
   RowBatch(const RowBatch&) = delete;
   RowBatch& operator=(const RowBatch&) = delete;
-  void cover(int widget);                     // adds the widget's rectangle
+  void cover(int widget);  // adds the widget's rectangle
   void cover(int x, int y, int w, int h);
   SDL_Surface* screen() const { return screen_; }
 

@@ -64,7 +64,8 @@ double current_time(const RECEIVER_INFO* rx) {
 // again at a key frame, as the stream now jumps. Until a frame of the new stream is shown,
 // the controls go on from the receiver's position, not from the picture left on screen.
 void drop_received(APP_CONTEXT* ctx, RECEIVER_INFO* rx) {
-  const uint32_t n = ctx->num_slots < uint32_t(MAX_DISPLAY_SLOTS) ? ctx->num_slots : MAX_DISPLAY_SLOTS;
+  const uint32_t n =
+      ctx->num_slots < uint32_t(MAX_DISPLAY_SLOTS) ? ctx->num_slots : MAX_DISPLAY_SLOTS;
   for (uint32_t i = 0; i < n; ++i)
     if (ctx->slots[i].mutex) SDL_mutexP(ctx->slots[i].mutex);
   for (uint32_t i = 0; i < n; ++i) ctx->slots[i].read_pos = ctx->slots[i].write_pos;
@@ -230,14 +231,24 @@ int accepts_time_key(int key) {
   const bool digit = key >= '0' && key <= '9';
   switch (len) {
     case 0: return key == '1' || key == '2';
-    case 1: case 2: case 3: case 6: case 9: case 12: case 15: case 18: return digit;
-    case 4: case 7: return key == '/';
+    case 1:
+    case 2:
+    case 3:
+    case 6:
+    case 9:
+    case 12:
+    case 15:
+    case 18: return digit;
+    case 4:
+    case 7: return key == '/';
     case 5: return key == '0' || key == '1';
     case 8: return key >= '0' && key <= '3';
     case 10: return key == ' ';
     case 11: return key >= '0' && key <= '2';
-    case 13: case 16: return key == ':';
-    case 14: case 17: return key >= '0' && key <= '5';
+    case 13:
+    case 16: return key == ':';
+    case 14:
+    case 17: return key >= '0' && key <= '5';
     default: return 0;
   }
 }
@@ -368,7 +379,8 @@ void draw_speed(APP_CONTEXT* ctx) {
 
 void slower_playback() {
   APP_CONTEXT* ctx = context();
-  if (ctx->playback_speed.load() > 0.0625) ctx->playback_speed.store(ctx->playback_speed.load() / 2);
+  if (ctx->playback_speed.load() > 0.0625)
+    ctx->playback_speed.store(ctx->playback_speed.load() / 2);
   draw_speed(ctx);
 }
 

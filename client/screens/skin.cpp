@@ -31,14 +31,18 @@ void skin_copy(char* dst, size_t size, const char* src) {
 int read_text_file(const char* path, std::unique_ptr<char[]>& out, bool verbose_path) {
   struct stat st {};
   if (!path || stat(path, &st) != 0) {
-    if (verbose_path) std::printf("stat(%s) failed.\n", path ? path : "");
-    else std::printf("stat() failed.\n");
+    if (verbose_path)
+      std::printf("stat(%s) failed.\n", path ? path : "");
+    else
+      std::printf("stat() failed.\n");
     return -1;
   }
   FILE* f = std::fopen(path, "rb");
   if (!f) {
-    if (verbose_path) std::printf("fopen(%s) failed.\n", path);
-    else std::printf("fopen() failed.\n");
+    if (verbose_path)
+      std::printf("fopen(%s) failed.\n", path);
+    else
+      std::printf("fopen() failed.\n");
     return -2;
   }
   size_t size = static_cast<size_t>(st.st_size);
@@ -282,9 +286,9 @@ int cut_widget_states(SDL_Surface* source, SKIN_WIDGET* widget, const WIDGET_PRO
   int result = 0;
   for (int i = 0; i < 12; ++i) {
     if (props->src_x[i] < 0 || props->src_y[i] < 0) continue;
-    SDL_Surface* pic = SDL_CreateRGBSurface(SDL_SWSURFACE, props->width, props->height,
-                                            f->BitsPerPixel, f->Rmask, f->Gmask, f->Bmask,
-                                            f->Amask);
+    SDL_Surface* pic =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, props->width, props->height, f->BitsPerPixel, f->Rmask,
+                             f->Gmask, f->Bmask, f->Amask);
     if (!pic) {
       std::printf("SDL_CreateSurface() failed.\n");
       result = -1;
@@ -539,8 +543,8 @@ int blit_at(SDL_Surface* display, SDL_Surface* picture, int x, int y) {
     std::printf("SDL: screen is empty.\n");
     return -2;
   }
-  SDL_Rect area{static_cast<Sint16>(x), static_cast<Sint16>(y),
-                static_cast<Uint16>(picture->w), static_cast<Uint16>(picture->h)};
+  SDL_Rect area{static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(picture->w),
+                static_cast<Uint16>(picture->h)};
   SDL_SetClipRect(display, &area);
   SDL_Rect dst = area;
   int rc = SDL_BlitSurface(picture, nullptr, display, &dst);
@@ -565,9 +569,12 @@ int blit_widget_text(SDL_Surface* display, SKIN_WIDGET* widget) {
     dw = widget->w;
   } else {
     dw = t->w;
-    if (widget->align == 0) dx = widget->x + 2;
-    else if (widget->align == 2) dx = widget->x + widget->w - t->w - 2;
-    else dx = widget->x + (widget->w - t->w) / 2;
+    if (widget->align == 0)
+      dx = widget->x + 2;
+    else if (widget->align == 2)
+      dx = widget->x + widget->w - t->w - 2;
+    else
+      dx = widget->x + (widget->w - t->w) / 2;
   }
   if (widget->h <= t->h) {
     dy = widget->y;
@@ -606,8 +613,10 @@ int draw_widget(SDL_Surface* display, SKIN_WINDOW* window, SKIN_WIDGET* widget) 
     SDL_SetColorKey(pic, 0, 0);
   if (blit_at(display, pic, widget->x, widget->y) != 0) return -1;
   if (widget->text_picture) blit_widget_text(display, widget);
-  if (widget->kind == 5) draw_indented_list(display, window, widget);
-  else if (widget->kind == 8) draw_column_list(display, window, widget);
+  if (widget->kind == 5)
+    draw_indented_list(display, window, widget);
+  else if (widget->kind == 8)
+    draw_column_list(display, window, widget);
   return 0;
 }
 
@@ -746,8 +755,8 @@ uint32_t get_pixel(SDL_Surface* picture, int x, int y) {
     case 1: return p[0];
     case 2: return uint32_t(p[0]) | uint32_t(p[1]) << 8;
     case 3: return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-    case 4: return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                   uint32_t(p[3]) << 24;
+    case 4:
+      return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
     default: return 0;
   }
 }
@@ -818,9 +827,17 @@ int convert_widget_states(const SDL_PixelFormat* format, int id, int widget) {
 namespace {
 // Main window widget ids of the built-in table that the predicates name.
 enum : int {
-  W_LAYOUT1 = 9, W_SWITCH_CAM = 19, W_ADD_LAYOUT = 21, W_CPU_USAGE = 114, W_HDD_USAGE = 116,
-  W_PTZ_LBL = 120, W_CLOCK_FIRST = 122, W_CLOCK_LAST = 136, W_ACTIVE_MENU1 = 148,
-  W_ACTIVE_MENU15 = 162, W_INACTIVE_MENU = 163,
+  W_LAYOUT1 = 9,
+  W_SWITCH_CAM = 19,
+  W_ADD_LAYOUT = 21,
+  W_CPU_USAGE = 114,
+  W_HDD_USAGE = 116,
+  W_PTZ_LBL = 120,
+  W_CLOCK_FIRST = 122,
+  W_CLOCK_LAST = 136,
+  W_ACTIVE_MENU1 = 148,
+  W_ACTIVE_MENU15 = 162,
+  W_INACTIVE_MENU = 163,
 };
 }  // namespace
 
@@ -831,7 +848,9 @@ int is_no_hover_widget(int id) {
 
 int is_outside_layout_menu(int id) {
   return ((id >= W_LAYOUT1 && id <= W_SWITCH_CAM) || id == W_ADD_LAYOUT ||
-          (id >= W_ACTIVE_MENU1 && id <= W_ACTIVE_MENU15)) ? 0 : 1;
+          (id >= W_ACTIVE_MENU1 && id <= W_ACTIVE_MENU15))
+             ? 0
+             : 1;
 }
 
 int is_active_menu_item(int id) { return id >= W_ACTIVE_MENU1 && id < W_INACTIVE_MENU; }

@@ -18,9 +18,9 @@ struct SKIN_WIDGET {
   char name[130] = {};
   int32_t x = -1, y = -1;
   int32_t w = 0, h = 0;
-  int32_t edit = 0;      // attribute 2: 0 none, 1 text field, 2 password field
-  uint8_t on = 0;        // attribute 3
-  uint8_t kind = 0;      // attribute 0
+  int32_t edit = 0;  // attribute 2: 0 none, 1 text field, 2 password field
+  uint8_t on = 0;    // attribute 3
+  uint8_t kind = 0;  // attribute 0
   int32_t state = 0;
   int32_t num_states = 0;  // attribute 5
   SDL_Surface* pictures[12] = {};
@@ -29,7 +29,7 @@ struct SKIN_WIDGET {
   char caption[64] = {};
   char text[256] = {};
   SDL_Surface* text_picture = nullptr;
-  uint8_t align = 1;  // attribute 6: 0 left, 1 centre, 2 right
+  uint8_t align = 1;       // attribute 6: 0 left, 1 centre, 2 right
   char* lines[1024] = {};  // kinds 5 and 8: 1024 buffers of 256 bytes in line_store
   uint8_t indent[1024] = {};
   int32_t num_lines = 0;
@@ -91,19 +91,19 @@ int config_to_props(const char* name, int n, const char* text, const char* windo
 int cut_widget_states(SDL_Surface* source, SKIN_WIDGET* widget, const WIDGET_PROPS* props);
 
 // --- Lookups and accessors (window id, widget index) ---
-SKIN_WINDOW* get_skin_window(int id);              // nullptr outside 1..5
-SKIN_WIDGET* get_skin_widget(int id, int widget);  // nullptr when either is out of range
-int find_widget(int id, const char* name);          // first index of that name, 0 none
+SKIN_WINDOW* get_skin_window(int id);                        // nullptr outside 1..5
+SKIN_WIDGET* get_skin_widget(int id, int widget);            // nullptr when either is out of range
+int find_widget(int id, const char* name);                   // first index of that name, 0 none
 SDL_Surface* find_widget_by_name(int id, const char* name);  // its state-0 picture or null
-SDL_Surface* get_widget_state_image(int id, int widget, int state);  // null when none
-int get_widget_attr(int id, int widget, int attribute);  // 0 for unknown attr/widget
+SDL_Surface* get_widget_state_image(int id, int widget, int state);     // null when none
+int get_widget_attr(int id, int widget, int attribute);                 // 0 for unknown attr/widget
 int set_widget_attr(int id, int widget, int attribute, uint8_t value);  // 0; -1 bad id
-int set_widget_position(int id, int widget, int x, int y);   // 0; -1 bad id/widget
-int get_widget_position(int id, int widget, int* x, int* y);  // 0; -1 bad id/widget
-int get_widget_size(int id, int widget, int* w, int* h);      // 0; -1 bad id/widget
-int get_widget_state(int id, int widget);        // -1 bad id/widget
-int get_widget_state_count(int id, int widget);  // 0 bad id/widget
-char* get_widget_text(int id, int widget);        // widget's text buffer (256), null bad
+int set_widget_position(int id, int widget, int x, int y);              // 0; -1 bad id/widget
+int get_widget_position(int id, int widget, int* x, int* y);            // 0; -1 bad id/widget
+int get_widget_size(int id, int widget, int* w, int* h);                // 0; -1 bad id/widget
+int get_widget_state(int id, int widget);                               // -1 bad id/widget
+int get_widget_state_count(int id, int widget);                         // 0 bad id/widget
+char* get_widget_text(int id, int widget);  // widget's text buffer (256), null bad
 SDL_Surface* get_widget_text_surface(int id, int widget);
 const char* get_widget_caption(int id, int widget);
 SDL_Rect get_video_rect(int id);  // zero rectangle for a bad id
@@ -130,7 +130,7 @@ int blit_skin_background(SDL_Surface* display, SKIN_WINDOW* window);
 int blit_widget_text(SDL_Surface* display, SKIN_WIDGET* widget);
 void update_surface(SDL_Surface* surface);  // whole surface, only when it is the screen
 void update_display_rect(SDL_Surface* display, int x, int y, int w, int h);
-int find_widget_at(int id, int x, int y);  // index hit, 0 none
+int find_widget_at(int id, int x, int y);        // index hit, 0 none
 int copy_widget_look(int id, int from, int to);  // 0; -1 bad ids; -2 sizes/states differ
 int convert_widget_states(const SDL_PixelFormat* format, int id, int widget);  // 0; -1
 uint32_t get_pixel(SDL_Surface* picture, int x, int y);  // 0 outside or without pixels

@@ -24,8 +24,8 @@ struct WidgetDef {
 };
 
 constexpr int kWindowCount = 6;  // id 0 "null" is never used
-constexpr const char* kWindowNames[kWindowCount] = {"null", "login", "main", "search", "playback",
-                                                     "event"};
+constexpr const char* kWindowNames[kWindowCount] = {"null",   "login",    "main",
+                                                    "search", "playback", "event"};
 constexpr int kWidgetCounts[kWindowCount] = {0, 6, 179, 189, 17, 18};
 
 enum WindowId : int { kLogin = 1, kMain = 2, kSearch = 3, kPlayback = 4, kEvent = 5 };
@@ -58,6 +58,7 @@ constexpr std::array<WidgetDef, 6> make_login() {
   return t;
 }
 
+// clang-format off
 constexpr const char* kMainNames[179] = {
     "null", "connect", "disconnect", "setup", "search", "power", "layout_control", "layout_frame",
     "menu_frame", "layout1", "layout4", "layout9", "layout16", "layout36", "layout64", "layout144",
@@ -87,6 +88,7 @@ constexpr const char* kMainNames[179] = {
     "active_menu13", "active_menu14", "active_menu15", "inactive_menu", "user_menu", "user_menu",
     "user_menu", "user_menu", "user_menu", "user_menu", "user_menu", "user_menu", "user_menu",
     "user_menu", "user_menu", "user_menu", "user_menu", "user_menu", "user_menu"};
+// clang-format on
 
 constexpr std::array<WidgetDef, 179> make_main() {
   std::array<WidgetDef, 179> t{};
@@ -126,19 +128,27 @@ constexpr std::array<WidgetDef, 179> make_main() {
 }
 
 constexpr const char* kSearchHead[42] = {
-    "none", "dvrtab", "grouptab", "dvr_list", "connect", "disconnect", "scrollup", "scrolldn",
-    "pageup", "pagedown", "top", "left", "prev", "play", "next", "right", "bottom", "slower",
-    "faster", "speed", "power", "fullscreen", "record", "snapshot", "tooltip", "busy",
-    "zoomed_icon", "loading", "background", "time_search", "ok", "network", "event_type",
-    "evt_plus", "evt_minus", "month_year", "month_plus", "month_minus", "minimize", "record_icon",
+    "none",           "dvrtab",        "grouptab",    "dvr_list",
+    "connect",        "disconnect",    "scrollup",    "scrolldn",
+    "pageup",         "pagedown",      "top",         "left",
+    "prev",           "play",          "next",        "right",
+    "bottom",         "slower",        "faster",      "speed",
+    "power",          "fullscreen",    "record",      "snapshot",
+    "tooltip",        "busy",          "zoomed_icon", "loading",
+    "background",     "time_search",   "ok",          "network",
+    "event_type",     "evt_plus",      "evt_minus",   "month_year",
+    "month_plus",     "month_minus",   "minimize",    "record_icon",
     "record_icon_22", "record_icon_11"};
 
 constexpr std::array<WidgetDef, 189> make_search() {
   std::array<WidgetDef, 189> t{};
   for (int i = 0; i < 189; ++i) {
     t[i] = push;
-    t[i].name = i < 42 ? kSearchHead[i] : i < 73 ? "day" : i < 97 ? "hour" : i < 157 ? "minute"
-                                                                                      : "camera";
+    t[i].name = i < 42    ? kSearchHead[i]
+                : i < 73  ? "day"
+                : i < 97  ? "hour"
+                : i < 157 ? "minute"
+                          : "camera";
   }
   set_range(t, 0, 0, owner_drawn);
   set_range(t, 1, 1, {nullptr, 2, 0, 0, 1, 1, 5});
@@ -159,8 +169,9 @@ constexpr std::array<WidgetDef, 189> make_search() {
 }
 
 constexpr const char* kPlaybackNames[17] = {
-    "none", "top", "left", "prev", "play", "next", "right", "bottom", "slower",
-    "faster", "progress", "speed", "power", "zoomed_icon", "background", "tooltip", "minimize"};
+    "none",  "top",         "left",       "prev",    "play",     "next",
+    "right", "bottom",      "slower",     "faster",  "progress", "speed",
+    "power", "zoomed_icon", "background", "tooltip", "minimize"};
 
 constexpr std::array<WidgetDef, 17> make_playback() {
   std::array<WidgetDef, 17> t{};
@@ -178,9 +189,9 @@ constexpr std::array<WidgetDef, 17> make_playback() {
 }
 
 constexpr const char* kEventNames[18] = {
-    "none",   "top",      "left",  "prev",  "play",        "next",       "right",
-    "bottom", "slower",   "faster", "progress", "speed",   "power",      "zoomed_icon",
-    "background", "tooltip", "network", "minimize"};
+    "none",  "top",         "left",       "prev",    "play",     "next",
+    "right", "bottom",      "slower",     "faster",  "progress", "speed",
+    "power", "zoomed_icon", "background", "tooltip", "network",  "minimize"};
 
 constexpr std::array<WidgetDef, 18> make_event() {
   std::array<WidgetDef, 18> t{};

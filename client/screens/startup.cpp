@@ -49,7 +49,8 @@ namespace {
 
 int desktop_bits = 0;  // bits per pixel of the desktop when start-up began, 0 unknown
 
-constexpr Uint32 kSdlFlags = SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
+constexpr Uint32 kSdlFlags =
+    SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
 constexpr const char* kMainTitle = "ZOL Main";
 
 // Handles of what start-up started; each stays empty until started and is tested before
@@ -237,9 +238,7 @@ void run_window(APP_OPTIONS* opts, APP_CONTEXT* ctx, Started& s) {
       if (ctx->skin) draw_speed_label(opts);
       playback_event_loop(opts);
       break;
-    case MODE_EVENT_PLAYBACK:
-      event_playback_loop(opts);
-      break;
+    case MODE_EVENT_PLAYBACK: event_playback_loop(opts); break;
     default:
       ctx->main_loop_running.store(1);
       if (ctx->skin) setup_main_panel(ctx);
@@ -333,7 +332,8 @@ const char* window_title_of_mode(int mode) {
 // The context's skin window numbers are the ids of the widget tables.
 static_assert(int(SKIN_LOGIN) == skin_tables::kLogin && int(SKIN_MAIN) == skin_tables::kMain &&
               int(SKIN_SEARCH) == skin_tables::kSearch &&
-              int(SKIN_PLAYBACK) == skin_tables::kPlayback && int(SKIN_EVENT) == skin_tables::kEvent);
+              int(SKIN_PLAYBACK) == skin_tables::kPlayback &&
+              int(SKIN_EVENT) == skin_tables::kEvent);
 
 int skin_window_of_mode(int mode) {
   switch (mode) {
@@ -349,8 +349,8 @@ void set_window_caption(const APP_OPTIONS* opts) {
   SDL_WM_SetCaption(title, title);
 }
 
-int clamp_window_position(int left, int top, int width, int height, int desk_w, int desk_h,
-                          int* x, int* y) {
+int clamp_window_position(int left, int top, int width, int height, int desk_w, int desk_h, int* x,
+                          int* y) {
   if (left < 0 || top < 0) return -1;
   auto clamp = [](int v, int size, int desk) {
     if (desk > 0 && v > desk - size) v = desk - size;
@@ -421,11 +421,14 @@ static bool have_display() {
     if (!X11Session().ok()) {
       const char* display = getenv("DISPLAY");
       if (display && *display)
-        printf("Cannot open the X display \"%s\": vigilo needs one (or SDL_VIDEODRIVER "
-               "naming another video driver).\n", display);
+        printf(
+            "Cannot open the X display \"%s\": vigilo needs one (or SDL_VIDEODRIVER "
+            "naming another video driver).\n",
+            display);
       else
-        printf("No X display (DISPLAY is not set): vigilo needs one (or SDL_VIDEODRIVER "
-               "naming another video driver).\n");
+        printf(
+            "No X display (DISPLAY is not set): vigilo needs one (or SDL_VIDEODRIVER "
+            "naming another video driver).\n");
       release_early();
       return false;
     }

@@ -35,8 +35,8 @@ void take_master_address(APP_OPTIONS* opts);
 // Where a window of width x height asked for at (left, top) by -w opens on a desktop of
 // desk_w x desk_h (0: not known): moved in so that all of it shows, at 0 when it is larger
 // than the desktop. 0 with *x, *y; -1 when left or top is negative (the system places it).
-int clamp_window_position(int left, int top, int width, int height, int desk_w, int desk_h,
-                          int* x, int* y);
+int clamp_window_position(int left, int top, int width, int height, int desk_w, int desk_h, int* x,
+                          int* y);
 // Sets the window and icon title from the options' mode. Needs SDL video started.
 void set_window_caption(const APP_OPTIONS* opts);
 

@@ -44,7 +44,8 @@ int with_zoomed_picture(APP_CONTEXT* ctx, int32_t id, Step step) {
   if (!ch->surface) return -4;
   const int pw = ch->surface->w, ph = ch->surface->h;
   RECT16 r = ch->pic_rect;
-  if (r.w == 0 || r.h == 0 || r.x + r.w > pw || r.y + r.h > ph) r = {0, 0, uint16_t(pw), uint16_t(ph)};
+  if (r.w == 0 || r.h == 0 || r.x + r.w > pw || r.y + r.h > ph)
+    r = {0, 0, uint16_t(pw), uint16_t(ph)};
   return step(*ch, pw, ph, r);
 }
 
@@ -81,16 +82,20 @@ int zoom_step(APP_CONTEXT* ctx, int32_t id, int px, int py, bool in) {
 // ---------------------------------------------------------------- adjustments
 
 int brightness_up(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.brightness = clamp_int(c.brightness + 16, -255, 255); });
+  return adjust(ctx, id, false,
+                [](CHANNEL_INFO& c) { c.brightness = clamp_int(c.brightness + 16, -255, 255); });
 }
 int brightness_down(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.brightness = clamp_int(c.brightness - 16, -255, 255); });
+  return adjust(ctx, id, false,
+                [](CHANNEL_INFO& c) { c.brightness = clamp_int(c.brightness - 16, -255, 255); });
 }
 int contrast_up(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.contrast = clamp_int(c.contrast + 5, -100, 100); });
+  return adjust(ctx, id, false,
+                [](CHANNEL_INFO& c) { c.contrast = clamp_int(c.contrast + 5, -100, 100); });
 }
 int contrast_down(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.contrast = clamp_int(c.contrast - 5, -100, 100); });
+  return adjust(ctx, id, false,
+                [](CHANNEL_INFO& c) { c.contrast = clamp_int(c.contrast - 5, -100, 100); });
 }
 int hue_up(APP_CONTEXT* ctx, int32_t id) {
   return adjust(ctx, id, false, [](CHANNEL_INFO& c) {
@@ -105,10 +110,12 @@ int hue_down(APP_CONTEXT* ctx, int32_t id) {
   });
 }
 int saturation_up(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.saturation = clamp_int(c.saturation + 4, -128, 128); });
+  return adjust(ctx, id, false,
+                [](CHANNEL_INFO& c) { c.saturation = clamp_int(c.saturation + 4, -128, 128); });
 }
 int saturation_down(APP_CONTEXT* ctx, int32_t id) {
-  return adjust(ctx, id, false, [](CHANNEL_INFO& c) { c.saturation = clamp_int(c.saturation - 4, -128, 128); });
+  return adjust(ctx, id, false,
+                [](CHANNEL_INFO& c) { c.saturation = clamp_int(c.saturation - 4, -128, 128); });
 }
 int reset_adjustments(APP_CONTEXT* ctx, int32_t id) {
   return adjust(ctx, id, true, [](CHANNEL_INFO& c) {
@@ -131,14 +138,18 @@ int zoom_picture_out(APP_CONTEXT* ctx, int32_t id, int x, int y) {
 bool wheel_over_video(APP_CONTEXT* ctx, int button, bool ctrl, int pos, int x, int y) {
   const bool up = button == SDL_BUTTON_WHEELUP;
   if (ctrl) {
-    if (up) layout_down(ctx);
-    else layout_up(ctx);
+    if (up)
+      layout_down(ctx);
+    else
+      layout_up(ctx);
     return false;
   }
   if (pos < 0) return false;
   const int vx = x - ctx->video_rect.x, vy = y - ctx->video_rect.y;
-  if (up) zoom_picture_out(ctx, pos, vx, vy);
-  else zoom_picture_in(ctx, pos, vx, vy);
+  if (up)
+    zoom_picture_out(ctx, pos, vx, vy);
+  else
+    zoom_picture_in(ctx, pos, vx, vy);
   return true;
 }
 

@@ -117,8 +117,8 @@ void draw_marks(APP_CONTEXT* ctx, SDL_Surface* video, const CHANNEL_INFO& ch) {
   int right = ch.rect.x + ch.rect.w - 2;
   for (int i = 0; i < n; ++i) {
     char name[64];
-    SDL_Surface* pic = find_widget_by_name(ctx->skin_window,
-                                           mark_name(ctx->layout, bases[i], name, sizeof name));
+    SDL_Surface* pic =
+        find_widget_by_name(ctx->skin_window, mark_name(ctx->layout, bases[i], name, sizeof name));
     if (!pic) continue;
     if (ctx->layout < 4) SDL_SetColorKey(pic, SDL_SRCCOLORKEY, SDL_MapRGB(pic->format, 0, 0, 0));
     right -= pic->w;
@@ -149,7 +149,8 @@ int hook_draw_channel(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch) {
   const int32_t status = rx->status.load();
   const int k = static_cast<int>(ch - rx->channels);
   if ((status == RX_FAILED || status == RX_CONNECTING) && (rx->channel_mask & (1u << k)))
-    draw_state_image(video_surface(ctx), find_widget_by_name(ctx->skin_window, "connecting"), ch->rect);
+    draw_state_image(video_surface(ctx), find_widget_by_name(ctx->skin_window, "connecting"),
+                     ch->rect);
   return 0;
 }
 
@@ -157,7 +158,8 @@ void hook_redraw_receiver(APP_CONTEXT* ctx, RECEIVER_INFO* rx) {
   const uint32_t nv = rx->num_video > MAX_CHANNELS ? MAX_CHANNELS : rx->num_video;
   for (uint32_t k = 0; k < nv; ++k) {
     CHANNEL_INFO& ch = rx->channels[k];
-    if (ch.video_state.load() == VIDEO_PRESENT && is_on_current_page(ctx, ch.id)) hook_draw_channel(ctx, rx, &ch);
+    if (ch.video_state.load() == VIDEO_PRESENT && is_on_current_page(ctx, ch.id))
+      hook_draw_channel(ctx, rx, &ch);
   }
 }
 
@@ -432,7 +434,8 @@ int create_display_frame(APP_CONTEXT* ctx, int w, int h, Uint32 border_rgb, Uint
   fill_rect(frame, 1, 1, w - 2, h - 2, map_rgb(frame, inner_rgb));
   if (SDL_Surface* bg = find_widget_by_name(ctx->skin_window, "background")) {
     SDL_Rect src{0, 0, static_cast<Uint16>(bg->w), static_cast<Uint16>(bg->h)};
-    SDL_Rect dst{1, 1, static_cast<Uint16>(w > 2 ? w - 2 : 0), static_cast<Uint16>(h > 2 ? h - 2 : 0)};
+    SDL_Rect dst{1, 1, static_cast<Uint16>(w > 2 ? w - 2 : 0),
+                 static_cast<Uint16>(h > 2 ? h - 2 : 0)};
     stretch_blit(bg, src, frame, dst);
   }
   return 0;
@@ -478,7 +481,8 @@ int draw_channel(RECEIVER_INFO* rx, int32_t id) {
       if (rx->protocol == 'Q') src = crop_q_picture(src, ctx->num_channels);
       if (ctx->aspect43) {
         const int w43 = cell.h * 4 / 3;
-        if (!ch.selected) fill_rect(video, cell.x, cell.y, cell.w, cell.h, SDL_MapRGB(video->format, 0, 0, 0));
+        if (!ch.selected)
+          fill_rect(video, cell.x, cell.y, cell.w, cell.h, SDL_MapRGB(video->format, 0, 0, 0));
         dst.w = static_cast<Uint16>(w43 < dst.w ? w43 : dst.w);
         dst.x = static_cast<Sint16>(dst.x + (cell.w - dst.w) / 2);
       }
@@ -509,8 +513,10 @@ int draw_channel(RECEIVER_INFO* rx, int32_t id) {
       }
     }
   }
-  const char* state_pic = state == 1 ? "cam_disabled" : state == 2 ? "cam_secret"
-                        : state == 3 ? "cam_nosignal" : nullptr;
+  const char* state_pic = state == 1   ? "cam_disabled"
+                          : state == 2 ? "cam_secret"
+                          : state == 3 ? "cam_nosignal"
+                                       : nullptr;
   if (state_pic) {
     if (SDL_Surface* p = find_widget_by_name(ctx->skin_window, state_pic))
       stretch_blit(p, SDL_Rect{0, 0, Uint16(p->w), Uint16(p->h)}, video, to_sdl(cell));
@@ -556,8 +562,7 @@ int draw_channel_state(APP_CONTEXT* ctx, int32_t id) {
 int draw_connecting_marks(int receiver_index, APP_CONTEXT* ctx) {
   SDL_Surface* pic = find_widget_by_name(ctx->skin_window, "connecting");
   if (!pic) return -1;
-  if (receiver_index < 0 || receiver_index >= ctx->num_receivers ||
-      receiver_index >= MAX_RECEIVERS)
+  if (receiver_index < 0 || receiver_index >= ctx->num_receivers || receiver_index >= MAX_RECEIVERS)
     return 0;
   RECEIVER_INFO& rx = ctx->receivers[receiver_index];
   const uint32_t nv = rx.num_video > MAX_CHANNELS ? MAX_CHANNELS : rx.num_video;
@@ -739,8 +744,7 @@ int select_channels_in_rect(APP_CONTEXT* ctx, int32_t a, int32_t b) {
     const int x = ch.rect.x, y = ch.rect.y;
     // Right and bottom edges excluded: a cell that starts where the second one ends lies
     // outside the rectangle.
-    if (left <= x && x < right && top <= y && y < bottom)
-      ids[m++] = ch.id;
+    if (left <= x && x < right && top <= y && y < bottom) ids[m++] = ch.id;
   });
   for (int i = 0; i < m; ++i) select_channel(ctx, ids[i]);
   return 1;

@@ -74,9 +74,8 @@ int redraw_all_channels(APP_CONTEXT* ctx);
 int redraw_all_channels_plain(APP_CONTEXT* ctx);
 // 0; -1 view mode 0; -2/-3 the enlarged channel is unknown. Caller holds the display mutex.
 int draw_pip_window(APP_CONTEXT* ctx);
-int create_pip_surface(APP_CONTEXT* ctx, int pic_w, int pic_h, Uint32 border_rgb,
-                       Uint32 inner_rgb);
-int toggle_pip(APP_CONTEXT* ctx);                  // 0, -1 without channels
+int create_pip_surface(APP_CONTEXT* ctx, int pic_w, int pic_h, Uint32 border_rgb, Uint32 inner_rgb);
+int toggle_pip(APP_CONTEXT* ctx);                      // 0, -1 without channels
 int toggle_single_view(APP_CONTEXT* ctx, int32_t id);  // 0, -1 without channels
 
 // --- Selection (window loop) ---
@@ -86,7 +85,7 @@ int clear_channel_selection(APP_CONTEXT* ctx);       // 0
 int select_channels_in_rect(APP_CONTEXT* ctx, int32_t a, int32_t b);  // 1; -1, -2, -3
 void save_channel_selection(APP_CONTEXT* ctx);
 void restore_channel_selection(APP_CONTEXT* ctx);
-int disable_channel(APP_CONTEXT* ctx, int32_t id);   // 0; -1/-2 unknown
+int disable_channel(APP_CONTEXT* ctx, int32_t id);  // 0; -1/-2 unknown
 
 // --- Picture adjustments: the channel with that id, or every shown channel for id < 0 ---
 int brightness_up(APP_CONTEXT* ctx, int32_t id);

@@ -97,8 +97,10 @@ int render_field(SDL_Surface* display, SKIN_WINDOW* win, SKIN_WIDGET* w, bool cu
                  bool blank_when_empty) {
   char shown[kSkinLineSize + 2] = {};
   size_t len = std::strlen(w->text);
-  if (is_password_field(w)) std::memset(shown, '*', len);
-  else std::memcpy(shown, w->text, len);
+  if (is_password_field(w))
+    std::memset(shown, '*', len);
+  else
+    std::memcpy(shown, w->text, len);
   if (cursor) shown[len++] = '|';
   if (len == 0 && blank_when_empty) shown[len++] = ' ';
   if (len == 0) {
@@ -310,9 +312,12 @@ void close_skin_fonts() {
 
 void select_text_font(const char* preset) {
   SdlLock lock(g_text_mutex.load());
-  if (preset && std::strcmp(preset, "date") == 0) g_preset = Preset::date;
-  else if (preset && std::strcmp(preset, "time") == 0) g_preset = Preset::time;
-  else g_preset = Preset::text;
+  if (preset && std::strcmp(preset, "date") == 0)
+    g_preset = Preset::date;
+  else if (preset && std::strcmp(preset, "time") == 0)
+    g_preset = Preset::time;
+  else
+    g_preset = Preset::text;
 }
 
 void set_text_fg_color(SDL_Color colour) {
@@ -336,8 +341,7 @@ namespace {
 // 0, also without a font (the widget then shows no text); -3 when the font could not render
 // (`what` names the call in the message).
 template <class Pick, class Render>
-int set_text_picture(SKIN_WIDGET* w, const char* text, const char* what, Pick pick,
-                     Render render) {
+int set_text_picture(SKIN_WIDGET* w, const char* text, const char* what, Pick pick, Render render) {
   if (text) copy_text(w->text, sizeof w->text, text);
   free_text_picture(w);
   open_fonts_if_needed();
@@ -601,6 +605,7 @@ int focus_next_edit_widget(SDL_Surface* display, int id) {
 
 namespace {
 
+// clang-format off
 const char* const kArrow[] = {
     "    32    32        3            1", "X c #000000", ". c #ffffff", "  c None",
     "X", "XX", "X.X", "X..X", "X...X", "X....X", "X.....X", "X......X", "X.......X",
@@ -636,6 +641,7 @@ const char* const kFilmFrame[] = {
     "           XXXXXXXXXX",
     "", "", "", "", "", "", "", "",
     "0,0"};
+// clang-format on
 
 static_assert(sizeof kArrow / sizeof kArrow[0] == 37, "4 header lines, 32 rows, hot spot");
 static_assert(sizeof kFilmFrame / sizeof kFilmFrame[0] == 37, "4 header lines, 32 rows, hot spot");

@@ -40,9 +40,9 @@ int clear_widget_text(SDL_Surface* display, int id, int widget);
 int add_widget_line(SDL_Surface* display, int id, int widget, const char* text, int indent,
                     int draw);
 int clear_widget_lines(SDL_Surface* display, int id, int widget);  // 0; -1 not a list
-const char* get_selected_line(int id, int widget);  // null when nothing selected
-int get_selected_index(int id, int widget);         // -1 none or bad widget
-const char* get_line_header(int id, int widget, int line);  // null outside the list
+const char* get_selected_line(int id, int widget);                 // null when nothing selected
+int get_selected_index(int id, int widget);                        // -1 none or bad widget
+const char* get_line_header(int id, int widget, int line);         // null outside the list
 // Selects the line under y of the focused list. 0; -1 no display/window; -2 no focus;
 // -3 focus not a list; -4 nothing drawn yet; -5 empty list; -6 below the 1024 lines.
 int select_line_at(SDL_Surface* display, int id, int x, int y);

@@ -23,9 +23,9 @@
 
 // Set-up record of the shared decoder interface; Sonpak reads none of its fields.
 struct AUDIO_DEC_INIT_PARAM {
-    int32_t field1;  // the SDK sets 16
-    int32_t field2;
-    int32_t field3;  // the SDK sets 2
+  int32_t field1;  // the SDK sets 16
+  int32_t field2;
+  int32_t field3;  // the SDK sets 2
 };
 
 // Per-frame information of the shared decoder interface; Sonpak never reads it (pass null).
@@ -34,25 +34,25 @@ struct AUDIO_DEC_FRAME_INFO;
 // One ADPCM block to decode: `input_length` bytes (4-byte trailer included) at `input`.
 // `output_length` is in: the capacity of `output` in bytes; out: the bytes written.
 struct AUDIO_DEC_PARAM {
-    int32_t input_length;
-    uint8_t* input;
-    int32_t output_length;
-    int16_t* output;
+  int32_t input_length;
+  uint8_t* input;
+  int32_t output_length;
+  int16_t* output;
 };
 
 // The encoder's set-up argument; not read.
 struct AUDIO_ENC_INIT_PARAM {
-    int32_t reserved;
+  int32_t reserved;
 };
 
 // Samples to encode: `sample_count` 16-bit samples at `input` into `output`, which must hold
 // (sample_count + 1) / 2 + 4 bytes; `output_length` is set to that count.
 struct AUDIO_ENC_PARAM {
-    int16_t* input;
-    int32_t reserved;  // not read
-    int32_t sample_count;
-    uint8_t* output;
-    int32_t output_length;
+  int16_t* input;
+  int32_t reserved;  // not read
+  int32_t sample_count;
+  uint8_t* output;
+  int32_t output_length;
 };
 
 // Decoder set-up: nothing to do; returns 1.

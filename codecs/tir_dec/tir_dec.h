@@ -20,22 +20,22 @@
 
 // What tir_get_info reports of a frame (8 bytes).
 struct TIR_FRAME_INFO {
-    uint16_t format_code;
-    uint16_t width;
-    uint16_t height;
-    uint16_t extra_value;
+  uint16_t format_code;
+  uint16_t width;
+  uint16_t height;
+  uint16_t extra_value;
 };
 static_assert(sizeof(TIR_FRAME_INFO) == 8, "TIR_FRAME_INFO is four 16-bit values");
 
 // Output layouts of tir_decode; any value outside 1..6 means TIR_OUT_I420.
 enum TIR_OUTPUT_TYPE {
-    TIR_OUT_I420 = 0,      // Y plane, then U, then V: width x height x 3/2 bytes
-    TIR_OUT_BGR24 = 1,     // B, G, R per pixel, rows top to bottom
-    TIR_OUT_BGR24_UP = 2,  // B, G, R per pixel, last picture row first
-    TIR_OUT_BGRX32 = 3,    // 0x00RRGGBB per pixel (bytes B, G, R, 0)
-    TIR_OUT_BGR565 = 4,    // 16 bits: blue 11-15, green 5-10, red 0-4
-    TIR_OUT_RGB565 = 5,    // 16 bits: red 11-15, green 5-10, blue 0-4
-    TIR_OUT_RGB555 = 6,    // 16 bits: 0 in 15, red 10-14, green 5-9, blue 0-4
+  TIR_OUT_I420 = 0,      // Y plane, then U, then V: width x height x 3/2 bytes
+  TIR_OUT_BGR24 = 1,     // B, G, R per pixel, rows top to bottom
+  TIR_OUT_BGR24_UP = 2,  // B, G, R per pixel, last picture row first
+  TIR_OUT_BGRX32 = 3,    // 0x00RRGGBB per pixel (bytes B, G, R, 0)
+  TIR_OUT_BGR565 = 4,    // 16 bits: blue 11-15, green 5-10, red 0-4
+  TIR_OUT_RGB565 = 5,    // 16 bits: red 11-15, green 5-10, blue 0-4
+  TIR_OUT_RGB555 = 6,    // 16 bits: 0 in 15, red 10-14, green 5-9, blue 0-4
 };
 
 extern "C" {

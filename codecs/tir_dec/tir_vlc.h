@@ -8,9 +8,9 @@
 namespace tir_vlc {
 
 struct Code {
-    const char* bits;  // most significant bit first
-    uint8_t run;
-    uint8_t level;
+  const char* bits;  // most significant bit first
+  uint8_t run;
+  uint8_t level;
 };
 
 inline constexpr const char* kEndOfBlock = "10";
@@ -134,14 +134,14 @@ inline constexpr int kCodeCount = sizeof(kCodes) / sizeof(kCodes[0]);
 
 // Length and value of a code string.
 constexpr int code_length(const char* bits) {
-    int n = 0;
-    while (bits[n]) ++n;
-    return n;
+  int n = 0;
+  while (bits[n]) ++n;
+  return n;
 }
 constexpr uint32_t code_value(const char* bits) {
-    uint32_t v = 0;
-    for (int i = 0; bits[i]; ++i) v = (v << 1) | static_cast<uint32_t>(bits[i] == '1');
-    return v;
+  uint32_t v = 0;
+  for (int i = 0; bits[i]; ++i) v = (v << 1) | static_cast<uint32_t>(bits[i] == '1');
+  return v;
 }
 
 }  // namespace tir_vlc

@@ -68,7 +68,8 @@ void DdnsPeer::serve(int fd) {
     have += size_t(n);
   }
   if (have == sizeof req) {
-    std::string name(reinterpret_cast<const char*>(req + 4), strnlen(reinterpret_cast<const char*>(req + 4), 17));
+    std::string name(reinterpret_cast<const char*>(req + 4),
+                     strnlen(reinterpret_cast<const char*>(req + 4), 17));
     std::pair<std::string, uint16_t> target{"0.0.0.0", 0};
     {
       std::lock_guard<std::mutex> g(lock_);

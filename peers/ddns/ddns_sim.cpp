@@ -10,7 +10,10 @@
 int main(int argc, char** argv) {
   uint16_t port = 1800;
   ddns::Mode mode = ddns::Mode::Answer;
-  struct Entry { std::string name, addr; uint16_t port; };
+  struct Entry {
+    std::string name, addr;
+    uint16_t port;
+  };
   std::vector<Entry> entries;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i], v = argv[i + 1];
@@ -22,8 +25,10 @@ int main(int argc, char** argv) {
       entries.push_back({v.substr(0, eq), v.substr(eq + 1, colon - eq - 1),
                          uint16_t(std::atoi(v.c_str() + colon + 1))});
     } else if (a == "--mode") {
-      mode = v == "silent" ? ddns::Mode::Silent : v == "nomagic" ? ddns::Mode::NoMagic
-           : v == "short" ? ddns::Mode::Short : ddns::Mode::Answer;
+      mode = v == "silent"    ? ddns::Mode::Silent
+             : v == "nomagic" ? ddns::Mode::NoMagic
+             : v == "short"   ? ddns::Mode::Short
+                              : ddns::Mode::Answer;
     } else {
       std::fprintf(stderr, "usage: ddns_sim --port N --name NAME=ADDR:PORT [--mode M]\n");
       return 2;

@@ -21,13 +21,14 @@ constexpr char kPrefix[] = "QX-27391-TORMEKA";
 void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (8 * i));
 }
-uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
-
-long long now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+uint32_t get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+long long now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+      .count();
+}
 
 std::vector<uint8_t> plain_record(uint32_t kind, uint32_t len) {
   std::vector<uint8_t> r(76, 0);
@@ -39,8 +40,8 @@ std::vector<uint8_t> plain_record(uint32_t kind, uint32_t len) {
 
 }  // namespace
 
-void encode_clips(int channels, int width, int height, int fps, int gop, int frames, bool interlaced,
-                  int offset, std::vector<std::vector<std::vector<uint8_t>>>* vops,
+void encode_clips(int channels, int width, int height, int fps, int gop, int frames,
+                  bool interlaced, int offset, std::vector<std::vector<std::vector<uint8_t>>>* vops,
                   std::vector<std::vector<bool>>* keys) {
   vops->assign(size_t(channels), {});
   keys->assign(size_t(channels), {});
@@ -49,7 +50,8 @@ void encode_clips(int channels, int width, int height, int fps, int gop, int fra
     for (int i = 0; i < frames; ++i) {
       std::vector<uint8_t> vop;
       bool key = false;
-      if (!enc.ok() || enc.encode(media_gen::synth_picture(width, height, ch + offset, i), vop, key) != 0) {
+      if (!enc.ok() ||
+          enc.encode(media_gen::synth_picture(width, height, ch + offset, i), vop, key) != 0) {
         vop.assign(64, 0x11);
         key = i % gop == 0;
       }
@@ -110,8 +112,8 @@ bool IdvrPeer::start() {
   } else {
     auto v = std::make_shared<std::vector<std::vector<std::vector<uint8_t>>>>();
     auto k = std::make_shared<std::vector<std::vector<bool>>>();
-    encode_clips(cfg_.channels, cfg_.width, cfg_.height, cfg_.fps, cfg_.gop, cfg_.clip_frames, cfg_.interlaced,
-                 cfg_.picture_offset, v.get(), k.get());
+    encode_clips(cfg_.channels, cfg_.width, cfg_.height, cfg_.fps, cfg_.gop, cfg_.clip_frames,
+                 cfg_.interlaced, cfg_.picture_offset, v.get(), k.get());
     clips_ = v;
     keys_ = k;
   }
@@ -158,12 +160,14 @@ std::vector<Command> IdvrPeer::commands() const {
 
 bool IdvrPeer::wait_commands(size_t n, int timeout_ms) const {
   std::unique_lock<std::mutex> g(lock_);
-  return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return commands_.size() >= n; });
+  return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms),
+                      [&] { return commands_.size() >= n; });
 }
 
 bool IdvrPeer::wait_frames(long n, int timeout_ms) const {
   std::unique_lock<std::mutex> g(lock_);
-  return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return frames_sent_.load() >= n; });
+  return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms),
+                      [&] { return frames_sent_.load() >= n; });
 }
 
 void IdvrPeer::drop_connections() { peer_io::cut_all(lock_, sessions_); }
@@ -174,15 +178,16 @@ void IdvrPeer::set_offline(bool down) {
 }
 
 void IdvrPeer::accept_loop(int listen_fd, bool playback, bool control) {
-  peer_io::accept_loop(listen_fd, stop_, lock_, sessions_, session_threads_, control ? nullptr : &connections_,
-                       [this, playback, control](std::shared_ptr<Session> s) {
-                         s->playback = playback;
-                         if (control)
-                           run_control(s);
-                         else
-                           run_session(s);
-                       },
-                       &offline_);
+  peer_io::accept_loop(
+      listen_fd, stop_, lock_, sessions_, session_threads_, control ? nullptr : &connections_,
+      [this, playback, control](std::shared_ptr<Session> s) {
+        s->playback = playback;
+        if (control)
+          run_control(s);
+        else
+          run_session(s);
+      },
+      &offline_);
 }
 
 void IdvrPeer::run_control(std::shared_ptr<Session> s) {
@@ -235,8 +240,10 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
       }
       cv_.notify_all();
       if (!answer || cfg_.stall || r.kind != 1 || r.sub != 1) continue;
-      const std::string user(reinterpret_cast<const char*>(r.bytes.data() + 16), strnlen(reinterpret_cast<const char*>(r.bytes.data() + 16), 8));
-      const std::string pass(reinterpret_cast<const char*>(r.bytes.data() + 24), strnlen(reinterpret_cast<const char*>(r.bytes.data() + 24), 8));
+      const std::string user(reinterpret_cast<const char*>(r.bytes.data() + 16),
+                             strnlen(reinterpret_cast<const char*>(r.bytes.data() + 16), 8));
+      const std::string pass(reinterpret_cast<const char*>(r.bytes.data() + 24),
+                             strnlen(reinterpret_cast<const char*>(r.bytes.data() + 24), 8));
       if (cfg_.refuse || user != cfg_.user.substr(0, 8) || pass != cfg_.password.substr(0, 8)) {
         fail();
         return;
@@ -256,7 +263,8 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
   bool oversized = false;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
   // Time stamps run from the session's start on the wall clock, unless a test fixes it.
-  const uint64_t clock_us = uint64_t(cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : peer_io::wall_clock_ms()) * 1000;
+  const uint64_t clock_us =
+      uint64_t(cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : peer_io::wall_clock_ms()) * 1000;
   std::vector<uint32_t> seq(size_t(cfg_.channels), 0);
   while (!stop_.load() && !s->closed.load()) {
     const bool streaming = logged_in && !cfg_.stall;
@@ -269,9 +277,13 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
       if (cfg_.oversize != Oversize::None && !oversized && serial >= cfg_.oversize_after) {
         oversized = true;
         std::vector<uint8_t> r;
-        if (cfg_.oversize == Oversize::Frame) r = video_record(0x40001, true, 0, ch, cfg_.width, cfg_.height, false, 15, 0, 1, 0);
-        else if (cfg_.oversize == Oversize::Drop) r = plain_record(3, 49);
-        else r = video_record(64, true, 0, ch, cfg_.width, cfg_.height, false, 15, s->playback ? 0x7FFFFFF0u : 0, 1, 0);
+        if (cfg_.oversize == Oversize::Frame)
+          r = video_record(0x40001, true, 0, ch, cfg_.width, cfg_.height, false, 15, 0, 1, 0);
+        else if (cfg_.oversize == Oversize::Drop)
+          r = plain_record(3, 49);
+        else
+          r = video_record(64, true, 0, ch, cfg_.width, cfg_.height, false, 15,
+                           s->playback ? 0x7FFFFFF0u : 0, 1, 0);
         if (cfg_.oversize == Oversize::Extra) r.resize(76 + 64, 0x11);
         if (!out(r)) break;
       }
@@ -304,9 +316,10 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
       sq = key ? 0 : sq + 1;
       const uint32_t extra = s->playback ? cfg_.extra_block : 0;
       const uint64_t us = clock_us + uint64_t(no) * 1000000 / uint64_t(fps);
-      std::vector<uint8_t> r = video_record(uint32_t(vop.size()), key, sq, ch, cfg_.width, cfg_.height,
-                                            cfg_.interlaced, uint32_t(cfg_.gop <= 30 ? cfg_.gop : 30), extra,
-                                            uint32_t(us / 1000000), uint32_t(us % 1000000));
+      std::vector<uint8_t> r =
+          video_record(uint32_t(vop.size()), key, sq, ch, cfg_.width, cfg_.height, cfg_.interlaced,
+                       uint32_t(cfg_.gop <= 30 ? cfg_.gop : 30), extra, uint32_t(us / 1000000),
+                       uint32_t(us % 1000000));
       r.insert(r.end(), vop.begin(), vop.end());
       r.resize(r.size() + extra, 0xEE);
       if (cfg_.drop_after > 0 && serial + 1 >= cfg_.drop_after) {

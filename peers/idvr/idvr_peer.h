@@ -30,25 +30,25 @@ struct PeerConfig {
   uint16_t live_port = 0, pb_port = 0, ctrl_port = 0;  // 0: free ports
   int channels = 4;
   int width = 352, height = 240;
-  int fps = 30;                 // per channel; 0: as fast as the link takes them
+  int fps = 30;  // per channel; 0: as fast as the link takes them
   int gop = 15;
   int clip_frames = 30;
   bool interlaced = false;
-  int picture_offset = 0;       // the pictures show channel + offset
+  int picture_offset = 0;  // the pictures show channel + offset
   std::string user = "admin";
   std::string password = "secret";
   int ctrl_pid = 4242;
-  bool mix = true;              // kinds 3, 5 and 6 between frames
-  uint32_t extra_block = 100;   // playback: bytes behind every frame
-  int64_t clock_start_ms = 0;   // stamp of a session's first frame (ms); 0: the DVR's clock then
+  bool mix = true;             // kinds 3, 5 and 6 between frames
+  uint32_t extra_block = 100;  // playback: bytes behind every frame
+  int64_t clock_start_ms = 0;  // stamp of a session's first frame (ms); 0: the DVR's clock then
   // Faults.
-  int drop_after = 0;           // after n frames, half a record and close
-  bool stall = false;           // accept, read, never answer
-  int unknown_every = 0;        // a record of unknown kind before every n-th frame
-  int login_every = 0;          // the login answer (kind 1) again before every n-th frame
+  int drop_after = 0;     // after n frames, half a record and close
+  bool stall = false;     // accept, read, never answer
+  int unknown_every = 0;  // a record of unknown kind before every n-th frame
+  int login_every = 0;    // the login answer (kind 1) again before every n-th frame
   Oversize oversize = Oversize::None;
-  int oversize_after = 0;       // the oversized record after n frames of each connection
-  bool refuse = false;          // close without kind 1
+  int oversize_after = 0;  // the oversized record after n frames of each connection
+  bool refuse = false;     // close without kind 1
   // Pre-encoded VOPs and key flags per channel (benchmarks with many DVRs).
   std::shared_ptr<const std::vector<std::vector<std::vector<uint8_t>>>> shared_clips;
   std::shared_ptr<const std::vector<std::vector<bool>>> shared_keys;
@@ -59,9 +59,9 @@ struct Record {  // a 76-byte record the client sent
   std::vector<uint8_t> bytes;
 };
 
-struct Command {  // a text command on the control port
-  std::string text;     // after the prefix
-  long long at_ms = 0;  // arrival, monotonic
+struct Command {             // a text command on the control port
+  std::string text;          // after the prefix
+  long long at_ms = 0;       // arrival, monotonic
   long pictures_before = 0;  // playback pictures sent before it arrived
   bool prefixed = false;     // began with "QX-27391-TORMEKA"
 };
@@ -123,8 +123,8 @@ class IdvrPeer {
 };
 
 // VOPs and key flags of `channels` channels (synthetic pictures showing channel + offset).
-void encode_clips(int channels, int width, int height, int fps, int gop, int frames, bool interlaced,
-                  int offset, std::vector<std::vector<std::vector<uint8_t>>>* vops,
+void encode_clips(int channels, int width, int height, int fps, int gop, int frames,
+                  bool interlaced, int offset, std::vector<std::vector<std::vector<uint8_t>>>* vops,
                   std::vector<std::vector<bool>>* keys);
 // A kind-2 record (76 bytes) for a frame of `size` bytes.
 std::vector<uint8_t> video_record(uint32_t size, bool key, uint32_t seq, int channel, int width,

@@ -1,7 +1,8 @@
 // Test media generator: synthetic YUV 4:2:0 pictures (channel number in large digits plus a
 // moving square) and the H.264 / MPEG-4 part 2 encoders that turn them into the streams the
-// DVRs send; a tone and the G.723.1 and ADPCM encodings of the SDK DVRs' audio. Used by the simulated DVR peers, tests and benchmarks; never by the client.
-// Not thread-safe per object; separate objects may be used from separate threads.
+// DVRs send; a tone and the G.723.1 and ADPCM encodings of the SDK DVRs' audio. Used by the
+// simulated DVR peers, tests and benchmarks; never by the client. Not thread-safe per object;
+// separate objects may be used from separate threads.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +11,12 @@
 namespace media_gen {
 
 struct Yuv420 {
-    int width = 0, height = 0;
-    std::vector<uint8_t> y, u, v;  // y: width*height; u, v: (width/2)*(height/2)
+  int width = 0, height = 0;
+  std::vector<uint8_t> y, u, v;  // y: width*height; u, v: (width/2)*(height/2)
 };
 
 struct Rect {
-    int x = 0, y = 0, w = 0, h = 0;
+  int x = 0, y = 0, w = 0, h = 0;
 };
 
 // Picture of `channel` (its number drawn in large white digits on the left) with a bright
@@ -35,17 +36,17 @@ Rect square_rect(int width, int height, int frame_index);
 // libx264 through libavcodec: Annex-B access units, no B-frames, an IDR (with SPS/PPS) every
 // `gop` frames. encode() returns 0 with the unit and its key flag, or -1 on failure.
 class H264Encoder {
-public:
-    H264Encoder(int width, int height, int fps = 30, int gop = 25);
-    ~H264Encoder();
-    H264Encoder(const H264Encoder&) = delete;
-    H264Encoder& operator=(const H264Encoder&) = delete;
-    bool ok() const;
-    int encode(const Yuv420& pic, std::vector<uint8_t>& access_unit, bool& key);
+ public:
+  H264Encoder(int width, int height, int fps = 30, int gop = 25);
+  ~H264Encoder();
+  H264Encoder(const H264Encoder&) = delete;
+  H264Encoder& operator=(const H264Encoder&) = delete;
+  bool ok() const;
+  int encode(const Yuv420& pic, std::vector<uint8_t>& access_unit, bool& key);
 
-private:
-    struct Impl;
-    Impl* impl_;
+ private:
+  struct Impl;
+  Impl* impl_;
 };
 
 // libavcodec's mpeg4 encoder set to match the client's 30-byte VOL template (time resolution
@@ -53,24 +54,25 @@ private:
 // unless `interlaced`). encode() returns 0 with one VOP (everything before the VOP start code
 // 00 00 01 B6 - VOS, VO, VOL, GOP, user data - removed), or -1 on failure.
 class Mpeg4Encoder {
-public:
-    Mpeg4Encoder(int width, int height, int fps = 30, int gop = 25, bool interlaced = false);
-    ~Mpeg4Encoder();
-    Mpeg4Encoder(const Mpeg4Encoder&) = delete;
-    Mpeg4Encoder& operator=(const Mpeg4Encoder&) = delete;
-    bool ok() const;
-    int encode(const Yuv420& pic, std::vector<uint8_t>& vop, bool& key);
-    // The same without the stripping: key frames keep their VOS, VO and VOL headers in front
-    // of the VOP, as streams that carry the decoder's configuration in their key frames do.
-    int encode_with_headers(const Yuv420& pic, std::vector<uint8_t>& frame, bool& key);
+ public:
+  Mpeg4Encoder(int width, int height, int fps = 30, int gop = 25, bool interlaced = false);
+  ~Mpeg4Encoder();
+  Mpeg4Encoder(const Mpeg4Encoder&) = delete;
+  Mpeg4Encoder& operator=(const Mpeg4Encoder&) = delete;
+  bool ok() const;
+  int encode(const Yuv420& pic, std::vector<uint8_t>& vop, bool& key);
+  // The same without the stripping: key frames keep their VOS, VO and VOL headers in front
+  // of the VOP, as streams that carry the decoder's configuration in their key frames do.
+  int encode_with_headers(const Yuv420& pic, std::vector<uint8_t>& frame, bool& key);
 
-private:
-    struct Impl;
-    Impl* impl_;
+ private:
+  struct Impl;
+  Impl* impl_;
 };
 
 // PSNR of two luma planes in dB (99.0 when identical).
-double psnr_y(const uint8_t* a, const uint8_t* b, int width, int height, int stride_a, int stride_b);
+double psnr_y(const uint8_t* a, const uint8_t* b, int width, int height, int stride_a,
+              int stride_b);
 
 // Luma (BT.601, limited range) of a 32-bit picture whose bytes are B, G, R, X per pixel, as
 // written by Xvid's BGRA output and the client's widened H.264 pictures. stride in bytes.

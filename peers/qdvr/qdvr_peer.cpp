@@ -25,7 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-
 void be32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   v[at] = uint8_t(x >> 24);
   v[at + 1] = uint8_t(x >> 16);
@@ -57,8 +56,8 @@ const std::vector<uint8_t>& tone_block(int k) {
     std::vector<std::vector<uint8_t>> b(4, std::vector<uint8_t>(512));
     for (int c = 0; c < 4; ++c)
       for (int i = 0; i < 512; ++i)
-        b[size_t(c)][size_t(i)] =
-            linear_to_ulaw(int(std::lround(8000 * std::sin(2 * M_PI * (500 + 250 * c) * i / 8000.0))));
+        b[size_t(c)][size_t(i)] = linear_to_ulaw(
+            int(std::lround(8000 * std::sin(2 * M_PI * (500 + 250 * c) * i / 8000.0))));
     return b;
   }();
   return blocks[size_t(k & 3)];
@@ -79,7 +78,6 @@ int resolution_code(int w, int h) {
   if (w == 160) return 10;
   return 7;
 }
-
 
 }  // namespace
 
@@ -153,7 +151,8 @@ bool parse_record_span(const std::string& text, RecordSpan* out) {
   if (slash == std::string::npos) return false;
   int y = 0, mo = 0, d = 0, h = 0, mi = 0;
   char tail = 0;
-  if (std::sscanf(times.c_str(), "%d-%d-%dT%d:%d%c", &y, &mo, &d, &h, &mi, &tail) != 6 || tail != '/')
+  if (std::sscanf(times.c_str(), "%d-%d-%dT%d:%d%c", &y, &mo, &d, &h, &mi, &tail) != 6 ||
+      tail != '/')
     return false;
   r.start = wall_seconds(y, mo - 1, d, h, mi, 0);
   const std::string end = times.substr(slash + 1);
@@ -166,7 +165,8 @@ bool parse_record_span(const std::string& text, RecordSpan* out) {
   r.end = wall_seconds(y, mo - 1, d, eh, emi, 0);
   for (size_t at = comma; at != std::string::npos;) {
     const size_t next = text.find(',', at + 1);
-    const std::string opt = text.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    const std::string opt =
+        text.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
     int a = 0, b = 0;
     const int cams = std::sscanf(opt.c_str(), "cams=%d-%d", &a, &b);
     if (cams == 1) b = a;
@@ -234,7 +234,8 @@ std::vector<uint8_t> search_answer(const std::vector<RecordSpan>& spans, const u
       a[size_t(40 + h)] = kinds_in(spans, day0 + h * 3600, day0 + (h + 1) * 3600, mask);
   } else {
     const int64_t h0 = day0 + int64_t(hour) * 3600;
-    for (int m = 0; m < 60; ++m) a[size_t(64 + m)] = kinds_in(spans, h0 + m * 60, h0 + (m + 1) * 60, mask);
+    for (int m = 0; m < 60; ++m)
+      a[size_t(64 + m)] = kinds_in(spans, h0 + m * 60, h0 + (m + 1) * 60, mask);
   }
   return a;
 }
@@ -267,9 +268,7 @@ std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok
   return b;
 }
 
-uint32_t settings_crc(const uint8_t* p, size_t n) {
-  return uint32_t(::crc32(0L, p, uInt(n)));
-}
+uint32_t settings_crc(const uint8_t* p, size_t n) { return uint32_t(::crc32(0L, p, uInt(n))); }
 
 std::vector<uint8_t> synthetic_settings(int channels) {
   const int n = channels < 1 ? 1 : (channels > 16 ? 16 : channels);
@@ -292,7 +291,8 @@ std::vector<uint8_t> synthetic_settings(int channels) {
     for (int j = 0; j < 4; ++j) c[11 + j] = uint8_t((k + j) % 5 * 25);
     c[15] = uint8_t(k & 1);
     c[17] = uint8_t(k % 5 + 1);
-    for (int r = 0; r < 24; ++r) le32_at(c + 21 + 4 * r, (r + k) % 3 == 0 ? 0x3F0000FFu >> (k % 4) : 0);
+    for (int r = 0; r < 24; ++r)
+      le32_at(c + 21 + 4 * r, (r + k) % 3 == 0 ? 0x3F0000FFu >> (k % 4) : 0);
     c[117] = kDur[k % 6];
     c[119] = kDur[(k + 1) % 6];
     c[120] = uint8_t(k & 1);
@@ -328,7 +328,8 @@ std::vector<uint8_t> synthetic_settings(int channels) {
   ed[5358] = 1;  // static address
   ed[5359] = uint8_t(2200 & 0xFF);
   ed[5360] = uint8_t(2200 >> 8);
-  const uint8_t quads[4][4] = {{192, 168, 1, 100}, {255, 255, 255, 0}, {192, 168, 1, 1}, {8, 8, 8, 8}};
+  const uint8_t quads[4][4] = {
+      {192, 168, 1, 100}, {255, 255, 255, 0}, {192, 168, 1, 1}, {8, 8, 8, 8}};
   for (int q = 0; q < 4; ++q) std::memcpy(ed + 5369 + 4 * q, quads[q], 4);
   ed[5389] = 1;
   auto text = [&](int at, const char* t) { std::memcpy(ed + at, t, std::strlen(t) + 1); };
@@ -356,7 +357,7 @@ struct QdvrPeer::Session {
   int64_t pb_position = 0;  // seconds
   int64_t pb_end = 0;       // end of the recording from the position
   double pb_speed = 1.0;
-  long pb_rounds = 0;       // frame rounds sent since the start
+  long pb_rounds = 0;  // frame rounds sent since the start
 };
 
 QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg), video_loss_(cfg.video_loss ? 1 : 0) {
@@ -405,7 +406,8 @@ bool QdvrPeer::start() {
     for (int i = 0; i < cfg_.clip_frames; ++i) {
       std::vector<uint8_t> au;
       bool key = false;
-      if (!enc.ok() || enc.encode(media_gen::synth_picture(cfg_.width, cfg_.height, ch, i), au, key) != 0) {
+      if (!enc.ok() ||
+          enc.encode(media_gen::synth_picture(cfg_.width, cfg_.height, ch, i), au, key) != 0) {
         // No encoder: stand-in bytes keep the stream shape (start code, key every gop).
         au.assign(64 + size_t(ch), uint8_t(ch));
         au[0] = au[1] = au[2] = 0;
@@ -475,9 +477,9 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
 
 std::vector<uint8_t> QdvrPeer::audio_packet(int audio_channel, int64_t stamp_ms) const {
   // Byte 8 names the camera the audio belongs to: camera k has audio channel k.
-  std::vector<uint8_t> body = build_fsh(3, audio_channel, cfg_.width, cfg_.height, 0, false,
-                                        uint32_t(stamp_ms / 1000), uint16_t(stamp_ms % 1000), 0,
-                                        true, audio_channel);
+  std::vector<uint8_t> body =
+      build_fsh(3, audio_channel, cfg_.width, cfg_.height, 0, false, uint32_t(stamp_ms / 1000),
+                uint16_t(stamp_ms % 1000), 0, true, audio_channel);
   for (int slot = 0; slot < 4; ++slot) {
     const std::vector<uint8_t>& tone = tone_block(3 - slot);
     body.insert(body.end(), tone.begin(), tone.end());
@@ -550,7 +552,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         in.erase(in.begin());
         continue;
       }
-      uint32_t size = (uint32_t(in[4]) << 24) | (uint32_t(in[5]) << 16) | (uint32_t(in[6]) << 8) | in[7];
+      uint32_t size =
+          (uint32_t(in[4]) << 24) | (uint32_t(in[5]) << 16) | (uint32_t(in[6]) << 8) | in[7];
       if (size > 32768) {  // the largest request is a settings upload
         in.clear();
         break;
@@ -571,8 +574,10 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       if (r.type == 2) {
         bool ok = r.body.size() >= 20;
         if (ok && !cfg_.user.empty()) {
-          std::string user(reinterpret_cast<const char*>(r.body.data() + 4), strnlen(reinterpret_cast<const char*>(r.body.data() + 4), 8));
-          std::string pass(reinterpret_cast<const char*>(r.body.data() + 12), strnlen(reinterpret_cast<const char*>(r.body.data() + 12), 8));
+          std::string user(reinterpret_cast<const char*>(r.body.data() + 4),
+                           strnlen(reinterpret_cast<const char*>(r.body.data() + 4), 8));
+          std::string pass(reinterpret_cast<const char*>(r.body.data() + 12),
+                           strnlen(reinterpret_cast<const char*>(r.body.data() + 12), 8));
           ok = user == cfg_.user && pass == cfg_.password && r.body[0] == (user == "tovek" ? 1 : 0);
         }
         std::vector<uint8_t> reply;
@@ -580,7 +585,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         if (cfg_.login == Login::Error || (!ok && cfg_.login == Login::Accept)) {
           std::vector<uint8_t> code = {uint8_t(cfg_.login_error >> 8), uint8_t(cfg_.login_error)};
           reply = packet(238, 0, code, false);
-          std::vector<uint8_t> no = packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, false), false);
+          std::vector<uint8_t> no =
+              packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, false), false);
           reply.insert(reply.end(), no.begin(), no.end());
         } else {
           bool accept = cfg_.login != Login::Refuse;
@@ -598,7 +604,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
                            r.body[2] == 0 && r.body[3] == 0;
         const uint8_t* c = r.body.data() + 5814;
         if (whole && settings_crc(r.body.data() + 4, 5810) ==
-                         (uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24)) {
+                         (uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 |
+                          uint32_t(c[3]) << 24)) {
           std::lock_guard<std::mutex> g(lock_);
           settings_ = r.body;
           uploads_.fetch_add(1);
@@ -610,7 +617,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         for (size_t i = 0; i < info.size(); ++i) info[i] = uint8_t(0xA0 + i % 16);
         std::vector<uint8_t> p = packet(0xAA, 0x80, info, false);
         if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
-      } else if (r.type == 162 && r.body.size() >= 124 && s->logged_in && !cfg_.recordings.empty()) {
+      } else if (r.type == 162 && r.body.size() >= 124 && s->logged_in &&
+                 !cfg_.recordings.empty()) {
         uint16_t error = 0;
         std::vector<uint8_t> a = search_answer(cfg_.recordings, r.body.data(), &error);
         if (error) {
@@ -620,11 +628,13 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
           if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
         }
       } else if (r.type == 3 && r.mode == 1 && r.body.size() >= 12 && s->logged_in) {
-        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
+        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) |
+                  (uint32_t(r.body[2]) << 8) | r.body[3];
         s->streaming = s->mask != 0;
         next_tick = Clock::now();
       } else if (r.type == 6 && r.mode == 2 && r.body.size() >= 12 && s->logged_in) {
-        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) | (uint32_t(r.body[2]) << 8) | r.body[3];
+        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) |
+                  (uint32_t(r.body[2]) << 8) | r.body[3];
         if (cfg_.recordings.empty()) {
           // No calendar: the same clips at once, sent as playback packets.
           s->playback = true;
@@ -684,7 +694,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
     int64_t stamp_ms = -1;
     if (s->armed && s->playback) {
       const int fps = cfg_.fps > 0 ? cfg_.fps : 30;
-      stamp_ms = s->pb_position * 1000 + int64_t(double(s->pb_rounds++) * 1000.0 * s->pb_speed / fps);
+      stamp_ms =
+          s->pb_position * 1000 + int64_t(double(s->pb_rounds++) * 1000.0 * s->pb_speed / fps);
       if (stamp_ms >= s->pb_end * 1000) {
         s->streaming = false;
         s->armed = false;
@@ -700,8 +711,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
     audio_sets = std::max<long>(audio_sets, long(round_end_ms / 64) - 2);
     // Audio-only packets: each set on the next of audio channels 0-3, whatever is selected.
     const int audio_channels = std::min(4, cfg_.channels);
-    while (cfg_.audio_packets && !s->playback && carries_audio(0) && audio_sets * 64 < round_end_ms &&
-           !s->closed.load()) {
+    while (cfg_.audio_packets && !s->playback && carries_audio(0) &&
+           audio_sets * 64 < round_end_ms && !s->closed.load()) {
       audio_last = (audio_last + 1) % audio_channels;
       const std::vector<uint8_t> p =
           audio_packet(audio_last, clock_ms + int64_t(audio_sets++) * 64);
@@ -733,7 +744,8 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
       bool drop_half = false;
       const long no = frame_no[size_t(ch)]++;
       const int64_t at_ms = stamp_ms >= 0 ? stamp_ms : round_ms;
-      std::vector<uint8_t> p = stream_packet(ch, no, serial++, &drop_half, s->playback, at_ms, audio);
+      std::vector<uint8_t> p =
+          stream_packet(ch, no, serial++, &drop_half, s->playback, at_ms, audio);
       if (cfg_.on_frame) cfg_.on_frame(ch, no);
       if (drop_half) {
         net_send_all(s->fd, p.data(), p.size() / 2, stop_);

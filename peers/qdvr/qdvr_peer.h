@@ -52,13 +52,13 @@ struct RecordSpan {
 };
 
 struct PeerConfig {
-  uint16_t port = 0;              // 0: a free port
+  uint16_t port = 0;  // 0: a free port
   int channels = 4;
   int width = 176, height = 144;  // picture size of every channel
   int fps = 30;                   // per channel; 0 = as fast as the link takes them
   int gop = 25;
-  int clip_frames = 50;           // frames encoded once per channel and replayed
-  uint32_t version = 0x22F0;      // login reply pair; 0x22F0/0x0303 gives layout 3
+  int clip_frames = 50;       // frames encoded once per channel and replayed
+  uint32_t version = 0x22F0;  // login reply pair; 0x22F0/0x0303 gives layout 3
   uint32_t sub_version = 0x0303;
   Login login = Login::Accept;
   uint16_t login_error = 0x1022;  // the 238 code sent with Login::Error
@@ -69,17 +69,17 @@ struct PeerConfig {
   // an FSH without video naming camera k and audio channel k) on audio channels 0-3 in turn,
   // instead of riding on the frames.
   bool audio_packets = false;
-  bool video_loss = false;        // report channel 0 as lost in the status prefix at start
+  bool video_loss = false;  // report channel 0 as lost in the status prefix at start
   // Live frames are stamped with the DVR's clock when they go out: this time at the start of
   // each session, ms since 1970, running on from there; 0: the wall clock (local time counted
   // as UTC, like its calendar).
   int64_t clock_start_ms = 0;
   // Faults.
-  int garbage_every = 0;          // garbage bytes before every n-th stream packet
-  int drop_after = 0;             // after n stream packets, send half a packet and close
-  int oversize_every = 0;         // every n-th packet: a body larger than the client buffer
-  int truncate_every = 0;         // every n-th packet: FSH claims more video than sent
-  bool stall = false;             // accept, read, never answer
+  int garbage_every = 0;   // garbage bytes before every n-th stream packet
+  int drop_after = 0;      // after n stream packets, send half a packet and close
+  int oversize_every = 0;  // every n-th packet: a body larger than the client buffer
+  int truncate_every = 0;  // every n-th packet: FSH claims more video than sent
+  bool stall = false;      // accept, read, never answer
   SetupFault setup_fault = SetupFault::NoFault;
   // The settings image the DVR keeps (5818 bytes); empty: synthetic_settings(channels).
   std::vector<uint8_t> settings;

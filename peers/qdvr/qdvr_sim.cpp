@@ -27,7 +27,8 @@ namespace {
 void usage() {
   std::printf(
       "usage: qdvr_sim [--port N]... [--channels N] [--size WxH] [--fps N] [--clip FRAMES]\n"
-      "                [--version 0xV --sub 0xS] [--login accept|refuse|mismatch|silent|error=0xCODE]\n"
+      "                [--version 0xV --sub 0xS] [--login "
+      "accept|refuse|mismatch|silent|error=0xCODE]\n"
       "                [--user NAME --password PASS] [--no-audio] [--audio-packets]\n"
       "                [--events SECONDS]\n"
       "                [--garbage N] [--drop-after N] [--oversize N] [--truncate N] [--stall]\n"
@@ -52,8 +53,8 @@ std::vector<qdvr::RecordSpan> default_calendar() {
   const std::time_t now = std::time(nullptr);
   std::tm t{};
   localtime_r(&now, &t);
-  const int64_t wall_now = qdvr::wall_seconds(t.tm_year + 1900, t.tm_mon, t.tm_mday, t.tm_hour,
-                                              t.tm_min, t.tm_sec);
+  const int64_t wall_now =
+      qdvr::wall_seconds(t.tm_year + 1900, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
   const int64_t today = qdvr::wall_seconds(t.tm_year + 1900, t.tm_mon, t.tm_mday, 0, 0, 0);
   qdvr::RecordSpan all;
   all.start = today - 6 * 86400;
@@ -80,9 +81,10 @@ bool apply_command(std::vector<std::unique_ptr<qdvr::QdvrPeer>>& peers, const st
   char verb[32] = "", what[32] = "", mask_text[32] = "";
   const int n = std::sscanf(line.c_str(), "%31s %31s %31s", verb, what, mask_text);
   if (n == 3 && std::strcmp(verb, "event") == 0) {
-    const uint8_t type = std::strcmp(what, "motion") == 0   ? 0x02
-                         : std::strcmp(what, "sensor") == 0 ? 0x04
-                                                            : uint8_t(std::strtoul(what, nullptr, 0));
+    const uint8_t type = std::strcmp(what, "motion") == 0 ? 0x02
+                         : std::strcmp(what, "sensor") == 0
+                             ? 0x04
+                             : uint8_t(std::strtoul(what, nullptr, 0));
     if (type == 0) return false;
     const uint32_t mask = uint32_t(std::strtoul(mask_text, nullptr, 0));
     // The DVR counts its local time as if it were UTC.
@@ -136,6 +138,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&] { return sim::option_value(argc, argv, i, usage); };
+    // clang-format off
     if (a == "--port") ports.push_back(uint16_t(std::atoi(next())));
     else if (a == "--channels") cfg.channels = std::atoi(next());
     else if (a == "--size") std::sscanf(next(), "%dx%d", &cfg.width, &cfg.height);
@@ -164,12 +167,12 @@ int main(int argc, char** argv) {
       else if (v == "bad-crc") cfg.setup_fault = qdvr::SetupFault::BadCrc;
       else if (v == "short") cfg.setup_fault = qdvr::SetupFault::ShortImage;
       else if (v == "silent") cfg.setup_fault = qdvr::SetupFault::Silent;
+      // clang-format on
       else {
         usage();
         return 2;
       }
-    }
-    else if (a == "--record") {
+    } else if (a == "--record") {
       qdvr::RecordSpan span;
       const char* text = next();
       if (!qdvr::parse_record_span(text, &span)) {
@@ -177,13 +180,16 @@ int main(int argc, char** argv) {
         return 2;
       }
       cfg.recordings.push_back(span);
-    }
-    else if (a == "--login") {
+    } else if (a == "--login") {
       std::string v = next();
-      if (v == "accept") cfg.login = qdvr::Login::Accept;
-      else if (v == "refuse") cfg.login = qdvr::Login::Refuse;
-      else if (v == "mismatch") cfg.version = 0x3211, cfg.sub_version = 0x0502;
-      else if (v == "silent") cfg.login = qdvr::Login::Silent;
+      if (v == "accept")
+        cfg.login = qdvr::Login::Accept;
+      else if (v == "refuse")
+        cfg.login = qdvr::Login::Refuse;
+      else if (v == "mismatch")
+        cfg.version = 0x3211, cfg.sub_version = 0x0502;
+      else if (v == "silent")
+        cfg.login = qdvr::Login::Silent;
       else if (v.rfind("error=", 0) == 0) {
         cfg.login = qdvr::Login::Error;
         cfg.login_error = uint16_t(std::strtoul(v.c_str() + 6, nullptr, 0));
@@ -197,13 +203,17 @@ int main(int argc, char** argv) {
     }
   }
   if (ports.empty()) ports.push_back(9101);
-  if (!calendar) cfg.recordings.clear();
-  else if (cfg.recordings.empty()) cfg.recordings = default_calendar();
+  if (!calendar)
+    cfg.recordings.clear();
+  else if (cfg.recordings.empty())
+    cfg.recordings = default_calendar();
   sim::catch_stop_signals();
   std::signal(SIGPIPE, SIG_IGN);
-  auto peers = sim::start_each<qdvr::QdvrPeer>("qdvr_sim", cfg, ports, [&](const qdvr::QdvrPeer& p) {
-    std::printf("qdvr_sim: DVR with %d channels on 127.0.0.1:%u\n", cfg.channels, unsigned(p.port()));
-  });
+  auto peers =
+      sim::start_each<qdvr::QdvrPeer>("qdvr_sim", cfg, ports, [&](const qdvr::QdvrPeer& p) {
+        std::printf("qdvr_sim: DVR with %d channels on 127.0.0.1:%u\n", cfg.channels,
+                    unsigned(p.port()));
+      });
   if (peers.empty()) return 1;
   int tick = 0;
   std::string pending;  // command text read so far
@@ -216,7 +226,8 @@ int main(int argc, char** argv) {
     if (log_requests)
       for (size_t i = 0; i < peers.size(); ++i) print_new_requests(*peers[i], &seen[i]);
     if (event_every > 0 && ++tick % (event_every * 10) == 0)
-      for (auto& p : peers) p->send_event(uint32_t(std::time(nullptr)), 1u << (tick / 10 % cfg.channels), 0x02);
+      for (auto& p : peers)
+        p->send_event(uint32_t(std::time(nullptr)), 1u << (tick / 10 % cfg.channels), 0x02);
   }
   for (auto& p : peers) p->stop();
   return 0;

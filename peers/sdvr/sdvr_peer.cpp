@@ -19,7 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-
 std::string hex4(unsigned v, bool lower) {
   char t[8];
   std::snprintf(t, sizeof t, lower ? "%04x" : "%04X", v & 0xFFFFu);
@@ -39,7 +38,8 @@ int hex_value(const uint8_t* p) {
 
 }  // namespace
 
-std::vector<uint8_t> control_packet(const std::string& code, const std::string& body, bool lower_case) {
+std::vector<uint8_t> control_packet(const std::string& code, const std::string& body,
+                                    bool lower_case) {
   std::string c = code;
   if (lower_case)
     for (char& ch : c) ch = char(std::tolower(static_cast<unsigned char>(ch)));
@@ -121,7 +121,8 @@ bool SdvrPeer::start() {
     clips_ = std::make_shared<const std::vector<std::vector<std::vector<uint8_t>>>>(
         encode_clips(cfg_.channels, cfg_.height, cfg_.clip_frames, cfg_.picture_offset));
   if (cfg_.full_every > 1)
-    partial_ = encode_clips(cfg_.channels, cfg_.height, cfg_.clip_frames, cfg_.picture_offset, true);
+    partial_ =
+        encode_clips(cfg_.channels, cfg_.height, cfg_.clip_frames, cfg_.picture_offset, true);
   listen_fd_ = net_listen_loopback(cfg_.port, &port_);
   if (listen_fd_ < 0) return false;
   stop_.store(false);
@@ -157,7 +158,8 @@ bool SdvrPeer::wait_packet(const std::string& code, int nth, int timeout_ms, Pac
 
 bool SdvrPeer::wait_frames(long n, int timeout_ms) const {
   std::unique_lock<std::mutex> g(lock_);
-  return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return frames_sent_.load() >= n; });
+  return cv_.wait_for(g, std::chrono::milliseconds(timeout_ms),
+                      [&] { return frames_sent_.load() >= n; });
 }
 
 void SdvrPeer::drop_connections() { peer_io::cut_all(lock_, sessions_); }
@@ -168,8 +170,9 @@ void SdvrPeer::set_offline(bool down) {
 }
 
 void SdvrPeer::accept_loop() {
-  peer_io::accept_loop(listen_fd_, stop_, lock_, sessions_, session_threads_, &connections_,
-                       [this](std::shared_ptr<Session> s) { run_session(s); }, &offline_);
+  peer_io::accept_loop(
+      listen_fd_, stop_, lock_, sessions_, session_threads_, &connections_,
+      [this](std::shared_ptr<Session> s) { run_session(s); }, &offline_);
 }
 
 void SdvrPeer::run_session(std::shared_ptr<Session> s) {
@@ -179,8 +182,9 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
     return peer_io::send_counted(s->fd, s->closed, p, stop_, bytes_sent_);
   };
   auto answer_login = [&](const Packet& p) {
-    const bool digest_ok = p.bytes.size() == 44 &&
-                           std::string(p.bytes.begin() + 12, p.bytes.end()) == md5_hex(cfg_.password);
+    const bool digest_ok =
+        p.bytes.size() == 44 &&
+        std::string(p.bytes.begin() + 12, p.bytes.end()) == md5_hex(cfg_.password);
     Answer a = digest_ok ? cfg_.answer : Answer::Two;
     std::vector<uint8_t> r;
     auto add = [&](const char* code) {
@@ -188,11 +192,17 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
       r.insert(r.end(), c.begin(), c.end());
     };
     switch (a) {
-      case Answer::OneThenThree: add("0001"); add("0003"); break;
+      case Answer::OneThenThree:
+        add("0001");
+        add("0003");
+        break;
       case Answer::Three: add("0003"); break;
       case Answer::Two: add("0002"); break;
       case Answer::Four: add("0004"); break;
-      case Answer::OneThenFour: add("0001"); add("0004"); break;
+      case Answer::OneThenFour:
+        add("0001");
+        add("0004");
+        break;
       case Answer::BadMagic: r = {0, 0, 1, 0xFD, '0', '0', '0', 'C', '0', '0', '0', '3'}; break;
       case Answer::Silent: return;
     }
@@ -233,7 +243,8 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
     }
   };
 
-  const auto interval = cfg_.fps > 0 ? std::chrono::microseconds(1000000 / cfg_.fps) : std::chrono::microseconds(0);
+  const auto interval =
+      cfg_.fps > 0 ? std::chrono::microseconds(1000000 / cfg_.fps) : std::chrono::microseconds(0);
   auto next_tick = Clock::now();
   long serial = 0;
   std::vector<long> frame_no(size_t(cfg_.channels), 0);
@@ -246,9 +257,10 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
     next_tick += interval;
     for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch, ++serial) {
       const long no = frame_no[size_t(ch)]++;
-      std::vector<uint8_t> frame = cfg_.full_every > 1 && no % cfg_.full_every != 0
-                                       ? partial_[size_t(ch)][size_t(no) % partial_[size_t(ch)].size()]
-                                       : clip_frame(ch, int(no));
+      std::vector<uint8_t> frame =
+          cfg_.full_every > 1 && no % cfg_.full_every != 0
+              ? partial_[size_t(ch)][size_t(no) % partial_[size_t(ch)].size()]
+              : clip_frame(ch, int(no));
       if (cfg_.oversize_every > 0 && serial % cfg_.oversize_every == cfg_.oversize_every - 1) {
         frame.resize(0x20100, 0x55);  // the header's slices and then far too much
       }
@@ -275,7 +287,8 @@ void SdvrPeer::run_session(std::shared_ptr<Session> s) {
                                                 serial % 10 == 4 ? "" : "DVR-S READY.", lc);
         if (!out(c)) break;
       }
-      if (cfg_.bad_control_every > 0 && serial % cfg_.bad_control_every == cfg_.bad_control_every - 1) {
+      if (cfg_.bad_control_every > 0 &&
+          serial % cfg_.bad_control_every == cfg_.bad_control_every - 1) {
         std::vector<uint8_t> c = {0, 0, 1, 0xFE, 'F', 'F', 'F', 'F', '0', '0', '0', '7'};
         c.resize(c.size() + 2000, 'x');
         if (!out(c)) break;

@@ -27,24 +27,24 @@ namespace sdvr {
 enum class Answer { OneThenThree, Three, Two, Four, OneThenFour, BadMagic, Silent };
 
 struct PeerConfig {
-  uint16_t port = 0;           // 0: a free port
-  int channels = 4;            // 1..4, format codes 0..channels-1
-  int height = 272;            // 224 or 272 (width 640)
-  int fps = 0;                 // per channel; 0: 25 at 272 lines, 30 at 224; -1: unpaced
-  int clip_frames = 6;         // frames encoded once per channel and replayed
-  int picture_offset = 0;      // the pictures show channel + offset (the format code stays)
-  int full_every = 1;          // other frames code only their top macroblock row
+  uint16_t port = 0;       // 0: a free port
+  int channels = 4;        // 1..4, format codes 0..channels-1
+  int height = 272;        // 224 or 272 (width 640)
+  int fps = 0;             // per channel; 0: 25 at 272 lines, 30 at 224; -1: unpaced
+  int clip_frames = 6;     // frames encoded once per channel and replayed
+  int picture_offset = 0;  // the pictures show channel + offset (the format code stays)
+  int full_every = 1;      // other frames code only their top macroblock row
   std::string password = "secret";
   Answer answer = Answer::OneThenThree;
-  bool lower_case = false;     // hexadecimal digits of replies and control packets
-  bool audio = true;           // an audio section after every third frame
-  bool control = true;         // control packets between frames and one inside a frame
+  bool lower_case = false;  // hexadecimal digits of replies and control packets
+  bool audio = true;        // an audio section after every third frame
+  bool control = true;      // control packets between frames and one inside a frame
   // Faults.
-  int drop_after = 0;          // after n frames, half a frame and close
-  bool stall = false;          // accept, read, never answer
-  bool garbage = false;        // bytes before the first start code
-  int oversize_every = 0;      // every n-th frame is one of more than 0x20000 bytes
-  int bad_control_every = 0;   // every n-th frame is followed by a control length "FFFF"
+  int drop_after = 0;         // after n frames, half a frame and close
+  bool stall = false;         // accept, read, never answer
+  bool garbage = false;       // bytes before the first start code
+  int oversize_every = 0;     // every n-th frame is one of more than 0x20000 bytes
+  int bad_control_every = 0;  // every n-th frame is followed by a control length "FFFF"
   // Pre-encoded frames per channel (benchmarks with many DVRs); empty: encoded at start.
   std::shared_ptr<const std::vector<std::vector<std::vector<uint8_t>>>> shared_clips;
 };
@@ -66,11 +66,11 @@ class SdvrPeer {
   void stop();
   uint16_t port() const { return port_; }
 
-  std::vector<Packet> packets() const;   // all connections, oldest first
+  std::vector<Packet> packets() const;  // all connections, oldest first
   // Waits up to timeout_ms for the n-th (0-based) packet of `code`: true with it in *out.
   bool wait_packet(const std::string& code, int nth, int timeout_ms, Packet* out = nullptr) const;
   int connections() const { return connections_.load(); }
-  int logins() const { return logins_.load(); }      // digests accepted
+  int logins() const { return logins_.load(); }  // digests accepted
   long frames_sent() const { return frames_sent_.load(); }
   long long bytes_sent() const { return bytes_sent_.load(); }
   bool wait_frames(long n, int timeout_ms) const;
@@ -99,7 +99,7 @@ class SdvrPeer {
   std::vector<std::shared_ptr<Session>> sessions_;
   std::vector<std::thread> session_threads_;
   std::shared_ptr<const std::vector<std::vector<std::vector<uint8_t>>>> clips_;  // [ch][i]
-  std::vector<std::vector<std::vector<uint8_t>>> partial_;                      // full_every > 1
+  std::vector<std::vector<std::vector<uint8_t>>> partial_;                       // full_every > 1
   std::atomic<int> connections_{0};
   std::atomic<int> logins_{0};
   std::atomic<long> frames_sent_{0};
@@ -111,9 +111,11 @@ class SdvrPeer {
 // With `top_row_only` every frame codes only its first macroblock row (the rest of the
 // picture stays as the previous frame left it). The pictures show channel + offset.
 std::vector<std::vector<std::vector<uint8_t>>> encode_clips(int channels, int height, int frames,
-                                                            int offset = 0, bool top_row_only = false);
+                                                            int offset = 0,
+                                                            bool top_row_only = false);
 // A packet of the protocol: 00 00 01 FE, the total length in four hex digits, the code, body.
-std::vector<uint8_t> control_packet(const std::string& code, const std::string& body, bool lower_case);
+std::vector<uint8_t> control_packet(const std::string& code, const std::string& body,
+                                    bool lower_case);
 // The 32 upper-case hex digits of the MD5 of `text`.
 std::string md5_hex(const std::string& text);
 

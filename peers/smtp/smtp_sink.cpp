@@ -168,8 +168,7 @@ void SmtpSink::serve(int fd) {
   Conn c(fd, stop_);
   if (cfg_.stall) {
     std::string ignored;
-    while (c.read_line(&ignored)) {
-    }
+    while (c.read_line(&ignored)) {}
     return;
   }
   auto note = [&](const std::string& cmd) {
@@ -183,7 +182,8 @@ void SmtpSink::serve(int fd) {
   std::string line;
   while (c.read_line(&line)) {
     const std::string verb = upper(line.substr(0, line.find(' ')));
-    const std::string arg = line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
+    const std::string arg =
+        line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
     note(verb == "AUTH" ? "AUTH " + upper(arg.substr(0, arg.find(' '))) : line);
     if (verb == "EHLO" || verb == "HELO") {
       m = Message{};
@@ -253,8 +253,7 @@ void SmtpSink::serve(int fd) {
         data += l + "\r\n";
       }
       if (cfg_.stall_after_data) {
-        while (c.read_line(&l)) {
-        }
+        while (c.read_line(&l)) {}
         return;
       }
       m.data = data;

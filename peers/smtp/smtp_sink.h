@@ -19,10 +19,10 @@
 namespace smtp {
 
 struct SinkConfig {
-  std::string user;       // non-empty: AUTH is offered and required before MAIL
+  std::string user;  // non-empty: AUTH is offered and required before MAIL
   std::string password;
-  bool refuse = false;    // every RCPT gets 550
-  bool stall = false;     // no greeting, no answer
+  bool refuse = false;            // every RCPT gets 550
+  bool stall = false;             // no greeting, no answer
   bool stall_after_data = false;  // reads the body, then never answers
 };
 

@@ -69,12 +69,14 @@ void bit_field(Buf& b, int bytes, int count, Pred pred) {
 
 const uint8_t kAdpcmId[16] = {0x1B, 0x4B, 0x3C, 0x26, 0xEC, 0xE7, 0x44, 0x48,
                               0x85, 0x36, 0x31, 0xB8, 0xC6, 0x69, 0x3B, 0x95};
-const uint8_t kG723Id[16] = {'G', '7', '2', '3', '.', '1', ' ', 'A', 'U', 'D', 'I', 'O', 0, 0, 0, 1};
+const uint8_t kG723Id[16] = {'G', '7', '2', '3', '.', '1', ' ', 'A',
+                             'U', 'D', 'I', 'O', 0,   0,   0,   1};
 const uint8_t kNoAudioId[16] = {};
 
 }  // namespace
 
-std::vector<uint8_t> dsf_packet(uint32_t number, uint32_t flag, const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> dsf_packet(uint32_t number, uint32_t flag,
+                                const std::vector<uint8_t>& payload) {
   Buf b;
   b.be32(number);
   b.be32(flag);
@@ -141,22 +143,22 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
   size_t at = b.v.size();
   b.le32(0xFFF10000);
   b.le32(0);
-  b.u8(1);                  // 8
-  b.le32(2);                // 9
-  b.le32(3);                // 13
-  b.le16(4);                // 17
-  b.le16(s.year);           // 19
+  b.u8(1);         // 8
+  b.le32(2);       // 9
+  b.le32(3);       // 13
+  b.le16(4);       // 17
+  b.le16(s.year);  // 19
   b.u8(s.month);
   b.u8(s.day);
   b.u8(s.hour);
   b.u8(s.minute);
   b.u8(s.second);
-  b.u8(0x85);               // 26: date value 5, flag set
-  b.le16(6);                // 27
-  b.u8(7);                  // 29
-  b.le32(8);                // 30
-  b.le32(9);                // 34
-  b.le32(10);               // 38
+  b.u8(0x85);  // 26: date value 5, flag set
+  b.le16(6);   // 27
+  b.u8(7);     // 29
+  b.le32(8);   // 30
+  b.le32(9);   // 34
+  b.le32(10);  // 38
   b.u8(11);
   b.u8(12);
   b.le16(13);
@@ -172,7 +174,7 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
   uint8_t codec[16] = {};
   std::memcpy(codec, vid, std::strlen(vid));
   b.bytes(codec, 16);
-  b.u8(0);                  // track
+  b.u8(0);  // track
   b.u8(0);
   b.le16(s.width);
   b.le16(s.height);
@@ -180,7 +182,8 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
   b.u8(0);
   b.u8(0);
   b.le16(uint32_t(s.motion_bits));
-  if (s.motion_bits > 0) bit_field(b, (s.motion_bits + 7) / 8, s.motion_bits, [](int i) { return i % 3 == 0; });
+  if (s.motion_bits > 0)
+    bit_field(b, (s.motion_bits + 7) / 8, s.motion_bits, [](int i) { return i % 3 == 0; });
   b.text8("video");
   b.text8("");
   b.put_le32(at + 4, uint32_t(b.v.size() - at));
@@ -214,7 +217,8 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
 std::vector<uint8_t> frame_object(const FrameSpec& s, const uint8_t* data, size_t n) {
   Buf b;
   b.le16(0);
-  b.u8(uint32_t((s.key ? 0x80 : 0) | (s.parts > 0 ? 0x40 : 0) | (s.field ? 0x20 : 0) | (s.kind & 0x0F)));
+  b.u8(uint32_t((s.key ? 0x80 : 0) | (s.parts > 0 ? 0x40 : 0) | (s.field ? 0x20 : 0) |
+                (s.kind & 0x0F)));
   b.le32(s.time_offset);
   if (s.parts > 0) {
     b.u8(uint32_t((s.parts << 4) | (s.index & 0x0F)));
@@ -347,8 +351,10 @@ std::vector<uint8_t> setup_payload(int count, uint32_t seed, int announced, int 
     u32();
   }
   for (int k = 0; k < 14; ++k) {
-    if (k == 0 || k == 3 || k == 7 || k == 10 || k == 13) flag();
-    else u32();
+    if (k == 0 || k == 3 || k == 7 || k == 10 || k == 13)
+      flag();
+    else
+      u32();
   }
   for (int i = 0; i < 5; ++i) {
     bytes(4);
@@ -402,7 +408,7 @@ std::vector<uint8_t> cms_system_info_body(int channels, int announced) {
     b.u8(uint32_t(i));
     b.u8(1);
     b.u8(2);
-    b.u8(i == 0 ? 4 : 1);   // the kind byte: 4 is delivered as 3
+    b.u8(i == 0 ? 4 : 1);  // the kind byte: 4 is delivered as 3
     b.u8(5);
     b.u8(6);
     b.u8(7);

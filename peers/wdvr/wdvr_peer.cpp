@@ -166,8 +166,7 @@ bool WdvrPeer::start() {
   static const int kOffsets[] = {0, 1, 2, 3, 4, 7};
   std::mt19937 rng(std::random_device{}() ^ uint32_t(::getpid()));
   for (int attempt = 0; attempt < 200 && listeners_.empty(); ++attempt) {
-    const uint16_t base = cfg_.base_port ? cfg_.base_port
-                                         : uint16_t(20000 + rng() % 40000);
+    const uint16_t base = cfg_.base_port ? cfg_.base_port : uint16_t(20000 + rng() % 40000);
     std::vector<std::pair<int, uint16_t>> got;
     for (int off : kOffsets) {
       const uint16_t port = uint16_t(base + off);
@@ -305,8 +304,10 @@ void WdvrPeer::accept_loop() {
 void WdvrPeer::serve(int fd, uint16_t port) {
   switch (port - base_) {
     case 0: serve_logon(fd, port); break;
-    case 1: case 3: serve_control(fd, port); break;
-    case 2: case 4: serve_data(fd, port); break;
+    case 1:
+    case 3: serve_control(fd, port); break;
+    case 2:
+    case 4: serve_data(fd, port); break;
     default: serve_multi(fd, port); break;
   }
   std::lock_guard<std::mutex> lk(lock_);
@@ -371,15 +372,9 @@ bool WdvrPeer::reply(int fd, Stage stage, uint32_t number, uint32_t result,
   if (!strike(stage, &fault)) return send_all(fd, dsf_packet(number, result, payload));
   std::vector<uint8_t> p = dsf_packet(number, result, payload);
   switch (fault) {
-    case Fault::Silent:
-      hold_open(fd);
-      return false;
-    case Fault::DropMidHeader:
-      send_all(fd, p.data(), 6);
-      return false;
-    case Fault::DropMidBody:
-      send_all(fd, p.data(), 12 + payload.size() / 2);
-      return false;
+    case Fault::Silent: hold_open(fd); return false;
+    case Fault::DropMidHeader: send_all(fd, p.data(), 6); return false;
+    case Fault::DropMidBody: send_all(fd, p.data(), 12 + payload.size() / 2); return false;
     case Fault::ShortBody: {
       const uint32_t more = uint32_t(payload.size() + 8);
       p[8] = uint8_t(more >> 24);
@@ -397,8 +392,7 @@ bool WdvrPeer::reply(int fd, Stage stage, uint32_t number, uint32_t result,
                                      f.oversized_flag >= 0 ? uint32_t(f.oversized_flag) : result,
                                      std::vector<uint8_t>(n, 0x5A)));
     }
-    default:
-      return send_all(fd, p);
+    default: return send_all(fd, p);
   }
 }
 
@@ -421,9 +415,12 @@ void WdvrPeer::serve_logon(int fd, uint16_t port) {
   at += n;
   ok = ok && at + 14 <= body.size();
   uint32_t result = cfg_.faults.logon_result;
-  if (!ok) result = 0xF00F0003;
-  else if (!cfg_.user.empty() && user != cfg_.user) result = 0xF0010001;
-  else if (!cfg_.user.empty() && password != cfg_.password) result = 0xF0010003;
+  if (!ok)
+    result = 0xF00F0003;
+  else if (!cfg_.user.empty() && user != cfg_.user)
+    result = 0xF0010001;
+  else if (!cfg_.user.empty() && password != cfg_.password)
+    result = 0xF0010003;
   std::vector<uint8_t> payload;
   if (result == 1) {
     auto s = std::make_shared<Session>();
@@ -524,8 +521,8 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
         break;
       }
       case 0x00031000: {
-        std::vector<uint8_t> payload{uint8_t(cfg_.faults.relay_count >= 0 ? cfg_.faults.relay_count
-                                                                           : int(cfg_.relays.size()))};
+        std::vector<uint8_t> payload{uint8_t(
+            cfg_.faults.relay_count >= 0 ? cfg_.faults.relay_count : int(cfg_.relays.size()))};
         {
           std::lock_guard<std::mutex> lk(lock_);
           payload.insert(payload.end(), cfg_.relays.begin(), cfg_.relays.end());
@@ -556,8 +553,8 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
           s->cv.notify_all();
         }
         put_be32(payload, body.size() >= 8 && number == 0x00060009 ? get_be32(b + 4)
-                          : body.size() >= 4                        ? get_be32(b)
-                                                                    : 0);
+                          : body.size() >= 4                       ? get_be32(b)
+                                                                   : 0);
         ok = reply(fd, Stage::Reply, answer, 1, payload);
         break;
       }
@@ -569,12 +566,8 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
       case 0x0003020B:
       case 0x0003020F:
       case 0x00060008:
-      case 0x007F0001:
-        ok = reply(fd, Stage::Reply, answer, 1, {});
-        break;
-      default:
-        ok = reply(fd, Stage::Reply, answer, 0xF00F0001, {});
-        break;
+      case 0x007F0001: ok = reply(fd, Stage::Reply, answer, 1, {}); break;
+      default: ok = reply(fd, Stage::Reply, answer, 0xF00F0001, {}); break;
     }
     if (!ok) return;
   }
@@ -631,7 +624,8 @@ void WdvrPeer::stream(int fd, std::shared_ptr<Session> s) {
     if (sent == cfg_.faults.after_frames) {
       Fault fault = Fault::None;
       if (strike(Stage::Frame, &fault)) {
-        const std::vector<uint8_t> first = frame_packets(s->channel, FrameSpec{}, clip.video[0][0])[0];
+        const std::vector<uint8_t> first =
+            frame_packets(s->channel, FrameSpec{}, clip.video[0][0])[0];
         if (fault == Fault::Silent) {
           hold_open(fd);
           return;
@@ -673,7 +667,8 @@ void WdvrPeer::stream(int fd, std::shared_ptr<Session> s) {
     }
     while (!clip.audio.empty()) {
       const size_t u = size_t(audio_j) % clip.audio.size();
-      const uint32_t at = uint32_t(audio_j / long(clip.audio.size())) * clip.clip_ms + clip.audio_ms[u];
+      const uint32_t at =
+          uint32_t(audio_j / long(clip.audio.size())) * clip.clip_ms + clip.audio_ms[u];
       if (at > ms) break;
       FrameSpec spec;
       spec.kind = 1;
@@ -738,9 +733,7 @@ void WdvrPeer::serve_multi(int fd, uint16_t port) {
           ok = reply(fd, Stage::Cms, answer, 1,
                      cms_system_info_body(cfg_.channels, cfg_.faults.cms_channel_count));
           break;
-        case 0x70200:
-          ok = reply(fd, Stage::Cms, answer, 1, cms_health_body(cfg_.health));
-          break;
+        case 0x70200: ok = reply(fd, Stage::Cms, answer, 1, cms_health_body(cfg_.health)); break;
         case 0x70101:
           if (cfg_.faults.search_status_flag0) {
             ok = reply(fd, Stage::Cms, answer, 0, {});
@@ -760,18 +753,10 @@ void WdvrPeer::serve_multi(int fd, uint16_t port) {
           }
           ok = reply(fd, Stage::Cms, answer, 1, {});
           break;
-        case 0x70100:
-          ok = reply(fd, Stage::Cms, answer, 1, {});
-          break;
-        case 0x70002:
-          ok = reply(fd, Stage::Cms, answer, 1, cms_a0070002_body(3));
-          break;
-        case 0x70003:
-          ok = reply(fd, Stage::Cms, answer, 1, cms_a0070003_body(3));
-          break;
-        default:
-          ok = reply(fd, Stage::Cms, answer, 0, {});
-          break;
+        case 0x70100: ok = reply(fd, Stage::Cms, answer, 1, {}); break;
+        case 0x70002: ok = reply(fd, Stage::Cms, answer, 1, cms_a0070002_body(3)); break;
+        case 0x70003: ok = reply(fd, Stage::Cms, answer, 1, cms_a0070003_body(3)); break;
+        default: ok = reply(fd, Stage::Cms, answer, 0, {}); break;
       }
       if (!ok) return;
       continue;
@@ -780,8 +765,8 @@ void WdvrPeer::serve_multi(int fd, uint16_t port) {
       case 0x00040006: {
         std::vector<uint8_t> payload;
         const uint32_t date = body.size() >= 4 ? get_be32(b) : 0;
-        const bool match = int(date / 10000) == cfg_.record_year &&
-                           int(date / 100 % 100) == cfg_.record_month;
+        const bool match =
+            int(date / 10000) == cfg_.record_year && int(date / 100 % 100) == cfg_.record_month;
         put_be32(payload, match ? cfg_.record_days : 0);
         reply(fd, Stage::RecordInfo, 0xA0040006, 1, payload);
         break;
@@ -811,9 +796,7 @@ void WdvrPeer::serve_multi(int fd, uint16_t port) {
         reply(fd, Stage::Setup, 0xA0080002, 1, {});
         break;
       }
-      default:
-        reply(fd, Stage::None, 0xA0000000 | number, 0xF00F0001, {});
-        break;
+      default: reply(fd, Stage::None, 0xA0000000 | number, 0xF00F0001, {}); break;
     }
     hold_open(fd);
     return;

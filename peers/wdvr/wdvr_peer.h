@@ -35,8 +35,18 @@ enum class Video { Mpeg4, H264 };
 enum class Audio { None, Adpcm, G723 };
 
 // Where an injected fault strikes.
-enum class Stage { None, LogOn, ControlLogOn, DataLogOn, StreamRequest, Reply, Frame, Cms,
-                   Setup, RecordInfo };
+enum class Stage {
+  None,
+  LogOn,
+  ControlLogOn,
+  DataLogOn,
+  StreamRequest,
+  Reply,
+  Frame,
+  Cms,
+  Setup,
+  RecordInfo
+};
 enum class Fault {
   None,
   Silent,         // read the request, never answer (the connection stays open)
@@ -51,17 +61,17 @@ struct Faults {
   uint32_t logon_result = 1, control_logon_result = 1, data_logon_result = 1, stream_result = 1;
   Stage stage = Stage::None;
   Fault fault = Fault::None;
-  int times = 1;                  // how often the fault strikes (-1: always)
-  int after_frames = 0;           // Stage::Frame: after this many frames of a stream
-  int channel_count = -1;         // channel information's count as sent (-1: the real one)
-  int preset_name_length = -1;    // length announced for every preset name
-  int setup_count = -1;           // the setup record's entry count as sent
-  int cms_channel_count = -1;     // system information's channel count as sent
-  int motion_bits = -1;           // the video object's motion bit count (-1: 0)
-  int logon_text_length = -1;     // the log-on reply's first text length as sent
+  int times = 1;                     // how often the fault strikes (-1: always)
+  int after_frames = 0;              // Stage::Frame: after this many frames of a stream
+  int channel_count = -1;            // channel information's count as sent (-1: the real one)
+  int preset_name_length = -1;       // length announced for every preset name
+  int setup_count = -1;              // the setup record's entry count as sent
+  int cms_channel_count = -1;        // system information's channel count as sent
+  int motion_bits = -1;              // the video object's motion bit count (-1: 0)
+  int logon_text_length = -1;        // the log-on reply's first text length as sent
   bool search_status_flag0 = false;  // 0xA0070101 with flag word 0 and no body
-  int relay_count = -1;           // the relay reply's count as sent
-  int audio_setup = -1;           // the audio object's set-up value as sent (-1: 1)
+  int relay_count = -1;              // the relay reply's count as sent
+  int audio_setup = -1;              // the audio object's set-up value as sent (-1: 1)
   // Fault::Oversized: the number and flag word of the oversized reply (0 / -1: the real ones).
   uint32_t oversized_number = 0;
   int oversized_flag = -1;
@@ -73,12 +83,12 @@ struct PeerConfig {
   int width = 352, height = 240;  // every channel
   int fps = 30;                   // frames a second per stream; 0: as fast as the link takes
   int gop = 15;
-  int clip_frames = 30;           // frames encoded once per channel and replayed
-  int noise = 0;                  // sensor noise (+-amplitude): camera-like frame sizes
+  int clip_frames = 30;  // frames encoded once per channel and replayed
+  int noise = 0;         // sensor noise (+-amplitude): camera-like frame sizes
   Video video = Video::Mpeg4;
   Audio audio = Audio::None;
-  bool vqz = false;               // header blocks start with the 32-byte "VQZ" preamble
-  std::string user, password;     // expected log-on; an empty user accepts anyone
+  bool vqz = false;                     // header blocks start with the 32-byte "VQZ" preamble
+  std::string user, password;           // expected log-on; an empty user accepts anyone
   std::string own_address = "0.0.0.0";  // the DVR's own address in the log-on reply
   uint32_t live_date = 20240115, live_time = 120000;  // base date and time of live streams
   std::vector<std::vector<std::string>> presets;      // preset names per channel (<= 16)
@@ -90,13 +100,13 @@ struct PeerConfig {
   // recorded in the 6-minute slots [60 + 10c, 180) (see record_table).
   int record_year = 2024, record_month = 1;
   uint32_t record_days = 0x0000C00F;
-  int playback_frames = 90;       // frames of a playback before the end of the recording
-  int skip_every = 0;             // playback: a skipped-frame notice every n frames
+  int playback_frames = 90;  // frames of a playback before the end of the recording
+  int skip_every = 0;        // playback: a skipped-frame notice every n frames
   Faults faults;
 };
 
 struct Request {
-  uint16_t port = 0;              // the port of the peer it arrived on
+  uint16_t port = 0;                          // the port of the peer it arrived on
   uint32_t number = 0, flag = 0, length = 0;  // header words (kBareConnect: none came)
   std::vector<uint8_t> body;
 };
@@ -174,7 +184,8 @@ class WdvrPeer {
 
 // Builders shared by the simulated DVR, the tests and the fuzz seeds; written from the wire
 // layouts, independent of the SDK's own readers and writers.
-std::vector<uint8_t> dsf_packet(uint32_t number, uint32_t flag, const std::vector<uint8_t>& payload);
+std::vector<uint8_t> dsf_packet(uint32_t number, uint32_t flag,
+                                const std::vector<uint8_t>& payload);
 // Channel information: `count` channels, preset names per channel; `announced` replaces the
 // count word, `name_length` every preset name's length word (when >= 0).
 std::vector<uint8_t> channel_info_payload(uint32_t data_request, int count,
@@ -186,24 +197,24 @@ struct HeaderSpec {
   uint8_t month = 1, day = 15, hour = 12, minute = 0, second = 0;
   bool h264 = false;
   uint16_t width = 352, height = 240;
-  int motion_bits = 0;            // motion bits in the video object (set every third cell)
+  int motion_bits = 0;  // motion bits in the video object (set every third cell)
   Audio audio = Audio::None;
   uint16_t audio_rate = 8000;
-  uint8_t audio_setup = 1;        // the audio object's set-up value (output: rate x it x 2)
-  bool info = true;               // an 0xFFF40000 info object
+  uint8_t audio_setup = 1;  // the audio object's set-up value (output: rate x it x 2)
+  bool info = true;         // an 0xFFF40000 info object
 };
 std::vector<uint8_t> header_block(const HeaderSpec& spec);
 // The 16-byte audio codec identifiers (ADPCM: the Sonpak identifier in memory order).
 const uint8_t* audio_codec_id(Audio audio);
 struct FrameSpec {
-  uint8_t kind = 0;               // 0 video, 1 audio
+  uint8_t kind = 0;  // 0 video, 1 audio
   bool key = false;
-  bool field = false;             // flag C
+  bool field = false;  // flag C
   uint32_t time_offset = 0;
-  int parts = 0, index = 0;       // parts > 0: a part of a split frame
+  int parts = 0, index = 0;  // parts > 0: a part of a split frame
   uint32_t whole = 0;
-  int motion_bits = 0;            // a motion group of this many bits (0: none)
-  std::string text;               // the trailing text
+  int motion_bits = 0;  // a motion group of this many bits (0: none)
+  std::string text;     // the trailing text
 };
 std::vector<uint8_t> frame_object(const FrameSpec& spec, const uint8_t* data, size_t n);
 // The data packets (0x00020102: channel byte + frame object) of one frame; split into parts

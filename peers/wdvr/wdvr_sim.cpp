@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       usage();
       return 0;
+      // clang-format off
     } else if (a == "--port") cfg.base_port = uint16_t(number());
     else if (a == "--channels") cfg.channels = int(number());
     else if (a == "--size") std::sscanf(next(), "%dx%d", &cfg.width, &cfg.height);
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
     else if (a == "--control-result") cfg.faults.control_logon_result = number();
     else if (a == "--data-result") cfg.faults.data_logon_result = number();
     else if (a == "--stream-result") cfg.faults.stream_result = number();
+    // clang-format on
     else if (a == "--fault") {
       char stage[16] = {0}, kind[16] = {0};
       int times = 1, after = 0;
@@ -102,13 +104,20 @@ int main(int argc, char** argv) {
       cfg.faults.fault = fault_of(kind);
       cfg.faults.times = times;
       cfg.faults.after_frames = after;
-    } else if (a == "--channel-count") cfg.faults.channel_count = int(number());
-    else if (a == "--preset-length") cfg.faults.preset_name_length = int(number());
-    else if (a == "--setup-count") cfg.faults.setup_count = int(number());
-    else if (a == "--cms-channels") cfg.faults.cms_channel_count = int(number());
-    else if (a == "--logon-text-length") cfg.faults.logon_text_length = int(number());
-    else if (a == "--motion-bits") cfg.faults.motion_bits = int(number());
-    else if (a == "--search-flag0") cfg.faults.search_status_flag0 = true;
+    } else if (a == "--channel-count")
+      cfg.faults.channel_count = int(number());
+    else if (a == "--preset-length")
+      cfg.faults.preset_name_length = int(number());
+    else if (a == "--setup-count")
+      cfg.faults.setup_count = int(number());
+    else if (a == "--cms-channels")
+      cfg.faults.cms_channel_count = int(number());
+    else if (a == "--logon-text-length")
+      cfg.faults.logon_text_length = int(number());
+    else if (a == "--motion-bits")
+      cfg.faults.motion_bits = int(number());
+    else if (a == "--search-flag0")
+      cfg.faults.search_status_flag0 = true;
     else {
       usage();
       return 2;

@@ -14,37 +14,37 @@ extern "C" {
 }
 
 class AvVideoDecoder {
-public:
-    AvVideoDecoder() = default;
-    ~AvVideoDecoder();
-    AvVideoDecoder(const AvVideoDecoder&) = delete;
-    AvVideoDecoder& operator=(const AvVideoDecoder&) = delete;
+ public:
+  AvVideoDecoder() = default;
+  ~AvVideoDecoder();
+  AvVideoDecoder(const AvVideoDecoder&) = delete;
+  AvVideoDecoder& operator=(const AvVideoDecoder&) = delete;
 
-    // Opens libavcodec's decoder for `codec` on one thread with low delay (the DVRs send no
-    // B-frames, so one picture comes out per frame in). `chunks`: packets may hold part of a
-    // picture (H.264 fed one NAL unit at a time); the picture comes out once its last slice is
-    // in. `extra` (may be null) is handed over as the stream's header bytes. False when
-    // libavcodec has no such decoder or cannot open it; the object is then closed.
-    bool open(AVCodecID codec, bool chunks, const uint8_t* extra = nullptr, int extra_size = 0);
-    bool is_open() const { return ctx_ != nullptr; }
-    void close();
+  // Opens libavcodec's decoder for `codec` on one thread with low delay (the DVRs send no
+  // B-frames, so one picture comes out per frame in). `chunks`: packets may hold part of a
+  // picture (H.264 fed one NAL unit at a time); the picture comes out once its last slice is
+  // in. `extra` (may be null) is handed over as the stream's header bytes. False when
+  // libavcodec has no such decoder or cannot open it; the object is then closed.
+  bool open(AVCodecID codec, bool chunks, const uint8_t* extra = nullptr, int extra_size = 0);
+  bool is_open() const { return ctx_ != nullptr; }
+  void close();
 
-    // Hands one packet to the decoder: libavcodec's result (0, AVERROR(EAGAIN) while a picture
-    // waits to be taken, another negative code when the data is refused or the decoder is closed).
-    int send(const uint8_t* data, int size);
-    // The next decoded picture, valid until the next receive, flush or close; null with `*rc`
-    // (when given) set to libavcodec's reason when there is none.
-    AVFrame* receive(int* rc = nullptr);
-    // Sends one packet and takes the picture it completes (valid as for receive), or null: no
-    // picture yet, data refused, decoder closed. A picture nobody took is dropped first.
-    AVFrame* decode(const uint8_t* data, int size);
-    // Drops pictures and references held inside the decoder (a jump in the stream).
-    void flush();
+  // Hands one packet to the decoder: libavcodec's result (0, AVERROR(EAGAIN) while a picture
+  // waits to be taken, another negative code when the data is refused or the decoder is closed).
+  int send(const uint8_t* data, int size);
+  // The next decoded picture, valid until the next receive, flush or close; null with `*rc`
+  // (when given) set to libavcodec's reason when there is none.
+  AVFrame* receive(int* rc = nullptr);
+  // Sends one packet and takes the picture it completes (valid as for receive), or null: no
+  // picture yet, data refused, decoder closed. A picture nobody took is dropped first.
+  AVFrame* decode(const uint8_t* data, int size);
+  // Drops pictures and references held inside the decoder (a jump in the stream).
+  void flush();
 
-private:
-    AVCodecContext* ctx_ = nullptr;
-    AVPacket* pkt_ = nullptr;
-    AVFrame* frame_ = nullptr;
+ private:
+  AVCodecContext* ctx_ = nullptr;
+  AVPacket* pkt_ = nullptr;
+  AVFrame* frame_ = nullptr;
 };
 
 // Picture size announced by the first bytes of a stream, as far as libavcodec's parser reads it
@@ -55,22 +55,22 @@ bool probe_picture_size(AVCodecID codec, const uint8_t* data, int size, int* wid
 // A 4:2:0 picture in planes whose luma rows lie `width + 32` bytes apart, as the SDK's video
 // decoders hand their pictures out; the chroma row distance is the decoder's (set by `resize`).
 class PaddedPicture {
-public:
-    // Sizes the planes for width x height (both even, 2..4096); false otherwise.
-    bool resize(int width, int height, int chroma_stride);
-    // Copies a decoded planar 4:2:0 picture of exactly the planes' size and stores the plane
-    // pointers in planes[0..2]: 1. 0 (nothing copied or stored) for a null picture or another
-    // size or layout. The picture is released either way.
-    int deliver(AVFrame* frame, uint8_t* planes[3]);
-    uint8_t* plane(int i) { return planes_[i].data(); }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    int luma_stride() const { return width_ + 32; }
-    int chroma_stride() const { return chroma_stride_; }
+ public:
+  // Sizes the planes for width x height (both even, 2..4096); false otherwise.
+  bool resize(int width, int height, int chroma_stride);
+  // Copies a decoded planar 4:2:0 picture of exactly the planes' size and stores the plane
+  // pointers in planes[0..2]: 1. 0 (nothing copied or stored) for a null picture or another
+  // size or layout. The picture is released either way.
+  int deliver(AVFrame* frame, uint8_t* planes[3]);
+  uint8_t* plane(int i) { return planes_[i].data(); }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  int luma_stride() const { return width_ + 32; }
+  int chroma_stride() const { return chroma_stride_; }
 
-private:
-    int width_ = 0, height_ = 0, chroma_stride_ = 0;
-    std::vector<uint8_t> planes_[3];
+ private:
+  int width_ = 0, height_ = 0, chroma_stride_ = 0;
+  std::vector<uint8_t> planes_[3];
 };
 
 // Set-up of a decoder's picture from its configuration and the caller's description: the size

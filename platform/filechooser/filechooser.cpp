@@ -50,16 +50,17 @@ std::string existing_choice(GtkWidget* chooser) {
 int main(int argc, char** argv) {
   gtk_disable_setlocale();
   if (!gtk_init_check(&argc, &argv)) finish(2);
-  GtkWidget* chooser = gtk_file_chooser_dialog_new(
-      "Open", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL,
-      GTK_STOCK_OPEN, GTK_RESPONSE_ACCEPT, nullptr);
+  GtkWidget* chooser = gtk_file_chooser_dialog_new("Open", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN,
+                                                   GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL,
+                                                   GTK_STOCK_OPEN, GTK_RESPONSE_ACCEPT, nullptr);
   gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(GTK_WINDOW(chooser), TRUE);
   add_filter(chooser, "ZOL Files", "*.zol");
   add_filter(chooser, "DAT Files", "*.dat");
   add_filter(chooser, "AVI Files", "*.avi");
   add_filter(chooser, "All Files", "*");
-  if (argc > 1 && argv[1][0]) gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), argv[1]);
+  if (argc > 1 && argv[1][0])
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), argv[1]);
   // An answer that names no existing file leaves the dialog open, as a path must exist.
   for (;;) {
     if (gtk_dialog_run(GTK_DIALOG(chooser)) != GTK_RESPONSE_ACCEPT) finish(1);

@@ -54,6 +54,7 @@ int parse(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     std::string* value = nullptr;
+    // clang-format off
     if (a == "-starttls") o->starttls = true;
     else if (a == "-auth") o->auth = "AUTH=PLAIN;AUTH=LOGIN";
     else if (a == "-auth-plain") o->auth = "AUTH=PLAIN";
@@ -69,6 +70,7 @@ int parse(int argc, char** argv, Options* o) {
     else if (a == "-sub") value = &o->subject;
     else if (a == "-attach") value = &o->attach;
     else if (a == "-M") value = &o->message;
+    // clang-format on
     else {
       std::fprintf(stderr, "mailsend: unknown option %s\n", a.c_str());
       usage();
@@ -221,7 +223,8 @@ int send_mail(const Options& o) {
     std::fprintf(stderr, "mailsend: no recipient\n");
     return 1;
   }
-  for (const std::string& r : to) m.recipients = curl_slist_append(m.recipients, ("<" + r + ">").c_str());
+  for (const std::string& r : to)
+    m.recipients = curl_slist_append(m.recipients, ("<" + r + ">").c_str());
 
   char date[64];
   const time_t now = time(nullptr);

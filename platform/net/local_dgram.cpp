@@ -45,7 +45,7 @@ int local_dgram_dir(char* out, size_t cap) {
   }
   if (n < 0 || size_t(n) >= cap) return -1;
   if (::mkdir(out, 0700) != 0 && errno != EEXIST) return -1;
-  struct stat st{};
+  struct stat st {};
   if (::lstat(out, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return -1;
   if ((st.st_mode & 077) != 0 && ::chmod(out, 0700) != 0) return -1;
   return 0;

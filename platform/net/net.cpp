@@ -58,15 +58,19 @@ int net_set_nonblocking(int fd, bool on) {
 
 long net_send(int fd, const void* buf, size_t len) {
   ssize_t n = ::send(fd, buf, len, MSG_NOSIGNAL);
-  if (n < 0) t_last_error = map_errno(errno);
-  else t_last_error = 0;
+  if (n < 0)
+    t_last_error = map_errno(errno);
+  else
+    t_last_error = 0;
   return static_cast<long>(n);
 }
 
 long net_recv(int fd, void* buf, size_t len) {
   ssize_t n = ::recv(fd, buf, len, 0);
-  if (n < 0) t_last_error = map_errno(errno);
-  else t_last_error = 0;
+  if (n < 0)
+    t_last_error = map_errno(errno);
+  else
+    t_last_error = 0;
   return static_cast<long>(n);
 }
 
@@ -85,9 +89,7 @@ int net_poll(int fd, bool want_read, bool want_write, int timeout_ms, bool* read
   p.fd = fd;
   p.events = static_cast<short>((want_read ? POLLIN : 0) | (want_write ? POLLOUT : 0));
   int r;
-  do {
-    r = ::poll(&p, 1, timeout_ms);
-  } while (r < 0 && errno == EINTR);
+  do { r = ::poll(&p, 1, timeout_ms); } while (r < 0 && errno == EINTR);
   if (readable) *readable = r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR));
   if (writable) *writable = r > 0 && (p.revents & (POLLOUT | POLLERR));
   if (r < 0) {

@@ -12,8 +12,8 @@
 #include <functional>
 
 constexpr int NET_NO_SOCKET = -1;
-constexpr int NET_WOULDBLOCK = 10035;   // WSAEWOULDBLOCK
-constexpr int NET_INPROGRESS = 10036;   // WSAEINPROGRESS
+constexpr int NET_WOULDBLOCK = 10035;  // WSAEWOULDBLOCK
+constexpr int NET_INPROGRESS = 10036;  // WSAEINPROGRESS
 
 // Milliseconds of the monotonic clock; never jumps with the wall clock.
 uint64_t net_now_ms();

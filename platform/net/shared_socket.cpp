@@ -33,14 +33,17 @@ const int NET_SO_REUSEADDR = SO_REUSEADDR;
 int net_wsa_from_errno(int e) {
   switch (e) {
     case EINTR: return 10004;
-    case EACCES: case EPERM: return 10013;
+    case EACCES:
+    case EPERM: return 10013;
     case EFAULT: return 10014;
     case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
+    case EMFILE:
+    case ENFILE: return 10024;
     case EAGAIN: return 10035;
     case EINPROGRESS: return 10036;
     case EALREADY: return 10037;
-    case ENOTSOCK: case EBADF: return 10038;
+    case ENOTSOCK:
+    case EBADF: return 10038;
     case EDESTADDRREQ: return 10039;
     case EMSGSIZE: return 10040;
     case EPROTOTYPE: return 10041;
@@ -57,10 +60,12 @@ int net_wsa_from_errno(int e) {
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;
     case ECONNRESET: return 10054;
-    case ENOBUFS: case ENOMEM: return 10055;
+    case ENOBUFS:
+    case ENOMEM: return 10055;
     case EISCONN: return 10056;
     case ENOTCONN: return 10057;
-    case EPIPE: case ESHUTDOWN: return 10058;
+    case EPIPE:
+    case ESHUTDOWN: return 10058;
     case ETIMEDOUT: return 10060;
     case ECONNREFUSED: return 10061;
     case EHOSTDOWN: return 10064;
@@ -208,9 +213,7 @@ long NetSharedSocket::send(const void* data, size_t len) {
   auto h = take();
   if (!h) return fail(WSA_ENOTSOCK);
   ssize_t n;
-  do {
-    n = ::send(h->fd, data, len, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR && !h->closed);
+  do { n = ::send(h->fd, data, len, MSG_NOSIGNAL); } while (n < 0 && errno == EINTR && !h->closed);
   if (n < 0) return fail(errno == EAGAIN ? WSA_ETIMEDOUT : net_wsa_from_errno(errno));
   return static_cast<long>(n);
 }
@@ -219,9 +222,7 @@ long NetSharedSocket::recv(void* buf, size_t len) {
   auto h = take();
   if (!h) return fail(WSA_ENOTSOCK);
   ssize_t n;
-  do {
-    n = ::recv(h->fd, buf, len, 0);
-  } while (n < 0 && errno == EINTR && !h->closed);
+  do { n = ::recv(h->fd, buf, len, 0); } while (n < 0 && errno == EINTR && !h->closed);
   if (n < 0) return fail(errno == EAGAIN ? WSA_ETIMEDOUT : net_wsa_from_errno(errno));
   return static_cast<long>(n);
 }

@@ -29,14 +29,14 @@ constexpr int PT_OFF_CREATED = 20;
 constexpr int PT_OFF_FORMAT = 24;
 
 // Results of PT_H264dec_GetOneFrame.
-constexpr int PT_OK = 0;              // picture written
-constexpr int PT_AGAIN = 1;           // not produced by this build (callers retry on it)
-constexpr int PT_NO_PICTURE = 2;      // frame taken, no picture yet (parameter sets only, ...)
-constexpr int PT_DECODE_ERROR = 3;    // frame refused by the decoder
-constexpr int PT_TOO_LARGE = 4;       // picture larger than the output capacity; nothing written
-constexpr int PT_OK_NEW_SIZE = 5;     // picture written, its size differs from the last one
-constexpr int PT_REINIT = -5;         // record holds no usable decoder: Uninit, Init, retry
-constexpr int PT_BAD_ARGS = -1;       // null pointer, negative length or format not 3
+constexpr int PT_OK = 0;            // picture written
+constexpr int PT_AGAIN = 1;         // not produced by this build (callers retry on it)
+constexpr int PT_NO_PICTURE = 2;    // frame taken, no picture yet (parameter sets only, ...)
+constexpr int PT_DECODE_ERROR = 3;  // frame refused by the decoder
+constexpr int PT_TOO_LARGE = 4;     // picture larger than the output capacity; nothing written
+constexpr int PT_OK_NEW_SIZE = 5;   // picture written, its size differs from the last one
+constexpr int PT_REINIT = -5;       // record holds no usable decoder: Uninit, Init, retry
+constexpr int PT_BAD_ARGS = -1;     // null pointer, negative length or format not 3
 
 extern "C" {
 // Creates the decoder state in `record`. 0 on success, -1 for a null record, -2 when libavcodec
@@ -45,8 +45,10 @@ __attribute__((visibility("default"))) int PT_H264dec_Init(void* record);
 
 // Decodes one Annex-B frame into `output` (see results above). The picture's size is written
 // to words 2 and 3 of the record.
-__attribute__((visibility("default"))) int PT_H264dec_GetOneFrame(void* record, const uint8_t* input,
-                                                                  int input_length, uint8_t* output);
+__attribute__((visibility("default"))) int PT_H264dec_GetOneFrame(void* record,
+                                                                  const uint8_t* input,
+                                                                  int input_length,
+                                                                  uint8_t* output);
 
 // Frees the decoder state and clears bytes 0-15 of the record; safe on a record without one.
 __attribute__((visibility("default"))) int PT_H264dec_Uninit(void* record);

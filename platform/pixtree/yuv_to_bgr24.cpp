@@ -10,11 +10,11 @@ namespace {
 // chroma product is a rounded (a * k) >> 15 of the term shifted up by 8 (SSSE3's mulhrs). The
 // -1.164 * 16 of Y' and the rounding of the final >> 6 sit in the chroma terms, which two
 // rows share.
-constexpr int kY = 18997;   // 1.164 * 64 * 65536 / 257
-constexpr int kRv = 13074;  // 1.596 * 64 * 128
-constexpr int kGu = 3203;   // 0.391 * 64 * 128
-constexpr int kGv = 6660;   // 0.813 * 64 * 128
-constexpr int kBu = 16531;  // 2.018 * 64 * 128
+constexpr int kY = 18997;         // 1.164 * 64 * 65536 / 257
+constexpr int kRv = 13074;        // 1.596 * 64 * 128
+constexpr int kGu = 3203;         // 0.391 * 64 * 128
+constexpr int kGv = 6660;         // 0.813 * 64 * 128
+constexpr int kBu = 16531;        // 2.018 * 64 * 128
 constexpr int kBase = 32 - 1192;  // rounding, minus 1.164 * 64 * 16
 
 inline int mulhrs(int a, int k) { return (a * k + (1 << 14)) >> 15; }
@@ -63,9 +63,15 @@ __attribute__((target("avx2"))) int rows_avx2(const uint8_t* y0, const uint8_t* 
   for (; x + 32 <= width; x += 32) {
     // Chroma words of px 0-7 / 16-23 ("lo") and 8-15 / 24-31 ("hi"), as the Y unpacks order them.
     const __m256i uw = _mm256_slli_epi16(
-        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + x / 2))), c128), 8);
+        _mm256_sub_epi16(
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + x / 2))),
+            c128),
+        8);
     const __m256i vw = _mm256_slli_epi16(
-        _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x / 2))), c128), 8);
+        _mm256_sub_epi16(
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + x / 2))),
+            c128),
+        8);
     const __m256i cb = _mm256_add_epi16(_mm256_mulhrs_epi16(uw, kbu), base);
     const __m256i cr = _mm256_add_epi16(_mm256_mulhrs_epi16(vw, krv), base);
     const __m256i cg = _mm256_sub_epi16(_mm256_sub_epi16(base, _mm256_mulhrs_epi16(uw, kgu)),
@@ -88,9 +94,12 @@ __attribute__((target("avx2"))) int rows_avx2(const uint8_t* y0, const uint8_t* 
                                  _mm256_shuffle_epi8(col[2], shuf[k][2]));
       // Lane 0 holds output bytes 0-47 (in blk 0-2), lane 1 bytes 48-95.
       uint8_t* o = (row ? o1 : o0) + 3 * x;
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_permute2x128_si256(blk[0], blk[1], 0x20));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), _mm256_permute2x128_si256(blk[2], blk[0], 0x30));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 64), _mm256_permute2x128_si256(blk[1], blk[2], 0x31));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
+                          _mm256_permute2x128_si256(blk[0], blk[1], 0x20));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32),
+                          _mm256_permute2x128_si256(blk[2], blk[0], 0x30));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 64),
+                          _mm256_permute2x128_si256(blk[1], blk[2], 0x31));
     }
   }
   return x;

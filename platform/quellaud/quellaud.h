@@ -29,7 +29,8 @@ QUELLAUD_API int Ex_Initialize(AUDIO_DEC_INIT_PARAM* param) __asm__("quellaud_Ex
 // The state of `output`'s stream is created on first use. 1 when samples were written; 0
 // (output_length 0) for null records or buffers, a negative size, input without a whole
 // frame, or more than 4096 streams at once. `info` is not read.
-QUELLAUD_API int Ex_Decode(AUDIO_DEC_PARAM* param, AUDIO_DEC_FRAME_INFO* info) __asm__("quellaud_Ex_Decode");
+QUELLAUD_API int Ex_Decode(AUDIO_DEC_PARAM* param,
+                           AUDIO_DEC_FRAME_INFO* info) __asm__("quellaud_Ex_Decode");
 
 // Forgets the state kept for the record's output buffer (its stream restarts or ends; the
 // SDK clears before it frees the buffer). 1; a null record or an unknown buffer changes nothing.

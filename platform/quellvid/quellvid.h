@@ -27,15 +27,18 @@ namespace quellvid {
 // the VOL header's when the configuration holds one; the other output fields are filled.
 // Returns the handle, or null for a null or wrong-sized record, no usable size (none in either)
 // or a decoder libavcodec cannot open.
-QUELLVID_API void* Ex_Initialize(const uint8_t* config, PICTUREINFO* info) __asm__("quellvid_Ex_Initialize");
+QUELLVID_API void* Ex_Initialize(const uint8_t* config,
+                                 PICTUREINFO* info) __asm__("quellvid_Ex_Initialize");
 
 // Decodes one frame. 1: a picture, whose planes (owned by the handle, valid until its next
 // call) are stored in planes[0..2]: Y rows width + 32 bytes apart, U and V rows of width / 2
 // bytes also width + 32 bytes apart. 0: no picture (not yet decodable, refused, or of
 // another size than set up); planes untouched. A null handle, data or planes gives 0.
-QUELLVID_API int Ex_Decode(void* handle, const uint8_t* data, int length, uint8_t* planes[3]) __asm__("quellvid_Ex_Decode");
+QUELLVID_API int Ex_Decode(void* handle, const uint8_t* data, int length,
+                           uint8_t* planes[3]) __asm__("quellvid_Ex_Decode");
 
-// Forgets the reference pictures (the stream jumped); the next key frame decodes afresh. 1, or 0 for null.
+// Forgets the reference pictures (the stream jumped); the next key frame decodes afresh. 1, or 0
+// for null.
 QUELLVID_API int Ex_ClearBuffer(void* handle) __asm__("quellvid_Ex_ClearBuffer");
 
 // Frees the decoder; the handle is invalid afterwards. 1, or 0 for null.

@@ -7,8 +7,10 @@
 void SyncEvent::Set() {
   std::lock_guard<std::mutex> lk(m_lock);
   m_bSet = true;
-  if (m_bManual) m_cv.notify_all();
-  else m_cv.notify_one();
+  if (m_bManual)
+    m_cv.notify_all();
+  else
+    m_cv.notify_one();
 }
 
 void SyncEvent::Reset() {
@@ -30,8 +32,10 @@ bool SyncEvent::Wait(uint32_t timeout_ms) {
 WorkerThread::~WorkerThread() {
   std::lock_guard<std::mutex> lk(m_lock);
   if (!m_thread.joinable()) return;
-  if (m_thread.get_id() == std::this_thread::get_id()) m_thread.detach();
-  else m_thread.join();
+  if (m_thread.get_id() == std::this_thread::get_id())
+    m_thread.detach();
+  else
+    m_thread.join();
 }
 
 bool WorkerThread::Start(std::function<void()> body) {
@@ -43,9 +47,7 @@ bool WorkerThread::Start(std::function<void()> body) {
       body();
       running->store(false);
     });
-  } catch (const std::system_error&) {
-    return false;
-  }
+  } catch (const std::system_error&) { return false; }
   m_id = m_thread.get_id();
   m_pRunning = running;
   return true;
@@ -98,8 +100,10 @@ class TimerService {
     }
     m_wake.notify_all();
     if (m_thread.joinable()) {
-      if (m_thread.get_id() == std::this_thread::get_id()) m_thread.detach();
-      else m_thread.join();
+      if (m_thread.get_id() == std::this_thread::get_id())
+        m_thread.detach();
+      else
+        m_thread.join();
     }
   }
 
@@ -110,15 +114,13 @@ class TimerService {
     if (!m_thread.joinable()) {
       try {
         m_thread = std::thread([this, gen = m_nGeneration] { Run(gen); });
-      } catch (const std::system_error&) {
-        return 0;
-      }
+      } catch (const std::system_error&) { return 0; }
     }
     unsigned id = m_nNextId++;
     if (m_nNextId == 0) m_nNextId = 1;
     const auto period = std::chrono::milliseconds(period_ms);
-    m_timers[id] = TimerEntry{period, Clock::now() + period,
-                              std::make_shared<SyncTimerProc>(std::move(proc))};
+    m_timers[id] =
+        TimerEntry{period, Clock::now() + period, std::make_shared<SyncTimerProc>(std::move(proc))};
     m_wake.notify_all();
     return id;
   }

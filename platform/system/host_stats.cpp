@@ -59,7 +59,8 @@ bool may_carry_traffic(const std::string& name) {
   const unsigned long flags = net_flags(name);
   if (!(flags & kUp)) return false;
   std::string type;
-  const bool ether = slurp(g_sys + "/class/net/" + name + "/type", &type) && std::atoi(type.c_str()) == 1;
+  const bool ether =
+      slurp(g_sys + "/class/net/" + name + "/type", &type) && std::atoi(type.c_str()) == 1;
   return !(ether && (flags & kNoArp));
 }
 
@@ -76,7 +77,8 @@ std::string default_route_interface() {
     long metric = 0;
     if (!(in >> iface >> dest >> gateway >> flags >> refcnt >> use >> metric >> mask)) continue;
     const bool up = std::strtoul(flags.c_str(), nullptr, 16) & 0x1;  // RTF_UP
-    if (!up || std::strtoul(dest.c_str(), nullptr, 16) != 0 || std::strtoul(mask.c_str(), nullptr, 16) != 0)
+    if (!up || std::strtoul(dest.c_str(), nullptr, 16) != 0 ||
+        std::strtoul(mask.c_str(), nullptr, 16) != 0)
       continue;
     if (best.empty() || metric < best_metric) {
       best = iface;

@@ -180,11 +180,10 @@ class BoxWindow {
     int sy = std::max(0, (DisplayHeight(dpy_, screen) - height_) / 2);
     unsigned long bg = WhitePixel(dpy_, screen);
     unsigned long fg = BlackPixel(dpy_, screen);
-    win_ = XCreateSimpleWindow(dpy_, RootWindow(dpy_, screen), sx, sy, width_, height_, 1, fg,
-                               bg);
-    XSelectInput(dpy_, win_,
-                 ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |
-                     StructureNotifyMask);
+    win_ = XCreateSimpleWindow(dpy_, RootWindow(dpy_, screen), sx, sy, width_, height_, 1, fg, bg);
+    XSelectInput(
+        dpy_, win_,
+        ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask | StructureNotifyMask);
     set_title(title ? title : "");
     set_dialog_hints(sx, sy);
     gc_ = XCreateGC(dpy_, win_, 0, nullptr);
@@ -241,8 +240,7 @@ class BoxWindow {
         case ClientMessage:
           if (static_cast<Atom>(ev.xclient.data.l[0]) == wm_delete) return cancel_;
           break;
-        default:
-          break;
+        default: break;
       }
     }
   }
@@ -253,8 +251,7 @@ class BoxWindow {
     Atom net_name = XInternAtom(dpy_, "_NET_WM_NAME", False);
     Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
     XChangeProperty(dpy_, win_, net_name, utf8, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title),
-                    static_cast<int>(strlen(title)));
+                    reinterpret_cast<const unsigned char*>(title), static_cast<int>(strlen(title)));
     XClassHint cls;
     char name[] = "vigilo-box";
     char klass[] = "Vigilo";
@@ -339,8 +336,7 @@ class BoxWindow {
 
 namespace {
 // Caller holds g_box_mutex.
-bool answer_unattended(const char* title, const char* text, BoxButtons buttons,
-                       BoxAnswer* answer) {
+bool answer_unattended(const char* title, const char* text, BoxButtons buttons, BoxAnswer* answer) {
   const char* value = getenv("VIGILO_BOX_ANSWER");
   if (!value || !*value) return false;
   write_unattended_line(title, text);

@@ -77,19 +77,18 @@ struct SpawnAttr {
 };
 
 // Starts the child with `stdin_fd` (when >= 0) as its standard input.
-int spawn(const char* const* argv, int stdin_fd, const char* stdout_path,
-          const char* stderr_path) {
+int spawn(const char* const* argv, int stdin_fd, const char* stdout_path, const char* stderr_path) {
   if (!argv || !argv[0]) return -1;
   std::lock_guard<std::mutex> lock(g_mutex);
   reap_locked();
   // The files are opened here, not in the child, so a path that cannot be created is
   // reported as a failed start rather than as a child that exits at once.
   UniqueFd out, err;
-  if (stdout_path && (out.fd = open(stdout_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                                    0644)) < 0)
+  if (stdout_path &&
+      (out.fd = open(stdout_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) < 0)
     return -1;
-  if (stderr_path && (err.fd = open(stderr_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                                    0644)) < 0)
+  if (stderr_path &&
+      (err.fd = open(stderr_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) < 0)
     return -1;
   FileActions actions;
   if (stdin_fd >= 0 && posix_spawn_file_actions_adddup2(&actions.fa, stdin_fd, 0) != 0) return -1;

@@ -20,8 +20,7 @@ constexpr unsigned PROCESS_INPUT_MAX = 4096;
 // which every local user can read in /proc. -1 as start_process, and when `input_len`
 // exceeds PROCESS_INPUT_MAX.
 int start_process_with_input(const char* const* argv, const char* input, unsigned input_len,
-                             const char* stdout_path = nullptr,
-                             const char* stderr_path = nullptr);
+                             const char* stdout_path = nullptr, const char* stderr_path = nullptr);
 
 // Waits at most `timeout_ms` (monotonic) for child `pid` to end. Returns 0 with its exit
 // code in *exit_code (128 + signal when killed; may be null), 1 when it still runs at the

@@ -25,8 +25,8 @@ bool title_matches(Display* dpy, Window w, const char* title) {
   int format = 0;
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(dpy, w, net_name, 0, 1024, False, utf8, &type, &format, &count,
-                         &after, &data) == Success &&
+  if (XGetWindowProperty(dpy, w, net_name, 0, 1024, False, utf8, &type, &format, &count, &after,
+                         &data) == Success &&
       data) {
     if (type == utf8 && format == 8)
       match = std::string(reinterpret_cast<char*>(data), count) == title;
@@ -48,8 +48,8 @@ int read_pid(Display* dpy, Window w) {
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
   int pid = 0;
-  if (XGetWindowProperty(dpy, w, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &count,
-                         &after, &data) == Success &&
+  if (XGetWindowProperty(dpy, w, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
+                         &data) == Success &&
       data) {
     if (type == XA_CARDINAL && format == 32 && count == 1)
       pid = static_cast<int>(*reinterpret_cast<unsigned long*>(data));
@@ -193,7 +193,8 @@ Window toplevel_of(Display* dpy, Window w) {
 
 // Every viewable window of `pid` among the root's children and their children (a reparenting
 // manager nests the client one level down; the frame is what gets restacked).
-void windows_of(Display* dpy, Window parent, int pid, int depth, Window frame, std::vector<Window>* out) {
+void windows_of(Display* dpy, Window parent, int pid, int depth, Window frame,
+                std::vector<Window>* out) {
   Window root_ret = 0, parent_ret = 0;
   Window* kids = nullptr;
   unsigned int n = 0;
@@ -224,7 +225,8 @@ unsigned long x11_active_window(X11Session* session) {
   unsigned char* data = nullptr;
   Window active = 0;
   if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False),
-                         0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+                         0, 1, False, XA_WINDOW, &type, &format, &count, &after,
+                         &data) == Success &&
       data) {
     if (type == XA_WINDOW && format == 32 && count == 1) active = *reinterpret_cast<Window*>(data);
     XFree(data);

@@ -93,8 +93,8 @@ void CCMSPacket::MakeHealthRequest() {
   EndRequest();
 }
 
-void CCMSPacket::MakeStartSearchRequest(uint32_t date, uint32_t time, uint8_t kind,
-                                        uint8_t divide, uint16_t channel) {
+void CCMSPacket::MakeStartSearchRequest(uint32_t date, uint32_t time, uint8_t kind, uint8_t divide,
+                                        uint16_t channel) {
   PutHeader(CMS_SEARCH_START_REQ, 0);
   PutU32(date);
   PutU32(time);
@@ -398,7 +398,8 @@ void CSocketCMS::ReceiveWork() {
       }
       if (h.length > 0 && m_socket.Read(buf + 12, int(h.length)) < int(h.length)) break;
       // A header-only reply is never passed on; of the failed replies only a search start.
-      const bool pass = h.flag == 1 ? h.command != kHeaderOnlyReply : h.command == kPassedWithoutFlag;
+      const bool pass =
+          h.flag == 1 ? h.command != kHeaderOnlyReply : h.command == kPassedWithoutFlag;
       if (pass && !m_bClose) {
         std::lock_guard<CriticalSection> lk(m_csCallback);
         if (m_pCallback)

@@ -41,7 +41,7 @@ struct CMS_SYSTEM_INFO {
   CMS_HEADER header;
   uint8_t b1;
   uint32_t d2, d3;
-  uint8_t nChannels;          // entries kept below: at most 16
+  uint8_t nChannels;  // entries kept below: at most 16
   uint8_t b5, b6, b7;
   uint32_t d8;
   uint8_t b9, b10;
@@ -82,11 +82,11 @@ struct CMS_INFO_A0070002 {
   std::string s2;
   uint32_t d3, d4;
   std::string s5, s6;
-  uint8_t ab7[9];             // ab7[1]: the entry count
+  uint8_t ab7[9];  // ab7[1]: the entry count
   uint32_t d8;
   uint8_t ab9[8];
   uint8_t ab10[5][4];
-  uint8_t nEntries;           // entries kept: at most 16
+  uint8_t nEntries;  // entries kept: at most 16
   struct Entry {
     std::string text;
     uint8_t ab[4];
@@ -101,7 +101,7 @@ struct CMS_INFO_A0070003 {
   uint8_t ab4[5];
   std::string s5, s6;
   uint32_t ad7[5];
-  uint8_t nEntries;           // entries kept: at most 16
+  uint8_t nEntries;  // entries kept: at most 16
   struct Entry {
     uint8_t ab[4];
     uint32_t d1, d2;
@@ -202,7 +202,7 @@ class CSocketCMS {
 
   WorkerThread m_pThread;
   CBlockingSocket m_socket;
-  std::mutex m_socketLock;        // a close never misses a socket being created
+  std::mutex m_socketLock;  // a close never misses a socket being created
   std::string m_strAddress;
   int m_nPort = 0;
   int m_nDvrId = -1;

@@ -50,13 +50,16 @@ class CByteReader {
   }
   uint32_t U32LE() {
     const uint8_t* p = Take(4);
-    return p ? uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24)
+    return p ? uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+                   (uint32_t(p[3]) << 24)
              : 0;
   }
   void Bytes(void* out, size_t n) {
     const uint8_t* p = Take(n);
-    if (p) std::memcpy(out, p, n);
-    else std::memset(out, 0, n);
+    if (p)
+      std::memcpy(out, p, n);
+    else
+      std::memset(out, 0, n);
   }
   // `len` bytes of text into out[size]: cut to size - 1 bytes, stopped at an inner NUL,
   // always terminated, the rest of the field zeroed.

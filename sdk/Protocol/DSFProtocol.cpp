@@ -185,8 +185,10 @@ void CBitArray::Load(const uint8_t* data, size_t available) {
 int CBitArray::SetBit(size_t i, int value) {
   if ((value != 0 && value != 1) || i / 8 >= m_buffer.size()) return -1;
   const uint8_t mask = uint8_t(0x80 >> (i % 8));
-  if (value) m_buffer[i / 8] |= mask;
-  else m_buffer[i / 8] &= uint8_t(~mask);
+  if (value)
+    m_buffer[i / 8] |= mask;
+  else
+    m_buffer[i / 8] &= uint8_t(~mask);
   return 0;
 }
 
@@ -223,9 +225,7 @@ int CDSFProtocol::PackPayload(uint32_t number, const void* record, uint8_t* out)
   }
   CByteWriter w(out, MaxPayload());
   switch (number) {
-    case DSF_LIVE_START:
-      w.U8(static_cast<const DSF_LIVE_REQUEST*>(record)->channel);
-      break;
+    case DSF_LIVE_START: w.U8(static_cast<const DSF_LIVE_REQUEST*>(record)->channel); break;
     case DSF_PLAYBACK_START: {
       const auto* r = static_cast<const DSF_PLAYBACK_REQUEST*>(record);
       const size_t n = strnlen(r->szAddress, sizeof r->szAddress);
@@ -238,9 +238,7 @@ int CDSFProtocol::PackPayload(uint32_t number, const void* record, uint8_t* out)
       w.U8(1);
       break;
     }
-    case DSF_STREAM_HOLD:
-      w.U8(static_cast<const DSF_HOLD_REQUEST*>(record)->value);
-      break;
+    case DSF_STREAM_HOLD: w.U8(static_cast<const DSF_HOLD_REQUEST*>(record)->value); break;
     case DSF_PTZ_MOVE_REQ: {
       const auto* r = static_cast<const DSF_PTZ_MOVE*>(record);
       w.U8(r->channel);
@@ -312,11 +310,8 @@ int CDSFProtocol::PackPayload(uint32_t number, const void* record, uint8_t* out)
     case DSF_RELAY_GET:
     case DSF_PLAY_UPKEEP:
     case DSF_KEEP_ALIVE:
-    case DSF_SETUP_GET:
-      break;
-    default:
-      debug_outputf("[SDK TRACE]-Unknown protocol2 = %x\n", number);
-      return 0;
+    case DSF_SETUP_GET: break;
+    default: debug_outputf("[SDK TRACE]-Unknown protocol2 = %x\n", number); return 0;
   }
   KeepRecord(number, const_cast<void*>(record));
   return w.Ok() ? int(w.Pos()) : 0;
@@ -359,8 +354,7 @@ void CDSFProtocol::UnpackBits(uint8_t* out, size_t n, const uint8_t* data) {
   for (size_t i = 0; i < n; ++i) out[i] = (data[i / 8] >> (7 - i % 8)) & 1;
 }
 
-int CDSFProtocol::ParseReply(uint32_t number, const uint8_t* payload, size_t length,
-                             void* record) {
+int CDSFProtocol::ParseReply(uint32_t number, const uint8_t* payload, size_t length, void* record) {
   if (!record) return 0;
   CByteReader r(payload, length);
   switch (number) {
@@ -435,8 +429,7 @@ int CDSFProtocol::ParseReply(uint32_t number, const uint8_t* payload, size_t len
       *static_cast<DSF_SHUTDOWN_EVENT*>(record) = tmp;
       return 1;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -538,8 +531,7 @@ int CDSFProtocol::ParseStreamHeader(const uint8_t* block, size_t length) {
           m_mark.type = type;
           m_mark.value = size;
           break;
-        default:
-          ok = false;
+        default: ok = false;
       }
     }
     if (!ok) {
@@ -575,8 +567,7 @@ uint32_t CDSFProtocol::ParseObject(const uint8_t* object, size_t length) {
       m_mark.value = value;
       return word;
     }
-    default:
-      return DSF_UNKNOWN_KIND;
+    default: return DSF_UNKNOWN_KIND;
   }
 }
 
@@ -676,8 +667,7 @@ uint32_t CDSFProtocol::ReadHeaderObject(uint32_t type, const uint8_t* object, si
       }
       return type;
     }
-    default:
-      return DSF_UNKNOWN_KIND;
+    default: return DSF_UNKNOWN_KIND;
   }
 }
 

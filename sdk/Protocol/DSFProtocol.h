@@ -61,83 +61,83 @@ constexpr uint32_t DSF_FRAME_KIND = 0xFFF70000;
 constexpr uint32_t DSF_UNKNOWN_KIND = 0xFFF00000;
 
 // Request records (PackPayload).
-struct DSF_LIVE_REQUEST {          // 0x00020001
+struct DSF_LIVE_REQUEST {  // 0x00020001
   uint8_t channel;
 };
-struct DSF_PLAYBACK_REQUEST {      // 0x00020003
+struct DSF_PLAYBACK_REQUEST {  // 0x00020003
   char szAddress[260];
   uint32_t dwStart, dwEnd;
   uint8_t channel;
 };
-struct DSF_HOLD_REQUEST {          // 0x00020008 (flag word 0, built by the session)
+struct DSF_HOLD_REQUEST {  // 0x00020008 (flag word 0, built by the session)
   uint8_t value;
 };
-struct DSF_PTZ_MOVE {              // 0x00030201
+struct DSF_PTZ_MOVE {  // 0x00030201
   uint8_t channel, code;
 };
-struct DSF_PTZ_FUNCTION {          // 0x00030202
+struct DSF_PTZ_FUNCTION {  // 0x00030202
   uint8_t channel, function, valueA, valueB;
 };
-struct DSF_PRESET_SET {            // 0x00030205
+struct DSF_PRESET_SET {  // 0x00030205
   uint8_t channel, preset;
   uint16_t reserved;
 };
-struct DSF_PRESET_RUN {            // 0x00030207
+struct DSF_PRESET_RUN {  // 0x00030207
   uint8_t channel, preset, reserved;
 };
-struct DSF_PTZ_MENU {              // 0x0003020B
+struct DSF_PTZ_MENU {  // 0x0003020B
   uint8_t channel, key;
 };
-struct DSF_PTZ_BYPASS {            // 0x0003020F
+struct DSF_PTZ_BYPASS {  // 0x0003020F
   uint8_t channel, count;
   uint8_t bytes[255];
 };
-struct DSF_RELAY_SET {             // 0x00031001
+struct DSF_RELAY_SET {  // 0x00031001
   uint8_t state, relay;
 };
-struct DSF_PLAY_SPEED {            // 0x00060005, 0x00060007
+struct DSF_PLAY_SPEED {  // 0x00060005, 0x00060007
   uint32_t position;
-  uint8_t direction;               // 1 forward, 0 backward
+  uint8_t direction;  // 1 forward, 0 backward
 };
-struct DSF_PLAY_GOTO {             // 0x00060009
+struct DSF_PLAY_GOTO {  // 0x00060009
   uint32_t date, time;
   uint8_t value;
 };
 // 0x00080002 takes an _SDK_DVRSETUP.
 
 // Reply records (ParseReply).
-struct DSF_STREAM_DATA {           // 0x00020101, 0x00020102
+struct DSF_STREAM_DATA {  // 0x00020101, 0x00020102
   uint8_t channel;
   uint32_t length;
-  const uint8_t* data;             // into the caller's payload
+  const uint8_t* data;  // into the caller's payload
 };
-struct DSF_STREAM_BLOCK {          // 0xA0020001, 0xA0020003: the header block
+struct DSF_STREAM_BLOCK {  // 0xA0020001, 0xA0020003: the header block
   uint32_t length;
-  const uint8_t* data;             // into the caller's payload
+  const uint8_t* data;  // into the caller's payload
 };
 struct DSF_CHANNEL_ENTRY {
   uint32_t p, q;
   uint8_t r, s, t, u;
 };
-struct DSF_CHANNEL_INFO {          // 0xA0000002
-  uint32_t dwDataRequest;          // the data log-on's value
-  uint16_t nChannels;              // <= 32
-  uint8_t abFlags[5][32];          // the five bit fields, a byte 0/1 per channel
+struct DSF_CHANNEL_INFO {  // 0xA0000002
+  uint32_t dwDataRequest;  // the data log-on's value
+  uint16_t nChannels;      // <= 32
+  uint8_t abFlags[5][32];  // the five bit fields, a byte 0/1 per channel
   DSF_CHANNEL_ENTRY aEntry[16];
   uint8_t abPresetCount[16];
   uint16_t wPresetField;
 };
-struct DSF_RELAY_STATE {           // 0xA0031000
+struct DSF_RELAY_STATE {  // 0xA0031000
   uint8_t count;
   uint8_t state[255];
 };
-struct DSF_SENSOR_EVENT {          // 0x00050001
+struct DSF_SENSOR_EVENT {  // 0x00050001
   uint32_t a;
   uint8_t b;
   uint8_t flags[32];
   uint32_t c;
 };
-struct DSF_SHUTDOWN_EVENT {        // 0x00050201
+struct DSF_SHUTDOWN_EVENT {  // 0x00050201
   uint32_t a, b;
 };
 // 0xA0060005, 0xA0060007, 0xA0060009 fill a uint32_t; 0xA0080001 an _SDK_DVRSETUP.
@@ -150,8 +150,8 @@ struct DSF_STREAM_HEADER_OBJECT {
   uint16_t w17;
   uint16_t year;
   uint8_t month, day, hour, minute, second;
-  uint8_t dateValue;               // low 4 bits of byte 26
-  uint8_t flag;                    // top bit of byte 26
+  uint8_t dateValue;  // low 4 bits of byte 26
+  uint8_t flag;       // top bit of byte 26
   uint16_t w27;
   uint8_t b29;
   uint32_t d30, d34, d38;
@@ -163,18 +163,18 @@ struct DSF_STREAM_HEADER_OBJECT {
 struct DSF_VIDEO_OBJECT {
   uint32_t type, size;
   uint8_t codec[16];
-  uint8_t track;                   // 0xFF: no video object in the header
+  uint8_t track;  // 0xFF: no video object in the header
   uint8_t b25;
   uint16_t width, height;
   uint8_t b30, b31, b32;
   uint16_t motionBits;
-  const uint8_t* motionCells;      // the protocol object's motion-cell array
+  const uint8_t* motionCells;  // the protocol object's motion-cell array
   char text1[256], text2[256];
 };
 struct DSF_AUDIO_OBJECT {
   uint32_t type, size;
   uint8_t codec[16];
-  uint8_t track;                   // 0xFF: no audio object in the header
+  uint8_t track;  // 0xFF: no audio object in the header
   uint16_t samplesPerSecond;
   uint8_t b27;
   uint8_t setupValue;
@@ -190,28 +190,31 @@ struct DSF_MARK_OBJECT {
   uint32_t type, value;
 };
 struct DSF_FRAME_OBJECT {
-  uint16_t length;                 // header and data
+  uint16_t length;  // header and data
   uint8_t flags;
-  uint8_t key;                     // bit 7
-  uint8_t extension;               // bit 6: a part of a split video frame
-  uint8_t flagC;                   // bit 5
-  uint8_t kind;                    // bits 0-3: 0 video, 1 audio
-  uint32_t timeOffset;             // ms from the stream header's base date and time
-  uint8_t parts, partIndex;        // with the extension
-  uint32_t wholeSize;              // with the extension
+  uint8_t key;               // bit 7
+  uint8_t extension;         // bit 6: a part of a split video frame
+  uint8_t flagC;             // bit 5
+  uint8_t kind;              // bits 0-3: 0 video, 1 audio
+  uint32_t timeOffset;       // ms from the stream header's base date and time
+  uint8_t parts, partIndex;  // with the extension
+  uint32_t wholeSize;        // with the extension
   uint8_t motionPresent;
   uint8_t m1, m2;
   uint16_t motionBits;
   char text1[256], text2[256];
   uint32_t headerLength;
-  const uint8_t* data;             // into the object; set when dataLength > 0 or kind 2
+  const uint8_t* data;  // into the object; set when dataLength > 0 or kind 2
   uint32_t dataLength;
 };
 
 // A bit buffer: bit i is bit (7 - i mod 8) of byte i div 8.
 class CBitArray {
  public:
-  void Clear() { m_buffer.clear(); m_nBits = 0; }
+  void Clear() {
+    m_buffer.clear();
+    m_nBits = 0;
+  }
   void Free() { Clear(); }
   // ceil(n / 8) zeroed bytes.
   void Resize(size_t bits);

@@ -14,8 +14,10 @@ uint64_t g_result = 0;
 
 template <class T>
 uint64_t word(T v) {
-  if constexpr (std::is_pointer_v<T>) return uint64_t(reinterpret_cast<uintptr_t>(v));
-  else return uint64_t(v);
+  if constexpr (std::is_pointer_v<T>)
+    return uint64_t(reinterpret_cast<uintptr_t>(v));
+  else
+    return uint64_t(v);
 }
 template <class... A>
 void note(const char* name, A... a) {
@@ -27,9 +29,12 @@ void note(const char* name, A... a) {
 // The set result as the function's return type.
 template <class R>
 R result() {
-  if constexpr (std::is_void_v<R>) return;
-  else if constexpr (std::is_pointer_v<R>) return reinterpret_cast<R>(uintptr_t(g_result));
-  else return static_cast<R>(g_result);
+  if constexpr (std::is_void_v<R>)
+    return;
+  else if constexpr (std::is_pointer_v<R>)
+    return reinterpret_cast<R>(uintptr_t(g_result));
+  else
+    return static_cast<R>(g_result);
 }
 }  // namespace
 
@@ -43,22 +48,23 @@ extern "C" __attribute__((visibility("default"))) void fake_sdk_set_result(uint6
 }
 
 // FAKE(return type, name, (parameters), arguments...): notes the call, returns the set result.
-#define FAKE(R, name, params, ...)         \
+#define FAKE(R, name, params, ...)          \
   R name params {                           \
     note(#name __VA_OPT__(, ) __VA_ARGS__); \
     return result<R>();                     \
   }
 FAKE(int, SDK_CancelWait, (void* handle), handle)
 FAKE(int, SDK_Close, (void* handle), handle)
-FAKE(int, SDK_Connect, (const char* host, const char* user, const char* password, int port,
-     int logon_flag, _SDK_DVR_INFO* info),
+FAKE(int, SDK_Connect,
+     (const char* host, const char* user, const char* password, int port, int logon_flag,
+      _SDK_DVR_INFO* info),
      host, user, password, port, logon_flag, info)
 FAKE(int, SDK_ControlPTZ, (void* handle, int code), handle, code)
 FAKE(int, SDK_ControlPTZAutoPan, (void* handle, int code), handle, code)
 FAKE(int, SDK_ControlPTZAux1, (void* handle, int on), handle, on)
 FAKE(int, SDK_ControlPTZAux2, (void* handle, int on), handle, on)
-FAKE(int, SDK_ControlPTZBypass, (void* handle, unsigned char* bytes, unsigned char count),
-     handle, bytes, count)
+FAKE(int, SDK_ControlPTZBypass, (void* handle, unsigned char* bytes, unsigned char count), handle,
+     bytes, count)
 FAKE(int, SDK_ControlPTZCameraPower, (void* handle, int on), handle, on)
 FAKE(int, SDK_ControlPTZFocus, (void* handle, int code), handle, code)
 FAKE(int, SDK_ControlPTZIris, (void* handle, int code), handle, code)
@@ -76,25 +82,26 @@ FAKE(int, SDK_FastForward, (void* handle), handle)
 FAKE(int, SDK_GetDVRHealthInfo, (int dvr_id, _SDK_DVR_HEALTH_INFO* health), dvr_id, health)
 FAKE(int, SDK_GetDVRSetup, (void* handle, _SDK_DVRSETUP* setup), handle, setup)
 FAKE(int, SDK_GetDVRSystemInfo, (int dvr_id, _SDK_DVR_INFO* info), dvr_id, info)
-FAKE(int, SDK_GetDayOfMonthlyRecord, (int dvr_id, int value, int year, int month,
-     unsigned long* days),
-     dvr_id, value, year, month, days)
+FAKE(int, SDK_GetDayOfMonthlyRecord,
+     (int dvr_id, int value, int year, int month, unsigned long* days), dvr_id, value, year, month,
+     days)
 FAKE(void, SDK_GetLastErrorString, (void* handle, char* buf, int size), handle, buf, size)
-FAKE(int, SDK_GetPacket, (void* handle, _SDK_PACKET* packet, _SDK_FRAME_INFO* info),
-     handle, packet, info)
-FAKE(int, SDK_GetRecordInfo, (int dvr_id, int channel, int date, _SDK_REC_TIMETABLE* table),
-     dvr_id, channel, date, table)
-FAKE(int, SDK_GetRecordInfoAllChannel, (int dvr_id, int channel_count, int date,
-     _SDK_REC_TIMETABLE_EX* table),
-     dvr_id, channel_count, date, table)
+FAKE(int, SDK_GetPacket, (void* handle, _SDK_PACKET* packet, _SDK_FRAME_INFO* info), handle, packet,
+     info)
+FAKE(int, SDK_GetRecordInfo, (int dvr_id, int channel, int date, _SDK_REC_TIMETABLE* table), dvr_id,
+     channel, date, table)
+FAKE(int, SDK_GetRecordInfoAllChannel,
+     (int dvr_id, int channel_count, int date, _SDK_REC_TIMETABLE_EX* table), dvr_id, channel_count,
+     date, table)
 FAKE(int, SDK_GetRelayState, (void* handle, int* a, int* b), handle, a, b)
-FAKE(unsigned long, SDK_GetSearchStatus, (int dvr_id, _SDK_DVR_SEARCH_STATUS* status),
-     dvr_id, status)
-FAKE(int, SDK_Initialize, (SDK_INIT_CALLBACK callback, unsigned short event_port),
-     callback, event_port)
+FAKE(unsigned long, SDK_GetSearchStatus, (int dvr_id, _SDK_DVR_SEARCH_STATUS* status), dvr_id,
+     status)
+FAKE(int, SDK_Initialize, (SDK_INIT_CALLBACK callback, unsigned short event_port), callback,
+     event_port)
 FAKE(int, SDK_NormalForward, (void* handle), handle)
-FAKE(void*, SDK_Open, (int dvr_id, int channel, _SDK_CONN_PARAM* param, SDK_OPEN_CALLBACK callback,
-     int channel2, void* user),
+FAKE(void*, SDK_Open,
+     (int dvr_id, int channel, _SDK_CONN_PARAM* param, SDK_OPEN_CALLBACK callback, int channel2,
+      void* user),
      dvr_id, channel, param, callback, channel2, user)
 FAKE(int, SDK_PlayGoto, (void* handle, unsigned long date, unsigned long time), handle, date, time)
 #ifndef FAKE_SDK_GAP
@@ -107,7 +114,7 @@ FAKE(int, SDK_SetPacketParam, (void* handle, _SDK_PACKET_PARAM* param), handle, 
 FAKE(int, SDK_SetRelayState, (void* handle, int relay, int on), handle, relay, on)
 FAKE(unsigned long, SDK_SetSearchStatus, (int dvr_id, int status), dvr_id, status)
 FAKE(int, SDK_SetWaitTimeout, (void* handle, unsigned long seconds), handle, seconds)
-FAKE(unsigned long, SDK_StartRemoteSearch, (int dvr_id, int date, int time, char kind, char divide,
-     int channel),
-     dvr_id, date, time, kind, divide, channel)
+FAKE(unsigned long, SDK_StartRemoteSearch,
+     (int dvr_id, int date, int time, char kind, char divide, int channel), dvr_id, date, time,
+     kind, divide, channel)
 FAKE(void, SDK_Terminate, ())

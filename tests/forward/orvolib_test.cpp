@@ -24,13 +24,17 @@ namespace {
 
 template <class T>
 uint64_t word(T v) {
-  if constexpr (std::is_pointer_v<T>) return uint64_t(reinterpret_cast<uintptr_t>(v));
-  else return uint64_t(v);
+  if constexpr (std::is_pointer_v<T>)
+    return uint64_t(reinterpret_cast<uintptr_t>(v));
+  else
+    return uint64_t(v);
 }
 template <class R>
 R as(uint64_t v) {
-  if constexpr (std::is_pointer_v<R>) return reinterpret_cast<R>(uintptr_t(v));
-  else return R(v);
+  if constexpr (std::is_pointer_v<R>)
+    return reinterpret_cast<R>(uintptr_t(v));
+  else
+    return R(v);
 }
 
 // OrvoLib loaded beside the whole stand-in SDK (found through its $ORIGIN).

@@ -43,12 +43,25 @@ TEST(QdvrCalendar, search_answers_follow_what_the_request_names) {
     std::vector<std::pair<int, uint8_t>> bytes;  // offset, value
   };
   const Case cases[] = {
-      {"month: days 5, 7 and 8", 255, 255, 0, 0,
+      {"month: days 5, 7 and 8",
+       255,
+       255,
+       0,
+       0,
        {{7 + 4, 0x03}, {7 + 5, 0}, {7 + 6, 0x04}, {7 + 7, 0x04}, {7 + 0, 0}}},
       {"day: its cameras", 5, 255, 0, 0, {{38, 0x2F}, {39, 0}}},
-      {"cameras 0-1: hours 10 and 11", 5, 255, 0x03, 0, {{40 + 10, 0x01}, {40 + 11, 0x01}, {40 + 12, 0}}},
+      {"cameras 0-1: hours 10 and 11",
+       5,
+       255,
+       0x03,
+       0,
+       {{40 + 10, 0x01}, {40 + 11, 0x01}, {40 + 12, 0}}},
       {"camera 5 alone: hour 10 of kind 2", 5, 255, 0x20, 0, {{40 + 10, 0x02}, {40 + 11, 0}}},
-      {"hour 10, cameras 0 and 5: minutes 20-24 both kinds", 5, 10, 0x21, 0,
+      {"hour 10, cameras 0 and 5: minutes 20-24 both kinds",
+       5,
+       10,
+       0x21,
+       0,
        {{64 + 19, 0x01}, {64 + 20, 0x03}, {64 + 24, 0x03}, {64 + 25, 0x01}}},
       {"hour 11: minutes up to 29", 5, 11, 0x01, 0, {{64 + 29, 0x01}, {64 + 30, 0}}},
       {"a span past midnight", 8, 0, 0x02, 0, {{64 + 9, 0x04}, {64 + 10, 0}}},
@@ -69,7 +82,8 @@ TEST(QdvrCalendar, search_answers_follow_what_the_request_names) {
     for (auto [at, v] : c.bytes) EXPECT_EQ(v, a[size_t(at)]) << "byte " << at;
   }
   // February 2024 has 29 days: nothing is flagged past them, though March 1 records.
-  std::vector<RecordSpan> feb = {{wall_seconds(2024, 1, 28, 0, 0, 0), wall_seconds(2024, 2, 2, 0, 0, 0), 1, 1}};
+  std::vector<RecordSpan> feb = {
+      {wall_seconds(2024, 1, 28, 0, 0, 0), wall_seconds(2024, 2, 2, 0, 0, 0), 1, 1}};
   uint16_t error = 0;
   std::vector<uint8_t> a = qdvr::search_answer(feb, request(255, 0, 255, 1).data(), &error);
   EXPECT_EQ(0x01, a[7 + 28]);
@@ -79,8 +93,8 @@ TEST(QdvrCalendar, search_answers_follow_what_the_request_names) {
 
 TEST(QdvrCalendar, recording_runs_on_through_touching_spans) {
   const int64_t t0 = wall_seconds(2024, 2, 5, 10, 0, 0);
-  const std::vector<RecordSpan> spans = {{t0, t0 + 600, 1, 1}, {t0 + 600, t0 + 900, 2, 2},
-                                         {t0 + 1000, t0 + 1100, 1, 1}};
+  const std::vector<RecordSpan> spans = {
+      {t0, t0 + 600, 1, 1}, {t0 + 600, t0 + 900, 2, 2}, {t0 + 1000, t0 + 1100, 1, 1}};
   EXPECT_EQ(t0 + 900, qdvr::recorded_until(spans, t0));
   EXPECT_EQ(t0 + 900, qdvr::recorded_until(spans, t0 + 899));
   EXPECT_EQ(-1, qdvr::recorded_until(spans, t0 + 900));
@@ -103,8 +117,8 @@ TEST(QdvrCalendar, spans_from_the_command_line) {
        wall_seconds(2024, 2, 5, 22, 0, 0), wall_seconds(2024, 2, 6, 2, 0, 0), 0x20, 0x0A},
       {"2024-03-05T10:00/10:05", true, wall_seconds(2024, 2, 5, 10, 0, 0),
        wall_seconds(2024, 2, 5, 10, 5, 0), 0xFFFF, 1},
-      {"2024-03-05T10:00/09:00", false, 0, 0, 0, 0},      // ends before it starts
-      {"2024-03-05T10:00", false, 0, 0, 0, 0},            // no end
+      {"2024-03-05T10:00/09:00", false, 0, 0, 0, 0},  // ends before it starts
+      {"2024-03-05T10:00", false, 0, 0, 0, 0},        // no end
       {"2024-03-05T10:00/11:00,kind=16", false, 0, 0, 0, 0},
       {"2024-03-05T10:00/11:00,cams=3-1", false, 0, 0, 0, 0},
       {"2024-03-05T10:00/11:00,colour=red", false, 0, 0, 0, 0},
@@ -134,12 +148,14 @@ qdvr::PeerConfig recording_peer(int64_t start, int64_t end) {
 
 // Takes the video records of the rings (in order per slot) until `n` came; false on time-out.
 bool take_video(LinkHarness& h, size_t n, std::vector<RingRecord>* recs) {
-  return LinkHarness::wait_for([&] {
-    for (uint32_t s = 0; s < h.ctx->num_slots; ++s)
-      for (RingRecord& r : h.take(s))
-        if (r.rh.media == 'Y') recs->push_back(std::move(r));
-    return recs->size() >= n;
-  }, 5000);
+  return LinkHarness::wait_for(
+      [&] {
+        for (uint32_t s = 0; s < h.ctx->num_slots; ++s)
+          for (RingRecord& r : h.take(s))
+            if (r.rh.media == 'Y') recs->push_back(std::move(r));
+        return recs->size() >= n;
+      },
+      5000);
 }
 
 uint32_t be32_at(const std::vector<uint8_t>& b, size_t at) {

@@ -26,7 +26,9 @@ class HostStats : public testing::Test {
     set_host_stats_roots(nullptr, nullptr);
     (void)std::system(("rm -rf " + root_).c_str());
   }
-  void write(const std::string& rel, const std::string& text) { std::ofstream(root_ + rel) << text; }
+  void write(const std::string& rel, const std::string& text) {
+    std::ofstream(root_ + rel) << text;
+  }
   std::string root_;
 };
 
@@ -76,14 +78,17 @@ TEST_F(HostStats, the_interface_that_carries_the_traffic_comes_first) {
         "dummy0: 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
         "  eth0: 10 1 0 0 0 0 0 0 20 2 0 0 0 0 0 0\n"
         "  eth1: 10 1 0 0 0 0 0 0 20 2 0 0 0 0 0 0\n");
-  const char* heading = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\tMTU\tWindow\tIRTT\n";
+  const char* heading =
+      "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\tMTU\tWindow\tIRTT\n";
   struct Case {
     const char* what;
     const char* flags[4];  // ifb0, dummy0, eth0, eth1 (nullptr: no file)
     std::string route;     // "" no file
     std::vector<std::string> want;
   } cases[] = {
-      {"first up that is no dummy", {"0x82", "0xc3", "0x1002", "0x1003"}, "",
+      {"first up that is no dummy",
+       {"0x82", "0xc3", "0x1002", "0x1003"},
+       "",
        {"eth1", "ifb0", "dummy0", "eth0"}},
       {"the default route's",
        {"0x83", "0xc3", "0x1003", "0x1003"},

@@ -68,10 +68,12 @@ class Mailsend : public testing::Test {
 
   std::vector<std::string> words(const smtp::SmtpSink& sink, const std::string& attach,
                                  const std::string& user = "", const std::string& pass = "-") {
+    // clang-format off
     return {"-starttls", "-auth", "-user", user, "-pass", pass, "-f", "cam@example.com",
             "-t", "ops@example.com, boss@example.com", "-smtp",
             "127.0.0.1:" + std::to_string(sink.port()), "-d", "station.example", "+cc",
             "-sub", "Motion on CH 02", "-attach", attach, "-M", "Look at camera 2"};
+    // clang-format on
   }
 
   std::string program_, dir_;
@@ -102,8 +104,8 @@ TEST_F(Mailsend, delivers_subject_message_and_attachment) {
     EXPECT_NE(std::string::npos, m.data.find("Subject: Motion on CH 02\r\n"));
     EXPECT_NE(std::string::npos, m.data.find("Look at camera 2"));
     EXPECT_EQ(c.has_part, m.data.find("Content-Type: image/jpeg") != std::string::npos);
-    EXPECT_EQ(c.has_part, without_line_breaks(m.data).find(smtp::base64_encode(bytes)) !=
-                              std::string::npos);
+    EXPECT_EQ(c.has_part,
+              without_line_breaks(m.data).find(smtp::base64_encode(bytes)) != std::string::npos);
   }
 }
 

@@ -27,7 +27,7 @@ TEST(UnattendedBox, AnswersWithTheConfiguredButtonAndWritesOneLine) {
     BoxButtons buttons;
     BoxAnswer answer;
   } cases[] = {
-      {"ok", BoxButtons::ok, BoxAnswer::ok},     {"no", BoxButtons::ok, BoxAnswer::ok},
+      {"ok", BoxButtons::ok, BoxAnswer::ok},       {"no", BoxButtons::ok, BoxAnswer::ok},
       {"yes", BoxButtons::yes_no, BoxAnswer::yes}, {"no", BoxButtons::yes_no, BoxAnswer::no},
       {"ok", BoxButtons::yes_no, BoxAnswer::yes},
   };

@@ -28,8 +28,8 @@ class PrivateX {
       std::string screen = std::string(size) + "x" + std::to_string(depth);
       // -r: no server key repeat, which a loaded machine would start between a test's press
       // and release.
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-             "-nolisten", "tcp", "-noreset", "-r", static_cast<char*>(nullptr));
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+             "tcp", "-noreset", "-r", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -48,7 +48,8 @@ class PrivateX {
       kill(pid_, SIGTERM);
       // 10 s to close its clients and remove its lock, then killed.
       bool ended = false;
-      for (int i = 0; i < 200 && !(ended = waitpid(pid_, nullptr, WNOHANG) != 0); ++i) usleep(50000);
+      for (int i = 0; i < 200 && !(ended = waitpid(pid_, nullptr, WNOHANG) != 0); ++i)
+        usleep(50000);
       if (!ended) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);

@@ -51,8 +51,9 @@ TEST(StartProcess, ExitCodesComeBack) {
 TEST(StartProcess, ArgumentsReachTheChildVerbatimAndStderrGoesToItsOwnFile) {
   // A shell would split at the space and run the part after ';'.
   std::string out = temp_path("out"), err = temp_path("err");
-  const char* argv[] = {"sh", "-c", "printf '%s|' \"$@\"; echo to-err >&2", "sh",
-                        "a b;touch /tmp/never", "\"q\" $HOME", nullptr};
+  const char* argv[] = {
+      "sh",          "-c",   "printf '%s|' \"$@\"; echo to-err >&2", "sh", "a b;touch /tmp/never",
+      "\"q\" $HOME", nullptr};
   int pid = start_process(argv, out.c_str(), err.c_str());
   ASSERT_GT(pid, 0);
   EXPECT_EQ(wait_process(pid, 5000, nullptr), 0);

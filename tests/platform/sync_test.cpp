@@ -18,12 +18,12 @@ using Clock = std::chrono::steady_clock;
 
 TEST(SyncEvent, SignalsAreKeptUntilTakenByReset) {
   SyncEvent autoev(false, false);
-  autoev.Set();                    // before the wait: not lost
+  autoev.Set();  // before the wait: not lost
   EXPECT_TRUE(autoev.Wait(0));
-  EXPECT_FALSE(autoev.Wait(20));   // consumed by the first wait
+  EXPECT_FALSE(autoev.Wait(20));  // consumed by the first wait
   SyncEvent manual(true, true);
   EXPECT_TRUE(manual.Wait(0));
-  EXPECT_TRUE(manual.Wait(0));     // stays set
+  EXPECT_TRUE(manual.Wait(0));  // stays set
   manual.Reset();
   const auto t0 = Clock::now();
   EXPECT_FALSE(manual.Wait(30));

@@ -39,9 +39,7 @@ struct Listener {
 std::string message_of(const std::function<void()>& f) {
   try {
     f();
-  } catch (const CBlockingSocketException& e) {
-    return e.GetErrorMessage();
-  }
+  } catch (const CBlockingSocketException& e) { return e.GetErrorMessage(); }
   return "(no exception)";
 }
 
@@ -107,14 +105,16 @@ TEST(BlockingSocket, FailuresCarryTheirWinSockTexts) {
 // Waits until thread `tid` sleeps in the kernel: the blocked call has been entered (a close
 // before that would be a call on no socket, not a release).
 bool sleeping(const std::atomic<pid_t>& tid) {
-  return sdktest::wait_until([&] {
-    if (tid == 0) return false;
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t paren = line.rfind(')');
-    return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'S';
-  }, 5000);
+  return sdktest::wait_until(
+      [&] {
+        if (tid == 0) return false;
+        std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const size_t paren = line.rfind(')');
+        return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'S';
+      },
+      5000);
 }
 
 TEST(BlockingSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
@@ -146,7 +146,10 @@ TEST(BlockingSocket, CloseFromAnotherThreadReleasesBlockedCalls) {
     tid = 0;
     std::thread r([&] {
       tid = ::gettid();
-      failure = message_of([&] { char c; a.ReceiveAll(&c, 1); });
+      failure = message_of([&] {
+        char c;
+        a.ReceiveAll(&c, 1);
+      });
     });
     ASSERT_TRUE(sleeping(tid));
     t0 = Clock::now();

@@ -78,11 +78,13 @@ TEST_F(Site, PlaybackIsHeldAbove300FramesOr16MiBAndReleasedBelow30WithoutDroppin
     ASSERT_TRUE(s);
     // Frames (data connection) may fill the list before the stream header (control
     // connection) has made the session connected; only a connected session is held.
-    ASSERT_TRUE(wait_until([&] {
-      return s->DroppedFrames() > 0 ||
-             (s->IsConnected() == 1 &&
-              (s->QueuedFrames() > 300 || s->QueuedBytes() > CClientSite::kFrameListBytes));
-    }, 20000));
+    ASSERT_TRUE(wait_until(
+        [&] {
+          return s->DroppedFrames() > 0 ||
+                 (s->IsConnected() == 1 &&
+                  (s->QueuedFrames() > 300 || s->QueuedBytes() > CClientSite::kFrameListBytes));
+        },
+        20000));
     ASSERT_EQ(s->DroppedFrames(), 0);
     if (cfg.width == large.width) {
       EXPECT_GT(s->QueuedBytes() / s->QueuedFrames(), CClientSite::kFrameListBytes / 300);
@@ -151,7 +153,8 @@ TEST_F(Site, KeepAliveEvery180TicksAndStateZeroAfter15WithoutAStream) {
   p.nDvrId = id;
   p.bLiveByte = 1;
   auto w = std::make_shared<CClientSite>(&app_);
-  ASSERT_EQ(w->Start("127.0.0.1", 0, "admin", "1234", mute.base_port(), p, OnOpen, 0, 1, nullptr), 1);
+  ASSERT_EQ(w->Start("127.0.0.1", 0, "admin", "1234", mute.base_port(), p, OnOpen, 0, 1, nullptr),
+            1);
   for (int i = 0; i < 15; ++i) w->OnTimer();
   EXPECT_EQ(g_stopped, 0);
   w->OnTimer();
@@ -257,10 +260,12 @@ TEST_F(Site, RefusedStreamGivesStateZeroOnTheNextTick) {
   auto s = open(connect(peer), true);
   ASSERT_TRUE(s);
   ASSERT_TRUE(peer.wait_request(0x007F0002, 0, 10000));
-  ASSERT_TRUE(wait_until([&] {
-    s->OnTimer();
-    return g_stopped == 1;
-  }, 10000));
+  ASSERT_TRUE(wait_until(
+      [&] {
+        s->OnTimer();
+        return g_stopped == 1;
+      },
+      10000));
   s->OnTimer();
   EXPECT_EQ(g_stopped, 1);  // once
 }

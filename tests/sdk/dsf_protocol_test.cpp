@@ -13,7 +13,8 @@ namespace {
 
 using sdktest::hex;
 
-std::vector<uint8_t> build(CDSFProtocol& p, uint32_t number, const void* record, uint32_t flag = 1) {
+std::vector<uint8_t> build(CDSFProtocol& p, uint32_t number, const void* record,
+                           uint32_t flag = 1) {
   std::vector<uint8_t> out(12 + CDSFProtocol::MaxPayload());
   out.resize(size_t(p.BuildPacket(number, flag, record, out.data())));
   return out;
@@ -43,7 +44,8 @@ TEST(DSFProtocol, RequestsMatchTheirBytes) {
     const char* bytes;
   } cases[] = {
       {0x00020001, &live, "00020001 00000001 00000001 03"},
-      {0x00020003, &play, "00020003 00000001 00000015 0008 31302e302e302e35 0134d6f3 0001e078 00 02 01"},
+      {0x00020003, &play,
+       "00020003 00000001 00000015 0008 31302e302e302e35 0134d6f3 0001e078 00 02 01"},
       {0x00020006, nullptr, "00020006 00000001 00000000"},
       {0x00020008, &hold, "00020008 00000001 00000001 01"},
       {0x00030201, &move, "00030201 00000001 00000002 01 12"},
@@ -63,9 +65,7 @@ TEST(DSFProtocol, RequestsMatchTheirBytes) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(build(p, c.number, c.record), hex(c.bytes)) << std::hex << c.number;
-    if (c.record) {
-      EXPECT_EQ(p.KeptRecord(c.number), c.record);
-    }
+    if (c.record) { EXPECT_EQ(p.KeptRecord(c.number), c.record); }
   }
   // Flag 0 writes no payload, whatever the record.
   EXPECT_EQ(build(p, 0x00020008, &hold, 0), hex("00020008 00000000 00000000"));
@@ -99,9 +99,7 @@ TEST(DSFProtocol, ShortRepliesAreRefusedAndLeaveTheRecord) {
     std::vector<uint8_t> record(512, 0xEE);
     EXPECT_EQ(p.ParseReply(c.number, payload.data(), payload.size(), record.data()), c.ok ? 1 : 0)
         << std::hex << c.number << " " << c.payload;
-    if (!c.ok) {
-      EXPECT_EQ(record, std::vector<uint8_t>(512, 0xEE));
-    }
+    if (!c.ok) { EXPECT_EQ(record, std::vector<uint8_t>(512, 0xEE)); }
   }
   DSF_SENSOR_EVENT ev{};
   const auto sensor = hex("00000001 02 80000001 00000003");
@@ -160,7 +158,7 @@ TEST(DSFProtocol, ChannelInformation) {
   EXPECT_EQ(p.ChannelFlags(2)[5], 5);  // low byte of the entry's first word
   EXPECT_EQ(info.abPresetCount[0], 4);
   EXPECT_EQ(p.PresetNames(), (std::vector<std::string>{"Door", "Preset-2", "Preset-3",
-                                                        std::string(83, 'y'), "Gate"}));
+                                                       std::string(83, 'y'), "Gate"}));
 
   // No channels: 5 x 4 + 384 + 32 bytes after the count, exactly.
   const auto none = wdvr::channel_info_payload(1, 0, {});
@@ -294,11 +292,11 @@ TEST(DSFProtocol, MalformedHeaderObjectsStopTheWalk) {
   const uint16_t small_height = 32;  // 22 x 2 cells
   std::memcpy(&too_many_bits[video_at + 28], &small_height, 2);
   const std::vector<std::vector<uint8_t>> bad = {
-      with_size(0, 0),                        // size 0 never advances
+      with_size(0, 0),                          // size 0 never advances
       with_size(0, uint32_t(good.size() + 1)),  // past the block
-      with_size(video_at, 20),                // shorter than its own fields
+      with_size(video_at, 20),                  // shorter than its own fields
       too_many_bits,
-      hex("00 00 f8 ff 08 00 00 00"),        // an unknown type
+      hex("00 00 f8 ff 08 00 00 00"),  // an unknown type
   };
   sdktest::TraceCapture trace;
   for (const auto& b : bad) {

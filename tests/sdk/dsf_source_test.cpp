@@ -64,12 +64,16 @@ class Owner : public CDSFSourceOwner {
     ++record_ends_;
   }
 
-  bool wait(const std::function<bool()>& done, int ms = 5000) { return sdktest::wait_until(done, ms); }
+  bool wait(const std::function<bool()>& done, int ms = 5000) {
+    return sdktest::wait_until(done, ms);
+  }
   bool wait_status(int code, int ms = 5000) {
-    return wait([&] {
-      const auto s = statuses();
-      return std::count(s.begin(), s.end(), code) > 0;
-    }, ms);
+    return wait(
+        [&] {
+          const auto s = statuses();
+          return std::count(s.begin(), s.end(), code) > 0;
+        },
+        ms);
   }
   std::vector<int> statuses() {
     std::lock_guard<std::mutex> lk(lock_);
@@ -107,7 +111,8 @@ void live_logon(Owner& o, const wdvr::WdvrPeer& peer, uint8_t channel = 1) {
   CDSFProtocol p;
   o.stream_request.resize(13);
   p.BuildPacket(DSF_LIVE_START, 1, &req, o.stream_request.data());
-  ASSERT_EQ(o.src.LogOn("127.0.0.1", "admin", "1234", "127.0.0.1", channel, nullptr, 0xFFFFFFFF), 1);
+  ASSERT_EQ(o.src.LogOn("127.0.0.1", "admin", "1234", "127.0.0.1", channel, nullptr, 0xFFFFFFFF),
+            1);
 }
 
 void playback_logon(Owner& o, const wdvr::WdvrPeer& peer, uint32_t date, uint32_t time) {
@@ -119,13 +124,14 @@ void playback_logon(Owner& o, const wdvr::WdvrPeer& peer, uint32_t date, uint32_
   req.channel = 0;
   CDSFProtocol p;
   o.stream_request.resize(12 + CDSFProtocol::MaxPayload());
-  o.stream_request.resize(size_t(p.BuildPacket(DSF_PLAYBACK_START, 1, &req, o.stream_request.data())));
+  o.stream_request.resize(
+      size_t(p.BuildPacket(DSF_PLAYBACK_START, 1, &req, o.stream_request.data())));
   const uint32_t range[2] = {date, time};
   ASSERT_EQ(o.src.LogOn("127.0.0.1", "admin", "1234", "127.0.0.1", 0, range, 5), 1);
 }
 
-std::vector<DSF_FRAME_OBJECT> frames_of(Owner& o, CDSFProtocol& p, std::vector<std::vector<uint8_t>>* data,
-                                        int kind) {
+std::vector<DSF_FRAME_OBJECT> frames_of(Owner& o, CDSFProtocol& p,
+                                        std::vector<std::vector<uint8_t>>* data, int kind) {
   std::vector<DSF_FRAME_OBJECT> out;
   for (const auto& pk : o.packets(DSF_STREAM_FRAME)) {
     if (p.ParseFrame(pk.data.data() + 1, pk.data.size() - 1) != DSF_FRAME_KIND) continue;
@@ -170,8 +176,12 @@ TEST(DSFSource, LiveSourceStreamsFramesInOrderOnItsPorts) {
     uint16_t port;
     const char* body;
   } expect[] = {
-      {0x00000001, b, "0006 61646d696e00 0005 3132333400 00 000a 3132372e302e302e3100 ffffffff ffffffff ff 01 00000001"},
-      {0x00000002, uint16_t(b + 3), "01 02 00 0006 61646d696e00 0007 574456522d3100 0005 7764767200 00 000a 3132372e302e302e3100"},
+      {0x00000001, b,
+       "0006 61646d696e00 0005 3132333400 00 000a 3132372e302e302e3100 ffffffff ffffffff ff 01 "
+       "00000001"},
+      {0x00000002, uint16_t(b + 3),
+       "01 02 00 0006 61646d696e00 0007 574456522d3100 0005 7764767200 00 000a "
+       "3132372e302e302e3100"},
       {0x007F0002, uint16_t(b + 4), "00000001"},
       {0x00020001, uint16_t(b + 3), "01"},
       {0x00020006, uint16_t(b + 3), ""},
@@ -194,16 +204,15 @@ TEST(DSFSource, LiveSourceStreamsFramesInOrderOnItsPorts) {
   for (size_t i = 0; i < 20; ++i) {
     EXPECT_EQ(video[i], peer.video_frame(1, int(i))) << i;
     EXPECT_EQ(frames[i].key, peer.video_key(1, int(i)) ? 1 : 0);
-    if (i) {
-      EXPECT_GT(frames[i].timeOffset, frames[i - 1].timeOffset);
-    }
+    if (i) { EXPECT_GT(frames[i].timeOffset, frames[i - 1].timeOffset); }
   }
   EXPECT_EQ(std::memcmp(video[0].data(), "\x00\x00\x01", 3), 0);  // the VOL leads a key frame
   frames_of(o, p, &audio, 1);
   ASSERT_GE(audio.size(), 2u);
   EXPECT_EQ(audio[0], peer.audio_units(1)[0]);
   std::vector<int16_t> pcm(1024);
-  AUDIO_DEC_PARAM dec{int32_t(audio[1].size()), audio[1].data(), int32_t(pcm.size() * 2), pcm.data()};
+  AUDIO_DEC_PARAM dec{int32_t(audio[1].size()), audio[1].data(), int32_t(pcm.size() * 2),
+                      pcm.data()};
   ASSERT_EQ(ADPCM_Decode(&dec, nullptr), 1);
   ASSERT_EQ(dec.output_length, 512);
   double err = 0, sig = 0;
@@ -238,7 +247,8 @@ TEST(DSFSource, PlaybackSourceRunsToTheEndOfTheRecording) {
   EXPECT_EQ(r.port, b + 1);
   EXPECT_EQ(r.body, hex("0009 3132372e302e302e31 0134d6f3 0001d4c0 00 00 01"));
   ASSERT_TRUE(peer.wait_request(0x00000001, 0, 0, &r));
-  EXPECT_EQ(std::vector<uint8_t>(r.body.end() - 14, r.body.end()), hex("0134d6f3 0001d4c0 05 00 00000001"));
+  EXPECT_EQ(std::vector<uint8_t>(r.body.end() - 14, r.body.end()),
+            hex("0134d6f3 0001d4c0 05 00 00000001"));
   ASSERT_TRUE(peer.wait_request(0x007F0002, 0, 0, &r));
   EXPECT_EQ(r.port, b + 2);
   CDSFProtocol p;
@@ -256,8 +266,9 @@ TEST(DSFSource, PlaybackSourceRunsToTheEndOfTheRecording) {
 TEST(DSFSource, RefusalsGiveTheirStatusAndText) {
   // The texts the operator sees are kept letter for letter, misspellings included.
   EXPECT_EQ(CDSFSource::GetErrorMessage(0xF0010002), "Alredy registerd User");
-  EXPECT_EQ(CDSFSource::GetErrorMessage(0xF00B0002),
-            "Requested function is already used by another user.\n Retry at least 10 second later.");
+  EXPECT_EQ(
+      CDSFSource::GetErrorMessage(0xF00B0002),
+      "Requested function is already used by another user.\n Retry at least 10 second later.");
   EXPECT_EQ(CDSFSource::GetErrorMessage(0xF0123456), "Really unknown error: 0xF0123456");
   EXPECT_EQ(CDSFSource::ResultTexts().size(), 32u);
 
@@ -387,12 +398,14 @@ TEST(DSFSource, OwnAddressOfTheLogOnReplyReplacesOnlyAPublicOne) {
     const char* own;
     bool replaces;
   } cases[] = {
-      {"0.0.0.0", false},       {"10.1.2.3", false},      {"192.168.0.9", false},
-      {"172.16.0.1", false},    {"172.20.5.5", false},    {"172.31.255.1", false},
-      {"172.32.0.1", true},     {"172.15.0.1", true},     {"203.0.113.7", true},
-      {"0.1.2.3", false},       {"127.0.0.2", false},     {"224.0.0.1", false},
-      {"255.255.255.255", false}, {"1.2.3", false},       {"8.8.8.8x", false},
-      {"", false},
+      {"0.0.0.0", false},         {"10.1.2.3", false},
+      {"192.168.0.9", false},     {"172.16.0.1", false},
+      {"172.20.5.5", false},      {"172.31.255.1", false},
+      {"172.32.0.1", true},       {"172.15.0.1", true},
+      {"203.0.113.7", true},      {"0.1.2.3", false},
+      {"127.0.0.2", false},       {"224.0.0.1", false},
+      {"255.255.255.255", false}, {"1.2.3", false},
+      {"8.8.8.8x", false},        {"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(CDSFSource::UseOwnAddress(c.own), c.replaces) << c.own;
 
@@ -483,9 +496,9 @@ TEST(DSFSource, StopEndsEveryBlockedThreadPromptly) {
     EXPECT_LT(Clock::now() - t0, std::chrono::seconds(10));
     EXPECT_EQ(o.statuses(), std::vector<int>{CDSFSource::STATUS_DATA_ACCEPTED});
   }
-  EXPECT_TRUE(sdktest::wait_until([&] {
-    return sdktest::open_descriptors() == fds && sdktest::threads() == threads;
-  }, 3000)) << sdktest::open_descriptors() << " fds, " << sdktest::threads() << " threads";
+  EXPECT_TRUE(sdktest::wait_until(
+      [&] { return sdktest::open_descriptors() == fds && sdktest::threads() == threads; }, 3000))
+      << sdktest::open_descriptors() << " fds, " << sdktest::threads() << " threads";
 }
 
 TEST(DSFSource, StopFromTheOwnersCallbackDoesNotDeadlock) {
@@ -523,7 +536,8 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeGoesBackWhenIdleA
     bool CallerWaiting() override { return waiting; }
     void OnPacket(uint32_t number, const uint8_t* data, int length) override {
       if (number == DSF_STREAM_FRAME && std::this_thread::get_id() == caller) ++on_caller;
-      if (number == DSF_STREAM_FRAME && std::this_thread::get_id() != caller && watching.exchange(false))
+      if (number == DSF_STREAM_FRAME && std::this_thread::get_id() != caller &&
+          watching.exchange(false))
         first_elsewhere = Clock::now();
       Owner::OnPacket(number, data, length);
     }
@@ -552,7 +566,8 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeGoesBackWhenIdleA
     auto r = CDSFSource::READ_UNAVAILABLE;
     while (r == CDSFSource::READ_UNAVAILABLE && o.statuses().size() < 2 && Clock::now() < end) {
       r = o.src.ReadForOwner(DSF_STREAM_FRAME, 15000, [] { return false; });
-      if (r == CDSFSource::READ_UNAVAILABLE) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (r == CDSFSource::READ_UNAVAILABLE)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     const auto left = Clock::now();
     o.watching = true;
@@ -565,8 +580,10 @@ TEST(DSFSource, LentDataConnectionKeepsFramesInOrderEndsOnAWakeGoesBackWhenIdleA
   }
   while (o.statuses().size() < 2 && Clock::now() < end) {
     const size_t had = o.count(DSF_STREAM_FRAME);
-    const auto r = o.src.ReadForOwner(DSF_STREAM_FRAME, 200, [&] { return o.count(DSF_STREAM_FRAME) > had; });
-    if (r == CDSFSource::READ_UNAVAILABLE) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto r =
+        o.src.ReadForOwner(DSF_STREAM_FRAME, 200, [&] { return o.count(DSF_STREAM_FRAME) > had; });
+    if (r == CDSFSource::READ_UNAVAILABLE)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_GT(o.on_caller, 0);
   ASSERT_TRUE(o.wait_status(CDSFSource::STATUS_TIMED_OUT));

@@ -25,7 +25,8 @@ TEST(CMSPacket, RequestsMatchTheirBytes) {
   p.MakeHealthRequest();
   EXPECT_EQ(bytes_of(p), hex("00070200 00000000 00000000"));
   p.MakeStartSearchRequest(20240115, 123000, 1, 4, 3);
-  EXPECT_EQ(bytes_of(p), hex("00070100 00000000 00000014 0134d6f3 0001e078 01 04 0003 00000000 00000000"));
+  EXPECT_EQ(bytes_of(p),
+            hex("00070100 00000000 00000014 0134d6f3 0001e078 01 04 0003 00000000 00000000"));
   p.MakeSearchStatusRequest();
   EXPECT_EQ(bytes_of(p), hex("00070101 00000000 00000000"));
   p.MakeSetSearchStatusRequest(5);
@@ -51,8 +52,8 @@ TEST(CMSPacket, SystemInformation) {
   EXPECT_EQ(std::string(out.szText48, 8), "WDVR-SIM");
   EXPECT_EQ(uint8_t(out.szText48[8]), 0xEE);  // copied without its terminator
   EXPECT_EQ(std::string(out.aChannel[0].szName, 4), "CH01");
-  EXPECT_EQ(out.aChannel[0].abValue[3], 3);    // kind 4 is delivered as 3 ...
-  EXPECT_EQ(info.aChannel[0].abValue[3], 3);   // ... and kept so
+  EXPECT_EQ(out.aChannel[0].abValue[3], 3);   // kind 4 is delivered as 3 ...
+  EXPECT_EQ(info.aChannel[0].abValue[3], 3);  // ... and kept so
   EXPECT_EQ(out.aChannel[1].abValue[3], 1);
 
   // No channels fills no entry; a count beyond the entries sent is refused whole.
@@ -69,7 +70,8 @@ TEST(CMSPacket, SystemInformation) {
 }
 
 TEST(CMSPacket, OtherReplies) {
-  const auto health = wdvr::cms_packet(0xA0070200, 1, wdvr::cms_health_body({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+  const auto health = wdvr::cms_packet(
+      0xA0070200, 1, wdvr::cms_health_body({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
   CMS_HEALTH_INFO h;
   ASSERT_EQ(CCMSPacket::ReadHealthInfo(health.data(), health.size(), &h), 1);
   _SDK_DVR_HEALTH_INFO hout{};
@@ -226,12 +228,14 @@ TEST(SocketCMS, BadRepliesEndTheConnectionAndTheNextRequestReconnects) {
     uint32_t number;
     int flag;
   };
-  std::vector<Case> cases = {{wdvr::Fault::DropMidBody, 0, -1}, {wdvr::Fault::DropMidHeader, 0, -1}};
+  std::vector<Case> cases = {{wdvr::Fault::DropMidBody, 0, -1},
+                             {wdvr::Fault::DropMidHeader, 0, -1}};
   for (uint32_t number : {0xA0040002u, 0xA007000Fu, 0xA0070200u, 0xA0070100u, 0xA0070101u,
                           0xA0070102u, 0xA0070002u, 0xA0070003u, 0xA0071234u})
     for (int flag : {0, 1, 2}) cases.push_back({wdvr::Fault::Oversized, number, flag});
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << int(c.fault) << " " << std::hex << c.number << " flag " << c.flag);
+    SCOPED_TRACE(::testing::Message()
+                 << int(c.fault) << " " << std::hex << c.number << " flag " << c.flag);
     wdvr::PeerConfig cfg = sdktest::small();
     cfg.faults.stage = wdvr::Stage::Cms;
     cfg.faults.fault = c.fault;

@@ -45,7 +45,8 @@ TEST(WdvrExchanges, EventsReachTheEventPort) {
   listener.Create();
   listener.Bind(loopback(0));
   listener.Listen();
-  ASSERT_TRUE(wdvr::send_event(listener.GetLocalPort(), 0x00050001, wdvr::event_payload(0x00050001, 2, 5, 0)));
+  ASSERT_TRUE(wdvr::send_event(listener.GetLocalPort(), 0x00050001,
+                               wdvr::event_payload(0x00050001, 2, 5, 0)));
   CBlockingSocket conn;
   ASSERT_TRUE(listener.Accept(conn, nullptr));
   uint32_t number, flag;
@@ -112,11 +113,13 @@ struct Server {
   CEventServer server;
   Server() {
     g_events = 0;
-    EXPECT_EQ(server.Start([](int, int, void*, const char*, int, int) {
-                             ++g_events;
-                             return 0;
-                           },
-                           nullptr, 0), 1);
+    EXPECT_EQ(server.Start(
+                  [](int, int, void*, const char*, int, int) {
+                    ++g_events;
+                    return 0;
+                  },
+                  nullptr, 0),
+              1);
   }
   // A client connection to it (-1 when refused).
   int client() const {
@@ -167,7 +170,8 @@ TEST(EventServer, ADvrGetsInWhenSilentPeersHoldEverySlot) {
     idle.push_back(s.client());
     ASSERT_GE(idle.back(), 0);
   }
-  ASSERT_TRUE(sdktest::wait_until([&] { return s.server.OpenConnections() == CEventServer::kMaxConnections; }, 5000));
+  ASSERT_TRUE(sdktest::wait_until(
+      [&] { return s.server.OpenConnections() == CEventServer::kMaxConnections; }, 5000));
   ASSERT_TRUE(wdvr::send_event(s.server.Port(), 0x00050202, {}));
   EXPECT_TRUE(sdktest::wait_until([&] { return g_events == 1; }, 5000));
   uint8_t c;
@@ -188,7 +192,8 @@ TEST(EventServer, AFailingAcceptPausesInsteadOfSpinning) {
   // accept joins the first connection's thread; the second ends on types already seen.
   for (int i = 1; i <= 2; ++i) {
     ASSERT_TRUE(wdvr::send_event(s.server.Port(), 0x00050202, {}));
-    ASSERT_TRUE(sdktest::wait_until([&] { return g_events == i && s.server.OpenConnections() == 0; }, 5000));
+    ASSERT_TRUE(sdktest::wait_until(
+        [&] { return g_events == i && s.server.OpenConnections() == 0; }, 5000));
   }
   sdktest::TraceCapture trace;
   // The socket is made before the limit drops and connected after, so the server cannot

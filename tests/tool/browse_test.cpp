@@ -73,15 +73,14 @@ TEST_F(BrowseGui, a_625_by_500_window_that_ok_cancel_and_closing_each_end_with_z
     SCOPED_TRACE(way);
     start({"browse", "admin", "admin", "x", "x"});
     unsigned long win = 0;
-    ASSERT_TRUE(eventually([&] { return (win = viewable_window_of(pid_)) != 0; }))
-        << err();
+    ASSERT_TRUE(eventually([&] { return (win = viewable_window_of(pid_)) != 0; })) << err();
     ASSERT_TRUE(eventually([&] { return grab(win).colours() > 8; })) << "the chooser shows";
     EXPECT_EQ(window_size(win), (std::pair<int, int>{625, 500}));
     if (way == close) {
       ASSERT_EQ(x11_close_window(win), 0);
     } else {
-      xdo({"mousemove", "--window", std::to_string(win), way == ok ? "570" : "485", "455",
-           "click", "1"});
+      xdo({"mousemove", "--window", std::to_string(win), way == ok ? "570" : "485", "455", "click",
+           "1"});
     }
     EXPECT_EQ(finish(), 0) << err();
   }

@@ -27,15 +27,26 @@ TEST_F(Entry, refusals_end_with_their_exit_codes_and_no_window) {
     std::string out, err;
   } cases[] = {
       {"one value after the mode", {"setup", "admin"}, false, 255, kUsage, ""},
-      {"no setup.cfg", {"setup", "admin", "admin", "x", "x"}, true, 255,
+      {"no setup.cfg",
+       {"setup", "admin", "admin", "x", "x"},
+       true,
+       255,
        "load_setup_info() failed.\n",
        "ZOL Main: Unable to get setup.cfg file information.stat() failed.\n"},
       {"wrong password in logview", {"logview", "admin", "nimda", "x", "x"}, false, 255, "", ""},
-      {"an id longer than any account", {"setup", std::string(200, 'a'), "admin"}, false, 255, "",
+      {"an id longer than any account",
+       {"setup", std::string(200, 'a'), "admin"},
+       false,
+       255,
+       "",
        ""},
       {"the mode word Setup", {"Setup", "admin", "admin", "x", "x"}, false, 255, kUsage, ""},
-      {"dvrsetup of a 'W' model", {"dvrsetup", "admin", "admin", "Yard", "MW-2606QA14"}, false,
-       252, "", "Error: \nDVR Setup is not available for the selected DVR model.\n"},
+      {"dvrsetup of a 'W' model",
+       {"dvrsetup", "admin", "admin", "Yard", "MW-2606QA14"},
+       false,
+       252,
+       "",
+       "Error: \nDVR Setup is not available for the selected DVR model.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -11,7 +11,8 @@ class Language : public ToolDir {};
 TEST_F(Language, the_generated_file_serves_all_261_keys_with_their_table_texts) {
   std::string file = read("english.txt");
   EXPECT_EQ(language_file_problem(file), "");
-  for (const LanguageKey& k : kLanguageKeys) EXPECT_STREQ(lookup_label_text(k.key), k.english) << k.key;
+  for (const LanguageKey& k : kLanguageKeys)
+    EXPECT_STREQ(lookup_label_text(k.key), k.english) << k.key;
   std::string dvr_comment = get_label_text("txt_DVR_WRITE_FORMAT");
   EXPECT_EQ(dvr_comment.rfind("#dvr_name=", 0), 0u);
 }
@@ -21,7 +22,8 @@ TEST_F(Language, the_build_refuses_a_file_the_lookup_would_misread) {
   auto swap_lines = [&](const std::string& first, const std::string& second) {
     std::string f = good;
     size_t a = f.find("\n" + first + " = ") + 1, b = f.find("\n" + second + " = ") + 1;
-    std::string la = f.substr(a, f.find('\n', a) + 1 - a), lb = f.substr(b, f.find('\n', b) + 1 - b);
+    std::string la = f.substr(a, f.find('\n', a) + 1 - a),
+                lb = f.substr(b, f.find('\n', b) + 1 - b);
     f.replace(b, lb.size(), la);
     f.replace(a, la.size(), lb);
     return f;
@@ -49,7 +51,8 @@ TEST_F(Language, the_build_refuses_a_file_the_lookup_would_misread) {
 }
 
 TEST_F(Language, lookups_of_crlf_files_and_broken_lines) {
-  write("lang.txt", "lbl_EMAILCFG = Mail setup\r\nlbl_EMAIL = Mail\r\ndef_OK = \ndef_CLOSE = Shut\r\n");
+  write("lang.txt",
+        "lbl_EMAILCFG = Mail setup\r\nlbl_EMAIL = Mail\r\ndef_OK = \ndef_CLOSE = Shut\r\n");
   snprintf(selected_language_file, sizeof selected_language_file, "lang.txt");
   clear_config_cache();
   struct Case {
@@ -70,7 +73,9 @@ TEST_F(Language, lookups_of_crlf_files_and_broken_lines) {
 TEST_F(Language, the_last_language_entry_of_the_configured_name_wins) {
   SetupSnapshot s;
   snprintf(s.sys.language, sizeof s.sys.language, "English");
-  s.language = {{"English", "first.txt"}, {"Korean", "ko.txt"}, {"English", "second.txt"},
+  s.language = {{"English", "first.txt"},
+                {"Korean", "ko.txt"},
+                {"English", "second.txt"},
                 {"english", "lower.txt"}};
   choose_language_file(s);
   EXPECT_STREQ(selected_language_file, "second.txt");

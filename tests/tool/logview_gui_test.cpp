@@ -84,8 +84,8 @@ TEST_F(LogviewGui, damaged_logs_show_and_nothing_is_made_outside_logs) {
   } cases[] = {
       {"invalid UTF-8, NUL bytes, CRLF and 5 KB lines", text_faults, ""},
       {"1 MB of random bytes", noise, ""},
-      {"an index of foreign and oversized words",
-       "", "../../x.txt\n" + std::string(300, 'w') + " ../x.txt /tmp/x.txt\n"},
+      {"an index of foreign and oversized words", "",
+       "../../x.txt\n" + std::string(300, 'w') + " ../x.txt /tmp/x.txt\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -140,9 +140,13 @@ TEST_F(SyslogGui, the_setup_windows_button_opens_one_system_log_and_closing_it_k
   auto [w, h] = window_size(setup);
   const int x0 = (w - 580) / 2, y0 = h - x0 - 308;  // the page area, as the setup tests find it
   xdo({"mousemove", "--window", std::to_string(setup), "210", "20", "click", "1"});
-  const std::vector<std::string> button{"mousemove", "--window", std::to_string(setup),
-                                        std::to_string(x0 + 340), std::to_string(y0 + 293),
-                                        "click", "1"};
+  const std::vector<std::string> button{"mousemove",
+                                        "--window",
+                                        std::to_string(setup),
+                                        std::to_string(x0 + 340),
+                                        std::to_string(y0 + 293),
+                                        "click",
+                                        "1"};
   // The page switch may land after the press on a busy machine: press until the log opens
   // (a press while it is open opens no second one, as checked below).
   unsigned long log = 0;

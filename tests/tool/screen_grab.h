@@ -49,8 +49,8 @@ inline Picture grab(unsigned long window, int x = 0, int y = 0, int w = 0, int h
   if (!d) return p;
   XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   XWindowAttributes wa;
-  if (XGetWindowAttributes(d, window, &wa) && wa.map_state == IsViewable &&
-      x + w <= wa.width && y + h <= wa.height) {
+  if (XGetWindowAttributes(d, window, &wa) && wa.map_state == IsViewable && x + w <= wa.width &&
+      y + h <= wa.height) {
     p.w = w ? w : wa.width;
     p.h = h ? h : wa.height;
     if (XImage* img = XGetImage(d, window, x, y, p.w, p.h, AllPlanes, ZPixmap)) {

@@ -30,14 +30,17 @@ class SetupGui : public RealAuxdesk {
   // page is mapped by then, so the next click finds its widgets and not the last page's.
   void page(int n) {
     static const int kTabX[5] = {25, 75, 142, 210, 268};
-    xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(kTabX[n]), "20", "click",
-         "1"});
+    xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(kTabX[n]), "20",
+                 "click", "1"});
     if (tabs_[n].px.empty()) return;
     // A focus ring may differ by some dozens of pixels; another page's tabs by thousands.
-    ASSERT_TRUE(eventually([&] {
-      Picture t = tab_strip();
-      return !t.px.empty() && t.differing(tabs_[n]) < 500;
-    }, 20000, 50)) << "page " << n;
+    ASSERT_TRUE(eventually(
+        [&] {
+          Picture t = tab_strip();
+          return !t.px.empty() && t.differing(tabs_[n]) < 500;
+        },
+        20000, 50))
+        << "page " << n;
   }
   // The strip of tabs above the pages.
   Picture tab_strip() { return grab(win_, 0, 0, 300, y0_ > 8 ? y0_ - 8 : 1); }
@@ -57,19 +60,21 @@ class SetupGui : public RealAuxdesk {
   // it reaches it rather than the window the form has not yet covered.
   bool open_form(int x, int ex, int ey) {
     click(x, 288);
-    return eventually([&] {
-      Picture p = list_area();
-      if (p.px.empty() || white_share(p) > 0.5) return false;
-      for (int y = ey - 2; y <= ey + 2; ++y)
-        for (int dx = -6; dx <= 6; ++dx)
-          if (p.px[size_t(y) * 580 + size_t(ex + dx)] != 0xFFFFFFu) return false;
-      return true;
-    }, 20000, 50);
+    return eventually(
+        [&] {
+          Picture p = list_area();
+          if (p.px.empty() || white_share(p) > 0.5) return false;
+          for (int y = ey - 2; y <= ey + 2; ++y)
+            for (int dx = -6; dx <= 6; ++dx)
+              if (p.px[size_t(y) * 580 + size_t(ex + dx)] != 0xFFFFFFu) return false;
+          return true;
+        },
+        20000, 50);
   }
   // Clicks a point of the current page, in the page's own coordinates.
   void click(int x, int y) {
     xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(x0_ + x),
-         std::to_string(y0_ + y), "click", "1"});
+                 std::to_string(y0_ + y), "click", "1"});
   }
   void type(const std::string& text) { xdo_settled({"type", "--delay", "20", text}); }
   void key(const std::string& k) { xdo_settled({"key", k}); }
@@ -78,7 +83,8 @@ class SetupGui : public RealAuxdesk {
   }
   // Waits for `needle` in setup.cfg.
   bool saved(const std::string& needle) {
-    return eventually([&] { return read_file(dir_ / "setup.cfg").find(needle) != std::string::npos; }, 20000, 50);
+    return eventually(
+        [&] { return read_file(dir_ / "setup.cfg").find(needle) != std::string::npos; }, 20000, 50);
   }
 
   // Starts the tool and finds where its pages lie: the notebook's page area is centred
@@ -106,12 +112,14 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   dvr_ = start_process(dvr_argv, (dir_ / "dvr.out").c_str(), (dir_ / "dvr.err").c_str());
   ASSERT_GT(dvr_, 0);
   unsigned port = 0;
-  eventually([&] {
-    std::string said = read_file(dir_ / "dvr.out");
-    size_t at = said.find("127.0.0.1:");
-    if (at != std::string::npos) sscanf(said.c_str() + at, "127.0.0.1:%u", &port);
-    return port != 0 || !process_running(dvr_);
-  }, 30000, 50);
+  eventually(
+      [&] {
+        std::string said = read_file(dir_ / "dvr.out");
+        size_t at = said.find("127.0.0.1:");
+        if (at != std::string::npos) sscanf(said.c_str() + at, "127.0.0.1:%u", &port);
+        return port != 0 || !process_running(dvr_);
+      },
+      30000, 50);
   ASSERT_GT(port, 0u) << read_file(dir_ / "dvr.err");
   const std::string port_text = std::to_string(port);
   std::ofstream(dir_ / "setup.cfg") << read_file(run_ / "setup.cfg");
@@ -123,13 +131,15 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   for (int p = 0; p < 5; ++p) {
     page(p);
     Picture now;
-    eventually([&] {
-      now = grab(win_);
-      if (now.colours() <= 8) return false;
-      for (const Picture& q : pages)
-        if (now.differing(q) <= 2000) return false;
-      return true;
-    }, 20000, 50);
+    eventually(
+        [&] {
+          now = grab(win_);
+          if (now.colours() <= 8) return false;
+          for (const Picture& q : pages)
+            if (now.differing(q) <= 2000) return false;
+          return true;
+        },
+        20000, 50);
     pages.push_back(now);
     EXPECT_GT(pages.back().colours(), 8) << "page " << p;
     for (int q = 0; q < p; ++q)
@@ -169,8 +179,9 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   keys("Tab", 12);
   type("Roof");
   click(460, 285);
-  ASSERT_TRUE(saved("\nDVR-1=MW-2606QTR14,127.0.0.1,3490,9101,3492,9205,9203,80,9202,IP,4,\"Roof\","
-                    "\"Operator\",\"0000000\",\"112\",\"119\",CAM01,"))
+  ASSERT_TRUE(
+      saved("\nDVR-1=MW-2606QTR14,127.0.0.1,3490,9101,3492,9205,9203,80,9202,IP,4,\"Roof\","
+            "\"Operator\",\"0000000\",\"112\",\"119\",CAM01,"))
       << err();
 
   // Group page: a group of every camera of the first DVR.
@@ -211,8 +222,9 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   click(460, 288);
   ASSERT_TRUE(saved("\nsubject=Alarm at the lab\n")) << err();
   // The box that tells of the save comes after the file is written.
-  EXPECT_TRUE(eventually([&] { return err().find("Information: \nEmail Information Save.") != std::string::npos; },
-                         20000, 50))
+  EXPECT_TRUE(eventually(
+      [&] { return err().find("Information: \nEmail Information Save.") != std::string::npos; },
+      20000, 50))
       << err();
   EXPECT_TRUE(saved("\nenable_alarm=0\n")) << "the later save keeps the earlier one";
 
@@ -232,20 +244,23 @@ TEST_F(SetupGui, pages_flows_and_a_dvr_the_client_then_shows) {
   std::filesystem::current_path(cwd);
   ASSERT_GT(vigilo_, 0);
   unsigned long main_window = 0;
-  eventually([&] { return (main_window = x11_find_window("ZOL Main")) != 0 || !process_running(vigilo_); },
-             40000, 50);
+  eventually(
+      [&] { return (main_window = x11_find_window("ZOL Main")) != 0 || !process_running(vigilo_); },
+      40000, 50);
   ASSERT_NE(main_window, 0u) << read_file(dir_ / "vigilo.out") << read_file(dir_ / "vigilo.err");
   // The video area of the default skin; the simulated pictures hold a reddish square.
   int red = 0;
-  eventually([&] {
-    Picture video = grab(main_window, 8, 56, 960, 720);
-    red = 0;
-    for (uint32_t p : video.px) {
-      int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-      red += r > g + 50 && r > b + 50;
-    }
-    return red >= 2000;
-  }, 90000, 100);
+  eventually(
+      [&] {
+        Picture video = grab(main_window, 8, 56, 960, 720);
+        red = 0;
+        for (uint32_t p : video.px) {
+          int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+          red += r > g + 50 && r > b + 50;
+        }
+        return red >= 2000;
+      },
+      90000, 100);
   EXPECT_GE(red, 2000) << read_file(dir_ / "vigilo.out");
 }
 

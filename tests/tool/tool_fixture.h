@@ -34,10 +34,12 @@ inline std::string fixture_setup_cfg(const std::string& eol = "\n") {
       "\"Kim\",\"0212345678\",\"112\",\"119\",CHANNEL  1,CHANNEL  2,CHANNEL  3,CHANNEL  4" +
           nulls + ",admin," + enc("1234"),
       "Gate 2=TALVE8,gate.example,3490,2200,3492,9205,9203,80,9202,NAME,1,\"North gate\","
-      "\"Lee\",\"0299\",\"112\",\"119\"" + gate_cams + ",guard," + enc("gatepw"),
+      "\"Lee\",\"0299\",\"112\",\"119\"" +
+          gate_cams + ",guard," + enc("gatepw"),
       "Yard=MW-2606QA14,10.0.0.5,3490,9010,3492,9205,9203,80,9202,IP,4,"
       "\"Yard behind the warehouse, north side\",\"Park\","
-      "\"0311\",\"112\",\"119\"" + yard_cams + ",yarduse," + enc("yardpas"),
+      "\"0311\",\"112\",\"119\"" +
+          yard_cams + ",yarduse," + enc("yardpas"),
       "[GROUP]",
       "num_group=2",
       "[GROUP_1]",
@@ -58,6 +60,7 @@ inline std::string fixture_setup_cfg(const std::string& eol = "\n") {
       "op=Operator One, " + enc("oppw") + " ,2, " + enc("21") + " , " + enc("7") +
           " ,op@example.com",
       "[SYSTEM]",
+      // clang-format off
       "num_decoder=2", "cycle_time=5", "rec_path=./record/", "buf_level= 0.50",
       "enable_debug=0", "enable_log=1", "enable_mail=0", "log_path=./logs/", "enable_alarm=1",
       "max_select=16", "motion_wav=wave\\ding2.wav", "sensor_wav=wave\\chord.wav",
@@ -67,6 +70,7 @@ inline std::string fixture_setup_cfg(const std::string& eol = "\n") {
       "from=dvr@example.com", "receipient=alarm-one@example.com;alarm-two@example.com;alarm-three@example.com", "cc=", "bcc=",
       "subject=DVR event", "attachment=1", "inline_msg=See the picture", "replyto=",
       "username=mailer", "password=secret", "smtpserver=smtp.example.com", "domain=example.com",
+      // clang-format on
       "delay=60",
       "[LANGUAGE]",
       "num_language=1",

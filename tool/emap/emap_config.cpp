@@ -273,7 +273,9 @@ void parse_map_devices(const char* text, emap_map_info* map) {
       printf("emap.cfg: marker item %s skipped.\n", piece.c_str());
       continue;
     }
-    (kind == 'C' ? map->camera_info : kind == 'S' ? map->sensor_info : map->relay_info)
+    (kind == 'C'   ? map->camera_info
+     : kind == 'S' ? map->sensor_info
+                   : map->relay_info)
         .push_back(m);
   }
 }
@@ -282,8 +284,8 @@ bool print_map_devices(std::string& out, const emap_map_info& map, bool group_ma
   bool first = true;
   auto items = [&](const std::vector<marker_item>& list, char kind) {
     for (const marker_item& m : list) {
-      appendf(out, "%s%d,%d,%c,%d,%d", first ? "" : "~~", m.x, m.y, kind,
-              group_map ? m.dvr : 0, m.ch);
+      appendf(out, "%s%d,%d,%c,%d,%d", first ? "" : "~~", m.x, m.y, kind, group_map ? m.dvr : 0,
+              m.ch);
       first = false;
     }
   };
@@ -300,7 +302,8 @@ void print_map_entry(std::string& out, const emap_map_info& map, int i) {
 }
 
 const char* emap_dvr_name_refusal(const std::string& name) {
-  if (name == "GROUP") return "\nA DVR cannot be named GROUP: the E-Map keeps its groups under that name.";
+  if (name == "GROUP")
+    return "\nA DVR cannot be named GROUP: the E-Map keeps its groups under that name.";
   return nullptr;
 }
 
@@ -321,7 +324,8 @@ int print_maps(std::string& out, const std::vector<emap_map_info>& maps, bool gr
                const char* owner, std::string* why) {
   for (size_t i = 0; i < maps.size(); ++i) {
     if (has_line_break(maps[i].map_name) || has_line_break(maps[i].map_image)) {
-      if (why) *why = std::string("A map of ") + owner + " has a line break in its name or picture path.";
+      if (why)
+        *why = std::string("A map of ") + owner + " has a line break in its name or picture path.";
       return -1;
     }
     print_map_entry(out, maps[i], static_cast<int>(i));
@@ -387,7 +391,9 @@ int compose_emap_cfg(const EmapTables& t, const SetupSnapshot* members, std::str
     for (size_t m = 0; m < n; ++m)
       readable = readable && !has_line_break((*names)[m].c_str()) && (*names)[m].rfind('[', 0) != 0;
     if (!readable) {
-      if (why) *why = std::string("Group ") + g.group_name + " has a name that cannot be stored in emap.cfg.";
+      if (why)
+        *why =
+            std::string("Group ") + g.group_name + " has a name that cannot be stored in emap.cfg.";
       return -1;
     }
     appendf(text, "[GROUP_%d]\n", ++k);
@@ -491,10 +497,10 @@ struct SpriteLine {
 
 bool parse_sprite_line(const std::string& line, SpriteLine* out) {
   std::string name(line.size() + 1, '\0'), dir(line.size() + 1, '\0');
-  int got = sscanf(line.c_str(), "%[^\t ,],%d,%d,%d,%d,%d,%d,%[^\t ,],%d,%d,%d,%d,%d",
-                   name.data(), &out->n[0], &out->n[1], &out->n[2], &out->n[3], &out->n[4],
-                   &out->n[5], dir.data(), &out->state[0], &out->state[1], &out->state[2],
-                   &out->state[3], &out->state[4]);
+  int got =
+      sscanf(line.c_str(), "%[^\t ,],%d,%d,%d,%d,%d,%d,%[^\t ,],%d,%d,%d,%d,%d", name.data(),
+             &out->n[0], &out->n[1], &out->n[2], &out->n[3], &out->n[4], &out->n[5], dir.data(),
+             &out->state[0], &out->state[1], &out->state[2], &out->state[3], &out->state[4]);
   if (got != 13) return false;
   copy_field(out->name, name.c_str());
   copy_field(out->direction, dir.c_str());
@@ -601,9 +607,12 @@ int load_emap_button_cfg(const char* path) {
     const int sheet_x = l.n[4], sheet_y = l.n[5];
     for (int f = 0; f < 5; ++f) {
       long long fx = sheet_x, fy = sheet_y;
-      if (strcmp(l.direction, "horizontal") == 0) fx += 1LL * f * e.width;
-      else if (strcmp(l.direction, "vertical") == 0) fy += 1LL * f * e.height;
-      else fx = fy = 0;
+      if (strcmp(l.direction, "horizontal") == 0)
+        fx += 1LL * f * e.width;
+      else if (strcmp(l.direction, "vertical") == 0)
+        fy += 1LL * f * e.height;
+      else
+        fx = fy = 0;
       bool fits = fx >= INT32_MIN && fx <= INT32_MAX && fy >= INT32_MIN && fy <= INT32_MAX;
       e.frame[f] = {fits ? static_cast<int32_t>(fx) : -1, fits ? static_cast<int32_t>(fy) : -1,
                     l.state[f]};

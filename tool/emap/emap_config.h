@@ -20,9 +20,9 @@
 struct SetupSnapshot;
 
 // Limits of the format.
-constexpr int kEmapMaxSections = 1024;      // DVR sections, and group sections, each
-constexpr int kEmapMaxMembers = 130;        // member DVRs of a group
-constexpr size_t kEmapMaxDeviceText = 1026; // characters of one marker list
+constexpr int kEmapMaxSections = 1024;       // DVR sections, and group sections, each
+constexpr int kEmapMaxMembers = 130;         // member DVRs of a group
+constexpr size_t kEmapMaxDeviceText = 1026;  // characters of one marker list
 constexpr const char* kEmapPath = "emap.cfg";
 
 // One marker on a map: position in map pixels, device number (1-based) and, on a group
@@ -32,7 +32,7 @@ struct marker_item {
 };
 
 struct emap_map_info {
-  char map_image[255];     // picture path as stored (".\emap\floor1.jpg")
+  char map_image[255];  // picture path as stored (".\emap\floor1.jpg")
   char map_name[130];
   char map_devices[1027];  // the marker list as read
   std::vector<marker_item> camera_info, sensor_info, relay_info;
@@ -45,8 +45,8 @@ struct emap_info {
 
 struct emap_group_info {
   char group_name[132];
-  std::vector<std::string> dvr_name;      // member DVR names, at most kEmapMaxMembers
-  std::vector<uint32_t> channel_filter;   // one per member
+  std::vector<std::string> dvr_name;     // member DVR names, at most kEmapMaxMembers
+  std::vector<uint32_t> channel_filter;  // one per member
   std::vector<emap_map_info> map;
 };
 

@@ -53,8 +53,8 @@ int marker_covers(const imgmap_info& e, int mx, int my, int x, int y) {
 }
 
 int device_covers(const imgmap_info& e, int x, int y) {
-  return e.x - e.width / 2 + 1 <= x && x <= e.x + 1 + e.width / 2 &&
-         e.y - e.height / 2 + 1 <= y && y <= e.y + 1 + e.height / 2;
+  return e.x - e.width / 2 + 1 <= x && x <= e.x + 1 + e.width / 2 && e.y - e.height / 2 + 1 <= y &&
+         y <= e.y + 1 + e.height / 2;
 }
 
 int find_marker_in(const EmapTables& t, const std::string& target, const std::string& map_name,
@@ -160,7 +160,8 @@ std::vector<std::string> device_number_items(const SetupSnapshot& s, const std::
   };
   for (const RC_DVR_INFO& d : s.dvr)
     if (target == d.name) {
-      for (int c = 1; c <= d.num_video; ++c) out.push_back(std::string(number_label) + " " + std::to_string(c));
+      for (int c = 1; c <= d.num_video; ++c)
+        out.push_back(std::string(number_label) + " " + std::to_string(c));
       return out;
     }
   for (const SetupGroup& g : s.group)
@@ -169,7 +170,8 @@ std::vector<std::string> device_number_items(const SetupSnapshot& s, const std::
         const int n = channels_of(g.member[m]);
         for (int c = 0; c < n && c < 32; ++c)
           if (g.mask[m] & (1u << c))
-            out.push_back("DVR" + std::to_string(m + 1) + "_" + number_label + std::to_string(c + 1));
+            out.push_back("DVR" + std::to_string(m + 1) + "_" + number_label +
+                          std::to_string(c + 1));
       }
       return out;
     }
@@ -216,7 +218,8 @@ std::string check_map_free(const EmapTables& t, const std::string& target, const
   return clash;
 }
 
-void add_map(EmapTables& t, const std::string& target, const std::string& name, const std::string& path) {
+void add_map(EmapTables& t, const std::string& target, const std::string& name,
+             const std::string& path) {
   for_target(t, target, [&](std::vector<emap_map_info>& maps, bool) {
     emap_map_info m{};
     copy_field(m.map_image, path.c_str());

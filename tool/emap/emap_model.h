@@ -83,7 +83,8 @@ int parse_device_number_item(const std::string& item, int row, bool group, int* 
 // null, is the edited map, which is skipped).
 std::string check_map_free(const EmapTables& t, const std::string& target, const std::string& name,
                            const std::string& path, const char* old_name, const char* exist_text);
-void add_map(EmapTables& t, const std::string& target, const std::string& name, const std::string& path);
+void add_map(EmapTables& t, const std::string& target, const std::string& name,
+             const std::string& path);
 void edit_map(EmapTables& t, const std::string& target, const std::string& old_name,
               const std::string& name, const std::string& path);
 void delete_map(EmapTables& t, const std::string& target, const std::string& name);

@@ -44,7 +44,8 @@ void fill_resolution_items(int video_format) {
   for (RecordRowUi& r : dvr_ui.rec) {
     clear_combo(r.res, dvr_ui.res_items);
     for (int i = 0; i < items; ++i)
-      gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(r.res), lookup_label_text((video_format ? kPal : kNtsc)[i]));
+      gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(r.res),
+                                     lookup_label_text((video_format ? kPal : kNtsc)[i]));
   }
   dvr_ui.res_items = items;
 }
@@ -58,7 +59,8 @@ void refill_fps(int res, int pal) {
     clear_combo(r.fps, r.fps_items);
     const int count = row == 0 ? list.all_count : list.count;
     for (int i = 0; i < count; ++i)
-      gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(r.fps), std::to_string(list.values[i]).c_str());
+      gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(r.fps),
+                                     std::to_string(list.values[i]).c_str());
     r.fps_items = count;
     gtk_combo_box_set_active(GTK_COMBO_BOX(r.fps), list.all_count - 1);
   }
@@ -140,7 +142,8 @@ void load_camera_page() {
     set_active(u.audio, v.audio);
     if (row == 0) continue;
     set_entry(u.name, v.name);
-    gtk_button_set_label(GTK_BUTTON(u.ptz), get_label_text(v.ptz_on ? LabelKey("def_ON") : LabelKey("def_OFF")));
+    gtk_button_set_label(GTK_BUTTON(u.ptz),
+                         get_label_text(v.ptz_on ? LabelKey("def_ON") : LabelKey("def_OFF")));
   }
 }
 
@@ -170,8 +173,9 @@ void load_network_page() {
   set_entry(dvr_ui.netmask, n.netmask);
   set_entry(dvr_ui.gateway, n.gateway);
   set_entry(dvr_ui.name_server, n.name_server);
-  gtk_entry_set_text(GTK_ENTRY(dvr_ui.pppoe_status),
-                     get_label_text(n.pppoe_enabled ? LabelKey("def_ENABLE") : LabelKey("def_DISABLE")));
+  gtk_entry_set_text(
+      GTK_ENTRY(dvr_ui.pppoe_status),
+      get_label_text(n.pppoe_enabled ? LabelKey("def_ENABLE") : LabelKey("def_DISABLE")));
   set_entry(dvr_ui.pppoe_user, n.pppoe_user);
   set_entry(dvr_ui.pppoe_pass, n.pppoe_pass);
   set_active(dvr_ui.ddns_server, n.ddns_server);
@@ -308,7 +312,8 @@ int store_motion_page() {
 int store_schedule_page() {
   if (busy_or_empty() || dvr_ui.sched_grid.cells.size() != size_t(SCHED_CELLS)) return -1;
   uint8_t cells[SCHED_CELLS];
-  for (int i = 0; i < SCHED_CELLS; ++i) cells[i] = uint8_t(dvr_ui.sched_grid.cells[size_t(i)].state);
+  for (int i = 0; i < SCHED_CELLS; ++i)
+    cells[i] = uint8_t(dvr_ui.sched_grid.cells[size_t(i)].state);
   store_schedule_cells(cells, get_edata(), dvr_ui.selected, dvr_ui.n);
   return 0;
 }
@@ -319,8 +324,9 @@ namespace {
 // The All check box of a camera table: while it is on, row 0 (every camera) is edited and the
 // camera rows take its `copied` columns; while it is off, each camera row is edited.
 template <class Row>
-void switch_all_rows(std::vector<Row>& rows, bool all, std::initializer_list<GtkWidget* Row::*> columns,
-                     std::initializer_list<GtkWidget* Row::*> copied) {
+void switch_all_rows(std::vector<Row>& rows, bool all,
+                     std::initializer_list<GtkWidget * Row::*> columns,
+                     std::initializer_list<GtkWidget * Row::*> copied) {
   if (rows.empty()) return;
   for (GtkWidget* Row::*c : columns) gtk_widget_set_sensitive(rows[0].*c, all);
   for (size_t row = 1; row < rows.size(); ++row) {
@@ -333,31 +339,36 @@ void switch_all_rows(std::vector<Row>& rows, bool all, std::initializer_list<Gtk
 
 void on_camera_allsel_toggled(GtkWidget* toggle, gpointer) {
   const bool all = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
-  switch_all_rows(dvr_ui.cam, all, {&CameraRowUi::ptz, &CameraRowUi::hide, &CameraRowUi::color, &CameraRowUi::audio},
+  switch_all_rows(dvr_ui.cam, all,
+                  {&CameraRowUi::ptz, &CameraRowUi::hide, &CameraRowUi::color, &CameraRowUi::audio},
                   {&CameraRowUi::hide});
   // One camera carries audio at a time: the all-cameras row never sets it.
   if (!dvr_ui.cam.empty()) gtk_widget_set_sensitive(dvr_ui.cam[0].audio, FALSE);
 }
 
 void on_camera_all_hide_changed(GtkWidget* combo, gpointer) {
-  if (dvr_ui.quiet || !dvr_ui.cam_allsel || !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(dvr_ui.cam_allsel)))
+  if (dvr_ui.quiet || !dvr_ui.cam_allsel ||
+      !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(dvr_ui.cam_allsel)))
     return;
-  for (size_t row = 1; row < dvr_ui.cam.size(); ++row) set_active(dvr_ui.cam[row].hide, active(combo));
+  for (size_t row = 1; row < dvr_ui.cam.size(); ++row)
+    set_active(dvr_ui.cam[row].hide, active(combo));
 }
 
 void on_camera_audio_changed(GtkWidget* combo, gpointer row) {
   if (dvr_ui.quiet || active(combo) != 1) return;
   // At most one camera carries audio.
   for (size_t r = 1; r < dvr_ui.cam.size(); ++r)
-    if (int(r) != GPOINTER_TO_INT(row) && active(dvr_ui.cam[r].audio) == 1) set_active(dvr_ui.cam[r].audio, 0);
+    if (int(r) != GPOINTER_TO_INT(row) && active(dvr_ui.cam[r].audio) == 1)
+      set_active(dvr_ui.cam[r].audio, 0);
 }
 
 void on_record_allsel_toggled(GtkWidget* toggle, gpointer) {
   const bool all = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(toggle));
-  switch_all_rows(dvr_ui.rec, all,
-                  {&RecordRowUi::mode, &RecordRowUi::type, &RecordRowUi::res, &RecordRowUi::quality, &RecordRowUi::fps,
-                   &RecordRowUi::audio},
-                  {&RecordRowUi::quality, &RecordRowUi::fps, &RecordRowUi::mode, &RecordRowUi::audio});
+  switch_all_rows(
+      dvr_ui.rec, all,
+      {&RecordRowUi::mode, &RecordRowUi::type, &RecordRowUi::res, &RecordRowUi::quality,
+       &RecordRowUi::fps, &RecordRowUi::audio},
+      {&RecordRowUi::quality, &RecordRowUi::fps, &RecordRowUi::mode, &RecordRowUi::audio});
 }
 
 void on_resolution_changed(GtkWidget* combo, gpointer) {

@@ -34,22 +34,27 @@ const char* const kSchedState[5] = {"green", "blue", "red", "yellow", "green"};
 
 void draw_motion_cell(int i, int state) {
   if (size_t(i) < dvr_ui.motion_cells.size())
-    gtk_image_set_from_pixbuf(GTK_IMAGE(dvr_ui.motion_cells[size_t(i)]), picture(kMotionState[state & 1], 9, 9));
+    gtk_image_set_from_pixbuf(GTK_IMAGE(dvr_ui.motion_cells[size_t(i)]),
+                              picture(kMotionState[state & 1], 9, 9));
 }
 void draw_sched_cell(int i, int state) {
   if (size_t(i) < dvr_ui.sched_cells.size() && state >= 1 && state <= 4)
-    gtk_image_set_from_pixbuf(GTK_IMAGE(dvr_ui.sched_cells[size_t(i)]), picture(kSchedState[state], 21, 21));
+    gtk_image_set_from_pixbuf(GTK_IMAGE(dvr_ui.sched_cells[size_t(i)]),
+                              picture(kSchedState[state], 21, 21));
 }
 void draw_button(std::vector<GtkWidget*>& bgs, int w, int i, int selected) {
   if (size_t(i) < bgs.size())
-    gtk_image_set_from_pixbuf(GTK_IMAGE(bgs[size_t(i)]), picture(selected ? "button_bg2" : "button_bg1", w, 20));
+    gtk_image_set_from_pixbuf(GTK_IMAGE(bgs[size_t(i)]),
+                              picture(selected ? "button_bg2" : "button_bg1", w, 20));
 }
 
 Grid* grid_of(gpointer data) { return static_cast<Grid*>(data); }
 
 gboolean on_grid_button(GtkWidget*, GdkEventButton* e, gpointer data) {
-  if (e->type == GDK_BUTTON_PRESS) grid_press(*grid_of(data), int(e->x), int(e->y));
-  else if (e->type == GDK_BUTTON_RELEASE) grid_release();
+  if (e->type == GDK_BUTTON_PRESS)
+    grid_press(*grid_of(data), int(e->x), int(e->y));
+  else if (e->type == GDK_BUTTON_RELEASE)
+    grid_release();
   return TRUE;
 }
 
@@ -68,8 +73,8 @@ gboolean on_mode_press(GtkWidget*, GdkEventButton* e, gpointer data) {
 
 GtkWidget* grid_area(GtkWidget* fixed, Grid& g, int x, int y, int w, int h, GtkWidget** inner) {
   GtkWidget* box = gtk_event_box_new();
-  gtk_widget_add_events(box, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
-                                 GDK_POINTER_MOTION_HINT_MASK);
+  gtk_widget_add_events(box, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                 GDK_POINTER_MOTION_MASK | GDK_POINTER_MOTION_HINT_MASK);
   g_signal_connect(box, "button_press_event", G_CALLBACK(on_grid_button), &g);
   g_signal_connect(box, "button_release_event", G_CALLBACK(on_grid_button), &g);
   g_signal_connect(box, "motion_notify_event", G_CALLBACK(on_grid_drag), &g);
@@ -104,14 +109,18 @@ void on_clear(GtkWidget*, gpointer) { grid_fill(dvr_ui.motion_grid, 0); }
 int motion_area_ini() {
   if (grid_init(&dvr_ui.motion_grid, kMotionGrid) != 0) return -1;
   dvr_ui.motion_grid.draw_cell = draw_motion_cell;
-  dvr_ui.motion_grid.draw_button = [](int i, int s) { draw_button(dvr_ui.motion_button_bg, 60, i, s); };
+  dvr_ui.motion_grid.draw_button = [](int i, int s) {
+    draw_button(dvr_ui.motion_button_bg, 60, i, s);
+  };
   return 0;
 }
 
 int rs_sched_ini() {
   if (grid_init(&dvr_ui.sched_grid, kScheduleGrid) != 0) return -1;
   dvr_ui.sched_grid.draw_cell = draw_sched_cell;
-  dvr_ui.sched_grid.draw_button = [](int i, int s) { draw_button(dvr_ui.sched_button_bg, 80, i, s); };
+  dvr_ui.sched_grid.draw_button = [](int i, int s) {
+    draw_button(dvr_ui.sched_button_bg, 80, i, s);
+  };
   return 0;
 }
 
@@ -124,13 +133,16 @@ void build_motion_grid(GtkWidget* fixed) {
   dvr_put(inner, gtk_image_new(), 0, 0, 300, 240);
   dvr_ui.motion_cells.clear();
   for (const sched_image_info& c : g.cells)
-    dvr_ui.motion_cells.push_back(dvr_put(inner, gtk_image_new_from_pixbuf(picture("green", 9, 9)), c.x, c.y, 9, 9));
+    dvr_ui.motion_cells.push_back(
+        dvr_put(inner, gtk_image_new_from_pixbuf(picture("green", 9, 9)), c.x, c.y, 9, 9));
   static const char* const kSwatch[2] = {"green", "blue"};
   mode_strip(fixed, g, dvr_ui.motion_button_bg, 370, 308, 60, kSwatch,
              {get_label_text("lbl_ERASE"), get_label_text("lbl_MSELECT")});
   const int h = dvr_ui.height;
-  dvr_ui.motion_all = dvr_put(fixed, gtk_button_new_with_label(get_label_text("lbl_SELECT_ALL")), 500, h - 125, 60, 25);
-  dvr_ui.motion_clear = dvr_put(fixed, gtk_button_new_with_label(get_label_text("lbl_CLEAR")), 570, h - 125, 60, 25);
+  dvr_ui.motion_all = dvr_put(fixed, gtk_button_new_with_label(get_label_text("lbl_SELECT_ALL")),
+                              500, h - 125, 60, 25);
+  dvr_ui.motion_clear =
+      dvr_put(fixed, gtk_button_new_with_label(get_label_text("lbl_CLEAR")), 570, h - 125, 60, 25);
   g_signal_connect(dvr_ui.motion_all, "clicked", G_CALLBACK(on_select_all), nullptr);
   g_signal_connect(dvr_ui.motion_clear, "clicked", G_CALLBACK(on_clear), nullptr);
 }
@@ -144,11 +156,12 @@ bool build_schedule_grid(GtkWidget* fixed) {
   dvr_put(inner, bg, 0, 0, 630, 180);
   dvr_ui.sched_cells.clear();
   for (const sched_image_info& c : g.cells)
-    dvr_ui.sched_cells.push_back(dvr_put(inner, gtk_image_new_from_pixbuf(picture("green", 21, 21)), c.x, c.y, 21, 21));
+    dvr_ui.sched_cells.push_back(
+        dvr_put(inner, gtk_image_new_from_pixbuf(picture("green", 21, 21)), c.x, c.y, 21, 21));
   static const char* const kSwatch[4] = {"blue", "red", "yellow", "green"};
   mode_strip(fixed, g, dvr_ui.sched_button_bg, 150, 275, 80, kSwatch,
-             {get_label_text("def_ALWAYS"), get_label_text("lbl_RM_MOTION"), get_label_text("lbl_RM_SENSOR"),
-              get_label_text("def_NONE")});
+             {get_label_text("def_ALWAYS"), get_label_text("lbl_RM_MOTION"),
+              get_label_text("lbl_RM_SENSOR"), get_label_text("def_NONE")});
   return true;
 }
 
@@ -157,7 +170,8 @@ void load_schedule_grid(int row) {
   if (!ed || dvr_ui.sched_grid.cells.size() != size_t(SCHED_CELLS)) return;
   dvr_ui.selected = row == 0 ? dvr_ui.n : row - 1;
   uint8_t cells[SCHED_CELLS];
-  for (int i = 0; i < SCHED_CELLS; ++i) cells[i] = uint8_t(dvr_ui.sched_grid.cells[size_t(i)].state);
+  for (int i = 0; i < SCHED_CELLS; ++i)
+    cells[i] = uint8_t(dvr_ui.sched_grid.cells[size_t(i)].state);
   load_schedule_cells(ed, dvr_ui.selected, cells);
   for (int i = 0; i < SCHED_CELLS; ++i) grid_set_cell(dvr_ui.sched_grid, i, cells[i]);
 }
@@ -169,5 +183,7 @@ void show_motion_area(const uint8_t* area) {
 
 void read_motion_area(uint8_t* area) {
   for (int i = 0; i < MOTION_CELLS; ++i)
-    area[i] = size_t(i) < dvr_ui.motion_grid.cells.size() ? uint8_t(dvr_ui.motion_grid.cells[size_t(i)].state) : 0;
+    area[i] = size_t(i) < dvr_ui.motion_grid.cells.size()
+                  ? uint8_t(dvr_ui.motion_grid.cells[size_t(i)].state)
+                  : 0;
 }

@@ -42,14 +42,14 @@ struct DvrSetupUi {
   GtkWidget* ok[PG_COUNT] = {};
   GtkWidget* close[PG_COUNT] = {};
   char dvr_name[131] = "";
-  int n = 0;         // rows 1..n (0: no rows)
+  int n = 0;  // rows 1..n (0: no rows)
   int height = 430;
   int selected = 0;  // channel of the open sub-page; n for the all row
   bool has_480 = true;
-  int res_items = 0;        // entries in each resolution combo
+  int res_items = 0;               // entries in each resolution combo
   int list_res = 0, list_pal = 0;  // the frame-rate list the combos hold
-  int quiet = 0;            // > 0 while the binding writes widgets: handlers stand still
-  bool closing = false;     // the main loop is ending: the fetch thread leaves the widgets be
+  int quiet = 0;                   // > 0 while the binding writes widgets: handlers stand still
+  bool closing = false;  // the main loop is ending: the fetch thread leaves the widgets be
 
   GtkWidget* cam_allsel = nullptr;
   std::vector<CameraRowUi> cam;
@@ -77,7 +77,8 @@ struct DvrSetupUi {
   GtkWidget *ip_mode = nullptr, *ip = nullptr, *port = nullptr, *netmask = nullptr;
   GtkWidget *gateway = nullptr, *name_server = nullptr;
   GtkWidget *pppoe_status = nullptr, *pppoe_user = nullptr, *pppoe_pass = nullptr;
-  GtkWidget *ddns_server = nullptr, *ddns_host = nullptr, *ddns_user = nullptr, *ddns_pass = nullptr;
+  GtkWidget *ddns_server = nullptr, *ddns_host = nullptr, *ddns_user = nullptr,
+            *ddns_pass = nullptr;
 
   GtkWidget *sys_language = nullptr, *sys_video = nullptr, *sys_saver = nullptr;
 
@@ -94,8 +95,8 @@ GtkWidget* dvr_label(GtkWidget* fixed, const char* text, int x, int y, int width
 // A box of one radio group with the texts, packed expanding; buttons into out[].
 GtkWidget* dvr_radio_box(GtkWidget* fixed, const char* const* texts, int count, GtkWidget** out,
                          int x, int y, int width, int height);
-GtkWidget* dvr_combo(GtkWidget* fixed, const char* const* texts, int count, int x, int y,
-                     int width, int height);
+GtkWidget* dvr_combo(GtkWidget* fixed, const char* const* texts, int count, int x, int y, int width,
+                     int height);
 // Index of the active radio of a group, -1 when none.
 int active_radio(GtkWidget* const* radios, int count);
 void set_radio(GtkWidget* const* radios, int count, int index);

@@ -19,12 +19,12 @@ namespace {
 
 std::string text_of(LabelKey key) { return get_label_text(key); }
 
-const char* const kPageTitle[PG_COUNT] = {"lbl_CAMERA", "lbl_PTZ", "lbl_COLOR", "lbl_DVRREC",
-                                          "lbl_MOTION", "lbl_SENSOR", "lbl_SCHED",
-                                          "lbl_NETWORK", "lbl_SYSTEM"};
-const char* const kTab[PG_COUNT] = {"lbl_CAMERA", "lbl_CAMERA", "lbl_CAMERA", "lbl_DVRREC",
-                                    "lbl_DVRREC", "lbl_DVRREC", "lbl_DVRREC", "lbl_NETWORK",
-                                    "lbl_SYSTEM"};
+const char* const kPageTitle[PG_COUNT] = {"lbl_CAMERA", "lbl_PTZ",     "lbl_COLOR",
+                                          "lbl_DVRREC", "lbl_MOTION",  "lbl_SENSOR",
+                                          "lbl_SCHED",  "lbl_NETWORK", "lbl_SYSTEM"};
+const char* const kTab[PG_COUNT] = {"lbl_CAMERA", "lbl_CAMERA",  "lbl_CAMERA",
+                                    "lbl_DVRREC", "lbl_DVRREC",  "lbl_DVRREC",
+                                    "lbl_DVRREC", "lbl_NETWORK", "lbl_SYSTEM"};
 
 // Texts of keys chosen from a table, copied (the lookup's buffer is reused).
 std::vector<std::string> texts(std::initializer_list<const char*> keys) {
@@ -37,13 +37,14 @@ std::vector<const char*> c_strs(const std::vector<std::string>& v) {
   for (const std::string& s : v) out.push_back(s.c_str());
   return out;
 }
-GtkWidget* combo_of(GtkWidget* fixed, std::initializer_list<const char*> keys, int x, int y, int w, int h) {
+GtkWidget* combo_of(GtkWidget* fixed, std::initializer_list<const char*> keys, int x, int y, int w,
+                    int h) {
   const std::vector<std::string> t = texts(keys);
   const std::vector<const char*> c = c_strs(t);
   return dvr_combo(fixed, c.data(), int(c.size()), x, y, w, h);
 }
-GtkWidget* radios_of(GtkWidget* fixed, std::initializer_list<const char*> keys, GtkWidget** out, int x, int y,
-                     int w, int h) {
+GtkWidget* radios_of(GtkWidget* fixed, std::initializer_list<const char*> keys, GtkWidget** out,
+                     int x, int y, int w, int h) {
   const std::vector<std::string> t = texts(keys);
   const std::vector<const char*> c = c_strs(t);
   return dvr_radio_box(fixed, c.data(), int(c.size()), out, x, y, w, h);
@@ -59,8 +60,12 @@ gboolean on_delete(GtkWidget*, GdkEvent*, gpointer) {
 }
 void on_save_clicked(GtkWidget*, gpointer) { on_dvrsetup_save(); }
 void on_close_clicked(GtkWidget*, gpointer) { on_dvrsetup_close(); }
-void on_record_done(GtkWidget* b, gpointer which) { on_record_subpage_done(b, GPOINTER_TO_INT(which)); }
-void on_camera_done(GtkWidget* b, gpointer which) { on_camera_subpage_done(b, GPOINTER_TO_INT(which)); }
+void on_record_done(GtkWidget* b, gpointer which) {
+  on_record_subpage_done(b, GPOINTER_TO_INT(which));
+}
+void on_camera_done(GtkWidget* b, gpointer which) {
+  on_camera_subpage_done(b, GPOINTER_TO_INT(which));
+}
 void on_setting(GtkWidget* b, gpointer row) { on_record_setting_clicked(b, GPOINTER_TO_INT(row)); }
 void on_ptz(GtkWidget* b, gpointer row) { open_ptz_page(b, GPOINTER_TO_INT(row)); }
 void on_color(GtkWidget* b, gpointer row) { open_color_page(b, GPOINTER_TO_INT(row)); }
@@ -89,7 +94,9 @@ void page_frame(int page, GCallback ok, GCallback close, gpointer ok_data, gpoin
   dvr_ui.status[page] = dvr_label(f, "Connecting...", 5, h - 90, 500, 20, 0.0f);
 }
 
-void main_frame(int page) { page_frame(page, G_CALLBACK(on_save_clicked), G_CALLBACK(on_close_clicked), nullptr, nullptr); }
+void main_frame(int page) {
+  page_frame(page, G_CALLBACK(on_save_clicked), G_CALLBACK(on_close_clicked), nullptr, nullptr);
+}
 
 void row_label(GtkWidget* f, int row, int x, int w) {
   char text[160];
@@ -105,25 +112,33 @@ struct Column {
 // the column titles. Returns the number of rows (none without channels).
 int table_page(int page, std::initializer_list<Column> columns) {
   main_frame(page);
-  for (const Column& c : columns) dvr_label(dvr_ui.page[page], get_label_text(c.key), c.x, 50, c.width, 20, 0.0f);
+  for (const Column& c : columns)
+    dvr_label(dvr_ui.page[page], get_label_text(c.key), c.x, 50, c.width, 20, 0.0f);
   return dvr_ui.n > 0 ? dvr_ui.n + 1 : 0;
 }
 // The check box beside row 0 that switches between editing all cameras and each one.
 GtkWidget* all_rows_switch(GtkWidget* f, GCallback toggled) {
-  GtkWidget* b = dvr_put(f, gtk_check_button_new_with_label(get_label_text("def_ALLSEL")), 35, 90, -1, -1);
+  GtkWidget* b =
+      dvr_put(f, gtk_check_button_new_with_label(get_label_text("def_ALLSEL")), 35, 90, -1, -1);
   g_signal_connect(b, "clicked", toggled, nullptr);
   return b;
 }
 
 void create_camera_page() {
   GtkWidget* f = dvr_ui.page[PG_CAMERA];
-  const int rows = table_page(PG_CAMERA, {{"lbl_CAMERA", 50, 60}, {"lbl_CAMNAME", 130, 100}, {"lbl_PTZ", 250, 80},
-                                          {"lbl_CAMERA_HIDE", 350, 80}, {"lbl_COLOR", 450, 80}, {"lbl_AUDIO", 550, 80}});
+  const int rows = table_page(PG_CAMERA, {{"lbl_CAMERA", 50, 60},
+                                          {"lbl_CAMNAME", 130, 100},
+                                          {"lbl_PTZ", 250, 80},
+                                          {"lbl_CAMERA_HIDE", 350, 80},
+                                          {"lbl_COLOR", 450, 80},
+                                          {"lbl_AUDIO", 550, 80}});
   dvr_ui.cam.assign(size_t(rows), {});
   for (int row = 0; row < rows; ++row) {
     CameraRowUi& r = dvr_ui.cam[size_t(row)];
     const int y = (row + 3) * 30;
-    r.ptz = dvr_put(f, gtk_button_new_with_label(row == 0 ? get_label_text("lbl_SETTING") : get_label_text("def_OFF")),
+    r.ptz = dvr_put(f,
+                    gtk_button_new_with_label(row == 0 ? get_label_text("lbl_SETTING")
+                                                       : get_label_text("def_OFF")),
                     250, y, 80, 23);
     g_signal_connect(r.ptz, "clicked", G_CALLBACK(on_ptz), GINT_TO_POINTER(row));
     r.hide = combo_of(f, {"def_OFF", "def_ON"}, 350, y, 80, 23);
@@ -145,36 +160,48 @@ void create_camera_page() {
 
 void create_ptz_page() {
   GtkWidget* f = dvr_ui.page[PG_PTZ];
-  page_frame(PG_PTZ, G_CALLBACK(on_camera_done), G_CALLBACK(on_camera_done), GINT_TO_POINTER(1), GINT_TO_POINTER(0));
+  page_frame(PG_PTZ, G_CALLBACK(on_camera_done), G_CALLBACK(on_camera_done), GINT_TO_POINTER(1),
+             GINT_TO_POINTER(0));
   dvr_label(f, get_label_text("lbl_PTZ_PROTOCOL"), 60, 93, 90, 20, 1.0f);
   dvr_label(f, get_label_text("lbl_PTZ_ADDRESS"), 60, 133, 90, 20, 1.0f);
   dvr_label(f, get_label_text("lbl_PTZ_SPEED"), 60, 173, 90, 20, 1.0f);
-  radios_of(f, {"def_OFF", "lbl_PELCO_D", "lbl_PELCO_P", "lbl_WONWOO"}, dvr_ui.ptz_protocol, 170, 90, 300, 23);
+  radios_of(f, {"def_OFF", "lbl_PELCO_D", "lbl_PELCO_P", "lbl_WONWOO"}, dvr_ui.ptz_protocol, 170,
+            90, 300, 23);
   dvr_ui.ptz_address = dvr_put(f, gtk_spin_button_new_with_range(0, 255, 1), 170, 130, 50, 23);
   gtk_entry_set_max_length(GTK_ENTRY(dvr_ui.ptz_address), 3);
-  radios_of(f, {"lbl_2400", "lbl_4800", "lbl_9600", "lbl_19200"}, dvr_ui.ptz_speed, 170, 170, 300, 23);
+  radios_of(f, {"lbl_2400", "lbl_4800", "lbl_9600", "lbl_19200"}, dvr_ui.ptz_speed, 170, 170, 300,
+            23);
 }
 
 void create_color_page() {
   GtkWidget* f = dvr_ui.page[PG_COLOR];
-  page_frame(PG_COLOR, G_CALLBACK(on_camera_done), G_CALLBACK(on_camera_done), GINT_TO_POINTER(2), GINT_TO_POINTER(0));
-  const char* const keys[5] = {"lbl_CONTRAST", "lbl_BRIGHTNESS", "lbl_HUE", "lbl_SATURATION", "lbl_SHARPNESS"};
-  for (int i = 0; i < 5; ++i) dvr_label(f, lookup_label_text(keys[i]), 60, 93 + 40 * i, 60, 20, 0.0f);
+  page_frame(PG_COLOR, G_CALLBACK(on_camera_done), G_CALLBACK(on_camera_done), GINT_TO_POINTER(2),
+             GINT_TO_POINTER(0));
+  const char* const keys[5] = {"lbl_CONTRAST", "lbl_BRIGHTNESS", "lbl_HUE", "lbl_SATURATION",
+                               "lbl_SHARPNESS"};
+  for (int i = 0; i < 5; ++i)
+    dvr_label(f, lookup_label_text(keys[i]), 60, 93 + 40 * i, 60, 20, 0.0f);
   const char* const levels[5] = {"0%", "25%", "50%", "75%", "100%"};
-  for (int i = 0; i < 4; ++i) dvr_radio_box(f, levels, 5, dvr_ui.color_level[i], 150, 90 + 40 * i, 300, 23);
+  for (int i = 0; i < 4; ++i)
+    dvr_radio_box(f, levels, 5, dvr_ui.color_level[i], 150, 90 + 40 * i, 300, 23);
   radios_of(f, {"def_ON", "def_OFF"}, dvr_ui.color_sharp, 150, 250, 300, 23);
 }
 
 void create_record_page() {
   GtkWidget* f = dvr_ui.page[PG_RECORD];
-  const int rows = table_page(PG_RECORD, {{"lbl_CAMERA", 50, 80}, {"lbl_REC_MODE", 140, 80}, {"lbl_TYPE", 240, 60},
-                                          {"lbl_RESOLUTION", 320, 80}, {"lbl_QUALITY", 420, 80}, {"lbl_FPS", 520, 60},
+  const int rows = table_page(PG_RECORD, {{"lbl_CAMERA", 50, 80},
+                                          {"lbl_REC_MODE", 140, 80},
+                                          {"lbl_TYPE", 240, 60},
+                                          {"lbl_RESOLUTION", 320, 80},
+                                          {"lbl_QUALITY", 420, 80},
+                                          {"lbl_FPS", 520, 60},
                                           {"lbl_AUDIO", 600, 60}});
   dvr_ui.rec.assign(size_t(rows), {});
   for (int row = 0; row < rows; ++row) {
     RecordRowUi& r = dvr_ui.rec[size_t(row)];
     const int y = (row + 3) * 30;
-    r.mode = combo_of(f, {"lbl_FULLTIME", "lbl_RM_MOTION", "lbl_RM_SCHEDULE", "lbl_RM_SENSOR"}, 140, y, 85, 23);
+    r.mode = combo_of(f, {"lbl_FULLTIME", "lbl_RM_MOTION", "lbl_RM_SCHEDULE", "lbl_RM_SENSOR"}, 140,
+                      y, 85, 23);
     gtk_combo_box_set_active(GTK_COMBO_BOX(r.mode), 0);
     r.type = dvr_put(f, gtk_button_new_with_label(get_label_text("lbl_SETTING")), 240, y, 60, 23);
     g_signal_connect(r.type, "clicked", G_CALLBACK(on_setting), GINT_TO_POINTER(row));
@@ -183,7 +210,8 @@ void create_record_page() {
     r.fps = dvr_put(f, gtk_combo_box_text_new(), 520, y, 60, 23);
     r.audio = combo_of(f, {"def_OFF", "def_ON"}, 600, y, 60, 23);
     if (row == 0) {
-      for (GtkWidget* w : {r.mode, r.type, r.res, r.quality, r.fps, r.audio}) gtk_widget_set_sensitive(w, FALSE);
+      for (GtkWidget* w : {r.mode, r.type, r.res, r.quality, r.fps, r.audio})
+        gtk_widget_set_sensitive(w, FALSE);
     } else {
       row_label(f, row, 50, 70);
     }
@@ -194,7 +222,8 @@ void create_record_page() {
 
 void create_motion_page() {
   GtkWidget* f = dvr_ui.page[PG_MOTION];
-  page_frame(PG_MOTION, G_CALLBACK(on_record_done), G_CALLBACK(on_record_done), GINT_TO_POINTER(1), GINT_TO_POINTER(0));
+  page_frame(PG_MOTION, G_CALLBACK(on_record_done), G_CALLBACK(on_record_done), GINT_TO_POINTER(1),
+             GINT_TO_POINTER(0));
   dvr_label(f, get_label_text("lbl_SENSITIVITY"), 60, 63, 60, 20, 0.0f);
   const char* const levels[5] = {"LEVEL 1", "LEVEL 2", "LEVEL 3", "LEVEL 4", "LEVEL 5"};
   dvr_ui.motion_sens = dvr_combo(f, levels, 5, 130, 60, 130, 23);
@@ -215,7 +244,8 @@ void create_motion_page() {
 
 void create_sensor_page() {
   GtkWidget* f = dvr_ui.page[PG_SENSOR];
-  page_frame(PG_SENSOR, G_CALLBACK(on_record_done), G_CALLBACK(on_record_done), GINT_TO_POINTER(2), GINT_TO_POINTER(0));
+  page_frame(PG_SENSOR, G_CALLBACK(on_record_done), G_CALLBACK(on_record_done), GINT_TO_POINTER(2),
+             GINT_TO_POINTER(0));
   dvr_label(f, get_label_text("lbl_SENSOR_TYPE"), 110, 70, 150, 20, 0.0f);
   radios_of(f, {"lbl_ST_NO", "lbl_ST_NC"}, dvr_ui.sensor_type, 270, 70, 230, 23);
   dvr_label(f, get_label_text("lbl_EVENT_POPUP"), 110, 110, 150, 20, 0.0f);
@@ -238,7 +268,8 @@ void create_schedule_page() {
     return;
   }
   build_schedule_grid(f);
-  page_frame(PG_SCHEDULE, G_CALLBACK(on_record_done), G_CALLBACK(on_record_done), GINT_TO_POINTER(3), GINT_TO_POINTER(0));
+  page_frame(PG_SCHEDULE, G_CALLBACK(on_record_done), G_CALLBACK(on_record_done),
+             GINT_TO_POINTER(3), GINT_TO_POINTER(0));
 }
 
 GtkWidget* net_entry(GtkWidget* f, int x, int y) {
@@ -297,7 +328,8 @@ void create_system_page() {
   dvr_label(f, get_label_text("lbl_VIDEO_FORMAT"), 30, 143, 100, 20, 0.0f);
   dvr_ui.sys_video = combo_of(f, {"lbl_VF_NTSC", "lbl_VF_PAL"}, 140, 140, 100, 23);
   dvr_label(f, get_label_text("lbl_SCREENSAVER"), 30, 193, 100, 20, 0.0f);
-  dvr_ui.sys_saver = combo_of(f, {"def_NONE", "lbl_10MIN", "lbl_30MIN", "lbl_60MIN"}, 140, 190, 100, 23);
+  dvr_ui.sys_saver =
+      combo_of(f, {"def_NONE", "lbl_10MIN", "lbl_30MIN", "lbl_60MIN"}, 140, 190, 100, 23);
   gtk_combo_box_set_active(GTK_COMBO_BOX(dvr_ui.sys_saver), 0);
 }
 
@@ -311,14 +343,15 @@ GtkWidget* dvr_put(GtkWidget* fixed, GtkWidget* w, int x, int y, int width, int 
   return w;
 }
 
-GtkWidget* dvr_label(GtkWidget* fixed, const char* text, int x, int y, int width, int height, float xalign) {
+GtkWidget* dvr_label(GtkWidget* fixed, const char* text, int x, int y, int width, int height,
+                     float xalign) {
   GtkWidget* l = gtk_label_new(text);
   gtk_misc_set_alignment(GTK_MISC(l), xalign, 0.5f);
   return dvr_put(fixed, l, x, y, width, height);
 }
 
-GtkWidget* dvr_radio_box(GtkWidget* fixed, const char* const* texts, int count, GtkWidget** out, int x, int y,
-                         int width, int height) {
+GtkWidget* dvr_radio_box(GtkWidget* fixed, const char* const* texts, int count, GtkWidget** out,
+                         int x, int y, int width, int height) {
   GtkWidget* box = gtk_hbox_new(FALSE, 0);
   GSList* group = nullptr;
   for (int i = 0; i < count; ++i) {
@@ -330,7 +363,8 @@ GtkWidget* dvr_radio_box(GtkWidget* fixed, const char* const* texts, int count, 
   return dvr_put(fixed, box, x, y, width, height);
 }
 
-GtkWidget* dvr_combo(GtkWidget* fixed, const char* const* texts, int count, int x, int y, int width, int height) {
+GtkWidget* dvr_combo(GtkWidget* fixed, const char* const* texts, int count, int x, int y, int width,
+                     int height) {
   GtkWidget* c = gtk_combo_box_text_new();
   for (int i = 0; i < count; ++i) gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(c), texts[i]);
   return dvr_put(fixed, c, x, y, width, height);
@@ -350,8 +384,8 @@ void set_radio(GtkWidget* const* radios, int count, int index) {
 void set_channel_title(int page, const char* what, int row, const char* all_text) {
   if (!dvr_ui.title[page]) return;
   std::string which = row == 0 ? std::string(all_text) : std::to_string(row);
-  gchar* markup = g_markup_printf_escaped("<big><big><big><big><b>%s CHANNEL %s</b></big></big></big></big>", what,
-                                          which.c_str());
+  gchar* markup = g_markup_printf_escaped(
+      "<big><big><big><big><b>%s CHANNEL %s</b></big></big></big></big>", what, which.c_str());
   gtk_label_set_markup(GTK_LABEL(dvr_ui.title[page]), markup);
   g_free(markup);
 }
@@ -393,8 +427,9 @@ void create_dvrsetup_window(const char* dvr_name) {
   gtk_container_add(GTK_CONTAINER(w), fixed);
 
   gchar* name = g_locale_to_utf8(dvr_ui.dvr_name, -1, nullptr, nullptr, nullptr);
-  gchar* markup = g_markup_printf_escaped("<big><big><big><big><big><big><b>%s</b></big></big></big></big></big></big>",
-                                          name ? name : "");
+  gchar* markup = g_markup_printf_escaped(
+      "<big><big><big><big><big><big><b>%s</b></big></big></big></big></big></big>",
+      name ? name : "");
   GtkWidget* heading = dvr_label(fixed, "", 5, 0, 720, 40, 1.0f);
   gtk_label_set_markup(GTK_LABEL(heading), markup);
   g_free(markup);
@@ -423,7 +458,8 @@ void create_dvrsetup_window(const char* dvr_name) {
   create_system_page();
   set_ok_buttons_sensitive(0);
 
-  for (const RecordRowUi& r : dvr_ui.rec) g_signal_connect(r.res, "changed", G_CALLBACK(on_resolution_changed), nullptr);
+  for (const RecordRowUi& r : dvr_ui.rec)
+    g_signal_connect(r.res, "changed", G_CALLBACK(on_resolution_changed), nullptr);
   if (!dvr_ui.rec.empty()) {
     const RecordRowUi& all = dvr_ui.rec[0];
     g_signal_connect(all.fps, "changed", G_CALLBACK(on_all_fps_changed), nullptr);
@@ -432,14 +468,16 @@ void create_dvrsetup_window(const char* dvr_name) {
     g_signal_connect(all.mode, "changed", G_CALLBACK(on_all_rec_mode_changed), nullptr);
   }
   gtk_widget_show_all(w);
-  for (int p : {PG_PTZ, PG_COLOR, PG_MOTION, PG_SENSOR, PG_SCHEDULE}) gtk_widget_hide(dvr_ui.page[p]);
+  for (int p : {PG_PTZ, PG_COLOR, PG_MOTION, PG_SENSOR, PG_SCHEDULE})
+    gtk_widget_hide(dvr_ui.page[p]);
 }
 
 // ---- navigation ----------------------------------------------------------------------------
 
 void on_record_setting_clicked(GtkWidget*, int row) {
   if (is_dvrsetup_busy() || row < 0 || size_t(row) >= dvr_ui.rec.size() || !get_edata()) return;
-  gchar* active = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(dvr_ui.rec[size_t(row)].mode));
+  gchar* active =
+      gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(dvr_ui.rec[size_t(row)].mode));
   const std::string mode = active ? active : "";
   g_free(active);
   const std::string all = get_label_text("def_ALL");
@@ -470,7 +508,8 @@ void on_camera_subpage_done(GtkWidget*, int which) {
   if (which == 1 && store_ptz_page() == 0 && ed) {
     auto set_button = [&](int k) {
       const bool on = ed[camera_at(k) + CR_PTZ_PROTOCOL] != PTZ_OFF;
-      gtk_button_set_label(GTK_BUTTON(dvr_ui.cam[size_t(k + 1)].ptz), get_label_text(on ? LabelKey("def_ON") : LabelKey("def_OFF")));
+      gtk_button_set_label(GTK_BUTTON(dvr_ui.cam[size_t(k + 1)].ptz),
+                           get_label_text(on ? LabelKey("def_ON") : LabelKey("def_OFF")));
     };
     if (dvr_ui.selected == dvr_ui.n) {
       for (int k = 0; k < dvr_ui.n; ++k) set_button(k);
@@ -504,9 +543,11 @@ void load_motion_page(int row) {
 
 void on_ip_mode_changed(GtkWidget* combo) {
   const int mode = gtk_combo_box_get_active(GTK_COMBO_BOX(combo));
-  gtk_entry_set_text(GTK_ENTRY(dvr_ui.pppoe_status), get_label_text(mode == 2 ? LabelKey("def_ENABLE") : LabelKey("def_DISABLE")));
+  gtk_entry_set_text(GTK_ENTRY(dvr_ui.pppoe_status),
+                     get_label_text(mode == 2 ? LabelKey("def_ENABLE") : LabelKey("def_DISABLE")));
   gtk_widget_set_sensitive(dvr_ui.pppoe_status, mode == 2);
-  for (GtkWidget* e : {dvr_ui.ip, dvr_ui.netmask, dvr_ui.gateway, dvr_ui.name_server}) gtk_widget_set_sensitive(e, mode == 0);
+  for (GtkWidget* e : {dvr_ui.ip, dvr_ui.netmask, dvr_ui.gateway, dvr_ui.name_server})
+    gtk_widget_set_sensitive(e, mode == 0);
   if (mode < 0) gtk_widget_set_sensitive(dvr_ui.port, FALSE);
 }
 
@@ -518,7 +559,8 @@ void on_pppoe_status_changed(GtkWidget* entry) {
 
 void on_ddns_server_changed(GtkWidget* combo) {
   const bool on = gtk_combo_box_get_active(GTK_COMBO_BOX(combo)) != 0;
-  for (GtkWidget* e : {dvr_ui.ddns_host, dvr_ui.ddns_user, dvr_ui.ddns_pass}) gtk_widget_set_sensitive(e, on);
+  for (GtkWidget* e : {dvr_ui.ddns_host, dvr_ui.ddns_user, dvr_ui.ddns_pass})
+    gtk_widget_set_sensitive(e, on);
 }
 
 // ---- Save ------------------------------------------------------------------------------------

@@ -11,9 +11,7 @@ constexpr FpsList kLists[2][3] = {
     {{7, {1, 5, 10, 15, 20, 25, 30}, 7},
      {10, {1, 2, 3, 4, 5, 10, 15, 20, 25, 30}, 7},
      {12, {1, 2, 3, 4, 5, 6, 7, 8, 10, 15, 20, 25}, 6}},
-    {{6, {1, 5, 10, 15, 20, 25}, 6},
-     {5, {1, 5, 10, 12, 13}, 4},
-     {8, {1, 2, 3, 4, 5, 6, 7, 8}, 6}},
+    {{6, {1, 5, 10, 15, 20, 25}, 6}, {5, {1, 5, 10, 12, 13}, 4}, {8, {1, 2, 3, 4, 5, 6, 7, 8}, 6}},
 };
 constexpr int kDurations[6] = {0, 1, 5, 10, 30, 60};
 constexpr uint8_t kRecModes[4] = {1, 2, 0x10, 4};
@@ -204,7 +202,8 @@ int store_system_values(const MainPages& p, uint8_t* ed) {
   if (p.sys.language >= 0) ed[ED_LANGUAGE] = uint8_t(p.sys.language);
   if (p.sys.video_format >= 0) ed[ED_VIDEO_FORMAT] = uint8_t(p.sys.video_format);
   static const uint8_t kSaver[4] = {0, 10, 30, 60};
-  ed[ED_SCREEN_SAVER] = p.sys.screen_saver >= 0 && p.sys.screen_saver < 4 ? kSaver[p.sys.screen_saver] : 0;
+  ed[ED_SCREEN_SAVER] =
+      p.sys.screen_saver >= 0 && p.sys.screen_saver < 4 ? kSaver[p.sys.screen_saver] : 0;
   return 0;
 }
 
@@ -245,7 +244,8 @@ int check_frame_rate_values(const MainPages& p, uint8_t* ed, const char** error)
     if (error) *error = e.key;
     return e.code;
   }
-  for (int row = 0; row <= p.n; ++row) ed[camera_at(row == 0 ? p.n : row - 1) + CR_FPS] = uint8_t(fps[size_t(row)]);
+  for (int row = 0; row <= p.n; ++row)
+    ed[camera_at(row == 0 ? p.n : row - 1) + CR_FPS] = uint8_t(fps[size_t(row)]);
   return 0;
 }
 
@@ -346,7 +346,8 @@ void load_color_values(const uint8_t* ed, int channel, ColorValues* v) {
 void store_color_values(const ColorValues& v, uint8_t* ed, int channel, int n) {
   for_channel(channel, n, [&](int k) {
     uint8_t* c = ed + camera_at(k);
-    for (int i = 0; i < 4; ++i) c[CR_CONTRAST + i] = uint8_t(v.level[i] >= 0 && v.level[i] <= 4 ? v.level[i] * 25 : 50);
+    for (int i = 0; i < 4; ++i)
+      c[CR_CONTRAST + i] = uint8_t(v.level[i] >= 0 && v.level[i] <= 4 ? v.level[i] * 25 : 50);
     c[CR_SHARPNESS] = v.sharpness == 0 ? 0 : 1;
   });
 }
@@ -361,7 +362,8 @@ void load_motion_values(const uint8_t* ed, int channel, MotionValues* v) {
   if (duration_item(c[CR_ALARM_TIME]) >= 0) v->alarm_time = duration_item(c[CR_ALARM_TIME]);
   for (int r = 0; r < MOTION_ROWS; ++r) {
     const uint32_t word = get_le32(c + CR_MOTION_AREA + 4 * r);
-    for (int col = 0; col < MOTION_COLS; ++col) v->area[r * MOTION_COLS + col] = (word >> (29 - col)) & 1;
+    for (int col = 0; col < MOTION_COLS; ++col)
+      v->area[r * MOTION_COLS + col] = (word >> (29 - col)) & 1;
   }
 }
 

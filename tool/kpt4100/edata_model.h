@@ -18,11 +18,11 @@ enum : int {
   ED_VIDEO_FORMAT = 16,
   ED_LANGUAGE = 68,
   ED_SCREEN_SAVER = 82,
-  ED_CAMERA = 84,       // camera record k at 84 + 135k, k = 0..16
+  ED_CAMERA = 84,  // camera record k at 84 + 135k, k = 0..16
   ED_CAMERA_SIZE = 135,
-  ED_SENSOR = 2379,     // sensor record k at 2379 + 7k
+  ED_SENSOR = 2379,  // sensor record k at 2379 + 7k
   ED_SENSOR_SIZE = 7,
-  ED_SCHEDULE = 2497,   // schedule k at 2497 + 168k, byte 24d + h
+  ED_SCHEDULE = 2497,  // schedule k at 2497 + 168k, byte 24d + h
   ED_SCHEDULE_SIZE = 168,
   ED_NRESOL = 5357,
   ED_IP_MODE = 5358,
@@ -32,11 +32,11 @@ enum : int {
   ED_GATEWAY = 5377,
   ED_NAME_SERVER = 5381,
   ED_DDNS_SERVER = 5389,
-  ED_DDNS_HOST = 5390,  // 24, zero-terminated
-  ED_DDNS_USER = 5414,  // 15, full names unterminated
-  ED_DDNS_PASS = 5429,  // 16
-  ED_PPPOE_USER = 5445, // 15
-  ED_PPPOE_PASS = 5460, // 16
+  ED_DDNS_HOST = 5390,   // 24, zero-terminated
+  ED_DDNS_USER = 5414,   // 15, full names unterminated
+  ED_DDNS_PASS = 5429,   // 16
+  ED_PPPOE_USER = 5445,  // 15
+  ED_PPPOE_PASS = 5460,  // 16
 };
 // Offsets inside a camera record.
 enum : int {
@@ -169,7 +169,7 @@ int parse_dotted_quad(const std::string& text, uint8_t out[4]);
 struct PtzValues {
   int protocol = 0;  // radio: 0 def_OFF, 1 lbl_PELCO_D, 2 lbl_PELCO_P, 3 lbl_WONWOO
   int address = 0;
-  int speed = 0;     // radio 0..3
+  int speed = 0;  // radio 0..3
 };
 struct ColorValues {
   int level[4] = {2, 2, 2, 2};  // contrast, brightness, hue, saturation: radio 0..4 (x 25 %)

@@ -18,7 +18,8 @@ bool knows(const Grid& g, int state) {
 void paint_at(Grid& g, int x, int y) {
   if (!grid_find_cell(g, x, y)) return;
   const int i = grid_interaction.current;
-  if (g.cells[size_t(i)].state != grid_interaction.paint_mode) grid_set_cell(g, i, grid_interaction.paint_mode);
+  if (g.cells[size_t(i)].state != grid_interaction.paint_mode)
+    grid_set_cell(g, i, grid_interaction.paint_mode);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ struct Grid {
   const GridSpec* spec = nullptr;
   std::vector<sched_image_info> cells;
   std::vector<sched_button_info> buttons;
-  std::function<void(int cell, int state)> draw_cell;           // may be empty
-  std::function<void(int button, int selected)> draw_button;    // may be empty
+  std::function<void(int cell, int state)> draw_cell;         // may be empty
+  std::function<void(int button, int selected)> draw_button;  // may be empty
 };
 
 // Interaction state shared by both grids (one is visible at a time; a mode chosen on one

@@ -53,8 +53,8 @@ EVENT_NOTICE decode_event_notice(const uint8_t* in) {
 
 void encode_mailslot_request(const MAILSLOT_REQUEST& r, uint8_t* out) {
   std::memset(out, 0, MAILSLOT_REQUEST_SIZE);
-  const uint32_t words[8] = {r.kind, r.year, r.month, r.day, r.hour, r.minute, r.unused,
-                             r.channel_mask};
+  const uint32_t words[8] = {r.kind, r.year,   r.month,  r.day,
+                             r.hour, r.minute, r.unused, r.channel_mask};
   for (int i = 0; i < 8; ++i) put32(out + 4 * i, words[i]);
   std::memcpy(out + 32, r.target, sizeof r.target);
   out[MAILSLOT_REQUEST_SIZE - 1] = 0;
@@ -62,8 +62,8 @@ void encode_mailslot_request(const MAILSLOT_REQUEST& r, uint8_t* out) {
 
 MAILSLOT_REQUEST decode_mailslot_request(const uint8_t* in) {
   MAILSLOT_REQUEST r;
-  uint32_t* words[8] = {&r.kind, &r.year, &r.month, &r.day, &r.hour, &r.minute, &r.unused,
-                        &r.channel_mask};
+  uint32_t* words[8] = {&r.kind, &r.year,   &r.month,  &r.day,
+                        &r.hour, &r.minute, &r.unused, &r.channel_mask};
   for (int i = 0; i < 8; ++i) *words[i] = get32(in + 4 * i);
   std::memcpy(r.target, in + 32, sizeof r.target);
   r.target[sizeof r.target - 1] = 0;

@@ -22,10 +22,10 @@ struct EVENT_NOTICE {
   char dvr_name[131] = {};
   uint8_t marker = 0;
   uint8_t kind = 0;
-  uint32_t mask_motion = 0;   // kind 0x02
-  uint32_t mask_sensor = 0;   // kind 0x20
-  uint32_t mask_40 = 0;       // kind 0x40
-  uint32_t mask_80 = 0;       // kind 0x80, or the lost channels of a video-loss notice
+  uint32_t mask_motion = 0;  // kind 0x02
+  uint32_t mask_sensor = 0;  // kind 0x20
+  uint32_t mask_40 = 0;      // kind 0x40
+  uint32_t mask_80 = 0;      // kind 0x80, or the lost channels of a video-loss notice
 };
 void encode_event_notice(const EVENT_NOTICE& n, uint8_t* out);  // writes 176 bytes
 // Reads 176 bytes; the name is always terminated.

@@ -47,7 +47,7 @@ struct SetupTables {
 };
 
 std::shared_mutex published_lock;
-std::mutex loader_lock;  // one load at a time
+std::mutex loader_lock;                // one load at a time
 std::shared_ptr<SetupTables> current;  // the published generation; swapped under both locks
 std::atomic<int> generations_alive{0};
 
@@ -150,7 +150,8 @@ bool is_section_header(const char* line) {
 
 // Scratch fields for sscanf: each as long as the line, so no conversion can overrun it.
 struct Scratch {
-  explicit Scratch(size_t count, const char* line) : bufs(count, std::string(strlen(line) + 1, '\0')) {}
+  explicit Scratch(size_t count, const char* line)
+      : bufs(count, std::string(strlen(line) + 1, '\0')) {}
   char* operator[](size_t i) { return bufs[i].data(); }
   std::vector<std::string> bufs;
 };
@@ -168,14 +169,13 @@ uint16_t to_port(int v) { return (v >= 0 && v <= 65535) ? static_cast<uint16_t>(
 
 void report_cut(const char* section, int line_no, int cuts) {
   if (cuts > 0)
-    printf("setup.cfg: %d field(s) of %s line %d too long for the record, cut.\n", cuts,
-           section, line_no);
+    printf("setup.cfg: %d field(s) of %s line %d too long for the record, cut.\n", cuts, section,
+           line_no);
 }
 
 void report_short(const char* section, int read, int counted) {
   if (read < counted)
-    printf("setup.cfg: %s holds %d of the %d lines its count gives.\n", section, read,
-           counted);
+    printf("setup.cfg: %s holds %d of the %d lines its count gives.\n", section, read, counted);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -184,19 +184,19 @@ void report_short(const char* section, int read, int counted) {
 // The fields of a [DVR] line in order, each with the separators before it. A line is read
 // field by field and stops at the first field it cannot read; the fields after it stay zero.
 constexpr int kDvrLineFields = 35;
-constexpr int kDvrPortField = 3;      // 3..9: the seven ports
+constexpr int kDvrPortField = 3;  // 3..9: the seven ports
 constexpr int kDvrChannelsField = 11;
 constexpr int kDvrPasswordField = 34;
 constexpr const char* kDvrFieldFormats[kDvrLineFields] = {
-    "%[^\t=]%n",          "%*[\t=]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%d%n",
-    "%*[\t,]%d%n",        "%*[\t,]%d%n",          "%*[\t,]%d%n",          "%*[\t,]%d%n",
-    "%*[\t,]%d%n",        "%*[\t,]%d%n",          "%*[\t,]%[^,]%n",       "%*[\t,]%d%n",
-    "%*[\t,\"]%[^\"]%n",   "%*[\t ,\"]%[^\"]%n",   "%*[\t,\"]%[^\"]%n",     "%*[\t,\"]%[^\"]%n",
-    "%*[\t,\"]%[^\"]%n",   "%*[\t,\"]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
-    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
-    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
-    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t,]%n",
-    "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",     "%*[\t,]%[^\t]%n",
+    "%[^\t=]%n",         "%*[\t=]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",  "%*[\t,]%d%n",
+    "%*[\t,]%d%n",       "%*[\t,]%d%n",        "%*[\t,]%d%n",       "%*[\t,]%d%n",
+    "%*[\t,]%d%n",       "%*[\t,]%d%n",        "%*[\t,]%[^,]%n",    "%*[\t,]%d%n",
+    "%*[\t,\"]%[^\"]%n", "%*[\t ,\"]%[^\"]%n", "%*[\t,\"]%[^\"]%n", "%*[\t,\"]%[^\"]%n",
+    "%*[\t,\"]%[^\"]%n", "%*[\t,\"]%[^\t,]%n", "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",
+    "%*[\t,]%[^\t,]%n",  "%*[\t,]%[^\t,]%n",   "%*[\t,]%[^\t]%n",
 };
 
 // Reads one [DVR] line into `d`. False when the record does not hold the whole line (a
@@ -226,8 +226,8 @@ bool parse_dvr_line(const char* line, RC_DVR_INFO& d, int line_no) {
   for (int f = 0; f < kDvrLineFields; ++f) {
     int used = 0;
     int number = 0;
-    const bool numeric = (f >= kDvrPortField && f < kDvrPortField + DVR_NUM_PORTS) ||
-                         f == kDvrChannelsField;
+    const bool numeric =
+        (f >= kDvrPortField && f < kDvrPortField + DVR_NUM_PORTS) || f == kDvrChannelsField;
     const int got = numeric ? sscanf(p, kDvrFieldFormats[f], &number, &used)
                             : sscanf(p, kDvrFieldFormats[f], s[0], &used);
     if (got < 1) break;
@@ -485,6 +485,7 @@ void set_text(char (&field)[N], const char* value, const char* key) {
 
 bool store_system_key(RC_SYSTEM_INFO& s, const char* key, const char* v) {
   auto u8 = [&](uint8_t& f) { f = static_cast<uint8_t>(atoi(v)); };
+  // clang-format off
   if (!strcmp(key, "num_decoder")) u8(s.num_decoder);
   else if (!strcmp(key, "cycle_time")) u8(s.cycle_time);
   else if (!strcmp(key, "rec_path")) set_text(s.rec_path, v, key);
@@ -505,24 +506,39 @@ bool store_system_key(RC_SYSTEM_INFO& s, const char* key, const char* v) {
   else if (!strcmp(key, "check_update")) u8(s.check_update);
   else if (!strcmp(key, "relay_duration")) s.relay_duration = static_cast<uint32_t>(atoi(v));
   else return false;
+  // clang-format on
   return true;
 }
 
 bool store_email_key(RC_EMAIL_INFO& m, const char* key, const char* v) {
-  if (!strcmp(key, "receipient")) set_text(m.receipient, v, key);
-  else if (!strcmp(key, "from")) set_text(m.from, v, key);
-  else if (!strcmp(key, "subject")) set_text(m.subject, v, key);
-  else if (!strcmp(key, "attachment")) m.attachment = static_cast<uint8_t>(atoi(v));
-  else if (!strcmp(key, "inline_msg")) set_text(m.inline_msg, v, key);
-  else if (!strcmp(key, "replyto")) set_text(m.replyto, v, key);
-  else if (!strcmp(key, "cc")) set_text(m.cc, v, key);
-  else if (!strcmp(key, "bcc")) set_text(m.bcc, v, key);
-  else if (!strcmp(key, "username")) set_text(m.username, v, key);
-  else if (!strcmp(key, "password")) set_text(m.password, v, key);
-  else if (!strcmp(key, "smtpserver")) set_text(m.smtpserver, v, key);
-  else if (!strcmp(key, "domain")) set_text(m.domain, v, key);
-  else if (!strcmp(key, "delay")) m.delay = static_cast<uint32_t>(atoi(v));
-  else return false;
+  if (!strcmp(key, "receipient"))
+    set_text(m.receipient, v, key);
+  else if (!strcmp(key, "from"))
+    set_text(m.from, v, key);
+  else if (!strcmp(key, "subject"))
+    set_text(m.subject, v, key);
+  else if (!strcmp(key, "attachment"))
+    m.attachment = static_cast<uint8_t>(atoi(v));
+  else if (!strcmp(key, "inline_msg"))
+    set_text(m.inline_msg, v, key);
+  else if (!strcmp(key, "replyto"))
+    set_text(m.replyto, v, key);
+  else if (!strcmp(key, "cc"))
+    set_text(m.cc, v, key);
+  else if (!strcmp(key, "bcc"))
+    set_text(m.bcc, v, key);
+  else if (!strcmp(key, "username"))
+    set_text(m.username, v, key);
+  else if (!strcmp(key, "password"))
+    set_text(m.password, v, key);
+  else if (!strcmp(key, "smtpserver"))
+    set_text(m.smtpserver, v, key);
+  else if (!strcmp(key, "domain"))
+    set_text(m.domain, v, key);
+  else if (!strcmp(key, "delay"))
+    m.delay = static_cast<uint32_t>(atoi(v));
+  else
+    return false;
   return true;
 }
 
@@ -552,13 +568,13 @@ int read_keys(Record& rec, const char* text, const char* header, const char* mis
 }
 
 int read_system(SetupTables& t, const char* text) {
-  return read_keys(t.sys, text, "[SYSTEM]", "Invalid setup.cfg:strstr(cfg, [SYSTEM]) failed.\n",
-                   19, true, store_system_key);
+  return read_keys(t.sys, text, "[SYSTEM]", "Invalid setup.cfg:strstr(cfg, [SYSTEM]) failed.\n", 19,
+                   true, store_system_key);
 }
 
 int read_email(SetupTables& t, const char* text) {
-  return read_keys(t.mail, text, "[EMAIL]", "Invalid setup.cfg:strstr(cfg, [EMAIL]) failed.\n",
-                   13, false, store_email_key);
+  return read_keys(t.mail, text, "[EMAIL]", "Invalid setup.cfg:strstr(cfg, [EMAIL]) failed.\n", 13,
+                   false, store_email_key);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -836,8 +852,7 @@ void print_dvr_info(const RC_DVR_INFO* d) {
   for (int p = 0; p < DVR_NUM_PORTS; ++p) printf(" port[%d]:%u\n", p, d->port[p]);
   printf(" host_type:%s\n num_video:%u\n username:%s\n location:%s\n manager:%s\n", d->host_type,
          d->num_video, d->username, d->location, d->manager);
-  printf(" tel_no:%s\n police_no:%s\n fire_dept_no:%s\n", d->tel_no, d->police_no,
-         d->fire_dept_no);
+  printf(" tel_no:%s\n police_no:%s\n fire_dept_no:%s\n", d->tel_no, d->police_no, d->fire_dept_no);
   for (int c = 0; c < DVR_MAX_CAMERAS; ++c) printf(" camera[%d]:%s\n", c + 1, d->camera_name[c]);
 }
 
@@ -850,30 +865,33 @@ void print_group_info(const RC_GROUP_INFO* g) {
 
 void print_user_info(const RC_USER_INFO* u) {
   if (!u) return;
-  printf("RC_USER_INFO:\n user:%s\n fullname:%s\n level:%u\n rights_mask1:%X\n rights_mask2:%X\n"
-         " note:%s\n",
-         u->user, u->fullname, u->level, u->rights_mask1, u->rights_mask2, u->note);
+  printf(
+      "RC_USER_INFO:\n user:%s\n fullname:%s\n level:%u\n rights_mask1:%X\n rights_mask2:%X\n"
+      " note:%s\n",
+      u->user, u->fullname, u->level, u->rights_mask1, u->rights_mask2, u->note);
 }
 
 void print_system_info(const RC_SYSTEM_INFO* s) {
   if (!s) return;
-  printf("RC_SYSTEM_INFO:\n num_decoder:%u\n cycle_time:%u\n rec_path:%s\n log_path:%s\n"
-         " buf_level:%5.2f\n enable_debug:%u\n enable_log:%u\n enable_alarm:%u\n enable_mail:%u\n"
-         " max_select:%d\n motion_wav:%s\n sensor_wav:%s\n language:%s\n resolution:%s\n"
-         " watchdog:%u\n event_popup_type:%u\n check_update:%u\n event_popup_time:%u\n"
-         " relay_duration:%u\n",
-         s->num_decoder, s->cycle_time, s->rec_path, s->log_path, s->buf_level, s->enable_debug,
-         s->enable_log, s->enable_alarm, s->enable_mail, s->max_select, s->motion_wav,
-         s->sensor_wav, s->language, s->resolution, s->watchdog, s->event_popup_type,
-         s->check_update, s->event_popup_time, s->relay_duration);
+  printf(
+      "RC_SYSTEM_INFO:\n num_decoder:%u\n cycle_time:%u\n rec_path:%s\n log_path:%s\n"
+      " buf_level:%5.2f\n enable_debug:%u\n enable_log:%u\n enable_alarm:%u\n enable_mail:%u\n"
+      " max_select:%d\n motion_wav:%s\n sensor_wav:%s\n language:%s\n resolution:%s\n"
+      " watchdog:%u\n event_popup_type:%u\n check_update:%u\n event_popup_time:%u\n"
+      " relay_duration:%u\n",
+      s->num_decoder, s->cycle_time, s->rec_path, s->log_path, s->buf_level, s->enable_debug,
+      s->enable_log, s->enable_alarm, s->enable_mail, s->max_select, s->motion_wav, s->sensor_wav,
+      s->language, s->resolution, s->watchdog, s->event_popup_type, s->check_update,
+      s->event_popup_time, s->relay_duration);
 }
 
 void print_email_info(const RC_EMAIL_INFO* m) {
   if (!m) return;
-  printf("RC_EMAIL_INFO:\n receipient:%s\n from:%s\n subject:%s\n attachment:%u\n inline_msg:%s\n"
-         " replyto:%s\n cc:%s\n bcc:%s\n username:%s\n smtpserver:%s\n domain:%s\n delay:%u\n",
-         m->receipient, m->from, m->subject, m->attachment, m->inline_msg, m->replyto, m->cc,
-         m->bcc, m->username, m->smtpserver, m->domain, m->delay);
+  printf(
+      "RC_EMAIL_INFO:\n receipient:%s\n from:%s\n subject:%s\n attachment:%u\n inline_msg:%s\n"
+      " replyto:%s\n cc:%s\n bcc:%s\n username:%s\n smtpserver:%s\n domain:%s\n delay:%u\n",
+      m->receipient, m->from, m->subject, m->attachment, m->inline_msg, m->replyto, m->cc, m->bcc,
+      m->username, m->smtpserver, m->domain, m->delay);
 }
 
 void print_file_info(const RC_FILE_INFO* f) {

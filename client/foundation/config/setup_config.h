@@ -43,19 +43,19 @@ enum : int {
 constexpr int DVR_MAX_CAMERAS = 16;
 
 struct RC_DVR_INFO {
-  uint16_t reserved;          // loading leaves it 0
+  uint16_t reserved;  // loading leaves it 0
   char name[131];
   char model[131];
-  uint8_t protocol;           // get_protocol_code(model)
-  char ipaddress[129];        // address or host name
+  uint8_t protocol;     // get_protocol_code(model)
+  char ipaddress[129];  // address or host name
   uint16_t port[DVR_NUM_PORTS];
-  char host_type[11];         // "IP", "NAME" or "DDNS"
-  uint8_t num_video;          // channels of the DVR, at most DVR_MAX_CAMERAS
-  uint8_t num_video1;         // copies of num_video made at load
+  char host_type[11];  // "IP", "NAME" or "DDNS"
+  uint8_t num_video;   // channels of the DVR, at most DVR_MAX_CAMERAS
+  uint8_t num_video1;  // copies of num_video made at load
   uint8_t num_video2;
-  uint8_t flag;               // 1 at load
+  uint8_t flag;  // 1 at load
   char username[131];
-  char password[195];         // held decoded
+  char password[195];  // held decoded
   char location[256];
   char manager[131];
   char tel_no[33];
@@ -65,21 +65,21 @@ struct RC_DVR_INFO {
 };
 
 struct RC_GROUP_INFO {
-  uint16_t reserved;          // loading leaves it 0
+  uint16_t reserved;  // loading leaves it 0
   char name[131];
   int8_t num_dvr;
-  RC_DVR_INFO* dvr_info;      // num_dvr copies of the member DVR records, owned by the store
-  uint32_t* channel_filter;   // num_dvr filters; bit k = channel k+1 of that member
+  RC_DVR_INFO* dvr_info;     // num_dvr copies of the member DVR records, owned by the store
+  uint32_t* channel_filter;  // num_dvr filters; bit k = channel k+1 of that member
 };
 
 struct RC_USER_INFO {
-  uint16_t reserved;          // loading leaves it 0
+  uint16_t reserved;  // loading leaves it 0
   char user[131];
   char fullname[201];
-  char password[195];         // held decoded
+  char password[195];  // held decoded
   char note[201];
   uint16_t level;
-  uint32_t rights_mask1;      // low 16 bits are the operator's rights word
+  uint32_t rights_mask1;  // low 16 bits are the operator's rights word
   uint32_t rights_mask2;
 };
 
@@ -115,10 +115,10 @@ struct RC_EMAIL_INFO {
   char cc[256];
   char bcc[256];
   char username[256];
-  char password[256];         // plain text in the file
+  char password[256];  // plain text in the file
   char smtpserver[256];
   char domain[256];
-  uint32_t delay;             // seconds
+  uint32_t delay;  // seconds
 };
 
 struct RC_FILE_INFO {

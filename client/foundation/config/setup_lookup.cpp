@@ -73,12 +73,12 @@ int is_valid_user(const char* user, const char* password) {
 uint8_t has_right_word(uint16_t rights, int id) {
   int bit = -1;
   switch (id) {
-    case 3: bit = 0; break;    // setup
-    case 4: bit = 1; break;    // search
-    case 39: bit = 2; break;   // emap
-    case 44: bit = 3; break;   // browse
-    case 61: bit = 4; break;   // dvrsetup
-    case 43: bit = 6; break;   // record
+    case 3: bit = 0; break;   // setup
+    case 4: bit = 1; break;   // search
+    case 39: bit = 2; break;  // emap
+    case 44: bit = 3; break;  // browse
+    case 61: bit = 4; break;  // dvrsetup
+    case 43: bit = 6; break;  // record
     case 27:
     case 28: bit = 7; break;   // spotout1, spotout2
     case 121: bit = 8; break;  // log_view

@@ -31,8 +31,7 @@ int add_to_log_index(const char* index_file, const char* day_file) {
   // Two writers adding the same day file at once would both miss it and list it twice. They
   // may be threads or the client and the setup tool, so the lock is on the index file itself
   // (each opening is locked apart); closing the file releases it after the line is out.
-  while (flock(fileno(fp), LOCK_EX) != 0 && errno == EINTR) {
-  }
+  while (flock(fileno(fp), LOCK_EX) != 0 && errno == EINTR) {}
   size_t len = strlen(day_file);
   char line[1024];
   rewind(fp);
@@ -92,16 +91,21 @@ int write_system_log(int code, const char* user, const char* text) {
   char line[1024];
   int n;
   switch (code) {
-    case 0: n = snprintf(line, sizeof line, "%s|%s|START|%s - Program start.\n", stamp, u, u); break;
+    case 0:
+      n = snprintf(line, sizeof line, "%s|%s|START|%s - Program start.\n", stamp, u, u);
+      break;
     case 1: n = snprintf(line, sizeof line, "%s|%s|EXIT|%s - Program exit.\n", stamp, u, u); break;
     case 2:
-      n = snprintf(line, sizeof line, "%s|%s|CHECK|%s - Program check for auto update.\n", stamp,
-                   u, u);
+      n = snprintf(line, sizeof line, "%s|%s|CHECK|%s - Program check for auto update.\n", stamp, u,
+                   u);
       break;
-    case 3: n = snprintf(line, sizeof line, "%s|%s|UPDATE|%s - Program update.\n", stamp, u, u); break;
+    case 3:
+      n = snprintf(line, sizeof line, "%s|%s|UPDATE|%s - Program update.\n", stamp, u, u);
+      break;
     case 4: n = snprintf(line, sizeof line, "%s|%s|LOGIN|[%s] is login. \n", stamp, u, x); break;
     case 5:
-      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|Try to connect to <DVR : %s>\n", stamp, u, x);
+      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|Try to connect to <DVR : %s>\n", stamp, u,
+                   x);
       break;
     case 6:
       n = snprintf(line, sizeof line, "%s|%s|DISCONNECT|Disconnect from <DVR : %s>\n", stamp, u, x);
@@ -115,8 +119,8 @@ int write_system_log(int code, const char* user, const char* text) {
                    x);
       break;
     case 9:
-      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|The connection to <%s> is success.\n", stamp,
-                   u, x);
+      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|The connection to <%s> is success.\n",
+                   stamp, u, x);
       break;
     case 10: n = snprintf(line, sizeof line, "%s|%s|EXIT|%s - Program exit.\n", stamp, u, x); break;
     default: n = snprintf(line, sizeof line, "%s|UNKNOW\n", stamp); break;

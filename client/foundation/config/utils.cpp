@@ -125,8 +125,7 @@ int uudecode_to(char* out, size_t cap, const char* line) {
     }
     if (have < 2) break;  // fewer than two characters carry no whole byte
     for (int k = have; k < 4; ++k) c[k] = '`';
-    unsigned v0 = uu_value(c[0]), v1 = uu_value(c[1]), v2 = uu_value(c[2]),
-             v3 = uu_value(c[3]);
+    unsigned v0 = uu_value(c[0]), v1 = uu_value(c[1]), v2 = uu_value(c[2]), v3 = uu_value(c[3]);
     unsigned char bytes[3] = {static_cast<unsigned char>((v0 << 2) | (v1 >> 4)),
                               static_cast<unsigned char>((v1 << 4) | (v2 >> 2)),
                               static_cast<unsigned char>((v2 << 6) | v3)};
@@ -157,14 +156,22 @@ const char* uudecode_line(const char* line) {
 const char* event_type_name(uint8_t kind) {
   static thread_local char buf[32];  // the mail worker names events beside the window loop
   const char* name = "";
-  if (kind == 0) name = "NONE";
-  else if (kind & 0x01) name = "CONTINUOUS";
-  else if (kind & 0x02) name = "MOTION";
-  else if (kind & 0x04) name = "OBJECT DETECT";
-  else if (kind & 0x10) name = "OCCLUSION";
-  else if (kind & 0x20) name = "SENSOR";
-  else if (kind & 0x40) name = "FORCED";
-  else if (kind & 0x80) name = "VIDEO LOSS";
+  if (kind == 0)
+    name = "NONE";
+  else if (kind & 0x01)
+    name = "CONTINUOUS";
+  else if (kind & 0x02)
+    name = "MOTION";
+  else if (kind & 0x04)
+    name = "OBJECT DETECT";
+  else if (kind & 0x10)
+    name = "OCCLUSION";
+  else if (kind & 0x20)
+    name = "SENSOR";
+  else if (kind & 0x40)
+    name = "FORCED";
+  else if (kind & 0x80)
+    name = "VIDEO LOSS";
   copy_field(buf, name);
   return buf;
 }

@@ -75,11 +75,11 @@ int uuencode_to(char* out, size_t cap, const char* text);
 int uudecode_to(char* out, size_t cap, const char* line);
 
 // Dates and numbers.
-const char* event_type_name(uint8_t kind);          // a buffer of the calling thread
-int is_valid_datetime(const char* text);            // "y/m/d h:m:s" -> 1 or 0
+const char* event_type_name(uint8_t kind);  // a buffer of the calling thread
+int is_valid_datetime(const char* text);    // "y/m/d h:m:s" -> 1 or 0
 int first_weekday_of_month(int month0, int year1900);
 void clock_digits(int out[15]);
-int round_to_step(int value, int step);             // nearest multiple, lower on a tie
+int round_to_step(int value, int step);  // nearest multiple, lower on a tie
 int log2_floor(double x);
 double frac_part(double x);
 int point_in_rect(int x, int y, int left, int top, int width, int height);
@@ -88,9 +88,9 @@ int point_in_rect(int x, int y, int left, int top, int width, int height);
 void path_dir(char* out, size_t cap, const char* path);        // up to the last separator
 void path_file_name(char* out, size_t cap, const char* path);  // after the last separator
 void path_drive(char* out, size_t cap, const char* path);
-int make_dirs(const char* path);      // 0, -1 at the first directory that cannot be made
-int make_dirs_ret0(const char* path); // make_dirs, result ignored
-int change_dir(const char* path);     // 0
+int make_dirs(const char* path);       // 0, -1 at the first directory that cannot be made
+int make_dirs_ret0(const char* path);  // make_dirs, result ignored
+int change_dir(const char* path);      // 0
 
 // Value of the first occurrence of `key` in text file `file` (cached by file name), or one
 // of the fixed error texts "stat() failed.", "fopen() failed.", "malloc() failed.",
@@ -104,4 +104,6 @@ const char* language_file_path(const char* dir);
 // Bounded copy: at most cap-1 bytes and always a NUL. Returns 1 when src was cut.
 int copy_field(char* dst, size_t cap, const char* src);
 template <size_t N>
-inline int copy_field(char (&dst)[N], const char* src) { return copy_field(dst, N, src); }
+inline int copy_field(char (&dst)[N], const char* src) {
+  return copy_field(dst, N, src);
+}

@@ -34,8 +34,9 @@ class ChannelTableTest : public ::testing::Test {
     DISPLAY_LAYOUT& l = ctx_->layouts[layout];
     l.id = static_cast<uint32_t>(layout);
     l.num_cells = static_cast<uint32_t>(cells);
-    for (int i = 0; i < cells; ++i) l.cells[i] = RECT16{static_cast<int16_t>(i * w), 0,
-                                                        static_cast<uint16_t>(w), static_cast<uint16_t>(h)};
+    for (int i = 0; i < cells; ++i)
+      l.cells[i] = RECT16{static_cast<int16_t>(i * w), 0, static_cast<uint16_t>(w),
+                          static_cast<uint16_t>(h)};
   }
   std::unique_ptr<APP_CONTEXT> ctx_;
 };
@@ -166,4 +167,3 @@ TEST_F(ChannelTableTest, decoder_slots_spread_one_dvr_or_map_receivers) {
   ctx_->num_slots = 0;
   EXPECT_EQ(decoder_slot_of_channel(c, 0), 0u);
 }
-

@@ -13,8 +13,7 @@ class LookupTest : public ConfigTest {
     ConfigTest::SetUp();
     // A group named like a DVR: every look-up must return the DVR.
     std::string text = replace(base_text(), "num_group=1", "num_group=2");
-    text = replace(text, "[USER]",
-                   "[GROUP_2]\ngroup_name=Yard\nnum_dvr=1\nFront Door=3\n[USER]");
+    text = replace(text, "[USER]", "[GROUP_2]\ngroup_name=Yard\nnum_dvr=1\nFront Door=3\n[USER]");
     ASSERT_EQ(load_text(text), 0);
     ASSERT_EQ(get_num_group(), 2);
   }
@@ -71,8 +70,8 @@ TEST_F(LookupTest, login_needs_exact_user_and_password) {
   EXPECT_EQ(is_valid_user("alice", "pw2"), 0);
   EXPECT_EQ(check_login("Alice", "pw1"), 0);
   EXPECT_EQ(check_login("nobody", "pw1"), 0);
-  EXPECT_EQ(is_valid_user("alice", "pw"), 0);   // a prefix is not the password
-  EXPECT_EQ(is_valid_user("bob", "pw2"), 1);    // valid even with no rights
+  EXPECT_EQ(is_valid_user("alice", "pw"), 0);  // a prefix is not the password
+  EXPECT_EQ(is_valid_user("bob", "pw2"), 1);   // valid even with no rights
   EXPECT_EQ(check_login("bob", "pw2"), 0);
   EXPECT_EQ(is_valid_user(nullptr, nullptr), 0);
 }
@@ -92,7 +91,7 @@ TEST(RightsTest, each_guarded_action_tests_its_own_bit) {
   const struct {
     int id;
     int bit;
-  } guarded[] = {{3, 0},  {4, 1},  {39, 2}, {44, 3}, {61, 4}, {70, 5},  {83, 5},
+  } guarded[] = {{3, 0},  {4, 1},  {39, 2}, {44, 3}, {61, 4},  {70, 5}, {83, 5},
                  {95, 5}, {43, 6}, {27, 7}, {28, 7}, {121, 8}, {26, 9}};
   for (const auto& g : guarded) {
     SCOPED_TRACE(g.id);

@@ -102,7 +102,8 @@ TEST_F(ConfigTest, full_file_fills_every_section) {
 TEST_F(ConfigTest, crlf_or_reordered_files_load_the_same_tables) {
   std::string reordered = base_text();
   const size_t lang = reordered.find("[LANGUAGE]");
-  reordered = reordered.substr(lang) + reordered.substr(0, lang);  // [GROUP_1] is followed by [USER]
+  reordered =
+      reordered.substr(lang) + reordered.substr(0, lang);  // [GROUP_1] is followed by [USER]
   ASSERT_EQ(load_text(base_text()), 0);
   const std::string in_order = tables();
   // Blanks before a header, or a byte-order mark before the first, leave it a header.
@@ -142,6 +143,7 @@ struct LoadFailure {
 
 TEST_F(ConfigTest, load_failures_show_their_messages_and_codes) {
   const LoadFailure cases[] = {
+      // clang-format off
       {"no_dvr_header", "[DVR]\n", "[DVRS]\n", -5,
        {"Invalid setup.cfg:strstr(cfg, [DVR]) failed.\n", "load_dvr_info() failed.\n"}},
       {"dvr_count_key", "num_dvr=2", "num_dvrs=2", -5,
@@ -177,6 +179,7 @@ TEST_F(ConfigTest, load_failures_show_their_messages_and_codes) {
       {"language_count_unparsable", "num_language=2", "num_language", -9,
        {"Invalid setup.cfg:sscanf(item, value) failed.\n", "load_email_info() failed.\n"}},
       {"resolution_count_key", "num_resolution=2", "num_res=2", -9,
+       // clang-format on
        {"Invalid setup.cfg:strcmp(item, num_resolution) failed.\n",
         "load_resolution_info() failed.\n"}},
   };
@@ -202,7 +205,8 @@ TEST_F(ConfigTest, short_system_section_ends_client_but_load_succeeds) {
   // Unknown keys are skipped without counting, so the next header is read as a key line.
   std::string text = replace(base_text(), "relay_duration=300\n", "colour=blue\n");
   ASSERT_EQ(load_text(text), 0);
-  EXPECT_EQ(texts_of_boxes(), std::vector<std::string>{"Invalid setup.cfg:sscanf(item, value) failed.\n"});
+  EXPECT_EQ(texts_of_boxes(),
+            std::vector<std::string>{"Invalid setup.cfg:sscanf(item, value) failed.\n"});
   EXPECT_EQ(app_quit.load(), 1);
   EXPECT_EQ(get_cycle_time(), 7u);  // keys before the failure were stored
 }
@@ -277,8 +281,9 @@ TEST_F(ConfigTest, failed_load_replaces_earlier_sections_and_keeps_later_ones) {
 }
 
 TEST_F(ConfigTest, user_rights_default_when_missing_or_not_hexadecimal) {
-  std::string text = replace(base_text(), "alice=Alice Park, #<'<Q ,3, \",48` , (1D9&1D9&1D8` ,desk",
-                             "alice=Alice Park, #<'<Q ,3");
+  std::string text =
+      replace(base_text(), "alice=Alice Park, #<'<Q ,3, \",48` , (1D9&1D9&1D8` ,desk",
+              "alice=Alice Park, #<'<Q ,3");
   text = replace(text, "bob=Bob Ray, #<'<R ,1, !,``` , !,``` ,none",
                  "bob=Bob Ray, #<'<R ,1, #>'EZ , !,``` ,none");  // "xyz" is not hex
   ASSERT_EQ(load_text(text), 0);
@@ -350,7 +355,7 @@ TEST_F(ConfigTest, reloads_free_replaced_tables_once_no_thread_holds_them) {
     step = 1;
     while (step.load() != 2) std::this_thread::yield();
     EXPECT_STREQ(held->name, "Front Door");  // still the record it was
-    get_num_dvr();                            // reads again: the latest load
+    get_num_dvr();                           // reads again: the latest load
     step = 3;
     while (step.load() != 4) std::this_thread::yield();
   });
@@ -369,10 +374,19 @@ TEST(ConfigProtocol, model_texts_map_to_protocol_letters) {
   const struct {
     const char* model;
     uint8_t code;
-  } cases[] = {{"vantrel", 'I'},      {"VANTREL", 'I'},      {"Vantrel", 'I'}, {"VanTrel", 0},
-               {"MW-2606QTR14", 'Q'}, {"MW-2608QTR28", 'Q'}, {"MW-2606QA14", 'W'},
-               {"kpt4100", 'Q'},      {"KPT4100", 'Q'},      {"talve8", 'S'},  {"TALVE8", 'S'},
-               {"talve8 ", 0},        {"", 0}};
+  } cases[] = {{"vantrel", 'I'},
+               {"VANTREL", 'I'},
+               {"Vantrel", 'I'},
+               {"VanTrel", 0},
+               {"MW-2606QTR14", 'Q'},
+               {"MW-2608QTR28", 'Q'},
+               {"MW-2606QA14", 'W'},
+               {"kpt4100", 'Q'},
+               {"KPT4100", 'Q'},
+               {"talve8", 'S'},
+               {"TALVE8", 'S'},
+               {"talve8 ", 0},
+               {"", 0}};
   for (const auto& c : cases) EXPECT_EQ(get_protocol_code(c.model), c.code) << c.model;
   EXPECT_EQ(get_protocol_code(nullptr), 0);
 }
@@ -391,16 +405,17 @@ TEST_F(ConfigTest, demo_file_has_two_q_dvrs_a_w_an_i_and_an_s_dvr_a_group_and_ad
     uint8_t protocol;
     uint16_t video_port;
     int num_video;
-  } dvrs[] = {{"DVR-1", 'Q', 9101, 16}, {"DVR-2", 'Q', 9102, 16}, {"DVR-3", 'W', 9110, -1},
-              {"DVR-4", 'I', 9120, 4},   {"DVR-5", 'S', 9130, 4}};
+  } dvrs[] = {{"DVR-1", 'Q', 9101, 16},
+              {"DVR-2", 'Q', 9102, 16},
+              {"DVR-3", 'W', 9110, -1},
+              {"DVR-4", 'I', 9120, 4},
+              {"DVR-5", 'S', 9130, 4}};
   for (int i = 0; i < 5; ++i) {
     const RC_DVR_INFO& d = get_dvr_table()[i];
     EXPECT_STREQ(d.name, dvrs[i].name);
     EXPECT_EQ(d.protocol, dvrs[i].protocol) << i;
     EXPECT_EQ(d.port[DVR_PORT_VIDEO], dvrs[i].video_port) << i;
-    if (dvrs[i].num_video >= 0) {
-      EXPECT_EQ(d.num_video, dvrs[i].num_video) << i;
-    }
+    if (dvrs[i].num_video >= 0) { EXPECT_EQ(d.num_video, dvrs[i].num_video) << i; }
   }
   for (int i = 0; i < 2; ++i) EXPECT_STREQ(get_dvr_table()[i].ipaddress, "127.0.0.1");
   EXPECT_EQ(get_dvr_table()[3].port[DVR_PORT_CONTROL], 9121);

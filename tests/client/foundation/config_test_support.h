@@ -60,9 +60,12 @@ inline std::string base_text() {
   return std::string("#dvr_name=model,...\n") +
          "[DVR]\nnum_dvr=2\n"
          "Front Door=MW-2606QTR14,10.0.0.5,9101,9102,9103,9104,9105,80,9106,IP,4,"
-         "\"Lobby\",\"Kim\",\"111\",\"112\",\"119\"" + cams() + ",viewer,&<V5C<F5T\n"
+         "\"Lobby\",\"Kim\",\"111\",\"112\",\"119\"" +
+         cams() +
+         ",viewer,&<V5C<F5T\n"
          "Yard=talve8,yard.example,1,2,3,4,5,6,7,NAME,8,\"Back\",\"Lee\",\"221\",\"222\",\"229\"" +
-         cams() + ",op,\";W``\n"
+         cams() +
+         ",op,\";W``\n"
          "[GROUP]\nnum_group=1\n[GROUP_1]\ngroup_name=All Cams\nnum_dvr=2\nFront Door=5\nYard=FF\n"
          "[USER]\nnum_user=2\n"
          "alice=Alice Park, #<'<Q ,3, \",48` , (1D9&1D9&1D8` ,desk\n"
@@ -115,7 +118,9 @@ class ConfigTest : public ::testing::Test {
     set_message_box_hook(nullptr);
     app_quit.store(0);
   }
-  int load_text(const std::string& text) { return load_setup_info(dir_.write("setup.cfg", text).c_str()); }
+  int load_text(const std::string& text) {
+    return load_setup_info(dir_.write("setup.cfg", text).c_str());
+  }
   TempDir dir_;
 };
 

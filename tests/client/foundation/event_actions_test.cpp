@@ -120,14 +120,14 @@ class EventActions : public testing::Test {
     ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=60\n"));
     set_event_action_hooks(EVENT_ACTION_HOOKS{});
     show_event_news(ctx_.get());  // what an earlier test left for the window
-    set_event_action_hooks(EVENT_ACTION_HOOKS{
-        [](APP_CONTEXT*, bool clear, const char* const* lines, size_t count) {
-          seen.clears += clear;
-          seen.lines.insert(seen.lines.end(), lines, lines + count);
-          ++seen.draws;
-        },
-        [](uint8_t k) { seen.alarms.push_back(k); },
-        [](APP_CONTEXT*, int32_t id) { seen.redraws.push_back(id); }});
+    set_event_action_hooks(
+        EVENT_ACTION_HOOKS{[](APP_CONTEXT*, bool clear, const char* const* lines, size_t count) {
+                             seen.clears += clear;
+                             seen.lines.insert(seen.lines.end(), lines, lines + count);
+                             ++seen.draws;
+                           },
+                           [](uint8_t k) { seen.alarms.push_back(k); },
+                           [](APP_CONTEXT*, int32_t id) { seen.redraws.push_back(id); }});
     add("DVR-0");
     rx_ = add("DVR-1");
   }
@@ -163,7 +163,8 @@ class EventActions : public testing::Test {
     setenv("PATH", (bin + ":" + path_).c_str(), 1);
   }
   void mail_to_someone() {
-    ASSERT_EQ(0, load_email_info("[EMAIL]\nreceipient=ops@x\nsmtpserver=127.0.0.1\nattachment=1\ndelay=60\n"));
+    ASSERT_EQ(0, load_email_info(
+                     "[EMAIL]\nreceipient=ops@x\nsmtpserver=127.0.0.1\nattachment=1\ndelay=60\n"));
   }
   // The E-Map's side of the mailslot, in this test's folder.
   void open_mailslot() {
@@ -191,9 +192,9 @@ TEST_F(EventActions, motion_then_sensor_lines_in_the_event_day_file) {
   ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
   EXPECT_TRUE(seen.lines.empty()) << "the window is shown the events when it looks";
   EXPECT_EQ(6, show_event_news(ctx_.get()));
-  const std::vector<std::string> first = {
-      "1|2021-03-04 12:00:00|DVR-1|CH 02|Motion", "2|2021-03-04 12:00:00|DVR-1|CH 03|Motion",
-      "3|2021-03-04 12:00:00|DVR-1|CH 01|Sensor"};
+  const std::vector<std::string> first = {"1|2021-03-04 12:00:00|DVR-1|CH 02|Motion",
+                                          "2|2021-03-04 12:00:00|DVR-1|CH 03|Motion",
+                                          "3|2021-03-04 12:00:00|DVR-1|CH 01|Sensor"};
   EXPECT_EQ(first, std::vector<std::string>(seen.lines.begin(), seen.lines.begin() + 3));
   EXPECT_EQ("6|2021-03-04 12:00:00|DVR-1|CH 01|Sensor", seen.lines.back());
   // Both notices are one redraw and one sound of each kind.
@@ -293,23 +294,27 @@ TEST_F(EventActions, snapshot_jpeg_goes_only_for_a_repeat_no_attachment_or_a_fai
     SCOPED_TRACE(c.what);
     mail_queue_init();
     (void)std::system(("rm -rf " + dir_ + "/rec").c_str());
-    ASSERT_EQ(0, load_email_info((std::string("[EMAIL]\nreceipient=") + (c.recipient ? "ops@x" : "") +
-                                  "\nsmtpserver=" + (c.recipient ? "127.0.0.1" : "") +
-                                  "\nattachment=" + std::to_string(c.attachment) + "\ndelay=60\n")
-                                     .c_str()));
+    ASSERT_EQ(0,
+              load_email_info((std::string("[EMAIL]\nreceipient=") + (c.recipient ? "ops@x" : "") +
+                               "\nsmtpserver=" + (c.recipient ? "127.0.0.1" : "") +
+                               "\nattachment=" + std::to_string(c.attachment) + "\ndelay=60\n")
+                                  .c_str()));
     if (c.before == kSameEvent) ASSERT_EQ(0, mail_enqueue(rx_->index, "DVR-1", 2, 0x02, nullptr));
     for (int ch = 1; c.before == kFullQueue && ch <= MAIL_QUEUE_SLOTS; ++ch) {
       ASSERT_EQ(0, mail_enqueue(0, "DVR-0", ch, 0x02, nullptr));
     }
-    if (!c.converter.empty()) converter(c.converter);
-    else if (!path_.empty()) setenv("PATH", path_.c_str(), 1);
+    if (!c.converter.empty())
+      converter(c.converter);
+    else if (!path_.empty())
+      setenv("PATH", path_.c_str(), 1);
     EVENT_NOTICE n = notice("DVR-1", 0x02, 0x2, 0, noon(2021, 3, day++));
     ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
     const std::vector<std::string> shots = files_in(dir_ + "/rec");
     ASSERT_EQ(c.jpegs_left, shots.size());
     EXPECT_EQ(c.mails_queued, mail_queue_count());
     if (const int pid = std::atoi(read_file(dir_ + "/hung.pid").c_str()); pid > 0) {
-      EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << "the converter still runs, or is unreaped";
+      EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH)
+          << "the converter still runs, or is unreaped";
       std::remove((dir_ + "/hung.pid").c_str());
     }
     if (shots.empty()) continue;
@@ -334,7 +339,8 @@ TEST_F(EventActions, worker_keeps_order_and_logs_a_run_of_refusals_once) {
     ASSERT_EQ(0, queue_dvr_event(notice("DVR-1", 0x02, 0x1, 0, now)));
     ASSERT_TRUE(eventually([] { return dvr_events_waiting() == 0; }));
     for (int i = 1; i < 12; ++i)
-      EXPECT_EQ(i <= 4 ? 0 : -2, queue_dvr_event(notice("DVR-1", 0x02, 0x1u << (i % 4), 0, now))) << i;
+      EXPECT_EQ(i <= 4 ? 0 : -2, queue_dvr_event(notice("DVR-1", 0x02, 0x1u << (i % 4), 0, now)))
+          << i;
   }
   const int taken = 5, refused = 7;
   EXPECT_EQ(uint64_t(refused), dvr_events_dropped() - dropped_before);
@@ -354,7 +360,8 @@ TEST_F(EventActions, worker_keeps_order_and_logs_a_run_of_refusals_once) {
   ASSERT_NE(std::string::npos, log.find(lost)) << log;
   EXPECT_EQ(log.find(lost), log.rfind(lost));
   EXPECT_EQ(log.size(), log.find(lost) + lost.size()) << "after the events taken before it";
-  EXPECT_NE(std::string::npos, read_file(sys_day).find("|EVENT|" + std::to_string(refused) + " DVR events lost"))
+  EXPECT_NE(std::string::npos,
+            read_file(sys_day).find("|EVENT|" + std::to_string(refused) + " DVR events lost"))
       << read_file(sys_day);
 
   // Stopped, it takes nothing: the windows without a worker act on no DVR event.
@@ -378,8 +385,9 @@ TEST_F(EventActions, alarms_never_wait_behind_snapshots_and_a_full_snapshot_stag
   ASSERT_EQ(0, start_event_actions(nullptr, ctx_.get(), 64, 2 * kPictureBytes + 4096));
   const uint64_t skipped_before = dvr_snapshots_skipped(), done_before = dvr_snapshots_done();
   const int64_t now = time(nullptr);
-  for (const EVENT_NOTICE& n : {notice("DVR-1", 0x22, 0x3, 0x3, now), notice("DVR-1", 0x02, 0xC, 0, now),
-                                notice("DVR-1", 0x20, 0, 0xC, now)})
+  for (const EVENT_NOTICE& n :
+       {notice("DVR-1", 0x22, 0x3, 0x3, now), notice("DVR-1", 0x02, 0xC, 0, now),
+        notice("DVR-1", 0x20, 0, 0xC, now)})
     ASSERT_EQ(0, queue_dvr_event(n, rx_->index));
 
   ASSERT_TRUE(eventually([] { return get_event_record_count() == 8; }, 60000));
@@ -429,7 +437,8 @@ TEST_F(EventActions, stop_behind_a_hung_converter_is_bounded_and_says_what_went_
   EXPECT_EQ(16, mail_queue_count());
   EXPECT_TRUE(files_in(dir_ + "/rec").empty());
   const std::string sys = read_file(today("logs/sys%Y%m%d.txt"));
-  const std::string tail = " DVR event snapshots not converted at exit: their mails go without them\n";
+  const std::string tail =
+      " DVR event snapshots not converted at exit: their mails go without them\n";
   const size_t at = sys.find(tail);
   ASSERT_NE(std::string::npos, at) << sys;
   EXPECT_EQ(at, sys.rfind(tail));

@@ -26,7 +26,8 @@ TEST(EventTable, records_keep_their_fields_and_bounds) {
 
 TEST(EventTable, record_1025_starts_a_fresh_table) {
   clear_event_records();
-  for (int i = 0; i < MAX_EVENT_RECORDS; ++i) add_event_record(1, "d", static_cast<uint32_t>(i), 0, 2);
+  for (int i = 0; i < MAX_EVENT_RECORDS; ++i)
+    add_event_record(1, "d", static_cast<uint32_t>(i), 0, 2);
   EXPECT_EQ(get_event_record_count(), MAX_EVENT_RECORDS);
   EXPECT_EQ(get_event_record(1023)->time, 1023u);
   add_event_record(9, "last", 77, 0, 0x20);

@@ -84,11 +84,14 @@ class FileDialog : public ::testing::Test {
 TEST_F(FileDialog, typed_path_comes_back_and_cancel_gives_minus_1_and_empty) {
   std::string path = "unset";
   const std::string file = (dir_ / "clip.zol").string();
-  EXPECT_EQ(ask([&] {
-              xdotool({"key", "ctrl+l"});
-              xdotool({"type", "--delay", "20", file});
-              xdotool({"key", "Return"});
-            }, &path), 0);
+  EXPECT_EQ(ask(
+                [&] {
+                  xdotool({"key", "ctrl+l"});
+                  xdotool({"type", "--delay", "20", file});
+                  xdotool({"key", "Return"});
+                },
+                &path),
+            0);
   EXPECT_EQ(path, file);
 
   path = "unset";

@@ -21,8 +21,8 @@ namespace {
 
 TEST(HostLoad, network_load_is_a_share_of_the_link_speed) {
   const std::string root = std::string(testing::TempDir()) + "netload-" + std::to_string(getpid());
-  for (const char* d : {"", "/proc", "/proc/net", "/sys", "/sys/class", "/sys/class/net",
-                        "/sys/class/net/eth0"})
+  for (const char* d :
+       {"", "/proc", "/proc/net", "/sys", "/sys/class", "/sys/class/net", "/sys/class/net/eth0"})
     mkdir((root + d).c_str(), 0700);
   set_host_stats_roots((root + "/proc").c_str(), (root + "/sys").c_str());
   auto counters = [&](uint64_t in, uint64_t out) {
@@ -51,7 +51,8 @@ TEST(HostLoad, network_load_is_a_share_of_the_link_speed) {
   // load out of range: the next one without traffic is 0.
   counters(1000, 1000);
   int seen = 100;
-  while ((seen = ctx->net_load.load()) == 100 && std::chrono::steady_clock::now() < deadline + std::chrono::seconds(5))
+  while ((seen = ctx->net_load.load()) == 100 &&
+         std::chrono::steady_clock::now() < deadline + std::chrono::seconds(5))
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(0, seen);
   app_quit.store(1);

@@ -27,9 +27,13 @@ namespace {
 
 std::string email_section(const std::string& to, const std::string& server, int attachment,
                           int delay, const std::string& user = "") {
-  return "[EMAIL]\nreceipient=" + to + "\nfrom=dvr@example.com\nsubject=%E on %D CH %C\n"
-         "attachment=" + std::to_string(attachment) + "\ninline_msg=At %T: %E\nreplyto=\ncc=\n"
-         "bcc=\nusername=" + user + "\npassword=s3cret-pw\nsmtpserver=" + server +
+  return "[EMAIL]\nreceipient=" + to +
+         "\nfrom=dvr@example.com\nsubject=%E on %D CH %C\n"
+         "attachment=" +
+         std::to_string(attachment) +
+         "\ninline_msg=At %T: %E\nreplyto=\ncc=\n"
+         "bcc=\nusername=" +
+         user + "\npassword=s3cret-pw\nsmtpserver=" + server +
          "\ndomain=example.com\ndelay=" + std::to_string(delay) + "\n";
 }
 
@@ -127,9 +131,9 @@ TEST(MailWords, argument_vector_word_for_word) {
   set(MAIL_ATTACH, "");
   set(MAIL_MESSAGE, "two words");
   using W = std::vector<std::string>;
-  EXPECT_EQ((W{"-starttls", "-auth", "-user", "", "-pass", "-", "-f", "a@b", "-t", "c@d,e@f",
-               "-smtp", "mx:2525", "-d", "", "-sub", "Motion on DVR 1", "-attach", "", "-M",
-               "two words"}),
+  EXPECT_EQ((W{"-starttls", "-auth",   "-user", "",         "-pass", "-", "-f",   "a@b",
+               "-t",        "c@d,e@f", "-smtp", "mx:2525",  "-d",    "",  "-sub", "Motion on DVR 1",
+               "-attach",   "",        "-M",    "two words"}),
             mail_send_words(item));
   set(MAIL_CC, "x@y");
   set(MAIL_BCC, "z@y");
@@ -177,8 +181,9 @@ TEST_F(MailQueue, refusals_repeats_and_the_full_queue) {
                                    "with the number of incoming events."));
   testing::internal::CaptureStdout();
   EXPECT_EQ(-1, mail_queue_stop());
-  EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find(
-                                   "There are unsent messages in the queue. They will be discarded."));
+  EXPECT_NE(std::string::npos,
+            testing::internal::GetCapturedStdout().find(
+                "There are unsent messages in the queue. They will be discarded."));
 }
 
 TEST_F(MailQueue, a_repeat_after_the_delay_is_queued) {
@@ -192,7 +197,7 @@ TEST_F(MailQueue, a_repeat_after_the_delay_is_queued) {
 
 TEST_F(MailQueue, fields_over_the_limit_are_not_sent) {
   app_options.program_dir[0] = '\0';  // ./mailsend: not there, so a mail that goes fails
-  for (int subject : {1, 2}) {  // with 999 characters of message: 1000 go, 1001 do not
+  for (int subject : {1, 2}) {        // with 999 characters of message: 1000 go, 1001 do not
     MAIL_ITEM item{};
     std::memset(item.field[MAIL_MESSAGE], 'm', MAIL_FIELD_SIZE - 1);
     std::memset(item.field[MAIL_SUBJECT], 's', size_t(subject));
@@ -200,7 +205,8 @@ TEST_F(MailQueue, fields_over_the_limit_are_not_sent) {
     const int rc = mail_send(item);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(subject == 1 ? -1 : -2, rc);
-    EXPECT_EQ(subject == 2, out.find("mailsend parameter exceeded!        1001") != std::string::npos);
+    EXPECT_EQ(subject == 2,
+              out.find("mailsend parameter exceeded!        1001") != std::string::npos);
   }
 }
 
@@ -227,7 +233,8 @@ TEST_F(MailQueue, sender_delivers_in_order_logs_each_refusal_and_cleans_up) {
                                              "127.0.0.1:" + std::to_string(refusing.port()), 1, 60)
                                    .c_str()));
   ASSERT_EQ(0, mail_enqueue(0, "DVR-1", 4, 0x02, nullptr));
-  const std::string line = "|EVENT|Alert mail to <nobody@example.com> not sent (MOTION on DVR-1 CH 4): ";
+  const std::string line =
+      "|EVENT|Alert mail to <nobody@example.com> not sent (MOTION on DVR-1 CH 4): ";
   ASSERT_TRUE(eventually([&] { return system_log().find(line) != std::string::npos; }, 60000))
       << system_log();
   const std::string log = system_log();
@@ -272,7 +279,8 @@ TEST_F(MailQueue, stop_ends_a_stalled_send_and_discards_the_rest) {
   EXPECT_EQ(-1, mail_queue_stop());
   testing::internal::GetCapturedStdout();
   sender_.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));  // of the 90 s send wait
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::seconds(20));  // of the 90 s send wait
   EXPECT_EQ(0, mail_queue_count());
 }
 

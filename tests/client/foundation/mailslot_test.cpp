@@ -71,7 +71,10 @@ TEST_F(Mailslot, reader_gets_each_notice_whole_and_in_order) {
 // A burst larger than the kernel's queue reaches a reader that is late, in order; beyond the
 // send queue notices are dropped with one line for the run.
 TEST_F(Mailslot, burst_reaches_a_late_reader_in_order_and_drops_are_reported_once) {
-  struct Case { int burst; bool drops; } cases[] = {{40, false}, {150, true}};
+  struct Case {
+    int burst;
+    bool drops;
+  } cases[] = {{40, false}, {150, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.burst);
     int rd = mailslot_create_reader();
@@ -147,7 +150,7 @@ TEST_F(Mailslot, second_live_reader_is_refused_and_stale_name_taken_over) {
 TEST_F(Mailslot, directory_is_private_to_the_user) {
   char dir[256];
   ASSERT_EQ(0, local_dgram_dir(dir, sizeof dir));
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(0, ::stat(dir, &st));
   EXPECT_EQ(0u, st.st_mode & 077u);
 }

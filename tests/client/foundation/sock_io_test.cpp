@@ -131,7 +131,8 @@ TEST(SockIo, send_refuses_zero_timeout_and_survives_a_closed_peer) {
   // Writing into a closed connection must fail with -1, never raise SIGPIPE.
   std::vector<uint8_t> big(1 << 20);
   int r = 0;
-  for (int i = 0; i < 20 && r >= 0; ++i) r = send_timeout(p.client, big.data(), int(big.size()), 2, nullptr);
+  for (int i = 0; i < 20 && r >= 0; ++i)
+    r = send_timeout(p.client, big.data(), int(big.size()), 2, nullptr);
   EXPECT_EQ(-1, r);
 }
 
@@ -175,8 +176,10 @@ TEST(SockIo, link_reader_takes_packets_of_every_size_in_stream_order) {
     const uint32_t n = sizes[k];
     const uint8_t* bytes = got.data();
     int r = 0;
-    if (k % 2 && n <= (1u << 20)) bytes = rd.view(n, &r);
-    else r = rd.read(got.data(), n);
+    if (k % 2 && n <= (1u << 20))
+      bytes = rd.view(n, &r);
+    else
+      r = rd.read(got.data(), n);
     ASSERT_EQ(1, r) << n;
     ASSERT_TRUE(std::equal(bytes, bytes + n, stream.begin() + long(at))) << n;
     at += n;
@@ -187,7 +190,10 @@ TEST(SockIo, link_reader_takes_packets_of_every_size_in_stream_order) {
 }
 
 TEST(SockIo, ring_fill_counts_equal_indexes_as_full) {
-  struct Case { uint32_t size, w, r; int pct, want; } cases[] = {
+  struct Case {
+    uint32_t size, w, r;
+    int pct, want;
+  } cases[] = {
       {1000, 500, 500, 80, 1}, {1000, 900, 0, 80, 1}, {1000, 700, 0, 80, 0},
       {1000, 100, 900, 80, 0}, {1000, 0, 100, 80, 1}, {1000, 801, 0, 80, 1},
       {1000, 800, 0, 80, 0},

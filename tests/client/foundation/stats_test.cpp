@@ -36,8 +36,9 @@ TEST_F(Stats, line_prints_once_a_second_with_kbytes_rounded_down) {
   g_now += 1;
   stats_add(7, 99);  // unknown id adds nothing but still prints
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(std::string(118, '\b') + "3 recvd, 1 decd, 0 disp, 0 refr, 1 KBps, 0 missing, 0 ignored.",
-            out);
+  EXPECT_EQ(
+      std::string(118, '\b') + "3 recvd, 1 decd, 0 disp, 0 refr, 1 KBps, 0 missing, 0 ignored.",
+      out);
   EXPECT_EQ(0u, stats_snapshot().count[STAT_BYTES]);
 }
 
@@ -107,7 +108,8 @@ TEST_F(Stats, counts_from_many_threads_survive_concurrent_rolls_and_the_camera_b
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&] {
-      for (int i = 0; i < kAdds; ++i) stats_add_rx(nullptr, rx.get(), &rx->channels[0], STAT_RECEIVED, 1);
+      for (int i = 0; i < kAdds; ++i)
+        stats_add_rx(nullptr, rx.get(), &rx->channels[0], STAT_RECEIVED, 1);
     });
   char lines[9][128];
   for (int i = 0; i < 50; ++i) {  // second rolls while they count; no minute roll

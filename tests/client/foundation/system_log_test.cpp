@@ -115,7 +115,6 @@ TEST_F(SystemLogTest, unwritable_logs_directory_reports_failure) {
   EXPECT_EQ(write_system_log(SYSLOG_START, "op", ""), -1);
 }
 
-
 // The client and the setup tool add to the same index: a day file another process is adding
 // right now is listed once. The child stops between finding the day missing and adding it,
 // until this process has added it too or a short while has passed.

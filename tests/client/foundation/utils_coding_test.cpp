@@ -56,9 +56,9 @@ TEST(EventTypeName, lowest_listed_bit_names_the_kind) {
   const struct {
     uint8_t kind;
     const char* name;
-  } cases[] = {{0x00, "NONE"},   {0x01, "CONTINUOUS"},    {0x22, "MOTION"},
-               {0x04, "OBJECT DETECT"}, {0x08, ""},     {0x18, "OCCLUSION"},
-               {0x20, "SENSOR"}, {0x40, "FORCED"},      {0x80, "VIDEO LOSS"},
+  } cases[] = {{0x00, "NONE"},          {0x01, "CONTINUOUS"}, {0x22, "MOTION"},
+               {0x04, "OBJECT DETECT"}, {0x08, ""},           {0x18, "OCCLUSION"},
+               {0x20, "SENSOR"},        {0x40, "FORCED"},     {0x80, "VIDEO LOSS"},
                {0xFF, "CONTINUOUS"}};
   for (const auto& c : cases) EXPECT_STREQ(event_type_name(c.kind), c.name) << int(c.kind);
 }
@@ -67,18 +67,20 @@ TEST(UtilsDateTime, validity_follows_calendar_limits) {
   const struct {
     const char* text;
     int valid;
-  } cases[] = {{"2012/2/29 10:00:00", 1}, {"2011/2/29 10:00:00", 0}, {"2011/2/28 23:59:59", 1},
-               {"1969/12/31 23:59:59", 0}, {"1970/1/1 0:0:0", 1},   {"2020/13/1 0:0:0", 0},
-               {"2020/0/1 0:0:0", 0},      {"2020/1/32 0:0:0", 0},  {"2020/1/1 24:0:0", 0},
-               {"2020/1/1 0:60:0", 0},     {"2020/1/1 0:0:60", 0},  {"2020/1/1 0:0", 0},
+  } cases[] = {{"2012/2/29 10:00:00", 1},  {"2011/2/29 10:00:00", 0},
+               {"2011/2/28 23:59:59", 1},  {"1969/12/31 23:59:59", 0},
+               {"1970/1/1 0:0:0", 1},      {"2020/13/1 0:0:0", 0},
+               {"2020/0/1 0:0:0", 0},      {"2020/1/32 0:0:0", 0},
+               {"2020/1/1 24:0:0", 0},     {"2020/1/1 0:60:0", 0},
+               {"2020/1/1 0:0:60", 0},     {"2020/1/1 0:0", 0},
                {"2020-01-01 00:00:00", 0}, {"", 0}};
   for (const auto& c : cases) EXPECT_EQ(is_valid_datetime(c.text), c.valid) << c.text;
   EXPECT_EQ(is_valid_datetime(nullptr), 0);
 }
 
 TEST(UtilsDateTime, first_weekday_of_month_counts_from_1900) {
-  EXPECT_EQ(first_weekday_of_month(0, 124), 1);   // 1 January 2024 was a Monday
-  EXPECT_EQ(first_weekday_of_month(8, 123), 5);   // 1 September 2023 was a Friday
+  EXPECT_EQ(first_weekday_of_month(0, 124), 1);  // 1 January 2024 was a Monday
+  EXPECT_EQ(first_weekday_of_month(8, 123), 5);  // 1 September 2023 was a Friday
 }
 
 TEST(UtilsNumbers, rounding_logs_fractions_and_rectangles) {
@@ -91,7 +93,7 @@ TEST(UtilsNumbers, rounding_logs_fractions_and_rectangles) {
   EXPECT_EQ(log2_floor(std::nan("")), 0);
   EXPECT_DOUBLE_EQ(frac_part(-2.75), -0.75);
   EXPECT_EQ(point_in_rect(5, 5, 0, 0, 10, 10), 1);
-  EXPECT_EQ(point_in_rect(0, 5, 0, 0, 10, 10), 0);   // edges are outside
+  EXPECT_EQ(point_in_rect(0, 5, 0, 0, 10, 10), 0);  // edges are outside
   EXPECT_EQ(point_in_rect(5, 10, 0, 0, 10, 10), 0);
 }
 

@@ -54,8 +54,8 @@ TEST(UtilsPaths, make_dirs_creates_every_level_and_reports_failure) {
 
 TEST(UtilsConfigValue, first_occurrence_wins_and_errors_are_texts) {
   TempDir dir;
-  std::string file = dir.write("lang.txt",
-                               "lbl_EMAILCFG = Mail setup\r\nlbl_EMAIL=Mail\r\ndef_OK = OK\r\n");
+  std::string file =
+      dir.write("lang.txt", "lbl_EMAILCFG = Mail setup\r\nlbl_EMAIL=Mail\r\ndef_OK = OK\r\n");
   clear_config_cache();
   EXPECT_STREQ(get_config_value("def_OK", file.c_str()), "OK");  // no carriage return
   // The key first occurs inside the longer key, so that line's value is returned.
@@ -133,4 +133,3 @@ TEST_F(CaptureNameTest, dot_path_means_the_program_directory) {
   ASSERT_EQ(make_capture_name(&opts, name, sizeof name, "Yard", 12, "zol"), 0);
   EXPECT_EQ(std::string(name).rfind(prog + "Yard-12-", 0), 0u) << name;
 }
-

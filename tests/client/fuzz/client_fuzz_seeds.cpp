@@ -67,7 +67,8 @@ void write_capped(uint8_t first, const Bytes& body) {
 }
 
 // What arrives on a link to 127.0.0.1:port within `ms` after `request` went out.
-Bytes capture(uint16_t port, const Bytes& request, int ms, const std::function<void()>& during = {}) {
+Bytes capture(uint16_t port, const Bytes& request, int ms,
+              const std::function<void()>& during = {}) {
   Bytes out;
   int fd = net_tcp_socket();
   uint32_t lo = 0;
@@ -96,8 +97,10 @@ Bytes capture(uint16_t port, const Bytes& request, int ms, const std::function<v
 }
 
 void nc_seeds() {
-  struct Pair { uint32_t v, s; int layout; } pairs[] = {
-      {0x2200, 0x0300, 0}, {0x22F0, 0x0101, 1}, {0x22F0, 0x0202, 2}, {0x22F0, 0x0303, 3}};
+  struct Pair {
+    uint32_t v, s;
+    int layout;
+  } pairs[] = {{0x2200, 0x0300, 0}, {0x22F0, 0x0101, 1}, {0x22F0, 0x0202, 2}, {0x22F0, 0x0303, 3}};
   for (const Pair& p : pairs) {
     qdvr::PeerConfig cfg;
     cfg.channels = 4;
@@ -130,7 +133,8 @@ void nc_seeds() {
     // First byte: the FSH layout the login would select, logged in.
     for (size_t at = 0; at < got.size() && at < 4 * 60000; at += 60000) {
       Bytes seed{uint8_t(p.layout | 4)};
-      seed.insert(seed.end(), got.begin() + long(at), got.begin() + long(std::min(got.size(), at + 60000)));
+      seed.insert(seed.end(), got.begin() + long(at),
+                  got.begin() + long(std::min(got.size(), at + 60000)));
       write_seed(seed);
     }
   }
@@ -139,10 +143,15 @@ void nc_seeds() {
 void ddns_seeds() {
   // Every answer the server gives (refusals too), for addresses and ports at their extremes;
   // and an answer with bytes behind it.
-  const struct { ddns::Mode mode; const char* address; uint16_t port; } answers[] = {
-      {ddns::Mode::Answer, "10.1.2.3", 9101},      {ddns::Mode::Answer, "255.255.255.255", 65535},
-      {ddns::Mode::Answer, "0.0.0.0", 0},          {ddns::Mode::NoMagic, "10.1.2.3", 9101},
-      {ddns::Mode::Short, "10.1.2.3", 9101}};
+  const struct {
+    ddns::Mode mode;
+    const char* address;
+    uint16_t port;
+  } answers[] = {{ddns::Mode::Answer, "10.1.2.3", 9101},
+                 {ddns::Mode::Answer, "255.255.255.255", 65535},
+                 {ddns::Mode::Answer, "0.0.0.0", 0},
+                 {ddns::Mode::NoMagic, "10.1.2.3", 9101},
+                 {ddns::Mode::Short, "10.1.2.3", 9101}};
   uint8_t req[DDNS_REQUEST_SIZE];
   ddns_build_request("DVR-FUZZ", req);
   for (const auto& a : answers) {
@@ -171,7 +180,8 @@ void put_record(Bytes& ring, uint8_t protocol, uint8_t media, const Bytes& body)
   ring.insert(ring.end(), body.begin(), body.end());
 }
 
-Bytes frame_body(uint8_t protocol, const Bytes& data, bool key, int channel, int w, int h, int seq) {
+Bytes frame_body(uint8_t protocol, const Bytes& data, bool key, int channel, int w, int h,
+                 int seq) {
   Bytes body;
   if (protocol == 'I' || protocol == 'W') {
     PICTURE_HEADER ph;
@@ -211,8 +221,10 @@ void ring_seeds() {
     media_gen::Yuv420 pic = media_gen::synth_picture(w, h, 1, n);
     Bytes unit;
     bool key = false;
-    if (avc.encode(pic, unit, key) == 0) put_record(q, 'Q', 'Y', frame_body('Q', unit, key, n % 2, w, h, n));
-    if (m4v.encode(pic, unit, key) == 0) put_record(i, 'I', 'Y', frame_body('I', unit, key, n % 2, w, h, n));
+    if (avc.encode(pic, unit, key) == 0)
+      put_record(q, 'Q', 'Y', frame_body('Q', unit, key, n % 2, w, h, n));
+    if (m4v.encode(pic, unit, key) == 0)
+      put_record(i, 'I', 'Y', frame_body('I', unit, key, n % 2, w, h, n));
   }
   AUDIO_FRAME_HEADER ah;
   ah.samples = 64;
@@ -252,8 +264,8 @@ void dat_seeds() {
       Bytes unit;
       bool key = false;
       if (avc.encode(media_gen::synth_picture(w, h, 1, n), unit, key) != 0) continue;
-      Bytes fsh = qdvr::build_fsh(layout, n % 2, w, h, uint32_t(unit.size()), key, 100, uint16_t(n * 40), n,
-                                  layout == 3, n % 2);
+      Bytes fsh = qdvr::build_fsh(layout, n % 2, w, h, uint32_t(unit.size()), key, 100,
+                                  uint16_t(n * 40), n, layout == 3, n % 2);
       d.insert(d.end(), fsh.begin(), fsh.end());
       d.insert(d.end(), unit.begin(), unit.end());
       if (layout == 3) d.insert(d.end(), 4 * 512, uint8_t(0x10 + n));
@@ -265,8 +277,10 @@ void dat_seeds() {
 void mailslot_seeds() {
   // Event notices of every kind (a video-loss change too), names of every length up to an
   // unterminated field; playback requests; messages of the sizes next to the right ones.
-  const struct { uint8_t kind, marker; int name_len; } notices[] = {
-      {0x02, 0, 5}, {0x20, 0, 12}, {0x40, 0, 0}, {0x80, 1, 130}, {0xE2, 0, 131}};
+  const struct {
+    uint8_t kind, marker;
+    int name_len;
+  } notices[] = {{0x02, 0, 5}, {0x20, 0, 12}, {0x40, 0, 0}, {0x80, 1, 130}, {0xE2, 0, 131}};
   for (const auto& k : notices) {
     EVENT_NOTICE n;
     n.time = 1700000000;
@@ -297,8 +311,8 @@ void mailslot_seeds() {
     if (target_len == 128) std::memset(m.data() + 1 + 32, 'T', 128);
     write_seed(m);
   }
-  for (size_t size : {size_t(0), MAILSLOT_REQUEST_SIZE - 1, MAILSLOT_REQUEST_SIZE + 1, EVENT_NOTICE_SIZE - 1,
-                      EVENT_NOTICE_SIZE + 1}) {
+  for (size_t size : {size_t(0), MAILSLOT_REQUEST_SIZE - 1, MAILSLOT_REQUEST_SIZE + 1,
+                      EVENT_NOTICE_SIZE - 1, EVENT_NOTICE_SIZE + 1}) {
     Bytes odd(1 + size, 0x41);
     odd[0] = size < MAILSLOT_REQUEST_SIZE + 2 ? 1 : 0;
     write_seed(odd);
@@ -328,19 +342,25 @@ void log_seeds() {
   char tmp[] = "/tmp/vigilo-log-seeds-XXXXXX";
   char here[4096];
   if (!mkdtemp(tmp) || !getcwd(here, sizeof here) || chdir(tmp) != 0) return;
-  for (int code = SYSLOG_START; code <= SYSLOG_CONNECTED; ++code) write_system_log(code, "admin", "DVR-1");
+  for (int code = SYSLOG_START; code <= SYSLOG_CONNECTED; ++code)
+    write_system_log(code, "admin", "DVR-1");
   write_system_log(SYSLOG_LOGIN, "\xC3\xA9l\xC3\xA8ve", "Caf\xC3\xA9 \xE2\x80\x94 north");
   const uint64_t now = uint64_t(time(nullptr));
   for (int n = 1; n <= 6; ++n) {
     char line[256];
-    format_event_log_line(line, sizeof line, n, "2025-11-30 12:00:00", n & 1 ? "DVR-1" : "Entr\xC3\xA9" "e", n, n & 1 ? 0x02 : 0x04);
+    format_event_log_line(line, sizeof line, n, "2025-11-30 12:00:00",
+                          n & 1 ? "DVR-1"
+                                : "Entr\xC3\xA9"
+                                  "e",
+                          n, n & 1 ? 0x02 : 0x04);
     const uint64_t t = now - uint64_t(n / 3) * 86400;  // two days, so the index has neighbours
     write_event_log(line, &t);
   }
   std::vector<std::pair<int, std::string>> files;
   if (DIR* d = opendir("logs")) {
     while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') files.emplace_back(std::strncmp(e->d_name, "sys", 3) == 0, e->d_name);
+      if (e->d_name[0] != '.')
+        files.emplace_back(std::strncmp(e->d_name, "sys", 3) == 0, e->d_name);
     closedir(d);
   }
   for (const auto& [system, name] : files) {
@@ -373,7 +393,8 @@ void dvrsetup_seeds() {
     uint8_t login[20];
     nc_login_body("admin", "1234", login);
     Bytes req = qdvr::packet(0x02, 0x01, Bytes(login, login + 20), false);
-    for (const Bytes& r : {qdvr::packet(0xA0, 0x10, {}, false), qdvr::packet(0xA9, 0x80, {}, false)})
+    for (const Bytes& r :
+         {qdvr::packet(0xA0, 0x10, {}, false), qdvr::packet(0xA9, 0x80, {}, false)})
       req.insert(req.end(), r.begin(), r.end());
     Bytes got = capture(peer.port(), req, 500);
     peer.stop();
@@ -398,14 +419,19 @@ void pic_seeds() {
   uint8_t login[PIC_RECORD_SIZE];
   build_pic_record(CMD_LOGIN_LOGOUT, 1, body, sizeof body, login);
   for (int playback = 0; playback < 2; ++playback) {
-    const Bytes got = capture(playback ? peer.pb_port() : peer.live_port(), Bytes(login, login + sizeof login), 300);
+    const Bytes got = capture(playback ? peer.pb_port() : peer.live_port(),
+                              Bytes(login, login + sizeof login), 300);
     write_capped(playback ? 5 : 0, got);  // playback seeks to 15 s
   }
   peer.stop();
 }
 
 void tir_seeds() {
-  struct Variant { sdvr::Answer answer; bool lower, garbage; int bad_control; } variants[] = {
+  struct Variant {
+    sdvr::Answer answer;
+    bool lower, garbage;
+    int bad_control;
+  } variants[] = {
       {sdvr::Answer::OneThenThree, false, false, 0},
       {sdvr::Answer::Three, true, true, 0},
       {sdvr::Answer::OneThenThree, false, false, 2},
@@ -435,8 +461,22 @@ void sdk_seeds() {
   for (int run = 0; run < 2; ++run) {
     // Flags: channel 1 or 8; calendar: 2025-11 (month 10), day 30, cameras 0-1, hour 12,
     // minute 30, days 1 and 30, both requests answered, slots of hour 12 recorded.
-    Bytes seed{uint8_t(run ? 8 : 1), uint8_t((2025 - 1970) & 0xFF), 0, 10, 30, 3, 0, 0, 0, 12, 30,
-               1, 0, 0, 0x20, 3};
+    Bytes seed{uint8_t(run ? 8 : 1),
+               uint8_t((2025 - 1970) & 0xFF),
+               0,
+               10,
+               30,
+               3,
+               0,
+               0,
+               0,
+               12,
+               30,
+               1,
+               0,
+               0,
+               0x20,
+               3};
     seed.resize(1 + 135, 0);
     for (int k = 120; k < 130; ++k) seed[1 + 15 + size_t(k / 8)] |= uint8_t(1 << (k % 8));
     for (int f = 0; f < 4; ++f) {
@@ -444,10 +484,12 @@ void sdk_seeds() {
       bool key = false;
       if (m4v.encode(media_gen::synth_picture(64, 48, 1, f), vop, key) != 0) continue;
       const uint32_t len = uint32_t(vop.size());
+      // clang-format off
       Bytes head = {0, uint8_t(run == 1 && f == 2), uint8_t(key), 64, 0, 48, 0,
                     uint8_t(len), uint8_t(len >> 8), uint8_t(len >> 16), uint8_t(len >> 24),
                     0xE9, 0x07, 11, 30, 12, 30, uint8_t(f), uint8_t(f * 40), 0,
                     uint8_t(len), uint8_t(len >> 8)};
+      // clang-format on
       seed.insert(seed.end(), head.begin(), head.end());
       seed.insert(seed.end(), vop.begin(), vop.end());
     }
@@ -456,7 +498,8 @@ void sdk_seeds() {
 }
 
 void link_seeds() {
-  auto message = [](int command, const char* name, std::initializer_list<std::pair<int, int32_t>> values) {
+  auto message = [](int command, const char* name,
+                    std::initializer_list<std::pair<int, int32_t>> values) {
     COMM_FIELDS m{};
     m.command = uint16_t(command);
     std::snprintf(m.msg, sizeof m.msg, "%s", name);
@@ -467,18 +510,21 @@ void link_seeds() {
   };
   // An extension window's words to the main window: keep-alive, its channels, its view.
   Bytes from_slave{1};
-  for (const Bytes& m : {message(COMM_KEEP_ALIVE, "", {{2, 30}}), message(COMM_ADD_CHANNEL, "DVR-1", {{8, 5}, {9, 1}}),
-                         message(COMM_SET_TARGET, "", {}), message(COMM_ACK, "", {}),
-                         message(COMM_ADD_CHANNEL, "DVR-4", {{8, 3}, {9, 3}}), message(COMM_CLOSE, "", {})})
+  for (const Bytes& m :
+       {message(COMM_KEEP_ALIVE, "", {{2, 30}}),
+        message(COMM_ADD_CHANNEL, "DVR-1", {{8, 5}, {9, 1}}), message(COMM_SET_TARGET, "", {}),
+        message(COMM_ACK, "", {}), message(COMM_ADD_CHANNEL, "DVR-4", {{8, 3}, {9, 3}}),
+        message(COMM_CLOSE, "", {})})
     from_slave.insert(from_slave.end(), m.begin(), m.end());
   write_seed(from_slave);
   // The main window's commands to an extension window.
   Bytes from_master{0};
-  for (const Bytes& m : {message(COMM_CONNECT, "", {{1, 0}, {2, 30}, {5, 0}, {6, 0}}),
-                         message(COMM_SET_LAYOUT, "", {{1, 0}, {3, 4}, {4, 1}}),
-                         message(COMM_ADD_CHANNEL, "DVR-5", {{8, 2}, {9, 2}}), message(COMM_ROTATE_SELECTED, "", {}),
-                         message(COMM_DISCONNECT, "", {{1, 0}}), message(COMM_CONNECT, "", {{5, 1}, {6, 0}}),
-                         message(COMM_EXIT, "", {})})
+  for (const Bytes& m :
+       {message(COMM_CONNECT, "", {{1, 0}, {2, 30}, {5, 0}, {6, 0}}),
+        message(COMM_SET_LAYOUT, "", {{1, 0}, {3, 4}, {4, 1}}),
+        message(COMM_ADD_CHANNEL, "DVR-5", {{8, 2}, {9, 2}}), message(COMM_ROTATE_SELECTED, "", {}),
+        message(COMM_DISCONNECT, "", {{1, 0}}), message(COMM_CONNECT, "", {{5, 1}, {6, 0}}),
+        message(COMM_EXIT, "", {})})
     from_master.insert(from_master.end(), m.begin(), m.end());
   write_seed(from_master);
 }
@@ -503,29 +549,41 @@ int main(int argc, char** argv) {
   }
   const std::string kind = argv[1];
   g_dir = argv[2];
-  if (kind == "nc") nc_seeds();
-  else if (kind == "ddns") ddns_seeds();
-  else if (kind == "ring") ring_seeds();
-  else if (kind == "mailslot") mailslot_seeds();
+  if (kind == "nc")
+    nc_seeds();
+  else if (kind == "ddns")
+    ddns_seeds();
+  else if (kind == "ring")
+    ring_seeds();
+  else if (kind == "mailslot")
+    mailslot_seeds();
   else if (kind == "files") {
     ring_seeds();
     dat_seeds();
-  }
-  else if (kind == "eeprom") eeprom_seeds();
-  else if (kind == "pic") pic_seeds();
-  else if (kind == "tir") tir_seeds();
-  else if (kind == "sdk") sdk_seeds();
-  else if (kind == "link") link_seeds();
-  else if (kind == "players") player_seeds();
-  else if (kind == "logs") log_seeds();
-  else if (kind == "dvrsetup") dvrsetup_seeds();
+  } else if (kind == "eeprom")
+    eeprom_seeds();
+  else if (kind == "pic")
+    pic_seeds();
+  else if (kind == "tir")
+    tir_seeds();
+  else if (kind == "sdk")
+    sdk_seeds();
+  else if (kind == "link")
+    link_seeds();
+  else if (kind == "players")
+    player_seeds();
+  else if (kind == "logs")
+    log_seeds();
+  else if (kind == "dvrsetup")
+    dvrsetup_seeds();
   else if (kind == "copy")
     for (int a = 3; a < argc; ++a) file_seed(argv[a], -1);
   else if (kind == "emap")
     for (int a = 3; a < argc; ++a) file_seed(argv[a], a - 3);
   else if (kind == "setup" || kind == "skin")
     for (int a = 3; a < argc; ++a) file_seed(argv[a], kind == "skin" ? (a - 3) & 1 : -1);
-  else return 2;
+  else
+    return 2;
   std::printf("%d seeds\n", g_count);
   return g_count > 0 ? 0 : 1;
 }

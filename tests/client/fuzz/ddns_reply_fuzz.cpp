@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
 
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size,
+                                          unsigned seed) {
   size = LLVMFuzzerMutate(data, size, max_size);
   if ((seed & 1) && size >= 4)
     for (int i = 0; i < 4; ++i) data[i] = uint8_t(DDNS_MAGIC >> (8 * i));

@@ -29,7 +29,8 @@ bool g_dat = false;
 constexpr size_t kScript = 8;
 
 void empty_rings() {
-  for (uint32_t i = 0; i < g_ctx->num_slots; ++i) g_ctx->slots[i].read_pos = g_ctx->slots[i].write_pos = 0;
+  for (uint32_t i = 0; i < g_ctx->num_slots; ++i)
+    g_ctx->slots[i].read_pos = g_ctx->slots[i].write_pos = 0;
   g_ctx->receivers[0].pending_frames = 0;
   g_ctx->receivers[0].pending_bytes = 0;
 }
@@ -54,8 +55,10 @@ extern "C" void __wrap__Z12player_sleepPK13RECEIVER_INFOj(const RECEIVER_INFO* c
   static const double kSpeeds[4] = {1.0, 1.0 / 16, 2.0, 16.0};
   g_ctx->playback_speed.store(kSpeeds[s[1] & 3]);
   static const double kSteps[4] = {-30, -10, 10, 30};
-  if (g_dat) seek_dat_file(rx, kSteps[s[1] >> 2 & 3]);
-  else seek_record_file(rx);
+  if (g_dat)
+    seek_dat_file(rx, kSteps[s[1] >> 2 & 3]);
+  else
+    seek_record_file(rx);
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -82,8 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RECEIVER_INFO* rx = &g_ctx->receivers[0];
   if (fuzz_rig::open_as_file(rx, data + 1 + kScript, size - 1 - kScript) != 0) return 0;
   rx->status.store(RX_CONNECTING);
-  if (g_dat) play_dat_file(rx);
-  else play_record_file(rx);
+  if (g_dat)
+    play_dat_file(rx);
+  else
+    play_record_file(rx);
   fuzz_rig::close_file(rx);
   app_quit.store(0);
   return 0;

@@ -62,7 +62,8 @@ inline APP_CONTEXT* make_context(uint8_t protocol) {
 
 // Empties every ring and the notice queue: each input starts from the same state.
 inline void reset(APP_CONTEXT* ctx) {
-  for (uint32_t i = 0; i < ctx->num_slots; ++i) ctx->slots[i].read_pos = ctx->slots[i].write_pos = 0;
+  for (uint32_t i = 0; i < ctx->num_slots; ++i)
+    ctx->slots[i].read_pos = ctx->slots[i].write_pos = 0;
   for (int r = 0; r < ctx->num_receivers; ++r) {
     ctx->receivers[r].pending_frames = 0;
     ctx->receivers[r].pending_bytes = 0;

@@ -48,15 +48,20 @@ int no_link(RECEIVER_INFO* rx) {
 
 const char kSetup[] =
     "[DVR]\nnum_dvr=4\n"
-    "DVR-1=MW-2606QTR14,127.0.0.1,1,1,1,1,1,80,1,IP,16,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,C7,C8,"
+    "DVR-1=MW-2606QTR14,127.0.0.1,1,1,1,1,1,80,1,IP,16,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,"
+    "C5,C6,C7,C8,"
     "C9,C10,C11,C12,C13,C14,C15,C16,admin,x\n"
-    "DVR-3=MW-2606QA14,127.0.0.1,1,1,1,1,1,80,1,IP,16,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,C7,C8,"
+    "DVR-3=MW-2606QA14,127.0.0.1,1,1,1,1,1,80,1,IP,16,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,"
+    "C6,C7,C8,"
     "C9,C10,C11,C12,C13,C14,C15,C16,admin,x\n"
-    "DVR-4=vantrel,127.0.0.1,1,1,1,1,1,80,1,IP,4,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,C7,C8,"
+    "DVR-4=vantrel,127.0.0.1,1,1,1,1,1,80,1,IP,4,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,"
+    "C7,C8,"
     "C9,C10,C11,C12,C13,C14,C15,C16,admin,x\n"
-    "DVR-5=talve8,127.0.0.1,1,1,1,1,1,80,1,IP,4,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,C7,C8,"
+    "DVR-5=talve8,127.0.0.1,1,1,1,1,1,80,1,IP,4,\"a\",\"b\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,C7,"
+    "C8,"
     "C9,C10,C11,C12,C13,C14,C15,C16,admin,x\n"
-    "[GROUP]\nnum_group=2\n[GROUP_1]\ngroup_name=All DVRs\nnum_dvr=3\nDVR-1=FFFF\nDVR-4=F\nDVR-5=3\n"
+    "[GROUP]\nnum_group=2\n[GROUP_1]\ngroup_name=All "
+    "DVRs\nnum_dvr=3\nDVR-1=FFFF\nDVR-4=F\nDVR-5=3\n"
     "[GROUP_2]\ngroup_name=Wide\nnum_dvr=1\nDVR-3=80000001\n";
 
 void handle(const void* message) {
@@ -118,8 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t* m = messages + i * COMM_MESSAGE_SIZE;
       COMM_FIELDS f;
       if (read_comm_message(m, &f) != 0) continue;
-      if (f.command == COMM_CONNECT || f.command == COMM_ADD_CHANNEL || f.command == COMM_DISCONNECT ||
-          f.command == COMM_SET_LAYOUT || f.command == COMM_ROTATE_SELECTED)
+      if (f.command == COMM_CONNECT || f.command == COMM_ADD_CHANNEL ||
+          f.command == COMM_DISCONNECT || f.command == COMM_SET_LAYOUT ||
+          f.command == COMM_ROTATE_SELECTED)
         handle(m);
     }
   }

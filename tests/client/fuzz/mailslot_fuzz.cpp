@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
 
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size,
+                                          unsigned seed) {
   size = LLVMFuzzerMutate(data, size, max_size);
   if ((seed & 1) && size >= 1) {
     const size_t want = 1 + (data[0] & 1 ? MAILSLOT_REQUEST_SIZE : EVENT_NOTICE_SIZE);
@@ -49,7 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     if (mailslot_read(g_reader, buf, EVENT_NOTICE_SIZE) == 1) decode_event_notice(buf);
   }
-  for (int i = 0; i < 4 && mailslot_read(g_reader, buf, sizeof buf) != 0; ++i) {
-  }
+  for (int i = 0; i < 4 && mailslot_read(g_reader, buf, sizeof buf) != 0; ++i) {}
   return 0;
 }

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_rig::reset(g_ctx);
   RECEIVER_INFO* rx = &g_ctx->receivers[0];
   const bool playback = data[0] & 1;
-  std::snprintf(rx->file_name, sizeof rx->file_name, "%s", playback ? "/rec/20251130/ch01.avi" : "");
+  std::snprintf(rx->file_name, sizeof rx->file_name, "%s",
+                playback ? "/rec/20251130/ch01.avi" : "");
   rx->position = double(data[0] >> 1) * 7.5;
   rx->logged_in.store(0);
   int reader = -1, writer = -1, ctrl = -1, ctrl_peer = -1;

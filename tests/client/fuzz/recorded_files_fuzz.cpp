@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   read_dat_file_header(rx->file, &info);
   std::rewind(rx->file);
   index_dat_file(g_index.data(), &count, rx, info);
-  if (count > 0) find_dat_key_frame(g_index.data(), count, g_index[size_t(count - 1)].sec + 2.0, -10);
+  if (count > 0)
+    find_dat_key_frame(g_index.data(), count, g_index[size_t(count - 1)].sec + 2.0, -10);
   fuzz_rig::close_file(rx);
   app_quit.store(0);
   return 0;

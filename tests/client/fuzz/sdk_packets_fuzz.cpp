@@ -21,7 +21,7 @@ namespace {
 APP_CONTEXT* g_ctx = nullptr;
 SDK_CHANNEL_CONTEXT* g_channel = nullptr;
 std::vector<uint8_t>* g_memory = nullptr;
-const uint8_t* g_at = nullptr;   // the input not yet taken
+const uint8_t* g_at = nullptr;  // the input not yet taken
 const uint8_t* g_end = nullptr;
 const uint8_t* g_calendar = nullptr;
 
@@ -72,7 +72,8 @@ extern "C" int ORVOSDK_GetRecordInfoAllChannel(int, int, int, _SDK_REC_TIMETABLE
   const uint8_t* bits = g_calendar + 15;
   for (int c = 0; c < 4; ++c)
     for (int k = 0; k < 240; ++k)
-      table->aChannel[c].abSlot[k] = (bits[(c * 240 + k) / 8] >> (k % 8)) & 1 ? uint8_t(1 + k % 3) : 0;
+      table->aChannel[c].abSlot[k] =
+          (bits[(c * 240 + k) / 8] >> (k % 8)) & 1 ? uint8_t(1 + k % 3) : 0;
   return g_calendar[14] >> 1 & 1;
 }
 

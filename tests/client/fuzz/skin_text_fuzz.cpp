@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_rig::quiet_stdout();
   init_skins();
   g_source = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  std::snprintf(g_path, sizeof g_path, "language-%d.txt", int(getpid()));  // in the working directory
+  std::snprintf(g_path, sizeof g_path, "language-%d.txt",
+                int(getpid()));  // in the working directory
   return g_source ? 0 : -1;
 }
 

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::snprintf(g_ctx->receivers[0].password, sizeof g_ctx->receivers[0].password, "secret");
   g_split = new TIR_SCANNER();
   g_whole = new TIR_SCANNER();
-  if (init_tir_scanner(g_split, g_bases) != 0 || init_tir_scanner(g_whole, nullptr) != 0) std::abort();
+  if (init_tir_scanner(g_split, g_bases) != 0 || init_tir_scanner(g_whole, nullptr) != 0)
+    std::abort();
   return 0;
 }
 
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rx->status.store(RX_RECEIVING);
     if (send_login_info(reader, rx) == 0) {
       uint8_t buf[4096];
-      for (long n; (n = net_recv(reader, buf, sizeof buf)) > 0;) stream.insert(stream.end(), buf, buf + n);
+      for (long n; (n = net_recv(reader, buf, sizeof buf)) > 0;)
+        stream.insert(stream.end(), buf, buf + n);
     }
     ::close(reader);
     ::close(writer);
@@ -77,9 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     parse_tir_stream(rx, stream.data() + at, std::min(piece, stream.size() - at), &split);
   parse_tir_stream(nullptr, stream.data(), stream.size(), &whole);
   if (!same_counts(split, whole)) {
-    std::fprintf(stderr, "pieces of %zu bytes: %llu frames, %llu refused, %llu oversized, %llu replies; "
-                 "whole: %llu, %llu, %llu, %llu\n", piece,
-                 (unsigned long long)split.frames, (unsigned long long)split.refused,
+    std::fprintf(stderr,
+                 "pieces of %zu bytes: %llu frames, %llu refused, %llu oversized, %llu replies; "
+                 "whole: %llu, %llu, %llu, %llu\n",
+                 piece, (unsigned long long)split.frames, (unsigned long long)split.refused,
                  (unsigned long long)split.oversized, (unsigned long long)split.replies,
                  (unsigned long long)whole.frames, (unsigned long long)whole.refused,
                  (unsigned long long)whole.oversized, (unsigned long long)whole.replies);

@@ -31,7 +31,8 @@ void write_wav(const fs::path& path, const std::vector<int16_t>& samples) {
   f << "RIFF";
   le(f, 36 + bytes, 4);
   f << "WAVEfmt ";
-  le(f, 16, 4), le(f, 1, 2), le(f, 1, 2), le(f, 8000, 4), le(f, 16000, 4), le(f, 2, 2), le(f, 16, 2);
+  le(f, 16, 4), le(f, 1, 2), le(f, 1, 2), le(f, 8000, 4), le(f, 16000, 4), le(f, 2, 2),
+      le(f, 16, 2);
   f << "data";
   le(f, bytes, 4);
   for (int16_t s : samples) le(f, uint16_t(s), 2);

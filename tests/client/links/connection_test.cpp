@@ -101,7 +101,7 @@ TEST_F(Connection, group_gets_one_ring_per_dvr_and_both_dvrs_stream) {
   EXPECT_EQ(0u, app_context.num_slots);
   EXPECT_EQ(nullptr, app_context.slots[0].ring);
   EXPECT_TRUE(p1->wait_request(7, 0, 2000));  // each DVR was told the client leaves
-  disconnect_dvr(&app_options);                 // disconnecting twice does nothing
+  disconnect_dvr(&app_options);               // disconnecting twice does nothing
   EXPECT_EQ(CONN_DISCONNECTED, app_options.conn_state.load());
 }
 
@@ -190,10 +190,12 @@ TEST_F(Connection, a_thread_held_in_the_sdk_does_not_hold_the_next_connect) {
   // thread, with room for a connect's own work on a busy machine.
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4000));
   // Done at once, or by the window loop's turns once the worker has ended.
-  EXPECT_TRUE(LinkHarness::wait_for([] {
-    run_deferred_connect();
-    return app_options.conn_state.load() == CONN_CONNECTED;
-  }, 30000));
+  EXPECT_TRUE(LinkHarness::wait_for(
+      [] {
+        run_deferred_connect();
+        return app_options.conn_state.load() == CONN_CONNECTED;
+      },
+      30000));
   EXPECT_EQ(1, app_context.num_receivers);
   EXPECT_TRUE(p1->wait_request(2, 0, 5000));
   disconnect_dvr(&app_options);
@@ -251,10 +253,12 @@ TEST_F(Connection, a_connect_while_the_last_teardown_runs_is_carried_out_when_it
   }
   HeldReceiver::release();
   window.join();
-  EXPECT_TRUE(LinkHarness::wait_for([] {
-    run_deferred_connect();
-    return app_options.conn_state.load() == CONN_CONNECTED;
-  }, 30000));
+  EXPECT_TRUE(LinkHarness::wait_for(
+      [] {
+        run_deferred_connect();
+        return app_options.conn_state.load() == CONN_CONNECTED;
+      },
+      30000));
   EXPECT_TRUE(LinkHarness::wait_for([] { return HeldReceiver::started.load() == 2; }, 10000));
   EXPECT_EQ(1, app_context.num_receivers);
   disconnect_dvr(&app_options);
@@ -309,7 +313,8 @@ TEST_F(Connection, starting_every_decoder_slot_does_not_hold_up_the_window_threa
   EXPECT_EQ(0, result.load());
   EXPECT_EQ(0, HeldDecoderStart::window_waits.load());
   // Every slot got its thread.
-  EXPECT_TRUE(LinkHarness::wait_for([] { return HeldDecoderStart::held_now() == MAX_DISPLAY_SLOTS; }, 60000))
+  EXPECT_TRUE(LinkHarness::wait_for(
+      [] { return HeldDecoderStart::held_now() == MAX_DISPLAY_SLOTS; }, 60000))
       << HeldDecoderStart::held_now();
   HeldDecoderStart::release();
   window.join();

@@ -25,7 +25,7 @@ TEST(DatHeader, version_and_sub_version_choose_the_layout) {
       {{0x00, 0x22, 0x01, 0x01, 0, 0, 0, 0}, 1, 1, 32},
       {{0x00, 0x30, 0x03, 0x03, 0, 0, 0, 0}, 0, 3, 40},  // unknown version: layout 3
       {{0x00, 0x30, 0x01, 0x01, 0, 0, 0, 0}, 0, 3, 40},
-      {{0x00, 0x22, 0x03}, 0, 3, 40},                    // shorter than a header
+      {{0x00, 0x22, 0x03}, 0, 3, 40},  // shorter than a header
   };
   for (const Case& c : cases) {
     FILE* f = tmpfile();
@@ -42,7 +42,8 @@ TEST(DatHeader, version_and_sub_version_choose_the_layout) {
 
 TEST(DatSeek, backward_steps_go_three_key_frames_of_the_channel_back) {
   // Channels 0 and 1 alternate, one key frame per second each.
-  auto idx = entries({{0, 10}, {1, 10.5}, {0, 11}, {1, 11.5}, {0, 12}, {1, 12.5}, {0, 13}, {1, 13.5}});
+  auto idx =
+      entries({{0, 10}, {1, 10.5}, {0, 11}, {1, 11.5}, {0, 12}, {1, 12.5}, {0, 13}, {1, 13.5}});
   const int n = int(idx.size());
   struct Case {
     double t, step;
@@ -52,8 +53,7 @@ TEST(DatSeek, backward_steps_go_three_key_frames_of_the_channel_back) {
       {13.2, -10, 6},  // backwards, but not more than 1 s past the entry found
       {14.9, -10, 1},  // 1.4 s past entry 7 (channel 1): three channel-1 entries back
       {12.6, -10, 5},  // past entry 5 by 0.1 s only
-      {13.1, -1, 6},
-      {9, -10, -1},
+      {13.1, -1, 6},  {9, -10, -1},
   };
   for (const Case& c : cases)
     EXPECT_EQ(find_dat_key_frame(idx.data(), n, c.t, c.step), c.expect) << c.t << " " << c.step;
@@ -66,10 +66,10 @@ constexpr int kW = 352, kH = 288;
 
 struct DatFile {
   std::vector<uint8_t> bytes;
-  int keys = 0;                    // key frames an index must list
-  size_t rest_at = 0;              // where playback rests: the cut frame's pattern
+  int keys = 0;        // key frames an index must list
+  size_t rest_at = 0;  // where playback rests: the cut frame's pattern
   std::vector<int> video_fed = {0, 0};
-  int audio_frames = 0;            // frames carrying audio blocks (each also to every mapped channel)
+  int audio_frames = 0;  // frames carrying audio blocks (each also to every mapped channel)
 };
 
 std::vector<uint8_t> header_of(int layout) {
@@ -80,7 +80,9 @@ std::vector<uint8_t> header_of(int layout) {
   return h;
 }
 
-void add(std::vector<uint8_t>& out, const std::vector<uint8_t>& b) { out.insert(out.end(), b.begin(), b.end()); }
+void add(std::vector<uint8_t>& out, const std::vector<uint8_t>& b) {
+  out.insert(out.end(), b.begin(), b.end());
+}
 
 // Two channels of `frames` pictures each, interleaved, 40 ms apart, plus the damage.
 DatFile build_dat(int layout, const std::vector<dtest::Clip>& clips, int frames) {
@@ -93,7 +95,8 @@ DatFile build_dat(int layout, const std::vector<dtest::Clip>& clips, int frames)
     for (int c = 0; c < 2; ++c) {
       const auto& au = clips[size_t(c)].units[size_t(i)];
       const bool key = clips[size_t(c)].keys[size_t(i)];
-      add(d.bytes, qdvr::build_fsh(layout, c, kW, kH, uint32_t(au.size()), key, sec, msec, i % 64, audio, c));
+      add(d.bytes, qdvr::build_fsh(layout, c, kW, kH, uint32_t(au.size()), key, sec, msec, i % 64,
+                                   audio, c));
       add(d.bytes, au);
       if (audio) {
         for (int k = 0; k < 4; ++k) add(d.bytes, std::vector<uint8_t>(512, uint8_t(0x10 + 3 - k)));
@@ -106,7 +109,8 @@ DatFile build_dat(int layout, const std::vector<dtest::Clip>& clips, int frames)
       // A zero-size frame, garbage, and (layout 3) a frame claiming more than can exist.
       add(d.bytes, qdvr::build_fsh(layout, 0, kW, kH, 0, false, sec, msec, 0, false, 0));
       add(d.bytes, {0x00, 0xFF, 0x01, 0x00, 0x07, 0x42, 0x99, 0xFF, 0x01});
-      if (layout == 3) add(d.bytes, qdvr::build_fsh(3, 1, kW, kH, 0xFFFFF, true, sec, msec, 0, true, 1));
+      if (layout == 3)
+        add(d.bytes, qdvr::build_fsh(3, 1, kW, kH, 0xFFFFF, true, sec, msec, 0, true, 1));
     }
     if (i == 5) {
       // A channel the player keeps no state for (layouts 2 and 3 carry 16).
@@ -183,7 +187,8 @@ TEST_F(DatPlayback, every_layout_decodes_into_the_channel_pictures) {
         if (rh.media == 'A') {
           ++audio;
           EXPECT_EQ(decode_audio_frame_header(body).channel, s);
-          EXPECT_EQ(body[AUDIO_FRAME_HEADER_SIZE], 0x10 + s) << "the block of the channel's own audio";
+          EXPECT_EQ(body[AUDIO_FRAME_HEADER_SIZE], 0x10 + s)
+              << "the block of the channel's own audio";
         }
         p += uint32_t(FRAME_RECORD_HEADER_SIZE + rh.size);
       }
@@ -208,7 +213,8 @@ TEST_F(DatPlayback, every_layout_decodes_into_the_channel_pictures) {
       SDL_Surface* pic = rig.rx->channels[c].surface;
       ASSERT_NE(pic, nullptr);
       ASSERT_EQ(pic->w, kW);
-      EXPECT_GT(dtest::psnr_bgra(static_cast<uint8_t*>(pic->pixels), pic->pitch, clips[size_t(c)].pictures.back(), 8),
+      EXPECT_GT(dtest::psnr_bgra(static_cast<uint8_t*>(pic->pixels), pic->pitch,
+                                 clips[size_t(c)].pictures.back(), 8),
                 30.0);
     }
   }
@@ -228,12 +234,12 @@ TEST_F(DatPlayback, seeks_resume_each_channel_at_its_key_frame) {
   } cases[] = {
       {1000.5, 10, 1000, 400},  // the last key frame at or before the target
       {1000.1, -10, 1000, 0},
-      {1002.5, -10, 1000, 0},   // past the last by more than 1 s: three of its channel back
-      {0, 0, 1000, 0},          // before the first: the start of the file
+      {1002.5, -10, 1000, 0},  // past the last by more than 1 s: three of its channel back
+      {0, 0, 1000, 0},         // before the first: the start of the file
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.t);
-    PlayerRig rig(1, 0x400000);  // one ring: the records in file order
+    PlayerRig rig(1, 0x400000);   // one ring: the records in file order
     rig.ctx->playback_flags = 2;  // paused: nothing is read before the seek
     rig.start(path, play_dat_file);
     ASSERT_TRUE(wait_for([&] { return rig.running(); }, 5000));

@@ -75,13 +75,14 @@ TEST(DdnsLink, without_a_named_server_nothing_is_asked) {
   EXPECT_NE(std::string::npos,
             out.find("No DDNS server is named (VIGILO_DDNS_SERVER): DDNS look-ups fail.\n"));
   EXPECT_NE(std::string::npos, out.find("0: connect(dvr) failed."));
-  if (listening) {
-    EXPECT_TRUE(squatter.asked().empty());
-  }
+  if (listening) { EXPECT_TRUE(squatter.asked().empty()); }
 }
 
 TEST(DdnsLink, wrong_or_missing_answers_fail_the_connect_and_retry) {
-  struct Case { ddns::Mode mode; const char* line; } cases[] = {
+  struct Case {
+    ddns::Mode mode;
+    const char* line;
+  } cases[] = {
       {ddns::Mode::NoMagic, "DDns LOGIN ERROR"},
       {ddns::Mode::Short, "DDns LOGIN ERROR"},
       {ddns::Mode::Silent, "NO RESPONSE\r\n"},

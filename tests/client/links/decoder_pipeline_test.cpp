@@ -20,7 +20,8 @@ double region_psnr(const CHANNEL_INFO& ch, int number, media_gen::Rect r) {
   const int w = ch.surface->w, h = ch.surface->h;
   auto y = media_gen::bgra_to_y(static_cast<uint8_t*>(ch.surface->pixels), w, h, ch.surface->pitch);
   media_gen::Yuv420 src = media_gen::synth_picture(w, h, number, 0);
-  return media_gen::psnr_y(y.data() + size_t(r.y) * w + r.x, src.y.data() + size_t(r.y) * w + r.x, r.w, r.h, w, w);
+  return media_gen::psnr_y(y.data() + size_t(r.y) * w + r.x, src.y.data() + size_t(r.y) * w + r.x,
+                           r.w, r.h, w, w);
 }
 
 // The decoder thread over the harness's one ring: every channel goes through one decoder.
@@ -153,19 +154,23 @@ TEST(DecoderPipelineIS, two_s_dvrs_with_one_channel_number_on_one_slot_show_thei
   link.start_entry(recv_tir_data, a.port());
   rb->live_port = b.port();
   rb->thread = std::thread([rb] { recv_tir_data(rb); });
-  EXPECT_TRUE(LinkHarness::wait_for([&] {
-    return link.rx->channels[0].waiting.load() == 0 && rb->channels[0].waiting.load() == 0;
-  }, 10000));
+  EXPECT_TRUE(LinkHarness::wait_for(
+      [&] {
+        return link.rx->channels[0].waiting.load() == 0 && rb->channels[0].waiting.load() == 0;
+      },
+      10000));
   b.wait_frames(b.frames_sent() + 10, 3000);
   receivers_stop.store(1);
   rb->status.store(RX_STOP);
   if (rb->thread.joinable()) rb->thread.join();
   link.stop();
   dec.stop();
-  const media_gen::Rect d0 = media_gen::digits_rect(640, 272, 0), d5 = media_gen::digits_rect(640, 272, 5);
+  const media_gen::Rect d0 = media_gen::digits_rect(640, 272, 0),
+                        d5 = media_gen::digits_rect(640, 272, 5);
   ASSERT_NE(link.rx->channels[0].surface, nullptr);
   ASSERT_NE(rb->channels[0].surface, nullptr);
-  EXPECT_GT(region_psnr(link.rx->channels[0], 0, d0), region_psnr(link.rx->channels[0], 5, d0) + 10.0);
+  EXPECT_GT(region_psnr(link.rx->channels[0], 0, d0),
+            region_psnr(link.rx->channels[0], 5, d0) + 10.0);
   EXPECT_GT(region_psnr(rb->channels[0], 5, d5), region_psnr(rb->channels[0], 0, d5) + 10.0);
   EXPECT_GT(region_psnr(rb->channels[0], 5, d5), 20.0);
 }

@@ -23,8 +23,8 @@ TEST(StreamParser, mutated_streams_never_overrun_or_store_bad_records) {
     for (int round = 0; round < 400; ++round) {
       uint32_t vsize = rng() % 3000;
       bool audio = layout == 3 && (rng() & 1);
-      auto fsh = qdvr::build_fsh(layout, int(rng() % 6), 352, 240, vsize, rng() & 1, 1, 2, 3,
-                                 audio, int(rng() % 5));
+      auto fsh = qdvr::build_fsh(layout, int(rng() % 6), 352, 240, vsize, rng() & 1, 1, 2, 3, audio,
+                                 int(rng() % 5));
       std::vector<uint8_t> stream(fsh);
       stream.resize(fsh.size() + vsize + (audio ? 2048 : 0), 0x42);
       // Flip bytes, cut the tail or grow it: each exercises a different bound.

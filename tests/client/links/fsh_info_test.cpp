@@ -15,15 +15,18 @@ std::vector<uint8_t> fsh(int layout) {
 }
 
 TEST(FshInfo, resolution_follows_code_family_and_standard) {
-  struct Case { int layout; uint8_t b4_or_b9; uint8_t std_byte; uint16_t w, h; } cases[] = {
-      {0, 0x00, 0x40, 720, 288},   // code 0 family 0, 576-line standard
-      {0, 0x80, 0x00, 720, 480},   // code 0 family 2, 480 lines
-      {1, 0x40, 0x40, 720, 576},   // family 1 in layout 1 always means code 14
-      {0, 0x06, 0x00, 352, 240},
-      {0, 0x07, 0x00, 176, 144},
-      {0, 0x01, 0x00, 1920, 1080},
-      {0, 0x03, 0x00, 0, 0},       // invalid code keeps no size
-      {0, 0xC4, 0x00, 0, 0},       // family 3 is invalid
+  struct Case {
+    int layout;
+    uint8_t b4_or_b9;
+    uint8_t std_byte;
+    uint16_t w, h;
+  } cases[] = {
+      {0, 0x00, 0x40, 720, 288},  // code 0 family 0, 576-line standard
+      {0, 0x80, 0x00, 720, 480},  // code 0 family 2, 480 lines
+      {1, 0x40, 0x40, 720, 576},  // family 1 in layout 1 always means code 14
+      {0, 0x06, 0x00, 352, 240},   {0, 0x07, 0x00, 176, 144},
+      {0, 0x01, 0x00, 1920, 1080}, {0, 0x03, 0x00, 0, 0},  // invalid code keeps no size
+      {0, 0xC4, 0x00, 0, 0},                               // family 3 is invalid
   };
   for (const Case& c : cases) {
     auto f = fsh(c.layout);
@@ -49,17 +52,17 @@ TEST(FshInfo, resolution_follows_code_family_and_standard) {
 
 TEST(FshInfo, layout3_fills_sizes_time_and_audio) {
   auto f = fsh(3);
-  f[7] = 200;            // sequence count, whole byte
-  f[8] = 0x1B;           // channel 11
-  f[9] = 4;              // 720 x full height
-  f[12] = 0x10;          // seconds
-  f[18] = 0x80 | 0x60;   // 576 lines, both carried flags
+  f[7] = 200;           // sequence count, whole byte
+  f[8] = 0x1B;          // channel 11
+  f[9] = 4;             // 720 x full height
+  f[12] = 0x10;         // seconds
+  f[18] = 0x80 | 0x60;  // 576 lines, both carried flags
   f[20] = 0x34;
   f[21] = 0x12;
-  f[22] = 0x1F;          // size 0xF1234 (low nibble), audio present (byte 22 >= 16)
-  f[24] = 0x04;          // audio channel 2
+  f[22] = 0x1F;  // size 0xF1234 (low nibble), audio present (byte 22 >= 16)
+  f[24] = 0x04;  // audio channel 2
   f[26] = 0xE7;
-  f[27] = 0x03;          // 999 ms
+  f[27] = 0x03;  // 999 ms
   f[28] = 0x01 | (0x15 << 2);
   FRAME_HEADER fh;
   AUDIO_FRAME_HEADER ah;

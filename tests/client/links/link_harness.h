@@ -1,5 +1,5 @@
-// Test harness: one application context with rings, one receiver ('Q' unless told) pointed at a simulated
-// DVR, its receive thread, and readers for the rings and SDL's event queue.
+// Test harness: one application context with rings, one receiver ('Q' unless told) pointed at a
+// simulated DVR, its receive thread, and readers for the rings and SDL's event queue.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -144,13 +144,15 @@ class LinkHarness {
   // Takes the rings' records into `recs` until at least `n` of `media` (0: of any medium)
   // are among them: true, or false when timeout_ms passes first.
   bool take_until(size_t n, int timeout_ms, std::vector<RingRecord>* recs, char media = 0) {
-    return wait_for([&] {
-      auto more = take_all();
-      recs->insert(recs->end(), more.begin(), more.end());
-      size_t have = 0;
-      for (const RingRecord& r : *recs) have += media == 0 || r.rh.media == media;
-      return have >= n;
-    }, timeout_ms);
+    return wait_for(
+        [&] {
+          auto more = take_all();
+          recs->insert(recs->end(), more.begin(), more.end());
+          size_t have = 0;
+          for (const RingRecord& r : *recs) have += media == 0 || r.rh.media == media;
+          return have >= n;
+        },
+        timeout_ms);
   }
 
   // Waits until `pred` holds, pumping nothing: true, or false after timeout_ms.
@@ -180,18 +182,19 @@ class LinkHarness {
   // `want`), as the window loop would; others are dropped.
   std::vector<LINK_NOTICE> notices(int number, size_t want, int timeout_ms) {
     std::vector<LINK_NOTICE> got;
-    wait_for([&] {
-      LINK_NOTICE n;
-      while (take_link_notice(&n))
-        if (n.number == number) got.push_back(std::move(n));
-      return got.size() >= want;
-    }, timeout_ms);
+    wait_for(
+        [&] {
+          LINK_NOTICE n;
+          while (take_link_notice(&n))
+            if (n.number == number) got.push_back(std::move(n));
+          return got.size() >= want;
+        },
+        timeout_ms);
     return got;
   }
   void drain_events() {
     SDL_Event ev;
-    while (SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0) {
-    }
+    while (SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0) {}
   }
 
   std::unique_ptr<APP_CONTEXT> ctx;

@@ -52,7 +52,8 @@ TEST(LinkNotices, dvr_events_bypass_a_full_queue_while_the_event_worker_runs) {
   ASSERT_EQ(0, start_event_actions(nullptr, ctx.get()));
   testing::internal::CaptureStdout();
   uint8_t comm[200] = {};
-  for (size_t i = 0; i <= LINK_NOTICE_CAPACITY; ++i) post_link_notice(UE_LINK_COMMAND, comm, sizeof comm);
+  for (size_t i = 0; i <= LINK_NOTICE_CAPACITY; ++i)
+    post_link_notice(UE_LINK_COMMAND, comm, sizeof comm);
   EVENT_NOTICE n;
   std::snprintf(n.dvr_name, sizeof n.dvr_name, "DVR-1");
   for (int i = 1; i <= 3; ++i) {

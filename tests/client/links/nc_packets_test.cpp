@@ -40,19 +40,26 @@ TEST(NcPackets, login_body_marks_privileged_account_and_cuts_without_terminator)
 }
 
 TEST(NcPackets, login_reply_version_pairs) {
-  struct Case { uint32_t v, s; int want; } cases[] = {
-      {0x2200, 0x0302, 0}, {0x2200, 0x0303, 3}, {0x2200, 0x0400, 3}, {0x22F0, 0x0101, 1},
-      {0x22F0, 0x0202, 2}, {0x22F0, 0x0303, 3}, {0x3211, 0x0503, 3}, {0x3211, 0x0502, -2},
-      {0x1234, 0x0101, -2},
+  struct Case {
+    uint32_t v, s;
+    int want;
+  } cases[] = {
+      {0x2200, 0x0302, 0}, {0x2200, 0x0303, 3},  {0x2200, 0x0400, 3},
+      {0x22F0, 0x0101, 1}, {0x22F0, 0x0202, 2},  {0x22F0, 0x0303, 3},
+      {0x3211, 0x0503, 3}, {0x3211, 0x0502, -2}, {0x1234, 0x0101, -2},
   };
   for (const Case& c : cases) {
     uint8_t body[128] = {1};
-    body[1] = uint8_t(c.s >> 24); body[2] = uint8_t(c.s >> 16);
-    body[3] = uint8_t(c.s >> 8); body[4] = uint8_t(c.s);
-    body[11] = uint8_t(c.v >> 8); body[12] = uint8_t(c.v);
+    body[1] = uint8_t(c.s >> 24);
+    body[2] = uint8_t(c.s >> 16);
+    body[3] = uint8_t(c.s >> 8);
+    body[4] = uint8_t(c.s);
+    body[11] = uint8_t(c.v >> 8);
+    body[12] = uint8_t(c.v);
     NC_LOGIN_STATE st;
     st.audio_map[2] = 1;
-    EXPECT_EQ(c.want, nc_parse_login_reply(body, sizeof body, &st)) << std::hex << c.v << " " << c.s;
+    EXPECT_EQ(c.want, nc_parse_login_reply(body, sizeof body, &st))
+        << std::hex << c.v << " " << c.s;
     if (c.want >= 0) {
       EXPECT_EQ(c.want == 3 ? 40 : 32, st.fsh_size);
       EXPECT_EQ(-1, st.audio_map[2]);
@@ -77,9 +84,9 @@ TEST(NcPackets, reply_records_print_a_field_a_line_to_the_debug_output) {
   b[29] = 2;
   b[30] = 1;
   std::memset(b + 33, 'X', 32);
-  b[65] = 5;   // loss, little-endian
-  b[73] = 1;   // network
-  b[77] = 3;   // hdd
+  b[65] = 5;     // loss, little-endian
+  b[73] = 1;     // network
+  b[77] = 3;     // hdd
   b[78] = 0xEE;  // beyond the record: not read
   const NC_LOGIN_OK_INFO l = decode_nc_login_ok_info(b, NC_LOGIN_OK_INFO_SIZE);
   EXPECT_EQ(0x0303u, l.sub_version);
@@ -105,12 +112,15 @@ TEST(NcPackets, reply_records_print_a_field_a_line_to_the_debug_output) {
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   debug_output_set_sink(before);
   ASSERT_EQ(8u, texts.size());
-  EXPECT_EQ("NC_LOGIN_OK_INFO:\nresult: 1\nsub_version: 0x0303\nword2: 0x12345678\nversion: 0x22f0\n",
-            texts[0]);
-  EXPECT_EQ("NC_SYSTEM_INFO:\ncam_count: 16\naudio_count: 4\ntimezone: 9\ndaylight: 1\n"
-            "local_time: 1694498816\n",
-            texts[1]);
-  EXPECT_EQ("NC_HDD_INFO:\nhdd_count: 2\nhdd_type: 1\ncdrw_dev: 0\nhdd_name: " + std::string(32, 'X') + "\n",
+  EXPECT_EQ(
+      "NC_LOGIN_OK_INFO:\nresult: 1\nsub_version: 0x0303\nword2: 0x12345678\nversion: 0x22f0\n",
+      texts[0]);
+  EXPECT_EQ(
+      "NC_SYSTEM_INFO:\ncam_count: 16\naudio_count: 4\ntimezone: 9\ndaylight: 1\n"
+      "local_time: 1694498816\n",
+      texts[1]);
+  EXPECT_EQ("NC_HDD_INFO:\nhdd_count: 2\nhdd_type: 1\ncdrw_dev: 0\nhdd_name: " +
+                std::string(32, 'X') + "\n",
             texts[2]);
   EXPECT_EQ(0u, texts[3].find("NC_STATUS_INFO:\nloss: 0x0005\nalarm: 0x0000\n"));
   EXPECT_NE(std::string::npos, texts[3].find("\nnetwork: 1\n"));

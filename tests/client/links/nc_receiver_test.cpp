@@ -174,7 +174,10 @@ TEST(QdvrLink, audio_only_packets_give_each_camera_the_audio_its_header_names) {
 }
 
 TEST(QdvrLink, every_version_pair_selects_its_frame_header_layout) {
-  struct Case { uint32_t v, s; int layout; } cases[] = {
+  struct Case {
+    uint32_t v, s;
+    int layout;
+  } cases[] = {
       {0x2200, 0x0302, 0}, {0x2200, 0x0303, 3}, {0x22F0, 0x0101, 1},
       {0x22F0, 0x0202, 2}, {0x22F0, 0x0404, 3}, {0x3211, 0x0503, 3},
   };
@@ -222,7 +225,10 @@ TEST(QdvrLink, login_body_carries_user_and_password_and_never_prints_them) {
 
 TEST(QdvrLink, each_refused_login_prints_its_message_and_asks_for_no_channels) {
   // Code 0: a login reply of a version pair the client does not know.
-  struct Case { uint16_t code; const char* line; } cases[] = {
+  struct Case {
+    uint16_t code;
+    const char* line;
+  } cases[] = {
       {0, "client software mismatched!\n"},
       {0x1021, "ERROR : There is not a valid accounts.\n"},
       {0x1022, "ERROR : The password was incorrect.\n"},
@@ -246,9 +252,7 @@ TEST(QdvrLink, each_refused_login_prints_its_message_and_asks_for_no_channels) {
     std::string out;
     ASSERT_NO_FATAL_FAILURE(run_refused_login(peer, &out));
     EXPECT_NE(std::string::npos, out.find(c.line));
-    if (c.code != 0) {
-      EXPECT_NE(std::string::npos, out.find("login() failed.\n"));
-    }
+    if (c.code != 0) { EXPECT_NE(std::string::npos, out.find("login() failed.\n")); }
     EXPECT_FALSE(peer.wait_request(3, 0, 10));
   }
 }
@@ -416,8 +420,8 @@ TEST_F(QdvrLive, events_presets_search_and_errors_become_notices) {
   info[1] = 0x07;  // 2025
   info[2] = 11;
   info[3] = 30;
-  info[7 + 4] = 0x05;   // day 5: kinds 0x01 and 0x20
-  info[40 + 23] = 0x08; // hour 23: kind 0x40
+  info[7 + 4] = 0x05;    // day 5: kinds 0x01 and 0x20
+  info[40 + 23] = 0x08;  // hour 23: kind 0x40
   peer.send_search_reply(info);
   auto sr = h.notices(UE_SEARCH_DATA, 1, 3000);
   ASSERT_EQ(1u, sr.size());
@@ -478,9 +482,7 @@ TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
   ASSERT_TRUE(peer.wait_frames(20, 5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   for (const auto& r : h.take_all()) {
-    if (r.rh.media == 'Y') {
-      EXPECT_NE(0, decode_frame_header(r.body.data()).channel);
-    }
+    if (r.rh.media == 'Y') { EXPECT_NE(0, decode_frame_header(r.body.data()).channel); }
   }
   // Packets the link skips, one too large for its buffer and one whose frame claims more
   // than it holds, both with a status of filler, change nothing: the event sent after them
@@ -490,7 +492,8 @@ TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
   big[1] = 0xDE;
   peer.send_raw(qdvr::packet(3, 1, big, true));
   std::vector<uint8_t> cut(14, 0xEE);
-  const std::vector<uint8_t> fsh = qdvr::build_fsh(3, 1, 176, 144, 5000, true, 1000, 0, 0, false, 0);
+  const std::vector<uint8_t> fsh =
+      qdvr::build_fsh(3, 1, 176, 144, 5000, true, 1000, 0, 0, false, 0);
   cut.insert(cut.end(), fsh.begin(), fsh.end());
   cut.resize(cut.size() + 100, 0);
   peer.send_raw(qdvr::packet(3, 1, cut, true));
@@ -512,8 +515,12 @@ TEST(QdvrLink, video_loss_marks_channel_and_refuses_its_frames) {
 }
 
 TEST_F(QdvrLive, window_requests_never_interleave_with_the_receive_thread) {
-  std::thread a([&] { for (int i = 0; i < 50; ++i) nc_send_ptz(h.rx, 1, 2, 10); });
-  std::thread b([&] { for (int i = 0; i < 50; ++i) nc_send_record_state(h.rx, i & 1); });
+  std::thread a([&] {
+    for (int i = 0; i < 50; ++i) nc_send_ptz(h.rx, 1, 2, 10);
+  });
+  std::thread b([&] {
+    for (int i = 0; i < 50; ++i) nc_send_record_state(h.rx, i & 1);
+  });
   for (int i = 0; i < 20; ++i) nc_select_channels(h.rx);
   a.join();
   b.join();
@@ -539,8 +546,8 @@ TEST_F(QdvrLive, playback_commands_send_their_packets) {
   nc_send_playback_command(h.rx, 75, -2);
   qdvr::Request p6;
   ASSERT_TRUE(peer.wait_request(6, 0, 3000, &p6));
-  EXPECT_EQ(23, p6.body[8]);            // speed below 1
-  EXPECT_EQ(0x82, p6.body[10]);         // sign and magnitude
+  EXPECT_EQ(23, p6.body[8]);     // speed below 1
+  EXPECT_EQ(0x82, p6.body[10]);  // sign and magnitude
   EXPECT_EQ(3600u, (uint32_t(p6.body[4]) << 24 | uint32_t(p6.body[5]) << 16 |
                     uint32_t(p6.body[6]) << 8 | p6.body[7]));
   qdvr::Request last;
@@ -620,7 +627,8 @@ TEST(QdvrLink, refused_login_backs_off_and_its_box_goes_once_to_the_window_loop)
   auto logins = [&] {
     std::vector<std::chrono::steady_clock::time_point> at;
     for (const qdvr::Request& r : peer.requests())
-      if (r.type == 2 && r.body.size() >= 20 && std::memcmp(r.body.data() + 4, user.data(), user.size()) == 0)
+      if (r.type == 2 && r.body.size() >= 20 &&
+          std::memcmp(r.body.data() + 4, user.data(), user.size()) == 0)
         at.push_back(r.at);
     return at;
   };

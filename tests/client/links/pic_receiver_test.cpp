@@ -32,8 +32,8 @@ void start_i(LinkHarness& h, const idvr::IdvrPeer& peer) {
 }
 
 // Every record is a picture of the DVR's clip in order per channel, with its header.
-void expect_clip_pictures(const std::vector<RingRecord>& recs, const idvr::IdvrPeer& peer, int receiver,
-                          int scale) {
+void expect_clip_pictures(const std::vector<RingRecord>& recs, const idvr::IdvrPeer& peer,
+                          int receiver, int scale) {
   std::vector<int> seen(16, 0);
   for (const RingRecord& r : recs) {
     ASSERT_EQ('I', r.rh.protocol);
@@ -90,22 +90,22 @@ TEST(IdvrLink, login_then_pictures_with_their_headers_and_receiver_index) {
 
 TEST(IdvrLink, channel_change_goes_after_login_and_again_when_the_shown_mask_changes) {
   {
-  idvr::IdvrPeer peer(peer_config());
-  ASSERT_TRUE(peer.start());
-  LinkHarness h;
-  start_i(h, peer);
-  idvr::Record change;
-  ASSERT_TRUE(peer.wait_record(5, 0, 5000, &change));
-  EXPECT_EQ(0xFu, get_le32(change.bytes.data() + 16));
-  EXPECT_EQ(0u, get_le32(change.bytes.data() + 20));
-  const auto recs = peer.records();
-  ASSERT_GE(recs.size(), 2u);
-  EXPECT_EQ(1u, recs[0].kind);  // the login came first
-  h.rx->shown_mask = 0x3;
-  ASSERT_TRUE(peer.wait_record(5, 1, 5000, &change));
-  EXPECT_EQ(0x3u, get_le32(change.bytes.data() + 16));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(peer.wait_record(5, 2, 0));  // nothing changed: nothing sent
+    idvr::IdvrPeer peer(peer_config());
+    ASSERT_TRUE(peer.start());
+    LinkHarness h;
+    start_i(h, peer);
+    idvr::Record change;
+    ASSERT_TRUE(peer.wait_record(5, 0, 5000, &change));
+    EXPECT_EQ(0xFu, get_le32(change.bytes.data() + 16));
+    EXPECT_EQ(0u, get_le32(change.bytes.data() + 20));
+    const auto recs = peer.records();
+    ASSERT_GE(recs.size(), 2u);
+    EXPECT_EQ(1u, recs[0].kind);  // the login came first
+    h.rx->shown_mask = 0x3;
+    ASSERT_TRUE(peer.wait_record(5, 1, 5000, &change));
+    EXPECT_EQ(0x3u, get_le32(change.bytes.data() + 16));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(peer.wait_record(5, 2, 0));  // nothing changed: nothing sent
   }
 
   // A DVR that closes without kind 1: no channel change, a new attempt 500 ms later.
@@ -177,7 +177,8 @@ TEST(IdvrLink, each_fault_ends_only_its_attempt_and_pictures_flow_again) {
       ASSERT_TRUE(LinkHarness::wait_for([&] { return peer.connections() >= 2; }, 10000));
       std::vector<RingRecord> recs;
       EXPECT_TRUE(h.take_until(8, 10000, &recs));
-      for (const RingRecord& r : recs) ASSERT_LE(decode_picture_header(r.body.data()).size, PIC_MAX_FRAME);
+      for (const RingRecord& r : recs)
+        ASSERT_LE(decode_picture_header(r.body.data()).size, PIC_MAX_FRAME);
       EXPECT_GE(h.events(UE_RECEIVER_NOTICE, 1, 2000).size(), 1u);
     }
     const std::string out = testing::internal::GetCapturedStdout();
@@ -223,7 +224,8 @@ TEST(IdvrPictures, size_limit_interval_vop_type_and_selection_are_checked) {
   LinkHarness h;
   std::vector<uint8_t> data(0x40001, 0x22);
   auto wire = [](uint32_t size, uint32_t channel, uint32_t interval, uint32_t vop) {
-    std::vector<uint8_t> r = idvr::video_record(size, vop == 0, 0, int(channel), 176, 144, false, interval, 0, 5, 0);
+    std::vector<uint8_t> r =
+        idvr::video_record(size, vop == 0, 0, int(channel), 176, 144, false, interval, 0, 5, 0);
     put_le32(r.data() + 16, vop);
     return std::vector<uint8_t>(r.begin() + 12, r.end());
   };
@@ -245,7 +247,7 @@ TEST(IdvrPictures, size_limit_interval_vop_type_and_selection_are_checked) {
   EXPECT_EQ(12u + PICTURE_HEADER_SIZE + 0x40000, 12u + recs[0].rh.size);
 
   uint8_t rec[PIC_RECORD_SIZE] = {};
-  std::memset(rec + 16, '9', 60);  // digits to the end of the body: no read beyond it
+  std::memset(rec + 16, '9', 60);     // digits to the end of the body: no read beyond it
   EXPECT_EQ(0, parse_ctrl_pid(rec));  // too large for an id
   std::memcpy(rec + 16, "1234", 5);
   EXPECT_EQ(1234, parse_ctrl_pid(rec));

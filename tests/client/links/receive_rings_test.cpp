@@ -13,19 +13,21 @@
 namespace {
 
 TEST(RingRoom, wrap_counts_skipped_tail_and_keeps_one_byte_free) {
-  struct Case { uint32_t w, r, len; int room; bool wrap; } cases[] = {
+  struct Case {
+    uint32_t w, r, len;
+    int room;
+    bool wrap;
+  } cases[] = {
       {0, 0, 100, 1, false},     {900, 0, 100, 1, false},  // exactly to the end
-      {901, 0, 100, 0, false},   // would wrap onto the unread record at 0
+      {901, 0, 100, 0, false},                             // would wrap onto the unread record at 0
       {950, 101, 100, 1, true},  {950, 100, 100, 0, false},  // would make w == r
-      {100, 500, 399, 1, false}, {100, 500, 400, 0, false},
-      {0, 0, 1000, 0, false},    // never fits
+      {100, 500, 399, 1, false}, {100, 500, 400, 0, false}, {0, 0, 1000, 0, false},  // never fits
   };
   for (const Case& c : cases) {
     bool wrap = false;
-    EXPECT_EQ(c.room, ring_has_room(1000, c.w, c.r, c.len, &wrap)) << c.w << " " << c.r << " " << c.len;
-    if (c.room) {
-      EXPECT_EQ(c.wrap, wrap);
-    }
+    EXPECT_EQ(c.room, ring_has_room(1000, c.w, c.r, c.len, &wrap))
+        << c.w << " " << c.r << " " << c.len;
+    if (c.room) { EXPECT_EQ(c.wrap, wrap); }
   }
 }
 
@@ -114,8 +116,8 @@ TEST_F(Rings, audio_record_reserves_its_full_slot) {
   uint8_t ah[AUDIO_FRAME_HEADER_SIZE] = {};
   uint8_t samples[100];
   std::memset(samples, 0x7F, sizeof samples);
-  ASSERT_EQ(1, ring_write_record(ctx.get(), 0, rx, 'Q', 'A', ah, sizeof ah, samples,
-                                 sizeof samples, AUDIO_PAYLOAD_SLOT, RING_NO_WAIT));
+  ASSERT_EQ(1, ring_write_record(ctx.get(), 0, rx, 'Q', 'A', ah, sizeof ah, samples, sizeof samples,
+                                 AUDIO_PAYLOAD_SLOT, RING_NO_WAIT));
   DISPLAY_SLOT& s = ctx->slots[0];
   EXPECT_EQ(AUDIO_RING_RECORD, s.write_pos);
   EXPECT_EQ(AUDIO_RECORD_SIZE, decode_frame_record_header(s.ring).size);

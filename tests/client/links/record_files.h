@@ -40,8 +40,7 @@ struct ScratchDir {
   ScratchDir() {
     char tmpl[] = "/tmp/vigilo-rec-XXXXXX";
     path = mkdtemp(tmpl);
-    std::snprintf(app_options.program_dir, sizeof app_options.program_dir, "%s/",
-                  path.c_str());
+    std::snprintf(app_options.program_dir, sizeof app_options.program_dir, "%s/", path.c_str());
   }
   ~ScratchDir() {
     app_options.program_dir[0] = '\0';
@@ -82,8 +81,8 @@ struct Rec {
   }
 };
 
-inline Rec q_video(int channel, bool key, uint32_t sec, uint16_t msec, const std::vector<uint8_t>& data,
-                   int w = 176, int h = 144) {
+inline Rec q_video(int channel, bool key, uint32_t sec, uint16_t msec,
+                   const std::vector<uint8_t>& data, int w = 176, int h = 144) {
   FRAME_HEADER fh;
   fh.size = uint32_t(data.size());
   fh.channel = uint8_t(channel);
@@ -126,8 +125,8 @@ inline Rec i_video(int channel, bool key, uint32_t sec, uint32_t usec, size_t da
 }
 
 inline void write_file(const fs::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                           std::streamsize(bytes.size()));
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 inline std::vector<uint8_t> read_file(const fs::path& p) {
@@ -141,7 +140,8 @@ inline std::vector<Rec> parse_zol(const std::vector<uint8_t>& b, bool* whole = n
   size_t off = 0;
   while (off + FRAME_RECORD_HEADER_SIZE <= b.size()) {
     FRAME_RECORD_HEADER rh = decode_frame_record_header(b.data() + off);
-    if (rh.start_key != FRAME_START_KEY || off + FRAME_RECORD_HEADER_SIZE + rh.size > b.size()) break;
+    if (rh.start_key != FRAME_START_KEY || off + FRAME_RECORD_HEADER_SIZE + rh.size > b.size())
+      break;
     const uint8_t* p = b.data() + off + FRAME_RECORD_HEADER_SIZE;
     out.push_back({rh.protocol, rh.media, std::vector<uint8_t>(p, p + rh.size)});
     off += FRAME_RECORD_HEADER_SIZE + rh.size;
@@ -151,7 +151,8 @@ inline std::vector<Rec> parse_zol(const std::vector<uint8_t>& b, bool* whole = n
 }
 
 // Key-frame entries of (channel, time) pairs, in file order.
-inline std::vector<KEY_FRAME_ENTRY> entries(std::initializer_list<std::pair<uint32_t, double>> times) {
+inline std::vector<KEY_FRAME_ENTRY> entries(
+    std::initializer_list<std::pair<uint32_t, double>> times) {
   std::vector<KEY_FRAME_ENTRY> v;
   uint64_t off = 0;
   for (auto [ch, t] : times)

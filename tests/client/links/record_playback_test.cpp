@@ -15,9 +15,10 @@ TEST(RecordSeek, binary_search_edges) {
   struct Case {
     double t;
     int expect;
-  } cases[] = {{0, -1},  {9.99, -1}, {10, 0}, {15, 0},  {20, 1},          {29.9, 1},
-               {30, 2},  {40.4, 2},  {40.5, 3}, {41, 3}, {4294967295.0, 3}};
-  for (const Case& c : cases) EXPECT_EQ(find_key_frame(idx.data(), int(idx.size()), c.t), c.expect) << c.t;
+  } cases[] = {{0, -1}, {9.99, -1}, {10, 0},   {15, 0}, {20, 1},          {29.9, 1},
+               {30, 2}, {40.4, 2},  {40.5, 3}, {41, 3}, {4294967295.0, 3}};
+  for (const Case& c : cases)
+    EXPECT_EQ(find_key_frame(idx.data(), int(idx.size()), c.t), c.expect) << c.t;
   EXPECT_EQ(find_key_frame(idx.data(), 0, 5), -1);
   EXPECT_EQ(find_key_frame(idx.data(), 1, 10), 0);
 }
@@ -116,8 +117,8 @@ TEST(RecordIndex, s_frames_are_key_frames_entered_once_a_second_per_channel) {
 // A small 'Q' recording: key, audio, predicted, key, audio, predicted.
 std::vector<Rec> small_recording() {
   std::vector<uint8_t> au(20, 0x5A);
-  return {q_video(0, true, 100, 0, au),  q_audio(0, 100, 10), q_video(0, false, 100, 40, au),
-          q_video(0, true, 101, 0, au),  q_audio(0, 101, 10), q_video(0, false, 101, 40, au)};
+  return {q_video(0, true, 100, 0, au), q_audio(0, 100, 10), q_video(0, false, 100, 40, au),
+          q_video(0, true, 101, 0, au), q_audio(0, 101, 10), q_video(0, false, 101, 40, au)};
 }
 
 TEST(RecordPlayback, a_file_cut_anywhere_plays_to_its_last_whole_record) {
@@ -244,8 +245,9 @@ TEST(RecordPlayback, speed_pause_and_bad_channels_decide_what_is_fed) {
   ScratchDir dir;
   std::vector<uint8_t> au(20, 1);
   std::vector<uint8_t> file;
-  for (const Rec& r : {q_video(0, true, 100, 0, au), q_audio(0, 100, 10), q_video(200, true, 100, 20, au),
-                       q_video(1, false, 100, 40, au), q_audio(1, 100, 50)}) {
+  for (const Rec& r :
+       {q_video(0, true, 100, 0, au), q_audio(0, 100, 10), q_video(200, true, 100, 20, au),
+        q_video(1, false, 100, 40, au), q_audio(1, 100, 50)}) {
     auto b = r.bytes();
     file.insert(file.end(), b.begin(), b.end());
   }
@@ -255,7 +257,8 @@ TEST(RecordPlayback, speed_pause_and_bad_channels_decide_what_is_fed) {
     double speed;
     uint32_t flags;
     size_t video, audio;
-  } cases[] = {{1.0, 0, 2, 2}, {2.0, 0, 2, 0}, {0.5, 0, 2, 0}, {1.0, 2, 0, 0}, {1.0, 7, 0, 0}, {1.0, 8, 2, 2}};
+  } cases[] = {{1.0, 0, 2, 2}, {2.0, 0, 2, 0}, {0.5, 0, 2, 0},
+               {1.0, 2, 0, 0}, {1.0, 7, 0, 0}, {1.0, 8, 2, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.speed) + " flags " + std::to_string(c.flags));
     PlayerRig rig(4);
@@ -308,7 +311,8 @@ TEST(RecordPlayback, players_end_soon_after_the_stop_wherever_they_wait) {
       const size_t want = w == RING_FULL ? 14 : 2;
       auto fed = rig.take_until(want, 5000);
       EXPECT_GE(fed.size(), want);
-      for (size_t i = 0; i < fed.size() && i < recs.size(); ++i) EXPECT_EQ(fed[i].body, recs[i].body) << i;
+      for (size_t i = 0; i < fed.size() && i < recs.size(); ++i)
+        EXPECT_EQ(fed[i].body, recs[i].body) << i;
     }
     const auto t0 = std::chrono::steady_clock::now();
     rig.stop();

@@ -133,7 +133,8 @@ TEST(RecordingLink, i_and_s_channels_record_their_frames_as_sent) {
     link.rx->protocol = 'I';
     link.rx->pb_port = peer.pb_port();
     link.rx->ctrl_port = peer.ctrl_port();
-    auto recs = record_one_channel(dir, link, 1, 12, [&] { link.start_entry(recv_data, peer.live_port()); });
+    auto recs = record_one_channel(dir, link, 1, 12,
+                                   [&] { link.start_entry(recv_data, peer.live_port()); });
     ASSERT_GE(recs.size(), 12u);
     // The first record is the channel's first picture, a key frame; the rest follow in order.
     for (size_t i = 0; i < recs.size(); ++i) {
@@ -158,7 +159,8 @@ TEST(RecordingLink, i_and_s_channels_record_their_frames_as_sent) {
     ASSERT_TRUE(peer.start());
     LinkHarness link;
     link.rx->protocol = 'S';
-    auto recs = record_one_channel(dir, link, 2, 8, [&] { link.start_entry(recv_tir_data, peer.port()); });
+    auto recs =
+        record_one_channel(dir, link, 2, 8, [&] { link.start_entry(recv_tir_data, peer.port()); });
     ASSERT_GE(recs.size(), 8u);
     int64_t last_ms = -1;
     for (size_t i = 0; i < recs.size(); ++i) {
@@ -173,9 +175,7 @@ TEST(RecordingLink, i_and_s_channels_record_their_frames_as_sent) {
       ASSERT_EQ(recs[i].body.size(), FRAME_HEADER_SIZE + sent.size());
       EXPECT_TRUE(std::equal(sent.begin(), sent.end(), recs[i].body.begin() + FRAME_HEADER_SIZE));
       const int64_t ms = int64_t(fh.sec) * 1000 + fh.msec;
-      if (last_ms >= 0) {
-        EXPECT_EQ(ms - last_ms, 40);
-      }
+      if (last_ms >= 0) { EXPECT_EQ(ms - last_ms, 40); }
       last_ms = ms;
     }
     peer.stop();

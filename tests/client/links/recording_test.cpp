@@ -42,13 +42,12 @@ class Recording : public ::testing::Test {
     set_record_write(nullptr);
     free_app_context(ctx.get());
     SDL_Event ev;
-    while (SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0) {
-    }
+    while (SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0) {}
     SDL_Quit();
   }
 
   int append(int channel, const Rec& r) {
-    const size_t hs = r.media == 'A'                              ? AUDIO_FRAME_HEADER_SIZE
+    const size_t hs = r.media == 'A'                           ? AUDIO_FRAME_HEADER_SIZE
                       : r.protocol == 'I' || r.protocol == 'W' ? PICTURE_HEADER_SIZE
                                                                : FRAME_HEADER_SIZE;
     const size_t reserve = r.media == 'A' ? AUDIO_PAYLOAD_SLOT : 0;
@@ -78,7 +77,7 @@ TEST_F(Recording, append_keeps_records_whole_and_later_per_kind) {
     int expect;
   } steps[] = {
       {q_video(0, true, 100, 0, au), 1},
-      {q_audio(0, 99, 900), 1},          // earlier than the video: audio keeps its own time
+      {q_audio(0, 99, 900), 1},            // earlier than the video: audio keeps its own time
       {q_video(0, false, 100, 0, au), 0},  // not later than the last video
       {q_audio(0, 99, 900), 0},
       {q_video(0, false, 100, 40, au), 1},
@@ -123,10 +122,11 @@ TEST_F(Recording, w_playback_that_jumps_back_records_on_after_the_jump) {
     Rec rec;
     int expect;
   } steps[] = {
-      {w(600, 0), 1}, {w(600, 40000), 1}, {w(300, 0), 0},  // the jump back
+      {w(600, 0), 1},     {w(600, 40000), 1}, {w(300, 0), 0},  // the jump back
       {w(300, 40000), 1}, {w(300, 40000), 0}, {w(300, 80000), 1},
   };
-  for (size_t i = 0; i < std::size(steps); ++i) EXPECT_EQ(append(1, steps[i].rec), steps[i].expect) << i;
+  for (size_t i = 0; i < std::size(steps); ++i)
+    EXPECT_EQ(append(1, steps[i].rec), steps[i].expect) << i;
   stop_recording(ctx.get());
   end_recordings(ctx.get());
   auto files = dir.files();
@@ -191,7 +191,8 @@ int error_boxes(std::string* text = nullptr) {
   return n;
 }
 
-TEST_F(Recording, full_disk_cuts_to_a_whole_record_tells_the_operator_once_and_leaves_no_empty_file) {
+TEST_F(Recording,
+       full_disk_cuts_to_a_whole_record_tells_the_operator_once_and_leaves_no_empty_file) {
   clear_link_notices();
   select({0, 1});
   ASSERT_EQ(start_recording(ctx.get()), 2);
@@ -266,8 +267,8 @@ TEST_F(Recording, a_full_queue_drops_until_the_next_key_frame_and_never_waits) {
   EXPECT_GE(size_t(queued + 1) * (au.size() + 48), RECORD_QUEUE_LIMIT);
   EXPECT_EQ(append(0, q_video(0, false, t++, 0, au)), -1);
   disk_stuck = false;
-  ASSERT_TRUE(wait_for([&] { return get_record_counters().written - before.written >= uint64_t(queued); },
-                       10000));
+  ASSERT_TRUE(wait_for(
+      [&] { return get_record_counters().written - before.written >= uint64_t(queued); }, 10000));
   // Room again, but the gap lasts until a key frame.
   EXPECT_EQ(append(0, q_audio(0, t, 0)), -1);
   EXPECT_EQ(append(0, q_video(0, false, t++, 0, au)), -1);
@@ -310,7 +311,8 @@ TEST_F(Recording, a_killed_recording_process_leaves_a_file_that_plays) {
   const fs::path file = dir.files().at(0);
   auto recs = parse_zol(read_file(file));
   size_t keys = 0;
-  for (const Rec& r : recs) keys += r.media == 'Y' && decode_frame_header(r.body.data()).frame_type == 1;
+  for (const Rec& r : recs)
+    keys += r.media == 'Y' && decode_frame_header(r.body.data()).frame_type == 1;
   ASSERT_GT(keys, 0u);
 
   PlayerRig rig(1, 0x400000);

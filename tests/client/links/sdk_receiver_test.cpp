@@ -49,11 +49,13 @@ class SdkLink : public ::testing::Test {
   // Takes every record from the rings until `done` holds for what was taken (or 30 s pass).
   static bool take_until(LinkHarness& h, std::vector<RingRecord>* recs,
                          const std::function<bool(const std::vector<RingRecord>&)>& done) {
-    return LinkHarness::wait_for([&] {
-      auto more = h.take_all();
-      recs->insert(recs->end(), more.begin(), more.end());
-      return done(*recs);
-    }, 30000);
+    return LinkHarness::wait_for(
+        [&] {
+          auto more = h.take_all();
+          recs->insert(recs->end(), more.begin(), more.end());
+          return done(*recs);
+        },
+        30000);
   }
   static std::set<int> channels_of(const std::vector<RingRecord>& recs) {
     std::set<int> out;
@@ -101,13 +103,9 @@ TEST_F(SdkLink, live_frames_of_channels_0_to_8_land_in_the_rings_with_their_byte
     EXPECT_GE(ph.sec, base_sec);
     EXPECT_LT(ph.sec, base_sec + 3600);
     const int n = seen[ph.channel]++;
-    if (n == 0) {
-      EXPECT_EQ(ph.vop_type, 0) << "a stream starts at a key frame";
-    }
+    if (n == 0) { EXPECT_EQ(ph.vop_type, 0) << "a stream starts at a key frame"; }
     // Key frames restart the count; the data is a frame of the channel's clip.
-    if (ph.vop_type == 0) {
-      EXPECT_EQ(ph.seq_cnt, 0);
-    }
+    if (ph.vop_type == 0) { EXPECT_EQ(ph.seq_cnt, 0); }
     bool known = false;
     for (int i = 0; i < 15 && !known; ++i) {
       const auto& f = peer.video_frame(ph.channel, i);

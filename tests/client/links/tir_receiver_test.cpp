@@ -1,6 +1,6 @@
 // The 'S' receive thread against the simulated 'S' DVR: the MD5 login and its refusals,
-// frames in the rings with their made-up clocks (re-based at each session), polls and the closing packet, and the
-// faults after which the link is made again.
+// frames in the rings with their made-up clocks (re-based at each session), polls and the closing
+// packet, and the faults after which the link is made again.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -91,17 +91,18 @@ TEST(SdvrLink, digest_login_then_frames_of_every_channel_with_their_own_clocks) 
     ASSERT_EQ(sent.size(), fh.size);
     EXPECT_TRUE(std::equal(sent.begin(), sent.end(), r.body.begin() + FRAME_HEADER_SIZE));
     const int64_t ms = int64_t(fh.sec) * 1000 + fh.msec;
-    if (last_ms[fh.channel] >= 0) {
-      EXPECT_EQ(40, ms - last_ms[fh.channel]);
-    }
+    if (last_ms[fh.channel] >= 0) { EXPECT_EQ(40, ms - last_ms[fh.channel]); }
     last_ms[fh.channel] = ms;
   }
   for (int ch = 0; ch < 4; ++ch) EXPECT_GE(seen[ch], 4) << ch;
 }
 
 TEST(SdvrLink, refused_logins_print_why_and_retry_every_half_second) {
-  const struct { sdvr::Answer answer; const char* password; } cases[] = {
-      {sdvr::Answer::Two, "secret"},        {sdvr::Answer::Four, "secret"},
+  const struct {
+    sdvr::Answer answer;
+    const char* password;
+  } cases[] = {
+      {sdvr::Answer::Two, "secret"},         {sdvr::Answer::Four, "secret"},
       {sdvr::Answer::OneThenFour, "secret"}, {sdvr::Answer::BadMagic, "secret"},
       {sdvr::Answer::OneThenThree, "wrong"},  // the DVR answers 2 to a wrong digest
   };

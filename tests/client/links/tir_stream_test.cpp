@@ -12,16 +12,22 @@
 
 namespace {
 
-std::string text(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
+std::string text(const uint8_t* p, size_t n) {
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
 
 TEST(TirLogin, digest_is_rfc1321_md5_in_upper_case_hex) {
-  const struct { const char* in; const char* md5; } vectors[] = {
+  const struct {
+    const char* in;
+    const char* md5;
+  } vectors[] = {
       {"", "D41D8CD98F00B204E9800998ECF8427E"},
       {"a", "0CC175B9C0F1B6A831C399E269772661"},
       {"abc", "900150983CD24FB0D6963F7D28E17F72"},
       {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
       {"abcdefghijklmnopqrstuvwxyz", "C3FCD3D76192E4007DFB496CCA67E13B"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "D174AB98D277D9F5A5611C2C9F419D9F"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "D174AB98D277D9F5A5611C2C9F419D9F"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57EDF4A22BE3C955AC49DA2E2107B67A"},
   };
@@ -99,9 +105,9 @@ const std::vector<std::vector<std::vector<uint8_t>>>& clips() {
 TEST(TirScanner, frames_come_out_whole_however_the_stream_is_split) {
   const auto& c = clips();
   Stream s;
-  s.add({'x', 0, 0, 2, 1, 0xF8, 0});                   // bytes before the first start code
+  s.add({'x', 0, 0, 2, 1, 0xF8, 0});  // bytes before the first start code
   s.frame(c[0][0]);
-  s.add({0, 0, 1, 0xFA, 1, 2, 0x55, 0x55, 0x55});      // audio between frames
+  s.add({0, 0, 1, 0xFA, 1, 2, 0x55, 0x55, 0x55});  // audio between frames
   // A control packet inside a frame leaves no byte in it.
   std::vector<uint8_t> inner = c[1][0];
   std::vector<uint8_t> ctl = sdvr::control_packet("000d", "DVR-S READY.", true);
@@ -110,16 +116,16 @@ TEST(TirScanner, frames_come_out_whole_however_the_stream_is_split) {
   inner.insert(inner.begin() + long(at), ctl.begin(), ctl.end());
   s.add(inner);
   s.frames.push_back(c[1][0]);
-  s.add(sdvr::control_packet("0008", "", false));     // between frames: no bytes in either
+  s.add(sdvr::control_packet("0008", "", false));  // between frames: no bytes in either
   s.frame(c[0][1]);
   s.add({0, 0, 1, 0xFE, 'F', 'F', 'F', 'F', '0', '0', '0', '7', 'x', 'x'});  // length FFFF
-  s.frame(c[1][1]);                                    // the scanner waits for a start code
+  s.frame(c[1][1]);  // the scanner waits for a start code
   s.frame(c[0][2]);
   std::vector<uint8_t> big = {0, 0, 1, 0xF9};
   big.resize(TIR_VIDEO_BUFFER_SIZE + 100, 0x55);
-  s.frame(big, false);                                 // longer than the buffer: dropped
+  s.frame(big, false);  // longer than the buffer: dropped
   s.frame(c[1][2]);
-  s.add({0, 0, 1, 0xF8});                              // the next start code ends the last one
+  s.add({0, 0, 1, 0xF8});  // the next start code ends the last one
 
   for (size_t piece : {size_t(1), size_t(7), size_t(4096), s.bytes.size()}) {
     SCOPED_TRACE(piece);

@@ -24,6 +24,7 @@ TEST(VideoAdjust, brightness_contrast_and_histogram_by_hand) {
   // Contrast 10 over a picture whose first 4 bytes average 50: (40, 60, 255) spreads.
   const Px mean50{40, 60, 255, 55, 40, 60, 255, 55};
   const ByteCase cases[] = {
+      // clang-format off
       {"brightness 255 lifts every byte", pix4, 1, 1, 4, adjust_brightness, 255, 0, {255, 255, 255, 255}},
       {"brightness -255 darkens every byte", pix4, 1, 1, 4, adjust_brightness, -255, 0, {0, 0, 0, 0}},
       {"brightness out of range", pix4, 1, 1, 4, adjust_brightness, 256, -1, pix4},
@@ -35,6 +36,7 @@ TEST(VideoAdjust, brightness_contrast_and_histogram_by_hand) {
       {"contrast refuses 2-byte pixels", {1, 2}, 1, 1, 2, adjust_contrast, 10, -1, {1, 2}},
       {"histogram of 3 pixels is left alone", {9, 9, 9, 0, 200, 200, 200, 0, 50, 50, 50, 0}, 3, 1, 4,
        equalize_histogram, 50, 0, {9, 9, 9, 0, 200, 200, 200, 0, 50, 50, 50, 0}},
+      // clang-format on
       {"histogram 0 is a no-op", pix4, 1, 1, 4, equalize_histogram, 0, 0, pix4},
   };
   for (const ByteCase& c : cases) {
@@ -50,12 +52,11 @@ TEST(VideoAdjust, hue_sectors_scale_the_colour_bytes) {
     float hue;
     Px out;
   } cases[] = {
-      {30.0f, {200, 100, 0, 7}},    // factors (1, 0.5, 0)
-      {90.0f, {100, 200, 0, 7}},    // (0.5, 1, 0)
-      {330.0f, {200, 0, 100, 7}},   // (1, 0, 0.5)
-      {0.0f, {200, 200, 200, 7}},   // 0 and out-of-range change nothing
-      {360.0f, {200, 200, 200, 7}},
-      {-5.0f, {200, 200, 200, 7}},
+      {30.0f, {200, 100, 0, 7}},   // factors (1, 0.5, 0)
+      {90.0f, {100, 200, 0, 7}},   // (0.5, 1, 0)
+      {330.0f, {200, 0, 100, 7}},  // (1, 0, 0.5)
+      {0.0f, {200, 200, 200, 7}},  // 0 and out-of-range change nothing
+      {360.0f, {200, 200, 200, 7}}, {-5.0f, {200, 200, 200, 7}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hue);

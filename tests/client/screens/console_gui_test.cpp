@@ -139,11 +139,11 @@ class Console : public gui::GuiTest {
 // What SDL's disk audio driver wrote: the device buffers (512 samples of 16 bits each) past
 // a file offset, the newest `last` of them at most.
 struct Heard {
-  int buffers = 0;      // looked at
-  int loud = 0;         // holding sound
-  int tone[4] = {};     // loud buffers whose strongest tone is audio channel k's (500 + 250 k Hz)
+  int buffers = 0;   // looked at
+  int loud = 0;      // holding sound
+  int tone[4] = {};  // loud buffers whose strongest tone is audio channel k's (500 + 250 k Hz)
   double rms = 0, low = 0, high = 0;  // mean, lowest and highest RMS of the loud buffers
-  long end = 0;         // file size when read
+  long end = 0;                       // file size when read
   bool only(int k) const { return loud > 0 && tone[k] == loud; }
 };
 
@@ -209,16 +209,17 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
 
   // A double click on DVR-1 logs in and the tiles go live; the list turns into its cameras.
   const int first = lines_of(list)[0];
-  ASSERT_TRUE(double_click_until(list.x + 20, first, [&] { return peer_->logins() >= 1; })) << out();
+  ASSERT_TRUE(double_click_until(list.x + 20, first, [&] { return peer_->logins() >= 1; }))
+      << out();
   ASSERT_TRUE(wait_for([&] { return tile_live(1, 0, 4); })) << out();
   ASSERT_TRUE(wait_lines(list, [](size_t n) { return n >= 4; })) << "CAMERA 1 ...";
   EXPECT_TRUE(wait_for([&] { return at(link_button).sum != connect_look; })) << "disconnect shown";
 
   // "CAMERA 3" alone: layout 1, and the pad's commands go to channel index 2.
   const std::vector<int> cams = lines_of(list);
-  ASSERT_TRUE(double_click_until(list.x + 20, cams[2],
-                                 [&] { return tile(1, 1, 2).black < tile(1, 1, 2).total / 200; }))
-      << "one picture over the whole area";
+  ASSERT_TRUE(double_click_until(list.x + 20, cams[2], [&] {
+    return tile(1, 1, 2).black < tile(1, 1, 2).total / 200;
+  })) << "one picture over the whole area";
   qdvr::Request r;
   press(2, "ptz_nn");
   ASSERT_TRUE(wait_ptz('3', 0, &r));
@@ -245,8 +246,9 @@ TEST_F(Console, lists_connect_and_ptz_reaches_the_dvr_for_the_chosen_channel) {
   ASSERT_TRUE(wait_ptz('5', seen, &r));
   EXPECT_EQ(r.body[10], 2);
   EXPECT_EQ(mask_of(r), 1u << 2);
-  for (const auto& [button, fn, code] : {std::tuple{"focus_button", "ptz_focus_near", uint8_t('8')},
-                                         std::tuple{"iris_button", "ptz_iris_open", uint8_t(160)}}) {
+  for (const auto& [button, fn, code] :
+       {std::tuple{"focus_button", "ptz_focus_near", uint8_t('8')},
+        std::tuple{"iris_button", "ptz_iris_open", uint8_t(160)}}) {
     SCOPED_TRACE(fn);
     click(cx(widget(2, button)), cy(widget(2, button)));
     seen = ptz().size();
@@ -358,7 +360,8 @@ TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
   pad(6, 1);
   EXPECT_TRUE(wait_for([&] {
     return read_file(launched) == (dir_ / "probe").string() + "\tcheckwin\tDVR-1\tMW-2606QTR14\n";
-  })) << read_file(launched) << out();
+  })) << read_file(launched)
+      << out();
 
   // add_layout keeps layout 16 in the first menu slot; it recalls it from layout 1, and
   // dragged out of the menu the slot is empty again.
@@ -381,7 +384,8 @@ TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
   mouse(cx(slot) + 30, cy(slot) + 30, {});
   mouse(cx(away), cy(away), {});
   mouse(cx(rest), cy(rest), {"mouseup", "1"});
-  EXPECT_TRUE(wait_for([&] { return at(tip).yellow > tip_yellow + 20; })) << "the tooltip at the pointer";
+  EXPECT_TRUE(wait_for([&] { return at(tip).yellow > tip_yellow + 20; }))
+      << "the tooltip at the pointer";
   EXPECT_TRUE(wait_for([&] { return at(slot).sum == empty_slot; })) << "the slot is empty again";
 
   // A merge drag from tile (0, 0) over (1, 1) released on the panel settles there: the
@@ -414,11 +418,15 @@ TEST_F(Console, pad_camera_box_user_menu_merge_and_window_drag) {
   // Each step waits for the window: a motion is counted from where the window stood.
   int x1 = 0, y1 = 0;
   gui::run({"xdotool", "mousemove", std::to_string(x0 + bx + 20), std::to_string(y0 + by + 10)});
-  EXPECT_TRUE(wait_for([&] { return shot_->origin(win_, &x1, &y1) && x1 == x0 + 20 && y1 == y0 + 10; }))
-      << "moved by " << x1 - x0 << "," << y1 - y0;
+  EXPECT_TRUE(wait_for([&] {
+    return shot_->origin(win_, &x1, &y1) && x1 == x0 + 20 && y1 == y0 + 10;
+  })) << "moved by "
+      << x1 - x0 << "," << y1 - y0;
   gui::run({"xdotool", "mousemove", std::to_string(x0 + bx + 60), std::to_string(y0 + by + 40)});
-  EXPECT_TRUE(wait_for([&] { return shot_->origin(win_, &x1, &y1) && x1 == x0 + 60 && y1 == y0 + 40; }))
-      << "moved by " << x1 - x0 << "," << y1 - y0;
+  EXPECT_TRUE(wait_for([&] {
+    return shot_->origin(win_, &x1, &y1) && x1 == x0 + 60 && y1 == y0 + 40;
+  })) << "moved by "
+      << x1 - x0 << "," << y1 - y0;
   gui::run({"xdotool", "mouseup", "1"});
   TTF_Quit();
   quit();

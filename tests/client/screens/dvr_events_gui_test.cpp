@@ -161,8 +161,9 @@ class DvrEvents : public gui::GuiTest {
   // Pixels of the amber outline that the skin's "NO SIGNAL" plate draws, in tile (c, r).
   int no_signal_border(int c, int r) {
     const int w = video_.w / 4, h = video_.h / 4;
-    return count_pixels(SDL_Rect{Sint16(video_.x + c * w), Sint16(video_.y + r * h), Uint16(w), Uint16(h)},
-                        [](int pr, int pg, int pb) { return pr >= 120 && pg >= 80 && pg <= 140 && pb <= 60; });
+    return count_pixels(
+        SDL_Rect{Sint16(video_.x + c * w), Sint16(video_.y + r * h), Uint16(w), Uint16(h)},
+        [](int pr, int pg, int pb) { return pr >= 120 && pg >= 80 && pg <= 140 && pb <= 60; });
   }
   // The whole video area shows the picture of DVR channel index 1 (CH 02), whose digit "1"
   // has only its right-hand strokes: checked stroke by stroke at the picture's scale.
@@ -256,7 +257,8 @@ TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
   EXPECT_TRUE(wait_for([&] { return at(list).light > list_light; })) << "event list line";
 
   // The snapshot: a JPEG of the picture's size and no BMP left. The first mail is queued now.
-  ASSERT_TRUE(wait_for([&] { return record_files(".jpg").size() == 1 && record_files(".bmp").empty(); }));
+  ASSERT_TRUE(
+      wait_for([&] { return record_files(".jpg").size() == 1 && record_files(".bmp").empty(); }));
   const fs::path jpg = record_files(".jpg")[0];
   // A second motion within the delay is logged but not mailed (its JPEG goes).
   peer_->send_event(dvr_now(), 0x2, 0x02);
@@ -293,8 +295,10 @@ TEST_F(DvrEvents, motion_is_logged_shown_heard_mailed_and_forwarded) {
   peer_->send_event(dvr_now(), 0x2, 0x02);
   ASSERT_TRUE(wait_log_lines(3));
   ASSERT_TRUE(sink_.wait_messages(2, 60000));
-  ASSERT_TRUE(wait_for([&] { return record_files(".jpg").size() == 2 && record_files(".bmp").empty(); }))
-      << record_files(".jpg").size() << " JPEGs, " << sink_.messages().size() << " mails";
+  ASSERT_TRUE(wait_for([&] {
+    return record_files(".jpg").size() == 2 && record_files(".bmp").empty();
+  })) << record_files(".jpg").size()
+      << " JPEGs, " << sink_.messages().size() << " mails";
   EXPECT_EQ(2u, sink_.messages().size());
   EXPECT_TRUE(attached(sink_.messages()[1], record_files(".jpg")[1]));
 
@@ -387,8 +391,9 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
                         Uint16(video_.h / 4)};
   click(cx(tile02), cy(tile02));
   key("w");
-  ASSERT_TRUE(wait_for([&] { return x11_find_window("ZOL Spot Window") != 0 && peer_->logins() >= 2; }))
-      << out();
+  ASSERT_TRUE(wait_for([&] {
+    return x11_find_window("ZOL Spot Window") != 0 && peer_->logins() >= 2;
+  })) << out();
   const int link_port = std::atoi(getenv("VIGILO_LINK_PORT"));
   for (int c = 0; c < 4; ++c)
     flood.emplace_back([&flooding, link_port] {
@@ -441,8 +446,10 @@ TEST_F(DvrEvents, storms_reach_every_log_once_while_a_box_is_open_and_a_spot_win
   std::vector<int> want(600);
   for (int i = 0; i < 600; ++i) want[size_t(i)] = i + 1;
   EXPECT_EQ(want, numbers);
-  EXPECT_EQ((std::map<std::string, int>{{"|CH 01|Motion", 150}, {"|CH 02|Sensor", 150},
-                                        {"|CH 03|Motion", 150}, {"|CH 04|Sensor", 150}}),
+  EXPECT_EQ((std::map<std::string, int>{{"|CH 01|Motion", 150},
+                                        {"|CH 02|Sensor", 150},
+                                        {"|CH 03|Motion", 150},
+                                        {"|CH 04|Sensor", 150}}),
             per_pair);
   EXPECT_TRUE(eventually([&] { return forwarded.load() >= 600; }, 60000));
   EXPECT_EQ(600, forwarded.load());

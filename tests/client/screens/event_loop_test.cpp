@@ -43,8 +43,7 @@ TEST(DoubleClick, needs_two_releases_within_400_ms_and_5_pixels) {
     uint32_t t;
     int x, y, dbl;
   } steps[] = {
-      {10000, 100, 100, 0},
-      {10300, 103, 104, 1},  // 300 ms, within 5 pixels
+      {10000, 100, 100, 0}, {10300, 103, 104, 1},  // 300 ms, within 5 pixels
       {10600, 103, 104, 1},  // a third release 300 ms later is a second double click
       {11000, 103, 104, 0},  // 400 ms is too late
       {11100, 109, 104, 0},  // 6 pixels away
@@ -60,7 +59,7 @@ TEST_F(Loop, link_layout_numbers_are_range_checked) {
   uint8_t buf[COMM_MESSAGE_SIZE];
   struct Case {
     int layout, page, want_layout, want_page;
-  } cases[] = {{99, 0, 4, 0}, {-1, 0, 4, 0}, {0, 0, 4, 0}, {13, 0, 4, 0},
+  } cases[] = {{99, 0, 4, 0}, {-1, 0, 4, 0}, {0, 0, 4, 0},         {13, 0, 4, 0},
                {2, -5, 2, 0}, {2, 3, 2, 3},  {1, 2000000000, 1, 0}};
   for (const Case& c : cases) {
     testing::internal::CaptureStdout();

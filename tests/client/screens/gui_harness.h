@@ -42,7 +42,7 @@ inline int free_tcp_port() { return free_loopback_port(); }
 // Counts of picture features inside a rectangle of a screenshot.
 struct Census {
   int white = 0, black = 0, red = 0, grey64 = 0, yellow = 0, blue = 0, total = 0;
-  long sum = 0;  // of r + g + b
+  long sum = 0;   // of r + g + b
   int light = 0;  // pixels of r, g and b all above 200 (widget text)
   double mean() const { return total ? double(sum) / (3.0 * total) : 0; }
 };
@@ -195,7 +195,8 @@ class GuiTest : public ::testing::Test {
     const size_t close = stat.rfind(')');
     int ppid = 0;
     char state = 0;
-    if (close == std::string::npos || std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2)
+    if (close == std::string::npos ||
+        std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2)
       return 0;
     if (parent) *parent = ppid;
     return state;
@@ -223,7 +224,8 @@ class GuiTest : public ::testing::Test {
   int start_dvr(std::vector<std::string> extra = {}) {
     for (int attempt = 0; attempt < 3; ++attempt) {
       const int port = free_tcp_port();
-      std::vector<std::string> args{sim_.string(), "--port", std::to_string(port), "--channels", "16"};
+      std::vector<std::string> args{sim_.string(), "--port", std::to_string(port), "--channels",
+                                    "16"};
       args.insert(args.end(), extra.begin(), extra.end());
       std::vector<const char*> argv;
       for (auto& a : args) argv.push_back(a.c_str());
@@ -285,7 +287,8 @@ class GuiTest : public ::testing::Test {
     }
     const fs::path cwd = fs::current_path();
     fs::current_path(dir_);
-    vigilo_ = start_process(argv.data(), (dir_ / "vigilo.out").c_str(), (dir_ / "vigilo.err").c_str());
+    vigilo_ =
+        start_process(argv.data(), (dir_ / "vigilo.out").c_str(), (dir_ / "vigilo.err").c_str());
     fs::current_path(cwd);
     ASSERT_GT(vigilo_, 0);
     win_ = 0;
@@ -325,14 +328,17 @@ class GuiTest : public ::testing::Test {
     return code;
   }
 
-  void key(const std::string& name) { run({"xdotool", "key", "--window", std::to_string(win_), name}); }
+  void key(const std::string& name) {
+    run({"xdotool", "key", "--window", std::to_string(win_), name});
+  }
   void type(const std::string& text) {
     run({"xdotool", "type", "--window", std::to_string(win_), "--delay", "30", text});
   }
   // Mouse actions at window coordinates: moves, then "click 1", "mousedown 1" and the like.
   void mouse(int x, int y, std::vector<std::string> then) {
     shot_->origin(win_, &wx_, &wy_);
-    std::vector<std::string> args{"xdotool", "mousemove", std::to_string(wx_ + x), std::to_string(wy_ + y)};
+    std::vector<std::string> args{"xdotool", "mousemove", std::to_string(wx_ + x),
+                                  std::to_string(wy_ + y)};
     args.insert(args.end(), then.begin(), then.end());
     run(args);
   }
@@ -354,9 +360,11 @@ class GuiTest : public ::testing::Test {
     const int index = find_widget(id, name);
     EXPECT_GT(index, 0) << name;
     if (index <= 0) return {};
-    EXPECT_EQ(config_to_props(name, win->widgets[index].num_states, text.c_str(), win->name, &props), 0)
+    EXPECT_EQ(
+        config_to_props(name, win->widgets[index].num_states, text.c_str(), win->name, &props), 0)
         << name;
-    return SDL_Rect{Sint16(props.dest_x), Sint16(props.dest_y), Uint16(props.width), Uint16(props.height)};
+    return SDL_Rect{Sint16(props.dest_x), Sint16(props.dest_y), Uint16(props.width),
+                    Uint16(props.height)};
   }
   SDL_Rect video_rect(const char* file = "skin.cfg") {
     SKIN_WINDOW w;
@@ -406,7 +414,8 @@ class GuiTest : public ::testing::Test {
   int enlarged_frame() const {
     const SDL_Rect quarter{Sint16(video_.x + video_.w / 2), Sint16(video_.y + video_.h / 2),
                            Uint16(video_.w - video_.w / 2), Uint16(video_.h - video_.h / 2)};
-    return count_pixels(quarter, [](int r, int g, int b) { return r >= 250 && g >= 250 && b >= 250; });
+    return count_pixels(quarter,
+                        [](int r, int g, int b) { return r >= 250 && g >= 250 && b >= 250; });
   }
   // vigilo ends within 30 s with exit code 0 after its event loop said goodbye.
   void expect_clean_exit() {

@@ -89,19 +89,21 @@ class Launcher : public ScreensTest {
   // The argument vector of the next program started, as its stub wrote it; {} when none.
   Words next_start(int ms = 20000) {
     Words words;
-    eventually([&] {
-      std::ifstream f(dir_ / "launched.txt");
-      std::string line;
-      for (size_t i = 0; std::getline(f, line); ++i)
-        if (i == seen_) {
-          std::stringstream ss(line);
-          std::string w;
-          while (std::getline(ss, w, '\t')) words.push_back(w);
-          if (line.empty() || line.back() == '\t') words.push_back("");
-          return true;
-        }
-      return false;
-    }, ms);
+    eventually(
+        [&] {
+          std::ifstream f(dir_ / "launched.txt");
+          std::string line;
+          for (size_t i = 0; std::getline(f, line); ++i)
+            if (i == seen_) {
+              std::stringstream ss(line);
+              std::string w;
+              while (std::getline(ss, w, '\t')) words.push_back(w);
+              if (line.empty() || line.back() == '\t') words.push_back("");
+              return true;
+            }
+          return false;
+        },
+        ms);
     if (!words.empty()) ++seen_;
     return words;
   }
@@ -162,7 +164,9 @@ TEST_F(Launcher, every_start_passes_its_words_one_by_one) {
        {dir_.string() + "/auxdesk", "dvrsetup", "op one", "s3cret word", "DVR-2", "MW-2606QTR14"}},
       {[&] { return start_monitor_program(opts, "CPU"); }, {dir_.string() + "/loadmeter", "CPU"}},
       // Refused until half a second after the CPU monitor's start.
-      {[&] { return eventually([&] { return start_monitor_program(opts, "Network") == 0; }) ? 0 : -1; },
+      {[&] {
+         return eventually([&] { return start_monitor_program(opts, "Network") == 0; }) ? 0 : -1;
+       },
        {dir_.string() + "/linkmeter", "Network"}},
       {[&] { return start_probe(opts, ctx); },
        {dir_.string() + "/probe", "checkwin", "DVR-1", "MW-2606QTR14"}},
@@ -380,7 +384,8 @@ TEST_F(Launcher, shutdown_closes_and_ends_what_was_started) {
   ASSERT_EQ(start_extension_window(opts, ctx), 0);
   ASSERT_EQ(start_spot_window(opts, ctx), 0);
   ASSERT_EQ(start_time_playback_window("DVR-1", 1, 2024, 1, 2, 3, 4), 0);
-  for (const char* title : {"ZOL Search", "ZOL E-Map", "ZOL Extension Window", "ZOL Spot Window", "ZOL Main"}) {
+  for (const char* title :
+       {"ZOL Search", "ZOL E-Map", "ZOL Extension Window", "ZOL Spot Window", "ZOL Main"}) {
     const unsigned long w = window_of(title);
     ASSERT_NE(w, 0u) << title;
     pids.push_back(x11_window_pid(w));

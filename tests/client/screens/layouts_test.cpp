@@ -42,7 +42,11 @@ TEST_F(Layouts, refused_layout_numbers_keep_the_view) {
 }
 
 TEST_F(Layouts, layout_steps_stop_at_their_ends) {
-  struct Case { int from; int (*step)(APP_CONTEXT*); int rc, to; } cases[] = {
+  struct Case {
+    int from;
+    int (*step)(APP_CONTEXT*);
+    int rc, to;
+  } cases[] = {
       {6, layout_up, -1, 6}, {5, layout_up, 0, 6}, {1, layout_down, -1, 1}, {3, layout_down, 0, 2}};
   for (const Case& c : cases) {
     ctx->layout = c.from;
@@ -137,8 +141,8 @@ TEST_F(Layouts, split_makes_four_cells_of_one) {
   ASSERT_EQ(ctx->layout, FIRST_USER_LAYOUT);
   const DISPLAY_LAYOUT& l = ctx->layouts[ctx->layout];
   ASSERT_EQ(l.num_cells, 7u);
-  const RECT16 expect[] = {{320, 0, 160, 120}, {480, 0, 160, 120}, {320, 120, 160, 120},
-                           {480, 120, 160, 120}};
+  const RECT16 expect[] = {
+      {320, 0, 160, 120}, {480, 0, 160, 120}, {320, 120, 160, 120}, {480, 120, 160, 120}};
   const int at[] = {1, 4, 5, 6};
   for (int i = 0; i < 4; ++i) {
     const RECT16& c = l.cells[at[i]];
@@ -207,7 +211,7 @@ TEST_F(Layouts, merge_joins_cells_into_one) {
   EXPECT_EQ(l.cells[6].x, 480);  // cell 7 moved up into 6
   for (uint32_t i = 0; i < l.num_cells; ++i) EXPECT_GT(l.cells[i].w, 0) << i;
   EXPECT_EQ(merge_cells(ctx), -3);  // nothing pending any more
-  for (int n : {1, 2}) {  // refused in small grids
+  for (int n : {1, 2}) {            // refused in small grids
     ctx->layout = n;
     ctx->merge_rect = {0, 0, 10, 10};
     EXPECT_EQ(merge_cells(ctx), -2);

@@ -55,7 +55,9 @@ class LinkWindows : public gui::GuiTest {
     x += col * cw;
     y += row * ch;
     if (part == 1) return shot_->census(x + cw / 16, y + ch / 16, cw / 2 - cw / 8, ch / 2 - ch / 8);
-    if (part == 4) return shot_->census(x + cw / 2 + cw / 16, y + ch / 2 + ch / 16, cw / 2 - cw / 8, ch / 2 - ch / 8);
+    if (part == 4)
+      return shot_->census(x + cw / 2 + cw / 16, y + ch / 2 + ch / 16, cw / 2 - cw / 8,
+                           ch / 2 - ch / 8);
     return shot_->census(x + cw / 10, y + ch / 8, cw - cw / 5, ch - ch / 4);
   }
   // A cell that shows one whole picture: the digits' dark plate in its top-left quarter and
@@ -70,11 +72,13 @@ class LinkWindows : public gui::GuiTest {
     int x = 0, y = 0, width = 0, height = 0;
     shot_->origin(w, &x, &y);
     shot_->size(w, &width, &height);
-    d += "window " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) + "x" + std::to_string(height) + "\n";
+    d += "window " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) +
+         "x" + std::to_string(height) + "\n";
     for (int r = 0; r < n; ++r) {
       for (int c = 0; c < n; ++c) {
         const Census tl = cell_of(w, c, r, n, 1), br = cell_of(w, c, r, n, 4);
-        d += std::to_string(tl.black) + "/" + std::to_string(tl.total) + ":" + std::to_string(br.black) + "/" + std::to_string(br.total) + " ";
+        d += std::to_string(tl.black) + "/" + std::to_string(tl.total) + ":" +
+             std::to_string(br.black) + "/" + std::to_string(br.total) + " ";
       }
       d += "\n";
     }
@@ -90,7 +94,8 @@ class LinkWindows : public gui::GuiTest {
   void click_at(unsigned long w, int x, int y, const char* modifier = nullptr) {
     int ox = 0, oy = 0;
     shot_->origin(w, &ox, &oy);
-    std::vector<std::string> args{"xdotool", "mousemove", std::to_string(ox + x), std::to_string(oy + y)};
+    std::vector<std::string> args{"xdotool", "mousemove", std::to_string(ox + x),
+                                  std::to_string(oy + y)};
     if (modifier) args.insert(args.end(), {"keydown", modifier});
     args.insert(args.end(), {"click", "1"});
     if (modifier) args.insert(args.end(), {"keyup", modifier});
@@ -120,8 +125,8 @@ TEST_F(LinkWindows, extension_windows_follow_their_main_window) {
   setenv("VIGILO_LINK_SECRET", "the secret of this station's link", 1);
   const std::filesystem::path elsewhere = dir_ / "elsewhere";
   setenv("VIGILO_MAILSLOT_DIR", elsewhere.c_str(), 1);
-  const int hand = start_other({"-m1", "-A", "DVR-2", "-i", "127.0.0.1", "-u", "admin,admin", "-k", "-e",
-                                "-w0,0"}, "hand");
+  const int hand = start_other(
+      {"-m1", "-A", "DVR-2", "-i", "127.0.0.1", "-u", "admin,admin", "-k", "-e", "-w0,0"}, "hand");
   unsetenv("VIGILO_MAILSLOT_DIR");
   ASSERT_GT(hand, 0);
   const unsigned long hand_win = window_of("ZOL Extension Window", hand);
@@ -151,8 +156,7 @@ TEST_F(LinkWindows, extension_windows_follow_their_main_window) {
     m.value[8] = m.value[9] = 1;
     uint8_t buf[COMM_MESSAGE_SIZE];
     write_comm_message(m, buf);
-    for (int i = 0; i < 50 && send(fd, buf, sizeof buf, MSG_NOSIGNAL) == long(sizeof buf); ++i) {
-    }
+    for (int i = 0; i < 50 && send(fd, buf, sizeof buf, MSG_NOSIGNAL) == long(sizeof buf); ++i) {}
     EXPECT_TRUE(wait_output("did not present the link secret")) << out();
     char c;
     EXPECT_LE(recv(fd, &c, 1, 0), 0);
@@ -178,41 +182,53 @@ TEST_F(LinkWindows, extension_windows_follow_their_main_window) {
 
   // A click in the hand-started slave makes the slaves the layout target: layout4 in the
   // master turns its 16 tiles into 2 x 2.
-  ASSERT_TRUE(shows([&] { return one_picture(hand_win, 0, 0, 4) && one_picture(hand_win, 3, 3, 4); }, hand_win))
+  ASSERT_TRUE(shows(
+      [&] { return one_picture(hand_win, 0, 0, 4) && one_picture(hand_win, 3, 3, 4); }, hand_win))
       << describe(hand_win, 4);
   click_at(hand_win, 50, 50);
   EXPECT_TRUE(wait_output("Received COMM_SET_TARGET from 0")) << out();
   click_widget("layout4");
-  EXPECT_TRUE(shows([&] {
-    for (int r = 0; r < 2; ++r)
-      for (int c = 0; c < 2; ++c)
-        if (!one_picture(hand_win, c, r, 2)) return false;
-    return true;
-  }, hand_win)) << output_of("hand");
+  EXPECT_TRUE(shows(
+      [&] {
+        for (int r = 0; r < 2; ++r)
+          for (int c = 0; c < 2; ++c)
+            if (!one_picture(hand_win, c, r, 2)) return false;
+        return true;
+      },
+      hand_win))
+      << output_of("hand");
 
   // switch_cam rotates the slave's selection: two selected cells trade their pictures.
   click_at(hand_win, 160, 120);
   click_at(hand_win, 480, 120, "ctrl");
   shot_->take();
-  const int left_digits = cell_of(hand_win, 0, 0, 2, 1).white, right_digits = cell_of(hand_win, 1, 0, 2, 1).white;
+  const int left_digits = cell_of(hand_win, 0, 0, 2, 1).white,
+            right_digits = cell_of(hand_win, 1, 0, 2, 1).white;
   ASSERT_NE(left_digits, right_digits) << "channels 1 and 2 draw different digits";
   click_widget("switch_cam");
-  EXPECT_TRUE(shows([&] {
-    const int l = cell_of(hand_win, 0, 0, 2, 1).white, r = cell_of(hand_win, 1, 0, 2, 1).white;
-    return std::abs(l - right_digits) < std::abs(l - left_digits) &&
-           std::abs(r - left_digits) < std::abs(r - right_digits);
-  }, hand_win)) << output_of("hand");
+  EXPECT_TRUE(shows(
+      [&] {
+        const int l = cell_of(hand_win, 0, 0, 2, 1).white, r = cell_of(hand_win, 1, 0, 2, 1).white;
+        return std::abs(l - right_digits) < std::abs(l - left_digits) &&
+               std::abs(r - left_digits) < std::abs(r - right_digits);
+      },
+      hand_win))
+      << output_of("hand");
 
   // spotout2 on the pad of a master tile: the channel moves to the key-a extension window.
   video_ = video_rect();
   const SDL_Rect video = video_, pad_button = widget(2, "pip2");
   const int px = video.x + 20, py = video.y + 20;
-  ASSERT_TRUE(wait_for([&] { return at({Sint16(video.x), Sint16(video.y), Uint16(video.w / 4), Uint16(video.h / 4)}).black > 100; }));
+  ASSERT_TRUE(wait_for([&] {
+    return at({Sint16(video.x), Sint16(video.y), Uint16(video.w / 4), Uint16(video.h / 4)}).black >
+           100;
+  }));
   master_click(px, py, 3);
   // The pad opens on the refresh after the release; its frame has a bright blue border.
   ASSERT_TRUE(wait_for([&] {
     const SDL_Rect column{Sint16(px), Sint16(py), 1, Uint16(2 * pad_button.h + 9)};
-    return count_pixels(column, [](int r, int, int b) { return b > 200 && r < 100; }) > pad_button.h;
+    return count_pixels(column, [](int r, int, int b) { return b > 200 && r < 100; }) >
+           pad_button.h;
   }));
   master_click(px + 1 + pad_button.w / 2, py + pad_button.h + 6 + pad_button.h / 2);
   EXPECT_TRUE(shows([&] { return one_picture(ext, 0, 0, 1); }, ext)) << out();
@@ -247,7 +263,10 @@ TEST_F(LinkWindows, key_w_opens_the_spot_window_of_the_selection_at_the_corner) 
   write_setup(port1);
   ASSERT_NO_FATAL_FAILURE(start_vigilo({"-A", "DVR-1", "-u", "admin,admin"}));
   const SDL_Rect video = video_rect();
-  ASSERT_TRUE(wait_for([&] { return at({Sint16(video.x), Sint16(video.y), Uint16(video.w / 4), Uint16(video.h / 4)}).black > 100; }));
+  ASSERT_TRUE(wait_for([&] {
+    return at({Sint16(video.x), Sint16(video.y), Uint16(video.w / 4), Uint16(video.h / 4)}).black >
+           100;
+  }));
   // The selected tile wears a yellow frame; key w once it shows.
   click(video.x + video.w / 8, video.y + video.h / 8);
   const SDL_Rect left_edge{Sint16(video.x), Sint16(video.y + video.h / 16), 4, Uint16(video.h / 8)};
@@ -258,13 +277,15 @@ TEST_F(LinkWindows, key_w_opens_the_spot_window_of_the_selection_at_the_corner) 
   ASSERT_TRUE(wait_for(framed));
   key("w");
   unsigned long spot = 0;
-  ASSERT_TRUE(wait_until([&] { return (spot = x11_find_window("ZOL Spot Window")) != 0; })) << out();
+  ASSERT_TRUE(wait_until([&] { return (spot = x11_find_window("ZOL Spot Window")) != 0; }))
+      << out();
   int x = 0, y = 0, w = 0, h = 0;
   // SDL names the window while it is still 32 x 32; it is placed and sized a moment later.
   EXPECT_TRUE(wait_until([&] {
     return shot_->origin(spot, &x, &y) && shot_->size(spot, &w, &h) && x == 1600 - 352 &&
            y == 1200 - 240 && w == 352 && h == 240;
-  })) << x << "," << y << " " << w << "x" << h;
+  })) << x
+      << "," << y << " " << w << "x" << h;
   EXPECT_TRUE(shows([&] { return one_picture(spot, 0, 0, 1); }));
   key("q");
   EXPECT_EQ(wait_exit(), 0) << err();

@@ -58,9 +58,8 @@ TEST_F(LiveWindow, live_tiles_follow_the_layout_keys_and_esc_ends_the_program) {
     for (int r = 0; r < 4; ++r)
       for (int c = 0; c < 4; ++c) {
         Census n = cell(c, r, 4);
-        t += std::to_string(n.white) + "/" + std::to_string(n.black) + "/" +
-             std::to_string(n.red) + "/" + std::to_string(n.grey64) + "/" +
-             std::to_string(n.total) + " ";
+        t += std::to_string(n.white) + "/" + std::to_string(n.black) + "/" + std::to_string(n.red) +
+             "/" + std::to_string(n.grey64) + "/" + std::to_string(n.total) + " ";
       }
     return t;
   };
@@ -140,9 +139,9 @@ TEST_F(LiveWindow, closing_the_window_ends_the_program) {
   // Each thread says what it is: the DVR's receive thread, the decoders, the DVR event
   // stages, the monitors and SDL's timer thread (named by its first status tick); the main
   // thread keeps the program's name.
-  const std::vector<std::string> expected{"rx DVR-1", "decoder 0", "events",      "snapshots",
-                                          "cpu monitor", "net monitor", "clock", "popup",
-                                          "sdl timer", "vigilo"};
+  const std::vector<std::string> expected{"rx DVR-1",    "decoder 0",   "events", "snapshots",
+                                          "cpu monitor", "net monitor", "clock",  "popup",
+                                          "sdl timer",   "vigilo"};
   std::vector<std::string> names;
   auto all_named = [&] {
     names = thread_names(vigilo_);

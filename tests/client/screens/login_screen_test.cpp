@@ -14,7 +14,8 @@ class LoginScreen : public gui::GuiTest {
     write_setup(9101, 9102, [](std::string& cfg) {
       const std::string pw = uuencode_line("2468");
       cfg.replace(cfg.find("num_user=1"), 10, "num_user=2");
-      cfg.insert(cfg.find("[SYSTEM]"), "op=Operator, " + pw + " ,0, $1D9&1@`` , (1D9&1D9&1D8` ,desk\n");
+      cfg.insert(cfg.find("[SYSTEM]"),
+                 "op=Operator, " + pw + " ,0, $1D9&1@`` , (1D9&1D9&1D8` ,desk\n");
     });
     ASSERT_NO_FATAL_FAILURE(start_vigilo({}));
     // SDL names its window before it gives it the login skin's size.
@@ -76,7 +77,8 @@ TEST_F(LoginScreen, wrong_pair_is_refused_then_the_keypad_logs_in) {
   key("KP_Enter");
   int w = 0, h = 0;
   EXPECT_TRUE(wait_for([&] { return shot_->size(win_, &w, &h) && w == 1280 && h == 1024; }))
-      << "the main window opens at the skin's size; now " << w << "x" << h << "\n" << out();
+      << "the main window opens at the skin's size; now " << w << "x" << h << "\n"
+      << out();
   EXPECT_TRUE(wait_for([&] { return system_log().find("|LOGIN|") != std::string::npos; }))
       << system_log();
   EXPECT_EQ(exit_by([&] { key("Escape"); }), 0) << err();
@@ -91,7 +93,9 @@ TEST_F(LoginScreen, esc_cancel_and_closing_end_with_0_without_a_login_line) {
                 if (way == 0) key("Escape");
                 if (way == 1) click(cx(cancel), cy(cancel));
                 if (way == 2) x11_close_window(win_);
-              }), 0) << err();
+              }),
+              0)
+        << err();
     const std::string log = system_log();
     EXPECT_NE(log.find("|START|"), std::string::npos) << log;
     EXPECT_NE(log.find("|EXIT|"), std::string::npos) << log;

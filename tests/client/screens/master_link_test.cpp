@@ -45,12 +45,15 @@ std::atomic<int> reader_clock_reads{0};
 // silence check before each wait for a new connection.
 std::atomic<int> master_clock_reads{0};
 uint32_t fake_clock() {
-  if (std::this_thread::get_id() != master_thread_id) ++reader_clock_reads;
-  else ++master_clock_reads;
+  if (std::this_thread::get_id() != master_thread_id)
+    ++reader_clock_reads;
+  else
+    ++master_clock_reads;
   return fake_now.load();
 }
 
-std::vector<uint8_t> message(int command, const char* name = "", std::vector<std::pair<int, int32_t>> values = {}) {
+std::vector<uint8_t> message(int command, const char* name = "",
+                             std::vector<std::pair<int, int32_t>> values = {}) {
   COMM_FIELDS m{};
   m.command = static_cast<uint16_t>(command);
   snprintf(m.msg, sizeof m.msg, "%s", name);
@@ -83,7 +86,9 @@ struct Peer {
     fd = socket(AF_INET, SOCK_STREAM, 0);
     return connect_fd(fd, port);
   }
-  bool send_bytes(const std::vector<uint8_t>& b) { return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == long(b.size()); }
+  bool send_bytes(const std::vector<uint8_t>& b) {
+    return send(fd, b.data(), b.size(), MSG_NOSIGNAL) == long(b.size());
+  }
   // One whole message: 1, 0 when the other end closed, -1 when nothing came in time.
   int read_message(COMM_FIELDS* m, int ms = 5000) {
     uint8_t buf[COMM_MESSAGE_SIZE];
@@ -110,8 +115,7 @@ struct Peer {
   bool closed_by_other_end(int ms = 5000) {
     COMM_FIELDS m;
     int r;
-    while ((r = read_message(&m, ms)) == 1) {
-    }
+    while ((r = read_message(&m, ms)) == 1) {}
     return r == 0;
   }
 };
@@ -143,7 +147,8 @@ class Link : public ScreensTest {
     setenv("VIGILO_MAILSLOT_DIR", keys_.c_str(), 1);
     // A test that reads the environment again must find only what it set itself: a port or
     // address inherited from the shell would move the master off the test's own port.
-    for (const char* name : {"VIGILO_LINK_SECRET", "VIGILO_LINK_PORT", "VIGILO_LINK_ADDRESS"}) unsetenv(name);
+    for (const char* name : {"VIGILO_LINK_SECRET", "VIGILO_LINK_PORT", "VIGILO_LINK_ADDRESS"})
+      unsetenv(name);
     init_app_options(&opts);
     read_link_environment(&opts);  // no secret given by hand
     opts.context = ctx;
@@ -173,7 +178,9 @@ class Link : public ScreensTest {
     return text;
   }
   // What a master of this account leaves for its windows.
-  void write_key(const std::string& text) { std::ofstream(keys_ + "/link-" + std::to_string(port) + ".key") << text; }
+  void write_key(const std::string& text) {
+    std::ofstream(keys_ + "/link-" + std::to_string(port) + ".key") << text;
+  }
 
   void start_master() {
     master = std::thread([this] {
@@ -196,7 +203,8 @@ class Link : public ScreensTest {
       p.fd = -1;
       return false;
     };
-    if (!eventually(attempt) || !p.send_bytes(message(COMM_HELLO, (key.empty() ? secret() : key).c_str())))
+    if (!eventually(attempt) ||
+        !p.send_bytes(message(COMM_HELLO, (key.empty() ? secret() : key).c_str())))
       return false;
     return eventually([&] { return count_slaves(&opts) == expect_count; });
   }
@@ -288,7 +296,8 @@ TEST_F(Link, split_garbage_and_bad_tags_end_only_their_own_connection) {
 
   // More messages than the window loop may fall behind by: each keeps its own bytes.
   for (int i = 0; i < 24; ++i)
-    ASSERT_TRUE(a.send_bytes(message(COMM_ADD_CHANNEL, ("DVR-" + std::to_string(i)).c_str(), {{8, 1 << i}})));
+    ASSERT_TRUE(a.send_bytes(
+        message(COMM_ADD_CHANNEL, ("DVR-" + std::to_string(i)).c_str(), {{8, 1 << i}})));
   got.clear();
   ASSERT_TRUE(eventually([&] {
     auto more = take_link_messages();
@@ -353,7 +362,8 @@ TEST_F(Link, connections_without_the_secret_are_closed_before_they_post) {
   COMM_FIELDS m;
   EXPECT_TRUE(own.wait_for(COMM_SET_LAYOUT, &m));
   EXPECT_EQ(m.value[1], 0);
-  EXPECT_EQ(quiet.read_message(&m, LINK_HELLO_MS + 5000), 0) << "closed in its time, with nothing sent";
+  EXPECT_EQ(quiet.read_message(&m, LINK_HELLO_MS + 5000), 0)
+      << "closed in its time, with nothing sent";
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(take_link_messages().empty());
   EXPECT_NE(ctx->layout_target.load(), 2);
@@ -405,7 +415,9 @@ TEST_F(Link, a_window_of_this_account_finds_the_secret_of_its_master) {
   const auto start = std::chrono::steady_clock::now();
   slave = std::thread([this] { slave_thread(&window); });
   const bool admitted = eventually([&] { return count_slaves(&opts) == 1; });
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
   send_layout_to_slaves(&opts, 5);
   std::vector<COMM_FIELDS> got;
   const bool followed = eventually([&] { return !(got = take_link_messages()).empty(); });
@@ -433,7 +445,8 @@ TEST_F(Link, a_secret_given_by_hand_admits_a_remote_window) {
   testing::internal::CaptureStdout();
   read_link_environment(&opts);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("VIGILO_LINK_SECRET is not 16 to 133 characters long"), std::string::npos) << out;
+  EXPECT_NE(out.find("VIGILO_LINK_SECRET is not 16 to 133 characters long"), std::string::npos)
+      << out;
   setenv("VIGILO_LINK_SECRET", given.c_str(), 1);
   read_link_environment(&opts);
   unsetenv("VIGILO_LINK_SECRET");
@@ -461,7 +474,8 @@ TEST_F(Link, a_flood_of_channels_from_one_slave_reaches_the_loop_merged) {
   constexpr int kMessages = 20000;
   std::vector<uint8_t> flood;
   for (int i = 0; i < kMessages; ++i) {
-    auto m = message(COMM_ADD_CHANNEL, i % 2 ? "DVR-2" : "DVR-1", {{8, int32_t(1u << (i % 32))}, {9, i == 7}});
+    auto m = message(COMM_ADD_CHANNEL, i % 2 ? "DVR-2" : "DVR-1",
+                     {{8, int32_t(1u << (i % 32))}, {9, i == 7}});
     flood.insert(flood.end(), m.begin(), m.end());
   }
   auto end = message(COMM_SET_TARGET);
@@ -473,16 +487,20 @@ TEST_F(Link, a_flood_of_channels_from_one_slave_reaches_the_loop_merged) {
   std::thread sender([&] { s.send_bytes(flood); });
   std::vector<COMM_FIELDS> got;
   uint32_t video[2] = {}, audio[2] = {};
-  const bool all = eventually([&] {
-    for (const COMM_FIELDS& m : take_link_messages()) {
-      got.push_back(m);
-      const int k = std::string(m.msg) == "DVR-2";
-      video[k] |= uint32_t(m.value[8]);
-      audio[k] |= uint32_t(m.value[9]);
-    }
-    return ctx->layout_target.load() == 2 && video[0] == 0x55555555u && video[1] == 0xAAAAAAAAu;
-  }, 60000);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  const bool all = eventually(
+      [&] {
+        for (const COMM_FIELDS& m : take_link_messages()) {
+          got.push_back(m);
+          const int k = std::string(m.msg) == "DVR-2";
+          video[k] |= uint32_t(m.value[8]);
+          audio[k] |= uint32_t(m.value[9]);
+        }
+        return ctx->layout_target.load() == 2 && video[0] == 0x55555555u && video[1] == 0xAAAAAAAAu;
+      },
+      60000);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
   sender.join();
   testing::internal::GetCapturedStdout();
   ASSERT_TRUE(all);
@@ -624,7 +642,7 @@ TEST_F(Link, sends_without_slaves_or_listener_report_it) {
   EXPECT_EQ(send_add_channel_to_slave(&opts, 1), -1);  // no listening socket
   start_master();
   ASSERT_TRUE(eventually([&] {
-    return send_add_channel_to_slave(&opts, 1) == -5;   // listening, no slave
+    return send_add_channel_to_slave(&opts, 1) == -5;  // listening, no slave
   }));
   EXPECT_EQ(send_add_channel_to_slave(&opts, 99), -2);
   Peer s;
@@ -661,7 +679,9 @@ TEST_F(Link, listener_address_and_port_come_from_the_environment) {
     testing::internal::CaptureStdout();
     read_link_environment(&opts);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), c.lines) << c.port << " " << c.address << "\n" << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), c.lines)
+        << c.port << " " << c.address << "\n"
+        << out;
     for (const PEER_ENDPOINT& p : opts.peers) EXPECT_EQ(p.port, c.want_port) << c.port;
     EXPECT_STREQ(opts.peers[0].address, c.want_address) << c.address;
   }
@@ -806,7 +826,9 @@ TEST_F(Link, only_the_slaves_own_disconnect_hands_its_channels_back) {
     opts.conn_state.store(CONN_CONNECTED);
     CONN_REQUEST local{COMM_DISCONNECT, 0, 0, 0};
     auto wire = message(COMM_DISCONNECT);
-    handle_link_command(user_event(UE_LINK_COMMAND, c.from_master ? static_cast<void*>(wire.data()) : &local), ctx, &opts);
+    handle_link_command(
+        user_event(UE_LINK_COMMAND, c.from_master ? static_cast<void*>(wire.data()) : &local), ctx,
+        &opts);
     EXPECT_EQ(opts.conn_state.load(), uint32_t(CONN_DISCONNECTED)) << c.what;
     COMM_FIELDS got;
     // Long enough for a hand-back on a busy machine; one that must not come gets a second.

@@ -81,11 +81,13 @@ class MixedDvrs : public gui::GuiTest {
       return s + "," + s + "," + s + "," + s + "," + s + ",80," + s;
     };
     // connection, video (live), listening, control, playback, http, audio
-    const std::string i_ports = std::to_string(i_ports_[0]) + "," + std::to_string(i_ports_[0]) + "," +
-                                std::to_string(i_ports_[0]) + "," + std::to_string(i_ports_[1]) + "," +
-                                std::to_string(i_ports_[2]) + ",80," + std::to_string(i_ports_[0]);
+    const std::string i_ports = std::to_string(i_ports_[0]) + "," + std::to_string(i_ports_[0]) +
+                                "," + std::to_string(i_ports_[0]) + "," +
+                                std::to_string(i_ports_[1]) + "," + std::to_string(i_ports_[2]) +
+                                ",80," + std::to_string(i_ports_[0]);
     const std::string dvrs = "[DVR]\nnum_dvr=3\n" + line("DVR-1", "MW-2606QTR14", same(q_port)) +
-                             line("DVR-2", "vantrel", i_ports) + line("DVR-3", "talve8", same(s_port_)) +
+                             line("DVR-2", "vantrel", i_ports) +
+                             line("DVR-3", "talve8", same(s_port_)) +
                              "[GROUP]\nnum_group=1\n[GROUP_1]\ngroup_name=Mixed\nnum_dvr=3\n"
                              "DVR-1=FFFF\nDVR-2=FFFF\nDVR-3=FFFF\n";
     cfg.replace(from, to - from, dvrs);
@@ -94,8 +96,9 @@ class MixedDvrs : public gui::GuiTest {
 
   // Cell of tile n in the 4 x 4 grid of the video area.
   SDL_Rect cell(int n) const {
-    return SDL_Rect{Sint16(video_.x + (n % 4) * video_.w / 4), Sint16(video_.y + (n / 4) * video_.h / 4),
-                    Uint16(video_.w / 4), Uint16(video_.h / 4)};
+    return SDL_Rect{Sint16(video_.x + (n % 4) * video_.w / 4),
+                    Sint16(video_.y + (n / 4) * video_.h / 4), Uint16(video_.w / 4),
+                    Uint16(video_.h / 4)};
   }
   // Picture size and the part of it a tile shows ('Q' pictures lose their border).
   struct Source {
@@ -136,9 +139,12 @@ class MixedDvrs : public gui::GuiTest {
     for (int i = 0; i < count; ++i) {
       const uint8_t seg = kSegments[text[size_t(i)] - '0'];
       const int x0 = d.x + i * dw + t, w = dw - 2 * t, y0 = d.y + t, h = d.h - 2 * t, hm = h / 2;
-      const int centres[7][2] = {{x0 + w / 2, y0 + t / 2},           {x0 + w - t / 2, y0 + hm / 2},
-                                 {x0 + w - t / 2, y0 + hm + (h - hm) / 2}, {x0 + w / 2, y0 + h - t / 2},
-                                 {x0 + t / 2, y0 + hm + (h - hm) / 2}, {x0 + t / 2, y0 + hm / 2},
+      const int centres[7][2] = {{x0 + w / 2, y0 + t / 2},
+                                 {x0 + w - t / 2, y0 + hm / 2},
+                                 {x0 + w - t / 2, y0 + hm + (h - hm) / 2},
+                                 {x0 + w / 2, y0 + h - t / 2},
+                                 {x0 + t / 2, y0 + hm + (h - hm) / 2},
+                                 {x0 + t / 2, y0 + hm / 2},
                                  {x0 + w / 2, y0 + hm}};
       for (int k = 0; k < 7; ++k) {
         double mean = 0;
@@ -173,7 +179,8 @@ class MixedDvrs : public gui::GuiTest {
   std::string describe() const {
     std::string d;
     for (int n = 0; n < 3 * kChannels; ++n)
-      d += std::to_string(n) + (shows_number(n) ? " digits" : " -") + (shows_connecting(n) ? " connecting\n" : "\n");
+      d += std::to_string(n) + (shows_number(n) ? " digits" : " -") +
+           (shows_connecting(n) ? " connecting\n" : "\n");
     return d;
   }
 

@@ -67,7 +67,8 @@ class Monitors : public ScreensTest {
   }
   void watchdog(int w) {
     ASSERT_EQ(0, load_system_info(("[SYSTEM]\nwatchdog=" + std::to_string(w) +
-                                   "\nevent_popup_type=0\nevent_popup_time=1\n").c_str()));
+                                   "\nevent_popup_type=0\nevent_popup_time=1\n")
+                                      .c_str()));
     ctx->watchdog.store(get_watchdog());
   }
   std::string reboot_log_;
@@ -166,9 +167,10 @@ TEST_F(Monitors, popup_single_view_shows_the_channel_and_restores_the_view) {
   select_channel(ctx, 3);
   set_channel_audio(ctx, 3);
   auto request = [&](int action, int type, int id) {
-    handle_popup_request(user_event(UE_POPUP, reinterpret_cast<void*>(intptr_t((action << 8) | type)),
-                                    reinterpret_cast<void*>(intptr_t(id))),
-                         ctx, &app_options);
+    handle_popup_request(
+        user_event(UE_POPUP, reinterpret_cast<void*>(intptr_t((action << 8) | type)),
+                   reinterpret_cast<void*>(intptr_t(id))),
+        ctx, &app_options);
   };
   request(1, 0, 9);
   EXPECT_EQ(1, ctx->layout.load());
@@ -203,7 +205,8 @@ TEST_F(Monitors, popup_thread_asks_the_loop_and_ends_on_quit) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (asked.size() < 2 && std::chrono::steady_clock::now() < deadline) {
     SDL_Event ev;
-    if (SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0 && user_event_number(ev) == UE_POPUP)
+    if (SDL_PeepEvents(&ev, 1, SDL_GETEVENT, SDL_ALLEVENTS) > 0 &&
+        user_event_number(ev) == UE_POPUP)
       asked.emplace_back(reinterpret_cast<intptr_t>(ev.user.data1),
                          reinterpret_cast<intptr_t>(ev.user.data2));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -51,12 +51,12 @@ TEST_F(OptionsTest, ResultCountsTheWordsLeftAfterTheOptions) {
   } cases[] = {
       {{}, -1},
       {{"-k"}, -1},
-      {{"-k", "file.zol"}, 0},                 // one stray word: usage
-      {{"-k", "a", "b"}, -1},                  // two stray words are ignored
-      {{"-m", "3", "-u", "admin,secret"}, -1}, // the launcher's line
-      {{"--", "x"}, 0},                        // "--" is skipped
-      {{"-", "x"}, -1},                        // "-" is a word and ends the scan
-      {{"-m"}, -1},                            // missing argument
+      {{"-k", "file.zol"}, 0},                  // one stray word: usage
+      {{"-k", "a", "b"}, -1},                   // two stray words are ignored
+      {{"-m", "3", "-u", "admin,secret"}, -1},  // the launcher's line
+      {{"--", "x"}, 0},                         // "--" is skipped
+      {{"-", "x"}, -1},                         // "-" is a word and ends the scan
+      {{"-m"}, -1},                             // missing argument
   };
   for (auto& c : cases) {
     init_app_options(&opts);

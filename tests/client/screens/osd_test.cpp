@@ -59,9 +59,8 @@ TEST_F(Osd, line_positions_stay_inside_the_tile) {
     int k;
     bool selected;
     int x, y;
-  } cases[] = {{0, false, 102, 52}, {0, true, 103, 53},  {1, false, 102, 65},
-               {2, false, 102, 156}, {2, true, 103, 154}, {3, false, 208, 156},
-               {4, true, 206, 53},   {5, false, 104, 52}};
+  } cases[] = {{0, false, 102, 52}, {0, true, 103, 53},   {1, false, 102, 65}, {2, false, 102, 156},
+               {2, true, 103, 154}, {3, false, 208, 156}, {4, true, 206, 53},  {5, false, 104, 52}};
   for (const Case& c : cases) {
     int x, y;
     SDL_Rect clip;

@@ -54,19 +54,21 @@ class Panel : public ScreensTest {
   static bool same_look(int a, int b) {
     SDL_Surface* p = get_widget_state_image(kMain, a, 0);
     SDL_Surface* q = get_widget_state_image(kMain, b, 0);
-    if (!p || !q || p->w != q->w || p->h != q->h || p->format->BytesPerPixel != q->format->BytesPerPixel)
+    if (!p || !q || p->w != q->w || p->h != q->h ||
+        p->format->BytesPerPixel != q->format->BytesPerPixel)
       return false;
     for (int y = 0; y < p->h; ++y)
       if (memcmp(static_cast<Uint8*>(p->pixels) + y * p->pitch,
-                 static_cast<Uint8*>(q->pixels) + y * q->pitch, size_t(p->w) * p->format->BytesPerPixel) != 0)
+                 static_cast<Uint8*>(q->pixels) + y * q->pitch,
+                 size_t(p->w) * p->format->BytesPerPixel) != 0)
         return false;
     return true;
   }
 };
 
 TEST(PanelRules, meter_steps_by_tens_and_refuses_outside_0_to_100) {
-  const int table[][2] = {{0, 0}, {1, 1}, {10, 1}, {11, 2}, {55, 6}, {91, 10}, {100, 10},
-                          {101, -1}, {-1, -1}};
+  const int table[][2] = {{0, 0},   {1, 1},    {10, 1},   {11, 2}, {55, 6},
+                          {91, 10}, {100, 10}, {101, -1}, {-1, -1}};
   for (const auto& row : table) EXPECT_EQ(meter_step(row[0]), row[1]) << row[0];
 }
 
@@ -156,9 +158,9 @@ TEST_F(Panel, camera_information_lines_of_the_small_and_the_large_window) {
                                        "Size: 352x240 / Fps: 25 fps / 40 kBps", "IP: 10.0.0.7"};
   ASSERT_EQ(cam_info_lines(ctx, &rx, 2, true, lines), 4);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(lines[i], small[i]);
-  const std::vector<std::string> large{"DVR: DVR-1", "Cam No.: 3", "Cam Label: Gate",
-                                       "IP: 10.0.0.7", "Size: 352x240", "FPS: 25 fps",
-                                       "Bit Rate: 40 kBps", "Zoom:   2.0X", "Scale:   1.5X"};
+  const std::vector<std::string> large{"DVR: DVR-1",        "Cam No.: 3",    "Cam Label: Gate",
+                                       "IP: 10.0.0.7",      "Size: 352x240", "FPS: 25 fps",
+                                       "Bit Rate: 40 kBps", "Zoom:   2.0X",  "Scale:   1.5X"};
   ASSERT_EQ(cam_info_lines(ctx, &rx, 2, false, lines), 9);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(lines[i], large[i]);
 }
@@ -174,7 +176,8 @@ TEST_F(Panel, pad_and_message_hidden_during_a_refresh_tick_stay_hidden) {
   place_popup_panel(ctx, ctx->video_rect.x + 8, ctx->video_rect.y + 8);
   ASSERT_EQ(set_message(ctx, "Recording started."), 0);
   std::vector<int> pad{find_widget(kMain, "popup_frame"), find_widget(kMain, "pip2"),
-                       find_widget(kMain, "digital_zoom_in"), find_widget(kMain, "digital_zoom_out")};
+                       find_widget(kMain, "digital_zoom_in"),
+                       find_widget(kMain, "digital_zoom_out")};
   for (int w = 28; w <= 38; ++w) pad.push_back(w);
   const int message = find_widget(kMain, "message");
   ASSERT_GT(message, 0);
@@ -189,8 +192,7 @@ TEST_F(Panel, pad_and_message_hidden_during_a_refresh_tick_stay_hidden) {
   for (int i = 0; i < 150; ++i) {
     const auto spin = [i] {  // the hide lands at another point of the tick each time
       for (auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(i % 10 * 70);
-           std::chrono::steady_clock::now() < end;) {
-      }
+           std::chrono::steady_clock::now() < end;) {}
     };
     show_popup_panel(ctx);
     ASSERT_TRUE(eventually([&] { return ctx->popup_state.load() == 2; }, 5000, 1));

@@ -46,7 +46,8 @@ TEST_F(PlaybackControls, speed_steps_stop_at_a_sixteenth_and_sixteen) {
     ctx->playback_speed = 1.0;
     for (int i = 0; i < c.slower; ++i) speed_slower(ctx);
     for (int i = 0; i < c.faster; ++i) speed_faster(ctx);
-    EXPECT_EQ(ctx->playback_speed.load(), c.speed) << c.slower << " slower, " << c.faster << " faster";
+    EXPECT_EQ(ctx->playback_speed.load(), c.speed)
+        << c.slower << " slower, " << c.faster << " faster";
   }
 }
 
@@ -69,7 +70,8 @@ TEST_F(PlaybackControls, a_posted_layout_request_is_range_checked) {
   struct Case {
     int layout, page;
     int expect_layout, expect_page;
-  } cases[] = {{2, 0, 2, 0}, {99, 0, 2, 0}, {-1, 0, 2, 0}, {3, -4, 2, 0}, {1, 3, 1, 3}, {0, 0, 1, 3}};
+  } cases[] = {{2, 0, 2, 0},  {99, 0, 2, 0}, {-1, 0, 2, 0},
+               {3, -4, 2, 0}, {1, 3, 1, 3},  {0, 0, 1, 3}};
   for (const Case& c : cases) {
     uint8_t msg[COMM_MESSAGE_SIZE];
     handle_playback_user_event(layout_command(c.layout, c.page, msg), ctx, &app_options);
@@ -125,7 +127,9 @@ const Clip& clip() {
   return c;
 }
 
-void put(std::vector<uint8_t>& out, const std::vector<uint8_t>& b) { out.insert(out.end(), b.begin(), b.end()); }
+void put(std::vector<uint8_t>& out, const std::vector<uint8_t>& b) {
+  out.insert(out.end(), b.begin(), b.end());
+}
 
 std::vector<uint8_t> zol_file() {
   std::vector<uint8_t> out;
@@ -155,8 +159,8 @@ std::vector<uint8_t> dat_file() {
   std::vector<uint8_t> out = {0x00, 0x22, 0x03, 0x03, 0, 0, 0, 0};
   for (size_t i = 0; i < clip().units.size(); ++i) {
     put(out, qdvr::build_fsh(3, 0, kPicW, kPicH, uint32_t(clip().units[i].size()), clip().keys[i],
-                             5000 + uint32_t(i / kFps), uint16_t(i % kFps * (1000 / kFps)), int(i % 64),
-                             false, 0));
+                             5000 + uint32_t(i / kFps), uint16_t(i % kFps * (1000 / kFps)),
+                             int(i % 64), false, 0));
     put(out, clip().units[i]);
   }
   return out;
@@ -234,9 +238,12 @@ class PlaybackWindow : public gui::GuiTest {
     int number = 0;
     for (int i = 0; i < 2; ++i) {
       const int x0 = d.x + i * dw + t, w = dw - 2 * t, y0 = d.y + t, h = d.h - 2 * t, hm = h / 2;
-      const int centres[7][2] = {{x0 + w / 2, y0 + t / 2},          {x0 + w - t / 2, y0 + hm / 2},
-                                 {x0 + w - t / 2, y0 + hm + (h - hm) / 2}, {x0 + w / 2, y0 + h - t / 2},
-                                 {x0 + t / 2, y0 + hm + (h - hm) / 2},     {x0 + t / 2, y0 + hm / 2},
+      const int centres[7][2] = {{x0 + w / 2, y0 + t / 2},
+                                 {x0 + w - t / 2, y0 + hm / 2},
+                                 {x0 + w - t / 2, y0 + hm + (h - hm) / 2},
+                                 {x0 + w / 2, y0 + h - t / 2},
+                                 {x0 + t / 2, y0 + hm + (h - hm) / 2},
+                                 {x0 + t / 2, y0 + hm / 2},
                                  {x0 + w / 2, y0 + hm}};
       uint8_t seg = 0;
       for (int k = 0; k < 7; ++k)
@@ -257,7 +264,9 @@ class PlaybackWindow : public gui::GuiTest {
       for (int x = x0; x < x0 + w; ++x) sum = (sum ^ uint64_t(sum_at(x, y) + 1)) * 1099511628211ull;
     return sum;
   }
-  uint64_t video_checksum() const { return checksum(wx_ + video_.x, wy_ + video_.y, video_.w, video_.h); }
+  uint64_t video_checksum() const {
+    return checksum(wx_ + video_.x, wy_ + video_.y, video_.w, video_.h);
+  }
 
   // The picture stays the same over a second.
   bool still() {
@@ -309,7 +318,10 @@ TEST_F(PlaybackWindow, a_recording_plays_pauses_seeks_and_ends_on_screen) {
   ASSERT_TRUE(wait_for([&] { return shown_number() >= before + 9; })) << before;
   const int after = shown_number();
   press(4, "prev");
-  EXPECT_TRUE(wait_for([&] { int m = shown_number(); return m >= 0 && m <= after - 8; })) << after;
+  EXPECT_TRUE(wait_for([&] {
+    int m = shown_number();
+    return m >= 0 && m <= after - 8;
+  })) << after;
 
   // Five `slower` clicks: the label stops changing after the fourth (1/16); nine `faster`
   // clicks from there: after the eighth (16).
@@ -338,7 +350,10 @@ TEST_F(PlaybackWindow, a_dat_file_plays_and_seeks) {
   key("Up");  // +30 s
   ASSERT_TRUE(wait_for([&] { return shown_number() >= before + 28; })) << before;
   key("Home");
-  EXPECT_TRUE(wait_for([&] { int m = shown_number(); return m >= kFirst && m < kFirst + 5; }));
+  EXPECT_TRUE(wait_for([&] {
+    int m = shown_number();
+    return m >= kFirst && m < kFirst + 5;
+  }));
 }
 
 }  // namespace

@@ -66,8 +66,7 @@ TEST_F(SdkWindow, channels_0_to_8_show_the_dvrs_pictures_and_come_back_after_a_d
 
   const int logons = peer_->count(0x00000001);
   peer_->drop_connections();
-  ASSERT_TRUE(eventually([&] { return peer_->count(0x00000001) > logons; }, 45000))
-      << out();
+  ASSERT_TRUE(eventually([&] { return peer_->count(0x00000001) > logons; }, 45000)) << out();
   // The pictures move again: the moving square changes what tile 0 holds.
   ASSERT_TRUE(wait_for([&] { return tiles_live(9); }));
   const long sum = cell(0, 0, 4).sum;
@@ -91,7 +90,8 @@ TEST_F(SdkWindow, q_ends_the_program_within_2_s_while_the_control_connection_nev
       << out();
   const auto took = std::chrono::steady_clock::now() - t0;
   EXPECT_LT(took, std::chrono::seconds(2))
-      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n" << out();
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n"
+      << out();
   expect_clean_exit();
 }
 

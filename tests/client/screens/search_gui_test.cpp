@@ -17,7 +17,8 @@ struct Wire {
   int type = 0, mode = 0;
   std::vector<uint8_t> body;
   uint32_t be32(size_t at) const {
-    return uint32_t(body[at]) << 24 | uint32_t(body[at + 1]) << 16 | uint32_t(body[at + 2]) << 8 | body[at + 3];
+    return uint32_t(body[at]) << 24 | uint32_t(body[at + 1]) << 16 | uint32_t(body[at + 2]) << 8 |
+           body[at + 3];
   }
 };
 
@@ -80,7 +81,8 @@ class SearchGui : public gui::GuiTest {
       Wire w;
       char hex[400] = {};
       if (std::sscanf(text.c_str() + at, "request %d %d %399s", &w.type, &w.mode, hex) >= 2)
-        for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) w.body.push_back(uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+        for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+          w.body.push_back(uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
       all.push_back(w);
       at = end;
     }
@@ -98,8 +100,8 @@ class SearchGui : public gui::GuiTest {
     return -1;
   }
   static bool search_of(const Wire& w, int day, int mask, int hour) {
-    return w.type == 162 && w.body.size() >= 7 && w.body[3] == day && (w.body[4] | w.body[5] << 8) == mask &&
-           w.body[6] == hour;
+    return w.type == 162 && w.body.size() >= 7 && w.body[3] == day &&
+           (w.body[4] | w.body[5] << 8) == mask && w.body[6] == hour;
   }
   static bool code_of(const Wire& w, int type, int code) {
     return w.type == type && w.body.size() >= 12 && w.body[8] == code;
@@ -122,7 +124,9 @@ class SearchGui : public gui::GuiTest {
     return SDL_Rect{Sint16(first.x + i * (first.w + 1)), first.y, first.w, first.h};
   }
   // Red channel of a cell's left edge: the skin draws enabled cells' edges lighter.
-  int edge(const SDL_Rect& r) const { return int((shot_->pixel(wx_ + r.x, wy_ + r.y + r.h / 2) >> 16) & 0xFF); }
+  int edge(const SDL_Rect& r) const {
+    return int((shot_->pixel(wx_ + r.x, wy_ + r.y + r.h / 2) >> 16) & 0xFF);
+  }
   bool enabled(const SDL_Rect& r) const { return edge(r) > 50; }
   SDL_Rect video() {
     SKIN_WINDOW w;
@@ -166,7 +170,8 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
 
   // Day B: cameras 1-4 recorded.
   click(cx(day_cell(day_b_)), cy(day_cell(day_b_)));
-  ASSERT_GE(wait_wire(size_t(month_req), [&](const Wire& w) { return search_of(w, day_b_, 0, 255); }), 0);
+  ASSERT_GE(
+      wait_wire(size_t(month_req), [&](const Wire& w) { return search_of(w, day_b_, 0, 255); }), 0);
   rest_pointer();
   const SDL_Rect cam1 = row_cell("camera", 0), cam5 = row_cell("camera", 4);
   ASSERT_TRUE(wait_for([&] { return enabled(row_cell("camera", 3)) && !enabled(cam5); }));
@@ -197,10 +202,12 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
   const size_t before = wire().size();
   click(cx(row_cell("minute", 20)), cy(row_cell("minute", 20)));
   const int stop = wait_wire(before, [](const Wire& w) { return code_of(w, 17, 20); });
-  const int leave = wait_wire(before, [](const Wire& w) { return w.type == 7 && w.mode == 2 && code_of(w, 7, 4); });
+  const int leave = wait_wire(
+      before, [](const Wire& w) { return w.type == 7 && w.mode == 2 && code_of(w, 7, 4); });
   const int play = wait_wire(before, [](const Wire& w) { return code_of(w, 6, 3); });
   const int start = wait_wire(before, [](const Wire& w) { return code_of(w, 17, 17); });
-  ASSERT_TRUE(stop >= 0 && leave > stop && play > leave && start > play) << stop << leave << play << start;
+  ASSERT_TRUE(stop >= 0 && leave > stop && play > leave && start > play)
+      << stop << leave << play << start;
   const Wire p = wire()[size_t(play)];
   EXPECT_EQ(uint32_t(utc(year_, month_, day_b_, 11, 20)), p.be32(4));
   EXPECT_EQ(1u, p.be32(0)) << "camera 1";
@@ -308,7 +315,8 @@ TEST_F(SearchGui, empty_month_and_silent_dvr_leave_the_window_usable) {
   int second = -1;
   for (int attempt = 0; attempt < 20 && second < 0; ++attempt) {
     click(cx(plus), cy(plus));
-    second = wait_wire(size_t(first) + 1, [](const Wire& w) { return search_of(w, 255, 0, 255); }, 2);
+    second = wait_wire(
+        size_t(first) + 1, [](const Wire& w) { return search_of(w, 255, 0, 255); }, 2);
   }
   ASSERT_GE(second, 0) << "the window still asks";
   EXPECT_EQ(next_month - 1, wire()[size_t(second)].body[2]);
@@ -336,9 +344,10 @@ TEST_F(SearchGui, time_playback_window_plays_its_camera_from_its_start_time) {
   const int port = start_recording_dvr();
   ASSERT_GT(port, 0);
   write_setup(port);
-  start_vigilo({"-m", "7", "-A", "DVR-1", "-b", std::to_string(year_), "-g", std::to_string(month_),
-                "-h", std::to_string(day_b_), "-j", "10", "-q", "25", "-v", "4", "-u", "admin,admin"},
-               "ZOL Main", {"TZ=UTC"});
+  start_vigilo(
+      {"-m", "7", "-A", "DVR-1", "-b", std::to_string(year_), "-g", std::to_string(month_), "-h",
+       std::to_string(day_b_), "-j", "10", "-q", "25", "-v", "4", "-u", "admin,admin"},
+      "ZOL Main", {"TZ=UTC"});
   const int search = wait_wire(0, [&](const Wire& w) { return search_of(w, day_b_, 0, 10); });
   ASSERT_GE(search, 0) << out();
   EXPECT_EQ(month_ - 1, wire()[size_t(search)].body[2]) << "months go out 0-based";

@@ -54,7 +54,8 @@ class SearchWindow : public ScreensTest {
 
 Uint32 rgb(SDL_Surface* s, int x, int y) {
   SDL_LockSurface(s);
-  const Uint8* p = static_cast<const Uint8*>(s->pixels) + y * s->pitch + x * s->format->BytesPerPixel;
+  const Uint8* p =
+      static_cast<const Uint8*>(s->pixels) + y * s->pitch + x * s->format->BytesPerPixel;
   Uint32 v = 0;
   std::memcpy(&v, p, s->format->BytesPerPixel);
   SDL_UnlockSurface(s);
@@ -82,7 +83,8 @@ TEST_F(SearchWindow, calendar_lays_out_each_month) {
     const int last = c.first_column + c.days - 1;
     EXPECT_EQ(ox + (last % 7) * (one->w + 2), widget(SW_DAY1 + c.days - 1)->x);
     EXPECT_EQ(oy + (last / 7) * one->h, widget(SW_DAY1 + c.days - 1)->y);
-    EXPECT_STREQ(std::to_string(c.days).c_str(), get_widget_text(SEARCH_WINDOW, SW_DAY1 + c.days - 1));
+    EXPECT_STREQ(std::to_string(c.days).c_str(),
+                 get_widget_text(SEARCH_WINDOW, SW_DAY1 + c.days - 1));
   }
 }
 
@@ -116,7 +118,10 @@ TEST(SearchBars, stripes_keep_every_kind_inside_the_cell) {
       {0x07, 0, 0, {{3, kBlue}, {4, kYellow}, {8, kCyan}, {11, kCyan}}},
       {0x21, 0, 0, {{5, kBlue}, {6, kBlack}, {11, kBlack}}},  // a sensor hour stays visible
       {0x40, 0, 0, {{0, kBlack}, {11, kBlack}}},
-      {0x03, 1, 0, {{0, kWhite}, {1, kRing}, {2, kBlue}, {5, kBlue}, {6, kYellow}, {9, kYellow}, {10, kRing}}},
+      {0x03,
+       1,
+       0,
+       {{0, kWhite}, {1, kRing}, {2, kBlue}, {5, kBlue}, {6, kYellow}, {9, kYellow}, {10, kRing}}},
       {0x00, 0, -1, {{0, kUntouched}}},
       {0x80, 1, -1, {{0, kUntouched}}},
   };
@@ -137,12 +142,14 @@ TEST_F(SearchWindow, typed_time_takes_only_what_the_form_allows) {
     int key, accepted;
   };
   const Case cases[] = {
+      // clang-format off
       {"", '2', 1}, {"", '3', 0}, {"", '/', 0}, {"2", '9', 1}, {"2010", '/', 1}, {"2010", '1', 0},
       {"2010/", '1', 1}, {"2010/", '3', 0}, {"2010/12/", '3', 1}, {"2010/12/", '4', 0},
       {"2010/12/31", ' ', 1}, {"2010/12/31", '2', 0}, {"2010/12/31 ", '2', 1},
       {"2010/12/31 ", '3', 0}, {"2010/12/31 23", ':', 1}, {"2010/12/31 23:", '5', 1},
       {"2010/12/31 23:", '6', 0}, {"2010/12/31 23:59:", '6', 0}, {"2010/12/31 23:59:5", '9', 1},
       {"2010/12/31 23:59:59", '0', 0}, {"2010/12/31 23:59:59", 8, 1}, {"2", 127, 1},
+      // clang-format on
   };
   char* text = get_widget_text(SEARCH_WINDOW, SW_TIME_SEARCH);
   for (const Case& c : cases) {
@@ -164,8 +171,7 @@ TEST_F(SearchWindow, typed_time_takes_only_what_the_form_allows) {
   EXPECT_STREQ("2010/", text);
   press(SDLK_DELETE);
   EXPECT_STREQ("2010", text);
-  for (SDLKey k : {SDLK_SLASH, SDLK_KP1, SDLK_2, SDLK_0, SDLK_5, SDLK_1, SDLK_0})
-    press(k);
+  for (SDLKey k : {SDLK_SLASH, SDLK_KP1, SDLK_2, SDLK_0, SDLK_5, SDLK_1, SDLK_0}) press(k);
   EXPECT_STREQ("2010/12/05 10:", text);
 }
 
@@ -205,8 +211,8 @@ TEST_F(SearchWindow, replies_go_to_the_row_they_answer_by_byte_position) {
       {'W', 5, 1, 3, {{99 + 59, 1}}, {{SW_MINUTE0 + 59, 0}, {SW_MINUTE0, -1}}},
   };
   for (const Reply& r : replies) {
-    SCOPED_TRACE(::testing::Message() << r.protocol << " day " << r.day << " mask " << r.mask
-                                      << " hour " << r.hour);
+    SCOPED_TRACE(::testing::Message()
+                 << r.protocol << " day " << r.day << " mask " << r.mask << " hour " << r.hour);
     const std::vector<uint8_t> rec = record_of(r);
     dispatch_search_reply(ctx, rec.data(), r.protocol);
     for (auto [w, state] : r.states) {
@@ -318,7 +324,8 @@ TEST_F(SearchWindow, playback_requests_reach_only_q_dvrs_and_go_on_from_the_pict
   EXPECT_EQ(2, ctx->search_state.load());
   const std::vector<uint8_t> asked = sent();
   bool searched = false;
-  for (size_t at = 0; at + 8 <= asked.size(); at += 8 + asked[at + 7]) searched |= asked[at + 2] == 162;
+  for (size_t at = 0; at + 8 <= asked.size(); at += 8 + asked[at + 7])
+    searched |= asked[at + 2] == 162;
   EXPECT_TRUE(searched);
   NC_SEARCH_RECORD answer{};
   answer.day = 255;

@@ -116,8 +116,8 @@ TEST_P(SkinCheck, art_uses_the_key_colour_only_for_corners_or_whole_transparency
           }
         SDL_UnlockSurface(p);
         EXPECT_TRUE(keyed <= 24 || keyed == p->w * p->h)
-            << skin_tables::kWindowNames[id] << "." << w.name << " state " << s << ": "
-            << keyed << " key pixels";
+            << skin_tables::kWindowNames[id] << "." << w.name << " state " << s << ": " << keyed
+            << " key pixels";
       }
     }
   }
@@ -152,8 +152,7 @@ TEST_P(SkinCheck, layout_strip_buttons_are_equal_and_fit_beside_the_video) {
 TEST_P(SkinCheck, user_menu_slots_take_the_looks_of_menu_entries_and_tools) {
   load(skin_tables::kMain);
   const int id = skin_tables::kMain;
-  for (int look = 148; look <= 163; ++look)
-    EXPECT_EQ(copy_widget_look(id, look, 164), 0) << look;
+  for (int look = 148; look <= 163; ++look) EXPECT_EQ(copy_widget_look(id, look, 164), 0) << look;
   // Panel buttons dragged into the menu must have the slots' size too.
   for (const char* tool : {"setup", "emap", "snapshot", "record", "evt_button", "mute"})
     EXPECT_EQ(copy_widget_look(id, find_widget(id, tool), 170), 0) << tool;
@@ -192,9 +191,9 @@ TEST_P(SkinCheck, calendar_bars_and_cameras_fit_the_search_window) {
   SDL_Rect hour = rect(id, 73), minute = rect(id, 97);
   EXPECT_TRUE(inside(hour.x, hour.y, 24 * (hour.w + 1), hour.h, W, H));
   EXPECT_TRUE(inside(minute.x, minute.y, 60 * (minute.w + 1), minute.h, W, H));
-  EXPECT_FALSE(overlaps(SDL_Rect{hour.x, hour.y, static_cast<Uint16>(24 * (hour.w + 1)), hour.h},
-                        SDL_Rect{minute.x, minute.y,
-                                 static_cast<Uint16>(60 * (minute.w + 1)), minute.h}));
+  EXPECT_FALSE(
+      overlaps(SDL_Rect{hour.x, hour.y, static_cast<Uint16>(24 * (hour.w + 1)), hour.h},
+               SDL_Rect{minute.x, minute.y, static_cast<Uint16>(60 * (minute.w + 1)), minute.h}));
   SDL_Rect cam = rect(id, 157);
   if (cam.y < H / 2)
     EXPECT_TRUE(inside(cam.x, cam.y, 2 * cam.w, 16 * (cam.h + 1), W, H));
@@ -215,8 +214,8 @@ TEST_P(SkinCheck, event_list_shows_its_page_of_lines_and_all_columns) {
   TTF_CloseFont(list);
   EXPECT_GE(evt.w - 4, small() ? 24 + 95 + 60 + 35 + 53 : 36 + 136 + 60 + 44 + 79);
   for (int w : {63, 64, 65, 62, 56, 57, 58, 59})
-    EXPECT_TRUE(inside(rect(id, w).x, rect(id, w).y, rect(id, w).w, rect(id, w).h,
-                       GetParam().width, GetParam().height));
+    EXPECT_TRUE(inside(rect(id, w).x, rect(id, w).y, rect(id, w).w, rect(id, w).h, GetParam().width,
+                       GetParam().height));
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolutions, SkinCheck,
@@ -232,8 +231,8 @@ TEST(SkinDraw, main_window_draws_and_stays_clickable_after_drawing) {
   ASSERT_EQ(TTF_Init(), 0);
   init_skins();
   ASSERT_EQ(load_skin("skin.cfg", skin_tables::kMain), 0);
-  SDL_Surface* screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 1280, 1024, 32, 0xFF0000, 0xFF00,
-                                             0xFF, 0);
+  SDL_Surface* screen =
+      SDL_CreateRGBSurface(SDL_SWSURFACE, 1280, 1024, 32, 0xFF0000, 0xFF00, 0xFF, 0);
   ASSERT_EQ(draw_skin_window(screen, skin_tables::kMain), 0);
   const int id = skin_tables::kMain;
   int x, y, w, h;
@@ -264,8 +263,8 @@ TEST(SkinDraw, main_window_draws_and_stays_clickable_after_drawing) {
       for (int wid = 1; wid < skin_tables::kWindowCount; ++wid) {
         if (load_skin(file, wid) != 0) continue;
         SDL_Rect size = get_skin_size(wid);
-        SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, size.w, size.h, 32, 0xFF0000,
-                                              0xFF00, 0xFF, 0);
+        SDL_Surface* s =
+            SDL_CreateRGBSurface(SDL_SWSURFACE, size.w, size.h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
         draw_skin_window(s, wid);
         std::string name = std::string(dump) + "_" + skin_tables::kWindowNames[wid] + "_" +
                            std::to_string(size.w) + ".bmp";

@@ -35,7 +35,11 @@ TEST(AppOptions, InitRestoresEveryDefaultAfterUse) {
 }
 
 TEST(AppOptions, ExtensionWindowTakesTheMasterAddressOnlyWhenGiven) {
-  struct Case { int mode; const char* i; const char* peer0; } cases[] = {
+  struct Case {
+    int mode;
+    const char* i;
+    const char* peer0;
+  } cases[] = {
       {MODE_EXTENSION, "", "127.0.0.1"},
       {MODE_EXTENSION, "10.0.0.7", "10.0.0.7"},
       {MODE_MAIN, "10.0.0.7", "127.0.0.1"},

@@ -30,7 +30,8 @@ using Tiles = ScreensTest;
 // A picture of `w` x `h` filled with `colour`, given to channel `id`.
 SDL_Surface* give_picture(APP_CONTEXT* ctx, CHANNEL_INFO& ch, int w, int h, Uint32 colour) {
   SDL_Surface* s = create_tile_surface(ctx, w, h);
-  SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF));
+  SDL_FillRect(s, nullptr,
+               SDL_MapRGB(s->format, colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF));
   ch.surface = s;
   ch.pic_rect = {0, 0, uint16_t(w), uint16_t(h)};
   return s;
@@ -51,9 +52,9 @@ TEST_F(Tiles, picture_fills_its_cell_and_a_stretched_selected_one_is_framed) {
   give_picture(ctx, channel(0), 352, 240, 0x30A040);
   channel(0).selected = 1;
   ASSERT_EQ(draw_channel(find_receiver_by_channel(ctx, 0), 0), 0);
-  EXPECT_EQ(rgb_at(v, 0, 0), 0xFFFF00u);      // yellow frame
+  EXPECT_EQ(rgb_at(v, 0, 0), 0xFFFF00u);  // yellow frame
   EXPECT_EQ(rgb_at(v, 319, 239), 0xFFFF00u);
-  EXPECT_EQ(rgb_at(v, 1, 1), 0x30A040u);      // picture inset by one pixel
+  EXPECT_EQ(rgb_at(v, 1, 1), 0x30A040u);  // picture inset by one pixel
   EXPECT_EQ(rgb_at(v, 318, 238), 0x30A040u);
 }
 
@@ -63,11 +64,11 @@ TEST_F(Tiles, picture_fills_its_cell_and_a_stretched_selected_one_is_framed) {
 TEST_F(Tiles, snap_makes_the_folder_and_shows_one_box_with_no_picture_lock_held) {
   cfgtest::TempDir dir;
   const std::string rec = dir.path() + "/fresh/rec/";
-  ASSERT_EQ(load_setup_info(dir.write("setup.cfg", cfgtest::replace(cfgtest::base_text(),
-                                                                    "rec_path=./rec/",
-                                                                    "rec_path=" + rec))
-                                .c_str()),
-            0);
+  ASSERT_EQ(
+      load_setup_info(dir.write("setup.cfg", cfgtest::replace(cfgtest::base_text(),
+                                                              "rec_path=./rec/", "rec_path=" + rec))
+                          .c_str()),
+      0);
   add_channels(2);
   for (int id = 0; id < 2; ++id) {
     give_picture(ctx, channel(id), 32, 24, 0x406080);
@@ -361,7 +362,7 @@ TEST_F(Tiles, enlarged_window_is_half_the_video_width_at_the_bottom_right) {
   ASSERT_EQ(draw_pip_window(ctx), 0);
   SDL_Surface* e = ctx->surfaces[SURF_ENLARGED];
   ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->w, 320 + 8);              // wider than half the video area: 320
+  EXPECT_EQ(e->w, 320 + 8);  // wider than half the video area: 320
   EXPECT_EQ(e->h, 320 * 240 / 352 + 8);
   EXPECT_EQ(rgb_at(e, 0, 0), 0xFFFFFFu);  // white border
   EXPECT_EQ(rgb_at(e, 4, 4), 0x405060u);
@@ -381,7 +382,8 @@ TEST_F(Tiles, refresh_copies_the_video_area_and_releases_the_clip) {
   build_grid_layouts(ctx);
   ctx->surfaces[SURF_SCREEN] = create_tile_surface(ctx, 800, 600);
   make_video_surface();
-  SDL_FillRect(ctx->surfaces[SURF_VIDEO], nullptr, SDL_MapRGB(ctx->surfaces[SURF_VIDEO]->format, 9, 99, 199));
+  SDL_FillRect(ctx->surfaces[SURF_VIDEO], nullptr,
+               SDL_MapRGB(ctx->surfaces[SURF_VIDEO]->format, 9, 99, 199));
   ctx->dirty.store(1);
   refresh_timer(25, ctx);
   SDL_Surface* s = ctx->surfaces[SURF_SCREEN];
@@ -423,10 +425,11 @@ TEST_F(Tiles, a_hide_made_while_the_timer_shows_the_selection_is_not_undone) {
   long rounds = 0;
   bool undone = false;
   using Clock = std::chrono::steady_clock;
-  for (const auto end = Clock::now() + std::chrono::seconds(5); !undone && Clock::now() < end; ++rounds) {
+  for (const auto end = Clock::now() + std::chrono::seconds(5); !undone && Clock::now() < end;
+       ++rounds) {
     ctx->selection_state.store(4);
-    for (const auto t = Clock::now() + std::chrono::nanoseconds(rounds % 64 * 50); Clock::now() < t;) {
-    }
+    for (const auto t = Clock::now() + std::chrono::nanoseconds(rounds % 64 * 50);
+         Clock::now() < t;) {}
     ctx->selection_state.store(8);
     // The timer takes the hide (8) to hidden (1) at its next tick, however late that comes on
     // a busy machine; a show written over the hide leaves 2, which no tick moves.

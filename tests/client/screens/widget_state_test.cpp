@@ -36,8 +36,8 @@ void write_pictures() {
   SDL_Surface* a = rgb(120, 10);
   for (int s = 0; s < 5; ++s) {
     SDL_Rect r{static_cast<Sint16>(20 * s), 0, 20, 10};
-    SDL_FillRect(a, &r, SDL_MapRGB(a->format, kStateColour[s][0], kStateColour[s][1],
-                                   kStateColour[s][2]));
+    SDL_FillRect(a, &r,
+                 SDL_MapRGB(a->format, kStateColour[s][0], kStateColour[s][1], kStateColour[s][2]));
   }
   SDL_Rect key{100, 0, 10, 10}, white{110, 0, 10, 10};
   SDL_FillRect(a, &key, SDL_MapRGB(a->format, 255, 0, 255));
@@ -84,9 +84,8 @@ class WidgetState : public ::testing::Test {
   }
   // A login window: ok and cancel side by side, the fields below, the tooltip hidden.
   int load_login(const std::string& extra = "") {
-    std::string cfg = skins_block() + "[login]\n" + extra +
-                      "ok = atlas.bmp, 20, 10, " + kStates5 + ", 10, 10\n" +
-                      "cancel = atlas.bmp, 20, 10, " + kStates5 + ", 40, 10\n" +
+    std::string cfg = skins_block() + "[login]\n" + extra + "ok = atlas.bmp, 20, 10, " + kStates5 +
+                      ", 10, 10\n" + "cancel = atlas.bmp, 20, 10, " + kStates5 + ", 40, 10\n" +
                       "username = atlas.bmp, 20, 10, " + kStates5 + ", 10, 30\n" +
                       "password = atlas.bmp, 20, 10, " + kStates5 + ", 40, 30\n" +
                       "tooltip = atlas.bmp, 20, 10, 0, 0, 70, 30\n";
@@ -261,8 +260,9 @@ TEST_F(WidgetState, radio_press_leaves_exactly_one_widget_of_its_name_on) {
   // Toggle pictures follow (state, on): 0/on -> 1, 0/off -> 0, hover/on -> 3, 4 -> 4.
   const int tab = 1;
   ASSERT_EQ(get_widget_attr(id, tab, 3), 1);
-  struct Case { int state, on, picture; } cases[] = {
-      {0, 1, 1}, {0, 0, 0}, {1, 1, 3}, {2, 0, 2}, {4, 1, 4}};
+  struct Case {
+    int state, on, picture;
+  } cases[] = {{0, 1, 1}, {0, 0, 0}, {1, 1, 3}, {2, 0, 2}, {4, 1, 4}};
   for (const Case& c : cases) {
     set_widget_attr(id, tab, 3, static_cast<Uint8>(c.on));
     set_widget_state(screen, id, tab, c.state);

@@ -93,12 +93,21 @@ class WidgetText : public ::testing::Test {
   }
   // Login window: ok at (10, 10), the two fields below it.
   void load_login() {
-    write("skin.cfg", "[SKINS]\nlogin = 1, bg1024.bmp, 0, 0, 0, 0, 255, 0, 255\n[login]\n"
-                      "ok = field.bmp, 120, 24" + states(5, 0, 0) + ", 10, 10\n"
-                      "cancel = field.bmp, 120, 24" + states(5, 0, 0) + ", 140, 10\n"
-                      "username = field.bmp, 120, 24" + states(5, 0, 0) + ", 10, 40\n"
-                      "password = field.bmp, 120, 24" + states(5, 0, 0) + ", 10, 70\n"
-                      "tooltip = field.bmp, 120, 24, 0, 0, 10, 100\n");
+    write("skin.cfg",
+          "[SKINS]\nlogin = 1, bg1024.bmp, 0, 0, 0, 0, 255, 0, 255\n[login]\n"
+          "ok = field.bmp, 120, 24" +
+              states(5, 0, 0) +
+              ", 10, 10\n"
+              "cancel = field.bmp, 120, 24" +
+              states(5, 0, 0) +
+              ", 140, 10\n"
+              "username = field.bmp, 120, 24" +
+              states(5, 0, 0) +
+              ", 10, 40\n"
+              "password = field.bmp, 120, 24" +
+              states(5, 0, 0) +
+              ", 10, 70\n"
+              "tooltip = field.bmp, 120, 24, 0, 0, 10, 100\n");
     ASSERT_EQ(load_skin("skin.cfg", skin_tables::kLogin), 0);
   }
   // Main window with the DVR list (page of 8 text lines) and the event list.
@@ -106,9 +115,12 @@ class WidgetText : public ::testing::Test {
     const int h = 8 * g_lh + 4;
     write("skin.cfg", std::string("[SKINS]\nmain = 2, ") + background +
                           ", 0, 0, 100, 100, 255, 0, 255\n[main]\n"
-                          "dvr_list = list.bmp, 300, " + std::to_string(h) + states(5, 0, 0) +
+                          "dvr_list = list.bmp, 300, " +
+                          std::to_string(h) + states(5, 0, 0) +
                           ", 400, 100\n"
-                          "evt_list = list.bmp, 300, 100" + states(5, 0, 0) + ", 400, 500\n"
+                          "evt_list = list.bmp, 300, 100" +
+                          states(5, 0, 0) +
+                          ", 400, 500\n"
                           "cam_info = list.bmp, 300, 100, 0, 0, 400, 700\n"
                           "frames_received = field.bmp, 120, 24, 0, 0, 10, 900\n");
     testing::internal::CaptureStdout();  // the other widgets have no line
@@ -143,7 +155,9 @@ TEST_F(WidgetText, label_text_is_bounded_and_placed_by_alignment) {
   EXPECT_EQ(std::strlen(get_widget_text(id, 1)), 255u);
   ASSERT_NE(get_widget_text_surface(id, 1), nullptr);
 
-  struct Case { int align; } cases[] = {{0}, {1}, {2}};
+  struct Case {
+    int align;
+  } cases[] = {{0}, {1}, {2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.align);
     set_widget_attr(id, 2, 6, static_cast<Uint8>(c.align));
@@ -201,8 +215,10 @@ TEST_F(WidgetText, list_takes_1024_lines_of_at_most_255_characters) {
 }
 
 TEST_F(WidgetText, event_list_keeps_its_newest_line_in_view) {
-  struct Case { const char* background; int visible; } cases[] = {{"bg1280.bmp", 8},
-                                                                   {"bg1024.bmp", 5}};
+  struct Case {
+    const char* background;
+    int visible;
+  } cases[] = {{"bg1280.bmp", 8}, {"bg1024.bmp", 5}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.background);
     free_skins();
@@ -222,7 +238,8 @@ TEST_F(WidgetText, scrolling_stops_at_either_end_of_the_list) {
   const int id = skin_tables::kMain;
   SKIN_WIDGET* list = get_skin_widget(id, 48);
   EXPECT_EQ(scroll_list_down(screen, id, 48), -3) << "nothing drawn yet";
-  for (int i = 0; i < 20; ++i) add_widget_line(screen, id, 48, ("DVR " + std::to_string(i)).c_str(), 0, 0);
+  for (int i = 0; i < 20; ++i)
+    add_widget_line(screen, id, 48, ("DVR " + std::to_string(i)).c_str(), 0, 0);
   redraw_widget(screen, id, 48);
   ASSERT_EQ(list->line_height, g_lh);
   ASSERT_EQ((list->h - 4) / list->line_height, 8);
@@ -325,8 +342,10 @@ TEST_F(WidgetText, input_field_edits_are_bounded_and_masked) {
 }
 
 TEST_F(WidgetText, tab_with_a_single_input_field_keeps_the_focus) {
-  write("skin.cfg", "[SKINS]\nsearch = 3, bg1024.bmp, 0, 0, 0, 0, 255, 0, 255\n[search]\n"
-                    "time_search = field.bmp, 120, 24" + states(5, 0, 0) + ", 10, 40\n");
+  write("skin.cfg",
+        "[SKINS]\nsearch = 3, bg1024.bmp, 0, 0, 0, 0, 255, 0, 255\n[search]\n"
+        "time_search = field.bmp, 120, 24" +
+            states(5, 0, 0) + ", 10, 40\n");
   testing::internal::CaptureStdout();
   ASSERT_EQ(load_skin("skin.cfg", skin_tables::kSearch), 0);
   testing::internal::GetCapturedStdout();

@@ -35,7 +35,8 @@ std::vector<Notice> g_notices;
 int OnInit(int source, int code, void* data, const char* ip, int channel, int value) {
   std::lock_guard<std::mutex> lk(g_lock);
   g_notices.push_back(Notice{source, code, channel, value,
-                             source == 2 && data ? static_cast<const char*>(data) : "", ip ? ip : ""});
+                             source == 2 && data ? static_cast<const char*>(data) : "",
+                             ip ? ip : ""});
   return 0;
 }
 
@@ -101,8 +102,8 @@ class Sdk : public ::testing::Test {
     return ORVOSDK_Open(id, channel, &p, OnOpen, channel, st);
   }
   // A session on a fresh connection to `peer` whose callback has told state 1.
-  void* started(const wdvr::WdvrPeer& peer, int channel, bool live, OpenState& st, uint32_t date = 0,
-                uint32_t time = 0) {
+  void* started(const wdvr::WdvrPeer& peer, int channel, bool live, OpenState& st,
+                uint32_t date = 0, uint32_t time = 0) {
     void* h = open(connect(peer), channel, live, &st, date, time);
     EXPECT_NE(h, nullptr);
     EXPECT_TRUE(wait_until([&] { return st.started == 1; }, 10000));
@@ -248,7 +249,8 @@ TEST_F(Sdk, DvrLevelRequestsAndRecordingCalendar) {
   EXPECT_EQ(ORVOSDK_GetRecordInfoAllChannel(id, 17, 20240115, &all), 0);
   _SDK_REC_TIMETABLE one{};
   EXPECT_EQ(ORVOSDK_GetRecordInfo(id, 2, 20240115, &one), 1);
-  EXPECT_EQ(std::vector<uint8_t>(one.abSlot, one.abSlot + 240), wdvr::record_table(cfg, 20240115, 2));
+  EXPECT_EQ(std::vector<uint8_t>(one.abSlot, one.abSlot + 240),
+            wdvr::record_table(cfg, 20240115, 2));
   EXPECT_EQ(ORVOSDK_GetRecordInfo(id, 16, 20240115, &one), 0);
 }
 
@@ -287,7 +289,8 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   EXPECT_EQ(b.info.wDay, 15);
   EXPECT_EQ(b.info.wHour, 12);
   // The frame index from the time stamp gives the source picture.
-  const int index = (b.info.wSecond * 1000 + b.info.wMilliseconds) * cfg.fps / 1000 % cfg.clip_frames;
+  const int index =
+      (b.info.wSecond * 1000 + b.info.wMilliseconds) * cfg.fps / 1000 % cfg.clip_frames;
   EXPECT_GT(luma_psnr(b.out.data(), media_gen::synth_picture(176, 144, 1, index)), 30.0);
   for (uint8_t fmt : {SDK_OUTPUT_BGR24, SDK_OUTPUT_BGR24_VIDEO}) {
     pp.bOutput = fmt;
@@ -298,7 +301,8 @@ TEST_F(Sdk, LiveMpeg4PicturesMatchTheSourceInEveryOutputFormat) {
   // Audio comes along, decoded.
   bool audio = false;
   for (int i = 0; i < 100 && !audio; ++i)
-    if (b.get(h) == 1 && b.packet.bType == 1) audio = b.packet.dwOutLength > 0 && b.packet.wCodec == SDK_CODEC_AUDIO_MPEG4;
+    if (b.get(h) == 1 && b.packet.bType == 1)
+      audio = b.packet.dwOutLength > 0 && b.packet.wCodec == SDK_CODEC_AUDIO_MPEG4;
   EXPECT_TRUE(audio);
   EXPECT_EQ(ORVOSDK_Close(h), 1);
   EXPECT_EQ(ORVOSDK_Close(h), 0);
@@ -323,7 +327,8 @@ TEST_F(Sdk, TallH264PicturesAreWovenFromTheirTwoFieldsOrDeinterlaced) {
   EXPECT_EQ(b.packet.wHeight, 480);
   EXPECT_GT(b.packet.dwLength2, 0u);
   EXPECT_EQ(b.packet.dwOutLength, 720u * 480 * 3 / 2);
-  const int index = (b.info.wSecond * 1000 + b.info.wMilliseconds) * cfg.fps / 1000 % cfg.clip_frames;
+  const int index =
+      (b.info.wSecond * 1000 + b.info.wMilliseconds) * cfg.fps / 1000 % cfg.clip_frames;
   EXPECT_GT(luma_psnr(b.out.data(), media_gen::synth_picture(720, 480, 0, index)), 28.0);
   // Deinterlacing doubles the first field's lines: each odd luma row repeats the row above.
   auto doubled = [&] {
@@ -355,7 +360,8 @@ TEST_F(Sdk, G723AudioIsDeliveredRawAndDecoded) {
     if (b.get(h) != 1 || b.packet.bType != 1) continue;
     EXPECT_GT(b.packet.dwLength, 0u);
     const auto* pcm = reinterpret_cast<const int16_t*>(b.out.data());
-    for (uint32_t k = 0; k < b.packet.dwOutLength / 2; ++k, ++samples) energy += double(pcm[k]) * pcm[k];
+    for (uint32_t k = 0; k < b.packet.dwOutLength / 2; ++k, ++samples)
+      energy += double(pcm[k]) * pcm[k];
   }
   ASSERT_GT(samples, 0);
   EXPECT_GT(std::sqrt(energy / double(samples)), 300.0);  // the peer's tone, not silence
@@ -474,10 +480,12 @@ TEST_F(Sdk, EachCommandSendsItsBytesOnlyOnItsKindOfSession) {
     return std::string(text);
   };
   // Until a session is connected every command is "not connected yet"; after, the kind check.
-  ASSERT_TRUE(wait_until([&] {
-    return ORVOSDK_ControlPTZ(play, 1) == 0 && text_of(play) == "VOD not support!" &&
-           ORVOSDK_PlayGoto(live, 20240115, 0) == 0 && text_of(live) == "Live not support!";
-  }, 10000));
+  ASSERT_TRUE(wait_until(
+      [&] {
+        return ORVOSDK_ControlPTZ(play, 1) == 0 && text_of(play) == "VOD not support!" &&
+               ORVOSDK_PlayGoto(live, 20240115, 0) == 0 && text_of(live) == "Live not support!";
+      },
+      10000));
   enum Kind { Live, Playback, Both };
   struct Row {
     const char* name;
@@ -487,17 +495,23 @@ TEST_F(Sdk, EachCommandSendsItsBytesOnlyOnItsKindOfSession) {
     const char* body;
   } rows[] = {
       {"Zoom", Live, [](void* h) { return ORVOSDK_ControlPTZZoom(h, 0x11); }, 0x00030201, "02 11"},
-      {"Focus", Live, [](void* h) { return ORVOSDK_ControlPTZFocus(h, 0x12); }, 0x00030201, "02 12"},
+      {"Focus", Live, [](void* h) { return ORVOSDK_ControlPTZFocus(h, 0x12); }, 0x00030201,
+       "02 12"},
       {"Iris", Live, [](void* h) { return ORVOSDK_ControlPTZIris(h, 0x13); }, 0x00030201, "02 13"},
-      {"AutoPan", Live, [](void* h) { return ORVOSDK_ControlPTZAutoPan(h, 0x14); }, 0x00030201, "02 14"},
+      {"AutoPan", Live, [](void* h) { return ORVOSDK_ControlPTZAutoPan(h, 0x14); }, 0x00030201,
+       "02 14"},
       {"Tour", Live, [](void* h) { return ORVOSDK_ControlPTZTour(h, 0x15); }, 0x00030201, "02 15"},
       {"Pump", Live, [](void* h) { return ORVOSDK_ControlPTZPump(h); }, 0x00030202, "02 20 00 00"},
       {"CameraPower", Live, [](void* h) { return ORVOSDK_ControlPTZCameraPower(h, 1); }, 0x00030202,
        "02 23 00 01"},
-      {"Light", Live, [](void* h) { return ORVOSDK_ControlPTZLight(h, 1); }, 0x00030202, "02 24 00 01"},
-      {"Aux1", Live, [](void* h) { return ORVOSDK_ControlPTZAux1(h, 1); }, 0x00030202, "02 25 00 01"},
-      {"MenuOpen", Live, [](void* h) { return ORVOSDK_ControlPTZMenuOpen(h); }, 0x0003020B, "02 33"},
-      {"MenuClose", Live, [](void* h) { return ORVOSDK_ControlPTZMenuClose(h); }, 0x0003020B, "02 35"},
+      {"Light", Live, [](void* h) { return ORVOSDK_ControlPTZLight(h, 1); }, 0x00030202,
+       "02 24 00 01"},
+      {"Aux1", Live, [](void* h) { return ORVOSDK_ControlPTZAux1(h, 1); }, 0x00030202,
+       "02 25 00 01"},
+      {"MenuOpen", Live, [](void* h) { return ORVOSDK_ControlPTZMenuOpen(h); }, 0x0003020B,
+       "02 33"},
+      {"MenuClose", Live, [](void* h) { return ORVOSDK_ControlPTZMenuClose(h); }, 0x0003020B,
+       "02 35"},
       // No frame handed out yet: the position is the playback start.
       {"FastForward", Playback, [](void* h) { return ORVOSDK_FastForward(h); }, 0x00060005,
        "00019258 01"},
@@ -559,7 +573,8 @@ TEST_F(Sdk, PlaybackSessionStartsAtItsTimeAndWaitsFiveSecondsAtMost) {
   wdvr::Request r;
   ASSERT_TRUE(peer.wait_request(0x00020003, 0, 2000, &r));
   ASSERT_GE(r.body.size(), 11u);
-  EXPECT_EQ(std::vector<uint8_t>(r.body.end() - 11, r.body.end()), hex("0134d6f3 00019258 00 00 01"));
+  EXPECT_EQ(std::vector<uint8_t>(r.body.end() - 11, r.body.end()),
+            hex("0134d6f3 00019258 00 00 01"));
 }
 
 TEST_F(Sdk, WaitTimeoutEndsAndCancelWaitReleasesABlockedGetPacket) {
@@ -651,8 +666,10 @@ TEST_F(Sdk, EventsReachTheCallbackWithCodesTextsAndDvrIds) {
   };
   for (const Case& c : cases) {
     const size_t before = notices(2).size();
-    ASSERT_TRUE(wdvr::send_event(event_port_, c.number, wdvr::event_payload(c.number, c.value, c.index, c.state)));
-    ASSERT_TRUE(wait_until([&] { return notices(2).size() > before; }, 5000)) << std::hex << c.number;
+    ASSERT_TRUE(wdvr::send_event(event_port_, c.number,
+                                 wdvr::event_payload(c.number, c.value, c.index, c.state)));
+    ASSERT_TRUE(wait_until([&] { return notices(2).size() > before; }, 5000))
+        << std::hex << c.number;
     const Notice n = notices(2).back();
     EXPECT_EQ(n.code, c.code) << c.text;
     EXPECT_EQ(n.text, c.text);
@@ -702,9 +719,13 @@ TEST_F(Sdk, TerminateLeavesNoThreadOrDescriptorBehind) {
     ASSERT_TRUE(b.video(h, 50));
     ORVOSDK_Terminate();
   }
-  EXPECT_TRUE(wait_until([] {
-    return sdktest::threads() == g_threads_at_load && sdktest::open_descriptors() == g_fds_at_load;
-  }, 5000)) << sdktest::threads() << " threads, " << sdktest::open_descriptors() << " descriptors";
+  EXPECT_TRUE(wait_until(
+      [] {
+        return sdktest::threads() == g_threads_at_load &&
+               sdktest::open_descriptors() == g_fds_at_load;
+      },
+      5000))
+      << sdktest::threads() << " threads, " << sdktest::open_descriptors() << " descriptors";
   ASSERT_EQ(ORVOSDK_Initialize(OnInit, event_port_), 1);
 }
 

@@ -23,7 +23,8 @@ bool Listen() {
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
-  if (::bind(g_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(g_listener, 16) != 0 ||
+  if (::bind(g_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(g_listener, 16) != 0 ||
       ::getsockname(g_listener, reinterpret_cast<sockaddr*>(&a), &len) != 0)
     return false;
   g_port = ntohs(a.sin_port);
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       got_all += size_t(got);
     } catch (const CBlockingSocketException& e) {
       // Only the close ends a read here, and only once everything sent has been read.
-      if (e.GetErrorMessage() != "Connection gracefully closed error" || got_all > n) __builtin_trap();
+      if (e.GetErrorMessage() != "Connection gracefully closed error" || got_all > n)
+        __builtin_trap();
       closed = true;
     }
   }

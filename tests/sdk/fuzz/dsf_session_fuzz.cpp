@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The packet as a plain reading sees it.
     if (at + 12 > fed) __builtin_trap();
     const CDSFFramer::Header want{BE32(in + at), BE32(in + at + 4), BE32(in + at + 8)};
-    if (h.number != want.number || h.result != want.result || h.length != want.length) __builtin_trap();
+    if (h.number != want.number || h.result != want.result || h.length != want.length)
+      __builtin_trap();
     const uint32_t expected = rule(want, state);
     if (expected == CDSFFramer::kNoBody) {
       if (r != CDSFFramer::PACKET || body) __builtin_trap();

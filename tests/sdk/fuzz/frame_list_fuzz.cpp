@@ -21,7 +21,7 @@
 // The outside decoders are not reached without decoding; these stand in at link time.
 namespace quellvid {
 void* Ex_Initialize(const uint8_t*, PICTUREINFO*) { return nullptr; }
-int Ex_Decode(void*, const uint8_t*, int, uint8_t*[3]) { return 0; }
+int Ex_Decode(void*, const uint8_t*, int, uint8_t* [3]) { return 0; }
 int Ex_ClearBuffer(void*) { return 0; }
 int Ex_Close(void*) { return 0; }
 }  // namespace quellvid
@@ -64,7 +64,8 @@ int Drain(CClientSite& s, _SDK_PACKET* pk, int most) {
       g_inside = nullptr;
     }
     if (r != 1) break;
-    if (pk->dwLength > SDK_FIRST_BUFFER_SIZE || pk->dwLength2 > SDK_SECOND_BUFFER_SIZE) __builtin_trap();
+    if (pk->dwLength > SDK_FIRST_BUFFER_SIZE || pk->dwLength2 > SDK_SECOND_BUFFER_SIZE)
+      __builtin_trap();
   }
   return got;
 }
@@ -97,16 +98,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 1:
         // A packet of the data connection: the channel byte (0, the session's, or another),
         // then the object. Copied to a buffer of exactly its size, so overreads are caught.
-      {
-        std::unique_ptr<uint8_t[]> packet(new uint8_t[n + 1]);
-        packet[0] = op & 0x80 ? 1 : 0;
-        if (n) std::memcpy(packet.get() + 1, body, n);
-        s.OnPacket(op % 4 == 0 ? DSF_STREAM_FRAME : DSF_STREAM_OBJECT, packet.get(), int(n + 1));
-        break;
-      }
-      case 2:
-        Drain(s, &pk, 1 + (op >> 2));
-        break;
+        {
+          std::unique_ptr<uint8_t[]> packet(new uint8_t[n + 1]);
+          packet[0] = op & 0x80 ? 1 : 0;
+          if (n) std::memcpy(packet.get() + 1, body, n);
+          s.OnPacket(op % 4 == 0 ? DSF_STREAM_FRAME : DSF_STREAM_OBJECT, packet.get(), int(n + 1));
+          break;
+        }
+      case 2: Drain(s, &pk, 1 + (op >> 2)); break;
       default:
         pk.pBuffer = op & 0x40 ? nullptr : first.data();
         pk.pBuffer2 = op & 0x80 ? nullptr : second.data();

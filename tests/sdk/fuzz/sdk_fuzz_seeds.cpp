@@ -1,5 +1,6 @@
 // Writes seed inputs for the SDK's fuzz targets from the simulated SDK DVR's builders:
-//   sdk_fuzz_seeds dsf_reply|dsf_stream|cms_reply|dsf_session|frame_list|event_message|blocksock_read <folder>
+//   sdk_fuzz_seeds
+//   dsf_reply|dsf_stream|cms_reply|dsf_session|frame_list|event_message|blocksock_read <folder>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -103,7 +104,9 @@ int main(int argc, char** argv) {
   } else if (kind == "cms_reply") {
     write(dir, 0, wdvr::cms_packet(0xA007000F, 1, wdvr::cms_system_info_body(4)));
     write(dir, 0, wdvr::cms_packet(0xA007000F, 1, wdvr::cms_system_info_body(18)));
-    write(dir, 1, wdvr::cms_packet(0xA0070200, 1, wdvr::cms_health_body({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})));
+    write(dir, 1,
+          wdvr::cms_packet(0xA0070200, 1,
+                           wdvr::cms_health_body({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})));
     write(dir, 2, wdvr::cms_packet(0xA0070101, 1, {1, 0, 0, 0}));
     write(dir, 3, wdvr::cms_packet(0xA0070002, 1, wdvr::cms_a0070002_body(3)));
     write(dir, 4, wdvr::cms_packet(0xA0070003, 1, wdvr::cms_a0070003_body(3)));
@@ -142,8 +145,11 @@ int main(int argc, char** argv) {
     record(&in, 1, wdvr::header_block(h));
     std::vector<uint8_t> all = frames(0);
     for (size_t at = 0; at + 12 <= all.size();) {
-      const size_t n = size_t(all[at + 8]) << 24 | size_t(all[at + 9]) << 16 | size_t(all[at + 10]) << 8 | all[at + 11];
-      record(&in, 0, std::vector<uint8_t>(all.begin() + long(at) + 13, all.begin() + long(at) + 12 + long(n)));
+      const size_t n = size_t(all[at + 8]) << 24 | size_t(all[at + 9]) << 16 |
+                       size_t(all[at + 10]) << 8 | all[at + 11];
+      record(
+          &in, 0,
+          std::vector<uint8_t>(all.begin() + long(at) + 13, all.begin() + long(at) + 12 + long(n)));
       at += 12 + n;
     }
     wdvr::FrameSpec a;
@@ -166,7 +172,8 @@ int main(int argc, char** argv) {
   } else if (kind == "event_message") {
     for (uint32_t number : {0x00050001u, 0x00050201u, 0x00050202u, 0x00050701u, 0x00050705u,
                             0x00050801u, 0x00050802u, 0x00050803u}) {
-      const std::vector<uint8_t> p = wdvr::dsf_packet(number, 1, wdvr::event_payload(number, 1, 3, 1));
+      const std::vector<uint8_t> p =
+          wdvr::dsf_packet(number, 1, wdvr::event_payload(number, 1, 3, 1));
       write(dir, p[0], std::vector<uint8_t>(p.begin() + 1, p.end()));
     }
   } else if (kind == "blocksock_read") {

@@ -100,8 +100,8 @@ TEST_F(EmapFiles, an_existing_file_that_does_not_load_is_never_rewritten) {
 
   // Nor from a setup.cfg that does not load: a broken section leaves its table empty.
   write("emap.cfg", kEmapCfg);
-  for (const auto& [from, to] : {std::pair<std::string, std::string>{"Gate 2=1\n", "Gone=1\n"},
-                                 {"[DVR]", "[DVX]"}}) {
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"Gate 2=1\n", "Gone=1\n"}, {"[DVR]", "[DVX]"}}) {
     load(fixture_setup_cfg());
     std::string cfg = fixture_setup_cfg();
     cfg.replace(cfg.find(from), from.size(), to);
@@ -144,7 +144,9 @@ TEST_F(EmapFiles, limits_and_texts_that_would_not_read_back_are_refused_on_write
          t.group[0].channel_filter.assign(131, 1);
        }},
       {"a marker list over 1026 characters",
-       [](EmapTables& t) { t.dvr[0].map[0].camera_info.assign(120, marker_item{100, 100, 1, 0}); }},
+       [](EmapTables& t) {
+         t.dvr[0].map[0].camera_info.assign(120, marker_item{100, 100, 1, 0});
+       }},
       {"1025 DVR sections", [](EmapTables& t) { t.dvr.resize(1025); }},
       {"a DVR named GROUP", [](EmapTables& t) { copy_field(t.dvr[1].dvr_name, "GROUP"); }},
       {"a map name with a line break",
@@ -167,8 +169,9 @@ TEST_F(EmapFiles, limits_and_texts_that_would_not_read_back_are_refused_on_write
   EXPECT_EQ(emap_map_text_refusal("Ground floor = 1", ".\\emap\\a b.jpg"), nullptr);
 
   // Reading refuses a group with more members than the table holds.
-  std::string many = "[A]\ndvr_name=A\nnum_map=0\n\n[GROUP]\nnum_group=1\n\n[GROUP_1]\n"
-                     "group_name=G\ndvr_num=131\nemap_num=0";
+  std::string many =
+      "[A]\ndvr_name=A\nnum_map=0\n\n[GROUP]\nnum_group=1\n\n[GROUP_1]\n"
+      "group_name=G\ndvr_num=131\nemap_num=0";
   for (int i = 0; i < 131; ++i) many += "\nA=1";
   write("emap.cfg", many);
   EXPECT_EQ(load_emap_info("emap.cfg"), -6);

@@ -126,7 +126,8 @@ class EmapGui : public RealAuxdesk {
     std::vector<fs::path> out;
     for (const auto& e : fs::directory_iterator(dir_)) {
       const std::string n = e.path().filename().string();
-      if (n.rfind("spot-", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == ".txt") out.push_back(e.path());
+      if (n.rfind("spot-", 0) == 0 && n.size() > 4 && n.substr(n.size() - 4) == ".txt")
+        out.push_back(e.path());
     }
     return out;
   }
@@ -142,9 +143,11 @@ TEST_F(EmapGui, markers_blink_on_notices_of_the_start_target_only) {
   ASSERT_TRUE(marker_is(150, 150, kNormal)) << std::hex << marker(150, 150) << out() << err();
   EXPECT_EQ(marker(150, 450), kNormal);
   ASSERT_TRUE(marker_is(405, 600, kNormal));
-  ASSERT_TRUE(eventually([&] { return out().find("emap_check_event thread create success!") != std::string::npos; }));
+  ASSERT_TRUE(eventually(
+      [&] { return out().find("emap_check_event thread create success!") != std::string::npos; }));
   // device.cfg puts the undrawn entries at (0, 0): hovering there touches no marker.
-  xdo({"mousemove", "--window", std::to_string(win_), std::to_string(kMapX + 4), std::to_string(kMapY + 4)});
+  xdo({"mousemove", "--window", std::to_string(win_), std::to_string(kMapX + 4),
+       std::to_string(kMapY + 4)});
 
   // A stray message, another DVR's motion and DVR-1's sensor: only the sensor blinks.
   uint8_t stray[160] = {};
@@ -192,7 +195,8 @@ TEST_F(EmapGui, a_burst_of_notices_is_one_update_memory_stays_flat_and_close_is_
   ASSERT_NO_FATAL_FAILURE(start_emap());
   ASSERT_TRUE(marker_is(150, 150, kNormal));
   ASSERT_TRUE(marker_is(405, 600, kNormal));
-  ASSERT_TRUE(eventually([&] { return out().find("emap_check_event thread create success!") != std::string::npos; }));
+  ASSERT_TRUE(eventually(
+      [&] { return out().find("emap_check_event thread create success!") != std::string::npos; }));
   const long before = rss_kib(pid_);
 
   // 1,000 notices as fast as the mailslot takes them: every camera and sensor 1 move.
@@ -203,7 +207,8 @@ TEST_F(EmapGui, a_burst_of_notices_is_one_update_memory_stays_flat_and_close_is_
   n.mask_sensor = 0x1;
   uint8_t buf[EVENT_NOTICE_SIZE];
   encode_event_notice(n, buf);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 20000), 0) << i;
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(local_dgram_send(MAILSLOT_NAME, buf, sizeof buf, 20000), 0) << i;
   ASSERT_TRUE(marker_is(150, 450, kAlarm));
   EXPECT_EQ(marker(405, 600), kAlarm);
   // A timer and a picture per notice and marker would take some 20 MB here.
@@ -255,8 +260,9 @@ TEST_F(EmapGui, camera_clicks_start_at_most_sixteen_spot_windows_and_close_ends_
   for (int i = 1; i < 16; ++i) click_map(650, 500);
   ASSERT_TRUE(eventually([&] { return spot_files().size() == 16; })) << spot_files().size();
   click_map(650, 500);
-  ASSERT_TRUE(eventually([&] { return out().find("Maximum number of child processes exceed!") != std::string::npos; }))
-      << out();
+  ASSERT_TRUE(eventually([&] {
+    return out().find("Maximum number of child processes exceed!") != std::string::npos;
+  })) << out();
   EXPECT_EQ(spot_files().size(), 16u);
   std::vector<int> pids;
   for (const fs::path& p : spot_files()) pids.push_back(std::stoi(p.filename().string().substr(5)));
@@ -274,7 +280,9 @@ TEST_F(EmapGui, maps_and_markers_are_edited_through_the_dialogs) {
   ASSERT_GE(reader_, 0);
   ASSERT_NO_FATAL_FAILURE(start_emap());
   ASSERT_TRUE(marker_is(150, 150, kNormal));
-  EXPECT_TRUE(eventually([&] { return out().find("Error : Don't create mailslot!") != std::string::npos; })) << out();
+  EXPECT_TRUE(eventually([&] {
+    return out().find("Error : Don't create mailslot!") != std::string::npos;
+  })) << out();
 
   // Cancel on camera 1 removes it.
   click_map(150, 150, 3);
@@ -282,8 +290,10 @@ TEST_F(EmapGui, maps_and_markers_are_edited_through_the_dialogs) {
   ASSERT_NE(sel, 0u);
   click(sel, 78, 97);
   ASSERT_TRUE(gone("Selection"));
-  ASSERT_TRUE(cfg_has("map_devices_1=650,150,C,0,2~~150,450,C,0,3~~650,500,C,0,4~~405,600,S,0,1")) << emap_cfg();
-  ASSERT_TRUE(eventually([&] { return marker(150, 150) != kNormal && marker(150, 150) != kHover; }));
+  ASSERT_TRUE(cfg_has("map_devices_1=650,150,C,0,2~~150,450,C,0,3~~650,500,C,0,4~~405,600,S,0,1"))
+      << emap_cfg();
+  ASSERT_TRUE(
+      eventually([&] { return marker(150, 150) != kNormal && marker(150, 150) != kHover; }));
 
   // Save on an empty spot places camera 1 there; a second time it is refused.
   click_map(300, 400, 3);
@@ -318,14 +328,16 @@ TEST_F(EmapGui, maps_and_markers_are_edited_through_the_dialogs) {
   xdo({"type", "--delay", "20", "Hall"});
   click(edit, 285, 80);
   ASSERT_TRUE(cfg_has("map_name_1=Hall\nmap_devices_1=650,150,C,0,2~~")) << emap_cfg() << err();
-  EXPECT_NE(emap_cfg().find("map_image_1=.\\emap\\demo-floor.jpg\n"), std::string::npos) << emap_cfg();
+  EXPECT_NE(emap_cfg().find("map_image_1=.\\emap\\demo-floor.jpg\n"), std::string::npos)
+      << emap_cfg();
   ASSERT_TRUE(gone("Edit map"));
   ASSERT_TRUE(marker_is(650, 150, kNormal));
 
   // The first row is selected, then Delete (answered yes).
   click(win_, 900, 151);
   click(win_, 974, 340);
-  ASSERT_TRUE(cfg_has("[DVR-1]\ndvr_name=DVR-1\nnum_map=1\nmap_image_1=emap/demo-floor.jpg\nmap_name_1=Roof"))
+  ASSERT_TRUE(cfg_has(
+      "[DVR-1]\ndvr_name=DVR-1\nnum_map=1\nmap_image_1=emap/demo-floor.jpg\nmap_name_1=Roof"))
       << emap_cfg() << err();
 }
 

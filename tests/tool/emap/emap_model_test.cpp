@@ -22,7 +22,8 @@ const char* kEmapCfg =
     "[Yard]\ndvr_name=Yard\nnum_map=0\n\n"
     "[GROUP]\nnum_group=2\n\n"
     "[GROUP_1]\ngroup_name=Entrances\ndvr_num=2\nemap_num=2\nLobby=5\nGate 2=1"
-    "\nmap_image_1=.\\emap\\site.jpg\nmap_name_1=Site\nmap_devices_1=50,60,C,2,1~~70,80,S,2,4~~9,9,C,33,1"
+    "\nmap_image_1=.\\emap\\site.jpg\nmap_name_1=Site\nmap_devices_1=50,60,C,2,1~~70,80,S,2,4~~9,9,"
+    "C,33,1"
     "\nmap_image_2=.\\emap\\roof.jpg\nmap_name_2=Ground floor\nmap_devices_2=100,100,C,1,1\n\n"
     "[GROUP_2]\ngroup_name=Wide\ndvr_num=1\nemap_num=0\nYard=2147483649\n\n";
 
@@ -45,7 +46,9 @@ class EmapModel : public ToolDir {
   }
   static std::string devices_line(const std::string& text, const std::string& key) {
     size_t at = text.find(key + "=");
-    return at == std::string::npos ? "" : text.substr(at + key.size() + 1, text.find('\n', at) - at - key.size() - 1);
+    return at == std::string::npos
+               ? ""
+               : text.substr(at + key.size() + 1, text.find('\n', at) - at - key.size() - 1);
   }
   static EVENT_NOTICE notice(const char* dvr, uint8_t kind, uint32_t motion, uint32_t sensor) {
     EVENT_NOTICE n;
@@ -89,30 +92,43 @@ TEST_F(EmapModel, hit_tests_cover_the_marker_square_and_skip_members_without_a_s
 TEST_F(EmapModel, notices_blink_only_the_start_targets_shown_map_and_channels_in_range) {
   const EmapTables& t = emap_tables();
   bool found = false;
-  auto spots = notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Lobby", 0x02, 0x5, 0), 4, 4, &found);
+  auto spots = notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Lobby", 0x02, 0x5, 0), 4,
+                             4, &found);
   ASSERT_TRUE(found);
   ASSERT_EQ(spots.size(), 2u);
   EXPECT_EQ(spots[0].entry, 0);
   EXPECT_EQ(spots[1].entry, 2);
   EXPECT_EQ(spots[0].sheet, 0);
   // Channel bits at or above the DVR's count, or at 32 and above, are ignored.
-  EXPECT_TRUE(notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Lobby", 0x02, 0xFFFFFFF0u, 0), 40, 4, &found).empty());
-  EXPECT_TRUE(notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Lobby", 0x02, 0x4, 0), 2, 4, &found).empty());
+  EXPECT_TRUE(notice_alarms(t, "Lobby", "Lobby", "Ground floor",
+                            notice("Lobby", 0x02, 0xFFFFFFF0u, 0), 40, 4, &found)
+                  .empty());
+  EXPECT_TRUE(notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Lobby", 0x02, 0x4, 0), 2,
+                            4, &found)
+                  .empty());
   // A sensor notice leaves the cameras alone.
-  spots = notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Lobby", 0x20, 0x1, 0x1), 4, 4, &found);
+  spots = notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Lobby", 0x20, 0x1, 0x1), 4, 4,
+                        &found);
   ASSERT_EQ(spots.size(), 1u);
   EXPECT_EQ(spots[0].entry, 32);
   // Not the start target: nothing, and said so.
-  EXPECT_TRUE(notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Yard", 0x02, 1, 0), 4, 4, &found).empty());
+  EXPECT_TRUE(
+      notice_alarms(t, "Lobby", "Lobby", "Ground floor", notice("Yard", 0x02, 1, 0), 4, 4, &found)
+          .empty());
   EXPECT_FALSE(found);
   // The start target's notice while another target's map of the same name is shown.
-  EXPECT_TRUE(notice_alarms(t, "Lobby", "Entrances", "Ground floor", notice("Lobby", 0x02, 1, 0), 4, 4, &found).empty());
+  EXPECT_TRUE(notice_alarms(t, "Lobby", "Entrances", "Ground floor", notice("Lobby", 0x02, 1, 0), 4,
+                            4, &found)
+                  .empty());
   EXPECT_TRUE(found);
 
   // Group: member 2 (Gate 2, mask 1) sensor 4 lies outside its mask; member 1 blinks on sheet 1.
-  EXPECT_TRUE(notice_alarms(t, "Entrances", "Entrances", "Site", notice("Gate 2", 0x20, 0, 0x8), 4, 4, &found).empty());
+  EXPECT_TRUE(notice_alarms(t, "Entrances", "Entrances", "Site", notice("Gate 2", 0x20, 0, 0x8), 4,
+                            4, &found)
+                  .empty());
   EXPECT_TRUE(found);
-  spots = notice_alarms(t, "Entrances", "Entrances", "Ground floor", notice("Lobby", 0x02, 0x1, 0), 4, 4, &found);
+  spots = notice_alarms(t, "Entrances", "Entrances", "Ground floor", notice("Lobby", 0x02, 0x1, 0),
+                        4, 4, &found);
   ASSERT_EQ(spots.size(), 1u);
   EXPECT_EQ(spots[0].sheet, 1);
   EXPECT_EQ(spots[0].entry, 0);
@@ -147,42 +163,54 @@ TEST_F(EmapModel, map_add_edit_and_delete_as_file_text) {
   const EmapTables& t = emap_tables();
   EXPECT_EQ(check_map_free(t, "Lobby", "Roof", "x.jpg", nullptr, "is already placed."),
             "\nRoofis already placed.");
-  EXPECT_EQ(check_map_free(t, "Lobby", "New", ".\\emap\\floor2.jpg", nullptr, "x"), "\nMap already exist");
+  EXPECT_EQ(check_map_free(t, "Lobby", "New", ".\\emap\\floor2.jpg", nullptr, "x"),
+            "\nMap already exist");
   EXPECT_EQ(check_map_free(t, "Gate 2", "Roof", ".\\emap\\floor2.jpg", nullptr, "x"), "");
   // An edit that keeps its own name and picture passes; another map's name does not.
   EXPECT_EQ(check_map_free(t, "Lobby", "Roof", ".\\emap\\floor2.jpg", "Roof", "x"), "");
-  EXPECT_EQ(check_map_free(t, "Lobby", "Ground floor", "y.jpg", "Roof", "is here"), "\nGround floor is here");
+  EXPECT_EQ(check_map_free(t, "Lobby", "Ground floor", "y.jpg", "Roof", "is here"),
+            "\nGround floor is here");
 
-  std::string text = change([](EmapTables& e) { add_map(e, "Gate 2", "Gate", ".\\emap\\gate.jpg"); });
+  std::string text =
+      change([](EmapTables& e) { add_map(e, "Gate 2", "Gate", ".\\emap\\gate.jpg"); });
   EXPECT_NE(text.find("[Gate 2]\ndvr_name=Gate 2\nnum_map=1\nmap_image_1=.\\emap\\gate.jpg\n"
                       "map_name_1=Gate\nmap_devices_1=0\n\n"),
             std::string::npos);
   text = change([](EmapTables& e) { edit_map(e, "Lobby", "Roof", "Top", ".\\emap\\top.jpg"); });
-  EXPECT_NE(text.find("map_image_2=.\\emap\\top.jpg\nmap_name_2=Top\nmap_devices_2=0"), std::string::npos);
-  text = change([](EmapTables& e) { delete_map(e, "Lobby", "Ground floor"); });
-  EXPECT_NE(text.find("[Lobby]\ndvr_name=Lobby\nnum_map=1\nmap_image_1=.\\emap\\top.jpg\nmap_name_1=Top"),
+  EXPECT_NE(text.find("map_image_2=.\\emap\\top.jpg\nmap_name_2=Top\nmap_devices_2=0"),
             std::string::npos);
+  text = change([](EmapTables& e) { delete_map(e, "Lobby", "Ground floor"); });
+  EXPECT_NE(
+      text.find("[Lobby]\ndvr_name=Lobby\nnum_map=1\nmap_image_1=.\\emap\\top.jpg\nmap_name_1=Top"),
+      std::string::npos);
   text = change([](EmapTables& e) { delete_map(e, "Entrances", "Site"); });
-  EXPECT_NE(text.find("emap_num=1\nLobby=5\nGate 2=1\nmap_image_1=.\\emap\\roof.jpg"), std::string::npos);
+  EXPECT_NE(text.find("emap_num=1\nLobby=5\nGate 2=1\nmap_image_1=.\\emap\\roof.jpg"),
+            std::string::npos);
 }
 
 TEST_F(EmapModel, markers_are_placed_replaced_and_removed_as_file_text) {
-  EXPECT_EQ(check_device_free(emap_tables(), "Lobby", EMAP_CAMERA, 0, 3, "Camera", "is already placed."),
-            "\nCamera 3 is already placed.");
-  EXPECT_EQ(check_device_free(emap_tables(), "Entrances", EMAP_SENSOR, 2, 4, "Sensor", "is placed."),
-            "\nSensor DVR2-4 is placed.");
+  EXPECT_EQ(
+      check_device_free(emap_tables(), "Lobby", EMAP_CAMERA, 0, 3, "Camera", "is already placed."),
+      "\nCamera 3 is already placed.");
+  EXPECT_EQ(
+      check_device_free(emap_tables(), "Entrances", EMAP_SENSOR, 2, 4, "Sensor", "is placed."),
+      "\nSensor DVR2-4 is placed.");
   EXPECT_EQ(check_device_free(emap_tables(), "Lobby", EMAP_CAMERA, 0, 2, "Camera", "x"), "");
 
   // The first marker of an empty map takes the place of its "0".
-  std::string text = change([](EmapTables& e) { place_marker(e, "Lobby", "Roof", nullptr, EMAP_CAMERA, 0, 3, 40, 50); });
+  std::string text = change(
+      [](EmapTables& e) { place_marker(e, "Lobby", "Roof", nullptr, EMAP_CAMERA, 0, 3, 40, 50); });
   EXPECT_EQ(devices_line(text, "map_devices_2"), "40,50,C,0,3");
-  text = change([](EmapTables& e) { place_marker(e, "Lobby", "Roof", nullptr, EMAP_RELAY, 0, 2, 60, 70); });
+  text = change(
+      [](EmapTables& e) { place_marker(e, "Lobby", "Roof", nullptr, EMAP_RELAY, 0, 2, 60, 70); });
   EXPECT_EQ(devices_line(text, "map_devices_2"), "40,50,C,0,3~~60,70,R,0,2");
 
   // A camera replaced by sensor 2 at the clicked position.
   MarkerHit hit;
   ASSERT_EQ(find_marker_in(emap_tables(), "Lobby", "Ground floor", 300, 40, &hit), 1);
-  text = change([&](EmapTables& e) { place_marker(e, "Lobby", "Ground floor", &hit, EMAP_SENSOR, 0, 2, 310, 45); });
+  text = change([&](EmapTables& e) {
+    place_marker(e, "Lobby", "Ground floor", &hit, EMAP_SENSOR, 0, 2, 310, 45);
+  });
   EXPECT_EQ(devices_line(text, "map_devices_1"), "100,100,C,0,1~~200,220,S,0,1~~310,45,S,0,2");
 
   // Removing the only marker of a map writes the empty mark.
@@ -190,7 +218,9 @@ TEST_F(EmapModel, markers_are_placed_replaced_and_removed_as_file_text) {
   text = change([&](EmapTables& e) { remove_marker(e, "Entrances", "Ground floor", hit); });
   EXPECT_EQ(devices_line(text.substr(text.find("[GROUP_1]")), "map_devices_2"), "0");
   // Group markers keep their member.
-  text = change([](EmapTables& e) { place_marker(e, "Entrances", "Ground floor", nullptr, EMAP_CAMERA, 1, 3, 5, 6); });
+  text = change([](EmapTables& e) {
+    place_marker(e, "Entrances", "Ground floor", nullptr, EMAP_CAMERA, 1, 3, 5, 6);
+  });
   EXPECT_EQ(devices_line(text.substr(text.find("[GROUP_1]")), "map_devices_2"), "5,6,C,1,3");
 }
 

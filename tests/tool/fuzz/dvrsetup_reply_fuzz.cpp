@@ -32,8 +32,7 @@ void answer(const uint8_t* reply, size_t size) {
   }
   ::shutdown(fd, SHUT_WR);
   uint8_t sink[4096];
-  while (net_recv(fd, sink, sizeof sink) > 0) {
-  }
+  while (net_recv(fd, sink, sizeof sink) > 0) {}
   net_close(fd);
 }
 

@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           check_frames(get_device_table(sheet), get_num_device_entries());
       break;
     default:
-      if (load_emap_button_cfg(path.c_str()) == 0) check_frames(get_emap_button_info(), get_num_emap_buttons());
+      if (load_emap_button_cfg(path.c_str()) == 0)
+        check_frames(get_emap_button_info(), get_num_emap_buttons());
       break;
   }
   return 0;

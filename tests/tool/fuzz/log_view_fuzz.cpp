@@ -25,7 +25,8 @@ void fail(const char* what, const std::string& text) {
 
 void check_names(int log) {
   for (const char* name : {prev_log_name, cur_log_name, next_log_name})
-    if (name[0] && !is_day_file_name(log, name)) fail("the index gave a name that is no day file", name);
+    if (name[0] && !is_day_file_name(log, name))
+      fail("the index gave a name that is no day file", name);
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ class DvrSetupClient : public ToolDir {
     ToolDir::TearDown();
   }
   // A DVR "Site" (16 cameras, user "admin"/"1234") in setup.cfg, answered by a peer.
-  void start_peer(qdvr::PeerConfig cfg, const char* host_type = "IP", const char* address = "127.0.0.1") {
+  void start_peer(qdvr::PeerConfig cfg, const char* host_type = "IP",
+                  const char* address = "127.0.0.1") {
     cfg.channels = 16;
     cfg.clip_frames = 1;
     cfg.user = "admin";
@@ -39,10 +40,12 @@ class DvrSetupClient : public ToolDir {
     ASSERT_TRUE(peer_->start());
     const std::string p = std::to_string(peer_->port());
     std::string cfg_text = fixture_setup_cfg();
-    const std::string line = "Site=MW-2606QTR14," + std::string(address) + "," + p + "," + p + "," + p + "," +
-                             p + "," + p + ",80," + p + "," + host_type +
-                             ",16,\"x\",\"y\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,C7,C8,C9,C10,C11,C12,"
-                             "C13,C14,C15,C16,admin," + enc("1234");
+    const std::string line =
+        "Site=MW-2606QTR14," + std::string(address) + "," + p + "," + p + "," + p + "," + p + "," +
+        p + ",80," + p + "," + host_type +
+        ",16,\"x\",\"y\",\"1\",\"2\",\"3\",C1,C2,C3,C4,C5,C6,C7,C8,C9,C10,C11,C12,"
+        "C13,C14,C15,C16,admin," +
+        enc("1234");
     cfg_text.replace(cfg_text.find("num_dvr=3"), 9, "num_dvr=4\n" + line);
     write("setup.cfg", cfg_text);
   }

@@ -56,7 +56,8 @@ class DvrSetupGui : public RealAuxdesk {
   }
   // Clicks a point of the window / of the current page.
   void click_window(int x, int y) {
-    xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(x), std::to_string(y), "click", "1"});
+    xdo_settled({"mousemove", "--window", std::to_string(win_), std::to_string(x),
+                 std::to_string(y), "click", "1"});
   }
   void click(int x, int y) { click_window(kPageX + x, kPageY + y); }
   // Clicks a tab and waits until its page is drawn and holds still: GTK takes input before it
@@ -66,12 +67,15 @@ class DvrSetupGui : public RealAuxdesk {
     const Picture before = page();
     click_window(tab_x, kTabY);
     Picture last = before;
-    ASSERT_TRUE(eventually([&] {
-      const Picture now = page();
-      const bool settled = now.w > 0 && now.differing(before) > 1000 && now == last;
-      last = now;
-      return settled;
-    }, 20000, 100)) << "tab at x " << tab_x;
+    ASSERT_TRUE(eventually(
+        [&] {
+          const Picture now = page();
+          const bool settled = now.w > 0 && now.differing(before) > 1000 && now == last;
+          last = now;
+          return settled;
+        },
+        20000, 100))
+        << "tab at x " << tab_x;
   }
   Picture status() { return grab(win_, kPageX + kStatusX, kPageY + kStatusY, 300, 20); }
   // The OK button's label is black when it is sensitive and grey when not.
@@ -112,10 +116,10 @@ TEST_F(DvrSetupGui, fetch_edit_save_round_trip_and_second_fetch) {
   xdo_settled({"type", "--delay", "20", "Gate1"});
   ASSERT_NO_FATAL_FAILURE(show_tab(kRecordTabX));
   click(270, 161);
-  click(370 + 60 + 30, 318);      // mode "select"
-  click(325 + 10 * 10 + 4, 64);   // row 0, column 10
-  click(kOkX, kOkY);              // motion sub-page OK
-  click(kOkX, kOkY);              // Save
+  click(370 + 60 + 30, 318);     // mode "select"
+  click(325 + 10 * 10 + 4, 64);  // row 0, column 10
+  click(kOkX, kOkY);             // motion sub-page OK
+  click(kOkX, kOkY);             // Save
   EXPECT_EQ(0, finish()) << err();
   EXPECT_NE(out().find("File saved...\n"), std::string::npos) << out();
   ASSERT_TRUE(eventually([&] { return peer_->uploads() == 1; }, 10000)) << peer_->refused_uploads();
@@ -146,13 +150,17 @@ TEST_F(DvrSetupGui, refused_pages_send_nothing) {
   xdo_settled({"key", "ctrl+a", "BackSpace"});
   xdo_settled({"type", "300.1.1.1"});
   click(kOkX, kOkY);
-  ASSERT_TRUE(eventually([&] { return err().find("Error: The IP address is not valid.") != std::string::npos; }, 10000))
+  ASSERT_TRUE(eventually(
+      [&] { return err().find("Error: The IP address is not valid.") != std::string::npos; },
+      10000))
       << err();
   // Every camera at the all-cameras rate, 30 frames a second: over the budget of 240.
   ASSERT_NO_FATAL_FAILURE(show_tab(kRecordTabX));
   click(42, 101);  // the all-cameras switch
   click(kOkX, kOkY);
-  ASSERT_TRUE(eventually([&] { return err().find("Error: The eight cameras may record 240") != std::string::npos; }, 10000))
+  ASSERT_TRUE(eventually(
+      [&] { return err().find("Error: The eight cameras may record 240") != std::string::npos; },
+      10000))
       << err();
   EXPECT_EQ(0, uploads_seen());
   click(kCloseX, kOkY);
@@ -170,11 +178,16 @@ TEST_F(DvrSetupGui, dvr_faults_end_in_their_status_or_box_and_close_still_works)
     const char* said;  // in standard output or error
     OldFile old;       // eeprom_data.dat of an earlier run
   } cases[] = {
-      {"silence", qdvr::SetupFault::Silent, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n", kNone},
-      {"wrong command", qdvr::SetupFault::WrongCommand, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n", kGood},
-      {"oversized length", qdvr::SetupFault::Oversize, qdvr::Login::Accept, 0, " Unable to retrieve setup data.\n", kNone},
-      {"refused login", qdvr::SetupFault::NoFault, qdvr::Login::Refuse, 0, " Server login failed.\n", kNone},
-      {"error login", qdvr::SetupFault::NoFault, qdvr::Login::Error, 0, " Server login failed.\n", kNone},
+      {"silence", qdvr::SetupFault::Silent, qdvr::Login::Accept, 0,
+       " Unable to retrieve setup data.\n", kNone},
+      {"wrong command", qdvr::SetupFault::WrongCommand, qdvr::Login::Accept, 0,
+       " Unable to retrieve setup data.\n", kGood},
+      {"oversized length", qdvr::SetupFault::Oversize, qdvr::Login::Accept, 0,
+       " Unable to retrieve setup data.\n", kNone},
+      {"refused login", qdvr::SetupFault::NoFault, qdvr::Login::Refuse, 0,
+       " Server login failed.\n", kNone},
+      {"error login", qdvr::SetupFault::NoFault, qdvr::Login::Error, 0, " Server login failed.\n",
+       kNone},
       {"bad CRC", qdvr::SetupFault::BadCrc, qdvr::Login::Accept, 0,
        " The settings received fail their CRC check; the old file is kept.\n", kGood},
       {"damaged file of an earlier run", qdvr::SetupFault::WrongCommand, qdvr::Login::Accept, 1,
@@ -192,10 +205,13 @@ TEST_F(DvrSetupGui, dvr_faults_end_in_their_status_or_box_and_close_still_works)
     std::vector<uint8_t> old = qdvr::synthetic_settings(16);
     if (c.old == kDamaged) old[100] ^= 1;
     if (c.old != kNone)
-      std::ofstream(dir_ / "eeprom_data.dat", std::ios::binary).write(reinterpret_cast<const char*>(old.data()), long(old.size()));
+      std::ofstream(dir_ / "eeprom_data.dat", std::ios::binary)
+          .write(reinterpret_cast<const char*>(old.data()), long(old.size()));
     ASSERT_NO_FATAL_FAILURE(open());
     const Picture connecting = status();
-    ASSERT_TRUE(eventually([&] { return (out() + err()).find(c.said) != std::string::npos; }, 20000)) << out();
+    ASSERT_TRUE(
+        eventually([&] { return (out() + err()).find(c.said) != std::string::npos; }, 20000))
+        << out();
     if (c.code == 1) {
       EXPECT_EQ(1, finish()) << err();
     } else {

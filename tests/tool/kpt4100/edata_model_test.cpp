@@ -87,7 +87,8 @@ TEST(EdataModel, dvr_values_are_bounded_before_use) {
   p.cam[1].hide = 1;
   testing::internal::CaptureStdout();
   load_all_values(ed.data(), &p);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("edata->RecMan.nResol = 3"), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("edata->RecMan.nResol = 3"),
+            std::string::npos);
   EXPECT_EQ(std::string(8, 'A') + "A", p.cam[1].name);
   EXPECT_EQ(std::string(24, 'A'), p.net.ddns_host);
   EXPECT_EQ(std::string(15, 'A'), p.net.pppoe_user);
@@ -188,9 +189,7 @@ TEST(EdataModel, network_page_takes_only_four_numbers_up_to_255) {
     EXPECT_EQ(c.key ? -1 : 0, check_network_values(p, ed.data(), &error)) << c.ip;
     testing::internal::GetCapturedStdout();
     EXPECT_STREQ(c.key, error) << c.ip;
-    if (c.key) {
-      EXPECT_EQ(before, ed) << c.ip;
-    }
+    if (c.key) { EXPECT_EQ(before, ed) << c.ip; }
   }
   MainPages p = blank_pages(4, true);
   p.net.netmask = "255.255.0.0";

@@ -19,7 +19,8 @@ namespace {
 class EepromFile : public ToolDir {
  protected:
   static void put(const std::vector<uint8_t>& bytes) {
-    std::ofstream(kEepromFile, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+    std::ofstream(kEepromFile, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
   }
   static std::vector<uint8_t> record() {
     std::vector<uint8_t> r(EDATA_SIZE);
@@ -77,7 +78,8 @@ TEST_F(EepromFile, missing_short_and_damaged_files_fail_and_are_marked_invalid) 
   testing::internal::CaptureStdout();
   EXPECT_EQ(-1, read_eeprom_file(kEepromFile));
   ASSERT_NE(get_edata(), nullptr);
-  EXPECT_EQ(std::vector<uint8_t>(EDATA_SIZE, 0), std::vector<uint8_t>(get_edata(), get_edata() + EDATA_SIZE));
+  EXPECT_EQ(std::vector<uint8_t>(EDATA_SIZE, 0),
+            std::vector<uint8_t>(get_edata(), get_edata() + EDATA_SIZE));
   put({0x01, 0x02});
   EXPECT_EQ(-1, read_eeprom_file(kEepromFile));
   const std::vector<uint8_t> r = record();
@@ -108,7 +110,8 @@ TEST_F(EepromFile, unreadable_file_fails_and_failed_write_keeps_the_old_file) {
   }
   // A directory where the temporary file would go cannot take it.
   std::filesystem::create_directory("sub");
-  std::filesystem::permissions("sub", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(
+      "sub", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   if (geteuid() != 0) {
     EXPECT_EQ(-1, write_whole_file("sub/eeprom_data.dat", r.data(), r.size()));
   }

@@ -31,17 +31,15 @@ TEST_F(Grids, tables_and_hit_boxes) {
     Grid* g;
     int x, y, found, cell;
   } cases[] = {
-      {&motion_, 0, 0, 1, 0},     {&motion_, 9, 9, 1, 0},   {&motion_, 10, 0, 1, 1},
+      {&motion_, 0, 0, 1, 0},       {&motion_, 9, 9, 1, 0},    {&motion_, 10, 0, 1, 1},
       {&motion_, 299, 239, 1, 719}, {&motion_, 300, 0, 0, -1}, {&sched_, 98, 30, 0, -1},
-      {&sched_, 120, 44, 1, 0},   {&sched_, 121, 45, 1, 25}, {&sched_, 626, 176, 1, 167},
-      {&sched_, 627, 50, 0, -1},  {&sched_, 50, 10, 0, -1},
+      {&sched_, 120, 44, 1, 0},     {&sched_, 121, 45, 1, 25}, {&sched_, 626, 176, 1, 167},
+      {&sched_, 627, 50, 0, -1},    {&sched_, 50, 10, 0, -1},
   };
   for (const Case& c : cases) {
     grid_interaction.current = -1;
     EXPECT_EQ(c.found, grid_find_cell(*c.g, c.x, c.y)) << c.x << "," << c.y;
-    if (c.found) {
-      EXPECT_EQ(c.cell, grid_interaction.current) << c.x << "," << c.y;
-    }
+    if (c.found) { EXPECT_EQ(c.cell, grid_interaction.current) << c.x << "," << c.y; }
   }
 }
 

@@ -102,7 +102,8 @@ void create_map_dialog(const std::string& title, GCallback ok) {
   gtk_window_set_resizable(w, FALSE);
   g_signal_connect(emap_map_dialog, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer) {
                      emap_map_dialog = emap_map_path_entry = g_name_entry = nullptr;
-                   }), nullptr);
+                   }),
+                   nullptr);
   GtkWidget* fixed = gtk_fixed_new();
   gtk_container_add(GTK_CONTAINER(w), fixed);
   auto put = [fixed](GtkWidget* x, int left, int top, int width, int height) {
@@ -154,8 +155,9 @@ void on_device_select_save(GtkWidget*, gpointer) {
     return;
   static const LabelKey kKindLabel[3] = {"lbl_EMAP_CAMERA", "lbl_EMAP_SENSOR", "lbl_EMAP_RELAY"};
   const std::string kind_label = get_label_text(kKindLabel[kind]);
-  const std::string clash = check_device_free(emap_tables(), target, kind, member, ch, kind_label.c_str(),
-                                              std::string(get_label_text("txt_EMAP_EXIST")).c_str());
+  const std::string clash =
+      check_device_free(emap_tables(), target, kind, member, ch, kind_label.c_str(),
+                        std::string(get_label_text("txt_EMAP_EXIST")).c_str());
   if (!clash.empty()) {
     show_emap_error(clash.c_str());
     return;
@@ -164,7 +166,9 @@ void on_device_select_save(GtkWidget*, gpointer) {
   const bool on_marker = find_marker_at(g_select_x, g_select_y, &hit) != 0;
   const std::string map = emap_map_name;
   const int x = g_select_x, y = g_select_y;
-  if (!store([&](EmapTables& t) { place_marker(t, target, map, on_marker ? &hit : nullptr, kind, member, ch, x, y); }))
+  if (!store([&](EmapTables& t) {
+        place_marker(t, target, map, on_marker ? &hit : nullptr, kind, member, ch, x, y);
+      }))
     return;
   close_device_select_dialog();
   redraw_map();
@@ -239,10 +243,10 @@ void on_map_delete(GtkWidget*, gpointer) {
   if (unattended_box_answer("Delete Emap?", "", BoxButtons::yes_no, &preset)) {
     yes = preset == BoxAnswer::yes;
   } else {
-    GtkWidget* q = gtk_dialog_new_with_buttons("Delete Emap?", GTK_WINDOW(emap_window),
-                                               static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                               GTK_STOCK_YES, GTK_RESPONSE_YES, GTK_STOCK_NO,
-                                               GTK_RESPONSE_NO, nullptr);
+    GtkWidget* q = gtk_dialog_new_with_buttons(
+        "Delete Emap?", GTK_WINDOW(emap_window),
+        static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_STOCK_YES, GTK_RESPONSE_YES, GTK_STOCK_NO, GTK_RESPONSE_NO, nullptr);
     gtk_window_set_position(GTK_WINDOW(q), GTK_WIN_POS_CENTER_ALWAYS);
     yes = gtk_dialog_run(GTK_DIALOG(q)) == GTK_RESPONSE_YES;
     gtk_widget_destroy(q);

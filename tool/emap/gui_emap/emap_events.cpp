@@ -41,7 +41,7 @@ std::atomic<unsigned long> g_emap_xid{0};
 // restarts instead of adding another. Read and written under the GDK lock only (the
 // watcher holds it, and GDK timeouts run with it).
 struct Blink {
-  guint source = 0;         // the timer, 0 when none runs
+  guint source = 0;  // the timer, 0 when none runs
   int remaining_ms = 0;
   unsigned generation = 0;  // the redraw it was started on
 };
@@ -142,8 +142,10 @@ void* emap_check_event(void*) {
       if (r == 0 && wait_ms >= 0) break;  // the window closed
       if (r == 0) continue;
       batch.push_back(decode_event_notice(buf));
-      if (batch.size() == 1) end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBatchWindowMs);
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (batch.size() == 1)
+        end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBatchWindowMs);
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
       wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     }
     if (!batch.empty()) {
@@ -188,8 +190,8 @@ void launch_vigilo(const char* dvr_name, int channel) {
     printf("Maximum number of child processes exceed!\n");
     return;
   }
-  std::vector<std::string> words =
-      spot_window_argv(vigilo_path(), dvr_name ? dvr_name : "", channel, login_user, login_password);
+  std::vector<std::string> words = spot_window_argv(vigilo_path(), dvr_name ? dvr_name : "",
+                                                    channel, login_user, login_password);
   if (words.empty()) return;
   std::vector<const char*> argv;
   for (const std::string& w : words) argv.push_back(w.c_str());

@@ -13,16 +13,16 @@
 // ---------------------------------------------------------------- window state
 extern std::string emap_start_target;  // the target auxdesk was started with ("" none)
 extern GtkWidget* emap_window;
-extern GtkWidget* emap_fixed;           // holds every widget of the window
-extern GtkWidget* emap_map_area;        // event box of the 800 x 680 map
-extern GtkWidget* emap_combo;           // DVR / group
-extern GtkWidget* emap_map_list;        // tree view of the target's maps
-extern GtkWidget* emap_device_list;     // tree view of the target's devices
-extern std::string emap_map_name;       // the current map ("" none)
-extern std::string emap_map_image;      // its picture path as stored
-extern GtkWidget* emap_map_layer;       // fixed container of the map picture and its markers
-extern bool emap_map_shown;             // the layer exists
-extern GtkWidget* emap_select_dialog;   // the placement dialog, when open
+extern GtkWidget* emap_fixed;          // holds every widget of the window
+extern GtkWidget* emap_map_area;       // event box of the 800 x 680 map
+extern GtkWidget* emap_combo;          // DVR / group
+extern GtkWidget* emap_map_list;       // tree view of the target's maps
+extern GtkWidget* emap_device_list;    // tree view of the target's devices
+extern std::string emap_map_name;      // the current map ("" none)
+extern std::string emap_map_image;     // its picture path as stored
+extern GtkWidget* emap_map_layer;      // fixed container of the map picture and its markers
+extern bool emap_map_shown;            // the layer exists
+extern GtkWidget* emap_select_dialog;  // the placement dialog, when open
 extern bool emap_dialog_open;
 
 // The combo's text (the selected target); "" when none.

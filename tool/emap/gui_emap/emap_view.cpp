@@ -53,8 +53,7 @@ bool load_sheets() {
 GdkPixbuf* cut_state(const imgmap_info& e, int sheet, int state) {
   GdkPixbuf* p = g_sheet[sheet];
   int f = find_state_frame(e, state);
-  if (!p || f < 0 ||
-      !sprite_frame_fits(e, f, gdk_pixbuf_get_width(p), gdk_pixbuf_get_height(p)))
+  if (!p || f < 0 || !sprite_frame_fits(e, f, gdk_pixbuf_get_width(p), gdk_pixbuf_get_height(p)))
     return nullptr;
   return gdk_pixbuf_new_subpixbuf(p, e.frame[f].x, e.frame[f].y, e.width, e.height);
 }
@@ -92,7 +91,8 @@ GtkWidget* new_map_layer() {
 void set_map_picture(GtkWidget* img, const std::string& stored) {
   const std::string path = emap_file_path(stored.c_str());
   GError* err = nullptr;
-  GdkPixbuf* p = gdk_pixbuf_new_from_file_at_scale(path.c_str(), kMapWidth, kMapHeight, FALSE, &err);
+  GdkPixbuf* p =
+      gdk_pixbuf_new_from_file_at_scale(path.c_str(), kMapWidth, kMapHeight, FALSE, &err);
   if (!p) {
     // The markers are drawn all the same, on an empty map.
     printf("Map picture %s cannot be loaded: %s\n", path.c_str(), err ? err->message : "");
@@ -137,8 +137,9 @@ void draw_map_markers() {
     for (const emap_map_info& map : maps) {
       if (emap_map_name != map.map_name) continue;
       for (int kind = 0; kind < 3; ++kind) {
-        const std::vector<marker_item>& list =
-            kind == EMAP_CAMERA ? map.camera_info : kind == EMAP_SENSOR ? map.sensor_info : map.relay_info;
+        const std::vector<marker_item>& list = kind == EMAP_CAMERA   ? map.camera_info
+                                               : kind == EMAP_SENSOR ? map.sensor_info
+                                                                     : map.relay_info;
         for (marker_item m : list) {
           if (!group) m.dvr = 0;
           const int entry = marker_entry(kind, m);
@@ -205,8 +206,9 @@ void show_selected_map(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColumn*,
   auto scan = [&](const std::vector<emap_map_info>& maps) {
     for (const emap_map_info& map : maps)
       for (int kind = 0; kind < 3; ++kind) {
-        const std::vector<marker_item>& list =
-            kind == EMAP_CAMERA ? map.camera_info : kind == EMAP_SENSOR ? map.sensor_info : map.relay_info;
+        const std::vector<marker_item>& list = kind == EMAP_CAMERA   ? map.camera_info
+                                               : kind == EMAP_SENSOR ? map.sensor_info
+                                                                     : map.relay_info;
         for (const marker_item& m : list)
           if (kinds[kind] + " " + std::to_string(m.ch) == row) last = &map;
       }

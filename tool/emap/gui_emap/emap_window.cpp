@@ -47,11 +47,13 @@ void set_emap_button_state(imgmap_info& b, int state, int index) {
   const int f = find_state_frame(b, state);
   GtkImage* img = GTK_IMAGE(g_button_image[static_cast<size_t>(index)]);
   if (f < 0 || !g_button_sheet ||
-      !sprite_frame_fits(b, f, gdk_pixbuf_get_width(g_button_sheet), gdk_pixbuf_get_height(g_button_sheet))) {
+      !sprite_frame_fits(b, f, gdk_pixbuf_get_width(g_button_sheet),
+                         gdk_pixbuf_get_height(g_button_sheet))) {
     gtk_image_clear(img);
     return;
   }
-  GdkPixbuf* part = gdk_pixbuf_new_subpixbuf(g_button_sheet, b.frame[f].x, b.frame[f].y, b.width, b.height);
+  GdkPixbuf* part =
+      gdk_pixbuf_new_subpixbuf(g_button_sheet, b.frame[f].x, b.frame[f].y, b.width, b.height);
   gtk_image_set_from_pixbuf(img, part);
   g_object_unref(part);
 }
@@ -72,7 +74,8 @@ void load_emap_buttons() {
     gtk_widget_show(img);
     g_button_image.push_back(img);
     // The second frame is the button's look at rest.
-    if (sprite_frame_fits(b[i], 1, gdk_pixbuf_get_width(g_button_sheet), gdk_pixbuf_get_height(g_button_sheet))) {
+    if (sprite_frame_fits(b[i], 1, gdk_pixbuf_get_width(g_button_sheet),
+                          gdk_pixbuf_get_height(g_button_sheet))) {
       GdkPixbuf* part = gdk_pixbuf_new_subpixbuf(g_button_sheet, b[i].frame[1].x, b[i].frame[1].y,
                                                  b[i].width, b[i].height);
       gtk_image_set_from_pixbuf(GTK_IMAGE(img), part);
@@ -113,7 +116,8 @@ gboolean on_emap_pointer_motion(GtkWidget* widget, GdkEventMotion*, gpointer) {
 
 gboolean on_emap_button_press(GtkWidget*, GdkEventButton* event, gpointer) {
   close_device_select_dialog();
-  if (event->button != 1 || !find_emap_button(static_cast<int>(event->x), static_cast<int>(event->y)))
+  if (event->button != 1 ||
+      !find_emap_button(static_cast<int>(event->x), static_cast<int>(event->y)))
     return FALSE;
   const char* name = get_emap_button_info()[g_current_button].name;
   if (strcmp(name, "EMAP_CLOSE_BUTTON") == 0) on_emap_close();
@@ -145,8 +149,10 @@ gboolean on_map_area_press(GtkWidget*, GdkEventButton* event, gpointer) {
   // A double click also delivers its single presses; it starts nothing twice.
   if (!emap_map_shown || event->type != GDK_BUTTON_PRESS) return TRUE;
   const int x = static_cast<int>(event->x), y = static_cast<int>(event->y);
-  if (event->button == 1) on_marker_click(x, y);
-  else if (event->button == 3) create_device_select_dialog(x, y);
+  if (event->button == 1)
+    on_marker_click(x, y);
+  else if (event->button == 3)
+    create_device_select_dialog(x, y);
   return TRUE;  // a press on the map is no window drag
 }
 
@@ -161,7 +167,8 @@ gboolean on_map_hover(GtkWidget* widget, GdkEventMotion*, gpointer) {
     g_hover_entry = entry;
   } else if (g_hover_sheet >= 0 && marker_drawn(g_hover_sheet, g_hover_entry) &&
              get_device_table(g_hover_sheet)[g_hover_entry].state == 2) {
-    set_marker_state(g_hover_sheet, g_hover_entry, emap_selected_target() == emap_start_target ? 1 : 3);
+    set_marker_state(g_hover_sheet, g_hover_entry,
+                     emap_selected_target() == emap_start_target ? 1 : 3);
   }
   return FALSE;
 }
@@ -192,7 +199,8 @@ void on_map_row_activated(GtkTreeView* view, GtkTreePath* path, GtkTreeViewColum
 GtkWidget* new_list(GtkWidget** view, LabelKey title) {
   GtkWidget* sw = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_container_set_border_width(GTK_CONTAINER(sw), 10);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(sw), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(sw), GTK_POLICY_AUTOMATIC,
+                                 GTK_POLICY_AUTOMATIC);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_ETCHED_IN);
   GtkTreeStore* store = gtk_tree_store_new(1, G_TYPE_STRING);
   *view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
@@ -233,7 +241,8 @@ void show_emap_error(const char* text) {
   BoxAnswer preset;
   if (unattended_box_answer("Error", text, BoxButtons::ok, &preset)) return;
   GtkWidget* d = gtk_message_dialog_new(
-      GTK_WINDOW(emap_window), static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_WINDOW(emap_window),
+      static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
       GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text ? text : "");
   gtk_window_set_title(GTK_WINDOW(d), "Error");
   gtk_window_set_position(GTK_WINDOW(d), GTK_WIN_POS_CENTER_ALWAYS);
@@ -242,10 +251,9 @@ void show_emap_error(const char* text) {
 }
 
 void choose_map_image(GtkWidget*, gpointer) {
-  GtkWidget* d = gtk_file_chooser_dialog_new("Choose File", GTK_WINDOW(emap_window),
-                                             GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_CANCEL,
-                                             GTK_RESPONSE_CANCEL, GTK_STOCK_OPEN, GTK_RESPONSE_APPLY,
-                                             nullptr);
+  GtkWidget* d = gtk_file_chooser_dialog_new(
+      "Choose File", GTK_WINDOW(emap_window), GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_CANCEL,
+      GTK_RESPONSE_CANCEL, GTK_STOCK_OPEN, GTK_RESPONSE_APPLY, nullptr);
   gtk_window_set_position(GTK_WINDOW(d), GTK_WIN_POS_CENTER_ALWAYS);
   if (gtk_dialog_run(GTK_DIALOG(d)) == GTK_RESPONSE_APPLY && emap_map_path_entry) {
     gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d));
@@ -313,7 +321,8 @@ void fill_emap_target_combo(const char* start_target) {
   }
   for (size_t i = 0; i < s.group.size(); ++i) {
     gtk_combo_box_append_text(GTK_COMBO_BOX(emap_combo), s.group[i].name.c_str());
-    if (selected < 0 && same(s.group[i].name.c_str())) selected = static_cast<int>(s.dvr.size() + i);
+    if (selected < 0 && same(s.group[i].name.c_str()))
+      selected = static_cast<int>(s.dvr.size() + i);
   }
   if (selected < 0) {
     gtk_combo_box_prepend_text(GTK_COMBO_BOX(emap_combo), kNoConnection);
@@ -349,7 +358,8 @@ void create_emap_window(const char* target) {
   gtk_container_add(GTK_CONTAINER(outer), emap_fixed);
 
   GtkWidget* bg = gtk_image_new();
-  if (GdkPixbuf* p = gdk_pixbuf_new_from_file_at_scale("./emap/remote-emap.jpg", 1024, 740, FALSE, nullptr)) {
+  if (GdkPixbuf* p =
+          gdk_pixbuf_new_from_file_at_scale("./emap/remote-emap.jpg", 1024, 740, FALSE, nullptr)) {
     gtk_image_set_from_pixbuf(GTK_IMAGE(bg), p);
     g_object_unref(p);
   }
@@ -357,8 +367,8 @@ void create_emap_window(const char* target) {
 
   emap_map_area = gtk_event_box_new();
   gtk_event_box_set_visible_window(GTK_EVENT_BOX(emap_map_area), FALSE);
-  gtk_widget_add_events(emap_map_area,
-                        GDK_POINTER_MOTION_MASK | GDK_POINTER_MOTION_HINT_MASK | GDK_BUTTON_PRESS_MASK);
+  gtk_widget_add_events(emap_map_area, GDK_POINTER_MOTION_MASK | GDK_POINTER_MOTION_HINT_MASK |
+                                           GDK_BUTTON_PRESS_MASK);
   put(emap_map_area, 12, 49, kMapWidth, kMapHeight);
 
   put(new_list(&emap_map_list, "lbl_EMAP_DVR_MAPS"), 814, 100, 200, 230);
@@ -384,9 +394,9 @@ void create_emap_window(const char* target) {
   g_signal_connect(del, "clicked", G_CALLBACK(on_map_delete), nullptr);
   g_signal_connect(emap_map_list, "row-activated", G_CALLBACK(on_map_row_activated), nullptr);
   g_signal_connect(emap_device_list, "row-activated", G_CALLBACK(show_selected_map), nullptr);
-  g_signal_connect(emap_window, "delete_event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
-                     on_emap_close();
-                   }), nullptr);
+  g_signal_connect(
+      emap_window, "delete_event",
+      G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean { on_emap_close(); }), nullptr);
 
   fill_emap_target_combo(emap_start_target.c_str());
 

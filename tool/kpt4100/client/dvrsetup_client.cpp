@@ -153,9 +153,7 @@ int resolve_bounded(const char* host, uint32_t* addr) {
       l->done = true;
       l->cv.notify_all();
     }).detach();
-  } catch (const std::system_error&) {
-    return -1;
-  }
+  } catch (const std::system_error&) { return -1; }
   const Deadline d(step_timeout_ms.load());
   std::unique_lock<std::mutex> lock(l->m);
   // Short slices: a stop only sets a flag.
@@ -201,7 +199,10 @@ Target find_target_dvr(const char* dvr_name) {
     snprintf(t.address, sizeof t.address, "%s", table[i].ipaddress);
     t.port = table[i].port[DVR_PORT_CONNECTION];
     const char* type = table[i].host_type;
-    t.host_type = !strcmp(type, "IP") ? 1 : !strcmp(type, "NAME") ? 2 : !strcmp(type, "DDNS") ? 3 : 0;
+    t.host_type = !strcmp(type, "IP")     ? 1
+                  : !strcmp(type, "NAME") ? 2
+                  : !strcmp(type, "DDNS") ? 3
+                                          : 0;
   }
   return t;
 }

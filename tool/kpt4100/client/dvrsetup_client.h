@@ -28,10 +28,11 @@ constexpr int DVRSETUP_FILE_BUFFER = 16384;
 // One exchange with the DVR named `dvr_name` in setup.cfg (the last entry of that name
 // wins). 1 done (login accepted, settings stored in eeprom_data.dat, file sent whole,
 // the DVR answered the information request); 0 login refused or failed, settings not
-// received or not stored, file not sent whole, information not answered, no connection; 2 unknown host type; 3 DDNS; -1 eeprom_data.dat missing
-// (mode 2); -2 it cannot be opened; -3 connect failed; -4 host name not resolved within
-// the step's time-out or before a stop; -5 no socket could be made; DVRSETUP_BAD_CRC the
-// settings received fail their CRC check (mode 1; the file on disk is kept).
+// received or not stored, file not sent whole, information not answered, no connection; 2 unknown
+// host type; 3 DDNS; -1 eeprom_data.dat missing (mode 2); -2 it cannot be opened; -3 connect
+// failed; -4 host name not resolved within the step's time-out or before a stop; -5 no socket could
+// be made; DVRSETUP_BAD_CRC the settings received fail their CRC check (mode 1; the file on disk is
+// kept).
 int dvrsetup_client(const char* dvr_name, const char* user, const char* password, int mode);
 // Closes the client socket; it is -1 afterwards. Returns 0.
 int close_dvr_socket();

@@ -72,9 +72,12 @@ void* dvrsetup_fetch_thread(void*) {
   const int fetch = dvrsetup_client(setup_dvr_name, login_user, login_password, DVRSETUP_FETCH);
   const bool fetched = fetch == 1;
   with_gui([&] {
-    if (fetched) set_dvrsetup_status(" Loading setup data...");
-    else if (fetch == DVRSETUP_BAD_CRC) fail_status(" The settings received fail their CRC check; the old file is kept.");
-    else fail_status(" Unable to retrieve setup data.");
+    if (fetched)
+      set_dvrsetup_status(" Loading setup data...");
+    else if (fetch == DVRSETUP_BAD_CRC)
+      fail_status(" The settings received fail their CRC check; the old file is kept.");
+    else
+      fail_status(" Unable to retrieve setup data.");
     const int read = load_edata_to_pages();
     if (read == -2) {
       fail_status(" CRC Check ERROR!!!");
@@ -106,9 +109,10 @@ int is_dvrsetup_busy() {
 void show_dvrsetup_error(const char* text) {
   BoxAnswer answer;
   if (unattended_box_answer("Error", text, BoxButtons::ok, &answer)) return;
-  GtkWidget* d = gtk_message_dialog_new(dvr_ui.window ? GTK_WINDOW(dvr_ui.window) : nullptr,
-                                        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                        GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
+  GtkWidget* d =
+      gtk_message_dialog_new(dvr_ui.window ? GTK_WINDOW(dvr_ui.window) : nullptr,
+                             GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                             GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
   gtk_window_set_title(GTK_WINDOW(d), "Error");
   gtk_window_set_position(GTK_WINDOW(d), GTK_WIN_POS_CENTER_ON_PARENT);
   gtk_dialog_run(GTK_DIALOG(d));

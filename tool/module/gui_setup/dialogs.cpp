@@ -18,12 +18,12 @@ int run_message_dialog(const char* title, GtkMessageType type, GtkButtonsType bu
   BoxAnswer preset;
   BoxButtons kind = buttons == GTK_BUTTONS_YES_NO ? BoxButtons::yes_no : BoxButtons::ok;
   if (unattended_box_answer(title, text, kind, &preset))
-    return preset == BoxAnswer::yes ? GTK_RESPONSE_YES
+    return preset == BoxAnswer::yes  ? GTK_RESPONSE_YES
            : preset == BoxAnswer::no ? GTK_RESPONSE_NO
                                      : GTK_RESPONSE_OK;
   GtkWidget* dialog = gtk_message_dialog_new(
-      parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-      type, buttons, "%s", text ? text : "");
+      parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), type,
+      buttons, "%s", text ? text : "");
   gtk_window_set_title(GTK_WINDOW(dialog), title);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ALWAYS);
   int response = gtk_dialog_run(GTK_DIALOG(dialog));

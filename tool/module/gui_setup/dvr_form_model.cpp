@@ -97,7 +97,8 @@ std::optional<LabelKey> check_dvr_form(const DvrFormData& f, const SetupSnapshot
   if (f.address.empty()) return LabelKey("txt_NO_IP");
   if (!f.edit && f.user.empty()) return LabelKey("txt_NO_USERNAME");
   if (f.location.empty()) return LabelKey("txt_INSERT_LOCATION");
-  if (f.manager.empty()) return f.edit ? LabelKey("txt_NO_MANAGERNAME") : LabelKey("txt_NO_MGR_NAME");
+  if (f.manager.empty())
+    return f.edit ? LabelKey("txt_NO_MANAGERNAME") : LabelKey("txt_NO_MGR_NAME");
   if (f.tel.empty()) return f.edit ? LabelKey("txt_NO_TELNO") : LabelKey("txt_NO_TEL_NO");
   if (f.police.empty()) return f.edit ? LabelKey("txt_NO_POLICENO") : LabelKey("txt_NO_POLICE_NO");
   if (f.fire.empty())

@@ -16,9 +16,20 @@ namespace {
 // Store columns: the 17 values of a DVR, then which DVR of its name it is (0 the first),
 // so that a delete finds each row's own record again in a fresh load.
 enum DvrColumn {
-  kColName = 0, kColModel = 1, kColAddress = 2, kColPort0 = 3, kColVideoPort = 4,
-  kColHostType = 10, kColChannels = 11, kColLocation = 12, kColManager = 13, kColTel = 14,
-  kColPolice = 15, kColFire = 16, kColNth = 17, kNumColumns = 18,
+  kColName = 0,
+  kColModel = 1,
+  kColAddress = 2,
+  kColPort0 = 3,
+  kColVideoPort = 4,
+  kColHostType = 10,
+  kColChannels = 11,
+  kColLocation = 12,
+  kColManager = 13,
+  kColTel = 14,
+  kColPolice = 15,
+  kColFire = 16,
+  kColNth = 17,
+  kNumColumns = 18,
 };
 
 DvrForm& form() { return setup_ui.dvr_form; }
@@ -33,14 +44,14 @@ void create_dvr_list_columns() {
   };
   const std::string ip = "IP";
   const Shown shown[] = {
-      {nullptr, kColName},     {nullptr, kColModel},   {"IP", kColAddress},
+      {nullptr, kColName},      {nullptr, kColModel},   {"IP", kColAddress},
       {nullptr, kColVideoPort}, {nullptr, kColManager}, {nullptr, kColLocation},
-      {nullptr, kColTel},      {nullptr, kColPolice},  {nullptr, kColFire},
+      {nullptr, kColTel},       {nullptr, kColPolice},  {nullptr, kColFire},
   };
-  const std::string titles[] = {label_text("lbl_DVRNAME"),    label_text("lbl_DVR_TYPE"), ip,
-                                label_text("lbl_CON"),        label_text("lbl_MANAGERNAME"),
-                                label_text("lbl_LOCATION"),   label_text("lbl_TELNO"),
-                                label_text("lbl_POLICENO"),   label_text("lbl_FIREDEPTNO")};
+  const std::string titles[] = {
+      label_text("lbl_DVRNAME"), label_text("lbl_DVR_TYPE"),    ip,
+      label_text("lbl_CON"),     label_text("lbl_MANAGERNAME"), label_text("lbl_LOCATION"),
+      label_text("lbl_TELNO"),   label_text("lbl_POLICENO"),    label_text("lbl_FIREDEPTNO")};
   GtkWidget* view = setup_ui.dvr.view;
   for (size_t i = 0; i < G_N_ELEMENTS(shown); ++i) {
     GtkCellRenderer* cell = gtk_cell_renderer_text_new();
@@ -61,7 +72,6 @@ void create_dvr_list_columns() {
   g_object_unref(store);
   fill_dvr_list();
 }
-
 
 GtkTreeSelection* dvr_selection() {
   return gtk_tree_view_get_selection(GTK_TREE_VIEW(setup_ui.dvr.view));
@@ -182,7 +192,8 @@ void add_ddns_mode_row() {
 void on_dvr_model_changed(GtkComboBox*, gpointer) {
   int r = active_model_row();
   if (r < 0) return;
-  if (kDvrModelRows[r].video_port) gtk_entry_set_text(GTK_ENTRY(form().video_port), kDvrModelRows[r].video_port);
+  if (kDvrModelRows[r].video_port)
+    gtk_entry_set_text(GTK_ENTRY(form().video_port), kDvrModelRows[r].video_port);
   if (r == 2) {
     gtk_entry_set_text(GTK_ENTRY(form().ddns_port), kDdnsPort);
     gtk_entry_set_text(GTK_ENTRY(form().ddns_server), kDdnsServerAddress);
@@ -312,8 +323,8 @@ void save_dvr_form(GtkButton*, gpointer) {
   if (d.edit) {
     // The E-Map follows the DVR: its section and its group member lines take the new name.
     std::string emap_why;
-    if (rewrite_emap_cfg([&](EmapTables& t) { emap_rename_dvr(t, d.old_name, d.name); },
-                         nullptr, &emap_why) != 0)
+    if (rewrite_emap_cfg([&](EmapTables& t) { emap_rename_dvr(t, d.old_name, d.name); }, nullptr,
+                         &emap_why) != 0)
       show_error_dialog(emap_why.c_str());
   }
   fill_dvr_list();
@@ -378,8 +389,7 @@ void on_dvr_edit_clicked(GtkButton*, gpointer) {
       gtk_combo_box_set_active(GTK_COMBO_BOX(f.mode), kModeDdns);
       set_address_mode(kDdnsModeText);
       break;
-    default:
-      break;
+    default: break;
   }
   set_entry_whole(f.address, address.c_str());
   int model_row = dvr_model_row(model.c_str());
@@ -435,7 +445,8 @@ void build_dvr_page(GtkWidget* fixed) {
   build_list_view(page, fixed);
   create_dvr_list_columns();
 
-  build_list_buttons(page, G_CALLBACK(on_dvr_add_clicked), G_CALLBACK(on_dvr_edit_clicked), G_CALLBACK(on_dvr_delete_clicked));
+  build_list_buttons(page, G_CALLBACK(on_dvr_add_clicked), G_CALLBACK(on_dvr_edit_clicked),
+                     G_CALLBACK(on_dvr_delete_clicked));
 }
 
 int check_dvr_form_lengths() { return form().open ? dvr_form_too_long(read_dvr_form()) : 0; }

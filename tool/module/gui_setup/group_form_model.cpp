@@ -15,8 +15,7 @@ std::string camera_list_label(const std::string& dvr_name, uint8_t protocol, int
   return dvr_name + ":" + camera_tree_label(protocol, camera);
 }
 
-GroupMembers group_members_from_rows(const std::vector<std::string>& rows,
-                                     const SetupSnapshot& s) {
+GroupMembers group_members_from_rows(const std::vector<std::string>& rows, const SetupSnapshot& s) {
   GroupMembers out;
   for (const RC_DVR_INFO& d : s.dvr) {
     uint32_t mask = 0;

@@ -27,17 +27,16 @@ struct GroupMembers {
   std::vector<std::string> member;
   std::vector<uint32_t> mask;
 };
-GroupMembers group_members_from_rows(const std::vector<std::string>& rows,
-                                     const SetupSnapshot& s);
+GroupMembers group_members_from_rows(const std::vector<std::string>& rows, const SetupSnapshot& s);
 // Rows of the edit form for a stored group: per member, its cameras from the highest mask
 // bit down.
 std::vector<std::string> group_rows_from_masks(const SetupGroup& g);
 
 struct GroupFormData {
   bool edit = false;
-  std::string old_name;             // edit: the name the group had when the form opened
+  std::string old_name;  // edit: the name the group had when the form opened
   std::string name;
-  std::vector<std::string> rows;    // the selected-camera list
+  std::vector<std::string> rows;  // the selected-camera list
 };
 // The first check of a save that fails, in the form's order, or nothing. A list whose rows
 // match no current camera fails with txt_NO_CAMS: such a group could not be loaded.

@@ -123,8 +123,8 @@ GtkWidget* list_in_scroll(GtkWidget** view, const char* title, bool headers, int
                                  GTK_POLICY_AUTOMATIC);
   gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_ETCHED_IN);
   *view = gtk_tree_view_new();
-  GtkTreeViewColumn* col =
-      gtk_tree_view_column_new_with_attributes(title, gtk_cell_renderer_text_new(), "text", 0, nullptr);
+  GtkTreeViewColumn* col = gtk_tree_view_column_new_with_attributes(
+      title, gtk_cell_renderer_text_new(), "text", 0, nullptr);
   gtk_tree_view_append_column(GTK_TREE_VIEW(*view), col);
   gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(*view), headers ? TRUE : FALSE);
   if (headers) gtk_tree_view_column_set_sort_column_id(col, 0);
@@ -263,5 +263,6 @@ void build_group_page(GtkWidget* fixed) {
   g_object_unref(page.store);
   fill_group_list();
 
-  build_list_buttons(page, G_CALLBACK(on_group_add), G_CALLBACK(on_group_edit), G_CALLBACK(on_group_delete));
+  build_list_buttons(page, G_CALLBACK(on_group_add), G_CALLBACK(on_group_edit),
+                     G_CALLBACK(on_group_delete));
 }

@@ -140,7 +140,8 @@ void report_save_failure(const char* file, const std::string& why);
 // setup.cfg replaced with `compose()` (a failure reported, the form left as typed). Before
 // the first save that keeps DVR lines the tool could not read whole, an Information box
 // names them. True when the file was saved.
-bool finish_save(const std::optional<LabelKey>& failed, const std::function<std::string()>& compose);
+bool finish_save(const std::optional<LabelKey>& failed,
+                 const std::function<std::string()>& compose);
 // Starts a list fill: empties the list, reloads setup.cfg and returns what it holds.
 SetupSnapshot reload_for_list(GtkListStore* store);
 // Which record of its key record `i` is (0 the first): a list row keeps it beside the key.

@@ -16,8 +16,10 @@ int is_valid_ipv4(const char* text) {
   if (!text || !*text || text[0] == '0' || text[0] == '.') return 0;
   int dots = 0;
   for (const char* p = text; *p; ++p) {
-    if (*p == '.') ++dots;
-    else if (*p < '0' || *p > '9') return 0;
+    if (*p == '.')
+      ++dots;
+    else if (*p < '0' || *p > '9')
+      return 0;
   }
   if (dots != 3) return 0;
   const char* p = text;
@@ -50,8 +52,8 @@ int is_valid_port_text(const char* text) {
 }
 
 int is_storable_text(const std::string& t, unsigned rules) {
-  static const char* const kHeaders[] = {"[DVR]",    "[GROUP",   "[USER]",      "[SYSTEM]",
-                                         "[EMAIL]",  "[LANGUAGE]", "[RESOLUTION]"};
+  static const char* const kHeaders[] = {"[DVR]",   "[GROUP",     "[USER]",      "[SYSTEM]",
+                                         "[EMAIL]", "[LANGUAGE]", "[RESOLUTION]"};
   if (t.empty()) return (rules & kNotEmpty) ? 0 : 1;
   if (t.find_first_of("\r\n\t") != std::string::npos) return 0;
   if (t.front() == ' ') return 0;

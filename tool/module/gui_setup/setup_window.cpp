@@ -62,7 +62,8 @@ void set_entry_whole(GtkWidget* entry, const char* text) {
   int limit = gtk_entry_get_max_length(GTK_ENTRY(entry));
   glong chars = g_utf8_validate(text, -1, nullptr) ? g_utf8_strlen(text, -1)
                                                    : static_cast<glong>(strlen(text));
-  if (limit > 0 && chars > limit) gtk_entry_set_max_length(GTK_ENTRY(entry), static_cast<gint>(chars));
+  if (limit > 0 && chars > limit)
+    gtk_entry_set_max_length(GTK_ENTRY(entry), static_cast<gint>(chars));
   gtk_entry_set_text(GTK_ENTRY(entry), text);
 }
 
@@ -82,7 +83,8 @@ std::vector<GtkTreeIter> list_rows(GtkListStore* store) {
   std::vector<GtkTreeIter> rows;
   GtkTreeIter it;
   GtkTreeModel* m = GTK_TREE_MODEL(store);
-  for (gboolean ok = gtk_tree_model_get_iter_first(m, &it); ok; ok = gtk_tree_model_iter_next(m, &it))
+  for (gboolean ok = gtk_tree_model_get_iter_first(m, &it); ok;
+       ok = gtk_tree_model_iter_next(m, &it))
     rows.push_back(it);
   return rows;
 }
@@ -90,12 +92,13 @@ std::vector<GtkTreeIter> list_rows(GtkListStore* store) {
 std::string label_text(LabelKey key) { return get_label_text(key); }
 
 void report_save_failure(const char* file, const std::string& why) {
-  std::string text = std::string(file) + " could not be saved and was left as it was (" + why +
-                     ").";
+  std::string text =
+      std::string(file) + " could not be saved and was left as it was (" + why + ").";
   show_error_dialog(text.c_str());
 }
 
-bool finish_save(const std::optional<LabelKey>& failed, const std::function<std::string()>& compose) {
+bool finish_save(const std::optional<LabelKey>& failed,
+                 const std::function<std::string()>& compose) {
   if (failed) {
     show_error_dialog(get_label_text(*failed));
     return false;
@@ -218,9 +221,7 @@ GtkWidget* new_page(GtkWidget* notebook, const char* tab) {
 
 }  // namespace
 
-GtkWindow* setup_window_widget() {
-  return setup_ui.window ? GTK_WINDOW(setup_ui.window) : nullptr;
-}
+GtkWindow* setup_window_widget() { return setup_ui.window ? GTK_WINDOW(setup_ui.window) : nullptr; }
 
 void create_setup_window(const char* operator_id, const char* /*password*/) {
   setup_ui.operator_id = operator_id ? operator_id : "";

@@ -21,8 +21,8 @@ namespace {
 // a '[' that opens a section header would let the reader find that header inside the
 // text, so it is written as '('. Any other text is written as it stands.
 std::string storable(const char* text) {
-  static const char* const kHeaders[] = {"[DVR]",    "[GROUP",     "[USER]",      "[SYSTEM]",
-                                         "[EMAIL]",  "[LANGUAGE]", "[RESOLUTION]"};
+  static const char* const kHeaders[] = {"[DVR]",   "[GROUP",     "[USER]",      "[SYSTEM]",
+                                         "[EMAIL]", "[LANGUAGE]", "[RESOLUTION]"};
   std::string t = text ? text : "";
   for (const char* h : kHeaders)
     for (size_t at = t.find(h); at != std::string::npos; at = t.find(h, at + 1)) t[at] = '(';
@@ -56,14 +56,12 @@ void append_dvr_line(std::string& out, const RC_DVR_INFO& d) {
     bool quoted;
   };
   const Field fields[] = {
-      {d.model, 0, false},         {d.ipaddress, 0, false},
-      {nullptr, d.port[0], false}, {nullptr, d.port[1], false},
-      {nullptr, d.port[2], false}, {nullptr, d.port[3], false},
-      {nullptr, d.port[4], false}, {nullptr, d.port[5], false},
-      {nullptr, d.port[6], false}, {d.host_type, 0, false},
-      {nullptr, d.num_video, false}, {d.location, 0, true},
-      {d.manager, 0, true},        {d.tel_no, 0, true},
-      {d.police_no, 0, true},      {d.fire_dept_no, 0, true},
+      {d.model, 0, false},         {d.ipaddress, 0, false},       {nullptr, d.port[0], false},
+      {nullptr, d.port[1], false}, {nullptr, d.port[2], false},   {nullptr, d.port[3], false},
+      {nullptr, d.port[4], false}, {nullptr, d.port[5], false},   {nullptr, d.port[6], false},
+      {d.host_type, 0, false},     {nullptr, d.num_video, false}, {d.location, 0, true},
+      {d.manager, 0, true},        {d.tel_no, 0, true},           {d.police_no, 0, true},
+      {d.fire_dept_no, 0, true},
   };
   appendf(out, "%s=", storable_dvr_name(d.name).c_str());
   bool first = true;
@@ -234,11 +232,13 @@ void write_resolution_section(std::string& out, const SetupSnapshot& s) {
 
 std::string compose_setup_cfg(const SetupSnapshot& s, const SetupSections& c) {
   std::string out;
+  // clang-format off
   if (c.dvr) out += *c.dvr; else write_dvr_section(out, s);
   if (c.group) out += *c.group; else write_group_section(out, s);
   if (c.user) out += *c.user; else write_user_section(out, s);
   if (c.system) out += *c.system; else write_system_section(out, s.sys);
   if (c.email) out += *c.email; else write_email_section(out, s.mail);
+  // clang-format on
   write_language_section(out, s);
   write_resolution_section(out, s);
   return out;

@@ -25,7 +25,7 @@ struct SystemPageData {
   std::string rec_path;
   bool alarm = false;
   std::optional<std::string> motion_wav, sensor_wav, language, resolution;
-  int popup_type = 0;      // 0 single, 1 spot, 2 PIP, 3 off
+  int popup_type = 0;  // 0 single, 1 spot, 2 PIP, 3 off
   int popup_time = 0;
   bool check_update = false;
   int relay_time = 0;

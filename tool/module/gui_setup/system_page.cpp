@@ -93,7 +93,8 @@ EmailPageData read_email_page() {
 
 void save_email_page(GtkButton*, gpointer) {
   EmailPageData d = read_email_page();
-  if (!finish_save(check_email_page(d), [&] { return compose_email_save(d, take_setup_snapshot()); }))
+  if (!finish_save(check_email_page(d),
+                   [&] { return compose_email_save(d, take_setup_snapshot()); }))
     return;
   set_current_message("\nEmail Information Save.");
   show_info_dialog();
@@ -113,7 +114,8 @@ void build_system_page(GtkWidget* fixed) {
   p.browse = put(f, new_key_button("def_BROWSE"), 470, -3, 80, 25);
 
   f = new_frame(fixed, "lbl_ALARM", 0, 55, 350, 115);
-  p.alarm = put(f, gtk_check_button_new_with_label(get_label_text("lbl_ENABLEALARM")), 0, 0, 100, 20);
+  p.alarm =
+      put(f, gtk_check_button_new_with_label(get_label_text("lbl_ENABLEALARM")), 0, 0, 100, 20);
   put(f, new_key_label("lbl_MOTION", 1.0f), 30, 30, 50, 20);
   p.motion = put(f, gtk_combo_box_text_new(), 100, 30, 180, 23);
   put(f, new_key_label("lbl_SENSOR", 1.0f), 30, 60, 50, 20);
@@ -183,8 +185,10 @@ void fill_system_page() {
   SetupSnapshot s = take_setup_snapshot();
   gtk_spin_button_set_value(GTK_SPIN_BUTTON(p.cycle), s.sys.cycle_time);
   gtk_label_set_text(GTK_LABEL(p.rec_path), s.sys.rec_path);
-  gtk_combo_box_set_active(GTK_COMBO_BOX(p.motion), alarm_sound_row(kMotionSounds, s.sys.motion_wav));
-  gtk_combo_box_set_active(GTK_COMBO_BOX(p.sensor), alarm_sound_row(kSensorSounds, s.sys.sensor_wav));
+  gtk_combo_box_set_active(GTK_COMBO_BOX(p.motion),
+                           alarm_sound_row(kMotionSounds, s.sys.motion_wav));
+  gtk_combo_box_set_active(GTK_COMBO_BOX(p.sensor),
+                           alarm_sound_row(kSensorSounds, s.sys.sensor_wav));
   if (s.sys.enable_alarm == 1) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(p.alarm), TRUE);
   auto fill_list = [](GtkWidget* combo, const std::vector<RC_FILE_INFO>& table, const char* value) {
     gtk_list_store_clear(GTK_LIST_STORE(gtk_combo_box_get_model(GTK_COMBO_BOX(combo))));
@@ -209,7 +213,8 @@ void build_email_page(GtkWidget* fixed) {
   EmailPage& p = mail();
   p.fixed = fixed;
   GtkWidget* f = new_frame(fixed, "lbl_EMAILCFG", 10, -10, 570, 130);
-  auto field = [&](LabelKey key, int lx, int ly, int ex, int width, int max_chars, bool hidden = false) {
+  auto field = [&](LabelKey key, int lx, int ly, int ex, int width, int max_chars,
+                   bool hidden = false) {
     put(f, new_key_label(key, 1.0f), lx, ly, 60, 20);
     return put(f, new_entry(max_chars, hidden), ex, ly, width, 20);
   };

@@ -76,9 +76,9 @@ void create_user_form() {
   gtk_container_set_border_width(GTK_CONTAINER(inner), 5);
   gtk_container_add(GTK_CONTAINER(frame), inner);
   const std::string names[kNumRights] = {
-      label_text("lbl_SETUP"),    label_text("lbl_SEARCH"),  "Emap",
-      label_text("lbl_FILEPLYBCK"), label_text("lbl_DVRSETUP"), label_text("lbl_PTZCTRL"),
-      label_text("lbl_RECORD"),   label_text("lbl_SPOTWINDOW"), label_text("lbl_LOGVIEW"),
+      label_text("lbl_SETUP"),      label_text("lbl_SEARCH"),     "Emap",
+      label_text("lbl_FILEPLYBCK"), label_text("lbl_DVRSETUP"),   label_text("lbl_PTZCTRL"),
+      label_text("lbl_RECORD"),     label_text("lbl_SPOTWINDOW"), label_text("lbl_LOGVIEW"),
       label_text("lbl_SNAPSHOT")};
   for (int i = 0; i < kNumRights; ++i) {
     f.rights[i] = gtk_check_button_new_with_label(names[i].c_str());
@@ -86,7 +86,8 @@ void create_user_form() {
   }
 
   g_signal_connect(f.type, "changed", G_CALLBACK(on_user_type_changed), nullptr);
-  for (GtkWidget* b : f.rights) g_signal_connect(b, "clicked", G_CALLBACK(on_right_toggled), nullptr);
+  for (GtkWidget* b : f.rights)
+    g_signal_connect(b, "clicked", G_CALLBACK(on_right_toggled), nullptr);
   end_form(f, setup_ui.user, G_CALLBACK(+[](GtkButton*, gpointer) { close_user_form(); }));
 }
 
@@ -96,7 +97,7 @@ UserFormData read_user_form() {
   d.edit = f.edit;
   d.old_id = f.old_id;
   d.level = gtk_combo_box_get_active(GTK_COMBO_BOX(f.type)) == kLevelAdmin - 1 ? kLevelAdmin
-                                                                                : kLevelNormal;
+                                                                               : kLevelNormal;
   d.id = entry_text(f.id);
   d.fullname = entry_text(f.fullname);
   d.password = entry_text(f.password);
@@ -212,7 +213,9 @@ void fill_user_list() {
     const RC_USER_INFO& u = s.user[i];
     int level = level_of(u);
     // A level the tool does not know gets no type text.
-    const char* type = level == kLevelAdmin ? admin.c_str() : level == kLevelNormal ? normal.c_str() : "";
+    const char* type = level == kLevelAdmin    ? admin.c_str()
+                       : level == kLevelNormal ? normal.c_str()
+                                               : "";
     GtkTreeIter it;
     gtk_list_store_append(store, &it);
     gtk_list_store_set(store, &it, kColId, u.user, kColFullName, u.fullname, kColType, type,
@@ -234,13 +237,14 @@ void build_user_page(GtkWidget* fixed) {
     gtk_tree_view_column_set_sort_column_id(col, c);
     gtk_tree_view_append_column(GTK_TREE_VIEW(page.view), col);
   }
-  page.store = gtk_list_store_new(5, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                                  G_TYPE_INT);
+  page.store =
+      gtk_list_store_new(5, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_INT);
   gtk_tree_view_set_model(GTK_TREE_VIEW(page.view), GTK_TREE_MODEL(page.store));
   g_object_unref(page.store);
   fill_user_list();
 
-  build_list_buttons(page, G_CALLBACK(on_user_add), G_CALLBACK(on_user_edit), G_CALLBACK(on_user_delete));
+  build_list_buttons(page, G_CALLBACK(on_user_add), G_CALLBACK(on_user_edit),
+                     G_CALLBACK(on_user_delete));
 }
 
 int check_user_form_lengths() { return form().open ? user_form_too_long(read_user_form()) : 0; }

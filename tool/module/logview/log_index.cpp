@@ -20,13 +20,13 @@ const char* day_pattern(int log) {
   return log == LOG_SYSTEM ? "./logs/sys%Y%m%d.txt" : "./logs/%Y%m%d.txt";
 }
 
-// The next white-space-separated word of `fp` (used by this thread only) into `out`; false at the end of the file. A
-// word that does not fit `out` is skipped whole, so its tail never counts as a word.
+// The next white-space-separated word of `fp` (used by this thread only) into `out`; false at the
+// end of the file. A word that does not fit `out` is skipped whole, so its tail never counts as a
+// word.
 bool read_word(FILE* fp, char (&out)[kLogNameSize]) {
   for (;;) {
     int c;
-    while ((c = getc_unlocked(fp)) != EOF && isspace(c)) {
-    }
+    while ((c = getc_unlocked(fp)) != EOF && isspace(c)) {}
     if (c == EOF) return false;
     size_t n = 0;
     bool too_long = false;

@@ -57,7 +57,9 @@ G_DEFINE_TYPE_WITH_CODE(LogModel, log_model, G_TYPE_OBJECT,
 
 namespace {
 
-LogModel* as_model(gpointer p) { return G_TYPE_CHECK_INSTANCE_CAST(p, log_model_get_type(), LogModel); }
+LogModel* as_model(gpointer p) {
+  return G_TYPE_CHECK_INSTANCE_CAST(p, log_model_get_type(), LogModel);
+}
 
 size_t row_count(const LogModel* m) { return m->s->rows->size(); }
 
@@ -70,7 +72,9 @@ bool fill_iter(LogModel* m, GtkTreeIter* iter, size_t pos) {
 
 size_t position_of(const GtkTreeIter* iter) { return GPOINTER_TO_SIZE(iter->user_data); }
 
-size_t row_at(const LogModel* m, size_t pos) { return m->s->order.empty() ? pos : m->s->order[pos]; }
+size_t row_at(const LogModel* m, size_t pos) {
+  return m->s->order.empty() ? pos : m->s->order[pos];
+}
 
 // Starts the worker on the requested column when a sort waits and the rows stand still.
 void start_sort(LogModel* m) {

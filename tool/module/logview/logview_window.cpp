@@ -163,8 +163,8 @@ void fill_list(int log) {
   const bool more = fill_slice(w, log);
   fit_columns(w, log);
   if (more)
-    w.source = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, on_fill_slice, GINT_TO_POINTER(log),
-                               nullptr);
+    w.source =
+        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, on_fill_slice, GINT_TO_POINTER(log), nullptr);
   else
     stop_fill(w);
 }

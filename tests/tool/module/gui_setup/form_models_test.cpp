@@ -18,12 +18,12 @@ TEST(FieldChecks, digits_addresses_and_ports) {
     const char* text;
     int digits, ipv4, port;
   } cases[] = {
-      {"0815", 1, 0, 1},          {"12a", 0, 0, 0},          {"-1", 0, 0, 0},
-      {"", 0, 0, 0},              {"192.168.0.10", 0, 1, 0}, {"10.0.0.01", 0, 1, 0},
-      {"0.1.2.3", 0, 0, 0},       {".1.2.3", 0, 0, 0},       {"1.2.3", 0, 0, 0},
-      {"1..2.3", 0, 0, 0},        {"1.2.3.", 0, 0, 0},       {"1.2.3.256", 0, 0, 0},
-      {"256.1.1.1", 0, 0, 0},     {"1.2.3.4 ", 0, 0, 0},     {"00000", 1, 0, 0},
-      {"65535", 1, 0, 1},         {"65536", 1, 0, 0},        {"02200", 1, 0, 1},
+      {"0815", 1, 0, 1},      {"12a", 0, 0, 0},          {"-1", 0, 0, 0},
+      {"", 0, 0, 0},          {"192.168.0.10", 0, 1, 0}, {"10.0.0.01", 0, 1, 0},
+      {"0.1.2.3", 0, 0, 0},   {".1.2.3", 0, 0, 0},       {"1.2.3", 0, 0, 0},
+      {"1..2.3", 0, 0, 0},    {"1.2.3.", 0, 0, 0},       {"1.2.3.256", 0, 0, 0},
+      {"256.1.1.1", 0, 0, 0}, {"1.2.3.4 ", 0, 0, 0},     {"00000", 1, 0, 0},
+      {"65535", 1, 0, 1},     {"65536", 1, 0, 0},        {"02200", 1, 0, 1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(is_digit_string(c.text), c.digits) << c.text;
@@ -40,15 +40,24 @@ TEST(FieldChecks, texts_the_reader_would_not_give_back_are_refused) {
     unsigned rules;
     int ok;
   } cases[] = {
-      {"Main hall", kAnyText, 1},        {"a\tb", kAnyText, 0},
-      {"a\nb", kAnyText, 0},             {"a\rb", kAnyText, 0},
-      {" lead", kAnyText, 0},            {"x[SYSTEM]", kAnyText, 0},
-      {"x[GROUP_3]", kAnyText, 0},       {"[RESOLUTION]", kAnyText, 0},
-      {"a[b", kAnyText, 1},              {"a[b", kNoBracket, 0},
-      {"a,b", kNoComma, 0},              {"a\"b", kNoQuote, 0},
-      {"a b", kNoBlank, 0},              {"a=b", kNoEquals, 0},
-      {"trail ", kNoTrailingBlank, 0},   {"", kNotEmpty, 0},
-      {"", kAnyText, 1},                 {"=x", kNoLeadingEquals, 0},
+      {"Main hall", kAnyText, 1},
+      {"a\tb", kAnyText, 0},
+      {"a\nb", kAnyText, 0},
+      {"a\rb", kAnyText, 0},
+      {" lead", kAnyText, 0},
+      {"x[SYSTEM]", kAnyText, 0},
+      {"x[GROUP_3]", kAnyText, 0},
+      {"[RESOLUTION]", kAnyText, 0},
+      {"a[b", kAnyText, 1},
+      {"a[b", kNoBracket, 0},
+      {"a,b", kNoComma, 0},
+      {"a\"b", kNoQuote, 0},
+      {"a b", kNoBlank, 0},
+      {"a=b", kNoEquals, 0},
+      {"trail ", kNoTrailingBlank, 0},
+      {"", kNotEmpty, 0},
+      {"", kAnyText, 1},
+      {"=x", kNoLeadingEquals, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(is_storable_text(c.text, c.rules), c.ok) << c.text;
 }
@@ -88,8 +97,8 @@ TEST_F(FormModels, dvr_checks_report_the_first_failure_in_the_form_order) {
     const char* edit_key;
   } cases[] = {
       {"complete", [](DvrFormData&) {}, "none", "none"},
-      {"33-digit telephone", [](DvrFormData& f) { f.tel = std::string(33, '1'); },
-       "txt_STR_ERROR", "txt_STR_ERROR"},
+      {"33-digit telephone", [](DvrFormData& f) { f.tel = std::string(33, '1'); }, "txt_STR_ERROR",
+       "txt_STR_ERROR"},
       {"32-digit telephone", [](DvrFormData& f) { f.tel = std::string(32, '1'); }, "none", "none"},
       {"no user, no location",
        [](DvrFormData& f) {
@@ -111,7 +120,8 @@ TEST_F(FormModels, dvr_checks_report_the_first_failure_in_the_form_order) {
       {"port 65536", [](DvrFormData& f) { f.video_port = "65536"; }, "txt_ERROR_VIDEO",
        "txt_ERROR_VIDEO"},
       {"bad address", [](DvrFormData& f) { f.address = "1.2.3"; }, "txt_ERROR_IP", "txt_ERROR_IP"},
-      {"host name", [](DvrFormData& f) {
+      {"host name",
+       [](DvrFormData& f) {
          f.mode_row = kModeName;
          f.address = "cam.example";
        },
@@ -221,8 +231,8 @@ TEST_F(FormModels, group_masks_and_labels) {
   const std::string cam = std::string(get_label_text("txt_CAMERANO"));
   GroupFormData f;
   f.name = "Ends";
-  f.rows = {"Lobby:" + cam + " 1", "Lobby:" + cam + " 16", "Gate 2:" +
-            std::string(get_label_text("txt_CAMERAALL"))};
+  f.rows = {"Lobby:" + cam + " 1", "Lobby:" + cam + " 16",
+            "Gate 2:" + std::string(get_label_text("txt_CAMERAALL"))};
   // Lobby has 4 channels: camera 16 is no camera of it.
   GroupMembers m = group_members_from_rows(f.rows, s);
   ASSERT_EQ(m.member.size(), 2u);
@@ -293,7 +303,11 @@ TEST_F(FormModels, account_checks_in_order_and_the_lines_they_write) {
        },
        "txt_CONFIRMPASS"},
       {"16 characters, 32 bytes", false,
-       [](UserFormData& f) { f.password = f.confirm = "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4"; },
+       [](UserFormData& f) {
+         f.password = f.confirm =
+             "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3"
+             "\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4";
+       },
        "txt_STR_ERROR"},
       {"no e-mail", false, [](UserFormData& f) { f.email.clear(); }, "txt_NO_EMAIL"},
       {"blank in the id", false, [](UserFormData& f) { f.id = "a b"; }, "txt_STR_ERROR"},
@@ -314,9 +328,9 @@ TEST_F(FormModels, account_checks_in_order_and_the_lines_they_write) {
             std::string::npos);
   f = {true, "op", kLevelAdmin, "op", "Op", "pw", "pw", "op@x", kAllRights};
   text = compose_user_edit(f, s);
-  EXPECT_NE(text.find("\nop=Op, " + enc("pw") + " ,1, " + enc("3FF") + " , " + enc("7") +
-                      " ,op@x\n"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("\nop=Op, " + enc("pw") + " ,1, " + enc("3FF") + " , " + enc("7") + " ,op@x\n"),
+      std::string::npos)
       << "an edit keeps the stored second rights field";
   EXPECT_TRUE(is_privileged_account("Tovek"));
   EXPECT_FALSE(is_privileged_account("TOVEK"));

@@ -42,7 +42,9 @@ class SetupWindowTest : public GtkToolDir {
     pump();
     return testing::internal::GetCapturedStderr();
   }
-  static std::string error_line(LabelKey key) { return std::string("Error: ") + get_label_text(key); }
+  static std::string error_line(LabelKey key) {
+    return std::string("Error: ") + get_label_text(key);
+  }
   static void set(GtkWidget* entry, const std::string& text) {
     gtk_entry_set_text(GTK_ENTRY(entry), text.c_str());
   }
@@ -155,10 +157,12 @@ TEST_F(SetupWindowTest, dvr_form_reports_the_first_failed_check_and_keeps_what_w
   EXPECT_EQ(column(setup_ui.dvr.store).back(), "Hall");
 }
 
-TEST_F(SetupWindowTest, dvr_edit_saved_unchanged_writes_the_stored_line_and_a_rename_moves_the_maps) {
+TEST_F(SetupWindowTest,
+       dvr_edit_saved_unchanged_writes_the_stored_line_and_a_rename_moves_the_maps) {
   open(fixture_setup_cfg());
-  write("emap.cfg", "[Yard]\ndvr_name=Yard\nnum_map=1\nmap_image_1=y.jpg\nmap_name_1=Y\n"
-                    "map_devices_1=1,2,C,0,16\n\n[GROUP]\nnum_group=0\n\n");
+  write("emap.cfg",
+        "[Yard]\ndvr_name=Yard\nnum_map=1\nmap_image_1=y.jpg\nmap_name_1=Y\n"
+        "map_devices_1=1,2,C,0,16\n\n[GROUP]\nnum_group=0\n\n");
   std::string stored = read("setup.cfg");
   stored = stored.substr(stored.find("\nYard="), 400);
   stored = stored.substr(0, stored.find('\n', 1));
@@ -187,9 +191,9 @@ TEST_F(SetupWindowTest, dvr_delete_goes_in_display_order_and_stops_at_a_group_me
   gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(setup_ui.dvr.store), 0,
                                        GTK_SORT_DESCENDING);
   select_rows(setup_ui.dvr, {"Zulu", "Gate 2", "Alpha"});
-  EXPECT_EQ(click(setup_ui.dvr.del),
-            "Question: " + std::string(get_label_text("txt_DELETEITEM")) + "\nError: Gate 2 " +
-                std::string(get_label_text("txt_DVR_IN_GROUP")) + "\n");
+  EXPECT_EQ(click(setup_ui.dvr.del), "Question: " + std::string(get_label_text("txt_DELETEITEM")) +
+                                         "\nError: Gate 2 " +
+                                         std::string(get_label_text("txt_DVR_IN_GROUP")) + "\n");
   std::string text = read("setup.cfg");
   EXPECT_NE(text.find("num_dvr=4\nYard=MW"), std::string::npos) << "written in display order";
   EXPECT_EQ(text.find("\nZulu="), std::string::npos);
@@ -274,7 +278,8 @@ TEST_F(SetupWindowTest, accounts_keep_the_privileged_and_own_account_and_couple_
   cfg.replace(cfg.find("op=Operator One"), 2, "xx");  // a level 7 account
   cfg.replace(cfg.find(" ,2, " + enc("21")), 4, " ,7,");
   open(cfg);
-  EXPECT_EQ(column(setup_ui.user.store, 2).back(), "") << "no type text for a level the tool does not know";
+  EXPECT_EQ(column(setup_ui.user.store, 2).back(), "")
+      << "no type text for a level the tool does not know";
 
   select_rows(setup_ui.user, {"tovek"});
   click(setup_ui.user.edit);
@@ -295,9 +300,9 @@ TEST_F(SetupWindowTest, accounts_keep_the_privileged_and_own_account_and_couple_
   click(f.cancel);
 
   select_rows(setup_ui.user, {"admin", "tovek", "xx"});
-  EXPECT_EQ(click(setup_ui.user.del),
-            "Question: " + std::string(get_label_text("txt_DELETEITEM")) + "\n" +
-                error_line("txt_ERROR_SELF_ACCOUNT") + "\n" + error_line("txt_ERROR_ADMIN") + "\n");
+  EXPECT_EQ(click(setup_ui.user.del), "Question: " + std::string(get_label_text("txt_DELETEITEM")) +
+                                          "\n" + error_line("txt_ERROR_SELF_ACCOUNT") + "\n" +
+                                          error_line("txt_ERROR_ADMIN") + "\n");
   std::string text = read("setup.cfg");
   EXPECT_NE(text.find("num_user=2\nadmin="), std::string::npos);
   EXPECT_EQ(text.find("\nxx="), std::string::npos);

@@ -76,8 +76,9 @@ TEST_F(SetupWriter, sections_take_their_canonical_lines) {
   } golden[] = {
       {"no groups", "\n[GROUP]\nnum_group=0\n\n[USER]\n"},
       {"rights 0x3FF as the text 3FF", "admin=Administrator, " + enc("admin") + " ,1, #,T9& , "},
-      {"16 camera names on a 4-channel line", ",CHANNEL  4,XULL,NULL,NULL,NULL,NULL,NULL,NULL,"
-                                              "NULL,NULL,NULL,NULL,NULL,admin,"},
+      {"16 camera names on a 4-channel line",
+       ",CHANNEL  4,XULL,NULL,NULL,NULL,NULL,NULL,NULL,"
+       "NULL,NULL,NULL,NULL,NULL,admin,"},
       {"buf_level five wide", "\nbuf_level= 0.50\n"},
       {"[SYSTEM] key order",
        "\n[SYSTEM]\nnum_decoder=2\ncycle_time=5\nrec_path=./record/\nbuf_level= 0.50\n"
@@ -162,7 +163,8 @@ TEST_F(SetupWriter, a_dvr_line_read_in_part_is_written_as_the_file_holds_it_unti
   // One text too many turns the ports into text; a location too long for its field is cut.
   const std::string extra =
       "Gate 2=TALVE8,Gate house,gate.example,3490,2200,3492,9205,9203,80,9202,NAME,1,"
-      "\"North gate\",\"Lee\",\"0299\",\"112\",\"119\",CHANNEL ALL,guard," + enc("gatepw");
+      "\"North gate\",\"Lee\",\"0299\",\"112\",\"119\",CHANNEL ALL,guard," +
+      enc("gatepw");
   const std::string cut = "Yard=MW-2606QA14,10.0.0.5,3490,9010,3492,9205,9203,80,9202,IP,4,\"" +
                           std::string(300, 'y') + "\",\"Park\",\"0311\"";
   size_t gate = cfg.find("Gate 2=TALVE8");
@@ -192,9 +194,10 @@ TEST_F(SetupWriter, a_dvr_line_read_in_part_is_written_as_the_file_holds_it_unti
   s.dvr_damaged_line[2].clear();
   ASSERT_EQ(save_setup_cfg(compose_setup_cfg(s)), 0);
   s = take_setup_snapshot();
-  EXPECT_EQ(damaged_dvr_notice(s), "setup.cfg holds DVR lines that could not be read whole "
-                                   "(\"Gate 2\"). Each is saved as it stands in the file until "
-                                   "its DVR is edited.");
+  EXPECT_EQ(damaged_dvr_notice(s),
+            "setup.cfg holds DVR lines that could not be read whole "
+            "(\"Gate 2\"). Each is saved as it stands in the file until "
+            "its DVR is edited.");
 }
 
 TEST_F(SetupWriter, a_failed_save_leaves_setup_cfg_byte_for_byte_and_no_temporary_file) {
@@ -228,7 +231,8 @@ TEST_F(SetupWriter, a_failed_save_leaves_setup_cfg_byte_for_byte_and_no_temporar
   EXPECT_EQ(st.st_mode & 0777, 0600u) << "a new file holds passwords";
 }
 
-TEST_F(SetupWriter, a_save_writes_through_a_link_keeps_mode_and_owner_and_refuses_a_read_only_file) {
+TEST_F(SetupWriter,
+       a_save_writes_through_a_link_keeps_mode_and_owner_and_refuses_a_read_only_file) {
   load(fixture_setup_cfg());
   const std::string text = compose_setup_cfg(take_setup_snapshot());
   std::filesystem::create_directory(dir_ / "real");
@@ -267,7 +271,8 @@ TEST_F(SetupWriter, memory_stays_flat_over_hundreds_of_saves) {
   load(fixture_setup_cfg());
   for (int i = 0; i < 20; ++i) save_setup_cfg(compose_setup_cfg(take_setup_snapshot()));
   const size_t before = heap_bytes();
-  for (int i = 0; i < 300; ++i) ASSERT_EQ(save_setup_cfg(compose_setup_cfg(take_setup_snapshot())), 0);
+  for (int i = 0; i < 300; ++i)
+    ASSERT_EQ(save_setup_cfg(compose_setup_cfg(take_setup_snapshot())), 0);
   // A kept generation of this file alone is some 20 KB: 300 of them would be megabytes.
   EXPECT_LT(heap_bytes(), before + 256 * 1024);
 }

@@ -28,8 +28,7 @@ inline std::string day_name(int log, int days_ago) {
   struct tm t {};
   localtime_r(&when, &t);
   char name[64];
-  strftime(name, sizeof name, log == LOG_SYSTEM ? "./logs/sys%Y%m%d.txt" : "./logs/%Y%m%d.txt",
-           &t);
+  strftime(name, sizeof name, log == LOG_SYSTEM ? "./logs/sys%Y%m%d.txt" : "./logs/%Y%m%d.txt", &t);
   return name;
 }
 

@@ -84,8 +84,8 @@ TEST_F(LogIndex, damaged_index_words_never_become_names_or_files) {
   write("sub/logs/index.txt", junk + "\n" + d3 + "\n" + junk);  // no line end after the last
   open_today_log_file(LOG_EVENT);
   expect_names(d3, day_name(LOG_EVENT, 0), "");
-  EXPECT_EQ(read("sub/logs/index.txt"), junk + "\n" + d3 + "\n" + junk + "\n" +
-                                            day_name(LOG_EVENT, 0) + "\n");
+  EXPECT_EQ(read("sub/logs/index.txt"),
+            junk + "\n" + d3 + "\n" + junk + "\n" + day_name(LOG_EVENT, 0) + "\n");
   find_prev_log_file(LOG_EVENT);
   expect_names("", d3, day_name(LOG_EVENT, 0));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "x.txt"));
@@ -124,10 +124,16 @@ TEST(LogLines, lines_are_whole_bounded_valid_utf8_and_survive_nul_bytes) {
 // in file order either way, more rows than one sorting chunk; numbers reverse; a cancelled
 // sort leaves the order as it was.
 TEST(LogLines, rows_sort_by_their_bytes_and_keep_file_order_on_ties) {
-  const std::vector<std::string> pool = {
-      "2024-01-31 10:00:01", "2024-01-31 10:00:01", "2024-01-31 10:00:01x", "2024-01-31 10:00:0",
-      "2024-01-31 10:00:01\xc3\xa9", "2024-01-31 10:00:01!", "", "2024-01-31 10:00:02", "Yard",
-      "2024-01-31 10:00:01\xc3\xa9 and more"};
+  const std::vector<std::string> pool = {"2024-01-31 10:00:01",
+                                         "2024-01-31 10:00:01",
+                                         "2024-01-31 10:00:01x",
+                                         "2024-01-31 10:00:0",
+                                         "2024-01-31 10:00:01\xc3\xa9",
+                                         "2024-01-31 10:00:01!",
+                                         "",
+                                         "2024-01-31 10:00:02",
+                                         "Yard",
+                                         "2024-01-31 10:00:01\xc3\xa9 and more"};
   for (size_t n : {pool.size(), size_t(150000)}) {
     SCOPED_TRACE(n);
     LogRows rows(3);

@@ -175,8 +175,7 @@ TEST_F(LogWindowTest, a_header_click_sorts_without_holding_the_window_and_a_seco
   GtkTreeViewColumn* name = gtk_tree_view_get_column(GTK_TREE_VIEW(p.view), 2);
   auto wait_sorted = [] {
     const gint64 deadline = g_get_monotonic_time() + 120 * G_USEC_PER_SEC;
-    while (log_sort_running(LOG_EVENT) && g_get_monotonic_time() < deadline)
-      gtk_main_iteration();
+    while (log_sort_running(LOG_EVENT) && g_get_monotonic_time() < deadline) gtk_main_iteration();
     pump();
   };
   // Names in descending order, rows of one name by their numbers.
