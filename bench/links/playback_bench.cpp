@@ -35,6 +35,7 @@
 #include "client/links/video_decoders.h"
 #include "peers/media/media_gen.h"
 #include "peers/qdvr/qdvr_peer.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 
@@ -256,8 +257,8 @@ int main(int argc, char** argv) {
   }
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   SDL_Init(0);
-  stats_set_clock(stats_clock);
-  set_decoder_clock(no_clock, no_sleep);
+  set_test_clock(TEST_CLOCK_STATS, stats_clock);
+  set_test_clock(TEST_CLOCK_DECODERS, no_clock, no_sleep);
   set_player_pacing(false);
   DECODER_HOOKS hooks{};
   hooks.draw_channel = count_picture;

@@ -34,6 +34,7 @@ extern "C" {
 #include "client/links/video_adjust.h"
 #include "client/links/video_decoders.h"
 #include "peers/media/media_gen.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 
@@ -432,8 +433,8 @@ void adjustment_costs(int frames, Out out_line) {
 
 int main(int argc, char** argv) {
   int frames = argc > 1 ? std::max(2, std::atoi(argv[1])) : 50;
-  set_decoder_clock(no_clock, no_sleep);
-  stats_set_clock(stats_clock);
+  set_test_clock(TEST_CLOCK_DECODERS, no_clock, no_sleep);
+  set_test_clock(TEST_CLOCK_STATS, stats_clock);
   // The decoders print progress lines of their own; the table comes last, in one piece.
   char table[4096];
   size_t used = 0;

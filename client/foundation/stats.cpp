@@ -7,6 +7,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/sync/test_clock.h"
+
 // Counting is lock-free (atomic adds on the counter words), so sixteen receive threads and
 // their decoders do not queue on one mutex for every frame. The mutex is taken only for the
 // rare print and roll, which move the running words out with an atomic exchange so no count
@@ -19,10 +21,8 @@ std::mutex g_stats_mutex;
 STATS_WORDS g_print;
 std::atomic<uint32_t> g_last_print{0};
 std::atomic<uint32_t> g_epoch{0};  // stats_init's time: sets never rolled count from it
-std::atomic<uint32_t (*)()> g_clock{nullptr};
-
 uint32_t stats_now_ms() {
-  uint32_t (*c)() = g_clock.load();
+  uint32_t (*c)() = test_clock_now(TEST_CLOCK_STATS);
   return c ? c() : SDL_GetTicks();
 }
 
@@ -73,8 +73,6 @@ void stats_init() {
 }
 
 void stats_free() {}
-
-void stats_set_clock(uint32_t (*clock)()) { g_clock.store(clock); }
 
 STATS_COUNTERS stats_snapshot() {
   STATS_COUNTERS out{};

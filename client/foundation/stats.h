@@ -30,7 +30,5 @@ void stats_add_rx(APP_CONTEXT* ctx, RECEIVER_INFO* rx, CHANNEL_INFO* ch, int id,
 void stats_add_sets(STATS_SETS* ctx, STATS_SETS* rx, STATS_SETS* const* rx_channels, int n,
                     STATS_SETS* ch, int id, uint32_t value);
 
-// Test seam: the millisecond clock (SDL ticks by default). Pass null to restore it.
-void stats_set_clock(uint32_t (*now_ms)());
 // A copy of the global print set (for tests and the window's status line).
 STATS_COUNTERS stats_snapshot();

@@ -20,6 +20,7 @@
 #include "client/links/video_adjust.h"
 #include "client/links/video_decoders.h"
 #include "codecs/tir_dec/tir_dec.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 
@@ -36,11 +37,14 @@ uint32_t decoder_steady_ms() {
 }
 void real_sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-std::atomic<uint32_t (*)()> clock_fn{decoder_steady_ms};
-std::atomic<void (*)(uint32_t)> sleep_fn{real_sleep};
-
-uint32_t decoder_now_ms() { return clock_fn.load()(); }
-void sleep_ms(uint32_t ms) { sleep_fn.load()(ms); }
+uint32_t decoder_now_ms() {
+  uint32_t (*c)() = test_clock_now(TEST_CLOCK_DECODERS);
+  return c ? c() : decoder_steady_ms();
+}
+void sleep_ms(uint32_t ms) {
+  void (*s)(uint32_t) = test_clock_sleep(TEST_CLOCK_DECODERS);
+  (s ? s : real_sleep)(ms);
+}
 
 // Long waits are cut into short sleeps so that stop_decoders is never held up by a pacing
 // or buffering wait.
@@ -132,11 +136,6 @@ void take_pending(RECEIVER_INFO* rx, uint32_t bytes) {
 }  // namespace
 
 void set_decoder_hooks(const DECODER_HOOKS& h) { hooks = h; }
-
-void set_decoder_clock(uint32_t (*now)(), void (*sleep)(uint32_t)) {
-  clock_fn = now ? now : decoder_steady_ms;
-  sleep_fn = sleep ? sleep : real_sleep;
-}
 
 void reset_decoder_slots() { slot_counter = 0; }
 

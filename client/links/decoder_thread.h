@@ -139,6 +139,3 @@ int decoder_pass(DECODER_STATE* st);
 // Frees the buffers.
 void decoder_end(DECODER_STATE* st);
 
-// Test seam: the millisecond clock and the sleep of the decoder threads (monotonic clock and
-// a real sleep by default). Pass nulls to restore them.
-void set_decoder_clock(uint32_t (*now_ms)(), void (*sleep_ms)(uint32_t));

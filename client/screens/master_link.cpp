@@ -37,6 +37,7 @@
 #include "platform/net/net.h"
 #include "platform/sync/thread_name.h"
 #include "platform/system/file_replace.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 
@@ -62,8 +63,10 @@ void put_le32(uint8_t* p, int32_t v) {
 // ---------------------------------------------------------------- clock and waits
 
 uint32_t monotonic_ms() { return static_cast<uint32_t>(net_now_ms()); }
-std::atomic<uint32_t (*)()> g_clock{monotonic_ms};
-uint32_t link_now_ms() { return g_clock.load()(); }
+uint32_t link_now_ms() {
+  uint32_t (*c)() = test_clock_now(TEST_CLOCK_LINK);
+  return c ? c() : monotonic_ms();
+}
 
 // Sleeps `ms` in slices; returns early once `stop` says so.
 template <typename Stop>
@@ -592,8 +595,6 @@ int read_link_secret(uint16_t port, char* out, size_t cap) {
   memcpy(out, secret.c_str(), secret.size() + 1);
   return 0;
 }
-
-void set_link_clock(uint32_t (*clock)()) { g_clock.store(clock ? clock : monotonic_ms); }
 
 // ---------------------------------------------------------------- master
 

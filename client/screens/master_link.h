@@ -133,5 +133,3 @@ int handle_link_command(const SDL_Event& ev, APP_CONTEXT* ctx, APP_OPTIONS* opts
 // a connect or disconnect request. *from_link (may be null) tells a message of the link.
 int read_link_command(const SDL_Event& ev, COMM_FIELDS* m, bool* from_link = nullptr);
 
-// Tests: the millisecond clock of keep-alives and silence (null: the monotonic clock).
-void set_link_clock(uint32_t (*now_ms)());

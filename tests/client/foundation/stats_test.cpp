@@ -1,6 +1,7 @@
 // Statistics: the once-a-second line and the rolling per-second sets.
 #include "client/foundation/stats.h"
 #include "client/screens/panel.h"
+#include "platform/sync/test_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +20,10 @@ class Stats : public ::testing::Test {
  protected:
   void SetUp() override {
     g_now = 100000;
-    stats_set_clock(fake_clock);
+    set_test_clock(TEST_CLOCK_STATS, fake_clock);
     stats_init();
   }
-  void TearDown() override { stats_set_clock(nullptr); }
+  void TearDown() override { set_test_clock(TEST_CLOCK_STATS, nullptr); }
 };
 
 TEST_F(Stats, line_prints_once_a_second_with_kbytes_rounded_down) {

@@ -9,6 +9,7 @@
 #include "client/links/decoder_thread.h"
 #include "client/links/video_decoders.h"
 #include "tests/client/fuzz/fuzz_rig.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 APP_CONTEXT* g_ctx = nullptr;
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_ctx = fuzz_rig::make_context('Q');
   g_ctx->num_slots = 1;
   g_ctx->decoder_state = DECODER_RUNNING;
-  set_decoder_clock(fake_now, fake_sleep);
+  set_test_clock(TEST_CLOCK_DECODERS, fake_now, fake_sleep);
   reset_decoder_slots();
   g_st = new DECODER_STATE();
   return decoder_begin(g_ctx, g_st);

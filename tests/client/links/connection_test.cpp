@@ -23,6 +23,7 @@
 #include "peers/qdvr/qdvr_peer.h"
 #include "peers/wdvr/wdvr_peer.h"
 #include "tests/client/links/link_harness.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 
@@ -301,7 +302,7 @@ TEST_F(Connection, starting_every_decoder_slot_does_not_hold_up_the_window_threa
   app_context.num_slots = MAX_DISPLAY_SLOTS;  // rings left empty: the threads only idle
   app_context.paced_time[5] = 12.5;           // left from an earlier stream
   app_context.paced_yet[5] = 1;
-  set_decoder_clock(nullptr, HeldDecoderStart::sleep);
+  set_test_clock(TEST_CLOCK_DECODERS, nullptr, HeldDecoderStart::sleep);
   std::atomic<int> result{-2};
   std::thread window([&] {
     HeldDecoderStart::window = std::this_thread::get_id();
@@ -321,7 +322,7 @@ TEST_F(Connection, starting_every_decoder_slot_does_not_hold_up_the_window_threa
   EXPECT_EQ(0.0, app_context.paced_time[5].load());
   EXPECT_EQ(0, app_context.paced_yet[5].load());
   stop_decoders(&app_options);
-  set_decoder_clock(nullptr, nullptr);
+  set_test_clock(TEST_CLOCK_DECODERS, nullptr, nullptr);
   app_context.num_slots = 0;
 }
 

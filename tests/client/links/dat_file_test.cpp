@@ -9,6 +9,7 @@
 #include "peers/qdvr/qdvr_peer.h"
 #include "tests/client/links/decoder_test_support.h"
 #include "tests/client/links/record_files.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 
@@ -141,7 +142,7 @@ class DatPlayback : public ::testing::Test {
 std::vector<dtest::Clip> DatPlayback::clips;
 
 TEST_F(DatPlayback, every_layout_decodes_into_the_channel_pictures) {
-  set_decoder_clock(dtest::fake_clock, dtest::fake_sleep);
+  set_test_clock(TEST_CLOCK_DECODERS, dtest::fake_clock, dtest::fake_sleep);
   for (int layout = 0; layout < 4; ++layout) {
     SCOPED_TRACE(layout);
     DatFile d = build_dat(layout, clips, kFrames);
@@ -218,7 +219,7 @@ TEST_F(DatPlayback, every_layout_decodes_into_the_channel_pictures) {
                 30.0);
     }
   }
-  set_decoder_clock(nullptr, nullptr);
+  set_test_clock(TEST_CLOCK_DECODERS, nullptr, nullptr);
 }
 
 TEST_F(DatPlayback, seeks_resume_each_channel_at_its_key_frame) {

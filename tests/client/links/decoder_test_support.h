@@ -16,6 +16,7 @@
 #include "client/links/video_decoders.h"
 #include "peers/media/media_gen.h"
 #include "tests/client/links/record_files.h"
+#include "platform/sync/test_clock.h"
 
 namespace dtest {
 
@@ -54,8 +55,8 @@ struct Link {
     ctx->layouts[1].num_cells = 16;
     ctx->playback_speed = 1.0;
     ctx->decoder_state = DECODER_RUNNING;
-    set_decoder_clock(fake_clock, fake_sleep);
-    stats_set_clock(frozen_stats_clock);
+    set_test_clock(TEST_CLOCK_DECODERS, fake_clock, fake_sleep);
+    set_test_clock(TEST_CLOCK_STATS, frozen_stats_clock);
     reset_all_decoders();
     reset_decoder_slots();
     EXPECT_EQ(decoder_begin(ctx.get(), &st), 0);
@@ -64,7 +65,7 @@ struct Link {
   ~Link() {
     decoder_end(&st);
     free_app_context(ctx.get());
-    set_decoder_clock(nullptr, nullptr);
+    set_test_clock(TEST_CLOCK_DECODERS, nullptr, nullptr);
   }
 
   RECEIVER_INFO& rx() { return ctx->receivers[0]; }

@@ -33,6 +33,7 @@
 #include "tests/client/screens/eventually.h"
 #include "tests/client/screens/run_tree.h"
 #include "tests/client/screens/screens_fixture.h"
+#include "platform/sync/test_clock.h"
 
 namespace {
 
@@ -154,7 +155,7 @@ class Link : public ScreensTest {
     opts.context = ctx;
     app_quit.store(0);
     clear_link_notices();
-    set_link_clock(fake_clock);
+    set_test_clock(TEST_CLOCK_LINK, fake_clock);
     set_message_box_hook(record_box);
     port = free_loopback_port();
     for (PEER_ENDPOINT& p : opts.peers) p.port = uint16_t(port);
@@ -163,7 +164,7 @@ class Link : public ScreensTest {
     stop_master();
     stop_slave();
     app_quit.store(0);
-    set_link_clock(nullptr);
+    set_test_clock(TEST_CLOCK_LINK, nullptr);
     set_message_box_hook(nullptr);
     set_connection_hooks(CONNECTION_HOOKS{});
     unsetenv("VIGILO_MAILSLOT_DIR");
