@@ -80,13 +80,13 @@ int layout_strip_first() { return strip.first; }
 // ---------------------------------------------------------------- user menu
 
 void init_user_menu() {
-  get_widget_position(kMain, W_USER_MENU1, &menu.x, &menu.y);
+  get_widget_position(kMain, W_USER_MENU_FIRST, &menu.x, &menu.y);
   for (int i = 0; i < kMenuSlots; ++i) {
     menu.source[i] = 0;
     menu.layout[i] = -1;
     menu.look_in_use[i] = false;
-    copy_widget_look(kMain, W_INACTIVE_MENU, W_USER_MENU1 + i);
-    set_widget_attr(kMain, W_USER_MENU1 + i, 4, 1);
+    copy_widget_look(kMain, W_INACTIVE_MENU, W_USER_MENU_FIRST + i);
+    set_widget_attr(kMain, W_USER_MENU_FIRST + i, 4, 1);
   }
   menu.count = menu.first = menu.next = 0;
   menu.ready = true;
@@ -100,11 +100,11 @@ void draw_user_menu(APP_CONTEXT* ctx) {
   int fx, fy, fw, fh, sw, sh;
   get_widget_position(kMain, W_MENU_FRAME, &fx, &fy);
   get_widget_size(kMain, W_MENU_FRAME, &fw, &fh);
-  get_widget_size(kMain, W_USER_MENU1, &sw, &sh);
+  get_widget_size(kMain, W_USER_MENU_FIRST, &sw, &sh);
   int x = menu.x;
   menu.visible = 0;
   for (int i = 0; i < kMenuSlots; ++i) {
-    const int slot = (menu.first + i) % kMenuSlots + W_USER_MENU1;
+    const int slot = (menu.first + i) % kMenuSlots + W_USER_MENU_FIRST;
     if (x + sw >= menu.x + fw) {
       set_widget_attr(kMain, slot, 1, 1);
       set_widget_position(kMain, slot, 0, 0);
@@ -134,7 +134,7 @@ int add_user_menu_entry(APP_CONTEXT* ctx, int widget) {
     for (int i = 0; i < kMenuSlots; ++i)
       if (menu.source[i] == widget) return 0;
   const int idx = menu.next;
-  const int slot = idx + W_USER_MENU1;
+  const int slot = idx + W_USER_MENU_FIRST;
   if (copy_widget_look(kMain, widget, slot) != 0) {
     debug_message("Unable to register a button of a different size.");
     return -2;
@@ -162,7 +162,7 @@ int add_user_menu_entry(APP_CONTEXT* ctx, int widget) {
 int remove_user_menu_entry(APP_CONTEXT* ctx, int slot) {
   if (slot == 0) return -1;
   if (menu.count == 0) return -2;
-  const int idx = slot - W_USER_MENU1;
+  const int idx = slot - W_USER_MENU_FIRST;
   if (idx < 0 || idx >= kMenuSlots) return -1;
   if (is_active_menu_item(menu.source[idx])) {
     free_user_layout(ctx, menu.layout[idx]);
@@ -171,17 +171,17 @@ int remove_user_menu_entry(APP_CONTEXT* ctx, int slot) {
   for (int j = idx; j + 1 < kMenuSlots && j + 1 < menu.count; ++j) {
     menu.source[j] = menu.source[j + 1];
     menu.layout[j] = menu.layout[j + 1];
-    copy_widget_look(kMain, W_USER_MENU1 + j + 1, W_USER_MENU1 + j);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 1, 0);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 4, 1);
+    copy_widget_look(kMain, W_USER_MENU_FIRST + j + 1, W_USER_MENU_FIRST + j);
+    set_widget_attr(kMain, W_USER_MENU_FIRST + j, 1, 0);
+    set_widget_attr(kMain, W_USER_MENU_FIRST + j, 4, 1);
   }
   menu.count -= 1;
   for (int j = menu.count; j < kMenuSlots; ++j) {
     menu.source[j] = 0;
     menu.layout[j] = 0;
-    copy_widget_look(kMain, W_INACTIVE_MENU, W_USER_MENU1 + j);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 4, 1);
-    set_widget_attr(kMain, W_USER_MENU1 + j, 1, 0);
+    copy_widget_look(kMain, W_INACTIVE_MENU, W_USER_MENU_FIRST + j);
+    set_widget_attr(kMain, W_USER_MENU_FIRST + j, 4, 1);
+    set_widget_attr(kMain, W_USER_MENU_FIRST + j, 1, 0);
   }
   menu.first = menu.next = menu.count % kMenuSlots;
   draw_user_menu(ctx);
@@ -191,17 +191,17 @@ int remove_user_menu_entry(APP_CONTEXT* ctx, int slot) {
 int user_menu_source(int slot) {
   if (slot == 0) return -1;
   if (menu.count == 0) return -2;
-  const int idx = slot - W_USER_MENU1;
+  const int idx = slot - W_USER_MENU_FIRST;
   return idx >= 0 && idx < kMenuSlots ? menu.source[idx] : -1;
 }
 
 int user_menu_layout(int slot) {
-  const int idx = slot - W_USER_MENU1;
+  const int idx = slot - W_USER_MENU_FIRST;
   return idx >= 0 && idx < kMenuSlots ? menu.layout[idx] : -1;
 }
 
 int mirror_user_menu_entry(APP_CONTEXT*, int slot) {
-  const int idx = slot - W_USER_MENU1;
+  const int idx = slot - W_USER_MENU_FIRST;
   if (idx < 0 || idx >= kMenuSlots || menu.source[idx] == 0) return -1;
   const int src = menu.source[idx];
   set_widget_attr(kMain, src, 3, static_cast<uint8_t>(get_widget_attr(kMain, slot, 3)));
@@ -212,7 +212,7 @@ int mirror_user_menu_entry(APP_CONTEXT*, int slot) {
 void mirror_user_menu(APP_CONTEXT*) {
   for (int i = 0; i < kMenuSlots; ++i) {
     if (menu.source[i] == 0) continue;
-    const int slot = W_USER_MENU1 + i;
+    const int slot = W_USER_MENU_FIRST + i;
     set_widget_attr(kMain, slot, 3,
                     static_cast<uint8_t>(get_widget_attr(kMain, menu.source[i], 3)));
     if (SKIN_WIDGET* w = get_skin_widget(kMain, slot))
@@ -240,7 +240,7 @@ int register_layout_in_menu(APP_CONTEXT* ctx) {
   const int slot = add_user_menu_entry(ctx, W_ACTIVE_MENU1 + look);
   // A look is used up only by an entry that was added; a refusal leaves it free.
   if (slot > 0) {
-    menu.layout[slot - W_USER_MENU1] = ctx->layout;
+    menu.layout[slot - W_USER_MENU_FIRST] = ctx->layout;
     mark_layout_registered(ctx);
     menu.look_in_use[look] = true;
   }

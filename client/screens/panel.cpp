@@ -103,7 +103,7 @@ void setup_main_panel(APP_CONTEXT* ctx) {
   set_widget_attr(kMain, W_VOLUME_METER, 3, static_cast<uint8_t>(level));
   draw_widget_text(display, kMain, W_VOLUME_METER, "", meter_step(level), kLight);
   set_colours(kLight, kDark);
-  for (int w = W_PTSPEED_LBL; w <= W_FSPEED_LBL; ++w) {
+  for (int w = W_PTZ_PTSPEED_LBL; w <= W_PTZ_FSPEED_LBL; ++w) {
     char text[16];
     snprintf(text, sizeof text, "%d", get_widget_attr(kMain, w, 3));
     render_widget_text(display, kMain, w, text);
@@ -343,7 +343,7 @@ void draw_meter(APP_CONTEXT* ctx, int widget, int value) {
 int draw_cpu_meter(APP_CONTEXT* ctx) {
   if (ctx->fullscreen) return 0;
   if (!ctx->skin) return -2;
-  draw_meter(ctx, W_CPU, screen_state.cpu_load.load());
+  draw_meter(ctx, W_CPU_USAGE, screen_state.cpu_load.load());
   return 0;
 }
 
@@ -356,7 +356,7 @@ int draw_network_meter(APP_CONTEXT* ctx) {
 int draw_disk_meter(APP_CONTEXT* ctx) {
   if (ctx->fullscreen) return 0;
   if (!ctx->skin) return -2;
-  draw_meter(ctx, W_HDD, screen_state.disk_free.load());
+  draw_meter(ctx, W_HDD_USAGE, screen_state.disk_free.load());
   return 0;
 }
 
@@ -380,7 +380,8 @@ void volume_down(APP_CONTEXT* ctx) { step_volume(ctx, -10); }
 
 namespace {
 const int kPadColumns[7][2] = {
-    {W_PIP2, 28}, {W_DZOOM_IN, W_DZOOM_OUT}, {32, 33}, {30, 31}, {34, 35}, {36, 37}, {38, 29}};
+    {W_PIP2, 28}, {W_DIGITAL_ZOOM_IN, W_DIGITAL_ZOOM_OUT}, {32, 33}, {30, 31}, {34, 35}, {36, 37},
+    {38, 29}};
 }  // namespace
 
 void place_popup_panel(APP_CONTEXT* ctx, int x, int y) {
@@ -412,7 +413,7 @@ void draw_popup_panel(APP_CONTEXT* ctx) {
   disable_screen_update();
   set_widget_attr(kMain, W_POPUP_FRAME, 1, 0);
   redraw_widget(display, kMain, W_POPUP_FRAME);
-  for (int w : {int(W_PIP2), int(W_DZOOM_IN), int(W_DZOOM_OUT)}) {
+  for (int w : {int(W_PIP2), int(W_DIGITAL_ZOOM_IN), int(W_DIGITAL_ZOOM_OUT)}) {
     set_widget_attr(kMain, w, 1, 0);
     redraw_widget(display, kMain, w);
   }
@@ -436,7 +437,8 @@ int hide_popup_panel(APP_CONTEXT* ctx) {
   if (!(ctx->popup_state.load() & 2)) return -1;
   ctx->popup_state.store(8);
   set_widget_attr(kMain, W_POPUP_FRAME, 1, 1);
-  for (int w : {int(W_PIP2), int(W_DZOOM_IN), int(W_DZOOM_OUT)}) set_widget_attr(kMain, w, 1, 1);
+  for (int w : {int(W_PIP2), int(W_DIGITAL_ZOOM_IN), int(W_DIGITAL_ZOOM_OUT)})
+    set_widget_attr(kMain, w, 1, 1);
   for (int w = W_POPUP_FIRST; w <= W_POPUP_LAST; ++w) set_widget_attr(kMain, w, 1, 1);
   return 0;
 }

@@ -20,19 +20,8 @@ namespace panel_internal {
 constexpr int kMain = skin_tables::kMain;      // the main window's skin id
 constexpr int kSearch = skin_tables::kSearch;  // the search window's
 
-// Main window widget ids of the built-in table that the panel uses.
-enum : int {
-  // clang-format off
-  W_POWER = 5, W_MENU_FRAME = 8, W_LAYOUT1 = 9, W_POPUP_FIRST = 28, W_POPUP_LAST = 38,
-  W_PIP2 = 41, W_PIP_CLOSE = 42, W_EVT_LIST = 55, W_CAM_INFO = 62, W_FRAMES_RECEIVED = 63,
-  W_VOLUME_METER = 69, W_PTZ_DIR_FIRST = 70, W_PTZ_DIR_LAST = 77, W_PTZ_FN_FIRST = 78,
-  W_PTZ_FN_LAST = 89, W_PRESET_LIST = 92, W_PRESET_LAST = 95, W_PTSPEED_LBL = 96,
-  W_ZSPEED_LBL = 97, W_FSPEED_LBL = 98, W_CPU = 114, W_NETWORK_USAGE = 115, W_HDD = 116,
-  W_ZOOM_BUTTON = 117, W_PTZ_LBL = 120, W_CLOCK_FIRST = 122, W_DZOOM_IN = 142,
-  W_DZOOM_OUT = 143, W_POPUP_FRAME = 144, W_ACTIVE_MENU1 = 148, W_INACTIVE_MENU = 163,
-  W_USER_MENU1 = 164, W_LAYOUT64 = 14, W_LAYOUT144 = 15, W_EVT_PGDN = 59,
-  // clang-format on
-};
+// Main window widget ids: skin_tables.h.
+using namespace skin_tables::main_widgets;
 
 // The surface the panel draws on: the context's screen, else SDL's video surface.
 SDL_Surface* screen_of(APP_CONTEXT* ctx);

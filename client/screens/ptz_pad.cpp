@@ -26,7 +26,7 @@ int preset_lines = 0;
 // The four buttons of a group (zoom 117, focus 118, iris 119) and its speed label.
 void group_widgets(int kind, int out[4], int* label) {
   static const int buttons[3][4] = {{78, 79, 86, 87}, {80, 81, 88, 89}, {82, 83, 84, 85}};
-  static const int labels[3] = {W_ZSPEED_LBL, W_FSPEED_LBL, W_PTSPEED_LBL};
+  static const int labels[3] = {W_PTZ_ZSPEED_LBL, W_PTZ_FSPEED_LBL, W_PTZ_PTSPEED_LBL};
   const int g = std::clamp(kind - W_ZOOM_BUTTON, 0, 2);
   std::copy(buttons[g], buttons[g] + 4, out);
   *label = labels[g];
@@ -88,20 +88,20 @@ void toggle_iris_group(SDL_Surface* display, int kind, uint8_t open_flags[3]) {
 
 void show_preset_controls(SDL_Surface* display) {
   for (int w = W_PTZ_FN_FIRST; w <= W_PTZ_FN_LAST; ++w) hide_widget(display, kMain, w);
-  for (int w = W_PTSPEED_LBL; w <= W_FSPEED_LBL; ++w) hide_widget(display, kMain, w);
-  for (int w = W_PRESET_LIST; w <= W_PRESET_LAST; ++w) show_widget(display, kMain, w);
+  for (int w = W_PTZ_PTSPEED_LBL; w <= W_PTZ_FSPEED_LBL; ++w) hide_widget(display, kMain, w);
+  for (int w = W_PTZ_PRESET_LIST; w <= W_PRESET_LAST; ++w) show_widget(display, kMain, w);
 }
 
 void show_speed_controls(SDL_Surface* display) {
-  for (int w = W_PRESET_LIST; w <= W_PRESET_LAST; ++w) hide_widget(display, kMain, w);
+  for (int w = W_PTZ_PRESET_LIST; w <= W_PRESET_LAST; ++w) hide_widget(display, kMain, w);
   for (int w = W_PTZ_FN_FIRST; w <= W_PTZ_FN_LAST; ++w) show_widget(display, kMain, w);
-  for (int w = W_PTSPEED_LBL; w <= W_FSPEED_LBL; ++w) show_widget(display, kMain, w);
+  for (int w = W_PTZ_PTSPEED_LBL; w <= W_PTZ_FSPEED_LBL; ++w) show_widget(display, kMain, w);
 }
 
 void fill_preset_list(APP_CONTEXT* ctx, const NC_PRESET_TABLE* presets) {
   SdlLock lock(ctx->display_mutex);
   SDL_Surface* display = screen_of(ctx);
-  clear_widget_lines(display, kMain, W_PRESET_LIST);
+  clear_widget_lines(display, kMain, W_PTZ_PRESET_LIST);
   preset_lines = 0;
   if (!presets) return;
   for (int i = 0; i < NC_PRESET_ENTRIES; ++i) {
@@ -109,14 +109,14 @@ void fill_preset_list(APP_CONTEXT* ctx, const NC_PRESET_TABLE* presets) {
     if (e.number == 0) continue;
     // The name is bounded by its field whether or not the record ends it.
     const std::string name(e.preset_name, strnlen(e.preset_name, sizeof e.preset_name));
-    if (add_widget_line(display, kMain, W_PRESET_LIST, name.c_str(), 0, 0) == 0)
+    if (add_widget_line(display, kMain, W_PTZ_PRESET_LIST, name.c_str(), 0, 0) == 0)
       preset_numbers[preset_lines++] = e.number;
   }
-  redraw_widget(display, kMain, W_PRESET_LIST);
+  redraw_widget(display, kMain, W_PTZ_PRESET_LIST);
 }
 
 int selected_preset_number() {
-  const int line = get_selected_index(kMain, W_PRESET_LIST);
+  const int line = get_selected_index(kMain, W_PTZ_PRESET_LIST);
   return line >= 0 && line < preset_lines ? preset_numbers[line] : -1;
 }
 

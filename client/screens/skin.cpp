@@ -824,22 +824,7 @@ int convert_widget_states(const SDL_PixelFormat* format, int id, int widget) {
 
 // ---------------------------------------------------------------- main window predicates
 
-namespace {
-// Main window widget ids of the built-in table that the predicates name.
-enum : int {
-  W_LAYOUT1 = 9,
-  W_SWITCH_CAM = 19,
-  W_ADD_LAYOUT = 21,
-  W_CPU_USAGE = 114,
-  W_HDD_USAGE = 116,
-  W_PTZ_LBL = 120,
-  W_CLOCK_FIRST = 122,
-  W_CLOCK_LAST = 136,
-  W_ACTIVE_MENU1 = 148,
-  W_ACTIVE_MENU15 = 162,
-  W_INACTIVE_MENU = 163,
-};
-}  // namespace
+using namespace skin_tables::main_widgets;
 
 int is_no_hover_widget(int id) {
   return (id >= W_CPU_USAGE && id <= W_HDD_USAGE) || id == W_PTZ_LBL ||
@@ -847,7 +832,7 @@ int is_no_hover_widget(int id) {
 }
 
 int is_outside_layout_menu(int id) {
-  return ((id >= W_LAYOUT1 && id <= W_SWITCH_CAM) || id == W_ADD_LAYOUT ||
+  return ((id >= W_LAYOUT1 && id <= W_SWITCH) || id == W_ADD_LAYOUT ||
           (id >= W_ACTIVE_MENU1 && id <= W_ACTIVE_MENU15))
              ? 0
              : 1;
