@@ -164,6 +164,9 @@ class CClientSite final : public CDSFSourceOwner {
   void Report(int code);
   void CallOpenCallback(int state);
   void SetError(const std::string& text);
+  // 1 when a command may go now: connected, and live or playback as the command needs;
+  // otherwise 0 with the error text set.
+  int CanCommand(bool live_only, bool playback_only);
   void AddDataToList(const uint8_t* object, size_t length);
   // Queues a frame or hands it to a waiting GetPacket. Its bytes are item.data, or `view`
   // (`length` bytes still in the source's buffer, copied only where they have to go).

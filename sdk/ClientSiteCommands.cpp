@@ -60,7 +60,7 @@ int CClientSite::SendRequest(uint32_t number, const void* record, bool wait) {
   return result;
 }
 
-int CClientSite::Command(uint32_t number, const void* record, bool live_only, bool playback_only) {
+int CClientSite::CanCommand(bool live_only, bool playback_only) {
   if (m_bStop || !m_bConnected) {
     SetError("not connected yet");
     return 0;
@@ -73,6 +73,11 @@ int CClientSite::Command(uint32_t number, const void* record, bool live_only, bo
     SetError("Live not support!");
     return 0;
   }
+  return 1;
+}
+
+int CClientSite::Command(uint32_t number, const void* record, bool live_only, bool playback_only) {
+  if (!CanCommand(live_only, playback_only)) return 0;
   std::lock_guard<std::mutex> lk(m_answerLock);
   return SendRequest(number, record, true);
 }
@@ -147,14 +152,7 @@ void CClientSite::WaitFirstFrame() {
 }
 
 int CClientSite::RequestVariousPlayType(int type) {
-  if (m_bStop || !m_bConnected) {
-    SetError("not connected yet");
-    return 0;
-  }
-  if (m_bLive) {
-    SetError("Live not support!");
-    return 0;
-  }
+  if (!CanCommand(false, true)) return 0;
   if ((type == PLAY_NORMAL_BWD || type == PLAY_FAST_FWD || type == PLAY_FAST_BWD) && m_bHold) {
     SendHold();  // asked again while held: release
     return 1;
@@ -199,14 +197,7 @@ int CClientSite::FastBackward() {
 }
 
 int CClientSite::PlayGoto(uint32_t date, uint32_t time) {
-  if (m_bStop || !m_bConnected) {
-    SetError("not connected yet");
-    return 0;
-  }
-  if (m_bLive) {
-    SetError("Live not support!");
-    return 0;
-  }
+  if (!CanCommand(false, true)) return 0;
   DSF_PLAY_GOTO r{m_param.dwPlayDate, time, uint8_t(time)};
   {
     std::lock_guard<std::mutex> lk(m_listLock);

@@ -213,21 +213,19 @@ EVENT_NOTICE nc_event_notice(const uint8_t body[9], const char* name, long tz_we
   n.time = int64_t(e.event_time) + tz_west_s;
   copy_text(n.dvr_name, sizeof n.dvr_name, name);
   n.marker = 0;
-  if (type & 0x02) {
-    n.kind |= 0x02;
-    n.mask_motion = mask;
-  }
-  if (type & 0x04) {
-    n.kind |= 0x20;
-    n.mask_sensor = mask;
-  }
-  if (type & 0x08) {
-    n.kind |= 0x40;
-    n.mask_40 = mask;
-  }
-  if (type & 0x10) {
-    n.kind |= 0x80;
-    n.mask_80 = mask;
+  // Each event type bit: the notice's kind bit and the mask it fills.
+  struct TypeBit {
+    uint8_t type, kind;
+    uint32_t EVENT_NOTICE::*mask;
+  };
+  static const TypeBit kBits[] = {{0x02, 0x02, &EVENT_NOTICE::mask_motion},
+                                  {0x04, 0x20, &EVENT_NOTICE::mask_sensor},
+                                  {0x08, 0x40, &EVENT_NOTICE::mask_40},
+                                  {0x10, 0x80, &EVENT_NOTICE::mask_80}};
+  for (const TypeBit& b : kBits) {
+    if (!(type & b.type)) continue;
+    n.kind |= b.kind;
+    n.*b.mask = mask;
   }
   return n;
 }
@@ -304,11 +302,10 @@ void add_status_fields(DebugRecord& r, uint16_t loss, uint16_t alarm, uint16_t m
         backup, hdd);
 }
 
-}  // namespace
-
-NC_STATUS_INFO decode_nc_status_info(const uint8_t* in) {
-  NC_STATUS_INFO s;
-  s.loss = get_le16p(in);
+// The status words both status records share after their loss word (bytes 2..12): the
+// status info and the packet status differ only in that word's byte order and the flow byte.
+template <class Status>
+void decode_status_words(const uint8_t* in, Status& s) {
   s.alarm = get_le16p(in + 2);
   s.motion = get_le16p(in + 4);
   s.record = get_le16p(in + 6);
@@ -317,6 +314,14 @@ NC_STATUS_INFO decode_nc_status_info(const uint8_t* in) {
   s.setup = in[10];
   s.backup = in[11];
   s.hdd = in[12];
+}
+
+}  // namespace
+
+NC_STATUS_INFO decode_nc_status_info(const uint8_t* in) {
+  NC_STATUS_INFO s;
+  s.loss = get_le16p(in);
+  decode_status_words(in, s);
   return s;
 }
 
@@ -411,14 +416,7 @@ void nc_print_event_info(const NC_EVENT_INFO& e) {
 NC_PACKET_STATUS decode_nc_packet_status(const uint8_t* in) {
   NC_PACKET_STATUS s;
   s.loss = get_be16(in);
-  s.alarm = get_le16p(in + 2);
-  s.motion = get_le16p(in + 4);
-  s.record = get_le16p(in + 6);
-  s.network = in[8];
-  s.playback = in[9];
-  s.setup = in[10];
-  s.backup = in[11];
-  s.hdd = in[12];
+  decode_status_words(in, s);
   s.flow = in[13];
   return s;
 }

@@ -85,6 +85,17 @@ struct Codec {
     return av_frame_get_buffer(frame, 0) == 0;
   }
 
+  // Opens the set-up context `c` (taken over; freed when it does not open) and the frame of
+  // its size; the codec stays closed (ctx null) when either fails.
+  void open(AVCodecContext* c, const AVCodec* codec) {
+    if (avcodec_open2(c, codec, nullptr) < 0) {
+      avcodec_free_context(&c);
+      return;
+    }
+    ctx = c;
+    if (!alloc_frame(c->width, c->height)) avcodec_free_context(&ctx);
+  }
+
   // One picture in, one packet out (both encoders are set up without delay).
   int encode(const Yuv420& pic, std::vector<uint8_t>& out, bool& key) {
     if (!ctx || pic.width != ctx->width || pic.height != ctx->height) return -1;
@@ -111,6 +122,22 @@ struct Codec {
 };
 
 }  // namespace
+
+void segment_centres(const Rect& d, int count, int i, int out[7][2]) {
+  const int dw = count ? d.w / count : 0, t = std::max(2, d.h / 10);
+  const int x0 = d.x + i * dw + t, w = dw - 2 * t, y0 = d.y + t, h = d.h - 2 * t, hm = h / 2;
+  const int centres[7][2] = {{x0 + w / 2, y0 + t / 2},
+                             {x0 + w - t / 2, y0 + hm / 2},
+                             {x0 + w - t / 2, y0 + hm + (h - hm) / 2},
+                             {x0 + w / 2, y0 + h - t / 2},
+                             {x0 + t / 2, y0 + hm + (h - hm) / 2},
+                             {x0 + t / 2, y0 + hm / 2},
+                             {x0 + w / 2, y0 + hm}};
+  for (int k = 0; k < 7; ++k) {
+    out[k][0] = centres[k][0];
+    out[k][1] = centres[k][1];
+  }
+}
 
 Rect digits_rect(int width, int height, int channel) {
   int n = digit_count(channel);
@@ -195,17 +222,23 @@ Yuv420 synth_picture(int width, int height, int channel, int frame_index) {
   return p;
 }
 
+// An encoder context for YUV 4:2:0 pictures of the size, or null without the encoder.
+static AVCodecContext* picture_context(const AVCodec* codec, int width, int height) {
+  AVCodecContext* c = codec ? avcodec_alloc_context3(codec) : nullptr;
+  if (!c) return nullptr;
+  c->width = width;
+  c->height = height;
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  return c;
+}
+
 struct H264Encoder::Impl : Codec {};
 
 H264Encoder::H264Encoder(int width, int height, int fps, int gop) : impl_(new Impl) {
   quiet_av_log();
   const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (!codec) return;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
+  AVCodecContext* c = picture_context(codec, width, height);
   if (!c) return;
-  c->width = width;
-  c->height = height;
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
   c->time_base = AVRational{1, fps};
   c->framerate = AVRational{fps, 1};
   c->gop_size = gop;
@@ -220,12 +253,7 @@ H264Encoder::H264Encoder(int width, int height, int fps, int gop) : impl_(new Im
   av_opt_set(c->priv_data, "x264-params", params, 0);
   c->bit_rate = 0;
   av_opt_set(c->priv_data, "crf", "20", 0);
-  if (avcodec_open2(c, codec, nullptr) < 0) {
-    avcodec_free_context(&c);
-    return;
-  }
-  impl_->ctx = c;
-  if (!impl_->alloc_frame(width, height)) avcodec_free_context(&impl_->ctx);
+  impl_->open(c, codec);
 }
 
 H264Encoder::~H264Encoder() { delete impl_; }
@@ -240,12 +268,8 @@ Mpeg4Encoder::Mpeg4Encoder(int width, int height, int fps, int gop, bool interla
     : impl_(new Impl) {
   quiet_av_log();
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-  if (!codec) return;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
+  AVCodecContext* c = picture_context(codec, width, height);
   if (!c) return;
-  c->width = width;
-  c->height = height;
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
   c->time_base = AVRational{mpeg4_tick(fps), 30000};
   c->framerate = AVRational{30000, mpeg4_tick(fps)};
   c->gop_size = gop;
@@ -258,12 +282,7 @@ Mpeg4Encoder::Mpeg4Encoder(int width, int height, int fps, int gop, bool interla
   av_opt_set_int(c->priv_data, "mpeg_quant", 1, 0);
   av_opt_set_int(c->priv_data, "data_partitioning", 0, 0);
   av_opt_set_int(c, "sc_threshold", 1000000000, 0);  // no scene-cut key frames
-  if (avcodec_open2(c, codec, nullptr) < 0) {
-    avcodec_free_context(&c);
-    return;
-  }
-  impl_->ctx = c;
-  if (!impl_->alloc_frame(width, height)) avcodec_free_context(&impl_->ctx);
+  impl_->open(c, codec);
 }
 
 Mpeg4Encoder::~Mpeg4Encoder() { delete impl_; }

@@ -30,6 +30,11 @@ void add_sensor_noise(Yuv420& pic, int amplitude, uint32_t seed);
 // Where synth_picture draws the digits of `channel` (for region checks on decoded output).
 Rect digits_rect(int width, int height, int channel);
 
+// The centre of each of the seven segments of digit `i` of a `count`-digit number that
+// synth_picture draws in `d` (segment k is bit k of a digit's pattern), where a reader of
+// the decoded picture looks for them.
+void segment_centres(const Rect& d, int count, int i, int out[7][2]);
+
 // Where synth_picture draws the moving square of `frame_index` (reddish: V high, U low).
 Rect square_rect(int width, int height, int frame_index);
 

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -32,18 +33,10 @@ void put_text16nul(std::vector<uint8_t>& v, const std::string& s) {
   v.push_back(0);
 }
 
+// The peer's sockets block, so the send never waits on a full buffer and nothing stops it.
 bool send_all(int fd, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (k > 0) {
-      p += k;
-      n -= size_t(k);
-      continue;
-    }
-    if (k < 0 && errno == EINTR) continue;
-    return false;
-  }
-  return true;
+  static const std::atomic<bool> never{false};
+  return net_send_all(fd, p, n, never);
 }
 bool send_all(int fd, const std::vector<uint8_t>& v) { return send_all(fd, v.data(), v.size()); }
 

@@ -6,19 +6,13 @@
 #include <type_traits>
 
 #include "sdk/OrvoSDK.h"
+#include "tests/forward/call_words.h"
 
 namespace {
 const char* g_name = "";
 uint64_t g_args[6];
 uint64_t g_result = 0;
 
-template <class T>
-uint64_t word(T v) {
-  if constexpr (std::is_pointer_v<T>)
-    return uint64_t(reinterpret_cast<uintptr_t>(v));
-  else
-    return uint64_t(v);
-}
 template <class... A>
 void note(const char* name, A... a) {
   g_name = name;

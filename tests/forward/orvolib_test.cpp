@@ -17,18 +17,12 @@
 #include <vector>
 
 #include "forward/orvolib/orvolib.h"
+#include "tests/forward/call_words.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-template <class T>
-uint64_t word(T v) {
-  if constexpr (std::is_pointer_v<T>)
-    return uint64_t(reinterpret_cast<uintptr_t>(v));
-  else
-    return uint64_t(v);
-}
 template <class R>
 R as(uint64_t v) {
   if constexpr (std::is_pointer_v<R>)

@@ -88,43 +88,31 @@ int write_system_log(int code, const char* user, const char* text) {
   const char* u = user ? user : "";
   const char* x = text ? text : "";
 
+  // Each kind's line after the stamp and the user; its last field is the user's name or the
+  // caller's text.
+  struct Kind {
+    const char* format;
+    bool of_text;
+  };
+  static const Kind kKinds[] = {
+      {"%s|%s|START|%s - Program start.\n", false},
+      {"%s|%s|EXIT|%s - Program exit.\n", false},
+      {"%s|%s|CHECK|%s - Program check for auto update.\n", false},
+      {"%s|%s|UPDATE|%s - Program update.\n", false},
+      {"%s|%s|LOGIN|[%s] is login. \n", true},
+      {"%s|%s|CONNECTING|Try to connect to <DVR : %s>\n", true},
+      {"%s|%s|DISCONNECT|Disconnect from <DVR : %s>\n", true},
+      {"%s|%s|CONNECTING|Try to connect to <GROUP : %s>\n", true},
+      {"%s|%s|DISCONNECT|Disconnect from <GROUP : %s>\n", true},
+      {"%s|%s|CONNECTING|The connection to <%s> is success.\n", true},
+      {"%s|%s|EXIT|%s - Program exit.\n", true},
+  };
   char line[1024];
   int n;
-  switch (code) {
-    case 0:
-      n = snprintf(line, sizeof line, "%s|%s|START|%s - Program start.\n", stamp, u, u);
-      break;
-    case 1: n = snprintf(line, sizeof line, "%s|%s|EXIT|%s - Program exit.\n", stamp, u, u); break;
-    case 2:
-      n = snprintf(line, sizeof line, "%s|%s|CHECK|%s - Program check for auto update.\n", stamp, u,
-                   u);
-      break;
-    case 3:
-      n = snprintf(line, sizeof line, "%s|%s|UPDATE|%s - Program update.\n", stamp, u, u);
-      break;
-    case 4: n = snprintf(line, sizeof line, "%s|%s|LOGIN|[%s] is login. \n", stamp, u, x); break;
-    case 5:
-      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|Try to connect to <DVR : %s>\n", stamp, u,
-                   x);
-      break;
-    case 6:
-      n = snprintf(line, sizeof line, "%s|%s|DISCONNECT|Disconnect from <DVR : %s>\n", stamp, u, x);
-      break;
-    case 7:
-      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|Try to connect to <GROUP : %s>\n", stamp, u,
-                   x);
-      break;
-    case 8:
-      n = snprintf(line, sizeof line, "%s|%s|DISCONNECT|Disconnect from <GROUP : %s>\n", stamp, u,
-                   x);
-      break;
-    case 9:
-      n = snprintf(line, sizeof line, "%s|%s|CONNECTING|The connection to <%s> is success.\n",
-                   stamp, u, x);
-      break;
-    case 10: n = snprintf(line, sizeof line, "%s|%s|EXIT|%s - Program exit.\n", stamp, u, x); break;
-    default: n = snprintf(line, sizeof line, "%s|UNKNOW\n", stamp); break;
-  }
+  if (code >= 0 && code < int(sizeof kKinds / sizeof kKinds[0]))
+    n = snprintf(line, sizeof line, kKinds[code].format, stamp, u, kKinds[code].of_text ? x : u);
+  else
+    n = snprintf(line, sizeof line, "%s|UNKNOW\n", stamp);
   return append_system_line(day_file, line, sizeof line, n);
 }
 

@@ -135,17 +135,11 @@ class MixedDvrs : public gui::GuiTest {
     const Source s = source_of(n);
     const media_gen::Rect d = media_gen::digits_rect(s.w, s.h, n);
     const std::string text = std::to_string(n);
-    const int count = int(text.size()), dw = d.w / count, t = std::max(2, d.h / 10);
+    const int count = int(text.size());
     for (int i = 0; i < count; ++i) {
       const uint8_t seg = kSegments[text[size_t(i)] - '0'];
-      const int x0 = d.x + i * dw + t, w = dw - 2 * t, y0 = d.y + t, h = d.h - 2 * t, hm = h / 2;
-      const int centres[7][2] = {{x0 + w / 2, y0 + t / 2},
-                                 {x0 + w - t / 2, y0 + hm / 2},
-                                 {x0 + w - t / 2, y0 + hm + (h - hm) / 2},
-                                 {x0 + w / 2, y0 + h - t / 2},
-                                 {x0 + t / 2, y0 + hm + (h - hm) / 2},
-                                 {x0 + t / 2, y0 + hm / 2},
-                                 {x0 + w / 2, y0 + hm}};
+      int centres[7][2];
+      media_gen::segment_centres(d, count, i, centres);
       for (int k = 0; k < 7; ++k) {
         double mean = 0;
         int peak = 0;

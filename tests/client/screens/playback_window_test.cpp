@@ -234,17 +234,10 @@ class PlaybackWindow : public gui::GuiTest {
         for (int dx = -2; dx <= 2; ++dx) sum += sum_at(sx + dx, sy + dy);
       return sum > 25 * 3 * 120;
     };
-    const int dw = d.w / 2, t = std::max(2, d.h / 10);
     int number = 0;
     for (int i = 0; i < 2; ++i) {
-      const int x0 = d.x + i * dw + t, w = dw - 2 * t, y0 = d.y + t, h = d.h - 2 * t, hm = h / 2;
-      const int centres[7][2] = {{x0 + w / 2, y0 + t / 2},
-                                 {x0 + w - t / 2, y0 + hm / 2},
-                                 {x0 + w - t / 2, y0 + hm + (h - hm) / 2},
-                                 {x0 + w / 2, y0 + h - t / 2},
-                                 {x0 + t / 2, y0 + hm + (h - hm) / 2},
-                                 {x0 + t / 2, y0 + hm / 2},
-                                 {x0 + w / 2, y0 + hm}};
+      int centres[7][2];
+      media_gen::segment_centres(d, 2, i, centres);
       uint8_t seg = 0;
       for (int k = 0; k < 7; ++k)
         if (lit(centres[k][0], centres[k][1])) seg |= uint8_t(1 << k);

@@ -11,6 +11,7 @@
 
 #include "client/screens/skin.h"
 #include "client/screens/skin_tables.h"
+#include "tests/client/screens/skin_dir.h"
 
 namespace {
 
@@ -61,21 +62,12 @@ std::string skins_block() {
 class WidgetState : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/widget_state_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    g_dir = tmpl;
+    ASSERT_NO_FATAL_FAILURE(make_skin_dir("widget_state_", &g_dir));
     write_pictures();
   }
-  static void TearDownTestSuite() {
-    for (const char* f : {"atlas.bmp", "bg.bmp", "skin.cfg", "english.txt"})
-      unlink((g_dir + "/" + f).c_str());
-    rmdir(g_dir.c_str());
-  }
+  static void TearDownTestSuite() { remove_skin_dir(g_dir); }
   void SetUp() override {
-    setenv("VIGILO_BOX_ANSWER", "ok", 1);
-    ASSERT_EQ(chdir(g_dir.c_str()), 0);
-    init_skins();
-    disable_screen_update();
+    ASSERT_NO_FATAL_FAILURE(enter_skin_dir(g_dir));
     screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 32, 0xFF0000, 0xFF00, 0xFF, 0);
   }
   void TearDown() override {

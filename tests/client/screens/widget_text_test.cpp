@@ -12,6 +12,7 @@
 
 #include "client/screens/skin.h"
 #include "client/screens/skin_tables.h"
+#include "tests/client/screens/skin_dir.h"
 #include "client/screens/widget_text.h"
 #include "tests/client/screens/run_tree.h"
 
@@ -54,9 +55,7 @@ class WidgetText : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     const std::string run = run_tree_dir().string();
-    char tmpl[] = "/tmp/widget_text_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    g_dir = tmpl;
+    ASSERT_NO_FATAL_FAILURE(make_skin_dir("widget_text_", &g_dir));
     for (const char* font : {"ARIALUNI.ttf", "impact.ttf", "MyriadPro-Semibold.otf"})
       ASSERT_EQ(symlink((run + "/" + font).c_str(), (g_dir + "/" + font).c_str()), 0);
     ASSERT_EQ(chdir(g_dir.c_str()), 0);
@@ -72,16 +71,10 @@ class WidgetText : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     TTF_Quit();
-    for (const char* f : {"ARIALUNI.ttf", "impact.ttf", "MyriadPro-Semibold.otf", "list.bmp",
-                          "field.bmp", "bg1280.bmp", "bg1024.bmp", "skin.cfg"})
-      unlink((g_dir + "/" + f).c_str());
-    rmdir(g_dir.c_str());
+    remove_skin_dir(g_dir);
   }
   void SetUp() override {
-    setenv("VIGILO_BOX_ANSWER", "ok", 1);
-    ASSERT_EQ(chdir(g_dir.c_str()), 0);
-    init_skins();
-    disable_screen_update();
+    ASSERT_NO_FATAL_FAILURE(enter_skin_dir(g_dir));
     set_text_fg_color(kLight);
     set_text_bg_color(kDark);
     select_text_font("default");

@@ -51,14 +51,23 @@ void close_map_dialog() {
 
 std::string entry_text(GtkWidget* e) { return gtk_entry_get_text(GTK_ENTRY(e)); }
 
-void on_map_add_ok(GtkWidget*, gpointer) {
-  const std::string target = emap_selected_target();
-  const std::string name = entry_text(g_name_entry), path = entry_text(emap_map_path_entry);
-  if (name.empty() || path.empty()) return;
-  if (const char* refusal = emap_map_text_refusal(name, path)) {
+// The map dialog's target, name and path: false when a field is empty or the text is refused
+// (the refusal shown).
+bool read_map_dialog(std::string* target, std::string* name, std::string* path) {
+  *target = emap_selected_target();
+  *name = entry_text(g_name_entry);
+  *path = entry_text(emap_map_path_entry);
+  if (name->empty() || path->empty()) return false;
+  if (const char* refusal = emap_map_text_refusal(*name, *path)) {
     show_emap_error(refusal);
-    return;
+    return false;
   }
+  return true;
+}
+
+void on_map_add_ok(GtkWidget*, gpointer) {
+  std::string target, name, path;
+  if (!read_map_dialog(&target, &name, &path)) return;
   std::string clash = check_map_free(emap_tables(), target, name, path, nullptr,
                                      std::string(get_label_text("txt_EMAP_EXIST")).c_str());
   if (!clash.empty()) {
@@ -71,13 +80,8 @@ void on_map_add_ok(GtkWidget*, gpointer) {
 }
 
 void on_map_edit_ok(GtkWidget*, gpointer) {
-  const std::string target = emap_selected_target();
-  const std::string name = entry_text(g_name_entry), path = entry_text(emap_map_path_entry);
-  if (name.empty() || path.empty()) return;
-  if (const char* refusal = emap_map_text_refusal(name, path)) {
-    show_emap_error(refusal);
-    return;
-  }
+  std::string target, name, path;
+  if (!read_map_dialog(&target, &name, &path)) return;
   const std::string old_name = g_old_name;
   std::string clash = check_map_free(emap_tables(), target, name, path, old_name.c_str(),
                                      std::string(get_label_text("txt_EMAP_EXIST")).c_str());
