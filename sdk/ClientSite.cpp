@@ -7,7 +7,7 @@
 
 #include "platform/debug/debug_output.h"
 #include "sdk/OrvoSDKApp.h"
-#include "sdk/Protocol/ByteReader.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
 constexpr uint32_t kStreamHeaderLive = 0xA0020001;

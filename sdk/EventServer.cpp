@@ -7,7 +7,7 @@
 #include "platform/debug/debug_output.h"
 #include "platform/net/net.h"
 #include "platform/sync/thread_name.h"
-#include "sdk/Protocol/ByteReader.h"
+#include "platform/wire/byte_reader.h"
 #include "sdk/Protocol/DSFProtocol.h"
 
 namespace {

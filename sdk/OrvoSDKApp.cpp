@@ -7,7 +7,7 @@
 
 #include "platform/debug/debug_output.h"
 #include "platform/net/net.h"
-#include "sdk/Protocol/ByteReader.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
 // The fixed private address text of the log-on request (the DVR does not act on it).

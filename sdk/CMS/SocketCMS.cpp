@@ -5,7 +5,7 @@
 
 #include "platform/debug/debug_output.h"
 #include "platform/sync/thread_name.h"
-#include "sdk/Protocol/ByteReader.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
 constexpr uint32_t kPassedWithoutFlag = 0xA0070100;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/debug/debug_output.h"
-#include "sdk/Protocol/ByteReader.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ struct SetupReader {
   CByteReader& r;
   void Fail() { r.Fail(); }
   void U8(uint8_t& v) { v = r.U8(); }
-  void Bool(uint8_t& v) { v = r.Bool(); }
+  void Bool(uint8_t& v) { v = r.Flag(); }
   void U16(uint16_t& v) { v = r.U16BE(); }
   void U32(uint32_t& v) { v = r.U32BE(); }
   void Bytes(void* p, size_t n) { r.Bytes(p, n); }

@@ -14,7 +14,7 @@
 #include "peers/wdvr/wdvr_peer.h"
 #include "sdk/Blocksock.h"
 #include "sdk/EventServer.h"
-#include "sdk/Protocol/ByteReader.h"
+#include "platform/wire/byte_reader.h"
 #include "sdk/Protocol/DSFProtocol.h"
 #include "tests/sdk/sdk_test_util.h"
 

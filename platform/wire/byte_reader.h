@@ -1,12 +1,46 @@
-// The one bounds-checked reader under every DSF, CMS and event payload the SDK reads. A read
-// past the end returns zeros, reads nothing and marks the reader failed; callers read a whole
-// record, then look at Ok() once and refuse the record when it is false.
+// Byte order of every wire record and stored file, for every folder (header only): the word
+// helpers read or write at a pointer the caller has checked holds the word; the reader and the
+// writer check bounds themselves. A read past the end of a CByteReader returns zeros, reads
+// nothing and marks the reader failed; callers read a whole record, then look at Ok() once and
+// refuse the record when it is false. Pure functions and per-caller objects: any thread.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+inline uint16_t get_le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t get_le24(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+}
+inline uint32_t get_le32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint32_t get_be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+inline void put_le16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+inline void put_le32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+inline void put_be16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v >> 8);
+  p[1] = uint8_t(v);
+}
+inline void put_be32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
 
 class CByteReader {
  public:
@@ -34,25 +68,23 @@ class CByteReader {
     const uint8_t* p = Take(1);
     return p ? p[0] : 0;
   }
-  // A bool byte: any nonzero byte reads as 1.
-  uint8_t Bool() { return U8() ? 1 : 0; }
+  // A flag byte: any nonzero byte reads as 1 (not "Bool": X11 defines that as a macro).
+  uint8_t Flag() { return U8() ? 1 : 0; }
   uint16_t U16BE() {
     const uint8_t* p = Take(2);
-    return p ? uint16_t((p[0] << 8) | p[1]) : 0;
+    return p ? get_be16(p) : 0;
   }
   uint32_t U32BE() {
     const uint8_t* p = Take(4);
-    return p ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3] : 0;
+    return p ? get_be32(p) : 0;
   }
   uint16_t U16LE() {
     const uint8_t* p = Take(2);
-    return p ? uint16_t(p[0] | (p[1] << 8)) : 0;
+    return p ? get_le16(p) : 0;
   }
   uint32_t U32LE() {
     const uint8_t* p = Take(4);
-    return p ? uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                   (uint32_t(p[3]) << 24)
-             : 0;
+    return p ? get_le32(p) : 0;
   }
   void Bytes(void* out, size_t n) {
     const uint8_t* p = Take(n);
@@ -109,18 +141,10 @@ class CByteWriter {
     if (uint8_t* p = Reserve(1)) p[0] = v;
   }
   void U16BE(uint16_t v) {
-    if (uint8_t* p = Reserve(2)) {
-      p[0] = uint8_t(v >> 8);
-      p[1] = uint8_t(v);
-    }
+    if (uint8_t* p = Reserve(2)) put_be16(p, v);
   }
   void U32BE(uint32_t v) {
-    if (uint8_t* p = Reserve(4)) {
-      p[0] = uint8_t(v >> 24);
-      p[1] = uint8_t(v >> 16);
-      p[2] = uint8_t(v >> 8);
-      p[3] = uint8_t(v);
-    }
+    if (uint8_t* p = Reserve(4)) put_be32(p, v);
   }
   void Bytes(const void* data, size_t n) {
     if (uint8_t* p = Reserve(n)) std::memcpy(p, data, n);
