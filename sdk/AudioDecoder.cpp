@@ -5,12 +5,7 @@
 
 #include "platform/quellaud/quellaud.h"
 #include "platform/debug/debug_output.h"
-
-namespace {
-
-uint16_t get_le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
-}  // namespace
+#include "platform/wire/byte_reader.h"
 
 CAudioDecoder::CAudioDecoder() = default;
 

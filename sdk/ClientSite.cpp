@@ -26,10 +26,6 @@ class InsideGuard {
   const CClientSite* m_pOld;
 };
 
-uint32_t BE32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 // Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -655,7 +651,7 @@ void CClientSite::AddDataToList(const uint8_t* object, size_t length) {
       }
       m_bWaitKey = false;
     }
-    if (item.key && size >= 4) m_bH264 = BE32(view) == 1;
+    if (item.key && size >= 4) m_bH264 = get_be32(view) == 1;
   }
   if (item.data.empty())
     QueueFrame(std::move(item), view, size);

@@ -7,14 +7,11 @@
 #include "platform/debug/debug_output.h"
 #include "platform/quellvid/quellvid.h"
 #include "platform/tessra/tessra.h"
+#include "platform/wire/byte_reader.h"
 #include "sdk/ClientSite.h"
 
 namespace {
 constexpr int kMaxSide = 8192;
-
-uint32_t BE32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -41,7 +38,7 @@ int CClientSite::StartVideoDecoder(const uint8_t* config, size_t length) {
     h = m_nStreamHeight;
   }
   int out_w = 0, out_h = 0;
-  if (BE32(cfg) == 1) {
+  if (get_be32(cfg) == 1) {
     const bool tall = h > 479;
     for (int i = 0; i < (tall ? 2 : 1); ++i) {
       PICTUREINFO pi{};
@@ -139,7 +136,7 @@ bool CClientSite::DecodeH264(CVDecoder* dec, const std::vector<uint8_t>& frame,
 }
 
 bool CClientSite::DecodeVideo(const FrameItem& first, const FrameItem* second) {
-  const bool h264_frame = first.data.size() >= 4 && BE32(first.data.data()) == 1;
+  const bool h264_frame = first.data.size() >= 4 && get_be32(first.data.data()) == 1;
   const bool have_decoder = h264_frame ? m_pH264[0] != nullptr : m_hMpeg4 != nullptr;
   if (!have_decoder) {
     if (!first.key) return false;

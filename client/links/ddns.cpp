@@ -10,6 +10,7 @@
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sock_io.h"
 #include "platform/net/net.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
 std::mutex g_ddns_lock;
@@ -39,9 +40,6 @@ void load_default_server() {
 
 bool stopping() { return receivers_stop.load() != 0 || app_quit.load() != 0; }
 
-void put_le32p(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 }  // namespace
 
 void set_ddns_server(const char* address, uint16_t port) {
@@ -70,17 +68,16 @@ void set_ddns_timeouts(int connect_ms, int reply_ms) {
 
 void ddns_build_request(const char* name, uint8_t out[DDNS_REQUEST_SIZE]) {
   std::memset(out, 0, DDNS_REQUEST_SIZE);
-  put_le32p(out, DDNS_MAGIC);
+  put_le32(out, DDNS_MAGIC);
   if (name) std::memcpy(out + 4, name, strnlen(name, 17));
 }
 
 int ddns_parse_reply(const uint8_t* r, size_t len, uint32_t* addr_be, uint16_t* port) {
   if (!r || len < DDNS_REPLY_MIN) return -1;
-  uint32_t magic =
-      uint32_t(r[0]) | (uint32_t(r[1]) << 8) | (uint32_t(r[2]) << 16) | (uint32_t(r[3]) << 24);
-  if (magic != DDNS_MAGIC) return -1;
-  std::memcpy(addr_be, r + 4, 4);
-  *port = uint16_t((r[8] << 8) | r[9]);
+  CByteReader in(r, len);
+  if (in.U32LE() != DDNS_MAGIC) return -1;
+  in.Bytes(addr_be, 4);
+  *port = in.U16BE();
   return 0;
 }
 

@@ -90,7 +90,7 @@ int get_fsh_info(const uint8_t* p, size_t len, int* status, int layout, FRAME_HE
     int code = p[4] & 0x1F;
     int family = (p[4] >> 6) & 3;
     bool tall = (p[16] & 0x40) != 0;
-    size = uint32_t(p[17]) | (uint32_t(p[18]) << 8) | (uint32_t(p[19]) << 16);
+    size = get_le24(p + 17);
     fh->size = size;
     fh->channel = p[20] & 3;
     fh->frame_type = (p[16] & 0x80) ? 1 : 0;
@@ -105,7 +105,7 @@ int get_fsh_info(const uint8_t* p, size_t len, int* status, int layout, FRAME_HE
   } else {
     int code = p[9] & 0x0F;
     bool tall = (p[18] & 0x80) != 0;
-    size = uint32_t(p[20]) | (uint32_t(p[21]) << 8) | (uint32_t(p[22] & 0x0F) << 16);
+    size = get_le24(p + 20) & 0xFFFFFu;  // 20 bits
     fh->size = size;
     fh->channel = p[8] & 0x0F;
     fh->frame_type = p[28] & 3;

@@ -6,19 +6,9 @@
 #include <string>
 
 #include "platform/debug/debug_output.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
-void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-uint16_t get_le16p(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 void put_host32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 void copy_text(char* dst, size_t cap, const char* src) {
@@ -27,8 +17,7 @@ void copy_text(char* dst, size_t cap, const char* src) {
 }  // namespace
 
 void encode_nc_header(const NC_PACKET_HEADER& h, uint8_t* out) {
-  out[0] = uint8_t(h.magic_code >> 8);
-  out[1] = uint8_t(h.magic_code);
+  put_be16(out, h.magic_code);
   out[2] = h.cmd_type;
   out[3] = h.cmd_mode;
   put_be32(out + 4, h.packet_size);
@@ -108,12 +97,10 @@ void nc_play_body(uint32_t sel_vid_ch, uint32_t position_s, uint8_t code, int nu
 
 void nc_search_body(int year, int month, int day, int channel, int hour, uint8_t out[124]) {
   std::memset(out, 0, NC_SEARCH_INFO_SIZE);
-  out[0] = uint8_t(year);
-  out[1] = uint8_t(year >> 8);
+  put_le16(out, uint16_t(year));
   out[2] = uint8_t(month);
   out[3] = uint8_t(day);
-  out[4] = uint8_t(channel);
-  out[5] = uint8_t(channel >> 8);
+  put_le16(out + 4, uint16_t(channel));
   out[6] = uint8_t(hour);
 }
 
@@ -253,22 +240,18 @@ void nc_fill_search_record(const uint8_t* body, size_t len, NC_SEARCH_RECORD* r)
   std::memset(r, 0, sizeof *r);
   uint8_t info[NC_SEARCH_INFO_SIZE] = {};
   if (body) std::memcpy(info, body, len < sizeof info ? len : sizeof info);
-  r->year = get_le16p(info);
+  r->year = get_le16(info);
   r->month = info[2];
   r->day = info[3];
-  r->channel = get_le16p(info + 4);
+  r->channel = get_le16(info + 4);
   r->hour = info[6];
-  r->ch_info = get_le16p(info + 38);
+  r->ch_info = get_le16(info + 38);
   for (int i = 0; i < 31; ++i) r->day_info[i] = nc_kind_bits(info[7 + i]);
   for (int i = 0; i < 24; ++i) r->hour_info[i] = nc_kind_bits(info[40 + i]);
   for (int i = 0; i < 60; ++i) r->min_info[i] = nc_kind_bits(info[64 + i]);
 }
 
 namespace {
-
-uint32_t get_le32p(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // One record's text for the debug output, built whole so records never interleave.
 class DebugRecord {
@@ -306,9 +289,9 @@ void add_status_fields(DebugRecord& r, uint16_t loss, uint16_t alarm, uint16_t m
 // status info and the packet status differ only in that word's byte order and the flow byte.
 template <class Status>
 void decode_status_words(const uint8_t* in, Status& s) {
-  s.alarm = get_le16p(in + 2);
-  s.motion = get_le16p(in + 4);
-  s.record = get_le16p(in + 6);
+  s.alarm = get_le16(in + 2);
+  s.motion = get_le16(in + 4);
+  s.record = get_le16(in + 6);
   s.network = in[8];
   s.playback = in[9];
   s.setup = in[10];
@@ -320,13 +303,13 @@ void decode_status_words(const uint8_t* in, Status& s) {
 
 NC_STATUS_INFO decode_nc_status_info(const uint8_t* in) {
   NC_STATUS_INFO s;
-  s.loss = get_le16p(in);
+  s.loss = get_le16(in);
   decode_status_words(in, s);
   return s;
 }
 
 NC_SYSTEM_INFO decode_nc_system_info(const uint8_t* in) {
-  return {in[0], in[1], in[2], in[3], get_le32p(in + 4)};
+  return {in[0], in[1], in[2], in[3], get_le32(in + 4)};
 }
 
 NC_HDD_INFO decode_nc_hdd_info(const uint8_t* in) {
@@ -350,7 +333,7 @@ NC_LOGIN_OK_INFO decode_nc_login_ok_info(const uint8_t* body, size_t len) {
 }
 
 NC_EVENT_INFO decode_nc_event_info(const uint8_t* in) {
-  return {get_le32p(in), get_le32p(in + 4), in[8]};
+  return {get_le32(in), get_le32(in + 4), in[8]};
 }
 
 void nc_print_packet_header(const NC_PACKET_HEADER& h) {
@@ -399,10 +382,10 @@ void nc_print_search_info(const uint8_t* body, size_t len) {
   uint8_t info[NC_SEARCH_INFO_SIZE] = {};
   if (body) std::memcpy(info, body, len < sizeof info ? len : sizeof info);
   DebugRecord r("NC_SEARCH_INFO");
-  r.add("year: %d\nmonth: %d\nday: %d\nchannel: %d\nhour: %d\n", get_le16p(info), info[2], info[3],
-        get_le16p(info + 4), info[6]);
+  r.add("year: %d\nmonth: %d\nday: %d\nchannel: %d\nhour: %d\n", get_le16(info), info[2], info[3],
+        get_le16(info + 4), info[6]);
   r.bytes("day_info", info + 7, 31);
-  r.add("ch_info: %d\n", get_le16p(info + 38));
+  r.add("ch_info: %d\n", get_le16(info + 38));
   r.bytes("hour_info", info + 40, 24);
   r.bytes("min_info", info + 64, 60);
 }

@@ -158,7 +158,7 @@ int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, siz
   if (n > take && discard(rd, buf, cap, n - take, rx) != 0) return -1;
   end_search_busy(rx);
   if (take < 2) return 0;
-  uint16_t code = uint16_t((buf[0] << 8) | buf[1]);
+  uint16_t code = get_be16(buf);
   const NC_ERROR_TEXT* e = nc_error_text(code);
   if (!e) return 0;
   std::printf("%s", e->debug);
@@ -310,8 +310,7 @@ int find_magic_code(LinkReader& rd, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
         h->magic_code = NC_MAGIC;
         h->cmd_type = tm[0];
         h->cmd_mode = tm[1];
-        h->packet_size =
-            (uint32_t(len[0]) << 24) | (uint32_t(len[1]) << 16) | (uint32_t(len[2]) << 8) | len[3];
+        h->packet_size = get_be32(len);
         return 0;
       }
       have_prev = false;  // the two bytes read are not scanned again

@@ -339,7 +339,7 @@ void parse_tir_stream(RECEIVER_INFO* rx, const uint8_t* bytes, size_t count, TIR
         std::memcpy(sc->video.data() + 4 + sc->video_count, bytes + i, k < room ? k : room);
         sc->video_count += uint32_t(k);
         const uint8_t* t = bytes + end - 4;
-        sc->shift = (uint32_t(t[0]) << 24) | (uint32_t(t[1]) << 16) | (uint32_t(t[2]) << 8) | t[3];
+        sc->shift = get_be32(t);
         i = end;
         continue;
       }

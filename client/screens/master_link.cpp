@@ -38,6 +38,7 @@
 #include "platform/sync/thread_name.h"
 #include "platform/system/file_replace.h"
 #include "platform/sync/test_clock.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
 
@@ -48,17 +49,6 @@ constexpr int kSliceMs = 100;            // waits re-test the quit flag this oft
 constexpr int kHelloSliceMs = 10;        // the master's wait while connections owe a hello
 
 // ---------------------------------------------------------------- message bytes
-
-uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-int32_t get_le32(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                              (static_cast<uint32_t>(p[2]) << 16) |
-                              (static_cast<uint32_t>(p[3]) << 24));
-}
-void put_le32(uint8_t* p, int32_t v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
 
 // ---------------------------------------------------------------- clock and waits
 
@@ -115,7 +105,7 @@ int recv_message(int fd, uint8_t* buf, Stop stop) {
   return 0;
 }
 
-bool has_tag(const uint8_t* buf) { return ((buf[0] << 8) | buf[1]) == COMM_TAG; }
+bool has_tag(const uint8_t* buf) { return get_be16(buf) == COMM_TAG; }
 
 // A message of one command with its words; everything else 0.
 void build(uint8_t* out, int command, const char* msg = nullptr,
@@ -521,19 +511,17 @@ int read_comm_message(const void* data, COMM_FIELDS* out) {
   out->command = get_le16(p + 8);
   memcpy(out->msg, p + 10, sizeof out->msg);
   out->msg[sizeof out->msg - 1] = '\0';
-  for (int i = 0; i < 14; ++i) out->value[i] = get_le32(p + 144 + 4 * i);
+  for (int i = 0; i < 14; ++i) out->value[i] = int32_t(get_le32(p + 144 + 4 * i));
   return 0;
 }
 
 void write_comm_message(const COMM_FIELDS& in, void* out) {
   uint8_t* p = static_cast<uint8_t*>(out);
   memset(p, 0, COMM_MESSAGE_SIZE);
-  p[0] = static_cast<uint8_t>(COMM_TAG >> 8);
-  p[1] = static_cast<uint8_t>(COMM_TAG & 0xFF);
-  p[8] = static_cast<uint8_t>(in.command & 0xFF);
-  p[9] = static_cast<uint8_t>(in.command >> 8);
+  put_be16(p, COMM_TAG);
+  put_le16(p + 8, uint16_t(in.command));
   memcpy(p + 10, in.msg, strnlen(in.msg, sizeof in.msg - 1));
-  for (int i = 0; i < 14; ++i) put_le32(p + 144 + 4 * i, in.value[i]);
+  for (int i = 0; i < 14; ++i) put_le32(p + 144 + 4 * i, uint32_t(in.value[i]));
 }
 
 // ---------------------------------------------------------------- configuration

@@ -13,6 +13,7 @@
 #include "client/foundation/config/utils.h"
 #include "client/screens/skin_tables.h"
 #include "client/screens/widget_text.h"
+#include "platform/wire/byte_reader.h"
 
 namespace {
 
@@ -753,10 +754,9 @@ uint32_t get_pixel(SDL_Surface* picture, int x, int y) {
   const uint8_t* p = static_cast<const uint8_t*>(picture->pixels) + y * picture->pitch + x * bpp;
   switch (bpp) {
     case 1: return p[0];
-    case 2: return uint32_t(p[0]) | uint32_t(p[1]) << 8;
-    case 3: return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-    case 4:
-      return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    case 2: return get_le16(p);
+    case 3: return get_le24(p);
+    case 4: return get_le32(p);
     default: return 0;
   }
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/wire/byte_reader.h"
 #include "tool/module/gui_setup/setup_checks.h"
 
 namespace {
@@ -15,14 +16,6 @@ constexpr FpsList kLists[2][3] = {
 };
 constexpr int kDurations[6] = {0, 1, 5, 10, 30, 60};
 constexpr uint8_t kRecModes[4] = {1, 2, 0x10, 4};
-
-uint16_t get_le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t get_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void put_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 // Bytes of `text` that fit in `room` without cutting a UTF-8 character.
 size_t fitting_bytes(const std::string& text, size_t room) {

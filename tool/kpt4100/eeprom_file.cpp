@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/system/file_replace.h"
+#include "platform/wire/byte_reader.h"
 
 namespace dvrsetup {
 namespace {
@@ -47,13 +48,6 @@ uint32_t crc32_of_copy(const uint8_t* buf, long len) {
 }  // namespace dvrsetup
 
 namespace {
-
-void put_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint32_t get_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 std::unique_ptr<uint8_t[]> current_record;
 bool current_valid = false;
