@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "bench/figures_only.h"
+#include "platform/wire/byte_reader.h"
 #include "sdk/OrvoSDK.h"
 
 namespace {
@@ -334,17 +335,18 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
 // The raw peer of a case: the same simulators, sessions and streams, read by a bare client
 // (one thread a data connection, plain read() into one buffer) instead of the SDK. Its
 // log-on, control log-on, data log-on and stream request are the least the simulator takes.
-void put_be32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
+void append_be16(std::vector<uint8_t>& v, uint16_t x) {
+  v.resize(v.size() + 2);
+  put_be16(v.data() + v.size() - 2, x);
+}
+void append_be32(std::vector<uint8_t>& v, uint32_t x) {
+  v.resize(v.size() + 4);
+  put_be32(v.data() + v.size() - 4, x);
 }
 void put_text(std::vector<uint8_t>& v, const std::string& t) {
-  v.push_back(uint8_t((t.size() + 1) >> 8));
-  v.push_back(uint8_t(t.size() + 1));
+  append_be16(v, uint16_t(t.size() + 1));
   v.insert(v.end(), t.begin(), t.end());
   v.push_back(0);
-}
-uint32_t be32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 bool read_exact(int fd, uint8_t* p, size_t n) {
   while (n > 0) {
@@ -359,14 +361,14 @@ bool read_exact(int fd, uint8_t* p, size_t n) {
 bool exchange(int fd, uint32_t number, uint32_t flag, const std::vector<uint8_t>& payload,
               std::vector<uint8_t>* reply) {
   std::vector<uint8_t> pkt;
-  put_be32(pkt, number);
-  put_be32(pkt, flag);
-  put_be32(pkt, uint32_t(payload.size()));
+  append_be32(pkt, number);
+  append_be32(pkt, flag);
+  append_be32(pkt, uint32_t(payload.size()));
   pkt.insert(pkt.end(), payload.begin(), payload.end());
   if (write(fd, pkt.data(), pkt.size()) != ssize_t(pkt.size())) return false;
   uint8_t h[12];
-  if (!read_exact(fd, h, 12) || be32(h + 4) != 1) return false;
-  reply->resize(be32(h + 8));
+  if (!read_exact(fd, h, 12) || get_be32(h + 4) != 1) return false;
+  reply->resize(get_be32(h + 8));
   return read_exact(fd, reply->data(), reply->size());
 }
 int connect_port(int port) {
@@ -396,11 +398,11 @@ RawSession open_raw(int base, int channel) {
   put_text(p, "");
   p.push_back(0);
   put_text(p, "127.0.0.1");
-  put_be32(p, 0xFFFFFFFF);
-  put_be32(p, 0xFFFFFFFF);
+  append_be32(p, 0xFFFFFFFF);
+  append_be32(p, 0xFFFFFFFF);
   p.push_back(0xFF);
   p.push_back(uint8_t(channel));
-  put_be32(p, 1);
+  append_be32(p, 1);
   s.logon = connect_port(base);
   if (s.logon < 0 || !exchange(s.logon, 0x00000001, 0, p, &reply) || reply.size() < 2) return s;
   const std::string token(reinterpret_cast<const char*>(reply.data()) + 2);
@@ -413,7 +415,7 @@ RawSession open_raw(int base, int channel) {
   s.control = connect_port(base + 3);
   if (s.control < 0 || !exchange(s.control, 0x00000002, 0, p, &reply) || reply.size() < 4) return s;
   p.clear();
-  put_be32(p, be32(reply.data()));
+  append_be32(p, get_be32(reply.data()));
   s.data = connect_port(base + 4);
   if (s.data < 0 || !exchange(s.data, 0x007F0002, 0, p, &reply) ||
       !exchange(s.control, 0x00020001, 1, {uint8_t(channel)}, &reply)) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/net/net.h"
+#include "platform/wire/byte_reader.h"
 
 namespace ddns {
 
@@ -92,8 +93,7 @@ void DdnsPeer::serve(int fd) {
       in_addr a{};
       inet_pton(AF_INET, target.first.c_str(), &a);
       std::memcpy(rep + 4, &a.s_addr, 4);
-      rep[8] = uint8_t(target.second >> 8);
-      rep[9] = uint8_t(target.second);
+      put_be16(rep + 8, target.second);
       size_t len = mode_ == Mode::Short ? 6 : sizeof rep;
       ::send(fd, rep, len, MSG_NOSIGNAL);
     }

@@ -10,6 +10,7 @@
 #include "peers/media/media_gen.h"
 #include "peers/peer_io.h"
 #include "platform/net/net.h"
+#include "platform/wire/byte_reader.h"
 
 namespace idvr {
 
@@ -18,12 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr char kPrefix[] = "QX-27391-TORMEKA";
 
-void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v[at + size_t(i)] = uint8_t(x >> (8 * i));
-}
-uint32_t get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) { put_le32(v.data() + at, x); }
 
 long long now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -230,8 +226,8 @@ void IdvrPeer::run_session(std::shared_ptr<Session> s) {
   auto parse = [&](bool answer) {
     while (in.size() >= 76) {
       Record r;
-      r.kind = get32(in.data() + 8);
-      r.sub = get32(in.data() + 12);
+      r.kind = get_le32(in.data() + 8);
+      r.sub = get_le32(in.data() + 12);
       r.bytes.assign(in.begin(), in.begin() + 76);
       in.erase(in.begin(), in.begin() + 76);
       {

@@ -18,25 +18,13 @@
 #include "peers/media/media_gen.h"
 #include "peers/peer_io.h"
 #include "platform/net/net.h"
+#include "platform/wire/byte_reader.h"
 
 namespace qdvr {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void be32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  v[at] = uint8_t(x >> 24);
-  v[at + 1] = uint8_t(x >> 16);
-  v[at + 2] = uint8_t(x >> 8);
-  v[at + 3] = uint8_t(x);
-}
-void le32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
-}
-void le32_at(uint8_t* p, uint32_t x) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(x >> (8 * i));
-}
 
 // G.711 mu-law encoding of one 16-bit sample (the client expands it with its own table).
 uint8_t linear_to_ulaw(int sample) {
@@ -88,10 +76,21 @@ std::vector<uint8_t> packet(uint8_t type, uint8_t mode, const std::vector<uint8_
   p[1] = 0x71;
   p[2] = type;
   p[3] = mode;
-  be32(p, 4, uint32_t(body.size() + (size_counts_header ? 8 : 0)));
+  put_be32(p.data() + 4, uint32_t(body.size() + (size_counts_header ? 8 : 0)));
   if (!body.empty()) std::memcpy(p.data() + 8, body.data(), body.size());  // a request without body
   return p;
 }
+
+namespace {
+
+// A type-238 error packet carrying `code`.
+std::vector<uint8_t> error_packet(uint16_t code) {
+  std::vector<uint8_t> body(2);
+  put_be16(body.data(), code);
+  return packet(238, 0, body, false);
+}
+
+}  // namespace
 
 std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, uint32_t size,
                                bool key, uint32_t sec, uint16_t msec, int seq, bool audio,
@@ -103,7 +102,7 @@ std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, u
   bool tall = height == 576 || height == 288;
   if (layout <= 1) {
     f[4] = uint8_t(code & 0x1F);  // family 0: the code alone gives the size
-    le32(f, 8, sec);
+    put_le32(f.data() + 8, sec);
     f[13] = uint8_t(seq);
     f[16] = uint8_t((key ? 0x80 : 0) | (tall ? 0x40 : 0) | 0x20);
     f[17] = uint8_t(size);
@@ -114,7 +113,7 @@ std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, u
     f[7] = uint8_t(layout == 2 ? (seq & 0x3F) : seq);
     f[8] = uint8_t(channel & 0x0F);
     f[9] = uint8_t(code);
-    le32(f, 12, sec);
+    put_le32(f.data() + 12, sec);
     f[18] = uint8_t(tall ? 0x80 : 0);
     f[20] = uint8_t(size);
     f[21] = uint8_t(size >> 8);
@@ -124,8 +123,7 @@ std::vector<uint8_t> build_fsh(int layout, int channel, int width, int height, u
         f[23] = 1;
         f[24] = uint8_t(1 << (audio_channel & 3));
       }
-      f[26] = uint8_t(msec);
-      f[27] = uint8_t(msec >> 8);
+      put_le16(f.data() + 26, msec);
     }
     f[28] = uint8_t(key ? 1 : 0);
   }
@@ -205,8 +203,8 @@ uint8_t kinds_in(const std::vector<RecordSpan>& spans, int64_t from, int64_t to,
 std::vector<uint8_t> search_answer(const std::vector<RecordSpan>& spans, const uint8_t req[124],
                                    uint16_t* error) {
   *error = 0;
-  const int year = req[0] | (req[1] << 8), month = req[2], day = req[3], hour = req[6];
-  const uint32_t mask = uint32_t(req[4] | (req[5] << 8));
+  const int year = get_le16(req), month = req[2], day = req[3], hour = req[6];
+  const uint32_t mask = get_le16(req + 4);
   std::vector<uint8_t> a(124, 0);
   std::memcpy(a.data(), req, 7);  // year, month, day, channel mask, hour echoed
   if (day == 255) {
@@ -227,8 +225,7 @@ std::vector<uint8_t> search_answer(const std::vector<RecordSpan>& spans, const u
     return {};
   }
   if (mask == 0) {
-    a[38] = uint8_t(cameras);
-    a[39] = uint8_t(cameras >> 8);
+    put_le16(a.data() + 38, uint16_t(cameras));
   } else if (hour == 255) {
     for (int h = 0; h < 24; ++h)
       a[size_t(40 + h)] = kinds_in(spans, day0 + h * 3600, day0 + (h + 1) * 3600, mask);
@@ -259,9 +256,9 @@ int64_t recorded_until(const std::vector<RecordSpan>& spans, int64_t position) {
 std::vector<uint8_t> login_reply(uint32_t version, uint32_t sub_version, bool ok) {
   std::vector<uint8_t> b(84, 0);
   b[0] = ok ? 1 : 0;
-  be32(b, 1, sub_version);
-  be32(b, 5, 0x12345678u);
-  be32(b, 9, version);
+  put_be32(b.data() + 1, sub_version);
+  put_be32(b.data() + 5, 0x12345678u);
+  put_be32(b.data() + 9, version);
   b[17] = 16;  // NC_SYSTEM_INFO: cameras, audio channels
   b[18] = 4;
   std::memcpy(b.data() + 33, "SIMULATED-HDD", 13);
@@ -292,7 +289,7 @@ std::vector<uint8_t> synthetic_settings(int channels) {
     c[15] = uint8_t(k & 1);
     c[17] = uint8_t(k % 5 + 1);
     for (int r = 0; r < 24; ++r)
-      le32_at(c + 21 + 4 * r, (r + k) % 3 == 0 ? 0x3F0000FFu >> (k % 4) : 0);
+      put_le32(c + 21 + 4 * r, (r + k) % 3 == 0 ? 0x3F0000FFu >> (k % 4) : 0);
     c[117] = kDur[k % 6];
     c[119] = kDur[(k + 1) % 6];
     c[120] = uint8_t(k & 1);
@@ -326,8 +323,7 @@ std::vector<uint8_t> synthetic_settings(int channels) {
     for (int i = 0; i < 168; ++i) ed[2497 + 168 * k + i] = kHour[(i / 6 + k) % 4];
   ed[5357] = 6;  // 352x240
   ed[5358] = 1;  // static address
-  ed[5359] = uint8_t(2200 & 0xFF);
-  ed[5360] = uint8_t(2200 >> 8);
+  put_le16(ed + 5359, 2200);
   const uint8_t quads[4][4] = {
       {192, 168, 1, 100}, {255, 255, 255, 0}, {192, 168, 1, 1}, {8, 8, 8, 8}};
   for (int q = 0; q < 4; ++q) std::memcpy(ed + 5369 + 4 * q, quads[q], 4);
@@ -338,8 +334,8 @@ std::vector<uint8_t> synthetic_settings(int channels) {
   text(5429, "ddnspass");
   text(5445, "pppoeuser");
   text(5460, "pppoepass");
-  le32_at(img.data(), 5810);
-  le32_at(img.data() + 5814, settings_crc(ed, 5810));
+  put_le32(img.data(), 5810);
+  put_le32(img.data() + 5814, settings_crc(ed, 5810));
   return img;
 }
 
@@ -462,8 +458,7 @@ std::vector<uint8_t> QdvrPeer::stream_packet(int channel, long frame_no, long se
   const size_t audio_bytes = with_audio ? 4 * 512 : 0;
   std::vector<uint8_t> body(14 + fsh.size() + au.size() + audio_bytes, 0);
   const uint16_t loss = video_loss_.load();  // loss mask, network order
-  body[0] = uint8_t(loss >> 8);
-  body[1] = uint8_t(loss);
+  put_be16(body.data(), loss);
   std::memcpy(body.data() + 14, fsh.data(), fsh.size());
   std::memcpy(body.data() + 14 + fsh.size(), au.data(), au.size());
   uint8_t* blocks = body.data() + 14 + fsh.size() + au.size();
@@ -499,10 +494,7 @@ void QdvrPeer::send_settings(const std::shared_ptr<Session>& s) {
   }
   std::vector<uint8_t> p = packet(command, 0x10, image, false);
   if (cfg_.setup_fault == SetupFault::Oversize) {
-    p[4] = 0;  // announces 40000 bytes, sends them
-    p[5] = 0;
-    p[6] = uint8_t(40000 >> 8);
-    p[7] = uint8_t(40000 & 0xFF);
+    put_be32(p.data() + 4, 40000);  // announces 40000 bytes, sends them
     p.resize(8 + 40000, 0x33);
   }
   if (cfg_.setup_fault != SetupFault::Split) {
@@ -542,7 +534,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
   uint32_t garbage_seed = 12345;
   auto fail = [&] { peer_io::cut(s->fd, s->closed); };
   auto reply_error = [&](uint16_t code) {
-    std::vector<uint8_t> p = packet(238, 0, {uint8_t(code >> 8), uint8_t(code)}, false);
+    std::vector<uint8_t> p = error_packet(code);
     if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
   };
   // Parses every whole request in `in`; answers unless `answer` is false (link gone).
@@ -552,8 +544,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         in.erase(in.begin());
         continue;
       }
-      uint32_t size =
-          (uint32_t(in[4]) << 24) | (uint32_t(in[5]) << 16) | (uint32_t(in[6]) << 8) | in[7];
+      uint32_t size = get_be32(in.data() + 4);
       if (size > 32768) {  // the largest request is a settings upload
         in.clear();
         break;
@@ -583,8 +574,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         std::vector<uint8_t> reply;
         if (cfg_.login == Login::Silent) continue;
         if (cfg_.login == Login::Error || (!ok && cfg_.login == Login::Accept)) {
-          std::vector<uint8_t> code = {uint8_t(cfg_.login_error >> 8), uint8_t(cfg_.login_error)};
-          reply = packet(238, 0, code, false);
+          reply = error_packet(cfg_.login_error);
           std::vector<uint8_t> no =
               packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, false), false);
           reply.insert(reply.end(), no.begin(), no.end());
@@ -603,9 +593,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
         const bool whole = r.body.size() == 5818 && r.body[0] == 0xB2 && r.body[1] == 0x16 &&
                            r.body[2] == 0 && r.body[3] == 0;
         const uint8_t* c = r.body.data() + 5814;
-        if (whole && settings_crc(r.body.data() + 4, 5810) ==
-                         (uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 |
-                          uint32_t(c[3]) << 24)) {
+        if (whole && settings_crc(r.body.data() + 4, 5810) == get_le32(c)) {
           std::lock_guard<std::mutex> g(lock_);
           settings_ = r.body;
           uploads_.fetch_add(1);
@@ -628,13 +616,11 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
           if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
         }
       } else if (r.type == 3 && r.mode == 1 && r.body.size() >= 12 && s->logged_in) {
-        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) |
-                  (uint32_t(r.body[2]) << 8) | r.body[3];
+        s->mask = get_be32(r.body.data());
         s->streaming = s->mask != 0;
         next_tick = Clock::now();
       } else if (r.type == 6 && r.mode == 2 && r.body.size() >= 12 && s->logged_in) {
-        s->mask = (uint32_t(r.body[0]) << 24) | (uint32_t(r.body[1]) << 16) |
-                  (uint32_t(r.body[2]) << 8) | r.body[3];
+        s->mask = get_be32(r.body.data());
         if (cfg_.recordings.empty()) {
           // No calendar: the same clips at once, sent as playback packets.
           s->playback = true;
@@ -642,8 +628,7 @@ void QdvrPeer::run_session(std::shared_ptr<Session> s) {
           next_tick = Clock::now();
           continue;
         }
-        const int64_t pos = (int64_t(r.body[4]) << 24) | (int64_t(r.body[5]) << 16) |
-                            (int64_t(r.body[6]) << 8) | r.body[7];
+        const int64_t pos = get_be32(r.body.data() + 4);
         const int exponent = (r.body[10] & 0x80) ? -(r.body[10] & 0x7F) : r.body[10];
         const int64_t end = recorded_until(cfg_.recordings, pos);
         s->armed = end >= 0;
@@ -815,8 +800,8 @@ void QdvrPeer::queue_all(const std::vector<uint8_t>& pkt) {
 
 void QdvrPeer::send_event(uint32_t time, uint32_t mask, uint8_t type) {
   std::vector<uint8_t> b(9);
-  le32(b, 0, time);
-  le32(b, 4, mask);
+  put_le32(b.data(), time);
+  put_le32(b.data() + 4, mask);
   b[8] = type;
   queue_all(packet(163, 0, b, false));
 }
@@ -834,9 +819,7 @@ void QdvrPeer::send_search_reply(const uint8_t info[124]) {
   queue_all(packet(162, 0, std::vector<uint8_t>(info, info + 124), false));
 }
 
-void QdvrPeer::send_error(uint16_t code) {
-  queue_all(packet(238, 0, {uint8_t(code >> 8), uint8_t(code)}, false));
-}
+void QdvrPeer::send_error(uint16_t code) { queue_all(error_packet(code)); }
 
 void QdvrPeer::send_raw(const std::vector<uint8_t>& bytes) { queue_all(bytes); }
 

@@ -4,6 +4,7 @@
 
 #include "peers/wdvr/wdvr_peer.h"
 #include "platform/net/net.h"
+#include "platform/wire/byte_reader.h"
 
 namespace wdvr {
 
@@ -12,22 +13,11 @@ namespace {
 struct Buf {
   std::vector<uint8_t> v;
   void u8(uint32_t x) { v.push_back(uint8_t(x)); }
-  void be16(uint32_t x) {
-    u8(x >> 8);
-    u8(x);
-  }
-  void be32(uint32_t x) {
-    be16(x >> 16);
-    be16(x);
-  }
-  void le16(uint32_t x) {
-    u8(x);
-    u8(x >> 8);
-  }
-  void le32(uint32_t x) {
-    le16(x);
-    le16(x >> 16);
-  }
+  // The low 16 or all 32 bits of x, appended.
+  void be16(uint32_t x) { put_be16(grow(2), uint16_t(x)); }
+  void be32(uint32_t x) { put_be32(grow(4), x); }
+  void le16(uint32_t x) { put_le16(grow(2), uint16_t(x)); }
+  void le32(uint32_t x) { put_le32(grow(4), x); }
   void bytes(const void* p, size_t n) {
     const auto* b = static_cast<const uint8_t*>(p);
     v.insert(v.end(), b, b + n);
@@ -49,12 +39,15 @@ struct Buf {
     u8(uint32_t(s.size()));
     bytes(s.data(), s.size());
   }
-  void put_le32(size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(x >> (8 * i));
-  }
-  void put_le16(size_t at, uint32_t x) {
-    v[at] = uint8_t(x);
-    v[at + 1] = uint8_t(x >> 8);
+  // Words written over bytes already appended.
+  void set_le32(size_t at, uint32_t x) { put_le32(v.data() + at, x); }
+  void set_le16(size_t at, uint32_t x) { put_le16(v.data() + at, uint16_t(x)); }
+
+ private:
+  // n new bytes at the end: their start.
+  uint8_t* grow(size_t n) {
+    v.resize(v.size() + n);
+    return v.data() + v.size() - n;
   }
 };
 
@@ -165,7 +158,7 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
   b.u8(14);
   b.text8("WDVR");
   b.text8("simulated");
-  b.put_le32(at + 4, uint32_t(b.v.size() - at));
+  b.set_le32(at + 4, uint32_t(b.v.size() - at));
 
   at = b.v.size();
   b.le32(0xFFF20000);
@@ -186,7 +179,7 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
     bit_field(b, (s.motion_bits + 7) / 8, s.motion_bits, [](int i) { return i % 3 == 0; });
   b.text8("video");
   b.text8("");
-  b.put_le32(at + 4, uint32_t(b.v.size() - at));
+  b.set_le32(at + 4, uint32_t(b.v.size() - at));
 
   if (s.audio != Audio::None) {
     at = b.v.size();
@@ -199,7 +192,7 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
     b.u8(s.audio_setup);
     b.le16(16);
     b.text8(s.audio == Audio::Adpcm ? "adpcm" : "g723");
-    b.put_le32(at + 4, uint32_t(b.v.size() - at));
+    b.set_le32(at + 4, uint32_t(b.v.size() - at));
   }
   if (s.info) {
     at = b.v.size();
@@ -207,7 +200,7 @@ std::vector<uint8_t> header_block(const HeaderSpec& s) {
     b.le32(0);
     b.le32(1);
     b.text8("wdvr");
-    b.put_le32(at + 4, uint32_t(b.v.size() - at));
+    b.set_le32(at + 4, uint32_t(b.v.size() - at));
   }
   b.le32(0xFFFF0000);
   b.le32(0);
@@ -234,7 +227,7 @@ std::vector<uint8_t> frame_object(const FrameSpec& s, const uint8_t* data, size_
   }
   b.text8(s.text);
   if (n) b.bytes(data, n);
-  b.put_le16(0, uint32_t(b.v.size()));
+  b.set_le16(0, uint32_t(b.v.size()));
   return b.v;
 }
 

@@ -11,6 +11,7 @@
 
 #include "peers/media/media_gen.h"
 #include "platform/net/net.h"
+#include "platform/wire/byte_reader.h"
 
 namespace wdvr {
 
@@ -18,17 +19,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+void append_be16(std::vector<uint8_t>& v, uint16_t x) {
+  v.resize(v.size() + 2);
+  put_be16(v.data() + v.size() - 2, x);
 }
-uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-
-void put_be32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
+void append_be32(std::vector<uint8_t>& v, uint32_t x) {
+  v.resize(v.size() + 4);
+  put_be32(v.data() + v.size() - 4, x);
 }
 void put_text16nul(std::vector<uint8_t>& v, const std::string& s) {
-  v.push_back(uint8_t((s.size() + 1) >> 8));
-  v.push_back(uint8_t(s.size() + 1));
+  append_be16(v, uint16_t(s.size() + 1));
   v.insert(v.end(), s.begin(), s.end());
   v.push_back(0);
 }
@@ -370,10 +370,7 @@ bool WdvrPeer::reply(int fd, Stage stage, uint32_t number, uint32_t result,
     case Fault::DropMidBody: send_all(fd, p.data(), 12 + payload.size() / 2); return false;
     case Fault::ShortBody: {
       const uint32_t more = uint32_t(payload.size() + 8);
-      p[8] = uint8_t(more >> 24);
-      p[9] = uint8_t(more >> 16);
-      p[10] = uint8_t(more >> 8);
-      p[11] = uint8_t(more);
+      put_be32(p.data() + 8, more);
       send_all(fd, p);
       hold_open(fd);
       return false;
@@ -431,8 +428,7 @@ void WdvrPeer::serve_logon(int fd, uint16_t port) {
     payload.push_back(1);
     put_text16nul(payload, cfg_.own_address);
     if (cfg_.faults.logon_text_length >= 0) {
-      payload[0] = uint8_t(cfg_.faults.logon_text_length >> 8);
-      payload[1] = uint8_t(cfg_.faults.logon_text_length);
+      put_be16(payload.data(), uint16_t(cfg_.faults.logon_text_length));
     }
   }
   if (reply(fd, Stage::LogOn, 0xA0000001, result, payload)) hold_open(fd);
@@ -492,7 +488,7 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
         }
         std::vector<uint8_t> payload;
         if (r == 1) {
-          put_be32(payload, 0);
+          append_be32(payload, 0);
           const std::vector<uint8_t> block = stream_header(s->date, s->time);
           payload.insert(payload.end(), block.begin(), block.end());
         }
@@ -545,9 +541,9 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
           s->held = false;
           s->cv.notify_all();
         }
-        put_be32(payload, body.size() >= 8 && number == 0x00060009 ? get_be32(b + 4)
-                          : body.size() >= 4                       ? get_be32(b)
-                                                                   : 0);
+        append_be32(payload, body.size() >= 8 && number == 0x00060009 ? get_be32(b + 4)
+                             : body.size() >= 4                       ? get_be32(b)
+                                                                      : 0);
         ok = reply(fd, Stage::Reply, answer, 1, payload);
         break;
       }
@@ -760,7 +756,7 @@ void WdvrPeer::serve_multi(int fd, uint16_t port) {
         const uint32_t date = body.size() >= 4 ? get_be32(b) : 0;
         const bool match =
             int(date / 10000) == cfg_.record_year && int(date / 100 % 100) == cfg_.record_month;
-        put_be32(payload, match ? cfg_.record_days : 0);
+        append_be32(payload, match ? cfg_.record_days : 0);
         reply(fd, Stage::RecordInfo, 0xA0040006, 1, payload);
         break;
       }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/links/sdk_receiver.h"
+#include "platform/wire/byte_reader.h"
 #include "tests/client/fuzz/fuzz_rig.h"
 
 namespace {
@@ -27,9 +28,6 @@ const uint8_t* g_calendar = nullptr;
 
 constexpr size_t kCalendarSize = 135;
 constexpr size_t kPacketHead = 22;
-
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16; }
 }  // namespace
 
 // OrvoLib's answers, from the input.
@@ -42,17 +40,18 @@ extern "C" int ORVOSDK_GetPacket(void*, _SDK_PACKET* packet, _SDK_FRAME_INFO* in
   g_at += kPacketHead;
   packet->bType = h[1];
   packet->bKey = h[2];
-  packet->wWidth = le16(h + 3);
-  packet->wHeight = le16(h + 5);
-  packet->dwLength = le32(h + 7);
-  info->wYear = le16(h + 11);
+  packet->wWidth = get_le16(h + 3);
+  packet->wHeight = get_le16(h + 5);
+  packet->dwLength = get_le32(h + 7);
+  info->wYear = get_le16(h + 11);
   info->wMonth = h[13];
   info->wDay = h[14];
   info->wHour = h[15];
   info->wMinute = h[16];
   info->wSecond = h[17];
-  info->wMilliseconds = le16(h + 18);
-  const size_t n = std::min<size_t>({le16(h + 20), size_t(g_end - g_at), SDK_FIRST_BUFFER_SIZE});
+  info->wMilliseconds = get_le16(h + 18);
+  const size_t n =
+      std::min<size_t>({get_le16(h + 20), size_t(g_end - g_at), SDK_FIRST_BUFFER_SIZE});
   std::memcpy(packet->pBuffer, g_at, n);
   g_at += n;
   // No packet (0, or a closed session's SDK_ERR_ARGUMENT) makes the thread wait 20 ms for the
@@ -64,7 +63,7 @@ extern "C" int ORVOSDK_GetPacket(void*, _SDK_PACKET* packet, _SDK_FRAME_INFO* in
 }
 
 extern "C" int ORVOSDK_GetDayOfMonthlyRecord(int, int, int, int, unsigned long* days) {
-  *days = le32(g_calendar + 10);
+  *days = get_le32(g_calendar + 10);
   return g_calendar[14] & 1;
 }
 
@@ -102,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* s = g_calendar;
   const int day = s[3] % 32 ? s[3] % 32 : 255;
   const int hour = s[8] % 25 == 24 ? 255 : s[8] % 25;
-  sdk_set_playback_date(0, 1970 + le16(s) % 130, s[2] % 12, day, le32(s + 4), hour);
+  sdk_set_playback_date(0, 1970 + get_le16(s) % 130, s[2] % 12, day, get_le32(s + 4), hour);
   sdk_load_record_calendar(rx, 1);
   sdk_set_playback_time(nullptr, s[9] % 60);
   sdk_take_calendar_done();

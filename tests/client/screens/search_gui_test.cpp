@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wire/byte_reader.h"
 #include "tests/client/screens/gui_harness.h"
 
 namespace {
@@ -16,10 +17,7 @@ namespace fs = std::filesystem;
 struct Wire {
   int type = 0, mode = 0;
   std::vector<uint8_t> body;
-  uint32_t be32(size_t at) const {
-    return uint32_t(body[at]) << 24 | uint32_t(body[at + 1]) << 16 | uint32_t(body[at + 2]) << 8 |
-           body[at + 3];
-  }
+  uint32_t be32(size_t at) const { return get_be32(body.data() + at); }
 };
 
 int64_t utc(int year, int month1, int day, int hour, int minute) {
@@ -101,7 +99,7 @@ class SearchGui : public gui::GuiTest {
   }
   static bool search_of(const Wire& w, int day, int mask, int hour) {
     return w.type == 162 && w.body.size() >= 7 && w.body[3] == day &&
-           (w.body[4] | w.body[5] << 8) == mask && w.body[6] == hour;
+           get_le16(w.body.data() + 4) == mask && w.body[6] == hour;
   }
   static bool code_of(const Wire& w, int type, int code) {
     return w.type == type && w.body.size() >= 12 && w.body[8] == code;
@@ -161,7 +159,7 @@ TEST_F(SearchGui, walk_down_the_recordings_and_steer_the_playback) {
   connect_first_dvr();
   const int month_req = wait_wire(0, [&](const Wire& w) { return search_of(w, 255, 0, 255); });
   ASSERT_GE(month_req, 0) << out() << err();
-  EXPECT_EQ(year_, wire()[size_t(month_req)].body[0] | wire()[size_t(month_req)].body[1] << 8);
+  EXPECT_EQ(year_, get_le16(wire()[size_t(month_req)].body.data()));
   EXPECT_EQ(month_ - 1, wire()[size_t(month_req)].body[2]) << "months go out 0-based";
   const int other = day_a_ != 3 && day_b_ != 3 ? 3 : 4;
   ASSERT_TRUE(wait_for([&] {
