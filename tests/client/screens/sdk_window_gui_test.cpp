@@ -75,8 +75,10 @@ TEST_F(SdkWindow, channels_0_to_8_show_the_dvrs_pictures_and_come_back_after_a_d
 
 // The receive thread waits in the SDK's connect for a system information reply that never
 // comes (7 s): key q ends the program well before that. Timed to the program's EXIT line,
-// its last act; the sanitizers' leak scan after it is no part of the program.
-TEST_F(SdkWindow, q_ends_the_program_within_2_s_while_the_control_connection_never_answers) {
+// its last act; the sanitizers' leak scan after it is no part of the program. It takes well
+// under 2 s on an idle machine; the bound sits between that and the 7 s wait, so that a busy
+// machine's slower teardown passes and a quit that waits the connect out does not.
+TEST_F(SdkWindow, q_ends_the_program_before_the_connect_wait_while_the_control_link_is_silent) {
   wdvr::Faults silent;
   silent.stage = wdvr::Stage::Cms;
   silent.fault = wdvr::Fault::Silent;
@@ -89,7 +91,7 @@ TEST_F(SdkWindow, q_ends_the_program_within_2_s_while_the_control_connection_nev
   ASSERT_TRUE(eventually([&] { return system_log().find("|EXIT|") != std::string::npos; }, 30000))
       << out();
   const auto took = std::chrono::steady_clock::now() - t0;
-  EXPECT_LT(took, std::chrono::seconds(2))
+  EXPECT_LT(took, std::chrono::seconds(5))
       << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n"
       << out();
   expect_clean_exit();
