@@ -354,6 +354,27 @@ struct QdvrPeer::Session {
   int64_t pb_end = 0;       // end of the recording from the position
   double pb_speed = 1.0;
   long pb_rounds = 0;  // frame rounds sent since the start
+  // The session thread's loop: bytes read and not parsed yet, the packets sent, each
+  // channel's next clip frame and when the next frame round is due.
+  std::vector<uint8_t> in;
+  long serial = 0;
+  std::vector<long> frame_no;  // [channel]
+  Clock::time_point next_tick;
+  // The DVR's clock: the wall clock, or one a test set at the session's start that runs on
+  // with it.
+  int64_t clock_ms = 0;
+  int64_t clock_skew_ms = 0;
+  // Live frames carry the clock's time when their round goes out, as a DVR stamps what it
+  // captures, whichever channels were asked for before; each round's later than the last.
+  int64_t last_round_ms = 0;
+  // The client files every audio set under each channel it has mapped, whichever channel's
+  // frame carried it, so the sets go out at real time for the session as a whole: 64 ms of
+  // audio per set against the frame rounds' time, each set on the next audio channel's frame
+  // in turn so every channel gets mapped.
+  long rounds = 0;
+  long audio_sets = 0;
+  int audio_last = -1;  // channel whose frame carried the last set
+  uint32_t garbage_seed = 12345;
 };
 
 QdvrPeer::QdvrPeer(const PeerConfig& cfg) : cfg_(cfg), video_loss_(cfg.video_loss ? 1 : 0) {
@@ -511,248 +532,249 @@ void QdvrPeer::send_settings(const std::shared_ptr<Session>& s) {
   }
 }
 
-void QdvrPeer::run_session(std::shared_ptr<Session> s) {
-  std::vector<uint8_t> in;
-  uint8_t buf[4096];
-  long serial = 0;
-  std::vector<long> frame_no(size_t(cfg_.channels), 0);
-  auto next_tick = Clock::now();
-  // The DVR's clock: the wall clock, or one a test set at the session's start that runs on
-  // with it.
-  const int64_t clock_ms = cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : peer_io::wall_clock_ms();
-  const int64_t clock_skew_ms = clock_ms - peer_io::wall_clock_ms();
-  // Live frames carry the clock's time when their round goes out, as a DVR stamps what it
-  // captures, whichever channels were asked for before; each round's later than the last.
-  int64_t last_round_ms = 0;
-  // The client files every audio set under each channel it has mapped, whichever channel's
-  // frame carried it, so the sets go out at real time for the session as a whole: 64 ms of
-  // audio per set against the frame rounds' time, each set on the next audio channel's frame
-  // in turn so every channel gets mapped.
-  long rounds = 0;
-  long audio_sets = 0;
-  int audio_last = -1;  // channel whose frame carried the last set
-  uint32_t garbage_seed = 12345;
-  auto fail = [&] { peer_io::cut(s->fd, s->closed); };
-  auto reply_error = [&](uint16_t code) {
-    std::vector<uint8_t> p = error_packet(code);
-    if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
-  };
-  // Parses every whole request in `in`; answers unless `answer` is false (link gone).
-  auto parse_requests = [&](bool answer) {
-    while (in.size() >= 8) {
-      if (in[0] != 0x54 || in[1] != 0x71) {
-        in.erase(in.begin());
-        continue;
-      }
-      uint32_t size = get_be32(in.data() + 4);
-      if (size > 32768) {  // the largest request is a settings upload
-        in.clear();
-        break;
-      }
-      if (in.size() < 8 + size) break;
-      Request r;
-      r.type = in[2];
-      r.mode = in[3];
-      r.body.assign(in.begin() + 8, in.begin() + 8 + size);
-      r.at = std::chrono::steady_clock::now();
-      in.erase(in.begin(), in.begin() + 8 + size);
-      {
-        std::lock_guard<std::mutex> g(lock_);
-        requests_.push_back(r);
-      }
-      cv_.notify_all();
-      if (cfg_.stall || !answer) continue;
-      if (r.type == 2) {
-        bool ok = r.body.size() >= 20;
-        if (ok && !cfg_.user.empty()) {
-          std::string user(reinterpret_cast<const char*>(r.body.data() + 4),
-                           strnlen(reinterpret_cast<const char*>(r.body.data() + 4), 8));
-          std::string pass(reinterpret_cast<const char*>(r.body.data() + 12),
-                           strnlen(reinterpret_cast<const char*>(r.body.data() + 12), 8));
-          ok = user == cfg_.user && pass == cfg_.password && r.body[0] == (user == "tovek" ? 1 : 0);
-        }
-        std::vector<uint8_t> reply;
-        if (cfg_.login == Login::Silent) continue;
-        if (cfg_.login == Login::Error || (!ok && cfg_.login == Login::Accept)) {
-          reply = error_packet(cfg_.login_error);
-          std::vector<uint8_t> no =
-              packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, false), false);
-          reply.insert(reply.end(), no.begin(), no.end());
-        } else {
-          bool accept = cfg_.login != Login::Refuse;
-          reply = packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, accept), false);
-          if (accept && layout() >= 0) {
-            s->logged_in = true;
-            logins_.fetch_add(1);
-          }
-        }
-        if (!net_send_all(s->fd, reply.data(), reply.size(), stop_)) fail();
-      } else if (r.type == 0xA0 && r.mode == 0x10 && s->logged_in) {
-        send_settings(s);
-      } else if (r.type == 0xA1 && r.mode == 0x10 && s->logged_in) {
-        const bool whole = r.body.size() == 5818 && r.body[0] == 0xB2 && r.body[1] == 0x16 &&
-                           r.body[2] == 0 && r.body[3] == 0;
-        const uint8_t* c = r.body.data() + 5814;
-        if (whole && settings_crc(r.body.data() + 4, 5810) == get_le32(c)) {
-          std::lock_guard<std::mutex> g(lock_);
-          settings_ = r.body;
-          uploads_.fetch_add(1);
-        } else {
-          refused_uploads_.fetch_add(1);
-        }
-      } else if (r.type == 0xA9 && r.mode == 0x80 && s->logged_in) {
-        std::vector<uint8_t> info(120);
-        for (size_t i = 0; i < info.size(); ++i) info[i] = uint8_t(0xA0 + i % 16);
-        std::vector<uint8_t> p = packet(0xAA, 0x80, info, false);
-        if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
-      } else if (r.type == 162 && r.body.size() >= 124 && s->logged_in &&
-                 !cfg_.recordings.empty()) {
-        uint16_t error = 0;
-        std::vector<uint8_t> a = search_answer(cfg_.recordings, r.body.data(), &error);
-        if (error) {
-          reply_error(error);
-        } else {
-          std::vector<uint8_t> p = packet(162, 0, a, false);
-          if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
-        }
-      } else if (r.type == 3 && r.mode == 1 && r.body.size() >= 12 && s->logged_in) {
-        s->mask = get_be32(r.body.data());
-        s->streaming = s->mask != 0;
-        next_tick = Clock::now();
-      } else if (r.type == 6 && r.mode == 2 && r.body.size() >= 12 && s->logged_in) {
-        s->mask = get_be32(r.body.data());
-        if (cfg_.recordings.empty()) {
-          // No calendar: the same clips at once, sent as playback packets.
-          s->playback = true;
-          s->streaming = s->mask != 0;
-          next_tick = Clock::now();
-          continue;
-        }
-        const int64_t pos = get_be32(r.body.data() + 4);
-        const int exponent = (r.body[10] & 0x80) ? -(r.body[10] & 0x7F) : r.body[10];
-        const int64_t end = recorded_until(cfg_.recordings, pos);
-        s->armed = end >= 0;
-        if (!s->armed) {
-          reply_error(0x3021);
-          continue;
-        }
-        s->pb_position = pos;
-        s->pb_end = end;
-        s->pb_speed = std::ldexp(1.0, exponent < -8 ? -8 : (exponent > 8 ? 8 : exponent));
-      } else if (r.type == 17 && r.body.size() >= 12 && !cfg_.recordings.empty() && s->logged_in) {
-        if (r.body[8] == 17 && s->armed) {
-          s->playback = true;
-          s->streaming = s->mask != 0;
-          s->pb_rounds = 0;
-          std::fill(frame_no.begin(), frame_no.end(), 0);  // every camera starts at a key frame
-          next_tick = Clock::now();
-        } else if (r.body[8] == 20) {
-          s->streaming = false;
-        }
-      } else if (r.type == 7 && r.mode == 2 && r.body.size() >= 12 && r.body[8] == 4) {
-        s->streaming = false;
-        s->armed = false;
-      } else if (r.type == 7 && r.mode == 4) {
-        s->streaming = false;
-      }
+void QdvrPeer::reply_error(const std::shared_ptr<Session>& s, uint16_t code) {
+  std::vector<uint8_t> p = error_packet(code);
+  if (!net_send_all(s->fd, p.data(), p.size(), stop_)) peer_io::cut(s->fd, s->closed);
+}
+
+void QdvrPeer::answer_login(const std::shared_ptr<Session>& s, const Request& r) {
+  bool ok = r.body.size() >= 20;
+  if (ok && !cfg_.user.empty()) {
+    std::string user(reinterpret_cast<const char*>(r.body.data() + 4),
+                     strnlen(reinterpret_cast<const char*>(r.body.data() + 4), 8));
+    std::string pass(reinterpret_cast<const char*>(r.body.data() + 12),
+                     strnlen(reinterpret_cast<const char*>(r.body.data() + 12), 8));
+    ok = user == cfg_.user && pass == cfg_.password && r.body[0] == (user == "tovek" ? 1 : 0);
+  }
+  std::vector<uint8_t> reply;
+  if (cfg_.login == Login::Silent) return;
+  if (cfg_.login == Login::Error || (!ok && cfg_.login == Login::Accept)) {
+    reply = error_packet(cfg_.login_error);
+    std::vector<uint8_t> no =
+        packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, false), false);
+    reply.insert(reply.end(), no.begin(), no.end());
+  } else {
+    bool accept = cfg_.login != Login::Refuse;
+    reply = packet(2, 1, login_reply(cfg_.version, cfg_.sub_version, accept), false);
+    if (accept && layout() >= 0) {
+      s->logged_in = true;
+      logins_.fetch_add(1);
     }
-  };
-  while (!stop_.load() && !s->closed.load()) {
-    // 1. Requests from the client.
-    if (!peer_io::read_some(s->fd, s->streaming ? 0 : 10, in)) break;
-    if (held_.load()) continue;
-    parse_requests(true);
-    if (s->closed.load()) break;
-    // 2. Queued pushes.
-    std::vector<std::vector<uint8_t>> out;
+  }
+  if (!net_send_all(s->fd, reply.data(), reply.size(), stop_)) peer_io::cut(s->fd, s->closed);
+}
+
+void QdvrPeer::answer_request(const std::shared_ptr<Session>& s, const Request& r) {
+  if (r.type == 2) {
+    answer_login(s, r);
+  } else if (r.type == 0xA0 && r.mode == 0x10 && s->logged_in) {
+    send_settings(s);
+  } else if (r.type == 0xA1 && r.mode == 0x10 && s->logged_in) {
+    const bool whole = r.body.size() == 5818 && r.body[0] == 0xB2 && r.body[1] == 0x16 &&
+                       r.body[2] == 0 && r.body[3] == 0;
+    const uint8_t* c = r.body.data() + 5814;
+    if (whole && settings_crc(r.body.data() + 4, 5810) == get_le32(c)) {
+      std::lock_guard<std::mutex> g(lock_);
+      settings_ = r.body;
+      uploads_.fetch_add(1);
+    } else {
+      refused_uploads_.fetch_add(1);
+    }
+  } else if (r.type == 0xA9 && r.mode == 0x80 && s->logged_in) {
+    std::vector<uint8_t> info(120);
+    for (size_t i = 0; i < info.size(); ++i) info[i] = uint8_t(0xA0 + i % 16);
+    std::vector<uint8_t> p = packet(0xAA, 0x80, info, false);
+    if (!net_send_all(s->fd, p.data(), p.size(), stop_)) peer_io::cut(s->fd, s->closed);
+  } else if (r.type == 162 && r.body.size() >= 124 && s->logged_in && !cfg_.recordings.empty()) {
+    uint16_t error = 0;
+    std::vector<uint8_t> a = search_answer(cfg_.recordings, r.body.data(), &error);
+    if (error) {
+      reply_error(s, error);
+    } else {
+      std::vector<uint8_t> p = packet(162, 0, a, false);
+      if (!net_send_all(s->fd, p.data(), p.size(), stop_)) peer_io::cut(s->fd, s->closed);
+    }
+  } else if (r.type == 3 && r.mode == 1 && r.body.size() >= 12 && s->logged_in) {
+    s->mask = get_be32(r.body.data());
+    s->streaming = s->mask != 0;
+    s->next_tick = Clock::now();
+  } else if (r.type == 6 && r.mode == 2 && r.body.size() >= 12 && s->logged_in) {
+    s->mask = get_be32(r.body.data());
+    if (cfg_.recordings.empty()) {
+      // No calendar: the same clips at once, sent as playback packets.
+      s->playback = true;
+      s->streaming = s->mask != 0;
+      s->next_tick = Clock::now();
+      return;
+    }
+    const int64_t pos = get_be32(r.body.data() + 4);
+    const int exponent = (r.body[10] & 0x80) ? -(r.body[10] & 0x7F) : r.body[10];
+    const int64_t end = recorded_until(cfg_.recordings, pos);
+    s->armed = end >= 0;
+    if (!s->armed) {
+      reply_error(s, 0x3021);
+      return;
+    }
+    s->pb_position = pos;
+    s->pb_end = end;
+    s->pb_speed = std::ldexp(1.0, exponent < -8 ? -8 : (exponent > 8 ? 8 : exponent));
+  } else if (r.type == 17 && r.body.size() >= 12 && !cfg_.recordings.empty() && s->logged_in) {
+    if (r.body[8] == 17 && s->armed) {
+      s->playback = true;
+      s->streaming = s->mask != 0;
+      s->pb_rounds = 0;
+      std::fill(s->frame_no.begin(), s->frame_no.end(), 0);  // every camera starts at a key frame
+      s->next_tick = Clock::now();
+    } else if (r.body[8] == 20) {
+      s->streaming = false;
+    }
+  } else if (r.type == 7 && r.mode == 2 && r.body.size() >= 12 && r.body[8] == 4) {
+    s->streaming = false;
+    s->armed = false;
+  } else if (r.type == 7 && r.mode == 4) {
+    s->streaming = false;
+  }
+}
+
+void QdvrPeer::parse_requests(const std::shared_ptr<Session>& s, bool answer) {
+  std::vector<uint8_t>& in = s->in;
+  while (in.size() >= 8) {
+    if (in[0] != 0x54 || in[1] != 0x71) {
+      in.erase(in.begin());
+      continue;
+    }
+    uint32_t size = get_be32(in.data() + 4);
+    if (size > 32768) {  // the largest request is a settings upload
+      in.clear();
+      break;
+    }
+    if (in.size() < 8 + size) break;
+    Request r;
+    r.type = in[2];
+    r.mode = in[3];
+    r.body.assign(in.begin() + 8, in.begin() + 8 + size);
+    r.at = std::chrono::steady_clock::now();
+    in.erase(in.begin(), in.begin() + 8 + size);
     {
-      std::lock_guard<std::mutex> g(s->out_lock);
-      out.swap(s->out);
-    }
-    for (auto& p : out)
-      if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
-    // 3. Frames for the selected channels, one round per frame period.
-    if (!s->streaming || cfg_.stall) continue;
-    if (cfg_.fps > 0 && !peer_io::round_due(next_tick)) continue;
-    if (cfg_.fps > 0) next_tick += std::chrono::microseconds(1000000 / cfg_.fps);
-    // Calendar playback: stamps from the position, advancing by the speed each frame period.
-    int64_t stamp_ms = -1;
-    if (s->armed && s->playback) {
-      const int fps = cfg_.fps > 0 ? cfg_.fps : 30;
-      stamp_ms =
-          s->pb_position * 1000 + int64_t(double(s->pb_rounds++) * 1000.0 * s->pb_speed / fps);
-      if (stamp_ms >= s->pb_end * 1000) {
-        s->streaming = false;
-        s->armed = false;
-        reply_error(0x3025);
-        continue;
-      }
-    }
-    const int base_fps = cfg_.fps > 0 ? cfg_.fps : 30;
-    const int64_t round_end_ms = int64_t(++rounds) * 1000 / base_fps;
-    const int64_t round_ms = std::max(peer_io::wall_clock_ms() + clock_skew_ms, last_round_ms + 1);
-    last_round_ms = round_ms;
-    // Time without an audio channel on the stream is skipped, not made up in a burst.
-    audio_sets = std::max<long>(audio_sets, long(round_end_ms / 64) - 2);
-    // Audio-only packets: each set on the next of audio channels 0-3, whatever is selected.
-    const int audio_channels = std::min(4, cfg_.channels);
-    while (cfg_.audio_packets && !s->playback && carries_audio(0) &&
-           audio_sets * 64 < round_end_ms && !s->closed.load()) {
-      audio_last = (audio_last + 1) % audio_channels;
-      const std::vector<uint8_t> p =
-          audio_packet(audio_last, clock_ms + int64_t(audio_sets++) * 64);
-      if (!net_send_all(s->fd, p.data(), p.size(), stop_)) fail();
-    }
-    for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch) {
-      if (!((s->mask >> ch) & 1u)) continue;
-      bool audio = false;
-      if (!cfg_.audio_packets && audio_sets * 64 < round_end_ms && carries_audio(ch)) {
-        int next = -1;
-        for (int i = 1; i <= 4 && next < 0; ++i) {
-          const int c = (audio_last + i + 4) % 4;
-          if (c < cfg_.channels && ((s->mask >> c) & 1u)) next = c;
-        }
-        audio = next == ch;
-      }
-      if (audio) {
-        ++audio_sets;
-        audio_last = ch;
-      }
-      if (cfg_.garbage_every > 0 && serial % cfg_.garbage_every == 0) {
-        std::vector<uint8_t> junk(37);
-        for (auto& b : junk) {
-          garbage_seed = garbage_seed * 1103515245u + 12345u;
-          b = uint8_t((garbage_seed >> 16) % 0x50);  // never the magic's first byte 0x54
-        }
-        if (!net_send_all(s->fd, junk.data(), junk.size(), stop_)) fail();
-      }
-      bool drop_half = false;
-      const long no = frame_no[size_t(ch)]++;
-      const int64_t at_ms = stamp_ms >= 0 ? stamp_ms : round_ms;
-      std::vector<uint8_t> p =
-          stream_packet(ch, no, serial++, &drop_half, s->playback, at_ms, audio);
-      if (cfg_.on_frame) cfg_.on_frame(ch, no);
-      if (drop_half) {
-        net_send_all(s->fd, p.data(), p.size() / 2, stop_);
-        fail();
-        break;
-      }
-      if (!net_send_all(s->fd, p.data(), p.size(), stop_)) {
-        fail();
-        break;
-      }
-      frames_sent_.fetch_add(1);
-      bytes_sent_.fetch_add(static_cast<long long>(p.size()));
+      std::lock_guard<std::mutex> g(lock_);
+      requests_.push_back(r);
     }
     cv_.notify_all();
+    if (cfg_.stall || !answer) continue;
+    answer_request(s, r);
+  }
+}
+
+void QdvrPeer::send_queued(const std::shared_ptr<Session>& s) {
+  std::vector<std::vector<uint8_t>> out;
+  {
+    std::lock_guard<std::mutex> g(s->out_lock);
+    out.swap(s->out);
+  }
+  for (auto& p : out)
+    if (!net_send_all(s->fd, p.data(), p.size(), stop_)) peer_io::cut(s->fd, s->closed);
+}
+
+void QdvrPeer::stream_round(const std::shared_ptr<Session>& s) {
+  if (!s->streaming || cfg_.stall) return;
+  if (cfg_.fps > 0 && !peer_io::round_due(s->next_tick)) return;
+  if (cfg_.fps > 0) s->next_tick += std::chrono::microseconds(1000000 / cfg_.fps);
+  // Calendar playback: stamps from the position, advancing by the speed each frame period.
+  int64_t stamp_ms = -1;
+  if (s->armed && s->playback) {
+    const int fps = cfg_.fps > 0 ? cfg_.fps : 30;
+    stamp_ms = s->pb_position * 1000 + int64_t(double(s->pb_rounds++) * 1000.0 * s->pb_speed / fps);
+    if (stamp_ms >= s->pb_end * 1000) {
+      s->streaming = false;
+      s->armed = false;
+      reply_error(s, 0x3025);
+      return;
+    }
+  }
+  const int base_fps = cfg_.fps > 0 ? cfg_.fps : 30;
+  const int64_t round_end_ms = int64_t(++s->rounds) * 1000 / base_fps;
+  const int64_t round_ms =
+      std::max(peer_io::wall_clock_ms() + s->clock_skew_ms, s->last_round_ms + 1);
+  s->last_round_ms = round_ms;
+  // Time without an audio channel on the stream is skipped, not made up in a burst.
+  s->audio_sets = std::max<long>(s->audio_sets, long(round_end_ms / 64) - 2);
+  // Audio-only packets: each set on the next of audio channels 0-3, whatever is selected.
+  const int audio_channels = std::min(4, cfg_.channels);
+  while (cfg_.audio_packets && !s->playback && carries_audio(0) &&
+         s->audio_sets * 64 < round_end_ms && !s->closed.load()) {
+    s->audio_last = (s->audio_last + 1) % audio_channels;
+    const std::vector<uint8_t> p =
+        audio_packet(s->audio_last, s->clock_ms + int64_t(s->audio_sets++) * 64);
+    if (!net_send_all(s->fd, p.data(), p.size(), stop_)) peer_io::cut(s->fd, s->closed);
+  }
+  for (int ch = 0; ch < cfg_.channels && !s->closed.load(); ++ch) {
+    if (!((s->mask >> ch) & 1u)) continue;
+    bool audio = false;
+    if (!cfg_.audio_packets && s->audio_sets * 64 < round_end_ms && carries_audio(ch)) {
+      int next = -1;
+      for (int i = 1; i <= 4 && next < 0; ++i) {
+        const int c = (s->audio_last + i + 4) % 4;
+        if (c < cfg_.channels && ((s->mask >> c) & 1u)) next = c;
+      }
+      audio = next == ch;
+    }
+    if (audio) {
+      ++s->audio_sets;
+      s->audio_last = ch;
+    }
+    if (cfg_.garbage_every > 0 && s->serial % cfg_.garbage_every == 0) {
+      std::vector<uint8_t> junk(37);
+      for (auto& b : junk) {
+        s->garbage_seed = s->garbage_seed * 1103515245u + 12345u;
+        b = uint8_t((s->garbage_seed >> 16) % 0x50);  // never the magic's first byte 0x54
+      }
+      if (!net_send_all(s->fd, junk.data(), junk.size(), stop_)) peer_io::cut(s->fd, s->closed);
+    }
+    bool drop_half = false;
+    const long no = s->frame_no[size_t(ch)]++;
+    const int64_t at_ms = stamp_ms >= 0 ? stamp_ms : round_ms;
+    std::vector<uint8_t> p =
+        stream_packet(ch, no, s->serial++, &drop_half, s->playback, at_ms, audio);
+    if (cfg_.on_frame) cfg_.on_frame(ch, no);
+    if (drop_half) {
+      net_send_all(s->fd, p.data(), p.size() / 2, stop_);
+      peer_io::cut(s->fd, s->closed);
+      break;
+    }
+    if (!net_send_all(s->fd, p.data(), p.size(), stop_)) {
+      peer_io::cut(s->fd, s->closed);
+      break;
+    }
+    frames_sent_.fetch_add(1);
+    bytes_sent_.fetch_add(static_cast<long long>(p.size()));
+  }
+  cv_.notify_all();
+}
+
+void QdvrPeer::run_session(std::shared_ptr<Session> s) {
+  uint8_t buf[4096];
+  s->frame_no.assign(size_t(cfg_.channels), 0);
+  s->next_tick = Clock::now();
+  s->clock_ms = cfg_.clock_start_ms > 0 ? cfg_.clock_start_ms : peer_io::wall_clock_ms();
+  s->clock_skew_ms = s->clock_ms - peer_io::wall_clock_ms();
+  while (!stop_.load() && !s->closed.load()) {
+    // 1. Requests from the client.
+    if (!peer_io::read_some(s->fd, s->streaming ? 0 : 10, s->in)) break;
+    if (held_.load()) continue;
+    parse_requests(s, true);
+    if (s->closed.load()) break;
+    // 2. Queued pushes.
+    send_queued(s);
+    // 3. Frames for the selected channels, one round per frame period.
+    stream_round(s);
   }
   // The client's last requests (its leaving packet) may still wait in the socket.
   for (int i = 0; i < 64; ++i) {
     ssize_t n = ::recv(s->fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n <= 0) break;
-    in.insert(in.end(), buf, buf + n);
+    s->in.insert(s->in.end(), buf, buf + n);
   }
-  parse_requests(false);
+  parse_requests(s, false);
   peer_io::close_session(s->fd, s->closed);
   std::lock_guard<std::mutex> g(lock_);
   for (size_t i = 0; i < sessions_.size(); ++i)

@@ -151,6 +151,17 @@ class QdvrPeer {
   struct Session;
   void accept_loop();
   void run_session(std::shared_ptr<Session> s);
+  // The steps of run_session, on the session's thread; a failed send cuts the session.
+  // Every whole request in the session's input, recorded, and answered unless `answer` is
+  // false (the link is gone) or the DVR stalls.
+  void parse_requests(const std::shared_ptr<Session>& s, bool answer);
+  void answer_request(const std::shared_ptr<Session>& s, const Request& r);
+  void answer_login(const std::shared_ptr<Session>& s, const Request& r);
+  void reply_error(const std::shared_ptr<Session>& s, uint16_t code);
+  // The pushes queued for the session since its last turn.
+  void send_queued(const std::shared_ptr<Session>& s);
+  // One round of frames (and audio) for the selected channels when it is due.
+  void stream_round(const std::shared_ptr<Session>& s);
   void send_settings(const std::shared_ptr<Session>& s);
   void queue_all(const std::vector<uint8_t>& pkt);
   // The frame's time stamp is stamp_ms (milliseconds since 1970); `audio` asks for the four
