@@ -335,16 +335,14 @@ Result deliver(const std::string& sim, int dvrs, int channels, int fps, double s
 // The raw peer of a case: the same simulators, sessions and streams, read by a bare client
 // (one thread a data connection, plain read() into one buffer) instead of the SDK. Its
 // log-on, control log-on, data log-on and stream request are the least the simulator takes.
-void append_be16(std::vector<uint8_t>& v, uint16_t x) {
-  v.resize(v.size() + 2);
-  put_be16(v.data() + v.size() - 2, x);
-}
-void append_be32(std::vector<uint8_t>& v, uint32_t x) {
-  v.resize(v.size() + 4);
-  put_be32(v.data() + v.size() - 4, x);
+// Appends the n (2 or 4) low bytes of x, high byte first.
+void append_be(std::vector<uint8_t>& v, uint32_t x, size_t n) {
+  uint8_t b[4];
+  put_be32(b, x);
+  v.insert(v.end(), b + 4 - n, b + 4);
 }
 void put_text(std::vector<uint8_t>& v, const std::string& t) {
-  append_be16(v, uint16_t(t.size() + 1));
+  append_be(v, uint16_t(t.size() + 1), 2);
   v.insert(v.end(), t.begin(), t.end());
   v.push_back(0);
 }
@@ -361,9 +359,9 @@ bool read_exact(int fd, uint8_t* p, size_t n) {
 bool exchange(int fd, uint32_t number, uint32_t flag, const std::vector<uint8_t>& payload,
               std::vector<uint8_t>* reply) {
   std::vector<uint8_t> pkt;
-  append_be32(pkt, number);
-  append_be32(pkt, flag);
-  append_be32(pkt, uint32_t(payload.size()));
+  append_be(pkt, number, 4);
+  append_be(pkt, flag, 4);
+  append_be(pkt, uint32_t(payload.size()), 4);
   pkt.insert(pkt.end(), payload.begin(), payload.end());
   if (write(fd, pkt.data(), pkt.size()) != ssize_t(pkt.size())) return false;
   uint8_t h[12];
@@ -398,11 +396,11 @@ RawSession open_raw(int base, int channel) {
   put_text(p, "");
   p.push_back(0);
   put_text(p, "127.0.0.1");
-  append_be32(p, 0xFFFFFFFF);
-  append_be32(p, 0xFFFFFFFF);
+  append_be(p, 0xFFFFFFFF, 4);
+  append_be(p, 0xFFFFFFFF, 4);
   p.push_back(0xFF);
   p.push_back(uint8_t(channel));
-  append_be32(p, 1);
+  append_be(p, 1, 4);
   s.logon = connect_port(base);
   if (s.logon < 0 || !exchange(s.logon, 0x00000001, 0, p, &reply) || reply.size() < 2) return s;
   const std::string token(reinterpret_cast<const char*>(reply.data()) + 2);
@@ -415,7 +413,7 @@ RawSession open_raw(int base, int channel) {
   s.control = connect_port(base + 3);
   if (s.control < 0 || !exchange(s.control, 0x00000002, 0, p, &reply) || reply.size() < 4) return s;
   p.clear();
-  append_be32(p, get_be32(reply.data()));
+  append_be(p, get_be32(reply.data()), 4);
   s.data = connect_port(base + 4);
   if (s.data < 0 || !exchange(s.data, 0x007F0002, 0, p, &reply) ||
       !exchange(s.control, 0x00020001, 1, {uint8_t(channel)}, &reply)) {
