@@ -70,22 +70,10 @@ class CByteReader {
   }
   // A flag byte: any nonzero byte reads as 1 (not "Bool": X11 defines that as a macro).
   uint8_t Flag() { return U8() ? 1 : 0; }
-  uint16_t U16BE() {
-    const uint8_t* p = Take(2);
-    return p ? get_be16(p) : 0;
-  }
-  uint32_t U32BE() {
-    const uint8_t* p = Take(4);
-    return p ? get_be32(p) : 0;
-  }
-  uint16_t U16LE() {
-    const uint8_t* p = Take(2);
-    return p ? get_le16(p) : 0;
-  }
-  uint32_t U32LE() {
-    const uint8_t* p = Take(4);
-    return p ? get_le32(p) : 0;
-  }
+  uint16_t U16BE() { return Word<uint16_t, 2, get_be16>(); }
+  uint32_t U32BE() { return Word<uint32_t, 4, get_be32>(); }
+  uint16_t U16LE() { return Word<uint16_t, 2, get_le16>(); }
+  uint32_t U32LE() { return Word<uint32_t, 4, get_le32>(); }
   void Bytes(void* out, size_t n) {
     const uint8_t* p = Take(n);
     if (p)
@@ -114,6 +102,13 @@ class CByteReader {
   }
 
  private:
+  // One word of N bytes through its helper, or 0 (and failed) past the end.
+  template <typename T, size_t N, T (*Get)(const uint8_t*)>
+  T Word() {
+    const uint8_t* p = Take(N);
+    return p ? Get(p) : 0;
+  }
+
   const uint8_t* m_pData;
   size_t m_nLength;
   size_t m_nPos = 0;
