@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <chrono>
+#include <deque>
 #include <fcntl.h>
 #include <limits.h>
 #include <mutex>
@@ -20,7 +21,21 @@ static_assert(PROCESS_INPUT_MAX <= PIPE_BUF, "the input must fit an empty pipe")
 namespace {
 
 std::mutex g_mutex;
-std::vector<pid_t> g_children;  // started here and not yet waited for
+std::vector<pid_t> g_children;  // started here and not yet reaped
+
+// Children that some other call reaped (a start's sweep, a running test, a terminate) before
+// their own waiter came: the waiter still gets the exit status. Children nobody waits for
+// would pile up here, so the oldest make room.
+struct Ended {
+  pid_t pid;
+  int status;
+};
+std::deque<Ended> g_ended;
+constexpr size_t kEndedKept = 256;
+
+std::deque<Ended>::iterator find_ended_locked(pid_t pid) {
+  return std::find_if(g_ended.begin(), g_ended.end(), [pid](const Ended& e) { return e.pid == pid; });
+}
 
 int exit_code_of(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -28,14 +43,21 @@ int exit_code_of(int status) {
   return -1;
 }
 
-// Collects `pid` when it has ended. Caller holds g_mutex. Returns 1 ended, 0 running.
+// Collects `pid` when it has ended. Caller holds g_mutex. Returns 1 ended, 0 running. The
+// status goes to *status when the caller is the child's waiter, else it is kept for the waiter.
 int try_reap_locked(pid_t pid, int* status) {
   int st = 0;
   pid_t r = waitpid(pid, &st, WNOHANG);
   if (r == 0) return 0;
   // r == -1 (ECHILD: someone else reaped it) counts as ended.
   std::erase(g_children, pid);
-  if (status) *status = r == pid ? st : 0;
+  if (r != pid) st = 0;
+  if (status) {
+    *status = st;
+  } else {
+    if (g_ended.size() >= kEndedKept) g_ended.pop_front();
+    g_ended.push_back({pid, st});
+  }
   return 1;
 }
 
@@ -101,6 +123,8 @@ int spawn(const char* const* argv, int stdin_fd, const char* stdout_path, const 
   if (posix_spawnp(&pid, argv[0], &actions.fa, &attr.attr, const_cast<char* const*>(argv),
                    environ) != 0)
     return -1;
+  // An ended child kept under this id is an older process whose id the system reused.
+  if (auto e = find_ended_locked(pid); e != g_ended.end()) g_ended.erase(e);
   g_children.push_back(pid);
   return static_cast<int>(pid);
 }
@@ -138,6 +162,11 @@ int wait_process(int pid, int timeout_ms, int* exit_code) {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
+      if (auto e = find_ended_locked(pid); e != g_ended.end()) {
+        if (exit_code) *exit_code = exit_code_of(e->status);
+        g_ended.erase(e);
+        return 0;
+      }
       if (std::find(g_children.begin(), g_children.end(), pid) == g_children.end()) return -1;
       int status = 0;
       if (try_reap_locked(pid, &status)) {

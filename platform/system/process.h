@@ -1,8 +1,9 @@
 // Starting outside programs with an argument vector (never through a shell), and reaping them.
 //
-// Every child started here is remembered until it has been waited for; any call of this
-// module first collects the children that have ended, so none stays a zombie for long.
-// Callable from any thread.
+// Every child started here is remembered until it has been waited for; a start first
+// collects the children that have ended, so none stays a zombie for long, and keeps their
+// exit status for their own waiters: a thread waiting for its child gets that child's code
+// however many other children start and end meanwhile. Callable from any thread.
 #pragma once
 
 // Starts argv[0] (searched in PATH) with the null-terminated `argv`. With `stdout_path` /
@@ -23,8 +24,9 @@ int start_process_with_input(const char* const* argv, const char* input, unsigne
                              const char* stdout_path = nullptr, const char* stderr_path = nullptr);
 
 // Waits at most `timeout_ms` (monotonic) for child `pid` to end. Returns 0 with its exit
-// code in *exit_code (128 + signal when killed; may be null), 1 when it still runs at the
-// time-out (it is reaped later), or -1 when `pid` is not a running child of ours.
+// code in *exit_code (128 + signal when killed; may be null), also when another call of
+// this module reaped it first; 1 when it still runs at the time-out (it is reaped later), or
+// -1 when `pid` is no child of ours or its status was already taken by a wait.
 int wait_process(int pid, int timeout_ms, int* exit_code);
 
 // 1 when child `pid` started here still runs, else 0.

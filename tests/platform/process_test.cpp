@@ -91,6 +91,43 @@ TEST(StartProcess, FailuresAreReportedNotHidden) {
   EXPECT_EQ(wait_process(1, 0, nullptr), -1) << "not a child of ours";
 }
 
+// Conversions and mails run side by side: whatever other calls reap meanwhile (a start's
+// sweep, a running test), each waiter gets its own child's exit code, never -1.
+TEST(StartProcess, EveryWaiterGetsItsOwnChildsCodeWhileOthersStartAndEnd) {
+  {
+    const char* argv[] = {"sh", "-c", "exit 7", nullptr};
+    int pid = start_process(argv);
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 1000 && process_running(pid); ++i) usleep(5000);
+    ASSERT_EQ(process_running(pid), 0);
+    int code = -1;
+    EXPECT_EQ(wait_process(pid, 0, &code), 0) << "the status of a child reaped by a check";
+    EXPECT_EQ(code, 7);
+    EXPECT_EQ(wait_process(pid, 0, &code), -1) << "taken once";
+  }
+  constexpr int kThreads = 8, kRounds = 20;
+  std::vector<std::string> failures[kThreads];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t, &failures] {
+      for (int r = 0; r < kRounds; ++r) {
+        const int want = 1 + (t * kRounds + r) % 200;
+        const std::string script = "exit " + std::to_string(want);
+        const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
+        int pid = start_process(argv);
+        int code = -1;
+        const int w = pid > 0 ? wait_process(pid, 20000, &code) : -2;
+        if (w != 0 || code != want)
+          failures[t].push_back("wanted " + std::to_string(want) + ", wait " + std::to_string(w) +
+                                " code " + std::to_string(code));
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_TRUE(failures[t].empty()) << "thread " << t << ": " << failures[t].size()
+                                     << " lost, first: " << failures[t].front();
+}
+
 TEST(StartProcess, TimeOutLeavesTheChildToBeReapedLater) {
   const char* argv[] = {"sleep", "30", nullptr};
   int pid = start_process(argv);
