@@ -143,11 +143,11 @@ class GuiTest : public ::testing::Test {
   void SetUp() override {
     run_tree_ = run_tree_dir();
     sim_ = run_tree_.parent_path() / "peers" / "qdvr_sim";
-    if (!fs::exists(run_tree_ / "vigilo")) GTEST_SKIP() << "no vigilo in " << run_tree_;
-    if (!fs::exists(sim_)) GTEST_SKIP() << "no simulated 'Q' DVR at " << sim_;
-    if (!fs::exists(run_tree_ / "skin.cfg")) GTEST_SKIP() << "no default skin in the run tree";
+    if (!fs::exists(run_tree_ / "vigilo")) GTEST_FAIL() << "no vigilo in " << run_tree_;
+    if (!fs::exists(sim_)) GTEST_FAIL() << "no simulated 'Q' DVR at " << sim_;
+    if (!fs::exists(run_tree_ / "skin.cfg")) GTEST_FAIL() << "no default skin in the run tree";
     x_ = std::make_unique<PrivateX>(depth_, "1600x1200");
-    if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
+    if (x_->display().empty()) GTEST_FAIL() << "Xvfb did not start";
     setenv("DISPLAY", x_->display().c_str(), 1);
     setenv("VIGILO_BOX_ANSWER", "yes", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);

@@ -45,11 +45,11 @@ class Launcher : public ScreensTest {
   void SetUp() override {
     ScreensTest::SetUp();
     const fs::path stub = fs::read_symlink("/proc/self/exe").parent_path() / "launch_stub";
-    if (!fs::exists(stub)) GTEST_SKIP() << "no launch_stub beside the test";
+    if (!fs::exists(stub)) GTEST_FAIL() << "no launch_stub beside the test";
     const fs::path setup = run_tree_dir() / "setup.cfg";
-    if (!fs::exists(setup)) GTEST_SKIP() << "no setup.cfg in the run tree";
+    if (!fs::exists(setup)) GTEST_FAIL() << "no setup.cfg in the run tree";
     x_ = std::make_unique<PrivateX>(24, "1600x1200");
-    if (x_->display().empty()) GTEST_SKIP() << "Xvfb did not start";
+    if (x_->display().empty()) GTEST_FAIL() << "Xvfb did not start";
     setenv("DISPLAY", x_->display().c_str(), 1);
     char tmpl[] = "/tmp/launcher-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
