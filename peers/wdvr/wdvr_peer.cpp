@@ -7,9 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <random>
 
 #include "peers/media/media_gen.h"
+#include "peers/peer_io.h"
 #include "platform/net/net.h"
 #include "platform/wire/byte_reader.h"
 
@@ -26,6 +28,15 @@ void append_be16(std::vector<uint8_t>& v, uint16_t x) {
 void append_be32(std::vector<uint8_t>& v, uint32_t x) {
   v.resize(v.size() + 4);
   put_be32(v.data() + v.size() - 4, x);
+}
+// The DVR's clock now as the stream header's date (YYYYMMDD) and time (HHMMSS): the wall
+// clock every simulated DVR shares, local time counted as UTC.
+void wall_date_time(uint32_t* date, uint32_t* time) {
+  const time_t now = time_t(peer_io::wall_clock_ms() / 1000);
+  std::tm t{};
+  gmtime_r(&now, &t);
+  *date = uint32_t((t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday);
+  *time = uint32_t(t.tm_hour * 10000 + t.tm_min * 100 + t.tm_sec);
 }
 void put_text16nul(std::vector<uint8_t>& v, const std::string& s) {
   append_be16(v, uint16_t(s.size() + 1));
@@ -464,8 +475,10 @@ void WdvrPeer::serve_control(int fd, uint16_t port) {
     switch (number) {
       case 0x00020001: {
         const uint32_t r = cfg_.faults.stream_result;
+        uint32_t date = cfg_.live_date, time = cfg_.live_time;
+        if (date == 0) wall_date_time(&date, &time);
         ok = reply(fd, Stage::StreamRequest, answer, r,
-                   r == 1 ? stream_header(cfg_.live_date, cfg_.live_time) : std::vector<uint8_t>{});
+                   r == 1 ? stream_header(date, time) : std::vector<uint8_t>{});
         if (ok && r == 1) {
           std::lock_guard<std::mutex> lk(s->m);
           s->streaming = true;

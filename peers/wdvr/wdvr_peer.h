@@ -90,7 +90,9 @@ struct PeerConfig {
   bool vqz = false;                     // header blocks start with the 32-byte "VQZ" preamble
   std::string user, password;           // expected log-on; an empty user accepts anyone
   std::string own_address = "0.0.0.0";  // the DVR's own address in the log-on reply
-  uint32_t live_date = 20240115, live_time = 120000;  // base date and time of live streams
+  // Base date (YYYYMMDD) and time (HHMMSS) of live streams, which the frames' offsets run on
+  // from; date 0: the DVR's wall clock when the stream starts.
+  uint32_t live_date = 0, live_time = 0;
   std::vector<std::vector<std::string>> presets;      // preset names per channel (<= 16)
   std::vector<uint8_t> relays{0, 1, 0, 1};
   // Health: six u32, two u16, four u32, in reply order.

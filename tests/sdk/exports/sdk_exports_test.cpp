@@ -69,6 +69,9 @@ wdvr::PeerConfig small(wdvr::Video video = wdvr::Video::Mpeg4, int w = 64, int h
   cfg.gop = 4;
   cfg.user = "admin";
   cfg.password = "1234";
+  // Live streams start on a whole minute, so a frame's second and milliseconds give its index.
+  cfg.live_date = 20240115;
+  cfg.live_time = 120000;
   return cfg;
 }
 
