@@ -93,12 +93,30 @@ pids+=("$vpid")
 printf 'demo: vigilo shows DVR-1 (%d s after the start); letting its tiles run for 12 s ...' \
   $((SECONDS - started))
 sleep 12
+# A client that ended early would leave a screenshot of an empty screen: say so and fail.
+if ! kill -0 "$vpid" 2> /dev/null; then
+  code=0
+  wait "$vpid" || code=$?
+  printf ' failed: vigilo ended early (exit code %d); the end of %s:\n' "$code" "$logs/vigilo.log"
+  tail -n 30 "$logs/vigilo.log" >&2
+  exit 1
+fi
 echo " done"
 shot=$run/screenshot.png
 xwd -root -silent | xwdtopnm 2> /dev/null | pnmtopng > "$shot"
 echo "demo: screenshot of the main window with the live tiles: $shot"
 xdotool search --name "ZOL Main" windowactivate --sync key Escape > /dev/null 2>&1 || true
 for _ in $(seq 100); do kill -0 "$vpid" 2> /dev/null || break; sleep 0.1; done
-kill "$vpid" 2> /dev/null || true
-wait "$vpid" 2> /dev/null || true
+if kill -0 "$vpid" 2> /dev/null; then
+  kill "$vpid" 2> /dev/null || true
+  wait "$vpid" 2> /dev/null || true
+  echo "demo: vigilo did not end within 10 s of Esc and was stopped; its output is in $logs/vigilo.log" >&2
+  exit 1
+fi
+code=0
+wait "$vpid" || code=$?
+if [ "$code" -ne 0 ]; then
+  echo "demo: vigilo ended with exit code $code; its output is in $logs/vigilo.log" >&2
+  exit 1
+fi
 echo "demo: vigilo ended; its output is in $logs/vigilo.log, its system log in $run/logs/"

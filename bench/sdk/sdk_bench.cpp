@@ -181,7 +181,8 @@ struct Result {
   long lost = 0;
 };
 
-// A frame's time stamp in ms of its day (the simulators' streams start at noon).
+// A frame's time stamp in ms of its day (the simulators stamp their wall clock; a run across
+// midnight would count its step back as no loss).
 int64_t stamp_ms(const _SDK_FRAME_INFO& fi) {
   return ((int64_t(fi.wHour) * 60 + fi.wMinute) * 60 + fi.wSecond) * 1000 + fi.wMilliseconds;
 }
