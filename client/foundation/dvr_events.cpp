@@ -1,4 +1,5 @@
-// The daily event log and the main window's actions on DVR events.
+// The main window's actions on DVR events: the event worker's queue and its event stage; the
+// snapshot stage behind it is snapshot_stage.cpp.
 #include "client/foundation/dvr_events.h"
 
 #include <algorithm>
@@ -9,14 +10,11 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 #include <SDL/SDL.h>
 
@@ -26,8 +24,8 @@
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/event_table.h"
-#include "client/foundation/mail_queue.h"
 #include "client/foundation/sdl_lock.h"
+#include "client/foundation/snapshot_stage.h"
 #include "client/foundation/user_events.h"
 #include "platform/net/net.h"
 #include "platform/sync/thread_name.h"
@@ -99,172 +97,32 @@ void log_burst(const APP_OPTIONS* opts, const Burst& b) {
   write_system_log_line("EVENT", opts ? opts->user_id : "", text);
 }
 
-// Bytes waiting in the snapshot stage: each picture from its copy until its conversion has
-// ended (in memory only until the event stage has saved it, on disk after), and a fixed cost
-// per mail. The event stage charges; a Charge gives its bytes back when it goes.
-class SnapshotBudget {
- public:
-  void reset(size_t capacity) {
-    capacity_ = capacity;
-    used_.store(0);
-  }
-  bool charge(size_t n) {
-    size_t used = used_.load();
-    do {
-      if (n > capacity_ || used > capacity_ - n) return false;
-    } while (!used_.compare_exchange_weak(used, used + n));
-    return true;
-  }
-  void give_back(size_t n) { used_.fetch_sub(n); }
-
- private:
-  size_t capacity_ = DVR_SNAPSHOT_BYTES;
-  std::atomic<size_t> used_{0};
-};
-
-// Bytes charged to a budget (none: not bounded); they move with what they pay for.
-class Charge {
- public:
-  Charge() = default;
-  Charge(SnapshotBudget* b, size_t n) : budget_(b), bytes_(n) {}
-  Charge(Charge&& o) noexcept : budget_(std::exchange(o.budget_, nullptr)), bytes_(o.bytes_) {}
-  Charge& operator=(Charge&& o) noexcept {
-    if (this != &o) {
-      release();
-      budget_ = std::exchange(o.budget_, nullptr);
-      bytes_ = o.bytes_;
-    }
-    return *this;
-  }
-  Charge(const Charge&) = delete;
-  Charge& operator=(const Charge&) = delete;
-  ~Charge() { release(); }
-  void release() {
-    if (budget_) budget_->give_back(bytes_);
-    budget_ = nullptr;
-  }
-
- private:
-  SnapshotBudget* budget_ = nullptr;
-  size_t bytes_ = 0;
-};
-
 // Copies the event stage holds at most before it saves them: while they fit, the alarms of
 // the notices waiting go first.
 constexpr size_t kCopiedBytes = size_t(64) << 20;
 
-// What one mail costs while it waits, beside its picture: the shot and the DVR's name.
-constexpr size_t kShotCost = 256;
-
-// A picture copied at the event, shared by the motion and sensor events of its channel in one
-// notice; freed as soon as the event stage has saved it.
-struct Copied {
-  SDL_Surface* surface = nullptr;
-  Charge charge;
-  Copied() = default;
-  Copied(const Copied&) = delete;
-  Copied& operator=(const Copied&) = delete;
-  ~Copied() {
-    if (surface) SDL_FreeSurface(surface);
-  }
-};
-using Picture = std::shared_ptr<Copied>;
-
-// One picture saved as BMP and converted once for every event that shares it; each of them
-// keeps a JPEG of its own name (a hard link to the first). Its BMP goes with it.
-struct Snapshot {
-  std::string bmp;                // until converted
-  std::vector<std::string> jpgs;  // one per sharing event, in event order
-  std::vector<char> have;         // jpgs[i] holds the picture
-  Charge charge;                  // the picture's bytes, until its conversion has ended
-  enum State { kWaiting, kConverting, kDone } state = kWaiting;
-  bool lost_at_stop = false;  // not converted by the stop's deadline
-  Snapshot() = default;
-  Snapshot(const Snapshot&) = delete;
-  Snapshot& operator=(const Snapshot&) = delete;
-  ~Snapshot() {
-    if (!bmp.empty()) std::remove(bmp.c_str());
-  }
-};
-
-// One marked channel's snapshot and mail, handed from the event stage to the snapshot stage.
-struct Shot {
-  int dvr_index = -1;
-  std::string dvr_name;
-  int channel = 0;  // 0-based
-  uint8_t kind = 0;
-  Picture picture;                 // the copy, until the event stage has saved it
-  std::shared_ptr<Snapshot> snap;  // the saved picture; null: mailed without one
-  size_t slot = 0;                 // its JPEG among snap->jpgs
-  bool skipped = false;            // the picture did not fit the snapshot stage
-  bool mail_lost = false;          // neither did the mail: the shot is counted, not queued
-  bool fresh = false;              // its picture was copied for it: the budget had room again
-  bool not_taken = false;          // the stages were stopping: its picture was not copied
-  Charge cost;                     // charged while it waits
-};
-
-// A run of snapshots skipped one after another, said once in the system log when the
-// snapshot stage reaches the place where it began (everything before it is done then).
-struct SkipRun {
-  uint64_t count = 0;
-  uint64_t mails_lost = 0;
-  std::string dvr;  // of the first skip
-  bool said = false;
-};
-
-void log_skip_run(const APP_OPTIONS* opts, const SkipRun& r) {
-  char text[320];
-  int n =
-      snprintf(text, sizeof text,
-               "%llu DVR event snapshots skipped: the snapshot queue was full (first from <%s>)",
-               (unsigned long long)r.count, r.dvr.c_str());
-  if (r.mails_lost && n > 0 && size_t(n) < sizeof text)
-    snprintf(text + n, sizeof text - size_t(n), "; %llu of their mails lost with them",
-             (unsigned long long)r.mails_lost);
-  write_system_log_line("EVENT", opts ? opts->user_id : "", text);
-}
-
 int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
                 SnapshotBudget* budget, bool pictures, std::vector<Shot>* shots);
-void save_snapshots(const APP_OPTIONS* opts, std::vector<Shot>& shots);
-bool convert_snapshot(Snapshot& s, const std::atomic<bool>* cancel);
-void mail_shot(const Shot& shot);
 
 // The two stages: notices in arrival order through the event stage, which saves their
-// pictures; its shots in the same order through the snapshot stage, whose converters take
-// the saved pictures several at a time and whose mailer queues the mails in event order as
-// their conversions end. All joined by stop_event_actions (or at exit).
+// pictures and hands its shots in the same order to the snapshot stage (snapshot_stage.h).
+// All joined by stop_event_actions (or at exit).
 class EventWorker {
  public:
   ~EventWorker() { stop(); }
 
   int start(APP_OPTIONS* opts, APP_CONTEXT* ctx, size_t capacity, size_t snapshot_bytes) {
     std::lock_guard<std::mutex> g(lock_);
-    if (thread_.joinable() || snap_thread_.joinable()) return -1;
+    if (thread_.joinable() || snaps_.running()) return -1;
     opts_ = opts;
     ctx_ = ctx;
     capacity_ = capacity > 0 ? capacity : 1;
-    budget_.reset(snapshot_bytes);
-    snap_bytes_ = snapshot_bytes;
-    stop_ = snap_stop_ = false;
-    cancel_.store(false);
-    lost_at_stop_ = 0;
-    open_run_.reset();
+    stop_ = false;
+    snaps_.start(opts, snapshot_bytes);
     thread_ = std::thread([this] {
       set_current_thread_name("events");
       run();
     });
-    snap_thread_ = std::thread([this] {
-      set_current_thread_name("snapshots");
-      run_mails();
-    });
-    const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned converters = std::clamp(cores, 1u, unsigned(DVR_SNAPSHOT_CONVERTERS));
-    for (unsigned i = 0; i < converters; ++i)
-      converters_.emplace_back([this, i] {
-        set_current_thread_name(("convert " + std::to_string(i)).c_str());
-        run_converter();
-      });
     return 0;
   }
 
@@ -295,18 +153,21 @@ class EventWorker {
     return 0;
   }
 
+  // The event stage hands its shots over before it says it is idle, so the snapshot stage
+  // is asked only after it.
   bool wait_idle(int timeout_ms, bool snapshots) {
-    std::unique_lock<std::mutex> g(lock_);
-    return idle_.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] {
-      return queue_.empty() && bursts_.empty() && !busy_ &&
-             (!snapshots ||
-              (snap_queue_.empty() && !snap_busy_ && to_convert_.empty() && converting_ == 0));
-    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    {
+      std::unique_lock<std::mutex> g(lock_);
+      if (!idle_.wait_until(g, deadline,
+                            [&] { return queue_.empty() && bursts_.empty() && !busy_; }))
+        return false;
+    }
+    return !snapshots || snaps_.wait_idle(deadline);
   }
 
-  // The event stage finishes its notices (without copying more pictures); the conversions
-  // get DVR_SNAPSHOT_STOP_MS, then the running ones are ended and what is left is mailed
-  // without its picture, counted in one system log line.
+  // The event stage finishes its notices (without copying more pictures), then the snapshot
+  // stage stops.
   void stop() {
     {
       std::lock_guard<std::mutex> g(lock_);
@@ -314,34 +175,7 @@ class EventWorker {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
-    {
-      std::unique_lock<std::mutex> g(lock_);
-      if (!snap_thread_.joinable()) return;
-      // The event stage has handed over its last shots.
-      snap_stop_ = true;
-      snap_wake_.notify_all();
-      conv_wake_.notify_all();
-      idle_.wait_for(g, std::chrono::milliseconds(DVR_SNAPSHOT_STOP_MS),
-                     [this] { return to_convert_.empty() && converting_ == 0; });
-      for (const std::shared_ptr<Snapshot>& s : to_convert_) {
-        s->state = Snapshot::kDone;
-        s->lost_at_stop = true;
-      }
-      to_convert_.clear();
-      cancel_.store(true);
-    }
-    conv_wake_.notify_all();
-    snap_wake_.notify_all();
-    for (std::thread& t : converters_) t.join();
-    converters_.clear();
-    snap_thread_.join();
-    if (lost_at_stop_ > 0) {
-      char text[160];
-      snprintf(text, sizeof text,
-               "%llu DVR event snapshots not converted at exit: their mails go without them",
-               (unsigned long long)lost_at_stop_);
-      write_system_log_line("EVENT", opts_ ? opts_->user_id : "", text);
-    }
+    snaps_.stop();
   }
 
   uint64_t dropped() {
@@ -354,23 +188,14 @@ class EventWorker {
     return queue_.size();
   }
 
-  uint64_t snapshots_done() { return snapshots_done_.load(); }
-
-  uint64_t snapshots_skipped() {
-    std::lock_guard<std::mutex> g(lock_);
-    return skipped_;
-  }
+  uint64_t snapshots_done() { return snaps_.done(); }
+  uint64_t snapshots_skipped() { return snaps_.skipped(); }
 
  private:
   struct Item {
     uint64_t seq;
     int receiver;  // index of the receiver it came from while connected, or -1
     EVENT_NOTICE notice;
-  };
-  // A shot, or the place where a run of skips began.
-  struct SnapItem {
-    Shot shot;
-    std::shared_ptr<SkipRun> run;
   };
 
   void run() {
@@ -407,7 +232,7 @@ class EventWorker {
       const bool pictures = !stop_;
       g.unlock();
       std::vector<Shot> shots;
-      event_stage(ctx_, &item.notice, item.receiver, &budget_, pictures, &shots);
+      event_stage(ctx_, &item.notice, item.receiver, snaps_.budget(), pictures, &shots);
       send_event_mailslot(item.notice);
       for (size_t i = 0; i < shots.size(); ++i) {
         const Picture& p = shots[i].picture;
@@ -422,8 +247,8 @@ class EventWorker {
       if (!queue_.empty() && !stop_ && copied < kCopiedBytes) continue;
       g.unlock();
       save_snapshots(opts_, pending);
+      snaps_.hand_over(pending);
       g.lock();
-      hand_over(pending);
       pending.clear();
       copied = 0;
       busy_ = false;
@@ -431,111 +256,19 @@ class EventWorker {
     }
   }
 
-  // Queues the shots of one notice for the snapshot stage, its saved pictures for the
-  // converters, and keeps the runs of skips. Caller holds lock_.
-  void hand_over(std::vector<Shot>& shots) {
-    for (Shot& s : shots) {
-      if (s.not_taken) ++lost_at_stop_;
-      if (s.skipped) {
-        ++skipped_;
-        if (!open_run_ || open_run_->said) {
-          std::printf("The snapshot queue is full (%zu bytes): DVR event snapshots are skipped.\n",
-                      snap_bytes_);
-          open_run_ = std::make_shared<SkipRun>();
-          open_run_->dvr = s.dvr_name;
-          snap_queue_.push_back(SnapItem{Shot(), open_run_});
-        }
-        ++open_run_->count;
-        if (s.mail_lost) ++open_run_->mails_lost;
-      } else if (s.fresh) {
-        open_run_.reset();  // a picture fitted again: the run is over
-      }
-      if (s.snap && s.slot == 0) to_convert_.push_back(s.snap);
-      if (!s.mail_lost) snap_queue_.push_back(SnapItem{std::move(s), nullptr});
-    }
-    if (!shots.empty()) {
-      snap_wake_.notify_all();
-      conv_wake_.notify_all();
-    }
-  }
-
-  // One converter: the oldest saved picture not yet taken, until the stop ends it.
-  void run_converter() {
-    std::unique_lock<std::mutex> g(lock_);
-    for (;;) {
-      conv_wake_.wait(g, [this] { return cancel_.load() || snap_stop_ || !to_convert_.empty(); });
-      if (cancel_.load() || to_convert_.empty()) return;
-      std::shared_ptr<Snapshot> s = to_convert_.front();
-      to_convert_.pop_front();
-      s->state = Snapshot::kConverting;
-      ++converting_;
-      g.unlock();
-      const bool ok = convert_snapshot(*s, &cancel_);
-      g.lock();
-      if (!ok && cancel_.load()) s->lost_at_stop = true;
-      s->state = Snapshot::kDone;
-      --converting_;
-      snap_wake_.notify_all();
-      idle_.notify_all();
-    }
-  }
-
-  bool front_ready() const {
-    if (snap_queue_.empty()) return false;
-    const SnapItem& f = snap_queue_.front();
-    return f.run || !f.shot.snap || f.shot.snap->state == Snapshot::kDone;
-  }
-
-  // The mailer: each shot's mail once its conversion has ended, in event order.
-  void run_mails() {
-    std::unique_lock<std::mutex> g(lock_);
-    for (;;) {
-      snap_wake_.wait(g, [this] { return (snap_stop_ && snap_queue_.empty()) || front_ready(); });
-      if (snap_queue_.empty()) return;  // stopping, and everything handed over is done
-      SnapItem item = std::move(snap_queue_.front());
-      snap_queue_.pop_front();
-      snap_busy_ = true;
-      if (item.run) item.run->said = true;
-      const SkipRun run = item.run ? *item.run : SkipRun{};
-      if (item.shot.snap && item.shot.snap->lost_at_stop) ++lost_at_stop_;
-      g.unlock();
-      if (item.run) {
-        log_skip_run(opts_, run);
-      } else {
-        mail_shot(item.shot);
-        if (item.shot.snap) snapshots_done_.fetch_add(1);
-      }
-      item = SnapItem{};  // its cost goes back before the stage says it is idle
-      g.lock();
-      snap_busy_ = false;
-      idle_.notify_all();
-    }
-  }
-
   std::mutex lock_;
-  std::condition_variable wake_, snap_wake_, conv_wake_, idle_;
+  std::condition_variable wake_, idle_;
   std::deque<Item> queue_;
   std::deque<Burst> bursts_;
-  std::deque<SnapItem> snap_queue_;
-  std::deque<std::shared_ptr<Snapshot>> to_convert_;  // saved, in event order
-  int converting_ = 0;
-  std::shared_ptr<SkipRun> open_run_;
   bool open_burst_ = false;
   uint64_t next_seq_ = 0;
   uint64_t dropped_ = 0;
-  uint64_t skipped_ = 0;
-  uint64_t lost_at_stop_ = 0;
-  std::atomic<uint64_t> snapshots_done_{0};
-  std::atomic<bool> cancel_{false};  // the stop's deadline passed: converters end
   size_t capacity_ = DVR_EVENT_QUEUE_CAPACITY;
-  size_t snap_bytes_ = DVR_SNAPSHOT_BYTES;
-  SnapshotBudget budget_;
   APP_OPTIONS* opts_ = nullptr;
   APP_CONTEXT* ctx_ = nullptr;
-  std::thread thread_, snap_thread_;
-  std::vector<std::thread> converters_;
-  bool stop_ = false, snap_stop_ = false;
-  bool busy_ = false, snap_busy_ = false;
+  std::thread thread_;
+  bool stop_ = false, busy_ = false;
+  SnapshotStage snaps_;
 };
 
 EventWorker& worker() {
@@ -560,75 +293,6 @@ Picture copy_picture(CHANNEL_INFO& ch, SnapshotBudget* budget, bool take, bool* 
   pic->charge = Charge(budget, bytes);
   pic->surface = SDL_ConvertSurface(ch.surface, ch.surface->format, SDL_SWSURFACE);
   return pic->surface ? pic : nullptr;
-}
-
-// Saves each copied picture of one notice as BMP, once for the events that share it, names
-// each of those events' JPEG, and frees the copies. A picture that cannot be saved leaves
-// its events without one. No lock held.
-void save_snapshots(const APP_OPTIONS* opts, std::vector<Shot>& shots) {
-  for (size_t i = 0; i < shots.size(); ++i) {
-    if (!shots[i].picture) continue;
-    const Picture pic = shots[i].picture;
-    auto snap = std::make_shared<Snapshot>();
-    char bmp[512];
-    bool saved = make_capture_name(opts, bmp, sizeof bmp, shots[i].dvr_name.c_str(),
-                                   shots[i].channel, "bmp") == 0;
-    if (saved && SDL_SaveBMP(pic->surface, bmp) != 0) {
-      std::remove(bmp);
-      saved = false;
-    }
-    if (saved) {
-      snap->bmp = bmp;
-      snap->charge = std::move(pic->charge);  // now paid for on disk
-    } else {
-      debug_message("Unable to save image file.");
-    }
-    for (size_t j = i; j < shots.size(); ++j) {
-      if (shots[j].picture != pic) continue;
-      shots[j].picture.reset();
-      char jpg[512];
-      if (!saved || make_capture_name(opts, jpg, sizeof jpg, shots[j].dvr_name.c_str(),
-                                      shots[j].channel, "jpg") != 0)
-        continue;
-      shots[j].snap = snap;
-      shots[j].slot = snap->jpgs.size();
-      snap->jpgs.emplace_back(jpg);
-    }
-    snap->have.assign(snap->jpgs.size(), 0);
-  }
-}
-
-// Converts a saved picture for every event that shares it and removes its BMP; its bytes go
-// back. False when cjpeg failed, overran or was cancelled: what it wrote is no picture and
-// is deleted.
-bool convert_snapshot(Snapshot& s, const std::atomic<bool>* cancel) {
-  bool ok = !s.jpgs.empty() && convert_to_jpeg(s.bmp.c_str(), s.jpgs[0].c_str(), cancel) == 0;
-  std::remove(s.bmp.c_str());
-  s.bmp.clear();
-  if (!ok) {
-    if (!s.jpgs.empty()) std::remove(s.jpgs[0].c_str());
-    debug_message("Unable to save image file.");
-  } else {
-    s.have[0] = 1;
-    for (size_t i = 1; i < s.jpgs.size(); ++i) {
-      // Each event's own name: a mail that deletes its JPEG leaves the other's.
-      std::error_code ec;
-      s.have[i] = link(s.jpgs[0].c_str(), s.jpgs[i].c_str()) == 0 ||
-                  std::filesystem::copy_file(s.jpgs[0], s.jpgs[i], ec);
-    }
-  }
-  s.charge.release();
-  return ok;
-}
-
-// Queues one event's mail, with its JPEG when it has one. A refused mail keeps its JPEG in
-// the record folder (mail_enqueue deletes it for a repeat, or with attachment off).
-void mail_shot(const Shot& shot) {
-  const char* attach =
-      shot.snap && shot.snap->have[shot.slot] ? shot.snap->jpgs[shot.slot].c_str() : nullptr;
-  if (!shot.snap) debug_message("Unable to save image file.");
-  if (mail_enqueue(shot.dvr_index, shot.dvr_name.c_str(), shot.channel + 1, shot.kind, attach) != 0)
-    debug_message("Don't Send mail. Check recipient and smtp server entry.");
 }
 
 // The numbered line of one event, and what the window is shown of it.
@@ -803,8 +467,8 @@ int event_stage(APP_CONTEXT* ctx, const EVENT_NOTICE* notice, int queued_index,
     s.fresh = m.fresh;
     s.not_taken = m.not_taken;
     if (budget) {
-      if (budget->charge(kShotCost)) {
-        s.cost = Charge(budget, kShotCost);
+      if (budget->charge(SNAPSHOT_SHOT_COST)) {
+        s.cost = Charge(budget, SNAPSHOT_SHOT_COST);
       } else {
         // Not even the mail fits: tens of thousands wait behind a conversion.
         s.picture.reset();

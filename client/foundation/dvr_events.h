@@ -10,7 +10,7 @@
 // and the notice on the mailslot; once no notice waits, or the copies held pass 64 MiB, it
 // saves them as BMP (one picture for the motion and sensor events of a channel in one
 // notice) and frees them, so in a longer burst the event stage goes at the disk's pace. The
-// snapshot stage behind it runs up to DVR_SNAPSHOT_CONVERTERS cjpeg at a time on the saved
+// snapshot stage behind it (snapshot_stage.h) runs up to DVR_SNAPSHOT_CONVERTERS cjpeg at a time on the saved
 // pictures, each picture once (its second event gets a link of its own name to the JPEG),
 // and queues the mails in event order as their conversions end, so a slow conversion delays
 // only later mails, never an alarm. A JPEG is deleted only when cjpeg failed or overran, or
