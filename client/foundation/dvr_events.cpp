@@ -190,6 +190,7 @@ class EventWorker {
 
   uint64_t snapshots_done() { return snaps_.done(); }
   uint64_t snapshots_skipped() { return snaps_.skipped(); }
+  uint64_t snapshots_failed() { return snaps_.failed(); }
 
  private:
   struct Item {
@@ -501,6 +502,8 @@ uint64_t dvr_snapshots_done() { return worker().snapshots_done(); }
 
 uint64_t dvr_snapshots_skipped() { return worker().snapshots_skipped(); }
 
+uint64_t dvr_snapshots_failed() { return worker().snapshots_failed(); }
+
 std::mutex& event_receivers_lock() { return g_receivers_lock; }
 
 const EVENT_NOTICE& last_dvr_event() { return g_last_notice; }
@@ -519,7 +522,12 @@ int handle_dvr_event(APP_OPTIONS* opts, APP_CONTEXT* ctx, const EVENT_NOTICE* no
   save_snapshots(opts, shots);
   for (const Shot& s : shots)
     if (s.snap && s.slot == 0) convert_snapshot(*s.snap, nullptr);
-  for (const Shot& s : shots) mail_shot(s);
+  LostRun lost;
+  for (const Shot& s : shots) {
+    mail_shot(s);
+    lost.note(opts, s);
+  }
+  lost.flush(opts);
   return r;
 }
 

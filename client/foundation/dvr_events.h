@@ -1,25 +1,27 @@
 // The DVR event worker: the main window's actions on DVR events, from the receive thread's
 // notice to the log line and index, event list, event table, pop-up channel, alarm sound,
-// snapshot, alert e-mail and the notice on the mailslot; video-loss marks. (The log's
-// writer and line form are the system log's, config/system_log.h.)
+// snapshot, alert e-mail and the notice on the mailslot; video-loss marks. (The log's writer
+// and line form are the system log's, config/system_log.h.)
 //
 // In the main window the receive threads queue their DVR event notices here themselves
 // (queue_dvr_event), and two workers, one behind the other, do the per-event work in arrival
 // order. The event stage does what must not wait: log line and index, event table, pop-up
 // channel, what the window shows, a copy of each marked channel's picture taken at the event,
 // and the notice on the mailslot; once no notice waits, or the copies held pass 64 MiB, it
-// saves them as BMP (one picture for the motion and sensor events of a channel in one
-// notice) and frees them, so in a longer burst the event stage goes at the disk's pace. The
-// snapshot stage behind it (snapshot_stage.h) runs up to DVR_SNAPSHOT_CONVERTERS cjpeg at a time on the saved
-// pictures, each picture once (its second event gets a link of its own name to the JPEG),
-// and queues the mails in event order as their conversions end, so a slow conversion delays
-// only later mails, never an alarm. A JPEG is deleted only when cjpeg failed or overran, or
-// by mail_enqueue for a repeat within the delay or with attachment off; a mail refused
-// otherwise keeps it in the record folder. The window loop gets only what it shows (event
-// list lines, alarm sounds, video-loss redraws), gathered while it is busy: it is woken with
-// user event 29 and takes everything that came since it last looked in one show_event_news,
-// so a burst costs it one redraw. What it shows goes through hooks the screens register
-// (set_event_action_hooks); without them those steps are skipped.
+// saves them as BMP (one picture for the motion and sensor events of a channel in one notice)
+// and frees them, so in a longer burst the event stage goes at the disk's pace. The snapshot
+// stage behind it (snapshot_stage.h) runs up to DVR_SNAPSHOT_CONVERTERS cjpeg at a time on the
+// saved pictures, each picture once (its second event gets a link of its own name to the
+// JPEG), and queues the mails in event order as their conversions end, so a slow conversion
+// delays only later mails, never an alarm. A JPEG is deleted only when cjpeg failed or
+// overran, or by mail_enqueue for a repeat within the delay or with attachment off; a mail
+// refused otherwise keeps it in the record folder. A picture that cannot be saved or converted
+// is mailed without it, and each run of such losses is one system log line with its count and
+// reason. The window loop gets only what it shows (event list lines, alarm sounds, video-loss
+// redraws), gathered while it is busy: it is woken with user event 29 and takes everything
+// that came since it last looked in one show_event_news, so a burst costs it one redraw. What
+// it shows goes through hooks the screens register (set_event_action_hooks); without them
+// those steps are skipped.
 //
 // Bounds: the event queue holds DVR_EVENT_QUEUE_CAPACITY notices; a notice refused when it is
 // full is counted, and each run of refusals is written to the event log and the system log
@@ -86,6 +88,9 @@ size_t dvr_events_waiting();
 // stage was full, since the program started (one picture shared by two events counts twice).
 uint64_t dvr_snapshots_done();
 uint64_t dvr_snapshots_skipped();
+// Events of the workers whose picture was copied but could not be saved or converted (mailed
+// without it; each run of them is one system log line), since the program started.
+uint64_t dvr_snapshots_failed();
 
 // Both stages for one notice, on the calling thread: the log line and index, the event
 // table, the pop-up channel, the snapshot and the mail of each marked channel, and what the

@@ -47,8 +47,10 @@ void save_snapshots(const APP_OPTIONS* opts, std::vector<Shot>& shots) {
       shots[j].picture.reset();
       char jpg[512];
       if (!saved || make_capture_name(opts, jpg, sizeof jpg, shots[j].dvr_name.c_str(),
-                                      shots[j].channel, "jpg") != 0)
+                                      shots[j].channel, "jpg") != 0) {
+        shots[j].unsaved = true;
         continue;
+      }
       shots[j].snap = snap;
       shots[j].slot = snap->jpgs.size();
       snap->jpgs.emplace_back(jpg);
@@ -83,6 +85,42 @@ void mail_shot(const Shot& shot) {
   if (!shot.snap) debug_message("Unable to save image file.");
   if (mail_enqueue(shot.dvr_index, shot.dvr_name.c_str(), shot.channel + 1, shot.kind, attach) != 0)
     debug_message("Don't Send mail. Check recipient and smtp server entry.");
+}
+
+LostRun::Why LostRun::note(const APP_OPTIONS* opts, const Shot& shot) {
+  Why why = kNone;
+  if (shot.unsaved)
+    why = kNotWritten;
+  else if (shot.snap && !shot.snap->lost_at_stop && !shot.snap->have[shot.slot])
+    // Converted, but its own name could not be linked or copied: the disk refused it.
+    why = shot.snap->have[0] ? kNotWritten : kNotConverted;
+  if (why == kNone) {
+    // A picture that reached its JPEG ends the run; a shot without one leaves it open.
+    if (shot.snap && !shot.snap->lost_at_stop) flush(opts);
+    return kNone;
+  }
+  if (count_ > 0 && why != why_) flush(opts);
+  if (count_++ == 0) {
+    why_ = why;
+    dvr_ = shot.dvr_name;
+    channel_ = shot.channel;
+  }
+  return why;
+}
+
+void LostRun::flush(const APP_OPTIONS* opts) {
+  if (count_ == 0) return;
+  char text[320];
+  snprintf(text, sizeof text,
+           "%llu DVR event snapshots not saved: %s (first from <%s> CH %02d); their mails go "
+           "without them",
+           (unsigned long long)count_,
+           why_ == kNotWritten ? "the picture could not be written to the record folder"
+                               : "cjpeg could not run, failed or overran",
+           dvr_.c_str(), channel_ + 1);
+  write_system_log_line("EVENT", opts ? opts->user_id : "", text);
+  count_ = 0;
+  why_ = kNone;
 }
 
 int SnapshotStage::start(const APP_OPTIONS* opts, size_t snapshot_bytes) {
@@ -229,9 +267,16 @@ void SnapshotStage::run_mails() {
     } else {
       mail_shot(item.shot);
       if (item.shot.snap) done_.fetch_add(1);
+      if (lost_run_.note(opts_, item.shot) != LostRun::kNone) failed_.fetch_add(1);
     }
     item = Item{};  // its cost goes back before the stage says it is idle
     g.lock();
+    // Nothing more waits: the run of lost pictures is said before the stage is idle.
+    if (queue_.empty()) {
+      g.unlock();
+      lost_run_.flush(opts_);
+      g.lock();
+    }
     busy_ = false;
     idle_.notify_all();
   }

@@ -13,10 +13,11 @@
 //
 // Failures: a picture that does not fit the budget is not copied and its event is mailed
 // without one; each run of such skips is written once to the system log with its count. A
-// picture that cannot be saved (no record folder, disk full) or whose cjpeg failed or overran
-// is mailed without it, and what cjpeg wrote is deleted. The stop gives the conversions
-// DVR_SNAPSHOT_STOP_MS, ends the rest, mails their events without pictures and writes one
-// system log line with their count.
+// picture that cannot be saved (no record folder, disk full) or whose cjpeg could not run,
+// failed or overran is mailed without it, what cjpeg wrote is deleted, and each run of such
+// losses is written once to the system log with its count and reason (LostRun). The stop gives
+// the conversions DVR_SNAPSHOT_STOP_MS, ends the rest, mails their events without pictures and
+// writes one system log line with their count.
 #pragma once
 
 #include <atomic>
@@ -130,6 +131,7 @@ struct Shot {
   bool mail_lost = false;          // neither did the mail: the shot is counted, not queued
   bool fresh = false;              // its picture was copied for it: the budget had room again
   bool not_taken = false;          // the stages were stopping: its picture was not copied
+  bool unsaved = false;            // its picture was copied but could not be saved
   Charge cost;                     // charged while it waits
 };
 
@@ -144,6 +146,27 @@ bool convert_snapshot(Snapshot& s, const std::atomic<bool>* cancel);
 // Queues one event's mail, with its JPEG when it has one. A refused mail keeps its JPEG in
 // the record folder (mail_enqueue deletes it for a repeat, or with attachment off).
 void mail_shot(const Shot& shot);
+
+// A run of events whose picture could not be saved or converted, one after another for one
+// reason, written once to the system log with its count: a burst of failures (a full disk, a
+// missing cjpeg) is one line, not one a picture. One owner thread: the mailer, or the caller
+// of handle_dvr_event.
+class LostRun {
+ public:
+  enum Why { kNone, kNotWritten, kNotConverted };
+  // Notes one mailed shot once its conversion has ended: a lost picture joins the run (a run
+  // of another reason is written first), a picture that reached its JPEG ends the run.
+  // Returns why its picture was lost, kNone when it was not (or it had none to lose).
+  Why note(const APP_OPTIONS* opts, const Shot& shot);
+  // Writes the run, if any, and starts anew.
+  void flush(const APP_OPTIONS* opts);
+
+ private:
+  Why why_ = kNone;
+  uint64_t count_ = 0;
+  std::string dvr_;  // of the first lost picture
+  int channel_ = 0;
+};
 
 // The stage's queues and threads; the event worker owns one. All threads joined by stop (or
 // when it goes).
@@ -166,6 +189,7 @@ class SnapshotStage {
   void stop();
   uint64_t done() { return done_.load(); }
   uint64_t skipped();
+  uint64_t failed() { return failed_.load(); }
 
  private:
   // A run of snapshots skipped one after another, said once in the system log when the
@@ -195,6 +219,8 @@ class SnapshotStage {
   uint64_t skipped_ = 0;
   uint64_t lost_at_stop_ = 0;
   std::atomic<uint64_t> done_{0};
+  std::atomic<uint64_t> failed_{0};
+  LostRun lost_run_;                 // the mailer's
   std::atomic<bool> cancel_{false};  // the stop's deadline passed: converters end
   size_t bytes_ = DVR_SNAPSHOT_BYTES;
   SnapshotBudget budget_;

@@ -1,7 +1,8 @@
 // The main window's actions on a DVR event: log lines and index, numbering, what the window
 // is shown (gathered), pop-up channel, sound, snapshot and its clean-up, video-loss marks;
-// notices that must change nothing; the two stages' queues, the trace of what they refused
-// or skipped, alarms that never wait on a conversion, and events that outlive a disconnect.
+// notices that must change nothing; the two stages' queues, the trace of what they refused,
+// skipped or lost, alarms that never wait on a conversion, a burst that keeps every picture,
+// and events that outlive a disconnect.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -142,13 +143,13 @@ class EventActions : public testing::Test {
     ASSERT_EQ(0, chdir(cwd_.c_str()));
     (void)std::system(("rm -rf " + dir_).c_str());
   }
-  RECEIVER_INFO* add(const char* name) {
+  RECEIVER_INFO* add(const char* name, int channels = 4) {
     RECEIVER_INFO* rx = &ctx_->receivers[ctx_->num_receivers];
     EXPECT_EQ(init_receiver(rx), 0);
     rx->index = ctx_->num_receivers++;
     rx->context = ctx_.get();
-    rx->num_video = 4;
-    rx->channel_mask = 0xF;
+    rx->num_video = channels;
+    rx->channel_mask = (1u << channels) - 1;
     std::snprintf(rx->name, sizeof rx->name, "%s", name);
     assign_channel_ids(rx);
     return rx;
@@ -265,19 +266,24 @@ TEST_F(EventActions, video_loss_marks_channels_and_redraws_the_shown_one) {
 // The snapshot stays in the record folder as a JPEG unless its mail is a repeat within the
 // delay, attachment is off, or the converter failed or overran its time (what it wrote is no
 // picture); a mail refused for want of a recipient or room keeps it. An overrunning
-// converter is ended and reaped before its file is deleted.
+// converter is ended and reaped before its file is deleted. A picture that could not be
+// saved or converted is said in the system log, with the reason.
 TEST_F(EventActions, snapshot_jpeg_goes_only_for_a_repeat_no_attachment_or_a_failed_converter) {
   rx_->channels[1].surface = picture();
   ASSERT_NE(nullptr, rx_->channels[1].surface);
   enum Before { kNothing, kSameEvent, kFullQueue };
+  const char* not_converted = "cjpeg could not run, failed or overran";
+  const char* not_written = "the picture could not be written to the record folder";
   struct Case {
     const char* what;
     bool recipient;
     int attachment;
     Before before;          // what the mail queue got first
-    std::string converter;  // "" the real cjpeg
+    std::string converter;  // "" the real cjpeg, "-" none on the PATH
     size_t jpegs_left;
     int mails_queued;
+    const char* lost = nullptr;  // the system log's reason
+    bool blocked = false;        // the record folder cannot be made: a file holds its place
   } cases[] = {
       {"mailed", true, 1, kNothing, "", 1, 1},
       {"mail refused: no recipient", false, 1, kNothing, "", 1, 0},
@@ -285,15 +291,26 @@ TEST_F(EventActions, snapshot_jpeg_goes_only_for_a_repeat_no_attachment_or_a_fai
       {"a repeat within the delay", true, 1, kSameEvent, "", 0, 1},
       {"attachment off", true, 0, kNothing, "", 0, 1},
       // Mailed without the picture.
-      {"converter failed", true, 1, kNothing, "printf '\\377\\330partial'\nexit 1\n", 0, 1},
+      {"converter failed", true, 1, kNothing, "printf '\\377\\330partial'\nexit 1\n", 0, 1,
+       not_converted},
       {"converter overran", true, 1, kNothing,
-       "printf '\\377\\330partial'\necho $$ > '" + dir_ + "/hung.pid'\nexec sleep 60\n", 0, 1},
+       "printf '\\377\\330partial'\necho $$ > '" + dir_ + "/hung.pid'\nexec sleep 60\n", 0, 1,
+       not_converted},
+      {"no converter", true, 1, kNothing, "-", 0, 1, not_converted},
+      {"record folder unwritable", true, 1, kNothing, "", 0, 1, not_written, true},
   };
+  std::ofstream(dir_ + "/blocker") << "a file, not a folder";
+  const std::string sys_log = today("logs/sys%Y%m%d.txt");
+  const std::string said = " DVR event snapshots not saved: ";
   int day = 8;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     mail_queue_init();
+    if (!path_.empty()) setenv("PATH", path_.c_str(), 1);
     (void)std::system(("rm -rf " + dir_ + "/rec").c_str());
+    ASSERT_EQ(
+        0, load_system_info(
+               ("[SYSTEM]\nrec_path=" + dir_ + (c.blocked ? "/blocker" : "") + "/rec/\n").c_str()));
     ASSERT_EQ(0,
               load_email_info((std::string("[EMAIL]\nreceipient=") + (c.recipient ? "ops@x" : "") +
                                "\nsmtpserver=" + (c.recipient ? "127.0.0.1" : "") +
@@ -303,15 +320,25 @@ TEST_F(EventActions, snapshot_jpeg_goes_only_for_a_repeat_no_attachment_or_a_fai
     for (int ch = 1; c.before == kFullQueue && ch <= MAIL_QUEUE_SLOTS; ++ch) {
       ASSERT_EQ(0, mail_enqueue(0, "DVR-0", ch, 0x02, nullptr));
     }
-    if (!c.converter.empty())
+    if (c.converter == "-") {
+      converter("");  // keeps the PATH
+      setenv("PATH", (dir_ + "/no-cjpeg").c_str(), 1);
+    } else if (!c.converter.empty()) {
       converter(c.converter);
-    else if (!path_.empty())
-      setenv("PATH", path_.c_str(), 1);
+    }
+    const std::string sys_before = read_file(sys_log);
     EVENT_NOTICE n = notice("DVR-1", 0x02, 0x2, 0, noon(2021, 3, day++));
     ASSERT_EQ(0, handle_dvr_event(nullptr, ctx_.get(), &n));
     const std::vector<std::string> shots = files_in(dir_ + "/rec");
     ASSERT_EQ(c.jpegs_left, shots.size());
     EXPECT_EQ(c.mails_queued, mail_queue_count());
+    const std::string sys = read_file(sys_log).substr(sys_before.size());
+    if (c.lost) {
+      const std::string line =
+          "|EVENT|1" + said + c.lost + " (first from <DVR-1> CH 02); their mails go without them\n";
+      EXPECT_NE(std::string::npos, sys.find(line)) << sys;
+    }
+    EXPECT_EQ(c.lost ? 1u : 0u, count_lines(sys)) << sys;
     if (const int pid = std::atoi(read_file(dir_ + "/hung.pid").c_str()); pid > 0) {
       EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH)
           << "the converter still runs, or is unreaped";
@@ -414,6 +441,60 @@ TEST_F(EventActions, alarms_never_wait_behind_snapshots_and_a_full_snapshot_stag
       "|EVENT|4 DVR event snapshots skipped: the snapshot queue was full (first from <DVR-1>)\n";
   ASSERT_NE(std::string::npos, sys.find(said)) << sys;
   EXPECT_EQ(sys.find("snapshots skipped"), sys.rfind("snapshots skipped"));
+}
+
+// A burst of motion+sensor notices on 16 channels keeps a whole JPEG for every event, while
+// eight conversions run side by side and the mailer waits on each; a burst whose converter
+// fails leaves no JPEG and says so in one system log line, not one a picture.
+TEST_F(EventActions, a_burst_keeps_a_jpeg_for_every_event_or_says_its_failures_once) {
+  constexpr int kNotices = 20, kChannels = 16, kEvents = kNotices * 2 * kChannels;
+  RECEIVER_INFO* rx = add("DVR-16", kChannels);
+  for (int k = 0; k < kChannels; ++k) ASSERT_NE(nullptr, rx->channels[k].surface = picture());
+  ASSERT_NO_FATAL_FAILURE(open_mailslot());
+  const std::string sys_log = today("logs/sys%Y%m%d.txt");
+  for (const bool failing : {false, true}) {
+    SCOPED_TRACE(failing ? "failing cjpeg" : "cjpeg");
+    if (failing) converter("printf '\\377\\330partial'\nexit 1\n");
+    (void)std::system(("rm -rf " + dir_ + "/rec").c_str());
+    const std::string sys_before = read_file(sys_log);
+    const uint64_t done_before = dvr_snapshots_done(), failed_before = dvr_snapshots_failed();
+    ASSERT_EQ(0, start_event_actions(nullptr, ctx_.get(), 64));
+    const int64_t now = time(nullptr);
+    {
+      // The whole burst waits behind the first notice, and goes to the converters at once.
+      std::lock_guard<std::mutex> hold(event_receivers_lock());
+      for (int i = 0; i < kNotices; ++i)
+        ASSERT_EQ(0, queue_dvr_event(notice("DVR-16", 0x22, 0xFFFF, 0xFFFF, now + i), rx->index));
+    }
+    ASSERT_TRUE(wait_event_actions_idle(60000));
+    stop_event_actions();
+    EXPECT_EQ(kNotices, forwarded(kNotices));
+    EXPECT_EQ(uint64_t(kEvents), dvr_snapshots_done() - done_before);
+    const std::vector<std::string> jpegs = files_in(dir_ + "/rec");
+    const std::string sys = read_file(sys_log).substr(sys_before.size());
+    if (failing) {
+      EXPECT_TRUE(jpegs.empty()) << jpegs.size();
+      EXPECT_EQ(uint64_t(kEvents), dvr_snapshots_failed() - failed_before);
+      EXPECT_EQ("|EVENT|" + std::to_string(kEvents) +
+                    " DVR event snapshots not saved: cjpeg could not run, failed or overran "
+                    "(first from <DVR-16> CH 01); their mails go without them\n",
+                sys.substr(std::min(sys.size(), sys.find('|', sys.find('|') + 1))))
+          << sys;
+      EXPECT_EQ(1u, count_lines(sys)) << sys;
+      continue;
+    }
+    // Every mail was handed its JPEG, and every JPEG is whole.
+    EXPECT_EQ(0u, dvr_snapshots_failed() - failed_before);
+    EXPECT_EQ(size_t(kEvents), jpegs.size());
+    int whole = 0;
+    for (const std::string& j : jpegs) {
+      const std::string b = read_file(dir_ + "/rec/" + j);
+      whole += b.size() > 4 && b.rfind("\xFF\xD8", 0) == 0 &&
+               b.compare(b.size() - 2, 2, "\xFF\xD9") == 0;
+    }
+    EXPECT_EQ(kEvents, whole);
+    EXPECT_EQ(std::string::npos, sys.find("not saved")) << sys;
+  }
 }
 
 // A converter that hangs holds the stop a bounded time, not its 3 s for every picture queued
