@@ -4,13 +4,15 @@
 // shows the event news and answers a tick pushed every 2 ms. Prints the window thread's
 // longest stall (its longest time on one event; and a tick's longest wait to be handled,
 // which adds the machine's scheduling), the events per second of the event stage, the
-// snapshots saved and skipped, the time from the first notice to the last JPEG and the
+// snapshots kept (JPEG files on disk at the end, each a whole JPEG), failed (not saved or
+// not converted) and skipped, the time from the first notice to the last JPEG and the
 // process's peak resident memory during the burst, beside the disk's plain write rate of the
 // same BMP bytes and cjpeg's own rate on one such picture times the cores, and the cost of
 // one such notice done wholly on the calling thread.
 //
-// Usage: events_bench [notices]   (default 16). Runs without a display (SDL's dummy video);
-// snapshots go to a temporary record folder, removed at the end.
+// Usage: events_bench [notices] [--log PATH]   (default 16 notices). Prints only its figures;
+// what the client prints goes to the log (events_bench.log). Runs without a display (SDL's
+// dummy video); snapshots go to a temporary record folder, removed at the end.
 #include <SDL/SDL.h>
 #include <unistd.h>
 
@@ -32,6 +34,7 @@
 #include "client/foundation/dvr_events.h"
 #include "client/foundation/mail_queue.h"
 #include "client/foundation/user_events.h"
+#include "bench/figures_only.h"
 #include "client/links/link_notices.h"
 #include "peers/media/media_gen.h"
 
@@ -131,13 +134,38 @@ struct WindowLoop {
   }
 };
 
+// The whole JPEGs in `dir`: files that start with FFD8 and end with FFD9.
+int whole_jpegs(const std::string& dir) {
+  int whole = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+    if (e.path().extension() != ".jpg") continue;
+    FILE* f = fopen(e.path().c_str(), "rb");
+    if (!f) continue;
+    unsigned char head[2] = {}, tail[2] = {};
+    const bool ok =
+        fread(head, 1, 2, f) == 2 && fseek(f, -2, SEEK_END) == 0 && fread(tail, 1, 2, f) == 2;
+    fclose(f);
+    whole += ok && head[0] == 0xFF && head[1] == 0xD8 && tail[0] == 0xFF && tail[1] == 0xD9;
+  }
+  return whole;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int notices = argc > 1 ? std::max(1, atoi(argv[1])) : 16;
+  bench::figures_only(bench::log_path("events_bench", argc, argv));
+  int notices = 16;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--log") {
+      ++i;
+      continue;
+    }
+    notices = std::max(1, atoi(argv[i]));
+  }
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-    printf("SDL_Init failed: %s\n", SDL_GetError());
+    fprintf(stderr, "SDL_Init failed: %s\n", SDL_GetError());
     return 1;
   }
   char dir_tmpl[] = "/tmp/events-bench-XXXXXX";
@@ -146,8 +174,10 @@ int main(int argc, char** argv) {
   const std::filesystem::path cwd = std::filesystem::current_path();
   if (chdir(dir.c_str()) != 0) return 1;
   load_system_info(("[SYSTEM]\nrec_path=" + dir + "/rec/\n").c_str());
-  load_email_info(
-      "[EMAIL]\nreceipient=ops@example.com\nsmtpserver=127.0.0.1:1\nattachment=1\ndelay=600\n");
+  // Each mail is composed and then refused for want of a recipient, which keeps its JPEG: the
+  // JPEGs left are what the snapshot stage made (a repeat within the delay, as each channel's
+  // next event is, would delete its JPEG by design).
+  load_email_info("[EMAIL]\nreceipient=\nsmtpserver=\nattachment=1\ndelay=600\n");
   mail_queue_init();
   APP_CONTEXT* ctx = &app_context;
   set_up(ctx);
@@ -158,7 +188,7 @@ int main(int argc, char** argv) {
                          },
                          nullptr, nullptr});
 
-  printf(
+  bench::figure(
       "DVR event path: %d notices of 16 channels motion+sensor (32 events each), %dx%d "
       "pictures, window loop ticked every 2 ms\n",
       notices, kWidth, kHeight);
@@ -174,7 +204,8 @@ int main(int argc, char** argv) {
   start_event_actions(nullptr, ctx);
   reset_peak_memory();
   const long rss_before = status_kib("VmRSS");
-  const uint64_t done_before = dvr_snapshots_done(), skipped_before = dvr_snapshots_skipped();
+  const uint64_t done_before = dvr_snapshots_done(), skipped_before = dvr_snapshots_skipped(),
+                 failed_before = dvr_snapshots_failed();
   WindowLoop loop;
   std::thread window([&] { loop.run(ctx); });
   std::atomic<bool> ticking{true};
@@ -205,6 +236,9 @@ int main(int argc, char** argv) {
   const int events = notices * 2 * kChannels;
   const uint64_t snapshots = dvr_snapshots_done() - done_before;
   const uint64_t skipped = dvr_snapshots_skipped() - skipped_before;
+  const uint64_t failed = dvr_snapshots_failed() - failed_before;
+  // What the burst left: the JPEGs on disk, whole, before anything else writes there.
+  const int kept = whole_jpegs("rec");
 
   // The disk's plain write rate for the same BMP bytes, into the same folder.
   const size_t bmp_bytes = 54 + size_t(kWidth) * kHeight * 4;
@@ -236,25 +270,28 @@ int main(int argc, char** argv) {
   const double cjpeg_ms = ms_since(c0) / runs;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
 
-  printf(
+  bench::figure(
       "  window thread's longest stall: %8.2f ms  (budget 50 ms; a tick's longest wait, "
       "scheduling included, %.1f ms)\n",
       loop.longest_stall_ms, loop.longest_tick_wait_ms);
-  printf(
+  bench::figure(
       "  event stage:                  %8.1f events/s  (%d events logged, listed and "
       "forwarded in %.0f ms)\n",
       events * 1000.0 / event_stage_ms, events, event_stage_ms);
-  printf("  snapshots:                    %8llu saved, %llu skipped (of %d events)\n",
-         (unsigned long long)snapshots, (unsigned long long)skipped, events);
-  printf("  time to the last JPEG:        %8.0f ms  (%.1f snapshots/s)\n", snapshot_stage_ms,
-         snapshots * 1000.0 / snapshot_stage_ms);
-  printf("  peak memory during the burst: %8.1f MiB  (%.1f MiB before it)\n", peak / 1024.0,
-         rss_before / 1024.0);
-  printf("  disk's plain write, same BMPs: %8.1f MB/s = %.1f snapshots/s\n",
-         double(bmp_bytes) * plain / 1e6 / (write_ms / 1000.0), plain * 1000.0 / write_ms);
-  printf("  cjpeg on one picture:         %8.1f ms = %.1f/s, x %u cores = %.1f/s\n", cjpeg_ms,
-         1000.0 / cjpeg_ms, cores, cores * 1000.0 / cjpeg_ms);
-  printf("  one notice on one thread, both stages: %.0f ms\n", on_window_ms);
+  bench::figure(
+      "  snapshots:                    %8d kept as whole JPEGs, %llu failed, %llu skipped (of %d "
+      "events, %llu handed to cjpeg)\n",
+      kept, (unsigned long long)failed, (unsigned long long)skipped, events,
+      (unsigned long long)snapshots);
+  bench::figure("  time to the last JPEG:        %8.0f ms  (%.1f snapshots/s)\n", snapshot_stage_ms,
+                kept * 1000.0 / snapshot_stage_ms);
+  bench::figure("  peak memory during the burst: %8.1f MiB  (%.1f MiB before it)\n", peak / 1024.0,
+                rss_before / 1024.0);
+  bench::figure("  disk's plain write, same BMPs: %8.1f MB/s = %.1f snapshots/s\n",
+                double(bmp_bytes) * plain / 1e6 / (write_ms / 1000.0), plain * 1000.0 / write_ms);
+  bench::figure("  cjpeg on one picture:         %8.1f ms = %.1f/s, x %u cores = %.1f/s\n",
+                cjpeg_ms, 1000.0 / cjpeg_ms, cores, cores * 1000.0 / cjpeg_ms);
+  bench::figure("  one notice on one thread, both stages: %.0f ms\n", on_window_ms);
 
   for (CHANNEL_INFO& ch : ctx->receivers[0].channels) {
     SDL_FreeSurface(ch.surface);
