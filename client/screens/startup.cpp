@@ -458,6 +458,12 @@ static int load_setup(APP_OPTIONS* opts, APP_CONTEXT* ctx) {
     release_early();
     return -1;
   }
+  // A fatal box of a load that still went through (a [SYSTEM] or [EMAIL] line with no key)
+  // ends the program here, with the same exit code as a failed load.
+  if (app_quit.load()) {
+    release_early();
+    return -1;
+  }
 
   // Update check.
   RC_SYSTEM_INFO sys{};

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <signal.h>
@@ -267,6 +268,20 @@ TEST_F(StartupRun, UnreadableSetupShowsTheBoxAndEnds) {
     EXPECT_EQ(count(log, "|START|"), 1u);  // the START line comes before setup.cfg is read
     EXPECT_EQ(count(log, "|EXIT|"), 0u);
   }
+  // A fatal box of a load that went through ends the program the same way, never with 0.
+  fs::path dir = make_tree();
+  std::string cfg = read_file(dir / "setup.cfg");
+  const size_t at = cfg.find("\nwatchdog=");
+  ASSERT_NE(at, std::string::npos) << cfg;
+  cfg.replace(at + 1, strlen("watchdog"), "");
+  fs::remove(dir / "setup.cfg");  // a hard link into the run tree
+  std::ofstream(dir / "setup.cfg", std::ios::binary) << cfg;
+  Outcome r = run(dir, {"-k"});
+  EXPECT_EQ(r.code, 255);
+  EXPECT_NE(r.err.find("ZOL Main: Invalid setup.cfg:sscanf(item, value) failed.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(count(system_log(dir), "|EXIT|"), 0u);
 }
 
 TEST_F(StartupRun, LoginNotCompletedStillWritesExitAndNoLogin) {
