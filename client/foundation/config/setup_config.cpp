@@ -17,6 +17,20 @@
 
 #include "client/foundation/config/utils.h"
 
+const char* setup_line_header(const char* line, size_t* len) {
+  if (!line) return nullptr;
+  const char* at = line + strspn(line, " \t");
+  if (*at != '[') return nullptr;
+  const size_t name = strcspn(at + 1, "[]=\r\n");
+  if (name == 0 || at[1 + name] != ']') return nullptr;
+  const char* rest = at + 2 + name;
+  rest += strspn(rest, " \t");
+  if (*rest != '\0' && *rest != '\r' && *rest != '\n' && *rest != ';' && *rest != '#')
+    return nullptr;
+  if (len) *len = name + 2;
+  return at;
+}
+
 namespace {
 
 // One complete load of setup.cfg. Group records point into the member vectors of the same
@@ -120,16 +134,18 @@ class LineCursor {
   }
 
  private:
-  // A header counts only where a line starts (after blanks, or a byte-order mark that
-  // opens the file): the same text inside a line (a password's encoding, a camera name)
-  // is data of that line.
+  // The header's line when it stands as a line of its own (setup_line_header), else null:
+  // the same text inside a line (a password's encoding, a camera name) is data of that line.
   static const char* find_header(const char* text, const char* header) {
-    for (const char* at = strstr(text, header); at; at = strstr(at + 1, header)) {
-      const char* from = at;
-      while (from > text && (from[-1] == ' ' || from[-1] == '\t')) --from;
-      if (from == text || from[-1] == '\n' || from[-1] == '\r' ||
-          (from == text + 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0))
-        return at;
+    const size_t want = strlen(header);
+    // A byte-order mark may open the file.
+    const char* line = memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
+    while (*line) {
+      size_t len = 0;
+      const char* at = setup_line_header(line, &len);
+      if (at && len == want && memcmp(at, header, want) == 0) return at;
+      line += strcspn(line, "\r\n");
+      line += strspn(line, "\r\n");
     }
     return nullptr;
   }
@@ -139,13 +155,11 @@ class LineCursor {
   bool found_ = false;
 };
 
-// A header line of another section: "[...]" alone on its line. Lines of a section stop
-// there even when its count promised more, so the next header is never read as data.
+// A header line of another section. Lines of a section stop there even when its count
+// promised more, so the next header is never read as data.
 bool is_section_header(const char* line) {
-  if (line[0] != '[' || strchr(line, '=')) return false;
-  const char* end = line + strlen(line);
-  while (end > line && (end[-1] == ' ' || end[-1] == '\t')) --end;
-  return end > line + 1 && end[-1] == ']';
+  size_t len = 0;
+  return setup_line_header(line, &len) != nullptr;
 }
 
 // Scratch fields for sscanf: each as long as the line, so no conversion can overrun it.
@@ -223,7 +237,8 @@ bool parse_dvr_line(const char* line, RC_DVR_INFO& d, int line_no) {
   Scratch s(1, line);
   const char* p = line;
   int cuts = 0;
-  for (int f = 0; f < kDvrLineFields; ++f) {
+  int f = 0;
+  for (; f < kDvrLineFields; ++f) {
     int used = 0;
     int number = 0;
     const bool numeric =
@@ -248,7 +263,22 @@ bool parse_dvr_line(const char* line, RC_DVR_INFO& d, int line_no) {
   // Separators alone may be left: the writer ends a line before its first empty text.
   const bool left = p[strspn(p, "\t ,\"=")] != '\0';
   if (left) printf("setup.cfg: [DVR] line %d holds text that none of its fields takes.\n", line_no);
-  return !left && cuts == 0;
+  // Fields go by position, so a camera name too many or too few moves the user and the
+  // password. The writer puts all 16 names before a user and always a separator and one
+  // whole encoded password after it (nothing after the separator for an empty password).
+  bool miscounted = false;
+  if (f == kDvrPasswordField) {
+    miscounted = *p == '\0';  // the user's separator is missing: one name too few
+  } else if (f == kDvrLineFields) {
+    const char* pw = s[0];
+    const size_t n = (static_cast<unsigned char>(pw[0]) - 32u) & 63u;
+    size_t len = strlen(pw);
+    while (len > 0 && pw[len - 1] == ' ') --len;  // blanks after it change nothing
+    miscounted = len != 1 + (n + 2) / 3 * 4;      // a name too many: more than the password
+  }
+  if (miscounted)
+    printf("setup.cfg: [DVR] line %d does not hold 16 camera names before its user.\n", line_no);
+  return !left && cuts == 0 && !miscounted;
 }
 
 int read_dvr(SetupTables& t, const char* text) {
@@ -542,10 +572,12 @@ bool store_email_key(RC_EMAIL_INFO& m, const char* key, const char* v) {
   return true;
 }
 
-// The key = value loop shared by [SYSTEM] (key and value required) and [EMAIL] (key only).
+// The key = value loop shared by [SYSTEM] and [EMAIL]: "key=" reads as an empty value, and
+// the loop ends at the next section's header, so a missing key never takes a line of
+// another section. A line with no key at all is the fatal box (the load goes on).
 template <typename Record, typename Store>
 int read_keys(Record& rec, const char* text, const char* header, const char* missing_msg,
-              int wanted, bool value_required, Store store) {
+              int wanted, Store store) {
   LineCursor cur(text, header);
   if (!cur.ok()) {
     fatal_box(missing_msg);
@@ -555,10 +587,9 @@ int read_keys(Record& rec, const char* text, const char* header, const char* mis
   int recognised = 0;
   while (recognised < wanted) {
     char* line = cur.next();
-    if (!line) break;
+    if (!line || is_section_header(line)) break;
     Scratch s(2, line);
-    int got = sscanf(line, "%[^\t =]%*[\t =]%[^\t]", s[0], s[1]);
-    if (got < (value_required ? 2 : 1)) {
+    if (sscanf(line, "%[^\t =]%*[\t =]%[^\t]", s[0], s[1]) < 1) {
       fatal_box("Invalid setup.cfg:sscanf(item, value) failed.\n");
       break;
     }
@@ -567,14 +598,45 @@ int read_keys(Record& rec, const char* text, const char* header, const char* mis
   return 0;
 }
 
+// What a key missing from [SYSTEM] or [EMAIL] holds: the demo setup.cfg's values, and the
+// log folder the system log writes to.
+RC_SYSTEM_INFO system_defaults() {
+  RC_SYSTEM_INFO s{};
+  s.num_decoder = 2;
+  s.cycle_time = 5;
+  copy_field(s.rec_path, "./record/");
+  copy_field(s.log_path, "./logs/");
+  s.buf_level = 1.0f;
+  s.enable_log = 1;
+  s.enable_alarm = 1;
+  s.max_select = 16;
+  copy_field(s.motion_wav, "wave\\ding.wav");
+  copy_field(s.sensor_wav, "wave\\chord.wav");
+  copy_field(s.language, "English");
+  copy_field(s.resolution, "1280x1024");
+  s.event_popup_time = 5;
+  s.relay_duration = 5;
+  return s;
+}
+
+RC_EMAIL_INFO email_defaults() {
+  RC_EMAIL_INFO m{};
+  copy_field(m.subject, "DVR event");
+  m.attachment = 1;
+  m.delay = 60;
+  return m;
+}
+
 int read_system(SetupTables& t, const char* text) {
+  t.sys = system_defaults();
   return read_keys(t.sys, text, "[SYSTEM]", "Invalid setup.cfg:strstr(cfg, [SYSTEM]) failed.\n", 19,
-                   true, store_system_key);
+                   store_system_key);
 }
 
 int read_email(SetupTables& t, const char* text) {
+  t.mail = email_defaults();
   return read_keys(t.mail, text, "[EMAIL]", "Invalid setup.cfg:strstr(cfg, [EMAIL]) failed.\n", 13,
-                   false, store_email_key);
+                   store_email_key);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 // failed step and return a small negative code naming it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Protocol codes of the DVR models (get_protocol_code).
@@ -126,9 +127,17 @@ struct RC_FILE_INFO {
   char path[255];
 };
 
+// The section header a line opens: "[NAME]" (NAME without '[', ']' or '=') after blanks,
+// followed by nothing but blanks or a comment that starts with ';' or '#'. The line ends at
+// NUL, '\r' or '\n'. Returns where "[NAME]" starts and puts its length in *len (when len is
+// not null); nullptr when the line is data. The one rule of every reader (a section's
+// header, and the end of the section before it) and of the writer. Any thread.
+const char* setup_line_header(const char* line, size_t* len);
+
 // Loads `path` whole and runs the section readers in file order of the setup tool. A
-// section header ("[DVR]", "[GROUP_3]") counts only at the start of a line (blanks before
-// it allowed).
+// section header counts only as a line of its own (setup_line_header). In [SYSTEM] and
+// [EMAIL] a key missing from the file takes its default (the demo file's value; log_path
+// "./logs/", where the logs are written) and a key with an empty value reads as empty.
 // 0; -1 stat, -2 open, -3 memory, -5 [DVR], -6 [GROUP], -7 [USER], -8 [SYSTEM],
 // -9 [EMAIL]/[LANGUAGE]/[RESOLUTION]. Window-loop thread only.
 int load_setup_info(const char* path);

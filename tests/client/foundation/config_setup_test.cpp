@@ -201,29 +201,50 @@ TEST_F(ConfigTest, unreadable_file_fails_at_stat) {
   EXPECT_EQ(app_quit.load(), 1);
 }
 
-TEST_F(ConfigTest, short_system_section_ends_client_but_load_succeeds) {
-  // Unknown keys are skipped without counting, so the next header is read as a key line.
-  std::string text = replace(base_text(), "relay_duration=300\n", "colour=blue\n");
+TEST_F(ConfigTest, missing_or_empty_system_and_email_keys_take_defaults_and_reading_goes_on) {
+  // An older or hand-edited file: a missing key takes its default (not what an earlier load
+  // held), "key=" reads as empty, and neither stops the keys after it nor shows a box.
+  ASSERT_EQ(load_text(base_text()), 0);
+  std::string text = replace(base_text(), "log_path=./logs/\n", "");
+  text = replace(text, "max_select=-3\n", "");
+  text = replace(text, "rec_path=./rec/", "rec_path=");
+  text = replace(text, "relay_duration=300", "colour=blue");  // unknown: counts for nothing
+  text = replace(text, "bcc=b@example.com", "bcc=");
+  text = replace(text, "subject=Alarm here\n", "");
+  text = replace(text, "delay=30\n", "");
   ASSERT_EQ(load_text(text), 0);
-  EXPECT_EQ(texts_of_boxes(),
-            std::vector<std::string>{"Invalid setup.cfg:sscanf(item, value) failed.\n"});
-  EXPECT_EQ(app_quit.load(), 1);
-  EXPECT_EQ(get_cycle_time(), 7u);  // keys before the failure were stored
-}
-
-TEST_F(ConfigTest, empty_value_fails_in_system_but_clears_in_email) {
-  ASSERT_EQ(load_text(replace(base_text(), "rec_path=./rec/", "rec_path=")), 0);
-  EXPECT_EQ(boxes().size(), 1u);
-  EXPECT_EQ(app_quit.load(), 1);
-
-  boxes().clear();
-  app_quit.store(0);
-  ASSERT_EQ(load_text(replace(base_text(), "bcc=b@example.com", "bcc=")), 0);
-  EXPECT_TRUE(boxes().empty());
+  EXPECT_TRUE(boxes().empty()) << boxes().front();
+  EXPECT_EQ(app_quit.load(), 0);
+  RC_SYSTEM_INFO sys;
+  copy_system_info(&sys);
+  EXPECT_STREQ(sys.log_path, "./logs/");  // where the system log writes
+  EXPECT_EQ(sys.max_select, 16);
+  EXPECT_STREQ(sys.rec_path, "");
+  EXPECT_EQ(sys.relay_duration, 5u);
+  EXPECT_EQ(sys.enable_alarm, 1);  // keys after the gaps are read
+  EXPECT_STREQ(sys.language, "English");
+  EXPECT_EQ(sys.event_popup_time, 9u);
   RC_EMAIL_INFO m;
   copy_email_info(&m);
   EXPECT_STREQ(m.bcc, "");
   EXPECT_STREQ(m.username, "mailer");
+  EXPECT_STREQ(m.subject, "DVR event");
+  EXPECT_EQ(m.delay, 60u);
+  EXPECT_STREQ(m.receipient, "ops@example.com");
+
+  // The setup tool's own empty value reads back as empty, and the keys after it too.
+  ASSERT_EQ(load_text(replace(base_text(), "log_path=./logs/", "log_path=")), 0);
+  EXPECT_TRUE(boxes().empty());
+  copy_system_info(&sys);
+  EXPECT_STREQ(sys.log_path, "");
+  EXPECT_EQ(sys.max_select, -3);
+  EXPECT_EQ(sys.relay_duration, 300u);
+
+  // A line with no key at all is still the box (and ends the client).
+  ASSERT_EQ(load_text(replace(base_text(), "watchdog=1", "=1")), 0);
+  EXPECT_EQ(texts_of_boxes(),
+            std::vector<std::string>{"Invalid setup.cfg:sscanf(item, value) failed.\n"});
+  EXPECT_EQ(app_quit.load(), 1);
 }
 
 TEST_F(ConfigTest, overlong_values_are_cut_at_their_field_width) {
@@ -260,11 +281,45 @@ TEST_F(ConfigTest, counts_beyond_the_lines_stop_at_the_next_section) {
   std::string text = replace(base_text(), "num_dvr=2", "num_dvr=5");
   text = replace(text, "num_user=2", "num_user=9");
   text = replace(text, "num_language=2", "num_language=1000000");
-  ASSERT_EQ(load_text(text), 0);
-  EXPECT_EQ(get_num_dvr(), 2);
-  EXPECT_EQ(get_num_user(), 2);
+  // A header with a comment after it is found as its section's header and ends the
+  // section before it: one rule for both.
+  for (const std::string& t : {text, replace(replace(text, "[GROUP]\n", "[GROUP] ; groups\n"),
+                                             "[SYSTEM]\n", "[SYSTEM]\t# keys\n")}) {
+    ASSERT_EQ(load_text(t), 0);
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_EQ(get_num_dvr(), 2);
+    EXPECT_EQ(get_damaged_dvr_line(1), nullptr);
+    EXPECT_EQ(get_num_user(), 2);
+    EXPECT_EQ(get_num_language(), 2);
+    EXPECT_EQ(get_num_group(), 1);
+    EXPECT_EQ(get_cycle_time(), 7u);
+  }
+  // "[x]=..." is a key line, not a header, however it looks.
+  ASSERT_EQ(load_text(replace(text, "Korean=korean.txt", "[SYSTEM]=korean.txt")), 0);
   EXPECT_EQ(get_num_language(), 2);
-  EXPECT_EQ(get_num_group(), 1);
+}
+
+TEST_F(ConfigTest, a_dvr_line_with_a_camera_name_too_many_or_too_few_is_read_in_part) {
+  // Fields go by position: one name more makes the 17th name the user, one fewer makes the
+  // password the user. Either line is kept as the file holds it, like a cut one.
+  const std::string front = "\"119\"" + cams() + ",viewer,&<V5C<F5T";
+  const std::string extra = "\"119\"" + cams() + ",C17,viewer,&<V5C<F5T";
+  const std::string fewer = "\"119\"" + cams().substr(0, cams().rfind(',')) + ",viewer,&<V5C<F5T";
+  for (const std::string& line : {extra, fewer}) {
+    ASSERT_EQ(load_text(replace(base_text(), front, line)), 0);
+    ASSERT_NE(get_damaged_dvr_line(0), nullptr);
+    EXPECT_NE(std::string(get_damaged_dvr_line(0)).find(line), std::string::npos);
+    EXPECT_EQ(get_damaged_dvr_line(1), nullptr);
+  }
+  // The writer's own forms read whole: no user, or a user with an empty password.
+  const std::string no_user = "\"119\"" + cams() + "\n";
+  const std::string empty_password = "\"119\"" + cams() + ",viewer,\n";
+  for (const std::string& line : {no_user, empty_password}) {
+    ASSERT_EQ(load_text(replace(base_text(), front + "\n", line)), 0);
+    EXPECT_EQ(get_damaged_dvr_line(0), nullptr);
+  }
+  EXPECT_STREQ(get_dvr_table()[0].username, "viewer");
+  EXPECT_STREQ(get_dvr_table()[0].password, "");
 }
 
 TEST_F(ConfigTest, failed_load_replaces_earlier_sections_and_keeps_later_ones) {

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "client/foundation/config/setup_config.h"
+
 int is_digit_string(const char* text) {
   // The whole text is tested: a prefix copy would pass "123...a" once the letter lay
   // beyond it.
@@ -52,13 +54,12 @@ int is_valid_port_text(const char* text) {
 }
 
 int is_storable_text(const std::string& t, unsigned rules) {
-  static const char* const kHeaders[] = {"[DVR]",   "[GROUP",     "[USER]",      "[SYSTEM]",
-                                         "[EMAIL]", "[LANGUAGE]", "[RESOLUTION]"};
   if (t.empty()) return (rules & kNotEmpty) ? 0 : 1;
   if (t.find_first_of("\r\n\t") != std::string::npos) return 0;
   if (t.front() == ' ') return 0;
-  for (const char* h : kHeaders)
-    if (t.find(h) != std::string::npos) return 0;
+  // A header counts only as a line of its own; a text that opens a line (an account id,
+  // its '=' after it) must not make one.
+  if (setup_line_header((t + "=").c_str(), nullptr)) return 0;
   if ((rules & kNoComma) && t.find(',') != std::string::npos) return 0;
   if ((rules & kNoQuote) && t.find('"') != std::string::npos) return 0;
   if ((rules & kNoBlank) && t.find(' ') != std::string::npos) return 0;

@@ -31,8 +31,8 @@ enum TextRule : unsigned {
 };
 
 // 1 when setup.cfg's reader gives `text` back unchanged: no line end, no tab, no leading
-// blank, no section header ("[DVR]", "[GROUP", "[USER]", "[SYSTEM]", "[EMAIL]",
-// "[LANGUAGE]", "[RESOLUTION]"), and none of what `rules` forbids. 0 otherwise.
+// blank, not a section header's line when it opens a line (setup_line_header, with the
+// '=' after it), and none of what `rules` forbids. 0 otherwise.
 int is_storable_text(const std::string& text, unsigned rules = kAnyText);
 
 // A text field and the most bytes it may hold.

@@ -16,17 +16,13 @@ const char* const kNoBlankLine = "#no blank spaces between items please!\n";
 
 namespace {
 
-// A stored text as the reader can read it back. The tool's forms refuse texts that would
-// not load back; a file edited by hand may still hold one, and every save rewrites it:
-// a '[' that opens a section header would let the reader find that header inside the
-// text, so it is written as '('. Any other text is written as it stands.
-std::string storable(const char* text) {
-  static const char* const kHeaders[] = {"[DVR]",   "[GROUP",     "[USER]",      "[SYSTEM]",
-                                         "[EMAIL]", "[LANGUAGE]", "[RESOLUTION]"};
-  std::string t = text ? text : "";
-  for (const char* h : kHeaders)
-    for (size_t at = t.find(h); at != std::string::npos; at = t.find(h, at + 1)) t[at] = '(';
-  return t;
+// A line the reader must not take for a section header: a text that opens a line (an
+// account id, a language or resolution name) could make one of it, and its '[' is then
+// written as '('. Texts inside a line are written as they stand, since a header counts only
+// as a line of its own (setup_line_header).
+std::string not_header(std::string line) {
+  if (setup_line_header(line.c_str(), nullptr)) line[line.find('[')] = '(';
+  return line;
 }
 
 // A DVR name also names group members, whose lines end at any '['.
@@ -67,7 +63,7 @@ void append_dvr_line(std::string& out, const RC_DVR_INFO& d) {
   bool first = true;
   auto text_field = [&](const char* text, bool quoted) {
     if (!text[0]) return false;
-    appendf(out, quoted ? "%s\"%s\"" : "%s%s", first ? "" : ",", storable(text).c_str());
+    appendf(out, quoted ? "%s\"%s\"" : "%s%s", first ? "" : ",", text);
     first = false;
     return true;
   };
@@ -126,7 +122,7 @@ void append_group_head(std::string& out, int count) {
 void append_group(std::string& out, int number, const std::string& name,
                   const std::vector<std::string>& member, const std::vector<uint32_t>& mask) {
   appendf(out, "\n[GROUP_%d]\n", number);
-  appendf(out, "group_name=%s\n", storable(name.c_str()).c_str());
+  appendf(out, "group_name=%s\n", name.c_str());
   appendf(out, "num_dvr=%d\n", static_cast<int>(static_cast<int8_t>(member.size())));
   for (size_t m = 0; m < member.size() && m < mask.size(); ++m)
     appendf(out, "%s=%X\n", storable_dvr_name(member[m].c_str()).c_str(), mask[m]);
@@ -139,7 +135,6 @@ void append_user_head(std::string& out, int count) {
 
 void append_user_line(std::string& out, const RC_USER_INFO& u) {
   char hex[16];
-  appendf(out, "%s=", storable(u.user).c_str());
   // An empty password (a field that did not decode) is written as the encoded empty line,
   // which reads back empty; nothing at all would shift every later field.
   std::string password = u.password[0] ? uuencode_line(u.password) : "`";
@@ -147,9 +142,11 @@ void append_user_line(std::string& out, const RC_USER_INFO& u) {
   std::string mask1 = uuencode_line(hex);
   snprintf(hex, sizeof hex, "%X", u.rights_mask2);
   std::string mask2 = uuencode_line(hex);
-  appendf(out, "%s, %s ,%d, %s , %s ,%s\n", storable(u.fullname).c_str(), password.c_str(),
+  std::string line;
+  appendf(line, "%s=%s, %s ,%d, %s , %s ,%s\n", u.user, u.fullname, password.c_str(),
           static_cast<int>(static_cast<int8_t>(u.level & 0xFF)), mask1.c_str(), mask2.c_str(),
-          storable(u.note).c_str());
+          u.note);
+  out += not_header(std::move(line));
 }
 
 void write_dvr_section(std::string& out, const SetupSnapshot& s) {
@@ -173,18 +170,18 @@ void write_system_section(std::string& out, const RC_SYSTEM_INFO& y) {
   out += "\n[SYSTEM]\n";
   appendf(out, "num_decoder=%d\n", y.num_decoder);
   appendf(out, "cycle_time=%d\n", y.cycle_time);
-  appendf(out, "rec_path=%s\n", storable(y.rec_path).c_str());
+  appendf(out, "rec_path=%s\n", y.rec_path);
   appendf(out, "buf_level=%5.2f\n", static_cast<double>(y.buf_level));
   appendf(out, "enable_debug=%d\n", s8(y.enable_debug));
   appendf(out, "enable_log=%d\n", s8(y.enable_log));
   appendf(out, "enable_mail=%d\n", s8(y.enable_mail));
-  appendf(out, "log_path=%s\n", storable(y.log_path).c_str());
+  appendf(out, "log_path=%s\n", y.log_path);
   appendf(out, "enable_alarm=%d\n", s8(y.enable_alarm));
   appendf(out, "max_select=%d\n", y.max_select);
-  appendf(out, "motion_wav=%s\n", storable(y.motion_wav).c_str());
-  appendf(out, "sensor_wav=%s\n", storable(y.sensor_wav).c_str());
-  appendf(out, "language=%s\n", storable(y.language).c_str());
-  appendf(out, "resolution=%s\n", storable(y.resolution).c_str());
+  appendf(out, "motion_wav=%s\n", y.motion_wav);
+  appendf(out, "sensor_wav=%s\n", y.sensor_wav);
+  appendf(out, "language=%s\n", y.language);
+  appendf(out, "resolution=%s\n", y.resolution);
   appendf(out, "watchdog=%d\n", s8(y.watchdog));
   appendf(out, "event_popup_type=%d\n", y.event_popup_type);
   appendf(out, "event_popup_time=%d\n", static_cast<int>(y.event_popup_time));
@@ -194,18 +191,18 @@ void write_system_section(std::string& out, const RC_SYSTEM_INFO& y) {
 
 void write_email_section(std::string& out, const RC_EMAIL_INFO& m, const char* delay_text) {
   out += "\n[EMAIL]\n";
-  appendf(out, "from=%s\n", storable(m.from).c_str());
-  appendf(out, "receipient=%s\n", storable(m.receipient).c_str());
-  appendf(out, "cc=%s\n", storable(m.cc).c_str());
-  appendf(out, "bcc=%s\n", storable(m.bcc).c_str());
-  appendf(out, "subject=%s\n", storable(m.subject).c_str());
+  appendf(out, "from=%s\n", m.from);
+  appendf(out, "receipient=%s\n", m.receipient);
+  appendf(out, "cc=%s\n", m.cc);
+  appendf(out, "bcc=%s\n", m.bcc);
+  appendf(out, "subject=%s\n", m.subject);
   appendf(out, "attachment=%d\n", static_cast<int>(static_cast<int8_t>(m.attachment)));
-  appendf(out, "inline_msg=%s\n", storable(m.inline_msg).c_str());
-  appendf(out, "replyto=%s\n", storable(m.replyto).c_str());
-  appendf(out, "username=%s\n", storable(m.username).c_str());
-  appendf(out, "password=%s\n", storable(m.password).c_str());
-  appendf(out, "smtpserver=%s\n", storable(m.smtpserver).c_str());
-  appendf(out, "domain=%s\n", storable(m.domain).c_str());
+  appendf(out, "inline_msg=%s\n", m.inline_msg);
+  appendf(out, "replyto=%s\n", m.replyto);
+  appendf(out, "username=%s\n", m.username);
+  appendf(out, "password=%s\n", m.password);
+  appendf(out, "smtpserver=%s\n", m.smtpserver);
+  appendf(out, "domain=%s\n", m.domain);
   if (delay_text)
     appendf(out, "delay=%s\n", delay_text);
   else
@@ -217,8 +214,7 @@ void write_file_table(std::string& out, const char* header, const char* count_ke
                       const std::vector<RC_FILE_INFO>& table) {
   appendf(out, "\n%s\n", header);
   appendf(out, "%s=%d\n", count_key, static_cast<int>(table.size()));
-  for (const RC_FILE_INFO& f : table)
-    appendf(out, "%s=%s\n", storable(f.name).c_str(), storable(f.path).c_str());
+  for (const RC_FILE_INFO& f : table) out += not_header(std::string(f.name) + "=" + f.path + "\n");
 }
 }  // namespace
 

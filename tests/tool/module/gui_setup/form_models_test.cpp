@@ -45,9 +45,12 @@ TEST(FieldChecks, texts_the_reader_would_not_give_back_are_refused) {
       {"a\nb", kAnyText, 0},
       {"a\rb", kAnyText, 0},
       {" lead", kAnyText, 0},
-      {"x[SYSTEM]", kAnyText, 0},
-      {"x[GROUP_3]", kAnyText, 0},
-      {"[RESOLUTION]", kAnyText, 0},
+      // A header counts only as a line of its own: inside a line it is data, and a text
+      // opening a line is followed by its '='. Only one that still makes a header is refused.
+      {"Hall [GROUP_1] east", kAnyText, 1},
+      {"[RESOLUTION]", kAnyText, 1},
+      {"[USER];x", kAnyText, 0},
+      {"[SYSTEM] # note", kAnyText, 0},
       {"a[b", kAnyText, 1},
       {"a[b", kNoBracket, 0},
       {"a,b", kNoComma, 0},

@@ -114,19 +114,71 @@ TEST_F(SetupWriter, a_comment_and_shuffled_keys_in_system_leave_exactly_the_nine
 }
 
 TEST_F(SetupWriter, texts_a_hand_edited_file_holds_are_written_so_that_they_read_back) {
-  // Sections in another order: a section header inside a DVR text loads, but written in
-  // front of that section it would be found in place of it.
+  // Sections in another order: a header's text inside a DVR line is data wherever the line
+  // stands, so it is written as it is.
   std::string cfg = fixture_setup_cfg();
   size_t dvr = cfg.find("[DVR]"), group = cfg.find("[GROUP]");
   std::string dvr_section = cfg.substr(dvr, group - dvr);
   cfg.erase(dvr, group - dvr);
   cfg += dvr_section;
   cfg.replace(cfg.find("\"Main hall\""), 11, "\"[SYSTEM] hall\"");
+  cfg.replace(cfg.find("\"Lee\""), 5, "\"Hall [GROUP_1] east\"");
+  cfg.replace(cfg.find("subject=DVR event"), 17, "subject=[EMAIL] [USER]");
   load(cfg);
-  std::string first = compose_setup_cfg(take_setup_snapshot());
-  EXPECT_NE(first.find("\"(SYSTEM] hall\""), std::string::npos);
+  SetupSnapshot s = take_setup_snapshot();
+  std::string first = compose_setup_cfg(s);
+  for (const char* kept :
+       {"\"[SYSTEM] hall\"", "\"Hall [GROUP_1] east\"", "\nsubject=[EMAIL] [USER]\n"})
+    EXPECT_NE(first.find(kept), std::string::npos) << kept;
   ASSERT_EQ(save_setup_cfg(first), 0);
   EXPECT_EQ(compose_setup_cfg(take_setup_snapshot()), first);
+
+  // Only a text that opens a line could make it a header: its '[' is written as '('.
+  copy_field(s.user[2].user, "[SYSTEM];x");
+  s.language[0] = RC_FILE_INFO{"[USER];y", "english.txt"};
+  first = compose_setup_cfg(s);
+  EXPECT_NE(first.find("\n(SYSTEM];x=Operator One, "), std::string::npos) << first;
+  EXPECT_NE(first.find("\n(USER];y=english.txt\n"), std::string::npos) << first;
+  ASSERT_EQ(save_setup_cfg(first), 0);
+  s = take_setup_snapshot();
+  EXPECT_EQ(s.user.size(), 3u);
+  EXPECT_EQ(s.language.size(), 1u);
+  EXPECT_EQ(compose_setup_cfg(s), first);
+}
+
+TEST_F(SetupWriter, a_file_an_older_tool_or_a_hand_edit_left_keeps_every_value_over_two_saves) {
+  // Each load a fresh start of the tool, so no earlier load fills a gap.
+  auto load_and_compose = [this](const std::string& text) {
+    free_setup_info();
+    write("setup.cfg", text);
+    EXPECT_EQ(reload_setup_cfg(), 0);
+    return compose_setup_cfg(take_setup_snapshot());
+  };
+  std::string cfg = fixture_setup_cfg();
+  cfg.erase(cfg.find("log_path=./logs/\n"), strlen("log_path=./logs/\n"));
+  const std::string first = load_and_compose(cfg);
+  EXPECT_EQ(load_and_compose(first), first);
+  const std::string system = first.substr(first.find("[SYSTEM]"));
+  for (const char* kept :
+       {"\nlog_path=./logs/\n", "\nenable_alarm=1\n", "\nmax_select=16\n", "\nlanguage=English\n",
+        "\nresolution=1280x1024\n", "\nevent_popup_time=7\n", "\nrelay_duration=30\n"})
+    EXPECT_NE(system.find(kept), std::string::npos) << kept << system;
+
+  // An empty value the tool wrote reads back empty, and the keys after it are kept.
+  SetupSnapshot s = take_setup_snapshot();
+  s.sys.log_path[0] = '\0';
+  const std::string empty = compose_setup_cfg(s);
+  EXPECT_EQ(load_and_compose(empty), empty);
+
+  // A camera name too many moves the user and password: the line is kept as the file holds
+  // it and the notice names its DVR.
+  cfg = fixture_setup_cfg();
+  const std::string extra = ",Cam P,Cam Q,yarduse,";
+  cfg.replace(cfg.find(",Cam P,yarduse,"), strlen(",Cam P,yarduse,"), extra);
+  const std::string kept = load_and_compose(cfg);
+  EXPECT_NE(damaged_dvr_notice(take_setup_snapshot()).find("\"Yard\""), std::string::npos);
+  EXPECT_NE(kept.find(extra + enc("yardpas") + "\n"), std::string::npos) << kept;
+  EXPECT_EQ(load_and_compose(kept), kept);
 }
 
 TEST_F(SetupWriter, a_header_inside_a_line_is_data_and_every_fuzz_regression_saves_as_it_loads) {
