@@ -1,5 +1,6 @@
-// setup.cfg mutated, then loaded, written, loaded and written again: the two writes must
-// be equal (every text the writer puts out reads back as it was) and nothing may crash.
+// setup.cfg mutated, then loaded, written, loaded and written again, each load as a fresh
+// start of the tool: the two writes must be equal (every text the writer puts out reads
+// back as it was) and nothing may crash.
 // Writes setup.cfg in the working directory.
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@ namespace {
 // The text a save would write after loading `data`; false when the load failed (the tool
 // then refuses to save).
 bool load_and_write(const char* data, size_t size, std::string* out) {
+  free_setup_info();  // a fresh start: no table of an earlier input fills a gap
   if (replace_file(kSetupPath, data, size) != 0) abort();
   if (reload_setup_cfg() < 0) return false;
   *out = compose_setup_cfg(take_setup_snapshot());

@@ -137,8 +137,9 @@ TEST_F(FormModels, dvr_checks_report_the_first_failure_in_the_form_order) {
       {"',' in the user", [](DvrFormData& f) { f.user = "a,b"; }, "txt_STR_ERROR", "txt_STR_ERROR"},
       {"'\"' in the location", [](DvrFormData& f) { f.location = "a\"b"; }, "txt_STR_ERROR",
        "txt_STR_ERROR"},
-      {"header in the manager", [](DvrFormData& f) { f.manager = "x[USER]"; }, "txt_STR_ERROR",
-       "txt_STR_ERROR"},
+      {"header inside the manager", [](DvrFormData& f) { f.manager = "x[USER]"; }, "none", "none"},
+      {"header line as the manager", [](DvrFormData& f) { f.manager = "[USER] ;x"; },
+       "txt_STR_ERROR", "txt_STR_ERROR"},
   };
   for (const Case& c : cases) {
     for (bool edit : {false, true}) {
