@@ -139,7 +139,7 @@ class LineCursor {
   static const char* find_header(const char* text, const char* header) {
     const size_t want = strlen(header);
     // A byte-order mark may open the file.
-    const char* line = memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
+    const char* line = strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
     while (*line) {
       size_t len = 0;
       const char* at = setup_line_header(line, &len);
