@@ -717,9 +717,15 @@ bool CClientSite::TakeItem(FrameItem* item, uint32_t timeout_ms, bool second, ui
         if (r != CDSFSource::READ_UNAVAILABLE || m_pSource->ReaderFree()) continue;
       }
     }
-    if (m_frameCv.wait_until(lk, end) == std::cv_status::timeout) {
-      // A frame, cancel or stop at the deadline is this wait's.
-      if (waiter.filled || !m_list.empty() || m_bCancelled || m_bStop) continue;
+    // Looked at again under the lock: while it was let go above, a stop, cancel or frame may
+    // have come and notified no one, and a wait for the next notice would sit out the whole
+    // time-out (20 s live). A frame, cancel or stop at the deadline is still this wait's; a
+    // connection free to read is only before it (past it nothing reads, so it would spin).
+    const bool reader = m_bLive && m_pSource && std::chrono::steady_clock::now() < end;
+    if (!m_frameCv.wait_until(lk, end, [&] {
+          return waiter.filled || !m_list.empty() || m_bCancelled || m_bStop ||
+                 (reader && m_pSource->ReaderFree());
+        })) {
       if (second) SetError("time out3");
       return false;
     }

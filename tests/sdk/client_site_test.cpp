@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "peers/wdvr/wdvr_peer.h"
 #include "sdk/OrvoSDKApp.h"
@@ -246,6 +249,49 @@ TEST_F(Site, TerminateAndASecondStopWaitForACloseUnderWay) {
     closing.join();
     EXPECT_EQ(probe.late, 0);
     if (round == 1) {
+      ASSERT_EQ(app_.Initialize(OnInit, nullptr, 0), 1);
+      app_.Stop();
+    }
+  }
+}
+
+// A caller waiting in a live GetPacket (20 s) returns as soon as its session is closed,
+// stopped or the SDK terminated, whichever thread is reading the stream at that moment;
+// otherwise a program's teardown, joining that caller, waits the time-out out. The stop
+// meets the caller at a different point of its wait each round.
+TEST_F(Site, CloseStopAndTerminateReleaseALiveGetPacketAtOnce) {
+  wdvr::PeerConfig cfg = small();
+  cfg.fps = 25;
+  wdvr::WdvrPeer peer(cfg);
+  ASSERT_TRUE(peer.start());
+  for (int round = 0; round < 24; ++round) {
+    SCOPED_TRACE(round);
+    const int way = round % 3;  // Close, Stop, Terminate
+    auto s = open(connect(peer), true);
+    ASSERT_TRUE(s);
+    std::atomic<int> frames{0}, returned{0};
+    std::thread reader([&] {
+      std::vector<uint8_t> buf(SDK_FIRST_BUFFER_SIZE);
+      _SDK_PACKET pk{};
+      _SDK_FRAME_INFO fi{};
+      pk.pBuffer = buf.data();
+      while (s->GetPacket(&pk, &fi) == 1) ++frames;
+      returned = 1;
+    });
+    const int wanted = 3 + round % 5;
+    ASSERT_TRUE(wait_until([&] { return frames >= wanted && s->CallerWaiting(); }, 10000));
+    const auto t0 = std::chrono::steady_clock::now();
+    if (way == 0) app_.Close(s.get());
+    if (way == 1) s->Stop();
+    if (way == 2) app_.Terminate();
+    EXPECT_TRUE(wait_until([&] { return returned == 1; }, 2000))
+        << "way " << way << " after " << frames << " frames";
+    reader.join();
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(took, std::chrono::seconds(2))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    if (way == 1) app_.Close(s.get());
+    if (way == 2) {
       ASSERT_EQ(app_.Initialize(OnInit, nullptr, 0), 1);
       app_.Stop();
     }
