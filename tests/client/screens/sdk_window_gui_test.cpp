@@ -1,8 +1,11 @@
 // The real program against the simulated SDK DVR (in this process) on a private X server:
 // a 'W' DVR's channels 0 to 8 show its pictures in the live tiles, after the DVR drops every
-// connection the tiles come live again, and a DVR whose control connection never answers
-// does not hold the program's exit.
+// connection the tiles come live again, and neither a DVR whose control connection never
+// answers nor one that streams holds the program's exit.
+#include <signal.h>
+
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -95,6 +98,36 @@ TEST_F(SdkWindow, q_ends_the_program_before_the_connect_wait_while_the_control_l
       << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n"
       << out();
   expect_clean_exit();
+}
+
+// The SDK's live GetPacket waits 20 s for a frame; a stop that found the packet threads
+// inside that wait used to leave them there, and the program (frozen window) with them, for
+// the whole of it, in most runs. Each round quits a program whose nine tiles stream, by
+// SIGTERM or by Esc and the exit question's Yes, and times it to the EXIT line as above.
+TEST_F(SdkWindow, sigterm_or_esc_ends_the_program_at_once_while_the_dvr_streams) {
+  for (int round = 0; round < 4; ++round) {
+    const bool by_signal = round % 2 == 0;
+    SCOPED_TRACE(by_signal ? "SIGTERM" : "Esc, Yes");
+    std::filesystem::remove_all(dir_ / "logs");
+    ASSERT_NO_FATAL_FAILURE(start_vigilo({"-A", "DVR-1", "-u", "admin,admin"}));
+    video_ = video_rect();
+    ASSERT_TRUE(wait_for([&] { return tiles_live(9); })) << out();
+    // Frames still coming in: the packet threads are inside GetPacket, reading.
+    const long sum = cell(0, 0, 4).sum;
+    ASSERT_TRUE(wait_for([&] { return live(0) && cell(0, 0, 4).sum != sum; })) << out();
+    const auto t0 = std::chrono::steady_clock::now();
+    if (by_signal)
+      kill(vigilo_, SIGTERM);
+    else
+      key("Escape");  // nothing selected: the exit question, answered Yes
+    ASSERT_TRUE(eventually([&] { return system_log().find("|EXIT|") != std::string::npos; }, 30000))
+        << out();
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(took, std::chrono::seconds(5))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n"
+        << out();
+    expect_clean_exit();
+  }
 }
 
 }  // namespace
