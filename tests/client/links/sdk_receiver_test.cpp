@@ -3,6 +3,7 @@
 // retries and reconnection, the record calendar and the playback selection.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <map>
 #include <set>
@@ -169,6 +170,28 @@ TEST_F(SdkLink, dropped_dvr_is_connected_again_and_its_frames_come_back) {
   ASSERT_TRUE(peer.wait_frames(sent + 8, 30000));
   recs.clear();
   EXPECT_TRUE(take_until(h, &recs, [](const std::vector<RingRecord>& r) { return r.size() >= 8; }));
+}
+
+// A stop closes the nine sessions and joins their packet threads, which wait in the SDK's
+// live GetPacket (20 s): the close wakes them, so the receive thread ends at once, before
+// the SDK is terminated (as a disconnect that found the thread quick does).
+TEST_F(SdkLink, stop_while_streaming_ends_the_receive_thread_and_its_packet_threads_at_once) {
+  wdvr::WdvrPeer peer(small_peer(9));
+  ASSERT_TRUE(peer.start());
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    LinkHarness h;
+    start(h, peer.base_port());
+    std::vector<RingRecord> recs;
+    ASSERT_TRUE(take_until(h, &recs, [](const std::vector<RingRecord>& r) {
+      return channels_of(r).size() == 9 && r.size() >= 40;
+    })) << recs.size();
+    const auto t0 = std::chrono::steady_clock::now();
+    h.stop();
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(took, std::chrono::seconds(5))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+  }
 }
 
 TEST_F(SdkLink, calendar_fills_from_the_peer_and_a_playback_selection_opens_sessions_at_its_time) {
