@@ -21,6 +21,8 @@
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/app_options.h"
+#include "client/foundation/config/setup_config.h"
+#include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
 #include "client/foundation/user_events.h"
@@ -332,22 +334,38 @@ bool ensure_writer() {
   return true;
 }
 
+// The folder recordings go to, as make_capture_name resolves it (for the operator's texts).
+std::string record_folder() {
+  const char* rec = get_rec_path();
+  if (!rec || !*rec || std::strcmp(rec, "./") == 0 || std::strcmp(rec, ".\\") == 0)
+    return app_options.program_dir[0] ? app_options.program_dir : "./";
+  return rec;
+}
+
 // A new file for channel k of rx, created exclusively (an existing file is never
-// truncated: a clash takes the next name). nullptr when it cannot be created.
-RECORD_SINK* open_sink(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k) {
+// truncated: a clash takes the next name). nullptr when it cannot be created, with the
+// operator's line ("Recording to <file or folder> not started: <reason>\n") in `why`.
+RECORD_SINK* open_sink(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k, char* why, size_t why_size) {
   auto s = std::make_unique<RECORD_SINK>();
+  auto fail = [&](const char* target, int err) -> RECORD_SINK* {
+    std::snprintf(why, why_size, "Recording to %s not started: %s\n", target,
+                  std::strerror(err ? err : EIO));
+    return nullptr;
+  };
   for (int attempt = 0; attempt < 100; ++attempt) {
+    errno = 0;
     if (make_capture_name(&app_options, s->name, sizeof s->name, rx->name, k, "zol") != 0)
-      return nullptr;
+      return fail(record_folder().c_str(), errno ? errno : ENAMETOOLONG);
     s->fd = ::open(s->name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (s->fd >= 0 || errno != EEXIST) break;
   }
-  if (s->fd < 0) return nullptr;
+  if (s->fd < 0) return fail(s->name, errno);
   s->file = ::fdopen(s->fd, "w+b");
   if (!s->file) {
+    const int err = errno;
     ::close(s->fd);
     ::unlink(s->name);
-    return nullptr;
+    return fail(s->name, err);
   }
   // The writer writes through the descriptor; the stream never buffers anything.
   std::setvbuf(s->file, nullptr, _IONBF, 0);
@@ -358,11 +376,32 @@ RECORD_SINK* open_sink(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k) {
   return s.release();
 }
 
+// Files a switch could not create: each is printed; the first of the switch is also a
+// system log line and the window loop's error box, so a record folder that cannot hold a
+// file shows one box however many channels were selected.
+struct CreateFailures {
+  int count = 0;
+  void note(const char* why) {
+    std::fputs(why, stdout);
+    if (count++ > 0) return;
+    std::string line(why);
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    for (char& c : line)
+      if (c == '|' || static_cast<unsigned char>(c) < 0x20) c = ' ';
+    write_system_log_line("ERROR", app_options.user_id, line.c_str());
+    post_link_error_box(-1, why);
+  }
+};
+
 // Window thread: attaches a new file to channel k and hands it to the writer. 1, or 0 when
-// the file could not be created.
-int switch_on(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k) {
-  RECORD_SINK* s = open_sink(ctx, rx, k);
-  if (!s) return 0;
+// the file could not be created (noted in `failures`).
+int switch_on(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k, CreateFailures& failures) {
+  char why[400];
+  RECORD_SINK* s = open_sink(ctx, rx, k, why, sizeof why);
+  if (!s) {
+    failures.note(why);
+    return 0;
+  }
   failure_told.store(false);  // a write failing from here on is news again
   if (!ensure_writer()) {
     std::fclose(s->file);
@@ -432,6 +471,7 @@ void set_record_write(RECORD_WRITE_FN fn) { write_fn.store(fn); }
 int toggle_recording(APP_CONTEXT* ctx) {
   if (!ctx) return 0;
   bool any_on = false, any_off = false;
+  CreateFailures failures;
   // Unselected channels that record keep their mask bits: the mask always names exactly the
   // channels whose records the receive threads append.
   for_each_selected(ctx, [&](RECEIVER_INFO& rx, CHANNEL_INFO& ch, int k) {
@@ -439,7 +479,7 @@ int toggle_recording(APP_CONTEXT* ctx) {
       SdlLock lock(ctx->record_mutex);
       switch_off(&rx, k, true);
       any_off = true;
-    } else if (switch_on(ctx, &rx, k)) {
+    } else if (switch_on(ctx, &rx, k, failures)) {
       any_on = true;
     }
   });
@@ -453,8 +493,9 @@ int toggle_recording(APP_CONTEXT* ctx) {
 
 int start_recording(APP_CONTEXT* ctx) {
   if (!ctx) return 0;
+  CreateFailures failures;
   for_each_selected(ctx, [&](RECEIVER_INFO& rx, CHANNEL_INFO& ch, int k) {
-    if (!ch.recording) switch_on(ctx, &rx, k);
+    if (!ch.recording) switch_on(ctx, &rx, k, failures);
   });
   return count_and_report(ctx);
 }

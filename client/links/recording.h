@@ -14,7 +14,10 @@
 // joined (the switches and end_recordings run on one thread). Flags, masks and files of the
 // channels change under the context's record mutex, so an append never meets a closed file.
 //
-// Failures: a file that cannot be created leaves its channel not recording. When the queue is
+// Failures: a file that cannot be created leaves its channel not recording; each such file is
+// printed, and the first of a switch is also written to the system log ("ERROR" line) and
+// posted for the window loop's error box, so one press that records nothing shows one box
+// ("Recording to <file or folder> not started: <reason>"). When the queue is
 // full a channel's records are dropped until its next key frame (each gap counted and printed
 // once); the receive thread never waits. A failed or short write cuts the file back to its last
 // whole record, closes it (deleted when no whole record is left), switches that channel off

@@ -246,6 +246,61 @@ TEST_F(Recording,
   EXPECT_GE(get_record_counters().failures, 2u);
 }
 
+// Today's system log in the current directory ("" when there is none).
+std::string system_log() {
+  time_t now = time(nullptr);
+  struct tm t {};
+  localtime_r(&now, &t);
+  char name[64];
+  strftime(name, sizeof name, "logs/sys%Y%m%d.txt", &t);
+  auto bytes = read_file(name);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+size_t count_of(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(Recording, a_record_folder_that_cannot_hold_a_file_tells_the_operator_once_per_switch) {
+  char cwd[PATH_MAX];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.path.c_str()), 0);  // the system log goes to ./logs/
+  const std::string blocker = (dir.path / "blocker").string();
+  std::fclose(std::fopen(blocker.c_str(), "w"));
+  // Root writes into a read-only folder, so only a file standing where a folder should be
+  // stops it: the record folder is that file, or a folder below it.
+  const std::string folders[] = {blocker + "/", blocker + "/sub/"};
+  clear_link_notices();
+  size_t lines = 0;
+  for (const std::string& folder : folders) {
+    SCOPED_TRACE(folder);
+    std::snprintf(app_options.program_dir, sizeof app_options.program_dir, "%s", folder.c_str());
+    select({0, 1, 2});
+    for (int press = 0; press < 2; ++press) {
+      EXPECT_EQ(press ? start_recording(ctx.get()) : toggle_recording(ctx.get()), 0);
+      EXPECT_EQ(rx->record_mask.load(), 0u);
+      EXPECT_EQ(record_state_events(), 1);
+      std::string box;
+      EXPECT_EQ(error_boxes(&box), 1);  // three channels failed, one box
+      EXPECT_EQ(box.rfind("Recording to " + folder, 0), 0u) << box;
+      EXPECT_NE(box.find(std::string(" not started: ") + std::strerror(ENOTDIR) + "\n"),
+                std::string::npos)
+          << box;
+      const std::string log = system_log();
+      EXPECT_EQ(count_of(log, "|ERROR|Recording to "), ++lines) << log;
+    }
+  }
+  std::snprintf(app_options.program_dir, sizeof app_options.program_dir, "%s/",
+                dir.path.c_str());
+  select({0});
+  EXPECT_EQ(toggle_recording(ctx.get()), 1);
+  EXPECT_EQ(error_boxes(), 0);
+  EXPECT_EQ(count_of(system_log(), "|ERROR|"), lines);
+  ASSERT_EQ(chdir(cwd), 0);
+}
+
 // A writer stuck on a slow disk until released.
 std::atomic<bool> disk_stuck{false};
 ssize_t stuck_write(int fd, const void* p, size_t n) {
