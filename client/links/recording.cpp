@@ -533,7 +533,9 @@ void end_recordings(APP_CONTEXT* ctx) {
         if (!ctx || s->ctx == ctx) return false;
       return true;
     });
-    if (!writer.sinks.empty()) return;
+    // Another caller (the teardown worker, or the end at the X server's loss) may have
+    // stopped the writer meanwhile.
+    if (!writer.sinks.empty() || !writer.thread.joinable()) return;
     writer.stop = true;
     writer.wake.notify_one();
     writer.sync_wake.notify_one();

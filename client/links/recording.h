@@ -11,8 +11,9 @@
 //
 // Threads: the switches (toggle/start/stop_recording) run on the window loop; append_record
 // on receive threads; end_recordings on the thread that stops the receivers, after they were
-// joined (the switches and end_recordings run on one thread). Flags, masks and files of the
-// channels change under the context's record mutex, so an append never meets a closed file.
+// joined, or on the thread that ends the process when the X server goes away. Flags, masks
+// and files of the channels change under the context's record mutex, so an append never
+// meets a closed file.
 //
 // Failures: a file that cannot be created leaves its channel not recording; each such file is
 // printed, and the first of a switch is also written to the system log ("ERROR" line) and
@@ -71,7 +72,9 @@ int append_record(RECEIVER_INFO* rx, int channel, uint8_t protocol, uint8_t medi
                   size_t reserve);
 
 // Closes every recording of ctx's receivers (files kept), lets the writer write everything
-// queued, and ends the writer once no file is open anywhere. Called when receivers stop.
+// queued, and ends the writer once no file is open anywhere. Called when receivers stop, and
+// from whichever thread meets the X server's loss (receivers still running); callers on
+// several threads at once each return once the files are closed.
 void end_recordings(APP_CONTEXT* ctx);
 
 // Process-wide figures since start (benchmarks and tests).

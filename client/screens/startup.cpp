@@ -25,6 +25,7 @@
 #include "client/links/decoder_thread.h"
 #include "client/links/mulaw.h"
 #include "client/links/receive_rings.h"
+#include "client/links/recording.h"
 #include "client/screens/event_loop.h"
 #include "client/screens/layouts.h"
 #include "client/screens/options.h"
@@ -41,6 +42,7 @@
 #include "client/screens/skin_tables.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
+#include "platform/system/x11_lost.h"
 #include "platform/system/x11_session.h"
 
 SDL_VideoInfo app_video_info;
@@ -52,6 +54,11 @@ int desktop_bits = 0;  // bits per pixel of the desktop when start-up began, 0 u
 constexpr Uint32 kSdlFlags =
     SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
 constexpr const char* kMainTitle = "ZOL Main";
+// Exit code of a run whose X server went away.
+constexpr int kExitDisplayLost = 3;
+
+// The X server went away: the recordings are closed whole before the process ends.
+void close_recordings_at_display_loss() { end_recordings(&app_context); }
 
 // Handles of what start-up started; each stays empty until started and is tested before
 // it is removed or waited for.
@@ -534,6 +541,7 @@ int vigilo_main(int argc, char** argv) {
   // Timers draw from SDL's timer thread and boxes open their own X connections from any
   // thread: Xlib must be made thread-safe before anything, SDL included, talks to X.
   x11_init_threads_once();
+  x11_on_connection_lost(close_recordings_at_display_loss, kExitDisplayLost);
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
   APP_OPTIONS* opts = &app_options;
@@ -558,6 +566,7 @@ int vigilo_main(int argc, char** argv) {
 
   Started s;
   if (const int rc = start_sdl(ctx, s); rc != 0) return rc;
+  x11_on_connection_lost(close_recordings_at_display_loss, kExitDisplayLost);  // before SDL's
 
   // Desktop information and title.
   const SDL_VideoInfo* vi = SDL_GetVideoInfo();

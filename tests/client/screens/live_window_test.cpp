@@ -1,11 +1,13 @@
 // The real program against the simulated 'Q' DVR on a private X server: the skinned main
 // window shows the DVR's live pictures in the tiles, the layout and page keys change what
-// is on screen, and Esc or closing the window ends the program through its shutdown.
+// is on screen, and Esc or closing the window ends the program through its shutdown; an X
+// server that goes away ends it once, with its recordings closed whole.
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/client/links/record_files.h"
 #include "tests/client/screens/gui_harness.h"
 
 namespace fs = std::filesystem;
@@ -189,6 +191,74 @@ TEST_F(LiveWindow, d_records_the_selected_tiles_into_rec_path) {
   key("Escape");  // nothing selected: the exit question, answered Yes
   EXPECT_EQ(wait_exit(), 0) << err();
   EXPECT_TRUE(both_large());
+}
+
+TEST_F(LiveWindow, a_lost_x_server_ends_the_program_once_with_its_recording_whole) {
+  const int port = start_dvr();
+  ASSERT_GT(port, 0);
+  write_setup(port);
+  video_ = video_rect();
+  const fs::path rec = dir_ / "record";
+  auto recordings = [&] {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(rec, ec))
+      if (e.path().extension() == ".zol") found.push_back(e.path());
+    return found;
+  };
+  // Every thread that met the broken connection ran Xlib's exit(): the ends raced each other,
+  // so a few rounds are run.
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    if (round > 0) {
+      x_ = std::make_unique<PrivateX>(depth_, "1600x1200");
+      ASSERT_FALSE(x_->display().empty());
+      setenv("DISPLAY", x_->display().c_str(), 1);
+      shot_ = std::make_unique<gui::Shot>(x_->display().c_str());
+      ASSERT_TRUE(shot_->ok());
+    }
+    std::error_code ec;
+    fs::remove_all(rec, ec);
+    ASSERT_NO_FATAL_FAILURE(start_vigilo({"-A", "DVR-1", "-u", "admin,admin"}));
+    ASSERT_TRUE(wait_for([&] { return live(1, 1); }));
+    const auto a = centre(1, 1);
+    gui::run({"xdotool", "mousemove", a[0], a[1], "click", "1"});
+    key("d");
+    auto growing = [&] {
+      auto files = recordings();
+      return files.size() == 1 && fs::file_size(files[0], ec) > 0x10000;
+    };
+    ASSERT_TRUE(wait_for(growing, 60)) << out().substr(0, 3000);
+
+    // The server ends while the program draws and records.
+    shot_.reset();
+    x_.reset();
+    const int code = wait_exit();
+    EXPECT_EQ(code, 3) << out().substr(0, 3000) << err().substr(0, 3000);
+    vigilo_ = -1;
+    const std::string errors = err();
+    EXPECT_EQ(errors.find("terminate called"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("AddressSanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("double free"), std::string::npos) << errors;
+
+    // The file holds whole records only, and the player indexes it.
+    const auto files = recordings();
+    ASSERT_EQ(files.size(), 1u);
+    bool whole = false;
+    const auto records = rectest::parse_zol(rectest::read_file(files[0]), &whole);
+    EXPECT_TRUE(whole);
+    EXPECT_GT(records.size(), 0u);
+    rectest::PlayerRig rig(1, 0x400000);
+    std::vector<KEY_FRAME_ENTRY> index(RECORD_INDEX_MAX);
+    int count = 0;
+    std::snprintf(rig.rx->file_name, sizeof rig.rx->file_name, "%s", files[0].c_str());
+    rig.rx->file = std::fopen(files[0].c_str(), "rb");
+    ASSERT_NE(rig.rx->file, nullptr);
+    EXPECT_EQ(index_record_file(index.data(), &count, rig.rx), 0);
+    EXPECT_GT(count, 0);
+    std::fclose(rig.rx->file);
+    rig.rx->file = nullptr;
+  }
 }
 
 }  // namespace
