@@ -24,10 +24,14 @@ int on_io_error(Display*) {
   if (g_ending.exchange(true)) wait_for_the_end();
   const int code = g_exit_code.load();
   // A last step that hangs (a disk that stalls) still ends the process.
-  std::thread([code] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(X11_LOST_GRACE_MS));
-    _exit(code);
-  }).detach();
+  try {
+    std::thread([code] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(X11_LOST_GRACE_MS));
+      _exit(code);
+    }).detach();
+  } catch (...) {
+    _exit(code);  // no thread to bound the last step: end without it
+  }
   static const char kText[] = "The connection to the X server was lost.\n";
   if (::write(STDOUT_FILENO, kText, sizeof kText - 1) < 0) {
     // Nothing to tell: the process ends either way.

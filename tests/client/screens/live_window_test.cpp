@@ -236,6 +236,7 @@ TEST_F(LiveWindow, a_lost_x_server_ends_the_program_once_with_its_recording_whol
     const int code = wait_exit();
     EXPECT_EQ(code, 3) << out().substr(0, 3000) << err().substr(0, 3000);
     vigilo_ = -1;
+    EXPECT_NE(out().find("The connection to the X server was lost."), std::string::npos);
     const std::string errors = err();
     EXPECT_EQ(errors.find("terminate called"), std::string::npos) << errors;
     EXPECT_EQ(errors.find("AddressSanitizer"), std::string::npos) << errors;
