@@ -40,8 +40,9 @@ constexpr uint32_t kMaxDiscard = 2u << 20;
 constexpr uint32_t kMaxScan = 2u << 20;  // bytes searched for the magic before giving up
 // Requests of the window thread wait at most this long for the send lock, and as long again
 // for the socket.
-constexpr auto kRequestLockWait = std::chrono::seconds(1);
+constexpr auto kRequestLockWait = std::chrono::milliseconds(1000);
 constexpr int kRequestSendSeconds = 1;
+constexpr const char* kNotSentBox = "The request could not be sent to the DVR.";
 // Reconnect back-off after refused logins: 500 ms, doubling up to 30 s.
 constexpr int kFirstBackoffMs = 500, kMaxBackoffMs = 30000;
 
@@ -64,9 +65,35 @@ void pause_ms(const RECEIVER_INFO* rx, int ms) { rx_pause_ms(rx, ms); }
 
 void fail_status(RECEIVER_INFO* rx, int32_t from) { rx_fail_status(rx, from); }
 
-// Reads exactly n bytes (counted once per packet by the caller): 1 read, 0 short (held or failed;
-// the packet ends).
-int read_full(LinkReader& rd, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
+// The link's reader, counting the bytes it hands over: the statistics count what came, never
+// the size a header announces, which a refused header may put at a gigabyte.
+class CountedReader {
+ public:
+  CountedReader(int sock, RECEIVER_INFO* rx) : rd_(sock, rx) {}
+  int read(uint8_t* out, uint32_t n, const std::function<bool()>& hold = {}) {
+    const int r = rd_.read(out, n, hold);
+    if (r == 1) taken_ += n;
+    return r;
+  }
+  const uint8_t* view(uint32_t n, int* result) {
+    const uint8_t* p = rd_.view(n, result);
+    if (p) taken_ += n;
+    return p;
+  }
+  // Adds what was read since the last call to the statistics: once a packet.
+  void count() {
+    if (taken_ != 0) stats_add(STAT_BYTES, taken_);
+    taken_ = 0;
+  }
+
+ private:
+  LinkReader rd_;
+  uint32_t taken_ = 0;  // at most a packet: a header, kMaxScan and kMaxDiscard or the buffer
+};
+
+// Reads exactly n bytes (counted once per packet by the packet loop): 1 read, 0 short (held or
+// failed; the packet ends).
+int read_full(CountedReader& rd, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
   if (n == 0) return 1;
   int r = rd.read(buf, n);
   if (r == 1) return 1;
@@ -78,7 +105,7 @@ int read_full(LinkReader& rd, uint8_t* buf, uint32_t n, RECEIVER_INFO* rx) {
 }
 
 // Reads and throws away n bytes so the stream stays in step: 0, or -1 (link is lost).
-int discard(LinkReader& rd, uint8_t* buf, size_t cap, uint32_t n, RECEIVER_INFO* rx) {
+int discard(CountedReader& rd, uint8_t* buf, size_t cap, uint32_t n, RECEIVER_INFO* rx) {
   if (n > kMaxDiscard) {
     fail_status(rx, RX_RECEIVING);
     return -1;
@@ -104,6 +131,13 @@ long tz_west_seconds() {
   return timezone;
 }
 
+// The bits of the DVR's own channels. A DVR may set bits beyond them in its masks; the event
+// worker would log, mark and mail a channel for each.
+uint32_t own_channels(const RECEIVER_INFO* rx) {
+  const int n = num_video_of(rx);
+  return n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1);
+}
+
 // Video-loss check on every status prefix: pushes a notice when the set of lost channels
 // changes.
 void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
@@ -111,7 +145,7 @@ void check_video_loss(RECEIVER_INFO* rx, uint16_t loss) {
   uint32_t lost = 0;
   for (int k = 0; k < n; ++k)
     if (rx->channels[k].video_state.load() == VIDEO_LOST) lost |= 1u << k;
-  uint32_t now_lost = uint32_t(loss) & (n >= 32 ? 0xFFFFFFFFu : ((1u << n) - 1));
+  uint32_t now_lost = uint32_t(loss) & own_channels(rx);
   if (now_lost == lost) return;
   for (int k = 0; k < n; ++k)
     rx->channels[k].video_state.store((now_lost >> k) & 1 ? VIDEO_LOST : VIDEO_PRESENT);
@@ -150,7 +184,7 @@ void end_search_busy(RECEIVER_INFO* rx) {
   if (rx->context) rx->context->search_state.store(SEARCH_IDLE);
 }
 
-int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_error_info(CountedReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                     RECEIVER_INFO* rx, LinkRetry* retry) {
   uint32_t n = h.packet_size;
   uint32_t take = n < cap ? n : uint32_t(cap);
@@ -175,7 +209,7 @@ int recv_error_info(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, siz
 
 // Reads a fixed-size reply whatever packet_size claims, then skips what the packet holds
 // beyond it so the next header is read in step.
-int read_fixed_reply(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int read_fixed_reply(CountedReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                      uint32_t size, RECEIVER_INFO* rx) {
   if (!read_full(rd, buf, size, rx)) return -1;
   if (h.packet_size > size && discard(rd, buf + size, cap - size, h.packet_size - size, rx) != 0)
@@ -183,15 +217,22 @@ int read_fixed_reply(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, si
   return 0;
 }
 
-int recv_nc_event(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_nc_event(CountedReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                   RECEIVER_INFO* rx) {
   if (read_fixed_reply(rd, h, buf, cap, 9, rx) != 0) return -1;
   EVENT_NOTICE note = nc_event_notice(buf, rx->name, tz_west_seconds());
+  // Only the DVR's own channels, as for a loss. A kind whose mask is left empty still goes:
+  // it ends that kind's marks.
+  const uint32_t own = own_channels(rx);
+  note.mask_motion &= own;
+  note.mask_sensor &= own;
+  note.mask_40 &= own;
+  note.mask_80 &= own;
   post_dvr_event(note, rx->index);
   return 0;
 }
 
-int recv_preset(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_preset(CountedReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                 RECEIVER_INFO* rx) {
   if (read_fixed_reply(rd, h, buf, cap, 256, rx) != 0) return -1;
   auto t = std::make_unique<NC_PRESET_TABLE>();
@@ -200,7 +241,7 @@ int recv_preset(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t 
   return 0;
 }
 
-int recv_search_result(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_search_result(CountedReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                        RECEIVER_INFO* rx) {
   end_search_busy(rx);
   if (app_options.mode == 7) {
@@ -241,7 +282,7 @@ int parse_frame_stream(const RECEIVER_INFO* rx, const NC_LOGIN_STATE* st, const 
 }
 
 // Types 3 and 17: packet_size counts the 8 header bytes.
-int recv_stream_packet(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
+int recv_stream_packet(CountedReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap,
                        RECEIVER_INFO* rx, NC_LOGIN_STATE* st, bool live) {
   if (h.packet_size < NC_HEADER_SIZE) return -5;
   uint32_t body = h.packet_size - uint32_t(NC_HEADER_SIZE);
@@ -295,7 +336,7 @@ void nc_after_login(RECEIVER_INFO* rx) {
   }
 }
 
-int find_magic_code(LinkReader& rd, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
+int find_magic_code(CountedReader& rd, NC_PACKET_HEADER* h, RECEIVER_INFO* rx) {
   std::printf("inside find_magic_code()\n");
   uint8_t prev = 0, cur = 0;
   bool have_prev = false;
@@ -347,7 +388,7 @@ void close_link(RECEIVER_INFO* rx) {
   net_close(fd);
 }
 
-void dispatch(LinkReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap, uint32_t got,
+void dispatch(CountedReader& rd, const NC_PACKET_HEADER& h, uint8_t* buf, size_t cap, uint32_t got,
               RECEIVER_INFO* rx, NC_LOGIN_STATE* st, LinkRetry* retry) {
   const int idx = rx->index;
   switch (h.cmd_type) {
@@ -465,7 +506,7 @@ namespace {
 void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap,
                   LinkRetry* retry) {
   const int idx = rx->index;
-  LinkReader rd(sock, rx);
+  CountedReader rd(sock, rx);
   // The channels this link last asked the DVR to stream; 0 until it asked for any.
   uint32_t asked = 0;
   auto live = [rx] { return rx->logged_in.load() && rx->op_mode == 1; };
@@ -481,6 +522,7 @@ void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf,
     return asked == 0 && net_now_ms() - wait_from >= 250;
   };
   while (rx->status.load() == RX_RECEIVING) {
+    rd.count();  // the bytes of the packet before
     // Reading goes on with nothing of this DVR on screen, so its events are still seen; the
     // video of channels not shown is dropped as it comes (recv_video_data).
     const uint32_t mask = selected_and_shown(rx);
@@ -506,13 +548,6 @@ void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf,
       std::printf("Invalid command received.\n");
       continue;
     }
-    // Bytes of the whole packet, counted once (the header and what it announces).
-    stats_add(
-        STAT_BYTES,
-        uint32_t(NC_HEADER_SIZE) +
-            (h.cmd_type == 3 || h.cmd_type == 17
-                 ? (h.packet_size > NC_HEADER_SIZE ? h.packet_size - uint32_t(NC_HEADER_SIZE) : 0)
-                 : h.packet_size));
     uint32_t got = 0;
     int t = h.cmd_type;
     if (t != 3 && t != 17 && t != 162 && t != 163 && t != 164 && t != 238 && h.packet_size > 0) {
@@ -528,6 +563,7 @@ void read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf,
     }
     dispatch(rd, h, buf, cap, got, rx, st, retry);
   }
+  rd.count();
 }
 
 }  // namespace
@@ -574,6 +610,20 @@ int build_request(int type, int mode, const uint8_t* body,
   return int(NC_HEADER_SIZE) + n;
 }
 
+// Takes the send lock within `wait`: true when held. Tries again every millisecond rather
+// than waiting in try_lock_for: libstdc++ waits for a timed_mutex on the monotonic clock
+// through pthread_mutex_clocklock, which GCC 12's ThreadSanitizer does not see, and its
+// report of the unlock that follows as unpaired was made with the lock still held - long
+// enough under load for an operator's request to give up.
+bool lock_within(std::unique_lock<std::timed_mutex>& g, std::chrono::milliseconds wait) {
+  const auto end = std::chrono::steady_clock::now() + wait;
+  while (!g.try_lock()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 // A request of the window thread: waits for the send lock and then for the socket, each
 // for a bounded time, with a status word of its own, so a stalled DVR can neither hold
 // the window up for long nor end the receive loop through the receiver's status. A request
@@ -582,7 +632,7 @@ int build_request(int type, int mode, const uint8_t* body,
 int send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body) {
   if (!rx) return -1;
   std::unique_lock<std::timed_mutex> g(rx->send_lock, std::defer_lock);
-  if (!g.try_lock_for(kRequestLockWait)) return -1;
+  if (!lock_within(g, kRequestLockWait)) return -1;
   int sock = rx->sock.load();
   if (sock < 0) return -2;
   uint8_t pkt[NC_HEADER_SIZE + NC_SEARCH_INFO_SIZE];
@@ -602,6 +652,15 @@ int send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body) {
   if (sent == len) return 0;
   if (sent > 0) net_shutdown(sock);
   return -1;
+}
+
+// A request the operator asked for: send_request's result. One that was not sent while the
+// DVR was linked (-1) is told to the operator in a box; without a link (-2) the receiver's
+// own notice already shows the DVR as not connected.
+int operator_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body) {
+  const int r = send_request(rx, type, mode, body);
+  if (r == -1 && rx) post_link_error_box(rx->index, kNotSentBox);
+  return r;
 }
 
 }  // namespace
@@ -633,46 +692,44 @@ int nc_select_channels(RECEIVER_INFO* rx) {
 int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour) {
   uint8_t body[NC_SEARCH_INFO_SIZE];
   nc_code_body(20, body);
-  send_request(rx, DVR_CMD_PLAYBACK, 2, body);
+  if (operator_request(rx, DVR_CMD_PLAYBACK, 2, body) == -1) return -1;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   nc_search_body(year, month, day, channel, hour, body);
-  send_request(rx, DVR_CMD_SSEARCH, 80, body);
-  return 0;
+  return operator_request(rx, DVR_CMD_SSEARCH, 80, body) == -1 ? -1 : 0;
 }
 
 int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed) {
   if (!rx) return -1;
   if (rx->sock.load() < 0) return -2;
   uint8_t body[12];
+  // Each step is sent only when the one before it was: the operator hears of the first
+  // that was not, once.
   auto code = [&](int type, uint8_t c) {
     nc_code_body(c, body);
-    send_request(rx, type, 2, body);
+    return operator_request(rx, type, 2, body) == -1 ? -3 : 0;
   };
   auto play = [&](uint8_t c) {
     nc_play_body(rx->sel_vid_ch.load(), uint32_t(rx->position > 0 ? rx->position : 0), c,
                  num_video_of(rx), speed, body);
-    send_request(rx, DVR_CMD_PLAYBACK_STREAM, 2, body);
+    return operator_request(rx, DVR_CMD_PLAYBACK_STREAM, 2, body) == -1 ? -3 : 0;
   };
   auto gap = [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); };
   switch (action) {
-    case 69: code(DVR_CMD_PLAYBACK, 17); break;
+    case 69: return code(DVR_CMD_PLAYBACK, 17);
     case 75:
-      code(DVR_CMD_PLAYBACK, 20);
+      if (code(DVR_CMD_PLAYBACK, 20) != 0) return -3;
       gap();
-      play(speed >= 1 ? 18 : 23);
+      if (play(speed >= 1 ? 18 : 23) != 0) return -3;
       gap();
-      code(DVR_CMD_PLAYBACK, 17);
-      break;
+      return code(DVR_CMD_PLAYBACK, 17);
     case 80:
-      play(3);
+      if (play(3) != 0) return -3;
       gap();
-      code(DVR_CMD_PLAYBACK, 17);
-      break;
-    case 83: code(DVR_CMD_LEAVE, 4); break;
-    case 85: code(DVR_CMD_PLAYBACK, 20); break;
-    default: break;
+      return code(DVR_CMD_PLAYBACK, 17);
+    case 83: return code(DVR_CMD_LEAVE, 4);
+    case 85: return code(DVR_CMD_PLAYBACK, 20);
+    default: return 0;
   }
-  return 0;
 }
 
 int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
@@ -698,11 +755,11 @@ int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
   if (row.line) std::printf(row.line, channel);
   uint8_t body[12];
   nc_ptz_body(channel, row.c1, row.value_at, uint8_t(value), body);
-  send_request(rx, DVR_CMD_PRESET, 112, body);
+  if (operator_request(rx, DVR_CMD_PRESET, 112, body) == -1) return -3;
   if (row.c2) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     nc_ptz_body(channel, row.c2, row.value_at, uint8_t(value), body);
-    send_request(rx, DVR_CMD_PRESET, 112, body);
+    if (operator_request(rx, DVR_CMD_PRESET, 112, body) == -1) return -3;
   }
   return 0;
 }
@@ -710,8 +767,7 @@ int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value) {
 int nc_send_record_state(RECEIVER_INFO* rx, int started) {
   uint8_t body[12];
   nc_record_state_body(started != 0, body);
-  send_request(rx, DVR_CMD_RECORD_STATE, 144, body);
-  return 0;
+  return operator_request(rx, DVR_CMD_RECORD_STATE, 144, body) == -1 ? -1 : 0;
 }
 
 int recv_video_data(const FRAME_HEADER& fh_in, const uint8_t* data, RECEIVER_INFO* rx) {

@@ -5,8 +5,10 @@
 // shown channels, and dispatches every packet until the receiver is told to stop; after any
 // failure it reconnects. Every length read from the link is bounded by its packet and the
 // buffer: a bad packet is skipped, a lost stream is dropped and re-made. The video-loss state
-// follows the status of whole stream packets only, and its notices name only the DVR's
-// own channels. A page change
+// follows the status of whole stream packets only; its notices, like the motion and sensor
+// notices, name only the DVR's own channels (mask bits beyond them are dropped). The
+// statistics count the bytes read from the link, once a packet, never a size a header
+// announces. A page change
 // reaches a live link within a tenth of a second, even while it waits for a packet; a DVR
 // asked for no channel sends only its notices, and that silence never drops the link.
 //
@@ -14,7 +16,9 @@
 // under that lock, so sends never interleave and never hit a closed socket. The requests
 // below (select, playback, PTZ, recording state) wait at most about 2 s in all and never
 // change the receiver's status word: a stalled DVR neither holds the window loop nor ends
-// the receive loop. A request cut off half-way shuts the link down for a fresh one.
+// the receive loop. A request cut off half-way shuts the link down for a fresh one. An
+// operator's request that is not sent while the DVR is linked is told to the operator in a
+// box through the notice queue ("The request could not be sent to the DVR.").
 // Event notices, presets, search records and error messages for the operator reach the
 // window loop through the notice queue of link_notices.h; this thread never shows a box.
 #pragma once
@@ -42,14 +46,17 @@ int nc_send_request(RECEIVER_INFO* rx, int type, int mode, const uint8_t* body);
 // thread; exposed for the fuzz target of the packet stream.
 int nc_read_packets(RECEIVER_INFO* rx, int sock, NC_LOGIN_STATE* st, uint8_t* buf, size_t cap);
 
-// Requests (search and playback windows, PTZ, recording; select also after login). A send
-// that fails or times out is not reported to the caller.
-// nc_select_channels: 0; -1 when no channel is selected and shown; -2 when it was not sent.
+// Requests (search and playback windows, PTZ, recording; select also after login). The
+// operator's requests stop at the first packet that was not sent and post the box for it.
+// nc_select_channels (the receive thread's, retried by it, no box): 0; -1 when no channel is
+// selected and shown; -2 when it was not sent.
 int nc_select_channels(RECEIVER_INFO* rx);
+// nc_request_playback, nc_send_record_state: 0 (or no link); -1 not sent, box posted.
 int nc_request_playback(RECEIVER_INFO* rx, int year, int month, int day, int channel, int hour);
-int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed);  // 0; -1 no rx; -2 no link
-int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value);  // 0; -1 no rx; -2 no link
 int nc_send_record_state(RECEIVER_INFO* rx, int started);
+// 0; -1 no rx; -2 no link; -3 not sent, box posted.
+int nc_send_playback_command(RECEIVER_INFO* rx, int action, int speed);
+int nc_send_ptz(RECEIVER_INFO* rx, int channel, int action, int value);
 
 // 0; -1 channel not below num_video; -2 frame above 0x80000 bytes.
 int validate_fh(const FRAME_HEADER& fh, int num_video);

@@ -14,8 +14,10 @@
 #include <thread>
 
 #include "client/foundation/config/mailslot.h"
+#include "client/foundation/stats.h"
 #include "client/links/fsh_info.h"
 #include "platform/net/net.h"
+#include "platform/sync/test_clock.h"
 #include "tests/client/links/link_harness.h"
 
 namespace {
@@ -406,6 +408,19 @@ TEST_F(QdvrLive, events_presets_search_and_errors_become_notices) {
     EXPECT_EQ(1u << (i % 4), n->mask_motion);
     EXPECT_EQ(1u << (i % 4), n->mask_sensor);
   }
+  // A 4-channel DVR's masks name channels 1-4 only: bits above them are no cameras to log,
+  // mark or mail, however the DVR sets them.
+  peer.send_event(2000, 0xFFFFFFFF, 0x06);
+  peer.send_event(2001, 0xFFFFFFF0, 0x02);
+  ev = h.notices(UE_DVR_EVENT, 2, 5000);
+  ASSERT_EQ(2u, ev.size());
+  auto* all = static_cast<const EVENT_NOTICE*>(ev[0].data());
+  EXPECT_EQ(0x22, all->kind);
+  EXPECT_EQ(0xFu, all->mask_motion);
+  EXPECT_EQ(0xFu, all->mask_sensor);
+  auto* beyond = static_cast<const EVENT_NOTICE*>(ev[1].data());
+  EXPECT_EQ(0x02, beyond->kind);
+  EXPECT_EQ(0u, beyond->mask_motion) << "only channels the DVR lacks";
   peer.send_presets({});
   peer.send_presets({1, 7, 255});
   auto pr = h.notices(UE_PRESET_LIST, 1, 3000);
@@ -560,6 +575,23 @@ TEST_F(QdvrLive, playback_commands_send_their_packets) {
   ASSERT_EQ(124u, search.body.size());
   EXPECT_EQ(2025, search.body[0] | (search.body[1] << 8));
   EXPECT_EQ(14, search.body[6]);
+  // A request that cannot have the link in time is not lost in silence: the operator gets a
+  // box, and the rest of its sequence is not sent.
+  std::atomic<bool> held{false}, release{false};
+  std::thread holder([&] {
+    std::lock_guard<std::timed_mutex> g(h.rx->send_lock);
+    held = true;
+    while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  ASSERT_TRUE(LinkHarness::wait_for([&] { return held.load(); }, 3000));
+  const int sent = nc_send_playback_command(h.rx, 75, 1);
+  release = true;
+  holder.join();
+  EXPECT_EQ(-3, sent);
+  auto boxes = h.notices(LINK_ERROR_BOX, 2, 100);  // posted before the call returned
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_STREQ("The request could not be sent to the DVR.", boxes[0].text());
+  EXPECT_FALSE(peer.wait_request(6, 1, 100)) << "the sequence went on after its first step failed";
 }
 
 TEST(QdvrLink, fast_playback_stores_only_key_frames_and_no_audio) {
@@ -712,12 +744,19 @@ TEST(QdvrLink, request_to_a_dvr_that_stops_reading_gives_up_within_two_seconds) 
   net_close(lfd);
 }
 
-TEST_F(QdvrLive, corrupt_length_is_not_read_through_the_link_is_made_anew) {
+TEST_F(QdvrLive, corrupt_length_is_neither_read_through_nor_counted_the_link_is_made_anew) {
+  // The statistics clock stands still, so the once-a-second print never clears the bytes.
+  set_test_clock(TEST_CLOCK_STATS, [] { return uint32_t(1000); });
+  stats_init();
   std::vector<uint8_t> pkt = qdvr::packet(164, 0, std::vector<uint8_t>(256, 0), false);
-  pkt[4] = 0x04;  // packet_size 64 MiB
+  pkt[4] = 0x40;  // packet_size 1 GiB
   pkt[5] = pkt[6] = pkt[7] = 0;
   peer.send_raw(pkt);
   EXPECT_TRUE(LinkHarness::wait_for([&] { return peer.connections() >= 2; }, 5000));
+  // What came, not what the header announced: no more than the DVR sent since.
+  const uint32_t counted = stats_snapshot().count[STAT_BYTES];
+  set_test_clock(TEST_CLOCK_STATS, nullptr);
+  EXPECT_LE(counted, uint64_t(peer.bytes_sent()) + 65536);
 }
 
 }  // namespace
