@@ -20,9 +20,10 @@ enum : int {
 
 // The whole run: start-up, the event loop of the mode, shutdown. Returns the exit code:
 // 0 after a normal run (also a cancelled login or a refused display depth); -1 for the
-// usage text, a second main window or an unreadable setup.cfg; 1 when no X display can be
-// opened (unless SDL_VIDEODRIVER names a driver); -2 when SDL cannot start; 2 when SDL_ttf
-// cannot start.
+// usage text, a second main window, an unreadable setup.cfg or a fatal box during its load;
+// 1 when no X display can be opened (unless SDL_VIDEODRIVER names a driver); -2 when SDL
+// cannot start; 2 when SDL_ttf cannot start. When the X server goes away the process ends
+// with code 3 from the X I/O error handler, recordings closed, without returning here.
 int vigilo_main(int argc, char** argv);
 
 // Title of the window of `mode` ("ZOL Main" for modes without one of their own).
