@@ -1,13 +1,18 @@
-// The real program on a group of three DVRs of different protocols: a simulated 'Q' DVR
-// (its own process), an 'I' ("vantrel") and an 'S' ("talve8") DVR served from this test.
-// Every tile shows the digits of its channel; when the 'I' and then the 'S' DVR goes down,
-// only that DVR's tiles turn to the connecting state, and they show pictures again once it
-// is up and the link is made again.
+// The real program on a group of four DVRs of different protocols: a simulated 'Q' DVR
+// (its own process), an 'I' ("vantrel"), an 'S' ("talve8") and a 'W' (SDK) DVR served from
+// this test. Every 'Q', 'I' and 'S' tile shows the digits of its channel; when the 'I' and
+// then the 'S' DVR goes down, only that DVR's tiles turn to the connecting state, and they
+// show pictures again once it is up and the link is made again. Quitting with all four
+// streaming ends the program at once.
+
+#include <chrono>
 
 // The peers first: Xlib's macros (None) from the harness would break their names.
 #include "peers/idvr/idvr_peer.h"
 #include "peers/media/media_gen.h"
 #include "peers/sdvr/sdvr_peer.h"
+#include "peers/wdvr/wdvr_peer.h"
+#include "tests/client/screens/eventually.h"
 #include "tests/client/screens/gui_harness.h"
 
 namespace {
@@ -22,6 +27,7 @@ class MixedDvrs : public gui::GuiTest {
   void TearDown() override {
     i_dvr_.reset();
     s_dvr_.reset();
+    if (w_dvr_) w_dvr_->stop();
     GuiTest::TearDown();
   }
 
@@ -64,7 +70,18 @@ class MixedDvrs : public gui::GuiTest {
     return true;
   }
 
-  // setup.cfg with the three DVRs in one group "Mixed".
+  bool start_w() {
+    wdvr::PeerConfig c;
+    c.channels = kChannels;
+    c.width = 352;
+    c.height = 240;
+    c.fps = 10;
+    c.clip_frames = 10;
+    w_dvr_ = std::make_unique<wdvr::WdvrPeer>(c);
+    return w_dvr_->start();
+  }
+
+  // setup.cfg with the four DVRs in one group "Mixed".
   void write_mixed_setup(int q_port) {
     std::string cfg = read_file(run_tree_ / "setup.cfg");
     const size_t from = cfg.find("[DVR]"), to = cfg.find("[USER]");
@@ -85,11 +102,12 @@ class MixedDvrs : public gui::GuiTest {
                                 "," + std::to_string(i_ports_[0]) + "," +
                                 std::to_string(i_ports_[1]) + "," + std::to_string(i_ports_[2]) +
                                 ",80," + std::to_string(i_ports_[0]);
-    const std::string dvrs = "[DVR]\nnum_dvr=3\n" + line("DVR-1", "MW-2606QTR14", same(q_port)) +
+    const std::string dvrs = "[DVR]\nnum_dvr=4\n" + line("DVR-1", "MW-2606QTR14", same(q_port)) +
                              line("DVR-2", "vantrel", i_ports) +
                              line("DVR-3", "talve8", same(s_port_)) +
-                             "[GROUP]\nnum_group=1\n[GROUP_1]\ngroup_name=Mixed\nnum_dvr=3\n"
-                             "DVR-1=FFFF\nDVR-2=FFFF\nDVR-3=FFFF\n";
+                             line("DVR-4", "MW-2606QA14", same(w_dvr_->base_port())) +
+                             "[GROUP]\nnum_group=1\n[GROUP_1]\ngroup_name=Mixed\nnum_dvr=4\n"
+                             "DVR-1=FFFF\nDVR-2=FFFF\nDVR-3=FFFF\nDVR-4=FFFF\n";
     cfg.replace(from, to - from, dvrs);
     std::ofstream(dir_ / "setup.cfg") << cfg;
   }
@@ -180,6 +198,7 @@ class MixedDvrs : public gui::GuiTest {
 
   std::unique_ptr<idvr::IdvrPeer> i_dvr_;
   std::unique_ptr<sdvr::SdvrPeer> s_dvr_;
+  std::unique_ptr<wdvr::WdvrPeer> w_dvr_;
   int i_ports_[3] = {-1, -1, -1};
   int s_port_ = -1;
 };
@@ -189,6 +208,7 @@ TEST_F(MixedDvrs, a_dropped_link_marks_only_its_own_tiles_until_pictures_come_ag
   ASSERT_GT(q_port, 0);
   ASSERT_TRUE(start_i());
   ASSERT_TRUE(start_s());
+  ASSERT_TRUE(start_w());
   ASSERT_NO_FATAL_FAILURE(write_mixed_setup(q_port));
   ASSERT_NO_FATAL_FAILURE(start_vigilo({"-A", "Mixed", "-u", "admin,admin"}));
   video_ = video_rect();
@@ -215,7 +235,17 @@ TEST_F(MixedDvrs, a_dropped_link_marks_only_its_own_tiles_until_pictures_come_ag
   EXPECT_GE(i_dvr_->logins(), 2);
   EXPECT_GE(s_dvr_->logins(), 2);
 
+  // All four stream (the 'W' DVR's packet threads wait in the SDK for their frames): the quit
+  // is well under 2 s on an idle machine, and a busy one's stays far below the SDK's 20 s wait.
+  const long sent = w_dvr_->frames_sent();
+  ASSERT_TRUE(wait_for([&] { return w_dvr_->frames_sent() > sent + 4 * kChannels; })) << out();
+  const auto t0 = std::chrono::steady_clock::now();
   key("q");
+  // Timed to the EXIT line, the program's last act: the sanitizers' leak scan follows it.
+  EXPECT_TRUE(eventually([&] { return system_log().find("|EXIT|") != std::string::npos; }, 30000));
+  const auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(took, std::chrono::seconds(5))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
   EXPECT_EQ(wait_exit(), 0) << err();
 }
 
