@@ -8,19 +8,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # The suites that run the client's threads (receive, decoder, tiles and refresh timer,
-# statistics, recording, search window), the platform's synchronisation and the SDK sessions.
+# statistics, DVR events and their snapshots and mails, recording, search window), the
+# processes started side by side, the platform's synchronisation and the SDK sessions.
 suites=(
-  client_foundation_stats_test client_links_decoder_thread_test client_links_decoder_pipeline_test
+  client_foundation_stats_test client_foundation_event_actions_test client_foundation_mail_queue_test
+  client_links_decoder_thread_test client_links_decoder_pipeline_test
   client_links_receive_rings_test client_links_recording_test client_links_link_notices_test
   client_screens_tiles_test client_screens_widget_text_test client_screens_search_window_test
   client_screens_live_window_test client_screens_search_gui_test
   client_links_nc_receiver_test client_links_recording_receive_test client_links_connection_test
   client_links_sdk_receiver_test
-  platform_sync_test
+  platform_sync_test platform_process_test
   sdk_dsf_source_test sdk_client_site_test sdk_multimedia_timer_test sdk_blocksock_test
 )
 # What the GUI suites start and read: the program, the simulated 'Q' DVR and the run tree.
-programs=(vigilo qdvr_sim default_skin skin_fonts alarm_sounds tool_images)
+programs=(vigilo qdvr_sim mailsend default_skin skin_fonts alarm_sounds tool_images)
 
 build=build-tsan
 mkdir -p "$build"

@@ -1,7 +1,8 @@
 // The event table: the last DVR events (at most 1024) for the event list and event playback.
 //
 // One global table, changed only by the DVR event worker (handle_dvr_event, dvr_events.h);
-// a reader gets pointers that stay valid until the worker's next change.
+// a reader gets pointers that stay valid until the worker's next change. The count may be
+// read from any thread while the worker runs: it is published after its record.
 #pragma once
 
 #include <cstddef>
