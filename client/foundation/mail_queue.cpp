@@ -98,8 +98,7 @@ void log_mail_failure(const MAIL_ITEM& item, const std::string& reason) {
   std::string text = "Alert mail to <" + field(MAIL_TO) + "> not sent (" + field(MAIL_SUBJECT) +
                      "): " + (reason.empty() ? std::string("no reason given") : reason);
   if (text.size() > 480) text.resize(480);
-  for (char& c : text)
-    if (c == '|' || static_cast<unsigned char>(c) < 0x20) c = ' ';
+  text = system_log_field(std::move(text));
   std::printf("%s\n", text.c_str());
   write_system_log_line("EVENT", app_options.user_id, text.c_str());
 }

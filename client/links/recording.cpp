@@ -21,7 +21,6 @@
 
 #include "client/foundation/channel_table.h"
 #include "client/foundation/config/app_options.h"
-#include "client/foundation/config/setup_config.h"
 #include "client/foundation/config/system_log.h"
 #include "client/foundation/config/utils.h"
 #include "client/foundation/sdl_lock.h"
@@ -334,14 +333,6 @@ bool ensure_writer() {
   return true;
 }
 
-// The folder recordings go to, as make_capture_name resolves it (for the operator's texts).
-std::string record_folder() {
-  const char* rec = get_rec_path();
-  if (!rec || !*rec || std::strcmp(rec, "./") == 0 || std::strcmp(rec, ".\\") == 0)
-    return app_options.program_dir[0] ? app_options.program_dir : "./";
-  return rec;
-}
-
 // A new file for channel k of rx, created exclusively (an existing file is never
 // truncated: a clash takes the next name). nullptr when it cannot be created, with the
 // operator's line ("Recording to <file or folder> not started: <reason>\n") in `why`.
@@ -355,7 +346,7 @@ RECORD_SINK* open_sink(APP_CONTEXT* ctx, RECEIVER_INFO* rx, int k, char* why, si
   for (int attempt = 0; attempt < 100; ++attempt) {
     errno = 0;
     if (make_capture_name(&app_options, s->name, sizeof s->name, rx->name, k, "zol") != 0)
-      return fail(record_folder().c_str(), errno ? errno : ENAMETOOLONG);
+      return fail(capture_folder(&app_options).c_str(), errno ? errno : ENAMETOOLONG);
     s->fd = ::open(s->name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (s->fd >= 0 || errno != EEXIST) break;
   }
@@ -384,11 +375,7 @@ struct CreateFailures {
   void note(const char* why) {
     std::fputs(why, stdout);
     if (count++ > 0) return;
-    std::string line(why);
-    while (!line.empty() && line.back() == '\n') line.pop_back();
-    for (char& c : line)
-      if (c == '|' || static_cast<unsigned char>(c) < 0x20) c = ' ';
-    write_system_log_line("ERROR", app_options.user_id, line.c_str());
+    write_system_log_line("ERROR", app_options.user_id, why);
     post_link_error_box(-1, why);
   }
 };

@@ -56,16 +56,21 @@ int compose(char* out, size_t cap, const std::string& dir, const char* dvr_name,
 
 }  // namespace
 
-int make_capture_name(const APP_OPTIONS* opts, char* out, size_t cap, const char* dvr_name,
-                      int channel, const char* ext) {
+std::string capture_folder(const APP_OPTIONS* opts) {
   std::string dir = get_rec_path();
   // "\" is no separator here; a path written for the other platform still names a folder.
   for (char& c : dir)
     if (c == '\\') c = '/';
   // ".\" (or an empty path) means the program's own directory, which does not move when
   // something changes the current directory.
-  if (dir.empty() || dir == "./") dir = opts ? opts->program_dir : "./";
+  if (dir.empty() || dir == "./") dir = opts && opts->program_dir[0] ? opts->program_dir : "./";
   if (!ends_with_sep(dir)) dir += '/';
+  return dir;
+}
+
+int make_capture_name(const APP_OPTIONS* opts, char* out, size_t cap, const char* dvr_name,
+                      int channel, const char* ext) {
+  const std::string dir = capture_folder(opts);
   if (make_dirs(dir.c_str()) != 0) {
     if (out && cap) out[0] = '\0';
     return -1;

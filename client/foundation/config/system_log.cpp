@@ -116,13 +116,21 @@ int write_system_log(int code, const char* user, const char* text) {
   return append_system_line(day_file, line, sizeof line, n);
 }
 
+std::string system_log_field(std::string text) {
+  for (char& c : text)
+    if (c == '|' || static_cast<unsigned char>(c) < 0x20) c = ' ';
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
 int write_system_log_line(const char* kind, const char* user, const char* text) {
   char stamp[32];
   char day_file[64];
   if (!system_log_now(stamp, day_file)) return -1;
   char line[1024];
-  const int n = snprintf(line, sizeof line, "%s|%s|%s|%s\n", stamp, user ? user : "",
-                         kind ? kind : "", text ? text : "");
+  const int n = snprintf(line, sizeof line, "%s|%s|%s|%s\n", stamp,
+                         system_log_field(user ? user : "").c_str(), kind ? kind : "",
+                         system_log_field(text ? text : "").c_str());
   return append_system_line(day_file, line, sizeof line, n);
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Line kinds of write_system_log.
 enum : int {
@@ -31,8 +32,14 @@ enum : int {
 // (the line is lost; the index is left alone).
 int write_system_log(int code, const char* user, const char* text);
 
-// The same for a line the codes above do not cover: "<time>|<user>|<kind>|<text>\n".
+// The same for a line the codes above do not cover: "<time>|<user>|<kind>|<text>\n". The user
+// and the text go through system_log_field, so a DVR name or a peer's reason cannot add a
+// field or a line.
 int write_system_log_line(const char* kind, const char* user, const char* text);
+
+// `text` as one field of a log line: the field separator '|' and control characters (line
+// breaks included) become spaces, and blanks at its end go.
+std::string system_log_field(std::string text);
 
 // Lists `day_file` in `index_file` unless a line already starts with it. 0, or -1 when the
 // index cannot be opened. Shared with the event log. Writers in other threads and processes

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/system/message_box.h"
 
@@ -45,9 +46,12 @@ bool modal_wait_active();
 using MessageBoxFn = BoxAnswer (*)(const char* title, const char* text, BoxButtons buttons);
 void set_message_box_hook(MessageBoxFn fn);
 
+// The folder captures go to, ending in '/': rec_path, or the program directory when rec_path
+// is empty, ".\" or "./". Nothing is created.
+std::string capture_folder(const APP_OPTIONS* opts);
+
 // "<dir><dvr>-<ch:02>-<YYYYmmddHHMMSS>-<counter:02>.<ext>" into out (cap bytes). The
-// directory is rec_path, or the program directory when rec_path is ".\" or "./"; it is
-// created when missing. The current directory is never changed. Characters of the DVR
+// directory is capture_folder's; it is created when missing. The current directory is never changed. Characters of the DVR
 // name that could leave the directory ('/', '\', "..") are replaced by '_'.
 // 0, -1 when the directory cannot be created or the name does not fit.
 int make_capture_name(const APP_OPTIONS* opts, char* out, size_t cap, const char* dvr_name,

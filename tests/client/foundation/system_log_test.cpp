@@ -80,15 +80,18 @@ TEST_F(SystemLogTest, every_code_writes_its_line_and_index_lists_day_once) {
   EXPECT_EQ(lines("./logs/sysindex.txt"), std::vector<std::string>{today_file()});
 }
 
-TEST_F(SystemLogTest, null_texts_and_overlong_names_still_give_one_line) {
+TEST_F(SystemLogTest, null_texts_overlong_names_and_separators_in_texts_still_give_one_line) {
   ASSERT_EQ(write_system_log(SYSLOG_CONNECT_DVR, nullptr, nullptr), 0);
   std::string huge(5000, 'D');
   ASSERT_EQ(write_system_log(SYSLOG_CONNECT_DVR, "op", huge.c_str()), 0);
   ASSERT_EQ(write_system_log(SYSLOG_EXIT, "op", ""), 0);
+  // A DVR's name or a peer's reason in a free line can add neither a field nor a line.
+  ASSERT_EQ(write_system_log_line("EVENT", "o|p", "DVR|1 lost\nCH 01\r\n"), 0);
   auto l = lines(today_file());
-  ASSERT_EQ(l.size(), 3u);
+  ASSERT_EQ(l.size(), 4u);
   EXPECT_EQ(after_time(l[0]), "||CONNECTING|Try to connect to <DVR : >");
   EXPECT_EQ(after_time(l[2]), "|op|EXIT|op - Program exit.");
+  EXPECT_EQ(after_time(l[3]), "|o p|EVENT|DVR 1 lost CH 01");
 }
 
 TEST_F(SystemLogTest, lines_of_many_threads_never_interleave) {
