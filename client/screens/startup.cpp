@@ -42,7 +42,6 @@
 #include "client/screens/skin_tables.h"
 #include "client/screens/tiles.h"
 #include "client/screens/widget_text.h"
-#include "platform/system/x11_lost.h"
 #include "platform/system/x11_session.h"
 
 SDL_VideoInfo app_video_info;
