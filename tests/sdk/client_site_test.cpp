@@ -462,7 +462,7 @@ TEST_F(Site, DisconnectDuringAFailingConnectClosesItsConnectionOnce) {
   // The request comes after the log-on, which a sanitizer on a busy machine may make slow;
   // once it is in, Connect waits its 7 s for the reply.
   const bool asked = peer.wait_request(CMS_SYSTEM_INFO_REQ, 0, 30000);
-  if (asked) EXPECT_EQ(app_.Disconnect(1001), 1);  // the first id after Initialize
+  if (asked) { EXPECT_EQ(app_.Disconnect(1001), 1); }  // the first id after Initialize
   connecting.join();
   ASSERT_TRUE(asked);
   EXPECT_EQ(id, -1);

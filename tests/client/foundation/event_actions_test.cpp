@@ -316,7 +316,9 @@ TEST_F(EventActions, snapshot_jpeg_goes_only_for_a_repeat_no_attachment_or_a_fai
                                "\nsmtpserver=" + (c.recipient ? "127.0.0.1" : "") +
                                "\nattachment=" + std::to_string(c.attachment) + "\ndelay=60\n")
                                   .c_str()));
-    if (c.before == kSameEvent) ASSERT_EQ(0, mail_enqueue(rx_->index, "DVR-1", 2, 0x02, nullptr));
+    if (c.before == kSameEvent) {
+      ASSERT_EQ(0, mail_enqueue(rx_->index, "DVR-1", 2, 0x02, nullptr));
+    }
     for (int ch = 1; c.before == kFullQueue && ch <= MAIL_QUEUE_SLOTS; ++ch) {
       ASSERT_EQ(0, mail_enqueue(0, "DVR-0", ch, 0x02, nullptr));
     }

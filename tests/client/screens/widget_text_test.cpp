@@ -158,9 +158,9 @@ TEST_F(WidgetText, label_text_is_bounded_and_placed_by_alignment) {
     auto [first, last] = ink_columns(140, 10, 120, 24, 16);
     ASSERT_GE(first, 0) << "the text is on the widget";
     const int w = get_widget_text_surface(id, 2)->w;
-    if (c.align == 0) EXPECT_LE(first, 140 + 2 + 3);
-    if (c.align == 2) EXPECT_GE(last, 140 + 120 - 2 - 4);
-    if (c.align == 1) EXPECT_NEAR((first + last) / 2, 140 + 60, w / 2);
+    if (c.align == 0) { EXPECT_LE(first, 140 + 2 + 3); }
+    if (c.align == 2) { EXPECT_GE(last, 140 + 120 - 2 - 4); }
+    if (c.align == 1) { EXPECT_NEAR((first + last) / 2, 140 + 60, w / 2); }
   }
   ASSERT_EQ(clear_widget_text(screen, id, 2), 0);
   EXPECT_STREQ(get_widget_text(id, 2), "");

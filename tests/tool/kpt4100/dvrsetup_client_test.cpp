@@ -116,7 +116,7 @@ TEST_F(DvrSetupClient, fetch_faults_leave_the_file_untouched) {
     EXPECT_EQ(c.want, run(DVRSETUP_FETCH)) << int(c.fault);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
     EXPECT_EQ(c.want == 1, dvrsetup_fetched()) << int(c.fault);
-    if (c.want != 1) EXPECT_EQ("old file", read(kEepromFile)) << int(c.fault);
+    if (c.want != 1) { EXPECT_EQ("old file", read(kEepromFile)) << int(c.fault); }
     // A connection the client dropped cannot carry an upload.
     EXPECT_EQ(c.socket_kept ? 1 : 0, run(DVRSETUP_SEND)) << int(c.fault);
     peer_->stop();

@@ -222,8 +222,9 @@ TEST_F(DvrSetupGui, dvr_faults_end_in_their_status_or_box_and_close_still_works)
       click(kCloseX, kOkY);
       EXPECT_EQ(0, finish()) << err();
     }
-    if (c.old == kGood)
+    if (c.old == kGood) {
       EXPECT_EQ(read_file(dir_ / "eeprom_data.dat"), std::string(old.begin(), old.end()));
+    }
     EXPECT_EQ(0, uploads_seen());
     peer_->stop();
     peer_.reset();

@@ -295,14 +295,14 @@ TEST_F(SetupWriter,
   std::filesystem::create_symlink("real/setup.cfg", dir_ / "setup.cfg");
   ASSERT_EQ(chmod("real/setup.cfg", 0640), 0);
   const bool root = geteuid() == 0;  // only root can give the file another owner
-  if (root) ASSERT_EQ(chown("real/setup.cfg", 4321, 4322), 0);
+  if (root) { ASSERT_EQ(chown("real/setup.cfg", 4321, 4322), 0); }
   ASSERT_EQ(save_setup_cfg(text), 0);
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "setup.cfg"));
   EXPECT_EQ(read("real/setup.cfg"), text);
   struct stat st {};
   ASSERT_EQ(stat("real/setup.cfg", &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
-  if (root) EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u));
+  if (root) { EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u)); }
 
   ASSERT_EQ(chmod("real/setup.cfg", 0444), 0);
   std::string why;

@@ -189,7 +189,7 @@ TEST_F(LogWindowTest, a_header_click_sorts_without_holding_the_window_and_a_seco
     for (size_t i = 1; i < got.size(); ++i) {
       const std::string a = name_of(got[i - 1]), b = name_of(got[i]);
       ASSERT_GE(a, b) << i;
-      if (a == b) ASSERT_LT(std::stoul(got[i - 1]), std::stoul(got[i])) << i;
+      if (a == b) { ASSERT_LT(std::stoul(got[i - 1]), std::stoul(got[i])) << i; }
     }
   };
 
