@@ -20,8 +20,10 @@ static_assert(PROCESS_INPUT_MAX <= PIPE_BUF, "the input must fit an empty pipe")
 
 namespace {
 
-std::mutex g_mutex;
-std::vector<pid_t> g_children;  // started here and not yet reaped
+// The module's state is never destroyed: a detached waiter (the restart command's) may still
+// be inside a call while exit() runs the program's destructors.
+std::mutex& g_mutex = *new std::mutex;
+std::vector<pid_t>& g_children = *new std::vector<pid_t>;  // started here and not yet reaped
 
 // Children that some other call reaped (a start's sweep, a running test, a terminate) before
 // their own waiter came: the waiter still gets the exit status. Children nobody waits for
@@ -30,7 +32,7 @@ struct Ended {
   pid_t pid;
   int status;
 };
-std::deque<Ended> g_ended;
+std::deque<Ended>& g_ended = *new std::deque<Ended>;
 constexpr size_t kEndedKept = 256;
 
 std::deque<Ended>::iterator find_ended_locked(pid_t pid) {

@@ -124,8 +124,44 @@ TEST(StartProcess, EveryWaiterGetsItsOwnChildsCodeWhileOthersStartAndEnd) {
     });
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t)
-    EXPECT_TRUE(failures[t].empty()) << "thread " << t << ": " << failures[t].size()
-                                     << " lost, first: " << failures[t].front();
+    EXPECT_TRUE(failures[t].empty())
+        << "thread " << t << ": " << failures[t].size() << " lost, first: " << failures[t].front();
+}
+
+// The restart command's waiter is detached: it may still be inside a wait while exit() runs
+// the program's destructors, and must find the module's records whole.
+TEST(StartProcess, AWaiterStillWaitingAtExitFindsItsRecordsWhole) {
+  const pid_t program = fork();
+  ASSERT_GE(program, 0);
+  if (program == 0) {
+    // Ended children kept for waiters that never come, and waiters that look them over
+    // without a pause while exit() runs.
+    for (int i = 0; i < 64; ++i) {
+      const char* done[] = {"true", nullptr};
+      const int ended = start_process(done);
+      while (ended > 0 && process_running(ended)) usleep(1000);
+    }
+    const char* argv[] = {"sleep", "1", nullptr};
+    const int pid = start_process(argv);
+    for (int t = 0; t < 8; ++t)
+      std::thread([pid] {
+        int code = 0;
+        while (wait_process(pid, 0, &code) == 1) {
+        }
+      }).detach();
+    usleep(20000);
+    exit(0);
+  }
+  // A waiter that met freed records made the sanitizer's report, and with it the exit, hang.
+  int status = 0;
+  pid_t r = 0;
+  for (int i = 0; i < 3000 && (r = waitpid(program, &status, WNOHANG)) == 0; ++i) usleep(10000);
+  if (r == 0) {
+    kill(program, SIGKILL);
+    waitpid(program, &status, 0);
+    FAIL() << "the program did not end within 30 s of its exit";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST(StartProcess, TimeOutLeavesTheChildToBeReapedLater) {
