@@ -36,7 +36,8 @@ std::deque<Ended>& g_ended = *new std::deque<Ended>;
 constexpr size_t kEndedKept = 256;
 
 std::deque<Ended>::iterator find_ended_locked(pid_t pid) {
-  return std::find_if(g_ended.begin(), g_ended.end(), [pid](const Ended& e) { return e.pid == pid; });
+  return std::find_if(g_ended.begin(), g_ended.end(),
+                      [pid](const Ended& e) { return e.pid == pid; });
 }
 
 int exit_code_of(int status) {

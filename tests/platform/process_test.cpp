@@ -146,8 +146,7 @@ TEST(StartProcess, AWaiterStillWaitingAtExitFindsItsRecordsWhole) {
     for (int t = 0; t < 8; ++t)
       std::thread([pid] {
         int code = 0;
-        while (wait_process(pid, 0, &code) == 1) {
-        }
+        while (wait_process(pid, 0, &code) == 1) {}
       }).detach();
     usleep(20000);
     exit(0);
